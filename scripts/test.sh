@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs every test twice: once as
+# shipped (warnings are errors), once under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then replays every fuzz corpus under them.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+./scripts/setup.sh
+
+jobs=$(nproc)
+./scripts/check-format.sh
+
+echo "== build and test"
+cmake -S . -B build/test -G Ninja -DRB_WERROR=ON -DRB_SANITIZE=OFF
+cmake --build build/test -j "$jobs"
+ctest --test-dir build/test -j "$jobs" --output-on-failure --no-tests=error
+
+echo "== build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake -S . -B build/asan -G Ninja -DRB_WERROR=ON -DRB_SANITIZE=ON -DRB_BENCH=OFF
+cmake --build build/asan -j "$jobs"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+ctest --test-dir build/asan -j "$jobs" -LE fuzz --output-on-failure --no-tests=error
+
+echo "== fuzz corpora replayed under the sanitizers"
+ctest --test-dir build/asan -j "$jobs" -L fuzz --output-on-failure --no-tests=ignore
