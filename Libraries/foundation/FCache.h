@@ -1,0 +1,140 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "FCriticalSection.h"
+#include "FMemoryAllocator.h"
+#include "FWideString.h"
+
+class FCache;
+class FCacheObject;
+
+// Called with the entry whose block is about to be freed, or has moved.
+using FCacheCallback = void (*)(FCacheObject*);
+
+class FICacheObject
+{
+public:
+    virtual void AddRef() = 0;
+    virtual int Release() = 0;
+    virtual void* GetData() = 0;
+    virtual int GetSize() = 0;
+    virtual void SetPriority(unsigned priority) = 0;
+    virtual FWideString GetLabel() = 0;
+    virtual void SetLabel(const char16_t* label) = 0;
+    virtual void SetFreeCallback(FCacheCallback fn) = 0;
+    virtual void SetMovedCallback(FCacheCallback fn) = 0;
+    virtual ~FICacheObject() = default;
+};
+
+// One labelled, reference-counted block of a cache. Made only by FCache::Get, which hands
+// the caller one reference; every reference is given back with Release.
+class FCacheObject : public FICacheObject
+{
+public:
+    // Priority that eviction never chooses.
+    static constexpr unsigned kPriorityKeep = 0xFFFFFFFFu;
+
+    void AddRef() override;
+    // One reference less (never below 0); returns the count left. When that is 0 the cache
+    // trims itself to its limit, which may free the entry: the caller must not touch it
+    // afterwards.
+    int Release() override;
+    void* GetData() override;
+    int GetSize() override;
+    void SetPriority(unsigned priority) override;
+    // A copy of the label, taken under the lock.
+    FWideString GetLabel() override;
+    void SetLabel(const char16_t* label) override;
+    void SetFreeCallback(FCacheCallback fn) override;
+    void SetMovedCallback(FCacheCallback fn) override;
+
+    unsigned GetPriority();
+    int GetRefCount();
+
+private:
+    friend class FCache;
+    FCacheObject(FCache* owner, const char16_t* label, int size);
+    ~FCacheObject() override;
+
+    int m_iRefCount = 1;
+    unsigned m_uPriority = 0;
+    int m_iSize;
+    void* m_pData = nullptr;
+    FWideString m_label;
+    FCriticalSection* m_pLock;
+    FMemoryAllocator* m_pAllocator = nullptr;
+    FCacheCallback m_pfnFree = nullptr;
+    FCacheCallback m_pfnMoved = nullptr;
+    FCache* m_pOwner;
+};
+
+class FICache
+{
+public:
+    virtual void SetSize(uint32_t limit) = 0;
+    virtual uint32_t GetSize() = 0;
+    virtual bool Exists(const char16_t* label, int size) = 0;
+    virtual FCacheObject* Get(const char16_t* label, int size) = 0;
+    virtual std::vector<FWideString> GetLabels() = 0;
+    virtual void DebugDump() = 0;
+    virtual ~FICache() = default;
+};
+
+// A store of labelled memory blocks with a byte limit. Entries cost their size plus
+// kEntryOverhead; unreferenced entries stay until room is needed and are then evicted
+// lowest priority first, the oldest first among equals. Locks: m_cacheLock before
+// m_listLock, never the reverse; every eviction holds m_cacheLock, so an entry that Get
+// found cannot be freed before Get has added the caller's reference.
+class FCache : public FICache
+{
+public:
+    static constexpr uint32_t kDefaultLimit = 125829120; // 120 MiB
+    static constexpr int64_t kEntryOverhead = 56;
+
+    FCache();
+    // Empties itself (SetSize(0)); entries still referenced are not freed.
+    ~FCache() override;
+    FCache(const FCache&) = delete;
+    FCache& operator=(const FCache&) = delete;
+
+    // Stores the limit, then evicts unreferenced entries until the used bytes fit it.
+    void SetSize(uint32_t limit) override;
+    uint32_t GetSize() override;
+    // An entry with the label and the size (0: any size) exists.
+    bool Exists(const char16_t* label, int size) override;
+    // The first entry with the label and size (0: any size) with one more reference; when
+    // none, a new entry of `size` bytes, made room for by eviction; null when size is 0 and
+    // nothing matched, when the size is negative, or when it cannot fit or be allocated.
+    FCacheObject* Get(const char16_t* label, int size) override;
+    std::vector<FWideString> GetLabels() override;
+    void DebugDump() override;
+
+    // Bytes used by all entries, referenced or not, overhead included.
+    int64_t GetUsedBytes();
+    int GetEntryCount();
+    // Evicts the one entry eviction would choose; false when none can go.
+    bool EvictOne();
+
+private:
+    friend class FCacheObject;
+
+    FCacheObject* priFindEntry(const char16_t* label, int size);
+    int64_t priUsedBytes();
+    bool priTrim(int64_t target);
+    int priFindEvictable();
+    bool priEvictOne();
+    void priFreeEntry(FCacheObject* entry);
+    void priRemoveIfUnreferenced(FCacheObject* entry);
+
+    uint32_t m_uLimit = kDefaultLimit;
+    std::vector<FCacheObject*> m_entries;
+    FCriticalSection m_listLock;
+    FCriticalSection m_cacheLock;
+};
+
+// The one process-wide cache, built before main and destroyed at exit.
+FCache* GetGlobalCache();
+// Evicts one entry of the global cache; the low-memory hook given to the allocator.
+void CacheLowMemoryHook();

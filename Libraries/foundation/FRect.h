@@ -1,0 +1,88 @@
+#pragma once
+
+#include <cstdint>
+
+// A rectangle with exclusive right and bottom edges: width = right - left.
+struct FRect {
+    int32_t left = 0;
+    int32_t top = 0;
+    int32_t right = 0;
+    int32_t bottom = 0;
+
+    FRect() = default;
+    FRect(int32_t l, int32_t t, int32_t r, int32_t b) : left(l), top(t), right(r), bottom(b) {}
+
+    // Stores the four values as given; no test of order or sign.
+    void Set(int32_t l, int32_t t, int32_t r, int32_t b)
+    {
+        left = l;
+        top = t;
+        right = r;
+        bottom = b;
+    }
+    void Clear() { Set(0, 0, 0, 0); }
+    void Copy(const FRect& other) { *this = other; }
+
+    int32_t Width() const { return right - left; }
+    int32_t Height() const { return bottom - top; }
+
+    void SetLeft(int32_t l) { left = l; }
+    void SetTop(int32_t t) { top = t; }
+    void SetWidth(int32_t w) { right = left + w; }
+    void SetHeight(int32_t h) { bottom = top + h; }
+
+    void Offset(int32_t dx, int32_t dy)
+    {
+        left += dx;
+        right += dx;
+        top += dy;
+        bottom += dy;
+    }
+
+    void MoveToOrigin()
+    {
+        right -= left;
+        bottom -= top;
+        left = 0;
+        top = 0;
+    }
+
+    // Rectangles that only touch do not intersect; an empty one intersects nothing.
+    bool Intersects(const FRect& other) const
+    {
+        if (Width() <= 0 || Height() <= 0 || other.Width() <= 0 || other.Height() <= 0)
+            return false;
+        return other.right - 1 >= left && other.bottom - 1 >= top && right - 1 >= other.left &&
+               bottom - 1 >= other.top;
+    }
+
+    // Called on the bounds: clips `destination` to them and moves the edges of `source`
+    // by the same share of its own size. Callers pass a destination that is not empty.
+    void ClipScaled(FRect& destination, FRect& source) const
+    {
+        const int32_t wd = destination.Width();
+        const int32_t hd = destination.Height();
+        const int32_t ws = source.Width();
+        const int32_t hs = source.Height();
+        if (wd == 0 || hd == 0)
+            return;
+        if (destination.left < left) {
+            source.left += (left - destination.left) * ws / wd;
+            destination.left = left;
+        }
+        if (destination.top < top) {
+            source.top += (top - destination.top) * hs / hd;
+            destination.top = top;
+        }
+        if (destination.right > right) {
+            source.right -= (destination.right - right) * ws / wd;
+            destination.right = right;
+        }
+        if (destination.bottom > bottom) {
+            source.bottom -= (destination.bottom - bottom) * hs / hd;
+            destination.bottom = bottom;
+        }
+    }
+
+    bool operator==(const FRect&) const = default;
+};
