@@ -1,0 +1,37 @@
+#pragma once
+
+// Rewrites the user-editable fields of a raw container's header in place (mark
+// bits, rotation, white-balance label, extended-data slots); only headers of
+// version "1.0" and 2.x can be written. Each setter flushes its bytes and
+// leaves the file position as it was.
+
+#include <cstdint>
+#include <memory>
+#include <utility>
+
+class FBribImageWriterImpl;
+
+class FBribImageWriter
+{
+public:
+    // update: open an existing container (never creates one); otherwise create a
+    // new file holding only a fresh 2.2 header of the given size (columns, rows).
+    FBribImageWriter(const char16_t* url, const std::pair<int, int>* size, bool update);
+    ~FBribImageWriter();
+    FBribImageWriter(const FBribImageWriter&) = delete;
+    FBribImageWriter& operator=(const FBribImageWriter&) = delete;
+
+    uint32_t GetRotation() const;
+    void SetRotation(uint32_t degrees);
+    void SetMarkBits(uint32_t bits);
+    // False, nothing written, for 32 characters or more or before version 2.1.
+    bool SetWBLabel(const char* label);
+    int GetExtDataCount() const;
+    int GetExtDataType(int slot) const;
+    bool SetExtDataType(int slot, int type);
+    // The bits of a single-precision float.
+    bool SetExtDataValue(int slot, uint32_t value);
+
+private:
+    std::unique_ptr<FBribImageWriterImpl> m_pImpl;
+};
