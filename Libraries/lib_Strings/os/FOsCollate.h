@@ -1,0 +1,8 @@
+#pragma once
+
+#include <string_view>
+
+// Locale order of two texts for sorting names, ignoring case: -1, 0 or 1.
+// Uses the user's collation (from the environment) without touching the
+// process locale.
+int OsCollateNoCase(std::u16string_view a, std::u16string_view b);

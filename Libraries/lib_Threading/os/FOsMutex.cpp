@@ -1,0 +1,277 @@
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+#include "os/FOsSync.h"
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+
+// Recursive and owned by a thread, as the mutexes of the original design.
+class RecursiveLock
+{
+public:
+    // The depth after acquiring (1 for a first acquisition); 0 on a time-out.
+    int Acquire(int milliseconds)
+    {
+        std::unique_lock<std::mutex> guard(m_lock);
+        const std::thread::id self = std::this_thread::get_id();
+        if (m_iDepth > 0 && m_owner == self)
+            return ++m_iDepth;
+        auto free = [this] { return m_iDepth == 0; };
+        if (milliseconds < 0)
+            m_released.wait(guard, free);
+        else if (!m_released.wait_for(guard, std::chrono::milliseconds(milliseconds), free))
+            return 0;
+        m_owner = self;
+        m_iDepth = 1;
+        return 1;
+    }
+
+    // Runs beforeFree while still owning, when the last acquisition goes.
+    template <class F>
+    bool Release(F beforeFree)
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_iDepth == 0 || m_owner != std::this_thread::get_id())
+            return false;
+        if (m_iDepth == 1)
+            beforeFree();
+        if (--m_iDepth == 0) {
+            m_owner = std::thread::id();
+            m_released.notify_one();
+        }
+        return true;
+    }
+
+    bool IsOwnedByCurrentThread()
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_iDepth > 0 && m_owner == std::this_thread::get_id();
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_released;
+    std::thread::id m_owner;
+    int m_iDepth = 0;
+};
+
+class UnnamedMutex : public FOsMutexHandle
+{
+public:
+    bool Wait(int milliseconds) override { return m_lock.Acquire(milliseconds) > 0; }
+    bool IsOwnedByCurrentThread() override { return m_lock.IsOwnedByCurrentThread(); }
+    bool Release() override
+    {
+        return m_lock.Release([] {});
+    }
+
+private:
+    RecursiveLock m_lock;
+};
+
+// ---- named mutexes: one record per name in the process, plus an flock on a
+// lock file that excludes other processes and dies with its holder.
+
+bool IsPrivateFolder(const std::string& path)
+{
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0)
+        return false;
+    return S_ISDIR(info.st_mode) && info.st_uid == getuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+std::string LockFolder()
+{
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && runtime[0] == '/' && IsPrivateFolder(runtime))
+        return runtime;
+    const char* tmp = std::getenv("TMPDIR");
+    std::string base = (tmp && tmp[0] == '/') ? tmp : "/tmp";
+    const std::string folder = base + "/rawbench-" + std::to_string(getuid());
+    mkdir(folder.c_str(), 0700);
+    if (IsPrivateFolder(folder))
+        return folder;
+    return std::string();
+}
+
+uint64_t Fnv1a(const std::string& text)
+{
+    uint64_t hash = 0xcbf29ce484222325ull;
+    for (unsigned char c : text) {
+        hash ^= c;
+        hash *= 0x100000001b3ull;
+    }
+    return hash;
+}
+
+// Any name becomes one safe file name component.
+std::string LockFileName(const std::string& name)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string escaped;
+    for (unsigned char c : name) {
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                           c == '_' || c == '-' || c == '.';
+        if (plain) {
+            escaped += static_cast<char>(c);
+            continue;
+        }
+        escaped += '%';
+        escaped += kHex[c >> 4];
+        escaped += kHex[c & 15];
+    }
+    constexpr size_t kMaxEscaped = 160;
+    if (escaped.size() > kMaxEscaped) {
+        char hash[17];
+        std::snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(Fnv1a(name)));
+        escaped = escaped.substr(0, kMaxEscaped) + "~" + hash;
+    }
+    return "rawbench-mutex-" + escaped + ".lock";
+}
+
+struct NamedRecord {
+    RecursiveLock lock;
+    int fd = -1;
+    pid_t pid = 0;
+
+    ~NamedRecord()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
+class Registry
+{
+public:
+    // The record of this process for the name; null when its lock file
+    // cannot be opened.
+    std::shared_ptr<NamedRecord> Find(const std::string& name)
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        const pid_t pid = getpid();
+        auto it = m_records.find(name);
+        if (it != m_records.end()) {
+            std::shared_ptr<NamedRecord> record = it->second.lock();
+            // A record inherited through fork shares the parent's lock.
+            if (record && record->pid == pid)
+                return record;
+        }
+        const std::string folder = LockFolder();
+        if (folder.empty())
+            return nullptr;
+        const std::string path = folder + "/" + LockFileName(name);
+        const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0)
+            return nullptr;
+        auto record = std::make_shared<NamedRecord>();
+        record->fd = fd;
+        record->pid = pid;
+        m_records[name] = record;
+        return record;
+    }
+
+private:
+    std::mutex m_lock;
+    std::map<std::string, std::weak_ptr<NamedRecord>> m_records;
+};
+
+Registry& TheRegistry()
+{
+    // Immortal: mutexes may be destroyed during static destruction.
+    static Registry* registry = new Registry;
+    return *registry;
+}
+
+bool TakeFileLock(int fd, int milliseconds, Clock::time_point deadline)
+{
+    if (milliseconds < 0) {
+        while (flock(fd, LOCK_EX) != 0) {
+            if (errno != EINTR)
+                return false;
+        }
+        return true;
+    }
+    auto pause = std::chrono::milliseconds(1);
+    for (;;) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return true;
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return false;
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::min<Clock::duration>(pause, deadline - now));
+        pause = std::min(pause * 2, std::chrono::milliseconds(20));
+    }
+}
+
+class NamedMutex : public FOsMutexHandle
+{
+public:
+    NamedMutex(std::string name, std::shared_ptr<NamedRecord> record)
+        : m_name(std::move(name)), m_pRecord(std::move(record))
+    {
+    }
+
+    bool Wait(int milliseconds) override
+    {
+        if (m_pRecord->pid != getpid()) {
+            std::shared_ptr<NamedRecord> own = TheRegistry().Find(m_name);
+            if (!own)
+                return false;
+            m_pRecord = own;
+        }
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+        const int depth = m_pRecord->lock.Acquire(milliseconds);
+        if (depth == 0)
+            return false;
+        if (depth > 1)
+            return true;
+        if (TakeFileLock(m_pRecord->fd, milliseconds, deadline))
+            return true;
+        m_pRecord->lock.Release([] {});
+        return false;
+    }
+
+    bool IsOwnedByCurrentThread() override { return m_pRecord->lock.IsOwnedByCurrentThread(); }
+
+    bool Release() override
+    {
+        const int fd = m_pRecord->fd;
+        // The file lock goes while this thread still owns the record, so no
+        // other thread of the process can take the record in between.
+        return m_pRecord->lock.Release([fd] { flock(fd, LOCK_UN); });
+    }
+
+private:
+    std::string m_name;
+    std::shared_ptr<NamedRecord> m_pRecord;
+};
+
+} // namespace
+
+std::unique_ptr<FOsMutexHandle> OsCreateMutex(const char* name)
+{
+    if (!name || !name[0])
+        return std::make_unique<UnnamedMutex>();
+    std::shared_ptr<NamedRecord> record = TheRegistry().Find(name);
+    if (!record)
+        return nullptr;
+    return std::make_unique<NamedMutex>(name, std::move(record));
+}
