@@ -51,6 +51,9 @@ std::vector<FWideString> GetDiskVolumes();
 struct FLaunchRequest {
     std::vector<std::string> m_argv;
     std::string m_workingFolder;
+    // An opener is waited for (a bounded time) to learn its result; a program started
+    // directly is not, and 0 means it was started.
+    bool m_bWaitForResult = false;
 };
 using FDiskLauncher = std::function<int(const FLaunchRequest&)>;
 // An empty launcher restores the system's one.

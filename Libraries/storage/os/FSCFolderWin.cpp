@@ -1,0 +1,292 @@
+#include "FSCFolderWin.h"
+
+#include "FDebugTrace.h"
+#include "FDiskOs.h"
+#include "FException.h"
+#include "FSCDiskWin.h"
+#include "FSCFileWin.h"
+#include "FSCNetEnumFolderWin.h"
+#include "StorageClassRegistry.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace
+{
+
+// Names of entries of one folder: a slash would reach into another folder.
+bool IsPlainName(const FWideString& name)
+{
+    if (name.IsEmpty())
+        return false;
+    const char16_t* units = name.GetBuffer();
+    for (int i = 0; i < name.GetLength(); ++i) {
+        if (units[i] == u'/')
+            return false;
+    }
+    return true;
+}
+
+bool IsProtectedFolder(const std::string& path)
+{
+    if (path.empty() || path == "/")
+        return true;
+    std::string home = HomeFolder();
+    while (home.size() > 1 && home.back() == '/')
+        home.pop_back();
+    if (path == home)
+        return true;
+    for (const std::string& volume : DiskVolumeBytes()) {
+        if (path == volume)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+FIFolder* CreateDiskFolder(const FWideString& className, const FWideString& nativePath)
+{
+    return new FSCFolderWin(className, nativePath);
+}
+
+FSCFolderWin::FSCFolderWin(const FWideString& className, const FWideString& nativePath)
+    : m_className(className), m_nativePath(nativePath)
+{
+}
+
+FIFolder* FSCFolderWin::OpenSubFolder(const FWideString& name, bool create)
+{
+    if (!IsPlainName(name))
+        return nullptr;
+    FWideString path = JoinNative(m_nativePath, name);
+    // An existing file also opens (as the design has it); its listing is empty.
+    if (FSCDiskWin::NativePathExists(path, nullptr))
+        return new FSCFolderWin(m_className, path);
+    if (!create)
+        return nullptr;
+    if (!MakeFolderPath(NativeBytes(path), 0777))
+        return nullptr;
+    return new FSCFolderWin(m_className, path);
+}
+
+FIFile* FSCFolderWin::OpenFile(const FWideString& name, int mode)
+{
+    if (!IsPlainName(name))
+        return nullptr;
+    FWideString path = JoinNative(m_nativePath, name);
+    if (!(mode & kFileWrite) && !FSCDiskWin::NativePathExists(path, nullptr))
+        return nullptr;
+    try {
+        return new FSCFileWin(m_className, path, mode);
+    } catch (const FException&) {
+        return nullptr;
+    }
+}
+
+void FSCFolderWin::priList(std::vector<FWideString>& names, bool folders)
+{
+    std::string path = NativeBytes(m_nativePath);
+    int dirFd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return;
+    DIR* dir = fdopendir(dirFd);
+    if (!dir) {
+        close(dirFd);
+        return;
+    }
+    std::vector<FWideString> found;
+    while (dirent* entry = readdir(dir)) {
+        const char* name = entry->d_name;
+        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
+            continue;
+        // Links count as what they point to; FIFOs, sockets and devices are
+        // neither files nor folders (opening a FIFO to read it would block).
+        struct stat st;
+        if (fstatat(dirFd, name, &st, 0) != 0)
+            continue;
+        if (folders ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode))
+            found.push_back(NativeFromBytes(name));
+    }
+    closedir(dir);
+    // The system's order is arbitrary; sorted lists make every listing repeatable.
+    std::sort(found.begin(), found.end());
+    names.insert(names.end(), found.begin(), found.end());
+}
+
+void FSCFolderWin::ListFiles(std::vector<FWideString>& names)
+{
+    priList(names, false);
+}
+
+void FSCFolderWin::ListFolders(std::vector<FWideString>& names)
+{
+    priList(names, true);
+}
+
+void FSCFolderWin::Rename(const FWideString& oldName, const FWideString& newName)
+{
+    if (!IsPlainName(oldName) || !IsPlainName(newName)) {
+        DebugTrace("FSCFolderWin::Rename: bad name\n");
+        return;
+    }
+    std::string from = NativeBytes(JoinNative(m_nativePath, oldName));
+    std::string to = NativeBytes(JoinNative(m_nativePath, newName));
+    // Renaming never replaces an existing entry.
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return;
+    if (errno == EINVAL || errno == ENOSYS) {
+        struct stat st;
+        if (lstat(to.c_str(), &st) != 0 && errno == ENOENT && rename(from.c_str(), to.c_str()) == 0)
+            return;
+    }
+    DebugTrace("FSCFolderWin::Rename: '%s' to '%s' failed\n", from.c_str(), to.c_str());
+}
+
+bool FSCFolderWin::DeleteFile(const FWideString& name)
+{
+    if (!IsPlainName(name))
+        return false;
+    std::string path = NativeBytes(JoinNative(m_nativePath, name));
+    // Only a deleted or already missing file counts as success.
+    return unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+void FSCFolderWin::DeleteFolder(const FWideString& url, int mode)
+{
+    FWideString native;
+    if (!URLToNativePath(url, native))
+        return;
+    std::string path = NativeBytes(native);
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    if (mode == 0) {
+        if (rmdir(path.c_str()) != 0)
+            DebugTrace("FSCFolderWin::DeleteFolder: '%s' not removed\n", path.c_str());
+        return;
+    }
+    if (mode != 1)
+        return;
+    // A whole volume, the root or the home folder is never emptied by one call.
+    if (IsProtectedFolder(path)) {
+        DebugTrace("FSCFolderWin::DeleteFolder: refusing to delete '%s'\n", path.c_str());
+        return;
+    }
+    if (!DeleteTree(path))
+        DebugTrace("FSCFolderWin::DeleteFolder: '%s' not fully deleted\n", path.c_str());
+}
+
+FWideString FSCFolderWin::GetURL()
+{
+    std::vector<FWideString> parts;
+    FSCDiskWin::SplitNativePath(m_nativePath, parts);
+    parts.insert(parts.begin(), m_className);
+    FWideString url;
+    JoinURL(parts, url, true);
+    return url;
+}
+
+int64_t FSCFolderWin::GetFreeSpace()
+{
+    struct statvfs sv;
+    if (statvfs(NativeBytes(m_nativePath).c_str(), &sv) != 0)
+        return -1;
+    return static_cast<int64_t>(sv.f_bavail) * static_cast<int64_t>(sv.f_frsize);
+}
+
+bool FSCFolderWin::IsReadOnly()
+{
+    std::string pattern = JoinNativeBytes(NativeBytes(m_nativePath), "FXXXXXX");
+    int fd = mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd >= 0) {
+        close(fd);
+        unlink(pattern.c_str());
+        return false;
+    }
+    return errno == EACCES || errno == EROFS || errno == EPERM || errno == ENOTDIR;
+}
+
+bool FSCFolderWin::GetAttributes(int& flags)
+{
+    std::string path = NativeBytes(m_nativePath);
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+        return false;
+    if (st.st_mode & S_IWUSR)
+        flags &= ~kFileAttrReadOnly;
+    else
+        flags |= kFileAttrReadOnly;
+    // Hidden is a dot name below a volume root; a volume root never counts.
+    flags &= ~kFileAttrHidden;
+    size_t slash = path.find_last_of('/');
+    bool dotName = slash != std::string::npos && slash + 1 < path.size() && path[slash + 1] == '.';
+    if (dotName) {
+        std::vector<FWideString> parts;
+        SplitURL(GetURL(), parts);
+        if (parts.size() >= 3)
+            flags |= kFileAttrHidden;
+    }
+    return true;
+}
+
+int FSCFolderWin::GetDriveType()
+{
+    std::string path = NativeBytes(m_nativePath);
+    std::vector<FMountEntry> mounts = ReadMountTable();
+    const FMountEntry* mount = FindContainingMount(mounts, path);
+    if (!mount)
+        return kDriveUnknown;
+    std::vector<std::string> volumes = DiskVolumeBytes();
+    bool isRoot =
+        path == mount->m_mountPoint || std::find(volumes.begin(), volumes.end(), path) != volumes.end();
+    return isRoot ? DriveKindOfMount(*mount) : kDriveNoRootFolder;
+}
+
+bool FSCFolderWin::Exists(const FWideString& name, bool* isFolder)
+{
+    return FSCDiskWin::NativePathExists(JoinNative(m_nativePath, name), isFolder);
+}
+
+FSCVolEnumFolderWin::FSCVolEnumFolderWin(const FWideString& className) : m_className(className) {}
+
+void FSCVolEnumFolderWin::ListFolders(std::vector<FWideString>& names)
+{
+    for (const FWideString& volume : GetDiskVolumes()) {
+        FWideString token;
+        EscapeURLChars(volume, token);
+        names.push_back(token);
+    }
+    names.push_back(u"Network");
+}
+
+FIFolder* FSCVolEnumFolderWin::OpenSubFolder(const FWideString& name, bool)
+{
+    if (name == u"Network")
+        return new FSCNetEnumFolderWin(m_className);
+    for (const FWideString& volume : GetDiskVolumes()) {
+        FWideString token;
+        EscapeURLChars(volume, token);
+        if (token == name)
+            return new FSCFolderWin(m_className, volume);
+    }
+    return nullptr;
+}
+
+bool FSCVolEnumFolderWin::GetAttributes(int& flags)
+{
+    flags = (flags | kFileAttrReadOnly) & ~kFileAttrHidden;
+    return true;
+}
+
+bool FSCVolEnumFolderWin::Exists(const FWideString&, bool*)
+{
+    return false;
+}
