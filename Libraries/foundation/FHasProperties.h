@@ -12,6 +12,11 @@ struct FNarrowStringLess {
     }
 };
 
+// Reads the number at the start of `text` as the C library's "%lf" does in the C locale
+// (leading white space, sign, decimal or hexadecimal, inf and nan), whatever the process
+// locale. False when the text does not begin with a number.
+bool ReadLeadingDouble(const char* text, double& value);
+
 using FPropertyMap = std::map<FNarrowString, FNarrowString, FNarrowStringLess>;
 
 // Walks the entries of one property map in key order.

@@ -79,8 +79,8 @@ public:
     void RemoveNamedDescendants(const FWideString& name);
     void UnwrapNamedDescendants(const FWideString& name);
     // Resolves "xi:define", "xi:ifdef" and "xi:ifndef" in the sibling list that starts at
-    // `first`. A conditional without a parent is never deleted or replaced (the caller may
-    // hold it): it stays, and only its children are processed.
+    // `first`. When `first` itself is a conditional without a parent (a root the caller
+    // holds), it is never deleted or replaced: it stays, and only its children are processed.
     static bool ProcessDefines(FPropList* first, const std::vector<FWideString>& defined);
     // Live nodes in the process.
     static int GetPropListCount();
@@ -117,7 +117,7 @@ private:
     void priLink(FPropList* parent);
     void priUnlink();
     void priAppendPair(FPropPair* pair);
-    void priReplaceByChildren();
+    static FPropList* priReplaceByChildren(FPropList* node);
 
     FWideString m_usName;
     FWideString m_usText;

@@ -1,0 +1,353 @@
+#include "FCache.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <memory>
+#include <new>
+#include <optional>
+
+#include "FDebugTrace.h"
+
+// ---- FCacheObject ---------------------------------------------------------------------------
+
+FCacheObject::FCacheObject(FCache* owner, const char16_t* label, int size)
+    : m_iSize(size), m_label(label), m_pLock(&owner->m_listLock), m_pOwner(owner)
+{
+}
+
+FCacheObject::~FCacheObject() = default;
+
+void FCacheObject::AddRef()
+{
+    FCriticalSectionLock lock(*m_pLock);
+    if (m_iRefCount == 0 && m_pAllocator != nullptr) {
+        void* moved = m_pAllocator->Relocate(m_pData);
+        if (moved != m_pData) {
+            m_pData = moved;
+            if (m_pfnMoved != nullptr)
+                m_pfnMoved(this);
+        }
+    }
+    ++m_iRefCount;
+}
+
+int FCacheObject::Release()
+{
+    FCache* owner = m_pOwner;
+    // When memory is low the entry may be freed at once: hold the cache lock from the
+    // start then, so that no other eviction can free it under us.
+    const bool low = m_pAllocator != nullptr && m_pAllocator->IsMemoryLow();
+    std::optional<FCriticalSectionLock> cacheLock;
+    if (low)
+        cacheLock.emplace(owner->m_cacheLock);
+    int left = 0;
+    {
+        FCriticalSectionLock lock(*m_pLock);
+        if (m_iRefCount > 0)
+            --m_iRefCount;
+        left = m_iRefCount;
+    }
+    if (left != 0)
+        return left;
+    // From here another thread's eviction may free this entry; only `owner` is used.
+    if (!cacheLock)
+        cacheLock.emplace(owner->m_cacheLock);
+    if (low)
+        owner->priRemoveIfUnreferenced(this);
+    owner->priTrim(owner->m_uLimit);
+    return 0;
+}
+
+void* FCacheObject::GetData()
+{
+    FCriticalSectionLock lock(*m_pLock);
+    return m_pData;
+}
+
+int FCacheObject::GetSize()
+{
+    FCriticalSectionLock lock(*m_pLock);
+    return m_iSize;
+}
+
+void FCacheObject::SetPriority(unsigned priority)
+{
+    FCriticalSectionLock lock(*m_pLock);
+    m_uPriority = priority;
+}
+
+unsigned FCacheObject::GetPriority()
+{
+    FCriticalSectionLock lock(*m_pLock);
+    return m_uPriority;
+}
+
+int FCacheObject::GetRefCount()
+{
+    FCriticalSectionLock lock(*m_pLock);
+    return m_iRefCount;
+}
+
+FWideString FCacheObject::GetLabel()
+{
+    FCriticalSectionLock lock(*m_pLock);
+    return m_label;
+}
+
+void FCacheObject::SetLabel(const char16_t* label)
+{
+    FCriticalSectionLock lock(*m_pLock);
+    m_label = label != nullptr ? label : u"";
+}
+
+void FCacheObject::SetFreeCallback(FCacheCallback fn)
+{
+    FCriticalSectionLock lock(*m_pLock);
+    m_pfnFree = fn;
+}
+
+void FCacheObject::SetMovedCallback(FCacheCallback fn)
+{
+    FCriticalSectionLock lock(*m_pLock);
+    m_pfnMoved = fn;
+}
+
+// ---- FCache ---------------------------------------------------------------------------------
+
+FCache::FCache() = default;
+
+FCache::~FCache()
+{
+    SetSize(0);
+}
+
+void FCache::SetSize(uint32_t limit)
+{
+    FCriticalSectionLock cacheLock(m_cacheLock);
+    {
+        FCriticalSectionLock lock(m_listLock);
+        m_uLimit = limit;
+    }
+    priTrim(limit);
+}
+
+uint32_t FCache::GetSize()
+{
+    FCriticalSectionLock lock(m_listLock);
+    return m_uLimit;
+}
+
+bool FCache::Exists(const char16_t* label, int size)
+{
+    FCriticalSectionLock lock(m_listLock);
+    return priFindEntry(label != nullptr ? label : u"", size) != nullptr;
+}
+
+FCacheObject* FCache::Get(const char16_t* label, int size)
+{
+    FCriticalSectionLock cacheLock(m_cacheLock);
+    if (label == nullptr)
+        label = u"";
+    {
+        // Found and referenced under one hold of the list lock, and every eviction holds
+        // the cache lock: the entry cannot go between the two steps.
+        FCriticalSectionLock lock(m_listLock);
+        if (FCacheObject* found = priFindEntry(label, size)) {
+            found->AddRef();
+            return found;
+        }
+    }
+    if (size == 0)
+        return nullptr;
+    if (size < 0) {
+        DebugTrace("Cache request with a negative size! Label = '%s' Size Requested = %d\n",
+                   FWideString(label).GetNarrow(), size);
+        return nullptr;
+    }
+
+    const int64_t cost = static_cast<int64_t>(size) + kEntryOverhead;
+    if (static_cast<int64_t>(m_uLimit) > cost && priTrim(static_cast<int64_t>(m_uLimit) - cost)) {
+        FCacheObject* entry = nullptr;
+        try {
+            entry = new FCacheObject(this, label, size);
+            entry->m_pAllocator = GetMemoryAllocator(CacheLowMemoryHook);
+            entry->m_pData = entry->m_pAllocator->Alloc(static_cast<size_t>(size));
+            if (entry->m_pData == nullptr)
+                throw std::bad_alloc();
+            FCriticalSectionLock lock(m_listLock);
+            m_entries.push_back(entry);
+            return entry;
+        } catch (const std::bad_alloc&) {
+            if (entry != nullptr) {
+                if (entry->m_pAllocator != nullptr) {
+                    entry->m_pAllocator->Free(entry->m_pData);
+                    ReleaseMemoryAllocator(entry->m_pAllocator);
+                }
+                delete entry;
+            }
+            DebugTrace("Allocation of cache obj failed!. Size Requested = %d\n", size);
+            return nullptr;
+        }
+    }
+    DebugTrace("Cache is full! Label = '%s' Size Requested = %d\n", FWideString(label).GetNarrow(), size);
+    DebugDump();
+    return nullptr;
+}
+
+std::vector<FWideString> FCache::GetLabels()
+{
+    FCriticalSectionLock lock(m_listLock);
+    std::vector<FWideString> labels;
+    labels.reserve(m_entries.size());
+    for (const FCacheObject* entry : m_entries)
+        labels.push_back(entry->m_label);
+    return labels;
+}
+
+void FCache::DebugDump()
+{
+    FCriticalSectionLock lock(m_listLock);
+    DebugTrace("FCache debug dump:\nCache size: %u\nIn use: %" PRId64 "\n=========================\n",
+               m_uLimit, priUsedBytes());
+    int index = 0;
+    for (const FCacheObject* entry : m_entries) {
+        DebugTrace("Entry %d: '%s' size %d ptr 0x%016" PRIXPTR " refcount %d priority %d\n", index,
+                   entry->m_label.GetNarrow(), entry->m_iSize, reinterpret_cast<uintptr_t>(entry->m_pData),
+                   entry->m_iRefCount, static_cast<int>(entry->m_uPriority));
+        ++index;
+    }
+    DebugTrace("=========================\n");
+}
+
+int64_t FCache::GetUsedBytes()
+{
+    FCriticalSectionLock lock(m_listLock);
+    return priUsedBytes();
+}
+
+int FCache::GetEntryCount()
+{
+    FCriticalSectionLock lock(m_listLock);
+    return static_cast<int>(m_entries.size());
+}
+
+bool FCache::EvictOne()
+{
+    FCriticalSectionLock cacheLock(m_cacheLock);
+    return priEvictOne();
+}
+
+// Caller holds m_listLock.
+FCacheObject* FCache::priFindEntry(const char16_t* label, int size)
+{
+    for (FCacheObject* entry : m_entries) {
+        if (entry->m_label == label && (size == 0 || entry->m_iSize == size))
+            return entry;
+    }
+    return nullptr;
+}
+
+// Caller holds m_listLock.
+int64_t FCache::priUsedBytes()
+{
+    int64_t used = 0;
+    for (const FCacheObject* entry : m_entries)
+        used += static_cast<int64_t>(entry->m_iSize) + kEntryOverhead;
+    return used;
+}
+
+// Caller holds m_cacheLock.
+bool FCache::priTrim(int64_t target)
+{
+    for (;;) {
+        {
+            FCriticalSectionLock lock(m_listLock);
+            if (priUsedBytes() <= target)
+                return true;
+        }
+        if (!priEvictOne())
+            return false;
+    }
+}
+
+// Caller holds m_listLock. Lowest priority (unsigned) first, the earliest among equals;
+// referenced entries and kPriorityKeep never go. -1 when none can.
+int FCache::priFindEvictable()
+{
+    int best = -1;
+    for (size_t i = 0; i < m_entries.size(); ++i) {
+        const FCacheObject* entry = m_entries[i];
+        if (entry->m_iRefCount != 0 || entry->m_uPriority == FCacheObject::kPriorityKeep)
+            continue;
+        if (best < 0 || entry->m_uPriority < m_entries[static_cast<size_t>(best)]->m_uPriority)
+            best = static_cast<int>(i);
+    }
+    return best;
+}
+
+// Caller holds m_cacheLock.
+bool FCache::priEvictOne()
+{
+    FCacheObject* victim = nullptr;
+    {
+        FCriticalSectionLock lock(m_listLock);
+        const int index = priFindEvictable();
+        if (index < 0)
+            return false;
+        victim = m_entries[static_cast<size_t>(index)];
+        m_entries.erase(m_entries.begin() + index);
+    }
+    priFreeEntry(victim);
+    return true;
+}
+
+// Caller holds m_cacheLock; the entry is already out of the list. Callbacks run without
+// the list lock.
+void FCache::priFreeEntry(FCacheObject* entry)
+{
+    if (entry->m_pfnFree != nullptr) {
+        void* moved = entry->m_pAllocator->Relocate(entry->m_pData);
+        if (moved != entry->m_pData) {
+            entry->m_pData = moved;
+            if (entry->m_pfnMoved != nullptr)
+                entry->m_pfnMoved(entry);
+        }
+        entry->m_pfnFree(entry);
+    }
+    entry->m_pAllocator->Free(entry->m_pData);
+    entry->m_pData = nullptr;
+    ReleaseMemoryAllocator(entry->m_pAllocator);
+    delete entry;
+}
+
+// Caller holds m_cacheLock.
+void FCache::priRemoveIfUnreferenced(FCacheObject* entry)
+{
+    {
+        FCriticalSectionLock lock(m_listLock);
+        auto it = std::find(m_entries.begin(), m_entries.end(), entry);
+        if (it == m_entries.end() || entry->m_iRefCount != 0)
+            return;
+        m_entries.erase(it);
+    }
+    priFreeEntry(entry);
+}
+
+// ---- the process-wide cache -----------------------------------------------------------------
+
+FCache* GetGlobalCache()
+{
+    static FCache cache;
+    return &cache;
+}
+
+namespace
+{
+// Builds the global cache before main, as callers expect.
+[[maybe_unused]] FCache* const gpGlobalCacheAtStart = GetGlobalCache();
+} // namespace
+
+void CacheLowMemoryHook()
+{
+    GetGlobalCache()->EvictOne();
+}
