@@ -223,9 +223,9 @@ void FHuffmanDecoder::Decode(const uint8_t* in, int inLen, int& inUsed, uint16_t
     const int spare0 = st.m_iSpareCount;
     uint64_t window = spare0 == 0 ? 0 : uint64_t(st.m_uiSpareBits) << (64 - spare0);
     int held = spare0;
-    int pos = 0;              // input bytes moved into the window
-    int64_t consumed = 0;     // stream bits used by decoded symbols
-    int64_t extent = spare0;  // stream bits the byte-wise reader has opened
+    int pos = 0;             // input bytes moved into the window
+    int64_t consumed = 0;    // stream bits used by decoded symbols
+    int64_t extent = spare0; // stream bits the byte-wise reader has opened
 
     auto refill = [&]() {
         while (held <= 56 && pos < inLen) {

@@ -1,0 +1,847 @@
+#include "FBribImageDecoder.h"
+
+#include "FBribImageReader.h"
+#include "FBribImageReaderImpl.h"
+#include "FDebugTrace.h"
+#include "FException.h"
+#include "FHuffmanDecoder.h"
+#include "FIStorageClass.h"
+#include "FPixmap.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <vector>
+
+// ---------------------------------------------------------------------------
+// Payload access
+
+FBribPayload::FBribPayload(FIFile* file, uint64_t start, uint64_t size)
+    : m_pFile(file), m_uiStart(start), m_uiSize(size)
+{
+}
+
+FBribPayload::FBribPayload(const uint8_t* bytes, size_t size) : m_pBytes(bytes), m_uiSize(size) {}
+
+void FBribPayload::Seek(uint64_t position)
+{
+    m_uiPosition = position;
+}
+
+void FBribPayload::Read(void* buffer, size_t n)
+{
+    if (m_uiPosition > m_uiSize || n > m_uiSize - m_uiPosition) {
+        throw FExceptionEOF("image payload ends early");
+    }
+    if (n == 0) {
+        return;
+    }
+    if (m_pBytes != nullptr) {
+        std::memcpy(buffer, m_pBytes + m_uiPosition, n);
+        m_uiPosition += n;
+        return;
+    }
+    // The storage interface reads at most an int at a time.
+    uint8_t* out = static_cast<uint8_t*>(buffer);
+    m_pFile->Seek(m_uiStart + m_uiPosition);
+    size_t left = n;
+    while (left > 0) {
+        const int chunk = int(std::min<size_t>(left, 1u << 30));
+        m_pFile->Read(out, chunk);
+        out += chunk;
+        left -= size_t(chunk);
+    }
+    m_uiPosition += n;
+}
+
+size_t FBribPayload::ReadSome(void* buffer, size_t n)
+{
+    if (m_uiPosition >= m_uiSize) {
+        return 0;
+    }
+    const size_t take = size_t(std::min<uint64_t>(n, m_uiSize - m_uiPosition));
+    if (m_pBytes != nullptr) {
+        std::memcpy(buffer, m_pBytes + m_uiPosition, take);
+        m_uiPosition += take;
+        return take;
+    }
+    m_pFile->Seek(m_uiStart + m_uiPosition);
+    uint8_t* out = static_cast<uint8_t*>(buffer);
+    size_t got = 0;
+    while (got < take) {
+        const int r = m_pFile->ReadSome(out + got, int(std::min<size_t>(take - got, 1u << 30)));
+        if (r <= 0) {
+            break;
+        }
+        got += size_t(r);
+    }
+    m_uiPosition += got;
+    return got;
+}
+
+// ---------------------------------------------------------------------------
+// Helpers
+
+namespace
+{
+
+constexpr int kPackedGroupBytes = 12; // eight 12-bit samples in three words
+
+uint16_t Get16(const uint8_t* p)
+{
+    return uint16_t(p[0] | p[1] << 8);
+}
+
+uint32_t Get32(const uint8_t* p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void Put16(uint8_t* p, uint16_t v)
+{
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+
+// Eight samples from three little-endian words read as one 96-bit string, most
+// significant bit of the first word first.
+void Unpack12(const uint8_t* p, uint16_t* s)
+{
+    const uint32_t w0 = Get32(p);
+    const uint32_t w1 = Get32(p + 4);
+    const uint32_t w2 = Get32(p + 8);
+    s[0] = uint16_t(w0 >> 20);
+    s[1] = uint16_t((w0 >> 8) & 0xFFF);
+    s[2] = uint16_t(((w0 & 0xFF) << 4) | (w1 >> 28));
+    s[3] = uint16_t((w1 >> 16) & 0xFFF);
+    s[4] = uint16_t((w1 >> 4) & 0xFFF);
+    s[5] = uint16_t(((w1 & 0xF) << 8) | (w2 >> 24));
+    s[6] = uint16_t((w2 >> 12) & 0xFFF);
+    s[7] = uint16_t(w2 & 0xFFF);
+}
+
+// The samples of `groups` packed groups of a plane.
+void UnpackPlane(const uint8_t* plane, int groups, uint16_t* samples)
+{
+    for (int g = 0; g < groups; ++g) {
+        Unpack12(plane + size_t(g) * kPackedGroupBytes, samples + size_t(g) * 8);
+    }
+}
+
+void PutRGB(uint8_t* pixel, uint16_t r, uint16_t g, uint16_t b)
+{
+    Put16(pixel, r);
+    Put16(pixel + 2, g);
+    Put16(pixel + 4, b);
+}
+
+int Clamp4095(double v)
+{
+    const double f = std::floor(v);
+    if (f < 0) {
+        return 0;
+    }
+    return f > 4095 ? 4095 : int(f);
+}
+
+void YCbCrToRGB(int y, int cb, int cr, int y0, int c0, uint8_t* pixel, bool eightBit)
+{
+    const double yy = y - y0;
+    const double crr = cr - c0;
+    const double cbb = cb - c0;
+    int r = Clamp4095(1.1644 * yy + 1.596 * crr - 0.0001 * cbb);
+    int g = Clamp4095(1.1644 * yy - 0.813 * crr - 0.3917 * cbb);
+    int b = Clamp4095(1.1644 * yy + 2.0173 * cbb - 0.0001 * crr);
+    if (eightBit) {
+        r = std::min(r, 255) * 16;
+        g = std::min(g, 255) * 16;
+        b = std::min(b, 255) * 16;
+    }
+    PutRGB(pixel, uint16_t(r), uint16_t(g), uint16_t(b));
+}
+
+bool IsUnpackedFormat(int format)
+{
+    switch (format) {
+    case 2:
+    case 4:
+    case 5:
+    case 9:
+    case 12:
+    case 13:
+    case 14:
+    case 16:
+    case 17:
+    case 20:
+    case 21:
+    case 22:
+    case 24:
+    case 25:
+    case 26:
+    case 27:
+    case 28:
+        return true;
+    }
+    return false;
+}
+
+bool IsTwoRowFormat(int format)
+{
+    return format == 14 || format == 16 || format == 17 || format == 20 || format == 22 || format == 25;
+}
+
+// The bytes of a row that a format reads for `cols` columns, so that a row size too
+// small for the columns is refused before any unpacking.
+bool RowSizeFits(int format, int64_t cols, int64_t rowSize)
+{
+    const int64_t g8 = cols / 8;
+    const int64_t g8up = (cols + 7) / 8;
+    const int64_t g16 = (cols / 2 + 7) / 8;
+    const int64_t g4up = (cols + 3) / 4;
+    switch (format) {
+    case 4:
+    case 28:
+        return rowSize >= 36 * g8;
+    case 5:
+        return rowSize >= 4 * cols;
+    case 9:
+        return rowSize >= 12 * g8;
+    case 12:
+        return rowSize / 3 >= 2 * cols;
+    case 13:
+    case 24:
+        return rowSize / 3 >= 12 * g8;
+    case 14:
+        return rowSize / 6 >= 2 * cols;
+    case 16:
+        return rowSize / 6 >= 12 * g8up;
+    case 17:
+        return rowSize / 4 >= 12 * g8;
+    case 20:
+        return rowSize / 3 >= 24 * g16 && rowSize / 6 >= 12 * g16;
+    case 21:
+        return rowSize / 2 >= 24 * g16 && rowSize / 4 >= 12 * g16;
+    case 22:
+        return rowSize / 4 >= 12 * g8up;
+    case 25:
+        return rowSize >= 36 * g4up;
+    case 26:
+        return rowSize >= 4 * ((cols + 1) / 2);
+    case 27:
+        return rowSize >= 12 * g4up;
+    }
+    return true;
+}
+
+void StoreProgress(double* progress, double value)
+{
+    if (progress != nullptr) {
+        *progress = value;
+    }
+}
+
+bool Cancelled(const char* cancel)
+{
+    return cancel != nullptr && *cancel != 0;
+}
+
+// Unpacks one fixed-size row of an unpacked format into pixmap row `y` (and y + 1
+// for the formats that make two rows). Only `cols` columns are written: groups that
+// run past them are unpacked into scratch samples first.
+class FixedRowUnpacker
+{
+public:
+    FixedRowUnpacker(int format, int cols, int rowSize)
+        : m_iFormat(format), m_iCols(cols), m_iRowSize(rowSize)
+    {
+        // Room for the samples of any plane, whole groups included.
+        const size_t planeSamples = (size_t(rowSize) / kPackedGroupBytes + 2) * 8;
+        for (auto& s : m_samples) {
+            s.assign(planeSamples, 0);
+        }
+    }
+
+    int16_t m_table[1024] = {};
+
+    void Unpack(const uint8_t* row, FPixmap& pm, int y)
+    {
+        const int cols = m_iCols;
+        const int rs = m_iRowSize;
+        uint8_t* out = pm.GetRowAddress(y);
+        switch (m_iFormat) {
+        case 4: {
+            const int groups = cols / 8;
+            UnpackPlane(row, groups * 3, m_samples[0].data());
+            const uint16_t* s = m_samples[0].data();
+            for (int x = 0; x < groups * 8; ++x) {
+                PutRGB(out + 6 * x, s[3 * x], s[3 * x + 1], s[3 * x + 2]);
+            }
+            return;
+        }
+        case 5: {
+            int16_t sum[3] = {0, 0, 0};
+            for (int x = 0; x < cols; ++x) {
+                const uint32_t code = Get32(row + 4 * x);
+                sum[0] = int16_t(uint16_t(sum[0] + m_table[(code >> 20) & 0x3FF]));
+                sum[1] = int16_t(uint16_t(sum[1] + m_table[(code >> 10) & 0x3FF]));
+                sum[2] = int16_t(uint16_t(sum[2] + m_table[code & 0x3FF]));
+                PutRGB(out + 6 * x, uint16_t(sum[0]), uint16_t(sum[1]), uint16_t(sum[2]));
+            }
+            return;
+        }
+        case 9: {
+            const int groups = cols / 8;
+            UnpackPlane(row, groups, m_samples[0].data());
+            for (int x = 0; x < groups * 8; ++x) {
+                Put16(out + 2 * x, m_samples[0][x]);
+            }
+            return;
+        }
+        case 12: {
+            const int p = rs / 3;
+            for (int x = 0; x < cols; ++x) {
+                PutRGB(out + 6 * x, Get16(row + 2 * x), Get16(row + p + 2 * x), Get16(row + 2 * p + 2 * x));
+            }
+            return;
+        }
+        case 13:
+        case 24: {
+            const int p = rs / 3;
+            const int groups = cols / 8;
+            for (int k = 0; k < 3; ++k) {
+                UnpackPlane(row + k * p, groups, m_samples[k].data());
+            }
+            // Format 24 stores its planes as G, B, R.
+            const int ri = m_iFormat == 13 ? 0 : 2;
+            const int gi = m_iFormat == 13 ? 1 : 0;
+            const int bi = m_iFormat == 13 ? 2 : 1;
+            for (int x = 0; x < groups * 8; ++x) {
+                PutRGB(out + 6 * x, m_samples[ri][x], m_samples[gi][x], m_samples[bi][x]);
+            }
+            return;
+        }
+        case 14:
+        case 16: {
+            const int p = rs / 6;
+            if (m_iFormat == 14) {
+                for (int k = 0; k < 6; ++k) {
+                    for (int x = 0; x < cols; ++x) {
+                        m_samples[k][x] = Get16(row + k * p + 2 * x);
+                    }
+                }
+            } else {
+                for (int k = 0; k < 6; ++k) {
+                    UnpackPlane(row + k * p, (cols + 7) / 8, m_samples[k].data());
+                }
+            }
+            uint8_t* out1 = pm.GetRowAddress(y + 1);
+            for (int x = 0; x < cols; ++x) {
+                const uint16_t r = m_samples[5][x];
+                const uint16_t b = m_samples[4][x];
+                PutRGB(out + 12 * x, r, m_samples[0][x], b);
+                PutRGB(out + 12 * x + 6, r, m_samples[1][x], b);
+                PutRGB(out1 + 12 * x, r, m_samples[2][x], b);
+                PutRGB(out1 + 12 * x + 6, r, m_samples[3][x], b);
+            }
+            return;
+        }
+        case 17: {
+            const int p = rs / 4;
+            const int groups = cols / 8;
+            for (int k = 0; k < 4; ++k) {
+                UnpackPlane(row + k * p, groups, m_samples[k].data());
+            }
+            uint8_t* out1 = pm.GetRowAddress(y + 1);
+            for (int x = 0; x < groups * 8; ++x) {
+                Put16(out + 4 * x, m_samples[0][x]);
+                Put16(out + 4 * x + 2, m_samples[1][x]);
+                Put16(out1 + 4 * x, m_samples[2][x]);
+                Put16(out1 + 4 * x + 2, m_samples[3][x]);
+            }
+            return;
+        }
+        case 20:
+        case 21:
+        case 22: {
+            const int groups = m_iFormat == 22 ? (cols + 7) / 8 : (cols / 2 + 7) / 8;
+            const int width = std::min(cols, groups * (m_iFormat == 22 ? 8 : 16));
+            const bool half = m_iFormat != 22;
+            if (m_iFormat == 20) {
+                const int p3 = rs / 3;
+                const int p6 = rs / 6;
+                UnpackPlane(row, groups * 2, m_samples[0].data());
+                UnpackPlane(row + p3, groups * 2, m_samples[1].data());
+                UnpackPlane(row + 2 * p3, groups, m_samples[2].data());
+                UnpackPlane(row + 2 * p3 + p6, groups, m_samples[3].data());
+            } else if (m_iFormat == 21) {
+                UnpackPlane(row, groups * 2, m_samples[0].data());
+                UnpackPlane(row + rs / 2, groups, m_samples[2].data());
+                UnpackPlane(row + rs / 2 + rs / 4, groups, m_samples[3].data());
+            } else {
+                const int p = rs / 4;
+                for (int k = 0; k < 4; ++k) {
+                    UnpackPlane(row + k * p, groups, m_samples[k].data());
+                }
+            }
+            const bool twoRows = m_iFormat != 21;
+            uint8_t* out1 = twoRows ? pm.GetRowAddress(y + 1) : nullptr;
+            for (int x = 0; x < width; ++x) {
+                const int c = half ? x / 2 : x;
+                const uint16_t r = m_samples[3][c];
+                const uint16_t b = m_samples[2][c];
+                PutRGB(out + 6 * x, r, m_samples[0][x], b);
+                if (twoRows) {
+                    PutRGB(out1 + 6 * x, r, m_samples[1][x], b);
+                }
+            }
+            return;
+        }
+        case 25: {
+            const int groups = (cols + 3) / 4;
+            UnpackPlane(row, groups * 3, m_samples[0].data());
+            const uint16_t* s = m_samples[0].data();
+            uint8_t* out1 = pm.GetRowAddress(y + 1);
+            for (int k = 0; k < cols; ++k) {
+                const uint16_t* c = s + 6 * k;
+                YCbCrToRGB(c[0], c[4], c[5], 256, 2048, out + 12 * k, false);
+                YCbCrToRGB(c[1], c[4], c[5], 256, 2048, out + 12 * k + 6, false);
+                YCbCrToRGB(c[2], c[4], c[5], 256, 2048, out1 + 12 * k, false);
+                YCbCrToRGB(c[3], c[4], c[5], 256, 2048, out1 + 12 * k + 6, false);
+            }
+            return;
+        }
+        case 26: {
+            for (int x = 0; x < cols; ++x) {
+                const uint8_t* c = row + 4 * (x / 2);
+                YCbCrToRGB(c[(x & 1) * 2], c[1], c[3], 16, 128, out + 6 * x, true);
+            }
+            return;
+        }
+        case 27: {
+            const int groups = (cols + 3) / 4;
+            UnpackPlane(row, groups, m_samples[0].data());
+            const uint16_t* s = m_samples[0].data();
+            for (int x = 0; x < cols; ++x) {
+                const uint16_t* c = s + 8 * (x / 4) + 4 * ((x / 2) & 1);
+                YCbCrToRGB(c[(x & 1) * 2], c[1], c[3], 256, 2048, out + 6 * x, false);
+            }
+            return;
+        }
+        case 28: {
+            const int groups = cols / 8;
+            UnpackPlane(row, groups * 3, m_samples[0].data());
+            const uint16_t* s = m_samples[0].data();
+            for (int x = 0; x < groups * 8; ++x) {
+                YCbCrToRGB(s[3 * x], s[3 * x + 2], s[3 * x + 1], 256, 2048, out + 6 * x, false);
+            }
+            return;
+        }
+        }
+        throw FExceptionBribReader("ReadImageFixedLineLength() : unsupported resampling pixel type.");
+    }
+
+private:
+    int m_iFormat;
+    int m_iCols;
+    int m_iRowSize;
+    std::vector<uint16_t> m_samples[6];
+};
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Decoders
+
+bool FBribImageDecoder::Decode(FBribPayload& payload, const BribImageHead& head, FPixmap& pixmap,
+                               double* progress, const char* cancel)
+{
+    const int format = head.m_iPixelFormat;
+    if (head.m_iCols < 0 || head.m_iRows < 0 || uint32_t(head.m_iCols) > kMaxBribImageDimension ||
+        uint32_t(head.m_iRows) > kMaxBribImageDimension || head.m_iRowSize < 0) {
+        throw FExceptionBribReader("GetImage() : image dimensions out of range");
+    }
+    int dims[2] = {0, 0};
+    FBribImageReaderImpl::priGetDeliveredDimensions(format, head.m_iCols, head.m_iRows, dims);
+    const int64_t rowBytes = int64_t(dims[0]) * GetPixelTypeBytesPerPixel(pixmap.GetPixelType());
+    if (pixmap.GetCols() < dims[0] || pixmap.GetRows() < dims[1] || int64_t(pixmap.GetStride()) < rowBytes) {
+        throw FExceptionBribReader("GetImage() : pixmap too small to receive image");
+    }
+    const int type = FBribImageReaderImpl::priGetPixmapType(format);
+    if (type == 0 || type != pixmap.GetPixelType()) {
+        throw FExceptionBribReader("GetImage() : pixmap has incompatible pixel type");
+    }
+    if (format == kBribPixelJPEG) {
+        // Embedded JPEG streams are decoded by the JPEG reader, which this build lacks.
+        throw FExceptionBribReader("GetImage() : JPEG images are not supported");
+    }
+    if (format == kBribPixelHuffmanM4) {
+        return priReadImageHuffmanM4(payload, head, pixmap, progress, cancel);
+    }
+    if (head.m_iRowSize != 0) {
+        return ReadImageFixedLineLength(payload, head, pixmap, progress, cancel);
+    }
+    return ReadImageVariableLineLength(payload, head, pixmap, progress, cancel);
+}
+
+bool FBribImageDecoder::ReadImageFixedLineLength(FBribPayload& payload, const BribImageHead& head,
+                                                 FPixmap& pixmap, double* progress, const char* cancel)
+{
+    const int format = head.m_iPixelFormat;
+    const int rows = head.m_iRows;
+    const int cols = head.m_iCols;
+    const int rowSize = head.m_iRowSize;
+    const bool unpacked = IsUnpackedFormat(format);
+    if (!unpacked && int64_t(pixmap.GetStride()) < rowSize) {
+        throw FExceptionBribReader("ReadImageFixedLineLength() : pixmap's rows are too small for brib rows");
+    }
+    // A row size the payload cannot hold must not size the row buffer.
+    const uint64_t tableBytes = format == 5 ? 2048 : 0;
+    if (rows > 0 && uint64_t(rowSize) > payload.GetSize()) {
+        throw FExceptionEOF("image payload ends early");
+    }
+    if (unpacked && format != 2 && !RowSizeFits(format, cols, rowSize)) {
+        throw FExceptionBribReader(
+            "ReadImageFixedLineLength() : brib rows are too small for the image's columns");
+    }
+
+    std::unique_ptr<FixedRowUnpacker> unpacker;
+    std::vector<uint8_t> rowBuffer;
+    if (unpacked) {
+        unpacker = std::make_unique<FixedRowUnpacker>(format, cols, rowSize);
+        rowBuffer.resize(size_t(rowSize) + 16);
+    }
+    if (format == 5) {
+        uint8_t table[2048];
+        payload.Read(table, tableBytes);
+        for (int i = 0; i < 1024; ++i) {
+            unpacker->m_table[i] = int16_t(Get16(table + 2 * i));
+        }
+    }
+    const int step = IsTwoRowFormat(format) ? 2 : 1;
+    for (int i = 0; i < rows; ++i) {
+        if (!unpacked) {
+            payload.Read(pixmap.GetRowAddress(i), size_t(rowSize));
+        } else {
+            payload.Read(rowBuffer.data(), size_t(rowSize));
+            unpacker->Unpack(rowBuffer.data(), pixmap, i * step);
+        }
+        StoreProgress(progress, double(i) / rows);
+        if (Cancelled(cancel)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+namespace
+{
+
+bool DecodeHuffmanRow(FHuffmanDecoder& decoder, const uint8_t* bytes, int length, uint16_t* symbols,
+                      int wanted)
+{
+    int inUsed = 0;
+    int produced = 0;
+    decoder.Decode(bytes, length, inUsed, symbols, wanted, produced);
+    if (produced < wanted) {
+        if (wanted - produced >= 32) {
+            DebugTrace("Found 32 or more bits left over in Huffman Decode %d %d\n", produced, wanted);
+        }
+        int more = 0;
+        decoder.Decode(nullptr, 0, inUsed, symbols + produced, wanted - produced, more);
+        produced += more;
+    }
+    decoder.DecodeFlush();
+    // A short row would otherwise take the previous row's symbols as its own.
+    return produced == wanted;
+}
+
+void CheckRowAssertion(bool ok, const char* test)
+{
+    if (!ok) {
+        ReportAssertion(__FILE__, __LINE__, test, 0, 0);
+    }
+}
+
+} // namespace
+
+bool FBribImageDecoder::ReadImageVariableLineLength(FBribPayload& payload, const BribImageHead& head,
+                                                    FPixmap& pixmap, double* progress, const char* cancel)
+{
+    const int format = head.m_iPixelFormat;
+    if (format != 6 && format != 11) {
+        throw FExceptionBribReader(
+            "ReadImageVariableLineLength: variable line length image type is not HUFFMAN!");
+    }
+    const int rows = head.m_iRows;
+    const int cols = head.m_iCols;
+    const int symbolBits = format == 6 ? 10 : 8;
+    const int64_t n = int64_t(1) << symbolBits;
+    const int64_t valueTableBytes = format == 6 ? 2 * n : 0;
+    const int64_t huffTableBytes = 4 * n;
+    const int64_t size = int64_t(payload.GetSize());
+    const int64_t sizeHuffData = size - 4 * int64_t(rows) - huffTableBytes - valueTableBytes;
+    if (sizeHuffData < 0) {
+        throw FExceptionBribReader("ReadImageVariableLineLength: payload too small for its tables");
+    }
+    CheckRowAssertion((sizeHuffData & 3) == 0, "(uiSizeHuffData&3) == 0");
+
+    // Row starts, plus the end of the data; they must not decrease or pass the end,
+    // so that the largest gap is a sound row buffer size.
+    std::vector<uint32_t> rowPtr(size_t(rows) + 1);
+    {
+        std::vector<uint8_t> raw(size_t(rows) * 4);
+        payload.Seek(uint64_t(size - 4 * int64_t(rows)));
+        payload.Read(raw.data(), raw.size());
+        for (int r = 0; r < rows; ++r) {
+            rowPtr[r] = Get32(raw.data() + 4 * r);
+        }
+        rowPtr[rows] = uint32_t(sizeHuffData);
+    }
+    uint32_t largest = 0;
+    uint32_t previous = 0;
+    for (int r = 0; r <= rows; ++r) {
+        if (rowPtr[r] < previous || int64_t(rowPtr[r]) > sizeHuffData) {
+            throw FExceptionBribReader("ReadImageVariableLineLength: row pointer table out of order");
+        }
+        largest = std::max(largest, rowPtr[r] - previous);
+        previous = rowPtr[r];
+    }
+
+    payload.Seek(0);
+    std::vector<int16_t> values(static_cast<size_t>(n), 0);
+    if (format == 6) {
+        std::vector<uint8_t> raw(static_cast<size_t>(valueTableBytes));
+        payload.Read(raw.data(), raw.size());
+        for (int64_t i = 0; i < n; ++i) {
+            values[i] = int16_t(Get16(raw.data() + 2 * i));
+        }
+    }
+    std::vector<uint32_t> words(static_cast<size_t>(n));
+    {
+        std::vector<uint8_t> raw(static_cast<size_t>(huffTableBytes));
+        payload.Read(raw.data(), raw.size());
+        for (int64_t i = 0; i < n; ++i) {
+            words[i] = Get32(raw.data() + 4 * i);
+        }
+    }
+    FHuffmanDecoder decoder(symbolBits);
+    decoder.Reset();
+    decoder.SetTable(words.data(), int(n));
+
+    const int wanted = 3 * cols;
+    std::vector<uint16_t> symbols(size_t(wanted) + 1);
+    std::vector<uint8_t> rowBuffer(size_t(largest) + 1);
+    const uint64_t huffStart = payload.Tell();
+    const int pixelBytes = format == 6 ? 6 : 3;
+
+    for (int r = 0; r < rows; ++r) {
+        const uint64_t now = payload.Tell();
+        CheckRowAssertion(now - huffStart == rowPtr[r],
+                          "(uiFilePosNow-uiFilePosHuffDat) == pRowPtrTable[row]");
+        const uint32_t readSize = rowPtr[r + 1] - rowPtr[r];
+        CheckRowAssertion((readSize & 3) == 0, "(uiReadSize&3) == 0");
+        payload.Read(rowBuffer.data(), readSize);
+
+        bool decoded = false;
+        try {
+            decoded = DecodeHuffmanRow(decoder, rowBuffer.data(), int(readSize), symbols.data(), wanted);
+        } catch (const FExceptionHuffman&) {
+            decoded = false;
+        }
+        uint8_t* out = pixmap.GetRowAddress(r);
+        if (decoded) {
+            if (format == 6) {
+                int16_t sum[3] = {0, 0, 0};
+                for (int x = 0; x < cols; ++x) {
+                    for (int c = 0; c < 3; ++c) {
+                        sum[c] = int16_t(uint16_t(sum[c] + values[symbols[3 * x + c]]));
+                        Put16(out + 6 * x + 2 * c, uint16_t(sum[c]));
+                    }
+                }
+            } else {
+                uint8_t sum[3] = {0, 0, 0};
+                for (int x = 0; x < cols; ++x) {
+                    for (int c = 0; c < 3; ++c) {
+                        sum[c] = uint8_t(sum[c] + symbols[3 * x + c]);
+                        out[3 * x + c] = sum[c];
+                    }
+                }
+            }
+        } else {
+            // The register is left as after every row, so the next row starts clean.
+            try {
+                decoder.DecodeFlush();
+            } catch (const FExceptionHuffman&) {
+            }
+            if (r > 0) {
+                std::memmove(out, pixmap.GetRowAddress(r - 1), size_t(cols) * pixelBytes);
+            }
+        }
+        StoreProgress(progress, double(r) / rows);
+        if (Cancelled(cancel)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+namespace
+{
+
+// One plane of the M4 format: a bit stream read through a window of the payload
+// that is refilled at every row end, and whenever the byte position nears its end,
+// so that a row of any length is read through it. The bytes after the valid ones
+// are zero, and a code that reaches into them ends the plane.
+class M4PlaneReader
+{
+public:
+    M4PlaneReader(FBribPayload& payload, uint64_t start) : m_payload(payload), m_uiFilePos(start) { Fill(); }
+
+    uint32_t Peek32() const
+    {
+        const uint8_t* p = m_window + m_iBytePos;
+        const uint32_t w = uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+        return m_iBitPos == 0 ? w : (w << m_iBitPos) | (uint32_t(p[4]) >> (8 - m_iBitPos));
+    }
+
+    // False once the bits used run past the valid bytes.
+    bool Advance(int bits)
+    {
+        const int total = m_iBitPos + bits;
+        m_iBytePos += total / 8;
+        m_iBitPos = total % 8;
+        if (int64_t(m_iBytePos) * 8 + m_iBitPos > int64_t(m_iValid) * 8) {
+            return false;
+        }
+        if (m_iBytePos > kBribM4Window - 8) {
+            Refill();
+        }
+        return true;
+    }
+
+    void Refill()
+    {
+        m_uiFilePos += uint64_t(m_iBytePos);
+        m_iBytePos = 0;
+        Fill();
+    }
+
+private:
+    void Fill()
+    {
+        std::memset(m_window, 0, sizeof(m_window));
+        m_iValid = 0;
+        if (m_uiFilePos >= m_payload.GetSize()) {
+            return;
+        }
+        m_payload.Seek(m_uiFilePos);
+        m_iValid = int(m_payload.ReadSome(m_window, kBribM4Window));
+    }
+
+    FBribPayload& m_payload;
+    uint64_t m_uiFilePos;
+    uint8_t m_window[kBribM4Window + 8] = {};
+    int m_iValid = 0;
+    int m_iBytePos = 0;
+    int m_iBitPos = 0;
+};
+
+} // namespace
+
+bool FBribImageDecoder::priReadImageHuffmanM4(FBribPayload& payload, const BribImageHead& head,
+                                              FPixmap& pixmap, double* progress, const char* cancel)
+{
+    const int rows = head.m_iRows;
+    const int cols = head.m_iCols;
+    uint8_t raw[kBribM4HeadSize];
+    payload.Seek(0);
+    payload.Read(raw, sizeof(raw));
+    int first[3];
+    for (int c = 0; c < 3; ++c) {
+        first[c] = Get16(raw + 2 * c) & 0x3FF;
+    }
+    int codeBits[13];
+    int codeLength[13];
+    for (int i = 0; i < 13; ++i) {
+        const uint16_t w = Get16(raw + 8 + 2 * i);
+        codeLength[i] = w & 0xF;
+        codeBits[i] = w >> 4;
+    }
+    const uint64_t lengths[3] = {Get32(raw + 36), Get32(raw + 40), Get32(raw + 44)};
+    auto pad16 = [](uint64_t v) { return (v + 15) / 16 * 16; };
+    const uint64_t planeStart[3] = {kBribM4HeadSize, kBribM4HeadSize + pad16(lengths[0]),
+                                    kBribM4HeadSize + pad16(lengths[0]) + pad16(lengths[1])};
+
+    bool cancelled = false;
+    for (int c = 0; c < 3; ++c) {
+        auto reader = std::make_unique<M4PlaneReader>(payload, planeStart[c]);
+        bool ended = false;
+        for (int m = 0; m < rows && !ended; ++m) {
+            uint8_t* row = pixmap.GetRowAddress(m);
+            for (int j = 0; j < cols; ++j) {
+                const uint32_t bits = reader->Peek32();
+                int category = -1;
+                for (int i = 0; i < 13; ++i) {
+                    const int len = codeLength[i];
+                    if (len == 0 || len > 12) {
+                        break;
+                    }
+                    if ((bits >> (32 - len)) == uint32_t(codeBits[i] >> (12 - len))) {
+                        category = i;
+                        break;
+                    }
+                }
+                if (category < 0) {
+                    ended = true;
+                    break;
+                }
+                const int len = codeLength[category];
+                int d = 0;
+                if (category > 0) {
+                    const int v = int((bits << len) >> (32 - category));
+                    d = v >= (1 << (category - 1)) ? v : v - (1 << category) + 1;
+                }
+                int prediction;
+                if (j >= 2) {
+                    prediction = int16_t(Get16(row + 6 * (j - 2) + 2 * c));
+                } else if (m >= 2) {
+                    prediction = int16_t(Get16(pixmap.GetRowAddress(m - 2) + 6 * j + 2 * c));
+                } else {
+                    prediction = first[c];
+                }
+                const int value = prediction + d;
+                if (value < 0 || value > 4095 || !reader->Advance(len + category)) {
+                    ended = true;
+                    break;
+                }
+                Put16(row + 6 * j + 2 * c, uint16_t(value));
+            }
+            if (ended) {
+                break;
+            }
+            reader->Refill();
+            StoreProgress(progress, double(m + 1) / rows);
+            if (Cancelled(cancel)) {
+                cancelled = true;
+                break;
+            }
+        }
+    }
+    return !cancelled;
+}
+
+// ---------------------------------------------------------------------------
+// The reader's entry point
+
+bool FBribImageReader::GetImage(int n, FPixmap& pixmap, double* progress, const char* cancel)
+{
+    const int index = m_pImpl->FindImageSection(n);
+    BribImageHead head{};
+    uint32_t payloadSize = 0;
+    m_pImpl->priReadImageHead(index, head, payloadSize);
+    FIFile* file = m_pImpl->GetFile();
+    FBribPayload payload(file, file->Tell(), payloadSize);
+    return FBribImageDecoder::Decode(payload, head, pixmap, progress, cancel);
+}
