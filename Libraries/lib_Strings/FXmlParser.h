@@ -46,6 +46,7 @@ public:
     static FWideString priExpandEnvVar(const FWideString& value);
 
 private:
+    void priDecode(const std::vector<unsigned char>& bytes);
     FIFile* priOpenScriptFile(const FWideString& name);
     bool priPerformAllIncludes(FIFolder* folder, FPropList* first);
     bool priParseTag(FPropList* parent, int* tagCount, int nesting);
@@ -84,6 +85,8 @@ private:
     // Files being read by this parser and the parsers that include it, so
     // that an include loop fails instead of recursing without end.
     std::vector<FWideString> m_includeChain;
+    // The key of the file this parser reads: its URL and the name it was opened by.
+    FWideString m_usCurrentKey;
 };
 
 // Deepest element nesting and include chain the reader accepts.

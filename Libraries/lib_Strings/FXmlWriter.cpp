@@ -1,0 +1,162 @@
+#include "FXmlWriter.h"
+
+#include "FDebugTrace.h"
+#include "FException.h"
+#include "FIStorageClass.h"
+#include "FPropList.h"
+#include "FWideString.h"
+
+#include <string>
+#include <string_view>
+
+namespace
+{
+
+void AppendUnits(std::u16string& line, const FWideString& text)
+{
+    line.append(text.GetBuffer(), static_cast<std::size_t>(text.GetLength()));
+}
+
+// The reader has no escapes but the two references it decodes; a double quote
+// would end the value early, and an ampersand only needs care where it would
+// read back as one of the references.
+void AppendValue(std::u16string& line, const FWideString& value)
+{
+    const std::u16string_view text(value.GetBuffer(), static_cast<std::size_t>(value.GetLength()));
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (c == u'"') {
+            line += u"&#34;";
+            continue;
+        }
+        const std::u16string_view rest = text.substr(i);
+        if (c == u'&' && (rest.starts_with(u"&#34;") || rest.starts_with(u"&#38;"))) {
+            line += u"&#38;";
+            continue;
+        }
+        line += c;
+    }
+}
+
+void WriteLine(FIFile& file, const std::u16string& line)
+{
+    std::string bytes;
+    bytes.reserve(line.size() * 2 + 4);
+    auto put = [&bytes](char16_t unit) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    };
+    for (char16_t unit : line)
+        put(unit);
+    put(u'\r');
+    put(u'\n');
+    file.Write(bytes.data(), static_cast<int>(bytes.size()));
+}
+
+void WriteNode(FIFile& file, const FPropList& node, int depth)
+{
+    std::u16string line(static_cast<std::size_t>(depth), u'\t');
+    line += u'<';
+    AppendUnits(line, node.GetName());
+    for (const FPropPair* pair = node.GetFirstProp(); pair != nullptr; pair = pair->GetNext()) {
+        line += u' ';
+        AppendUnits(line, pair->GetName());
+        line += u"=\"";
+        AppendValue(line, pair->GetValue());
+        line += u"\" ";
+    }
+    if (node.GetFirstChild() == nullptr) {
+        line += u"/>";
+        WriteLine(file, line);
+        return;
+    }
+    line += u'>';
+    WriteLine(file, line);
+    for (const FPropList* child = node.GetFirstChild(); child != nullptr; child = child->GetNext())
+        WriteNode(file, *child, depth + 1);
+    line.assign(static_cast<std::size_t>(depth), u'\t');
+    line += u"</";
+    AppendUnits(line, node.GetName());
+    line += u'>';
+    WriteLine(file, line);
+}
+
+bool WriteTree(FIFolder& folder, const FWideString& name, const FPropList* root)
+{
+    FIFile* file = folder.OpenFile(name, kFileRead | kFileWrite);
+    if (file == nullptr)
+        return false;
+    try {
+        const unsigned char mark[2] = {0xFF, 0xFE};
+        file->Write(mark, 2);
+        for (const FPropList* node = root; node != nullptr; node = node->GetNext())
+            WriteNode(*file, *node, 0);
+        file->Flush();
+    } catch (...) {
+        file->Release();
+        throw;
+    }
+    file->Release();
+    return true;
+}
+
+bool Exists(FIFolder& folder, const FWideString& name)
+{
+    return folder.Exists(name, nullptr);
+}
+
+FWideString WithSuffix(const FWideString& name, const char* suffix)
+{
+    FWideString text = name;
+    text += suffix;
+    return text;
+}
+
+} // namespace
+
+void WritePropListXml(FPropList* root, FIFolder* folder, const FWideString& name)
+{
+    if (root == nullptr || folder == nullptr) {
+        DebugTrace("WritePropListXml(%s): nothing to write\n", name.GetNarrow());
+        return;
+    }
+    const FWideString temporary = WithSuffix(name, ".tmp");
+    const FWideString previous = WithSuffix(name, ".bak");
+    try {
+        if (!WriteTree(*folder, temporary, root)) {
+            DebugTrace("WritePropListXml(%s): cannot create the file\n", name.GetNarrow());
+            return;
+        }
+    } catch (const FException& e) {
+        DebugTrace("WritePropListXml(%s): %s %s\n", name.GetNarrow(), e.GetDescription(), e.GetMessage());
+        try {
+            folder->DeleteFile(temporary);
+        } catch (const FException&) {
+        }
+        return;
+    }
+
+    // Renaming never replaces a file, so the old one is set aside first and
+    // only deleted once the new one is in place.
+    try {
+        if (Exists(*folder, name)) {
+            if (Exists(*folder, previous))
+                folder->DeleteFile(previous);
+            folder->Rename(name, previous);
+            if (Exists(*folder, name)) {
+                DebugTrace("WritePropListXml(%s): cannot set the old file aside\n", name.GetNarrow());
+                folder->DeleteFile(temporary);
+                return;
+            }
+        }
+        folder->Rename(temporary, name);
+        if (!Exists(*folder, name)) {
+            DebugTrace("WritePropListXml(%s): cannot put the new file in place\n", name.GetNarrow());
+            folder->Rename(previous, name);
+            return;
+        }
+        folder->DeleteFile(previous);
+    } catch (const FException& e) {
+        DebugTrace("WritePropListXml(%s): %s %s\n", name.GetNarrow(), e.GetDescription(), e.GetMessage());
+    }
+}
