@@ -1,0 +1,35 @@
+#pragma once
+
+// A unique temporary folder for raw files in tests, reached through the "disk"
+// storage class (registered once per process); removed with its contents.
+
+#include "ByteWriter.h"
+#include "FWideString.h"
+
+#include <string>
+
+namespace rawtest
+{
+
+void EnsureDiskStorageClass();
+
+class RawTestFolder
+{
+public:
+    RawTestFolder();
+    ~RawTestFolder();
+    RawTestFolder(const RawTestFolder&) = delete;
+    RawTestFolder& operator=(const RawTestFolder&) = delete;
+
+    std::string NativePath(const std::string& name) const;
+    FWideString URL(const std::string& name) const;
+    // Written and read through the storage class.
+    FWideString Write(const std::string& name, const Bytes& bytes) const;
+    Bytes Read(const std::string& name) const;
+    bool Exists(const std::string& name) const;
+
+private:
+    std::string m_path;
+};
+
+} // namespace rawtest
