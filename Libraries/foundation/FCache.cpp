@@ -119,6 +119,22 @@ FCache::FCache() = default;
 FCache::~FCache()
 {
     SetSize(0);
+    // Entries kept by their priority would otherwise outlive the cache unreachable.
+    FCriticalSectionLock cacheLock(m_cacheLock);
+    std::vector<FCacheObject*> unreferenced;
+    {
+        FCriticalSectionLock lock(m_listLock);
+        for (auto it = m_entries.begin(); it != m_entries.end();) {
+            if ((*it)->m_iRefCount == 0) {
+                unreferenced.push_back(*it);
+                it = m_entries.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (FCacheObject* entry : unreferenced)
+        priFreeEntry(entry);
 }
 
 void FCache::SetSize(uint32_t limit)

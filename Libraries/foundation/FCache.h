@@ -94,7 +94,8 @@ public:
     static constexpr int64_t kEntryOverhead = 56;
 
     FCache();
-    // Empties itself (SetSize(0)); entries still referenced are not freed.
+    // Frees every unreferenced entry, those of kPriorityKeep too; entries still referenced
+    // are not freed.
     ~FCache() override;
     FCache(const FCache&) = delete;
     FCache& operator=(const FCache&) = delete;
