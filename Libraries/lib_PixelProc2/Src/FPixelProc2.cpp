@@ -1,0 +1,400 @@
+#include "FPixelProc2.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "CreateColorSpaceWhitePoint.h"
+#include "FException.h"
+#include "FGlobalLUTsClass.h"
+#include "FPixelAccessors.h"
+
+namespace
+{
+
+constexpr double kLumaRed = 0.3;
+constexpr double kLumaGreen = 0.55;
+constexpr double kLumaBlue = 0.15;
+
+constexpr int kStage2Low = -500;
+constexpr int kStage2High = 24000;
+
+// Largest |k + 1| honoured for the detail gain; keeps the Q14 product in 64 bits.
+constexpr double kMaxDetailGain = 64.0;
+constexpr int kMaxDarkHistogramHalf = 200;
+
+double Luma(const FDoubleRGB& c)
+{
+    return kLumaRed * c.r + kLumaGreen * c.g + kLumaBlue * c.b;
+}
+
+FColorMatrix WorkingFromXYZ()
+{
+    FColorMatrix w;
+    CreateColorSpaceWhitePoint(w, kColorSpaceWorking, kPcsWhiteD65);
+    return w;
+}
+
+int32_t Clamp16(int64_t v)
+{
+    return static_cast<int32_t>(std::clamp<int64_t>(v, INT16_MIN, INT16_MAX));
+}
+
+int32_t Q13Row(const FColorMatrixFixed& m, int i, int32_t r, int32_t g, int32_t b)
+{
+    const int64_t dot = static_cast<int64_t>(m.m[i][0]) * r + static_cast<int64_t>(m.m[i][1]) * g +
+                        static_cast<int64_t>(m.m[i][2]) * b + 4096;
+    return static_cast<int32_t>(std::clamp<int64_t>(dot >> 13, INT32_MIN, INT32_MAX));
+}
+
+int64_t DetailQ14(double detailGain)
+{
+    if (!std::isfinite(detailGain))
+        detailGain = 1.0;
+    detailGain = std::clamp(detailGain, -kMaxDetailGain, kMaxDetailGain);
+    return static_cast<int64_t>(detailGain * 16384.0);
+}
+
+struct CubeTables {
+    const FLUT* cube = nullptr;
+    const FLUT* cubeRoot = nullptr;
+};
+
+CubeTables FetchCubeTables()
+{
+    CubeTables t;
+    t.cubeRoot = FGlobalLUTsClass::GetCubeRootLUT();
+    t.cube = FGlobalLUTsClass::GetCubeLUT();
+    return t;
+}
+
+// One pixel from the stage-3 value to the transfer-table codes. Every index is held to
+// the signed 16-bit range before masking, so that bright saturated colours clip at the
+// top of the table instead of wrapping round into its negative half (black).
+template <class Store>
+void ConvertRow(const int16_t* src, const int16_t* lRow, const int16_t* retinexRow, double detailGain,
+                const FColorLUT& tone, const FLUT* retinexGain, const FColorMatrixFixed& m,
+                const FLUT& transfer, bool softToe, const CubeTables& cubes, int count, Store store)
+{
+    const int64_t q = DetailQ14(detailGain);
+    for (int i = 0; i < count; ++i) {
+        const int16_t* s = src + 3 * static_cast<ptrdiff_t>(i);
+        const int64_t d = (static_cast<int64_t>(lRow[i]) * q) >> 14;
+        int32_t c[3] = {Clamp16(s[0] + d), Clamp16(s[1] + d), Clamp16(s[2] + d)};
+        if (retinexRow != nullptr) {
+            // The gain (256 = 1.0) multiplies linear light.
+            const int64_t gain = retinexGain->Get(retinexRow[i]);
+            for (int32_t& v : c)
+                v = cubes.cubeRoot->Get(Clamp16((cubes.cube->Get(v) * gain) >> 8));
+        }
+        const int32_t r = tone.m_pRedData[c[0] & tone.m_iMask];
+        const int32_t g = tone.m_pGreenData[c[1] & tone.m_iMask];
+        const int32_t b = tone.m_pBlueData[c[2] & tone.m_iMask];
+        int32_t o[3] = {Clamp16(Q13Row(m, 0, r, g, b)), Clamp16(Q13Row(m, 1, r, g, b)),
+                        Clamp16(Q13Row(m, 2, r, g, b))};
+        if (softToe) {
+            const int32_t M = std::max({o[0], o[1], o[2]});
+            for (int32_t& v : o)
+                v = FPixelProc2::SoftToe(v, M);
+        }
+        store(i, transfer.GetUnsigned(o[0]), transfer.GetUnsigned(o[1]), transfer.GetUnsigned(o[2]));
+    }
+}
+
+void Row32BGRA(const int16_t* src, const int16_t* lRow, const int16_t* retinexRow, double detailGain,
+               const FColorLUT& tone, const FLUT* retinexGain, const FColorMatrixFixed& m,
+               const FLUT& transfer, bool softToe, const CubeTables& cubes, uint8_t* out, int count)
+{
+    ConvertRow(src, lRow, retinexRow, detailGain, tone, retinexGain, m, transfer, softToe, cubes, count,
+               [out](int i, int32_t r, int32_t g, int32_t b) { FIntRGB(r, g, b).ToBGRA(out + 4 * i); });
+}
+
+void Row24RGB(const int16_t* src, const int16_t* lRow, const int16_t* retinexRow, double detailGain,
+              const FColorLUT& tone, const FLUT* retinexGain, const FColorMatrixFixed& m,
+              const FLUT& transfer, bool softToe, const CubeTables& cubes, uint8_t* out, int count)
+{
+    ConvertRow(src, lRow, retinexRow, detailGain, tone, retinexGain, m, transfer, softToe, cubes, count,
+               [out](int i, int32_t r, int32_t g, int32_t b) { SetRGB24(out + 3 * i, FIntRGB(r, g, b)); });
+}
+
+void Row48RGB(const int16_t* src, const int16_t* lRow, const int16_t* retinexRow, double detailGain,
+              const FColorLUT& tone, const FLUT* retinexGain, const FColorMatrixFixed& m,
+              const FLUT& transfer, bool softToe, const CubeTables& cubes, uint16_t* out, int count)
+{
+    ConvertRow(src, lRow, retinexRow, detailGain, tone, retinexGain, m, transfer, softToe, cubes, count,
+               [out](int i, int32_t r, int32_t g, int32_t b) { SetRGB48(out + 3 * i, FIntRGB(r, g, b)); });
+}
+
+// A retinex row without a gain table is ignored rather than read through a null table.
+const int16_t* UsableRetinexRow(const int16_t* retinexRow, const FLUT* retinexGain)
+{
+    return retinexGain != nullptr && retinexGain->m_pData != nullptr ? retinexRow : nullptr;
+}
+
+CubeTables CubesForRow(const int16_t* retinexRow)
+{
+    return retinexRow != nullptr ? FetchCubeTables() : CubeTables{};
+}
+
+int32_t CoringClamp(int32_t v, int32_t m)
+{
+    return std::clamp(v, -m, m);
+}
+
+// Steps 1 to 4 of the stage-2 transform: offsets, then coring on each channel and on
+// each channel's difference from the luma estimate.
+void CorePixel(const int16_t* p, const FColorLUT& t, int32_t m, int oR, int oG, int oB, int32_t x2[3])
+{
+    const int32_t x[3] = {p[0] - oR, p[1] - oG, p[2] - oB};
+    const int16_t* tables[3] = {t.m_pRedData, t.m_pGreenData, t.m_pBlueData};
+    int32_t x1[3];
+    for (int c = 0; c < 3; ++c)
+        x1[c] = x[c] - tables[c][CoringClamp(x[c], m) & t.m_iMask];
+    const int32_t y = (x1[0] + 2 * x1[1] + x1[2]) >> 2;
+    for (int c = 0; c < 3; ++c)
+        x2[c] = x1[c] - tables[c][CoringClamp(x1[c] - y, m) & t.m_iMask];
+}
+
+int32_t CoringLimit(const FColorLUT& t)
+{
+    return std::max<int32_t>(0, static_cast<int16_t>(t.m_iSize / 2 - 1));
+}
+
+void StoreClamped(int16_t* p, const FColorMatrixFixed& matrix, const int32_t x2[3], int low, int high)
+{
+    for (int i = 0; i < 3; ++i)
+        p[i] = static_cast<int16_t>(std::clamp(Q13Row(matrix, i, x2[0], x2[1], x2[2]), low, high));
+}
+
+void CheckToneTables(const FColorLUT& tone, const FLUT& transfer)
+{
+    if (tone.m_pRedData == nullptr || tone.m_pGreenData == nullptr || tone.m_pBlueData == nullptr ||
+        tone.m_iSize <= 0 || transfer.m_pData == nullptr || transfer.m_iSize <= 0)
+        throw FExceptionPixelProc2("FPixelProc2::ProcessToOutput: missing lookup table.");
+}
+
+} // namespace
+
+FColorMatrix SaturationMatrix(double t)
+{
+    const double d = 1.0 - 2.0 * t;
+    FColorMatrix s;
+    s.Set(d, t, t, t, d, t, t, t, d);
+    return s;
+}
+
+void ComputeWorkingColorMatrix(FColorMatrix& out, const FColorMatrix& camToXYZ, const FDoubleRGB& neutral,
+                               double k, double t)
+{
+    FColorMatrix P = FColorMatrix::Multiply(WorkingFromXYZ(), camToXYZ);
+    if (neutral.r >= 0.0 && neutral.g >= 0.0 && neutral.b >= 0.0) {
+        FDoubleRGB w = P.Apply(neutral);
+        // Raising each component to a quarter of the luma bounds the gains.
+        const double y = Luma(w) * 0.25;
+        w.Set(std::max(w.r, y), std::max(w.g, y), std::max(w.b, y));
+        const double L = Luma(w);
+        // A black or undefined neutral cannot be balanced; it leaves P as it is.
+        if (w.r > 0.0 && w.g > 0.0 && w.b > 0.0 && std::isfinite(L)) {
+            FColorMatrix D;
+            D.Set(L / w.r, 0, 0, 0, L / w.g, 0, 0, 0, L / w.b);
+            P = FColorMatrix::Multiply(D, P);
+        }
+    }
+    out = FColorMatrix::Multiply(SaturationMatrix(t), P).ScaledCopy(k);
+}
+
+void ComputeOutputMatrix(FColorMatrix& out, int colorSpace, double saturation)
+{
+    FColorMatrix O;
+    CreateColorSpaceWhitePoint(O, colorSpace, kPcsWhiteD65);
+    FColorMatrix Winv;
+    FColorMatrix::Inverse(Winv, WorkingFromXYZ());
+    out = FColorMatrix::Multiply(FColorMatrix::Multiply(O, Winv), SaturationMatrix(-saturation / 6.0));
+}
+
+void AverageDarkestPixels(FIntRGB& out, const FPixmapTemplate<FPixelClass48SRGB>& image, double a, double b,
+                          double c, int oR, int oG, int oB)
+{
+    out.Clear();
+    const int w = image.GetCols();
+    const int r = image.GetRows();
+    if (w <= 0 || r <= 0)
+        return;
+    const int64_t wq = w - w / 10;
+    const int64_t rq = r - r / 10;
+    const int64_t t = static_cast<int64_t>(static_cast<double>(wq * rq) * 0.0003125); // one in 3200
+    if (t < 10)
+        return;
+    const double g = a + b + c / 2.0;
+    if (!(g >= 0.0))
+        return;
+    const int h = static_cast<int>(std::min(5.0 * g, static_cast<double>(kMaxDarkHistogramHalf)));
+    if (h < 1)
+        return;
+
+    const int bins = 2 * h - 1;
+    std::vector<int64_t> histogram(static_cast<size_t>(bins), 0);
+    const auto forEachSample = [&](auto&& visit) {
+        for (int y = r / 20; y < r - r / 20; y += 4) {
+            const int16_t* row = image.GetRow(y);
+            for (int x = w / 20; x < w - w / 20; x += 4) {
+                const int16_t* p = row + 3 * static_cast<ptrdiff_t>(x);
+                const int32_t R = p[0] - oR;
+                const int32_t G = p[1] - oG;
+                const int32_t B = p[2] - oB;
+                visit(R + G + (B >> 1), R, G, B);
+            }
+        }
+    };
+    forEachSample([&](int32_t v, int32_t, int32_t, int32_t) {
+        const int64_t bin = static_cast<int64_t>(v) + h - 1;
+        if (bin >= 0 && bin < bins)
+            ++histogram[static_cast<size_t>(bin)];
+    });
+
+    int k = 0;
+    int64_t cumulative = histogram[0];
+    for (int i = 1; i < bins; ++i) {
+        cumulative += histogram[static_cast<size_t>(i)];
+        if (cumulative < t)
+            k = i;
+    }
+
+    const int64_t upper = static_cast<int64_t>(k) + 1 + static_cast<int64_t>(g) - h;
+    int64_t sum[3] = {0, 0, 0};
+    int64_t n = 0;
+    forEachSample([&](int32_t v, int32_t R, int32_t G, int32_t B) {
+        if (v > -h && v <= upper) {
+            sum[0] += R;
+            sum[1] += G;
+            sum[2] += B;
+            ++n;
+        }
+    });
+    if (n <= 10)
+        return;
+    // The 200 added to the count pulls the estimate toward 0 when few pixels qualify.
+    out.Set(static_cast<int32_t>(sum[0] / (n + 200)), static_cast<int32_t>(sum[1] / (n + 200)),
+            static_cast<int32_t>(sum[2] / (n + 200)));
+}
+
+void TransformStage2Row(int16_t* row, int count, const FColorMatrixFixed& matrix, const FColorLUT& coring,
+                        int oR, int oG, int oB)
+{
+    const int32_t m = CoringLimit(coring);
+    for (int i = 0; i < count; ++i) {
+        int16_t* p = row + 3 * static_cast<ptrdiff_t>(i);
+        int32_t x2[3];
+        CorePixel(p, coring, m, oR, oG, oB, x2);
+        StoreClamped(p, matrix, x2, kStage2Low, kStage2High);
+    }
+}
+
+void TransformStage2RowPair(int16_t* row, int16_t* cored, int count, const FColorMatrixFixed& matrix,
+                            const FColorLUT& coring, int oR, int oG, int oB, int low, int high)
+{
+    const int32_t m = CoringLimit(coring);
+    low = std::clamp(low, INT16_MIN, INT16_MAX);
+    high = std::clamp(high, low, static_cast<int>(INT16_MAX));
+    for (int i = 0; i < count; ++i) {
+        int16_t* p = row + 3 * static_cast<ptrdiff_t>(i);
+        int32_t x2[3];
+        CorePixel(p, coring, m, oR, oG, oB, x2);
+        int16_t* q = cored + 3 * static_cast<ptrdiff_t>(i);
+        for (int c = 0; c < 3; ++c)
+            q[c] = static_cast<int16_t>(Clamp16(x2[c]));
+        StoreClamped(p, matrix, x2, low, high);
+    }
+}
+
+namespace FPixelProc2
+{
+
+int32_t SoftToe(int32_t c, int32_t M)
+{
+    const int32_t a = std::max(32, 512 - (M >> 1));
+    if (c >= 512 - a)
+        return c;
+    const int64_t u = static_cast<int64_t>(c) + a + 512;
+    if (u < 0)
+        return -a;
+    return static_cast<int32_t>((u * u) >> 11) - a;
+}
+
+void ProcessToOutputRow32BGRA(const int16_t* src, const int16_t* lRow, const int16_t* retinexRow,
+                              double detailGain, const FColorLUT& tone, const FLUT* retinexGain,
+                              const FColorMatrixFixed& matrix, const FLUT& transfer, bool softToe,
+                              uint8_t* out, int count)
+{
+    retinexRow = UsableRetinexRow(retinexRow, retinexGain);
+    Row32BGRA(src, lRow, retinexRow, detailGain, tone, retinexGain, matrix, transfer, softToe,
+              CubesForRow(retinexRow), out, count);
+}
+
+void ProcessToOutputRow24RGB(const int16_t* src, const int16_t* lRow, const int16_t* retinexRow,
+                             double detailGain, const FColorLUT& tone, const FLUT* retinexGain,
+                             const FColorMatrixFixed& matrix, const FLUT& transfer, bool softToe,
+                             uint8_t* out, int count)
+{
+    retinexRow = UsableRetinexRow(retinexRow, retinexGain);
+    Row24RGB(src, lRow, retinexRow, detailGain, tone, retinexGain, matrix, transfer, softToe,
+             CubesForRow(retinexRow), out, count);
+}
+
+void ProcessToOutputRow48RGB(const int16_t* src, const int16_t* lRow, const int16_t* retinexRow,
+                             double detailGain, const FColorLUT& tone, const FLUT* retinexGain,
+                             const FColorMatrixFixed& matrix, const FLUT& transfer, bool softToe,
+                             uint16_t* out, int count)
+{
+    retinexRow = UsableRetinexRow(retinexRow, retinexGain);
+    Row48RGB(src, lRow, retinexRow, detailGain, tone, retinexGain, matrix, transfer, softToe,
+             CubesForRow(retinexRow), out, count);
+}
+
+void ProcessToOutput(const FPixmapTemplate<FPixelClass48SRGB>& stage3,
+                     const FPixmapTemplate<FPixelClass16SMono>& L,
+                     const FPixmapTemplate<FPixelClass16SMono>* retinex, double k, const FColorLUT& tone,
+                     const FLUT* retinexGain, const FColorMatrix& outputMatrix, const FLUT& transfer,
+                     bool softToe, FPixmap& out)
+{
+    const int type = out.GetPixelType();
+    if (type != FPixmap::PIXEL_24_RGB && type != FPixmap::PIXEL_48_RGB && type != FPixmap::PIXEL_32_BGRA)
+        throw FExceptionPixelProc2("FPixelProc2::ProcessToOutput: unknown output pixel type.");
+    const int rows = out.GetRows();
+    const int cols = stage3.GetCols();
+    const auto covers = [&](const FPixmap& p) { return p.GetRows() >= rows && p.GetCols() >= cols; };
+    if (cols < 0 || out.GetCols() < cols || !covers(stage3) || !covers(L) ||
+        (retinex != nullptr && !covers(*retinex)))
+        throw FExceptionPixelProc2("FPixelProc2::ProcessToOutput: image sizes do not match.");
+    if (retinex != nullptr && (retinexGain == nullptr || retinexGain->m_pData == nullptr))
+        throw FExceptionPixelProc2("FPixelProc2::ProcessToOutput: retinex image without a gain table.");
+    if (!std::isfinite(k))
+        throw FExceptionPixelProc2("FPixelProc2::ProcessToOutput: detail gain is not a number.");
+    CheckToneTables(tone, transfer);
+
+    const double detailGain = k + 1.0;
+    const FColorMatrixFixed m = outputMatrix.ToFixed();
+    // Fetched once for the whole image rather than once per row: the same tables.
+    const CubeTables cubes = retinex != nullptr ? FetchCubeTables() : CubeTables{};
+    for (int y = 0; y < rows; ++y) {
+        const int16_t* src = stage3.GetRow(y);
+        const int16_t* lRow = L.GetRow(y);
+        const int16_t* rRow = retinex != nullptr ? retinex->GetRow(y) : nullptr;
+        uint8_t* dst = out.GetRowAddress(y);
+        switch (type) {
+        case FPixmap::PIXEL_32_BGRA:
+            Row32BGRA(src, lRow, rRow, detailGain, tone, retinexGain, m, transfer, softToe, cubes, dst, cols);
+            break;
+        case FPixmap::PIXEL_24_RGB:
+            Row24RGB(src, lRow, rRow, detailGain, tone, retinexGain, m, transfer, softToe, cubes, dst, cols);
+            break;
+        default:
+            Row48RGB(src, lRow, rRow, detailGain, tone, retinexGain, m, transfer, softToe, cubes,
+                     reinterpret_cast<uint16_t*>(dst), cols);
+            break;
+        }
+    }
+}
+
+} // namespace FPixelProc2
