@@ -1,0 +1,109 @@
+#include "FXmlWriter.h"
+#include "XmlTestSupport.h"
+
+#include <vector>
+
+using XmlWriterTest = XmlFolderTest;
+
+TEST_F(XmlWriterTest, WritesTheExactLines)
+{
+    FPropList root(nullptr, "R");
+    root.AddProp("a", "1");
+    auto* leaf = new FPropList(&root, "N");
+    leaf->AddProp("k", "v");
+    leaf->SetText(FWideString("not written"));
+    auto* inner = new FPropList(&root, "M");
+    new FPropList(inner, "E");
+    WritePropListXml(&root, m_pFolder, FWideString("out.xml"));
+    std::string bytes;
+    ASSERT_TRUE(Get("out.xml", bytes));
+    EXPECT_EQ(bytes, Utf16Bytes(u"<R a=\"1\" >\r\n"
+                                u"\t<N k=\"v\" />\r\n"
+                                u"\t<M>\r\n"
+                                u"\t\t<E/>\r\n"
+                                u"\t</M>\r\n"
+                                u"</R>\r\n"));
+}
+
+TEST_F(XmlWriterTest, EveryTypedValueReadsBack)
+{
+    const std::u16string values[] = {
+        u"",
+        u"plain",
+        u"say \"hi\"",
+        u"\"",
+        u"a & b",
+        u"&amp; &lt; &gt; &quot;",
+        u"&#34; and &#38; as typed",
+        u"&#3",
+        u"<tag> </tag> />",
+        u"it's",
+        u"caf\u00e9 \u65e5\u672c \U0001F600",
+        u"tab\there",
+        u"line\r\nbreak",
+        u"50% %HOME%",
+    };
+    FPropList root(nullptr, "Settings");
+    int i = 0;
+    for (const std::u16string& value : values) {
+        const std::string name = "v" + std::to_string(i++);
+        root.AddProp(FWideString(name.c_str()), FWideString(value.c_str()));
+        auto* child = new FPropList(&root, "Item");
+        child->AddProp(FWideString("value"), FWideString(value.c_str()));
+    }
+    WritePropListXml(&root, m_pFolder, FWideString("settings.xml"));
+    const XmlParse parse = Parse("settings.xml");
+    ASSERT_TRUE(parse.m_root) << parse.m_errors << parse.m_exception;
+    EXPECT_EQ(Dump(parse.m_root.get()), Dump(&root));
+    const FPropPair* pair = parse.m_root->GetFirstProp();
+    for (const std::u16string& value : values) {
+        ASSERT_NE(pair, nullptr);
+        EXPECT_TRUE(pair->GetValue() == value.c_str()) << Narrow(FWideString(value.c_str()));
+        pair = pair->GetNext();
+    }
+}
+
+TEST_F(XmlWriterTest, FailedWriteKeepsThePreviousFile)
+{
+    FPropList first(nullptr, "State");
+    first.AddProp("n", "1");
+    WritePropListXml(&first, m_pFolder, FWideString("state.xml"));
+    std::string before;
+    ASSERT_TRUE(Get("state.xml", before));
+
+    FPropList second(nullptr, "State");
+    for (int i = 0; i < 50; ++i)
+        new FPropList(&second, "Entry");
+    XmlStorage().SetWriteFault(100);
+    WritePropListXml(&second, m_pFolder, FWideString("state.xml"));
+    XmlStorage().SetWriteFault(-1);
+    std::string after;
+    ASSERT_TRUE(Get("state.xml", after));
+    EXPECT_EQ(after, before);
+    std::vector<FWideString> names;
+    m_pFolder->ListFiles(names);
+    EXPECT_EQ(names.size(), 1u);
+
+    WritePropListXml(&second, m_pFolder, FWideString("state.xml"));
+    EXPECT_EQ(Dump(Parse("state.xml").m_root.get()), Dump(&second));
+    names.clear();
+    m_pFolder->ListFiles(names);
+    EXPECT_EQ(names.size(), 1u);
+}
+
+TEST_F(XmlWriterTest, LeftoversOfAnInterruptedWriteAreHandled)
+{
+    // A write interrupted after setting the old file aside left only the copy.
+    Put("state.xml.bak", Utf16Bytes(u"<Old/>\r\n"));
+    Put("state.xml.tmp", "half a fi");
+    FPropList root(nullptr, "New");
+    WritePropListXml(&root, m_pFolder, FWideString("state.xml"));
+    EXPECT_EQ(Dump(Parse("state.xml").m_root.get()), "New[]");
+    std::vector<FWideString> names;
+    m_pFolder->ListFiles(names);
+    EXPECT_EQ(names.size(), 1u);
+
+    WritePropListXml(nullptr, m_pFolder, FWideString("state.xml"));
+    WritePropListXml(&root, nullptr, FWideString("state.xml"));
+    EXPECT_EQ(Dump(Parse("state.xml").m_root.get()), "New[]");
+}
