@@ -196,13 +196,15 @@ TEST(Registry, SpecialPathComesFromTheFirstClassThatAnswers)
 TEST(Registry, NativePathsGoThroughTheClass)
 {
     FWideString name = UniqueSchemeName("nat");
-    RegisterMemStorageClass(name);
+    FMemStorageClass* storage = RegisterMemStorageClass(name);
     FWideString native;
     ASSERT_TRUE(URLToNativePath(W(SchemeURL(name, "a/b%0023c")), native));
     EXPECT_EQ(U8(native), U8(name) + ":/a/b#c");
-    FWideString url;
-    ASSERT_TRUE(NativePathToURL(native, url));
-    EXPECT_EQ(U8(url), SchemeURL(name, "a/b%0023c"));
+    // Which class takes a native path back depends on the registration order,
+    // so the class is asked directly.
+    FWideString path;
+    ASSERT_TRUE(storage->FromNativePath(native, path));
+    EXPECT_EQ(U8(path), "a/b%0023c");
 }
 
 TEST(Registry, FileFunctionsByURL)
