@@ -1,0 +1,246 @@
+#include "FException.h"
+#include "FScopedTempFolder.h"
+#include "StorageClassRegistry.h"
+#include "StorageTestSupport.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+
+bool PathExists(const std::string& path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+std::string URLOf(const std::string& native)
+{
+    FWideString url;
+    EXPECT_TRUE(NativePathToURL(W(native), url)) << native;
+    return U8(url);
+}
+
+class DiskFolder : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        EnsureDiskRegistered();
+        m_folder = OpenFolder(m_temp.GetPath());
+        ASSERT_NE(m_folder, nullptr);
+    }
+    void TearDown() override
+    {
+        if (m_folder)
+            m_folder->Release();
+    }
+
+    static FIFolder* OpenFolder(const std::string& native)
+    {
+        FWideString ignored;
+        return OpenFolderURL(W(URLOf(native)), ignored, false);
+    }
+
+    void Make(const std::string& relative)
+    {
+        ASSERT_EQ(mkdir(m_temp.Join(relative).c_str(), 0755), 0) << relative;
+    }
+
+    FScopedTempFolder m_temp;
+    FIFolder* m_folder = nullptr;
+};
+
+TEST_F(DiskFolder, ListingAppendsAndKeepsKindsApart)
+{
+    ASSERT_TRUE(m_temp.WriteFile("b.q7f", "x"));
+    ASSERT_TRUE(m_temp.WriteFile("a.jpg", "x"));
+    ASSERT_TRUE(m_temp.WriteFile(".hidden", "x"));
+    Make("sub");
+    Make(".dotdir");
+    ASSERT_EQ(mkfifo(m_temp.Join("fifo").c_str(), 0644), 0);
+    ASSERT_EQ(symlink("a.jpg", m_temp.Join("link-to-file").c_str()), 0);
+    ASSERT_EQ(symlink("sub", m_temp.Join("link-to-dir").c_str()), 0);
+    ASSERT_EQ(symlink("nowhere", m_temp.Join("dangling").c_str()), 0);
+
+    std::vector<FWideString> files{u"kept"};
+    m_folder->ListFiles(files);
+    EXPECT_EQ(U8(files), (std::vector<std::string>{"kept", ".hidden", "a.jpg", "b.q7f", "link-to-file"}));
+    std::vector<FWideString> folders;
+    m_folder->ListFolders(folders);
+    EXPECT_EQ(U8(folders), (std::vector<std::string>{".dotdir", "link-to-dir", "sub"}));
+
+    Released<FIFolder> missing(OpenFolder(m_temp.Join("gone")));
+    EXPECT_FALSE(missing);
+}
+
+TEST_F(DiskFolder, SubFoldersAndExistence)
+{
+    EXPECT_EQ(m_folder->OpenSubFolder(u"new", false), nullptr);
+    {
+        Released<FIFolder> made(m_folder->OpenSubFolder(u"new", true));
+        ASSERT_TRUE(made);
+        EXPECT_EQ(U8(made->GetURL()), URLOf(m_temp.Join("new")) + "/");
+    }
+    EXPECT_EQ(m_folder->OpenSubFolder(u"x/y", true), nullptr);
+    bool isFolder = false;
+    EXPECT_TRUE(m_folder->Exists(u"new", &isFolder));
+    EXPECT_TRUE(isFolder);
+    ASSERT_TRUE(m_temp.WriteFile("file", "x"));
+    EXPECT_TRUE(m_folder->Exists(u"file", &isFolder));
+    EXPECT_FALSE(isFolder);
+    EXPECT_TRUE(m_folder->Exists(u"file", nullptr));
+    EXPECT_FALSE(m_folder->Exists(u"nothing", nullptr));
+
+    EXPECT_GT(m_folder->GetFreeSpace(), 0);
+    EXPECT_FALSE(m_folder->IsReadOnly());
+    // A folder below a volume root is no root of a drive.
+    EXPECT_EQ(m_folder->GetDriveType(), kDriveNoRootFolder);
+    EXPECT_TRUE(m_folder->GetNote().IsEmpty());
+}
+
+TEST_F(DiskFolder, HiddenAndReadOnlyAttributes)
+{
+    Make(".dot");
+    Make("plain");
+    Released<FIFolder> dot(m_folder->OpenSubFolder(u".dot", false));
+    Released<FIFolder> plain(m_folder->OpenSubFolder(u"plain", false));
+    int flags = 0x10 | kFileAttrHidden | kFileAttrReadOnly;
+    ASSERT_TRUE(plain->GetAttributes(flags));
+    EXPECT_EQ(flags, 0x10);
+    flags = 0;
+    ASSERT_TRUE(dot->GetAttributes(flags));
+    EXPECT_EQ(flags, kFileAttrHidden);
+
+    ASSERT_EQ(chmod(m_temp.Join("plain").c_str(), 0555), 0);
+    ASSERT_TRUE(plain->GetAttributes(flags));
+    EXPECT_EQ(flags & kFileAttrReadOnly, kFileAttrReadOnly);
+
+    Released<FIFolder> gone(m_folder->OpenSubFolder(u"plain", false));
+    ASSERT_EQ(chmod(m_temp.Join("plain").c_str(), 0755), 0);
+    ASSERT_EQ(rmdir(m_temp.Join("plain").c_str()), 0);
+    flags = 0x20;
+    EXPECT_FALSE(gone->GetAttributes(flags));
+    EXPECT_EQ(flags, 0x20);
+}
+
+TEST_F(DiskFolder, WriteTestOfAReadOnlyFolder)
+{
+    SKIP_IF_ROOT();
+    Make("locked");
+    ASSERT_EQ(chmod(m_temp.Join("locked").c_str(), 0555), 0);
+    Released<FIFolder> locked(m_folder->OpenSubFolder(u"locked", false));
+    EXPECT_TRUE(locked->IsReadOnly());
+}
+
+TEST_F(DiskFolder, DeleteFileReportsOnlyRealSuccess)
+{
+    ASSERT_TRUE(m_temp.WriteFile("victim", "x"));
+    EXPECT_TRUE(m_folder->DeleteFile(u"victim"));
+    EXPECT_FALSE(PathExists(m_temp.Join("victim")));
+    // Already missing counts as deleted.
+    EXPECT_TRUE(m_folder->DeleteFile(u"victim"));
+    // A failure is not reported as success.
+    Make("adir");
+    EXPECT_FALSE(m_folder->DeleteFile(u"adir"));
+    EXPECT_TRUE(PathExists(m_temp.Join("adir")));
+}
+
+TEST_F(DiskFolder, DeleteFileRefusedByPermissions)
+{
+    SKIP_IF_ROOT();
+    Make("guarded");
+    ASSERT_TRUE(m_temp.WriteFile("guarded/f", "x"));
+    ASSERT_EQ(chmod(m_temp.Join("guarded").c_str(), 0555), 0);
+    Released<FIFolder> guarded(m_folder->OpenSubFolder(u"guarded", false));
+    EXPECT_FALSE(guarded->DeleteFile(u"f"));
+    EXPECT_TRUE(PathExists(m_temp.Join("guarded/f")));
+}
+
+TEST_F(DiskFolder, RenameNeverReplaces)
+{
+    ASSERT_TRUE(m_temp.WriteFile("one", "1"));
+    ASSERT_TRUE(m_temp.WriteFile("two", "2"));
+    m_folder->Rename(u"one", u"two");
+    std::string bytes;
+    ASSERT_TRUE(m_temp.ReadFile("two", bytes));
+    EXPECT_EQ(bytes, "2");
+    EXPECT_TRUE(PathExists(m_temp.Join("one")));
+
+    m_folder->Rename(u"one", u"three");
+    EXPECT_FALSE(PathExists(m_temp.Join("one")));
+    EXPECT_TRUE(PathExists(m_temp.Join("three")));
+    Make("d");
+    m_folder->Rename(u"d", u"e");
+    EXPECT_TRUE(PathExists(m_temp.Join("e")));
+    // Names of this folder only.
+    m_folder->Rename(u"three", u"e/three");
+    EXPECT_TRUE(PathExists(m_temp.Join("three")));
+}
+
+TEST_F(DiskFolder, DeleteFolderModes)
+{
+    Make("tree");
+    Make("tree/a");
+    Make("tree/a/b");
+    ASSERT_TRUE(m_temp.WriteFile("tree/a/b/f", "x"));
+    ASSERT_TRUE(m_temp.WriteFile("tree/ro", "x"));
+    ASSERT_EQ(chmod(m_temp.Join("tree/ro").c_str(), 0444), 0);
+    // A folder without write permission is still emptied.
+    ASSERT_EQ(chmod(m_temp.Join("tree/a").c_str(), 0555), 0);
+    const FWideString url = W(URLOf(m_temp.Join("tree")));
+
+    m_folder->DeleteFolder(url, 0);
+    EXPECT_TRUE(PathExists(m_temp.Join("tree/a/b/f")));
+    m_folder->DeleteFolder(url, 2);
+    EXPECT_TRUE(PathExists(m_temp.Join("tree/a/b/f")));
+    m_folder->DeleteFolder(url, 1);
+    EXPECT_FALSE(PathExists(m_temp.Join("tree")));
+
+    Make("empty");
+    m_folder->DeleteFolder(W(URLOf(m_temp.Join("empty")) + "/"), 0);
+    EXPECT_FALSE(PathExists(m_temp.Join("empty")));
+}
+
+TEST_F(DiskFolder, RecursiveDeleteNeverFollowsLinksOutOfItsTree)
+{
+    FScopedTempFolder outside;
+    ASSERT_EQ(mkdir(outside.Join("precious").c_str(), 0755), 0);
+    ASSERT_TRUE(outside.WriteFile("precious/keep", "data"));
+    ASSERT_TRUE(outside.WriteFile("file", "data"));
+
+    Make("tree");
+    Make("tree/inner");
+    ASSERT_EQ(symlink(outside.Join("precious").c_str(), m_temp.Join("tree/dirlink").c_str()), 0);
+    ASSERT_EQ(symlink(outside.Join("precious").c_str(), m_temp.Join("tree/inner/deeper").c_str()), 0);
+    ASSERT_EQ(symlink(outside.Join("file").c_str(), m_temp.Join("tree/filelink").c_str()), 0);
+
+    m_folder->DeleteFolder(W(URLOf(m_temp.Join("tree"))), 1);
+    EXPECT_FALSE(PathExists(m_temp.Join("tree")));
+    EXPECT_TRUE(PathExists(outside.Join("precious/keep")));
+    EXPECT_TRUE(PathExists(outside.Join("file")));
+
+    // A link given as the folder itself is not followed either.
+    ASSERT_EQ(symlink(outside.Join("precious").c_str(), m_temp.Join("toplink").c_str()), 0);
+    m_folder->DeleteFolder(W(URLOf(m_temp.Join("toplink"))), 1);
+    EXPECT_TRUE(PathExists(outside.Join("precious/keep")));
+}
+
+TEST_F(DiskFolder, RecursiveDeleteRefusesHomeAndVolumeRoots)
+{
+    FScopedTempFolder home;
+    ASSERT_TRUE(home.WriteFile("precious", "x"));
+    FScopedEnv homeEnv("HOME", home.GetPath());
+    FWideString url;
+    ASSERT_TRUE(NativePathToURL(W(home.GetPath()), url));
+    // The home folder is a volume of its own, so its URL is the bare volume token.
+    std::vector<FWideString> parts;
+    SplitURL(url, parts);
+    EXPECT_EQ(parts.size(), 2u);
+    m_folder->DeleteFolder(url, 1);
+    EXPECT_TRUE(PathExists(home.Join("precious")));
+}
+
+} // namespace
