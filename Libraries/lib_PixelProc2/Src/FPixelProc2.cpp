@@ -69,20 +69,26 @@ CubeTables FetchCubeTables()
     return t;
 }
 
+int32_t Q13Clamp16(const FColorMatrixFixed& m, int i, int32_t r, int32_t g, int32_t b)
+{
+    const int64_t dot = static_cast<int64_t>(m.m[i][0]) * r + static_cast<int64_t>(m.m[i][1]) * g +
+                        static_cast<int64_t>(m.m[i][2]) * b + 4096;
+    return Clamp16(dot >> 13);
+}
+
 // One pixel from the stage-3 value to the transfer-table codes. Every index is held to
 // the signed 16-bit range before masking, so that bright saturated colours clip at the
 // top of the table instead of wrapping round into its negative half (black).
-template <class Store>
-void ConvertRow(const int16_t* src, const int16_t* lRow, const int16_t* retinexRow, double detailGain,
-                const FColorLUT& tone, const FLUT* retinexGain, const FColorMatrixFixed& m,
-                const FLUT& transfer, bool softToe, const CubeTables& cubes, int count, Store store)
+template <bool kRetinex, bool kSoftToe, class Store>
+void ConvertRowFor(const int16_t* src, const int16_t* lRow, const int16_t* retinexRow, int64_t q,
+                   const FColorLUT& tone, const FLUT* retinexGain, const FColorMatrixFixed& m,
+                   const FLUT& transfer, const CubeTables& cubes, int count, Store store)
 {
-    const int64_t q = DetailQ14(detailGain);
     for (int i = 0; i < count; ++i) {
         const int16_t* s = src + 3 * static_cast<ptrdiff_t>(i);
         const int64_t d = (static_cast<int64_t>(lRow[i]) * q) >> 14;
         int32_t c[3] = {Clamp16(s[0] + d), Clamp16(s[1] + d), Clamp16(s[2] + d)};
-        if (retinexRow != nullptr) {
+        if constexpr (kRetinex) {
             // The gain (256 = 1.0) multiplies linear light.
             const int64_t gain = retinexGain->Get(retinexRow[i]);
             for (int32_t& v : c)
@@ -91,15 +97,36 @@ void ConvertRow(const int16_t* src, const int16_t* lRow, const int16_t* retinexR
         const int32_t r = tone.m_pRedData[c[0] & tone.m_iMask];
         const int32_t g = tone.m_pGreenData[c[1] & tone.m_iMask];
         const int32_t b = tone.m_pBlueData[c[2] & tone.m_iMask];
-        int32_t o[3] = {Clamp16(Q13Row(m, 0, r, g, b)), Clamp16(Q13Row(m, 1, r, g, b)),
-                        Clamp16(Q13Row(m, 2, r, g, b))};
-        if (softToe) {
+        int32_t o[3] = {Q13Clamp16(m, 0, r, g, b), Q13Clamp16(m, 1, r, g, b), Q13Clamp16(m, 2, r, g, b)};
+        if constexpr (kSoftToe) {
             const int32_t M = std::max({o[0], o[1], o[2]});
             for (int32_t& v : o)
                 v = FPixelProc2::SoftToe(v, M);
         }
         store(i, transfer.GetUnsigned(o[0]), transfer.GetUnsigned(o[1]), transfer.GetUnsigned(o[2]));
     }
+}
+
+// The flags are fixed for a row, so each combination gets its own loop.
+template <class Store>
+void ConvertRow(const int16_t* src, const int16_t* lRow, const int16_t* retinexRow, double detailGain,
+                const FColorLUT& tone, const FLUT* retinexGain, const FColorMatrixFixed& m,
+                const FLUT& transfer, bool softToe, const CubeTables& cubes, int count, Store store)
+{
+    const int64_t q = DetailQ14(detailGain);
+    const bool retinex = retinexRow != nullptr && cubes.cube != nullptr && cubes.cubeRoot != nullptr;
+    if (retinex && softToe)
+        ConvertRowFor<true, true>(src, lRow, retinexRow, q, tone, retinexGain, m, transfer, cubes, count,
+                                  store);
+    else if (retinex)
+        ConvertRowFor<true, false>(src, lRow, retinexRow, q, tone, retinexGain, m, transfer, cubes, count,
+                                   store);
+    else if (softToe)
+        ConvertRowFor<false, true>(src, lRow, retinexRow, q, tone, retinexGain, m, transfer, cubes, count,
+                                   store);
+    else
+        ConvertRowFor<false, false>(src, lRow, retinexRow, q, tone, retinexGain, m, transfer, cubes, count,
+                                    store);
 }
 
 void Row32BGRA(const int16_t* src, const int16_t* lRow, const int16_t* retinexRow, double detailGain,
@@ -314,12 +341,10 @@ namespace FPixelProc2
 int32_t SoftToe(int32_t c, int32_t M)
 {
     const int32_t a = std::max(32, 512 - (M >> 1));
-    if (c >= 512 - a)
-        return c;
+    // Both branches are computed so that the choice compiles to selects, not jumps.
     const int64_t u = static_cast<int64_t>(c) + a + 512;
-    if (u < 0)
-        return -a;
-    return static_cast<int32_t>((u * u) >> 11) - a;
+    const int32_t toe = u < 0 ? -a : static_cast<int32_t>((u * u) >> 11) - a;
+    return c >= 512 - a ? c : toe;
 }
 
 void ProcessToOutputRow32BGRA(const int16_t* src, const int16_t* lRow, const int16_t* retinexRow,
