@@ -200,6 +200,8 @@ void FCamdataBuilder::WriteBlock(std::vector<uint8_t>& out, const Block& b)
     }
     out.resize(out.size() + b.padding);
     PadTo(out, start, kAlign);
+    out.insert(out.end(), b.tail.begin(), b.tail.end());
+    PadTo(out, start, kAlign);
 
     const size_t size = out.size() - start;
     Put32(out, start, b.code, be);

@@ -50,6 +50,9 @@ public:
         std::optional<uint32_t> elementOffset;
         // Extra zero bytes at the end of the block (room for offsets that point there).
         uint32_t padding = 0;
+        // Bytes that end the block, after its alignment padding (with a length that is a
+        // multiple of 8 nothing follows them).
+        std::vector<uint8_t> tail;
     };
 
     struct Section {
