@@ -32,23 +32,25 @@ bool FCopyableFile::BeginCopy(const FWideString& destURL, int* total, int chunkS
     // A folder kept by an earlier failed attempt is not leaked.
     priReleaseDestination();
 
-    std::vector<FWideString> pieces;
-    SplitString(destURL, pieces, u"/");
-    if (pieces.empty())
+    // Cut as DeleteFileURL does, so that a file at the top of a class still has a folder.
+    std::vector<FWideString> parts;
+    SplitURL(destURL, parts);
+    if (parts.size() < 2)
         return false;
-    FWideString name = pieces.back();
-    pieces.pop_back();
+    FWideString name;
+    UnescapeURLChars(parts.back(), name);
+    parts.pop_back();
     FWideString folderURL;
-    JoinStrings(pieces, folderURL, u"/");
+    JoinURL(parts, folderURL, true);
 
-    FWideString ignored;
-    m_pDestFolder = OpenFolderURL(folderURL, ignored, true);
+    FWideString fileInTheWay;
+    m_pDestFolder = OpenFolderURL(folderURL, fileInTheWay, true);
     if (!m_pDestFolder)
         return false;
-    // URL parts are escaped; folders take native names.
-    FWideString nativeName;
-    UnescapeURLChars(name, nativeName);
-    m_pDestFile = m_pDestFolder->OpenFile(nativeName, kFileWrite);
+    // The folder path names a file: writing beside it would put the copy elsewhere.
+    if (!fileInTheWay.IsEmpty())
+        return false;
+    m_pDestFile = m_pDestFolder->OpenFile(name, kFileWrite);
     if (!m_pDestFile)
         return false;
 
