@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "FCodePage.h"
+
 // The framework's string value: UTF-16 units, always NUL-terminated, with an
 // ASCII copy for logs and narrow calls. Narrow text is widened byte by byte as
 // signed values, so 0x80-0xFF become U+FF80-U+FFFF.

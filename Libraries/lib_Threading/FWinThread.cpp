@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <new>
 #include <thread>
 
 #include "FDebugTrace.h"
@@ -118,7 +119,11 @@ int FWinThread::GetPriority()
 
 FIThread* CreateWinThread(FThreadFunction function, void* argument, int level)
 {
-    return new FWinThread(function, argument, level);
+    try {
+        return new FWinThread(function, argument, level);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 void DeleteThread(FIThread*& holder)
