@@ -18,13 +18,24 @@ void AppendUtf16(ByteWriter& out, const std::u16string& text)
         out.U16(uint16_t(unit));
 }
 
+// Head and entry sizes larger than their fields are padded with zeros; a size
+// meant to be absurd is patched into the built bytes instead.
+constexpr uint32_t kMaxPadding = 1u << 20;
+
+uint32_t Padded(uint32_t size, uint32_t fixed)
+{
+    if (size > kMaxPadding)
+        throw std::invalid_argument("padding too large: patch the size word into the built bytes");
+    return std::max(size, fixed);
+}
+
 uint64_t DirectorySize(const BribDirectory& directory)
 {
     if (!IsV3(directory.version))
         return 12 + 12 * uint64_t(directory.Entries().size());
-    uint64_t size = std::max<uint32_t>(directory.headSize, 16);
+    uint64_t size = Padded(directory.headSize, 16);
     for (const auto& entry : directory.Entries())
-        size += std::max<uint32_t>(entry->entrySize, 20);
+        size += Padded(entry->entrySize, 20);
     return size;
 }
 
@@ -54,8 +65,8 @@ Bytes BribHeader::Encode() const
     out.Append(extTypes.data(), extTypes.size());
     for (uint32_t v : extValues)
         out.U32(v);
-    if (IsV3(version) && headerSize > out.Size())
-        out.Zeros(headerSize - out.Size());
+    if (IsV3(version))
+        out.Zeros(Padded(headerSize, uint32_t(out.Size())) - out.Size());
     return out.Take();
 }
 
@@ -97,8 +108,7 @@ Bytes CamfileSection::Encode() const
     out.U32(magic).U32(version);
     if (IsV3(version)) {
         out.U32(headSize).U32(unused[0]).U32(unused[1]).U32(kind);
-        if (headSize > out.Size())
-            out.Zeros(headSize - out.Size());
+        out.Zeros(Padded(headSize, uint32_t(out.Size())) - out.Size());
     } else {
         out.U32(kind).U32(unused[0]);
     }
@@ -119,8 +129,7 @@ Bytes ImageSection::Encode() const
     out.U32(imageType).U32(pixelFormat).U32(columns).U32(rows).U32(rowSize);
     if (IsV3(version)) {
         out.U32(reserved);
-        if (headSize > out.Size())
-            out.Zeros(headSize - out.Size());
+        out.Zeros(Padded(headSize, uint32_t(out.Size())) - out.Size());
     }
     return out.Append(payload).Take();
 }
@@ -215,8 +224,8 @@ Bytes BribFileBuilder::priEncodeDirectory(const BribDirectory& directory)
     if (v3)
         out.U32(directory.headSize);
     out.U32(directory.count.value_or(uint32_t(directory.Entries().size())));
-    if (v3 && directory.headSize > out.Size())
-        out.Zeros(directory.headSize - out.Size());
+    if (v3)
+        out.Zeros(Padded(directory.headSize, uint32_t(out.Size())) - out.Size());
     for (const auto& entry : directory.Entries()) {
         const uint64_t target = entry->directory ? entry->directory->placedOffset : entry->placedOffset;
         const uint64_t offset = entry->offset.value_or(target);
@@ -228,8 +237,7 @@ Bytes BribFileBuilder::priEncodeDirectory(const BribDirectory& directory)
         }
         const size_t start = out.Size();
         out.U32(entry->entrySize).HiLo(offset).U32(length).U32(entry->type);
-        if (entry->entrySize > out.Size() - start)
-            out.Zeros(entry->entrySize - (out.Size() - start));
+        out.Zeros(Padded(entry->entrySize, uint32_t(out.Size() - start)) - (out.Size() - start));
     }
     return out.Take();
 }

@@ -9,6 +9,10 @@
 //     file.Top().AddProperties({{"ISO", "100"}});
 //     rawtest::Bytes bytes = file.Build();
 //
+// Size words of heads and entries (header size, head size, entry size) are
+// written and the bytes padded to them, up to 1 MiB; absurd sizes are patched
+// into the built bytes (PatchU32 at placedOffset + the field's offset).
+//
 // Layout: the header, then for each directory its sections and nested
 // directories (depth first) followed by the directory itself; the top directory
 // comes last, then the trailer.

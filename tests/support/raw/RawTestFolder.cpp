@@ -1,6 +1,7 @@
 #include "RawTestFolder.h"
 
 #include "FIStorageClass.h"
+#include "FMemStorageClass.h"
 #include "FSCDiskWin.h"
 #include "StorageClassRegistry.h"
 
@@ -23,6 +24,16 @@ void EnsureDiskStorageClass()
         }
         RegisterDiskStorageClass();
     });
+}
+
+FWideString PutMemoryFile(const std::string& name, const Bytes& bytes)
+{
+    static FMemStorageClass* storage = RegisterMemStorageClass(FWideString("rawmem"));
+    const FWideString path(name.c_str());
+    storage->PutFile(path, std::string(bytes.begin(), bytes.end()));
+    FWideString url("rawmem://");
+    url += path;
+    return url;
 }
 
 RawTestFolder::RawTestFolder()
@@ -62,7 +73,6 @@ FWideString RawTestFolder::Write(const std::string& name, const Bytes& bytes) co
     try {
         if (!bytes.empty())
             file->Write(bytes.data(), int(bytes.size()));
-        file->Flush();
     } catch (...) {
         file->Release();
         throw;

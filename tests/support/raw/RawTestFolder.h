@@ -13,6 +13,10 @@ namespace rawtest
 
 void EnsureDiskStorageClass();
 
+// A file of the in-memory storage class "rawmem" (registered once per process),
+// for tests and fuzzing that need many files fast; returns its URL.
+FWideString PutMemoryFile(const std::string& name, const Bytes& bytes);
+
 class RawTestFolder
 {
 public:
