@@ -68,15 +68,21 @@ void DarkSubtractRowWithOffset(const uint16_t* darkRow, const uint16_t* rawRow, 
         DarkSubtractRow(darkRow, rawRow, cols, nullptr, outRow);
         return;
     }
-    const int16_t* channels[3] = {table->m_pRedData, table->m_pGreenData, table->m_pBlueData};
+    const int16_t* r = table->m_pRedData;
+    const int16_t* g = table->m_pGreenData;
+    const int16_t* b = table->m_pBlueData;
     const int32_t mask = table->m_iMask;
     const int samples = 3 * std::max(cols, 0);
-    for (int i = 0; i < samples; i += 3)
-        for (int c = 0; c < 3; ++c) {
-            const int32_t o = offsetRow[i + c];
-            outRow[i + c] = static_cast<int16_t>(Lookup(channels[c], mask, rawRow[i + c] + o) -
-                                                 Lookup(channels[c], mask, darkRow[i + c] + o));
-        }
+    for (int i = 0; i < samples; i += 3) {
+        const int32_t o0 = offsetRow[i];
+        const int32_t o1 = offsetRow[i + 1];
+        const int32_t o2 = offsetRow[i + 2];
+        outRow[i] = static_cast<int16_t>(Lookup(r, mask, rawRow[i] + o0) - Lookup(r, mask, darkRow[i] + o0));
+        outRow[i + 1] =
+            static_cast<int16_t>(Lookup(g, mask, rawRow[i + 1] + o1) - Lookup(g, mask, darkRow[i + 1] + o1));
+        outRow[i + 2] =
+            static_cast<int16_t>(Lookup(b, mask, rawRow[i + 2] + o2) - Lookup(b, mask, darkRow[i + 2] + o2));
+    }
 }
 
 bool CalculateRawOffsetRow(const FPixmap* dark, int16_t* offsetRow, uint32_t firstRow, uint32_t lastRow,
