@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
@@ -256,8 +257,14 @@ bool FCache::EvictOne()
 // Caller holds m_listLock.
 FCacheObject* FCache::priFindEntry(const char16_t* label, int size)
 {
+    // The label's length once, then lengths before units: labels share long prefixes.
+    const int length = FWideString::StrLen(label);
     for (FCacheObject* entry : m_entries) {
-        if (entry->m_label == label && (size == 0 || entry->m_iSize == size))
+        if (size != 0 && entry->m_iSize != size)
+            continue;
+        if (entry->m_label.GetLength() == length &&
+            std::memcmp(entry->m_label.GetBuffer(), label, static_cast<size_t>(length) * sizeof(char16_t)) ==
+                0)
             return entry;
     }
     return nullptr;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "FHasProperties.h"
 #include "FPropList.h"
 
 namespace
@@ -300,6 +301,9 @@ TEST_F(FPropListTest, NumbersIgnoreTheProcessLocale)
             failures += node.GetFloat("f", 0) != 3.75;
             node.SetString("f", "3,75");
             failures += node.GetFloat("f", 0) != 3.0;
+            FHasProperties props;
+            props.SetString("v", "0.5");
+            failures += props.GetFloat("v", 0) != 0.5;
         }
         _exit(failures == 0 ? 0 : 1);
     }
