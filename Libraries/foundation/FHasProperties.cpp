@@ -1,6 +1,5 @@
 #include "FHasProperties.h"
 
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -14,6 +13,11 @@ namespace
 bool IsCSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool IsHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
 FNarrowString MakeNarrow(const char* text)
@@ -42,9 +46,9 @@ bool ReadLeadingDouble(const char* text, double& value)
     const char* end = text + std::strlen(text);
     double result = 0;
     std::from_chars_result r{};
-    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X') &&
-        (std::isxdigit(static_cast<unsigned char>(text[2])) ||
-         (text[2] == '.' && std::isxdigit(static_cast<unsigned char>(text[3]))))) {
+    const bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X') &&
+                     (IsHexDigit(text[2]) || (text[2] == '.' && IsHexDigit(text[3])));
+    if (hex) {
         r = std::from_chars(text + 2, end, result, std::chars_format::hex);
     } else {
         r = std::from_chars(text, end, result, std::chars_format::general);
@@ -52,7 +56,7 @@ bool ReadLeadingDouble(const char* text, double& value)
     if (r.ec == std::errc::result_out_of_range) {
         // As strtod: infinity for an overflow, 0 for an underflow (a negative exponent).
         const char* e = text;
-        while (e < r.ptr && *e != 'e' && *e != 'E' && *e != 'p' && *e != 'P')
+        while (e < r.ptr && (hex ? (*e != 'p' && *e != 'P') : (*e != 'e' && *e != 'E')))
             ++e;
         result = (e + 1 < r.ptr && e[1] == '-') ? 0.0 : HUGE_VAL;
     } else if (r.ec != std::errc()) {

@@ -39,8 +39,9 @@ TEST(FHasPropertiesTest, FloatValuesReadTheLeadingNumber)
         const char* text;
         double value;
     };
-    const Case cases[] = {{"2.5", 2.5},   {"3x", 3.0},         {" \t-1e3", -1000.0}, {"+.5", 0.5},
-                          {"0x10", 16.0}, {"1e999", HUGE_VAL}, {"7,5", 7.0},         {"-0", 0.0}};
+    const Case cases[] = {{"2.5", 2.5},       {"3x", 3.0},         {" \t-1e3", -1000.0}, {"+.5", 0.5},
+                          {"0x10", 16.0},     {"1e999", HUGE_VAL}, {"1e-999", 0.0},      {"0x1ep-9999", 0.0},
+                          {"-0x1.8p1", -3.0}, {"7,5", 7.0},        {"-0", 0.0}};
     FHasProperties props;
     for (const Case& c : cases) {
         props.SetString("v", c.text);
