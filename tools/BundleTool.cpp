@@ -88,6 +88,36 @@ void PutZeros(std::ofstream& out, uint64_t count)
     out.write(zeros, static_cast<std::streamsize>(count));
 }
 
+bool WriteTo(const fs::path& path, const fs::path* prefix, const std::vector<Input>& inputs, uint64_t length)
+{
+    std::error_code error;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out)
+        return Fail("cannot create " + path.string());
+    if (prefix != nullptr) {
+        const uint64_t prefixSize = fs::file_size(*prefix, error);
+        if (error || !CopyFile(out, *prefix, prefixSize))
+            return Fail("cannot copy " + prefix->string());
+        PutZeros(out, FBundleWriter::PaddingAfter(prefixSize));
+    }
+    unsigned char block[kBundleBlockSize];
+    for (const Input& input : inputs) {
+        FBundleWriter::MakeHeader(input.m_name, input.m_size, block);
+        out.write(reinterpret_cast<const char*>(block), kBundleBlockSize);
+        if (!CopyFile(out, input.m_path, input.m_size))
+            return false;
+        PutZeros(out, FBundleWriter::PaddingAfter(input.m_size));
+    }
+    PutZeros(out, kBundleBlockSize);
+    unsigned char trailer[kBundleTrailerSize];
+    FBundleWriter::MakeTrailer(length, trailer);
+    out.write(reinterpret_cast<const char*>(trailer), kBundleTrailerSize);
+    out.close();
+    if (!out)
+        return Fail("cannot write " + path.string());
+    return true;
+}
+
 bool WriteArchive(const fs::path& output, const fs::path* prefix, std::vector<Input>& inputs)
 {
     std::error_code error;
@@ -107,36 +137,15 @@ bool WriteArchive(const fs::path& output, const fs::path* prefix, std::vector<In
     // Written beside the output and renamed over it, so a failure leaves any old output intact.
     fs::path temporary = output;
     temporary += ".partial";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return Fail("cannot create " + temporary.string());
-        uint64_t prefixSize = 0;
-        if (prefix != nullptr) {
-            prefixSize = fs::file_size(*prefix, error);
-            if (error || !CopyFile(out, *prefix, prefixSize))
-                return Fail("cannot copy " + prefix->string());
-            PutZeros(out, FBundleWriter::PaddingAfter(prefixSize));
-        }
-        unsigned char block[kBundleBlockSize];
-        for (const Input& input : inputs) {
-            FBundleWriter::MakeHeader(input.m_name, input.m_size, block);
-            out.write(reinterpret_cast<const char*>(block), kBundleBlockSize);
-            if (!CopyFile(out, input.m_path, input.m_size))
-                return false;
-            PutZeros(out, FBundleWriter::PaddingAfter(input.m_size));
-        }
-        PutZeros(out, kBundleBlockSize);
-        unsigned char trailer[kBundleTrailerSize];
-        FBundleWriter::MakeTrailer(length, trailer);
-        out.write(reinterpret_cast<const char*>(trailer), kBundleTrailerSize);
-        out.flush();
-        if (!out)
-            return Fail("cannot write " + temporary.string());
+    if (!WriteTo(temporary, prefix, inputs, length)) {
+        fs::remove(temporary, error);
+        return false;
     }
     fs::rename(temporary, output, error);
-    if (error)
-        return Fail("cannot rename " + temporary.string() + ": " + error.message());
+    if (error) {
+        fs::remove(temporary, error);
+        return Fail("cannot rename to " + output.string() + ": " + error.message());
+    }
     return true;
 }
 

@@ -337,3 +337,18 @@ TEST_F(XmlParserTest, ScriptAndIncludesReadFromAnArchive)
     EXPECT_EQ(parse.m_files, (std::vector<std::string>{Narrow(Url("ui.btb"))}));
     EXPECT_FALSE(Parse("loop.xml", &archive).m_root);
 }
+
+TEST_F(XmlParserTest, ConditionalSectionsSurviveForTheDefinesPass)
+{
+    // A definition made in an included file applies to the sections after the include.
+    Put("ui.xml",
+        "<Script>\r\n<xi:include href=\"defs.xml\"/>\r\n<xi:ifdef Name=\"WIDE\"><Wide/></xi:ifdef>\r\n"
+        "<xi:ifndef Name=\"WIDE\"><Narrow/></xi:ifndef>\r\n</Script>\r\n");
+    Put("defs.xml", "<Defs>\r\n<xi:define Name=\"WIDE\"/>\r\n</Defs>\r\n");
+    const XmlParse parse = Parse("ui.xml");
+    ASSERT_TRUE(parse.m_root) << parse.m_errors;
+    EXPECT_EQ(Dump(parse.m_root.get()),
+              "Script[]{xi:define[Name=WIDE;]xi:ifdef[Name=WIDE;]{Wide[]}xi:ifndef[Name=WIDE;]{Narrow[]}}");
+    FPropList::ProcessDefines(parse.m_root.get(), {});
+    EXPECT_EQ(Dump(parse.m_root.get()), "Script[]{xi:define[Name=WIDE;]Wide[]}");
+}
