@@ -1,4 +1,6 @@
 #include "FXmlWriter.h"
+#include "FSCDiskWin.h"
+#include "FScopedTempFolder.h"
 #include "XmlTestSupport.h"
 
 #include <vector>
@@ -106,4 +108,33 @@ TEST_F(XmlWriterTest, LeftoversOfAnInterruptedWriteAreHandled)
     WritePropListXml(nullptr, m_pFolder, FWideString("state.xml"));
     WritePropListXml(&root, nullptr, FWideString("state.xml"));
     EXPECT_EQ(Dump(Parse("state.xml").m_root.get()), "New[]");
+}
+
+TEST(XmlWriterDisk, ReplacesAFileOnDisk)
+{
+    FWideString path;
+    if (FindStorageClass(FWideString("disk"), path) == nullptr)
+        RegisterDiskStorageClass();
+    FScopedTempFolder temp;
+    FWideString url;
+    ASSERT_TRUE(NativePathToURL(WideFromUtf8(temp.GetPath()), url));
+    FWideString fileName;
+    FIFolder* folder = OpenFolderURL(url, fileName, false);
+    ASSERT_NE(folder, nullptr);
+    FPropList first(nullptr, "State");
+    first.AddProp("v", "first \"one\"");
+    FPropList second(nullptr, "State");
+    second.AddProp("v", "second & <last>");
+    WritePropListXml(&first, folder, FWideString("state.xml"));
+    WritePropListXml(&second, folder, FWideString("state.xml"));
+
+    FXmlParser parser;
+    std::unique_ptr<FPropList> root(parser.ParseFile(folder, FWideString("state.xml")));
+    ASSERT_TRUE(root) << Narrow(parser.GetErrors());
+    EXPECT_EQ(Dump(root.get()), Dump(&second));
+    std::vector<FWideString> names;
+    folder->ListFiles(names);
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_TRUE(names[0] == "state.xml");
+    folder->Release();
 }
