@@ -256,8 +256,9 @@ public:
     FixedRowUnpacker(int format, int cols, int rowSize)
         : m_iFormat(format), m_iCols(cols), m_iRowSize(rowSize)
     {
-        // Room for the samples of any plane, whole groups included.
-        const size_t planeSamples = (size_t(rowSize) / kPackedGroupBytes + 2) * 8;
+        // Room for the samples that `cols` columns read from one plane, whole groups
+        // included (six per column at most); the row size may be far larger.
+        const size_t planeSamples = size_t(cols) * 6 + 32;
         for (auto& s : m_samples) {
             s.assign(planeSamples, 0);
         }
@@ -496,9 +497,12 @@ bool FBribImageDecoder::ReadImageFixedLineLength(FBribPayload& payload, const Br
     if (!unpacked && int64_t(pixmap.GetStride()) < rowSize) {
         throw FExceptionBribReader("ReadImageFixedLineLength() : pixmap's rows are too small for brib rows");
     }
+    if (rows == 0) {
+        return true;
+    }
     // A row size the payload cannot hold must not size the row buffer.
     const uint64_t tableBytes = format == 5 ? 2048 : 0;
-    if (rows > 0 && uint64_t(rowSize) > payload.GetSize()) {
+    if (uint64_t(rowSize) > payload.GetSize()) {
         throw FExceptionEOF("image payload ends early");
     }
     if (unpacked && format != 2 && !RowSizeFits(format, cols, rowSize)) {
