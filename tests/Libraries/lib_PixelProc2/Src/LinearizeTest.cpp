@@ -1,13 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "FCamdata.h"
+#include "FCamdataAccessors.h"
+#include "FCamdataBuilder.h"
 #include "FException.h"
 #include "FLUT.h"
 #include "FPixmap.h"
+#include "FSyntheticCapture.h"
 #include "LinearizeAndDarkSubtract.h"
 
 namespace
@@ -214,6 +219,52 @@ TEST(LinearizeAndDarkSubtractImage, ChecksInOrder)
         }
     }
     EXPECT_NO_THROW(LinearizeAndDarkSubtractImage(&dark, &raw, nullptr, &out));
+}
+
+// Stage 1 as the engine runs it, over the synthetic capture and the plausible calibration:
+// the grey card and the white patch come out at their linear levels, the shields at 0.
+TEST(LinearizeAndDarkSubtractImage, SyntheticCaptureLinearisesToItsScene)
+{
+    FSyntheticCapture capture = MakeSyntheticCapture(256, 192);
+    std::vector<uint8_t> buffer = BuildPlausibleCamdata(capture.width, capture.height);
+    FCamdata camdata(buffer.data(), buffer.size());
+    std::unique_ptr<FColorLUT> table(GetCamdataColorLUT("LinLUTs", camdata));
+    ASSERT_NE(table, nullptr);
+
+    const int w = capture.width;
+    const int h = capture.height;
+    FPixmap48RGB raw(capture.raw.data(), w, h, 0);
+    FPixmap48RGB dark(capture.dark.data(), w, h, 0);
+    std::vector<int16_t> pixels(3 * static_cast<size_t>(w) * h);
+    FPixmap48SRGB out(pixels.data(), w, h, 0);
+    LinearizeAndDarkSubtractImage(&dark, &raw, table.get(), &out);
+
+    const uint32_t three = 3;
+    const FCamdataMatrix* rows = camdata.GetMatrix("RawOffsetSourceRows", kCamdataUInt32, 1, &three);
+    ASSERT_NE(rows, nullptr);
+    const uint32_t* r = rows->GetData<uint32_t>();
+    std::vector<int16_t> offsets(3 * static_cast<size_t>(w));
+    ASSERT_TRUE(CalculateRawOffsetRow(&dark, offsets.data(), r[0], r[1], r[2],
+                                      GetCamdataUInt("RawOffsetFilterShift", camdata)));
+    for (int y = 0; y < h; ++y)
+        DarkSubtractRowWithOffset(capture.DarkRow(y), capture.RawRow(y), w, table.get(), out.GetRow(y),
+                                  offsets.data());
+
+    auto mean = [&](const FRect& area, int channel) {
+        double sum = 0;
+        for (int y = area.top; y < area.bottom; ++y)
+            for (int x = area.left; x < area.right; ++x)
+                sum += out.GetPixel(x, y)[channel];
+        return sum / (static_cast<double>(area.Width()) * area.Height());
+    };
+    for (int c = 0; c < 3; ++c) {
+        EXPECT_NEAR(mean(capture.greyCard, c), FSyntheticCapture::kGreyLevel, 3) << c;
+        EXPECT_NEAR(mean(capture.whitePatch, c), FSyntheticCapture::kWhiteLevel, 3) << c;
+        FRect shield;
+        GetCamdataRect(shield, "DarkShieldTop", camdata);
+        EXPECT_NEAR(mean(shield, c), 0, 1) << c;
+    }
+    EXPECT_GT(mean(capture.colourPatches, 0), 0);
 }
 
 } // namespace
