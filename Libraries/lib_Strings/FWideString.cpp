@@ -101,7 +101,12 @@ FWideString& FWideString::operator=(const char16_t* text)
 
 FWideString& FWideString::operator=(const FWideString& other)
 {
-    return *this = other.m_pBuffer;
+    if (&other == this)
+        return *this;
+    // Every unit, as the copy constructor: a NUL unit does not end the copy.
+    priReplace(other.m_pBuffer, other.m_iLength);
+    priDropNarrow();
+    return *this;
 }
 
 void FWideString::Assign(const char* text)

@@ -123,6 +123,14 @@ TEST(FWideString, AssignmentFormsAndSelfAssignment)
     EXPECT_EQ(u"q", Units(s));
     s.Clear();
     EXPECT_TRUE(s.IsEmpty());
+    // Assignment copies every unit, as the copy constructor does.
+    FWideString withNul("a");
+    withNul.Append(0);
+    withNul.Append(u'b');
+    FWideString assigned("old");
+    assigned = withNul;
+    EXPECT_EQ(std::u16string(u"a\0b", 3), Units(assigned));
+    EXPECT_EQ(std::u16string(u"a\0b", 3), Units(FWideString(withNul)));
     FWideString copy(u"zz");
     FWideString other(copy);
     copy += u"y";
