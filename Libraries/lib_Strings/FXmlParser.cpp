@@ -128,6 +128,7 @@ FPropList* FXmlParser::ParseFile(FIFolder* folder, const FWideString& name)
     }
     m_searchFolders.insert(m_searchFolders.begin(), folder->GetURL());
     m_usFileName = name;
+    m_pFolder = folder;
 
     FilePtr file(OpenQuietly(folder, name));
     if (!file)
@@ -483,7 +484,9 @@ bool FXmlParser::priParseProps(FPropList* node, bool* selfClosed, int tagCount, 
         }
         FWideString value = DecodeValue(m_text.data() + m_tokenStart, m_tokenEnd - m_tokenStart);
         if (StartsWith(propName, "File_")) {
-            FilePtr file(priOpenScriptFile(value));
+            FilePtr file(m_pFolder != nullptr ? OpenQuietly(m_pFolder, value) : nullptr);
+            if (!file)
+                file.reset(priOpenScriptFile(value));
             if (file)
                 priAddFile(file->GetURL());
         } else if (StartsWith(propName, "Build_Path")) {

@@ -87,6 +87,9 @@ private:
     std::vector<FWideString> m_includeChain;
     // The key of the file this parser reads: its URL and the name it was opened by.
     FWideString m_usCurrentKey;
+    // The folder given to ParseFile, while it runs. "File_" values are looked
+    // up there first: an archive's members cannot be reached by folder URL.
+    FIFolder* m_pFolder = nullptr;
 };
 
 // Deepest element nesting and include chain the reader accepts.

@@ -319,12 +319,14 @@ TEST_F(XmlParserTest, IncludeLoopsFailCleanly)
 TEST_F(XmlParserTest, ScriptAndIncludesReadFromAnArchive)
 {
     FBundleWriter writer;
-    const std::string main = "<Root>\r\n<xi:include href=\"part.xml\"/>\r\n</Root>\r\n";
+    const std::string main =
+        "<Root File_Icon=\"icon.png\">\r\n<xi:include href=\"part.xml\"/>\r\n</Root>\r\n";
     const std::string part = "<P><Inside v=\"1\"/></P>\r\n";
     const std::string loop = "<R><xi:include href=\"loop.xml\"/></R>\r\n";
     ASSERT_TRUE(writer.AddMember("ui.xml", std::vector<unsigned char>(main.begin(), main.end())));
     ASSERT_TRUE(writer.AddMember("part.xml", std::vector<unsigned char>(part.begin(), part.end())));
     ASSERT_TRUE(writer.AddMember("loop.xml", std::vector<unsigned char>(loop.begin(), loop.end())));
+    ASSERT_TRUE(writer.AddMember("icon.png", std::vector<unsigned char>(3, 'p')));
     std::vector<unsigned char> bytes;
     ASSERT_TRUE(writer.AppendTo(bytes));
     Put("ui.btb", std::string(bytes.begin(), bytes.end()));
@@ -332,9 +334,10 @@ TEST_F(XmlParserTest, ScriptAndIncludesReadFromAnArchive)
     FBundleFolder archive(Url("ui.btb"));
     const XmlParse parse = Parse("ui.xml", &archive);
     ASSERT_TRUE(parse.m_root) << parse.m_errors;
-    EXPECT_EQ(Dump(parse.m_root.get()), "Root[]{Inside[v=1;]}");
+    EXPECT_EQ(Dump(parse.m_root.get()), "Root[File_Icon=icon.png;]{Inside[v=1;]}");
+    EXPECT_EQ(parse.m_errors, "");
     // Members have no URL of their own: the archive's stands for each.
-    EXPECT_EQ(parse.m_files, (std::vector<std::string>{Narrow(Url("ui.btb"))}));
+    EXPECT_EQ(parse.m_files, (std::vector<std::string>{Narrow(Url("ui.btb")), Narrow(Url("ui.btb"))}));
     EXPECT_FALSE(Parse("loop.xml", &archive).m_root);
 }
 
