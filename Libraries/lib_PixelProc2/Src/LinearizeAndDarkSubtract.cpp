@@ -20,6 +20,20 @@ inline int32_t Lookup(const int16_t* channel, int32_t mask, int32_t index)
     return channel[index & mask];
 }
 
+// raw - dark in 16-bit wrap-around arithmetic: the low 16 bits of the 32-bit difference.
+// Blocks of a fixed size over distinct pointers, so that the compiler vectorises them.
+void SubtractSamples(const uint16_t* __restrict dark, const uint16_t* __restrict raw, int16_t* __restrict out,
+                     int samples)
+{
+    constexpr int kBlock = 16;
+    int i = 0;
+    for (; i + kBlock <= samples; i += kBlock)
+        for (int k = 0; k < kBlock; ++k)
+            out[i + k] = static_cast<int16_t>(static_cast<uint16_t>(raw[i + k] - dark[i + k]));
+    for (; i < samples; ++i)
+        out[i] = static_cast<int16_t>(static_cast<uint16_t>(raw[i] - dark[i]));
+}
+
 } // namespace
 
 void LinearizeAndDarkSubtractImage(const FPixmap* dark, const FPixmap* raw, const FColorLUT* /*table*/,
@@ -42,9 +56,7 @@ void DarkSubtractRow(const uint16_t* darkRow, const uint16_t* rawRow, int cols, 
 {
     const int samples = 3 * std::max(cols, 0);
     if (table == nullptr) {
-        for (int i = 0; i < samples; ++i)
-            outRow[i] =
-                static_cast<int16_t>(static_cast<int32_t>(rawRow[i]) - static_cast<int32_t>(darkRow[i]));
+        SubtractSamples(darkRow, rawRow, outRow, samples);
         return;
     }
     const int16_t* r = table->m_pRedData;
