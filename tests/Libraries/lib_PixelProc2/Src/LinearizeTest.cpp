@@ -89,6 +89,8 @@ TEST(DarkSubtract, OffsetsShiftBothLookupsAndCancelWithoutTable)
     DarkSubtractRow(dark.data(), raw.data(), cols, nullptr, plain.data());
     DarkSubtractRowWithOffset(dark.data(), raw.data(), cols, nullptr, shifted.data(), offsets.data());
     EXPECT_EQ(plain, shifted);
+    for (int i = 0; i < 3 * cols; ++i)
+        ASSERT_EQ(plain[i], static_cast<int16_t>(raw[i] - dark[i])) << i;
 
     // With a table: entry[(r + o) & mask] - entry[(d + o) & mask]; a negative sum wraps to
     // the top of the table.
