@@ -773,6 +773,21 @@ bool FBribImageDecoder::priReadImageHuffmanM4(FBribPayload& payload, const BribI
         codeLength[i] = w & 0xF;
         codeBits[i] = w >> 4;
     }
+    // The category of every 12-bit prefix: the first word, in order, whose code
+    // matches; a word of length 0 or above 12 ends the search without a match.
+    std::vector<int8_t> categoryOf(4096, -1);
+    for (uint32_t prefix = 0; prefix < 4096; ++prefix) {
+        for (int i = 0; i < 13; ++i) {
+            const int len = codeLength[i];
+            if (len == 0 || len > 12) {
+                break;
+            }
+            if ((prefix >> (12 - len)) == uint32_t(codeBits[i] >> (12 - len))) {
+                categoryOf[prefix] = int8_t(i);
+                break;
+            }
+        }
+    }
     const uint64_t lengths[3] = {Get32(raw + 36), Get32(raw + 40), Get32(raw + 44)};
     auto pad16 = [](uint64_t v) { return (v + 15) / 16 * 16; };
     const uint64_t planeStart[3] = {kBribM4HeadSize, kBribM4HeadSize + pad16(lengths[0]),
@@ -786,17 +801,7 @@ bool FBribImageDecoder::priReadImageHuffmanM4(FBribPayload& payload, const BribI
             uint8_t* row = pixmap.GetRowAddress(m);
             for (int j = 0; j < cols; ++j) {
                 const uint32_t bits = reader->Peek32();
-                int category = -1;
-                for (int i = 0; i < 13; ++i) {
-                    const int len = codeLength[i];
-                    if (len == 0 || len > 12) {
-                        break;
-                    }
-                    if ((bits >> (32 - len)) == uint32_t(codeBits[i] >> (12 - len))) {
-                        category = i;
-                        break;
-                    }
-                }
+                const int category = categoryOf[bits >> 20];
                 if (category < 0) {
                     ended = true;
                     break;
