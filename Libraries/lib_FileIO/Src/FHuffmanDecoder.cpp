@@ -164,6 +164,23 @@ void FHuffmanDecoder::SetTable(const uint32_t* words, int count)
         codes[i] = len == 0 ? 0 : (words[i] & 0x7FFFFFF) & ((uint32_t(1) << len) - 1);
         longest = std::max(longest, len);
     }
+    // The sub-tables are sized now, so that a table too large fails here, once, and
+    // not at every block that tries to build its tree.
+    const int rootBits = longest / 2;
+    std::vector<uint8_t> widest(size_t(1) << rootBits, 0);
+    for (int i = 0; i < count; ++i) {
+        if (lengths[i] > rootBits) {
+            uint8_t& w = widest[codes[i] >> (lengths[i] - rootBits)];
+            w = std::max(w, uint8_t(lengths[i] - rootBits));
+        }
+    }
+    size_t subEntries = 0;
+    for (uint8_t w : widest) {
+        subEntries += w == 0 ? 0 : size_t(1) << w;
+    }
+    if (subEntries > kMaxSubTableEntries) {
+        throw FExceptionHuffman("Huffman table too large");
+    }
     st.m_codeLengths.swap(lengths);
     st.m_codes.swap(codes);
     st.m_iLongest = longest;

@@ -277,6 +277,16 @@ TEST(FHuffmanDecoder, MalformedTablesAreRefused)
     EXPECT_THROW(d.SetTable(tooMany.data(), 5), FExceptionHuffman);
     const std::vector<uint32_t> tooLong = {28u << 27, 1u << 27, 0, 0};
     EXPECT_THROW(d.SetTable(tooLong.data(), 4), FExceptionHuffman);
+    // 8192 codes of 27 bits under distinct prefixes would need 2^27 sub-table entries.
+    {
+        FHuffmanDecoder big(16);
+        big.Reset();
+        std::vector<uint32_t> words(65536, 0);
+        for (uint32_t p = 0; p < 8192; ++p) {
+            words[p] = 27u << 27 | p << 14;
+        }
+        EXPECT_THROW(big.SetTable(words.data(), int(words.size())), FExceptionHuffman);
+    }
     // Bits above a code's length are not part of it and cannot reach past the root.
     const std::vector<uint32_t> strayBits = {1u << 27 | 0x7FFFFFE, 1u << 27 | 1, 0, 0};
     d.SetTable(strayBits.data(), 4);
