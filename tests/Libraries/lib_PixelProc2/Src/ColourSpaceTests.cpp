@@ -182,6 +182,14 @@ TEST(WorkingColorMatrix, BalancesTheNeutralToGrey)
         for (int c = 0; c < 3; ++c)
             EXPECT_NEAR(out.m[r][c], r == c ? diag[r] : 0.0, 1e-12);
 
+    // A far-off neutral: green and blue are raised to a quarter of its luma first, which
+    // bounds their gains (luma 6.7, raised to 1.675, balanced luma 7.1725).
+    ComputeWorkingColorMatrix(out, Winv, {20, 1, 1}, 1.0, 0.0);
+    const double raised[3] = {7.1725 / 20, 7.1725 / 1.675, 7.1725 / 1.675};
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(out.m[r][c], r == c ? raised[r] : 0.0, 1e-12);
+
     // A negative component leaves the matrix unbalanced.
     FColorMatrix cam;
     cam.Set(0.6, 0.3, 0.1, 0.25, 0.7, 0.05, 0.02, 0.1, 0.9);
