@@ -50,9 +50,9 @@ void ThreadEntry(void* raw)
 
     const long self = OsCurrentThreadId();
     control->threadId.store(self);
-    // The level may have been set before this thread had an id.
-    if (control->level.load() != 2)
-        ApplyPriority(self, control->level.load());
+    // The level may have been set before this thread had an id; a thread
+    // also inherits its creator's priority, which need not be normal.
+    ApplyPriority(self, control->level.load());
 
     int result = kThreadResultFailed;
     try {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -196,6 +197,29 @@ TEST(FNamedMutex, ForkedChildDoesNotInheritTheParentsHold)
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(0, WEXITSTATUS(status));
     EXPECT_TRUE(mutex.Unlock());
+}
+
+TEST(FNamedMutex, NoPlaceForTheLockFileIsASyncObjectError)
+{
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string savedRuntime = runtime ? runtime : "";
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string savedTmp = tmp ? tmp : "";
+    unsetenv("XDG_RUNTIME_DIR");
+    setenv("TMPDIR", "/proc/self/no-such-folder", 1);
+    try {
+        FMutex mutex(UniqueName("nowhere").c_str());
+        ADD_FAILURE() << "no throw";
+    } catch (const FExceptionSyncObject& e) {
+        EXPECT_STREQ("Can't create handle for FMutex", e.GetMessage());
+        EXPECT_STREQ("Sync object exception", e.GetDescription());
+    }
+    if (runtime)
+        setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
+    if (tmp)
+        setenv("TMPDIR", savedTmp.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
 }
 
 TEST(FCriticalSection, RecursiveAndExclusive)

@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <thread>
+#include <unistd.h>
 
 #include "FDebugTrace.h"
 #include "FEvent.h"
@@ -61,7 +65,33 @@ int WaitsForGate(void* argument)
     return 9;
 }
 
+int OwnNice(void*)
+{
+    errno = 0;
+    return getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
+}
+
 } // namespace
+
+TEST(FWinThread, LevelsMapToThreadPriorities)
+{
+    const int base = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
+    struct Case {
+        int level;
+        int nice;
+    };
+    // Lowering a thread's priority needs no privilege.
+    const Case cases[] = {{0, base + 10}, {1, base + 5}, {2, base}, {7, base}, {-1, base}};
+    for (const Case& c : cases) {
+        if (c.nice > 19)
+            continue;
+        FIThread* thread = CreateWinThread(OwnNice, nullptr, c.level);
+        ASSERT_TRUE(WaitDone(thread));
+        EXPECT_EQ(c.nice, thread->GetResult()) << "level " << c.level;
+        EXPECT_EQ(c.level, thread->GetPriority());
+        DeleteThread(thread);
+    }
+}
 
 TEST(FWinThread, StoresTheFunctionsResult)
 {
