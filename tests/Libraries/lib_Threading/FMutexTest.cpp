@@ -4,6 +4,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -88,7 +89,38 @@ TEST(FMutex, ScopedLock)
     EXPECT_TRUE(OnOtherThread([&] { return mutex.Lock(0) && mutex.Unlock(); }));
 }
 
-TEST(FNamedMutex, ObjectsOfOneNameShareTheMutex)
+// Each test keeps its lock files in a folder of its own, removed at the end.
+class FNamedMutex : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+        m_bHadRuntime = runtime != nullptr;
+        m_savedRuntime = runtime ? runtime : "";
+        const std::filesystem::path base = std::filesystem::temp_directory_path() / "rb-mutex-XXXXXX";
+        std::string pattern = base.string();
+        ASSERT_NE(nullptr, mkdtemp(pattern.data()));
+        m_folder = pattern;
+        setenv("XDG_RUNTIME_DIR", m_folder.c_str(), 1);
+    }
+
+    void TearDown() override
+    {
+        if (m_bHadRuntime)
+            setenv("XDG_RUNTIME_DIR", m_savedRuntime.c_str(), 1);
+        else
+            unsetenv("XDG_RUNTIME_DIR");
+        std::error_code ignored;
+        std::filesystem::remove_all(m_folder, ignored);
+    }
+
+    std::string m_folder;
+    std::string m_savedRuntime;
+    bool m_bHadRuntime = false;
+};
+
+TEST_F(FNamedMutex, ObjectsOfOneNameShareTheMutex)
 {
     const std::string name = UniqueName("shared");
     FMutex first(name.c_str());
@@ -109,7 +141,7 @@ TEST(FNamedMutex, ObjectsOfOneNameShareTheMutex)
     }));
 }
 
-TEST(FNamedMutex, AnyTextIsAName)
+TEST_F(FNamedMutex, AnyTextIsAName)
 {
     const std::string names[] = {UniqueName("a/b\\c:d e"), UniqueName("") + std::string(400, 'x'),
                                  UniqueName("..") + "/../..", UniqueName("\xC3\xA9")};
@@ -118,6 +150,7 @@ TEST(FNamedMutex, AnyTextIsAName)
         EXPECT_TRUE(mutex.Lock(0)) << name;
         EXPECT_TRUE(mutex.Unlock()) << name;
     }
+    EXPECT_FALSE(std::filesystem::is_empty(m_folder));
     // Long names that share a prefix stay distinct.
     const std::string base = UniqueName("long") + std::string(300, 'y');
     FMutex a((base + "1").c_str());
@@ -154,7 +187,7 @@ pid_t StartHoldingChild(const std::string& name, int& readyFd)
 
 } // namespace
 
-TEST(FNamedMutex, ExcludesAnotherProcessAndIsFreedWhenItDies)
+TEST_F(FNamedMutex, ExcludesAnotherProcessAndIsFreedWhenItDies)
 {
     const std::string name = UniqueName("process");
     int readyFd = -1;
@@ -177,7 +210,7 @@ TEST(FNamedMutex, ExcludesAnotherProcessAndIsFreedWhenItDies)
     EXPECT_TRUE(mutex.Unlock());
 }
 
-TEST(FNamedMutex, ForkedChildDoesNotInheritTheParentsHold)
+TEST_F(FNamedMutex, ForkedChildDoesNotInheritTheParentsHold)
 {
     const std::string name = UniqueName("inherit");
     FMutex mutex(name.c_str());
@@ -199,10 +232,8 @@ TEST(FNamedMutex, ForkedChildDoesNotInheritTheParentsHold)
     EXPECT_TRUE(mutex.Unlock());
 }
 
-TEST(FNamedMutex, NoPlaceForTheLockFileIsASyncObjectError)
+TEST_F(FNamedMutex, NoPlaceForTheLockFileIsASyncObjectError)
 {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    const std::string savedRuntime = runtime ? runtime : "";
     const char* tmp = std::getenv("TMPDIR");
     const std::string savedTmp = tmp ? tmp : "";
     unsetenv("XDG_RUNTIME_DIR");
@@ -214,8 +245,6 @@ TEST(FNamedMutex, NoPlaceForTheLockFileIsASyncObjectError)
         EXPECT_STREQ("Can't create handle for FMutex", e.GetMessage());
         EXPECT_STREQ("Sync object exception", e.GetDescription());
     }
-    if (runtime)
-        setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
     if (tmp)
         setenv("TMPDIR", savedTmp.c_str(), 1);
     else
