@@ -27,14 +27,21 @@ struct Scene {
 
     Scene()
     {
+        // Smooth gradients with a little noise, as in a photograph: table look-ups then
+        // stay as local as they are on real images.
         uint32_t seed = 12345;
-        for (auto& v : stage3) {
-            seed = seed * 1664525u + 1013904223u;
-            v = static_cast<int16_t>(700 + (seed >> 8) % 7000);
-        }
-        for (auto& v : detail) {
-            seed = seed * 1664525u + 1013904223u;
-            v = static_cast<int16_t>(static_cast<int>((seed >> 8) % 401) - 200);
+        for (int y = 0; y < kRows; ++y) {
+            for (int x = 0; x < kCols; ++x) {
+                const size_t i = static_cast<size_t>(y) * kCols + static_cast<size_t>(x);
+                for (int c = 0; c < 3; ++c) {
+                    seed = seed * 1664525u + 1013904223u;
+                    const int base = 800 + (x * (3 + c) + y * 2) % 7000;
+                    stage3[3 * i + static_cast<size_t>(c)] =
+                        static_cast<int16_t>(base + static_cast<int>((seed >> 8) % 64));
+                }
+                seed = seed * 1664525u + 1013904223u;
+                detail[i] = static_cast<int16_t>(static_cast<int>((seed >> 8) % 129) - 64);
+            }
         }
         MakeToneLUT(0.3, 0.2, 0.1, -0.2, 1.1, 1.0, 0.9, *FGlobalLUTsClass::GetCubeLUT(), tone);
         ComputeOutputMatrix(matrix, 2, 0.3);

@@ -76,6 +76,15 @@ int32_t Q13Clamp16(const FColorMatrixFixed& m, int i, int32_t r, int32_t g, int3
     return Clamp16(dot >> 13);
 }
 
+inline int32_t SoftToeValue(int32_t c, int32_t M)
+{
+    const int32_t a = std::max(32, 512 - (M >> 1));
+    // Both branches are computed so that the choice compiles to selects, not jumps.
+    const int64_t u = static_cast<int64_t>(c) + a + 512;
+    const int32_t toe = u < 0 ? -a : static_cast<int32_t>((u * u) >> 11) - a;
+    return c >= 512 - a ? c : toe;
+}
+
 // One pixel from the stage-3 value to the transfer-table codes. Every index is held to
 // the signed 16-bit range before masking, so that bright saturated colours clip at the
 // top of the table instead of wrapping round into its negative half (black).
@@ -84,6 +93,15 @@ void ConvertRowFor(const int16_t* src, const int16_t* lRow, const int16_t* retin
                    const FColorLUT& tone, const FLUT* retinexGain, const FColorMatrixFixed& m,
                    const FLUT& transfer, const CubeTables& cubes, int count, Store store)
 {
+    // Byte stores into the output may alias anything, so everything the loop reads
+    // again is held in locals rather than re-read through the records.
+    const int16_t* toneR = tone.m_pRedData;
+    const int16_t* toneG = tone.m_pGreenData;
+    const int16_t* toneB = tone.m_pBlueData;
+    const int32_t toneMask = tone.m_iMask;
+    const int16_t* codes = transfer.m_pData;
+    const int32_t codeMask = transfer.m_iMask;
+    const FColorMatrixFixed k = m;
     for (int i = 0; i < count; ++i) {
         const int16_t* s = src + 3 * static_cast<ptrdiff_t>(i);
         const int64_t d = (static_cast<int64_t>(lRow[i]) * q) >> 14;
@@ -94,16 +112,17 @@ void ConvertRowFor(const int16_t* src, const int16_t* lRow, const int16_t* retin
             for (int32_t& v : c)
                 v = cubes.cubeRoot->Get(Clamp16((cubes.cube->Get(v) * gain) >> 8));
         }
-        const int32_t r = tone.m_pRedData[c[0] & tone.m_iMask];
-        const int32_t g = tone.m_pGreenData[c[1] & tone.m_iMask];
-        const int32_t b = tone.m_pBlueData[c[2] & tone.m_iMask];
-        int32_t o[3] = {Q13Clamp16(m, 0, r, g, b), Q13Clamp16(m, 1, r, g, b), Q13Clamp16(m, 2, r, g, b)};
+        const int32_t r = toneR[c[0] & toneMask];
+        const int32_t g = toneG[c[1] & toneMask];
+        const int32_t b = toneB[c[2] & toneMask];
+        int32_t o[3] = {Q13Clamp16(k, 0, r, g, b), Q13Clamp16(k, 1, r, g, b), Q13Clamp16(k, 2, r, g, b)};
         if constexpr (kSoftToe) {
             const int32_t M = std::max({o[0], o[1], o[2]});
             for (int32_t& v : o)
-                v = FPixelProc2::SoftToe(v, M);
+                v = SoftToeValue(v, M);
         }
-        store(i, transfer.GetUnsigned(o[0]), transfer.GetUnsigned(o[1]), transfer.GetUnsigned(o[2]));
+        store(i, static_cast<uint16_t>(codes[o[0] & codeMask]), static_cast<uint16_t>(codes[o[1] & codeMask]),
+              static_cast<uint16_t>(codes[o[2] & codeMask]));
     }
 }
 
@@ -340,11 +359,7 @@ namespace FPixelProc2
 
 int32_t SoftToe(int32_t c, int32_t M)
 {
-    const int32_t a = std::max(32, 512 - (M >> 1));
-    // Both branches are computed so that the choice compiles to selects, not jumps.
-    const int64_t u = static_cast<int64_t>(c) + a + 512;
-    const int32_t toe = u < 0 ? -a : static_cast<int32_t>((u * u) >> 11) - a;
-    return c >= 512 - a ? c : toe;
+    return SoftToeValue(c, M);
 }
 
 void ProcessToOutputRow32BGRA(const int16_t* src, const int16_t* lRow, const int16_t* retinexRow,
