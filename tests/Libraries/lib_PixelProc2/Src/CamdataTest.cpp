@@ -134,6 +134,11 @@ TEST(Camdata, StructuralErrorsThrowTheirTexts)
                      {'X', 'Y', 'Z', 'W', 0, 0, 0, 0},
                      "FCamdata: cam data is not CAMb file or CAMb data blocks."});
     {
+        FCamdataBuilder b = MakeBasic(true);
+        b.GetOptions().magic = CamdataCode("BCMx");
+        cases.push_back({"bad magic", b.Build(), "FCamdata: cam data is not CAMb file or CAMb data blocks."});
+    }
+    {
         std::vector<uint8_t> full = MakeBasic(false).Build();
         cases.push_back({"27-byte header", std::vector<uint8_t>(full.begin(), full.begin() + 27),
                          "FCamdata: Insufficient data for header.\n"});
