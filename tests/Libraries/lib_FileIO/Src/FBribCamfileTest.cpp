@@ -3,6 +3,8 @@
 #include "BribFileBuilder.h"
 #include "BribFormat.h"
 #include "BribTestUtil.h"
+#include "FCamdata.h"
+#include "FCamdataBuilder.h"
 #include "RawTestFolder.h"
 
 #include <gtest/gtest.h>
@@ -224,4 +226,26 @@ TEST_F(CamfileTest, SectionPastTheEndIsRefusedBeforeAnyoneAllocates)
     const auto thrown = Thrown([&] { reader.GetCamfileInfo(0, size, kind); });
     EXPECT_EQ(thrown.type, TypeName<FExceptionBribReader>());
     EXPECT_EQ(thrown.message, "Section runs past the end of the file.");
+}
+
+TEST_F(CamfileTest, DeliveredCalibrationParsesForEveryKind)
+{
+    const Bytes container = BuildPlausibleCamdata(16, 12);
+    Bytes reference = container;
+    const FCamdata expected(reference.data(), reference.size());
+    ASSERT_GT(expected.GetBlockCount(), 0u);
+    for (uint32_t kind : {1u, 2u}) {
+        SCOPED_TRACE(kind);
+        CamfileSection section;
+        section.version = kVersion30;
+        section.kind = kind;
+        section.payload = container;
+        FBribImageReader reader(PutCamfile(section).GetBuffer());
+        int size = 0, reportedKind = 0;
+        reader.GetCamfileInfo(0, size, reportedKind);
+        Bytes buffer(size_t(size), 0);
+        ASSERT_EQ(reader.ReadCamfile(0, buffer.data(), unsigned(size), nullptr, nullptr), unsigned(size));
+        const FCamdata parsed(buffer.data(), buffer.size());
+        EXPECT_EQ(parsed.GetBlockCount(), expected.GetBlockCount());
+    }
 }
