@@ -28,11 +28,15 @@ bool FMutex::Lock(int milliseconds)
 {
     if (!Wait(milliseconds))
         return false;
-    if (m_bHeld.load()) {
+    // Holding the mutex now, this thread alone reads and writes the flags. A
+    // flag left by a thread that ended while holding is stale.
+    const std::thread::id self = std::this_thread::get_id();
+    if (m_bHeld.load() && m_heldBy == self) {
         // Already held by this thread through Lock: undo this acquisition.
         MutexHandle(m_pHandle).Release();
         return false;
     }
+    m_heldBy = self;
     m_bHeld.store(true);
     return true;
 }
@@ -44,5 +48,6 @@ bool FMutex::Unlock()
     if (!handle.IsOwnedByCurrentThread())
         return false;
     m_bHeld.store(false);
+    m_heldBy = std::thread::id();
     return handle.Release();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <thread>
 
 #include "FSyncObject.h"
 
@@ -23,6 +24,7 @@ public:
 
 private:
     std::atomic<bool> m_bHeld;
+    std::thread::id m_heldBy;
 };
 
 // Holds a mutex for a scope when Lock succeeded.

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -12,6 +13,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "os/FOsSync.h"
 
@@ -20,10 +22,31 @@ namespace
 
 using Clock = std::chrono::steady_clock;
 
-// Recursive and owned by a thread, as the mutexes of the original design.
-class RecursiveLock
+class RecursiveLock;
+
+// The locks a thread holds; whatever it still holds when it ends is released
+// for it, as the system does with an abandoned mutex.
+class HeldLocks
 {
 public:
+    ~HeldLocks();
+    void Add(const std::shared_ptr<RecursiveLock>& lock) { m_locks.push_back(lock); }
+    void Remove(const RecursiveLock* lock);
+
+private:
+    std::vector<std::weak_ptr<RecursiveLock>> m_locks;
+};
+
+thread_local HeldLocks t_heldLocks;
+
+// Recursive and owned by a thread, as the mutexes of the original design.
+class RecursiveLock : public std::enable_shared_from_this<RecursiveLock>
+{
+public:
+    // onFree runs while the lock is still owned, when the last acquisition
+    // goes.
+    explicit RecursiveLock(std::function<void()> onFree = {}) : m_onFree(std::move(onFree)) {}
+
     // The depth after acquiring (1 for a first acquisition); 0 on a time-out.
     int Acquire(int milliseconds)
     {
@@ -38,21 +61,20 @@ public:
             return 0;
         m_owner = self;
         m_iDepth = 1;
+        t_heldLocks.Add(shared_from_this());
         return 1;
     }
 
-    // Runs beforeFree while still owning, when the last acquisition goes.
-    template <class F>
-    bool Release(F beforeFree)
+    bool Release()
     {
         std::lock_guard<std::mutex> guard(m_lock);
         if (m_iDepth == 0 || m_owner != std::this_thread::get_id())
             return false;
-        if (m_iDepth == 1)
-            beforeFree();
-        if (--m_iDepth == 0) {
-            m_owner = std::thread::id();
-            m_released.notify_one();
+        if (m_iDepth == 1) {
+            priFree();
+            t_heldLocks.Remove(this);
+        } else {
+            --m_iDepth;
         }
         return true;
     }
@@ -63,25 +85,59 @@ public:
         return m_iDepth > 0 && m_owner == std::this_thread::get_id();
     }
 
+    // The owning thread ends: the next waiter gets the lock.
+    void Abandon()
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        if (m_iDepth > 0 && m_owner == std::this_thread::get_id())
+            priFree();
+    }
+
 private:
+    void priFree()
+    {
+        if (m_onFree)
+            m_onFree();
+        m_iDepth = 0;
+        m_owner = std::thread::id();
+        m_released.notify_one();
+    }
+
+    std::function<void()> m_onFree;
     std::mutex m_lock;
     std::condition_variable m_released;
     std::thread::id m_owner;
     int m_iDepth = 0;
 };
 
+HeldLocks::~HeldLocks()
+{
+    for (const std::weak_ptr<RecursiveLock>& held : m_locks) {
+        if (std::shared_ptr<RecursiveLock> lock = held.lock())
+            lock->Abandon();
+    }
+}
+
+void HeldLocks::Remove(const RecursiveLock* lock)
+{
+    for (auto it = m_locks.begin(); it != m_locks.end(); ++it) {
+        std::shared_ptr<RecursiveLock> held = it->lock();
+        if (!held || held.get() == lock) {
+            m_locks.erase(it);
+            return;
+        }
+    }
+}
+
 class UnnamedMutex : public FOsMutexHandle
 {
 public:
-    bool Wait(int milliseconds) override { return m_lock.Acquire(milliseconds) > 0; }
-    bool IsOwnedByCurrentThread() override { return m_lock.IsOwnedByCurrentThread(); }
-    bool Release() override
-    {
-        return m_lock.Release([] {});
-    }
+    bool Wait(int milliseconds) override { return m_pLock->Acquire(milliseconds) > 0; }
+    bool IsOwnedByCurrentThread() override { return m_pLock->IsOwnedByCurrentThread(); }
+    bool Release() override { return m_pLock->Release(); }
 
 private:
-    RecursiveLock m_lock;
+    std::shared_ptr<RecursiveLock> m_pLock = std::make_shared<RecursiveLock>();
 };
 
 // ---- named mutexes: one record per name in the process, plus an flock on a
@@ -145,15 +201,22 @@ std::string LockFileName(const std::string& name)
 }
 
 struct NamedRecord {
-    RecursiveLock lock;
-    int fd = -1;
-    pid_t pid = 0;
-
-    ~NamedRecord()
+    explicit NamedRecord(int fileDescriptor)
+        : fd(fileDescriptor), lock(std::make_shared<RecursiveLock>([fileDescriptor, owner = getpid()] {
+              // The file lock goes while the record is still owned, so no
+              // other thread of the process can take the record in between.
+              // A forked child shares the parent's lock and must leave it.
+              if (getpid() == owner)
+                  flock(fileDescriptor, LOCK_UN);
+          }))
     {
-        if (fd >= 0)
-            close(fd);
     }
+
+    ~NamedRecord() { close(fd); }
+
+    int fd;
+    pid_t pid = getpid();
+    std::shared_ptr<RecursiveLock> lock;
 };
 
 class Registry
@@ -179,9 +242,7 @@ public:
         const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0)
             return nullptr;
-        auto record = std::make_shared<NamedRecord>();
-        record->fd = fd;
-        record->pid = pid;
+        auto record = std::make_shared<NamedRecord>(fd);
         m_records[name] = record;
         return record;
     }
@@ -238,26 +299,20 @@ public:
             m_pRecord = own;
         }
         const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
-        const int depth = m_pRecord->lock.Acquire(milliseconds);
+        const int depth = m_pRecord->lock->Acquire(milliseconds);
         if (depth == 0)
             return false;
         if (depth > 1)
             return true;
         if (TakeFileLock(m_pRecord->fd, milliseconds, deadline))
             return true;
-        m_pRecord->lock.Release([] {});
+        m_pRecord->lock->Release();
         return false;
     }
 
-    bool IsOwnedByCurrentThread() override { return m_pRecord->lock.IsOwnedByCurrentThread(); }
+    bool IsOwnedByCurrentThread() override { return m_pRecord->lock->IsOwnedByCurrentThread(); }
 
-    bool Release() override
-    {
-        const int fd = m_pRecord->fd;
-        // The file lock goes while this thread still owns the record, so no
-        // other thread of the process can take the record in between.
-        return m_pRecord->lock.Release([fd] { flock(fd, LOCK_UN); });
-    }
+    bool Release() override { return m_pRecord->lock->Release(); }
 
 private:
     std::string m_name;

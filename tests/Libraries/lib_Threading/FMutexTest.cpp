@@ -78,6 +78,14 @@ TEST(FMutex, TimedLockSucceedsOnceTheHolderLetsGo)
     holder.join();
 }
 
+TEST(FMutex, AThreadEndingWhileHoldingLetsGo)
+{
+    FMutex mutex;
+    std::thread([&] { EXPECT_TRUE(mutex.Lock(0)); }).join();
+    EXPECT_TRUE(mutex.Lock(60000));
+    EXPECT_TRUE(mutex.Unlock());
+}
+
 TEST(FMutex, ScopedLock)
 {
     FMutex mutex;
@@ -230,6 +238,63 @@ TEST_F(FNamedMutex, ForkedChildDoesNotInheritTheParentsHold)
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(0, WEXITSTATUS(status));
     EXPECT_TRUE(mutex.Unlock());
+}
+
+namespace
+{
+
+// Runs body in a child process and returns its exit code.
+template <class F>
+int InChild(F body)
+{
+    const pid_t pid = fork();
+    if (pid == 0)
+        _exit(body());
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+} // namespace
+
+TEST_F(FNamedMutex, ForkedChildCannotReleaseTheParentsHold)
+{
+    const std::string name = UniqueName("release");
+    FMutex mutex(name.c_str());
+    ASSERT_TRUE(mutex.Lock(0));
+    // The child's copy of the held object lets go: only the child's view.
+    InChild([&] {
+        mutex.Unlock();
+        return 0;
+    });
+    EXPECT_EQ(0, InChild([&] {
+                  FMutex other(name.c_str());
+                  return other.Lock(0) ? 1 : 0;
+              }));
+    EXPECT_TRUE(mutex.Unlock());
+    EXPECT_EQ(1, InChild([&] {
+                  FMutex other(name.c_str());
+                  return other.Lock(0) ? 1 : 0;
+              }));
+}
+
+TEST_F(FNamedMutex, AThreadEndingWhileHoldingLetsGo)
+{
+    const std::string name = UniqueName("abandon");
+    FMutex held(name.c_str());
+    // The thread ends without unlocking, while the mutex object lives on.
+    std::thread([&] { EXPECT_TRUE(held.Lock(0)); }).join();
+    EXPECT_TRUE(held.Lock(60000));
+    EXPECT_EQ(0, InChild([&] {
+                  FMutex other(name.c_str());
+                  return other.Lock(0) ? 1 : 0;
+              }));
+    EXPECT_TRUE(held.Unlock());
+    EXPECT_EQ(1, InChild([&] {
+                  FMutex other(name.c_str());
+                  return other.Lock(0) ? 1 : 0;
+              }));
 }
 
 TEST_F(FNamedMutex, NoPlaceForTheLockFileIsASyncObjectError)
