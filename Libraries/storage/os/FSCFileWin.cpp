@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,7 +48,7 @@ FSCFileWin::FSCFileWin(const FWideString& className, const FWideString& nativePa
         }
     }
     if ((mode & kFileWrite) && (mode & kFileAppend))
-        lseek(m_hFile, 0, SEEK_END);
+        m_iPosition = static_cast<uint64_t>(st.st_size);
 }
 
 FSCFileWin::~FSCFileWin()
@@ -58,15 +59,12 @@ FSCFileWin::~FSCFileWin()
 
 void FSCFileWin::Seek(uint64_t position)
 {
-    if (position > static_cast<uint64_t>(INT64_MAX))
-        position = static_cast<uint64_t>(INT64_MAX);
-    lseek(m_hFile, static_cast<off_t>(position), SEEK_SET);
+    m_iPosition = position > static_cast<uint64_t>(INT64_MAX) ? static_cast<uint64_t>(INT64_MAX) : position;
 }
 
 uint64_t FSCFileWin::Tell()
 {
-    off_t position = lseek(m_hFile, 0, SEEK_CUR);
-    return position < 0 ? 0 : static_cast<uint64_t>(position);
+    return m_iPosition;
 }
 
 int FSCFileWin::ReadSome(void* buffer, int n)
@@ -76,13 +74,15 @@ int FSCFileWin::ReadSome(void* buffer, int n)
     auto* bytes = static_cast<unsigned char*>(buffer);
     int total = 0;
     while (total < n) {
-        ssize_t got = read(m_hFile, bytes + total, static_cast<size_t>(n - total));
+        ssize_t got = pread(m_hFile, bytes + total, static_cast<size_t>(n - total),
+                            static_cast<off_t>(m_iPosition + static_cast<uint64_t>(total)));
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
             break;
         total += static_cast<int>(got);
     }
+    m_iPosition += static_cast<uint64_t>(total);
     return total;
 }
 
@@ -93,63 +93,98 @@ int FSCFileWin::Read(void* buffer, int n)
     return n;
 }
 
-bool FSCFileWin::priReadUnit(char16_t& unit)
+namespace
 {
-    unsigned char pair[2];
-    if (ReadSome(pair, 2) < 2)
+
+constexpr size_t kLineChunk = 4096;
+
+// The string's append rule, applied to a plain buffer so that a line costs one
+// allocation: NUL is dropped and a backspace removes the unit before it.
+void AppendUnit(std::u16string& text, char16_t unit)
+{
+    if (unit == 0)
+        return;
+    if (unit == 8) {
+        if (!text.empty())
+            text.pop_back();
+        return;
+    }
+    text.push_back(unit);
+}
+
+} // namespace
+
+// Lines are read ahead in chunks, so that most lines cost no system call; the
+// position ends exactly where reading byte by byte would have left it.
+bool FSCFileWin::priNextLineByte(uint64_t& position, unsigned char& byte)
+{
+    bool cached = m_pLineCache && position >= m_iCacheStart && position - m_iCacheStart < m_iCacheLength;
+    if (!cached) {
+        if (!m_pLineCache)
+            m_pLineCache = std::make_unique<unsigned char[]>(kLineChunk);
+        m_iCacheLength = 0;
+        ssize_t got;
+        do {
+            got = pread(m_hFile, m_pLineCache.get(), kLineChunk, static_cast<off_t>(position));
+        } while (got < 0 && errno == EINTR);
+        if (got <= 0)
+            return false;
+        m_iCacheStart = position;
+        m_iCacheLength = static_cast<size_t>(got);
+    }
+    byte = m_pLineCache[position - m_iCacheStart];
+    ++position;
+    return true;
+}
+
+bool FSCFileWin::priNextLineUnit(uint64_t& position, char16_t& unit)
+{
+    if (m_iTextMode == kTextBytes) {
+        unsigned char byte = 0;
+        if (!priNextLineByte(position, byte))
+            return false;
+        // Bytes widen as signed values.
+        unit = static_cast<char16_t>(static_cast<signed char>(byte));
+        return true;
+    }
+    // A unit needs two bytes; a final odd byte is consumed and ignored.
+    unsigned char first = 0;
+    unsigned char second = 0;
+    if (!priNextLineByte(position, first) || !priNextLineByte(position, second))
         return false;
     if (m_iTextMode == kTextUtf16BE)
-        unit = static_cast<char16_t>((pair[0] << 8) | pair[1]);
+        unit = static_cast<char16_t>((first << 8) | second);
     else
-        unit = static_cast<char16_t>(pair[0] | (pair[1] << 8));
+        unit = static_cast<char16_t>(first | (second << 8));
     return true;
 }
 
 bool FSCFileWin::ReadLine(FWideString& line)
 {
-    line.Clear();
-    if (m_iTextMode == kTextBytes) {
-        char byte = 0;
-        bool read = false;
-        while (ReadSome(&byte, 1) == 1) {
-            read = true;
-            line += byte;
-            if (byte == '\r' || byte == '\n')
-                break;
-        }
-        if (line.IsEmpty())
-            return false;
-        if (read && byte == '\r') {
-            uint64_t back = Tell();
-            char next = 0;
-            if (ReadSome(&next, 1) == 1 && next == '\n')
-                line += next;
-            else
-                Seek(back);
-        }
-        return true;
-    }
-
+    std::u16string text;
+    uint64_t position = m_iPosition;
     // The byte-order mark is never part of a line.
-    if (Tell() < 2)
-        Seek(2);
+    if (m_iTextMode != kTextBytes && position < 2)
+        position = 2;
+
     char16_t unit = 0;
-    while (priReadUnit(unit)) {
-        line += unit;
+    while (priNextLineUnit(position, unit)) {
+        AppendUnit(text, unit);
         if (unit == u'\r' || unit == u'\n')
             break;
     }
-    if (line.IsEmpty())
-        return false;
-    if (unit == u'\r') {
-        uint64_t back = Tell();
-        char16_t next = 0;
-        if (priReadUnit(next) && next == u'\n')
-            line += next;
+    bool result = !text.empty();
+    if (result && unit == u'\r') {
+        uint64_t back = position;
+        char16_t following = 0;
+        if (priNextLineUnit(position, following) && following == u'\n')
+            text.push_back(following);
         else
-            Seek(back);
+            position = back;
     }
-    return true;
+    m_iPosition = position;
+    line = text.c_str();
+    return result;
 }
 
 void FSCFileWin::priThrowWrite(const char* operation)
@@ -160,18 +195,23 @@ void FSCFileWin::priThrowWrite(const char* operation)
 
 void FSCFileWin::Write(const void* buffer, int n)
 {
+    m_iCacheLength = 0;
     // A short write (a full disk) must not pass for success: a truncated file
     // would otherwise look saved.
     const auto* bytes = static_cast<const unsigned char*>(buffer);
     int total = 0;
     while (total < n) {
-        ssize_t put = write(m_hFile, bytes + total, static_cast<size_t>(n - total));
+        ssize_t put = pwrite(m_hFile, bytes + total, static_cast<size_t>(n - total),
+                             static_cast<off_t>(m_iPosition + static_cast<uint64_t>(total)));
         if (put < 0 && errno == EINTR)
             continue;
-        if (put <= 0)
+        if (put <= 0) {
+            m_iPosition += static_cast<uint64_t>(total);
             priThrowWrite("Write");
+        }
         total += static_cast<int>(put);
     }
+    m_iPosition += static_cast<uint64_t>(total);
 }
 
 void FSCFileWin::Flush()
@@ -182,10 +222,10 @@ void FSCFileWin::Flush()
 
 void FSCFileWin::SetSize(uint64_t size)
 {
-    uint64_t position = Tell();
+    // The position stays where it was, even beyond the new end.
+    m_iCacheLength = 0;
     if (size > static_cast<uint64_t>(INT64_MAX) || ftruncate(m_hFile, static_cast<off_t>(size)) != 0)
         priThrowWrite("SetSize");
-    Seek(position);
 }
 
 uint64_t FSCFileWin::GetSize()

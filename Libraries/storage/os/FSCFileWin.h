@@ -2,6 +2,8 @@
 
 #include "FCopyableFile.h"
 
+#include <memory>
+
 // An open file of the disk class.
 class FSCFileWin : public FCopyableFile
 {
@@ -27,11 +29,19 @@ private:
     // Line reading modes: bytes, UTF-16 big-endian, UTF-16 little-endian.
     enum { kTextBytes = 0, kTextUtf16BE = 1, kTextUtf16LE = 2 };
 
-    bool priReadUnit(char16_t& unit);
     [[noreturn]] void priThrowWrite(const char* operation);
+    bool priNextLineByte(uint64_t& position, unsigned char& byte);
+    bool priNextLineUnit(uint64_t& position, char16_t& unit);
 
     FWideString m_className;
     FWideString m_nativePath;
     int m_hFile = -1;
     int m_iTextMode = kTextBytes;
+    // Reads and writes go to explicit positions (pread/pwrite), so the position
+    // needs no system call to move or tell.
+    uint64_t m_iPosition = 0;
+    // Read-ahead for ReadLine only; any write through this object drops it.
+    std::unique_ptr<unsigned char[]> m_pLineCache;
+    uint64_t m_iCacheStart = 0;
+    size_t m_iCacheLength = 0;
 };

@@ -203,6 +203,27 @@ TEST_F(DiskFile, ReadLineAfterSeekSkipsTheMark)
     EXPECT_EQ(U8(line), "z\n");
 }
 
+TEST_F(DiskFile, ReadLineLeavesThePositionRightAfterTheLine)
+{
+    // Lines longer than any read-ahead, and a CR LF pair split across reads.
+    const std::string first = std::string(511, 'x') + "\r";
+    const std::string second = std::string(1500, 'y') + "\r";
+    ASSERT_TRUE(m_temp.WriteFile("long", first + "\n" + second + "z"));
+    Released<FIFile> file(Open("long", kFileRead));
+    FWideString line;
+    ASSERT_TRUE(file->ReadLine(line));
+    EXPECT_EQ(line.GetLength(), 513);
+    EXPECT_EQ(file->Tell(), 513u);
+    ASSERT_TRUE(file->ReadLine(line));
+    EXPECT_EQ(line.GetLength(), 1501);
+    EXPECT_EQ(file->Tell(), 513u + 1501u);
+    char rest = 0;
+    EXPECT_EQ(file->ReadSome(&rest, 1), 1);
+    EXPECT_EQ(rest, 'z');
+    EXPECT_FALSE(file->ReadLine(line));
+    EXPECT_EQ(file->Tell(), 513u + 1502u);
+}
+
 TEST_F(DiskFile, TimesAndReadOnlyAttribute)
 {
     ASSERT_TRUE(m_temp.WriteFile("timed", "x"));
