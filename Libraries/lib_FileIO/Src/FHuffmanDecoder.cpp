@@ -252,7 +252,9 @@ void FHuffmanDecoder::Decode(const uint8_t* in, int inLen, int& inUsed, uint16_t
         }
     };
     auto peek = [&](int bits) -> uint32_t { return bits == 0 ? 0 : uint32_t(window >> (64 - bits)); };
-    // The reader opens whole bytes: the opened extent ends on a byte of the input.
+    // The furthest stream bit any lookup has read; the reader opens whole bytes, so
+    // its opened extent is that bit rounded up to the end of its input byte.
+    int64_t reach = 0;
     auto open = [&](int64_t upTo) {
         if (upTo > extent) {
             extent = spare0 + (upTo - spare0 + 7) / 8 * 8;
@@ -260,8 +262,10 @@ void FHuffmanDecoder::Decode(const uint8_t* in, int inLen, int& inUsed, uint16_t
     };
 
     while (outUsed < outCount) {
-        refill();
-        // With input left the window holds at least 57 bits, more than any lookup needs.
+        if (held < 32) {
+            refill();
+        }
+        // With input left the window holds at least 32 bits, more than any lookup needs.
         const int avail = held;
         const bool more = pos < inLen;
         int pad = 0;
@@ -283,7 +287,7 @@ void FHuffmanDecoder::Decode(const uint8_t* in, int inLen, int& inUsed, uint16_t
             int subPad = 0;
             if (!more && avail < total) {
                 if (hasInput) {
-                    open(consumed + rootBits);
+                    reach = std::max<int64_t>(reach, consumed + rootBits);
                     break;
                 }
                 subPad = total - avail;
@@ -296,13 +300,10 @@ void FHuffmanDecoder::Decode(const uint8_t* in, int inLen, int& inUsed, uint16_t
             throw FExceptionHuffman("Decode() bit pattern matches no code");
         }
         const int length = hit->m_uiLength;
-        open(consumed + bitsRead);
+        reach = std::max<int64_t>(reach, consumed + bitsRead);
         if (length > bitsRead) {
             // Completed only by padding: not a symbol of this block.
             break;
-        }
-        if (extent - (consumed + length) > kMaxRegisterBits) {
-            throw FExceptionHuffman("Overflow of spare bits register");
         }
         out[outUsed++] = hit->m_uiValue;
         window <<= length;
@@ -311,7 +312,13 @@ void FHuffmanDecoder::Decode(const uint8_t* in, int inLen, int& inUsed, uint16_t
     }
 
     // Where the byte-wise reader stands: `reg` bits held, input used up to `used`.
+    // Bits pushed back never exceed a lookup's width, so with codes of at most 27
+    // bits the register stays within 32; the check guards that reasoning.
+    open(reach);
     int64_t reg = extent - consumed;
+    if (reg > kMaxRegisterBits) {
+        throw FExceptionHuffman("Overflow of spare bits register");
+    }
     int64_t used = (extent - spare0) / 8;
     if (outUsed < outCount && used < inLen) {
         while (reg <= 24 && used < inLen) {
