@@ -35,17 +35,27 @@ bool IsPlainName(const FWideString& name)
     return true;
 }
 
-bool IsProtectedFolder(const std::string& path)
+std::string RealPath(const std::string& path)
 {
-    if (path.empty() || path == "/")
+    char* real = realpath(path.c_str(), nullptr);
+    if (!real)
+        return std::string();
+    std::string result = real;
+    free(real);
+    return result;
+}
+
+// The root, the home folder, every volume, and every folder holding one of
+// them: a single recursive delete must never empty any of those.
+bool IsProtectedFolder(const std::string& realPath)
+{
+    if (realPath.empty() || realPath == "/")
         return true;
-    std::string home = HomeFolder();
-    while (home.size() > 1 && home.back() == '/')
-        home.pop_back();
-    if (path == home)
-        return true;
-    for (const std::string& volume : DiskVolumeBytes()) {
-        if (path == volume)
+    std::vector<std::string> guarded = DiskVolumeBytes();
+    guarded.push_back(HomeFolder());
+    for (const std::string& path : guarded) {
+        std::string real = RealPath(path);
+        if (!real.empty() && IsPathPrefix(realPath, real))
             return true;
     }
     return false;
@@ -175,12 +185,19 @@ void FSCFolderWin::DeleteFolder(const FWideString& url, int mode)
     }
     if (mode != 1)
         return;
-    // A whole volume, the root or the home folder is never emptied by one call.
-    if (IsProtectedFolder(path)) {
+    // A link given as the folder is not followed; ".." and links further up are
+    // resolved before the guard looks at the path.
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        DebugTrace("FSCFolderWin::DeleteFolder: '%s' is no folder\n", path.c_str());
+        return;
+    }
+    std::string real = RealPath(path);
+    if (IsProtectedFolder(real)) {
         DebugTrace("FSCFolderWin::DeleteFolder: refusing to delete '%s'\n", path.c_str());
         return;
     }
-    if (!DeleteTree(path))
+    if (!DeleteTree(real))
         DebugTrace("FSCFolderWin::DeleteFolder: '%s' not fully deleted\n", path.c_str());
 }
 

@@ -230,17 +230,37 @@ TEST_F(DiskFolder, RecursiveDeleteNeverFollowsLinksOutOfItsTree)
 
 TEST_F(DiskFolder, RecursiveDeleteRefusesHomeAndVolumeRoots)
 {
-    FScopedTempFolder home;
-    ASSERT_TRUE(home.WriteFile("precious", "x"));
-    FScopedEnv homeEnv("HOME", home.GetPath());
+    // Everything guarded lies inside this test's own temporary folder.
+    Make("outer");
+    Make("outer/home");
+    Make("outer/home/sub");
+    ASSERT_TRUE(m_temp.WriteFile("outer/home/precious", "x"));
+    FScopedEnv homeEnv("HOME", m_temp.Join("outer/home"));
+    ASSERT_EQ(symlink(m_temp.Join("outer/home").c_str(), m_temp.Join("homelink").c_str()), 0);
+
+    const std::string home = m_temp.Join("outer/home");
+    const std::string kAttempts[] = {
+        home,                 // the home folder, a volume of its own
+        m_temp.Join("outer"), // a folder holding the home folder
+        home + "/sub/..",     // the home folder again, by a detour
+        m_temp.Join("homelink/sub/.."),
+    };
+    for (const std::string& attempt : kAttempts) {
+        FWideString url;
+        ASSERT_TRUE(NativePathToURL(W(attempt), url));
+        m_folder->DeleteFolder(url, 1);
+        EXPECT_TRUE(PathExists(home + "/precious")) << attempt;
+    }
+    // The home folder's own URL is the bare volume token.
     FWideString url;
-    ASSERT_TRUE(NativePathToURL(W(home.GetPath()), url));
-    // The home folder is a volume of its own, so its URL is the bare volume token.
+    ASSERT_TRUE(NativePathToURL(W(home), url));
     std::vector<FWideString> parts;
     SplitURL(url, parts);
     EXPECT_EQ(parts.size(), 2u);
-    m_folder->DeleteFolder(url, 1);
-    EXPECT_TRUE(PathExists(home.Join("precious")));
+
+    // Below the guarded folders, deleting works as usual.
+    m_folder->DeleteFolder(W(URLOf(home + "/sub")), 1);
+    EXPECT_FALSE(PathExists(home + "/sub"));
 }
 
 } // namespace
