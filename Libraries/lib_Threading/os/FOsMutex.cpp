@@ -239,15 +239,31 @@ public:
         if (folder.empty())
             return nullptr;
         const std::string path = folder + "/" + LockFileName(name);
-        const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
         if (fd < 0)
             return nullptr;
+        struct stat info;
+        if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+            close(fd);
+            return nullptr;
+        }
         auto record = std::make_shared<NamedRecord>(fd);
+        priForgetUnused();
         m_records[name] = record;
         return record;
     }
 
 private:
+    void priForgetUnused()
+    {
+        for (auto it = m_records.begin(); it != m_records.end();) {
+            if (it->second.expired())
+                it = m_records.erase(it);
+            else
+                ++it;
+        }
+    }
+
     std::mutex m_lock;
     std::map<std::string, std::weak_ptr<NamedRecord>> m_records;
 };
