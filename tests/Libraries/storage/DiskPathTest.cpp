@@ -126,6 +126,8 @@ TEST_F(DiskPath, VolumeListAndOpenFolderEdges)
     Released<FIFolder> root(volumes->OpenSubFolder(u"%002F", false));
     ASSERT_TRUE(root);
     EXPECT_EQ(U8(root->GetURL()), "disk://%002F/");
+    const int kind = root->GetDriveType();
+    EXPECT_TRUE(kind >= kDriveRemovable && kind <= kDriveRamDisk) << kind;
     int flags = 0;
     ASSERT_TRUE(root->GetAttributes(flags));
     EXPECT_EQ(flags & kFileAttrHidden, 0);

@@ -7,7 +7,9 @@
 #include "StorageTestSupport.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
+#include <thread>
 
 namespace
 {
@@ -276,6 +278,31 @@ TEST(Registry, NullFolderRefusesEverything)
     EXPECT_FALSE(folder.IsReadOnly());
     EXPECT_THROW(folder.Rename(u"a", u"b"), FExceptionFileIO);
     EXPECT_THROW(folder.DeleteFolder(u"a://b", 1), FExceptionFileIO);
+}
+
+TEST(Registry, LookupsWhileAnotherThreadRegisters)
+{
+    // Worker threads look classes up while the user-interface thread registers one.
+    FWideString name = UniqueSchemeName("busy");
+    FMemStorageClass* storage = RegisterMemStorageClass(name);
+    std::atomic<bool> stop{false};
+    std::atomic<int> misses{0};
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 4; ++i) {
+        readers.emplace_back([&] {
+            while (!stop.load()) {
+                FWideString path;
+                if (FindStorageClass(name, path) != storage)
+                    ++misses;
+            }
+        });
+    }
+    for (int i = 0; i < 200; ++i)
+        RegisterMemStorageClass(UniqueSchemeName("grow"));
+    stop = true;
+    for (std::thread& reader : readers)
+        reader.join();
+    EXPECT_EQ(misses.load(), 0);
 }
 
 TEST(RegistryDeathTest, ShutdownDeletesEveryClass)
