@@ -1,0 +1,490 @@
+#include "CropSizeRotate.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "FException.h"
+
+namespace
+{
+
+// Positions hold the integer pixel in 16 bits.
+constexpr int32_t kMaxPositionPixels = 65535;
+constexpr double kPi = 3.14159; // the kernel's own constant, not M_PI
+constexpr int32_t kFillMore = 8000;
+constexpr int32_t kFillMono = 8000;
+
+[[noreturn]] void Fail(const char* where, const char* what)
+{
+    throw FExceptionPixelProc2((std::string(where) + ": " + what).c_str());
+}
+
+unsigned CheckRotation(unsigned rotation, const char* where)
+{
+    if (rotation % 90 != 0)
+        Fail(where, "rotation is not multiple of 90 degrees.");
+    return rotation % 360;
+}
+
+bool IsQuarterTurn(unsigned rot)
+{
+    return rot == 90 || rot == 270;
+}
+
+void CheckPixelSize(const FPixmap& pixmap, int bytes, const char* where, const char* which)
+{
+    if (GetPixelTypeBytesPerPixel(pixmap.GetPixelType()) != bytes)
+        Fail(where, which);
+}
+
+// True when there is nothing to compute.
+bool CheckOutput(int outCols, int outRows, const FRect& outRect, const FPixmap* const* outs, int outCount,
+                 const char* where)
+{
+    if (outRect.left < 0 || outRect.top < 0 || outRect.left > outRect.right || outRect.top > outRect.bottom ||
+        outRect.right > outCols || outRect.bottom > outRows)
+        Fail(where, "the output rectangle is outside the output image.");
+    for (int i = 0; i < outCount; ++i) {
+        if (outs[i]->GetCols() < outRect.Width() || outs[i]->GetRows() < outRect.Height())
+            Fail(where, "an output pixmap is smaller than the output rectangle.");
+    }
+    return outRect.Width() == 0 || outRect.Height() == 0;
+}
+
+int32_t StepFor(double step, const char* where)
+{
+    if (!(step >= 0.0 && step <= double(INT32_MAX)))
+        Fail(where, "the scale is out of range.");
+    return int32_t(step);
+}
+
+// Truncation toward zero, held to the int32 range; NaN gives 0.
+int32_t SaturatedTrunc(double v)
+{
+    if (!(v == v))
+        return 0;
+    if (v >= double(INT32_MAX))
+        return INT32_MAX;
+    if (v <= double(INT32_MIN))
+        return INT32_MIN;
+    return int32_t(v);
+}
+
+// Origin and steps of the output, in unsigned 16.16 positions.
+struct Walk {
+    uint32_t originX = 0;
+    uint32_t originY = 0;
+    uint32_t colStepX = 0;
+    uint32_t colStepY = 0;
+    uint32_t rowStepX = 0;
+    uint32_t rowStepY = 0;
+};
+
+// The walk for extent [lo, hi) on each axis, steps sx and sy, and half-pixel offset e.
+Walk MakeWalk(unsigned rot, int32_t l, int32_t t, int32_t r, int32_t b, int32_t stepX, int32_t stepY,
+              uint32_t e)
+{
+    const uint32_t left = (uint32_t(l) << 16) + e;
+    const uint32_t top = (uint32_t(t) << 16) + e;
+    const uint32_t right = (uint32_t(r - 1) << 16) - e;
+    const uint32_t bottom = (uint32_t(b - 1) << 16) - e;
+    const uint32_t sx = uint32_t(stepX);
+    const uint32_t sy = uint32_t(stepY);
+    Walk w;
+    if (rot == 0) {
+        w = {left, top, sx, 0, 0, sy};
+    } else if (rot == 90) {
+        w = {left, bottom, 0, 0u - sy, sx, 0};
+    } else if (rot == 180) {
+        w = {right, bottom, 0u - sx, 0, 0, 0u - sy};
+    } else {
+        w = {right, top, 0, sy, 0u - sx, 0};
+    }
+    return w;
+}
+
+// --- Filtering over 4 x 4 windows; callers keep the window inside the source.
+
+inline int16_t Load16s(const uint8_t* p)
+{
+    int16_t v;
+    std::memcpy(&v, p, sizeof(v));
+    return v;
+}
+
+inline bool Inside(uint32_t qx, uint32_t qy, const FPixmap& source)
+{
+    return qx >= 32 && qy >= 32 && int64_t(qx) < (int64_t(source.GetCols()) - 2) * 16 &&
+           int64_t(qy) < (int64_t(source.GetRows()) - 2) * 16;
+}
+
+// One channel of 16-bit samples at byte offset `channel` within pixels of `bpp` bytes.
+inline int32_t Filter16(const FPixmap& source, uint32_t qx, uint32_t qy, int bpp, int channel,
+                        const FResampleKernel& table)
+{
+    const int ix = int(qx >> 4);
+    const int iy = int(qy >> 4);
+    const int32_t* c = table.Phase(int(qy & 15), int(qx & 15));
+    int64_t sum = 0;
+    for (int k = 0; k < 4; ++k) {
+        const uint8_t* p = source.GetRowAddress(iy - 1 + k) + ptrdiff_t(ix - 1) * bpp + channel;
+        for (int n = 0; n < 4; ++n, p += bpp)
+            sum += int64_t(Load16s(p)) * c[k * 4 + n];
+    }
+    return int32_t(sum >> 16);
+}
+
+inline void Filter32(const FPixmap& source, uint32_t qx, uint32_t qy, const FResampleKernel& table,
+                     uint8_t* out)
+{
+    const int ix = int(qx >> 4);
+    const int iy = int(qy >> 4);
+    const int32_t* c = table.Phase(int(qy & 15), int(qx & 15));
+    int64_t sum[3] = {0, 0, 0};
+    for (int k = 0; k < 4; ++k) {
+        const uint8_t* p = source.GetRowAddress(iy - 1 + k) + ptrdiff_t(ix - 1) * 4;
+        for (int n = 0; n < 4; ++n, p += 4) {
+            const int32_t w = c[k * 4 + n];
+            sum[0] += int64_t(p[0]) * w;
+            sum[1] += int64_t(p[1]) * w;
+            sum[2] += int64_t(p[2]) * w;
+        }
+    }
+    for (int i = 0; i < 3; ++i)
+        out[i] = uint8_t(std::clamp<int64_t>(sum[i] >> 16, 0, 255));
+    out[3] = 255;
+}
+
+inline bool InsideSource(uint32_t x, uint32_t y, const FPixmap& source)
+{
+    return int64_t(x >> 16) < source.GetCols() && int64_t(y >> 16) < source.GetRows();
+}
+
+inline const uint8_t* SourcePixel(const FPixmap& source, uint32_t x, uint32_t y, int bpp)
+{
+    return source.GetRowAddress(int(y >> 16)) + ptrdiff_t(x >> 16) * bpp;
+}
+
+// --- Kernel construction
+
+using Kernel = std::unique_ptr<FResampleKernel>;
+
+void CheckScales(double sx, double sy, const char* where)
+{
+    if (!(sx > 0.0 && sy > 0.0 && std::isfinite(sx) && std::isfinite(sy)))
+        Fail(where, "scales must be positive and finite.");
+}
+
+void Normalise(const double values[16], int32_t* coef)
+{
+    double s = 0.0;
+    for (int i = 0; i < 16; ++i)
+        s += values[i];
+    const double f = 65536.0 / s;
+    for (int i = 0; i < 16; ++i)
+        coef[i] = int32_t(values[i] * f + 0.5);
+}
+
+double WindowedSinc(double t, double c, double w, double q)
+{
+    return (std::sin(t * c) / (t * c)) * std::pow(std::max(std::cos(t * w / 4.0), 0.0), q);
+}
+
+struct AxisParams {
+    double c;
+    double w;
+    double q;
+};
+
+AxisParams SeparableAxis(double s)
+{
+    return {std::min(0.94 * s, 1.0), std::min(std::sqrt(std::sqrt(s)), 0.9), std::min(2.0 * s, 2.0)};
+}
+
+// --- Shared geometry of the two cropped entry points
+
+struct CropPlan {
+    unsigned rot = 0;
+    bool exact = false;
+    double sx = 1.0;
+    double sy = 1.0;
+    Walk walk;
+};
+
+CropPlan PlanCrop(const FPixmap& source, const FRect& crop, int outCols, int outRows, unsigned rot,
+                  const char* where)
+{
+    if (crop.left < 0 || crop.top < 0 || crop.left >= crop.right || crop.top >= crop.bottom ||
+        crop.right > source.GetCols() || crop.bottom > source.GetRows() || crop.right > kMaxPositionPixels ||
+        crop.bottom > kMaxPositionPixels)
+        Fail(where, "the crop is outside the source image.");
+    CropPlan plan;
+    plan.rot = rot;
+    const int32_t cw = crop.Width();
+    const int32_t ch = crop.Height();
+    const int32_t alongX = IsQuarterTurn(rot) ? outRows : outCols;
+    const int32_t alongY = IsQuarterTurn(rot) ? outCols : outRows;
+    plan.exact = alongX == cw && alongY == ch;
+    if (!plan.exact) {
+        // The denominators are one less than the crop's extents.
+        if (cw < 2 || ch < 2)
+            Fail(where, "the crop is too small to scale.");
+        plan.sx = double(alongX) / double(cw - 1);
+        plan.sy = double(alongY) / double(ch - 1);
+    }
+    const int32_t stepX = StepFor(65536.0 / plan.sx, where);
+    const int32_t stepY = StepFor(65536.0 / plan.sy, where);
+    plan.walk =
+        MakeWalk(rot, crop.left, crop.top, crop.right, crop.bottom, stepX, stepY, plan.exact ? 0 : 0x8000);
+    return plan;
+}
+
+Kernel KernelFor(double sx, double sy)
+{
+    const double ratio = sx / sy;
+    if (ratio > 0.9 && ratio < 1.1)
+        return BuildResampleKernel(sx, sy);
+    return BuildResampleKernelSeparable(sx, sy);
+}
+
+// Calls body(destination column, destination row, x, y) for every pixel of the output
+// rectangle, with x, y its 16.16 source position.
+template <class Body>
+void WalkOutput(const Walk& w, const FRect& outRect, Body body)
+{
+    uint32_t rowX = w.originX + uint32_t(outRect.left) * w.colStepX + uint32_t(outRect.top) * w.rowStepX;
+    uint32_t rowY = w.originY + uint32_t(outRect.left) * w.colStepY + uint32_t(outRect.top) * w.rowStepY;
+    const int cols = outRect.Width();
+    const int rows = outRect.Height();
+    for (int oy = 0; oy < rows; ++oy, rowX += w.rowStepX, rowY += w.rowStepY) {
+        uint32_t x = rowX;
+        uint32_t y = rowY;
+        for (int ox = 0; ox < cols; ++ox, x += w.colStepX, y += w.colStepY)
+            body(ox, oy, x, y);
+    }
+}
+
+} // namespace
+
+std::unique_ptr<FResampleKernel> BuildResampleKernel(double sx, double sy)
+{
+    CheckScales(sx, sy, "BuildResampleKernel");
+    const double d = (sx + sy) / 2.0;
+    const double c = std::min({0.43 * (d + 1.0), 0.88, 0.86 * d});
+    const double w = std::min(std::sqrt(std::sqrt(d)), 0.88);
+    const double q = std::clamp(1.6 * d, 0.7, 1.6);
+    auto table = std::make_unique<FResampleKernel>();
+    for (int i = 0; i < 16; ++i) {
+        const double fy = (15.5 - i) / 16.0;
+        for (int j = 0; j < 16; ++j) {
+            const double fx = (15.5 - j) / 16.0;
+            double values[16];
+            for (int k = 0; k < 4; ++k) {
+                for (int n = 0; n < 4; ++n) {
+                    const double dy = k - 2 + fy;
+                    const double dx = n - 2 + fx;
+                    const double t = kPi * std::sqrt(dx * dx + dy * dy);
+                    values[k * 4 + n] = WindowedSinc(t, c, w, q);
+                }
+            }
+            Normalise(values, table->m_aCoef + (i * 16 + j) * 16);
+        }
+    }
+    return table;
+}
+
+std::unique_ptr<FResampleKernel> BuildResampleKernelSeparable(double sx, double sy)
+{
+    CheckScales(sx, sy, "BuildResampleKernelSeparable");
+    if (sx >= sy) {
+        sy = std::min(sy, 0.8);
+        sx = std::min(sx, 1.1);
+    } else {
+        sx = std::min(sx, 0.8);
+        sy = std::min(sy, 1.1);
+    }
+    const AxisParams h = SeparableAxis(sx);
+    const AxisParams v = SeparableAxis(sy);
+    auto table = std::make_unique<FResampleKernel>();
+    for (int i = 0; i < 16; ++i) {
+        const double fy = (15.5 - i) / 16.0;
+        for (int j = 0; j < 16; ++j) {
+            const double fx = (15.5 - j) / 16.0;
+            double values[16];
+            for (int k = 0; k < 4; ++k) {
+                const double gy = WindowedSinc(kPi * (k - 2 + fy), v.c, v.w, v.q);
+                for (int n = 0; n < 4; ++n)
+                    values[k * 4 + n] = gy * WindowedSinc(kPi * (n - 2 + fx), h.c, h.w, h.q);
+            }
+            Normalise(values, table->m_aCoef + (i * 16 + j) * 16);
+        }
+    }
+    return table;
+}
+
+void ResamplePixel48(const FPixmap& source, FIntRGB& out, const FIntRGB& x, const FIntRGB& y,
+                     const FResampleKernel& table)
+{
+    CheckPixelSize(source, 6, "ResamplePixel48", "the source does not have 6-byte pixels.");
+    const int32_t xs[3] = {x.r, x.g, x.b};
+    const int32_t ys[3] = {y.r, y.g, y.b};
+    int32_t result[3];
+    for (int i = 0; i < 3; ++i) {
+        if (xs[i] < 0 || ys[i] < 0 || !Inside(uint32_t(xs[i]), uint32_t(ys[i]), source))
+            Fail("ResamplePixel48", "the position is too near the source's edge.");
+        result[i] = Filter16(source, uint32_t(xs[i]), uint32_t(ys[i]), 6, 2 * i, table);
+    }
+    out.Set(result[0], result[1], result[2]);
+}
+
+void ResamplePixelMono(const FPixmap& source, int& out, int x, int y, const FResampleKernel& table)
+{
+    CheckPixelSize(source, 2, "ResamplePixelMono", "the source does not have 2-byte pixels.");
+    if (x < 0 || y < 0 || !Inside(uint32_t(x), uint32_t(y), source))
+        Fail("ResamplePixelMono", "the position is too near the source's edge.");
+    out = Filter16(source, uint32_t(x), uint32_t(y), 2, 0, table);
+}
+
+void ResamplePixel32(const FPixmap& source, FIntRGB& out, int x, int y, const FResampleKernel& table)
+{
+    CheckPixelSize(source, 4, "ResamplePixel32", "the source does not have 4-byte pixels.");
+    if (x < 0 || y < 0 || !Inside(uint32_t(x), uint32_t(y), source))
+        Fail("ResamplePixel32", "the position is too near the source's edge.");
+    uint8_t bytes[4];
+    Filter32(source, uint32_t(x), uint32_t(y), table, bytes);
+    out.Set(bytes[2], bytes[1], bytes[0]);
+}
+
+double CropSizeRotateMore(const FPixmap& source, const FRect& crop, int refWidth, int /*refHeight*/,
+                          int outCols, int outRows, const FRect& outRect, unsigned rotation, const FLUT& lut,
+                          FPixmap& colorOut, FPixmap& lOut, double greenWeight, int greenHigh, int greenLow)
+{
+    static const char kWhere[] = "CropSizeRotateMore";
+    const unsigned rot = CheckRotation(rotation, kWhere);
+    CheckPixelSize(source, 6, kWhere, "the source does not have 6-byte pixels.");
+    CheckPixelSize(colorOut, 6, kWhere, "the colour output does not have 6-byte pixels.");
+    CheckPixelSize(lOut, 2, kWhere, "the L output does not have 2-byte pixels.");
+    if (lut.m_pData == nullptr || lut.m_iMask < 0)
+        Fail(kWhere, "the lookup table is empty.");
+    const FPixmap* outs[] = {&colorOut, &lOut};
+    const bool empty = CheckOutput(outCols, outRows, outRect, outs, 2, kWhere);
+    const CropPlan plan = PlanCrop(source, crop, outCols, outRows, rot, kWhere);
+    const double result =
+        plan.exact ? 1.0 : double(IsQuarterTurn(rot) ? outRows : outCols) / double(refWidth);
+    if (empty)
+        return result;
+
+    // |c x d| stays below 2^34 and |k| below 2^28, so the product fits 64 bits.
+    const int32_t k = std::clamp(SaturatedTrunc(greenWeight * 16384.0), -(1 << 28), 1 << 28);
+    auto emit = [&](int ox, int oy, int32_t r, int32_t g, int32_t b) {
+        const int32_t lr = lut.Get(r);
+        const int32_t lg = lut.Get(g);
+        const int32_t lb = lut.Get(b);
+        const int32_t d = lg - lr;
+        const int64_t c =
+            std::clamp<int64_t>(d < greenLow ? greenLow : (d > greenHigh ? greenHigh : d), -65536, 65536);
+        const int64_t green = int64_t(lg) + ((c * d * k) >> 14);
+        uint8_t* px = colorOut.GetRowAddress(oy) + ptrdiff_t(ox) * 6;
+        const uint16_t words[3] = {uint16_t(lr), uint16_t(green), uint16_t(lb)};
+        std::memcpy(px, words, sizeof(words));
+        const int64_t l = (5734 * int64_t(r) + 9011 * int64_t(g) + 1638 * int64_t(b) + 8192) >> 14;
+        const uint16_t lv = uint16_t(lut.Get(int32_t(l & 0xFFFFFFFF)));
+        std::memcpy(lOut.GetRowAddress(oy) + ptrdiff_t(ox) * 2, &lv, sizeof(lv));
+    };
+
+    if (plan.sx == 1.0 && plan.sy == 1.0) {
+        WalkOutput(plan.walk, outRect, [&](int ox, int oy, uint32_t x, uint32_t y) {
+            if (!InsideSource(x, y, source)) {
+                emit(ox, oy, kFillMore, 0, 0);
+                return;
+            }
+            const uint8_t* p = SourcePixel(source, x, y, 6);
+            emit(ox, oy, Load16s(p), Load16s(p + 2), Load16s(p + 4));
+        });
+        return result;
+    }
+    const Kernel table = KernelFor(plan.sx, plan.sy);
+    WalkOutput(plan.walk, outRect, [&](int ox, int oy, uint32_t x, uint32_t y) {
+        const uint32_t qx = x >> 12;
+        const uint32_t qy = y >> 12;
+        if (!Inside(qx, qy, source)) {
+            emit(ox, oy, kFillMore, 0, 0);
+            return;
+        }
+        emit(ox, oy, Filter16(source, qx, qy, 6, 0, *table), Filter16(source, qx, qy, 6, 2, *table),
+             Filter16(source, qx, qy, 6, 4, *table));
+    });
+    return result;
+}
+
+void CropSizeRotateMono(const FPixmap& source, const FRect& crop, int /*refWidth*/, int /*refHeight*/,
+                        int outCols, int outRows, const FRect& outRect, unsigned rotation, FPixmap& out)
+{
+    static const char kWhere[] = "CropSizeRotateMono";
+    const unsigned rot = CheckRotation(rotation, kWhere);
+    CheckPixelSize(source, 2, kWhere, "the source does not have 2-byte pixels.");
+    CheckPixelSize(out, 2, kWhere, "the output does not have 2-byte pixels.");
+    const FPixmap* outs[] = {&out};
+    const bool empty = CheckOutput(outCols, outRows, outRect, outs, 1, kWhere);
+    const CropPlan plan = PlanCrop(source, crop, outCols, outRows, rot, kWhere);
+    if (empty)
+        return;
+
+    auto store = [&](int ox, int oy, int32_t v) {
+        const uint16_t w = uint16_t(v);
+        std::memcpy(out.GetRowAddress(oy) + ptrdiff_t(ox) * 2, &w, sizeof(w));
+    };
+    if (plan.exact) {
+        WalkOutput(plan.walk, outRect, [&](int ox, int oy, uint32_t x, uint32_t y) {
+            store(ox, oy, InsideSource(x, y, source) ? Load16s(SourcePixel(source, x, y, 2)) : kFillMono);
+        });
+        return;
+    }
+    const Kernel table = KernelFor(plan.sx, plan.sy);
+    WalkOutput(plan.walk, outRect, [&](int ox, int oy, uint32_t x, uint32_t y) {
+        const uint32_t qx = x >> 12;
+        const uint32_t qy = y >> 12;
+        store(ox, oy, Inside(qx, qy, source) ? Filter16(source, qx, qy, 2, 0, *table) : kFillMono);
+    });
+}
+
+void CropSizeRotate(const FPixmap& source, FPixmap& out, int outCols, int outRows, const FRect& outRect,
+                    unsigned rotation)
+{
+    static const char kWhere[] = "CropSizeRotate";
+    const unsigned rot = CheckRotation(rotation, kWhere);
+    CheckPixelSize(source, 4, kWhere, "the source does not have 4-byte pixels.");
+    CheckPixelSize(out, 4, kWhere, "the output does not have 4-byte pixels.");
+    const int32_t ws = source.GetCols();
+    const int32_t hs = source.GetRows();
+    if (ws < 1 || hs < 1 || ws > kMaxPositionPixels || hs > kMaxPositionPixels)
+        Fail(kWhere, "the source image is empty or too large.");
+    const FPixmap* outs[] = {&out};
+    if (CheckOutput(outCols, outRows, outRect, outs, 1, kWhere))
+        return;
+
+    const double s = double(IsQuarterTurn(rot) ? outRows : outCols) / double(ws);
+    const int32_t f = StepFor(65536.0 / s + 0.5, kWhere);
+    const Walk walk = MakeWalk(rot, 0, 0, ws, hs, f, f, 0);
+    static const uint8_t kFill[4] = {0, 0, 255, 255};
+    auto target = [&](int ox, int oy) { return out.GetRowAddress(oy) + ptrdiff_t(ox) * 4; };
+
+    if (s == 1.0) {
+        WalkOutput(walk, outRect, [&](int ox, int oy, uint32_t x, uint32_t y) {
+            std::memcpy(target(ox, oy), InsideSource(x, y, source) ? SourcePixel(source, x, y, 4) : kFill, 4);
+        });
+        return;
+    }
+    const Kernel table = BuildResampleKernel(s, s);
+    WalkOutput(walk, outRect, [&](int ox, int oy, uint32_t x, uint32_t y) {
+        const uint32_t qx = (x + 0x800) >> 12;
+        const uint32_t qy = (y + 0x800) >> 12;
+        if (!Inside(qx, qy, source)) {
+            std::memcpy(target(ox, oy), kFill, 4);
+            return;
+        }
+        Filter32(source, qx, qy, *table, target(ox, oy));
+    });
+}
