@@ -1,0 +1,435 @@
+#include "CorrectRowSegments.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "FCamdataAccessors.h"
+#include "RunInRowBands.h"
+
+namespace
+{
+
+constexpr int32_t kClipHigh = 32000;
+
+int32_t Q14(double v)
+{
+    return static_cast<int32_t>(std::trunc(v * 16384.0));
+}
+
+// Q14 coefficients of the polynomial, by truncation.
+struct PolyFixed {
+    int64_t a[3][9] = {};
+
+    explicit PolyFixed(const FPostPolyMatrix& p)
+    {
+        for (int c = 0; c < 3; ++c)
+            for (int k = 0; k < 9; ++k)
+                a[c][k] = Q14(p.m[9 * c + k]);
+    }
+};
+
+// Products in 64 bits: the same as 32-bit arithmetic for in-range samples, and no
+// overflow for extreme ones.
+inline int64_t Sq(int64_t v)
+{
+    return (v * v) >> 14;
+}
+inline int64_t Cube(int64_t v)
+{
+    return (v * Sq(v)) >> 14;
+}
+
+void PolyFull(const PolyFixed& p, int64_t w[3])
+{
+    const int64_t r = w[0], g = w[1], b = w[2];
+    const int64_t t[9] = {Sq(r),         Sq(g),   Sq(b),   (r * g) >> 14, (r * b) >> 14,
+                          (g * b) >> 14, Cube(r), Cube(g), Cube(b)};
+    for (int c = 0; c < 3; ++c) {
+        int64_t sum = 0;
+        for (int k = 0; k < 9; ++k)
+            sum += p.a[c][k] * t[k];
+        w[c] += sum >> 14;
+    }
+}
+
+void PolySquares(const PolyFixed& p, int64_t w[3])
+{
+    const int64_t sr = Sq(w[0]), sg = Sq(w[1]), sb = Sq(w[2]);
+    for (int c = 0; c < 3; ++c)
+        w[c] += (p.a[c][0] * sr + p.a[c][1] * sg + p.a[c][2] * sb) >> 14;
+}
+
+void PolyOwnChannel(const PolyFixed& p, int64_t w[3])
+{
+    for (int c = 0; c < 3; ++c) {
+        const int64_t v = w[c];
+        w[c] = (v * 16384 + p.a[c][c] * Sq(v) + p.a[c][6 + c] * Cube(v)) >> 14;
+    }
+}
+
+enum class PolyForm { None, OwnChannel, Squares, Full };
+
+PolyForm ChoosePolyForm(const PolyFixed& p)
+{
+    bool any = false;
+    bool ownOnly = true;
+    bool squaresOnly = true;
+    for (int c = 0; c < 3; ++c)
+        for (int k = 0; k < 9; ++k) {
+            if (p.a[c][k] == 0)
+                continue;
+            any = true;
+            if (k != c && k != 6 + c)
+                ownOnly = false;
+            if (k > 2)
+                squaresOnly = false;
+        }
+    if (!any)
+        return PolyForm::None;
+    if (ownOnly)
+        return PolyForm::OwnChannel;
+    if (squaresOnly)
+        return PolyForm::Squares;
+    return PolyForm::Full;
+}
+
+struct RowSetup {
+    int64_t k1[3], k2[3], k3[3], k4[3], o[3];
+    int64_t d[3], s[3];
+    bool anyK2 = false;
+};
+
+template <PolyForm Form>
+void ApplyPoly(const PolyFixed& p, int64_t w[3])
+{
+    if constexpr (Form == PolyForm::Full)
+        PolyFull(p, w);
+    else if constexpr (Form == PolyForm::Squares)
+        PolySquares(p, w);
+    else if constexpr (Form == PolyForm::OwnChannel)
+        PolyOwnChannel(p, w);
+}
+
+// Gain nodes along the row: a Q22 accumulator moved by a fixed increment per column and
+// reset at each node.
+struct GainWalk {
+    const float* nodes = nullptr;
+    uint32_t count = 0;
+    uint32_t k = 0;
+    float step = 0.0f;
+    float boundary = 0.0f;
+    double g[3] = {};
+    float gs[3] = {};
+    int64_t acc[3] = {};
+    int64_t inc[3] = {};
+
+    float Node(uint32_t i, int c) const { return nodes != nullptr ? nodes[3 * i + c] : 1.0f; }
+
+    void Start(const float* gainRow, uint32_t nodeCount, uint32_t columns, const FDoubleRGB& gain)
+    {
+        nodes = nodeCount > 0 ? gainRow : nullptr;
+        count = nodes != nullptr ? nodeCount : 0;
+        g[0] = gain.r * 4194304.0;
+        g[1] = gain.g * 4194304.0;
+        g[2] = gain.b * 4194304.0;
+        for (int c = 0; c < 3; ++c) {
+            gs[c] = static_cast<float>(g[c]);
+            acc[c] = static_cast<int64_t>(gs[c] * Node(0, c));
+            inc[c] = 0;
+        }
+        // Fewer than two nodes: one constant gain, no boundary ever reached.
+        if (count < 2) {
+            boundary = static_cast<float>(columns) + 1.0f;
+            return;
+        }
+        step = static_cast<float>(columns) / static_cast<float>(count - 1);
+        boundary = step;
+        for (int c = 0; c < 3; ++c)
+            inc[c] = static_cast<int64_t>(((Node(1, c) - Node(0, c)) / step) * gs[c]);
+    }
+
+    void Advance()
+    {
+        ++k;
+        for (int c = 0; c < 3; ++c) {
+            acc[c] = static_cast<int64_t>(g[c] * Node(k, c));
+            inc[c] = k + 1 < count ? static_cast<int64_t>(((Node(k + 1, c) - Node(k, c)) / step) * gs[c]) : 0;
+        }
+        boundary = k + 1 < count ? boundary + step : static_cast<float>(1e30);
+    }
+};
+
+template <PolyForm Form>
+void TransformColumns(int16_t* row, uint32_t columns, const RowSetup& su, int32_t interval,
+                      const PolyFixed& poly, GainWalk& gw)
+{
+    int64_t prev[3] = {row[0], row[1], row[2]};
+    int64_t drift[3] = {su.d[0], su.d[1], su.d[2]};
+    const bool segments = interval > 1;
+    for (uint32_t x = 0; x < columns; ++x) {
+        if (static_cast<float>(x) >= gw.boundary)
+            gw.Advance();
+        const bool boundary = segments && x % static_cast<uint32_t>(interval) == 0;
+        int16_t* px = row + 3 * static_cast<size_t>(x);
+        int64_t w[3];
+        for (int c = 0; c < 3; ++c) {
+            const int64_t v = px[c];
+            const int64_t d = v - prev[c];
+            int64_t t = v * 16384 + su.k1[c] * d;
+            if (su.anyK2)
+                t += su.k2[c] * ((d * d) >> 14);
+            if (boundary)
+                t += su.k3[c] * prev[c] + su.k4[c];
+            w[c] = (t - drift[c] - su.o[c]) >> 14;
+            prev[c] = v;
+        }
+        ApplyPoly<Form>(poly, w);
+        for (int c = 0; c < 3; ++c) {
+            int64_t out = (w[c] * (gw.acc[c] >> 8)) >> 14;
+            if (out > kClipHigh)
+                out = kClipHigh;
+            px[c] = static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint64_t>(out)));
+            gw.acc[c] += gw.inc[c];
+            drift[c] += su.s[c];
+        }
+    }
+}
+
+double Channel(const FDoubleRGB& v, int c)
+{
+    return c == 0 ? v.r : (c == 1 ? v.g : v.b);
+}
+
+void SetChannel(FDoubleRGB& v, int c, double x)
+{
+    (c == 0 ? v.r : (c == 1 ? v.g : v.b)) = x;
+}
+
+// The trimmed mean excess of one shield's columns [first, last] over the expected level
+// (Q11), in sample steps.
+FDoubleRGB ShieldOffset(const int16_t* row, int32_t first, int32_t last, const int64_t filter[3],
+                        const int64_t expected[3])
+{
+    FDoubleRGB out;
+    for (int c = 0; c < 3; ++c) {
+        int64_t p = row[3 * (first - 1) + c];
+        int64_t sum = 0;
+        int64_t largest = -(int64_t{1} << 30);
+        int64_t smallest = int64_t{1} << 30;
+        for (int32_t x = first; x <= last; ++x) {
+            const int64_t v = row[3 * x + c];
+            const int64_t e = v * 2048 + filter[c] * (v - p) - expected[c];
+            p = v;
+            sum += e;
+            largest = std::max(largest, e);
+            smallest = std::min(smallest, e);
+        }
+        const double trimmed = static_cast<double>(sum - largest - smallest);
+        SetChannel(out, c, trimmed / (static_cast<double>(last - first - 1) * 2048.0));
+    }
+    return out;
+}
+
+bool ValidShieldOffset(const FDoubleRGB& o)
+{
+    return o.r < 100.0 && o.g < 100.0 && o.b < 100.0;
+}
+
+double Median3(double a, double b, double c)
+{
+    return std::max(std::min(a, b), std::min(std::max(a, b), c));
+}
+
+} // namespace
+
+void FPostPolyMatrix::Apply(FDoubleRGB& out, const FDoubleRGB& in) const
+{
+    const PolyFixed p(*this);
+    int64_t w[3] = {static_cast<int64_t>(std::trunc(in.r + 0.5)),
+                    static_cast<int64_t>(std::trunc(in.g + 0.5)),
+                    static_cast<int64_t>(std::trunc(in.b + 0.5))};
+    PolyFull(p, w);
+    out = {static_cast<double>(w[0]), static_cast<double>(w[1]), static_cast<double>(w[2])};
+}
+
+void CorrectRowSegments(FDoubleRGB* offsets, const FPixmapTemplate<FPixelClass48SRGB>& image, uint32_t rows,
+                        int32_t l0, int32_t l1, int32_t r0, int32_t r1, const FDoubleRGB& columnFilter,
+                        const FDriftPair& drift, double gain, double scale, const FRect& activeArea,
+                        bool colourAverage)
+{
+    const int64_t n = rows;
+    for (int64_t i = 0; i < n; ++i)
+        offsets[i] = FDoubleRGB();
+    // The active area is kept inside the rows, so the copies below stay in the array.
+    const int64_t top = std::clamp<int64_t>(activeArea.top, 0, n);
+    const int64_t bottom = std::clamp<int64_t>(activeArea.bottom, top, n);
+    const int cols = image.GetCols();
+    const bool shieldsInside = l0 >= 1 && r0 >= 1 && l1 < cols && r1 < cols;
+    if (l1 - static_cast<int64_t>(l0) < 3 || r1 - static_cast<int64_t>(r0) < 3 || bottom - top < 10 ||
+        !(gain > 0.0) || !(scale > 0.0) || n < 4 || n > image.GetRows() || !shieldsInside)
+        return;
+
+    const int64_t filter[3] = {static_cast<int64_t>(std::trunc(2048.0 * columnFilter.r)),
+                               static_cast<int64_t>(std::trunc(2048.0 * columnFilter.g)),
+                               static_cast<int64_t>(std::trunc(2048.0 * columnFilter.b))};
+    for (int64_t r = 0; r < n; ++r) {
+        FDrift d;
+        InterpolateDriftForRow(d, drift, static_cast<uint32_t>(r), static_cast<uint32_t>(n));
+        int64_t leftLevel[3], rightLevel[3];
+        for (int c = 0; c < 3; ++c) {
+            const int64_t m = static_cast<int64_t>(std::trunc(2048.0 * Channel(d.level, c)));
+            const int64_t h = static_cast<int64_t>(std::trunc(2048.0 * 0.5 * Channel(d.slope, c)));
+            leftLevel[c] = m - h;
+            rightLevel[c] = m + h;
+        }
+        const int16_t* row = image.GetRow(static_cast<int>(r));
+        const FDoubleRGB left = ShieldOffset(row, l0, l1, filter, leftLevel);
+        const FDoubleRGB right = ShieldOffset(row, r0, r1, filter, rightLevel);
+        const bool leftOk = ValidShieldOffset(left);
+        const bool rightOk = ValidShieldOffset(right);
+        if (leftOk && rightOk)
+            offsets[r] = {(left.r + 3 * right.r) / 4, (left.g + 3 * right.g) / 4, (left.b + 3 * right.b) / 4};
+        else if (leftOk)
+            offsets[r] = left;
+        else if (rightOk)
+            offsets[r] = right;
+    }
+
+    for (int64_t i = 0; i < top; ++i)
+        offsets[i] = offsets[std::min(top + i, n - 1)];
+    for (int64_t i = bottom; i < n; ++i)
+        offsets[i] = offsets[std::max<int64_t>(i - (n - bottom), 0)];
+
+    const std::vector<FDoubleRGB> before(offsets, offsets + n);
+    for (int64_t i = 1; i + 1 < n; ++i)
+        for (int c = 0; c < 3; ++c)
+            SetChannel(offsets[i], c,
+                       Median3(Channel(before[i - 1], c), Channel(before[i], c), Channel(before[i + 1], c)));
+    for (int c = 0; c < 3; ++c) {
+        SetChannel(offsets[n - 1], c, (Channel(before[n - 2], c) + Channel(before[n - 1], c)) / 2);
+        SetChannel(offsets[0], c, (Channel(offsets[1], c) + Channel(offsets[3], c)) / 2);
+    }
+
+    const double alpha = 1.0 - std::exp(-1.0 / scale);
+    for (int c = 0; c < 3; ++c) {
+        double s = Channel(offsets[0], c);
+        double sum = 0.0;
+        for (int64_t i = 0; i < n; ++i) {
+            s = s + alpha * (Channel(offsets[i], c) - s);
+            SetChannel(offsets[i], c, s);
+            sum += s;
+        }
+        const double mean = sum / static_cast<double>(n);
+        double b = s;
+        for (int64_t i = n - 1; i >= 0; --i) {
+            b = b + alpha * ((Channel(offsets[i], c) - mean) - b);
+            SetChannel(offsets[i], c, b * gain);
+        }
+    }
+
+    if (!colourAverage)
+        return;
+    double cross[3] = {0.0, 0.0, 0.0};
+    double square = 0.0;
+    std::vector<double> grey(static_cast<size_t>(n));
+    for (int64_t i = 0; i < n; ++i) {
+        const FDoubleRGB& o = offsets[i];
+        grey[i] = (o.r + 2 * o.g + o.b) / 4;
+        cross[0] += o.r * grey[i];
+        cross[1] += o.g * grey[i];
+        cross[2] += o.b * grey[i];
+        square += grey[i] * grey[i];
+    }
+    // All grey offsets zero: nothing to share out, and no 0/0.
+    if (square == 0.0) {
+        for (int64_t i = 0; i < n; ++i)
+            offsets[i] = FDoubleRGB();
+        return;
+    }
+    for (int64_t i = 0; i < n; ++i)
+        offsets[i] = {cross[0] / square * grey[i], cross[1] / square * grey[i], cross[2] / square * grey[i]};
+}
+
+void InterpolateGainTableRow(const FCamdataGainTable& table, uint32_t row, uint32_t imageRows, float* out)
+{
+    if (table.m_pData == nullptr || table.m_iRows < 1 || table.m_iColumns < 1)
+        return;
+    const double last = static_cast<double>(table.m_iRows - 1);
+    double y = imageRows < 2 ? 0.0 : static_cast<double>(row) / static_cast<double>(imageRows - 1) * last;
+    y = std::clamp(y, 0.0, last);
+    const int64_t i0 = static_cast<int64_t>(std::floor(y));
+    const int64_t i1 = static_cast<int64_t>(std::ceil(y));
+    const double f = y - static_cast<double>(i0);
+    const int64_t rowFloats = 3 * static_cast<int64_t>(table.m_iColumns);
+    const float* a = table.m_pData + i0 * rowFloats;
+    const float* b = table.m_pData + i1 * rowFloats;
+    for (int64_t j = 0; j < rowFloats; ++j)
+        out[j] = static_cast<float>(a[j] + f * (b[j] - a[j]));
+}
+
+void TransformRowFixed(int16_t* row, uint32_t columns, const FDoubleRGB& columnFilter,
+                       const FDoubleRGB& columnFilterSquare, const FDoubleRGB& segmentCapacitance,
+                       const FDoubleRGB& segmentFeedThrough, int32_t segmentInterval, const FDrift& rowDrift,
+                       const FDoubleRGB& offset, const FPostPolyMatrix& poly, const float* gainRow,
+                       uint32_t gainNodes, const FDoubleRGB& gain)
+{
+    if (columns == 0)
+        return;
+    RowSetup su;
+    for (int c = 0; c < 3; ++c) {
+        const int64_t s = static_cast<int64_t>(std::trunc(16384.0 * Channel(rowDrift.slope, c) / columns));
+        const int64_t l = Q14(Channel(rowDrift.level, c));
+        su.s[c] = s;
+        su.d[c] = l - s * (columns / 2);
+        su.k1[c] = Q14(Channel(columnFilter, c));
+        su.k2[c] = Q14(Channel(columnFilterSquare, c));
+        su.k3[c] = Q14(Channel(segmentCapacitance, c));
+        su.k4[c] = Q14(Channel(segmentFeedThrough, c));
+        su.o[c] = Q14(Channel(offset, c));
+        su.anyK2 = su.anyK2 || su.k2[c] != 0;
+    }
+    const PolyFixed p(poly);
+    GainWalk gw;
+    gw.Start(gainRow, gainNodes, columns, gain);
+    switch (ChoosePolyForm(p)) {
+    case PolyForm::None:
+        TransformColumns<PolyForm::None>(row, columns, su, segmentInterval, p, gw);
+        return;
+    case PolyForm::OwnChannel:
+        TransformColumns<PolyForm::OwnChannel>(row, columns, su, segmentInterval, p, gw);
+        return;
+    case PolyForm::Squares:
+        TransformColumns<PolyForm::Squares>(row, columns, su, segmentInterval, p, gw);
+        return;
+    case PolyForm::Full:
+        TransformColumns<PolyForm::Full>(row, columns, su, segmentInterval, p, gw);
+        return;
+    }
+}
+
+void TransformImageFixed(const FPixmapTemplate<FPixelClass48SRGB>& image, const FRowTransformSettings& st,
+                         int threads)
+{
+    const int rows = image.GetRows();
+    const uint32_t cols = static_cast<uint32_t>(std::max(image.GetCols(), 0));
+    const uint32_t nodes = st.gainTable != nullptr && st.gainTable->m_pData != nullptr
+                               ? static_cast<uint32_t>(std::max(st.gainTable->m_iColumns, 0))
+                               : 0;
+    RunInRowBands(rows, threads, [&](int first, int end) {
+        std::vector<float> gainRow(3 * static_cast<size_t>(nodes));
+        for (int y = first; y < end; ++y) {
+            FDrift d;
+            InterpolateDriftForRow(d, st.drift, static_cast<uint32_t>(y), static_cast<uint32_t>(rows));
+            if (nodes > 0)
+                InterpolateGainTableRow(*st.gainTable, static_cast<uint32_t>(y), static_cast<uint32_t>(rows),
+                                        gainRow.data());
+            FDoubleRGB offset = st.flare;
+            if (st.rowOffsets != nullptr)
+                offset.AddInPlace(st.rowOffsets[y]);
+            TransformRowFixed(image.GetRow(y), cols, st.columnFilter, st.columnFilterSquare,
+                              st.segmentCapacitance, st.segmentFeedThrough, st.segmentInterval, d, offset,
+                              st.poly, nodes > 0 ? gainRow.data() : nullptr, nodes, st.gain);
+        }
+    });
+}
