@@ -3,8 +3,10 @@
 #include "BribFileBuilder.h"
 #include "BribReaderExercise.h"
 #include "BribTestUtil.h"
+#include "FBribImageWriter.h"
 #include "RawTestFolder.h"
 
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -194,4 +196,30 @@ TEST(BribRobustness, SharedDirectoryIsReadForEachLink)
     RawTestFolder folder;
     FBribImageReader reader(folder.Write("shared.q7f", file.Build()).GetBuffer());
     EXPECT_EQ(reader.GetCamfileCount(), 2);
+}
+
+TEST(BribRobustness, RefusedFilesAreClosed)
+{
+    // Open descriptors of this process, so that a file kept open by a throwing
+    // constructor shows.
+    const auto openFiles = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                             std::filesystem::directory_iterator());
+    };
+    RawTestFolder folder;
+    Bytes notBrib = SmallValidFile();
+    PatchCode(notBrib, 0, "XXXX");
+    Bytes version3 = SmallValidFile(kVersion30);
+    const FWideString bad = folder.Write("bad.q7f", notBrib);
+    const FWideString v3 = folder.Write("v3.q7f", version3);
+    const FWideString good = folder.Write("good.q7f", SmallValidFile());
+    const auto before = openFiles();
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_THROW(FBribImageReader(bad.GetBuffer()), FExceptionNotABrib);
+        EXPECT_THROW(FBribImageWriter(bad.GetBuffer(), nullptr, true), FExceptionNotABrib);
+        EXPECT_THROW(FBribImageWriter(v3.GetBuffer(), nullptr, true), FExceptionBribIncompatible);
+        FBribImageReader reader(good.GetBuffer());
+        EXPECT_THROW(reader.GetCamfileInfo(5, i, i), FExceptionIndexOutOfRange);
+    }
+    EXPECT_EQ(openFiles(), before);
 }
