@@ -1,5 +1,6 @@
 #include "FDiskOs.h"
 #include "FIOsNetEnumerator.h"
+#include "FOsNetShares.h"
 #include "StorageClassRegistry.h"
 
 #include <cstring>
@@ -13,18 +14,12 @@
 namespace
 {
 
-struct MountedShare {
-    std::string m_server;
-    std::string m_share;
-    std::string m_localPath;
-};
-
 bool StartsWith(const std::string& text, const char* prefix)
 {
     return text.compare(0, strlen(prefix), prefix) == 0;
 }
 
-bool ParseCifsSource(const std::string& source, MountedShare& share)
+bool ParseCifsSource(const std::string& source, FMountedShare& share)
 {
     // //server/share[/folder]
     if (!StartsWith(source, "//"))
@@ -38,7 +33,7 @@ bool ParseCifsSource(const std::string& source, MountedShare& share)
     return !share.m_share.empty();
 }
 
-bool ParseHostPathSource(const std::string& source, MountedShare& share)
+bool ParseHostPathSource(const std::string& source, FMountedShare& share)
 {
     // [user@]host:path
     size_t colon = source.find(':');
@@ -57,7 +52,7 @@ bool ParseHostPathSource(const std::string& source, MountedShare& share)
 }
 
 // gvfs names its mounts like "smb-share:server=srv,share=pub,user=u".
-bool ParseGvfsName(const std::string& name, MountedShare& share)
+bool ParseGvfsNameParts(const std::string& name, FMountedShare& share)
 {
     size_t colon = name.find(':');
     if (colon == std::string::npos)
@@ -86,21 +81,36 @@ bool ParseGvfsName(const std::string& name, MountedShare& share)
     return !share.m_server.empty();
 }
 
-std::vector<MountedShare> FindMountedShares()
+} // namespace
+
+bool ParseGvfsMountName(const std::string& name, FMountedShare& share)
 {
-    std::vector<MountedShare> shares;
-    for (const FMountEntry& mount : ReadMountTable()) {
-        MountedShare share;
-        const std::string& type = mount.m_fsType;
-        bool parsed = false;
-        if (type == "cifs" || type == "smb3" || type == "smbfs")
-            parsed = ParseCifsSource(mount.m_source, share);
-        else if (StartsWith(type, "nfs") || type == "fuse.sshfs" || type == "sshfs")
-            parsed = ParseHostPathSource(mount.m_source, share);
-        if (!parsed)
-            continue;
+    return ParseGvfsNameParts(name, share);
+}
+
+bool ParseNetworkMount(const FMountEntry& mount, FMountedShare& share)
+{
+    const std::string& type = mount.m_fsType;
+    bool parsed = false;
+    if (type == "cifs" || type == "smb3" || type == "smbfs")
+        parsed = ParseCifsSource(mount.m_source, share);
+    else if (StartsWith(type, "nfs") || type == "fuse.sshfs" || type == "sshfs")
+        parsed = ParseHostPathSource(mount.m_source, share);
+    if (parsed)
         share.m_localPath = mount.m_mountPoint;
-        shares.push_back(share);
+    return parsed;
+}
+
+namespace
+{
+
+std::vector<FMountedShare> FindMountedShares()
+{
+    std::vector<FMountedShare> shares;
+    for (const FMountEntry& mount : ReadMountTable()) {
+        FMountedShare share;
+        if (ParseNetworkMount(mount, share))
+            shares.push_back(share);
     }
     std::string runtime = AbsoluteEnv("XDG_RUNTIME_DIR");
     if (runtime.empty())
@@ -110,8 +120,8 @@ std::vector<MountedShare> FindMountedShares()
     if (!dir)
         return shares;
     while (dirent* entry = readdir(dir)) {
-        MountedShare share;
-        if (entry->d_name[0] == '.' || !ParseGvfsName(entry->d_name, share))
+        FMountedShare share;
+        if (entry->d_name[0] == '.' || !ParseGvfsMountName(entry->d_name, share))
             continue;
         share.m_localPath = gvfs + "/" + entry->d_name;
         shares.push_back(share);
@@ -149,11 +159,11 @@ class FMountNetEnumerator : public FIOsNetEnumerator
 public:
     std::unique_ptr<FIOsNetEnumeration> Open(const FNetResource* container) override
     {
-        std::vector<MountedShare> shares = FindMountedShares();
+        std::vector<FMountedShare> shares = FindMountedShares();
         std::vector<FNetResource> resources;
         if (!container) {
             std::vector<std::string> servers;
-            for (const MountedShare& share : shares) {
+            for (const FMountedShare& share : shares) {
                 bool seen = false;
                 for (const std::string& server : servers)
                     seen = seen || EqualsNoCase(NativeFromBytes(server), NativeFromBytes(share.m_server));
@@ -169,7 +179,7 @@ public:
             return std::make_unique<FListEnumeration>(resources);
         }
         FWideString server = ServerOf(container->m_remoteName);
-        for (const MountedShare& share : shares) {
+        for (const FMountedShare& share : shares) {
             if (!SameServer(share.m_server, server))
                 continue;
             FNetResource resource;
@@ -184,7 +194,7 @@ public:
     int GetResourceInformation(const FWideString& remoteName) override
     {
         FWideString server = ServerOf(remoteName);
-        for (const MountedShare& share : FindMountedShares()) {
+        for (const FMountedShare& share : FindMountedShares()) {
             if (SameServer(share.m_server, server))
                 return kNetSuccess;
         }

@@ -5,6 +5,7 @@
 #include "FScopedTempFolder.h"
 #include "StorageClassRegistry.h"
 #include "StorageTestSupport.h"
+#include "os/FOsNetShares.h"
 
 #include <map>
 
@@ -203,6 +204,54 @@ TEST_F(NetFolders, NoNetworkAtAll)
     servers.ListFolders(names);
     EXPECT_TRUE(names.empty());
     EXPECT_EQ(servers.GetFreeSpace(), 1);
+}
+
+TEST(NetMounts, NetworkFileSystemsReadAsServersAndShares)
+{
+    struct Case {
+        const char* type;
+        const char* source;
+        bool network;
+        const char* server;
+        const char* share;
+    };
+    const Case kCases[] = {
+        {"cifs", "//nas/photos", true, "nas", "photos"},
+        {"smb3", "//nas/photos/2024", true, "nas", "photos"},
+        {"cifs", "//nas", false, "", ""},
+        {"cifs", "///x", false, "", ""},
+        {"nfs4", "server:/export/raw", true, "server", "export/raw"},
+        {"nfs", "server:", true, "server", "home"},
+        {"fuse.sshfs", "me@host:pictures", true, "host", "pictures"},
+        {"fuse.sshfs", ":nohost", false, "", ""},
+        {"ext4", "/dev/sda1", false, "", ""},
+        {"tmpfs", "tmpfs", false, "", ""},
+    };
+    for (const Case& c : kCases) {
+        FMountEntry mount;
+        mount.m_fsType = c.type;
+        mount.m_source = c.source;
+        mount.m_mountPoint = "/mnt/point";
+        FMountedShare share;
+        ASSERT_EQ(ParseNetworkMount(mount, share), c.network) << c.type << " " << c.source;
+        if (!c.network)
+            continue;
+        EXPECT_EQ(share.m_server, c.server) << c.source;
+        EXPECT_EQ(share.m_share, c.share) << c.source;
+        EXPECT_EQ(share.m_localPath, "/mnt/point");
+    }
+
+    FMountedShare share;
+    ASSERT_TRUE(ParseGvfsMountName("smb-share:server=srv,share=pub,user=u", share));
+    EXPECT_EQ(share.m_server, "srv");
+    EXPECT_EQ(share.m_share, "pub");
+    share = FMountedShare();
+    ASSERT_TRUE(ParseGvfsMountName("sftp:host=box", share));
+    EXPECT_EQ(share.m_server, "box");
+    EXPECT_EQ(share.m_share, "sftp");
+    EXPECT_FALSE(ParseGvfsMountName("trash", share));
+    FMountedShare noServer;
+    EXPECT_FALSE(ParseGvfsMountName("smb-share:share=pub", noServer));
 }
 
 TEST(NetFoldersOnThisSystem, MountedSharesListWithoutFailing)
