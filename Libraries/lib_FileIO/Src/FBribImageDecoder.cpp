@@ -1,5 +1,6 @@
 #include "FBribImageDecoder.h"
 
+#include "EmbeddedJPEG.h"
 #include "FBribImageReader.h"
 #include "FBribImageReaderImpl.h"
 #include "FDebugTrace.h"
@@ -474,8 +475,7 @@ bool FBribImageDecoder::Decode(FBribPayload& payload, const BribImageHead& head,
         throw FExceptionBribReader("GetImage() : pixmap has incompatible pixel type");
     }
     if (format == kBribPixelJPEG) {
-        // Embedded JPEG streams are decoded by the JPEG reader, which this build lacks.
-        throw FExceptionBribReader("GetImage() : JPEG images are not supported");
+        return DecodeEmbeddedJPEG(payload, pixmap);
     }
     if (format == kBribPixelHuffmanM4) {
         return priReadImageHuffmanM4(payload, head, pixmap, progress, cancel);
