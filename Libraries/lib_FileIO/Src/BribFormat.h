@@ -86,8 +86,10 @@ struct FBribKeystream {
     uint32_t m_uiDivisor;
 };
 
-// The one place that holds the key of scrambled camera data.
-extern const FBribKeystream kBribCamfileKeystream;
+// The one place that holds the key of scrambled camera data: a four-digit
+// multiplier, five-digit increment and six-digit modulus; the divisor spreads the
+// state over one byte.
+inline constexpr FBribKeystream kBribCamfileKeystream = {7141, 54773, 259200, 259200};
 
 // Scrambling is its own inverse; the state starts at the seed for the first byte.
 void BribDescramble(uint8_t* bytes, size_t count, uint32_t seed, const FBribKeystream& key);
