@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 // The freedesktop trash: files/<name> beside info/<name>.trashinfo, in the home
 // trash for files on its device, else in the top folder of the file's volume.
@@ -69,28 +70,44 @@ std::string AbsoluteParentPath(const std::string& path, std::string& name)
     return result;
 }
 
-// The trash folder for a file on device `device` below `absolute`; topDir
-// receives the volume's top folder when that trash is not the home one.
-std::string ChooseTrash(dev_t device, const std::string& absolute, std::string& topDir)
+// The trash folders that may take a file on device `device` below `absolute`,
+// in the order to try; topDir receives the volume's top folder when the home
+// trash is not among them.
+std::vector<std::string> TrashCandidates(dev_t device, const std::string& absolute, std::string& topDir)
 {
     topDir.clear();
     std::string dataHome = DataHome();
     if (!dataHome.empty() && MakeFolderPath(dataHome, 0700)) {
         struct stat st;
         if (stat(dataHome.c_str(), &st) == 0 && st.st_dev == device)
-            return dataHome + "/Trash";
+            return {dataHome + "/Trash"};
     }
     std::vector<FMountEntry> mounts = ReadMountTable();
     const FMountEntry* mount = FindContainingMount(mounts, absolute);
     if (!mount)
-        return std::string();
+        return {};
     topDir = mount->m_mountPoint;
     std::string uid = std::to_string(getuid());
+    std::vector<std::string> candidates;
+    // A shared .Trash counts only as a real sticky folder, never through a link.
     std::string shared = JoinNativeBytes(topDir, ".Trash");
     struct stat st;
     if (lstat(shared.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX))
-        return shared + "/" + uid;
-    return JoinNativeBytes(topDir, ".Trash-" + uid);
+        candidates.push_back(shared + "/" + uid);
+    candidates.push_back(JoinNativeBytes(topDir, ".Trash-" + uid));
+    return candidates;
+}
+
+// The first candidate that can be used and lies on the file's own device, so
+// that moving into it is a rename and never a copy.
+std::string UsableTrash(const std::vector<std::string>& candidates, dev_t device)
+{
+    for (const std::string& trash : candidates) {
+        struct stat st;
+        if (PrepareTrash(trash) && stat(trash.c_str(), &st) == 0 && st.st_dev == device)
+            return trash;
+    }
+    return std::string();
 }
 
 std::string DeletionDate()
@@ -132,11 +149,8 @@ void MoveNativeToTrash(const std::string& path, const char* message)
     std::string absolute = JoinNativeBytes(parent, name);
 
     std::string topDir;
-    std::string trash = ChooseTrash(st.st_dev, absolute, topDir);
-    if (trash.empty() || !PrepareTrash(trash))
-        Fail(message);
-    struct stat trashStat;
-    if (stat(trash.c_str(), &trashStat) != 0 || trashStat.st_dev != st.st_dev)
+    std::string trash = UsableTrash(TrashCandidates(st.st_dev, absolute, topDir), st.st_dev);
+    if (trash.empty())
         Fail(message);
 
     std::string recorded = absolute;
