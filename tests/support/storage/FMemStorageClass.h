@@ -3,6 +3,7 @@
 // An in-memory storage class for tests: files and folders that come and go
 // without touching the disk, with injectable read and write failures.
 // Paths are URL paths (escaped parts separated by "/"); the root folder always exists.
+// Files read lines as 8-bit text only (no UTF-16 byte-order marks).
 
 #include "FIStorageClass.h"
 
