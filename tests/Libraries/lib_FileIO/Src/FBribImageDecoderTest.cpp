@@ -1,6 +1,7 @@
 #include "FBribImageDecoder.h"
 #include "BribFormat.h"
 #include "FBribImageReaderImpl.h"
+#include "FDebugTrace.h"
 #include "FException.h"
 #include "FPixmap.h"
 #include "RawCodec.h"
@@ -461,7 +462,10 @@ TEST(FBribImageDecoder, ShortOrUndecodableRowRepeatsTheRowAbove)
         rawcodec::EncodeHuffmanRows(6, cols, fullRows, code, rawcodec::DefaultValueTable());
     TestImage image(FPixmap::PIXEL_48S_RGB, cols, 5);
     TestImage expected(FPixmap::PIXEL_48S_RGB, cols, 5);
+    FDebugTraceCapture trace;
     ASSERT_TRUE(DecodeInto(e, image));
+    // Row 0 gave 24 symbols (20 and its padding) of 120; row 2 misses fewer than 32.
+    EXPECT_EQ(trace.GetText(), "Found 32 or more bits left over in Huffman Decode 24 120\n");
     ASSERT_TRUE(DecodeInto(reference, expected));
     const size_t rowBytes = size_t(cols) * 6;
     EXPECT_EQ(std::vector<uint8_t>(image.Row(0), image.Row(0) + rowBytes),
