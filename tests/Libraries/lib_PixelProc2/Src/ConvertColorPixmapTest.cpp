@@ -29,7 +29,7 @@ uint32_t Word(const uint8_t* p)
 // the library's accessors.
 Channels ReadColor(int type, const uint8_t* p)
 {
-    const uint32_t w = Word(p);
+    const uint32_t w = type >= 8 && type <= 10 ? Word(p) : 0;
     switch (type) {
     case 6:
         return {p[2], p[1], p[0], 8};
@@ -79,10 +79,10 @@ int Shift(int v, int from, int to)
 // The mono table of values for each source id and destination width.
 int MonoValue(int type, const uint8_t* p, int width)
 {
+    if (type == 1)
+        return Shift(p[0], 8, width);
     const int low16 = Get16u(p);
     switch (type) {
-    case 1:
-        return Shift(p[0], 8, width);
     case 2:
     case 5:
         return Shift(low16, 12, width) & 0xFFFF;
