@@ -645,3 +645,38 @@ TEST(FBribImageDecoder, RefusalsWithTheirMessages)
     TestImage image(FPixmap::PIXEL_48_RGB, 16, 2);
     EXPECT_THROW(DecodeInto(cut, image), FExceptionEOF);
 }
+
+TEST(FBribImageDecoder, M4StreamWrittenByHand)
+{
+    // Categories 0, 1 and 2 coded "0", "10" and "11"; red 5, 6, 4 from first predictor 5:
+    // "0", "10" + "1", "10" + "0" = 0101100x. Green and blue repeat their first predictors.
+    std::vector<uint8_t> p = {5, 0, 7, 0, 9, 0, 0, 0};
+    for (uint16_t w : {0x0001, 0x8002, 0xC002}) {
+        p.push_back(uint8_t(w));
+        p.push_back(uint8_t(w >> 8));
+    }
+    p.resize(36, 0);
+    for (int plane = 0; plane < 3; ++plane) {
+        p.insert(p.end(), {1, 0, 0, 0});
+    }
+    // Each plane starts 16 bytes after the previous one: its length rounded up to 16.
+    p.push_back(0x58);
+    p.resize(64, 0);
+    p.push_back(0x00);
+    p.resize(80, 0);
+    p.push_back(0x00);
+    EncodedImage e;
+    e.m_iFormat = 30;
+    e.m_iCols = 3;
+    e.m_iRows = 1;
+    e.m_iRowSize = 18;
+    e.m_payload = p;
+    TestImage image(FPixmap::PIXEL_48S_RGB, 3, 1);
+    ASSERT_TRUE(DecodeInto(e, image));
+    const int expected[3][3] = {{5, 6, 4}, {7, 7, 7}, {9, 9, 9}};
+    for (int c = 0; c < 3; ++c) {
+        for (int x = 0; x < 3; ++x) {
+            EXPECT_EQ(image.At16(x, 0, c), expected[c][x]) << x << "," << c;
+        }
+    }
+}
