@@ -1,0 +1,407 @@
+#include "Retinex.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "FException.h"
+#include "FImage.h"
+
+namespace
+{
+
+constexpr const char* kFile = "Retinex";
+
+void Check(bool ok, int line, const char* test)
+{
+    if (!ok)
+        ReportAssertion(kFile, line, test, 0, 0);
+}
+
+bool Cancelled(const std::atomic<bool>* cancel)
+{
+    return cancel != nullptr && cancel->load(std::memory_order_relaxed);
+}
+
+// m0 / mean, or 1.0 where the quotient means nothing: the level means of a shifted log
+// image lie near 0 for bright scenes, and 0 / 0 there would wreck the whole pyramid.
+double MeanRatio(double m0, double mean)
+{
+    if (std::fabs(mean) < 1.0 || m0 * mean < 0.0)
+        return 1.0;
+    return m0 / mean;
+}
+
+int16_t Low16(int64_t v)
+{
+    return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint64_t>(v)));
+}
+
+int64_t Q8Weight(double w)
+{
+    const double q = std::trunc(256.0 * w + 0.5);
+    if (!std::isfinite(q))
+        return 0;
+    return static_cast<int64_t>(std::clamp(q, -1e12, 1e12));
+}
+
+struct Level {
+    FRetinexImage pixmap;
+    double mean;
+};
+
+} // namespace
+
+int RetinexMinMaxMean(const FRetinexImage& pixmap, int& min, int& max)
+{
+    min = 2000000000;
+    max = -2000000000;
+    const int cols = pixmap.GetCols();
+    const int rows = pixmap.GetRows();
+    if (cols < 1 || rows < 1)
+        return 0;
+    int64_t sumOfMeans = 0;
+    for (int y = 0; y < rows; ++y) {
+        const int16_t* s = pixmap.GetRow(y);
+        int64_t sum = 0;
+        for (int x = 0; x < cols; ++x) {
+            sum += s[x];
+            min = std::min<int>(min, s[x]);
+            max = std::max<int>(max, s[x]);
+        }
+        sumOfMeans += sum / cols;
+    }
+    return static_cast<int>(sumOfMeans / rows);
+}
+
+void RetinexDownsample2x(const FRetinexImage* in, FRetinexImage* out, double* mean)
+{
+    Check(in != nullptr, 332, "pInImage != NULL");
+    Check(out != nullptr, 333, "pOutImage != NULL");
+    Check(out->GetCols() >= in->GetCols() / 2, 334, "pOutImage->GetCols() >= pInImage->GetCols()/2");
+    Check(out->GetRows() >= in->GetRows() / 2, 335, "pOutImage->GetRows() >= pInImage->GetRows()/2");
+    const int inRows = in->GetRows();
+    const int outCols = out->GetCols();
+    const int n = std::min(outCols, in->GetCols() / 2);
+    int64_t sum = 0;
+    int64_t count = 0;
+    for (int i = 0; i < out->GetRows() && inRows > 0; ++i) {
+        const int16_t* a = in->GetRow(std::min(2 * i, inRows - 1));
+        const int16_t* b = in->GetRow(std::min(2 * i + 1, inRows - 1));
+        int16_t* o = out->GetRow(i);
+        for (int j = 0; j < n; ++j) {
+            o[j] = static_cast<int16_t>((a[2 * j] + a[2 * j + 1] + b[2 * j] + b[2 * j + 1]) >> 2);
+            sum += o[j];
+        }
+        count += n;
+        if (n < outCols && in->GetCols() > 0) {
+            // An odd width: the last column with its left neighbour.
+            const int left = std::max(2 * n - 1, 0);
+            const int last = std::min(2 * n, in->GetCols() - 1);
+            o[n] = static_cast<int16_t>((a[left] + a[last] + b[left] + b[last]) >> 2);
+            sum += o[n];
+            ++count;
+        }
+    }
+    if (mean != nullptr)
+        *mean = count > 0 ? static_cast<double>(sum) / static_cast<double>(count) : 0.0;
+}
+
+void RetinexUpsampleBlend(const FRetinexImage* coarse, const FRetinexImage* fine, FRetinexImage* out,
+                          double coarseWeight, double fineWeight, int16_t* scratch)
+{
+    Check(coarse != nullptr, 100, "pInImageHalf != NULL");
+    Check(fine != nullptr, 101, "pInImageFull != NULL");
+    Check(out != nullptr, 102, "pOutImage != NULL");
+    Check(scratch != nullptr, 103, "pTmp != NULL");
+    const int kc = coarse->GetCols();
+    const int kr = coarse->GetRows();
+    const int oc = out->GetCols();
+    const int orows = std::min(out->GetRows(), fine->GetRows());
+    if (kc < 1 || kr < 1 || oc < 1 || fine->GetCols() < 1)
+        return;
+    const int64_t A = Q8Weight(coarseWeight);
+    const int64_t B = Q8Weight(fineWeight);
+    const int width = kc + 4;
+    int16_t* t = scratch + 5 * static_cast<ptrdiff_t>(width);
+    int64_t tags[5] = {-1, -1, -1, -1, -1};
+
+    // S(k): the coarse row k smoothed [1 2 1] both ways, extended by two samples each side.
+    auto smoothedRow = [&](int64_t k) -> const int16_t* {
+        k = std::max<int64_t>(k, 0);
+        const int slot = static_cast<int>(k % 5);
+        int16_t* s = scratch + static_cast<ptrdiff_t>(slot) * width;
+        if (tags[slot] == k)
+            return s;
+        tags[slot] = k;
+        auto clampRow = [&](int64_t r) {
+            return coarse->GetRow(static_cast<int>(std::clamp<int64_t>(r, 0, kr - 1)));
+        };
+        const int16_t* up = clampRow(k - 1);
+        const int16_t* mid = clampRow(k);
+        const int16_t* down = clampRow(k + 1);
+        int16_t* v = t; // the T row is free while S rows are made
+        for (int x = 0; x < kc; ++x)
+            v[x] = static_cast<int16_t>((up[x] + 2 * mid[x] + down[x]) >> 2);
+        for (int x = 0; x < kc; ++x) {
+            const int l = v[x > 0 ? x - 1 : 0];
+            const int r = v[x < kc - 1 ? x + 1 : kc - 1];
+            s[x + 2] = static_cast<int16_t>((l + 2 * v[x] + r) >> 2);
+        }
+        s[0] = s[1] = s[2];
+        s[kc + 2] = s[kc + 3] = s[kc + 1];
+        return s;
+    };
+
+    const int interpolated = std::min({oc, 2 * kc, fine->GetCols()});
+    for (int l = 0; l < orows; ++l) {
+        const int64_t k = l / 2;
+        const int16_t* s0 = smoothedRow(k);
+        const int16_t* sm1 = smoothedRow(k - 1);
+        const int16_t* sp1 = smoothedRow(k + 1);
+        const int16_t* sm2 = smoothedRow(k - 2);
+        const int16_t* sp2 = smoothedRow(k + 2);
+        const bool even = (l & 1) == 0;
+        for (int p = 0; p < width; ++p) {
+            const int v = even ? (25 * s0[p] + 9 * sm1[p] - sp1[p] - sm2[p]) >> 5
+                               : (25 * s0[p] + 9 * sp1[p] - sm1[p] - sp2[p]) >> 5;
+            t[p] = static_cast<int16_t>(v);
+        }
+        const int16_t* f = fine->GetRow(l);
+        int16_t* o = out->GetRow(l);
+        for (int i = 0; i < interpolated; ++i) {
+            const int j = i / 2 + 2;
+            const int c = (i & 1) == 0 ? (25 * t[j] + 9 * t[j - 1] - t[j + 1] - t[j - 2]) >> 5
+                                       : (25 * t[j] + 9 * t[j + 1] - t[j - 1] - t[j + 2]) >> 5;
+            o[i] = Low16((c * A + f[i] * B) >> 8);
+        }
+        for (int i = interpolated; i < oc; ++i)
+            o[i] = o[interpolated - 1];
+    }
+}
+
+int64_t RetinexPyramidScratch(int cols, int rows)
+{
+    int64_t total = 0;
+    int64_t firstCols = 0;
+    int64_t c = cols, r = rows;
+    while (c >= 2 && r >= 2) {
+        c = (c + 1) / 2;
+        r = (r + 1) / 2;
+        if (firstCols == 0)
+            firstCols = c;
+        total += c * r;
+    }
+    return firstCols == 0 ? 0 : total + RetinexUpsampleScratch(static_cast<int>(firstCols));
+}
+
+FRetinexStatistics RetinexPyramidSmooth(const FRetinexImage* in, FRetinexImage* out, int16_t* scratch,
+                                        uint32_t scratchCount)
+{
+    Check(in != nullptr, 415, "pInImage != NULL");
+    Check(out != nullptr, 416, "pOutImage != NULL");
+    const int64_t need = RetinexPyramidScratch(in->GetCols(), in->GetRows());
+    Check(need <= static_cast<int64_t>(scratchCount) && (need == 0 || scratch != nullptr), 443,
+          "uiNeedSize <= uiTmpSize");
+    int lo = 0, hi = 0;
+    const double m0 = RetinexMinMaxMean(*in, lo, hi);
+
+    FRetinexStatistics statistics;
+    bool haveStatistics = false;
+    std::vector<Level> levels;
+    levels.reserve(64); // halving 32-bit sizes never needs more; pointers into it stay valid
+    int64_t used = 0;
+    const FRetinexImage* current = in;
+    while (current->GetCols() >= 2 && current->GetRows() >= 2) {
+        const int cols = (current->GetCols() + 1) / 2;
+        const int rows = (current->GetRows() + 1) / 2;
+        levels.push_back({FRetinexImage(scratch + used, cols, rows, 0), 0.0});
+        used += static_cast<int64_t>(cols) * rows;
+        Level& level = levels.back();
+        RetinexDownsample2x(current, &level.pixmap, &level.mean);
+        if (!haveStatistics && cols <= kRetinexStatisticsWidth) {
+            statistics.mean = RetinexMinMaxMean(level.pixmap, statistics.min, statistics.max);
+            haveStatistics = true;
+        }
+        current = &level.pixmap;
+    }
+    if (levels.empty()) {
+        for (int y = 0; y < std::min(in->GetRows(), out->GetRows()) && in != out; ++y)
+            std::memmove(out->GetRow(y), in->GetRow(y),
+                         sizeof(int16_t) * static_cast<size_t>(std::min(in->GetCols(), out->GetCols())));
+        return statistics;
+    }
+
+    // The coarsest level brought to the input's mean.
+    Level& coarsest = levels.back();
+    const double ratio = MeanRatio(m0, coarsest.mean);
+    for (int y = 0; y < coarsest.pixmap.GetRows(); ++y) {
+        int16_t* s = coarsest.pixmap.GetRow(y);
+        for (int x = 0; x < coarsest.pixmap.GetCols(); ++x)
+            s[x] = Low16(static_cast<int64_t>(std::trunc(ratio * s[x] + 0.5)));
+    }
+
+    int k = 0;
+    while (levels.size() >= 2) {
+        const Level& coarse = levels.back();
+        Level& fine = levels[levels.size() - 2];
+        Check(used + RetinexUpsampleScratch(coarse.pixmap.GetCols()) <= static_cast<int64_t>(scratchCount),
+              560, "uiNeedSize <= uiTmpSize");
+        const double g = 0.9 * std::pow(0.65, k);
+        RetinexUpsampleBlend(&coarse.pixmap, &fine.pixmap, &fine.pixmap, 1.0 - g,
+                             g * MeanRatio(m0, fine.mean), scratch + used);
+        used -= static_cast<int64_t>(coarse.pixmap.GetCols()) * coarse.pixmap.GetRows();
+        levels.pop_back();
+        ++k;
+    }
+    Check(used + RetinexUpsampleScratch(levels[0].pixmap.GetCols()) <= static_cast<int64_t>(scratchCount),
+          560, "uiNeedSize <= uiTmpSize");
+    const double g = 0.9 * std::pow(0.65, k);
+    RetinexUpsampleBlend(&levels[0].pixmap, in, out, 1.0 - g, g, scratch + used);
+    return statistics;
+}
+
+double RetinexSuggestedFillLight(const FRetinexStatistics& statistics, double exposureTime, double fNumber,
+                                 int iso)
+{
+    constexpr double kLog2e = 1.44269504;
+    double avTv = 0.0, sv = 0.0;
+    if (fNumber >= 0.5 && exposureTime > 0.00001 && iso >= 1) {
+        avTv = std::log(fNumber * fNumber / exposureTime) * kLog2e;
+        sv = std::log(0.32 * iso) * kLog2e;
+    }
+    double G = (std::exp(statistics.max * 0.001) - std::exp(statistics.min * 0.001)) * (avTv - sv);
+    if (!(G > 0.0))
+        G = 0.0;
+    if (iso < 400 && exposureTime < 1.0)
+        return 0.1 * std::trunc(0.8 * std::log(G + 1.0) + 0.5);
+    if (iso < 800 && exposureTime < 1.0)
+        return 0.1 * std::trunc(0.4 * std::log(G + 1.0) + 0.5);
+    return 0.0;
+}
+
+double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexImage& out,
+                         double exposureTime, double fNumber, int iso, const std::atomic<bool>* cancel)
+{
+    const int cols = in.GetCols();
+    const int rows = in.GetRows();
+    if (cols < 3 || rows < 3 || out.GetCols() < cols || out.GetRows() < rows)
+        throw FExceptionPixelProc2("Retinexing: input image too small");
+    if (Cancelled(cancel))
+        return 0.0;
+
+    FRefPtr<FImage> logImage(new FImage(cols, rows, FPixmap::PIXEL_16S_MONO, 4));
+    FRefPtr<FImage> surroundImage(new FImage(cols, rows, FPixmap::PIXEL_16S_MONO, 4));
+    FRefPtr<FImage> deviationImage(new FImage(cols, rows, FPixmap::PIXEL_16S_MONO, 4));
+    auto& P = static_cast<FRetinexImage&>(*logImage->GetPixmap());
+    auto& Q = static_cast<FRetinexImage&>(*surroundImage->GetPixmap());
+    auto& D = static_cast<FRetinexImage&>(*deviationImage->GetPixmap());
+
+    // Log luminance; u is at most 32767, so one table covers it.
+    std::vector<int16_t> logTable(32768);
+    for (int u = 0; u < 32768; ++u)
+        logTable[u] = static_cast<int16_t>(std::trunc(1024.0 * std::log(u + 30.0)));
+    for (int y = 0; y < rows; ++y) {
+        const int16_t* s = in.GetRow(y);
+        int16_t* p = P.GetRow(y);
+        for (int x = 0; x < cols; ++x) {
+            const int u = (32 * s[3 * x] + 83 * s[3 * x + 1] + 13 * s[3 * x + 2]) >> 7;
+            p[x] = logTable[std::max(u, 0)];
+        }
+        if (Cancelled(cancel))
+            return 0.0;
+    }
+    int lo = 0, hi = 0;
+    const int m = RetinexMinMaxMean(P, lo, hi);
+    const int J = m + static_cast<int>(std::trunc((1024.0 * std::log(737.28) - m + 1024.0) * 0.5));
+    for (int y = 0; y < rows; ++y) {
+        int16_t* p = P.GetRow(y);
+        for (int x = 0; x < cols; ++x)
+            p[x] = Low16(p[x] - J);
+    }
+
+    const int64_t pixels = static_cast<int64_t>(cols) * rows;
+    const int64_t scratchCount = std::max({pixels / 2, int64_t{1024}, RetinexPyramidScratch(cols, rows)});
+    if (scratchCount > UINT32_MAX)
+        throw FExceptionPixelProc2("Retinexing: input image too large");
+    std::vector<int16_t> scratch(static_cast<size_t>(scratchCount));
+    const FRetinexStatistics statistics =
+        RetinexPyramidSmooth(&P, &Q, scratch.data(), static_cast<uint32_t>(scratchCount));
+    if (Cancelled(cancel))
+        return 0.0;
+
+    for (int y = 0; y < rows; ++y) {
+        const int16_t* p = P.GetRow(y);
+        const int16_t* q = Q.GetRow(y);
+        int16_t* d = D.GetRow(y);
+        for (int x = 0; x < cols; ++x) {
+            const int64_t diff = p[x] - q[x];
+            d[x] = static_cast<int16_t>(std::min<int64_t>((diff * diff) >> 10, 32767));
+        }
+        if (Cancelled(cancel))
+            return 0.0;
+    }
+    RetinexPyramidSmooth(&D, &D, scratch.data(), static_cast<uint32_t>(scratchCount));
+    if (Cancelled(cancel))
+        return 0.0;
+
+    std::vector<int16_t> rootTable(32768);
+    for (int v = 0; v < 32768; ++v)
+        rootTable[v] = static_cast<int16_t>(std::trunc(std::sqrt(1024.0 * (v + 64.0))));
+    for (int y = 0; y < rows; ++y) {
+        int16_t* d = D.GetRow(y);
+        for (int x = 0; x < cols; ++x)
+            d[x] = rootTable[std::max<int>(d[x], 0)];
+        if (Cancelled(cancel))
+            return 0.0;
+    }
+    const int k = RetinexMinMaxMean(D, lo, hi);
+    const int64_t E = static_cast<int64_t>(std::trunc(std::sqrt(k / 1024.0) * 1024.0));
+
+    for (int y = 0; y < rows; ++y) {
+        const int16_t* p = P.GetRow(y);
+        const int16_t* q = Q.GetRow(y);
+        const int16_t* d = D.GetRow(y);
+        int16_t* o = out.GetRow(y);
+        for (int x = 0; x < cols; ++x) {
+            const int16_t contrast = Low16(E * (p[x] - q[x]) / d[x]);
+            o[x] = Low16(contrast - p[x]);
+        }
+        if (Cancelled(cancel))
+            return 0.0;
+    }
+    return RetinexSuggestedFillLight(statistics, exposureTime, fNumber, iso);
+}
+
+void MakeRetinexGainLUT(FLUT* pGainLUT, double fillLight, int base)
+{
+    Check(pGainLUT != nullptr, 862, "pGainLUT != NULL");
+    Check(pGainLUT->m_iSize == kRetinexGainLUTSize, 863, "pGainLUT->GetSize() == 0x10000");
+    int16_t* t = pGainLUT->m_pData;
+    auto saturate = [](double v) {
+        if (!std::isfinite(v))
+            return static_cast<int16_t>(v > 0 ? 32767 : -32768);
+        return static_cast<int16_t>(std::clamp(std::trunc(v), -32768.0, 32767.0));
+    };
+    const double s = 1.33 * fillLight;
+    if (s == 0.0 || !std::isfinite(s)) {
+        std::fill_n(t, kRetinexGainLUTSize, saturate(base));
+        return;
+    }
+    const double d = 1.0 / (1024.0 * std::pow(std::fabs(s) + 0.0625, 0.25));
+    const int16_t limit = saturate(base * std::exp(s));
+    t[0] = saturate(base);
+    int16_t o = 0;
+    int16_t u = 0;
+    for (int m = 1; m < 32768; ++m) {
+        if (o != limit) {
+            const double w = std::exp(s * std::tanh(m * d));
+            o = saturate(base * w + 0.5);
+            u = saturate(base / w + 0.5);
+        }
+        t[m] = o;
+        t[kRetinexGainLUTSize - m] = u;
+    }
+    t[0x8000] = u;
+}
