@@ -445,3 +445,53 @@ TEST(ResampleKernel, PixelFiltersRefuseEdgePositions)
 }
 
 } // namespace
+
+namespace
+{
+
+// Interior output pixels equal one filter evaluation at the documented 16.16 position
+// with the documented table: a scale ratio of exactly 0.9 takes the separable table.
+TEST(CropSizeRotate, InteriorPixelsFollowThePositionsAndTheTableChoice)
+{
+    TestPixmap mono(4, 11, 10);
+    FillRandom(mono, 12, 8000);
+    TestPixmap out(4, 9, 9);
+    CropSizeRotateMono(*mono.pixmap, FRect(0, 0, 11, 10), 0, 0, 9, 9, FRect(0, 0, 9, 9), 0, *out.pixmap);
+    const auto separable = BuildResampleKernelSeparable(0.9, 1.0);
+    const auto radial = BuildResampleKernel(0.9, 1.0);
+    const uint32_t stepX = uint32_t(65536.0 / 0.9);
+    const uint32_t stepY = 65536;
+    int differs = 0;
+    for (int y = 3; y <= 5; ++y) {
+        for (int x = 3; x <= 5; ++x) {
+            const int qx = int((0x8000 + uint32_t(x) * stepX) >> 12);
+            const int qy = int((0x8000 + uint32_t(y) * stepY) >> 12);
+            int want = 0;
+            int other = 0;
+            ResamplePixelMono(*mono.pixmap, want, qx, qy, *separable);
+            ResamplePixelMono(*mono.pixmap, other, qx, qy, *radial);
+            EXPECT_EQ(Get16s(out.At(x, y)), int16_t(want)) << x << "," << y;
+            differs += want != other;
+        }
+    }
+    EXPECT_GT(differs, 0);
+
+    // The display path rounds its step and its 1/16 positions.
+    TestPixmap display(13, 12, 12);
+    FillRandom(display, 13);
+    TestPixmap dOut(13, 17, 17);
+    CropSizeRotate(*display.pixmap, *dOut.pixmap, 17, 17, FRect(0, 0, 17, 17), 0);
+    const double s = 17.0 / 12.0;
+    const auto table = BuildResampleKernel(s, s);
+    const uint32_t f = uint32_t(65536.0 / s + 0.5);
+    for (int x = 5; x <= 9; ++x) {
+        const int q = int((uint32_t(x) * f + 0x800) >> 12);
+        FIntRGB want;
+        ResamplePixel32(*display.pixmap, want, q, q, *table);
+        const uint8_t* p = dOut.At(x, x);
+        EXPECT_EQ(FIntRGB(p[2], p[1], p[0]), want) << x;
+        EXPECT_EQ(p[3], 255);
+    }
+}
+
+} // namespace
