@@ -371,6 +371,8 @@ double CropSizeRotateMore(const FPixmap& source, const FRect& crop, int refWidth
     const FPixmap* outs[] = {&colorOut, &lOut};
     const bool empty = CheckOutput(outCols, outRows, outRect, outs, 2, kWhere);
     const CropPlan plan = PlanCrop(source, crop, outCols, outRows, rot, kWhere);
+    if (!plan.exact && refWidth <= 0)
+        Fail(kWhere, "the reference width is not positive.");
     const double result =
         plan.exact ? 1.0 : double(IsQuarterTurn(rot) ? outRows : outCols) / double(refWidth);
     if (empty)

@@ -56,7 +56,7 @@ void ResamplePixel32(const FPixmap& source, FIntRGB& out, int x, int y, const FR
 // limited to [greenLow, greenHigh] and k = greenWeight x 16384. Samples within 2 pixels of
 // a source edge take the fill (8000, 0, 0) when scaling. Returns 1.0 when the output has
 // the crop's size, else the output's extent along the source's horizontal axis over
-// `refWidth`. `refHeight` is not used.
+// `refWidth`, which must then be positive. `refHeight` is not used.
 double CropSizeRotateMore(const FPixmap& source, const FRect& crop, int refWidth, int refHeight, int outCols,
                           int outRows, const FRect& outRect, unsigned rotation, const FLUT& lut,
                           FPixmap& colorOut, FPixmap& lOut, double greenWeight, int greenHigh, int greenLow);

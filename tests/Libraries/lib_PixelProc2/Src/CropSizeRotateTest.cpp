@@ -228,6 +228,12 @@ TEST(CropSizeRotate, BadGeometryIsRefused)
         EXPECT_EQ(Message([&] { RunMore(source, c.crop, c.outCols, c.outRows, c.outRect, 0, id.lut, out); }),
                   c.message);
     }
+    MoreOut out(10, 5);
+    EXPECT_EQ(Message([&] {
+                  CropSizeRotateMore(*source.pixmap, FRect(0, 0, 20, 10), 0, 0, 10, 5, FRect(0, 0, 10, 5), 0,
+                                     id.lut, *out.color.pixmap, *out.l.pixmap, 0, 0, 0);
+              }),
+              "CropSizeRotateMore: the reference width is not positive.");
     TestPixmap display(13, 4, 4);
     TestPixmap displayOut(13, 4, 4);
     EXPECT_EQ(
