@@ -138,17 +138,20 @@ struct FJPEGImageReader::State {
     void Open(const uint8_t* bytes, size_t size)
     {
         cinfo.err = InitJPEGErrorManager(err);
-        jpeg_create_decompress(&cinfo);
-        created = true;
-        cinfo.mem->max_memory_to_use = long(GetJPEGMemoryLimit());
-        InstallJPEGScanLimit(&cinfo, err);
-        if (file != nullptr) {
-            jpeg_fio_src(&cinfo, file);
-        } else {
-            jpeg_mem_src(&cinfo, bytes, static_cast<unsigned long>(size));
-        }
-        jpeg_save_markers(&cinfo, kApp1, 0xFFFF);
-        JPEGCall(err, [this] { jpeg_read_header(&cinfo, TRUE); });
+        // Every library call, set-up included, can raise an error.
+        JPEGCall(err, [this, bytes, size] {
+            jpeg_create_decompress(&cinfo);
+            created = true;
+            cinfo.mem->max_memory_to_use = long(GetJPEGMemoryLimit());
+            InstallJPEGScanLimit(&cinfo, err);
+            if (file != nullptr) {
+                jpeg_fio_src(&cinfo, file);
+            } else {
+                jpeg_mem_src(&cinfo, bytes, static_cast<unsigned long>(size));
+            }
+            jpeg_save_markers(&cinfo, kApp1, 0xFFFF);
+            jpeg_read_header(&cinfo, TRUE);
+        });
         // Sizes come from the file: refuse them before anything is sized by them.
         const uint64_t w = cinfo.image_width;
         const uint64_t h = cinfo.image_height;

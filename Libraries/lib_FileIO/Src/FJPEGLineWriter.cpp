@@ -192,18 +192,18 @@ void FJPEGLineWriter::SetDimensions(int cols, int rows, int pixelType)
         throw FExceptionJPEG("JPEGLineWriter: while setting dimensions");
     }
     s.cinfo.err = InitJPEGErrorManager(s.err);
-    jpeg_create_compress(&s.cinfo);
-    s.created = true;
-    s.cinfo.mem->max_memory_to_use = long(GetJPEGMemoryLimit());
-    jpeg_fio_dest(&s.cinfo, s.file, s.memory);
-    s.cinfo.image_width = JDIMENSION(cols);
-    s.cinfo.image_height = JDIMENSION(rows);
-    s.cinfo.input_components = components;
-    s.cinfo.in_color_space = space;
     const int quality = JPEGQualityOfIndex(s.qualityIndex);
     const bool fullChroma = s.qualityIndex >= kFullChromaIndex;
     const bool jfif = !s.exif;
-    JPEGCall(s.err, [&s, quality, fullChroma, jfif] {
+    JPEGCall(s.err, [&s, cols, rows, components, space, quality, fullChroma, jfif] {
+        jpeg_create_compress(&s.cinfo);
+        s.created = true;
+        s.cinfo.mem->max_memory_to_use = long(GetJPEGMemoryLimit());
+        jpeg_fio_dest(&s.cinfo, s.file, s.memory);
+        s.cinfo.image_width = JDIMENSION(cols);
+        s.cinfo.image_height = JDIMENSION(rows);
+        s.cinfo.input_components = components;
+        s.cinfo.in_color_space = space;
         jpeg_set_defaults(&s.cinfo);
         s.cinfo.write_JFIF_header = jfif ? TRUE : FALSE;
         if (fullChroma) {
