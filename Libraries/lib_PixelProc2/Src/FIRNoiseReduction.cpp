@@ -22,9 +22,12 @@ constexpr double kLogSteps = 16384.0;
 constexpr double kLn2 = 0.69314718055994530942;
 // Index steps per unit of natural logarithm: 16384 / ln 2.
 constexpr double kIndexPerLn = kLogSteps / kLn2;
-// Floats of running sums one band needs per sample of a row: three of the backward sum
-// and one of its weights.
-constexpr int kScratchFloatsPerEntry = 4;
+// Rows smoothed together before their results are written out as columns, so that the
+// transposed stores touch whole cache lines.
+constexpr int kBlockRows = 16;
+// Floats one band needs per sample of a row: the backward sums (three) and their weights,
+// and the results of one block of rows.
+constexpr int kScratchFloatsPerEntry = 4 + 3 * kBlockRows;
 
 template <class T>
 std::unique_ptr<T[]> TryAllocate(size_t count)
@@ -137,10 +140,17 @@ void RowPassWeighted(const float* c, const float* t, int n, float d, float* back
     }
 }
 
-template <class Pixmap>
-ptrdiff_t FloatStride(const Pixmap& p)
+// Rows i0 .. i0 + count - 1 of results (row-major in `block`, n samples each) stored as
+// the matching columns of `out`.
+template <int C, class Pixmap>
+void WriteColumns(const float* block, int count, int n, Pixmap& out, int i0)
 {
-    return p.GetStride() / static_cast<ptrdiff_t>(sizeof(float));
+    for (int k = 0; k < n; ++k) {
+        float* o = out.GetRow(k) + static_cast<ptrdiff_t>(i0) * C;
+        for (int r = 0; r < count; ++r)
+            for (int ch = 0; ch < C; ++ch)
+                o[r * C + ch] = block[(static_cast<ptrdiff_t>(r) * n + k) * C + ch];
+    }
 }
 
 // Every row of `in` smoothed into the matching column of `out` (out is in's transpose).
@@ -150,11 +160,15 @@ void TransposedPass(const Pixmap& in, Pixmap& out, float d, const FIRBands& band
     const int n = in.GetCols();
     std::vector<float> den;
     MakeDenominators(den, n, d);
-    const ptrdiff_t outStep = FloatStride(out);
     bands.Run(in.GetRows(), [&](int first, int end, float* slot) {
-        for (int i = first; i < end; ++i)
-            RowPassConstant<C>(in.GetRow(i), n, d, den.data(), slot,
-                               out.GetRow(0) + static_cast<ptrdiff_t>(i) * C, outStep);
+        float* block = slot + 4 * static_cast<ptrdiff_t>(n);
+        for (int i0 = first; i0 < end; i0 += kBlockRows) {
+            const int count = std::min(kBlockRows, end - i0);
+            for (int r = 0; r < count; ++r)
+                RowPassConstant<C>(in.GetRow(i0 + r), n, d, den.data(), slot,
+                                   block + static_cast<ptrdiff_t>(r) * n * C, C);
+            WriteColumns<C>(block, count, n, out, i0);
+        }
     });
 }
 
@@ -171,18 +185,23 @@ void WeightedTransposedPass(const RGBPixmap& in, const MonoPixmap& t, RGBPixmap&
                             float d, const FIRBands& bands)
 {
     const int n = in.GetCols();
-    const ptrdiff_t outStep = FloatStride(out);
     bands.Run(in.GetRows(), [&](int first, int end, float* slot) {
         float* back = slot;
         float* backWeight = slot + 3 * static_cast<ptrdiff_t>(n);
-        for (int i = first; i < end; ++i) {
-            const float* weights = t.GetRow(i);
-            RowPassWeighted<3>(in.GetRow(i), weights, n, d, back, backWeight,
-                               out.GetRow(0) + static_cast<ptrdiff_t>(i) * 3, outStep);
+        float* block = slot + 4 * static_cast<ptrdiff_t>(n);
+        for (int i0 = first; i0 < end; i0 += kBlockRows) {
+            const int count = std::min(kBlockRows, end - i0);
+            for (int r = 0; r < count; ++r)
+                RowPassWeighted<3>(in.GetRow(i0 + r), t.GetRow(i0 + r), n, d, back, backWeight,
+                                   block + static_cast<ptrdiff_t>(r) * n * 3, 3);
+            WriteColumns<3>(block, count, n, out, i0);
             if (tOut == nullptr)
                 continue;
-            for (int k = 0; k < n; ++k)
-                tOut->GetRow(k)[i] = weights[k];
+            for (int k = 0; k < n; ++k) {
+                float* o = tOut->GetRow(k) + i0;
+                for (int r = 0; r < count; ++r)
+                    o[r] = t.GetRow(i0 + r)[k];
+            }
         }
     });
 }
