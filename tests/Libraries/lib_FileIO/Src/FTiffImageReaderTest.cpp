@@ -28,7 +28,7 @@ struct Triple {
 // The channels of one pixel of a destination type, read from its layout.
 Triple Decode(int type, const uint8_t* p)
 {
-    const uint32_t w = U32(p);
+    const uint32_t w = (type == 8 || type == 10) ? U32(p) : 0;
     switch (type) {
     case 6:
         return {p[2], p[1], p[0], 8};
