@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "FCamdataAccessors.h"
@@ -12,9 +13,25 @@ namespace
 
 constexpr int32_t kClipHigh = 32000;
 
-int32_t Q14(double v)
+// Camera-data values can be anything a file holds: every conversion to an integer is
+// finite and bounded, so the 64-bit column arithmetic below cannot overflow. The bounds
+// lie far outside any working calibration.
+constexpr double kCoefficientLimit = 2147483648.0; // Q14 values, |coefficient| < 131072
+constexpr double kPolyLimit = 16777216.0;          // Q14 polynomial, |coefficient| < 1024
+constexpr double kGainLimit = 1099511627776.0;     // Q22 gain accumulator, |gain| < 262144
+constexpr int64_t kValueLimit = int64_t{1} << 20;  // corrected values before the polynomial
+constexpr int64_t kPolyValueLimit = int64_t{1} << 24;
+
+int64_t TruncBounded(double v, double limit)
 {
-    return static_cast<int32_t>(std::trunc(v * 16384.0));
+    if (std::isnan(v))
+        return 0;
+    return static_cast<int64_t>(std::trunc(std::clamp(v, -limit, limit)));
+}
+
+int64_t Q14(double v)
+{
+    return TruncBounded(v * 16384.0, kCoefficientLimit);
 }
 
 // Q14 coefficients of the polynomial, by truncation.
@@ -25,7 +42,7 @@ struct PolyFixed {
     {
         for (int c = 0; c < 3; ++c)
             for (int k = 0; k < 9; ++k)
-                a[c][k] = Q14(p.m[9 * c + k]);
+                a[c][k] = TruncBounded(p.m[9 * c + k] * 16384.0, kPolyLimit);
     }
 };
 
@@ -135,7 +152,7 @@ struct GainWalk {
         g[2] = gain.b * 4194304.0;
         for (int c = 0; c < 3; ++c) {
             gs[c] = static_cast<float>(g[c]);
-            acc[c] = static_cast<int64_t>(gs[c] * Node(0, c));
+            acc[c] = TruncBounded(gs[c] * Node(0, c), kGainLimit);
             inc[c] = 0;
         }
         // Fewer than two nodes: one constant gain, no boundary ever reached.
@@ -146,15 +163,16 @@ struct GainWalk {
         step = static_cast<float>(columns) / static_cast<float>(count - 1);
         boundary = step;
         for (int c = 0; c < 3; ++c)
-            inc[c] = static_cast<int64_t>(((Node(1, c) - Node(0, c)) / step) * gs[c]);
+            inc[c] = TruncBounded(((Node(1, c) - Node(0, c)) / step) * gs[c], kGainLimit);
     }
 
     void Advance()
     {
         ++k;
         for (int c = 0; c < 3; ++c) {
-            acc[c] = static_cast<int64_t>(g[c] * Node(k, c));
-            inc[c] = k + 1 < count ? static_cast<int64_t>(((Node(k + 1, c) - Node(k, c)) / step) * gs[c]) : 0;
+            acc[c] = TruncBounded(g[c] * Node(k, c), kGainLimit);
+            inc[c] =
+                k + 1 < count ? TruncBounded(((Node(k + 1, c) - Node(k, c)) / step) * gs[c], kGainLimit) : 0;
         }
         boundary = k + 1 < count ? boundary + step : static_cast<float>(1e30);
     }
@@ -181,12 +199,13 @@ void TransformColumns(int16_t* row, uint32_t columns, const RowSetup& su, int32_
                 t += su.k2[c] * ((d * d) >> 14);
             if (boundary)
                 t += su.k3[c] * prev[c] + su.k4[c];
-            w[c] = (t - drift[c] - su.o[c]) >> 14;
+            w[c] = std::clamp((t - drift[c] - su.o[c]) >> 14, -kValueLimit, kValueLimit);
             prev[c] = v;
         }
         ApplyPoly<Form>(poly, w);
         for (int c = 0; c < 3; ++c) {
-            int64_t out = (w[c] * (gw.acc[c] >> 8)) >> 14;
+            const int64_t g = std::clamp<int64_t>(gw.acc[c] >> 8, INT32_MIN, INT32_MAX);
+            int64_t out = (std::clamp(w[c], -kPolyValueLimit, kPolyValueLimit) * g) >> 14;
             if (out > kClipHigh)
                 out = kClipHigh;
             px[c] = static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint64_t>(out)));
@@ -246,9 +265,8 @@ double Median3(double a, double b, double c)
 void FPostPolyMatrix::Apply(FDoubleRGB& out, const FDoubleRGB& in) const
 {
     const PolyFixed p(*this);
-    int64_t w[3] = {static_cast<int64_t>(std::trunc(in.r + 0.5)),
-                    static_cast<int64_t>(std::trunc(in.g + 0.5)),
-                    static_cast<int64_t>(std::trunc(in.b + 0.5))};
+    int64_t w[3] = {TruncBounded(in.r + 0.5, kValueLimit), TruncBounded(in.g + 0.5, kValueLimit),
+                    TruncBounded(in.b + 0.5, kValueLimit)};
     PolyFull(p, w);
     out = {static_cast<double>(w[0]), static_cast<double>(w[1]), static_cast<double>(w[2])};
 }
@@ -270,16 +288,16 @@ void CorrectRowSegments(FDoubleRGB* offsets, const FPixmapTemplate<FPixelClass48
         !(gain > 0.0) || !(scale > 0.0) || n < 4 || n > image.GetRows() || !shieldsInside)
         return;
 
-    const int64_t filter[3] = {static_cast<int64_t>(std::trunc(2048.0 * columnFilter.r)),
-                               static_cast<int64_t>(std::trunc(2048.0 * columnFilter.g)),
-                               static_cast<int64_t>(std::trunc(2048.0 * columnFilter.b))};
+    const int64_t filter[3] = {TruncBounded(2048.0 * columnFilter.r, 268435456.0),
+                               TruncBounded(2048.0 * columnFilter.g, 268435456.0),
+                               TruncBounded(2048.0 * columnFilter.b, 268435456.0)};
     for (int64_t r = 0; r < n; ++r) {
         FDrift d;
         InterpolateDriftForRow(d, drift, static_cast<uint32_t>(r), static_cast<uint32_t>(n));
         int64_t leftLevel[3], rightLevel[3];
         for (int c = 0; c < 3; ++c) {
-            const int64_t m = static_cast<int64_t>(std::trunc(2048.0 * Channel(d.level, c)));
-            const int64_t h = static_cast<int64_t>(std::trunc(2048.0 * 0.5 * Channel(d.slope, c)));
+            const int64_t m = TruncBounded(2048.0 * Channel(d.level, c), kGainLimit);
+            const int64_t h = TruncBounded(2048.0 * 0.5 * Channel(d.slope, c), kGainLimit);
             leftLevel[c] = m - h;
             rightLevel[c] = m + h;
         }
@@ -378,7 +396,7 @@ void TransformRowFixed(int16_t* row, uint32_t columns, const FDoubleRGB& columnF
         return;
     RowSetup su;
     for (int c = 0; c < 3; ++c) {
-        const int64_t s = static_cast<int64_t>(std::trunc(16384.0 * Channel(rowDrift.slope, c) / columns));
+        const int64_t s = TruncBounded(16384.0 * Channel(rowDrift.slope, c) / columns, kCoefficientLimit);
         const int64_t l = Q14(Channel(rowDrift.level, c));
         su.s[c] = s;
         su.d[c] = l - s * (columns / 2);
