@@ -11,6 +11,15 @@
 namespace
 {
 
+// Offsets are strengths derived from camera data; 0 would divide by zero, and beyond this
+// bound the 64-bit brightness products could overflow.
+constexpr int64_t kMaxOffset = int64_t{1} << 20;
+
+inline int64_t BoundedOffset(int64_t offset)
+{
+    return std::clamp<int64_t>(offset, 1, kMaxOffset);
+}
+
 inline int16_t Store16(int64_t v)
 {
     return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint64_t>(v)));
@@ -135,7 +144,7 @@ void ChromaBlurRow(int16_t* row, int y, double horizontalTime, double verticalTi
     const double ev = Decay(1.0, verticalTime);
     const int64_t yv = RoundedWeight(1.0 - ev);
     const int64_t zv = RoundedWeight(ev);
-    const int64_t o = std::max(offset, 1);
+    const int64_t o = BoundedOffset(offset);
     for (int x = 0; x < columns; ++x) {
         int16_t* st = state + 3 * static_cast<size_t>(x);
         const int16_t* b = buffer + 3 * static_cast<size_t>(x);
@@ -184,7 +193,7 @@ void SpatialChromaDQRow(const int16_t* input, int16_t* output, int offset, int16
             newest[3 * j + c] = Saturate16(s >> 2);
         }
     if (output != nullptr) {
-        const int64_t oP = std::max(offset, 1);
+        const int64_t oP = BoundedOffset(offset);
         const int64_t oQ = oP * 25 / 4;
         for (int64_t j = 0; j < n; ++j) {
             int64_t box[3];
@@ -241,6 +250,7 @@ void ChromaFilterDisplayImage(const FPixmapTemplate<FPixelClass32BGRA>& image, i
     int16_t* input = &storage[5 * rowSamples];
     int16_t* output = &storage[6 * rowSamples];
 
+    const int offset = static_cast<int>(std::clamp<int64_t>(int64_t{offsetFactor} * 10, 1, kMaxOffset));
     for (int c = 0; c <= rows + 1; ++c) {
         if (c >= 2) {
             const uint8_t* src = image.GetRow(c - 2);
@@ -260,8 +270,8 @@ void ChromaFilterDisplayImage(const FPixmapTemplate<FPixelClass32BGRA>& image, i
             std::memcpy(ring[0], ring[2], rowSamples * sizeof(int16_t));
             std::memcpy(ring[1], ring[2], rowSamples * sizeof(int16_t));
         }
-        SpatialChromaDQRow(input, c >= 2 ? output : nullptr, offsetFactor * 10, ring,
-                           static_cast<uint32_t>(cols), *table, 3);
+        SpatialChromaDQRow(input, c >= 2 ? output : nullptr, offset, ring, static_cast<uint32_t>(cols),
+                           *table, 3);
         if (c < 2)
             continue;
         uint8_t* dst = image.GetRow(c - 2);

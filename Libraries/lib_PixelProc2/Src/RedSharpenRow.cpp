@@ -9,6 +9,8 @@
 namespace
 {
 
+constexpr int64_t kMaxGain = int64_t{1} << 20;
+
 inline int32_t Red(const int16_t* row, int64_t x, int64_t columns)
 {
     return row[3 * std::clamp<int64_t>(x, 0, columns - 1)];
@@ -48,7 +50,8 @@ void RedSharpenRow(const int16_t* source, int16_t* target, int32_t amount, FRedS
 {
     BlurRed(source, ring.rows[4], columns);
     if (target != nullptr && columns > 4 && amount > 0) {
-        const int64_t k = (2 * static_cast<int64_t>(amount)) / 3;
+        // Bounded far above any camera's amount, so that no product can overflow.
+        const int64_t k = std::min<int64_t>((2 * static_cast<int64_t>(amount)) / 3, kMaxGain);
         const int64_t wc = 16384 - static_cast<int64_t>(leftWeight) - rightWeight;
         const int32_t* const* r = ring.rows;
         auto vertical = [r](uint32_t j) -> int64_t {
