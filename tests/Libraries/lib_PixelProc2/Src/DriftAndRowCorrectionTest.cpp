@@ -93,7 +93,7 @@ TEST(CalculateDrift, RowInterpolationRunsFromTopToBottom)
     EXPECT_EQ(d.level, FDoubleRGB(10, 20, 30));
 }
 
-// ---- TransformRowFixed against a per-pixel reference written from the description ----
+// ---- TransformRowFixed against a plain per-pixel reference ----
 
 struct RowParams {
     FDoubleRGB k1, k2, k3, k4;
