@@ -4,9 +4,10 @@
 // Noise reduction runs on 1 thread and on every hardware thread.
 #include <benchmark/benchmark.h>
 
+#include "BesideCopy.h"
+
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -51,36 +52,15 @@ Frames& GetFrames()
     return frames;
 }
 
-double SecondsSince(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// Each iteration restores the working copies untimed, then times a plain copy of the
-// stage-1 image and the stage itself; the fastest of each is compared.
+// Each pass restores the working copies untimed, then times a plain copy of the stage-1
+// image and the stage itself.
 template <typename Body>
 void Run(benchmark::State& state, Body body)
 {
     Frames& f = GetFrames();
-    double bestBody = 1e9;
-    double bestCopy = 1e9;
-    for (auto _ : state) {
-        std::memcpy(f.reference.data(), f.stage1.data(), kSamples * sizeof(int16_t));
-        auto start = std::chrono::steady_clock::now();
-        std::memcpy(f.image.data(), f.stage1.data(), kSamples * sizeof(int16_t));
-        benchmark::ClobberMemory();
-        bestCopy = std::min(bestCopy, SecondsSince(start));
-
-        start = std::chrono::steady_clock::now();
-        body(f);
-        benchmark::ClobberMemory();
-        const double seconds = SecondsSince(start);
-        bestBody = std::min(bestBody, seconds);
-        state.SetIterationTime(seconds);
-    }
-    state.counters["best_ms"] = bestBody * 1e3;
-    state.counters["copy_ms"] = bestCopy * 1e3;
-    state.counters["x_copy"] = bestBody / bestCopy;
+    bench::RunBesideCopy(
+        state, [&] { std::memcpy(f.reference.data(), f.stage1.data(), kSamples * sizeof(int16_t)); },
+        [&] { std::memcpy(f.image.data(), f.stage1.data(), kSamples * sizeof(int16_t)); }, [&] { body(f); });
 }
 
 void BM_PlainCopy(benchmark::State& state)

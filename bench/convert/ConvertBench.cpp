@@ -3,8 +3,8 @@
 // of the same run and "x_copy", their ratio.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
-#include <chrono>
+#include "BesideCopy.h"
+
 #include <cstring>
 #include <memory>
 #include <random>
@@ -69,35 +69,13 @@ Frames& GetFrames()
     return frames;
 }
 
-double SecondsSince(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// Every iteration also copies the source's bytes (the memory reference); the fastest of
-// each is compared, so that a busy machine disturbs the ratio least.
 template <typename Body>
 void Run(benchmark::State& state, const Image& source, Body body)
 {
     Frames& f = GetFrames();
-    double bestBody = 1e9;
-    double bestCopy = 1e9;
-    for (auto _ : state) {
-        auto start = std::chrono::steady_clock::now();
-        std::memcpy(f.copy.data(), source.bytes.data(), source.bytes.size());
-        benchmark::ClobberMemory();
-        bestCopy = std::min(bestCopy, SecondsSince(start));
-
-        start = std::chrono::steady_clock::now();
-        body(f);
-        benchmark::ClobberMemory();
-        const double seconds = SecondsSince(start);
-        bestBody = std::min(bestBody, seconds);
-        state.SetIterationTime(seconds);
-    }
-    state.counters["best_ms"] = bestBody * 1e3;
-    state.counters["copy_ms"] = bestCopy * 1e3;
-    state.counters["x_copy"] = bestBody / bestCopy;
+    bench::RunBesideCopy(
+        state, [&] { std::memcpy(f.copy.data(), source.bytes.data(), source.bytes.size()); },
+        [&] { body(f); });
 }
 
 void BM_PlainCopy48(benchmark::State& state)

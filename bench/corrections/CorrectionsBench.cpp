@@ -4,8 +4,9 @@
 // split across threads take the thread count as argument.
 #include <benchmark/benchmark.h>
 
+#include "BesideCopy.h"
+
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <random>
 #include <thread>
@@ -62,36 +63,19 @@ Images& GetImages()
     return images;
 }
 
-double SecondsSince(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 template <typename Body>
 void Run(benchmark::State& state, Body body, bool displayImage = false)
 {
     Images& im = GetImages();
-    double bestBody = 1e9;
-    double bestCopy = 1e9;
-    for (auto _ : state) {
-        auto start = std::chrono::steady_clock::now();
-        if (displayImage)
-            std::memcpy(im.displayWork.data(), im.display.data(), im.display.size());
-        else
-            std::memcpy(im.work.data(), im.source.data(), kSamples * sizeof(int16_t));
-        benchmark::ClobberMemory();
-        bestCopy = std::min(bestCopy, SecondsSince(start));
-
-        start = std::chrono::steady_clock::now();
-        body(im);
-        benchmark::ClobberMemory();
-        const double seconds = SecondsSince(start);
-        bestBody = std::min(bestBody, seconds);
-        state.SetIterationTime(seconds);
-    }
-    state.counters["best_ms"] = bestBody * 1e3;
-    state.counters["copy_ms"] = bestCopy * 1e3;
-    state.counters["x_copy"] = bestBody / bestCopy;
+    bench::RunBesideCopy(
+        state,
+        [&] {
+            if (displayImage)
+                std::memcpy(im.displayWork.data(), im.display.data(), im.display.size());
+            else
+                std::memcpy(im.work.data(), im.source.data(), kSamples * sizeof(int16_t));
+        },
+        [&] { body(im); });
 }
 
 void BM_PlainCopy(benchmark::State& state)

@@ -3,8 +3,9 @@
 // "x_copy", their ratio.
 #include <benchmark/benchmark.h>
 
+#include "BesideCopy.h"
+
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -49,36 +50,14 @@ Frames& GetFrames()
     return frames;
 }
 
-double SecondsSince(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// Every iteration also times a plain copy of the raw frame (the memory reference); the
-// fastest of each is compared, so that a busy machine disturbs the ratio least.
 template <typename Body>
 void Run(benchmark::State& state, Body body)
 {
     Frames& f = GetFrames();
-    double bestBody = 1e9;
-    double bestCopy = 1e9;
-    for (auto _ : state) {
-        auto start = std::chrono::steady_clock::now();
-        std::memcpy(f.out.data(), f.raw.data(), kSamples * sizeof(uint16_t));
-        benchmark::ClobberMemory();
-        bestCopy = std::min(bestCopy, SecondsSince(start));
-
-        start = std::chrono::steady_clock::now();
-        body(f);
-        benchmark::ClobberMemory();
-        const double seconds = SecondsSince(start);
-        bestBody = std::min(bestBody, seconds);
-        state.SetIterationTime(seconds);
-    }
+    bench::RunBesideCopy(
+        state, [&] { std::memcpy(f.out.data(), f.raw.data(), kSamples * sizeof(uint16_t)); },
+        [&] { body(f); });
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kSamples * sizeof(uint16_t));
-    state.counters["best_ms"] = bestBody * 1e3;
-    state.counters["copy_ms"] = bestCopy * 1e3;
-    state.counters["x_copy"] = bestBody / bestCopy;
 }
 
 void BM_PlainCopy(benchmark::State& state)
