@@ -7,15 +7,19 @@ cd "$(dirname "$0")/.."
 ./scripts/setup.sh
 
 jobs=$(nproc)
+# Clones in other folders share the compiler cache.
+export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=true
 ./scripts/check-format.sh
 
 echo "== build and test"
-cmake -S . -B build/test -G Ninja -DRB_WERROR=ON -DRB_SANITIZE=OFF
+cmake -S . -B build/test -G Ninja -DRB_WERROR=ON -DRB_SANITIZE=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g0" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g0"
 cmake --build build/test -j "$jobs"
 ctest --test-dir build/test -j "$jobs" --output-on-failure --no-tests=error
 
 echo "== build and test under AddressSanitizer and UndefinedBehaviorSanitizer"
-cmake -S . -B build/asan -G Ninja -DRB_WERROR=ON -DRB_SANITIZE=ON -DRB_BENCH=OFF
+cmake -S . -B build/asan -G Ninja -DRB_WERROR=ON -DRB_SANITIZE=ON -DRB_BENCH=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1"
 cmake --build build/asan -j "$jobs"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
