@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DRB_TESTS=OFF -DRB_BENCH=OFF
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DRB_WERROR=OFF -DRB_TESTS=OFF -DRB_BENCH=OFF
 cmake --build build/release -j "$(nproc)"
 if [ -x build/release/app/Rawbench ]; then
   exec build/release/app/Rawbench "$@"

@@ -87,7 +87,7 @@ void RowPassConstant(const float* c, int n, float d, const float* den, float* ba
     for (int k = n - 2; k >= 0; --k)
         for (int ch = 0; ch < C; ++ch)
             back[k * C + ch] = c[k * C + ch] + d * back[(k + 1) * C + ch];
-    float f[C];
+    float f[C] = {};
     for (int k = 0; k < n; ++k) {
         float* o = out + k * outStep;
         for (int ch = 0; ch < C; ++ch) {
@@ -117,7 +117,7 @@ void RowPassWeighted(const float* c, const float* t, int n, float d, float* back
         backWeight[k] = a * backWeight[k + 1] + 1.0f;
     }
     const float invD = 1.0f / d;
-    float f[C];
+    float f[C] = {};
     float q = 1.0f;
     for (int k = 0; k < n; ++k) {
         float den = invD;
