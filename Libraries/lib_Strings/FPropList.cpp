@@ -167,19 +167,20 @@ void FPropList::priLink(FPropList* parent)
     m_pParent = parent;
     if (parent == nullptr)
         return;
-    if (parent->m_pChildren == nullptr) {
+    FPropList* last = parent->m_pLastChild;
+    parent->m_pLastChild = this;
+    if (last == nullptr) {
         parent->m_pChildren = this;
         return;
     }
-    FPropList* last = parent->m_pChildren;
-    while (last->m_pNext != nullptr)
-        last = last->m_pNext;
     last->m_pNext = this;
     m_pPrev = last;
 }
 
 void FPropList::priUnlink()
 {
+    if (m_pParent != nullptr && m_pParent->m_pLastChild == this)
+        m_pParent->m_pLastChild = m_pPrev;
     if (m_pPrev != nullptr)
         m_pPrev->m_pNext = m_pNext;
     else if (m_pParent != nullptr && m_pParent->m_pChildren == this)
@@ -214,7 +215,10 @@ FPropList* FPropList::priReplaceByChildren(FPropList* node)
         node->m_pParent->m_pChildren = first;
     if (node->m_pNext != nullptr)
         node->m_pNext->m_pPrev = last;
+    else if (node->m_pParent != nullptr)
+        node->m_pParent->m_pLastChild = last;
     node->m_pChildren = nullptr;
+    node->m_pLastChild = nullptr;
     node->m_pPrev = nullptr;
     node->m_pNext = nullptr;
     node->m_pParent = nullptr;

@@ -126,6 +126,8 @@ private:
     FPropList* m_pNext = nullptr;
     FPropList* m_pParent = nullptr;
     FPropList* m_pChildren = nullptr;
+    // Kept so that appending, which builds every tree the reader makes, does not walk the siblings.
+    FPropList* m_pLastChild = nullptr;
 };
 
 // Deletes the node (with its subtree) when the holder is not null, and nulls the holder.
