@@ -1,4 +1,5 @@
 #include "ExifWriter.h"
+#include "FByteOrder.h"
 
 #include "ExifReader.h"
 #include "FException.h"
@@ -30,20 +31,6 @@ enum ExifType : uint16_t {
     kUndefined = 7,
     kSRational = 10,
 };
-
-void Put16(uint8_t* p, unsigned v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-
-void Put32(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
 
 int Round(double v)
 {
@@ -159,7 +146,7 @@ void WriteMakerNote(uint8_t* base, unsigned at, FPropList* properties, int color
     const bool talvo = properties->GetString("CAMMANUF", "") == "TALVO";
     std::memset(base + at, 0, 8);
     std::memcpy(base + at, talvo ? "TALVO" : "BRISAL", talvo ? 5 : 6);
-    Put16(base + at + 8, 1);
+    StoreLE16(base + at + 8, 1);
     const unsigned dataStart = at + kMakerNoteHead;
     const unsigned dataEnd = dataStart + kMakerNoteDataSize;
     FExifDirectoryBuilder note(base, at + 10, kMakerNoteEntries, dataStart);
@@ -211,27 +198,27 @@ FExifDirectoryBuilder::FExifDirectoryBuilder(uint8_t* base, unsigned directory, 
                                              unsigned data)
     : m_base(base), m_entry(directory + 2), m_data(data)
 {
-    Put16(base + directory, entryCount);
+    StoreLE16(base + directory, entryCount);
 }
 
 uint8_t* FExifDirectoryBuilder::priEntry(unsigned tag, unsigned type, unsigned count)
 {
     uint8_t* e = m_base + m_entry;
-    Put16(e, tag);
-    Put16(e + 2, type);
-    Put32(e + 4, count);
+    StoreLE16(e, tag);
+    StoreLE16(e + 2, type);
+    StoreLE32(e + 4, count);
     m_entry += 12;
     return e;
 }
 
 void FExifDirectoryBuilder::Short(unsigned tag, unsigned value)
 {
-    Put16(priEntry(tag, kShort, 1) + 8, value);
+    StoreLE16(priEntry(tag, kShort, 1) + 8, value);
 }
 
 void FExifDirectoryBuilder::Long(unsigned tag, uint32_t value)
 {
-    Put32(priEntry(tag, kLong, 1) + 8, value);
+    StoreLE32(priEntry(tag, kLong, 1) + 8, value);
 }
 
 void FExifDirectoryBuilder::Undefined(unsigned tag, const uint8_t* bytes, unsigned n)
@@ -241,9 +228,9 @@ void FExifDirectoryBuilder::Undefined(unsigned tag, const uint8_t* bytes, unsign
 
 void FExifDirectoryBuilder::Rational(unsigned tag, int32_t numerator, int32_t denominator, bool isSigned)
 {
-    Put32(priEntry(tag, isSigned ? kSRational : kRational, 1) + 8, m_data);
-    Put32(m_base + m_data, uint32_t(numerator));
-    Put32(m_base + m_data + 4, uint32_t(denominator));
+    StoreLE32(priEntry(tag, isSigned ? kSRational : kRational, 1) + 8, m_data);
+    StoreLE32(m_base + m_data, uint32_t(numerator));
+    StoreLE32(m_base + m_data + 4, uint32_t(denominator));
     m_data += 8;
 }
 
@@ -256,19 +243,19 @@ void FExifDirectoryBuilder::Ascii(unsigned tag, const std::string& text)
         std::memcpy(e + 8, text.data(), text.size());
         return;
     }
-    Put32(e + 8, m_data);
+    StoreLE32(e + 8, m_data);
     std::memcpy(m_base + m_data, text.c_str(), count);
     m_data += count;
 }
 
 void FExifDirectoryBuilder::Offset(unsigned tag, unsigned type, unsigned count, uint32_t offset)
 {
-    Put32(priEntry(tag, type, count) + 8, offset);
+    StoreLE32(priEntry(tag, type, count) + 8, offset);
 }
 
 void FExifDirectoryBuilder::NextDirectory(uint32_t offset)
 {
-    Put32(m_base + m_entry, offset);
+    StoreLE32(m_base + m_entry, offset);
 }
 
 unsigned WriteExif(uint8_t* base, unsigned offset, FPropList* properties, unsigned width, unsigned height,

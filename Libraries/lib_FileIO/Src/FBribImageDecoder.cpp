@@ -1,4 +1,5 @@
 #include "FBribImageDecoder.h"
+#include "FByteOrder.h"
 
 #include "EmbeddedJPEG.h"
 #include "FBribImageReader.h"
@@ -90,29 +91,13 @@ namespace
 
 constexpr int kPackedGroupBytes = 12; // eight 12-bit samples in three words
 
-uint16_t Get16(const uint8_t* p)
-{
-    return uint16_t(p[0] | p[1] << 8);
-}
-
-uint32_t Get32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-void Put16(uint8_t* p, uint16_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-
 // Eight samples from three little-endian words read as one 96-bit string, most
 // significant bit of the first word first.
 void Unpack12(const uint8_t* p, uint16_t* s)
 {
-    const uint32_t w0 = Get32(p);
-    const uint32_t w1 = Get32(p + 4);
-    const uint32_t w2 = Get32(p + 8);
+    const uint32_t w0 = LoadLE32(p);
+    const uint32_t w1 = LoadLE32(p + 4);
+    const uint32_t w2 = LoadLE32(p + 8);
     s[0] = uint16_t(w0 >> 20);
     s[1] = uint16_t((w0 >> 8) & 0xFFF);
     s[2] = uint16_t(((w0 & 0xFF) << 4) | (w1 >> 28));
@@ -133,9 +118,9 @@ void UnpackPlane(const uint8_t* plane, int groups, uint16_t* samples)
 
 void PutRGB(uint8_t* pixel, uint16_t r, uint16_t g, uint16_t b)
 {
-    Put16(pixel, r);
-    Put16(pixel + 2, g);
-    Put16(pixel + 4, b);
+    StoreLE16(pixel, r);
+    StoreLE16(pixel + 2, g);
+    StoreLE16(pixel + 4, b);
 }
 
 int Clamp4095(double v)
@@ -285,7 +270,7 @@ public:
         case 5: {
             int16_t sum[3] = {0, 0, 0};
             for (int x = 0; x < cols; ++x) {
-                const uint32_t code = Get32(row + 4 * x);
+                const uint32_t code = LoadLE32(row + 4 * x);
                 sum[0] = int16_t(uint16_t(sum[0] + m_table[(code >> 20) & 0x3FF]));
                 sum[1] = int16_t(uint16_t(sum[1] + m_table[(code >> 10) & 0x3FF]));
                 sum[2] = int16_t(uint16_t(sum[2] + m_table[code & 0x3FF]));
@@ -297,14 +282,15 @@ public:
             const int groups = cols / 8;
             UnpackPlane(row, groups, m_samples[0].data());
             for (int x = 0; x < groups * 8; ++x) {
-                Put16(out + 2 * x, m_samples[0][x]);
+                StoreLE16(out + 2 * x, m_samples[0][x]);
             }
             return;
         }
         case 12: {
             const int p = rs / 3;
             for (int x = 0; x < cols; ++x) {
-                PutRGB(out + 6 * x, Get16(row + 2 * x), Get16(row + p + 2 * x), Get16(row + 2 * p + 2 * x));
+                PutRGB(out + 6 * x, LoadLE16(row + 2 * x), LoadLE16(row + p + 2 * x),
+                       LoadLE16(row + 2 * p + 2 * x));
             }
             return;
         }
@@ -330,7 +316,7 @@ public:
             if (m_iFormat == 14) {
                 for (int k = 0; k < 6; ++k) {
                     for (int x = 0; x < cols; ++x) {
-                        m_samples[k][x] = Get16(row + k * p + 2 * x);
+                        m_samples[k][x] = LoadLE16(row + k * p + 2 * x);
                     }
                 }
             } else {
@@ -357,10 +343,10 @@ public:
             }
             uint8_t* out1 = pm.GetRowAddress(y + 1);
             for (int x = 0; x < groups * 8; ++x) {
-                Put16(out + 4 * x, m_samples[0][x]);
-                Put16(out + 4 * x + 2, m_samples[1][x]);
-                Put16(out1 + 4 * x, m_samples[2][x]);
-                Put16(out1 + 4 * x + 2, m_samples[3][x]);
+                StoreLE16(out + 4 * x, m_samples[0][x]);
+                StoreLE16(out + 4 * x + 2, m_samples[1][x]);
+                StoreLE16(out1 + 4 * x, m_samples[2][x]);
+                StoreLE16(out1 + 4 * x + 2, m_samples[3][x]);
             }
             return;
         }
@@ -520,7 +506,7 @@ bool FBribImageDecoder::ReadImageFixedLineLength(FBribPayload& payload, const Br
         uint8_t table[2048];
         payload.Read(table, tableBytes);
         for (int i = 0; i < 1024; ++i) {
-            unpacker->m_table[i] = int16_t(Get16(table + 2 * i));
+            unpacker->m_table[i] = int16_t(LoadLE16(table + 2 * i));
         }
     }
     const int step = IsTwoRowFormat(format) ? 2 : 1;
@@ -599,7 +585,7 @@ bool FBribImageDecoder::ReadImageVariableLineLength(FBribPayload& payload, const
         payload.Seek(uint64_t(size - 4 * int64_t(rows)));
         payload.Read(raw.data(), raw.size());
         for (int r = 0; r < rows; ++r) {
-            rowPtr[r] = Get32(raw.data() + 4 * r);
+            rowPtr[r] = LoadLE32(raw.data() + 4 * r);
         }
         rowPtr[rows] = uint32_t(sizeHuffData);
     }
@@ -619,7 +605,7 @@ bool FBribImageDecoder::ReadImageVariableLineLength(FBribPayload& payload, const
         std::vector<uint8_t> raw(static_cast<size_t>(valueTableBytes));
         payload.Read(raw.data(), raw.size());
         for (int64_t i = 0; i < n; ++i) {
-            values[i] = int16_t(Get16(raw.data() + 2 * i));
+            values[i] = int16_t(LoadLE16(raw.data() + 2 * i));
         }
     }
     std::vector<uint32_t> words(static_cast<size_t>(n));
@@ -627,7 +613,7 @@ bool FBribImageDecoder::ReadImageVariableLineLength(FBribPayload& payload, const
         std::vector<uint8_t> raw(static_cast<size_t>(huffTableBytes));
         payload.Read(raw.data(), raw.size());
         for (int64_t i = 0; i < n; ++i) {
-            words[i] = Get32(raw.data() + 4 * i);
+            words[i] = LoadLE32(raw.data() + 4 * i);
         }
     }
     FHuffmanDecoder decoder(symbolBits);
@@ -661,7 +647,7 @@ bool FBribImageDecoder::ReadImageVariableLineLength(FBribPayload& payload, const
                 for (int x = 0; x < cols; ++x) {
                     for (int c = 0; c < 3; ++c) {
                         sum[c] = int16_t(uint16_t(sum[c] + values[symbols[3 * x + c]]));
-                        Put16(out + 6 * x + 2 * c, uint16_t(sum[c]));
+                        StoreLE16(out + 6 * x + 2 * c, uint16_t(sum[c]));
                     }
                 }
             } else {
@@ -764,12 +750,12 @@ bool FBribImageDecoder::priReadImageHuffmanM4(FBribPayload& payload, const BribI
     payload.Read(raw, sizeof(raw));
     int first[3];
     for (int c = 0; c < 3; ++c) {
-        first[c] = Get16(raw + 2 * c) & 0x3FF;
+        first[c] = LoadLE16(raw + 2 * c) & 0x3FF;
     }
     int codeBits[13];
     int codeLength[13];
     for (int i = 0; i < 13; ++i) {
-        const uint16_t w = Get16(raw + 8 + 2 * i);
+        const uint16_t w = LoadLE16(raw + 8 + 2 * i);
         codeLength[i] = w & 0xF;
         codeBits[i] = w >> 4;
     }
@@ -788,7 +774,7 @@ bool FBribImageDecoder::priReadImageHuffmanM4(FBribPayload& payload, const BribI
             }
         }
     }
-    const uint64_t lengths[3] = {Get32(raw + 36), Get32(raw + 40), Get32(raw + 44)};
+    const uint64_t lengths[3] = {LoadLE32(raw + 36), LoadLE32(raw + 40), LoadLE32(raw + 44)};
     auto pad16 = [](uint64_t v) { return (v + 15) / 16 * 16; };
     const uint64_t planeStart[3] = {kBribM4HeadSize, kBribM4HeadSize + pad16(lengths[0]),
                                     kBribM4HeadSize + pad16(lengths[0]) + pad16(lengths[1])};
@@ -814,9 +800,9 @@ bool FBribImageDecoder::priReadImageHuffmanM4(FBribPayload& payload, const BribI
                 }
                 int prediction;
                 if (j >= 2) {
-                    prediction = int16_t(Get16(row + 6 * (j - 2) + 2 * c));
+                    prediction = int16_t(LoadLE16(row + 6 * (j - 2) + 2 * c));
                 } else if (m >= 2) {
-                    prediction = int16_t(Get16(pixmap.GetRowAddress(m - 2) + 6 * j + 2 * c));
+                    prediction = int16_t(LoadLE16(pixmap.GetRowAddress(m - 2) + 6 * j + 2 * c));
                 } else {
                     prediction = first[c];
                 }
@@ -825,7 +811,7 @@ bool FBribImageDecoder::priReadImageHuffmanM4(FBribPayload& payload, const BribI
                     ended = true;
                     break;
                 }
-                Put16(row + 6 * j + 2 * c, uint16_t(value));
+                StoreLE16(row + 6 * j + 2 * c, uint16_t(value));
             }
             if (ended) {
                 break;

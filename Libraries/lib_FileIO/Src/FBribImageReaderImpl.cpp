@@ -1,4 +1,5 @@
 #include "FBribImageReaderImpl.h"
+#include "FByteOrder.h"
 
 #include "BribFormat.h"
 #include "FException.h"
@@ -23,19 +24,6 @@ constexpr uint32_t kCamfileHeadV2 = 16;
 constexpr uint32_t kCamfileHeadV3 = 24;
 constexpr uint32_t kImageHeadV2 = 28;
 constexpr uint32_t kImageHeadV3 = 36;
-
-uint32_t LoadU32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-void StoreU32(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
 
 FWideString MakeString(const char16_t* first, size_t count)
 {
@@ -78,7 +66,7 @@ FBribImageReaderImpl::~FBribImageReaderImpl()
 
 uint32_t FBribImageReaderImpl::GetHeaderWord(int offset) const
 {
-    return LoadU32(m_header + offset);
+    return LoadLE32(m_header + offset);
 }
 
 void FBribImageReaderImpl::priSeek(uint64_t offset)
@@ -107,9 +95,9 @@ void FBribImageReaderImpl::priReadHeader()
     priSeek(0);
     priRead(start, sizeof start);
     priSeek(0);
-    if (LoadU32(start) != kBribMagic)
+    if (LoadLE32(start) != kBribMagic)
         throw FExceptionNotABrib(m_url.GetNarrow());
-    const uint32_t version = LoadU32(start + 4);
+    const uint32_t version = LoadLE32(start + 4);
     if (!BribIsKnownVersion(version))
         throw FExceptionBribIncompatible(m_url.GetNarrow());
 
@@ -120,8 +108,8 @@ void FBribImageReaderImpl::priReadHeader()
         uint8_t raw[kBribHeaderSizeV2];
         priRead(raw, sizeof raw);
         std::memcpy(m_header, raw, 8);
-        StoreU32(m_header + kBribV3HeaderSizeOffset, kBribHeaderSizeV2);
-        StoreU32(m_header + kBribV3ReservedOffset, 0);
+        StoreLE32(m_header + kBribV3HeaderSizeOffset, kBribHeaderSizeV2);
+        StoreLE32(m_header + kBribV3ReservedOffset, 0);
         std::memcpy(m_header + kBribV3UniqueIdOffset, raw + 8, 16);
         std::memcpy(m_header + kBribV3MarkBitsOffset, raw + kBribV2MarkBitsOffset, 16);
         std::memcpy(m_header + kBribV3ExtTypesOffset, raw + kBribV2ExtTypesOffset, kBribExtDataSlots);
@@ -145,8 +133,8 @@ uint64_t FBribImageReaderImpl::priReadTrailer()
     priSeek(m_uiFileSize - size);
     priRead(trailer, size);
     if (!v3)
-        return LoadU32(trailer);
-    return uint64_t(LoadU32(trailer)) << 32 | LoadU32(trailer + 4);
+        return LoadLE32(trailer);
+    return uint64_t(LoadLE32(trailer)) << 32 | LoadLE32(trailer + 4);
 }
 
 void FBribImageReaderImpl::priReadDirectory(uint64_t offset)
@@ -181,17 +169,17 @@ void FBribImageReaderImpl::priReadDirectoryAt(uint64_t offset, int depth, std::v
     priSeek(offset);
     priRead(head, 8);
     priSeek(offset);
-    if (LoadU32(head) != kBribDirectoryMagic)
+    if (LoadLE32(head) != kBribDirectoryMagic)
         throw FExceptionBribReader("Expected a directory section but got something else.");
-    const uint32_t version = LoadU32(head + 4);
+    const uint32_t version = LoadLE32(head + 4);
     if (!BribIsKnownVersion(version))
         throw FExceptionBribIncompatible("Directory section version");
 
     std::vector<BribSectionEntry> entries;
     if (BribIsVersion3(version)) {
         priRead(head, kDirectoryHeadV3);
-        const uint32_t headSize = LoadU32(head + 8);
-        const uint32_t count = LoadU32(head + 12);
+        const uint32_t headSize = LoadLE32(head + 8);
+        const uint32_t count = LoadLE32(head + 12);
         if (headSize < kDirectoryHeadV3)
             throw FExceptionBribReader("Directory head size is too small.");
         uint64_t position = offset + headSize;
@@ -205,16 +193,16 @@ void FBribImageReaderImpl::priReadDirectoryAt(uint64_t offset, int depth, std::v
             uint8_t raw[kDirectoryEntryV3];
             priSeek(position);
             priRead(raw, sizeof raw);
-            const uint32_t entrySize = LoadU32(raw);
+            const uint32_t entrySize = LoadLE32(raw);
             if (entrySize < kDirectoryEntryV3)
                 throw FExceptionBribReader("Directory entry size is too small.");
-            entries.push_back({entrySize, uint64_t(LoadU32(raw + 4)) << 32 | LoadU32(raw + 8),
-                               LoadU32(raw + 12), LoadU32(raw + 16)});
+            entries.push_back({entrySize, uint64_t(LoadLE32(raw + 4)) << 32 | LoadLE32(raw + 8),
+                               LoadLE32(raw + 12), LoadLE32(raw + 16)});
             position += entrySize;
         }
     } else {
         priRead(head, kDirectoryHeadV2);
-        const uint32_t count = LoadU32(head + 8);
+        const uint32_t count = LoadLE32(head + 8);
         const uint64_t position = offset + kDirectoryHeadV2;
         if (position > m_uiFileSize || count > (m_uiFileSize - position) / kDirectoryEntryV2)
             throw FExceptionBribReader("Directory entries run past the end of the file.");
@@ -226,7 +214,7 @@ void FBribImageReaderImpl::priReadDirectoryAt(uint64_t offset, int depth, std::v
         entries.reserve(count);
         for (uint32_t i = 0; i < count; ++i) {
             const uint8_t* e = raw.data() + size_t(i) * kDirectoryEntryV2;
-            entries.push_back({kDirectoryEntryV2, LoadU32(e), LoadU32(e + 4), LoadU32(e + 8)});
+            entries.push_back({kDirectoryEntryV2, LoadLE32(e), LoadLE32(e + 4), LoadLE32(e + 8)});
         }
     }
 
@@ -283,19 +271,19 @@ void FBribImageReaderImpl::priReadPropertySection(uint64_t offset, FPropList* li
     uint8_t head[kPropertyHead];
     priSeek(offset);
     priRead(head, sizeof head);
-    if (LoadU32(head) != kBribPropertyMagic)
+    if (LoadLE32(head) != kBribPropertyMagic)
         throw FExceptionBribReader("Expected a property section but got something else.");
-    const uint32_t version = LoadU32(head + 4);
+    const uint32_t version = LoadLE32(head + 4);
     if (!BribIsVersion2Layout(version))
         throw FExceptionBribIncompatible("Property list section version");
-    if (LoadU32(head + 12) != 0)
+    if (LoadLE32(head + 12) != 0)
         throw FExceptionBribReader("Property list character type not unicode.");
-    if (LoadU32(head + 16) != 0)
+    if (LoadLE32(head + 16) != 0)
         throw FExceptionBribReader("Encrypted properties are not currently handled.");
 
     const bool lengths = version == kBribVersion10;
-    const uint64_t count = LoadU32(head + 8);
-    const uint64_t poolUnits = LoadU32(head + 20);
+    const uint64_t count = LoadLE32(head + 8);
+    const uint64_t poolUnits = LoadLE32(head + 20);
     const uint64_t tableBytes = count * (lengths ? 12 : 8);
     const uint64_t available = m_uiFileSize - (offset + kPropertyHead);
     if (tableBytes > available || poolUnits * 2 > available - tableBytes)
@@ -313,7 +301,7 @@ void FBribImageReaderImpl::priReadPropertySection(uint64_t offset, FPropList* li
         size_t nameStart = 0, nameLength = 0, valueStart = 0, valueLength = 0;
         if (lengths) {
             const uint8_t* e = table.data() + i * 12;
-            const uint64_t start = LoadU32(e), nameUnits = LoadU32(e + 4), valueUnits = LoadU32(e + 8);
+            const uint64_t start = LoadLE32(e), nameUnits = LoadLE32(e + 4), valueUnits = LoadLE32(e + 8);
             if (start + nameUnits + valueUnits > poolUnits)
                 throw FExceptionBribReader("Property entry lies outside the string pool.");
             nameStart = size_t(start);
@@ -322,8 +310,8 @@ void FBribImageReaderImpl::priReadPropertySection(uint64_t offset, FPropList* li
             valueLength = size_t(valueUnits);
         } else {
             const uint8_t* e = table.data() + i * 8;
-            nameStart = LoadU32(e);
-            valueStart = LoadU32(e + 4);
+            nameStart = LoadLE32(e);
+            valueStart = LoadLE32(e + 4);
             if (nameStart > poolUnits || valueStart > poolUnits)
                 throw FExceptionBribReader("Property entry lies outside the string pool.");
             nameLength = TerminatedLength(pool, nameStart);
@@ -352,9 +340,9 @@ void FBribImageReaderImpl::priReadCamfileHead(int index, BribCamfileHead& head, 
     priSeek(entry.m_uiOffset);
     priRead(raw, 8);
     priSeek(entry.m_uiOffset);
-    if (LoadU32(raw) != kBribCamfileMagic)
+    if (LoadLE32(raw) != kBribCamfileMagic)
         throw FExceptionBribReader("Expected a cam file section but got something else.");
-    const uint32_t version = LoadU32(raw + 4);
+    const uint32_t version = LoadLE32(raw + 4);
     if (!BribIsKnownVersion(version))
         throw FExceptionBribIncompatible("Cam file section version");
 
@@ -362,14 +350,14 @@ void FBribImageReaderImpl::priReadCamfileHead(int index, BribCamfileHead& head, 
     if (BribIsVersion3(version)) {
         fixedSize = kCamfileHeadV3;
         priRead(raw, kCamfileHeadV3);
-        head = {LoadU32(raw),
+        head = {LoadLE32(raw),
                 version,
-                LoadU32(raw + 8),
-                {LoadU32(raw + 12), LoadU32(raw + 16)},
-                LoadU32(raw + 20)};
+                LoadLE32(raw + 8),
+                {LoadLE32(raw + 12), LoadLE32(raw + 16)},
+                LoadLE32(raw + 20)};
     } else {
         priRead(raw, kCamfileHeadV2);
-        head = {LoadU32(raw), version, kCamfileHeadV2, {0, 0}, LoadU32(raw + 8)};
+        head = {LoadLE32(raw), version, kCamfileHeadV2, {0, 0}, LoadLE32(raw + 8)};
     }
     priCheckSectionBounds(entry, head.m_uiHeadSize, fixedSize);
     priSeek(entry.m_uiOffset + head.m_uiHeadSize);
@@ -380,11 +368,11 @@ uint32_t FBribImageReaderImpl::priReadEncryptedCamfileHead()
 {
     uint8_t raw[kBribEncryptedHeadSize];
     priRead(raw, sizeof raw);
-    if (LoadU32(raw) != kBribEncryptedCamfileMagic)
+    if (LoadLE32(raw) != kBribEncryptedCamfileMagic)
         throw FExceptionBribReader("Expected an encrypted CAMb section but got something else.");
-    if ((LoadU32(raw + 4) >> 16) != 1)
+    if ((LoadLE32(raw + 4) >> 16) != 1)
         throw FExceptionBribIncompatible("Encrypted CAMb file section version");
-    return LoadU32(raw + 8);
+    return LoadLE32(raw + 8);
 }
 
 void FBribImageReaderImpl::priReadImageHead(int index, BribImageHead& head, uint32_t& payloadSize)
@@ -394,9 +382,9 @@ void FBribImageReaderImpl::priReadImageHead(int index, BribImageHead& head, uint
     priSeek(entry.m_uiOffset);
     priRead(raw, 8);
     priSeek(entry.m_uiOffset);
-    if (LoadU32(raw) != kBribImageMagic)
+    if (LoadLE32(raw) != kBribImageMagic)
         throw FExceptionBribReader("Expected an image section but got something else.");
-    const uint32_t version = LoadU32(raw + 4);
+    const uint32_t version = LoadLE32(raw + 4);
     if (!BribIsKnownVersion(version))
         throw FExceptionBribIncompatible("Image section version");
 
@@ -404,21 +392,21 @@ void FBribImageReaderImpl::priReadImageHead(int index, BribImageHead& head, uint
     if (BribIsVersion3(version)) {
         fixedSize = kImageHeadV3;
         priRead(raw, kImageHeadV3);
-        head = {LoadU32(raw),           version,
-                LoadU32(raw + 8),       int(LoadU32(raw + 12)),
-                int(LoadU32(raw + 16)), int(LoadU32(raw + 20)),
-                int(LoadU32(raw + 24)), int(LoadU32(raw + 28)),
-                LoadU32(raw + 32)};
+        head = {LoadLE32(raw),           version,
+                LoadLE32(raw + 8),       int(LoadLE32(raw + 12)),
+                int(LoadLE32(raw + 16)), int(LoadLE32(raw + 20)),
+                int(LoadLE32(raw + 24)), int(LoadLE32(raw + 28)),
+                LoadLE32(raw + 32)};
     } else {
         priRead(raw, kImageHeadV2);
-        head = {LoadU32(raw),
+        head = {LoadLE32(raw),
                 version,
                 kImageHeadV2,
-                int(LoadU32(raw + 8)),
-                int(LoadU32(raw + 12)),
-                int(LoadU32(raw + 16)),
-                int(LoadU32(raw + 20)),
-                int(LoadU32(raw + 24)),
+                int(LoadLE32(raw + 8)),
+                int(LoadLE32(raw + 12)),
+                int(LoadLE32(raw + 16)),
+                int(LoadLE32(raw + 20)),
+                int(LoadLE32(raw + 24)),
                 0};
     }
     priCheckSectionBounds(entry, head.m_uiHeadSize, fixedSize);

@@ -1,4 +1,5 @@
 #include "FBribImageWriter.h"
+#include "FByteOrder.h"
 
 #include "BribFormat.h"
 #include "FException.h"
@@ -13,19 +14,6 @@ namespace
 
 constexpr uint32_t kCreatedVersion = 0x00020002;
 constexpr const char* kOpenFailed = "Error openning file for write.";
-
-uint32_t LoadU32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-void StoreU32(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
 
 uint32_t SecondsSince1970()
 {
@@ -44,7 +32,7 @@ public:
             m_pFile->Release();
     }
 
-    bool HasExtData() const { return BribHasExtData(LoadU32(m_header + 4)); }
+    bool HasExtData() const { return BribHasExtData(LoadLE32(m_header + 4)); }
 
     // The file position is the same afterwards; the bytes are on disk when it returns.
     void priWriteField(int offset, const void* bytes, int count)
@@ -60,7 +48,7 @@ public:
     void priWriteU32(int offset, uint32_t value)
     {
         uint8_t bytes[4];
-        StoreU32(bytes, value);
+        StoreLE32(bytes, value);
         priWriteField(offset, bytes, 4);
     }
 
@@ -85,9 +73,9 @@ FBribImageWriter::FBribImageWriter(const char16_t* url, const std::pair<int, int
             throw FExceptionBribWriter(kOpenFailed);
         impl.m_pFile->Seek(0);
         impl.m_pFile->Read(impl.m_header, int(kBribHeaderSizeV2));
-        if (LoadU32(impl.m_header) != kBribMagic)
+        if (LoadLE32(impl.m_header) != kBribMagic)
             throw FExceptionNotABrib(urlText.GetNarrow());
-        if (!BribIsVersion2Layout(LoadU32(impl.m_header + 4)))
+        if (!BribIsVersion2Layout(LoadLE32(impl.m_header + 4)))
             throw FExceptionBribIncompatible(urlText.GetNarrow());
         return;
     }
@@ -96,8 +84,8 @@ FBribImageWriter::FBribImageWriter(const char16_t* url, const std::pair<int, int
     if (!impl.m_pFile)
         throw FExceptionBribWriter(kOpenFailed);
     uint8_t* header = impl.m_header;
-    StoreU32(header, kBribMagic);
-    StoreU32(header + 4, kCreatedVersion);
+    StoreLE32(header, kBribMagic);
+    StoreLE32(header + 4, kCreatedVersion);
     // The id is the URL's last eight UTF-16 units plus the time; a shorter URL is
     // aligned to the end and its missing units are zero.
     uint8_t units[16] = {};
@@ -111,10 +99,10 @@ FBribImageWriter::FBribImageWriter(const char16_t* url, const std::pair<int, int
         units[2 * i + 1] = uint8_t(text[index] >> 8);
     }
     for (int word = 0; word < 4; ++word)
-        StoreU32(header + 8 + 4 * word, LoadU32(units + 4 * word) + SecondsSince1970());
+        StoreLE32(header + 8 + 4 * word, LoadLE32(units + 4 * word) + SecondsSince1970());
     if (size) {
-        StoreU32(header + kBribV2ColumnsOffset, uint32_t(size->first));
-        StoreU32(header + kBribV2RowsOffset, uint32_t(size->second));
+        StoreLE32(header + kBribV2ColumnsOffset, uint32_t(size->first));
+        StoreLE32(header + kBribV2RowsOffset, uint32_t(size->second));
     }
     impl.m_pFile->Seek(0);
     impl.m_pFile->Write(header, int(kBribHeaderSizeV2));
@@ -125,7 +113,7 @@ FBribImageWriter::~FBribImageWriter() = default;
 
 uint32_t FBribImageWriter::GetRotation() const
 {
-    return LoadU32(m_pImpl->m_header + kBribV2RotationOffset);
+    return LoadLE32(m_pImpl->m_header + kBribV2RotationOffset);
 }
 
 void FBribImageWriter::SetRotation(uint32_t degrees)

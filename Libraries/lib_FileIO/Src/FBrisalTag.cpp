@@ -1,4 +1,5 @@
 #include "FBrisalTag.h"
+#include "FByteOrder.h"
 
 #include "FException.h"
 #include "FNarrowString.h"
@@ -76,19 +77,6 @@ FBrisalTagType LookUp(uint32_t code)
             return known.type;
     }
     return FBrisalTagType::Unknown;
-}
-
-void PutU32(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
-
-uint32_t GetU32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
 struct FBrisalTagItem {
@@ -186,18 +174,18 @@ bool FBrisalTag::GetBuffer(void** blob, int& size, bool scramble)
         return false;
 
     std::unique_ptr<uint8_t[]> bytes(new uint8_t[total]());
-    PutU32(bytes.get(), kBrisalTagMagic);
-    PutU32(bytes.get() + 4, uint32_t(total));
-    PutU32(bytes.get() + 8, scramble ? 1 : 0);
-    PutU32(bytes.get() + kBrisalTagHeadSize, uint32_t(items.size()));
+    StoreLE32(bytes.get(), kBrisalTagMagic);
+    StoreLE32(bytes.get() + 4, uint32_t(total));
+    StoreLE32(bytes.get() + 8, scramble ? 1 : 0);
+    StoreLE32(bytes.get() + kBrisalTagHeadSize, uint32_t(items.size()));
 
     uint32_t offset = uint32_t(valuesStart);
     uint8_t* entry = bytes.get() + kBrisalTagHeadSize + 4;
     for (FBrisalTagItem& item : items) {
         item.offset = offset;
-        PutU32(entry, item.code);
-        PutU32(entry + 4, item.offset);
-        PutU32(entry + 8, item.size);
+        StoreLE32(entry, item.code);
+        StoreLE32(entry + 4, item.offset);
+        StoreLE32(entry + 8, item.size);
         entry += kBrisalTagEntrySize;
         offset += item.size;
     }
@@ -206,13 +194,13 @@ bool FBrisalTag::GetBuffer(void** blob, int& size, bool scramble)
         uint8_t* value = bytes.get() + item.offset;
         switch (LookUp(item.code)) {
         case FBrisalTagType::Int:
-            PutU32(value, uint32_t(item.intValue));
+            StoreLE32(value, uint32_t(item.intValue));
             break;
         case FBrisalTagType::Double: {
             uint64_t bits = 0;
             std::memcpy(&bits, &item.doubleValue, sizeof(bits));
-            PutU32(value, uint32_t(bits));
-            PutU32(value + 4, uint32_t(bits >> 32));
+            StoreLE32(value, uint32_t(bits));
+            StoreLE32(value + 4, uint32_t(bits >> 32));
             break;
         }
         case FBrisalTagType::Text:
@@ -258,7 +246,7 @@ void FBrisalTag::Scramble(uint8_t* blob, uint32_t size)
 {
     uint32_t key = size * kBrisalTagKeyK1 - kBrisalTagKeyK2;
     for (uint32_t at = kBrisalTagHeadSize; at + 4 <= size; at += 4) {
-        PutU32(blob + at, GetU32(blob + at) ^ key);
+        StoreLE32(blob + at, LoadLE32(blob + at) ^ key);
         key -= kBrisalTagKeyK3;
     }
 }

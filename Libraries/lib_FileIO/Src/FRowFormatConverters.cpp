@@ -1,4 +1,5 @@
 #include "FRowFormatConverters.h"
+#include "FByteOrder.h"
 
 #include "FException.h"
 
@@ -9,30 +10,6 @@
 // keep their little-endian layout on any host.
 namespace
 {
-
-uint16_t Get16(const uint8_t* p)
-{
-    return uint16_t(p[0] | p[1] << 8);
-}
-
-void Put16(uint8_t* p, uint16_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-
-uint32_t Get32(const uint8_t* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-void Put32(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
 
 // Type 8 from 16-bit channels: the top bytes, then the next 3 bits of R and G and 2 of B.
 uint32_t Pack30RGBL(uint16_t r, uint16_t g, uint16_t b)
@@ -94,11 +71,11 @@ void ConvertRowNotImplemented(unsigned count, const void*, void*)
 void ConvertRow30RGBLTo30RGB(unsigned count, const void* src, void* dst)
 {
     ForEach(count, src, dst, 4, 4, [](const uint8_t* s, uint8_t* d) {
-        const uint32_t w = Get32(s);
+        const uint32_t w = LoadLE32(s);
         const uint32_t r = uint32_t(s[0]) << 3 | (w >> 29);
         const uint32_t g = uint32_t(s[1]) << 3 | ((w >> 26) & 7);
         const uint32_t b = uint32_t(s[2]) << 2 | ((w >> 24) & 3);
-        Put32(d, r | g << 11 | b << 22);
+        StoreLE32(d, r | g << 11 | b << 22);
     });
 }
 
@@ -137,15 +114,16 @@ void ConvertRow48RGBTo24RGB(unsigned count, const void* src, void* dst)
 
 void ConvertRow48RGBTo30RGBL(unsigned count, const void* src, void* dst)
 {
-    ForEach(count, src, dst, 6, 4,
-            [](const uint8_t* s, uint8_t* d) { Put32(d, Pack30RGBL(Get16(s), Get16(s + 2), Get16(s + 4))); });
+    ForEach(count, src, dst, 6, 4, [](const uint8_t* s, uint8_t* d) {
+        StoreLE32(d, Pack30RGBL(LoadLE16(s), LoadLE16(s + 2), LoadLE16(s + 4)));
+    });
 }
 
 void ConvertRow48RGBTo30RGB(unsigned count, const void* src, void* dst)
 {
     ForEach(count, src, dst, 6, 4, [](const uint8_t* s, uint8_t* d) {
-        Put32(d, uint32_t(Get16(s) >> 5) | uint32_t(Get16(s + 2) >> 5) << 11 |
-                     uint32_t(Get16(s + 4) >> 6) << 22);
+        StoreLE32(d, uint32_t(LoadLE16(s) >> 5) | uint32_t(LoadLE16(s + 2) >> 5) << 11 |
+                         uint32_t(LoadLE16(s + 4) >> 6) << 22);
     });
 }
 
@@ -174,9 +152,9 @@ void ConvertPixels48To48(unsigned count, const void* src, void* dst)
 void ConvertPixels24To48(unsigned count, const void* src, void* dst)
 {
     ForEach(count, src, dst, 3, 6, [](const uint8_t* s, uint8_t* d) {
-        Put16(d, uint16_t(s[0] << 8));
-        Put16(d + 2, uint16_t(s[1] << 8));
-        Put16(d + 4, uint16_t(s[2] << 8));
+        StoreLE16(d, uint16_t(s[0] << 8));
+        StoreLE16(d + 2, uint16_t(s[1] << 8));
+        StoreLE16(d + 4, uint16_t(s[2] << 8));
     });
 }
 
@@ -188,11 +166,12 @@ void ConvertRow30BGRLTo30RGBL(unsigned count, const void* src, void* dst)
 void ConvertRow30RGBTo30RGBL(unsigned count, const void* src, void* dst)
 {
     ForEach(count, src, dst, 4, 4, [](const uint8_t* s, uint8_t* d) {
-        const uint32_t w = Get32(s);
+        const uint32_t w = LoadLE32(s);
         const uint32_t r = w & 0x7FF;
         const uint32_t g = (w >> 11) & 0x7FF;
         const uint32_t b = w >> 22;
-        Put32(d, (r >> 3) | (g >> 3) << 8 | (b >> 2) << 16 | (b & 3) << 24 | (g & 7) << 26 | (r & 7) << 29);
+        StoreLE32(d,
+                  (r >> 3) | (g >> 3) << 8 | (b >> 2) << 16 | (b & 3) << 24 | (g & 7) << 26 | (r & 7) << 29);
     });
 }
 
@@ -223,18 +202,20 @@ void ConvertRow48SRGBTo30RGBL(unsigned count, const void* src, void* dst)
 
 void ConvertRow48BGRTo30RGBL(unsigned count, const void* src, void* dst)
 {
-    ForEach(count, src, dst, 6, 4,
-            [](const uint8_t* s, uint8_t* d) { Put32(d, Pack30RGBL(Get16(s + 4), Get16(s + 2), Get16(s))); });
+    ForEach(count, src, dst, 6, 4, [](const uint8_t* s, uint8_t* d) {
+        StoreLE32(d, Pack30RGBL(LoadLE16(s + 4), LoadLE16(s + 2), LoadLE16(s)));
+    });
 }
 
 void ConvertRow8MonoTo16Mono(unsigned count, const void* src, void* dst)
 {
-    ForEach(count, src, dst, 1, 2, [](const uint8_t* s, uint8_t* d) { Put16(d, uint16_t(s[0] << 8)); });
+    ForEach(count, src, dst, 1, 2, [](const uint8_t* s, uint8_t* d) { StoreLE16(d, uint16_t(s[0] << 8)); });
 }
 
 void ConvertRow12MonoTo16Mono(unsigned count, const void* src, void* dst)
 {
-    ForEach(count, src, dst, 2, 2, [](const uint8_t* s, uint8_t* d) { Put16(d, uint16_t(Get16(s) << 4)); });
+    ForEach(count, src, dst, 2, 2,
+            [](const uint8_t* s, uint8_t* d) { StoreLE16(d, uint16_t(LoadLE16(s) << 4)); });
 }
 
 void ConvertRow16MonoTo16Mono(unsigned count, const void* src, void* dst)
@@ -247,5 +228,5 @@ void ConvertRow16MonoTo16Mono(unsigned count, const void* src, void* dst)
 void ConvertRow32MonoTo16Mono(unsigned count, const void* src, void* dst)
 {
     ForEach(count, src, dst, 4, 2,
-            [](const uint8_t* s, uint8_t* d) { Put16(d, uint16_t(uint16_t(Get32(s)) << 4)); });
+            [](const uint8_t* s, uint8_t* d) { StoreLE16(d, uint16_t(uint16_t(LoadLE32(s)) << 4)); });
 }

@@ -1,4 +1,5 @@
 #include "FCamdata.h"
+#include "FByteOrder.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -37,18 +38,6 @@ constexpr int32_t kElementTypeCount = 7;
 constexpr size_t kBlockSizeAt = 8;
 constexpr size_t kBlockNameAt = 12;
 constexpr size_t kBlockDataAt = 16;
-
-uint32_t ReadLE32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-uint32_t ReadBE32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[3]) | static_cast<uint32_t>(p[2]) << 8 |
-           static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[0]) << 24;
-}
 
 void Swap32InPlace(uint8_t* p)
 {
@@ -128,8 +117,8 @@ struct FCamdataBlock {
     std::unique_ptr<FCamdataMatrix> m_pMatrix;
     bool m_bPropListValid = false;
 
-    uint32_t Code() const { return ReadLE32(m_pHeader); }
-    uint32_t Version() const { return ReadLE32(m_pHeader + 4); }
+    uint32_t Code() const { return LoadLE32(m_pHeader); }
+    uint32_t Version() const { return LoadLE32(m_pHeader + 4); }
 };
 
 class FCamdataImpl
@@ -152,7 +141,7 @@ private:
         size_t length;
     };
 
-    uint32_t Word(const uint8_t* p) const { return m_bSwap ? ReadBE32(p) : ReadLE32(p); }
+    uint32_t Word(const uint8_t* p) const { return m_bSwap ? LoadBE32(p) : LoadLE32(p); }
     void ParseFile(uint8_t* buffer, size_t size);
     void ParseAreas(const std::vector<Area>& areas, uint64_t count);
     bool ParsePropertyList(uint8_t* block, uint32_t size);
@@ -166,10 +155,10 @@ FCamdataImpl::FCamdataImpl(uint8_t* buffer, size_t size)
     if (size < 4)
         throw FException("FCamdata: insufficient data for CAMb data.\n");
 
-    uint32_t first = ReadLE32(buffer);
+    uint32_t first = LoadLE32(buffer);
     if (first != kCodeFile && !IsBlockCode(first)) {
         m_bSwap = true;
-        first = ReadBE32(buffer);
+        first = LoadBE32(buffer);
         if (first != kCodeFile && !IsBlockCode(first))
             throw FException("FCamdata: cam data is not CAMb file or CAMb data blocks.");
     }
@@ -187,12 +176,12 @@ void FCamdataImpl::ParseFile(uint8_t* buffer, size_t size)
         throw FException("FCamdata: Insufficient data for header.\n");
     if (m_bSwap)
         SwapWordsInPlace(buffer, 7);
-    if (ReadLE32(buffer) != kCodeFile)
+    if (LoadLE32(buffer) != kCodeFile)
         throw FException("FCamdata: Wrong file type.\n");
-    if (Major(ReadLE32(buffer + 4)) != 2)
+    if (Major(LoadLE32(buffer + 4)) != 2)
         throw FException("FCamdata: Incompatible version.\n");
 
-    const uint32_t firstSection = ReadLE32(buffer + 8);
+    const uint32_t firstSection = LoadLE32(buffer + 8);
     if (firstSection > size)
         throw FException("FCamdata: Insufficient data for section header.\n");
 
@@ -208,16 +197,16 @@ void FCamdataImpl::ParseFile(uint8_t* buffer, size_t size)
         uint8_t* section = buffer + pos;
         if (m_bSwap)
             SwapWordsInPlace(section, 5);
-        if (ReadLE32(section) != kCodeSection)
+        if (LoadLE32(section) != kCodeSection)
             throw FException("FCamdata: Expected a data section.\n");
-        if (Major(ReadLE32(section + 4)) != 1)
+        if (Major(LoadLE32(section + 4)) != 1)
             throw FException("FCamdata: Incompatible data section version.\n");
-        const uint32_t sectionSize = ReadLE32(section + 8);
+        const uint32_t sectionSize = LoadLE32(section + 8);
         if (remaining < sectionSize)
             throw FException("FCamdata: Insufficient data for data section.\n");
         if (sectionSize < kSectionHeaderSize)
             throw FException("FCamdata: Invalid data section size.\n");
-        const uint32_t firstBlock = ReadLE32(section + 16);
+        const uint32_t firstBlock = LoadLE32(section + 16);
         if (firstBlock < sectionSize) {
             areas.push_back({section + firstBlock, sectionSize - firstBlock});
             count += CountBlocks(section + firstBlock, sectionSize - firstBlock);
@@ -285,14 +274,14 @@ uint32_t FCamdataImpl::ParseBlocks(uint8_t* area, size_t length, FCamdataBlock* 
         if (i < capacity) {
             FCamdataBlock& entry = entries[i];
             entry.m_pHeader = area;
-            const uint32_t nameOffset = ReadLE32(area + kBlockNameAt);
+            const uint32_t nameOffset = LoadLE32(area + kBlockNameAt);
             if (IsStringInside(area, nameOffset, size))
                 entry.m_pName = reinterpret_cast<const char*>(area + nameOffset);
             else
                 DebugTraceText("FCamdataImpl::ParseBlocks found block name outside its block.\n");
             // A block that fails to parse stays in the table, unusable, and the walk goes on:
             // the blocks after it and those of later sections keep their own entries.
-            const uint32_t code = ReadLE32(area);
+            const uint32_t code = LoadLE32(area);
             if (code == kCodePropList) {
                 entry.m_bPropListValid = ParsePropertyList(area, size);
                 if (!entry.m_bPropListValid)
@@ -313,9 +302,9 @@ uint32_t FCamdataImpl::ParseBlocks(uint8_t* area, size_t length, FCamdataBlock* 
 
 bool FCamdataImpl::ParsePropertyList(uint8_t* block, uint32_t size)
 {
-    if (Major(ReadLE32(block + 4)) != 1)
+    if (Major(LoadLE32(block + 4)) != 1)
         return false;
-    const uint64_t dataOffset = ReadLE32(block + kBlockDataAt);
+    const uint64_t dataOffset = LoadLE32(block + kBlockDataAt);
     if (dataOffset + 8 > size)
         return false;
     uint8_t* data = block + dataOffset;
@@ -325,11 +314,11 @@ bool FCamdataImpl::ParsePropertyList(uint8_t* block, uint32_t size)
     if (m_bSwap)
         SwapWordsInPlace(data, 2 + 2 * static_cast<size_t>(count));
 
-    const uint64_t strings = ReadLE32(data + 4);
+    const uint64_t strings = LoadLE32(data + 4);
     for (uint64_t k = 0; k < count; ++k) {
         const uint8_t* pair = data + 8 + 8 * k;
-        if (!IsStringInside(block, strings + ReadLE32(pair), size) ||
-            !IsStringInside(block, strings + ReadLE32(pair + 4), size))
+        if (!IsStringInside(block, strings + LoadLE32(pair), size) ||
+            !IsStringInside(block, strings + LoadLE32(pair + 4), size))
             return false;
     }
     return true;
@@ -337,17 +326,17 @@ bool FCamdataImpl::ParsePropertyList(uint8_t* block, uint32_t size)
 
 bool FCamdataImpl::ParseMatrix(uint8_t* block, uint32_t size, FCamdataBlock& entry)
 {
-    if (Major(ReadLE32(block + 4)) != 2)
+    if (Major(LoadLE32(block + 4)) != 2)
         return false;
-    const uint64_t dataOffset = ReadLE32(block + kBlockDataAt);
+    const uint64_t dataOffset = LoadLE32(block + kBlockDataAt);
     if (dataOffset + 12 > size)
         return false;
     uint8_t* data = block + dataOffset;
     if (m_bSwap)
         SwapWordsInPlace(data, 3);
-    const int32_t type = static_cast<int32_t>(ReadLE32(data));
-    const uint32_t dimCount = ReadLE32(data + 4);
-    const uint64_t elementOffset = ReadLE32(data + 8);
+    const int32_t type = static_cast<int32_t>(LoadLE32(data));
+    const uint32_t dimCount = LoadLE32(data + 4);
+    const uint64_t elementOffset = LoadLE32(data + 8);
 
     if (dimCount == 0)
         ReportAssertion(__FILE__, __LINE__, "iDimCount", 0, 0);
@@ -371,7 +360,7 @@ bool FCamdataImpl::ParseMatrix(uint8_t* block, uint32_t size, FCamdataBlock& ent
         uint8_t* descriptor = data + 12 + 12 * static_cast<size_t>(k);
         if (m_bSwap)
             SwapWordsInPlace(descriptor, 3);
-        const uint32_t dim = ReadLE32(descriptor);
+        const uint32_t dim = LoadLE32(descriptor);
         matrix->m_dimSizes[k] = dim;
         anyZero = anyZero || dim == 0;
         elements = std::min<uint64_t>(elements * dim, uint64_t(size) + 1);
@@ -441,12 +430,12 @@ bool FCamdata::GetPropertyList(const char* name, FPropList* list) const
     if (b == nullptr || b->Code() != kCodePropList || Major(b->Version()) != 1 || !b->m_bPropListValid)
         return false;
     const uint8_t* block = b->m_pHeader;
-    const uint8_t* data = block + ReadLE32(block + kBlockDataAt);
-    const uint32_t count = ReadLE32(data);
-    const char* strings = reinterpret_cast<const char*>(block) + ReadLE32(data + 4);
+    const uint8_t* data = block + LoadLE32(block + kBlockDataAt);
+    const uint32_t count = LoadLE32(data);
+    const char* strings = reinterpret_cast<const char*>(block) + LoadLE32(data + 4);
     for (uint32_t k = 0; k < count; ++k) {
         const uint8_t* pair = data + 8 + 8 * static_cast<size_t>(k);
-        list->AddProp(strings + ReadLE32(pair), strings + ReadLE32(pair + 4));
+        list->AddProp(strings + LoadLE32(pair), strings + LoadLE32(pair + 4));
     }
     return true;
 }
