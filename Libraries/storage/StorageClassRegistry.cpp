@@ -318,6 +318,18 @@ void UnescapeURLChars(const FWideString& text, FWideString& unescaped)
     }
 }
 
+std::vector<FWideString> NonEmptyPathParts(const FWideString& path)
+{
+    std::vector<FWideString> pieces;
+    SplitString(path, pieces, u"/");
+    std::vector<FWideString> parts;
+    for (FWideString& piece : pieces) {
+        if (!piece.IsEmpty())
+            parts.push_back(piece);
+    }
+    return parts;
+}
+
 void SplitString(const FWideString& text, std::vector<FWideString>& pieces, const FWideString& separator)
 {
     pieces.clear();

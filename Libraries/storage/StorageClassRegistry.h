@@ -40,6 +40,8 @@ void UnescapeURLChars(const FWideString& text, FWideString& unescaped);
 bool SplitURL(const FWideString& url, std::vector<FWideString>& parts);
 bool JoinURL(const std::vector<FWideString>& parts, FWideString& url, bool trailingSlash);
 void SplitString(const FWideString& text, std::vector<FWideString>& pieces, const FWideString& separator);
+// The parts of a storage-class path between its slashes, empty parts left out.
+std::vector<FWideString> NonEmptyPathParts(const FWideString& path);
 void JoinStrings(const std::vector<FWideString>& pieces, FWideString& text, const FWideString& separator);
 bool GetFileExtension(const FWideString& path, FWideString& extension);
 void RemoveFileExtension(FWideString& path);

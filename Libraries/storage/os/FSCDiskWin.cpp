@@ -21,18 +21,6 @@ namespace
 
 constexpr int kMaxUrlFileBytes = 64 * 1024;
 
-std::vector<FWideString> NonEmptyParts(const FWideString& path)
-{
-    std::vector<FWideString> pieces;
-    SplitString(path, pieces, u"/");
-    std::vector<FWideString> parts;
-    for (FWideString& piece : pieces) {
-        if (!piece.IsEmpty())
-            parts.push_back(piece);
-    }
-    return parts;
-}
-
 bool ContainsSlash(const std::string& name)
 {
     return name.find('/') != std::string::npos;
@@ -243,7 +231,7 @@ bool FSCDiskWin::NativePathExists(const FWideString& native, bool* isFolder)
 
 bool FSCDiskWin::ToNativePath(const FWideString& path, FWideString& native)
 {
-    std::vector<FWideString> parts = NonEmptyParts(path);
+    std::vector<FWideString> parts = NonEmptyPathParts(path);
     if (parts.empty())
         return false;
     std::string result;
@@ -341,7 +329,7 @@ FIFolder* FSCDiskWin::OpenFolder(const FWideString& path, FWideString& fileName,
 {
     fileName.Clear();
     // Empty parts are ignored, so "/" is the volume list too, never a folder on "".
-    std::vector<FWideString> parts = NonEmptyParts(path);
+    std::vector<FWideString> parts = NonEmptyPathParts(path);
     if (parts.empty())
         return new FSCVolEnumFolderWin(m_name);
     if (parts[0] == u"Network") {

@@ -32,18 +32,6 @@ namespace
 
 using State = std::shared_ptr<FMemStorageState>;
 
-std::vector<FWideString> KeyParts(const FWideString& path)
-{
-    std::vector<FWideString> pieces;
-    SplitString(path, pieces, u"/");
-    std::vector<FWideString> parts;
-    for (FWideString& piece : pieces) {
-        if (!piece.IsEmpty())
-            parts.push_back(piece);
-    }
-    return parts;
-}
-
 FWideString KeyOf(const std::vector<FWideString>& parts, size_t count)
 {
     FWideString key;
@@ -70,7 +58,7 @@ FWideString ChildKey(const FWideString& folder, const FWideString& nativeName)
 // The parent key and the escaped last part of a key.
 void SplitKey(const FWideString& key, FWideString& parent, FWideString& last)
 {
-    std::vector<FWideString> parts = KeyParts(key);
+    std::vector<FWideString> parts = NonEmptyPathParts(key);
     last = parts.empty() ? FWideString() : parts.back();
     parent = KeyOf(parts, parts.empty() ? 0 : parts.size() - 1);
 }
@@ -94,7 +82,7 @@ FWideString MakeURL(const State& state, const FWideString& key, bool trailingSla
 
 void MakeFolders(FMemStorageState& state, const FWideString& key)
 {
-    std::vector<FWideString> parts = KeyParts(key);
+    std::vector<FWideString> parts = NonEmptyPathParts(key);
     for (size_t i = 1; i <= parts.size(); ++i)
         state.m_folders.insert(KeyOf(parts, i));
 }
@@ -314,7 +302,7 @@ public:
         FWideString path;
         if (!url.Split(u"://", scheme, path) || scheme != m_pState->m_name)
             return;
-        FWideString key = KeyOf(KeyParts(path), KeyParts(path).size());
+        FWideString key = KeyOf(NonEmptyPathParts(path), NonEmptyPathParts(path).size());
         std::lock_guard lock(m_pState->m_lock);
         if (key.IsEmpty() || !m_pState->m_folders.count(key))
             return;
@@ -408,14 +396,14 @@ FMemStorageClass::~FMemStorageClass() = default;
 
 FIFile* FMemStorageClass::OpenFile(const FWideString& path, int mode)
 {
-    std::vector<FWideString> parts = KeyParts(path);
+    std::vector<FWideString> parts = NonEmptyPathParts(path);
     return OpenMemFile(m_pState, KeyOf(parts, parts.size()), mode);
 }
 
 FIFolder* FMemStorageClass::OpenFolder(const FWideString& path, FWideString& fileName, bool create)
 {
     fileName.Clear();
-    std::vector<FWideString> parts = KeyParts(path);
+    std::vector<FWideString> parts = NonEmptyPathParts(path);
     FWideString key = KeyOf(parts, parts.size());
     std::lock_guard lock(m_pState->m_lock);
     if (m_pState->m_folders.count(key))
@@ -439,7 +427,7 @@ bool FMemStorageClass::ToNativePath(const FWideString& path, FWideString& native
 {
     native = m_pState->m_name;
     native += u":";
-    for (const FWideString& part : KeyParts(path)) {
+    for (const FWideString& part : NonEmptyPathParts(path)) {
         FWideString name;
         UnescapeURLChars(part, name);
         native += u"/";
@@ -455,7 +443,7 @@ bool FMemStorageClass::FromNativePath(const FWideString& native, FWideString& pa
     if (native.GetLength() < prefix.GetLength() ||
         FWideString::priCompareUnits(native.GetBuffer(), prefix.GetBuffer(), prefix.GetLength()) != 0)
         return false;
-    std::vector<FWideString> names = KeyParts(FWideString(native.GetBuffer() + prefix.GetLength()));
+    std::vector<FWideString> names = NonEmptyPathParts(FWideString(native.GetBuffer() + prefix.GetLength()));
     path.Clear();
     for (size_t i = 0; i < names.size(); ++i) {
         FWideString part;
@@ -488,7 +476,7 @@ void FMemStorageClass::Launch(const FWideString& path, const char16_t*)
 
 bool FMemStorageClass::Exists(const FWideString& path, bool& isFolder)
 {
-    std::vector<FWideString> parts = KeyParts(path);
+    std::vector<FWideString> parts = NonEmptyPathParts(path);
     FWideString key = KeyOf(parts, parts.size());
     std::lock_guard lock(m_pState->m_lock);
     if (m_pState->m_folders.count(key)) {
@@ -504,7 +492,7 @@ bool FMemStorageClass::Exists(const FWideString& path, bool& isFolder)
 
 void FMemStorageClass::MoveToTrash(const FWideString& path)
 {
-    std::vector<FWideString> parts = KeyParts(path);
+    std::vector<FWideString> parts = NonEmptyPathParts(path);
     FWideString key = KeyOf(parts, parts.size());
     std::lock_guard lock(m_pState->m_lock);
     if (!m_pState->m_files.erase(key))
@@ -514,7 +502,7 @@ void FMemStorageClass::MoveToTrash(const FWideString& path)
 
 void FMemStorageClass::PutFile(const FWideString& path, const std::string& bytes)
 {
-    std::vector<FWideString> parts = KeyParts(path);
+    std::vector<FWideString> parts = NonEmptyPathParts(path);
     if (parts.empty())
         return;
     std::lock_guard lock(m_pState->m_lock);
@@ -527,7 +515,7 @@ void FMemStorageClass::PutFile(const FWideString& path, const std::string& bytes
 
 bool FMemStorageClass::GetFileBytes(const FWideString& path, std::string& bytes) const
 {
-    std::vector<FWideString> parts = KeyParts(path);
+    std::vector<FWideString> parts = NonEmptyPathParts(path);
     std::lock_guard lock(m_pState->m_lock);
     auto found = m_pState->m_files.find(KeyOf(parts, parts.size()));
     if (found == m_pState->m_files.end())
@@ -538,7 +526,7 @@ bool FMemStorageClass::GetFileBytes(const FWideString& path, std::string& bytes)
 
 void FMemStorageClass::MakeFolder(const FWideString& path)
 {
-    std::vector<FWideString> parts = KeyParts(path);
+    std::vector<FWideString> parts = NonEmptyPathParts(path);
     std::lock_guard lock(m_pState->m_lock);
     MakeFolders(*m_pState, KeyOf(parts, parts.size()));
 }
