@@ -41,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     rawtest::Bytes now(file->GetSize());
     file->Read(now.data(), int(now.size()));
     file->Release();
-    if (now.size() != original.size() || std::memcmp(now.data() + kHeader, original.data() + kHeader, 100) != 0)
+    if (now.size() != original.size() ||
+        std::memcmp(now.data() + kHeader, original.data() + kHeader, 100) != 0)
         abort();
     bool isFolder = false;
     if (recovered && ExistsURL(BribUndoURL(url), isFolder))

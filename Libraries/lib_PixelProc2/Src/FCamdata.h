@@ -27,7 +27,7 @@ struct FCamdataMatrix {
     int32_t m_iType = 0;
     std::vector<uint32_t> m_dimSizes; // m_uDimCount entries
     uint8_t* m_pData = nullptr;
-    uint64_t m_uElementCount = 0; // product of the dimension sizes
+    uint64_t m_uElementCount = 0;        // product of the dimension sizes
     std::vector<uint64_t> m_alignedCopy; // empty when the elements are used in place
 
     template <typename T>

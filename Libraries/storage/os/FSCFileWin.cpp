@@ -9,9 +9,9 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace
 {

@@ -4,8 +4,8 @@
 #include "BribTestUtil.h"
 #include "FBribImageReader.h"
 #include "FMemStorageClass.h"
-#include "StorageClassRegistry.h"
 #include "RawTestFolder.h"
+#include "StorageClassRegistry.h"
 
 #include <bit>
 #include <chrono>
@@ -260,12 +260,15 @@ TEST(FBribImageWriter, InterruptedUpdatesLeaveEachFieldOldOrNew)
             EXPECT_THROW(update(), FExceptionFileWrite);
             storage->SetWriteFailure(-1);
             storage->SetFlushFault(false);
-            { FBribImageReader reopened(url.GetBuffer()); }
+            {
+                FBribImageReader reopened(url.GetBuffer());
+            }
             const Bytes now = bytesNow();
             ASSERT_EQ(now.size(), original.size());
             Bytes rest = now;
             for (const auto& [offset, size] : fields) {
-                const Bytes field(now.begin() + std::ptrdiff_t(offset), now.begin() + std::ptrdiff_t(offset + size));
+                const Bytes field(now.begin() + std::ptrdiff_t(offset),
+                                  now.begin() + std::ptrdiff_t(offset + size));
                 const Bytes before(original.begin() + std::ptrdiff_t(offset),
                                    original.begin() + std::ptrdiff_t(offset + size));
                 const Bytes after(updated.begin() + std::ptrdiff_t(offset),
