@@ -166,3 +166,47 @@ TEST(WriterFailure, ReadOnlyFilesAndFoldersAreNotReplaced)
     EXPECT_EQ(bytes, "locked");
     EXPECT_EQ(FilesOf("writefail://ro"), std::vector<std::string>{"locked.jpg"});
 }
+
+// A caller that goes on after a failed step still cannot finish the file.
+TEST(WriterFailure, IgnoredFailuresStillPreventFinishing)
+{
+    FMemStorageClass& storage = Storage();
+    storage.PutFile(FWideString("ignored/a.jpg"), "old");
+    storage.PutFile(FWideString("ignored/a.tif"), "old");
+    jpegtest::Picture image(FPixmap::PIXEL_24_RGB, kCols, kRows);
+    const std::vector<uint8_t> profile(70000, 3);
+    {
+        FJPEGLineWriter writer(FWideString("writefail://ignored/a.jpg"), 9, true);
+        writer.SetDimensions(kCols, kRows, FPixmap::PIXEL_24_RGB);
+        storage.SetWriteFailure(0);
+        EXPECT_THROW(writer.WriteProfile(unsigned(profile.size()), profile.data()), FExceptionJPEG);
+        storage.SetWriteFailure(-1);
+        for (int y = 0; y < kRows; ++y) {
+            try {
+                writer.WriteLine(image.pixmap->GetRowAddress(y), FPixmap::PIXEL_24_RGB);
+            } catch (const FException&) {
+            }
+        }
+        EXPECT_THROW(writer.Finish(), FExceptionJPEG);
+    }
+    {
+        std::vector<uint8_t> row(size_t(kCols) * 3, 1);
+        FTiffLineWriter writer(FWideString("writefail://ignored/a.tif"), true);
+        writer.SetDimensions(kCols, 2000, FPixmap::PIXEL_24_RGB);
+        storage.SetWriteFailure(0);
+        for (int y = 0; y < 2000; ++y) {
+            try {
+                writer.WriteLine(row.data(), FPixmap::PIXEL_24_RGB);
+            } catch (const FException&) {
+            }
+        }
+        storage.SetWriteFailure(-1);
+        EXPECT_THROW(writer.Finish(), FExceptionIO);
+    }
+    EXPECT_EQ(FilesOf("writefail://ignored"), (std::vector<std::string>{"a.jpg", "a.tif"}));
+    for (const char* name : {"ignored/a.jpg", "ignored/a.tif"}) {
+        std::string bytes;
+        ASSERT_TRUE(storage.GetFileBytes(FWideString(name), bytes));
+        EXPECT_EQ(bytes, "old");
+    }
+}
