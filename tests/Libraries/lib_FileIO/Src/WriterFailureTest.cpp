@@ -203,6 +203,13 @@ TEST(WriterFailure, IgnoredFailuresStillPreventFinishing)
         storage.SetWriteFailure(-1);
         EXPECT_THROW(writer.Finish(), FExceptionIO);
     }
+    {
+        // Refused dimensions used to leave an emptied file behind.
+        FJPEGLineWriter jpeg(FWideString("writefail://ignored/a.jpg"), 9, true);
+        EXPECT_THROW(jpeg.SetDimensions(0, kRows, FPixmap::PIXEL_24_RGB), FExceptionJPEG);
+        FTiffLineWriter tiff(FWideString("writefail://ignored/a.tif"), true);
+        EXPECT_THROW(tiff.SetDimensions(kCols, 0, FPixmap::PIXEL_24_RGB), FExceptionFileWrite);
+    }
     EXPECT_EQ(FilesOf("writefail://ignored"), (std::vector<std::string>{"a.jpg", "a.tif"}));
     for (const char* name : {"ignored/a.jpg", "ignored/a.tif"}) {
         std::string bytes;
