@@ -233,6 +233,84 @@ void BinomialChromaDQRow(const int16_t* input, int16_t* output, int16_t* ring[3]
     RotateRows<3>(ring);
 }
 
+namespace
+{
+
+// Four 32-bit lanes, so that the whole-row sums run four columns at a time.
+using Lanes = int32_t __attribute__((vector_size(16)));
+constexpr size_t kLanes = 4;
+
+inline Lanes LoadLanes(const int32_t* p)
+{
+    Lanes v;
+    std::memcpy(&v, p, sizeof(v));
+    return v;
+}
+
+inline void StoreLanes(int32_t* p, Lanes v)
+{
+    std::memcpy(p, &v, sizeof(v));
+}
+
+// Five-tap sums (2 + b[x] + ... + b[x + 4]) / 4 of a padded row, b = a / 4.
+void SmoothFive(const int32_t* a, int32_t* h, size_t n)
+{
+    size_t x = 0;
+    for (; x + kLanes <= n; x += kLanes)
+        StoreLanes(h + x,
+                   (2 + (LoadLanes(a + x) >> 2) + (LoadLanes(a + x + 1) >> 2) + (LoadLanes(a + x + 2) >> 2) +
+                    (LoadLanes(a + x + 3) >> 2) + (LoadLanes(a + x + 4) >> 2)) >>
+                       2);
+    for (; x < n; ++x)
+        h[x] = (2 + (a[x] >> 2) + (a[x + 1] >> 2) + (a[x + 2] >> 2) + (a[x + 3] >> 2) + (a[x + 4] >> 2)) >> 2;
+}
+
+void SlideSums(int32_t* sum, const int32_t* add, const int32_t* sub, size_t n)
+{
+    size_t x = 0;
+    for (; x + kLanes <= n; x += kLanes)
+        StoreLanes(sum + x, LoadLanes(sum + x) + LoadLanes(add + x) - LoadLanes(sub + x));
+    for (; x < n; ++x)
+        sum[x] += add[x] - sub[x];
+}
+
+// The display filter works on squared levels: v * v / 16 smoothed, v * v / 4 corrected.
+// The level back from a corrected sample, for each of its 65536 bit patterns: 0 at or
+// below 0, else min(255, trunc(sqrt(4 v))), made with the very expression it replaces.
+const uint8_t* DisplayLevels()
+{
+    static const std::vector<uint8_t> levels = [] {
+        std::vector<uint8_t> t(65536, 0);
+        for (int v = 1; v < 32768; ++v)
+            t[v] = static_cast<uint8_t>(std::min(static_cast<int32_t>(std::sqrt(4.0 * v)), 255));
+        return t;
+    }();
+    return levels.data();
+}
+
+// One display row's squared levels v * v / 4, per channel (R, G, B) with two edge copies
+// each side for the five-tap sums. (v * v / 4) / 4 is v * v / 16, the smoothing's input.
+void SquareDisplayRow(const uint8_t* src, int cols, int32_t* const planes[3])
+{
+    int32_t* r = planes[0] + 2;
+    int32_t* g = planes[1] + 2;
+    int32_t* b = planes[2] + 2;
+    for (int x = 0; x < cols; ++x, src += 4) {
+        b[x] = (int32_t{src[0]} * src[0]) >> 2;
+        g[x] = (int32_t{src[1]} * src[1]) >> 2;
+        r[x] = (int32_t{src[2]} * src[2]) >> 2;
+    }
+    for (int k = 0; k < 3; ++k) {
+        int32_t* out = planes[k] + 2;
+        out[-2] = out[-1] = out[0];
+        out[cols] = out[cols + 1] = out[cols - 1];
+    }
+}
+
+} // namespace
+
+// Row y is corrected against the sum of the horizontally smoothed rows y - 2 ... y + 2
+// (edges repeated), kept as running column sums; every row is read before it is written.
 void ChromaFilterDisplayImage(const FPixmapTemplate<FPixelClass32BGRA>& image, int amplitudeR, int amplitudeG,
                               int amplitudeB, int offsetFactor)
 {
@@ -242,46 +320,80 @@ void ChromaFilterDisplayImage(const FPixmapTemplate<FPixelClass32BGRA>& image, i
     const int cols = image.GetCols();
     if (rows <= 0 || cols <= 0)
         return;
-    const size_t rowSamples = 3 * static_cast<size_t>(cols);
-    std::vector<int16_t> storage(7 * rowSamples, 0);
-    int16_t* ring[5];
-    for (int i = 0; i < 5; ++i)
-        ring[i] = &storage[i * rowSamples];
-    int16_t* input = &storage[5 * rowSamples];
-    int16_t* output = &storage[6 * rowSamples];
+    const uint8_t* levels = DisplayLevels();
+    const size_t n = static_cast<size_t>(cols);
+    const size_t padded = n + 4;
+    // Six smoothed rows (slot = row % 6), three squared rows (slot = row % 3), the column sums.
+    std::vector<int32_t> storage(18 * n + 9 * padded + 3 * n);
+    int32_t* smooth[6][3];
+    for (int s = 0; s < 6; ++s)
+        for (int k = 0; k < 3; ++k)
+            smooth[s][k] = &storage[(3 * s + k) * n];
+    int32_t* squared[3][3];
+    for (int s = 0; s < 3; ++s)
+        for (int k = 0; k < 3; ++k)
+            squared[s][k] = &storage[18 * n + (3 * s + k) * padded];
+    int32_t* box[3];
+    for (int k = 0; k < 3; ++k)
+        box[k] = &storage[18 * n + 9 * padded + k * n];
+    auto smoothRow = [&](int y) {
+        SquareDisplayRow(image.GetRow(y), cols, squared[y % 3]);
+        for (int k = 0; k < 3; ++k)
+            SmoothFive(squared[y % 3][k], smooth[y % 6][k], n);
+    };
+    auto clampRow = [&](int y) { return std::clamp(y, 0, rows - 1); };
+    for (int y = 0; y <= std::min(2, rows - 1); ++y)
+        smoothRow(y);
+    for (int k = 0; k < 3; ++k)
+        for (size_t x = 0; x < n; ++x) {
+            int32_t s = 0;
+            for (int d = -2; d <= 2; ++d)
+                s += smooth[clampRow(d) % 6][k][x];
+            box[k][x] = s;
+        }
 
-    const int offset = static_cast<int>(std::clamp<int64_t>(int64_t{offsetFactor} * 10, 1, kMaxOffset));
-    for (int c = 0; c <= rows + 1; ++c) {
-        if (c >= 2) {
-            const uint8_t* src = image.GetRow(c - 2);
-            for (int x = 0; x < cols; ++x)
-                for (int k = 0; k < 3; ++k) {
-                    const int32_t v = src[4 * x + 2 - k];
-                    output[3 * x + k] = static_cast<int16_t>((v * v) >> 2);
-                }
+    const int64_t oP = std::clamp<int64_t>(int64_t{offsetFactor} * 10, 1, kMaxOffset);
+    const int64_t oQ = oP * 25 / 4;
+    const int64_t flatFactor = 65536 / oQ;
+    const int32_t limit = table->m_iSize / 2 - 1;
+    const int32_t mask = table->m_iMask;
+    const int16_t* lut[3] = {table->m_pRedData, table->m_pGreenData, table->m_pBlueData};
+    for (int y = 0; y < rows; ++y) {
+        if (y > 0) {
+            if (y + 2 < rows)
+                smoothRow(y + 2);
+            for (int k = 0; k < 3; ++k)
+                SlideSums(box[k], smooth[clampRow(y + 2) % 6][k], smooth[clampRow(y - 3) % 6][k], n);
         }
-        const uint8_t* in = image.GetRow(std::min(c, rows - 1));
-        for (int x = 0; x < cols; ++x)
-            for (int k = 0; k < 3; ++k) {
-                const int32_t v = in[4 * x + 2 - k];
-                input[3 * x + k] = static_cast<int16_t>((v * v) >> 4);
-            }
-        if (c == 2) {
-            std::memcpy(ring[0], ring[2], rowSamples * sizeof(int16_t));
-            std::memcpy(ring[1], ring[2], rowSamples * sizeof(int16_t));
-        }
-        SpatialChromaDQRow(input, c >= 2 ? output : nullptr, offset, ring, static_cast<uint32_t>(cols),
-                           *table, 3);
-        if (c < 2)
-            continue;
-        uint8_t* dst = image.GetRow(c - 2);
-        for (int x = 0; x < cols; ++x) {
-            for (int k = 0; k < 3; ++k) {
-                const int32_t v = output[3 * x + k];
-                const int32_t level = v <= 0 ? 0 : static_cast<int32_t>(std::sqrt(4.0 * v));
-                dst[4 * x + 2 - k] = static_cast<uint8_t>(std::min(level, 255));
-            }
-            dst[4 * x + 3] = 255;
+        uint8_t* row = image.GetRow(y);
+        const int32_t* const p[3] = {squared[y % 3][0] + 2, squared[y % 3][1] + 2, squared[y % 3][2] + 2};
+        for (size_t x = 0; x < n; ++x) {
+            const int32_t pr = p[0][x];
+            const int32_t pg = p[1][x];
+            const int32_t pb = p[2][x];
+            const int32_t br = box[0][x];
+            const int32_t bg = box[1][x];
+            const int32_t bb = box[2][x];
+            // Brightness match: the quotient is below 2^37 over a divisor below 2^24, which a
+            // double divides exactly enough for the integer part.
+            const int64_t sP = int64_t{pr} + pg + pb + oP;
+            const int64_t sQ = int64_t{br} + bg + bb + oQ;
+            const int64_t f =
+                sQ > oQ ? static_cast<int64_t>(static_cast<double>(sP * 65536) / static_cast<double>(sQ))
+                        : sP * flatFactor;
+            auto step = [&](int k, int64_t b, int32_t v) {
+                const int64_t diff = std::clamp<int64_t>(((b * f + 32768) >> 16) - v, -limit, limit);
+                return int32_t{lut[k][static_cast<int32_t>(diff) & mask]};
+            };
+            const int32_t dr = step(0, br, pr);
+            const int32_t dg = step(1, bg, pg);
+            const int32_t db = step(2, bb, pb);
+            const int32_t t = (dr + dg + db) >> 3;
+            uint8_t* px = row + 4 * x;
+            px[0] = levels[static_cast<uint16_t>(pb + db - t)];
+            px[1] = levels[static_cast<uint16_t>(pg + dg - t)];
+            px[2] = levels[static_cast<uint16_t>(pr + dr - t)];
+            px[3] = 255;
         }
     }
 }
