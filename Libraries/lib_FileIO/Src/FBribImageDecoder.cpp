@@ -793,24 +793,17 @@ public:
         Fill();
     }
 
-    // The 32 bits at the reading position.
-    uint32_t Peek32()
+    const uint8_t* Window() const { return m_window.data(); }
+    // Moves the window to the byte of `bit` (counted from the window's start, which it
+    // returns counted from the new start), so that at least 8 bytes from it are held.
+    uint64_t Slide(uint64_t bit)
     {
-        if ((m_uiBit >> 3) > kM4ReadWindow - 8) {
-            m_uiBase += m_uiBit >> 3;
-            m_iLimitBits -= int64_t(m_uiBit & ~uint64_t(7));
-            m_uiBit &= 7;
-            Fill();
-        }
-        return uint32_t((LoadBE64(m_window.data() + (m_uiBit >> 3)) << (m_uiBit & 7)) >> 32);
+        m_uiBase += bit >> 3;
+        m_iLimitBits -= int64_t(bit & ~uint64_t(7));
+        Fill();
+        return bit & 7;
     }
-
-    // False once the bits used run past the payload.
-    bool Advance(int bits)
-    {
-        m_uiBit += uint64_t(bits);
-        return int64_t(m_uiBit) <= m_iLimitBits;
-    }
+    int64_t LimitBits() const { return m_iLimitBits; }
 
 private:
     void Fill()
@@ -828,17 +821,17 @@ private:
     FCriticalSection& m_lock;
     std::vector<uint8_t> m_window;
     uint64_t m_uiBase;        // payload position of the window's first byte
-    uint64_t m_uiBit = 0;     // reading position, in bits from the window's start
     int64_t m_iLimitBits = 0; // the payload's end, in bits from the window's start
 };
 
 struct M4Codes {
     int m_first[3];
-    int m_codeLength[13];
-    // The category of every 12-bit prefix: the first word, in order, whose code
-    // matches; a word of length 0 or above 12 ends the search without a match.
-    int8_t m_categoryOf[4096];
+    // For every 12-bit prefix, the first code word, in order, that it matches: its
+    // category in bits 0-3 and its length in bits 4-7; kM4NoCode when a word of length 0
+    // or above 12 ends the search first.
+    uint8_t m_code[4096];
 };
+constexpr uint8_t kM4NoCode = 0xFF; // category 15 does not exist
 
 // One plane, row by row, into channel c; it ends at the first value that goes wrong and
 // leaves the rest of the plane as it was. Returns false when cancelled at a row end.
@@ -846,30 +839,37 @@ struct M4Codes {
 bool DecodeM4Plane(M4PlaneBits& bits, const M4Codes& codes, int c, FPixmap& pixmap, int rows, int cols,
                    double* progress, bool& stored, const char* cancel)
 {
-    const int8_t* categoryOf = codes.m_categoryOf;
-    const int* codeLength = codes.m_codeLength;
+    const uint8_t* table = codes.m_code;
+    const uint8_t* window = bits.Window();
+    int64_t limit = bits.LimitBits();
+    uint64_t bit = 0; // reading position from the window's start
     for (int m = 0; m < rows; ++m) {
         uint8_t* row = pixmap.GetRowAddress(m) + 2 * c;
         const uint8_t* above = m >= 2 ? pixmap.GetRowAddress(m - 2) + 2 * c : nullptr;
         int back2 = 0; // the values two and one columns back
         int back1 = 0;
         for (int j = 0; j < cols; ++j) {
-            const uint32_t code = bits.Peek32();
-            const int category = categoryOf[code >> 20];
-            if (category < 0) {
+            if ((bit >> 3) > kM4ReadWindow - 8) {
+                bit = bits.Slide(bit);
+                limit = bits.LimitBits();
+            }
+            const uint32_t code = uint32_t((LoadBE64(window + (bit >> 3)) << (bit & 7)) >> 32);
+            const int entry = table[code >> 20];
+            if (entry == kM4NoCode) {
                 return true;
             }
-            const int len = codeLength[category];
-            int d = 0;
-            if (category > 0) {
-                const int v = int((code << len) >> (32 - category));
-                d = v >= (1 << (category - 1)) ? v : v - (1 << category) + 1;
-            }
+            const int category = entry & 15;
+            const int len = entry >> 4;
+            // The category's bits after the code word: the value itself when its top bit
+            // is set, else the negative value below; category 0 gives 0.
+            const int v = int((uint64_t(code << len) << category) >> 32);
+            const int d = v >= ((1 << category) >> 1) ? v : v - (1 << category) + 1;
             const int prediction = j >= 2             ? back2
                                    : above != nullptr ? int(int16_t(LoadLE16(above + 6 * j)))
                                                       : codes.m_first[c];
             const int value = prediction + d;
-            if (value < 0 || value > 4095 || !bits.Advance(len + category)) {
+            bit += uint64_t(len + category);
+            if (uint32_t(value) > 4095 || int64_t(bit) > limit) {
                 return true;
             }
             StoreLE16(row + 6 * j, uint16_t(value));
@@ -901,20 +901,21 @@ bool FBribImageDecoder::priReadImageHuffmanM4(FBribPayload& payload, const BribI
         codes.m_first[c] = LoadLE16(raw + 2 * c) & 0x3FF;
     }
     int codeBits[13];
+    int codeLength[13];
     for (int i = 0; i < 13; ++i) {
         const uint16_t w = LoadLE16(raw + 8 + 2 * i);
-        codes.m_codeLength[i] = w & 0xF;
+        codeLength[i] = w & 0xF;
         codeBits[i] = w >> 4;
     }
     for (uint32_t prefix = 0; prefix < 4096; ++prefix) {
-        codes.m_categoryOf[prefix] = -1;
+        codes.m_code[prefix] = kM4NoCode;
         for (int i = 0; i < 13; ++i) {
-            const int len = codes.m_codeLength[i];
+            const int len = codeLength[i];
             if (len == 0 || len > 12) {
                 break;
             }
             if ((prefix >> (12 - len)) == uint32_t(codeBits[i] >> (12 - len))) {
-                codes.m_categoryOf[prefix] = int8_t(i);
+                codes.m_code[prefix] = uint8_t(i | len << 4);
                 break;
             }
         }

@@ -145,18 +145,44 @@ void ChromaBlurRow(int16_t* row, int y, double horizontalTime, double verticalTi
     const int64_t yv = RoundedWeight(1.0 - ev);
     const int64_t zv = RoundedWeight(ev);
     const int64_t o = BoundedOffset(offset);
-    for (int x = 0; x < columns; ++x) {
-        int16_t* st = state + 3 * static_cast<size_t>(x);
-        const int16_t* b = buffer + 3 * static_cast<size_t>(x);
-        int64_t target[3];
-        for (int c = 0; c < 3; ++c) {
-            st[c] = Store16((yv * b[c] + zv * st[c]) >> 8);
-            target[c] = st[c] >> 4;
+    // The brightness match and correction of every pixel, written out: the quotient
+    // sP * 65536 / sQ is below 2^37 over a positive divisor below 2^22 (targets are 12-bit),
+    // which a double divides exactly enough for its integer part.
+    const int64_t flatFactor = 65536 / o;
+    const int64_t limit = table.m_iSize / 2 - 1;
+    const int32_t mask = table.m_iMask;
+    const int16_t* const lut[3] = {table.m_pRedData, table.m_pGreenData, table.m_pBlueData};
+    const int shift = sumShift & 31;
+    for (size_t x = 0; x < static_cast<size_t>(columns); ++x) {
+        int16_t* st = state + 3 * x;
+        const int16_t* b = buffer + 3 * x;
+        const int16_t s0 = Store16((yv * b[0] + zv * st[0]) >> 8);
+        const int16_t s1 = Store16((yv * b[1] + zv * st[1]) >> 8);
+        const int16_t s2 = Store16((yv * b[2] + zv * st[2]) >> 8);
+        st[0] = s0;
+        st[1] = s1;
+        st[2] = s2;
+        const int64_t t0 = s0 >> 4, t1 = s1 >> 4, t2 = s2 >> 4;
+        int16_t* p = row + 3 * x;
+        const int64_t p0 = p[0], p1 = p[1], p2 = p[2];
+        const int64_t sP = p0 + p1 + p2 + o;
+        int64_t q0 = 0, q1 = 0, q2 = 0;
+        if (sP >= 0) {
+            const int64_t sQ = t0 + t1 + t2 + o;
+            const int64_t f =
+                sQ > o ? static_cast<int64_t>(static_cast<double>(sP * 65536) / static_cast<double>(sQ))
+                       : sP * flatFactor;
+            q0 = (t0 * f + 32768) >> 16;
+            q1 = (t1 * f + 32768) >> 16;
+            q2 = (t2 * f + 32768) >> 16;
         }
-        int16_t* p = row + 3 * static_cast<size_t>(x);
-        int64_t q[3];
-        MatchBrightness(q, p, target, o, o);
-        CorrectToward(p, q, table, static_cast<uint32_t>(sumShift));
+        const int32_t d0 = lut[0][static_cast<int32_t>(std::clamp(q0 - p0, -limit, limit)) & mask];
+        const int32_t d1 = lut[1][static_cast<int32_t>(std::clamp(q1 - p1, -limit, limit)) & mask];
+        const int32_t d2 = lut[2][static_cast<int32_t>(std::clamp(q2 - p2, -limit, limit)) & mask];
+        const int32_t t = (d0 + d1 + d2) >> shift;
+        p[0] = Store16(p0 + d0 - t);
+        p[1] = Store16(p1 + d1 - t);
+        p[2] = Store16(p2 + d2 - t);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "FEvent.h"
@@ -66,4 +67,9 @@ void RunInRowBands(int rows, int threads, const std::function<void(int first, in
             break;
         }
     }
+    // A worker that has signalled is about to return: let it, so that no thread object is
+    // destroyed while its thread still runs (which is traced as a forced end).
+    for (auto& worker : workers)
+        while (!worker->IsDone())
+            std::this_thread::yield();
 }
