@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <emmintrin.h>
 #include <vector>
 
 #include "FGlobalLUTsClass.h"
@@ -76,6 +77,85 @@ double Decay(double numerator, double t)
 
 } // namespace
 
+namespace
+{
+
+// ---- Brightness match and soft-limit pull of whole rows, two pixels per step ----
+//
+// For pixel i, with planar channels p (the pixel) and t (the target): sP = p0 + p1 + p2 + oP,
+// sQ = t0 + t1 + t2 + oQ, f = sP * 65536 / sQ when sQ > oQ, else sP * (65536 / oQ), and
+// 0 when sP < 0; q = (t * f + 32768) >> 16. Each channel's table index is
+// clamp(q - p, -limit, limit) & mask. In doubles every step is exact for the callers'
+// ranges (|p| <= 2^15, |t * f| < 2^53, oP <= 2^20): the quotient is below 2^37 over an
+// integer divisor, so its rounding never crosses an integer, and the rest are sums and
+// products of integers below 2^53 and scalings by powers of two.
+struct PullRanges {
+    int64_t oP;
+    int64_t oQ;
+    int32_t limit;
+    int32_t mask;
+};
+
+inline __m128d FloorPd(__m128d x)
+{
+    // x lies within +-2^31 here: truncate, then step down where that went up.
+    const __m128d t = _mm_cvtepi32_pd(_mm_cvttpd_epi32(x));
+    return _mm_sub_pd(t, _mm_and_pd(_mm_cmplt_pd(x, t), _mm_set1_pd(1.0)));
+}
+
+void PullIndices(const int32_t* const p[3], const int32_t* const t[3], size_t n, const PullRanges& r,
+                 int32_t* const index[3])
+{
+    const __m128d oP = _mm_set1_pd(static_cast<double>(r.oP));
+    const __m128d oQ = _mm_set1_pd(static_cast<double>(r.oQ));
+    const __m128d flat = _mm_set1_pd(static_cast<double>(65536 / r.oQ));
+    const __m128d scale = _mm_set1_pd(65536.0);
+    const __m128d unscale = _mm_set1_pd(1.0 / 65536.0);
+    const __m128d half = _mm_set1_pd(32768.0);
+    const __m128d big = _mm_set1_pd(4503599627370496.0); // 2^52
+    const __m128d one = _mm_set1_pd(1.0);
+    const __m128d zero = _mm_setzero_pd();
+    const __m128d lo = _mm_set1_pd(-static_cast<double>(r.limit));
+    const __m128d hi = _mm_set1_pd(static_cast<double>(r.limit));
+    const __m128i mask = _mm_set1_epi32(r.mask);
+    auto load2 = [](const int32_t* a) {
+        return _mm_cvtepi32_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a)));
+    };
+    size_t i = 0;
+    for (; i + 2 <= n; i += 2) {
+        const __m128d p0 = load2(p[0] + i), p1 = load2(p[1] + i), p2 = load2(p[2] + i);
+        const __m128d t0 = load2(t[0] + i), t1 = load2(t[1] + i), t2 = load2(t[2] + i);
+        const __m128d sP = _mm_add_pd(_mm_add_pd(_mm_add_pd(p0, p1), p2), oP);
+        const __m128d sQ = _mm_add_pd(_mm_add_pd(_mm_add_pd(t0, t1), t2), oQ);
+        // sQ may be 0 or negative on the flat side; the quotient is then not used.
+        const __m128d quotient = _mm_div_pd(_mm_mul_pd(sP, scale), _mm_max_pd(sQ, one));
+        const __m128d rounded = _mm_sub_pd(_mm_add_pd(quotient, big), big);
+        const __m128d down = _mm_sub_pd(rounded, _mm_and_pd(_mm_cmpgt_pd(rounded, quotient), one));
+        const __m128d steep = _mm_cmpgt_pd(sQ, oQ);
+        __m128d f = _mm_or_pd(_mm_and_pd(steep, down), _mm_andnot_pd(steep, _mm_mul_pd(sP, flat)));
+        f = _mm_and_pd(f, _mm_cmpge_pd(sP, zero));
+        const __m128d pc[3] = {p0, p1, p2};
+        const __m128d tc[3] = {t0, t1, t2};
+        for (int c = 0; c < 3; ++c) {
+            const __m128d q = _mm_mul_pd(_mm_add_pd(_mm_mul_pd(tc[c], f), half), unscale);
+            const __m128d d = FloorPd(_mm_min_pd(_mm_max_pd(_mm_sub_pd(q, pc[c]), lo), hi));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(index[c] + i),
+                             _mm_and_si128(_mm_cvttpd_epi32(d), mask));
+        }
+    }
+    for (; i < n; ++i) {
+        const int64_t sP = int64_t{p[0][i]} + p[1][i] + p[2][i] + r.oP;
+        const int64_t sQ = int64_t{t[0][i]} + t[1][i] + t[2][i] + r.oQ;
+        const int64_t f = sP < 0 ? 0 : (sQ > r.oQ ? (sP * 65536) / sQ : sP * (65536 / r.oQ));
+        for (int c = 0; c < 3; ++c) {
+            const int64_t q = (t[c][i] * f + 32768) >> 16;
+            index[c][i] = static_cast<int32_t>(std::clamp<int64_t>(q - p[c][i], -r.limit, r.limit)) & r.mask;
+        }
+    }
+}
+
+} // namespace
+
 void BuildChromaBlurImage(const FPixmapTemplate<FPixelClass48SRGB>& source, double radius, int16_t* blocks)
 {
     const int cols = source.GetCols();
@@ -145,44 +225,38 @@ void ChromaBlurRow(int16_t* row, int y, double horizontalTime, double verticalTi
     const int64_t yv = RoundedWeight(1.0 - ev);
     const int64_t zv = RoundedWeight(ev);
     const int64_t o = BoundedOffset(offset);
-    // The brightness match and correction of every pixel, written out: the quotient
-    // sP * 65536 / sQ is below 2^37 over a positive divisor below 2^22 (targets are 12-bit),
-    // which a double divides exactly enough for its integer part.
-    const int64_t flatFactor = 65536 / o;
-    const int64_t limit = table.m_iSize / 2 - 1;
-    const int32_t mask = table.m_iMask;
-    const int16_t* const lut[3] = {table.m_pRedData, table.m_pGreenData, table.m_pBlueData};
-    const int shift = sumShift & 31;
-    for (size_t x = 0; x < static_cast<size_t>(columns); ++x) {
+    // The state's smoothing, then the pull of every pixel toward it, on planar copies.
+    const size_t n = static_cast<size_t>(columns);
+    thread_local std::vector<int32_t> scratch;
+    scratch.resize(9 * n);
+    int32_t* const p[3] = {&scratch[0], &scratch[n], &scratch[2 * n]};
+    int32_t* const target[3] = {&scratch[3 * n], &scratch[4 * n], &scratch[5 * n]};
+    int32_t* const index[3] = {&scratch[6 * n], &scratch[7 * n], &scratch[8 * n]};
+    const int32_t yv32 = static_cast<int32_t>(yv);
+    const int32_t zv32 = static_cast<int32_t>(zv);
+    for (size_t x = 0; x < n; ++x) {
         int16_t* st = state + 3 * x;
         const int16_t* b = buffer + 3 * x;
-        const int16_t s0 = Store16((yv * b[0] + zv * st[0]) >> 8);
-        const int16_t s1 = Store16((yv * b[1] + zv * st[1]) >> 8);
-        const int16_t s2 = Store16((yv * b[2] + zv * st[2]) >> 8);
-        st[0] = s0;
-        st[1] = s1;
-        st[2] = s2;
-        const int64_t t0 = s0 >> 4, t1 = s1 >> 4, t2 = s2 >> 4;
-        int16_t* p = row + 3 * x;
-        const int64_t p0 = p[0], p1 = p[1], p2 = p[2];
-        const int64_t sP = p0 + p1 + p2 + o;
-        int64_t q0 = 0, q1 = 0, q2 = 0;
-        if (sP >= 0) {
-            const int64_t sQ = t0 + t1 + t2 + o;
-            const int64_t f =
-                sQ > o ? static_cast<int64_t>(static_cast<double>(sP * 65536) / static_cast<double>(sQ))
-                       : sP * flatFactor;
-            q0 = (t0 * f + 32768) >> 16;
-            q1 = (t1 * f + 32768) >> 16;
-            q2 = (t2 * f + 32768) >> 16;
+        const int16_t* px = row + 3 * x;
+        for (int c = 0; c < 3; ++c) {
+            // Weights of at most 256 on 16-bit values: 32 bits suffice.
+            st[c] = static_cast<int16_t>(static_cast<uint16_t>((yv32 * b[c] + zv32 * st[c]) >> 8));
+            target[c][x] = st[c] >> 4;
+            p[c][x] = px[c];
         }
-        const int32_t d0 = lut[0][static_cast<int32_t>(std::clamp(q0 - p0, -limit, limit)) & mask];
-        const int32_t d1 = lut[1][static_cast<int32_t>(std::clamp(q1 - p1, -limit, limit)) & mask];
-        const int32_t d2 = lut[2][static_cast<int32_t>(std::clamp(q2 - p2, -limit, limit)) & mask];
+    }
+    PullIndices(p, target, n, PullRanges{o, o, table.m_iSize / 2 - 1, table.m_iMask}, index);
+    const int16_t* const lut[3] = {table.m_pRedData, table.m_pGreenData, table.m_pBlueData};
+    const int shift = sumShift & 31;
+    for (size_t x = 0; x < n; ++x) {
+        const int32_t d0 = lut[0][index[0][x]];
+        const int32_t d1 = lut[1][index[1][x]];
+        const int32_t d2 = lut[2][index[2][x]];
         const int32_t t = (d0 + d1 + d2) >> shift;
-        p[0] = Store16(p0 + d0 - t);
-        p[1] = Store16(p1 + d1 - t);
-        p[2] = Store16(p2 + d2 - t);
+        int16_t* px = row + 3 * x;
+        px[0] = Store16(int64_t{p[0][x]} + d0 - t);
+        px[1] = Store16(int64_t{p[1][x]} + d1 - t);
+        px[2] = Store16(int64_t{p[2][x]} + d2 - t);
     }
 }
 
@@ -350,7 +424,7 @@ void ChromaFilterDisplayImage(const FPixmapTemplate<FPixelClass32BGRA>& image, i
     const size_t n = static_cast<size_t>(cols);
     const size_t padded = n + 4;
     // Six smoothed rows (slot = row % 6), three squared rows (slot = row % 3), the column sums.
-    std::vector<int32_t> storage(18 * n + 9 * padded + 3 * n);
+    std::vector<int32_t> storage(18 * n + 9 * padded + 6 * n);
     int32_t* smooth[6][3];
     for (int s = 0; s < 6; ++s)
         for (int k = 0; k < 3; ++k)
@@ -360,8 +434,11 @@ void ChromaFilterDisplayImage(const FPixmapTemplate<FPixelClass32BGRA>& image, i
         for (int k = 0; k < 3; ++k)
             squared[s][k] = &storage[18 * n + (3 * s + k) * padded];
     int32_t* box[3];
-    for (int k = 0; k < 3; ++k)
+    int32_t* index[3];
+    for (int k = 0; k < 3; ++k) {
         box[k] = &storage[18 * n + 9 * padded + k * n];
+        index[k] = &storage[18 * n + 9 * padded + (3 + k) * n];
+    }
     auto smoothRow = [&](int y) {
         SquareDisplayRow(image.GetRow(y), cols, squared[y % 3]);
         for (int k = 0; k < 3; ++k)
@@ -379,10 +456,7 @@ void ChromaFilterDisplayImage(const FPixmapTemplate<FPixelClass32BGRA>& image, i
         }
 
     const int64_t oP = std::clamp<int64_t>(int64_t{offsetFactor} * 10, 1, kMaxOffset);
-    const int64_t oQ = oP * 25 / 4;
-    const int64_t flatFactor = 65536 / oQ;
-    const int32_t limit = table->m_iSize / 2 - 1;
-    const int32_t mask = table->m_iMask;
+    const PullRanges ranges{oP, oP * 25 / 4, table->m_iSize / 2 - 1, table->m_iMask};
     const int16_t* lut[3] = {table->m_pRedData, table->m_pGreenData, table->m_pBlueData};
     for (int y = 0; y < rows; ++y) {
         if (y > 0) {
@@ -393,32 +467,16 @@ void ChromaFilterDisplayImage(const FPixmapTemplate<FPixelClass32BGRA>& image, i
         }
         uint8_t* row = image.GetRow(y);
         const int32_t* const p[3] = {squared[y % 3][0] + 2, squared[y % 3][1] + 2, squared[y % 3][2] + 2};
+        PullIndices(p, box, n, ranges, index);
         for (size_t x = 0; x < n; ++x) {
-            const int32_t pr = p[0][x];
-            const int32_t pg = p[1][x];
-            const int32_t pb = p[2][x];
-            const int32_t br = box[0][x];
-            const int32_t bg = box[1][x];
-            const int32_t bb = box[2][x];
-            // Brightness match: the quotient is below 2^37 over a divisor below 2^24, which a
-            // double divides exactly enough for the integer part.
-            const int64_t sP = int64_t{pr} + pg + pb + oP;
-            const int64_t sQ = int64_t{br} + bg + bb + oQ;
-            const int64_t f =
-                sQ > oQ ? static_cast<int64_t>(static_cast<double>(sP * 65536) / static_cast<double>(sQ))
-                        : sP * flatFactor;
-            auto step = [&](int k, int64_t b, int32_t v) {
-                const int64_t diff = std::clamp<int64_t>(((b * f + 32768) >> 16) - v, -limit, limit);
-                return int32_t{lut[k][static_cast<int32_t>(diff) & mask]};
-            };
-            const int32_t dr = step(0, br, pr);
-            const int32_t dg = step(1, bg, pg);
-            const int32_t db = step(2, bb, pb);
+            const int32_t dr = lut[0][index[0][x]];
+            const int32_t dg = lut[1][index[1][x]];
+            const int32_t db = lut[2][index[2][x]];
             const int32_t t = (dr + dg + db) >> 3;
             uint8_t* px = row + 4 * x;
-            px[0] = levels[static_cast<uint16_t>(pb + db - t)];
-            px[1] = levels[static_cast<uint16_t>(pg + dg - t)];
-            px[2] = levels[static_cast<uint16_t>(pr + dr - t)];
+            px[0] = levels[static_cast<uint16_t>(p[2][x] + db - t)];
+            px[1] = levels[static_cast<uint16_t>(p[1][x] + dg - t)];
+            px[2] = levels[static_cast<uint16_t>(p[0][x] + dr - t)];
             px[3] = 255;
         }
     }
