@@ -118,6 +118,9 @@ void PullIndices(const int32_t* const p[3], const int32_t* const t[3], size_t n,
     const __m128d lo = _mm_set1_pd(-static_cast<double>(r.limit));
     const __m128d hi = _mm_set1_pd(static_cast<double>(r.limit));
     const __m128i mask = _mm_set1_epi32(r.mask);
+    constexpr int32_t kLift = int32_t(1) << 20;
+    const bool lifted = r.mask >= 0 && r.mask < kLift && r.limit < kLift;
+    const __m128d lift = _mm_set1_pd(double(kLift));
     auto load2 = [](const int32_t* a) {
         return _mm_cvtepi32_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a)));
     };
@@ -138,9 +141,12 @@ void PullIndices(const int32_t* const p[3], const int32_t* const t[3], size_t n,
         const __m128d tc[3] = {t0, t1, t2};
         for (int c = 0; c < 3; ++c) {
             const __m128d q = _mm_mul_pd(_mm_add_pd(_mm_mul_pd(tc[c], f), half), unscale);
-            const __m128d d = FloorPd(_mm_min_pd(_mm_max_pd(_mm_sub_pd(q, pc[c]), lo), hi));
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(index[c] + i),
-                             _mm_and_si128(_mm_cvttpd_epi32(d), mask));
+            const __m128d d = _mm_min_pd(_mm_max_pd(_mm_sub_pd(q, pc[c]), lo), hi);
+            // Lifted above 0, truncation is the floor; the lift is a power of two above
+            // the mask, so the masked index does not see it.
+            const __m128i floor =
+                lifted ? _mm_cvttpd_epi32(_mm_add_pd(d, lift)) : _mm_cvttpd_epi32(FloorPd(d));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(index[c] + i), _mm_and_si128(floor, mask));
         }
     }
     for (; i < n; ++i) {

@@ -156,6 +156,20 @@ TEST(ChromaBlur, RowsEqualTheWholeImageReference)
     }
 }
 
+// Dark and negative pixels (whose brightness sum is below 0), flat targets and the
+// largest offset, through the whole-row brightness match.
+TEST(ChromaBlur, ExtremeLevelsEqualTheWholeImageReference)
+{
+    for (int offset : {0, 7, 1 << 20, 1 << 22}) {
+        const TestImage48 in = RandomImage48(37, 21, 5 + offset, 0, 32000);
+        TestImage48 im = in;
+        ChromaBlurImage(im.Pixmap(), 3.0, 2.0, 7.0, offset, Tanh(), 2);
+        ASSERT_EQ(im.pixels,
+                  ReferenceChromaBlur(in, 3.0, 2.0, 7.0, std::clamp(offset, 1, 1 << 20), Tanh(), 2).pixels)
+            << offset;
+    }
+}
+
 // ---- DQ filters: box and binomial over the original rows ----
 
 TestImage48 ReferenceSpatialDQ(const TestImage48& in, int offset, const FColorLUT& t, uint32_t shift)
