@@ -842,18 +842,34 @@ bool DecodeM4Plane(M4PlaneBits& bits, const M4Codes& codes, int c, FPixmap& pixm
     const uint8_t* table = codes.m_code;
     const uint8_t* window = bits.Window();
     int64_t limit = bits.LimitBits();
-    uint64_t bit = 0; // reading position from the window's start
+    // The stream's next bits at the top of `held`, below them only zeros or the stream's
+    // own next bits; `next` is the first window byte not yet counted into `held`.
+    uint64_t held = 0;
+    int heldBits = 0;
+    size_t next = 0;
+    auto refill = [&]() {
+        if (next > kM4ReadWindow - 8) {
+            const uint64_t inByte = bits.Slide(8 * uint64_t(next) - uint64_t(heldBits));
+            limit = bits.LimitBits();
+            held = LoadBE64(window) << inByte;
+            heldBits = 64 - int(inByte);
+            next = 8;
+            return;
+        }
+        held |= LoadBE64(window + next) >> heldBits;
+        next += size_t(63 - heldBits) >> 3;
+        heldBits |= 56;
+    };
     for (int m = 0; m < rows; ++m) {
         uint8_t* row = pixmap.GetRowAddress(m) + 2 * c;
         const uint8_t* above = m >= 2 ? pixmap.GetRowAddress(m - 2) + 2 * c : nullptr;
         int back2 = 0; // the values two and one columns back
         int back1 = 0;
         for (int j = 0; j < cols; ++j) {
-            if ((bit >> 3) > kM4ReadWindow - 8) {
-                bit = bits.Slide(bit);
-                limit = bits.LimitBits();
+            if (heldBits < 32) {
+                refill();
             }
-            const uint32_t code = uint32_t((LoadBE64(window + (bit >> 3)) << (bit & 7)) >> 32);
+            const uint32_t code = uint32_t(held >> 32);
             const int entry = table[code >> 20];
             if (entry == kM4NoCode) {
                 return true;
@@ -868,8 +884,9 @@ bool DecodeM4Plane(M4PlaneBits& bits, const M4Codes& codes, int c, FPixmap& pixm
                                    : above != nullptr ? int(int16_t(LoadLE16(above + 6 * j)))
                                                       : codes.m_first[c];
             const int value = prediction + d;
-            bit += uint64_t(len + category);
-            if (uint32_t(value) > 4095 || int64_t(bit) > limit) {
+            held <<= len + category;
+            heldBits -= len + category;
+            if (uint32_t(value) > 4095 || int64_t(8 * next) - heldBits > limit) {
                 return true;
             }
             StoreLE16(row + 6 * j, uint16_t(value));
