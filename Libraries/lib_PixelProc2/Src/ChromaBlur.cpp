@@ -479,11 +479,11 @@ void ChromaFilterDisplayImage(const FPixmapTemplate<FPixelClass32BGRA>& image, i
             const int32_t dg = lut[1][index[1][x]];
             const int32_t db = lut[2][index[2][x]];
             const int32_t t = (dr + dg + db) >> 3;
-            uint8_t* px = row + 4 * x;
-            px[0] = levels[static_cast<uint16_t>(p[2][x] + db - t)];
-            px[1] = levels[static_cast<uint16_t>(p[1][x] + dg - t)];
-            px[2] = levels[static_cast<uint16_t>(p[0][x] + dr - t)];
-            px[3] = 255;
+            // B, G, R, then an opaque alpha, stored as one word.
+            const uint8_t bgra[4] = {levels[static_cast<uint16_t>(p[2][x] + db - t)],
+                                     levels[static_cast<uint16_t>(p[1][x] + dg - t)],
+                                     levels[static_cast<uint16_t>(p[0][x] + dr - t)], 255};
+            std::memcpy(row + 4 * x, bgra, sizeof(bgra));
         }
     }
 }
