@@ -6,6 +6,7 @@
 #include <emmintrin.h>
 #include <vector>
 
+#include "FByteOrder.h"
 #include "FGlobalLUTsClass.h"
 #include "RunInRowBands.h"
 
@@ -124,10 +125,14 @@ void PullIndices(const int32_t* const p[3], const int32_t* const t[3], size_t n,
     auto load2 = [](const int32_t* a) {
         return _mm_cvtepi32_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a)));
     };
+    // Plane pointers held apart from the arrays, which the stores could otherwise touch.
+    const int32_t *const pr = p[0], *const pg = p[1], *const pb = p[2];
+    const int32_t *const tr = t[0], *const tg = t[1], *const tb = t[2];
+    int32_t* const out[3] = {index[0], index[1], index[2]};
     size_t i = 0;
     for (; i + 2 <= n; i += 2) {
-        const __m128d p0 = load2(p[0] + i), p1 = load2(p[1] + i), p2 = load2(p[2] + i);
-        const __m128d t0 = load2(t[0] + i), t1 = load2(t[1] + i), t2 = load2(t[2] + i);
+        const __m128d p0 = load2(pr + i), p1 = load2(pg + i), p2 = load2(pb + i);
+        const __m128d t0 = load2(tr + i), t1 = load2(tg + i), t2 = load2(tb + i);
         const __m128d sP = _mm_add_pd(_mm_add_pd(_mm_add_pd(p0, p1), p2), oP);
         const __m128d sQ = _mm_add_pd(_mm_add_pd(_mm_add_pd(t0, t1), t2), oQ);
         // sQ may be 0 or negative on the flat side; the quotient is then not used.
@@ -139,15 +144,17 @@ void PullIndices(const int32_t* const p[3], const int32_t* const t[3], size_t n,
         f = _mm_and_pd(f, _mm_cmpge_pd(sP, zero));
         const __m128d pc[3] = {p0, p1, p2};
         const __m128d tc[3] = {t0, t1, t2};
+        __m128i floors[3];
         for (int c = 0; c < 3; ++c) {
             const __m128d q = _mm_mul_pd(_mm_add_pd(_mm_mul_pd(tc[c], f), half), unscale);
             const __m128d d = _mm_min_pd(_mm_max_pd(_mm_sub_pd(q, pc[c]), lo), hi);
             // Lifted above 0, truncation is the floor; the lift is a power of two above
             // the mask, so the masked index does not see it.
-            const __m128i floor =
-                lifted ? _mm_cvttpd_epi32(_mm_add_pd(d, lift)) : _mm_cvttpd_epi32(FloorPd(d));
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(index[c] + i), _mm_and_si128(floor, mask));
+            floors[c] = _mm_and_si128(
+                lifted ? _mm_cvttpd_epi32(_mm_add_pd(d, lift)) : _mm_cvttpd_epi32(FloorPd(d)), mask);
         }
+        for (int c = 0; c < 3; ++c)
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out[c] + i), floors[c]);
     }
     for (; i < n; ++i) {
         const int64_t sP = int64_t{p[0][i]} + p[1][i] + p[2][i] + r.oP;
@@ -267,23 +274,39 @@ void ChromaBlurRow(int16_t* row, int y, double horizontalTime, double verticalTi
     }
     for (; i < 3 * n; ++i)
         state[i] = static_cast<int16_t>(static_cast<uint16_t>((yv32 * buffer[i] + zv32 * state[i]) >> 8));
-    for (size_t x = 0; x < n; ++x)
-        for (int c = 0; c < 3; ++c) {
-            target[c][x] = state[3 * x + c] >> 4;
-            p[c][x] = row[3 * x + c];
-        }
+    int32_t* const t0 = target[0];
+    int32_t* const t1 = target[1];
+    int32_t* const t2 = target[2];
+    int32_t* const p0 = p[0];
+    int32_t* const p1 = p[1];
+    int32_t* const p2 = p[2];
+    for (size_t x = 0; x < n; ++x) {
+        const int16_t* st = state + 3 * x;
+        const int16_t* px = row + 3 * x;
+        t0[x] = st[0] >> 4;
+        t1[x] = st[1] >> 4;
+        t2[x] = st[2] >> 4;
+        p0[x] = px[0];
+        p1[x] = px[1];
+        p2[x] = px[2];
+    }
     PullIndices(p, target, n, PullRanges{o, o, table.m_iSize / 2 - 1, table.m_iMask}, index);
-    const int16_t* const lut[3] = {table.m_pRedData, table.m_pGreenData, table.m_pBlueData};
+    const int16_t* const lutR = table.m_pRedData;
+    const int16_t* const lutG = table.m_pGreenData;
+    const int16_t* const lutB = table.m_pBlueData;
+    const int32_t* const i0 = index[0];
+    const int32_t* const i1 = index[1];
+    const int32_t* const i2 = index[2];
     const int shift = sumShift & 31;
     for (size_t x = 0; x < n; ++x) {
-        const int32_t d0 = lut[0][index[0][x]];
-        const int32_t d1 = lut[1][index[1][x]];
-        const int32_t d2 = lut[2][index[2][x]];
+        const int32_t d0 = lutR[i0[x]];
+        const int32_t d1 = lutG[i1[x]];
+        const int32_t d2 = lutB[i2[x]];
         const int32_t t = (d0 + d1 + d2) >> shift;
         int16_t* px = row + 3 * x;
-        px[0] = Store16(int64_t{p[0][x]} + d0 - t);
-        px[1] = Store16(int64_t{p[1][x]} + d1 - t);
-        px[2] = Store16(int64_t{p[2][x]} + d2 - t);
+        px[0] = static_cast<int16_t>(static_cast<uint16_t>(p0[x] + d0 - t));
+        px[1] = static_cast<int16_t>(static_cast<uint16_t>(p1[x] + d1 - t));
+        px[2] = static_cast<int16_t>(static_cast<uint16_t>(p2[x] + d2 - t));
     }
 }
 
@@ -495,16 +518,20 @@ void ChromaFilterDisplayImage(const FPixmapTemplate<FPixelClass32BGRA>& image, i
         uint8_t* row = image.GetRow(y);
         const int32_t* const p[3] = {squared[y % 3][0] + 2, squared[y % 3][1] + 2, squared[y % 3][2] + 2};
         PullIndices(p, box, n, ranges, index);
+        // Pointers held in locals: the byte stores could otherwise touch the arrays.
+        const int32_t *const pr = p[0], *const pg = p[1], *const pb = p[2];
+        const int32_t *const ir = index[0], *const ig = index[1], *const ib = index[2];
+        const int16_t *const lr = lut[0], *const lg = lut[1], *const lb = lut[2];
         for (size_t x = 0; x < n; ++x) {
-            const int32_t dr = lut[0][index[0][x]];
-            const int32_t dg = lut[1][index[1][x]];
-            const int32_t db = lut[2][index[2][x]];
+            const int32_t dr = lr[ir[x]];
+            const int32_t dg = lg[ig[x]];
+            const int32_t db = lb[ib[x]];
             const int32_t t = (dr + dg + db) >> 3;
             // B, G, R, then an opaque alpha, stored as one word.
-            const uint8_t bgra[4] = {levels[static_cast<uint16_t>(p[2][x] + db - t)],
-                                     levels[static_cast<uint16_t>(p[1][x] + dg - t)],
-                                     levels[static_cast<uint16_t>(p[0][x] + dr - t)], 255};
-            std::memcpy(row + 4 * x, bgra, sizeof(bgra));
+            const uint32_t bgra = uint32_t{levels[static_cast<uint16_t>(pb[x] + db - t)]} |
+                                  uint32_t{levels[static_cast<uint16_t>(pg[x] + dg - t)]} << 8 |
+                                  uint32_t{levels[static_cast<uint16_t>(pr[x] + dr - t)]} << 16 | 0xFF000000u;
+            StoreLE32(row + 4 * x, bgra);
         }
     }
 }
