@@ -142,16 +142,16 @@ int CandidateMask4(const int32_t* up, const int32_t* row, const int32_t* down, c
 // The lumas of the three rows are taken once, before any change: the current row's are
 // those of its original pixels, which is what every comparison within it uses. Most
 // pixels are neither above nor below both side neighbours and need nothing more.
-// The full look at pixel x of the current row (`original` is that row before the call).
-void DespeckleLumaPixel(const int16_t* previous, const int16_t* original, int16_t* current,
-                        const int16_t* next, const int32_t* const lumas[3], size_t x)
+// The full look at pixel x of the current row, not yet changed, whose left neighbour was
+// `left` before any change; true when the pixel changed.
+bool DespeckleLumaPixel(const int16_t* previous, const int16_t* left, int16_t* current, const int16_t* next,
+                        const int32_t* const lumas[3], size_t x)
 {
     const int32_t* lumaUp = lumas[0];
     const int32_t* lumaRow = lumas[1];
     const int32_t* lumaDown = lumas[2];
-    const int16_t* centre = original + 3 * x;
-    const int16_t* left = centre - 3;
-    const int16_t* right = centre + 3;
+    const int16_t centre[3] = {current[3 * x], current[3 * x + 1], current[3 * x + 2]};
+    const int16_t* right = current + 3 * x + 3;
     const int32_t lc = lumaRow[x];
     const int32_t ll = lumaRow[x - 1];
     const int32_t lr = lumaRow[x + 1];
@@ -181,7 +181,7 @@ void DespeckleLumaPixel(const int16_t* previous, const int16_t* original, int16_
                            : FindByLuma(direct, directLuma, f, false);
     }
     if (source == nullptr)
-        return;
+        return false;
     int32_t r = source[0], g = source[1], b = source[2];
     // Beyond the centre: peaks compare greater, pits smaller.
     auto beyond = [peak](int32_t v, int32_t c) { return peak ? v > c : v < c; };
@@ -207,6 +207,7 @@ void DespeckleLumaPixel(const int16_t* previous, const int16_t* original, int16_
     px[0] = static_cast<int16_t>(r);
     px[1] = static_cast<int16_t>(g);
     px[2] = static_cast<int16_t>(b);
+    return true;
 }
 
 // Lumas and largest channels of a row.
@@ -218,44 +219,53 @@ void LumaAndBrightest(const int16_t* row, size_t columns, int32_t* luma, int32_t
     }
 }
 
-// The lumas of a row through its despeckling: above (final), the row's own (original),
-// below, the row's largest channels, and the row's final lumas for the next row.
+// The lumas of a row through its despeckling: above (final), the row's own (original
+// while the row is looked at, final after), below, and the largest channels of the row
+// and of the row below.
 struct LumaRows {
-    explicit LumaRows(size_t columns) : m_store(6 * columns)
+    explicit LumaRows(size_t columns) : m_store(5 * columns)
     {
-        for (size_t i = 0; i < 6; ++i)
+        for (size_t i = 0; i < 5; ++i)
             m_rows[i] = m_store.data() + i * columns;
+        m_changed.reserve(columns);
     }
     int32_t* Up() { return m_rows[0]; }
     int32_t* Row() { return m_rows[1]; }
     int32_t* Down() { return m_rows[2]; }
     int32_t* Brightest() { return m_rows[3]; }
     int32_t* BrightestDown() { return m_rows[4]; }
-    int32_t* Final() { return m_rows[5]; }
-    // The final row goes up, the row below becomes the row.
+    // The row goes up, the row below becomes the row.
     void Advance()
     {
-        std::swap(m_rows[0], m_rows[5]);
+        std::swap(m_rows[0], m_rows[1]);
         std::swap(m_rows[1], m_rows[2]);
         std::swap(m_rows[3], m_rows[4]);
     }
 
     std::vector<int32_t> m_store;
-    int32_t* m_rows[6];
+    int32_t* m_rows[5];
+    std::vector<uint32_t> m_changed; // pixels of the row changed so far
 };
 
 // Every comparison within the row is with its original pixels, so the lumas are taken
-// once per row, and most pixels are passed over four at a time.
+// once per row, and most pixels are passed over four at a time. Only a changed pixel's
+// original is kept, for its right neighbour's look.
 void DespeckleLuma(const int16_t* previous, int16_t* current, const int16_t* next, uint32_t columns,
-                   LumaRows& lumas, int16_t* original)
+                   LumaRows& lumas)
 {
     const size_t n = columns;
-    std::copy(current, current + 3 * n, original);
-    std::copy(lumas.Row(), lumas.Row() + n, lumas.Final());
     const int32_t* const rows[3] = {lumas.Up(), lumas.Row(), lumas.Down()};
+    lumas.m_changed.clear();
+    int16_t kept[3] = {0, 0, 0}; // the original of the last changed pixel
+    size_t keptAt = 0;
     auto look = [&](size_t x) {
-        DespeckleLumaPixel(previous, original, current, next, rows, x);
-        lumas.Final()[x] = Luma(current + 3 * x);
+        const int16_t* left = keptAt == x - 1 && x > 1 ? kept : current + 3 * (x - 1);
+        int16_t original[3] = {current[3 * x], current[3 * x + 1], current[3 * x + 2]};
+        if (DespeckleLumaPixel(previous, left, current, next, rows, x)) {
+            std::copy(original, original + 3, kept);
+            keptAt = x;
+            lumas.m_changed.push_back(uint32_t(x));
+        }
     };
     size_t x = 1;
     for (; x + 4 < n; x += 4) {
@@ -265,6 +275,8 @@ void DespeckleLuma(const int16_t* previous, int16_t* current, const int16_t* nex
     }
     for (; x + 1 < n; ++x)
         look(x);
+    for (uint32_t changed : lumas.m_changed)
+        lumas.Row()[changed] = Luma(current + 3 * static_cast<size_t>(changed));
 }
 
 } // namespace
@@ -277,8 +289,7 @@ void DespeckleRowLuma(const int16_t* previous, int16_t* current, const int16_t* 
     RowLuma(previous, columns, lumas.Up());
     LumaAndBrightest(current, columns, lumas.Row(), lumas.Brightest());
     RowLuma(next, columns, lumas.Down());
-    std::vector<int16_t> original(3 * static_cast<size_t>(columns));
-    DespeckleLuma(previous, current, next, columns, lumas, original.data());
+    DespeckleLuma(previous, current, next, columns, lumas);
 }
 
 void DespeckleImage(const FPixmapTemplate<FPixelClass48SRGB>& image, bool perChannel)
@@ -286,7 +297,7 @@ void DespeckleImage(const FPixmapTemplate<FPixelClass48SRGB>& image, bool perCha
     if (image.GetRows() < 3 || image.GetCols() < 3)
         throw FExceptionPixelProc2("Despeckle: input image too small");
     const uint32_t cols = static_cast<uint32_t>(image.GetCols());
-    std::vector<int16_t> original(3 * static_cast<size_t>(cols));
+    std::vector<int16_t> original(perChannel ? 3 * static_cast<size_t>(cols) : 0);
     LumaRows lumas(perChannel ? 0 : cols);
     if (!perChannel) {
         RowLuma(image.GetRow(0), cols, lumas.Up());
@@ -299,8 +310,7 @@ void DespeckleImage(const FPixmapTemplate<FPixelClass48SRGB>& image, bool perCha
                               cols);
         } else {
             LumaAndBrightest(image.GetRow(y + 1), cols, lumas.Down(), lumas.BrightestDown());
-            DespeckleLuma(image.GetRow(y - 1), image.GetRow(y), image.GetRow(y + 1), cols, lumas,
-                          original.data());
+            DespeckleLuma(image.GetRow(y - 1), image.GetRow(y), image.GetRow(y + 1), cols, lumas);
             lumas.Advance();
         }
     }
