@@ -694,7 +694,8 @@ bool FBribImageDecoder::ReadImageVariableLineLength(FBribPayload& payload, const
     const uint64_t huffStart = payload.Tell();
     const int pixelBytes = format == 6 ? 6 : 3;
     const int workers = std::max(1, std::min(ThreadsFor(threads), checkedRows));
-    std::vector<std::vector<uint16_t>> symbols(size_t(workers), std::vector<uint16_t>(size_t(wanted) + 1));
+    std::vector<std::vector<uint16_t>> symbols(size_t(workers),
+                                               std::vector<uint16_t>(2 * (size_t(wanted) + 1)));
     std::vector<uint8_t> decodedFast(size_t(rows), 0);
     const uint8_t* inMemory = payload.GetBytes();
     std::vector<uint8_t> chunkBuffer;
@@ -722,17 +723,31 @@ bool FBribImageDecoder::ReadImageVariableLineLength(FBribPayload& payload, const
             std::atomic<int> next{first};
             const int chunkWorkers = std::min(workers, chunkEnd - first);
             RunInRowBands(chunkWorkers, chunkWorkers, [&](int worker, int) {
-                uint16_t* sym = symbols[size_t(worker)].data();
+                // Two rows at a time, their streams interleaved.
+                uint16_t* const sym[2] = {symbols[size_t(worker)].data(),
+                                          symbols[size_t(worker)].data() + wanted + 1};
                 for (;;) {
                     const int batch = next.fetch_add(kHuffmanRowBatch);
                     if (batch >= chunkEnd) {
                         return;
                     }
-                    for (int r = batch; r < std::min(batch + kHuffmanRowBatch, chunkEnd); ++r) {
-                        const uint8_t* row = data + (rowPtr[r] - rowPtr[first]);
-                        if (decoder.DecodeWholeBlock(row, int(rowPtr[r + 1] - rowPtr[r]), sym, wanted)) {
-                            WriteHuffmanRow(format, sym, values.data(), cols, pixmap.GetRowAddress(r));
-                            decodedFast[size_t(r)] = 1;
+                    const int batchEnd = std::min(batch + kHuffmanRowBatch, chunkEnd);
+                    for (int r = batch; r < batchEnd; r += 2) {
+                        const int pair = std::min(2, batchEnd - r);
+                        const uint8_t* in[2] = {data + (rowPtr[r] - rowPtr[first]), nullptr};
+                        int inLen[2] = {int(rowPtr[r + 1] - rowPtr[r]), 0};
+                        if (pair == 2) {
+                            in[1] = data + (rowPtr[r + 1] - rowPtr[first]);
+                            inLen[1] = int(rowPtr[r + 2] - rowPtr[r + 1]);
+                        }
+                        bool decoded[2] = {false, false};
+                        decoder.DecodeWholeBlocks(in, inLen, sym, wanted, decoded);
+                        for (int k = 0; k < pair; ++k) {
+                            if (decoded[k]) {
+                                WriteHuffmanRow(format, sym[k], values.data(), cols,
+                                                pixmap.GetRowAddress(r + k));
+                                decodedFast[size_t(r + k)] = 1;
+                            }
                         }
                     }
                 }

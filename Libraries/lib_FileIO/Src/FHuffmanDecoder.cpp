@@ -386,67 +386,117 @@ void FHuffmanDecoder::Prepare()
     }
 }
 
-// The window holds `held` bits at its top; below them it holds only zeros or the stream's
-// own next bits, so that a whole 8-byte load can be ORed in at any time. Past the block the
-// stream reads as zeros, as Decode pads it; whether every code ended inside the block is
-// told once, from how far the stream was read.
-bool FHuffmanDecoder::DecodeWholeBlock(const uint8_t* in, int inLen, uint16_t* out, int count) const
+namespace
 {
-    const FHuffmanDecoderState& st = *m_pState;
-    if (!st.m_bTreeBuilt || in == nullptr || inLen <= 0 || count <= 0) {
-        return false;
-    }
-    const int fastShift = 64 - st.m_iFastBits;
-    const uint32_t* fast = st.m_fast.data();
-    const size_t len = size_t(inLen);
-    uint64_t window = 0;
-    int held = 0;
-    size_t pos = 0; // bytes counted into `held` so far (past the end once padding)
-    int n = 0;
 
-    // Codes are at most 27 bits, so 54 held bits serve two of them.
-    auto one = [&]() -> bool {
-        uint32_t e = fast[window >> fastShift];
+// One block decoded whole. The window holds `held` bits at its top; below them it holds
+// only zeros or the stream's own next bits, so that a whole 8-byte load can be ORed in at
+// any time. Past the block the stream reads as zeros, as Decode pads it; whether every
+// code ended inside the block is told once, from how far the stream was read.
+struct WholeBlock {
+    const uint8_t* m_pIn = nullptr;
+    size_t m_uiLen = 0;
+    uint16_t* m_pOut = nullptr;
+    int m_iCount = 0;
+    uint64_t m_uiWindow = 0;
+    int m_iHeld = 0;
+    size_t m_uiPos = 0; // bytes counted into m_iHeld so far (past the end once padding)
+    int m_iDone = 0;
+    bool m_bFailed = false;
+
+    WholeBlock(const uint8_t* in, int inLen, uint16_t* out, int count)
+        : m_pIn(in), m_uiLen(size_t(std::max(inLen, 0))), m_pOut(out), m_iCount(count),
+          m_bFailed(in == nullptr || inLen <= 0 || count <= 0)
+    {
+    }
+    bool Running() const { return !m_bFailed && m_iDone < m_iCount; }
+    bool Decoded() const { return !m_bFailed && int64_t(m_uiPos) * 8 - m_iHeld <= int64_t(m_uiLen) * 8; }
+};
+
+// Codes are at most 27 bits, so the 56 bits a refill leaves serve two of them.
+// `fast` and `fastShift` are the state's direct table and 64 minus its width, held by the
+// caller so that they stay in registers.
+[[gnu::always_inline]] inline void DecodeTwo(const FHuffmanDecoderState& st, const uint32_t* fast,
+                                             int fastShift, WholeBlock& b)
+{
+    if (b.m_uiPos + 8 <= b.m_uiLen) {
+        b.m_uiWindow |= LoadBE64(b.m_pIn + b.m_uiPos) >> b.m_iHeld;
+        b.m_uiPos += size_t(63 - b.m_iHeld) >> 3;
+        b.m_iHeld |= 56;
+    } else {
+        while (b.m_iHeld <= 56) {
+            b.m_uiWindow |= uint64_t(b.m_uiPos < b.m_uiLen ? b.m_pIn[b.m_uiPos] : 0) << (56 - b.m_iHeld);
+            b.m_iHeld += 8;
+            ++b.m_uiPos;
+        }
+    }
+    for (int k = 0; k < 2 && b.m_iDone < b.m_iCount; ++k) {
+        uint32_t e = fast[b.m_uiWindow >> fastShift];
         if (e >= kFastNone) {
             if (e == kFastNone) {
-                return false;
+                b.m_bFailed = true;
+                return;
             }
             const int rootBits = st.m_iRootBits;
-            const uint32_t prefix = rootBits == 0 ? 0 : uint32_t(window >> (64 - rootBits));
+            const uint32_t prefix = rootBits == 0 ? 0 : uint32_t(b.m_uiWindow >> (64 - rootBits));
             const Entry& root = st.m_root[prefix];
             const int total = rootBits + root.m_uiValue;
-            const uint32_t index = uint32_t(window >> (64 - total)) & ((uint32_t(1) << root.m_uiValue) - 1);
+            const uint32_t index =
+                uint32_t(b.m_uiWindow >> (64 - total)) & ((uint32_t(1) << root.m_uiValue) - 1);
             const Entry& leaf = st.m_sub[st.m_subOffset[prefix] + index];
             if (leaf.m_uiKind != kLeaf) {
-                return false;
+                b.m_bFailed = true;
+                return;
             }
             e = uint32_t(leaf.m_uiValue) | uint32_t(leaf.m_uiLength) << 16;
         }
         const int length = int(e >> 16);
-        out[n++] = uint16_t(e);
-        window <<= length;
-        held -= length;
-        return true;
-    };
-
-    while (n < count) {
-        if (pos + 8 <= len) {
-            window |= LoadBE64(in + pos) >> held;
-            pos += size_t(63 - held) >> 3;
-            held |= 56;
-        } else {
-            while (held <= 56) {
-                window |= uint64_t(pos < len ? in[pos] : 0) << (56 - held);
-                held += 8;
-                ++pos;
-            }
-        }
-        if (!one()) {
-            return false;
-        }
-        if (n < count && !one()) {
-            return false;
-        }
+        b.m_pOut[b.m_iDone++] = uint16_t(e);
+        b.m_uiWindow <<= length;
+        b.m_iHeld -= length;
     }
-    return int64_t(pos) * 8 - held <= int64_t(len) * 8;
+}
+
+} // namespace
+
+bool FHuffmanDecoder::DecodeWholeBlock(const uint8_t* in, int inLen, uint16_t* out, int count) const
+{
+    const FHuffmanDecoderState& st = *m_pState;
+    if (!st.m_bTreeBuilt) {
+        return false;
+    }
+    const uint32_t* fast = st.m_fast.data();
+    const int fastShift = 64 - st.m_iFastBits;
+    WholeBlock b(in, inLen, out, count);
+    while (b.Running()) {
+        DecodeTwo(st, fast, fastShift, b);
+    }
+    return b.Decoded();
+}
+
+// The two streams' steps alternate, so that the processor overlaps their lookups.
+void FHuffmanDecoder::DecodeWholeBlocks(const uint8_t* const in[2], const int inLen[2],
+                                        uint16_t* const out[2], int count, bool decoded[2]) const
+{
+    const FHuffmanDecoderState& st = *m_pState;
+    if (!st.m_bTreeBuilt) {
+        decoded[0] = decoded[1] = false;
+        return;
+    }
+    const uint32_t* fast = st.m_fast.data();
+    const int fastShift = 64 - st.m_iFastBits;
+    WholeBlock a(in[0], inLen[0], out[0], count);
+    WholeBlock b(in[1], inLen[1], out[1], count);
+    while (a.Running() && b.Running()) {
+        DecodeTwo(st, fast, fastShift, a);
+        DecodeTwo(st, fast, fastShift, b);
+    }
+    while (a.Running()) {
+        DecodeTwo(st, fast, fastShift, a);
+    }
+    while (b.Running()) {
+        DecodeTwo(st, fast, fastShift, b);
+    }
+    decoded[0] = a.Decoded();
+    decoded[1] = b.Decoded();
 }

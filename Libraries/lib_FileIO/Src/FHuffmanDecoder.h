@@ -38,6 +38,9 @@ public:
     // the decoder's state alone, so that several threads may call it at once after
     // Prepare.
     bool DecodeWholeBlock(const uint8_t* in, int inLen, uint16_t* out, int count) const;
+    // Two blocks of `count` symbols each at once, each told as DecodeWholeBlock tells it.
+    void DecodeWholeBlocks(const uint8_t* const in[2], const int inLen[2], uint16_t* const out[2], int count,
+                           bool decoded[2]) const;
 
 private:
     std::unique_ptr<FHuffmanDecoderState> m_pState;

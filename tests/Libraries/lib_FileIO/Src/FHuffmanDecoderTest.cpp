@@ -374,6 +374,7 @@ TEST(FHuffmanDecoder, WholeBlockPathAgreesWithTheByteWiseDecoder)
             }
         }
         int agreed = 0;
+        std::vector<uint8_t> previous;
         for (int block = 0; block < 300; ++block) {
             std::vector<uint8_t> bytes;
             int count = 1 + int(rng() % 200);
@@ -397,11 +398,33 @@ TEST(FHuffmanDecoder, WholeBlockPathAgreesWithTheByteWiseDecoder)
             }
             const std::vector<uint16_t> expected = ByteWiseRow(decoder, bytes, count);
             std::vector<uint16_t> got(size_t(count) + 1);
-            if (decoder.DecodeWholeBlock(bytes.data(), int(bytes.size()), got.data(), count)) {
+            const bool whole = decoder.DecodeWholeBlock(bytes.data(), int(bytes.size()), got.data(), count);
+            if (whole) {
                 got.resize(size_t(count));
                 ASSERT_EQ(got, expected) << "block " << block;
                 ++agreed;
             }
+            // Two blocks at once: each as it is alone.
+            if (!previous.empty()) {
+                std::vector<uint16_t> first(size_t(count) + 1), second(size_t(count) + 1),
+                    alone(size_t(count) + 1);
+                const uint8_t* in[2] = {previous.data(), bytes.data()};
+                const int inLen[2] = {int(previous.size()), int(bytes.size())};
+                uint16_t* const out[2] = {first.data(), second.data()};
+                bool decoded[2] = {false, false};
+                decoder.DecodeWholeBlocks(in, inLen, out, count, decoded);
+                const bool firstAlone =
+                    decoder.DecodeWholeBlock(previous.data(), int(previous.size()), alone.data(), count);
+                ASSERT_EQ(decoded[0], firstAlone);
+                ASSERT_EQ(decoded[1], whole);
+                if (firstAlone) {
+                    ASSERT_TRUE(std::equal(first.begin(), first.begin() + count, alone.begin()));
+                }
+                if (whole) {
+                    ASSERT_TRUE(std::equal(second.begin(), second.begin() + count, got.begin()));
+                }
+            }
+            previous = bytes;
         }
         EXPECT_GT(agreed, 0);
     }
