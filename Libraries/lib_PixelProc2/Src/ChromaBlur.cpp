@@ -227,24 +227,33 @@ void ChromaBlurRow(int16_t* row, int y, double horizontalTime, double verticalTi
         const int64_t w = 256 - u;
         const int qcols = (columns + 3) / 4;
         const int16_t* blockRow = blocks + 3 * static_cast<size_t>(y / 4) * qcols;
-        int64_t s[3] = {0, 0, 0};
+        // Weights summing to 256 keep the sums within the 16-bit inputs' range, so 32 bits
+        // hold them; one variable per channel keeps each recursion in a register.
+        const int32_t u32 = static_cast<int32_t>(u);
+        const int32_t w32 = static_cast<int32_t>(w);
+        int32_t s0 = 0, s1 = 0, s2 = 0;
         for (int bx = qcols - 1; bx >= 0; --bx) {
             const int16_t* v = blockRow + 3 * static_cast<size_t>(bx);
             for (int k = 3; k >= 0; --k) {
-                const int x = std::min(4 * bx + k, columns - 1);
-                for (int c = 0; c < 3; ++c) {
-                    s[c] = (u * v[c] + w * s[c]) >> 8;
-                    buffer[3 * static_cast<size_t>(x) + c] = Store16(s[c]);
-                }
+                s0 = (u32 * v[0] + w32 * s0) >> 8;
+                s1 = (u32 * v[1] + w32 * s1) >> 8;
+                s2 = (u32 * v[2] + w32 * s2) >> 8;
+                int16_t* out = buffer + 3 * static_cast<size_t>(std::min(4 * bx + k, columns - 1));
+                out[0] = Store16(s0);
+                out[1] = Store16(s1);
+                out[2] = Store16(s2);
             }
         }
-        s[0] = s[1] = s[2] = 0;
-        for (int x = 0; x < columns; ++x)
-            for (int c = 0; c < 3; ++c) {
-                int16_t& b = buffer[3 * static_cast<size_t>(x) + c];
-                s[c] = (u * b + w * s[c]) >> 8;
-                b = Store16(s[c]);
-            }
+        s0 = s1 = s2 = 0;
+        for (size_t x = 0; x < static_cast<size_t>(columns); ++x) {
+            int16_t* b = buffer + 3 * x;
+            s0 = (u32 * b[0] + w32 * s0) >> 8;
+            s1 = (u32 * b[1] + w32 * s1) >> 8;
+            s2 = (u32 * b[2] + w32 * s2) >> 8;
+            b[0] = Store16(s0);
+            b[1] = Store16(s1);
+            b[2] = Store16(s2);
+        }
     }
     const double ev = Decay(1.0, verticalTime);
     const int64_t yv = RoundedWeight(1.0 - ev);
