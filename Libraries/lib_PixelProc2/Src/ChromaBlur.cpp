@@ -104,9 +104,63 @@ inline __m128d FloorPd(__m128d x)
     return _mm_sub_pd(t, _mm_and_pd(_mm_cmplt_pd(x, t), _mm_set1_pd(1.0)));
 }
 
-void PullIndices(const int32_t* const p[3], const int32_t* const t[3], size_t n, const PullRanges& r,
-                 int32_t* const index[3])
+// Pixels and targets in planes of 32-bit samples.
+struct PlanarSource {
+    const int32_t *p0, *p1, *p2;
+    const int32_t *t0, *t1, *t2;
+
+    static __m128d Load(const int32_t* a)
+    {
+        return _mm_cvtepi32_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a)));
+    }
+    void Pair(size_t i, __m128d out[6]) const
+    {
+        out[0] = Load(p0 + i);
+        out[1] = Load(p1 + i);
+        out[2] = Load(p2 + i);
+        out[3] = Load(t0 + i);
+        out[4] = Load(t1 + i);
+        out[5] = Load(t2 + i);
+    }
+    int64_t P(size_t i, int c) const { return (c == 0 ? p0 : c == 1 ? p1 : p2)[i]; }
+    int64_t T(size_t i, int c) const { return (c == 0 ? t0 : c == 1 ? t1 : t2)[i]; }
+};
+
+// Pixels as interleaved 16-bit triples, targets as interleaved 16-bit states shifted down
+// by 4.
+struct TripleSource {
+    const int16_t* p;
+    const int16_t* state;
+
+    // The R, G, B pairs of pixels i and i + 1, 32-bit, from their twelve bytes; `shift` is
+    // 16 plus the samples' own shift.
+    static void Pairs(const int16_t* triples, size_t i, int shift, __m128d out[3])
+    {
+        uint32_t tail;
+        std::memcpy(&tail, triples + 3 * i + 4, sizeof(tail));
+        const __m128i words =
+            _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(triples + 3 * i)),
+                               _mm_cvtsi32_si128(static_cast<int32_t>(tail)));
+        const __m128i count = _mm_cvtsi32_si128(shift);
+        const __m128i lo = _mm_sra_epi32(_mm_unpacklo_epi16(words, words), count); // R0 G0 B0 R1
+        const __m128i hi = _mm_sra_epi32(_mm_unpackhi_epi16(words, words), count); // G1 B1
+        out[0] = _mm_cvtepi32_pd(_mm_shuffle_epi32(lo, _MM_SHUFFLE(3, 3, 3, 0)));
+        out[1] = _mm_cvtepi32_pd(_mm_unpacklo_epi32(_mm_srli_si128(lo, 4), hi));
+        out[2] = _mm_cvtepi32_pd(_mm_unpacklo_epi32(_mm_srli_si128(lo, 8), _mm_srli_si128(hi, 4)));
+    }
+    void Pair(size_t i, __m128d out[6]) const
+    {
+        Pairs(p, i, 16, out);
+        Pairs(state, i, 20, out + 3);
+    }
+    int64_t P(size_t i, int c) const { return p[3 * i + c]; }
+    int64_t T(size_t i, int c) const { return state[3 * i + c] >> 4; }
+};
+
+template <class Source>
+void PullIndices(const Source& from, size_t n, const PullRanges& r, int32_t* const index[3])
 {
+    const Source source = from; // a copy the stores cannot touch
     const __m128d oP = _mm_set1_pd(static_cast<double>(r.oP));
     const __m128d oQ = _mm_set1_pd(static_cast<double>(r.oQ));
     const __m128d flat = _mm_set1_pd(static_cast<double>(65536 / r.oQ));
@@ -122,17 +176,14 @@ void PullIndices(const int32_t* const p[3], const int32_t* const t[3], size_t n,
     constexpr int32_t kLift = int32_t(1) << 20;
     const bool lifted = r.mask >= 0 && r.mask < kLift && r.limit < kLift;
     const __m128d lift = _mm_set1_pd(double(kLift));
-    auto load2 = [](const int32_t* a) {
-        return _mm_cvtepi32_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a)));
-    };
-    // Plane pointers held apart from the arrays, which the stores could otherwise touch.
-    const int32_t *const pr = p[0], *const pg = p[1], *const pb = p[2];
-    const int32_t *const tr = t[0], *const tg = t[1], *const tb = t[2];
+    // Index pointers held apart from the array, which the stores could otherwise touch.
     int32_t* const out[3] = {index[0], index[1], index[2]};
     size_t i = 0;
     for (; i + 2 <= n; i += 2) {
-        const __m128d p0 = load2(pr + i), p1 = load2(pg + i), p2 = load2(pb + i);
-        const __m128d t0 = load2(tr + i), t1 = load2(tg + i), t2 = load2(tb + i);
+        __m128d v[6];
+        source.Pair(i, v);
+        const __m128d p0 = v[0], p1 = v[1], p2 = v[2];
+        const __m128d t0 = v[3], t1 = v[4], t2 = v[5];
         const __m128d sP = _mm_add_pd(_mm_add_pd(_mm_add_pd(p0, p1), p2), oP);
         const __m128d sQ = _mm_add_pd(_mm_add_pd(_mm_add_pd(t0, t1), t2), oQ);
         // sQ may be 0 or negative on the flat side; the quotient is then not used.
@@ -157,12 +208,13 @@ void PullIndices(const int32_t* const p[3], const int32_t* const t[3], size_t n,
             _mm_storel_epi64(reinterpret_cast<__m128i*>(out[c] + i), floors[c]);
     }
     for (; i < n; ++i) {
-        const int64_t sP = int64_t{p[0][i]} + p[1][i] + p[2][i] + r.oP;
-        const int64_t sQ = int64_t{t[0][i]} + t[1][i] + t[2][i] + r.oQ;
+        const int64_t sP = source.P(i, 0) + source.P(i, 1) + source.P(i, 2) + r.oP;
+        const int64_t sQ = source.T(i, 0) + source.T(i, 1) + source.T(i, 2) + r.oQ;
         const int64_t f = sP < 0 ? 0 : (sQ > r.oQ ? (sP * 65536) / sQ : sP * (65536 / r.oQ));
         for (int c = 0; c < 3; ++c) {
-            const int64_t q = (t[c][i] * f + 32768) >> 16;
-            index[c][i] = static_cast<int32_t>(std::clamp<int64_t>(q - p[c][i], -r.limit, r.limit)) & r.mask;
+            const int64_t q = (source.T(i, c) * f + 32768) >> 16;
+            out[c][i] =
+                static_cast<int32_t>(std::clamp<int64_t>(q - source.P(i, c), -r.limit, r.limit)) & r.mask;
         }
     }
 }
@@ -259,13 +311,11 @@ void ChromaBlurRow(int16_t* row, int y, double horizontalTime, double verticalTi
     const int64_t yv = RoundedWeight(1.0 - ev);
     const int64_t zv = RoundedWeight(ev);
     const int64_t o = BoundedOffset(offset);
-    // The state's smoothing, then the pull of every pixel toward it, on planar copies.
+    // The state's smoothing, then the pull of every pixel toward it.
     const size_t n = static_cast<size_t>(columns);
     thread_local std::vector<int32_t> scratch;
-    scratch.resize(9 * n);
-    int32_t* const p[3] = {&scratch[0], &scratch[n], &scratch[2 * n]};
-    int32_t* const target[3] = {&scratch[3 * n], &scratch[4 * n], &scratch[5 * n]};
-    int32_t* const index[3] = {&scratch[6 * n], &scratch[7 * n], &scratch[8 * n]};
+    scratch.resize(3 * n);
+    int32_t* const index[3] = {&scratch[0], &scratch[n], &scratch[2 * n]};
     // Weights of at most 256 on 16-bit values: one 16-bit multiply-add per sample pair, the
     // result wrapped to 16 bits.
     const int32_t yv32 = static_cast<int32_t>(yv);
@@ -283,23 +333,7 @@ void ChromaBlurRow(int16_t* row, int y, double horizontalTime, double verticalTi
     }
     for (; i < 3 * n; ++i)
         state[i] = static_cast<int16_t>(static_cast<uint16_t>((yv32 * buffer[i] + zv32 * state[i]) >> 8));
-    int32_t* const t0 = target[0];
-    int32_t* const t1 = target[1];
-    int32_t* const t2 = target[2];
-    int32_t* const p0 = p[0];
-    int32_t* const p1 = p[1];
-    int32_t* const p2 = p[2];
-    for (size_t x = 0; x < n; ++x) {
-        const int16_t* st = state + 3 * x;
-        const int16_t* px = row + 3 * x;
-        t0[x] = st[0] >> 4;
-        t1[x] = st[1] >> 4;
-        t2[x] = st[2] >> 4;
-        p0[x] = px[0];
-        p1[x] = px[1];
-        p2[x] = px[2];
-    }
-    PullIndices(p, target, n, PullRanges{o, o, table.m_iSize / 2 - 1, table.m_iMask}, index);
+    PullIndices(TripleSource{row, state}, n, PullRanges{o, o, table.m_iSize / 2 - 1, table.m_iMask}, index);
     const int16_t* const lutR = table.m_pRedData;
     const int16_t* const lutG = table.m_pGreenData;
     const int16_t* const lutB = table.m_pBlueData;
@@ -313,9 +347,9 @@ void ChromaBlurRow(int16_t* row, int y, double horizontalTime, double verticalTi
         const int32_t d2 = lutB[i2[x]];
         const int32_t t = (d0 + d1 + d2) >> shift;
         int16_t* px = row + 3 * x;
-        px[0] = static_cast<int16_t>(static_cast<uint16_t>(p0[x] + d0 - t));
-        px[1] = static_cast<int16_t>(static_cast<uint16_t>(p1[x] + d1 - t));
-        px[2] = static_cast<int16_t>(static_cast<uint16_t>(p2[x] + d2 - t));
+        px[0] = static_cast<int16_t>(static_cast<uint16_t>(px[0] + d0 - t));
+        px[1] = static_cast<int16_t>(static_cast<uint16_t>(px[1] + d1 - t));
+        px[2] = static_cast<int16_t>(static_cast<uint16_t>(px[2] + d2 - t));
     }
 }
 
@@ -540,7 +574,7 @@ void ChromaFilterDisplayImage(const FPixmapTemplate<FPixelClass32BGRA>& image, i
         }
         uint8_t* row = image.GetRow(y);
         const int32_t* const p[3] = {squared[y % 3][0] + 2, squared[y % 3][1] + 2, squared[y % 3][2] + 2};
-        PullIndices(p, box, n, ranges, index);
+        PullIndices(PlanarSource{p[0], p[1], p[2], box[0], box[1], box[2]}, n, ranges, index);
         // Pointers held in locals: the byte stores could otherwise touch the arrays.
         const int32_t *const pr = p[0], *const pg = p[1], *const pb = p[2];
         const int32_t *const ir = index[0], *const ig = index[1], *const ib = index[2];
