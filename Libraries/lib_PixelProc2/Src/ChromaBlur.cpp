@@ -97,13 +97,6 @@ struct PullRanges {
     int32_t mask;
 };
 
-inline __m128d FloorPd(__m128d x)
-{
-    // x lies within +-2^31 here: truncate, then step down where that went up.
-    const __m128d t = _mm_cvtepi32_pd(_mm_cvttpd_epi32(x));
-    return _mm_sub_pd(t, _mm_and_pd(_mm_cmplt_pd(x, t), _mm_set1_pd(1.0)));
-}
-
 // Pixels and targets in planes of 32-bit samples.
 struct PlanarSource {
     const int32_t *p0, *p1, *p2;
@@ -178,8 +171,16 @@ void PullIndices(const Source& from, size_t n, const PullRanges& r, int32_t* con
     const __m128d lift = _mm_set1_pd(double(kLift));
     // Index pointers held apart from the array, which the stores could otherwise touch.
     int32_t* const out[3] = {index[0], index[1], index[2]};
+    // Lifted above 0, truncation is the floor; the lift is a power of two above the mask,
+    // so the masked index does not see it. Tables too large for that take the exact
+    // integer steps below for every pixel.
+    auto channel = [&](__m128d t, __m128d p, __m128d f) {
+        const __m128d q = _mm_mul_pd(_mm_add_pd(_mm_mul_pd(t, f), half), unscale);
+        const __m128d d = _mm_min_pd(_mm_max_pd(_mm_sub_pd(q, p), lo), hi);
+        return _mm_and_si128(_mm_cvttpd_epi32(_mm_add_pd(d, lift)), mask);
+    };
     size_t i = 0;
-    for (; i + 2 <= n; i += 2) {
+    for (; lifted && i + 2 <= n; i += 2) {
         __m128d v[6];
         source.Pair(i, v);
         const __m128d p0 = v[0], p1 = v[1], p2 = v[2];
@@ -193,19 +194,12 @@ void PullIndices(const Source& from, size_t n, const PullRanges& r, int32_t* con
         const __m128d steep = _mm_cmpgt_pd(sQ, oQ);
         __m128d f = _mm_or_pd(_mm_and_pd(steep, down), _mm_andnot_pd(steep, _mm_mul_pd(sP, flat)));
         f = _mm_and_pd(f, _mm_cmpge_pd(sP, zero));
-        const __m128d pc[3] = {p0, p1, p2};
-        const __m128d tc[3] = {t0, t1, t2};
-        __m128i floors[3];
-        for (int c = 0; c < 3; ++c) {
-            const __m128d q = _mm_mul_pd(_mm_add_pd(_mm_mul_pd(tc[c], f), half), unscale);
-            const __m128d d = _mm_min_pd(_mm_max_pd(_mm_sub_pd(q, pc[c]), lo), hi);
-            // Lifted above 0, truncation is the floor; the lift is a power of two above
-            // the mask, so the masked index does not see it.
-            floors[c] = _mm_and_si128(
-                lifted ? _mm_cvttpd_epi32(_mm_add_pd(d, lift)) : _mm_cvttpd_epi32(FloorPd(d)), mask);
-        }
-        for (int c = 0; c < 3; ++c)
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(out[c] + i), floors[c]);
+        const __m128i i0 = channel(t0, p0, f);
+        const __m128i i1 = channel(t1, p1, f);
+        const __m128i i2 = channel(t2, p2, f);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out[0] + i), i0);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out[1] + i), i1);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out[2] + i), i2);
     }
     for (; i < n; ++i) {
         const int64_t sP = source.P(i, 0) + source.P(i, 1) + source.P(i, 2) + r.oP;
