@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "FEvent.h"
@@ -71,5 +70,5 @@ void RunInRowBands(int rows, int threads, const std::function<void(int first, in
     // destroyed while its thread still runs (which is traced as a forced end).
     for (auto& worker : workers)
         while (!worker->IsDone())
-            std::this_thread::yield();
+            SleepMilliseconds(0);
 }
