@@ -6,7 +6,6 @@
 #include <emmintrin.h>
 #include <vector>
 
-#include "FByteOrder.h"
 #include "FGlobalLUTsClass.h"
 #include "RunInRowBands.h"
 
@@ -578,11 +577,11 @@ void ChromaFilterDisplayImage(const FPixmapTemplate<FPixelClass32BGRA>& image, i
             const int32_t dg = lg[ig[x]];
             const int32_t db = lb[ib[x]];
             const int32_t t = (dr + dg + db) >> 3;
-            // B, G, R, then an opaque alpha, stored as one word.
-            const uint32_t bgra = uint32_t{levels[static_cast<uint16_t>(pb[x] + db - t)]} |
-                                  uint32_t{levels[static_cast<uint16_t>(pg[x] + dg - t)]} << 8 |
-                                  uint32_t{levels[static_cast<uint16_t>(pr[x] + dr - t)]} << 16 | 0xFF000000u;
-            StoreLE32(row + 4 * x, bgra);
+            // B, G, R, then an opaque alpha, copied as one block.
+            const uint8_t bgra[4] = {levels[static_cast<uint16_t>(pb[x] + db - t)],
+                                     levels[static_cast<uint16_t>(pg[x] + dg - t)],
+                                     levels[static_cast<uint16_t>(pr[x] + dr - t)], 255};
+            std::memcpy(row + 4 * x, bgra, sizeof(bgra));
         }
     }
 }
