@@ -20,6 +20,11 @@ inline uint32_t LoadBE32(const uint8_t* p)
     return uint32_t(p[3]) | uint32_t(p[2]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[0]) << 24;
 }
 
+inline uint64_t LoadBE64(const uint8_t* p)
+{
+    return uint64_t(LoadBE32(p)) << 32 | LoadBE32(p + 4);
+}
+
 inline void StoreLE16(uint8_t* p, uint16_t v)
 {
     p[0] = uint8_t(v);

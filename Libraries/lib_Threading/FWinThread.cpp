@@ -1,5 +1,6 @@
 #include "FWinThread.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <new>
@@ -130,6 +131,11 @@ void DeleteThread(FIThread*& holder)
 {
     delete holder;
     holder = nullptr;
+}
+
+int GetProcessorCount()
+{
+    return int(std::max(1u, std::thread::hardware_concurrency()));
 }
 
 void SleepMilliseconds(unsigned milliseconds)

@@ -26,12 +26,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FHuffmanDecoder decoder(bits);
         decoder.Reset();
         decoder.SetTable(words.data(), int(words.size()));
+        // A second decoder decodes every block whole, as rows are: where its whole-block
+        // path answers, the byte-wise one must give the same symbols.
+        FHuffmanDecoder rows(bits);
+        rows.SetTable(words.data(), int(words.size()));
+        rows.Prepare();
         std::vector<uint16_t> out(4096);
+        std::vector<uint16_t> whole(4096);
+        std::vector<uint16_t> byteWise(4096);
         while (pos < size) {
             const size_t len = std::min<size_t>(data[pos], size - pos - 1);
             const uint8_t* block = data + pos + 1;
             pos += 1 + len;
             const int wanted = 1 + int(len) * 3;
+            if (rows.DecodeWholeBlock(block, int(len), whole.data(), wanted)) {
+                int inUsed = 0;
+                int got = 0;
+                int more = 0;
+                rows.Reset();
+                try {
+                    rows.Decode(block, int(len), inUsed, byteWise.data(), wanted, got);
+                    rows.Decode(nullptr, 0, inUsed, byteWise.data() + got, wanted - got, more);
+                    rows.DecodeFlush();
+                } catch (const FExceptionHuffman&) {
+                    __builtin_trap();
+                }
+                if (got + more != wanted ||
+                    !std::equal(whole.begin(), whole.begin() + wanted, byteWise.begin())) {
+                    __builtin_trap();
+                }
+            }
             int produced = 0;
             // Fed in two pieces, then finished without input, as the row decoder does.
             const int first = int(len / 2);

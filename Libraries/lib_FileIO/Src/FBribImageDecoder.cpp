@@ -1,5 +1,6 @@
 #include "FBribImageDecoder.h"
 #include "FByteOrder.h"
+#include "FCriticalSection.h"
 
 #include "EmbeddedJPEG.h"
 #include "FBribImageReader.h"
@@ -9,10 +10,14 @@
 #include "FHuffmanDecoder.h"
 #include "FIStorageClass.h"
 #include "FPixmap.h"
+#include "FWinThread.h"
+#include "RunInRowBands.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -443,7 +448,7 @@ private:
 // Decoders
 
 bool FBribImageDecoder::Decode(FBribPayload& payload, const BribImageHead& head, FPixmap& pixmap,
-                               double* progress, const char* cancel)
+                               double* progress, const char* cancel, int threads)
 {
     const int format = head.m_iPixelFormat;
     if (head.m_iCols < 0 || head.m_iRows < 0 || uint32_t(head.m_iCols) > kMaxBribImageDimension ||
@@ -464,12 +469,12 @@ bool FBribImageDecoder::Decode(FBribPayload& payload, const BribImageHead& head,
         return DecodeEmbeddedJPEG(payload, pixmap);
     }
     if (format == kBribPixelHuffmanM4) {
-        return priReadImageHuffmanM4(payload, head, pixmap, progress, cancel);
+        return priReadImageHuffmanM4(payload, head, pixmap, progress, cancel, threads);
     }
     if (head.m_iRowSize != 0) {
         return ReadImageFixedLineLength(payload, head, pixmap, progress, cancel);
     }
-    return ReadImageVariableLineLength(payload, head, pixmap, progress, cancel);
+    return ReadImageVariableLineLength(payload, head, pixmap, progress, cancel, threads);
 }
 
 bool FBribImageDecoder::ReadImageFixedLineLength(FBribPayload& payload, const BribImageHead& head,
@@ -556,8 +561,60 @@ void CheckRowAssertion(bool ok, const char* test)
 
 } // namespace
 
+namespace
+{
+
+// Rows of Huffman data read and decoded at a time when the payload is a file; a
+// payload in memory is decoded in one go.
+constexpr uint32_t kHuffmanChunkBytes = 8u << 20;
+// Rows a worker takes at once.
+constexpr int kHuffmanRowBatch = 8;
+
+int ThreadsFor(int threads)
+{
+    return threads > 0 ? threads : GetProcessorCount();
+}
+
+// Running sums of one row's symbols: through the value table into 16-bit samples
+// (format 6), or as bytes (format 11), wrapping.
+void WriteHuffmanRow(int format, const uint16_t* symbols, const int16_t* values, int cols, uint8_t* out)
+{
+    if (format == 6) {
+        uint16_t r = 0;
+        uint16_t g = 0;
+        uint16_t b = 0;
+        for (int x = 0; x < cols; ++x, symbols += 3, out += 6) {
+            r = uint16_t(r + values[symbols[0]]);
+            g = uint16_t(g + values[symbols[1]]);
+            b = uint16_t(b + values[symbols[2]]);
+            StoreLE16(out, r);
+            StoreLE16(out + 2, g);
+            StoreLE16(out + 4, b);
+        }
+        return;
+    }
+    uint8_t r = 0;
+    uint8_t g = 0;
+    uint8_t b = 0;
+    for (int x = 0; x < cols; ++x, symbols += 3, out += 3) {
+        r = uint8_t(r + symbols[0]);
+        g = uint8_t(g + symbols[1]);
+        b = uint8_t(b + symbols[2]);
+        out[0] = r;
+        out[1] = g;
+        out[2] = b;
+    }
+}
+
+} // namespace
+
+// Rows are independent (each starts with no bits held), so they are decoded on several
+// threads by the decoder's whole-block path. A row that path does not take, and every
+// row's checks, messages and repeat of the row above, then run in row order through
+// the byte-wise decoder, exactly as when each row is decoded alone.
 bool FBribImageDecoder::ReadImageVariableLineLength(FBribPayload& payload, const BribImageHead& head,
-                                                    FPixmap& pixmap, double* progress, const char* cancel)
+                                                    FPixmap& pixmap, double* progress, const char* cancel,
+                                                    int threads)
 {
     const int format = head.m_iPixelFormat;
     if (format != 6 && format != 11) {
@@ -598,6 +655,13 @@ bool FBribImageDecoder::ReadImageVariableLineLength(FBribPayload& payload, const
         largest = std::max(largest, rowPtr[r] - previous);
         previous = rowPtr[r];
     }
+    // Rows are read one after the other from the data's start, so the reading position
+    // matches every row's pointer only when the first is 0.
+    int checkedRows = 0;
+    while (checkedRows < rows && rowPtr[0] == 0 &&
+           ((rowPtr[checkedRows + 1] - rowPtr[checkedRows]) & 3) == 0) {
+        ++checkedRows;
+    }
 
     payload.Seek(0);
     std::vector<int16_t> values(static_cast<size_t>(n), 0);
@@ -619,60 +683,108 @@ bool FBribImageDecoder::ReadImageVariableLineLength(FBribPayload& payload, const
     FHuffmanDecoder decoder(symbolBits);
     decoder.Reset();
     decoder.SetTable(words.data(), int(n));
+    bool fastPath = true;
+    try {
+        decoder.Prepare();
+    } catch (const FExceptionHuffman&) {
+        fastPath = false; // each row then fails as the byte-wise decoder decides
+    }
 
     const int wanted = 3 * cols;
-    std::vector<uint16_t> symbols(size_t(wanted) + 1);
-    std::vector<uint8_t> rowBuffer(size_t(largest) + 1);
     const uint64_t huffStart = payload.Tell();
     const int pixelBytes = format == 6 ? 6 : 3;
+    const int workers = std::max(1, std::min(ThreadsFor(threads), checkedRows));
+    std::vector<std::vector<uint16_t>> symbols(size_t(workers),
+                                               std::vector<uint16_t>(2 * (size_t(wanted) + 1)));
+    std::vector<uint8_t> decodedFast(size_t(rows), 0);
+    const uint8_t* inMemory = payload.GetBytes();
+    std::vector<uint8_t> chunkBuffer;
 
-    for (int r = 0; r < rows; ++r) {
-        const uint64_t now = payload.Tell();
-        CheckRowAssertion(now - huffStart == rowPtr[r],
-                          "(uiFilePosNow-uiFilePosHuffDat) == pRowPtrTable[row]");
-        const uint32_t readSize = rowPtr[r + 1] - rowPtr[r];
-        CheckRowAssertion((readSize & 3) == 0, "(uiReadSize&3) == 0");
-        payload.Read(rowBuffer.data(), readSize);
-
-        bool decoded = false;
-        try {
-            decoded = DecodeHuffmanRow(decoder, rowBuffer.data(), int(readSize), symbols.data(), wanted);
-        } catch (const FExceptionHuffman&) {
-            decoded = false;
+    for (int first = 0; first < rows;) {
+        // A cancel already asked for still lets the next row through, as after any row.
+        int end = first + 1;
+        if (first < checkedRows && !Cancelled(cancel)) {
+            const uint32_t cap = inMemory != nullptr ? UINT32_MAX : kHuffmanChunkBytes;
+            while (end < checkedRows && rowPtr[end + 1] - rowPtr[first] <= cap) {
+                ++end;
+            }
         }
-        uint8_t* out = pixmap.GetRowAddress(r);
-        if (decoded) {
-            if (format == 6) {
-                int16_t sum[3] = {0, 0, 0};
-                for (int x = 0; x < cols; ++x) {
-                    for (int c = 0; c < 3; ++c) {
-                        sum[c] = int16_t(uint16_t(sum[c] + values[symbols[3 * x + c]]));
-                        StoreLE16(out + 6 * x + 2 * c, uint16_t(sum[c]));
+        const uint8_t* data = nullptr; // the bytes of row `first` on
+        if (inMemory != nullptr) {
+            data = inMemory + huffStart + rowPtr[first];
+        } else if (first < checkedRows) {
+            chunkBuffer.resize(std::max<size_t>(chunkBuffer.size(), rowPtr[end] - rowPtr[first]));
+            payload.Seek(huffStart + rowPtr[first]);
+            payload.Read(chunkBuffer.data(), rowPtr[end] - rowPtr[first]);
+            data = chunkBuffer.data();
+        }
+        const int chunkEnd = std::min(end, checkedRows);
+        if (fastPath && first < chunkEnd) {
+            std::atomic<int> next{first};
+            const int chunkWorkers = std::min(workers, chunkEnd - first);
+            RunInRowBands(chunkWorkers, chunkWorkers, [&](int worker, int) {
+                // Two rows at a time, their streams interleaved.
+                uint16_t* const sym[2] = {symbols[size_t(worker)].data(),
+                                          symbols[size_t(worker)].data() + wanted + 1};
+                for (;;) {
+                    const int batch = next.fetch_add(kHuffmanRowBatch);
+                    if (batch >= chunkEnd) {
+                        return;
+                    }
+                    const int batchEnd = std::min(batch + kHuffmanRowBatch, chunkEnd);
+                    for (int r = batch; r < batchEnd; r += 2) {
+                        const int pair = std::min(2, batchEnd - r);
+                        const uint8_t* in[2] = {data + (rowPtr[r] - rowPtr[first]), nullptr};
+                        int inLen[2] = {int(rowPtr[r + 1] - rowPtr[r]), 0};
+                        if (pair == 2) {
+                            in[1] = data + (rowPtr[r + 1] - rowPtr[first]);
+                            inLen[1] = int(rowPtr[r + 2] - rowPtr[r + 1]);
+                        }
+                        bool decoded[2] = {false, false};
+                        decoder.DecodeWholeBlocks(in, inLen, sym, wanted, decoded);
+                        for (int k = 0; k < pair; ++k) {
+                            if (decoded[k]) {
+                                WriteHuffmanRow(format, sym[k], values.data(), cols,
+                                                pixmap.GetRowAddress(r + k));
+                                decodedFast[size_t(r + k)] = 1;
+                            }
+                        }
                     }
                 }
-            } else {
-                uint8_t sum[3] = {0, 0, 0};
-                for (int x = 0; x < cols; ++x) {
-                    for (int c = 0; c < 3; ++c) {
-                        sum[c] = uint8_t(sum[c] + symbols[3 * x + c]);
-                        out[3 * x + c] = sum[c];
+            });
+        }
+        for (int r = first; r < end; ++r) {
+            CheckRowAssertion(rowPtr[0] == 0, "(uiFilePosNow-uiFilePosHuffDat) == pRowPtrTable[row]");
+            const uint32_t readSize = rowPtr[r + 1] - rowPtr[r];
+            CheckRowAssertion((readSize & 3) == 0, "(uiReadSize&3) == 0");
+            if (!decodedFast[size_t(r)]) {
+                bool decoded = false;
+                try {
+                    decoded = DecodeHuffmanRow(decoder, data + (rowPtr[r] - rowPtr[first]), int(readSize),
+                                               symbols[0].data(), wanted);
+                } catch (const FExceptionHuffman&) {
+                    decoded = false;
+                }
+                uint8_t* out = pixmap.GetRowAddress(r);
+                if (decoded) {
+                    WriteHuffmanRow(format, symbols[0].data(), values.data(), cols, out);
+                } else {
+                    // The register is left as after every row, so the next row starts clean.
+                    try {
+                        decoder.DecodeFlush();
+                    } catch (const FExceptionHuffman&) {
+                    }
+                    if (r > 0) {
+                        std::memmove(out, pixmap.GetRowAddress(r - 1), size_t(cols) * pixelBytes);
                     }
                 }
             }
-        } else {
-            // The register is left as after every row, so the next row starts clean.
-            try {
-                decoder.DecodeFlush();
-            } catch (const FExceptionHuffman&) {
-            }
-            if (r > 0) {
-                std::memmove(out, pixmap.GetRowAddress(r - 1), size_t(cols) * pixelBytes);
+            StoreProgress(progress, double(r) / rows);
+            if (Cancelled(cancel)) {
+                return false;
             }
         }
-        StoreProgress(progress, double(r) / rows);
-        if (Cancelled(cancel)) {
-            return false;
-        }
+        first = end;
     }
     return true;
 }
@@ -680,77 +792,145 @@ bool FBribImageDecoder::ReadImageVariableLineLength(FBribPayload& payload, const
 namespace
 {
 
-// One plane of the M4 format: a bit stream read through a window of the payload
-// that is refilled at every row end, and whenever the byte position nears its end,
-// so that a row of any length is read through it. The bytes after the valid ones
-// are zero, and a code that reaches into them ends the plane.
-class M4PlaneReader
+constexpr size_t kM4ReadWindow = kBribM4Window;
+
+// The bit stream of one M4 plane: the payload from the plane's start on, zeros past the
+// payload's end, read through a window that moves along. Windows of several planes may
+// be filled at once; `lock` keeps their reads of the one payload apart.
+class M4PlaneBits
 {
 public:
-    M4PlaneReader(FBribPayload& payload, uint64_t start) : m_payload(payload), m_uiFilePos(start) { Fill(); }
-
-    uint32_t Peek32() const
+    M4PlaneBits(FBribPayload& payload, uint64_t start, FCriticalSection& lock)
+        : m_payload(payload), m_lock(lock), m_window(kM4ReadWindow + 8, 0), m_uiBase(start)
     {
-        const uint8_t* p = m_window + m_iBytePos;
-        const uint32_t w = uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-        return m_iBitPos == 0 ? w : (w << m_iBitPos) | (uint32_t(p[4]) >> (8 - m_iBitPos));
-    }
-
-    // False once the bits used run past the valid bytes.
-    bool Advance(int bits)
-    {
-        const int total = m_iBitPos + bits;
-        m_iBytePos += total / 8;
-        m_iBitPos = total % 8;
-        if (int64_t(m_iBytePos) * 8 + m_iBitPos > int64_t(m_iValid) * 8) {
-            return false;
-        }
-        if (m_iBytePos > kBribM4Window - 8) {
-            Refill();
-        }
-        return true;
-    }
-
-    void Refill()
-    {
-        m_uiFilePos += uint64_t(m_iBytePos);
-        m_iBytePos = 0;
+        // Codes that end past the payload end the plane.
+        m_iLimitBits = (int64_t(payload.GetSize()) - int64_t(start)) * 8;
         Fill();
     }
+
+    const uint8_t* Window() const { return m_window.data(); }
+    // Moves the window to the byte of `bit` (counted from the window's start, which it
+    // returns counted from the new start), so that at least 8 bytes from it are held.
+    uint64_t Slide(uint64_t bit)
+    {
+        m_uiBase += bit >> 3;
+        m_iLimitBits -= int64_t(bit & ~uint64_t(7));
+        Fill();
+        return bit & 7;
+    }
+    int64_t LimitBits() const { return m_iLimitBits; }
 
 private:
     void Fill()
     {
-        std::memset(m_window, 0, sizeof(m_window));
-        m_iValid = 0;
-        if (m_uiFilePos >= m_payload.GetSize()) {
-            return;
+        size_t valid = 0;
+        if (m_uiBase < m_payload.GetSize()) {
+            FCriticalSectionLock hold(m_lock);
+            m_payload.Seek(m_uiBase);
+            valid = m_payload.ReadSome(m_window.data(), kM4ReadWindow);
         }
-        m_payload.Seek(m_uiFilePos);
-        m_iValid = int(m_payload.ReadSome(m_window, kBribM4Window));
+        std::fill(m_window.begin() + long(valid), m_window.end(), uint8_t(0));
     }
 
     FBribPayload& m_payload;
-    uint64_t m_uiFilePos;
-    uint8_t m_window[kBribM4Window + 8] = {};
-    int m_iValid = 0;
-    int m_iBytePos = 0;
-    int m_iBitPos = 0;
+    FCriticalSection& m_lock;
+    std::vector<uint8_t> m_window;
+    uint64_t m_uiBase;        // payload position of the window's first byte
+    int64_t m_iLimitBits = 0; // the payload's end, in bits from the window's start
 };
+
+struct M4Codes {
+    int m_first[3];
+    // For every 12-bit prefix, the first code word, in order, that it matches: its
+    // category in bits 0-3 and its length in bits 4-7; kM4NoCode when a word of length 0
+    // or above 12 ends the search first.
+    uint8_t m_code[4096];
+};
+constexpr uint8_t kM4NoCode = 0xFF; // category 15 does not exist
+
+// One plane, row by row, into channel c; it ends at the first value that goes wrong and
+// leaves the rest of the plane as it was. Returns false when cancelled at a row end.
+// `progress` (may be null) gets the rows done; `stored` tells whether it got any.
+bool DecodeM4Plane(M4PlaneBits& bits, const M4Codes& codes, int c, FPixmap& pixmap, int rows, int cols,
+                   double* progress, bool& stored, const char* cancel)
+{
+    const uint8_t* table = codes.m_code;
+    const uint8_t* window = bits.Window();
+    int64_t limit = bits.LimitBits();
+    // The stream's next bits at the top of `held`, below them only zeros or the stream's
+    // own next bits; `next` is the first window byte not yet counted into `held`.
+    uint64_t held = 0;
+    int heldBits = 0;
+    size_t next = 0;
+    auto refill = [&]() {
+        if (next > kM4ReadWindow - 8) {
+            const uint64_t inByte = bits.Slide(8 * uint64_t(next) - uint64_t(heldBits));
+            limit = bits.LimitBits();
+            held = LoadBE64(window) << inByte;
+            heldBits = 64 - int(inByte);
+            next = 8;
+            return;
+        }
+        held |= LoadBE64(window + next) >> heldBits;
+        next += size_t(63 - heldBits) >> 3;
+        heldBits |= 56;
+    };
+    for (int m = 0; m < rows; ++m) {
+        uint8_t* row = pixmap.GetRowAddress(m) + 2 * c;
+        const uint8_t* above = m >= 2 ? pixmap.GetRowAddress(m - 2) + 2 * c : nullptr;
+        int back2 = 0; // the values two and one columns back
+        int back1 = 0;
+        for (int j = 0; j < cols; ++j) {
+            if (heldBits < 32) {
+                refill();
+            }
+            const uint32_t code = uint32_t(held >> 32);
+            const int entry = table[code >> 20];
+            if (entry == kM4NoCode) {
+                return true;
+            }
+            const int category = entry & 15;
+            const int len = entry >> 4;
+            // The category's bits after the code word: the value itself when its top bit
+            // is set, else the negative value below; category 0 gives 0.
+            const int v = int((uint64_t(code << len) << category) >> 32);
+            const int d = v >= ((1 << category) >> 1) ? v : v - (1 << category) + 1;
+            const int prediction = j >= 2             ? back2
+                                   : above != nullptr ? int(int16_t(LoadLE16(above + 6 * j)))
+                                                      : codes.m_first[c];
+            const int value = prediction + d;
+            held <<= len + category;
+            heldBits -= len + category;
+            if (uint32_t(value) > 4095 || int64_t(8 * next) - heldBits > limit) {
+                return true;
+            }
+            StoreLE16(row + 6 * j, uint16_t(value));
+            back2 = back1;
+            back1 = value;
+        }
+        StoreProgress(progress, double(m + 1) / rows);
+        stored = true;
+        if (Cancelled(cancel)) {
+            return false;
+        }
+    }
+    return true;
+}
 
 } // namespace
 
 bool FBribImageDecoder::priReadImageHuffmanM4(FBribPayload& payload, const BribImageHead& head,
-                                              FPixmap& pixmap, double* progress, const char* cancel)
+                                              FPixmap& pixmap, double* progress, const char* cancel,
+                                              int threads)
 {
     const int rows = head.m_iRows;
     const int cols = head.m_iCols;
     uint8_t raw[kBribM4HeadSize];
     payload.Seek(0);
     payload.Read(raw, sizeof(raw));
-    int first[3];
+    M4Codes codes{};
     for (int c = 0; c < 3; ++c) {
-        first[c] = LoadLE16(raw + 2 * c) & 0x3FF;
+        codes.m_first[c] = LoadLE16(raw + 2 * c) & 0x3FF;
     }
     int codeBits[13];
     int codeLength[13];
@@ -759,17 +939,15 @@ bool FBribImageDecoder::priReadImageHuffmanM4(FBribPayload& payload, const BribI
         codeLength[i] = w & 0xF;
         codeBits[i] = w >> 4;
     }
-    // The category of every 12-bit prefix: the first word, in order, whose code
-    // matches; a word of length 0 or above 12 ends the search without a match.
-    std::vector<int8_t> categoryOf(4096, -1);
     for (uint32_t prefix = 0; prefix < 4096; ++prefix) {
+        codes.m_code[prefix] = kM4NoCode;
         for (int i = 0; i < 13; ++i) {
             const int len = codeLength[i];
             if (len == 0 || len > 12) {
                 break;
             }
             if ((prefix >> (12 - len)) == uint32_t(codeBits[i] >> (12 - len))) {
-                categoryOf[prefix] = int8_t(i);
+                codes.m_code[prefix] = uint8_t(i | len << 4);
                 break;
             }
         }
@@ -779,52 +957,38 @@ bool FBribImageDecoder::priReadImageHuffmanM4(FBribPayload& payload, const BribI
     const uint64_t planeStart[3] = {kBribM4HeadSize, kBribM4HeadSize + pad16(lengths[0]),
                                     kBribM4HeadSize + pad16(lengths[0]) + pad16(lengths[1])};
 
-    bool cancelled = false;
+    // The planes are independent streams into separate channels, so they run at once;
+    // only then does each keep its own progress, and the last plane's stands at the end.
+    const int workers = std::clamp(ThreadsFor(threads), 1, 3);
+    FCriticalSection lock;
+    std::vector<std::unique_ptr<M4PlaneBits>> planes;
     for (int c = 0; c < 3; ++c) {
-        auto reader = std::make_unique<M4PlaneReader>(payload, planeStart[c]);
-        bool ended = false;
-        for (int m = 0; m < rows && !ended; ++m) {
-            uint8_t* row = pixmap.GetRowAddress(m);
-            for (int j = 0; j < cols; ++j) {
-                const uint32_t bits = reader->Peek32();
-                const int category = categoryOf[bits >> 20];
-                if (category < 0) {
-                    ended = true;
-                    break;
-                }
-                const int len = codeLength[category];
-                int d = 0;
-                if (category > 0) {
-                    const int v = int((bits << len) >> (32 - category));
-                    d = v >= (1 << (category - 1)) ? v : v - (1 << category) + 1;
-                }
-                int prediction;
-                if (j >= 2) {
-                    prediction = int16_t(LoadLE16(row + 6 * (j - 2) + 2 * c));
-                } else if (m >= 2) {
-                    prediction = int16_t(LoadLE16(pixmap.GetRowAddress(m - 2) + 6 * j + 2 * c));
-                } else {
-                    prediction = first[c];
-                }
-                const int value = prediction + d;
-                if (value < 0 || value > 4095 || !reader->Advance(len + category)) {
-                    ended = true;
-                    break;
-                }
-                StoreLE16(row + 6 * j + 2 * c, uint16_t(value));
-            }
-            if (ended) {
-                break;
-            }
-            reader->Refill();
-            StoreProgress(progress, double(m + 1) / rows);
-            if (Cancelled(cancel)) {
-                cancelled = true;
-                break;
+        planes.push_back(std::make_unique<M4PlaneBits>(payload, planeStart[c], lock));
+    }
+    double planeProgress[3] = {0, 0, 0};
+    bool stored[3] = {false, false, false};
+    bool finished[3] = {true, true, true};
+    std::exception_ptr failure[3];
+    RunInRowBands(3, workers, [&](int first, int end) {
+        for (int c = first; c < end; ++c) {
+            try {
+                finished[c] = DecodeM4Plane(*planes[c], codes, c, pixmap, rows, cols,
+                                            workers == 1 ? progress : &planeProgress[c], stored[c], cancel);
+            } catch (...) {
+                failure[c] = std::current_exception();
+                return;
             }
         }
+    });
+    for (int c = 0; c < 3; ++c) {
+        if (failure[c]) {
+            std::rethrow_exception(failure[c]);
+        }
+        if (workers > 1 && stored[c]) {
+            StoreProgress(progress, planeProgress[c]);
+        }
     }
-    return !cancelled;
+    return finished[0] && finished[1] && finished[2];
 }
 
 // ---------------------------------------------------------------------------

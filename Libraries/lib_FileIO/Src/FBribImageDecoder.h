@@ -30,6 +30,8 @@ public:
     void Read(void* buffer, size_t n);
     // At most n bytes, fewer near the end of the payload.
     size_t ReadSome(void* buffer, size_t n);
+    // The payload's bytes when it lies in memory, else null.
+    const uint8_t* GetBytes() const { return m_pBytes; }
 
 private:
     FIFile* m_pFile = nullptr;
@@ -44,16 +46,17 @@ class FBribImageDecoder
 public:
     // Checks the pixmap against the head (size, pixel type) and runs the decoder
     // of the head's pixel format; false when cancelled. `progress` and `cancel`
-    // may be null.
+    // may be null. The Huffman formats spread their rows or planes over `threads`
+    // threads (0: one per processor) with a result that does not depend on the count.
     static bool Decode(FBribPayload& payload, const BribImageHead& head, FPixmap& pixmap, double* progress,
-                       const char* cancel);
+                       const char* cancel, int threads = 0);
 
     static bool ReadImageFixedLineLength(FBribPayload& payload, const BribImageHead& head, FPixmap& pixmap,
                                          double* progress, const char* cancel);
     static bool ReadImageVariableLineLength(FBribPayload& payload, const BribImageHead& head, FPixmap& pixmap,
-                                            double* progress, const char* cancel);
+                                            double* progress, const char* cancel, int threads = 0);
     static bool priReadImageHuffmanM4(FBribPayload& payload, const BribImageHead& head, FPixmap& pixmap,
-                                      double* progress, const char* cancel);
+                                      double* progress, const char* cancel, int threads = 0);
 };
 
 // The M4 read window, and the room a 32-bit read needs after the byte position.

@@ -1,5 +1,6 @@
 #include "FHuffmanDecoder.h"
 
+#include "FByteOrder.h"
 #include "FException.h"
 
 #include <algorithm>
@@ -23,6 +24,12 @@ constexpr int kStateDecoding = 7;
 // An entry that no code reaches is kNoCode, never a symbol: the value 0x7FFF is a
 // real symbol once symbols have 15 bits or more.
 enum : uint8_t { kUnset = 0, kLeaf = 1, kNode = 2, kNoCode = 3 };
+
+// The direct table answers most codes in one lookup of up to this many bits.
+constexpr int kMaxFastBits = 12;
+// A direct entry is a symbol in bits 0-15 and its code length in bits 16-20, or one of:
+constexpr uint32_t kFastLong = uint32_t(1) << 31; // longer than the direct lookup: use the tree
+constexpr uint32_t kFastNone = uint32_t(1) << 30; // the bits match no code
 
 struct Entry {
     uint16_t m_uiValue = 0; // leaf: the symbol; node: the sub-table's bits
@@ -48,8 +55,13 @@ struct FHuffmanDecoderState {
     std::vector<Entry> m_root;
     std::vector<uint32_t> m_subOffset; // per root entry that is a node
     std::vector<Entry> m_sub;          // every sub-table, one after the other
+    bool m_bTreeBuilt = false;         // the tables above belong to the table last set
+
+    int m_iFastBits = 0;
+    std::vector<uint32_t> m_fast; // the tree's answer for every m_iFastBits-bit pattern
 
     void BuildTree();
+    void BuildFastTable();
 };
 
 namespace
@@ -128,6 +140,33 @@ void FHuffmanDecoderState::BuildTree()
         }
     }
     FillGaps(m_root.data(), m_root.size());
+    BuildFastTable();
+    m_bTreeBuilt = true;
+}
+
+// Composed from the tree rather than from the codes, so that both give the same symbol
+// for every bit pattern, the gap fills of an incomplete table included.
+void FHuffmanDecoderState::BuildFastTable()
+{
+    const int bits = std::max({m_iRootBits, std::min(m_iLongest, kMaxFastBits), 1});
+    m_iFastBits = bits;
+    m_fast.assign(size_t(1) << bits, kFastNone);
+    for (uint32_t i = 0; i < m_fast.size(); ++i) {
+        const uint32_t prefix = i >> (bits - m_iRootBits);
+        const Entry* e = &m_root[prefix];
+        if (e->m_uiKind == kNode) {
+            const int total = m_iRootBits + e->m_uiValue;
+            if (total > bits) {
+                m_fast[i] = kFastLong;
+                continue;
+            }
+            const uint32_t index = (i >> (bits - total)) & ((uint32_t(1) << e->m_uiValue) - 1);
+            e = &m_sub[m_subOffset[prefix] + index];
+        }
+        if (e->m_uiKind == kLeaf) {
+            m_fast[i] = uint32_t(e->m_uiValue) | uint32_t(e->m_uiLength) << 16;
+        }
+    }
 }
 
 FHuffmanDecoder::FHuffmanDecoder(int n)
@@ -185,6 +224,7 @@ void FHuffmanDecoder::SetTable(const uint32_t* words, int count)
     st.m_codes.swap(codes);
     st.m_iLongest = longest;
     st.m_bTableValid = true;
+    st.m_bTreeBuilt = false;
 }
 
 void FHuffmanDecoder::Reset()
@@ -229,7 +269,9 @@ void FHuffmanDecoder::Decode(const uint8_t* in, int inLen, int& inUsed, uint16_t
         if (!st.m_bTableValid) {
             throw FExceptionHuffman("Can't build decoding tree without a valid table!");
         }
-        st.BuildTree();
+        if (!st.m_bTreeBuilt) {
+            st.BuildTree();
+        }
         st.m_iState = kStateDecoding;
     }
     if (st.m_iState != kStateDecoding) {
@@ -331,4 +373,130 @@ void FHuffmanDecoder::Decode(const uint8_t* in, int inLen, int& inUsed, uint16_t
     st.m_iSpareCount = int(reg);
     st.m_uiSpareBits = reg == 0 ? 0 : uint32_t(window >> (64 - reg));
     inUsed = int(used);
+}
+
+void FHuffmanDecoder::Prepare()
+{
+    FHuffmanDecoderState& st = *m_pState;
+    if (!st.m_bTableValid) {
+        throw FExceptionHuffman("Can't build decoding tree without a valid table!");
+    }
+    if (!st.m_bTreeBuilt) {
+        st.BuildTree();
+    }
+}
+
+namespace
+{
+
+// One block decoded whole. The window holds `held` bits at its top; below them it holds
+// only zeros or the stream's own next bits, so that a whole 8-byte load can be ORed in at
+// any time. Past the block the stream reads as zeros, as Decode pads it; whether every
+// code ended inside the block is told once, from how far the stream was read.
+struct WholeBlock {
+    const uint8_t* m_pIn = nullptr;
+    size_t m_uiLen = 0;
+    uint16_t* m_pOut = nullptr;
+    int m_iCount = 0;
+    uint64_t m_uiWindow = 0;
+    int m_iHeld = 0;
+    size_t m_uiPos = 0; // bytes counted into m_iHeld so far (past the end once padding)
+    int m_iDone = 0;
+    bool m_bFailed = false;
+
+    WholeBlock(const uint8_t* in, int inLen, uint16_t* out, int count)
+        : m_pIn(in), m_uiLen(size_t(std::max(inLen, 0))), m_pOut(out), m_iCount(count),
+          m_bFailed(in == nullptr || inLen <= 0 || count <= 0)
+    {
+    }
+    bool Running() const { return !m_bFailed && m_iDone < m_iCount; }
+    bool Decoded() const { return !m_bFailed && int64_t(m_uiPos) * 8 - m_iHeld <= int64_t(m_uiLen) * 8; }
+};
+
+// Codes are at most 27 bits, so the 56 bits a refill leaves serve two of them.
+// `fast` and `fastShift` are the state's direct table and 64 minus its width, held by the
+// caller so that they stay in registers.
+[[gnu::always_inline]] inline void DecodeTwo(const FHuffmanDecoderState& st, const uint32_t* fast,
+                                             int fastShift, WholeBlock& b)
+{
+    if (b.m_uiPos + 8 <= b.m_uiLen) {
+        b.m_uiWindow |= LoadBE64(b.m_pIn + b.m_uiPos) >> b.m_iHeld;
+        b.m_uiPos += size_t(63 - b.m_iHeld) >> 3;
+        b.m_iHeld |= 56;
+    } else {
+        while (b.m_iHeld <= 56) {
+            b.m_uiWindow |= uint64_t(b.m_uiPos < b.m_uiLen ? b.m_pIn[b.m_uiPos] : 0) << (56 - b.m_iHeld);
+            b.m_iHeld += 8;
+            ++b.m_uiPos;
+        }
+    }
+    for (int k = 0; k < 2 && b.m_iDone < b.m_iCount; ++k) {
+        uint32_t e = fast[b.m_uiWindow >> fastShift];
+        if (e >= kFastNone) {
+            if (e == kFastNone) {
+                b.m_bFailed = true;
+                return;
+            }
+            const int rootBits = st.m_iRootBits;
+            const uint32_t prefix = rootBits == 0 ? 0 : uint32_t(b.m_uiWindow >> (64 - rootBits));
+            const Entry& root = st.m_root[prefix];
+            const int total = rootBits + root.m_uiValue;
+            const uint32_t index =
+                uint32_t(b.m_uiWindow >> (64 - total)) & ((uint32_t(1) << root.m_uiValue) - 1);
+            const Entry& leaf = st.m_sub[st.m_subOffset[prefix] + index];
+            if (leaf.m_uiKind != kLeaf) {
+                b.m_bFailed = true;
+                return;
+            }
+            e = uint32_t(leaf.m_uiValue) | uint32_t(leaf.m_uiLength) << 16;
+        }
+        const int length = int(e >> 16);
+        b.m_pOut[b.m_iDone++] = uint16_t(e);
+        b.m_uiWindow <<= length;
+        b.m_iHeld -= length;
+    }
+}
+
+} // namespace
+
+bool FHuffmanDecoder::DecodeWholeBlock(const uint8_t* in, int inLen, uint16_t* out, int count) const
+{
+    const FHuffmanDecoderState& st = *m_pState;
+    if (!st.m_bTreeBuilt) {
+        return false;
+    }
+    const uint32_t* fast = st.m_fast.data();
+    const int fastShift = 64 - st.m_iFastBits;
+    WholeBlock b(in, inLen, out, count);
+    while (b.Running()) {
+        DecodeTwo(st, fast, fastShift, b);
+    }
+    return b.Decoded();
+}
+
+// The two streams' steps alternate, so that the processor overlaps their lookups.
+void FHuffmanDecoder::DecodeWholeBlocks(const uint8_t* const in[2], const int inLen[2],
+                                        uint16_t* const out[2], int count, bool decoded[2]) const
+{
+    const FHuffmanDecoderState& st = *m_pState;
+    if (!st.m_bTreeBuilt) {
+        decoded[0] = decoded[1] = false;
+        return;
+    }
+    const uint32_t* fast = st.m_fast.data();
+    const int fastShift = 64 - st.m_iFastBits;
+    WholeBlock a(in[0], inLen[0], out[0], count);
+    WholeBlock b(in[1], inLen[1], out[1], count);
+    while (a.Running() && b.Running()) {
+        DecodeTwo(st, fast, fastShift, a);
+        DecodeTwo(st, fast, fastShift, b);
+    }
+    while (a.Running()) {
+        DecodeTwo(st, fast, fastShift, a);
+    }
+    while (b.Running()) {
+        DecodeTwo(st, fast, fastShift, b);
+    }
+    decoded[0] = a.Decoded();
+    decoded[1] = b.Decoded();
 }

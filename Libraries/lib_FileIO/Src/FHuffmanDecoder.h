@@ -28,6 +28,20 @@ public:
     // Ends a block: the bits still held are dropped.
     void DecodeFlush();
 
+    // Builds the lookup tables of the table set last (Decode otherwise builds them at
+    // its first input); FExceptionHuffman without a valid table.
+    void Prepare();
+    // Decodes exactly `count` symbols from the start of one whole block, reading no byte
+    // outside it. True only when every one of them is a code wholly inside the block, in
+    // which case Decode on the block (with no bits held), Decode without input and
+    // DecodeFlush give the same symbols; otherwise false, and that sequence tells the block's outcome. Leaves
+    // the decoder's state alone, so that several threads may call it at once after
+    // Prepare.
+    bool DecodeWholeBlock(const uint8_t* in, int inLen, uint16_t* out, int count) const;
+    // Two blocks of `count` symbols each at once, each told as DecodeWholeBlock tells it.
+    void DecodeWholeBlocks(const uint8_t* const in[2], const int inLen[2], uint16_t* const out[2], int count,
+                           bool decoded[2]) const;
+
 private:
     std::unique_ptr<FHuffmanDecoderState> m_pState;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <emmintrin.h>
 #include <vector>
 
 #include "FGlobalLUTsClass.h"
@@ -76,6 +77,143 @@ double Decay(double numerator, double t)
 
 } // namespace
 
+namespace
+{
+
+// ---- Brightness match and soft-limit pull of whole rows, two pixels per step ----
+//
+// For pixel i, with planar channels p (the pixel) and t (the target): sP = p0 + p1 + p2 + oP,
+// sQ = t0 + t1 + t2 + oQ, f = sP * 65536 / sQ when sQ > oQ, else sP * (65536 / oQ), and
+// 0 when sP < 0; q = (t * f + 32768) >> 16. Each channel's table index is
+// clamp(q - p, -limit, limit) & mask. In doubles every step is exact for the callers'
+// ranges (|p| <= 2^15, |t * f| < 2^53, oP <= 2^20): the quotient is below 2^37 over an
+// integer divisor, so its rounding never crosses an integer, and the rest are sums and
+// products of integers below 2^53 and scalings by powers of two.
+struct PullRanges {
+    int64_t oP;
+    int64_t oQ;
+    int32_t limit;
+    int32_t mask;
+};
+
+// Pixels and targets in planes of 32-bit samples.
+struct PlanarSource {
+    const int32_t *p0, *p1, *p2;
+    const int32_t *t0, *t1, *t2;
+
+    static __m128d Load(const int32_t* a)
+    {
+        return _mm_cvtepi32_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a)));
+    }
+    void Pair(size_t i, __m128d out[6]) const
+    {
+        out[0] = Load(p0 + i);
+        out[1] = Load(p1 + i);
+        out[2] = Load(p2 + i);
+        out[3] = Load(t0 + i);
+        out[4] = Load(t1 + i);
+        out[5] = Load(t2 + i);
+    }
+    int64_t P(size_t i, int c) const { return (c == 0 ? p0 : c == 1 ? p1 : p2)[i]; }
+    int64_t T(size_t i, int c) const { return (c == 0 ? t0 : c == 1 ? t1 : t2)[i]; }
+};
+
+// Pixels as interleaved 16-bit triples, targets as interleaved 16-bit states shifted down
+// by 4.
+struct TripleSource {
+    const int16_t* p;
+    const int16_t* state;
+
+    // The R, G, B pairs of pixels i and i + 1, 32-bit, from their twelve bytes; `shift` is
+    // 16 plus the samples' own shift.
+    static void Pairs(const int16_t* triples, size_t i, int shift, __m128d out[3])
+    {
+        uint32_t tail;
+        std::memcpy(&tail, triples + 3 * i + 4, sizeof(tail));
+        const __m128i words =
+            _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(triples + 3 * i)),
+                               _mm_cvtsi32_si128(static_cast<int32_t>(tail)));
+        const __m128i count = _mm_cvtsi32_si128(shift);
+        const __m128i lo = _mm_sra_epi32(_mm_unpacklo_epi16(words, words), count); // R0 G0 B0 R1
+        const __m128i hi = _mm_sra_epi32(_mm_unpackhi_epi16(words, words), count); // G1 B1
+        out[0] = _mm_cvtepi32_pd(_mm_shuffle_epi32(lo, _MM_SHUFFLE(3, 3, 3, 0)));
+        out[1] = _mm_cvtepi32_pd(_mm_unpacklo_epi32(_mm_srli_si128(lo, 4), hi));
+        out[2] = _mm_cvtepi32_pd(_mm_unpacklo_epi32(_mm_srli_si128(lo, 8), _mm_srli_si128(hi, 4)));
+    }
+    void Pair(size_t i, __m128d out[6]) const
+    {
+        Pairs(p, i, 16, out);
+        Pairs(state, i, 20, out + 3);
+    }
+    int64_t P(size_t i, int c) const { return p[3 * i + c]; }
+    int64_t T(size_t i, int c) const { return state[3 * i + c] >> 4; }
+};
+
+template <class Source>
+void PullIndices(const Source& from, size_t n, const PullRanges& r, int32_t* const index[3])
+{
+    const Source source = from; // a copy the stores cannot touch
+    const __m128d oP = _mm_set1_pd(static_cast<double>(r.oP));
+    const __m128d oQ = _mm_set1_pd(static_cast<double>(r.oQ));
+    const __m128d flat = _mm_set1_pd(static_cast<double>(65536 / r.oQ));
+    const __m128d scale = _mm_set1_pd(65536.0);
+    const __m128d unscale = _mm_set1_pd(1.0 / 65536.0);
+    const __m128d half = _mm_set1_pd(32768.0);
+    const __m128d big = _mm_set1_pd(4503599627370496.0); // 2^52
+    const __m128d one = _mm_set1_pd(1.0);
+    const __m128d zero = _mm_setzero_pd();
+    const __m128d lo = _mm_set1_pd(-static_cast<double>(r.limit));
+    const __m128d hi = _mm_set1_pd(static_cast<double>(r.limit));
+    const __m128i mask = _mm_set1_epi32(r.mask);
+    constexpr int32_t kLift = int32_t(1) << 20;
+    const bool lifted = r.mask >= 0 && r.mask < kLift && r.limit < kLift;
+    const __m128d lift = _mm_set1_pd(double(kLift));
+    // Index pointers held apart from the array, which the stores could otherwise touch.
+    int32_t* const out[3] = {index[0], index[1], index[2]};
+    // Lifted above 0, truncation is the floor; the lift is a power of two above the mask,
+    // so the masked index does not see it. Tables too large for that take the exact
+    // integer steps below for every pixel.
+    auto channel = [&](__m128d t, __m128d p, __m128d f) {
+        const __m128d q = _mm_mul_pd(_mm_add_pd(_mm_mul_pd(t, f), half), unscale);
+        const __m128d d = _mm_min_pd(_mm_max_pd(_mm_sub_pd(q, p), lo), hi);
+        return _mm_and_si128(_mm_cvttpd_epi32(_mm_add_pd(d, lift)), mask);
+    };
+    size_t i = 0;
+    for (; lifted && i + 2 <= n; i += 2) {
+        __m128d v[6];
+        source.Pair(i, v);
+        const __m128d p0 = v[0], p1 = v[1], p2 = v[2];
+        const __m128d t0 = v[3], t1 = v[4], t2 = v[5];
+        const __m128d sP = _mm_add_pd(_mm_add_pd(_mm_add_pd(p0, p1), p2), oP);
+        const __m128d sQ = _mm_add_pd(_mm_add_pd(_mm_add_pd(t0, t1), t2), oQ);
+        // sQ may be 0 or negative on the flat side; the quotient is then not used.
+        const __m128d quotient = _mm_div_pd(_mm_mul_pd(sP, scale), _mm_max_pd(sQ, one));
+        const __m128d rounded = _mm_sub_pd(_mm_add_pd(quotient, big), big);
+        const __m128d down = _mm_sub_pd(rounded, _mm_and_pd(_mm_cmpgt_pd(rounded, quotient), one));
+        const __m128d steep = _mm_cmpgt_pd(sQ, oQ);
+        __m128d f = _mm_or_pd(_mm_and_pd(steep, down), _mm_andnot_pd(steep, _mm_mul_pd(sP, flat)));
+        f = _mm_and_pd(f, _mm_cmpge_pd(sP, zero));
+        const __m128i i0 = channel(t0, p0, f);
+        const __m128i i1 = channel(t1, p1, f);
+        const __m128i i2 = channel(t2, p2, f);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out[0] + i), i0);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out[1] + i), i1);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out[2] + i), i2);
+    }
+    for (; i < n; ++i) {
+        const int64_t sP = source.P(i, 0) + source.P(i, 1) + source.P(i, 2) + r.oP;
+        const int64_t sQ = source.T(i, 0) + source.T(i, 1) + source.T(i, 2) + r.oQ;
+        const int64_t f = sP < 0 ? 0 : (sQ > r.oQ ? (sP * 65536) / sQ : sP * (65536 / r.oQ));
+        for (int c = 0; c < 3; ++c) {
+            const int64_t q = (source.T(i, c) * f + 32768) >> 16;
+            out[c][i] =
+                static_cast<int32_t>(std::clamp<int64_t>(q - source.P(i, c), -r.limit, r.limit)) & r.mask;
+        }
+    }
+}
+
+} // namespace
+
 void BuildChromaBlurImage(const FPixmapTemplate<FPixelClass48SRGB>& source, double radius, int16_t* blocks)
 {
     const int cols = source.GetCols();
@@ -87,21 +225,33 @@ void BuildChromaBlurImage(const FPixmapTemplate<FPixelClass48SRGB>& source, doub
     const int64_t b = RoundedWeight(e);
     const int qcols = (cols + 3) / 4;
     const int qrows = (rows + 3) / 4;
+    // Block sums of one block row, summed along the source rows; past the last column and
+    // row the edge pixel counts again.
+    std::vector<int32_t> sums(3 * static_cast<size_t>(qcols));
+    const int wholeBlocks = cols / 4;
     for (int by = qrows - 1; by >= 0; --by) {
-        for (int bx = qcols - 1; bx >= 0; --bx) {
-            int64_t sum[3] = {0, 0, 0};
-            for (int dy = 0; dy < 4; ++dy) {
-                const int16_t* row = source.GetRow(std::min(4 * by + dy, rows - 1));
+        std::fill(sums.begin(), sums.end(), 0);
+        for (int dy = 0; dy < 4; ++dy) {
+            const int16_t* row = source.GetRow(std::min(4 * by + dy, rows - 1));
+            for (int bx = 0; bx < wholeBlocks; ++bx) {
+                const int16_t* p = row + 12 * static_cast<size_t>(bx);
+                int32_t* s = &sums[3 * static_cast<size_t>(bx)];
+                s[0] += p[0] + p[3] + p[6] + p[9];
+                s[1] += p[1] + p[4] + p[7] + p[10];
+                s[2] += p[2] + p[5] + p[8] + p[11];
+            }
+            for (int bx = wholeBlocks; bx < qcols; ++bx)
                 for (int dx = 0; dx < 4; ++dx) {
                     const int16_t* p = row + 3 * static_cast<size_t>(std::min(4 * bx + dx, cols - 1));
                     for (int c = 0; c < 3; ++c)
-                        sum[c] += p[c];
+                        sums[3 * static_cast<size_t>(bx) + c] += p[c];
                 }
-            }
+        }
+        for (int bx = qcols - 1; bx >= 0; --bx) {
             int16_t* out = blocks + 3 * (static_cast<size_t>(by) * qcols + bx);
             const int16_t* below = out + 3 * static_cast<size_t>(qcols);
             for (int c = 0; c < 3; ++c) {
-                const int64_t s = std::min<int64_t>(sum[c], 32767) * a;
+                const int64_t s = std::min<int64_t>(sums[3 * static_cast<size_t>(bx) + c], 32767) * a;
                 out[c] = Saturate16(by == qrows - 1 ? s >> 8 : (s + below[c] * b) >> 8);
             }
         }
@@ -122,41 +272,77 @@ void ChromaBlurRow(int16_t* row, int y, double horizontalTime, double verticalTi
         const int64_t w = 256 - u;
         const int qcols = (columns + 3) / 4;
         const int16_t* blockRow = blocks + 3 * static_cast<size_t>(y / 4) * qcols;
-        int64_t s[3] = {0, 0, 0};
+        // Weights summing to 256 keep the sums within the 16-bit inputs' range, so 32 bits
+        // hold them; one variable per channel keeps each recursion in a register.
+        const int32_t u32 = static_cast<int32_t>(u);
+        const int32_t w32 = static_cast<int32_t>(w);
+        int32_t s0 = 0, s1 = 0, s2 = 0;
         for (int bx = qcols - 1; bx >= 0; --bx) {
             const int16_t* v = blockRow + 3 * static_cast<size_t>(bx);
             for (int k = 3; k >= 0; --k) {
-                const int x = std::min(4 * bx + k, columns - 1);
-                for (int c = 0; c < 3; ++c) {
-                    s[c] = (u * v[c] + w * s[c]) >> 8;
-                    buffer[3 * static_cast<size_t>(x) + c] = Store16(s[c]);
-                }
+                s0 = (u32 * v[0] + w32 * s0) >> 8;
+                s1 = (u32 * v[1] + w32 * s1) >> 8;
+                s2 = (u32 * v[2] + w32 * s2) >> 8;
+                int16_t* out = buffer + 3 * static_cast<size_t>(std::min(4 * bx + k, columns - 1));
+                out[0] = Store16(s0);
+                out[1] = Store16(s1);
+                out[2] = Store16(s2);
             }
         }
-        s[0] = s[1] = s[2] = 0;
-        for (int x = 0; x < columns; ++x)
-            for (int c = 0; c < 3; ++c) {
-                int16_t& b = buffer[3 * static_cast<size_t>(x) + c];
-                s[c] = (u * b + w * s[c]) >> 8;
-                b = Store16(s[c]);
-            }
+        s0 = s1 = s2 = 0;
+        for (size_t x = 0; x < static_cast<size_t>(columns); ++x) {
+            int16_t* b = buffer + 3 * x;
+            s0 = (u32 * b[0] + w32 * s0) >> 8;
+            s1 = (u32 * b[1] + w32 * s1) >> 8;
+            s2 = (u32 * b[2] + w32 * s2) >> 8;
+            b[0] = Store16(s0);
+            b[1] = Store16(s1);
+            b[2] = Store16(s2);
+        }
     }
     const double ev = Decay(1.0, verticalTime);
     const int64_t yv = RoundedWeight(1.0 - ev);
     const int64_t zv = RoundedWeight(ev);
     const int64_t o = BoundedOffset(offset);
-    for (int x = 0; x < columns; ++x) {
-        int16_t* st = state + 3 * static_cast<size_t>(x);
-        const int16_t* b = buffer + 3 * static_cast<size_t>(x);
-        int64_t target[3];
-        for (int c = 0; c < 3; ++c) {
-            st[c] = Store16((yv * b[c] + zv * st[c]) >> 8);
-            target[c] = st[c] >> 4;
-        }
-        int16_t* p = row + 3 * static_cast<size_t>(x);
-        int64_t q[3];
-        MatchBrightness(q, p, target, o, o);
-        CorrectToward(p, q, table, static_cast<uint32_t>(sumShift));
+    // The state's smoothing, then the pull of every pixel toward it.
+    const size_t n = static_cast<size_t>(columns);
+    thread_local std::vector<int32_t> scratch;
+    scratch.resize(3 * n);
+    int32_t* const index[3] = {&scratch[0], &scratch[n], &scratch[2 * n]};
+    // Weights of at most 256 on 16-bit values: one 16-bit multiply-add per sample pair, the
+    // result wrapped to 16 bits.
+    const int32_t yv32 = static_cast<int32_t>(yv);
+    const int32_t zv32 = static_cast<int32_t>(zv);
+    const __m128i weights =
+        _mm_set1_epi32(static_cast<int32_t>(static_cast<uint32_t>(zv32) << 16 | static_cast<uint32_t>(yv32)));
+    size_t i = 0;
+    for (; i + 8 <= 3 * n; i += 8) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buffer + i));
+        const __m128i st = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state + i));
+        auto wrap = [](__m128i v) { return _mm_srai_epi32(_mm_slli_epi32(_mm_srai_epi32(v, 8), 16), 16); };
+        const __m128i lo = wrap(_mm_madd_epi16(_mm_unpacklo_epi16(b, st), weights));
+        const __m128i hi = wrap(_mm_madd_epi16(_mm_unpackhi_epi16(b, st), weights));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(state + i), _mm_packs_epi32(lo, hi));
+    }
+    for (; i < 3 * n; ++i)
+        state[i] = static_cast<int16_t>(static_cast<uint16_t>((yv32 * buffer[i] + zv32 * state[i]) >> 8));
+    PullIndices(TripleSource{row, state}, n, PullRanges{o, o, table.m_iSize / 2 - 1, table.m_iMask}, index);
+    const int16_t* const lutR = table.m_pRedData;
+    const int16_t* const lutG = table.m_pGreenData;
+    const int16_t* const lutB = table.m_pBlueData;
+    const int32_t* const i0 = index[0];
+    const int32_t* const i1 = index[1];
+    const int32_t* const i2 = index[2];
+    const int shift = sumShift & 31;
+    for (size_t x = 0; x < n; ++x) {
+        const int32_t d0 = lutR[i0[x]];
+        const int32_t d1 = lutG[i1[x]];
+        const int32_t d2 = lutB[i2[x]];
+        const int32_t t = (d0 + d1 + d2) >> shift;
+        int16_t* px = row + 3 * x;
+        px[0] = static_cast<int16_t>(static_cast<uint16_t>(px[0] + d0 - t));
+        px[1] = static_cast<int16_t>(static_cast<uint16_t>(px[1] + d1 - t));
+        px[2] = static_cast<int16_t>(static_cast<uint16_t>(px[2] + d2 - t));
     }
 }
 
@@ -233,6 +419,98 @@ void BinomialChromaDQRow(const int16_t* input, int16_t* output, int16_t* ring[3]
     RotateRows<3>(ring);
 }
 
+namespace
+{
+
+// Four 32-bit lanes, so that the whole-row sums run four columns at a time.
+using Lanes = int32_t __attribute__((vector_size(16)));
+constexpr size_t kLanes = 4;
+
+inline Lanes LoadLanes(const int32_t* p)
+{
+    Lanes v;
+    std::memcpy(&v, p, sizeof(v));
+    return v;
+}
+
+inline void StoreLanes(int32_t* p, Lanes v)
+{
+    std::memcpy(p, &v, sizeof(v));
+}
+
+// Five-tap sums (2 + b[x] + ... + b[x + 4]) / 4 of a padded row, b = a / 4.
+void SmoothFive(const int32_t* a, int32_t* h, size_t n)
+{
+    size_t x = 0;
+    for (; x + kLanes <= n; x += kLanes)
+        StoreLanes(h + x,
+                   (2 + (LoadLanes(a + x) >> 2) + (LoadLanes(a + x + 1) >> 2) + (LoadLanes(a + x + 2) >> 2) +
+                    (LoadLanes(a + x + 3) >> 2) + (LoadLanes(a + x + 4) >> 2)) >>
+                       2);
+    for (; x < n; ++x)
+        h[x] = (2 + (a[x] >> 2) + (a[x + 1] >> 2) + (a[x + 2] >> 2) + (a[x + 3] >> 2) + (a[x + 4] >> 2)) >> 2;
+}
+
+void SlideSums(int32_t* sum, const int32_t* add, const int32_t* sub, size_t n)
+{
+    size_t x = 0;
+    for (; x + kLanes <= n; x += kLanes)
+        StoreLanes(sum + x, LoadLanes(sum + x) + LoadLanes(add + x) - LoadLanes(sub + x));
+    for (; x < n; ++x)
+        sum[x] += add[x] - sub[x];
+}
+
+// The display filter works on squared levels: v * v / 16 smoothed, v * v / 4 corrected.
+// The level back from a corrected sample, for each of its 65536 bit patterns: 0 at or
+// below 0, else min(255, trunc(sqrt(4 v))), made with the very expression it replaces.
+const uint8_t* DisplayLevels()
+{
+    static const std::vector<uint8_t> levels = [] {
+        std::vector<uint8_t> t(65536, 0);
+        for (int v = 1; v < 32768; ++v)
+            t[v] = static_cast<uint8_t>(std::min(static_cast<int32_t>(std::sqrt(4.0 * v)), 255));
+        return t;
+    }();
+    return levels.data();
+}
+
+// One display row's squared levels v * v / 4, per channel (R, G, B) with two edge copies
+// each side for the five-tap sums. (v * v / 4) / 4 is v * v / 16, the smoothing's input.
+void SquareDisplayRow(const uint8_t* src, int cols, int32_t* const planes[3])
+{
+    int32_t* r = planes[0] + 2;
+    int32_t* g = planes[1] + 2;
+    int32_t* b = planes[2] + 2;
+    // Four pixels as four words; a byte in the low half of a lane squares by one 16-bit
+    // multiply-add with itself.
+    const __m128i byte = _mm_set1_epi32(0xFF);
+    auto square = [&](__m128i v) { return _mm_srai_epi32(_mm_madd_epi16(v, v), 2); };
+    int x = 0;
+    for (; x + 4 <= cols; x += 4) {
+        const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 4 * x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(b + x), square(_mm_and_si128(px, byte)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(g + x),
+                         square(_mm_and_si128(_mm_srli_epi32(px, 8), byte)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(r + x),
+                         square(_mm_and_si128(_mm_srli_epi32(px, 16), byte)));
+    }
+    for (; x < cols; ++x) {
+        const uint8_t* p = src + 4 * x;
+        b[x] = (int32_t{p[0]} * p[0]) >> 2;
+        g[x] = (int32_t{p[1]} * p[1]) >> 2;
+        r[x] = (int32_t{p[2]} * p[2]) >> 2;
+    }
+    for (int k = 0; k < 3; ++k) {
+        int32_t* out = planes[k] + 2;
+        out[-2] = out[-1] = out[0];
+        out[cols] = out[cols + 1] = out[cols - 1];
+    }
+}
+
+} // namespace
+
+// Row y is corrected against the sum of the horizontally smoothed rows y - 2 ... y + 2
+// (edges repeated), kept as running column sums; every row is read before it is written.
 void ChromaFilterDisplayImage(const FPixmapTemplate<FPixelClass32BGRA>& image, int amplitudeR, int amplitudeG,
                               int amplitudeB, int offsetFactor)
 {
@@ -242,46 +520,68 @@ void ChromaFilterDisplayImage(const FPixmapTemplate<FPixelClass32BGRA>& image, i
     const int cols = image.GetCols();
     if (rows <= 0 || cols <= 0)
         return;
-    const size_t rowSamples = 3 * static_cast<size_t>(cols);
-    std::vector<int16_t> storage(7 * rowSamples, 0);
-    int16_t* ring[5];
-    for (int i = 0; i < 5; ++i)
-        ring[i] = &storage[i * rowSamples];
-    int16_t* input = &storage[5 * rowSamples];
-    int16_t* output = &storage[6 * rowSamples];
+    const uint8_t* levels = DisplayLevels();
+    const size_t n = static_cast<size_t>(cols);
+    const size_t padded = n + 4;
+    // Six smoothed rows (slot = row % 6), three squared rows (slot = row % 3), the column sums.
+    std::vector<int32_t> storage(18 * n + 9 * padded + 6 * n);
+    int32_t* smooth[6][3];
+    for (int s = 0; s < 6; ++s)
+        for (int k = 0; k < 3; ++k)
+            smooth[s][k] = &storage[(3 * s + k) * n];
+    int32_t* squared[3][3];
+    for (int s = 0; s < 3; ++s)
+        for (int k = 0; k < 3; ++k)
+            squared[s][k] = &storage[18 * n + (3 * s + k) * padded];
+    int32_t* box[3];
+    int32_t* index[3];
+    for (int k = 0; k < 3; ++k) {
+        box[k] = &storage[18 * n + 9 * padded + k * n];
+        index[k] = &storage[18 * n + 9 * padded + (3 + k) * n];
+    }
+    auto smoothRow = [&](int y) {
+        SquareDisplayRow(image.GetRow(y), cols, squared[y % 3]);
+        for (int k = 0; k < 3; ++k)
+            SmoothFive(squared[y % 3][k], smooth[y % 6][k], n);
+    };
+    auto clampRow = [&](int y) { return std::clamp(y, 0, rows - 1); };
+    for (int y = 0; y <= std::min(2, rows - 1); ++y)
+        smoothRow(y);
+    for (int k = 0; k < 3; ++k)
+        for (size_t x = 0; x < n; ++x) {
+            int32_t s = 0;
+            for (int d = -2; d <= 2; ++d)
+                s += smooth[clampRow(d) % 6][k][x];
+            box[k][x] = s;
+        }
 
-    const int offset = static_cast<int>(std::clamp<int64_t>(int64_t{offsetFactor} * 10, 1, kMaxOffset));
-    for (int c = 0; c <= rows + 1; ++c) {
-        if (c >= 2) {
-            const uint8_t* src = image.GetRow(c - 2);
-            for (int x = 0; x < cols; ++x)
-                for (int k = 0; k < 3; ++k) {
-                    const int32_t v = src[4 * x + 2 - k];
-                    output[3 * x + k] = static_cast<int16_t>((v * v) >> 2);
-                }
+    const int64_t oP = std::clamp<int64_t>(int64_t{offsetFactor} * 10, 1, kMaxOffset);
+    const PullRanges ranges{oP, oP * 25 / 4, table->m_iSize / 2 - 1, table->m_iMask};
+    const int16_t* lut[3] = {table->m_pRedData, table->m_pGreenData, table->m_pBlueData};
+    for (int y = 0; y < rows; ++y) {
+        if (y > 0) {
+            if (y + 2 < rows)
+                smoothRow(y + 2);
+            for (int k = 0; k < 3; ++k)
+                SlideSums(box[k], smooth[clampRow(y + 2) % 6][k], smooth[clampRow(y - 3) % 6][k], n);
         }
-        const uint8_t* in = image.GetRow(std::min(c, rows - 1));
-        for (int x = 0; x < cols; ++x)
-            for (int k = 0; k < 3; ++k) {
-                const int32_t v = in[4 * x + 2 - k];
-                input[3 * x + k] = static_cast<int16_t>((v * v) >> 4);
-            }
-        if (c == 2) {
-            std::memcpy(ring[0], ring[2], rowSamples * sizeof(int16_t));
-            std::memcpy(ring[1], ring[2], rowSamples * sizeof(int16_t));
-        }
-        SpatialChromaDQRow(input, c >= 2 ? output : nullptr, offset, ring, static_cast<uint32_t>(cols),
-                           *table, 3);
-        if (c < 2)
-            continue;
-        uint8_t* dst = image.GetRow(c - 2);
-        for (int x = 0; x < cols; ++x) {
-            for (int k = 0; k < 3; ++k) {
-                const int32_t v = output[3 * x + k];
-                const int32_t level = v <= 0 ? 0 : static_cast<int32_t>(std::sqrt(4.0 * v));
-                dst[4 * x + 2 - k] = static_cast<uint8_t>(std::min(level, 255));
-            }
-            dst[4 * x + 3] = 255;
+        uint8_t* row = image.GetRow(y);
+        const int32_t* const p[3] = {squared[y % 3][0] + 2, squared[y % 3][1] + 2, squared[y % 3][2] + 2};
+        PullIndices(PlanarSource{p[0], p[1], p[2], box[0], box[1], box[2]}, n, ranges, index);
+        // Pointers held in locals: the byte stores could otherwise touch the arrays.
+        const int32_t *const pr = p[0], *const pg = p[1], *const pb = p[2];
+        const int32_t *const ir = index[0], *const ig = index[1], *const ib = index[2];
+        const int16_t *const lr = lut[0], *const lg = lut[1], *const lb = lut[2];
+        for (size_t x = 0; x < n; ++x) {
+            const int32_t dr = lr[ir[x]];
+            const int32_t dg = lg[ig[x]];
+            const int32_t db = lb[ib[x]];
+            const int32_t t = (dr + dg + db) >> 3;
+            // B, G, R, then an opaque alpha, copied as one block.
+            const uint8_t bgra[4] = {levels[static_cast<uint16_t>(pb[x] + db - t)],
+                                     levels[static_cast<uint16_t>(pg[x] + dg - t)],
+                                     levels[static_cast<uint16_t>(pr[x] + dr - t)], 255};
+            std::memcpy(row + 4 * x, bgra, sizeof(bgra));
         }
     }
 }

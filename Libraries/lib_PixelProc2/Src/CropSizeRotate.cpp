@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <emmintrin.h>
 #include <string>
 
 #include "FException.h"
@@ -155,6 +156,131 @@ inline void Filter32(const FPixmap& source, uint32_t qx, uint32_t qy, const FRes
     for (int i = 0; i < 3; ++i)
         out[i] = uint8_t(std::clamp<int64_t>(sum[i] >> 16, 0, 255));
     out[3] = 255;
+}
+
+// --- The whole-image filters: two taps per multiply-add of 16-bit pairs.
+//
+// A coefficient c is split as c = 256 hi + lo, 0 <= lo < 256, so that both parts are
+// 16-bit; the sums of sample x hi and sample x lo are exact in 32 bits where checked
+// below, and their combination is exact in the width the one-pixel filters use.
+
+// Per phase and tap pair (0-1, 2-3 of each tap row): the hi parts as one 32-bit word
+// (first tap low), then the lo parts.
+struct FSplitKernel {
+    uint32_t m_aPairs[FResampleKernel::kPhases * FResampleKernel::kPhases][8][2];
+    // Every coefficient splits into 16-bit parts, and 16-bit samples times the hi parts of
+    // any phase sum within 32 bits.
+    bool m_bUsable = true;
+};
+
+std::unique_ptr<FSplitKernel> SplitKernel(const FResampleKernel& table)
+{
+    auto split = std::make_unique<FSplitKernel>();
+    for (int phase = 0; phase < FResampleKernel::kPhases * FResampleKernel::kPhases; ++phase) {
+        const int32_t* c = table.m_aCoef + phase * 16;
+        int64_t hiSum = 0;
+        for (int i = 0; i < 16; ++i)
+            hiSum += std::abs(int64_t(c[i] >> 8));
+        if (hiSum >= 65536)
+            split->m_bUsable = false;
+        for (int pair = 0; pair < 8; ++pair) {
+            uint32_t hi = 0;
+            uint32_t lo = 0;
+            for (int t = 0; t < 2; ++t) {
+                const int32_t v = c[2 * pair + t];
+                const int32_t h = v >> 8;
+                if (h < INT16_MIN || h > INT16_MAX)
+                    split->m_bUsable = false;
+                hi |= uint32_t(uint16_t(int16_t(h))) << (16 * t);
+                lo |= uint32_t(v & 255) << (16 * t);
+            }
+            split->m_aPairs[phase][pair][0] = hi;
+            split->m_aPairs[phase][pair][1] = lo;
+        }
+    }
+    return split;
+}
+
+// Whether 4-byte sums fit 32 bits: bytes below 256 times the largest absolute coefficient
+// sum of any phase, plus the lo parts' own sum.
+bool Fits32BitSums(const FResampleKernel& table)
+{
+    int64_t widest = 0;
+    for (int phase = 0; phase < FResampleKernel::kPhases * FResampleKernel::kPhases; ++phase) {
+        int64_t s = 0;
+        for (int i = 0; i < 16; ++i)
+            s += std::abs(int64_t(table.m_aCoef[phase * 16 + i]));
+        widest = std::max(widest, s);
+    }
+    return (widest + 16 * 256) * 256 < (int64_t(1) << 31);
+}
+
+// Filter32 for the whole image: pixels n and n + 1 of a tap row as byte pairs.
+inline void Filter32Pairs(const FPixmap& source, uint32_t qx, uint32_t qy, const FSplitKernel& split,
+                          uint8_t* out)
+{
+    const int ix = int(qx >> 4);
+    const int iy = int(qy >> 4);
+    const uint32_t(*pairs)[2] = split.m_aPairs[(qy & 15) * 16 + (qx & 15)];
+    const __m128i zero = _mm_setzero_si128();
+    __m128i hi = zero;
+    __m128i lo = zero;
+    for (int k = 0; k < 4; ++k) {
+        const uint8_t* p = source.GetRowAddress(iy - 1 + k) + ptrdiff_t(ix - 1) * 4;
+        for (int h = 0; h < 2; ++h) {
+            const __m128i words =
+                _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 8 * h)), zero);
+            const __m128i paired = _mm_unpacklo_epi16(words, _mm_srli_si128(words, 8));
+            const uint32_t* c = pairs[2 * k + h];
+            hi = _mm_add_epi32(hi, _mm_madd_epi16(paired, _mm_set1_epi32(int32_t(c[0]))));
+            lo = _mm_add_epi32(lo, _mm_madd_epi16(paired, _mm_set1_epi32(int32_t(c[1]))));
+        }
+    }
+    const __m128i sum = _mm_srai_epi32(_mm_add_epi32(_mm_slli_epi32(hi, 8), lo), 16);
+    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(sum, zero), zero);
+    const uint32_t packed = uint32_t(_mm_cvtsi128_si32(bytes));
+    out[0] = uint8_t(packed);
+    out[1] = uint8_t(packed >> 8);
+    out[2] = uint8_t(packed >> 16);
+    out[3] = 255;
+}
+
+// The three channels of Filter16 over 6-byte pixels at once; hi and lo sums stay below
+// 2^28 in 32 bits and meet in 64.
+inline void Filter48Pairs(const FPixmap& source, uint32_t qx, uint32_t qy, const FSplitKernel& split,
+                          int32_t out[3])
+{
+    const int ix = int(qx >> 4);
+    const int iy = int(qy >> 4);
+    const uint32_t(*pairs)[2] = split.m_aPairs[(qy & 15) * 16 + (qx & 15)];
+    __m128i hi = _mm_setzero_si128();
+    __m128i lo = _mm_setzero_si128();
+    for (int k = 0; k < 4; ++k) {
+        const uint8_t* p = source.GetRowAddress(iy - 1 + k) + ptrdiff_t(ix - 1) * 6;
+        for (int h = 0; h < 2; ++h) {
+            // R0 G0 B0 R1 | G1 B1: twelve bytes, read without passing the pixel pair.
+            uint32_t tail;
+            std::memcpy(&tail, p + 12 * h + 8, 4);
+            const __m128i words =
+                _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 12 * h)),
+                                   _mm_cvtsi32_si128(int32_t(tail)));
+            const __m128i paired = _mm_unpacklo_epi16(words, _mm_srli_si128(words, 6));
+            const uint32_t* c = pairs[2 * k + h];
+            hi = _mm_add_epi32(hi, _mm_madd_epi16(paired, _mm_set1_epi32(int32_t(c[0]))));
+            lo = _mm_add_epi32(lo, _mm_madd_epi16(paired, _mm_set1_epi32(int32_t(c[1]))));
+        }
+    }
+    alignas(16) int32_t h[4];
+    alignas(16) int32_t l[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(h), hi);
+    _mm_store_si128(reinterpret_cast<__m128i*>(l), lo);
+    for (int i = 0; i < 3; ++i)
+        out[i] = int32_t((int64_t(h[i]) * 256 + l[i]) >> 16);
+}
+
+inline int32_t Saturated16(int32_t v)
+{
+    return std::clamp<int32_t>(v, INT16_MIN, INT16_MAX);
 }
 
 inline bool InsideSource(uint32_t x, uint32_t y, const FPixmap& source)
@@ -408,6 +534,7 @@ double CropSizeRotateMore(const FPixmap& source, const FRect& crop, int refWidth
         return result;
     }
     const Kernel table = KernelFor(plan.sx, plan.sy);
+    const std::unique_ptr<FSplitKernel> split = SplitKernel(*table);
     WalkOutput(plan.walk, outRect, [&](int ox, int oy, uint32_t x, uint32_t y) {
         const uint32_t qx = x >> 12;
         const uint32_t qy = y >> 12;
@@ -415,8 +542,15 @@ double CropSizeRotateMore(const FPixmap& source, const FRect& crop, int refWidth
             emit(ox, oy, kFillMore, 0, 0);
             return;
         }
-        emit(ox, oy, Filter16(source, qx, qy, 6, 0, *table), Filter16(source, qx, qy, 6, 2, *table),
-             Filter16(source, qx, qy, 6, 4, *table));
+        // Overshoot past the 16-bit range saturates: wrapped, a bright edge turns black.
+        int32_t rgb[3];
+        if (split->m_bUsable) {
+            Filter48Pairs(source, qx, qy, *split, rgb);
+        } else {
+            for (int c = 0; c < 3; ++c)
+                rgb[c] = Filter16(source, qx, qy, 6, 2 * c, *table);
+        }
+        emit(ox, oy, Saturated16(rgb[0]), Saturated16(rgb[1]), Saturated16(rgb[2]));
     });
     return result;
 }
@@ -448,7 +582,8 @@ void CropSizeRotateMono(const FPixmap& source, const FRect& crop, int /*refWidth
     WalkOutput(plan.walk, outRect, [&](int ox, int oy, uint32_t x, uint32_t y) {
         const uint32_t qx = x >> 12;
         const uint32_t qy = y >> 12;
-        store(ox, oy, Inside(qx, qy, source) ? Filter16(source, qx, qy, 2, 0, *table) : kFillMono);
+        store(ox, oy,
+              Inside(qx, qy, source) ? Saturated16(Filter16(source, qx, qy, 2, 0, *table)) : kFillMono);
     });
 }
 
@@ -480,6 +615,8 @@ void CropSizeRotate(const FPixmap& source, FPixmap& out, int outCols, int outRow
         return;
     }
     const Kernel table = BuildResampleKernel(s, s);
+    const std::unique_ptr<FSplitKernel> split = SplitKernel(*table);
+    const bool pairs = split->m_bUsable && Fits32BitSums(*table);
     WalkOutput(walk, outRect, [&](int ox, int oy, uint32_t x, uint32_t y) {
         const uint32_t qx = (x + 0x800) >> 12;
         const uint32_t qy = (y + 0x800) >> 12;
@@ -487,6 +624,9 @@ void CropSizeRotate(const FPixmap& source, FPixmap& out, int outCols, int outRow
             std::memcpy(target(ox, oy), kFill, 4);
             return;
         }
-        Filter32(source, qx, qy, *table, target(ox, oy));
+        if (pairs)
+            Filter32Pairs(source, qx, qy, *split, target(ox, oy));
+        else
+            Filter32(source, qx, qy, *table, target(ox, oy));
     });
 }

@@ -54,15 +54,16 @@ void ResamplePixel32(const FPixmap& source, FIntRGB& out, int x, int y, const FR
 // pixels) and the lightness image L (2-byte pixels), every channel through `lut` on the
 // way, with the green correction LG + ((c x (LG - LR) x k) >> 14), c the difference
 // limited to [greenLow, greenHigh] and k = greenWeight x 16384. Samples within 2 pixels of
-// a source edge take the fill (8000, 0, 0) when scaling. Returns 1.0 when the output has
-// the crop's size, else the output's extent along the source's horizontal axis over
-// `refWidth`, which must then be positive. `refHeight` is not used.
+// a source edge take the fill (8000, 0, 0) when scaling; filtered samples saturate at the
+// 16-bit range. Returns 1.0 when the output has the crop's size, else the output's extent
+// along the source's horizontal axis over `refWidth`, which must then be positive.
+// `refHeight` is not used.
 double CropSizeRotateMore(const FPixmap& source, const FRect& crop, int refWidth, int refHeight, int outCols,
                           int outRows, const FRect& outRect, unsigned rotation, const FLUT& lut,
                           FPixmap& colorOut, FPixmap& lOut, double greenWeight, int greenHigh, int greenLow);
 
-// A signed 16-bit mono image with the same geometry; the fill is 8000. The reference
-// sizes are not used.
+// A signed 16-bit mono image with the same geometry; the fill is 8000, and filtered samples
+// saturate at the 16-bit range. The reference sizes are not used.
 void CropSizeRotateMono(const FPixmap& source, const FRect& crop, int refWidth, int refHeight, int outCols,
                         int outRows, const FRect& outRect, unsigned rotation, FPixmap& out);
 

@@ -66,4 +66,9 @@ void RunInRowBands(int rows, int threads, const std::function<void(int first, in
             break;
         }
     }
+    // A worker that has signalled is about to return: let it, so that no thread object is
+    // destroyed while its thread still runs (which is traced as a forced end).
+    for (auto& worker : workers)
+        while (!worker->IsDone())
+            SleepMilliseconds(0);
 }

@@ -293,3 +293,139 @@ TEST(FHuffmanDecoder, MalformedTablesAreRefused)
     const std::vector<uint8_t> bytes = {0x40};
     EXPECT_EQ(DecodeBlock(d, bytes, 3, 1), (std::vector<uint16_t>{0, 1, 0}));
 }
+
+namespace
+{
+
+// How a row is decoded byte-wise: the block, then the call without input, then the
+// flush; empty when a code matches nothing or the block falls short.
+std::vector<uint16_t> ByteWiseRow(FHuffmanDecoder& decoder, const std::vector<uint8_t>& bytes, int count)
+{
+    std::vector<uint16_t> out(size_t(count) + 1);
+    int used = 0;
+    int got = 0;
+    int more = 0;
+    decoder.Reset();
+    try {
+        decoder.Decode(bytes.data(), int(bytes.size()), used, out.data(), count, got);
+        if (got < count) {
+            decoder.Decode(nullptr, 0, used, out.data() + got, count - got, more);
+        }
+        decoder.DecodeFlush();
+    } catch (const FExceptionHuffman&) {
+        return {};
+    }
+    out.resize(size_t(got + more));
+    return got + more == count ? out : std::vector<uint16_t>{};
+}
+
+} // namespace
+
+TEST(FHuffmanDecoder, WholeBlockPathAgreesWithTheByteWiseDecoder)
+{
+    std::mt19937 rng(77);
+    auto randomLengths = [&](int bits, int maxLength) {
+        std::vector<uint64_t> freq(size_t(1) << bits, 0);
+        for (int i = 0; i < 700; ++i) {
+            freq[rng() % freq.size()] += 1 + (rng() % 3 == 0 ? rng() % 9000 : 0);
+        }
+        return rawcodec::LengthsFromFrequencies(freq, maxLength);
+    };
+    struct Case {
+        const char* m_name;
+        int m_iBits;
+        std::vector<uint32_t> m_words;
+        bool m_bComplete; // encoded blocks must take the whole-block path
+    };
+    std::vector<Case> cases = {
+        {"10-bit symbols", 10, CanonicalCode(randomLengths(10, 27)).TableWords(), true},
+        {"8-bit symbols", 8, CanonicalCode(randomLengths(8, 16)).TableWords(), true},
+        {"codes up to 27 bits", 5, CanonicalCode(LengthsUpTo27()).TableWords(), true},
+        {"longest code 1 bit", 2, CanonicalCode({1, 1, 0, 0}).TableWords(), true},
+    };
+    // Gaps (patterns no code has) read as the code before them; overlapping codes.
+    std::vector<uint32_t> gappy = CanonicalCode(randomLengths(8, 20)).TableWords();
+    for (size_t s = 0; s < gappy.size(); s += 3) {
+        gappy[s] = 0;
+    }
+    cases.push_back({"incomplete code", 8, gappy, false});
+    std::vector<uint32_t> hostile(256);
+    for (auto& w : hostile) {
+        w = rng() % 4 == 0 ? 0 : uint32_t(1 + rng() % 18) << 27 | (rng() & 0x3FFFF);
+    }
+    cases.push_back({"random table words", 8, hostile, false});
+
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.m_name);
+        FHuffmanDecoder decoder(c.m_iBits);
+        decoder.SetTable(c.m_words.data(), int(c.m_words.size()));
+        decoder.Prepare();
+        HuffmanCode code;
+        std::vector<uint16_t> used;
+        if (c.m_bComplete) {
+            code.m_lengths.resize(c.m_words.size());
+            code.m_codes.resize(c.m_words.size());
+            for (size_t s = 0; s < c.m_words.size(); ++s) {
+                code.m_lengths[s] = uint8_t(c.m_words[s] >> 27);
+                code.m_codes[s] = c.m_words[s] & 0x7FFFFFF;
+                if (code.m_lengths[s] != 0) {
+                    used.push_back(uint16_t(s));
+                }
+            }
+        }
+        int agreed = 0;
+        std::vector<uint8_t> previous;
+        for (int block = 0; block < 300; ++block) {
+            std::vector<uint8_t> bytes;
+            int count = 1 + int(rng() % 200);
+            if (c.m_bComplete && block % 3 != 2) {
+                std::vector<uint16_t> symbols(static_cast<size_t>(count));
+                for (auto& s : symbols) {
+                    s = used[rng() % used.size()];
+                }
+                bytes = EncodeBlock(code, symbols);
+                std::vector<uint16_t> got(size_t(count) + 1);
+                ASSERT_TRUE(decoder.DecodeWholeBlock(bytes.data(), int(bytes.size()), got.data(), count));
+                got.resize(size_t(count));
+                ASSERT_EQ(got, symbols);
+                // Asking for more symbols than were coded lets the padding decide.
+                count += int(rng() % 3);
+            } else {
+                bytes.resize(1 + rng() % 40);
+                for (auto& b : bytes) {
+                    b = uint8_t(rng() % 5 == 0 ? 0 : rng());
+                }
+            }
+            const std::vector<uint16_t> expected = ByteWiseRow(decoder, bytes, count);
+            std::vector<uint16_t> got(size_t(count) + 1);
+            const bool whole = decoder.DecodeWholeBlock(bytes.data(), int(bytes.size()), got.data(), count);
+            if (whole) {
+                got.resize(size_t(count));
+                ASSERT_EQ(got, expected) << "block " << block;
+                ++agreed;
+            }
+            // Two blocks at once: each as it is alone.
+            if (!previous.empty()) {
+                std::vector<uint16_t> first(size_t(count) + 1), second(size_t(count) + 1),
+                    alone(size_t(count) + 1);
+                const uint8_t* in[2] = {previous.data(), bytes.data()};
+                const int inLen[2] = {int(previous.size()), int(bytes.size())};
+                uint16_t* const out[2] = {first.data(), second.data()};
+                bool decoded[2] = {false, false};
+                decoder.DecodeWholeBlocks(in, inLen, out, count, decoded);
+                const bool firstAlone =
+                    decoder.DecodeWholeBlock(previous.data(), int(previous.size()), alone.data(), count);
+                ASSERT_EQ(decoded[0], firstAlone);
+                ASSERT_EQ(decoded[1], whole);
+                if (firstAlone) {
+                    ASSERT_TRUE(std::equal(first.begin(), first.begin() + count, alone.begin()));
+                }
+                if (whole) {
+                    ASSERT_TRUE(std::equal(second.begin(), second.begin() + count, got.begin()));
+                }
+            }
+            previous = bytes;
+        }
+        EXPECT_GT(agreed, 0);
+    }
+}

@@ -156,6 +156,20 @@ TEST(ChromaBlur, RowsEqualTheWholeImageReference)
     }
 }
 
+// Dark and negative pixels (whose brightness sum is below 0), flat targets and the
+// largest offset, through the whole-row brightness match.
+TEST(ChromaBlur, ExtremeLevelsEqualTheWholeImageReference)
+{
+    for (int offset : {0, 7, 1 << 20, 1 << 22}) {
+        const TestImage48 in = RandomImage48(37, 21, 5 + offset, 0, 32000);
+        TestImage48 im = in;
+        ChromaBlurImage(im.Pixmap(), 3.0, 2.0, 7.0, offset, Tanh(), 2);
+        ASSERT_EQ(im.pixels,
+                  ReferenceChromaBlur(in, 3.0, 2.0, 7.0, std::clamp(offset, 1, 1 << 20), Tanh(), 2).pixels)
+            << offset;
+    }
+}
+
 // ---- DQ filters: box and binomial over the original rows ----
 
 TestImage48 ReferenceSpatialDQ(const TestImage48& in, int offset, const FColorLUT& t, uint32_t shift)
@@ -332,3 +346,69 @@ TEST(ChromaFilterDisplay, ColouredImagesOfEverySize)
 }
 
 } // namespace
+
+namespace
+{
+
+// The display filter as the spatial row filter streams it: squares / 16 smoothed,
+// squares / 4 corrected, square roots back.
+void ReferenceDisplayFilter(Display& d, int amplitude, int offsetFactor)
+{
+    const FColorLUT& t =
+        *FGlobalLUTsClass::GetTanhLUTs(FDoubleRGB(amplitude, amplitude, amplitude), FDoubleRGB(1, 1, 1));
+    const size_t n = 3 * static_cast<size_t>(d.cols);
+    std::vector<int16_t> store(5 * n), input(n), output(n);
+    int16_t* ring[5];
+    for (int i = 0; i < 5; ++i)
+        ring[i] = &store[i * n];
+    auto square = [&](int y, int shift, std::vector<int16_t>& out) {
+        for (int x = 0; x < d.cols; ++x)
+            for (int k = 0; k < 3; ++k) {
+                const int v = d.bytes[4 * (static_cast<size_t>(y) * d.cols + x) + 2 - k];
+                out[3 * x + k] = static_cast<int16_t>((v * v) >> shift);
+            }
+    };
+    const int offset = std::clamp(offsetFactor * 10, 1, 1 << 20);
+    for (int c = 0; c <= d.rows + 1; ++c) {
+        if (c >= 2)
+            square(c - 2, 2, output);
+        square(std::min(c, d.rows - 1), 4, input);
+        if (c == 2)
+            for (int i = 0; i < 2; ++i)
+                std::copy(ring[2], ring[2] + n, ring[i]);
+        SpatialChromaDQRow(input.data(), c >= 2 ? output.data() : nullptr, offset, ring,
+                           static_cast<uint32_t>(d.cols), t, 3);
+        if (c < 2)
+            continue;
+        for (int x = 0; x < d.cols; ++x) {
+            uint8_t* px = &d.bytes[4 * (static_cast<size_t>(c - 2) * d.cols + x)];
+            for (int k = 0; k < 3; ++k) {
+                const int v = output[3 * x + k];
+                px[2 - k] =
+                    static_cast<uint8_t>(std::min(v <= 0 ? 0 : static_cast<int>(std::sqrt(4.0 * v)), 255));
+            }
+            px[3] = 255;
+        }
+    }
+}
+
+} // namespace
+
+TEST(ChromaFilterDisplay, EqualsTheStreamedSpatialFilter)
+{
+    struct Case {
+        int cols, rows, amplitude, offsetFactor;
+    };
+    for (const Case c :
+         {Case{1, 1, 1200, 12}, Case{2, 3, 1200, 12}, Case{5, 4, 300, 0}, Case{17, 11, 1200, 12},
+          Case{40, 23, 2500, 100000}, Case{9, 7, 60, -3}, Case{160, 90, 1200, 1}}) {
+        Display d(c.cols, c.rows, 0);
+        std::mt19937 rng(c.cols * 31 + c.rows);
+        for (size_t i = 0; i < d.bytes.size(); ++i)
+            d.bytes[i] = static_cast<uint8_t>(rng() % 4 == 0 ? 255 - rng() % 3 : rng());
+        Display expected = d;
+        ReferenceDisplayFilter(expected, c.amplitude, c.offsetFactor);
+        ChromaFilterDisplayImage(d.Pixmap(), c.amplitude, c.amplitude, c.amplitude, c.offsetFactor);
+        ASSERT_EQ(d.bytes, expected.bytes) << c.cols << "x" << c.rows;
+    }
+}

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ConvertTestPixmap.h"
@@ -497,6 +499,114 @@ TEST(CropSizeRotate, InteriorPixelsFollowThePositionsAndTheTableChoice)
         const uint8_t* p = dOut.At(x, x);
         EXPECT_EQ(FIntRGB(p[2], p[1], p[0]), want) << x;
         EXPECT_EQ(p[3], 255);
+    }
+}
+
+// The whole-image filters against the one-pixel ones, over full-range samples, at the
+// display's half size and a working-image enlargement, in every quarter turn.
+TEST(CropSizeRotate, WholeImagesEqualTheOnePixelFilters)
+{
+    const IdentityLUT id;
+    TestPixmap display(13, 37, 29);
+    FillRandom(display, 21);
+    TestPixmap working(16, 37, 29);
+    FillRandom(working, 22, 65536);
+    for (unsigned rot : {0u, 90u, 180u, 270u}) {
+        SCOPED_TRACE(rot);
+        const bool turn = rot % 180 != 0;
+        const int halfCols = turn ? 14 : 18;
+        const int halfRows = turn ? 18 : 14;
+        TestPixmap dOut(13, halfCols, halfRows);
+        CropSizeRotate(*display.pixmap, *dOut.pixmap, halfCols, halfRows, FRect(0, 0, halfCols, halfRows),
+                       rot);
+        const double s = double(turn ? halfRows : halfCols) / 37.0;
+        const auto table = BuildResampleKernel(s, s);
+        const uint32_t f = uint32_t(65536.0 / s + 0.5);
+        int inner = 0;
+        for (int y = 0; y < halfRows; ++y)
+            for (int x = 0; x < halfCols; ++x) {
+                const uint8_t* p = dOut.At(x, y);
+                if (p[0] == 0 && p[1] == 0 && p[2] == 255)
+                    continue;
+                // Source position of output (x, y) for this turn.
+                const uint32_t right = uint32_t(36) << 16, bottom = uint32_t(28) << 16;
+                uint32_t sx = 0, sy = 0;
+                if (rot == 0) {
+                    sx = uint32_t(x) * f, sy = uint32_t(y) * f;
+                } else if (rot == 90) {
+                    sx = uint32_t(y) * f, sy = bottom - uint32_t(x) * f;
+                } else if (rot == 180) {
+                    sx = right - uint32_t(x) * f, sy = bottom - uint32_t(y) * f;
+                } else {
+                    sx = right - uint32_t(y) * f, sy = uint32_t(x) * f;
+                }
+                FIntRGB want;
+                ResamplePixel32(*display.pixmap, want, int((sx + 0x800) >> 12), int((sy + 0x800) >> 12),
+                                *table);
+                ASSERT_EQ(FIntRGB(p[2], p[1], p[0]), want) << x << "," << y;
+                ++inner;
+            }
+        EXPECT_GT(inner, halfCols * halfRows / 2);
+
+        MoreOut out(turn ? 50 : 70, turn ? 70 : 50);
+        RunMore(working, FRect(0, 0, 37, 29), turn ? 50 : 70, turn ? 70 : 50,
+                FRect(0, 0, turn ? 50 : 70, turn ? 70 : 50), rot, id.lut, out);
+        const auto kernel = BuildResampleKernelSeparable(70.0 / 36.0, 50.0 / 28.0);
+        const auto radial = BuildResampleKernel(70.0 / 36.0, 50.0 / 28.0);
+        const double ratio = (70.0 / 36.0) / (50.0 / 28.0);
+        const FResampleKernel& k = ratio > 0.9 && ratio < 1.1 ? *radial : *kernel;
+        const uint32_t stepX = uint32_t(65536.0 / (70.0 / 36.0)), stepY = uint32_t(65536.0 / (50.0 / 28.0));
+        for (int y = 0; y < (turn ? 70 : 50); ++y)
+            for (int x = 0; x < (turn ? 50 : 70); ++x) {
+                const int alongX = turn ? y : x, alongY = turn ? x : y;
+                uint32_t sx = 0x8000 + uint32_t(alongX) * stepX, sy = 0x8000 + uint32_t(alongY) * stepY;
+                if (rot == 90 || rot == 180)
+                    sy = ((uint32_t(28) << 16) - 0x8000) - uint32_t(alongY) * stepY;
+                if (rot == 180 || rot == 270)
+                    sx = ((uint32_t(36) << 16) - 0x8000) - uint32_t(alongX) * stepX;
+                const int qx = int(sx >> 12), qy = int(sy >> 12);
+                if (qx < 32 || qy < 32 || qx >= 35 * 16 || qy >= 27 * 16)
+                    continue;
+                FIntRGB want;
+                ResamplePixel48(*working.pixmap, want, FIntRGB(qx, qx, qx), FIntRGB(qy, qy, qy), k);
+                const uint8_t* p = out.color.At(x, y);
+                ASSERT_EQ(Get16s(p), std::clamp(want.r, -32768, 32767)) << x << "," << y;
+                ASSERT_EQ(Get16s(p + 2), std::clamp(want.g, -32768, 32767));
+                ASSERT_EQ(Get16s(p + 4), std::clamp(want.b, -32768, 32767));
+            }
+    }
+}
+
+// Ringing past a bright edge saturates instead of wrapping round to black.
+TEST(CropSizeRotate, BrightEdgesSaturate)
+{
+    const IdentityLUT id;
+    TestPixmap working(16, 30, 24);
+    TestPixmap mono(4, 30, 24);
+    for (int y = 0; y < 24; ++y)
+        for (int x = 0; x < 30; ++x) {
+            const int v = (x / 5 + y / 4) % 2 == 0 ? 32767 : 0;
+            for (int c = 0; c < 3; ++c)
+                Put16(working.At(x, y) + 2 * c, v);
+            Put16(mono.At(x, y), v);
+        }
+    for (auto [cols, rows] : {std::pair{15, 12}, std::pair{61, 49}}) {
+        SCOPED_TRACE(cols);
+        MoreOut out(cols, rows);
+        RunMore(working, FRect(0, 0, 30, 24), cols, rows, FRect(0, 0, cols, rows), 0, id.lut, out);
+        TestPixmap monoOut(4, cols, rows);
+        CropSizeRotateMono(*mono.pixmap, FRect(0, 0, 30, 24), 0, 0, cols, rows, FRect(0, 0, cols, rows), 0,
+                           *monoOut.pixmap);
+        int saturated = 0;
+        for (int y = 0; y < rows; ++y)
+            for (int x = 0; x < cols; ++x) {
+                for (const uint8_t* p : {out.color.At(x, y), out.color.At(x, y) + 2, monoOut.At(x, y)}) {
+                    ASSERT_GT(Get16s(p), -16384) << x << "," << y;
+                    saturated += Get16s(p) == 32767;
+                }
+                ASSERT_GT(Get16s(out.l.At(x, y)), -16384) << x << "," << y;
+            }
+        EXPECT_GT(saturated, 0);
     }
 }
 
