@@ -7,6 +7,8 @@
 #include <new>
 #include <vector>
 
+#include <xmmintrin.h>
+
 #include "FDebugTrace.h"
 #include "RunInRowBands.h"
 
@@ -22,30 +24,92 @@ constexpr double kLogSteps = 16384.0;
 constexpr double kLn2 = 0.69314718055994530942;
 // Index steps per unit of natural logarithm: 16384 / ln 2.
 constexpr double kIndexPerLn = kLogSteps / kLn2;
-// Rows smoothed together before their results are written out as columns, so that the
-// transposed stores touch whole cache lines.
-constexpr int kBlockRows = 16;
-// Floats one band needs per sample of a row: the backward sums (three) and their weights,
-// and the results of one block of rows.
-constexpr int kScratchFloatsPerEntry = 4 + 3 * kBlockRows;
+// Rows filtered together, one per lane of an SSE register.
+constexpr int kLanes = 4;
+// Pixels per strip of the column passes: the strip's running sums over all rows stay in
+// the core's own cache.
+constexpr int kStripPixels = 32;
+// Slots start on cache lines.
+constexpr size_t kAlignFloats = 16;
 
-template <class T>
-std::unique_ptr<T[]> TryAllocate(size_t count)
+using Lanes = __m128;
+
+// Four rows of four samples each, turned into four samples of the four rows.
+inline void Transpose4(const __m128 in[4], __m128 out[4])
 {
-    return std::unique_ptr<T[]>(new (std::nothrow) T[count]);
+    const __m128 t0 = _mm_unpacklo_ps(in[0], in[1]);
+    const __m128 t1 = _mm_unpacklo_ps(in[2], in[3]);
+    const __m128 t2 = _mm_unpackhi_ps(in[0], in[1]);
+    const __m128 t3 = _mm_unpackhi_ps(in[2], in[3]);
+    out[0] = _mm_movelh_ps(t0, t1);
+    out[1] = _mm_movehl_ps(t1, t0);
+    out[2] = _mm_movelh_ps(t2, t3);
+    out[3] = _mm_movehl_ps(t3, t2);
 }
 
-// Running-sum rows for the bands of one pass; each band takes its own slot.
+// Samples j of the rows, interleaved lane by lane: c[j][r] = rows[r][j].
+void Interleave(const float* const rows[kLanes], size_t count, Lanes* c)
+{
+    size_t j = 0;
+    for (; j + 4 <= count; j += 4) {
+        const __m128 in[4] = {_mm_loadu_ps(rows[0] + j), _mm_loadu_ps(rows[1] + j), _mm_loadu_ps(rows[2] + j),
+                              _mm_loadu_ps(rows[3] + j)};
+        Transpose4(in, c + j);
+    }
+    for (; j < count; ++j)
+        c[j] = _mm_setr_ps(rows[0][j], rows[1][j], rows[2][j], rows[3][j]);
+}
+
+// The inverse, for the first `lanes` rows.
+void Deinterleave(const Lanes* c, size_t count, float* const rows[kLanes], int lanes)
+{
+    size_t j = 0;
+    if (lanes == kLanes) {
+        for (; j + 4 <= count; j += 4) {
+            __m128 out[4];
+            Transpose4(c + j, out);
+            for (int r = 0; r < kLanes; ++r)
+                _mm_storeu_ps(rows[r] + j, out[r]);
+        }
+    }
+    for (; j < count; ++j) {
+        alignas(16) float v[kLanes];
+        _mm_store_ps(v, c[j]);
+        for (int r = 0; r < lanes; ++r)
+            rows[r][j] = v[r];
+    }
+}
+
+// Floats of one band's slot: the larger of a row pass over kLanes rows (samples, sums,
+// weights and their sums, as vectors) and a column pass over one strip.
+size_t SlotFloats(int cols, int rows)
+{
+    const size_t c = static_cast<size_t>(std::max(cols, 1));
+    const size_t r = static_cast<size_t>(std::max(rows, 1));
+    const size_t rowPass = kLanes * (2 * 3 * c + 2 * c);
+    const size_t strip = 3 * kStripPixels;
+    const size_t columnPass = 2 * r * strip + 3 * strip;
+    return (std::max(rowPass, columnPass) + kAlignFloats - 1) / kAlignFloats * kAlignFloats;
+}
+
+float* AlignUp(float* p)
+{
+    const uintptr_t a = reinterpret_cast<uintptr_t>(p);
+    const uintptr_t mask = kAlignFloats * sizeof(float) - 1;
+    return reinterpret_cast<float*>((a + mask) & ~mask);
+}
+
+// Running-sum slots for the bands of one pass; each band takes its own slot.
 struct FIRBands {
     int threads = 1;
-    float* scratch = nullptr;
+    float* scratch = nullptr; // aligned
     size_t slotFloats = 0;
 
     template <class F>
-    void Run(int rows, F&& f) const
+    void Run(int count, F&& f) const
     {
         std::atomic<int> next{0};
-        RunInRowBands(rows, threads, [&](int first, int end) {
+        RunInRowBands(count, threads, [&](int first, int end) {
             float* slot = scratch + static_cast<size_t>(next.fetch_add(1)) * slotFloats;
             f(first, end, slot);
         });
@@ -76,150 +140,304 @@ void MakeDenominators(std::vector<float>& den, int n, float d)
     }
 }
 
-// One row c[0 .. n-1] of C channels, smoothed with constant decay, written to out with
-// outStep floats between consecutive samples (a column of the transposed image).
-template <int C>
-void RowPassConstant(const float* c, int n, float d, const float* den, float* back, float* out,
-                     ptrdiff_t outStep)
-{
-    for (int ch = 0; ch < C; ++ch)
-        back[(n - 1) * C + ch] = c[(n - 1) * C + ch];
-    for (int k = n - 2; k >= 0; --k)
-        for (int ch = 0; ch < C; ++ch)
-            back[k * C + ch] = c[k * C + ch] + d * back[(k + 1) * C + ch];
-    float f[C] = {};
-    for (int k = 0; k < n; ++k) {
-        float* o = out + k * outStep;
-        for (int ch = 0; ch < C; ++ch) {
-            float num = c[k * C + ch] / d;
-            if (k > 0)
-                num += f[ch];
-            if (k < n - 1)
-                num += back[(k + 1) * C + ch];
-            o[ch] = num / den[k];
-            f[ch] = k == 0 ? c[ch] : c[k * C + ch] + d * f[ch];
-        }
-    }
-}
+// Both filters, written once for a scalar or a vector of rows. For sample k of a line of
+// n: back[k] = c[k] + a[k] back[k+1] and f[k] = c[k] + a[k] f[k-1] with a[k] = d t[k] (or d),
+// out[k] = (c[k] / d + f[k-1] + back[k+1]) / (1/d + q[k-1] + bw[k+1]), where q and bw are
+// the same sums over ones. Every sample goes through the same operations in the same
+// order whatever the layout, so rows and columns, any band split and any lane give the
+// same floats.
 
-// The same with the link into sample k scaled by t[k].
-template <int C>
-void RowPassWeighted(const float* c, const float* t, int n, float d, float* back, float* backWeight,
-                     float* out, ptrdiff_t outStep)
+// Rows y0 .. y0 + lanes - 1 (lanes <= kLanes), C channels, filtered along the row and
+// written to the same rows of `out` (which may be `in`). t: weights, or null for a
+// constant decay whose denominators are `den`.
+template <int C, class Pixmap>
+void RowGroup(const Pixmap& in, const MonoPixmap* t, Pixmap& out, int y0, int lanes, float d,
+              const float* den, float* slot)
 {
+    const int n = in.GetCols();
+    const size_t samples = static_cast<size_t>(n) * C;
+    Lanes* c = reinterpret_cast<Lanes*>(slot);
+    Lanes* back = c + samples;
+    Lanes* bw = back + samples;
+    Lanes* a = bw + n;
+    const float* rowsIn[kLanes];
+    for (int r = 0; r < kLanes; ++r)
+        rowsIn[r] = in.GetRow(y0 + std::min(r, lanes - 1));
+    Interleave(rowsIn, samples, c);
+    if (t != nullptr) {
+        for (int r = 0; r < kLanes; ++r)
+            rowsIn[r] = t->GetRow(y0 + std::min(r, lanes - 1));
+        Interleave(rowsIn, static_cast<size_t>(n), a);
+        for (int k = 0; k < n; ++k)
+            a[k] = d * a[k];
+    }
     for (int ch = 0; ch < C; ++ch)
         back[(n - 1) * C + ch] = c[(n - 1) * C + ch];
-    backWeight[n - 1] = 1.0f;
-    for (int k = n - 2; k >= 0; --k) {
-        const float a = d * t[k];
-        for (int ch = 0; ch < C; ++ch)
-            back[k * C + ch] = c[k * C + ch] + a * back[(k + 1) * C + ch];
-        backWeight[k] = a * backWeight[k + 1] + 1.0f;
+    const Lanes one = Lanes{} + 1.0f;
+    if (t != nullptr) {
+        bw[n - 1] = one;
+        for (int k = n - 2; k >= 0; --k) {
+            for (int ch = 0; ch < C; ++ch)
+                back[k * C + ch] = c[k * C + ch] + a[k] * back[(k + 1) * C + ch];
+            bw[k] = a[k] * bw[k + 1] + 1.0f;
+        }
+    } else {
+        for (int k = n - 2; k >= 0; --k)
+            for (int ch = 0; ch < C; ++ch)
+                back[k * C + ch] = c[k * C + ch] + d * back[(k + 1) * C + ch];
     }
     const float invD = 1.0f / d;
-    float f[C] = {};
-    float q = 1.0f;
+    Lanes f[C] = {};
+    Lanes q = one;
+    // The result of sample k replaces back[k], which is not read again.
     for (int k = 0; k < n; ++k) {
-        float den = invD;
-        if (k > 0)
-            den += q;
-        if (k < n - 1)
-            den += backWeight[k + 1];
-        float* o = out + k * outStep;
-        const float a = d * t[k];
+        Lanes dn;
+        if (t != nullptr) {
+            dn = Lanes{} + invD;
+            if (k > 0)
+                dn += q;
+            if (k < n - 1)
+                dn += bw[k + 1];
+        } else {
+            dn = Lanes{} + den[k];
+        }
+        const Lanes ak = t != nullptr ? a[k] : Lanes{} + d;
         for (int ch = 0; ch < C; ++ch) {
-            float num = c[k * C + ch] / d;
+            const Lanes ck = c[k * C + ch];
+            Lanes num = ck / d;
             if (k > 0)
                 num += f[ch];
             if (k < n - 1)
                 num += back[(k + 1) * C + ch];
-            o[ch] = num / den;
-            f[ch] = k == 0 ? c[ch] : c[k * C + ch] + a * f[ch];
+            f[ch] = k == 0 ? ck : ck + ak * f[ch];
+            back[k * C + ch] = num / dn;
         }
-        q = k == 0 ? 1.0f : a * q + 1.0f;
+        if (t != nullptr)
+            q = k == 0 ? one : ak * q + 1.0f;
     }
+    float* rowsOut[kLanes];
+    for (int r = 0; r < kLanes; ++r)
+        rowsOut[r] = out.GetRow(y0 + std::min(r, lanes - 1));
+    Deinterleave(back, samples, rowsOut, lanes);
 }
 
-// Rows i0 .. i0 + count - 1 of results (row-major in `block`, n samples each) stored as
-// the matching columns of `out`.
 template <int C, class Pixmap>
-void WriteColumns(const float* block, int count, int n, Pixmap& out, int i0)
+void RowPass(const Pixmap& in, const MonoPixmap* t, Pixmap& out, float d, const FIRBands& bands)
 {
-    for (int k = 0; k < n; ++k) {
-        float* o = out.GetRow(k) + static_cast<ptrdiff_t>(i0) * C;
-        for (int r = 0; r < count; ++r)
-            for (int ch = 0; ch < C; ++ch)
-                o[r * C + ch] = block[(static_cast<ptrdiff_t>(r) * n + k) * C + ch];
-    }
-}
-
-// Every row of `in` smoothed into the matching column of `out` (out is in's transpose).
-template <int C, class Pixmap>
-void TransposedPass(const Pixmap& in, Pixmap& out, float d, const FIRBands& bands)
-{
-    const int n = in.GetCols();
     std::vector<float> den;
-    MakeDenominators(den, n, d);
+    if (t == nullptr)
+        MakeDenominators(den, in.GetCols(), d);
     bands.Run(in.GetRows(), [&](int first, int end, float* slot) {
-        float* block = slot + 4 * static_cast<ptrdiff_t>(n);
-        for (int i0 = first; i0 < end; i0 += kBlockRows) {
-            const int count = std::min(kBlockRows, end - i0);
-            for (int r = 0; r < count; ++r)
-                RowPassConstant<C>(in.GetRow(i0 + r), n, d, den.data(), slot,
-                                   block + static_cast<ptrdiff_t>(r) * n * C, C);
-            WriteColumns<C>(block, count, n, out, i0);
+        for (int y = first; y < end; y += kLanes)
+            RowGroup<C>(in, t, out, y, std::min(kLanes, end - y), d, den.data(), slot);
+    });
+}
+
+// Loads, stores and broadcasts for one float or four, so that one body serves the vector
+// loop and its scalar tail.
+inline float Load(const float* p, float)
+{
+    return *p;
+}
+inline __m128 Load(const float* p, __m128)
+{
+    return _mm_loadu_ps(p);
+}
+inline void Store(float* p, float v)
+{
+    *p = v;
+}
+inline void Store(float* p, __m128 v)
+{
+    _mm_storeu_ps(p, v);
+}
+inline float Splat(float x, float)
+{
+    return x;
+}
+inline __m128 Splat(float x, __m128)
+{
+    return _mm_set1_ps(x);
+}
+
+// One row's step of the column filters for the samples at i (one or four).
+struct ColumnRow {
+    float* c;         // the row's samples, replaced by the results in the forward sweep
+    const float* a;   // links, weighted only
+    float* b;         // back sums of this row
+    const float* b1;  // back sums of the row below
+    float* bw;        // weight sums of this row
+    const float* bw1; // weight sums of the row below
+    float* f;
+    float* q;
+    float d, invD, den;
+
+    template <bool kWeighted, class V>
+    void Backward(int i) const
+    {
+        const V ck = Load(c + i, V{});
+        if constexpr (kWeighted) {
+            const V ak = Load(a + i, V{});
+            Store(b + i, ck + ak * Load(b1 + i, V{}));
+            Store(bw + i, ak * Load(bw1 + i, V{}) + 1.0f);
+        } else {
+            Store(b + i, ck + d * Load(b1 + i, V{}));
         }
+    }
+
+    template <bool kWeighted, bool kFirst, bool kLast, class V>
+    void Forward(int i) const
+    {
+        V dn;
+        if constexpr (kWeighted) {
+            dn = Splat(invD, V{});
+            if constexpr (!kFirst)
+                dn += Load(q + i, V{});
+            if constexpr (!kLast)
+                dn += Load(bw1 + i, V{});
+        } else {
+            dn = Splat(den, V{});
+        }
+        const V ak = kWeighted ? Load(a + i, V{}) : Splat(d, V{});
+        const V ck = Load(c + i, V{});
+        V num = ck / d;
+        if constexpr (!kFirst)
+            num += Load(f + i, V{});
+        if constexpr (!kLast)
+            num += Load(b1 + i, V{});
+        if constexpr (kFirst) {
+            Store(f + i, ck);
+            if constexpr (kWeighted)
+                Store(q + i, Splat(1.0f, V{}));
+        } else {
+            Store(f + i, ck + ak * Load(f + i, V{}));
+            if constexpr (kWeighted)
+                Store(q + i, ak * Load(q + i, V{}) + 1.0f);
+        }
+        Store(c + i, num / dn);
+    }
+};
+
+template <class Step>
+inline void ForSamples(int w, Step step)
+{
+    int i = 0;
+    for (; i + 4 <= w; i += 4)
+        step(i, __m128{});
+    for (; i < w; ++i)
+        step(i, 0.0f);
+}
+
+template <bool kWeighted, bool kFirst, bool kLast>
+void ForwardRow(const ColumnRow& r, int w)
+{
+    ForSamples(w, [&](int i, auto v) { r.Forward<kWeighted, kFirst, kLast, decltype(v)>(i); });
+}
+
+// Pixels x0 .. x1 - 1 of every row filtered down the columns, in place, four samples at a
+// time across the strip.
+template <int C, bool kWeighted, class Pixmap>
+void ColumnStrip(Pixmap& image, const MonoPixmap* t, int x0, int x1, float d, const float* den, float* slot)
+{
+    const int rows = image.GetRows();
+    const int w = (x1 - x0) * C;
+    constexpr int kStrip = C * kStripPixels;
+    float* back = slot;                                    // rows x kStrip
+    float* bw = back + static_cast<size_t>(rows) * kStrip; // rows x kStrip, per sample
+    float* a = bw + static_cast<size_t>(rows) * kStrip;    // kStrip
+    float* f = a + kStrip;                                 // kStrip
+    float* q = f + kStrip;                                 // kStrip
+    auto links = [&](int y) {
+        if constexpr (kWeighted) {
+            const float* ty = t->GetRow(y) + x0;
+            for (int p = 0; p < x1 - x0; ++p)
+                for (int ch = 0; ch < C; ++ch)
+                    a[p * C + ch] = d * ty[p];
+        }
+    };
+    auto row = [&](int y) {
+        ColumnRow r;
+        r.c = image.GetRow(y) + static_cast<ptrdiff_t>(x0) * C;
+        r.a = a;
+        r.b = back + static_cast<size_t>(y) * kStrip;
+        r.bw = bw + static_cast<size_t>(y) * kStrip;
+        const int below = std::min(y + 1, rows - 1);
+        r.b1 = back + static_cast<size_t>(below) * kStrip;
+        r.bw1 = bw + static_cast<size_t>(below) * kStrip;
+        r.f = f;
+        r.q = q;
+        r.d = d;
+        r.invD = 1.0f / d;
+        r.den = kWeighted ? 0.0f : den[y];
+        return r;
+    };
+    {
+        const ColumnRow r = row(rows - 1);
+        for (int i = 0; i < w; ++i) {
+            r.b[i] = r.c[i];
+            r.bw[i] = 1.0f;
+        }
+    }
+    for (int y = rows - 2; y >= 0; --y) {
+        links(y);
+        const ColumnRow r = row(y);
+        ForSamples(w, [&](int i, auto v) { r.Backward<kWeighted, decltype(v)>(i); });
+    }
+    for (int y = 0; y < rows; ++y) {
+        links(y);
+        const ColumnRow r = row(y);
+        if (rows == 1)
+            ForwardRow<kWeighted, true, true>(r, w);
+        else if (y == 0)
+            ForwardRow<kWeighted, true, false>(r, w);
+        else if (y == rows - 1)
+            ForwardRow<kWeighted, false, true>(r, w);
+        else
+            ForwardRow<kWeighted, false, false>(r, w);
+    }
+}
+
+template <int C, bool kWeighted, class Pixmap>
+void ColumnPass(Pixmap& image, const MonoPixmap* t, float d, const FIRBands& bands)
+{
+    std::vector<float> den;
+    if (!kWeighted)
+        MakeDenominators(den, image.GetRows(), d);
+    const int cols = image.GetCols();
+    const int strips = (cols + kStripPixels - 1) / kStripPixels;
+    bands.Run(strips, [&](int first, int end, float* slot) {
+        for (int s = first; s < end; ++s)
+            ColumnStrip<C, kWeighted>(image, t, s * kStripPixels, std::min(cols, (s + 1) * kStripPixels), d,
+                                      den.data(), slot);
     });
 }
 
 template <int C, class Pixmap>
-void Smooth2D(Pixmap& output, const Pixmap& input, Pixmap& transposed, float d, const FIRBands& bands)
+void Smooth2D(Pixmap& output, const Pixmap& input, float d, const FIRBands& bands)
 {
-    TransposedPass<C>(input, transposed, d, bands);
-    TransposedPass<C>(transposed, output, d, bands);
+    RowPass<C>(input, nullptr, output, d, bands);
+    ColumnPass<C, false>(output, nullptr, d, bands);
 }
 
-// Rows of `in` with weights `t`, into the columns of `out`; when tOut is given the weights
-// are copied transposed into it as well.
-void WeightedTransposedPass(const RGBPixmap& in, const MonoPixmap& t, RGBPixmap& out, MonoPixmap* tOut,
-                            float d, const FIRBands& bands)
+void EdgeAwareSmooth(RGBPixmap& output, const RGBPixmap& input, const MonoPixmap& weights, float d,
+                     const FIRBands& bands)
 {
-    const int n = in.GetCols();
-    bands.Run(in.GetRows(), [&](int first, int end, float* slot) {
-        float* back = slot;
-        float* backWeight = slot + 3 * static_cast<ptrdiff_t>(n);
-        float* block = slot + 4 * static_cast<ptrdiff_t>(n);
-        for (int i0 = first; i0 < end; i0 += kBlockRows) {
-            const int count = std::min(kBlockRows, end - i0);
-            for (int r = 0; r < count; ++r)
-                RowPassWeighted<3>(in.GetRow(i0 + r), t.GetRow(i0 + r), n, d, back, backWeight,
-                                   block + static_cast<ptrdiff_t>(r) * n * 3, 3);
-            WriteColumns<3>(block, count, n, out, i0);
-            if (tOut == nullptr)
-                continue;
-            for (int k = 0; k < n; ++k) {
-                float* o = tOut->GetRow(k) + i0;
-                for (int r = 0; r < count; ++r)
-                    o[r] = t.GetRow(i0 + r)[k];
-            }
-        }
-    });
+    RowPass<3>(input, &weights, output, d, bands);
+    ColumnPass<3, true>(output, &weights, d, bands);
 }
 
-void EdgeAwareSmooth(RGBPixmap& output, const RGBPixmap& input, const MonoPixmap& weights,
-                     RGBPixmap& transposed, MonoPixmap& weightsTransposed, float d, const FIRBands& bands)
-{
-    WeightedTransposedPass(input, weights, transposed, &weightsTransposed, d, bands);
-    WeightedTransposedPass(transposed, weightsTransposed, output, nullptr, d, bands);
-}
-
-void GradientMagnitude(MonoPixmap& output, const RGBPixmap& input, const FIRBands& bands)
+// The gradient into output, with each row's sum and sum of squares (in double, in column
+// order) for the deviation.
+void GradientMagnitude(MonoPixmap& output, const RGBPixmap& input, double* sums, double* squares,
+                       const FIRBands& bands)
 {
     const int cols = input.GetCols();
     const int rows = input.GetRows();
     if (cols < 3 || rows < 3) {
-        for (int y = 0; y < rows; ++y)
+        for (int y = 0; y < rows; ++y) {
             std::fill_n(output.GetRow(y), cols, 0.0f);
+            sums[y] = squares[y] = 0.0;
+        }
         return;
     }
     bands.Run(rows - 2, [&](int first, int end, float*) {
@@ -239,10 +457,21 @@ void GradientMagnitude(MonoPixmap& output, const RGBPixmap& input, const FIRBand
             }
             out[0] = out[1];
             out[cols - 1] = out[cols - 2];
+            double sum = 0.0, sum2 = 0.0;
+            for (int x = 0; x < cols; ++x) {
+                sum += out[x];
+                sum2 += static_cast<double>(out[x]) * out[x];
+            }
+            sums[y] = sum;
+            squares[y] = sum2;
         }
     });
     std::copy_n(output.GetRow(1), cols, output.GetRow(0));
     std::copy_n(output.GetRow(rows - 2), cols, output.GetRow(rows - 1));
+    sums[0] = sums[1];
+    squares[0] = squares[1];
+    sums[rows - 1] = sums[rows - 2];
+    squares[rows - 1] = squares[rows - 2];
 }
 
 float SigmoidWeight(double x, float scale, float sigmoidOffset)
@@ -252,28 +481,16 @@ float SigmoidWeight(double x, float scale, float sigmoidOffset)
                                               (1.0 + std::tanh(-x) - static_cast<double>(sigmoidOffset)))));
 }
 
-// Gradient into output, then each gradient replaced by its weight; `table` holds
-// kFIRTableSize floats.
+// Gradient into output, then each gradient replaced by its weight (or by the larger of
+// its weight and `floor`'s pixel); `table` holds kFIRTableSize floats.
 void EdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, float scale, float sigmoidOffset,
-                 float* table, const FIRBands& bands)
+                 float* table, const FIRBands& bands, const MonoPixmap* floor = nullptr)
 {
-    GradientMagnitude(output, input, bands);
     const int cols = output.GetCols();
     const int rows = output.GetRows();
     // Per-row partial sums added in row order, so the deviation is the same for any split.
     std::vector<double> sums(static_cast<size_t>(rows)), squares(static_cast<size_t>(rows));
-    bands.Run(rows, [&](int first, int end, float*) {
-        for (int y = first; y < end; ++y) {
-            double s = 0.0, s2 = 0.0;
-            const float* g = output.GetRow(y);
-            for (int x = 0; x < cols; ++x) {
-                s += g[x];
-                s2 += static_cast<double>(g[x]) * g[x];
-            }
-            sums[y] = s;
-            squares[y] = s2;
-        }
-    });
+    GradientMagnitude(output, input, sums.data(), squares.data(), bands);
     double sum = 0.0, sumSquares = 0.0;
     for (int y = 0; y < rows; ++y) {
         sum += sums[y];
@@ -282,27 +499,30 @@ void EdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, flo
     const double n = static_cast<double>(cols) * rows;
     const double variance = n > 1.0 ? std::max(0.0, (sumSquares - sum * sum / n) / (n - 1.0)) : 0.0;
     const double h = std::sqrt(variance) * locality * 0.5;
-    if (!(h > 0.0) || !std::isfinite(h)) {
-        // A flat gradient has no scale: everything is a flat area.
-        const float flat = FIRFlatAreaWeight(scale, sigmoidOffset);
-        for (int y = 0; y < rows; ++y)
-            std::fill_n(output.GetRow(y), cols, flat);
-        return;
+    const bool flat = !(h > 0.0) || !std::isfinite(h);
+    // A flat gradient has no scale: everything is a flat area.
+    const float flatWeight = flat ? FIRFlatAreaWeight(scale, sigmoidOffset) : 0.0f;
+    if (!flat) {
+        const double step = 1.0 / (kIndexPerLn * h);
+        RunInRowBands(kFIRTableSize, bands.threads, [&](int first, int end) {
+            for (int i = first; i < end; ++i)
+                table[i] = SigmoidWeight(i * step, scale, sigmoidOffset);
+        });
     }
-    const double step = 1.0 / (kIndexPerLn * h);
-    RunInRowBands(kFIRTableSize, bands.threads, [&](int first, int end) {
-        for (int i = first; i < end; ++i)
-            table[i] = SigmoidWeight(i * step, scale, sigmoidOffset);
-    });
     bands.Run(rows, [&](int first, int end, float*) {
         for (int y = first; y < end; ++y) {
             float* g = output.GetRow(y);
+            const float* low = floor != nullptr ? floor->GetRow(y) : nullptr;
             for (int x = 0; x < cols; ++x) {
-                const double index = static_cast<double>(g[x]) * kIndexPerLn * 0.5;
-                const int i = index >= kFIRTableSize - 1 ? kFIRTableSize - 1
-                              : index > 0.0              ? static_cast<int>(index)
-                                                         : 0;
-                g[x] = table[i];
+                float w = flatWeight;
+                if (!flat) {
+                    const double index = static_cast<double>(g[x]) * kIndexPerLn * 0.5;
+                    const int i = index >= kFIRTableSize - 1 ? kFIRTableSize - 1
+                                  : index > 0.0              ? static_cast<int>(index)
+                                                             : 0;
+                    w = table[i];
+                }
+                g[x] = low != nullptr ? std::max(low[x], w) : w;
             }
         }
     });
@@ -317,17 +537,11 @@ struct OwnBands {
     {
         const int slots = std::max(1, threads);
         bands.threads = slots;
-        bands.slotFloats = static_cast<size_t>(kScratchFloatsPerEntry) * std::max({cols, rows, 1});
-        scratch.resize(bands.slotFloats * slots);
-        bands.scratch = scratch.data();
+        bands.slotFloats = SlotFloats(cols, rows);
+        scratch.resize(bands.slotFloats * slots + kAlignFloats);
+        bands.scratch = AlignUp(scratch.data());
     }
 };
-
-template <class P>
-std::vector<float> TransposedBuffer(const P& p)
-{
-    return std::vector<float>(static_cast<size_t>(p.GetCols()) * p.GetRows() * P::PixelClass::kChannels);
-}
 
 bool SameSize(const FPixmap& a, const FPixmap& b)
 {
@@ -365,9 +579,7 @@ void FIRSmooth2D(RGBPixmap& output, const RGBPixmap& input, float proportion, in
     if (d <= 0.0f || !SameSize(output, input) || input.GetCols() < 1 || input.GetRows() < 1)
         return;
     OwnBands own(input.GetCols(), input.GetRows(), threads);
-    std::vector<float> t = TransposedBuffer(input);
-    RGBPixmap transposed(t.data(), input.GetRows(), input.GetCols(), 0);
-    Smooth2D<3>(output, input, transposed, d, own.bands);
+    Smooth2D<3>(output, input, d, own.bands);
 }
 
 void FIRSmooth2D(MonoPixmap& output, const MonoPixmap& input, float proportion, int threads)
@@ -376,9 +588,7 @@ void FIRSmooth2D(MonoPixmap& output, const MonoPixmap& input, float proportion, 
     if (d <= 0.0f || !SameSize(output, input) || input.GetCols() < 1 || input.GetRows() < 1)
         return;
     OwnBands own(input.GetCols(), input.GetRows(), threads);
-    std::vector<float> t = TransposedBuffer(input);
-    MonoPixmap transposed(t.data(), input.GetRows(), input.GetCols(), 0);
-    Smooth2D<1>(output, input, transposed, d, own.bands);
+    Smooth2D<1>(output, input, d, own.bands);
 }
 
 void FIREdgeAwareSmooth(RGBPixmap& output, const RGBPixmap& input, const MonoPixmap& weights, float decay,
@@ -388,11 +598,7 @@ void FIREdgeAwareSmooth(RGBPixmap& output, const RGBPixmap& input, const MonoPix
         input.GetCols() < 1 || input.GetRows() < 1)
         return;
     OwnBands own(input.GetCols(), input.GetRows(), threads);
-    std::vector<float> t = TransposedBuffer(input);
-    std::vector<float> wt = TransposedBuffer(weights);
-    RGBPixmap transposed(t.data(), input.GetRows(), input.GetCols(), 0);
-    MonoPixmap weightsTransposed(wt.data(), input.GetRows(), input.GetCols(), 0);
-    EdgeAwareSmooth(output, input, weights, transposed, weightsTransposed, decay, own.bands);
+    EdgeAwareSmooth(output, input, weights, decay, own.bands);
 }
 
 void FIRGradientMagnitude(MonoPixmap& output, const RGBPixmap& input, int threads)
@@ -400,7 +606,8 @@ void FIRGradientMagnitude(MonoPixmap& output, const RGBPixmap& input, int thread
     if (!SameSize(output, input))
         return;
     OwnBands own(1, 1, threads);
-    GradientMagnitude(output, input, own.bands);
+    std::vector<double> sums(static_cast<size_t>(std::max(input.GetRows(), 0)) * 2);
+    GradientMagnitude(output, input, sums.data(), sums.data() + input.GetRows(), own.bands);
 }
 
 void FIREdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, float scale,
@@ -415,9 +622,63 @@ void FIREdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, 
 
 size_t FIRScratchBytes(int cols, int rows, int threads)
 {
-    return static_cast<size_t>(std::max(1, threads)) * kScratchFloatsPerEntry * std::max({cols, rows, 1}) *
+    return (static_cast<size_t>(std::max(1, threads)) * SlotFloats(cols, rows) + kAlignFloats) *
            sizeof(float);
 }
+
+size_t FIRScratch::Bytes() const
+{
+    return (m_image.capacity() + m_weights.capacity() + m_edges.capacity() + m_sums.capacity() +
+            m_logs.capacity() + m_powers.capacity() + m_sigmoid.capacity()) *
+               sizeof(float) +
+           m_exponentials.capacity() * sizeof(int32_t);
+}
+
+void FIRScratch::Release()
+{
+    *this = FIRScratch();
+}
+
+// Grows the storage of one call, or says it cannot.
+struct FIRScratchAccess {
+    template <class T>
+    static bool Grow(std::vector<T>& v, size_t n)
+    {
+        if (v.size() >= n)
+            return true;
+        try {
+            v.resize(n);
+        } catch (const std::bad_alloc&) {
+            return false;
+        } catch (const std::length_error&) {
+            return false;
+        }
+        return true;
+    }
+
+    struct Storage {
+        float* x;
+        float* w1;
+        float* w2;
+        float* sums;
+        float* logTable;
+        float* powTable;
+        float* edgeTable;
+        int32_t* expTable;
+    };
+
+    static bool Reserve(FIRScratch& s, size_t pixels, int M, size_t sumFloats, Storage& out)
+    {
+        if (!(Grow(s.m_image, 3 * pixels) && Grow(s.m_weights, pixels) && Grow(s.m_edges, pixels) &&
+              Grow(s.m_sums, sumFloats) && Grow(s.m_logs, static_cast<size_t>(M)) &&
+              Grow(s.m_powers, 65536) && Grow(s.m_sigmoid, kFIRTableSize) &&
+              Grow(s.m_exponentials, kFIRTableSize)))
+            return false;
+        out = {s.m_image.data(), s.m_weights.data(), s.m_edges.data(),   s.m_sums.data(),
+               s.m_logs.data(),  s.m_powers.data(),  s.m_sigmoid.data(), s.m_exponentials.data()};
+        return true;
+    }
+};
 
 namespace
 {
@@ -436,12 +697,42 @@ void ClampSamples(const SamplePixmap& p, int cols, int rows, int high)
     }
 }
 
+void Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, float pLocalMeanEdgeRef,
+            float pLocalMeanImgWithEdgeRef, float locality, float sigmoidOffset, float scaleEdgeRef,
+            float scaleLocalMeanEdgeRef, float edgeExponent, float m, float g, FIRScratch& scratch,
+            float* sums, size_t sumBytes, int threads);
+
 } // namespace
 
 void FIRNoiseReduction(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef,
                        float pLocalMeanEdgeRef, float pLocalMeanImgWithEdgeRef, float locality,
                        float sigmoidOffset, float scaleEdgeRef, float scaleLocalMeanEdgeRef,
                        float edgeExponent, float m, float g, void* scratch, size_t scratchBytes, int threads)
+{
+    FIRScratch own;
+    Filter(image, reference, pLocalMeanRef, pLocalMeanEdgeRef, pLocalMeanImgWithEdgeRef, locality,
+           sigmoidOffset, scaleEdgeRef, scaleLocalMeanEdgeRef, edgeExponent, m, g, own,
+           static_cast<float*>(scratch),
+           reinterpret_cast<uintptr_t>(scratch) % alignof(float) == 0 ? scratchBytes : 0, threads);
+}
+
+void FIRNoiseReduction(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef,
+                       float pLocalMeanEdgeRef, float pLocalMeanImgWithEdgeRef, float locality,
+                       float sigmoidOffset, float scaleEdgeRef, float scaleLocalMeanEdgeRef,
+                       float edgeExponent, float m, float g, FIRScratch& scratch, int threads)
+{
+    Filter(image, reference, pLocalMeanRef, pLocalMeanEdgeRef, pLocalMeanImgWithEdgeRef, locality,
+           sigmoidOffset, scaleEdgeRef, scaleLocalMeanEdgeRef, edgeExponent, m, g, scratch, nullptr, 0,
+           threads);
+}
+
+namespace
+{
+
+void Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, float pLocalMeanEdgeRef,
+            float pLocalMeanImgWithEdgeRef, float locality, float sigmoidOffset, float scaleEdgeRef,
+            float scaleLocalMeanEdgeRef, float edgeExponent, float m, float g, FIRScratch& scratch,
+            float* sums, size_t sumBytes, int threads)
 {
     const int cols = reference.GetCols();
     const int rows = reference.GetRows();
@@ -462,41 +753,25 @@ void FIRNoiseReduction(SamplePixmap& image, SamplePixmap& reference, float pLoca
     threads = std::max(1, threads);
 
     // Working storage; nothing is touched unless all of it is there.
-    std::unique_ptr<float[]> x, xt, w1, w2, wt, logTable, powTable, edgeTable, ownScratch;
-    std::unique_ptr<int32_t[]> expTable;
-    const size_t n = static_cast<size_t>(pixels);
-    const bool small = pixels <= kFIRMaxPixels;
-    if (small) {
-        x = TryAllocate<float>(3 * n);
-        xt = TryAllocate<float>(3 * n);
-        w1 = TryAllocate<float>(n);
-        w2 = TryAllocate<float>(n);
-        wt = TryAllocate<float>(n);
-        logTable = TryAllocate<float>(static_cast<size_t>(M));
-        powTable = TryAllocate<float>(65536);
-        edgeTable = TryAllocate<float>(kFIRTableSize);
-        expTable = TryAllocate<int32_t>(kFIRTableSize);
-    }
     FIRBands bands;
     bands.threads = threads;
-    bands.slotFloats = static_cast<size_t>(kScratchFloatsPerEntry) * std::max(cols, rows);
-    if (scratch != nullptr && scratchBytes >= FIRScratchBytes(cols, rows, threads) &&
-        reinterpret_cast<uintptr_t>(scratch) % alignof(float) == 0) {
-        bands.scratch = static_cast<float*>(scratch);
-    } else if (small) {
-        ownScratch = TryAllocate<float>(bands.slotFloats * threads);
-        bands.scratch = ownScratch.get();
-    }
-    if (!x || !xt || !w1 || !w2 || !wt || !logTable || !powTable || !edgeTable || !expTable ||
-        !bands.scratch) {
+    bands.slotFloats = SlotFloats(cols, rows);
+    const bool callerSums = sums != nullptr && sumBytes >= FIRScratchBytes(cols, rows, threads);
+    const size_t sumFloats = callerSums ? 0 : bands.slotFloats * threads + kAlignFloats;
+    FIRScratchAccess::Storage st{};
+    if (pixels > kFIRMaxPixels ||
+        !FIRScratchAccess::Reserve(scratch, static_cast<size_t>(pixels), M, sumFloats, st)) {
         DebugTrace("FIRNoiseReduction: not enough memory for %d x %d, image left as it is\n", cols, rows);
         return;
     }
-    RGBPixmap X(x.get(), cols, rows, 0);
-    RGBPixmap XT(xt.get(), rows, cols, 0);
-    MonoPixmap W1(w1.get(), cols, rows, 0);
-    MonoPixmap W2(w2.get(), cols, rows, 0);
-    MonoPixmap WT(wt.get(), rows, cols, 0);
+    bands.scratch = AlignUp(callerSums ? sums : st.sums);
+    float* logTable = st.logTable;
+    float* powTable = st.powTable;
+    float* edgeTable = st.edgeTable;
+    int32_t* expTable = st.expTable;
+    RGBPixmap X(st.x, cols, rows, 0);
+    MonoPixmap W1(st.w1, cols, rows, 0);
+    MonoPixmap W2(st.w2, cols, rows, 0);
 
     ClampSamples(image, cols, rows, M - 1);
     ClampSamples(reference, cols, rows, M - 1);
@@ -513,17 +788,9 @@ void FIRNoiseReduction(SamplePixmap& image, SamplePixmap& reference, float pLoca
                 o[i] = powTable[r[i]];
         }
     });
-    EdgeWeights(W1, X, locality, scaleEdgeRef, sigmoidOffset, edgeTable.get(), bands);
-    Smooth2D<3>(X, X, XT, dRef, bands);
-    EdgeWeights(W2, X, locality, scaleLocalMeanEdgeRef, sigmoidOffset, edgeTable.get(), bands);
-    bands.Run(rows, [&](int first, int end, float*) {
-        for (int y = first; y < end; ++y) {
-            const float* a = W1.GetRow(y);
-            float* b = W2.GetRow(y);
-            for (int i = 0; i < cols; ++i)
-                b[i] = std::max(a[i], b[i]);
-        }
-    });
+    EdgeWeights(W1, X, locality, scaleEdgeRef, sigmoidOffset, edgeTable, bands);
+    Smooth2D<3>(X, X, dRef, bands);
+    EdgeWeights(W2, X, locality, scaleLocalMeanEdgeRef, sigmoidOffset, edgeTable, bands, &W1);
 
     // The log ratio, smoothed where the reference has no edges.
     for (int i = 0; i < M; ++i)
@@ -537,8 +804,8 @@ void FIRNoiseReduction(SamplePixmap& image, SamplePixmap& reference, float pLoca
                 o[i] = logTable[v[i]] - logTable[r[i]];
         }
     });
-    EdgeAwareSmooth(X, X, W2, XT, WT, dImage, bands);
-    Smooth2D<1>(W1, W2, WT, dEdgeRef, bands);
+    EdgeAwareSmooth(X, X, W2, dImage, bands);
+    Smooth2D<1>(W1, W2, dEdgeRef, bands);
 
     const double k = std::min(static_cast<double>(m), 7.0) * g;
     const int64_t Z = static_cast<int64_t>(std::clamp(std::trunc(k * 4096.0), -2147483648.0, 2147483647.0));
@@ -583,3 +850,5 @@ void FIRNoiseReduction(SamplePixmap& image, SamplePixmap& reference, float pLoca
         }
     });
 }
+
+} // namespace

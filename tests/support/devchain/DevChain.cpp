@@ -112,7 +112,7 @@ struct Chain::Impl {
     // Working storage kept between runs.
     std::vector<int16_t> decoded, image, reference, stage3, detail, retinex;
     std::vector<FDoubleRGB> rowOffsets;
-    std::vector<uint8_t> nrScratch;
+    FIRScratch nrScratch;
 };
 
 Chain::Chain(int cols, int rows) : m_pImpl(std::make_unique<Impl>())
@@ -240,11 +240,8 @@ void Chain::Run(int threads, Result& result)
     RedSharpenImage(image, 4, 2048, 0, threads);
     lap(kRedSharpen);
 
-    const size_t scratchBytes = FIRScratchBytes(cols, rows, threads);
-    if (d.nrScratch.size() < scratchBytes)
-        d.nrScratch.resize(scratchBytes);
     FIRNoiseReduction(image, reference, 0.0011f, 0.0019f, 0.019f, 1.0f, 0.55f, 5.0f, 7.0f, 0.7f, 1.0f, 1.0f,
-                      d.nrScratch.data(), d.nrScratch.size(), threads);
+                      d.nrScratch, threads);
     lap(kNoiseReduce);
 
     Mono retinex(d.retinex.data(), cols, rows, 0);
