@@ -453,8 +453,14 @@ void GradientMagnitude(MonoPixmap& output, const RGBPixmap& input, double* sums,
                     const float dy = below[x * 3 + ch] - above[x * 3 + ch];
                     s += dx * dx + dy * dy;
                 }
-                out[x] = std::sqrt(s);
+                out[x] = s;
             }
+            // Square roots four at a time (the sums are never negative).
+            int x = 1;
+            for (; x + 4 <= cols - 1; x += 4)
+                _mm_storeu_ps(out + x, _mm_sqrt_ps(_mm_loadu_ps(out + x)));
+            for (; x < cols - 1; ++x)
+                out[x] = std::sqrt(out[x]);
             out[0] = out[1];
             out[cols - 1] = out[cols - 2];
             double sum = 0.0, sum2 = 0.0;
@@ -688,15 +694,6 @@ bool AllFinite(std::initializer_list<float> values)
     return std::all_of(values.begin(), values.end(), [](float v) { return std::isfinite(v); });
 }
 
-void ClampSamples(const SamplePixmap& p, int cols, int rows, int high)
-{
-    for (int y = 0; y < rows; ++y) {
-        int16_t* s = p.GetRow(y);
-        for (int i = 0; i < 3 * cols; ++i)
-            s[i] = static_cast<int16_t>(std::clamp<int>(s[i], 1, high));
-    }
-}
-
 void Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, float pLocalMeanEdgeRef,
             float pLocalMeanImgWithEdgeRef, float locality, float sigmoidOffset, float scaleEdgeRef,
             float scaleLocalMeanEdgeRef, float edgeExponent, float m, float g, FIRScratch& scratch,
@@ -773,19 +770,20 @@ void Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, f
     MonoPixmap W1(st.w1, cols, rows, 0);
     MonoPixmap W2(st.w2, cols, rows, 0);
 
-    ClampSamples(image, cols, rows, M - 1);
-    ClampSamples(reference, cols, rows, M - 1);
-
+    // Both images are clamped to [1, M - 1] in the passes that first read them.
+    const int high = M - 1;
     // The reference mapped through a power, and its edges before and after a local mean.
     for (int i = 0; i < M; ++i)
         powTable[i] =
             static_cast<float>(std::pow(static_cast<double>(i) / M, static_cast<double>(edgeExponent)));
     bands.Run(rows, [&](int first, int end, float*) {
         for (int y = first; y < end; ++y) {
-            const int16_t* r = reference.GetRow(y);
+            int16_t* r = reference.GetRow(y);
             float* o = X.GetRow(y);
-            for (int i = 0; i < 3 * cols; ++i)
+            for (int i = 0; i < 3 * cols; ++i) {
+                r[i] = static_cast<int16_t>(std::clamp<int>(r[i], 1, high));
                 o[i] = powTable[r[i]];
+            }
         }
     });
     EdgeWeights(W1, X, locality, scaleEdgeRef, sigmoidOffset, edgeTable, bands);
@@ -797,11 +795,13 @@ void Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, f
         logTable[i] = static_cast<float>(std::log(static_cast<double>(i) / M + 1e-12));
     bands.Run(rows, [&](int first, int end, float*) {
         for (int y = first; y < end; ++y) {
-            const int16_t* v = image.GetRow(y);
+            int16_t* v = image.GetRow(y);
             const int16_t* r = reference.GetRow(y);
             float* o = X.GetRow(y);
-            for (int i = 0; i < 3 * cols; ++i)
+            for (int i = 0; i < 3 * cols; ++i) {
+                v[i] = static_cast<int16_t>(std::clamp<int>(v[i], 1, high));
                 o[i] = logTable[v[i]] - logTable[r[i]];
+            }
         }
     });
     EdgeAwareSmooth(X, X, W2, dImage, bands);
@@ -837,8 +837,8 @@ void Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, f
                 }
                 const float w = std::min(weight[x], 1.0f);
                 const int luma = (r[3 * x] + 2 * r[3 * x + 1] + r[3 * x + 2]) >> 2;
-                double yMix =
-                    std::trunc((1.0 - static_cast<double>(w)) * powTable[luma] * static_cast<double>(Z));
+                // Clamping before the conversion truncates gives what truncating first would.
+                double yMix = (1.0 - static_cast<double>(w)) * powTable[luma] * static_cast<double>(Z);
                 if (!std::isfinite(yMix))
                     yMix = 0.0;
                 const int64_t Y = static_cast<int64_t>(std::clamp(yMix, -2147483648.0, 2147483647.0));
