@@ -57,27 +57,30 @@ inline int64_t Cube(int64_t v)
     return (v * Sq(v)) >> 14;
 }
 
-void PolyFull(const PolyFixed& p, int64_t w[3])
+// Inlined: called once per pixel, a call costs as much as the arithmetic.
+[[gnu::always_inline]] inline void PolyFull(const PolyFixed& p, int64_t w[3])
 {
     const int64_t r = w[0], g = w[1], b = w[2];
     const int64_t t[9] = {Sq(r),         Sq(g),   Sq(b),   (r * g) >> 14, (r * b) >> 14,
                           (g * b) >> 14, Cube(r), Cube(g), Cube(b)};
+#pragma GCC unroll 3
     for (int c = 0; c < 3; ++c) {
-        int64_t sum = 0;
-        for (int k = 0; k < 9; ++k)
-            sum += p.a[c][k] * t[k];
+        const int64_t* a = p.a[c];
+        // Written out: the exact integer sum in registers, with no loop over the terms.
+        const int64_t sum = a[0] * t[0] + a[1] * t[1] + a[2] * t[2] + a[3] * t[3] + a[4] * t[4] +
+                            a[5] * t[5] + a[6] * t[6] + a[7] * t[7] + a[8] * t[8];
         w[c] += sum >> 14;
     }
 }
 
-void PolySquares(const PolyFixed& p, int64_t w[3])
+[[gnu::always_inline]] inline void PolySquares(const PolyFixed& p, int64_t w[3])
 {
     const int64_t sr = Sq(w[0]), sg = Sq(w[1]), sb = Sq(w[2]);
     for (int c = 0; c < 3; ++c)
         w[c] += (p.a[c][0] * sr + p.a[c][1] * sg + p.a[c][2] * sb) >> 14;
 }
 
-void PolyOwnChannel(const PolyFixed& p, int64_t w[3])
+[[gnu::always_inline]] inline void PolyOwnChannel(const PolyFixed& p, int64_t w[3])
 {
     for (int c = 0; c < 3; ++c) {
         const int64_t v = w[c];
@@ -178,6 +181,21 @@ struct GainWalk {
     }
 };
 
+// The first column x with float(x) >= boundary, the test the gain walk makes per column.
+uint32_t FirstColumnAtOrPast(float boundary, uint32_t columns)
+{
+    if (!(boundary > 0.0f))
+        return 0;
+    if (!(boundary < static_cast<float>(columns)))
+        return columns;
+    uint32_t c = static_cast<uint32_t>(std::ceil(static_cast<double>(boundary)));
+    while (c > 0 && static_cast<float>(c - 1) >= boundary)
+        --c;
+    while (static_cast<float>(c) < boundary)
+        ++c;
+    return c;
+}
+
 template <PolyForm Form>
 void TransformColumns(int16_t* row, uint32_t columns, const RowSetup& su, int32_t interval,
                       const PolyFixed& poly, GainWalk& gw)
@@ -185,33 +203,47 @@ void TransformColumns(int16_t* row, uint32_t columns, const RowSetup& su, int32_
     int64_t prev[3] = {row[0], row[1], row[2]};
     int64_t drift[3] = {su.d[0], su.d[1], su.d[2]};
     const bool segments = interval > 1;
-    for (uint32_t x = 0; x < columns; ++x) {
+    // Columns until the next segment boundary, counted down instead of divided out.
+    uint32_t toBoundary = 0;
+    uint32_t x = 0;
+    while (x < columns) {
         if (static_cast<float>(x) >= gw.boundary)
             gw.Advance();
-        const bool boundary = segments && x % static_cast<uint32_t>(interval) == 0;
-        int16_t* px = row + 3 * static_cast<size_t>(x);
-        int64_t w[3];
-        for (int c = 0; c < 3; ++c) {
-            const int64_t v = px[c];
-            const int64_t d = v - prev[c];
-            int64_t t = v * 16384 + su.k1[c] * d;
-            if (su.anyK2)
-                t += su.k2[c] * ((d * d) >> 14);
-            if (boundary)
-                t += su.k3[c] * prev[c] + su.k4[c];
-            w[c] = std::clamp((t - drift[c] - su.o[c]) >> 14, -kValueLimit, kValueLimit);
-            prev[c] = v;
+        // Up to the next gain node the walk only adds: its state stays in registers.
+        const uint32_t end = std::min(columns, std::max(x + 1, FirstColumnAtOrPast(gw.boundary, columns)));
+        int64_t acc[3] = {gw.acc[0], gw.acc[1], gw.acc[2]};
+        const int64_t inc[3] = {gw.inc[0], gw.inc[1], gw.inc[2]};
+        for (; x < end; ++x) {
+            const bool boundary = segments && toBoundary == 0;
+            toBoundary = toBoundary == 0 ? static_cast<uint32_t>(interval) - 1 : toBoundary - 1;
+            int16_t* px = row + 3 * static_cast<size_t>(x);
+            int64_t w[3];
+#pragma GCC unroll 3
+            for (int c = 0; c < 3; ++c) {
+                const int64_t v = px[c];
+                const int64_t d = v - prev[c];
+                int64_t t = v * 16384 + su.k1[c] * d;
+                if (su.anyK2)
+                    t += su.k2[c] * ((d * d) >> 14);
+                if (boundary)
+                    t += su.k3[c] * prev[c] + su.k4[c];
+                w[c] = std::clamp((t - drift[c] - su.o[c]) >> 14, -kValueLimit, kValueLimit);
+                prev[c] = v;
+            }
+            ApplyPoly<Form>(poly, w);
+#pragma GCC unroll 3
+            for (int c = 0; c < 3; ++c) {
+                const int64_t g = std::clamp<int64_t>(acc[c] >> 8, INT32_MIN, INT32_MAX);
+                int64_t out = (std::clamp(w[c], -kPolyValueLimit, kPolyValueLimit) * g) >> 14;
+                if (out > kClipHigh)
+                    out = kClipHigh;
+                px[c] = static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint64_t>(out)));
+                acc[c] += inc[c];
+                drift[c] += su.s[c];
+            }
         }
-        ApplyPoly<Form>(poly, w);
-        for (int c = 0; c < 3; ++c) {
-            const int64_t g = std::clamp<int64_t>(gw.acc[c] >> 8, INT32_MIN, INT32_MAX);
-            int64_t out = (std::clamp(w[c], -kPolyValueLimit, kPolyValueLimit) * g) >> 14;
-            if (out > kClipHigh)
-                out = kClipHigh;
-            px[c] = static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint64_t>(out)));
-            gw.acc[c] += gw.inc[c];
-            drift[c] += su.s[c];
-        }
+        for (int c = 0; c < 3; ++c)
+            gw.acc[c] = acc[c];
     }
 }
 
