@@ -429,7 +429,7 @@ void EdgeAwareSmooth(RGBPixmap& output, const RGBPixmap& input, const MonoPixmap
 // The gradient into output, with each row's sum and sum of squares (in double, in column
 // order) for the deviation.
 void GradientMagnitude(MonoPixmap& output, const RGBPixmap& input, double* sums, double* squares,
-                       const FIRBands& bands)
+                       float* maxima, const FIRBands& bands)
 {
     const int cols = input.GetCols();
     const int rows = input.GetRows();
@@ -437,6 +437,7 @@ void GradientMagnitude(MonoPixmap& output, const RGBPixmap& input, double* sums,
         for (int y = 0; y < rows; ++y) {
             std::fill_n(output.GetRow(y), cols, 0.0f);
             sums[y] = squares[y] = 0.0;
+            maxima[y] = 0.0f;
         }
         return;
     }
@@ -464,20 +465,25 @@ void GradientMagnitude(MonoPixmap& output, const RGBPixmap& input, double* sums,
             out[0] = out[1];
             out[cols - 1] = out[cols - 2];
             double sum = 0.0, sum2 = 0.0;
+            float largest = 0.0f;
             for (int x = 0; x < cols; ++x) {
                 sum += out[x];
                 sum2 += static_cast<double>(out[x]) * out[x];
+                largest = std::max(largest, out[x]);
             }
             sums[y] = sum;
             squares[y] = sum2;
+            maxima[y] = largest;
         }
     });
     std::copy_n(output.GetRow(1), cols, output.GetRow(0));
     std::copy_n(output.GetRow(rows - 2), cols, output.GetRow(rows - 1));
     sums[0] = sums[1];
     squares[0] = squares[1];
+    maxima[0] = maxima[1];
     sums[rows - 1] = sums[rows - 2];
     squares[rows - 1] = squares[rows - 2];
+    maxima[rows - 1] = maxima[rows - 2];
 }
 
 float SigmoidWeight(double x, float scale, float sigmoidOffset)
@@ -496,7 +502,8 @@ void EdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, flo
     const int rows = output.GetRows();
     // Per-row partial sums added in row order, so the deviation is the same for any split.
     std::vector<double> sums(static_cast<size_t>(rows)), squares(static_cast<size_t>(rows));
-    GradientMagnitude(output, input, sums.data(), squares.data(), bands);
+    std::vector<float> maxima(static_cast<size_t>(std::max(rows, 1)));
+    GradientMagnitude(output, input, sums.data(), squares.data(), maxima.data(), bands);
     double sum = 0.0, sumSquares = 0.0;
     for (int y = 0; y < rows; ++y) {
         sum += sums[y];
@@ -508,9 +515,16 @@ void EdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, flo
     const bool flat = !(h > 0.0) || !std::isfinite(h);
     // A flat gradient has no scale: everything is a flat area.
     const float flatWeight = flat ? FIRFlatAreaWeight(scale, sigmoidOffset) : 0.0f;
+    auto tableIndex = [](float gradient) {
+        const double index = static_cast<double>(gradient) * kIndexPerLn * 0.5;
+        return index >= kFIRTableSize - 1 ? kFIRTableSize - 1 : index > 0.0 ? static_cast<int>(index) : 0;
+    };
     if (!flat) {
+        // Only the entries up to the steepest gradient's are ever read.
+        const float steepest = *std::max_element(maxima.begin(), maxima.end());
+        const int used = tableIndex(steepest) + 1;
         const double step = 1.0 / (kIndexPerLn * h);
-        RunInRowBands(kFIRTableSize, bands.threads, [&](int first, int end) {
+        RunInRowBands(used, bands.threads, [&](int first, int end) {
             for (int i = first; i < end; ++i)
                 table[i] = SigmoidWeight(i * step, scale, sigmoidOffset);
         });
@@ -521,13 +535,8 @@ void EdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, flo
             const float* low = floor != nullptr ? floor->GetRow(y) : nullptr;
             for (int x = 0; x < cols; ++x) {
                 float w = flatWeight;
-                if (!flat) {
-                    const double index = static_cast<double>(g[x]) * kIndexPerLn * 0.5;
-                    const int i = index >= kFIRTableSize - 1 ? kFIRTableSize - 1
-                                  : index > 0.0              ? static_cast<int>(index)
-                                                             : 0;
-                    w = table[i];
-                }
+                if (!flat)
+                    w = table[tableIndex(g[x])];
                 g[x] = low != nullptr ? std::max(low[x], w) : w;
             }
         }
@@ -612,8 +621,10 @@ void FIRGradientMagnitude(MonoPixmap& output, const RGBPixmap& input, int thread
     if (!SameSize(output, input))
         return;
     OwnBands own(1, 1, threads);
-    std::vector<double> sums(static_cast<size_t>(std::max(input.GetRows(), 0)) * 2);
-    GradientMagnitude(output, input, sums.data(), sums.data() + input.GetRows(), own.bands);
+    const size_t rows = static_cast<size_t>(std::max(input.GetRows(), 0));
+    std::vector<double> sums(2 * rows);
+    std::vector<float> maxima(rows);
+    GradientMagnitude(output, input, sums.data(), sums.data() + rows, maxima.data(), own.bands);
 }
 
 void FIREdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, float scale,
