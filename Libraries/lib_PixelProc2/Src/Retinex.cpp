@@ -8,7 +8,7 @@
 #include <emmintrin.h>
 
 #include "FException.h"
-#include "FImage.h"
+#include "RunInRowBands.h"
 
 namespace
 {
@@ -375,8 +375,51 @@ double RetinexSuggestedFillLight(const FRetinexStatistics& statistics, double ex
     return 0.0;
 }
 
+size_t FRetinexScratch::Bytes() const
+{
+    return (m_planes.capacity() + m_pyramid.capacity() + m_logs.capacity() + m_roots.capacity()) *
+           sizeof(int16_t);
+}
+
+void FRetinexScratch::Release()
+{
+    *this = FRetinexScratch();
+}
+
+// Sizes the storage of one call; the tables are made once.
+struct FRetinexScratchAccess {
+    static void Reserve(FRetinexScratch& s, size_t planeSamples, size_t pyramidSamples)
+    {
+        if (s.m_planes.size() < 3 * planeSamples)
+            s.m_planes.resize(3 * planeSamples);
+        if (s.m_pyramid.size() < pyramidSamples)
+            s.m_pyramid.resize(pyramidSamples);
+        if (s.m_logs.empty()) {
+            // Log luminance; u is at most 32767, so one table covers it.
+            s.m_logs.resize(32768);
+            for (int u = 0; u < 32768; ++u)
+                s.m_logs[u] = static_cast<int16_t>(std::trunc(1024.0 * std::log(u + 30.0)));
+            s.m_roots.resize(32768);
+            for (int v = 0; v < 32768; ++v)
+                s.m_roots[v] = static_cast<int16_t>(std::trunc(std::sqrt(1024.0 * (v + 64.0))));
+        }
+    }
+    static int16_t* Planes(FRetinexScratch& s) { return s.m_planes.data(); }
+    static int16_t* Pyramid(FRetinexScratch& s) { return s.m_pyramid.data(); }
+    static const int16_t* Logs(const FRetinexScratch& s) { return s.m_logs.data(); }
+    static const int16_t* Roots(const FRetinexScratch& s) { return s.m_roots.data(); }
+};
+
 double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexImage& out,
                          double exposureTime, double fNumber, int iso, const std::atomic<bool>* cancel)
+{
+    FRetinexScratch scratch;
+    return MultiScaleRetinex(in, out, exposureTime, fNumber, iso, cancel, scratch, 1);
+}
+
+double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexImage& out,
+                         double exposureTime, double fNumber, int iso, const std::atomic<bool>* cancel,
+                         FRetinexScratch& storage, int threads)
 {
     const int cols = in.GetCols();
     const int rows = in.GetRows();
@@ -385,90 +428,91 @@ double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexI
     if (Cancelled(cancel))
         return 0.0;
 
-    FRefPtr<FImage> logImage(new FImage(cols, rows, FPixmap::PIXEL_16S_MONO, 4));
-    FRefPtr<FImage> surroundImage(new FImage(cols, rows, FPixmap::PIXEL_16S_MONO, 4));
-    FRefPtr<FImage> deviationImage(new FImage(cols, rows, FPixmap::PIXEL_16S_MONO, 4));
-    auto& P = static_cast<FRetinexImage&>(*logImage->GetPixmap());
-    auto& Q = static_cast<FRetinexImage&>(*surroundImage->GetPixmap());
-    auto& D = static_cast<FRetinexImage&>(*deviationImage->GetPixmap());
-
-    // Log luminance; u is at most 32767, so one table covers it.
-    std::vector<int16_t> logTable(32768);
-    for (int u = 0; u < 32768; ++u)
-        logTable[u] = static_cast<int16_t>(std::trunc(1024.0 * std::log(u + 30.0)));
-    for (int y = 0; y < rows; ++y) {
-        const int16_t* s = in.GetRow(y);
-        int16_t* p = P.GetRow(y);
-        for (int x = 0; x < cols; ++x) {
-            const int u = (32 * s[3 * x] + 83 * s[3 * x + 1] + 13 * s[3 * x + 2]) >> 7;
-            p[x] = logTable[std::max(u, 0)];
-        }
-        if (Cancelled(cancel))
-            return 0.0;
-    }
-    int lo = 0, hi = 0;
-    const int m = RetinexMinMaxMean(P, lo, hi);
-    const int J = m + static_cast<int>(std::trunc((1024.0 * std::log(737.28) - m + 1024.0) * 0.5));
-    for (int y = 0; y < rows; ++y) {
-        int16_t* p = P.GetRow(y);
-        for (int x = 0; x < cols; ++x)
-            p[x] = Low16(p[x] - J);
-    }
-
     const int64_t pixels = static_cast<int64_t>(cols) * rows;
     const int64_t scratchCount = std::max({pixels / 2, int64_t{1024}, RetinexPyramidScratch(cols, rows)});
     if (scratchCount > UINT32_MAX)
         throw FExceptionPixelProc2("Retinexing: input image too large");
-    std::vector<int16_t> scratch(static_cast<size_t>(scratchCount));
+    FRetinexScratchAccess::Reserve(storage, static_cast<size_t>(pixels), static_cast<size_t>(scratchCount));
+    int16_t* planes = FRetinexScratchAccess::Planes(storage);
+    int16_t* scratch = FRetinexScratchAccess::Pyramid(storage);
+    const int16_t* logTable = FRetinexScratchAccess::Logs(storage);
+    const int16_t* rootTable = FRetinexScratchAccess::Roots(storage);
+    FRetinexImage P(planes, cols, rows, 0);
+    FRetinexImage Q(planes + pixels, cols, rows, 0);
+    FRetinexImage D(planes + 2 * pixels, cols, rows, 0);
+
+    // Row passes split over the threads; each band stops after its current row once the
+    // flag is set.
+    auto rowPass = [&](auto body) {
+        RunInRowBands(rows, threads, [&](int first, int end) {
+            for (int y = first; y < end && !Cancelled(cancel); ++y)
+                body(y);
+        });
+        return Cancelled(cancel);
+    };
+
+    if (rowPass([&](int y) {
+            const int16_t* s = in.GetRow(y);
+            int16_t* p = P.GetRow(y);
+            for (int x = 0; x < cols; ++x) {
+                const int u = (32 * s[3 * x] + 83 * s[3 * x + 1] + 13 * s[3 * x + 2]) >> 7;
+                p[x] = logTable[std::max(u, 0)];
+            }
+        }))
+        return 0.0;
+    int lo = 0, hi = 0;
+    const int m = RetinexMinMaxMean(P, lo, hi);
+    const int J = m + static_cast<int>(std::trunc((1024.0 * std::log(737.28) - m + 1024.0) * 0.5));
+    if (rowPass([&](int y) {
+            int16_t* p = P.GetRow(y);
+            for (int x = 0; x < cols; ++x)
+                p[x] = Low16(p[x] - J);
+        }))
+        return 0.0;
+
     const FRetinexStatistics statistics =
-        RetinexPyramidSmooth(&P, &Q, scratch.data(), static_cast<uint32_t>(scratchCount));
+        RetinexPyramidSmooth(&P, &Q, scratch, static_cast<uint32_t>(scratchCount));
     if (Cancelled(cancel))
         return 0.0;
 
-    for (int y = 0; y < rows; ++y) {
-        const int16_t* p = P.GetRow(y);
-        const int16_t* q = Q.GetRow(y);
-        int16_t* d = D.GetRow(y);
-        for (int x = 0; x < cols; ++x) {
-            const int64_t diff = p[x] - q[x];
-            d[x] = static_cast<int16_t>(std::min<int64_t>((diff * diff) >> 10, 32767));
-        }
-        if (Cancelled(cancel))
-            return 0.0;
-    }
-    RetinexPyramidSmooth(&D, &D, scratch.data(), static_cast<uint32_t>(scratchCount));
+    if (rowPass([&](int y) {
+            const int16_t* p = P.GetRow(y);
+            const int16_t* q = Q.GetRow(y);
+            int16_t* d = D.GetRow(y);
+            for (int x = 0; x < cols; ++x) {
+                const int64_t diff = p[x] - q[x];
+                d[x] = static_cast<int16_t>(std::min<int64_t>((diff * diff) >> 10, 32767));
+            }
+        }))
+        return 0.0;
+    RetinexPyramidSmooth(&D, &D, scratch, static_cast<uint32_t>(scratchCount));
     if (Cancelled(cancel))
         return 0.0;
 
-    std::vector<int16_t> rootTable(32768);
-    for (int v = 0; v < 32768; ++v)
-        rootTable[v] = static_cast<int16_t>(std::trunc(std::sqrt(1024.0 * (v + 64.0))));
-    for (int y = 0; y < rows; ++y) {
-        int16_t* d = D.GetRow(y);
-        for (int x = 0; x < cols; ++x)
-            d[x] = rootTable[std::max<int>(d[x], 0)];
-        if (Cancelled(cancel))
-            return 0.0;
-    }
+    if (rowPass([&](int y) {
+            int16_t* d = D.GetRow(y);
+            for (int x = 0; x < cols; ++x)
+                d[x] = rootTable[std::max<int>(d[x], 0)];
+        }))
+        return 0.0;
     const int k = RetinexMinMaxMean(D, lo, hi);
     const int64_t E = static_cast<int64_t>(std::trunc(std::sqrt(k / 1024.0) * 1024.0));
     // The root table keeps every deviation at 256 or more, so the quotient stays far from
     // the precision of a double whenever E is a plausible size.
     const bool exactInDoubles = E >= 0 && E <= 65536;
 
-    for (int y = 0; y < rows; ++y) {
-        const int16_t* p = P.GetRow(y);
-        const int16_t* q = Q.GetRow(y);
-        const int16_t* d = D.GetRow(y);
-        int16_t* o = out.GetRow(y);
-        int x = exactInDoubles ? ContrastRow(p, q, d, o, cols, E) : 0;
-        for (; x < cols; ++x) {
-            const int16_t contrast = Low16(E * (p[x] - q[x]) / d[x]);
-            o[x] = Low16(contrast - p[x]);
-        }
-        if (Cancelled(cancel))
-            return 0.0;
-    }
+    if (rowPass([&](int y) {
+            const int16_t* p = P.GetRow(y);
+            const int16_t* q = Q.GetRow(y);
+            const int16_t* d = D.GetRow(y);
+            int16_t* o = out.GetRow(y);
+            int x = exactInDoubles ? ContrastRow(p, q, d, o, cols, E) : 0;
+            for (; x < cols; ++x) {
+                const int16_t contrast = Low16(E * (p[x] - q[x]) / d[x]);
+                o[x] = Low16(contrast - p[x]);
+            }
+        }))
+        return 0.0;
     return RetinexSuggestedFillLight(statistics, exposureTime, fNumber, iso);
 }
 

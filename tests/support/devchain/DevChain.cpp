@@ -113,6 +113,7 @@ struct Chain::Impl {
     std::vector<int16_t> decoded, image, reference, stage3, detail, retinex;
     std::vector<FDoubleRGB> rowOffsets;
     FIRScratch nrScratch;
+    FRetinexScratch retinexScratch;
 };
 
 Chain::Chain(int cols, int rows) : m_pImpl(std::make_unique<Impl>())
@@ -245,7 +246,7 @@ void Chain::Run(int threads, Result& result)
     lap(kNoiseReduce);
 
     Mono retinex(d.retinex.data(), cols, rows, 0);
-    MultiScaleRetinex(image, retinex, 1.0 / 60, 4.0, 100, nullptr);
+    MultiScaleRetinex(image, retinex, 1.0 / 60, 4.0, 100, nullptr, d.retinexScratch, threads);
     lap(kRetinex);
 
     result.rgb.resize(3 * static_cast<size_t>(cols) * rows);
