@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <new>
 #include <vector>
@@ -721,6 +722,40 @@ void Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, f
             float scaleLocalMeanEdgeRef, float edgeExponent, float m, float g, FIRScratch& scratch,
             float* sums, size_t sumBytes, int threads);
 
+// The exponential-table index of each sample's filtered log value (the smoothed ratio put
+// back onto the reference's log; the reference's log alone where that is not finite), four
+// samples at a time.
+void ExponentIndices(const float* ratio, const int16_t* r, const float* logTable, int count, int32_t* out)
+{
+    const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+    const __m128 infinity = _mm_set1_ps(std::numeric_limits<float>::infinity());
+    const __m128d scale = _mm_set1_pd(-kIndexPerLn);
+    const __m128d zero = _mm_setzero_pd();
+    const __m128d top = _mm_set1_pd(kFIRTableSize - 1);
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128 logRef =
+            _mm_setr_ps(logTable[r[i]], logTable[r[i + 1]], logTable[r[i + 2]], logTable[r[i + 3]]);
+        const __m128 sum = _mm_add_ps(_mm_loadu_ps(ratio + i), logRef);
+        const __m128 finite = _mm_cmplt_ps(_mm_and_ps(sum, magnitude), infinity);
+        const __m128 value = _mm_or_ps(_mm_and_ps(finite, sum), _mm_andnot_ps(finite, logRef));
+        auto index = [&](__m128d v) {
+            return _mm_cvttpd_epi32(_mm_min_pd(_mm_max_pd(_mm_mul_pd(v, scale), zero), top));
+        };
+        const __m128i lo = index(_mm_cvtps_pd(value));
+        const __m128i hi = index(_mm_cvtps_pd(_mm_movehl_ps(value, value)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi64(lo, hi));
+    }
+    for (; i < count; ++i) {
+        const float logRef = logTable[r[i]];
+        float sum = ratio[i] + logRef;
+        if (!std::isfinite(sum))
+            sum = logRef;
+        const double index = -static_cast<double>(sum) * kIndexPerLn;
+        out[i] = index >= kFIRTableSize - 1 ? kFIRTableSize - 1 : index > 0.0 ? static_cast<int>(index) : 0;
+    }
+}
+
 } // namespace
 
 void FIRNoiseReduction(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef,
@@ -839,24 +874,15 @@ void Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, f
     });
 
     bands.Run(rows, [&](int first, int end, float*) {
+        std::vector<int32_t> indices(3 * static_cast<size_t>(cols));
         for (int y = first; y < end; ++y) {
             int16_t* v = image.GetRow(y);
             const int16_t* r = reference.GetRow(y);
-            const float* ratio = X.GetRow(y);
             const float* weight = W1.GetRow(y);
+            ExponentIndices(X.GetRow(y), r, logTable, 3 * cols, indices.data());
             for (int x = 0; x < cols; ++x) {
-                int64_t u[3];
-                for (int ch = 0; ch < 3; ++ch) {
-                    const float logRef = logTable[r[3 * x + ch]];
-                    float sum = ratio[3 * x + ch] + logRef;
-                    if (!std::isfinite(sum))
-                        sum = logRef;
-                    const double index = -static_cast<double>(sum) * kIndexPerLn;
-                    const int j = index >= kFIRTableSize - 1 ? kFIRTableSize - 1
-                                  : index > 0.0              ? static_cast<int>(index)
-                                                             : 0;
-                    u[ch] = expTable[j];
-                }
+                const int64_t u[3] = {expTable[indices[3 * x]], expTable[indices[3 * x + 1]],
+                                      expTable[indices[3 * x + 2]]};
                 const float w = std::min(weight[x], 1.0f);
                 const int luma = (r[3 * x] + 2 * r[3 * x + 1] + r[3 * x + 2]) >> 2;
                 // Clamping before the conversion truncates gives what truncating first would.
