@@ -151,20 +151,8 @@ void BM_ChromaWeightedWhiteBalance(benchmark::State& state)
 } // namespace
 
 BENCHMARK(BM_PlainCopy)->Unit(benchmark::kMillisecond)->UseManualTime();
-BENCHMARK(BM_FIRNoiseReduction)
-    ->Arg(1)
-    ->Arg(2)
-    ->Arg(4)
-    ->Arg(8)
-    ->Unit(benchmark::kMillisecond)
-    ->UseManualTime();
+BENCHMARK(BM_FIRNoiseReduction)->Apply(bench::ThreadCounts)->Unit(benchmark::kMillisecond)->UseManualTime();
 BENCHMARK(BM_FIRNoiseReductionFreshStorage)->Unit(benchmark::kMillisecond)->UseManualTime();
-BENCHMARK(BM_MultiScaleRetinex)
-    ->Arg(1)
-    ->Arg(2)
-    ->Arg(4)
-    ->Arg(8)
-    ->Unit(benchmark::kMillisecond)
-    ->UseManualTime();
+BENCHMARK(BM_MultiScaleRetinex)->Apply(bench::ThreadCounts)->Unit(benchmark::kMillisecond)->UseManualTime();
 BENCHMARK(BM_GrayWorldWhiteBalance)->Unit(benchmark::kMillisecond)->UseManualTime();
 BENCHMARK(BM_ChromaWeightedWhiteBalance)->Unit(benchmark::kMillisecond)->UseManualTime();

@@ -18,6 +18,7 @@
 #include "CorrectBadPixels.h"
 #include "CorrectRowSegments.h"
 #include "Despeckle.h"
+#include "DevChain.h"
 #include "FCamdataAccessors.h"
 #include "FGlobalLUTsClass.h"
 #include "NeighborizeOutliers.h"
@@ -110,27 +111,10 @@ void BM_CorrectRowSegments(benchmark::State& state)
 // Full polynomial, column filters, segments and 13 gain nodes.
 void BM_TransformImageFixed(benchmark::State& state)
 {
-    std::vector<float> table(9 * 13 * 3, 1.0f);
-    for (size_t i = 0; i < table.size(); ++i)
-        table[i] = 0.9f + 0.001f * static_cast<float>(i % 97);
-    FCamdataGainTable gains;
-    gains.m_pData = table.data();
-    gains.m_iColumns = 13;
-    gains.m_iRows = 9;
+    devchain::RowTransformCalibration calibration;
     std::vector<FDoubleRGB> offsets(kRows, FDoubleRGB(0.5, 0.25, 0.75));
-    FRowTransformSettings st;
-    st.columnFilter = {0.03, 0.02, 0.01};
-    st.columnFilterSquare = {0.001, 0.001, 0.001};
-    st.segmentCapacitance = {0.002, 0.002, 0.002};
-    st.segmentFeedThrough = {1.0, 1.0, 1.0};
-    st.segmentInterval = 512;
-    const double drift[12] = {3, 3, 3, 1, 1, 1, -3, -3, -3, 2, 2, 2};
-    st.drift = FDriftPair::FromCoefficients(drift);
+    FRowTransformSettings& st = calibration.settings;
     st.rowOffsets = offsets.data();
-    for (int i = 0; i < 27; ++i)
-        st.poly.m[i] = 0.0001f * static_cast<float>(i % 5 - 2);
-    st.gainTable = &gains;
-    st.gain = {1.8, 1.0, 1.5};
     const int threads = static_cast<int>(state.range(0));
     Run(state, [&](Images& im) { TransformImageFixed(im.Work(), st, threads); });
 }
@@ -209,24 +193,24 @@ void BM_ChromaFilterDisplayImage(benchmark::State& state)
         true);
 }
 
-void ThreadCounts(benchmark::internal::Benchmark* b)
-{
-    for (int threads : {1, 2, 4, 8})
-        b->Arg(threads);
-}
-
 } // namespace
 
 BENCHMARK(BM_PlainCopy)->Unit(benchmark::kMillisecond)->UseManualTime();
 BENCHMARK(BM_CalculateDriftPair)->Unit(benchmark::kMillisecond)->UseManualTime();
 BENCHMARK(BM_CorrectRowSegments)->Unit(benchmark::kMillisecond)->UseManualTime();
-BENCHMARK(BM_TransformImageFixed)->Apply(ThreadCounts)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK(BM_TransformImageFixed)->Apply(bench::ThreadCounts)->Unit(benchmark::kMillisecond)->UseManualTime();
 BENCHMARK(BM_CorrectBadPixels)->Unit(benchmark::kMillisecond)->UseManualTime();
 BENCHMARK(BM_NeighborizeImage)->Unit(benchmark::kMillisecond)->UseManualTime();
 BENCHMARK(BM_DespeckleChannels)->Unit(benchmark::kMillisecond)->UseManualTime();
 BENCHMARK(BM_DespeckleLuma)->Unit(benchmark::kMillisecond)->UseManualTime();
-BENCHMARK(BM_RedSharpenImage)->Apply(ThreadCounts)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK(BM_RedSharpenImage)->Apply(bench::ThreadCounts)->Unit(benchmark::kMillisecond)->UseManualTime();
 BENCHMARK(BM_ChromaBlurImage)->Unit(benchmark::kMillisecond)->UseManualTime();
-BENCHMARK(BM_SpatialChromaDQImage)->Apply(ThreadCounts)->Unit(benchmark::kMillisecond)->UseManualTime();
-BENCHMARK(BM_BinomialChromaDQImage)->Apply(ThreadCounts)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK(BM_SpatialChromaDQImage)
+    ->Apply(bench::ThreadCounts)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
+BENCHMARK(BM_BinomialChromaDQImage)
+    ->Apply(bench::ThreadCounts)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
 BENCHMARK(BM_ChromaFilterDisplayImage)->Unit(benchmark::kMillisecond)->UseManualTime();

@@ -76,6 +76,27 @@ T* RowOf(std::vector<T>& v, int cols, int y, int channels = 3)
 
 } // namespace
 
+RowTransformCalibration::RowTransformCalibration() : gainNodes(9 * 13 * 3)
+{
+    for (size_t i = 0; i < gainNodes.size(); ++i)
+        gainNodes[i] = 0.9f + 0.001f * static_cast<float>(i % 97);
+    gainTable.m_pData = gainNodes.data();
+    gainTable.m_iColumns = 13;
+    gainTable.m_iRows = 9;
+    FRowTransformSettings& st = settings;
+    st.columnFilter = {0.03, 0.02, 0.01};
+    st.columnFilterSquare = {0.001, 0.001, 0.001};
+    st.segmentCapacitance = {0.002, 0.002, 0.002};
+    st.segmentFeedThrough = {1.0, 1.0, 1.0};
+    st.segmentInterval = 512;
+    const double drift[12] = {3, 3, 3, 1, 1, 1, -3, -3, -3, 2, 2, 2};
+    st.drift = FDriftPair::FromCoefficients(drift);
+    for (int i = 0; i < 27; ++i)
+        st.poly.m[i] = 0.0001f * static_cast<float>(i % 5 - 2);
+    st.gainTable = &gainTable;
+    st.gain = {1.8, 1.0, 1.5};
+}
+
 const char* StageName(int stage)
 {
     static const char* const names[kStageCount] = {
@@ -101,9 +122,7 @@ struct Chain::Impl {
     BribImageHead head{};
     FColorLUT linearTable{4096};
     std::vector<int16_t> columnOffsets;
-    std::vector<float> gainNodes;
-    FCamdataGainTable gainTable;
-    FRowTransformSettings transform;
+    RowTransformCalibration transform;
     FColorLUT tone{65536};
     std::unique_ptr<FLUT> transfer = MakeOutputTransferLUT(2, 8);
     FLUT retinexGain{kRetinexGainLUTSize};
@@ -146,25 +165,6 @@ Chain::Chain(int cols, int rows) : m_pImpl(std::make_unique<Impl>())
     d.columnOffsets.resize(3 * static_cast<size_t>(cols));
     for (size_t i = 0; i < d.columnOffsets.size(); ++i)
         d.columnOffsets[i] = static_cast<int16_t>(static_cast<int>(i * 2654435761u >> 29) - 3);
-
-    d.gainNodes.resize(9 * 13 * 3);
-    for (size_t i = 0; i < d.gainNodes.size(); ++i)
-        d.gainNodes[i] = 0.95f + 0.001f * static_cast<float>(i % 97);
-    d.gainTable.m_pData = d.gainNodes.data();
-    d.gainTable.m_iColumns = 13;
-    d.gainTable.m_iRows = 9;
-    FRowTransformSettings& st = d.transform;
-    st.columnFilter = {0.03, 0.02, 0.01};
-    st.columnFilterSquare = {0.001, 0.001, 0.001};
-    st.segmentCapacitance = {0.002, 0.002, 0.002};
-    st.segmentFeedThrough = {1.0, 1.0, 1.0};
-    st.segmentInterval = 512;
-    const double drift[12] = {3, 3, 3, 1, 1, 1, -3, -3, -3, 2, 2, 2};
-    st.drift = FDriftPair::FromCoefficients(drift);
-    for (int i = 0; i < 27; ++i)
-        st.poly.m[i] = 0.0001f * static_cast<float>(i % 5 - 2);
-    st.gainTable = &d.gainTable;
-    st.gain = {1.8, 1.0, 1.5};
 
     MakeToneLUT(0.3, 0.2, 0.1, -0.2, 1.1, 1.0, 0.9, *FGlobalLUTsClass::GetCubeLUT(), d.tone);
     MakeRetinexGainLUT(&d.retinexGain, 0.3, 256);
@@ -227,8 +227,8 @@ void Chain::Run(int threads, Result& result)
                        FRect(kShield, 4, cols - kShield, rows - 4), true);
     lap(kRowSegments);
 
-    d.transform.rowOffsets = d.rowOffsets.data();
-    TransformImageFixed(image, d.transform, threads);
+    d.transform.settings.rowOffsets = d.rowOffsets.data();
+    TransformImageFixed(image, d.transform.settings, threads);
     lap(kRowTransform);
 
     // The noise reduction's reference: the image before chroma filtering and sharpening.

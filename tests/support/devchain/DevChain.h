@@ -9,8 +9,23 @@
 #include <string>
 #include <vector>
 
+#include "CorrectRowSegments.h"
+#include "FCamdataAccessors.h"
+
 namespace devchain
 {
+
+// A plausible calibration for the row transform: full polynomial, column filters, segments
+// every 512 columns, a drift line and a 9 x 13 spatial gain table held by the object.
+struct RowTransformCalibration {
+    RowTransformCalibration();
+    RowTransformCalibration(const RowTransformCalibration&) = delete;
+    RowTransformCalibration& operator=(const RowTransformCalibration&) = delete;
+
+    std::vector<float> gainNodes;
+    FCamdataGainTable gainTable;
+    FRowTransformSettings settings;
+};
 
 enum Stage {
     kDecode,        // format-6 Huffman rows
