@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "FIRNoiseReduction.h"
@@ -394,4 +395,27 @@ TEST(FIRNoiseReductionTest, SameResultForAnyThreadCountAndScratch)
     FIRNoiseReduction(i, r, p.pRef, p.pEdgeRef, p.pImage, p.locality, p.offset, p.scaleEdge, p.scaleMeanEdge,
                       p.exponent, p.m, p.g, scratch.data(), scratch.size() * sizeof(float), 4);
     EXPECT_EQ(withScratch.data, one.data);
+}
+
+TEST(FIRNoiseReductionTest, KeptStorageServesLargerAndSmallerImages)
+{
+    // Storage grown by one image and then used for others must not leak their sizes or
+    // contents into the result.
+    FIRScratch scratch;
+    const Params p;
+    for (auto [cols, rows, threads] :
+         {std::tuple{40, 30, 1}, std::tuple{97, 61, 4}, std::tuple{13, 50, 2}, std::tuple{97, 61, 3}}) {
+        Samples base(cols, rows), ref(cols, rows);
+        MakeNoisyScene(base, ref, static_cast<uint32_t>(cols + rows));
+        Samples fresh = base, freshRef = ref;
+        RunFIR(fresh, freshRef, p, 1);
+        Image i = base.Pixmap(), r = ref.Pixmap();
+        FIRNoiseReduction(i, r, p.pRef, p.pEdgeRef, p.pImage, p.locality, p.offset, p.scaleEdge,
+                          p.scaleMeanEdge, p.exponent, p.m, p.g, scratch, threads);
+        EXPECT_EQ(base.data, fresh.data) << cols << "x" << rows;
+        EXPECT_EQ(ref.data, freshRef.data) << cols << "x" << rows;
+    }
+    EXPECT_GT(scratch.Bytes(), 97u * 61u * 5u * sizeof(float));
+    scratch.Release();
+    EXPECT_EQ(scratch.Bytes(), 0u);
 }
