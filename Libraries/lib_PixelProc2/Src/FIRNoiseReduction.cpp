@@ -8,7 +8,7 @@
 #include <new>
 #include <vector>
 
-#include <xmmintrin.h>
+#include <immintrin.h>
 
 #include "FDebugTrace.h"
 #include "RunInRowBands.h"
@@ -261,152 +261,51 @@ inline __m128 Splat(float x, __m128)
     return _mm_set1_ps(x);
 }
 
-// One row's step of the column filters for the samples at i (one or four).
-struct ColumnRow {
-    float* c;         // the row's samples, replaced by the results in the forward sweep
-    const float* a;   // links, weighted only
-    float* b;         // back sums of this row
-    const float* b1;  // back sums of the row below
-    float* bw;        // weight sums of this row
-    const float* bw1; // weight sums of the row below
-    float* f;
-    float* q;
-    float d, invD, den;
-
-    template <bool kWeighted, class V>
-    void Backward(int i) const
-    {
-        const V ck = Load(c + i, V{});
-        if constexpr (kWeighted) {
-            const V ak = Load(a + i, V{});
-            Store(b + i, ck + ak * Load(b1 + i, V{}));
-            Store(bw + i, ak * Load(bw1 + i, V{}) + 1.0f);
-        } else {
-            Store(b + i, ck + d * Load(b1 + i, V{}));
-        }
-    }
-
-    template <bool kWeighted, bool kFirst, bool kLast, class V>
-    void Forward(int i) const
-    {
-        V dn;
-        if constexpr (kWeighted) {
-            dn = Splat(invD, V{});
-            if constexpr (!kFirst)
-                dn += Load(q + i, V{});
-            if constexpr (!kLast)
-                dn += Load(bw1 + i, V{});
-        } else {
-            dn = Splat(den, V{});
-        }
-        const V ak = kWeighted ? Load(a + i, V{}) : Splat(d, V{});
-        const V ck = Load(c + i, V{});
-        V num = ck / d;
-        if constexpr (!kFirst)
-            num += Load(f + i, V{});
-        if constexpr (!kLast)
-            num += Load(b1 + i, V{});
-        if constexpr (kFirst) {
-            Store(f + i, ck);
-            if constexpr (kWeighted)
-                Store(q + i, Splat(1.0f, V{}));
-        } else {
-            Store(f + i, ck + ak * Load(f + i, V{}));
-            if constexpr (kWeighted)
-                Store(q + i, ak * Load(q + i, V{}) + 1.0f);
-        }
-        Store(c + i, num / dn);
-    }
-};
-
-template <class Step>
-inline void ForSamples(int w, Step step)
+namespace narrow
 {
-    int i = 0;
-    for (; i + 4 <= w; i += 4)
-        step(i, __m128{});
-    for (; i < w; ++i)
-        step(i, 0.0f);
+using Wide = __m128;
+constexpr int kWideLanes = 4;
+#include "FIRNoiseReductionColumns.inc"
+} // namespace narrow
+
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace wide
+{
+using Wide = __m256;
+constexpr int kWideLanes = 8;
+using ::Load;
+using ::Splat;
+using ::Store;
+inline __m256 Load(const float* p, __m256)
+{
+    return _mm256_loadu_ps(p);
+}
+inline void Store(float* p, __m256 v)
+{
+    _mm256_storeu_ps(p, v);
+}
+inline __m256 Splat(float x, __m256)
+{
+    return _mm256_set1_ps(x);
+}
+#include "FIRNoiseReductionColumns.inc"
+} // namespace wide
+#pragma GCC pop_options
+
+bool HasAvx2()
+{
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
 }
 
-template <bool kWeighted, bool kFirst, bool kLast>
-void ForwardRow(const ColumnRow& r, int w)
-{
-    ForSamples(w, [&](int i, auto v) { r.Forward<kWeighted, kFirst, kLast, decltype(v)>(i); });
-}
-
-// Pixels x0 .. x1 - 1 of every row filtered down the columns, in place, four samples at a
-// time across the strip.
 template <int C, bool kWeighted, class Pixmap>
 void ColumnStrip(Pixmap& image, const MonoPixmap* t, int x0, int x1, float d, const float* den, float* slot)
 {
-    const int rows = image.GetRows();
-    const int w = (x1 - x0) * C;
-    constexpr int kStrip = C * kStripPixels;
-    float* back = slot;                                    // rows x kStrip
-    float* bw = back + static_cast<size_t>(rows) * kStrip; // rows x kStrip, per sample
-    float* a = bw + static_cast<size_t>(rows) * kStrip;    // kStrip
-    float* f = a + kStrip;                                 // kStrip
-    float* q = f + kStrip;                                 // kStrip
-    auto links = [&](int y) {
-        if constexpr (kWeighted) {
-            const float* ty = t->GetRow(y) + x0;
-            const int n = x1 - x0;
-            int p = 0;
-            if constexpr (C == 3) {
-                // Four weights spread over the twelve samples of their pixels.
-                for (; p + 4 <= n; p += 4) {
-                    const __m128 v = _mm_mul_ps(_mm_set1_ps(d), _mm_loadu_ps(ty + p));
-                    _mm_storeu_ps(a + 3 * p, _mm_shuffle_ps(v, v, _MM_SHUFFLE(1, 0, 0, 0)));
-                    _mm_storeu_ps(a + 3 * p + 4, _mm_shuffle_ps(v, v, _MM_SHUFFLE(2, 2, 1, 1)));
-                    _mm_storeu_ps(a + 3 * p + 8, _mm_shuffle_ps(v, v, _MM_SHUFFLE(3, 3, 3, 2)));
-                }
-            }
-            for (; p < n; ++p)
-                for (int ch = 0; ch < C; ++ch)
-                    a[p * C + ch] = d * ty[p];
-        }
-    };
-    auto row = [&](int y) {
-        ColumnRow r;
-        r.c = image.GetRow(y) + static_cast<ptrdiff_t>(x0) * C;
-        r.a = a;
-        r.b = back + static_cast<size_t>(y) * kStrip;
-        r.bw = bw + static_cast<size_t>(y) * kStrip;
-        const int below = std::min(y + 1, rows - 1);
-        r.b1 = back + static_cast<size_t>(below) * kStrip;
-        r.bw1 = bw + static_cast<size_t>(below) * kStrip;
-        r.f = f;
-        r.q = q;
-        r.d = d;
-        r.invD = 1.0f / d;
-        r.den = kWeighted ? 0.0f : den[y];
-        return r;
-    };
-    {
-        const ColumnRow r = row(rows - 1);
-        for (int i = 0; i < w; ++i) {
-            r.b[i] = r.c[i];
-            r.bw[i] = 1.0f;
-        }
-    }
-    for (int y = rows - 2; y >= 0; --y) {
-        links(y);
-        const ColumnRow r = row(y);
-        ForSamples(w, [&](int i, auto v) { r.Backward<kWeighted, decltype(v)>(i); });
-    }
-    for (int y = 0; y < rows; ++y) {
-        links(y);
-        const ColumnRow r = row(y);
-        if (rows == 1)
-            ForwardRow<kWeighted, true, true>(r, w);
-        else if (y == 0)
-            ForwardRow<kWeighted, true, false>(r, w);
-        else if (y == rows - 1)
-            ForwardRow<kWeighted, false, true>(r, w);
-        else
-            ForwardRow<kWeighted, false, false>(r, w);
-    }
+    if (HasAvx2())
+        wide::ColumnStrip<C, kWeighted>(image, t, x0, x1, d, den, slot);
+    else
+        narrow::ColumnStrip<C, kWeighted>(image, t, x0, x1, d, den, slot);
 }
 
 template <int C, bool kWeighted, class Pixmap>
