@@ -236,11 +236,14 @@ void RetinexUpsampleBlend(const FRetinexImage* coarse, const FRetinexImage* fine
         int16_t* v = t; // the T row is free while S rows are made
         for (int x = 0; x < kc; ++x)
             v[x] = static_cast<int16_t>((up[x] + 2 * mid[x] + down[x]) >> 2);
-        for (int x = 0; x < kc; ++x) {
-            const int l = v[x > 0 ? x - 1 : 0];
-            const int r = v[x < kc - 1 ? x + 1 : kc - 1];
+        auto horizontal = [&](int x, int l, int r) {
             s[x + 2] = static_cast<int16_t>((l + 2 * v[x] + r) >> 2);
-        }
+        };
+        horizontal(0, v[0], v[std::min(1, kc - 1)]);
+        for (int x = 1; x < kc - 1; ++x)
+            horizontal(x, v[x - 1], v[x + 1]);
+        if (kc > 1)
+            horizontal(kc - 1, v[kc - 2], v[kc - 1]);
         s[0] = s[1] = s[2];
         s[kc + 2] = s[kc + 3] = s[kc + 1];
         return s;
@@ -255,12 +258,13 @@ void RetinexUpsampleBlend(const FRetinexImage* coarse, const FRetinexImage* fine
         const int16_t* sp1 = smoothedRow(k + 1);
         const int16_t* sm2 = smoothedRow(k - 2);
         const int16_t* sp2 = smoothedRow(k + 2);
-        const bool even = (l & 1) == 0;
-        for (int p = 0; p < width; ++p) {
-            const int v = even ? (25 * s0[p] + 9 * sm1[p] - sp1[p] - sm2[p]) >> 5
-                               : (25 * s0[p] + 9 * sp1[p] - sm1[p] - sp2[p]) >> 5;
-            t[p] = static_cast<int16_t>(v);
-        }
+        // Even rows lean on the row above, odd rows on the one below; one loop each, so
+        // that neither carries a choice per sample.
+        const int16_t* near = (l & 1) == 0 ? sm1 : sp1;
+        const int16_t* nearOther = (l & 1) == 0 ? sp1 : sm1;
+        const int16_t* far = (l & 1) == 0 ? sm2 : sp2;
+        for (int p = 0; p < width; ++p)
+            t[p] = static_cast<int16_t>((25 * s0[p] + 9 * near[p] - nearOther[p] - far[p]) >> 5);
         const int16_t* f = fine->GetRow(l);
         int16_t* o = out->GetRow(l);
         int i = smallWeights ? BlendRowPairs(t, f, o, interpolated, A, B) : 0;
