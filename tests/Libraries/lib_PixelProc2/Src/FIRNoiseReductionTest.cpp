@@ -419,3 +419,34 @@ TEST(FIRNoiseReductionTest, KeptStorageServesLargerAndSmallerImages)
     scratch.Release();
     EXPECT_EQ(scratch.Bytes(), 0u);
 }
+
+TEST(FIRNoiseReductionTest, GradientAndEdgeWeightsMatchBruteForce)
+{
+    // Wide rows, so that the row-wise work of both building blocks is exercised.
+    const int cols = 211, rows = 9;
+    std::mt19937 random(21);
+    std::uniform_real_distribution<float> value(0.0f, 1.0f);
+    std::vector<float> rgb(3 * cols * rows);
+    for (float& v : rgb)
+        v = value(random);
+    FPixmapTemplate<FPixelClassFlt32RGB> in(rgb.data(), cols, rows, 0);
+    std::vector<float> gradient(cols * rows), weights(cols * rows);
+    FPixmapTemplate<FPixelClassFlt32Mono> g(gradient.data(), cols, rows, 0), w(weights.data(), cols, rows, 0);
+    FIRGradientMagnitude(g, in, 2);
+    FIREdgeWeights(w, in, 1.0f, 5.0f, 0.55f, 3);
+    const Plane x(rgb.begin(), rgb.end());
+    const Plane expected = Weights(x, cols, rows, 1.0, 5.0, 0.55);
+    for (int y = 0; y < rows; ++y)
+        for (int c = 0; c < cols; ++c) {
+            const int yy = std::clamp(y, 1, rows - 2), cc = std::clamp(c, 1, cols - 2);
+            double s = 0;
+            for (int ch = 0; ch < 3; ++ch) {
+                const double dx = x[(yy * cols + cc - 1) * 3 + ch] - x[(yy * cols + cc + 1) * 3 + ch];
+                const double dy = x[((yy + 1) * cols + cc) * 3 + ch] - x[((yy - 1) * cols + cc) * 3 + ch];
+                s += dx * dx + dy * dy;
+            }
+            ASSERT_NEAR(gradient[y * cols + c], std::sqrt(s), 1e-5) << c << "," << y;
+            // The weights come from a table indexed by the gradient's logarithm.
+            ASSERT_NEAR(weights[y * cols + c], expected[y * cols + c], 2e-3) << c << "," << y;
+        }
+}
