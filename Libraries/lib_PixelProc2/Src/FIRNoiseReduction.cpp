@@ -25,15 +25,13 @@ constexpr double kLogSteps = 16384.0;
 constexpr double kLn2 = 0.69314718055994530942;
 // Index steps per unit of natural logarithm: 16384 / ln 2.
 constexpr double kIndexPerLn = kLogSteps / kLn2;
-// Rows filtered together, one per lane of an SSE register.
-constexpr int kLanes = 4;
+// Most rows filtered together, one per vector lane (eight in AVX2 registers).
+constexpr int kMaxLanes = 8;
 // Pixels per strip of the column passes: the strip's running sums over all rows stay in
 // the core's own cache.
 constexpr int kStripPixels = 32;
 // Slots start on cache lines.
 constexpr size_t kAlignFloats = 16;
-
-using Lanes = __m128;
 
 // Four rows of four samples each, turned into four samples of the four rows.
 inline void Transpose4(const __m128 in[4], __m128 out[4])
@@ -48,46 +46,13 @@ inline void Transpose4(const __m128 in[4], __m128 out[4])
     out[3] = _mm_movehl_ps(t3, t2);
 }
 
-// Samples j of the rows, interleaved lane by lane: c[j][r] = rows[r][j].
-void Interleave(const float* const rows[kLanes], size_t count, Lanes* c)
-{
-    size_t j = 0;
-    for (; j + 4 <= count; j += 4) {
-        const __m128 in[4] = {_mm_loadu_ps(rows[0] + j), _mm_loadu_ps(rows[1] + j), _mm_loadu_ps(rows[2] + j),
-                              _mm_loadu_ps(rows[3] + j)};
-        Transpose4(in, c + j);
-    }
-    for (; j < count; ++j)
-        c[j] = _mm_setr_ps(rows[0][j], rows[1][j], rows[2][j], rows[3][j]);
-}
-
-// The inverse, for the first `lanes` rows.
-void Deinterleave(const Lanes* c, size_t count, float* const rows[kLanes], int lanes)
-{
-    size_t j = 0;
-    if (lanes == kLanes) {
-        for (; j + 4 <= count; j += 4) {
-            __m128 out[4];
-            Transpose4(c + j, out);
-            for (int r = 0; r < kLanes; ++r)
-                _mm_storeu_ps(rows[r] + j, out[r]);
-        }
-    }
-    for (; j < count; ++j) {
-        alignas(16) float v[kLanes];
-        _mm_store_ps(v, c[j]);
-        for (int r = 0; r < lanes; ++r)
-            rows[r][j] = v[r];
-    }
-}
-
-// Floats of one band's slot: the larger of a row pass over kLanes rows (samples, sums,
+// Floats of one band's slot: the larger of a row pass over kMaxLanes rows (samples, sums,
 // weights and their sums, as vectors) and a column pass over one strip.
 size_t SlotFloats(int cols, int rows)
 {
     const size_t c = static_cast<size_t>(std::max(cols, 1));
     const size_t r = static_cast<size_t>(std::max(rows, 1));
-    const size_t rowPass = kLanes * (2 * 3 * c + 2 * c);
+    const size_t rowPass = kMaxLanes * (2 * 3 * c + 2 * c);
     const size_t strip = 3 * kStripPixels;
     const size_t columnPass = 2 * r * strip + 3 * strip;
     return (std::max(rowPass, columnPass) + kAlignFloats - 1) / kAlignFloats * kAlignFloats;
@@ -148,92 +113,6 @@ void MakeDenominators(std::vector<float>& den, int n, float d)
 // order whatever the layout, so rows and columns, any band split and any lane give the
 // same floats.
 
-// Rows y0 .. y0 + lanes - 1 (lanes <= kLanes), C channels, filtered along the row and
-// written to the same rows of `out` (which may be `in`). t: weights, or null for a
-// constant decay whose denominators are `den`.
-template <int C, class Pixmap>
-void RowGroup(const Pixmap& in, const MonoPixmap* t, Pixmap& out, int y0, int lanes, float d,
-              const float* den, float* slot)
-{
-    const int n = in.GetCols();
-    const size_t samples = static_cast<size_t>(n) * C;
-    Lanes* c = reinterpret_cast<Lanes*>(slot);
-    Lanes* back = c + samples;
-    Lanes* bw = back + samples;
-    Lanes* a = bw + n;
-    const float* rowsIn[kLanes];
-    for (int r = 0; r < kLanes; ++r)
-        rowsIn[r] = in.GetRow(y0 + std::min(r, lanes - 1));
-    Interleave(rowsIn, samples, c);
-    if (t != nullptr) {
-        for (int r = 0; r < kLanes; ++r)
-            rowsIn[r] = t->GetRow(y0 + std::min(r, lanes - 1));
-        Interleave(rowsIn, static_cast<size_t>(n), a);
-        for (int k = 0; k < n; ++k)
-            a[k] = d * a[k];
-    }
-    for (int ch = 0; ch < C; ++ch)
-        back[(n - 1) * C + ch] = c[(n - 1) * C + ch];
-    const Lanes one = Lanes{} + 1.0f;
-    if (t != nullptr) {
-        bw[n - 1] = one;
-        for (int k = n - 2; k >= 0; --k) {
-            for (int ch = 0; ch < C; ++ch)
-                back[k * C + ch] = c[k * C + ch] + a[k] * back[(k + 1) * C + ch];
-            bw[k] = a[k] * bw[k + 1] + 1.0f;
-        }
-    } else {
-        for (int k = n - 2; k >= 0; --k)
-            for (int ch = 0; ch < C; ++ch)
-                back[k * C + ch] = c[k * C + ch] + d * back[(k + 1) * C + ch];
-    }
-    const float invD = 1.0f / d;
-    Lanes f[C] = {};
-    Lanes q = one;
-    // The result of sample k replaces back[k], which is not read again.
-    for (int k = 0; k < n; ++k) {
-        Lanes dn;
-        if (t != nullptr) {
-            dn = Lanes{} + invD;
-            if (k > 0)
-                dn += q;
-            if (k < n - 1)
-                dn += bw[k + 1];
-        } else {
-            dn = Lanes{} + den[k];
-        }
-        const Lanes ak = t != nullptr ? a[k] : Lanes{} + d;
-        for (int ch = 0; ch < C; ++ch) {
-            const Lanes ck = c[k * C + ch];
-            Lanes num = ck / d;
-            if (k > 0)
-                num += f[ch];
-            if (k < n - 1)
-                num += back[(k + 1) * C + ch];
-            f[ch] = k == 0 ? ck : ck + ak * f[ch];
-            back[k * C + ch] = num / dn;
-        }
-        if (t != nullptr)
-            q = k == 0 ? one : ak * q + 1.0f;
-    }
-    float* rowsOut[kLanes];
-    for (int r = 0; r < kLanes; ++r)
-        rowsOut[r] = out.GetRow(y0 + std::min(r, lanes - 1));
-    Deinterleave(back, samples, rowsOut, lanes);
-}
-
-template <int C, class Pixmap>
-void RowPass(const Pixmap& in, const MonoPixmap* t, Pixmap& out, float d, const FIRBands& bands)
-{
-    std::vector<float> den;
-    if (t == nullptr)
-        MakeDenominators(den, in.GetCols(), d);
-    bands.Run(in.GetRows(), [&](int first, int end, float* slot) {
-        for (int y = first; y < end; y += kLanes)
-            RowGroup<C>(in, t, out, y, std::min(kLanes, end - y), d, den.data(), slot);
-    });
-}
-
 // Loads, stores and broadcasts for one float or four, so that one body serves the vector
 // loop and its scalar tail.
 inline float Load(const float* p, float)
@@ -265,7 +144,42 @@ namespace narrow
 {
 using Wide = __m128;
 constexpr int kWideLanes = 4;
-#include "FIRNoiseReductionColumns.inc"
+using Lanes = __m128;
+constexpr int kLanes = 4;
+// Samples j of the rows, interleaved lane by lane: c[j][r] = rows[r][j].
+void Interleave(const float* const rows[kLanes], size_t count, Lanes* c)
+{
+    size_t j = 0;
+    for (; j + 4 <= count; j += 4) {
+        const __m128 in[4] = {_mm_loadu_ps(rows[0] + j), _mm_loadu_ps(rows[1] + j), _mm_loadu_ps(rows[2] + j),
+                              _mm_loadu_ps(rows[3] + j)};
+        Transpose4(in, c + j);
+    }
+    for (; j < count; ++j)
+        c[j] = _mm_setr_ps(rows[0][j], rows[1][j], rows[2][j], rows[3][j]);
+}
+
+// The inverse, for the first `lanes` rows.
+void Deinterleave(const Lanes* c, size_t count, float* const rows[kLanes], int lanes)
+{
+    size_t j = 0;
+    if (lanes == kLanes) {
+        for (; j + 4 <= count; j += 4) {
+            __m128 out[4];
+            Transpose4(c + j, out);
+            for (int r = 0; r < kLanes; ++r)
+                _mm_storeu_ps(rows[r] + j, out[r]);
+        }
+    }
+    for (; j < count; ++j) {
+        alignas(16) float v[kLanes];
+        _mm_store_ps(v, c[j]);
+        for (int r = 0; r < lanes; ++r)
+            rows[r][j] = v[r];
+    }
+}
+
+#include "FIRNoiseReductionFilters.inc"
 } // namespace narrow
 
 #pragma GCC push_options
@@ -289,7 +203,57 @@ inline __m256 Splat(float x, __m256)
 {
     return _mm256_set1_ps(x);
 }
-#include "FIRNoiseReductionColumns.inc"
+using Lanes = __m256;
+constexpr int kLanes = 8;
+
+// Samples j of eight rows, interleaved lane by lane, as two four-row transpositions.
+void Interleave(const float* const rows[kLanes], size_t count, Lanes* c)
+{
+    size_t j = 0;
+    for (; j + 4 <= count; j += 4) {
+        const __m128 first[4] = {_mm_loadu_ps(rows[0] + j), _mm_loadu_ps(rows[1] + j),
+                                 _mm_loadu_ps(rows[2] + j), _mm_loadu_ps(rows[3] + j)};
+        const __m128 second[4] = {_mm_loadu_ps(rows[4] + j), _mm_loadu_ps(rows[5] + j),
+                                  _mm_loadu_ps(rows[6] + j), _mm_loadu_ps(rows[7] + j)};
+        __m128 lo[4], hi[4];
+        Transpose4(first, lo);
+        Transpose4(second, hi);
+        for (int k = 0; k < 4; ++k)
+            c[j + k] = _mm256_set_m128(hi[k], lo[k]);
+    }
+    for (; j < count; ++j)
+        c[j] = _mm256_setr_ps(rows[0][j], rows[1][j], rows[2][j], rows[3][j], rows[4][j], rows[5][j],
+                              rows[6][j], rows[7][j]);
+}
+
+// The inverse, for the first `lanes` rows.
+void Deinterleave(const Lanes* c, size_t count, float* const rows[kLanes], int lanes)
+{
+    size_t j = 0;
+    if (lanes == kLanes) {
+        for (; j + 4 <= count; j += 4) {
+            __m128 lo[4], hi[4], first[4], second[4];
+            for (int k = 0; k < 4; ++k) {
+                lo[k] = _mm256_castps256_ps128(c[j + k]);
+                hi[k] = _mm256_extractf128_ps(c[j + k], 1);
+            }
+            Transpose4(lo, first);
+            Transpose4(hi, second);
+            for (int r = 0; r < 4; ++r) {
+                _mm_storeu_ps(rows[r] + j, first[r]);
+                _mm_storeu_ps(rows[4 + r] + j, second[r]);
+            }
+        }
+    }
+    for (; j < count; ++j) {
+        alignas(32) float v[kLanes];
+        _mm256_store_ps(v, c[j]);
+        for (int r = 0; r < lanes; ++r)
+            rows[r][j] = v[r];
+    }
+}
+
+#include "FIRNoiseReductionFilters.inc"
 } // namespace wide
 #pragma GCC pop_options
 
@@ -297,6 +261,25 @@ bool HasAvx2()
 {
     static const bool has = __builtin_cpu_supports("avx2");
     return has;
+}
+
+template <int C, class Pixmap>
+void RowPass(const Pixmap& in, const MonoPixmap* t, Pixmap& out, float d, const FIRBands& bands)
+{
+    std::vector<float> den;
+    if (t == nullptr)
+        MakeDenominators(den, in.GetCols(), d);
+    const bool useWide = HasAvx2();
+    const int lanes = useWide ? wide::kLanes : narrow::kLanes;
+    bands.Run(in.GetRows(), [&](int first, int end, float* slot) {
+        for (int y = first; y < end; y += lanes) {
+            const int count = std::min(lanes, end - y);
+            if (useWide)
+                wide::RowGroup<C>(in, t, out, y, count, d, den.data(), slot);
+            else
+                narrow::RowGroup<C>(in, t, out, y, count, d, den.data(), slot);
+        }
+    });
 }
 
 template <int C, bool kWeighted, class Pixmap>
