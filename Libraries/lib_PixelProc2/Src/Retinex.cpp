@@ -200,13 +200,15 @@ void RetinexDownsample2x(const FRetinexImage* in, FRetinexImage* out, double* me
         *mean = count > 0 ? static_cast<double>(sum) / static_cast<double>(count) : 0.0;
 }
 
-void RetinexUpsampleBlend(const FRetinexImage* coarse, const FRetinexImage* fine, FRetinexImage* out,
-                          double coarseWeight, double fineWeight, int16_t* scratch)
+namespace
 {
-    Check(coarse != nullptr, 100, "pInImageHalf != NULL");
-    Check(fine != nullptr, 101, "pInImageFull != NULL");
-    Check(out != nullptr, 102, "pOutImage != NULL");
-    Check(scratch != nullptr, 103, "pTmp != NULL");
+
+// Output rows [first, end) of RetinexUpsampleBlend. Each row depends only on the coarse
+// level and its own fine row, so bands of rows with scratch of their own give the same
+// result as one sweep.
+void BlendRows(const FRetinexImage* coarse, const FRetinexImage* fine, FRetinexImage* out,
+               double coarseWeight, double fineWeight, int16_t* scratch, int first, int end)
+{
     const int kc = coarse->GetCols();
     const int kr = coarse->GetRows();
     const int oc = out->GetCols();
@@ -251,7 +253,7 @@ void RetinexUpsampleBlend(const FRetinexImage* coarse, const FRetinexImage* fine
 
     const int interpolated = std::min({oc, 2 * kc, fine->GetCols()});
     const bool smallWeights = A >= -32767 && A <= 32767 && B >= -32767 && B <= 32767;
-    for (int l = 0; l < orows; ++l) {
+    for (int l = std::max(first, 0); l < std::min(end, orows); ++l) {
         const int64_t k = l / 2;
         const int16_t* s0 = smoothedRow(k);
         const int16_t* sm1 = smoothedRow(k - 1);
@@ -279,6 +281,39 @@ void RetinexUpsampleBlend(const FRetinexImage* coarse, const FRetinexImage* fine
     }
 }
 
+// The blend over row bands on `threads` threads; scratch of the first band is the caller's.
+void BlendInBands(const FRetinexImage* coarse, const FRetinexImage* fine, FRetinexImage* out,
+                  double coarseWeight, double fineWeight, int16_t* scratch, int threads)
+{
+    const int rows = std::min(out->GetRows(), fine->GetRows());
+    if (threads <= 1 || rows < 2 * threads) {
+        BlendRows(coarse, fine, out, coarseWeight, fineWeight, scratch, 0, rows);
+        return;
+    }
+    const size_t bandScratch = static_cast<size_t>(RetinexUpsampleScratch(coarse->GetCols()));
+    std::vector<int16_t> more(bandScratch * static_cast<size_t>(threads - 1));
+    RunInRowBands(rows, threads, [&](int first, int end) {
+        int band = 0;
+        while (band + 1 < threads && RowBandStart(rows, threads, band + 1) <= first)
+            ++band;
+        int16_t* own = band == 0 ? scratch : more.data() + bandScratch * static_cast<size_t>(band - 1);
+        BlendRows(coarse, fine, out, coarseWeight, fineWeight, own, first, end);
+    });
+}
+
+} // namespace
+
+void RetinexUpsampleBlend(const FRetinexImage* coarse, const FRetinexImage* fine, FRetinexImage* out,
+                          double coarseWeight, double fineWeight, int16_t* scratch)
+{
+    Check(coarse != nullptr, 100, "pInImageHalf != NULL");
+    Check(fine != nullptr, 101, "pInImageFull != NULL");
+    Check(out != nullptr, 102, "pOutImage != NULL");
+    Check(scratch != nullptr, 103, "pTmp != NULL");
+    BlendRows(coarse, fine, out, coarseWeight, fineWeight, scratch, 0,
+              std::min(out->GetRows(), fine->GetRows()));
+}
+
 int64_t RetinexPyramidScratch(int cols, int rows)
 {
     int64_t total = 0;
@@ -295,7 +330,7 @@ int64_t RetinexPyramidScratch(int cols, int rows)
 }
 
 FRetinexStatistics RetinexPyramidSmooth(const FRetinexImage* in, FRetinexImage* out, int16_t* scratch,
-                                        uint32_t scratchCount)
+                                        uint32_t scratchCount, int threads)
 {
     Check(in != nullptr, 415, "pInImage != NULL");
     Check(out != nullptr, 416, "pOutImage != NULL");
@@ -347,8 +382,8 @@ FRetinexStatistics RetinexPyramidSmooth(const FRetinexImage* in, FRetinexImage* 
         Check(used + RetinexUpsampleScratch(coarse.pixmap.GetCols()) <= static_cast<int64_t>(scratchCount),
               560, "uiNeedSize <= uiTmpSize");
         const double g = 0.9 * std::pow(0.65, k);
-        RetinexUpsampleBlend(&coarse.pixmap, &fine.pixmap, &fine.pixmap, 1.0 - g,
-                             g * MeanRatio(m0, fine.mean), scratch + used);
+        BlendInBands(&coarse.pixmap, &fine.pixmap, &fine.pixmap, 1.0 - g, g * MeanRatio(m0, fine.mean),
+                     scratch + used, threads);
         used -= static_cast<int64_t>(coarse.pixmap.GetCols()) * coarse.pixmap.GetRows();
         levels.pop_back();
         ++k;
@@ -356,7 +391,7 @@ FRetinexStatistics RetinexPyramidSmooth(const FRetinexImage* in, FRetinexImage* 
     Check(used + RetinexUpsampleScratch(levels[0].pixmap.GetCols()) <= static_cast<int64_t>(scratchCount),
           560, "uiNeedSize <= uiTmpSize");
     const double g = 0.9 * std::pow(0.65, k);
-    RetinexUpsampleBlend(&levels[0].pixmap, in, out, 1.0 - g, g, scratch + used);
+    BlendInBands(&levels[0].pixmap, in, out, 1.0 - g, g, scratch + used, threads);
     return statistics;
 }
 
@@ -475,7 +510,7 @@ double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexI
         return 0.0;
 
     const FRetinexStatistics statistics =
-        RetinexPyramidSmooth(&P, &Q, scratch, static_cast<uint32_t>(scratchCount));
+        RetinexPyramidSmooth(&P, &Q, scratch, static_cast<uint32_t>(scratchCount), threads);
     if (Cancelled(cancel))
         return 0.0;
 
@@ -489,7 +524,7 @@ double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexI
             }
         }))
         return 0.0;
-    RetinexPyramidSmooth(&D, &D, scratch, static_cast<uint32_t>(scratchCount));
+    RetinexPyramidSmooth(&D, &D, scratch, static_cast<uint32_t>(scratchCount), threads);
     if (Cancelled(cancel))
         return 0.0;
 

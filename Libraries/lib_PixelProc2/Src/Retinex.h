@@ -44,9 +44,10 @@ inline int64_t RetinexUpsampleScratch(int coarseCols)
 
 // Large-scale smoothing of `in` into `out` (may be the same pixmap) through an image
 // pyramid kept on the scratch block; returns the statistics of the first level at most
-// 200 wide (zeros when none is).
+// 200 wide (zeros when none is). Blends are split over `threads` threads; the result does
+// not depend on their number.
 FRetinexStatistics RetinexPyramidSmooth(const FRetinexImage* in, FRetinexImage* out, int16_t* scratch,
-                                        uint32_t scratchCount);
+                                        uint32_t scratchCount, int threads = 1);
 // Scratch samples RetinexPyramidSmooth needs for an image of this size.
 int64_t RetinexPyramidScratch(int cols, int rows);
 
