@@ -84,7 +84,7 @@ public:
 private:
     friend struct FIRScratchAccess;
     std::vector<float> m_image, m_weights, m_edges, m_sums, m_logs, m_powers, m_sigmoid;
-    std::vector<int32_t> m_exponentials;
+    std::vector<uint16_t> m_exponentials;
 };
 
 // The whole filter with working storage from `scratch`; otherwise as above.
