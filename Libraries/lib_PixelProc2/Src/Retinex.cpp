@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include <emmintrin.h>
 
 #include "FException.h"
+#include "FImage.h"
 #include "RunInRowBands.h"
 
 namespace
@@ -471,6 +473,9 @@ double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexI
     const int64_t scratchCount = std::max({pixels / 2, int64_t{1024}, RetinexPyramidScratch(cols, rows)});
     if (scratchCount > UINT32_MAX)
         throw FExceptionPixelProc2("Retinexing: input image too large");
+    // Each working plane is an image of its own, under the same cap as any image.
+    if (pixels > kMaxImageBytes / static_cast<int64_t>(sizeof(int16_t)))
+        throw std::bad_alloc();
     FRetinexScratchAccess::Reserve(storage, static_cast<size_t>(pixels), static_cast<size_t>(scratchCount));
     int16_t* planes = FRetinexScratchAccess::Planes(storage);
     int16_t* scratch = FRetinexScratchAccess::Pyramid(storage);

@@ -73,7 +73,8 @@ private:
 };
 
 // The same with kept storage and the row passes split over `threads` threads (the result
-// does not depend on their number). Throws std::bad_alloc when storage cannot be had.
+// does not depend on their number). Throws std::bad_alloc when storage cannot be had or a
+// working plane would pass the image size cap.
 double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexImage& out,
                          double exposureTime, double fNumber, int iso, const std::atomic<bool>* cancel,
                          FRetinexScratch& scratch, int threads = 1);

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <new>
 #include <random>
 #include <thread>
 #include <vector>
@@ -302,4 +303,15 @@ TEST(RetinexTest, SameResultForAnyThreadCountAndKeptStorage)
     FRetinexImage k = kept.Pixmap();
     MultiScaleRetinex(small.Pixmap(), k, 1.0 / 60, 4.0, 100, nullptr, scratch, 4);
     EXPECT_EQ(kept.data, fresh.data);
+}
+
+TEST(RetinexTest, WorkingPlanesBeyondTheImageCapAreRefusedBeforeAllocation)
+{
+    // 2^32 pixels: the pyramid scratch would still be addressable, its planes would not.
+    int16_t sample[3] = {};
+    FPixmapTemplate<FPixelClass48SRGB> in(sample, 1 << 16, 1 << 16, 6);
+    FRetinexImage out(sample, 1 << 16, 1 << 16, 2);
+    FRetinexScratch scratch;
+    EXPECT_THROW(MultiScaleRetinex(in, out, 1.0 / 60, 4.0, 100, nullptr, scratch, 1), std::bad_alloc);
+    EXPECT_EQ(scratch.Bytes(), 0u);
 }
