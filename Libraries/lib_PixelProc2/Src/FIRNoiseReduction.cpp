@@ -47,12 +47,12 @@ inline void Transpose4(const __m128 in[4], __m128 out[4])
 }
 
 // Floats of one band's slot: the larger of a row pass over kMaxLanes rows (samples, sums,
-// weights and their sums, as vectors) and a column pass over one strip.
+// weights and their sums, as vectors, and staging rows) and a column pass over one strip.
 size_t SlotFloats(int cols, int rows)
 {
     const size_t c = static_cast<size_t>(std::max(cols, 1));
     const size_t r = static_cast<size_t>(std::max(rows, 1));
-    const size_t rowPass = kMaxLanes * (2 * 3 * c + 2 * c);
+    const size_t rowPass = kMaxLanes * (2 * 3 * c + 2 * c) + kMaxLanes * 3 * c;
     const size_t strip = 3 * kStripPixels;
     const size_t columnPass = 2 * r * strip + 3 * strip;
     return (std::max(rowPass, columnPass) + kAlignFloats - 1) / kAlignFloats * kAlignFloats;
@@ -263,23 +263,31 @@ bool HasAvx2()
     return has;
 }
 
-template <int C, class Pixmap>
-void RowPass(const Pixmap& in, const MonoPixmap* t, Pixmap& out, float d, const FIRBands& bands)
+// Every row of `out` filtered along the row from the rows source(y, staging) gives.
+template <int C, class Pixmap, class Source>
+void RowPassFrom(const Source& source, const MonoPixmap* t, Pixmap& out, float d, const FIRBands& bands)
 {
+    const int n = out.GetCols();
     std::vector<float> den;
     if (t == nullptr)
-        MakeDenominators(den, in.GetCols(), d);
+        MakeDenominators(den, n, d);
     const bool useWide = HasAvx2();
     const int lanes = useWide ? wide::kLanes : narrow::kLanes;
-    bands.Run(in.GetRows(), [&](int first, int end, float* slot) {
+    bands.Run(out.GetRows(), [&](int first, int end, float* slot) {
         for (int y = first; y < end; y += lanes) {
             const int count = std::min(lanes, end - y);
             if (useWide)
-                wide::RowGroup<C>(in, t, out, y, count, d, den.data(), slot);
+                wide::RowGroup<C>(n, source, t, out, y, count, d, den.data(), slot);
             else
-                narrow::RowGroup<C>(in, t, out, y, count, d, den.data(), slot);
+                narrow::RowGroup<C>(n, source, t, out, y, count, d, den.data(), slot);
         }
     });
+}
+
+template <int C, class Pixmap>
+void RowPass(const Pixmap& in, const MonoPixmap* t, Pixmap& out, float d, const FIRBands& bands)
+{
+    RowPassFrom<C>([&](int y, float*) -> const float* { return in.GetRow(y); }, t, out, d, bands);
 }
 
 template <int C, bool kWeighted, class Pixmap>
@@ -740,18 +748,18 @@ void Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, f
     // The log ratio, smoothed where the reference has no edges.
     for (int i = 0; i < M; ++i)
         logTable[i] = static_cast<float>(std::log(static_cast<double>(i) / M + 1e-12));
-    bands.Run(rows, [&](int first, int end, float*) {
-        for (int y = first; y < end; ++y) {
-            int16_t* v = image.GetRow(y);
-            const int16_t* r = reference.GetRow(y);
-            float* o = X.GetRow(y);
-            for (int i = 0; i < 3 * cols; ++i) {
-                v[i] = static_cast<int16_t>(std::clamp<int>(v[i], 1, high));
-                o[i] = logTable[v[i]] - logTable[r[i]];
-            }
+    // Made row by row as the edge-aware row filter takes them, never stored whole.
+    auto logRatio = [&](int y, float* o) -> const float* {
+        int16_t* v = image.GetRow(y);
+        const int16_t* r = reference.GetRow(y);
+        for (int i = 0; i < 3 * cols; ++i) {
+            v[i] = static_cast<int16_t>(std::clamp<int>(v[i], 1, high));
+            o[i] = logTable[v[i]] - logTable[r[i]];
         }
-    });
-    EdgeAwareSmooth(X, X, W2, dImage, bands);
+        return o;
+    };
+    RowPassFrom<3>(logRatio, &W2, X, dImage, bands);
+    ColumnPass<3, true>(X, &W2, dImage, bands);
     Smooth2D<1>(W1, W2, dEdgeRef, bands);
 
     const double k = std::min(static_cast<double>(m), 7.0) * g;
