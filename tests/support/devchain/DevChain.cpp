@@ -100,8 +100,8 @@ RowTransformCalibration::RowTransformCalibration() : gainNodes(9 * 13 * 3)
 const char* StageName(int stage)
 {
     static const char* const names[kStageCount] = {
-        "decode",      "linearize",    "row_segments", "row_transform", "chroma_dq",
-        "red_sharpen", "noise_reduce", "retinex",      "colour_out",    "jpeg_q90"};
+        "decode",       "linearize", "row_segments", "row_transform", "chroma_dq", "red_sharpen",
+        "noise_reduce", "retinex",   "cube_root",    "colour_out",    "jpeg_q90"};
     return stage >= 0 && stage < kStageCount ? names[stage] : "";
 }
 
@@ -255,6 +255,10 @@ void Chain::Run(int threads, Result& result)
         const size_t from = 3 * static_cast<size_t>(cols) * first, to = 3 * static_cast<size_t>(cols) * end;
         for (size_t i = from; i < to; ++i)
             d.stage3[i] = static_cast<int16_t>(cubeRoot.Get(d.image[i]));
+    });
+    lap(kCubeRoot);
+
+    RunInRowBands(rows, threads, [&](int first, int end) {
         const int n = end - first;
         const Image s3(RowOf(d.stage3, cols, first), cols, n, 0);
         const Mono l(RowOf(d.detail, cols, first, 1), cols, n, 0);

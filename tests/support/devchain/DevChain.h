@@ -36,7 +36,8 @@ enum Stage {
     kRedSharpen,    //
     kNoiseReduce,   // against the image as it was before chroma and sharpening
     kRetinex,       //
-    kColourOutput,  // cube-root domain, tone, output matrix, transfer to 8 bits
+    kCubeRoot,      // into the cube-root domain colour output works in
+    kColourOutput,  // tone, fill light, output matrix, transfer to 8 bits
     kJpeg,          // quality 90
     kStageCount
 };
