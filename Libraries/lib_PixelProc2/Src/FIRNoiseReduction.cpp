@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
@@ -140,6 +141,18 @@ inline __m128 Splat(float x, __m128)
     return _mm_set1_ps(x);
 }
 
+// Samples j .. count - 1 of the first `lanes` rows from their interleaved vectors.
+template <class V>
+void DeinterleaveTail(const V* c, size_t j, size_t count, float* const* rows, int lanes)
+{
+    for (; j < count; ++j) {
+        float v[sizeof(V) / sizeof(float)];
+        std::memcpy(v, &c[j], sizeof(V));
+        for (int r = 0; r < lanes; ++r)
+            rows[r][j] = v[r];
+    }
+}
+
 namespace narrow
 {
 using Wide = __m128;
@@ -171,12 +184,7 @@ void Deinterleave(const Lanes* c, size_t count, float* const rows[kLanes], int l
                 _mm_storeu_ps(rows[r] + j, out[r]);
         }
     }
-    for (; j < count; ++j) {
-        alignas(16) float v[kLanes];
-        _mm_store_ps(v, c[j]);
-        for (int r = 0; r < lanes; ++r)
-            rows[r][j] = v[r];
-    }
+    DeinterleaveTail(c, j, count, rows, lanes);
 }
 
 #include "FIRNoiseReductionFilters.inc"
@@ -245,12 +253,7 @@ void Deinterleave(const Lanes* c, size_t count, float* const rows[kLanes], int l
             }
         }
     }
-    for (; j < count; ++j) {
-        alignas(32) float v[kLanes];
-        _mm256_store_ps(v, c[j]);
-        for (int r = 0; r < lanes; ++r)
-            rows[r][j] = v[r];
-    }
+    DeinterleaveTail(c, j, count, rows, lanes);
 }
 
 #include "FIRNoiseReductionFilters.inc"
