@@ -7,6 +7,8 @@ packages=(
   cmake ninja-build g++ ccache pkg-config clang clang-format libclang-rt-14-dev
   # test and benchmark frameworks
   libgtest-dev libgmock-dev libbenchmark-dev
+  # reference pipeline of the development-chain benchmark only; the program never links it
+  libvips-dev
   # libraries the program calls
   zlib1g-dev libpng-dev libjpeg62-turbo-dev libtiff-dev liblcms2-dev
   libsdl2-dev libfreetype-dev libfontconfig-dev libusb-1.0-0-dev

@@ -48,4 +48,11 @@ void RunBesideCopy(benchmark::State& state, Copy copy, Body body)
         state, [] {}, copy, body);
 }
 
+// The thread counts threaded stages are measured at.
+inline void ThreadCounts(benchmark::internal::Benchmark* b)
+{
+    for (int threads : {1, 2, 4, 8})
+        b->Arg(threads);
+}
+
 } // namespace bench

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include <immintrin.h>
+
 #include "FCamdataAccessors.h"
 #include "RunInRowBands.h"
 
@@ -57,27 +59,30 @@ inline int64_t Cube(int64_t v)
     return (v * Sq(v)) >> 14;
 }
 
-void PolyFull(const PolyFixed& p, int64_t w[3])
+// Inlined: called once per pixel, a call costs as much as the arithmetic.
+[[gnu::always_inline]] inline void PolyFull(const PolyFixed& p, int64_t w[3])
 {
     const int64_t r = w[0], g = w[1], b = w[2];
     const int64_t t[9] = {Sq(r),         Sq(g),   Sq(b),   (r * g) >> 14, (r * b) >> 14,
                           (g * b) >> 14, Cube(r), Cube(g), Cube(b)};
+#pragma GCC unroll 3
     for (int c = 0; c < 3; ++c) {
-        int64_t sum = 0;
-        for (int k = 0; k < 9; ++k)
-            sum += p.a[c][k] * t[k];
+        const int64_t* a = p.a[c];
+        // Written out: the exact integer sum in registers, with no loop over the terms.
+        const int64_t sum = a[0] * t[0] + a[1] * t[1] + a[2] * t[2] + a[3] * t[3] + a[4] * t[4] +
+                            a[5] * t[5] + a[6] * t[6] + a[7] * t[7] + a[8] * t[8];
         w[c] += sum >> 14;
     }
 }
 
-void PolySquares(const PolyFixed& p, int64_t w[3])
+[[gnu::always_inline]] inline void PolySquares(const PolyFixed& p, int64_t w[3])
 {
     const int64_t sr = Sq(w[0]), sg = Sq(w[1]), sb = Sq(w[2]);
     for (int c = 0; c < 3; ++c)
         w[c] += (p.a[c][0] * sr + p.a[c][1] * sg + p.a[c][2] * sb) >> 14;
 }
 
-void PolyOwnChannel(const PolyFixed& p, int64_t w[3])
+[[gnu::always_inline]] inline void PolyOwnChannel(const PolyFixed& p, int64_t w[3])
 {
     for (int c = 0; c < 3; ++c) {
         const int64_t v = w[c];
@@ -178,6 +183,53 @@ struct GainWalk {
     }
 };
 
+// One pixel: v its input, prev the input of the column before, g its spatial gain.
+template <PolyForm Form>
+[[gnu::always_inline]] inline void CorrectPixel(int16_t* px, const int64_t v[3], const int64_t prev[3],
+                                                bool boundary, const int64_t drift[3], const int64_t g[3],
+                                                const RowSetup& su, const PolyFixed& poly)
+{
+    int64_t w[3];
+#pragma GCC unroll 3
+    for (int c = 0; c < 3; ++c) {
+        const int64_t d = v[c] - prev[c];
+        int64_t t = v[c] * 16384 + su.k1[c] * d;
+        if (su.anyK2)
+            t += su.k2[c] * ((d * d) >> 14);
+        if (boundary)
+            t += su.k3[c] * prev[c] + su.k4[c];
+        w[c] = std::clamp((t - drift[c] - su.o[c]) >> 14, -kValueLimit, kValueLimit);
+    }
+    ApplyPoly<Form>(poly, w);
+#pragma GCC unroll 3
+    for (int c = 0; c < 3; ++c) {
+        int64_t out = (std::clamp(w[c], -kPolyValueLimit, kPolyValueLimit) * g[c]) >> 14;
+        if (out > kClipHigh)
+            out = kClipHigh;
+        px[c] = static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint64_t>(out)));
+    }
+}
+
+inline int64_t GainOf(int64_t acc)
+{
+    return std::clamp<int64_t>(acc >> 8, INT32_MIN, INT32_MAX);
+}
+
+// The first column x with float(x) >= boundary, the test the gain walk makes per column.
+uint32_t FirstColumnAtOrPast(float boundary, uint32_t columns)
+{
+    if (!(boundary > 0.0f))
+        return 0;
+    if (!(boundary < static_cast<float>(columns)))
+        return columns;
+    uint32_t c = static_cast<uint32_t>(std::ceil(static_cast<double>(boundary)));
+    while (c > 0 && static_cast<float>(c - 1) >= boundary)
+        --c;
+    while (static_cast<float>(c) < boundary)
+        ++c;
+    return c;
+}
+
 template <PolyForm Form>
 void TransformColumns(int16_t* row, uint32_t columns, const RowSetup& su, int32_t interval,
                       const PolyFixed& poly, GainWalk& gw)
@@ -185,34 +237,210 @@ void TransformColumns(int16_t* row, uint32_t columns, const RowSetup& su, int32_
     int64_t prev[3] = {row[0], row[1], row[2]};
     int64_t drift[3] = {su.d[0], su.d[1], su.d[2]};
     const bool segments = interval > 1;
-    for (uint32_t x = 0; x < columns; ++x) {
+    // Columns until the next segment boundary, counted down instead of divided out.
+    uint32_t toBoundary = 0;
+    uint32_t x = 0;
+    while (x < columns) {
         if (static_cast<float>(x) >= gw.boundary)
             gw.Advance();
-        const bool boundary = segments && x % static_cast<uint32_t>(interval) == 0;
-        int16_t* px = row + 3 * static_cast<size_t>(x);
-        int64_t w[3];
-        for (int c = 0; c < 3; ++c) {
-            const int64_t v = px[c];
-            const int64_t d = v - prev[c];
-            int64_t t = v * 16384 + su.k1[c] * d;
-            if (su.anyK2)
-                t += su.k2[c] * ((d * d) >> 14);
-            if (boundary)
-                t += su.k3[c] * prev[c] + su.k4[c];
-            w[c] = std::clamp((t - drift[c] - su.o[c]) >> 14, -kValueLimit, kValueLimit);
-            prev[c] = v;
+        // Up to the next gain node the walk only adds: its state stays in registers.
+        const uint32_t end = std::min(columns, std::max(x + 1, FirstColumnAtOrPast(gw.boundary, columns)));
+        int64_t acc[3] = {gw.acc[0], gw.acc[1], gw.acc[2]};
+        const int64_t inc[3] = {gw.inc[0], gw.inc[1], gw.inc[2]};
+        for (; x < end; ++x) {
+            const bool boundary = segments && toBoundary == 0;
+            toBoundary = toBoundary == 0 ? static_cast<uint32_t>(interval) - 1 : toBoundary - 1;
+            int16_t* px = row + 3 * static_cast<size_t>(x);
+            const int64_t v[3] = {px[0], px[1], px[2]};
+            const int64_t g[3] = {GainOf(acc[0]), GainOf(acc[1]), GainOf(acc[2])};
+            CorrectPixel<Form>(px, v, prev, boundary, drift, g, su, poly);
+#pragma GCC unroll 3
+            for (int c = 0; c < 3; ++c) {
+                prev[c] = v[c];
+                acc[c] += inc[c];
+                drift[c] += su.s[c];
+            }
         }
-        ApplyPoly<Form>(poly, w);
-        for (int c = 0; c < 3; ++c) {
-            const int64_t g = std::clamp<int64_t>(gw.acc[c] >> 8, INT32_MIN, INT32_MAX);
-            int64_t out = (std::clamp(w[c], -kPolyValueLimit, kPolyValueLimit) * g) >> 14;
-            if (out > kClipHigh)
-                out = kClipHigh;
-            px[c] = static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint64_t>(out)));
-            gw.acc[c] += gw.inc[c];
-            drift[c] += su.s[c];
-        }
+        for (int c = 0; c < 3; ++c)
+            gw.acc[c] = acc[c];
     }
+}
+
+// Row storage of the four-column path: the input as doubles per channel with the first
+// column repeated in front (so that entry x is the column before x), and the gains.
+struct RowPlanes {
+    std::vector<double> values; // 3 x (columns + 1)
+    std::vector<double> gains;  // 3 x columns
+};
+
+// Every step of the column arithmetic stays an exact integer below 2^53 in doubles when
+// the polynomial's Q14 coefficients are below 2^17 (8.0), the drift line below 2^50 and the
+// gains below 2^28; the four-column path is taken only then.
+constexpr double kWideCoefficient = 131072.0;
+constexpr double kWideDrift = 1125899906842624.0;
+constexpr int64_t kWideGain = int64_t{1} << 28;
+
+bool WideCoefficients(const PolyFixed& p)
+{
+    for (const auto& row : p.a)
+        for (int64_t a : row)
+            if (static_cast<double>(a < 0 ? -a : a) >= kWideCoefficient)
+                return false;
+    return true;
+}
+
+bool WideDrift(const RowSetup& su, uint32_t columns)
+{
+    for (int c = 0; c < 3; ++c) {
+        const double reach = std::fabs(static_cast<double>(su.d[c])) +
+                             std::fabs(static_cast<double>(su.s[c])) * static_cast<double>(columns);
+        if (!(reach < kWideDrift))
+            return false;
+    }
+    return true;
+}
+
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256d Floor14(__m256d v)
+{
+    return _mm256_floor_pd(_mm256_mul_pd(v, _mm256_set1_pd(1.0 / 16384.0)));
+}
+
+[[gnu::target("avx2"), gnu::always_inline]] inline __m256d Splat(int64_t v)
+{
+    return _mm256_set1_pd(static_cast<double>(v));
+}
+
+// Columns 0 .. columns - columns % 4 - 1 through the full polynomial (zero coefficients
+// give the reduced forms' results exactly), four at a time in doubles, boundaries of
+// segments left to the caller. Returns false, touching nothing, where AVX2 is missing.
+[[gnu::target("avx2")]] void WideColumns(int16_t* row, uint32_t columns, const RowSetup& su,
+                                         const PolyFixed& p, const RowPlanes& planes)
+{
+    const size_t stride = static_cast<size_t>(columns) + 1;
+    const __m256d q14 = _mm256_set1_pd(16384.0);
+    const __m256d valueLimit = _mm256_set1_pd(static_cast<double>(kValueLimit));
+    const __m256d polyLimit = _mm256_set1_pd(static_cast<double>(kPolyValueLimit));
+    const __m256d clip = _mm256_set1_pd(static_cast<double>(kClipHigh));
+    const __m256d wrap = _mm256_set1_pd(65536.0), invWrap = _mm256_set1_pd(1.0 / 65536.0);
+    __m256d xs = _mm256_setr_pd(0.0, 1.0, 2.0, 3.0);
+    const __m256d four = _mm256_set1_pd(4.0);
+    const uint32_t wideEnd = columns - columns % 4;
+    for (uint32_t x = 0; x < wideEnd; x += 4, xs = _mm256_add_pd(xs, four)) {
+        __m256d w[3];
+#pragma GCC unroll 3
+        for (int c = 0; c < 3; ++c) {
+            const double* vc = planes.values.data() + c * stride;
+            const __m256d prev = _mm256_loadu_pd(vc + x);
+            const __m256d v = _mm256_loadu_pd(vc + x + 1);
+            const __m256d d = _mm256_sub_pd(v, prev);
+            __m256d t = _mm256_add_pd(_mm256_mul_pd(v, q14), _mm256_mul_pd(Splat(su.k1[c]), d));
+            if (su.anyK2)
+                t = _mm256_add_pd(t, _mm256_mul_pd(Splat(su.k2[c]), Floor14(_mm256_mul_pd(d, d))));
+            const __m256d drift = _mm256_add_pd(Splat(su.d[c]), _mm256_mul_pd(xs, Splat(su.s[c])));
+            const __m256d shifted = Floor14(_mm256_sub_pd(_mm256_sub_pd(t, drift), Splat(su.o[c])));
+            w[c] = _mm256_min_pd(_mm256_max_pd(shifted, _mm256_sub_pd(_mm256_setzero_pd(), valueLimit)),
+                                 valueLimit);
+        }
+        const __m256d r = w[0], g = w[1], b = w[2];
+        const __m256d sr = Floor14(_mm256_mul_pd(r, r)), sg = Floor14(_mm256_mul_pd(g, g)),
+                      sb = Floor14(_mm256_mul_pd(b, b));
+        const __m256d terms[9] = {sr,
+                                  sg,
+                                  sb,
+                                  Floor14(_mm256_mul_pd(r, g)),
+                                  Floor14(_mm256_mul_pd(r, b)),
+                                  Floor14(_mm256_mul_pd(g, b)),
+                                  Floor14(_mm256_mul_pd(r, sr)),
+                                  Floor14(_mm256_mul_pd(g, sg)),
+                                  Floor14(_mm256_mul_pd(b, sb))};
+        alignas(32) int32_t codes[3][4];
+#pragma GCC unroll 3
+        for (int c = 0; c < 3; ++c) {
+            __m256d sum = _mm256_mul_pd(Splat(p.a[c][0]), terms[0]);
+#pragma GCC unroll 8
+            for (int k = 1; k < 9; ++k)
+                sum = _mm256_add_pd(sum, _mm256_mul_pd(Splat(p.a[c][k]), terms[k]));
+            const __m256d polished = _mm256_add_pd(w[c], Floor14(sum));
+            const __m256d bounded = _mm256_min_pd(
+                _mm256_max_pd(polished, _mm256_sub_pd(_mm256_setzero_pd(), polyLimit)), polyLimit);
+            const __m256d gain = _mm256_loadu_pd(planes.gains.data() + c * static_cast<size_t>(columns) + x);
+            const __m256d out = _mm256_min_pd(Floor14(_mm256_mul_pd(bounded, gain)), clip);
+            // The low 16 bits of the integer, as the scalar store keeps them.
+            const __m256d low =
+                _mm256_sub_pd(out, _mm256_mul_pd(wrap, _mm256_floor_pd(_mm256_mul_pd(out, invWrap))));
+            _mm_store_si128(reinterpret_cast<__m128i*>(codes[c]), _mm256_cvttpd_epi32(low));
+        }
+        int16_t* px = row + 3 * static_cast<size_t>(x);
+        for (int k = 0; k < 4; ++k)
+            for (int c = 0; c < 3; ++c)
+                px[3 * k + c] = static_cast<int16_t>(static_cast<uint16_t>(codes[c][k]));
+    }
+}
+
+bool HasAvx2()
+{
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+
+// The whole row through the four-column path where it is exact, the segment boundaries
+// and the last columns one by one; false when the row must take the one-by-one path.
+bool TransformColumnsWide(int16_t* row, uint32_t columns, const RowSetup& su, int32_t interval,
+                          const PolyFixed& poly, GainWalk gw, RowPlanes& planes)
+{
+    if (columns < 4 || !HasAvx2() || !WideCoefficients(poly) || !WideDrift(su, columns))
+        return false;
+    const size_t stride = static_cast<size_t>(columns) + 1;
+    planes.values.resize(3 * stride);
+    planes.gains.resize(3 * static_cast<size_t>(columns));
+    int64_t acc[3] = {gw.acc[0], gw.acc[1], gw.acc[2]};
+    for (uint32_t x = 0; x < columns;) {
+        if (static_cast<float>(x) >= gw.boundary) {
+            gw.Advance();
+            std::copy_n(gw.acc, 3, acc);
+        }
+        const uint32_t end = std::min(columns, std::max(x + 1, FirstColumnAtOrPast(gw.boundary, columns)));
+        for (int c = 0; c < 3; ++c) {
+            // Between nodes the accumulator is linear, so the run's ends bound its gains.
+            int64_t a = acc[c];
+            const int64_t inc = gw.inc[c];
+            const int64_t last = GainOf(a + static_cast<int64_t>(end - 1 - x) * inc);
+            const int64_t lo = std::min(GainOf(a), last), hi = std::max(GainOf(a), last);
+            if (hi >= kWideGain || lo <= -kWideGain)
+                return false;
+            double* gains = planes.gains.data() + c * static_cast<size_t>(columns);
+            for (uint32_t i = x; i < end; ++i, a += inc)
+                gains[i] = static_cast<double>(a >> 8);
+            acc[c] = a;
+        }
+        x = end;
+    }
+    for (int c = 0; c < 3; ++c) {
+        double* vc = planes.values.data() + c * stride;
+        vc[0] = row[c];
+        for (uint32_t x = 0; x < columns; ++x)
+            vc[x + 1] = row[3 * static_cast<size_t>(x) + c];
+    }
+    WideColumns(row, columns, su, poly, planes);
+    // Segment boundaries and the columns past the last group of four, from the kept input.
+    auto single = [&](uint32_t x, bool boundary) {
+        int64_t v[3], prev[3], drift[3], g[3];
+        for (int c = 0; c < 3; ++c) {
+            const double* vc = planes.values.data() + c * stride;
+            v[c] = static_cast<int64_t>(vc[x + 1]);
+            prev[c] = static_cast<int64_t>(vc[x]);
+            drift[c] = su.d[c] + static_cast<int64_t>(x) * su.s[c];
+            g[c] = static_cast<int64_t>(planes.gains[c * static_cast<size_t>(columns) + x]);
+        }
+        CorrectPixel<PolyForm::Full>(row + 3 * static_cast<size_t>(x), v, prev, boundary, drift, g, su, poly);
+    };
+    const uint32_t wideEnd = columns - columns % 4;
+    if (interval > 1)
+        for (uint32_t x = 0; x < wideEnd; x += static_cast<uint32_t>(interval))
+            single(x, true);
+    for (uint32_t x = wideEnd; x < columns; ++x)
+        single(x, interval > 1 && x % static_cast<uint32_t>(interval) == 0);
+    return true;
 }
 
 double Channel(const FDoubleRGB& v, int c)
@@ -386,11 +614,14 @@ void InterpolateGainTableRow(const FCamdataGainTable& table, uint32_t row, uint3
         out[j] = static_cast<float>(a[j] + f * (b[j] - a[j]));
 }
 
-void TransformRowFixed(int16_t* row, uint32_t columns, const FDoubleRGB& columnFilter,
-                       const FDoubleRGB& columnFilterSquare, const FDoubleRGB& segmentCapacitance,
-                       const FDoubleRGB& segmentFeedThrough, int32_t segmentInterval, const FDrift& rowDrift,
-                       const FDoubleRGB& offset, const FPostPolyMatrix& poly, const float* gainRow,
-                       uint32_t gainNodes, const FDoubleRGB& gain)
+namespace
+{
+
+void TransformRow(int16_t* row, uint32_t columns, const FDoubleRGB& columnFilter,
+                  const FDoubleRGB& columnFilterSquare, const FDoubleRGB& segmentCapacitance,
+                  const FDoubleRGB& segmentFeedThrough, int32_t segmentInterval, const FDrift& rowDrift,
+                  const FDoubleRGB& offset, const FPostPolyMatrix& poly, const float* gainRow,
+                  uint32_t gainNodes, const FDoubleRGB& gain, RowPlanes& planes)
 {
     if (columns == 0)
         return;
@@ -410,7 +641,11 @@ void TransformRowFixed(int16_t* row, uint32_t columns, const FDoubleRGB& columnF
     const PolyFixed p(poly);
     GainWalk gw;
     gw.Start(gainRow, gainNodes, columns, gain);
-    switch (ChoosePolyForm(p)) {
+    const PolyForm form = ChoosePolyForm(p);
+    // Zero coefficients make the full polynomial give the reduced forms' results exactly.
+    if (TransformColumnsWide(row, columns, su, segmentInterval, p, gw, planes))
+        return;
+    switch (form) {
     case PolyForm::None:
         TransformColumns<PolyForm::None>(row, columns, su, segmentInterval, p, gw);
         return;
@@ -426,6 +661,19 @@ void TransformRowFixed(int16_t* row, uint32_t columns, const FDoubleRGB& columnF
     }
 }
 
+} // namespace
+
+void TransformRowFixed(int16_t* row, uint32_t columns, const FDoubleRGB& columnFilter,
+                       const FDoubleRGB& columnFilterSquare, const FDoubleRGB& segmentCapacitance,
+                       const FDoubleRGB& segmentFeedThrough, int32_t segmentInterval, const FDrift& rowDrift,
+                       const FDoubleRGB& offset, const FPostPolyMatrix& poly, const float* gainRow,
+                       uint32_t gainNodes, const FDoubleRGB& gain)
+{
+    RowPlanes planes;
+    TransformRow(row, columns, columnFilter, columnFilterSquare, segmentCapacitance, segmentFeedThrough,
+                 segmentInterval, rowDrift, offset, poly, gainRow, gainNodes, gain, planes);
+}
+
 void TransformImageFixed(const FPixmapTemplate<FPixelClass48SRGB>& image, const FRowTransformSettings& st,
                          int threads)
 {
@@ -436,6 +684,7 @@ void TransformImageFixed(const FPixmapTemplate<FPixelClass48SRGB>& image, const 
                                : 0;
     RunInRowBands(rows, threads, [&](int first, int end) {
         std::vector<float> gainRow(3 * static_cast<size_t>(nodes));
+        RowPlanes planes;
         for (int y = first; y < end; ++y) {
             FDrift d;
             InterpolateDriftForRow(d, st.drift, static_cast<uint32_t>(y), static_cast<uint32_t>(rows));
@@ -445,9 +694,9 @@ void TransformImageFixed(const FPixmapTemplate<FPixelClass48SRGB>& image, const 
             FDoubleRGB offset = st.flare;
             if (st.rowOffsets != nullptr)
                 offset.AddInPlace(st.rowOffsets[y]);
-            TransformRowFixed(image.GetRow(y), cols, st.columnFilter, st.columnFilterSquare,
-                              st.segmentCapacitance, st.segmentFeedThrough, st.segmentInterval, d, offset,
-                              st.poly, nodes > 0 ? gainRow.data() : nullptr, nodes, st.gain);
+            TransformRow(image.GetRow(y), cols, st.columnFilter, st.columnFilterSquare, st.segmentCapacitance,
+                         st.segmentFeedThrough, st.segmentInterval, d, offset, st.poly,
+                         nodes > 0 ? gainRow.data() : nullptr, nodes, st.gain, planes);
         }
     });
 }

@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <memory>
 #include <new>
 #include <vector>
+
+#include <immintrin.h>
 
 #include "FDebugTrace.h"
 #include "RunInRowBands.h"
@@ -22,30 +26,57 @@ constexpr double kLogSteps = 16384.0;
 constexpr double kLn2 = 0.69314718055994530942;
 // Index steps per unit of natural logarithm: 16384 / ln 2.
 constexpr double kIndexPerLn = kLogSteps / kLn2;
-// Rows smoothed together before their results are written out as columns, so that the
-// transposed stores touch whole cache lines.
-constexpr int kBlockRows = 16;
-// Floats one band needs per sample of a row: the backward sums (three) and their weights,
-// and the results of one block of rows.
-constexpr int kScratchFloatsPerEntry = 4 + 3 * kBlockRows;
+// Most rows filtered together, one per vector lane (eight in AVX2 registers).
+constexpr int kMaxLanes = 8;
+// Pixels per strip of the column passes: the strip's running sums over all rows stay in
+// the core's own cache.
+constexpr int kStripPixels = 32;
+// Slots start on cache lines.
+constexpr size_t kAlignFloats = 16;
 
-template <class T>
-std::unique_ptr<T[]> TryAllocate(size_t count)
+// Four rows of four samples each, turned into four samples of the four rows.
+inline void Transpose4(const __m128 in[4], __m128 out[4])
 {
-    return std::unique_ptr<T[]>(new (std::nothrow) T[count]);
+    const __m128 t0 = _mm_unpacklo_ps(in[0], in[1]);
+    const __m128 t1 = _mm_unpacklo_ps(in[2], in[3]);
+    const __m128 t2 = _mm_unpackhi_ps(in[0], in[1]);
+    const __m128 t3 = _mm_unpackhi_ps(in[2], in[3]);
+    out[0] = _mm_movelh_ps(t0, t1);
+    out[1] = _mm_movehl_ps(t1, t0);
+    out[2] = _mm_movelh_ps(t2, t3);
+    out[3] = _mm_movehl_ps(t3, t2);
 }
 
-// Running-sum rows for the bands of one pass; each band takes its own slot.
+// Floats of one band's slot: the larger of a row pass over kMaxLanes rows (samples, sums,
+// weights and their sums, as vectors, and staging rows) and a column pass over one strip.
+size_t SlotFloats(int cols, int rows)
+{
+    const size_t c = static_cast<size_t>(std::max(cols, 1));
+    const size_t r = static_cast<size_t>(std::max(rows, 1));
+    const size_t rowPass = kMaxLanes * (2 * 3 * c + 2 * c) + kMaxLanes * 3 * c;
+    const size_t strip = 3 * kStripPixels;
+    const size_t columnPass = 2 * r * strip + 3 * strip;
+    return (std::max(rowPass, columnPass) + kAlignFloats - 1) / kAlignFloats * kAlignFloats;
+}
+
+float* AlignUp(float* p)
+{
+    const uintptr_t a = reinterpret_cast<uintptr_t>(p);
+    const uintptr_t mask = kAlignFloats * sizeof(float) - 1;
+    return reinterpret_cast<float*>((a + mask) & ~mask);
+}
+
+// Running-sum slots for the bands of one pass; each band takes its own slot.
 struct FIRBands {
     int threads = 1;
-    float* scratch = nullptr;
+    float* scratch = nullptr; // aligned
     size_t slotFloats = 0;
 
     template <class F>
-    void Run(int rows, F&& f) const
+    void Run(int count, F&& f) const
     {
         std::atomic<int> next{0};
-        RunInRowBands(rows, threads, [&](int first, int end) {
+        RunInRowBands(count, threads, [&](int first, int end) {
             float* slot = scratch + static_cast<size_t>(next.fetch_add(1)) * slotFloats;
             f(first, end, slot);
         });
@@ -76,173 +107,295 @@ void MakeDenominators(std::vector<float>& den, int n, float d)
     }
 }
 
-// One row c[0 .. n-1] of C channels, smoothed with constant decay, written to out with
-// outStep floats between consecutive samples (a column of the transposed image).
-template <int C>
-void RowPassConstant(const float* c, int n, float d, const float* den, float* back, float* out,
-                     ptrdiff_t outStep)
+// Both filters, written once for a scalar or a vector of rows. For sample k of a line of
+// n: back[k] = c[k] + a[k] back[k+1] and f[k] = c[k] + a[k] f[k-1] with a[k] = d t[k] (or d),
+// out[k] = (c[k] / d + f[k-1] + back[k+1]) / (1/d + q[k-1] + bw[k+1]), where q and bw are
+// the same sums over ones. Every sample goes through the same operations in the same
+// order whatever the layout, so rows and columns, any band split and any lane give the
+// same floats.
+
+// Loads, stores and broadcasts for one float or four, so that one body serves the vector
+// loop and its scalar tail.
+inline float Load(const float* p, float)
 {
-    for (int ch = 0; ch < C; ++ch)
-        back[(n - 1) * C + ch] = c[(n - 1) * C + ch];
-    for (int k = n - 2; k >= 0; --k)
-        for (int ch = 0; ch < C; ++ch)
-            back[k * C + ch] = c[k * C + ch] + d * back[(k + 1) * C + ch];
-    float f[C] = {};
-    for (int k = 0; k < n; ++k) {
-        float* o = out + k * outStep;
-        for (int ch = 0; ch < C; ++ch) {
-            float num = c[k * C + ch] / d;
-            if (k > 0)
-                num += f[ch];
-            if (k < n - 1)
-                num += back[(k + 1) * C + ch];
-            o[ch] = num / den[k];
-            f[ch] = k == 0 ? c[ch] : c[k * C + ch] + d * f[ch];
+    return *p;
+}
+inline __m128 Load(const float* p, __m128)
+{
+    return _mm_loadu_ps(p);
+}
+inline void Store(float* p, float v)
+{
+    *p = v;
+}
+inline void Store(float* p, __m128 v)
+{
+    _mm_storeu_ps(p, v);
+}
+inline float Splat(float x, float)
+{
+    return x;
+}
+inline __m128 Splat(float x, __m128)
+{
+    return _mm_set1_ps(x);
+}
+
+// Samples j .. count - 1 of the first `lanes` rows from their interleaved vectors.
+template <class V>
+void DeinterleaveTail(const V* c, size_t j, size_t count, float* const* rows, int lanes)
+{
+    for (; j < count; ++j) {
+        float v[sizeof(V) / sizeof(float)];
+        std::memcpy(v, &c[j], sizeof(V));
+        for (int r = 0; r < lanes; ++r)
+            rows[r][j] = v[r];
+    }
+}
+
+namespace narrow
+{
+using Wide = __m128;
+constexpr int kWideLanes = 4;
+using Lanes = __m128;
+constexpr int kLanes = 4;
+// Samples j of the rows, interleaved lane by lane: c[j][r] = rows[r][j].
+void Interleave(const float* const rows[kLanes], size_t count, Lanes* c)
+{
+    size_t j = 0;
+    for (; j + 4 <= count; j += 4) {
+        const __m128 in[4] = {_mm_loadu_ps(rows[0] + j), _mm_loadu_ps(rows[1] + j), _mm_loadu_ps(rows[2] + j),
+                              _mm_loadu_ps(rows[3] + j)};
+        Transpose4(in, c + j);
+    }
+    for (; j < count; ++j)
+        c[j] = _mm_setr_ps(rows[0][j], rows[1][j], rows[2][j], rows[3][j]);
+}
+
+// The inverse, for the first `lanes` rows.
+void Deinterleave(const Lanes* c, size_t count, float* const rows[kLanes], int lanes)
+{
+    size_t j = 0;
+    if (lanes == kLanes) {
+        for (; j + 4 <= count; j += 4) {
+            __m128 out[4];
+            Transpose4(c + j, out);
+            for (int r = 0; r < kLanes; ++r)
+                _mm_storeu_ps(rows[r] + j, out[r]);
         }
     }
+    DeinterleaveTail(c, j, count, rows, lanes);
 }
 
-// The same with the link into sample k scaled by t[k].
-template <int C>
-void RowPassWeighted(const float* c, const float* t, int n, float d, float* back, float* backWeight,
-                     float* out, ptrdiff_t outStep)
+#include "FIRNoiseReductionFilters.inc"
+} // namespace narrow
+
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace wide
 {
-    for (int ch = 0; ch < C; ++ch)
-        back[(n - 1) * C + ch] = c[(n - 1) * C + ch];
-    backWeight[n - 1] = 1.0f;
-    for (int k = n - 2; k >= 0; --k) {
-        const float a = d * t[k];
-        for (int ch = 0; ch < C; ++ch)
-            back[k * C + ch] = c[k * C + ch] + a * back[(k + 1) * C + ch];
-        backWeight[k] = a * backWeight[k + 1] + 1.0f;
+using Wide = __m256;
+constexpr int kWideLanes = 8;
+using ::Load;
+using ::Splat;
+using ::Store;
+inline __m256 Load(const float* p, __m256)
+{
+    return _mm256_loadu_ps(p);
+}
+inline void Store(float* p, __m256 v)
+{
+    _mm256_storeu_ps(p, v);
+}
+inline __m256 Splat(float x, __m256)
+{
+    return _mm256_set1_ps(x);
+}
+using Lanes = __m256;
+constexpr int kLanes = 8;
+
+// Samples j of eight rows, interleaved lane by lane, as two four-row transpositions.
+void Interleave(const float* const rows[kLanes], size_t count, Lanes* c)
+{
+    size_t j = 0;
+    for (; j + 4 <= count; j += 4) {
+        const __m128 first[4] = {_mm_loadu_ps(rows[0] + j), _mm_loadu_ps(rows[1] + j),
+                                 _mm_loadu_ps(rows[2] + j), _mm_loadu_ps(rows[3] + j)};
+        const __m128 second[4] = {_mm_loadu_ps(rows[4] + j), _mm_loadu_ps(rows[5] + j),
+                                  _mm_loadu_ps(rows[6] + j), _mm_loadu_ps(rows[7] + j)};
+        __m128 lo[4], hi[4];
+        Transpose4(first, lo);
+        Transpose4(second, hi);
+        for (int k = 0; k < 4; ++k)
+            c[j + k] = _mm256_set_m128(hi[k], lo[k]);
     }
-    const float invD = 1.0f / d;
-    float f[C] = {};
-    float q = 1.0f;
-    for (int k = 0; k < n; ++k) {
-        float den = invD;
-        if (k > 0)
-            den += q;
-        if (k < n - 1)
-            den += backWeight[k + 1];
-        float* o = out + k * outStep;
-        const float a = d * t[k];
-        for (int ch = 0; ch < C; ++ch) {
-            float num = c[k * C + ch] / d;
-            if (k > 0)
-                num += f[ch];
-            if (k < n - 1)
-                num += back[(k + 1) * C + ch];
-            o[ch] = num / den;
-            f[ch] = k == 0 ? c[ch] : c[k * C + ch] + a * f[ch];
-        }
-        q = k == 0 ? 1.0f : a * q + 1.0f;
-    }
+    for (; j < count; ++j)
+        c[j] = _mm256_setr_ps(rows[0][j], rows[1][j], rows[2][j], rows[3][j], rows[4][j], rows[5][j],
+                              rows[6][j], rows[7][j]);
 }
 
-// Rows i0 .. i0 + count - 1 of results (row-major in `block`, n samples each) stored as
-// the matching columns of `out`.
-template <int C, class Pixmap>
-void WriteColumns(const float* block, int count, int n, Pixmap& out, int i0)
+// The inverse, for the first `lanes` rows.
+void Deinterleave(const Lanes* c, size_t count, float* const rows[kLanes], int lanes)
 {
-    for (int k = 0; k < n; ++k) {
-        float* o = out.GetRow(k) + static_cast<ptrdiff_t>(i0) * C;
-        for (int r = 0; r < count; ++r)
-            for (int ch = 0; ch < C; ++ch)
-                o[r * C + ch] = block[(static_cast<ptrdiff_t>(r) * n + k) * C + ch];
-    }
-}
-
-// Every row of `in` smoothed into the matching column of `out` (out is in's transpose).
-template <int C, class Pixmap>
-void TransposedPass(const Pixmap& in, Pixmap& out, float d, const FIRBands& bands)
-{
-    const int n = in.GetCols();
-    std::vector<float> den;
-    MakeDenominators(den, n, d);
-    bands.Run(in.GetRows(), [&](int first, int end, float* slot) {
-        float* block = slot + 4 * static_cast<ptrdiff_t>(n);
-        for (int i0 = first; i0 < end; i0 += kBlockRows) {
-            const int count = std::min(kBlockRows, end - i0);
-            for (int r = 0; r < count; ++r)
-                RowPassConstant<C>(in.GetRow(i0 + r), n, d, den.data(), slot,
-                                   block + static_cast<ptrdiff_t>(r) * n * C, C);
-            WriteColumns<C>(block, count, n, out, i0);
-        }
-    });
-}
-
-template <int C, class Pixmap>
-void Smooth2D(Pixmap& output, const Pixmap& input, Pixmap& transposed, float d, const FIRBands& bands)
-{
-    TransposedPass<C>(input, transposed, d, bands);
-    TransposedPass<C>(transposed, output, d, bands);
-}
-
-// Rows of `in` with weights `t`, into the columns of `out`; when tOut is given the weights
-// are copied transposed into it as well.
-void WeightedTransposedPass(const RGBPixmap& in, const MonoPixmap& t, RGBPixmap& out, MonoPixmap* tOut,
-                            float d, const FIRBands& bands)
-{
-    const int n = in.GetCols();
-    bands.Run(in.GetRows(), [&](int first, int end, float* slot) {
-        float* back = slot;
-        float* backWeight = slot + 3 * static_cast<ptrdiff_t>(n);
-        float* block = slot + 4 * static_cast<ptrdiff_t>(n);
-        for (int i0 = first; i0 < end; i0 += kBlockRows) {
-            const int count = std::min(kBlockRows, end - i0);
-            for (int r = 0; r < count; ++r)
-                RowPassWeighted<3>(in.GetRow(i0 + r), t.GetRow(i0 + r), n, d, back, backWeight,
-                                   block + static_cast<ptrdiff_t>(r) * n * 3, 3);
-            WriteColumns<3>(block, count, n, out, i0);
-            if (tOut == nullptr)
-                continue;
-            for (int k = 0; k < n; ++k) {
-                float* o = tOut->GetRow(k) + i0;
-                for (int r = 0; r < count; ++r)
-                    o[r] = t.GetRow(i0 + r)[k];
+    size_t j = 0;
+    if (lanes == kLanes) {
+        for (; j + 4 <= count; j += 4) {
+            __m128 lo[4], hi[4], first[4], second[4];
+            for (int k = 0; k < 4; ++k) {
+                lo[k] = _mm256_castps256_ps128(c[j + k]);
+                hi[k] = _mm256_extractf128_ps(c[j + k], 1);
+            }
+            Transpose4(lo, first);
+            Transpose4(hi, second);
+            for (int r = 0; r < 4; ++r) {
+                _mm_storeu_ps(rows[r] + j, first[r]);
+                _mm_storeu_ps(rows[4 + r] + j, second[r]);
             }
         }
+    }
+    DeinterleaveTail(c, j, count, rows, lanes);
+}
+
+#include "FIRNoiseReductionFilters.inc"
+} // namespace wide
+#pragma GCC pop_options
+
+bool HasAvx2()
+{
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+
+// Every row of `out` filtered along the row from the rows source(y, staging) gives.
+template <int C, class Pixmap, class Source>
+void RowPassFrom(const Source& source, const MonoPixmap* t, Pixmap& out, float d, const FIRBands& bands)
+{
+    const int n = out.GetCols();
+    std::vector<float> den;
+    if (t == nullptr)
+        MakeDenominators(den, n, d);
+    const bool useWide = HasAvx2();
+    const int lanes = useWide ? wide::kLanes : narrow::kLanes;
+    bands.Run(out.GetRows(), [&](int first, int end, float* slot) {
+        for (int y = first; y < end; y += lanes) {
+            const int count = std::min(lanes, end - y);
+            if (useWide)
+                wide::RowGroup<C>(n, source, t, out, y, count, d, den.data(), slot);
+            else
+                narrow::RowGroup<C>(n, source, t, out, y, count, d, den.data(), slot);
+        }
     });
 }
 
-void EdgeAwareSmooth(RGBPixmap& output, const RGBPixmap& input, const MonoPixmap& weights,
-                     RGBPixmap& transposed, MonoPixmap& weightsTransposed, float d, const FIRBands& bands)
+template <int C, class Pixmap>
+void RowPass(const Pixmap& in, const MonoPixmap* t, Pixmap& out, float d, const FIRBands& bands)
 {
-    WeightedTransposedPass(input, weights, transposed, &weightsTransposed, d, bands);
-    WeightedTransposedPass(transposed, weightsTransposed, output, nullptr, d, bands);
+    RowPassFrom<C>([&](int y, float*) -> const float* { return in.GetRow(y); }, t, out, d, bands);
 }
 
-void GradientMagnitude(MonoPixmap& output, const RGBPixmap& input, const FIRBands& bands)
+template <int C, bool kWeighted, class Pixmap>
+void ColumnStrip(Pixmap& image, const MonoPixmap* t, int x0, int x1, float d, const float* den, float* slot)
+{
+    if (HasAvx2())
+        wide::ColumnStrip<C, kWeighted>(image, t, x0, x1, d, den, slot);
+    else
+        narrow::ColumnStrip<C, kWeighted>(image, t, x0, x1, d, den, slot);
+}
+
+template <int C, bool kWeighted, class Pixmap>
+void ColumnPass(Pixmap& image, const MonoPixmap* t, float d, const FIRBands& bands)
+{
+    std::vector<float> den;
+    if (!kWeighted)
+        MakeDenominators(den, image.GetRows(), d);
+    const int cols = image.GetCols();
+    const int strips = (cols + kStripPixels - 1) / kStripPixels;
+    bands.Run(strips, [&](int first, int end, float* slot) {
+        for (int s = first; s < end; ++s)
+            ColumnStrip<C, kWeighted>(image, t, s * kStripPixels, std::min(cols, (s + 1) * kStripPixels), d,
+                                      den.data(), slot);
+    });
+}
+
+template <int C, class Pixmap>
+void Smooth2D(Pixmap& output, const Pixmap& input, float d, const FIRBands& bands)
+{
+    RowPass<C>(input, nullptr, output, d, bands);
+    ColumnPass<C, false>(output, nullptr, d, bands);
+}
+
+void EdgeAwareSmooth(RGBPixmap& output, const RGBPixmap& input, const MonoPixmap& weights, float d,
+                     const FIRBands& bands)
+{
+    RowPass<3>(input, &weights, output, d, bands);
+    ColumnPass<3, true>(output, &weights, d, bands);
+}
+
+// The gradient into output, with each row's sum and sum of squares (in double, in column
+// order) for the deviation.
+void GradientMagnitude(MonoPixmap& output, const RGBPixmap& input, double* sums, double* squares,
+                       float* maxima, const FIRBands& bands)
 {
     const int cols = input.GetCols();
     const int rows = input.GetRows();
     if (cols < 3 || rows < 3) {
-        for (int y = 0; y < rows; ++y)
+        for (int y = 0; y < rows; ++y) {
             std::fill_n(output.GetRow(y), cols, 0.0f);
+            sums[y] = squares[y] = 0.0;
+            maxima[y] = 0.0f;
+        }
         return;
     }
-    bands.Run(rows - 2, [&](int first, int end, float*) {
+    bands.Run(rows - 2, [&](int first, int end, float* slot) {
         for (int y = first + 1; y < end + 1; ++y) {
             const float* above = input.GetRow(y - 1);
             const float* row = input.GetRow(y);
             const float* below = input.GetRow(y + 1);
             float* out = output.GetRow(y);
-            for (int x = 1; x < cols - 1; ++x) {
-                float s = 0.0f;
-                for (int ch = 0; ch < 3; ++ch) {
-                    const float dx = row[(x - 1) * 3 + ch] - row[(x + 1) * 3 + ch];
-                    const float dy = below[x * 3 + ch] - above[x * 3 + ch];
-                    s += dx * dx + dy * dy;
-                }
-                out[x] = std::sqrt(s);
+            // Each sample's dx^2 + dy^2 four at a time, then summed per pixel in channel order.
+            float* e = slot;
+            const int last = 3 * (cols - 1);
+            int i = 3;
+            for (; i + 4 <= last; i += 4) {
+                const __m128 dx = _mm_sub_ps(_mm_loadu_ps(row + i - 3), _mm_loadu_ps(row + i + 3));
+                const __m128 dy = _mm_sub_ps(_mm_loadu_ps(below + i), _mm_loadu_ps(above + i));
+                _mm_storeu_ps(e + i, _mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)));
             }
+            for (; i < last; ++i) {
+                const float dx = row[i - 3] - row[i + 3];
+                const float dy = below[i] - above[i];
+                e[i] = dx * dx + dy * dy;
+            }
+            for (int x = 1; x < cols - 1; ++x)
+                out[x] = (e[3 * x] + e[3 * x + 1]) + e[3 * x + 2];
+            // Square roots four at a time (the sums are never negative).
+            int x = 1;
+            for (; x + 4 <= cols - 1; x += 4)
+                _mm_storeu_ps(out + x, _mm_sqrt_ps(_mm_loadu_ps(out + x)));
+            for (; x < cols - 1; ++x)
+                out[x] = std::sqrt(out[x]);
             out[0] = out[1];
             out[cols - 1] = out[cols - 2];
+            double sum = 0.0, sum2 = 0.0;
+            float largest = 0.0f;
+            for (int x = 0; x < cols; ++x) {
+                sum += out[x];
+                sum2 += static_cast<double>(out[x]) * out[x];
+                largest = std::max(largest, out[x]);
+            }
+            sums[y] = sum;
+            squares[y] = sum2;
+            maxima[y] = largest;
         }
     });
     std::copy_n(output.GetRow(1), cols, output.GetRow(0));
     std::copy_n(output.GetRow(rows - 2), cols, output.GetRow(rows - 1));
+    sums[0] = sums[1];
+    squares[0] = squares[1];
+    maxima[0] = maxima[1];
+    sums[rows - 1] = sums[rows - 2];
+    squares[rows - 1] = squares[rows - 2];
+    maxima[rows - 1] = maxima[rows - 2];
 }
 
 float SigmoidWeight(double x, float scale, float sigmoidOffset)
@@ -252,28 +405,17 @@ float SigmoidWeight(double x, float scale, float sigmoidOffset)
                                               (1.0 + std::tanh(-x) - static_cast<double>(sigmoidOffset)))));
 }
 
-// Gradient into output, then each gradient replaced by its weight; `table` holds
-// kFIRTableSize floats.
+// Gradient into output, then each gradient replaced by its weight (or by the larger of
+// its weight and `floor`'s pixel); `table` holds kFIRTableSize floats.
 void EdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, float scale, float sigmoidOffset,
-                 float* table, const FIRBands& bands)
+                 float* table, const FIRBands& bands, const MonoPixmap* floor = nullptr)
 {
-    GradientMagnitude(output, input, bands);
     const int cols = output.GetCols();
     const int rows = output.GetRows();
     // Per-row partial sums added in row order, so the deviation is the same for any split.
     std::vector<double> sums(static_cast<size_t>(rows)), squares(static_cast<size_t>(rows));
-    bands.Run(rows, [&](int first, int end, float*) {
-        for (int y = first; y < end; ++y) {
-            double s = 0.0, s2 = 0.0;
-            const float* g = output.GetRow(y);
-            for (int x = 0; x < cols; ++x) {
-                s += g[x];
-                s2 += static_cast<double>(g[x]) * g[x];
-            }
-            sums[y] = s;
-            squares[y] = s2;
-        }
-    });
+    std::vector<float> maxima(static_cast<size_t>(std::max(rows, 1)));
+    GradientMagnitude(output, input, sums.data(), squares.data(), maxima.data(), bands);
     double sum = 0.0, sumSquares = 0.0;
     for (int y = 0; y < rows; ++y) {
         sum += sums[y];
@@ -282,27 +424,32 @@ void EdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, flo
     const double n = static_cast<double>(cols) * rows;
     const double variance = n > 1.0 ? std::max(0.0, (sumSquares - sum * sum / n) / (n - 1.0)) : 0.0;
     const double h = std::sqrt(variance) * locality * 0.5;
-    if (!(h > 0.0) || !std::isfinite(h)) {
-        // A flat gradient has no scale: everything is a flat area.
-        const float flat = FIRFlatAreaWeight(scale, sigmoidOffset);
-        for (int y = 0; y < rows; ++y)
-            std::fill_n(output.GetRow(y), cols, flat);
-        return;
+    const bool flat = !(h > 0.0) || !std::isfinite(h);
+    // A flat gradient has no scale: everything is a flat area.
+    const float flatWeight = flat ? FIRFlatAreaWeight(scale, sigmoidOffset) : 0.0f;
+    auto tableIndex = [](float gradient) {
+        const double index = static_cast<double>(gradient) * kIndexPerLn * 0.5;
+        return index >= kFIRTableSize - 1 ? kFIRTableSize - 1 : index > 0.0 ? static_cast<int>(index) : 0;
+    };
+    if (!flat) {
+        // Only the entries up to the steepest gradient's are ever read.
+        const float steepest = *std::max_element(maxima.begin(), maxima.end());
+        const int used = tableIndex(steepest) + 1;
+        const double step = 1.0 / (kIndexPerLn * h);
+        RunInRowBands(used, bands.threads, [&](int first, int end) {
+            for (int i = first; i < end; ++i)
+                table[i] = SigmoidWeight(i * step, scale, sigmoidOffset);
+        });
     }
-    const double step = 1.0 / (kIndexPerLn * h);
-    RunInRowBands(kFIRTableSize, bands.threads, [&](int first, int end) {
-        for (int i = first; i < end; ++i)
-            table[i] = SigmoidWeight(i * step, scale, sigmoidOffset);
-    });
     bands.Run(rows, [&](int first, int end, float*) {
         for (int y = first; y < end; ++y) {
             float* g = output.GetRow(y);
+            const float* low = floor != nullptr ? floor->GetRow(y) : nullptr;
             for (int x = 0; x < cols; ++x) {
-                const double index = static_cast<double>(g[x]) * kIndexPerLn * 0.5;
-                const int i = index >= kFIRTableSize - 1 ? kFIRTableSize - 1
-                              : index > 0.0              ? static_cast<int>(index)
-                                                         : 0;
-                g[x] = table[i];
+                float w = flatWeight;
+                if (!flat)
+                    w = table[tableIndex(g[x])];
+                g[x] = low != nullptr ? std::max(low[x], w) : w;
             }
         }
     });
@@ -317,17 +464,11 @@ struct OwnBands {
     {
         const int slots = std::max(1, threads);
         bands.threads = slots;
-        bands.slotFloats = static_cast<size_t>(kScratchFloatsPerEntry) * std::max({cols, rows, 1});
-        scratch.resize(bands.slotFloats * slots);
-        bands.scratch = scratch.data();
+        bands.slotFloats = SlotFloats(cols, rows);
+        scratch.resize(bands.slotFloats * slots + kAlignFloats);
+        bands.scratch = AlignUp(scratch.data());
     }
 };
-
-template <class P>
-std::vector<float> TransposedBuffer(const P& p)
-{
-    return std::vector<float>(static_cast<size_t>(p.GetCols()) * p.GetRows() * P::PixelClass::kChannels);
-}
 
 bool SameSize(const FPixmap& a, const FPixmap& b)
 {
@@ -365,9 +506,7 @@ void FIRSmooth2D(RGBPixmap& output, const RGBPixmap& input, float proportion, in
     if (d <= 0.0f || !SameSize(output, input) || input.GetCols() < 1 || input.GetRows() < 1)
         return;
     OwnBands own(input.GetCols(), input.GetRows(), threads);
-    std::vector<float> t = TransposedBuffer(input);
-    RGBPixmap transposed(t.data(), input.GetRows(), input.GetCols(), 0);
-    Smooth2D<3>(output, input, transposed, d, own.bands);
+    Smooth2D<3>(output, input, d, own.bands);
 }
 
 void FIRSmooth2D(MonoPixmap& output, const MonoPixmap& input, float proportion, int threads)
@@ -376,9 +515,7 @@ void FIRSmooth2D(MonoPixmap& output, const MonoPixmap& input, float proportion, 
     if (d <= 0.0f || !SameSize(output, input) || input.GetCols() < 1 || input.GetRows() < 1)
         return;
     OwnBands own(input.GetCols(), input.GetRows(), threads);
-    std::vector<float> t = TransposedBuffer(input);
-    MonoPixmap transposed(t.data(), input.GetRows(), input.GetCols(), 0);
-    Smooth2D<1>(output, input, transposed, d, own.bands);
+    Smooth2D<1>(output, input, d, own.bands);
 }
 
 void FIREdgeAwareSmooth(RGBPixmap& output, const RGBPixmap& input, const MonoPixmap& weights, float decay,
@@ -388,19 +525,18 @@ void FIREdgeAwareSmooth(RGBPixmap& output, const RGBPixmap& input, const MonoPix
         input.GetCols() < 1 || input.GetRows() < 1)
         return;
     OwnBands own(input.GetCols(), input.GetRows(), threads);
-    std::vector<float> t = TransposedBuffer(input);
-    std::vector<float> wt = TransposedBuffer(weights);
-    RGBPixmap transposed(t.data(), input.GetRows(), input.GetCols(), 0);
-    MonoPixmap weightsTransposed(wt.data(), input.GetRows(), input.GetCols(), 0);
-    EdgeAwareSmooth(output, input, weights, transposed, weightsTransposed, decay, own.bands);
+    EdgeAwareSmooth(output, input, weights, decay, own.bands);
 }
 
 void FIRGradientMagnitude(MonoPixmap& output, const RGBPixmap& input, int threads)
 {
     if (!SameSize(output, input))
         return;
-    OwnBands own(1, 1, threads);
-    GradientMagnitude(output, input, own.bands);
+    OwnBands own(input.GetCols(), 1, threads);
+    const size_t rows = static_cast<size_t>(std::max(input.GetRows(), 0));
+    std::vector<double> sums(2 * rows);
+    std::vector<float> maxima(rows);
+    GradientMagnitude(output, input, sums.data(), sums.data() + rows, maxima.data(), own.bands);
 }
 
 void FIREdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, float scale,
@@ -408,16 +544,70 @@ void FIREdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, 
 {
     if (!SameSize(output, input))
         return;
-    OwnBands own(1, 1, threads);
+    OwnBands own(input.GetCols(), 1, threads);
     std::vector<float> table(kFIRTableSize);
     EdgeWeights(output, input, locality, scale, sigmoidOffset, table.data(), own.bands);
 }
 
 size_t FIRScratchBytes(int cols, int rows, int threads)
 {
-    return static_cast<size_t>(std::max(1, threads)) * kScratchFloatsPerEntry * std::max({cols, rows, 1}) *
+    return (static_cast<size_t>(std::max(1, threads)) * SlotFloats(cols, rows) + kAlignFloats) *
            sizeof(float);
 }
+
+size_t FIRScratch::Bytes() const
+{
+    return (m_image.capacity() + m_weights.capacity() + m_edges.capacity() + m_sums.capacity() +
+            m_logs.capacity() + m_powers.capacity() + m_sigmoid.capacity()) *
+               sizeof(float) +
+           m_exponentials.capacity() * sizeof(uint16_t);
+}
+
+void FIRScratch::Release()
+{
+    *this = FIRScratch();
+}
+
+// Grows the storage of one call, or says it cannot.
+struct FIRScratchAccess {
+    template <class T>
+    static bool Grow(std::vector<T>& v, size_t n)
+    {
+        if (v.size() >= n)
+            return true;
+        try {
+            v.resize(n);
+        } catch (const std::bad_alloc&) {
+            return false;
+        } catch (const std::length_error&) {
+            return false;
+        }
+        return true;
+    }
+
+    struct Storage {
+        float* x;
+        float* w1;
+        float* w2;
+        float* sums;
+        float* logTable;
+        float* powTable;
+        float* edgeTable;
+        uint16_t* expTable;
+    };
+
+    static bool Reserve(FIRScratch& s, size_t pixels, int M, size_t sumFloats, Storage& out)
+    {
+        if (!(Grow(s.m_image, 3 * pixels) && Grow(s.m_weights, pixels) && Grow(s.m_edges, pixels) &&
+              Grow(s.m_sums, sumFloats) && Grow(s.m_logs, static_cast<size_t>(M)) &&
+              Grow(s.m_powers, 65536) && Grow(s.m_sigmoid, kFIRTableSize) &&
+              Grow(s.m_exponentials, kFIRTableSize)))
+            return false;
+        out = {s.m_image.data(), s.m_weights.data(), s.m_edges.data(),   s.m_sums.data(),
+               s.m_logs.data(),  s.m_powers.data(),  s.m_sigmoid.data(), s.m_exponentials.data()};
+        return true;
+    }
+};
 
 namespace
 {
@@ -427,12 +617,42 @@ bool AllFinite(std::initializer_list<float> values)
     return std::all_of(values.begin(), values.end(), [](float v) { return std::isfinite(v); });
 }
 
-void ClampSamples(const SamplePixmap& p, int cols, int rows, int high)
+void Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, float pLocalMeanEdgeRef,
+            float pLocalMeanImgWithEdgeRef, float locality, float sigmoidOffset, float scaleEdgeRef,
+            float scaleLocalMeanEdgeRef, float edgeExponent, float m, float g, FIRScratch& scratch,
+            float* sums, size_t sumBytes, int threads);
+
+// The exponential-table index of each sample's filtered log value (the smoothed ratio put
+// back onto the reference's log; the reference's log alone where that is not finite), four
+// samples at a time.
+void ExponentIndices(const float* ratio, const int16_t* r, const float* logTable, int count, int32_t* out)
 {
-    for (int y = 0; y < rows; ++y) {
-        int16_t* s = p.GetRow(y);
-        for (int i = 0; i < 3 * cols; ++i)
-            s[i] = static_cast<int16_t>(std::clamp<int>(s[i], 1, high));
+    const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+    const __m128 infinity = _mm_set1_ps(std::numeric_limits<float>::infinity());
+    const __m128d scale = _mm_set1_pd(-kIndexPerLn);
+    const __m128d zero = _mm_setzero_pd();
+    const __m128d top = _mm_set1_pd(kFIRTableSize - 1);
+    int i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128 logRef =
+            _mm_setr_ps(logTable[r[i]], logTable[r[i + 1]], logTable[r[i + 2]], logTable[r[i + 3]]);
+        const __m128 sum = _mm_add_ps(_mm_loadu_ps(ratio + i), logRef);
+        const __m128 finite = _mm_cmplt_ps(_mm_and_ps(sum, magnitude), infinity);
+        const __m128 value = _mm_or_ps(_mm_and_ps(finite, sum), _mm_andnot_ps(finite, logRef));
+        auto index = [&](__m128d v) {
+            return _mm_cvttpd_epi32(_mm_min_pd(_mm_max_pd(_mm_mul_pd(v, scale), zero), top));
+        };
+        const __m128i lo = index(_mm_cvtps_pd(value));
+        const __m128i hi = index(_mm_cvtps_pd(_mm_movehl_ps(value, value)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi64(lo, hi));
+    }
+    for (; i < count; ++i) {
+        const float logRef = logTable[r[i]];
+        float sum = ratio[i] + logRef;
+        if (!std::isfinite(sum))
+            sum = logRef;
+        const double index = -static_cast<double>(sum) * kIndexPerLn;
+        out[i] = index >= kFIRTableSize - 1 ? kFIRTableSize - 1 : index > 0.0 ? static_cast<int>(index) : 0;
     }
 }
 
@@ -442,6 +662,31 @@ void FIRNoiseReduction(SamplePixmap& image, SamplePixmap& reference, float pLoca
                        float pLocalMeanEdgeRef, float pLocalMeanImgWithEdgeRef, float locality,
                        float sigmoidOffset, float scaleEdgeRef, float scaleLocalMeanEdgeRef,
                        float edgeExponent, float m, float g, void* scratch, size_t scratchBytes, int threads)
+{
+    FIRScratch own;
+    Filter(image, reference, pLocalMeanRef, pLocalMeanEdgeRef, pLocalMeanImgWithEdgeRef, locality,
+           sigmoidOffset, scaleEdgeRef, scaleLocalMeanEdgeRef, edgeExponent, m, g, own,
+           static_cast<float*>(scratch),
+           reinterpret_cast<uintptr_t>(scratch) % alignof(float) == 0 ? scratchBytes : 0, threads);
+}
+
+void FIRNoiseReduction(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef,
+                       float pLocalMeanEdgeRef, float pLocalMeanImgWithEdgeRef, float locality,
+                       float sigmoidOffset, float scaleEdgeRef, float scaleLocalMeanEdgeRef,
+                       float edgeExponent, float m, float g, FIRScratch& scratch, int threads)
+{
+    Filter(image, reference, pLocalMeanRef, pLocalMeanEdgeRef, pLocalMeanImgWithEdgeRef, locality,
+           sigmoidOffset, scaleEdgeRef, scaleLocalMeanEdgeRef, edgeExponent, m, g, scratch, nullptr, 0,
+           threads);
+}
+
+namespace
+{
+
+void Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, float pLocalMeanEdgeRef,
+            float pLocalMeanImgWithEdgeRef, float locality, float sigmoidOffset, float scaleEdgeRef,
+            float scaleLocalMeanEdgeRef, float edgeExponent, float m, float g, FIRScratch& scratch,
+            float* sums, size_t sumBytes, int threads)
 {
     const int cols = reference.GetCols();
     const int rows = reference.GetRows();
@@ -462,83 +707,63 @@ void FIRNoiseReduction(SamplePixmap& image, SamplePixmap& reference, float pLoca
     threads = std::max(1, threads);
 
     // Working storage; nothing is touched unless all of it is there.
-    std::unique_ptr<float[]> x, xt, w1, w2, wt, logTable, powTable, edgeTable, ownScratch;
-    std::unique_ptr<int32_t[]> expTable;
-    const size_t n = static_cast<size_t>(pixels);
-    const bool small = pixels <= kFIRMaxPixels;
-    if (small) {
-        x = TryAllocate<float>(3 * n);
-        xt = TryAllocate<float>(3 * n);
-        w1 = TryAllocate<float>(n);
-        w2 = TryAllocate<float>(n);
-        wt = TryAllocate<float>(n);
-        logTable = TryAllocate<float>(static_cast<size_t>(M));
-        powTable = TryAllocate<float>(65536);
-        edgeTable = TryAllocate<float>(kFIRTableSize);
-        expTable = TryAllocate<int32_t>(kFIRTableSize);
-    }
     FIRBands bands;
     bands.threads = threads;
-    bands.slotFloats = static_cast<size_t>(kScratchFloatsPerEntry) * std::max(cols, rows);
-    if (scratch != nullptr && scratchBytes >= FIRScratchBytes(cols, rows, threads) &&
-        reinterpret_cast<uintptr_t>(scratch) % alignof(float) == 0) {
-        bands.scratch = static_cast<float*>(scratch);
-    } else if (small) {
-        ownScratch = TryAllocate<float>(bands.slotFloats * threads);
-        bands.scratch = ownScratch.get();
-    }
-    if (!x || !xt || !w1 || !w2 || !wt || !logTable || !powTable || !edgeTable || !expTable ||
-        !bands.scratch) {
+    bands.slotFloats = SlotFloats(cols, rows);
+    const bool callerSums = sums != nullptr && sumBytes >= FIRScratchBytes(cols, rows, threads);
+    const size_t sumFloats = callerSums ? 0 : bands.slotFloats * threads + kAlignFloats;
+    FIRScratchAccess::Storage st{};
+    if (pixels > kFIRMaxPixels ||
+        !FIRScratchAccess::Reserve(scratch, static_cast<size_t>(pixels), M, sumFloats, st)) {
         DebugTrace("FIRNoiseReduction: not enough memory for %d x %d, image left as it is\n", cols, rows);
         return;
     }
-    RGBPixmap X(x.get(), cols, rows, 0);
-    RGBPixmap XT(xt.get(), rows, cols, 0);
-    MonoPixmap W1(w1.get(), cols, rows, 0);
-    MonoPixmap W2(w2.get(), cols, rows, 0);
-    MonoPixmap WT(wt.get(), rows, cols, 0);
+    bands.scratch = AlignUp(callerSums ? sums : st.sums);
+    float* logTable = st.logTable;
+    float* powTable = st.powTable;
+    float* edgeTable = st.edgeTable;
+    // At most 2 M = 48000: 16 bits hold every entry, and the table stays in the core's cache.
+    uint16_t* expTable = st.expTable;
+    RGBPixmap X(st.x, cols, rows, 0);
+    MonoPixmap W1(st.w1, cols, rows, 0);
+    MonoPixmap W2(st.w2, cols, rows, 0);
 
-    ClampSamples(image, cols, rows, M - 1);
-    ClampSamples(reference, cols, rows, M - 1);
-
+    // Both images are clamped to [1, M - 1] in the passes that first read them.
+    const int high = M - 1;
     // The reference mapped through a power, and its edges before and after a local mean.
     for (int i = 0; i < M; ++i)
         powTable[i] =
             static_cast<float>(std::pow(static_cast<double>(i) / M, static_cast<double>(edgeExponent)));
     bands.Run(rows, [&](int first, int end, float*) {
         for (int y = first; y < end; ++y) {
-            const int16_t* r = reference.GetRow(y);
+            int16_t* r = reference.GetRow(y);
             float* o = X.GetRow(y);
-            for (int i = 0; i < 3 * cols; ++i)
+            for (int i = 0; i < 3 * cols; ++i) {
+                r[i] = static_cast<int16_t>(std::clamp<int>(r[i], 1, high));
                 o[i] = powTable[r[i]];
+            }
         }
     });
-    EdgeWeights(W1, X, locality, scaleEdgeRef, sigmoidOffset, edgeTable.get(), bands);
-    Smooth2D<3>(X, X, XT, dRef, bands);
-    EdgeWeights(W2, X, locality, scaleLocalMeanEdgeRef, sigmoidOffset, edgeTable.get(), bands);
-    bands.Run(rows, [&](int first, int end, float*) {
-        for (int y = first; y < end; ++y) {
-            const float* a = W1.GetRow(y);
-            float* b = W2.GetRow(y);
-            for (int i = 0; i < cols; ++i)
-                b[i] = std::max(a[i], b[i]);
-        }
-    });
+    EdgeWeights(W1, X, locality, scaleEdgeRef, sigmoidOffset, edgeTable, bands);
+    Smooth2D<3>(X, X, dRef, bands);
+    EdgeWeights(W2, X, locality, scaleLocalMeanEdgeRef, sigmoidOffset, edgeTable, bands, &W1);
 
     // The log ratio, smoothed where the reference has no edges.
     for (int i = 0; i < M; ++i)
         logTable[i] = static_cast<float>(std::log(static_cast<double>(i) / M + 1e-12));
-    bands.Run(rows, [&](int first, int end, float*) {
-        for (int y = first; y < end; ++y) {
-            const int16_t* v = image.GetRow(y);
-            const int16_t* r = reference.GetRow(y);
-            float* o = X.GetRow(y);
-            for (int i = 0; i < 3 * cols; ++i)
-                o[i] = logTable[v[i]] - logTable[r[i]];
+    // Made row by row as the edge-aware row filter takes them, never stored whole.
+    auto logRatio = [&](int y, float* o) -> const float* {
+        int16_t* v = image.GetRow(y);
+        const int16_t* r = reference.GetRow(y);
+        for (int i = 0; i < 3 * cols; ++i) {
+            v[i] = static_cast<int16_t>(std::clamp<int>(v[i], 1, high));
+            o[i] = logTable[v[i]] - logTable[r[i]];
         }
-    });
-    EdgeAwareSmooth(X, X, W2, XT, WT, dImage, bands);
-    Smooth2D<1>(W1, W2, WT, dEdgeRef, bands);
+        return o;
+    };
+    RowPassFrom<3>(logRatio, &W2, X, dImage, bands);
+    ColumnPass<3, true>(X, &W2, dImage, bands);
+    Smooth2D<1>(W1, W2, dEdgeRef, bands);
 
     const double k = std::min(static_cast<double>(m), 7.0) * g;
     const int64_t Z = static_cast<int64_t>(std::clamp(std::trunc(k * 4096.0), -2147483648.0, 2147483647.0));
@@ -546,32 +771,23 @@ void FIRNoiseReduction(SamplePixmap& image, SamplePixmap& reference, float pLoca
         powTable[i] = static_cast<float>(std::pow(static_cast<double>(i) / M, 0.2));
     RunInRowBands(kFIRTableSize, threads, [&](int first, int end) {
         for (int j = first; j < end; ++j)
-            expTable[j] = static_cast<int32_t>(std::trunc(2.0 * M * std::exp2(-j / kLogSteps)));
+            expTable[j] = static_cast<uint16_t>(std::trunc(2.0 * M * std::exp2(-j / kLogSteps)));
     });
 
     bands.Run(rows, [&](int first, int end, float*) {
+        std::vector<int32_t> indices(3 * static_cast<size_t>(cols));
         for (int y = first; y < end; ++y) {
             int16_t* v = image.GetRow(y);
             const int16_t* r = reference.GetRow(y);
-            const float* ratio = X.GetRow(y);
             const float* weight = W1.GetRow(y);
+            ExponentIndices(X.GetRow(y), r, logTable, 3 * cols, indices.data());
             for (int x = 0; x < cols; ++x) {
-                int64_t u[3];
-                for (int ch = 0; ch < 3; ++ch) {
-                    const float logRef = logTable[r[3 * x + ch]];
-                    float sum = ratio[3 * x + ch] + logRef;
-                    if (!std::isfinite(sum))
-                        sum = logRef;
-                    const double index = -static_cast<double>(sum) * kIndexPerLn;
-                    const int j = index >= kFIRTableSize - 1 ? kFIRTableSize - 1
-                                  : index > 0.0              ? static_cast<int>(index)
-                                                             : 0;
-                    u[ch] = expTable[j];
-                }
+                const int64_t u[3] = {expTable[indices[3 * x]], expTable[indices[3 * x + 1]],
+                                      expTable[indices[3 * x + 2]]};
                 const float w = std::min(weight[x], 1.0f);
                 const int luma = (r[3 * x] + 2 * r[3 * x + 1] + r[3 * x + 2]) >> 2;
-                double yMix =
-                    std::trunc((1.0 - static_cast<double>(w)) * powTable[luma] * static_cast<double>(Z));
+                // Clamping before the conversion truncates gives what truncating first would.
+                double yMix = (1.0 - static_cast<double>(w)) * powTable[luma] * static_cast<double>(Z);
                 if (!std::isfinite(yMix))
                     yMix = 0.0;
                 const int64_t Y = static_cast<int64_t>(std::clamp(yMix, -2147483648.0, 2147483647.0));
@@ -583,3 +799,5 @@ void FIRNoiseReduction(SamplePixmap& image, SamplePixmap& reference, float pLoca
         }
     });
 }
+
+} // namespace

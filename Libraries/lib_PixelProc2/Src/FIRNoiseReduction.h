@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "FPixmap.h"
 
@@ -69,3 +70,26 @@ void FIRNoiseReduction(FPixmapTemplate<FPixelClass48SRGB>& image,
 
 // Bytes of running-sum scratch one call uses.
 size_t FIRScratchBytes(int cols, int rows, int threads);
+
+// All the working storage of FIRNoiseReduction, kept by a caller that filters image after
+// image: the first call of a size allocates it, later calls of that size or smaller find
+// it ready, so no call but the first pays for fresh pages.
+class FIRScratch
+{
+public:
+    // Bytes held.
+    size_t Bytes() const;
+    void Release();
+
+private:
+    friend struct FIRScratchAccess;
+    std::vector<float> m_image, m_weights, m_edges, m_sums, m_logs, m_powers, m_sigmoid;
+    std::vector<uint16_t> m_exponentials;
+};
+
+// The whole filter with working storage from `scratch`; otherwise as above.
+void FIRNoiseReduction(FPixmapTemplate<FPixelClass48SRGB>& image,
+                       FPixmapTemplate<FPixelClass48SRGB>& reference, float pLocalMeanRef,
+                       float pLocalMeanEdgeRef, float pLocalMeanImgWithEdgeRef, float locality,
+                       float sigmoidOffset, float scaleEdgeRef, float scaleLocalMeanEdgeRef,
+                       float edgeExponent, float m, float g, FIRScratch& scratch, int threads = 1);

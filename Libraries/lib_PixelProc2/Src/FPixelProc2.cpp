@@ -19,6 +19,8 @@ constexpr double kLumaBlue = 0.15;
 
 constexpr int kStage2Low = -500;
 constexpr int kStage2High = 24000;
+// The lowest index of the shared cube and cube-root tables' negative part.
+constexpr int32_t kCubeTableBottom = -4096;
 
 // Largest |k + 1| honoured for the detail gain; keeps the Q14 product in 64 bits.
 constexpr double kMaxDetailGain = 64.0;
@@ -108,9 +110,13 @@ void ConvertRowFor(const int16_t* src, const int16_t* lRow, const int16_t* retin
         int32_t c[3] = {Clamp16(s[0] + d), Clamp16(s[1] + d), Clamp16(s[2] + d)};
         if constexpr (kRetinex) {
             // The gain (256 = 1.0) multiplies linear light.
+            // Both tables cover [-4096, 61439]: anything lower would wrap into their bright
+            // top, so it is held at the bottom, where both read black.
             const int64_t gain = retinexGain->Get(retinexRow[i]);
-            for (int32_t& v : c)
-                v = cubes.cubeRoot->Get(Clamp16((cubes.cube->Get(v) * gain) >> 8));
+            for (int32_t& v : c) {
+                const int64_t linear = cubes.cube->Get(std::max(v, kCubeTableBottom)) * gain;
+                v = cubes.cubeRoot->Get(std::max(Clamp16(linear >> 8), kCubeTableBottom));
+            }
         }
         const int32_t r = toneR[c[0] & toneMask];
         const int32_t g = toneG[c[1] & toneMask];

@@ -3,10 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <vector>
+
+#include <emmintrin.h>
 
 #include "FException.h"
 #include "FImage.h"
+#include "RunInRowBands.h"
 
 namespace
 {
@@ -46,6 +50,73 @@ int64_t Q8Weight(double w)
     return static_cast<int64_t>(std::clamp(q, -1e12, 1e12));
 }
 
+// The start of the horizontal interpolation and blend of RetinexUpsampleBlend, eight
+// outputs at a time in 32-bit lanes: exact while the interpolated values fit 16 bits, which
+// a 28000 bound on the T row guarantees (|c| <= 36 x 28000 / 32). Returns how many outputs
+// it wrote; the caller does the rest one by one.
+int BlendRowPairs(const int16_t* t, const int16_t* f, int16_t* o, int count, int64_t A, int64_t B)
+{
+    if (count < 8)
+        return 0;
+    const int width = count / 8 * 4 + 4; // T samples the groups below read
+    const auto [lo, hi] = std::minmax_element(t, t + width);
+    if (*lo < -28000 || *hi > 28000)
+        return 0;
+    const __m128i weights = _mm_set1_epi32(static_cast<int32_t>((B << 16) | (A & 0xFFFF)));
+    auto load = [&](int m) {
+        const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(t + m));
+        return _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16);
+    };
+    auto times25 = [](__m128i x) {
+        return _mm_add_epi32(_mm_add_epi32(_mm_slli_epi32(x, 4), _mm_slli_epi32(x, 3)), x);
+    };
+    auto times9 = [](__m128i x) { return _mm_add_epi32(_mm_slli_epi32(x, 3), x); };
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const int m = i / 2;
+        const __m128i t0 = load(m), t1 = load(m + 1), t2 = load(m + 2), t3 = load(m + 3), t4 = load(m + 4);
+        const __m128i even =
+            _mm_srai_epi32(_mm_sub_epi32(_mm_sub_epi32(_mm_add_epi32(times25(t2), times9(t1)), t3), t0), 5);
+        const __m128i odd =
+            _mm_srai_epi32(_mm_sub_epi32(_mm_sub_epi32(_mm_add_epi32(times25(t2), times9(t3)), t1), t4), 5);
+        const __m128i c = _mm_packs_epi32(_mm_unpacklo_epi32(even, odd), _mm_unpackhi_epi32(even, odd));
+        const __m128i fv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(f + i));
+        // c A + f B per output, then the low 16 bits of the shifted sum.
+        __m128i r0 = _mm_srai_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(c, fv), weights), 8);
+        __m128i r1 = _mm_srai_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(c, fv), weights), 8);
+        r0 = _mm_srai_epi32(_mm_slli_epi32(r0, 16), 16);
+        r1 = _mm_srai_epi32(_mm_slli_epi32(r1, 16), 16);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + i), _mm_packs_epi32(r0, r1));
+    }
+    return i;
+}
+
+// o = low16(low16(E (p - q) / d) - p) for columns from 0, four at a time, in doubles: with
+// 0 <= E <= 2^16, |p - q| < 2^17 and d >= 256 the product is exact and the rounded quotient
+// truncates to the integer one. Returns how many columns it did.
+int ContrastRow(const int16_t* p, const int16_t* q, const int16_t* d, int16_t* o, int cols, int64_t E)
+{
+    const __m128d e = _mm_set1_pd(static_cast<double>(E));
+    auto widen = [](const int16_t* s) {
+        const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s));
+        return _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16);
+    };
+    auto low16 = [](__m128i v) { return _mm_srai_epi32(_mm_slli_epi32(v, 16), 16); };
+    int x = 0;
+    for (; x + 4 <= cols; x += 4) {
+        const __m128i pv = widen(p + x);
+        const __m128i diff = _mm_sub_epi32(pv, widen(q + x));
+        const __m128i dv = widen(d + x);
+        const __m128d lo = _mm_div_pd(_mm_mul_pd(e, _mm_cvtepi32_pd(diff)), _mm_cvtepi32_pd(dv));
+        const __m128d hi = _mm_div_pd(_mm_mul_pd(e, _mm_cvtepi32_pd(_mm_srli_si128(diff, 8))),
+                                      _mm_cvtepi32_pd(_mm_srli_si128(dv, 8)));
+        const __m128i quotient = _mm_unpacklo_epi64(_mm_cvttpd_epi32(lo), _mm_cvttpd_epi32(hi));
+        const __m128i result = low16(_mm_sub_epi32(low16(quotient), pv));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(o + x), _mm_packs_epi32(result, result));
+    }
+    return x;
+}
+
 struct Level {
     FRetinexImage pixmap;
     double mean;
@@ -62,15 +133,38 @@ int RetinexMinMaxMean(const FRetinexImage& pixmap, int& min, int& max)
     if (cols < 1 || rows < 1)
         return 0;
     int64_t sumOfMeans = 0;
+    __m128i low = _mm_set1_epi16(32767), high = _mm_set1_epi16(-32768);
+    const __m128i ones = _mm_set1_epi16(1);
     for (int y = 0; y < rows; ++y) {
         const int16_t* s = pixmap.GetRow(y);
         int64_t sum = 0;
-        for (int x = 0; x < cols; ++x) {
+        int x = 0;
+        // Eight samples at a time; the 32-bit lane sums are emptied long before they could overflow.
+        while (x + 8 <= cols) {
+            __m128i lanes = _mm_setzero_si128();
+            for (int k = 0; k < 4096 && x + 8 <= cols; ++k, x += 8) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + x));
+                low = _mm_min_epi16(low, v);
+                high = _mm_max_epi16(high, v);
+                lanes = _mm_add_epi32(lanes, _mm_madd_epi16(v, ones));
+            }
+            alignas(16) int32_t part[4];
+            _mm_store_si128(reinterpret_cast<__m128i*>(part), lanes);
+            sum += static_cast<int64_t>(part[0]) + part[1] + part[2] + part[3];
+        }
+        for (; x < cols; ++x) {
             sum += s[x];
             min = std::min<int>(min, s[x]);
             max = std::max<int>(max, s[x]);
         }
         sumOfMeans += sum / cols;
+    }
+    alignas(16) int16_t lows[8], highs[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lows), low);
+    _mm_store_si128(reinterpret_cast<__m128i*>(highs), high);
+    if (cols >= 8) {
+        min = std::min<int>(min, *std::min_element(lows, lows + 8));
+        max = std::max<int>(max, *std::max_element(highs, highs + 8));
     }
     return static_cast<int>(sumOfMeans / rows);
 }
@@ -108,13 +202,15 @@ void RetinexDownsample2x(const FRetinexImage* in, FRetinexImage* out, double* me
         *mean = count > 0 ? static_cast<double>(sum) / static_cast<double>(count) : 0.0;
 }
 
-void RetinexUpsampleBlend(const FRetinexImage* coarse, const FRetinexImage* fine, FRetinexImage* out,
-                          double coarseWeight, double fineWeight, int16_t* scratch)
+namespace
 {
-    Check(coarse != nullptr, 100, "pInImageHalf != NULL");
-    Check(fine != nullptr, 101, "pInImageFull != NULL");
-    Check(out != nullptr, 102, "pOutImage != NULL");
-    Check(scratch != nullptr, 103, "pTmp != NULL");
+
+// Output rows [first, end) of RetinexUpsampleBlend. Each row depends only on the coarse
+// level and its own fine row, so bands of rows with scratch of their own give the same
+// result as one sweep.
+void BlendRows(const FRetinexImage* coarse, const FRetinexImage* fine, FRetinexImage* out,
+               double coarseWeight, double fineWeight, int16_t* scratch, int first, int end)
+{
     const int kc = coarse->GetCols();
     const int kr = coarse->GetRows();
     const int oc = out->GetCols();
@@ -144,33 +240,39 @@ void RetinexUpsampleBlend(const FRetinexImage* coarse, const FRetinexImage* fine
         int16_t* v = t; // the T row is free while S rows are made
         for (int x = 0; x < kc; ++x)
             v[x] = static_cast<int16_t>((up[x] + 2 * mid[x] + down[x]) >> 2);
-        for (int x = 0; x < kc; ++x) {
-            const int l = v[x > 0 ? x - 1 : 0];
-            const int r = v[x < kc - 1 ? x + 1 : kc - 1];
+        auto horizontal = [&](int x, int l, int r) {
             s[x + 2] = static_cast<int16_t>((l + 2 * v[x] + r) >> 2);
-        }
+        };
+        horizontal(0, v[0], v[std::min(1, kc - 1)]);
+        for (int x = 1; x < kc - 1; ++x)
+            horizontal(x, v[x - 1], v[x + 1]);
+        if (kc > 1)
+            horizontal(kc - 1, v[kc - 2], v[kc - 1]);
         s[0] = s[1] = s[2];
         s[kc + 2] = s[kc + 3] = s[kc + 1];
         return s;
     };
 
     const int interpolated = std::min({oc, 2 * kc, fine->GetCols()});
-    for (int l = 0; l < orows; ++l) {
+    const bool smallWeights = A >= -32767 && A <= 32767 && B >= -32767 && B <= 32767;
+    for (int l = std::max(first, 0); l < std::min(end, orows); ++l) {
         const int64_t k = l / 2;
         const int16_t* s0 = smoothedRow(k);
         const int16_t* sm1 = smoothedRow(k - 1);
         const int16_t* sp1 = smoothedRow(k + 1);
         const int16_t* sm2 = smoothedRow(k - 2);
         const int16_t* sp2 = smoothedRow(k + 2);
-        const bool even = (l & 1) == 0;
-        for (int p = 0; p < width; ++p) {
-            const int v = even ? (25 * s0[p] + 9 * sm1[p] - sp1[p] - sm2[p]) >> 5
-                               : (25 * s0[p] + 9 * sp1[p] - sm1[p] - sp2[p]) >> 5;
-            t[p] = static_cast<int16_t>(v);
-        }
+        // Even rows lean on the row above, odd rows on the one below; one loop each, so
+        // that neither carries a choice per sample.
+        const int16_t* near = (l & 1) == 0 ? sm1 : sp1;
+        const int16_t* nearOther = (l & 1) == 0 ? sp1 : sm1;
+        const int16_t* far = (l & 1) == 0 ? sm2 : sp2;
+        for (int p = 0; p < width; ++p)
+            t[p] = static_cast<int16_t>((25 * s0[p] + 9 * near[p] - nearOther[p] - far[p]) >> 5);
         const int16_t* f = fine->GetRow(l);
         int16_t* o = out->GetRow(l);
-        for (int i = 0; i < interpolated; ++i) {
+        int i = smallWeights ? BlendRowPairs(t, f, o, interpolated, A, B) : 0;
+        for (; i < interpolated; ++i) {
             const int j = i / 2 + 2;
             const int c = (i & 1) == 0 ? (25 * t[j] + 9 * t[j - 1] - t[j + 1] - t[j - 2]) >> 5
                                        : (25 * t[j] + 9 * t[j + 1] - t[j - 1] - t[j + 2]) >> 5;
@@ -179,6 +281,39 @@ void RetinexUpsampleBlend(const FRetinexImage* coarse, const FRetinexImage* fine
         for (int i = interpolated; i < oc; ++i)
             o[i] = o[interpolated - 1];
     }
+}
+
+// The blend over row bands on `threads` threads; scratch of the first band is the caller's.
+void BlendInBands(const FRetinexImage* coarse, const FRetinexImage* fine, FRetinexImage* out,
+                  double coarseWeight, double fineWeight, int16_t* scratch, int threads)
+{
+    const int rows = std::min(out->GetRows(), fine->GetRows());
+    if (threads <= 1 || rows < 2 * threads) {
+        BlendRows(coarse, fine, out, coarseWeight, fineWeight, scratch, 0, rows);
+        return;
+    }
+    const size_t bandScratch = static_cast<size_t>(RetinexUpsampleScratch(coarse->GetCols()));
+    std::vector<int16_t> more(bandScratch * static_cast<size_t>(threads - 1));
+    RunInRowBands(rows, threads, [&](int first, int end) {
+        int band = 0;
+        while (band + 1 < threads && RowBandStart(rows, threads, band + 1) <= first)
+            ++band;
+        int16_t* own = band == 0 ? scratch : more.data() + bandScratch * static_cast<size_t>(band - 1);
+        BlendRows(coarse, fine, out, coarseWeight, fineWeight, own, first, end);
+    });
+}
+
+} // namespace
+
+void RetinexUpsampleBlend(const FRetinexImage* coarse, const FRetinexImage* fine, FRetinexImage* out,
+                          double coarseWeight, double fineWeight, int16_t* scratch)
+{
+    Check(coarse != nullptr, 100, "pInImageHalf != NULL");
+    Check(fine != nullptr, 101, "pInImageFull != NULL");
+    Check(out != nullptr, 102, "pOutImage != NULL");
+    Check(scratch != nullptr, 103, "pTmp != NULL");
+    BlendRows(coarse, fine, out, coarseWeight, fineWeight, scratch, 0,
+              std::min(out->GetRows(), fine->GetRows()));
 }
 
 int64_t RetinexPyramidScratch(int cols, int rows)
@@ -197,7 +332,7 @@ int64_t RetinexPyramidScratch(int cols, int rows)
 }
 
 FRetinexStatistics RetinexPyramidSmooth(const FRetinexImage* in, FRetinexImage* out, int16_t* scratch,
-                                        uint32_t scratchCount)
+                                        uint32_t scratchCount, int threads)
 {
     Check(in != nullptr, 415, "pInImage != NULL");
     Check(out != nullptr, 416, "pOutImage != NULL");
@@ -249,8 +384,8 @@ FRetinexStatistics RetinexPyramidSmooth(const FRetinexImage* in, FRetinexImage* 
         Check(used + RetinexUpsampleScratch(coarse.pixmap.GetCols()) <= static_cast<int64_t>(scratchCount),
               560, "uiNeedSize <= uiTmpSize");
         const double g = 0.9 * std::pow(0.65, k);
-        RetinexUpsampleBlend(&coarse.pixmap, &fine.pixmap, &fine.pixmap, 1.0 - g,
-                             g * MeanRatio(m0, fine.mean), scratch + used);
+        BlendInBands(&coarse.pixmap, &fine.pixmap, &fine.pixmap, 1.0 - g, g * MeanRatio(m0, fine.mean),
+                     scratch + used, threads);
         used -= static_cast<int64_t>(coarse.pixmap.GetCols()) * coarse.pixmap.GetRows();
         levels.pop_back();
         ++k;
@@ -258,7 +393,7 @@ FRetinexStatistics RetinexPyramidSmooth(const FRetinexImage* in, FRetinexImage* 
     Check(used + RetinexUpsampleScratch(levels[0].pixmap.GetCols()) <= static_cast<int64_t>(scratchCount),
           560, "uiNeedSize <= uiTmpSize");
     const double g = 0.9 * std::pow(0.65, k);
-    RetinexUpsampleBlend(&levels[0].pixmap, in, out, 1.0 - g, g, scratch + used);
+    BlendInBands(&levels[0].pixmap, in, out, 1.0 - g, g, scratch + used, threads);
     return statistics;
 }
 
@@ -281,8 +416,51 @@ double RetinexSuggestedFillLight(const FRetinexStatistics& statistics, double ex
     return 0.0;
 }
 
+size_t FRetinexScratch::Bytes() const
+{
+    return (m_planes.capacity() + m_pyramid.capacity() + m_logs.capacity() + m_roots.capacity()) *
+           sizeof(int16_t);
+}
+
+void FRetinexScratch::Release()
+{
+    *this = FRetinexScratch();
+}
+
+// Sizes the storage of one call; the tables are made once.
+struct FRetinexScratchAccess {
+    static void Reserve(FRetinexScratch& s, size_t planeSamples, size_t pyramidSamples)
+    {
+        if (s.m_planes.size() < 3 * planeSamples)
+            s.m_planes.resize(3 * planeSamples);
+        if (s.m_pyramid.size() < pyramidSamples)
+            s.m_pyramid.resize(pyramidSamples);
+        if (s.m_logs.empty()) {
+            // Log luminance; u is at most 32767, so one table covers it.
+            s.m_logs.resize(32768);
+            for (int u = 0; u < 32768; ++u)
+                s.m_logs[u] = static_cast<int16_t>(std::trunc(1024.0 * std::log(u + 30.0)));
+            s.m_roots.resize(32768);
+            for (int v = 0; v < 32768; ++v)
+                s.m_roots[v] = static_cast<int16_t>(std::trunc(std::sqrt(1024.0 * (v + 64.0))));
+        }
+    }
+    static int16_t* Planes(FRetinexScratch& s) { return s.m_planes.data(); }
+    static int16_t* Pyramid(FRetinexScratch& s) { return s.m_pyramid.data(); }
+    static const int16_t* Logs(const FRetinexScratch& s) { return s.m_logs.data(); }
+    static const int16_t* Roots(const FRetinexScratch& s) { return s.m_roots.data(); }
+};
+
 double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexImage& out,
                          double exposureTime, double fNumber, int iso, const std::atomic<bool>* cancel)
+{
+    FRetinexScratch scratch;
+    return MultiScaleRetinex(in, out, exposureTime, fNumber, iso, cancel, scratch, 1);
+}
+
+double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexImage& out,
+                         double exposureTime, double fNumber, int iso, const std::atomic<bool>* cancel,
+                         FRetinexScratch& storage, int threads)
 {
     const int cols = in.GetCols();
     const int rows = in.GetRows();
@@ -291,86 +469,94 @@ double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexI
     if (Cancelled(cancel))
         return 0.0;
 
-    FRefPtr<FImage> logImage(new FImage(cols, rows, FPixmap::PIXEL_16S_MONO, 4));
-    FRefPtr<FImage> surroundImage(new FImage(cols, rows, FPixmap::PIXEL_16S_MONO, 4));
-    FRefPtr<FImage> deviationImage(new FImage(cols, rows, FPixmap::PIXEL_16S_MONO, 4));
-    auto& P = static_cast<FRetinexImage&>(*logImage->GetPixmap());
-    auto& Q = static_cast<FRetinexImage&>(*surroundImage->GetPixmap());
-    auto& D = static_cast<FRetinexImage&>(*deviationImage->GetPixmap());
-
-    // Log luminance; u is at most 32767, so one table covers it.
-    std::vector<int16_t> logTable(32768);
-    for (int u = 0; u < 32768; ++u)
-        logTable[u] = static_cast<int16_t>(std::trunc(1024.0 * std::log(u + 30.0)));
-    for (int y = 0; y < rows; ++y) {
-        const int16_t* s = in.GetRow(y);
-        int16_t* p = P.GetRow(y);
-        for (int x = 0; x < cols; ++x) {
-            const int u = (32 * s[3 * x] + 83 * s[3 * x + 1] + 13 * s[3 * x + 2]) >> 7;
-            p[x] = logTable[std::max(u, 0)];
-        }
-        if (Cancelled(cancel))
-            return 0.0;
-    }
-    int lo = 0, hi = 0;
-    const int m = RetinexMinMaxMean(P, lo, hi);
-    const int J = m + static_cast<int>(std::trunc((1024.0 * std::log(737.28) - m + 1024.0) * 0.5));
-    for (int y = 0; y < rows; ++y) {
-        int16_t* p = P.GetRow(y);
-        for (int x = 0; x < cols; ++x)
-            p[x] = Low16(p[x] - J);
-    }
-
     const int64_t pixels = static_cast<int64_t>(cols) * rows;
     const int64_t scratchCount = std::max({pixels / 2, int64_t{1024}, RetinexPyramidScratch(cols, rows)});
     if (scratchCount > UINT32_MAX)
         throw FExceptionPixelProc2("Retinexing: input image too large");
-    std::vector<int16_t> scratch(static_cast<size_t>(scratchCount));
+    // Each working plane is an image of its own, under the same cap as any image.
+    if (pixels > kMaxImageBytes / static_cast<int64_t>(sizeof(int16_t)))
+        throw std::bad_alloc();
+    FRetinexScratchAccess::Reserve(storage, static_cast<size_t>(pixels), static_cast<size_t>(scratchCount));
+    int16_t* planes = FRetinexScratchAccess::Planes(storage);
+    int16_t* scratch = FRetinexScratchAccess::Pyramid(storage);
+    const int16_t* logTable = FRetinexScratchAccess::Logs(storage);
+    const int16_t* rootTable = FRetinexScratchAccess::Roots(storage);
+    FRetinexImage P(planes, cols, rows, 0);
+    FRetinexImage Q(planes + pixels, cols, rows, 0);
+    FRetinexImage D(planes + 2 * pixels, cols, rows, 0);
+
+    // Row passes split over the threads; each band stops after its current row once the
+    // flag is set.
+    auto rowPass = [&](auto body) {
+        RunInRowBands(rows, threads, [&](int first, int end) {
+            for (int y = first; y < end && !Cancelled(cancel); ++y)
+                body(y);
+        });
+        return Cancelled(cancel);
+    };
+
+    if (rowPass([&](int y) {
+            const int16_t* s = in.GetRow(y);
+            int16_t* p = P.GetRow(y);
+            for (int x = 0; x < cols; ++x) {
+                const int u = (32 * s[3 * x] + 83 * s[3 * x + 1] + 13 * s[3 * x + 2]) >> 7;
+                p[x] = logTable[std::max(u, 0)];
+            }
+        }))
+        return 0.0;
+    int lo = 0, hi = 0;
+    const int m = RetinexMinMaxMean(P, lo, hi);
+    const int J = m + static_cast<int>(std::trunc((1024.0 * std::log(737.28) - m + 1024.0) * 0.5));
+    if (rowPass([&](int y) {
+            int16_t* p = P.GetRow(y);
+            for (int x = 0; x < cols; ++x)
+                p[x] = Low16(p[x] - J);
+        }))
+        return 0.0;
+
     const FRetinexStatistics statistics =
-        RetinexPyramidSmooth(&P, &Q, scratch.data(), static_cast<uint32_t>(scratchCount));
+        RetinexPyramidSmooth(&P, &Q, scratch, static_cast<uint32_t>(scratchCount), threads);
     if (Cancelled(cancel))
         return 0.0;
 
-    for (int y = 0; y < rows; ++y) {
-        const int16_t* p = P.GetRow(y);
-        const int16_t* q = Q.GetRow(y);
-        int16_t* d = D.GetRow(y);
-        for (int x = 0; x < cols; ++x) {
-            const int64_t diff = p[x] - q[x];
-            d[x] = static_cast<int16_t>(std::min<int64_t>((diff * diff) >> 10, 32767));
-        }
-        if (Cancelled(cancel))
-            return 0.0;
-    }
-    RetinexPyramidSmooth(&D, &D, scratch.data(), static_cast<uint32_t>(scratchCount));
+    if (rowPass([&](int y) {
+            const int16_t* p = P.GetRow(y);
+            const int16_t* q = Q.GetRow(y);
+            int16_t* d = D.GetRow(y);
+            for (int x = 0; x < cols; ++x) {
+                const int64_t diff = p[x] - q[x];
+                d[x] = static_cast<int16_t>(std::min<int64_t>((diff * diff) >> 10, 32767));
+            }
+        }))
+        return 0.0;
+    RetinexPyramidSmooth(&D, &D, scratch, static_cast<uint32_t>(scratchCount), threads);
     if (Cancelled(cancel))
         return 0.0;
 
-    std::vector<int16_t> rootTable(32768);
-    for (int v = 0; v < 32768; ++v)
-        rootTable[v] = static_cast<int16_t>(std::trunc(std::sqrt(1024.0 * (v + 64.0))));
-    for (int y = 0; y < rows; ++y) {
-        int16_t* d = D.GetRow(y);
-        for (int x = 0; x < cols; ++x)
-            d[x] = rootTable[std::max<int>(d[x], 0)];
-        if (Cancelled(cancel))
-            return 0.0;
-    }
+    if (rowPass([&](int y) {
+            int16_t* d = D.GetRow(y);
+            for (int x = 0; x < cols; ++x)
+                d[x] = rootTable[std::max<int>(d[x], 0)];
+        }))
+        return 0.0;
     const int k = RetinexMinMaxMean(D, lo, hi);
     const int64_t E = static_cast<int64_t>(std::trunc(std::sqrt(k / 1024.0) * 1024.0));
+    // The root table keeps every deviation at 256 or more, so the quotient stays far from
+    // the precision of a double whenever E is a plausible size.
+    const bool exactInDoubles = E >= 0 && E <= 65536;
 
-    for (int y = 0; y < rows; ++y) {
-        const int16_t* p = P.GetRow(y);
-        const int16_t* q = Q.GetRow(y);
-        const int16_t* d = D.GetRow(y);
-        int16_t* o = out.GetRow(y);
-        for (int x = 0; x < cols; ++x) {
-            const int16_t contrast = Low16(E * (p[x] - q[x]) / d[x]);
-            o[x] = Low16(contrast - p[x]);
-        }
-        if (Cancelled(cancel))
-            return 0.0;
-    }
+    if (rowPass([&](int y) {
+            const int16_t* p = P.GetRow(y);
+            const int16_t* q = Q.GetRow(y);
+            const int16_t* d = D.GetRow(y);
+            int16_t* o = out.GetRow(y);
+            int x = exactInDoubles ? ContrastRow(p, q, d, o, cols, E) : 0;
+            for (; x < cols; ++x) {
+                const int16_t contrast = Low16(E * (p[x] - q[x]) / d[x]);
+                o[x] = Low16(contrast - p[x]);
+            }
+        }))
+        return 0.0;
     return RetinexSuggestedFillLight(statistics, exposureTime, fNumber, iso);
 }
 

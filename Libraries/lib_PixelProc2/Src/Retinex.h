@@ -1,7 +1,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "FLUT.h"
 #include "FPixmap.h"
@@ -42,9 +44,10 @@ inline int64_t RetinexUpsampleScratch(int coarseCols)
 
 // Large-scale smoothing of `in` into `out` (may be the same pixmap) through an image
 // pyramid kept on the scratch block; returns the statistics of the first level at most
-// 200 wide (zeros when none is).
+// 200 wide (zeros when none is). Blends are split over `threads` threads; the result does
+// not depend on their number.
 FRetinexStatistics RetinexPyramidSmooth(const FRetinexImage* in, FRetinexImage* out, int16_t* scratch,
-                                        uint32_t scratchCount);
+                                        uint32_t scratchCount, int threads = 1);
 // Scratch samples RetinexPyramidSmooth needs for an image of this size.
 int64_t RetinexPyramidScratch(int cols, int rows);
 
@@ -55,6 +58,26 @@ int64_t RetinexPyramidScratch(int cols, int rows);
 // 0.0.
 double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexImage& out,
                          double exposureTime, double fNumber, int iso, const std::atomic<bool>* cancel);
+
+// The working storage of MultiScaleRetinex, kept by a caller that develops image after
+// image so that only its first call pays for fresh pages.
+class FRetinexScratch
+{
+public:
+    size_t Bytes() const;
+    void Release();
+
+private:
+    friend struct FRetinexScratchAccess;
+    std::vector<int16_t> m_planes, m_pyramid, m_logs, m_roots;
+};
+
+// The same with kept storage and the row passes split over `threads` threads (the result
+// does not depend on their number). Throws std::bad_alloc when storage cannot be had or a
+// working plane would pass the image size cap.
+double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexImage& out,
+                         double exposureTime, double fNumber, int iso, const std::atomic<bool>* cancel,
+                         FRetinexScratch& scratch, int threads = 1);
 
 // The fill-light suggestion of MultiScaleRetinex from the surround's statistics.
 double RetinexSuggestedFillLight(const FRetinexStatistics& statistics, double exposureTime, double fNumber,

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "FIRNoiseReduction.h"
@@ -394,4 +395,58 @@ TEST(FIRNoiseReductionTest, SameResultForAnyThreadCountAndScratch)
     FIRNoiseReduction(i, r, p.pRef, p.pEdgeRef, p.pImage, p.locality, p.offset, p.scaleEdge, p.scaleMeanEdge,
                       p.exponent, p.m, p.g, scratch.data(), scratch.size() * sizeof(float), 4);
     EXPECT_EQ(withScratch.data, one.data);
+}
+
+TEST(FIRNoiseReductionTest, KeptStorageServesLargerAndSmallerImages)
+{
+    // Storage grown by one image and then used for others must not leak their sizes or
+    // contents into the result.
+    FIRScratch scratch;
+    const Params p;
+    for (auto [cols, rows, threads] :
+         {std::tuple{40, 30, 1}, std::tuple{97, 61, 4}, std::tuple{13, 50, 2}, std::tuple{97, 61, 3}}) {
+        Samples base(cols, rows), ref(cols, rows);
+        MakeNoisyScene(base, ref, static_cast<uint32_t>(cols + rows));
+        Samples fresh = base, freshRef = ref;
+        RunFIR(fresh, freshRef, p, 1);
+        Image i = base.Pixmap(), r = ref.Pixmap();
+        FIRNoiseReduction(i, r, p.pRef, p.pEdgeRef, p.pImage, p.locality, p.offset, p.scaleEdge,
+                          p.scaleMeanEdge, p.exponent, p.m, p.g, scratch, threads);
+        EXPECT_EQ(base.data, fresh.data) << cols << "x" << rows;
+        EXPECT_EQ(ref.data, freshRef.data) << cols << "x" << rows;
+    }
+    EXPECT_GT(scratch.Bytes(), 97u * 61u * 5u * sizeof(float));
+    scratch.Release();
+    EXPECT_EQ(scratch.Bytes(), 0u);
+}
+
+TEST(FIRNoiseReductionTest, GradientAndEdgeWeightsMatchBruteForce)
+{
+    // Wide rows, so that the row-wise work of both building blocks is exercised.
+    const int cols = 211, rows = 9;
+    std::mt19937 random(21);
+    std::uniform_real_distribution<float> value(0.0f, 1.0f);
+    std::vector<float> rgb(3 * cols * rows);
+    for (float& v : rgb)
+        v = value(random);
+    FPixmapTemplate<FPixelClassFlt32RGB> in(rgb.data(), cols, rows, 0);
+    std::vector<float> gradient(cols * rows), weights(cols * rows);
+    FPixmapTemplate<FPixelClassFlt32Mono> g(gradient.data(), cols, rows, 0), w(weights.data(), cols, rows, 0);
+    FIRGradientMagnitude(g, in, 2);
+    FIREdgeWeights(w, in, 1.0f, 5.0f, 0.55f, 3);
+    const Plane x(rgb.begin(), rgb.end());
+    const Plane expected = Weights(x, cols, rows, 1.0, 5.0, 0.55);
+    for (int y = 0; y < rows; ++y)
+        for (int c = 0; c < cols; ++c) {
+            const int yy = std::clamp(y, 1, rows - 2), cc = std::clamp(c, 1, cols - 2);
+            double s = 0;
+            for (int ch = 0; ch < 3; ++ch) {
+                const double dx = x[(yy * cols + cc - 1) * 3 + ch] - x[(yy * cols + cc + 1) * 3 + ch];
+                const double dy = x[((yy + 1) * cols + cc) * 3 + ch] - x[((yy - 1) * cols + cc) * 3 + ch];
+                s += dx * dx + dy * dy;
+            }
+            ASSERT_NEAR(gradient[y * cols + c], std::sqrt(s), 1e-5) << c << "," << y;
+            // The weights come from a table indexed by the gradient's logarithm.
+            ASSERT_NEAR(weights[y * cols + c], expected[y * cols + c], 2e-3) << c << "," << y;
+        }
 }

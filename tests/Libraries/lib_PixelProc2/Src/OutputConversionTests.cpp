@@ -127,6 +127,33 @@ TEST(ProcessToOutput, RetinexGainOfOneMatchesThePlainPath)
         EXPECT_GT(lifted.data[i], plain.data[i]) << i;
 }
 
+TEST(ProcessToOutput, RetinexPathKeepsValuesBelowTheCubeTablesDark)
+{
+    // Deep negatives (strong negative detail) and a large gain on the cube's small negative
+    // values must not index the tables' bright top half.
+    IdentityTables t;
+    FLUT gain(65536);
+    const FColorMatrix identity = FColorMatrix::Identity();
+    const int16_t levels[] = {-32768, -20000, -4097, -4096, 0, 1000};
+    Stage3 src(6, 1);
+    Mono L(6, 1), rtx(6, 1);
+    for (int x = 0; x < 6; ++x)
+        std::fill_n(src.at(x, 0), 3, levels[x]);
+    for (int16_t g : {int16_t{256}, int16_t{32767}}) {
+        std::fill(gain.m_pData, gain.m_pData + 65536, g);
+        Image<FPixelClass48RGB> out(6, 1);
+        FPixelProc2::ProcessToOutput(src.pixmap, L.pixmap, &rtx.pixmap, 0.0, t.tone, &gain, identity,
+                                     t.transfer, false, out.pixmap);
+        const int floor = out.at(3, 0)[0]; // -4096, the tables' lowest entry
+        EXPECT_LE(floor, 51) << g;         // cube root of 0 is 819, code 819 >> 4
+        for (int x = 0; x < 3; ++x)
+            for (int c = 0; c < 3; ++c)
+                EXPECT_EQ(out.at(x, 0)[c], floor) << levels[x] << " gain " << g;
+        EXPECT_LE(out.at(4, 0)[0], out.at(5, 0)[0]) << g;
+        EXPECT_LE(out.at(4, 0)[0], 51) << g;
+    }
+}
+
 TEST(ProcessToOutput, RejectsUnknownTypesAndMismatchedSizes)
 {
     IdentityTables t;

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <new>
 #include <random>
 #include <thread>
 #include <vector>
@@ -253,4 +255,63 @@ TEST(RetinexTest, GainTable)
     FLUT wrong(256);
     EXPECT_THROW(MakeRetinexGainLUT(&wrong, 1.0, 256), FException);
     EXPECT_THROW(MakeRetinexGainLUT(nullptr, 1.0, 256), FException);
+}
+
+TEST(RetinexTest, MinMaxMeanOfWideRowsMatchesSampleBySample)
+{
+    // Wide enough for the eight-sample steps, with extremes in the steps and in the tail.
+    std::mt19937 random(4);
+    std::uniform_int_distribution<int> value(-32768, 32767);
+    for (int cols : {8, 37, 1000}) {
+        Mono m(cols, 5);
+        for (int16_t& v : m.data)
+            v = static_cast<int16_t>(value(random));
+        int64_t sumOfMeans = 0;
+        int wantLo = 32767, wantHi = -32768;
+        for (int y = 0; y < m.rows; ++y) {
+            int64_t sum = 0;
+            for (int x = 0; x < cols; ++x) {
+                sum += m.At(x, y);
+                wantLo = std::min<int>(wantLo, m.At(x, y));
+                wantHi = std::max<int>(wantHi, m.At(x, y));
+            }
+            sumOfMeans += sum / cols;
+        }
+        int lo = 0, hi = 0;
+        EXPECT_EQ(RetinexMinMaxMean(m.Pixmap(), lo, hi), sumOfMeans / m.rows) << cols;
+        EXPECT_EQ(lo, wantLo) << cols;
+        EXPECT_EQ(hi, wantHi) << cols;
+    }
+}
+
+TEST(RetinexTest, SameResultForAnyThreadCountAndKeptStorage)
+{
+    Rgb in = Scene(203, 117, 8);
+    Mono expected(203, 117);
+    const double fill = Retinex(in, expected);
+    FRetinexScratch scratch;
+    for (int threads : {1, 2, 3, 8}) {
+        Mono out(203, 117);
+        FRetinexImage o = out.Pixmap();
+        EXPECT_EQ(MultiScaleRetinex(in.Pixmap(), o, 1.0 / 60, 4.0, 100, nullptr, scratch, threads), fill);
+        EXPECT_EQ(out.data, expected.data) << threads;
+    }
+    // A smaller image in the storage the larger one left.
+    Rgb small = Scene(64, 40, 9);
+    Mono fresh(64, 40), kept(64, 40);
+    Retinex(small, fresh);
+    FRetinexImage k = kept.Pixmap();
+    MultiScaleRetinex(small.Pixmap(), k, 1.0 / 60, 4.0, 100, nullptr, scratch, 4);
+    EXPECT_EQ(kept.data, fresh.data);
+}
+
+TEST(RetinexTest, WorkingPlanesBeyondTheImageCapAreRefusedBeforeAllocation)
+{
+    // 2^32 pixels: the pyramid scratch would still be addressable, its planes would not.
+    int16_t sample[3] = {};
+    FPixmapTemplate<FPixelClass48SRGB> in(sample, 1 << 16, 1 << 16, 6);
+    FRetinexImage out(sample, 1 << 16, 1 << 16, 2);
+    FRetinexScratch scratch;
+    EXPECT_THROW(MultiScaleRetinex(in, out, 1.0 / 60, 4.0, 100, nullptr, scratch, 1), std::bad_alloc);
+    EXPECT_EQ(scratch.Bytes(), 0u);
 }
