@@ -1,0 +1,37 @@
+#pragma once
+
+// The engine's handlers, callable without the worker thread (benchmarks, tests). Each
+// checks its inputs, does its work on up to `threads` threads with output independent of
+// that number, and returns the request's final state (kCompleted, or kCancelled for a
+// stage that saw the cancel byte). Failures are exceptions, which the worker turns into
+// the request's error.
+
+#include <functional>
+
+class FIPERequestStage1;
+class FIPERequestStage3;
+class FIPERequestStage4;
+class FIPERequestGenerateToneLUT;
+class FIPERequestCropSizeRotate;
+class FIPERequestRotate;
+
+namespace IPEngineStages
+{
+
+int ProcessStage1(FIPERequestStage1* request, int threads);
+int ProcessStage3(FIPERequestStage3* request, int threads);
+int GenerateToneLUT(FIPERequestGenerateToneLUT* request);
+int ProcessStage4(FIPERequestStage4* request, int threads);
+int CropSizeRotateRequest(FIPERequestCropSizeRotate* request);
+int RotateRequest(FIPERequestRotate* request);
+
+// Rows [0, rows) in bands over up to `threads` threads; an exception of a band is rethrown
+// on the caller's thread once every band has ended (the lowest band's first).
+void RunBands(int rows, int threads, const std::function<void(int first, int end)>& band);
+
+// Throws the assertion's FException unless the test held.
+void Check(bool test, int line, const char* text);
+
+} // namespace IPEngineStages
+
+#define IPE_CHECK(test, text) IPEngineStages::Check((test), __LINE__, text)
