@@ -282,6 +282,17 @@ int GenerateToneLUT(FIPERequestGenerateToneLUT* request)
     return kCompleted;
 }
 
+FColorMatrix Stage4OutputMatrix(int colorSpace, double saturation, bool olderModel, uint32_t skipFlags)
+{
+    FColorMatrix matrix;
+    if (olderModel && (skipFlags & kSkipOutputMatrix) == 0) {
+        ComputeOutputMatrix(matrix, colorSpace, saturation);
+        return matrix;
+    }
+    const double d = saturation * (-1.0 / 6.0);
+    return SaturationMatrix(d);
+}
+
 int ProcessStage4(FIPERequestStage4* request, int threads)
 {
     IPE_CHECK(request != nullptr, "pReq != NULL");
@@ -293,18 +304,12 @@ int ProcessStage4(FIPERequestStage4* request, int threads)
     IPE_CHECK(request->m_pRtnxLUT != nullptr, "pReq->m_pRtnxLUT != NULL");
     const uint32_t flags =
         request->m_pCambData != nullptr ? GetCamdataUInt("SkipStepFlags", *request->m_pCambData) : 0u;
-    const bool skipMatrix = (flags & kSkipOutputMatrix) != 0;
     FPixmap& out = *request->m_pOutImage;
     const int outType = out.GetPixelType();
     const std::unique_ptr<FLUT> transfer =
         MakeOutputTransferLUT(request->m_iColorSpace, outType == FPixmap::PIXEL_48_RGB ? 16 : 8);
-    FColorMatrix matrix;
-    if (request->m_bOlderModel != 0 && !skipMatrix) {
-        ComputeOutputMatrix(matrix, request->m_iColorSpace, request->m_dSaturation);
-    } else {
-        const double d = request->m_dSaturation * (-1.0 / 6.0);
-        matrix = SaturationMatrix(d);
-    }
+    const FColorMatrix matrix = Stage4OutputMatrix(request->m_iColorSpace, request->m_dSaturation,
+                                                   request->m_bOlderModel != 0, flags);
     int16_t* tone = request->m_pToneLUT;
     const FColorLUT toneView(tone, tone + kTableEntries, tone + 2 * kTableEntries, kTableEntries, false);
     const FLUT rtnxView(request->m_pRtnxLUT, kTableEntries, false);
@@ -313,9 +318,9 @@ int ProcessStage4(FIPERequestStage4* request, int threads)
     const FPixmap16SMono& R = *request->m_pStage3ImageRtnx;
     const bool knownType = outType == FPixmap::PIXEL_24_RGB || outType == FPixmap::PIXEL_32_BGRA ||
                            outType == FPixmap::PIXEL_48_RGB;
-    const bool planesCover = s3.GetCols() >= out.GetCols() && s3.GetRows() >= out.GetRows() &&
-                             L.GetCols() >= out.GetCols() && L.GetRows() >= out.GetRows() &&
-                             R.GetCols() >= out.GetCols() && R.GetRows() >= out.GetRows();
+    // Row views of the planes must stay inside them; columns are the output function's.
+    const bool planesCover =
+        s3.GetRows() >= out.GetRows() && L.GetRows() >= out.GetRows() && R.GetRows() >= out.GetRows();
     // Anything the output function refuses is refused by it, in one call, with its text.
     if (threads <= 1 || !knownType || !planesCover) {
         FPixelProc2::ProcessToOutput(s3, L, &R, request->m_dSharpness, toneView, &rtnxView, matrix, *transfer,

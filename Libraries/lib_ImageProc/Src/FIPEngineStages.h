@@ -6,7 +6,10 @@
 // stage that saw the cancel byte). Failures are exceptions, which the worker turns into
 // the request's error.
 
+#include <cstdint>
 #include <functional>
+
+#include "FColorMatrix.h"
 
 class FIPERequestStage1;
 class FIPERequestStage3;
@@ -22,6 +25,9 @@ int ProcessStage1(FIPERequestStage1* request, int threads);
 int ProcessStage3(FIPERequestStage3* request, int threads);
 int GenerateToneLUT(FIPERequestGenerateToneLUT* request);
 int ProcessStage4(FIPERequestStage4* request, int threads);
+// Stage 4's output matrix: the output space's own for older models unless the skip flags
+// switch it off (bit 0x40000); otherwise only the saturation.
+FColorMatrix Stage4OutputMatrix(int colorSpace, double saturation, bool olderModel, uint32_t skipFlags);
 int CropSizeRotateRequest(FIPERequestCropSizeRotate* request);
 int RotateRequest(FIPERequestRotate* request);
 
