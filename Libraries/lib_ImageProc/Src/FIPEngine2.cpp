@@ -27,7 +27,9 @@ struct FIPEngineShared {
 namespace
 {
 
-std::atomic<int> s_iThreadCount{std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 8)};
+// 0 until set: the machine's default, found on first use (other files' static
+// initialisers may ask before this file's have run).
+std::atomic<int> s_iThreadCount{0};
 
 // Writes the error before the state: the state is written later, once the slot is empty.
 int RecordError(FIPERequest& request, int code, const FWideString& text)
@@ -211,5 +213,6 @@ void SetIPEngineThreadCount(int threads)
 
 int GetIPEngineThreadCount()
 {
-    return s_iThreadCount.load(std::memory_order_relaxed);
+    const int set = s_iThreadCount.load(std::memory_order_relaxed);
+    return set > 0 ? set : std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, 8);
 }
