@@ -141,3 +141,45 @@ public:
     // Display, 24-bit RGB or 48-bit RGB.
     FPixmap* m_pOutImage = nullptr;
 };
+
+class FPropList;
+
+// Values stage 2 derives from the image itself during its set-up. They are taken once, from
+// the image as stage 1 left it, and kept here so that a continued request uses the same
+// values instead of measuring its own half-processed image again. The creator saves and
+// restores this record with the resume state.
+struct FIPEStage2Carry {
+    uint8_t m_bValid = 0;
+    double m_adDrift[12] = {}; // top slope, top level, bottom slope, bottom level
+    double m_adNeutral[3] = {};
+    uint8_t m_bNeutralValid = 0;
+};
+
+class FIPERequestStage2 : public FIPERequest
+{
+public:
+    int GetRequestType() const override { return kIPEStage2; }
+
+    FPixmap48SRGB* m_pStage1Image = nullptr;
+    FPixmap48SRGB* m_pStage2PreMatImage = nullptr;
+    const FPropList* m_pCaptureProps = nullptr;
+    int32_t m_iExposureTime = 0; // microseconds
+    double m_dAperture = 0.0;
+    const FCamdata* m_pCambData = nullptr;
+    FPixmap48SRGB* m_pTempData = nullptr;
+    double m_dISO = 100.0;
+    double m_adInputNeutral[3] = {-1.0, -1.0, -1.0};
+    FPixmap16SMono* m_pRtnxImage = nullptr;
+    // Results.
+    double m_adAutoSettings[5] = {};
+    double m_dRetinex = 0.0;
+    double m_adOutputNeutral[3] = {1.0, 1.0, 1.0};
+    int32_t m_iColorSpace = 2;
+    FWideString m_usWhiteBalance;
+    uint8_t m_bDumpStages = 0;
+    FWideString m_usDumpBase;
+    int32_t m_aiSaturationLevel[3] = {0, 0, 0};
+    int32_t m_aiDarkShieldLevel[3] = {0, 0, 0};
+    uint8_t m_bOlderModel = 0;
+    FIPEStage2Carry m_Carry;
+};
