@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "FAsyncStatus.h"
 #include "FPixmap.h"
@@ -24,7 +25,8 @@ enum FIPERequestType : int {
 inline constexpr uint32_t kResumeTagStage1 = 0x53544731;
 inline constexpr uint32_t kResumeTagStage2 = 0x53544732;
 
-// Words of the resume state the engine uses; the rest are carried unchanged.
+// Words of the resume state the engine uses; the rest are carried unchanged. Stage 1 uses
+// only the next-row word; stage 2 all three.
 enum FIPEResumeWord : int {
     kResumeTag = 0,
     kResumeStep = 1,
@@ -182,4 +184,6 @@ public:
     int32_t m_aiDarkShieldLevel[3] = {0, 0, 0};
     uint8_t m_bOlderModel = 0;
     FIPEStage2Carry m_Carry;
+    // Told after every step of the sequence whether it did its work (tests and tracing).
+    std::function<void(int step, bool ran)> m_StepObserver;
 };

@@ -57,6 +57,8 @@ int Dispatch(FIPEngineShared& shared, FIPERequest& request)
         switch (request.GetRequestType()) {
         case kIPEStage1:
             return IPEngineStages::ProcessStage1(dynamic_cast<FIPERequestStage1*>(&request), threads);
+        case kIPEStage2:
+            return IPEngineStages::ProcessStage2(dynamic_cast<FIPERequestStage2*>(&request), threads);
         case kIPEStage3:
             return IPEngineStages::ProcessStage3(dynamic_cast<FIPERequestStage3*>(&request), threads);
         case kIPEStage4:
@@ -70,6 +72,8 @@ int Dispatch(FIPEngineShared& shared, FIPERequest& request)
         default:
             return RecordError(request, kErrUnsupported, "FIPEngine2: Request not supported.");
         }
+    } catch (const IPEngineStages::FIPEStatusError& e) {
+        return RecordError(request, e.m_iCode, e.m_pText);
     } catch (const FException& e) {
         DebugTrace("FIPEngine2::priHandleRequest caught unhandled FException(%s, %s)\n", e.GetDescription(),
                    e.GetMessage());
