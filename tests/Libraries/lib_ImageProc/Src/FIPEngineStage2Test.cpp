@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "CalculateAutoAdjustSettings.h"
 #include "EngineTestSupport.h"
 #include "FCamdata.h"
 #include "FCamdataBuilder.h"
+#include "FGlobalLUTsClass.h"
 #include "FIPERequest.h"
 #include "FIPEStage2Setup.h"
 #include "FIPEngine2.h"
@@ -279,6 +281,58 @@ TEST_F(Stage2Test, DebugDumpFiles)
     const bool found = std::search(bytes.begin(), bytes.end(), little.begin(), little.end()) != bytes.end() ||
                        std::search(bytes.begin(), bytes.end(), big.begin(), big.end()) != bytes.end();
     EXPECT_TRUE(found);
+}
+
+} // namespace
+
+namespace
+{
+
+TEST_F(Stage2Test, ResultsAndOutputNeutral)
+{
+    struct Case {
+        const char* name;
+        std::function<void(FCamdataBuilder&)> keys;
+        bool inputNeutral;
+        bool presetNeutral; // the output neutral is the measured one, else (1, 1, 1)
+        bool cl7;
+    };
+    const std::vector<Case> cases = {
+        {"preset", NoKeys, false, true, false},
+        {"input neutral", NoKeys, true, false, false},
+        {"cl7",
+         [](FCamdataBuilder& b) {
+             b.AddPropertyList("CL7_WhiteBalanceColorCorrections", {{"Daylight", "CC_Day"}});
+             b.AddPropertyList("CL7_WhiteBalanceGains", {{"Daylight", "G_Day"}});
+             b.AddFloats("CC_Day", {3, 3}, {0.4f, 0.35f, 0.18f, 0.21f, 0.72f, 0.07f, 0.02f, 0.12f, 0.95f});
+             b.AddFloatRGB("G_Day", 1.2f, 1, 1.1f);
+         },
+         false, false, true},
+    };
+    for (const Case& c : cases) {
+        Stage2Fixture f(96, 72, c.keys);
+        if (c.inputNeutral) {
+            f.request.m_adInputNeutral[0] = 0.9;
+            f.request.m_adInputNeutral[1] = 1.0;
+            f.request.m_adInputNeutral[2] = 0.8;
+        }
+        ASSERT_EQ(IPEngineStages::ProcessStage2(&f.request, 1), kCompleted) << c.name;
+        // The same measurement made here on the final image, in the function's own order.
+        double exposure, contrast, shadow, highlight, saturation;
+        FDoubleRGB gains;
+        CalculateAutoAdjustSettings(*f.imagePixmap, *FGlobalLUTsClass::GetCubeRootLUT(),
+                                    *FGlobalLUTsClass::GetCubeLUT(), f.request.m_dRetinex, exposure, contrast,
+                                    shadow, highlight, saturation, gains);
+        const double* r = f.request.m_adAutoSettings;
+        EXPECT_EQ(r[0], exposure) << c.name;
+        EXPECT_EQ(r[1], shadow) << c.name;
+        EXPECT_EQ(r[2], contrast) << c.name;
+        EXPECT_EQ(r[3], highlight) << c.name;
+        EXPECT_EQ(r[4], c.cl7 ? 0.0 : saturation) << c.name;
+        const FDoubleRGB expected = c.presetNeutral ? gains : FDoubleRGB(1, 1, 1);
+        EXPECT_EQ(f.request.m_adOutputNeutral[0], expected.r) << c.name;
+        EXPECT_EQ(f.request.m_adOutputNeutral[2], expected.b) << c.name;
+    }
 }
 
 } // namespace
