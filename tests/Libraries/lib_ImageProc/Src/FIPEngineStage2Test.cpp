@@ -232,8 +232,8 @@ TEST_F(Stage2Test, BadInputsEndInErrors)
         EXPECT_EQ(f.request.m_Async.GetErrorCode(), kErrException);
     }
     {
-        // Calibration values that are not numbers never reach the image as NaN-driven
-        // garbage: the stage completes with finite results.
+        // Calibration values that are not numbers, or keys of the wrong shape, never reach
+        // the image: the stage completes with finite results.
         const float nan = std::nanf("");
         Stage2Fixture f(96, 72, [&](FCamdataBuilder& b) {
             b.AddFloatRGB("ChromaDQ", nan, nan, nan);
@@ -241,6 +241,11 @@ TEST_F(Stage2Test, BadInputsEndInErrors)
             b.AddFloatRGB("ColorDQCamRGB", nan, 1, 1);
             b.AddFloatRGB("DarkGainFactor", nan, nan, nan);
             b.AddFloat("RowCorrectionGain", nan);
+            // Keys of the wrong shape or type read as absent.
+            b.AddFloats("CamToXYZ", {3, 2}, std::vector<float>(6, 1.0f));
+            b.AddFloats("SpatialGain", {2, 2}, std::vector<float>(4, 2.0f));
+            b.AddFloats("BadPixels", {2}, {1.0f, 2.0f});
+            b.AddInt32("SkipStepFlags", 0x4000);
         });
         run(f.request);
         EXPECT_EQ(f.request.m_Async.GetState(), kCompleted) << f.request.m_Async.m_usErrorText.GetNarrow();
