@@ -341,3 +341,34 @@ TEST_F(Stage2Test, ResultsAndOutputNeutral)
 }
 
 } // namespace
+
+namespace
+{
+
+// The user-interface side cancels while the worker develops, then posts the same record
+// again: the result equals one uninterrupted run.
+TEST_F(Stage2Test, CancelFromTheOtherThreadThenContinue)
+{
+    auto once = std::make_unique<Stage2Fixture>(128, 96, WithRedSharpen);
+    ASSERT_EQ(IPEngineStages::ProcessStage2(&once->request, 1), kCompleted);
+    const Outputs expected = Collect(*once);
+
+    FIPEngine2 engine;
+    auto f = std::make_unique<Stage2Fixture>(128, 96, WithRedSharpen);
+    engine.Request(&f->request);
+    f->request.m_Async.RequestCancel();
+    ASSERT_TRUE(TickUntil([&] { return f->request.m_Async.IsFinal(); }, [&] { engine.Idle(); }));
+    const int first = f->request.m_Async.GetState();
+    EXPECT_TRUE(first == kCancelled || first == kCompleted) << first;
+    int posts = 1;
+    while (f->request.m_Async.GetState() == kCancelled && posts < 20) {
+        f->request.m_Async.m_bCancel.store(0);
+        engine.Request(&f->request);
+        ++posts;
+        ASSERT_TRUE(TickUntil([&] { return f->request.m_Async.IsFinal(); }, [&] { engine.Idle(); }));
+    }
+    EXPECT_EQ(f->request.m_Async.GetState(), kCompleted);
+    EXPECT_TRUE(Collect(*f) == expected);
+}
+
+} // namespace
