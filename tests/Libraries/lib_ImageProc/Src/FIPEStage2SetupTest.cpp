@@ -270,6 +270,39 @@ TEST_F(FEngineTest, Stage2MatrixAndNeutralSelection)
         EXPECT_DOUBLE_EQ(p.m_W.g, 1.0);
         EXPECT_DOUBLE_EQ(p.m_W.b, 1.25);
     }
+    // Neutrals by name from the list, or the camera's own without a list.
+    struct NeutralCase {
+        const char* name;
+        bool list;
+        std::vector<float> neutral; // "CustomRGBNeutral" with a list, else "RGBNeutral"
+        bool fromMatrix;            // U^-1 x D65
+    };
+    const NeutralCase neutrals[] = {
+        {"Custom", true, {0.8f, 1.0f, 0.6f}, false},
+        {"Custom", true, {}, true},
+        {"Daylight", false, {0.5f, 1.0f, 0.7f}, false},
+        {"Daylight", false, {0.5f, 0.0f, 0.7f}, true},
+    };
+    for (const NeutralCase& c : neutrals) {
+        SetupFixture f([&](FCamdataBuilder& b) {
+            if (c.list)
+                b.AddPropertyList("WhiteBalanceIlluminants", {{"Daylight", "CamToXYZ"}});
+            if (!c.neutral.empty())
+                b.AddFloats(c.list ? "CustomRGBNeutral" : "RGBNeutral", {3}, c.neutral);
+        });
+        f.request.m_usWhiteBalance = c.name;
+        FStage2Params p;
+        Stage2Setup::ReadSensor(f.request, p);
+        Stage2Setup::SelectMatrix(f.request, p);
+        Stage2Setup::SelectNeutral(f.request, p);
+        EXPECT_FALSE(p.m_bPreset) << c.name;
+        const FDoubleRGB expected = c.fromMatrix ? Stage2Setup::NeutralFor(p.m_U, Stage2Setup::kD65)
+                                                 : FDoubleRGB(c.neutral[0], c.neutral[1], c.neutral[2]);
+        EXPECT_NEAR(p.m_V.r, expected.r, 1e-6) << c.name << c.list;
+        EXPECT_NEAR(p.m_V.g, expected.g, 1e-6) << c.name << c.list;
+        EXPECT_NEAR(p.m_V.b, expected.b, 1e-6) << c.name << c.list;
+    }
+
     // The CL7 path: taken only with usable lists and a flag of 1 (or none).
     const auto cl7 = [&](FCamdataBuilder& b, const std::vector<float>& matrix) {
         b.AddPropertyList("CL7_WhiteBalanceColorCorrections", {{"Daylight", "CC_Day"}});
