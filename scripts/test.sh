@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test twice: once as
 # shipped (warnings are errors), once under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then replays every fuzz corpus under them.
+# UndefinedBehaviorSanitizer, then replays every fuzz corpus under them, then runs the
+# engine's threaded tests under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
@@ -27,3 +28,6 @@ ctest --test-dir build/asan -j "$jobs" -LE fuzz --output-on-failure --no-tests=e
 
 echo "== fuzz corpora replayed under the sanitizers"
 ctest --test-dir build/asan -j "$jobs" -L fuzz --output-on-failure --no-tests=ignore
+
+echo "== engine tests under ThreadSanitizer"
+./scripts/tsan.sh "$jobs"

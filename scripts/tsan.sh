@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds the image-processing engine's tests under ThreadSanitizer and runs them: the
+# engine's worker threads and status handshakes are what it checks. Only those tests are
+# built, to keep the run short. Usage: scripts/tsan.sh [jobs]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=${1:-$(nproc)}
+export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=true
+cmake -S . -B build/tsan -G Ninja -DRB_WERROR=ON -DRB_SANITIZE=OFF -DRB_BENCH=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1" \
+  -DCMAKE_CXX_FLAGS="-fsanitize=thread" -DCMAKE_C_FLAGS="-fsanitize=thread" \
+  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" >/dev/null
+cmake --build build/tsan -j "$jobs" --target test_imageproc
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+build/tsan/tests/Libraries/lib_ImageProc/Src/test_imageproc --gtest_brief=1
