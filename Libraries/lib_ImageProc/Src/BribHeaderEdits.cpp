@@ -131,12 +131,10 @@ void AddBribHeaderProperties(FBribImageReader& reader, FPropList& list)
 
 unsigned ResolveRotationChange(const char* text, unsigned current)
 {
-    long long value = std::strtoll(text, nullptr, 10);
-    // Beyond any sensible rotation: whole turns only matter, so clamp before adding.
-    constexpr long long kLimit = 1LL << 40;
-    value = value > kLimit ? kLimit : value < -kLimit ? -kLimit : value;
+    // Whole turns are dropped before adding, so no value of the text can overflow.
+    long long value = std::strtoll(text, nullptr, 10) % 360;
     if (text[0] == '+' || text[0] == '-')
-        value += (long long)current;
+        value += (long long)(current % 360);
     value %= 360;
     if (value < 0)
         value += 360;
