@@ -167,6 +167,9 @@ void BM_SmallRawFilesPropertiesAndPreview(benchmark::State& state)
         });
     state.counters["files"] = kSmallFiles;
 }
-BENCHMARK(BM_SmallRawFilesPropertiesAndPreview)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_SmallRawFilesPropertiesAndPreview)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
 
 } // namespace

@@ -118,8 +118,7 @@ void LoadCamfile(FBribImageReader& reader, FLoaderRequest& req)
         req.m_Async.Complete();
         return;
     }
-    FailNamed(req.m_Async, kErrMissingImage, kName,
-                    ":LoadCamfile - no camfile of the requested type found.");
+    FailNamed(req.m_Async, kErrMissingImage, kName, ":LoadCamfile - no camfile of the requested type found.");
 }
 
 void GetUniqueID(FBribImageReader& reader, FLoaderRequest& req)

@@ -99,7 +99,8 @@ void AddStoredAdjustments(FBribImageReader& reader, FPropList& list)
         gains[0] = gains[1] = gains[2] = 1.0;
     if (gains[0] == kGainAbsent || gains[1] == kGainAbsent || gains[2] == kGainAbsent)
         return;
-    list.SetString(FWideString("rpColorAdjust"), FWideString(RGBGainsToCCString(gains[0], gains[1], gains[2]).c_str()));
+    list.SetString(FWideString("rpColorAdjust"),
+                   FWideString(RGBGainsToCCString(gains[0], gains[1], gains[2]).c_str()));
 }
 
 } // namespace

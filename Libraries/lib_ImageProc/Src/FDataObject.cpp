@@ -34,8 +34,8 @@ void MapFramePixmap(FCacheObject& block)
     FImageFrameRecord& record = FrameRecord(block);
     uint8_t* header = base + kFrameRecordRoom;
     uint8_t* pixels = header + kFPixmapHeaderSize;
-    record.m_pPixmap =
-        MapFPixmapHeader(record.m_iPixelType, record.m_iCols, record.m_iRows, record.m_iRowBytes, pixels, header);
+    record.m_pPixmap = MapFPixmapHeader(record.m_iPixelType, record.m_iCols, record.m_iRows,
+                                        record.m_iRowBytes, pixels, header);
 }
 
 void FrameMoved(FCacheObject* block)

@@ -21,7 +21,7 @@ constexpr const char* kUnsupported = "File type not supported.";
 constexpr int kDestroyWaitMs = 9 * 109;
 
 // Loader request type of each information sub-kind.
-constexpr int kInfoLoaderType[] = {kLoaderImageCount, kLoaderImage,      kLoaderCamfile,
+constexpr int kInfoLoaderType[] = {kLoaderImageCount,  kLoaderImage,      kLoaderCamfile,
                                    kLoaderCAMbCamfile, kLoaderProperties, kLoaderUniqueID};
 
 // Outcome only: the caller's cancel byte is the caller's own.
@@ -114,8 +114,8 @@ FDataRetriever::~FDataRetriever()
 {
     if (m_pLoaderReq) {
         m_pLoaderReq->m_Async.RequestCancel();
-        for (int waited = 0; waited < kDestroyWaitMs && m_pLoaderReq->m_Async.IsInProgress() && !m_bWaitingForBlock;
-             ++waited)
+        for (int waited = 0;
+             waited < kDestroyWaitMs && m_pLoaderReq->m_Async.IsInProgress() && !m_bWaitingForBlock; ++waited)
             SleepMilliseconds(1);
         if (m_bWaitingForBlock) {
             m_pLoaderReq->m_Async.Cancel();
@@ -254,7 +254,9 @@ void FDataRetriever::HandleDataRequest(FDataRetrieverRequest* req)
     if (!handle)
         return;
     req->m_aiResult[0] = reinterpret_cast<intptr_t>(static_cast<FIDataObject*>(handle));
-    const int type = subKind == kDataImage ? kLoaderImage : subKind == kDataCamfile ? kLoaderCamfile : kLoaderCAMbCamfile;
+    const int type = subKind == kDataImage     ? kLoaderImage
+                     : subKind == kDataCamfile ? kLoaderCamfile
+                                               : kLoaderCAMbCamfile;
     priBegin(req, loader, type);
     m_pHandle = handle;
     if (subKind == kDataImage) {
@@ -279,7 +281,8 @@ void FDataRetriever::priHandleModifyRequest(FDataRetrieverRequest* req)
 {
     FILoader* loader = priFindLoader(*req);
     if (!loader) {
-        req->m_Async.Fail(kErrUnsupported, "FDataRetriever::priHandleModifyRequest: File type not supported.");
+        req->m_Async.Fail(kErrUnsupported,
+                          "FDataRetriever::priHandleModifyRequest: File type not supported.");
         return;
     }
     priBegin(req, loader, kLoaderModify);
@@ -346,7 +349,8 @@ FDataObject* FDataRetriever::priGetCacheDataCamfile(FDataRetrieverRequest* req, 
     if (!priGetUniqueID(req, loader, id))
         return nullptr;
     const bool camb = req->m_iSubKind == kDataCAMbCamfile;
-    const FWideString label = priLabel(req->m_usFileName, id, FWideString(camb ? "-FileCAMbFile" : "-FileCamfile"));
+    const FWideString label =
+        priLabel(req->m_usFileName, id, FWideString(camb ? "-FileCAMbFile" : "-FileCamfile"));
     FCacheObject* block = m_pCache->Get(label.GetBuffer(), 0);
     if (!block) {
         FLoaderRequest info;

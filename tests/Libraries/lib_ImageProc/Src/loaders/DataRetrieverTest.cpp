@@ -128,9 +128,17 @@ TEST_F(DataRetrieverTest, ExtensionPicksTheEntryIgnoringCase)
         int m_iEntry; // -1: no loader
     };
     const Case cases[] = {
-        {"ldrmem://a.JPG", 3}, {"ldrmem://a.jpeg", 4}, {"ldrmem://.xxx", 0}, {"ldrmem://a.Q7F", 0},
-        {"ldrmem://a.bri", 0}, {"ldrmem://a.tif", 1},  {"ldrmem://a.TIFF", 2}, {"ldrmem://a.png", -1},
-        {"jpg", -1},           {"g", -1},              {"", -1},
+        {"ldrmem://a.JPG", 3},
+        {"ldrmem://a.jpeg", 4},
+        {"ldrmem://.xxx", 0},
+        {"ldrmem://a.Q7F", 0},
+        {"ldrmem://a.bri", 0},
+        {"ldrmem://a.tif", 1},
+        {"ldrmem://a.TIFF", 2},
+        {"ldrmem://a.png", -1},
+        {"jpg", -1},
+        {"g", -1},
+        {"", -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.m_pszURL);
@@ -160,8 +168,10 @@ TEST_F(DataRetrieverTest, RequestsItCannotTakeAreRefusedWithTheirTexts)
     };
     const Case cases[] = {
         {"ldrmem://r.bri", 3, 0, kErrInvalid, "FDataRetriever:Request unknown request"},
-        {"ldrmem://r.bri", kRetrieveInfo, 6, kErrInvalid, "FDataRetriever:HandleInfoRequest unknown info request"},
-        {"ldrmem://r.bri", kRetrieveData, 3, kErrInvalid, "FDataRetriever:HandleDataRequest unknown data request"},
+        {"ldrmem://r.bri", kRetrieveInfo, 6, kErrInvalid,
+         "FDataRetriever:HandleInfoRequest unknown info request"},
+        {"ldrmem://r.bri", kRetrieveData, 3, kErrInvalid,
+         "FDataRetriever:HandleDataRequest unknown data request"},
         {"ldrmem://r.png", kRetrieveData, 0, kErrUnsupported, "File type not supported."},
         {"ldrmem://r.png", kRetrieveModify, 0, kErrUnsupported,
          "FDataRetriever::priHandleModifyRequest: File type not supported."},
@@ -320,7 +330,8 @@ TEST_F(DataRetrieverTest, BlockBeingLoadedElsewhereIsWaitedFor)
     const FWideString url = MemURL("r.bri");
     FWideString label(url);
     label += "-0F2031425364758697A8B9CADBECFD0E-FileImage-0";
-    FCacheObject* block = NewFrameBlock(*GetGlobalCache(), label, kImageKindPreview, FPixmap::PIXEL_24_RGB, 16, 8);
+    FCacheObject* block =
+        NewFrameBlock(*GetGlobalCache(), label, kImageKindPreview, FPixmap::PIXEL_24_RGB, 16, 8);
     ASSERT_NE(block, nullptr);
     FAsyncStatus* status = GetBlockLoadStatus(*block, 0);
     status->SetState(kInProgress);
@@ -360,8 +371,8 @@ TEST_F(DataRetrieverTest, DestructionDuringABlockedLoadIsBounded)
 
     g_beforeLoad = nullptr;
     GetLatchStorageClass().OpenLatch();
-    EXPECT_TRUE(TickUntil([] { return FLoaderMailbox::GetRunningThreadCount() == 0; },
-                          [] { SleepMilliseconds(5); }));
+    EXPECT_TRUE(
+        TickUntil([] { return FLoaderMailbox::GetRunningThreadCount() == 0; }, [] { SleepMilliseconds(5); }));
 }
 
 } // namespace

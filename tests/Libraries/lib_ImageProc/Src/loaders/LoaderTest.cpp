@@ -69,7 +69,8 @@ const RouteCase kRouteCases[] = {
     {&kJPEG, kLoaderImageCount, false, Route::Answered, kCompleted, 0, ""},
     {&kJPEG, kLoaderImage, true, Route::Posted, kCompleted, 0, ""},
     {&kJPEG, kLoaderImage, false, Route::Sync, kCompleted, 0, ""},
-    {&kJPEG, kLoaderCamfile, false, Route::Refused, kError, 2, "JPEGLoader:Request - jpegs don't have camfiles."},
+    {&kJPEG, kLoaderCamfile, false, Route::Refused, kError, 2,
+     "JPEGLoader:Request - jpegs don't have camfiles."},
     {&kJPEG, kLoaderCAMbCamfile, false, Route::Refused, kError, 2, "JPEGLoader:Request - invalid request."},
     {&kJPEG, kLoaderProperties, false, Route::Sync, kCompleted, 0, ""},
     {&kJPEG, kLoaderModify, false, Route::Sync, kError, 2, "JPEGLoader:HandleRequest - invalid request."},
@@ -133,8 +134,8 @@ TEST_P(LoaderRouteTest, RequestIsRoutedAsTheTableSays)
         EXPECT_EQ(latch.GetReadCount(), 0);
     } else {
         ASSERT_TRUE(latch.WaitForWaitingReads(1, std::chrono::seconds(10)));
-        const bool returnedWhileHeld = TickUntil([&] { return returned.load(); }, [] { SleepMilliseconds(2); },
-                                                 std::chrono::milliseconds(400));
+        const bool returnedWhileHeld = TickUntil(
+            [&] { return returned.load(); }, [] { SleepMilliseconds(2); }, std::chrono::milliseconds(400));
         EXPECT_EQ(returnedWhileHeld, c.m_route == Route::Posted);
         if (returnedWhileHeld) {
             EXPECT_EQ(req.m_Async.GetState(), kInProgress);
@@ -182,9 +183,9 @@ TEST_F(LoaderTest, ImageIndexSelectsTheReduction)
         int m_iRows;
     };
     const Case cases[] = {
-        {&kJPEG, 0, 64, 32}, {&kJPEG, 1, 32, 16}, {&kJPEG, 3, 8, 4},  {&kJPEG, 4, 64, 32},
-        {&kJPEG, 7, 64, 32}, {&kJPEG, -2, 64, 32}, {&kTiff, 2, 16, 8}, {&kTiff, 4, 4, 2},
-        {&kTiff, 5, 64, 32},
+        {&kJPEG, 0, 64, 32}, {&kJPEG, 1, 32, 16}, {&kJPEG, 3, 8, 4},
+        {&kJPEG, 4, 64, 32}, {&kJPEG, 7, 64, 32}, {&kJPEG, -2, 64, 32},
+        {&kTiff, 2, 16, 8},  {&kTiff, 4, 4, 2},   {&kTiff, 5, 64, 32},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.m_pKind->m_pszName) + " index " + std::to_string(c.m_iIndex));
@@ -266,7 +267,8 @@ TEST_F(LoaderTest, NullPropertyListIsRefusedForPropertiesAndIdentity)
             req.m_eType = type;
             ASSERT_TRUE(RunLoader(*loader, req));
             EXPECT_EQ(req.m_Async.GetErrorCode(), kErrInvalid);
-            EXPECT_EQ(ErrorText(req.m_Async), std::string(kind->m_pszName) + ": Property list pointer is NULL");
+            EXPECT_EQ(ErrorText(req.m_Async),
+                      std::string(kind->m_pszName) + ": Property list pointer is NULL");
         }
     }
 }
@@ -308,7 +310,8 @@ TEST(LoaderExceptionTable, EachKindOfFailureGetsItsStatus)
         {"not found", [] { throw FExceptionFileNotFound("gone"); }, kErrFileNotFound, "ldrmem://x.jpg"},
         {"family", [] { throw FExceptionJPEGPixmapTooSmall("small"); }, kErrReaderFailed,
          "JPEGLoader: Pixmap too small. (small)"},
-        {"other", [] { throw FExceptionFileRead("short"); }, kErrException, "JPEGLoader: File read failed (short)"},
+        {"other", [] { throw FExceptionFileRead("short"); }, kErrException,
+         "JPEGLoader: File read failed (short)"},
         {"memory", [] { throw std::bad_alloc(); }, kErrOutOfMemory, "JPEGLoader: out of memory"},
         {"unknown", [] { throw 42; }, kErrException, "JPEGLoader: unknown exception"},
     };
@@ -318,7 +321,8 @@ TEST(LoaderExceptionTable, EachKindOfFailureGetsItsStatus)
         req.m_usFileURL = MemURL("x.jpg");
         StartRequest(req.m_Async);
         HandleGuarded(
-            req, "JPEGLoader", [](const FException& e) { return dynamic_cast<const FExceptionJPEG*>(&e) != nullptr; },
+            req, "JPEGLoader",
+            [](const FException& e) { return dynamic_cast<const FExceptionJPEG*>(&e) != nullptr; },
             c.m_throw);
         EXPECT_EQ(req.m_Async.GetState(), kError);
         EXPECT_EQ(req.m_Async.GetErrorCode(), c.m_iError);

@@ -122,8 +122,8 @@ TEST_F(RawLoaderTest, QuarterTurnsSwapColumnsAndRows)
 TEST_F(RawLoaderTest, StoredAdjustmentsBecomeProperties)
 {
     RawOptions options;
-    options.slots = {{0, 1, 0.5f}, {3, 2, -1.25f}, {4, 3, 10}, {5, 4, 0}, {6, 5, 2}, {7, 6, 3}, {8, 10, 0.75f},
-                     {9, 99, 7}};
+    options.slots = {{0, 1, 0.5f}, {3, 2, -1.25f}, {4, 3, 10},     {5, 4, 0},
+                     {6, 5, 2},    {7, 6, 3},      {8, 10, 0.75f}, {9, 99, 7}};
     const auto list = Properties(options);
     EXPECT_EQ(Prop(*list, "rpExposureCompensation"), "0.5000");
     EXPECT_EQ(Prop(*list, "rpContrast"), "-1.2500");
@@ -272,7 +272,9 @@ TEST_F(RawLoaderTest, BadFilesThroughEachLoader)
     const rawtest::Bytes jpeg = MakeJPEG(32, 16, false);
     const rawtest::Bytes tiff = MakeTiff(32, 16);
     const rawtest::Bytes raw = MakeRaw({});
-    auto truncated = [](const rawtest::Bytes& bytes) { return rawtest::Bytes(bytes.begin(), bytes.begin() + 20); };
+    auto truncated = [](const rawtest::Bytes& bytes) {
+        return rawtest::Bytes(bytes.begin(), bytes.begin() + 20);
+    };
     auto corrupt = [](rawtest::Bytes bytes) {
         for (size_t i = 0; i < 8; ++i)
             bytes[i] ^= 0x5A;

@@ -34,7 +34,8 @@ protected:
     }
 
     // Applies the changes (name, value) to the file and returns the request's outcome.
-    FLoaderRequest& Modify(const FWideString& url, const std::vector<std::pair<const char*, std::string>>& changes)
+    FLoaderRequest& Modify(const FWideString& url,
+                           const std::vector<std::pair<const char*, std::string>>& changes)
     {
         auto list = std::make_unique<FPropList>(nullptr, "changes");
         for (const auto& [name, value] : changes)
@@ -66,13 +67,14 @@ TEST(RotationChange, SignedTextsTurnAndEveryResultIsWithinATurn)
         unsigned m_uExpected;
     };
     const Case cases[] = {
-        {"+90", 270, 0},  {"-90", 0, 270},  {"450", 0, 90},    {"90", 270, 90},        {"-450", 90, 0},
-        {"-720", 0, 0},   {"725", 10, 5},   {"+360", 45, 45},  {"-99999999999999", 0, 81}, {"junk", 180, 0},
-        {"+0", 4294967295u, 255},
+        {"+90", 270, 0},  {"-90", 0, 270},          {"450", 0, 90},
+        {"90", 270, 90},  {"-450", 90, 0},          {"-720", 0, 0},
+        {"725", 10, 5},   {"+360", 45, 45},         {"-99999999999999", 0, 81},
+        {"junk", 180, 0}, {"+0", 4294967295u, 255},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(ResolveRotationChange(c.m_pszText, c.m_uCurrent), c.m_uExpected) << c.m_pszText << " on "
-                                                                                    << c.m_uCurrent;
+        EXPECT_EQ(ResolveRotationChange(c.m_pszText, c.m_uCurrent), c.m_uExpected)
+            << c.m_pszText << " on " << c.m_uCurrent;
 }
 
 TEST_F(RawModifyTest, HeaderFieldsAreRewritten)
@@ -145,8 +147,8 @@ TEST_F(RawModifyTest, RefusedFieldsReportTheirNameAndKeepWhatWasWrittenBefore)
         const FWideString url = PutFile(c.m_pszName, MakeRaw(c.m_options));
         const FLoaderRequest& req = Modify(url, c.m_changes);
         EXPECT_EQ(req.m_Async.GetErrorCode(), kErrHeaderNotWritten);
-        EXPECT_EQ(ErrorText(req.m_Async), std::string("BRIbLoader::ModifyProperties: Error setting ") + c.m_pszItem +
-                                               " in file " + url.GetNarrow());
+        EXPECT_EQ(ErrorText(req.m_Async), std::string("BRIbLoader::ModifyProperties: Error setting ") +
+                                              c.m_pszItem + " in file " + url.GetNarrow());
         FBribImageReader reader(url.GetBuffer());
         // The label is applied first, the rotation after it.
         EXPECT_EQ(reader.GetRotation(), std::string(c.m_pszItem) == "WHITE BALANCE" ? 0u : 90u);
@@ -175,8 +177,11 @@ TEST_F(RawModifyTest, FailedWriteAtEachStepLeavesTheOriginalUsable)
     options.label = "Daylight";
     options.slots = {{0, 2, 0.5f}, {4, 2, 0.7f}};
     const rawtest::Bytes original = MakeRaw(options);
-    const std::vector<std::pair<const char*, std::string>> changes = {
-        {"WB_DESC", "Tungsten"}, {"MARKBITS", "5"}, {"ROTATION", "+90"}, {"rpContrast", "1.5"}, {"rpColorAdjust", "10C"}};
+    const std::vector<std::pair<const char*, std::string>> changes = {{"WB_DESC", "Tungsten"},
+                                                                      {"MARKBITS", "5"},
+                                                                      {"ROTATION", "+90"},
+                                                                      {"rpContrast", "1.5"},
+                                                                      {"rpColorAdjust", "10C"}};
     FBribImageReader before(PutFile("before.bri", original).GetBuffer());
     OwnedPixmap expected(FPixmap::PIXEL_24_RGB, 16, 8);
     ASSERT_TRUE(before.GetImage(0, *expected.m_pPixmap, nullptr, nullptr));
