@@ -205,18 +205,10 @@ void HandleRequest(FLoaderRequest& req)
     });
 }
 
-class BRIbLoader final : public FIBRIbLoader
+class BRIbLoader final : public TMailboxLoader<FIBRIbLoader>
 {
 public:
-    BRIbLoader() : m_mailbox(kName, &HandleRequest) {}
-
-    void Destroy() override { delete this; }
-    void Idle() override { m_mailbox.Idle(); }
-    bool IsHolding(const FLoaderRequest& req) override { return m_mailbox.IsPending(req); }
-    void Abandon(FLoaderRequest& req, std::function<void()> release) override
-    {
-        m_mailbox.Abandon(req, std::move(release));
-    }
+    BRIbLoader() : TMailboxLoader(kName, &HandleRequest) {}
 
     void Request(FLoaderRequest* req) override
     {
@@ -247,8 +239,6 @@ public:
 
 private:
     ~BRIbLoader() override = default;
-
-    FLoaderMailbox m_mailbox;
 };
 
 } // namespace

@@ -48,6 +48,27 @@ private:
     std::shared_ptr<FLoaderCore> m_pCore;
 };
 
+// A loader's side of the interface that only forwards to its mailbox.
+template <class Interface>
+class TMailboxLoader : public Interface
+{
+public:
+    TMailboxLoader(const char* name, FLoaderMailbox::Handler handler) : m_mailbox(name, handler) {}
+
+    void Destroy() override { delete this; }
+    void Idle() override { m_mailbox.Idle(); }
+    bool IsHolding(const FLoaderRequest& req) override { return m_mailbox.IsPending(req); }
+    void Abandon(FLoaderRequest& req, std::function<void()> release) override
+    {
+        m_mailbox.Abandon(req, std::move(release));
+    }
+
+protected:
+    ~TMailboxLoader() override = default;
+
+    FLoaderMailbox m_mailbox;
+};
+
 // Runs one request's handling and turns whatever escapes it into the status:
 // file not found 6 with the URL; the family's exceptions 8, other FExceptions 14,
 // both "<name>: <description> (<message>)"; out of memory 13; anything else 14.

@@ -38,22 +38,14 @@ constexpr bool kIsJPEG(const char* name)
 }
 
 template <class Traits>
-class TImageFileLoader final : public Traits::Interface
+class TImageFileLoader final : public TMailboxLoader<typename Traits::Interface>
 {
 public:
-    TImageFileLoader() : m_mailbox(Traits::kName, &HandleRequest) {}
-
-    void Destroy() override { delete this; }
-    void Idle() override { m_mailbox.Idle(); }
-    bool IsHolding(const FLoaderRequest& req) override { return m_mailbox.IsPending(req); }
-    void Abandon(FLoaderRequest& req, std::function<void()> release) override
-    {
-        m_mailbox.Abandon(req, std::move(release));
-    }
+    TImageFileLoader() : TMailboxLoader<typename Traits::Interface>(Traits::kName, &HandleRequest) {}
 
     void Request(FLoaderRequest* req) override
     {
-        Idle();
+        this->Idle();
         constexpr bool jpeg = kIsJPEG(Traits::kName);
         switch (req->m_eType) {
         case kLoaderImageCount:
@@ -66,7 +58,7 @@ public:
             break;
         case kLoaderImage:
             if (req->m_pTarget) {
-                m_mailbox.Post(*req);
+                this->m_mailbox.Post(*req);
                 return;
             }
             break;
@@ -173,8 +165,6 @@ private:
         list->AddProp("PROCESSABLE", "0");
         AddFileUniqueID(req, Traits::kName);
     }
-
-    FLoaderMailbox m_mailbox;
 };
 
 } // namespace

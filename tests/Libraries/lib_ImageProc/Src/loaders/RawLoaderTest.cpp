@@ -48,6 +48,24 @@ protected:
         return list;
     }
 
+    // Posts a load of the 64 x 64 preview, runs `meanwhile` while its first read is held,
+    // and returns the load's final state.
+    int LoadWhileHeld(const char* name, const std::function<void(FLoaderRequest&)>& meanwhile)
+    {
+        OwnedPixmap target(FPixmap::PIXEL_24_RGB, 64, 64);
+        FLoaderRequest load;
+        load.m_usFileURL = LatchURL(name);
+        load.m_eType = kLoaderImage;
+        load.m_pTarget = target.m_pPixmap.get();
+        GetLatchStorageClass().CloseLatch();
+        m_pLoader->Request(&load);
+        EXPECT_TRUE(GetLatchStorageClass().WaitForWaitingReads(1, std::chrono::seconds(10)));
+        meanwhile(load);
+        GetLatchStorageClass().OpenLatch();
+        EXPECT_TRUE(WaitForLoader(*m_pLoader, load));
+        return load.m_Async.GetState();
+    }
+
     LoaderPtr m_pLoader;
     std::unique_ptr<FLoaderRequest> m_request;
 };
@@ -229,18 +247,8 @@ TEST_F(RawLoaderTest, CancelledImageLoadEndsCancelled)
     options.previewCols = 64;
     options.previewRows = 64;
     PutFile("cancel.bri", MakeRaw(options));
-    OwnedPixmap target(FPixmap::PIXEL_24_RGB, 64, 64);
-    FLoaderRequest load;
-    load.m_usFileURL = LatchURL("cancel.bri");
-    load.m_eType = kLoaderImage;
-    load.m_pTarget = target.m_pPixmap.get();
-    GetLatchStorageClass().CloseLatch();
-    m_pLoader->Request(&load);
-    ASSERT_TRUE(GetLatchStorageClass().WaitForWaitingReads(1, std::chrono::seconds(10)));
-    load.m_Async.RequestCancel();
-    GetLatchStorageClass().OpenLatch();
-    ASSERT_TRUE(WaitForLoader(*m_pLoader, load));
-    EXPECT_EQ(load.m_Async.GetState(), kCancelled);
+    const int state = LoadWhileHeld("cancel.bri", [](FLoaderRequest& load) { load.m_Async.RequestCancel(); });
+    EXPECT_EQ(state, kCancelled);
 }
 
 // A section of image type 0 is never read: it would be reported loaded unread.
@@ -329,18 +337,10 @@ TEST_F(RawLoaderTest, FileThatShrinksDuringALoadEndsInAnError)
     FWideString prefix = folder.URL("x");
     prefix.DropRight(1);
     GetLatchStorageClass().SetTarget(prefix);
-    OwnedPixmap target(FPixmap::PIXEL_24_RGB, 64, 64);
-    FLoaderRequest load;
-    load.m_usFileURL = LatchURL("shrink.bri");
-    load.m_eType = kLoaderImage;
-    load.m_pTarget = target.m_pPixmap.get();
-    GetLatchStorageClass().CloseLatch();
-    m_pLoader->Request(&load);
-    ASSERT_TRUE(GetLatchStorageClass().WaitForWaitingReads(1, std::chrono::seconds(10)));
-    std::filesystem::resize_file(folder.NativePath("shrink.bri"), 300);
-    GetLatchStorageClass().OpenLatch();
-    ASSERT_TRUE(WaitForLoader(*m_pLoader, load));
-    EXPECT_EQ(load.m_Async.GetState(), kError);
+    const int state = LoadWhileHeld("shrink.bri", [&](FLoaderRequest&) {
+        std::filesystem::resize_file(folder.NativePath("shrink.bri"), 300);
+    });
+    EXPECT_EQ(state, kError);
 }
 
 } // namespace
