@@ -19,6 +19,7 @@ struct JPEGTraits {
     using IndexOutOfRange = FExceptionJPEGIndexOutOfRange;
     using Interface = FIJPEGLoader;
     static constexpr const char* kName = "JPEGLoader";
+    static constexpr bool kIsJPEG = true;
     static constexpr int kMaxReduction = 3;
     static bool IsFamily(const FException& e) { return dynamic_cast<const FExceptionJPEG*>(&e) != nullptr; }
 };
@@ -28,14 +29,10 @@ struct TiffTraits {
     using IndexOutOfRange = FExceptionTIFFIndexOutOfRange;
     using Interface = FITiffLoader;
     static constexpr const char* kName = "TiffLoader";
+    static constexpr bool kIsJPEG = false;
     static constexpr int kMaxReduction = 4;
     static bool IsFamily(const FException& e) { return dynamic_cast<const FExceptionTIFF*>(&e) != nullptr; }
 };
-
-constexpr bool kIsJPEG(const char* name)
-{
-    return name[0] == 'J';
-}
 
 template <class Traits>
 class TImageFileLoader final : public TMailboxLoader<typename Traits::Interface>
@@ -46,7 +43,7 @@ public:
     void Request(FLoaderRequest* req) override
     {
         this->Idle();
-        constexpr bool jpeg = kIsJPEG(Traits::kName);
+        constexpr bool jpeg = Traits::kIsJPEG;
         switch (req->m_eType) {
         case kLoaderImageCount:
             if (jpeg) {
@@ -155,7 +152,7 @@ private:
         req.m_iColumns = cols;
         req.m_iRows = rows;
         reader.GetProperties(list);
-        if (kIsJPEG(Traits::kName)) {
+        if (Traits::kIsJPEG) {
             char number[16];
             std::snprintf(number, sizeof(number), "%d", cols);
             list->AddProp("COLS", number);

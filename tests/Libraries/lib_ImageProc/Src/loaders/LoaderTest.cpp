@@ -9,10 +9,12 @@
 #include "FLoaderMailbox.h"
 #include "FPropList.h"
 #include "FWinThread.h"
+#include "RawTestFolder.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 
 using namespace loadertest;
@@ -295,6 +297,24 @@ TEST_F(LoaderTest, JPEGAndTiffPropertiesEndWithSizeProcessableAndIdentity)
         const std::string id = list.GetString(FWideString("UNIQUEID"), FWideString()).GetNarrow();
         EXPECT_EQ(id.rfind(expected, 0), 0u) << id;
     }
+}
+
+// Only the low 32 bits of the size enter the identity.
+TEST_F(LoaderTest, IdentityOfAFileBeyondFourGigabytes)
+{
+    rawtest::RawTestFolder folder;
+    folder.Write("huge.jpg", MakeJPEG(8, 8, true));
+    std::filesystem::resize_file(folder.NativePath("huge.jpg"), 5ull << 30);
+    LoaderPtr loader(CreateJPEGLoader());
+    FPropList list(nullptr, "id");
+    FLoaderRequest req;
+    req.m_usFileURL = folder.URL("huge.jpg");
+    req.m_eType = kLoaderUniqueID;
+    req.SetList(&list);
+    ASSERT_TRUE(RunLoader(*loader, req));
+    ASSERT_EQ(req.m_Async.GetState(), kCompleted) << ErrorText(req.m_Async);
+    const std::string id = list.GetString(FWideString("UNIQUEID"), FWideString()).GetNarrow();
+    EXPECT_EQ(id.rfind("40000000-", 0), 0u) << id;
 }
 
 // What escapes a request's handling becomes its status.
