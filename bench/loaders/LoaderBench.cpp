@@ -1,9 +1,11 @@
 // Properties and embedded-preview latency through the raw loader and its load thread,
 // for one raw file with a 1536 x 1024 preview and for 500 small raw files, each beside
-// plain reads of the same files' bytes through the same storage class.
+// plain reads of the same files' bytes through the same storage class; and the same
+// work with the reader alone on the caller's thread.
 
 #include "BesideCopy.h"
 #include "BribFileBuilder.h"
+#include "FBribImageReader.h"
 #include "FJPEGLineWriter.h"
 #include "FLoader.h"
 #include "FPixmap.h"
@@ -126,6 +128,23 @@ void Preview(FILoader& loader, const FWideString& url, std::vector<uint8_t>& pix
         std::abort();
 }
 
+// The same work on the caller's thread with the reader alone, to show what the loader
+// and its thread add.
+void ReaderOnly(const FWideString& url, std::vector<uint8_t>& pixels)
+{
+    FBribImageReader reader(url.GetBuffer());
+    FPropList list(nullptr, "props");
+    reader.GetProperties(&list);
+    int dims[2] = {0, 0};
+    int pixelType = 0;
+    int imageType = 0;
+    reader.GetImageInfo(0, dims, pixelType, imageType);
+    pixels.resize(size_t(dims[0]) * size_t(dims[1]) * 3);
+    std::unique_ptr<FPixmap> target(NewFPixmap(pixelType, pixels.data(), dims[0], dims[1], dims[0] * 3));
+    if (!reader.GetImage(0, *target, nullptr, nullptr))
+        std::abort();
+}
+
 void BM_OneRawProperties(benchmark::State& state)
 {
     LoaderHolder holder;
@@ -171,5 +190,34 @@ BENCHMARK(BM_SmallRawFilesPropertiesAndPreview)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(5);
+
+void BM_OneRawReaderOnly(benchmark::State& state)
+{
+    std::vector<uint8_t> buffer(64 << 10);
+    std::vector<uint8_t> pixels;
+    const FWideString& url = Files().big;
+    bench::RunBesideCopy(
+        state, [&] { PlainRead(url, buffer); }, [&] { ReaderOnly(url, pixels); });
+}
+BENCHMARK(BM_OneRawReaderOnly)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_SmallRawFilesReaderOnly(benchmark::State& state)
+{
+    std::vector<uint8_t> buffer(64 << 10);
+    std::vector<uint8_t> pixels;
+    const std::vector<FWideString>& urls = Files().small;
+    bench::RunBesideCopy(
+        state,
+        [&] {
+            for (const FWideString& url : urls)
+                PlainRead(url, buffer);
+        },
+        [&] {
+            for (const FWideString& url : urls)
+                ReaderOnly(url, pixels);
+        });
+    state.counters["files"] = kSmallFiles;
+}
+BENCHMARK(BM_SmallRawFilesReaderOnly)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
 } // namespace
