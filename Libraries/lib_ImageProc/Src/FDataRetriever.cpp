@@ -112,15 +112,15 @@ private:
 
 FDataRetriever::~FDataRetriever()
 {
+    // Nothing was posted for a block another retriever loads, and its status is not ours.
+    if (m_bWaitingForBlock) {
+        m_pCurrent->m_Async.Cancel();
+        priFinish();
+    }
     if (m_pLoaderReq) {
         m_pLoaderReq->m_Async.RequestCancel();
-        for (int waited = 0;
-             waited < kDestroyWaitMs && m_pLoaderReq->m_Async.IsInProgress() && !m_bWaitingForBlock; ++waited)
+        for (int waited = 0; waited < kDestroyWaitMs && m_pLoaderReq->m_Async.IsInProgress(); ++waited)
             SleepMilliseconds(1);
-        if (m_bWaitingForBlock) {
-            m_pLoaderReq->m_Async.Cancel();
-            m_bWaitingForBlock = false;
-        }
         if (m_pLoaderReq->m_Async.IsInProgress()) {
             DebugTrace("~FDataRetriever(): load request still busy in destructor.\n");
             priAbandonLoaderRequest();

@@ -347,6 +347,14 @@ TEST_F(DataRetrieverTest, BlockBeingLoadedElsewhereIsWaitedFor)
     EXPECT_EQ(req.m_Async.GetState(), kCompleted);
     EXPECT_EQ(g_requests[kLoaderImage][1], 0);
     req.GetDataObject()->Release();
+
+    // A waiter that goes away leaves the loading retriever's status alone.
+    status->SetState(kInProgress);
+    FDataRetrieverRequest waiter = Make(url, kRetrieveData, kDataImage, 0);
+    m_pRetriever->Request(&waiter);
+    m_pRetriever.reset();
+    EXPECT_EQ(waiter.m_Async.GetState(), kCancelled);
+    EXPECT_EQ(status->GetState(), kInProgress);
     block->Release();
 }
 
