@@ -237,6 +237,9 @@ uint32_t Image::Release()
 
 void RotateRect(FRect& rect, int& cols, int& rows, double degrees)
 {
+    // A NaN or infinite angle has no rotation; converting its sine would be undefined.
+    if (!std::isfinite(degrees))
+        return;
     const double theta = degrees * 0.017453292522166666;
     // 64-bit products: a 32-bit y x s overflows beyond 32767 rows.
     const int64_t c = static_cast<int64_t>(static_cast<int32_t>(std::cos(theta) * 65536.0));

@@ -134,7 +134,8 @@ FIPMStageImageRecord* GetStageImageRecord(FCacheObject* object);
 FIPMStageLUTRecord* GetStageLUTRecord(FCacheObject* object);
 
 // Rotates the rectangle inside an image of cols x rows by the angle (degrees, 16.16 fixed
-// point, truncating) and replaces the size by the rotated image's size.
+// point, truncating) and replaces the size by the rotated image's size. An angle that is
+// not finite changes nothing.
 void RotateRect(FRect& rect, int& cols, int& rows, double degrees);
 
 } // namespace FIPMCommon

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -205,6 +206,11 @@ TEST_F(OutputImageTest, RotateRect)
     EXPECT_EQ(cols, 50000);
     EXPECT_EQ(rows, 40000);
     EXPECT_EQ(big.Width(), 50000);
+
+    FRect same(1, 2, 3, 4);
+    FIPMCommon::RotateRect(same, cols, rows, std::nan(""));
+    EXPECT_EQ(same, FRect(1, 2, 3, 4));
+    EXPECT_EQ(cols, 50000);
 }
 
 } // namespace
