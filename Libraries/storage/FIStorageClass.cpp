@@ -11,5 +11,6 @@ FIFile* FIFolder::CreateTempFile(const FWideString&, FWideString& name)
 
 void FIFolder::ReplaceFile(const FWideString&, const FWideString& to)
 {
-    throw FExceptionFileWrite(FNarrowString("'%s': this folder cannot replace files", to.GetNarrow()).GetCString());
+    throw FExceptionFileWrite(
+        FNarrowString("'%s': this folder cannot replace files", to.GetNarrow()).GetCString());
 }

@@ -104,10 +104,10 @@ bool RecoverBribHeaderUpdate(const FWideString& url)
             size = undo->ReadSome(record.data(), int(record.size()));
         const int count = size >= kUndoHead + 4 ? int(LoadLE32(record.data() + 8)) : -1;
         const int offset = size >= kUndoHead + 4 ? int(LoadLE32(record.data() + 4)) : -1;
-        const bool whole = count > 0 && offset >= 0 && offset + count <= int(kBribHeaderSizeV2) &&
-                           size == kUndoHead + count + 4 && LoadLE32(record.data()) == kUndoMagic &&
-                           LoadLE32(record.data() + kUndoHead + count) ==
-                               Checksum(record.data(), size_t(kUndoHead + count));
+        const bool whole =
+            count > 0 && offset >= 0 && offset + count <= int(kBribHeaderSizeV2) &&
+            size == kUndoHead + count + 4 && LoadLE32(record.data()) == kUndoMagic &&
+            LoadLE32(record.data() + kUndoHead + count) == Checksum(record.data(), size_t(kUndoHead + count));
         if (whole) {
             FilePtr file = OpenOrNull(url, kFileRead | kFileWrite | kFileAppend);
             uint8_t ident[kUndoIdentBytes] = {};

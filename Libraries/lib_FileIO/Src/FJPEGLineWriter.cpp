@@ -102,6 +102,9 @@ struct FJPEGLineWriter::State {
     std::vector<uint8_t> thumbnail;
     bool created = false;
     bool finished = false;
+    // After a coder error the library's state is undefined: it is never called
+    // again (it would crash), and the file is never finished.
+    bool failed = false;
     jpeg_compress_struct cinfo{};
     FJPEGErrorManager err{};
 
@@ -117,9 +120,22 @@ struct FJPEGLineWriter::State {
             throw FExceptionJPEGOutOfOrderOperation(message);
         }
     }
+    template <class Call>
+    void Coder(Call&& call)
+    {
+        if (failed) {
+            throw FExceptionJPEG("JPEGLineWriter: the coder failed earlier");
+        }
+        try {
+            JPEGCall(err, call);
+        } catch (...) {
+            failed = true;
+            throw;
+        }
+    }
     void WriteMarker(int code, const uint8_t* data, unsigned size)
     {
-        JPEGCall(err, [this, code, data, size] { jpeg_write_marker(&cinfo, code, data, size); });
+        Coder([this, code, data, size] { jpeg_write_marker(&cinfo, code, data, size); });
     }
 };
 
@@ -167,13 +183,18 @@ void FJPEGLineWriter::Finish()
         throw FExceptionJPEGOutOfOrderOperation("JPEGLineWriter: the file is already finished");
     }
     s.RequireDimensions("JPEGLineWriter::Finish()");
-    if (s.cinfo.next_scanline != s.cinfo.image_height) {
+    if (!s.failed && s.cinfo.next_scanline != s.cinfo.image_height) {
         throw FExceptionJPEG("Fewer scan lines written than rows specified.");
     }
-    JPEGCall(s.err, [&s] { jpeg_finish_compress(&s.cinfo); });
+    s.Coder([&s] { jpeg_finish_compress(&s.cinfo); });
     if (s.target) {
         s.file = nullptr;
-        s.target->Commit();
+        try {
+            s.target->Commit();
+        } catch (...) {
+            s.failed = true;
+            throw;
+        }
     }
     s.finished = true;
 }
@@ -200,7 +221,7 @@ void FJPEGLineWriter::SetDimensions(int cols, int rows, int pixelType)
     const int quality = JPEGQualityOfIndex(s.qualityIndex);
     const bool fullChroma = s.qualityIndex >= kFullChromaIndex;
     const bool jfif = !s.exif;
-    JPEGCall(s.err, [&s, cols, rows, components, space, quality, fullChroma, jfif] {
+    s.Coder([&s, cols, rows, components, space, quality, fullChroma, jfif] {
         jpeg_create_compress(&s.cinfo);
         s.created = true;
         s.cinfo.mem->max_memory_to_use = long(GetJPEGMemoryLimit());
@@ -327,7 +348,7 @@ void FJPEGLineWriter::WriteLine(const void* row, int pixelType)
     }
     s.lineWritten = true;
     JSAMPROW rows[1] = {const_cast<JSAMPROW>(source)};
-    JPEGCall(s.err, [&s, &rows] { jpeg_write_scanlines(&s.cinfo, rows, 1); });
+    s.Coder([&s, &rows] { jpeg_write_scanlines(&s.cinfo, rows, 1); });
 }
 
 void FJPEGLineWriter::priWriteProperties(FPropList* properties)

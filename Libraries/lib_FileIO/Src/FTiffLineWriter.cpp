@@ -293,7 +293,8 @@ void FTiffLineWriter::Finish()
     if (s.rowBytes == 0)
         throw FExceptionWriteUninitialized("TiffLineWriter");
     if (s.nextRow != s.rows)
-        throw FExceptionTIFF(FNarrowString("TiffLineWriter: %d of %d rows written", s.nextRow, s.rows).GetCString());
+        throw FExceptionTIFF(
+            FNarrowString("TiffLineWriter: %d of %d rows written", s.nextRow, s.rows).GetCString());
     if (!s.pendingExif.empty()) {
         if (!TIFFFlushData(s.tif))
             throw FExceptionFileWrite("TiffLineWriter: while writing the rows");

@@ -203,8 +203,8 @@ TIFF* OpenPort(std::unique_ptr<PortFile> port, const FWideString& name, const ch
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     if (options)
         TIFFOpenOptionsSetMaxSingleMemAlloc(options, kMaxTiffSingleAlloc);
-    TIFF* tif = TIFFClientOpenExt(name.GetNarrow(), mode, port.get(), PortRead, PortWrite, PortSeek, PortClose,
-                                  PortSize, PortMap, PortUnmap, options);
+    TIFF* tif = TIFFClientOpenExt(name.GetNarrow(), mode, port.get(), PortRead, PortWrite, PortSeek,
+                                  PortClose, PortSize, PortMap, PortUnmap, options);
     if (options)
         TIFFOpenOptionsFree(options);
     if (!tif) {

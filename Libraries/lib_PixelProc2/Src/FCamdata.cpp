@@ -375,8 +375,11 @@ bool FCamdataImpl::ParseMatrix(uint8_t* block, uint32_t size, FCamdataBlock& ent
     }
     uint8_t* elementData = block + elementOffset;
     if (elementSize > 1 && reinterpret_cast<uintptr_t>(elementData) % elementSize != 0) {
-        DebugTraceText("FCamdataImpl: matrix elements not aligned to their size.\n");
-        return false;
+        // Valid data at an odd place: typed pointers need it aligned.
+        const uint64_t bytes = elements * elementSize;
+        matrix->m_alignedCopy.resize(static_cast<size_t>((bytes + 7) / 8));
+        std::memcpy(matrix->m_alignedCopy.data(), elementData, static_cast<size_t>(bytes));
+        elementData = reinterpret_cast<uint8_t*>(matrix->m_alignedCopy.data());
     }
 
     if (m_bSwap) {

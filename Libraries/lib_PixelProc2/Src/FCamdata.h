@@ -19,14 +19,16 @@ enum FCamdataElementType : int32_t {
     kCamdataUInt16 = 6,
 };
 
-// A matrix found in camera data. The elements lie in the caller's buffer, native order,
-// first dimension outermost, aligned to their element size.
+// A matrix found in camera data. The elements, in native order and first dimension
+// outermost, lie in the caller's buffer, or in an aligned copy the matrix owns when in
+// the buffer they are not aligned to their element size.
 struct FCamdataMatrix {
     uint32_t m_uDimCount = 0;
     int32_t m_iType = 0;
     std::vector<uint32_t> m_dimSizes; // m_uDimCount entries
     uint8_t* m_pData = nullptr;
-    uint64_t m_uElementCount = 0; // product of the dimension sizes
+    uint64_t m_uElementCount = 0;        // product of the dimension sizes
+    std::vector<uint64_t> m_alignedCopy; // empty when the elements are used in place
 
     template <typename T>
     T* GetData() const
@@ -36,9 +38,10 @@ struct FCamdataMatrix {
 };
 
 // The parsed camera calibration data of one raw file or camera-data file, looked up by
-// block name. It neither reads files nor copies data: the constructor checks and
-// byte-swaps the caller's buffer in place, and every pointer it hands out points into that
-// buffer, which must outlive the object and stay unchanged.
+// block name. It reads no files: the constructor checks and byte-swaps the caller's buffer
+// in place, and the pointers it hands out point into that buffer (which must outlive the
+// object and stay unchanged), except for matrices whose elements had to be copied to be
+// aligned.
 //
 // Structural errors of the file header and its sections throw FException; errors inside
 // a block area end that area (a bad block size) or leave the block unusable (a bad

@@ -6,9 +6,35 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <map>
+#include <mutex>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+
+namespace
+{
+
+// One write count per open file (device and inode), shared by all its objects.
+std::shared_ptr<std::atomic<uint64_t>> SharedWriteCount(const struct stat& st)
+{
+    static std::mutex lock;
+    static std::map<std::pair<dev_t, ino_t>, std::weak_ptr<std::atomic<uint64_t>>> counts;
+    static unsigned opens = 0;
+    std::lock_guard guard(lock);
+    if (++opens % 256 == 0)
+        std::erase_if(counts, [](const auto& entry) { return entry.second.expired(); });
+    std::weak_ptr<std::atomic<uint64_t>>& slot = counts[{st.st_dev, st.st_ino}];
+    std::shared_ptr<std::atomic<uint64_t>> count = slot.lock();
+    if (!count) {
+        count = std::make_shared<std::atomic<uint64_t>>(0);
+        slot = count;
+    }
+    return count;
+}
+
+} // namespace
 
 FSCFileWin::FSCFileWin(const FWideString& className, const FWideString& nativePath, int mode, bool createNew)
     : m_className(className), m_nativePath(nativePath)
@@ -39,6 +65,7 @@ FSCFileWin::FSCFileWin(const FWideString& className, const FWideString& nativePa
         throw FExceptionFileOpen("");
     }
     fcntl(m_hFile, F_SETFL, fcntl(m_hFile, F_GETFL) & ~O_NONBLOCK);
+    m_pWrites = SharedWriteCount(st);
 
     if (st.st_size > 1) {
         unsigned char mark[2] = {0, 0};
@@ -125,6 +152,7 @@ bool FSCFileWin::priNextLineByte(uint64_t& position, unsigned char& byte)
         if (!m_pLineCache)
             m_pLineCache = std::make_unique<unsigned char[]>(kLineChunk);
         m_iCacheLength = 0;
+        m_iCacheWrites = m_pWrites->load();
         ssize_t got;
         do {
             got = pread(m_hFile, m_pLineCache.get(), kLineChunk, static_cast<off_t>(position));
@@ -165,6 +193,8 @@ bool FSCFileWin::ReadLine(FWideString& line)
 {
     std::u16string text;
     uint64_t position = m_iPosition;
+    if (m_iCacheWrites != m_pWrites->load())
+        m_iCacheLength = 0;
     // The byte-order mark is never part of a line.
     if (m_iTextMode != kTextBytes && position < 2)
         position = 2;
@@ -209,11 +239,13 @@ void FSCFileWin::Write(const void* buffer, int n)
             continue;
         if (put <= 0) {
             m_iPosition += static_cast<uint64_t>(total);
+            m_pWrites->fetch_add(1);
             priThrowWrite("Write");
         }
         total += static_cast<int>(put);
     }
     m_iPosition += static_cast<uint64_t>(total);
+    m_pWrites->fetch_add(1);
 }
 
 void FSCFileWin::Flush()
@@ -226,7 +258,10 @@ void FSCFileWin::SetSize(uint64_t size)
 {
     // The position stays where it was, even beyond the new end.
     m_iCacheLength = 0;
-    if (size > static_cast<uint64_t>(INT64_MAX) || ftruncate(m_hFile, static_cast<off_t>(size)) != 0)
+    const bool resized =
+        size <= static_cast<uint64_t>(INT64_MAX) && ftruncate(m_hFile, static_cast<off_t>(size)) == 0;
+    m_pWrites->fetch_add(1);
+    if (!resized)
         priThrowWrite("SetSize");
 }
 

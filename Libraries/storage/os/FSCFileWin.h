@@ -2,6 +2,7 @@
 
 #include "FCopyableFile.h"
 
+#include <atomic>
 #include <memory>
 
 // An open file of the disk class.
@@ -41,8 +42,11 @@ private:
     // Reads and writes go to explicit positions (pread/pwrite), so the position
     // needs no system call to move or tell.
     uint64_t m_iPosition = 0;
-    // Read-ahead for ReadLine only; any write through this object drops it.
+    // Read-ahead for ReadLine only. Any write to the file through this process
+    // drops it: the count of writes is shared by every object open on the file.
     std::unique_ptr<unsigned char[]> m_pLineCache;
     uint64_t m_iCacheStart = 0;
     size_t m_iCacheLength = 0;
+    std::shared_ptr<std::atomic<uint64_t>> m_pWrites;
+    uint64_t m_iCacheWrites = 0;
 };

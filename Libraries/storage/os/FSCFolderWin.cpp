@@ -46,6 +46,39 @@ std::string RealPath(const std::string& path)
     return result;
 }
 
+// The native path of a name for Exists and OpenFile. A name may reach into
+// sub-folders ("a/b.xml", as archive folders allow), but never out of this
+// folder: not absolute, no ".." part, and no link among its folders leading
+// elsewhere. The last part is followed as for a plain name.
+bool PathInside(const FWideString& folder, const FWideString& name, FWideString& path)
+{
+    if (IsPlainName(name)) {
+        if (name == u"..")
+            return false;
+        path = JoinNative(folder, name);
+        return true;
+    }
+    const std::string bytes = NativeBytes(name);
+    if (bytes.empty() || bytes[0] == '/')
+        return false;
+    size_t start = 0;
+    while (start <= bytes.size()) {
+        size_t end = bytes.find('/', start);
+        if (end == std::string::npos)
+            end = bytes.size();
+        if (bytes.compare(start, end - start, "..") == 0 && end - start == 2)
+            return false;
+        start = end + 1;
+    }
+    const std::string joined = JoinNativeBytes(NativeBytes(folder), bytes);
+    const std::string root = RealPath(NativeBytes(folder));
+    const std::string parent = RealPath(joined.substr(0, joined.find_last_of('/')));
+    if (root.empty() || parent.empty() || !IsPathPrefix(root, parent))
+        return false;
+    path = NativeFromBytes(joined);
+    return true;
+}
+
 // The root, the home folder, every volume, and every folder holding one of
 // them: a single recursive delete must never empty any of those.
 bool IsProtectedFolder(const std::string& realPath)
@@ -91,9 +124,9 @@ FIFolder* FSCFolderWin::OpenSubFolder(const FWideString& name, bool create)
 
 FIFile* FSCFolderWin::OpenFile(const FWideString& name, int mode)
 {
-    if (!IsPlainName(name))
+    FWideString path;
+    if (!PathInside(m_nativePath, name, path))
         return nullptr;
-    FWideString path = JoinNative(m_nativePath, name);
     if (!(mode & kFileWrite) && !FSCDiskWin::NativePathExists(path, nullptr))
         return nullptr;
     try {
@@ -270,7 +303,8 @@ int FSCFolderWin::GetDriveType()
 
 bool FSCFolderWin::Exists(const FWideString& name, bool* isFolder)
 {
-    return FSCDiskWin::NativePathExists(JoinNative(m_nativePath, name), isFolder);
+    FWideString path;
+    return PathInside(m_nativePath, name, path) && FSCDiskWin::NativePathExists(path, isFolder);
 }
 
 FIFile* FSCFolderWin::CreateTempFile(const FWideString& prefix, FWideString& name)

@@ -1,5 +1,6 @@
 // A save killed between any two of its storage steps, on the disk, leaves the
 // old or the new contents readable under the file's name.
+#include "FDelegatingFile.h"
 #include "FSCDiskWin.h"
 #include "FScopedTempFolder.h"
 #include "FXmlWriter.h"
@@ -22,38 +23,25 @@ void Step()
         raise(SIGKILL);
 }
 
-class StepFile : public FIFile
+class StepFile : public FDelegatingFile
 {
 public:
-    explicit StepFile(FIFile* inner) : m_pInner(inner) {}
-    ~StepFile() override { m_pInner->Release(); }
-    void Seek(uint64_t position) override { m_pInner->Seek(position); }
-    uint64_t Tell() override { return m_pInner->Tell(); }
-    bool ReadLine(FWideString& line) override { return m_pInner->ReadLine(line); }
-    int Read(void* buffer, int n) override { return m_pInner->Read(buffer, n); }
-    int ReadSome(void* buffer, int n) override { return m_pInner->ReadSome(buffer, n); }
+    using FDelegatingFile::FDelegatingFile;
     void Write(const void* buffer, int n) override
     {
         Step();
-        m_pInner->Write(buffer, n);
+        FDelegatingFile::Write(buffer, n);
     }
     void Flush() override
     {
         Step();
-        m_pInner->Flush();
+        FDelegatingFile::Flush();
     }
     void SetSize(uint64_t size) override
     {
         Step();
-        m_pInner->SetSize(size);
+        FDelegatingFile::SetSize(size);
     }
-    uint64_t GetSize() override { return m_pInner->GetSize(); }
-    FWideString GetURL() override { return m_pInner->GetURL(); }
-    void GetInfo(FFileInfo& info) override { m_pInner->GetInfo(info); }
-    void SetAttributes(const FFileInfo& info) override { m_pInner->SetAttributes(info); }
-
-private:
-    FIFile* m_pInner;
 };
 
 class StepFolder : public FIFolder

@@ -224,6 +224,31 @@ TEST_F(DiskFile, ReadLineLeavesThePositionRightAfterTheLine)
     EXPECT_EQ(file->Tell(), 513u + 1502u);
 }
 
+// The read-ahead never outlives a write, by this object or another open on the file.
+TEST_F(DiskFile, ReadLineSeesWritesMadeAfterItsReadAhead)
+{
+    ASSERT_TRUE(m_temp.WriteFile("shared", "one\ntwo\nsix\n"));
+    Released<FIFile> reader(Open("shared", kFileRead));
+    Released<FIFile> writer(Open("shared", kFileRead | kFileWrite | kFileAppend));
+    FWideString line;
+    ASSERT_TRUE(reader->ReadLine(line));
+    writer->Seek(4);
+    writer->Write("TWO", 3);
+    ASSERT_TRUE(reader->ReadLine(line));
+    EXPECT_EQ(U8(line), "TWO\n");
+    writer->SetSize(8);
+    EXPECT_FALSE(reader->ReadLine(line));
+    // And the file's name opened again is the same file.
+    Released<FIFile> again(Open("shared", kFileRead | kFileWrite | kFileAppend));
+    reader->Seek(0);
+    ASSERT_TRUE(reader->ReadLine(line));
+    again->Seek(0);
+    again->Write("ONE", 3);
+    reader->Seek(0);
+    ASSERT_TRUE(reader->ReadLine(line));
+    EXPECT_EQ(U8(line), "ONE\n");
+}
+
 TEST_F(DiskFile, TimesAndReadOnlyAttribute)
 {
     ASSERT_TRUE(m_temp.WriteFile("timed", "x"));

@@ -101,6 +101,79 @@ TEST_F(DiskFolder, SubFoldersAndExistence)
     EXPECT_TRUE(m_folder->GetNote().IsEmpty());
 }
 
+// Exists and OpenFile agree on every name: sub-paths inside the folder work in
+// both, anything that leaves the folder in neither.
+TEST_F(DiskFolder, NamesWithSlashesStayInsideTheFolder)
+{
+    Make("sub");
+    Make("sub/deeper");
+    ASSERT_TRUE(m_temp.WriteFile("sub/deeper/in.xml", "in"));
+    FScopedTempFolder outside;
+    ASSERT_TRUE(outside.WriteFile("out.xml", "out"));
+    ASSERT_EQ(symlink(outside.GetPath().c_str(), m_temp.Join("sub/away").c_str()), 0);
+    ASSERT_EQ(symlink(outside.Join("out.xml").c_str(), m_temp.Join("linked.xml").c_str()), 0);
+    const struct {
+        const char16_t* name;
+        bool inside;
+    } cases[] = {
+        {u"sub/deeper/in.xml", true},
+        {u"sub/../sub/deeper/in.xml", false},
+        {u"..", false},
+        {u"sub/away/out.xml", false},
+        {u"linked.xml", true}, // a plain name's link is followed, as in listings
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(U8(FWideString(c.name)));
+        EXPECT_EQ(m_folder->Exists(c.name, nullptr), c.inside);
+        Released<FIFile> file(m_folder->OpenFile(c.name, kFileRead));
+        EXPECT_EQ(bool(file), c.inside);
+    }
+    const std::string absolute = outside.Join("out.xml");
+    EXPECT_FALSE(m_folder->Exists(W(absolute), nullptr));
+    EXPECT_EQ(m_folder->OpenFile(W(absolute), kFileRead), nullptr);
+    EXPECT_EQ(m_folder->OpenFile(u"sub/away/new.xml", kFileWrite), nullptr);
+    EXPECT_EQ(m_folder->OpenFile(u"../escape.xml", kFileWrite), nullptr);
+    EXPECT_FALSE(PathExists(outside.Join("new.xml")));
+    {
+        Released<FIFile> made(m_folder->OpenFile(u"sub/deeper/new.xml", kFileWrite));
+        EXPECT_TRUE(made);
+    }
+    EXPECT_TRUE(PathExists(m_temp.Join("sub/deeper/new.xml")));
+}
+
+// Saving a whole file: a fresh hidden name to write, then one step that
+// replaces the destination and keeps its permissions; plain renaming still never replaces.
+TEST_F(DiskFolder, TemporaryFilesReplaceTheirDestination)
+{
+    ASSERT_TRUE(m_temp.WriteFile("photo.jpg", "old"));
+    ASSERT_EQ(chmod(m_temp.Join("photo.jpg").c_str(), 0640), 0);
+    FWideString first;
+    FWideString second;
+    Released<FIFile> a(m_folder->CreateTempFile(u".save-", first));
+    Released<FIFile> b(m_folder->CreateTempFile(u".save-", second));
+    ASSERT_TRUE(a);
+    ASSERT_TRUE(b);
+    EXPECT_NE(U8(first), U8(second));
+    EXPECT_EQ(U8(first).rfind(".save-", 0), 0u);
+    a->Write("new", 3);
+    a->Flush();
+    m_folder->ReplaceFile(first, u"photo.jpg");
+    std::string bytes;
+    ASSERT_TRUE(m_temp.ReadFile("photo.jpg", bytes));
+    EXPECT_EQ(bytes, "new");
+    struct stat st;
+    ASSERT_EQ(stat(m_temp.Join("photo.jpg").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_FALSE(PathExists(m_temp.Join(U8(first))));
+
+    Make("folder.jpg");
+    EXPECT_THROW(m_folder->ReplaceFile(second, u"folder.jpg"), FExceptionFileWrite);
+    EXPECT_THROW(m_folder->ReplaceFile(u"missing", u"photo.jpg"), FExceptionFileWrite);
+    EXPECT_TRUE(PathExists(m_temp.Join(U8(second))));
+    ASSERT_TRUE(m_temp.ReadFile("photo.jpg", bytes));
+    EXPECT_EQ(bytes, "new");
+}
+
 TEST_F(DiskFolder, HiddenAndReadOnlyAttributes)
 {
     Make(".dot");

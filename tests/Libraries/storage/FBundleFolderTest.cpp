@@ -1,6 +1,7 @@
 #include "FBundleFolder.h"
 #include "FBundleFile.h"
 #include "FBundleWriter.h"
+#include "FDelegatingFile.h"
 #include "FException.h"
 #include "FMemStorageClass.h"
 #include "StorageClassRegistry.h"
@@ -20,30 +21,11 @@ namespace
 // Counts the container files that the archive classes hold open.
 std::atomic<int> g_openFiles{0};
 
-class CountingFile : public FIFile
+class CountingFile : public FDelegatingFile
 {
 public:
-    explicit CountingFile(FIFile* inner) : m_pInner(inner) { ++g_openFiles; }
-    ~CountingFile() override
-    {
-        m_pInner->Release();
-        --g_openFiles;
-    }
-    void Seek(uint64_t position) override { m_pInner->Seek(position); }
-    uint64_t Tell() override { return m_pInner->Tell(); }
-    bool ReadLine(FWideString& line) override { return m_pInner->ReadLine(line); }
-    int Read(void* buffer, int n) override { return m_pInner->Read(buffer, n); }
-    int ReadSome(void* buffer, int n) override { return m_pInner->ReadSome(buffer, n); }
-    void Write(const void* buffer, int n) override { m_pInner->Write(buffer, n); }
-    void Flush() override { m_pInner->Flush(); }
-    void SetSize(uint64_t size) override { m_pInner->SetSize(size); }
-    uint64_t GetSize() override { return m_pInner->GetSize(); }
-    FWideString GetURL() override { return m_pInner->GetURL(); }
-    void GetInfo(FFileInfo& info) override { m_pInner->GetInfo(info); }
-    void SetAttributes(const FFileInfo& info) override { m_pInner->SetAttributes(info); }
-
-private:
-    FIFile* m_pInner;
+    explicit CountingFile(FIFile* inner) : FDelegatingFile(inner) { ++g_openFiles; }
+    ~CountingFile() override { --g_openFiles; }
 };
 
 // Files of the "bundlecount" scheme are those of the memory class, counted.

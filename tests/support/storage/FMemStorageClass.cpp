@@ -24,6 +24,7 @@ struct FMemStorageState {
     int64_t m_iWriteFault = -1;
     int64_t m_iWriteCount = 0;
     int64_t m_iFailWrite = -1;
+    bool m_bFailLasting = false;
     bool m_bFlushFault = false;
     int64_t m_iTempCounter = 0;
     std::vector<FWideString> m_launched;
@@ -154,10 +155,13 @@ public:
         std::lock_guard lock(m_pState->m_lock);
         if (n <= 0)
             return;
-        if (m_pState->m_iWriteCount++ == m_pState->m_iFailWrite) {
+        const int64_t index = m_pState->m_iWriteCount++;
+        if (index == m_pState->m_iFailWrite) {
             priStore(buffer, n / 2);
             throw FExceptionFileWrite("FMemFile::Write: injected failure");
         }
+        if (m_pState->m_bFailLasting && m_pState->m_iFailWrite >= 0 && index > m_pState->m_iFailWrite)
+            throw FExceptionFileWrite("FMemFile::Write: injected failure");
         uint64_t end = m_iPosition + static_cast<uint64_t>(n);
         if (m_pState->m_iWriteFault >= 0 && end > static_cast<uint64_t>(m_pState->m_iWriteFault))
             throw FExceptionFileWrite("FMemFile::Write");
@@ -592,11 +596,12 @@ void FMemStorageClass::SetWriteFault(int64_t offset)
     m_pState->m_iWriteFault = offset;
 }
 
-void FMemStorageClass::SetWriteFailure(int64_t index)
+void FMemStorageClass::SetWriteFailure(int64_t index, bool lasting)
 {
     std::lock_guard lock(m_pState->m_lock);
     m_pState->m_iWriteCount = 0;
     m_pState->m_iFailWrite = index;
+    m_pState->m_bFailLasting = lasting;
 }
 
 int64_t FMemStorageClass::GetWriteCount() const

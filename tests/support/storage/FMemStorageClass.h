@@ -45,8 +45,9 @@ public:
     void SetWriteFault(int64_t offset);
     // Counts Write calls from now on; the call numbered `index` (from 0) stores
     // only the first half of its bytes, as a full disk would, and throws
-    // FExceptionFileWrite. -1 counts without failing.
-    void SetWriteFailure(int64_t index);
+    // FExceptionFileWrite. -1 counts without failing. With `lasting`, every
+    // write after it fails too (stored nothing), as after a lost device.
+    void SetWriteFailure(int64_t index, bool lasting = false);
     int64_t GetWriteCount() const;
     // Flush throws FExceptionFileWrite while set.
     void SetFlushFault(bool fail);

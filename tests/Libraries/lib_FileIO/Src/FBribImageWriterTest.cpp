@@ -3,7 +3,9 @@
 #include "BribFileBuilder.h"
 #include "BribTestUtil.h"
 #include "FBribImageReader.h"
+#include "FMemStorageClass.h"
 #include "RawTestFolder.h"
+#include "StorageClassRegistry.h"
 
 #include <bit>
 #include <chrono>
@@ -217,4 +219,96 @@ TEST(FBribImageWriter, CreatesAFreshHeader)
     }
     EXPECT_EQ(bytes[40], 'A');
     EXPECT_EQ(std::count(bytes.begin() + 45, bytes.end(), 0), 232 - 45);
+}
+
+// An update interrupted at any write, whether the writer could still undo it
+// itself or not (the storage failing for good, as when the process dies),
+// leaves every field old or new once the file is opened again.
+TEST(FBribImageWriter, InterruptedUpdatesLeaveEachFieldOldOrNew)
+{
+    static FMemStorageClass* storage = RegisterMemStorageClass(FWideString("rawundo"));
+    const FWideString path("f/u.q7f");
+    const FWideString url("rawundo://f/u.q7f");
+    const Bytes original = SampleFile();
+    auto update = [&] {
+        FBribImageWriter writer(url.GetBuffer(), nullptr, true);
+        writer.SetRotation(270);
+        writer.SetMarkBits(1);
+        EXPECT_TRUE(writer.SetWBLabel("Cloudy"));
+        EXPECT_TRUE(writer.SetExtDataType(3, 7));
+        EXPECT_TRUE(writer.SetExtDataValue(3, 0xDEADBEEF));
+    };
+    auto bytesNow = [&] {
+        std::string bytes;
+        storage->GetFileBytes(path, bytes);
+        return Bytes(bytes.begin(), bytes.end());
+    };
+    storage->PutFile(path, std::string(original.begin(), original.end()));
+    storage->SetWriteFailure(-1);
+    update();
+    const int64_t writes = storage->GetWriteCount();
+    const Bytes updated = bytesNow();
+    const std::pair<size_t, size_t> fields[] = {{24, 4}, {36, 4}, {40, 7}, {75, 1}, {116, 4}};
+
+    for (bool lasting : {false, true}) {
+        for (int64_t fail = 0; fail <= writes; ++fail) {
+            SCOPED_TRACE(std::to_string(fail) + (lasting ? " lasting" : " once"));
+            const bool atFlush = fail == writes;
+            storage->PutFile(path, std::string(original.begin(), original.end()));
+            storage->SetWriteFailure(atFlush ? -1 : fail, lasting);
+            storage->SetFlushFault(atFlush);
+            EXPECT_THROW(update(), FExceptionFileWrite);
+            storage->SetWriteFailure(-1);
+            storage->SetFlushFault(false);
+            {
+                FBribImageReader reopened(url.GetBuffer());
+            }
+            const Bytes now = bytesNow();
+            ASSERT_EQ(now.size(), original.size());
+            Bytes rest = now;
+            for (const auto& [offset, size] : fields) {
+                const Bytes field(now.begin() + std::ptrdiff_t(offset),
+                                  now.begin() + std::ptrdiff_t(offset + size));
+                const Bytes before(original.begin() + std::ptrdiff_t(offset),
+                                   original.begin() + std::ptrdiff_t(offset + size));
+                const Bytes after(updated.begin() + std::ptrdiff_t(offset),
+                                  updated.begin() + std::ptrdiff_t(offset + size));
+                EXPECT_TRUE(field == before || field == after) << "field at " << offset;
+                std::copy(before.begin(), before.end(), rest.begin() + std::ptrdiff_t(offset));
+            }
+            EXPECT_EQ(rest, original);
+            bool isFolder = false;
+            EXPECT_FALSE(ExistsURL(BribUndoURL(url), isFolder));
+        }
+    }
+}
+
+// A record left for one file is never applied to another that took its name.
+TEST(FBribImageWriter, UndoRecordOfAnotherFileIsDropped)
+{
+    static FMemStorageClass* storage = RegisterMemStorageClass(FWideString("rawundo2"));
+    const FWideString path("f/u.q7f");
+    const FWideString url("rawundo2://f/u.q7f");
+    const Bytes original = SampleFile();
+    storage->PutFile(path, std::string(original.begin(), original.end()));
+    // The record is written (write 0), the field is not (write 1 on), and the
+    // writer cannot undo: the record stays.
+    storage->SetWriteFailure(1, true);
+    {
+        FBribImageWriter writer(url.GetBuffer(), nullptr, true);
+        EXPECT_THROW(writer.SetRotation(0), FExceptionFileWrite);
+    }
+    storage->SetWriteFailure(-1);
+    bool isFolder = false;
+    ASSERT_TRUE(ExistsURL(BribUndoURL(url), isFolder));
+
+    Bytes other = SampleFile();
+    other[8] ^= 0xFF; // another unique id
+    PatchU32(other, 36, 123);
+    storage->PutFile(path, std::string(other.begin(), other.end()));
+    EXPECT_TRUE(RecoverBribHeaderUpdate(url));
+    EXPECT_FALSE(ExistsURL(BribUndoURL(url), isFolder));
+    std::string now;
+    ASSERT_TRUE(storage->GetFileBytes(path, now));
+    EXPECT_EQ(Bytes(now.begin(), now.end()), other);
 }

@@ -326,12 +326,6 @@ TEST(Camdata, MalformedBlocksAreUnusableAndTheRestSurvives)
              b.dims = {0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu};
          },
          kMatrixLine},
-        {"misaligned elements", false,
-         [](Block& b) {
-             b.padding = 8;
-             b.elementOffset = 0x32;
-         },
-         kMatrixLine},
         {"property version 2", true, [](Block& b) { b.version = 0x00020000; }, kPropLine},
         {"property count past block", true, [](Block& b) { b.propCount = 0x20000000; }, kPropLine},
         {"string area past block", true, [](Block& b) { b.stringAreaOffset = 0x7FFFFFF0; }, kPropLine},
@@ -372,6 +366,45 @@ TEST(Camdata, MalformedBlocksAreUnusableAndTheRestSurvives)
             EXPECT_NE(camdata.GetMatrix("After", kCamdataFloat, 1, nullptr), nullptr);
             EXPECT_TRUE(camdata.GetPropertyList("Later", &list));
         }
+    }
+}
+
+// Elements at an offset that is no multiple of their size are still read, in
+// either byte order, through an aligned copy.
+TEST(Camdata, MisalignedElementsAreReadThroughAnAlignedCopy)
+{
+    for (bool bigEndian : {false, true}) {
+        SCOPED_TRACE(bigEndian);
+        FCamdataBuilder b;
+        b.GetOptions().bigEndian = bigEndian;
+        FCamdataBuilder::Block& odd = b.AddMatrix("Odd", kCamdataFloat, {3}, {});
+        b.AddInt16s("After", {2}, {-5, 7});
+        std::vector<uint8_t> first = b.Build();
+        const size_t wordAt = b.GetPlacements()[0].dataOffset + 8;
+        uint32_t aligned = 0;
+        for (int i = 0; i < 4; ++i)
+            aligned |= uint32_t(first[wordAt + size_t(bigEndian ? 3 - i : i)]) << (8 * i);
+        // One stray byte, then three floats where the elements now start.
+        odd.elementOffset = aligned + 1;
+        odd.tail.push_back(0xEE);
+        for (float v : {1.5f, -2.25f, 1e-3f}) {
+            uint32_t bits = 0;
+            std::memcpy(&bits, &v, 4);
+            for (int i = 0; i < 4; ++i)
+                odd.tail.push_back(uint8_t(bits >> (8 * (bigEndian ? 3 - i : i))));
+        }
+        std::vector<uint8_t> buffer = b.Build();
+        FCamdata camdata(buffer.data(), buffer.size());
+        const FCamdataMatrix* m = camdata.GetMatrix("Odd", kCamdataFloat, 1, nullptr);
+        ASSERT_NE(m, nullptr);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(m->m_pData) % alignof(float), 0u);
+        ASSERT_EQ(m->m_uElementCount, 3u);
+        EXPECT_EQ(m->GetData<float>()[0], 1.5f);
+        EXPECT_EQ(m->GetData<float>()[1], -2.25f);
+        EXPECT_EQ(m->GetData<float>()[2], 1e-3f);
+        const FCamdataMatrix* after = camdata.GetMatrix("After", kCamdataInt16, 1, nullptr);
+        ASSERT_NE(after, nullptr);
+        EXPECT_EQ(after->GetData<int16_t>()[0], -5);
     }
 }
 
