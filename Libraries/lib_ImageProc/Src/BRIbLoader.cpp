@@ -11,11 +11,68 @@
 #include "FPropList.h"
 
 #include <cstdio>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
 
 namespace
 {
 
 constexpr const char* kName = "BRIbLoader";
+
+// Opening a container rolls back a header update that an earlier writer left unfinished;
+// it must not take one that is still being written for such a leftover. Header writes
+// and reader opens of the same file therefore never overlap, across all loaders.
+class FHeaderLock
+{
+public:
+    explicit FHeaderLock(const FWideString& url) : m_key(url.GetBuffer(), size_t(url.GetLength()))
+    {
+        {
+            std::lock_guard<std::mutex> lock(Table().m_lock);
+            FEntry& entry = Table().m_entries[m_key];
+            ++entry.m_iUsers;
+            m_pMutex = &entry.m_mutex;
+        }
+        m_pMutex->lock();
+    }
+    ~FHeaderLock()
+    {
+        m_pMutex->unlock();
+        std::lock_guard<std::mutex> lock(Table().m_lock);
+        auto found = Table().m_entries.find(m_key);
+        if (--found->second.m_iUsers == 0)
+            Table().m_entries.erase(found);
+    }
+    FHeaderLock(const FHeaderLock&) = delete;
+    FHeaderLock& operator=(const FHeaderLock&) = delete;
+
+private:
+    struct FEntry {
+        std::mutex m_mutex;
+        int m_iUsers = 0;
+    };
+    struct FTable {
+        std::mutex m_lock;
+        std::map<std::u16string, FEntry> m_entries;
+    };
+    static FTable& Table()
+    {
+        static FTable table;
+        return table;
+    }
+
+    std::u16string m_key;
+    std::mutex* m_pMutex;
+};
+
+// The reader made while no header write of the file is under way.
+std::unique_ptr<FBribImageReader> OpenReader(const FWideString& url)
+{
+    FHeaderLock lock(url);
+    return std::make_unique<FBribImageReader>(url.GetBuffer());
+}
 
 bool IsBribFamily(const FException& e)
 {
@@ -156,6 +213,7 @@ void ModifyProperties(FLoaderRequest& req)
     std::string failedItem;
     bool applied = false;
     {
+        FHeaderLock lock(req.m_usFileURL);
         FBribImageWriter writer(req.m_usFileURL.GetBuffer(), nullptr, true);
         applied = ApplyBribHeaderChanges(writer, *changes, failedItem);
     }
@@ -179,7 +237,8 @@ void HandleRequest(FLoaderRequest& req)
             ModifyProperties(req);
             return;
         }
-        FBribImageReader reader(req.m_usFileURL.GetBuffer());
+        const std::unique_ptr<FBribImageReader> opened = OpenReader(req.m_usFileURL);
+        FBribImageReader& reader = *opened;
         switch (req.m_eType) {
         case kLoaderImageCount:
             req.m_iArg = reader.GetImageCount();

@@ -9,7 +9,9 @@
 #include "FBribImageReader.h"
 #include "FPropList.h"
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 using namespace loadertest;
 
@@ -226,6 +228,40 @@ TEST_F(RawModifyTest, FailedWriteAtEachStepLeavesTheOriginalUsable)
         }
     }
     EXPECT_TRUE(completed);
+}
+
+} // namespace
+
+namespace
+{
+
+// One thread rewrites the header while another opens the file for its properties: an
+// open must never roll back a field update that is still going on.
+TEST_F(RawModifyTest, PropertiesReadDuringModificationsNeverUndoThem)
+{
+    const FWideString url = PutFile("busy.bri", MakeRaw({}));
+    constexpr int kTurns = 401;
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        LoaderPtr other(CreateBRIbLoader());
+        while (!done.load()) {
+            FPropList list(nullptr, "props");
+            FLoaderRequest req;
+            req.m_usFileURL = url;
+            req.m_eType = kLoaderProperties;
+            req.SetList(&list);
+            other->Request(&req);
+        }
+    });
+    int failures = 0;
+    for (int turn = 0; turn < kTurns; ++turn) {
+        if (Modify(url, {{"ROTATION", "+90"}}).m_Async.GetState() != kCompleted)
+            ++failures;
+    }
+    done = true;
+    reader.join();
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(FBribImageReader(url.GetBuffer()).GetRotation(), unsigned(kTurns * 90 % 360));
 }
 
 } // namespace
