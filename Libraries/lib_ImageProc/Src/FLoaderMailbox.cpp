@@ -154,6 +154,11 @@ void FLoaderMailbox::Idle()
 void FLoaderMailbox::Post(FLoaderRequest& req)
 {
     FLoaderCore& core = *m_pCore;
+    // Without a thread a posted request would stay in progress for ever.
+    if (!core.m_pThread || core.m_pThread->IsDone()) {
+        FailNamed(req.m_Async, kErrException, core.m_pszName, ": load thread is not running");
+        return;
+    }
     std::unique_lock<std::mutex> lock(core.m_lock);
     if (core.m_pPending && core.m_pPending->m_Async.IsInProgress()) {
         lock.unlock();
