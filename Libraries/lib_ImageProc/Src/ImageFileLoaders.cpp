@@ -9,7 +9,6 @@
 #include "FTiffImageReader.h"
 
 #include <cstdio>
-#include <new>
 
 namespace
 {
