@@ -14,6 +14,7 @@
 #include "StorageClassRegistry.h"
 
 #include <benchmark/benchmark.h>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -166,11 +167,10 @@ void BM_OneRawPreview(benchmark::State& state)
 }
 BENCHMARK(BM_OneRawPreview)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-void BM_SmallRawFilesPropertiesAndPreview(benchmark::State& state)
+// Each of the small files through `perFile`, beside plain reads of all of them.
+void OverSmallFiles(benchmark::State& state, const std::function<void(const FWideString&)>& perFile)
 {
-    LoaderHolder holder;
     std::vector<uint8_t> buffer(64 << 10);
-    std::vector<uint8_t> pixels;
     const std::vector<FWideString>& urls = Files().small;
     bench::RunBesideCopy(
         state,
@@ -179,12 +179,20 @@ void BM_SmallRawFilesPropertiesAndPreview(benchmark::State& state)
                 PlainRead(url, buffer);
         },
         [&] {
-            for (const FWideString& url : urls) {
-                Properties(*holder.m_pLoader, url);
-                Preview(*holder.m_pLoader, url, pixels);
-            }
+            for (const FWideString& url : urls)
+                perFile(url);
         });
     state.counters["files"] = kSmallFiles;
+}
+
+void BM_SmallRawFilesPropertiesAndPreview(benchmark::State& state)
+{
+    LoaderHolder holder;
+    std::vector<uint8_t> pixels;
+    OverSmallFiles(state, [&](const FWideString& url) {
+        Properties(*holder.m_pLoader, url);
+        Preview(*holder.m_pLoader, url, pixels);
+    });
 }
 BENCHMARK(BM_SmallRawFilesPropertiesAndPreview)
     ->UseManualTime()
@@ -203,20 +211,8 @@ BENCHMARK(BM_OneRawReaderOnly)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void BM_SmallRawFilesReaderOnly(benchmark::State& state)
 {
-    std::vector<uint8_t> buffer(64 << 10);
     std::vector<uint8_t> pixels;
-    const std::vector<FWideString>& urls = Files().small;
-    bench::RunBesideCopy(
-        state,
-        [&] {
-            for (const FWideString& url : urls)
-                PlainRead(url, buffer);
-        },
-        [&] {
-            for (const FWideString& url : urls)
-                ReaderOnly(url, pixels);
-        });
-    state.counters["files"] = kSmallFiles;
+    OverSmallFiles(state, [&](const FWideString& url) { ReaderOnly(url, pixels); });
 }
 BENCHMARK(BM_SmallRawFilesReaderOnly)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
