@@ -132,6 +132,45 @@ void Stage1Levels(FIPERequestStage1& request, const FColorLUT* table)
     }
 }
 
+// The detail filter of stage 3 over the produced rectangle. Each output row depends on the
+// two rows on either side as they were before filtering, so every band filters a copy of
+// its rows with that margin, and the results go back only once every band is done.
+void HighPassInBands(FPixmap16SMono& image, double strength, int threads)
+{
+    constexpr int kMargin = 2;
+    const int rows = image.GetRows();
+    const int cols = image.GetCols();
+    if (threads <= 1 || rows < 8 * kMargin * threads) {
+        HighPassMonoImage(image, strength);
+        return;
+    }
+    struct Band {
+        int first, end, top;
+        std::vector<int16_t> rows;
+    };
+    std::vector<Band> bands(static_cast<size_t>(threads));
+    for (int i = 0; i < threads; ++i)
+        bands[static_cast<size_t>(i)] = {
+            RowBandStart(rows, threads, i), RowBandStart(rows, threads, i + 1), 0, {}};
+    const size_t width = static_cast<size_t>(cols);
+    // One band per index: RunBands over as many rows as there are bands.
+    RunBands(threads, threads, [&](int i, int) {
+        Band& b = bands[static_cast<size_t>(i)];
+        b.top = std::max(0, b.first - kMargin);
+        const int bottom = std::min(rows, b.end + kMargin);
+        b.rows.resize(width * static_cast<size_t>(bottom - b.top));
+        for (int y = b.top; y < bottom; ++y)
+            std::copy_n(image.GetRow(y), width, b.rows.data() + width * static_cast<size_t>(y - b.top));
+        FPixmap16SMono copy(b.rows.data(), cols, bottom - b.top, 0);
+        HighPassMonoImage(copy, strength);
+    });
+    RunBands(threads, threads, [&](int i, int) {
+        const Band& b = bands[static_cast<size_t>(i)];
+        for (int y = b.first; y < b.end; ++y)
+            std::copy_n(b.rows.data() + width * static_cast<size_t>(y - b.top), width, image.GetRow(y));
+    });
+}
+
 } // namespace
 
 int ProcessStage1(FIPERequestStage1* request, int threads)
@@ -263,10 +302,8 @@ int ProcessStage3(FIPERequestStage3* request, int threads)
         CropSizeRotateMono(*request->m_pStage2ImageRtnx, active, request->m_iRawCols, request->m_iRawRows,
                            request->m_iOutCols, request->m_iOutRows, band, rotation, rtnxView);
     });
-    // The detail filter reaches two rows and columns around each pixel: it runs once, over
-    // the produced rectangle only.
     FPixmap16SMono lProduced(outL.GetBuffer(), crop.Width(), crop.Height(), outL.GetStride());
-    HighPassMonoImage(lProduced, scales[0]);
+    HighPassInBands(lProduced, scales[0], threads);
     return kCompleted;
 }
 

@@ -110,6 +110,22 @@ void Abandon(FCacheObject* object)
     object->Release();
 }
 
+// A new block of the cache under the label with the mutex its record will hold; null
+// when either cannot be had.
+FCacheObject* NewBlock(const char16_t* label, int64_t bytes, FMutex*& mutex)
+{
+    FCacheObject* object = GetGlobalCache()->Get(label, static_cast<int>(bytes));
+    if (object == nullptr)
+        return nullptr;
+    try {
+        mutex = new FMutex();
+    } catch (...) {
+        Abandon(object);
+        return nullptr;
+    }
+    return object;
+}
+
 } // namespace
 
 FIPMStageImageRecord* GetStageImageRecord(FCacheObject* object)
@@ -137,16 +153,10 @@ FCacheObject* AllocCacheImage(const char16_t* label, int pixelType, int cols, in
                           static_cast<int64_t>(rowBytes) * static_cast<int64_t>(rows);
     if (rowBytes <= 0 || bytes > kMaxStageBlockBytes)
         return nullptr;
-    FCacheObject* object = cache->Get(label, static_cast<int>(bytes));
+    FMutex* mutex = nullptr;
+    FCacheObject* object = NewBlock(label, bytes, mutex);
     if (object == nullptr)
         return nullptr;
-    FMutex* mutex = nullptr;
-    try {
-        mutex = new FMutex();
-    } catch (...) {
-        Abandon(object);
-        return nullptr;
-    }
     auto* record = new (object->GetData()) FIPMStageImageRecord{};
     record->m_pMutex = mutex;
     uint8_t* header = HeaderRoom(object);
@@ -164,16 +174,10 @@ FCacheObject* AllocCacheLUT(const char16_t* label, bool color)
     const int tables = color ? 3 : 1;
     const int64_t bytes = static_cast<int64_t>(kLUTDataOffset) +
                           static_cast<int64_t>(tables) * FIPMStageLUTRecord::kTableEntries * sizeof(int16_t);
-    FCacheObject* object = cache->Get(label, static_cast<int>(bytes));
+    FMutex* mutex = nullptr;
+    FCacheObject* object = NewBlock(label, bytes, mutex);
     if (object == nullptr)
         return nullptr;
-    FMutex* mutex = nullptr;
-    try {
-        mutex = new FMutex();
-    } catch (...) {
-        Abandon(object);
-        return nullptr;
-    }
     auto* record = new (object->GetData()) FIPMStageLUTRecord{};
     record->m_pMutex = mutex;
     record->m_bColorLUT = color ? 1 : 0;

@@ -123,6 +123,19 @@ TEST_F(OutputStageTest, Stage3BandWithMarginEqualsTheFullRender)
     RunStage3(f, older, 200, 150, FRect(0, 0, 200, 150), 0, 2, true);
     RunStage3(f, newer, 200, 150, FRect(0, 0, 200, 150), 0, 2, false);
     EXPECT_NE(older.color, newer.color);
+
+    // Without the three green keys an older model takes 0.001, 200 and -120, the values the
+    // plausible calibration states outright.
+    FCamdataBuilder b;
+    b.AddRect("KeepImageArea", 0, 0, kW - 1, kH - 1);
+    b.AddRect("ActiveImageArea", 16, 12, kW - 17, kH - 13);
+    std::vector<uint8_t> bytes = b.Build();
+    auto bare = std::make_unique<FCamdata>(bytes.data(), bytes.size());
+    std::swap(f.cam, bare);
+    Stage3Out defaults(200, 150);
+    RunStage3(f, defaults, 200, 150, FRect(0, 0, 200, 150), 0, 2, true);
+    std::swap(f.cam, bare);
+    EXPECT_EQ(defaults.color, older.color);
 }
 
 TEST_F(OutputStageTest, Stage3RefusesRectanglesOutsideTheOutput)

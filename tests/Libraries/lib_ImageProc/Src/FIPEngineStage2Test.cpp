@@ -232,8 +232,8 @@ TEST_F(Stage2Test, BadInputsEndInErrors)
         EXPECT_EQ(f.request.m_Async.GetErrorCode(), kErrException);
     }
     {
-        // Calibration values that are not numbers never reach the image as NaN-driven
-        // garbage: the stage completes with finite results.
+        // Calibration values that are not numbers, or keys of the wrong shape, never reach
+        // the image: the stage completes with finite results.
         const float nan = std::nanf("");
         Stage2Fixture f(96, 72, [&](FCamdataBuilder& b) {
             b.AddFloatRGB("ChromaDQ", nan, nan, nan);
@@ -241,6 +241,11 @@ TEST_F(Stage2Test, BadInputsEndInErrors)
             b.AddFloatRGB("ColorDQCamRGB", nan, 1, 1);
             b.AddFloatRGB("DarkGainFactor", nan, nan, nan);
             b.AddFloat("RowCorrectionGain", nan);
+            // Keys of the wrong shape or type read as absent.
+            b.AddFloats("CamToXYZ", {3, 2}, std::vector<float>(6, 1.0f));
+            b.AddFloats("SpatialGain", {2, 2}, std::vector<float>(4, 2.0f));
+            b.AddFloats("BadPixels", {2}, {1.0f, 2.0f});
+            b.AddInt32("SkipStepFlags", 0x4000);
         });
         run(f.request);
         EXPECT_EQ(f.request.m_Async.GetState(), kCompleted) << f.request.m_Async.m_usErrorText.GetNarrow();
@@ -333,6 +338,37 @@ TEST_F(Stage2Test, ResultsAndOutputNeutral)
         EXPECT_EQ(f.request.m_adOutputNeutral[0], expected.r) << c.name;
         EXPECT_EQ(f.request.m_adOutputNeutral[2], expected.b) << c.name;
     }
+}
+
+} // namespace
+
+namespace
+{
+
+// The user-interface side cancels while the worker develops, then posts the same record
+// again: the result equals one uninterrupted run.
+TEST_F(Stage2Test, CancelFromTheOtherThreadThenContinue)
+{
+    auto once = std::make_unique<Stage2Fixture>(128, 96, WithRedSharpen);
+    ASSERT_EQ(IPEngineStages::ProcessStage2(&once->request, 1), kCompleted);
+    const Outputs expected = Collect(*once);
+
+    FIPEngine2 engine;
+    auto f = std::make_unique<Stage2Fixture>(128, 96, WithRedSharpen);
+    engine.Request(&f->request);
+    f->request.m_Async.RequestCancel();
+    ASSERT_TRUE(TickUntil([&] { return f->request.m_Async.IsFinal(); }, [&] { engine.Idle(); }));
+    const int first = f->request.m_Async.GetState();
+    EXPECT_TRUE(first == kCancelled || first == kCompleted) << first;
+    int posts = 1;
+    while (f->request.m_Async.GetState() == kCancelled && posts < 20) {
+        f->request.m_Async.m_bCancel.store(0);
+        engine.Request(&f->request);
+        ++posts;
+        ASSERT_TRUE(TickUntil([&] { return f->request.m_Async.IsFinal(); }, [&] { engine.Idle(); }));
+    }
+    EXPECT_EQ(f->request.m_Async.GetState(), kCompleted);
+    EXPECT_TRUE(Collect(*f) == expected);
 }
 
 } // namespace
