@@ -1,0 +1,257 @@
+#include "FLoaderMailbox.h"
+
+#include "FDebugTrace.h"
+#include "FEvent.h"
+#include "FException.h"
+#include "FIStorageClass.h"
+#include "FPropList.h"
+#include "FWinThread.h"
+#include "StorageClassRegistry.h"
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <new>
+
+namespace
+{
+
+constexpr int kIdleWaitMs = 100;
+// The stop wait is bounded at 45 steps of 0.109 s; it is polled more finely so that
+// a thread that stops at once costs no more than it takes.
+constexpr int kStopWaitMs = 45 * 109;
+constexpr int kThreadPriorityNormal = 2;
+
+std::atomic<int> g_runningThreads{0};
+
+} // namespace
+
+void StartRequest(FAsyncStatus& status)
+{
+    status.m_iErrorCode.store(kErrNone);
+    status.SetState(kInProgress);
+}
+
+void FailNamed(FAsyncStatus& status, int code, const char* name, const char* text)
+{
+    FWideString message(name);
+    message += text;
+    status.Fail(code, message);
+}
+
+struct FLoaderCore {
+    FLoaderCore(const char* name, FLoaderMailbox::Handler handler) : m_pszName(name), m_pfnHandler(handler) {}
+
+    const char* m_pszName;
+    FLoaderMailbox::Handler m_pfnHandler;
+    FEvent m_requestEvent;
+    FEvent m_doneEvent;
+    std::mutex m_lock;
+    FLoaderRequest* m_pPending = nullptr;
+    std::atomic<bool> m_bStop{false};
+    FLoaderRequest* m_pAbandoned = nullptr;
+    std::function<void()> m_release;
+    FIThread* m_pThread = nullptr;
+    // The thread's reference to the core; deleted by the thread, or by the mailbox when
+    // the thread never ran.
+    std::shared_ptr<FLoaderCore>* m_pThreadRef = nullptr;
+    std::atomic<bool> m_bThreadRan{false};
+
+    // Empties the mailbox; returns what an abandoned request asked to run.
+    std::function<void()> priFinish(FLoaderRequest* req)
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (m_pPending == req)
+            m_pPending = nullptr;
+        if (m_pAbandoned != req)
+            return {};
+        m_pAbandoned = nullptr;
+        return std::move(m_release);
+    }
+};
+
+namespace
+{
+
+int priThreadMain(void* argument)
+{
+    std::unique_ptr<std::shared_ptr<FLoaderCore>> ref(static_cast<std::shared_ptr<FLoaderCore>*>(argument));
+    g_runningThreads.fetch_add(1);
+    FLoaderCore& core = **ref;
+    core.m_bThreadRan.store(true);
+    while (!core.m_bStop.load()) {
+        core.m_requestEvent.Wait(FSyncObject::kInfinite);
+        FLoaderRequest* req = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(core.m_lock);
+            req = core.m_pPending;
+        }
+        if (!req)
+            continue;
+        core.m_pfnHandler(*req);
+        std::function<void()> release = core.priFinish(req);
+        core.m_doneEvent.Set();
+        if (release)
+            release();
+    }
+    // A request posted while the loader was stopping never ran.
+    FLoaderRequest* left = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(core.m_lock);
+        left = core.m_pPending;
+    }
+    if (left) {
+        left->m_Async.Cancel();
+        std::function<void()> release = core.priFinish(left);
+        core.m_doneEvent.Set();
+        if (release)
+            release();
+    }
+    ref.reset();
+    g_runningThreads.fetch_sub(1);
+    return 0;
+}
+
+} // namespace
+
+FLoaderMailbox::FLoaderMailbox(const char* name, Handler handler)
+    : m_pCore(std::make_shared<FLoaderCore>(name, handler))
+{
+    m_pCore->m_pThreadRef = new std::shared_ptr<FLoaderCore>(m_pCore);
+    m_pCore->m_pThread = CreateWinThread(priThreadMain, m_pCore->m_pThreadRef, kThreadPriorityNormal);
+}
+
+FLoaderMailbox::~FLoaderMailbox()
+{
+    FLoaderCore& core = *m_pCore;
+    core.m_bStop.store(true);
+    core.m_requestEvent.Set();
+    bool done = !core.m_pThread || core.m_pThread->IsDone();
+    for (int waited = 0; !done && waited < kStopWaitMs; ++waited) {
+        SleepMilliseconds(1);
+        done = core.m_pThread->IsDone();
+    }
+    if (!done)
+        DebugTrace("%s::~%s: load thread failed to exit!\n", core.m_pszName, core.m_pszName);
+    else if (!core.m_bThreadRan.exchange(true))
+        delete core.m_pThreadRef;
+    // Never kills: a stuck thread keeps the core through its own reference.
+    DeleteThread(core.m_pThread);
+}
+
+void FLoaderMailbox::Idle()
+{
+    FLoaderCore& core = *m_pCore;
+    bool pending = false;
+    {
+        std::lock_guard<std::mutex> lock(core.m_lock);
+        pending = core.m_pPending != nullptr;
+    }
+    if (pending)
+        core.m_doneEvent.Wait(kIdleWaitMs);
+}
+
+void FLoaderMailbox::Post(FLoaderRequest& req)
+{
+    FLoaderCore& core = *m_pCore;
+    // Without a thread a posted request would stay in progress for ever.
+    if (!core.m_pThread || core.m_pThread->IsDone()) {
+        FailNamed(req.m_Async, kErrException, core.m_pszName, ": load thread is not running");
+        return;
+    }
+    std::unique_lock<std::mutex> lock(core.m_lock);
+    if (core.m_pPending && core.m_pPending->m_Async.IsInProgress()) {
+        lock.unlock();
+        req.m_Async.Fail(kErrBusy, FWideString(core.m_pszName));
+        return;
+    }
+    // A finished request the thread has not let go of yet.
+    while (core.m_pPending) {
+        lock.unlock();
+        core.m_doneEvent.Wait(10);
+        lock.lock();
+    }
+    StartRequest(req.m_Async);
+    core.m_pPending = &req;
+    core.m_doneEvent.Reset();
+    core.m_requestEvent.Set();
+    lock.unlock();
+    Idle();
+}
+
+bool FLoaderMailbox::IsPending(const FLoaderRequest& req) const
+{
+    std::lock_guard<std::mutex> lock(m_pCore->m_lock);
+    return m_pCore->m_pPending == &req;
+}
+
+void FLoaderMailbox::Abandon(FLoaderRequest& req, std::function<void()> release)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_pCore->m_lock);
+        if (m_pCore->m_pPending == &req) {
+            m_pCore->m_pAbandoned = &req;
+            m_pCore->m_release = std::move(release);
+            return;
+        }
+    }
+    if (release)
+        release();
+}
+
+int FLoaderMailbox::GetRunningThreadCount()
+{
+    return g_runningThreads.load();
+}
+
+void HandleGuarded(FLoaderRequest& req, const char* name, bool (*isFamily)(const FException&),
+                   const std::function<void()>& handle)
+{
+    char text[kDebugTraceLimit];
+    try {
+        handle();
+    } catch (const FExceptionFileNotFound&) {
+        req.m_Async.Fail(kErrFileNotFound, req.m_usFileURL);
+    } catch (const FException& e) {
+        std::snprintf(text, sizeof(text), "%s: %s (%s)", name, e.GetDescription(), e.GetMessage());
+        req.m_Async.Fail(isFamily(e) ? kErrReaderFailed : kErrException, FWideString(text));
+    } catch (const std::bad_alloc&) {
+        FailNamed(req.m_Async, kErrOutOfMemory, name, ": out of memory");
+    } catch (...) {
+        FailNamed(req.m_Async, kErrException, name, ": unknown exception");
+    }
+}
+
+void AddFileUniqueID(FLoaderRequest& req, const char* name)
+{
+    FPropList* list = req.GetList();
+    if (!list) {
+        FailNamed(req.m_Async, kErrInvalid, name, ": Property list pointer is NULL");
+        return;
+    }
+    FIFile* file = nullptr;
+    try {
+        file = OpenFileURL(req.m_usFileURL, kFileRead);
+    } catch (const FException&) {
+        file = nullptr;
+    }
+    if (!file) {
+        FailNamed(req.m_Async, kErrInvalid, name, "::priGetUniqueID: unable to open file");
+        return;
+    }
+    FFileInfo info;
+    uint64_t size = 0;
+    try {
+        file->GetInfo(info);
+        size = file->GetSize();
+    } catch (...) {
+        file->Release();
+        throw;
+    }
+    file->Release();
+    char text[48];
+    std::snprintf(text, sizeof(text), "%X-%llX", unsigned(size & 0xFFFFFFFFu),
+                  static_cast<unsigned long long>(info.m_iModified));
+    list->AddProp("UNIQUEID", text);
+    req.m_Async.Complete();
+}

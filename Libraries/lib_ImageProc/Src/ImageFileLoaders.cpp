@@ -1,0 +1,176 @@
+// The JPEG and TIFF loaders: one pattern, two readers.
+
+#include "FLoaderMailbox.h"
+
+#include "FException.h"
+#include "FJPEGImageReader.h"
+#include "FPixmap.h"
+#include "FPropList.h"
+#include "FTiffImageReader.h"
+
+#include <cstdio>
+
+namespace
+{
+
+struct JPEGTraits {
+    using Reader = FJPEGImageReader;
+    using IndexOutOfRange = FExceptionJPEGIndexOutOfRange;
+    using Interface = FIJPEGLoader;
+    static constexpr const char* kName = "JPEGLoader";
+    static constexpr bool kIsJPEG = true;
+    static constexpr int kMaxReduction = 3;
+    static bool IsFamily(const FException& e) { return dynamic_cast<const FExceptionJPEG*>(&e) != nullptr; }
+};
+
+struct TiffTraits {
+    using Reader = FTiffImageReader;
+    using IndexOutOfRange = FExceptionTIFFIndexOutOfRange;
+    using Interface = FITiffLoader;
+    static constexpr const char* kName = "TiffLoader";
+    static constexpr bool kIsJPEG = false;
+    static constexpr int kMaxReduction = 4;
+    static bool IsFamily(const FException& e) { return dynamic_cast<const FExceptionTIFF*>(&e) != nullptr; }
+};
+
+template <class Traits>
+class TImageFileLoader final : public TMailboxLoader<typename Traits::Interface>
+{
+public:
+    TImageFileLoader() : TMailboxLoader<typename Traits::Interface>(Traits::kName, &HandleRequest) {}
+
+    void Request(FLoaderRequest* req) override
+    {
+        this->Idle();
+        constexpr bool jpeg = Traits::kIsJPEG;
+        switch (req->m_eType) {
+        case kLoaderImageCount:
+            if (jpeg) {
+                // The reductions 0 to 3; the file is not opened.
+                req->m_iArg = Traits::kMaxReduction + 1;
+                req->m_Async.Complete();
+                return;
+            }
+            break;
+        case kLoaderImage:
+            if (req->m_pTarget) {
+                this->m_mailbox.Post(*req);
+                return;
+            }
+            break;
+        case kLoaderCamfile:
+            if (jpeg) {
+                priRefuse(*req, ":Request - jpegs don't have camfiles.");
+                return;
+            }
+            break;
+        case kLoaderProperties:
+        case kLoaderModify:
+        case kLoaderUniqueID:
+            break;
+        default:
+            priRefuse(*req, ":Request - invalid request.");
+            return;
+        }
+        HandleRequest(*req);
+    }
+
+private:
+    ~TImageFileLoader() override = default;
+
+    static void priRefuse(FLoaderRequest& req, const char* text)
+    {
+        FailNamed(req.m_Async, kErrInvalid, Traits::kName, text);
+    }
+
+    static void HandleRequest(FLoaderRequest& req)
+    {
+        StartRequest(req.m_Async);
+        HandleGuarded(req, Traits::kName, &Traits::IsFamily, [&req] {
+            typename Traits::Reader reader(req.m_usFileURL);
+            switch (req.m_eType) {
+            case kLoaderImageCount:
+                req.m_iArg = Traits::kMaxReduction + 1;
+                req.m_Async.Complete();
+                return;
+            case kLoaderImage:
+                LoadImage(reader, req);
+                return;
+            case kLoaderCamfile:
+                // A TIFF file has no camera data: opened, nothing delivered.
+                req.m_Async.Complete();
+                return;
+            case kLoaderProperties:
+                priGetProperties(reader, req);
+                return;
+            case kLoaderUniqueID:
+                AddFileUniqueID(req, Traits::kName);
+                return;
+            default:
+                priRefuse(req, ":HandleRequest - invalid request.");
+                return;
+            }
+        });
+    }
+
+    static void LoadImage(typename Traits::Reader& reader, FLoaderRequest& req)
+    {
+        const intptr_t index = req.m_iArg;
+        try {
+            reader.SetScale(index >= 1 && index <= Traits::kMaxReduction ? int(index) : 0);
+            int cols = 0;
+            int rows = 0;
+            int type = 0;
+            reader.GetDimensions(cols, rows, type);
+            req.m_iColumns = cols;
+            req.m_iRows = rows;
+            req.m_iPixelType = type;
+            req.m_iImageKind = kImageKindPreview;
+            if (req.m_pTarget)
+                reader.ReadImage(*req.m_pTarget);
+            req.m_Async.Complete();
+        } catch (const typename Traits::IndexOutOfRange&) {
+            char text[64];
+            std::snprintf(text, sizeof(text), ":LoadImage index %d", int(index));
+            priRefuse(req, text);
+        }
+    }
+
+    static void priGetProperties(typename Traits::Reader& reader, FLoaderRequest& req)
+    {
+        FPropList* list = req.GetList();
+        if (!list) {
+            priRefuse(req, ": Property list pointer is NULL");
+            return;
+        }
+        reader.SetScale(0);
+        int cols = 0;
+        int rows = 0;
+        int type = 0;
+        reader.GetDimensions(cols, rows, type);
+        req.m_iColumns = cols;
+        req.m_iRows = rows;
+        reader.GetProperties(list);
+        if (Traits::kIsJPEG) {
+            char number[16];
+            std::snprintf(number, sizeof(number), "%d", cols);
+            list->AddProp("COLS", number);
+            std::snprintf(number, sizeof(number), "%d", rows);
+            list->AddProp("ROWS", number);
+        }
+        list->AddProp("PROCESSABLE", "0");
+        AddFileUniqueID(req, Traits::kName);
+    }
+};
+
+} // namespace
+
+FILoader* CreateJPEGLoader()
+{
+    return NewLoader<TImageFileLoader<JPEGTraits>>();
+}
+
+FILoader* CreateTiffLoader()
+{
+    return NewLoader<TImageFileLoader<TiffTraits>>();
+}
