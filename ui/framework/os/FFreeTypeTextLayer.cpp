@@ -55,6 +55,7 @@ struct FFreeTypeTextLayer::Candidate {
 
 struct FFreeTypeTextLayer::Match {
     int height = 0;
+    int ascent = 0; // baseline from the top of the line
     std::vector<Candidate> candidates;
     std::unordered_map<char32_t, size_t> candidateOf;
     ~Match()
@@ -144,8 +145,17 @@ FFreeTypeTextLayer::Match* FFreeTypeTextLayer::priMatch(const FOsFont& font)
     if (set != nullptr)
         FcFontSetDestroy(set);
     FcPatternDestroy(pattern);
-    if (match->candidates.empty() || priSizedFace(*match, 0) == nullptr)
+    Face* primary = match->candidates.empty() ? nullptr : priSizedFace(*match, 0);
+    if (primary == nullptr)
         return nullptr;
+    // The line is exactly the cell height asked for; the baseline divides it as the
+    // font's own ascent and descent do.
+    const FT_Face f = primary->face;
+    if (FT_IS_SCALABLE(f) && f->ascender - f->descender > 0)
+        match->ascent = static_cast<int>((int64_t(font.height) * f->ascender * 2 + (f->ascender - f->descender)) /
+                                         (2 * int64_t(f->ascender - f->descender)));
+    else
+        match->ascent = std::min(font.height, CeilPixels(f->size->metrics.ascender));
     m_matches.emplace_back(font, std::move(match));
     return m_matches.back().second.get();
 }
@@ -280,11 +290,10 @@ bool FFreeTypeTextLayer::GetMetrics(const FOsFont& font, int& lineHeight, int& a
     Face* face = priSizedFace(*match, 0);
     if (face == nullptr)
         return false;
-    const FT_Size_Metrics& m = face->face->size->metrics;
-    lineHeight = CeilPixels(m.ascender) + CeilPixels(-m.descender);
+    lineHeight = match->height;
     const TT_OS2* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face->face, FT_SFNT_OS2));
     if (os2 != nullptr && os2->xAvgCharWidth > 0) {
-        averageWidth = RoundPixels(FT_MulFix(os2->xAvgCharWidth, m.x_scale));
+        averageWidth = RoundPixels(FT_MulFix(os2->xAvgCharWidth, face->face->size->metrics.x_scale));
         return true;
     }
     Glyph glyph;
@@ -327,9 +336,9 @@ bool FFreeTypeTextLayer::Render(const FOsFont& font, const char16_t* text, int l
     if (primary == nullptr)
         return false;
     const FT_Size_Metrics& m = primary->face->size->metrics;
-    const int ascent = CeilPixels(m.ascender);
+    const int ascent = match->ascent;
     image.width = extent + 2;
-    image.height = ascent + CeilPixels(-m.descender);
+    image.height = match->height;
     image.pixels.assign(size_t(image.width) * size_t(image.height) * 4, 0);
     for (size_t i = 3; i < image.pixels.size(); i += 4)
         image.pixels[i] = 255;
