@@ -78,6 +78,7 @@ public:
     FIUiWindow* GetWindow() const { return m_pWindow; }
 
 protected:
+    void priGetOwnerName(FWideString& name) override { name = m_usFullName; }
     // Containers: name lookup that walks down through children, unnamed levels transparent.
     FIUiRelay* ContainerGetUiRelay(const FWideString& name);
 

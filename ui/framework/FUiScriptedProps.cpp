@@ -214,6 +214,13 @@ bool FUiScriptedProps::LoadScriptedProps(FIUiApp* app, FPropList* tag)
         if (tag)
             property->ReadFromTag(app, tag, found);
         property->SetFound(found);
+        if (!found && tag && tag->FindProp(property->GetName())) {
+            FWideString owner;
+            priGetOwnerName(owner);
+            DebugTrace("Script property %s of %s has an unusable value '%s'.\n",
+                       property->GetName().GetNarrow(), owner.GetNarrow(),
+                       tag->FindProp(property->GetName())->GetValue().GetNarrow());
+        }
         if (property->IsRequired() && !found)
             allRequired = false;
     }

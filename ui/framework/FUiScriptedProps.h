@@ -82,6 +82,10 @@ public:
     int GetPropertyCount() const { return static_cast<int>(m_properties.size()); }
     FUiObjectProperty* GetProperty(int index) const { return m_properties[static_cast<size_t>(index)].get(); }
 
+protected:
+    // For traces: whose properties these are.
+    virtual void priGetOwnerName(FWideString& name) { name.Clear(); }
+
 private:
     std::vector<std::unique_ptr<FUiObjectProperty>> m_properties;
 };
