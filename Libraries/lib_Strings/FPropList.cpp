@@ -110,6 +110,8 @@ bool FPropPair::InsertCopyAfter(const FPropPair* source, const FWideString& valu
     pair->m_pNext = m_pNext;
     if (m_pNext != nullptr)
         m_pNext->m_pPrev = pair;
+    else if (m_pOwner != nullptr)
+        m_pOwner->m_pLastPair = pair;
     m_pNext = pair;
     return true;
 }
@@ -158,6 +160,7 @@ FPropList::~FPropList()
         delete m_pPropPairs;
         m_pPropPairs = next;
     }
+    m_pLastPair = nullptr;
     priUnlink();
     --gLiveNodes;
 }
@@ -370,15 +373,12 @@ void DeletePropList(FPropList*& holder)
 void FPropList::priAppendPair(FPropPair* pair)
 {
     pair->m_pOwner = this;
-    if (m_pPropPairs == nullptr) {
+    pair->m_pPrev = m_pLastPair;
+    if (m_pLastPair == nullptr)
         m_pPropPairs = pair;
-        return;
-    }
-    FPropPair* last = m_pPropPairs;
-    while (last->m_pNext != nullptr)
-        last = last->m_pNext;
-    last->m_pNext = pair;
-    pair->m_pPrev = last;
+    else
+        m_pLastPair->m_pNext = pair;
+    m_pLastPair = pair;
 }
 
 bool FPropList::AddProp(const FWideString& name, const FWideString& value)
@@ -421,10 +421,7 @@ bool FPropList::RemoveProp(FPropPair*& holder)
     FPropPair* pair = holder;
     if (pair == nullptr)
         return false;
-    bool mine = false;
-    for (const FPropPair* p = m_pPropPairs; p != nullptr && !mine; p = p->m_pNext)
-        mine = p == pair;
-    if (!mine)
+    if (pair->m_pOwner != this)
         return false;
     if (pair->m_pPrev == nullptr) {
         if (pair != m_pPropPairs)
@@ -435,6 +432,8 @@ bool FPropList::RemoveProp(FPropPair*& holder)
     }
     if (pair->m_pNext != nullptr)
         pair->m_pNext->m_pPrev = pair->m_pPrev;
+    else
+        m_pLastPair = pair->m_pPrev;
     delete pair;
     holder = nullptr;
     return true;

@@ -128,6 +128,8 @@ private:
     FPropList* m_pChildren = nullptr;
     // Kept so that appending, which builds every tree the reader makes, does not walk the siblings.
     FPropList* m_pLastChild = nullptr;
+    // The same for pairs: a node read from a file may hold hundreds of thousands.
+    FPropPair* m_pLastPair = nullptr;
 };
 
 // Deletes the node (with its subtree) when the holder is not null, and nulls the holder.

@@ -1,5 +1,7 @@
 #include "FXmlParser.h"
 
+#include "FDebugTrace.h"
+
 #include "FCodePage.h"
 #include "FException.h"
 #include "FIStorageClass.h"
@@ -131,6 +133,15 @@ FPropList* FXmlParser::ParseFile(FIFolder* folder, const FWideString& name)
     m_pFolder = folder;
 
     FilePtr file(OpenQuietly(folder, name));
+    if (!file) {
+        // A save interrupted between setting the old file aside and putting the
+        // new one in place left the old contents under this name.
+        FWideString backup = name;
+        backup += ".bak";
+        file.reset(OpenQuietly(folder, backup));
+        if (file)
+            DebugTrace("FXmlParser::ParseFile(%s): read from its backup\n", name.GetNarrow());
+    }
     if (!file)
         file.reset(priOpenScriptFile(name));
     if (!file) {

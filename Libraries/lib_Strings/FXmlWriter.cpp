@@ -1,5 +1,7 @@
 #include "FXmlWriter.h"
 
+#include "FReplacingFile.h"
+
 #include "FDebugTrace.h"
 #include "FException.h"
 #include "FIStorageClass.h"
@@ -81,30 +83,6 @@ void WriteNode(FIFile& file, const FPropList& node, int depth)
     WriteLine(file, line);
 }
 
-bool WriteTree(FIFolder& folder, const FWideString& name, const FPropList* root)
-{
-    FIFile* file = folder.OpenFile(name, kFileRead | kFileWrite);
-    if (file == nullptr)
-        return false;
-    try {
-        const unsigned char mark[2] = {0xFF, 0xFE};
-        file->Write(mark, 2);
-        for (const FPropList* node = root; node != nullptr; node = node->GetNext())
-            WriteNode(*file, *node, 0);
-        file->Flush();
-    } catch (...) {
-        file->Release();
-        throw;
-    }
-    file->Release();
-    return true;
-}
-
-bool Exists(FIFolder& folder, const FWideString& name)
-{
-    return folder.Exists(name, nullptr);
-}
-
 FWideString WithSuffix(const FWideString& name, const char* suffix)
 {
     FWideString text = name;
@@ -114,49 +92,34 @@ FWideString WithSuffix(const FWideString& name, const char* suffix)
 
 } // namespace
 
-void WritePropListXml(FPropList* root, FIFolder* folder, const FWideString& name)
+bool WritePropListXml(FPropList* root, FIFolder* folder, const FWideString& name)
 {
     if (root == nullptr || folder == nullptr) {
         DebugTrace("WritePropListXml(%s): nothing to write\n", name.GetNarrow());
-        return;
+        return false;
     }
-    const FWideString temporary = WithSuffix(name, ".tmp");
-    const FWideString previous = WithSuffix(name, ".bak");
     try {
-        if (!WriteTree(*folder, temporary, root)) {
-            DebugTrace("WritePropListXml(%s): cannot create the file\n", name.GetNarrow());
-            return;
+        FReplacingFile target(folder, name);
+        FIFile& file = *target.GetFile();
+        const unsigned char mark[2] = {0xFF, 0xFE};
+        file.Write(mark, 2);
+        for (const FPropList* node = root; node != nullptr; node = node->GetNext())
+            WriteNode(file, *node, 0);
+        target.Commit();
+    } catch (const FException& e) {
+        DebugTrace("WritePropListXml(%s): %s %s\n", name.GetNarrow(), e.GetDescription(), e.GetMessage());
+        return false;
+    }
+    // Until now a backup may have been the only copy. Both names are leftovers
+    // of an interrupted save of the older two-rename kind.
+    try {
+        for (const char* suffix : {".bak", ".tmp"}) {
+            const FWideString leftover = WithSuffix(name, suffix);
+            if (folder->Exists(leftover, nullptr))
+                folder->DeleteFile(leftover);
         }
     } catch (const FException& e) {
         DebugTrace("WritePropListXml(%s): %s %s\n", name.GetNarrow(), e.GetDescription(), e.GetMessage());
-        try {
-            folder->DeleteFile(temporary);
-        } catch (const FException&) {
-        }
-        return;
     }
-
-    // Renaming never replaces a file, so the old one is set aside first and
-    // only deleted once the new one is in place.
-    try {
-        if (Exists(*folder, name)) {
-            if (Exists(*folder, previous))
-                folder->DeleteFile(previous);
-            folder->Rename(name, previous);
-            if (Exists(*folder, name)) {
-                DebugTrace("WritePropListXml(%s): cannot set the old file aside\n", name.GetNarrow());
-                folder->DeleteFile(temporary);
-                return;
-            }
-        }
-        folder->Rename(temporary, name);
-        if (!Exists(*folder, name)) {
-            DebugTrace("WritePropListXml(%s): cannot put the new file in place\n", name.GetNarrow());
-            folder->Rename(previous, name);
-            return;
-        }
-        folder->DeleteFile(previous);
-    } catch (const FException& e) {
-        DebugTrace("WritePropListXml(%s): %s %s\n", name.GetNarrow(), e.GetDescription(), e.GetMessage());
-    }
+    return true;
 }

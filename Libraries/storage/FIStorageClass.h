@@ -93,6 +93,13 @@ public:
     virtual bool GetAttributes(int& flags) = 0;
     virtual int GetDriveType() = 0;
     virtual bool Exists(const FWideString& name, bool* isFolder) = 0;
+    // A new empty file, open for reading and writing, under a fresh name that
+    // begins with prefix; name receives it. Null when the folder cannot make one.
+    virtual FIFile* CreateTempFile(const FWideString& prefix, FWideString& name);
+    // Puts the file `from` in place of `to` in one step, replacing a file of that
+    // name, and makes the change durable. Unlike Rename this replaces: it is the
+    // last step of saving a whole file. Throws FExceptionFileWrite.
+    virtual void ReplaceFile(const FWideString& from, const FWideString& to);
 };
 
 class FIFile

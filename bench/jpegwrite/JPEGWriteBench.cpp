@@ -81,6 +81,7 @@ void OurLineWriterToFile(benchmark::State& state)
         for (int y = 0; y < kRows; ++y) {
             writer.WriteLine(pixels.data() + size_t(y) * kCols * 3, FPixmap::PIXEL_24_RGB);
         }
+        writer.Finish();
     }
     state.SetItemsProcessed(state.iterations() * kCols * kRows);
 }

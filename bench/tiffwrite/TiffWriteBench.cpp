@@ -78,6 +78,7 @@ void BM_TiffLineWriter48RGB(benchmark::State& state)
         writer.WriteTags(&props);
         for (int y = 0; y < kRows; ++y)
             writer.WriteLine(&pixels[size_t(y) * kCols * 3], FPixmap::PIXEL_48_RGB);
+        writer.Finish();
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * kRowBytes * kRows);
 }
@@ -95,6 +96,7 @@ void BM_TiffLineWriter48RGBFrom24RGB(benchmark::State& state)
         writer.SetDimensions(kCols, kRows, FPixmap::PIXEL_48_RGB);
         for (int y = 0; y < kRows; ++y)
             writer.WriteLine(&rows[size_t(y) * kCols * 3], FPixmap::PIXEL_24_RGB);
+        writer.Finish();
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * kRowBytes * kRows);
 }

@@ -1,4 +1,5 @@
 #include "FBribImageReaderImpl.h"
+#include "FBribImageWriter.h"
 #include "FByteOrder.h"
 
 #include "BribFormat.h"
@@ -46,6 +47,8 @@ size_t TerminatedLength(const std::vector<char16_t>& pool, size_t start)
 
 FBribImageReaderImpl::FBribImageReaderImpl(const char16_t* url) : m_url(url ? url : u"")
 {
+    // A field update interrupted earlier is rolled back before anything is read.
+    RecoverBribHeaderUpdate(m_url);
     m_pFile = OpenFileURL(m_url, kFileRead);
     if (!m_pFile)
         throw FExceptionFileNotFound(m_url.GetNarrow());

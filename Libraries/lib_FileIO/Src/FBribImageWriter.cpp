@@ -2,12 +2,16 @@
 #include "FByteOrder.h"
 
 #include "BribFormat.h"
+#include "FDebugTrace.h"
 #include "FException.h"
+#include "FReplacingFile.h"
 #include "FWideString.h"
 #include "StorageClassRegistry.h"
 
 #include <chrono>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 namespace
 {
@@ -21,7 +25,106 @@ uint32_t SecondsSince1970()
     return uint32_t(std::chrono::duration_cast<std::chrono::seconds>(now).count());
 }
 
+// Undo record: code, field offset, byte count, the header's first bytes
+// (magic, version, unique id: the record applies to this file only), the old
+// bytes, and a checksum of all before it. A torn record fails the checksum;
+// it was being written before the field, which is then untouched.
+constexpr uint32_t kUndoMagic = BribFourCC("RBUJ");
+constexpr int kUndoIdentBytes = 24;
+constexpr int kUndoHead = 12 + kUndoIdentBytes;
+
+uint32_t Checksum(const uint8_t* bytes, size_t count)
+{
+    uint32_t hash = 2166136261u;
+    for (size_t i = 0; i < count; ++i)
+        hash = (hash ^ bytes[i]) * 16777619u;
+    return hash;
+}
+
+struct FileCloser {
+    void operator()(FIFile* file) const { file->Release(); }
+};
+using FilePtr = std::unique_ptr<FIFile, FileCloser>;
+
+FilePtr OpenOrNull(const FWideString& url, int mode)
+{
+    try {
+        return FilePtr(OpenFileURL(url, mode));
+    } catch (const FException&) {
+        return nullptr;
+    }
+}
+
+void WriteUndoRecord(const FWideString& url, const uint8_t* header, int offset, int count)
+{
+    std::vector<uint8_t> record(size_t(kUndoHead + count + 4));
+    StoreLE32(record.data(), kUndoMagic);
+    StoreLE32(record.data() + 4, uint32_t(offset));
+    StoreLE32(record.data() + 8, uint32_t(count));
+    std::memcpy(record.data() + 12, header, kUndoIdentBytes);
+    std::memcpy(record.data() + kUndoHead, header + offset, size_t(count));
+    StoreLE32(record.data() + kUndoHead + count, Checksum(record.data(), size_t(kUndoHead + count)));
+    FilePtr file = OpenOrNull(BribUndoURL(url), kFileWrite);
+    if (!file)
+        throw FExceptionFileWrite(BribUndoURL(url).GetNarrow());
+    file->Write(record.data(), int(record.size()));
+    file->Flush();
+}
+
+void DeleteUndoRecord(const FWideString& url)
+{
+    DeleteFileURL(BribUndoURL(url));
+}
+
+void WriteAt(FIFile& file, int offset, const void* bytes, int count)
+{
+    file.Seek(uint64_t(offset));
+    file.Write(bytes, count);
+    file.Flush();
+}
+
 } // namespace
+
+FWideString BribUndoURL(const FWideString& url)
+{
+    FWideString undo = url;
+    undo += ".undo";
+    return undo;
+}
+
+bool RecoverBribHeaderUpdate(const FWideString& url)
+{
+    try {
+        bool isFolder = false;
+        if (!ExistsURL(BribUndoURL(url), isFolder) || isFolder)
+            return true;
+        std::vector<uint8_t> record(size_t(kUndoHead) + kBribHeaderSizeV2 + 4);
+        int size = 0;
+        if (FilePtr undo = OpenOrNull(BribUndoURL(url), kFileRead))
+            size = undo->ReadSome(record.data(), int(record.size()));
+        const int count = size >= kUndoHead + 4 ? int(LoadLE32(record.data() + 8)) : -1;
+        const int offset = size >= kUndoHead + 4 ? int(LoadLE32(record.data() + 4)) : -1;
+        const bool whole = count > 0 && offset >= 0 && offset + count <= int(kBribHeaderSizeV2) &&
+                           size == kUndoHead + count + 4 && LoadLE32(record.data()) == kUndoMagic &&
+                           LoadLE32(record.data() + kUndoHead + count) ==
+                               Checksum(record.data(), size_t(kUndoHead + count));
+        if (whole) {
+            FilePtr file = OpenOrNull(url, kFileRead | kFileWrite | kFileAppend);
+            uint8_t ident[kUndoIdentBytes] = {};
+            if (!file || file->GetSize() < kBribHeaderSizeV2)
+                return false;
+            file->Seek(0);
+            file->Read(ident, kUndoIdentBytes);
+            if (std::memcmp(ident, record.data() + 12, kUndoIdentBytes) == 0)
+                WriteAt(*file, offset, record.data() + kUndoHead, count);
+        }
+        DeleteUndoRecord(url);
+        return true;
+    } catch (const FException& e) {
+        DebugTrace("RecoverBribHeaderUpdate: %s\n", e.GetMessage());
+        return false;
+    }
+}
 
 class FBribImageWriterImpl
 {
@@ -38,11 +141,38 @@ public:
     void priWriteField(int offset, const void* bytes, int count)
     {
         const uint64_t position = m_pFile->Tell();
-        m_pFile->Seek(uint64_t(offset));
-        m_pFile->Write(bytes, count);
-        m_pFile->Flush();
+        try {
+            WriteUndoRecord(m_url, m_header, offset, count);
+        } catch (...) {
+            // The field is untouched; a torn record would be ignored anyway.
+            priForgetUndo();
+            m_pFile->Seek(position);
+            throw;
+        }
+        try {
+            WriteAt(*m_pFile, offset, bytes, count);
+        } catch (...) {
+            // Put the old bytes back now; when that fails too, the record stays
+            // for the next open to roll back.
+            try {
+                WriteAt(*m_pFile, offset, m_header + offset, count);
+                DeleteUndoRecord(m_url);
+            } catch (...) {
+            }
+            m_pFile->Seek(position);
+            throw;
+        }
         std::memcpy(m_header + offset, bytes, size_t(count));
         m_pFile->Seek(position);
+        DeleteUndoRecord(m_url);
+    }
+
+    void priForgetUndo() noexcept
+    {
+        try {
+            DeleteUndoRecord(m_url);
+        } catch (...) {
+        }
     }
 
     void priWriteU32(int offset, uint32_t value)
@@ -53,6 +183,7 @@ public:
     }
 
     FIFile* m_pFile = nullptr;
+    FWideString m_url;
     uint8_t m_header[kBribHeaderSizeV2] = {};
     bool m_bUpdate = false;
 };
@@ -63,27 +194,35 @@ FBribImageWriter::FBribImageWriter(const char16_t* url, const std::pair<int, int
     const FWideString urlText(url ? url : u"");
     FBribImageWriterImpl& impl = *m_pImpl;
     impl.m_bUpdate = update;
-    if (update) {
-        // Opening for update must never leave a new empty file behind.
-        bool isFolder = false;
-        if (!ExistsURL(urlText, isFolder) || isFolder)
-            throw FExceptionBribWriter(kOpenFailed);
-        impl.m_pFile = OpenFileURL(urlText, kFileRead | kFileWrite | kFileAppend);
-        if (!impl.m_pFile)
-            throw FExceptionBribWriter(kOpenFailed);
-        impl.m_pFile->Seek(0);
-        impl.m_pFile->Read(impl.m_header, int(kBribHeaderSizeV2));
-        if (LoadLE32(impl.m_header) != kBribMagic)
-            throw FExceptionNotABrib(urlText.GetNarrow());
-        if (!BribIsVersion2Layout(LoadLE32(impl.m_header + 4)))
-            throw FExceptionBribIncompatible(urlText.GetNarrow());
-        return;
-    }
-
-    impl.m_pFile = OpenFileURL(urlText, kFileRead | kFileWrite);
+    impl.m_url = urlText;
+    if (!update)
+        priCreate(urlText, size);
+    // Opening for update must never leave a new empty file behind.
+    bool isFolder = false;
+    if (!ExistsURL(urlText, isFolder) || isFolder)
+        throw FExceptionBribWriter(kOpenFailed);
+    if (!RecoverBribHeaderUpdate(urlText))
+        throw FExceptionBribWriter(kOpenFailed);
+    impl.m_pFile = OpenFileURL(urlText, kFileRead | kFileWrite | kFileAppend);
     if (!impl.m_pFile)
         throw FExceptionBribWriter(kOpenFailed);
-    uint8_t* header = impl.m_header;
+    impl.m_pFile->Seek(0);
+    impl.m_pFile->Read(impl.m_header, int(kBribHeaderSizeV2));
+    if (LoadLE32(impl.m_header) != kBribMagic)
+        throw FExceptionNotABrib(urlText.GetNarrow());
+    if (!BribIsVersion2Layout(LoadLE32(impl.m_header + 4)))
+        throw FExceptionBribIncompatible(urlText.GetNarrow());
+}
+
+void FBribImageWriter::priCreate(const FWideString& urlText, const std::pair<int, int>* size)
+{
+    std::unique_ptr<FReplacingFile> target;
+    try {
+        target = std::make_unique<FReplacingFile>(urlText);
+    } catch (const FException&) {
+        throw FExceptionBribWriter(kOpenFailed);
+    }
+    uint8_t header[kBribHeaderSizeV2] = {};
     StoreLE32(header, kBribMagic);
     StoreLE32(header + 4, kCreatedVersion);
     // The id is the URL's last eight UTF-16 units plus the time; a shorter URL is
@@ -104,9 +243,8 @@ FBribImageWriter::FBribImageWriter(const char16_t* url, const std::pair<int, int
         StoreLE32(header + kBribV2ColumnsOffset, uint32_t(size->first));
         StoreLE32(header + kBribV2RowsOffset, uint32_t(size->second));
     }
-    impl.m_pFile->Seek(0);
-    impl.m_pFile->Write(header, int(kBribHeaderSizeV2));
-    impl.m_pFile->Flush();
+    target->GetFile()->Write(header, int(kBribHeaderSizeV2));
+    target->Commit();
 }
 
 FBribImageWriter::~FBribImageWriter() = default;

@@ -4,18 +4,26 @@
 // bits, rotation, white-balance label, extended-data slots); only headers of
 // version "1.0" and 2.x can be written. Each setter flushes its bytes and
 // leaves the file position as it was.
+//
+// A field's update is all or nothing: its old bytes are kept in an undo record
+// ("<name>.undo" beside the file) from before the field is written until it is
+// synced. A record left by an interrupted update is rolled back when the file
+// is next opened by this writer or by the reader. The file's length never
+// changes.
 
 #include <cstdint>
 #include <memory>
 #include <utility>
 
 class FBribImageWriterImpl;
+class FWideString;
 
 class FBribImageWriter
 {
 public:
     // update: open an existing container (never creates one); otherwise create a
-    // new file holding only a fresh 2.2 header of the given size (columns, rows).
+    // new file holding only a fresh 2.2 header of the given size (columns, rows),
+    // which replaces a file of that name only once it is complete.
     FBribImageWriter(const char16_t* url, const std::pair<int, int>* size, bool update);
     ~FBribImageWriter();
     FBribImageWriter(const FBribImageWriter&) = delete;
@@ -33,5 +41,13 @@ public:
     bool SetExtDataValue(int slot, uint32_t value);
 
 private:
+    static void priCreate(const FWideString& url, const std::pair<int, int>* size);
+
     std::unique_ptr<FBribImageWriterImpl> m_pImpl;
 };
+
+// The undo record of the file at url.
+FWideString BribUndoURL(const FWideString& url);
+// Rolls back an interrupted field update of the file at url, if one was left;
+// false when a record is left that could not be applied. Never throws.
+bool RecoverBribHeaderUpdate(const FWideString& url);

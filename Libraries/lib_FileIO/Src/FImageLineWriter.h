@@ -4,8 +4,10 @@
 // one file, and a writer of one whole pixmap.
 //
 // Line writer calling order: construct, SetDimensions, WriteThumbnail,
-// WriteTags(FPropList*), WriteProfile, WriteLine once per row, delete. The file
-// is complete only after the destructor, which never throws.
+// WriteTags(FPropList*), WriteProfile, WriteLine once per row, Finish, delete.
+// A file is written under a temporary name and takes the place of the
+// destination only in Finish, which throws when anything failed; a writer
+// deleted without a successful Finish leaves the previous file untouched.
 
 class FHasProperties;
 class FPixmap;
@@ -23,6 +25,8 @@ public:
     virtual void WriteProfile(unsigned size, const void* data) = 0;
     // The next row, in the given pixel type.
     virtual void WriteLine(const void* row, int pixelType) = 0;
+    // Completes the file after the last row and puts it in place.
+    virtual void Finish() = 0;
 };
 
 class FImageWriter
@@ -31,6 +35,7 @@ public:
     virtual ~FImageWriter() = default;
     // Remembers a profile to embed; not copied: the caller keeps it alive until WriteImage returns.
     virtual void SetProfile(unsigned size, const void* data) = 0;
-    // Writes the whole image; returns the number of rows written.
+    // Writes and completes the whole file (it is in place when this returns);
+    // returns the number of rows written.
     virtual int WriteImage(const FPixmap& image, const FHasProperties& tags) = 0;
 };

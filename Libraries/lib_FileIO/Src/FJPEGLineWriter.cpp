@@ -8,6 +8,7 @@
 #include "FIStorageClass.h"
 #include "FPixmap.h"
 #include "FPropList.h"
+#include "FReplacingFile.h"
 #include "FWideString.h"
 #include "JPEGStorageManagers.h"
 #include "StorageClassRegistry.h"
@@ -86,6 +87,7 @@ int JPEGQualityOfIndex(int qualityIndex)
 }
 
 struct FJPEGLineWriter::State {
+    std::unique_ptr<FReplacingFile> target;
     FIFile* file = nullptr;
     std::vector<uint8_t>* memory = nullptr;
     int pixelType = 0;
@@ -99,6 +101,7 @@ struct FJPEGLineWriter::State {
     bool propertiesWritten = false;
     std::vector<uint8_t> thumbnail;
     bool created = false;
+    bool finished = false;
     jpeg_compress_struct cinfo{};
     FJPEGErrorManager err{};
 
@@ -127,14 +130,8 @@ FJPEGLineWriter::FJPEGLineWriter(const FWideString& url, int qualityIndex, bool 
     s.url = url;
     s.qualityIndex = qualityIndex;
     s.exif = exif;
-    try {
-        s.file = OpenFileURL(url, kFileWrite);
-    } catch (const FException&) {
-        s.file = nullptr;
-    }
-    if (s.file == nullptr) {
-        throw FExceptionFileOpen(url.GetNarrow());
-    }
+    s.target = std::make_unique<FReplacingFile>(url);
+    s.file = s.target->GetFile();
 }
 
 FJPEGLineWriter::FJPEGLineWriter(std::vector<uint8_t>* memory, int qualityIndex, bool exif)
@@ -150,27 +147,35 @@ FJPEGLineWriter::FJPEGLineWriter(std::vector<uint8_t>* memory, int qualityIndex,
     }
 }
 
+// Without a finished file there is nothing to keep: the temporary file goes
+// with the target, and the destination was never touched.
 FJPEGLineWriter::~FJPEGLineWriter()
 {
     State& s = *m_pState;
     if (s.created) {
-        if (s.rowBytes != 0 && s.cinfo.next_scanline == s.cinfo.image_height) {
-            try {
-                JPEGCall(s.err, [&s] { jpeg_finish_compress(&s.cinfo); });
-            } catch (const FException& e) {
-                DebugTrace("~FJPEGLineWriter: %s\n", e.GetMessage());
-            }
-        }
         jpeg_destroy_compress(&s.cinfo);
     }
-    DebugTrace("~FJPEGLineWriter: closing file.\n");
-    if (s.file != nullptr) {
-        try {
-            s.file->Release();
-        } catch (const FException& e) {
-            DebugTrace("~FJPEGLineWriter: %s\n", e.GetMessage());
-        }
+    if (!s.finished && s.target) {
+        DebugTrace("~FJPEGLineWriter: unfinished file discarded.\n");
     }
+}
+
+void FJPEGLineWriter::Finish()
+{
+    State& s = *m_pState;
+    if (s.finished) {
+        throw FExceptionJPEGOutOfOrderOperation("JPEGLineWriter: the file is already finished");
+    }
+    s.RequireDimensions("JPEGLineWriter::Finish()");
+    if (s.cinfo.next_scanline != s.cinfo.image_height) {
+        throw FExceptionJPEG("Fewer scan lines written than rows specified.");
+    }
+    JPEGCall(s.err, [&s] { jpeg_finish_compress(&s.cinfo); });
+    if (s.target) {
+        s.file = nullptr;
+        s.target->Commit();
+    }
+    s.finished = true;
 }
 
 void FJPEGLineWriter::SetDimensions(int cols, int rows, int pixelType)
@@ -232,10 +237,8 @@ void FJPEGLineWriter::WriteThumbnail(const FPixmap& thumbnail)
     }
     // Encoded in memory: no file in a shared folder that another user could replace.
     std::vector<uint8_t> encoded;
-    {
-        FJPEGImageWriter writer(&encoded, kJPEGThumbnailQualityIndex, false);
-        writer.WriteImage(thumbnail, FHasProperties());
-    }
+    FJPEGImageWriter writer(&encoded, kJPEGThumbnailQualityIndex, false);
+    writer.WriteImage(thumbnail, FHasProperties());
     s.thumbnail.swap(encoded);
 }
 
@@ -293,7 +296,7 @@ void FJPEGLineWriter::WriteLine(const void* row, int pixelType)
 {
     State& s = *m_pState;
     s.RequireDimensions("JPEGLineWriter::WriteLine()");
-    if (s.cinfo.next_scanline >= s.cinfo.image_height) {
+    if (s.finished || s.cinfo.next_scanline >= s.cinfo.image_height) {
         throw FExceptionJPEG("More scan lines written than rows specified.");
     }
     const uint8_t* source = static_cast<const uint8_t*>(row);
@@ -423,5 +426,6 @@ int FJPEGImageWriter::WriteImage(const FPixmap& image, const FHasProperties& tag
     for (int row = 0; row < image.GetRows(); ++row) {
         m_pWriter->WriteLine(image.GetRowAddress(row), type);
     }
+    m_pWriter->Finish();
     return image.GetRows();
 }

@@ -26,9 +26,10 @@ int JPEGQualityOfIndex(int qualityIndex);
 class FJPEGLineWriter : public FImageLineWriter
 {
 public:
-    // Opens (creates or truncates) the file; FExceptionFileOpen with the URL on failure.
+    // Opens a temporary file beside the destination; FExceptionFileOpen with the URL on failure.
     FJPEGLineWriter(const FWideString& url, int qualityIndex, bool exif);
-    // Encodes into memory: the bytes are appended to `memory`, which must outlive the writer.
+    // Encodes into memory: the bytes are appended to `memory`, which must outlive
+    // the writer; they form a whole file after Finish.
     FJPEGLineWriter(std::vector<uint8_t>* memory, int qualityIndex, bool exif);
     ~FJPEGLineWriter() override;
     FJPEGLineWriter(const FJPEGLineWriter&) = delete;
@@ -40,6 +41,9 @@ public:
     void WriteThumbnail(const FPixmap& thumbnail) override;
     void WriteProfile(unsigned size, const void* data) override;
     void WriteLine(const void* row, int pixelType) override;
+    // FExceptionJPEG when rows are missing or the coder fails, FExceptionFileWrite
+    // when the file cannot be completed or put in place.
+    void Finish() override;
 
 protected:
     // Builds and writes the APP1 marker.

@@ -8,6 +8,7 @@
 #include "FHasProperties.h"
 #include "FPixmap.h"
 #include "FPropList.h"
+#include "FReplacingFile.h"
 #include "FRowFormatConverters.h"
 #include "FWideString.h"
 #include "PixelRowConverters.h"
@@ -247,6 +248,7 @@ void FitThumbnail(int cols, int rows, int& fitCols, int& fitRows)
 } // namespace
 
 struct FTiffLineWriter::State {
+    std::unique_ptr<FReplacingFile> target;
     TIFF* tif = nullptr;
     int pixelType = 0;
     std::vector<uint8_t> buffer; // one converted row
@@ -255,32 +257,54 @@ struct FTiffLineWriter::State {
     int cols = 0;
     int rows = 0;
     int nextRow = 0;
-    std::vector<uint8_t> pendingExif; // waits for the destructor when rows came first
+    std::vector<uint8_t> pendingExif; // waits for Finish when rows came first
+
+    TIFF* Handle() const
+    {
+        if (!tif)
+            throw FExceptionTIFF("TiffLineWriter: the file is already finished");
+        return tif;
+    }
 };
 
 FTiffLineWriter::FTiffLineWriter(const FWideString& url, bool /*mode*/) : m_pState(std::make_unique<State>())
 {
-    m_pState->url = url;
+    State& s = *m_pState;
+    s.url = url;
+    s.target = std::make_unique<FReplacingFile>(url);
     // Little-endian always, as the EXIF block it holds.
-    m_pState->tif = TIFFOpenURL(url, "wl");
-    if (!m_pState->tif)
+    s.tif = TIFFOpenStorageFile(s.target->GetFile(), url, "wl");
+    if (!s.tif)
         throw FExceptionFileOpen(url.GetNarrow());
 }
 
+// Unfinished: nothing more is written, and the temporary file goes with the target.
 FTiffLineWriter::~FTiffLineWriter()
 {
+    if (m_pState->tif)
+        TIFFDiscardStorageHandle(m_pState->tif);
+}
+
+void FTiffLineWriter::Finish()
+{
     State& s = *m_pState;
-    try {
-        if (!s.pendingExif.empty()) {
-            TIFFFlushData(s.tif);
-            priPlaceExif();
-        }
-    } catch (const FException& e) {
-        DebugTrace("TiffLineWriter: EXIF directory not written: %s\n", e.GetMessage());
-    } catch (...) {
-        DebugTrace("TiffLineWriter: EXIF directory not written.\n");
+    if (!s.tif)
+        throw FExceptionTIFF("TiffLineWriter: the file is already finished");
+    if (s.rowBytes == 0)
+        throw FExceptionWriteUninitialized("TiffLineWriter");
+    if (s.nextRow != s.rows)
+        throw FExceptionTIFF(FNarrowString("TiffLineWriter: %d of %d rows written", s.nextRow, s.rows).GetCString());
+    if (!s.pendingExif.empty()) {
+        if (!TIFFFlushData(s.tif))
+            throw FExceptionFileWrite("TiffLineWriter: while writing the rows");
+        priPlaceExif();
     }
-    TIFFClose(s.tif);
+    // The directory goes last; a failure anywhere before shows in the port.
+    if (!TIFFFlush(s.tif) || TIFFStorageFailed(s.tif))
+        throw FExceptionFileWrite("TiffLineWriter: while writing the directory");
+    TIFFDiscardStorageHandle(s.tif);
+    s.tif = nullptr;
+    s.target->Commit();
 }
 
 void FTiffLineWriter::SetDimensions(int cols, int rows, int pixelType)
@@ -294,7 +318,7 @@ void FTiffLineWriter::SetDimensions(int cols, int rows, int pixelType)
     if (cols <= 0 || cols > kMaxTiffWriteDimension)
         throw FExceptionFileWrite("TiffLineWriter: while writing TIFFTAG_IMAGEWIDTH");
 
-    TIFF* tif = s.tif;
+    TIFF* tif = s.Handle();
     if (!TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(rows)))
         throw FExceptionFileWrite("TiffLineWriter: while writing TIFFTAG_IMAGELENGTH");
     if (!TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(cols)))
@@ -314,6 +338,9 @@ void FTiffLineWriter::SetDimensions(int cols, int rows, int pixelType)
         throw FExceptionFileWrite("TiffLineWriter: while writing TIFFTAG_COMPRESSION");
     if (!TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG))
         throw FExceptionFileWrite("TiffLineWriter: while writing TIFFTAG_PLANARCONFIG");
+    const int stripRows = std::max(1, kTiffStripBytes / (cols * layout.bytesPerPixel));
+    if (!TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, uint32_t(std::min(stripRows, rows))))
+        throw FExceptionFileWrite("TiffLineWriter: while writing TIFFTAG_ROWSPERSTRIP");
 
     s.rowBytes = cols * layout.bytesPerPixel;
     s.cols = cols;
@@ -324,8 +351,10 @@ void FTiffLineWriter::SetDimensions(int cols, int rows, int pixelType)
 void FTiffLineWriter::WriteLine(const void* row, int pixelType)
 {
     State& s = *m_pState;
-    if (s.rowBytes == 0)
+    if (s.rowBytes == 0 || !s.tif)
         throw FExceptionWriteUninitialized("TiffLineWriter");
+    if (s.nextRow >= s.rows)
+        throw FExceptionTIFF("TiffLineWriter: more rows written than set");
     const void* data = row;
     // The library swaps 16-bit samples in the caller's buffer when the file's
     // byte order is not the host's; the caller's row stays untouched.
@@ -355,13 +384,13 @@ void FTiffLineWriter::priWriteTagSet(FBrisalTag& tagSet)
     std::vector<uint32_t> words(size_t(size) / 4);
     for (size_t i = 0; i < words.size(); ++i)
         words[i] = LeU32(bytes.get() + 4 * i);
-    if (!TIFFSetField(m_pState->tif, kTiffTagBrisal, uint32_t(words.size()), words.data()))
+    if (!TIFFSetField(m_pState->Handle(), kTiffTagBrisal, uint32_t(words.size()), words.data()))
         throw FExceptionFileWrite("FTiffLineWriter: while writing Brisal tag.");
 }
 
 void FTiffLineWriter::WriteTags(const FHasProperties& tags)
 {
-    TIFF* tif = m_pState->tif;
+    TIFF* tif = m_pState->Handle();
     FHasProperties copy(tags);
     copy.Remove("Rows");
     copy.Remove("Columns");
@@ -473,7 +502,7 @@ void FTiffLineWriter::WriteTags(const FHasProperties& tags)
 void FTiffLineWriter::WriteTags(FPropList* properties)
 {
     State& s = *m_pState;
-    TIFF* tif = s.tif;
+    TIFF* tif = s.Handle();
     FPropList empty(nullptr, "properties");
     FPropList* props = properties ? properties : &empty;
 
@@ -617,7 +646,7 @@ void FTiffLineWriter::WriteThumbnail(const FPixmap& thumbnail)
             out[3 * x + 2] = p[0];
         }
     }
-    if (!TIFFSetField(m_pState->tif, TIFFTAG_PHOTOSHOP, uint32_t(block.size()), block.data()))
+    if (!TIFFSetField(m_pState->Handle(), TIFFTAG_PHOTOSHOP, uint32_t(block.size()), block.data()))
         throw FExceptionFileWrite("TiffLineWriter: while writing Photoshop thumbnail");
 }
 
@@ -625,6 +654,6 @@ void FTiffLineWriter::WriteProfile(unsigned size, const void* data)
 {
     if (size == 0)
         return;
-    if (!data || !TIFFSetField(m_pState->tif, TIFFTAG_ICCPROFILE, uint32_t(size), data))
+    if (!data || !TIFFSetField(m_pState->Handle(), TIFFTAG_ICCPROFILE, uint32_t(size), data))
         throw FExceptionFileWrite("TiffLineWriter: while writing profile");
 }

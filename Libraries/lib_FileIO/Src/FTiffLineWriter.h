@@ -4,8 +4,8 @@
 // gray, 8-bit and 16-bit RGB, and the 30-bit type stored as 8-bit RGB plus one
 // extra sample of low bits. Besides the rows it stores capture tags, the tag
 // set in the private tag, an EXIF directory, a thumbnail resource and an ICC
-// profile; tag, thumbnail and profile calls may come at any time before the
-// destructor, which completes the file and never throws.
+// profile; tag, thumbnail and profile calls may come at any time before
+// Finish, which completes the file and puts it in place.
 
 #include "FImageLineWriter.h"
 
@@ -23,12 +23,14 @@ inline constexpr unsigned kTiffThumbnailHeadSize = 40;
 inline constexpr int kMaxTiffWriteDimension = 1 << 18;
 // Strings of the extra-properties text of WriteTags(FPropList*).
 inline constexpr int kMaxTiffExtraStrings = 100;
+// Bytes of rows per strip: the library holds one strip in memory.
+inline constexpr int kTiffStripBytes = 1 << 16;
 
 class FTiffLineWriter : public FImageLineWriter
 {
 public:
-    // Creates or truncates the file, whatever the mode flag;
-    // FExceptionFileOpen with the URL when it cannot be opened.
+    // Opens a temporary file beside the destination, whatever the mode flag;
+    // FExceptionFileOpen with the URL when it cannot be made.
     FTiffLineWriter(const FWideString& url, bool mode);
     ~FTiffLineWriter() override;
     FTiffLineWriter(const FTiffLineWriter&) = delete;
@@ -44,6 +46,9 @@ public:
     void WriteThumbnail(const FPixmap& thumbnail) override;
     void WriteProfile(unsigned size, const void* data) override;
     void WriteLine(const void* row, int pixelType) override;
+    // FExceptionWriteUninitialized or FExceptionTIFF when rows are missing,
+    // FExceptionFileWrite when the file cannot be completed or put in place.
+    void Finish() override;
 
 private:
     void priWriteTagSet(FBrisalTag& tagSet);

@@ -24,6 +24,8 @@ constexpr int kTiffMessageLimit = 2048;
 struct PortFile {
     FIFile* file = nullptr;
     bool writable = false;
+    bool owned = true;
+    bool failed = false;
 };
 
 constexpr toff_t kSeekFailed = static_cast<toff_t>(-1);
@@ -49,6 +51,7 @@ tmsize_t PortWrite(thandle_t handle, void* buffer, tmsize_t n)
         port->file->Write(buffer, static_cast<int>(n));
         return n;
     } catch (...) {
+        port->failed = true;
         return -1;
     }
 }
@@ -91,6 +94,7 @@ toff_t PortSeek(thandle_t handle, toff_t offset, int whence)
         port->file->Seek(target);
         return port->file->Tell();
     } catch (...) {
+        port->failed = port->writable;
         return kSeekFailed;
     }
 }
@@ -98,6 +102,8 @@ toff_t PortSeek(thandle_t handle, toff_t offset, int whence)
 int PortClose(thandle_t handle)
 {
     std::unique_ptr<PortFile> port(static_cast<PortFile*>(handle));
+    if (!port->owned)
+        return 0;
     try {
         port->file->Release();
     } catch (...) {
@@ -186,6 +192,57 @@ void InstallTiffHandlers()
     });
 }
 
+namespace
+{
+
+// Takes the port: on failure it is freed, with its file when it owns one.
+TIFF* OpenPort(std::unique_ptr<PortFile> port, const FWideString& name, const char* mode)
+{
+    FIFile* file = port->file;
+    const bool owned = port->owned;
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    if (options)
+        TIFFOpenOptionsSetMaxSingleMemAlloc(options, kMaxTiffSingleAlloc);
+    TIFF* tif = TIFFClientOpenExt(name.GetNarrow(), mode, port.get(), PortRead, PortWrite, PortSeek, PortClose,
+                                  PortSize, PortMap, PortUnmap, options);
+    if (options)
+        TIFFOpenOptionsFree(options);
+    if (!tif) {
+        // The library never calls the close procedure of a handle it failed to open.
+        if (owned)
+            file->Release();
+        return nullptr;
+    }
+    port.release(); // closed by PortClose
+    return tif;
+}
+
+} // namespace
+
+TIFF* TIFFOpenStorageFile(FIFile* file, const FWideString& name, const char* mode)
+{
+    InstallTiffHandlers();
+    bool writable = false;
+    if (!file || StorageMode(mode, writable) == 0)
+        return nullptr;
+    auto port = std::make_unique<PortFile>();
+    port->file = file;
+    port->writable = writable;
+    port->owned = false;
+    return OpenPort(std::move(port), name, mode);
+}
+
+bool TIFFStorageFailed(TIFF* tif)
+{
+    return static_cast<PortFile*>(TIFFClientdata(tif))->failed;
+}
+
+void TIFFDiscardStorageHandle(TIFF* tif)
+{
+    std::unique_ptr<PortFile> port(static_cast<PortFile*>(TIFFClientdata(tif)));
+    TIFFCleanup(tif);
+}
+
 TIFF* TIFFOpenURL(const FWideString& url, const char* mode)
 {
     InstallTiffHandlers();
@@ -214,19 +271,5 @@ TIFF* TIFFOpenURL(const FWideString& url, const char* mode)
     auto port = std::make_unique<PortFile>();
     port->file = file;
     port->writable = writable;
-
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    if (options)
-        TIFFOpenOptionsSetMaxSingleMemAlloc(options, kMaxTiffSingleAlloc);
-    TIFF* tif = TIFFClientOpenExt(url.GetNarrow(), mode, port.get(), PortRead, PortWrite, PortSeek, PortClose,
-                                  PortSize, PortMap, PortUnmap, options);
-    if (options)
-        TIFFOpenOptionsFree(options);
-    if (!tif) {
-        // The library never calls the close procedure of a handle it failed to open.
-        file->Release();
-        return nullptr;
-    }
-    port.release(); // closed by PortClose
-    return tif;
+    return OpenPort(std::move(port), url, mode);
 }

@@ -25,6 +25,16 @@ inline constexpr int64_t kMaxTiffSingleAlloc = int64_t(512) << 20;
 // (The library's own name-based opener has the plain name, hence the suffix.)
 TIFF* TIFFOpenURL(const FWideString& url, const char* mode);
 
+class FIFile;
+// Writes a new file through `file`, which stays the caller's: closing or
+// cleaning up the handle leaves it open. Mode as above ("w" or "wl").
+TIFF* TIFFOpenStorageFile(FIFile* file, const FWideString& name, const char* mode);
+// True once a read, write or seek of the handle's file has failed; the library
+// does not report every such failure to its caller.
+bool TIFFStorageFailed(TIFF* tif);
+// Frees a handle of TIFFOpenStorageFile without flushing anything to the file.
+void TIFFDiscardStorageHandle(TIFF* tif);
+
 // Installs the message handlers and the tag extender; done once per process by
 // TIFFOpenURL, callable early by code that calls libtiff otherwise.
 void InstallTiffHandlers();

@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-FSCFileWin::FSCFileWin(const FWideString& className, const FWideString& nativePath, int mode)
+FSCFileWin::FSCFileWin(const FWideString& className, const FWideString& nativePath, int mode, bool createNew)
     : m_className(className), m_nativePath(nativePath)
 {
     // Never O_APPEND: Seek then Write must still write at the position.
@@ -19,6 +19,8 @@ FSCFileWin::FSCFileWin(const FWideString& className, const FWideString& nativePa
         flags |= O_RDWR | O_CREAT;
         if (!(mode & kFileAppend))
             flags |= O_TRUNC;
+        if (createNew)
+            flags |= O_EXCL;
     } else {
         flags |= O_RDONLY;
     }

@@ -9,7 +9,8 @@ class FSCFileWin : public FCopyableFile
 {
 public:
     // Throws FExceptionFileOpen ("") when the file cannot be opened as a regular file.
-    FSCFileWin(const FWideString& className, const FWideString& nativePath, int mode);
+    // createNew: the file must not exist yet (no link is followed to make it).
+    FSCFileWin(const FWideString& className, const FWideString& nativePath, int mode, bool createNew = false);
     ~FSCFileWin() override;
 
     void Seek(uint64_t position) override;

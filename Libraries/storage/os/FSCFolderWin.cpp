@@ -15,6 +15,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -270,6 +271,64 @@ int FSCFolderWin::GetDriveType()
 bool FSCFolderWin::Exists(const FWideString& name, bool* isFolder)
 {
     return FSCDiskWin::NativePathExists(JoinNative(m_nativePath, name), isFolder);
+}
+
+FIFile* FSCFolderWin::CreateTempFile(const FWideString& prefix, FWideString& name)
+{
+    name.Clear();
+    if (!IsPlainName(prefix))
+        return nullptr;
+    static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        unsigned char random[8] = {};
+        if (getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random))
+            return nullptr;
+        std::string suffix;
+        for (unsigned char byte : random)
+            suffix += kDigits[byte % (sizeof kDigits - 1)];
+        FWideString candidate = prefix;
+        candidate += suffix.c_str();
+        candidate += ".tmp";
+        const FWideString path = JoinNative(m_nativePath, candidate);
+        try {
+            FIFile* file = new FSCFileWin(m_className, path, kFileRead | kFileWrite, true);
+            name = candidate;
+            return file;
+        } catch (const FException&) {
+            // Only a name already taken is worth another try.
+            struct stat st;
+            if (lstat(NativeBytes(path).c_str(), &st) != 0)
+                return nullptr;
+        }
+    }
+    return nullptr;
+}
+
+void FSCFolderWin::ReplaceFile(const FWideString& from, const FWideString& to)
+{
+    std::string target = NativeBytes(JoinNative(m_nativePath, to));
+    auto fail = [&](const char* what) {
+        FNarrowString message("FSCFolderWin::ReplaceFile: '%s': %s", target.c_str(), what);
+        throw FExceptionFileWrite(message.GetCString());
+    };
+    if (!IsPlainName(from) || !IsPlainName(to))
+        fail("bad name");
+    std::string source = NativeBytes(JoinNative(m_nativePath, from));
+    // The replacement keeps the permissions of the file it replaces.
+    struct stat st;
+    if (stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        chmod(source.c_str(), st.st_mode & 07777);
+    if (rename(source.c_str(), target.c_str()) != 0)
+        fail(strerror(errno));
+    // The new name is only durable once the folder itself is synced.
+    int dirFd = open(NativeBytes(m_nativePath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        fail("folder not synced");
+    int synced = fsync(dirFd);
+    int error = errno;
+    close(dirFd);
+    if (synced != 0 && error != EINVAL)
+        fail("folder not synced");
 }
 
 FSCVolEnumFolderWin::FSCVolEnumFolderWin(const FWideString& className) : m_className(className) {}

@@ -24,6 +24,8 @@ public:
     bool GetAttributes(int& flags) override;
     int GetDriveType() override;
     bool Exists(const FWideString& name, bool* isFolder) override;
+    FIFile* CreateTempFile(const FWideString& prefix, FWideString& name) override;
+    void ReplaceFile(const FWideString& from, const FWideString& to) override;
 
 private:
     void priList(std::vector<FWideString>& names, bool folders);

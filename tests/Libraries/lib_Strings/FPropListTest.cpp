@@ -357,6 +357,25 @@ TEST_F(FPropListTest, PairsAreSearchedInsertedAndRemoved)
     EXPECT_EQ(Describe(&node), "n a=copy a=3 b=2 y=8 a=copy a=3\n");
 }
 
+// Appends go after the current last pair, however the end was reached or removed.
+TEST_F(FPropListTest, AppendsFollowTheLastPairAfterInsertsAndRemovals)
+{
+    FPropList node(nullptr, "n");
+    node.AddProp("a", "1");
+    node.FindProp("a")->InsertCopyAfter(node.FindProp("a"), "2");
+    node.AddProp("b", "3");
+    FPropPair* last = node.FindProp("b");
+    EXPECT_TRUE(node.RemoveProp(last));
+    node.AddProp("c", "4");
+    EXPECT_EQ(Describe(&node), "n a=1 a=2 c=4\n");
+    while (FPropPair* p = node.GetFirstProp())
+        node.RemoveProp(p);
+    node.AddProp("d", "5");
+    node.AddProp("e", "6");
+    EXPECT_EQ(Describe(&node), "n d=5 e=6\n");
+    EXPECT_EQ(node.FindProp("e")->GetPrev(), node.FindProp("d"));
+}
+
 TEST_F(FPropListTest, CloneCopiesPairsAndChildrenButNotText)
 {
     FPropList* root = new FPropList(nullptr, "root");

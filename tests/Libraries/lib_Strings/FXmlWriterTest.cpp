@@ -65,48 +65,64 @@ TEST_F(XmlWriterTest, EveryTypedValueReadsBack)
     }
 }
 
+// A failure at any write or at the final flush leaves the old file byte for
+// byte, no temporary file, and is reported.
 TEST_F(XmlWriterTest, FailedWriteKeepsThePreviousFile)
 {
     FPropList first(nullptr, "State");
     first.AddProp("n", "1");
-    WritePropListXml(&first, m_pFolder, FWideString("state.xml"));
+    ASSERT_TRUE(WritePropListXml(&first, m_pFolder, FWideString("state.xml")));
     std::string before;
     ASSERT_TRUE(Get("state.xml", before));
 
     FPropList second(nullptr, "State");
-    for (int i = 0; i < 50; ++i)
+    for (int i = 0; i < 5; ++i)
         new FPropList(&second, "Entry");
-    XmlStorage().SetWriteFault(100);
-    WritePropListXml(&second, m_pFolder, FWideString("state.xml"));
-    XmlStorage().SetWriteFault(-1);
-    std::string after;
-    ASSERT_TRUE(Get("state.xml", after));
-    EXPECT_EQ(after, before);
-    std::vector<FWideString> names;
-    m_pFolder->ListFiles(names);
-    EXPECT_EQ(names.size(), 1u);
-
-    WritePropListXml(&second, m_pFolder, FWideString("state.xml"));
+    XmlStorage().SetWriteFailure(-1);
+    ASSERT_TRUE(WritePropListXml(&second, m_pFolder, FWideString("state.xml")));
+    const int64_t writes = XmlStorage().GetWriteCount();
+    ASSERT_GT(writes, 5);
+    ASSERT_TRUE(WritePropListXml(&first, m_pFolder, FWideString("state.xml")));
+    for (int64_t fail = 0; fail <= writes; ++fail) {
+        SCOPED_TRACE(fail);
+        const bool atFlush = fail == writes;
+        XmlStorage().SetWriteFailure(atFlush ? -1 : fail);
+        XmlStorage().SetFlushFault(atFlush);
+        EXPECT_FALSE(WritePropListXml(&second, m_pFolder, FWideString("state.xml")));
+        XmlStorage().SetWriteFailure(-1);
+        XmlStorage().SetFlushFault(false);
+        std::string after;
+        ASSERT_TRUE(Get("state.xml", after));
+        EXPECT_EQ(after, before);
+        std::vector<FWideString> names;
+        m_pFolder->ListFiles(names);
+        EXPECT_EQ(names.size(), 1u);
+    }
+    EXPECT_TRUE(WritePropListXml(&second, m_pFolder, FWideString("state.xml")));
     EXPECT_EQ(Dump(Parse("state.xml").m_root.get()), Dump(&second));
-    names.clear();
-    m_pFolder->ListFiles(names);
-    EXPECT_EQ(names.size(), 1u);
 }
 
 TEST_F(XmlWriterTest, LeftoversOfAnInterruptedWriteAreHandled)
 {
-    // A write interrupted after setting the old file aside left only the copy.
+    // An older save interrupted after setting the old file aside left only the
+    // copy: it is read, and kept while a new save fails.
     Put("state.xml.bak", Utf16Bytes(u"<Old/>\r\n"));
     Put("state.xml.tmp", "half a fi");
+    EXPECT_EQ(Dump(Parse("state.xml").m_root.get()), "Old[]");
     FPropList root(nullptr, "New");
-    WritePropListXml(&root, m_pFolder, FWideString("state.xml"));
+    XmlStorage().SetFlushFault(true);
+    EXPECT_FALSE(WritePropListXml(&root, m_pFolder, FWideString("state.xml")));
+    XmlStorage().SetFlushFault(false);
+    EXPECT_EQ(Dump(Parse("state.xml").m_root.get()), "Old[]");
+
+    EXPECT_TRUE(WritePropListXml(&root, m_pFolder, FWideString("state.xml")));
     EXPECT_EQ(Dump(Parse("state.xml").m_root.get()), "New[]");
     std::vector<FWideString> names;
     m_pFolder->ListFiles(names);
     EXPECT_EQ(names.size(), 1u);
 
-    WritePropListXml(nullptr, m_pFolder, FWideString("state.xml"));
-    WritePropListXml(&root, nullptr, FWideString("state.xml"));
+    EXPECT_FALSE(WritePropListXml(nullptr, m_pFolder, FWideString("state.xml")));
+    EXPECT_FALSE(WritePropListXml(&root, nullptr, FWideString("state.xml")));
     EXPECT_EQ(Dump(Parse("state.xml").m_root.get()), "New[]");
 }
 

@@ -22,6 +22,10 @@ struct FMemStorageState {
     std::map<FWideString, std::shared_ptr<FMemFileData>> m_files; // same keys
     int64_t m_iReadFault = -1;
     int64_t m_iWriteFault = -1;
+    int64_t m_iWriteCount = 0;
+    int64_t m_iFailWrite = -1;
+    bool m_bFlushFault = false;
+    int64_t m_iTempCounter = 0;
     std::vector<FWideString> m_launched;
     std::vector<FWideString> m_trashed;
     int64_t m_iClock = 0;
@@ -150,9 +154,19 @@ public:
         std::lock_guard lock(m_pState->m_lock);
         if (n <= 0)
             return;
+        if (m_pState->m_iWriteCount++ == m_pState->m_iFailWrite) {
+            priStore(buffer, n / 2);
+            throw FExceptionFileWrite("FMemFile::Write: injected failure");
+        }
         uint64_t end = m_iPosition + static_cast<uint64_t>(n);
         if (m_pState->m_iWriteFault >= 0 && end > static_cast<uint64_t>(m_pState->m_iWriteFault))
             throw FExceptionFileWrite("FMemFile::Write");
+        priStore(buffer, n);
+    }
+
+    void priStore(const void* buffer, int n)
+    {
+        uint64_t end = m_iPosition + static_cast<uint64_t>(n);
         if (end > m_pData->m_bytes.size())
             m_pData->m_bytes.resize(end);
         std::copy_n(static_cast<const unsigned char*>(buffer), n,
@@ -161,7 +175,12 @@ public:
         m_pData->m_iModified = ++m_pState->m_iClock;
     }
 
-    void Flush() override {}
+    void Flush() override
+    {
+        std::lock_guard lock(m_pState->m_lock);
+        if (m_pState->m_bFlushFault)
+            throw FExceptionFileWrite("FMemFile::Flush: injected failure");
+    }
 
     void SetSize(uint64_t size) override
     {
@@ -342,6 +361,36 @@ public:
     }
 
     int GetDriveType() override { return kDriveRamDisk; }
+
+    FIFile* CreateTempFile(const FWideString& prefix, FWideString& name) override
+    {
+        FWideString candidate;
+        {
+            std::lock_guard lock(m_pState->m_lock);
+            do {
+                candidate = prefix;
+                candidate += std::to_string(++m_pState->m_iTempCounter).c_str();
+                candidate += ".tmp";
+            } while (m_pState->m_files.count(ChildKey(m_key, candidate)) ||
+                     m_pState->m_folders.count(ChildKey(m_key, candidate)));
+        }
+        FIFile* file = OpenMemFile(m_pState, ChildKey(m_key, candidate), kFileRead | kFileWrite);
+        name = file ? candidate : FWideString();
+        return file;
+    }
+
+    void ReplaceFile(const FWideString& from, const FWideString& to) override
+    {
+        FWideString source = ChildKey(m_key, from);
+        FWideString target = ChildKey(m_key, to);
+        std::lock_guard lock(m_pState->m_lock);
+        auto file = m_pState->m_files.find(source);
+        if (file == m_pState->m_files.end() || m_pState->m_folders.count(target))
+            throw FExceptionFileWrite("FMemFolder::ReplaceFile");
+        std::shared_ptr<FMemFileData> data = file->second;
+        m_pState->m_files.erase(file);
+        m_pState->m_files[target] = data;
+    }
 
     bool Exists(const FWideString& name, bool* isFolder) override
     {
@@ -541,6 +590,25 @@ void FMemStorageClass::SetWriteFault(int64_t offset)
 {
     std::lock_guard lock(m_pState->m_lock);
     m_pState->m_iWriteFault = offset;
+}
+
+void FMemStorageClass::SetWriteFailure(int64_t index)
+{
+    std::lock_guard lock(m_pState->m_lock);
+    m_pState->m_iWriteCount = 0;
+    m_pState->m_iFailWrite = index;
+}
+
+int64_t FMemStorageClass::GetWriteCount() const
+{
+    std::lock_guard lock(m_pState->m_lock);
+    return m_pState->m_iWriteCount;
+}
+
+void FMemStorageClass::SetFlushFault(bool fail)
+{
+    std::lock_guard lock(m_pState->m_lock);
+    m_pState->m_bFlushFault = fail;
 }
 
 std::vector<FWideString> FMemStorageClass::GetLaunched() const

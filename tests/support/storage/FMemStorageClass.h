@@ -43,6 +43,13 @@ public:
     void SetReadFault(int64_t offset);
     // Writes that reach past offset throw FExceptionFileWrite; -1 switches off.
     void SetWriteFault(int64_t offset);
+    // Counts Write calls from now on; the call numbered `index` (from 0) stores
+    // only the first half of its bytes, as a full disk would, and throws
+    // FExceptionFileWrite. -1 counts without failing.
+    void SetWriteFailure(int64_t index);
+    int64_t GetWriteCount() const;
+    // Flush throws FExceptionFileWrite while set.
+    void SetFlushFault(bool fail);
     std::vector<FWideString> GetLaunched() const;
     std::vector<FWideString> GetTrashed() const;
 

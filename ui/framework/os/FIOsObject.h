@@ -1,12 +1,13 @@
 #pragma once
 
-// What every object with an operating-system half offers its owner: opaque handles by kind.
+// Common base of everything that may hold an operating-system object: callers
+// ask for a kind of native information by number and get an opaque pointer.
 class FIOsObject
 {
 public:
-    virtual void* GetOsInfo(int kind) = 0;
-    virtual bool SetOsInfo(int kind, void* info) = 0;
     virtual ~FIOsObject() = default;
+    virtual void* GetOsInfo(int kind) = 0;
+    virtual bool SetOsInfo(int kind, void* value) = 0;
 };
 
 // The kind under which windows and pixmaps answer their OS handle.

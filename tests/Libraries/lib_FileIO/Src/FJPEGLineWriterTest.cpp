@@ -124,8 +124,14 @@ Bytes WriteFile(const rawtest::RawTestFolder& folder, const std::string& name, c
         for (int y = 0; y < steps.rows; ++y) {
             writer.WriteLine(image.pixmap->GetRowAddress(y), FPixmap::PIXEL_24_RGB);
         }
+        if (steps.rows == kRows) {
+            writer.Finish();
+        } else {
+            EXPECT_EQ(MessageOf<FExceptionJPEG>([&] { writer.Finish(); }),
+                      "Fewer scan lines written than rows specified.");
+        }
     }
-    return folder.Read(name);
+    return folder.Exists(name) ? folder.Read(name) : Bytes();
 }
 
 // The TIFF structure of the first APP1 marker (after its six-byte identifier).
@@ -193,11 +199,11 @@ TEST(FJPEGLineWriter, OrderAndLimitsAreEnforced)
             MessageOf<FExceptionJPEG>([&] { w.WriteProfile(kICCBytesPerMarker * kMaxICCMarkers + 1, ""); }),
             "JPEGLineWriter: ICC profile too large to embed");
     }
-    // Deleted with rows missing: no end-of-image marker, and nothing thrown.
+    // Finished with rows missing: refused, and no file appears.
     WriteSteps steps;
     steps.rows = kRows / 2;
-    const Bytes partial = WriteFile(folder, "partial.jpg", steps);
-    EXPECT_FALSE(jpegtest::EndsWithEOI(partial));
+    WriteFile(folder, "partial.jpg", steps);
+    EXPECT_FALSE(folder.Exists("partial.jpg"));
     EXPECT_TRUE(jpegtest::EndsWithEOI(WriteFile(folder, "whole.jpg", WriteSteps())));
     EXPECT_THROW(FJPEGLineWriter(FWideString("jpegnowhere://x/y.jpg"), 9, true), FExceptionFileOpen);
 }

@@ -116,6 +116,7 @@ protected:
             fill(y, row.data());
             writer.WriteLine(row.data(), rowType);
         }
+        writer.Finish();
     }
 
     rawtest::RawTestFolder m_folder;
@@ -301,27 +302,39 @@ TEST_F(TiffWriterTest, UnconvertibleRowsAndMisuseThrowTheWritersExceptions)
     }
 }
 
-TEST_F(TiffWriterTest, FewerRowsThanAnnouncedStillGiveAReadableFile)
+TEST_F(TiffWriterTest, FewerRowsThanAnnouncedAreRefusedAndTheOldFileStays)
 {
+    const std::vector<uint8_t> old{'o', 'l', 'd'};
+    m_folder.Write("short.tif", old);
     {
         FTiffLineWriter writer(URL("short.tif"), true);
         writer.SetDimensions(8, 2000, 7);
         std::vector<uint8_t> row(24, 0x5A);
         for (int y = 0; y < 700; ++y)
             writer.WriteLine(row.data(), 7);
+        EXPECT_THROW(writer.Finish(), FExceptionTIFF);
     }
-    RawTiff raw(Path("short.tif"));
-    ASSERT_NE(raw.Get(), nullptr);
-    uint32_t rows = 0;
-    TIFFGetField(raw.Get(), TIFFTAG_IMAGELENGTH, &rows);
-    EXPECT_EQ(rows, 2000u);
-    // The strips written whole read back; the last one is short.
-    uint32_t rowsPerStrip = 0;
-    ASSERT_TRUE(TIFFGetField(raw.Get(), TIFFTAG_ROWSPERSTRIP, &rowsPerStrip));
-    ASSERT_GT(rowsPerStrip, 0u);
-    if (rowsPerStrip <= 700) {
-        EXPECT_EQ(raw.Row(700 / rowsPerStrip * rowsPerStrip - 1), std::vector<uint8_t>(24, 0x5A));
-    }
+    EXPECT_EQ(m_folder.Read("short.tif"), old);
+}
+
+// The library holds one strip in memory: strips stay small whatever the image.
+TEST_F(TiffWriterTest, StripsHoldAFewRowsOnly)
+{
+    Write("strips.tif", 3000, 40, 15, 15, [](int y, uint8_t* row) { std::memset(row, y, 3000 * 6); });
+    Write("narrow.tif", 8, 3000, 7, 7, [](int y, uint8_t* row) { std::memset(row, y, 24); });
+    Write("huge.tif", 40000, 2, 15, 15, [](int y, uint8_t* row) { std::memset(row, y, 40000 * 6); });
+    RawTiff wide(Path("strips.tif"));
+    ASSERT_NE(wide.Get(), nullptr);
+    EXPECT_EQ(TIFFNumberOfStrips(wide.Get()), 14u); // 18000 bytes a row: three rows a strip
+    EXPECT_EQ(wide.Row(39), std::vector<uint8_t>(3000 * 6, 39));
+    RawTiff narrow(Path("narrow.tif"));
+    ASSERT_NE(narrow.Get(), nullptr);
+    EXPECT_LE(TIFFStripSize(narrow.Get()), kTiffStripBytes);
+    EXPECT_GT(TIFFNumberOfStrips(narrow.Get()), 1u);
+    EXPECT_EQ(narrow.Row(2999), std::vector<uint8_t>(24, uint8_t(2999)));
+    RawTiff huge(Path("huge.tif")); // a row larger than the strip size is a strip of its own
+    ASSERT_NE(huge.Get(), nullptr);
+    EXPECT_EQ(TIFFNumberOfStrips(huge.Get()), 2u);
 }
 
 TEST_F(TiffWriterTest, PropertyMapWritesTagsAndTheTagSet)
@@ -438,7 +451,7 @@ TEST_F(TiffWriterTest, CapturePropertiesRoundTripThroughTheExifDirectory)
     Write(
         "exif.tif", 64, 48, 15, 15, [](int y, uint8_t* row) { std::memset(row, y, 64 * 6); },
         [&](FTiffLineWriter& w) { w.WriteTags(props); });
-    // Tags after rows reach the file too: the directory waits for the destructor.
+    // Tags after rows reach the file too: the directory waits for Finish.
     {
         FTiffLineWriter writer(URL("late.tif"), true);
         writer.SetDimensions(64, 48, 7);
@@ -446,6 +459,7 @@ TEST_F(TiffWriterTest, CapturePropertiesRoundTripThroughTheExifDirectory)
         for (int y = 0; y < 48; ++y)
             writer.WriteLine(row.data(), 7);
         writer.WriteTags(props);
+        writer.Finish();
     }
     delete props;
     ExpectCaptureRoundTrip(URL("exif.tif"));

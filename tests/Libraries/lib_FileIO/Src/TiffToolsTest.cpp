@@ -111,6 +111,7 @@ protected:
                 row[i] = uint16_t(y * 1021 + i * 257);
             writer.WriteLine(row.data(), FPixmap::PIXEL_48_RGB);
         }
+        writer.Finish();
     }
 
     static constexpr int kCols = 96;

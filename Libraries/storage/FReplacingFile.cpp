@@ -1,0 +1,124 @@
+#include "FReplacingFile.h"
+
+#include "FException.h"
+#include "FIStorageClass.h"
+#include "FNarrowString.h"
+#include "StorageClassRegistry.h"
+
+#include <vector>
+
+namespace
+{
+
+// Hidden, and not named like the file it will become, so that nothing that
+// lists the folder takes a half-written file for an image.
+constexpr const char* kTempPrefix = ".rbsave-";
+
+} // namespace
+
+FReplacingFile::FReplacingFile(const FWideString& url)
+{
+    FWideString path;
+    FIStorageClass* storageClass = FindStorageClass(url, path);
+    std::vector<FWideString> pieces;
+    SplitString(path, pieces, u"/");
+    if (storageClass && !pieces.empty()) {
+        UnescapeURLChars(pieces.back(), m_name);
+        pieces.pop_back();
+        FWideString folderPath;
+        JoinStrings(pieces, folderPath, u"/");
+        FWideString fileName;
+        if (!m_name.IsEmpty()) {
+            try {
+                m_pFolder = storageClass->OpenFolder(folderPath, fileName, false);
+            } catch (const FException&) {
+                m_pFolder = nullptr;
+            }
+        }
+        // A folder path that names a file opens its parent: no folder to save in.
+        if (m_pFolder && !fileName.IsEmpty()) {
+            m_pFolder->Release();
+            m_pFolder = nullptr;
+        }
+    }
+    if (!m_pFolder)
+        throw FExceptionFileOpen(url.GetNarrow());
+    m_bOwnsFolder = true;
+    try {
+        priOpen(url);
+    } catch (...) {
+        m_pFolder->Release();
+        throw;
+    }
+}
+
+FReplacingFile::FReplacingFile(FIFolder* folder, const FWideString& name) : m_pFolder(folder), m_name(name)
+{
+    if (!m_pFolder || m_name.IsEmpty())
+        throw FExceptionFileOpen(name.GetNarrow());
+    priOpen(name);
+}
+
+void FReplacingFile::priOpen(const FWideString& shownName)
+{
+    bool isFolder = false;
+    if (m_pFolder->Exists(m_name, &isFolder)) {
+        // Saving must not get round a protection that writing in place would meet.
+        FIFile* existing = isFolder ? nullptr : m_pFolder->OpenFile(m_name, kFileRead);
+        FFileInfo info;
+        if (existing) {
+            existing->GetInfo(info);
+            existing->Release();
+        }
+        if (!existing || (info.m_iFlags & kFileAttrReadOnly))
+            throw FExceptionFileOpen(shownName.GetNarrow());
+    }
+    m_pFile = m_pFolder->CreateTempFile(FWideString(kTempPrefix), m_tempName);
+    if (!m_pFile)
+        throw FExceptionFileOpen(shownName.GetNarrow());
+}
+
+FReplacingFile::~FReplacingFile()
+{
+    if (!m_bCommitted)
+        priDiscard();
+    if (m_bOwnsFolder)
+        m_pFolder->Release();
+}
+
+void FReplacingFile::priDiscard() noexcept
+{
+    try {
+        if (m_pFile)
+            m_pFile->Release();
+    } catch (...) {
+    }
+    m_pFile = nullptr;
+    try {
+        if (!m_tempName.IsEmpty())
+            m_pFolder->DeleteFile(m_tempName);
+    } catch (...) {
+    }
+    m_tempName.Clear();
+}
+
+void FReplacingFile::Commit()
+{
+    if (!m_pFile)
+        throw FExceptionFileWrite(FNarrowString("'%s': already finished", m_name.GetNarrow()).GetCString());
+    try {
+        m_pFile->Flush();
+        FIFile* file = m_pFile;
+        m_pFile = nullptr;
+        file->Release();
+        m_pFolder->ReplaceFile(m_tempName, m_name);
+    } catch (const FExceptionFileWrite&) {
+        priDiscard();
+        throw;
+    } catch (const FException& e) {
+        priDiscard();
+        throw FExceptionFileWrite(e.GetMessage());
+    }
+    m_tempName.Clear();
+    m_bCommitted = true;
+}
