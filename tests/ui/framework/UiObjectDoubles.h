@@ -11,23 +11,19 @@
 
 #include "FCodePage.h"
 #include "FIUiApp.h"
+#include "FGenericUiPixmap.h"
+#include "FIOsUiPixmap.h"
 #include "FIUiPixmap.h"
 #include "FIUiWindow.h"
 #include "FPropList.h"
 #include "FUiObject.h"
 #include "FUiObjectFactory.h"
 
-class FTestPixmap : public FIUiPixmap
+// A real pixmap of the given size, its pixels uncleared.
+class FTestPixmap : public FGenericUiPixmap
 {
 public:
-    FTestPixmap(int w, int h) : m_w(w), m_h(h) {}
-    void* GetOsInfo(int) override { return nullptr; }
-    bool SetOsInfo(int, void*) override { return false; }
-    int GetWidth() override { return m_w; }
-    int GetHeight() override { return m_h; }
-
-private:
-    int m_w, m_h;
+    FTestPixmap(int w, int h) { SetOsPixmap(CreateOsUiPixmap(this, w, h, false)); }
 };
 
 // A container that makes its children from its element through the factory.

@@ -9,3 +9,6 @@ public:
     virtual void* GetOsInfo(int kind) = 0;
     virtual bool SetOsInfo(int kind, void* value) = 0;
 };
+
+// The kind under which windows and pixmaps answer their OS handle.
+inline constexpr int kOsInfoHandle = 1;
