@@ -75,10 +75,8 @@ FGenericUiApp::~FGenericUiApp()
         object = next;
     }
     DeleteOsUiApp(m_pOsApp);
-    for (Cursor& cursor : m_cursors) {
-        delete cursor.pixmap;
-        cursor.pixmap = nullptr;
-    }
+    for (Cursor& cursor : m_cursors)
+        ReleaseUiPixmap(cursor.pixmap);
     if (m_pScriptFolder)
         m_pScriptFolder->Release();
     m_pScriptFolder = nullptr;
