@@ -67,6 +67,8 @@ bool FProbeObject::UiRelayMessage(const FWideString& message, void* data)
     }
     m_records.push_back(record);
     SharedLog().push_back(Text(m_usName) + ":" + record.message);
+    if (m_onMessage)
+        m_onMessage(record);
     return m_bAnswer;
 }
 

@@ -3,6 +3,7 @@
 // PROBE: a test object that records every message it receives, with its data
 // decoded by the kind the test declared for that message.
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -38,6 +39,8 @@ public:
 
     // Declares how the data of a message is read; undeclared messages keep kNone.
     void SetDataKind(const std::string& message, EProbeData kind) { m_kinds[message] = kind; }
+    // Called with every record as it arrives.
+    void SetOnMessage(std::function<void(const FProbeRecord&)> callback) { m_onMessage = std::move(callback); }
     // What UiRelayMessage answers; true unless set.
     void SetAnswer(bool answer) { m_bAnswer = answer; }
 
@@ -57,6 +60,7 @@ private:
     std::map<std::string, EProbeData> m_kinds;
     std::vector<FProbeRecord> m_records;
     bool m_bAnswer = true;
+    std::function<void(const FProbeRecord&)> m_onMessage;
 };
 
 // Registers "PROBE" with the factory.

@@ -49,7 +49,53 @@ public:
     FIUiRelay* GetUiRelay(const FWideString& name) override { return ContainerGetUiRelay(name); }
 };
 
-class FTestApp : public FIUiApp
+// Every application operation the object-model tests do not use, answered neutrally.
+class FStubUiApp : public FIUiApp
+{
+public:
+    bool InitFromScript(FIFolder*, const FWideString&, bool&) override { return false; }
+    bool Run(bool) override { return true; }
+    void CutTextToClipboard(const FWideString&, FIUiWindow*) override {}
+    void CopyTextToClipboard(const FWideString&, FIUiWindow*) override {}
+    void PasteTextFromClipboard(FWideString&, FIUiWindow*) override {}
+    void GetOsName(FWideString& name) override { name.Clear(); }
+    bool FireOpenPathEvent(void*) override { return true; }
+    void SetModalWindow(FIUiWindow*) override {}
+    void SetHelpURL(const FWideString&) override {}
+    const FWideString& GetHelpURL() override { return m_empty; }
+    bool GetShowTheHVBoxes() override { return false; }
+    FIUiWindow* FindUiWindow(const FWideString&) override { return nullptr; }
+    FPropList* GetPersistentData(const FWideString&) override { return nullptr; }
+    FIFile* OpenScriptFile(const FWideString&) override { return nullptr; }
+    const std::vector<FWideString>& GetLanguages() override { return m_languages; }
+    bool HasLanguageEntry() override { return false; }
+    void SetLanguage(const FWideString&) override {}
+    void NextLanguage() override {}
+    bool IsMacOS() override { return false; }
+    bool IsWindowsOS() override { return true; }
+    FIUiPixmap* GetDragNoCursor(int&, int&) override { return nullptr; }
+    FIUiPixmap* GetDragYesCursor(int&, int&) override { return nullptr; }
+    FIUiPixmap* GetWaitCursor(int&, int&) override { return nullptr; }
+    const FWideString* GetCtrlMenuText() override { return nullptr; }
+    const FWideString* GetShiftMenuText() override { return nullptr; }
+    const FWideString* GetAltMenuText() override { return nullptr; }
+    const FWideString* GetDelMenuText() override { return nullptr; }
+    FPropList* GetScriptRoot() override { return nullptr; }
+    void Tick(int) override {}
+    void SetVersion(int, int, int, int) override {}
+    FUiVersion GetVersion() override { return FUiVersion(); }
+    const FWideString& GetAppName() override { return m_empty; }
+    int NextSerialNumber() override { return 0; }
+    bool FireVolumesChangedEvent() override { return true; }
+    bool IsShuttingDown() override { return false; }
+    void OnWindowDeleted(FIUiWindow*) override {}
+
+private:
+    FWideString m_empty;
+    std::vector<FWideString> m_languages;
+};
+
+class FTestApp : public FStubUiApp
 {
 public:
     explicit FTestApp(const char* name) : m_name(name), m_factory(CreateUiObjectFactory()) {}
@@ -153,6 +199,21 @@ public:
 class FTestWindow : public FIUiWindow
 {
 public:
+    FIUiWindow* GetPrevWindow() override { return nullptr; }
+    FIUiWindow* GetNextWindow() override { return nullptr; }
+    void SetTickWindow() override {}
+    void SetPrevWindow(FIUiWindow*) override {}
+    void SetNextWindow(FIUiWindow*) override {}
+    bool InitUiWindow(FPropList*, FIUiWindow*) override { return true; }
+    bool SetVisible(bool) override { return true; }
+    bool IsModal() override { return false; }
+    bool IsVisible() override { return true; }
+    void EnableWindow() override {}
+    void DisableWindow() override {}
+    int SendToAllObjects(const FWideString&, void*) override { return 0; }
+    bool IsNamed(const FWideString& name) override { return name == m_name.c_str(); }
+    void Activate() override {}
+
     FTestWindow(FTestApp* app, const char* name) : m_pApp(app), m_name(name)
     {
         app->m_windows.push_back(this);
