@@ -56,7 +56,8 @@ FIUiPixmap* MakePicture()
         for (int x = 0; x < 16; ++x) {
             const bool check = ((x / 4) + (y / 4)) % 2 == 0;
             p->FillRect(FRect(x, y, x + 1, y + 1),
-                        check ? FUiColor(uint8_t(x * 16), 40, uint8_t(255 - y * 16), 255) : FUiColor(240, 240, 220, 255));
+                        check ? FUiColor(uint8_t(x * 16), 40, uint8_t(255 - y * 16), 255)
+                              : FUiColor(240, 240, 220, 255));
         }
     }
     return p;
@@ -75,7 +76,8 @@ void Label(FIUiPixmap* sheet, const char16_t* text, const char16_t* face, int he
 void DrawSheet(FIUiPixmap* sheet)
 {
     for (int y = 0; y < kSheetHeight; ++y)
-        sheet->FillRect(FRect(0, y, kSheetWidth, y + 1), FUiColor(uint8_t(236 - y / 24), uint8_t(238 - y / 30), 244, 255));
+        sheet->FillRect(FRect(0, y, kSheetWidth, y + 1),
+                        FUiColor(uint8_t(236 - y / 24), uint8_t(238 - y / 30), 244, 255));
     const FUiColor ink(20, 20, 30, 255);
     const char16_t* sans = u"DejaVu Sans";
     Label(sheet, u"Drawing sheet", sans, 28, 20, 12, ink, true);
@@ -115,7 +117,8 @@ void DrawSheet(FIUiPixmap* sheet)
     layer->BlendBlit(sheet, FRect(735, 99, 885, 189), FRect(0, 0, 150, 90));
 
     // Scaling: the same picture through the pixmap's scaler and the display blitters.
-    Label(sheet, u"Scaled pictures: pixmap linear / display cubic / reduced / tinted", sans, 16, 20, 224, ink);
+    Label(sheet, u"Scaled pictures: pixmap linear / display cubic / reduced / tinted", sans, 16, 20, 224,
+          ink);
     PixmapHolder picture(MakePicture());
     picture->Blit(sheet, FRect(20, 252, 36, 268), FRect(0, 0, 16, 16));
     picture->Blit(sheet, FRect(50, 252, 178, 380), FRect(0, 0, 16, 16));
@@ -156,7 +159,8 @@ void DrawSheet(FIUiPixmap* sheet)
     };
     int y = 252;
     for (const Line& line : lines) {
-        Label(sheet, line.text, line.face, line.height, 560, y, line.colour, line.bold, line.italic, line.underline);
+        Label(sheet, line.text, line.face, line.height, 560, y, line.colour, line.bold, line.italic,
+              line.underline);
         y += line.height + 8;
     }
 
@@ -164,8 +168,8 @@ void DrawSheet(FIUiPixmap* sheet)
     PixmapHolder button(CreateUiPixmap(220, 44, false));
     button->FillRGBA(0, 0, 0, 0);
     blue->DrawNineSlice(button.p, 4, 4, 19, 19, true);
-    PixmapHolder caption(CreateTextUiPixmap(u"Save image…", sans, 18, true, false, false, FUiColor(255, 255, 255, 255),
-                                            nullptr, false));
+    PixmapHolder caption(CreateTextUiPixmap(u"Save image…", sans, 18, true, false, false,
+                                            FUiColor(255, 255, 255, 255), nullptr, false));
     if (caption.p != nullptr) {
         const int cx = (220 - caption->GetWidth()) / 2;
         const int cy = (44 - caption->GetHeight()) / 2;

@@ -141,8 +141,8 @@ void BM_Render1000Labels(benchmark::State& state)
     SelectOsTextLayer(FOsTextLayerKind::kSystemFonts);
     static const std::vector<std::u16string> labels = [] {
         std::vector<std::u16string> v;
-        const char16_t* words[] = {u"Open", u"Save as", u"IMG_0042.q7f", u"Exposure", u"Contrast", u"1/250 s",
-                                   u"f/5.6", u"ISO 200", u"Batch", u"Cancel"};
+        const char16_t* words[] = {u"Open",    u"Save as", u"IMG_0042.q7f", u"Exposure", u"Contrast",
+                                   u"1/250 s", u"f/5.6",   u"ISO 200",      u"Batch",    u"Cancel"};
         for (int i = 0; i < 1000; ++i)
             v.push_back(std::u16string(words[i % 10]) + u" " + char16_t(u'0' + i % 10));
         return v;

@@ -63,9 +63,9 @@ FIUiPixmap* FUiFont::RenderText(const FontAttributes* overrides, const FWideStri
     if (m_pCurrent == nullptr)
         return nullptr;
     const FontAttributes a = priEffective(overrides);
-    FIUiPixmap* textPixmap =
-        CreateTextUiPixmap(text.GetBuffer(), m_pCurrent->m_usFontname.GetBuffer(), a.m_iHeight, a.m_bBold,
-                           a.m_bItalic, a.m_bUnderline, disabled ? a.m_DisabledColor : a.m_Color, prefixWidths, false);
+    FIUiPixmap* textPixmap = CreateTextUiPixmap(
+        text.GetBuffer(), m_pCurrent->m_usFontname.GetBuffer(), a.m_iHeight, a.m_bBold, a.m_bItalic,
+        a.m_bUnderline, disabled ? a.m_DisabledColor : a.m_Color, prefixWidths, false);
     if (textPixmap == nullptr || a.m_BgColor.alpha == 0)
         return textPixmap;
     FIUiPixmap* boxed = CreateUiPixmap(textPixmap->GetWidth(), textPixmap->GetHeight(), false);
@@ -92,8 +92,8 @@ void FUiFont::GetFontMetrics(const FontAttributes* overrides, int& lineHeight, i
     if (m_pCurrent == nullptr)
         return;
     const FontAttributes a = priEffective(overrides);
-    if (!MeasureUiText(m_pCurrent->m_usFontname.GetBuffer(), a.m_iHeight, a.m_bBold, a.m_bItalic, a.m_bUnderline,
-                       &lineHeight, &averageWidth)) {
+    if (!MeasureUiText(m_pCurrent->m_usFontname.GetBuffer(), a.m_iHeight, a.m_bBold, a.m_bItalic,
+                       a.m_bUnderline, &lineHeight, &averageWidth)) {
         lineHeight = 0;
         averageWidth = 0;
     }
@@ -104,8 +104,8 @@ bool FUiFont::MeasureText(const FontAttributes* overrides, const FWideString& te
     if (m_pCurrent == nullptr)
         return false;
     const FontAttributes a = priEffective(overrides);
-    return MeasureUiTextExtents(text.GetBuffer(), m_pCurrent->m_usFontname.GetBuffer(), a.m_iHeight, a.m_bBold,
-                                a.m_bItalic, a.m_bUnderline, prefixWidths);
+    return MeasureUiTextExtents(text.GetBuffer(), m_pCurrent->m_usFontname.GetBuffer(), a.m_iHeight,
+                                a.m_bBold, a.m_bItalic, a.m_bUnderline, prefixWidths);
 }
 
 void FUiFont::GetColor(FUiColor& colour)

@@ -18,9 +18,10 @@ public:
     virtual bool SelectLanguage(const FWideString& language) = 0;
     // `overrides` (or null) replace the attributes whose flags are set; the Color override
     // also replaces the disabled colour. Null when nothing can be drawn.
-    virtual FIUiPixmap* RenderText(const FontAttributes* overrides, const FWideString& text, int* prefixWidths,
+    virtual FIUiPixmap* RenderText(const FontAttributes* overrides, const FWideString& text,
+                                   int* prefixWidths, bool disabled) = 0;
+    virtual FIUiPixmap* RenderText(const FontAttributes* overrides, const FWideString& text,
                                    bool disabled) = 0;
-    virtual FIUiPixmap* RenderText(const FontAttributes* overrides, const FWideString& text, bool disabled) = 0;
     // 0 and 0 without a selected language.
     virtual void GetFontMetrics(const FontAttributes* overrides, int& lineHeight, int& averageWidth) = 0;
     // Entry i gets the width of the first i + 1 characters.

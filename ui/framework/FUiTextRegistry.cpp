@@ -7,7 +7,8 @@
 FUiTextRegistry::FUiTextRegistry() = default;
 FUiTextRegistry::~FUiTextRegistry() = default;
 
-void FUiTextRegistry::Read(const FPropList* root, bool builtForMac, bool builtForWindows, const FWideString& language)
+void FUiTextRegistry::Read(const FPropList* root, bool builtForMac, bool builtForWindows,
+                           const FWideString& language)
 {
     if (root == nullptr)
         return;

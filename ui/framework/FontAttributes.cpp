@@ -23,7 +23,8 @@ void ReadFontAttributes(FontAttributes& a, const FPropList* tag, const FontAttri
     const FontAttributes& b = base != nullptr ? *base : a;
     const bool hasBase = base != nullptr;
     const auto colour = [tag](const char* key) {
-        return [tag, key](const FUiColor& d, bool* found) { return tag->GetColor(FWideString(key), d, found); };
+        return
+            [tag, key](const FUiColor& d, bool* found) { return tag->GetColor(FWideString(key), d, found); };
     };
     const auto flag = [tag](const char* key) {
         return [tag, key](bool d, bool* found) { return tag->GetBool(FWideString(key), d, found); };

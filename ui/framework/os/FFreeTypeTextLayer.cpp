@@ -81,11 +81,21 @@ struct FFreeTypeTextLayer::Glyph {
     std::vector<uint8_t> coverage;
 };
 
+namespace
+{
+
+// Fontconfig is process-wide: the last layer to go releases it, so that nothing of it
+// outlives the text layers.
+int g_liveLayers = 0;
+
+} // namespace
+
 FFreeTypeTextLayer::FFreeTypeTextLayer() : m_pLibrary(std::make_unique<Library>())
 {
     if (FT_Init_FreeType(&m_pLibrary->library) != 0)
         m_pLibrary->library = nullptr;
-    FcInit();
+    if (g_liveLayers++ == 0)
+        FcInit();
 }
 
 FFreeTypeTextLayer::~FFreeTypeTextLayer()
@@ -94,6 +104,8 @@ FFreeTypeTextLayer::~FFreeTypeTextLayer()
     m_faces.clear();
     if (m_pLibrary->library != nullptr)
         FT_Done_FreeType(m_pLibrary->library);
+    if (--g_liveLayers == 0)
+        FcFini();
 }
 
 FFreeTypeTextLayer::Match* FFreeTypeTextLayer::priMatch(const FOsFont& font)
@@ -159,8 +171,9 @@ FFreeTypeTextLayer::Match* FFreeTypeTextLayer::priMatch(const FOsFont& font)
     // font's own ascent and descent do.
     const FT_Face f = primary->face;
     if (FT_IS_SCALABLE(f) && f->ascender - f->descender > 0)
-        match->ascent = static_cast<int>((int64_t(font.height) * f->ascender * 2 + (f->ascender - f->descender)) /
-                                         (2 * int64_t(f->ascender - f->descender)));
+        match->ascent =
+            static_cast<int>((int64_t(font.height) * f->ascender * 2 + (f->ascender - f->descender)) /
+                             (2 * int64_t(f->ascender - f->descender)));
     else
         match->ascent = std::min(font.height, CeilPixels(f->size->metrics.ascender));
     m_matches.emplace_back(font, std::move(match));
@@ -256,7 +269,8 @@ const FFreeTypeTextLayer::Glyph* FFreeTypeTextLayer::priGlyph(Match& match, char
     glyph.rows = static_cast<int>(b.rows);
     glyph.coverage.resize(size_t(b.width) * size_t(b.rows));
     for (unsigned row = 0; row < b.rows; ++row)
-        std::copy_n(b.buffer + ptrdiff_t(row) * b.pitch, b.width, glyph.coverage.data() + size_t(row) * b.width);
+        std::copy_n(b.buffer + ptrdiff_t(row) * b.pitch, b.width,
+                    glyph.coverage.data() + size_t(row) * b.width);
     return &glyph;
 }
 
@@ -286,7 +300,8 @@ char32_t CodePointEndingAt(const char16_t* text, int length, int i)
 
 } // namespace
 
-bool FFreeTypeTextLayer::priAdvances(Match& match, const char16_t* text, int length, std::vector<int>& advances)
+bool FFreeTypeTextLayer::priAdvances(Match& match, const char16_t* text, int length,
+                                     std::vector<int>& advances)
 {
     advances.assign(size_t(length), 0);
     for (int i = 0; i < length; ++i) {
@@ -320,7 +335,8 @@ bool FFreeTypeTextLayer::GetMetrics(const FOsFont& font, int& lineHeight, int& a
     return true;
 }
 
-bool FFreeTypeTextLayer::GetPrefixWidths(const FOsFont& font, const char16_t* text, int length, int* prefixWidths)
+bool FFreeTypeTextLayer::GetPrefixWidths(const FOsFont& font, const char16_t* text, int length,
+                                         int* prefixWidths)
 {
     Match* match = priMatch(font);
     if (match == nullptr)

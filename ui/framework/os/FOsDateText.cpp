@@ -14,7 +14,8 @@ constexpr size_t kTextLimit = 256;
 bool Format(uint32_t seconds, const char* format, std::string& text)
 {
     const time_t t = static_cast<time_t>(seconds);
-    struct tm calendar {};
+    struct tm calendar {
+    };
     if (gmtime_r(&t, &calendar) == nullptr)
         return false;
     const char* name = GetOsBackend() == EOsBackend::kHeadless ? "C" : "";

@@ -134,7 +134,7 @@ TEST(DisplayBlit, CubicEnlargementKeepsFlatAreasAndEnds)
     // Every route of the scaler; the destination sits inside a border that must stay.
     const Case cases[] = {
         {4, 3, 4, 9}, {4, 9, 4, 3}, {3, 4, 10, 4}, {3, 7, 10, 4}, {3, 3, 11, 8},
-        {9, 4, 3, 4}, {9, 9, 4, 3}, {9, 3, 4, 8}, {2, 2, 5, 5},
+        {9, 4, 3, 4}, {9, 9, 4, 3}, {9, 3, 4, 8},  {2, 2, 5, 5},
     };
     for (const Case& c : cases) {
         Display source(c.sw, c.sh, {60, 120, 180, 200});

@@ -71,22 +71,25 @@ TEST(PngPixmap, ColourTypesGiveBgraPixels)
     interlaced.interlaced = true;
     interlaced.rows[24] = 10; // the last pixel's red
     const Case cases[] = {
-        {"RGB is opaque", Image(FPngFixture::kRGB, 8, 2, 1, {10, 20, 30, 40, 50, 60}), {30, 20, 10, 255, 60, 50, 40, 255}},
+        {"RGB is opaque",
+         Image(FPngFixture::kRGB, 8, 2, 1, {10, 20, 30, 40, 50, 60}),
+         {30, 20, 10, 255, 60, 50, 40, 255}},
         {"RGBA keeps alpha", Image(FPngFixture::kRGBA, 8, 1, 1, {10, 20, 30, 77}), {30, 20, 10, 77}},
         {"palette with transparency", palette, {0, 0, 255, 0, 0, 255, 0, 128, 255, 0, 0, 255}},
         {"palette without transparency", paletteNoAlpha, {0, 0, 255, 255, 0, 255, 0, 255, 255, 0, 0, 255}},
         {"16-bit RGB keeps the high bytes",
-         Image(FPngFixture::kRGB, 16, 1, 1, {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC}), {0x9A, 0x56, 0x12, 255}},
+         Image(FPngFixture::kRGB, 16, 1, 1, {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC}),
+         {0x9A, 0x56, 0x12, 255}},
         {"16-bit RGBA", Image(FPngFixture::kRGBA, 16, 1, 1, {1, 0, 2, 0, 3, 0, 0x80, 0xFF}), {3, 2, 1, 0x80}},
         {"grey", Image(FPngFixture::kGrey, 8, 2, 1, {0, 200}), {0, 0, 0, 255, 200, 200, 200, 255}},
-        {"1-bit grey", Image(FPngFixture::kGrey, 1, 3, 1, {0b10100000}),
+        {"1-bit grey",
+         Image(FPngFixture::kGrey, 1, 3, 1, {0b10100000}),
          {255, 255, 255, 255, 0, 0, 0, 255, 255, 255, 255, 255}},
         {"grey with alpha", Image(FPngFixture::kGreyAlpha, 8, 1, 1, {90, 30}), {90, 90, 90, 30}},
         {"16-bit grey", Image(FPngFixture::kGrey, 16, 1, 1, {0xAB, 0xCD}), {0xAB, 0xAB, 0xAB, 255}},
         {"grey with a transparent level", greyKey, {7, 7, 7, 255, 9, 9, 9, 0}},
-        {"interlaced", interlaced,
-         {0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0,
-          0, 255, 0, 0, 10, 255}},
+        {"interlaced", interlaced, {0, 0,   0, 255, 0, 0,   0, 255, 0, 0,   0, 255, 0, 0,   0, 255, 0,  0,
+                                    0, 255, 0, 0,   0, 255, 0, 0,   0, 255, 0, 0,   0, 255, 0, 0,   10, 255}},
     };
     for (const Case& c : cases) {
         const Decoded d = Decode(c.image.Encode());
@@ -103,7 +106,8 @@ TEST(PngPixmap, BadFilesAreRefusedAndReleased)
     // 4200 x 4200 is within the side limit but over the pixel limit.
     const std::string manyPixels =
         Image(FPngFixture::kGrey, 1, 4200, 4200, std::vector<uint8_t>(size_t(525) * 4200, 0)).Encode();
-    const std::string wide = Image(FPngFixture::kGrey, 1, kMaxPngSide + 1, 1, std::vector<uint8_t>(2049, 0)).Encode();
+    const std::string wide =
+        Image(FPngFixture::kGrey, 1, kMaxPngSide + 1, 1, std::vector<uint8_t>(2049, 0)).Encode();
     std::string badCrc = good;
     badCrc[29] ^= 0x01; // inside the header chunk's CRC
     std::string badData = good;
