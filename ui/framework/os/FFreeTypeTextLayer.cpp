@@ -1,5 +1,7 @@
 #include "FFreeTypeTextLayer.h"
 
+#include "FUiPixmapLimits.h"
+
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -372,6 +374,9 @@ bool FFreeTypeTextLayer::Render(const FOsFont& font, const char16_t* text, int l
         return false;
     const FT_Size_Metrics& m = primary->face->size->metrics;
     const int ascent = match->ascent;
+    // A text wider than any pixmap may be is refused before its pixels are made.
+    if (!IsUiPixmapSizeAllowed(int64_t(extent) + 2, match->height))
+        return false;
     image.width = extent + 2;
     image.height = match->height;
     image.pixels.assign(size_t(image.width) * size_t(image.height) * 4, 0);
