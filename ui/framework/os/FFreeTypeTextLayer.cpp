@@ -19,6 +19,9 @@ namespace
 constexpr int kMaxFontHeight = 2048;
 // Rendered glyphs kept per font; a text of more distinct characters starts the cache anew.
 constexpr size_t kMaxCachedGlyphs = 4096;
+// Matched fonts kept; a user interface uses a handful, so more means sizes computed on the
+// fly, and the list starts anew.
+constexpr size_t kMaxMatches = 64;
 
 int CeilPixels(FT_Pos value)
 {
@@ -118,6 +121,8 @@ FFreeTypeTextLayer::Match* FFreeTypeTextLayer::priMatch(const FOsFont& font)
         if (key == font)
             return match.get();
     }
+    if (m_matches.size() >= kMaxMatches)
+        m_matches.clear();
     FcPattern* pattern = FcPatternCreate();
     if (pattern == nullptr)
         return nullptr;
