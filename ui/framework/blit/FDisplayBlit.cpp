@@ -1,0 +1,325 @@
+#include "FDisplayBlit.h"
+
+#include "FBlitRects.h"
+#include "FPixmap.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace
+{
+
+constexpr uint32_t kOne = 0x8000;
+
+// The kernel K sampled at n / 128 for n = 0..256 (K is symmetric). The anchors are the
+// fixed points; samples between them are linear, then one sample of every group of four
+// that share a row is corrected so that each row sums to one.
+struct FAnchor {
+    int n;
+    int32_t value;
+};
+constexpr FAnchor kAnchors[] = {
+    {0, 32768},   {1, 32776},   {16, 31727},  {32, 28465}, {48, 23626}, {64, 17985},  {80, 12271},
+    {96, 7096},   {112, 2916},  {127, 143},   {128, 0},    {129, -138}, {144, -1644}, {160, -2227},
+    {176, -2092}, {192, -1601}, {208, -1037}, {224, -565}, {240, -232}, {255, -13},   {256, 0},
+};
+
+constexpr std::array<int32_t, 257> MakeHalfKernel()
+{
+    std::array<int32_t, 257> v{};
+    const int anchors = static_cast<int>(sizeof(kAnchors) / sizeof(kAnchors[0]));
+    for (int a = 0; a + 1 < anchors; ++a) {
+        const FAnchor lo = kAnchors[a];
+        const FAnchor hi = kAnchors[a + 1];
+        for (int n = lo.n; n < hi.n; ++n) {
+            const int64_t num = int64_t(lo.value) * (hi.n - n) + int64_t(hi.value) * (n - lo.n);
+            const int64_t den = hi.n - lo.n;
+            v[size_t(n)] = static_cast<int32_t>(num >= 0 ? (num + den / 2) / den : -((-num + den / 2) / den));
+        }
+    }
+    v[256] = 0;
+    // Rows k and 128 - k hold the samples k, 128 - k, 128 + k and 256 - k.
+    for (int k = 2; k < 64; ++k) {
+        if (k % 16 == 0)
+            continue;
+        const int32_t sum = v[size_t(k)] + v[size_t(128 - k)] + v[size_t(128 + k)] + v[size_t(256 - k)];
+        v[size_t(k)] += 32768 - sum;
+    }
+    return v;
+}
+
+constexpr std::array<int32_t, 512> MakeKernelTable()
+{
+    const std::array<int32_t, 257> half = MakeHalfKernel();
+    std::array<int32_t, 512> table{};
+    for (int i = -256; i < 256; ++i)
+        table[size_t(i + 256)] = half[size_t(i < 0 ? -i : i)];
+    return table;
+}
+
+// Entry i is K((i - 256) / 128).
+constexpr std::array<int32_t, 512> kKernelTable = MakeKernelTable();
+
+FCubicKernel MakeRows()
+{
+    FCubicKernel rows{};
+    for (size_t k = 0; k < 128; ++k)
+        rows[k] = {kKernelTable[k], kKernelTable[k + 128], kKernelTable[k + 256], kKernelTable[k + 384]};
+    return rows;
+}
+
+uint8_t ClampByte(int32_t sum)
+{
+    return static_cast<uint8_t>(std::clamp(sum >> 15, 0, 255));
+}
+
+bool IsUsable(const FPixmap* p)
+{
+    return p != nullptr && p->GetPixelType() == FPixmap::PIXEL_32_BGRA && p->GetBuffer() != nullptr;
+}
+
+uint8_t* PixelAt(const FPixmap& p, int x, int y)
+{
+    return p.GetRowAddress(y) + ptrdiff_t(x) * 4;
+}
+
+bool SharesPixels(const FPixmap& a, const FPixmap& b)
+{
+    return a.GetBuffer() == b.GetBuffer();
+}
+
+// Right to left over every row; the fraction starts at 0, so the first and last output
+// pixels fall exactly on the first and last source pixels.
+void ScaleDisplayRowsWiderCubic(const FPixmap& src, const FRect& s, const FPixmap& dst, const FRect& d)
+{
+    const FCubicKernel& kernel = GetCubicKernel();
+    const int sw = s.Width();
+    const int dw = d.Width();
+    const uint32_t step = uint32_t(sw - 1) * kOne / uint32_t(dw - 1);
+    std::vector<uint8_t> row(size_t(sw) * 4);
+    const auto tap = [&](int i) { return row.data() + ptrdiff_t(std::clamp(i, 0, sw - 1)) * 4; };
+    for (int y = 0; y < s.Height(); ++y) {
+        std::memcpy(row.data(), PixelAt(src, s.left, s.top + y), row.size());
+        uint8_t* out = PixelAt(dst, d.left, d.top + y);
+        int current = sw - 1;
+        uint32_t f = 0;
+        for (int x = dw - 1; x >= 0; --x) {
+            const auto& w = kernel[f >> 8];
+            const uint8_t* p0 = tap(current - 2);
+            const uint8_t* p1 = tap(current - 1);
+            const uint8_t* p2 = tap(current);
+            const uint8_t* p3 = tap(current + 1);
+            uint8_t* o = out + ptrdiff_t(x) * 4;
+            for (int k = 0; k < 4; ++k)
+                o[k] = ClampByte(w[0] * p0[k] + w[1] * p1[k] + w[2] * p2[k] + w[3] * p3[k]);
+            f += step;
+            if (f >= kOne) {
+                f -= kOne;
+                --current;
+            }
+        }
+    }
+}
+
+// Bottom up; rows outside the source rectangle repeat its nearest row. When source and
+// destination share pixels the source rows are read from a copy.
+void ScaleDisplayColumnsTallerCubic(const FPixmap& src, const FRect& s, const FPixmap& dst, const FRect& d)
+{
+    const FCubicKernel& kernel = GetCubicKernel();
+    const int sh = s.Height();
+    const size_t rowBytes = size_t(s.Width()) * 4;
+    std::vector<uint8_t> copy;
+    if (SharesPixels(src, dst)) {
+        copy.resize(rowBytes * size_t(sh));
+        for (int y = 0; y < sh; ++y)
+            std::memcpy(copy.data() + rowBytes * size_t(y), PixelAt(src, s.left, s.top + y), rowBytes);
+    }
+    const auto rowOf = [&](int i) -> const uint8_t* {
+        i = std::clamp(i, 0, sh - 1);
+        return copy.empty() ? PixelAt(src, s.left, s.top + i) : copy.data() + rowBytes * size_t(i);
+    };
+    const uint32_t step = uint32_t(sh - 1) * kOne / uint32_t(d.Height() - 1);
+    int current = sh - 1;
+    uint32_t f = 0;
+    for (int y = d.Height() - 1; y >= 0; --y) {
+        uint8_t* out = PixelAt(dst, d.left, d.top + y);
+        if (f == 0) {
+            std::memmove(out, rowOf(current), rowBytes);
+        } else {
+            const auto& w = kernel[f >> 8];
+            const uint8_t* r0 = rowOf(current - 2);
+            const uint8_t* r1 = rowOf(current - 1);
+            const uint8_t* r2 = rowOf(current);
+            const uint8_t* r3 = rowOf(current + 1);
+            for (size_t k = 0; k < rowBytes; ++k)
+                out[k] = ClampByte(w[0] * r0[k] + w[1] * r1[k] + w[2] * r2[k] + w[3] * r3[k]);
+        }
+        f += step;
+        if (f >= kOne) {
+            f -= kOne;
+            --current;
+        }
+    }
+}
+
+// The weights add up to one pixel exactly, so flat areas keep their value.
+uint32_t Lerp(uint32_t a, uint32_t b, uint32_t f)
+{
+    return (a * (kOne - f) + b * f) >> 15;
+}
+
+void ScaleDisplayBilinearReduce(const FPixmap& src, const FRect& s, const FPixmap& dst, const FRect& d)
+{
+    FFixedStep sy(uint32_t(s.Height() - 1) * kOne / uint32_t(d.Height()));
+    for (int y = 0; y < d.Height(); ++y, sy.Next()) {
+        const uint8_t* upper = PixelAt(src, s.left, s.top + sy.pos);
+        const uint8_t* lower = PixelAt(src, s.left, s.top + std::min(sy.pos + 1, s.Height() - 1));
+        uint8_t* out = PixelAt(dst, d.left, d.top + y);
+        FFixedStep sx(uint32_t(s.Width() - 1) * kOne / uint32_t(d.Width()));
+        for (int x = 0; x < d.Width(); ++x, sx.Next()) {
+            const ptrdiff_t x0 = ptrdiff_t(sx.pos) * 4;
+            const ptrdiff_t x1 = ptrdiff_t(std::min(sx.pos + 1, s.Width() - 1)) * 4;
+            uint8_t* o = out + ptrdiff_t(x) * 4;
+            for (int k = 0; k < 3; ++k) {
+                const uint32_t top = Lerp(upper[x0 + k], upper[x1 + k], sx.f);
+                const uint32_t bottom = Lerp(lower[x0 + k], lower[x1 + k], sx.f);
+                o[k] = static_cast<uint8_t>(Lerp(top, bottom, sy.f));
+            }
+            o[3] = 255;
+        }
+    }
+}
+
+void TintPixel(uint8_t* p, uint32_t colour)
+{
+    const uint32_t a = colour >> 24;
+    const uint32_t rgb[3] = {colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF};
+    for (int k = 0; k < 3; ++k) {
+        // Byte 0 is blue, byte 2 red.
+        const uint32_t c = p[k] * (255 - a) + rgb[2 - k] * a;
+        p[k] = static_cast<uint8_t>((c + 1 + (c >> 8)) >> 8);
+    }
+    p[3] = 255;
+}
+
+// Clips the rectangles and scales when their sizes differ; true when an equal-size copy
+// is left to do.
+bool PrepareEqualSizeCopy(FPixmap* destination, const FRect* destinationRect, FPixmap* source,
+                          const FRect* sourceRect, FRect& d, FRect& s)
+{
+    if (destinationRect == nullptr || sourceRect == nullptr || !IsUsable(destination) || !IsUsable(source))
+        return false;
+    d = *destinationRect;
+    s = *sourceRect;
+    if (!ClipBlitRects(destination, d, source, s))
+        return false;
+    if (d.Width() == s.Width() && d.Height() == s.Height())
+        return true;
+    ScaleDisplayPixmapRect(destination, d, source, s);
+    return false;
+}
+
+} // namespace
+
+const FCubicKernel& GetCubicKernel()
+{
+    static const FCubicKernel rows = MakeRows();
+    return rows;
+}
+
+bool ClipBlitRects(FPixmap* destination, FRect& destinationRect, FPixmap* source, FRect& sourceRect)
+{
+    if (!IsUsable(destination) || !IsUsable(source))
+        return false;
+    return ClipBlitRectsToSizes(destination->GetCols(), destination->GetRows(), destinationRect,
+                                source->GetCols(), source->GetRows(), sourceRect);
+}
+
+void CopyDisplayPixmapRect(FPixmap* destination, const FRect* destinationRect, FPixmap* source,
+                           const FRect* sourceRect)
+{
+    FRect d;
+    FRect s;
+    if (!PrepareEqualSizeCopy(destination, destinationRect, source, sourceRect, d, s))
+        return;
+    const size_t rowBytes = size_t(d.Width()) * 4;
+    for (int k = 0; k < d.Height(); ++k)
+        std::memmove(PixelAt(*destination, d.left, d.top + k), PixelAt(*source, s.left, s.top + k), rowBytes);
+}
+
+void BlendDisplayPixmapRect(FPixmap* destination, const FRect* destinationRect, FPixmap* source,
+                            const FRect* sourceRect, int shadowThreshold, int highlightThreshold,
+                            uint32_t shadowColour, uint32_t highlightColour)
+{
+    FRect d;
+    FRect s;
+    if (!PrepareEqualSizeCopy(destination, destinationRect, source, sourceRect, d, s))
+        return;
+    for (int y = 0; y < d.Height(); ++y) {
+        const uint8_t* in = PixelAt(*source, s.left, s.top + y);
+        uint8_t* out = PixelAt(*destination, d.left, d.top + y);
+        for (int x = 0; x < d.Width(); ++x, in += 4, out += 4) {
+            const int blue = in[0];
+            const int green = in[1];
+            const int red = in[2];
+            std::memmove(out, in, 4);
+            const int luminance = (55 * green + 15 * blue + 30 * red + 50) / 100;
+            if (luminance <= shadowThreshold)
+                TintPixel(out, shadowColour);
+            else if (red >= highlightThreshold || green >= highlightThreshold || blue >= highlightThreshold)
+                TintPixel(out, highlightColour);
+        }
+    }
+}
+
+void ScaleDisplayPixmapRect(FPixmap* destination, const FRect& d, FPixmap* source, const FRect& s)
+{
+    if (!IsUsable(destination) || !IsUsable(source))
+        return;
+    // Only rectangles inside their pixmaps are scaled; ClipBlitRects makes them so.
+    const auto inside = [](const FPixmap& p, const FRect& r) {
+        return r.left >= 0 && r.top >= 0 && r.Width() > 0 && r.Height() > 0 && r.right <= p.GetCols() &&
+               r.bottom <= p.GetRows();
+    };
+    if (!inside(*destination, d) || !inside(*source, s))
+        return;
+    FPixmap& src = *source;
+    FPixmap& dst = *destination;
+    uint8_t* sb = src.GetBuffer();
+    uint8_t* db = dst.GetBuffer();
+    const int sw = s.Width();
+    const int sh = s.Height();
+    const int dw = d.Width();
+    const int dh = d.Height();
+    if (dw == sw) {
+        if (sh > dh)
+            ScaleColumnsShorterNearest(sb, src.GetStride(), s, db, dst.GetStride(), d);
+        else if (sh < dh)
+            ScaleDisplayColumnsTallerCubic(src, s, dst, d);
+        return;
+    }
+    if (dw > sw) {
+        if (sh == dh) {
+            ScaleDisplayRowsWiderCubic(src, s, dst, d);
+        } else if (sh > dh) {
+            const FRect band(d.left, d.top, d.left + sw, d.bottom);
+            ScaleColumnsShorterNearest(sb, src.GetStride(), s, db, dst.GetStride(), band);
+            ScaleDisplayRowsWiderCubic(dst, band, dst, d);
+        } else {
+            const FRect band(d.left, d.top, d.right, d.top + sh);
+            ScaleDisplayRowsWiderCubic(src, s, dst, band);
+            ScaleDisplayColumnsTallerCubic(dst, band, dst, d);
+        }
+        return;
+    }
+    if (sh == dh) {
+        ScaleRowsNarrowerNearest(sb, src.GetStride(), s, db, dst.GetStride(), d);
+    } else if (sh > dh) {
+        ScaleDisplayBilinearReduce(src, s, dst, d);
+    } else {
+        const FRect band(d.left, d.top, d.right, d.top + sh);
+        ScaleRowsNarrowerNearest(sb, src.GetStride(), s, db, dst.GetStride(), band);
+        ScaleDisplayColumnsTallerCubic(dst, band, dst, d);
+    }
+}
