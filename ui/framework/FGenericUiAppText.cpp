@@ -1,9 +1,9 @@
 #include "FDebugTrace.h"
 #include "FException.h"
+#include "FGenericUiApp.h"
 #include "FIStorageClass.h"
 #include "FIUiPixmap.h"
 #include "FPngPixmap.h"
-#include "FGenericUiApp.h"
 #include "FPropList.h"
 
 void FGenericUiApp::priReadFontsAndStrings(FPropList*) {}

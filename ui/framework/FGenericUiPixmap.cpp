@@ -242,7 +242,8 @@ bool FGenericUiPixmap::BlendBlit(FIUiPixmap* target, const FRect& destination, c
     return true;
 }
 
-void FGenericUiPixmap::DrawNineSlice(FIUiPixmap* target, int left, int top, int right, int bottom, bool fillCentre)
+void FGenericUiPixmap::DrawNineSlice(FIUiPixmap* target, int left, int top, int right, int bottom,
+                                     bool fillCentre)
 {
     if (target == nullptr || DisplayOf(this) == nullptr || DisplayOf(target) == nullptr)
         return;
@@ -376,7 +377,8 @@ FIUiPixmap* CreateTextUiPixmap(const char16_t* text, const char16_t* face, int h
     if (text == nullptr || face == nullptr || text[0] == u'\0')
         return nullptr;
     auto* pixmap = new FGenericUiPixmap();
-    pixmap->SetOsPixmap(CreateOsUiPixmap(pixmap, text, face, height, bold, italic, underline, prefixWidths, osBitmap));
+    pixmap->SetOsPixmap(
+        CreateOsUiPixmap(pixmap, text, face, height, bold, italic, underline, prefixWidths, osBitmap));
     if (KeepIfPixels(pixmap) == nullptr)
         return nullptr;
     pixmap->AlphaFromGreen();

@@ -34,7 +34,8 @@ public:
     void BlendRect(const FRect& rect, const FUiColor& colour) override;
     bool Blit(FIUiPixmap* target, const FRect& destination, const FRect& source) override;
     bool BlendBlit(FIUiPixmap* target, const FRect& destination, const FRect& source) override;
-    void DrawNineSlice(FIUiPixmap* target, int left, int top, int right, int bottom, bool fillCentre) override;
+    void DrawNineSlice(FIUiPixmap* target, int left, int top, int right, int bottom,
+                       bool fillCentre) override;
     void DrawNineSliceRect(FIUiPixmap* target, const FRect& band, bool fillCentre) override;
     void DrawThreeSlice(FIUiPixmap* target, int left, int top, int right, int bottom) override;
     void DrawThreeSliceRect(FIUiPixmap* target, const FRect& band) override;

@@ -39,7 +39,8 @@ public:
     virtual bool BlendBlit(FIUiPixmap* target, const FRect& destination, const FRect& source) = 0;
     // This pixmap is a skin whose inner band is columns left..right and rows top..bottom
     // (inclusive); it fills the whole target with fixed corners and repeated edges.
-    virtual void DrawNineSlice(FIUiPixmap* target, int left, int top, int right, int bottom, bool fillCentre) = 0;
+    virtual void DrawNineSlice(FIUiPixmap* target, int left, int top, int right, int bottom,
+                               bool fillCentre) = 0;
     // The band as a rectangle with exclusive right and bottom.
     virtual void DrawNineSliceRect(FIUiPixmap* target, const FRect& band, bool fillCentre) = 0;
     // Fixed left and right caps over the full height, the middle scaled.

@@ -25,7 +25,8 @@ uint8_t Mix(uint8_t towards, uint8_t current, uint32_t f)
 
 // Right to left. The source row is copied first: when enlarging within one pixmap the
 // last output pixels may still read source pixels already overwritten.
-void ScaleRowsWiderLinear(const FPixmap_Display& src, const FRect& s, const FPixmap_Display& dst, const FRect& d)
+void ScaleRowsWiderLinear(const FPixmap_Display& src, const FRect& s, const FPixmap_Display& dst,
+                          const FRect& d)
 {
     const int sw = s.Width();
     const int dw = d.Width();
@@ -58,7 +59,8 @@ void ScaleRowsWiderLinear(const FPixmap_Display& src, const FRect& s, const FPix
 
 // Bottom up with the current source row kept aside, so that source and destination may be
 // the same rows of one pixmap.
-void ScaleColumnsTallerLinear(const FPixmap_Display& src, const FRect& s, const FPixmap_Display& dst, const FRect& d)
+void ScaleColumnsTallerLinear(const FPixmap_Display& src, const FRect& s, const FPixmap_Display& dst,
+                              const FRect& d)
 {
     const int width = s.Width();
     const size_t rowBytes = size_t(width) * 4;
@@ -85,17 +87,20 @@ void ScaleColumnsTallerLinear(const FPixmap_Display& src, const FRect& s, const 
     }
 }
 
-void ScaleRowsNarrowerNearest(const FPixmap_Display& src, const FRect& s, const FPixmap_Display& dst, const FRect& d)
+void ScaleRowsNarrowerNearest(const FPixmap_Display& src, const FRect& s, const FPixmap_Display& dst,
+                              const FRect& d)
 {
     ::ScaleRowsNarrowerNearest(src.GetBuffer(), src.GetStride(), s, dst.GetBuffer(), dst.GetStride(), d);
 }
 
-void ScaleColumnsShorterNearest(const FPixmap_Display& src, const FRect& s, const FPixmap_Display& dst, const FRect& d)
+void ScaleColumnsShorterNearest(const FPixmap_Display& src, const FRect& s, const FPixmap_Display& dst,
+                                const FRect& d)
 {
     ::ScaleColumnsShorterNearest(src.GetBuffer(), src.GetStride(), s, dst.GetBuffer(), dst.GetStride(), d);
 }
 
-void ScaleBothSmallerNearest(const FPixmap_Display& src, const FRect& s, const FPixmap_Display& dst, const FRect& d)
+void ScaleBothSmallerNearest(const FPixmap_Display& src, const FRect& s, const FPixmap_Display& dst,
+                             const FRect& d)
 {
     const uint32_t stepX = uint32_t(s.Width() - 1) * kOne / uint32_t(d.Width());
     const uint32_t stepY = uint32_t(s.Height() - 1) * kOne / uint32_t(d.Height());

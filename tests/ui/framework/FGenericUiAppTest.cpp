@@ -176,7 +176,8 @@ TEST(GenericUiAppTest, LaunchUrlWritesAPrivateShortcutAndLaunchesIt)
     for (const std::string& arg : launched[0])
         all += arg + " ";
     EXPECT_NE(all.find("https://example.invalid/help"), std::string::npos) << all;
-    struct stat info {};
+    struct stat info {
+    };
     ASSERT_EQ(lstat(folder.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 077, 0u);
 }
@@ -184,8 +185,9 @@ TEST(GenericUiAppTest, LaunchUrlWritesAPrivateShortcutAndLaunchesIt)
 TEST(GenericUiAppTest, SingleInstanceWithARunningInstanceCreatesNothing)
 {
     GetHeadlessDesktop().Reset();
-    const std::string script = Script(std::string(kOneWindow) + R"(<PROBE Name="Solo"/>)",
-                                      "Name=\"TestApp\" _SingleInstApp=\"true\" _DeclareAppName=\"TestAppLock\"");
+    const std::string script =
+        Script(std::string(kOneWindow) + R"(<PROBE Name="Solo"/>)",
+               "Name=\"TestApp\" _SingleInstApp=\"true\" _DeclareAppName=\"TestAppLock\"");
     FUiTestApp first(script);
     ASSERT_TRUE(first.GetInitResult());
     EXPECT_FALSE(first.GetAnotherInstance());

@@ -63,7 +63,8 @@ public:
     }
     void WriteExe(const std::string& appendedScript) const
     {
-        std::vector<unsigned char> exe = Bytes("\x7f" "ELF pretend program");
+        std::vector<unsigned char> exe = Bytes("\x7f"
+                                               "ELF pretend program");
         if (!appendedScript.empty()) {
             FBundleWriter writer;
             writer.AddMember("ui.xml", Bytes(appendedScript));
@@ -99,7 +100,9 @@ TEST(ProgramStartTest, ScriptSearchOrder)
         const char* expected;
     };
     const Case cases[] = {
-        {"beside beats everything", {"beside", "btb", "appended", "UiScripts", "UI_Scripts", "DefaultUI"}, "beside"},
+        {"beside beats everything",
+         {"beside", "btb", "appended", "UiScripts", "UI_Scripts", "DefaultUI"},
+         "beside"},
         {"archive beside", {"btb", "appended", "UiScripts"}, "btb"},
         {"archive without the script is skipped", {"btb-empty", "appended", "UiScripts"}, "appended"},
         {"a folder named ui.xml does not count", {"folder-ui.xml", "UiScripts"}, "UiScripts"},
@@ -141,7 +144,8 @@ TEST(ProgramStartTest, SearchTracesEachStep)
         "WinMain:       Did NOT find an XML script file in the same folder as this executable.\n",
         "WinMain:       Did NOT find a bundled file in the same folder as this executable.\n",
         "WinMain:       Did NOT find a bundled file concatenated onto the end of this executable.\n",
-        "WinMain:       Did NOT find an XML script file in ..\\UiScripts relative to this executable's folder.\n",
+        "WinMain:       Did NOT find an XML script file in ..\\UiScripts relative to this executable's "
+        "folder.\n",
         "WinMain:       FOUND an XML script file in ..\\UI_Scripts relative to this executable's folder.\n",
         "WinMain: Normal exit.\n",
     };
@@ -164,14 +168,16 @@ TEST(ProgramStartTest, FailuresShowTheirBoxAndEndCleanly)
         const char* text;
     };
     const Case cases[] = {
-        {"no script", nullptr, false, "ERROR", "Failed to find the application's UI script!\nProgram terminating."},
+        {"no script", nullptr, false, "ERROR",
+         "Failed to find the application's UI script!\nProgram terminating."},
         {"start-up hook fails", "<UI_SCRIPT Name=\"A\"><WINDOW/></UI_SCRIPT>", true, "ERROR",
          "BrisalMain() Failed!\nProgram terminating."},
         {"no window", "<UI_SCRIPT Name=\"A\"/>", false, "ERROR", "Failed to init app!\nProgram terminating."},
         {"empty script", "", false, "ERROR", "Failed to init app!\nProgram terminating."},
         {"missing style", "<UI_SCRIPT Name=\"A\"><WINDOW Style=\"Nope\"/></UI_SCRIPT>", false, "FException",
          "User Interface Script Error (failed to find the referenced STYLE tag 'Nope')"},
-        {"malformed script", "<UI_SCRIPT Name=\"A\"><WINDOW></UI_SCRIPT>", false, "FException", "XML Parser Error ("},
+        {"malformed script", "<UI_SCRIPT Name=\"A\"><WINDOW></UI_SCRIPT>", false, "FException",
+         "XML Parser Error ("},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -181,7 +187,9 @@ TEST(ProgramStartTest, FailuresShowTheirBoxAndEndCleanly)
         int shutdowns = 0;
         bool ran = false;
         FProgramHooks hooks;
-        hooks.startup = [&](FGenericUiApp*, const FWideString&, const FWideString&) { return !c.startupFails; };
+        hooks.startup = [&](FGenericUiApp*, const FWideString&, const FWideString&) {
+            return !c.startupFails;
+        };
         hooks.shutdown = [&] { ++shutdowns; };
         hooks.running = [&](FGenericUiApp*) { ran = true; };
         testing::internal::CaptureStdout();
@@ -208,15 +216,20 @@ TEST(ProgramStartTest, NormalRunCallsTheHooksAroundTheApplication)
     std::vector<std::string> steps;
     FProgramHooks hooks;
     hooks.startup = [&](FGenericUiApp* app, const FWideString& exe, const FWideString& argument) {
-        steps.push_back("startup " + Text(argument) + " " + (Text(exe).find("bin/prog") != std::string::npos ? "exe" : "?"));
+        steps.push_back("startup " + Text(argument) + " " +
+                        (Text(exe).find("bin/prog") != std::string::npos ? "exe" : "?"));
         return RegisterProbe(app->GetUiObjectFactory());
     };
     hooks.running = [&](FGenericUiApp*) {
-        steps.push_back(std::string("running ") + (FProbeObject::FindLive("P") ? "with probe" : "without probe"));
+        steps.push_back(std::string("running ") +
+                        (FProbeObject::FindLive("P") ? "with probe" : "without probe"));
     };
-    hooks.shutdown = [&] { steps.push_back(std::string("shutdown ") + (FProbeObject::FindLive("P") ? "early" : "after")); };
+    hooks.shutdown = [&] {
+        steps.push_back(std::string("shutdown ") + (FProbeObject::FindLive("P") ? "early" : "after"));
+    };
     RunProgram(WideFromUtf8(tree.Path("bin/prog")), FWideString("/pictures"), hooks);
-    EXPECT_EQ(steps, (std::vector<std::string>{"startup /pictures exe", "running with probe", "shutdown after"}));
+    EXPECT_EQ(steps,
+              (std::vector<std::string>{"startup /pictures exe", "running with probe", "shutdown after"}));
     EXPECT_TRUE(GetHeadlessDesktop().messageBoxes.empty());
 }
 

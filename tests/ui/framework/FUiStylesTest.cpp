@@ -98,7 +98,8 @@ TEST_F(UiStylesTest, SelfReferringStyleFailsInsteadOfGrowingForEver)
 
 TEST_F(UiStylesTest, PlatformSectionsOfThisFamilyAreKept)
 {
-    auto root = m_folder.Parse(R"(<UI_SCRIPT><MSW_OS><TEXT Name="Win"/></MSW_OS><BORG_OS><TEXT Name="Borg"/></BORG_OS>
+    auto root =
+        m_folder.Parse(R"(<UI_SCRIPT><MSW_OS><TEXT Name="Win"/></MSW_OS><BORG_OS><TEXT Name="Borg"/></BORG_OS>
         <MAC_OS><TEXT Name="Mac"/></MAC_OS></UI_SCRIPT>)");
     ASSERT_TRUE(root);
     ApplyPlatformSections(root.get(), false, true);

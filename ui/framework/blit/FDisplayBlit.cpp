@@ -20,8 +20,8 @@ struct FAnchor {
     int32_t value;
 };
 constexpr FAnchor kAnchors[] = {
-    {0, 32768},  {1, 32776},  {16, 31727},  {32, 28465},  {48, 23626},  {64, 17985},  {80, 12271},
-    {96, 7096},  {112, 2916}, {127, 143},   {128, 0},     {129, -138},  {144, -1644}, {160, -2227},
+    {0, 32768},   {1, 32776},   {16, 31727},  {32, 28465}, {48, 23626}, {64, 17985},  {80, 12271},
+    {96, 7096},   {112, 2916},  {127, 143},   {128, 0},    {129, -138}, {144, -1644}, {160, -2227},
     {176, -2092}, {192, -1601}, {208, -1037}, {224, -565}, {240, -232}, {255, -13},   {256, 0},
 };
 
@@ -235,8 +235,8 @@ bool ClipBlitRects(FPixmap* destination, FRect& destinationRect, FPixmap* source
 {
     if (!IsUsable(destination) || !IsUsable(source))
         return false;
-    return ClipBlitRectsToSizes(destination->GetCols(), destination->GetRows(), destinationRect, source->GetCols(),
-                                source->GetRows(), sourceRect);
+    return ClipBlitRectsToSizes(destination->GetCols(), destination->GetRows(), destinationRect,
+                                source->GetCols(), source->GetRows(), sourceRect);
 }
 
 void CopyDisplayPixmapRect(FPixmap* destination, const FRect* destinationRect, FPixmap* source,
@@ -256,8 +256,8 @@ void CopyDisplayPixmapRect(FPixmap* destination, const FRect* destinationRect, F
 }
 
 void BlendDisplayPixmapRect(FPixmap* destination, const FRect* destinationRect, FPixmap* source,
-                            const FRect* sourceRect, int shadowThreshold, int highlightThreshold, uint32_t shadowColour,
-                            uint32_t highlightColour)
+                            const FRect* sourceRect, int shadowThreshold, int highlightThreshold,
+                            uint32_t shadowColour, uint32_t highlightColour)
 {
     FRect d;
     FRect s;

@@ -20,8 +20,8 @@ void CopyDisplayPixmapRect(FPixmap* destination, const FRect* destinationRect, F
 // `highlightThreshold` with `highlightColour`. Colours are packed with red in the lowest
 // byte and the tint strength (alpha) in the highest.
 void BlendDisplayPixmapRect(FPixmap* destination, const FRect* destinationRect, FPixmap* source,
-                            const FRect* sourceRect, int shadowThreshold, int highlightThreshold, uint32_t shadowColour,
-                            uint32_t highlightColour);
+                            const FRect* sourceRect, int shadowThreshold, int highlightThreshold,
+                            uint32_t shadowColour, uint32_t highlightColour);
 
 // Clips both rectangles as a copy of `sourceRect` into `destinationRect` would; false when
 // nothing is left to copy.

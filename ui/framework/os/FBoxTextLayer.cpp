@@ -21,7 +21,8 @@ bool FBoxTextLayer::GetMetrics(const FOsFont& font, int& lineHeight, int& averag
     return true;
 }
 
-bool FBoxTextLayer::GetPrefixWidths(const FOsFont& font, const char16_t* /*text*/, int length, int* prefixWidths)
+bool FBoxTextLayer::GetPrefixWidths(const FOsFont& font, const char16_t* /*text*/, int length,
+                                    int* prefixWidths)
 {
     if (font.height <= 0)
         return false;

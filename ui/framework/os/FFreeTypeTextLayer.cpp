@@ -152,8 +152,9 @@ FFreeTypeTextLayer::Match* FFreeTypeTextLayer::priMatch(const FOsFont& font)
     // font's own ascent and descent do.
     const FT_Face f = primary->face;
     if (FT_IS_SCALABLE(f) && f->ascender - f->descender > 0)
-        match->ascent = static_cast<int>((int64_t(font.height) * f->ascender * 2 + (f->ascender - f->descender)) /
-                                         (2 * int64_t(f->ascender - f->descender)));
+        match->ascent =
+            static_cast<int>((int64_t(font.height) * f->ascender * 2 + (f->ascender - f->descender)) /
+                             (2 * int64_t(f->ascender - f->descender)));
     else
         match->ascent = std::min(font.height, CeilPixels(f->size->metrics.ascender));
     m_matches.emplace_back(font, std::move(match));
@@ -267,7 +268,8 @@ char32_t CodePointEndingAt(const char16_t* text, int length, int i)
 
 } // namespace
 
-bool FFreeTypeTextLayer::priAdvances(Match& match, const char16_t* text, int length, std::vector<int>& advances)
+bool FFreeTypeTextLayer::priAdvances(Match& match, const char16_t* text, int length,
+                                     std::vector<int>& advances)
 {
     advances.assign(size_t(length), 0);
     for (int i = 0; i < length; ++i) {
@@ -301,7 +303,8 @@ bool FFreeTypeTextLayer::GetMetrics(const FOsFont& font, int& lineHeight, int& a
     return true;
 }
 
-bool FFreeTypeTextLayer::GetPrefixWidths(const FOsFont& font, const char16_t* text, int length, int* prefixWidths)
+bool FFreeTypeTextLayer::GetPrefixWidths(const FOsFont& font, const char16_t* text, int length,
+                                         int* prefixWidths)
 {
     Match* match = priMatch(font);
     if (match == nullptr)

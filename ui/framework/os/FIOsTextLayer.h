@@ -21,7 +21,8 @@ class FIOsTextLayer
 public:
     virtual ~FIOsTextLayer() = default;
     virtual bool GetMetrics(const FOsFont& font, int& lineHeight, int& averageWidth) = 0;
-    virtual bool GetPrefixWidths(const FOsFont& font, const char16_t* text, int length, int* prefixWidths) = 0;
+    virtual bool GetPrefixWidths(const FOsFont& font, const char16_t* text, int length,
+                                 int* prefixWidths) = 0;
     virtual bool Render(const FOsFont& font, const char16_t* text, int length, int* prefixWidths,
                         FOsTextImage& image) = 0;
 };

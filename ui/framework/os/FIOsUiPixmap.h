@@ -22,8 +22,9 @@ FIOsUiPixmap* CreateOsUiPixmap(FIGenericUiPixmap* owner, int width, int height, 
 FIOsUiPixmap* CreateOsUiPixmap(FIGenericUiPixmap* owner, const FPixmap_Display* source, bool osBitmap);
 // `text` rendered white on black with one column of margin left and right; `prefixWidths`
 // (one entry per UTF-16 unit, or null) receives the width of each prefix.
-FIOsUiPixmap* CreateOsUiPixmap(FIGenericUiPixmap* owner, const char16_t* text, const char16_t* face, int height,
-                               bool bold, bool italic, bool underline, int* prefixWidths, bool osBitmap);
+FIOsUiPixmap* CreateOsUiPixmap(FIGenericUiPixmap* owner, const char16_t* text, const char16_t* face,
+                               int height, bool bold, bool italic, bool underline, int* prefixWidths,
+                               bool osBitmap);
 void DeleteOsUiPixmap(FIOsUiPixmap* pixmap);
 
 // Line height and average character width of a font (either output may be null); false

@@ -68,13 +68,15 @@ FIOsUiPixmap* CreateOsUiPixmap(FIGenericUiPixmap* owner, const FPixmap_Display* 
         return pixmap;
     const size_t rowBytes = size_t(source->GetCols()) * 4;
     for (int y = 0; y < source->GetRows(); ++y)
-        std::memcpy(pixmap->GetPixels() + size_t(y) * size_t(pixmap->GetStride()), source->GetRowAddress(y), rowBytes);
+        std::memcpy(pixmap->GetPixels() + size_t(y) * size_t(pixmap->GetStride()), source->GetRowAddress(y),
+                    rowBytes);
     pixmap->PublishToOwner();
     return pixmap;
 }
 
-FIOsUiPixmap* CreateOsUiPixmap(FIGenericUiPixmap* owner, const char16_t* text, const char16_t* face, int height,
-                               bool bold, bool italic, bool underline, int* prefixWidths, bool osBitmap)
+FIOsUiPixmap* CreateOsUiPixmap(FIGenericUiPixmap* owner, const char16_t* text, const char16_t* face,
+                               int height, bool bold, bool italic, bool underline, int* prefixWidths,
+                               bool osBitmap)
 {
     if (owner == nullptr)
         return nullptr;

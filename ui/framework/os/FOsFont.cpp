@@ -30,7 +30,8 @@ bool IsChineseFace(const char16_t* face)
 
 } // namespace
 
-FOsFont ResolveOsFont(const char16_t* face, int height, bool bold, bool italic, bool underline, bool japaneseSystem)
+FOsFont ResolveOsFont(const char16_t* face, int height, bool bold, bool italic, bool underline,
+                      bool japaneseSystem)
 {
     FOsFont font;
     font.italic = italic;

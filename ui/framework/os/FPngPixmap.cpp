@@ -20,7 +20,8 @@ void PngReadCallback(png_structp png, png_bytep data, png_size_t length)
     auto* file = static_cast<FIFile*>(png_get_io_ptr(png));
     bool ok = false;
     try {
-        ok = length <= size_t(INT32_MAX) && file->Read(data, static_cast<int>(length)) == static_cast<int>(length);
+        ok = length <= size_t(INT32_MAX) &&
+             file->Read(data, static_cast<int>(length)) == static_cast<int>(length);
     } catch (...) {
         ok = false;
     }
@@ -87,7 +88,8 @@ bool PrepareDecode(FDecodeState& state)
 
     png_set_strip_16(png);
     const bool grey = (colourType & PNG_COLOR_MASK_COLOR) == 0;
-    if (colourType == PNG_COLOR_TYPE_PALETTE || (grey && depth < 8) || png_get_valid(png, info, PNG_INFO_tRNS))
+    if (colourType == PNG_COLOR_TYPE_PALETTE || (grey && depth < 8) ||
+        png_get_valid(png, info, PNG_INFO_tRNS))
         png_set_expand(png);
     // Grey images need their grey level in all three channels.
     if (grey)

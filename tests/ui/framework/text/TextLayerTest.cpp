@@ -22,7 +22,8 @@ using Pixmap = std::unique_ptr<FIUiPixmap, PixmapDeleter>;
 Pixmap Text(const char16_t* text, const char16_t* face, int height, bool bold = false, bool underline = false,
             int* widths = nullptr)
 {
-    return Pixmap(CreateTextUiPixmap(text, face, height, bold, false, underline, FUiColor(0, 0, 0, 255), widths, false));
+    return Pixmap(CreateTextUiPixmap(text, face, height, bold, false, underline, FUiColor(0, 0, 0, 255),
+                                     widths, false));
 }
 
 int CoveredPixels(FIUiPixmap& p, int fromRow = 0)
@@ -51,7 +52,8 @@ TEST_F(TextLayer, PinnedFontHasStableMetrics)
     FFreeTypeTextLayer layer;
     const FOsFont font = ResolveOsFont(kDejaVu, 16, false, false, false, false);
     const std::string file = layer.GetFontFileFor(font, U'H');
-    ASSERT_NE(file.find("DejaVuSans.ttf"), std::string::npos) << "the set-up script installs DejaVu Sans; got " << file;
+    ASSERT_NE(file.find("DejaVuSans.ttf"), std::string::npos)
+        << "the set-up script installs DejaVu Sans; got " << file;
 
     int line = 0;
     int average = 0;
@@ -88,7 +90,8 @@ TEST_F(TextLayer, MissingGlyphsComeFromFallbackFonts)
     for (char32_t c : {U'日', U'語', U'한'}) {
         const std::string file = layer.GetFontFileFor(font, c);
         EXPECT_FALSE(file.empty());
-        EXPECT_EQ(file.find("DejaVu"), std::string::npos) << "no CJK fallback font for U+" << std::hex << uint32_t(c);
+        EXPECT_EQ(file.find("DejaVu"), std::string::npos)
+            << "no CJK fallback font for U+" << std::hex << uint32_t(c);
     }
     for (const char16_t* text : {u"日本語", u"한국어"}) {
         int widths[3] = {};
