@@ -12,6 +12,8 @@ packages=(
   libsdl2-dev libfreetype-dev libfontconfig-dev libusb-1.0-0-dev
   # window tests
   xvfb xauth
+  # fonts the text tests pin: a Latin face and a small Japanese and Korean fallback
+  fonts-dejavu-core fonts-wqy-microhei
   # independent readers that tests run on our output files
   libjpeg-turbo-progs libtiff-tools libimage-exiftool-perl liblcms2-utils
 )

@@ -79,8 +79,8 @@ inline void ScaleRowsNarrowerNearest(uint8_t* src, int srcStride, const FRect& s
 }
 
 // Rows of `s` into the shorter `d` (same width).
-inline void ScaleColumnsShorterNearest(uint8_t* src, int srcStride, const FRect& s, uint8_t* dst, int dstStride,
-                                       const FRect& d)
+inline void ScaleColumnsShorterNearest(uint8_t* src, int srcStride, const FRect& s, uint8_t* dst,
+                                       int dstStride, const FRect& d)
 {
     const uint32_t step = uint32_t(s.Height() - 1) * 0x8000u / uint32_t(d.Height());
     const size_t rowBytes = size_t(s.Width()) * 4;

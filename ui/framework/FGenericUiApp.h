@@ -5,6 +5,7 @@
 
 #include "FIOsUiApp.h"
 #include "FIUiApp.h"
+#include "FUiTextRegistry.h"
 #include "RelayEvent.h"
 
 class FIUiObject;
@@ -62,6 +63,8 @@ public:
     FIUiPixmap* GetDragNoCursor(int& hotX, int& hotY) override { return m_cursors[0].Get(hotX, hotY); }
     FIUiPixmap* GetDragYesCursor(int& hotX, int& hotY) override { return m_cursors[1].Get(hotX, hotY); }
     FIUiPixmap* GetWaitCursor(int& hotX, int& hotY) override { return m_cursors[2].Get(hotX, hotY); }
+    FIUiFont* GetAppFont(const FWideString& name) override { return m_text.GetAppFont(name); }
+    FIUiMultiLangString* GetDisplayString(const FWideString& name) override { return m_text.GetDisplayString(name); }
     const FWideString* GetCtrlMenuText() override { return priMenuKeyText(0); }
     const FWideString* GetShiftMenuText() override { return priMenuKeyText(1); }
     const FWideString* GetAltMenuText() override { return priMenuKeyText(2); }
@@ -163,6 +166,7 @@ private:
     std::vector<FIUiWindow*> m_modalStack;
     Cursor m_cursors[3];
     FWideString m_menuKeyNames[4];
+    FUiTextRegistry m_text;
     FUiVersion m_version;
     int m_iSerial = 0;
 

@@ -5,19 +5,32 @@
 #include "FIUiPixmap.h"
 #include "FPngPixmap.h"
 #include "FPropList.h"
+#include "FUiMultiLangString.h"
 
-void FGenericUiApp::priReadFontsAndStrings(FPropList*) {}
-
-void FGenericUiApp::priSelectLanguageEverywhere(const FWideString&) {}
-
-bool FGenericUiApp::GetDisplayStringText(const FWideString&, FWideString&)
+void FGenericUiApp::priReadFontsAndStrings(FPropList* root)
 {
-    return false;
+    m_text.Read(root, IsMacOS(), IsWindowsOS(), m_usCurrentLanguage);
 }
 
-const FWideString* FGenericUiApp::priMenuKeyText(int)
+void FGenericUiApp::priSelectLanguageEverywhere(const FWideString& language)
 {
-    return nullptr;
+    m_text.SelectLanguage(language);
+}
+
+bool FGenericUiApp::GetDisplayStringText(const FWideString& name, FWideString& text)
+{
+    FIUiMultiLangString* string = m_text.GetDisplayString(name);
+    const FWideString* current = string != nullptr ? string->GetText() : nullptr;
+    if (current == nullptr)
+        return false;
+    text = *current;
+    return true;
+}
+
+const FWideString* FGenericUiApp::priMenuKeyText(int index)
+{
+    FIUiMultiLangString* string = m_text.GetDisplayString(m_menuKeyNames[index]);
+    return string != nullptr ? string->GetText() : nullptr;
 }
 
 FIUiPixmap* FGenericUiApp::LoadUiPixmap(const FWideString& fileName)

@@ -11,11 +11,6 @@
 namespace
 {
 
-uint8_t Blend255(uint32_t c)
-{
-    return static_cast<uint8_t>((c + 1 + (c >> 8)) >> 8);
-}
-
 FPixmap_Display* DisplayOf(FIUiPixmap* pixmap)
 {
     if (pixmap == nullptr)
@@ -30,31 +25,6 @@ bool ClipUiBlitRects(const FPixmap_Display& target, FRect& d, const FPixmap_Disp
 }
 
 } // namespace
-
-void CompositeUiPixel(const uint8_t* source, uint8_t* destination)
-{
-    const uint32_t t = source[3];
-    const uint32_t u = destination[3];
-    if (t == 0)
-        return;
-    if (t == 255 || u == 0) {
-        std::memcpy(destination, source, 4);
-        return;
-    }
-    if (u == 255) {
-        for (int k = 0; k < 3; ++k)
-            destination[k] = Blend255(source[k] * t + destination[k] * (255 - t));
-        destination[3] = 255;
-        return;
-    }
-    const uint32_t rest = (255 - t) * u;
-    const uint32_t v = (rest + 1 + (rest >> 8)) >> 8;
-    const uint32_t a = t + v;
-    const uint32_t w = (uint32_t(1) << 24) / a;
-    for (int k = 0; k < 3; ++k)
-        destination[k] = static_cast<uint8_t>((source[k] * t * w + destination[k] * v * w) >> 24);
-    destination[3] = static_cast<uint8_t>(a);
-}
 
 FGenericUiPixmap::FGenericUiPixmap() = default;
 

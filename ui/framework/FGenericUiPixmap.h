@@ -2,6 +2,9 @@
 
 #include "FIGenericUiPixmap.h"
 
+#include <cstdint>
+#include <cstring>
+
 class FIOsUiPixmap;
 
 // The portable UI pixmap over the pixels its OS pixmap owns.
@@ -57,5 +60,30 @@ private:
     FPixmap_Display* m_pDisplay = nullptr;
 };
 
-// Composites one source pixel (b, g, r, a) over one destination pixel (b, g, r, a).
-void CompositeUiPixel(const uint8_t* source, uint8_t* destination);
+// Composites one source pixel (b, g, r, a) over one destination pixel (b, g, r, a):
+// integer arithmetic with one division in the general case. Inline: it runs per pixel.
+inline void CompositeUiPixel(const uint8_t* source, uint8_t* destination)
+{
+    const auto blend255 = [](uint32_t c) { return static_cast<uint8_t>((c + 1 + (c >> 8)) >> 8); };
+    const uint32_t t = source[3];
+    const uint32_t u = destination[3];
+    if (t == 0)
+        return;
+    if (t == 255 || u == 0) {
+        std::memcpy(destination, source, 4);
+        return;
+    }
+    if (u == 255) {
+        for (int k = 0; k < 3; ++k)
+            destination[k] = blend255(source[k] * t + destination[k] * (255 - t));
+        destination[3] = 255;
+        return;
+    }
+    const uint32_t rest = (255 - t) * u;
+    const uint32_t v = (rest + 1 + (rest >> 8)) >> 8;
+    const uint32_t a = t + v;
+    const uint32_t w = (uint32_t(1) << 24) / a;
+    for (int k = 0; k < 3; ++k)
+        destination[k] = static_cast<uint8_t>((source[k] * t * w + destination[k] * v * w) >> 24);
+    destination[3] = static_cast<uint8_t>(a);
+}

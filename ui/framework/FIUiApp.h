@@ -7,6 +7,8 @@
 
 class FIFile;
 class FIFolder;
+class FIUiFont;
+class FIUiMultiLangString;
 class FIUiObjectFactory;
 class FIUiPixmap;
 class FIUiWindow;
@@ -60,6 +62,9 @@ public:
     virtual FIUiPixmap* GetDragNoCursor(int& hotX, int& hotY) = 0;
     virtual FIUiPixmap* GetDragYesCursor(int& hotX, int& hotY) = 0;
     virtual FIUiPixmap* GetWaitCursor(int& hotX, int& hotY) = 0;
+    // The script's fonts and display strings by name, or null.
+    virtual FIUiFont* GetAppFont(const FWideString& /*name*/) { return nullptr; }
+    virtual FIUiMultiLangString* GetDisplayString(const FWideString& /*name*/) { return nullptr; }
     // Null when no display string has the name the script gave for the key.
     virtual const FWideString* GetCtrlMenuText() = 0;
     virtual const FWideString* GetShiftMenuText() = 0;

@@ -41,11 +41,13 @@ std::string FPngFixture::Encode() const
         png_set_PLTE(png, info, entries.data(), static_cast<int>(entries.size()));
     if (!transparency.empty()) {
         if (colourType == kPalette) {
-            png_set_tRNS(png, info, const_cast<png_bytep>(transparency.data()), static_cast<int>(transparency.size()),
-                         nullptr);
+            png_set_tRNS(png, info, const_cast<png_bytep>(transparency.data()),
+                         static_cast<int>(transparency.size()), nullptr);
         } else {
             png_color_16 key{};
-            const auto word = [this](size_t i) { return png_uint_16((transparency[i] << 8) | transparency[i + 1]); };
+            const auto word = [this](size_t i) {
+                return png_uint_16((transparency[i] << 8) | transparency[i + 1]);
+            };
             if (colourType == kGrey) {
                 key.gray = word(0);
             } else {

@@ -15,6 +15,8 @@ namespace
 // Sizes beyond this are refused: a script's height must not make the rasteriser
 // allocate without bound.
 constexpr int kMaxFontHeight = 2048;
+// Rendered glyphs kept per font; a text of more distinct characters starts the cache anew.
+constexpr size_t kMaxCachedGlyphs = 4096;
 
 int CeilPixels(FT_Pos value)
 {
@@ -58,6 +60,7 @@ struct FFreeTypeTextLayer::Match {
     int ascent = 0; // baseline from the top of the line
     std::vector<Candidate> candidates;
     std::unordered_map<char32_t, size_t> candidateOf;
+    std::unordered_map<char32_t, Glyph> glyphs;
     ~Match()
     {
         for (Candidate& c : candidates) {
@@ -67,18 +70,32 @@ struct FFreeTypeTextLayer::Match {
     }
 };
 
+// A glyph as drawn: its advance and, once rendered, its coverage.
 struct FFreeTypeTextLayer::Glyph {
     int advance = 0;
-    const FT_Bitmap* bitmap = nullptr;
+    bool rendered = false;
     int left = 0;
     int top = 0;
+    int width = 0;
+    int rows = 0;
+    std::vector<uint8_t> coverage;
 };
+
+namespace
+{
+
+// Fontconfig is process-wide: the last layer to go releases it, so that nothing of it
+// outlives the text layers.
+int g_liveLayers = 0;
+
+} // namespace
 
 FFreeTypeTextLayer::FFreeTypeTextLayer() : m_pLibrary(std::make_unique<Library>())
 {
     if (FT_Init_FreeType(&m_pLibrary->library) != 0)
         m_pLibrary->library = nullptr;
-    FcInit();
+    if (g_liveLayers++ == 0)
+        FcInit();
 }
 
 FFreeTypeTextLayer::~FFreeTypeTextLayer()
@@ -87,6 +104,8 @@ FFreeTypeTextLayer::~FFreeTypeTextLayer()
     m_faces.clear();
     if (m_pLibrary->library != nullptr)
         FT_Done_FreeType(m_pLibrary->library);
+    if (--g_liveLayers == 0)
+        FcFini();
 }
 
 FFreeTypeTextLayer::Match* FFreeTypeTextLayer::priMatch(const FOsFont& font)
@@ -214,8 +233,13 @@ size_t FFreeTypeTextLayer::priCandidateFor(Match& match, char32_t codePoint)
     return chosen;
 }
 
-bool FFreeTypeTextLayer::priLoadGlyph(Match& match, char32_t codePoint, bool render, Glyph& glyph)
+const FFreeTypeTextLayer::Glyph* FFreeTypeTextLayer::priGlyph(Match& match, char32_t codePoint, bool render)
 {
+    auto cached = match.glyphs.find(codePoint);
+    if (cached != match.glyphs.end() && (cached->second.rendered || !render))
+        return &cached->second;
+    if (match.glyphs.size() >= kMaxCachedGlyphs)
+        match.glyphs.clear();
     size_t index = priCandidateFor(match, codePoint);
     Face* face = priSizedFace(match, index);
     if (face == nullptr) {
@@ -223,23 +247,31 @@ bool FFreeTypeTextLayer::priLoadGlyph(Match& match, char32_t codePoint, bool ren
         face = priSizedFace(match, 0);
     }
     if (face == nullptr)
-        return false;
+        return nullptr;
     const Candidate& c = match.candidates[index];
     const FT_UInt glyphIndex = FT_Get_Char_Index(face->face, codePoint);
     if (FT_Load_Glyph(face->face, glyphIndex, FT_LOAD_TARGET_LIGHT | FT_LOAD_NO_BITMAP) != 0)
-        return false;
+        return nullptr;
     FT_GlyphSlot slot = face->face->glyph;
     if (c.embolden)
         FT_GlyphSlot_Embolden(slot);
+    Glyph& glyph = match.glyphs[codePoint];
     glyph.advance = RoundPixels(slot->advance.x);
     if (!render)
-        return true;
+        return &glyph;
     if (FT_Render_Glyph(slot, FT_RENDER_MODE_NORMAL) != 0)
-        return false;
-    glyph.bitmap = &slot->bitmap;
+        return nullptr;
+    const FT_Bitmap& b = slot->bitmap;
+    glyph.rendered = true;
     glyph.left = slot->bitmap_left;
     glyph.top = slot->bitmap_top;
-    return true;
+    glyph.width = static_cast<int>(b.width);
+    glyph.rows = static_cast<int>(b.rows);
+    glyph.coverage.resize(size_t(b.width) * size_t(b.rows));
+    for (unsigned row = 0; row < b.rows; ++row)
+        std::copy_n(b.buffer + ptrdiff_t(row) * b.pitch, b.width,
+                    glyph.coverage.data() + size_t(row) * b.width);
+    return &glyph;
 }
 
 namespace
@@ -276,10 +308,10 @@ bool FFreeTypeTextLayer::priAdvances(Match& match, const char16_t* text, int len
         const char32_t cp = CodePointEndingAt(text, length, i);
         if (cp == 0)
             continue;
-        Glyph glyph;
-        if (!priLoadGlyph(match, cp, false, glyph))
+        const Glyph* glyph = priGlyph(match, cp, false);
+        if (glyph == nullptr)
             return false;
-        advances[size_t(i)] = glyph.advance;
+        advances[size_t(i)] = glyph->advance;
     }
     return true;
 }
@@ -298,8 +330,8 @@ bool FFreeTypeTextLayer::GetMetrics(const FOsFont& font, int& lineHeight, int& a
         averageWidth = RoundPixels(FT_MulFix(os2->xAvgCharWidth, face->face->size->metrics.x_scale));
         return true;
     }
-    Glyph glyph;
-    averageWidth = priLoadGlyph(*match, U'x', false, glyph) ? glyph.advance : 0;
+    const Glyph* x = priGlyph(*match, U'x', false);
+    averageWidth = x != nullptr ? x->advance : 0;
     return true;
 }
 
@@ -359,15 +391,14 @@ bool FFreeTypeTextLayer::Render(const FOsFont& font, const char16_t* text, int l
         const char32_t cp = CodePointEndingAt(text, length, i);
         if (cp == 0)
             continue;
-        Glyph glyph;
-        if (!priLoadGlyph(*match, cp, true, glyph))
+        const Glyph* glyph = priGlyph(*match, cp, true);
+        if (glyph == nullptr)
             return false;
-        const FT_Bitmap& b = *glyph.bitmap;
-        for (unsigned row = 0; row < b.rows; ++row) {
-            const uint8_t* src = b.buffer + ptrdiff_t(row) * b.pitch;
-            for (unsigned col = 0; col < b.width; ++col) {
+        for (int row = 0; row < glyph->rows; ++row) {
+            const uint8_t* src = glyph->coverage.data() + size_t(row) * size_t(glyph->width);
+            for (int col = 0; col < glyph->width; ++col) {
                 if (src[col] != 0)
-                    plot(penX + glyph.left + int(col), ascent - glyph.top + int(row), src[col]);
+                    plot(penX + glyph->left + col, ascent - glyph->top + row, src[col]);
             }
         }
         penX += advances[size_t(i)];

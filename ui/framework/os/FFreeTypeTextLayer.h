@@ -37,7 +37,8 @@ private:
     Face* priFace(const Candidate& candidate);
     Face* priSizedFace(Match& match, size_t index);
     size_t priCandidateFor(Match& match, char32_t codePoint);
-    bool priLoadGlyph(Match& match, char32_t codePoint, bool render, Glyph& glyph);
+    // The glyph of `codePoint`, rendered when asked; kept in the font's cache.
+    const Glyph* priGlyph(Match& match, char32_t codePoint, bool render);
     // Advances of every unit: 0 for a leading surrogate, whose glyph goes with the next unit.
     bool priAdvances(Match& match, const char16_t* text, int length, std::vector<int>& advances);
 

@@ -31,13 +31,13 @@ void PngReadCallback(png_structp png, png_bytep data, png_size_t length)
 
 void PngError(png_structp png, png_const_charp message)
 {
-    DebugTrace("LoadPngPixmap: %s\n", message);
+    DebugTrace("PNG: %s\n", message);
     png_longjmp(png, 1);
 }
 
 void PngWarning(png_structp, png_const_charp message)
 {
-    DebugTrace("LoadPngPixmap warning: %s\n", message);
+    DebugTrace("PNG warning: %s\n", message);
 }
 
 bool HasPngSignature(FIFile* file)
@@ -166,4 +166,63 @@ void FreePngPixmap(FPixmap_Display*& holder)
     delete[] holder->GetBuffer();
     delete holder;
     holder = nullptr;
+}
+
+namespace
+{
+
+void PngWriteCallback(png_structp png, png_bytep data, png_size_t length)
+{
+    auto* file = static_cast<FIFile*>(png_get_io_ptr(png));
+    bool ok = false;
+    try {
+        ok = length <= size_t(INT32_MAX);
+        if (ok)
+            file->Write(data, static_cast<int>(length));
+    } catch (...) {
+        ok = false;
+    }
+    if (!ok)
+        png_error(png, "write failed");
+}
+
+void PngFlushCallback(png_structp png)
+{
+    try {
+        static_cast<FIFile*>(png_get_io_ptr(png))->Flush();
+    } catch (...) {
+        png_error(png, "flush failed");
+    }
+}
+
+bool Encode(png_structp png, png_infop info, const FPixmap_Display& pixmap)
+{
+    if (setjmp(png_jmpbuf(png)) != 0)
+        return false;
+    png_set_IHDR(png, info, png_uint_32(pixmap.GetCols()), png_uint_32(pixmap.GetRows()), 8,
+                 PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    png_set_bgr(png);
+    for (int y = 0; y < pixmap.GetRows(); ++y)
+        png_write_row(png, pixmap.GetRowAddress(y));
+    png_write_end(png, nullptr);
+    return true;
+}
+
+} // namespace
+
+bool SavePngPixmap(const FPixmap_Display& pixmap, FIFile* file)
+{
+    if (file == nullptr || pixmap.GetBuffer() == nullptr || pixmap.GetCols() <= 0 || pixmap.GetRows() <= 0)
+        return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning);
+    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
+    bool ok = false;
+    if (info != nullptr) {
+        png_set_write_fn(png, file, PngWriteCallback, PngFlushCallback);
+        ok = Encode(png, info, pixmap);
+    }
+    png_destroy_write_struct(&png, info != nullptr ? &info : nullptr);
+    return ok;
 }

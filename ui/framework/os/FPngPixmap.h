@@ -18,3 +18,7 @@ FPixmap_Display* LoadPngPixmap(FIFile* file);
 
 // Frees the pixels and the header of a pixmap from LoadPngPixmap and clears the holder.
 void FreePngPixmap(FPixmap_Display*& holder);
+
+// Writes `pixmap` as an 8-bit PNG with alpha through `file`; false when the pixmap has no
+// pixels or the file refused the bytes. The file stays the caller's.
+bool SavePngPixmap(const FPixmap_Display& pixmap, FIFile* file);

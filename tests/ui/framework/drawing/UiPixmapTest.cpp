@@ -120,7 +120,9 @@ TEST(UiPixmap, CompositingCases)
         {"transparent source", {9, 9, 9, 0}, {1, 2, 3, 77}, {1, 2, 3, 77}},
         {"opaque source", {9, 8, 7, 255}, {1, 2, 3, 77}, {9, 8, 7, 255}},
         {"transparent destination", {9, 8, 7, 40}, {1, 2, 3, 0}, {9, 8, 7, 40}},
-        {"opaque destination", {255, 0, 100, 128}, {0, 255, 200, 255},
+        {"opaque destination",
+         {255, 0, 100, 128},
+         {0, 255, 200, 255},
          {Blend255(255 * 128), Blend255(255 * 127), Blend255(100 * 128 + 200 * 127), 255}},
         // v = 63, a = 191, w = 2^24 / 191 = 87838: 255 x 128 x w >> 24 = 170; 255 x 63 x w >> 24 = 84.
         {"both partial", {255, 0, 0, 128}, {0, 255, 0, 128}, {170, 84, 0, 191}},
@@ -139,7 +141,7 @@ TEST(UiPixmap, BlendRectOverOpaqueAndTransparentPixels)
     p->FillRectRGBA(FRect(1, 0, 2, 1), 10, 20, 30, 0);
     p->BlendRect(FRect(-5, -5, 5, 5), FUiColor(200, 100, 0, 128));
     EXPECT_EQ(At(*p, 0, 0), FUiColor(Blend255(200 * 128 + 10 * 127), Blend255(100 * 128 + 20 * 127),
-                                      Blend255(0 * 128 + 30 * 127), 255));
+                                     Blend255(0 * 128 + 30 * 127), 255));
     EXPECT_EQ(At(*p, 1, 0), FUiColor(200, 100, 0, 128));
 }
 
@@ -157,7 +159,12 @@ TEST(UiPixmap, ClipMovesTheOtherRectangleInProportion)
         // 10 x (-3) / 7 = -4.28 truncates to -4.
         {"truncates toward zero", {-3, 0, 4, 5}, {0, 0, 10, 5}, true, {0, 0, 4, 5}, {4, 0, 10, 5}},
         {"right and bottom", {15, 8, 25, 12}, {0, 0, 10, 8}, true, {15, 8, 20, 10}, {0, 0, 5, 4}},
-        {"source clipped moves destination", {0, 0, 10, 10}, {25, 0, 35, 10}, true, {0, 0, 5, 10}, {25, 0, 30, 10}},
+        {"source clipped moves destination",
+         {0, 0, 10, 10},
+         {25, 0, 35, 10},
+         true,
+         {0, 0, 5, 10},
+         {25, 0, 30, 10}},
         {"wholly outside", {20, 0, 30, 5}, {0, 0, 10, 5}, false, {}, {}},
         {"empty source", {0, 0, 5, 5}, {3, 3, 3, 8}, false, {}, {}},
         {"source outside", {0, 0, 5, 5}, {-9, 0, -1, 5}, false, {}, {}},
@@ -215,7 +222,7 @@ TEST(UiPixmap, EveryScalingRouteStaysInsideAndKeepsCorners)
     };
     const Case cases[] = {
         {5, 5, 5, 9}, {5, 9, 5, 4}, {4, 6, 9, 6}, {4, 4, 9, 11}, {4, 9, 11, 3},
-        {9, 4, 5, 4}, {9, 3, 4, 8}, {9, 9, 4, 2}, {2, 1, 7, 5}, {7, 5, 1, 1},
+        {9, 4, 5, 4}, {9, 3, 4, 8}, {9, 9, 4, 2}, {2, 1, 7, 5},  {7, 5, 1, 1},
     };
     for (const Case& c : cases) {
         Pixmap source = Make(c.sw, c.sh, FUiColor(40, 40, 40, 255));
@@ -304,7 +311,8 @@ TEST(UiPixmap, TextPixmapIsColouredCoverage)
 {
     SelectOsTextLayer(FOsTextLayerKind::kBoxFont);
     int widths[3] = {};
-    Pixmap text(CreateTextUiPixmap(u"A B", u"Any", 16, false, false, false, FUiColor(255, 0, 0, 128), widths, false));
+    Pixmap text(
+        CreateTextUiPixmap(u"A B", u"Any", 16, false, false, false, FUiColor(255, 0, 0, 128), widths, false));
     ASSERT_TRUE(text);
     // Three boxes of 8 columns and a column of margin on each side.
     EXPECT_EQ(text->GetWidth(), 26);
@@ -318,7 +326,8 @@ TEST(UiPixmap, TextPixmapIsColouredCoverage)
     EXPECT_EQ(At(*text, 1, 5), FUiColor(255, 0, 0, 128));
     EXPECT_EQ(text->GetAlpha(10, 5), 0); // the space
     EXPECT_EQ(CreateTextUiPixmap(u"", u"Any", 16, false, false, false, FUiColor(), nullptr, false), nullptr);
-    EXPECT_EQ(CreateTextUiPixmap(u"x", nullptr, 16, false, false, false, FUiColor(), nullptr, false), nullptr);
+    EXPECT_EQ(CreateTextUiPixmap(u"x", nullptr, 16, false, false, false, FUiColor(), nullptr, false),
+              nullptr);
     EXPECT_EQ(CreateTextUiPixmap(u"x", u"Any", 0, false, false, false, FUiColor(), nullptr, false), nullptr);
 
     int line = 0;
