@@ -212,6 +212,27 @@ TEST(GenericUiAppTest, SingleInstanceWithARunningInstanceCreatesNothing)
     EXPECT_EQ(records[7].first, 0x1093);
 }
 
+TEST(GenericUiAppTest, AnotherProgramOfTheFamilyGetsALocalisedBox)
+{
+    GetHeadlessDesktop().Reset();
+    FUiTestApp run(UiBaseScript(EUiScriptVariant::kSingleInstance), false);
+    GetHeadlessDesktop().heldNames = {"TestFamily"};
+    GetHeadlessDesktop().systemLanguage = "de";
+    EXPECT_TRUE(run.Init());
+    EXPECT_TRUE(run.GetAnotherInstance());
+    EXPECT_EQ(run.GetApp()->GetFirstWindow(), nullptr);
+    EXPECT_EQ(Utf8FromWide(run.GetApp()->GetCurrentLanguage()), "German");
+    const auto& boxes = GetHeadlessDesktop().messageBoxes;
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0], (std::pair<std::string, std::string>{"Busy", "Other app runs"}));
+    run.Finish();
+    auto state = run.ReadStateFile();
+    ASSERT_TRUE(state);
+    FPropList* entry = state->GetFirstChild();
+    ASSERT_NE(entry, nullptr);
+    EXPECT_TRUE(entry->GetString("CurrentLanguage", FWideString()) == "German");
+}
+
 TEST(GenericUiAppTest, ModalStackEnablesOnlyTheTop)
 {
     FUiTestApp run(Script(R"(<WINDOW Name="Main"/><WINDOW Name="Other"/>
