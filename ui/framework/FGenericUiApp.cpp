@@ -11,6 +11,7 @@
 #include "FPropList.h"
 #include "FUiObject.h"
 #include "FUiObjectFactory.h"
+#include "FUiDispatcher.h"
 #include "FUiStyles.h"
 #include "FUiWindowClass.h"
 #include "FXmlParser.h"
@@ -37,6 +38,8 @@ FGenericUiApp::FGenericUiApp()
 {
     m_pOsApp = CreateOsUiApp(this);
     m_pFactory.reset(CreateUiObjectFactory());
+    // Windows closed by their own handlers go once the outermost event has been handled.
+    SetOsAfterDispatchHook(RunDeferredUiWindowDeletions);
 }
 
 FGenericUiApp::~FGenericUiApp()
