@@ -6,6 +6,7 @@
 
 #include "FCodePage.h"
 #include "FDebugTrace.h"
+#include "FException.h"
 #include "FGenericUiWindow.h"
 #include "FHeadlessDesktop.h"
 #include "FHeadlessUiWindow.h"
@@ -254,7 +255,7 @@ protected:
               <ON_CTRL_E Relay="Probe" Message="CtrlE"/><ON_CTRL_Q Relay="Probe" Message="CtrlQ"/>
               <ON_CTRL_I Relay="Probe" Message="CtrlI"/><ON_CTRL_SHIFT_F Relay="Probe" Message="CtrlShiftF"/>
               <ON_CTRL_SHIFT_X Relay="Probe" Message="CtrlShiftX"/>
-            </WINDOW><PROBE Name="Probe"/>)",
+            </WINDOW><PROBE Name="Probe"/><BLOCK Name="Top"/>)",
                                                     "File_DragAndDropCursorNo=\"cursor_no.png\" "
                                                     "File_DragAndDropCursorYes=\"cursor_yes.png\""),
                                              false);
@@ -395,9 +396,48 @@ TEST_F(WindowInputTest, TicksCarryWholeMilliseconds)
 {
     HeadlessAdvanceTime(37);
     const auto log = Log(false);
-    EXPECT_EQ(log, (std::vector<std::string>{"Back:tick 37", "A:tick 37", "Pop:tick 37"}));
+    // The first window ticks the application's own objects first.
+    EXPECT_EQ(log, (std::vector<std::string>{"Top:tick 37", "Back:tick 37", "A:tick 37", "Pop:tick 37"}));
     HeadlessAdvanceTime(5); // not due yet
     EXPECT_TRUE(Log(false).empty());
+}
+
+TEST(GenericUiWindowTest, EscapedExceptionIsReportedAndTheLoopGoesOn)
+{
+    GetHeadlessDesktop().Reset();
+    testing::internal::CaptureStdout();
+    GetHeadlessDesktop().queue.push_back([] { throw FExceptionUiScript("bad relay"); });
+    GetHeadlessDesktop().queue.push_back([] { throw 42; });
+    bool later = false;
+    GetHeadlessDesktop().queue.push_back([&] { later = true; });
+    HeadlessPumpUntilIdle();
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(later);
+    EXPECT_EQ(out, "Caught unhandled FException: User Interface Script Error (bad relay)\nCaught unknown unhandled\n");
+    const auto& boxes = GetHeadlessDesktop().messageBoxes;
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0], (std::pair<std::string, std::string>{"EXCEPTION", "E: User Interface Script Error (bad relay)"}));
+    EXPECT_EQ(boxes[1], (std::pair<std::string, std::string>{"EXCEPTION", "Caught unknown unhandled exception."}));
+}
+
+TEST(WindowClassTest, CascadingInstancesFollowTheTopOne)
+{
+    FUiTestApp run(Script(R"(<WINDOW Name="Main"/>
+        <WINDOWCLASS Name="Dialog" BgColor="#FFFFFF" _SaveState="true" _Cascade="true"/>)"),
+                   false);
+    run.WriteAppDataFile("TestApp.state.xml",
+                         "<STATE><PERDATA Name=\"TestApp.Dialog\" X=\"100\" Y=\"50\" Dx=\"300\" Dy=\"200\"/></STATE>");
+    ASSERT_TRUE(run.Init());
+    FWideString names[2] = {FWideString("Dialog"), FWideString("NoParent")};
+    run.GetApp()->UiRelayMessage(FWideString("CreateWindow"), names);
+    run.GetApp()->UiRelayMessage(FWideString("CreateWindow"), names);
+    FUiWindowClass* dialog = run.GetApp()->FindWindowClass(FWideString("Dialog"));
+    ASSERT_EQ(dialog->GetInstances().size(), 2u);
+    FRect older, newer;
+    dynamic_cast<FGenericUiWindow*>(dialog->GetInstances()[1])->GetWindowRect(older);
+    dynamic_cast<FGenericUiWindow*>(dialog->GetInstances()[0])->GetWindowRect(newer);
+    EXPECT_EQ(older, FRect(100, 50, 400, 250));
+    EXPECT_EQ(newer, FRect(115, 65, 415, 265));
 }
 
 TEST(WindowClassTest, DynamicRelaysReachTheInstancesOfTheMoment)
