@@ -64,7 +64,10 @@ public:
     FIUiPixmap* GetDragYesCursor(int& hotX, int& hotY) override { return m_cursors[1].Get(hotX, hotY); }
     FIUiPixmap* GetWaitCursor(int& hotX, int& hotY) override { return m_cursors[2].Get(hotX, hotY); }
     FIUiFont* GetAppFont(const FWideString& name) override { return m_text.GetAppFont(name); }
-    FIUiMultiLangString* GetDisplayString(const FWideString& name) override { return m_text.GetDisplayString(name); }
+    FIUiMultiLangString* GetDisplayString(const FWideString& name) override
+    {
+        return m_text.GetDisplayString(name);
+    }
     const FWideString* GetCtrlMenuText() override { return priMenuKeyText(0); }
     const FWideString* GetShiftMenuText() override { return priMenuKeyText(1); }
     const FWideString* GetAltMenuText() override { return priMenuKeyText(2); }

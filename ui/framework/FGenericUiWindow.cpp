@@ -18,9 +18,9 @@ namespace
 {
 
 const char* const kWindowEvents[] = {
-    "ON_CLOSE_PRESSED", "ON_BEING_SHOWN", "ON_BEEN_HIDDEN", "ON_ACTIVATE",     "ON_CREATE",
-    "ON_DEACTIVATE",    "ON_MOVE",        "ON_RESIZE",      "ON_CTRL_I",       "ON_CTRL_E",
-    "ON_CTRL_Q",        "ON_LEFT_ARROW",  "ON_RIGHT_ARROW", "ON_SEND_WINDOW",  "ON_MINIMIZED",
+    "ON_CLOSE_PRESSED", "ON_BEING_SHOWN", "ON_BEEN_HIDDEN",  "ON_ACTIVATE",     "ON_CREATE",
+    "ON_DEACTIVATE",    "ON_MOVE",        "ON_RESIZE",       "ON_CTRL_I",       "ON_CTRL_E",
+    "ON_CTRL_Q",        "ON_LEFT_ARROW",  "ON_RIGHT_ARROW",  "ON_SEND_WINDOW",  "ON_MINIMIZED",
     "ON_MAXIMIZED",     "ON_RESTORED",    "ON_CTRL_SHIFT_F", "ON_CTRL_SHIFT_X",
 };
 
@@ -33,12 +33,14 @@ std::vector<FIUiWindow*>& PendingDeletions()
 // Vertical neighbours with the same sides, or horizontal ones with the same top and bottom, merge.
 bool MergeInto(FRect& into, const FRect& r)
 {
-    if (into.left == r.left && into.right == r.right && r.top <= into.bottom + 1 && r.bottom >= into.top - 1) {
+    if (into.left == r.left && into.right == r.right && r.top <= into.bottom + 1 &&
+        r.bottom >= into.top - 1) {
         into.top = std::min(into.top, r.top);
         into.bottom = std::max(into.bottom, r.bottom);
         return true;
     }
-    if (into.top == r.top && into.bottom == r.bottom && r.left <= into.right + 1 && r.right >= into.left - 1) {
+    if (into.top == r.top && into.bottom == r.bottom && r.left <= into.right + 1 &&
+        r.right >= into.left - 1) {
         into.left = std::min(into.left, r.left);
         into.right = std::max(into.right, r.right);
         return true;
@@ -48,7 +50,8 @@ bool MergeInto(FRect& into, const FRect& r)
 
 FRect Intersection(const FRect& a, const FRect& b)
 {
-    FRect r(std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right), std::min(a.bottom, b.bottom));
+    FRect r(std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+            std::min(a.bottom, b.bottom));
     if (r.Width() <= 0 || r.Height() <= 0)
         r.Clear();
     return r;
@@ -62,7 +65,8 @@ struct FKeyRecord {
 
 } // namespace
 
-FGenericUiWindow::FGenericUiWindow(FIUiApp* app, FUiWindowClass* windowClass) : m_pApp(app), m_pClass(windowClass)
+FGenericUiWindow::FGenericUiWindow(FIUiApp* app, FUiWindowClass* windowClass)
+    : m_pApp(app), m_pClass(windowClass)
 {
     for (const char* name : kWindowEvents)
         m_events.push_back(new RelayEvent(FWideString(name)));
@@ -168,8 +172,8 @@ void FGenericUiWindow::priMakeDefaultLook(FPropList* tag)
     if (hasText && !text.IsEmpty()) {
         const FWideString face = tag->GetString("Font", FWideString("Courier"));
         const int fontHeight = tag->GetInt("FontHeight", 14);
-        FIUiPixmap* caption = CreateTextUiPixmap(text.GetBuffer(), face.GetBuffer(), fontHeight, false, false, false,
-                                                 FUiColor(0, 0, 0, 255), nullptr, false);
+        FIUiPixmap* caption = CreateTextUiPixmap(text.GetBuffer(), face.GetBuffer(), fontHeight, false, false,
+                                                 false, FUiColor(0, 0, 0, 255), nullptr, false);
         if (caption) {
             const FRect source(0, 0, caption->GetWidth(), caption->GetHeight());
             const FRect destination(20, 20, 20 + caption->GetWidth(), 20 + caption->GetHeight());
@@ -635,8 +639,8 @@ void FGenericUiWindow::priCentreBusyAnimation()
     if (!m_pBusyAnimation)
         return;
     const FRect r = m_pBusyAnimation->GetRect();
-    m_pBusyAnimation->SetRect(m_rect.Width() / 2 - r.Width() / 2, m_rect.Height() / 2 - r.Height() / 2, r.Width(),
-                              r.Height());
+    m_pBusyAnimation->SetRect(m_rect.Width() / 2 - r.Width() / 2, m_rect.Height() / 2 - r.Height() / 2,
+                              r.Width(), r.Height());
 }
 
 // ---- Drawing ----

@@ -44,8 +44,8 @@ bool FTestBlock::UiRelayMessage(const FWideString& message, void*)
 
 void FTestBlock::Display(FIUiPixmap* target, int xOffset, int yOffset, const FRect& clip)
 {
-    FRect r(std::max(m_rect.left, clip.left), std::max(m_rect.top, clip.top), std::min(m_rect.right, clip.right),
-            std::min(m_rect.bottom, clip.bottom));
+    FRect r(std::max(m_rect.left, clip.left), std::max(m_rect.top, clip.top),
+            std::min(m_rect.right, clip.right), std::min(m_rect.bottom, clip.bottom));
     if (r.Width() <= 0 || r.Height() <= 0)
         return;
     r.Offset(xOffset, yOffset);

@@ -7,8 +7,8 @@
 #include "FHeadlessDesktop.h"
 #include "FIStorageClass.h"
 #include "FProbeObject.h"
-#include "FTestBlock.h"
 #include "FPropList.h"
+#include "FTestBlock.h"
 #include "FXmlParser.h"
 #include "StorageClassRegistry.h"
 

@@ -38,8 +38,8 @@ FHeadlessUiWindow* Os(FGenericUiWindow* window)
 std::string Pixel(FHeadlessUiWindow* os, int x, int y)
 {
     const uint32_t p = os->GetPixel(x, y);
-    return std::to_string((p >> 16) & 0xFF) + "," + std::to_string((p >> 8) & 0xFF) + "," + std::to_string(p & 0xFF) +
-           "," + std::to_string(p >> 24);
+    return std::to_string((p >> 16) & 0xFF) + "," + std::to_string((p >> 8) & 0xFF) + "," +
+           std::to_string(p & 0xFF) + "," + std::to_string(p >> 24);
 }
 
 // The shared log since the last call, without Post-Creation lines.
@@ -183,8 +183,8 @@ TEST(GenericUiWindowTest, CloseMatrix)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.keys) + (c.instance ? " instance " : " window ") + c.message);
-        const std::string tag = std::string("<") + (c.instance ? "WINDOWCLASS" : "WINDOW") + " Name=\"C\" " + c.keys +
-                                "><ON_CLOSE_PRESSED Relay=\"Probe\" Message=\"Pressed\"/></" +
+        const std::string tag = std::string("<") + (c.instance ? "WINDOWCLASS" : "WINDOW") + " Name=\"C\" " +
+                                c.keys + "><ON_CLOSE_PRESSED Relay=\"Probe\" Message=\"Pressed\"/></" +
                                 (c.instance ? "WINDOWCLASS" : "WINDOW") + ">";
         FUiTestApp run(Script("<PROBE Name=\"Probe\"/><WINDOW Name=\"Main\"/>" + tag));
         ASSERT_TRUE(run.GetInitResult());
@@ -192,7 +192,8 @@ TEST(GenericUiWindowTest, CloseMatrix)
         if (c.instance) {
             FWideString names[2] = {FWideString("C"), FWideString("NoParent")};
             run.GetApp()->UiRelayMessage(FWideString("CreateWindow"), names);
-            window = dynamic_cast<FGenericUiWindow*>(run.GetApp()->FindWindowClass(FWideString("C"))->GetTopInstance());
+            window = dynamic_cast<FGenericUiWindow*>(
+                run.GetApp()->FindWindowClass(FWideString("C"))->GetTopInstance());
         } else {
             window = Window(run, "C");
         }
@@ -203,14 +204,16 @@ TEST(GenericUiWindowTest, CloseMatrix)
         if (std::string(c.message) == "os")
             os->InjectClose();
         else
-            GetHeadlessDesktop().queue.push_back([window, c] { window->UiRelayMessage(FWideString(c.message), nullptr); });
+            GetHeadlessDesktop().queue.push_back(
+                [window, c] { window->UiRelayMessage(FWideString(c.message), nullptr); });
         HeadlessPumpUntilIdle();
-        const std::string outcome = FProbeObject::FindLive("Probe")->GetMessages().find("Pressed") != std::string::npos
-                                        ? "event"
-                                        : (std::find(GetHeadlessDesktop().windows.begin(), GetHeadlessDesktop().windows.end(),
-                                                     os) == GetHeadlessDesktop().windows.end()
-                                               ? "gone"
-                                               : (os->IsShown() ? "shown" : "hidden"));
+        const std::string outcome =
+            FProbeObject::FindLive("Probe")->GetMessages().find("Pressed") != std::string::npos
+                ? "event"
+                : (std::find(GetHeadlessDesktop().windows.begin(), GetHeadlessDesktop().windows.end(), os) ==
+                           GetHeadlessDesktop().windows.end()
+                       ? "gone"
+                       : (os->IsShown() ? "shown" : "hidden"));
         EXPECT_EQ(outcome, c.outcome);
         // Only a plain window ends the loop when it goes; class instances never do.
         EXPECT_EQ(GetHeadlessDesktop().quit, outcome == "gone" && !c.instance);
@@ -229,7 +232,8 @@ TEST(GenericUiWindowTest, ShowingFiresAroundTheOsAndHoldsHidden)
     FHeadlessUiWindow* os = Os(window);
     FProbeObject* probe = FProbeObject::FindLive("P");
     std::vector<std::string> seen;
-    probe->SetOnMessage([&](const FProbeRecord& r) { seen.push_back(r.message + (os->IsShown() ? " shown" : " hidden")); });
+    probe->SetOnMessage(
+        [&](const FProbeRecord& r) { seen.push_back(r.message + (os->IsShown() ? " shown" : " hidden")); });
     bool yes = true, no = false;
     window->UiRelayMessage(FWideString("SetVisibility"), &yes);
     window->UiRelayMessage(FWideString("SetVisibility"), &yes); // unchanged: nothing
@@ -270,7 +274,8 @@ protected:
     }
     FIUiObject* Block(const char* name)
     {
-        return dynamic_cast<FIUiObject*>(m_window->GetUiRelay(FWideString((std::string("W.") + name).c_str())));
+        return dynamic_cast<FIUiObject*>(
+            m_window->GetUiRelay(FWideString((std::string("W.") + name).c_str())));
     }
     // Block lines only ("A:down"), without enter and leave when asked.
     std::vector<std::string> Log(bool withHover = true)
@@ -279,7 +284,8 @@ protected:
         for (const std::string& entry : TakeLog()) {
             if (entry.rfind("Probe:", 0) == 0)
                 continue;
-            if (withHover || (entry.find(":enter") == std::string::npos && entry.find(":leave") == std::string::npos))
+            if (withHover ||
+                (entry.find(":enter") == std::string::npos && entry.find(":leave") == std::string::npos))
                 log.push_back(entry);
         }
         return log;
@@ -413,11 +419,15 @@ TEST(GenericUiWindowTest, EscapedExceptionIsReportedAndTheLoopGoesOn)
     HeadlessPumpUntilIdle();
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_TRUE(later);
-    EXPECT_EQ(out, "Caught unhandled FException: User Interface Script Error (bad relay)\nCaught unknown unhandled\n");
+    EXPECT_EQ(
+        out,
+        "Caught unhandled FException: User Interface Script Error (bad relay)\nCaught unknown unhandled\n");
     const auto& boxes = GetHeadlessDesktop().messageBoxes;
     ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[0], (std::pair<std::string, std::string>{"EXCEPTION", "E: User Interface Script Error (bad relay)"}));
-    EXPECT_EQ(boxes[1], (std::pair<std::string, std::string>{"EXCEPTION", "Caught unknown unhandled exception."}));
+    EXPECT_EQ(boxes[0], (std::pair<std::string, std::string>{"EXCEPTION",
+                                                             "E: User Interface Script Error (bad relay)"}));
+    EXPECT_EQ(boxes[1],
+              (std::pair<std::string, std::string>{"EXCEPTION", "Caught unknown unhandled exception."}));
 }
 
 TEST(WindowClassTest, CascadingInstancesFollowTheTopOne)
@@ -425,8 +435,9 @@ TEST(WindowClassTest, CascadingInstancesFollowTheTopOne)
     FUiTestApp run(Script(R"(<WINDOW Name="Main"/>
         <WINDOWCLASS Name="Dialog" BgColor="#FFFFFF" _SaveState="true" _Cascade="true"/>)"),
                    false);
-    run.WriteAppDataFile("TestApp.state.xml",
-                         "<STATE><PERDATA Name=\"TestApp.Dialog\" X=\"100\" Y=\"50\" Dx=\"300\" Dy=\"200\"/></STATE>");
+    run.WriteAppDataFile(
+        "TestApp.state.xml",
+        "<STATE><PERDATA Name=\"TestApp.Dialog\" X=\"100\" Y=\"50\" Dx=\"300\" Dy=\"200\"/></STATE>");
     ASSERT_TRUE(run.Init());
     FWideString names[2] = {FWideString("Dialog"), FWideString("NoParent")};
     run.GetApp()->UiRelayMessage(FWideString("CreateWindow"), names);
@@ -463,7 +474,9 @@ TEST(WindowClassTest, DynamicRelaysReachTheInstancesOfTheMoment)
     // "Hide" to all: the older ones first, the top one last.
     std::vector<FIUiWindow*> order;
     for (FIUiWindow* w : made)
-        dynamic_cast<FGenericUiWindow*>(w)->FindEvent("ON_BEEN_HIDDEN")->AddTarget(FWideString("Hidden"), FProbeObject::FindLive("P"));
+        dynamic_cast<FGenericUiWindow*>(w)
+            ->FindEvent("ON_BEEN_HIDDEN")
+            ->AddTarget(FWideString("Hidden"), FProbeObject::FindLive("P"));
     FProbeObject::FindLive("P")->SetOnMessage([&](const FProbeRecord&) {
         for (FIUiWindow* w : made) {
             if (!w->IsVisible() && std::find(order.begin(), order.end(), w) == order.end())
@@ -525,10 +538,10 @@ TEST(GenericUiWindowTest, ScriptedWindowDrivenByInputShowsExpectedPixels)
     FHeadlessUiWindow* os = Os(window);
     HeadlessPumpUntilIdle();
     HeadlessAdvanceTime(10);
-    EXPECT_EQ(Pixel(os, 0, 0), "0,0,0,255");        // frame
-    EXPECT_EQ(Pixel(os, 5, 5), "255,255,255,255");  // background
-    EXPECT_EQ(Pixel(os, 15, 15), "0,255,0,255");    // first block
-    EXPECT_EQ(Pixel(os, 70, 50), "0,0,255,255");    // second block
+    EXPECT_EQ(Pixel(os, 0, 0), "0,0,0,255");       // frame
+    EXPECT_EQ(Pixel(os, 5, 5), "255,255,255,255"); // background
+    EXPECT_EQ(Pixel(os, 15, 15), "0,255,0,255");   // first block
+    EXPECT_EQ(Pixel(os, 70, 50), "0,0,255,255");   // second block
     EXPECT_EQ(Pixel(os, 119, 79), "0,0,0,255");
     // A resize from the OS side redraws the new area.
     const int size[2] = {150, 90};

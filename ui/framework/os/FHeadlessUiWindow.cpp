@@ -52,7 +52,8 @@ void FHeadlessUiWindow::Destroy()
     m_bCreated = false;
     m_bShown = false;
     FHeadlessDesktop& desktop = GetHeadlessDesktop();
-    desktop.windows.erase(std::remove(desktop.windows.begin(), desktop.windows.end(), this), desktop.windows.end());
+    desktop.windows.erase(std::remove(desktop.windows.begin(), desktop.windows.end(), this),
+                          desktop.windows.end());
     if (desktop.activeWindow == this)
         desktop.activeWindow = nullptr;
     for (FHeadlessUiWindow* other : desktop.windows) {
@@ -101,7 +102,8 @@ void FHeadlessUiWindow::SetClientSize(int width, int height)
 {
     width = std::max(width, 0);
     height = std::max(height, 0);
-    if (width == m_rect.Width() && height == m_rect.Height() && width == m_iFrameWidth && height == m_iFrameHeight)
+    if (width == m_rect.Width() && height == m_rect.Height() && width == m_iFrameWidth &&
+        height == m_iFrameHeight)
         return;
     m_rect.SetWidth(width);
     m_rect.SetHeight(height);
@@ -142,8 +144,8 @@ void FHeadlessUiWindow::Present(const FRect& destination, const FRect& source, F
 
 void FHeadlessUiWindow::FillWithColor(const FUiColor& colour)
 {
-    const uint32_t value =
-        uint32_t(colour.blue) | uint32_t(colour.green) << 8 | uint32_t(colour.red) << 16 | uint32_t(colour.alpha) << 24;
+    const uint32_t value = uint32_t(colour.blue) | uint32_t(colour.green) << 8 | uint32_t(colour.red) << 16 |
+                           uint32_t(colour.alpha) << 24;
     std::fill(m_frame.begin(), m_frame.end(), value);
     m_presented.push_back(FRect(0, 0, m_iFrameWidth, m_iFrameHeight));
 }
