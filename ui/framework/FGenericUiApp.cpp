@@ -161,7 +161,7 @@ bool FGenericUiApp::InitFromScript(FIFolder* scriptFolder, const FWideString& fi
         if (!object)
             continue;
         if (object->InitUiObject(this, nullptr, nullptr, tag))
-            priAppendObject(object);
+            AppendUiObject(m_pFirstObject, object);
         else
             delete object;
     }
@@ -219,21 +219,6 @@ void FGenericUiApp::priReadCursors(FPropList* root)
 bool FGenericUiApp::Run(bool anotherInstance)
 {
     return m_pOsApp ? m_pOsApp->Run(m_bSingleInstApp && anotherInstance) : true;
-}
-
-void FGenericUiApp::priAppendObject(FIUiObject* object)
-{
-    object->SetNext(nullptr);
-    object->SetPrev(nullptr);
-    if (!m_pFirstObject) {
-        m_pFirstObject = object;
-        return;
-    }
-    FIUiObject* last = m_pFirstObject;
-    while (last->GetNext())
-        last = last->GetNext();
-    last->SetNext(object);
-    object->SetPrev(last);
 }
 
 void FGenericUiApp::priAppendWindow(FIUiWindow* window)

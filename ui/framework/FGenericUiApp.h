@@ -127,7 +127,6 @@ private:
     void priLaunchURL(const FWideString& key);
     const FWideString* priMenuKeyText(int index);
     void priReadCursors(FPropList* root);
-    void priAppendObject(FIUiObject* object);
     void priAppendWindow(FIUiWindow* window);
     std::vector<FIUiWindow*> priAllWindows();
     void priReadFontsAndStrings(FPropList* root);

@@ -11,6 +11,7 @@
 #include "FIUiPixmap.h"
 #include "FPropList.h"
 #include "FUiMultiLangString.h"
+#include "FUiObject.h"
 #include "FUiObjectFactory.h"
 #include "FUiWindowClass.h"
 
@@ -277,7 +278,7 @@ bool FGenericUiWindow::InitUiWindow(FPropList* tag, FIUiWindow* parent)
         if (!object)
             continue;
         if (object->InitUiObject(m_pApp, this, nullptr, child))
-            priAppendObject(object);
+            AppendUiObject(m_pFirstObject, object);
         else
             delete object;
     }
@@ -355,21 +356,6 @@ bool FGenericUiWindow::InitUiWindow(FPropList* tag, FIUiWindow* parent)
     Invalidate(nullptr);
     SetVisible(m_bVisible);
     return true;
-}
-
-void FGenericUiWindow::priAppendObject(FIUiObject* object)
-{
-    object->SetNext(nullptr);
-    object->SetPrev(nullptr);
-    if (!m_pFirstObject) {
-        m_pFirstObject = object;
-        return;
-    }
-    FIUiObject* last = m_pFirstObject;
-    while (last->GetNext())
-        last = last->GetNext();
-    last->SetNext(object);
-    object->SetPrev(last);
 }
 
 void FGenericUiWindow::AddChildWindow(FGenericUiWindow* window)

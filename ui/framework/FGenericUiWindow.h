@@ -126,7 +126,6 @@ public:
 
 private:
     bool priFire(const char* eventName, void* data = nullptr);
-    void priAppendObject(FIUiObject* object);
     bool priCloseRequested(bool internal);
     void priSaveState();
     void priReadLook(FPropList* tag);

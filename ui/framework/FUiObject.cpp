@@ -204,19 +204,24 @@ FIUiPixmap* FUiObject::LoadPixmapFromTag(FPropList* tag, const char* attribute, 
 
 void FUiObject::AppendChild(FIUiObject* child)
 {
-    if (!child)
+    AppendUiObject(m_pFirstChild, child);
+}
+
+void AppendUiObject(FIUiObject*& first, FIUiObject* object)
+{
+    if (!object)
         return;
-    if (!m_pFirstChild) {
-        m_pFirstChild = child;
-        child->SetPrev(nullptr);
-    } else {
-        FIUiObject* last = m_pFirstChild;
-        while (last->GetNext())
-            last = last->GetNext();
-        last->SetNext(child);
-        child->SetPrev(last);
+    object->SetNext(nullptr);
+    object->SetPrev(nullptr);
+    if (!first) {
+        first = object;
+        return;
     }
-    child->SetNext(nullptr);
+    FIUiObject* last = first;
+    while (last->GetNext())
+        last = last->GetNext();
+    last->SetNext(object);
+    object->SetPrev(last);
 }
 
 bool InitNonVisualUiObject(FUiObject* object, FIUiApp* app, FIUiWindow* window, FIUiObject* parent,
