@@ -70,13 +70,7 @@ FGenericUiApp::~FGenericUiApp()
         windowClass = next;
     }
     RunDeferredUiWindowDeletions();
-    FIUiObject* object = m_pFirstObject;
-    m_pFirstObject = nullptr;
-    while (object) {
-        FIUiObject* next = object->GetNext();
-        delete object;
-        object = next;
-    }
+    DeleteUiObjectChain(m_pFirstObject);
     DeleteOsUiApp(m_pOsApp);
     for (Cursor& cursor : m_cursors)
         ReleaseUiPixmap(cursor.pixmap);

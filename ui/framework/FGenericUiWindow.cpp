@@ -83,13 +83,7 @@ FGenericUiWindow::~FGenericUiWindow()
         m_pApp->OnWindowDeleted(this);
     }
     delete m_pBusyAnimation;
-    FIUiObject* object = m_pFirstObject;
-    m_pFirstObject = nullptr;
-    while (object) {
-        FIUiObject* next = object->GetNext();
-        delete object;
-        object = next;
-    }
+    DeleteUiObjectChain(m_pFirstObject);
     ReleaseUiPixmap(m_pSkin);
     ReleaseUiPixmap(m_pBackground);
     ReleaseUiPixmap(m_pWindowPixmap);

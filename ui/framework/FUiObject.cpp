@@ -17,12 +17,7 @@ FUiObject::~FUiObject()
         delete event;
         event = next;
     }
-    FIUiObject* child = m_pFirstChild;
-    while (child) {
-        FIUiObject* next = child->GetNext();
-        delete child;
-        child = next;
-    }
+    DeleteUiObjectChain(m_pFirstChild);
 }
 
 bool FUiObject::InitRelay(FPropList* tag)
@@ -205,6 +200,17 @@ FIUiPixmap* FUiObject::LoadPixmapFromTag(FPropList* tag, const char* attribute, 
 void FUiObject::AppendChild(FIUiObject* child)
 {
     AppendUiObject(m_pFirstChild, child);
+}
+
+void DeleteUiObjectChain(FIUiObject*& first)
+{
+    FIUiObject* object = first;
+    first = nullptr;
+    while (object) {
+        FIUiObject* next = object->GetNext(); // fetched before the object goes
+        delete object;
+        object = next;
+    }
 }
 
 void AppendUiObject(FIUiObject*& first, FIUiObject* object)

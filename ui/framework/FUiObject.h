@@ -98,6 +98,8 @@ protected:
     RelayEvent* m_pFirstEvent = nullptr;
 };
 
+// Deletes every object of a sibling chain, each with its subtree, and clears the holder.
+void DeleteUiObjectChain(FIUiObject*& first);
 // Appends an object at the end of a sibling chain that starts at `first`.
 void AppendUiObject(FIUiObject*& first, FIUiObject* object);
 
