@@ -12,6 +12,8 @@
 #include "FHeadlessUiWindow.h"
 #include "FProbeObject.h"
 #include "FPropList.h"
+#include "FTestBlock.h"
+#include "FUiObjectFactory.h"
 #include "FUiTestApp.h"
 #include "FUiWindowClass.h"
 
@@ -406,6 +408,34 @@ TEST_F(WindowInputTest, TicksCarryWholeMilliseconds)
     EXPECT_EQ(log, (std::vector<std::string>{"Top:tick 37", "Back:tick 37", "A:tick 37", "Pop:tick 37"}));
     HeadlessAdvanceTime(5); // not due yet
     EXPECT_TRUE(Log(false).empty());
+}
+
+TEST(GenericUiWindowTest, DisabledChildrenShowTheTintAndRunTheBusyAnimation)
+{
+    FUiTestApp run(Script(R"(<WINDOW Name="W" BgColor="#FFFFFF" DX="100" DY="60" _DrawDisabledColor="true">
+          <BLOCK Name="Work" X="0" Y="0" W="1" H="1" Color="#FFFFFF"/>
+          <FILMSTRIP Name="Busy" X="0" Y="0" W="10" H="10" Color="#FF0000"/>
+          <FILMSTRIP Name="Second"/></WINDOW>)"),
+                   false);
+    // Any object type stands in for the animation.
+    run.GetApp()->GetUiObjectFactory()->Register("FILMSTRIP", new FUiObjectCreatorOf<FTestBlock>);
+    ASSERT_TRUE(run.Init());
+    FGenericUiWindow* window = Window(run, "W");
+    FHeadlessUiWindow* os = Os(window);
+    HeadlessAdvanceTime(10);
+    EXPECT_EQ(Pixel(os, 50, 30), "255,255,255,255");
+    TakeLog();
+    bool off = false;
+    GetHeadlessDesktop().queue.push_back(
+        [&] { window->UiRelayMessage(FWideString("EnableWindowsChildren"), &off); });
+    HeadlessPumpUntilIdle();
+    HeadlessAdvanceTime(10);
+    const auto log = TakeLog();
+    // The animation is not a child like the others: it only plays and ticks while the tree is disabled.
+    EXPECT_EQ(log, (std::vector<std::string>{"Busy:msg Play", "Work:tick 10", "Busy:tick 10"}));
+    EXPECT_EQ(Pixel(os, 50, 30), "127,127,127,255"); // white under the default tint, black at half
+    EXPECT_EQ(Pixel(os, 5, 5), "255,0,0,255");       // the animation drawn over the tint
+    EXPECT_EQ(window->GetUiRelay(FWideString("W.Busy")), nullptr);
 }
 
 TEST(GenericUiWindowTest, EscapedExceptionIsReportedAndTheLoopGoesOn)
