@@ -1146,6 +1146,8 @@ bool FGenericUiWindow::MouseDown(int button, int x, int y, bool ctrl, bool shift
     m_pPressed[button] = m_pHover;
     if (button != 0)
         return false;
+    // A press during a drag (the first half of a double click) ends it with the arrow before arming anew.
+    priEndDrag();
     int hx = 0, hy = 0;
     if (m_pApp && m_pApp->GetDragNoCursor(hx, hy) && m_pHover->GetDragData(x, y, ctrl, shift, m_usDragData)) {
         m_bDragArmed = true;

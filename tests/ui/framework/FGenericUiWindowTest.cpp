@@ -352,6 +352,36 @@ TEST_F(WindowInputTest, DragStartsBeyondThreePixelsAndDropsOnlyWhereAccepted)
     EXPECT_EQ(m_os->GetCursor(), "arrow");
 }
 
+TEST_F(WindowInputTest, DoubleClickEndsADrag)
+{
+    m_window->SetPopupObject(Block("A"), true);
+    m_os->InjectMouseDown(20, 20);
+    m_os->InjectMouseMove(30, 30);
+    HeadlessPumpUntilIdle();
+    ASSERT_NE(m_os->GetCursor(), "arrow");
+    m_os->InjectMouseDown(30, 30, 2);
+    HeadlessPumpUntilIdle();
+    EXPECT_EQ(m_os->GetCursor(), "arrow");
+    const auto log = Log(false);
+    EXPECT_NE(std::find(log.begin(), log.end(), "A:double"), log.end());
+}
+
+TEST_F(WindowInputTest, MovesAndResizesFromTheOsFireWithTheirValues)
+{
+    FProbeObject* probe = FProbeObject::FindLive("Probe");
+    m_window->FindEvent("ON_MOVE")->AddTarget(FWideString("Moved"), probe);
+    m_window->FindEvent("ON_RESIZE")->AddTarget(FWideString("Resized"), probe);
+    std::vector<std::string> values;
+    probe->SetOnMessage([&](const FProbeRecord& r) {
+        const int* pair = static_cast<const int*>(r.pointer);
+        values.push_back(r.message + " " + std::to_string(pair[0]) + "," + std::to_string(pair[1]));
+    });
+    m_os->Move(300, 200);
+    m_os->SetClientSize(150, 90);
+    probe->SetOnMessage(nullptr);
+    EXPECT_EQ(values, (std::vector<std::string>{"Moved 300,200", "Resized 150,90"}));
+}
+
 TEST_F(WindowInputTest, WheelGoesToCaptureElseHover)
 {
     m_os->InjectWheel(20, 20, -2);
