@@ -614,6 +614,23 @@ void FGenericUiWindow::LayoutObjects()
     priCentreBusyAnimation();
 }
 
+void FGenericUiWindow::ReInitLayout(int dx, int dy)
+{
+    if (m_pFirstObject)
+        m_pFirstObject->ReInitLayout();
+    else
+        DebugTraceText(
+            "Ignoring NULL m_pUiObjects and skipping ReInitLayout in m_pUiObjects->ReInitLayout\n");
+    int minW = 0, minH = 0;
+    GetMinSize(minW, minH);
+    const int width = std::max(m_rect.Width() - dx, minW);
+    const int height = std::max(m_rect.Height() - dy, minH);
+    ApplyClientSize(width, height);
+    if (m_pOsWindow)
+        m_pOsWindow->SetClientSize(width, height);
+    priCentreBusyAnimation();
+}
+
 void FGenericUiWindow::priCentreBusyAnimation()
 {
     if (!m_pBusyAnimation)
@@ -883,11 +900,7 @@ bool FGenericUiWindow::UiRelayMessage(const FWideString& message, void* data)
     if (message == "GetChildWindow") {
         if (!data)
             return false;
-        struct Query {
-            FWideString name;
-            FIUiWindow* window;
-        };
-        auto* query = static_cast<Query*>(data);
+        auto* query = static_cast<FUiChildWindowQuery*>(data);
         query->window = nullptr;
         for (FGenericUiWindow* child : m_childWindows) {
             if (child->m_usName == query->name) {

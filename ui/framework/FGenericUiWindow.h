@@ -12,6 +12,12 @@ class FIUiObject;
 class FIUiPixmap;
 class FUiWindowClass;
 
+// The data of "GetChildWindow": the name asked for, and the answer.
+struct FUiChildWindowQuery {
+    FWideString name;
+    FIUiWindow* window = nullptr;
+};
+
 // The portable window: made from a WINDOW or WINDOWCLASS tag, it owns the
 // objects of the tag and an OS window, draws through a dirty list, routes
 // pointer and key input to its objects, carries out the window commands and
@@ -73,6 +79,9 @@ public:
     void SetChildrenEnabled(bool enable);
     void GetTitle(FWideString& title);
     void LayoutObjects();
+    // The objects lay themselves out again; the client area shrinks by (dx, dy) down to the minimum.
+    void ReInitLayout(int dx, int dy);
+    FIUiPixmap* GetBackgroundPixmap() const { return m_pBackground; }
     void HoldHidden();
     void ReleaseHold();
     void GetWindowRect(FRect& rect);

@@ -561,6 +561,25 @@ TEST(WindowClassTest, DynamicRelaysReachTheInstancesOfTheMoment)
     EXPECT_EQ(dialog->GetInstances().size(), 2u);
 }
 
+TEST(WindowClassTest, InstancesMadeForAParentAreItsChildWindows)
+{
+    FUiTestApp run(Script(R"(<WINDOW Name="Main"/><WINDOWCLASS Name="Dialog" BgColor="#FFFFFF"/>)"));
+    ASSERT_TRUE(run.GetInitResult());
+    FWideString names[2] = {FWideString("Dialog"), FWideString("Main")};
+    run.GetApp()->UiRelayMessage(FWideString("CreateWindow"), names);
+    FIUiWindow* instance = run.GetApp()->FindWindowClass(FWideString("Dialog"))->GetTopInstance();
+    ASSERT_NE(instance, nullptr);
+    FUiChildWindowQuery query{FWideString("Dialog"), nullptr};
+    EXPECT_TRUE(Window(run, "Main")->UiRelayMessage(FWideString("GetChildWindow"), &query));
+    EXPECT_EQ(query.window, instance);
+    EXPECT_EQ(Os(dynamic_cast<FGenericUiWindow*>(instance))->GetOwnerWindow(), Os(Window(run, "Main")));
+    // The owner is a plain window: closing it ends the loop; its instances go with it at exit.
+    GetHeadlessDesktop().queue.push_back(
+        [&] { Window(run, "Main")->UiRelayMessage(FWideString("Close"), nullptr); });
+    HeadlessPumpUntilIdle();
+    EXPECT_TRUE(GetHeadlessDesktop().quit);
+}
+
 TEST(WindowClassTest, ButtonInsideClosesItsOwnInstance)
 {
     FUiTestApp run(Script(R"(<WINDOW Name="Main"/>
