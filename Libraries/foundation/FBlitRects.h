@@ -59,6 +59,22 @@ inline uint8_t* PixelAt(uint8_t* base, int stride, int x, int y)
 
 } // namespace blit_detail
 
+// A position that advances by a 15-bit fixed-point step: `pos` is the whole part, `f` the
+// fraction (0 to 0x7FFF). Used by the reductions, which start at the first pixel.
+struct FFixedStep {
+    uint32_t step;
+    uint32_t f = 0;
+    int pos = 0;
+
+    explicit FFixedStep(uint32_t s) : step(s) {}
+    void Next()
+    {
+        f += step;
+        pos += int(f >> 15);
+        f &= 0x7FFFu;
+    }
+};
+
 // Every row of `s` into the narrower `d` (same height).
 inline void ScaleRowsNarrowerNearest(uint8_t* src, int srcStride, const FRect& s, uint8_t* dst, int dstStride,
                                      const FRect& d)
@@ -67,14 +83,9 @@ inline void ScaleRowsNarrowerNearest(uint8_t* src, int srcStride, const FRect& s
     for (int row = 0; row < s.Height(); ++row) {
         const uint8_t* in = blit_detail::PixelAt(src, srcStride, s.left, s.top + row);
         uint8_t* out = blit_detail::PixelAt(dst, dstStride, d.left, d.top + row);
-        uint32_t f = 0;
-        int current = 0;
-        for (int x = 0; x < d.Width(); ++x) {
-            std::memmove(out + ptrdiff_t(x) * 4, in + ptrdiff_t(current) * 4, 4);
-            f += step;
-            current += int(f >> 15);
-            f &= 0x7FFFu;
-        }
+        FFixedStep x(step);
+        for (int i = 0; i < d.Width(); ++i, x.Next())
+            std::memmove(out + ptrdiff_t(i) * 4, in + ptrdiff_t(x.pos) * 4, 4);
     }
 }
 
@@ -82,15 +93,9 @@ inline void ScaleRowsNarrowerNearest(uint8_t* src, int srcStride, const FRect& s
 inline void ScaleColumnsShorterNearest(uint8_t* src, int srcStride, const FRect& s, uint8_t* dst,
                                        int dstStride, const FRect& d)
 {
-    const uint32_t step = uint32_t(s.Height() - 1) * 0x8000u / uint32_t(d.Height());
     const size_t rowBytes = size_t(s.Width()) * 4;
-    uint32_t f = 0;
-    int current = 0;
-    for (int y = 0; y < d.Height(); ++y) {
-        std::memmove(blit_detail::PixelAt(dst, dstStride, d.left, d.top + y),
-                     blit_detail::PixelAt(src, srcStride, s.left, s.top + current), rowBytes);
-        f += step;
-        current += int(f >> 15);
-        f &= 0x7FFFu;
-    }
+    FFixedStep y(uint32_t(s.Height() - 1) * 0x8000u / uint32_t(d.Height()));
+    for (int i = 0; i < d.Height(); ++i, y.Next())
+        std::memmove(blit_detail::PixelAt(dst, dstStride, d.left, d.top + i),
+                     blit_detail::PixelAt(src, srcStride, s.left, s.top + y.pos), rowBytes);
 }

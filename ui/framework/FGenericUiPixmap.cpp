@@ -19,10 +19,25 @@ FPixmap_Display* DisplayOf(FIUiPixmap* pixmap)
     return display != nullptr && display->GetBuffer() != nullptr ? display : nullptr;
 }
 
-bool ClipUiBlitRects(const FPixmap_Display& target, FRect& d, const FPixmap_Display& source, FRect& s)
-{
-    return ClipBlitRectsToSizes(target.GetCols(), target.GetRows(), d, source.GetCols(), source.GetRows(), s);
-}
+// The copy of `source` of `from` into `destination` of `to`: both pixmaps' pixels and the
+// clipped rectangles; false when there is nothing to draw.
+struct FUiBlit {
+    FPixmap_Display* dst = nullptr;
+    FPixmap_Display* src = nullptr;
+    FRect d;
+    FRect s;
+
+    bool Prepare(FIUiPixmap* from, FIUiPixmap* to, const FRect& destination, const FRect& source)
+    {
+        dst = DisplayOf(to);
+        src = DisplayOf(from);
+        if (dst == nullptr || src == nullptr)
+            return false;
+        d = destination;
+        s = source;
+        return ClipBlitRectsToSizes(dst->GetCols(), dst->GetRows(), d, src->GetCols(), src->GetRows(), s);
+    }
+};
 
 } // namespace
 
@@ -174,38 +189,28 @@ void FGenericUiPixmap::BlendRect(const FRect& rect, const FUiColor& colour)
 
 bool FGenericUiPixmap::Blit(FIUiPixmap* target, const FRect& destination, const FRect& source)
 {
-    FPixmap_Display* dst = DisplayOf(target);
-    FPixmap_Display* src = DisplayOf(this);
-    if (dst == nullptr || src == nullptr)
+    FUiBlit b;
+    if (!b.Prepare(this, target, destination, source))
         return false;
-    FRect d = destination;
-    FRect s = source;
-    if (!ClipUiBlitRects(*dst, d, *src, s))
-        return false;
-    if (d.Width() != s.Width() || d.Height() != s.Height())
-        return ScaleUiBlit(*src, s, *dst, d);
-    const size_t rowBytes = size_t(d.Width()) * 4;
-    for (int k = 0; k < d.Height(); ++k)
-        std::memmove(dst->GetRowAddress(d.top + k) + ptrdiff_t(d.left) * 4,
-                     src->GetRowAddress(s.top + k) + ptrdiff_t(s.left) * 4, rowBytes);
+    if (b.d.Width() != b.s.Width() || b.d.Height() != b.s.Height())
+        return ScaleUiBlit(*b.src, b.s, *b.dst, b.d);
+    const size_t rowBytes = size_t(b.d.Width()) * 4;
+    for (int k = 0; k < b.d.Height(); ++k)
+        std::memmove(b.dst->GetRowAddress(b.d.top + k) + ptrdiff_t(b.d.left) * 4,
+                     b.src->GetRowAddress(b.s.top + k) + ptrdiff_t(b.s.left) * 4, rowBytes);
     return true;
 }
 
 bool FGenericUiPixmap::BlendBlit(FIUiPixmap* target, const FRect& destination, const FRect& source)
 {
-    FPixmap_Display* dst = DisplayOf(target);
-    FPixmap_Display* src = DisplayOf(this);
-    if (dst == nullptr || src == nullptr)
+    FUiBlit b;
+    if (!b.Prepare(this, target, destination, source))
         return false;
-    FRect d = destination;
-    FRect s = source;
-    if (!ClipUiBlitRects(*dst, d, *src, s))
-        return false;
-    const int width = std::min(d.Width(), s.Width());
-    const int height = std::min(d.Height(), s.Height());
+    const int width = std::min(b.d.Width(), b.s.Width());
+    const int height = std::min(b.d.Height(), b.s.Height());
     for (int y = 0; y < height; ++y) {
-        const uint8_t* in = src->GetRowAddress(s.top + y) + ptrdiff_t(s.left) * 4;
-        uint8_t* out = dst->GetRowAddress(d.top + y) + ptrdiff_t(d.left) * 4;
+        const uint8_t* in = b.src->GetRowAddress(b.s.top + y) + ptrdiff_t(b.s.left) * 4;
+        uint8_t* out = b.dst->GetRowAddress(b.d.top + y) + ptrdiff_t(b.d.left) * 4;
         for (int x = 0; x < width; ++x)
             CompositeUiPixel(in + ptrdiff_t(x) * 4, out + ptrdiff_t(x) * 4);
     }

@@ -102,24 +102,13 @@ void ScaleColumnsShorterNearest(const FPixmap_Display& src, const FRect& s, cons
 void ScaleBothSmallerNearest(const FPixmap_Display& src, const FRect& s, const FPixmap_Display& dst,
                              const FRect& d)
 {
-    const uint32_t stepX = uint32_t(s.Width() - 1) * kOne / uint32_t(d.Width());
-    const uint32_t stepY = uint32_t(s.Height() - 1) * kOne / uint32_t(d.Height());
-    uint32_t fy = 0;
-    int sy = 0;
-    for (int y = 0; y < d.Height(); ++y) {
-        const uint8_t* in = PixelAt(src, s.left, s.top + sy);
+    FFixedStep sy(uint32_t(s.Height() - 1) * kOne / uint32_t(d.Height()));
+    for (int y = 0; y < d.Height(); ++y, sy.Next()) {
+        const uint8_t* in = PixelAt(src, s.left, s.top + sy.pos);
         uint8_t* out = PixelAt(dst, d.left, d.top + y);
-        uint32_t fx = 0;
-        int sx = 0;
-        for (int x = 0; x < d.Width(); ++x) {
-            std::memmove(out + ptrdiff_t(x) * 4, in + ptrdiff_t(sx) * 4, 4);
-            fx += stepX;
-            sx += int(fx >> 15);
-            fx &= kOne - 1;
-        }
-        fy += stepY;
-        sy += int(fy >> 15);
-        fy &= kOne - 1;
+        FFixedStep sx(uint32_t(s.Width() - 1) * kOne / uint32_t(d.Width()));
+        for (int x = 0; x < d.Width(); ++x, sx.Next())
+            std::memmove(out + ptrdiff_t(x) * 4, in + ptrdiff_t(sx.pos) * 4, 4);
     }
 }
 

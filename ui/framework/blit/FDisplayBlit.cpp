@@ -171,33 +171,23 @@ uint32_t Lerp(uint32_t a, uint32_t b, uint32_t f)
 
 void ScaleDisplayBilinearReduce(const FPixmap& src, const FRect& s, const FPixmap& dst, const FRect& d)
 {
-    const uint32_t stepX = uint32_t(s.Width() - 1) * kOne / uint32_t(d.Width());
-    const uint32_t stepY = uint32_t(s.Height() - 1) * kOne / uint32_t(d.Height());
-    uint32_t fy = 0;
-    int sy = 0;
-    for (int y = 0; y < d.Height(); ++y) {
-        const uint8_t* upper = PixelAt(src, s.left, s.top + sy);
-        const uint8_t* lower = PixelAt(src, s.left, s.top + std::min(sy + 1, s.Height() - 1));
+    FFixedStep sy(uint32_t(s.Height() - 1) * kOne / uint32_t(d.Height()));
+    for (int y = 0; y < d.Height(); ++y, sy.Next()) {
+        const uint8_t* upper = PixelAt(src, s.left, s.top + sy.pos);
+        const uint8_t* lower = PixelAt(src, s.left, s.top + std::min(sy.pos + 1, s.Height() - 1));
         uint8_t* out = PixelAt(dst, d.left, d.top + y);
-        uint32_t fx = 0;
-        int sx = 0;
-        for (int x = 0; x < d.Width(); ++x) {
-            const ptrdiff_t x0 = ptrdiff_t(sx) * 4;
-            const ptrdiff_t x1 = ptrdiff_t(std::min(sx + 1, s.Width() - 1)) * 4;
+        FFixedStep sx(uint32_t(s.Width() - 1) * kOne / uint32_t(d.Width()));
+        for (int x = 0; x < d.Width(); ++x, sx.Next()) {
+            const ptrdiff_t x0 = ptrdiff_t(sx.pos) * 4;
+            const ptrdiff_t x1 = ptrdiff_t(std::min(sx.pos + 1, s.Width() - 1)) * 4;
             uint8_t* o = out + ptrdiff_t(x) * 4;
             for (int k = 0; k < 3; ++k) {
-                const uint32_t top = Lerp(upper[x0 + k], upper[x1 + k], fx);
-                const uint32_t bottom = Lerp(lower[x0 + k], lower[x1 + k], fx);
-                o[k] = static_cast<uint8_t>(Lerp(top, bottom, fy));
+                const uint32_t top = Lerp(upper[x0 + k], upper[x1 + k], sx.f);
+                const uint32_t bottom = Lerp(lower[x0 + k], lower[x1 + k], sx.f);
+                o[k] = static_cast<uint8_t>(Lerp(top, bottom, sy.f));
             }
             o[3] = 255;
-            fx += stepX;
-            sx += int(fx >> 15);
-            fx &= kOne - 1;
         }
-        fy += stepY;
-        sy += int(fy >> 15);
-        fy &= kOne - 1;
     }
 }
 
@@ -213,14 +203,21 @@ void TintPixel(uint8_t* p, uint32_t colour)
     p[3] = 255;
 }
 
-bool PrepareCopy(FPixmap* destination, const FRect* destinationRect, FPixmap* source, const FRect* sourceRect,
-                 FRect& d, FRect& s)
+// Clips the rectangles and scales when their sizes differ; true when an equal-size copy
+// is left to do.
+bool PrepareEqualSizeCopy(FPixmap* destination, const FRect* destinationRect, FPixmap* source,
+                          const FRect* sourceRect, FRect& d, FRect& s)
 {
     if (destinationRect == nullptr || sourceRect == nullptr || !IsUsable(destination) || !IsUsable(source))
         return false;
     d = *destinationRect;
     s = *sourceRect;
-    return ClipBlitRects(destination, d, source, s);
+    if (!ClipBlitRects(destination, d, source, s))
+        return false;
+    if (d.Width() == s.Width() && d.Height() == s.Height())
+        return true;
+    ScaleDisplayPixmapRect(destination, d, source, s);
+    return false;
 }
 
 } // namespace
@@ -244,12 +241,8 @@ void CopyDisplayPixmapRect(FPixmap* destination, const FRect* destinationRect, F
 {
     FRect d;
     FRect s;
-    if (!PrepareCopy(destination, destinationRect, source, sourceRect, d, s))
+    if (!PrepareEqualSizeCopy(destination, destinationRect, source, sourceRect, d, s))
         return;
-    if (d.Width() != s.Width() || d.Height() != s.Height()) {
-        ScaleDisplayPixmapRect(destination, d, source, s);
-        return;
-    }
     const size_t rowBytes = size_t(d.Width()) * 4;
     for (int k = 0; k < d.Height(); ++k)
         std::memmove(PixelAt(*destination, d.left, d.top + k), PixelAt(*source, s.left, s.top + k), rowBytes);
@@ -261,12 +254,8 @@ void BlendDisplayPixmapRect(FPixmap* destination, const FRect* destinationRect, 
 {
     FRect d;
     FRect s;
-    if (!PrepareCopy(destination, destinationRect, source, sourceRect, d, s))
+    if (!PrepareEqualSizeCopy(destination, destinationRect, source, sourceRect, d, s))
         return;
-    if (d.Width() != s.Width() || d.Height() != s.Height()) {
-        ScaleDisplayPixmapRect(destination, d, source, s);
-        return;
-    }
     for (int y = 0; y < d.Height(); ++y) {
         const uint8_t* in = PixelAt(*source, s.left, s.top + y);
         uint8_t* out = PixelAt(*destination, d.left, d.top + y);

@@ -1,5 +1,7 @@
 #include "FBoxTextLayer.h"
 
+#include "FUiPixmapLimits.h"
+
 #include <algorithm>
 
 namespace
@@ -37,6 +39,8 @@ bool FBoxTextLayer::Render(const FOsFont& font, const char16_t* text, int length
     if (font.height <= 0 || length <= 0)
         return false;
     const int advance = Advance(font);
+    if (!IsUiPixmapSizeAllowed(int64_t(length) * advance + 2, font.height))
+        return false;
     if (prefixWidths != nullptr)
         GetPrefixWidths(font, text, length, prefixWidths);
     image.width = length * advance + 2;

@@ -1,5 +1,7 @@
 #include "FFreeTypeTextLayer.h"
 
+#include "FUiPixmapLimits.h"
+
 #include <fontconfig/fontconfig.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
@@ -17,6 +19,9 @@ namespace
 constexpr int kMaxFontHeight = 2048;
 // Rendered glyphs kept per font; a text of more distinct characters starts the cache anew.
 constexpr size_t kMaxCachedGlyphs = 4096;
+// Matched fonts kept; a user interface uses a handful, so more means sizes computed on the
+// fly, and the list starts anew.
+constexpr size_t kMaxMatches = 64;
 
 int CeilPixels(FT_Pos value)
 {
@@ -116,6 +121,8 @@ FFreeTypeTextLayer::Match* FFreeTypeTextLayer::priMatch(const FOsFont& font)
         if (key == font)
             return match.get();
     }
+    if (m_matches.size() >= kMaxMatches)
+        m_matches.clear();
     FcPattern* pattern = FcPatternCreate();
     if (pattern == nullptr)
         return nullptr;
@@ -372,6 +379,9 @@ bool FFreeTypeTextLayer::Render(const FOsFont& font, const char16_t* text, int l
         return false;
     const FT_Size_Metrics& m = primary->face->size->metrics;
     const int ascent = match->ascent;
+    // A text wider than any pixmap may be is refused before its pixels are made.
+    if (!IsUiPixmapSizeAllowed(int64_t(extent) + 2, match->height))
+        return false;
     image.width = extent + 2;
     image.height = match->height;
     image.pixels.assign(size_t(image.width) * size_t(image.height) * 4, 0);

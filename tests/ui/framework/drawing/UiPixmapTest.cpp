@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace
@@ -329,6 +330,10 @@ TEST(UiPixmap, TextPixmapIsColouredCoverage)
     EXPECT_EQ(CreateTextUiPixmap(u"x", nullptr, 16, false, false, false, FUiColor(), nullptr, false),
               nullptr);
     EXPECT_EQ(CreateTextUiPixmap(u"x", u"Any", 0, false, false, false, FUiColor(), nullptr, false), nullptr);
+    // Wider than any pixmap may be: refused, not allocated.
+    const std::u16string wide(5000, u'W');
+    EXPECT_EQ(CreateTextUiPixmap(wide.c_str(), u"Any", 16, false, false, false, FUiColor(), nullptr, false),
+              nullptr);
 
     int line = 0;
     int average = 0;

@@ -151,6 +151,7 @@ TEST_F(TextLayer, UnknownFacesAndBadSizes)
     EXPECT_GT(CoveredPixels(*fallback), 0);
     EXPECT_FALSE(Text(u"Text", kDejaVu, 0));
     EXPECT_FALSE(Text(u"Text", kDejaVu, 100000));
+    EXPECT_FALSE(Text(std::u16string(3000, u'W').c_str(), kDejaVu, 16));
     EXPECT_FALSE(MeasureUiText(kDejaVu, -3, false, false, false, nullptr, nullptr));
 }
 
