@@ -148,8 +148,8 @@ bool FGenericUiWindow::InitRelay(FPropList* tag)
 void FGenericUiWindow::priMakeDefaultLook(FPropList* tag)
 {
     m_bResizable = false;
-    const int width = std::max(1, tag->GetInt("Width", 200));
-    const int height = std::max(1, tag->GetInt("Height", 100));
+    const int width = std::clamp(tag->GetInt("Width", 200), 1, kMaxUiWindowSide);
+    const int height = std::clamp(tag->GetInt("Height", 100), 1, kMaxUiWindowSide);
     m_rect.SetWidth(width);
     m_rect.SetHeight(height);
     ReleaseUiPixmap(m_pBackground);
@@ -281,8 +281,8 @@ bool FGenericUiWindow::InitUiWindow(FPropList* tag, FIUiWindow* parent)
         if (m_pFirstObject) {
             int minW = 0, minH = 0;
             GetMinSize(minW, minH);
-            const int w = std::max(tag->GetInt("DX", 0), minW);
-            const int h = std::max(tag->GetInt("DY", 0), minH);
+            const int w = std::clamp(std::max(tag->GetInt("DX", 0), minW), 0, kMaxUiWindowSide);
+            const int h = std::clamp(std::max(tag->GetInt("DY", 0), minH), 0, kMaxUiWindowSide);
             m_rect.SetWidth(w);
             m_rect.SetHeight(h);
             m_pFirstObject->SetRect(0, 0, w, h);
@@ -343,7 +343,7 @@ bool FGenericUiWindow::InitUiWindow(FPropList* tag, FIUiWindow* parent)
                 dx = 200;
             if (dy < 10)
                 dy = 100;
-            m_pOsWindow->SetClientSize(dx, dy);
+            m_pOsWindow->SetClientSize(std::min(dx, kMaxUiWindowSide), std::min(dy, kMaxUiWindowSide));
         }
         m_pOsWindow->GetWindowRect(m_rect);
     }
@@ -558,6 +558,8 @@ void FGenericUiWindow::GetMinSize(int& width, int& height)
 
 void FGenericUiWindow::SetClientSize(int width, int height)
 {
+    width = std::clamp(width, 0, kMaxUiWindowSide);
+    height = std::clamp(height, 0, kMaxUiWindowSide);
     m_rect.SetWidth(width);
     m_rect.SetHeight(height);
     if (width <= 0 || height <= 0)
@@ -587,6 +589,8 @@ void FGenericUiWindow::SetClientSize(int width, int height)
 
 bool FGenericUiWindow::ApplyClientSize(int width, int height)
 {
+    width = std::clamp(width, 0, kMaxUiWindowSide);
+    height = std::clamp(height, 0, kMaxUiWindowSide);
     if (width == m_rect.Width() && height == m_rect.Height() && m_pWindowPixmap) {
         if (m_pFirstObject)
             m_pFirstObject->SetRect(0, 0, width, height);
@@ -855,7 +859,8 @@ bool FGenericUiWindow::UiRelayMessage(const FWideString& message, void* data)
             return false;
         const int* wh = static_cast<int*>(data);
         if (m_pOsWindow)
-            m_pOsWindow->SetClientSize(wh[0], wh[1]);
+            m_pOsWindow->SetClientSize(std::clamp(wh[0], 0, kMaxUiWindowSide),
+                                       std::clamp(wh[1], 0, kMaxUiWindowSide));
         priSaveState();
         return true;
     }

@@ -12,6 +12,10 @@ class FIUiObject;
 class FIUiPixmap;
 class FUiWindowClass;
 
+// The largest client side a script or a saved state can ask for: a window's
+// pixmaps then stay within 256 MiB each.
+inline constexpr int kMaxUiWindowSide = 8192;
+
 // The data of "GetChildWindow": the name asked for, and the answer.
 struct FUiChildWindowQuery {
     FWideString name;
