@@ -105,6 +105,21 @@ TEST(GenericUiWindowTest, PlainLookSizesAndFrame)
     EXPECT_EQ(Pixel(os, 12, 12), "0,255,0,255");
 }
 
+TEST(GenericUiWindowTest, SkinnedWindowStretchesItsSkinWithFixedCorners)
+{
+    FUiTestApp run(
+        Script(R"(<WINDOW Name="W" BgImage="window_skin.png" BgX0="4" BgX1="59" BgY0="4" BgY1="43"/>)"));
+    ASSERT_TRUE(run.GetInitResult());
+    FGenericUiWindow* window = Window(run, "W");
+    EXPECT_TRUE(window->IsResizable());
+    HeadlessAdvanceTime(10);
+    FHeadlessUiWindow* os = Os(window);
+    EXPECT_EQ(Pixel(os, 0, 0), "255,0,0,255"); // the skin's marked corner pixel, unscaled
+    EXPECT_EQ(Pixel(os, 1, 1), "40,80,120,255");
+    EXPECT_EQ(Pixel(os, 150, 70), "40,80,120,255");
+    EXPECT_EQ(Pixel(os, 199, 99), "40,80,120,255");
+}
+
 TEST(GenericUiWindowTest, SavedStateIsReadCorrectedAndWritten)
 {
     FUiTestApp run(Script(R"(<WINDOW Name="W" BgColor="#FFFFFF" _SaveState="true"/>)"), false);
