@@ -195,15 +195,21 @@ void FHeadlessUiWindow::PostClose()
 
 void FHeadlessUiWindow::priQueue(std::function<void()> event)
 {
-    // The event finds out on arrival whether its window still exists.
-    FHeadlessUiWindow* self = this;
-    GetHeadlessDesktop().queue.push_back([self, event = std::move(event)] {
-        const auto& windows = GetHeadlessDesktop().windows;
-        if (std::find(windows.begin(), windows.end(), self) == windows.end())
+    // Found again by id on arrival: the window may be gone, and its address taken by another.
+    const int id = m_iId;
+    GetHeadlessDesktop().queue.push_back([id, event = std::move(event)] {
+        auto live = [id]() -> FHeadlessUiWindow* {
+            for (FHeadlessUiWindow* w : GetHeadlessDesktop().windows) {
+                if (w->m_iId == id)
+                    return w;
+            }
+            return nullptr;
+        };
+        if (!live())
             return;
         event();
         // The window may be gone after its own handler.
-        if (std::find(windows.begin(), windows.end(), self) != windows.end())
+        if (FHeadlessUiWindow* self = live())
             self->m_pOwner->UpdateIfInvalid();
     });
 }
