@@ -9,6 +9,7 @@
 #include "FIUiPixmap.h"
 #include "FOsPrivateFiles.h"
 #include "FPropList.h"
+#include "FUiDispatcher.h"
 #include "FUiObject.h"
 #include "FUiObjectFactory.h"
 #include "FUiStyles.h"
@@ -37,6 +38,8 @@ FGenericUiApp::FGenericUiApp()
 {
     m_pOsApp = CreateOsUiApp(this);
     m_pFactory.reset(CreateUiObjectFactory());
+    // Windows closed by their own handlers go once the outermost event has been handled.
+    SetOsAfterDispatchHook(RunDeferredUiWindowDeletions);
 }
 
 FGenericUiApp::~FGenericUiApp()
@@ -67,13 +70,7 @@ FGenericUiApp::~FGenericUiApp()
         windowClass = next;
     }
     RunDeferredUiWindowDeletions();
-    FIUiObject* object = m_pFirstObject;
-    m_pFirstObject = nullptr;
-    while (object) {
-        FIUiObject* next = object->GetNext();
-        delete object;
-        object = next;
-    }
+    DeleteUiObjectChain(m_pFirstObject);
     DeleteOsUiApp(m_pOsApp);
     for (Cursor& cursor : m_cursors)
         ReleaseUiPixmap(cursor.pixmap);
@@ -158,7 +155,7 @@ bool FGenericUiApp::InitFromScript(FIFolder* scriptFolder, const FWideString& fi
         if (!object)
             continue;
         if (object->InitUiObject(this, nullptr, nullptr, tag))
-            priAppendObject(object);
+            AppendUiObject(m_pFirstObject, object);
         else
             delete object;
     }
@@ -216,21 +213,6 @@ void FGenericUiApp::priReadCursors(FPropList* root)
 bool FGenericUiApp::Run(bool anotherInstance)
 {
     return m_pOsApp ? m_pOsApp->Run(m_bSingleInstApp && anotherInstance) : true;
-}
-
-void FGenericUiApp::priAppendObject(FIUiObject* object)
-{
-    object->SetNext(nullptr);
-    object->SetPrev(nullptr);
-    if (!m_pFirstObject) {
-        m_pFirstObject = object;
-        return;
-    }
-    FIUiObject* last = m_pFirstObject;
-    while (last->GetNext())
-        last = last->GetNext();
-    last->SetNext(object);
-    object->SetPrev(last);
 }
 
 void FGenericUiApp::priAppendWindow(FIUiWindow* window)

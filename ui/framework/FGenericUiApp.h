@@ -64,7 +64,10 @@ public:
     FIUiPixmap* GetDragYesCursor(int& hotX, int& hotY) override { return m_cursors[1].Get(hotX, hotY); }
     FIUiPixmap* GetWaitCursor(int& hotX, int& hotY) override { return m_cursors[2].Get(hotX, hotY); }
     FIUiFont* GetAppFont(const FWideString& name) override { return m_text.GetAppFont(name); }
-    FIUiMultiLangString* GetDisplayString(const FWideString& name) override { return m_text.GetDisplayString(name); }
+    FIUiMultiLangString* GetDisplayString(const FWideString& name) override
+    {
+        return m_text.GetDisplayString(name);
+    }
     const FWideString* GetCtrlMenuText() override { return priMenuKeyText(0); }
     const FWideString* GetShiftMenuText() override { return priMenuKeyText(1); }
     const FWideString* GetAltMenuText() override { return priMenuKeyText(2); }
@@ -124,7 +127,6 @@ private:
     void priLaunchURL(const FWideString& key);
     const FWideString* priMenuKeyText(int index);
     void priReadCursors(FPropList* root);
-    void priAppendObject(FIUiObject* object);
     void priAppendWindow(FIUiWindow* window);
     std::vector<FIUiWindow*> priAllWindows();
     void priReadFontsAndStrings(FPropList* root);

@@ -2,18 +2,31 @@
 
 #include <vector>
 
+#include "FIOsUiWindow.h"
 #include "FIUiWindow.h"
 #include "FRect.h"
 #include "FUiColor.h"
 #include "RelayEvent.h"
 
 class FIUiObject;
+class FIUiPixmap;
 class FUiWindowClass;
 
+// The largest client side a script or a saved state can ask for: a window's
+// pixmaps then stay within 256 MiB each.
+inline constexpr int kMaxUiWindowSide = 8192;
+
+// The data of "GetChildWindow": the name asked for, and the answer.
+struct FUiChildWindowQuery {
+    FWideString name;
+    FIUiWindow* window = nullptr;
+};
+
 // The portable window: made from a WINDOW or WINDOWCLASS tag, it owns the
-// objects of the tag, resolves the names inside it, carries out the window
-// commands and fires the window events.
-class FGenericUiWindow : public FIUiWindow
+// objects of the tag and an OS window, draws through a dirty list, routes
+// pointer and key input to its objects, carries out the window commands and
+// fires the window events.
+class FGenericUiWindow : public FIUiWindow, public FIOsUiWindowOwner
 {
 public:
     FGenericUiWindow(FIUiApp* app, FUiWindowClass* windowClass);
@@ -22,8 +35,8 @@ public:
     FGenericUiWindow& operator=(const FGenericUiWindow&) = delete;
 
     // FIOsObject
-    void* GetOsInfo(int) override { return nullptr; }
-    bool SetOsInfo(int, void*) override { return false; }
+    void* GetOsInfo(int kind) override;
+    bool SetOsInfo(int kind, void* value) override;
 
     // FIUiRelay
     bool InitRelay(FPropList* tag) override;
@@ -46,31 +59,96 @@ public:
     bool SetVisible(bool visible) override;
     bool IsModal() override { return m_bModal; }
     bool IsVisible() override { return m_bVisible; }
-    void EnableWindow() override { m_bOsEnabled = true; }
-    void DisableWindow() override { m_bOsEnabled = false; }
+    void EnableWindow() override;
+    void DisableWindow() override;
     int SendToAllObjects(const FWideString& message, void* data) override;
     bool IsNamed(const FWideString& name) override { return m_usName == name; }
     void Activate() override;
 
-    void ClearQuitOnDestroy() { m_bQuitOnDestroy = false; }
+    // Window operations objects use.
+    void SetParentWindow(FGenericUiWindow* window) { m_pParentWindow = window; }
+    void AddChildWindow(FGenericUiWindow* window);
+    void RemoveChildWindow(FGenericUiWindow* window);
+    void ClearQuitOnDestroy();
+    void Invalidate(const FRect* rect);
+    void Update() { UpdateIfInvalid(); }
+    void InvalidateAndUpdate(const FRect* rect);
+    void Move(int x, int y);
+    void Close();
+    bool CloseInstance();
+    void PresentRect(const FRect& destination, const FRect& source, FIUiPixmap* pixmap);
+    bool SetMouseCapture(FIUiObject* object, bool on);
+    bool SetKeyboardObject(FIUiObject* object, bool on);
+    void SetPopupObject(FIUiObject* object, bool on);
+    void SetChildrenEnabled(bool enable);
+    void GetTitle(FWideString& title);
+    void LayoutObjects();
+    // The objects lay themselves out again; the client area shrinks by (dx, dy) down to the minimum.
+    void ReInitLayout(int dx, int dy);
+    FIUiPixmap* GetBackgroundPixmap() const { return m_pBackground; }
+    void HoldHidden();
+    void ReleaseHold();
+    void GetWindowRect(FRect& rect);
+    void SetCursor(FIUiPixmap* pixmap, int hotX, int hotY);
+    void GetMinSize(int& width, int& height);
+    bool ApplyClientSize(int width, int height);
+    void SetClientSize(int width, int height);
+    void Redraw();
+
+    // FIOsUiWindowOwner
+    void OnOsClose() override;
+    void OnOsResize(int width, int height) override;
+    void OnOsMove(int left, int top) override;
+    void OnActivate() override;
+    void OnDeactivate() override;
+    void OnZOrderChanged() override;
+    void OnMinimized() override;
+    void OnMaximized() override;
+    void OnRestored() override;
+    bool MouseDown(int button, int x, int y, bool ctrl, bool shift) override;
+    void MouseUp(int button, int x, int y, bool ctrl, bool shift) override;
+    bool MouseDoubleClick(int button, int x, int y, bool ctrl, bool shift) override;
+    void MouseMove(int x, int y) override;
+    void MouseWheel(int x, int y, int flag, int notches) override;
+    void MouseLeftWindow(int x, int y) override;
+    void KeyEvent(uint16_t code, bool ctrl, bool shift) override;
+    void Tick(double seconds) override;
+    void UpdateIfInvalid() override;
+    void OnOsDestroyed() override;
+
+    void Copy(FWideString& text);
+    void Cut(FWideString& text);
+    void Paste(const FWideString& text);
+
     bool IsQuitOnDestroy() const { return m_bQuitOnDestroy; }
     bool IsTickWindow() const { return m_bTickWindow; }
     bool IsOsEnabled() const { return m_bOsEnabled; }
+    bool AreChildrenEnabled() const { return m_bChildrenEnabled; }
     bool IsDisplayDisabled() const { return m_bDisplayDisabled; }
     bool IsHeldHidden() const { return m_bHeldHidden; }
-    void HoldHidden();
-    void ReleaseHold();
+    bool IsResizable() const { return m_bResizable; }
     FUiWindowClass* GetWindowClass() const { return m_pClass; }
     FIUiObject* GetFirstObject() const { return m_pFirstObject; }
+    FIUiObject* GetHoverObject() const { return m_pHover; }
+    FIUiObject* GetPopupObject() const { return m_pPopup; }
+    FIUiObject* GetKeyboardObject() const { return m_pKeyboard; }
+    FIOsUiWindow* GetOsWindow() const { return m_pOsWindow; }
+    FIUiPixmap* GetWindowPixmap() const { return m_pWindowPixmap; }
+    const std::vector<FRect>& GetDirtyList() const { return m_dirty; }
     RelayEvent* FindEvent(const char* name);
-    // Closing: the steps of the close commands.
-    void Close();
-    bool CloseInstance();
 
 private:
     bool priFire(const char* eventName, void* data = nullptr);
-    void priAppendObject(FIUiObject* object);
     bool priCloseRequested(bool internal);
+    void priSaveState();
+    void priReadLook(FPropList* tag);
+    void priMakeDefaultLook(FPropList* tag);
+    void priCentreBusyAnimation();
+    void priPresentWhole(bool tinted);
+    void priPresentClipped(const FRect& rect);
+    bool priUpdateDragCursor(FIUiObject* target, int x, int y);
+    void priEndDrag();
+    FIUiObject* priHitTopLevel(int x, int y);
 
     FIUiApp* m_pApp;
     FUiWindowClass* m_pClass;
@@ -79,23 +157,64 @@ private:
     bool m_bNameFound = false;
     bool m_bPostInitDone = false;
     bool m_bTickWindow = false;
+    bool m_bCursorResetPending = true;
     bool m_bOsEnabled = true;
     bool m_bChildrenEnabled = true;
+    bool m_bDrawDisabledColor = false;
+    bool m_bYellowRects = false;
     bool m_bDisplayDisabled = false;
     bool m_bVisible = true;
     bool m_bHeldHidden = false;
     bool m_bModal = false;
+    bool m_bCentreOnParent = false;
+    bool m_bCascade = false;
+    bool m_bToolWindow = false;
+    bool m_bHasGrowIcon = false;
+    bool m_bTopMost = false;
+    bool m_bBagTheTitleBar = false;
+    bool m_bResizable = true;
+    bool m_bSkinned = false;
+    bool m_bDefaultLook = false;
     bool m_bHideOnClose = false;
     bool m_bMessageOnClose = false;
     bool m_bQuitOnDestroy = true;
     bool m_bSaveState = false;
     bool m_bListening = false;
+    bool m_bStale = false;
+    bool m_bDestroying = false;
+    FUiColor m_disabledColor{0, 0, 0, 128};
+    FUiColor m_bgColor{198, 100, 88, 255};
+    FUiColor m_frameColor;
+    int m_iFrameThickness = -1;
+    int m_bgX0 = -1, m_bgX1 = -1, m_bgY0 = -1, m_bgY1 = -1;
+    FRect m_rect;
+    FIOsUiWindow* m_pOsWindow = nullptr;
     FIUiWindow* m_pPrevWindow = nullptr;
     FIUiWindow* m_pNextWindow = nullptr;
-    FIUiWindow* m_pParentWindow = nullptr;
+    FGenericUiWindow* m_pParentWindow = nullptr;
+    std::vector<FGenericUiWindow*> m_childWindows;
     FIUiObject* m_pFirstObject = nullptr;
+    FIUiObject* m_pBusyAnimation = nullptr;
     FWideString m_usTitle;
+    FWideString m_usTitlePostfix;
+    FWideString m_usDisplayString;
+    FIUiPixmap* m_pSkin = nullptr;
+    FIUiPixmap* m_pBackground = nullptr;
+    FIUiPixmap* m_pWindowPixmap = nullptr;
+    std::vector<FRect> m_dirty;
     std::vector<RelayEvent*> m_events;
+
+    // Input routing.
+    FIUiObject* m_pKeyboard = nullptr;
+    FIUiObject* m_pCapture = nullptr;
+    FIUiObject* m_pPressed[2] = {nullptr, nullptr};
+    FIUiObject* m_pHover = nullptr;
+    FIUiObject* m_pPopup = nullptr;
+    bool m_bDragArmed = false;
+    bool m_bDragging = false;
+    int m_iDragX = 0;
+    int m_iDragY = 0;
+    FWideString m_usDragData;
 };
 
 // Makes a window from a WINDOW or WINDOWCLASS tag; null when it cannot be initialised.

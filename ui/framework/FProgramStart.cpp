@@ -112,19 +112,25 @@ FIFolder* FindScriptFolder(const FParts& exeFolder, const FWideString& exeFile)
         DebugTraceText("WinMain:       FOUND a bundled file concatenated onto the end of this executable!\n");
         return folder;
     }
-    DebugTraceText("WinMain:       Did NOT find a bundled file concatenated onto the end of this executable.\n");
+    DebugTraceText(
+        "WinMain:       Did NOT find a bundled file concatenated onto the end of this executable.\n");
 
     for (const char* name : {"UiScripts", "UI_Scripts", "DefaultUI"}) {
-        DebugTrace("WinMain: Looking for an XML script file in ..\\%s relative to this executable's folder.\n", name);
+        DebugTrace(
+            "WinMain: Looking for an XML script file in ..\\%s relative to this executable's folder.\n",
+            name);
         FParts sibling = exeFolder;
         if (sibling.size() > 1)
             sibling.pop_back();
         sibling.push_back(FWideString(name));
         if (FileExistsInFolder(sibling, kScriptName) && OpenScriptFolder(sibling, folder)) {
-            DebugTrace("WinMain:       FOUND an XML script file in ..\\%s relative to this executable's folder.\n", name);
+            DebugTrace(
+                "WinMain:       FOUND an XML script file in ..\\%s relative to this executable's folder.\n",
+                name);
             return folder;
         }
-        DebugTrace("WinMain:       Did NOT find an XML script file in ..\\%s relative to this executable's folder.\n",
+        DebugTrace("WinMain:       Did NOT find an XML script file in ..\\%s relative to this executable's "
+                   "folder.\n",
                    name);
     }
     return nullptr;

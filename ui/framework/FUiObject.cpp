@@ -17,12 +17,7 @@ FUiObject::~FUiObject()
         delete event;
         event = next;
     }
-    FIUiObject* child = m_pFirstChild;
-    while (child) {
-        FIUiObject* next = child->GetNext();
-        delete child;
-        child = next;
-    }
+    DeleteUiObjectChain(m_pFirstChild);
 }
 
 bool FUiObject::InitRelay(FPropList* tag)
@@ -204,19 +199,35 @@ FIUiPixmap* FUiObject::LoadPixmapFromTag(FPropList* tag, const char* attribute, 
 
 void FUiObject::AppendChild(FIUiObject* child)
 {
-    if (!child)
-        return;
-    if (!m_pFirstChild) {
-        m_pFirstChild = child;
-        child->SetPrev(nullptr);
-    } else {
-        FIUiObject* last = m_pFirstChild;
-        while (last->GetNext())
-            last = last->GetNext();
-        last->SetNext(child);
-        child->SetPrev(last);
+    AppendUiObject(m_pFirstChild, child);
+}
+
+void DeleteUiObjectChain(FIUiObject*& first)
+{
+    FIUiObject* object = first;
+    first = nullptr;
+    while (object) {
+        FIUiObject* next = object->GetNext(); // fetched before the object goes
+        delete object;
+        object = next;
     }
-    child->SetNext(nullptr);
+}
+
+void AppendUiObject(FIUiObject*& first, FIUiObject* object)
+{
+    if (!object)
+        return;
+    object->SetNext(nullptr);
+    object->SetPrev(nullptr);
+    if (!first) {
+        first = object;
+        return;
+    }
+    FIUiObject* last = first;
+    while (last->GetNext())
+        last = last->GetNext();
+    last->SetNext(object);
+    object->SetPrev(last);
 }
 
 bool InitNonVisualUiObject(FUiObject* object, FIUiApp* app, FIUiWindow* window, FIUiObject* parent,

@@ -98,6 +98,11 @@ protected:
     RelayEvent* m_pFirstEvent = nullptr;
 };
 
+// Deletes every object of a sibling chain, each with its subtree, and clears the holder.
+void DeleteUiObjectChain(FIUiObject*& first);
+// Appends an object at the end of a sibling chain that starts at `first`.
+void AppendUiObject(FIUiObject*& first, FIUiObject* object);
+
 // For objects without a picture: reads the tag, ignores the result and takes no room.
 bool InitNonVisualUiObject(FUiObject* object, FIUiApp* app, FIUiWindow* window, FIUiObject* parent,
                            FPropList* tag);

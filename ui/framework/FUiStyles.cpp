@@ -7,8 +7,9 @@
 namespace
 {
 
-// A style that refers back to itself would expand for ever.
+// A style that refers back to itself would expand for ever, doubling at each step.
 constexpr int kMaxStyleExpansions = 256;
+constexpr int kMaxStyledPairs = 4096;
 
 FPropList* StepBack(FPropList* node)
 {
@@ -45,8 +46,13 @@ void ExpandNode(FPropList* node)
                                    : "failed to find the referenced SWITCHED_STYLE tag '%s'",
                              pair->GetValue());
         }
-        if (source->GetFirstProp())
-            pair->InsertChainAfter(source->GetFirstProp());
+        // Copied first: a style may refer to itself, and its chain must not grow while it is copied.
+        FPropList copy(nullptr, "copy");
+        copy.CopyPropsFrom(*source);
+        if (node->GetPropCount() + copy.GetPropCount() > kMaxStyledPairs)
+            ThrowScriptError("style references do not end at '%s'", pair->GetValue());
+        if (copy.GetFirstProp())
+            pair->InsertChainAfter(copy.GetFirstProp());
     }
 }
 

@@ -77,6 +77,16 @@ void RelayEvent::AddTarget(const FWideString& message, FIUiRelay* target)
 
 bool RelayEvent::Connect(FIUiWindow* window)
 {
+    return priConnect(window, window ? window->GetApp() : nullptr);
+}
+
+bool RelayEvent::ConnectToApp(FIUiApp* app)
+{
+    return priConnect(nullptr, app);
+}
+
+bool RelayEvent::priConnect(FIUiWindow* window, FIUiApp* app)
+{
     if (!m_bInUse || !m_pFirstRelay)
         return true;
     bool all = true;
@@ -84,9 +94,9 @@ bool RelayEvent::Connect(FIUiWindow* window)
         if (relay->target)
             continue;
         if (relay->relayGiven) {
-            FIUiApp* app = window ? window->GetApp() : nullptr;
             relay->target = app ? app->GetUiRelay(relay->relay) : nullptr;
         } else if (relay->localRelayGiven && window) {
+            // Names inside a window are looked up as "<window>.<name>"; an empty one is the window.
             FWideString name;
             window->GetName(name);
             if (!relay->localRelay.IsEmpty()) {
@@ -97,22 +107,6 @@ bool RelayEvent::Connect(FIUiWindow* window)
             if (!relay->target)
                 DebugTrace("RelayEvent::Connect() window target (%s) FAILED!\n", name.GetNarrow());
         }
-        if (!relay->target)
-            all = false;
-    }
-    return all;
-}
-
-bool RelayEvent::ConnectToApp(FIUiApp* app)
-{
-    if (!m_bInUse || !m_pFirstRelay)
-        return true;
-    bool all = true;
-    for (Relay* relay = m_pFirstRelay; relay; relay = relay->next) {
-        if (relay->target)
-            continue;
-        if (relay->relayGiven && app)
-            relay->target = app->GetUiRelay(relay->relay);
         if (!relay->target)
             all = false;
     }

@@ -55,6 +55,7 @@ public:
 
 private:
     Relay* priAppend();
+    bool priConnect(FIUiWindow* window, FIUiApp* app);
 
     FWideString m_usName;
     RelayEvent* m_pNext = nullptr;

@@ -40,7 +40,10 @@ public:
     // Declares how the data of a message is read; undeclared messages keep kNone.
     void SetDataKind(const std::string& message, EProbeData kind) { m_kinds[message] = kind; }
     // Called with every record as it arrives.
-    void SetOnMessage(std::function<void(const FProbeRecord&)> callback) { m_onMessage = std::move(callback); }
+    void SetOnMessage(std::function<void(const FProbeRecord&)> callback)
+    {
+        m_onMessage = std::move(callback);
+    }
     // What UiRelayMessage answers; true unless set.
     void SetAnswer(bool answer) { m_bAnswer = answer; }
 

@@ -8,6 +8,7 @@
 #include "FIStorageClass.h"
 #include "FProbeObject.h"
 #include "FPropList.h"
+#include "FTestBlock.h"
 #include "FXmlParser.h"
 #include "StorageClassRegistry.h"
 
@@ -19,6 +20,7 @@ FUiTestApp::FUiTestApp(const std::string& script, bool init) : m_env("XDG_CONFIG
     m_folder.WriteSkins();
     m_pApp = CreateGenericUiApp();
     RegisterProbe(m_pApp->GetUiObjectFactory());
+    RegisterTestBlock(m_pApp->GetUiObjectFactory());
     m_pApp->SetExecutableFolderURL(m_folder.GetUrl());
     if (init)
         Init();

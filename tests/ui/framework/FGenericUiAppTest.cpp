@@ -176,7 +176,8 @@ TEST(GenericUiAppTest, LaunchUrlWritesAPrivateShortcutAndLaunchesIt)
     for (const std::string& arg : launched[0])
         all += arg + " ";
     EXPECT_NE(all.find("https://example.invalid/help"), std::string::npos) << all;
-    struct stat info {};
+    struct stat info {
+    };
     ASSERT_EQ(lstat(folder.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 077, 0u);
 }
@@ -184,8 +185,9 @@ TEST(GenericUiAppTest, LaunchUrlWritesAPrivateShortcutAndLaunchesIt)
 TEST(GenericUiAppTest, SingleInstanceWithARunningInstanceCreatesNothing)
 {
     GetHeadlessDesktop().Reset();
-    const std::string script = Script(std::string(kOneWindow) + R"(<PROBE Name="Solo"/>)",
-                                      "Name=\"TestApp\" _SingleInstApp=\"true\" _DeclareAppName=\"TestAppLock\"");
+    const std::string script =
+        Script(std::string(kOneWindow) + R"(<PROBE Name="Solo"/>)",
+               "Name=\"TestApp\" _SingleInstApp=\"true\" _DeclareAppName=\"TestAppLock\"");
     FUiTestApp first(script);
     ASSERT_TRUE(first.GetInitResult());
     EXPECT_FALSE(first.GetAnotherInstance());
@@ -208,6 +210,27 @@ TEST(GenericUiAppTest, SingleInstanceWithARunningInstanceCreatesNothing)
     EXPECT_EQ(records[5], (std::pair<uint16_t, uint16_t>{0x1092, u'b'}));
     EXPECT_EQ(records[6], (std::pair<uint16_t, uint16_t>{0x1092, 0}));
     EXPECT_EQ(records[7].first, 0x1093);
+}
+
+TEST(GenericUiAppTest, AnotherProgramOfTheFamilyGetsALocalisedBox)
+{
+    GetHeadlessDesktop().Reset();
+    FUiTestApp run(UiBaseScript(EUiScriptVariant::kSingleInstance), false);
+    GetHeadlessDesktop().heldNames = {"TestFamily"};
+    GetHeadlessDesktop().systemLanguage = "de";
+    EXPECT_TRUE(run.Init());
+    EXPECT_TRUE(run.GetAnotherInstance());
+    EXPECT_EQ(run.GetApp()->GetFirstWindow(), nullptr);
+    EXPECT_EQ(Utf8FromWide(run.GetApp()->GetCurrentLanguage()), "German");
+    const auto& boxes = GetHeadlessDesktop().messageBoxes;
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0], (std::pair<std::string, std::string>{"Busy", "Other app runs"}));
+    run.Finish();
+    auto state = run.ReadStateFile();
+    ASSERT_TRUE(state);
+    FPropList* entry = state->GetFirstChild();
+    ASSERT_NE(entry, nullptr);
+    EXPECT_TRUE(entry->GetString("CurrentLanguage", FWideString()) == "German");
 }
 
 TEST(GenericUiAppTest, ModalStackEnablesOnlyTheTop)

@@ -19,13 +19,14 @@
 namespace
 {
 
-const char* const kLanguages = R"(<LANGUAGES><LANGUAGE Name="English" Default="true"/><LANGUAGE Name="German"/>
+const char* const kLanguages =
+    R"(<LANGUAGES><LANGUAGE Name="English" Default="true"/><LANGUAGE Name="German"/>
     <LANGUAGE Name="French"/></LANGUAGES>)";
 
 std::string Script(const std::string& body, bool store = true)
 {
-    return std::string("<UI_SCRIPT Name=\"TestApp\"") + (store ? " HasPersistantDataStore=\"true\"" : "") + ">" +
-           kLanguages + body + "<WINDOW Name=\"MainWin\"/></UI_SCRIPT>";
+    return std::string("<UI_SCRIPT Name=\"TestApp\"") + (store ? " HasPersistantDataStore=\"true\"" : "") +
+           ">" + kLanguages + body + "<WINDOW Name=\"MainWin\"/></UI_SCRIPT>";
 }
 
 std::string StateFile(const std::string& language)
@@ -134,7 +135,7 @@ TEST(UiStateTest, FailedSaveKeepsThePreviousStateFile)
     ASSERT_TRUE(run.Init());
     run.GetApp()->SetLanguage(FWideString("French"));
     // No file may grow at all (this binds the superuser too): the save fails midway.
-    rlimit old {};
+    rlimit old{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
     const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
     rlimit none = old;

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "FCodePage.h"
-#include "FIUiApp.h"
 #include "FGenericUiPixmap.h"
 #include "FIOsUiPixmap.h"
+#include "FIUiApp.h"
 #include "FIUiPixmap.h"
 #include "FIUiWindow.h"
 #include "FPropList.h"

@@ -4,6 +4,8 @@
 // what they read back instead of a screen.
 
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,8 +26,29 @@ struct FHeadlessDesktop {
     // Languages handed to the OS language hook.
     std::vector<std::string> languageHooks;
 
-    void Reset() { *this = FHeadlessDesktop(); }
+    // The simulated screen and time.
+    int screenWidth = 1920;
+    int screenHeight = 1080;
+    uint64_t clockMs = 0;
+    // Events waiting for the loop, in order.
+    std::deque<std::function<void()>> queue;
+    // A window that ends the loop was destroyed.
+    bool quit = false;
+    // Live OS windows in creation order (not owned).
+    std::vector<class FHeadlessUiWindow*> windows;
+    class FHeadlessUiWindow* activeWindow = nullptr;
+
+    void Reset();
 };
 
 // The one headless desktop of the process.
 FHeadlessDesktop& GetHeadlessDesktop();
+
+// Runs the queued events, each through the dispatcher, until none is left.
+void HeadlessPumpUntilIdle();
+// Moves the clock on; every window whose 10 ms timer is due ticks once with the
+// time since its last tick. Then the queue is pumped.
+void HeadlessAdvanceTime(uint64_t ms);
+// Pumps and advances the clock in 10 ms steps until a quitting window was
+// destroyed or the virtual time is used up; whether the loop ended.
+bool HeadlessRunUntilQuit(uint64_t maxVirtualMs);

@@ -58,8 +58,11 @@ public:
 
     bool Run(bool handOver) override
     {
-        if (!handOver)
+        if (!handOver) {
+            // Tests drive the loop themselves; what is queued already runs now.
+            HeadlessPumpUntilIdle();
             return true;
+        }
         auto& records = GetHeadlessDesktop().handOver;
         records.push_back({0x1094, 0});
         const FWideString& argument = GetOsProgramArgument();
@@ -132,12 +135,6 @@ private:
 };
 
 } // namespace
-
-FHeadlessDesktop& GetHeadlessDesktop()
-{
-    static FHeadlessDesktop desktop;
-    return desktop;
-}
 
 FIOsUiApp* CreateOsUiApp(FIOsUiAppOwner* owner)
 {

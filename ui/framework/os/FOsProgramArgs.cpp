@@ -9,7 +9,8 @@
 
 FWideString AbsoluteProgramArgument(const std::string& argument, const std::string& workingFolder)
 {
-    if (argument.empty() || argument[0] == '/' || argument.find("://") != std::string::npos || workingFolder.empty())
+    if (argument.empty() || argument[0] == '/' || argument.find("://") != std::string::npos ||
+        workingFolder.empty())
         return WideFromUtf8(argument);
     std::string joined = workingFolder;
     if (joined.back() != '/')
