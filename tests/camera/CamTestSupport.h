@@ -3,6 +3,8 @@
 // A scriptable transport and a virtual clock for device-layer tests.
 
 #include "CamDevice.h"
+#include "FCodePage.h"
+#include "FWideString.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +12,11 @@
 #include <map>
 #include <string>
 #include <vector>
+
+inline std::string U8(const FWideString& text)
+{
+    return Utf8FromWide(text);
+}
 
 // Bytes of a register image keyed by 48-bit address; unset bytes read as 0.
 class FakeTransport : public CamTransportOps

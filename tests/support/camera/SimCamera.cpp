@@ -176,6 +176,13 @@ void SimCamera::SetStatusUnreadable(bool unreadable)
     m_bStatusUnreadable = unreadable;
 }
 
+void SimCamera::SetListingOverride(const std::string& text)
+{
+    std::lock_guard lock(m_lock);
+    m_bListingOverride = true;
+    m_listingOverride = text;
+}
+
 int SimCamera::CommandCount(uint32_t command) const
 {
     std::lock_guard lock(m_lock);
@@ -518,6 +525,8 @@ void SimCamera::priSelect(const std::string& path)
 
 std::string SimCamera::priListing(const std::string& pattern) const
 {
+    if (m_bListingOverride)
+        return m_listingOverride;
     const std::string folder = ParentOf(pattern);
     const std::string glob = pattern.substr(pattern.rfind('/') + 1);
     std::string text;

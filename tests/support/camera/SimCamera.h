@@ -58,6 +58,8 @@ public:
     void SetCommandStuck(bool stuck);
     void SetRefuseDelete(bool refuse);
     void SetStatusUnreadable(bool unreadable);
+    // Every pattern path answers this text, as a camera that lists what it likes.
+    void SetListingOverride(const std::string& text);
 
     // What the host did.
     int CommandCount(uint32_t command) const;
@@ -109,6 +111,8 @@ private:
     bool m_bCommandStuck = false;
     bool m_bRefuseDelete = false;
     bool m_bStatusUnreadable = false;
+    bool m_bListingOverride = false;
+    std::string m_listingOverride;
 
     // File service state.
     std::string m_selected;
