@@ -65,13 +65,18 @@ TEST(CamCrc, KnownValuesAndBitwiseReference)
     Bytes data(1000);
     for (uint8_t& b : data)
         b = static_cast<uint8_t>(random());
-    uint16_t crc = 0;
-    for (uint8_t b : data) {
-        crc ^= static_cast<uint16_t>(b << 8);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = static_cast<uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
-    }
-    EXPECT_EQ(Crc16Ccitt(data.data(), 1000), crc);
+    auto bitwise = [&](size_t n) {
+        uint16_t crc = 0;
+        for (size_t i = 0; i < n; ++i) {
+            crc ^= static_cast<uint16_t>(data[i] << 8);
+            for (int bit = 0; bit < 8; ++bit)
+                crc = static_cast<uint16_t>((crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1);
+        }
+        return crc;
+    };
+    // Lengths around the eight-byte steps, and a long run.
+    for (size_t n : {1, 7, 8, 9, 15, 16, 17, 999, 1000})
+        EXPECT_EQ(Crc16Ccitt(data.data(), static_cast<uint32_t>(n)), bitwise(n)) << n;
 }
 
 TEST_F(ProtocolTest, SelectLimitsThePathAndReversesTheNameBlockOn1394)
