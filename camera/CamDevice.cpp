@@ -1,6 +1,7 @@
 #include "CamDevice.h"
 
 #include "CamFileDevice.h"
+#include "CamUsbTransport.h"
 #include "FByteOrder.h"
 
 #include <algorithm>
@@ -51,6 +52,8 @@ CamTransportOps* BuiltInOps(int transport)
 {
     if (transport == kCamTransportFile)
         return &CamFileTransportOps();
+    if (transport == kCamTransportUsb)
+        return &CamUsbTransportOps();
     return nullptr;
 }
 
@@ -126,11 +129,24 @@ CamDevice* CreateLocked(LinkState& link, const char* name)
     return record;
 }
 
+bool ReadDirectoryWord(CamDevice* device, uint32_t offset, uint32_t space, uint32_t& value)
+{
+    if (device->m_pOps && device->m_pOps->HasQuadletRead()) {
+        uint32_t word = 0;
+        const bool ok = device->m_pHandle && device->m_pOps->ReadQuadlet(device->m_pHandle, offset, space, word);
+        CamSetLastStatus(device, ok ? 1 : 0);
+        if (ok)
+            value = CamIsByteSwapped(device) ? __builtin_bswap32(word) : word;
+        return ok;
+    }
+    return CamReadQuadlet(device, offset, space, value) != 0;
+}
+
 void ReadDirectory(CamDevice* device)
 {
     uint32_t* w = device->m_config.m_words;
     uint32_t magic = 0;
-    if (CamReadQuadlet(device, w[kCamCfgMagicAddress], w[kCamCfgMagicAddress + 1], magic)) {
+    if (ReadDirectoryWord(device, w[kCamCfgMagicAddress], w[kCamCfgMagicAddress + 1], magic)) {
         w[kCamCfgMagic] = magic;
         w[kCamCfgRead] = 1;
     }
@@ -141,7 +157,7 @@ void ReadDirectory(CamDevice* device)
     if (w[kCamCfgMagic] != kCamDirectoryMagic)
         return;
     uint32_t count = 0;
-    if (!CamReadQuadlet(device, w[kCamCfgCountAddress], w[kCamCfgCountAddress + 1], count))
+    if (!ReadDirectoryWord(device, w[kCamCfgCountAddress], w[kCamCfgCountAddress + 1], count))
         return;
     count = std::min<uint32_t>(count, kCamMaxDirectoryEntries);
     uint32_t read = 0;
@@ -152,7 +168,7 @@ void ReadDirectory(CamDevice* device)
         CamAddressAdvance(offset, space, 16 * read);
         bool ok = true;
         for (int k = 0; k < 4 && ok; ++k) {
-            ok = CamReadQuadlet(device, offset, space, entry[k]) != 0;
+            ok = ReadDirectoryWord(device, offset, space, entry[k]);
             CamAddressAdvance(offset, space, 4);
         }
         if (!ok)

@@ -69,6 +69,13 @@ public:
     {
         return Read(handle, offset, space, buffer, count);
     }
+    // A transport with a quadlet request of its own reads the capability directory with it;
+    // the device layer's word swap applies to the value as to any raw quadlet.
+    virtual bool HasQuadletRead() { return false; }
+    virtual bool ReadQuadlet(void* /*handle*/, uint32_t /*offset*/, uint32_t /*space*/, uint32_t& /*value*/)
+    {
+        return false;
+    }
     // The device vanished from under the handle.
     virtual bool IsGone(void* /*handle*/) { return false; }
     // A driver that delivers the whole configuration block (1394).
