@@ -410,17 +410,21 @@ bool SimCamera::priWriteLocked(uint32_t offset, uint32_t space, const uint8_t* i
             CamReverseWords(m_writeWindow.data() + at, count);
         return true;
     }
-    if (offset == kCamRegName) {
-        if (count > static_cast<uint32_t>(kCamNameBlockBytes) || (count & 3))
+    if (offset >= kCamRegName && offset < kCamRegName + kCamNameBlockBytes) {
+        // The name may come in pieces (16 bytes at a time over USB); its NUL ends it.
+        const uint32_t at = offset - kCamRegName;
+        if ((count & 3) || at + count > static_cast<uint32_t>(kCamNameBlockBytes))
             return false;
-        Bytes block(in, in + count);
+        Bytes piece(in, in + count);
         if (on1394)
-            CamReverseWords(block.data(), count);
-        ++m_iNameWrites;
-        const auto nul = std::find(block.begin(), block.end(), 0);
-        if (nul == block.end())
-            return false;
-        priSelect(std::string(block.begin(), nul));
+            CamReverseWords(piece.data(), count);
+        std::copy(piece.begin(), piece.end(), m_nameBlock + at);
+        if (at == 0)
+            ++m_iNameWrites;
+        if (std::find(piece.begin(), piece.end(), 0) != piece.end()) {
+            const uint8_t* end = std::find(m_nameBlock, m_nameBlock + kCamNameBlockBytes, 0);
+            priSelect(std::string(reinterpret_cast<const char*>(m_nameBlock), reinterpret_cast<const char*>(end)));
+        }
         return true;
     }
     if ((offset & 3) || (count & 3))

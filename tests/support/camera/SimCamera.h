@@ -134,6 +134,7 @@ private:
     std::map<uint32_t, int> m_commands;
     int m_iTransfersOpen = 0;
     int m_iNameWrites = 0;
+    uint8_t m_nameBlock[124] = {};
 
     // Console.
     uint32_t m_consoleFlag = 0;
