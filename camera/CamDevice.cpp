@@ -1,6 +1,7 @@
 #include "CamDevice.h"
 
 #include "CamFileDevice.h"
+#include "CamFw1394Transport.h"
 #include "CamUsbTransport.h"
 #include "FByteOrder.h"
 
@@ -54,6 +55,8 @@ CamTransportOps* BuiltInOps(int transport)
         return &CamFileTransportOps();
     if (transport == kCamTransportUsb)
         return &CamUsbTransportOps();
+    if (transport == kCamTransport1394)
+        return &CamFw1394TransportOps();
     return nullptr;
 }
 
