@@ -51,6 +51,7 @@ SimCamera::~SimCamera()
 void SimCamera::Install(int transport)
 {
     m_iInstalledAs = transport;
+    m_iWire = transport;
     CamSetTransportOps(transport, this);
 }
 
@@ -308,9 +309,25 @@ bool SimCamera::Write(void*, uint32_t offset, uint32_t space, const void* data, 
     return priWriteLocked(offset, space, static_cast<const uint8_t*>(data), count);
 }
 
+namespace
+{
+
+constexpr uint32_t kPlainSpace = 0x1001;
+constexpr uint64_t kPlainBytes = 1u << 20;
+
+} // namespace
+
 bool SimCamera::priReadLocked(uint32_t offset, uint32_t space, uint8_t* out, uint32_t count)
 {
-    const bool on1394 = m_iInstalledAs == kCamTransport1394;
+    const bool on1394 = m_iWire == kCamTransport1394;
+    if (space == kPlainSpace) {
+        if (offset + uint64_t(count) > kPlainBytes)
+            return false;
+        if (m_plainMemory.size() < offset + uint64_t(count))
+            m_plainMemory.resize(offset + count);
+        std::memcpy(out, m_plainMemory.data() + offset, count);
+        return true;
+    }
     if (space == kCamSpaceConfig) {
         if (offset < kConfigBase || uint64_t(offset - kConfigBase) + count > m_configSpace.size())
             return false;
@@ -375,11 +392,19 @@ bool SimCamera::priReadLocked(uint32_t offset, uint32_t space, uint8_t* out, uin
 
 bool SimCamera::priWriteLocked(uint32_t offset, uint32_t space, const uint8_t* in, uint32_t count)
 {
-    const bool on1394 = m_iInstalledAs == kCamTransport1394;
+    const bool on1394 = m_iWire == kCamTransport1394;
     auto wordAt = [&](uint32_t i) {
         const uint32_t raw = LoadLE32(in + i);
         return m_options.m_bLittleEndianRegisters ? raw : __builtin_bswap32(raw);
     };
+    if (space == kPlainSpace) {
+        if (offset + uint64_t(count) > kPlainBytes)
+            return false;
+        if (m_plainMemory.size() < offset + uint64_t(count))
+            m_plainMemory.resize(offset + count);
+        std::memcpy(m_plainMemory.data() + offset, in, count);
+        return true;
+    }
     if (space == kCamSpaceConsole) {
         if (offset == kCamConsoleFlag && count == 4) {
             m_consoleFlag = wordAt(0);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+// Space 0x1001 below 1 MiB is plain memory that reads back what was written.
 class SimCamera : public CamTransportOps
 {
 public:
@@ -35,6 +36,8 @@ public:
 
     // Serves this transport value until the object ends.
     void Install(int transport);
+    // Behind another driver: keeps the byte order of this wire without taking the transport's place.
+    void SetWire(int transport) { m_iWire = transport; }
     std::string DeviceName() const;
 
     // Flags are the status bits beyond done; by default readable, writable, deletable and growable.
@@ -102,9 +105,11 @@ private:
     mutable std::mutex m_lock;
     Options m_options;
     int m_iInstalledAs = kCamTransportNone;
+    int m_iWire = kCamTransportNone;
     std::map<std::string, File> m_files;
     std::set<std::string> m_folders;
     Bytes m_configSpace; // 0xF0000000 upwards of space 0xFFFF
+    Bytes m_plainMemory; // space 0x1001: plain bytes, for transport tests
     bool m_bUnplugged = false;
     int m_iUnplugAfter = -1;
     bool m_bCorruptCrc = false;
