@@ -136,7 +136,8 @@ bool ReadDirectoryWord(CamDevice* device, uint32_t offset, uint32_t space, uint3
 {
     if (device->m_pOps && device->m_pOps->HasQuadletRead()) {
         uint32_t word = 0;
-        const bool ok = device->m_pHandle && device->m_pOps->ReadQuadlet(device->m_pHandle, offset, space, word);
+        const bool ok =
+            device->m_pHandle && device->m_pOps->ReadQuadlet(device->m_pHandle, offset, space, word);
         CamSetLastStatus(device, ok ? 1 : 0);
         if (ok)
             value = CamIsByteSwapped(device) ? __builtin_bswap32(word) : word;
@@ -574,7 +575,8 @@ int CamWriteRaw(CamDevice* device, uint32_t offset, uint32_t space, const void* 
 
 bool CamIsByteSwapped(const CamDevice* device)
 {
-    return device && device->m_config.m_words[kCamCfgValid] != 0 && device->m_config.m_words[kCamCfgSwap] != 0;
+    return device && device->m_config.m_words[kCamCfgValid] != 0 &&
+           device->m_config.m_words[kCamCfgSwap] != 0;
 }
 
 void CamReverseWords(void* buffer, uint32_t count)
@@ -609,8 +611,8 @@ int CamReadBlockFast(CamDevice* device, uint32_t offset, uint32_t space, void* b
 {
     if (!device)
         return 0;
-    if (count > 128 && device->m_iTransport == kCamTransport1394 && CamHasCapability(device, kCamCapFastRead) &&
-        CamCapabilityUsable(device, kCamCapFastRead)) {
+    if (count > 128 && device->m_iTransport == kCamTransport1394 &&
+        CamHasCapability(device, kCamCapFastRead) && CamCapabilityUsable(device, kCamCapFastRead)) {
         const bool ok = device->m_pHandle && device->m_pOps &&
                         device->m_pOps->ReadFast(device->m_pHandle, offset, space, buffer, count);
         CamSetLastStatus(device, ok ? 1 : 0);

@@ -320,8 +320,9 @@ private:
             entry = 2;
         }
         // Ids become the first part of camera URLs.
-        ids.erase(std::remove_if(ids.begin(), ids.end(),
-                                 [](const std::string& id) { return id.empty() || id.find('/') != std::string::npos; }),
+        ids.erase(std::remove_if(
+                      ids.begin(), ids.end(),
+                      [](const std::string& id) { return id.empty() || id.find('/') != std::string::npos; }),
                   ids.end());
         FwState& s = State();
         std::lock_guard lock(s.m_lock);

@@ -60,8 +60,8 @@ public:
     virtual void Close(Fw1394Handle handle) = 0;
     // One request on a buffer that carries its input and receives its output. False with a
     // status when the driver refused it; returned is the bytes it gave back.
-    virtual bool Ioctl(Fw1394Handle handle, uint32_t code, uint8_t* buffer, uint32_t inLength, uint32_t outLength,
-                       uint32_t& returned, uint32_t& status) = 0;
+    virtual bool Ioctl(Fw1394Handle handle, uint32_t code, uint8_t* buffer, uint32_t inLength,
+                       uint32_t outLength, uint32_t& returned, uint32_t& status) = 0;
 };
 
 using Fw1394DriverFactory = std::function<std::unique_ptr<Fw1394Driver>()>;

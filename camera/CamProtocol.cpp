@@ -246,7 +246,8 @@ bool ReadLocked(CamDevice* device, const char* path, uint32_t offset, uint8_t* b
     return ok;
 }
 
-bool WritePieceLocked(CamDevice* device, const char* path, uint32_t offset, const uint8_t* data, uint32_t piece)
+bool WritePieceLocked(CamDevice* device, const char* path, uint32_t offset, const uint8_t* data,
+                      uint32_t piece)
 {
     uint32_t size = 0;
     uint32_t status = 0;
@@ -299,7 +300,8 @@ bool WritePieceLocked(CamDevice* device, const char* path, uint32_t offset, cons
         return false;
     }
     bool ok = WriteWindow(device, 0, bytes, sendCount) &&
-              Command(device, kCamCmdWrite, commandOffset, sendCount, crc, 0) && WaitCommandDone(device, 4000);
+              Command(device, kCamCmdWrite, commandOffset, sendCount, crc, 0) &&
+              WaitCommandDone(device, 4000);
     if (!WriteRegister(device, kCamRegTransfer, 0))
         ok = false;
     return ok;
@@ -476,7 +478,8 @@ int CamProtoSetAttributes(CamDevice* device, const char* path, uint32_t attribut
     uint32_t word = 0;
     if (!ReadRegister(device, kCamRegAttributes, word))
         return 0;
-    word = (word & ~(kCamAttrReadOnly | kCamAttrVisible)) | (attributes & (kCamAttrReadOnly | kCamAttrVisible));
+    word =
+        (word & ~(kCamAttrReadOnly | kCamAttrVisible)) | (attributes & (kCamAttrReadOnly | kCamAttrVisible));
     return WriteRegister(device, kCamRegAttributes, word) ? 1 : 0;
 }
 

@@ -15,7 +15,8 @@ struct RequestShape {
 };
 
 constexpr RequestShape kShapes[] = {
-    {0, kUsbDirectionOut}, {4, kUsbDirectionOut}, {1, kUsbDirectionOut}, {5, kUsbDirectionOut}, {8, kUsbDirectionIn},
+    {0, kUsbDirectionOut}, {4, kUsbDirectionOut}, {1, kUsbDirectionOut},
+    {5, kUsbDirectionOut}, {8, kUsbDirectionIn},
 };
 
 bool InDataWindow(uint32_t offset, uint32_t space)
@@ -286,13 +287,14 @@ private:
         if (!CheckHandle(record, handle))
             return false;
         const RequestShape shape = kShapes[static_cast<int>(kind)];
-        const bool carriesLength = kind != UsbRequestKind::ReadAddress && kind != UsbRequestKind::WriteAddress;
+        const bool carriesLength =
+            kind != UsbRequestKind::ReadAddress && kind != UsbRequestKind::WriteAddress;
         const uint16_t value = carriesLength ? static_cast<uint16_t>(length >> 16) : 0;
         const uint16_t index = carriesLength ? static_cast<uint16_t>(length & 0xFFFF) : 0;
         uint32_t count = 0;
-        const uint32_t status = State().m_pDriver->Control(handle, kUsbVendorRequestType, shape.m_request, value,
-                                                           index, shape.m_direction, data, dataLength, count,
-                                                           kUsbControlTimeoutMs);
+        const uint32_t status =
+            State().m_pDriver->Control(handle, kUsbVendorRequestType, shape.m_request, value, index,
+                                       shape.m_direction, data, dataLength, count, kUsbControlTimeoutMs);
         if (status != kUsbOk) {
             SetError(record, status);
             return false;
@@ -309,7 +311,8 @@ private:
             if (!CheckHandle(record, handle))
                 return false;
             count = 0;
-            const uint32_t status = State().m_pDriver->Bulk(handle, pipe, data, length, count, kUsbBulkTimeoutMs);
+            const uint32_t status =
+                State().m_pDriver->Bulk(handle, pipe, data, length, count, kUsbBulkTimeoutMs);
             count = std::min(count, length);
             if (status == kUsbOk)
                 return true;
@@ -349,7 +352,8 @@ private:
                 return false;
         }
         count = std::min(count, chunk);
-        const bool reverse = acknowledged ? (offset < 0x10000000 || space == kCamSpaceConfig) : offset < 0x10000000;
+        const bool reverse =
+            acknowledged ? (offset < 0x10000000 || space == kCamSpaceConfig) : offset < 0x10000000;
         if (count == 4 && reverse)
             CamReverseWords(record->m_data, 4);
         record->m_transferLength = count;
@@ -359,7 +363,10 @@ private:
 
     bool BulkInUnits(UsbRecord* record, uint32_t length)
     {
-        const uint32_t unit = length >= 0x4000 ? 0x4000 : length >= 0x1000 ? 0x1000 : length >= 0x400 ? 0x400 : 0x80;
+        const uint32_t unit = length >= 0x4000   ? 0x4000
+                              : length >= 0x1000 ? 0x1000
+                              : length >= 0x400  ? 0x400
+                                                 : 0x80;
         const uint32_t units = length / unit;
         for (uint32_t i = 0; i < units; ++i) {
             uint8_t* place = record->m_data + i * unit;
@@ -386,7 +393,8 @@ private:
         if (chunk == 4 && !InDataWindow(offset, space))
             CamReverseWords(record->m_data, 4);
         uint32_t count = 0;
-        const bool ok = BulkWithStallRetry(record, kUsbPipeOut, record->m_data, chunk, count) && count == chunk;
+        const bool ok =
+            BulkWithStallRetry(record, kUsbPipeOut, record->m_data, chunk, count) && count == chunk;
         if (chunk == 4 && !InDataWindow(offset, space))
             CamReverseWords(record->m_data, 4); // the buffer is sent again on a retry
         return ok;
@@ -519,8 +527,8 @@ std::vector<UsbCameraId> ParseUsbCameraIds(const std::string& text)
         UsbCameraId id;
         uint16_t interface = 0;
         if (fields.size() < 2 || fields.size() > 3 || !ParseHex16(fields[0], id.m_vendor) ||
-            !ParseHex16(fields[1], id.m_product) || (fields.size() == 3 && !ParseHex16(fields[2], interface)) ||
-            interface > 0xFF)
+            !ParseHex16(fields[1], id.m_product) ||
+            (fields.size() == 3 && !ParseHex16(fields[2], interface)) || interface > 0xFF)
             continue;
         id.m_interface = static_cast<uint8_t>(interface);
         ids.push_back(id);

@@ -38,7 +38,13 @@ constexpr uint32_t kUsbRegisterChunk = 16;
 inline constexpr const char* kUsbIdPrefix = "camera";
 
 // Vendor request kinds: (request number, direction, data stage).
-enum class UsbRequestKind : int { ReadAddress = 0, ReadLength = 1, WriteAddress = 2, WriteLength = 3, Quadlet = 4 };
+enum class UsbRequestKind : int {
+    ReadAddress = 0,
+    ReadLength = 1,
+    WriteAddress = 2,
+    WriteLength = 3,
+    Quadlet = 4
+};
 
 struct UsbDeviceEvent {
     bool m_bArrived = false; // else removed
@@ -56,8 +62,9 @@ public:
     // The index-th matching camera, or kUsbNoHandle.
     virtual UsbHandle Open(int index) = 0;
     virtual void Close(UsbHandle handle) = 0;
-    virtual uint32_t Control(UsbHandle handle, uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
-                             uint8_t direction, uint8_t* data, uint32_t length, uint32_t& count, int timeoutMs) = 0;
+    virtual uint32_t Control(UsbHandle handle, uint8_t requestType, uint8_t request, uint16_t value,
+                             uint16_t index, uint8_t direction, uint8_t* data, uint32_t length,
+                             uint32_t& count, int timeoutMs) = 0;
     virtual uint32_t Bulk(UsbHandle handle, uint8_t pipe, uint8_t* data, uint32_t length, uint32_t& count,
                           int timeoutMs) = 0;
     virtual uint32_t ClearStall(UsbHandle handle, uint8_t pipe) = 0;

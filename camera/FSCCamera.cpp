@@ -141,7 +141,8 @@ FIFile* FSCCamera::OpenFile(const FWideString& path, int mode)
     FWideString folderPath;
     JoinStrings(parts, folderPath, u"/");
     FWideString unused;
-    FIFolder* folder = m_bRedirect ? OpenFolderURL(folderPath, unused, false) : OpenFolder(folderPath, unused, false);
+    FIFolder* folder =
+        m_bRedirect ? OpenFolderURL(folderPath, unused, false) : OpenFolder(folderPath, unused, false);
     if (!folder)
         return nullptr;
     FIFile* file = nullptr;
@@ -550,7 +551,8 @@ void FSCCameraFile::Write(const void* data, int n)
     {
         CameraLock lock(m_pOwner);
         if (lock.IsLocked())
-            written = CamFileWrite(m_camera.c_str(), m_path.c_str(), static_cast<uint32_t>(m_iPosition), data, n);
+            written =
+                CamFileWrite(m_camera.c_str(), m_path.c_str(), static_cast<uint32_t>(m_iPosition), data, n);
     }
     // What was read ahead may now be stale.
     m_iBufferStart = -1;
@@ -634,8 +636,10 @@ int FSCCameraFile::CopyChunk(int n)
     if (got == 0 && n > 0 && m_iPosition < m_iCopyTotal) {
         priAbandonCopy();
         DebugTrace("FSCCameraFile::CopyChunk: %s stopped at %llu of %llu bytes.\n", m_path.c_str(),
-                   static_cast<unsigned long long>(m_iPosition), static_cast<unsigned long long>(m_iCopyTotal));
-        throw FExceptionFileRead("The camera stopped answering during the copy; the partial file was removed.");
+                   static_cast<unsigned long long>(m_iPosition),
+                   static_cast<unsigned long long>(m_iCopyTotal));
+        throw FExceptionFileRead(
+            "The camera stopped answering during the copy; the partial file was removed.");
     }
     try {
         if (got > 0)

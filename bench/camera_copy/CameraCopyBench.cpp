@@ -70,7 +70,8 @@ struct Card {
 void BM_CameraCopy200x10MB(benchmark::State& state)
 {
     Card card(200, false);
-    bench::RunBesideCopy(state, [&] { card.CopyWithMemcpy(); }, [&] { card.CopyFromCamera(); });
+    bench::RunBesideCopy(
+        state, [&] { card.CopyWithMemcpy(); }, [&] { card.CopyFromCamera(); });
     state.SetBytesProcessed(state.iterations() * 200 * static_cast<int64_t>(kFileBytes));
 }
 BENCHMARK(BM_CameraCopy200x10MB)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
@@ -79,7 +80,8 @@ BENCHMARK(BM_CameraCopy200x10MB)->UseManualTime()->Iterations(3)->Unit(benchmark
 void BM_CameraCopyCrc20x10MB(benchmark::State& state)
 {
     Card card(20, true);
-    bench::RunBesideCopy(state, [&] { card.CopyWithMemcpy(); }, [&] { card.CopyFromCamera(); });
+    bench::RunBesideCopy(
+        state, [&] { card.CopyWithMemcpy(); }, [&] { card.CopyFromCamera(); });
     state.SetBytesProcessed(state.iterations() * 20 * static_cast<int64_t>(kFileBytes));
 }
 BENCHMARK(BM_CameraCopyCrc20x10MB)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);

@@ -62,10 +62,11 @@ uint32_t Transaction(Node& node, uint32_t tcode, uint64_t address, uint8_t* data
         request.generation = node.m_generation;
         if (ioctl(node.m_fd, FW_CDEV_IOC_SEND_REQUEST, &request) < 0)
             return errno == ENODEV ? kFw1394StatusGone : kFw1394StatusNoCode;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kResponseTimeoutMs);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(kResponseTimeoutMs);
         for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                    std::chrono::steady_clock::now());
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0)
                 return kFw1394StatusBusy;
             pollfd wait = {node.m_fd, POLLIN, 0};
@@ -91,7 +92,8 @@ uint32_t Transaction(Node& node, uint32_t tcode, uint64_t address, uint8_t* data
             if (common->rcode != RCODE_COMPLETE)
                 return kFw1394StatusNoCode;
             const size_t header = sizeof(fw_cdev_event_response);
-            const uint32_t delivered = std::min<uint32_t>(common->length, static_cast<uint32_t>(got - header));
+            const uint32_t delivered =
+                std::min<uint32_t>(common->length, static_cast<uint32_t>(got - header));
             if (tcode == TCODE_READ_QUADLET_REQUEST || tcode == TCODE_READ_BLOCK_REQUEST) {
                 if (delivered < length)
                     return kFw1394StatusNoCode;
@@ -109,9 +111,11 @@ uint32_t Transfer(Node& node, bool reading, uint64_t address, uint8_t* data, uin
 {
     for (uint32_t done = 0; done < length;) {
         const uint32_t piece = std::min(kPayloadBytes, length - done);
-        const uint32_t tcode = reading ? (piece == 4 ? TCODE_READ_QUADLET_REQUEST : TCODE_READ_BLOCK_REQUEST)
-                                       : (piece == 4 ? TCODE_WRITE_QUADLET_REQUEST : TCODE_WRITE_BLOCK_REQUEST);
-        const uint32_t status = Transaction(node, tcode, (address + done) & 0xFFFFFFFFFFFFull, data + done, piece);
+        const uint32_t tcode = reading
+                                   ? (piece == 4 ? TCODE_READ_QUADLET_REQUEST : TCODE_READ_BLOCK_REQUEST)
+                                   : (piece == 4 ? TCODE_WRITE_QUADLET_REQUEST : TCODE_WRITE_BLOCK_REQUEST);
+        const uint32_t status =
+            Transaction(node, tcode, (address + done) & 0xFFFFFFFFFFFFull, data + done, piece);
         if (status != 0)
             return status;
         done += piece;
@@ -265,8 +269,9 @@ public:
         }
         const uint32_t wanted = LoadLE32(buffer + kFw1394FieldOutLength);
         const uint32_t given = LoadLE32(buffer + kFw1394FieldInLength);
-        const uint64_t address = (static_cast<uint64_t>(LoadLE32(buffer + kFw1394FieldSpace) & 0xFFFF) << 32) |
-                                 LoadLE32(buffer + kFw1394FieldOffset);
+        const uint64_t address =
+            (static_cast<uint64_t>(LoadLE32(buffer + kFw1394FieldSpace) & 0xFFFF) << 32) |
+            LoadLE32(buffer + kFw1394FieldOffset);
         uint8_t* data = buffer + kFw1394HeaderBytes;
         uint32_t result = 0;
         uint32_t delivered = 0;

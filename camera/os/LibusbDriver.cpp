@@ -61,7 +61,8 @@ bool FindBulkEndpoints(libusb_device* device, uint8_t interfaceNumber, uint8_t& 
 class LibusbDriver : public UsbDriver
 {
 public:
-    LibusbDriver(libusb_context* context, std::vector<UsbCameraId> ids) : m_pContext(context), m_ids(std::move(ids))
+    LibusbDriver(libusb_context* context, std::vector<UsbCameraId> ids)
+        : m_pContext(context), m_ids(std::move(ids))
     {
     }
     ~LibusbDriver() override
@@ -81,8 +82,8 @@ public:
         const int events = LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT;
         if (libusb_hotplug_register_callback(m_pContext, static_cast<libusb_hotplug_event>(events),
                                              LIBUSB_HOTPLUG_NO_FLAGS, LIBUSB_HOTPLUG_MATCH_ANY,
-                                             LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY, &OnHotplug, this,
-                                             &m_callback) != LIBUSB_SUCCESS)
+                                             LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY, &OnHotplug,
+                                             this, &m_callback) != LIBUSB_SUCCESS)
             return false;
         m_bRegistered = true;
         return true;
@@ -125,16 +126,16 @@ public:
     }
 
     uint32_t Control(UsbHandle handle, uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
-                     uint8_t direction, uint8_t* data, uint32_t length, uint32_t& count, int timeoutMs) override
+                     uint8_t direction, uint8_t* data, uint32_t length, uint32_t& count,
+                     int timeoutMs) override
     {
         count = 0;
         OpenDevice device;
         if (!Find(handle, device))
             return kUsbNotResponding;
-        const int result =
-            libusb_control_transfer(device.m_pHandle, UsbWireRequestType(requestType, direction), request, value,
-                                    index, data, static_cast<uint16_t>(std::min<uint32_t>(length, 0xFFFF)),
-                                    static_cast<unsigned>(timeoutMs));
+        const int result = libusb_control_transfer(
+            device.m_pHandle, UsbWireRequestType(requestType, direction), request, value, index, data,
+            static_cast<uint16_t>(std::min<uint32_t>(length, 0xFFFF)), static_cast<unsigned>(timeoutMs));
         if (result < 0)
             return UsbStatusFromLibusb(result);
         count = std::min<uint32_t>(static_cast<uint32_t>(result), length);

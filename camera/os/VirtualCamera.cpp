@@ -98,7 +98,6 @@ bool VirtualCamLocalPath(const char* path, std::string& local)
     return true;
 }
 
-
 bool VirtualCamListing(const char* path, std::string& text)
 {
     text.clear();
@@ -127,8 +126,8 @@ bool VirtualCamListing(const char* path, std::string& text)
         if (!StatLocal(folder + "/" + name, info))
             continue;
         char numbers[64];
-        std::snprintf(numbers, sizeof numbers, "\t%llu\t%lld\t", static_cast<unsigned long long>(info.st_size),
-                      static_cast<long long>(info.st_mtime));
+        std::snprintf(numbers, sizeof numbers, "\t%llu\t%lld\t",
+                      static_cast<unsigned long long>(info.st_size), static_cast<long long>(info.st_mtime));
         text += prefix + name + numbers;
         if (S_ISDIR(info.st_mode))
             text += 'D';

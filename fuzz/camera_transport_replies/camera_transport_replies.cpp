@@ -37,7 +37,8 @@ struct Input {
 // Statuses drawn from a small set, so that the interesting ones come up often.
 uint32_t UsbStatus(Input& in)
 {
-    static const uint32_t statuses[] = {kUsbOk, kUsbOk, kUsbOk, kUsbStall, kUsbNotResponding, kUsbTimeout, 0x1234};
+    static const uint32_t statuses[] = {kUsbOk,      kUsbOk, kUsbOk, kUsbStall, kUsbNotResponding,
+                                        kUsbTimeout, 0x1234};
     return in.Done() ? kUsbNotResponding : statuses[in.Byte() % 7];
 }
 
@@ -62,7 +63,9 @@ public:
     {
         const uint32_t status = UsbStatus(m_in);
         // Sometimes a count larger than asked: the transport must cut it.
-        const uint32_t claimed = m_in.Byte() % 3 == 0 ? length + m_in.Byte() : std::min<uint32_t>(m_in.Word() % (length + 1), length);
+        const uint32_t claimed = m_in.Byte() % 3 == 0
+                                     ? length + m_in.Byte()
+                                     : std::min<uint32_t>(m_in.Word() % (length + 1), length);
         if (pipe == kUsbPipeIn)
             m_in.Fill(data, std::min(claimed, length));
         count = claimed;
@@ -87,8 +90,8 @@ public:
     }
     Fw1394Handle Open(const std::string&) override { return m_in.Done() ? kFw1394NoHandle : 3; }
     void Close(Fw1394Handle) override {}
-    bool Ioctl(Fw1394Handle, uint32_t, uint8_t* buffer, uint32_t inLength, uint32_t outLength, uint32_t& returned,
-               uint32_t& status) override
+    bool Ioctl(Fw1394Handle, uint32_t, uint8_t* buffer, uint32_t inLength, uint32_t outLength,
+               uint32_t& returned, uint32_t& status) override
     {
         static const uint32_t statuses[] = {0, 0, kFw1394StatusBusy, kFw1394StatusNoCode, kFw1394StatusGone};
         status = m_in.Done() ? kFw1394StatusGone : statuses[m_in.Byte() % 5];

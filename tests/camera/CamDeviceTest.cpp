@@ -160,10 +160,8 @@ struct DirectoryCase {
 TEST_F(CamLinkTest, CapabilityDirectory)
 {
     const DirectoryCase cases[] = {
-        {"forward", true, false, 3, -1, 1, 3},
-        {"reversed magic", true, true, 3, -1, 0, 3},
-        {"unreadable magic", false, false, 3, -1, 1, 0},
-        {"count above the cap", true, false, 60, -1, 1, 50},
+        {"forward", true, false, 3, -1, 1, 3},           {"reversed magic", true, true, 3, -1, 0, 3},
+        {"unreadable magic", false, false, 3, -1, 1, 0}, {"count above the cap", true, false, 60, -1, 1, 50},
         {"failed entry stops", true, false, 5, 2, 1, 2},
     };
     for (const DirectoryCase& c : cases) {
@@ -282,18 +280,27 @@ TEST_F(CamLinkTest, FileDeviceImage)
         uint64_t position;
     };
     const MapCase maps[] = {
-        {0x3FF, 0x0006, true, 0x3FF},           {0x400, 0x0006, false, 0},
-        {0x0, 0x1000, true, 0x400},             {0xFFFFFF, 0x1001, true, 0x800 + 0xFFFFFF},
-        {0x1000000, 0x1001, false, 0},          {0x10, 0x1006, true, 0x1000810},
-        {0x80, 0x1007, true, 0x1001080},        {0xFFFF, 0x1009, true, 0x1001400 + 0xFFFF},
-        {0x10000, 0x1009, false, 0},            {0x010000F0, 0x1009, false, 0},
-        {0x10000004, 0x1009, true, 0x1001404},  {0x3FF, 0x1FFF, true, 0x1011400 + 0x3FF},
-        {0xF0000404, 0xFFFF, true, 0x1011C04},  {0x1FFFF, 0xFFFF, true, 0x1011800 + 0x1FFFF},
-        {0x20000, 0xFFFF, false, 0},            {0x0, 0x1002, false, 0},
+        {0x3FF, 0x0006, true, 0x3FF},
+        {0x400, 0x0006, false, 0},
+        {0x0, 0x1000, true, 0x400},
+        {0xFFFFFF, 0x1001, true, 0x800 + 0xFFFFFF},
+        {0x1000000, 0x1001, false, 0},
+        {0x10, 0x1006, true, 0x1000810},
+        {0x80, 0x1007, true, 0x1001080},
+        {0xFFFF, 0x1009, true, 0x1001400 + 0xFFFF},
+        {0x10000, 0x1009, false, 0},
+        {0x010000F0, 0x1009, false, 0},
+        {0x10000004, 0x1009, true, 0x1001404},
+        {0x3FF, 0x1FFF, true, 0x1011400 + 0x3FF},
+        {0xF0000404, 0xFFFF, true, 0x1011C04},
+        {0x1FFFF, 0xFFFF, true, 0x1011800 + 0x1FFFF},
+        {0x20000, 0xFFFF, false, 0},
+        {0x0, 0x1002, false, 0},
     };
     for (const MapCase& m : maps) {
         uint64_t position = 0;
-        EXPECT_EQ(FileDevOffset(m.offset, m.space, position), m.maps) << std::hex << m.space << ":" << m.offset;
+        EXPECT_EQ(FileDevOffset(m.offset, m.space, position), m.maps)
+            << std::hex << m.space << ":" << m.offset;
         if (m.maps) {
             EXPECT_EQ(position, m.position) << std::hex << m.space << ":" << m.offset;
         }

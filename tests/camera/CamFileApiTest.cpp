@@ -88,7 +88,8 @@ TEST_F(FileApiTest, SilentCameraFallsThroughToTheVirtualOne)
     EXPECT_TRUE(CamIsAvailable(name.c_str()));
 
     sim.Unplug();
-    EXPECT_EQ(CamFileRead(name.c_str(), "/cf/a", 0, bytes, 16), 0u) << "the named camera is not the virtual one";
+    EXPECT_EQ(CamFileRead(name.c_str(), "/cf/a", 0, bytes, 16), 0u)
+        << "the named camera is not the virtual one";
     EXPECT_FALSE(CamIsAvailable(name.c_str()));
     EXPECT_EQ(CamFileRead("", "/a", 0, bytes, 16), 7u);
     EXPECT_EQ(std::string(bytes, 7), "virtual");
@@ -147,7 +148,8 @@ TEST_F(FileApiTest, VirtualPathsStayInTheirFolder)
     FScopedTempFolder outside;
     ASSERT_TRUE(outside.WriteFile("secret", "s"));
     SwitchVirtual(true);
-    const std::string escape = "/../" + outside.GetPath().substr(outside.GetPath().rfind('/') + 1) + "/secret";
+    const std::string escape =
+        "/../" + outside.GetPath().substr(outside.GetPath().rfind('/') + 1) + "/secret";
     const char* vc = kVirtualCameraName;
     char bytes[4];
     uint32_t size = 0;

@@ -200,7 +200,9 @@ TEST_F(ProtocolTest, PollingStepsAndTimeouts)
     for (int transport : {kCamTransportUsb, kCamTransport1394}) {
         SCOPED_TRACE(transport);
         const bool usb = transport == kCamTransportUsb;
-        auto sleptMs = [&] { return std::accumulate(m_pClock->m_sleeps.begin(), m_pClock->m_sleeps.end(), 0); };
+        auto sleptMs = [&] {
+            return std::accumulate(m_pClock->m_sleeps.begin(), m_pClock->m_sleeps.end(), 0);
+        };
         SimCamera::Options options;
         options.m_iSelectBusyPolls = 3;
         options.m_iCommandBusyPolls = 1000;

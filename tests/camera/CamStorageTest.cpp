@@ -486,7 +486,8 @@ TEST_F(StorageTest, CameraSuppliedNamesAreUntrusted)
     Released<FIFile> file(folder->OpenFile(files[1], kFileRead));
     ASSERT_TRUE(file);
     auto* copyable = dynamic_cast<FCopyableFile*>(file.p);
-    ASSERT_TRUE(copyable->BeginCopy(Join(Join(DiskURL(destination.GetPath()), u"/"), escaped), nullptr, 4096));
+    ASSERT_TRUE(
+        copyable->BeginCopy(Join(Join(DiskURL(destination.GetPath()), u"/"), escaped), nullptr, 4096));
     while (copyable->CopyChunk(4096) > 0) {
     }
     copyable->EndCopy();

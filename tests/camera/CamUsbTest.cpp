@@ -57,7 +57,10 @@ protected:
         ASSERT_TRUE(CamWriteQuadlet(m_pDevice, kCamRegLength, kCamSpaceFile, length));
         ASSERT_TRUE(CamWriteQuadlet(m_pDevice, kCamRegCommand, kCamSpaceFile, kCamCmdRead));
     }
-    int Sleeps(int ms) const { return static_cast<int>(std::count(m_pClock->m_sleeps.begin(), m_pClock->m_sleeps.end(), ms)); }
+    int Sleeps(int ms) const
+    {
+        return static_cast<int>(std::count(m_pClock->m_sleeps.begin(), m_pClock->m_sleeps.end(), ms));
+    }
 
     std::unique_ptr<VirtualClock> m_pClock;
     SimCamera m_camera;
@@ -79,23 +82,29 @@ TEST(UsbWire, AddressBlockChunksAndRequestType)
         uint32_t chunk;
     };
     const Case cases[] = {
-        {0x10000000, 0x1009, 20000, true, 0x4000}, {0x10000000, 0x1009, 3616, true, 0x400},
-        {0x10000000, 0x1009, 544, true, 0x80},     {0x10000000, 0x1009, 0x80, true, 16},
-        {0x10000000, 0x1009, 20000, false, 16},    {0x100, 0x1009, 20000, true, 16},
-        {0x0, 0x1007, 3, true, 3},                 {0x0, 0x100A, 5000, true, 0x1000},
+        {0x10000000, 0x1009, 20000, true, 0x4000},
+        {0x10000000, 0x1009, 3616, true, 0x400},
+        {0x10000000, 0x1009, 544, true, 0x80},
+        {0x10000000, 0x1009, 0x80, true, 16},
+        {0x10000000, 0x1009, 20000, false, 16},
+        {0x100, 0x1009, 20000, true, 16},
+        {0x0, 0x1007, 3, true, 3},
+        {0x0, 0x100A, 5000, true, 0x1000},
     };
     for (const Case& c : cases)
         EXPECT_EQ(UsbChunkSize(c.offset, c.space, c.remaining, c.reading), c.chunk) << c.remaining;
 
     EXPECT_EQ(UsbStatusFromLibusb(LIBUSB_ERROR_PIPE), kUsbStall);
     EXPECT_EQ(UsbStatusFromLibusb(LIBUSB_ERROR_NO_DEVICE), kUsbNotResponding);
-    EXPECT_NE(UsbStatusFromLibusb(LIBUSB_ERROR_ACCESS), kUsbNotResponding) << "no permission is not a vanished device";
+    EXPECT_NE(UsbStatusFromLibusb(LIBUSB_ERROR_ACCESS), kUsbNotResponding)
+        << "no permission is not a vanished device";
     EXPECT_EQ(UsbStatusFromLibusb(LIBUSB_ERROR_TIMEOUT), kUsbTimeout);
 }
 
 TEST(UsbWire, CameraIdsConfiguration)
 {
-    const auto ids = ParseUsbCameraIds("# cameras\n1a2b:3C4d\n  dead:beef:2  # second\nxyz:1\n1:2:3:4\n12345:1\n\n");
+    const auto ids =
+        ParseUsbCameraIds("# cameras\n1a2b:3C4d\n  dead:beef:2  # second\nxyz:1\n1:2:3:4\n12345:1\n\n");
     ASSERT_EQ(ids.size(), 2u);
     EXPECT_EQ(ids[0].m_vendor, 0x1A2B);
     EXPECT_EQ(ids[0].m_product, 0x3C4D);
@@ -156,7 +165,8 @@ TEST_F(UsbTest, DataWindowReadGoesInUnits)
     StartWindow("/f", 20000);
     m_driver.ClearLog();
     Bytes out(20000);
-    ASSERT_TRUE(CamUsbTransportOps().Read(m_pDevice->m_pHandle, 0x10000000, kCamSpaceFile, out.data(), 20000));
+    ASSERT_TRUE(
+        CamUsbTransportOps().Read(m_pDevice->m_pHandle, 0x10000000, kCamSpaceFile, out.data(), 20000));
     EXPECT_EQ(out, data) << "data-window bytes are never reversed";
     const std::vector<uint32_t> blocks = {16384, 1024, 1024, 1024, 128, 128, 128, 128, 16, 16};
     EXPECT_EQ(m_driver.BulkInLengths(), blocks);
@@ -233,15 +243,18 @@ TEST_F(UsbTest, UntrustedRepliesFailWithinBounds)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        m_driver.m_iEmptyReplies = m_driver.m_iShortSecondUnit = m_driver.m_iTimeouts = m_driver.m_iGarbageStatus = 0;
+        m_driver.m_iEmptyReplies = m_driver.m_iShortSecondUnit = m_driver.m_iTimeouts =
+            m_driver.m_iGarbageStatus = 0;
         m_driver.*c.fault = c.times;
         Bytes out(1024, 0xAA);
-        const bool ok = CamUsbTransportOps().Read(m_pDevice->m_pHandle, 0x10000000, kCamSpaceFile, out.data(), 1024);
+        const bool ok =
+            CamUsbTransportOps().Read(m_pDevice->m_pHandle, 0x10000000, kCamSpaceFile, out.data(), 1024);
         EXPECT_EQ(ok, c.recovers);
         if (ok) {
             EXPECT_EQ(out, Bytes(data.begin(), data.begin() + 1024));
         }
-        m_driver.m_iEmptyReplies = m_driver.m_iShortSecondUnit = m_driver.m_iTimeouts = m_driver.m_iGarbageStatus = 0;
+        m_driver.m_iEmptyReplies = m_driver.m_iShortSecondUnit = m_driver.m_iTimeouts =
+            m_driver.m_iGarbageStatus = 0;
     }
     // Counts that claim more than was asked are cut to the request.
     m_driver.m_bClaimExtraBytes = true;
@@ -264,7 +277,8 @@ TEST_F(UsbTest, GoneDeviceRetiresItsHandleAndReopensWithANewOne)
     EXPECT_TRUE(m_pDevice->m_bGone);
     CamDevRelease(m_pDevice);
     m_pDevice = nullptr;
-    EXPECT_TRUE(m_driver.ClosedHandles().count(first)) << "the retired handle is closed, so the interface is free";
+    EXPECT_TRUE(m_driver.ClosedHandles().count(first))
+        << "the retired handle is closed, so the interface is free";
 
     m_camera.Plug();
     EXPECT_EQ(CamOpen("USB@camera0"), nullptr) << "the first open reports the loss";

@@ -12,8 +12,8 @@ void Sim1394Driver::Install()
             std::vector<std::string> Enumerate(int entry) override { return m_d.Enumerate(entry); }
             Fw1394Handle Open(const std::string& id) override { return m_d.Open(id); }
             void Close(Fw1394Handle handle) override { m_d.Close(handle); }
-            bool Ioctl(Fw1394Handle h, uint32_t code, uint8_t* buffer, uint32_t in, uint32_t out, uint32_t& returned,
-                       uint32_t& status) override
+            bool Ioctl(Fw1394Handle h, uint32_t code, uint8_t* buffer, uint32_t in, uint32_t out,
+                       uint32_t& returned, uint32_t& status) override
             {
                 return m_d.Ioctl(h, code, buffer, in, out, returned, status);
             }
@@ -93,10 +93,12 @@ bool Sim1394Driver::Ioctl(Fw1394Handle, uint32_t code, uint8_t* buffer, uint32_t
         uint32_t delivered = 0;
         bool ok = false;
         if (code == kFw1394ReadBlock || code == kFw1394FastRead) {
-            ok = wanted + kFw1394HeaderBytes <= outLength && m_camera.Read(nullptr, offset, space, data, wanted);
+            ok = wanted + kFw1394HeaderBytes <= outLength &&
+                 m_camera.Read(nullptr, offset, space, data, wanted);
             delivered = wanted;
         } else if (code == kFw1394WriteBlock) {
-            ok = given + kFw1394HeaderBytes <= inLength && m_camera.Write(nullptr, offset, space, data, given);
+            ok =
+                given + kFw1394HeaderBytes <= inLength && m_camera.Write(nullptr, offset, space, data, given);
         } else if (code == kFw1394ReadConfig) {
             CamConfig config;
             ok = m_camera.ReadConfig(nullptr, config);
@@ -138,7 +140,8 @@ bool Sim1394Driver::Ioctl(Fw1394Handle, uint32_t code, uint8_t* buffer, uint32_t
         returned = kFw1394NewerHeaderBytes + length + 4;
         return true;
     }
-    if (inLength != length + kFw1394NewerHeaderBytes + 4 || !m_camera.Write(nullptr, offset, space, data, length))
+    if (inLength != length + kFw1394NewerHeaderBytes + 4 ||
+        !m_camera.Write(nullptr, offset, space, data, length))
         return fail(kFw1394StatusNoCode);
     returned = kFw1394NewerHeaderBytes + 4;
     return true;

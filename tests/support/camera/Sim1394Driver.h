@@ -14,8 +14,8 @@ class Sim1394Driver : public Fw1394Driver
 public:
     struct RequestRecord {
         uint32_t m_code;
-        uint32_t m_sequence;   // older layout only
-        uint32_t m_inLength;   // as the driver received them
+        uint32_t m_sequence; // older layout only
+        uint32_t m_inLength; // as the driver received them
         uint32_t m_outLength;
         uint32_t m_dataLength; // data bytes the request carried or asked for
     };
@@ -26,10 +26,10 @@ public:
     }
     void Install();
 
-    int m_iEntry = 1;             // the descriptor entry whose interfaces are present
-    int m_iBusy = 0;              // the next requests answer busy
-    int m_iFailures = 0;          // the next requests fail
-    bool m_bShortConfig = false;  // the configuration comes back short
+    int m_iEntry = 1;            // the descriptor entry whose interfaces are present
+    int m_iBusy = 0;             // the next requests answer busy
+    int m_iFailures = 0;         // the next requests fail
+    bool m_bShortConfig = false; // the configuration comes back short
 
     std::vector<RequestRecord> Requests() const;
     void ClearLog();

@@ -22,9 +22,7 @@ std::string ParentOf(const std::string& path)
 
 } // namespace
 
-SimCamera::SimCamera() : SimCamera(Options())
-{
-}
+SimCamera::SimCamera() : SimCamera(Options()) {}
 
 SimCamera::SimCamera(const Options& options) : m_options(options), m_configSpace(kConfigBytes, 0)
 {
@@ -267,9 +265,7 @@ void* SimCamera::Open(const std::string& id)
     return this;
 }
 
-void SimCamera::Close(void*)
-{
-}
+void SimCamera::Close(void*) {}
 
 bool SimCamera::IsGone(void*)
 {
@@ -341,7 +337,8 @@ bool SimCamera::priReadLocked(uint32_t offset, uint32_t space, uint8_t* out, uin
             std::memcpy(out, word.data(), 4);
             return true;
         }
-        if (offset >= kCamConsoleBlock && offset - kCamConsoleBlock + uint64_t(count) <= sizeof m_consoleBlock) {
+        if (offset >= kCamConsoleBlock &&
+            offset - kCamConsoleBlock + uint64_t(count) <= sizeof m_consoleBlock) {
             std::memcpy(out, m_consoleBlock + (offset - kCamConsoleBlock), count);
             return true;
         }
@@ -410,7 +407,8 @@ bool SimCamera::priWriteLocked(uint32_t offset, uint32_t space, const uint8_t* i
             m_consoleFlag = wordAt(0);
             return true;
         }
-        if (offset >= kCamConsoleBlock && offset - kCamConsoleBlock + uint64_t(count) <= sizeof m_consoleBlock) {
+        if (offset >= kCamConsoleBlock &&
+            offset - kCamConsoleBlock + uint64_t(count) <= sizeof m_consoleBlock) {
             std::memcpy(m_consoleBlock + (offset - kCamConsoleBlock), in, count);
             uint8_t block[128];
             std::memcpy(block, m_consoleBlock, sizeof block);
@@ -448,7 +446,8 @@ bool SimCamera::priWriteLocked(uint32_t offset, uint32_t space, const uint8_t* i
             ++m_iNameWrites;
         if (std::find(piece.begin(), piece.end(), 0) != piece.end()) {
             const uint8_t* end = std::find(m_nameBlock, m_nameBlock + kCamNameBlockBytes, 0);
-            priSelect(std::string(reinterpret_cast<const char*>(m_nameBlock), reinterpret_cast<const char*>(end)));
+            priSelect(
+                std::string(reinterpret_cast<const char*>(m_nameBlock), reinterpret_cast<const char*>(end)));
         }
         return true;
     }
@@ -548,7 +547,8 @@ void SimCamera::priSelect(const std::string& path)
         m_status = kCamStatusDone | it->second.m_flags;
         return;
     }
-    const bool creatable = m_options.m_bAllowCreate && m_folders.count(ParentOf(path)) && !m_folders.count(path);
+    const bool creatable =
+        m_options.m_bAllowCreate && m_folders.count(ParentOf(path)) && !m_folders.count(path);
     m_status = kCamStatusDone | (creatable ? kCamStatusWritable | kCamStatusGrowable : 0);
 }
 
@@ -560,7 +560,8 @@ std::string SimCamera::priListing(const std::string& pattern) const
     const std::string glob = pattern.substr(pattern.rfind('/') + 1);
     std::string text;
     auto matches = [&](const std::string& path) {
-        return ParentOf(path) == folder && fnmatch(glob.c_str(), path.substr(folder.size() + 1).c_str(), 0) == 0;
+        return ParentOf(path) == folder &&
+               fnmatch(glob.c_str(), path.substr(folder.size() + 1).c_str(), 0) == 0;
     };
     for (const std::string& sub : m_folders) {
         if (!sub.empty() && matches(sub))
@@ -569,8 +570,8 @@ std::string SimCamera::priListing(const std::string& pattern) const
     for (const auto& [path, file] : m_files) {
         if (!matches(path))
             continue;
-        text += path + "\t" + std::to_string(file.m_pBytes->size()) + "\t" + std::to_string(file.m_time) + "\t" +
-                ((file.m_attributes & 1) ? "L" : "") + "\n";
+        text += path + "\t" + std::to_string(file.m_pBytes->size()) + "\t" + std::to_string(file.m_time) +
+                "\t" + ((file.m_attributes & 1) ? "L" : "") + "\n";
     }
     return text;
 }
@@ -585,7 +586,9 @@ void SimCamera::priRunCommand(uint32_t command)
     const bool wholeFile = (m_status & kCamStatusWholeFile) != 0;
 
     if (command == kCamCmdRead) {
-        std::shared_ptr<const Bytes> source = m_bSelectedIsListing ? m_pListing : file ? file->m_pBytes : nullptr;
+        std::shared_ptr<const Bytes> source = m_bSelectedIsListing ? m_pListing
+                                              : file               ? file->m_pBytes
+                                                                   : nullptr;
         if (!source || !(m_status & kCamStatusReadable))
             return;
         const uint32_t start = wholeFile ? 0 : m_offset;
@@ -628,7 +631,8 @@ void SimCamera::priRunCommand(uint32_t command)
         return;
     }
     if (command == kCamCmdDelete) {
-        if (!file || m_bRefuseDelete || !(m_status & kCamStatusDeletable) || m_length != file->m_pBytes->size())
+        if (!file || m_bRefuseDelete || !(m_status & kCamStatusDeletable) ||
+            m_length != file->m_pBytes->size())
             return;
         m_files.erase(it);
         m_commandStatus = kCamCommandDone;

@@ -21,12 +21,12 @@ public:
     using Bytes = std::vector<uint8_t>;
 
     struct Options {
-        bool m_bCrc = true;               // advertise CRC-16 checks
-        bool m_bFastRead = false;         // advertise the fast block read
+        bool m_bCrc = true;       // advertise CRC-16 checks
+        bool m_bFastRead = false; // advertise the fast block read
         bool m_bLittleEndianRegisters = false;
-        bool m_bAllowCreate = true;       // a write may create a missing file
-        int m_iSelectBusyPolls = 0;       // status reads that answer busy after a select
-        int m_iCommandBusyPolls = 0;      // command-status reads that answer busy
+        bool m_bAllowCreate = true;  // a write may create a missing file
+        int m_iSelectBusyPolls = 0;  // status reads that answer busy after a select
+        int m_iCommandBusyPolls = 0; // command-status reads that answer busy
         std::string m_id = "sim0";
     };
 

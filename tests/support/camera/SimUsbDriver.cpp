@@ -20,8 +20,8 @@ void SimUsbDriver::Install()
             void UnregisterEvents() override {}
             UsbHandle Open(int index) override { return m_d.Open(index); }
             void Close(UsbHandle handle) override { m_d.Close(handle); }
-            uint32_t Control(UsbHandle h, uint8_t t, uint8_t r, uint16_t v, uint16_t i, uint8_t dir, uint8_t* data,
-                             uint32_t length, uint32_t& count, int ms) override
+            uint32_t Control(UsbHandle h, uint8_t t, uint8_t r, uint16_t v, uint16_t i, uint8_t dir,
+                             uint8_t* data, uint32_t length, uint32_t& count, int ms) override
             {
                 return m_d.Control(h, t, r, v, i, dir, data, length, count, ms);
             }
@@ -128,8 +128,8 @@ void SimUsbDriver::PollEvents(std::vector<UsbDeviceEvent>& events)
 }
 
 uint32_t SimUsbDriver::Control(UsbHandle handle, uint8_t requestType, uint8_t request, uint16_t value,
-                               uint16_t index, uint8_t direction, uint8_t* data, uint32_t length, uint32_t& count,
-                               int)
+                               uint16_t index, uint8_t direction, uint8_t* data, uint32_t length,
+                               uint32_t& count, int)
 {
     std::lock_guard lock(m_lock);
     count = 0;
@@ -189,7 +189,8 @@ uint32_t SimUsbDriver::Control(UsbHandle handle, uint8_t requestType, uint8_t re
     }
 }
 
-uint32_t SimUsbDriver::Bulk(UsbHandle handle, uint8_t pipe, uint8_t* data, uint32_t length, uint32_t& count, int)
+uint32_t SimUsbDriver::Bulk(UsbHandle handle, uint8_t pipe, uint8_t* data, uint32_t length, uint32_t& count,
+                            int)
 {
     std::lock_guard lock(m_lock);
     count = 0;

@@ -30,9 +30,9 @@ public:
     void Install();
 
     // Faults and conventions.
-    bool m_bAcknowledge = false;     // single replies come after "VI!"
+    bool m_bAcknowledge = false;      // single replies come after "VI!"
     bool m_bAcknowledgeUnits = false; // every unit comes after "VI!"
-    int m_iStalls = 0;               // the next bulk transfers stall
+    int m_iStalls = 0;                // the next bulk transfers stall
     bool m_bClearStallFails = false;
     int m_iEmptyReplies = 0;         // bulk reads that deliver nothing
     int m_iShortSecondUnit = 0;      // a unit's second read comes short
@@ -56,7 +56,8 @@ public:
     UsbHandle Open(int index) override;
     void Close(UsbHandle handle) override;
     uint32_t Control(UsbHandle handle, uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
-                     uint8_t direction, uint8_t* data, uint32_t length, uint32_t& count, int timeoutMs) override;
+                     uint8_t direction, uint8_t* data, uint32_t length, uint32_t& count,
+                     int timeoutMs) override;
     uint32_t Bulk(UsbHandle handle, uint8_t pipe, uint8_t* data, uint32_t length, uint32_t& count,
                   int timeoutMs) override;
     uint32_t ClearStall(UsbHandle handle, uint8_t pipe) override;
