@@ -59,6 +59,9 @@ struct FwRecord {
 // the data bytes received (reads) and its input length the data bytes sent (writes).
 bool Request(FwRecord& record)
 {
+    // A handle whose device vanished stays dead: the device layer opens a new one.
+    if (record.m_errorWord != 0)
+        return false;
     Fw1394Driver* driver = Driver();
     record.SetField(kFw1394FieldSuccess, 0);
     record.SetField(kFw1394FieldStatus, kFw1394StatusPreset);

@@ -48,44 +48,48 @@ bool WriteRegister(CamDevice* device, uint32_t reg, uint32_t value)
     return CamWriteQuadlet(device, reg, kCamSpaceFile, value) != 0;
 }
 
-bool WaitReady(CamDevice* device, int milliseconds)
+// Reads a register every step until `settled` says the poll is over (its answer is the
+// wait's answer) or the time is up; failed reads are tried again.
+template <typename Settled>
+bool Poll(CamDevice* device, uint32_t reg, int milliseconds, int step, Settled settled)
 {
-    const int tries = milliseconds / kReadyStepMs;
+    const int tries = milliseconds / step;
     for (int i = 0; i < tries; ++i) {
         uint32_t value = 0;
-        if (ReadRegister(device, kCamRegTransfer, value))
-            return true;
+        bool answer = false;
+        if (ReadRegister(device, reg, value) && settled(value, answer))
+            return answer;
         if (i + 1 < tries)
-            CamSleep(kReadyStepMs);
+            CamSleep(step);
     }
     return false;
+}
+
+// The service answers at all.
+bool WaitReady(CamDevice* device, int milliseconds)
+{
+    return Poll(device, kCamRegTransfer, milliseconds, kReadyStepMs, [](uint32_t, bool& answer) {
+        answer = true;
+        return true;
+    });
 }
 
 bool WaitUsbDone(CamDevice* device, int milliseconds)
 {
-    const int tries = milliseconds / kUsbCommandStepMs;
-    for (int i = 0; i < tries; ++i) {
-        uint32_t value = 0;
-        if (ReadRegister(device, kCamRegCommandStatus, value) &&
-            (value == kCamCommandIdle || value == kCamCommandDone))
-            return true;
-        if (i + 1 < tries)
-            CamSleep(kUsbCommandStepMs);
-    }
-    return false;
+    return Poll(device, kCamRegCommandStatus, milliseconds, kUsbCommandStepMs,
+                [](uint32_t value, bool& answer) {
+                    answer = true;
+                    return value == kCamCommandIdle || value == kCamCommandDone;
+                });
 }
 
 bool WaitUsbCommand(CamDevice* device, int milliseconds)
 {
-    const int tries = milliseconds / kUsbCommandStepMs;
-    for (int i = 0; i < tries; ++i) {
-        uint32_t value = 0;
-        if (ReadRegister(device, kCamRegCommandStatus, value) && value != kCamCommandBusy)
-            return value == kCamCommandDone;
-        if (i + 1 < tries)
-            CamSleep(kUsbCommandStepMs);
-    }
-    return false;
+    return Poll(device, kCamRegCommandStatus, milliseconds, kUsbCommandStepMs,
+                [](uint32_t value, bool& answer) {
+                    answer = value == kCamCommandDone;
+                    return value != kCamCommandBusy;
+                });
 }
 
 bool WaitStatus(CamDevice* device, int milliseconds, uint32_t* status)

@@ -1,3 +1,4 @@
+#include "CamEndToEnd.h"
 #include "CamFileApi.h"
 #include "CamFw1394Transport.h"
 #include "CamProtocol.h"
@@ -10,14 +11,6 @@ namespace
 {
 
 using Bytes = SimCamera::Bytes;
-
-Bytes Pattern(size_t n)
-{
-    Bytes bytes(n);
-    for (size_t i = 0; i < n; ++i)
-        bytes[i] = static_cast<uint8_t>(i * 3 + (i >> 8));
-    return bytes;
-}
 
 SimCamera::Options WithFastRead()
 {
@@ -172,27 +165,7 @@ TEST_P(Fw1394Test, ShortConfigurationKeepsTheDefaults)
 
 TEST_P(Fw1394Test, EndToEndReadWriteTimeAndUnplug)
 {
-    const Bytes image = Pattern(100000);
-    m_camera.AddFile("/cf/images/IMG_0001.q7f", image);
-    m_camera.AddFile("/dev/Time", {0, 0, 0, 0}, SimCamera::kDefaultFlags | kCamStatusWholeFile);
-    const char* camera = "1394@fw1";
-    Bytes out(image.size());
-    EXPECT_EQ(CamFileRead(camera, "/cf/images/IMG_0001.q7f", 0, out.data(), 100000), 100000u);
-    EXPECT_EQ(out, image);
-
-    const uint8_t time[4] = {9, 8, 7, 6};
-    ASSERT_TRUE(CamFileWrite(camera, "/dev/Time", 0, time, 4));
-    uint8_t back[4] = {};
-    EXPECT_EQ(CamFileRead(camera, "/dev/Time", 0, back, 4), 4u);
-    EXPECT_EQ(Bytes(back, back + 4), Bytes(time, time + 4));
-
-    m_camera.UnplugAfterWindowReads(3);
-    EXPECT_EQ(CamFileRead(camera, "/cf/images/IMG_0001.q7f", 0, out.data(), 100000), 0u);
-    m_camera.Plug();
-    uint32_t got = 0;
-    for (int call = 0; call < 3 && got == 0; ++call)
-        got = CamFileRead(camera, "/cf/images/IMG_0001.q7f", 0, out.data(), 100000);
-    EXPECT_EQ(got, 100000u) << "plugged back in, the camera is reached again";
+    ExpectReadWriteAndUnplug(m_camera, "1394@fw1", 100000);
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, Fw1394Test, ::testing::Values(false, true),

@@ -11,14 +11,6 @@ namespace
 
 using Bytes = SimCamera::Bytes;
 
-Bytes Pattern(size_t n, uint8_t seed = 1)
-{
-    Bytes bytes(n);
-    for (size_t i = 0; i < n; ++i)
-        bytes[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
-    return bytes;
-}
-
 // A simulated camera behind one transport, opened, on virtual time.
 class ProtocolTest : public CamLinkTest
 {

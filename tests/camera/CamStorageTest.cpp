@@ -3,6 +3,7 @@
 #include "CamTestSupport.h"
 #include "FDebugTrace.h"
 #include "FException.h"
+#include "FReleased.h"
 #include "FSCCamera.h"
 #include "FSCDiskWin.h"
 #include "FScopedTempFolder.h"
@@ -11,6 +12,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <thread>
 
@@ -49,27 +51,20 @@ std::string UniqueMutexName()
     return "CamTestMutex-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
 }
 
-template <typename T>
-struct Released {
-    T* p;
-    explicit Released(T* object) : p(object) {}
-    ~Released()
-    {
-        if (p)
-            p->Release();
-    }
-    Released(const Released&) = delete;
-    Released& operator=(const Released&) = delete;
-    T* operator->() const { return p; }
-    explicit operator bool() const { return p != nullptr; }
-};
-
-Bytes Pattern(size_t n, uint8_t seed)
+// Copies a camera file the way a download does: begin, chunks until none is left, end.
+// Answers the size reported at the start.
+int CopyWhole(FIFile* file, const FWideString& destinationURL, int chunk)
 {
-    Bytes bytes(n);
-    for (size_t i = 0; i < n; ++i)
-        bytes[i] = static_cast<uint8_t>(seed * 31 + i * 7 + (i >> 9));
-    return bytes;
+    auto* copyable = dynamic_cast<FCopyableFile*>(file);
+    if (!copyable)
+        throw std::runtime_error("not a copyable file");
+    int total = 0;
+    if (!copyable->BeginCopy(destinationURL, &total, chunk))
+        throw std::runtime_error("the copy did not begin");
+    while (copyable->CopyChunk(chunk) > 0) {
+    }
+    copyable->EndCopy();
+    return total;
 }
 
 class StorageTest : public CamLinkTest
@@ -382,13 +377,7 @@ TEST_F(StorageTest, CardOf200ImagesListedCopiedComparedAndDeleted)
     for (const std::string& name : expected) {
         Released<FIFile> file(OpenFileURL(Url("/cf/images/" + name), kFileRead));
         ASSERT_TRUE(file);
-        auto* copyable = dynamic_cast<FCopyableFile*>(file.p);
-        ASSERT_NE(copyable, nullptr);
-        int total = 0;
-        ASSERT_TRUE(copyable->BeginCopy(Join(destinationURL, WideFromUtf8("/" + name)), &total, 16384));
-        while (copyable->CopyChunk(16384) > 0) {
-        }
-        copyable->EndCopy();
+        const int total = CopyWhole(file.p, Join(destinationURL, WideFromUtf8("/" + name)), 16384);
         std::string copied;
         ASSERT_TRUE(destination.ReadFile(name, copied));
         Bytes original;

@@ -18,6 +18,15 @@ inline std::string U8(const FWideString& text)
     return Utf8FromWide(text);
 }
 
+// Bytes that differ from their neighbours and from other seeds' bytes.
+inline std::vector<uint8_t> Pattern(size_t n, uint8_t seed = 1)
+{
+    std::vector<uint8_t> bytes(n);
+    for (size_t i = 0; i < n; ++i)
+        bytes[i] = static_cast<uint8_t>(seed * 31 + i * 7 + (i >> 9));
+    return bytes;
+}
+
 // Bytes of a register image keyed by 48-bit address; unset bytes read as 0.
 class FakeTransport : public CamTransportOps
 {

@@ -1,3 +1,4 @@
+#include "CamEndToEnd.h"
 #include "CamFileApi.h"
 #include "CamProtocol.h"
 #include "CamTestSupport.h"
@@ -14,14 +15,6 @@ namespace
 {
 
 using Bytes = SimCamera::Bytes;
-
-Bytes Pattern(size_t n)
-{
-    Bytes bytes(n);
-    for (size_t i = 0; i < n; ++i)
-        bytes[i] = static_cast<uint8_t>(i * 5 + (i >> 8));
-    return bytes;
-}
 
 // A simulated camera behind the simulated USB wire, reached by the real USB transport.
 class UsbTest : public CamLinkTest
@@ -241,10 +234,13 @@ TEST_F(UsbTest, UntrustedRepliesFailWithinBounds)
         {"timeouts", &SimUsbDriver::m_iTimeouts, 1000, false},
         {"garbage status", &SimUsbDriver::m_iGarbageStatus, 1000, false},
     };
+    auto clearFaults = [&] {
+        m_driver.m_iEmptyReplies = m_driver.m_iShortSecondUnit = m_driver.m_iTimeouts = 0;
+        m_driver.m_iGarbageStatus = 0;
+    };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        m_driver.m_iEmptyReplies = m_driver.m_iShortSecondUnit = m_driver.m_iTimeouts =
-            m_driver.m_iGarbageStatus = 0;
+        clearFaults();
         m_driver.*c.fault = c.times;
         Bytes out(1024, 0xAA);
         const bool ok =
@@ -253,8 +249,7 @@ TEST_F(UsbTest, UntrustedRepliesFailWithinBounds)
         if (ok) {
             EXPECT_EQ(out, Bytes(data.begin(), data.begin() + 1024));
         }
-        m_driver.m_iEmptyReplies = m_driver.m_iShortSecondUnit = m_driver.m_iTimeouts =
-            m_driver.m_iGarbageStatus = 0;
+        clearFaults();
     }
     // Counts that claim more than was asked are cut to the request.
     m_driver.m_bClaimExtraBytes = true;
@@ -327,29 +322,8 @@ TEST_F(UsbTest, ArrivalReopensAfterThreeSecondsWithoutSleeping)
 
 TEST_F(UsbTest, EndToEndReadWriteTimeAndUnplug)
 {
-    const Bytes image = Pattern(300000);
-    m_camera.AddFile("/cf/images/IMG_0001.q7f", image);
-    m_camera.AddFile("/dev/Time", {0, 0, 0, 0}, SimCamera::kDefaultFlags | kCamStatusWholeFile);
-    const char* camera = "USB@camera0";
-    Bytes out(image.size());
-    EXPECT_EQ(CamFileRead(camera, "/cf/images/IMG_0001.q7f", 0, out.data(), 300000), 300000u);
-    EXPECT_EQ(out, image);
-
-    const uint8_t time[4] = {1, 2, 3, 4};
-    ASSERT_TRUE(CamFileWrite(camera, "/dev/Time", 0, time, 4));
-    uint8_t back[4] = {};
-    EXPECT_EQ(CamFileRead(camera, "/dev/Time", 0, back, 4), 4u);
-    EXPECT_EQ(Bytes(back, back + 4), Bytes(time, time + 4));
+    ExpectReadWriteAndUnplug(m_camera, "USB@camera0", 300000);
     EXPECT_EQ(Sleeps(200), 1) << "the USB write pause";
-
-    m_camera.UnplugAfterWindowReads(3);
-    EXPECT_EQ(CamFileRead(camera, "/cf/images/IMG_0001.q7f", 0, out.data(), 300000), 0u);
-    EXPECT_EQ(m_camera.TransfersOpen(), 1) << "the camera went before the transfer could be ended";
-    m_camera.Plug();
-    // The first call finds the device gone, the next open reports it, the one after reconnects.
-    EXPECT_EQ(CamFileRead(camera, "/cf/images/IMG_0001.q7f", 0, out.data(), 300000), 0u);
-    EXPECT_EQ(CamFileRead(camera, "/cf/images/IMG_0001.q7f", 0, out.data(), 300000), 0u);
-    EXPECT_EQ(CamFileRead(camera, "/cf/images/IMG_0001.q7f", 0, out.data(), 300000), 300000u);
 }
 
 } // namespace

@@ -35,6 +35,19 @@ void Sim1394Driver::ClearLog()
     m_requests.clear();
 }
 
+uint32_t Sim1394Driver::priInjectedFault()
+{
+    if (m_iBusy > 0) {
+        --m_iBusy;
+        return kFw1394StatusBusy;
+    }
+    if (m_iFailures > 0) {
+        --m_iFailures;
+        return kFw1394StatusNoCode;
+    }
+    return 0;
+}
+
 std::vector<std::string> Sim1394Driver::Enumerate(int entry)
 {
     if (entry != m_iEntry || m_camera.Count() == 0)
@@ -79,14 +92,8 @@ bool Sim1394Driver::Ioctl(Fw1394Handle, uint32_t code, uint8_t* buffer, uint32_t
         if (LoadLE32(buffer + kFw1394FieldMagic) != kFw1394Magic ||
             LoadLE32(buffer + kFw1394FieldStatus) != kFw1394StatusPreset)
             return fail(kFw1394StatusNoCode);
-        if (m_iBusy > 0) {
-            --m_iBusy;
-            return fail(kFw1394StatusBusy);
-        }
-        if (m_iFailures > 0) {
-            --m_iFailures;
-            return fail(kFw1394StatusNoCode);
-        }
+        if (const uint32_t injected = priInjectedFault())
+            return fail(injected);
         const uint32_t offset = LoadLE32(buffer + kFw1394FieldOffset);
         const uint32_t space = LoadLE32(buffer + kFw1394FieldSpace);
         uint8_t* data = buffer + kFw1394HeaderBytes;
@@ -124,14 +131,8 @@ bool Sim1394Driver::Ioctl(Fw1394Handle, uint32_t code, uint8_t* buffer, uint32_t
     if (inLength > kFw1394Capacity || outLength > kFw1394Capacity ||
         length + kFw1394NewerHeaderBytes + 4 > kFw1394Capacity)
         return fail(kFw1394StatusNoCode);
-    if (m_iBusy > 0) {
-        --m_iBusy;
-        return fail(kFw1394StatusBusy);
-    }
-    if (m_iFailures > 0) {
-        --m_iFailures;
-        return fail(kFw1394StatusNoCode);
-    }
+    if (const uint32_t injected = priInjectedFault())
+        return fail(injected);
     uint8_t* data = buffer + kFw1394NewerHeaderBytes;
     if (code == kFw1394ReadBlock) {
         if (!m_camera.Read(nullptr, offset, space, data, length))

@@ -41,6 +41,9 @@ public:
                uint32_t& returned, uint32_t& status) override;
 
 private:
+    // The status of a fault to answer with, 0 for none.
+    uint32_t priInjectedFault();
+
     SimCamera& m_camera;
     bool m_bNewer;
     mutable std::mutex m_lock;
