@@ -439,6 +439,36 @@ TEST_F(StorageTest, UnplugDuringACopyLeavesNoPartialFile)
     EXPECT_EQ(head, Bytes(data.begin(), data.begin() + 16));
 }
 
+TEST_F(StorageTest, ThreadsReadingAtOnceGetTheirOwnBytes)
+{
+    Attach();
+    const Bytes first = Pattern(150000, 1);
+    const Bytes second = Pattern(150000, 2);
+    m_pSim->AddFile("/cf/images/a", first);
+    m_pSim->AddFile("/cf/images/b", second);
+    auto reader = [&](const char* path, const Bytes& expected, std::atomic<int>& wrong) {
+        for (int round = 0; round < 20; ++round) {
+            Released<FIFile> file(OpenFileURL(Url(path), kFileRead));
+            Bytes out(expected.size());
+            try {
+                if (!file ||
+                    file->Read(out.data(), static_cast<int>(out.size())) != static_cast<int>(out.size()) ||
+                    out != expected)
+                    ++wrong;
+            } catch (const FException&) {
+                ++wrong;
+            }
+        }
+    };
+    std::atomic<int> wrong{0};
+    std::thread a(reader, "/cf/images/a", std::cref(first), std::ref(wrong));
+    std::thread b(reader, "/cf/images/b", std::cref(second), std::ref(wrong));
+    a.join();
+    b.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(m_pSim->TransfersOpen(), 0);
+}
+
 TEST_F(StorageTest, CameraSuppliedNamesAreUntrusted)
 {
     Attach();

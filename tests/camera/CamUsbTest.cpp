@@ -1,8 +1,10 @@
 #include "CamEndToEnd.h"
 #include "CamFileApi.h"
+#include "CamFw1394Transport.h"
 #include "CamProtocol.h"
 #include "CamTestSupport.h"
 #include "CamUsbTransport.h"
+#include "FScopedTempFolder.h"
 #include "SimUsbDriver.h"
 #include "os/LibusbDriver.h"
 
@@ -106,12 +108,22 @@ TEST(UsbWire, CameraIdsConfiguration)
     EXPECT_TRUE(ParseUsbCameraIds("").empty()) << "nothing matches until configured";
 }
 
-TEST(UsbWire, SystemLibraryWithNoConfiguredCameraCountsNone)
+TEST(UsbWire, SystemLibrariesWithNoConfiguredCameraCountNone)
 {
+    FScopedTempFolder config;
+    FScopedEnv home("XDG_CONFIG_HOME", config.GetPath());
+    EXPECT_EQ(UsbCameraIdsPath(), config.GetPath() + "/Rawbench/CameraUsbIds.txt");
     CamLinkResetForTests();
     UsbSetDriverFactory({});
     EXPECT_EQ(CamUsbTransportOps().Count(), 0);
     CamLinkResetForTests();
+    // The firewire devices of this machine: whatever is there, nothing breaks.
+    auto fw = CreateOsFw1394Driver();
+    ASSERT_NE(fw, nullptr);
+    for (const std::string& id : fw->Enumerate(1))
+        EXPECT_EQ(id.find('/'), std::string::npos);
+    EXPECT_TRUE(fw->Enumerate(2).empty());
+    EXPECT_EQ(fw->Open("../null"), kFw1394NoHandle);
 }
 
 TEST_F(UsbTest, RequestsOfQuadletBlockAndWrite)
