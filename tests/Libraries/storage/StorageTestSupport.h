@@ -2,6 +2,7 @@
 
 #include "FCodePage.h"
 #include "FIStorageClass.h"
+#include "FReleased.h"
 #include "FWideString.h"
 
 #include <gtest/gtest.h>
@@ -32,22 +33,6 @@ inline std::vector<std::string> U8(const std::vector<FWideString>& texts)
 void EnsureDiskRegistered();
 // A scheme name no other test of this process uses.
 FWideString UniqueSchemeName(const char* base);
-
-// Releases a folder or file at the end of a scope.
-template <typename T>
-struct Released {
-    T* p;
-    explicit Released(T* object) : p(object) {}
-    ~Released()
-    {
-        if (p)
-            p->Release();
-    }
-    Released(const Released&) = delete;
-    Released& operator=(const Released&) = delete;
-    T* operator->() const { return p; }
-    explicit operator bool() const { return p != nullptr; }
-};
 
 inline bool RunningAsRoot()
 {
