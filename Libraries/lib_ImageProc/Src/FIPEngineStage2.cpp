@@ -511,6 +511,7 @@ void DumpImage(const FPixmap48SRGB& image, const FWideString& path)
             line[i] = static_cast<uint16_t>(row[i] + 32768);
         writer.WriteLine(line.data(), FPixmap::PIXEL_48_RGB);
     }
+    writer.Finish();
 }
 
 int ProcessStage2(FIPERequestStage2* request, int threads)
