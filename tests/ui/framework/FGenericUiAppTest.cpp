@@ -51,6 +51,39 @@ TEST(GenericUiAppTest, InitFailsWithoutNameOrWindowAndSucceedsOtherwise)
     }
 }
 
+TEST(GenericUiAppTest, UnknownElementsAreSkippedAndRelaysToNothingTraced)
+{
+    // Element types with no creator are left out with everything inside them; the rest
+    // of the script still makes its objects. Relays whose targets do not exist are
+    // traced at connection and do nothing when fired.
+    FDebugTraceCapture trace;
+    FUiTestApp run(Script(R"(
+        <GADGET Name="G"><PROBE Name="InsideUnknown"/></GADGET>
+        <PROBE Name="P"/>
+        <WINDOW Name="MainWin">
+          <WIDGET_OF_THE_FUTURE Size="3"><PROBE Name="AlsoLost"/></WIDGET_OF_THE_FUTURE>
+          <PROBE Name="Kept"/>
+          <ON_ACTIVATE Relay="Nobody" Message="Lost"/>
+          <ON_DEACTIVATE LocalRelay="Missing.Child" Message="Lost"/>
+          <ON_MOVE Relay="P" Message="Moved"/>
+        </WINDOW>)"));
+    ASSERT_TRUE(run.GetInitResult()) << run.GetInitException();
+    EXPECT_EQ(FProbeObject::FindLive("InsideUnknown"), nullptr);
+    EXPECT_EQ(FProbeObject::FindLive("AlsoLost"), nullptr);
+    ASSERT_NE(FProbeObject::FindLive("Kept"), nullptr);
+    ASSERT_NE(FProbeObject::FindLive("P"), nullptr);
+    EXPECT_TRUE(trace.Contains("UiApp::GetUiRelay(Nobody) FAILED!\n"));
+    EXPECT_TRUE(trace.Contains("RelayEvent::Connect() window target (MainWin.Missing.Child) FAILED!\n"));
+
+    auto* window = dynamic_cast<FGenericUiWindow*>(run.GetApp()->GetFirstWindow());
+    ASSERT_NE(window, nullptr);
+    FProbeObject::FindLive("P")->Clear();
+    window->OnActivate();
+    window->OnDeactivate();
+    window->OnOsMove(5, 6);
+    EXPECT_EQ(FProbeObject::FindLive("P")->GetMessages(), "Moved");
+}
+
 TEST(GenericUiAppTest, PostCreationGoesToObjectsInPreOrderThenWindowsThenInstances)
 {
     FProbeObject::SharedLog().clear();

@@ -106,6 +106,10 @@ TEST(ProgramStartTest, ScriptSearchOrder)
         {"archive beside", {"btb", "appended", "UiScripts"}, "btb"},
         {"archive without the script is skipped", {"btb-empty", "appended", "UiScripts"}, "appended"},
         {"a folder named ui.xml does not count", {"folder-ui.xml", "UiScripts"}, "UiScripts"},
+        {"a file where a script folder should be is passed over",
+         {"file-UiScripts", "UI_Scripts"},
+         "UI_Scripts"},
+        {"an archive that is not an archive is passed over", {"btb-garbage", "UiScripts"}, "UiScripts"},
         {"UiScripts", {"UiScripts", "UI_Scripts", "DefaultUI"}, "UiScripts"},
         {"UI_Scripts", {"UI_Scripts", "DefaultUI"}, "UI_Scripts"},
         {"DefaultUI", {"DefaultUI"}, "DefaultUI"},
@@ -122,6 +126,10 @@ TEST(ProgramStartTest, ScriptSearchOrder)
                 tree.WriteArchive("bin/ui.btb", "other.xml", Script("wrong"));
             else if (layer == "appended")
                 tree.WriteExe(Script("appended"));
+            else if (layer == "file-UiScripts")
+                tree.Write("UiScripts", Script("file"));
+            else if (layer == "btb-garbage")
+                tree.Write("bin/ui.btb", "not a bundle at all, just some bytes");
             else if (layer == "folder-ui.xml")
                 mkdir(tree.Path("bin/ui.xml").c_str(), 0700);
             else

@@ -98,6 +98,15 @@ TEST_F(ScriptedPropsTest, EachTypeReadsPresentValuesAndKeepsDefaultsOtherwise)
         {"Ratio=\"0.25\"", "Ratio", true, "0.250000"},
         {"", "Ratio", false, "1.500000"},
         {"Count=\"-12\"", "Count", true, "-12"},
+        // Malformed numbers follow the property tree's getters: digits up to the first
+        // other character, saturation, an empty value as absent; no crash, no garbage.
+        {"Count=\"12abc\"", "Count", true, "12"},
+        {"Count=\"\"", "Count", false, "7"},
+        {"Count=\"99999999999\"", "Count", true, "2147483647"},
+        {"Count=\"-99999999999\"", "Count", true, "-2147483648"},
+        {"Ratio=\"fast\"", "Ratio", true, "0.000000"},
+        {"Ratio=\"\"", "Ratio", false, "1.500000"},
+        {"Flag=\"maybe\"", "Flag", true, "true"}, // present, but an unknown word keeps the default
         {"", "Count", false, "7"},
         {"Flag=\"false\"", "Flag", true, "false"},
         {"", "Flag", false, "true"},
