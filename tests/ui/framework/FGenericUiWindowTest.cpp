@@ -624,12 +624,20 @@ TEST(GenericUiWindowTest, ScriptedWindowDrivenByInputShowsExpectedPixels)
     FUiTestApp run(Script(R"(<WINDOW Name="W" BgColor="#FFFFFF" FrameColor="#000000" FrameThickness="1"
           DX="120" DY="80">
           <BLOCK Name="Toggle" X="10" Y="10" W="20" H="20" Color="#00FF00">
-            <ON_PRESS LocalRelay="Shade" Message="Show"/></BLOCK>
+            <ON_PRESS LocalRelay="Shade" Message="Show"/>
+            <ON_PRESS Relay="TestApp" Message="ShowTopOrCreateWindow" Data="Dialog"/></BLOCK>
           <BLOCK Name="Shade" X="60" Y="40" W="30" H="20" Color="#0000FF"/>
-        </WINDOW>)"));
+          <ON_CTRL_SHIFT_F Relay="TestApp" Message="ShowTopOrCreateWindow" Data="Dialog"/>
+        </WINDOW>
+        <WINDOWCLASS Name="Dialog" BgColor="#FF00FF" DX="40" DY="30">
+          <BLOCK Name="Dismiss" X="5" Y="5" W="10" H="10" Color="#FFFF00">
+            <ON_PRESS LocalRelay="" Message="InternalClose"/></BLOCK>
+        </WINDOWCLASS>)"));
     ASSERT_TRUE(run.GetInitResult());
     FGenericUiWindow* window = Window(run, "W");
     FHeadlessUiWindow* os = Os(window);
+    FUiWindowClass* dialog = run.GetApp()->FindWindowClass(FWideString("Dialog"));
+    ASSERT_TRUE(os && dialog);
     HeadlessPumpUntilIdle();
     HeadlessAdvanceTime(10);
     EXPECT_EQ(Pixel(os, 0, 0), "0,0,0,255");       // frame
@@ -637,6 +645,41 @@ TEST(GenericUiWindowTest, ScriptedWindowDrivenByInputShowsExpectedPixels)
     EXPECT_EQ(Pixel(os, 15, 15), "0,255,0,255");   // first block
     EXPECT_EQ(Pixel(os, 70, 50), "0,0,255,255");   // second block
     EXPECT_EQ(Pixel(os, 119, 79), "0,0,0,255");
+    EXPECT_EQ(dialog->GetTopInstance(), nullptr);
+
+    // From here on everything arrives as injected input. A click on the first block
+    // makes a dialog, which draws its own background and block.
+    TakeLog();
+    os->InjectMouseMove(15, 15);
+    os->InjectMouseDown(15, 15);
+    os->InjectMouseUp(15, 15);
+    HeadlessPumpUntilIdle();
+    EXPECT_EQ(TakeLog(),
+              (std::vector<std::string>{"Toggle:enter", "Toggle:down", "Toggle:up", "Shade:msg Show"}));
+    HeadlessAdvanceTime(10);
+    FHeadlessUiWindow* shown = Os(dynamic_cast<FGenericUiWindow*>(dialog->GetTopInstance()));
+    ASSERT_NE(shown, nullptr);
+    EXPECT_TRUE(shown->IsShown());
+    EXPECT_EQ(Pixel(shown, 2, 2), "255,0,255,255");
+    EXPECT_EQ(Pixel(shown, 8, 8), "255,255,0,255");
+    EXPECT_EQ(Pixel(shown, 39, 29), "255,0,255,255");
+    EXPECT_EQ(Pixel(os, 15, 15), "0,255,0,255"); // the first window is unchanged
+    EXPECT_EQ(Pixel(os, 70, 50), "0,0,255,255");
+
+    // A click on the dialog's block closes it from inside its own handler; Ctrl+Shift+F
+    // in the first window (an event without data of its own) makes a new one.
+    shown->InjectMouseMove(8, 8);
+    shown->InjectMouseDown(8, 8);
+    shown->InjectMouseUp(8, 8);
+    HeadlessPumpUntilIdle();
+    EXPECT_EQ(dialog->GetTopInstance(), nullptr);
+    os->InjectKey(6, true, true);
+    HeadlessPumpUntilIdle();
+    HeadlessAdvanceTime(10);
+    shown = Os(dynamic_cast<FGenericUiWindow*>(dialog->GetTopInstance()));
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(Pixel(shown, 8, 8), "255,255,0,255");
+
     // A resize from the OS side redraws the new area.
     const int size[2] = {150, 90};
     window->UiRelayMessage(FWideString("Resize"), const_cast<int*>(size));
