@@ -1,5 +1,6 @@
 #include "LibusbDriver.h"
 
+#include "FDebugTrace.h"
 #include "os/FDiskOs.h"
 
 #include <libusb.h>
@@ -210,10 +211,16 @@ private:
         if (!FindBulkEndpoints(device, id.m_interface, open.m_endpointIn, open.m_endpointOut))
             return kUsbNoHandle;
         // No permission or another process holding the camera both mean: no camera here.
-        if (libusb_open(device, &open.m_pHandle) != 0)
+        // The trace says which, since a configured camera that is not found puzzles its user.
+        if (const int error = libusb_open(device, &open.m_pHandle); error != 0) {
+            DebugTrace("USB camera %04x:%04x could not be opened: %s.\n", id.m_vendor, id.m_product,
+                       libusb_error_name(error));
             return kUsbNoHandle;
+        }
         libusb_set_auto_detach_kernel_driver(open.m_pHandle, 1);
-        if (libusb_claim_interface(open.m_pHandle, id.m_interface) != 0) {
+        if (const int error = libusb_claim_interface(open.m_pHandle, id.m_interface); error != 0) {
+            DebugTrace("USB camera %04x:%04x interface %d could not be claimed: %s.\n", id.m_vendor,
+                       id.m_product, id.m_interface, libusb_error_name(error));
             libusb_close(open.m_pHandle);
             return kUsbNoHandle;
         }
