@@ -11,14 +11,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <vips/vips.h>
-
 #include "DevChain.h"
+#include "VipsReference.h"
 
 namespace
 {
@@ -32,55 +30,11 @@ devchain::Chain& TheChain()
     return chain;
 }
 
-// The scene as an uncompressed 16-bit RGB TIFF in memory; reading it costs libvips little.
-struct VipsInput {
-    void* tiff = nullptr;
-    size_t size = 0;
-
-    VipsInput()
-    {
-        if (VIPS_INIT("bench_devchain") != 0)
-            throw std::runtime_error("libvips did not start");
-        vips_cache_set_max(0); // every pass does the whole work
-        const std::vector<uint16_t>& scene = TheChain().Scene16();
-        VipsImage* raw = vips_image_new_from_memory(scene.data(), scene.size() * sizeof(uint16_t), kCols,
-                                                    kRows, 3, VIPS_FORMAT_USHORT);
-        VipsImage* tagged = nullptr;
-        if (raw == nullptr ||
-            vips_copy(raw, &tagged, "interpretation", VIPS_INTERPRETATION_RGB16, nullptr) != 0 ||
-            vips_tiffsave_buffer(tagged, &tiff, &size, "compression", VIPS_FOREIGN_TIFF_COMPRESSION_NONE,
-                                 nullptr) != 0)
-            throw std::runtime_error(vips_error_buffer());
-        g_object_unref(tagged);
-        g_object_unref(raw);
-    }
-};
-
-size_t RunVips(const VipsInput& input)
-{
-    VipsImage* in = nullptr;
-    VipsImage* sharp = nullptr;
-    VipsImage* rgb = nullptr;
-    void* jpeg = nullptr;
-    size_t size = 0;
-    if (vips_tiffload_buffer(input.tiff, input.size, &in, nullptr) != 0 ||
-        vips_sharpen(in, &sharp, nullptr) != 0 ||
-        vips_colourspace(sharp, &rgb, VIPS_INTERPRETATION_sRGB, nullptr) != 0 ||
-        vips_jpegsave_buffer(rgb, &jpeg, &size, "Q", 90, nullptr) != 0)
-        throw std::runtime_error(vips_error_buffer());
-    g_free(jpeg);
-    g_object_unref(rgb);
-    g_object_unref(sharp);
-    g_object_unref(in);
-    return size;
-}
-
 void BM_DevChain(benchmark::State& state)
 {
     const int threads = static_cast<int>(state.range(0));
     devchain::Chain& chain = TheChain();
-    static VipsInput input;
-    vips_concurrency_set(threads);
+    static bench::VipsReference vips(chain.Scene16(), kCols, kRows);
     const size_t samples = 3 * static_cast<size_t>(kCols) * kRows;
     std::vector<int16_t> source(samples, 1), copy(samples);
 
@@ -93,7 +47,7 @@ void BM_DevChain(benchmark::State& state)
         bestCopy = std::min(bestCopy, bench::SecondsSince(start));
 
         start = std::chrono::steady_clock::now();
-        benchmark::DoNotOptimize(RunVips(input));
+        benchmark::DoNotOptimize(vips.Run(threads));
         bestVips = std::min(bestVips, bench::SecondsSince(start));
 
         chain.Run(threads, run);

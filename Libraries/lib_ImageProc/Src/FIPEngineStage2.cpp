@@ -51,9 +51,13 @@ constexpr const char* kDumpNames[kSteps] = {"CorrectionProcess",
                                             nullptr};
 
 // Working memory the steps share, kept by each worker thread from one image to the next.
+// The noise filter's and the retinex's planes are the largest: fresh ones would cost every
+// image their first touch again.
 struct Stage2Scratch {
     std::vector<FDoubleRGB> rowOffsets;
     std::vector<float> gainProduct;
+    FIRScratch noiseFilter;
+    FRetinexScratch retinex;
 };
 
 Stage2Scratch& Scratch()
@@ -385,13 +389,11 @@ bool StepFIR(Stage2Context& c)
     const double exponent = orDefault("FIR_EdgeMapExponent", 0.7);
     double g = 1.0;
     ColorTransformMatrix(p, g);
-    FPixmap16SMono& work = *c.request.m_pRtnxImage;
-    const size_t workBytes = static_cast<size_t>(work.GetStride()) * static_cast<size_t>(work.GetRows());
     FIRNoiseReduction(
         c.image, *c.request.m_pStage2PreMatImage, static_cast<float>(ref), static_cast<float>(edgeRef),
         static_cast<float>(imgEdgeRef), static_cast<float>(locality), static_cast<float>(sigmoid),
         static_cast<float>(edgeScale), static_cast<float>(meanScale), static_cast<float>(exponent),
-        static_cast<float>(p.m_dReducedRatio), static_cast<float>(g), work.GetBuffer(), workBytes, c.threads);
+        static_cast<float>(p.m_dReducedRatio), static_cast<float>(g), Scratch().noiseFilter, c.threads);
     return true;
 }
 
@@ -427,7 +429,7 @@ void StepRetinex(Stage2Context& c)
     const FPixmap48SRGB in(image.GetPixel(a.left, a.top), a.Width(), a.Height(), image.GetStride());
     FRetinexImage out(rtnx.GetPixel(a.left, a.top), a.Width(), a.Height(), rtnx.GetStride());
     c.request.m_dRetinex = MultiScaleRetinex(in, out, c.p.m_dExposureSeconds, c.request.m_dAperture,
-                                             Trunc(c.request.m_dISO), nullptr);
+                                             Trunc(c.request.m_dISO), nullptr, Scratch().retinex, c.threads);
     for (int x = a.left; x < a.right; ++x) {
         for (int y = 0; y < a.top; ++y)
             *rtnx.GetPixel(x, y) = *rtnx.GetPixel(x, a.top);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <exception>
 #include <memory>
 #include <vector>
@@ -345,6 +346,9 @@ int ProcessStage4(FIPERequestStage4* request, int threads)
     const int outType = out.GetPixelType();
     const std::unique_ptr<FLUT> transfer =
         MakeOutputTransferLUT(request->m_iColorSpace, outType == FPixmap::PIXEL_48_RGB ? 16 : 8);
+    // A saturation that is not a number would make every matrix entry zero: a black picture.
+    if (!std::isfinite(request->m_dSaturation))
+        throw FExceptionPixelProc2("Stage 4: saturation is not a number.");
     const FColorMatrix matrix = Stage4OutputMatrix(request->m_iColorSpace, request->m_dSaturation,
                                                    request->m_bOlderModel != 0, flags);
     int16_t* tone = request->m_pToneLUT;

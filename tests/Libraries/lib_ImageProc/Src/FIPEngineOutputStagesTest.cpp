@@ -302,4 +302,41 @@ TEST_F(OutputStageTest, BadRequestsThroughTheEngine)
     EXPECT_EQ(rotate.m_Async.GetErrorCode(), kErrException);
 }
 
+// Settings that are not numbers never reach a pixel: the tone table and stage 4 refuse them
+// with their texts and leave the destination alone (a saturation that is not a number used
+// to give a black picture reported as complete).
+TEST_F(OutputStageTest, NonFiniteSettingsAreRefused)
+{
+    const double nan = std::nan("");
+    const double inf = HUGE_VAL;
+    FIPEngine2 engine;
+    auto run = [&](FIPERequest& r) {
+        engine.Request(&r);
+        EXPECT_TRUE(TickUntil([&] { return r.m_Async.IsFinal(); }, [&] { engine.Idle(); }));
+        EXPECT_EQ(r.m_Async.GetErrorCode(), kErrException);
+        return std::string(r.m_Async.m_usErrorText.GetNarrow());
+    };
+    Stage4Fixture s;
+    for (double bad : {nan, inf, -inf}) {
+        SCOPED_TRACE(bad);
+        std::vector<int16_t> tone(3 * 65536, 7);
+        FIPERequestGenerateToneLUT t;
+        t.m_pToneLUT = tone.data();
+        t.m_dContrast = bad;
+        EXPECT_NE(run(t).find("not a finite number"), std::string::npos);
+        EXPECT_EQ(tone, std::vector<int16_t>(tone.size(), 7));
+
+        std::vector<uint8_t> out(200 * 150 * 3, 0x11);
+        FPixmap24RGB outPixmap(out.data(), 200, 150, 0);
+        FIPERequestStage4 sharpness, saturation;
+        s.Fill(sharpness, &outPixmap, s.f.cam.get());
+        sharpness.m_dSharpness = bad;
+        EXPECT_NE(run(sharpness).find("detail gain is not a number"), std::string::npos);
+        s.Fill(saturation, &outPixmap, s.f.cam.get());
+        saturation.m_dSaturation = bad;
+        EXPECT_NE(run(saturation).find("Stage 4: saturation is not a number."), std::string::npos);
+        EXPECT_EQ(out, std::vector<uint8_t>(out.size(), 0x11));
+    }
+}
+
 } // namespace

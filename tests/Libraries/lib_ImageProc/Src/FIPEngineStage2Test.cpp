@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "CalculateAutoAdjustSettings.h"
@@ -369,6 +370,28 @@ TEST_F(Stage2Test, CancelFromTheOtherThreadThenContinue)
     }
     EXPECT_EQ(f->request.m_Async.GetState(), kCompleted);
     EXPECT_TRUE(Collect(*f) == expected);
+}
+
+// The working storage a worker keeps from image to image: a run after a larger and a smaller
+// image equals a run on a thread that never developed anything, at any thread count.
+TEST_F(Stage2Test, KeptWorkingStorageGivesTheResultsOfFreshStorage)
+{
+    Outputs fresh;
+    std::thread([&] {
+        auto f = std::make_unique<Stage2Fixture>(128, 96, WithRedSharpen);
+        ASSERT_EQ(IPEngineStages::ProcessStage2(&f->request, 1), kCompleted);
+        fresh = Collect(*f);
+    }).join();
+    ASSERT_FALSE(fresh.image.empty());
+    for (int threads : {1, 3}) {
+        for (const auto& [w, h] : {std::pair{200, 150}, std::pair{96, 72}}) {
+            Stage2Fixture other(w, h, WithRedSharpen);
+            ASSERT_EQ(IPEngineStages::ProcessStage2(&other.request, threads), kCompleted);
+        }
+        auto f = std::make_unique<Stage2Fixture>(128, 96, WithRedSharpen);
+        ASSERT_EQ(IPEngineStages::ProcessStage2(&f->request, threads), kCompleted);
+        EXPECT_TRUE(Collect(*f) == fresh) << threads << " threads";
+    }
 }
 
 } // namespace

@@ -7,7 +7,9 @@
 #include "BribHeaderEdits.h"
 #include "ColorCompensation.h"
 #include "FBribImageReader.h"
+#include "FBribImageWriter.h"
 #include "FPropList.h"
+#include "StorageClassRegistry.h"
 
 #include <atomic>
 #include <cstring>
@@ -188,46 +190,52 @@ TEST_F(RawModifyTest, FailedWriteAtEachStepLeavesTheOriginalUsable)
     OwnedPixmap expected(FPixmap::PIXEL_24_RGB, 16, 8);
     ASSERT_TRUE(before.GetImage(0, *expected.m_pPixmap, nullptr, nullptr));
 
-    bool completed = false;
-    for (int failAt = 0; !completed && failAt < 200; ++failAt) {
-        SCOPED_TRACE("write " + std::to_string(failAt));
-        const std::string name = "safe" + std::to_string(failAt) + ".bri";
-        const FWideString url = PutFile(name, original);
-        MemStorage().SetWriteFailure(failAt);
-        const int state = Modify(url, changes).m_Async.GetState();
-        MemStorage().SetWriteFailure(-1);
-        completed = state == kCompleted;
-        if (!completed) {
-            EXPECT_EQ(state, kError);
-            EXPECT_EQ(m_request->m_Async.GetErrorCode(), kErrException);
-            EXPECT_EQ(ErrorText(m_request->m_Async).rfind("BRIbLoader: File write failed", 0), 0u)
-                << ErrorText(m_request->m_Async);
-        }
-        EXPECT_EQ(GetFile(name).size(), original.size());
+    // A single failed write, and a disk that stays full from that write on (the writer
+    // cannot roll back itself then; the next open does).
+    for (bool lasting : {false, true}) {
+        bool completed = false;
+        for (int failAt = 0; !completed && failAt < 200; ++failAt) {
+            SCOPED_TRACE("write " + std::to_string(failAt) + (lasting ? " lasting" : " once"));
+            const std::string name = "safe" + std::to_string(failAt) + (lasting ? "l" : "") + ".bri";
+            const FWideString url = PutFile(name, original);
+            MemStorage().SetWriteFailure(failAt, lasting);
+            const int state = Modify(url, changes).m_Async.GetState();
+            MemStorage().SetWriteFailure(-1);
+            completed = state == kCompleted;
+            if (!completed) {
+                EXPECT_EQ(state, kError);
+                EXPECT_EQ(m_request->m_Async.GetErrorCode(), kErrException);
+                EXPECT_EQ(ErrorText(m_request->m_Async).rfind("BRIbLoader: File write failed", 0), 0u)
+                    << ErrorText(m_request->m_Async);
+            }
+            EXPECT_EQ(GetFile(name).size(), original.size());
 
-        FBribImageReader reader(url.GetBuffer());
-        const std::string label = reader.GetWBLabel();
-        EXPECT_TRUE(label == "Daylight" || label == "Tungsten") << label;
-        EXPECT_TRUE(reader.GetMarkBits() == 0 || reader.GetMarkBits() == 5);
-        EXPECT_TRUE(reader.GetRotation() == 0 || reader.GetRotation() == 90);
-        EXPECT_TRUE(reader.GetExtDataType(0) == 2);
-        EXPECT_TRUE(SlotValue(reader, 0) == 0.5f || SlotValue(reader, 0) == 1.5f);
-        EXPECT_TRUE(reader.GetExtDataType(4) == 2 || reader.GetExtDataType(4) == 0);
-        EXPECT_EQ(SlotValue(reader, 4), 0.7f);
-        for (int slot : {1, 2, 3}) {
-            EXPECT_TRUE(reader.GetExtDataType(slot) == 0 || reader.GetExtDataType(slot) == 6 + slot);
+            FBribImageReader reader(url.GetBuffer());
+            const std::string label = reader.GetWBLabel();
+            EXPECT_TRUE(label == "Daylight" || label == "Tungsten") << label;
+            EXPECT_TRUE(reader.GetMarkBits() == 0 || reader.GetMarkBits() == 5);
+            EXPECT_TRUE(reader.GetRotation() == 0 || reader.GetRotation() == 90);
+            EXPECT_TRUE(reader.GetExtDataType(0) == 2);
+            EXPECT_TRUE(SlotValue(reader, 0) == 0.5f || SlotValue(reader, 0) == 1.5f);
+            EXPECT_TRUE(reader.GetExtDataType(4) == 2 || reader.GetExtDataType(4) == 0);
+            EXPECT_EQ(SlotValue(reader, 4), 0.7f);
+            for (int slot : {1, 2, 3}) {
+                EXPECT_TRUE(reader.GetExtDataType(slot) == 0 || reader.GetExtDataType(slot) == 6 + slot);
+            }
+            OwnedPixmap decoded(FPixmap::PIXEL_24_RGB, 16, 8);
+            ASSERT_TRUE(reader.GetImage(0, *decoded.m_pPixmap, nullptr, nullptr));
+            EXPECT_EQ(decoded.m_bytes, expected.m_bytes);
+            if (completed) {
+                EXPECT_EQ(label, "Tungsten");
+                EXPECT_EQ(reader.GetRotation(), 90u);
+                EXPECT_EQ(SlotValue(reader, 0), 1.5f);
+                EXPECT_GT(failAt, 5);
+            }
+            bool isFolder = false;
+            EXPECT_FALSE(ExistsURL(BribUndoURL(url), isFolder));
         }
-        OwnedPixmap decoded(FPixmap::PIXEL_24_RGB, 16, 8);
-        ASSERT_TRUE(reader.GetImage(0, *decoded.m_pPixmap, nullptr, nullptr));
-        EXPECT_EQ(decoded.m_bytes, expected.m_bytes);
-        if (completed) {
-            EXPECT_EQ(label, "Tungsten");
-            EXPECT_EQ(reader.GetRotation(), 90u);
-            EXPECT_EQ(SlotValue(reader, 0), 1.5f);
-            EXPECT_GT(failAt, 5);
-        }
+        EXPECT_TRUE(completed);
     }
-    EXPECT_TRUE(completed);
 }
 
 } // namespace
