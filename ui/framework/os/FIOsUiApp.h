@@ -15,6 +15,10 @@ public:
     virtual void SetLanguage(const FWideString& language) = 0;
     // The current text of a display string; false when the script has none of that name.
     virtual bool GetDisplayStringText(const FWideString& name, FWideString& text) = 0;
+    // A second start handed over its argument (an FWideString) ...
+    virtual bool FireOpenPathEvent(void* data) = 0;
+    // ... and asks for "ShowMainWindow".
+    virtual bool UiRelayMessage(const FWideString& message, void* data) = 0;
 };
 
 // The operating-system side of the application: the message loop, the
