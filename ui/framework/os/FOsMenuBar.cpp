@@ -118,8 +118,10 @@ FOsAccelerator ParseOsAccelerator(const FWideString& keyText)
 {
     FOsAccelerator entry;
     entry.active = true;
-    FWideString modifiers, key = keyText;
-    if (keyText.Split(u"-", modifiers, key)) {
+    FWideString modifiers, key;
+    if (!keyText.Split(u"-", modifiers, key)) {
+        key = keyText;
+    } else {
         for (int i = 0; i < modifiers.GetLength(); ++i) {
             const char16_t c = modifiers.GetBuffer()[i];
             entry.ctrl = entry.ctrl || c == u'C';
