@@ -47,6 +47,7 @@ class FSdlUiApp : public FIOsUiApp
 public:
     explicit FSdlUiApp(FIOsUiAppOwner* owner) : m_pOwner(owner)
     {
+        ResetSdlQuit();
         m_instance.onShow = [this] { m_pOwner->UiRelayMessage(FWideString("ShowMainWindow"), nullptr); };
         m_instance.onOpenPath = [this](const FWideString& path) {
             FWideString copy = path;

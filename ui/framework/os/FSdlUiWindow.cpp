@@ -741,6 +741,11 @@ bool SdlQuitRequested()
     return Loop().quit;
 }
 
+void ResetSdlQuit()
+{
+    Loop().quit = false;
+}
+
 void SdlPumpEvents(int waitMs)
 {
     uint64_t now = NowMs();

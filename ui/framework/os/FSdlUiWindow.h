@@ -28,6 +28,8 @@ void CloseSdlDisplay();
 void SdlPumpEvents(int waitMs);
 // A window that ends the loop was destroyed.
 bool SdlQuitRequested();
+// A new application starts with a loop that has not ended.
+void ResetSdlQuit();
 // Called once per pass, inside the dispatcher (the instance socket, the volumes).
 void SetSdlLoopHook(void (*hook)());
 
