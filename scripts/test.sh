@@ -29,6 +29,10 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir build/asan -j "$jobs" -LE 'fuzz|xvfb' --output-on-failure --no-tests=error
 
+echo "== display tests under the sanitizers (Xvfb; leak checks off: the display libraries keep their own)"
+ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_string_checks=1 \
+  xvfb-run -a ctest --test-dir build/asan -j "$jobs" -L xvfb --output-on-failure --no-tests=error
+
 echo "== fuzz corpora replayed under the sanitizers"
 ctest --test-dir build/asan -j "$jobs" -L fuzz --output-on-failure --no-tests=ignore
 
