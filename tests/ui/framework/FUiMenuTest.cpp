@@ -11,6 +11,7 @@
 #include "FIOsTextLayer.h"
 #include "FOsKeyInput.h"
 #include "FOsMenuBar.h"
+#include "FOsPointerInput.h"
 #include "FProbeObject.h"
 #include "FUiMenu.h"
 #include "FUiTestApp.h"
@@ -312,10 +313,22 @@ public:
     void OnMinimized() override {}
     void OnMaximized() override {}
     void OnRestored() override {}
-    bool MouseDown(int, int, int, bool, bool) override { return false; }
-    void MouseUp(int, int, int, bool, bool) override {}
-    bool MouseDoubleClick(int, int, int, bool, bool) override { return false; }
-    void MouseMove(int, int) override {}
+    bool downAnswer = false;
+    bool MouseDown(int, int x, int y, bool, bool) override
+    {
+        log.push_back("down " + std::to_string(x) + "," + std::to_string(y));
+        return downAnswer;
+    }
+    void MouseUp(int, int, int, bool, bool) override { log.push_back("up"); }
+    bool MouseDoubleClick(int, int, int, bool, bool) override
+    {
+        log.push_back("double");
+        return true;
+    }
+    void MouseMove(int x, int y) override
+    {
+        log.push_back("move " + std::to_string(x) + "," + std::to_string(y));
+    }
     void MouseWheel(int, int, int, int) override {}
     void MouseLeftWindow(int, int) override {}
     void KeyEvent(uint16_t code, bool ctrl, bool shift) override
@@ -411,6 +424,66 @@ TEST(OsKeyModelTest, KeysAndTextBecomeFrameworkCodes)
     keys.KeyDown({K::kLetter, 'X'});
     keys.KeyDown({K::kLetter, 'V'});
     EXPECT_EQ(owner.log, (std::vector<std::string>{"24c", "paste:picked"}));
+}
+
+TEST(OsPointerTest, PressesClicksAndDraggingATitlelessWindow)
+{
+    KeyOwner owner;
+    FOsPointerInput pointer(&owner);
+    int dx = 0, dy = 0;
+    // A second press while the button is held is no press; the release clears the button.
+    pointer.Down(5, 6, 1, false, false, false, 100, 100);
+    pointer.Down(5, 6, 1, false, false, false, 100, 100);
+    pointer.Up(5, 6, false, false);
+    pointer.Up(5, 6, false, false);
+    pointer.Down(7, 8, 1, false, false, false, 100, 100);
+    EXPECT_EQ(owner.log, (std::vector<std::string>{"down 5,6", "up", "down 7,8"}));
+    // Every second click of a series is also a double click.
+    owner.log.clear();
+    pointer.Up(7, 8, false, false);
+    pointer.Down(7, 8, 2, false, false, false, 100, 100);
+    pointer.Up(7, 8, false, false);
+    pointer.Down(7, 8, 3, false, false, false, 100, 100);
+    pointer.Up(7, 8, false, false);
+    pointer.Down(7, 8, 4, false, false, false, 100, 100);
+    pointer.Cancel();
+    EXPECT_EQ(owner.log, (std::vector<std::string>{"up", "down 7,8", "double", "up", "down 7,8", "up",
+                                                   "down 7,8", "double"}));
+    EXPECT_FALSE(pointer.IsButtonDown());
+    // Without a title bar, a press no object takes drags the window by the pointer's moves on the screen.
+    owner.log.clear();
+    pointer.Down(1, 1, 1, false, false, true, 100, 100);
+    EXPECT_TRUE(pointer.Move(1, 1, 110, 95, dx, dy));
+    EXPECT_EQ(dx, 10);
+    EXPECT_EQ(dy, -5);
+    pointer.Up(1, 1, false, false);
+    EXPECT_FALSE(pointer.Move(2, 2, 111, 95, dx, dy));
+    // A press an object took does not drag.
+    owner.downAnswer = true;
+    pointer.Down(3, 3, 1, false, false, true, 111, 95);
+    EXPECT_FALSE(pointer.Move(4, 4, 130, 95, dx, dy));
+    EXPECT_EQ(owner.log, (std::vector<std::string>{"down 1,1", "up", "move 2,2", "down 3,3", "move 4,4"}));
+}
+
+TEST(OsPointerTest, CursorsAreWhiteBlackOrClear)
+{
+    unsigned char alpha[256] = {}, green[256] = {};
+    alpha[0] = 255; // opaque dark: black
+    alpha[1] = 129; // opaque bright: white
+    green[1] = 200;
+    alpha[2] = 128; // not opaque enough: clear
+    green[2] = 255;
+    alpha[17] = 255; // row 1, column 1: black
+    green[17] = 128;
+    const FOsCursorMasks masks = BuildOsCursorMasks(alpha, green);
+    EXPECT_EQ(masks.mask[0], 0xC0);
+    EXPECT_EQ(masks.data[0], 0x80);
+    EXPECT_EQ(masks.mask[2], 0x40);
+    EXPECT_EQ(masks.data[2], 0x40);
+    int others = 0;
+    for (int i = 0; i < 32; ++i)
+        others += (i != 0 && i != 2) ? masks.mask[i] + masks.data[i] : 0;
+    EXPECT_EQ(others, 0);
 }
 
 // ---- The self-drawn bar ----

@@ -11,6 +11,7 @@
 #include "FIUiPixmap.h"
 #include "FOsKeyInput.h"
 #include "FOsMenuBar.h"
+#include "FOsPointerInput.h"
 #include "FUiDispatcher.h"
 
 namespace
@@ -141,7 +142,8 @@ FOsKeyPress KeyPressOf(const SDL_Keysym& keysym, bool repeat)
 class FSdlUiWindow : public FIOsUiWindow
 {
 public:
-    explicit FSdlUiWindow(FIOsUiWindowOwner* owner) : m_pOwner(owner), m_keys(owner, &m_menuBar)
+    explicit FSdlUiWindow(FIOsUiWindowOwner* owner)
+        : m_pOwner(owner), m_keys(owner, &m_menuBar), m_pointer(owner)
     {
         m_keys.copyToClipboard = [](const FWideString& text) {
             SDL_SetClipboardText(Utf8FromWide(text).c_str());
@@ -351,23 +353,16 @@ public:
         }
         if (pixmap->GetWidth() != 16 || pixmap->GetHeight() != 16)
             return;
-        // Opaque pixels are black, or white where green is bright; the rest shows through.
-        Uint8 data[32] = {}, mask[32] = {};
-        for (int y = 0; y < 16; ++y) {
-            for (int x = 0; x < 16; ++x) {
-                FUiColor c;
-                pixmap->GetPixel(x, y, c);
-                if (c.alpha <= 128)
-                    continue;
-                const int byte = y * 2 + x / 8;
-                const Uint8 bit = static_cast<Uint8>(0x80 >> (x % 8));
-                mask[byte] |= bit;
-                if (c.green <= 128)
-                    data[byte] |= bit;
-            }
+        unsigned char alpha[256], green[256];
+        for (int i = 0; i < 256; ++i) {
+            FUiColor c;
+            pixmap->GetPixel(i % 16, i / 16, c);
+            alpha[i] = c.alpha;
+            green[i] = c.green;
         }
-        priReplaceCursor(
-            SDL_CreateCursor(data, mask, 16, 16, std::clamp(hotX, 0, 15), std::clamp(hotY, 0, 15)));
+        FOsCursorMasks masks = BuildOsCursorMasks(alpha, green);
+        priReplaceCursor(SDL_CreateCursor(masks.data, masks.mask, 16, 16, std::clamp(hotX, 0, 15),
+                                          std::clamp(hotY, 0, 15)));
     }
 
     void ShowCursor(bool show) override
@@ -496,15 +491,13 @@ private:
     std::vector<uint32_t> m_frame;
     FOsMenuBar m_menuBar;
     FOsKeyInput m_keys;
+    FOsPointerInput m_pointer;
     bool m_bQuitOnDestroy = true;
     bool m_bEnabled = true;
     bool m_bCursorShown = true;
-    bool m_bButtonDown = false;
-    bool m_bDraggingWindow = false;
     bool m_bPostedClose = false;
     bool m_bMinimised = false;
     bool m_bMaximised = false;
-    int m_iDragX = 0, m_iDragY = 0;
     uint64_t m_lastTick = 0;
     uint64_t m_nextTick = 0;
 };
@@ -555,8 +548,7 @@ void FSdlUiWindow::HandleEvent(const SDL_Event& e)
             break;
         case SDL_WINDOWEVENT_FOCUS_LOST:
             m_keys.SetModifiers(false, false, false);
-            m_bButtonDown = false;
-            m_bDraggingWindow = false;
+            m_pointer.Cancel();
             m_menuBar.Close();
             m_pOwner->OnDeactivate();
             break;
@@ -580,52 +572,36 @@ void FSdlUiWindow::HandleEvent(const SDL_Event& e)
             m_menuBar.MouseDown(e.button.x, e.button.y);
             break;
         }
-        if (m_bButtonDown && e.button.clicks < 2)
-            break;
-        m_bButtonDown = true;
-        const int x = e.button.x, y = e.button.y - m_iBar;
-        const bool handled = m_pOwner->MouseDown(0, x, y, ctrl, shift);
-        if (!IsLive(this))
-            return;
-        if (e.button.clicks >= 2 && e.button.clicks % 2 == 0)
-            m_pOwner->MouseDoubleClick(0, x, y, ctrl, shift);
-        if (m_style.titleBarHidden && !handled) {
-            m_bDraggingWindow = true;
-            SDL_GetGlobalMouseState(&m_iDragX, &m_iDragY);
-        }
-        SDL_CaptureMouse(SDL_TRUE);
+        int gx = 0, gy = 0;
+        SDL_GetGlobalMouseState(&gx, &gy);
+        m_pointer.Down(e.button.x, e.button.y - m_iBar, e.button.clicks, ctrl, shift, m_style.titleBarHidden,
+                       gx, gy);
+        if (IsLive(this))
+            SDL_CaptureMouse(SDL_TRUE);
         break;
     }
     case SDL_MOUSEBUTTONUP:
         if (e.button.button != SDL_BUTTON_LEFT)
             break;
-        m_bDraggingWindow = false;
         SDL_CaptureMouse(SDL_FALSE);
-        if (!m_bButtonDown)
-            break;
-        m_bButtonDown = false;
         if (m_bEnabled)
-            m_pOwner->MouseUp(0, e.button.x, e.button.y - m_iBar, ctrl, shift);
+            m_pointer.Up(e.button.x, e.button.y - m_iBar, ctrl, shift);
+        else
+            m_pointer.Cancel();
         break;
-    case SDL_MOUSEMOTION:
+    case SDL_MOUSEMOTION: {
         if (!m_bEnabled)
             break;
         if (m_menuBar.IsOpen()) {
             m_menuBar.MouseMove(e.motion.x, e.motion.y);
             break;
         }
-        if (m_bDraggingWindow) {
-            int gx = 0, gy = 0;
-            SDL_GetGlobalMouseState(&gx, &gy);
-            if (gx != m_iDragX || gy != m_iDragY)
-                Move(m_rect.left + gx - m_iDragX, m_rect.top + gy - m_iDragY);
-            m_iDragX = gx;
-            m_iDragY = gy;
-            break;
-        }
-        if (e.motion.y >= m_iBar)
-            m_pOwner->MouseMove(e.motion.x, e.motion.y - m_iBar);
+        int gx = 0, gy = 0, dx = 0, dy = 0;
+        SDL_GetGlobalMouseState(&gx, &gy);
+        if (m_pointer.Move(e.motion.x, e.motion.y - m_iBar, gx, gy, dx, dy) && (dx || dy))
+            Move(m_rect.left + dx, m_rect.top + dy);
         break;
+    }
     case SDL_MOUSEWHEEL: {
         if (!m_bEnabled)
             break;
