@@ -150,6 +150,11 @@ void DeleteOsUiApp(FIOsUiApp*& app)
     app = nullptr;
 }
 
+bool OpenOsDisplay(std::string& error)
+{
+    return GetOsBackend() == EOsBackend::kHeadless || OpenSdlDisplay(error);
+}
+
 void ShowOsMessageBox(const FWideString& title, const FWideString& text)
 {
     if (GetOsBackend() == EOsBackend::kHeadless) {

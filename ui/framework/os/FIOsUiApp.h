@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "FIOsObject.h"
 #include "FWideString.h"
 
@@ -45,6 +47,9 @@ public:
 
 FIOsUiApp* CreateOsUiApp(FIOsUiAppOwner* owner);
 void DeleteOsUiApp(FIOsUiApp*& app);
+
+// Opens the display of the chosen backend once; the reason when there is none.
+bool OpenOsDisplay(std::string& error);
 
 // A message box without owner window and with an OK button. Works before any
 // application object exists.

@@ -170,7 +170,17 @@ TEST_F(DisplayWindowTest, ClosingTheLastWindowEndsTheLoop)
     auto* window = dynamic_cast<FGenericUiWindow*>(run.GetApp()->FindUiWindow(FWideString("W")));
     FSdlWindowProbe probe;
     ASSERT_TRUE(GetSdlWindowProbe(window->GetOsWindow(), probe));
-    Pump();
+    FProbeObject::SharedLog().clear();
+    Pump(8);
+    // The 10 ms timer is a deadline of the loop: the block ticked with measured, positive times.
+    int ticks = 0;
+    for (const std::string& e : FProbeObject::SharedLog()) {
+        if (e.rfind("Blk:tick ", 0) == 0) {
+            ++ticks;
+            EXPECT_GE(std::stoi(e.substr(9)), 0);
+        }
+    }
+    EXPECT_GE(ticks, 2);
     EXPECT_FALSE(SdlQuitRequested());
     window->GetOsWindow()->PostClose();
     Pump();
