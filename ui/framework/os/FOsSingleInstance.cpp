@@ -139,11 +139,24 @@ bool FOsHandOverReceiver::Feed(const FOsHandOverRecord& record)
     return true;
 }
 
+bool FOsHandOverStream::Feed(const uint8_t* bytes, size_t size)
+{
+    for (size_t k = 0; k < size; ++k) {
+        m_partial[m_iPartial++] = bytes[k];
+        if (m_iPartial < 4)
+            continue;
+        m_iPartial = 0;
+        const FOsHandOverRecord record{static_cast<uint16_t>(m_partial[0] | m_partial[1] << 8),
+                                       static_cast<uint16_t>(m_partial[2] | m_partial[3] << 8)};
+        if (!receiver.Feed(record))
+            return false;
+    }
+    return true;
+}
+
 struct FOsSingleInstance::Connection {
     int fd = -1;
-    uint8_t partial[4] = {};
-    int partialSize = 0;
-    FOsHandOverReceiver receiver;
+    FOsHandOverStream stream;
 };
 
 FOsSingleInstance::FOsSingleInstance(std::string folder)
@@ -235,11 +248,11 @@ void FOsSingleInstance::Poll()
         }
         auto connection = std::make_unique<Connection>();
         connection->fd = fd;
-        connection->receiver.onShow = [this] {
+        connection->stream.receiver.onShow = [this] {
             if (onShow)
                 onShow();
         };
-        connection->receiver.onOpenPath = [this](const FWideString& path) {
+        connection->stream.receiver.onOpenPath = [this](const FWideString& path) {
             if (onOpenPath)
                 onOpenPath(path);
         };
@@ -261,17 +274,9 @@ void FOsSingleInstance::Poll()
                 done = true;
                 break;
             }
-            for (ssize_t k = 0; k < n && !done; ++k) {
-                c.partial[c.partialSize++] = buffer[k];
-                if (c.partialSize < 4)
-                    continue;
-                c.partialSize = 0;
-                const FOsHandOverRecord record{static_cast<uint16_t>(c.partial[0] | c.partial[1] << 8),
-                                               static_cast<uint16_t>(c.partial[2] | c.partial[3] << 8)};
-                if (!c.receiver.Feed(record)) {
-                    ++m_iRefused;
-                    done = true;
-                }
+            if (!c.stream.Feed(buffer, static_cast<size_t>(n))) {
+                ++m_iRefused;
+                done = true;
             }
             if (done)
                 break;

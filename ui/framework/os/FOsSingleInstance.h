@@ -51,6 +51,19 @@ private:
     bool m_bRefused = false;
 };
 
+// The bytes of one connection, records split anywhere between reads.
+class FOsHandOverStream
+{
+public:
+    FOsHandOverReceiver receiver;
+    // False once the stream was refused.
+    bool Feed(const uint8_t* bytes, size_t size);
+
+private:
+    uint8_t m_partial[4] = {};
+    int m_iPartial = 0;
+};
+
 class FOsSingleInstance
 {
 public:
