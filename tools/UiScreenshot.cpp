@@ -31,7 +31,7 @@ const char* const kMenu = R"(<BLOCK Name="Swatch" X="180" Y="100" W="120" H="80"
     <MENU>
       <MENUITEM Name="File" DisplayString="MenuFile">
         <MENUITEM Name="Open" Label="Open..." Key="C-O" _UseCheck="true"/>
-        <MENUITEM Name="Save" Label="Save as" Key="CS-S"/>
+        <MENUITEM Name="Save" Label="Save a copy as" Key="CS-S"/>
         <MENUSEPARATOR/>
         <MENUITEM Name="Erase" Label="Move to trash" Key="Del"/>
         <MENUITEM Name="Quit" Label="Quit" HiddenKey="C-Q"/>

@@ -376,7 +376,9 @@ FRect FOsMenuBar::GetPullDownRect() const
         height += item.separator ? kSeparatorHeight : m_geometry->line + 4;
     }
     const int width = kCheckColumn + labels + (shortcuts ? kShortcutGap + shortcuts : 0) + 12;
-    const int left = m_geometry->titleLeft[static_cast<size_t>(m_iOpen)];
+    int left = m_geometry->titleLeft[static_cast<size_t>(m_iOpen)];
+    if (m_iWindowWidth > 0 && left + width > m_iWindowWidth)
+        left = std::max(0, m_iWindowWidth - width);
     const int top = GetHeight();
     return FRect(left, top, left + width, top + height);
 }

@@ -110,6 +110,8 @@ public:
     // Draws the bar and the open pull-down over a BGRA image of the whole window.
     void Draw(uint32_t* pixels, int width, int height) const;
     void MarkChanged() { m_bChanged = true; }
+    // A pull-down wider than the rest of the window is moved left to fit (0: no limit).
+    void SetWindowWidth(int width) { m_iWindowWidth = width; }
 
 private:
     struct Geometry;
@@ -121,5 +123,6 @@ private:
     int m_iOpen = -1;  // index into m_menus
     int m_iHover = -1; // item position in the open pull-down
     bool m_bChanged = false;
+    int m_iWindowWidth = 0;
     std::unique_ptr<Geometry> m_geometry;
 };

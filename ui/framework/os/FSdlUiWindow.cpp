@@ -189,6 +189,7 @@ public:
         if (m_pOwnerWindow)
             flags |= SDL_WINDOW_SKIP_TASKBAR;
         m_iBar = m_menuBar.GetHeight();
+        m_menuBar.SetWindowWidth(m_rect.Width());
         m_pWindow = SDL_CreateWindow(Utf8FromWide(title).c_str(), m_rect.left, m_rect.top, m_rect.Width(),
                                      m_rect.Height() + m_iBar, flags);
         if (!m_pWindow)
@@ -297,6 +298,7 @@ public:
         m_client.swap(client);
         m_rect.SetWidth(width);
         m_rect.SetHeight(height);
+        m_menuBar.SetWindowWidth(width);
     }
 
     void GetWindowRect(FRect& rect) override { rect = m_rect; }
