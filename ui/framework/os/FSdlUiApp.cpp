@@ -7,10 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "FCodePage.h"
 #include "FIOsUiApp.h"
 #include "FOsSingleInstance.h"
+#include "FSCDiskWin.h"
 #include "FSdlUiWindow.h"
 
 namespace
@@ -55,6 +57,7 @@ public:
         };
         // Mount changes show as an exceptional condition on this file.
         m_iMounts = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+        m_volumes = GetDiskVolumes();
     }
     ~FSdlUiApp() override
     {
@@ -155,7 +158,12 @@ public:
                 char sink[4096];
                 while (read(m_iMounts, sink, sizeof(sink)) > 0) {
                 }
-                m_pOwner->FireVolumesChangedEvent();
+                // Mounts outside the volume list change nothing the user sees.
+                std::vector<FWideString> volumes = GetDiskVolumes();
+                if (volumes != m_volumes) {
+                    m_volumes = std::move(volumes);
+                    m_pOwner->FireVolumesChangedEvent();
+                }
             }
         }
     }
@@ -166,6 +174,7 @@ private:
     void* m_pInstance = nullptr;
     bool m_bTrue = true;
     int m_iMounts = -1;
+    std::vector<FWideString> m_volumes;
 };
 
 } // namespace
