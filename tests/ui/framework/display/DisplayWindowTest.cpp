@@ -2,6 +2,10 @@
 
 #include <SDL.h>
 
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -12,8 +16,11 @@
 #include "FOsBackend.h"
 #include "FOsMenuBar.h"
 #include "FProbeObject.h"
+#include "FScopedTempFolder.h"
 #include "FSdlUiWindow.h"
 #include "FUiTestApp.h"
+
+extern char** environ;
 
 namespace
 {
@@ -187,6 +194,77 @@ TEST_F(DisplayWindowTest, ClosingTheLastWindowEndsTheLoop)
     EXPECT_TRUE(SdlQuitRequested());
     // Run returns at once now that the loop has ended.
     EXPECT_TRUE(run.GetApp()->Run(false));
+}
+
+TEST_F(DisplayWindowTest, ASecondStartHandsItsPathToTheRunningLoop)
+{
+    FScopedTempFolder runtime;
+    chmod(runtime.GetPath().c_str(), 0700);
+    FScopedEnv env("XDG_RUNTIME_DIR", runtime.GetPath());
+    FUiTestApp run(R"(<UI_SCRIPT Name="TestApp" AppName="TestAppWnd" _SingleInstApp="true"
+        _DeclareAppName="TestAppLock">
+  <ON_OPEN_PATH_EVENT Relay="W.Probe" Message="OpenPath"/>
+  <ON_SHOW_MAIN_WINDOW Relay="W.Probe" Message="Shown"/>
+  <WINDOW Name="W" DX="120" DY="80" BgColor="#FFFFFF"><PROBE Name="Probe"/></WINDOW>
+</UI_SCRIPT>)");
+    ASSERT_TRUE(run.GetInitResult());
+    ASSERT_FALSE(run.GetAnotherInstance());
+    auto* window = dynamic_cast<FGenericUiWindow*>(run.GetApp()->FindUiWindow(FWideString("W")));
+    FProbeObject* probe = FProbeObject::FindLive("Probe");
+    ASSERT_TRUE(window && probe);
+    probe->SetDataKind("OpenPath", EProbeData::kString);
+    // The path closes the window, which ends the loop.
+    probe->SetOnMessage([window](const FProbeRecord& r) {
+        if (r.message == "OpenPath")
+            window->UiRelayMessage(FWideString("Close"), nullptr);
+    });
+    FSdlWindowProbe sdl;
+    ASSERT_TRUE(GetSdlWindowProbe(window->GetOsWindow(), sdl));
+    // Should nothing arrive, the window is closed after a while so that the loop ends anyway.
+    static uint32_t s_window;
+    s_window = sdl.windowId;
+    const SDL_TimerID guard = SDL_AddTimer(
+        20000,
+        [](Uint32, void*) -> Uint32 {
+            SDL_Event e{};
+            e.type = SDL_WINDOWEVENT;
+            e.window.event = SDL_WINDOWEVENT_CLOSE;
+            e.window.windowID = s_window;
+            SDL_PushEvent(&e);
+            return 0;
+        },
+        nullptr);
+
+    // The second start: another process, in another working folder, with a relative path.
+    const std::string work = runtime.Join("work");
+    mkdir(work.c_str(), 0700);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, work.c_str());
+    std::string program = RB_HANDOVER_PEER;
+    std::vector<std::string> args = {program,       runtime.GetPath(), "TestAppWnd",
+                                     "TestAppLock", "Day 1/IMG 7.q7f", "5"};
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    EXPECT_TRUE(run.GetApp()->Run(false));
+    SDL_RemoveTimer(guard);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3);
+    std::vector<std::string> got;
+    for (const FProbeRecord& r : probe->GetRecords()) {
+        if (r.message == "OpenPath")
+            got.push_back("open " + r.data);
+        else if (r.message == "Shown")
+            got.push_back("shown");
+    }
+    EXPECT_EQ(got, (std::vector<std::string>{"shown", "open " + work + "/Day 1/IMG 7.q7f"}));
 }
 
 } // namespace
