@@ -10,6 +10,7 @@
 #include "FIUiObject.h"
 #include "FIUiPixmap.h"
 #include "FPropList.h"
+#include "FUiMenu.h"
 #include "FUiMultiLangString.h"
 #include "FUiObject.h"
 #include "FUiObjectFactory.h"
@@ -78,6 +79,11 @@ FGenericUiWindow::~FGenericUiWindow()
     m_bDestroying = true;
     if (m_pOsWindow)
         m_pOsWindow->Destroy();
+    while (m_pFirstMenu) {
+        FUiMenu* next = m_pFirstMenu->GetNext();
+        delete m_pFirstMenu;
+        m_pFirstMenu = next;
+    }
     if (m_pApp) {
         m_pApp->RemoveLanguageListener(this);
         m_pApp->OnWindowDeleted(this);
@@ -251,12 +257,17 @@ bool FGenericUiWindow::InitUiWindow(FPropList* tag, FIUiWindow* parent)
     priReadLook(tag);
 
     FIUiObjectFactory* factory = GetFactory();
+    FPropList* menuTag = nullptr;
     for (FPropList* child = tag->GetFirstChild(); child; child = child->GetNext()) {
         if (RelayEvent* event = FindEvent(child->GetName().GetNarrow())) {
             event->ReadRelay(child);
             continue;
         }
-        if (child->GetName() == "MENU" || !factory)
+        if (child->GetName() == "MENU") {
+            menuTag = child;
+            continue;
+        }
+        if (!factory)
             continue;
         if (child->GetName() == "FILMSTRIP") {
             if (m_pBusyAnimation)
@@ -294,6 +305,8 @@ bool FGenericUiWindow::InitUiWindow(FPropList* tag, FIUiWindow* parent)
     }
 
     m_pOsWindow = CreateOsUiWindow(this);
+    if (menuTag)
+        CreateMenus(menuTag);
     if (!m_bQuitOnDestroy)
         m_pOsWindow->ClearQuitOnDestroy();
     FGenericUiWindow* owner = dynamic_cast<FGenericUiWindow*>(parent);
@@ -374,11 +387,31 @@ void FGenericUiWindow::ClearQuitOnDestroy()
         m_pOsWindow->ClearQuitOnDestroy();
 }
 
+void FGenericUiWindow::CreateMenus(FPropList* menuTag)
+{
+    FUiMenu* last = m_pFirstMenu;
+    while (last && last->GetNext())
+        last = last->GetNext();
+    for (FPropList* child = menuTag ? menuTag->GetFirstChild() : nullptr; child; child = child->GetNext()) {
+        auto* menu = new FUiMenu(m_pApp, this);
+        if (last)
+            last->SetNext(menu);
+        else
+            m_pFirstMenu = menu;
+        last = menu;
+        menu->Init(child);
+        if (m_pOsWindow)
+            menu->SetOsMenu(m_pOsWindow->CreateMenu(m_pApp, menu, child));
+    }
+}
+
 bool FGenericUiWindow::ConnectRelays()
 {
     bool all = true;
     for (RelayEvent* event : m_events)
         all = event->Connect(this) && all;
+    for (FUiMenu* menu = m_pFirstMenu; menu; menu = menu->GetNext())
+        menu->ConnectRelays();
     for (FIUiObject* object = m_pFirstObject; object; object = object->GetNext())
         all = object->ConnectRelays() && all;
     return all;
@@ -393,6 +426,10 @@ FIUiRelay* FGenericUiWindow::GetUiRelay(const FWideString& name)
         return nullptr;
     for (FIUiObject* object = m_pFirstObject; object; object = object->GetNext()) {
         if (FIUiRelay* found = object->GetUiRelay(rest))
+            return found;
+    }
+    for (FUiMenu* menu = m_pFirstMenu; menu; menu = menu->GetNext()) {
+        if (FIUiRelay* found = menu->GetUiRelay(rest))
             return found;
     }
     return nullptr;
@@ -985,6 +1022,17 @@ void FGenericUiWindow::OnMaximized()
 void FGenericUiWindow::OnRestored()
 {
     priFire("ON_RESTORED");
+}
+
+FOsWindowStyle FGenericUiWindow::GetOsWindowStyle()
+{
+    FOsWindowStyle style;
+    style.resizable = m_bResizable;
+    style.toolWindow = m_bToolWindow;
+    style.topMost = m_bTopMost;
+    style.titleBarHidden = m_bBagTheTitleBar;
+    GetMinSize(style.minWidth, style.minHeight);
+    return style;
 }
 
 void FGenericUiWindow::OnOsDestroyed()

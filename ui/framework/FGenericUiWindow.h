@@ -10,6 +10,7 @@
 
 class FIUiObject;
 class FIUiPixmap;
+class FUiMenu;
 class FUiWindowClass;
 
 // The largest client side a script or a saved state can ask for: a window's
@@ -115,10 +116,15 @@ public:
     void Tick(double seconds) override;
     void UpdateIfInvalid() override;
     void OnOsDestroyed() override;
+    FOsWindowStyle GetOsWindowStyle() override;
 
-    void Copy(FWideString& text);
-    void Cut(FWideString& text);
-    void Paste(const FWideString& text);
+    void Copy(FWideString& text) override;
+    void Cut(FWideString& text) override;
+    void Paste(const FWideString& text) override;
+
+    // The pull-downs of a MENU tag; the OS window makes their OS side.
+    void CreateMenus(FPropList* menuTag);
+    FUiMenu* GetFirstMenu() const { return m_pFirstMenu; }
 
     bool IsQuitOnDestroy() const { return m_bQuitOnDestroy; }
     bool IsTickWindow() const { return m_bTickWindow; }
@@ -194,6 +200,7 @@ private:
     FGenericUiWindow* m_pParentWindow = nullptr;
     std::vector<FGenericUiWindow*> m_childWindows;
     FIUiObject* m_pFirstObject = nullptr;
+    FUiMenu* m_pFirstMenu = nullptr;
     FIUiObject* m_pBusyAnimation = nullptr;
     FWideString m_usTitle;
     FWideString m_usTitlePostfix;

@@ -1,6 +1,7 @@
 #include "FProgramStart.h"
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "FBundleFolder.h"
@@ -203,6 +204,11 @@ int RunProgram(const FWideString& exeNativePath, const FWideString& argument, co
     DebugTrace("WinMain: Exe Name: %s\n", exeNativePath.GetNarrow());
     DebugTrace("WinMain: usArg1: %s\n", argument.GetNarrow());
     SetOsProgramArgument(argument);
+    // Without a display no box can be shown either: say so where a terminal sees it.
+    if (std::string error; !OpenOsDisplay(error)) {
+        std::fprintf(stderr, "Cannot open the display: %s\n", error.c_str());
+        return 1;
+    }
     {
         FWideString path;
         if (!FindStorageClass(FWideString("disk"), path))

@@ -18,7 +18,8 @@ struct FProgramHooks {
 
 // The whole run of a program: finds the script beside the executable, makes
 // and initialises the application, runs it and tears everything down. Every
-// failure is shown in a box; the answer is always 0.
+// failure is shown in a box; the answer is 0, or 1 when no display can be
+// opened (then the reason goes to standard error).
 int RunProgram(const FWideString& exeNativePath, const FWideString& argument, const FProgramHooks& hooks);
 
 // Splits a command line into the executable name and the first argument by

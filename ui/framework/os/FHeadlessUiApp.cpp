@@ -5,6 +5,7 @@
 #include "FHeadlessDesktop.h"
 #include "FIOsUiApp.h"
 #include "FOsBackend.h"
+#include "FSdlUiWindow.h"
 
 namespace
 {
@@ -138,6 +139,8 @@ private:
 
 FIOsUiApp* CreateOsUiApp(FIOsUiAppOwner* owner)
 {
+    if (GetOsBackend() == EOsBackend::kDisplay)
+        return CreateSdlUiApp(owner);
     return new FHeadlessUiApp(owner);
 }
 
@@ -147,13 +150,20 @@ void DeleteOsUiApp(FIOsUiApp*& app)
     app = nullptr;
 }
 
+bool OpenOsDisplay(std::string& error)
+{
+    return GetOsBackend() == EOsBackend::kHeadless || OpenSdlDisplay(error);
+}
+
 void ShowOsMessageBox(const FWideString& title, const FWideString& text)
 {
     if (GetOsBackend() == EOsBackend::kHeadless) {
         GetHeadlessDesktop().messageBoxes.push_back({Utf8FromWide(title), Utf8FromWide(text)});
         return;
     }
-    std::fprintf(stderr, "%s: %s\n", Utf8FromWide(title).c_str(), Utf8FromWide(text).c_str());
+    // Without a display the box's text still reaches the user.
+    if (!ShowSdlMessageBox(Utf8FromWide(title), Utf8FromWide(text)))
+        std::fprintf(stderr, "%s: %s\n", Utf8FromWide(title).c_str(), Utf8FromWide(text).c_str());
 }
 
 void SetOsProgramArgument(const FWideString& argument)

@@ -4,6 +4,8 @@
 
 #include "FHeadlessDesktop.h"
 #include "FIUiPixmap.h"
+#include "FOsBackend.h"
+#include "FSdlUiWindow.h"
 #include "FUiDispatcher.h"
 
 namespace
@@ -15,7 +17,19 @@ constexpr uint64_t kTimerMs = 10;
 
 } // namespace
 
-FHeadlessUiWindow::FHeadlessUiWindow(FIOsUiWindowOwner* owner) : m_pOwner(owner), m_iId(g_nextWindowId++) {}
+FHeadlessUiWindow::FHeadlessUiWindow(FIOsUiWindowOwner* owner) : m_pOwner(owner), m_iId(g_nextWindowId++)
+{
+    m_keys.copyToClipboard = [](const FWideString& text) {
+        GetHeadlessDesktop().clipboard = text;
+        GetHeadlessDesktop().clipboardHasText = true;
+    };
+    m_keys.pasteFromClipboard = [](FWideString& text) {
+        if (!GetHeadlessDesktop().clipboardHasText)
+            return false;
+        text = GetHeadlessDesktop().clipboard;
+        return true;
+    };
+}
 
 FHeadlessUiWindow::~FHeadlessUiWindow()
 {
@@ -287,8 +301,46 @@ void FHeadlessUiWindow::TickAt(uint64_t now)
         m_pOwner->UpdateIfInvalid();
 }
 
+FIOsUiMenu* FHeadlessUiWindow::CreateMenu(FIUiApp* app, FIGenericUiMenu* menu, FPropList* tag)
+{
+    if (m_bCreated || !tag)
+        return nullptr;
+    return m_menuBar.AddMenu(app, menu, tag);
+}
+
+void FHeadlessUiWindow::InjectKeyDown(EOsKey key, int value, bool repeat)
+{
+    priQueue([=, this] {
+        if (m_bEnabled)
+            m_keys.KeyDown(FOsKeyPress{key, value, repeat});
+    });
+}
+
+void FHeadlessUiWindow::InjectKeyUp(EOsKey key)
+{
+    priQueue([=, this] { m_keys.KeyUp(key); });
+}
+
+void FHeadlessUiWindow::InjectText(const std::string& utf8)
+{
+    priQueue([=, this] {
+        if (m_bEnabled)
+            m_keys.Text(utf8);
+    });
+}
+
+void FHeadlessUiWindow::ChooseMenuItem(int menuIndex, int position)
+{
+    priQueue([=, this] {
+        if (m_bEnabled)
+            m_menuBar.Command(((menuIndex & 255) << 8) | (position & 255));
+    });
+}
+
 FIOsUiWindow* CreateOsUiWindow(FIOsUiWindowOwner* owner)
 {
+    if (GetOsBackend() == EOsBackend::kDisplay)
+        return CreateSdlUiWindow(owner);
     return new FHeadlessUiWindow(owner);
 }
 

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "FIOsUiWindow.h"
+#include "FOsKeyInput.h"
+#include "FOsMenuBar.h"
 
 class FHeadlessUiWindow : public FIOsUiWindow
 {
@@ -34,6 +36,7 @@ public:
     void ShowCursor(bool show) override { m_bCursorShown = show; }
     void ClearQuitOnDestroy() override { m_bQuitOnDestroy = false; }
     void PostClose() override;
+    FIOsUiMenu* CreateMenu(FIUiApp* app, FIGenericUiMenu* menu, FPropList* tag) override;
 
     // Input as the user would give it; ignored while the window is disabled.
     void InjectMouseDown(int x, int y, int clicks = 1, bool ctrl = false, bool shift = false);
@@ -43,6 +46,13 @@ public:
     void InjectKey(uint16_t code, bool ctrl = false, bool shift = false);
     void InjectClose();
     void InjectPointerLeft();
+    // Keys and text through the shared key model, accelerators and clipboard included.
+    void InjectKeyDown(EOsKey key, int value = 0, bool repeat = false);
+    void InjectKeyUp(EOsKey key);
+    void InjectText(const std::string& utf8);
+    // A choice from the menu bar, as a click on the item would make it.
+    void ChooseMenuItem(int menuIndex, int position);
+    FOsMenuBar& GetMenuBar() { return m_menuBar; }
 
     bool IsShown() const { return m_bShown; }
     bool IsEnabled() const { return m_bEnabled; }
@@ -82,4 +92,6 @@ private:
     uint64_t m_lastTick = 0;
     uint64_t m_nextTick = 0;
     int m_iId;
+    FOsMenuBar m_menuBar;
+    FOsKeyInput m_keys{m_pOwner, &m_menuBar};
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "FIOsObject.h"
 #include "FWideString.h"
 
@@ -15,6 +17,10 @@ public:
     virtual void SetLanguage(const FWideString& language) = 0;
     // The current text of a display string; false when the script has none of that name.
     virtual bool GetDisplayStringText(const FWideString& name, FWideString& text) = 0;
+    // A second start handed over its argument (an FWideString) ...
+    virtual bool FireOpenPathEvent(void* data) = 0;
+    // ... and asks for "ShowMainWindow".
+    virtual bool UiRelayMessage(const FWideString& message, void* data) = 0;
 };
 
 // The operating-system side of the application: the message loop, the
@@ -41,6 +47,9 @@ public:
 
 FIOsUiApp* CreateOsUiApp(FIOsUiAppOwner* owner);
 void DeleteOsUiApp(FIOsUiApp*& app);
+
+// Opens the display of the chosen backend once; the reason when there is none.
+bool OpenOsDisplay(std::string& error);
 
 // A message box without owner window and with an OK button. Works before any
 // application object exists.

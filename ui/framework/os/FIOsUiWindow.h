@@ -7,7 +7,21 @@
 #include "FUiColor.h"
 #include "FWideString.h"
 
+class FIGenericUiMenu;
+class FIOsUiMenu;
+class FIUiApp;
 class FIUiPixmap;
+class FPropList;
+
+// How the OS window is to be made.
+struct FOsWindowStyle {
+    bool resizable = true;
+    bool toolWindow = false;
+    bool topMost = false;
+    bool titleBarHidden = false;
+    int minWidth = 0;
+    int minHeight = 0;
+};
 
 // What the OS window reports to the portable window that owns it.
 class FIOsUiWindowOwner
@@ -30,10 +44,15 @@ public:
     virtual void MouseWheel(int x, int y, int flag, int notches) = 0;
     virtual void MouseLeftWindow(int x, int y) = 0;
     virtual void KeyEvent(uint16_t code, bool ctrl, bool shift) = 0;
+    // The keyboard object's selection for Ctrl+C and Ctrl+X, and Ctrl+V's text.
+    virtual void Copy(FWideString& text) = 0;
+    virtual void Cut(FWideString& text) = 0;
+    virtual void Paste(const FWideString& text) = 0;
     virtual void Tick(double seconds) = 0;
     virtual void UpdateIfInvalid() = 0;
     // While the application shuts down the OS window's end says no farewell.
     virtual void OnOsDestroyed() = 0;
+    virtual FOsWindowStyle GetOsWindowStyle() { return FOsWindowStyle(); }
 };
 
 // The operating-system side of one window: geometry, showing, presenting pixels.
@@ -62,6 +81,9 @@ public:
     virtual void ClearQuitOnDestroy() = 0;
     // A close request that arrives later, as if the user asked.
     virtual void PostClose() = 0;
+    // The OS side of one pull-down, made only before the window exists; null
+    // afterwards or without a tag. Owned by the OS window.
+    virtual FIOsUiMenu* CreateMenu(FIUiApp* app, FIGenericUiMenu* menu, FPropList* tag) = 0;
 };
 
 FIOsUiWindow* CreateOsUiWindow(FIOsUiWindowOwner* owner);

@@ -1,0 +1,226 @@
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "FCodePage.h"
+#include "FOsSingleInstance.h"
+#include "FScopedTempFolder.h"
+
+extern char** environ;
+
+namespace
+{
+
+using Records = std::vector<FOsHandOverRecord>;
+
+TEST(HandOverRecordsTest, ShowThenTheArgumentUnitByUnitWithoutQuotes)
+{
+    EXPECT_EQ(BuildOsHandOverRecords(FWideString()), (Records{{0x1094, 0}}));
+    const Records records = BuildOsHandOverRecords(FWideString("\"/a b\""));
+    EXPECT_EQ(records, (Records{{0x1094, 0},
+                                {0x1091, 0},
+                                {0x1092, '/'},
+                                {0x1092, 'a'},
+                                {0x1092, ' '},
+                                {0x1092, 'b'},
+                                {0x1092, 0},
+                                {0x1093, 0}}));
+}
+
+TEST(HandOverRecordsTest, ReceiverRebuildsThePathAndRefusesAnOversizedOne)
+{
+    std::vector<std::string> events;
+    FOsHandOverReceiver receiver;
+    receiver.onShow = [&] { events.push_back("show"); };
+    receiver.onOpenPath = [&](const FWideString& p) { events.push_back("open:" + Utf8FromWide(p)); };
+    for (const FOsHandOverRecord& r : BuildOsHandOverRecords(WideFromUtf8("/pics/\xC3\xA9t\xC3\xA9")))
+        EXPECT_TRUE(receiver.Feed(r));
+    // Units after the ending 0 do not count; unknown records are skipped.
+    EXPECT_TRUE(receiver.Feed({0x1091, 0}));
+    EXPECT_TRUE(receiver.Feed({0x1092, 'x'}));
+    EXPECT_TRUE(receiver.Feed({0x1092, 0}));
+    EXPECT_TRUE(receiver.Feed({0x1092, 'y'}));
+    EXPECT_TRUE(receiver.Feed({0x7777, 1}));
+    EXPECT_TRUE(receiver.Feed({0x1093, 0}));
+    EXPECT_EQ(events, (std::vector<std::string>{"show", "open:/pics/\xC3\xA9t\xC3\xA9", "open:x"}));
+
+    FOsHandOverReceiver big;
+    bool opened = false;
+    big.onOpenPath = [&](const FWideString&) { opened = true; };
+    big.Feed({0x1091, 0});
+    bool accepted = true;
+    for (int i = 0; i <= kMaxHandOverUnits && accepted; ++i)
+        accepted = big.Feed({0x1092, 'a'});
+    EXPECT_FALSE(accepted);
+    EXPECT_FALSE(big.Feed({0x1093, 0}));
+    EXPECT_FALSE(opened);
+}
+
+TEST(SingleInstanceTest, NamesAreSanitised)
+{
+    EXPECT_EQ(SanitiseOsInstanceName("Raw App/../x"), "Raw_App_.._x");
+    EXPECT_EQ(SanitiseOsInstanceName(".hidden"), "_hidden");
+    EXPECT_EQ(SanitiseOsInstanceName(""), "_");
+    EXPECT_EQ(SanitiseOsInstanceName(std::string(500, 'a')).size(), 80u);
+}
+
+TEST(SingleInstanceTest, TheLockIsHeldOnceAndListeningReplacesAStaleSocket)
+{
+    FScopedTempFolder folder;
+    chmod(folder.GetPath().c_str(), 0700);
+    FOsSingleInstance first(folder.GetPath());
+    FOsSingleInstance second(folder.GetPath());
+    EXPECT_TRUE(first.TryLock("App"));
+    EXPECT_FALSE(second.TryLock("App"));
+    EXPECT_TRUE(second.TryLock("Other"));
+    // A socket file left by a killed instance.
+    const std::string path = first.SocketPath("Wnd");
+    {
+        FOsSingleInstance killed(folder.GetPath());
+        ASSERT_TRUE(killed.Listen("Wnd"));
+        // Leave the file behind as a crash would.
+        const std::string kept = path + ".kept";
+        ASSERT_EQ(link(path.c_str(), kept.c_str()), 0);
+    }
+    ASSERT_EQ(rename((path + ".kept").c_str(), path.c_str()), 0);
+    EXPECT_FALSE(second.HandOver("Wnd", BuildOsHandOverRecords(FWideString("x")), 50));
+    ASSERT_TRUE(first.Listen("Wnd"));
+    std::vector<std::string> opened;
+    first.onOpenPath = [&](const FWideString& p) { opened.push_back(Utf8FromWide(p)); };
+    EXPECT_TRUE(second.HandOver("Wnd", BuildOsHandOverRecords(FWideString("/p")), 500));
+    for (int i = 0; i < 100 && opened.empty(); ++i) {
+        first.Poll();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_EQ(opened, (std::vector<std::string>{"/p"}));
+    struct stat info {
+    };
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 077, 0u);
+}
+
+TEST(SingleInstanceTest, AnotherUserOrAnOversizedHandOverIsRefused)
+{
+    FScopedTempFolder folder;
+    FOsSingleInstance first(folder.GetPath());
+    ASSERT_TRUE(first.Listen("Wnd"));
+    int opened = 0, shown = 0;
+    first.onOpenPath = [&](const FWideString&) { ++opened; };
+    first.onShow = [&] { ++shown; };
+    first.SetExpectedUid(geteuid() + 1);
+    FOsSingleInstance sender(folder.GetPath());
+    sender.HandOver("Wnd", BuildOsHandOverRecords(FWideString("/p")), 200);
+    for (int i = 0; i < 50 && first.GetRefusedCount() == 0; ++i) {
+        first.Poll();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_EQ(first.GetRefusedCount(), 1);
+    EXPECT_EQ(opened + shown, 0);
+
+    first.SetExpectedUid(geteuid());
+    std::string huge(static_cast<size_t>(kMaxHandOverUnits) + 10, 'a');
+    std::thread client(
+        [&] { sender.HandOver("Wnd", BuildOsHandOverRecords(WideFromUtf8("/" + huge)), 2000); });
+    for (int i = 0; i < 2000 && first.GetRefusedCount() < 2; ++i) {
+        first.Poll();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    client.join();
+    EXPECT_EQ(first.GetRefusedCount(), 2);
+    EXPECT_EQ(opened, 0);
+    EXPECT_EQ(shown, 1); // the show record came before the argument
+}
+
+// ---- Two real processes ----
+
+struct Peer {
+    pid_t pid = -1;
+    FILE* out = nullptr;
+
+    Peer(const std::vector<std::string>& args, const std::string& cwd = "")
+    {
+        int pipes[2];
+        if (pipe(pipes) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, pipes[1], 1);
+        posix_spawn_file_actions_addclose(&actions, pipes[0]);
+        if (!cwd.empty())
+            posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+        std::vector<char*> argv;
+        std::string program = RB_HANDOVER_PEER;
+        argv.push_back(program.data());
+        std::vector<std::string> copies = args;
+        for (std::string& a : copies)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+            pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(pipes[1]);
+        out = fdopen(pipes[0], "r");
+    }
+    ~Peer()
+    {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            Wait();
+        }
+        if (out)
+            fclose(out);
+    }
+    std::string Line()
+    {
+        char buffer[8192];
+        if (!out || !std::fgets(buffer, sizeof(buffer), out))
+            return std::string();
+        std::string line = buffer;
+        if (!line.empty() && line.back() == '\n')
+            line.pop_back();
+        return line;
+    }
+    int Wait()
+    {
+        int status = 0;
+        if (pid <= 0 || waitpid(pid, &status, 0) != pid)
+            return -1;
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+};
+
+TEST(SingleInstanceTest, ASecondProcessHandsItsPathToTheFirst)
+{
+    FScopedTempFolder folder;
+    chmod(folder.GetPath().c_str(), 0700);
+    const std::string work = folder.Join("work");
+    mkdir(work.c_str(), 0700);
+
+    // A first instance killed outright leaves its socket file; the next one recovers.
+    {
+        Peer killed({folder.GetPath(), "TestWnd", "TestLock", "", "20"});
+        ASSERT_EQ(killed.Line(), "listening");
+        kill(killed.pid, SIGKILL);
+        EXPECT_EQ(killed.Wait(), 128 + SIGKILL);
+    }
+    Peer first({folder.GetPath(), "TestWnd", "TestLock", "", "20"});
+    ASSERT_EQ(first.Line(), "listening");
+    Peer second({folder.GetPath(), "TestWnd", "TestLock", "My Pictures/day 1", "5"}, work);
+    EXPECT_EQ(second.Wait(), 3);
+    EXPECT_EQ(first.Line(), "show");
+    EXPECT_EQ(first.Line(), "open:" + work + "/My Pictures/day 1");
+    EXPECT_EQ(first.Wait(), 0);
+}
+
+} // namespace

@@ -1,0 +1,108 @@
+#pragma once
+
+// Only one instance of a program runs: the first start holds an flock lock for
+// its declared name (and one for its family) for the life of the process and
+// listens on a per-user Unix socket named after the application. A second start
+// finds the lock held, connects and hands its argument over as 4-byte records
+// {message, parameter}: 0x1094 show, 0x1091 begin, 0x1092 one UTF-16 unit (0
+// ends), 0x1093 open. Locks go with the process, so a killed instance leaves
+// none behind; its socket file is replaced by the next first start.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FWideString.h"
+
+struct FOsHandOverRecord {
+    uint16_t message = 0;
+    uint16_t parameter = 0;
+    bool operator==(const FOsHandOverRecord&) const = default;
+};
+
+// The longest argument a running instance takes, in UTF-16 units; a longer one is refused.
+inline constexpr int kMaxHandOverUnits = 32768;
+
+// The folder of locks and sockets: $XDG_RUNTIME_DIR when it is ours, else a
+// 0700 folder of this user; empty when none can be made.
+std::string GetOsInstanceFolder();
+// A name safe as one file name: letters, digits, '.', '_' and '-' kept, others '_', bounded.
+std::string SanitiseOsInstanceName(const std::string& name);
+
+// The records of a second start: show, then the argument without double quotes.
+std::vector<FOsHandOverRecord> BuildOsHandOverRecords(const FWideString& argument);
+
+// The running side of the records. Each connection has its own.
+class FOsHandOverReceiver
+{
+public:
+    std::function<void()> onShow;
+    std::function<void(const FWideString&)> onOpenPath;
+    // False once the stream was refused (an argument beyond the cap).
+    bool Feed(const FOsHandOverRecord& record);
+
+private:
+    FWideString m_usArgument;
+    bool m_bEnded = false;
+    bool m_bRefused = false;
+};
+
+// The bytes of one connection, records split anywhere between reads.
+class FOsHandOverStream
+{
+public:
+    FOsHandOverReceiver receiver;
+    // False once the stream was refused.
+    bool Feed(const uint8_t* bytes, size_t size);
+
+private:
+    uint8_t m_partial[4] = {};
+    int m_iPartial = 0;
+};
+
+class FOsSingleInstance
+{
+public:
+    explicit FOsSingleInstance(std::string folder = GetOsInstanceFolder());
+    ~FOsSingleInstance();
+    FOsSingleInstance(const FOsSingleInstance&) = delete;
+    FOsSingleInstance& operator=(const FOsSingleInstance&) = delete;
+
+    // Takes the lock of the name; false when another process holds it.
+    bool TryLock(const std::string& name);
+
+    // The first instance listens; a stale socket file is replaced.
+    bool Listen(const std::string& appName);
+    // Accepts and reads what has arrived, without waiting.
+    void Poll();
+    std::function<void()> onShow;
+    std::function<void(const FWideString&)> onOpenPath;
+    // Connections refused: another user, too long, too many at once.
+    int GetRefusedCount() const { return m_iRefused; }
+    // The user a peer must be; this process's own unless a test says otherwise.
+    void SetExpectedUid(uid_t uid) { m_expectedUid = uid; }
+    int GetListenDescriptor() const { return m_iListen; }
+
+    // The second start: connects (retrying up to `timeoutMs` while the first one
+    // is not listening yet) and sends the records. False when nothing was sent.
+    bool HandOver(const std::string& appName, const std::vector<FOsHandOverRecord>& records,
+                  int timeoutMs = 1000);
+
+    std::string SocketPath(const std::string& appName) const;
+
+private:
+    struct Connection;
+    void priClose(size_t index);
+
+    std::string m_folder;
+    std::vector<int> m_locks;
+    int m_iListen = -1;
+    std::string m_socketPath;
+    uid_t m_expectedUid;
+    int m_iRefused = 0;
+    std::vector<std::unique_ptr<Connection>> m_connections;
+};
