@@ -530,7 +530,6 @@ void IPManager2::priEndRequestWithException(int code, const FWideString& text)
     }
     FIPManagerRequest* request = m_pCurrentRequest;
     // Nothing stays locked or referenced: other managers would wait on it for ever.
-    request->m_Async.RequestCancel();
     m_pCurrentRequest = nullptr;
     m_eMgrState = kMgrIdle;
     m_Stopwatch.Stop();

@@ -474,6 +474,19 @@ TEST_F(ManagerTest, ErrorsEndWithTheirStatuses)
     EXPECT_EQ(r.m_Async.GetErrorCode(), kErrFileNotFound);
     EXPECT_EQ(Narrow(r.m_Async.m_usErrorText), "FIPManager::priLoadCamfile: external camfile not found.");
 
+    // Camera data the container reader refuses: the exception path, and nothing is left
+    // held for the next request.
+    Processed(r, m_pFolder->URL("good.bri"));
+    r.m_usCamfile = m_pFolder->Write("garbage.bcm", rawtest::Bytes(64, 0x5A));
+    ASSERT_TRUE(Run(m, r));
+    EXPECT_EQ(r.m_Async.GetState(), kError);
+    EXPECT_EQ(r.m_Async.GetErrorCode(), kErrException);
+    EXPECT_EQ(Narrow(r.m_Async.m_usErrorText).rfind("IPManager2::priProcessIdle: caught FException(", 0), 0u)
+        << Narrow(r.m_Async.m_usErrorText);
+    Processed(r, m_pFolder->URL("good.bri"));
+    ASSERT_TRUE(Run(m, r));
+    EXPECT_EQ(r.m_Async.GetState(), kCompleted) << Narrow(r.m_Async.m_usErrorText);
+
     Processed(r, m_pFolder->URL("good.bri"));
     r.m_eOutputFormat = kOutputNone;
     ASSERT_TRUE(Run(m, r));
