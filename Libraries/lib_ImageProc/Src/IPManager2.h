@@ -132,8 +132,6 @@ public:
     const FWideString& GetLabel(int index) const;
 
 private:
-    using Handler = void (IPManager2::*)();
-
     // Requests answered at once or handed on.
     void priHandlePropertiesRequest(FIPManagerRequest* request);
     void priHandleModifyRequest(FIPManagerRequest* request);
@@ -206,7 +204,8 @@ private:
     void priFinishRequest();
     bool priFitGeometry();
 
-    static const Handler s_aHandlers[kMgrStateCount];
+    // The handler of a state from 1 to 23.
+    void priRunHandler(int state);
 
     FIPManager* m_pSaveManager = nullptr;
     FIPManager* m_pPreviewManager = nullptr;

@@ -745,6 +745,34 @@ TEST_F(ManagerTest, CancelAtAStageStartAndContinueAfterACancelledStage2)
     EXPECT_EQ(continued, ColdBytes([&](FIPManagerRequest& q) { Processed(q, url); }));
 }
 
+TEST_F(ManagerTest, DestroyingAManagerMidStage2CancelsItsRequestAndLeavesNothingLocked)
+{
+    const FWideString url = Put("destroy.bri", With([](mgrtest::RawFileOptions& o) { o.idByte = 85; }));
+    FIPManagerRequest r;
+    Processed(r, url);
+    {
+        IPManager2 doomed;
+        auto* engine = dynamic_cast<FIPEngine2*>(doomed.GetEngine());
+        ASSERT_NE(engine, nullptr);
+        engine->SetHook([](FIPERequest& q) {
+            if (q.GetRequestType() == kIPEStage2)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        });
+        doomed.Request(&r);
+        ASSERT_TRUE(
+            TickUntil([&] { return doomed.GetMgrState() == kMgrCompleteStage2 || r.m_Async.IsFinal(); },
+                      [&] { doomed.Idle(); }));
+    }
+    EXPECT_EQ(r.m_Async.GetState(), kCancelled);
+    // Another manager continues the same stage instead of waiting on a lock for ever.
+    StateLog log;
+    IPManager2& m = NewManager(&log);
+    Processed(r, url);
+    ASSERT_TRUE(Run(m, r));
+    EXPECT_EQ(r.m_Async.GetState(), kCompleted) << Narrow(r.m_Async.m_usErrorText);
+    EXPECT_FALSE(Trace().Contains("waiting for someone else"));
+}
+
 TEST_F(ManagerTest, ProgressStaysInRangeAndNeverFalls)
 {
     const FWideString url = Put("progress.bri", With([](mgrtest::RawFileOptions& o) { o.idByte = 91; }));
