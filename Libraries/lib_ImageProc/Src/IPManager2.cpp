@@ -1795,6 +1795,11 @@ void IPManager2::priCompleteAutoSettings()
     m_eMgrState = kMgrIdle;
 }
 
+FRect IPManager2::GrayBox(int x, int y, int cols, int rows)
+{
+    return FRect(std::max(x - 4, 0), std::max(y - 4, 0), std::min(x + 4, cols), std::min(y + 4, rows));
+}
+
 void IPManager2::priCompleteGetGrayBalance()
 {
     IPM_ASSERT(m_pStage2OutImageObj != nullptr);
@@ -1805,8 +1810,7 @@ void IPManager2::priCompleteGetGrayBalance()
     const int rotation = m_pCapturePropList->GetInt(FWideString("ROTATION"), 0);
     static const char* kNoBox =
         "IPManager2::priCompleteGetGrayBalance: gray point outside the image or without signal.";
-    FRect box(std::max(r.m_ptGray.x - 4, 0), std::max(r.m_ptGray.y - 4, 0),
-              std::min(r.m_ptGray.x + 4, capCols), std::min(r.m_ptGray.y + 4, capRows));
+    FRect box = GrayBox(r.m_ptGray.x, r.m_ptGray.y, capCols, capRows);
     if (capCols <= 0 || capRows <= 0 || box.right <= box.left || box.bottom <= box.top) {
         priFailRequest(kErrInvalid, kNoBox);
         return;

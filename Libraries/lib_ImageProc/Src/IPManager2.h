@@ -5,6 +5,7 @@
 
 #include "FDataRetriever.h"
 #include "FIPManager.h"
+#include "FRect.h"
 #include "FStopwatch.h"
 #include "FWideString.h"
 
@@ -130,6 +131,10 @@ public:
         kLabelCount,
     };
     const FWideString& GetLabel(int index) const;
+
+    // The 9 x 9 box around a gray point, clipped to an image of cols x rows (capture
+    // orientation); empty when the point lies outside.
+    static FRect GrayBox(int x, int y, int cols, int rows);
 
 private:
     // Requests answered at once or handed on.

@@ -20,6 +20,7 @@
 #include "FIPMImage.h"
 #include "FIPManager.h"
 #include "FIPManagerRequest.h"
+#include "FLatchStorageClass.h"
 #include "FPixmap.h"
 #include "FPropList.h"
 #include "FSyntheticCapture.h"
@@ -246,6 +247,30 @@ TEST_F(ManagerTest, PropertiesAreAnsweredAndAModifiedLabelIsReadAgain)
     m.Request(&again);
     ASSERT_EQ(again.m_Async.GetState(), kCompleted);
     EXPECT_EQ(Narrow(again.m_pImageProps->GetString(FWideString("WB_DESC"), FWideString())), "Tungsten");
+}
+
+TEST_F(ManagerTest, CachedPropertiesAreAnsweredWithoutReadingThem)
+{
+    Put("cached.bri", With([](mgrtest::RawFileOptions& o) { o.idByte = 5; }));
+    FWideString prefix = m_pFolder->URL("x");
+    prefix.DropRight(1);
+    FLatchStorageClass& latch = GetLatchStorageClass();
+    latch.SetTarget(prefix);
+    const FWideString url("latch://cached.bri");
+    IPManager2& m = NewManager();
+    int64_t reads[2] = {};
+    for (int64_t& count : reads) {
+        FIPManagerRequest r;
+        r.m_usFileName = url;
+        r.m_eKind = kReqProperties;
+        const int64_t before = latch.GetReadCount();
+        m.Request(&r);
+        ASSERT_EQ(r.m_Async.GetState(), kCompleted) << Narrow(r.m_Async.m_usErrorText);
+        EXPECT_EQ(r.m_pImageProps->GetInt(FWideString("COLS"), 0), 256);
+        count = latch.GetReadCount() - before;
+    }
+    // The second answer costs only the unique id's header read.
+    EXPECT_LT(reads[1], reads[0]);
 }
 
 TEST_F(ManagerTest, ColdAndWarmRequestsRunTheExpectedStates)
@@ -602,6 +627,15 @@ TEST_F(ManagerTest, FitCropAndWriteBack)
             }
         }
     }
+}
+
+TEST(ManagerGeometry, GrayBoxIsClippedToTheCapture)
+{
+    EXPECT_EQ(IPManager2::GrayBox(2, 2, 256, 192), FRect(0, 0, 6, 6));
+    EXPECT_EQ(IPManager2::GrayBox(100, 50, 256, 192), FRect(96, 46, 104, 54));
+    EXPECT_EQ(IPManager2::GrayBox(254, 190, 256, 192), FRect(250, 186, 256, 192));
+    const FRect outside = IPManager2::GrayBox(300, 10, 256, 192);
+    EXPECT_LE(outside.right, outside.left);
 }
 
 TEST_F(ManagerTest, PrioritiesAfterRunsAndDemotion)
