@@ -607,6 +607,13 @@ TEST_F(ManagerTest, FitCropAndWriteBack)
         // The ratio in double: 32/20 is above 1.5, so the rows shrink to 30.
         {tall, 20, 32, FRect(0, 0, 20, 32), 20, 30, FRect(0, 0, 20, 30),
          "Reduce number of Rows in m_pCurrentRequest from 32 to 30"},
+        // A quarter turn: the capture's 256 x 192 is shown as 192 x 256.
+        {Put("turned.bri", With([](mgrtest::RawFileOptions& o) {
+                 o.idByte = 43;
+                 o.rotation = 90;
+             })),
+         96, 200, FRect(0, 0, 96, 200), 96, 128, FRect(0, 0, 96, 128),
+         "Reduce number of Rows in m_pCurrentRequest from 200 to 128"},
     };
     IPManager2& m = NewManager();
     for (const Case& c : cases) {
