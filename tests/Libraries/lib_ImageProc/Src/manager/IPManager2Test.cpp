@@ -676,6 +676,16 @@ TEST_F(ManagerTest, PrioritiesAfterRunsAndDemotion)
     EXPECT_EQ(PriorityOf(firstTone), 2u);
     EXPECT_EQ(PriorityOf(m.GetLabel(L::kLabelStage3)), 10u);
 
+    // Automatic settings look at neither stage 3 nor stage 4 and demote neither.
+    const FWideString second4 = m.GetLabel(L::kLabelStage4);
+    const FWideString second3 = m.GetLabel(L::kLabelStage3);
+    FIPManagerRequest autoSet;
+    autoSet.m_usFileName = url;
+    autoSet.m_eKind = kReqAutoSet;
+    ASSERT_TRUE(Run(m, autoSet));
+    EXPECT_EQ(PriorityOf(second4), 20u);
+    EXPECT_EQ(PriorityOf(second3), 10u);
+
     // A partial view: computed at 20 and 10, found again at 0.
     Processed(r, url);
     r.m_rCrop.Set(0, 0, 64, 48);
