@@ -1629,7 +1629,12 @@ void IPManager2::priMakeToneLUT()
     request->m_dShadow = r.m_dShadow;
     request->m_dContrast = r.m_dContrast;
     request->m_dHighlight = r.m_dHighlight;
-    std::copy(std::begin(r.m_adColorAdjust), std::end(r.m_adColorAdjust), request->m_adGain);
+    // A record's gains start at zero, meaning no colour adjustment was chosen; the tone
+    // table needs positive gains, so that default renders as neutral gains.
+    const bool gainsUnset =
+        r.m_adColorAdjust[0] == 0.0 && r.m_adColorAdjust[1] == 0.0 && r.m_adColorAdjust[2] == 0.0;
+    for (int c = 0; c < 3; ++c)
+        request->m_adGain[c] = gainsUnset ? 1.0 : r.m_adColorAdjust[c];
     std::memcpy(request->m_ResumeState, cmipml->m_ResumeState, sizeof(request->m_ResumeState));
     priPostEngine(request, kMgrCompleteToneLUT);
 }

@@ -927,6 +927,19 @@ TEST_F(ManagerTest, CacheTransparency)
     }
 }
 
+// A fresh record's gains are zero; it renders with neutral gains instead of failing in the tone table.
+TEST_F(ManagerTest, UnsetColourGainsRenderAsNeutralGains)
+{
+    const FWideString url = Put("gains.bri", With([](mgrtest::RawFileOptions& o) { o.idByte = 102; }));
+    const std::vector<uint8_t> unit = ColdBytes([&](FIPManagerRequest& q) { Processed(q, url); });
+    const std::vector<uint8_t> unset = ColdBytes([&](FIPManagerRequest& q) {
+        Processed(q, url);
+        q.m_adColorAdjust[0] = q.m_adColorAdjust[1] = q.m_adColorAdjust[2] = 0.0;
+    });
+    ASSERT_FALSE(unit.empty());
+    EXPECT_EQ(unset, unit);
+}
+
 TEST_F(ManagerTest, TwoManagersOnOneFileRunStage2Once)
 {
     const FWideString url = Put("shared.bri", With([](mgrtest::RawFileOptions& o) { o.idByte = 111; }));
