@@ -18,13 +18,13 @@ bool RegisterUiWidgets(FIUiObjectFactory* factory)
 
     // all = RegisterUiText(factory) && all;
 
-    // all = RegisterUiButton(factory) && all;
+    all = RegisterUiButton(factory) && all;
 
     // all = RegisterUiTextList(factory) && all;
 
-    // all = RegisterUiBlink(factory) && all;
+    all = RegisterUiBlink(factory) && all;
 
-    // all = RegisterUiToggle(factory) && all;
+    all = RegisterUiToggle(factory) && all;
 
     // all = RegisterUiFrame(factory) && all;
 
@@ -32,11 +32,11 @@ bool RegisterUiWidgets(FIUiObjectFactory* factory)
 
     // all = RegisterUiEdit(factory) && all;
 
-    // all = RegisterUiSlider(factory) && all;
+    all = RegisterUiSlider(factory) && all;
 
-    // all = RegisterUiProgressBar(factory) && all;
+    all = RegisterUiProgressBar(factory) && all;
 
-    // all = RegisterUiClock(factory) && all;
+    all = RegisterUiClock(factory) && all;
 
     // all = RegisterUiTree(factory) && all;
 
@@ -44,15 +44,15 @@ bool RegisterUiWidgets(FIUiObjectFactory* factory)
 
     // all = RegisterUiScrollList(factory) && all;
 
-    // all = RegisterUiCheckbox(factory) && all;
+    all = RegisterUiCheckbox(factory) && all;
 
     // all = RegisterUiTextBox(factory) && all;
 
-    // all = RegisterUiFilmStrip(factory) && all;
+    all = RegisterUiFilmStrip(factory) && all;
 
     // all = RegisterUiScrolledFrame(factory) && all;
 
-    // all = RegisterUiTimer(factory) && all;
+    all = RegisterUiTimer(factory) && all;
 
     // all = RegisterUiHVLine(factory) && all;
 
