@@ -279,3 +279,26 @@ FIUiPixmap* RenderInlineFontText(const FUiInlineFont& font, const FWideString& t
     ReleaseUiPixmap(plain);
     return filled;
 }
+
+FIUiRelay* LookUpUiRelayThroughChildren(FUiObject* container, FIUiObject* firstChild, const FWideString& name)
+{
+    if (!container || name.IsEmpty())
+        return nullptr;
+    const auto askChildren = [firstChild](const FWideString& childName) -> FIUiRelay* {
+        for (FIUiObject* child = firstChild; child; child = child->GetNext()) {
+            if (FIUiRelay* found = child->GetUiRelay(childName))
+                return found;
+        }
+        return nullptr;
+    };
+    if (!container->IsNameGiven())
+        return askChildren(name);
+    FWideString shortName;
+    container->GetName(shortName);
+    if (name == shortName)
+        return container;
+    FWideString left, rest;
+    if (!name.Split(u".", left, rest) || left.IsEmpty() || rest.IsEmpty() || !(left == shortName))
+        return nullptr;
+    return askChildren(rest);
+}

@@ -139,3 +139,12 @@ struct FUiInlineFont {
 // The text in the inline font; over a filled background when one was given.
 // Null when nothing can be drawn.
 FIUiPixmap* RenderInlineFontText(const FUiInlineFont& font, const FWideString& text, int* prefixWidths);
+
+// ---- Names ----
+
+// Dotted-name lookup through the children of a container: an unnamed
+// container is transparent and asks its children with the whole name; a named
+// one answers itself for its short name, and passes the part after
+// "<short name>." to its children. Null for anything else (an empty name too).
+FIUiRelay* LookUpUiRelayThroughChildren(FUiObject* container, FIUiObject* firstChild,
+                                        const FWideString& name);

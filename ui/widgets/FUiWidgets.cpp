@@ -8,7 +8,7 @@ bool RegisterUiWidgets(FIUiObjectFactory* factory)
     // A family not yet built stays commented out; building it means removing
     // the two slashes of its line, nothing else.
 
-    // all = RegisterUiHVBox(factory) && all;
+    all = RegisterUiHVBox(factory) && all;
 
     // all = RegisterUiSpacer(factory) && all;
 
