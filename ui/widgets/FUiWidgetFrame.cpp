@@ -19,7 +19,7 @@ int PlacedWidgetLength(const FLayoutObject& layout, int offered)
 
 void SetWidgetLayout(FLayoutObject& layout, int minimum, int stretch)
 {
-    minimum = std::max(minimum, 0);
+    minimum = std::clamp(minimum, 0, kMaxWidgetSize);
     stretch = std::max(stretch, 0);
     layout.m_iMinSize = minimum;
     layout.m_iSize = minimum;
@@ -30,7 +30,7 @@ void SetWidgetLayout(FLayoutObject& layout, int minimum, int stretch)
 
 int SaturatedSize(long long value)
 {
-    return static_cast<int>(std::clamp<long long>(value, 0, INT32_MAX));
+    return static_cast<int>(std::clamp<long long>(value, 0, kMaxWidgetSize));
 }
 
 FGenericUiWindow* GetWidgetWindow(FIUiWindow* window)
@@ -278,4 +278,27 @@ FIUiPixmap* RenderInlineFontText(const FUiInlineFont& font, const FWideString& t
     plain->BlendBlit(filled, whole, whole);
     ReleaseUiPixmap(plain);
     return filled;
+}
+
+FIUiRelay* LookUpUiRelayThroughChildren(FUiObject* container, FIUiObject* firstChild, const FWideString& name)
+{
+    if (!container || name.IsEmpty())
+        return nullptr;
+    const auto askChildren = [firstChild](const FWideString& childName) -> FIUiRelay* {
+        for (FIUiObject* child = firstChild; child; child = child->GetNext()) {
+            if (FIUiRelay* found = child->GetUiRelay(childName))
+                return found;
+        }
+        return nullptr;
+    };
+    if (!container->IsNameGiven())
+        return askChildren(name);
+    FWideString shortName;
+    container->GetName(shortName);
+    if (name == shortName)
+        return container;
+    FWideString left, rest;
+    if (!name.Split(u".", left, rest) || left.IsEmpty() || rest.IsEmpty() || !(left == shortName))
+        return nullptr;
+    return askChildren(rest);
 }

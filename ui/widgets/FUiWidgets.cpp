@@ -8,15 +8,15 @@ bool RegisterUiWidgets(FIUiObjectFactory* factory)
     // A family not yet built stays commented out; building it means removing
     // the two slashes of its line, nothing else.
 
-    // all = RegisterUiHVBox(factory) && all;
+    all = RegisterUiHVBox(factory) && all;
 
-    // all = RegisterUiSpacer(factory) && all;
+    all = RegisterUiSpacer(factory) && all;
 
-    // all = RegisterUiImage(factory) && all;
+    all = RegisterUiImage(factory) && all;
 
-    // all = RegisterUiResizedImage(factory) && all;
+    all = RegisterUiResizedImage(factory) && all;
 
-    // all = RegisterUiText(factory) && all;
+    all = RegisterUiText(factory) && all;
 
     all = RegisterUiButton(factory) && all;
 
@@ -26,9 +26,9 @@ bool RegisterUiWidgets(FIUiObjectFactory* factory)
 
     all = RegisterUiToggle(factory) && all;
 
-    // all = RegisterUiFrame(factory) && all;
+    all = RegisterUiFrame(factory) && all;
 
-    // all = RegisterUiRect(factory) && all;
+    all = RegisterUiRect(factory) && all;
 
     // all = RegisterUiEdit(factory) && all;
 
@@ -54,9 +54,9 @@ bool RegisterUiWidgets(FIUiObjectFactory* factory)
 
     all = RegisterUiTimer(factory) && all;
 
-    // all = RegisterUiHVLine(factory) && all;
+    all = RegisterUiHVLine(factory) && all;
 
-    // all = RegisterUiImageFrame(factory) && all;
+    all = RegisterUiImageFrame(factory) && all;
 
     // all = RegisterUiPullDownList(factory) && all;
 
@@ -72,7 +72,7 @@ bool RegisterUiWidgets(FIUiObjectFactory* factory)
 
     // all = RegisterUiStrCmp(factory) && all;
 
-    // all = RegisterUiLanguage(factory) && all;
+    all = RegisterUiLanguage(factory) && all;
 
     return all;
 }
