@@ -83,7 +83,16 @@ bool FUiTimer::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* parent
     // Negative script values count as 0, which refuses "Begin".
     m_uPeriod = tag ? static_cast<uint32_t>(std::max(tag->GetInt("_Period", 0), 0)) : 0;
     m_uTick = tag ? static_cast<uint32_t>(std::max(tag->GetInt("_Tick", 0), 0)) : 0;
+    // Nothing to see: the timer takes no room in a box.
     m_rect.Clear();
+    SetWidgetLayout(m_hLayout, 0, 0);
+    SetWidgetLayout(m_vLayout, 0, 0);
+    return true;
+}
+
+bool FUiTimer::SetRect(int x, int y, int, int)
+{
+    m_rect.Set(x, y, x, y);
     return true;
 }
 

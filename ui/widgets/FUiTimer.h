@@ -13,6 +13,7 @@ public:
 
     bool UiRelayMessage(const FWideString& message, void* data) override;
     bool InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* parent, FPropList* tag) override;
+    bool SetRect(int x, int y, int width, int height) override;
     void Tick(int elapsedMs) override;
 
     bool IsRunning() const { return m_bRunning; }
