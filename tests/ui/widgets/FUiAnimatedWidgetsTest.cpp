@@ -443,7 +443,8 @@ TEST(ClockTest, MissingFontKeysEndTheScript)
     for (const char* keys :
          {R"(FontSize="12" FontColor="#000000")", R"(Font="DejaVu Sans" FontColor="#000000")",
           R"(Font="DejaVu Sans" FontSize="12")"}) {
-        auto run = AnimationRun(std::string(R"(<CLOCK Name="C" )") + keys + "/>");
+        // Straight in the window, which deletes the object whose script error ends the start.
+        auto run = ControlsRun(std::string(R"(<CLOCK Name="C" )") + keys + "/>", AnimationSkins());
         EXPECT_FALSE(run->GetInitResult()) << keys;
         EXPECT_NE(run->GetInitException().find(
                       "FUiClock::InitUiObject() failed: missing required font property(s)"),
@@ -495,7 +496,7 @@ TEST(BlinkTest, ScriptErrorsEndTheScript)
          "FUiBlink::InitUiObject() failed: on and off images are not the same size!"},
     };
     for (const Case& c : kCases) {
-        auto run = AnimationRun(c.body);
+        auto run = ControlsRun(c.body, AnimationSkins());
         EXPECT_FALSE(run->GetInitResult()) << c.body;
         EXPECT_NE(run->GetInitException().find(c.message), std::string::npos) << run->GetInitException();
     }

@@ -325,10 +325,10 @@ TEST(SliderTest, BadLimitsAndMissingPartsRefuseTheSlider)
         ASSERT_TRUE(run->GetInitResult()) << c.tag;
         EXPECT_EQ(FindWidget(*run, "W.S"), nullptr) << c.tag;
     }
-    auto odd =
-        ControlsRun(std::string(R"(<HBOX><SLIDER Name="S" )") + kFont + kImages +
-                        R"(File_Image_Knob_Down="sl_knob_odd.png" Lower="0" Upper="10" Step="1"/></HBOX>)",
-                    SliderSkins());
+    // Straight in the window, which deletes the object whose script error ends the start.
+    auto odd = ControlsRun(std::string(R"(<SLIDER Name="S" )") + kFont + kImages +
+                               R"(File_Image_Knob_Down="sl_knob_odd.png" Lower="0" Upper="10" Step="1"/>)",
+                           SliderSkins());
     EXPECT_FALSE(odd->GetInitResult());
     EXPECT_NE(odd->GetInitException().find("on and off images are NOT the same size!"), std::string::npos)
         << odd->GetInitException();
