@@ -234,6 +234,9 @@ bool FUiButton::SetRect(int x, int y, int width, int height)
         m_rect.Set(x, y, x + m_iMinWidth, y + m_iMinHeight);
         return true;
     }
+    // A button that does not stretch keeps its minimum whatever room it is offered.
+    width = PlacedWidgetLength(m_hLayout, width);
+    height = PlacedWidgetLength(m_vLayout, height);
     if (m_bHasSkin) {
         const int right = m_pImages[kNormal]->GetWidth() - m_label.right;
         const int bottom = m_pImages[kNormal]->GetHeight() - m_label.bottom;
@@ -313,7 +316,8 @@ void FUiButton::Tick(int elapsedMs)
 
 FIUiObject* FUiButton::HitTest(int x, int y)
 {
-    if (!WidgetRectContains(m_rect, x, y))
+    // A hidden button cannot be clicked.
+    if (m_bHidden || !WidgetRectContains(m_rect, x, y))
         return nullptr;
     if (m_pPicture && m_pPicture->GetAlpha(x - m_rect.left, y - m_rect.top) <= 128)
         return nullptr;

@@ -148,7 +148,8 @@ void FUiCheckbox::Display(FIUiPixmap* target, int xOffset, int yOffset, const FR
 
 FIUiObject* FUiCheckbox::HitTest(int x, int y)
 {
-    return WidgetRectContains(m_rect, x, y) ? this : nullptr;
+    // A hidden control cannot be clicked.
+    return !m_bHidden && WidgetRectContains(m_rect, x, y) ? this : nullptr;
 }
 
 bool FUiCheckbox::MouseDown(int, int, bool, bool)

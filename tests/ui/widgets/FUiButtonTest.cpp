@@ -265,7 +265,8 @@ TEST(ButtonTest, LabelBoxSitsInTheLabelAreaAndShiftsWhilePressed)
     EXPECT_TRUE(button->SetRect(10, 5, 50, 30));
     FIUiObject* leaf = FindWidget(*run, "W.B.L");
     ASSERT_NE(leaf, nullptr);
-    EXPECT_EQ(RectText(button->GetRect()), "10,5,60,35");
+    // It does not stretch: the label area gets the content's share of the minimum only.
+    EXPECT_EQ(RectText(button->GetRect()), "10,5,50,25");
     EXPECT_EQ(leaf->GetRect().left, 14);
     EXPECT_EQ(leaf->GetRect().top, 9);
     EXPECT_TRUE(button->SetRect(0, 0, 40, 20));
@@ -287,8 +288,27 @@ TEST(ButtonTest, ShowAndHide)
     EXPECT_EQ(PresentedPixel(*run, 5, 5), "255,255,255,255");
     EXPECT_TRUE(button->UiRelayMessage(FWideString("Show"), nullptr));
     EXPECT_EQ(PresentedPixel(*run, 5, 5), "16,32,48,255");
+    EXPECT_EQ(button->HitTest(5, 5), button);
     EXPECT_TRUE(button->UiRelayMessage(FWideString("Hide"), nullptr));
     EXPECT_EQ(PresentedPixel(*run, 5, 5), "255,255,255,255");
+    EXPECT_EQ(button->HitTest(5, 5), nullptr);
+}
+
+TEST(ButtonTest, ContentBoxSizesTheButtonWhichKeepsItsMinimumUnlessItStretches)
+{
+    for (bool stretch : {false, true}) {
+        auto run = ControlsRun(std::string(R"(<BUTTON Name="B" ColorN="#102030" )") +
+                               (stretch ? R"(HStretch="1" VStretch="1")" : "") +
+                               R"(><HBOX><RECT MinHSize="30" MinVSize="12" HStretch="1" VStretch="1"
+                                  Color="#00FF00"/></HBOX></BUTTON>)");
+        ASSERT_TRUE(run->GetInitResult());
+        FUiButton* button = FindControl<FUiButton>(*run, "W.B");
+        ASSERT_NE(button, nullptr);
+        EXPECT_EQ(button->GetLayoutObject(true)->GetMinSize(), 30);
+        EXPECT_EQ(button->GetLayoutObject(false)->GetMinSize(), 12);
+        // The window offers its whole client area.
+        EXPECT_EQ(RectText(button->GetRect()), stretch ? "0,0,200,100" : "0,0,30,12") << stretch;
+    }
 }
 
 } // namespace

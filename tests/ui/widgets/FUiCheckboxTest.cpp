@@ -194,6 +194,13 @@ TEST(CheckboxTest, MissingOrMismatchedImagesRefuseTheControl)
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->GetLayoutObject(true)->GetMinSize(), 30);
     EXPECT_FALSE(box->GetLayoutObject(true)->m_bFixed);
+    EXPECT_EQ(RectText(box->GetRect()), "0,0,200,16");
+
+    auto hidden = CheckRun("CHECKBOX", R"(Hidden="true")");
+    FUiCheckbox* invisible = FindControl<FUiCheckbox>(*hidden, "W.C");
+    ASSERT_NE(invisible, nullptr);
+    EXPECT_EQ(PresentedPixel(*hidden, 5, 5), "255,255,255,255");
+    EXPECT_EQ(invisible->HitTest(5, 5), nullptr);
 }
 
 std::unique_ptr<FUiTestApp> ToggleRun(const std::string& attributes, const std::string& children)
