@@ -26,6 +26,7 @@ public:
     void MouseUp(int x, int y, bool ctrl, bool shift) override;
 
     bool GetState() const { return m_bState; }
+    FIUiObject* GetLabel() const { return m_pLabel; }
 
 private:
     FIUiObject* priCreatePart(const char* typeName, FPropList* tag);

@@ -235,6 +235,27 @@ TEST(ToggleTest, PicturesArePlacedDrawnAndHitByAlpha)
     EXPECT_TRUE(toggle->GetState());
 }
 
+TEST(ToggleTest, LabelIsCentredOverThePictures)
+{
+    auto run = ToggleRun("", std::string(kPictures) + R"(<TEXT DisplayString="Ok" AppFont="Body"/>)");
+    ASSERT_TRUE(run->GetInitResult());
+    FUiToggle* toggle = FindControl<FUiToggle>(*run, "W.T");
+    ASSERT_NE(toggle, nullptr);
+    FIUiObject* label = toggle->GetLabel();
+    ASSERT_NE(label, nullptr);
+    const FRect outer = toggle->GetRect();
+    const FRect inner = label->GetRect();
+    ASSERT_GT(inner.Width(), 0);
+    ASSERT_GT(inner.Height(), 0);
+    EXPECT_GE(outer.Width(), 30);
+    EXPECT_EQ(inner.left - outer.left, (outer.Width() - inner.Width()) / 2);
+    EXPECT_EQ(inner.top - outer.top, (outer.Height() - inner.Height()) / 2);
+    // The label does not take the clicks of the pictures.
+    Press(*run, 1, 1);
+    Release(*run, 1, 1);
+    EXPECT_FALSE(toggle->GetState());
+}
+
 TEST(ToggleTest, RadioButtonTurnsOnOnceAndSendsItsMessage)
 {
     auto run = ToggleRun(R"(Type="RadioButton" InitialState="false")",
