@@ -3,9 +3,12 @@
 #include <string>
 
 #include "ControlsTestSupport.h"
+#include "FGenericUiApp.h"
 #include "FHeadlessDesktop.h"
 #include "FProbeObject.h"
 #include "FUiButton.h"
+#include "FUiWidgets.h"
+#include "FUiWindowClass.h"
 #include "WidgetTestSupport.h"
 
 namespace
@@ -309,6 +312,34 @@ TEST(ButtonTest, ContentBoxSizesTheButtonWhichKeepsItsMinimumUnlessItStretches)
         // The window offers its whole client area.
         EXPECT_EQ(RectText(button->GetRect()), stretch ? "0,0,200,100" : "0,0,30,12") << stretch;
     }
+}
+
+// The button's own press closes the dialog it sits in; the button carries on
+// with its release (state, ON_UP) on a window whose deletion waits.
+TEST(ButtonTest, PressThatClosesItsDialogIsSafe)
+{
+    auto run = MakeWidgetRun(WidgetScript(R"(<PROBE Name="Probe"/><WINDOW Name="Main"/>
+        <WINDOWCLASS Name="Dialog" _Modal="true" BgColor="#FFFFFF" DX="100" DY="60">
+          <HBOX><BUTTON Name="Close" MinHSize="40" MinVSize="20"><ON_PRESS LocalRelay="" Message="InternalClose"/>
+            <ON_UP Relay="Probe" Message="Up"/></BUTTON></HBOX>
+        </WINDOWCLASS>)"),
+                             {RegisterUiWidgets});
+    ASSERT_TRUE(run->GetInitResult());
+    FGenericUiApp* app = run->GetApp();
+    FWideString dialogName("Dialog");
+    app->UiRelayMessage(FWideString("ShowTopOrCreateWindow"), &dialogName);
+    FUiWindowClass* dialog = app->FindWindowClass(dialogName);
+    auto* instance = dynamic_cast<FGenericUiWindow*>(dialog->GetTopInstance());
+    ASSERT_NE(instance, nullptr);
+    auto* os = dynamic_cast<FHeadlessUiWindow*>(instance->GetOsWindow());
+    FProbeObject* probe = Probe();
+    probe->Clear();
+    os->InjectMouseMove(10, 10);
+    os->InjectMouseDown(10, 10);
+    os->InjectMouseUp(10, 10);
+    HeadlessPumpUntilIdle();
+    EXPECT_EQ(dialog->GetTopInstance(), nullptr);
+    EXPECT_EQ(Taken(probe), "Up");
 }
 
 } // namespace
