@@ -282,7 +282,15 @@ bool FGenericUiWindow::InitUiWindow(FPropList* tag, FIUiWindow* parent)
         FIUiObject* object = factory->CreateUiObject(child->GetName().GetNarrow());
         if (!object)
             continue;
-        if (object->InitUiObject(m_pApp, this, nullptr, child))
+        bool ok = false;
+        try {
+            ok = object->InitUiObject(m_pApp, this, nullptr, child);
+        } catch (...) {
+            // A script error ends the start; the object that raised it is not kept.
+            delete object;
+            throw;
+        }
+        if (ok)
             AppendUiObject(m_pFirstObject, object);
         else
             delete object;
