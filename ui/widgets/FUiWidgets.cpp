@@ -38,7 +38,7 @@ bool RegisterUiWidgets(FIUiObjectFactory* factory)
 
     // all = RegisterUiClock(factory) && all;
 
-    // all = RegisterUiTree(factory) && all;
+    all = RegisterUiTree(factory) && all;
 
     // all = RegisterUiScrollbar(factory) && all;
 
