@@ -42,7 +42,7 @@ bool RegisterUiWidgets(FIUiObjectFactory* factory)
 
     // all = RegisterUiScrollbar(factory) && all;
 
-    // all = RegisterUiScrollList(factory) && all;
+    all = RegisterUiScrollList(factory) && all;
 
     // all = RegisterUiCheckbox(factory) && all;
 
