@@ -50,7 +50,7 @@ bool RegisterUiWidgets(FIUiObjectFactory* factory)
 
     // all = RegisterUiFilmStrip(factory) && all;
 
-    // all = RegisterUiScrolledFrame(factory) && all;
+    all = RegisterUiScrolledFrame(factory) && all;
 
     // all = RegisterUiTimer(factory) && all;
 

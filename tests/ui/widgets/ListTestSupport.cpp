@@ -79,6 +79,40 @@ bool RegisterTestScrollbar(FIUiObjectFactory* factory)
     return RegisterUiWidgetCreator<FTestScrollbarCreator>(factory, "HSCROLLBAR") && all;
 }
 
+FTestPaint::FTestPaint(const char* typeName) : FUiObject(typeName) {}
+
+bool FTestPaint::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* parent, FPropList* tag)
+{
+    if (!FUiObject::InitUiObject(app, window, parent, tag) || !tag)
+        return false;
+    SetWidgetLayout(m_hLayout, tag->GetInt("MinHSize", 0), tag->GetInt("HStretch", 0));
+    SetWidgetLayout(m_vLayout, tag->GetInt("MinVSize", 0), tag->GetInt("VStretch", 0));
+    m_colour = tag->GetColor("Color", FUiColor(0, 0, 0, 255));
+    return true;
+}
+
+void FTestPaint::Display(FIUiPixmap* target, int xOffset, int yOffset, const FRect& clip)
+{
+    FillWidgetRect(target, OffsetWidgetRect(m_rect, xOffset, yOffset), clip, m_colour);
+}
+
+FIUiObject* FTestPaint::HitTest(int x, int y)
+{
+    return WidgetRectContains(m_rect, x, y) ? this : nullptr;
+}
+
+namespace
+{
+class FTestPaintCreator final : public FUiWidgetCreator<FTestPaint>
+{
+};
+} // namespace
+
+bool RegisterTestPaint(FIUiObjectFactory* factory)
+{
+    return RegisterUiWidgetCreator<FTestPaintCreator>(factory, "PAINT");
+}
+
 std::string PixelText(FIUiPixmap* pixmap, int x, int y)
 {
     FUiColor colour;

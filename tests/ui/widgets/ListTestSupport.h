@@ -48,5 +48,21 @@ private:
 
 bool RegisterTestScrollbar(FIUiObjectFactory* factory);
 
+// PAINT: a leaf (MinHSize, MinVSize, HStretch, VStretch) that fills the
+// rectangle it is placed at with Color and is hit inside it.
+class FTestPaint : public FUiObject
+{
+public:
+    explicit FTestPaint(const char* typeName);
+    bool InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* parent, FPropList* tag) override;
+    void Display(FIUiPixmap* target, int xOffset, int yOffset, const FRect& clip) override;
+    FIUiObject* HitTest(int x, int y) override;
+
+private:
+    FUiColor m_colour;
+};
+
+bool RegisterTestPaint(FIUiObjectFactory* factory);
+
 // "r,g,b" of a pixel.
 std::string PixelText(FIUiPixmap* pixmap, int x, int y);
