@@ -30,7 +30,7 @@ bool RegisterUiWidgets(FIUiObjectFactory* factory)
 
     all = RegisterUiRect(factory) && all;
 
-    // all = RegisterUiEdit(factory) && all;
+    all = RegisterUiEdit(factory) && all;
 
     // all = RegisterUiSlider(factory) && all;
 
@@ -40,7 +40,7 @@ bool RegisterUiWidgets(FIUiObjectFactory* factory)
 
     all = RegisterUiTree(factory) && all;
 
-    // all = RegisterUiScrollbar(factory) && all;
+    all = RegisterUiScrollbar(factory) && all;
 
     all = RegisterUiScrollList(factory) && all;
 
