@@ -58,7 +58,7 @@ bool RegisterUiWidgets(FIUiObjectFactory* factory)
 
     all = RegisterUiImageFrame(factory) && all;
 
-    // all = RegisterUiPullDownList(factory) && all;
+    all = RegisterUiPullDownList(factory) && all;
 
     // all = RegisterUiTextArray(factory) && all;
 
