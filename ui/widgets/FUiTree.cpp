@@ -422,6 +422,7 @@ void FUiTree::priListChildren(FUiTreeNode* node)
         node->ReadInfo();
     const bool quick = node->depth > 0 && (node->remote || node->removable);
     bool any = false;
+    FUiTreeNode* last = nullptr;
     for (const FWideString& name : names) {
         FWideString url, label;
         priChildURLAndLabel(node, name, url, label);
@@ -438,7 +439,11 @@ void FUiTree::priListChildren(FUiTreeNode* node)
                 continue;
             }
         }
-        priInsertBefore(node, nullptr, child);
+        // Appended after the last one made: long listings stay linear.
+        child->parent = node;
+        child->prev = last;
+        (last ? last->next : node->firstChild) = child;
+        last = child;
         any = true;
     }
     node->listed = true;
