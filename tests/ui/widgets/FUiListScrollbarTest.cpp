@@ -5,9 +5,11 @@
 #include <vector>
 
 #include "FIUiPixmap.h"
+#include "FMemStorageClass.h"
 #include "FUiScrollList.h"
 #include "FUiScrollbar.h"
 #include "FUiScrolledFrame.h"
+#include "FUiTree.h"
 #include "FUiWidgets.h"
 #include "ListTestSupport.h"
 #include "WidgetTestSupport.h"
@@ -74,6 +76,42 @@ TEST(ListScrollbarTest, ScrolledFrameDrivenByTheRealBar)
     EXPECT_EQ(frame->GetOffset(), 2);
     const FRect inner = frame->GetInnerRect();
     EXPECT_EQ(frame->HitTest(inner.left + 3, inner.top + 1), FindWidget(*run, "W.F.R2"));
+}
+
+TEST(ListScrollbarTest, FolderTreeDrivenByTheRealBar)
+{
+    FMemStorageClass* mem = RegisterMemStorageClass(FWideString("barmem"));
+    for (int i = 0; i < 30; ++i)
+        mem->MakeFolder(FWideString(("vols/V" + std::to_string(10 + i)).c_str()));
+    std::string icons;
+    for (const char* key : {"File_DiskIcon", "File_RemovableDiskIcon", "File_CDRomIcon", "File_FolderIcon",
+                            "File_OpenFolderIcon", "File_IsClosedIcon", "File_IsOpenIcon"})
+        icons += std::string(key) + R"(="button_normal.png" )";
+    std::string bar = kBar;
+    bar.replace(0, 10, "<VSCROLLBAR");
+    auto run = MakeWidgetRun(WidgetScript(R"(<WINDOW Name="W" BgColor="#FFFFFF" DX="200" DY="100"><VBOX>
+    <DIRTREE Name="T" MinHSize="100" MinVSize="40" HStretch="1" VStretch="1" Font="DejaVu Sans" FontSize="12"
+      SelectedFontColor="#FFFFFF" SelectedBgColor="#000080" DisabledFontColor="#808080" LowerLeftColor="#00FF00"
+      _RootURL="barmem://vols/" )" + icons +
+                                          ">" + bar + "</DIRTREE></VBOX></WINDOW>"),
+                             {RegisterUiHVBox, RegisterUiTree, RegisterUiScrollbar});
+    auto* tree = dynamic_cast<FUiTree*>(FindWidget(*run, "W.T"));
+    ASSERT_NE(tree, nullptr);
+    auto* vbar = dynamic_cast<FUiScrollbar*>(tree->GetVScrollbar());
+    ASSERT_NE(vbar, nullptr);
+    EXPECT_EQ(vbar->GetSurface(), 30);
+    EXPECT_EQ(vbar->GetWindowLength(), tree->GetVisibleRows());
+    tree->MouseWheel(5, 5, 0, -4);
+    EXPECT_EQ(tree->GetFirstVisibleRow(), 4);
+    // Up from the first volume selects the undrawn root.
+    FWideString first("barmem://vols/V10/");
+    tree->UiRelayMessage(FWideString("SelectDir"), &first);
+    EXPECT_EQ(tree->GetFirstVisibleRow(), 0); // scrolled back to show it
+    tree->KeyEvent(14, false, false);
+    EXPECT_EQ(tree->GetSelected(), tree->GetRoot());
+    FIUiPixmap* target = CreateUiPixmap(200, 100, true);
+    tree->Display(target, 0, 0, FRect(0, 0, 200, 100));
+    ReleaseUiPixmap(target);
 }
 
 } // namespace
