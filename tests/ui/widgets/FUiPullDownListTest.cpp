@@ -141,6 +141,40 @@ TEST(PullDownTest, StartStateAndPersistence)
     EXPECT_EQ(second.Events(), "");
 }
 
+// The state file of a run that chose `text` and `id`.
+std::string StateAfterChoosing(const char16_t* text, const char16_t* id)
+{
+    PullRun first(PullDownScript());
+    if (!first.pull)
+        return std::string();
+    first.Send("SetText", text);
+    first.Send("SetID", id);
+    first.run->Finish();
+    std::string state;
+    if (FILE* file = std::fopen((first.run->GetAppDataPath() + "/TestApp.state.xml").c_str(), "rb")) {
+        char buffer[4096];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+            state.append(buffer, n);
+        std::fclose(file);
+    }
+    return state;
+}
+
+TEST(PullDownTest, StoredDefaultTextComesBackInTheCurrentLanguage)
+{
+    const std::string state = StateAfterChoosing(u"Hauptfenster", u"d"); // the default's German text
+    ASSERT_FALSE(state.empty());
+    PullRun p(PullDownScript(), state);
+    ASSERT_NE(p.pull, nullptr);
+    p.Send("SetDefaultString", u"Title");
+    p.pull->UiRelayMessage(FWideString("Post Creation Initialization"), nullptr);
+    EXPECT_EQ(p.pull->GetDisplayText(), "Main");
+    EXPECT_EQ(p.pull->GetIdentifier(), "d");
+    p.run->GetApp()->SetLanguage(FWideString("German"));
+    EXPECT_EQ(p.pull->GetDisplayText(), "Hauptfenster");
+}
+
 TEST(PullDownTest, OpensClosesAndRecoversFromOutsideClose)
 {
     PullRun p(PullDownScript());
