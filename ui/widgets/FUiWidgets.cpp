@@ -30,7 +30,7 @@ bool RegisterUiWidgets(FIUiObjectFactory* factory)
 
     all = RegisterUiRect(factory) && all;
 
-    // all = RegisterUiEdit(factory) && all;
+    all = RegisterUiEdit(factory) && all;
 
     all = RegisterUiSlider(factory) && all;
 
@@ -38,11 +38,11 @@ bool RegisterUiWidgets(FIUiObjectFactory* factory)
 
     all = RegisterUiClock(factory) && all;
 
-    // all = RegisterUiTree(factory) && all;
+    all = RegisterUiTree(factory) && all;
 
-    // all = RegisterUiScrollbar(factory) && all;
+    all = RegisterUiScrollbar(factory) && all;
 
-    // all = RegisterUiScrollList(factory) && all;
+    all = RegisterUiScrollList(factory) && all;
 
     all = RegisterUiCheckbox(factory) && all;
 
@@ -50,7 +50,7 @@ bool RegisterUiWidgets(FIUiObjectFactory* factory)
 
     all = RegisterUiFilmStrip(factory) && all;
 
-    // all = RegisterUiScrolledFrame(factory) && all;
+    all = RegisterUiScrolledFrame(factory) && all;
 
     all = RegisterUiTimer(factory) && all;
 
@@ -58,7 +58,7 @@ bool RegisterUiWidgets(FIUiObjectFactory* factory)
 
     all = RegisterUiImageFrame(factory) && all;
 
-    // all = RegisterUiPullDownList(factory) && all;
+    all = RegisterUiPullDownList(factory) && all;
 
     // all = RegisterUiTextArray(factory) && all;
 
