@@ -116,7 +116,8 @@ bool FUiScrolledFrame::priPlaceContent()
     const int t = m_iThickness;
     // The box is placed where it shows, so that its hit tests follow the scroll.
     const long long shift = static_cast<long long>(m_iOffset) * m_iPitch;
-    const int top = SaturatedSize(static_cast<long long>(m_rect.top) + t - shift + 0x40000000LL) - 0x40000000;
+    const int top = static_cast<int>(
+        std::clamp<long long>(static_cast<long long>(m_rect.top) + t - shift, -0x40000000LL, 0x3FFFFFFFLL));
     const int height = m_bScrolling ? box->GetLayoutObject(false)->GetMinSize() : m_iInnerHeight;
     const bool placed = box->SetRect(m_rect.left + t, m_bScrolling ? top : m_rect.top + t,
                                      std::max(0, m_iInnerWidth), std::max(0, height));
