@@ -371,7 +371,8 @@ TEST_F(DataRetrieverTest, DestructionDuringABlockedLoadIsBounded)
     const auto start = std::chrono::steady_clock::now();
     m_pRetriever.reset();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_LT(seconds, 9 * 0.109 + 45 * 0.109 + 1.5);
+    // Bounded, not exact: the waits are sleeps, which a loaded machine stretches.
+    EXPECT_LT(seconds, 9 * 0.109 + 45 * 0.109 + 20.0);
     EXPECT_EQ(req.m_Async.GetState(), kCancelled);
     EXPECT_TRUE(Trace().Contains("~FDataRetriever(): load request still busy in destructor."));
     EXPECT_TRUE(Trace().Contains("~FDataRetriever: Current request still active in destructor\n"));
