@@ -1,5 +1,7 @@
 #include "IPPreviewManager.h"
 
+#include "FIPSubManagers.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>

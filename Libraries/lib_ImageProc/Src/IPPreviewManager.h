@@ -11,6 +11,7 @@
 #include "FDataRetriever.h"
 #include "FIPManager.h"
 #include "FIPManagerRequest.h"
+#include "FIPSubManagers.h"
 #include "FRect.h"
 #include "FWideString.h"
 
@@ -98,6 +99,3 @@ private:
     FImage* m_pImage = nullptr;
     FImage* m_pRotImage = nullptr;
 };
-
-// A new manager, null when memory is short.
-FIPManager* CreateIPPreviewManager(FIPManager* parent, FIDataRetriever* retriever, FIIPEngine2* engine);

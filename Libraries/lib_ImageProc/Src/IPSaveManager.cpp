@@ -1,5 +1,7 @@
 #include "IPSaveManager.h"
 
+#include "FIPSubManagers.h"
+
 #include <algorithm>
 #include <chrono>
 #include <new>

@@ -10,6 +10,7 @@
 
 #include "FIPManager.h"
 #include "FIPManagerRequest.h"
+#include "FIPSubManagers.h"
 #include "FWideString.h"
 
 class FImageLineWriter;
@@ -77,9 +78,6 @@ private:
     int m_iWriterPixelType = 0;
     int m_eStripFormat = kOutputNone;
 };
-
-// A new manager, null when memory is short.
-FIPManager* CreateIPSaveManager(FIPManager* parent);
 
 // The text written as "rpSettingMode" for a setting-mode code and custom setting name.
 FWideString SettingModeText(int settingMode, const FWideString& settingName);
