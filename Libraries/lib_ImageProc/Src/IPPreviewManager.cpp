@@ -44,6 +44,20 @@ constexpr int kDisplayRowAlignment = 4;
 constexpr int kFilterAmplitude = 1200;
 constexpr int kFilterShift = 12;
 
+// Turns a rectangle of whole pixels (right and bottom exclusive) with the image. The
+// common rotation maps the two corners as points, which moves an exclusive edge one pixel
+// off; mapping the last pixel inside instead keeps the rectangle on the same pixels.
+void TurnRect(FRect& rect, int& cols, int& rows, int degrees)
+{
+    if (rect.Width() <= 0 || rect.Height() <= 0) {
+        FIPMCommon::RotateRect(rect, cols, rows, double(degrees));
+        return;
+    }
+    FRect inside(rect.left, rect.top, rect.right - 1, rect.bottom - 1);
+    FIPMCommon::RotateRect(inside, cols, rows, double(degrees));
+    rect = FRect(inside.left, inside.top, inside.right + 1, inside.bottom + 1);
+}
+
 FPixmap* CachePixmap(FCacheObject* object)
 {
     return FIPMCommon::GetStageImageRecord(object)->m_pPixmap;
@@ -264,7 +278,7 @@ void IPPreviewManager::priHandlePreviewAllocate()
     m_iBoxCols = req.m_iOutCols;
     m_iBoxRows = req.m_iOutRows;
     if (m_iRotation != 0)
-        FIPMCommon::RotateRect(m_rCrop, m_iBoxCols, m_iBoxRows, -double(m_iRotation));
+        TurnRect(m_rCrop, m_iBoxCols, m_iBoxRows, -m_iRotation);
     m_Large = Candidate();
     m_Small = Candidate();
     m_iState = kRequestImageInfo;
@@ -429,7 +443,7 @@ void IPPreviewManager::priPreviewRotateDone()
     ReleaseReference(m_pImage);
     m_pImage = m_pRotImage;
     m_pRotImage = nullptr;
-    FIPMCommon::RotateRect(m_rCrop, m_iFittedCols, m_iFittedRows, double(m_iRotation));
+    TurnRect(m_rCrop, m_iFittedCols, m_iFittedRows, m_iRotation);
     m_iState = kResize;
 }
 
@@ -509,7 +523,12 @@ void IPPreviewManager::priCleanup()
     // for their owner to finish with.
     if (m_PropsReq.m_Async.IsInProgress()) {
         m_PropsReq.m_Async.RequestCancel();
+        // The parent may still fill the list: it stays with the record.
+        if (m_PropsReq.m_pImageProps == m_pImageProps)
+            m_pImageProps = nullptr;
     } else {
+        if (m_PropsReq.m_pImageProps == m_pImageProps)
+            m_PropsReq.m_pImageProps = nullptr;
         m_PropsReq.m_usFileName.Clear();
         m_PropsReq.Reset();
     }
@@ -517,7 +536,10 @@ void IPPreviewManager::priCleanup()
         m_DataReq.m_Async.RequestCancel();
         priRunRetrieverToEnd();
     }
-    if (FIDataObject* data = m_DataReq.GetDataObject()) {
+    // Only a data request's first result word is a handle; information requests put the
+    // image's columns there.
+    if (m_DataReq.m_eKind == kRetrieveData && m_DataReq.GetDataObject() != nullptr) {
+        FIDataObject* data = m_DataReq.GetDataObject();
         m_DataReq.m_aiResult[0] = 0;
         data->Release();
     }
