@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "FIPERequest.h"
 #include "FRect.h"
 
 class FCacheObject;
@@ -61,7 +62,8 @@ public:
 struct FIPMStageImageRecord {
     static constexpr int kResumeWords = 10;
 
-    // Stage 3: crop left, top, right, bottom, output columns and rows.
+    // Stage 1: its saturation and dark-shield level triples, which stage 2 reads. Stages 3
+    // and 4: crop left, top, right, bottom, output columns and rows.
     int32_t m_aiGeometry[6];
     // Stage 2 results: exposure, shadow, contrast, highlight, saturation.
     double m_adAutoSettings[5];
@@ -74,6 +76,9 @@ struct FIPMStageImageRecord {
     std::atomic<uint8_t> m_bValid;
     FMutex* m_pMutex;
     uint32_t m_ResumeState[kResumeWords];
+    // Stage 2's measurements of the image, kept with its resume state so that a continued
+    // stage measures nothing again.
+    FIPEStage2Carry m_Stage2Carry;
 };
 
 // The first bytes of every lookup-table stage object; the table follows.

@@ -107,6 +107,7 @@ public:
     FIDataRetriever* GetDataRetriever() const { return m_pDataRetriever; }
     FIIPEngine2* GetEngine() const { return m_pIPEngine; }
     int GetMgrState() const { return m_eMgrState; }
+    bool HasCurrentRequest() const { return m_pCurrentRequest != nullptr; }
     int GetEntryState() const { return m_eEntryState; }
 
     // Called with every state a handler is about to run, once per run (tests and tracing).
@@ -190,8 +191,17 @@ private:
     void priPostEngine(FIPERequest* request, int completionState);
     // 1 completed, 0 waiting, -1 failed (request ended, engine request deleted).
     int priCompleteEngine(int fromState, int toState);
+    void priSetProgress(double progress);
+    FIDataObject* priTakeDataResult();
+    void priDropEngineRequest();
+    bool priHeldLabelIs(FCacheObject* object, int labelIndex);
+    // Try-locks without waiting; false (with the handler's waiting trace) when another
+    // manager holds the object.
+    bool priTryLock(FCacheObject* object, const char* waitTrace);
+    bool priTryLockLUT(FCacheObject* object, const char* waitTrace);
     void priLockHeld(FCacheObject* object);
     void priUnlockObject(FCacheObject* object);
+    void priUnlockLUT(FCacheObject* object);
     void priFailRequest(int code, const char* text);
     void priFinishRequest();
     bool priFitGeometry();
@@ -210,8 +220,6 @@ private:
     FIIPEngine2* m_pIPEngine = nullptr;
     FDataRetrieverRequest m_DataReq;
     FIPERequest* m_pIPEngineReq = nullptr;
-    // The stage object whose results the engine request in flight writes.
-    FCacheObject* m_pEngineTarget = nullptr;
     int m_eMgrState = kMgrIdle;
     int m_eAfterCamfileState = kMgrStage1;
     int m_eEntryState = kMgrFindImages;
