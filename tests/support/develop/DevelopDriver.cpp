@@ -166,6 +166,9 @@ void PrepareProcessed(FIPManagerRequest& request, const FWideString& file, int c
     request.m_iOutCols = cols;
     request.m_iOutRows = rows;
     request.m_rCrop = FRect(0, 0, cols, rows);
+    // Neutral colour adjustment, as the application sends it (the record's reset leaves 0).
+    for (double& gain : request.m_adColorAdjust)
+        gain = 1.0;
 }
 
 void PrepareSave(FIPManagerRequest& request, const FWideString& file, const FWideString& output, int fileType,
