@@ -23,11 +23,15 @@ using Clock = std::chrono::steady_clock;
 struct StateClock {
     std::map<const IPManager2*, std::pair<int, Clock::time_point>> current;
     DevelopTimes* times = nullptr;
+    Clock::time_point start = Clock::now();
 
     void Observe(const IPManager2* manager, int state)
     {
         const Clock::time_point now = Clock::now();
         auto it = current.find(manager);
+        // The passes a manager ran before it could be watched (it is made by the request).
+        if (it == current.end() && state >= 0 && times != nullptr)
+            times->stateSeconds[0] += std::chrono::duration<double>(now - start).count();
         if (it != current.end() && times != nullptr) {
             const int previous = it->second.first;
             if (previous >= 0 && previous < int(times->stateSeconds.size()))
@@ -81,7 +85,7 @@ void DevelopTimes::Add(const DevelopTimes& other)
 const char* ManagerStateName(int state)
 {
     static const char* const kNames[] = {
-        "idle",           "start",         "find images",    "load raw",     "wait raw",
+        "first passes",   "start",         "find images",    "load raw",     "wait raw",
         "load dark",      "wait dark",     "load camfile",   "wait camfile", "stage 1",
         "stage 1 (wait)", "stage 2",       "stage 2 (wait)", "stage 3",      "stage 3 (wait)",
         "tone table",     "tone (wait)",   "retinex table",  "stage 4",      "stage 4 (wait)",
@@ -101,6 +105,7 @@ bool RunThroughPool(FIPManagerRequest& request, DevelopTimes* times, std::chrono
     StateClock clock;
     clock.times = &local;
     const Clock::time_point start = Clock::now();
+    clock.start = start;
     pool->Request(&request);
     WatchManagers(clock);
     FCache* cache = GetGlobalCache();
