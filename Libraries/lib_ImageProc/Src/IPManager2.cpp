@@ -124,32 +124,82 @@ void FIPManagerPrivate::Request(FIPManagerRequest* request)
     m_pParent->priRequest(request);
 }
 
-const IPManager2::Handler IPManager2::s_aHandlers[kMgrStateCount] = {
-    nullptr,
-    &IPManager2::priInitRequest,
-    &IPManager2::priFindImages,
-    &IPManager2::priLoadRaw,
-    &IPManager2::priCompleteLoadRaw,
-    &IPManager2::priLoadDark,
-    &IPManager2::priCompleteLoadDark,
-    &IPManager2::priLoadCamfile,
-    &IPManager2::priCompleteLoadCamfile,
-    &IPManager2::priStage1Process,
-    &IPManager2::priCompleteStage1,
-    &IPManager2::priStage2Process,
-    &IPManager2::priCompleteStage2,
-    &IPManager2::priStage3Process,
-    &IPManager2::priCompleteStage3,
-    &IPManager2::priMakeToneLUT,
-    &IPManager2::priCompleteToneLUT,
-    &IPManager2::priMakeRetinexLUT,
-    &IPManager2::priStage4Process,
-    &IPManager2::priCompleteStage4,
-    &IPManager2::priCompleteOutputImage,
-    &IPManager2::priCompleteAutoSettings,
-    &IPManager2::priCompleteGetGrayBalance,
-    &IPManager2::priCompleteGetIlluminants,
-};
+void IPManager2::priRunHandler(int state)
+{
+    switch (state) {
+    case 1:
+        priInitRequest();
+        return;
+    case 2:
+        priFindImages();
+        return;
+    case 3:
+        priLoadRaw();
+        return;
+    case 4:
+        priCompleteLoadRaw();
+        return;
+    case 5:
+        priLoadDark();
+        return;
+    case 6:
+        priCompleteLoadDark();
+        return;
+    case 7:
+        priLoadCamfile();
+        return;
+    case 8:
+        priCompleteLoadCamfile();
+        return;
+    case 9:
+        priStage1Process();
+        return;
+    case 10:
+        priCompleteStage1();
+        return;
+    case 11:
+        priStage2Process();
+        return;
+    case 12:
+        priCompleteStage2();
+        return;
+    case 13:
+        priStage3Process();
+        return;
+    case 14:
+        priCompleteStage3();
+        return;
+    case 15:
+        priMakeToneLUT();
+        return;
+    case 16:
+        priCompleteToneLUT();
+        return;
+    case 17:
+        priMakeRetinexLUT();
+        return;
+    case 18:
+        priStage4Process();
+        return;
+    case 19:
+        priCompleteStage4();
+        return;
+    case 20:
+        priCompleteOutputImage();
+        return;
+    case 21:
+        priCompleteAutoSettings();
+        return;
+    case 22:
+        priCompleteGetGrayBalance();
+        return;
+    case 23:
+        priCompleteGetIlluminants();
+        return;
+    default:
+        return;
+    }
+}
 
 IPManager2::IPManager2()
 {
@@ -494,7 +544,7 @@ void IPManager2::priProcessIdle()
             } else {
                 if (m_StateObserver)
                     m_StateObserver(last);
-                (this->*s_aHandlers[last])();
+                priRunHandler(last);
             }
             if (!m_pCurrentRequest->m_Async.IsInProgress())
                 priFinishRequest();
@@ -1745,6 +1795,11 @@ void IPManager2::priCompleteAutoSettings()
     m_eMgrState = kMgrIdle;
 }
 
+FRect IPManager2::GrayBox(int x, int y, int cols, int rows)
+{
+    return FRect(std::max(x - 4, 0), std::max(y - 4, 0), std::min(x + 4, cols), std::min(y + 4, rows));
+}
+
 void IPManager2::priCompleteGetGrayBalance()
 {
     IPM_ASSERT(m_pStage2OutImageObj != nullptr);
@@ -1755,8 +1810,7 @@ void IPManager2::priCompleteGetGrayBalance()
     const int rotation = m_pCapturePropList->GetInt(FWideString("ROTATION"), 0);
     static const char* kNoBox =
         "IPManager2::priCompleteGetGrayBalance: gray point outside the image or without signal.";
-    FRect box(std::max(r.m_ptGray.x - 4, 0), std::max(r.m_ptGray.y - 4, 0),
-              std::min(r.m_ptGray.x + 4, capCols), std::min(r.m_ptGray.y + 4, capRows));
+    FRect box = GrayBox(r.m_ptGray.x, r.m_ptGray.y, capCols, capRows);
     if (capCols <= 0 || capRows <= 0 || box.right <= box.left || box.bottom <= box.top) {
         priFailRequest(kErrInvalid, kNoBox);
         return;

@@ -5,6 +5,7 @@
 
 #include "FDataRetriever.h"
 #include "FIPManager.h"
+#include "FRect.h"
 #include "FStopwatch.h"
 #include "FWideString.h"
 
@@ -131,9 +132,11 @@ public:
     };
     const FWideString& GetLabel(int index) const;
 
-private:
-    using Handler = void (IPManager2::*)();
+    // The 9 x 9 box around a gray point, clipped to an image of cols x rows (capture
+    // orientation); empty when the point lies outside.
+    static FRect GrayBox(int x, int y, int cols, int rows);
 
+private:
     // Requests answered at once or handed on.
     void priHandlePropertiesRequest(FIPManagerRequest* request);
     void priHandleModifyRequest(FIPManagerRequest* request);
@@ -206,7 +209,8 @@ private:
     void priFinishRequest();
     bool priFitGeometry();
 
-    static const Handler s_aHandlers[kMgrStateCount];
+    // The handler of a state from 1 to 23.
+    void priRunHandler(int state);
 
     FIPManager* m_pSaveManager = nullptr;
     FIPManager* m_pPreviewManager = nullptr;

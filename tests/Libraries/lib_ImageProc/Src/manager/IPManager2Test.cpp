@@ -20,6 +20,7 @@
 #include "FIPMImage.h"
 #include "FIPManager.h"
 #include "FIPManagerRequest.h"
+#include "FLatchStorageClass.h"
 #include "FPixmap.h"
 #include "FPropList.h"
 #include "FSyntheticCapture.h"
@@ -246,6 +247,30 @@ TEST_F(ManagerTest, PropertiesAreAnsweredAndAModifiedLabelIsReadAgain)
     m.Request(&again);
     ASSERT_EQ(again.m_Async.GetState(), kCompleted);
     EXPECT_EQ(Narrow(again.m_pImageProps->GetString(FWideString("WB_DESC"), FWideString())), "Tungsten");
+}
+
+TEST_F(ManagerTest, CachedPropertiesAreAnsweredWithoutReadingThem)
+{
+    Put("cached.bri", With([](mgrtest::RawFileOptions& o) { o.idByte = 5; }));
+    FWideString prefix = m_pFolder->URL("x");
+    prefix.DropRight(1);
+    FLatchStorageClass& latch = GetLatchStorageClass();
+    latch.SetTarget(prefix);
+    const FWideString url("latch://cached.bri");
+    IPManager2& m = NewManager();
+    int64_t reads[2] = {};
+    for (int64_t& count : reads) {
+        FIPManagerRequest r;
+        r.m_usFileName = url;
+        r.m_eKind = kReqProperties;
+        const int64_t before = latch.GetReadCount();
+        m.Request(&r);
+        ASSERT_EQ(r.m_Async.GetState(), kCompleted) << Narrow(r.m_Async.m_usErrorText);
+        EXPECT_EQ(r.m_pImageProps->GetInt(FWideString("COLS"), 0), 256);
+        count = latch.GetReadCount() - before;
+    }
+    // The second answer costs only the unique id's header read.
+    EXPECT_LT(reads[1], reads[0]);
 }
 
 TEST_F(ManagerTest, ColdAndWarmRequestsRunTheExpectedStates)
@@ -604,6 +629,15 @@ TEST_F(ManagerTest, FitCropAndWriteBack)
     }
 }
 
+TEST(ManagerGeometry, GrayBoxIsClippedToTheCapture)
+{
+    EXPECT_EQ(IPManager2::GrayBox(2, 2, 256, 192), FRect(0, 0, 6, 6));
+    EXPECT_EQ(IPManager2::GrayBox(100, 50, 256, 192), FRect(96, 46, 104, 54));
+    EXPECT_EQ(IPManager2::GrayBox(254, 190, 256, 192), FRect(250, 186, 256, 192));
+    const FRect outside = IPManager2::GrayBox(300, 10, 256, 192);
+    EXPECT_LE(outside.right, outside.left);
+}
+
 TEST_F(ManagerTest, PrioritiesAfterRunsAndDemotion)
 {
     const FWideString url = Put("prio.bri", With([](mgrtest::RawFileOptions& o) { o.idByte = 51; }));
@@ -743,6 +777,34 @@ TEST_F(ManagerTest, CancelAtAStageStartAndContinueAfterACancelledStage2)
     const std::vector<uint8_t> continued = OutputBytes(r);
     r.Reset();
     EXPECT_EQ(continued, ColdBytes([&](FIPManagerRequest& q) { Processed(q, url); }));
+}
+
+TEST_F(ManagerTest, DestroyingAManagerMidStage2CancelsItsRequestAndLeavesNothingLocked)
+{
+    const FWideString url = Put("destroy.bri", With([](mgrtest::RawFileOptions& o) { o.idByte = 85; }));
+    FIPManagerRequest r;
+    Processed(r, url);
+    {
+        IPManager2 doomed;
+        auto* engine = dynamic_cast<FIPEngine2*>(doomed.GetEngine());
+        ASSERT_NE(engine, nullptr);
+        engine->SetHook([](FIPERequest& q) {
+            if (q.GetRequestType() == kIPEStage2)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        });
+        doomed.Request(&r);
+        ASSERT_TRUE(
+            TickUntil([&] { return doomed.GetMgrState() == kMgrCompleteStage2 || r.m_Async.IsFinal(); },
+                      [&] { doomed.Idle(); }));
+    }
+    EXPECT_EQ(r.m_Async.GetState(), kCancelled);
+    // Another manager continues the same stage instead of waiting on a lock for ever.
+    StateLog log;
+    IPManager2& m = NewManager(&log);
+    Processed(r, url);
+    ASSERT_TRUE(Run(m, r));
+    EXPECT_EQ(r.m_Async.GetState(), kCompleted) << Narrow(r.m_Async.m_usErrorText);
+    EXPECT_FALSE(Trace().Contains("waiting for someone else"));
 }
 
 TEST_F(ManagerTest, ProgressStaysInRangeAndNeverFalls)
