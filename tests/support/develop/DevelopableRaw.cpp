@@ -46,7 +46,7 @@ rawtest::ImageSection Frame(int imageType, int format, int cols, int rows, std::
 }
 
 // A gamma-encoded, box-filtered copy of the scene as a 24-bit preview section.
-rawtest::ImageSection Preview(const FSyntheticCapture& capture, int cols)
+rawtest::ImageSection Preview(const FSyntheticCapture& capture, int cols, int offset)
 {
     const int rows = std::max(1, int(int64_t(cols) * capture.height / capture.width));
     rawtest::ImageSection section;
@@ -65,7 +65,7 @@ rawtest::ImageSection Preview(const FSyntheticCapture& capture, int cols)
             for (int c = 0; c < 3; ++c) {
                 const double linear = std::clamp(
                     double(raw[3 * sx + c] - dark[3 * sx + c]) / FSyntheticCapture::kWhiteLevel, 0.0, 1.0);
-                section.payload.push_back(uint8_t(std::lround(255.0 * std::pow(linear, 1.0 / 2.2))));
+                section.payload.push_back(uint8_t(std::lround(255.0 * std::pow(linear, 1.0 / 2.2)) + offset));
             }
         }
     }
@@ -121,7 +121,7 @@ rawtest::Bytes MakeDevelopableRaw(const DevelopableRawOptions& options)
         file.Top().AddImage(Frame(0, 0, options.cols, options.rows, capture.dark, FPixmap::PIXEL_48_RGB));
     }
     for (int cols : options.previewCols)
-        file.Top().AddImage(Preview(capture, cols));
+        file.Top().AddImage(Preview(capture, cols, options.previewOffset));
     return file.Build();
 }
 

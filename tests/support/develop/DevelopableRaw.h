@@ -22,6 +22,8 @@ struct DevelopableRawOptions {
     std::string whiteBalance = "Auto";
     // Columns of the embedded previews (rows follow the aspect ratio); none when empty.
     std::vector<int> previewCols = {160, 64};
+    // Added to every byte of the embedded previews (a file that differs only there).
+    int previewOffset = 0;
     // A dark-subtracted frame in place of the raw and dark frames.
     bool darkSubtracted = false;
 };
