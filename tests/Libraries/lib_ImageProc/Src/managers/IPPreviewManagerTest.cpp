@@ -345,3 +345,62 @@ TEST_F(IPPreviewManagerTest, JpegFilesArePreviewedAtAReducedScale)
     EXPECT_EQ(req.m_iOutCols, 160);
     EXPECT_EQ(req.m_iOutRows, 106);
 }
+
+namespace
+{
+
+// A retriever whose one image loads until it is cancelled, and then ends as the real one
+// ends a cancelled load: state 3 and no data object.
+class StalledLoadRetriever : public FIDataRetriever
+{
+public:
+    void Request(FDataRetrieverRequest* req) override
+    {
+        if (req->m_eKind == kRetrieveInfo && req->m_iSubKind == kInfoImageCount) {
+            req->m_iArg = 1;
+            req->m_Async.Complete();
+        } else if (req->m_eKind == kRetrieveInfo) {
+            req->m_aiResult[0] = 640;
+            req->m_aiResult[1] = 426;
+            req->m_aiResult[2] = 4;
+            req->m_aiResult[3] = FPixmap::PIXEL_24_RGB;
+            req->m_Async.Complete();
+        } else {
+            req->m_Async.SetState(kInProgress);
+            m_pLoad = req;
+        }
+    }
+    void Idle() override
+    {
+        if (m_pLoad != nullptr && m_pLoad->m_Async.IsCancelRequested()) {
+            m_pLoad->m_aiResult[0] = 0;
+            m_pLoad->m_Async.Cancel();
+            m_pLoad = nullptr;
+        }
+    }
+
+private:
+    FDataRetrieverRequest* m_pLoad = nullptr;
+};
+
+} // namespace
+
+TEST_F(IPPreviewManagerTest, LoadCancelledOnTheWayEndsWithoutAPreview)
+{
+    StalledLoadRetriever retriever;
+    IPPreviewManager manager(&m_parent, &retriever, m_pEngine.get());
+    Props("STALLED", 0, false);
+    FIPManagerRequest req;
+    Prepare(req, "ldrmem://stalled.xxx", 160, 160, FRect(0, 0, 160, 160));
+    manager.Request(&req);
+    for (int i = 0; i < 5; ++i)
+        manager.Idle();
+    ASSERT_EQ(manager.GetState(), 7);
+    ASSERT_TRUE(req.m_Async.IsInProgress());
+    req.m_Async.RequestCancel();
+    ASSERT_TRUE(RunSubManager(manager, m_parent, req));
+    EXPECT_EQ(req.m_Async.GetState(), kCancelled);
+    EXPECT_EQ(req.m_pOutputImage, nullptr);
+    for (const FWideString& label : GetGlobalCache()->GetLabels())
+        EXPECT_EQ(label.Find(FWideString("IPManagerPreview")), nullptr) << label.GetNarrow();
+}
