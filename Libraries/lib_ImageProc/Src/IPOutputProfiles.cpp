@@ -217,10 +217,10 @@ std::vector<uint8_t> BuildProfile(const FOutputSpaceDefinition& space)
     }
     if (curve.c == nullptr)
         return {};
-    const cmsTagSignature curves[3] = {cmsSigRedTRCTag, cmsSigGreenTRCTag, cmsSigBlueTRCTag};
-    for (cmsTagSignature tag : curves)
-        if (!cmsWriteTag(h, tag, curve.c))
-            return {};
+    // One curve for the three channels, stored once and shared by the three tags.
+    if (!cmsWriteTag(h, cmsSigRedTRCTag, curve.c) || !cmsLinkTag(h, cmsSigGreenTRCTag, cmsSigRedTRCTag) ||
+        !cmsLinkTag(h, cmsSigBlueTRCTag, cmsSigRedTRCTag))
+        return {};
 
     cmsUInt32Number size = 0;
     if (!cmsSaveProfileToMem(h, nullptr, &size) || size < 128)
