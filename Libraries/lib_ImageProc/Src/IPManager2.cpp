@@ -241,6 +241,18 @@ bool IPManager2::IsBusy()
 
 void IPManager2::Idle()
 {
+    // A sub-manager that ticks its parent from its own Idle gets the machine's pass only,
+    // not a second round of the sub-managers.
+    if (m_bInIdle) {
+        if (m_pCurrentRequest != nullptr)
+            priProcessIdle();
+        return;
+    }
+    m_bInIdle = true;
+    struct Leave {
+        bool& flag;
+        ~Leave() { flag = false; }
+    } leave{m_bInIdle};
     if (m_pCurrentRequest != nullptr) {
         priProcessIdle();
     } else {

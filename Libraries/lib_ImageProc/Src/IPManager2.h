@@ -254,5 +254,6 @@ private:
     // Stage objects whose mutex this manager holds, so that no ending leaves one locked.
     FCacheObject* m_apLocked[4] = {};
     bool m_bPartialView = false;
+    bool m_bInIdle = false;
     FStateObserver m_StateObserver;
 };

@@ -607,6 +607,13 @@ TEST_F(ManagerTest, FitCropAndWriteBack)
         // The ratio in double: 32/20 is above 1.5, so the rows shrink to 30.
         {tall, 20, 32, FRect(0, 0, 20, 32), 20, 30, FRect(0, 0, 20, 30),
          "Reduce number of Rows in m_pCurrentRequest from 32 to 30"},
+        // A quarter turn: the capture's 256 x 192 is shown as 192 x 256.
+        {Put("turned.bri", With([](mgrtest::RawFileOptions& o) {
+                 o.idByte = 43;
+                 o.rotation = 90;
+             })),
+         96, 200, FRect(0, 0, 96, 200), 96, 128, FRect(0, 0, 96, 128),
+         "Reduce number of Rows in m_pCurrentRequest from 200 to 128"},
     };
     IPManager2& m = NewManager();
     for (const Case& c : cases) {
@@ -668,6 +675,16 @@ TEST_F(ManagerTest, PrioritiesAfterRunsAndDemotion)
     EXPECT_EQ(PriorityOf(first4), 4u);
     EXPECT_EQ(PriorityOf(firstTone), 2u);
     EXPECT_EQ(PriorityOf(m.GetLabel(L::kLabelStage3)), 10u);
+
+    // Automatic settings look at neither stage 3 nor stage 4 and demote neither.
+    const FWideString second4 = m.GetLabel(L::kLabelStage4);
+    const FWideString second3 = m.GetLabel(L::kLabelStage3);
+    FIPManagerRequest autoSet;
+    autoSet.m_usFileName = url;
+    autoSet.m_eKind = kReqAutoSet;
+    ASSERT_TRUE(Run(m, autoSet));
+    EXPECT_EQ(PriorityOf(second4), 20u);
+    EXPECT_EQ(PriorityOf(second3), 10u);
 
     // A partial view: computed at 20 and 10, found again at 0.
     Processed(r, url);
