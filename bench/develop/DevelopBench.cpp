@@ -5,6 +5,7 @@
 //   libjpeg encoding a same-size 24-bit image alone ("x_libjpeg") and, when libvips is
 //   there, a libvips pipeline that reads a 16-bit TIFF of the same size, sharpens,
 //   converts colour and writes JPEG ("x_vips").
+// - BM_DevelopWholeImage: the same development as one processed image, no file.
 // - BM_Thumbnail / BM_Preview: a 160 x 160 thumbnail and a 1024 x 1024 preview from the
 //   file's embedded previews with an empty cache, and again from the cache, beside the
 //   scaling of the same embedded preview alone.
@@ -207,6 +208,37 @@ void BM_DevelopToJPEG(benchmark::State& state)
     }
 }
 
+// The same cold development as one processed 24-bit image of the whole frame, without
+// strips, thumbnail or file: what the save adds is the difference to BM_DevelopToJPEG.
+void BM_DevelopWholeImage(benchmark::State& state)
+{
+    Fixture& f = TheFixture();
+    SetIPManagerPoolSize(kDefaultIPManagerPoolSize);
+    double best = 1e9;
+    developtest::DevelopTimes bestTimes;
+    for (auto _ : state) {
+        EmptyCache();
+        FIPManagerRequest render;
+        developtest::PrepareProcessed(render, f.raw, kCols, kRows, kRGB24);
+        developtest::DevelopTimes times;
+        developtest::RunThroughPool(render, &times);
+        if (!Completed(state, render))
+            return;
+        render.ReleaseOutputImage();
+        state.SetIterationTime(times.totalSeconds);
+        if (times.totalSeconds < best) {
+            best = times.totalSeconds;
+            bestTimes = times;
+        }
+    }
+    for (size_t s = 0; s < bestTimes.stateSeconds.size(); ++s)
+        if (bestTimes.stateSeconds[s] >= 0.001)
+            state.counters[std::string(developtest::ManagerStateName(int(s))) + "_ms"] =
+                bestTimes.stateSeconds[s] * 1e3;
+    state.counters["total_ms"] = best * 1e3;
+    state.counters["peak_cache_MiB"] = double(bestTimes.peakCacheBytes) / 1048576.0;
+}
+
 // The reference: the embedded preview the manager reads, scaled to the box alone.
 double ScaleAlone(int box)
 {
@@ -320,5 +352,6 @@ void BM_ThumbnailPreviewManager(benchmark::State& state)
 
 BENCHMARK(BM_ThumbnailPreviewManager)->Unit(benchmark::kMillisecond)->UseManualTime()->MinTime(1.0);
 BENCHMARK(BM_DevelopToJPEG)->Unit(benchmark::kMillisecond)->UseManualTime()->MinTime(5.0);
+BENCHMARK(BM_DevelopWholeImage)->Unit(benchmark::kMillisecond)->UseManualTime()->MinTime(5.0);
 BENCHMARK(BM_Thumbnail)->Unit(benchmark::kMillisecond)->UseManualTime()->MinTime(1.0);
 BENCHMARK(BM_Preview)->Unit(benchmark::kMillisecond)->UseManualTime()->MinTime(1.0);
