@@ -1,0 +1,37 @@
+#pragma once
+
+// Raw container files that the whole development chain can process: a synthetic capture
+// (raw and dark frames of 12-bit samples), the camera data that develops it, capture
+// properties, and embedded preview images made from the same scene. Every file built with
+// another seed carries another unique id, so that cached results never mix.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ByteWriter.h"
+
+namespace developtest
+{
+
+struct DevelopableRawOptions {
+    int cols = 320;
+    int rows = 240;
+    uint32_t seed = 1;
+    int rotation = 0;
+    std::string whiteBalance = "Auto";
+    // Columns of the embedded previews (rows follow the aspect ratio); none when empty.
+    std::vector<int> previewCols = {160, 64};
+    // Added to every byte of the embedded previews (a file that differs only there).
+    int previewOffset = 0;
+    // A dark-subtracted frame in place of the raw and dark frames.
+    bool darkSubtracted = false;
+};
+
+rawtest::Bytes MakeDevelopableRaw(const DevelopableRawOptions& options);
+
+// The unique id MakeDevelopableRaw gives a file of this seed, as the loader reports it:
+// 32 upper-case hexadecimal digits.
+std::string DevelopableUniqueId(uint32_t seed);
+
+} // namespace developtest
