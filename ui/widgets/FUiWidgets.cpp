@@ -46,7 +46,7 @@ bool RegisterUiWidgets(FIUiObjectFactory* factory)
 
     // all = RegisterUiCheckbox(factory) && all;
 
-    // all = RegisterUiTextBox(factory) && all;
+    all = RegisterUiTextBox(factory) && all;
 
     // all = RegisterUiFilmStrip(factory) && all;
 
@@ -66,7 +66,7 @@ bool RegisterUiWidgets(FIUiObjectFactory* factory)
 
     // all = RegisterUiDynaString(factory) && all;
 
-    // all = RegisterUiMultiText(factory) && all;
+    all = RegisterUiMultiText(factory) && all;
 
     // all = RegisterUiVariable(factory) && all;
 
