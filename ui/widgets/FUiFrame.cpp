@@ -65,7 +65,7 @@ bool FUiFrame::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* parent
     m_iHStretch = tag->GetInt("HStretch", 0, &found[2]);
     m_iVStretch = tag->GetInt("VStretch", 0, &found[3]);
     m_frameColor = tag->GetColor("FrameColor", m_frameColor, &found[4]);
-    m_iThickness = std::max(tag->GetInt("FrameThickness", 0, &found[5]), 0);
+    m_iThickness = std::clamp(tag->GetInt("FrameThickness", 0, &found[5]), 0, kMaxWidgetSize);
     if (!std::all_of(std::begin(found), std::end(found), [](bool f) { return f; }))
         return false;
     m_fillColor = tag->GetColor("_FillColor", m_fillColor, &m_bFill);

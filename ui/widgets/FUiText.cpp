@@ -64,8 +64,8 @@ bool FUiText::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* parent,
     m_bVisible = tag->GetBool("_Visible", true);
     m_bCenterJust = tag->GetBool("_CenterJust", true);
     m_bRightJust = tag->GetBool("_RightJust", true);
-    m_iMinWidth = std::max(tag->GetInt("_MinHSize", 0), 0);
-    m_iMinHeight = std::max(tag->GetInt("_MinVSize", 0), 0);
+    m_iMinWidth = std::clamp(tag->GetInt("_MinHSize", 0), 0, kMaxWidgetSize);
+    m_iMinHeight = std::clamp(tag->GetInt("_MinVSize", 0), 0, kMaxWidgetSize);
     if (m_pFont) {
         int lineHeight = 0, averageWidth = 0;
         m_pFont->GetFontMetrics(&m_attributes, lineHeight, averageWidth);

@@ -19,7 +19,7 @@ int PlacedWidgetLength(const FLayoutObject& layout, int offered)
 
 void SetWidgetLayout(FLayoutObject& layout, int minimum, int stretch)
 {
-    minimum = std::max(minimum, 0);
+    minimum = std::clamp(minimum, 0, kMaxWidgetSize);
     stretch = std::max(stretch, 0);
     layout.m_iMinSize = minimum;
     layout.m_iSize = minimum;
@@ -30,7 +30,7 @@ void SetWidgetLayout(FLayoutObject& layout, int minimum, int stretch)
 
 int SaturatedSize(long long value)
 {
-    return static_cast<int>(std::clamp<long long>(value, 0, INT32_MAX));
+    return static_cast<int>(std::clamp<long long>(value, 0, kMaxWidgetSize));
 }
 
 FGenericUiWindow* GetWidgetWindow(FIUiWindow* window)

@@ -7,13 +7,13 @@
 
 #include <new>
 
+#include "FGenericUiWindow.h"
 #include "FUiColor.h"
 #include "FUiObject.h"
 #include "FUiObjectFactory.h"
 #include "FWideString.h"
 #include "FontAttributes.h"
 
-class FGenericUiWindow;
 class FIUiFont;
 class FIUiMultiLangString;
 class FIUiPixmap;
@@ -50,13 +50,17 @@ bool RegisterUiWidgetCreator(FIUiObjectFactory* factory, const char* typeName)
 // minimum and the record stretches, else the minimum.
 int PlacedWidgetLength(const FLayoutObject& layout, int offered);
 
+// No widget needs more room on an axis than the largest window has: script
+// sizes beyond it could only make the window ask for pixmaps it cannot have.
+inline constexpr int kMaxWidgetSize = kMaxUiWindowSide;
+
 // A leaf's record from its script keys: minimum = size, stretch = weight,
-// fixed when the stretch is 0. Negative minimums and stretches from a script
-// count as 0: a box shares room by non-negative weights only.
+// fixed when the stretch is 0. Minimums are held within 0..kMaxWidgetSize;
+// negative stretches count as 0, as a box shares room by non-negative weights.
 void SetWidgetLayout(FLayoutObject& layout, int minimum, int stretch);
 
-// A size worked out in 64 bits, held within 0..INT32_MAX: sums of script
-// sizes cannot wrap.
+// A size worked out in 64 bits, held within 0..kMaxWidgetSize: sums of script
+// sizes can neither wrap nor grow past what a window can show.
 int SaturatedSize(long long value);
 
 // ---- The window ----

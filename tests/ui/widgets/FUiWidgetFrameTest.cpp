@@ -71,7 +71,7 @@ TEST(WidgetFrameTest, PlacementRuleTakesTheOfferOnlyWhenStretchingAndLargeEnough
         EXPECT_GE(layout.GetStretch(), 0);
         EXPECT_GE(layout.GetMinSize(), 0);
     }
-    EXPECT_EQ(SaturatedSize(static_cast<long long>(INT_MAX) + INT_MAX), INT_MAX);
+    EXPECT_EQ(SaturatedSize(static_cast<long long>(INT_MAX) + INT_MAX), kMaxWidgetSize);
     EXPECT_EQ(SaturatedSize(-1), 0);
 }
 

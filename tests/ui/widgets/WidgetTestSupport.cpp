@@ -72,7 +72,8 @@ std::string WidgetScript(const std::string& body, const std::string& rootAttribu
 }
 
 std::unique_ptr<FUiTestApp> MakeWidgetRun(const std::string& script,
-                                          std::initializer_list<FWidgetRegistration> families)
+                                          std::initializer_list<FWidgetRegistration> families,
+                                          const std::function<void(FUiTestApp&)>& prepare)
 {
     UseBoxFont();
     auto run = std::make_unique<FUiTestApp>(script, false);
@@ -80,6 +81,8 @@ std::unique_ptr<FUiTestApp> MakeWidgetRun(const std::string& script,
     RegisterTestLeaf(factory);
     for (FWidgetRegistration family : families)
         family(factory);
+    if (prepare)
+        prepare(*run);
     if (run->Init())
         HeadlessPumpUntilIdle();
     return run;

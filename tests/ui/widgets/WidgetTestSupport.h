@@ -4,6 +4,7 @@
 // script keys (LEAF) or set directly, scripts, runs with chosen widget
 // families registered, and lookups of windows and objects.
 
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -36,8 +37,10 @@ std::string WidgetScript(const std::string& body, const std::string& rootAttribu
 using FWidgetRegistration = bool (*)(FIUiObjectFactory*);
 
 // A run whose factory knows LEAF and the given families (PROBE and BLOCK too).
+// `prepare` runs before the script is read (to leave a state file, say).
 std::unique_ptr<FUiTestApp> MakeWidgetRun(const std::string& script,
-                                          std::initializer_list<FWidgetRegistration> families);
+                                          std::initializer_list<FWidgetRegistration> families,
+                                          const std::function<void(FUiTestApp&)>& prepare = {});
 
 FGenericUiWindow* FindWidgetWindow(FUiTestApp& run, const char* name);
 // An object by its global dotted name ("Window.Box.Name"), or null.

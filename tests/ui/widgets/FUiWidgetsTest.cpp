@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "FHeadlessDesktop.h"
+#include "FUiObjectFactory.h"
+#include "FUiScriptFixture.h"
+#include "FUiWidgets.h"
+#include "WidgetTestSupport.h"
+
+namespace
+{
+
+TEST(WidgetTypesTest, EveryBuiltTypeNameIsRegisteredOnceAndExactly)
+{
+    FUiObjectFactory factory;
+    EXPECT_TRUE(RegisterUiWidgets(&factory));
+    const char* const kNames[] = {"HBOX",  "VBOX", "SPACER", "IMAGE", "RESIZED_IMAGE", "TEXT",
+                                  "FRAME", "RECT", "HLINE",  "VLINE", "IMAGE_FRAME",   "LANGUAGE"};
+    for (const char* name : kNames) {
+        FIUiObject* object = factory.CreateUiObject(name);
+        EXPECT_NE(object, nullptr) << name;
+        delete object;
+        std::string lower(name);
+        for (char& c : lower) {
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        }
+        EXPECT_EQ(factory.CreateUiObject(lower.c_str()), nullptr) << lower;
+    }
+    int registered = 0, created = 0;
+    factory.GetCounts(registered, created);
+    EXPECT_GE(registered, 12);
+    // A second registration finds every name taken.
+    EXPECT_FALSE(RegisterUiWidgets(&factory));
+    int again = 0;
+    factory.GetCounts(again, created);
+    EXPECT_EQ(again, registered);
+}
+
+// The main window of the shared fixture script, laid out by the boxes, with
+// the text, line and spacer families (the button of the script is not one of
+// them, so it is skipped as an unknown type).
+TEST(WidgetLayoutTest, FixtureWindowFollowsItsSize)
+{
+    auto run = MakeWidgetRun(UiBaseScript(), {RegisterUiHVBox, RegisterUiText, RegisterUiHVLine,
+                                              RegisterUiSpacer, RegisterUiLanguage});
+    ASSERT_TRUE(run->GetInitResult());
+    FGenericUiWindow* window = FindWidgetWindow(*run, "MainWin");
+    ASSERT_NE(window, nullptr);
+    FIUiObject* body = FindWidget(*run, "MainWin.Body");
+    FIUiObject* caption = FindWidget(*run, "MainWin.Body.Caption");
+    ASSERT_TRUE(body && caption);
+    EXPECT_EQ(FindWidget(*run, "MainWin.Body.MustNotExist"), nullptr);
+    // The platform section of the line is the one kept here.
+    FIUiObject* line = caption->GetNext();
+    ASSERT_NE(line, nullptr);
+    FIUiObject* row = line->GetNext();
+    ASSERT_TRUE(row && row->IsHBox());
+    FIUiObject* spacer = row->GetFirstChild();
+    ASSERT_NE(spacer, nullptr);
+    EXPECT_EQ(spacer->GetNext(), nullptr);
+
+    struct Case {
+        int width, height;
+        const char* body;
+        const char* caption;
+        const char* line;
+        const char* row;
+        const char* spacer;
+    };
+    // The caption is 30 x 14 ("Main" in the 14-pixel box font) and keeps its size; the line
+    // stretches across; the row, fixed across by its fixed spacer, gets no height.
+    const Case kCases[] = {
+        {320, 200, "0,0,320,200", "0,0,30,14", "0,14,320,15", "0,15,320,15", "0,15,320,15"},
+        {500, 80, "0,0,500,80", "0,0,30,14", "0,14,500,15", "0,15,500,15", "0,15,500,15"},
+        {31, 16, "0,0,31,16", "0,0,30,14", "0,14,31,15", "0,15,31,15", "0,15,31,15"},
+        // Below its minimum (30 x 15) the window keeps the minimum.
+        {5, 5, "0,0,30,15", "0,0,30,14", "0,14,30,15", "0,15,30,15", "0,15,30,15"},
+    };
+    for (const Case& c : kCases) {
+        int size[2] = {c.width, c.height};
+        window->UiRelayMessage(FWideString("Resize"), size);
+        HeadlessPumpUntilIdle();
+        EXPECT_EQ(RectText(body->GetRect()), c.body) << c.width << "x" << c.height;
+        EXPECT_EQ(RectText(caption->GetRect()), c.caption) << c.width << "x" << c.height;
+        EXPECT_EQ(RectText(line->GetRect()), c.line) << c.width << "x" << c.height;
+        EXPECT_EQ(RectText(row->GetRect()), c.row) << c.width << "x" << c.height;
+        EXPECT_EQ(RectText(spacer->GetRect()), c.spacer) << c.width << "x" << c.height;
+    }
+}
+
+} // namespace
