@@ -91,7 +91,7 @@ bool FUiEdit::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* parent,
     if (!FUiObject::InitUiObject(app, window, parent, tag) || !app || !tag)
         return false;
     // A negative thickness draws no frame; a limit outside 0 .. the cap is held to it.
-    m_iFrameThickness = std::max(m_iFrameThickness, 0);
+    m_iFrameThickness = std::clamp(m_iFrameThickness, 0, kMaxWidgetSize);
     m_iMaxTextLen = std::clamp(m_iMaxTextLen, 0, kMaxEditTextUnits);
     m_usText = CutToUnits(m_usInitialText, kMaxEditTextUnits);
     m_inlineFont.Read(tag);

@@ -65,7 +65,7 @@ bool FUiMultiText::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* pa
         return false;
     m_usSourceName = tag->GetString("MultiLine", FWideString("BlankLine"));
     m_bgColor = tag->GetColor("BGColor", m_bgColor, &m_bBgColorGiven);
-    m_iMargin = std::max(tag->GetInt("_Margin", 2), 0);
+    m_iMargin = std::clamp(tag->GetInt("_Margin", 2), 0, kMaxWidgetSize);
     for (FPropList* child = tag->GetFirstChild(); child; child = child->GetNext()) {
         if (child->GetName() == "SCROLLBAR" && !m_pScrollbar)
             m_pScrollbar = CreateChildWidget(this, child);
