@@ -346,7 +346,10 @@ void FUiEdit::Display(FIUiPixmap* target, int xOffset, int yOffset, const FRect&
     if (width > 0) {
         const int x = left + xOffset;
         const int y = r.top + t + 1;
-        FillWidgetRect(target, FRect(x, y, x + width, y + m_iLineHeight), textClip, m_highlightColor);
+        // Composited, like the highlight picture it stands for, so the text shows through.
+        const FRect tint = IntersectWidgetRects(FRect(x, y, x + width, y + m_iLineHeight), textClip);
+        if (target && !IsWidgetRectEmpty(tint))
+            target->BlendRect(tint, m_highlightColor);
     }
 }
 

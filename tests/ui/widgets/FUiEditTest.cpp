@@ -4,6 +4,7 @@
 
 #include "FGenericUiWindow.h"
 #include "FHeadlessDesktop.h"
+#include "FIUiPixmap.h"
 #include "FProbeObject.h"
 #include "FUiEdit.h"
 #include "FUiWidgets.h"
@@ -317,6 +318,57 @@ TEST(EditBoxTest, TextsFarLongerThanAnyPixmapStayWholeAndDraw)
     r.edit->Paste(FWideString(std::u16string(2000000, u'p').c_str()));
     EXPECT_EQ(r.edit->GetText().GetLength(), 1000000);
     window->Redraw();
+}
+
+} // namespace
+
+namespace
+{
+
+std::string PixelText(FIUiPixmap* pixmap, int x, int y)
+{
+    FUiColor c;
+    pixmap->GetPixel(x, y, c);
+    return std::to_string(c.red) + "," + std::to_string(c.green) + "," + std::to_string(c.blue);
+}
+
+TEST(EditBoxTest, DrawsFrameTextCursorAndHighlight)
+{
+    EditRun r;
+    ASSERT_NE(r.edit, nullptr);
+    r.SetText(u"abc");
+    FIUiPixmap* target = CreateUiPixmap(80, 30, false);
+    ASSERT_NE(target, nullptr);
+    const FRect clip(0, 0, 80, 30);
+    auto draw = [&] {
+        target->FillRGBA(200, 200, 200, 255);
+        r.edit->Display(target, 0, 0, clip);
+    };
+    r.edit->MouseDown(0, 5, false, false);
+    r.edit->MouseUp(0, 5, false, false);
+    draw();
+    EXPECT_EQ(PixelText(target, 0, 0), "0,0,0");        // frame
+    EXPECT_EQ(PixelText(target, 59, 10), "0,0,0");      // frame, right edge
+    EXPECT_EQ(PixelText(target, 1, 1), "255,255,255");  // fill
+    EXPECT_EQ(PixelText(target, 2, 5), "255,0,0");      // cursor at position 0
+    EXPECT_EQ(PixelText(target, 4, 5), "0,0,0");        // the glyph of "a"
+    EXPECT_EQ(PixelText(target, 9, 5), "255,255,255");  // the gap before "b"
+    EXPECT_EQ(PixelText(target, 70, 5), "200,200,200"); // outside the box
+
+    // With a selection the cursor goes and the highlight tints the selected part.
+    r.Key(2, true);
+    draw();
+    EXPECT_EQ(PixelText(target, 2, 5), "223,223,255");
+    EXPECT_EQ(PixelText(target, 9, 5), "223,223,255");
+    EXPECT_EQ(PixelText(target, 30, 5), "255,255,255");
+
+    // A scrolled text draws only inside the frame.
+    r.SetText(std::u16string(50, u'w'));
+    r.Key(2);
+    draw();
+    EXPECT_EQ(PixelText(target, 59, 10), "0,0,0");
+    EXPECT_EQ(PixelText(target, 62, 5), "200,200,200");
+    ReleaseUiPixmap(target);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include "FGenericUiWindow.h"
 #include "FHeadlessDesktop.h"
+#include "FIUiPixmap.h"
 #include "FUiMultiText.h"
 #include "FUiScrollbar.h"
 #include "FUiWidgets.h"
@@ -168,6 +169,49 @@ TEST(MultiTextTest, AVeryLongTextLaysOutAndScrollsToItsEnd)
     EXPECT_EQ(r.text->GetTopLine(), 50000 - 5);
     FindWidgetWindow(*r.run, "W")->Redraw();
     HeadlessPumpUntilIdle();
+}
+
+} // namespace
+
+namespace
+{
+
+std::string PixelText(FIUiPixmap* pixmap, int x, int y)
+{
+    FUiColor c;
+    pixmap->GetPixel(x, y, c);
+    return std::to_string(c.red) + "," + std::to_string(c.green) + "," + std::to_string(c.blue);
+}
+
+TEST(MultiTextTest, DrawsTheBarAndItsSeparatorOnlyForATallText)
+{
+    MultiRun r;
+    ASSERT_NE(r.text, nullptr);
+    FIUiPixmap* target = CreateUiPixmap(120, 80, false);
+    ASSERT_NE(target, nullptr);
+    const FRect clip(0, 0, 120, 80);
+    target->FillRGBA(200, 200, 200, 255);
+    r.text->Display(target, 0, 0, clip);
+    EXPECT_EQ(PixelText(target, 4, 5), "0,0,0");         // "M" of "Main"
+    EXPECT_EQ(PixelText(target, 83, 10), "255,255,255"); // no separator
+    EXPECT_EQ(PixelText(target, 90, 5), "255,255,255");  // no bar
+    EXPECT_EQ(PixelText(target, 110, 5), "200,200,200"); // outside
+
+    r.SetText(u"aaaa bbbb cccc dddd eeee ffff gggg hhhh iiii jjjj kkkk");
+    target->FillRGBA(200, 200, 200, 255);
+    r.text->Display(target, 0, 0, clip);
+    EXPECT_EQ(PixelText(target, 83, 10), "0,0,0");    // separator
+    EXPECT_EQ(PixelText(target, 84, 10), "0,0,0");    // the bar's own separator column
+    EXPECT_EQ(PixelText(target, 90, 5), "40,80,120"); // button A
+    EXPECT_EQ(PixelText(target, 40, 60), "0,0,0");    // "j" of the fifth line
+    // Scrolled by one line, the last row shows "kkkk", which has nothing there.
+    int one = 1;
+    r.text->UiRelayMessage(FWideString("Scroll"), &one);
+    target->FillRGBA(200, 200, 200, 255);
+    r.text->Display(target, 0, 0, clip);
+    EXPECT_EQ(PixelText(target, 4, 5), "0,0,0");
+    EXPECT_EQ(PixelText(target, 40, 60), "255,255,255");
+    ReleaseUiPixmap(target);
 }
 
 } // namespace
