@@ -4,6 +4,7 @@
 
 #include "FGenericUiWindow.h"
 #include "FHeadlessDesktop.h"
+#include "FHeadlessUiWindow.h"
 #include "FIUiPixmap.h"
 #include "FProbeObject.h"
 #include "FUiEdit.h"
@@ -369,6 +370,36 @@ TEST(EditBoxTest, DrawsFrameTextCursorAndHighlight)
     EXPECT_EQ(PixelText(target, 59, 10), "0,0,0");
     EXPECT_EQ(PixelText(target, 62, 5), "200,200,200");
     ReleaseUiPixmap(target);
+}
+
+} // namespace
+
+namespace
+{
+
+TEST(EditBoxTest, JapaneseTypedThroughTheWindowKeepsItsPairs)
+{
+    EditRun r;
+    ASSERT_NE(r.edit, nullptr);
+    FGenericUiWindow* window = FindWidgetWindow(*r.run, "W");
+    ASSERT_NE(window, nullptr);
+    auto* os = dynamic_cast<FHeadlessUiWindow*>(window->GetOsWindow());
+    ASSERT_NE(os, nullptr);
+    const FRect rect = r.edit->GetRect();
+    os->InjectMouseDown(rect.left + 3, rect.top + 3);
+    os->InjectMouseUp(rect.left + 3, rect.top + 3);
+    const std::u16string typed = u"\u65E5\u672C\U00020BB7\u8A9E";
+    for (char16_t unit : typed)
+        os->InjectKey(uint16_t(unit));
+    os->InjectKey(146); // left: over the last character
+    os->InjectKey(146); // left: over the pair as one
+    os->InjectKey(8);   // backspace: "本"
+    HeadlessPumpUntilIdle();
+    EXPECT_EQ(r.Text(), u"\u65E5\U00020BB7\u8A9E");
+    EXPECT_EQ(r.edit->GetCursor(), 1);
+    os->InjectKey(127); // delete: the pair
+    HeadlessPumpUntilIdle();
+    EXPECT_EQ(r.Text(), u"\u65E5\u8A9E");
 }
 
 } // namespace
