@@ -53,6 +53,29 @@ FWideString CutToUnits(const FWideString& text, int64_t limit)
     return Units(text, 0, end);
 }
 
+// A single line takes pasted line ends and tabs as blanks (a CR LF pair as one)
+// and drops other control characters.
+FWideString SingleLine(const FWideString& text)
+{
+    std::vector<char16_t> out;
+    const char16_t* units = text.GetBuffer();
+    const int length = text.GetLength();
+    out.reserve(size_t(length));
+    for (int i = 0; i < length; ++i) {
+        const char16_t c = units[i];
+        if (c == u'\r' && i + 1 < length && units[i + 1] == u'\n')
+            continue;
+        if (c == u'\r' || c == u'\n' || c == u'\t')
+            out.push_back(u' ');
+        else if (c >= 32)
+            out.push_back(c);
+    }
+    FWideString single;
+    if (!out.empty())
+        single.Assign(out.data(), out.data() + out.size() - 1);
+    return single;
+}
+
 } // namespace
 
 bool RegisterUiEdit(FIUiObjectFactory* factory)
@@ -503,7 +526,7 @@ void FUiEdit::Paste(const FWideString& text)
     const bool deleted = priDeleteSelection();
     // Only the pasted text yields to the limit: what the user already typed stays.
     const int64_t room = std::max<int64_t>(int64_t(m_iMaxTextLen) - m_usText.GetLength(), 0);
-    const FWideString pasted = CutToUnits(text, room);
+    const FWideString pasted = CutToUnits(SingleLine(text), room);
     if (!deleted && pasted.IsEmpty())
         return;
     priInsert(pasted);

@@ -167,6 +167,21 @@ TEST(EditBoxTest, PastesYieldToTheLimitWithoutEatingTheText)
     // SetText is not limited.
     r.SetText(u"longer than five");
     EXPECT_EQ(r.Text(), u"longer than five");
+    // Pasted lines join with blanks; a CR LF pair is one line end.
+    r.SetText(u"");
+    r.edit->Paste(FWideString("a\r\nb\n\x01"));
+    EXPECT_EQ(r.Text(), u"a b ");
+
+    // A negative limit is no limit below nothing: the box takes no typing and no paste.
+    EditRun none(R"(_MaxTextLen="-3")");
+    ASSERT_NE(none.edit, nullptr);
+    EXPECT_EQ(none.edit->GetMaxTextLength(), 0);
+    none.Type(u"abc");
+    none.edit->Paste(FWideString("xyz"));
+    EXPECT_EQ(none.Text(), u"");
+    EditRun huge(R"(_MaxTextLen="2147483647")");
+    ASSERT_NE(huge.edit, nullptr);
+    EXPECT_EQ(huge.edit->GetMaxTextLength(), kMaxEditTextUnits);
 }
 
 TEST(EditBoxTest, TypingPastTheRightEdgeScrollsAndHomeScrollsBack)

@@ -183,6 +183,10 @@ TEST(TextLayoutTest, ClipboardFormJoinsLinesAndSpellsOutTags)
     };
     for (const Case& c : kCases)
         EXPECT_EQ(PlainTextForClipboard(FWideString(c.source)), c.plain) << c.source;
+    std::u16string lines;
+    for (int i = 0; i < 200000; ++i)
+        lines += u"  line\r\n";
+    EXPECT_EQ(PlainTextForClipboard(FWideString(lines.c_str())).GetLength(), 200000 * 5 - 1 + 2);
 }
 
 TEST(TextLayoutTest, DecimalsSaturateAndComparisonsMatchCase)
