@@ -53,6 +53,29 @@ FWideString CutToUnits(const FWideString& text, int64_t limit)
     return Units(text, 0, end);
 }
 
+// A single line takes pasted line ends and tabs as blanks (a CR LF pair as one)
+// and drops other control characters.
+FWideString SingleLine(const FWideString& text)
+{
+    std::vector<char16_t> out;
+    const char16_t* units = text.GetBuffer();
+    const int length = text.GetLength();
+    out.reserve(size_t(length));
+    for (int i = 0; i < length; ++i) {
+        const char16_t c = units[i];
+        if (c == u'\r' && i + 1 < length && units[i + 1] == u'\n')
+            continue;
+        if (c == u'\r' || c == u'\n' || c == u'\t')
+            out.push_back(u' ');
+        else if (c >= 32)
+            out.push_back(c);
+    }
+    FWideString single;
+    if (!out.empty())
+        single.Assign(out.data(), out.data() + out.size() - 1);
+    return single;
+}
+
 } // namespace
 
 bool RegisterUiEdit(FIUiObjectFactory* factory)
@@ -91,7 +114,7 @@ bool FUiEdit::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* parent,
     if (!FUiObject::InitUiObject(app, window, parent, tag) || !app || !tag)
         return false;
     // A negative thickness draws no frame; a limit outside 0 .. the cap is held to it.
-    m_iFrameThickness = std::max(m_iFrameThickness, 0);
+    m_iFrameThickness = std::clamp(m_iFrameThickness, 0, kMaxWidgetSize);
     m_iMaxTextLen = std::clamp(m_iMaxTextLen, 0, kMaxEditTextUnits);
     m_usText = CutToUnits(m_usInitialText, kMaxEditTextUnits);
     m_inlineFont.Read(tag);
@@ -346,7 +369,10 @@ void FUiEdit::Display(FIUiPixmap* target, int xOffset, int yOffset, const FRect&
     if (width > 0) {
         const int x = left + xOffset;
         const int y = r.top + t + 1;
-        FillWidgetRect(target, FRect(x, y, x + width, y + m_iLineHeight), textClip, m_highlightColor);
+        // Composited, like the highlight picture it stands for, so the text shows through.
+        const FRect tint = IntersectWidgetRects(FRect(x, y, x + width, y + m_iLineHeight), textClip);
+        if (target && !IsWidgetRectEmpty(tint))
+            target->BlendRect(tint, m_highlightColor);
     }
 }
 
@@ -500,7 +526,7 @@ void FUiEdit::Paste(const FWideString& text)
     const bool deleted = priDeleteSelection();
     // Only the pasted text yields to the limit: what the user already typed stays.
     const int64_t room = std::max<int64_t>(int64_t(m_iMaxTextLen) - m_usText.GetLength(), 0);
-    const FWideString pasted = CutToUnits(text, room);
+    const FWideString pasted = CutToUnits(SingleLine(text), room);
     if (!deleted && pasted.IsEmpty())
         return;
     priInsert(pasted);

@@ -179,7 +179,8 @@ bool FUiScrollbar::AddEventTarget(const FWideString& eventName, const FWideStrin
 
 bool FUiScrollbar::SetRect(int x, int y, int width, int height)
 {
-    m_rect = FRect(x, y, x + std::max(width, m_iMinWidth), y + std::max(height, m_iMinHeight));
+    m_rect = FRect(x, y, SaturatedSize(int64_t(x) + std::max(width, m_iMinWidth)),
+                   SaturatedSize(int64_t(y) + std::max(height, m_iMinHeight)));
     m_bLayedOut = true;
     priRecalc();
     return true;

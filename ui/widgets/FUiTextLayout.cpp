@@ -352,17 +352,23 @@ FUiLineBreakResult BreakTextLines(const FWideString& source, int width, bool eas
 
 FWideString PlainTextForClipboard(const FWideString& source)
 {
-    FWideString out;
     const char16_t* src = source.GetBuffer();
     const int length = source.GetLength();
     if (length == 0)
-        return out;
+        return FWideString();
+    // Built in a vector: appending unit by unit to a string would copy it each time.
+    std::vector<char16_t> out;
+    out.reserve(size_t(length) + 2);
+    auto put = [&out](const char16_t* text) {
+        for (; *text; ++text)
+            out.push_back(*text);
+    };
     bool atLineStart = true;
     bool pendingBlank = false;
     for (int i = 0; i < length;) {
         bool lineBreak = false;
         if (IsTagAt(src, length, i, lineBreak)) {
-            out += lineBreak ? u"\r\n\r\n" : u"\r\n";
+            put(lineBreak ? u"\r\n\r\n" : u"\r\n");
             i += 4;
             atLineStart = true;
             pendingBlank = false;
@@ -373,7 +379,7 @@ FWideString PlainTextForClipboard(const FWideString& source)
             const bool blankBefore = i > 0 && src[i - 1] == u' ';
             while (i < length && (src[i] == u'\r' || src[i] == u'\n'))
                 ++i;
-            pendingBlank = !out.IsEmpty() && !blankBefore;
+            pendingBlank = !out.empty() && !blankBefore;
             atLineStart = true;
             continue;
         }
@@ -381,13 +387,15 @@ FWideString PlainTextForClipboard(const FWideString& source)
         if (atLineStart && (c == u' ' || c == u'\t'))
             continue;
         if (pendingBlank)
-            out.Append(u' ');
+            out.push_back(u' ');
         pendingBlank = false;
         atLineStart = false;
-        out.Append(c);
+        out.push_back(c);
     }
-    out += u"\r\n";
-    return out;
+    put(u"\r\n");
+    FWideString plain;
+    plain.Assign(out.data(), out.data() + out.size() - 1);
+    return plain;
 }
 
 int32_t ParseDecimalSaturated(const FWideString& text)

@@ -20,7 +20,7 @@ bool RegisterUiWidgets(FIUiObjectFactory* factory)
 
     all = RegisterUiButton(factory) && all;
 
-    // all = RegisterUiTextList(factory) && all;
+    all = RegisterUiTextList(factory) && all;
 
     all = RegisterUiBlink(factory) && all;
 
@@ -46,7 +46,7 @@ bool RegisterUiWidgets(FIUiObjectFactory* factory)
 
     all = RegisterUiCheckbox(factory) && all;
 
-    // all = RegisterUiTextBox(factory) && all;
+    all = RegisterUiTextBox(factory) && all;
 
     all = RegisterUiFilmStrip(factory) && all;
 
@@ -60,17 +60,17 @@ bool RegisterUiWidgets(FIUiObjectFactory* factory)
 
     all = RegisterUiPullDownList(factory) && all;
 
-    // all = RegisterUiTextArray(factory) && all;
+    all = RegisterUiTextArray(factory) && all;
 
-    // all = RegisterUiReplyRequest(factory) && all;
+    all = RegisterUiReplyRequest(factory) && all;
 
-    // all = RegisterUiDynaString(factory) && all;
+    all = RegisterUiDynaString(factory) && all;
 
-    // all = RegisterUiMultiText(factory) && all;
+    all = RegisterUiMultiText(factory) && all;
 
-    // all = RegisterUiVariable(factory) && all;
+    all = RegisterUiVariable(factory) && all;
 
-    // all = RegisterUiStrCmp(factory) && all;
+    all = RegisterUiStrCmp(factory) && all;
 
     all = RegisterUiLanguage(factory) && all;
 

@@ -4,6 +4,8 @@
 
 #include "FGenericUiWindow.h"
 #include "FHeadlessDesktop.h"
+#include "FHeadlessUiWindow.h"
+#include "FIUiPixmap.h"
 #include "FProbeObject.h"
 #include "FUiEdit.h"
 #include "FUiWidgets.h"
@@ -165,6 +167,21 @@ TEST(EditBoxTest, PastesYieldToTheLimitWithoutEatingTheText)
     // SetText is not limited.
     r.SetText(u"longer than five");
     EXPECT_EQ(r.Text(), u"longer than five");
+    // Pasted lines join with blanks; a CR LF pair is one line end.
+    r.SetText(u"");
+    r.edit->Paste(FWideString("a\r\nb\n\x01"));
+    EXPECT_EQ(r.Text(), u"a b ");
+
+    // A negative limit is no limit below nothing: the box takes no typing and no paste.
+    EditRun none(R"(_MaxTextLen="-3")");
+    ASSERT_NE(none.edit, nullptr);
+    EXPECT_EQ(none.edit->GetMaxTextLength(), 0);
+    none.Type(u"abc");
+    none.edit->Paste(FWideString("xyz"));
+    EXPECT_EQ(none.Text(), u"");
+    EditRun huge(R"(_MaxTextLen="2147483647")");
+    ASSERT_NE(huge.edit, nullptr);
+    EXPECT_EQ(huge.edit->GetMaxTextLength(), kMaxEditTextUnits);
 }
 
 TEST(EditBoxTest, TypingPastTheRightEdgeScrollsAndHomeScrollsBack)
@@ -317,6 +334,87 @@ TEST(EditBoxTest, TextsFarLongerThanAnyPixmapStayWholeAndDraw)
     r.edit->Paste(FWideString(std::u16string(2000000, u'p').c_str()));
     EXPECT_EQ(r.edit->GetText().GetLength(), 1000000);
     window->Redraw();
+}
+
+} // namespace
+
+namespace
+{
+
+std::string PixelText(FIUiPixmap* pixmap, int x, int y)
+{
+    FUiColor c;
+    pixmap->GetPixel(x, y, c);
+    return std::to_string(c.red) + "," + std::to_string(c.green) + "," + std::to_string(c.blue);
+}
+
+TEST(EditBoxTest, DrawsFrameTextCursorAndHighlight)
+{
+    EditRun r;
+    ASSERT_NE(r.edit, nullptr);
+    r.SetText(u"abc");
+    FIUiPixmap* target = CreateUiPixmap(80, 30, false);
+    ASSERT_NE(target, nullptr);
+    const FRect clip(0, 0, 80, 30);
+    auto draw = [&] {
+        target->FillRGBA(200, 200, 200, 255);
+        r.edit->Display(target, 0, 0, clip);
+    };
+    r.edit->MouseDown(0, 5, false, false);
+    r.edit->MouseUp(0, 5, false, false);
+    draw();
+    EXPECT_EQ(PixelText(target, 0, 0), "0,0,0");        // frame
+    EXPECT_EQ(PixelText(target, 59, 10), "0,0,0");      // frame, right edge
+    EXPECT_EQ(PixelText(target, 1, 1), "255,255,255");  // fill
+    EXPECT_EQ(PixelText(target, 2, 5), "255,0,0");      // cursor at position 0
+    EXPECT_EQ(PixelText(target, 4, 5), "0,0,0");        // the glyph of "a"
+    EXPECT_EQ(PixelText(target, 9, 5), "255,255,255");  // the gap before "b"
+    EXPECT_EQ(PixelText(target, 70, 5), "200,200,200"); // outside the box
+
+    // With a selection the cursor goes and the highlight tints the selected part.
+    r.Key(2, true);
+    draw();
+    EXPECT_EQ(PixelText(target, 2, 5), "223,223,255");
+    EXPECT_EQ(PixelText(target, 9, 5), "223,223,255");
+    EXPECT_EQ(PixelText(target, 30, 5), "255,255,255");
+
+    // A scrolled text draws only inside the frame.
+    r.SetText(std::u16string(50, u'w'));
+    r.Key(2);
+    draw();
+    EXPECT_EQ(PixelText(target, 59, 10), "0,0,0");
+    EXPECT_EQ(PixelText(target, 62, 5), "200,200,200");
+    ReleaseUiPixmap(target);
+}
+
+} // namespace
+
+namespace
+{
+
+TEST(EditBoxTest, JapaneseTypedThroughTheWindowKeepsItsPairs)
+{
+    EditRun r;
+    ASSERT_NE(r.edit, nullptr);
+    FGenericUiWindow* window = FindWidgetWindow(*r.run, "W");
+    ASSERT_NE(window, nullptr);
+    auto* os = dynamic_cast<FHeadlessUiWindow*>(window->GetOsWindow());
+    ASSERT_NE(os, nullptr);
+    const FRect rect = r.edit->GetRect();
+    os->InjectMouseDown(rect.left + 3, rect.top + 3);
+    os->InjectMouseUp(rect.left + 3, rect.top + 3);
+    const std::u16string typed = u"\u65E5\u672C\U00020BB7\u8A9E";
+    for (char16_t unit : typed)
+        os->InjectKey(uint16_t(unit));
+    os->InjectKey(146); // left: over the last character
+    os->InjectKey(146); // left: over the pair as one
+    os->InjectKey(8);   // backspace: "本"
+    HeadlessPumpUntilIdle();
+    EXPECT_EQ(r.Text(), u"\u65E5\U00020BB7\u8A9E");
+    EXPECT_EQ(r.edit->GetCursor(), 1);
+    os->InjectKey(127); // delete: the pair
+    HeadlessPumpUntilIdle();
+    EXPECT_EQ(r.Text(), u"\u65E5\u8A9E");
 }
 
 } // namespace
