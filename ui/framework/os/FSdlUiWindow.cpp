@@ -192,8 +192,11 @@ public:
         m_menuBar.SetWindowWidth(m_rect.Width());
         m_pWindow = SDL_CreateWindow(Utf8FromWide(title).c_str(), m_rect.left, m_rect.top, m_rect.Width(),
                                      m_rect.Height() + m_iBar, flags);
-        if (!m_pWindow)
+        if (!m_pWindow) {
+            // No client buffer stands behind the rectangle, so later sizing copies nothing.
+            m_rect = FRect(m_rect.left, m_rect.top, m_rect.left, m_rect.top);
             return false;
+        }
         if (m_pOwnerWindow && m_pOwnerWindow->m_pWindow)
             SDL_SetWindowModalFor(m_pWindow, m_pOwnerWindow->m_pWindow);
         SDL_SetWindowMinimumSize(m_pWindow, std::max(1, style.minWidth),
