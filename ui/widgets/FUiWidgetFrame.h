@@ -146,7 +146,8 @@ FIUiPixmap* RenderInlineFontText(const FUiInlineFont& font, const FWideString& t
 
 // ---- Names ----
 
-// Dotted-name lookup through the children of a container: an unnamed
+// Dotted-name lookup through the children of a container (a box, or the one
+// content box of an image, frame or rectangle): an unnamed
 // container is transparent and asks its children with the whole name; a named
 // one answers itself for its short name, and passes the part after
 // "<short name>." to its children. Null for anything else (an empty name too).

@@ -231,3 +231,28 @@ TEST(HVBoxTest, DrawingAndHitTestingFollowChildOrder)
 }
 
 } // namespace
+
+namespace
+{
+
+// Every child of the outer box fixed (its inner box hidden) stops it stretching;
+// showing the inner box again gives the outer box its script stretch back.
+TEST(HVBoxTest, StretchComesBackWhenAChildStretchesAgain)
+{
+    auto run = MakeWidgetRun(WidgetScript(R"(<WINDOW Name="W" BgColor="#E0E0E0" DX="100" DY="40"><VBOX>
+        <HBOX Name="Outer"><HBOX Name="Inner"><LEAF MinHSize="10" MinVSize="10" HStretch="1"/></HBOX></HBOX>
+        </VBOX></WINDOW>)"),
+                             {RegisterUiHVBox});
+    ASSERT_TRUE(run->GetInitResult());
+    FIUiObject* outer = FindWidget(*run, "W.Outer");
+    FIUiObject* inner = FindWidget(*run, "W.Outer.Inner");
+    ASSERT_TRUE(outer && inner);
+    EXPECT_EQ(outer->GetLayoutObject(true)->GetStretch(), 100);
+    inner->UiRelayMessage(FWideString("HideChildren"), nullptr);
+    EXPECT_EQ(outer->GetLayoutObject(true)->GetStretch(), 0);
+    inner->UiRelayMessage(FWideString("ShowChildren"), nullptr);
+    EXPECT_EQ(outer->GetLayoutObject(true)->GetStretch(), 100);
+    EXPECT_EQ(inner->GetRect().Width(), 100);
+}
+
+} // namespace

@@ -110,6 +110,22 @@ TEST(SpacerTest, TheSplitSurvivesARestart)
     EXPECT_EQ(Width(*run, "W.B"), 30);
 }
 
+TEST(SpacerTest, SavedSplitRestoredOnlyWhenBothLengthsArePresent)
+{
+    auto run = MakeWidgetRun(DividerScript(), {RegisterUiHVBox, RegisterUiSpacer});
+    ASSERT_TRUE(run->GetInitResult());
+    FIUiObject* divider = FindWidget(*run, "W.Div");
+    FPropList* node = run->GetApp()->GetPersistentData(FWideString("TestApp.W.Div"));
+    ASSERT_NE(node, nullptr);
+    node->SetInt("PrevFillPercentage", 90);
+    EXPECT_TRUE(divider->UiRelayMessage(FWideString("Post Creation Initialization"), nullptr));
+    EXPECT_EQ(Width(*run, "W.A"), 50);
+    node->SetInt("NextFillPercentage", 10);
+    EXPECT_TRUE(divider->UiRelayMessage(FWideString("Post Creation Initialization"), nullptr));
+    EXPECT_EQ(Width(*run, "W.A"), 90);
+    EXPECT_EQ(Width(*run, "W.B"), 10);
+}
+
 TEST(SpacerTest, BadPlacesAndPlainSpacers)
 {
     // A divider without a neighbour on one side, a spacer outside a box and one without Stretch.
