@@ -120,7 +120,7 @@ TEST(SingleInstanceTest, AnotherUserOrAnOversizedHandOverIsRefused)
     first.SetExpectedUid(geteuid() + 1);
     FOsSingleInstance sender(folder.GetPath());
     sender.HandOver("Wnd", BuildOsHandOverRecords(FWideString("/p")), 200);
-    for (int i = 0; i < 50 && first.GetRefusedCount() == 0; ++i) {
+    for (int i = 0; i < 5000 && first.GetRefusedCount() == 0; ++i) {
         first.Poll();
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
@@ -130,8 +130,10 @@ TEST(SingleInstanceTest, AnotherUserOrAnOversizedHandOverIsRefused)
     first.SetExpectedUid(geteuid());
     std::string huge(static_cast<size_t>(kMaxHandOverUnits) + 10, 'a');
     std::thread client(
-        [&] { sender.HandOver("Wnd", BuildOsHandOverRecords(WideFromUtf8("/" + huge)), 2000); });
-    for (int i = 0; i < 2000 && first.GetRefusedCount() < 2; ++i) {
+        [&] { sender.HandOver("Wnd", BuildOsHandOverRecords(WideFromUtf8("/" + huge)), 20000); });
+    // A deadline, not a count of polls: a loaded machine under the sanitizers is slow.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (first.GetRefusedCount() < 2 && std::chrono::steady_clock::now() < deadline) {
         first.Poll();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
