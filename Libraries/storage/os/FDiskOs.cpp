@@ -177,8 +177,13 @@ bool ReadAllFrom(int fd, std::string& text)
             continue;
         if (got < 0)
             return false;
-        if (got == 0 || text.size() + static_cast<size_t>(got) > kMaxMountInfoBytes)
+        if (got == 0)
             return true;
+        if (text.size() + static_cast<size_t>(got) > kMaxMountInfoBytes) {
+            // Whole lines only: a cut one could name a wrong mount point.
+            text.erase(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
+            return true;
+        }
         text.append(buffer, static_cast<size_t>(got));
     }
 }
