@@ -17,6 +17,7 @@
 #include "FHeadlessDesktop.h"
 #include "FIOsTextLayer.h"
 #include "FIUiPixmap.h"
+#include "FMemStorageClass.h"
 #include "FScopedTempFolder.h"
 #include "FUiObjectFactory.h"
 #include "FUiScrollList.h"
@@ -110,19 +111,9 @@ void BM_ScrollList(benchmark::State& state)
 }
 BENCHMARK(BM_ScrollList)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 
-void BM_FolderTree(benchmark::State& state)
+// A tree rooted at rootURL, whose only folder "V" holds the 10000 entries.
+void RunFolderTree(benchmark::State& state, const FWideString& rootURL)
 {
-    // Real folders: the tree's cost over the disk class, not a test class's.
-    static FScopedTempFolder* folder = [] {
-        auto* made = new FScopedTempFolder;
-        mkdir(made->Join("V").c_str(), 0755);
-        for (const FWideString& name : Names())
-            mkdir(made->Join(std::string("V/") + name.GetNarrow()).c_str(), 0755);
-        return made;
-    }();
-    EnsureDiskStorageClass();
-    FWideString rootURL;
-    NativePathToURL(WideFromUtf8(folder->GetPath()), rootURL);
     std::string icons;
     for (const char* key : {"File_DiskIcon", "File_RemovableDiskIcon", "File_CDRomIcon", "File_FolderIcon",
                             "File_OpenFolderIcon", "File_IsClosedIcon", "File_IsOpenIcon"})
@@ -157,6 +148,41 @@ void BM_FolderTree(benchmark::State& state)
         });
     ReleaseUiPixmap(target);
 }
+
+void BM_FolderTree(benchmark::State& state)
+{
+    // Real folders: the tree's cost over the disk class, not a test class's.
+    static FScopedTempFolder* folder = [] {
+        auto* made = new FScopedTempFolder;
+        mkdir(made->Join("V").c_str(), 0755);
+        for (const FWideString& name : Names())
+            mkdir(made->Join(std::string("V/") + name.GetNarrow()).c_str(), 0755);
+        return made;
+    }();
+    EnsureDiskStorageClass();
+    FWideString rootURL;
+    NativePathToURL(WideFromUtf8(folder->GetPath()), rootURL);
+    RunFolderTree(state, rootURL);
+}
 BENCHMARK(BM_FolderTree)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+void BM_FolderTreeInMemory(benchmark::State& state)
+{
+    // The in-memory test class, as the widget tests use it.
+    static FMemStorageClass* storage = [] {
+        FMemStorageClass* made = RegisterMemStorageClass(FWideString("benchmem"));
+        for (const FWideString& name : Names()) {
+            FWideString escaped;
+            EscapeURLChars(name, escaped);
+            FWideString path(u"V/");
+            path += escaped;
+            made->MakeFolder(path);
+        }
+        return made;
+    }();
+    (void)storage;
+    RunFolderTree(state, FWideString("benchmem://"));
+}
+BENCHMARK(BM_FolderTreeInMemory)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
 } // namespace

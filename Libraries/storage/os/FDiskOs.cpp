@@ -7,7 +7,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
+#include <memory>
+#include <mutex>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -129,12 +133,19 @@ bool ReadSmallFile(const std::string& path, std::string& text)
 
 } // namespace
 
-std::vector<FMountEntry> ReadMountTable()
+namespace
+{
+
+std::vector<FMountEntry> ParseMountInfo(const std::string& text)
 {
     std::vector<FMountEntry> mounts;
-    std::ifstream in("/proc/self/mountinfo");
-    std::string line;
-    while (std::getline(in, line)) {
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string line = text.substr(start, end - start);
+        start = end + 1;
         std::vector<std::string> fields = SplitBlanks(line);
         auto dash = std::find(fields.begin(), fields.end(), "-");
         if (fields.size() < 5 || dash == fields.end() || fields.end() - dash < 3)
@@ -148,6 +159,103 @@ std::vector<FMountEntry> ReadMountTable()
         mounts.push_back(entry);
     }
     return mounts;
+}
+
+// A table larger than this is cut short rather than held whole.
+constexpr size_t kMaxMountInfoBytes = size_t{64} << 20;
+
+// Reads fd from its start, up to the cap; false on a read error.
+bool ReadAllFrom(int fd, std::string& text)
+{
+    text.clear();
+    if (lseek(fd, 0, SEEK_SET) != 0)
+        return false;
+    char buffer[16384];
+    for (;;) {
+        ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return true;
+        if (text.size() + static_cast<size_t>(got) > kMaxMountInfoBytes) {
+            // Whole lines only: a cut one could name a wrong mount point.
+            text.erase(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
+            return true;
+        }
+        text.append(buffer, static_cast<size_t>(got));
+    }
+}
+
+// The mount table is asked for once per folder shown, so it is parsed once
+// and kept until the system says it changed: an open mountinfo polls with
+// POLLPRI once after each mount or unmount in its namespace. A forked child
+// opens its own file, as the shared one would hand each change to only one of
+// the two processes. The table of a namespace entered later (unshare, setns
+// without a fork) is not followed; this application enters none. Without /proc
+// every call tries afresh and finds no mounts, as before.
+class FMountTableCache
+{
+public:
+    std::shared_ptr<const std::vector<FMountEntry>> Get()
+    {
+        std::lock_guard lock(m_lock);
+        const pid_t pid = getpid();
+        if (m_fd >= 0 && pid != m_pid) {
+            close(m_fd);
+            m_fd = -1;
+        }
+        if (m_fd < 0) {
+            m_pTable.reset();
+            m_fd = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+            m_pid = pid;
+            if (m_fd < 0)
+                return std::make_shared<const std::vector<FMountEntry>>();
+        }
+        if (m_pTable && !priChanged())
+            return m_pTable;
+        std::string text;
+        if (!ReadAllFrom(m_fd, text)) {
+            close(m_fd);
+            m_fd = -1;
+            m_pTable.reset();
+            return std::make_shared<const std::vector<FMountEntry>>();
+        }
+        m_pTable = std::make_shared<const std::vector<FMountEntry>>(ParseMountInfo(text));
+        return m_pTable;
+    }
+
+private:
+    bool priChanged()
+    {
+        struct pollfd watch = {m_fd, POLLPRI, 0};
+        int ready;
+        do
+            ready = poll(&watch, 1, 0);
+        while (ready < 0 && errno == EINTR);
+        // A failing poll cannot vouch for the table.
+        return ready != 0 && (ready < 0 || (watch.revents & (POLLPRI | POLLERR | POLLNVAL)) != 0);
+    }
+
+    std::mutex m_lock;
+    int m_fd = -1;
+    pid_t m_pid = 0;
+    std::shared_ptr<const std::vector<FMountEntry>> m_pTable;
+};
+
+} // namespace
+
+std::shared_ptr<const std::vector<FMountEntry>> CurrentMountTable()
+{
+    // Never destroyed: folders may ask during static destruction.
+    static FMountTableCache* cache = new FMountTableCache;
+    return cache->Get();
+}
+
+std::vector<FMountEntry> ReadMountTable()
+{
+    return *CurrentMountTable();
 }
 
 bool IsPathPrefix(const std::string& prefix, const std::string& path)
@@ -219,6 +327,19 @@ int DriveKindOfMount(const FMountEntry& mount)
     return 3;
 }
 
+namespace
+{
+
+std::string TrimmedHome()
+{
+    std::string home = HomeFolder();
+    while (home.size() > 1 && home.back() == '/')
+        home.pop_back();
+    return home;
+}
+
+} // namespace
+
 std::vector<std::string> DiskVolumeBytes()
 {
     std::vector<std::string> volumes{"/"};
@@ -227,9 +348,7 @@ std::vector<std::string> DiskVolumeBytes()
             return;
         volumes.push_back(path);
     };
-    std::string home = HomeFolder();
-    while (home.size() > 1 && home.back() == '/')
-        home.pop_back();
+    const std::string home = TrimmedHome();
     struct stat st;
     if (!home.empty() && stat(home.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
         add(home);
@@ -240,12 +359,27 @@ std::vector<std::string> DiskVolumeBytes()
         parents.insert(parents.begin(), std::string("/run/media/") + user);
         parents.insert(parents.begin(), std::string("/media/") + user);
     }
-    std::vector<FMountEntry> mounts = ReadMountTable();
+    std::shared_ptr<const std::vector<FMountEntry>> mounts = CurrentMountTable();
     for (const std::string& parent : parents) {
-        for (const FMountEntry& mount : mounts) {
+        for (const FMountEntry& mount : *mounts) {
             if (mount.m_mountPoint != parent && IsPathPrefix(parent, mount.m_mountPoint))
                 add(mount.m_mountPoint);
         }
     }
     return volumes;
+}
+
+bool IsDiskVolumePath(const std::string& path, const std::vector<FMountEntry>& mounts)
+{
+    // Every volume is the root, the home folder or a mount point; most folders
+    // are none of them and need not build the list.
+    bool candidate = path == "/" || path == TrimmedHome();
+    if (!candidate) {
+        candidate = std::any_of(mounts.begin(), mounts.end(),
+                                [&](const FMountEntry& mount) { return mount.m_mountPoint == path; });
+    }
+    if (!candidate)
+        return false;
+    std::vector<std::string> volumes = DiskVolumeBytes();
+    return std::find(volumes.begin(), volumes.end(), path) != volumes.end();
 }

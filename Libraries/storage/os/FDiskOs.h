@@ -6,6 +6,7 @@
 
 #include "FWideString.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,9 @@ struct FMountEntry {
     unsigned m_minor = 0;
 };
 
-// The mounts of this process, in the order the system lists them.
+// The mounts of this process, in the order the system lists them. Parsed
+// once and shared until the system reports a mount change.
+std::shared_ptr<const std::vector<FMountEntry>> CurrentMountTable();
 std::vector<FMountEntry> ReadMountTable();
 // The mount whose mount point is the longest whole-component prefix of path.
 const FMountEntry* FindContainingMount(const std::vector<FMountEntry>& mounts, const std::string& path);
@@ -43,6 +46,9 @@ int DriveKindOfMount(const FMountEntry& mount);
 
 // Volume mount paths in the volume list's order.
 std::vector<std::string> DiskVolumeBytes();
+// Whether path is in DiskVolumeBytes(), without building the list for a path
+// that cannot be; mounts is the current mount table.
+bool IsDiskVolumePath(const std::string& path, const std::vector<FMountEntry>& mounts);
 
 // The freedesktop trash; throws FExceptionFileIO with message on failure.
 void MoveNativeToTrash(const std::string& path, const char* message);

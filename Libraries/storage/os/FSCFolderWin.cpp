@@ -291,13 +291,11 @@ bool FSCFolderWin::GetAttributes(int& flags)
 int FSCFolderWin::GetDriveType()
 {
     std::string path = NativeBytes(m_nativePath);
-    std::vector<FMountEntry> mounts = ReadMountTable();
-    const FMountEntry* mount = FindContainingMount(mounts, path);
+    std::shared_ptr<const std::vector<FMountEntry>> mounts = CurrentMountTable();
+    const FMountEntry* mount = FindContainingMount(*mounts, path);
     if (!mount)
         return kDriveUnknown;
-    std::vector<std::string> volumes = DiskVolumeBytes();
-    bool isRoot =
-        path == mount->m_mountPoint || std::find(volumes.begin(), volumes.end(), path) != volumes.end();
+    const bool isRoot = path == mount->m_mountPoint || IsDiskVolumePath(path, *mounts);
     return isRoot ? DriveKindOfMount(*mount) : kDriveNoRootFolder;
 }
 

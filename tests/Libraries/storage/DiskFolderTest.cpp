@@ -1,10 +1,14 @@
 #include "FException.h"
+#include "FReleased.h"
 #include "FScopedTempFolder.h"
 #include "StorageClassRegistry.h"
 #include "StorageTestSupport.h"
 
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace
@@ -99,6 +103,47 @@ TEST_F(DiskFolder, SubFoldersAndExistence)
     // A folder below a volume root is no root of a drive.
     EXPECT_EQ(m_folder->GetDriveType(), kDriveNoRootFolder);
     EXPECT_TRUE(m_folder->GetNote().IsEmpty());
+}
+
+// The mount table is kept between calls; a mount made or removed after an
+// answer must still show in the next one. A child process with its own mount
+// namespace mounts over a folder the parent already asked about.
+TEST_F(DiskFolder, DriveKindFollowsMountsMadeAndRemoved)
+{
+    Make("point");
+    Released<FIFolder> point(OpenFolder(m_temp.Join("point")));
+    ASSERT_TRUE(point);
+    ASSERT_EQ(point->GetDriveType(), kDriveNoRootFolder);
+    ASSERT_EQ(point->GetDriveType(), kDriveNoRootFolder);
+    const std::string path = m_temp.Join("point");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // 0: passed; 1..4: the step that answered wrongly; 77: no private mounts here.
+        if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
+            _exit(77);
+        if (point->GetDriveType() != kDriveNoRootFolder)
+            _exit(1);
+        if (mount("none", path.c_str(), "tmpfs", 0, nullptr) != 0)
+            _exit(77);
+        if (point->GetDriveType() != kDriveRamDisk)
+            _exit(2);
+        if (m_folder->GetDriveType() != kDriveNoRootFolder)
+            _exit(3);
+        if (umount(path.c_str()) != 0)
+            _exit(77);
+        if (point->GetDriveType() != kDriveNoRootFolder)
+            _exit(4);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "no private mount namespace for tests here";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "step that answered wrongly";
+    // The child's mounts never reached this process.
+    EXPECT_EQ(point->GetDriveType(), kDriveNoRootFolder);
 }
 
 // Exists and OpenFile agree on every name: sub-paths inside the folder work in

@@ -15,11 +15,127 @@ struct FMemFileData {
     int64_t m_iModified = 0;
 };
 
+// Forward declaration: the index files keys under the parent SplitKey names.
+namespace
+{
+void SplitKey(const FWideString& key, FWideString& parent, FWideString& last);
+}
+
+// Entries by key plus, for each parent key, its direct children's keys, so
+// that listing a folder costs its own entries rather than the whole store.
+template <class Value>
+class FMemKeyedStore
+{
+public:
+    using Map = std::map<FWideString, Value>;
+    using iterator = typename Map::iterator;
+
+    size_t count(const FWideString& key) const { return m_entries.count(key); }
+    iterator find(const FWideString& key) { return m_entries.find(key); }
+    iterator begin() { return m_entries.begin(); }
+    iterator end() { return m_entries.end(); }
+    typename Map::const_iterator begin() const { return m_entries.begin(); }
+    typename Map::const_iterator end() const { return m_entries.end(); }
+
+    std::pair<iterator, bool> emplace(const FWideString& key, Value value)
+    {
+        auto result = m_entries.emplace(key, std::move(value));
+        if (result.second)
+            priIndex(key);
+        return result;
+    }
+
+    void insert(const FWideString& key) { emplace(key, Value()); }
+
+    Value& operator[](const FWideString& key)
+    {
+        auto found = m_entries.find(key);
+        if (found != m_entries.end())
+            return found->second;
+        return emplace(key, Value()).first->second;
+    }
+
+    size_t erase(const FWideString& key)
+    {
+        auto found = m_entries.find(key);
+        if (found == m_entries.end())
+            return 0;
+        erase(found);
+        return 1;
+    }
+
+    void erase(iterator position)
+    {
+        priUnindex(position->first);
+        m_entries.erase(position);
+    }
+
+    template <class Predicate>
+    void EraseKeysIf(Predicate predicate)
+    {
+        for (auto it = m_entries.begin(); it != m_entries.end();) {
+            if (predicate(it->first)) {
+                priUnindex(it->first);
+                it = m_entries.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+    // Every key becomes rekey(key); on a clash the first in key order stays.
+    template <class Rekey>
+    void RekeyAll(Rekey rekey)
+    {
+        Map old = std::move(m_entries);
+        m_entries.clear();
+        m_children.clear();
+        for (auto& entry : old)
+            emplace(rekey(entry.first), std::move(entry.second));
+    }
+
+    // Keys whose parent is `parent`, in key order.
+    const std::set<FWideString>& Children(const FWideString& parent) const
+    {
+        static const std::set<FWideString> kNone;
+        auto found = m_children.find(parent);
+        return found == m_children.end() ? kNone : found->second;
+    }
+
+private:
+    void priIndex(const FWideString& key)
+    {
+        FWideString parent;
+        FWideString last;
+        SplitKey(key, parent, last);
+        m_children[parent].insert(key);
+    }
+
+    void priUnindex(const FWideString& key)
+    {
+        FWideString parent;
+        FWideString last;
+        SplitKey(key, parent, last);
+        auto found = m_children.find(parent);
+        if (found == m_children.end())
+            return;
+        found->second.erase(key);
+        if (found->second.empty())
+            m_children.erase(found);
+    }
+
+    Map m_entries;
+    std::map<FWideString, std::set<FWideString>> m_children;
+};
+
+struct FMemFolderMark {
+};
+
 struct FMemStorageState {
     FWideString m_name;
     mutable std::mutex m_lock;
-    std::set<FWideString> m_folders;                              // keys: escaped parts joined by "/"
-    std::map<FWideString, std::shared_ptr<FMemFileData>> m_files; // same keys
+    FMemKeyedStore<FMemFolderMark> m_folders;              // keys: escaped parts joined by "/"
+    FMemKeyedStore<std::shared_ptr<FMemFileData>> m_files; // same keys
     int64_t m_iReadFault = -1;
     int64_t m_iWriteFault = -1;
     int64_t m_iWriteCount = 0;
@@ -274,15 +390,15 @@ public:
     void ListFiles(std::vector<FWideString>& names) override
     {
         std::lock_guard lock(m_pState->m_lock);
-        for (const auto& entry : m_pState->m_files)
-            priAddChild(entry.first, names);
+        for (const FWideString& key : m_pState->m_files.Children(m_key))
+            priAddChild(key, names);
     }
 
     void ListFolders(std::vector<FWideString>& names) override
     {
         std::lock_guard lock(m_pState->m_lock);
-        for (const FWideString& folder : m_pState->m_folders)
-            priAddChild(folder, names);
+        for (const FWideString& key : m_pState->m_folders.Children(m_key))
+            priAddChild(key, names);
     }
 
     void Rename(const FWideString& oldName, const FWideString& newName) override
@@ -302,14 +418,9 @@ public:
             return;
         FWideString prefix = from;
         prefix += u"/";
-        std::set<FWideString> folders;
-        for (const FWideString& folder : m_pState->m_folders)
-            folders.insert(priMoved(folder, from, prefix, to));
-        m_pState->m_folders = folders;
-        std::map<FWideString, std::shared_ptr<FMemFileData>> files;
-        for (const auto& entry : m_pState->m_files)
-            files.emplace(priMoved(entry.first, from, prefix, to), entry.second);
-        m_pState->m_files = files;
+        auto moved = [&](const FWideString& key) { return priMoved(key, from, prefix, to); };
+        m_pState->m_folders.RekeyAll(moved);
+        m_pState->m_files.RekeyAll(moved);
     }
 
     bool DeleteFile(const FWideString& name) override
@@ -335,15 +446,15 @@ public:
             return k.GetLength() > prefix.GetLength() &&
                    FWideString::priCompareUnits(k.GetBuffer(), prefix.GetBuffer(), prefix.GetLength()) == 0;
         };
-        bool empty = std::none_of(m_pState->m_files.begin(), m_pState->m_files.end(),
-                                  [&](const auto& e) { return below(e.first); }) &&
-                     std::none_of(m_pState->m_folders.begin(), m_pState->m_folders.end(), below);
+        auto entryBelow = [&](const auto& e) { return below(e.first); };
+        bool empty = std::none_of(m_pState->m_files.begin(), m_pState->m_files.end(), entryBelow) &&
+                     std::none_of(m_pState->m_folders.begin(), m_pState->m_folders.end(), entryBelow);
         if (mode == 0 && !empty)
             return;
         if (mode != 0 && mode != 1)
             return;
-        std::erase_if(m_pState->m_files, [&](const auto& e) { return below(e.first); });
-        std::erase_if(m_pState->m_folders, below);
+        m_pState->m_files.EraseKeysIf(below);
+        m_pState->m_folders.EraseKeysIf(below);
         m_pState->m_folders.erase(key);
     }
 
