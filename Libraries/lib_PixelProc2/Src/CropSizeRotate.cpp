@@ -278,6 +278,28 @@ inline void Filter48Pairs(const FPixmap& source, uint32_t qx, uint32_t qy, const
         out[i] = int32_t((int64_t(h[i]) * 256 + l[i]) >> 16);
 }
 
+// Filter16 for 2-byte pixels: the four taps of a row twice, madd with hi then lo pairs.
+// Each lane holds a part of the hi or lo sum, so it stays within the bounds above.
+inline int32_t FilterMonoPairs(const FPixmap& source, uint32_t qx, uint32_t qy, const FSplitKernel& split)
+{
+    const int ix = int(qx >> 4);
+    const int iy = int(qy >> 4);
+    const uint32_t(*pairs)[2] = split.m_aPairs[(qy & 15) * 16 + (qx & 15)];
+    __m128i sum = _mm_setzero_si128();
+    for (int k = 0; k < 4; ++k) {
+        const uint8_t* p = source.GetRowAddress(iy - 1 + k) + ptrdiff_t(ix - 1) * 2;
+        const __m128i taps = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+        const __m128i coef = _mm_setr_epi32(int32_t(pairs[2 * k][0]), int32_t(pairs[2 * k + 1][0]),
+                                            int32_t(pairs[2 * k][1]), int32_t(pairs[2 * k + 1][1]));
+        sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_unpacklo_epi64(taps, taps), coef));
+    }
+    alignas(16) int32_t lanes[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), sum);
+    const int64_t hi = int64_t(lanes[0]) + lanes[1];
+    const int64_t lo = int64_t(lanes[2]) + lanes[3];
+    return int32_t((hi * 256 + lo) >> 16);
+}
+
 inline int32_t Saturated16(int32_t v)
 {
     return std::clamp<int32_t>(v, INT16_MIN, INT16_MAX);
@@ -579,11 +601,17 @@ void CropSizeRotateMono(const FPixmap& source, const FRect& crop, int /*refWidth
         return;
     }
     const Kernel table = KernelFor(plan.sx, plan.sy);
+    const std::unique_ptr<FSplitKernel> split = SplitKernel(*table);
     WalkOutput(plan.walk, outRect, [&](int ox, int oy, uint32_t x, uint32_t y) {
         const uint32_t qx = x >> 12;
         const uint32_t qy = y >> 12;
+        if (!Inside(qx, qy, source)) {
+            store(ox, oy, kFillMono);
+            return;
+        }
         store(ox, oy,
-              Inside(qx, qy, source) ? Saturated16(Filter16(source, qx, qy, 2, 0, *table)) : kFillMono);
+              Saturated16(split->m_bUsable ? FilterMonoPairs(source, qx, qy, *split)
+                                           : Filter16(source, qx, qy, 2, 0, *table)));
     });
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <immintrin.h>
 #include <vector>
 
 #include "CreateColorSpaceWhitePoint.h"
@@ -132,14 +133,203 @@ void ConvertRowFor(const int16_t* src, const int16_t* lRow, const int16_t* retin
     }
 }
 
+// --- The same conversion eight pixels at a time (AVX2), in 32-bit lanes. It is used only
+// where every 64-bit product and sum of the scalar loop provably fits 32 bits, and only over
+// tables whose entries can be read in aligned pairs without leaving them, so that its
+// results are the scalar loop's bit for bit.
+
+// A table can be read a pair of entries at a time from an even index when its mask is odd
+// and inside it.
+bool PairReadable(const int16_t* data, int32_t mask, int32_t size)
+{
+    return data != nullptr && mask > 0 && (mask & 1) == 1 && mask < size;
+}
+
+// |l x q| < 2^31 for every 16-bit l.
+bool DetailFits32(int64_t q)
+{
+    return q > -65536 && q < 65536;
+}
+
+// Every row's dot product with 16-bit values, plus the rounding, stays below 2^31.
+bool MatrixFits32(const FColorMatrixFixed& m)
+{
+    for (const auto& row : m.m) {
+        int64_t s = 0;
+        for (int32_t v : row)
+            s += std::abs(static_cast<int64_t>(v));
+        if (s * 32768 + 4096 >= (int64_t(1) << 31))
+            return false;
+    }
+    return true;
+}
+
+bool HasAvx2()
+{
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace wide
+{
+
+struct Table {
+    const int16_t* data = nullptr;
+    int32_t mask = 0;
+};
+
+// Entries at eight indices, masked to the table and sign-extended. Each read takes the
+// aligned pair holding the entry, which stays inside the table (PairReadable).
+inline __m256i Gather(const Table& t, __m256i index)
+{
+    const __m256i one = _mm256_set1_epi32(1);
+    index = _mm256_and_si256(index, _mm256_set1_epi32(t.mask));
+    const __m256i pair =
+        _mm256_i32gather_epi32(reinterpret_cast<const int*>(t.data), _mm256_andnot_si256(one, index), 2);
+    // The odd entry is the high half: shift the wanted half to the top, then back down.
+    const __m256i up = _mm256_slli_epi32(_mm256_andnot_si256(index, one), 4);
+    return _mm256_srai_epi32(_mm256_sllv_epi32(pair, up), 16);
+}
+
+inline __m256i Clamp16(__m256i v)
+{
+    return _mm256_min_epi32(_mm256_max_epi32(v, _mm256_set1_epi32(INT16_MIN)), _mm256_set1_epi32(INT16_MAX));
+}
+
+inline __m256i Load8(const int16_t* p)
+{
+    return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
+inline __m256i Q13Clamp16(const FColorMatrixFixed& m, int i, __m256i r, __m256i g, __m256i b)
+{
+    __m256i dot = _mm256_mullo_epi32(r, _mm256_set1_epi32(m.m[i][0]));
+    dot = _mm256_add_epi32(dot, _mm256_mullo_epi32(g, _mm256_set1_epi32(m.m[i][1])));
+    dot = _mm256_add_epi32(dot, _mm256_mullo_epi32(b, _mm256_set1_epi32(m.m[i][2])));
+    dot = _mm256_add_epi32(dot, _mm256_set1_epi32(4096));
+    return Clamp16(_mm256_srai_epi32(dot, 13));
+}
+
+// SoftToeValue: where the toe applies, c + a + 512 is below 1024, and below 0 it gives -a,
+// as 0 does; so the square is taken of that sum held to [0, 1023].
+inline __m256i SoftToe(__m256i c, __m256i M)
+{
+    const __m256i a = _mm256_max_epi32(_mm256_set1_epi32(32),
+                                       _mm256_sub_epi32(_mm256_set1_epi32(512), _mm256_srai_epi32(M, 1)));
+    const __m256i u =
+        _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(_mm256_add_epi32(c, a), _mm256_set1_epi32(512)),
+                                          _mm256_setzero_si256()),
+                         _mm256_set1_epi32(1023));
+    const __m256i toe = _mm256_sub_epi32(_mm256_srai_epi32(_mm256_mullo_epi32(u, u), 11), a);
+    // c >= 512 - a keeps c.
+    const __m256i useToe = _mm256_cmpgt_epi32(_mm256_sub_epi32(_mm256_set1_epi32(512), a), c);
+    return _mm256_blendv_epi8(c, toe, useToe);
+}
+
+struct RowTables {
+    Table toneR, toneG, toneB, codes, gain, cube, cubeRoot;
+};
+
+// Pixels [0, count - count % 8) of the row; the transfer codes go to `store` as in the scalar
+// loop. Returns how many pixels it did.
+template <bool kRetinex, bool kSoftToe, class Store>
+int ConvertRowFor(const int16_t* src, const int16_t* lRow, const int16_t* retinexRow, int64_t q,
+                  const RowTables& t, const FColorMatrixFixed& m, int count, Store store)
+{
+    const __m256i q32 = _mm256_set1_epi32(static_cast<int32_t>(q));
+    const __m256i bottom = _mm256_set1_epi32(kCubeTableBottom);
+    // Pixel i's first two samples and its last two, read as 32-bit words.
+    const __m256i step = _mm256_setr_epi32(0, 3, 6, 9, 12, 15, 18, 21);
+    const __m256i lowHalf = _mm256_set1_epi32(0xFFFF);
+    alignas(32) int32_t out[3][8];
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const int* base = reinterpret_cast<const int*>(src + 3 * static_cast<ptrdiff_t>(i));
+        const __m256i rg = _mm256_i32gather_epi32(base, step, 2);
+        const __m256i gb = _mm256_i32gather_epi32(base, _mm256_add_epi32(step, _mm256_set1_epi32(1)), 2);
+        const __m256i s0 = _mm256_srai_epi32(_mm256_slli_epi32(rg, 16), 16);
+        const __m256i s1 = _mm256_srai_epi32(rg, 16);
+        const __m256i s2 = _mm256_srai_epi32(gb, 16);
+        const __m256i d = _mm256_srai_epi32(_mm256_mullo_epi32(Load8(lRow + i), q32), 14);
+        __m256i c[3] = {Clamp16(_mm256_add_epi32(s0, d)), Clamp16(_mm256_add_epi32(s1, d)),
+                        Clamp16(_mm256_add_epi32(s2, d))};
+        if constexpr (kRetinex) {
+            const __m256i gain = Gather(t.gain, Load8(retinexRow + i));
+            for (__m256i& v : c) {
+                const __m256i linear = _mm256_mullo_epi32(Gather(t.cube, _mm256_max_epi32(v, bottom)), gain);
+                v = Gather(t.cubeRoot, _mm256_max_epi32(Clamp16(_mm256_srai_epi32(linear, 8)), bottom));
+            }
+        }
+        const __m256i r = Gather(t.toneR, c[0]);
+        const __m256i g = Gather(t.toneG, c[1]);
+        const __m256i b = Gather(t.toneB, c[2]);
+        __m256i o[3] = {Q13Clamp16(m, 0, r, g, b), Q13Clamp16(m, 1, r, g, b), Q13Clamp16(m, 2, r, g, b)};
+        if constexpr (kSoftToe) {
+            const __m256i M = _mm256_max_epi32(o[0], _mm256_max_epi32(o[1], o[2]));
+            for (__m256i& v : o)
+                v = SoftToe(v, M);
+        }
+        for (int k = 0; k < 3; ++k)
+            _mm256_store_si256(reinterpret_cast<__m256i*>(out[k]),
+                               _mm256_and_si256(Gather(t.codes, o[k]), lowHalf));
+        for (int j = 0; j < 8; ++j)
+            store(i + j, out[0][j], out[1][j], out[2][j]);
+    }
+    return i;
+}
+
+} // namespace wide
+#pragma GCC pop_options
+
+// The wide loop's share of a row, or 0 where it cannot give the scalar loop's results.
+template <class Store>
+int ConvertRowWide(const int16_t* src, const int16_t* lRow, const int16_t* retinexRow, int64_t q,
+                   const FColorLUT& tone, const FLUT* retinexGain, const FColorMatrixFixed& m,
+                   const FLUT& transfer, bool retinex, bool softToe, const CubeTables& cubes, int count,
+                   Store store)
+{
+    if (count < 8 || !HasAvx2() || !DetailFits32(q) || !MatrixFits32(m))
+        return 0;
+    if (!PairReadable(tone.m_pRedData, tone.m_iMask, tone.m_iSize) ||
+        !PairReadable(tone.m_pGreenData, tone.m_iMask, tone.m_iSize) ||
+        !PairReadable(tone.m_pBlueData, tone.m_iMask, tone.m_iSize) ||
+        !PairReadable(transfer.m_pData, transfer.m_iMask, transfer.m_iSize))
+        return 0;
+    if (retinex && (!PairReadable(retinexGain->m_pData, retinexGain->m_iMask, retinexGain->m_iSize) ||
+                    !PairReadable(cubes.cube->m_pData, cubes.cube->m_iMask, cubes.cube->m_iSize) ||
+                    !PairReadable(cubes.cubeRoot->m_pData, cubes.cubeRoot->m_iMask, cubes.cubeRoot->m_iSize)))
+        return 0;
+    const auto table = [](const int16_t* data, int32_t mask) { return wide::Table{data, mask}; };
+    wide::RowTables t{table(tone.m_pRedData, tone.m_iMask),
+                      table(tone.m_pGreenData, tone.m_iMask),
+                      table(tone.m_pBlueData, tone.m_iMask),
+                      table(transfer.m_pData, transfer.m_iMask),
+                      {},
+                      {},
+                      {}};
+    if (retinex) {
+        t.gain = table(retinexGain->m_pData, retinexGain->m_iMask);
+        t.cube = table(cubes.cube->m_pData, cubes.cube->m_iMask);
+        t.cubeRoot = table(cubes.cubeRoot->m_pData, cubes.cubeRoot->m_iMask);
+    }
+    if (retinex && softToe)
+        return wide::ConvertRowFor<true, true>(src, lRow, retinexRow, q, t, m, count, store);
+    if (retinex)
+        return wide::ConvertRowFor<true, false>(src, lRow, retinexRow, q, t, m, count, store);
+    if (softToe)
+        return wide::ConvertRowFor<false, true>(src, lRow, retinexRow, q, t, m, count, store);
+    return wide::ConvertRowFor<false, false>(src, lRow, retinexRow, q, t, m, count, store);
+}
+
 // The flags are fixed for a row, so each combination gets its own loop.
 template <class Store>
-void ConvertRow(const int16_t* src, const int16_t* lRow, const int16_t* retinexRow, double detailGain,
-                const FColorLUT& tone, const FLUT* retinexGain, const FColorMatrixFixed& m,
-                const FLUT& transfer, bool softToe, const CubeTables& cubes, int count, Store store)
+void ConvertRowScalar(const int16_t* src, const int16_t* lRow, const int16_t* retinexRow, int64_t q,
+                      const FColorLUT& tone, const FLUT* retinexGain, const FColorMatrixFixed& m,
+                      const FLUT& transfer, bool retinex, bool softToe, const CubeTables& cubes, int count,
+                      Store store)
 {
-    const int64_t q = DetailQ14(detailGain);
-    const bool retinex = retinexRow != nullptr && cubes.cube != nullptr && cubes.cubeRoot != nullptr;
     if (retinex && softToe)
         ConvertRowFor<true, true>(src, lRow, retinexRow, q, tone, retinexGain, m, transfer, cubes, count,
                                   store);
@@ -152,6 +342,22 @@ void ConvertRow(const int16_t* src, const int16_t* lRow, const int16_t* retinexR
     else
         ConvertRowFor<false, false>(src, lRow, retinexRow, q, tone, retinexGain, m, transfer, cubes, count,
                                     store);
+}
+
+template <class Store>
+void ConvertRow(const int16_t* src, const int16_t* lRow, const int16_t* retinexRow, double detailGain,
+                const FColorLUT& tone, const FLUT* retinexGain, const FColorMatrixFixed& m,
+                const FLUT& transfer, bool softToe, const CubeTables& cubes, int count, Store store)
+{
+    const int64_t q = DetailQ14(detailGain);
+    const bool retinex = retinexRow != nullptr && cubes.cube != nullptr && cubes.cubeRoot != nullptr;
+    const int done = ConvertRowWide(src, lRow, retinexRow, q, tone, retinexGain, m, transfer, retinex,
+                                    softToe, cubes, count, store);
+    // The rest of the row through the scalar loop, its outputs placed after the wide part.
+    auto after = [&store, done](int i, int32_t r, int32_t g, int32_t b) { store(i + done, r, g, b); };
+    ConvertRowScalar(src + 3 * static_cast<ptrdiff_t>(done), lRow + done,
+                     retinexRow != nullptr ? retinexRow + done : nullptr, q, tone, retinexGain, m, transfer,
+                     retinex, softToe, cubes, count - done, after);
 }
 
 void Row32BGRA(const int16_t* src, const int16_t* lRow, const int16_t* retinexRow, double detailGain,

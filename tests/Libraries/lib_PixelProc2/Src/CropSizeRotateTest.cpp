@@ -511,6 +511,8 @@ TEST(CropSizeRotate, WholeImagesEqualTheOnePixelFilters)
     FillRandom(display, 21);
     TestPixmap working(16, 37, 29);
     FillRandom(working, 22, 65536);
+    TestPixmap mono(FPixmap::PIXEL_16S_MONO, 37, 29);
+    FillRandom(mono, 23, 65536);
     for (unsigned rot : {0u, 90u, 180u, 270u}) {
         SCOPED_TRACE(rot);
         const bool turn = rot % 180 != 0;
@@ -556,6 +558,9 @@ TEST(CropSizeRotate, WholeImagesEqualTheOnePixelFilters)
         const double ratio = (70.0 / 36.0) / (50.0 / 28.0);
         const FResampleKernel& k = ratio > 0.9 && ratio < 1.1 ? *radial : *kernel;
         const uint32_t stepX = uint32_t(65536.0 / (70.0 / 36.0)), stepY = uint32_t(65536.0 / (50.0 / 28.0));
+        TestPixmap monoOut(FPixmap::PIXEL_16S_MONO, turn ? 50 : 70, turn ? 70 : 50);
+        CropSizeRotateMono(*mono.pixmap, FRect(0, 0, 37, 29), 0, 0, turn ? 50 : 70, turn ? 70 : 50,
+                           FRect(0, 0, turn ? 50 : 70, turn ? 70 : 50), rot, *monoOut.pixmap);
         for (int y = 0; y < (turn ? 70 : 50); ++y)
             for (int x = 0; x < (turn ? 50 : 70); ++x) {
                 const int alongX = turn ? y : x, alongY = turn ? x : y;
@@ -573,6 +578,9 @@ TEST(CropSizeRotate, WholeImagesEqualTheOnePixelFilters)
                 ASSERT_EQ(Get16s(p), std::clamp(want.r, -32768, 32767)) << x << "," << y;
                 ASSERT_EQ(Get16s(p + 2), std::clamp(want.g, -32768, 32767));
                 ASSERT_EQ(Get16s(p + 4), std::clamp(want.b, -32768, 32767));
+                int wantMono = 0;
+                ResamplePixelMono(*mono.pixmap, wantMono, qx, qy, k);
+                ASSERT_EQ(Get16s(monoOut.At(x, y)), std::clamp(wantMono, -32768, 32767)) << x << "," << y;
             }
     }
 }
