@@ -603,20 +603,28 @@ double CropSizeRotateMore(const FPixmap& source, const FRect& crop, int refWidth
 
     // |c x d| stays below 2^34 and |k| below 2^28, so the product fits 64 bits.
     const int32_t k = std::clamp(SaturatedTrunc(greenWeight * 16384.0), -(1 << 28), 1 << 28);
-    auto emit = [&](int ox, int oy, int32_t r, int32_t g, int32_t b) {
-        const int32_t lr = lut.Get(r);
-        const int32_t lg = lut.Get(g);
-        const int32_t lb = lut.Get(b);
+    // Copies in locals: the stores below may alias anything reached through a reference.
+    const int16_t* const lutData = lut.m_pData;
+    const int32_t lutMask = lut.m_iMask;
+    uint8_t* const colorBase = colorOut.GetBuffer();
+    const ptrdiff_t colorStride = colorOut.GetStride();
+    uint8_t* const lBase = lOut.GetBuffer();
+    const ptrdiff_t lStride = lOut.GetStride();
+    const int32_t low = greenLow;
+    const int32_t high = greenHigh;
+    auto emit = [=](int ox, int oy, int32_t r, int32_t g, int32_t b) {
+        const int32_t lr = lutData[r & lutMask];
+        const int32_t lg = lutData[g & lutMask];
+        const int32_t lb = lutData[b & lutMask];
         const int32_t d = lg - lr;
-        const int64_t c =
-            std::clamp<int64_t>(d < greenLow ? greenLow : (d > greenHigh ? greenHigh : d), -65536, 65536);
+        const int64_t c = std::clamp<int64_t>(d < low ? low : (d > high ? high : d), -65536, 65536);
         const int64_t green = int64_t(lg) + ((c * d * k) >> 14);
-        uint8_t* px = colorOut.GetRowAddress(oy) + ptrdiff_t(ox) * 6;
+        uint8_t* px = colorBase + ptrdiff_t(oy) * colorStride + ptrdiff_t(ox) * 6;
         const uint16_t words[3] = {uint16_t(lr), uint16_t(green), uint16_t(lb)};
         std::memcpy(px, words, sizeof(words));
         const int64_t l = (5734 * int64_t(r) + 9011 * int64_t(g) + 1638 * int64_t(b) + 8192) >> 14;
-        const uint16_t lv = uint16_t(lut.Get(int32_t(l & 0xFFFFFFFF)));
-        std::memcpy(lOut.GetRowAddress(oy) + ptrdiff_t(ox) * 2, &lv, sizeof(lv));
+        const uint16_t lv = uint16_t(lutData[int32_t(l & 0xFFFFFFFF) & lutMask]);
+        std::memcpy(lBase + ptrdiff_t(oy) * lStride + ptrdiff_t(ox) * 2, &lv, sizeof(lv));
     };
 
     if (plan.sx == 1.0 && plan.sy == 1.0) {
@@ -673,6 +681,17 @@ void CropSizeRotateMono(const FPixmap& source, const FRect& crop, int /*refWidth
         const uint16_t w = uint16_t(v);
         std::memcpy(out.GetRowAddress(oy) + ptrdiff_t(ox) * 2, &w, sizeof(w));
     };
+    if (plan.exact && plan.rot == 0) {
+        // The walk steps whole source pixels along the rows: each output row is a run of one.
+        const int64_t x0 = int64_t(crop.left) + outRect.left;
+        const int64_t y0 = int64_t(crop.top) + outRect.top;
+        if (x0 + outRect.Width() <= source.GetCols() && y0 + outRect.Height() <= source.GetRows()) {
+            for (int oy = 0; oy < outRect.Height(); ++oy)
+                std::memmove(out.GetRowAddress(oy), source.GetRowAddress(int(y0 + oy)) + x0 * 2,
+                             size_t(outRect.Width()) * 2);
+            return;
+        }
+    }
     if (plan.exact) {
         WalkOutput(plan.walk, outRect, [&](int ox, int oy, uint32_t x, uint32_t y) {
             store(ox, oy, InsideSource(x, y, source) ? Load16s(SourcePixel(source, x, y, 2)) : kFillMono);
