@@ -414,6 +414,14 @@ void WalkOutput(const Walk& w, const FRect& outRect, Body body)
     }
 }
 
+// Whether c x d x k of the colour store fits 32 bits: |c| is at most the larger green
+// limit (and 65536), |d| at most 65535.
+bool GreenFits32(int32_t low, int32_t high, int32_t k)
+{
+    const int64_t c = std::min<int64_t>(65536, std::max(std::abs(int64_t(low)), std::abs(int64_t(high))));
+    return c * 65535 * std::max<int64_t>(1, std::abs(int64_t(k))) < (int64_t(1) << 31);
+}
+
 bool HasAvx2()
 {
     static const bool has = __builtin_cpu_supports("avx2");
@@ -460,28 +468,97 @@ inline void Filter48Pairs(const FPixmap& source, uint32_t qx, uint32_t qy, const
         out[i] = int32_t((int64_t(h[i]) * 256 + l[i]) >> 16);
 }
 
-// The scaled walk of CropSizeRotateMore over the output rectangle.
-template <class Emit>
-void ScaledMore(const Walk& w, const FRect& outRect, const FPixmap& source, const FSplitKernel& split,
-                Emit& emit)
+// What CropSizeRotateMore's per-pixel store needs, for eight pixels at a time.
+struct MoreStore {
+    const int16_t* lut = nullptr;
+    int32_t mask = 0;
+    int32_t low = 0;
+    int32_t high = 0;
+    int32_t k = 0;
+    uint8_t* colorBase = nullptr;
+    ptrdiff_t colorStride = 0;
+    uint8_t* lBase = nullptr;
+    ptrdiff_t lStride = 0;
+};
+
+inline __m256i Lookup8(const int16_t* t, int32_t mask, __m256i index)
+{
+    alignas(32) int32_t at[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(at), _mm256_and_si256(index, _mm256_set1_epi32(mask)));
+    return _mm256_setr_epi32(t[at[0]], t[at[1]], t[at[2]], t[at[3]], t[at[4]], t[at[5]], t[at[6]], t[at[7]]);
+}
+
+// The store of n <= 8 pixels from column ox of row oy, in 32-bit lanes: the caller has
+// checked that the green product fits them (GreenFits32), and the lightness sum of 16-bit
+// samples always does.
+inline void Store8(const MoreStore& s, int ox, int oy, int n, const int32_t* R, const int32_t* G,
+                   const int32_t* B)
+{
+    const __m256i r = _mm256_load_si256(reinterpret_cast<const __m256i*>(R));
+    const __m256i g = _mm256_load_si256(reinterpret_cast<const __m256i*>(G));
+    const __m256i b = _mm256_load_si256(reinterpret_cast<const __m256i*>(B));
+    const __m256i lr = Lookup8(s.lut, s.mask, r);
+    const __m256i lg = Lookup8(s.lut, s.mask, g);
+    const __m256i lb = Lookup8(s.lut, s.mask, b);
+    const __m256i d = _mm256_sub_epi32(lg, lr);
+    const __m256i low = _mm256_set1_epi32(s.low);
+    const __m256i high = _mm256_set1_epi32(s.high);
+    // d < low gives low, else d > high gives high, else d; then held to +-65536.
+    __m256i c = _mm256_blendv_epi8(d, high, _mm256_cmpgt_epi32(d, high));
+    c = _mm256_blendv_epi8(c, low, _mm256_cmpgt_epi32(low, d));
+    c = _mm256_min_epi32(_mm256_max_epi32(c, _mm256_set1_epi32(-65536)), _mm256_set1_epi32(65536));
+    const __m256i green = _mm256_add_epi32(
+        lg, _mm256_srai_epi32(_mm256_mullo_epi32(_mm256_mullo_epi32(c, d), _mm256_set1_epi32(s.k)), 14));
+    __m256i l = _mm256_mullo_epi32(r, _mm256_set1_epi32(5734));
+    l = _mm256_add_epi32(l, _mm256_mullo_epi32(g, _mm256_set1_epi32(9011)));
+    l = _mm256_add_epi32(l, _mm256_mullo_epi32(b, _mm256_set1_epi32(1638)));
+    l = _mm256_srai_epi32(_mm256_add_epi32(l, _mm256_set1_epi32(8192)), 14);
+    const __m256i lv = Lookup8(s.lut, s.mask, l);
+    alignas(32) int32_t out[4][8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(out[0]), lr);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(out[1]), green);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(out[2]), lb);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(out[3]), lv);
+    uint8_t* color = s.colorBase + ptrdiff_t(oy) * s.colorStride + ptrdiff_t(ox) * 6;
+    uint8_t* light = s.lBase + ptrdiff_t(oy) * s.lStride + ptrdiff_t(ox) * 2;
+    for (int j = 0; j < n; ++j) {
+        const uint16_t words[3] = {uint16_t(out[0][j]), uint16_t(out[1][j]), uint16_t(out[2][j])};
+        std::memcpy(color + 6 * j, words, sizeof(words));
+        const uint16_t lw = uint16_t(out[3][j]);
+        std::memcpy(light + 2 * j, &lw, sizeof(lw));
+    }
+}
+
+// The scaled walk of CropSizeRotateMore over the output rectangle, eight pixels at a time.
+inline void ScaledMore(const Walk& w, const FRect& outRect, const FPixmap& source, const FSplitKernel& split,
+                       const MoreStore& store)
 {
     uint32_t rowX = w.originX + uint32_t(outRect.left) * w.colStepX + uint32_t(outRect.top) * w.rowStepX;
     uint32_t rowY = w.originY + uint32_t(outRect.left) * w.colStepY + uint32_t(outRect.top) * w.rowStepY;
     const int cols = outRect.Width();
     const int rows = outRect.Height();
+    alignas(32) int32_t rgb[3][8];
     for (int oy = 0; oy < rows; ++oy, rowX += w.rowStepX, rowY += w.rowStepY) {
         uint32_t x = rowX;
         uint32_t y = rowY;
-        for (int ox = 0; ox < cols; ++ox, x += w.colStepX, y += w.colStepY) {
-            const uint32_t qx = x >> 12;
-            const uint32_t qy = y >> 12;
-            if (!Inside(qx, qy, source)) {
-                emit(ox, oy, kFillMore, 0, 0);
-                continue;
+        for (int ox = 0; ox < cols; ox += 8) {
+            const int n = std::min(8, cols - ox);
+            for (int j = 0; j < 8; ++j)
+                rgb[0][j] = rgb[1][j] = rgb[2][j] = 0;
+            for (int j = 0; j < n; ++j, x += w.colStepX, y += w.colStepY) {
+                const uint32_t qx = x >> 12;
+                const uint32_t qy = y >> 12;
+                if (!Inside(qx, qy, source)) {
+                    rgb[0][j] = kFillMore;
+                    continue;
+                }
+                int32_t v[3];
+                wide::Filter48Pairs(source, qx, qy, split, v);
+                rgb[0][j] = Saturated16(v[0]);
+                rgb[1][j] = Saturated16(v[1]);
+                rgb[2][j] = Saturated16(v[2]);
             }
-            int32_t rgb[3];
-            wide::Filter48Pairs(source, qx, qy, split, rgb);
-            emit(ox, oy, Saturated16(rgb[0]), Saturated16(rgb[1]), Saturated16(rgb[2]));
+            Store8(store, ox, oy, n, rgb[0], rgb[1], rgb[2]);
         }
     }
 }
@@ -640,8 +717,9 @@ double CropSizeRotateMore(const FPixmap& source, const FRect& crop, int refWidth
     }
     const Kernel table = KernelFor(plan.sx, plan.sy);
     const std::unique_ptr<FSplitKernel> split = SplitKernel(*table);
-    if (split->m_bUsable && HasAvx2()) {
-        wide::ScaledMore(plan.walk, outRect, source, *split, emit);
+    if (split->m_bUsable && HasAvx2() && GreenFits32(greenLow, greenHigh, k)) {
+        const wide::MoreStore store{lutData, lutMask, low, high, k, colorBase, colorStride, lBase, lStride};
+        wide::ScaledMore(plan.walk, outRect, source, *split, store);
         return result;
     }
     WalkOutput(plan.walk, outRect, [&](int ox, int oy, uint32_t x, uint32_t y) {
