@@ -563,6 +563,58 @@ inline void ScaledMore(const Walk& w, const FRect& outRect, const FPixmap& sourc
     }
 }
 
+// FilterMonoPairs with two tap rows in each multiply-add; each lane still holds a part of
+// the hi or lo sum.
+inline int32_t FilterMonoPairs(const FPixmap& source, uint32_t qx, uint32_t qy, const FSplitKernel& split)
+{
+    const int ix = int(qx >> 4);
+    const int iy = int(qy >> 4);
+    const uint32_t* pairs = &split.m_aPairs[(qy & 15) * 16 + (qx & 15)][0][0];
+    // Per row: hi of taps 0-1, hi of 2-3, lo of 0-1, lo of 2-3.
+    const __m256i order = _mm256_setr_epi32(0, 2, 1, 3, 4, 6, 5, 7);
+    __m256i sum = _mm256_setzero_si256();
+    for (int k = 0; k < 4; k += 2) {
+        const uint8_t* p0 = source.GetRowAddress(iy - 1 + k) + ptrdiff_t(ix - 1) * 2;
+        const uint8_t* p1 = source.GetRowAddress(iy + k) + ptrdiff_t(ix - 1) * 2;
+        const __m128i both = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p0)),
+                                                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p1)));
+        const __m256i taps = _mm256_permute4x64_epi64(_mm256_castsi128_si256(both), 0x50);
+        const __m256i coef = _mm256_permutevar8x32_epi32(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs + 4 * k)), order);
+        sum = _mm256_add_epi32(sum, _mm256_madd_epi16(taps, coef));
+    }
+    alignas(16) int32_t lanes[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes),
+                    _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1)));
+    const int64_t hi = int64_t(lanes[0]) + lanes[1];
+    const int64_t lo = int64_t(lanes[2]) + lanes[3];
+    return int32_t((hi * 256 + lo) >> 16);
+}
+
+// The scaled walk of CropSizeRotateMono.
+inline void ScaledMono(const Walk& w, const FRect& outRect, const FPixmap& source, const FSplitKernel& split,
+                       uint8_t* base, ptrdiff_t stride)
+{
+    uint32_t rowX = w.originX + uint32_t(outRect.left) * w.colStepX + uint32_t(outRect.top) * w.rowStepX;
+    uint32_t rowY = w.originY + uint32_t(outRect.left) * w.colStepY + uint32_t(outRect.top) * w.rowStepY;
+    const int cols = outRect.Width();
+    const int rows = outRect.Height();
+    for (int oy = 0; oy < rows; ++oy, rowX += w.rowStepX, rowY += w.rowStepY) {
+        uint32_t x = rowX;
+        uint32_t y = rowY;
+        uint8_t* row = base + ptrdiff_t(oy) * stride;
+        for (int ox = 0; ox < cols; ++ox, x += w.colStepX, y += w.colStepY) {
+            const uint32_t qx = x >> 12;
+            const uint32_t qy = y >> 12;
+            const int32_t v = Inside(qx, qy, source)
+                                  ? Saturated16(wide::FilterMonoPairs(source, qx, qy, split))
+                                  : kFillMono;
+            const uint16_t word = uint16_t(v);
+            std::memcpy(row + ptrdiff_t(ox) * 2, &word, sizeof(word));
+        }
+    }
+}
+
 } // namespace wide
 #pragma GCC pop_options
 
@@ -778,6 +830,10 @@ void CropSizeRotateMono(const FPixmap& source, const FRect& crop, int /*refWidth
     }
     const Kernel table = KernelFor(plan.sx, plan.sy);
     const std::unique_ptr<FSplitKernel> split = SplitKernel(*table);
+    if (split->m_bUsable && HasAvx2()) {
+        wide::ScaledMono(plan.walk, outRect, source, *split, out.GetBuffer(), out.GetStride());
+        return;
+    }
     WalkOutput(plan.walk, outRect, [&](int ox, int oy, uint32_t x, uint32_t y) {
         const uint32_t qx = x >> 12;
         const uint32_t qy = y >> 12;
