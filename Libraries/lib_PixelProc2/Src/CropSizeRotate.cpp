@@ -530,9 +530,11 @@ inline void Store8(const MoreStore& s, int ox, int oy, int n, const int32_t* R, 
 }
 
 // The scaled walk of CropSizeRotateMore over the output rectangle, eight pixels at a time.
-inline void ScaledMore(const Walk& w, const FRect& outRect, const FPixmap& source, const FSplitKernel& split,
+inline void ScaledMore(const Walk& w, const FRect& outRect, const FPixmap& image, const FSplitKernel& split,
                        const MoreStore& store)
 {
+    // A local view: the output stores cannot reach it, so its fields stay in registers.
+    const FPixmap48SRGB source(image.GetBuffer(), image.GetCols(), image.GetRows(), image.GetStride());
     uint32_t rowX = w.originX + uint32_t(outRect.left) * w.colStepX + uint32_t(outRect.top) * w.rowStepX;
     uint32_t rowY = w.originY + uint32_t(outRect.left) * w.colStepY + uint32_t(outRect.top) * w.rowStepY;
     const int cols = outRect.Width();
@@ -592,9 +594,10 @@ inline int32_t FilterMonoPairs(const FPixmap& source, uint32_t qx, uint32_t qy, 
 }
 
 // The scaled walk of CropSizeRotateMono.
-inline void ScaledMono(const Walk& w, const FRect& outRect, const FPixmap& source, const FSplitKernel& split,
+inline void ScaledMono(const Walk& w, const FRect& outRect, const FPixmap& image, const FSplitKernel& split,
                        uint8_t* base, ptrdiff_t stride)
 {
+    const FPixmap16SMono source(image.GetBuffer(), image.GetCols(), image.GetRows(), image.GetStride());
     uint32_t rowX = w.originX + uint32_t(outRect.left) * w.colStepX + uint32_t(outRect.top) * w.rowStepX;
     uint32_t rowY = w.originY + uint32_t(outRect.left) * w.colStepY + uint32_t(outRect.top) * w.rowStepY;
     const int cols = outRect.Width();
