@@ -514,13 +514,39 @@ inline void Store8(const MoreStore& s, int ox, int oy, int n, const int32_t* R, 
     l = _mm256_add_epi32(l, _mm256_mullo_epi32(b, _mm256_set1_epi32(1638)));
     l = _mm256_srai_epi32(_mm256_add_epi32(l, _mm256_set1_epi32(8192)), 14);
     const __m256i lv = Lookup8(s.lut, s.mask, l);
+    uint8_t* color = s.colorBase + ptrdiff_t(oy) * s.colorStride + ptrdiff_t(ox) * 6;
+    uint8_t* light = s.lBase + ptrdiff_t(oy) * s.lStride + ptrdiff_t(ox) * 2;
+    if (n == 8) {
+        // The low 16 bits of each value, interleaved R G B per pixel by byte shuffles: each
+        // 128-bit half holds four pixels, 24 bytes written as 16 and 8.
+        const __m256i words = _mm256_set1_epi32(0xFFFF);
+        const __m256i rg = _mm256_packus_epi32(_mm256_and_si256(lr, words), _mm256_and_si256(green, words));
+        const __m256i bz = _mm256_packus_epi32(_mm256_and_si256(lb, words), _mm256_setzero_si256());
+        const char z = char(0x80);
+        const __m256i m1 = _mm256_setr_epi8(0, 1, 8, 9, z, z, 2, 3, 10, 11, z, z, 4, 5, 12, 13, 0, 1, 8, 9, z,
+                                            z, 2, 3, 10, 11, z, z, 4, 5, 12, 13);
+        const __m256i m2 = _mm256_setr_epi8(z, z, z, z, 0, 1, z, z, z, z, 2, 3, z, z, z, z, z, z, z, z, 0, 1,
+                                            z, z, z, z, 2, 3, z, z, z, z);
+        const __m256i m3 = _mm256_setr_epi8(z, z, 6, 7, 14, 15, z, z, z, z, z, z, z, z, z, z, z, z, 6, 7, 14,
+                                            15, z, z, z, z, z, z, z, z, z, z);
+        const __m256i m4 = _mm256_setr_epi8(4, 5, z, z, z, z, 6, 7, z, z, z, z, z, z, z, z, 4, 5, z, z, z, z,
+                                            6, 7, z, z, z, z, z, z, z, z);
+        const __m256i first = _mm256_or_si256(_mm256_shuffle_epi8(rg, m1), _mm256_shuffle_epi8(bz, m2));
+        const __m256i last = _mm256_or_si256(_mm256_shuffle_epi8(rg, m3), _mm256_shuffle_epi8(bz, m4));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(color), _mm256_castsi256_si128(first));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(color + 16), _mm256_castsi256_si128(last));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(color + 24), _mm256_extracti128_si256(first, 1));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(color + 40), _mm256_extracti128_si256(last, 1));
+        const __m256i lw = _mm256_and_si256(lv, words);
+        const __m256i lp = _mm256_permute4x64_epi64(_mm256_packus_epi32(lw, lw), 0x08);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(light), _mm256_castsi256_si128(lp));
+        return;
+    }
     alignas(32) int32_t out[4][8];
     _mm256_store_si256(reinterpret_cast<__m256i*>(out[0]), lr);
     _mm256_store_si256(reinterpret_cast<__m256i*>(out[1]), green);
     _mm256_store_si256(reinterpret_cast<__m256i*>(out[2]), lb);
     _mm256_store_si256(reinterpret_cast<__m256i*>(out[3]), lv);
-    uint8_t* color = s.colorBase + ptrdiff_t(oy) * s.colorStride + ptrdiff_t(ox) * 6;
-    uint8_t* light = s.lBase + ptrdiff_t(oy) * s.lStride + ptrdiff_t(ox) * 2;
     for (int j = 0; j < n; ++j) {
         const uint16_t words[3] = {uint16_t(out[0][j]), uint16_t(out[1][j]), uint16_t(out[2][j])};
         std::memcpy(color + 6 * j, words, sizeof(words));
