@@ -468,6 +468,34 @@ inline void Filter48Pairs(const FPixmap& source, uint32_t qx, uint32_t qy, const
         out[i] = int32_t((int64_t(h[i]) * 256 + l[i]) >> 16);
 }
 
+// wide::Filter48Pairs as [r g b -] in 32 bits: (h * 256 + l) >> 16 is (h >> 8) plus
+// ((h & 255) * 256 + l) >> 16, whose parts fit 32 bits.
+inline __m128i Filter48Vector(const FPixmap& source, uint32_t qx, uint32_t qy, const FSplitKernel& split)
+{
+    const int ix = int(qx >> 4);
+    const int iy = int(qy >> 4);
+    const uint32_t* pairs = &split.m_aPairs[(qy & 15) * 16 + (qx & 15)][0][0];
+    const __m256i hiLanes = _mm256_setr_epi32(0, 0, 0, 0, 2, 2, 2, 2);
+    const __m256i loLanes = _mm256_setr_epi32(1, 1, 1, 1, 3, 3, 3, 3);
+    __m256i hi = _mm256_setzero_si256();
+    __m256i lo = _mm256_setzero_si256();
+    for (int k = 0; k < 4; ++k) {
+        const uint8_t* p = source.GetRowAddress(iy - 1 + k) + ptrdiff_t(ix - 1) * 6;
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i second = _mm_srli_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)), 4);
+        const __m256i words = _mm256_set_m128i(second, first);
+        const __m256i paired = _mm256_unpacklo_epi16(words, _mm256_srli_si256(words, 6));
+        const __m256i c =
+            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + 4 * k)));
+        hi = _mm256_add_epi32(hi, _mm256_madd_epi16(paired, _mm256_permutevar8x32_epi32(c, hiLanes)));
+        lo = _mm256_add_epi32(lo, _mm256_madd_epi16(paired, _mm256_permutevar8x32_epi32(c, loLanes)));
+    }
+    const __m128i h = _mm_add_epi32(_mm256_castsi256_si128(hi), _mm256_extracti128_si256(hi, 1));
+    const __m128i l = _mm_add_epi32(_mm256_castsi256_si128(lo), _mm256_extracti128_si256(lo, 1));
+    const __m128i rest = _mm_add_epi32(_mm_slli_epi32(_mm_and_si128(h, _mm_set1_epi32(255)), 8), l);
+    return _mm_add_epi32(_mm_srai_epi32(h, 8), _mm_srai_epi32(rest, 16));
+}
+
 // What CropSizeRotateMore's per-pixel store needs, for eight pixels at a time.
 struct MoreStore {
     const int16_t* lut = nullptr;
@@ -491,12 +519,8 @@ inline __m256i Lookup8(const int16_t* t, int32_t mask, __m256i index)
 // The store of n <= 8 pixels from column ox of row oy, in 32-bit lanes: the caller has
 // checked that the green product fits them (GreenFits32), and the lightness sum of 16-bit
 // samples always does.
-inline void Store8(const MoreStore& s, int ox, int oy, int n, const int32_t* R, const int32_t* G,
-                   const int32_t* B)
+inline void Store8(const MoreStore& s, int ox, int oy, int n, __m256i r, __m256i g, __m256i b)
 {
-    const __m256i r = _mm256_load_si256(reinterpret_cast<const __m256i*>(R));
-    const __m256i g = _mm256_load_si256(reinterpret_cast<const __m256i*>(G));
-    const __m256i b = _mm256_load_si256(reinterpret_cast<const __m256i*>(B));
     const __m256i lr = Lookup8(s.lut, s.mask, r);
     const __m256i lg = Lookup8(s.lut, s.mask, g);
     const __m256i lb = Lookup8(s.lut, s.mask, b);
@@ -565,28 +589,35 @@ inline void ScaledMore(const Walk& w, const FRect& outRect, const FPixmap& image
     uint32_t rowY = w.originY + uint32_t(outRect.left) * w.colStepY + uint32_t(outRect.top) * w.rowStepY;
     const int cols = outRect.Width();
     const int rows = outRect.Height();
-    alignas(32) int32_t rgb[3][8];
+    __m128i pixel[8];
+    const __m128i fill = _mm_setr_epi32(kFillMore, 0, 0, 0);
+    const __m256i bottom = _mm256_set1_epi32(INT16_MIN);
+    const __m256i top = _mm256_set1_epi32(INT16_MAX);
     for (int oy = 0; oy < rows; ++oy, rowX += w.rowStepX, rowY += w.rowStepY) {
         uint32_t x = rowX;
         uint32_t y = rowY;
         for (int ox = 0; ox < cols; ox += 8) {
             const int n = std::min(8, cols - ox);
-            for (int j = 0; j < 8; ++j)
-                rgb[0][j] = rgb[1][j] = rgb[2][j] = 0;
             for (int j = 0; j < n; ++j, x += w.colStepX, y += w.colStepY) {
                 const uint32_t qx = x >> 12;
                 const uint32_t qy = y >> 12;
-                if (!Inside(qx, qy, source)) {
-                    rgb[0][j] = kFillMore;
-                    continue;
-                }
-                int32_t v[3];
-                wide::Filter48Pairs(source, qx, qy, split, v);
-                rgb[0][j] = Saturated16(v[0]);
-                rgb[1][j] = Saturated16(v[1]);
-                rgb[2][j] = Saturated16(v[2]);
+                pixel[j] = Inside(qx, qy, source) ? Filter48Vector(source, qx, qy, split) : fill;
             }
-            Store8(store, ox, oy, n, rgb[0], rgb[1], rgb[2]);
+            for (int j = n; j < 8; ++j)
+                pixel[j] = _mm_setzero_si128();
+            // Eight [r g b -] into r, g and b of eight pixels; the fill is inside 16 bits, so
+            // holding everything to them leaves it as it is.
+            const __m256i a0 = _mm256_set_m128i(pixel[4], pixel[0]);
+            const __m256i a1 = _mm256_set_m128i(pixel[5], pixel[1]);
+            const __m256i a2 = _mm256_set_m128i(pixel[6], pixel[2]);
+            const __m256i a3 = _mm256_set_m128i(pixel[7], pixel[3]);
+            const __m256i t0 = _mm256_unpacklo_epi32(a0, a1);
+            const __m256i t1 = _mm256_unpacklo_epi32(a2, a3);
+            const __m256i t2 = _mm256_unpackhi_epi32(a0, a1);
+            const __m256i t3 = _mm256_unpackhi_epi32(a2, a3);
+            const auto hold = [&](__m256i v) { return _mm256_min_epi32(_mm256_max_epi32(v, bottom), top); };
+            Store8(store, ox, oy, n, hold(_mm256_unpacklo_epi64(t0, t1)), hold(_mm256_unpackhi_epi64(t0, t1)),
+                   hold(_mm256_unpacklo_epi64(t2, t3)));
         }
     }
 }
