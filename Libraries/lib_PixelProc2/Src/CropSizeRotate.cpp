@@ -433,42 +433,9 @@ bool HasAvx2()
 namespace wide
 {
 
-// Filter48Pairs with both tap pairs of a row at once: pixels 0 and 1 in the low half,
-// 2 and 3 in the high. Each lane holds a part of the sums the narrow filter forms, so the
-// same bounds hold, and the halves meet in 32 bits before hi and lo meet in 64.
-inline void Filter48Pairs(const FPixmap& source, uint32_t qx, uint32_t qy, const FSplitKernel& split,
-                          int32_t out[3])
-{
-    const int ix = int(qx >> 4);
-    const int iy = int(qy >> 4);
-    const uint32_t* pairs = &split.m_aPairs[(qy & 15) * 16 + (qx & 15)][0][0];
-    const __m256i hiLanes = _mm256_setr_epi32(0, 0, 0, 0, 2, 2, 2, 2);
-    const __m256i loLanes = _mm256_setr_epi32(1, 1, 1, 1, 3, 3, 3, 3);
-    __m256i hi = _mm256_setzero_si256();
-    __m256i lo = _mm256_setzero_si256();
-    for (int k = 0; k < 4; ++k) {
-        // The four pixels are 24 bytes; both reads stay inside them.
-        const uint8_t* p = source.GetRowAddress(iy - 1 + k) + ptrdiff_t(ix - 1) * 6;
-        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i second = _mm_srli_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)), 4);
-        const __m256i words = _mm256_set_m128i(second, first);
-        const __m256i paired = _mm256_unpacklo_epi16(words, _mm256_srli_si256(words, 6));
-        const __m256i c =
-            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + 4 * k)));
-        hi = _mm256_add_epi32(hi, _mm256_madd_epi16(paired, _mm256_permutevar8x32_epi32(c, hiLanes)));
-        lo = _mm256_add_epi32(lo, _mm256_madd_epi16(paired, _mm256_permutevar8x32_epi32(c, loLanes)));
-    }
-    alignas(16) int32_t h[4];
-    alignas(16) int32_t l[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(h),
-                    _mm_add_epi32(_mm256_castsi256_si128(hi), _mm256_extracti128_si256(hi, 1)));
-    _mm_store_si128(reinterpret_cast<__m128i*>(l),
-                    _mm_add_epi32(_mm256_castsi256_si128(lo), _mm256_extracti128_si256(lo, 1)));
-    for (int i = 0; i < 3; ++i)
-        out[i] = int32_t((int64_t(h[i]) * 256 + l[i]) >> 16);
-}
-
-// wide::Filter48Pairs as [r g b -] in 32 bits: (h * 256 + l) >> 16 is (h >> 8) plus
+// Filter48Pairs with both tap pairs of a row at once, pixels 0 and 1 in the low half and
+// 2 and 3 in the high, as [r g b -]. Each lane holds a part of the sums the narrow filter
+// forms, so the same bounds hold; (h * 256 + l) >> 16 is (h >> 8) plus
 // ((h & 255) * 256 + l) >> 16, whose parts fit 32 bits.
 inline __m128i Filter48Vector(const FPixmap& source, uint32_t qx, uint32_t qy, const FSplitKernel& split)
 {
@@ -480,6 +447,7 @@ inline __m128i Filter48Vector(const FPixmap& source, uint32_t qx, uint32_t qy, c
     __m256i hi = _mm256_setzero_si256();
     __m256i lo = _mm256_setzero_si256();
     for (int k = 0; k < 4; ++k) {
+        // The four pixels are 24 bytes; both reads stay inside them.
         const uint8_t* p = source.GetRowAddress(iy - 1 + k) + ptrdiff_t(ix - 1) * 6;
         const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         const __m128i second = _mm_srli_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)), 4);
