@@ -590,9 +590,9 @@ inline void ScaledMore(const Walk& w, const FRect& outRect, const FPixmap& image
     }
 }
 
-// FilterMonoPairs with two tap rows in each multiply-add; each lane still holds a part of
-// the hi or lo sum.
-inline int32_t FilterMonoPairs(const FPixmap& source, uint32_t qx, uint32_t qy, const FSplitKernel& split)
+// FilterMonoPairs with two tap rows in each multiply-add, before its lanes meet: each lane
+// holds a part of the hi or lo sum.
+inline __m128i FilterMonoLanes(const FPixmap& source, uint32_t qx, uint32_t qy, const FSplitKernel& split)
 {
     const int ix = int(qx >> 4);
     const int iy = int(qy >> 4);
@@ -610,15 +610,12 @@ inline int32_t FilterMonoPairs(const FPixmap& source, uint32_t qx, uint32_t qy, 
             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs + 4 * k)), order);
         sum = _mm256_add_epi32(sum, _mm256_madd_epi16(taps, coef));
     }
-    alignas(16) int32_t lanes[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(lanes),
-                    _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1)));
-    const int64_t hi = int64_t(lanes[0]) + lanes[1];
-    const int64_t lo = int64_t(lanes[2]) + lanes[3];
-    return int32_t((hi * 256 + lo) >> 16);
+    return _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
 }
 
-// The scaled walk of CropSizeRotateMono.
+// The scaled walk of CropSizeRotateMono, eight pixels at a time. Each pixel's lanes
+// [hi, hi, lo, lo] are parts of its hi and lo sums, so each pair adds within 32 bits, and
+// (h * 256 + l) >> 16 is formed as for the colour image.
 inline void ScaledMono(const Walk& w, const FRect& outRect, const FPixmap& image, const FSplitKernel& split,
                        uint8_t* base, ptrdiff_t stride)
 {
@@ -627,18 +624,46 @@ inline void ScaledMono(const Walk& w, const FRect& outRect, const FPixmap& image
     uint32_t rowY = w.originY + uint32_t(outRect.left) * w.colStepY + uint32_t(outRect.top) * w.rowStepY;
     const int cols = outRect.Width();
     const int rows = outRect.Height();
+    // Lanes that give the fill: h = fill x 256, l = 0.
+    const __m128i fill = _mm_setr_epi32(kFillMono * 256, 0, 0, 0);
+    const __m256i bottom = _mm256_set1_epi32(INT16_MIN);
+    const __m256i top = _mm256_set1_epi32(INT16_MAX);
+    __m128i pixel[8];
     for (int oy = 0; oy < rows; ++oy, rowX += w.rowStepX, rowY += w.rowStepY) {
         uint32_t x = rowX;
         uint32_t y = rowY;
         uint8_t* row = base + ptrdiff_t(oy) * stride;
-        for (int ox = 0; ox < cols; ++ox, x += w.colStepX, y += w.colStepY) {
-            const uint32_t qx = x >> 12;
-            const uint32_t qy = y >> 12;
-            const int32_t v = Inside(qx, qy, source)
-                                  ? Saturated16(wide::FilterMonoPairs(source, qx, qy, split))
-                                  : kFillMono;
-            const uint16_t word = uint16_t(v);
-            std::memcpy(row + ptrdiff_t(ox) * 2, &word, sizeof(word));
+        for (int ox = 0; ox < cols; ox += 8) {
+            const int n = std::min(8, cols - ox);
+            for (int j = 0; j < n; ++j, x += w.colStepX, y += w.colStepY) {
+                const uint32_t qx = x >> 12;
+                const uint32_t qy = y >> 12;
+                pixel[j] = Inside(qx, qy, source) ? FilterMonoLanes(source, qx, qy, split) : fill;
+            }
+            for (int j = n; j < 8; ++j)
+                pixel[j] = _mm_setzero_si128();
+            // [h0 l0 h1 l1 | h4 l4 h5 l5] and [h2 l2 h3 l3 | h6 l6 h7 l7], then h and l apart.
+            const __m256i x01 =
+                _mm256_hadd_epi32(_mm256_set_m128i(pixel[4], pixel[0]), _mm256_set_m128i(pixel[5], pixel[1]));
+            const __m256i x23 =
+                _mm256_hadd_epi32(_mm256_set_m128i(pixel[6], pixel[2]), _mm256_set_m128i(pixel[7], pixel[3]));
+            const __m256i h = _mm256_castps_si256(_mm256_shuffle_ps(
+                _mm256_castsi256_ps(x01), _mm256_castsi256_ps(x23), _MM_SHUFFLE(2, 0, 2, 0)));
+            const __m256i l = _mm256_castps_si256(_mm256_shuffle_ps(
+                _mm256_castsi256_ps(x01), _mm256_castsi256_ps(x23), _MM_SHUFFLE(3, 1, 3, 1)));
+            const __m256i rest =
+                _mm256_add_epi32(_mm256_slli_epi32(_mm256_and_si256(h, _mm256_set1_epi32(255)), 8), l);
+            __m256i v = _mm256_add_epi32(_mm256_srai_epi32(h, 8), _mm256_srai_epi32(rest, 16));
+            v = _mm256_min_epi32(_mm256_max_epi32(v, bottom), top);
+            const __m128i words =
+                _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packs_epi32(v, v), 0x08));
+            if (n == 8) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(row + ptrdiff_t(ox) * 2), words);
+            } else {
+                alignas(16) int16_t part[8];
+                _mm_store_si128(reinterpret_cast<__m128i*>(part), words);
+                std::memcpy(row + ptrdiff_t(ox) * 2, part, size_t(n) * 2);
+            }
         }
     }
 }
