@@ -171,6 +171,11 @@ struct FSplitKernel {
     // Every coefficient splits into 16-bit parts, and 16-bit samples times the hi parts of
     // any phase sum within 32 bits.
     bool m_bUsable = true;
+    // The same words laid out for the eight-lane filters, one 8-word vector each:
+    // colour: per tap row, hi of taps 0-1 four times then hi of 2-3 four times, then lo alike;
+    // mono: per two tap rows, hi 0-1, hi 2-3, lo 0-1, lo 2-3 of the first row, then the second.
+    alignas(32) uint32_t m_aColour[FResampleKernel::kPhases * FResampleKernel::kPhases][4][2][8];
+    alignas(32) uint32_t m_aMono[FResampleKernel::kPhases * FResampleKernel::kPhases][2][8];
 };
 
 std::unique_ptr<FSplitKernel> SplitKernel(const FResampleKernel& table)
@@ -197,6 +202,13 @@ std::unique_ptr<FSplitKernel> SplitKernel(const FResampleKernel& table)
             split->m_aPairs[phase][pair][0] = hi;
             split->m_aPairs[phase][pair][1] = lo;
         }
+        for (int k = 0; k < 4; ++k)
+            for (int part = 0; part < 2; ++part)
+                for (int lane = 0; lane < 8; ++lane)
+                    split->m_aColour[phase][k][part][lane] = split->m_aPairs[phase][2 * k + lane / 4][part];
+        for (int r = 0; r < 4; ++r)
+            for (int w = 0; w < 4; ++w)
+                split->m_aMono[phase][r / 2][4 * (r % 2) + w] = split->m_aPairs[phase][2 * r + w % 2][w / 2];
     }
     return split;
 }
@@ -441,9 +453,7 @@ inline __m128i Filter48Vector(const FPixmap& source, uint32_t qx, uint32_t qy, c
 {
     const int ix = int(qx >> 4);
     const int iy = int(qy >> 4);
-    const uint32_t* pairs = &split.m_aPairs[(qy & 15) * 16 + (qx & 15)][0][0];
-    const __m256i hiLanes = _mm256_setr_epi32(0, 0, 0, 0, 2, 2, 2, 2);
-    const __m256i loLanes = _mm256_setr_epi32(1, 1, 1, 1, 3, 3, 3, 3);
+    const int phase = int((qy & 15) * 16 + (qx & 15));
     __m256i hi = _mm256_setzero_si256();
     __m256i lo = _mm256_setzero_si256();
     for (int k = 0; k < 4; ++k) {
@@ -453,10 +463,11 @@ inline __m128i Filter48Vector(const FPixmap& source, uint32_t qx, uint32_t qy, c
         const __m128i second = _mm_srli_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)), 4);
         const __m256i words = _mm256_set_m128i(second, first);
         const __m256i paired = _mm256_unpacklo_epi16(words, _mm256_srli_si256(words, 6));
-        const __m256i c =
-            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pairs + 4 * k)));
-        hi = _mm256_add_epi32(hi, _mm256_madd_epi16(paired, _mm256_permutevar8x32_epi32(c, hiLanes)));
-        lo = _mm256_add_epi32(lo, _mm256_madd_epi16(paired, _mm256_permutevar8x32_epi32(c, loLanes)));
+        const uint32_t(*c)[8] = split.m_aColour[phase][k];
+        hi = _mm256_add_epi32(
+            hi, _mm256_madd_epi16(paired, _mm256_load_si256(reinterpret_cast<const __m256i*>(c[0]))));
+        lo = _mm256_add_epi32(
+            lo, _mm256_madd_epi16(paired, _mm256_load_si256(reinterpret_cast<const __m256i*>(c[1]))));
     }
     const __m128i h = _mm_add_epi32(_mm256_castsi256_si128(hi), _mm256_extracti128_si256(hi, 1));
     const __m128i l = _mm_add_epi32(_mm256_castsi256_si128(lo), _mm256_extracti128_si256(lo, 1));
@@ -596,9 +607,7 @@ inline __m128i FilterMonoLanes(const FPixmap& source, uint32_t qx, uint32_t qy, 
 {
     const int ix = int(qx >> 4);
     const int iy = int(qy >> 4);
-    const uint32_t* pairs = &split.m_aPairs[(qy & 15) * 16 + (qx & 15)][0][0];
-    // Per row: hi of taps 0-1, hi of 2-3, lo of 0-1, lo of 2-3.
-    const __m256i order = _mm256_setr_epi32(0, 2, 1, 3, 4, 6, 5, 7);
+    const int phase = int((qy & 15) * 16 + (qx & 15));
     __m256i sum = _mm256_setzero_si256();
     for (int k = 0; k < 4; k += 2) {
         const uint8_t* p0 = source.GetRowAddress(iy - 1 + k) + ptrdiff_t(ix - 1) * 2;
@@ -606,8 +615,7 @@ inline __m128i FilterMonoLanes(const FPixmap& source, uint32_t qx, uint32_t qy, 
         const __m128i both = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p0)),
                                                 _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p1)));
         const __m256i taps = _mm256_permute4x64_epi64(_mm256_castsi128_si256(both), 0x50);
-        const __m256i coef = _mm256_permutevar8x32_epi32(
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs + 4 * k)), order);
+        const __m256i coef = _mm256_load_si256(reinterpret_cast<const __m256i*>(split.m_aMono[phase][k / 2]));
         sum = _mm256_add_epi32(sum, _mm256_madd_epi16(taps, coef));
     }
     return _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
