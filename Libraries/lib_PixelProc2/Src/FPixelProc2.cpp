@@ -23,6 +23,10 @@ constexpr int kStage2High = 24000;
 // The lowest index of the shared cube and cube-root tables' negative part.
 constexpr int32_t kCubeTableBottom = -4096;
 
+// The cube-root table sizes and image sizes for which its tone is looked up per image.
+constexpr int32_t kMaxFusedRoot = 1 << 20;
+constexpr int64_t kFuseMinPixels = 1 << 18;
+
 // Largest |k + 1| honoured for the detail gain; keeps the Q14 product in 64 bits.
 constexpr double kMaxDetailGain = 64.0;
 constexpr int kMaxDarkHistogramHalf = 200;
@@ -62,6 +66,9 @@ int64_t DetailQ14(double detailGain)
 struct CubeTables {
     const FLUT* cube = nullptr;
     const FLUT* cubeRoot = nullptr;
+    // Optional, for the wide loop: per channel, the tone entry of each cube-root entry,
+    // tone[cubeRoot[i] & tone mask], indexed as the cube-root table is.
+    const int16_t* toneOfRoot[3] = {nullptr, nullptr, nullptr};
 };
 
 CubeTables FetchCubeTables()
@@ -221,6 +228,8 @@ struct RowTables {
     Table toneR, toneG, toneB, codes, gain, cube, cubeRoot;
     // Where 32-bit BGRA output goes directly, or null for the row's own store.
     uint8_t* bgra = nullptr;
+    // Tone of cube root per channel (CubeTables::toneOfRoot), or null data.
+    Table rootToneR, rootToneG, rootToneB;
 };
 
 // Pixels [0, count - count % 8) of the row; the transfer codes go to `store` as in the scalar
@@ -243,16 +252,27 @@ int ConvertRowFor(const int16_t* src, const int16_t* lRow, const int16_t* retine
         const __m256i d = _mm256_srai_epi32(_mm256_mullo_epi32(Load8(lRow + i), q32), 14);
         __m256i c[3] = {Clamp16(_mm256_add_epi32(s0, d)), Clamp16(_mm256_add_epi32(s1, d)),
                         Clamp16(_mm256_add_epi32(s2, d))};
+        __m256i r, g, b;
         if constexpr (kRetinex) {
             const __m256i gain = Gather(t.gain, Load8(retinexRow + i));
             for (__m256i& v : c) {
                 const __m256i linear = _mm256_mullo_epi32(Gather(t.cube, _mm256_max_epi32(v, bottom)), gain);
-                v = Gather(t.cubeRoot, _mm256_max_epi32(Clamp16(_mm256_srai_epi32(linear, 8)), bottom));
+                v = _mm256_max_epi32(Clamp16(_mm256_srai_epi32(linear, 8)), bottom);
             }
+            if (t.rootToneR.data != nullptr) {
+                r = Gather(t.rootToneR, c[0]);
+                g = Gather(t.rootToneG, c[1]);
+                b = Gather(t.rootToneB, c[2]);
+            } else {
+                r = Gather(t.toneR, Gather(t.cubeRoot, c[0]));
+                g = Gather(t.toneG, Gather(t.cubeRoot, c[1]));
+                b = Gather(t.toneB, Gather(t.cubeRoot, c[2]));
+            }
+        } else {
+            r = Gather(t.toneR, c[0]);
+            g = Gather(t.toneG, c[1]);
+            b = Gather(t.toneB, c[2]);
         }
-        const __m256i r = Gather(t.toneR, c[0]);
-        const __m256i g = Gather(t.toneG, c[1]);
-        const __m256i b = Gather(t.toneB, c[2]);
         __m256i o[3] = {Q13Clamp16(m, 0, r, g, b), Q13Clamp16(m, 1, r, g, b), Q13Clamp16(m, 2, r, g, b)};
         if constexpr (kSoftToe) {
             const __m256i M = _mm256_max_epi32(o[0], _mm256_max_epi32(o[1], o[2]));
@@ -298,11 +318,19 @@ int ConvertRowWide(const int16_t* src, const int16_t* lRow, const int16_t* retin
                       {},
                       {},
                       {},
-                      bgra};
+                      bgra,
+                      {},
+                      {},
+                      {}};
     if (retinex) {
         t.gain = table(retinexGain->m_pData, retinexGain->m_iMask);
         t.cube = table(cubes.cube->m_pData, cubes.cube->m_iMask);
         t.cubeRoot = table(cubes.cubeRoot->m_pData, cubes.cubeRoot->m_iMask);
+        if (cubes.toneOfRoot[0] != nullptr) {
+            t.rootToneR = table(cubes.toneOfRoot[0], cubes.cubeRoot->m_iMask);
+            t.rootToneG = table(cubes.toneOfRoot[1], cubes.cubeRoot->m_iMask);
+            t.rootToneB = table(cubes.toneOfRoot[2], cubes.cubeRoot->m_iMask);
+        }
     }
     if (retinex && softToe)
         return wide::ConvertRowFor<true, true>(src, lRow, retinexRow, q, t, m, count, store);
@@ -620,7 +648,23 @@ void ProcessToOutput(const FPixmapTemplate<FPixelClass48SRGB>& stage3,
     const double detailGain = k + 1.0;
     const FColorMatrixFixed m = outputMatrix.ToFixed();
     // Fetched once for the whole image rather than once per row: the same tables.
-    const CubeTables cubes = retinex != nullptr ? FetchCubeTables() : CubeTables{};
+    CubeTables cubes = retinex != nullptr ? FetchCubeTables() : CubeTables{};
+    // Over a large image, the tone of each cube root is looked up once here instead of per
+    // pixel; the wide loop reads it where it would read the two tables in turn.
+    std::vector<int16_t> toneOfRoot;
+    const FLUT* root = cubes.cubeRoot;
+    if (cubes.cube != nullptr && root != nullptr && root->m_pData != nullptr && root->m_iMask >= 0 &&
+        root->m_iMask < kMaxFusedRoot && HasAvx2() && int64_t(rows) * cols >= kFuseMinPixels) {
+        const size_t size = size_t(root->m_iMask) + 1;
+        toneOfRoot.resize(3 * size);
+        const int16_t* toneData[3] = {tone.m_pRedData, tone.m_pGreenData, tone.m_pBlueData};
+        for (int ch = 0; ch < 3; ++ch) {
+            int16_t* fused = toneOfRoot.data() + ch * size;
+            for (size_t i = 0; i < size; ++i)
+                fused[i] = toneData[ch][root->m_pData[i] & tone.m_iMask];
+            cubes.toneOfRoot[ch] = fused;
+        }
+    }
     for (int y = 0; y < rows; ++y) {
         const int16_t* src = stage3.GetRow(y);
         const int16_t* lRow = L.GetRow(y);

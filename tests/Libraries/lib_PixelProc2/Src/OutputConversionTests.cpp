@@ -442,3 +442,44 @@ TEST(ProcessToOutput, WideRowsEqualPixelByPixel)
                     }
     }
 }
+
+// A whole large image with a retinex plane (where the tone of each cube root is looked up
+// once per image) equals the same rows converted one call at a time.
+TEST(ProcessToOutput, LargeRetinexImageEqualsItsRows)
+{
+    uint32_t seed = 777;
+    const auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<int16_t>(seed >> 16);
+    };
+    FColorLUT tone(65536);
+    FLUT transfer(65536);
+    FLUT gain(65536);
+    for (int i = 0; i < 3 * 65536; ++i)
+        tone.m_pRedData[i] = next();
+    for (int i = 0; i < 65536; ++i) {
+        transfer.m_pData[i] = next();
+        gain.m_pData[i] = static_cast<int16_t>(next() & 1023);
+    }
+    constexpr int kCols = 523;
+    constexpr int kRows = 520; // over a quarter of a million pixels
+    Stage3 src(kCols, kRows);
+    Mono L(kCols, kRows), rtx(kCols, kRows);
+    for (size_t i = 0; i < src.data.size(); ++i)
+        src.data[i] = i % 7 == 0 ? INT16_MAX : (i % 11 == 0 ? INT16_MIN : next());
+    for (size_t i = 0; i < L.data.size(); ++i) {
+        L.data[i] = static_cast<int16_t>(next() / 8);
+        rtx.data[i] = next();
+    }
+    const FColorMatrix m = SaturationMatrix(-0.05);
+    for (bool softToe : {false, true}) {
+        Image<FPixelClass32BGRA> whole(kCols, kRows), rows(kCols, kRows);
+        FPixelProc2::ProcessToOutput(src.pixmap, L.pixmap, &rtx.pixmap, 0.5, tone, &gain, m, transfer,
+                                     softToe, whole.pixmap);
+        for (int y = 0; y < kRows; ++y)
+            FPixelProc2::ProcessToOutputRow32BGRA(
+                src.pixmap.GetRow(y), L.pixmap.GetRow(y), rtx.pixmap.GetRow(y), 1.5, tone, &gain, m.ToFixed(),
+                transfer, softToe, reinterpret_cast<uint8_t*>(rows.pixmap.GetRow(y)), kCols);
+        ASSERT_EQ(whole.data, rows.data) << softToe;
+    }
+}
