@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <emmintrin.h>
+#include <immintrin.h>
 #include <string>
 
 #include "FException.h"
@@ -171,6 +171,11 @@ struct FSplitKernel {
     // Every coefficient splits into 16-bit parts, and 16-bit samples times the hi parts of
     // any phase sum within 32 bits.
     bool m_bUsable = true;
+    // The same words laid out for the eight-lane filters, one 8-word vector each:
+    // colour: per tap row, hi of taps 0-1 four times then hi of 2-3 four times, then lo alike;
+    // mono: per two tap rows, hi 0-1, hi 2-3, lo 0-1, lo 2-3 of the first row, then the second.
+    alignas(32) uint32_t m_aColour[FResampleKernel::kPhases * FResampleKernel::kPhases][4][2][8];
+    alignas(32) uint32_t m_aMono[FResampleKernel::kPhases * FResampleKernel::kPhases][2][8];
 };
 
 std::unique_ptr<FSplitKernel> SplitKernel(const FResampleKernel& table)
@@ -197,6 +202,13 @@ std::unique_ptr<FSplitKernel> SplitKernel(const FResampleKernel& table)
             split->m_aPairs[phase][pair][0] = hi;
             split->m_aPairs[phase][pair][1] = lo;
         }
+        for (int k = 0; k < 4; ++k)
+            for (int part = 0; part < 2; ++part)
+                for (int lane = 0; lane < 8; ++lane)
+                    split->m_aColour[phase][k][part][lane] = split->m_aPairs[phase][2 * k + lane / 4][part];
+        for (int r = 0; r < 4; ++r)
+            for (int w = 0; w < 4; ++w)
+                split->m_aMono[phase][r / 2][4 * (r % 2) + w] = split->m_aPairs[phase][2 * r + w % 2][w / 2];
     }
     return split;
 }
@@ -276,6 +288,28 @@ inline void Filter48Pairs(const FPixmap& source, uint32_t qx, uint32_t qy, const
     _mm_store_si128(reinterpret_cast<__m128i*>(l), lo);
     for (int i = 0; i < 3; ++i)
         out[i] = int32_t((int64_t(h[i]) * 256 + l[i]) >> 16);
+}
+
+// Filter16 for 2-byte pixels: the four taps of a row twice, madd with hi then lo pairs.
+// Each lane holds a part of the hi or lo sum, so it stays within the bounds above.
+inline int32_t FilterMonoPairs(const FPixmap& source, uint32_t qx, uint32_t qy, const FSplitKernel& split)
+{
+    const int ix = int(qx >> 4);
+    const int iy = int(qy >> 4);
+    const uint32_t(*pairs)[2] = split.m_aPairs[(qy & 15) * 16 + (qx & 15)];
+    __m128i sum = _mm_setzero_si128();
+    for (int k = 0; k < 4; ++k) {
+        const uint8_t* p = source.GetRowAddress(iy - 1 + k) + ptrdiff_t(ix - 1) * 2;
+        const __m128i taps = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+        const __m128i coef = _mm_setr_epi32(int32_t(pairs[2 * k][0]), int32_t(pairs[2 * k + 1][0]),
+                                            int32_t(pairs[2 * k][1]), int32_t(pairs[2 * k + 1][1]));
+        sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_unpacklo_epi64(taps, taps), coef));
+    }
+    alignas(16) int32_t lanes[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), sum);
+    const int64_t hi = int64_t(lanes[0]) + lanes[1];
+    const int64_t lo = int64_t(lanes[2]) + lanes[3];
+    return int32_t((hi * 256 + lo) >> 16);
 }
 
 inline int32_t Saturated16(int32_t v)
@@ -392,6 +426,259 @@ void WalkOutput(const Walk& w, const FRect& outRect, Body body)
     }
 }
 
+// Whether c x d x k of the colour store fits 32 bits: |c| is at most the larger green
+// limit (and 65536), |d| at most 65535.
+bool GreenFits32(int32_t low, int32_t high, int32_t k)
+{
+    const int64_t c = std::min<int64_t>(65536, std::max(std::abs(int64_t(low)), std::abs(int64_t(high))));
+    return c * 65535 * std::max<int64_t>(1, std::abs(int64_t(k))) < (int64_t(1) << 31);
+}
+
+bool HasAvx2()
+{
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+
+#pragma GCC push_options
+#pragma GCC target("avx2")
+namespace wide
+{
+
+// Filter48Pairs with both tap pairs of a row at once, pixels 0 and 1 in the low half and
+// 2 and 3 in the high, as [r g b -]. Each lane holds a part of the sums the narrow filter
+// forms, so the same bounds hold; (h * 256 + l) >> 16 is (h >> 8) plus
+// ((h & 255) * 256 + l) >> 16, whose parts fit 32 bits.
+inline __m128i Filter48Vector(const FPixmap& source, uint32_t qx, uint32_t qy, const FSplitKernel& split)
+{
+    const int ix = int(qx >> 4);
+    const int iy = int(qy >> 4);
+    const int phase = int((qy & 15) * 16 + (qx & 15));
+    __m256i hi = _mm256_setzero_si256();
+    __m256i lo = _mm256_setzero_si256();
+    for (int k = 0; k < 4; ++k) {
+        // The four pixels are 24 bytes; both reads stay inside them.
+        const uint8_t* p = source.GetRowAddress(iy - 1 + k) + ptrdiff_t(ix - 1) * 6;
+        const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i second = _mm_srli_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8)), 4);
+        const __m256i words = _mm256_set_m128i(second, first);
+        const __m256i paired = _mm256_unpacklo_epi16(words, _mm256_srli_si256(words, 6));
+        const uint32_t(*c)[8] = split.m_aColour[phase][k];
+        hi = _mm256_add_epi32(
+            hi, _mm256_madd_epi16(paired, _mm256_load_si256(reinterpret_cast<const __m256i*>(c[0]))));
+        lo = _mm256_add_epi32(
+            lo, _mm256_madd_epi16(paired, _mm256_load_si256(reinterpret_cast<const __m256i*>(c[1]))));
+    }
+    const __m128i h = _mm_add_epi32(_mm256_castsi256_si128(hi), _mm256_extracti128_si256(hi, 1));
+    const __m128i l = _mm_add_epi32(_mm256_castsi256_si128(lo), _mm256_extracti128_si256(lo, 1));
+    const __m128i rest = _mm_add_epi32(_mm_slli_epi32(_mm_and_si128(h, _mm_set1_epi32(255)), 8), l);
+    return _mm_add_epi32(_mm_srai_epi32(h, 8), _mm_srai_epi32(rest, 16));
+}
+
+// What CropSizeRotateMore's per-pixel store needs, for eight pixels at a time.
+struct MoreStore {
+    const int16_t* lut = nullptr;
+    int32_t mask = 0;
+    int32_t low = 0;
+    int32_t high = 0;
+    int32_t k = 0;
+    uint8_t* colorBase = nullptr;
+    ptrdiff_t colorStride = 0;
+    uint8_t* lBase = nullptr;
+    ptrdiff_t lStride = 0;
+};
+
+inline __m256i Lookup8(const int16_t* t, int32_t mask, __m256i index)
+{
+    alignas(32) int32_t at[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(at), _mm256_and_si256(index, _mm256_set1_epi32(mask)));
+    return _mm256_setr_epi32(t[at[0]], t[at[1]], t[at[2]], t[at[3]], t[at[4]], t[at[5]], t[at[6]], t[at[7]]);
+}
+
+// The store of n <= 8 pixels from column ox of row oy, in 32-bit lanes: the caller has
+// checked that the green product fits them (GreenFits32), and the lightness sum of 16-bit
+// samples always does.
+inline void Store8(const MoreStore& s, int ox, int oy, int n, __m256i r, __m256i g, __m256i b)
+{
+    const __m256i lr = Lookup8(s.lut, s.mask, r);
+    const __m256i lg = Lookup8(s.lut, s.mask, g);
+    const __m256i lb = Lookup8(s.lut, s.mask, b);
+    const __m256i d = _mm256_sub_epi32(lg, lr);
+    const __m256i low = _mm256_set1_epi32(s.low);
+    const __m256i high = _mm256_set1_epi32(s.high);
+    // d < low gives low, else d > high gives high, else d; then held to +-65536.
+    __m256i c = _mm256_blendv_epi8(d, high, _mm256_cmpgt_epi32(d, high));
+    c = _mm256_blendv_epi8(c, low, _mm256_cmpgt_epi32(low, d));
+    c = _mm256_min_epi32(_mm256_max_epi32(c, _mm256_set1_epi32(-65536)), _mm256_set1_epi32(65536));
+    const __m256i green = _mm256_add_epi32(
+        lg, _mm256_srai_epi32(_mm256_mullo_epi32(_mm256_mullo_epi32(c, d), _mm256_set1_epi32(s.k)), 14));
+    __m256i l = _mm256_mullo_epi32(r, _mm256_set1_epi32(5734));
+    l = _mm256_add_epi32(l, _mm256_mullo_epi32(g, _mm256_set1_epi32(9011)));
+    l = _mm256_add_epi32(l, _mm256_mullo_epi32(b, _mm256_set1_epi32(1638)));
+    l = _mm256_srai_epi32(_mm256_add_epi32(l, _mm256_set1_epi32(8192)), 14);
+    const __m256i lv = Lookup8(s.lut, s.mask, l);
+    uint8_t* color = s.colorBase + ptrdiff_t(oy) * s.colorStride + ptrdiff_t(ox) * 6;
+    uint8_t* light = s.lBase + ptrdiff_t(oy) * s.lStride + ptrdiff_t(ox) * 2;
+    if (n == 8) {
+        // The low 16 bits of each value, interleaved R G B per pixel by byte shuffles: each
+        // 128-bit half holds four pixels, 24 bytes written as 16 and 8.
+        const __m256i words = _mm256_set1_epi32(0xFFFF);
+        const __m256i rg = _mm256_packus_epi32(_mm256_and_si256(lr, words), _mm256_and_si256(green, words));
+        const __m256i bz = _mm256_packus_epi32(_mm256_and_si256(lb, words), _mm256_setzero_si256());
+        const char z = char(0x80);
+        const __m256i m1 = _mm256_setr_epi8(0, 1, 8, 9, z, z, 2, 3, 10, 11, z, z, 4, 5, 12, 13, 0, 1, 8, 9, z,
+                                            z, 2, 3, 10, 11, z, z, 4, 5, 12, 13);
+        const __m256i m2 = _mm256_setr_epi8(z, z, z, z, 0, 1, z, z, z, z, 2, 3, z, z, z, z, z, z, z, z, 0, 1,
+                                            z, z, z, z, 2, 3, z, z, z, z);
+        const __m256i m3 = _mm256_setr_epi8(z, z, 6, 7, 14, 15, z, z, z, z, z, z, z, z, z, z, z, z, 6, 7, 14,
+                                            15, z, z, z, z, z, z, z, z, z, z);
+        const __m256i m4 = _mm256_setr_epi8(4, 5, z, z, z, z, 6, 7, z, z, z, z, z, z, z, z, 4, 5, z, z, z, z,
+                                            6, 7, z, z, z, z, z, z, z, z);
+        const __m256i first = _mm256_or_si256(_mm256_shuffle_epi8(rg, m1), _mm256_shuffle_epi8(bz, m2));
+        const __m256i last = _mm256_or_si256(_mm256_shuffle_epi8(rg, m3), _mm256_shuffle_epi8(bz, m4));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(color), _mm256_castsi256_si128(first));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(color + 16), _mm256_castsi256_si128(last));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(color + 24), _mm256_extracti128_si256(first, 1));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(color + 40), _mm256_extracti128_si256(last, 1));
+        const __m256i lw = _mm256_and_si256(lv, words);
+        const __m256i lp = _mm256_permute4x64_epi64(_mm256_packus_epi32(lw, lw), 0x08);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(light), _mm256_castsi256_si128(lp));
+        return;
+    }
+    alignas(32) int32_t out[4][8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(out[0]), lr);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(out[1]), green);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(out[2]), lb);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(out[3]), lv);
+    for (int j = 0; j < n; ++j) {
+        const uint16_t words[3] = {uint16_t(out[0][j]), uint16_t(out[1][j]), uint16_t(out[2][j])};
+        std::memcpy(color + 6 * j, words, sizeof(words));
+        const uint16_t lw = uint16_t(out[3][j]);
+        std::memcpy(light + 2 * j, &lw, sizeof(lw));
+    }
+}
+
+// The scaled walk of CropSizeRotateMore over the output rectangle, eight pixels at a time.
+inline void ScaledMore(const Walk& w, const FRect& outRect, const FPixmap& image, const FSplitKernel& split,
+                       const MoreStore& store)
+{
+    // A local view: the output stores cannot reach it, so its fields stay in registers.
+    const FPixmap48SRGB source(image.GetBuffer(), image.GetCols(), image.GetRows(), image.GetStride());
+    uint32_t rowX = w.originX + uint32_t(outRect.left) * w.colStepX + uint32_t(outRect.top) * w.rowStepX;
+    uint32_t rowY = w.originY + uint32_t(outRect.left) * w.colStepY + uint32_t(outRect.top) * w.rowStepY;
+    const int cols = outRect.Width();
+    const int rows = outRect.Height();
+    __m128i pixel[8];
+    const __m128i fill = _mm_setr_epi32(kFillMore, 0, 0, 0);
+    const __m256i bottom = _mm256_set1_epi32(INT16_MIN);
+    const __m256i top = _mm256_set1_epi32(INT16_MAX);
+    for (int oy = 0; oy < rows; ++oy, rowX += w.rowStepX, rowY += w.rowStepY) {
+        uint32_t x = rowX;
+        uint32_t y = rowY;
+        for (int ox = 0; ox < cols; ox += 8) {
+            const int n = std::min(8, cols - ox);
+            for (int j = 0; j < n; ++j, x += w.colStepX, y += w.colStepY) {
+                const uint32_t qx = x >> 12;
+                const uint32_t qy = y >> 12;
+                pixel[j] = Inside(qx, qy, source) ? Filter48Vector(source, qx, qy, split) : fill;
+            }
+            for (int j = n; j < 8; ++j)
+                pixel[j] = _mm_setzero_si128();
+            // Eight [r g b -] into r, g and b of eight pixels; the fill is inside 16 bits, so
+            // holding everything to them leaves it as it is.
+            const __m256i a0 = _mm256_set_m128i(pixel[4], pixel[0]);
+            const __m256i a1 = _mm256_set_m128i(pixel[5], pixel[1]);
+            const __m256i a2 = _mm256_set_m128i(pixel[6], pixel[2]);
+            const __m256i a3 = _mm256_set_m128i(pixel[7], pixel[3]);
+            const __m256i t0 = _mm256_unpacklo_epi32(a0, a1);
+            const __m256i t1 = _mm256_unpacklo_epi32(a2, a3);
+            const __m256i t2 = _mm256_unpackhi_epi32(a0, a1);
+            const __m256i t3 = _mm256_unpackhi_epi32(a2, a3);
+            const auto hold = [&](__m256i v) { return _mm256_min_epi32(_mm256_max_epi32(v, bottom), top); };
+            Store8(store, ox, oy, n, hold(_mm256_unpacklo_epi64(t0, t1)), hold(_mm256_unpackhi_epi64(t0, t1)),
+                   hold(_mm256_unpacklo_epi64(t2, t3)));
+        }
+    }
+}
+
+// FilterMonoPairs with two tap rows in each multiply-add, before its lanes meet: each lane
+// holds a part of the hi or lo sum.
+inline __m128i FilterMonoLanes(const FPixmap& source, uint32_t qx, uint32_t qy, const FSplitKernel& split)
+{
+    const int ix = int(qx >> 4);
+    const int iy = int(qy >> 4);
+    const int phase = int((qy & 15) * 16 + (qx & 15));
+    __m256i sum = _mm256_setzero_si256();
+    for (int k = 0; k < 4; k += 2) {
+        const uint8_t* p0 = source.GetRowAddress(iy - 1 + k) + ptrdiff_t(ix - 1) * 2;
+        const uint8_t* p1 = source.GetRowAddress(iy + k) + ptrdiff_t(ix - 1) * 2;
+        const __m128i both = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p0)),
+                                                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p1)));
+        const __m256i taps = _mm256_permute4x64_epi64(_mm256_castsi128_si256(both), 0x50);
+        const __m256i coef = _mm256_load_si256(reinterpret_cast<const __m256i*>(split.m_aMono[phase][k / 2]));
+        sum = _mm256_add_epi32(sum, _mm256_madd_epi16(taps, coef));
+    }
+    return _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
+}
+
+// The scaled walk of CropSizeRotateMono, eight pixels at a time. Each pixel's lanes
+// [hi, hi, lo, lo] are parts of its hi and lo sums, so each pair adds within 32 bits, and
+// (h * 256 + l) >> 16 is formed as for the colour image.
+inline void ScaledMono(const Walk& w, const FRect& outRect, const FPixmap& image, const FSplitKernel& split,
+                       uint8_t* base, ptrdiff_t stride)
+{
+    const FPixmap16SMono source(image.GetBuffer(), image.GetCols(), image.GetRows(), image.GetStride());
+    uint32_t rowX = w.originX + uint32_t(outRect.left) * w.colStepX + uint32_t(outRect.top) * w.rowStepX;
+    uint32_t rowY = w.originY + uint32_t(outRect.left) * w.colStepY + uint32_t(outRect.top) * w.rowStepY;
+    const int cols = outRect.Width();
+    const int rows = outRect.Height();
+    // Lanes that give the fill: h = fill x 256, l = 0.
+    const __m128i fill = _mm_setr_epi32(kFillMono * 256, 0, 0, 0);
+    const __m256i bottom = _mm256_set1_epi32(INT16_MIN);
+    const __m256i top = _mm256_set1_epi32(INT16_MAX);
+    __m128i pixel[8];
+    for (int oy = 0; oy < rows; ++oy, rowX += w.rowStepX, rowY += w.rowStepY) {
+        uint32_t x = rowX;
+        uint32_t y = rowY;
+        uint8_t* row = base + ptrdiff_t(oy) * stride;
+        for (int ox = 0; ox < cols; ox += 8) {
+            const int n = std::min(8, cols - ox);
+            for (int j = 0; j < n; ++j, x += w.colStepX, y += w.colStepY) {
+                const uint32_t qx = x >> 12;
+                const uint32_t qy = y >> 12;
+                pixel[j] = Inside(qx, qy, source) ? FilterMonoLanes(source, qx, qy, split) : fill;
+            }
+            for (int j = n; j < 8; ++j)
+                pixel[j] = _mm_setzero_si128();
+            // [h0 l0 h1 l1 | h4 l4 h5 l5] and [h2 l2 h3 l3 | h6 l6 h7 l7], then h and l apart.
+            const __m256i x01 =
+                _mm256_hadd_epi32(_mm256_set_m128i(pixel[4], pixel[0]), _mm256_set_m128i(pixel[5], pixel[1]));
+            const __m256i x23 =
+                _mm256_hadd_epi32(_mm256_set_m128i(pixel[6], pixel[2]), _mm256_set_m128i(pixel[7], pixel[3]));
+            const __m256i h = _mm256_castps_si256(_mm256_shuffle_ps(
+                _mm256_castsi256_ps(x01), _mm256_castsi256_ps(x23), _MM_SHUFFLE(2, 0, 2, 0)));
+            const __m256i l = _mm256_castps_si256(_mm256_shuffle_ps(
+                _mm256_castsi256_ps(x01), _mm256_castsi256_ps(x23), _MM_SHUFFLE(3, 1, 3, 1)));
+            const __m256i rest =
+                _mm256_add_epi32(_mm256_slli_epi32(_mm256_and_si256(h, _mm256_set1_epi32(255)), 8), l);
+            __m256i v = _mm256_add_epi32(_mm256_srai_epi32(h, 8), _mm256_srai_epi32(rest, 16));
+            v = _mm256_min_epi32(_mm256_max_epi32(v, bottom), top);
+            const __m128i words =
+                _mm256_castsi256_si128(_mm256_permute4x64_epi64(_mm256_packs_epi32(v, v), 0x08));
+            if (n == 8) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(row + ptrdiff_t(ox) * 2), words);
+            } else {
+                alignas(16) int16_t part[8];
+                _mm_store_si128(reinterpret_cast<__m128i*>(part), words);
+                std::memcpy(row + ptrdiff_t(ox) * 2, part, size_t(n) * 2);
+            }
+        }
+    }
+}
+
+} // namespace wide
+#pragma GCC pop_options
+
 } // namespace
 
 std::unique_ptr<FResampleKernel> BuildResampleKernel(double sx, double sy)
@@ -506,20 +793,28 @@ double CropSizeRotateMore(const FPixmap& source, const FRect& crop, int refWidth
 
     // |c x d| stays below 2^34 and |k| below 2^28, so the product fits 64 bits.
     const int32_t k = std::clamp(SaturatedTrunc(greenWeight * 16384.0), -(1 << 28), 1 << 28);
-    auto emit = [&](int ox, int oy, int32_t r, int32_t g, int32_t b) {
-        const int32_t lr = lut.Get(r);
-        const int32_t lg = lut.Get(g);
-        const int32_t lb = lut.Get(b);
+    // Copies in locals: the stores below may alias anything reached through a reference.
+    const int16_t* const lutData = lut.m_pData;
+    const int32_t lutMask = lut.m_iMask;
+    uint8_t* const colorBase = colorOut.GetBuffer();
+    const ptrdiff_t colorStride = colorOut.GetStride();
+    uint8_t* const lBase = lOut.GetBuffer();
+    const ptrdiff_t lStride = lOut.GetStride();
+    const int32_t low = greenLow;
+    const int32_t high = greenHigh;
+    auto emit = [=](int ox, int oy, int32_t r, int32_t g, int32_t b) {
+        const int32_t lr = lutData[r & lutMask];
+        const int32_t lg = lutData[g & lutMask];
+        const int32_t lb = lutData[b & lutMask];
         const int32_t d = lg - lr;
-        const int64_t c =
-            std::clamp<int64_t>(d < greenLow ? greenLow : (d > greenHigh ? greenHigh : d), -65536, 65536);
+        const int64_t c = std::clamp<int64_t>(d < low ? low : (d > high ? high : d), -65536, 65536);
         const int64_t green = int64_t(lg) + ((c * d * k) >> 14);
-        uint8_t* px = colorOut.GetRowAddress(oy) + ptrdiff_t(ox) * 6;
+        uint8_t* px = colorBase + ptrdiff_t(oy) * colorStride + ptrdiff_t(ox) * 6;
         const uint16_t words[3] = {uint16_t(lr), uint16_t(green), uint16_t(lb)};
         std::memcpy(px, words, sizeof(words));
         const int64_t l = (5734 * int64_t(r) + 9011 * int64_t(g) + 1638 * int64_t(b) + 8192) >> 14;
-        const uint16_t lv = uint16_t(lut.Get(int32_t(l & 0xFFFFFFFF)));
-        std::memcpy(lOut.GetRowAddress(oy) + ptrdiff_t(ox) * 2, &lv, sizeof(lv));
+        const uint16_t lv = uint16_t(lutData[int32_t(l & 0xFFFFFFFF) & lutMask]);
+        std::memcpy(lBase + ptrdiff_t(oy) * lStride + ptrdiff_t(ox) * 2, &lv, sizeof(lv));
     };
 
     if (plan.sx == 1.0 && plan.sy == 1.0) {
@@ -535,6 +830,11 @@ double CropSizeRotateMore(const FPixmap& source, const FRect& crop, int refWidth
     }
     const Kernel table = KernelFor(plan.sx, plan.sy);
     const std::unique_ptr<FSplitKernel> split = SplitKernel(*table);
+    if (split->m_bUsable && HasAvx2() && GreenFits32(greenLow, greenHigh, k)) {
+        const wide::MoreStore store{lutData, lutMask, low, high, k, colorBase, colorStride, lBase, lStride};
+        wide::ScaledMore(plan.walk, outRect, source, *split, store);
+        return result;
+    }
     WalkOutput(plan.walk, outRect, [&](int ox, int oy, uint32_t x, uint32_t y) {
         const uint32_t qx = x >> 12;
         const uint32_t qy = y >> 12;
@@ -572,6 +872,17 @@ void CropSizeRotateMono(const FPixmap& source, const FRect& crop, int /*refWidth
         const uint16_t w = uint16_t(v);
         std::memcpy(out.GetRowAddress(oy) + ptrdiff_t(ox) * 2, &w, sizeof(w));
     };
+    if (plan.exact && plan.rot == 0) {
+        // The walk steps whole source pixels along the rows: each output row is a run of one.
+        const int64_t x0 = int64_t(crop.left) + outRect.left;
+        const int64_t y0 = int64_t(crop.top) + outRect.top;
+        if (x0 + outRect.Width() <= source.GetCols() && y0 + outRect.Height() <= source.GetRows()) {
+            for (int oy = 0; oy < outRect.Height(); ++oy)
+                std::memmove(out.GetRowAddress(oy), source.GetRowAddress(int(y0 + oy)) + x0 * 2,
+                             size_t(outRect.Width()) * 2);
+            return;
+        }
+    }
     if (plan.exact) {
         WalkOutput(plan.walk, outRect, [&](int ox, int oy, uint32_t x, uint32_t y) {
             store(ox, oy, InsideSource(x, y, source) ? Load16s(SourcePixel(source, x, y, 2)) : kFillMono);
@@ -579,11 +890,21 @@ void CropSizeRotateMono(const FPixmap& source, const FRect& crop, int /*refWidth
         return;
     }
     const Kernel table = KernelFor(plan.sx, plan.sy);
+    const std::unique_ptr<FSplitKernel> split = SplitKernel(*table);
+    if (split->m_bUsable && HasAvx2()) {
+        wide::ScaledMono(plan.walk, outRect, source, *split, out.GetBuffer(), out.GetStride());
+        return;
+    }
     WalkOutput(plan.walk, outRect, [&](int ox, int oy, uint32_t x, uint32_t y) {
         const uint32_t qx = x >> 12;
         const uint32_t qy = y >> 12;
+        if (!Inside(qx, qy, source)) {
+            store(ox, oy, kFillMono);
+            return;
+        }
         store(ox, oy,
-              Inside(qx, qy, source) ? Saturated16(Filter16(source, qx, qy, 2, 0, *table)) : kFillMono);
+              Saturated16(split->m_bUsable ? FilterMonoPairs(source, qx, qy, *split)
+                                           : Filter16(source, qx, qy, 2, 0, *table)));
     });
 }
 

@@ -511,6 +511,8 @@ TEST(CropSizeRotate, WholeImagesEqualTheOnePixelFilters)
     FillRandom(display, 21);
     TestPixmap working(16, 37, 29);
     FillRandom(working, 22, 65536);
+    TestPixmap mono(FPixmap::PIXEL_16S_MONO, 37, 29);
+    FillRandom(mono, 23, 65536);
     for (unsigned rot : {0u, 90u, 180u, 270u}) {
         SCOPED_TRACE(rot);
         const bool turn = rot % 180 != 0;
@@ -556,6 +558,9 @@ TEST(CropSizeRotate, WholeImagesEqualTheOnePixelFilters)
         const double ratio = (70.0 / 36.0) / (50.0 / 28.0);
         const FResampleKernel& k = ratio > 0.9 && ratio < 1.1 ? *radial : *kernel;
         const uint32_t stepX = uint32_t(65536.0 / (70.0 / 36.0)), stepY = uint32_t(65536.0 / (50.0 / 28.0));
+        TestPixmap monoOut(FPixmap::PIXEL_16S_MONO, turn ? 50 : 70, turn ? 70 : 50);
+        CropSizeRotateMono(*mono.pixmap, FRect(0, 0, 37, 29), 0, 0, turn ? 50 : 70, turn ? 70 : 50,
+                           FRect(0, 0, turn ? 50 : 70, turn ? 70 : 50), rot, *monoOut.pixmap);
         for (int y = 0; y < (turn ? 70 : 50); ++y)
             for (int x = 0; x < (turn ? 50 : 70); ++x) {
                 const int alongX = turn ? y : x, alongY = turn ? x : y;
@@ -573,7 +578,62 @@ TEST(CropSizeRotate, WholeImagesEqualTheOnePixelFilters)
                 ASSERT_EQ(Get16s(p), std::clamp(want.r, -32768, 32767)) << x << "," << y;
                 ASSERT_EQ(Get16s(p + 2), std::clamp(want.g, -32768, 32767));
                 ASSERT_EQ(Get16s(p + 4), std::clamp(want.b, -32768, 32767));
+                int wantMono = 0;
+                ResamplePixelMono(*mono.pixmap, wantMono, qx, qy, k);
+                ASSERT_EQ(Get16s(monoOut.At(x, y)), std::clamp(wantMono, -32768, 32767)) << x << "," << y;
             }
+    }
+}
+
+// The scaled colour image's store (table, green correction, lightness) against its formula
+// over the one-pixel filter: full-range samples, a random table, and green weights and
+// limits small enough for 32-bit products and too large for them.
+TEST(CropSizeRotate, ScaledColourStoreFollowsTheFormula)
+{
+    TestPixmap working(16, 37, 29);
+    FillRandom(working, 31, 65536);
+    FLUT lut(65536);
+    std::mt19937 rng(32);
+    for (int i = 0; i < 65536; ++i)
+        lut.m_pData[i] = int16_t(rng());
+    const auto radial = BuildResampleKernel(45.0 / 36.0, 35.0 / 28.0);
+    const uint32_t stepX = uint32_t(65536.0 / (45.0 / 36.0)), stepY = uint32_t(65536.0 / (35.0 / 28.0));
+    struct Green {
+        double weight;
+        int high, low;
+    };
+    for (const Green& green : {Green{0.001, 200, -120}, Green{0.5, 300, -300}, Green{0.02, -50, 90},
+                               Green{40.0, 70000, -70000}, Green{-3.0, 1000, -1000}}) {
+        SCOPED_TRACE(green.weight);
+        MoreOut out(45, 35);
+        RunMore(working, FRect(0, 0, 37, 29), 45, 35, FRect(0, 0, 45, 35), 0, lut, out, green.weight,
+                green.high, green.low);
+        const int64_t k = std::clamp<int64_t>(int64_t(green.weight * 16384.0), -(1 << 28), 1 << 28);
+        int inner = 0;
+        for (int y = 0; y < 35; ++y)
+            for (int x = 0; x < 45; ++x) {
+                const int qx = int((0x8000 + uint32_t(x) * stepX) >> 12);
+                const int qy = int((0x8000 + uint32_t(y) * stepY) >> 12);
+                if (qx < 32 || qy < 32 || qx >= 35 * 16 || qy >= 27 * 16)
+                    continue;
+                FIntRGB f;
+                ResamplePixel48(*working.pixmap, f, FIntRGB(qx, qx, qx), FIntRGB(qy, qy, qy), *radial);
+                const int32_t r = std::clamp(f.r, -32768, 32767), g = std::clamp(f.g, -32768, 32767),
+                              b = std::clamp(f.b, -32768, 32767);
+                const int32_t lr = lut.Get(r), lg = lut.Get(g), lb = lut.Get(b);
+                const int32_t d = lg - lr;
+                const int64_t c = std::clamp<int64_t>(
+                    d < green.low ? green.low : (d > green.high ? green.high : d), -65536, 65536);
+                const uint8_t* p = out.color.At(x, y);
+                ASSERT_EQ(Get16s(p), int16_t(lr)) << x << "," << y;
+                ASSERT_EQ(Get16s(p + 2), int16_t(uint16_t(int64_t(lg) + ((c * d * k) >> 14))))
+                    << x << "," << y;
+                ASSERT_EQ(Get16s(p + 4), int16_t(lb)) << x << "," << y;
+                const int64_t l = (5734 * int64_t(r) + 9011 * int64_t(g) + 1638 * int64_t(b) + 8192) >> 14;
+                ASSERT_EQ(Get16s(out.l.At(x, y)), int16_t(lut.Get(int32_t(l)))) << x << "," << y;
+                ++inner;
+            }
+        EXPECT_GT(inner, 45 * 35 / 2);
     }
 }
 

@@ -370,3 +370,116 @@ TEST(AverageDarkestPixels, MeanOfTheDarkPatchPulledTowardZero)
     AverageDarkestPixels(out, img.pixmap, NAN, 0, 0, 100, 110, 120);
     EXPECT_EQ(out, FIntRGB(0, 0, 0));
 }
+
+// Rows long enough for the eight-pixel loop give, pixel for pixel, what the one-pixel loop
+// gives for each pixel alone: random and saturated samples, random tables (negative entries
+// and indices that wrap), small and large gains and matrices, every flag and output type.
+TEST(ProcessToOutput, WideRowsEqualPixelByPixel)
+{
+    uint32_t seed = 12345;
+    const auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<int16_t>(seed >> 16);
+    };
+    FColorLUT tone(65536);
+    FLUT transfer(65536);
+    FLUT gain(65536);
+    for (int i = 0; i < 3 * 65536; ++i)
+        tone.m_pRedData[i] = next();
+    for (int i = 0; i < 65536; ++i) {
+        transfer.m_pData[i] = next();
+        gain.m_pData[i] = next();
+    }
+    constexpr int kCols = 8 * 5 + 3;
+    std::vector<int16_t> src(3 * kCols), l(kCols), rtx(kCols);
+    const int16_t extremes[] = {INT16_MIN, INT16_MAX, -4097, -4096, 0, 511, -1, 32000};
+    const auto fill = [&](int round) {
+        for (size_t i = 0; i < src.size(); ++i)
+            src[i] = round % 3 == 0 ? extremes[(i + round) % 8] : next();
+        for (int i = 0; i < kCols; ++i) {
+            l[i] = round % 3 == 1 ? extremes[(i * 3 + round) % 8] : next();
+            rtx[i] = next();
+        }
+    };
+    FColorMatrix big;
+    big.Set(3.9, -1.2, 0.4, -0.3, 2.9, -1.1, 0.2, -0.9, 3.8); // fits 32-bit sums
+    FColorMatrix huge;
+    huge.Set(12.0, -3.0, 1.0, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0); // needs 64-bit sums
+    const FColorMatrixFixed matrices[] = {FColorMatrix::Identity().ToFixed(),
+                                          SaturationMatrix(-0.05).ToFixed(), big.ToFixed(), huge.ToFixed()};
+    for (int round = 0; round < 24; ++round) {
+        fill(round);
+        for (const FColorMatrixFixed& m : matrices)
+            for (double gainK : {1.0, 1.5, -2.0, 3.99, 4.0, 30.0})
+                for (bool withRetinex : {false, true})
+                    for (bool softToe : {false, true}) {
+                        const int16_t* r = withRetinex ? rtx.data() : nullptr;
+                        std::vector<uint8_t> wide32(4 * kCols), one32(4 * kCols);
+                        std::vector<uint8_t> wide24(3 * kCols), one24(3 * kCols);
+                        std::vector<uint16_t> wide48(3 * kCols), one48(3 * kCols);
+                        FPixelProc2::ProcessToOutputRow32BGRA(src.data(), l.data(), r, gainK, tone, &gain, m,
+                                                              transfer, softToe, wide32.data(), kCols);
+                        FPixelProc2::ProcessToOutputRow24RGB(src.data(), l.data(), r, gainK, tone, &gain, m,
+                                                             transfer, softToe, wide24.data(), kCols);
+                        FPixelProc2::ProcessToOutputRow48RGB(src.data(), l.data(), r, gainK, tone, &gain, m,
+                                                             transfer, softToe, wide48.data(), kCols);
+                        for (int x = 0; x < kCols; ++x) {
+                            const int16_t* s = src.data() + 3 * x;
+                            const int16_t* rx = r != nullptr ? r + x : nullptr;
+                            FPixelProc2::ProcessToOutputRow32BGRA(s, &l[x], rx, gainK, tone, &gain, m,
+                                                                  transfer, softToe, &one32[4 * x], 1);
+                            FPixelProc2::ProcessToOutputRow24RGB(s, &l[x], rx, gainK, tone, &gain, m,
+                                                                 transfer, softToe, &one24[3 * x], 1);
+                            FPixelProc2::ProcessToOutputRow48RGB(s, &l[x], rx, gainK, tone, &gain, m,
+                                                                 transfer, softToe, &one48[3 * x], 1);
+                        }
+                        const std::string where =
+                            "round " + std::to_string(round) + " gain " + std::to_string(gainK) +
+                            " retinex " + std::to_string(withRetinex) + " toe " + std::to_string(softToe);
+                        ASSERT_EQ(wide32, one32) << where;
+                        ASSERT_EQ(wide24, one24) << where;
+                        ASSERT_EQ(wide48, one48) << where;
+                    }
+    }
+}
+
+// A whole large image with a retinex plane (where the tone of each cube root is looked up
+// once per image) equals the same rows converted one call at a time.
+TEST(ProcessToOutput, LargeRetinexImageEqualsItsRows)
+{
+    uint32_t seed = 777;
+    const auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<int16_t>(seed >> 16);
+    };
+    FColorLUT tone(65536);
+    FLUT transfer(65536);
+    FLUT gain(65536);
+    for (int i = 0; i < 3 * 65536; ++i)
+        tone.m_pRedData[i] = next();
+    for (int i = 0; i < 65536; ++i) {
+        transfer.m_pData[i] = next();
+        gain.m_pData[i] = static_cast<int16_t>(next() & 1023);
+    }
+    constexpr int kCols = 523;
+    constexpr int kRows = 520; // over a quarter of a million pixels
+    Stage3 src(kCols, kRows);
+    Mono L(kCols, kRows), rtx(kCols, kRows);
+    for (size_t i = 0; i < src.data.size(); ++i)
+        src.data[i] = i % 7 == 0 ? INT16_MAX : (i % 11 == 0 ? INT16_MIN : next());
+    for (size_t i = 0; i < L.data.size(); ++i) {
+        L.data[i] = static_cast<int16_t>(next() / 8);
+        rtx.data[i] = next();
+    }
+    const FColorMatrix m = SaturationMatrix(-0.05);
+    for (bool softToe : {false, true}) {
+        Image<FPixelClass32BGRA> whole(kCols, kRows), rows(kCols, kRows);
+        FPixelProc2::ProcessToOutput(src.pixmap, L.pixmap, &rtx.pixmap, 0.5, tone, &gain, m, transfer,
+                                     softToe, whole.pixmap);
+        for (int y = 0; y < kRows; ++y)
+            FPixelProc2::ProcessToOutputRow32BGRA(
+                src.pixmap.GetRow(y), L.pixmap.GetRow(y), rtx.pixmap.GetRow(y), 1.5, tone, &gain, m.ToFixed(),
+                transfer, softToe, reinterpret_cast<uint8_t*>(rows.pixmap.GetRow(y)), kCols);
+        ASSERT_EQ(whole.data, rows.data) << softToe;
+    }
+}

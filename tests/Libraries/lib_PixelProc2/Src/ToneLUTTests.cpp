@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -271,6 +272,50 @@ TEST(HighPassMonoImage, ImpulseLeavesItsCentreMinusTheKernel)
             if (x == 4 && y == 4)
                 expected += 4096;
             EXPECT_EQ(img.at(x, y), expected) << x << "," << y;
+        }
+    }
+}
+
+// The filter against its definition in 64-bit sums (edges repeated, results held to 16
+// bits), over random and saturated samples at widths on both sides of the eight-column
+// blocks, for strengths across the clamped range.
+TEST(HighPassMonoImage, EqualsItsDefinitionOnRandomImages)
+{
+    uint32_t seed = 99;
+    const auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return static_cast<int16_t>(seed >> 16);
+    };
+    for (auto [w, h] : {std::pair{37, 9}, std::pair{8, 5}, std::pair{16, 3}, std::pair{61, 2}}) {
+        for (double strength : {0.3, 1.0, 4.0 / 3.0, 2.0, 9.0}) {
+            MonoImage img(w, h, 0);
+            for (size_t i = 0; i < img.data.size(); ++i)
+                img.data[i] = i % 5 == 0 ? (i % 2 == 0 ? INT16_MAX : INT16_MIN) : next();
+            const std::vector<int16_t> before = img.data;
+            HighPassMonoImage(img.pixmap, strength);
+
+            const double b = std::clamp(strength / 4.0, 0.0, 0.5);
+            const int64_t c = static_cast<int64_t>(4096.0 * b * b + 0.5);
+            const int64_t d = static_cast<int64_t>(8192.0 * (b - 2.0 * b * b) + 0.5);
+            const int64_t e = 2 * (2048 - d - c);
+            const auto at = [&](int x, int y) {
+                return int64_t(before[size_t(std::clamp(y, 0, h - 1)) * w + size_t(std::clamp(x, 0, w - 1))]);
+            };
+            for (int y = 0; y < h; ++y) {
+                std::vector<int64_t> v(static_cast<size_t>(w));
+                for (int x = 0; x < w; ++x)
+                    v[size_t(x)] = (d * (at(x, y - 1) + at(x, y + 1)) + c * (at(x, y - 2) + at(x, y + 2)) +
+                                    e * at(x, y) + 2048) >>
+                                   12;
+                const auto col = [&](int x) { return v[size_t(std::clamp(x, 0, w - 1))]; };
+                for (int x = 0; x < w; ++x) {
+                    const int64_t s =
+                        c * (col(x - 2) + col(x + 2)) + d * (col(x - 1) + col(x + 1)) + e * col(x) + 2048;
+                    const int64_t want = std::clamp<int64_t>(at(x, y) - (s >> 12), INT16_MIN, INT16_MAX);
+                    ASSERT_EQ(img.at(x, y), want)
+                        << w << "x" << h << " s " << strength << " at " << x << "," << y;
+                }
+            }
         }
     }
 }
