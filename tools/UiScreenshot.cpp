@@ -22,6 +22,7 @@
 #include "FSdlUiWindow.h"
 #include "FTestBlock.h"
 #include "FUiScriptFixture.h"
+#include "FUiWidgets.h"
 
 namespace
 {
@@ -92,8 +93,8 @@ int CountColours(const std::string& path)
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: rb_ui_screenshot <out.png>\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: rb_ui_screenshot <out.png> [<closed-menu.png>]\n");
         return 2;
     }
     SetOsBackend(EOsBackend::kDisplay);
@@ -108,15 +109,17 @@ int main(int argc, char** argv)
     FScopedEnv env("XDG_CONFIG_HOME", config.GetPath());
     FUiScriptFolder folder;
     std::string script = UiBaseScript();
-    const size_t body = script.find("<VBOX Name=\"Body\">");
+    // After the body, which the window lays out as its content.
+    const size_t body = script.find("</VBOX>");
     if (body != std::string::npos)
-        script.insert(body, kMenu);
+        script.insert(body + 7, kMenu);
     folder.WriteFile("ui.xml", script);
     folder.WriteSkins();
 
     FGenericUiApp* app = CreateGenericUiApp();
     RegisterProbe(app->GetUiObjectFactory());
     RegisterTestBlock(app->GetUiObjectFactory());
+    RegisterUiWidgets(app->GetUiObjectFactory());
     app->SetExecutableFolderURL(folder.GetUrl());
     bool another = false;
     int status = 0;
@@ -130,6 +133,16 @@ int main(int argc, char** argv)
     } else {
         for (int i = 0; i < 10; ++i)
             SdlPumpEvents(10);
+        // The window as it opens, before the menu covers part of it.
+        if (argc > 2) {
+            int width = 0, height = 0;
+            std::vector<uint32_t> pixels;
+            if (!ReadSdlWindowPixels(window->GetOsWindow(), width, height, pixels) ||
+                !WritePng(argv[2], width, height, pixels)) {
+                std::fprintf(stderr, "rb_ui_screenshot: could not save %s\n", argv[2]);
+                status = 1;
+            }
+        }
         // Pull the File menu down, as a click on its title does.
         SDL_Event click{};
         click.type = SDL_MOUSEBUTTONDOWN;
