@@ -824,6 +824,53 @@ TEST_F(ManagerTest, DestroyingAManagerMidStage2CancelsItsRequestAndLeavesNothing
     EXPECT_FALSE(Trace().Contains("waiting for someone else"));
 }
 
+// The save manager's strip runs on the manager's own machine: destroying the manager then
+// ends the strip before its owner goes, so nothing runs on or touches a freed record. The
+// save and a preview end cancelled, no output file is left, and another manager saves the
+// same file afterwards.
+TEST_F(ManagerTest, DestroyingAManagerMidSaveOrPreviewEndsEverythingCancelled)
+{
+    const FWideString url = Put("subdestroy.bri", With([](mgrtest::RawFileOptions& o) { o.idByte = 97; }));
+    auto fillSave = [&](FIPManagerRequest& r) {
+        Processed(r, url);
+        r.m_eKind = kReqProcAndSave;
+        r.m_eOutputFormat = kRGB24;
+        r.m_eFileType = kSaveTIFF;
+        r.m_usOutputFile = m_pFolder->URL("subdestroy.tif");
+    };
+    FIPManagerRequest save;
+    fillSave(save);
+    {
+        IPManager2 doomed;
+        doomed.Request(&save);
+        ASSERT_TRUE(TickUntil([&] { return doomed.GetMgrState() >= kMgrStage1 || save.m_Async.IsFinal(); },
+                              [&] { doomed.Idle(); }));
+        ASSERT_TRUE(save.m_Async.IsInProgress()) << Narrow(save.m_Async.m_usErrorText);
+    }
+    EXPECT_EQ(save.m_Async.GetState(), kCancelled);
+    EXPECT_FALSE(m_pFolder->Exists("subdestroy.tif"));
+
+    FIPManagerRequest preview;
+    Processed(preview, url);
+    preview.m_eKind = kReqPreview;
+    bool wasRunning = false;
+    {
+        IPManager2 doomed;
+        doomed.Request(&preview);
+        wasRunning = preview.m_Async.IsInProgress();
+    }
+    EXPECT_TRUE(preview.m_Async.IsFinal());
+    if (wasRunning) {
+        EXPECT_EQ(preview.m_Async.GetState(), kCancelled);
+    }
+
+    IPManager2& m = NewManager();
+    fillSave(save);
+    ASSERT_TRUE(Run(m, save));
+    EXPECT_EQ(save.m_Async.GetState(), kCompleted) << Narrow(save.m_Async.m_usErrorText);
+    EXPECT_TRUE(m_pFolder->Exists("subdestroy.tif"));
+}
+
 TEST_F(ManagerTest, ProgressStaysInRangeAndNeverFalls)
 {
     const FWideString url = Put("progress.bri", With([](mgrtest::RawFileOptions& o) { o.idByte = 91; }));
