@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "DevelopDriver.h"
+#include "DevelopableRaw.h"
 #include "EngineTestSupport.h"
 #include "FCache.h"
 #include "FIPERequest.h"
@@ -850,19 +852,27 @@ TEST_F(ManagerTest, DestroyingAManagerMidSaveOrPreviewEndsEverythingCancelled)
     EXPECT_EQ(save.m_Async.GetState(), kCancelled);
     EXPECT_FALSE(m_pFolder->Exists("subdestroy.tif"));
 
+    // A preview whose image still loads: slow reads keep the load on the loader thread.
+    developtest::DevelopableRawOptions rawOptions;
+    rawOptions.seed = 97;
+    m_pFolder->Write("subpreview.bri", developtest::MakeDevelopableRaw(rawOptions));
+    FWideString prefix = m_pFolder->URL("x");
+    prefix.DropRight(1);
+    FLatchStorageClass& latch = GetLatchStorageClass();
+    latch.SetTarget(prefix);
+    struct Fast {
+        FLatchStorageClass& latch;
+        ~Fast() { latch.SetReadDelay(std::chrono::milliseconds(0)); }
+    } fast{latch};
+    latch.SetReadDelay(std::chrono::milliseconds(30));
     FIPManagerRequest preview;
-    Processed(preview, url);
-    preview.m_eKind = kReqPreview;
-    bool wasRunning = false;
+    developtest::PreparePreview(preview, FWideString("latch://subpreview.bri"), 160);
     {
         IPManager2 doomed;
         doomed.Request(&preview);
-        wasRunning = preview.m_Async.IsInProgress();
+        ASSERT_TRUE(preview.m_Async.IsInProgress()) << Narrow(preview.m_Async.m_usErrorText);
     }
-    EXPECT_TRUE(preview.m_Async.IsFinal());
-    if (wasRunning) {
-        EXPECT_EQ(preview.m_Async.GetState(), kCancelled);
-    }
+    EXPECT_EQ(preview.m_Async.GetState(), kCancelled);
 
     IPManager2& m = NewManager();
     fillSave(save);
