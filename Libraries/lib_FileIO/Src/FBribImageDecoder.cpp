@@ -10,6 +10,7 @@
 #include "FHuffmanDecoder.h"
 #include "FIStorageClass.h"
 #include "FPixmap.h"
+#include "FReadSignals.h"
 #include "FWinThread.h"
 #include "RunInRowBands.h"
 
@@ -228,14 +229,12 @@ bool RowSizeFits(int format, int64_t cols, int64_t rowSize)
 
 void StoreProgress(double* progress, double value)
 {
-    if (progress != nullptr) {
-        *progress = value;
-    }
+    StoreReadProgress(progress, value);
 }
 
 bool Cancelled(const char* cancel)
 {
-    return cancel != nullptr && *cancel != 0;
+    return ReadCancelled(cancel);
 }
 
 // Unpacks one fixed-size row of an unpacked format into pixmap row `y` (and y + 1

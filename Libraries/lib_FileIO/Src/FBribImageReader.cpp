@@ -4,6 +4,7 @@
 #include "FBribImageReaderImpl.h"
 #include "FException.h"
 #include "FIStorageClass.h"
+#include "FReadSignals.h"
 
 #include <algorithm>
 #include <climits>
@@ -115,10 +116,8 @@ unsigned FBribImageReader::ReadCamfile(int n, void* buffer, unsigned max, double
         const uint32_t chunk = std::min(remaining, kBribCamfileChunk);
         m_pImpl->GetFile()->Read(bytes + (total - remaining), int(chunk));
         remaining -= chunk;
-        if (progress)
-            *progress = 1.0 - double(remaining) / double(total);
-        // Set by another thread while we read.
-        if (cancel && *static_cast<const volatile char*>(cancel) != 0)
+        StoreReadProgress(progress, 1.0 - double(remaining) / double(total));
+        if (ReadCancelled(cancel))
             return 0;
     }
     if (head.m_uiKind == 2)

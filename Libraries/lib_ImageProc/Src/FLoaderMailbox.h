@@ -90,10 +90,13 @@ FILoader* NewLoader()
     }
 }
 
-// The readers take plain pointers to the progress and cancel fields; the atomics
-// have exactly the layout of the plain types.
+// The readers take plain pointers to the progress and cancel fields and access them
+// through std::atomic_ref, so both sides of the status stay atomic; the atomics have
+// exactly the layout and alignment of the plain types.
 static_assert(sizeof(std::atomic<double>) == sizeof(double) && std::atomic<double>::is_always_lock_free);
 static_assert(sizeof(std::atomic<uint8_t>) == sizeof(char) && std::atomic<uint8_t>::is_always_lock_free);
+static_assert(alignof(std::atomic<double>) >= std::atomic_ref<double>::required_alignment);
+static_assert(std::atomic_ref<double>::is_always_lock_free && std::atomic_ref<char>::is_always_lock_free);
 inline double* ProgressField(FAsyncStatus& status)
 {
     return reinterpret_cast<double*>(&status.m_dProgress);

@@ -215,11 +215,9 @@ IPManager2::IPManager2()
 
 IPManager2::~IPManager2()
 {
-    delete m_pSaveManager;
-    m_pSaveManager = nullptr;
-    delete m_pPreviewManager;
-    m_pPreviewManager = nullptr;
     // A request left on the machine ends as cancelled once nothing works for it any more.
+    // It may be a sub-manager's own record (a save's strip), so it ends before the
+    // sub-managers go: deleting them first would leave it running in freed memory.
     FIPManagerRequest* current = m_pCurrentRequest;
     if (current != nullptr)
         current->m_Async.RequestCancel();
@@ -229,6 +227,13 @@ IPManager2::~IPManager2()
         m_eMgrState = kMgrIdle;
         current->m_Async.Cancel();
     }
+    // The sub-managers still borrow the retriever and engine, so they go before those.
+    delete m_pSaveManager;
+    m_pSaveManager = nullptr;
+    delete m_pPreviewManager;
+    m_pPreviewManager = nullptr;
+    m_pSaveRequest = nullptr;
+    m_pPreviewRequest = nullptr;
     ReleaseDataRetriever(m_pDataRetriever);
     ReleaseIPEngine2(&m_pIPEngine);
     delete m_pPrivate;

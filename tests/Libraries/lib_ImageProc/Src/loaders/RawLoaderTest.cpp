@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <string>
 
 using namespace loadertest;
 
@@ -240,15 +241,26 @@ TEST_F(RawLoaderTest, ImageSectionsAndCameraData)
     EXPECT_EQ(ErrorText(none.m_Async), "BRIbLoader:LoadCamfile - no camfiles found in this file.");
 }
 
-// A cancel set while the load waits is seen by the reader: the load ends cancelled.
+// A cancel set while the load waits is seen by the reader: the load ends cancelled, even
+// for a preview of one row that the reader gets in a single read (it looks at the cancel
+// byte after every row, the last one included).
 TEST_F(RawLoaderTest, CancelledImageLoadEndsCancelled)
 {
-    RawOptions options;
-    options.previewCols = 64;
-    options.previewRows = 64;
-    PutFile("cancel.bri", MakeRaw(options));
-    const int state = LoadWhileHeld("cancel.bri", [](FLoaderRequest& load) { load.m_Async.RequestCancel(); });
-    EXPECT_EQ(state, kCancelled);
+    const struct {
+        int cols;
+        int rows;
+    } cases[] = {{64, 64}, {16, 8}, {1, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.cols) + "x" + std::to_string(c.rows));
+        RawOptions options;
+        options.previewCols = c.cols;
+        options.previewRows = c.rows;
+        const std::string name = "cancel" + std::to_string(c.cols) + ".bri";
+        PutFile(name, MakeRaw(options));
+        const int state =
+            LoadWhileHeld(name.c_str(), [](FLoaderRequest& load) { load.m_Async.RequestCancel(); });
+        EXPECT_EQ(state, kCancelled);
+    }
 }
 
 // A section of image type 0 is never read: it would be reported loaded unread.

@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "DevelopDriver.h"
+#include "DevelopableRaw.h"
 #include "EngineTestSupport.h"
 #include "FCache.h"
 #include "FIPERequest.h"
@@ -822,6 +824,61 @@ TEST_F(ManagerTest, DestroyingAManagerMidStage2CancelsItsRequestAndLeavesNothing
     ASSERT_TRUE(Run(m, r));
     EXPECT_EQ(r.m_Async.GetState(), kCompleted) << Narrow(r.m_Async.m_usErrorText);
     EXPECT_FALSE(Trace().Contains("waiting for someone else"));
+}
+
+// The save manager's strip runs on the manager's own machine: destroying the manager then
+// ends the strip before its owner goes, so nothing runs on or touches a freed record. The
+// save and a preview end cancelled, no output file is left, and another manager saves the
+// same file afterwards.
+TEST_F(ManagerTest, DestroyingAManagerMidSaveOrPreviewEndsEverythingCancelled)
+{
+    const FWideString url = Put("subdestroy.bri", With([](mgrtest::RawFileOptions& o) { o.idByte = 97; }));
+    auto fillSave = [&](FIPManagerRequest& r) {
+        Processed(r, url);
+        r.m_eKind = kReqProcAndSave;
+        r.m_eOutputFormat = kRGB24;
+        r.m_eFileType = kSaveTIFF;
+        r.m_usOutputFile = m_pFolder->URL("subdestroy.tif");
+    };
+    FIPManagerRequest save;
+    fillSave(save);
+    {
+        IPManager2 doomed;
+        doomed.Request(&save);
+        ASSERT_TRUE(TickUntil([&] { return doomed.GetMgrState() >= kMgrStage1 || save.m_Async.IsFinal(); },
+                              [&] { doomed.Idle(); }));
+        ASSERT_TRUE(save.m_Async.IsInProgress()) << Narrow(save.m_Async.m_usErrorText);
+    }
+    EXPECT_EQ(save.m_Async.GetState(), kCancelled);
+    EXPECT_FALSE(m_pFolder->Exists("subdestroy.tif"));
+
+    // A preview whose image still loads: slow reads keep the load on the loader thread.
+    developtest::DevelopableRawOptions rawOptions;
+    rawOptions.seed = 97;
+    m_pFolder->Write("subpreview.bri", developtest::MakeDevelopableRaw(rawOptions));
+    FWideString prefix = m_pFolder->URL("x");
+    prefix.DropRight(1);
+    FLatchStorageClass& latch = GetLatchStorageClass();
+    latch.SetTarget(prefix);
+    struct Fast {
+        FLatchStorageClass& latch;
+        ~Fast() { latch.SetReadDelay(std::chrono::milliseconds(0)); }
+    } fast{latch};
+    latch.SetReadDelay(std::chrono::milliseconds(30));
+    FIPManagerRequest preview;
+    developtest::PreparePreview(preview, FWideString("latch://subpreview.bri"), 160);
+    {
+        IPManager2 doomed;
+        doomed.Request(&preview);
+        ASSERT_TRUE(preview.m_Async.IsInProgress()) << Narrow(preview.m_Async.m_usErrorText);
+    }
+    EXPECT_EQ(preview.m_Async.GetState(), kCancelled);
+
+    IPManager2& m = NewManager();
+    fillSave(save);
+    ASSERT_TRUE(Run(m, save));
+    EXPECT_EQ(save.m_Async.GetState(), kCompleted) << Narrow(save.m_Async.m_usErrorText);
+    EXPECT_TRUE(m_pFolder->Exists("subdestroy.tif"));
 }
 
 TEST_F(ManagerTest, ProgressStaysInRangeAndNeverFalls)
