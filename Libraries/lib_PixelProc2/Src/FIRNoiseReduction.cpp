@@ -656,6 +656,54 @@ void ExponentIndices(const float* ratio, const int16_t* r, const float* logTable
     }
 }
 
+// The final mix of whole groups of four pixels, in doubles: with |Z|, |Y| < 2^31 and
+// |u|, |2 v - u| < 2^16 every product and sum is an exact integer below 2^53, and flooring
+// the sum over 8192 is the integer shift. Returns the pixels done.
+#pragma GCC push_options
+#pragma GCC target("avx2")
+int MixPixels(int16_t* v, const float* weight, const float* powers, const int32_t* u, int64_t Z, int cols)
+{
+    const __m256d z = _mm256_set1_pd(static_cast<double>(Z));
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7FFFFFFFFFFFFFFF));
+    const __m256d infinity = _mm256_set1_pd(std::numeric_limits<double>::infinity());
+    const __m256d low = _mm256_set1_pd(-2147483648.0);
+    const __m256d high = _mm256_set1_pd(2147483647.0);
+    const __m256d outLow = _mm256_set1_pd(-500.0);
+    const __m256d outHigh = _mm256_set1_pd(24000.0);
+    const __m256d shift = _mm256_set1_pd(1.0 / 8192.0);
+    int x = 0;
+    for (; x + 4 <= cols; x += 4) {
+        // std::min(w, 1) keeps a NaN weight, as minps with the bound first does.
+        const __m128 w = _mm_min_ps(_mm_set1_ps(1.0f), _mm_loadu_ps(weight + x));
+        __m256d yMix =
+            _mm256_mul_pd(_mm256_sub_pd(one, _mm256_cvtps_pd(w)), _mm256_cvtps_pd(_mm_loadu_ps(powers + x)));
+        yMix = _mm256_mul_pd(yMix, z);
+        const __m256d finite = _mm256_cmp_pd(_mm256_and_pd(yMix, magnitude), infinity, _CMP_LT_OQ);
+        const __m256d clamped = _mm256_min_pd(_mm256_max_pd(yMix, low), high);
+        const __m256d Y =
+            _mm256_and_pd(finite, _mm256_round_pd(clamped, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC));
+        const __m256d ys[3] = {_mm256_permute4x64_pd(Y, 0x40), _mm256_permute4x64_pd(Y, 0xA5),
+                               _mm256_permute4x64_pd(Y, 0xFE)};
+        int16_t* vx = v + 3 * x;
+        const int32_t* ux = u + 3 * x;
+        for (int k = 0; k < 3; ++k) {
+            const __m256d uk =
+                _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ux + 4 * k)));
+            const __m256d vk = _mm256_cvtepi32_pd(
+                _mm_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(vx + 4 * k))));
+            const __m256d sum = _mm256_add_pd(_mm256_mul_pd(z, uk),
+                                              _mm256_mul_pd(ys[k], _mm256_sub_pd(_mm256_add_pd(vk, vk), uk)));
+            const __m256d out =
+                _mm256_min_pd(_mm256_max_pd(_mm256_floor_pd(_mm256_mul_pd(sum, shift)), outLow), outHigh);
+            const __m128i o = _mm256_cvttpd_epi32(out);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(vx + 4 * k), _mm_packs_epi32(o, o));
+        }
+    }
+    return x;
+}
+#pragma GCC pop_options
+
 } // namespace
 
 void FIRNoiseReduction(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef,
@@ -776,14 +824,23 @@ void Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, f
 
     bands.Run(rows, [&](int first, int end, float*) {
         std::vector<int32_t> indices(3 * static_cast<size_t>(cols));
+        std::vector<float> powers(static_cast<size_t>(cols));
+        const bool useWide = HasAvx2();
         for (int y = first; y < end; ++y) {
             int16_t* v = image.GetRow(y);
             const int16_t* r = reference.GetRow(y);
             const float* weight = W1.GetRow(y);
             ExponentIndices(X.GetRow(y), r, logTable, 3 * cols, indices.data());
-            for (int x = 0; x < cols; ++x) {
-                const int64_t u[3] = {expTable[indices[3 * x]], expTable[indices[3 * x + 1]],
-                                      expTable[indices[3 * x + 2]]};
+            for (int i = 0; i < 3 * cols; ++i)
+                indices[i] = expTable[indices[i]];
+            int x = 0;
+            if (useWide) {
+                for (int p = 0; p < cols; ++p)
+                    powers[p] = powTable[(r[3 * p] + 2 * r[3 * p + 1] + r[3 * p + 2]) >> 2];
+                x = MixPixels(v, weight, powers.data(), indices.data(), Z, cols);
+            }
+            for (; x < cols; ++x) {
+                const int64_t u[3] = {indices[3 * x], indices[3 * x + 1], indices[3 * x + 2]};
                 const float w = std::min(weight[x], 1.0f);
                 const int luma = (r[3 * x] + 2 * r[3 * x + 1] + r[3 * x + 2]) >> 2;
                 // Clamping before the conversion truncates gives what truncating first would.
