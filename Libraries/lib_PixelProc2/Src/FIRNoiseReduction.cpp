@@ -331,6 +331,74 @@ void EdgeAwareSmooth(RGBPixmap& output, const RGBPixmap& input, const MonoPixmap
     ColumnPass<3, true>(output, &weights, d, bands);
 }
 
+// One row of the gradient from the rows around it; e: working space for 3 cols floats.
+void GradientRow(float* out, const float* above, const float* row, const float* below, int cols, float* e)
+{
+    // Each sample's dx^2 + dy^2 four at a time, then summed per pixel in channel order.
+    const int last = 3 * (cols - 1);
+    int i = 3;
+    for (; i + 4 <= last; i += 4) {
+        const __m128 dx = _mm_sub_ps(_mm_loadu_ps(row + i - 3), _mm_loadu_ps(row + i + 3));
+        const __m128 dy = _mm_sub_ps(_mm_loadu_ps(below + i), _mm_loadu_ps(above + i));
+        _mm_storeu_ps(e + i, _mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)));
+    }
+    for (; i < last; ++i) {
+        const float dx = row[i - 3] - row[i + 3];
+        const float dy = below[i] - above[i];
+        e[i] = dx * dx + dy * dy;
+    }
+    for (int x = 1; x < cols - 1; ++x)
+        out[x] = (e[3 * x] + e[3 * x + 1]) + e[3 * x + 2];
+    // Square roots four at a time (the sums are never negative).
+    int x = 1;
+    for (; x + 4 <= cols - 1; x += 4)
+        _mm_storeu_ps(out + x, _mm_sqrt_ps(_mm_loadu_ps(out + x)));
+    for (; x < cols - 1; ++x)
+        out[x] = std::sqrt(out[x]);
+    out[0] = out[1];
+    out[cols - 1] = out[cols - 2];
+}
+
+// Sum, sum of squares (double, in column order) and largest value of four rows, one row
+// per lane.
+#pragma GCC push_options
+#pragma GCC target("avx2")
+void RowStats4(const float* const out[4], int cols, double* sums, double* squares, float* maxima)
+{
+    __m256d sum = _mm256_setzero_pd(), sum2 = _mm256_setzero_pd();
+    __m128 largest = _mm_setzero_ps();
+    int x = 0;
+    for (; x + 4 <= cols; x += 4) {
+        const __m128 in[4] = {_mm_loadu_ps(out[0] + x), _mm_loadu_ps(out[1] + x), _mm_loadu_ps(out[2] + x),
+                              _mm_loadu_ps(out[3] + x)};
+        __m128 t[4];
+        Transpose4(in, t);
+        for (int k = 0; k < 4; ++k) {
+            const __m256d v = _mm256_cvtps_pd(t[k]);
+            sum = _mm256_add_pd(sum, v);
+            sum2 = _mm256_add_pd(sum2, _mm256_mul_pd(v, v));
+            // As std::max(largest, v): a NaN sample keeps the largest so far.
+            largest = _mm_max_ps(t[k], largest);
+        }
+    }
+    alignas(32) double s[4], s2[4];
+    alignas(16) float m[4];
+    _mm256_store_pd(s, sum);
+    _mm256_store_pd(s2, sum2);
+    _mm_store_ps(m, largest);
+    for (int r = 0; r < 4; ++r) {
+        for (int j = x; j < cols; ++j) {
+            s[r] += out[r][j];
+            s2[r] += static_cast<double>(out[r][j]) * out[r][j];
+            m[r] = std::max(m[r], out[r][j]);
+        }
+        sums[r] = s[r];
+        squares[r] = s2[r];
+        maxima[r] = m[r];
+    }
+}
+#pragma GCC pop_options
+
 // The gradient into output, with each row's sum and sum of squares (in double, in column
 // order) for the deviation.
 void GradientMagnitude(MonoPixmap& output, const RGBPixmap& input, double* sums, double* squares,
@@ -347,45 +415,32 @@ void GradientMagnitude(MonoPixmap& output, const RGBPixmap& input, double* sums,
         return;
     }
     bands.Run(rows - 2, [&](int first, int end, float* slot) {
-        for (int y = first + 1; y < end + 1; ++y) {
-            const float* above = input.GetRow(y - 1);
-            const float* row = input.GetRow(y);
-            const float* below = input.GetRow(y + 1);
-            float* out = output.GetRow(y);
-            // Each sample's dx^2 + dy^2 four at a time, then summed per pixel in channel order.
-            float* e = slot;
-            const int last = 3 * (cols - 1);
-            int i = 3;
-            for (; i + 4 <= last; i += 4) {
-                const __m128 dx = _mm_sub_ps(_mm_loadu_ps(row + i - 3), _mm_loadu_ps(row + i + 3));
-                const __m128 dy = _mm_sub_ps(_mm_loadu_ps(below + i), _mm_loadu_ps(above + i));
-                _mm_storeu_ps(e + i, _mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)));
+        const bool useWide = HasAvx2();
+        for (int y = first + 1; y < end + 1;) {
+            // Rows four at a time where they fit, so that the four rows' serial sums run
+            // side by side; each row's sums still take its samples in column order.
+            const int group = useWide && y + 4 <= end + 1 ? 4 : 1;
+            for (int k = 0; k < group; ++k)
+                GradientRow(output.GetRow(y + k), input.GetRow(y + k - 1), input.GetRow(y + k),
+                            input.GetRow(y + k + 1), cols, slot);
+            if (group == 4) {
+                const float* out[4] = {output.GetRow(y), output.GetRow(y + 1), output.GetRow(y + 2),
+                                       output.GetRow(y + 3)};
+                RowStats4(out, cols, sums + y, squares + y, maxima + y);
+            } else {
+                const float* out = output.GetRow(y);
+                double sum = 0.0, sum2 = 0.0;
+                float largest = 0.0f;
+                for (int x = 0; x < cols; ++x) {
+                    sum += out[x];
+                    sum2 += static_cast<double>(out[x]) * out[x];
+                    largest = std::max(largest, out[x]);
+                }
+                sums[y] = sum;
+                squares[y] = sum2;
+                maxima[y] = largest;
             }
-            for (; i < last; ++i) {
-                const float dx = row[i - 3] - row[i + 3];
-                const float dy = below[i] - above[i];
-                e[i] = dx * dx + dy * dy;
-            }
-            for (int x = 1; x < cols - 1; ++x)
-                out[x] = (e[3 * x] + e[3 * x + 1]) + e[3 * x + 2];
-            // Square roots four at a time (the sums are never negative).
-            int x = 1;
-            for (; x + 4 <= cols - 1; x += 4)
-                _mm_storeu_ps(out + x, _mm_sqrt_ps(_mm_loadu_ps(out + x)));
-            for (; x < cols - 1; ++x)
-                out[x] = std::sqrt(out[x]);
-            out[0] = out[1];
-            out[cols - 1] = out[cols - 2];
-            double sum = 0.0, sum2 = 0.0;
-            float largest = 0.0f;
-            for (int x = 0; x < cols; ++x) {
-                sum += out[x];
-                sum2 += static_cast<double>(out[x]) * out[x];
-                largest = std::max(largest, out[x]);
-            }
-            sums[y] = sum;
-            squares[y] = sum2;
-            maxima[y] = largest;
+            y += group;
         }
     });
     std::copy_n(output.GetRow(1), cols, output.GetRow(0));
