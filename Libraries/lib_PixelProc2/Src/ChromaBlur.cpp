@@ -151,6 +151,48 @@ struct TripleSource {
     int64_t T(size_t i, int c) const { return state[3 * i + c] >> 4; }
 };
 
+// Pixels as interleaved 16-bit triples, targets as interleaved 32-bit sums.
+struct TripleBoxSource {
+    const int16_t* p;
+    const int32_t* box;
+
+    void Pair(size_t i, __m128d out[6]) const
+    {
+        TripleSource::Pairs(p, i, 16, out);
+        const int32_t* b = box + 3 * i;
+        const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));     // R0 G0 B0 R1
+        const __m128i hi = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + 4)); // G1 B1
+        out[3] = _mm_cvtepi32_pd(_mm_shuffle_epi32(lo, _MM_SHUFFLE(3, 3, 3, 0)));
+        out[4] = _mm_cvtepi32_pd(_mm_unpacklo_epi32(_mm_srli_si128(lo, 4), hi));
+        out[5] = _mm_cvtepi32_pd(_mm_unpacklo_epi32(_mm_srli_si128(lo, 8), _mm_srli_si128(hi, 4)));
+    }
+    int64_t P(size_t i, int c) const { return p[3 * i + c]; }
+    int64_t T(size_t i, int c) const { return box[3 * i + c]; }
+};
+
+// Each pixel moved by its channels' table entries at `index`, less their mean.
+void ApplyPull(int16_t* row, size_t n, const FColorLUT& table, uint32_t sumShift,
+               const int32_t* const index[3])
+{
+    const int16_t* const lutR = table.m_pRedData;
+    const int16_t* const lutG = table.m_pGreenData;
+    const int16_t* const lutB = table.m_pBlueData;
+    const int32_t* const i0 = index[0];
+    const int32_t* const i1 = index[1];
+    const int32_t* const i2 = index[2];
+    const int shift = sumShift & 31;
+    for (size_t x = 0; x < n; ++x) {
+        const int32_t d0 = lutR[i0[x]];
+        const int32_t d1 = lutG[i1[x]];
+        const int32_t d2 = lutB[i2[x]];
+        const int32_t t = (d0 + d1 + d2) >> shift;
+        int16_t* px = row + 3 * x;
+        px[0] = static_cast<int16_t>(static_cast<uint16_t>(px[0] + d0 - t));
+        px[1] = static_cast<int16_t>(static_cast<uint16_t>(px[1] + d1 - t));
+        px[2] = static_cast<int16_t>(static_cast<uint16_t>(px[2] + d2 - t));
+    }
+}
+
 template <class Source>
 void PullIndices(const Source& from, size_t n, const PullRanges& r, int32_t* const index[3])
 {
@@ -329,23 +371,7 @@ void ChromaBlurRow(int16_t* row, int y, double horizontalTime, double verticalTi
     for (; i < 3 * n; ++i)
         state[i] = static_cast<int16_t>(static_cast<uint16_t>((yv32 * buffer[i] + zv32 * state[i]) >> 8));
     PullIndices(TripleSource{row, state}, n, PullRanges{o, o, table.m_iSize / 2 - 1, table.m_iMask}, index);
-    const int16_t* const lutR = table.m_pRedData;
-    const int16_t* const lutG = table.m_pGreenData;
-    const int16_t* const lutB = table.m_pBlueData;
-    const int32_t* const i0 = index[0];
-    const int32_t* const i1 = index[1];
-    const int32_t* const i2 = index[2];
-    const int shift = sumShift & 31;
-    for (size_t x = 0; x < n; ++x) {
-        const int32_t d0 = lutR[i0[x]];
-        const int32_t d1 = lutG[i1[x]];
-        const int32_t d2 = lutB[i2[x]];
-        const int32_t t = (d0 + d1 + d2) >> shift;
-        int16_t* px = row + 3 * x;
-        px[0] = static_cast<int16_t>(static_cast<uint16_t>(px[0] + d0 - t));
-        px[1] = static_cast<int16_t>(static_cast<uint16_t>(px[1] + d1 - t));
-        px[2] = static_cast<int16_t>(static_cast<uint16_t>(px[2] + d2 - t));
-    }
+    ApplyPull(row, n, table, static_cast<uint32_t>(sumShift), index);
 }
 
 namespace
@@ -409,16 +435,29 @@ void SpatialChromaDQRow(const int16_t* input, int16_t* output, int offset, int16
     if (output != nullptr) {
         const int64_t oP = BoundedOffset(offset);
         const int64_t oQ = oP * 25 / 4;
-        for (int64_t j = 0; j < n; ++j) {
-            int64_t box[3];
-            for (int c = 0; c < 3; ++c)
-                box[c] = static_cast<int64_t>(ring[0][3 * j + c]) + ring[1][3 * j + c] + ring[2][3 * j + c] +
-                         ring[3][3 * j + c] + ring[4][3 * j + c];
-            int16_t* p = output + 3 * j;
-            int64_t q[3];
-            MatchBrightness(q, p, box, oP, oQ);
-            CorrectToward(p, q, table, sumShift);
+        // Box sums of at most 5 x 2^15 and offsets of at most 2^20 keep every step of the
+        // pull exact in doubles (see PullIndices).
+        const size_t samples = 3 * static_cast<size_t>(n);
+        thread_local std::vector<int32_t> work;
+        work.resize(4 * samples);
+        int32_t* box = work.data();
+        size_t i = 0;
+        for (; i + 8 <= samples; i += 8) {
+            __m128i lo = _mm_setzero_si128(), hi = _mm_setzero_si128();
+            for (int r = 0; r < 5; ++r) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ring[r] + i));
+                lo = _mm_add_epi32(lo, _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16));
+                hi = _mm_add_epi32(hi, _mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16));
+            }
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(box + i), lo);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(box + i + 4), hi);
         }
+        for (; i < samples; ++i)
+            box[i] = int32_t{ring[0][i]} + ring[1][i] + ring[2][i] + ring[3][i] + ring[4][i];
+        int32_t* const index[3] = {box + samples, box + samples + n, box + samples + 2 * n};
+        PullIndices(TripleBoxSource{output, box}, static_cast<size_t>(n),
+                    PullRanges{oP, oQ, table.m_iSize / 2 - 1, table.m_iMask}, index);
+        ApplyPull(output, static_cast<size_t>(n), table, sumShift, index);
     }
     RotateRows<5>(ring);
 }
