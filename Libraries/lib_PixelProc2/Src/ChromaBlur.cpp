@@ -230,11 +230,13 @@ size_t PullIndicesWide(const Source& source, size_t n, const PullRanges& r, int3
         __m128d a[6], b[6];
         source.Pair(i, a);
         source.Pair(i + 2, b);
-        __m256d v[6];
-        for (int k = 0; k < 6; ++k)
-            v[k] = _mm256_set_m128d(b[k], a[k]);
-        const __m256d p0 = v[0], p1 = v[1], p2 = v[2];
-        const __m256d t0 = v[3], t1 = v[4], t2 = v[5];
+        // Written out: a loop here keeps the six vectors in memory.
+        const __m256d p0 = _mm256_set_m128d(b[0], a[0]);
+        const __m256d p1 = _mm256_set_m128d(b[1], a[1]);
+        const __m256d p2 = _mm256_set_m128d(b[2], a[2]);
+        const __m256d t0 = _mm256_set_m128d(b[3], a[3]);
+        const __m256d t1 = _mm256_set_m128d(b[4], a[4]);
+        const __m256d t2 = _mm256_set_m128d(b[5], a[5]);
         const __m256d sP = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(p0, p1), p2), oP);
         const __m256d sQ = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(t0, t1), t2), oQ);
         const __m256d quotient = _mm256_div_pd(_mm256_mul_pd(sP, scale), _mm256_max_pd(sQ, one));
