@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <emmintrin.h>
+#include <type_traits>
 #include <vector>
 
 #include <immintrin.h>
@@ -227,16 +227,29 @@ size_t PullIndicesWide(const Source& source, size_t n, const PullRanges& r, int3
     };
     size_t i = 0;
     for (; i + 4 <= n; i += 4) {
-        __m128d a[6], b[6];
-        source.Pair(i, a);
-        source.Pair(i + 2, b);
-        // Written out: a loop here keeps the six vectors in memory.
-        const __m256d p0 = _mm256_set_m128d(b[0], a[0]);
-        const __m256d p1 = _mm256_set_m128d(b[1], a[1]);
-        const __m256d p2 = _mm256_set_m128d(b[2], a[2]);
-        const __m256d t0 = _mm256_set_m128d(b[3], a[3]);
-        const __m256d t1 = _mm256_set_m128d(b[4], a[4]);
-        const __m256d t2 = _mm256_set_m128d(b[5], a[5]);
+        __m256d p0, p1, p2, t0, t1, t2;
+        if constexpr (std::is_same_v<Source, PlanarSource>) {
+            auto load = [i](const int32_t* a) {
+                return _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i)));
+            };
+            p0 = load(source.p0);
+            p1 = load(source.p1);
+            p2 = load(source.p2);
+            t0 = load(source.t0);
+            t1 = load(source.t1);
+            t2 = load(source.t2);
+        } else {
+            __m128d a[6], b[6];
+            source.Pair(i, a);
+            source.Pair(i + 2, b);
+            // Written out: a loop here keeps the six vectors in memory.
+            p0 = _mm256_set_m128d(b[0], a[0]);
+            p1 = _mm256_set_m128d(b[1], a[1]);
+            p2 = _mm256_set_m128d(b[2], a[2]);
+            t0 = _mm256_set_m128d(b[3], a[3]);
+            t1 = _mm256_set_m128d(b[4], a[4]);
+            t2 = _mm256_set_m128d(b[5], a[5]);
+        }
         const __m256d sP = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(p0, p1), p2), oP);
         const __m256d sQ = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(t0, t1), t2), oQ);
         const __m256d quotient = _mm256_div_pd(_mm256_mul_pd(sP, scale), _mm256_max_pd(sQ, one));
