@@ -647,19 +647,39 @@ struct FIRScratchAccess {
         float* sums;
         float* logTable;
         float* powTable;
+        float* lumaTable;
         float* edgeTable;
         uint16_t* expTable;
     };
+
+    // Whether the tables that depend only on the value range M (and the edge exponent) are
+    // already there from an earlier call; marks them as about to be made otherwise.
+    static bool RangeTablesKept(FIRScratch& s, int M)
+    {
+        const bool kept = s.m_tablesRange == M;
+        s.m_tablesRange = M;
+        return kept;
+    }
+    static bool EdgePowersKept(FIRScratch& s, int M, float exponent)
+    {
+        uint32_t bits;
+        std::memcpy(&bits, &exponent, sizeof(bits));
+        const bool kept = s.m_edgePowersRange == M && s.m_edgePowersExponent == bits;
+        s.m_edgePowersRange = M;
+        s.m_edgePowersExponent = bits;
+        return kept;
+    }
 
     static bool Reserve(FIRScratch& s, size_t pixels, int M, size_t sumFloats, Storage& out)
     {
         if (!(Grow(s.m_image, 3 * pixels) && Grow(s.m_weights, pixels) && Grow(s.m_edges, pixels) &&
               Grow(s.m_sums, sumFloats) && Grow(s.m_logs, static_cast<size_t>(M)) &&
-              Grow(s.m_powers, 65536) && Grow(s.m_sigmoid, kFIRTableSize) &&
+              Grow(s.m_powers, 2 * 65536) && Grow(s.m_sigmoid, kFIRTableSize) &&
               Grow(s.m_exponentials, kFIRTableSize)))
             return false;
-        out = {s.m_image.data(), s.m_weights.data(), s.m_edges.data(),   s.m_sums.data(),
-               s.m_logs.data(),  s.m_powers.data(),  s.m_sigmoid.data(), s.m_exponentials.data()};
+        out = {s.m_image.data(),          s.m_weights.data(), s.m_edges.data(),
+               s.m_sums.data(),           s.m_logs.data(),    s.m_powers.data(),
+               s.m_powers.data() + 65536, s.m_sigmoid.data(), s.m_exponentials.data()};
         return true;
     }
 };
@@ -834,9 +854,12 @@ void Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, f
     // Both images are clamped to [1, M - 1] in the passes that first read them.
     const int high = M - 1;
     // The reference mapped through a power, and its edges before and after a local mean.
-    for (int i = 0; i < M; ++i)
-        powTable[i] =
-            static_cast<float>(std::pow(static_cast<double>(i) / M, static_cast<double>(edgeExponent)));
+    // Tables that depend only on M and the exponent are kept with the storage.
+    const bool rangeTablesKept = FIRScratchAccess::RangeTablesKept(scratch, M);
+    if (!FIRScratchAccess::EdgePowersKept(scratch, M, edgeExponent))
+        for (int i = 0; i < M; ++i)
+            powTable[i] =
+                static_cast<float>(std::pow(static_cast<double>(i) / M, static_cast<double>(edgeExponent)));
     bands.Run(rows, [&](int first, int end, float*) {
         for (int y = first; y < end; ++y) {
             int16_t* r = reference.GetRow(y);
@@ -852,8 +875,9 @@ void Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, f
     EdgeWeights(W2, X, locality, scaleLocalMeanEdgeRef, sigmoidOffset, edgeTable, bands, &W1);
 
     // The log ratio, smoothed where the reference has no edges.
-    for (int i = 0; i < M; ++i)
-        logTable[i] = static_cast<float>(std::log(static_cast<double>(i) / M + 1e-12));
+    if (!rangeTablesKept)
+        for (int i = 0; i < M; ++i)
+            logTable[i] = static_cast<float>(std::log(static_cast<double>(i) / M + 1e-12));
     // Made row by row as the edge-aware row filter takes them, never stored whole.
     auto logRatio = [&](int y, float* o) -> const float* {
         int16_t* v = image.GetRow(y);
@@ -870,12 +894,15 @@ void Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, f
 
     const double k = std::min(static_cast<double>(m), 7.0) * g;
     const int64_t Z = static_cast<int64_t>(std::clamp(std::trunc(k * 4096.0), -2147483648.0, 2147483647.0));
-    for (int i = 0; i < M; ++i)
-        powTable[i] = static_cast<float>(std::pow(static_cast<double>(i) / M, 0.2));
-    RunInRowBands(kFIRTableSize, threads, [&](int first, int end) {
-        for (int j = first; j < end; ++j)
-            expTable[j] = static_cast<uint16_t>(std::trunc(2.0 * M * std::exp2(-j / kLogSteps)));
-    });
+    float* lumaTable = st.lumaTable;
+    if (!rangeTablesKept) {
+        for (int i = 0; i < M; ++i)
+            lumaTable[i] = static_cast<float>(std::pow(static_cast<double>(i) / M, 0.2));
+        RunInRowBands(kFIRTableSize, threads, [&](int first, int end) {
+            for (int j = first; j < end; ++j)
+                expTable[j] = static_cast<uint16_t>(std::trunc(2.0 * M * std::exp2(-j / kLogSteps)));
+        });
+    }
 
     bands.Run(rows, [&](int first, int end, float*) {
         std::vector<int32_t> indices(3 * static_cast<size_t>(cols));
@@ -891,7 +918,7 @@ void Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, f
             int x = 0;
             if (useWide) {
                 for (int p = 0; p < cols; ++p)
-                    powers[p] = powTable[(r[3 * p] + 2 * r[3 * p + 1] + r[3 * p + 2]) >> 2];
+                    powers[p] = lumaTable[(r[3 * p] + 2 * r[3 * p + 1] + r[3 * p + 2]) >> 2];
                 x = MixPixels(v, weight, powers.data(), indices.data(), Z, cols);
             }
             for (; x < cols; ++x) {
@@ -899,7 +926,7 @@ void Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, f
                 const float w = std::min(weight[x], 1.0f);
                 const int luma = (r[3 * x] + 2 * r[3 * x + 1] + r[3 * x + 2]) >> 2;
                 // Clamping before the conversion truncates gives what truncating first would.
-                double yMix = (1.0 - static_cast<double>(w)) * powTable[luma] * static_cast<double>(Z);
+                double yMix = (1.0 - static_cast<double>(w)) * lumaTable[luma] * static_cast<double>(Z);
                 if (!std::isfinite(yMix))
                     yMix = 0.0;
                 const int64_t Y = static_cast<int64_t>(std::clamp(yMix, -2147483648.0, 2147483647.0));

@@ -484,26 +484,37 @@ TEST(FIRNoiseReductionTest, OutputsPinnedToTheBit)
     const Case cases[] = {
         {1, 1, 1, Params(), 8246465291776378761u},     {2, 5, 1, Params(), 7445646839666098273u},
         {3, 3, 2, strong, 11449613993275637200u},      {97, 61, 3, Params(), 15362093821026617302u},
-        {211, 37, 4, strong, 886174122652620892u},     {300, 8, 8, weak, 1489043865436738038u},
+        {300, 8, 8, weak, 1489043865436738038u},       {211, 37, 4, strong, 886174122652620892u},
         {17, 130, 2, weak, 6892731288113487440u},      {64, 64, 1, strong, 9464946715601188660u},
         {640, 400, 4, Params(), 1586060398710407957u},
     };
-    for (const Case& c : cases) {
-        Samples image(c.cols, c.rows), reference(c.cols, c.rows);
-        MakeNoisyScene(image, reference, static_cast<uint32_t>(c.cols * 7 + c.rows));
-        std::mt19937 random(static_cast<uint32_t>(c.cols + 3 * c.rows));
-        std::uniform_int_distribution<int> wild(-2000, 32767), pick(0, 9);
-        for (size_t i = 0; i < image.data.size(); ++i) {
-            if (pick(random) == 0)
-                image.data[i] = static_cast<int16_t>(wild(random));
-            if (pick(random) == 0)
-                reference.data[i] = static_cast<int16_t>(wild(random));
+    // Fresh storage, then storage kept across all cases, whose tables for one value range
+    // and exponent must not leak into the next case.
+    FIRScratch kept;
+    for (int pass = 0; pass < 3; ++pass)
+        for (const Case& c : cases) {
+            Samples image(c.cols, c.rows), reference(c.cols, c.rows);
+            MakeNoisyScene(image, reference, static_cast<uint32_t>(c.cols * 7 + c.rows));
+            std::mt19937 random(static_cast<uint32_t>(c.cols + 3 * c.rows));
+            std::uniform_int_distribution<int> wild(-2000, 32767), pick(0, 9);
+            for (size_t i = 0; i < image.data.size(); ++i) {
+                if (pick(random) == 0)
+                    image.data[i] = static_cast<int16_t>(wild(random));
+                if (pick(random) == 0)
+                    reference.data[i] = static_cast<int16_t>(wild(random));
+            }
+            if (pass == 0) {
+                RunFIR(image, reference, c.p, c.threads);
+            } else {
+                Image i = image.Pixmap(), r = reference.Pixmap();
+                const Params& p = c.p;
+                FIRNoiseReduction(i, r, p.pRef, p.pEdgeRef, p.pImage, p.locality, p.offset, p.scaleEdge,
+                                  p.scaleMeanEdge, p.exponent, p.m, p.g, kept, c.threads);
+            }
+            const uint64_t digest = Fnv1a(reference.data.data(), reference.data.size() * 2,
+                                          Fnv1a(image.data.data(), image.data.size() * 2));
+            EXPECT_EQ(digest, c.expected) << c.cols << "x" << c.rows << ", pass " << pass;
         }
-        RunFIR(image, reference, c.p, c.threads);
-        const uint64_t digest = Fnv1a(reference.data.data(), reference.data.size() * 2,
-                                      Fnv1a(image.data.data(), image.data.size() * 2));
-        EXPECT_EQ(digest, c.expected) << c.cols << "x" << c.rows;
-    }
     // The building blocks on their own, on random floats.
     const int cols = 203, rows = 23;
     std::mt19937 random(5);
