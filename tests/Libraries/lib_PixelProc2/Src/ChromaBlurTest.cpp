@@ -258,7 +258,7 @@ TEST(ChromaDQ, StreamedAndThreadedFiltersEqualTheWholeImageReferences)
     }
 }
 
-TEST(ChromaDQ, SpatialFilterEqualsTheReferenceAtExtremes)
+TEST(ChromaDQ, SpatialAndBinomialFiltersEqualTheReferencesAtExtremes)
 {
     // Samples over the whole 16-bit range (saturating box sums, negative brightness) and
     // offsets from below the floor to past the cap, with a small table and the tanh tables.
@@ -271,6 +271,12 @@ TEST(ChromaDQ, SpatialFilterEqualsTheReferenceAtExtremes)
         for (auto& v : in.pixels)
             if (pick(random) == 0)
                 v = static_cast<int16_t>(any(random));
+        for (const FColorLUT* t : std::array<const FColorLUT*, 2>{&id.lut, &tanh}) {
+            const TestImage48 expected = ReferenceBinomialDQ(in, *t, 3);
+            TestImage48 im = in;
+            BinomialChromaDQImage(im.Pixmap(), *t, 3, 3);
+            ASSERT_EQ(im.pixels, expected.pixels) << cols << " columns, binomial";
+        }
         for (int offset : {-5, 0, 1, 7, 120, 5000, 1 << 20, (1 << 20) + 9, 2147483647}) {
             const int64_t bounded = std::clamp<int64_t>(offset, 1, int64_t{1} << 20);
             for (const FColorLUT* t : std::array<const FColorLUT*, 2>{&id.lut, &tanh}) {
