@@ -541,20 +541,95 @@ void BinomialChromaDQRow(const int16_t* input, int16_t* output, int16_t* ring[3]
 {
     const int64_t n = count;
     int16_t* newest = ring[2];
-    for (int64_t j = 0; j < n; ++j)
+    auto clampedTaps = [&](int64_t j) {
         for (int c = 0; c < 3; ++c)
             newest[3 * j + c] =
                 Saturate16((Pixel(input, j - 1, n)[c] + 2 * static_cast<int64_t>(input[3 * j + c]) +
                             Pixel(input, j + 1, n)[c] + 2) >>
                            2);
+    };
+    // Away from the ends no tap needs clamping: eight samples at a time in 32 bits, the
+    // saturation done by the pack.
+    const int64_t first = std::min<int64_t>(1, n);
+    const int64_t last = std::max(first, n - 1);
+    for (int64_t j = 0; j < first; ++j)
+        clampedTaps(j);
+    int64_t i = 3 * first;
+    const int64_t end = 3 * last;
+    auto widen = [](__m128i v, bool high) {
+        return _mm_srai_epi32(high ? _mm_unpackhi_epi16(v, v) : _mm_unpacklo_epi16(v, v), 16);
+    };
+    const __m128i two = _mm_set1_epi32(2);
+    for (; i + 8 <= end; i += 8) {
+        const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(input + i - 3));
+        const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(input + i));
+        const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(input + i + 3));
+        __m128i half[2];
+        for (int h = 0; h < 2; ++h) {
+            const __m128i mid = widen(m, h == 1);
+            half[h] = _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(widen(l, h == 1), widen(r, h == 1)),
+                                                   _mm_add_epi32(_mm_add_epi32(mid, mid), two)),
+                                     2);
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(newest + i), _mm_packs_epi32(half[0], half[1]));
+    }
+    for (; i < end; ++i)
+        newest[i] = Saturate16((input[i - 3] + 2 * int32_t{input[i]} + input[i + 3] + 2) >> 2);
+    for (int64_t j = last; j < n; ++j)
+        clampedTaps(j);
     if (output != nullptr) {
+        // Each sample's table index, eight at a time: the target and the pixel are 16-bit,
+        // so the difference and its clamp fit 32 bits.
+        const size_t samples = 3 * static_cast<size_t>(n);
+        thread_local std::vector<int32_t> work;
+        work.resize(samples);
+        int32_t* index = work.data();
+        const int32_t limit = table.m_iSize / 2 - 1;
+        const int32_t mask = table.m_iMask;
+        size_t k = 0;
+        if (limit >= 0) {
+            const __m128i hi = _mm_set1_epi32(limit), lo = _mm_set1_epi32(-limit),
+                          bits = _mm_set1_epi32(mask);
+            // Signed 32-bit min and max from SSE2 compares.
+            auto clamp = [&](__m128i v) {
+                const __m128i over = _mm_cmpgt_epi32(v, hi);
+                v = _mm_or_si128(_mm_and_si128(over, hi), _mm_andnot_si128(over, v));
+                const __m128i under = _mm_cmpgt_epi32(lo, v);
+                return _mm_or_si128(_mm_and_si128(under, lo), _mm_andnot_si128(under, v));
+            };
+            for (; k + 8 <= samples; k += 8) {
+                const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ring[0] + k));
+                const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ring[1] + k));
+                const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ring[2] + k));
+                const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(output + k));
+                for (int h = 0; h < 2; ++h) {
+                    const __m128i mid = widen(b, h == 1);
+                    const __m128i q =
+                        _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(widen(a, h == 1), widen(c, h == 1)),
+                                                     _mm_add_epi32(mid, mid)),
+                                       2);
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(index + k + 4 * h),
+                                     _mm_and_si128(clamp(_mm_sub_epi32(q, widen(p, h == 1))), bits));
+                }
+            }
+        }
+        for (; k < samples; ++k) {
+            const int64_t q = (ring[0][k] + 2 * static_cast<int64_t>(ring[1][k]) + ring[2][k]) >> 2;
+            index[k] =
+                static_cast<int32_t>(std::clamp<int64_t>(q - output[k], -int64_t{limit}, limit)) & mask;
+        }
+        const int16_t* const lut[3] = {table.m_pRedData, table.m_pGreenData, table.m_pBlueData};
+        const int shift = sumShift & 31;
         for (int64_t j = 0; j < n; ++j) {
-            int64_t q[3];
-            for (int c = 0; c < 3; ++c)
-                q[c] = (ring[0][3 * j + c] + 2 * static_cast<int64_t>(ring[1][3 * j + c]) +
-                        ring[2][3 * j + c]) >>
-                       2;
-            CorrectToward(output + 3 * j, q, table, sumShift);
+            const int32_t* ix = index + 3 * j;
+            const int32_t d0 = lut[0][ix[0]];
+            const int32_t d1 = lut[1][ix[1]];
+            const int32_t d2 = lut[2][ix[2]];
+            const int32_t t = (d0 + d1 + d2) >> shift;
+            int16_t* px = output + 3 * j;
+            px[0] = static_cast<int16_t>(static_cast<uint16_t>(px[0] + d0 - t));
+            px[1] = static_cast<int16_t>(static_cast<uint16_t>(px[1] + d1 - t));
+            px[2] = static_cast<int16_t>(static_cast<uint16_t>(px[2] + d2 - t));
         }
     }
     RotateRows<3>(ring);
