@@ -497,13 +497,35 @@ void EdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, flo
         });
     }
     bands.Run(rows, [&](int first, int end, float*) {
+        std::vector<int32_t> indices(flat ? 0 : static_cast<size_t>(cols));
+        const __m128d perLn = _mm_set1_pd(kIndexPerLn);
+        const __m128d half = _mm_set1_pd(0.5);
+        const __m128d zero = _mm_setzero_pd();
+        const __m128d top = _mm_set1_pd(kFIRTableSize - 1);
+        // As tableIndex, two at a time: the bound 0 first, so that NaN goes to 0.
+        auto index = [&](__m128d v) {
+            return _mm_cvttpd_epi32(
+                _mm_min_pd(_mm_max_pd(_mm_mul_pd(_mm_mul_pd(v, perLn), half), zero), top));
+        };
         for (int y = first; y < end; ++y) {
             float* g = output.GetRow(y);
             const float* low = floor != nullptr ? floor->GetRow(y) : nullptr;
-            for (int x = 0; x < cols; ++x) {
-                float w = flatWeight;
-                if (!flat)
-                    w = table[tableIndex(g[x])];
+            if (flat) {
+                for (int x = 0; x < cols; ++x)
+                    g[x] = low != nullptr ? std::max(low[x], flatWeight) : flatWeight;
+                continue;
+            }
+            int x = 0;
+            for (; x + 4 <= cols; x += 4) {
+                const __m128 v = _mm_loadu_ps(g + x);
+                _mm_storeu_si128(
+                    reinterpret_cast<__m128i*>(indices.data() + x),
+                    _mm_unpacklo_epi64(index(_mm_cvtps_pd(v)), index(_mm_cvtps_pd(_mm_movehl_ps(v, v)))));
+            }
+            for (; x < cols; ++x)
+                indices[x] = tableIndex(g[x]);
+            for (x = 0; x < cols; ++x) {
+                const float w = table[indices[x]];
                 g[x] = low != nullptr ? std::max(low[x], w) : w;
             }
         }
