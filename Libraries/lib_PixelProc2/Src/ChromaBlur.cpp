@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <emmintrin.h>
+#include <type_traits>
 #include <vector>
 
-#include <emmintrin.h>
+#include <immintrin.h>
 
 #include "FGlobalLUTsClass.h"
 #include "RunInRowBands.h"
@@ -151,6 +151,122 @@ struct TripleSource {
     int64_t T(size_t i, int c) const { return state[3 * i + c] >> 4; }
 };
 
+// Pixels as interleaved 16-bit triples, targets as interleaved 32-bit sums.
+struct TripleBoxSource {
+    const int16_t* p;
+    const int32_t* box;
+
+    void Pair(size_t i, __m128d out[6]) const
+    {
+        TripleSource::Pairs(p, i, 16, out);
+        const int32_t* b = box + 3 * i;
+        const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));     // R0 G0 B0 R1
+        const __m128i hi = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + 4)); // G1 B1
+        out[3] = _mm_cvtepi32_pd(_mm_shuffle_epi32(lo, _MM_SHUFFLE(3, 3, 3, 0)));
+        out[4] = _mm_cvtepi32_pd(_mm_unpacklo_epi32(_mm_srli_si128(lo, 4), hi));
+        out[5] = _mm_cvtepi32_pd(_mm_unpacklo_epi32(_mm_srli_si128(lo, 8), _mm_srli_si128(hi, 4)));
+    }
+    int64_t P(size_t i, int c) const { return p[3 * i + c]; }
+    int64_t T(size_t i, int c) const { return box[3 * i + c]; }
+};
+
+// Each pixel moved by its channels' table entries at `index`, less their mean.
+void ApplyPull(int16_t* row, size_t n, const FColorLUT& table, uint32_t sumShift,
+               const int32_t* const index[3])
+{
+    const int16_t* const lutR = table.m_pRedData;
+    const int16_t* const lutG = table.m_pGreenData;
+    const int16_t* const lutB = table.m_pBlueData;
+    const int32_t* const i0 = index[0];
+    const int32_t* const i1 = index[1];
+    const int32_t* const i2 = index[2];
+    const int shift = sumShift & 31;
+    for (size_t x = 0; x < n; ++x) {
+        const int32_t d0 = lutR[i0[x]];
+        const int32_t d1 = lutG[i1[x]];
+        const int32_t d2 = lutB[i2[x]];
+        const int32_t t = (d0 + d1 + d2) >> shift;
+        int16_t* px = row + 3 * x;
+        px[0] = static_cast<int16_t>(static_cast<uint16_t>(px[0] + d0 - t));
+        px[1] = static_cast<int16_t>(static_cast<uint16_t>(px[1] + d1 - t));
+        px[2] = static_cast<int16_t>(static_cast<uint16_t>(px[2] + d2 - t));
+    }
+}
+
+bool HasAvx2()
+{
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+
+// The vector loop of PullIndices four pixels at a time in AVX2 registers, for tables that
+// take the lifted path: the same operations on every pixel, so the same indices. Returns
+// the pixels done.
+#pragma GCC push_options
+#pragma GCC target("avx2")
+template <class Source>
+size_t PullIndicesWide(const Source& source, size_t n, const PullRanges& r, int32_t* const out[3])
+{
+    const __m256d oP = _mm256_set1_pd(static_cast<double>(r.oP));
+    const __m256d oQ = _mm256_set1_pd(static_cast<double>(r.oQ));
+    const __m256d flat = _mm256_set1_pd(static_cast<double>(65536 / r.oQ));
+    const __m256d scale = _mm256_set1_pd(65536.0);
+    const __m256d unscale = _mm256_set1_pd(1.0 / 65536.0);
+    const __m256d half = _mm256_set1_pd(32768.0);
+    const __m256d big = _mm256_set1_pd(4503599627370496.0); // 2^52
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d zero = _mm256_setzero_pd();
+    const __m256d lo = _mm256_set1_pd(-static_cast<double>(r.limit));
+    const __m256d hi = _mm256_set1_pd(static_cast<double>(r.limit));
+    const __m128i mask = _mm_set1_epi32(r.mask);
+    const __m256d lift = _mm256_set1_pd(double(int32_t(1) << 20));
+    auto channel = [&](__m256d t, __m256d p, __m256d f) {
+        const __m256d q = _mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(t, f), half), unscale);
+        const __m256d d = _mm256_min_pd(_mm256_max_pd(_mm256_sub_pd(q, p), lo), hi);
+        return _mm_and_si128(_mm256_cvttpd_epi32(_mm256_add_pd(d, lift)), mask);
+    };
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        __m256d p0, p1, p2, t0, t1, t2;
+        if constexpr (std::is_same_v<Source, PlanarSource>) {
+            auto load = [i](const int32_t* a) {
+                return _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i)));
+            };
+            p0 = load(source.p0);
+            p1 = load(source.p1);
+            p2 = load(source.p2);
+            t0 = load(source.t0);
+            t1 = load(source.t1);
+            t2 = load(source.t2);
+        } else {
+            __m128d a[6], b[6];
+            source.Pair(i, a);
+            source.Pair(i + 2, b);
+            // Written out: a loop here keeps the six vectors in memory.
+            p0 = _mm256_set_m128d(b[0], a[0]);
+            p1 = _mm256_set_m128d(b[1], a[1]);
+            p2 = _mm256_set_m128d(b[2], a[2]);
+            t0 = _mm256_set_m128d(b[3], a[3]);
+            t1 = _mm256_set_m128d(b[4], a[4]);
+            t2 = _mm256_set_m128d(b[5], a[5]);
+        }
+        const __m256d sP = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(p0, p1), p2), oP);
+        const __m256d sQ = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(t0, t1), t2), oQ);
+        const __m256d quotient = _mm256_div_pd(_mm256_mul_pd(sP, scale), _mm256_max_pd(sQ, one));
+        const __m256d rounded = _mm256_sub_pd(_mm256_add_pd(quotient, big), big);
+        const __m256d down =
+            _mm256_sub_pd(rounded, _mm256_and_pd(_mm256_cmp_pd(rounded, quotient, _CMP_GT_OQ), one));
+        const __m256d steep = _mm256_cmp_pd(sQ, oQ, _CMP_GT_OQ);
+        __m256d f = _mm256_blendv_pd(_mm256_mul_pd(sP, flat), down, steep);
+        f = _mm256_and_pd(f, _mm256_cmp_pd(sP, zero, _CMP_GE_OQ));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out[0] + i), channel(t0, p0, f));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out[1] + i), channel(t1, p1, f));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out[2] + i), channel(t2, p2, f));
+    }
+    return i;
+}
+#pragma GCC pop_options
+
 template <class Source>
 void PullIndices(const Source& from, size_t n, const PullRanges& r, int32_t* const index[3])
 {
@@ -180,7 +296,7 @@ void PullIndices(const Source& from, size_t n, const PullRanges& r, int32_t* con
         const __m128d d = _mm_min_pd(_mm_max_pd(_mm_sub_pd(q, p), lo), hi);
         return _mm_and_si128(_mm_cvttpd_epi32(_mm_add_pd(d, lift)), mask);
     };
-    size_t i = 0;
+    size_t i = lifted && HasAvx2() ? PullIndicesWide(source, n, r, out) : 0;
     for (; lifted && i + 2 <= n; i += 2) {
         __m128d v[6];
         source.Pair(i, v);
@@ -329,23 +445,7 @@ void ChromaBlurRow(int16_t* row, int y, double horizontalTime, double verticalTi
     for (; i < 3 * n; ++i)
         state[i] = static_cast<int16_t>(static_cast<uint16_t>((yv32 * buffer[i] + zv32 * state[i]) >> 8));
     PullIndices(TripleSource{row, state}, n, PullRanges{o, o, table.m_iSize / 2 - 1, table.m_iMask}, index);
-    const int16_t* const lutR = table.m_pRedData;
-    const int16_t* const lutG = table.m_pGreenData;
-    const int16_t* const lutB = table.m_pBlueData;
-    const int32_t* const i0 = index[0];
-    const int32_t* const i1 = index[1];
-    const int32_t* const i2 = index[2];
-    const int shift = sumShift & 31;
-    for (size_t x = 0; x < n; ++x) {
-        const int32_t d0 = lutR[i0[x]];
-        const int32_t d1 = lutG[i1[x]];
-        const int32_t d2 = lutB[i2[x]];
-        const int32_t t = (d0 + d1 + d2) >> shift;
-        int16_t* px = row + 3 * x;
-        px[0] = static_cast<int16_t>(static_cast<uint16_t>(px[0] + d0 - t));
-        px[1] = static_cast<int16_t>(static_cast<uint16_t>(px[1] + d1 - t));
-        px[2] = static_cast<int16_t>(static_cast<uint16_t>(px[2] + d2 - t));
-    }
+    ApplyPull(row, n, table, static_cast<uint32_t>(sumShift), index);
 }
 
 namespace
@@ -409,16 +509,29 @@ void SpatialChromaDQRow(const int16_t* input, int16_t* output, int offset, int16
     if (output != nullptr) {
         const int64_t oP = BoundedOffset(offset);
         const int64_t oQ = oP * 25 / 4;
-        for (int64_t j = 0; j < n; ++j) {
-            int64_t box[3];
-            for (int c = 0; c < 3; ++c)
-                box[c] = static_cast<int64_t>(ring[0][3 * j + c]) + ring[1][3 * j + c] + ring[2][3 * j + c] +
-                         ring[3][3 * j + c] + ring[4][3 * j + c];
-            int16_t* p = output + 3 * j;
-            int64_t q[3];
-            MatchBrightness(q, p, box, oP, oQ);
-            CorrectToward(p, q, table, sumShift);
+        // Box sums of at most 5 x 2^15 and offsets of at most 2^20 keep every step of the
+        // pull exact in doubles (see PullIndices).
+        const size_t samples = 3 * static_cast<size_t>(n);
+        thread_local std::vector<int32_t> work;
+        work.resize(4 * samples);
+        int32_t* box = work.data();
+        size_t i = 0;
+        for (; i + 8 <= samples; i += 8) {
+            __m128i lo = _mm_setzero_si128(), hi = _mm_setzero_si128();
+            for (int r = 0; r < 5; ++r) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ring[r] + i));
+                lo = _mm_add_epi32(lo, _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16));
+                hi = _mm_add_epi32(hi, _mm_srai_epi32(_mm_unpackhi_epi16(v, v), 16));
+            }
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(box + i), lo);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(box + i + 4), hi);
         }
+        for (; i < samples; ++i)
+            box[i] = int32_t{ring[0][i]} + ring[1][i] + ring[2][i] + ring[3][i] + ring[4][i];
+        int32_t* const index[3] = {box + samples, box + samples + n, box + samples + 2 * n};
+        PullIndices(TripleBoxSource{output, box}, static_cast<size_t>(n),
+                    PullRanges{oP, oQ, table.m_iSize / 2 - 1, table.m_iMask}, index);
+        ApplyPull(output, static_cast<size_t>(n), table, sumShift, index);
     }
     RotateRows<5>(ring);
 }
@@ -428,20 +541,95 @@ void BinomialChromaDQRow(const int16_t* input, int16_t* output, int16_t* ring[3]
 {
     const int64_t n = count;
     int16_t* newest = ring[2];
-    for (int64_t j = 0; j < n; ++j)
+    auto clampedTaps = [&](int64_t j) {
         for (int c = 0; c < 3; ++c)
             newest[3 * j + c] =
                 Saturate16((Pixel(input, j - 1, n)[c] + 2 * static_cast<int64_t>(input[3 * j + c]) +
                             Pixel(input, j + 1, n)[c] + 2) >>
                            2);
+    };
+    // Away from the ends no tap needs clamping: eight samples at a time in 32 bits, the
+    // saturation done by the pack.
+    const int64_t first = std::min<int64_t>(1, n);
+    const int64_t last = std::max(first, n - 1);
+    for (int64_t j = 0; j < first; ++j)
+        clampedTaps(j);
+    int64_t i = 3 * first;
+    const int64_t end = 3 * last;
+    auto widen = [](__m128i v, bool high) {
+        return _mm_srai_epi32(high ? _mm_unpackhi_epi16(v, v) : _mm_unpacklo_epi16(v, v), 16);
+    };
+    const __m128i two = _mm_set1_epi32(2);
+    for (; i + 8 <= end; i += 8) {
+        const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(input + i - 3));
+        const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(input + i));
+        const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(input + i + 3));
+        __m128i half[2];
+        for (int h = 0; h < 2; ++h) {
+            const __m128i mid = widen(m, h == 1);
+            half[h] = _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(widen(l, h == 1), widen(r, h == 1)),
+                                                   _mm_add_epi32(_mm_add_epi32(mid, mid), two)),
+                                     2);
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(newest + i), _mm_packs_epi32(half[0], half[1]));
+    }
+    for (; i < end; ++i)
+        newest[i] = Saturate16((input[i - 3] + 2 * int32_t{input[i]} + input[i + 3] + 2) >> 2);
+    for (int64_t j = last; j < n; ++j)
+        clampedTaps(j);
     if (output != nullptr) {
+        // Each sample's table index, eight at a time: the target and the pixel are 16-bit,
+        // so the difference and its clamp fit 32 bits.
+        const size_t samples = 3 * static_cast<size_t>(n);
+        thread_local std::vector<int32_t> work;
+        work.resize(samples);
+        int32_t* index = work.data();
+        const int32_t limit = table.m_iSize / 2 - 1;
+        const int32_t mask = table.m_iMask;
+        size_t k = 0;
+        if (limit >= 0) {
+            const __m128i hi = _mm_set1_epi32(limit), lo = _mm_set1_epi32(-limit),
+                          bits = _mm_set1_epi32(mask);
+            // Signed 32-bit min and max from SSE2 compares.
+            auto clamp = [&](__m128i v) {
+                const __m128i over = _mm_cmpgt_epi32(v, hi);
+                v = _mm_or_si128(_mm_and_si128(over, hi), _mm_andnot_si128(over, v));
+                const __m128i under = _mm_cmpgt_epi32(lo, v);
+                return _mm_or_si128(_mm_and_si128(under, lo), _mm_andnot_si128(under, v));
+            };
+            for (; k + 8 <= samples; k += 8) {
+                const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ring[0] + k));
+                const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ring[1] + k));
+                const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ring[2] + k));
+                const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(output + k));
+                for (int h = 0; h < 2; ++h) {
+                    const __m128i mid = widen(b, h == 1);
+                    const __m128i q =
+                        _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(widen(a, h == 1), widen(c, h == 1)),
+                                                     _mm_add_epi32(mid, mid)),
+                                       2);
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(index + k + 4 * h),
+                                     _mm_and_si128(clamp(_mm_sub_epi32(q, widen(p, h == 1))), bits));
+                }
+            }
+        }
+        for (; k < samples; ++k) {
+            const int64_t q = (ring[0][k] + 2 * static_cast<int64_t>(ring[1][k]) + ring[2][k]) >> 2;
+            index[k] =
+                static_cast<int32_t>(std::clamp<int64_t>(q - output[k], -int64_t{limit}, limit)) & mask;
+        }
+        const int16_t* const lut[3] = {table.m_pRedData, table.m_pGreenData, table.m_pBlueData};
+        const int shift = sumShift & 31;
         for (int64_t j = 0; j < n; ++j) {
-            int64_t q[3];
-            for (int c = 0; c < 3; ++c)
-                q[c] = (ring[0][3 * j + c] + 2 * static_cast<int64_t>(ring[1][3 * j + c]) +
-                        ring[2][3 * j + c]) >>
-                       2;
-            CorrectToward(output + 3 * j, q, table, sumShift);
+            const int32_t* ix = index + 3 * j;
+            const int32_t d0 = lut[0][ix[0]];
+            const int32_t d1 = lut[1][ix[1]];
+            const int32_t d2 = lut[2][ix[2]];
+            const int32_t t = (d0 + d1 + d2) >> shift;
+            int16_t* px = output + 3 * j;
+            px[0] = static_cast<int16_t>(static_cast<uint16_t>(px[0] + d0 - t));
+            px[1] = static_cast<int16_t>(static_cast<uint16_t>(px[1] + d1 - t));
+            px[2] = static_cast<int16_t>(static_cast<uint16_t>(px[2] + d2 - t));
         }
     }
     RotateRows<3>(ring);

@@ -331,6 +331,74 @@ void EdgeAwareSmooth(RGBPixmap& output, const RGBPixmap& input, const MonoPixmap
     ColumnPass<3, true>(output, &weights, d, bands);
 }
 
+// One row of the gradient from the rows around it; e: working space for 3 cols floats.
+void GradientRow(float* out, const float* above, const float* row, const float* below, int cols, float* e)
+{
+    // Each sample's dx^2 + dy^2 four at a time, then summed per pixel in channel order.
+    const int last = 3 * (cols - 1);
+    int i = 3;
+    for (; i + 4 <= last; i += 4) {
+        const __m128 dx = _mm_sub_ps(_mm_loadu_ps(row + i - 3), _mm_loadu_ps(row + i + 3));
+        const __m128 dy = _mm_sub_ps(_mm_loadu_ps(below + i), _mm_loadu_ps(above + i));
+        _mm_storeu_ps(e + i, _mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)));
+    }
+    for (; i < last; ++i) {
+        const float dx = row[i - 3] - row[i + 3];
+        const float dy = below[i] - above[i];
+        e[i] = dx * dx + dy * dy;
+    }
+    for (int x = 1; x < cols - 1; ++x)
+        out[x] = (e[3 * x] + e[3 * x + 1]) + e[3 * x + 2];
+    // Square roots four at a time (the sums are never negative).
+    int x = 1;
+    for (; x + 4 <= cols - 1; x += 4)
+        _mm_storeu_ps(out + x, _mm_sqrt_ps(_mm_loadu_ps(out + x)));
+    for (; x < cols - 1; ++x)
+        out[x] = std::sqrt(out[x]);
+    out[0] = out[1];
+    out[cols - 1] = out[cols - 2];
+}
+
+// Sum, sum of squares (double, in column order) and largest value of four rows, one row
+// per lane.
+#pragma GCC push_options
+#pragma GCC target("avx2")
+void RowStats4(const float* const out[4], int cols, double* sums, double* squares, float* maxima)
+{
+    __m256d sum = _mm256_setzero_pd(), sum2 = _mm256_setzero_pd();
+    __m128 largest = _mm_setzero_ps();
+    int x = 0;
+    for (; x + 4 <= cols; x += 4) {
+        const __m128 in[4] = {_mm_loadu_ps(out[0] + x), _mm_loadu_ps(out[1] + x), _mm_loadu_ps(out[2] + x),
+                              _mm_loadu_ps(out[3] + x)};
+        __m128 t[4];
+        Transpose4(in, t);
+        for (int k = 0; k < 4; ++k) {
+            const __m256d v = _mm256_cvtps_pd(t[k]);
+            sum = _mm256_add_pd(sum, v);
+            sum2 = _mm256_add_pd(sum2, _mm256_mul_pd(v, v));
+            // As std::max(largest, v): a NaN sample keeps the largest so far.
+            largest = _mm_max_ps(t[k], largest);
+        }
+    }
+    alignas(32) double s[4], s2[4];
+    alignas(16) float m[4];
+    _mm256_store_pd(s, sum);
+    _mm256_store_pd(s2, sum2);
+    _mm_store_ps(m, largest);
+    for (int r = 0; r < 4; ++r) {
+        for (int j = x; j < cols; ++j) {
+            s[r] += out[r][j];
+            s2[r] += static_cast<double>(out[r][j]) * out[r][j];
+            m[r] = std::max(m[r], out[r][j]);
+        }
+        sums[r] = s[r];
+        squares[r] = s2[r];
+        maxima[r] = m[r];
+    }
+}
+#pragma GCC pop_options
+
 // The gradient into output, with each row's sum and sum of squares (in double, in column
 // order) for the deviation.
 void GradientMagnitude(MonoPixmap& output, const RGBPixmap& input, double* sums, double* squares,
@@ -347,45 +415,32 @@ void GradientMagnitude(MonoPixmap& output, const RGBPixmap& input, double* sums,
         return;
     }
     bands.Run(rows - 2, [&](int first, int end, float* slot) {
-        for (int y = first + 1; y < end + 1; ++y) {
-            const float* above = input.GetRow(y - 1);
-            const float* row = input.GetRow(y);
-            const float* below = input.GetRow(y + 1);
-            float* out = output.GetRow(y);
-            // Each sample's dx^2 + dy^2 four at a time, then summed per pixel in channel order.
-            float* e = slot;
-            const int last = 3 * (cols - 1);
-            int i = 3;
-            for (; i + 4 <= last; i += 4) {
-                const __m128 dx = _mm_sub_ps(_mm_loadu_ps(row + i - 3), _mm_loadu_ps(row + i + 3));
-                const __m128 dy = _mm_sub_ps(_mm_loadu_ps(below + i), _mm_loadu_ps(above + i));
-                _mm_storeu_ps(e + i, _mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy)));
+        const bool useWide = HasAvx2();
+        for (int y = first + 1; y < end + 1;) {
+            // Rows four at a time where they fit, so that the four rows' serial sums run
+            // side by side; each row's sums still take its samples in column order.
+            const int group = useWide && y + 4 <= end + 1 ? 4 : 1;
+            for (int k = 0; k < group; ++k)
+                GradientRow(output.GetRow(y + k), input.GetRow(y + k - 1), input.GetRow(y + k),
+                            input.GetRow(y + k + 1), cols, slot);
+            if (group == 4) {
+                const float* out[4] = {output.GetRow(y), output.GetRow(y + 1), output.GetRow(y + 2),
+                                       output.GetRow(y + 3)};
+                RowStats4(out, cols, sums + y, squares + y, maxima + y);
+            } else {
+                const float* out = output.GetRow(y);
+                double sum = 0.0, sum2 = 0.0;
+                float largest = 0.0f;
+                for (int x = 0; x < cols; ++x) {
+                    sum += out[x];
+                    sum2 += static_cast<double>(out[x]) * out[x];
+                    largest = std::max(largest, out[x]);
+                }
+                sums[y] = sum;
+                squares[y] = sum2;
+                maxima[y] = largest;
             }
-            for (; i < last; ++i) {
-                const float dx = row[i - 3] - row[i + 3];
-                const float dy = below[i] - above[i];
-                e[i] = dx * dx + dy * dy;
-            }
-            for (int x = 1; x < cols - 1; ++x)
-                out[x] = (e[3 * x] + e[3 * x + 1]) + e[3 * x + 2];
-            // Square roots four at a time (the sums are never negative).
-            int x = 1;
-            for (; x + 4 <= cols - 1; x += 4)
-                _mm_storeu_ps(out + x, _mm_sqrt_ps(_mm_loadu_ps(out + x)));
-            for (; x < cols - 1; ++x)
-                out[x] = std::sqrt(out[x]);
-            out[0] = out[1];
-            out[cols - 1] = out[cols - 2];
-            double sum = 0.0, sum2 = 0.0;
-            float largest = 0.0f;
-            for (int x = 0; x < cols; ++x) {
-                sum += out[x];
-                sum2 += static_cast<double>(out[x]) * out[x];
-                largest = std::max(largest, out[x]);
-            }
-            sums[y] = sum;
-            squares[y] = sum2;
-            maxima[y] = largest;
+            y += group;
         }
     });
     std::copy_n(output.GetRow(1), cols, output.GetRow(0));
@@ -442,13 +497,35 @@ void EdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, flo
         });
     }
     bands.Run(rows, [&](int first, int end, float*) {
+        std::vector<int32_t> indices(flat ? 0 : static_cast<size_t>(cols));
+        const __m128d perLn = _mm_set1_pd(kIndexPerLn);
+        const __m128d half = _mm_set1_pd(0.5);
+        const __m128d zero = _mm_setzero_pd();
+        const __m128d top = _mm_set1_pd(kFIRTableSize - 1);
+        // As tableIndex, two at a time: the bound 0 first, so that NaN goes to 0.
+        auto index = [&](__m128d v) {
+            return _mm_cvttpd_epi32(
+                _mm_min_pd(_mm_max_pd(_mm_mul_pd(_mm_mul_pd(v, perLn), half), zero), top));
+        };
         for (int y = first; y < end; ++y) {
             float* g = output.GetRow(y);
             const float* low = floor != nullptr ? floor->GetRow(y) : nullptr;
-            for (int x = 0; x < cols; ++x) {
-                float w = flatWeight;
-                if (!flat)
-                    w = table[tableIndex(g[x])];
+            if (flat) {
+                for (int x = 0; x < cols; ++x)
+                    g[x] = low != nullptr ? std::max(low[x], flatWeight) : flatWeight;
+                continue;
+            }
+            int x = 0;
+            for (; x + 4 <= cols; x += 4) {
+                const __m128 v = _mm_loadu_ps(g + x);
+                _mm_storeu_si128(
+                    reinterpret_cast<__m128i*>(indices.data() + x),
+                    _mm_unpacklo_epi64(index(_mm_cvtps_pd(v)), index(_mm_cvtps_pd(_mm_movehl_ps(v, v)))));
+            }
+            for (; x < cols; ++x)
+                indices[x] = tableIndex(g[x]);
+            for (x = 0; x < cols; ++x) {
+                const float w = table[indices[x]];
                 g[x] = low != nullptr ? std::max(low[x], w) : w;
             }
         }
@@ -592,19 +669,39 @@ struct FIRScratchAccess {
         float* sums;
         float* logTable;
         float* powTable;
+        float* lumaTable;
         float* edgeTable;
         uint16_t* expTable;
     };
+
+    // Whether the tables that depend only on the value range M (and the edge exponent) are
+    // already there from an earlier call; marks them as about to be made otherwise.
+    static bool RangeTablesKept(FIRScratch& s, int M)
+    {
+        const bool kept = s.m_tablesRange == M;
+        s.m_tablesRange = M;
+        return kept;
+    }
+    static bool EdgePowersKept(FIRScratch& s, int M, float exponent)
+    {
+        uint32_t bits;
+        std::memcpy(&bits, &exponent, sizeof(bits));
+        const bool kept = s.m_edgePowersRange == M && s.m_edgePowersExponent == bits;
+        s.m_edgePowersRange = M;
+        s.m_edgePowersExponent = bits;
+        return kept;
+    }
 
     static bool Reserve(FIRScratch& s, size_t pixels, int M, size_t sumFloats, Storage& out)
     {
         if (!(Grow(s.m_image, 3 * pixels) && Grow(s.m_weights, pixels) && Grow(s.m_edges, pixels) &&
               Grow(s.m_sums, sumFloats) && Grow(s.m_logs, static_cast<size_t>(M)) &&
-              Grow(s.m_powers, 65536) && Grow(s.m_sigmoid, kFIRTableSize) &&
+              Grow(s.m_powers, 2 * 65536) && Grow(s.m_sigmoid, kFIRTableSize) &&
               Grow(s.m_exponentials, kFIRTableSize)))
             return false;
-        out = {s.m_image.data(), s.m_weights.data(), s.m_edges.data(),   s.m_sums.data(),
-               s.m_logs.data(),  s.m_powers.data(),  s.m_sigmoid.data(), s.m_exponentials.data()};
+        out = {s.m_image.data(),          s.m_weights.data(), s.m_edges.data(),
+               s.m_sums.data(),           s.m_logs.data(),    s.m_powers.data(),
+               s.m_powers.data() + 65536, s.m_sigmoid.data(), s.m_exponentials.data()};
         return true;
     }
 };
@@ -621,6 +718,21 @@ void Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, f
             float pLocalMeanImgWithEdgeRef, float locality, float sigmoidOffset, float scaleEdgeRef,
             float scaleLocalMeanEdgeRef, float edgeExponent, float m, float g, FIRScratch& scratch,
             float* sums, size_t sumBytes, int threads);
+
+// Samples clamped to [1, high] in place, eight at a time: data-dependent branches in the
+// table passes cost more than the lookups on noisy dark images.
+void ClampSamples(int16_t* v, int count, int high)
+{
+    const __m128i lo = _mm_set1_epi16(1);
+    const __m128i hi = _mm_set1_epi16(static_cast<int16_t>(high));
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        __m128i* p = reinterpret_cast<__m128i*>(v + i);
+        _mm_storeu_si128(p, _mm_min_epi16(_mm_max_epi16(_mm_loadu_si128(p), lo), hi));
+    }
+    for (; i < count; ++i)
+        v[i] = static_cast<int16_t>(std::clamp<int>(v[i], 1, high));
+}
 
 // The exponential-table index of each sample's filtered log value (the smoothed ratio put
 // back onto the reference's log; the reference's log alone where that is not finite), four
@@ -655,6 +767,54 @@ void ExponentIndices(const float* ratio, const int16_t* r, const float* logTable
         out[i] = index >= kFIRTableSize - 1 ? kFIRTableSize - 1 : index > 0.0 ? static_cast<int>(index) : 0;
     }
 }
+
+// The final mix of whole groups of four pixels, in doubles: with |Z|, |Y| < 2^31 and
+// |u|, |2 v - u| < 2^16 every product and sum is an exact integer below 2^53, and flooring
+// the sum over 8192 is the integer shift. Returns the pixels done.
+#pragma GCC push_options
+#pragma GCC target("avx2")
+int MixPixels(int16_t* v, const float* weight, const float* powers, const int32_t* u, int64_t Z, int cols)
+{
+    const __m256d z = _mm256_set1_pd(static_cast<double>(Z));
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d magnitude = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7FFFFFFFFFFFFFFF));
+    const __m256d infinity = _mm256_set1_pd(std::numeric_limits<double>::infinity());
+    const __m256d low = _mm256_set1_pd(-2147483648.0);
+    const __m256d high = _mm256_set1_pd(2147483647.0);
+    const __m256d outLow = _mm256_set1_pd(-500.0);
+    const __m256d outHigh = _mm256_set1_pd(24000.0);
+    const __m256d shift = _mm256_set1_pd(1.0 / 8192.0);
+    int x = 0;
+    for (; x + 4 <= cols; x += 4) {
+        // std::min(w, 1) keeps a NaN weight, as minps with the bound first does.
+        const __m128 w = _mm_min_ps(_mm_set1_ps(1.0f), _mm_loadu_ps(weight + x));
+        __m256d yMix =
+            _mm256_mul_pd(_mm256_sub_pd(one, _mm256_cvtps_pd(w)), _mm256_cvtps_pd(_mm_loadu_ps(powers + x)));
+        yMix = _mm256_mul_pd(yMix, z);
+        const __m256d finite = _mm256_cmp_pd(_mm256_and_pd(yMix, magnitude), infinity, _CMP_LT_OQ);
+        const __m256d clamped = _mm256_min_pd(_mm256_max_pd(yMix, low), high);
+        const __m256d Y =
+            _mm256_and_pd(finite, _mm256_round_pd(clamped, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC));
+        const __m256d ys[3] = {_mm256_permute4x64_pd(Y, 0x40), _mm256_permute4x64_pd(Y, 0xA5),
+                               _mm256_permute4x64_pd(Y, 0xFE)};
+        int16_t* vx = v + 3 * x;
+        const int32_t* ux = u + 3 * x;
+        for (int k = 0; k < 3; ++k) {
+            const __m256d uk =
+                _mm256_cvtepi32_pd(_mm_loadu_si128(reinterpret_cast<const __m128i*>(ux + 4 * k)));
+            const __m256d vk = _mm256_cvtepi32_pd(
+                _mm_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(vx + 4 * k))));
+            const __m256d sum = _mm256_add_pd(_mm256_mul_pd(z, uk),
+                                              _mm256_mul_pd(ys[k], _mm256_sub_pd(_mm256_add_pd(vk, vk), uk)));
+            const __m256d out =
+                _mm256_min_pd(_mm256_max_pd(_mm256_floor_pd(_mm256_mul_pd(sum, shift)), outLow), outHigh);
+            const __m128i o = _mm256_cvttpd_epi32(out);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(vx + 4 * k), _mm_packs_epi32(o, o));
+        }
+    }
+    return x;
+}
+#pragma GCC pop_options
 
 } // namespace
 
@@ -731,17 +891,19 @@ void Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, f
     // Both images are clamped to [1, M - 1] in the passes that first read them.
     const int high = M - 1;
     // The reference mapped through a power, and its edges before and after a local mean.
-    for (int i = 0; i < M; ++i)
-        powTable[i] =
-            static_cast<float>(std::pow(static_cast<double>(i) / M, static_cast<double>(edgeExponent)));
+    // Tables that depend only on M and the exponent are kept with the storage.
+    const bool rangeTablesKept = FIRScratchAccess::RangeTablesKept(scratch, M);
+    if (!FIRScratchAccess::EdgePowersKept(scratch, M, edgeExponent))
+        for (int i = 0; i < M; ++i)
+            powTable[i] =
+                static_cast<float>(std::pow(static_cast<double>(i) / M, static_cast<double>(edgeExponent)));
     bands.Run(rows, [&](int first, int end, float*) {
         for (int y = first; y < end; ++y) {
             int16_t* r = reference.GetRow(y);
             float* o = X.GetRow(y);
-            for (int i = 0; i < 3 * cols; ++i) {
-                r[i] = static_cast<int16_t>(std::clamp<int>(r[i], 1, high));
+            ClampSamples(r, 3 * cols, high);
+            for (int i = 0; i < 3 * cols; ++i)
                 o[i] = powTable[r[i]];
-            }
         }
     });
     EdgeWeights(W1, X, locality, scaleEdgeRef, sigmoidOffset, edgeTable, bands);
@@ -749,16 +911,16 @@ void Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, f
     EdgeWeights(W2, X, locality, scaleLocalMeanEdgeRef, sigmoidOffset, edgeTable, bands, &W1);
 
     // The log ratio, smoothed where the reference has no edges.
-    for (int i = 0; i < M; ++i)
-        logTable[i] = static_cast<float>(std::log(static_cast<double>(i) / M + 1e-12));
+    if (!rangeTablesKept)
+        for (int i = 0; i < M; ++i)
+            logTable[i] = static_cast<float>(std::log(static_cast<double>(i) / M + 1e-12));
     // Made row by row as the edge-aware row filter takes them, never stored whole.
     auto logRatio = [&](int y, float* o) -> const float* {
         int16_t* v = image.GetRow(y);
         const int16_t* r = reference.GetRow(y);
-        for (int i = 0; i < 3 * cols; ++i) {
-            v[i] = static_cast<int16_t>(std::clamp<int>(v[i], 1, high));
+        ClampSamples(v, 3 * cols, high);
+        for (int i = 0; i < 3 * cols; ++i)
             o[i] = logTable[v[i]] - logTable[r[i]];
-        }
         return o;
     };
     RowPassFrom<3>(logRatio, &W2, X, dImage, bands);
@@ -767,27 +929,39 @@ void Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, f
 
     const double k = std::min(static_cast<double>(m), 7.0) * g;
     const int64_t Z = static_cast<int64_t>(std::clamp(std::trunc(k * 4096.0), -2147483648.0, 2147483647.0));
-    for (int i = 0; i < M; ++i)
-        powTable[i] = static_cast<float>(std::pow(static_cast<double>(i) / M, 0.2));
-    RunInRowBands(kFIRTableSize, threads, [&](int first, int end) {
-        for (int j = first; j < end; ++j)
-            expTable[j] = static_cast<uint16_t>(std::trunc(2.0 * M * std::exp2(-j / kLogSteps)));
-    });
+    float* lumaTable = st.lumaTable;
+    if (!rangeTablesKept) {
+        for (int i = 0; i < M; ++i)
+            lumaTable[i] = static_cast<float>(std::pow(static_cast<double>(i) / M, 0.2));
+        RunInRowBands(kFIRTableSize, threads, [&](int first, int end) {
+            for (int j = first; j < end; ++j)
+                expTable[j] = static_cast<uint16_t>(std::trunc(2.0 * M * std::exp2(-j / kLogSteps)));
+        });
+    }
 
     bands.Run(rows, [&](int first, int end, float*) {
         std::vector<int32_t> indices(3 * static_cast<size_t>(cols));
+        std::vector<float> powers(static_cast<size_t>(cols));
+        const bool useWide = HasAvx2();
         for (int y = first; y < end; ++y) {
             int16_t* v = image.GetRow(y);
             const int16_t* r = reference.GetRow(y);
             const float* weight = W1.GetRow(y);
             ExponentIndices(X.GetRow(y), r, logTable, 3 * cols, indices.data());
-            for (int x = 0; x < cols; ++x) {
-                const int64_t u[3] = {expTable[indices[3 * x]], expTable[indices[3 * x + 1]],
-                                      expTable[indices[3 * x + 2]]};
+            for (int i = 0; i < 3 * cols; ++i)
+                indices[i] = expTable[indices[i]];
+            int x = 0;
+            if (useWide) {
+                for (int p = 0; p < cols; ++p)
+                    powers[p] = lumaTable[(r[3 * p] + 2 * r[3 * p + 1] + r[3 * p + 2]) >> 2];
+                x = MixPixels(v, weight, powers.data(), indices.data(), Z, cols);
+            }
+            for (; x < cols; ++x) {
+                const int64_t u[3] = {indices[3 * x], indices[3 * x + 1], indices[3 * x + 2]};
                 const float w = std::min(weight[x], 1.0f);
                 const int luma = (r[3 * x] + 2 * r[3 * x + 1] + r[3 * x + 2]) >> 2;
                 // Clamping before the conversion truncates gives what truncating first would.
-                double yMix = (1.0 - static_cast<double>(w)) * powTable[luma] * static_cast<double>(Z);
+                double yMix = (1.0 - static_cast<double>(w)) * lumaTable[luma] * static_cast<double>(Z);
                 if (!std::isfinite(yMix))
                     yMix = 0.0;
                 const int64_t Y = static_cast<int64_t>(std::clamp(yMix, -2147483648.0, 2147483647.0));

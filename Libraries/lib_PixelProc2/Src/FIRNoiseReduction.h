@@ -85,6 +85,11 @@ private:
     friend struct FIRScratchAccess;
     std::vector<float> m_image, m_weights, m_edges, m_sums, m_logs, m_powers, m_sigmoid;
     std::vector<uint16_t> m_exponentials;
+    // What the kept tables were made for: the value range of the log, luma-power and
+    // exponential tables, and the range and exponent bits of the edge-power table (0: none).
+    int m_tablesRange = 0;
+    int m_edgePowersRange = 0;
+    uint32_t m_edgePowersExponent = 0;
 };
 
 // The whole filter with working storage from `scratch`; otherwise as above.

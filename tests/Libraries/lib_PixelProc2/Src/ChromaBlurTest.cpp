@@ -258,6 +258,37 @@ TEST(ChromaDQ, StreamedAndThreadedFiltersEqualTheWholeImageReferences)
     }
 }
 
+TEST(ChromaDQ, SpatialAndBinomialFiltersEqualTheReferencesAtExtremes)
+{
+    // Samples over the whole 16-bit range (saturating box sums, negative brightness) and
+    // offsets from below the floor to past the cap, with a small table and the tanh tables.
+    IdentityTable id;
+    const FColorLUT& tanh = Tanh();
+    std::mt19937 random(31);
+    std::uniform_int_distribution<int> any(-32768, 32767), pick(0, 3);
+    for (int cols : {1, 3, 6, 37}) {
+        TestImage48 in = RandomImage48(cols, 13, 5 + cols, 9000, 9000);
+        for (auto& v : in.pixels)
+            if (pick(random) == 0)
+                v = static_cast<int16_t>(any(random));
+        for (const FColorLUT* t : std::array<const FColorLUT*, 2>{&id.lut, &tanh}) {
+            const TestImage48 expected = ReferenceBinomialDQ(in, *t, 3);
+            TestImage48 im = in;
+            BinomialChromaDQImage(im.Pixmap(), *t, 3, 3);
+            ASSERT_EQ(im.pixels, expected.pixels) << cols << " columns, binomial";
+        }
+        for (int offset : {-5, 0, 1, 7, 120, 5000, 1 << 20, (1 << 20) + 9, 2147483647}) {
+            const int64_t bounded = std::clamp<int64_t>(offset, 1, int64_t{1} << 20);
+            for (const FColorLUT* t : std::array<const FColorLUT*, 2>{&id.lut, &tanh}) {
+                const TestImage48 expected = ReferenceSpatialDQ(in, static_cast<int>(bounded), *t, 2);
+                TestImage48 im = in;
+                SpatialChromaDQImage(im.Pixmap(), offset, *t, 2, 2);
+                ASSERT_EQ(im.pixels, expected.pixels) << cols << " columns, offset " << offset;
+            }
+        }
+    }
+}
+
 TEST(ChromaDQ, CorrectionStepAndBrightnessMatching)
 {
     IdentityTable id;
