@@ -332,6 +332,14 @@ TEST(SliderTest, BadLimitsAndMissingPartsRefuseTheSlider)
     EXPECT_FALSE(odd->GetInitResult());
     EXPECT_NE(odd->GetInitException().find("on and off images are NOT the same size!"), std::string::npos)
         << odd->GetInitException();
+    // Inside a box the error travels through the box, which must not keep (or leak) the slider.
+    auto boxed = ControlsRun(std::string(R"(<VBOX><HBOX><SLIDER Name="S" )") + kFont + kImages +
+                                 R"(File_Image_Knob_Down="sl_knob_odd.png" Lower="0" Upper="10" Step="1"/>)" +
+                                 "</HBOX></VBOX>",
+                             SliderSkins());
+    EXPECT_FALSE(boxed->GetInitResult());
+    EXPECT_NE(boxed->GetInitException().find("on and off images are NOT the same size!"), std::string::npos)
+        << boxed->GetInitException();
 }
 
 TEST(SliderTest, KnobWidensForItsLabel)
