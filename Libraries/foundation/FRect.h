@@ -60,26 +60,29 @@ struct FRect {
     // by the same share of its own size. Callers pass a destination that is not empty.
     void ClipScaled(FRect& destination, FRect& source) const
     {
-        const int32_t wd = destination.Width();
-        const int32_t hd = destination.Height();
-        const int32_t ws = source.Width();
-        const int32_t hs = source.Height();
+        // 64-bit throughout: spans and their products overflow 32 bits for large rectangles.
+        const int64_t wd = int64_t{destination.right} - destination.left;
+        const int64_t hd = int64_t{destination.bottom} - destination.top;
+        const int64_t ws = int64_t{source.right} - source.left;
+        const int64_t hs = int64_t{source.bottom} - source.top;
         if (wd == 0 || hd == 0)
             return;
         if (destination.left < left) {
-            source.left += (left - destination.left) * ws / wd;
+            source.left = static_cast<int32_t>(source.left + (int64_t{left} - destination.left) * ws / wd);
             destination.left = left;
         }
         if (destination.top < top) {
-            source.top += (top - destination.top) * hs / hd;
+            source.top = static_cast<int32_t>(source.top + (int64_t{top} - destination.top) * hs / hd);
             destination.top = top;
         }
         if (destination.right > right) {
-            source.right -= (destination.right - right) * ws / wd;
+            source.right =
+                static_cast<int32_t>(source.right - (int64_t{destination.right} - right) * ws / wd);
             destination.right = right;
         }
         if (destination.bottom > bottom) {
-            source.bottom -= (destination.bottom - bottom) * hs / hd;
+            source.bottom =
+                static_cast<int32_t>(source.bottom - (int64_t{destination.bottom} - bottom) * hs / hd);
             destination.bottom = bottom;
         }
     }

@@ -1,8 +1,10 @@
 #include "FWideString.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "FCodePage.h"
@@ -54,7 +56,8 @@ int CountBytes(const char* text)
 } // namespace
 
 FWideString::FWideString()
-    : m_iLength(0), m_pBuffer(NewEmptyBuffer()), m_iNarrowLength(0), m_pNarrow(NewEmptyNarrow())
+    : m_iLength(0), m_iCapacity(0), m_pBuffer(NewEmptyBuffer()), m_iNarrowLength(0),
+      m_pNarrow(NewEmptyNarrow())
 {
 }
 
@@ -242,9 +245,7 @@ void FWideString::Erase(int position, int count)
     std::memcpy(buffer + position, m_pBuffer + position + count,
                 (m_iLength - position - count) * sizeof(char16_t));
     buffer[length] = 0;
-    delete[] m_pBuffer;
-    m_pBuffer = buffer;
-    m_iLength = length;
+    priTakeBuffer(buffer, length, length);
 }
 
 int FWideString::DropRight(int count)
@@ -390,9 +391,7 @@ void FWideString::priReplace(const char16_t* units, int count)
     if (count > 0)
         std::memcpy(buffer, units, count * sizeof(char16_t));
     buffer[count] = 0;
-    delete[] m_pBuffer;
-    m_pBuffer = buffer;
-    m_iLength = count;
+    priTakeBuffer(buffer, count, count);
 }
 
 void FWideString::priReplaceNarrow(const char* bytes, int count)
@@ -401,9 +400,7 @@ void FWideString::priReplaceNarrow(const char* bytes, int count)
     for (int i = 0; i < count; ++i)
         buffer[i] = WidenByte(bytes[i]);
     buffer[count] = 0;
-    delete[] m_pBuffer;
-    m_pBuffer = buffer;
-    m_iLength = count;
+    priTakeBuffer(buffer, count, count);
 }
 
 void FWideString::priInsertUnits(const char16_t* units, int count, int position)
@@ -415,14 +412,32 @@ void FWideString::priInsertUnits(const char16_t* units, int count, int position)
     if (position > m_iLength)
         position = m_iLength;
     const int length = m_iLength + count;
-    char16_t* buffer = new char16_t[length + 1];
+    if (position == m_iLength && length <= m_iCapacity) {
+        // Room at the end: no copy of what is there. The units may be our own (s += s),
+        // which lie before the end and so do not overlap where they go.
+        std::memmove(m_pBuffer + position, units, count * sizeof(char16_t));
+        m_pBuffer[length] = 0;
+        m_iLength = length;
+        return;
+    }
+    // Geometric growth makes a run of appends linear in all.
+    const int64_t doubled = int64_t{m_iCapacity} * 2;
+    const int capacity = static_cast<int>(
+        std::max<int64_t>(length, std::min<int64_t>(doubled, std::numeric_limits<int>::max() - 1)));
+    char16_t* buffer = new char16_t[static_cast<size_t>(capacity) + 1];
     std::memcpy(buffer, m_pBuffer, position * sizeof(char16_t));
     std::memcpy(buffer + position, units, count * sizeof(char16_t));
     std::memcpy(buffer + position + count, m_pBuffer + position, (m_iLength - position) * sizeof(char16_t));
     buffer[length] = 0;
+    priTakeBuffer(buffer, length, capacity);
+}
+
+void FWideString::priTakeBuffer(char16_t* buffer, int length, int capacity)
+{
     delete[] m_pBuffer;
     m_pBuffer = buffer;
     m_iLength = length;
+    m_iCapacity = capacity;
 }
 
 void FWideString::priDropNarrow()

@@ -80,8 +80,11 @@ private:
     void priReplaceNarrow(const char* bytes, int count);
     void priInsertUnits(const char16_t* units, int count, int position);
     void priDropNarrow();
+    void priTakeBuffer(char16_t* buffer, int length, int capacity);
 
     int m_iLength;
+    // Units the buffer holds before its terminator; appends grow it geometrically.
+    int m_iCapacity;
     char16_t* m_pBuffer;
     mutable int m_iNarrowLength;
     mutable char* m_pNarrow;

@@ -1,4 +1,4 @@
-// Name conversion and name sorting, each beside a plain reference doing the
+// Name conversion, name sorting and unit-by-unit building, each beside a plain reference doing the
 // same amount of work on the same data.
 #include <benchmark/benchmark.h>
 
@@ -70,5 +70,29 @@ void BM_SortByUnitsReference(benchmark::State& state)
     }
 }
 BENCHMARK(BM_SortByUnitsReference);
+
+// A long string built one unit at a time.
+void BM_AppendUnits(benchmark::State& state)
+{
+    for (auto _ : state) {
+        FWideString s;
+        for (int i = 0; i < 100000; ++i)
+            s.Append(static_cast<char16_t>(u'a' + i % 26));
+        benchmark::DoNotOptimize(s.GetBuffer());
+    }
+}
+BENCHMARK(BM_AppendUnits);
+
+// Reference: the same units appended to a standard string.
+void BM_AppendUnitsReference(benchmark::State& state)
+{
+    for (auto _ : state) {
+        std::u16string s;
+        for (int i = 0; i < 100000; ++i)
+            s.push_back(static_cast<char16_t>(u'a' + i % 26));
+        benchmark::DoNotOptimize(s.data());
+    }
+}
+BENCHMARK(BM_AppendUnitsReference);
 
 } // namespace

@@ -154,7 +154,15 @@ bool FGenericUiApp::InitFromScript(FIFolder* scriptFolder, const FWideString& fi
         FIUiObject* object = m_pFactory->CreateUiObject(name.GetNarrow());
         if (!object)
             continue;
-        if (object->InitUiObject(this, nullptr, nullptr, tag))
+        bool ok = false;
+        try {
+            ok = object->InitUiObject(this, nullptr, nullptr, tag);
+        } catch (...) {
+            // A script error ends the start; the object that raised it is not kept.
+            delete object;
+            throw;
+        }
+        if (ok)
             AppendUiObject(m_pFirstObject, object);
         else
             delete object;

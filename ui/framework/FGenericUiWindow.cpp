@@ -645,8 +645,8 @@ bool FGenericUiWindow::ApplyClientSize(int width, int height)
     }
     int minW = 0, minH = 0;
     GetMinSize(minW, minH);
-    width = std::max(width, minW);
-    height = std::max(height, minH);
+    width = std::min(std::max(width, minW), kMaxUiWindowSide);
+    height = std::min(std::max(height, minH), kMaxUiWindowSide);
     if (m_pFirstObject && !m_pFirstObject->SetRect(0, 0, width, height))
         return false;
     priCentreBusyAnimation();
@@ -672,8 +672,11 @@ void FGenericUiWindow::ReInitLayout(int dx, int dy)
             "Ignoring NULL m_pUiObjects and skipping ReInitLayout in m_pUiObjects->ReInitLayout\n");
     int minW = 0, minH = 0;
     GetMinSize(minW, minH);
-    const int width = std::max(m_rect.Width() - dx, minW);
-    const int height = std::max(m_rect.Height() - dy, minH);
+    // Held to the same cap as at set-up: an object may ask for more than the OS can give.
+    const int width = static_cast<int>(std::clamp<long long>(
+        std::max<long long>(static_cast<long long>(m_rect.Width()) - dx, minW), 0, kMaxUiWindowSide));
+    const int height = static_cast<int>(std::clamp<long long>(
+        std::max<long long>(static_cast<long long>(m_rect.Height()) - dy, minH), 0, kMaxUiWindowSide));
     ApplyClientSize(width, height);
     if (m_pOsWindow)
         m_pOsWindow->SetClientSize(width, height);

@@ -233,7 +233,8 @@ void AppendUiObject(FIUiObject*& first, FIUiObject* object)
 bool InitNonVisualUiObject(FUiObject* object, FIUiApp* app, FIUiWindow* window, FIUiObject* parent,
                            FPropList* tag)
 {
-    object->InitUiObject(app, window, parent, tag);
+    // The base start-up, not the object's own: an override may be this very function.
+    object->FUiObject::InitUiObject(app, window, parent, tag);
     for (bool horizontal : {true, false}) {
         FLayoutObject* layout = object->GetLayoutObject(horizontal);
         *layout = FLayoutObject();

@@ -103,6 +103,7 @@ void DeleteUiObjectChain(FIUiObject*& first);
 // Appends an object at the end of a sibling chain that starts at `first`.
 void AppendUiObject(FIUiObject*& first, FIUiObject* object);
 
-// For objects without a picture: reads the tag, ignores the result and takes no room.
+// For objects without a picture: reads the tag with the base start-up (so an object's own
+// InitUiObject may call it), ignores the result and takes no room.
 bool InitNonVisualUiObject(FUiObject* object, FIUiApp* app, FIUiWindow* window, FIUiObject* parent,
                            FPropList* tag);

@@ -23,13 +23,7 @@ FUiReplyRequest::~FUiReplyRequest() = default;
 
 bool FUiReplyRequest::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* parent, FPropList* tag)
 {
-    // As the shared non-visual start-up, which cannot be used from an override of
-    // InitUiObject: it calls InitUiObject itself.
-    FUiObject::InitUiObject(app, window, parent, tag);
-    SetWidgetLayout(m_hLayout, 0, 0);
-    SetWidgetLayout(m_vLayout, 0, 0);
-    m_rect.Clear();
-    return true;
+    return InitNonVisualUiObject(this, app, window, parent, tag);
 }
 
 bool FUiReplyRequest::UiRelayMessage(const FWideString& message, void* data)

@@ -221,7 +221,15 @@ FIUiObject* CreateChildWidget(FUiObject* parent, FPropList* childTag)
     FIUiObject* child = factory->CreateUiObject(childTag->GetName().GetNarrow());
     if (!child)
         return nullptr;
-    if (child->InitUiObject(app, window, parent, childTag))
+    bool ok = false;
+    try {
+        ok = child->InitUiObject(app, window, parent, childTag);
+    } catch (...) {
+        // The script error travels on; the child that raised it is not kept.
+        delete child;
+        throw;
+    }
+    if (ok)
         return child;
     delete child;
     return nullptr;

@@ -166,6 +166,14 @@ TEST(FRectTest, ClipScaledMovesTheSourceByTheSameShare)
     bounds.ClipScaled(d2, s2);
     EXPECT_EQ(d2, FRect(50, 90, 100, 100));
     EXPECT_EQ(s2, FRect(0, 0, 25, 5));
+
+    // Large spans and scales: the products pass 32 bits, the shares do not.
+    const FRect screen(0, 0, 8192, 8192);
+    FRect d3(-100000, -60000, 100000, 60000);
+    FRect s3(0, 0, 1000000, 600000);
+    screen.ClipScaled(d3, s3);
+    EXPECT_EQ(d3, FRect(0, 0, 8192, 8192));
+    EXPECT_EQ(s3, FRect(500000, 300000, 540960, 340960));
 }
 
 TEST(FUiColorTest, NewColourIsOpaqueBlack)

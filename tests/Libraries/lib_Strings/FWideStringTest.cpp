@@ -179,6 +179,43 @@ TEST(FWideString, AppendAndBackspaceRules)
     EXPECT_EQ(0, s.GetBuffer()[1]);
 }
 
+TEST(FWideString, UnitByUnitAppendsReuseTheirRoom)
+{
+    // Built one unit at a time, the buffer moves only a few dozen times, not once per unit.
+    FWideString s;
+    std::u16string expected;
+    int moves = 0;
+    const char16_t* buffer = s.GetBuffer();
+    for (int i = 0; i < 100000; ++i) {
+        const char16_t unit = static_cast<char16_t>(u'a' + i % 26);
+        s.Append(unit);
+        expected.push_back(unit);
+        if (s.GetBuffer() != buffer) {
+            ++moves;
+            buffer = s.GetBuffer();
+        }
+    }
+    EXPECT_LT(moves, 40);
+    EXPECT_EQ(expected, Units(s));
+    EXPECT_EQ(0, s.GetBuffer()[s.GetLength()]);
+
+    // Appends into spare room: from the string itself, after a drop, and seen by the narrow copy.
+    FWideString t;
+    for (char16_t unit : {u'a', u'b', u'c'})
+        t.Append(unit);
+    EXPECT_STREQ("abc", t.GetNarrow());
+    t.DropRight(2);
+    t += t;
+    EXPECT_EQ(u"aa", Units(t));
+    t += u"xyz";
+    t.Insert(u'-', 1);
+    EXPECT_EQ(u"a-axyz", Units(t));
+    EXPECT_STREQ("a-axyz", t.GetNarrow());
+    EXPECT_EQ(0, t.GetBuffer()[t.GetLength()]);
+    const FWideString copy(t);
+    EXPECT_TRUE(copy == t);
+}
+
 TEST(FWideString, DropRightReturnsTheLength)
 {
     FWideString s("abc");

@@ -44,11 +44,13 @@ bool FTestBlock::UiRelayMessage(const FWideString& message, void*)
 
 void FTestBlock::Display(FIUiPixmap* target, int xOffset, int yOffset, const FRect& clip)
 {
-    FRect r(std::max(m_rect.left, clip.left), std::max(m_rect.top, clip.top),
-            std::min(m_rect.right, clip.right), std::min(m_rect.bottom, clip.bottom));
+    // The clip is in the target's coordinates: move the block there first.
+    FRect placed = m_rect;
+    placed.Offset(xOffset, yOffset);
+    const FRect r(std::max(placed.left, clip.left), std::max(placed.top, clip.top),
+                  std::min(placed.right, clip.right), std::min(placed.bottom, clip.bottom));
     if (r.Width() <= 0 || r.Height() <= 0)
         return;
-    r.Offset(xOffset, yOffset);
     target->FillRect(r, m_colour);
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,28 @@ TEST(GenericUiWindowTest, PlainLookSizesAndFrame)
     EXPECT_EQ(Pixel(os, 1, 1), "0,0,0,255");
     EXPECT_EQ(Pixel(os, 2, 2), "224,224,224,255");
     EXPECT_EQ(Pixel(os, 12, 12), "0,255,0,255");
+}
+
+TEST(GenericUiWindowTest, ReLayoutHoldsTheClientWithinTheCap)
+{
+    FUiTestApp run(Script(R"(<WINDOW Name="W" BgColor="#E0E0E0" DX="30" DY="20">
+          <BLOCK Name="B" X="0" Y="0" W="5" H="5"/></WINDOW>)"));
+    ASSERT_TRUE(run.GetInitResult());
+    FGenericUiWindow* window = Window(run, "W");
+    ASSERT_NE(window->GetFirstObject(), nullptr);
+    // An object that asks for more room than any window may have.
+    window->GetFirstObject()->GetLayoutObject(true)->m_iMinSize = 3 * kMaxUiWindowSide;
+    window->ReInitLayout(0, 0);
+    FRect rect;
+    Os(window)->GetWindowRect(rect);
+    EXPECT_EQ(rect.Width(), kMaxUiWindowSide);
+    EXPECT_EQ(rect.Height(), 20);
+    // A shrink by a huge negative step (a grow) is capped too, without overflow.
+    window->GetFirstObject()->GetLayoutObject(true)->m_iMinSize = 0;
+    window->ReInitLayout(kMaxUiWindowSide - 30, std::numeric_limits<int>::min());
+    Os(window)->GetWindowRect(rect);
+    EXPECT_EQ(rect.Width(), 30);
+    EXPECT_EQ(rect.Height(), kMaxUiWindowSide);
 }
 
 TEST(GenericUiWindowTest, SkinnedWindowStretchesItsSkinWithFixedCorners)

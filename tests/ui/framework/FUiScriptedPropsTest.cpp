@@ -200,6 +200,30 @@ TEST_F(ScriptedPropsTest, NonVisualObjectsTakeNoRoom)
     }
 }
 
+// A non-visual object whose own start-up is the shared non-visual one.
+class FQuietObject : public FUiObject
+{
+public:
+    explicit FQuietObject(const char* typeName) : FUiObject(typeName) {}
+    bool InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* parent, FPropList* tag) override
+    {
+        ++m_iInits;
+        return InitNonVisualUiObject(this, app, window, parent, tag);
+    }
+    int m_iInits = 0;
+};
+
+TEST_F(ScriptedPropsTest, NonVisualStartUpCanBeAnObjectsOwn)
+{
+    m_root = m_folder.Parse("<QUIET Name=\"Quiet\"/>");
+    FQuietObject object("QUIET");
+    object.SetRect(1, 2, 3, 4);
+    EXPECT_TRUE(object.InitUiObject(&m_app, nullptr, nullptr, m_root.get()));
+    EXPECT_EQ(object.m_iInits, 1); // the shared steps do not enter the object's own start-up again
+    EXPECT_EQ(object.GetRect(), FRect());
+    EXPECT_EQ(object.GetLayoutObject(true)->GetMinSize(), 0);
+}
+
 TEST(UiObjectFactoryTest, RegistrationCountsAndDump)
 {
     std::unique_ptr<FIUiObjectFactory> factory(CreateUiObjectFactory());

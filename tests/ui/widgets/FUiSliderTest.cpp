@@ -8,8 +8,10 @@
 #include "FCodePage.h"
 #include "FIUiPixmap.h"
 #include "FProbeObject.h"
+#include "FUiScriptFixture.h"
 #include "FUiSlider.h"
 #include "FUiWidgetFrame.h"
+#include "FUiWidgets.h"
 #include "WidgetTestSupport.h"
 
 namespace
@@ -332,6 +334,26 @@ TEST(SliderTest, BadLimitsAndMissingPartsRefuseTheSlider)
     EXPECT_FALSE(odd->GetInitResult());
     EXPECT_NE(odd->GetInitException().find("on and off images are NOT the same size!"), std::string::npos)
         << odd->GetInitException();
+    // Inside a box the error travels through the box, which must not keep (or leak) the slider.
+    auto boxed = ControlsRun(std::string(R"(<VBOX><HBOX><SLIDER Name="S" )") + kFont + kImages +
+                                 R"(File_Image_Knob_Down="sl_knob_odd.png" Lower="0" Upper="10" Step="1"/>)" +
+                                 "</HBOX></VBOX>",
+                             SliderSkins());
+    EXPECT_FALSE(boxed->GetInitResult());
+    EXPECT_NE(boxed->GetInitException().find("on and off images are NOT the same size!"), std::string::npos)
+        << boxed->GetInitException();
+    // Straight in the script, outside any window: the application does not keep it either.
+    auto loose = MakeWidgetRun(
+        WidgetScript(std::string(R"(<SLIDER Name="S" )") + kFont + kImages +
+                     R"(File_Image_Knob_Down="sl_knob_odd.png" Lower="0" Upper="10" Step="1"/>)"),
+        {RegisterUiWidgets}, [](FUiTestApp& run) {
+            for (const FTestSkin& skin : SliderSkins())
+                WriteTestPng(run.GetScriptFolder().Join(skin.name), skin.width, skin.height, skin.fill,
+                             skin.mark);
+        });
+    EXPECT_FALSE(loose->GetInitResult());
+    EXPECT_NE(loose->GetInitException().find("on and off images are NOT the same size!"), std::string::npos)
+        << loose->GetInitException();
 }
 
 TEST(SliderTest, KnobWidensForItsLabel)
