@@ -1294,6 +1294,18 @@ void IPManager2::priCompleteStage1()
     priDropEngineRequest();
 }
 
+bool IPManager2::priCachedStage2CompanionsValid()
+{
+    bool valid = true;
+    for (int label : {kLabelStage2Rtnx, kLabelStage2RefQ7}) {
+        FCacheObject* companion = m_pCache->Get(m_usLabels[label].GetBuffer(), 0);
+        valid = valid && IsValid(companion);
+        if (companion != nullptr)
+            companion->Release();
+    }
+    return valid;
+}
+
 void IPManager2::priStage2Process()
 {
     IPM_ASSERT(!(m_pStage1OutImageObj && m_pStage2OutImageObj));
@@ -1319,6 +1331,15 @@ void IPManager2::priStage2Process()
                 other->Release();
                 priUnlockObject(m_pStage1OutImageObj);
                 DebugTrace("priStage2Process: waiting for someone else to process.\n");
+                return;
+            }
+            // Another manager finished this stage 2 while this one waited: take its result
+            // from the cache instead of running the stage again.
+            if (IsValid(other) && priCachedStage2CompanionsValid()) {
+                Rec(other)->m_pMutex->Unlock();
+                other->Release();
+                priUnlockObject(m_pStage1OutImageObj);
+                m_eMgrState = kMgrInitRequest;
                 return;
             }
             other->SetLabel(u"");

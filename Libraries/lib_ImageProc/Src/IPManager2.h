@@ -170,6 +170,7 @@ private:
     void priCompleteLoadCamfile();
     void priStage1Process();
     void priCompleteStage1();
+    bool priCachedStage2CompanionsValid();
     void priStage2Process();
     void priCompleteStage2();
 
