@@ -114,6 +114,19 @@ bool DrawWidgetPicture(FIUiPixmap* picture, FIUiPixmap* target, const FRect& des
     return picture->BlendBlit(target, d, s);
 }
 
+void DrawWidgetTextLine(FIUiPixmap* text, const FRect& rect, bool centred, FIUiPixmap* target, int xOffset,
+                        int yOffset, const FRect& clip)
+{
+    if (!text)
+        return;
+    const int textWidth = text->GetWidth();
+    int left = rect.left;
+    if (centred && textWidth < rect.Width())
+        left += (rect.Width() - textWidth) / 2;
+    const FRect destination(left, rect.top, left + textWidth, rect.top + text->GetHeight());
+    DrawWidgetPicture(text, target, OffsetWidgetRect(destination, xOffset, yOffset), clip);
+}
+
 void FillWidgetRect(FIUiPixmap* target, const FRect& rect, const FRect& clip, const FUiColor& colour)
 {
     if (!target)

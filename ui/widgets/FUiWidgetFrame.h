@@ -87,6 +87,10 @@ bool ClipWidgetRects(const FRect& clip, FRect& destination, FRect& source);
 // Composites the whole of `picture` over `destination` of `target` (same size:
 // the picture was made for the rectangle), cut to `clip`.
 bool DrawWidgetPicture(FIUiPixmap* picture, FIUiPixmap* target, const FRect& destination, const FRect& clip);
+// Draws a one-line text pixmap at the top of `rect`, at its left or, when
+// `centred` and the text is narrower, in the middle; nothing without a pixmap.
+void DrawWidgetTextLine(FIUiPixmap* text, const FRect& rect, bool centred, FIUiPixmap* target, int xOffset,
+                        int yOffset, const FRect& clip);
 // Fills the part of `rect` inside `clip` with the colour, by its alpha.
 void FillWidgetRect(FIUiPixmap* target, const FRect& rect, const FRect& clip, const FUiColor& colour);
 // The intersection of two rectangles (empty: width or height 0 or less).
