@@ -9,6 +9,7 @@
 #include "FIUiPixmap.h"
 #include "FIUiWindow.h"
 #include "FPropList.h"
+#include "FUiFont.h"
 
 int PlacedWidgetLength(const FLayoutObject& layout, int offered)
 {
@@ -322,4 +323,19 @@ FIUiRelay* LookUpUiRelayThroughChildren(FUiObject* container, FIUiObject* firstC
     if (!name.Split(u".", left, rest) || left.IsEmpty() || rest.IsEmpty() || !(left == shortName))
         return nullptr;
     return askChildren(rest);
+}
+
+FIUiFont* UseWidgetAppFont(FIUiApp* app, FUiObject* widget, FPropList* tag)
+{
+    if (!app || !tag)
+        return nullptr;
+    bool found = false;
+    const FWideString fontName = tag->GetString("AppFont", FWideString(), &found);
+    FIUiFont* font = found ? app->GetAppFont(fontName) : nullptr;
+    if (font) {
+        FWideString language;
+        app->AddLanguageListener(widget, language);
+        font->SelectLanguage(language);
+    }
+    return font;
 }

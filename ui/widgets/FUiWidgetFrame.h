@@ -14,6 +14,7 @@
 #include "FWideString.h"
 #include "FontAttributes.h"
 
+class FIUiApp;
 class FIUiFont;
 class FIUiMultiLangString;
 class FIUiPixmap;
@@ -111,6 +112,13 @@ bool HandleWidgetVisibility(const FWideString& message, void* data, bool& visibl
 bool HandleWidgetEnabling(const FWideString& message, void* data, bool& enabled, bool& changed);
 // Parses "#RRGGBB" or "#RRGGBBAA" with digits 0-9 and A-F only; alpha 255 with six digits.
 bool ParseWidgetColor(const FWideString& text, FUiColor& colour);
+
+// ---- Fonts ----
+
+// The application font the tag's "AppFont" names, or null (no key, no such
+// font). With a font the widget listens for language changes and the font
+// starts in the current language.
+FIUiFont* UseWidgetAppFont(FIUiApp* app, FUiObject* widget, FPropList* tag);
 
 // ---- Children ----
 
