@@ -44,14 +44,7 @@ bool FUiScrollList::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* p
     FUiObject::InitUiObject(app, window, parent, tag);
     if (!app || !tag)
         return false;
-    bool found = false;
-    const FWideString fontName = tag->GetString("AppFont", FWideString(), &found);
-    m_pAppFont = found ? app->GetAppFont(fontName) : nullptr;
-    if (m_pAppFont) {
-        FWideString language;
-        app->AddLanguageListener(this, language);
-        m_pAppFont->SelectLanguage(language);
-    }
+    m_pAppFont = UseWidgetAppFont(app, this, tag);
     m_font.Read(tag);
     bool all = true;
     const auto readInt = [&](const char* key) {

@@ -164,14 +164,7 @@ bool FUiTextBox::SetRect(int x, int y, int width, int height)
 
 void FUiTextBox::Display(FIUiPixmap* target, int xOffset, int yOffset, const FRect& clip)
 {
-    if (!m_pTextPixmap)
-        return;
-    const int textWidth = m_pTextPixmap->GetWidth();
-    int left = m_rect.left;
-    if (m_bCenterJust && textWidth < m_rect.Width())
-        left += (m_rect.Width() - textWidth) / 2;
-    const FRect destination(left, m_rect.top, left + textWidth, m_rect.top + m_pTextPixmap->GetHeight());
-    DrawWidgetPicture(m_pTextPixmap, target, OffsetWidgetRect(destination, xOffset, yOffset), clip);
+    DrawWidgetTextLine(m_pTextPixmap, m_rect, m_bCenterJust, target, xOffset, yOffset, clip);
 }
 
 FIUiObject* FUiTextBox::HitTest(int x, int y)

@@ -194,14 +194,7 @@ bool FUiTree::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* parent,
     FUiObject::InitUiObject(app, window, parent, tag);
     if (!app || !tag)
         return false;
-    bool found = false;
-    const FWideString fontName = tag->GetString("AppFont", FWideString(), &found);
-    m_pAppFont = found ? app->GetAppFont(fontName) : nullptr;
-    if (m_pAppFont) {
-        FWideString language;
-        app->AddLanguageListener(this, language);
-        m_pAppFont->SelectLanguage(language);
-    }
+    m_pAppFont = UseWidgetAppFont(app, this, tag);
     m_font.Read(tag);
     bool all = true;
     const auto readInt = [&](const char* key) {

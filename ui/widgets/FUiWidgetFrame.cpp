@@ -9,6 +9,7 @@
 #include "FIUiPixmap.h"
 #include "FIUiWindow.h"
 #include "FPropList.h"
+#include "FUiFont.h"
 
 int PlacedWidgetLength(const FLayoutObject& layout, int offered)
 {
@@ -112,6 +113,19 @@ bool DrawWidgetPicture(FIUiPixmap* picture, FIUiPixmap* target, const FRect& des
     if (!ClipWidgetRects(clip, d, s))
         return false;
     return picture->BlendBlit(target, d, s);
+}
+
+void DrawWidgetTextLine(FIUiPixmap* text, const FRect& rect, bool centred, FIUiPixmap* target, int xOffset,
+                        int yOffset, const FRect& clip)
+{
+    if (!text)
+        return;
+    const int textWidth = text->GetWidth();
+    int left = rect.left;
+    if (centred && textWidth < rect.Width())
+        left += (rect.Width() - textWidth) / 2;
+    const FRect destination(left, rect.top, left + textWidth, rect.top + text->GetHeight());
+    DrawWidgetPicture(text, target, OffsetWidgetRect(destination, xOffset, yOffset), clip);
 }
 
 void FillWidgetRect(FIUiPixmap* target, const FRect& rect, const FRect& clip, const FUiColor& colour)
@@ -309,4 +323,19 @@ FIUiRelay* LookUpUiRelayThroughChildren(FUiObject* container, FIUiObject* firstC
     if (!name.Split(u".", left, rest) || left.IsEmpty() || rest.IsEmpty() || !(left == shortName))
         return nullptr;
     return askChildren(rest);
+}
+
+FIUiFont* UseWidgetAppFont(FIUiApp* app, FUiObject* widget, FPropList* tag)
+{
+    if (!app || !tag)
+        return nullptr;
+    bool found = false;
+    const FWideString fontName = tag->GetString("AppFont", FWideString(), &found);
+    FIUiFont* font = found ? app->GetAppFont(fontName) : nullptr;
+    if (font) {
+        FWideString language;
+        app->AddLanguageListener(widget, language);
+        font->SelectLanguage(language);
+    }
+    return font;
 }

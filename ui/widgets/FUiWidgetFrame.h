@@ -14,6 +14,7 @@
 #include "FWideString.h"
 #include "FontAttributes.h"
 
+class FIUiApp;
 class FIUiFont;
 class FIUiMultiLangString;
 class FIUiPixmap;
@@ -87,6 +88,10 @@ bool ClipWidgetRects(const FRect& clip, FRect& destination, FRect& source);
 // Composites the whole of `picture` over `destination` of `target` (same size:
 // the picture was made for the rectangle), cut to `clip`.
 bool DrawWidgetPicture(FIUiPixmap* picture, FIUiPixmap* target, const FRect& destination, const FRect& clip);
+// Draws a one-line text pixmap at the top of `rect`, at its left or, when
+// `centred` and the text is narrower, in the middle; nothing without a pixmap.
+void DrawWidgetTextLine(FIUiPixmap* text, const FRect& rect, bool centred, FIUiPixmap* target, int xOffset,
+                        int yOffset, const FRect& clip);
 // Fills the part of `rect` inside `clip` with the colour, by its alpha.
 void FillWidgetRect(FIUiPixmap* target, const FRect& rect, const FRect& clip, const FUiColor& colour);
 // The intersection of two rectangles (empty: width or height 0 or less).
@@ -107,6 +112,13 @@ bool HandleWidgetVisibility(const FWideString& message, void* data, bool& visibl
 bool HandleWidgetEnabling(const FWideString& message, void* data, bool& enabled, bool& changed);
 // Parses "#RRGGBB" or "#RRGGBBAA" with digits 0-9 and A-F only; alpha 255 with six digits.
 bool ParseWidgetColor(const FWideString& text, FUiColor& colour);
+
+// ---- Fonts ----
+
+// The application font the tag's "AppFont" names, or null (no key, no such
+// font). With a font the widget listens for language changes and the font
+// starts in the current language.
+FIUiFont* UseWidgetAppFont(FIUiApp* app, FUiObject* widget, FPropList* tag);
 
 // ---- Children ----
 

@@ -46,19 +46,6 @@ FProbeObject* Probe()
     return probe;
 }
 
-std::string Taken(FProbeObject* probe)
-{
-    std::string messages;
-    for (const FProbeRecord& record : probe->GetRecords()) {
-        if (record.message == "Post Creation Initialization")
-            continue;
-        messages +=
-            (messages.empty() ? "" : ",") + record.message + (record.data.empty() ? "" : "=" + record.data);
-    }
-    probe->Clear();
-    return messages;
-}
-
 bool Send(FIUiObject* object, const char* message, void* data = nullptr)
 {
     return object->UiRelayMessage(FWideString(message), data);
@@ -324,7 +311,7 @@ TEST(TimerTest, RunsToItsEndOnTheWindowTicks)
     // It can run again.
     probe->Clear();
     EXPECT_TRUE(Send(timer, "Begin"));
-    EXPECT_EQ(Taken(probe), "Begin");
+    EXPECT_EQ(TakeProbeMessages(probe), "Begin");
 }
 
 TEST(TimerTest, OneLongTickFiresSeveralEventsWithOneProgress)
@@ -335,11 +322,11 @@ TEST(TimerTest, OneLongTickFiresSeveralEventsWithOneProgress)
     Send(timer, "Begin");
     probe->Clear();
     timer->Tick(250);
-    EXPECT_EQ(Taken(probe), "Tick=0.25,Tick=0.25");
+    EXPECT_EQ(TakeProbeMessages(probe), "Tick=0.25,Tick=0.25");
     timer->Tick(50); // the interval is reached, not passed
-    EXPECT_EQ(Taken(probe), "");
+    EXPECT_EQ(TakeProbeMessages(probe), "");
     timer->Tick(1);
-    EXPECT_EQ(Taken(probe), "Tick=0.301");
+    EXPECT_EQ(TakeProbeMessages(probe), "Tick=0.301");
 }
 
 TEST(TimerTest, BeginRefusedWithoutAUsableInterval)
@@ -354,7 +341,7 @@ TEST(TimerTest, BeginRefusedWithoutAUsableInterval)
         EXPECT_TRUE(Send(timer, "Begin"));
         EXPECT_FALSE(timer->IsRunning()) << attributes;
         timer->Tick(5000);
-        EXPECT_EQ(Taken(probe), "") << attributes;
+        EXPECT_EQ(TakeProbeMessages(probe), "") << attributes;
     }
     // "SetTimer" makes it usable while idle, and changes nothing while running.
     auto run = TimerRun("");
@@ -369,7 +356,7 @@ TEST(TimerTest, BeginRefusedWithoutAUsableInterval)
     EXPECT_TRUE(Send(timer, "SetTimer", other));
     probe->Clear();
     timer->Tick(401);
-    EXPECT_EQ(Taken(probe), "Tick=1.0025,Tick=1.0025,Tick=1.0025,Tick=1.0025,Tick=1,End");
+    EXPECT_EQ(TakeProbeMessages(probe), "Tick=1.0025,Tick=1.0025,Tick=1.0025,Tick=1.0025,Tick=1,End");
 }
 
 TEST(TimerTest, PausingAndCancelling)
@@ -381,20 +368,20 @@ TEST(TimerTest, PausingAndCancelling)
     EXPECT_TRUE(Send(timer, "Pause")); // idle: nothing
     EXPECT_TRUE(Send(timer, "Unpause"));
     EXPECT_TRUE(Send(timer, "Cancel"));
-    EXPECT_EQ(Taken(probe), "");
+    EXPECT_EQ(TakeProbeMessages(probe), "");
     Send(timer, "Begin");
     EXPECT_TRUE(Send(timer, "Pause"));
     EXPECT_TRUE(timer->IsPaused());
     timer->Tick(5000); // paused: no time passes
     EXPECT_TRUE(Send(timer, "Cancel"));
-    EXPECT_EQ(Taken(probe), "Begin,Paused,Unpaused,Canceled");
+    EXPECT_EQ(TakeProbeMessages(probe), "Begin,Paused,Unpaused,Canceled");
     EXPECT_FALSE(timer->IsPaused());
     EXPECT_FALSE(timer->IsRunning());
     Send(timer, "Begin");
     Send(timer, "Pause");
     Send(timer, "Unpause");
     Send(timer, "Cancel");
-    EXPECT_EQ(Taken(probe), "Begin,Paused,Unpaused,Canceled");
+    EXPECT_EQ(TakeProbeMessages(probe), "Begin,Paused,Unpaused,Canceled");
     EXPECT_FALSE(Send(timer, "Stop"));
 }
 

@@ -34,19 +34,6 @@ FProbeObject* Probe()
     return probe;
 }
 
-std::string Taken(FProbeObject* probe)
-{
-    std::string messages;
-    for (const FProbeRecord& record : probe->GetRecords()) {
-        if (record.message == "Post Creation Initialization")
-            continue;
-        messages +=
-            (messages.empty() ? "" : ",") + record.message + (record.data.empty() ? "" : "=" + record.data);
-    }
-    probe->Clear();
-    return messages;
-}
-
 TEST(ButtonTest, ClickReleaseOutsideAndSlidingOffAndOn)
 {
     auto run = ButtonRun("");
@@ -60,12 +47,12 @@ TEST(ButtonTest, ClickReleaseOutsideAndSlidingOffAndOn)
     Press(*run, 10, 10);
     EXPECT_EQ(button->GetState(), FUiButton::kPressed);
     Release(*run, 10, 10);
-    EXPECT_EQ(Taken(probe), "Down,Press,Up");
+    EXPECT_EQ(TakeProbeMessages(probe), "Down,Press,Up");
     EXPECT_EQ(button->GetState(), FUiButton::kOver);
 
     Press(*run, 10, 10);
     Release(*run, 100, 50);
-    EXPECT_EQ(Taken(probe), "Down,Up");
+    EXPECT_EQ(TakeProbeMessages(probe), "Down,Up");
     EXPECT_EQ(button->GetState(), FUiButton::kNormal);
 
     Press(*run, 10, 10);
@@ -74,7 +61,7 @@ TEST(ButtonTest, ClickReleaseOutsideAndSlidingOffAndOn)
     MoveTo(*run, 12, 12);
     EXPECT_EQ(button->GetState(), FUiButton::kPressed);
     Release(*run, 12, 12);
-    EXPECT_EQ(Taken(probe), "Down,Up,Down,Press,Up");
+    EXPECT_EQ(TakeProbeMessages(probe), "Down,Up,Down,Press,Up");
 }
 
 TEST(ButtonTest, StatesDrawTheirColours)
@@ -99,22 +86,22 @@ TEST(ButtonTest, DisabledIgnoresInputAndEnablingReportsOnce)
     FUiButton* button = FindControl<FUiButton>(*run, "W.B");
     FProbeObject* probe = Probe();
     // "Post Creation Initialization" reported the starting state.
-    EXPECT_EQ(Taken(probe), "Enabled");
+    EXPECT_EQ(TakeProbeMessages(probe), "Enabled");
     Press(*run, 10, 10);
     Release(*run, 10, 10);
     ControlsOs(*run)->InjectKey(13);
     HeadlessPumpUntilIdle();
-    EXPECT_EQ(Taken(probe), "");
+    EXPECT_EQ(TakeProbeMessages(probe), "");
     EXPECT_EQ(button->GetState(), FUiButton::kDisabled);
 
     EXPECT_TRUE(button->UiRelayMessage(FWideString("Enable"), nullptr));
     EXPECT_TRUE(button->UiRelayMessage(FWideString("Enable"), nullptr));
-    EXPECT_EQ(Taken(probe), "Enabled=true");
+    EXPECT_EQ(TakeProbeMessages(probe), "Enabled=true");
     bool off = false;
     EXPECT_FALSE(button->UiRelayMessage(FWideString("SetEnabled"), nullptr));
     EXPECT_TRUE(button->UiRelayMessage(FWideString("SetEnabled"), &off));
     EXPECT_TRUE(button->UiRelayMessage(FWideString("ToggleEnabled"), nullptr));
-    EXPECT_EQ(Taken(probe), "Enabled=false,Enabled=true");
+    EXPECT_EQ(TakeProbeMessages(probe), "Enabled=false,Enabled=true");
     EXPECT_FALSE(button->UiRelayMessage(FWideString("enable"), nullptr));
 }
 
@@ -131,7 +118,7 @@ TEST(ButtonTest, DisablingWhileHeldDoesNotLeaveTheButtonStuck)
     probe->Clear();
     Press(*run, 10, 10);
     Release(*run, 10, 10);
-    EXPECT_EQ(Taken(probe), "Down,Press,Up");
+    EXPECT_EQ(TakeProbeMessages(probe), "Down,Press,Up");
 }
 
 TEST(ButtonTest, ClickKeysGiveTheKeyboardBackAndPress)
@@ -147,13 +134,13 @@ TEST(ButtonTest, ClickKeysGiveTheKeyboardBackAndPress)
         EXPECT_EQ(window->GetKeyboardObject(), button);
         ControlsOs(*run)->InjectKey(code);
         HeadlessPumpUntilIdle();
-        EXPECT_EQ(Taken(probe), "Press") << code;
+        EXPECT_EQ(TakeProbeMessages(probe), "Press") << code;
         EXPECT_EQ(window->GetKeyboardObject(), nullptr) << code;
     }
     button->UiRelayMessage(FWideString("GrabKeyboard"), nullptr);
     ControlsOs(*run)->InjectKey(65);
     HeadlessPumpUntilIdle();
-    EXPECT_EQ(Taken(probe), "");
+    EXPECT_EQ(TakeProbeMessages(probe), "");
     EXPECT_EQ(window->GetKeyboardObject(), button);
 }
 
@@ -169,27 +156,27 @@ TEST(ButtonTest, RepeatStartsOnTheTickAfterTheDelayThenFiresEveryTick)
     // Held 210 ms after 21 ticks of 10 ms: the repeat is armed, nothing fired yet.
     for (int i = 0; i < 21; ++i)
         HeadlessAdvanceTime(10);
-    EXPECT_EQ(Taken(probe), "");
+    EXPECT_EQ(TakeProbeMessages(probe), "");
     HeadlessAdvanceTime(10);
-    EXPECT_EQ(Taken(probe), "Press");
+    EXPECT_EQ(TakeProbeMessages(probe), "Press");
     for (int i = 0; i < 3; ++i)
         HeadlessAdvanceTime(10);
-    EXPECT_EQ(Taken(probe), "Press,Press,Press");
+    EXPECT_EQ(TakeProbeMessages(probe), "Press,Press,Press");
     // Off the button the repeat pauses, back on it resumes.
     MoveTo(*run, 100, 50);
     probe->Clear();
     for (int i = 0; i < 5; ++i)
         HeadlessAdvanceTime(10);
-    EXPECT_EQ(Taken(probe), "");
+    EXPECT_EQ(TakeProbeMessages(probe), "");
     MoveTo(*run, 10, 10);
     probe->Clear();
     HeadlessAdvanceTime(10);
-    EXPECT_EQ(Taken(probe), "Press");
+    EXPECT_EQ(TakeProbeMessages(probe), "Press");
     Release(*run, 10, 10);
-    EXPECT_EQ(Taken(probe), "Press,Up");
+    EXPECT_EQ(TakeProbeMessages(probe), "Press,Up");
     for (int i = 0; i < 30; ++i)
         HeadlessAdvanceTime(10);
-    EXPECT_EQ(Taken(probe), "");
+    EXPECT_EQ(TakeProbeMessages(probe), "");
 }
 
 const FUiColor kSkinColour(200, 100, 50, 255);
@@ -339,7 +326,7 @@ TEST(ButtonTest, PressThatClosesItsDialogIsSafe)
     os->InjectMouseUp(10, 10);
     HeadlessPumpUntilIdle();
     EXPECT_EQ(dialog->GetTopInstance(), nullptr);
-    EXPECT_EQ(Taken(probe), "Up");
+    EXPECT_EQ(TakeProbeMessages(probe), "Up");
 }
 
 } // namespace

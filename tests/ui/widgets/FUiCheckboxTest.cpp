@@ -51,19 +51,6 @@ FProbeObject* Probe()
     return probe;
 }
 
-std::string Taken(FProbeObject* probe)
-{
-    std::string messages;
-    for (const FProbeRecord& record : probe->GetRecords()) {
-        if (record.message == "Post Creation Initialization")
-            continue;
-        messages +=
-            (messages.empty() ? "" : ",") + record.message + (record.data.empty() ? "" : "=" + record.data);
-    }
-    probe->Clear();
-    return messages;
-}
-
 bool Send(FIUiObject* object, const char* message, void* data = nullptr)
 {
     return object->UiRelayMessage(FWideString(message), data);
@@ -76,19 +63,19 @@ TEST(CheckboxTest, CheckBoxFlipsAndFiresItsEvents)
     FUiCheckbox* box = FindControl<FUiCheckbox>(*run, "W.C");
     ASSERT_NE(box, nullptr);
     FProbeObject* probe = Probe();
-    EXPECT_EQ(Taken(probe), "Init");
+    EXPECT_EQ(TakeProbeMessages(probe), "Init");
     // Without "_MinHSize" and stretch the control has the on image's size.
     EXPECT_EQ(RectText(box->GetRect()), "0,0,16,16");
     EXPECT_EQ(PresentedPixel(*run, 5, 5), ColourText(kOff));
     Press(*run, 5, 5);
     Release(*run, 5, 5);
-    EXPECT_EQ(Taken(probe), "True,State=true");
+    EXPECT_EQ(TakeProbeMessages(probe), "True,State=true");
     MoveTo(*run, 100, 50);
     EXPECT_EQ(PresentedPixel(*run, 5, 5), ColourText(kOn));
     Press(*run, 5, 5);
-    EXPECT_EQ(Taken(probe), "False,State=false");
+    EXPECT_EQ(TakeProbeMessages(probe), "False,State=false");
     EXPECT_TRUE(Send(box, "Press"));
-    EXPECT_EQ(Taken(probe), "True,State=true");
+    EXPECT_EQ(TakeProbeMessages(probe), "True,State=true");
     EXPECT_TRUE(box->GetState());
 }
 
@@ -111,7 +98,7 @@ TEST(CheckboxTest, SettersAreSilent)
     EXPECT_FALSE(Send(box, "SetState"));
     EXPECT_TRUE(Send(box, "Select"));
     EXPECT_TRUE(Send(box, "SetFalse"));
-    EXPECT_EQ(Taken(probe), "");
+    EXPECT_EQ(TakeProbeMessages(probe), "");
     EXPECT_FALSE(Send(box, "Toggle"));
 }
 
@@ -125,19 +112,19 @@ TEST(CheckboxTest, RadioButtonStaysOnAndRepeatsTrueOnlyWhenAsked)
         probe->Clear();
         Press(*run, 5, 5);
         Release(*run, 5, 5);
-        EXPECT_EQ(Taken(probe), "True,State=true");
+        EXPECT_EQ(TakeProbeMessages(probe), "True,State=true");
         Press(*run, 5, 5);
         Release(*run, 5, 5);
-        EXPECT_EQ(Taken(probe), always ? "True" : "") << always;
+        EXPECT_EQ(TakeProbeMessages(probe), always ? "True" : "") << always;
         EXPECT_TRUE(radio->GetState());
         // "Press" never repeats the ON_TRUE.
         EXPECT_TRUE(Send(radio, "Press"));
-        EXPECT_EQ(Taken(probe), "");
+        EXPECT_EQ(TakeProbeMessages(probe), "");
         // A sibling's ON_TRUE turns it off silently; a click turns it on again.
         EXPECT_TRUE(Send(radio, "Deselect"));
-        EXPECT_EQ(Taken(probe), "");
+        EXPECT_EQ(TakeProbeMessages(probe), "");
         Press(*run, 5, 5);
-        EXPECT_EQ(Taken(probe), "True,State=true");
+        EXPECT_EQ(TakeProbeMessages(probe), "True,State=true");
     }
 }
 
@@ -165,7 +152,7 @@ TEST(CheckboxTest, DisabledIgnoresClicksAndSettersButAnswersQueries)
     EXPECT_FALSE(state);
     EXPECT_FALSE(Send(box, "StateQuery"));
     EXPECT_TRUE(Send(box, "SendState"));
-    EXPECT_EQ(Taken(probe), "Sent=false");
+    EXPECT_EQ(TakeProbeMessages(probe), "Sent=false");
     // The pointer is over it: the mouse-over picture wins even while disabled.
     EXPECT_EQ(PresentedPixel(*run, 5, 5), ColourText(kOver));
     MoveTo(*run, 100, 50);
@@ -267,19 +254,19 @@ TEST(ToggleTest, RadioButtonTurnsOnOnceAndSendsItsMessage)
     probe->Clear();
     Press(*run, 10, 5);
     Release(*run, 10, 5);
-    EXPECT_EQ(Taken(probe), "Chosen");
+    EXPECT_EQ(TakeProbeMessages(probe), "Chosen");
     Press(*run, 10, 5);
     Release(*run, 10, 5);
     EXPECT_TRUE(toggle->GetState());
-    EXPECT_EQ(Taken(probe), "");
+    EXPECT_EQ(TakeProbeMessages(probe), "");
     EXPECT_TRUE(Send(toggle, "Off"));
     EXPECT_TRUE(Send(toggle, "On"));
     EXPECT_TRUE(Send(toggle, "Off"));
-    EXPECT_EQ(Taken(probe), "");
+    EXPECT_EQ(TakeProbeMessages(probe), "");
     EXPECT_FALSE(toggle->GetState());
     Press(*run, 10, 5);
     Release(*run, 10, 5);
-    EXPECT_EQ(Taken(probe), "Chosen");
+    EXPECT_EQ(TakeProbeMessages(probe), "Chosen");
     EXPECT_FALSE(Send(toggle, "Flip"));
 }
 

@@ -59,19 +59,6 @@ FProbeObject* Probe()
     return probe;
 }
 
-std::string Taken(FProbeObject* probe)
-{
-    std::string messages;
-    for (const FProbeRecord& record : probe->GetRecords()) {
-        if (record.message == "Post Creation Initialization")
-            continue;
-        messages +=
-            (messages.empty() ? "" : ",") + record.message + (record.data.empty() ? "" : "=" + record.data);
-    }
-    probe->Clear();
-    return messages;
-}
-
 bool Send(FUiSlider* slider, const char* message, void* data = nullptr)
 {
     return slider->UiRelayMessage(FWideString(message), data);
@@ -137,16 +124,16 @@ TEST(SliderTest, SetClampsTheFractionAndReports)
     FUiSlider* slider = FindControl<FUiSlider>(*run, "W.S");
     ASSERT_NE(slider, nullptr);
     FProbeObject* probe = Probe();
-    EXPECT_EQ(Taken(probe), "Init");
+    EXPECT_EQ(TakeProbeMessages(probe), "Init");
     double fraction = 1.5;
     EXPECT_TRUE(Send(slider, "Set", &fraction));
-    EXPECT_EQ(Taken(probe), "Release=1,Update=10");
+    EXPECT_EQ(TakeProbeMessages(probe), "Release=1,Update=10");
     EXPECT_EQ(slider->GetKnobRect().right, 110);
     EXPECT_TRUE(Send(slider, "Set", &fraction)); // no move, no events
-    EXPECT_EQ(Taken(probe), "");
+    EXPECT_EQ(TakeProbeMessages(probe), "");
     fraction = -0.5;
     EXPECT_TRUE(Send(slider, "Set", &fraction));
-    EXPECT_EQ(Taken(probe), "Release=0,Update=0");
+    EXPECT_EQ(TakeProbeMessages(probe), "Release=0,Update=0");
     EXPECT_EQ(slider->GetKnobRect().left, 0);
     fraction = 0.73;
     Send(slider, "Set", &fraction);
@@ -154,14 +141,14 @@ TEST(SliderTest, SetClampsTheFractionAndReports)
     fraction = std::numeric_limits<double>::quiet_NaN();
     EXPECT_TRUE(Send(slider, "Set", &fraction));
     EXPECT_EQ(slider->GetOffset(), 0);
-    EXPECT_EQ(Taken(probe), "Release=0,Update=0");
+    EXPECT_EQ(TakeProbeMessages(probe), "Release=0,Update=0");
     EXPECT_FALSE(Send(slider, "Set"));
     EXPECT_FALSE(Send(slider, "SetWithNoUpdate"));
 
     double value = 0;
     EXPECT_TRUE(Send(slider, "SetDisplayValue", &(value = 7)));
     EXPECT_EQ(slider->GetOffset(), 70);
-    EXPECT_EQ(Taken(probe), "Release=0.7,Update=7");
+    EXPECT_EQ(TakeProbeMessages(probe), "Release=0.7,Update=7");
     // Values outside the range place the knob at the end, never beyond it.
     EXPECT_TRUE(Send(slider, "SetDisplayValue", &(value = 1e300)));
     EXPECT_EQ(slider->GetOffset(), 100);
@@ -170,14 +157,14 @@ TEST(SliderTest, SetClampsTheFractionAndReports)
     EXPECT_EQ(slider->GetKnobRect().left, 0);
     probe->Clear();
     EXPECT_TRUE(Send(slider, "Increment"));
-    EXPECT_EQ(Taken(probe), "Release=0.1,Update=1");
+    EXPECT_EQ(TakeProbeMessages(probe), "Release=0.1,Update=1");
     EXPECT_TRUE(Send(slider, "Decrement"));
     EXPECT_TRUE(Send(slider, "Decrement"));
-    EXPECT_EQ(Taken(probe), "Release=0,Update=0,Release=0,Update=0");
+    EXPECT_EQ(TakeProbeMessages(probe), "Release=0,Update=0,Release=0,Update=0");
     EXPECT_TRUE(Send(slider, "GetValue", &value));
     EXPECT_EQ(value, 0);
     EXPECT_TRUE(Send(slider, "SendValue"));
-    EXPECT_EQ(Taken(probe), "Sent=0");
+    EXPECT_EQ(TakeProbeMessages(probe), "Sent=0");
     EXPECT_FALSE(Send(slider, "GetValue"));
 }
 
@@ -215,21 +202,21 @@ TEST(SliderTest, ClicksBesideTheKnobStepAndDraggingSlides)
         EXPECT_EQ(RectText(slider->GetKnobRect()), "50,0,60,16");
         Press(*run, 5, 8);
         Release(*run, 5, 8);
-        EXPECT_EQ(Taken(probe), "Manual,Release=0.4,Update=4");
+        EXPECT_EQ(TakeProbeMessages(probe), "Manual,Release=0.4,Update=4");
         Press(*run, 100, 8);
         Release(*run, 100, 8);
-        EXPECT_EQ(Taken(probe), "Manual,Release=0.5,Update=5");
+        EXPECT_EQ(TakeProbeMessages(probe), "Manual,Release=0.5,Update=5");
 
         Press(*run, 55, 8);
-        EXPECT_EQ(Taken(probe), "Manual");
+        EXPECT_EQ(TakeProbeMessages(probe), "Manual");
         MoveTo(*run, 75, 30); // across the axis does not matter
-        EXPECT_EQ(Taken(probe), displayValue ? "Slide=0.7,Update=7" : "Slide=0.7");
+        EXPECT_EQ(TakeProbeMessages(probe), displayValue ? "Slide=0.7,Update=7" : "Slide=0.7");
         MoveTo(*run, 500, 8);
         EXPECT_EQ(slider->GetOffset(), 100);
         EXPECT_EQ(slider->GetKnobRect().right, 110);
         probe->Clear();
         Release(*run, 500, 8);
-        EXPECT_EQ(Taken(probe), "Release=1");
+        EXPECT_EQ(TakeProbeMessages(probe), "Release=1");
         MoveTo(*run, 20, 8); // no longer captured
         EXPECT_EQ(slider->GetOffset(), 100);
     }
@@ -260,7 +247,7 @@ TEST(SliderTest, SnapModeGoesToTheNearestTick)
         probe->Clear();
         Press(*run, c.x, 8);
         Release(*run, c.x, 8);
-        EXPECT_EQ(Taken(probe), c.snapped) << c.x;
+        EXPECT_EQ(TakeProbeMessages(probe), c.snapped) << c.x;
         EXPECT_EQ(slider->GetKnobRect().left, c.knobLeft) << c.x;
         EXPECT_EQ(slider->GetValue(), c.value) << c.x;
     }
@@ -283,7 +270,7 @@ TEST(SliderTest, VerticalSlidersHaveTheirLowerEndAtTheBottom)
     probe->Clear();
     Press(*run, 8, 60); // below the knob: one step down
     Release(*run, 8, 60);
-    EXPECT_EQ(Taken(probe), "Manual,Release=0.9,Update=9");
+    EXPECT_EQ(TakeProbeMessages(probe), "Manual,Release=0.9,Update=9");
     // Dragging up raises the value.
     Press(*run, 8, 15);
     MoveTo(*run, 8, 5);

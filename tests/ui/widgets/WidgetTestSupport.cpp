@@ -2,6 +2,7 @@
 
 #include "FHeadlessDesktop.h"
 #include "FIOsTextLayer.h"
+#include "FProbeObject.h"
 #include "FPropList.h"
 #include "FUiObjectFactory.h"
 #include "FUiWidgetFrame.h"
@@ -107,4 +108,17 @@ std::string RectText(const FRect& rect)
 void UseBoxFont()
 {
     SelectOsTextLayer(FOsTextLayerKind::kBoxFont);
+}
+
+std::string TakeProbeMessages(FProbeObject* probe)
+{
+    std::string messages;
+    for (const FProbeRecord& record : probe->GetRecords()) {
+        if (record.message == "Post Creation Initialization")
+            continue;
+        messages +=
+            (messages.empty() ? "" : ",") + record.message + (record.data.empty() ? "" : "=" + record.data);
+    }
+    probe->Clear();
+    return messages;
 }

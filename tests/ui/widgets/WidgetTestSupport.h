@@ -14,6 +14,7 @@
 #include "FUiTestApp.h"
 
 class FIUiObjectFactory;
+class FProbeObject;
 
 // LEAF: MinHSize, MinVSize, HStretch, VStretch (fixed when 0), MaxHSize and
 // MaxVSize when given, Fixed="false" for a non-fixed record of stretch 0. It
@@ -49,3 +50,7 @@ FIUiObject* FindWidget(FUiTestApp& run, const char* dottedName);
 std::string RectText(const FRect& rect);
 // Selects the box font for every text of the test binary.
 void UseBoxFont();
+
+// The probe's records since the last call, as "message=data" joined by commas
+// (the creation notice left out), and the probe emptied.
+std::string TakeProbeMessages(FProbeObject* probe);
