@@ -86,7 +86,8 @@ void* FMemoryAllocator::Alloc(size_t bytes)
         if (index >= 0) {
             const FRetained reused = priTakeRetained(index);
             lock.unlock();
-            RB_UNPOISON(reused.m_pBlock, reused.m_uiBytes);
+            // The slack past the asked size stays out of bounds for the sanitizer.
+            RB_UNPOISON(reused.m_pBlock, bytes);
             return reused.m_pBlock;
         }
     }
