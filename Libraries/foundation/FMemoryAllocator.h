@@ -16,7 +16,9 @@ public:
 };
 
 // The process-wide allocator behind images and cache blocks: a plain heap whose blocks
-// never move and which never reports low memory.
+// never move and which never reports low memory. Freed blocks of 1 MiB and more are kept
+// (at most 160 MiB, oldest given back first) and handed out again for a block of about
+// their size; their contents are then whatever was there before, as with any heap block.
 class FMemoryAllocator : public FIMemoryAllocator
 {
 public:
@@ -34,3 +36,7 @@ FMemoryAllocator* GetMemoryAllocator(FLowMemoryHook hook);
 void ReleaseMemoryAllocator(FMemoryAllocator*& holder);
 // The counts currently held (staulMemoryAllocatorRefCount).
 unsigned GetMemoryAllocatorRefCount();
+// Gives every kept freed block back to the heap.
+void FreeRetainedMemory();
+// What the kept freed blocks hold, in bytes.
+size_t GetRetainedMemoryBytes();
