@@ -5,6 +5,7 @@
 #include "FHeadlessDesktop.h"
 #include "FIOsUiApp.h"
 #include "FOsBackend.h"
+#include "FOsUiAppCommon.h"
 #include "FSdlUiWindow.h"
 
 namespace
@@ -17,45 +18,10 @@ bool Holds(const FHeadlessDesktop& desktop, const std::string& name)
     return std::find(desktop.heldNames.begin(), desktop.heldNames.end(), name) != desktop.heldNames.end();
 }
 
-// The language a program family shows by default for the system's language.
-const char* FamilyLanguage(const std::string& primary)
-{
-    if (primary == "de")
-        return "German";
-    if (primary == "en")
-        return "English";
-    if (primary == "fr")
-        return "French";
-    if (primary == "ja")
-        return "Japanese";
-    if (primary == "ko")
-        return "Korean";
-    return nullptr;
-}
-
-class FHeadlessUiApp : public FIOsUiApp
+class FHeadlessUiApp : public FOsUiAppBase
 {
 public:
     explicit FHeadlessUiApp(FIOsUiAppOwner* owner) : m_pOwner(owner) {}
-
-    void* GetOsInfo(int kind) override
-    {
-        switch (kind) {
-        case 1:
-            return m_pInstance;
-        case 2:
-            return &m_bTrue; // every text path is the wide one
-        default:
-            return nullptr;
-        }
-    }
-    bool SetOsInfo(int kind, void* value) override
-    {
-        if (kind != 1)
-            return false;
-        m_pInstance = value;
-        return true;
-    }
 
     bool Run(bool handOver) override
     {
@@ -131,8 +97,6 @@ public:
 
 private:
     FIOsUiAppOwner* m_pOwner;
-    void* m_pInstance = nullptr;
-    bool m_bTrue = true;
 };
 
 } // namespace

@@ -12,6 +12,7 @@
 #include "FCodePage.h"
 #include "FIOsUiApp.h"
 #include "FOsSingleInstance.h"
+#include "FOsUiAppCommon.h"
 #include "FSCDiskWin.h"
 #include "FSdlUiWindow.h"
 
@@ -19,7 +20,7 @@ namespace
 {
 
 // The language a program family shows by default for the user's language.
-const char* FamilyLanguage()
+const char* UserFamilyLanguage()
 {
     const char* locale = nullptr;
     for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
@@ -28,23 +29,13 @@ const char* FamilyLanguage()
             break;
     }
     const std::string primary = locale ? std::string(locale).substr(0, 2) : std::string();
-    if (primary == "de")
-        return "German";
-    if (primary == "en")
-        return "English";
-    if (primary == "fr")
-        return "French";
-    if (primary == "ja")
-        return "Japanese";
-    if (primary == "ko")
-        return "Korean";
-    return nullptr;
+    return FamilyLanguage(primary);
 }
 
 class FSdlUiApp;
 FSdlUiApp* g_running = nullptr;
 
-class FSdlUiApp : public FIOsUiApp
+class FSdlUiApp : public FOsUiAppBase
 {
 public:
     explicit FSdlUiApp(FIOsUiAppOwner* owner) : m_pOwner(owner)
@@ -66,25 +57,6 @@ public:
         if (m_iMounts >= 0)
             close(m_iMounts);
         CloseSdlDisplay();
-    }
-
-    void* GetOsInfo(int kind) override
-    {
-        switch (kind) {
-        case 1:
-            return m_pInstance;
-        case 2:
-            return &m_bTrue;
-        default:
-            return nullptr;
-        }
-    }
-    bool SetOsInfo(int kind, void* value) override
-    {
-        if (kind != 1)
-            return false;
-        m_pInstance = value;
-        return true;
     }
 
     bool Run(bool handOver) override
@@ -137,7 +109,7 @@ public:
         m_instance.Listen(Utf8FromWide(m_pOwner->GetAppName()));
         if (!oldMutex || m_instance.TryLock(Utf8FromWide(familyName)))
             return false;
-        if (const char* language = FamilyLanguage())
+        if (const char* language = UserFamilyLanguage())
             m_pOwner->SetLanguage(FWideString(language));
         FWideString title, text;
         if (m_pOwner->GetDisplayStringText(FWideString("BrisalOtherAppWinTitle"), title) &&
@@ -171,8 +143,6 @@ public:
 private:
     FIOsUiAppOwner* m_pOwner;
     FOsSingleInstance m_instance;
-    void* m_pInstance = nullptr;
-    bool m_bTrue = true;
     int m_iMounts = -1;
     std::vector<FWideString> m_volumes;
 };
