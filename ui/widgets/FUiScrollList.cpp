@@ -46,23 +46,11 @@ bool FUiScrollList::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* p
         return false;
     m_pAppFont = UseWidgetAppFont(app, this, tag);
     m_font.Read(tag);
-    bool all = true;
-    const auto readInt = [&](const char* key) {
-        bool present = false;
-        const int value = tag->GetInt(key, 0, &present);
-        all = all && present;
-        return value;
-    };
-    m_iMinHSize = readInt("MinHSize");
-    m_iMinVSize = readInt("MinVSize");
-    m_iHStretch = readInt("HStretch");
-    m_iVStretch = readInt("VStretch");
-    bool present = false;
-    m_selectedFontColor = tag->GetColor("SelectedFontColor", m_selectedFontColor, &present);
-    all = all && present;
-    m_disabledFontColor = tag->GetColor("DisabledFontColor", m_disabledFontColor, &present);
-    all = all && present;
-    if (!all)
+    FRequiredWidgetKeys keys(tag);
+    keys.Layout(m_iMinHSize, m_iMinVSize, m_iHStretch, m_iVStretch);
+    m_selectedFontColor = keys.Color("SelectedFontColor", m_selectedFontColor);
+    m_disabledFontColor = keys.Color("DisabledFontColor", m_disabledFontColor);
+    if (!keys.AllFound())
         return false;
     m_selectedBgColor = tag->GetColor("_SelectedFontBgColor", m_selectedBgColor, &m_bSelectedBgGiven);
     m_bMouseOver = tag->GetBool("_MouseOver", false);

@@ -40,23 +40,12 @@ bool FUiScrolledFrame::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject
     FUiObject::InitUiObject(app, window, parent, tag);
     if (!tag)
         return false;
-    bool all = true;
-    const auto readInt = [&](const char* key) {
-        bool present = false;
-        const int value = tag->GetInt(key, 0, &present);
-        all = all && present;
-        return value;
-    };
-    m_iMinHSize = readInt("MinHSize");
-    m_iMinVSize = readInt("MinVSize");
-    m_iHStretch = readInt("HStretch");
-    m_iVStretch = readInt("VStretch");
-    m_iThickness = std::max(0, readInt("FrameThickness"));
-    const int lineSize = readInt("LineSize");
-    bool present = false;
-    m_frameColor = tag->GetColor("FrameColor", m_frameColor, &present);
-    all = all && present;
-    if (!all)
+    FRequiredWidgetKeys keys(tag);
+    keys.Layout(m_iMinHSize, m_iMinVSize, m_iHStretch, m_iVStretch);
+    m_iThickness = std::max(0, keys.Int("FrameThickness"));
+    const int lineSize = keys.Int("LineSize");
+    m_frameColor = keys.Color("FrameColor", m_frameColor);
+    if (!keys.AllFound())
         return false;
     // A pitch below one pixel would divide by zero and never scroll.
     m_iPitch = std::max(1, SaturatedSize(static_cast<long long>(lineSize) + tag->GetInt("SpacerSize", 0)));

@@ -196,28 +196,14 @@ bool FUiTree::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* parent,
         return false;
     m_pAppFont = UseWidgetAppFont(app, this, tag);
     m_font.Read(tag);
-    bool all = true;
-    const auto readInt = [&](const char* key) {
-        bool present = false;
-        const int value = tag->GetInt(key, 0, &present);
-        all = all && present;
-        return value;
-    };
-    const auto readColour = [&](const char* key) {
-        bool present = false;
-        const FUiColor value = tag->GetColor(key, FUiColor{0, 0, 0, 255}, &present);
-        all = all && present;
-        return value;
-    };
-    m_iMinHSize = readInt("MinHSize");
-    m_iMinVSize = readInt("MinVSize");
-    m_iHStretch = readInt("HStretch");
-    m_iVStretch = readInt("VStretch");
-    m_selectedFontColor = readColour("SelectedFontColor");
-    m_selectedBgColor = readColour("SelectedBgColor");
-    m_disabledFontColor = readColour("DisabledFontColor");
-    m_lowerLeftColor = readColour("LowerLeftColor");
-    if (!all)
+    FRequiredWidgetKeys keys(tag);
+    keys.Layout(m_iMinHSize, m_iMinVSize, m_iHStretch, m_iVStretch);
+    const FUiColor black{0, 0, 0, 255};
+    m_selectedFontColor = keys.Color("SelectedFontColor", black);
+    m_selectedBgColor = keys.Color("SelectedBgColor", black);
+    m_disabledFontColor = keys.Color("DisabledFontColor", black);
+    m_lowerLeftColor = keys.Color("LowerLeftColor", black);
+    if (!keys.AllFound())
         return false;
 
     const std::pair<const char*, FIUiPixmap**> icons[] = {

@@ -339,3 +339,27 @@ FIUiFont* UseWidgetAppFont(FIUiApp* app, FUiObject* widget, FPropList* tag)
     }
     return font;
 }
+
+int FRequiredWidgetKeys::Int(const char* key)
+{
+    bool present = false;
+    const int value = m_pTag->GetInt(key, 0, &present);
+    m_bAllFound = m_bAllFound && present;
+    return value;
+}
+
+FUiColor FRequiredWidgetKeys::Color(const char* key, const FUiColor& fallback)
+{
+    bool present = false;
+    const FUiColor value = m_pTag->GetColor(key, fallback, &present);
+    m_bAllFound = m_bAllFound && present;
+    return value;
+}
+
+void FRequiredWidgetKeys::Layout(int& minHSize, int& minVSize, int& hStretch, int& vStretch)
+{
+    minHSize = Int("MinHSize");
+    minVSize = Int("MinVSize");
+    hStretch = Int("HStretch");
+    vStretch = Int("VStretch");
+}

@@ -137,6 +137,23 @@ FIUiObject* CreateContentBox(FUiObject* parent, FPropList* tag);
 // Text attributes of a text widget from its tag (Height default 21).
 void ReadWidgetFontAttributes(FontAttributes& attributes, FPropList* tag);
 
+// Reads keys a script must give; any missing one leaves AllFound false, so the
+// widget can refuse its tag once every key has been read.
+class FRequiredWidgetKeys
+{
+public:
+    explicit FRequiredWidgetKeys(FPropList* tag) : m_pTag(tag) {}
+    int Int(const char* key);
+    FUiColor Color(const char* key, const FUiColor& fallback);
+    // "MinHSize", "MinVSize", "HStretch" and "VStretch", in that order.
+    void Layout(int& minHSize, int& minVSize, int& hStretch, int& vStretch);
+    bool AllFound() const { return m_bAllFound; }
+
+private:
+    FPropList* m_pTag;
+    bool m_bAllFound = true;
+};
+
 // The inline-font keys "Font", "FontSize", "FontColor", "_FontBgColor",
 // "_Bold", "_Italic", "_Underline".
 struct FUiInlineFont {
