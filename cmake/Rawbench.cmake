@@ -2,6 +2,8 @@
 # target and dependencies, and its sources are found by glob, so that adding a
 # file never means editing a list.
 
+include(${CMAKE_CURRENT_LIST_DIR}/Layering.cmake)
+
 set(RB_WARNINGS -Wall -Wextra)
 if(RB_WERROR)
   list(APPEND RB_WARNINGS -Werror)
@@ -26,6 +28,8 @@ function(rb_library target)
   target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   target_compile_options(${target} PRIVATE ${RB_WARNINGS})
   target_link_libraries(${target} PUBLIC ${ARG_DEPS} Threads::Threads)
+  set_property(GLOBAL APPEND PROPERTY RB_LIBRARIES ${target})
+  set_property(GLOBAL PROPERTY RB_LIBRARY_DEPS_${target} ${ARG_DEPS})
 endfunction()
 
 # rb_test(<target> [DEPS <libs>...])

@@ -1,0 +1,37 @@
+cmake_minimum_required(VERSION 3.25)
+# Runs the layering check in script mode on one case (-DCASE=...). The real floors
+# are used, with the real dependencies of the bottom libraries and one change per case.
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/Layering.cmake)
+
+set(libraries rb_strings rb_base rb_threading rb_foundation rb_storage rb_xml rb_pixelproc rb_fileio
+              rb_support_raw rb_support_storage)
+set(RB_DEPS_rb_base rb_strings)
+set(RB_DEPS_rb_threading rb_base rb_strings)
+set(RB_DEPS_rb_foundation rb_threading rb_base rb_strings)
+set(RB_DEPS_rb_storage rb_foundation rb_threading rb_base rb_strings)
+set(RB_DEPS_rb_xml rb_storage rb_foundation)
+set(RB_DEPS_rb_pixelproc rb_xml rb_foundation)
+set(RB_DEPS_rb_fileio rb_pixelproc rb_xml JPEG::JPEG)
+set(RB_DEPS_rb_support_raw rb_fileio rb_support_storage)
+set(RB_DEPS_rb_support_storage rb_storage)
+
+if(CASE STREQUAL "tree")
+elseif(CASE STREQUAL "upward")
+  list(APPEND RB_DEPS_rb_storage rb_xml)
+elseif(CASE STREQUAL "circle")
+  list(APPEND RB_DEPS_rb_threading rb_foundation)
+elseif(CASE STREQUAL "same_floor")
+  set(libraries ${libraries} rb_displayblit)
+  list(APPEND RB_DEPS_rb_pixelproc rb_displayblit)
+elseif(CASE STREQUAL "product_on_fixture")
+  list(APPEND RB_DEPS_rb_fileio rb_support_storage)
+elseif(CASE STREQUAL "fixture_circle")
+  list(APPEND RB_DEPS_rb_support_storage rb_support_raw)
+elseif(CASE STREQUAL "unplaced")
+  set(libraries ${libraries} rb_newlib)
+else()
+  message(FATAL_ERROR "unknown case ${CASE}")
+endif()
+
+rb_check_layering(RB_FLOORS ${libraries})
+message(STATUS "layering holds")
