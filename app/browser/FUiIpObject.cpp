@@ -9,9 +9,9 @@
 #include "FIPMImage.h"
 #include "FIPManager.h"
 #include "FIStorageClass.h"
+#include "FIpCopyTarget.h"
 #include "FNarrowString.h"
 #include "FPropList.h"
-#include "FReplacingFile.h"
 #include "FUiIpObjectRequest.h"
 #include "FUiObjectFactory.h"
 #include "StorageClassRegistry.h"
@@ -542,12 +542,15 @@ void FUiIpObject::Tick(int)
             "FUiIpObject::Tick() PANIC!!! m_IpMgrReq.m_Async.m_eState = kInitialized after a request!");
     case kInProgress:
         if (m_bCopying) {
+            m_bEndCopyNow = false;
             if (!priCopyPieces())
                 return;
         } else {
             m_pIpMgr->Idle();
         }
         priReportProgress();
+        if (m_bCopying && m_bEndCopyNow && m_IpMgrReq.m_Async.GetState() == kCompleted)
+            priEndCopy();
         return;
     case kCompleted:
         priComplete();
@@ -744,7 +747,7 @@ bool FUiIpObject::priInitiateCopyReq(FUiIpObjectRequest* request)
         }
         // The destination stays untouched until the complete copy replaces it.
         try {
-            m_pDstFile = std::make_unique<FReplacingFile>(copy->m_usDstURL);
+            m_pDstFile = std::make_unique<FIpCopyTarget>(copy->m_usDstURL);
         } catch (const FException&) {
             DebugTrace("FUiIpObject::priInitiateCopyReq() error openning destination file\n");
             ReleaseHeld(m_pSrcFile);
@@ -791,6 +794,9 @@ bool FUiIpObject::priCopyPieces()
             if (m_nCopyLeft == 0) {
                 m_IpMgrReq.m_Async.SetProgress(1.0);
                 m_IpMgrReq.m_Async.SetState(kCompleted);
+                // Putting the copy in place is one more step of the budget.
+                m_bEndCopyNow = (m_nCopyMaxPieces <= 0 || pieces < m_nCopyMaxPieces) &&
+                                std::chrono::steady_clock::now() - start < m_CopyBudget;
                 return true;
             }
             m_IpMgrReq.m_Async.SetProgress(static_cast<double>(m_nCopySize - m_nCopyLeft) /
@@ -818,7 +824,8 @@ void FUiIpObject::priEndCopy()
     bool placed = false;
     try {
         ReleaseHeld(m_pSrcFile);
-        m_pDstFile->Commit();
+        // A source about to be deleted waits for its copy to be on the disk.
+        m_pDstFile->Commit(deleteSource);
         FIFile* written = OpenFileURL(m_usDstURL, kFileRead);
         if (written) {
             placed = static_cast<int64_t>(written->GetSize()) == size;

@@ -18,7 +18,7 @@
 class FIFile;
 class FIPManager;
 class FIUiObjectFactory;
-class FReplacingFile;
+class FIpCopyTarget;
 class FUiIpObjectRequest;
 class FUiIpObjectReply;
 class FUiIpObjectProcAndSaveReq;
@@ -90,12 +90,14 @@ private:
     FWideString m_usSrcURL;
     FWideString m_usDstURL;
     FIFile* m_pSrcFile = nullptr;
-    std::unique_ptr<FReplacingFile> m_pDstFile;
+    std::unique_ptr<FIpCopyTarget> m_pDstFile;
     int64_t m_nCopySize = 0;
     int64_t m_nCopyLeft = 0;
     std::unique_ptr<uint8_t[]> m_pCopyBuf;
     std::chrono::microseconds m_CopyBudget = kDefaultCopyBudget;
     int m_nCopyMaxPieces = 0;
+    // The last piece left time in the tick to put the copy in place.
+    bool m_bEndCopyNow = false;
 
     RelayEvent* m_pOnUpdateImage = nullptr;
 };

@@ -152,13 +152,17 @@ TEST_F(IpCopyTest, OnePieceBudgetCopiesFourPiecesThenRenamesOnTheFifthTick)
 
 TEST_F(IpCopyTest, PiecesPerTickFollowTheBudget)
 {
+    // Putting the copy in place counts as one more step of a tick's budget.
     struct Case {
         int maxPieces;
         std::vector<double> progress;
+        int ticks;
     };
     const Case cases[] = {
-        {3, {0.983040, 1.0}},
-        {4, {1.0}},
+        {3, {0.983040, 1.0}, 2},
+        {4, {1.0}, 2},
+        {5, {1.0}, 1},
+        {0, {1.0}, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.maxPieces);
@@ -167,7 +171,10 @@ TEST_F(IpCopyTest, PiecesPerTickFollowTheBudget)
         FUiIpObjectCopyReq copy;
         Prepare(copy);
         Send(copy);
-        TickUntilIdle();
+        int ticks = 0;
+        for (; ticks < 10 && !m_pBridge->IsIdle(); ++ticks)
+            m_pBridge->Tick(10);
+        EXPECT_EQ(ticks, c.ticks);
         std::vector<double> progress;
         for (const FIpReplyRecord& r : m_relay.GetRecords()) {
             if (r.replyClass == "Reply")
@@ -177,6 +184,26 @@ TEST_F(IpCopyTest, PiecesPerTickFollowTheBudget)
         EXPECT_EQ(m_relay.GetRecords().back().replyClass, "CopyReply");
         EXPECT_EQ(Bytes("dst/IMG_0001.q7f"), m_source);
     }
+}
+
+TEST_F(IpCopyTest, NewDestinationIsRenamedIntoPlace)
+{
+    for (bool deleteSource : {false, true}) {
+        SCOPED_TRACE(deleteSource);
+        Mem().PutFile(Path("src/IMG_0001.q7f"), m_source);
+        FUiIpObjectCopyReq copy;
+        Prepare(copy);
+        copy.m_usDstURL = Url(deleteSource ? "dst/moved.q7f" : "dst/new.q7f");
+        copy.m_bDeleteSrc = deleteSource;
+        Send(copy);
+        TickUntilIdle();
+        EXPECT_EQ(copy.m_Async.GetState(), kCompleted);
+        EXPECT_EQ(Bytes(deleteSource ? "dst/moved.q7f" : "dst/new.q7f"), m_source);
+        EXPECT_EQ(TrashedHere(), deleteSource ? 1u : 0u);
+    }
+    std::vector<std::string> names = DestinationFolder();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"IMG_0001.q7f", "moved.q7f", "new.q7f"}));
 }
 
 TEST_F(IpCopyTest, EmptySourceTakesOneEmptyPiece)
