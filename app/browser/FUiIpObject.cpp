@@ -510,8 +510,14 @@ void FUiIpObject::priStoreSettings(const FWideString& url, const ProcessingSetti
             DebugTrace("FUiIpObject: lock of '%s' not restored: %s\n", url.GetNarrow(), e.GetMessage());
         }
     }
-    if (UpdateImageSender() && m_pOnUpdateImage)
+    if (!UpdateImageSender() || !m_pOnUpdateImage)
+        return;
+    // The save goes on whatever the receivers of the update make of it.
+    try {
         UpdateImageSender()(url, *m_pOnUpdateImage);
+    } catch (const FException& e) {
+        DebugTrace("FUiIpObject: ON_UPDATE_IMAGE for '%s' failed: %s\n", url.GetNarrow(), e.GetMessage());
+    }
 }
 
 void FUiIpObject::Tick(int)

@@ -516,6 +516,30 @@ TEST_F(IpObjectTest, ImageRepliesHoldTheImageOnlyDuringTheCall)
     }
 }
 
+TEST_F(IpObjectTest, TheBridgeStaysBusyUntilTheFinalReplyReturns)
+{
+    m_pool.SetDefaultPlan(FFakeIpPlan::After(1));
+    bool idleDuringReply = true;
+    int refusedCode = 0;
+    m_relay.SetOnMessage([&](const FIpReplyRecord&, void*) {
+        idleDuringReply = m_pBridge->IsIdle();
+        auto next = MakeRequest(kUiReqAutoSet);
+        next->m_pReturnRelay = &m_relay;
+        try {
+            m_pBridge->UiRelayMessage(kIpRequest, next.get());
+        } catch (const FExceptionUiScript&) {
+            refusedCode = next->m_Async.GetErrorCode();
+        }
+    });
+    auto request = MakeRequest(kUiReqAutoSet);
+    Send(*request);
+    TickUntilIdle();
+    m_relay.SetOnMessage(nullptr);
+    EXPECT_FALSE(idleDuringReply);
+    EXPECT_EQ(refusedCode, kErrBusy);
+    EXPECT_EQ(m_pool.GetSubmissions().size(), 1u);
+}
+
 TEST_F(IpObjectTest, TwoPassSaveReportsHalvesAndStoresTheAutomaticValues)
 {
     m_pool.SetPlan(kReqAutoSet, FFakeIpPlan::After(2).Filling([](FIPManagerRequest& r) {
