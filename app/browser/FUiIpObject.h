@@ -1,0 +1,113 @@
+#pragma once
+
+// IP_OBJECT2: the bridge between the request records of FUiIpObjectRequest.h and the
+// image-processing manager pool. It serves one request at a time: "IpRequest" takes a
+// record in, the tick follows it, and "IpReply" goes to the record's return relay. File
+// copies it performs itself, in 64 KiB pieces spread over the ticks.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "FIPManagerRequest.h"
+#include "FUiObject.h"
+#include "FWideString.h"
+#include "ProcessingSettings.h"
+
+class FIFile;
+class FIPManager;
+class FIUiObjectFactory;
+class FIpCopyTarget;
+class FUiIpObjectRequest;
+class FUiIpObjectReply;
+class FUiIpObjectProcAndSaveReq;
+
+class FUiIpObject : public FUiObject
+{
+public:
+    // Bytes copied per piece.
+    static constexpr int kCopyChunk = 0x10000;
+    // Share of a tick that copying may take: leaves the window most of each 10 ms tick.
+    static constexpr std::chrono::microseconds kDefaultCopyBudget{8000};
+
+    // `manager` (kept, not owned) stands in for the process-wide pool; null takes the pool.
+    explicit FUiIpObject(const char* typeName, FIPManager* manager = nullptr);
+    // A request still in service is cancelled and answered before the object goes.
+    ~FUiIpObject() override;
+    FUiIpObject(const FUiIpObject&) = delete;
+    FUiIpObject& operator=(const FUiIpObject&) = delete;
+
+    // "IpRequest" with a request record; the answer is always false, the record says the rest.
+    bool UiRelayMessage(const FWideString& message, void* data) override;
+    bool InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* parent, FPropList* tag) override;
+    void Tick(int elapsedMs) override;
+
+    // Copy pieces per tick: as many as fit in `budget`, and no more than `maxPieces` when it
+    // is positive. One piece per tick is the slowest, most even pacing.
+    void SetCopyBudget(std::chrono::microseconds budget, int maxPieces);
+    // No request in service.
+    bool IsIdle() const { return m_pCurReq == nullptr; }
+
+private:
+    bool priIsBusy() const;
+    bool priDispatch(FUiIpObjectRequest* request);
+    void priAfterIntake(FUiIpObjectRequest* request);
+
+    // Kind intakes: false refuses, with the request's status saying why.
+    bool priBeginFileRequest(FUiIpObjectRequest* request, const char* emptyNameLog, int managerKind);
+    bool priSubmit(FUiIpObjectRequest* request);
+    bool priInitiateWhiteBalReq(FUiIpObjectRequest* request);
+    bool priInitiateProcAndSaveReq(FUiIpObjectProcAndSaveReq* request);
+    bool priInitiateCopyReq(FUiIpObjectRequest* request);
+    void priFillSavePass(const FUiIpObjectProcAndSaveReq& request);
+    void priLookUpOriginalWhiteBalance(const FWideString& url, FWideString& value);
+    void priStoreSettings(const FWideString& url, const ProcessingSettings& settings);
+    void priRunBlocking(FIPManagerRequest& request);
+
+    void priComplete();
+    void priCompleteProcAndSave();
+    void priReportProgress();
+    // Sends a final reply, then clears the request in service and resets the manager request.
+    void priSendFinal(FUiIpObjectReply& reply);
+    void priFinishPlain(int state);
+    void priFail(FUiIpObjectRequest* request, int errorCode, bool reply);
+
+    // The copy.
+    bool priCopyPieces();
+    void priEndCopy();
+    void priStopCopy();
+
+    FIPManager* m_pIpMgr = nullptr;
+    bool m_bHoldsPool = false;
+    FIPManagerRequest m_IpMgrReq;
+    FUiIpObjectRequest* m_pCurReq = nullptr;
+    double m_dLastProgress = 0.0;
+    bool m_bCancelPending = false;
+
+    bool m_bCopying = false;
+    bool m_bDeleteSrc = false;
+    FWideString m_usSrcURL;
+    FWideString m_usDstURL;
+    FIFile* m_pSrcFile = nullptr;
+    std::unique_ptr<FIpCopyTarget> m_pDstFile;
+    int64_t m_nCopySize = 0;
+    int64_t m_nCopyLeft = 0;
+    std::unique_ptr<uint8_t[]> m_pCopyBuf;
+    std::chrono::microseconds m_CopyBudget = kDefaultCopyBudget;
+    int m_nCopyMaxPieces = 0;
+    // The last piece left time in the tick to put the copy in place.
+    bool m_bEndCopyNow = false;
+
+    RelayEvent* m_pOnUpdateImage = nullptr;
+};
+
+// Registers IP_OBJECT2. Objects it makes use `manager` (kept, not owned) in place of the
+// process-wide pool when it is not null.
+bool RegisterIpObjectCreator(FIUiObjectFactory* factory, FIPManager* manager = nullptr);
+
+// After a bridge stored adjustment settings in a raw file it fires ON_UPDATE_IMAGE through
+// this sender, which builds the browser's view of the file (with fresh properties) and fires
+// the event with it as data. Without a sender the event is not fired. Returns the previous one.
+using FIpUpdateImageSender = std::function<void(const FWideString& url, RelayEvent& event)>;
+FIpUpdateImageSender SetIpUpdateImageSender(FIpUpdateImageSender sender);
