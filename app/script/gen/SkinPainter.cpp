@@ -270,12 +270,50 @@ void Buttons()
     }
 }
 
-// Icons on a 20 px grid; line art 1.5 px wide.
+Shape Shifted(Shape s, double dx, double dy)
+{
+    return [=](double x, double y) { return s(x - dx, y - dy); };
+}
+
+// Toolbar buttons carry their icon in the skin, so that a disabled button
+// shows a dimmed icon: face and icon for normal, pointer over, pressed and
+// disabled.
+void ToolbarButtons(const std::string& icon, const Shape& art, Rgba ink)
+{
+    const Shape placed = Shifted(art, 6, 6);
+    struct Look {
+        const char* suffix;
+        Rgba face, border, ink;
+        bool clear;
+    };
+    const Look looks[] = {{"n", kControl, Grey(0, 0), ink, true},
+                          {"o", kHover, Grey(0x4A), ink, false},
+                          {"p", kPanel, kAccent, ink, false},
+                          {"d", kControl, Grey(0, 0), Grey(0x5A), true}};
+    for (const Look& look : looks) {
+        Canvas c("tb_" + icon + "_" + look.suffix + ".png", 32, 32);
+        if (!look.clear) {
+            c.Fill(RoundRect(0, 0, 32, 32, 4), look.face);
+            c.Fill(Ring(0, 0, 32, 32, 4, 1), look.border);
+        }
+        c.Fill(placed, look.ink);
+        Emit(c);
+    }
+}
+
+// Icons on a 20 px grid; line art 1.5 px wide. Those named in the toolbar
+// also get their button skins.
 void Icon(const std::string& name, const Shape& art, Rgba ink = kInk, int size = 20)
 {
     Canvas c(name, size, size);
     c.Fill(size == 20 ? art : Scaled(art, size / 20.0), ink);
     Emit(c);
+    static const char* const kToolbar[] = {"computer", "camera", "rotate_ccw", "rotate_cw", "mark", "lock",
+                                           "trash",    "review", "wb",         "save",      "download", "info"};
+    for (const char* tool : kToolbar) {
+        if (name == std::string("ic_") + tool + ".png")
+            ToolbarButtons(tool, art, ink);
+    }
 }
 
 void Icons()

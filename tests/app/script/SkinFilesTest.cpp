@@ -2,6 +2,7 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -243,6 +244,22 @@ TEST(SkinFilesTest, MarkedPixels)
             for (int x = 0; x < image.width; ++x)
                 looks.insert(image.Pixel(x, y));
         EXPECT_EQ(looks, (std::set<uint32_t>{0x00000000, 0xFFFFFFFF, 0x000000FF}));
+    }
+    // A disabled toolbar button shows its icon dimmed, an enabled one bright.
+    for (const char* icon : {"computer", "mark", "info"}) {
+        SCOPED_TRACE(icon);
+        Decoded normal, disabled;
+        ASSERT_TRUE(Decode(std::string("tb_") + icon + "_n.png", normal));
+        ASSERT_TRUE(Decode(std::string("tb_") + icon + "_d.png", disabled));
+        uint32_t brightest[2] = {0, 0};
+        for (int i = 0; i < 2; ++i) {
+            const Decoded& image = i == 0 ? normal : disabled;
+            for (size_t p = 0; p < image.rgba.size(); p += 4)
+                for (int k = 0; k < 3; ++k)
+                    brightest[i] = std::max<uint32_t>(brightest[i], image.rgba[p + 3] ? image.rgba[p + k] : 0);
+        }
+        EXPECT_GE(brightest[0], 0xC0u);
+        EXPECT_LE(brightest[1], 0x5Au);
     }
     // The spinner moves: no two frames alike.
     Decoded strip;
