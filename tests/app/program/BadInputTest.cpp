@@ -49,8 +49,8 @@ TEST(BadInputTest, DamagedOrMissingFilesEndTheStartWithABox)
          },
          "ERROR", "string MnuQuit"},
         {"no skin", [](FAppHarness& h) { h.RemoveScriptFile("tbtn_n.png"); }, "ERROR", "skin tbtn_n.png"},
-        {"skin not a picture", [&](FAppHarness& h) { h.WriteScriptFile("tb_camera_n.png", garbage); }, "ERROR",
-         "skin tb_camera_n.png"},
+        {"skin not a picture", [&](FAppHarness& h) { h.WriteScriptFile("tb_camera_n.png", garbage); },
+         "ERROR", "skin tb_camera_n.png"},
         {"skin empty", [](FAppHarness& h) { h.WriteScriptFile("tree_folder.png", ""); }, "ERROR",
          "skin tree_folder.png"},
     };

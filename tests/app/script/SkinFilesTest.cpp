@@ -256,7 +256,8 @@ TEST(SkinFilesTest, MarkedPixels)
             const Decoded& image = i == 0 ? normal : disabled;
             for (size_t p = 0; p < image.rgba.size(); p += 4)
                 for (int k = 0; k < 3; ++k)
-                    brightest[i] = std::max<uint32_t>(brightest[i], image.rgba[p + 3] ? image.rgba[p + k] : 0);
+                    brightest[i] =
+                        std::max<uint32_t>(brightest[i], image.rgba[p + 3] ? image.rgba[p + k] : 0);
         }
         EXPECT_GE(brightest[0], 0xC0u);
         EXPECT_LE(brightest[1], 0x5Au);
