@@ -98,7 +98,7 @@ std::array<uint8_t, 16> UniqueId(const std::string& name)
 // What the camera recorded about a capture.
 struct Capture {
     std::string stem;
-    int iso = 100;
+    int iso = 200;
     int exposureMicros = 8000;
     const char* shutterText = "1/125";
     const char* aperture = "8.0";
@@ -156,10 +156,15 @@ std::vector<uint8_t> FloatBytes(const std::vector<float>& v)
     return out;
 }
 
-std::vector<uint8_t> Camdata(int width, int height, bool shading)
+std::vector<uint8_t> Camdata(int width, int height, bool shading, int iso)
 {
     FCamdataBuilder builder;
     AddPlausibleCalibration(builder, width, height);
+    // The sensor's own sensitivity is ISO 100; above twice that the engine doubles the
+    // signal, which is what lets the tone curve reach white.
+    for (FCamdataBuilder::Block& block : builder.CurrentSection().blocks)
+        if (block.name == "CaptureISO")
+            block.elements = FloatBytes({float(iso)});
     if (shading) {
         std::vector<float> gains;
         for (int gy = 0; gy < kGainRows; ++gy)
@@ -283,7 +288,7 @@ rawtest::Bytes BuildRaw(const Capture& capture, const Scene& scene)
     header.uniqueId = UniqueId(capture.stem);
     header.SetLabel(capture.whiteBalance);
     file.Top().AddProperties(Properties(capture));
-    const std::vector<uint8_t> cam = Camdata(width, height, scene.shading);
+    const std::vector<uint8_t> cam = Camdata(width, height, scene.shading, capture.iso);
     file.Top().AddCamfile(1, rawtest::Bytes(cam.begin(), cam.end()));
     file.Top().AddImage(Frame(1, 0, width, height, raw));
     file.Top().AddImage(Frame(0, 0, width, height, dark));
@@ -351,7 +356,8 @@ void Fill(RgbImage& image, int x0, int y0, int x1, int y1, const std::array<uint
             std::copy(rgb.begin(), rgb.end(), image.rgb.begin() + (size_t(y) * image.cols + x) * 3);
 }
 
-// A grey ramp over the top, a step wedge, and a chart of colour patches in sRGB.
+} // namespace
+
 RgbImage ChartLook(int cols, int rows)
 {
     RgbImage image{cols, rows, std::vector<uint8_t>(size_t(cols) * rows * 3, 40)};
@@ -376,6 +382,9 @@ RgbImage ChartLook(int cols, int rows)
     }
     return image;
 }
+
+namespace
+{
 
 // Warm light on a scene with a large neutral card: the as-shot development keeps the cast,
 // and a grey-point pick on the card should remove it.
@@ -692,12 +701,11 @@ bool MakeSamples(const std::string& folder, SampleReport& report, std::string& e
     SampleJob chart;
     chart.name = "chart.q7f";
     chart.capture.stem = "chart";
-    chart.capture.iso = 100;
     chart.capture.exposureMicros = 16667;
     chart.capture.shutterText = "1/60";
     chart.capture.aperture = "5.6";
     chart.capture.time = (time += 611);
-    chart.scene = SceneFromLook(inverse, ChartLook(960, 640));
+    chart.scene = SceneFromLook(inverse, ChartLook(kChartCols, kChartRows));
     jobs.push_back(std::move(chart));
 
     SampleJob cast;
@@ -708,7 +716,7 @@ bool MakeSamples(const std::string& folder, SampleReport& report, std::string& e
     cast.capture.aperture = "4.0";
     cast.capture.focal = "35";
     cast.capture.time = (time += 845);
-    cast.scene = SceneFromLook(inverse, CastLook(960, 640));
+    cast.scene = SceneFromLook(inverse, CastLook(kChartCols, kChartRows));
     for (size_t i = 0; i < cast.scene.counts.size(); ++i)
         cast.scene.counts[i] = float(std::min(cast.scene.counts[i] * kCast[i % 3], 4000.0));
     // The camera's own preview shows the cast as well.

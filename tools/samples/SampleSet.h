@@ -64,6 +64,12 @@ private:
     std::vector<std::array<double, 3>> m_inverse; // kInverse^3, u for sRGB = node / (kInverse - 1)
 };
 
+// The generated chart ("chart.q7f"): a grey ramp over the top, a step wedge, and colour
+// patches, as the sRGB picture it should develop to.
+inline constexpr int kChartCols = 720;
+inline constexpr int kChartRows = 480;
+RgbImage ChartLook(int cols, int rows);
+
 struct SampleReport {
     std::vector<std::string> written; // file names, in the order written
     std::vector<std::string> photoRaws;
