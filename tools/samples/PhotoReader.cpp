@@ -15,7 +15,13 @@ namespace samples
 namespace
 {
 
-constexpr int kMaxSide = 16384;
+constexpr uint32_t kMaxSide = 16384;
+constexpr uint64_t kMaxPixels = uint64_t(1) << 26;
+
+bool SizeUsable(uint32_t cols, uint32_t rows)
+{
+    return cols > 0 && rows > 0 && cols <= kMaxSide && rows <= kMaxSide && uint64_t(cols) * rows <= kMaxPixels;
+}
 
 bool EndsWith(const std::string& text, const char* tail)
 {
@@ -36,7 +42,7 @@ bool ReadPng(const std::string& path, RgbImage& out, std::string& error)
         error = path + ": " + image.message;
         return false;
     }
-    if (image.width == 0 || image.height == 0 || image.width > kMaxSide || image.height > kMaxSide) {
+    if (!SizeUsable(image.width, image.height)) {
         png_image_free(&image);
         error = path + ": unsupported picture size";
         return false;
@@ -80,8 +86,7 @@ bool DecodeJpeg(std::FILE* file, RgbImage& out, JpegError& err)
     jpeg_stdio_src(&info, file);
     jpeg_read_header(&info, TRUE);
     info.out_color_space = JCS_RGB;
-    if (info.image_width == 0 || info.image_height == 0 || info.image_width > kMaxSide ||
-        info.image_height > kMaxSide) {
+    if (!SizeUsable(info.image_width, info.image_height)) {
         std::snprintf(err.message, sizeof(err.message), "unsupported picture size");
         jpeg_destroy_decompress(&info);
         return false;
