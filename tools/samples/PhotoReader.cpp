@@ -20,7 +20,8 @@ constexpr uint64_t kMaxPixels = uint64_t(1) << 26;
 
 bool SizeUsable(uint32_t cols, uint32_t rows)
 {
-    return cols > 0 && rows > 0 && cols <= kMaxSide && rows <= kMaxSide && uint64_t(cols) * rows <= kMaxPixels;
+    return cols > 0 && rows > 0 && cols <= kMaxSide && rows <= kMaxSide &&
+           uint64_t(cols) * rows <= kMaxPixels;
 }
 
 bool EndsWith(const std::string& text, const char* tail)

@@ -27,8 +27,10 @@ namespace
 
 namespace fs = std::filesystem;
 
-constexpr int kMarginCols = kSceneLeft;
-constexpr int kMarginRows = kSceneTop;
+// Where the scene sits in the sensor: the active area of the camera data, inside the dark
+// shields. The development spreads the active area over the sensor's size.
+constexpr int kMarginCols = 16;
+constexpr int kMarginRows = 12;
 constexpr int kDarkLevel = 64;
 constexpr int kClip = 4095;
 constexpr int kPatch = 12; // chart patch side; the centre kProbe x kProbe is measured
@@ -447,14 +449,6 @@ std::array<double, 3> DevelopInverse::Forward(const std::array<double, 3>& u) co
             out[k] += w * v[k];
     }
     return out;
-}
-
-std::array<double, 3> DevelopInverse::Developed(const std::array<double, 3>& counts) const
-{
-    Triple u;
-    for (int k = 0; k < 3; ++k)
-        u[k] = std::cbrt(std::max(counts[k], 0.0) / kMaxCounts);
-    return Forward(u);
 }
 
 std::array<double, 3> DevelopInverse::Counts(double r, double g, double b) const

@@ -20,12 +20,8 @@ struct RgbImage {
     std::vector<uint8_t> rgb;
 };
 
-// Where the scene (the photograph) sits in the sensor: the active area of the camera data,
-// inside dark shields. The development spreads the active area over the sensor's size.
-inline constexpr int kSceneLeft = 16;
-inline constexpr int kSceneTop = 12;
-
-// A photograph of the Debian package whose licence allows any use.
+// A photograph shipped by a Debian package (python3-skimage) under a licence that allows
+// any use.
 struct PhotoSource {
     const char* file;  // in the package's data folder
     const char* stem;  // of the raw file written from it
@@ -54,8 +50,6 @@ public:
     bool Measure(const std::string& scratchFolder, std::string& error);
     // sRGB in [0, 1] per channel to counts above the dark level.
     std::array<double, 3> Counts(double r, double g, double b) const;
-    // The developed sRGB (0..1) of camera counts, from the measurement.
-    std::array<double, 3> Developed(const std::array<double, 3>& counts) const;
 
 private:
     std::array<double, 3> Forward(const std::array<double, 3>& u) const;
@@ -76,8 +70,8 @@ struct SampleReport {
     std::string skipped; // why the photographs were left out, empty when they were used
 };
 
-// Writes every sample into `folder` (created when missing) and ".complete" last; the same
-// bytes every time. False with a message on an error.
+// Writes every sample into `folder` (created when missing) and ".complete" last; the raw
+// files are the same bytes every time. False with a message on an error.
 bool MakeSamples(const std::string& folder, SampleReport& report, std::string& error);
 
 // Develops a raw file with its as-shot settings to 16-bit sRGB through the manager pool, at
