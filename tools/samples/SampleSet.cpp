@@ -12,6 +12,7 @@
 
 #include "BribFileBuilder.h"
 #include "DevelopDriver.h"
+#include "DevelopableRaw.h"
 #include "FCamdataBuilder.h"
 #include "FIPMImage.h"
 #include "FIPManagerRequest.h"
@@ -180,21 +181,6 @@ std::vector<uint8_t> Camdata(int width, int height, bool shading, int iso)
     return builder.Build();
 }
 
-rawtest::ImageSection Frame(int imageType, int format, int cols, int rows, std::vector<uint16_t>& samples)
-{
-    FPixmap* pixmap = NewFPixmap(FPixmap::PIXEL_48_RGB, samples.data(), cols, rows, cols * 6);
-    const rawcodec::EncodedImage encoded = rawcodec::EncodeImage(format, *pixmap);
-    delete pixmap;
-    rawtest::ImageSection section;
-    section.imageType = uint32_t(imageType);
-    section.pixelFormat = uint32_t(encoded.m_iFormat);
-    section.columns = uint32_t(encoded.m_iCols);
-    section.rows = uint32_t(encoded.m_iRows);
-    section.rowSize = uint32_t(encoded.m_iRowSize);
-    section.payload.assign(encoded.m_payload.begin(), encoded.m_payload.end());
-    return section;
-}
-
 // A box-filtered copy as a 24-bit preview section.
 rawtest::ImageSection Preview(const RgbImage& look, int cols)
 {
@@ -292,8 +278,8 @@ rawtest::Bytes BuildRaw(const Capture& capture, const Scene& scene)
     file.Top().AddProperties(Properties(capture));
     const std::vector<uint8_t> cam = Camdata(width, height, scene.shading, capture.iso);
     file.Top().AddCamfile(1, rawtest::Bytes(cam.begin(), cam.end()));
-    file.Top().AddImage(Frame(1, 0, width, height, raw));
-    file.Top().AddImage(Frame(0, 0, width, height, dark));
+    file.Top().AddImage(developtest::FrameSection(1, 0, width, height, raw, FPixmap::PIXEL_48_RGB));
+    file.Top().AddImage(developtest::FrameSection(0, 0, width, height, dark, FPixmap::PIXEL_48_RGB));
     if (scene.look.cols > 0) {
         file.Top().AddImage(Preview(scene.look, std::min(scene.look.cols, 1024)));
         file.Top().AddImage(Preview(scene.look, 160));
@@ -425,14 +411,17 @@ std::string PhotoFolder()
     return "/usr/lib/python3/dist-packages/skimage/data";
 }
 
-std::array<double, 3> DevelopInverse::Forward(const std::array<double, 3>& u) const
+namespace
 {
-    const int n = kGrid - 1;
+
+// Trilinear interpolation in a table of n^3 triples, red index fastest, at p in [0, 1]^3.
+Triple Trilinear(const std::vector<Triple>& table, int n, const Triple& p)
+{
     int i0[3];
     double t[3];
     for (int k = 0; k < 3; ++k) {
-        const double f = std::clamp(u[k], 0.0, 1.0) * n;
-        i0[k] = std::min(int(f), n - 1);
+        const double f = std::clamp(p[k], 0.0, 1.0) * (n - 1);
+        i0[k] = std::min(int(f), n - 2);
         t[k] = f - i0[k];
     }
     Triple out{0, 0, 0};
@@ -444,37 +433,23 @@ std::array<double, 3> DevelopInverse::Forward(const std::array<double, 3>& u) co
             idx[k] = i0[k] + bit;
             w *= bit ? t[k] : 1.0 - t[k];
         }
-        const Triple& v = m_forward[(size_t(idx[2]) * kGrid + idx[1]) * kGrid + idx[0]];
+        const Triple& v = table[(size_t(idx[2]) * n + idx[1]) * n + idx[0]];
         for (int k = 0; k < 3; ++k)
             out[k] += w * v[k];
     }
     return out;
 }
 
+} // namespace
+
+std::array<double, 3> DevelopInverse::Forward(const std::array<double, 3>& u) const
+{
+    return Trilinear(m_forward, kGrid, u);
+}
+
 std::array<double, 3> DevelopInverse::Counts(double r, double g, double b) const
 {
-    const int n = kInverse - 1;
-    const double in[3] = {r, g, b};
-    int i0[3];
-    double t[3];
-    for (int k = 0; k < 3; ++k) {
-        const double f = std::clamp(in[k], 0.0, 1.0) * n;
-        i0[k] = std::min(int(f), n - 1);
-        t[k] = f - i0[k];
-    }
-    Triple u{0, 0, 0};
-    for (int corner = 0; corner < 8; ++corner) {
-        double w = 1.0;
-        int idx[3];
-        for (int k = 0; k < 3; ++k) {
-            const int bit = (corner >> k) & 1;
-            idx[k] = i0[k] + bit;
-            w *= bit ? t[k] : 1.0 - t[k];
-        }
-        const Triple& v = m_inverse[(size_t(idx[2]) * kInverse + idx[1]) * kInverse + idx[0]];
-        for (int k = 0; k < 3; ++k)
-            u[k] += w * v[k];
-    }
+    const Triple u = Trilinear(m_inverse, kInverse, {r, g, b});
     Triple counts;
     for (int k = 0; k < 3; ++k)
         counts[k] = kMaxCounts * u[k] * u[k] * u[k];
