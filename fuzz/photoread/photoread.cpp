@@ -13,8 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 1)
         return 0;
-    const std::string path = "/tmp/rb-fuzz-photoread-" + std::to_string(long(getpid())) +
-                             ((data[0] & 1) != 0 ? ".jpg" : ".png");
+    const std::string path =
+        "/tmp/rb-fuzz-photoread-" + std::to_string(long(getpid())) + ((data[0] & 1) != 0 ? ".jpg" : ".png");
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr)
         return 0;
