@@ -1,6 +1,7 @@
 #include "SampleSet.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,7 @@
 #include "DevelopableRaw.h"
 #include "FCamdataBuilder.h"
 #include "FIPMImage.h"
+#include "FIPManager.h"
 #include "FIPManagerRequest.h"
 #include "FPixmap.h"
 #include "FPropList.h"
@@ -34,7 +36,7 @@ constexpr int kMarginCols = 16;
 constexpr int kMarginRows = 12;
 constexpr int kDarkLevel = 64;
 constexpr int kClip = 4095;
-constexpr int kPatch = 12; // chart patch side; the centre kProbe x kProbe is measured
+constexpr int kPatch = 10; // chart patch side; the centre kProbe x kProbe is measured
 constexpr int kProbe = 4;
 
 using Triple = std::array<double, 3>;
@@ -714,37 +716,45 @@ bool MakeSamples(const std::string& folder, SampleReport& report, std::string& e
     }
 
     // One JPEG and one TIFF, developed by the engine from the first and the chart raw, so
-    // that they carry the capture's properties.
+    // that they carry the capture's properties; both requests go to the pool at once.
     struct Output {
-        std::string raw;
+        const SampleJob* job;
         std::string name;
-        int type, format, colorSpace;
+        int type, format;
     };
-    const Output outputs[] = {
-        {jobs.front().name, jobs.front().capture.stem + ".jpg", kSaveJPEG, kRGB24, kDefaultColorSpace},
-        {"chart.q7f", "chart.tif", kSaveTIFF, kRGB48, kDefaultColorSpace},
+    const auto chartJob =
+        std::find_if(jobs.begin(), jobs.end(), [](const SampleJob& j) { return j.name == "chart.q7f"; });
+    const Output outputs[2] = {
+        {&jobs.front(), jobs.front().capture.stem + ".jpg", kSaveJPEG, kRGB24},
+        {&*chartJob, "chart.tif", kSaveTIFF, kRGB48},
     };
-    for (const Output& out : outputs) {
-        const fs::path raw = root / out.raw;
-        const FWideString url = developtest::DiskURL(raw.string());
-        FIPManagerRequest props;
-        developtest::PrepareProperties(props, url);
-        if (!developtest::RunThroughPool(props) || props.m_Async.GetState() != kCompleted) {
-            error = out.raw + ": the properties could not be read";
-            return false;
-        }
-        const int cols = props.m_pImageProps->GetInt("COLS", 0);
-        const int rows = props.m_pImageProps->GetInt("ROWS", 0);
+    FIPManagerPool* pool = GetIPManagerPool();
+    if (pool == nullptr) {
+        error = "the development engine could not be started";
+        return false;
+    }
+    FIPManagerRequest saves[2];
+    for (int i = 0; i < 2; ++i) {
+        const Output& out = outputs[i];
         const fs::path target = root / out.name;
         fs::remove(target, ec);
-        FIPManagerRequest save;
-        developtest::PrepareSave(save, url, developtest::DiskURL(target.string()), out.type, out.format,
-                                 out.colorSpace, cols, rows);
-        if (!developtest::RunThroughPool(save) || save.m_Async.GetState() != kCompleted) {
-            error = out.name + ": the engine could not save it: " + save.m_Async.m_usErrorText.GetNarrow();
+        developtest::PrepareSave(saves[i], developtest::DiskURL((root / out.job->name).string()),
+                                 developtest::DiskURL(target.string()), out.type, out.format,
+                                 kDefaultColorSpace, out.job->scene.cols + 2 * kMarginCols,
+                                 out.job->scene.rows + 2 * kMarginRows);
+        pool->Request(&saves[i]);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+    while ((saves[0].m_Async.IsInProgress() || saves[1].m_Async.IsInProgress()) &&
+           std::chrono::steady_clock::now() < deadline)
+        pool->Idle();
+    for (int i = 0; i < 2; ++i) {
+        if (saves[i].m_Async.GetState() != kCompleted) {
+            error = outputs[i].name +
+                    ": the engine could not save it: " + saves[i].m_Async.m_usErrorText.GetNarrow();
             return false;
         }
-        report.written.push_back(out.name);
+        report.written.push_back(outputs[i].name);
     }
 
     if (!WriteFile(root / ".complete", {}, error))
