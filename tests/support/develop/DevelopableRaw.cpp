@@ -29,22 +29,6 @@ std::array<uint8_t, 16> UniqueId(uint32_t seed)
     return id;
 }
 
-rawtest::ImageSection Frame(int imageType, int format, int cols, int rows, std::vector<uint16_t>& samples,
-                            int pixelType)
-{
-    FPixmap* pixmap = NewFPixmap(pixelType, samples.data(), cols, rows, cols * 6);
-    const rawcodec::EncodedImage encoded = rawcodec::EncodeImage(format, *pixmap);
-    delete pixmap;
-    rawtest::ImageSection section;
-    section.imageType = uint32_t(imageType);
-    section.pixelFormat = uint32_t(encoded.m_iFormat);
-    section.columns = uint32_t(encoded.m_iCols);
-    section.rows = uint32_t(encoded.m_iRows);
-    section.rowSize = uint32_t(encoded.m_iRowSize);
-    section.payload.assign(encoded.m_payload.begin(), encoded.m_payload.end());
-    return section;
-}
-
 // A gamma-encoded, box-filtered copy of the scene as a 24-bit preview section.
 rawtest::ImageSection Preview(const FSyntheticCapture& capture, int cols, int offset)
 {
@@ -73,6 +57,22 @@ rawtest::ImageSection Preview(const FSyntheticCapture& capture, int cols, int of
 }
 
 } // namespace
+
+rawtest::ImageSection FrameSection(int imageType, int format, int cols, int rows,
+                                   std::vector<uint16_t>& samples, int pixelType)
+{
+    FPixmap* pixmap = NewFPixmap(pixelType, samples.data(), cols, rows, cols * 6);
+    const rawcodec::EncodedImage encoded = rawcodec::EncodeImage(format, *pixmap);
+    delete pixmap;
+    rawtest::ImageSection section;
+    section.imageType = uint32_t(imageType);
+    section.pixelFormat = uint32_t(encoded.m_iFormat);
+    section.columns = uint32_t(encoded.m_iCols);
+    section.rows = uint32_t(encoded.m_iRows);
+    section.rowSize = uint32_t(encoded.m_iRowSize);
+    section.payload.assign(encoded.m_payload.begin(), encoded.m_payload.end());
+    return section;
+}
 
 std::string DevelopableUniqueId(uint32_t seed)
 {
@@ -115,10 +115,13 @@ rawtest::Bytes MakeDevelopableRaw(const DevelopableRawOptions& options)
         std::vector<uint16_t> subtracted(capture.raw.size());
         for (size_t i = 0; i < subtracted.size(); ++i)
             subtracted[i] = uint16_t(std::max(0, int(capture.raw[i]) - int(capture.dark[i])));
-        file.Top().AddImage(Frame(3, 29, options.cols, options.rows, subtracted, FPixmap::PIXEL_48S_RGB));
+        file.Top().AddImage(
+            FrameSection(3, 29, options.cols, options.rows, subtracted, FPixmap::PIXEL_48S_RGB));
     } else {
-        file.Top().AddImage(Frame(1, 0, options.cols, options.rows, capture.raw, FPixmap::PIXEL_48_RGB));
-        file.Top().AddImage(Frame(0, 0, options.cols, options.rows, capture.dark, FPixmap::PIXEL_48_RGB));
+        file.Top().AddImage(
+            FrameSection(1, 0, options.cols, options.rows, capture.raw, FPixmap::PIXEL_48_RGB));
+        file.Top().AddImage(
+            FrameSection(0, 0, options.cols, options.rows, capture.dark, FPixmap::PIXEL_48_RGB));
     }
     for (int cols : options.previewCols)
         file.Top().AddImage(Preview(capture, cols, options.previewOffset));

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "BribFileBuilder.h"
 #include "ByteWriter.h"
 
 namespace developtest
@@ -29,6 +30,11 @@ struct DevelopableRawOptions {
 };
 
 rawtest::Bytes MakeDevelopableRaw(const DevelopableRawOptions& options);
+
+// A sensor frame section (`imageType` 1 raw, 0 dark, 3 dark-subtracted) of three samples a
+// pixel in `pixelType`, encoded in `format`.
+rawtest::ImageSection FrameSection(int imageType, int format, int cols, int rows,
+                                   std::vector<uint16_t>& samples, int pixelType);
 
 // The unique id MakeDevelopableRaw gives a file of this seed, as the loader reports it:
 // 32 upper-case hexadecimal digits.
