@@ -113,8 +113,8 @@ bool FUiColorAdjust::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* 
 bool FUiColorAdjust::ConnectRelays()
 {
     bool all = true;
-    for (RelayEvent* event : {&m_onChange, &m_onUpdate, &m_onToggleGrayBalance, &m_onEnableGrayBalance,
-                              &m_onRedraw, &m_onManual})
+    for (RelayEvent* event :
+         {&m_onChange, &m_onUpdate, &m_onToggleGrayBalance, &m_onEnableGrayBalance, &m_onRedraw, &m_onManual})
         all = event->Connect(m_pWindow) && all;
     return all;
 }
@@ -247,7 +247,8 @@ void FUiColorAdjust::priBuildWheel()
             double g[3];
             WheelGains((j - (fw - 1) * 0.5) / kScale, y, g);
             for (int k = 0; k < 3; ++k)
-                p[2 - k] = static_cast<uint8_t>(std::clamp(Trunc(255.0 * std::pow(g[k], 2.0 / 3.0)), 0.0, 255.0));
+                p[2 - k] =
+                    static_cast<uint8_t>(std::clamp(Trunc(255.0 * std::pow(g[k], 2.0 / 3.0)), 0.0, 255.0));
             p[3] = 255;
         }
     }

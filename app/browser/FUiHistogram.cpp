@@ -22,8 +22,8 @@ class FUiHistogramCreator final : public FUiWidgetCreator<FUiHistogram>
 
 // Colours by band index: bit 0 red, 1 green, 2 blue, 3 luminance.
 const uint8_t kBandColours[16][3] = {
-    {190, 190, 190}, {220, 80, 130}, {60, 190, 60}, {100, 100, 80}, {90, 100, 255}, {130, 80, 130},
-    {80, 120, 130},  {100, 100, 100}, {100, 100, 100}, {110, 0, 50}, {0, 110, 0},   {50, 40, 0},
+    {190, 190, 190}, {220, 80, 130},  {60, 190, 60},   {100, 100, 80}, {90, 100, 255}, {130, 80, 130},
+    {80, 120, 130},  {100, 100, 100}, {100, 100, 100}, {110, 0, 50},   {0, 110, 0},    {50, 40, 0},
     {20, 40, 120},   {50, 0, 50},     {0, 40, 50},     {20, 20, 20},
 };
 
@@ -196,8 +196,8 @@ void FUiHistogram::priRebuild()
     const int checks[4][2] = {{0, 0}, {1, 1}, {254, cols - 2}, {255, cols - 1}};
     for (const auto& check : checks) {
         if (LevelColumn(check[0], cols) != check[1])
-            DebugTrace("Bad Mapping of Level %d to Column %d with cols = %d in FUiHistogram\n", check[0], check[1],
-                       cols);
+            DebugTrace("Bad Mapping of Level %d to Column %d with cols = %d in FUiHistogram\n", check[0],
+                       check[1], cols);
     }
     if (m_pPicture && (m_pPicture->GetWidth() != cols || m_pPicture->GetHeight() != rows))
         ReleaseUiPixmap(m_pPicture);

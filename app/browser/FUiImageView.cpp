@@ -44,8 +44,8 @@ uint32_t PackTint(const FUiColor& colour)
 FPixmap* DisplayPixmapOf(FIPMImage* image)
 {
     FPixmap* pixmap = image ? image->GetPixmap() : nullptr;
-    if (!pixmap || pixmap->GetPixelType() != kDisplayPixelType || !pixmap->GetBuffer() || pixmap->GetCols() < 0 ||
-        pixmap->GetRows() < 0)
+    if (!pixmap || pixmap->GetPixelType() != kDisplayPixelType || !pixmap->GetBuffer() ||
+        pixmap->GetCols() < 0 || pixmap->GetRows() < 0)
         return nullptr;
     return pixmap;
 }
@@ -417,10 +417,10 @@ void FUiImageView::priDrawCrop(FIUiPixmap* target, const FRect& clip)
     const FRect& r = m_cropBars[kRight];
     const FRect& b = m_cropBars[kBottom];
     const FRect shaded[8] = {
-        FRect(i.left, i.top, l.left, t.top),       FRect(l.right, i.top, r.left, t.top),
-        FRect(r.right, i.top, i.right, t.top),     FRect(i.left, b.bottom, l.left, i.bottom),
+        FRect(i.left, i.top, l.left, t.top),        FRect(l.right, i.top, r.left, t.top),
+        FRect(r.right, i.top, i.right, t.top),      FRect(i.left, b.bottom, l.left, i.bottom),
         FRect(l.right, b.bottom, r.left, i.bottom), FRect(r.right, b.bottom, i.right, i.bottom),
-        FRect(i.left, t.bottom, l.left, b.top),    FRect(r.right, t.bottom, i.right, b.top),
+        FRect(i.left, t.bottom, l.left, b.top),     FRect(r.right, t.bottom, i.right, b.top),
     };
     for (const FRect& part : shaded) {
         const FRect c = IntersectWidgetRects(part, clip);
@@ -585,12 +585,9 @@ void FUiImageView::priRequestLoupeImage()
         return;
     const int cx = m_loupeRect.left + m_loupeRect.Width() / 2;
     const int cy = m_loupeRect.top + m_loupeRect.Height() / 2;
-    double request[6] = {double(cx - m_imageRect.left) / w,
-                         double(cy - m_imageRect.top) / h,
-                         double(m_loupeRect.Width()),
-                         double(m_loupeRect.Height()),
-                         double(m_loupeRect.left),
-                         double(m_loupeRect.top)};
+    double request[6] = {double(cx - m_imageRect.left) / w, double(cy - m_imageRect.top) / h,
+                         double(m_loupeRect.Width()),       double(m_loupeRect.Height()),
+                         double(m_loupeRect.left),          double(m_loupeRect.top)};
     m_pOnNeedLoupeImage->Fire(request);
 }
 
