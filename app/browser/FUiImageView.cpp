@@ -455,7 +455,17 @@ void FUiImageView::Display(FIUiPixmap* target, int, int, const FRect& clip)
     FillWidgetRect(target, FRect(o.left, o.bottom - t, o.right, o.bottom), clip, m_frameColor);
     FillWidgetRect(target, FRect(o.left, o.top, o.left + t, o.bottom), clip, m_frameColor);
     FillWidgetRect(target, FRect(o.right - t, o.top, o.right, o.bottom), clip, m_frameColor);
-    FillWidgetRect(target, m_innerRect, clip, m_fillColor);
+    if (m_pImage) {
+        // The image is copied opaque over its rectangle: only the area around it needs the fill.
+        const FRect& n = m_innerRect;
+        const FRect& i = m_imageRect;
+        FillWidgetRect(target, FRect(n.left, n.top, n.right, i.top), clip, m_fillColor);
+        FillWidgetRect(target, FRect(n.left, i.bottom, n.right, n.bottom), clip, m_fillColor);
+        FillWidgetRect(target, FRect(n.left, i.top, i.left, i.bottom), clip, m_fillColor);
+        FillWidgetRect(target, FRect(i.right, i.top, n.right, i.bottom), clip, m_fillColor);
+    } else {
+        FillWidgetRect(target, m_innerRect, clip, m_fillColor);
+    }
     if (m_pImage) {
         const FRect d = IntersectWidgetRects(m_imageRect, clip);
         if (!IsWidgetRectEmpty(d)) {

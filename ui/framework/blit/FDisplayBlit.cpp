@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 #include <vector>
 
 namespace
@@ -203,6 +206,100 @@ void TintPixel(uint8_t* p, uint32_t colour)
     p[3] = 255;
 }
 
+// Four pixels whose colour channels all lie within low..high (inclusive) are copied at once.
+struct FQuadBand {
+    FQuadBand(int low, int high)
+#ifdef __SSE2__
+        : lowVec(_mm_set1_epi8(char(low))), highVec(_mm_set1_epi8(char(high))),
+          alphaLanes(_mm_set1_epi32(int(0xFF000000u)))
+#endif
+    {
+        for (int k = 0; k < 16; ++k) {
+            lows[k] = uint8_t(k % 4 == 3 ? 0 : low);
+            highs[k] = uint8_t(k % 4 == 3 ? 255 : high);
+        }
+    }
+    // Copies the four when they all lie in the band; false (nothing written) otherwise.
+    bool CopyInside(const uint8_t* in, uint8_t* out) const
+    {
+#ifdef __SSE2__
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        const __m128i aboveLow = _mm_cmpeq_epi8(_mm_max_epu8(v, lowVec), v);
+        const __m128i belowHigh = _mm_cmpeq_epi8(_mm_min_epu8(v, highVec), v);
+        const __m128i inside = _mm_or_si128(_mm_and_si128(aboveLow, belowHigh), alphaLanes);
+        if (_mm_movemask_epi8(inside) != 0xFFFF)
+            return false;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+        return true;
+#else
+        for (int k = 0; k < 16; ++k) {
+            if (in[k] < lows[k] || in[k] > highs[k])
+                return false;
+        }
+        std::memcpy(out, in, 16);
+        return true;
+#endif
+    }
+
+#ifdef __SSE2__
+    __m128i lowVec;
+    __m128i highVec;
+    __m128i alphaLanes;
+#endif
+    uint8_t lows[16];
+    uint8_t highs[16];
+};
+
+// The warning tints of one copy: each colour's channels by byte value, worked out once
+// with TintPixel's arithmetic.
+struct FWarningTints {
+    FWarningTints(int shadowThreshold, int highlightThreshold, uint32_t shadowColour,
+                  uint32_t highlightColour)
+        : highlight(highlightThreshold)
+    {
+        // Luminance <= threshold exactly when 100 x luminance + 50 (before the division) is
+        // below 100 x (threshold + 1); kept in 64 bits for any threshold.
+        shadowLimit = std::clamp<int64_t>(100 * (int64_t(shadowThreshold) + 1), -1, 100000);
+        for (int v = 0; v < 256; ++v) {
+            for (int k = 0; k < 3; ++k) {
+                uint8_t p[4] = {0, 0, 0, 0};
+                p[k] = uint8_t(v);
+                TintPixel(p, shadowColour);
+                shadow[k][v] = p[k];
+                p[k] = uint8_t(v);
+                TintPixel(p, highlightColour);
+                high[k][v] = p[k];
+            }
+        }
+    }
+    // Copies one pixel, tinted: shadow first, else highlight.
+    void Apply(const uint8_t* in, uint8_t* out) const
+    {
+        const int blue = in[0];
+        const int green = in[1];
+        const int red = in[2];
+        const uint8_t(*table)[256] = nullptr;
+        if (55 * green + 15 * blue + 30 * red + 50 < shadowLimit)
+            table = shadow;
+        else if (red >= highlight || green >= highlight || blue >= highlight)
+            table = high;
+        if (!table) {
+            if (in != out)
+                std::memcpy(out, in, 4);
+            return;
+        }
+        out[0] = table[0][blue];
+        out[1] = table[1][green];
+        out[2] = table[2][red];
+        out[3] = 255;
+    }
+
+    int64_t shadowLimit;
+    int highlight;
+    uint8_t shadow[3][256];
+    uint8_t high[3][256];
+};
+
 // Clips the rectangles and scales when their sizes differ; true when an equal-size copy
 // is left to do.
 bool PrepareEqualSizeCopy(FPixmap* destination, const FRect* destinationRect, FPixmap* source,
@@ -256,20 +353,36 @@ void BlendDisplayPixmapRect(FPixmap* destination, const FRect* destinationRect, 
     FRect s;
     if (!PrepareEqualSizeCopy(destination, destinationRect, source, sourceRect, d, s))
         return;
+    // Luminance is at least the darkest channel, so a pixel whose channels all lie
+    // strictly between the two thresholds is never tinted: groups of four such pixels are
+    // only copied. The band is usable when both of its ends are bytes.
+    const int low = std::max(shadowThreshold + 1, 0);
+    const int high = highlightThreshold - 1;
+    const bool band = low <= 255 && high >= 0 && high <= 255 && low <= high;
+    const FWarningTints tints(shadowThreshold, highlightThreshold, shadowColour, highlightColour);
+    const FQuadBand quads(band ? low : 0, band ? high : 0);
+    // Rows of one pixmap may overlap: they are then copied whole before they are looked at.
+    const bool shared = SharesPixels(*destination, *source);
+    const size_t rowBytes = size_t(d.Width()) * 4;
     for (int y = 0; y < d.Height(); ++y) {
-        const uint8_t* in = PixelAt(*source, s.left, s.top + y);
         uint8_t* out = PixelAt(*destination, d.left, d.top + y);
-        for (int x = 0; x < d.Width(); ++x, in += 4, out += 4) {
-            const int blue = in[0];
-            const int green = in[1];
-            const int red = in[2];
-            std::memmove(out, in, 4);
-            const int luminance = (55 * green + 15 * blue + 30 * red + 50) / 100;
-            if (luminance <= shadowThreshold)
-                TintPixel(out, shadowColour);
-            else if (red >= highlightThreshold || green >= highlightThreshold || blue >= highlightThreshold)
-                TintPixel(out, highlightColour);
+        const uint8_t* in = PixelAt(*source, s.left, s.top + y);
+        if (shared) {
+            std::memmove(out, in, rowBytes);
+            in = out;
         }
+        int x = 0;
+        if (band) {
+            for (; x + 4 <= d.Width(); x += 4) {
+                const ptrdiff_t at = ptrdiff_t(x) * 4;
+                if (quads.CopyInside(in + at, out + at))
+                    continue;
+                for (int k = 0; k < 4; ++k)
+                    tints.Apply(in + at + k * 4, out + at + k * 4);
+            }
+        }
+        for (; x < d.Width(); ++x)
+            tints.Apply(in + ptrdiff_t(x) * 4, out + ptrdiff_t(x) * 4);
     }
 }
 
