@@ -24,6 +24,8 @@ class FUiColorAdjustCreator final : public FUiWidgetCreator<FUiColorAdjust>
 // fall where they always fell only with these.
 constexpr double kDegToRad = 0.017453277777777776;
 constexpr double kRadToDeg = 57.29582790879778;
+// The widget size up to which the wheel picture follows it.
+constexpr int kMaxWheelBase = 1024;
 
 double Trunc(double value)
 {
@@ -115,7 +117,7 @@ bool FUiColorAdjust::ConnectRelays()
     bool all = true;
     for (RelayEvent* event :
          {&m_onChange, &m_onUpdate, &m_onToggleGrayBalance, &m_onEnableGrayBalance, &m_onRedraw, &m_onManual})
-        all = event->Connect(m_pWindow) && all;
+        all = (m_pWindow ? event->Connect(m_pWindow) : event->ConnectToApp(m_pApp)) && all;
     return all;
 }
 
@@ -228,8 +230,10 @@ void FUiColorAdjust::GetMarkerPixel(int& x, int& y) const
 
 void FUiColorAdjust::priBuildWheel()
 {
-    const int w = m_rect.Width();
-    const int h = m_rect.Height();
+    // Far out the wheel is one flat colour: a huge widget repeats the edge of a wheel of
+    // bounded size rather than computing (and holding) one of gigabytes.
+    const int w = std::min(m_rect.Width(), kMaxWheelBase);
+    const int h = std::min(m_rect.Height(), kMaxWheelBase);
     if (w <= 0 || h <= 0)
         return;
     const int fw = 1 + 2 * static_cast<int>(Trunc(1.42 * w));

@@ -159,7 +159,7 @@ bool FUiImageView::ConnectRelays()
     // Each of the four must resolve in the view's window.
     bool all = true;
     for (RelayEvent* event : {m_pOnNewImage, m_pOnImageResize, m_pOnNeedLoupeImage, m_pOnGrayBalanceXY})
-        all = event->Connect(m_pWindow) && all;
+        all = (m_pWindow ? event->Connect(m_pWindow) : event->ConnectToApp(m_pApp)) && all;
     return all;
 }
 
