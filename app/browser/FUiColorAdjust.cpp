@@ -86,13 +86,9 @@ bool FUiColorAdjust::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* 
     FUiObject::InitUiObject(app, window, parent, tag);
     if (!tag)
         return false;
-    FRequiredWidgetKeys required(tag);
-    required.Layout(m_iMinHSize, m_iMinVSize, m_iHStretch, m_iVStretch);
-    m_frameColor = required.Color("FrameColor", m_frameColor);
-    m_iFrameThickness = required.Int("FrameThickness");
-    m_fillColor = required.Color("FillColor", m_fillColor);
+    const bool allFound = m_keys.Read(tag, m_hLayout, m_vLayout);
     m_pMarker = LoadPixmapFromTag(tag, "File_Image_O", nullptr);
-    if (!required.AllFound()) {
+    if (!allFound) {
         DebugTrace("COLOR_ADJUST %s: a required key is missing.\n", m_usFullName.GetNarrow());
         return false;
     }
@@ -107,8 +103,6 @@ bool FUiColorAdjust::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* 
                 event->ReadRelay(child);
         }
     }
-    SetWidgetLayout(m_hLayout, m_iMinHSize, m_iHStretch);
-    SetWidgetLayout(m_vLayout, m_iMinVSize, m_iVStretch);
     return true;
 }
 
@@ -301,7 +295,8 @@ void FUiColorAdjust::priBuildWindow()
     // Strong casts scroll further than the wheel's margin reaches: the read stays on the wheel.
     const int left = fw / 2 + m_iOffsetX - (w - 1) / 2;
     const int top = fh / 2 + m_iOffsetY - (h - 1) / 2;
-    const uint8_t fill[4] = {m_fillColor.blue, m_fillColor.green, m_fillColor.red, m_fillColor.alpha};
+    const FUiColor& f = m_keys.fillColor;
+    const uint8_t fill[4] = {f.blue, f.green, f.red, f.alpha};
     for (int i = 0; i < h; ++i) {
         const int sy = std::clamp(top + i, 0, fh - 1);
         const uint8_t* in = wheel->GetRowAddress(sy);
@@ -323,12 +318,8 @@ void FUiColorAdjust::priBuildWindow()
 
 bool FUiColorAdjust::SetRect(int x, int y, int width, int height)
 {
-    width = PlacedWidgetLength(m_hLayout, width);
-    height = PlacedWidgetLength(m_vLayout, height);
-    const FRect rect = OffsetWidgetRect(FRect(0, 0, width, height), x, y);
-    if (rect == m_rect)
+    if (!PlaceReviewWidget(m_hLayout, m_vLayout, x, y, width, height, m_rect))
         return true;
-    m_rect = rect;
     priBuildWindow();
     InvalidateWidgetRect(m_pWindow, m_rect, false);
     return true;

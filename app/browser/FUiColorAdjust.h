@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "FReviewDisplayWidgets.h"
 #include "FUiObject.h"
 
 class FIUiObjectFactory;
@@ -63,13 +64,8 @@ private:
     FIUiPixmap* m_pMarker = nullptr;
     FIUiPixmap* m_pWindowPicture = nullptr;
     FIUiPixmap* m_pWheel = nullptr;
-    int m_iMinHSize = 0;
-    int m_iMinVSize = 0;
-    int m_iHStretch = 0;
-    int m_iVStretch = 0;
-    int m_iFrameThickness = -1;
-    FUiColor m_frameColor{0, 0, 0, 255};
-    FUiColor m_fillColor{0, 0, 0, 255};
+    // The frame is read and kept but not drawn; the fill paints outside the circle.
+    FFramedWidgetKeys m_keys;
     bool m_bDragging = false;
 
     RelayEvent m_onChange;

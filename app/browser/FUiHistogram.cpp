@@ -83,28 +83,17 @@ bool FUiHistogram::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* pa
     FUiObject::InitUiObject(app, window, parent, tag);
     if (!tag)
         return false;
-    FRequiredWidgetKeys required(tag);
-    required.Layout(m_iMinHSize, m_iMinVSize, m_iHStretch, m_iVStretch);
-    m_frameColor = required.Color("FrameColor", m_frameColor);
-    m_iFrameThickness = required.Int("FrameThickness");
-    m_fillColor = required.Color("FillColor", m_fillColor);
-    if (!required.AllFound()) {
+    if (!m_keys.Read(tag, m_hLayout, m_vLayout)) {
         DebugTrace("HISTOGRAM %s: a required key is missing.\n", m_usFullName.GetNarrow());
         return false;
     }
-    SetWidgetLayout(m_hLayout, m_iMinHSize, m_iHStretch);
-    SetWidgetLayout(m_vLayout, m_iMinVSize, m_iVStretch);
     return true;
 }
 
 bool FUiHistogram::SetRect(int x, int y, int width, int height)
 {
-    width = PlacedWidgetLength(m_hLayout, width);
-    height = PlacedWidgetLength(m_vLayout, height);
-    const FRect rect = OffsetWidgetRect(FRect(0, 0, width, height), x, y);
-    if (rect == m_rect)
+    if (!PlaceReviewWidget(m_hLayout, m_vLayout, x, y, width, height, m_rect))
         return true;
-    m_rect = rect;
     InvalidateWidgetRect(m_pWindow, m_rect, false);
     return true;
 }

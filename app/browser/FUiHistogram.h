@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FReviewDisplayWidgets.h"
 #include "FUiObject.h"
 
 class FIHistogram;
@@ -45,13 +46,8 @@ private:
     bool m_bWarnings = false;
     int m_iShadow = 10;
     int m_iHighlight = 250;
-    int m_iMinHSize = 0;
-    int m_iMinVSize = 0;
-    int m_iHStretch = 0;
-    int m_iVStretch = 0;
-    int m_iFrameThickness = -1;
-    FUiColor m_frameColor{0, 0, 0, 255};
-    FUiColor m_fillColor{0, 0, 0, 255};
+    // Read and kept; the widget draws no border or background of its own.
+    FFramedWidgetKeys m_keys;
 
     RelayEvent* m_pOnUpdateShadow = nullptr;
     RelayEvent* m_pOnUpdateHighlight = nullptr;

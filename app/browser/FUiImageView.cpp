@@ -117,18 +117,14 @@ bool FUiImageView::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* pa
         return false;
     m_font.Read(tag);
     m_pEyeDropper = LoadPixmapFromTag(tag, "File_EyeDropperIcon", nullptr);
-    FRequiredWidgetKeys required(tag);
-    required.Layout(m_iMinHSize, m_iMinVSize, m_iHStretch, m_iVStretch);
-    m_frameColor = required.Color("FrameColor", m_frameColor);
-    m_iFrameThickness = required.Int("FrameThickness");
-    m_fillColor = required.Color("FillColor", m_fillColor);
+    const bool allFound = m_keys.Read(tag, m_hLayout, m_vLayout);
     m_labelRed = tag->GetColor("_LoupeLabelRed", m_labelRed);
     m_labelGreen = tag->GetColor("_LoupeLabelGre", m_labelGreen);
     m_labelBlue = tag->GetColor("_LoupeLabelBlu", m_labelBlue);
     m_pCursor = LoadPixmapFromTag(tag, "File_Cursor", nullptr);
     m_iCursorX = tag->GetInt("CursorX", 0);
     m_iCursorY = tag->GetInt("CursorY", 0);
-    if (!m_pEyeDropper || !required.AllFound()) {
+    if (!m_pEyeDropper || !allFound) {
         DebugTrace("IMAGE_VIEW %s: a required key is missing or its picture does not load.\n",
                    m_usFullName.GetNarrow());
         return false;
@@ -138,9 +134,7 @@ bool FUiImageView::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* pa
                    m_usFullName.GetNarrow(), m_pCursor->GetWidth(), m_pCursor->GetHeight());
         ReleaseUiPixmap(m_pCursor);
     }
-    if (m_iFrameThickness < 0)
-        m_iFrameThickness = 0;
-    m_iFrameThickness = std::min(m_iFrameThickness, kMaxWidgetSize);
+    m_iFrameThickness = std::clamp(m_keys.frameThickness, 0, kMaxWidgetSize);
     m_iLoupeSize = std::clamp(tag->GetInt("LoupeSize", 64), 1, kMaxLoupeSize);
     m_bVisible = tag->GetBool("_Visible", true);
     m_bCrop = tag->GetBool("_Crop", false);
@@ -149,8 +143,6 @@ bool FUiImageView::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* pa
     m_shadowColor = tag->GetColor("ShadowColor", m_shadowColor);
     m_highlightColor = tag->GetColor("HighlightColor", m_highlightColor);
     m_loupeRect = FRect(0, 0, m_iLoupeSize, m_iLoupeSize);
-    SetWidgetLayout(m_hLayout, m_iMinHSize, m_iHStretch);
-    SetWidgetLayout(m_vLayout, m_iMinVSize, m_iVStretch);
     return true;
 }
 
@@ -201,19 +193,16 @@ void FUiImageView::priDropLoupeImage()
 
 bool FUiImageView::SetRect(int x, int y, int width, int height)
 {
-    width = PlacedWidgetLength(m_hLayout, width);
-    height = PlacedWidgetLength(m_vLayout, height);
-    const FRect rect = OffsetWidgetRect(FRect(0, 0, width, height), x, y);
-    if (rect == m_rect)
+    if (!PlaceReviewWidget(m_hLayout, m_vLayout, x, y, width, height, m_rect))
         return true;
-    m_rect = rect;
     priDropImage(false);
     priDropLoupeImage();
     m_bImagePlaced = false;
     const int t = m_iFrameThickness;
-    m_innerRect = FRect(rect.left + t, rect.top + t, rect.right - t, rect.bottom - t);
+    const FRect& o = m_rect;
+    m_innerRect = FRect(o.left + t, o.top + t, o.right - t, o.bottom - t);
     // A frame thicker than half the view leaves no room rather than a negative one.
-    int size[2] = {std::max(0, width - 2 * t), std::max(0, height - 2 * t)};
+    int size[2] = {std::max(0, o.Width() - 2 * t), std::max(0, o.Height() - 2 * t)};
     m_pOnImageResize->Fire(size);
     priRepaint(m_rect);
     return true;
@@ -379,13 +368,16 @@ void FUiImageView::priDragCropBars(int x, int y)
     for (int bar = 0; bar < 4; ++bar) {
         if (!m_cropDragging[bar])
             continue;
-        const FRect& r = m_cropBars[bar];
-        const FRect left(m_rect.left, m_rect.top, r.right, m_rect.bottom);
-        const FRect top(m_rect.left, m_rect.top, m_rect.right, r.bottom);
-        const FRect right(r.left, m_rect.top, m_rect.right, m_rect.bottom);
-        const FRect bottom(m_rect.left, r.top, m_rect.right, m_rect.bottom);
-        const FRect* areas[4] = {&left, &top, &right, &bottom};
-        priRepaint(*areas[bar]);
+        // The part of the view between the bar and the side it belongs to.
+        const auto barSide = [this, bar] {
+            const FRect& r = m_cropBars[bar];
+            const FRect& o = m_rect;
+            const FRect sides[4] = {
+                FRect(o.left, o.top, r.right, o.bottom), FRect(o.left, o.top, o.right, r.bottom),
+                FRect(r.left, o.top, o.right, o.bottom), FRect(o.left, r.top, o.right, o.bottom)};
+            return sides[bar];
+        };
+        priRepaint(barSide());
         const bool horizontal = bar == kLeft || bar == kRight;
         int value = horizontal ? x : y;
         const int low = horizontal ? image.left : image.top;
@@ -394,13 +386,7 @@ void FUiImageView::priDragCropBars(int x, int y)
             continue;
         m_crop[bar] = double(value - low) / double(high - low);
         priPlaceCropBars();
-        const FRect& n = m_cropBars[bar];
-        const FRect newLeft(m_rect.left, m_rect.top, n.right, m_rect.bottom);
-        const FRect newTop(m_rect.left, m_rect.top, m_rect.right, n.bottom);
-        const FRect newRight(n.left, m_rect.top, m_rect.right, m_rect.bottom);
-        const FRect newBottom(m_rect.left, n.top, m_rect.right, m_rect.bottom);
-        const FRect* newAreas[4] = {&newLeft, &newTop, &newRight, &newBottom};
-        priRepaint(*newAreas[bar]);
+        priRepaint(barSide());
     }
 }
 
@@ -451,20 +437,20 @@ void FUiImageView::Display(FIUiPixmap* target, int, int, const FRect& clip)
         return;
     const int t = m_iFrameThickness;
     const FRect& o = m_rect;
-    FillWidgetRect(target, FRect(o.left, o.top, o.right, o.top + t), clip, m_frameColor);
-    FillWidgetRect(target, FRect(o.left, o.bottom - t, o.right, o.bottom), clip, m_frameColor);
-    FillWidgetRect(target, FRect(o.left, o.top, o.left + t, o.bottom), clip, m_frameColor);
-    FillWidgetRect(target, FRect(o.right - t, o.top, o.right, o.bottom), clip, m_frameColor);
+    FillWidgetRect(target, FRect(o.left, o.top, o.right, o.top + t), clip, m_keys.frameColor);
+    FillWidgetRect(target, FRect(o.left, o.bottom - t, o.right, o.bottom), clip, m_keys.frameColor);
+    FillWidgetRect(target, FRect(o.left, o.top, o.left + t, o.bottom), clip, m_keys.frameColor);
+    FillWidgetRect(target, FRect(o.right - t, o.top, o.right, o.bottom), clip, m_keys.frameColor);
     if (m_pImage) {
         // The image is copied opaque over its rectangle: only the area around it needs the fill.
         const FRect& n = m_innerRect;
         const FRect& i = m_imageRect;
-        FillWidgetRect(target, FRect(n.left, n.top, n.right, i.top), clip, m_fillColor);
-        FillWidgetRect(target, FRect(n.left, i.bottom, n.right, n.bottom), clip, m_fillColor);
-        FillWidgetRect(target, FRect(n.left, i.top, i.left, i.bottom), clip, m_fillColor);
-        FillWidgetRect(target, FRect(i.right, i.top, n.right, i.bottom), clip, m_fillColor);
+        FillWidgetRect(target, FRect(n.left, n.top, n.right, i.top), clip, m_keys.fillColor);
+        FillWidgetRect(target, FRect(n.left, i.bottom, n.right, n.bottom), clip, m_keys.fillColor);
+        FillWidgetRect(target, FRect(n.left, i.top, i.left, i.bottom), clip, m_keys.fillColor);
+        FillWidgetRect(target, FRect(i.right, i.top, n.right, i.bottom), clip, m_keys.fillColor);
     } else {
-        FillWidgetRect(target, m_innerRect, clip, m_fillColor);
+        FillWidgetRect(target, m_innerRect, clip, m_keys.fillColor);
     }
     if (m_pImage) {
         const FRect d = IntersectWidgetRects(m_imageRect, clip);

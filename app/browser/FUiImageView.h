@@ -3,6 +3,7 @@
 #include <string>
 
 #include "FRect.h"
+#include "FReviewDisplayWidgets.h"
 #include "FUiObject.h"
 #include "FUiWidgetFrame.h"
 
@@ -78,13 +79,9 @@ private:
     // Script keys.
     FUiInlineFont m_font;
     FIUiPixmap* m_pEyeDropper = nullptr;
-    int m_iMinHSize = 0;
-    int m_iMinVSize = 0;
-    int m_iHStretch = 0;
-    int m_iVStretch = 0;
-    FUiColor m_frameColor;
+    FFramedWidgetKeys m_keys;
+    // FrameThickness, never negative: also the crop bars' thickness.
     int m_iFrameThickness = 0;
-    FUiColor m_fillColor;
     FUiColor m_labelRed{255, 0, 0, 255};
     FUiColor m_labelGreen{0, 255, 0, 255};
     FUiColor m_labelBlue{0, 0, 255, 255};
