@@ -25,15 +25,18 @@ const char* const kEvents = R"(<ON_NEW_IMAGE Relay="Probe" Message="NewImage"/>
   <ON_REPORT_GRAY_BALANCE_XY Relay="Probe" Message="GrayXY"/>)";
 
 // A 400 x 300 view with a frame of 2: the inner area is (2, 2) to (398, 298).
-std::string ViewTag(const std::string& more = "", const std::string& events = kEvents)
+std::string ViewTag(const std::string& more = "", bool stretch = false, const std::string& events = kEvents)
 {
-    return R"(<IMAGE_VIEW Name="V" File_EyeDropperIcon="eye.png" MinHSize="400" MinVSize="300" HStretch="0"
-      VStretch="0" FrameColor="#102030" FrameThickness="2" FillColor="#404040" Font="DejaVu Sans" FontSize="12" )" +
+    return std::string(
+               R"(<IMAGE_VIEW Name="V" File_EyeDropperIcon="eye.png" MinHSize="400" MinVSize="300" )") +
+           (stretch ? R"(HStretch="1" VStretch="1")" : R"(HStretch="0" VStretch="0")") +
+           R"( FrameColor="#102030" FrameThickness="2" FillColor="#404040" Font="DejaVu Sans" FontSize="12" )" +
            more + ">" + events + "</IMAGE_VIEW>";
 }
 
 struct ViewRun {
-    explicit ViewRun(const std::string& more = "") : run(ReviewRun(ViewTag(more), 400, 300))
+    explicit ViewRun(const std::string& more = "", bool stretch = false)
+        : run(ReviewRun(ViewTag(more, stretch), 400, 300))
     {
         view = ReviewWidget<FUiImageView>(*run, "V");
         probe = ReviewProbe();
@@ -134,6 +137,22 @@ TEST(ImageViewTest, ReportsItsInnerSizeAndCentresImagesThatFitRefusingLargerOnes
     EXPECT_TRUE(v.Send("Clear"));
     EXPECT_EQ(v.view->GetImage(), nullptr);
     EXPECT_EQ(v.Pixel(150, 124), Rgb(kFill));
+}
+
+TEST(ImageViewTest, ALayoutChangeReportsTheNewSizeAndDropsTheImage)
+{
+    ViewRun v("", true);
+    auto* image = new FTestImage(100, 51, kPhoto);
+    image->AddRef();
+    v.Show(image);
+    ASSERT_EQ(image->GetRefs(), 2u);
+    v.TakeEvents();
+    ReviewWindow(*v.run)->OnOsResize(500, 320);
+    EXPECT_EQ(v.TakeEvents(), "Resize 496x316");
+    EXPECT_EQ(v.view->GetImage(), nullptr);
+    EXPECT_EQ(image->GetRefs(), 1u);
+    EXPECT_EQ(v.view->GetInnerRect(), FRect(2, 2, 498, 318));
+    image->Release();
 }
 
 TEST(ImageViewTest, EveryImageReferenceIsReturnedWhenTheViewGoes)
@@ -293,6 +312,10 @@ TEST(ImageViewTest, LoupeFollowsWithinTenPixelsOfTheImage)
     EXPECT_EQ(v.TakeEvents(), "");
     v.view->MouseMove(259, 184);
     EXPECT_TRUE(v.view->IsPointerOverImage());
+    // A new image while the pointer is over the old one asks for a loupe image at once.
+    v.TakeEvents();
+    v.Show(new FTestImage(100, 51, kPhoto));
+    EXPECT_EQ(v.TakeEvents(), "NeedLoupe 1.09 1.176 64 64 227 152");
     v.view->MouseMove(260, 150);
     EXPECT_FALSE(v.view->IsPointerOverImage());
 
