@@ -348,6 +348,8 @@ TEST(ImageViewTest, LoupePastTheEdgeIsAnchoredWithItsReadout)
     // Centre mark on a light pixel is black.
     EXPECT_EQ(v.Pixel(159, 147), "0,0,0");
     EXPECT_TRUE(v.view->IsLoupeDrawn());
+    auto* os = dynamic_cast<FHeadlessUiWindow*>(ReviewWindow(*v.run)->GetOsWindow());
+    EXPECT_FALSE(os->IsCursorShown());
     EXPECT_EQ(v.view->GetReadoutText(), "007 120 255");
     // Past the image's bottom (182 > 175) only: the label goes top right.
     const FRect label = v.view->GetReadoutRect();
@@ -360,6 +362,7 @@ TEST(ImageViewTest, LoupePastTheEdgeIsAnchoredWithItsReadout)
     EXPECT_FALSE(v.view->IsLoupeDrawn());
     EXPECT_EQ(magnified->GetRefs(), 1u);
     EXPECT_EQ(v.Pixel(140, 150), Rgb(kFill));
+    EXPECT_TRUE(os->IsCursorShown());
     magnified->Release();
 }
 

@@ -359,10 +359,16 @@ struct FQuadTint {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
             return;
         }
-        const __m128i toShadow = Tinted(lo, hi, shadowKeep, shadowAdd, alphaLanes);
-        const __m128i toHigh = Tinted(lo, hi, highKeep, highAdd, alphaLanes);
-        __m128i result = _mm_or_si128(_mm_andnot_si128(shadow, v), _mm_and_si128(shadow, toShadow));
-        result = _mm_or_si128(_mm_andnot_si128(high, result), _mm_and_si128(high, toHigh));
+        // Patches of a picture are mostly dark or mostly bright: only the tints in use are made.
+        __m128i result = v;
+        if (_mm_movemask_epi8(shadow) != 0) {
+            const __m128i toShadow = Tinted(lo, hi, shadowKeep, shadowAdd, alphaLanes);
+            result = _mm_or_si128(_mm_andnot_si128(shadow, result), _mm_and_si128(shadow, toShadow));
+        }
+        if (_mm_movemask_epi8(high) != 0) {
+            const __m128i toHigh = Tinted(lo, hi, highKeep, highAdd, alphaLanes);
+            result = _mm_or_si128(_mm_andnot_si128(high, result), _mm_and_si128(high, toHigh));
+        }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out), result);
     }
 
