@@ -401,6 +401,25 @@ TEST(ImageViewTest, ReadoutCornerFollowsTheEdgesTheLoupePasses)
     EXPECT_EQ(v.Pixel(250 + 32 - 3, 170 + 32), "255,255,255");
 }
 
+TEST(ImageViewTest, GrayBalanceModeMarksTheLoupeCentreWithTheEyedropper)
+{
+    ViewRun v;
+    v.Show(new FTestImage(200, 150, kPhoto));
+    bool on = true;
+    v.Send("SetEnabled", &on);
+    v.view->MouseMove(182, 132);
+    auto* magnified = new FTestImage(64, 64, FUiColor(10, 10, 10, 255));
+    FLoupeImageMessage loupe{magnified, 150, 100};
+    v.Send("NewLoupeImage", &loupe);
+    magnified->Release();
+    // The icon's bottom-left corner sits on the centre (182, 132).
+    EXPECT_EQ(v.Pixel(190, 124), "10,10,10");
+    v.Send("EnableGrayBalance", &on);
+    v.Send("NewLoupeImage", &loupe);
+    EXPECT_EQ(v.Pixel(190, 124), "250,250,0");
+    EXPECT_EQ(v.Pixel(190, 133), "10,10,10");
+}
+
 TEST(ImageViewTest, GrayPickReportsFractionsBelowOneWhileInsideTheImage)
 {
     ViewRun v;
