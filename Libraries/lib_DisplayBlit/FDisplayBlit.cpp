@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 #include <vector>
 
 namespace
@@ -203,6 +206,183 @@ void TintPixel(uint8_t* p, uint32_t colour)
     p[3] = 255;
 }
 
+// Four pixels whose colour channels all lie within low..high (inclusive) are copied at once.
+struct FQuadBand {
+    FQuadBand(int low, int high)
+#ifdef __SSE2__
+        : lowVec(_mm_set1_epi8(char(low))), highVec(_mm_set1_epi8(char(high))),
+          alphaLanes(_mm_set1_epi32(int(0xFF000000u)))
+#endif
+    {
+        for (int k = 0; k < 16; ++k) {
+            lows[k] = uint8_t(k % 4 == 3 ? 0 : low);
+            highs[k] = uint8_t(k % 4 == 3 ? 255 : high);
+        }
+    }
+    // Copies the four when they all lie in the band; false (nothing written) otherwise.
+    bool CopyInside(const uint8_t* in, uint8_t* out) const
+    {
+#ifdef __SSE2__
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        const __m128i aboveLow = _mm_cmpeq_epi8(_mm_max_epu8(v, lowVec), v);
+        const __m128i belowHigh = _mm_cmpeq_epi8(_mm_min_epu8(v, highVec), v);
+        const __m128i inside = _mm_or_si128(_mm_and_si128(aboveLow, belowHigh), alphaLanes);
+        if (_mm_movemask_epi8(inside) != 0xFFFF)
+            return false;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+        return true;
+#else
+        for (int k = 0; k < 16; ++k) {
+            if (in[k] < lows[k] || in[k] > highs[k])
+                return false;
+        }
+        std::memcpy(out, in, 16);
+        return true;
+#endif
+    }
+
+#ifdef __SSE2__
+    __m128i lowVec;
+    __m128i highVec;
+    __m128i alphaLanes;
+#endif
+    uint8_t lows[16];
+    uint8_t highs[16];
+};
+
+// The warning tints of one copy: each colour's channels by byte value, worked out once
+// with TintPixel's arithmetic.
+struct FWarningTints {
+    FWarningTints(int shadowThreshold, int highlightThreshold, uint32_t shadowColour,
+                  uint32_t highlightColour)
+        : highlight(highlightThreshold)
+    {
+        // Luminance <= threshold exactly when 100 x luminance + 50 (before the division) is
+        // below 100 x (threshold + 1); kept in 64 bits for any threshold.
+        shadowLimit = std::clamp<int64_t>(100 * (int64_t(shadowThreshold) + 1), -1, 100000);
+        for (int v = 0; v < 256; ++v) {
+            for (int k = 0; k < 3; ++k) {
+                uint8_t p[4] = {0, 0, 0, 0};
+                p[k] = uint8_t(v);
+                TintPixel(p, shadowColour);
+                shadow[k][v] = p[k];
+                p[k] = uint8_t(v);
+                TintPixel(p, highlightColour);
+                high[k][v] = p[k];
+            }
+        }
+    }
+    // Copies one pixel, tinted: shadow first, else highlight.
+    void Apply(const uint8_t* in, uint8_t* out) const
+    {
+        const int blue = in[0];
+        const int green = in[1];
+        const int red = in[2];
+        const uint8_t(*table)[256] = nullptr;
+        if (55 * green + 15 * blue + 30 * red + 50 < shadowLimit)
+            table = shadow;
+        else if (red >= highlight || green >= highlight || blue >= highlight)
+            table = high;
+        if (!table) {
+            if (in != out)
+                std::memcpy(out, in, 4);
+            return;
+        }
+        out[0] = table[0][blue];
+        out[1] = table[1][green];
+        out[2] = table[2][red];
+        out[3] = 255;
+    }
+
+    int64_t shadowLimit;
+    int highlight;
+    uint8_t shadow[3][256];
+    uint8_t high[3][256];
+};
+
+#ifdef __SSE2__
+// The tinted copy of four pixels at once, with the arithmetic of TintPixel in 16-bit lanes
+// (every intermediate stays below 65536).
+struct FQuadTint {
+    FQuadTint(int64_t shadowLimit, int highlightThreshold, uint32_t shadowColour, uint32_t highlightColour)
+        : limit(_mm_set1_epi32(int32_t(shadowLimit))),
+          highVec(_mm_set1_epi8(char(std::clamp(highlightThreshold, 0, 255)))),
+          rgbLanes(_mm_set1_epi32(0x00FFFFFF)), alphaLanes(_mm_set1_epi32(int(0xFF000000u))),
+          weights(_mm_setr_epi16(15, 55, 30, 0, 15, 55, 30, 0)), highAll(highlightThreshold <= 0),
+          highNone(highlightThreshold > 255)
+    {
+        Prepare(shadowColour, shadowKeep, shadowAdd);
+        Prepare(highlightColour, highKeep, highAdd);
+    }
+    static void Prepare(uint32_t colour, __m128i& keep, __m128i& add)
+    {
+        const int a = int(colour >> 24);
+        const int r = int(colour & 0xFF), g = int((colour >> 8) & 0xFF), b = int((colour >> 16) & 0xFF);
+        keep = _mm_set1_epi16(short(255 - a));
+        add = _mm_setr_epi16(short(b * a), short(g * a), short(r * a), 0, short(b * a), short(g * a),
+                             short(r * a), 0);
+    }
+    static __m128i Tinted(__m128i lo, __m128i hi, __m128i keep, __m128i add, __m128i alpha)
+    {
+        const __m128i one = _mm_set1_epi16(1);
+        const auto half = [&](__m128i p) {
+            const __m128i c = _mm_add_epi16(_mm_mullo_epi16(p, keep), add);
+            return _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(c, one), _mm_srli_epi16(c, 8)), 8);
+        };
+        return _mm_or_si128(_mm_packus_epi16(half(lo), half(hi)), alpha);
+    }
+    void Tint(const uint8_t* in, uint8_t* out) const
+    {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        const __m128i lo = _mm_unpacklo_epi8(v, zero);
+        const __m128i hi = _mm_unpackhi_epi8(v, zero);
+        // 15 blue + 55 green + 30 red per pixel.
+        const __m128i mlo = _mm_madd_epi16(lo, weights);
+        const __m128i mhi = _mm_madd_epi16(hi, weights);
+        const __m128i slo = _mm_add_epi32(mlo, _mm_srli_epi64(mlo, 32));
+        const __m128i shi = _mm_add_epi32(mhi, _mm_srli_epi64(mhi, 32));
+        const __m128i sums = _mm_castps_si128(
+            _mm_shuffle_ps(_mm_castsi128_ps(slo), _mm_castsi128_ps(shi), _MM_SHUFFLE(2, 0, 2, 0)));
+        const __m128i shadow = _mm_cmplt_epi32(_mm_add_epi32(sums, _mm_set1_epi32(50)), limit);
+        __m128i high;
+        if (highAll) {
+            high = _mm_set1_epi32(-1);
+        } else if (highNone) {
+            high = zero;
+        } else {
+            const __m128i atLeast = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, highVec), v), rgbLanes);
+            high = _mm_xor_si128(_mm_cmpeq_epi32(atLeast, zero), _mm_set1_epi32(-1));
+        }
+        high = _mm_andnot_si128(shadow, high);
+        if (_mm_movemask_epi8(_mm_or_si128(shadow, high)) == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), v);
+            return;
+        }
+        // Patches of a picture are mostly dark or mostly bright: only the tints in use are made.
+        __m128i result = v;
+        if (_mm_movemask_epi8(shadow) != 0) {
+            const __m128i toShadow = Tinted(lo, hi, shadowKeep, shadowAdd, alphaLanes);
+            result = _mm_or_si128(_mm_andnot_si128(shadow, result), _mm_and_si128(shadow, toShadow));
+        }
+        if (_mm_movemask_epi8(high) != 0) {
+            const __m128i toHigh = Tinted(lo, hi, highKeep, highAdd, alphaLanes);
+            result = _mm_or_si128(_mm_andnot_si128(high, result), _mm_and_si128(high, toHigh));
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), result);
+    }
+
+    __m128i limit;
+    __m128i highVec;
+    __m128i rgbLanes;
+    __m128i alphaLanes;
+    __m128i weights;
+    __m128i shadowKeep, shadowAdd, highKeep, highAdd;
+    bool highAll;
+    bool highNone;
+};
+#endif
+
 // Clips the rectangles and scales when their sizes differ; true when an equal-size copy
 // is left to do.
 bool PrepareEqualSizeCopy(FPixmap* destination, const FRect* destinationRect, FPixmap* source,
@@ -256,20 +436,47 @@ void BlendDisplayPixmapRect(FPixmap* destination, const FRect* destinationRect, 
     FRect s;
     if (!PrepareEqualSizeCopy(destination, destinationRect, source, sourceRect, d, s))
         return;
+    // Luminance is at least the darkest channel, so a pixel whose channels all lie
+    // strictly between the two thresholds is never tinted: groups of four such pixels are
+    // only copied. The band is usable when both of its ends are bytes.
+    const int low = std::max(shadowThreshold + 1, 0);
+    const int high = highlightThreshold - 1;
+    const bool band = low <= 255 && high >= 0 && high <= 255 && low <= high;
+    const FWarningTints tints(shadowThreshold, highlightThreshold, shadowColour, highlightColour);
+    const FQuadBand quads(band ? low : 0, band ? high : 0);
+#ifdef __SSE2__
+    const FQuadTint quadTints(tints.shadowLimit, highlightThreshold, shadowColour, highlightColour);
+#endif
+    // Rows of one pixmap may overlap: they are then copied whole before they are looked at.
+    const bool shared = SharesPixels(*destination, *source);
+    const size_t rowBytes = size_t(d.Width()) * 4;
     for (int y = 0; y < d.Height(); ++y) {
-        const uint8_t* in = PixelAt(*source, s.left, s.top + y);
         uint8_t* out = PixelAt(*destination, d.left, d.top + y);
-        for (int x = 0; x < d.Width(); ++x, in += 4, out += 4) {
-            const int blue = in[0];
-            const int green = in[1];
-            const int red = in[2];
-            std::memmove(out, in, 4);
-            const int luminance = (55 * green + 15 * blue + 30 * red + 50) / 100;
-            if (luminance <= shadowThreshold)
-                TintPixel(out, shadowColour);
-            else if (red >= highlightThreshold || green >= highlightThreshold || blue >= highlightThreshold)
-                TintPixel(out, highlightColour);
+        const uint8_t* in = PixelAt(*source, s.left, s.top + y);
+        if (shared) {
+            std::memmove(out, in, rowBytes);
+            in = out;
         }
+        int x = 0;
+#ifdef __SSE2__
+        for (; x + 4 <= d.Width(); x += 4) {
+            const ptrdiff_t at = ptrdiff_t(x) * 4;
+            if (!band || !quads.CopyInside(in + at, out + at))
+                quadTints.Tint(in + at, out + at);
+        }
+#else
+        if (band) {
+            for (; x + 4 <= d.Width(); x += 4) {
+                const ptrdiff_t at = ptrdiff_t(x) * 4;
+                if (quads.CopyInside(in + at, out + at))
+                    continue;
+                for (int k = 0; k < 4; ++k)
+                    tints.Apply(in + at + k * 4, out + at + k * 4);
+            }
+        }
+#endif
+        for (; x < d.Width(); ++x)
+            tints.Apply(in + ptrdiff_t(x) * 4, out + ptrdiff_t(x) * 4);
     }
 }
 

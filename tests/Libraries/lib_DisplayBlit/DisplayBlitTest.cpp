@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -124,6 +125,69 @@ TEST(DisplayBlit, TintedCopyAtEqualSizes)
     BlendDisplayPixmapRect(&wide.pixmap, &d, &source.pixmap, &r, 10, 250, shadow, highlight);
     EXPECT_EQ(wide.Get(5, 0), (std::array<uint8_t, 4>{128, 128, 128, 7}));
     EXPECT_LE(wide.Get(0, 0)[2], 2);
+}
+
+// The tinted copy pixel by pixel, as the rule states it.
+std::array<uint8_t, 4> TintedByRule(std::array<uint8_t, 4> p, int shadowLevel, int highlightLevel,
+                                    uint32_t shadow, uint32_t highlight)
+{
+    const int luminance = (55 * p[1] + 15 * p[0] + 30 * p[2] + 50) / 100;
+    uint32_t colour = 0;
+    if (luminance <= shadowLevel)
+        colour = shadow;
+    else if (p[0] >= highlightLevel || p[1] >= highlightLevel || p[2] >= highlightLevel)
+        colour = highlight;
+    else
+        return p;
+    const uint32_t a = colour >> 24;
+    for (int k = 0; k < 3; ++k) {
+        const uint32_t c = p[k] * (255 - a) + ((colour >> (8 * (2 - k))) & 0xFF) * a;
+        p[k] = static_cast<uint8_t>((c + 1 + (c >> 8)) >> 8);
+    }
+    p[3] = 255;
+    return p;
+}
+
+TEST(DisplayBlit, TintedCopyOfWideRowsFollowsTheRuleAtEveryLevel)
+{
+    // Rows of 37 pixels: runs of mid-tones, near-black and near-white pixels, so that both
+    // whole groups and single pixels are looked at.
+    Display source(37, 9);
+    uint32_t seed = 12345;
+    for (int y = 0; y < 9; ++y) {
+        for (int x = 0; x < 37; ++x) {
+            seed = seed * 1103515245u + 12345u;
+            const int kind = (x / 5 + y) % 3;
+            const int base = kind == 0   ? 40 + int(seed >> 25)
+                             : kind == 1 ? int(seed >> 28)
+                                         : 240 + int(seed >> 28);
+            source.Set(x, y,
+                       {uint8_t(base), uint8_t(std::min(255, base + int((seed >> 8) & 7))),
+                        uint8_t(std::max(0, base - int((seed >> 12) & 7))), uint8_t(seed >> 3)});
+        }
+    }
+    const uint32_t shadow = 30u | (60u << 8) | (250u << 16) | (200u << 24);
+    const uint32_t highlight = 240u | (10u << 8) | (20u << 16) | (90u << 24);
+    const std::pair<int, int> levels[] = {{10, 250}, {-1, 256},  {0, 255},   {255, 0},
+                                          {40, 41},  {-50, 300}, {300, -50}, {128, 128}};
+    const FRect r(0, 0, 37, 9);
+    for (const auto& [low, high] : levels) {
+        Display target(37, 9, {1, 2, 3, 4});
+        BlendDisplayPixmapRect(&target.pixmap, &r, &source.pixmap, &r, low, high, shadow, highlight);
+        for (int y = 0; y < 9; ++y) {
+            for (int x = 0; x < 37; ++x)
+                ASSERT_EQ(target.Get(x, y), TintedByRule(source.Get(x, y), low, high, shadow, highlight))
+                    << low << "/" << high << " at " << x << "," << y;
+        }
+    }
+    // Within one pixmap, moved one pixel left over itself.
+    Display same = source;
+    same.pixmap = FPixmap_Display(same.pixels.data(), 37, 9, 37 * 4);
+    const FRect from(1, 0, 37, 9);
+    const FRect to(0, 0, 36, 9);
+    BlendDisplayPixmapRect(&same.pixmap, &to, &same.pixmap, &from, 10, 250, shadow, highlight);
+    for (int x = 0; x < 36; ++x)
+        ASSERT_EQ(same.Get(x, 4), TintedByRule(source.Get(x + 1, 4), 10, 250, shadow, highlight)) << x;
 }
 
 TEST(DisplayBlit, CubicEnlargementKeepsFlatAreasAndEnds)

@@ -66,6 +66,7 @@ public:
     void ClearPresented() { m_presented.clear(); }
     // The cursor: "arrow", or 16 rows of '.', 'W', 'B' (transparent, white, black).
     const std::string& GetCursor() const { return m_cursor; }
+    bool IsCursorShown() const { return m_bCursorShown; }
 
     // The virtual timer.
     bool IsTickDue(uint64_t now) const { return m_bCreated && now >= m_nextTick; }
