@@ -2,6 +2,10 @@
 
 #include <array>
 
+#include "FUiColorAdjust.h"
+#include "FUiHistogram.h"
+#include "FUiImageView.h"
+#include "FUiIpObject.h"
 #include "FUiObjectFactory.h"
 
 namespace
@@ -9,10 +13,20 @@ namespace
 
 using FRegistration = bool (*)(FIUiObjectFactory*);
 
-// The browser widgets join this list as they are built, in this order:
-// IP_OBJECT2, COLOR_ADJUST, HISTOGRAM, THUMBNAIL_LIST and THUMBNAIL,
-// IMAGE_VIEW, IMAGE_FILE_LIST.
-constexpr std::array<FRegistration, 0> kBrowserWidgets{};
+bool RegisterProcessPoolIpObject(FIUiObjectFactory* factory)
+{
+    return RegisterIpObjectCreator(factory);
+}
+
+// The browser widgets in their fixed order: IP_OBJECT2, COLOR_ADJUST, HISTOGRAM,
+// THUMBNAIL_LIST and THUMBNAIL, IMAGE_VIEW, IMAGE_FILE_LIST; the thumbnail view and the
+// image file list join as they are built.
+constexpr std::array<FRegistration, 4> kBrowserWidgets{
+    RegisterProcessPoolIpObject,
+    RegisterColorAdjustCreator,
+    RegisterHistogramCreator,
+    RegisterImageViewCreator,
+};
 
 } // namespace
 
