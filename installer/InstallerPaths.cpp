@@ -1,0 +1,162 @@
+#include "InstallerPaths.h"
+
+#include "FException.h"
+#include "FIStorageClass.h"
+#include "StorageClassRegistry.h"
+
+FUrlParts UrlParts(const FWideString& url)
+{
+    FUrlParts parts;
+    if (!SplitURL(url, parts))
+        parts.clear();
+    return parts;
+}
+
+FWideString JoinParts(const FUrlParts& parts, bool trailingSlash)
+{
+    FWideString url;
+    if (!JoinURL(parts, url, trailingSlash))
+        url.Clear();
+    return url;
+}
+
+FWideString ChildUrl(const FWideString& folderUrl, const FWideString& name)
+{
+    FUrlParts parts = UrlParts(folderUrl);
+    if (parts.empty())
+        return FWideString();
+    FWideString escaped;
+    EscapeURLChars(name, escaped);
+    parts.push_back(escaped);
+    return JoinParts(parts, false);
+}
+
+FWideString NativeOf(const FWideString& url)
+{
+    FWideString native;
+    if (url.IsEmpty())
+        return native;
+    try {
+        if (!URLToNativePath(url, native))
+            native.Clear();
+    } catch (const FException&) {
+        native.Clear();
+    }
+    return native;
+}
+
+FWideString AppDataFolderUrl()
+{
+    return GetSpecialPathURL(kSpecialPathAppData);
+}
+
+FWideString MakerFolderUrl()
+{
+    FUrlParts parts = UrlParts(AppDataFolderUrl());
+    if (parts.empty())
+        return FWideString();
+    parts.push_back(FWideString(kMakerFolderName));
+    return JoinParts(parts, true);
+}
+
+FWideString DefaultDestinationUrl()
+{
+    // The applications folder lies in the user's data folder; its parent is that folder.
+    FUrlParts parts = UrlParts(GetSpecialPathURL(kSpecialPathPrograms));
+    if (parts.size() < 3)
+        return FWideString();
+    parts.pop_back();
+    parts.push_back(FWideString(kMakerFolderName));
+    parts.push_back(FWideString(kProgramName));
+    return JoinParts(parts, true);
+}
+
+bool IsPlainEntryName(const FWideString& name)
+{
+    if (name.IsEmpty() || name == "." || name == "..")
+        return false;
+    for (int i = 0; i < name.GetLength(); ++i) {
+        const char16_t c = name.GetBuffer()[i];
+        if (c == u'/' || c == u'\\' || c == 0)
+            return false;
+    }
+    return true;
+}
+
+bool IsPlainRelativePath(const FWideString& path)
+{
+    std::vector<FWideString> pieces;
+    SplitString(path, pieces, FWideString("/"));
+    if (pieces.empty())
+        return false;
+    for (const FWideString& piece : pieces) {
+        if (!IsPlainEntryName(piece))
+            return false;
+    }
+    return true;
+}
+
+namespace
+{
+
+bool HasDotPart(const FUrlParts& parts)
+{
+    for (const FWideString& part : parts) {
+        FWideString name;
+        UnescapeURLChars(part, name);
+        if (name == "." || name == "..")
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool IsUrlInside(const FWideString& url, const FWideString& root)
+{
+    const FUrlParts parts = UrlParts(url);
+    const FUrlParts rootParts = UrlParts(root);
+    if (rootParts.size() < 2 || parts.size() < rootParts.size() || HasDotPart(parts) || HasDotPart(rootParts))
+        return false;
+    for (size_t i = 0; i < rootParts.size(); ++i) {
+        if (!(parts[i] == rootParts[i]))
+            return false;
+    }
+    return true;
+}
+
+FIFolder* OpenExistingFolder(const FWideString& url)
+{
+    if (url.IsEmpty())
+        return nullptr;
+    FIFolder* folder = nullptr;
+    FWideString fileName;
+    try {
+        folder = OpenFolderURL(url, fileName, false);
+    } catch (const FException&) {
+        folder = nullptr;
+    }
+    if (folder && !fileName.IsEmpty()) {
+        folder->Release();
+        folder = nullptr;
+    }
+    return folder;
+}
+
+FIFolder* OpenOrCreateFolder(const FWideString& url)
+{
+    if (url.IsEmpty())
+        return nullptr;
+    FIFolder* folder = nullptr;
+    FWideString fileName;
+    try {
+        folder = OpenFolderURL(url, fileName, true);
+    } catch (const FException&) {
+        folder = nullptr;
+    }
+    if (folder && !fileName.IsEmpty()) {
+        folder->Release();
+        folder = nullptr;
+    }
+    return folder;
+}
