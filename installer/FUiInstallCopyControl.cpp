@@ -68,6 +68,25 @@ bool IsStyleElement(FPropList* node)
     return node->GetName() == "STYLE" || node->GetName() == "SWITCHED_STYLE";
 }
 
+const char* const kPlaceholders[] = {"<TARGETDIR>", "<TEMPDIR>", "<SYSTEMDIR>", "<EXTENSIONS>"};
+
+// Checked before expansion: an expanded folder may hold "<" and ">" of its own.
+bool HasUnknownPlaceholder(const FWideString& text)
+{
+    const std::u16string units(text.GetBuffer(), static_cast<size_t>(text.GetLength()));
+    for (size_t open = units.find(u'<'); open != std::u16string::npos; open = units.find(u'<', open + 1)) {
+        const size_t close = units.find(u'>', open);
+        if (close == std::u16string::npos)
+            return false;
+        const std::u16string token = units.substr(open, close - open + 1);
+        const bool known = std::any_of(std::begin(kPlaceholders), std::end(kPlaceholders),
+                                       [&](const char* name) { return FWideString(token.c_str()) == name; });
+        if (!known)
+            return true;
+    }
+    return false;
+}
+
 [[noreturn]] void ThrowListError(const char* what, const FWideString& value)
 {
     FWideString text(what);
@@ -254,10 +273,9 @@ bool FUiInstallCopyControl::UiRelayMessage(const FWideString& message, void* dat
 
 void FUiInstallCopyControl::priExpand(FWideString& text) const
 {
-    ReplaceAllTokens(text, FWideString("<TARGETDIR>"), NativeOf(m_usTargetDirectory));
-    ReplaceAllTokens(text, FWideString("<TEMPDIR>"), NativeOf(m_usTempURL));
-    ReplaceAllTokens(text, FWideString("<SYSTEMDIR>"), NativeOf(m_usSystemURL));
-    ReplaceAllTokens(text, FWideString("<EXTENSIONS>"), NativeOf(m_usExtensionsURL));
+    const FWideString folders[] = {m_usTargetDirectory, m_usTempURL, m_usSystemURL, m_usExtensionsURL};
+    for (size_t i = 0; i < std::size(kPlaceholders); ++i)
+        ReplaceAllTokens(text, FWideString(kPlaceholders[i]), NativeOf(folders[i]));
 }
 
 void FUiInstallCopyControl::ReadFileList()
@@ -310,9 +328,9 @@ void FUiInstallCopyControl::priReadTarget(FPropList* target, FPropList* group, b
         ThrowListError("The install list names an unsafe file", entry.m_destFileName);
 
     FWideString destDir = target->GetString(FWideString("DestDir"), FWideString());
-    priExpand(destDir);
-    if (destDir.Find(FWideString("<")) && destDir.Find(FWideString(">")))
+    if (HasUnknownPlaceholder(destDir))
         ThrowListError("The install list has an unknown placeholder in", destDir);
+    priExpand(destDir);
     // Lists written for the other platform separate folders with "\".
     ReplaceAllTokens(destDir, FWideString("\\"), FWideString("/"));
     entry.m_destFolderPath = destDir;

@@ -18,9 +18,13 @@ bool RegisterInstallControlCreators(FIUiObjectFactory* factory)
 
 bool BrisalMain(FGenericUiApp* app, const FWideString&, const FWideString&)
 {
+    // No version, no cache limit and no first argument: the installer keeps the defaults.
     FIUiObjectFactory* factory = app ? app->GetUiObjectFactory() : nullptr;
-    if (!factory)
-        return false;
+    return factory && RegisterInstallerTypes(factory);
+}
+
+bool RegisterInstallerTypes(FIUiObjectFactory* factory)
+{
     bool ok = RegisterInstallerMain(factory);
     // The page sequencer and the folder chooser register between these two once built.
     ok = RegisterInstallControlCreators(factory) && ok;

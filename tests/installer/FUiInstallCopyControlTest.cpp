@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -53,9 +57,9 @@ void DeclareKinds(FProbeObject* probe)
 
 // Starts the installer, points the copy at the destination in the language, and starts the copy.
 bool StartCopy(InstallerHarness& h, const std::string& list, const std::vector<ArchiveMember>& payload,
-               const char* language = "English")
+               const char* language = "English", bool written = false)
 {
-    if (!h.Start(list, payload))
+    if (!(written ? h.Launch() : h.Start(list, payload)))
         return false;
     DeclareKinds(h.CopyProbe());
     FWideString lang(language), dest = UrlOf(h.Destination());
@@ -347,4 +351,129 @@ TEST(InstallCopyControl, RefusesHostileNamesAndUnknownKeysBeforeWritingAnything)
         EXPECT_FALSE(PathExists(h.Home() + "/evil"));
         EXPECT_FALSE(PathExists("/tmp/evil"));
     }
+}
+
+namespace
+{
+
+// Sets the size field of a member's header in the installer file to `size`.
+bool PatchMemberSize(const std::string& path, const std::string& member, uint64_t size)
+{
+    std::string bytes = ReadWholeFile(path);
+    for (size_t at = 0; at + 512 <= bytes.size(); at += 512) {
+        if (bytes.compare(at, member.size() + 1, member.c_str(), member.size() + 1) != 0)
+            continue;
+        char field[13];
+        std::snprintf(field, sizeof field, "%011llo", static_cast<unsigned long long>(size));
+        bytes.replace(at + 124, 11, field, 11);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+        return true;
+    }
+    return false;
+}
+
+// Lets files grow to `limit` bytes only, as a full disk would, for one scope.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t limit)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit next = m_old;
+        next.rlim_cur = limit;
+        setrlimit(RLIMIT_FSIZE, &next);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+};
+
+} // namespace
+
+TEST(InstallCopyControl, ACopyThatCannotFinishEndsWithItsErrorAndStaysRemovable)
+{
+    const std::string big(600000, 'b');
+    struct Case {
+        const char* name;
+        const char* error;
+    } const cases[] = {
+        {"member past the end of the archive", "installer's copy of the file"},
+        {"disk full", "could not be written"},
+        {"destination in the way", "cannot be written"},
+        {"member missing", "cannot be read"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        InstallerHarness h;
+        const std::string second = std::string(c.name) == "member missing" ? "missing.bin" : "big.bin";
+        ASSERT_TRUE(h.WriteInstaller(FileList({{"a.bin", R"(Install_OS="Linux" DestDir="<TARGETDIR>/a")"},
+                                               {second, R"(Install_OS="Linux" DestDir="<TARGETDIR>/b")"}}),
+                                     {{"a.bin", "A"}, {"big.bin", big}}));
+        if (std::string(c.name) == "member past the end of the archive") {
+            ASSERT_TRUE(PatchMemberSize(h.InstallerPath(), "big.bin", 700000));
+        }
+        if (std::string(c.name) == "destination in the way") {
+            std::filesystem::create_directories(h.Destination());
+            std::ofstream(h.Destination() + "/b") << "in the way";
+        }
+        ASSERT_TRUE(StartCopy(h, "", {}, "English", true));
+        {
+            std::unique_ptr<FileSizeLimit> limit;
+            if (std::string(c.name) == "disk full")
+                limit = std::make_unique<FileSizeLimit>(300000);
+            EXPECT_GT(h.TickCopy(), 0);
+        }
+        const std::vector<std::string> errors = Messages(h.CopyProbe(), "ON_SEND_ERROR");
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_NE(errors[0].find(c.error), std::string::npos) << errors[0];
+        EXPECT_EQ(Messages(h.CopyProbe(), "ON_COPY_FAILED").size(), 1u);
+        EXPECT_TRUE(Messages(h.CopyProbe(), "ON_COPY_COMPLETE").empty());
+        EXPECT_FALSE(PathExists(h.Destination() + "/b/big.bin"));
+        EXPECT_EQ(TempFilesIn(h, h.DataHome()), 0);
+        // The controller records what is in place, so that the uninstaller can remove it.
+        std::unique_ptr<FPropList> record = ReadXmlFile(h.MakerFolder() + "/Uninstall.xml");
+        ASSERT_NE(record, nullptr);
+        EXPECT_NE(DumpTree(record.get()).find(Utf8FromWide(UrlOf(h.Destination())) + "/a/a.bin"),
+                  std::string::npos);
+    }
+}
+
+TEST(InstallCopyControl, UpdateCopyAddsToTheListsAndTakesOnlyTheArchivesFiles)
+{
+    InstallerHarness h;
+    ASSERT_TRUE(StartCopy(h, FileList({{"a.bin", kToDest}}), {{"a.bin", "A"}, {"b.bin", "B"}}));
+    EXPECT_EQ(h.TickCopy(), 2);
+    const std::string updateList = h.Home() + "/Downloads/UpdateList.xml";
+    const std::string dest = Utf8FromWide(UrlOf(h.Destination()));
+
+    // No update list: done at once.
+    ListRecorder recorder(h.CopyProbe());
+    h.CopyProbe()->Clear();
+    h.Copy()->UiRelayMessage(FWideString("CopyUpdateFiles"), nullptr);
+    EXPECT_EQ(h.CopyProbe()->GetMessages(),
+              "ON_SEND_PROP_TREE,ON_SEND_PROP_TREE,ON_SEND_PROP_TREE,ON_COPY_UPDATE_COMPLETE");
+
+    std::ofstream(updateList) << FileList({{"b.bin", kToDest}});
+    recorder.lists.clear();
+    h.Copy()->UiRelayMessage(FWideString("CopyUpdateFiles"), nullptr);
+    EXPECT_EQ(h.TickCopy(), 2);
+    EXPECT_EQ(ReadWholeFile(h.Destination() + "/b.bin"), "B");
+    ASSERT_EQ(recorder.lists.size(), 3u);
+    EXPECT_EQ(recorder.lists[1],
+              "UNINSTALL_FILES\n  FILE FileName=" + dest + "/a.bin\n  FILE FileName=" + dest + "/b.bin\n");
+    EXPECT_EQ(Messages(h.CopyProbe(), "ON_COPY_UPDATE_COMPLETE").size(), 2u);
+
+    // A list beside the installer may not name files beside the installer.
+    std::ofstream(updateList) << FileList({{"c.bin", kToDest}}, R"(Bundle="F" Folder="Downloads")");
+    h.CopyProbe()->Clear();
+    h.Copy()->UiRelayMessage(FWideString("CopyUpdateFiles"), nullptr);
+    EXPECT_EQ(Messages(h.CopyProbe(), "ON_COPY_FAILED").size(), 1u);
+    EXPECT_EQ(h.TickCopy(), 0);
 }

@@ -104,7 +104,8 @@ std::string HarnessScript(const std::string& extra)
   <PROBE Name="MainProbe"/>
 )" + extra +
            R"(
-  <WINDOW Name="SetupWin" DX="200" DY="100" BgColor="#E0E0E0">
+  <WINDOW Name="SetupWin" DX="200" DY="100" BgColor="#E0E0E0" _MessageOnClose="true">
+    <ON_CLOSE_PRESSED Relay="MainProbe" Message="WindowClosePressed"/>
     <VBOX>
     <INSTALLER_MAIN Name="Main">
 )" + Relays(kMainEvents, "MainProbe") +
@@ -176,9 +177,12 @@ bool InstallerHarness::WriteInstaller(const std::string& installList,
 bool InstallerHarness::Start(const std::string& installList, const std::vector<ArchiveMember>& payload,
                              const std::string& extraScript)
 {
+    return WriteInstaller(installList, payload, extraScript) && Launch();
+}
+
+bool InstallerHarness::Launch()
+{
     Stop();
-    if (!WriteInstaller(installList, payload, extraScript))
-        return false;
     GetHeadlessDesktop().Reset();
     m_pApp = CreateGenericUiApp();
     RegisterProbe(m_pApp->GetUiObjectFactory());

@@ -49,6 +49,8 @@ public:
     // Writes the installer and starts the application from its archive; false when it did not start.
     bool Start(const std::string& installList, const std::vector<ArchiveMember>& payload = {},
                const std::string& extraScript = std::string());
+    // Starts the application from the installer written last.
+    bool Launch();
     void Stop();
 
     FGenericUiApp* App() const { return m_pApp; }
