@@ -139,6 +139,8 @@ FUiInstallCopyControl::FUiInstallCopyControl(const char* typeName) : FUiObject(t
 FUiInstallCopyControl::~FUiInstallCopyControl()
 {
     priReleaseCurrent(true);
+    if (m_pArchive)
+        m_pArchive->Release();
     DeletePropList(m_pInstallList);
     DeletePropList(m_pFilesRoot);
     DeletePropList(m_pFoldersRoot);
@@ -574,14 +576,19 @@ void FUiInstallCopyControl::priStartEntry()
 
     const FWideString from = priSourceName(entry);
     try {
-        m_pSourceFolder = priOpenSourceFolder(entry.m_subPath);
-        if (!m_pSourceFolder) {
+        // The archive stays open for the whole copy; its members are found by their full names.
+        if (m_bSourceIsArchive && !m_pArchive)
+            m_pArchive = priOpenSourceRoot();
+        else if (!m_bSourceIsArchive)
+            m_pSourceFolder = priOpenSourceFolder(entry.m_subPath);
+        FIFolder* source = m_bSourceIsArchive ? m_pArchive : m_pSourceFolder;
+        if (!source) {
             FWideString text;
             text.Format("Unable to open source or destination folder! %s\n",
                         entry.m_destFolderURL.GetNarrow());
             throw FException(Utf8FromWide(text).c_str());
         }
-        m_pSourceFile = m_pSourceFolder->OpenFile(entry.m_fileName, kFileRead);
+        m_pSourceFile = source->OpenFile(m_bSourceIsArchive ? from : entry.m_fileName, kFileRead);
         if (!m_pSourceFile)
             throw FException("Unable to open source or destination file!");
     } catch (const FException& e) {
@@ -657,10 +664,16 @@ void FUiInstallCopyControl::priFinishEntry()
 {
     const InstallFileRecord& entry = m_entries[static_cast<size_t>(m_iIndex)];
     try {
-        m_pTempFile->Flush();
         m_pTempFile->Release();
         m_pTempFile = nullptr;
-        m_pDestFolder->ReplaceFile(m_usTempName, m_usDestName);
+        // A rename, not a synced replace: a cut-off install is run again, and syncing
+        // every file would make installing many times slower than copying.
+        if (!m_pDestFolder->DeleteFile(m_usDestName))
+            throw FExceptionFileWrite("the old file cannot be removed");
+        m_pDestFolder->Rename(m_usTempName, m_usDestName);
+        bool isFolder = false;
+        if (m_pDestFolder->Exists(m_usTempName, &isFolder) || !m_pDestFolder->Exists(m_usDestName, &isFolder))
+            throw FExceptionFileWrite("the copy cannot be renamed");
         m_usTempName.Clear();
         const bool startable = entry.m_bTargetExe || entry.m_bAutoLaunch || !(entry.m_runTime == "Never");
         if (startable) {
@@ -741,6 +754,10 @@ void FUiInstallCopyControl::priReleaseCurrent(bool removeTemp)
 
 void FUiInstallCopyControl::priSendLists()
 {
+    if (m_pArchive) {
+        m_pArchive->Release();
+        m_pArchive = nullptr;
+    }
     priCreateRoots();
     for (const FWideString& url : m_missingFolders) {
         FPropList* folder = new FPropList(m_pFoldersRoot, "FOLDER");

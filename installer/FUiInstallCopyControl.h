@@ -111,6 +111,7 @@ private:
     int m_iTotal = 0;
     int m_iStartAttempts = 0;
     uint64_t m_iBytesLeft = 0;
+    FIFolder* m_pArchive = nullptr;
     FIFolder* m_pSourceFolder = nullptr;
     FIFile* m_pSourceFile = nullptr;
     FIFolder* m_pDestFolder = nullptr;
