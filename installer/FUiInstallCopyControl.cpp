@@ -173,6 +173,12 @@ void FUiInstallCopyControl::SetSystemForTest(const FWideString& osName, const FW
     m_usTempURL = tempURL;
 }
 
+void FUiInstallCopyControl::SetInstallList(FPropList* root)
+{
+    DeletePropList(m_pInstallList);
+    m_pInstallList = root;
+}
+
 void FUiInstallCopyControl::priTakeSpecialFolders()
 {
     if (m_bSystemForced)

@@ -60,7 +60,9 @@ public:
     // Replaces the operating-system name and the three special folders.
     void SetSystemForTest(const FWideString& osName, const FWideString& systemURL,
                           const FWideString& tempURL);
-    // Reads the file lists of the held install list again (what "CopyFiles" does first).
+    // Takes the install list over (tests and fuzzing: no archive needed).
+    void SetInstallList(FPropList* root);
+    // Reads the file lists of the held install list (what "CopyFiles" does after the style merge).
     void ReadFileList();
 
 private:
