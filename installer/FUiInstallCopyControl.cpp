@@ -8,6 +8,7 @@
 #include "FException.h"
 #include "FIStorageClass.h"
 #include "FIUiApp.h"
+#include "FLinkFreePath.h"
 #include "FPropList.h"
 #include "FUiObjectFactory.h"
 #include "FUiStyles.h"
@@ -805,9 +806,124 @@ void FUiInstallCopyControl::priFailCopy(const FWideString& text)
         event->Fire(&copy);
 }
 
-void FUiInstallCopyControl::priUninstall(FPropList*)
+namespace
 {
-    // Removal belongs with the uninstall record's containment rules; see the note.
+
+// The folder that holds an entry and the entry's own name.
+FIFolder* OpenParentOf(const FWideString& url, FWideString& name)
+{
+    FUrlParts parts = UrlParts(url);
+    if (parts.size() < 3)
+        return nullptr;
+    UnescapeURLChars(parts.back(), name);
+    parts.pop_back();
+    return OpenExistingFolder(JoinParts(parts, true));
+}
+
+} // namespace
+
+void FUiInstallCopyControl::priUninstall(FPropList* root)
+{
+    // The record is a file anyone on the account can edit: only what lies below the
+    // recorded destination, in the maker folder, or is the state file, is removed.
+    FWideString destination;
+    if (FPropList* installRoot = root->FindChild("INSTALL_ROOT"))
+        destination = FolderKey(installRoot->GetString(FWideString("FolderName"), FWideString()));
+    const bool destinationOk = !destination.IsEmpty() && !IsProtectedFolderUrl(destination) &&
+                               IsLinkFreePathBelow(destination, destination);
+    const FWideString maker = MakerFolderUrl();
+    const FWideString stateFile = ChildUrl(AppDataFolderUrl(), FWideString(kStateFileName));
+
+    std::vector<std::pair<FWideString, bool>> files;
+    m_missingFolders.clear();
+    for (FPropList* list = root->GetFirstChild(); list; list = list->GetNext()) {
+        for (FPropList* child = list->GetFirstChild(); child; child = child->GetNext()) {
+            if (list->GetName() == "UNINSTALL_FILES")
+                files.emplace_back(child->GetString(FWideString("FileName"), FWideString("URL to file")),
+                                   child->GetBool(FWideString("Folder"), false));
+            else if (list->GetName() == "UNINSTALL_FOLDERS")
+                m_missingFolders.push_back(
+                    FolderKey(child->GetString(FWideString("FolderName"), FWideString("URL to folder"))));
+        }
+    }
+
+    auto belowDestination = [&](const FWideString& url) {
+        return destinationOk && IsUrlInside(url, destination) && IsLinkFreePathBelow(destination, url);
+    };
+    for (const auto& [url, isFolder] : files) {
+        if (isFolder) {
+            // A whole tree only inside the destination, never the destination itself.
+            if (!belowDestination(url) || FolderKey(url) == destination) {
+                DebugTrace("FUiInstallCopyControl: not removing the folder %s\n", url.GetNarrow());
+                continue;
+            }
+            if (FIFolder* folder = OpenExistingFolder(url)) {
+                folder->DeleteFolder(url, 1);
+                folder->Release();
+            }
+            continue;
+        }
+        const bool allowed = belowDestination(url) ||
+                             (IsUrlInside(url, maker) && IsLinkFreePathBelow(maker, url)) ||
+                             (url == stateFile && IsLinkFreePathBelow(AppDataFolderUrl(), url));
+        if (!allowed) {
+            DebugTrace("FUiInstallCopyControl: not removing %s\n", url.GetNarrow());
+            continue;
+        }
+        FWideString name;
+        FIFolder* folder = OpenParentOf(url, name);
+        if (!folder)
+            continue;
+        if (FIFile* file = folder->OpenFile(name, kFileRead)) {
+            file->Release();
+            folder->DeleteFile(name);
+        }
+        folder->Release();
+    }
+
+    for (const FWideString& url : m_missingFolders) {
+        // Folders below the destination, or the folders made on the way to it.
+        const bool allowed =
+            destinationOk &&
+            (IsUrlInside(url, destination) ? IsLinkFreePathBelow(destination, url)
+                                           : IsUrlInside(destination, url) && !IsProtectedFolderUrl(url) &&
+                                                 IsLinkFreePathBelow(url, destination));
+        if (allowed)
+            priRemoveFolder(url, 0);
+        else
+            DebugTrace("FUiInstallCopyControl: not removing the folder %s\n", url.GetNarrow());
+    }
+    m_missingFolders.clear();
+}
+
+void FUiInstallCopyControl::priRemoveFolder(const FWideString& url, int depth)
+{
+    if (depth > kMaxFolderDepth)
+        return;
+    FIFolder* folder = OpenExistingFolder(url);
+    if (!folder)
+        return;
+    std::vector<FWideString> names;
+    folder->ListFiles(names);
+    if (!names.empty()) {
+        folder->Release();
+        return;
+    }
+    names.clear();
+    folder->ListFolders(names);
+    const FUrlParts parts = UrlParts(url);
+    for (const FWideString& name : names) {
+        FUrlParts child = parts;
+        FWideString escaped;
+        EscapeURLChars(name, escaped);
+        child.push_back(escaped);
+        const FWideString childUrl = JoinParts(child, true);
+        if (std::find(m_missingFolders.begin(), m_missingFolders.end(), childUrl) != m_missingFolders.end())
+            priRemoveFolder(childUrl, depth + 1);
+    }
+    // Not recursive: the system refuses a folder that still holds anything.
+    folder->DeleteFolder(url, 0);
+    folder->Release();
 }
 
 bool RegisterInstallCopyControl(FIUiObjectFactory* factory)

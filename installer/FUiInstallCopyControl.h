@@ -90,6 +90,7 @@ private:
     void priFailCopy(const FWideString& text);
     void priSendError(const FWideString& text);
     void priUninstall(FPropList* root);
+    void priRemoveFolder(const FWideString& url, int depth);
     FWideString priSourceName(const InstallFileRecord& entry) const;
 
     FWideString m_usContainerURL;

@@ -59,13 +59,21 @@ FWideString MakerFolderUrl()
     return JoinParts(parts, true);
 }
 
-FWideString DefaultDestinationUrl()
+FWideString UserDataFolderUrl()
 {
     // The applications folder lies in the user's data folder; its parent is that folder.
     FUrlParts parts = UrlParts(GetSpecialPathURL(kSpecialPathPrograms));
     if (parts.size() < 3)
         return FWideString();
     parts.pop_back();
+    return JoinParts(parts, true);
+}
+
+FWideString DefaultDestinationUrl()
+{
+    FUrlParts parts = UrlParts(UserDataFolderUrl());
+    if (parts.size() < 2)
+        return FWideString();
     parts.push_back(FWideString(kMakerFolderName));
     parts.push_back(FWideString(kProgramName));
     return JoinParts(parts, true);
@@ -123,6 +131,22 @@ bool IsUrlInside(const FWideString& url, const FWideString& root)
             return false;
     }
     return true;
+}
+
+bool IsProtectedFolderUrl(const FWideString& url)
+{
+    if (UrlParts(url).size() < 3)
+        return true;
+    for (const FWideString& kept : {AppDataFolderUrl(), MakerFolderUrl(), UserDataFolderUrl()}) {
+        if (!kept.IsEmpty() && IsUrlInside(kept, url))
+            return true;
+    }
+    return false;
+}
+
+FWideString FolderKey(const FWideString& url)
+{
+    return JoinParts(UrlParts(url), true);
 }
 
 FIFolder* OpenExistingFolder(const FWideString& url)

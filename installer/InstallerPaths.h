@@ -35,6 +35,8 @@ FWideString NativeOf(const FWideString& url);
 // The user's application-data folder (special folder 1) and the maker folder in it.
 FWideString AppDataFolderUrl();
 FWideString MakerFolderUrl();
+// The user's data folder (the one that holds the applications folder).
+FWideString UserDataFolderUrl();
 // The per-user destination: the folders "Talvo/Rawbench" in the user's data folder.
 FWideString DefaultDestinationUrl();
 
@@ -46,6 +48,13 @@ bool IsPlainRelativePath(const FWideString& path);
 // True when `url` is `root` or lies below it, compared part by part; parts "."
 // and ".." anywhere make it false.
 bool IsUrlInside(const FWideString& url, const FWideString& root);
+
+// Folders an uninstallation must never remove, nor reach by removing what is
+// below them: volume roots (among them the home folder), the user's data and
+// application-data folders and the maker folder, and their ancestors.
+bool IsProtectedFolderUrl(const FWideString& url);
+// The same URL with a trailing "/", for comparing folder URLs.
+FWideString FolderKey(const FWideString& url);
 
 // Opens a folder by URL without creating it; null when it does not open or the
 // URL names a file. Storage exceptions are swallowed.

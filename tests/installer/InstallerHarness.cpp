@@ -112,6 +112,7 @@ std::string HarnessScript(const std::string& extra)
            R"(      <ON_SEND_LANGUAGE Relay="SetupWin.Copy" Message="Language"/>
       <ON_SEND_COPY_DIR Relay="SetupWin.Copy" Message="TargetDirectory"/>
       <ON_COPY_FILES Relay="SetupWin.Copy" Message="CopyFiles"/>
+      <ON_SEND_UNINSTALL_TREE Relay="SetupWin.Copy" Message="UninstallTree"/>
     </INSTALLER_MAIN>
     <COPY_CONTROL Name="Copy">
 )" + Relays(kCopyEvents, "CopyProbe") +
