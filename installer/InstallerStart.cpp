@@ -2,7 +2,9 @@
 
 #include "FGenericUiApp.h"
 #include "FUiInstallCopyControl.h"
+#include "FUiInstallReboot.h"
 #include "FUiInstallerMain.h"
+#include "FUiInstallerMainWin.h"
 #include "FUiObjectFactory.h"
 
 namespace installer
@@ -10,10 +12,17 @@ namespace installer
 
 FWideString g_usArg1;
 
+bool IsWinNT()
+{
+    return true;
+}
+
 bool RegisterInstallControlCreators(FIUiObjectFactory* factory)
 {
-    // The shortcut, registry and restart controls join here, before the copy control.
-    return RegisterInstallCopyControl(factory);
+    // The registry and shortcut controls join between these two once built.
+    const bool reboot = RegisterInstallReboot(factory);
+    const bool copy = RegisterInstallCopyControl(factory);
+    return reboot && copy;
 }
 
 bool BrisalMain(FGenericUiApp* app, const FWideString&, const FWideString&)
@@ -26,7 +35,8 @@ bool BrisalMain(FGenericUiApp* app, const FWideString&, const FWideString&)
 bool RegisterInstallerTypes(FIUiObjectFactory* factory)
 {
     bool ok = RegisterInstallerMain(factory);
-    // The page sequencer and the folder chooser register between these two once built.
+    ok = RegisterInstallerMainWin(factory) && ok;
+    // The folder chooser registers here once built.
     ok = RegisterInstallControlCreators(factory) && ok;
     // So does the auto-launch manager, after the controls.
     return ok;

@@ -17,6 +17,9 @@ extern FWideString g_usArg1;
 // (every one is still tried).
 bool BrisalMain(FGenericUiApp* app, const FWideString& exeName, const FWideString& argument);
 bool BrisalExit();
+// The platform family test of the installer's controls: this system always
+// takes the path of the family with privileges.
+bool IsWinNT();
 // Every installer type, in the order the start-up hook registers them.
 bool RegisterInstallerTypes(FIUiObjectFactory* factory);
 // The control types among the installer's objects that exist in this build.

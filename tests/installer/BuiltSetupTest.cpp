@@ -37,7 +37,7 @@ TEST(BuiltSetup, CarriesItsScriptListAndFilesInTheAppendedArchive)
         EXPECT_NE(std::find(names.begin(), names.end(), needed), names.end()) << needed;
 }
 
-TEST(BuiltSetup, InstallsWithItsOwnScriptAndOffersRemovalOnTheNextStart)
+TEST(BuiltSetup, InstallsWithItsOwnScriptAndRemovesItAllOnTheNextStart)
 {
     InstallerHarness h;
     std::filesystem::copy_file(RB_SETUP_EXECUTABLE, h.InstallerPath());
@@ -59,4 +59,9 @@ TEST(BuiltSetup, InstallsWithItsOwnScriptAndOffersRemovalOnTheNextStart)
     ASSERT_NE(h.Main()->GetPreviousUninstallTree(), nullptr);
     EXPECT_EQ(DumpTree(h.Main()->GetPreviousUninstallTree()), record);
     EXPECT_EQ(Utf8FromWide(h.App()->GetCurrentLanguage()), "German");
+
+    // The script hands the record through the stages to the copy control.
+    Send(h, "Uninstall");
+    EXPECT_FALSE(std::filesystem::exists(h.Destination()));
+    EXPECT_FALSE(std::filesystem::exists(h.MakerFolder() + "/Uninstall.xml"));
 }
