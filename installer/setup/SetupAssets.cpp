@@ -1,9 +1,16 @@
-// Draws the installer's skin pictures into a folder: the progress bar's track
-// and fill, in the application's dark theme.
+// Makes the installer's assets in a folder: the skin pictures (the progress
+// bar's track and fill, in the application's dark theme) and the script, kept
+// in the tree as UTF-8 and stored as the UTF-16 with byte-order mark that the
+// script reader takes for text beyond ASCII.
 
 #include <png.h>
 
+#include "FCodePage.h"
+#include "FWideString.h"
+
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -50,12 +57,30 @@ bool WritePanel(const std::string& path, int width, int height, Rgba fill, Rgba 
     return std::fclose(file) == 0 && ok;
 }
 
+bool WriteUtf16Script(const std::string& source, const std::string& target)
+{
+    std::ifstream in(source, std::ios::binary);
+    if (!in)
+        return false;
+    const std::string utf8((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const FWideString text = WideFromUtf8(utf8);
+    std::string bytes = "\xFF\xFE";
+    for (int i = 0; i < text.GetLength(); ++i) {
+        const char16_t unit = text.GetBuffer()[i];
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    std::ofstream out(target, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    return static_cast<bool>(out);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: rb_setup_skins FOLDER\n");
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: rb_setup_assets FOLDER SCRIPT\n");
         return 2;
     }
     const std::string folder = argv[1];
@@ -63,8 +88,9 @@ int main(int argc, char** argv)
     const Rgba hairline{0x14, 0x14, 0x14, 0xFF};
     const Rgba accent{0x3D, 0x8F, 0xD6, 0xFF};
     const bool ok = WritePanel(folder + "/prog_bg.png", 460, 10, track, hairline) &&
-                    WritePanel(folder + "/prog_fg.png", 460, 10, accent, accent);
+                    WritePanel(folder + "/prog_fg.png", 460, 10, accent, accent) &&
+                    WriteUtf16Script(argv[2], folder + "/ui.xml");
     if (!ok)
-        std::fprintf(stderr, "rb_setup_skins: cannot write into %s\n", folder.c_str());
+        std::fprintf(stderr, "rb_setup_assets: cannot write into %s\n", folder.c_str());
     return ok ? 0 : 1;
 }
