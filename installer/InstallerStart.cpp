@@ -3,6 +3,7 @@
 #include "FGenericUiApp.h"
 #include "FUiInstallCopyControl.h"
 #include "FUiInstallReboot.h"
+#include "FUiInstallRegistry.h"
 #include "FUiInstallerMain.h"
 #include "FUiInstallerMainWin.h"
 #include "FUiObjectFactory.h"
@@ -19,10 +20,11 @@ bool IsWinNT()
 
 bool RegisterInstallControlCreators(FIUiObjectFactory* factory)
 {
-    // The registry and shortcut controls join between these two once built.
+    // The shortcut control joins between the registry and copy controls once built.
     const bool reboot = RegisterInstallReboot(factory);
+    const bool registry = RegisterInstallRegistry(factory);
     const bool copy = RegisterInstallCopyControl(factory);
-    return reboot && copy;
+    return reboot && registry && copy;
 }
 
 bool BrisalMain(FGenericUiApp* app, const FWideString&, const FWideString&)

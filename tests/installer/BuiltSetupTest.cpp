@@ -54,6 +54,10 @@ TEST(BuiltSetup, InstallsWithItsOwnScriptAndRemovesItAllOnTheNextStart)
     const std::string record = DumpTree(ReadXmlFile(h.MakerFolder() + "/Uninstall.xml").get());
     EXPECT_NE(record.find("README.md"), std::string::npos) << record;
     EXPECT_EQ(Utf8FromWide(h.App()->GetCurrentLanguage()), "German");
+    // The language went to the registry store as well, and was recorded.
+    EXPECT_NE(ReadWholeFile(h.MakerFolder() + "/Registry.tsv").find("Language\tREG_SZ\tGerman"),
+              std::string::npos);
+    EXPECT_NE(record.find("SubKey_Value=Language"), std::string::npos) << record;
 
     ASSERT_TRUE(h.Launch());
     ASSERT_NE(h.Main()->GetPreviousUninstallTree(), nullptr);
@@ -64,4 +68,5 @@ TEST(BuiltSetup, InstallsWithItsOwnScriptAndRemovesItAllOnTheNextStart)
     Send(h, "Uninstall");
     EXPECT_FALSE(std::filesystem::exists(h.Destination()));
     EXPECT_FALSE(std::filesystem::exists(h.MakerFolder() + "/Uninstall.xml"));
+    EXPECT_FALSE(std::filesystem::exists(h.MakerFolder() + "/Registry.tsv"));
 }
