@@ -4,6 +4,7 @@
 #include "FUiInstallCopyControl.h"
 #include "FUiInstallReboot.h"
 #include "FUiInstallRegistry.h"
+#include "FUiInstallShellLinks.h"
 #include "FUiInstallerMain.h"
 #include "FUiInstallerMainWin.h"
 #include "FUiObjectFactory.h"
@@ -20,11 +21,11 @@ bool IsWinNT()
 
 bool RegisterInstallControlCreators(FIUiObjectFactory* factory)
 {
-    // The shortcut control joins between the registry and copy controls once built.
     const bool reboot = RegisterInstallReboot(factory);
     const bool registry = RegisterInstallRegistry(factory);
+    const bool links = RegisterInstallShellLinks(factory);
     const bool copy = RegisterInstallCopyControl(factory);
-    return reboot && registry && copy;
+    return reboot && registry && links && copy;
 }
 
 bool BrisalMain(FGenericUiApp* app, const FWideString&, const FWideString&)

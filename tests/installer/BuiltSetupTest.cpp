@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "FBundleFolder.h"
 #include "FCodePage.h"
 #include "FGenericUiApp.h"
+#include "FIStorageClass.h"
 #include "FPropList.h"
 #include "FUiInstallCopyControl.h"
 #include "FUiInstallerMain.h"
@@ -69,4 +72,71 @@ TEST(BuiltSetup, InstallsWithItsOwnScriptAndRemovesItAllOnTheNextStart)
     EXPECT_FALSE(std::filesystem::exists(h.Destination()));
     EXPECT_FALSE(std::filesystem::exists(h.MakerFolder() + "/Uninstall.xml"));
     EXPECT_FALSE(std::filesystem::exists(h.MakerFolder() + "/Registry.tsv"));
+}
+
+namespace
+{
+
+std::string ArchiveMemberBytes(const char* name)
+{
+    FBundleFolder archive(UrlOf(RB_SETUP_EXECUTABLE));
+    FIFile* file = archive.OpenFile(FWideString(name), kFileRead);
+    if (!file)
+        return std::string();
+    std::string bytes(static_cast<size_t>(file->GetSize()), '\0');
+    file->Read(bytes.data(), static_cast<int>(bytes.size()));
+    file->Release();
+    return bytes;
+}
+
+int Mode(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 0777) : -1;
+}
+
+} // namespace
+
+// The built script and the list a build with the application packs, around a stand-in program.
+TEST(BuiltSetup, InstallsTheApplicationWithShortcutsAndLeavesTheHomeAsItWasAfterRemoval)
+{
+    InstallerHarness h;
+    std::vector<std::string> before = h.ListTree(h.Home());
+    ASSERT_TRUE(h.WriteInstallerOf({{"ui.xml", ArchiveMemberBytes("ui.xml")},
+                                    {"InstallList.xml", ReadWholeFile(RB_SETUP_LIST_WITH_APP)},
+                                    {"prog_bg.png", ArchiveMemberBytes("prog_bg.png")},
+                                    {"prog_fg.png", ArchiveMemberBytes("prog_fg.png")},
+                                    {"README.md", "read me"},
+                                    {"Rawbench", "#!/bin/sh\nexit 0\n"}}));
+    before = h.ListTree(h.Home());
+    ASSERT_TRUE(h.Launch());
+    Send(h, "JapaneseInstall");
+    Send(h, "ShowWelcome");
+    Send(h, "ShowChoose");
+    Send(h, "ShowProgress");
+    Send(h, "CopyFiles");
+    EXPECT_GT(h.TickCopy(), 0);
+
+    const std::string menuEntry = h.DataHome() + "/applications/Rawbench.desktop";
+    const std::string desktopEntry = h.Home() + "/Desktop/Rawbench.desktop";
+    EXPECT_EQ(Mode(h.Destination() + "/Rawbench") & 0111, 0111);
+    EXPECT_NE(ReadWholeFile(menuEntry).find("Exec=" + h.Destination() + "/Rawbench\n"), std::string::npos);
+    EXPECT_EQ(Mode(desktopEntry) & 0111, 0111);
+    EXPECT_NE(ReadWholeFile(h.MakerFolder() + "/Registry.tsv").find("Japanese"), std::string::npos);
+    const std::string record = DumpTree(ReadXmlFile(h.MakerFolder() + "/Uninstall.xml").get());
+    EXPECT_NE(record.find("SHELL_LINK Link_Name=" + menuEntry + " Folder=F"), std::string::npos) << record;
+    EXPECT_NE(record.find("SHELL_LINK Link_Name=" + desktopEntry + " Folder=F"), std::string::npos) << record;
+
+    ASSERT_TRUE(h.Launch());
+    EXPECT_EQ(Utf8FromWide(h.App()->GetCurrentLanguage()), "Japanese");
+    Send(h, "Uninstall");
+    h.Stop();
+    std::set<std::string> expected(before.begin(), before.end());
+    // Folders the storage classes make on demand, and what the application keeps of its maker.
+    for (const char* leftover :
+         {".config/Rawbench/", ".config/Rawbench/Talvo/", ".config/Rawbench/Talvo/AutoLaunchPreferences.xml",
+          ".config/autostart/", ".local/share/applications/", "Desktop/"})
+        expected.insert(leftover);
+    const std::vector<std::string> after = h.ListTree(h.Home());
+    EXPECT_EQ(std::set<std::string>(after.begin(), after.end()), expected);
 }

@@ -110,7 +110,7 @@ TEST(InstallerStart, RegistersTheBuiltTypesInOrderAndGoesOnPastARefusal)
     RecordingFactory all;
     EXPECT_TRUE(installer::RegisterInstallerTypes(&all));
     EXPECT_EQ(all.names, (std::vector<std::string>{"INSTALLER_MAIN", "INSTALLER_MAIN_WIN", "REBOOT",
-                                                   "REGISTRY", "COPY_CONTROL"}));
+                                                   "REGISTRY", "SHELL_LINK", "COPY_CONTROL"}));
 
     RecordingFactory refusing("INSTALLER_MAIN");
     EXPECT_FALSE(installer::RegisterInstallerTypes(&refusing));

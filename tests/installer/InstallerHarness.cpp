@@ -159,13 +159,20 @@ bool InstallerHarness::WriteInstaller(const std::string& installList,
                                       const std::vector<ArchiveMember>& payload,
                                       const std::string& extraScript)
 {
+    std::vector<ArchiveMember> members = {{"ui.xml", HarnessScript(extraScript)},
+                                          {"InstallList.xml", installList}};
+    members.insert(members.end(), payload.begin(), payload.end());
+    return WriteInstallerOf(members);
+}
+
+bool InstallerHarness::WriteInstallerOf(const std::vector<ArchiveMember>& members)
+{
     FBundleWriter writer;
-    auto add = [&](const std::string& name, const std::string& bytes) {
-        return writer.AddMember(name, std::vector<unsigned char>(bytes.begin(), bytes.end()));
-    };
-    bool ok = add("ui.xml", HarnessScript(extraScript)) && add("InstallList.xml", installList);
-    for (const ArchiveMember& member : payload)
-        ok = add(member.name, member.bytes) && ok;
+    bool ok = true;
+    for (const ArchiveMember& member : members)
+        ok = writer.AddMember(member.name,
+                              std::vector<unsigned char>(member.bytes.begin(), member.bytes.end())) &&
+             ok;
     const std::string stub = "stand-in executable\n";
     std::vector<unsigned char> file(stub.begin(), stub.end());
     if (!ok || !writer.AppendTo(file))

@@ -46,6 +46,8 @@ public:
     // The harness script with the install list and the payload, appended to a stand-in executable.
     bool WriteInstaller(const std::string& installList, const std::vector<ArchiveMember>& payload,
                         const std::string& extraScript = std::string());
+    // An installer of exactly these members (its own script among them).
+    bool WriteInstallerOf(const std::vector<ArchiveMember>& members);
     // Writes the installer and starts the application from its archive; false when it did not start.
     bool Start(const std::string& installList, const std::vector<ArchiveMember>& payload = {},
                const std::string& extraScript = std::string());
