@@ -93,30 +93,7 @@ bool FUiInstallRegistry::UiRelayMessage(const FWideString& message, void* data)
 void FUiInstallRegistry::priReadInstallList(const FWideString* pair)
 {
     DeletePropList(m_pInstallList);
-    // A location that is a file is the archive's container, whatever its name looks like.
-    bool isFolder = false;
-    bool exists = false;
-    try {
-        exists = ExistsURL(pair[0], isFolder);
-    } catch (const FException&) {
-        exists = false;
-    }
-    FIFolder* folder = nullptr;
-    if (exists && !isFolder)
-        folder = new FBundleFolder(pair[0]);
-    else if (exists)
-        folder = OpenExistingFolder(pair[0]);
-    if (!folder)
-        throw FException("Cannot open the Folder of the Registry Key file!\n");
-    try {
-        FXmlParser parser;
-        m_pInstallList = parser.ParseFile(folder, pair[1]);
-    } catch (const FExceptionXMLParser& e) {
-        folder->Release();
-        DebugTrace("FExceptionXMLParser : %s\n", e.GetDescription());
-        throw FExceptionXMLParser(e.GetMessage());
-    }
-    folder->Release();
+    m_pInstallList = ReadInstallListAt(pair);
 }
 
 void FUiInstallRegistry::priExpand(FWideString& text) const

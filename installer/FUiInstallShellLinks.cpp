@@ -220,28 +220,7 @@ void FUiInstallShellLinks::priExpand(FWideString& text) const
 void FUiInstallShellLinks::priReadInstallList(const FWideString* pair)
 {
     DeletePropList(m_pInstallList);
-    bool isFolder = false, exists = false;
-    try {
-        exists = ExistsURL(pair[0], isFolder);
-    } catch (const FException&) {
-        exists = false;
-    }
-    FIFolder* folder = nullptr;
-    if (exists && !isFolder)
-        folder = new FBundleFolder(pair[0]);
-    else if (exists)
-        folder = OpenExistingFolder(pair[0]);
-    if (!folder)
-        throw FException("Cannot open the Folder of the Registry Key file!\n");
-    try {
-        FXmlParser parser;
-        m_pInstallList = parser.ParseFile(folder, pair[1]);
-    } catch (const FExceptionXMLParser& e) {
-        folder->Release();
-        DebugTrace("FExceptionXMLParser : %s\n", e.GetDescription());
-        throw FExceptionXMLParser(e.GetMessage());
-    }
-    folder->Release();
+    m_pInstallList = ReadInstallListAt(pair);
     if (!m_pInstallList)
         return;
     for (FPropList* list = m_pInstallList->GetFirstChild(); list; list = list->GetNext()) {

@@ -1,7 +1,10 @@
 #include "InstallerPaths.h"
 
+#include "FBundleFolder.h"
+#include "FDebugTrace.h"
 #include "FException.h"
 #include "FIStorageClass.h"
+#include "FXmlParser.h"
 #include "StorageClassRegistry.h"
 
 FUrlParts UrlParts(const FWideString& url)
@@ -149,14 +152,18 @@ FWideString FolderKey(const FWideString& url)
     return JoinParts(UrlParts(url), true);
 }
 
-FIFolder* OpenExistingFolder(const FWideString& url)
+namespace
+{
+
+// A folder, never the parent of a file the URL happens to name.
+FIFolder* OpenFolderOnly(const FWideString& url, bool create)
 {
     if (url.IsEmpty())
         return nullptr;
     FIFolder* folder = nullptr;
     FWideString fileName;
     try {
-        folder = OpenFolderURL(url, fileName, false);
+        folder = OpenFolderURL(url, fileName, create);
     } catch (const FException&) {
         folder = nullptr;
     }
@@ -167,20 +174,43 @@ FIFolder* OpenExistingFolder(const FWideString& url)
     return folder;
 }
 
+} // namespace
+
+FIFolder* OpenExistingFolder(const FWideString& url)
+{
+    return OpenFolderOnly(url, false);
+}
+
 FIFolder* OpenOrCreateFolder(const FWideString& url)
 {
-    if (url.IsEmpty())
-        return nullptr;
-    FIFolder* folder = nullptr;
-    FWideString fileName;
+    return OpenFolderOnly(url, true);
+}
+
+FPropList* ReadInstallListAt(const FWideString* pair)
+{
+    // A location that is a file is the archive's container, whatever its name looks like.
+    bool isFolder = false, exists = false;
     try {
-        folder = OpenFolderURL(url, fileName, true);
+        exists = ExistsURL(pair[0], isFolder);
     } catch (const FException&) {
-        folder = nullptr;
+        exists = false;
     }
-    if (folder && !fileName.IsEmpty()) {
+    FIFolder* folder = nullptr;
+    if (exists && !isFolder)
+        folder = new FBundleFolder(pair[0]);
+    else if (exists)
+        folder = OpenExistingFolder(pair[0]);
+    if (!folder)
+        throw FException("Cannot open the Folder of the Registry Key file!\n");
+    FPropList* root = nullptr;
+    try {
+        FXmlParser parser;
+        root = parser.ParseFile(folder, pair[1]);
+    } catch (const FExceptionXMLParser& e) {
         folder->Release();
-        folder = nullptr;
+        DebugTrace("FExceptionXMLParser : %s\n", e.GetDescription());
+        throw FExceptionXMLParser(e.GetMessage());
     }
-    return folder;
+    folder->Release();
+    return root;
 }

@@ -9,6 +9,7 @@
 #include "FWideString.h"
 
 class FIFolder;
+class FPropList;
 
 inline constexpr const char* kMakerFolderName = "Talvo";
 inline constexpr const char* kProgramName = "Rawbench";
@@ -61,6 +62,11 @@ FWideString FolderKey(const FWideString& url);
 FIFolder* OpenExistingFolder(const FWideString& url);
 // Opens a folder, creating it and its parents; null on failure.
 FIFolder* OpenOrCreateFolder(const FWideString& url);
+
+// The install list the stage sequencer names with a pair {location URL, file
+// name}: the location is the archive's container when it is a file, else a
+// folder. Throws when nothing opens there; a syntax error passes on.
+FPropList* ReadInstallListAt(const FWideString* pair);
 
 // Registers a creator of T under the type name; a refused creator is deleted.
 // A creator that cannot be made is still handed over as null, and refused.
