@@ -445,3 +445,31 @@ TEST(InstallerMain, TheApplicationStartsInTheLanguageTheInstallerSeeded)
         DeleteGenericUiApp(app);
     }
 }
+
+TEST(InstallerMain, ErrorShowsTheNamedStringInTheCurrentLanguage)
+{
+    InstallerHarness h;
+    ASSERT_TRUE(h.Start(kAppList, kAppFiles));
+    DeclareKinds(h.MainProbe());
+    struct Case {
+        const char* languageButton;
+        const char* name;
+        const char* events;
+        const char* text;
+    } const cases[] = {
+        {"EnglishInstall", "ErrorDiskFull", "ON_SHOW_ERROR,ON_SET_ERROR_TEXT", "The disk is full."},
+        {"FrenchInstall", "ErrorDiskFull", "ON_SHOW_ERROR,ON_SET_ERROR_TEXT", "Le disque est plein."},
+        {"EnglishInstall", "NoSuchString", "ON_SHOW_ERROR", nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Send(h, c.languageButton);
+        Send(h, "ShowWelcome");
+        h.MainProbe()->Clear();
+        Send(h, "Error", FWideString(c.name));
+        EXPECT_EQ(Events(h.MainProbe()), c.events);
+        if (c.text) {
+            EXPECT_EQ(Data(h.MainProbe(), "ON_SET_ERROR_TEXT"), (std::vector<std::string>{c.text}));
+        }
+    }
+}
