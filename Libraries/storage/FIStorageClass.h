@@ -29,6 +29,8 @@ constexpr int kSpecialPathDocuments = 8;
 // Attribute flags.
 constexpr int kFileAttrReadOnly = 1;
 constexpr int kFileAttrHidden = 2;
+// Only set through SetAttributes: whoever may read the file may also run it.
+constexpr int kFileAttrExecutable = 4;
 
 // Drive kinds answered by FIFolder::GetDriveType.
 constexpr int kDriveUnknown = 0;
@@ -122,6 +124,6 @@ public:
     virtual uint64_t GetSize() = 0;
     virtual FWideString GetURL() = 0;
     virtual void GetInfo(FFileInfo& info) = 0;
-    // Applies the read-only bit only.
+    // Applies the read-only bit, and kFileAttrExecutable where the class has modes.
     virtual void SetAttributes(const FFileInfo& info) = 0;
 };

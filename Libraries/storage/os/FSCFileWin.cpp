@@ -305,6 +305,8 @@ void FSCFileWin::SetAttributes(const FFileInfo& info)
         mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
     else
         mode |= S_IWUSR;
+    if (info.m_iFlags & kFileAttrExecutable)
+        mode |= ((mode & (S_IRUSR | S_IRGRP | S_IROTH)) >> 2);
     if (mode == (st.st_mode & 07777))
         return;
     if (fchmod(m_hFile, mode) != 0) {

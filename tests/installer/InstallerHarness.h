@@ -1,0 +1,89 @@
+#pragma once
+
+// One installer run in a temporary home: the installer file is a small stand-in
+// executable with a real archive appended (script, install list, payload), and
+// the application runs headless from that archive with the installer's objects.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FScopedTempFolder.h"
+#include "FWideString.h"
+
+class FGenericUiApp;
+class FProbeObject;
+class FPropList;
+class FUiInstallCopyControl;
+class FUiInstallerMain;
+
+struct ArchiveMember {
+    std::string name;
+    std::string bytes;
+};
+
+// Events of the two objects, each relayed in the harness script to a probe under its own name.
+extern const std::vector<std::string> kCopyEvents;
+extern const std::vector<std::string> kMainEvents;
+
+class InstallerHarness
+{
+public:
+    InstallerHarness();
+    ~InstallerHarness();
+    InstallerHarness(const InstallerHarness&) = delete;
+    InstallerHarness& operator=(const InstallerHarness&) = delete;
+
+    const std::string& Home() const { return m_home.GetPath(); }
+    std::string ConfigHome() const { return Home() + "/.config"; }
+    std::string DataHome() const { return Home() + "/.local/share"; }
+    std::string AppData() const { return ConfigHome() + "/Rawbench"; }
+    std::string MakerFolder() const { return AppData() + "/Talvo"; }
+    std::string Destination() const { return DataHome() + "/Talvo/Rawbench"; }
+    std::string InstallerPath() const { return Home() + "/Downloads/RawbenchSetup"; }
+    FWideString InstallerUrl() const;
+
+    // The harness script with the install list and the payload, appended to a stand-in executable.
+    bool WriteInstaller(const std::string& installList, const std::vector<ArchiveMember>& payload,
+                        const std::string& extraScript = std::string());
+    // An installer of exactly these members (its own script among them).
+    bool WriteInstallerOf(const std::vector<ArchiveMember>& members);
+    // Writes the installer and starts the application from its archive; false when it did not start.
+    bool Start(const std::string& installList, const std::vector<ArchiveMember>& payload = {},
+               const std::string& extraScript = std::string());
+    // Starts the application from the installer written last.
+    bool Launch();
+    void Stop();
+
+    FGenericUiApp* App() const { return m_pApp; }
+    FUiInstallCopyControl* Copy() const;
+    FUiInstallerMain* Main() const;
+    FProbeObject* CopyProbe() const;
+    FProbeObject* MainProbe() const;
+
+    // Ticks the copy control until it has nothing left; the number of ticks, or -1 past the limit.
+    int TickCopy(int limit = 10000);
+
+    // Files below a folder (relative names), for "nothing written elsewhere" checks.
+    std::vector<std::string> ListTree(const std::string& folder) const;
+
+private:
+    FScopedTempFolder m_home;
+    std::unique_ptr<FScopedEnv> m_envHome;
+    std::unique_ptr<FScopedEnv> m_envConfig;
+    std::unique_ptr<FScopedEnv> m_envData;
+    FGenericUiApp* m_pApp = nullptr;
+};
+
+// A FILELIST element with one group per file: Filename, then the target's attributes.
+std::string FileList(const std::vector<std::pair<std::string, std::string>>& groups,
+                     const std::string& list = "");
+// The URL of a native path.
+FWideString UrlOf(const std::string& path);
+// Reads a whole file; empty when it does not read.
+std::string ReadWholeFile(const std::string& path);
+bool PathExists(const std::string& path);
+// Parses an XML file of ours; null when it does not read.
+std::unique_ptr<FPropList> ReadXmlFile(const std::string& path);
+// "NAME a=1 b=2" per node, children indented by two blanks, one line each.
+std::string DumpTree(const FPropList* node, int depth = 0);
