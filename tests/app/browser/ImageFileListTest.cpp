@@ -292,6 +292,20 @@ TEST(ListChain, InsertionFallbacksLookupAndNeighbours)
     ExpectConsistentChain(list);
 }
 
+TEST(ListChain, TheListNeverDeletesTheManagerItWasGiven)
+{
+    auto log = std::make_shared<FFakeManagerLog>();
+    FFakeManager fake("A", log, 1);
+    {
+        FImageFileList list(&fake);
+        list.Append(Make({.name = "a.q7f"}));
+        ASSERT_TRUE(list.RequestThumbnails(8, 8, nullptr, nullptr));
+        list.Idle(); // handed to the fake, which holds it until the list goes
+    }
+    EXPECT_EQ(log->m_iDeleted, 0);
+    EXPECT_EQ(fake.GetCurrent(), nullptr);
+}
+
 TEST_F(ListTest, AddFileOnlyForTheListsOwnFolder)
 {
     PutRaw("a.q7f");
