@@ -17,7 +17,7 @@ set(RB_FLOORS
   "rb_uiwidgets rb_camera"
   "rb_appsettings"
   "rb_browser"
-  "rb_windows"
+  "rb_windows rb_installer"
 )
 
 function(rb_is_fixture_library name out)
