@@ -1,6 +1,7 @@
 #include "CamTestSupport.h"
 
 #include "CamFileDevice.h"
+#include "FByteOrder.h"
 #include "FScopedTempFolder.h"
 
 #include <algorithm>
@@ -145,8 +146,9 @@ TEST_F(CamLinkTest, ProbeOfASilentDeviceCostsTwoSleepsAndTwoReconnects)
     CamDevRelease(device);
 }
 
-// A USB device whose directory is laid out in the fake; words are stored most
-// significant byte first unless the case says otherwise.
+// A USB device whose directory is laid out in the fake: numbers least significant byte
+// first, as the USB quadlet read assembles them, and the magic as the bytes "BCVB" (reversed
+// when the case says so).
 struct DirectoryCase {
     const char* what;
     bool readable;
@@ -162,7 +164,7 @@ TEST_F(CamLinkTest, CapabilityDirectory)
     const DirectoryCase cases[] = {
         {"forward", true, false, 3, -1, 1, 3},           {"reversed magic", true, true, 3, -1, 0, 3},
         {"unreadable magic", false, false, 3, -1, 1, 0}, {"count above the cap", true, false, 60, -1, 1, 50},
-        {"failed entry stops", true, false, 5, 2, 1, 2},
+        {"failed entry stops", true, false, 5, 2, 1, 2}, {"one entry", true, false, 1, -1, 1, 1},
     };
     for (const DirectoryCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -170,12 +172,12 @@ TEST_F(CamLinkTest, CapabilityDirectory)
         FakeTransport usb;
         usb.AnswerProbe();
         auto word = [&](uint32_t offset, uint32_t value) {
-            if (c.reversed)
-                value = __builtin_bswap32(value);
-            usb.PutWordBE(offset, kCamSpaceConfig, value);
+            uint8_t bytes[4];
+            StoreLE32(bytes, value);
+            usb.Put(offset, kCamSpaceConfig, bytes, 4);
         };
         if (c.readable)
-            word(0xF0010000, kCamDirectoryMagic);
+            usb.Put(0xF0010000, kCamSpaceConfig, c.reversed ? "BVCB" : "BCVB", 4);
         else
             usb.m_failReadAt[FakeTransport::Address(0xF0010000, kCamSpaceConfig)] = true;
         word(0xF0010004, c.count);
