@@ -26,6 +26,9 @@ function(rb_library target)
   target_include_directories(${target} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
   target_compile_options(${target} PRIVATE ${RB_WARNINGS})
   target_link_libraries(${target} PUBLIC ${ARG_DEPS} Threads::Threads)
+  # The base libraries need one another (strings, foundation, storage, threading); an
+  # optimised build can pull a member in on the last pass, so the cycle is repeated more.
+  set_property(TARGET ${target} PROPERTY LINK_INTERFACE_MULTIPLICITY 4)
 endfunction()
 
 # rb_test(<target> [DEPS <libs>...])

@@ -371,6 +371,54 @@ TEST(CamRandom, SeededSequenceRepeatsAndStaysInRange)
     EXPECT_EQ(CamRandomBelow(1), 0u);
 }
 
+// The generator written out again from its description, word by word, to hold the
+// library's first values for fixed seeds.
+class ReferenceGenerator
+{
+public:
+    explicit ReferenceGenerator(uint32_t seed)
+    {
+        uint32_t x = 34221, c = 12345, z = 12345, w = 65435;
+        for (uint32_t& word : m_table) {
+            x ^= x << 17;
+            x ^= x >> 13;
+            z = 36969u * (z & 0xFFFFu) + (z >> 16);
+            w = 18000u * (w & 0xFFFFu) + (w >> 16);
+            c = 69069u * c + 1234567u;
+            x ^= x << 5;
+            word = ((((z << 16) + w) ^ c) + x) ^ seed;
+        }
+    }
+    uint32_t Below(uint32_t n)
+    {
+        m_index = (m_index + 1) % 256;
+        const uint32_t borrow = m_first < m_second ? 1 : 0;
+        m_second = m_table[(m_index + 19) % 256] + borrow;
+        m_first = m_table[(m_index + 34) % 256];
+        const uint32_t t = m_first - m_second;
+        m_table[m_index] = t;
+        const uint64_t v = uint64_t(t) * n / 0xFFFFFFFFull;
+        return v == n ? n - 1 : uint32_t(v);
+    }
+
+private:
+    uint32_t m_table[256] = {};
+    uint32_t m_index = 0, m_first = 0, m_second = 0;
+};
+
+TEST(CamRandom, FirstValuesOfFixedSeedsMatchTheDescription)
+{
+    for (const uint32_t seed : {0u, 7u, 1201230u, 0xFFFFFFFFu}) {
+        for (const uint32_t n : {20u, 1000u, 0xFFFFFFFFu}) {
+            CamRandomSeed(seed);
+            ReferenceGenerator reference(seed);
+            for (int i = 0; i < 600; ++i)
+                ASSERT_EQ(CamRandomBelow(n), reference.Below(n))
+                    << "seed " << seed << ", n " << n << ", draw " << i;
+        }
+    }
+}
+
 TEST(CamLockTest, ExcludesAnotherThread)
 {
     CamLock lock;
