@@ -7,6 +7,7 @@
 
 #include "DevelopDriver.h"
 #include "DevelopableRaw.h"
+#include "DiskEngineTest.h"
 #include "EngineTestSupport.h"
 #include "FCache.h"
 #include "FIPManager.h"
@@ -51,23 +52,19 @@ TEST(MemoryBudget, GrowsWithTheImageWithinTheMachine)
     }
 }
 
-class LargeImage : public FEngineTest
+class LargeImage : public DiskEngineTest
 {
 protected:
     void SetUp() override
     {
-        FEngineTest::SetUp();
-        rawtest::EnsureDiskStorageClass();
-        m_pFolder = std::make_unique<rawtest::RawTestFolder>();
+        DiskEngineTest::SetUp();
         m_uRetained = GetRetainedMemoryLimit();
     }
     void TearDown() override
     {
-        m_pFolder.reset();
         SetRetainedMemoryLimit(m_uRetained);
-        FEngineTest::TearDown();
+        DiskEngineTest::TearDown();
     }
-    std::unique_ptr<rawtest::RawTestFolder> m_pFolder;
     size_t m_uRetained = 0;
 };
 

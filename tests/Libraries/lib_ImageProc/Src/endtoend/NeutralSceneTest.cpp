@@ -11,6 +11,7 @@
 
 #include "DevelopDriver.h"
 #include "DevelopableRaw.h"
+#include "DiskEngineTest.h"
 #include "EngineTestSupport.h"
 #include "FIPMImage.h"
 #include "FIPManager.h"
@@ -54,20 +55,9 @@ int WorstCast(FPixmap& image, const FSyntheticCapture& capture)
     return worst;
 }
 
-class NeutralScene : public FEngineTest
+class NeutralScene : public DiskEngineTest
 {
 protected:
-    void SetUp() override
-    {
-        FEngineTest::SetUp();
-        rawtest::EnsureDiskStorageClass();
-        m_pFolder = std::make_unique<rawtest::RawTestFolder>();
-    }
-    void TearDown() override
-    {
-        m_pFolder.reset();
-        FEngineTest::TearDown();
-    }
     // Develops a file made with `options` for the display; the cast over the grey surfaces.
     int Cast(const DevelopableRawOptions& options, const std::string& name, int colorSpace,
              const char* whiteBalance = nullptr)
@@ -87,7 +77,6 @@ protected:
         return WorstCast(*image,
                          MakeSyntheticCapture(options.cols, options.rows, options.seed, options.light));
     }
-    std::unique_ptr<rawtest::RawTestFolder> m_pFolder;
 };
 
 DevelopableRawOptions Options(uint32_t seed)
