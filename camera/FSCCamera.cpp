@@ -525,7 +525,8 @@ int FSCCameraFile::Read(void* buffer, int n)
 {
     int calls = 0;
     int count = 0;
-    while (calls < kCameraReadAttempts) {
+    const double giveUp = CamClockSeconds() + kCameraStallSeconds;
+    while (calls < kCameraReadAttempts && (calls == 0 || CamClockSeconds() < giveUp)) {
         ++calls;
         count = ReadSome(buffer, n);
         if (count > 0)
@@ -594,34 +595,15 @@ void FSCCameraFile::SetAttributes(const FFileInfo& info)
     CamFileSetAttributes(m_camera.c_str(), m_path.c_str(), attributes);
 }
 
-bool FSCCameraFile::BeginCopy(const FWideString& destURL, int* total, int chunkSize)
+bool FSCCameraFile::QueryCopySize(uint64_t& size)
 {
-    std::vector<FWideString> parts;
-    SplitURL(destURL, parts);
-    m_destName.Clear();
-    if (!parts.empty())
-        UnescapeURLChars(parts.back(), m_destName);
-    if (!FCopyableFile::BeginCopy(destURL, total, chunkSize))
+    // A busy or unreachable camera must fail the copy, not make it an empty one.
+    CameraLock lock(m_pOwner);
+    uint32_t bytes = 0;
+    if (!lock.IsLocked() || !CamFileStat(m_camera.c_str(), m_path.c_str(), &bytes, nullptr, nullptr))
         return false;
-    m_iCopyTotal = GetSize();
+    size = bytes;
     return true;
-}
-
-void FSCCameraFile::priAbandonCopy()
-{
-    if (m_pDestFile) {
-        m_pDestFile->Release();
-        m_pDestFile = nullptr;
-    }
-    if (m_pDestFolder) {
-        try {
-            m_pDestFolder->DeleteFile(m_destName);
-        } catch (const FException&) {
-            DebugTrace("FSCCameraFile::CopyChunk: the partial copy could not be removed.\n");
-        }
-        m_pDestFolder->Release();
-        m_pDestFolder = nullptr;
-    }
 }
 
 int FSCCameraFile::CopyChunk(int n)
@@ -630,22 +612,26 @@ int FSCCameraFile::CopyChunk(int n)
         throw FException("Destination file not opened!");
     n = std::clamp(n, 0, m_iChunkSize);
     int got = 0;
-    for (int attempt = 0; attempt < kCameraReadAttempts && got == 0 && n > 0 && m_iPosition < m_iCopyTotal;
+    const double giveUp = CamClockSeconds() + kCameraStallSeconds;
+    for (int attempt = 0; attempt < kCameraReadAttempts && got == 0 && n > 0 && m_iPosition < m_iCopySize &&
+                          (attempt == 0 || CamClockSeconds() < giveUp);
          ++attempt)
         got = ReadSome(m_pChunkBuffer.get(), n);
-    if (got == 0 && n > 0 && m_iPosition < m_iCopyTotal) {
-        priAbandonCopy();
+    if (got == 0 && n > 0 && m_iPosition < m_iCopySize) {
+        AbandonCopy();
         DebugTrace("FSCCameraFile::CopyChunk: %s stopped at %llu of %llu bytes.\n", m_path.c_str(),
                    static_cast<unsigned long long>(m_iPosition),
-                   static_cast<unsigned long long>(m_iCopyTotal));
+                   static_cast<unsigned long long>(m_iCopySize));
         throw FExceptionFileRead(
             "The camera stopped answering during the copy; the partial file was removed.");
     }
     try {
-        if (got > 0)
+        if (got > 0) {
             m_pDestFile->Write(m_pChunkBuffer.get(), got);
+            m_iCopied += static_cast<uint64_t>(got);
+        }
     } catch (...) {
-        priAbandonCopy();
+        AbandonCopy();
         throw;
     }
     return got;
