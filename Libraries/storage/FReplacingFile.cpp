@@ -5,16 +5,23 @@
 #include "FNarrowString.h"
 #include "StorageClassRegistry.h"
 
+#include <cstring>
 #include <vector>
-
-namespace
-{
 
 // Hidden, and not named like the file it will become, so that nothing that
 // lists the folder takes a half-written file for an image.
-constexpr const char* kTempPrefix = ".rbsave-";
-
-} // namespace
+bool IsReplacingTempName(const char* name)
+{
+    const size_t prefix = std::strlen(kReplacingTempPrefix);
+    if (!name || std::strncmp(name, kReplacingTempPrefix, prefix) != 0)
+        return false;
+    const char* middle = name + prefix;
+    size_t length = 0;
+    while ((middle[length] >= 'a' && middle[length] <= 'z') ||
+           (middle[length] >= '0' && middle[length] <= '9'))
+        ++length;
+    return length >= 1 && length <= 32 && std::strcmp(middle + length, ".tmp") == 0;
+}
 
 FReplacingFile::FReplacingFile(const FWideString& url)
 {
@@ -73,7 +80,7 @@ void FReplacingFile::priOpen(const FWideString& shownName)
         if (!existing || (info.m_iFlags & kFileAttrReadOnly))
             throw FExceptionFileOpen(shownName.GetNarrow());
     }
-    m_pFile = m_pFolder->CreateTempFile(FWideString(kTempPrefix), m_tempName);
+    m_pFile = m_pFolder->CreateTempFile(FWideString(kReplacingTempPrefix), m_tempName);
     if (!m_pFile)
         throw FExceptionFileOpen(shownName.GetNarrow());
 }
@@ -108,10 +115,12 @@ void FReplacingFile::Commit()
         throw FExceptionFileWrite(FNarrowString("'%s': already finished", m_name.GetNarrow()).GetCString());
     try {
         m_pFile->Flush();
+        // Put in place while still open: the open file is what tells a save in progress
+        // from a leftover that may be removed.
+        m_pFolder->ReplaceFile(m_tempName, m_name);
         FIFile* file = m_pFile;
         m_pFile = nullptr;
         file->Release();
-        m_pFolder->ReplaceFile(m_tempName, m_name);
     } catch (const FExceptionFileWrite&) {
         priDiscard();
         throw;

@@ -3,6 +3,7 @@
 #include "FDebugTrace.h"
 #include "FDiskOs.h"
 #include "FException.h"
+#include "FReplacingFile.h"
 #include "FSCDiskWin.h"
 #include "FSCFileWin.h"
 #include "FSCNetEnumFolderWin.h"
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -34,6 +36,41 @@ bool IsPlainName(const FWideString& name)
             return false;
     }
     return true;
+}
+
+// A save's temporary file that no process holds open was left by a save that died.
+void RemoveIfLeftOver(int dirFd, const char* name)
+{
+    int fd = openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat opened;
+    struct stat named;
+    if (fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        fstatat(dirFd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == opened.st_dev &&
+        named.st_ino == opened.st_ino)
+        unlinkat(dirFd, name, 0);
+    close(fd);
+}
+
+void RemoveSaveLeftovers(const std::string& folder)
+{
+    int dirFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return;
+    DIR* dir = fdopendir(dirFd);
+    if (!dir) {
+        close(dirFd);
+        return;
+    }
+    std::vector<std::string> leftovers;
+    while (dirent* entry = readdir(dir)) {
+        if (IsReplacingTempName(entry->d_name))
+            leftovers.push_back(entry->d_name);
+    }
+    for (const std::string& name : leftovers)
+        RemoveIfLeftOver(dirfd(dir), name.c_str());
+    closedir(dir);
 }
 
 std::string RealPath(const std::string& path)
@@ -152,6 +189,11 @@ void FSCFolderWin::priList(std::vector<FWideString>& names, bool folders)
         const char* name = entry->d_name;
         if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
             continue;
+        // A save's temporary file is never one of the folder's files.
+        if (IsReplacingTempName(name)) {
+            RemoveIfLeftOver(dirFd, name);
+            continue;
+        }
         // Links count as what they point to; FIFOs, sockets and devices are
         // neither files nor folders (opening a FIFO to read it would block).
         struct stat st;
@@ -310,6 +352,8 @@ FIFile* FSCFolderWin::CreateTempFile(const FWideString& prefix, FWideString& nam
     name.Clear();
     if (!IsPlainName(prefix))
         return nullptr;
+    if (prefix == kReplacingTempPrefix)
+        RemoveSaveLeftovers(NativeBytes(m_nativePath));
     static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     for (int attempt = 0; attempt < 64; ++attempt) {
         unsigned char random[8] = {};
@@ -328,8 +372,9 @@ FIFile* FSCFolderWin::CreateTempFile(const FWideString& prefix, FWideString& nam
             return file;
         } catch (const FException&) {
             // Only a name already taken is worth another try.
+            const bool taken = errno == EEXIST;
             struct stat st;
-            if (lstat(NativeBytes(path).c_str(), &st) != 0)
+            if (!taken && lstat(NativeBytes(path).c_str(), &st) != 0)
                 return nullptr;
         }
     }
