@@ -23,31 +23,44 @@ bool IsReplacingTempName(const char* name)
     return length >= 1 && length <= 32 && std::strcmp(middle + length, ".tmp") == 0;
 }
 
-FReplacingFile::FReplacingFile(const FWideString& url)
+namespace
+{
+
+// The folder holding the file a URL names, and the file's name in it; null when there is none.
+FIFolder* OpenParentFolder(const FWideString& url, FWideString& name)
 {
     FWideString path;
     FIStorageClass* storageClass = FindStorageClass(url, path);
     std::vector<FWideString> pieces;
     SplitString(path, pieces, u"/");
-    if (storageClass && !pieces.empty()) {
-        UnescapeURLChars(pieces.back(), m_name);
-        pieces.pop_back();
-        FWideString folderPath;
-        JoinStrings(pieces, folderPath, u"/");
-        FWideString fileName;
-        if (!m_name.IsEmpty()) {
-            try {
-                m_pFolder = storageClass->OpenFolder(folderPath, fileName, false);
-            } catch (const FException&) {
-                m_pFolder = nullptr;
-            }
-        }
-        // A folder path that names a file opens its parent: no folder to save in.
-        if (m_pFolder && !fileName.IsEmpty()) {
-            m_pFolder->Release();
-            m_pFolder = nullptr;
-        }
+    if (!storageClass || pieces.empty())
+        return nullptr;
+    UnescapeURLChars(pieces.back(), name);
+    pieces.pop_back();
+    FWideString folderPath;
+    JoinStrings(pieces, folderPath, u"/");
+    if (name.IsEmpty())
+        return nullptr;
+    FWideString fileName;
+    FIFolder* folder = nullptr;
+    try {
+        folder = storageClass->OpenFolder(folderPath, fileName, false);
+    } catch (const FException&) {
+        return nullptr;
     }
+    // A folder path that names a file opens its parent: no folder to save in.
+    if (folder && !fileName.IsEmpty()) {
+        folder->Release();
+        return nullptr;
+    }
+    return folder;
+}
+
+} // namespace
+
+FReplacingFile::FReplacingFile(const FWideString& url)
+{
+    m_pFolder = OpenParentFolder(url, m_name);
     if (!m_pFolder)
         throw FExceptionFileOpen(url.GetNarrow());
     m_bOwnsFolder = true;
@@ -63,11 +76,30 @@ FReplacingFile::FReplacingFile(FIFolder* folder, const FWideString& name) : m_pF
 {
     if (!m_pFolder || m_name.IsEmpty())
         throw FExceptionFileOpen(name.GetNarrow());
-    priOpen(name);
+    try {
+        priOpen(name);
+    } catch (...) {
+        if (m_bOwnsFolder)
+            m_pFolder->Release();
+        throw;
+    }
 }
 
 void FReplacingFile::priOpen(const FWideString& shownName)
 {
+    // Saving over a symbolic link writes the file it leads to and keeps the link.
+    FWideString targetURL;
+    if (m_pFolder->ResolveLink(m_name, targetURL)) {
+        FWideString targetName;
+        FIFolder* targetFolder = OpenParentFolder(targetURL, targetName);
+        if (!targetFolder)
+            throw FExceptionFileOpen(shownName.GetNarrow());
+        if (m_bOwnsFolder)
+            m_pFolder->Release();
+        m_pFolder = targetFolder;
+        m_bOwnsFolder = true;
+        m_name = targetName;
+    }
     bool isFolder = false;
     if (m_pFolder->Exists(m_name, &isFolder)) {
         // Saving must not get round a protection that writing in place would meet.

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -406,6 +407,35 @@ void FSCFolderWin::ReplaceFile(const FWideString& from, const FWideString& to)
     close(dirFd);
     if (synced != 0 && error != EINVAL)
         fail("folder not synced");
+}
+
+bool FSCFolderWin::ResolveLink(const FWideString& name, FWideString& targetURL)
+{
+    targetURL.Clear();
+    if (!IsPlainName(name))
+        return false;
+    const std::string path = NativeBytes(JoinNative(m_nativePath, name));
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return false;
+    std::string real = RealPath(path);
+    if (real.empty()) {
+        // A link to a file not made yet: its name in a folder that exists.
+        std::string target(static_cast<size_t>(PATH_MAX), '\0');
+        const ssize_t n = readlink(path.c_str(), target.data(), target.size() - 1);
+        if (n <= 0)
+            return false;
+        target.resize(static_cast<size_t>(n));
+        if (target[0] != '/')
+            target = JoinNativeBytes(NativeBytes(m_nativePath), target);
+        const size_t slash = target.find_last_of('/');
+        const std::string folder = RealPath(slash == 0 ? std::string("/") : target.substr(0, slash));
+        const std::string leaf = target.substr(slash + 1);
+        if (folder.empty() || leaf.empty() || leaf == "." || leaf == "..")
+            return false;
+        real = JoinNativeBytes(folder, leaf);
+    }
+    return NativePathToURL(NativeFromBytes(real), targetURL);
 }
 
 FSCVolEnumFolderWin::FSCVolEnumFolderWin(const FWideString& className) : m_className(className) {}

@@ -300,6 +300,28 @@ TEST_F(DiskFolder, KilledSavesLeaveNothingTheNextSaveKeeps)
     EXPECT_EQ(Entries(m_temp.GetPath()), expected);
 }
 
+TEST_F(DiskFolder, SavingOverALinkWritesItsTarget)
+{
+    Make("real");
+    ASSERT_TRUE(m_temp.WriteFile("real/photo.jpg", "old"));
+    ASSERT_EQ(symlink("real/photo.jpg", m_temp.Join("link.jpg").c_str()), 0);
+    ASSERT_EQ(symlink("real/new.jpg", m_temp.Join("ahead.jpg").c_str()), 0);
+    const std::vector<std::pair<std::string, std::string>> saves = {{"link.jpg", "real/photo.jpg"},
+                                                                    {"ahead.jpg", "real/new.jpg"}};
+    for (const auto& [link, target] : saves) {
+        FReplacingFile save{W(URLOf(m_temp.Join(link)))};
+        save.GetFile()->Write("new", 3);
+        save.Commit();
+        struct stat st;
+        ASSERT_EQ(lstat(m_temp.Join(link).c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode)) << link << " was replaced by a file";
+        std::string bytes;
+        ASSERT_TRUE(m_temp.ReadFile(target, bytes)) << target;
+        EXPECT_EQ(bytes, "new") << target;
+    }
+    EXPECT_EQ(Entries(m_temp.Join("real")), (std::vector<std::string>{"new.jpg", "photo.jpg"}));
+}
+
 TEST_F(DiskFolder, HiddenAndReadOnlyAttributes)
 {
     Make(".dot");
