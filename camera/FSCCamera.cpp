@@ -359,19 +359,26 @@ void FSCCameraFolder::priList(std::vector<FWideString>& names, bool folders)
     const std::string folder = Narrow(m_path);
     const std::string pattern = folder + (!folder.empty() && folder.back() == '/' ? "*" : "/*");
     std::string text;
-    std::unique_ptr<char[]> piece(new char[kCameraListingPiece]);
     // A listing is read on until a short piece, so that no entry is lost to a buffer's size.
-    for (uint32_t offset = 0;;) {
-        const uint32_t got =
-            CamFileRead(m_camera.c_str(), pattern.c_str(), offset, piece.get(), kCameraListingPiece - 1);
-        text.append(piece.get(), got);
+    // Each read makes the camera list the folder again up to its offset, so the first read
+    // asks for the size the camera reports, and any further pieces double: a long listing
+    // costs a few reads, not one per fixed-size piece.
+    size_t first = kCameraListingPiece - 1;
+    uint32_t reported = 0;
+    if (CamFileStat(m_camera.c_str(), pattern.c_str(), &reported, nullptr, nullptr))
+        first = std::clamp<size_t>(size_t{reported} + 1, first, kCameraListingCap + 1);
+    for (size_t piece = first;; piece = std::min(piece * 2, kCameraListingCap + 1)) {
+        const size_t offset = text.size();
+        text.resize(offset + piece);
+        const uint32_t got = CamFileRead(m_camera.c_str(), pattern.c_str(), static_cast<uint32_t>(offset),
+                                         text.data() + offset, static_cast<uint32_t>(piece));
+        text.resize(offset + std::min<size_t>(got, piece));
         if (text.size() > kCameraListingCap) {
             DebugTrace("FSCCameraFolder::List: the listing of %s is too large.\n", folder.c_str());
             return;
         }
-        if (got < static_cast<uint32_t>(kCameraListingPiece - 1))
+        if (got < piece)
             break;
-        offset += got;
     }
     ParseCameraListing(text, folder, folders, names);
 }
