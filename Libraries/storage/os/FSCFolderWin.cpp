@@ -54,7 +54,10 @@ void RemoveIfLeftOver(int dirFd, const char* name)
     close(fd);
 }
 
-void RemoveSaveLeftovers(const std::string& folder)
+// Calls visit(folder descriptor, name) for each entry but "." and "..". A save's temporary
+// file is never one of them; one left by a save that died is removed on the way.
+template <typename Visit>
+void VisitEntries(const std::string& folder, Visit visit)
 {
     int dirFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0)
@@ -64,13 +67,15 @@ void RemoveSaveLeftovers(const std::string& folder)
         close(dirFd);
         return;
     }
-    std::vector<std::string> leftovers;
     while (dirent* entry = readdir(dir)) {
-        if (IsReplacingTempName(entry->d_name))
-            leftovers.push_back(entry->d_name);
+        const char* name = entry->d_name;
+        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
+            continue;
+        if (IsReplacingTempName(name))
+            RemoveIfLeftOver(dirFd, name);
+        else
+            visit(dirFd, name);
     }
-    for (const std::string& name : leftovers)
-        RemoveIfLeftOver(dirfd(dir), name.c_str());
     closedir(dir);
 }
 
@@ -176,34 +181,14 @@ FIFile* FSCFolderWin::OpenFile(const FWideString& name, int mode)
 
 void FSCFolderWin::priList(std::vector<FWideString>& names, bool folders)
 {
-    std::string path = NativeBytes(m_nativePath);
-    int dirFd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0)
-        return;
-    DIR* dir = fdopendir(dirFd);
-    if (!dir) {
-        close(dirFd);
-        return;
-    }
     std::vector<FWideString> found;
-    while (dirent* entry = readdir(dir)) {
-        const char* name = entry->d_name;
-        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
-            continue;
-        // A save's temporary file is never one of the folder's files.
-        if (IsReplacingTempName(name)) {
-            RemoveIfLeftOver(dirFd, name);
-            continue;
-        }
+    VisitEntries(NativeBytes(m_nativePath), [&](int dirFd, const char* name) {
         // Links count as what they point to; FIFOs, sockets and devices are
         // neither files nor folders (opening a FIFO to read it would block).
         struct stat st;
-        if (fstatat(dirFd, name, &st, 0) != 0)
-            continue;
-        if (folders ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode))
+        if (fstatat(dirFd, name, &st, 0) == 0 && (folders ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode)))
             found.push_back(NativeFromBytes(name));
-    }
-    closedir(dir);
+    });
     // The system's order is arbitrary; sorted lists make every listing repeatable.
     std::sort(found.begin(), found.end());
     names.insert(names.end(), found.begin(), found.end());
@@ -354,7 +339,7 @@ FIFile* FSCFolderWin::CreateTempFile(const FWideString& prefix, FWideString& nam
     if (!IsPlainName(prefix))
         return nullptr;
     if (prefix == kReplacingTempPrefix)
-        RemoveSaveLeftovers(NativeBytes(m_nativePath));
+        VisitEntries(NativeBytes(m_nativePath), [](int, const char*) {});
     static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     for (int attempt = 0; attempt < 64; ++attempt) {
         unsigned char random[8] = {};
