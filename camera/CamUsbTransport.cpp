@@ -1,5 +1,7 @@
 #include "CamUsbTransport.h"
 
+#include "FDebugTrace.h"
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -58,6 +60,8 @@ struct UsbState {
     std::shared_ptr<Connection> m_pShared;
     uint64_t m_iGeneration = 0;
     double m_dReopenAt = -1;
+    // When the wire began stalling every bulk transfer; -1 while transfers go through.
+    double m_dStallingSince = -1;
 };
 
 UsbState& State()
@@ -95,6 +99,7 @@ bool LoadLocked(UsbState& s)
         return false;
     OpenShared(s);
     s.m_bLoaded = true;
+    s.m_dStallingSince = -1;
     return true;
 }
 
@@ -314,16 +319,41 @@ private:
             const uint32_t status =
                 State().m_pDriver->Bulk(handle, pipe, data, length, count, kUsbBulkTimeoutMs);
             count = std::min(count, length);
-            if (status == kUsbOk)
+            if (status == kUsbOk) {
+                priNoteStall(false);
                 return true;
+            }
             if (status != kUsbStall || stalls >= kUsbStallRetries) {
                 SetError(record, status);
+                return false;
+            }
+            // Retries bound each transfer; this bounds the whole operation, however many
+            // transfers it makes, when none of them gets through.
+            if (priNoteStall(true)) {
+                DebugTrace("UsbTransport: every transfer stalled for %d ms; the camera is not answering.\n",
+                           kUsbStallGiveUpMs);
+                record->m_errorWord = kUsbTimeout;
                 return false;
             }
             if (State().m_pDriver->ClearStall(handle, pipe) != kUsbOk)
                 return false;
             CamSleep(kUsbStallSleepMs);
         }
+    }
+
+    // True once the wire has stalled, with nothing through, for longer than allowed.
+    static bool priNoteStall(bool stalled)
+    {
+        UsbState& s = State();
+        std::lock_guard lock(s.m_lock);
+        if (!stalled) {
+            s.m_dStallingSince = -1;
+            return false;
+        }
+        const double now = CamClockSeconds();
+        if (s.m_dStallingSince < 0)
+            s.m_dStallingSince = now;
+        return (now - s.m_dStallingSince) * 1000.0 >= kUsbStallGiveUpMs;
     }
 
     bool ReadBlock(UsbRecord* record, uint32_t offset, uint32_t space, uint32_t chunk)

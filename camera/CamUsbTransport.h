@@ -33,6 +33,8 @@ constexpr int kUsbBulkTimeoutMs = 500;
 constexpr int kUsbAttempts = 6;
 constexpr int kUsbStallRetries = 20;
 constexpr int kUsbStallSleepMs = 500;
+// A wire on which every bulk transfer stalls this long fails whatever is under way.
+constexpr int kUsbStallGiveUpMs = 4000;
 constexpr int kUsbArrivalDelayMs = 3000;
 constexpr uint32_t kUsbRegisterChunk = 16;
 inline constexpr const char* kUsbIdPrefix = "camera";

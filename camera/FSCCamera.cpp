@@ -359,19 +359,26 @@ void FSCCameraFolder::priList(std::vector<FWideString>& names, bool folders)
     const std::string folder = Narrow(m_path);
     const std::string pattern = folder + (!folder.empty() && folder.back() == '/' ? "*" : "/*");
     std::string text;
-    std::unique_ptr<char[]> piece(new char[kCameraListingPiece]);
     // A listing is read on until a short piece, so that no entry is lost to a buffer's size.
-    for (uint32_t offset = 0;;) {
-        const uint32_t got =
-            CamFileRead(m_camera.c_str(), pattern.c_str(), offset, piece.get(), kCameraListingPiece - 1);
-        text.append(piece.get(), got);
+    // Each read makes the camera list the folder again up to its offset, so the first read
+    // asks for the size the camera reports, and any further pieces double: a long listing
+    // costs a few reads, not one per fixed-size piece.
+    size_t first = kCameraListingPiece - 1;
+    uint32_t reported = 0;
+    if (CamFileStat(m_camera.c_str(), pattern.c_str(), &reported, nullptr, nullptr))
+        first = std::clamp<size_t>(size_t{reported} + 1, first, kCameraListingCap + 1);
+    for (size_t piece = first;; piece = std::min(piece * 2, kCameraListingCap + 1)) {
+        const size_t offset = text.size();
+        text.resize(offset + piece);
+        const uint32_t got = CamFileRead(m_camera.c_str(), pattern.c_str(), static_cast<uint32_t>(offset),
+                                         text.data() + offset, static_cast<uint32_t>(piece));
+        text.resize(offset + std::min<size_t>(got, piece));
         if (text.size() > kCameraListingCap) {
             DebugTrace("FSCCameraFolder::List: the listing of %s is too large.\n", folder.c_str());
             return;
         }
-        if (got < static_cast<uint32_t>(kCameraListingPiece - 1))
+        if (got < piece)
             break;
-        offset += got;
     }
     ParseCameraListing(text, folder, folders, names);
 }
@@ -525,7 +532,8 @@ int FSCCameraFile::Read(void* buffer, int n)
 {
     int calls = 0;
     int count = 0;
-    while (calls < kCameraReadAttempts) {
+    const double giveUp = CamClockSeconds() + kCameraStallSeconds;
+    while (calls < kCameraReadAttempts && (calls == 0 || CamClockSeconds() < giveUp)) {
         ++calls;
         count = ReadSome(buffer, n);
         if (count > 0)
@@ -594,34 +602,15 @@ void FSCCameraFile::SetAttributes(const FFileInfo& info)
     CamFileSetAttributes(m_camera.c_str(), m_path.c_str(), attributes);
 }
 
-bool FSCCameraFile::BeginCopy(const FWideString& destURL, int* total, int chunkSize)
+bool FSCCameraFile::QueryCopySize(uint64_t& size)
 {
-    std::vector<FWideString> parts;
-    SplitURL(destURL, parts);
-    m_destName.Clear();
-    if (!parts.empty())
-        UnescapeURLChars(parts.back(), m_destName);
-    if (!FCopyableFile::BeginCopy(destURL, total, chunkSize))
+    // A busy or unreachable camera must fail the copy, not make it an empty one.
+    CameraLock lock(m_pOwner);
+    uint32_t bytes = 0;
+    if (!lock.IsLocked() || !CamFileStat(m_camera.c_str(), m_path.c_str(), &bytes, nullptr, nullptr))
         return false;
-    m_iCopyTotal = GetSize();
+    size = bytes;
     return true;
-}
-
-void FSCCameraFile::priAbandonCopy()
-{
-    if (m_pDestFile) {
-        m_pDestFile->Release();
-        m_pDestFile = nullptr;
-    }
-    if (m_pDestFolder) {
-        try {
-            m_pDestFolder->DeleteFile(m_destName);
-        } catch (const FException&) {
-            DebugTrace("FSCCameraFile::CopyChunk: the partial copy could not be removed.\n");
-        }
-        m_pDestFolder->Release();
-        m_pDestFolder = nullptr;
-    }
 }
 
 int FSCCameraFile::CopyChunk(int n)
@@ -630,22 +619,26 @@ int FSCCameraFile::CopyChunk(int n)
         throw FException("Destination file not opened!");
     n = std::clamp(n, 0, m_iChunkSize);
     int got = 0;
-    for (int attempt = 0; attempt < kCameraReadAttempts && got == 0 && n > 0 && m_iPosition < m_iCopyTotal;
+    const double giveUp = CamClockSeconds() + kCameraStallSeconds;
+    for (int attempt = 0; attempt < kCameraReadAttempts && got == 0 && n > 0 && m_iPosition < m_iCopySize &&
+                          (attempt == 0 || CamClockSeconds() < giveUp);
          ++attempt)
         got = ReadSome(m_pChunkBuffer.get(), n);
-    if (got == 0 && n > 0 && m_iPosition < m_iCopyTotal) {
-        priAbandonCopy();
+    if (got == 0 && n > 0 && m_iPosition < m_iCopySize) {
+        AbandonCopy();
         DebugTrace("FSCCameraFile::CopyChunk: %s stopped at %llu of %llu bytes.\n", m_path.c_str(),
                    static_cast<unsigned long long>(m_iPosition),
-                   static_cast<unsigned long long>(m_iCopyTotal));
+                   static_cast<unsigned long long>(m_iCopySize));
         throw FExceptionFileRead(
             "The camera stopped answering during the copy; the partial file was removed.");
     }
     try {
-        if (got > 0)
+        if (got > 0) {
             m_pDestFile->Write(m_pChunkBuffer.get(), got);
+            m_iCopied += static_cast<uint64_t>(got);
+        }
     } catch (...) {
-        priAbandonCopy();
+        AbandonCopy();
         throw;
     }
     return got;

@@ -19,6 +19,9 @@ inline constexpr const char* kCameraMutexName = "QuillCameraMutex";
 constexpr int kCameraLockTimeoutMs = 5000;
 constexpr int kCameraReadAheadBytes = 65536;
 constexpr int kCameraReadAttempts = 50;
+// Reads are tried again only while a camera has answered within this long: one that
+// stays busy fails the read or copy in seconds rather than after every attempt.
+constexpr double kCameraStallSeconds = 5.0;
 constexpr int kCameraDeleteRetries = 10;
 constexpr int kCameraDeleteRetrySleepMs = 100;
 // Listings are read a piece at a time; one larger than this is refused as a whole.
@@ -129,13 +132,13 @@ public:
     void GetInfo(FFileInfo& info) override;
     void SetAttributes(const FFileInfo& info) override;
 
-    bool BeginCopy(const FWideString& destURL, int* total, int chunkSize) override;
     // A camera that stops answering before the end is an error, and the partial copy is removed.
     int CopyChunk(int n) override;
 
-private:
-    void priAbandonCopy();
+protected:
+    bool QueryCopySize(uint64_t& size) override;
 
+private:
     FSCCamera* m_pOwner;
     std::string m_camera;
     std::string m_path;
@@ -144,8 +147,6 @@ private:
     std::unique_ptr<uint8_t[]> m_pBuffer;
     int64_t m_iBufferStart = -1;
     int m_iBufferLength = 0;
-    uint64_t m_iCopyTotal = 0;
-    FWideString m_destName;
 };
 
 // Entries of a camera's folder listing (lines of path, tab, size, tab, time, tab, flags):

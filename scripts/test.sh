@@ -40,5 +40,8 @@ ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_string_checks=1 \
 echo "== fuzz corpora replayed under the sanitizers"
 ctest --test-dir build/asan -j "$jobs" -L fuzz --output-on-failure --no-tests=ignore
 
+echo "== libFuzzer: every target built with clang and run briefly from its seed corpus"
+RB_FUZZ_JOBS=$jobs ./scripts/fuzz.sh --smoke 4
+
 echo "== engine tests under ThreadSanitizer"
 ./scripts/tsan.sh "$jobs"

@@ -39,6 +39,21 @@ struct FRect {
         bottom += dy;
     }
 
+    // Into the coordinates of a frame whose corner is (x, y), saturating at the int limits:
+    // rectangles from outside data may lie anywhere, INT_MIN included, where negating the
+    // corner for Offset would overflow.
+    void OffsetFrom(int32_t x, int32_t y)
+    {
+        const auto less = [](int32_t value, int32_t by) {
+            const int64_t d = int64_t{value} - by;
+            return static_cast<int32_t>(d < INT32_MIN ? INT32_MIN : (d > INT32_MAX ? INT32_MAX : d));
+        };
+        left = less(left, x);
+        right = less(right, x);
+        top = less(top, y);
+        bottom = less(bottom, y);
+    }
+
     void MoveToOrigin()
     {
         right -= left;

@@ -412,6 +412,7 @@ void FWideString::priInsertUnits(const char16_t* units, int count, int position)
     if (position > m_iLength)
         position = m_iLength;
     const int length = m_iLength + count;
+    const bool ownUnits = units >= m_pBuffer && units <= m_pBuffer + m_iLength;
     if (position == m_iLength && length <= m_iCapacity) {
         // Room at the end: no copy of what is there. The units may be our own (s += s),
         // which lie before the end and so do not overlap where they go.
@@ -420,8 +421,18 @@ void FWideString::priInsertUnits(const char16_t* units, int count, int position)
         m_iLength = length;
         return;
     }
+    if (length <= m_iCapacity && !ownUnits) {
+        // Room inside: shift the tail rather than growing, or inserts before the end
+        // would double the capacity on every call.
+        std::memmove(m_pBuffer + position + count, m_pBuffer + position,
+                     (m_iLength - position) * sizeof(char16_t));
+        std::memcpy(m_pBuffer + position, units, count * sizeof(char16_t));
+        m_pBuffer[length] = 0;
+        m_iLength = length;
+        return;
+    }
     // Geometric growth makes a run of appends linear in all.
-    const int64_t doubled = int64_t{m_iCapacity} * 2;
+    const int64_t doubled = length <= m_iCapacity ? m_iCapacity : int64_t{m_iCapacity} * 2;
     const int capacity = static_cast<int>(
         std::max<int64_t>(length, std::min<int64_t>(doubled, std::numeric_limits<int>::max() - 1)));
     char16_t* buffer = new char16_t[static_cast<size_t>(capacity) + 1];

@@ -49,6 +49,8 @@ public:
     void ToLower();
 
     int GetLength() const { return m_iLength; }
+    // Units the buffer holds before its terminator.
+    int GetCapacity() const { return m_iCapacity; }
     bool IsEmpty() const { return m_iLength == 0; }
     const char16_t* GetBuffer() const { return m_pBuffer; }
     // ASCII copy, units of 127 and above as "?". Valid until the string next

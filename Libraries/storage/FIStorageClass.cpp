@@ -14,3 +14,9 @@ void FIFolder::ReplaceFile(const FWideString&, const FWideString& to)
     throw FExceptionFileWrite(
         FNarrowString("'%s': this folder cannot replace files", to.GetNarrow()).GetCString());
 }
+
+bool FIFolder::ResolveLink(const FWideString&, FWideString& targetURL)
+{
+    targetURL.Clear();
+    return false;
+}

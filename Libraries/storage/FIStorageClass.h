@@ -102,6 +102,9 @@ public:
     // name, and makes the change durable. Unlike Rename this replaces: it is the
     // last step of saving a whole file. Throws FExceptionFileWrite.
     virtual void ReplaceFile(const FWideString& from, const FWideString& to);
+    // When `name` is a symbolic link, the URL of the file it leads to (which need not
+    // exist yet), so that saving over the link writes its target. False otherwise.
+    virtual bool ResolveLink(const FWideString& name, FWideString& targetURL);
 };
 
 class FIFile

@@ -5,42 +5,62 @@
 #include "FNarrowString.h"
 #include "StorageClassRegistry.h"
 
+#include <cstring>
 #include <vector>
+
+// Hidden, and not named like the file it will become, so that nothing that
+// lists the folder takes a half-written file for an image.
+bool IsReplacingTempName(const char* name)
+{
+    const size_t prefix = std::strlen(kReplacingTempPrefix);
+    if (!name || std::strncmp(name, kReplacingTempPrefix, prefix) != 0)
+        return false;
+    const char* middle = name + prefix;
+    size_t length = 0;
+    while ((middle[length] >= 'a' && middle[length] <= 'z') ||
+           (middle[length] >= '0' && middle[length] <= '9'))
+        ++length;
+    return length >= 1 && length <= 32 && std::strcmp(middle + length, ".tmp") == 0;
+}
 
 namespace
 {
 
-// Hidden, and not named like the file it will become, so that nothing that
-// lists the folder takes a half-written file for an image.
-constexpr const char* kTempPrefix = ".rbsave-";
-
-} // namespace
-
-FReplacingFile::FReplacingFile(const FWideString& url)
+// The folder holding the file a URL names, and the file's name in it; null when there is none.
+FIFolder* OpenParentFolder(const FWideString& url, FWideString& name)
 {
     FWideString path;
     FIStorageClass* storageClass = FindStorageClass(url, path);
     std::vector<FWideString> pieces;
     SplitString(path, pieces, u"/");
-    if (storageClass && !pieces.empty()) {
-        UnescapeURLChars(pieces.back(), m_name);
-        pieces.pop_back();
-        FWideString folderPath;
-        JoinStrings(pieces, folderPath, u"/");
-        FWideString fileName;
-        if (!m_name.IsEmpty()) {
-            try {
-                m_pFolder = storageClass->OpenFolder(folderPath, fileName, false);
-            } catch (const FException&) {
-                m_pFolder = nullptr;
-            }
-        }
-        // A folder path that names a file opens its parent: no folder to save in.
-        if (m_pFolder && !fileName.IsEmpty()) {
-            m_pFolder->Release();
-            m_pFolder = nullptr;
-        }
+    if (!storageClass || pieces.empty())
+        return nullptr;
+    UnescapeURLChars(pieces.back(), name);
+    pieces.pop_back();
+    FWideString folderPath;
+    JoinStrings(pieces, folderPath, u"/");
+    if (name.IsEmpty())
+        return nullptr;
+    FWideString fileName;
+    FIFolder* folder = nullptr;
+    try {
+        folder = storageClass->OpenFolder(folderPath, fileName, false);
+    } catch (const FException&) {
+        return nullptr;
     }
+    // A folder path that names a file opens its parent: no folder to save in.
+    if (folder && !fileName.IsEmpty()) {
+        folder->Release();
+        return nullptr;
+    }
+    return folder;
+}
+
+} // namespace
+
+FReplacingFile::FReplacingFile(const FWideString& url)
+{
+    m_pFolder = OpenParentFolder(url, m_name);
     if (!m_pFolder)
         throw FExceptionFileOpen(url.GetNarrow());
     m_bOwnsFolder = true;
@@ -56,11 +76,30 @@ FReplacingFile::FReplacingFile(FIFolder* folder, const FWideString& name) : m_pF
 {
     if (!m_pFolder || m_name.IsEmpty())
         throw FExceptionFileOpen(name.GetNarrow());
-    priOpen(name);
+    try {
+        priOpen(name);
+    } catch (...) {
+        if (m_bOwnsFolder)
+            m_pFolder->Release();
+        throw;
+    }
 }
 
 void FReplacingFile::priOpen(const FWideString& shownName)
 {
+    // Saving over a symbolic link writes the file it leads to and keeps the link.
+    FWideString targetURL;
+    if (m_pFolder->ResolveLink(m_name, targetURL)) {
+        FWideString targetName;
+        FIFolder* targetFolder = OpenParentFolder(targetURL, targetName);
+        if (!targetFolder)
+            throw FExceptionFileOpen(shownName.GetNarrow());
+        if (m_bOwnsFolder)
+            m_pFolder->Release();
+        m_pFolder = targetFolder;
+        m_bOwnsFolder = true;
+        m_name = targetName;
+    }
     bool isFolder = false;
     if (m_pFolder->Exists(m_name, &isFolder)) {
         // Saving must not get round a protection that writing in place would meet.
@@ -73,7 +112,7 @@ void FReplacingFile::priOpen(const FWideString& shownName)
         if (!existing || (info.m_iFlags & kFileAttrReadOnly))
             throw FExceptionFileOpen(shownName.GetNarrow());
     }
-    m_pFile = m_pFolder->CreateTempFile(FWideString(kTempPrefix), m_tempName);
+    m_pFile = m_pFolder->CreateTempFile(FWideString(kReplacingTempPrefix), m_tempName);
     if (!m_pFile)
         throw FExceptionFileOpen(shownName.GetNarrow());
 }
@@ -108,10 +147,12 @@ void FReplacingFile::Commit()
         throw FExceptionFileWrite(FNarrowString("'%s': already finished", m_name.GetNarrow()).GetCString());
     try {
         m_pFile->Flush();
+        // Put in place while still open: the open file is what tells a save in progress
+        // from a leftover that may be removed.
+        m_pFolder->ReplaceFile(m_tempName, m_name);
         FIFile* file = m_pFile;
         m_pFile = nullptr;
         file->Release();
-        m_pFolder->ReplaceFile(m_tempName, m_name);
     } catch (const FExceptionFileWrite&) {
         priDiscard();
         throw;

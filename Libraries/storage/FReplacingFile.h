@@ -10,6 +10,11 @@
 class FIFile;
 class FIFolder;
 
+// Temporary files of a save are hidden names of this prefix, then letters and digits, then ".tmp".
+inline constexpr const char* kReplacingTempPrefix = ".rbsave-";
+// A name of that shape: ours, and never to be listed as a file of the folder.
+bool IsReplacingTempName(const char* name);
+
 class FReplacingFile
 {
 public:

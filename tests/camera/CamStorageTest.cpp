@@ -10,8 +10,10 @@
 #include "SimCamera.h"
 #include "StorageClassRegistry.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <filesystem>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <thread>
@@ -404,6 +406,84 @@ TEST_F(StorageTest, CardOf200ImagesListedCopiedComparedAndDeleted)
         EXPECT_EQ(Bytes(back, back + 4), Bytes(clock, clock + 4));
     }
     EXPECT_EQ(m_pSim->TransfersOpen(), 0);
+}
+
+// Names in a folder, as the system has them (hidden ones too).
+std::vector<std::string> FolderEntries(const std::string& path)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(path))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(StorageTest, BusyCameraFailsTheCopySoonAndKeepsTheEarlierFile)
+{
+    FScopedTempFolder destination;
+    const std::string earlier = "the complete download of yesterday";
+    ASSERT_TRUE(destination.WriteFile("big.q7f", earlier));
+    const FWideString target = Join(DiskURL(destination.GetPath()), u"/big.q7f");
+    const auto expectEarlierFileOnly = [&] {
+        std::string bytes;
+        EXPECT_TRUE(destination.ReadFile("big.q7f", bytes));
+        EXPECT_EQ(bytes, earlier);
+        EXPECT_EQ(FolderEntries(destination.GetPath()), std::vector<std::string>{"big.q7f"});
+    };
+
+    // Busy from the start: the size query fails, and so does the copy, instead of
+    // making an empty file and calling it done.
+    SimCamera::Options busy;
+    busy.m_iSelectBusyPolls = 1 << 30;
+    Attach(busy);
+    m_pSim->AddFile("/cf/images/big.q7f", Pattern(300000, 3));
+    {
+        Released<FIFile> file(OpenFileURL(Url("/cf/images/big.q7f"), kFileRead));
+        ASSERT_TRUE(file);
+        auto* copyable = dynamic_cast<FCopyableFile*>(file.p);
+        ASSERT_NE(copyable, nullptr);
+        int total = -1;
+        const double start = m_pClock->m_dNow;
+        EXPECT_FALSE(copyable->BeginCopy(target, &total, 65536));
+        EXPECT_EQ(total, 0);
+        EXPECT_LT(m_pClock->m_dNow - start, 10.0);
+        expectEarlierFileOnly();
+    }
+    m_pSim.reset();
+
+    // Busy part-way: every command answers busy. The copy fails within seconds, not minutes.
+    Attach();
+    m_pSim->AddFile("/cf/images/big.q7f", Pattern(300000, 3));
+    Released<FIFile> file(OpenFileURL(Url("/cf/images/big.q7f"), kFileRead));
+    ASSERT_TRUE(file);
+    auto* copyable = dynamic_cast<FCopyableFile*>(file.p);
+    ASSERT_NE(copyable, nullptr);
+    int total = 0;
+    ASSERT_TRUE(copyable->BeginCopy(target, &total, 65536));
+    EXPECT_EQ(total, 300000);
+    ASSERT_EQ(copyable->CopyChunk(65536), 65536);
+    m_pSim->SetCommandStuck(true);
+    const double start = m_pClock->m_dNow;
+    EXPECT_THROW(
+        {
+            while (copyable->CopyChunk(65536) > 0) {
+            }
+            copyable->EndCopy();
+        },
+        FExceptionFileRead);
+    EXPECT_LT(m_pClock->m_dNow - start, 10.0);
+    expectEarlierFileOnly();
+
+    // Answering again, the same file copies whole over the earlier one.
+    m_pSim->SetCommandStuck(false);
+    ASSERT_TRUE(copyable->BeginCopy(target, &total, 65536));
+    while (copyable->CopyChunk(65536) > 0) {
+    }
+    copyable->EndCopy();
+    std::string bytes;
+    ASSERT_TRUE(destination.ReadFile("big.q7f", bytes));
+    const Bytes expected = Pattern(300000, 3);
+    EXPECT_TRUE(Bytes(bytes.begin(), bytes.end()) == expected);
 }
 
 TEST_F(StorageTest, UnplugDuringACopyLeavesNoPartialFile)

@@ -213,18 +213,47 @@ TEST_F(UsbTest, StallsAreClearedWithinBounds)
     EXPECT_EQ(m_driver.ClearStalls(), 3);
     EXPECT_EQ(Sleeps(500), 3);
 
-    // A stall that never clears: 20 retries per attempt, then the read fails.
-    m_driver.ClearLog();
-    m_driver.m_iStalls = 1000000;
-    EXPECT_FALSE(CamReadRaw(m_pDevice, kCamRegSize, kCamSpaceFile, bytes, 4));
-    EXPECT_EQ(m_driver.ClearStalls(), kUsbAttempts * kUsbStallRetries);
-
     // A clear that fails ends the transfer at once.
     m_driver.ClearLog();
     m_driver.m_iStalls = 1000000;
     m_driver.m_bClearStallFails = true;
     EXPECT_FALSE(CamReadRaw(m_pDevice, kCamRegSize, kCamSpaceFile, bytes, 4));
     EXPECT_EQ(m_driver.ClearStalls(), kUsbAttempts);
+
+    // A stall that never clears: retried only until the wire has stalled for the allowed
+    // time, not 20 times for each of the attempts.
+    m_driver.ClearLog();
+    m_driver.m_bClearStallFails = false;
+    m_pClock->m_sleeps.clear();
+    const double start = m_pClock->m_dNow;
+    EXPECT_FALSE(CamReadRaw(m_pDevice, kCamRegSize, kCamSpaceFile, bytes, 4));
+    EXPECT_LE(m_pClock->m_dNow - start, kUsbStallGiveUpMs / 1000.0 + 1);
+    EXPECT_LT(m_driver.ClearStalls(), kUsbStallRetries);
+}
+
+TEST_F(UsbTest, AWireThatStallsEverythingFailsTheOpenWithinSeconds)
+{
+    m_camera.AddFile("/f", Pattern(64));
+    m_driver.m_iStalls = 1000000;
+    const double start = m_pClock->m_dNow;
+    CamDevice* device = CamOpen("USB@camera0");
+    EXPECT_LT(m_pClock->m_dNow - start, 10.0);
+    if (device) {
+        // Opened without a transfer; the first real one fails as quickly.
+        uint8_t bytes[4];
+        EXPECT_FALSE(CamReadRaw(device, kCamRegSize, kCamSpaceFile, bytes, 4));
+        EXPECT_LT(m_pClock->m_dNow - start, 10.0);
+        CamDevRelease(device);
+    }
+
+    // Once transfers go through again the camera is reached again; the opens before that
+    // report the loss, as after an unplug.
+    m_driver.m_iStalls = 0;
+    for (int attempt = 0; attempt < 3 && !m_pDevice; ++attempt)
+        m_pDevice = CamOpen("USB@camera0");
+    ASSERT_NE(m_pDevice, nullptr);
+    uint8_t bytes[4];
+    EXPECT_TRUE(CamReadRaw(m_pDevice, kCamRegSize, kCamSpaceFile, bytes, 4));
 }
 
 TEST_F(UsbTest, UntrustedRepliesFailWithinBounds)

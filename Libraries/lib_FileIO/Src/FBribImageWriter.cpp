@@ -105,7 +105,7 @@ bool RecoverBribHeaderUpdate(const FWideString& url)
         const int count = size >= kUndoHead + 4 ? int(LoadLE32(record.data() + 8)) : -1;
         const int offset = size >= kUndoHead + 4 ? int(LoadLE32(record.data() + 4)) : -1;
         const bool whole =
-            count > 0 && offset >= 0 && offset + count <= int(kBribHeaderSizeV2) &&
+            count > 0 && offset >= 0 && int64_t{offset} + count <= int64_t{kBribHeaderSizeV2} &&
             size == kUndoHead + count + 4 && LoadLE32(record.data()) == kUndoMagic &&
             LoadLE32(record.data() + kUndoHead + count) == Checksum(record.data(), size_t(kUndoHead + count));
         if (whole) {

@@ -318,6 +318,15 @@ void FTiffLineWriter::SetDimensions(int cols, int rows, int pixelType)
         throw FExceptionFileWrite("TiffLineWriter: while writing TIFFTAG_IMAGELENGTH");
     if (cols <= 0 || cols > kMaxTiffWriteDimension)
         throw FExceptionFileWrite("TiffLineWriter: while writing TIFFTAG_IMAGEWIDTH");
+    // Refused before a byte is written: rows past the 32-bit offsets could never be finished.
+    const uint64_t pixelBytes = uint64_t(cols) * uint64_t(rows) * uint64_t(layout.bytesPerPixel);
+    if (pixelBytes > kMaxTiffPixelBytes)
+        throw FExceptionFileWrite(
+            FNarrowString("TiffLineWriter: %d x %d pixels need %llu MB, more than a TIFF "
+                          "file can hold (%llu MB)",
+                          cols, rows, static_cast<unsigned long long>(pixelBytes >> 20),
+                          static_cast<unsigned long long>(kMaxTiffPixelBytes >> 20))
+                .GetCString());
 
     TIFF* tif = s.Handle();
     if (!TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(rows)))

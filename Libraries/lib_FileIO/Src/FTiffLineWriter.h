@@ -21,6 +21,8 @@ inline constexpr unsigned kMaxTiffThumbnailBlock = 65535;
 inline constexpr unsigned kTiffThumbnailHeadSize = 40;
 // Largest width and height a writer accepts.
 inline constexpr int kMaxTiffWriteDimension = 1 << 18;
+// Pixel bytes a file with 32-bit offsets holds, leaving room for its tags, profile and thumbnail.
+inline constexpr uint64_t kMaxTiffPixelBytes = 0xFFFFFFFFull - (64ull << 20);
 // Strings of the extra-properties text of WriteTags(FPropList*).
 inline constexpr int kMaxTiffExtraStrings = 100;
 // Bytes of rows per strip: the library holds one strip in memory.

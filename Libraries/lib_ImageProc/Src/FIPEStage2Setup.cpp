@@ -163,7 +163,7 @@ void ReadSensor(const FIPERequestStage2& request, FStage2Params& p)
 
     GetCamdataRect(p.m_rKeep, "KeepImageArea", cam);
     GetCamdataRect(p.m_rActive, "ActiveImageArea", cam);
-    p.m_rActive.Offset(-p.m_rKeep.left, -p.m_rKeep.top);
+    p.m_rActive.OffsetFrom(p.m_rKeep.left, p.m_rKeep.top);
 
     p.m_uSkipFlags = GetCamdataUInt("SkipStepFlags", cam);
     const uint16_t firOff = GetCamdataUShort("FIR_DisableStep", cam);
@@ -402,8 +402,8 @@ void ImageItems(FIPERequestStage2& request, FStage2Params& p)
             FRect top, bottom;
             GetCamdataRect(top, "DarkShieldTop", cam);
             GetCamdataRect(bottom, "DarkShieldBottom", cam);
-            top.Offset(-p.m_rKeep.left, -p.m_rKeep.top);
-            bottom.Offset(-p.m_rKeep.left, -p.m_rKeep.top);
+            top.OffsetFrom(p.m_rKeep.left, p.m_rKeep.top);
+            bottom.OffsetFrom(p.m_rKeep.left, p.m_rKeep.top);
             // Clipped to the image on every side, so no shield row lies outside it.
             for (FRect* r : {&top, &bottom}) {
                 r->left = std::max(r->left, 0);

@@ -261,7 +261,7 @@ int ProcessStage3(FIPERequestStage3* request, int threads)
     FRect keep, active;
     GetCamdataRect(keep, "KeepImageArea", camdata);
     GetCamdataRect(active, "ActiveImageArea", camdata);
-    active.Offset(-keep.left, -keep.top);
+    active.OffsetFrom(keep.left, keep.top);
     double greenWeight = GetCamdataFloat("GreenWeight", camdata);
     int greenHigh = GetCamdataInt("GreenHighLimit", camdata);
     int greenLow = GetCamdataInt("GreenLowLimit", camdata);

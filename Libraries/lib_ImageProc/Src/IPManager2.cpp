@@ -1867,7 +1867,7 @@ void IPManager2::priCompleteGetGrayBalance()
     FPixmap* pm = Rec(m_pStage2OutImageObj)->m_pPixmap;
     IPM_ASSERT(pm != nullptr && pm->GetPixelType() == FPixmap::PIXEL_48S_RGB);
     if (pm->GetCols() == keep.Width() && pm->GetRows() == keep.Height())
-        active.Offset(-keep.left, -keep.top);
+        active.OffsetFrom(keep.left, keep.top);
     if (cols <= 0 || rows <= 0 || active.Width() <= 0 || active.Height() <= 0) {
         priFailRequest(kErrInvalid, kNoBox);
         return;

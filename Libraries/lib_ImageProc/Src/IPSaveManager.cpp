@@ -8,6 +8,7 @@
 
 #include "ColorCompensation.h"
 #include "FDebugTrace.h"
+#include "FException.h"
 #include "FIPMImage.h"
 #include "FJPEGLineWriter.h"
 #include "FPixmap.h"
@@ -155,6 +156,10 @@ void IPSaveManager::priProcessIdle()
         const int before = m_iState;
         try {
             priRunState();
+        } catch (const FException& e) {
+            // The writer's own words say why, such as a size the format cannot hold.
+            m_iState = 0;
+            m_pCurReq->m_Async.Fail(kErrException, e.GetMessage());
         } catch (...) {
             m_iState = 0;
             m_pCurReq->m_Async.Fail(kErrException, "IPSaveManager::priProcessIdle: caught exception!");

@@ -199,11 +199,16 @@ bool HasAvx2()
     return has;
 }
 
+// Clang ignores GCC's target pragma; it takes the target per function instead.
+#ifdef __clang__
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#endif
 // The vector loop of PullIndices four pixels at a time in AVX2 registers, for tables that
 // take the lifted path: the same operations on every pixel, so the same indices. Returns
 // the pixels done.
-#pragma GCC push_options
-#pragma GCC target("avx2")
 template <class Source>
 size_t PullIndicesWide(const Source& source, size_t n, const PullRanges& r, int32_t* const out[3])
 {
@@ -265,7 +270,11 @@ size_t PullIndicesWide(const Source& source, size_t n, const PullRanges& r, int3
     }
     return i;
 }
+#ifdef __clang__
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 template <class Source>
 void PullIndices(const Source& from, size_t n, const PullRanges& r, int32_t* const index[3])

@@ -440,8 +440,13 @@ bool HasAvx2()
     return has;
 }
 
+// Clang ignores GCC's target pragma; it takes the target per function instead.
+#ifdef __clang__
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 namespace wide
 {
 
@@ -677,7 +682,11 @@ inline void ScaledMono(const Walk& w, const FRect& outRect, const FPixmap& image
 }
 
 } // namespace wide
+#ifdef __clang__
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 } // namespace
 

@@ -378,7 +378,9 @@ bool FCamdataImpl::ParseMatrix(uint8_t* block, uint32_t size, FCamdataBlock& ent
         // Valid data at an odd place: typed pointers need it aligned.
         const uint64_t bytes = elements * elementSize;
         matrix->m_alignedCopy.resize(static_cast<size_t>((bytes + 7) / 8));
-        std::memcpy(matrix->m_alignedCopy.data(), elementData, static_cast<size_t>(bytes));
+        // An empty matrix has no copy to write into (its data pointer is null).
+        if (bytes > 0)
+            std::memcpy(matrix->m_alignedCopy.data(), elementData, static_cast<size_t>(bytes));
         elementData = reinterpret_cast<uint8_t*>(matrix->m_alignedCopy.data());
     }
 

@@ -190,8 +190,13 @@ void Deinterleave(const Lanes* c, size_t count, float* const rows[kLanes], int l
 #include "FIRNoiseReductionFilters.inc"
 } // namespace narrow
 
+// Clang ignores GCC's target pragma; it takes the target per function instead.
+#ifdef __clang__
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 namespace wide
 {
 using Wide = __m256;
@@ -258,7 +263,11 @@ void Deinterleave(const Lanes* c, size_t count, float* const rows[kLanes], int l
 
 #include "FIRNoiseReductionFilters.inc"
 } // namespace wide
+#ifdef __clang__
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 bool HasAvx2()
 {
@@ -361,8 +370,12 @@ void GradientRow(float* out, const float* above, const float* row, const float* 
 
 // Sum, sum of squares (double, in column order) and largest value of four rows, one row
 // per lane.
+#ifdef __clang__
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 void RowStats4(const float* const out[4], int cols, double* sums, double* squares, float* maxima)
 {
     __m256d sum = _mm256_setzero_pd(), sum2 = _mm256_setzero_pd();
@@ -397,7 +410,11 @@ void RowStats4(const float* const out[4], int cols, double* sums, double* square
         maxima[r] = m[r];
     }
 }
+#ifdef __clang__
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 // The gradient into output, with each row's sum and sum of squares (in double, in column
 // order) for the deviation.
@@ -771,8 +788,12 @@ void ExponentIndices(const float* ratio, const int16_t* r, const float* logTable
 // The final mix of whole groups of four pixels, in doubles: with |Z|, |Y| < 2^31 and
 // |u|, |2 v - u| < 2^16 every product and sum is an exact integer below 2^53, and flooring
 // the sum over 8192 is the integer shift. Returns the pixels done.
+#ifdef __clang__
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 int MixPixels(int16_t* v, const float* weight, const float* powers, const int32_t* u, int64_t Z, int cols)
 {
     const __m256d z = _mm256_set1_pd(static_cast<double>(Z));
@@ -814,7 +835,11 @@ int MixPixels(int16_t* v, const float* weight, const float* powers, const int32_
     }
     return x;
 }
+#ifdef __clang__
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 } // namespace
 

@@ -169,8 +169,13 @@ bool HasAvx2()
     return has;
 }
 
+// Clang ignores GCC's target pragma; it takes the target per function instead.
+#ifdef __clang__
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 namespace wide
 {
 
@@ -299,7 +304,11 @@ int ConvertRowFor(const int16_t* src, const int16_t* lRow, const int16_t* retine
 }
 
 } // namespace wide
+#ifdef __clang__
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 // The wide loop's share of a row, or 0 where it cannot give the scalar loop's results.
 template <class Store>

@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -63,6 +64,19 @@ FSCFileWin::FSCFileWin(const FWideString& className, const FWideString& nativePa
         close(m_hFile);
         m_hFile = -1;
         throw FExceptionFileOpen("");
+    }
+    if (createNew) {
+        // Held until closed: a lock nobody holds marks a new file left by a process that
+        // died, which a later listing may remove. A file removed before the lock was taken
+        // is no longer ours to write.
+        struct stat named;
+        if (flock(m_hFile, LOCK_EX | LOCK_NB) != 0 || stat(path.c_str(), &named) != 0 ||
+            named.st_dev != st.st_dev || named.st_ino != st.st_ino) {
+            close(m_hFile);
+            m_hFile = -1;
+            errno = EEXIST;
+            throw FExceptionFileOpen("");
+        }
     }
     fcntl(m_hFile, F_SETFL, fcntl(m_hFile, F_GETFL) & ~O_NONBLOCK);
     m_pWrites = SharedWriteCount(st);

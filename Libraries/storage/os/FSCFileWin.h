@@ -10,7 +10,8 @@ class FSCFileWin : public FCopyableFile
 {
 public:
     // Throws FExceptionFileOpen ("") when the file cannot be opened as a regular file.
-    // createNew: the file must not exist yet (no link is followed to make it).
+    // createNew: the file must not exist yet (no link is followed to make it); it stays
+    // locked while open.
     FSCFileWin(const FWideString& className, const FWideString& nativePath, int mode, bool createNew = false);
     ~FSCFileWin() override;
 

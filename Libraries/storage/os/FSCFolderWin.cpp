@@ -3,6 +3,7 @@
 #include "FDebugTrace.h"
 #include "FDiskOs.h"
 #include "FException.h"
+#include "FReplacingFile.h"
 #include "FSCDiskWin.h"
 #include "FSCFileWin.h"
 #include "FSCNetEnumFolderWin.h"
@@ -10,11 +11,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -34,6 +37,46 @@ bool IsPlainName(const FWideString& name)
             return false;
     }
     return true;
+}
+
+// A save's temporary file that no process holds open was left by a save that died.
+void RemoveIfLeftOver(int dirFd, const char* name)
+{
+    int fd = openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat opened;
+    struct stat named;
+    if (fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        fstatat(dirFd, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == opened.st_dev &&
+        named.st_ino == opened.st_ino)
+        unlinkat(dirFd, name, 0);
+    close(fd);
+}
+
+// Calls visit(folder descriptor, name) for each entry but "." and "..". A save's temporary
+// file is never one of them; one left by a save that died is removed on the way.
+template <typename Visit>
+void VisitEntries(const std::string& folder, Visit visit)
+{
+    int dirFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd < 0)
+        return;
+    DIR* dir = fdopendir(dirFd);
+    if (!dir) {
+        close(dirFd);
+        return;
+    }
+    while (dirent* entry = readdir(dir)) {
+        const char* name = entry->d_name;
+        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
+            continue;
+        if (IsReplacingTempName(name))
+            RemoveIfLeftOver(dirFd, name);
+        else
+            visit(dirFd, name);
+    }
+    closedir(dir);
 }
 
 std::string RealPath(const std::string& path)
@@ -138,29 +181,14 @@ FIFile* FSCFolderWin::OpenFile(const FWideString& name, int mode)
 
 void FSCFolderWin::priList(std::vector<FWideString>& names, bool folders)
 {
-    std::string path = NativeBytes(m_nativePath);
-    int dirFd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd < 0)
-        return;
-    DIR* dir = fdopendir(dirFd);
-    if (!dir) {
-        close(dirFd);
-        return;
-    }
     std::vector<FWideString> found;
-    while (dirent* entry = readdir(dir)) {
-        const char* name = entry->d_name;
-        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
-            continue;
+    VisitEntries(NativeBytes(m_nativePath), [&](int dirFd, const char* name) {
         // Links count as what they point to; FIFOs, sockets and devices are
         // neither files nor folders (opening a FIFO to read it would block).
         struct stat st;
-        if (fstatat(dirFd, name, &st, 0) != 0)
-            continue;
-        if (folders ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode))
+        if (fstatat(dirFd, name, &st, 0) == 0 && (folders ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode)))
             found.push_back(NativeFromBytes(name));
-    }
-    closedir(dir);
+    });
     // The system's order is arbitrary; sorted lists make every listing repeatable.
     std::sort(found.begin(), found.end());
     names.insert(names.end(), found.begin(), found.end());
@@ -310,6 +338,8 @@ FIFile* FSCFolderWin::CreateTempFile(const FWideString& prefix, FWideString& nam
     name.Clear();
     if (!IsPlainName(prefix))
         return nullptr;
+    if (prefix == kReplacingTempPrefix)
+        VisitEntries(NativeBytes(m_nativePath), [](int, const char*) {});
     static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     for (int attempt = 0; attempt < 64; ++attempt) {
         unsigned char random[8] = {};
@@ -328,8 +358,9 @@ FIFile* FSCFolderWin::CreateTempFile(const FWideString& prefix, FWideString& nam
             return file;
         } catch (const FException&) {
             // Only a name already taken is worth another try.
+            const bool taken = errno == EEXIST;
             struct stat st;
-            if (lstat(NativeBytes(path).c_str(), &st) != 0)
+            if (!taken && lstat(NativeBytes(path).c_str(), &st) != 0)
                 return nullptr;
         }
     }
@@ -361,6 +392,35 @@ void FSCFolderWin::ReplaceFile(const FWideString& from, const FWideString& to)
     close(dirFd);
     if (synced != 0 && error != EINVAL)
         fail("folder not synced");
+}
+
+bool FSCFolderWin::ResolveLink(const FWideString& name, FWideString& targetURL)
+{
+    targetURL.Clear();
+    if (!IsPlainName(name))
+        return false;
+    const std::string path = NativeBytes(JoinNative(m_nativePath, name));
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return false;
+    std::string real = RealPath(path);
+    if (real.empty()) {
+        // A link to a file not made yet: its name in a folder that exists.
+        std::string target(static_cast<size_t>(PATH_MAX), '\0');
+        const ssize_t n = readlink(path.c_str(), target.data(), target.size() - 1);
+        if (n <= 0)
+            return false;
+        target.resize(static_cast<size_t>(n));
+        if (target[0] != '/')
+            target = JoinNativeBytes(NativeBytes(m_nativePath), target);
+        const size_t slash = target.find_last_of('/');
+        const std::string folder = RealPath(slash == 0 ? std::string("/") : target.substr(0, slash));
+        const std::string leaf = target.substr(slash + 1);
+        if (folder.empty() || leaf.empty() || leaf == "." || leaf == "..")
+            return false;
+        real = JoinNativeBytes(folder, leaf);
+    }
+    return NativePathToURL(NativeFromBytes(real), targetURL);
 }
 
 FSCVolEnumFolderWin::FSCVolEnumFolderWin(const FWideString& className) : m_className(className) {}

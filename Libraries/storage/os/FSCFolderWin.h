@@ -26,6 +26,7 @@ public:
     bool Exists(const FWideString& name, bool* isFolder) override;
     FIFile* CreateTempFile(const FWideString& prefix, FWideString& name) override;
     void ReplaceFile(const FWideString& from, const FWideString& to) override;
+    bool ResolveLink(const FWideString& name, FWideString& targetURL) override;
 
 private:
     void priList(std::vector<FWideString>& names, bool folders);

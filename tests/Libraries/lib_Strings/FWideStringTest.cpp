@@ -216,6 +216,28 @@ TEST(FWideString, UnitByUnitAppendsReuseTheirRoom)
     EXPECT_TRUE(copy == t);
 }
 
+TEST(FWideString, InsertsBeforeTheEndUseTheRoomThereIs)
+{
+    // Each insert used to double the capacity even with room to spare.
+    FWideString s(u"0123456789012345678901234567890123");
+    std::u16string expected = Units(s);
+    for (int i = 0; i < 10000; ++i) {
+        const char16_t unit = static_cast<char16_t>(u'a' + i % 26);
+        s.Insert(unit, 0);
+        expected.insert(expected.begin(), unit);
+        ASSERT_LE(s.GetCapacity(), 2 * s.GetLength()) << i;
+    }
+    EXPECT_EQ(expected, Units(s));
+
+    // Middle inserts, also of the string's own units, stay exact.
+    FWideString t(u"abcdef");
+    t.Insert(u"XY", 3);
+    t.Insert(t.GetBuffer() + 1, 2);
+    EXPECT_EQ(u"abbcXYdefcXYdef", Units(t));
+    EXPECT_EQ(0, t.GetBuffer()[t.GetLength()]);
+    EXPECT_LE(t.GetCapacity(), 2 * t.GetLength());
+}
+
 TEST(FWideString, DropRightReturnsTheLength)
 {
     FWideString s("abc");

@@ -71,12 +71,16 @@ TEST_F(CopyableFile, DefaultChunkAndFailedDestinations)
     ASSERT_TRUE(file->BeginCopy(W(URL("dst")), &total, 0));
     EXPECT_EQ(total, 10000);
     EXPECT_EQ(file->CopyChunk(1 << 20), kDefaultCopyChunkSize);
-    file->EndCopy();
+    // Ended short of the size, the copy is a failure and makes no file.
+    EXPECT_THROW(file->EndCopy(), FExceptionFileRead);
+    std::string bytes;
+    EXPECT_FALSE(m_pStorage->GetFileBytes(u"dst", bytes));
 }
 
 TEST_F(CopyableFile, ReadAndWriteFailuresPassThrough)
 {
     m_pStorage->PutFile(u"src", std::string(100, 'q'));
+    m_pStorage->PutFile(u"dst", "the earlier download");
     Released<FCopyableFile> file(OpenSource("src"));
     ASSERT_TRUE(file);
     ASSERT_TRUE(file->BeginCopy(W(URL("dst")), nullptr, 64));
@@ -86,7 +90,25 @@ TEST_F(CopyableFile, ReadAndWriteFailuresPassThrough)
     m_pStorage->SetReadFault(80);
     EXPECT_THROW(file->CopyChunk(64), FExceptionFileRead);
     m_pStorage->SetReadFault(-1);
+    EXPECT_THROW(file->EndCopy(), FExceptionFileRead);
+    // The failed copy left the earlier file as it was and nothing beside it.
+    std::string bytes;
+    ASSERT_TRUE(m_pStorage->GetFileBytes(u"dst", bytes));
+    EXPECT_EQ(bytes, "the earlier download");
+    FWideString name;
+    Released<FIFolder> folder(OpenFolderURL(W(URL("")), name, false));
+    ASSERT_TRUE(folder);
+    std::vector<FWideString> files;
+    folder->ListFiles(files);
+    EXPECT_EQ(U8(files), (std::vector<std::string>{"dst", "src"}));
+
+    // Complete, it replaces the earlier file.
+    ASSERT_TRUE(file->BeginCopy(W(URL("dst")), nullptr, 64));
+    while (file->CopyChunk(64) > 0) {
+    }
     file->EndCopy();
+    ASSERT_TRUE(m_pStorage->GetFileBytes(u"dst", bytes));
+    EXPECT_EQ(bytes, std::string(100, 'q'));
 }
 
 TEST_F(CopyableFile, MemoryClassKeepsFilesApart)

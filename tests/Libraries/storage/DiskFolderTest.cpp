@@ -1,10 +1,14 @@
 #include "FException.h"
 #include "FReleased.h"
+#include "FReplacingFile.h"
 #include "FScopedTempFolder.h"
 #include "StorageClassRegistry.h"
 #include "StorageTestSupport.h"
 
+#include <algorithm>
+#include <csignal>
 #include <fcntl.h>
+#include <filesystem>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -217,6 +221,105 @@ TEST_F(DiskFolder, TemporaryFilesReplaceTheirDestination)
     EXPECT_TRUE(PathExists(m_temp.Join(U8(second))));
     ASSERT_TRUE(m_temp.ReadFile("photo.jpg", bytes));
     EXPECT_EQ(bytes, "new");
+}
+
+// Names in the folder as the system has them, hidden ones included.
+std::vector<std::string> Entries(const std::string& path)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(path))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(DiskFolder, KilledSavesLeaveNothingTheNextSaveKeeps)
+{
+    // Files of other programs that look nearly like ours are never touched.
+    const std::vector<std::string> foreign = {".rbsave-notes.txt", ".rbsave-UPPER.tmp", "x.rbsave-abc.tmp",
+                                              "draft.tmp"};
+    for (const std::string& name : foreign)
+        ASSERT_TRUE(m_temp.WriteFile(name, "keep"));
+    ASSERT_TRUE(m_temp.WriteFile("photo.jpg", "old"));
+
+    // A save killed half-way through writing its temporary file.
+    const std::string url = URLOf(m_temp.Join("photo.jpg"));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        FReplacingFile save{W(url)};
+        save.GetFile()->Write("half of the new photo", 21);
+        raise(SIGKILL);
+        _exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    std::vector<std::string> names = Entries(m_temp.GetPath());
+    ASSERT_EQ(names.size(), foreign.size() + 2) << "the killed save left its temporary file";
+
+    {
+        // A save in progress keeps its file while the leftover goes; neither is listed.
+        FReplacingFile running{W(url)};
+        running.GetFile()->Write("new", 3);
+        const std::string runningName = U8(running.GetTempName());
+        std::vector<FWideString> files;
+        m_folder->ListFiles(files);
+        std::vector<std::string> expected = foreign;
+        expected.push_back("photo.jpg");
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(U8(files), expected);
+        expected.push_back(runningName);
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(Entries(m_temp.GetPath()), expected);
+        running.Commit();
+    }
+    std::string bytes;
+    ASSERT_TRUE(m_temp.ReadFile("photo.jpg", bytes));
+    EXPECT_EQ(bytes, "new");
+
+    // Killed again, and this time the next save, without a listing, clears it.
+    const pid_t again = fork();
+    ASSERT_GE(again, 0);
+    if (again == 0) {
+        FReplacingFile save{W(url)};
+        save.GetFile()->Write("partial", 7);
+        raise(SIGKILL);
+        _exit(1);
+    }
+    ASSERT_EQ(waitpid(again, &status, 0), again);
+    EXPECT_EQ(Entries(m_temp.GetPath()).size(), foreign.size() + 2);
+    {
+        FReplacingFile next{W(url)};
+        next.GetFile()->Write("newer", 5);
+        next.Commit();
+    }
+    std::vector<std::string> expected = foreign;
+    expected.push_back("photo.jpg");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Entries(m_temp.GetPath()), expected);
+}
+
+TEST_F(DiskFolder, SavingOverALinkWritesItsTarget)
+{
+    Make("real");
+    ASSERT_TRUE(m_temp.WriteFile("real/photo.jpg", "old"));
+    ASSERT_EQ(symlink("real/photo.jpg", m_temp.Join("link.jpg").c_str()), 0);
+    ASSERT_EQ(symlink("real/new.jpg", m_temp.Join("ahead.jpg").c_str()), 0);
+    const std::vector<std::pair<std::string, std::string>> saves = {{"link.jpg", "real/photo.jpg"},
+                                                                    {"ahead.jpg", "real/new.jpg"}};
+    for (const auto& [link, target] : saves) {
+        FReplacingFile save{W(URLOf(m_temp.Join(link)))};
+        save.GetFile()->Write("new", 3);
+        save.Commit();
+        struct stat st;
+        ASSERT_EQ(lstat(m_temp.Join(link).c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode)) << link << " was replaced by a file";
+        std::string bytes;
+        ASSERT_TRUE(m_temp.ReadFile(target, bytes)) << target;
+        EXPECT_EQ(bytes, "new") << target;
+    }
+    EXPECT_EQ(Entries(m_temp.Join("real")), (std::vector<std::string>{"new.jpg", "photo.jpg"}));
 }
 
 TEST_F(DiskFolder, HiddenAndReadOnlyAttributes)

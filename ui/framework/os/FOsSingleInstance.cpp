@@ -1,6 +1,7 @@
 #include "FOsSingleInstance.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -17,6 +18,8 @@ namespace
 {
 
 constexpr size_t kMaxConnections = 8;
+// Connections taken in one Poll; more wait for the next.
+constexpr int kAcceptsPerPoll = 16;
 constexpr size_t kMaxNameBytes = 80;
 
 bool IsOwnPrivateFolder(const std::string& path)
@@ -39,6 +42,13 @@ bool WriteAll(int fd, const uint8_t* bytes, size_t size)
         done += static_cast<size_t>(n);
     }
     return true;
+}
+
+void SendAnswer(int fd, bool accepted)
+{
+    const uint8_t bytes[4] = {kHandOverAnswer & 0xFF, kHandOverAnswer >> 8,
+                              accepted ? uint8_t{1} : uint8_t{0}, 0};
+    WriteAll(fd, bytes, sizeof bytes);
 }
 
 bool FillAddress(const std::string& path, sockaddr_un& address)
@@ -128,6 +138,7 @@ bool FOsHandOverReceiver::Feed(const FOsHandOverRecord& record)
         }
         break;
     case 0x1093:
+        ++m_iOpens;
         if (onOpenPath && !m_usArgument.IsEmpty())
             onOpenPath(m_usArgument);
         m_usArgument.Clear();
@@ -157,6 +168,8 @@ bool FOsHandOverStream::Feed(const uint8_t* bytes, size_t size)
 struct FOsSingleInstance::Connection {
     int fd = -1;
     FOsHandOverStream stream;
+    std::chrono::steady_clock::time_point deadline;
+    int answered = 0;
 };
 
 FOsSingleInstance::FOsSingleInstance(std::string folder)
@@ -234,7 +247,8 @@ void FOsSingleInstance::Poll()
 {
     if (m_iListen < 0)
         return;
-    for (;;) {
+    const auto now = std::chrono::steady_clock::now();
+    for (int accepted = 0; accepted < kAcceptsPerPoll; ++accepted) {
         const int fd = accept4(m_iListen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0)
             break;
@@ -248,6 +262,7 @@ void FOsSingleInstance::Poll()
         }
         auto connection = std::make_unique<Connection>();
         connection->fd = fd;
+        connection->deadline = now + std::chrono::milliseconds(m_iConnectionMs);
         connection->stream.receiver.onShow = [this] {
             if (onShow)
                 onShow();
@@ -261,8 +276,9 @@ void FOsSingleInstance::Poll()
     for (size_t i = m_connections.size(); i-- > 0;) {
         Connection& c = *m_connections[i];
         bool done = false;
+        size_t taken = 0;
         uint8_t buffer[4096];
-        for (;;) {
+        while (taken < kHandOverPollBytes) {
             const ssize_t n = recv(c.fd, buffer, sizeof(buffer), 0);
             if (n < 0 && errno == EINTR)
                 continue;
@@ -271,15 +287,26 @@ void FOsSingleInstance::Poll()
                 break;
             }
             if (n == 0) {
+                // A stream that ends without an open still wants to know it was taken.
+                if (c.answered == 0)
+                    SendAnswer(c.fd, true);
                 done = true;
                 break;
             }
+            taken += static_cast<size_t>(n);
             if (!c.stream.Feed(buffer, static_cast<size_t>(n))) {
                 ++m_iRefused;
+                SendAnswer(c.fd, false);
                 done = true;
-            }
-            if (done)
                 break;
+            }
+            for (; c.answered < c.stream.receiver.GetOpenCount(); ++c.answered)
+                SendAnswer(c.fd, true);
+        }
+        // A silent or endless client would otherwise keep its place for good.
+        if (!done && now >= c.deadline) {
+            ++m_iRefused;
+            done = true;
         }
         if (done)
             priClose(i);
@@ -306,7 +333,8 @@ bool FOsSingleInstance::HandOver(const std::string& appName, const std::vector<F
                 bytes.push_back(static_cast<uint8_t>(r.parameter & 0xFF));
                 bytes.push_back(static_cast<uint8_t>(r.parameter >> 8));
             }
-            const bool ok = WriteAll(fd, bytes.data(), bytes.size());
+            bool ok = WriteAll(fd, bytes.data(), bytes.size()) && shutdown(fd, SHUT_WR) == 0;
+            ok = ok && priAwaitAnswer(fd, deadline);
             close(fd);
             return ok;
         }
@@ -315,4 +343,31 @@ bool FOsSingleInstance::HandOver(const std::string& appName, const std::vector<F
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+}
+
+bool FOsSingleInstance::priAwaitAnswer(int fd, std::chrono::steady_clock::time_point deadline)
+{
+    // Only the running side's own word counts: a refusal, a closed connection or
+    // silence until the deadline is a failed hand-over.
+    uint8_t answer[4] = {};
+    size_t got = 0;
+    while (got < sizeof answer) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return false;
+        pollfd waiting{fd, POLLIN, 0};
+        const int ready = poll(&waiting, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return false;
+        const ssize_t n = recv(fd, answer + got, sizeof answer - got, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        got += static_cast<size_t>(n);
+    }
+    return (answer[0] | answer[1] << 8) == kHandOverAnswer && answer[2] == 1 && answer[3] == 0;
 }

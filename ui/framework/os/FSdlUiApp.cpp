@@ -63,8 +63,11 @@ public:
     {
         if (handOver) {
             const std::string name = Utf8FromWide(m_pOwner->GetAppName());
-            if (!m_instance.HandOver(name, BuildOsHandOverRecords(GetOsProgramArgument())))
-                std::fprintf(stderr, "The running instance of %s did not answer.\n", name.c_str());
+            if (!m_instance.HandOver(name, BuildOsHandOverRecords(GetOsProgramArgument()))) {
+                std::fprintf(stderr, "The running instance of %s did not take what this start handed it.\n",
+                             name.c_str());
+                return false;
+            }
             return true;
         }
         g_running = this;

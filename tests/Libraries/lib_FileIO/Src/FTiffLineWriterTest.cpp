@@ -302,6 +302,25 @@ TEST_F(TiffWriterTest, UnconvertibleRowsAndMisuseThrowTheWritersExceptions)
     }
 }
 
+TEST_F(TiffWriterTest, SizesPastWhatTheFormatHoldsAreRefusedBeforeWriting)
+{
+    const std::vector<uint8_t> old{'o', 'l', 'd'};
+    m_folder.Write("huge.tif", old);
+    {
+        FTiffLineWriter writer(URL("huge.tif"), true);
+        try {
+            writer.SetDimensions(65535, 65535, FPixmap::PIXEL_48_RGB);
+            ADD_FAILURE() << "a 24 GB file was begun";
+        } catch (const FExceptionFileWrite& e) {
+            EXPECT_NE(std::string(e.GetMessage()).find("more than a TIFF file can hold"), std::string::npos)
+                << e.GetMessage();
+        }
+        // The largest that fits is still taken.
+        writer.SetDimensions(32768, 21000, FPixmap::PIXEL_48_RGB);
+    }
+    EXPECT_EQ(m_folder.Read("huge.tif"), old);
+}
+
 TEST_F(TiffWriterTest, FewerRowsThanAnnouncedAreRefusedAndTheOldFileStays)
 {
     const std::vector<uint8_t> old{'o', 'l', 'd'};

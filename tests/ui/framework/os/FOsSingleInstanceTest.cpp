@@ -2,10 +2,14 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -66,6 +70,114 @@ TEST(HandOverRecordsTest, ReceiverRebuildsThePathAndRefusesAnOversizedOne)
     EXPECT_FALSE(opened);
 }
 
+// Hands a path over from another thread while this one polls the running side, as its loop would.
+bool HandOverWhilePolling(FOsSingleInstance& running, FOsSingleInstance& sender, const std::string& path,
+                          int timeoutMs)
+{
+    std::atomic<bool> finished{false};
+    bool result = false;
+    std::thread client([&] {
+        result = sender.HandOver("Wnd", BuildOsHandOverRecords(WideFromUtf8(path)), timeoutMs);
+        finished = true;
+    });
+    while (!finished) {
+        running.Poll();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    client.join();
+    return result;
+}
+
+int ConnectSilently(const std::string& socketPath)
+{
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+TEST(SingleInstanceTest, SilentClientsTimeOutAndTheSenderLearnsTheOutcome)
+{
+    FScopedTempFolder folder;
+    FOsSingleInstance running(folder.GetPath());
+    ASSERT_TRUE(running.Listen("Wnd"));
+    running.SetConnectionTimeout(300);
+    std::vector<std::string> opened;
+    running.onOpenPath = [&](const FWideString& p) { opened.push_back(Utf8FromWide(p)); };
+
+    // Eight connections that never say anything fill every place.
+    std::vector<int> silent;
+    for (int i = 0; i < 8; ++i) {
+        silent.push_back(ConnectSilently(running.SocketPath("Wnd")));
+        ASSERT_GE(silent.back(), 0);
+    }
+    running.Poll();
+    FOsSingleInstance sender(folder.GetPath());
+    EXPECT_FALSE(HandOverWhilePolling(running, sender, "/first", 2000)) << "refused, so not reported as sent";
+    EXPECT_TRUE(opened.empty());
+
+    // Once they are past their time, the same start gets through.
+    std::this_thread::sleep_for(std::chrono::milliseconds(350));
+    running.Poll();
+    EXPECT_TRUE(HandOverWhilePolling(running, sender, "/second", 5000));
+    EXPECT_EQ(opened, (std::vector<std::string>{"/second"}));
+    for (int fd : silent) {
+        char byte = 0;
+        EXPECT_EQ(recv(fd, &byte, 1, 0), 0) << "closed by the running side";
+        close(fd);
+    }
+
+    // A refused stream is reported as refused: the sender does not wait out its time.
+    running.SetExpectedUid(geteuid() + 1);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(HandOverWhilePolling(running, sender, "/third", 20000));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(opened.size(), 1u);
+}
+
+TEST(SingleInstanceTest, OnePollDoesBoundedWorkForAFloodingClient)
+{
+    FScopedTempFolder folder;
+    FOsSingleInstance running(folder.GetPath());
+    ASSERT_TRUE(running.Listen("Wnd"));
+    running.SetConnectionTimeout(500);
+    size_t shown = 0;
+    running.onShow = [&] { ++shown; };
+    const int fd = ConnectSilently(running.SocketPath("Wnd"));
+    ASSERT_GE(fd, 0);
+    running.Poll();
+    // Show records without end, as fast as the socket takes them.
+    std::thread flood([fd] {
+        std::vector<uint8_t> records(65536);
+        for (size_t i = 0; i < records.size(); i += 4) {
+            records[i] = 0x94;
+            records[i + 1] = 0x10;
+        }
+        while (send(fd, records.data(), records.size(), MSG_NOSIGNAL) > 0) {
+        }
+    });
+    // Each call takes a bounded share; past its time the connection is closed, which ends the flood.
+    size_t most = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (running.GetRefusedCount() == 0 && std::chrono::steady_clock::now() < deadline) {
+        const size_t before = shown;
+        running.Poll();
+        most = std::max(most, shown - before);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    shutdown(fd, SHUT_RDWR);
+    flood.join();
+    close(fd);
+    EXPECT_GT(shown, 0u);
+    EXPECT_LE(most, kHandOverPollBytes / 4 + 4096 / 4);
+    EXPECT_EQ(running.GetRefusedCount(), 1);
+}
+
 TEST(SingleInstanceTest, NamesAreSanitised)
 {
     EXPECT_EQ(SanitiseOsInstanceName("Raw App/../x"), "Raw_App_.._x");
@@ -97,11 +209,7 @@ TEST(SingleInstanceTest, TheLockIsHeldOnceAndListeningReplacesAStaleSocket)
     ASSERT_TRUE(first.Listen("Wnd"));
     std::vector<std::string> opened;
     first.onOpenPath = [&](const FWideString& p) { opened.push_back(Utf8FromWide(p)); };
-    EXPECT_TRUE(second.HandOver("Wnd", BuildOsHandOverRecords(FWideString("/p")), 500));
-    for (int i = 0; i < 100 && opened.empty(); ++i) {
-        first.Poll();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    EXPECT_TRUE(HandOverWhilePolling(first, second, "/p", 5000));
     EXPECT_EQ(opened, (std::vector<std::string>{"/p"}));
     struct stat info {
     };
