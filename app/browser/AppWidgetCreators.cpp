@@ -7,6 +7,7 @@
 #include "FUiImageView.h"
 #include "FUiIpObject.h"
 #include "FUiObjectFactory.h"
+#include "FUiThumbnails.h"
 
 namespace
 {
@@ -19,13 +20,11 @@ bool RegisterProcessPoolIpObject(FIUiObjectFactory* factory)
 }
 
 // The browser widgets in their fixed order: IP_OBJECT2, COLOR_ADJUST, HISTOGRAM,
-// THUMBNAIL_LIST and THUMBNAIL, IMAGE_VIEW, IMAGE_FILE_LIST; the thumbnail view and the
-// image file list join as they are built.
-constexpr std::array<FRegistration, 4> kBrowserWidgets{
-    RegisterProcessPoolIpObject,
-    RegisterColorAdjustCreator,
-    RegisterHistogramCreator,
-    RegisterImageViewCreator,
+// THUMBNAIL_LIST and THUMBNAIL, IMAGE_VIEW, IMAGE_FILE_LIST; the image file list joins
+// when it is built.
+constexpr std::array<FRegistration, 5> kBrowserWidgets{
+    RegisterProcessPoolIpObject, RegisterColorAdjustCreator, RegisterHistogramCreator,
+    RegisterThumbnailsCreators,  RegisterImageViewCreator,
 };
 
 } // namespace
