@@ -4,6 +4,7 @@
 
 #include "FUiColorAdjust.h"
 #include "FUiHistogram.h"
+#include "FUiImageFileList.h"
 #include "FUiImageView.h"
 #include "FUiIpObject.h"
 #include "FUiObjectFactory.h"
@@ -20,11 +21,10 @@ bool RegisterProcessPoolIpObject(FIUiObjectFactory* factory)
 }
 
 // The browser widgets in their fixed order: IP_OBJECT2, COLOR_ADJUST, HISTOGRAM,
-// THUMBNAIL_LIST and THUMBNAIL, IMAGE_VIEW, IMAGE_FILE_LIST; the image file list joins
-// when it is built.
-constexpr std::array<FRegistration, 5> kBrowserWidgets{
+// THUMBNAIL_LIST and THUMBNAIL, IMAGE_VIEW, IMAGE_FILE_LIST.
+constexpr std::array<FRegistration, 6> kBrowserWidgets{
     RegisterProcessPoolIpObject, RegisterColorAdjustCreator, RegisterHistogramCreator,
-    RegisterThumbnailsCreators,  RegisterImageViewCreator,
+    RegisterThumbnailsCreators,  RegisterImageViewCreator,   RegisterImageFileListCreator,
 };
 
 } // namespace
