@@ -73,6 +73,8 @@ FUiThumbnails::~FUiThumbnails()
 {
     priRemoveAllCells();
     delete m_pScrollbar;
+    for (FIUiPixmap*& composed : m_pFrameOnFill)
+        ReleaseUiPixmap(composed);
     for (FThumbnailSkin& skin : m_skins) {
         ReleaseUiPixmap(skin.frame);
         ReleaseUiPixmap(skin.highlight);

@@ -120,6 +120,7 @@ private:
     void priDrawDetails(FIUiPixmap* target, const FRect& clip, const FRect& cell,
                         const FImageFileListEntry& entry);
     FWideString priDisplayText(FIUiMultiLangString* string, const char* fallback) const;
+    FIUiPixmap* priFrameOnFill();
 
     int m_nSizeMode = kNone;
     bool m_bList = true;
@@ -153,6 +154,9 @@ private:
     FIUiObject* m_pScrollbar = nullptr;
     // Large, Medium, Small, Detailed.
     FThumbnailSkin m_skins[4];
+    // Each mode's frame already blended over the fill colour: the cells of a list always lie
+    // on the fill, so copying it gives the same pixels as blending the frame there.
+    FIUiPixmap* m_pFrameOnFill[4] = {};
     FIUiPixmap* m_pTiffIcon = nullptr;
     FIUiPixmap* m_pJpegIcon = nullptr;
     FIUiPixmap* m_pRawIcon = nullptr;

@@ -57,6 +57,26 @@ FWideString FUiThumbnails::priDisplayText(FIUiMultiLangString* string, const cha
     return text ? *text : FWideString(fallback);
 }
 
+FIUiPixmap* FUiThumbnails::priFrameOnFill()
+{
+    if (!m_bList || m_nSizeMode == kNone)
+        return nullptr;
+    FIUiPixmap*& composed = m_pFrameOnFill[m_nSizeMode == kSmall    ? 2
+                                           : m_nSizeMode == kMedium ? 1
+                                           : m_nSizeMode == kLarge  ? 0
+                                                                    : 3];
+    FIUiPixmap* frame = priSkin().frame;
+    if (!composed && frame) {
+        const FRect whole(0, 0, frame->GetWidth(), frame->GetHeight());
+        composed = CreateUiPixmap(whole.right, whole.bottom, false);
+        if (composed) {
+            composed->FillRect(whole, m_fillColor);
+            frame->BlendBlit(composed, whole, whole);
+        }
+    }
+    return composed;
+}
+
 void FUiThumbnails::Display(FIUiPixmap* target, int xOffset, int yOffset, const FRect& clip)
 {
     if (!m_bShown || !target)
@@ -103,8 +123,17 @@ void FUiThumbnails::priDrawCell(FIUiPixmap* target, int dx, int dy, const FRect&
 
     const int fw = skin.frame->GetWidth();
     const int fh = skin.frame->GetHeight();
-    DrawClipped(skin.frame, target, cr.left + (fw < cr.Width() ? (cr.Width() - fw) / 2 : 0),
-                cr.top + (fh < cr.Height() ? (cr.Height() - fh) / 2 : 0), fw, fh, clip);
+    const int frameLeft = cr.left + (fw < cr.Width() ? (cr.Width() - fw) / 2 : 0);
+    const int frameTop = cr.top + (fh < cr.Height() ? (cr.Height() - fh) / 2 : 0);
+    if (FIUiPixmap* composed = priFrameOnFill()) {
+        FRect destination(frameLeft, frameTop, frameLeft + fw, frameTop + fh);
+        FRect from(0, 0, fw, fh);
+        if (ClipWidgetRects(clip, destination, from))
+            CopyDisplayPixmapRect(target->GetDisplayPixmap(), &destination, composed->GetDisplayPixmap(),
+                                  &from);
+    } else {
+        DrawClipped(skin.frame, target, frameLeft, frameTop, fw, fh, clip);
+    }
 
     // The image: the thumbnail, else the file-kind icon, else "invalid". One that is larger
     // than the mode allows would cover the frame and texts; the "invalid" picture stands in.
