@@ -1,0 +1,54 @@
+#include "BrisalMain.h"
+
+#include "AppWidgetCreators.h"
+#include "FCache.h"
+#include "FIPManager.h"
+#include "FIUiApp.h"
+#include "FUiObjectFactory.h"
+#include "FUiWidgets.h"
+
+FWideString g_usArg1;
+
+namespace
+{
+
+using FRegistration = bool (*)(FIUiObjectFactory*);
+
+// The application's creators in their fixed order; each window manager takes
+// its place here as it is built: CAMERA_OBJECT, MAIN_WIN_MGR, REVIEW_WIN_MGR,
+// INFO_WIN_MGR, PROGRESS_WIN_MGR, SAVE_IMAGE_WIN_MGR, SAVE_IMAGES_AS_WIN_MGR,
+// DIRECTORY_WIN_MGR, SETTINGS_MGR, ADJUSTMENT_MGR, COPY_CAMERA_WIN_MGR,
+// DELETE_ALL_WIN_MGR, WHITE_BAL_WIN_MGR, SPLASH_SCREEN_MGR, the browser
+// widgets, AUTO_LAUNCH_MGR.
+const FRegistration kAppCreators[] = {
+    RegisterAppWidgetCreators,
+};
+
+} // namespace
+
+bool RegisterAppCreators(FIUiObjectFactory* factory)
+{
+    // The script's plain widgets come from the widget library.
+    bool all = RegisterUiWidgets(factory);
+    for (FRegistration registration : kAppCreators)
+        all = registration(factory) && all;
+    return all;
+}
+
+bool BrisalMain(FIUiApp* app, const FWideString& /*exeName*/, const FWideString& argument)
+{
+    if (!app)
+        return false;
+    app->SetVersion(kRawbenchVersionMajor, kRawbenchVersionMinor, kRawbenchVersionThird, kRawbenchBuild);
+    GetGlobalCache()->SetSize(kRawbenchCacheLimit);
+    FIUiObjectFactory* factory = app->GetUiObjectFactory();
+    g_usArg1 = argument;
+    return RegisterAppCreators(factory);
+}
+
+bool AppShutdownHook()
+{
+    GetGlobalCache()->SetSize(0);
+    SetIPManagerPoolSize(0);
+    return true;
+}
