@@ -4,7 +4,9 @@
 #include "FCache.h"
 #include "FIPManager.h"
 #include "FIUiApp.h"
+#include "FUiDirectoryWindow.h"
 #include "FUiObjectFactory.h"
+#include "FUiProgressWindow.h"
 #include "FUiSettings.h"
 #include "FUiWidgets.h"
 
@@ -22,6 +24,8 @@ using FRegistration = bool (*)(FIUiObjectFactory*);
 // DELETE_ALL_WIN_MGR, WHITE_BAL_WIN_MGR, SPLASH_SCREEN_MGR, the browser
 // widgets, AUTO_LAUNCH_MGR.
 const FRegistration kAppCreators[] = {
+    RegisterProgressWindowCreator,
+    RegisterDirectoryWindowCreator,
     RegisterSettingsCreator,
     RegisterAppWidgetCreators,
 };
