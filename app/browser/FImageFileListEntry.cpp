@@ -422,6 +422,17 @@ bool FImageFileListEntry::BuildDisplayProps(const FPropList* list)
     return true;
 }
 
+void SetPreviewRequest(FIPManagerRequest& request, const FWideString& url, int width, int height)
+{
+    request.m_eKind = kReqPreview;
+    request.m_usFileName = url;
+    request.m_iOutCols = width;
+    request.m_iOutRows = height;
+    request.m_rCrop.Set(0, 0, width, height);
+    request.m_eOutputFormat = kDisplay;
+    request.m_iColorSpace = 2;
+}
+
 bool TakeThumbnail(FImageFileListEntry& entry, FIPMImage* image)
 {
     FPixmap* pixmap = image != nullptr ? image->GetPixmap() : nullptr;
@@ -444,13 +455,7 @@ bool FImageFileListEntry::GetIFLEThumbnail(FIPManager* pool, int width, int heig
     if (width < 1 || height < 1)
         return false;
     auto request = std::make_unique<FIPManagerRequest>();
-    request->m_eKind = kReqPreview;
-    request->m_usFileName = m_usURL;
-    request->m_iOutCols = width;
-    request->m_iOutRows = height;
-    request->m_rCrop.Set(0, 0, width, height);
-    request->m_eOutputFormat = kDisplay;
-    request->m_iColorSpace = 2;
+    SetPreviewRequest(*request, m_usURL, width, height);
     const int state = RunGatedRequest(pool, request);
     if (state == -1 && request) {
         DebugTrace("FImageFileList::GetIFLEThumbnail: unknown exception after call to pIpMgr->Request\n");

@@ -10,6 +10,7 @@
 #include "ProcessingSettings.h"
 
 class FIPManager;
+class FIPManagerRequest;
 class FIPMImage;
 class FPropList;
 
@@ -102,6 +103,10 @@ private:
     bool priSetFileKind();
     bool priModify(FIPManager* pool, const char* name, const char* value, const char* caller);
 };
+
+// Makes the record a display preview of the file at that size, cropped to (0, 0, width,
+// height), colour space 2: the thumbnail request of the entry and of the list's queue.
+void SetPreviewRequest(FIPManagerRequest& request, const FWideString& url, int width, int height);
 
 // Sets the entry's thumbnail from a finished preview request's output image: the old one
 // released, the new one kept with one more reference. False when there is no pixmap.
