@@ -19,7 +19,7 @@ cmake --build "$build" -j "$jobs" --target Rawbench
 
 samples=build/samples
 if [ $# -eq 0 ]; then
-  if cmake --build "$build" --target help | grep -q '^rb_make_samples'; then
+  if cmake --build "$build" --target help | grep -q '^rb_make_samples:'; then
     cmake --build "$build" -j "$jobs" --target rb_make_samples
     if [ ! -f "$samples/.complete" ]; then
       echo "Making the sample images in $samples ..."

@@ -23,6 +23,7 @@
 #include "FUiFont.h"
 #include "FUiMultiLangString.h"
 #include "RawbenchStart.h"
+#include "ScreenshotSupport.h"
 
 namespace
 {
@@ -139,14 +140,7 @@ int main(int argc, char** argv)
         }
         FSdlWindowProbe probe;
         if (main && GetSdlWindowProbe(main->GetOsWindow(), probe)) {
-            SDL_Event click{};
-            click.type = SDL_MOUSEBUTTONDOWN;
-            click.button.windowID = probe.windowId;
-            click.button.button = SDL_BUTTON_LEFT;
-            click.button.clicks = 1;
-            click.button.x = 12;
-            click.button.y = probe.menuBarHeight / 2;
-            SDL_PushEvent(&click);
+            PushFirstMenuTitleClick(probe);
             Pump();
             saved = Save(main, out + "/MainWin_menu.png") && saved;
         } else {

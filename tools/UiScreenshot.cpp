@@ -23,6 +23,7 @@
 #include "FTestBlock.h"
 #include "FUiScriptFixture.h"
 #include "FUiWidgets.h"
+#include "ScreenshotSupport.h"
 
 namespace
 {
@@ -144,14 +145,7 @@ int main(int argc, char** argv)
             }
         }
         // Pull the File menu down, as a click on its title does.
-        SDL_Event click{};
-        click.type = SDL_MOUSEBUTTONDOWN;
-        click.button.windowID = probe.windowId;
-        click.button.button = SDL_BUTTON_LEFT;
-        click.button.clicks = 1;
-        click.button.x = 12;
-        click.button.y = probe.menuBarHeight / 2;
-        SDL_PushEvent(&click);
+        PushFirstMenuTitleClick(probe);
         for (int i = 0; i < 10; ++i)
             SdlPumpEvents(10);
         int width = 0, height = 0;

@@ -234,14 +234,13 @@ void Emit(Canvas& c)
 }
 
 // A push button face with a border and, when raised, a top highlight.
-void Button(const std::string& name, int size, Rgba face, Rgba border, bool highlight, bool clearFace = false)
+void Button(const std::string& name, int size, Rgba face, Rgba border, bool highlight)
 {
     Canvas c(name, size, size);
     const double s = size;
-    if (!clearFace)
-        c.Fill(RoundRect(0, 0, s, s, 4), face);
+    c.Fill(RoundRect(0, 0, s, s, 4), face);
     c.Fill(Ring(0, 0, s, s, 4, 1), border);
-    if (highlight && !clearFace)
+    if (highlight)
         c.Fill(Segment(4, 1.5, s - 4, 1.5, 1), kHighlight);
     Emit(c);
 }
@@ -256,11 +255,12 @@ void Buttons()
     Button("btn_default_o.png", 24, {0x3A, 0x7E, 0xBA, 255}, kDeep, true);
     Button("btn_default_p.png", 24, {0x28, 0x5E, 0x90, 255}, kAccent, false);
     Button("btn_default_d.png", 24, Grey(0x2A), kDeep, false);
-    // The toolbar button shows no face until the pointer is over it.
-    Button("tbtn_n.png", 32, kControl, Grey(0, 0), false, true);
+    // The toolbar button shows no face until the pointer is over it: at rest
+    // it is the toolbar's grey, opaque, so that the whole button takes clicks.
+    Button("tbtn_n.png", 32, kPanel, kPanel, false);
     Button("tbtn_o.png", 32, kHover, Grey(0x4A), false);
     Button("tbtn_p.png", 32, kPanel, kAccent, false);
-    Button("tbtn_d.png", 32, kControl, Grey(0, 0), false, true);
+    Button("tbtn_d.png", 32, kPanel, kPanel, false);
     for (const auto& [name, face] :
          {std::pair{"hdr_n.png", kPanel}, {"hdr_o.png", kHover}, {"hdr_p.png", kControl}}) {
         Canvas c(name, 24, 24);
@@ -286,13 +286,17 @@ void ToolbarButtons(const std::string& icon, const Shape& art, Rgba ink)
         Rgba face, border, ink;
         bool clear;
     };
-    const Look looks[] = {{"n", kControl, Grey(0, 0), ink, true},
+    // At rest the face is the toolbar's own grey, opaque, so that a click
+    // between the icon's strokes still hits the button.
+    const Look looks[] = {{"n", kPanel, kPanel, ink, true},
                           {"o", kHover, Grey(0x4A), ink, false},
                           {"p", kPanel, kAccent, ink, false},
-                          {"d", kControl, Grey(0, 0), Grey(0x5A), true}};
+                          {"d", kPanel, kPanel, Grey(0x5A), true}};
     for (const Look& look : looks) {
         Canvas c("tb_" + icon + "_" + look.suffix + ".png", 32, 32);
-        if (!look.clear) {
+        if (look.clear) {
+            c.Fill(RoundRect(0, 0, 32, 32, 0), look.face);
+        } else {
             c.Fill(RoundRect(0, 0, 32, 32, 4), look.face);
             c.Fill(Ring(0, 0, 32, 32, 4, 1), look.border);
         }

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <map>
-#include <regex>
 
 namespace
 {
@@ -76,10 +75,25 @@ std::string CheckText(const std::string& text)
     return {};
 }
 
+bool IsNameChar(char c, bool first)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || (!first && c >= '0' && c <= '9');
+}
+
 bool IsIdentifier(const std::string& text)
 {
-    static const std::regex kIdentifier("[A-Za-z_][A-Za-z0-9_]*");
-    return std::regex_match(text, kIdentifier);
+    if (text.empty())
+        return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (!IsNameChar(text[i], i == 0))
+            return false;
+    }
+    return true;
+}
+
+bool IsSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
 void AppendUtf16(std::string& out, const std::string& utf8)
@@ -151,12 +165,28 @@ bool ParseStringTable(const std::string& utf8, std::vector<FStringRow>& rows, st
 
 std::set<std::string> FindScriptStringNames(const std::string& scriptText)
 {
-    static const std::regex kAttribute(R"(\b[A-Za-z_]*String\s*=\s*"([^"]*)\")");
+    // Attributes named "...String" followed by = and a quoted value.
     std::set<std::string> names;
-    for (auto it = std::sregex_iterator(scriptText.begin(), scriptText.end(), kAttribute);
-         it != std::sregex_iterator(); ++it) {
-        if (!(*it)[1].str().empty())
-            names.insert((*it)[1].str());
+    const std::string key = "String";
+    for (size_t at = scriptText.find(key); at != std::string::npos; at = scriptText.find(key, at + 1)) {
+        const size_t after = at + key.size();
+        if (after < scriptText.size() && IsNameChar(scriptText[after], false))
+            continue; // a longer word
+        size_t p = after;
+        while (p < scriptText.size() && IsSpace(scriptText[p]))
+            ++p;
+        if (p >= scriptText.size() || scriptText[p] != '=')
+            continue;
+        ++p;
+        while (p < scriptText.size() && IsSpace(scriptText[p]))
+            ++p;
+        if (p >= scriptText.size() || scriptText[p] != '"')
+            continue;
+        const size_t close = scriptText.find('"', p + 1);
+        if (close == std::string::npos)
+            break;
+        if (close > p + 1)
+            names.insert(scriptText.substr(p + 1, close - p - 1));
     }
     return names;
 }

@@ -134,13 +134,34 @@ TEST(ScriptLoadsTest, WithoutTheTestDefineThereIsNoProbe)
     EXPECT_TRUE(harness.BodyRan());
 }
 
+// The toolbar's buttons wait disabled for their managers: a click does nothing
+// until a manager enables the button, which enables its menu item too.
+TEST(ScriptLoadsTest, ToolbarButtonsStartDisabledAndFollowTheirState)
+{
+    FAppHarness harness;
+    harness.Start([](FAppHarness& app) {
+        ASSERT_TRUE(app.Watch("MainWin.Computer", "ON_PRESS"));
+        ASSERT_TRUE(app.Watch("MainWin.Computer", "ON_ENABLED_STATE"));
+        ASSERT_TRUE(app.Click("MainWin.Computer"));
+        EXPECT_TRUE(app.Log().empty());
+        EXPECT_TRUE(app.Send("MainWin.Computer", "Enable"));
+        ASSERT_TRUE(app.Click("MainWin.Computer"));
+        EXPECT_EQ(app.Log(), (std::vector<std::string>{"ON_ENABLED_STATE", "ON_PRESS"}));
+        FHeadlessUiWindow* os = OsWindow(app, "MainWin");
+        ASSERT_NE(os, nullptr);
+        bool computerEnabled = false;
+        for (const auto& menu : os->GetMenuBar().GetMenus()) {
+            for (const FOsMenu::Item& item : menu->GetItems())
+                computerEnabled = computerEnabled || (item.enabled && Text(item.label) == "Computer");
+        }
+        EXPECT_TRUE(computerEnabled);
+    });
+}
+
 TEST(ScriptLoadsTest, QuitFromTheMenuKeyEndsTheProgram)
 {
     FAppHarness harness;
     harness.Start([](FAppHarness& app) {
-        ASSERT_TRUE(app.Watch("MainWin.Computer", "ON_ENABLED_STATE"));
-        EXPECT_TRUE(app.Send("MainWin.Computer", "Enable"));
-        EXPECT_EQ(app.Log(), std::vector<std::string>{"ON_ENABLED_STATE"});
         EXPECT_FALSE(GetHeadlessDesktop().quit);
         // A bare letter without Ctrl is no accelerator of Quit.
         ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'Q'));

@@ -214,17 +214,22 @@ TEST(SkinFilesTest, MarkedPixels)
         int x, y;
         uint32_t rgba;
     } marks[] = {
-        {"btn_n.png", 12, 12, 0x333333FF},        // control face
-        {"btn_n.png", 0, 0, 0x00000000},          // rounded corner
-        {"btn_p.png", 12, 0, 0x3D8FD6FF},         // pressed: accent edge
-        {"tbtn_n.png", 16, 16, 0x00000000},       // the toolbar shows no face at rest
+        {"btn_n.png", 12, 12, 0x333333FF},  // control face
+        {"btn_n.png", 0, 0, 0x00000000},    // rounded corner
+        {"btn_p.png", 12, 0, 0x3D8FD6FF},   // pressed: accent edge
+        {"tbtn_n.png", 16, 16, 0x262626FF}, // at rest: the toolbar's grey, yet opaque to clicks
+        {"tb_computer_n.png", 0, 0, 0x262626FF},
+        {"tb_computer_o.png", 0, 0, 0x00000000},  // the hover face has round corners
         {"tbtn_o.png", 16, 16, 0x3D3D3DFF},       // hover face
         {"chk_on.png", 2, 2, 0x3D8FD6FF},         // checked: accent
         {"slider_track.png", 100, 3, 0x707070FF}, // the zero tick
-        {"slider_track.png", 50, 3, 0x333333FF},  {"thumb_M_frame.png", 88, 88, 0x262626FF},
+        {"slider_track.png", 50, 3, 0x333333FF},
+        {"thumb_M_frame.png", 88, 88, 0x262626FF},
         {"thumb_M_hl.png", 90, 90, 0x00000000}, // the ring leaves the photo visible
-        {"thumb_M_hl.png", 1, 90, 0x3D8FD6FF},    {"thumb_inner.png", 1, 1, 0x00000000},
-        {"thumb_inner.png", 0, 0, 0x0A0A0AFF},    {"splash.png", 10, 0, 0x1E1E1EFF},
+        {"thumb_M_hl.png", 1, 90, 0x3D8FD6FF},
+        {"thumb_inner.png", 1, 1, 0x00000000},
+        {"thumb_inner.png", 0, 0, 0x0A0A0AFF},
+        {"splash.png", 10, 0, 0x1E1E1EFF},
         {"splash.png", 10, 299, 0x2A2A2AFF},
     };
     for (const auto& m : marks) {
