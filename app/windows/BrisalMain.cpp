@@ -7,6 +7,7 @@
 #include "FUiDirectoryWindow.h"
 #include "FUiObjectFactory.h"
 #include "FUiProgressWindow.h"
+#include "FUiSaveImagesAsWindow.h"
 #include "FUiSettings.h"
 #include "FUiWidgets.h"
 
@@ -24,10 +25,8 @@ using FRegistration = bool (*)(FIUiObjectFactory*);
 // DELETE_ALL_WIN_MGR, WHITE_BAL_WIN_MGR, SPLASH_SCREEN_MGR, the browser
 // widgets, AUTO_LAUNCH_MGR.
 const FRegistration kAppCreators[] = {
-    RegisterProgressWindowCreator,
-    RegisterDirectoryWindowCreator,
-    RegisterSettingsCreator,
-    RegisterAppWidgetCreators,
+    RegisterProgressWindowCreator, RegisterSaveImagesAsWindowCreator, RegisterDirectoryWindowCreator,
+    RegisterSettingsCreator,       RegisterAppWidgetCreators,
 };
 
 } // namespace
