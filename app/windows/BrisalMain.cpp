@@ -4,7 +4,11 @@
 #include "FCache.h"
 #include "FIPManager.h"
 #include "FIUiApp.h"
+#include "FUiDirectoryWindow.h"
 #include "FUiObjectFactory.h"
+#include "FUiProgressWindow.h"
+#include "FUiSaveImagesAsWindow.h"
+#include "FUiSettings.h"
 #include "FUiWidgets.h"
 
 FWideString g_usArg1;
@@ -21,7 +25,8 @@ using FRegistration = bool (*)(FIUiObjectFactory*);
 // DELETE_ALL_WIN_MGR, WHITE_BAL_WIN_MGR, SPLASH_SCREEN_MGR, the browser
 // widgets, AUTO_LAUNCH_MGR.
 const FRegistration kAppCreators[] = {
-    RegisterAppWidgetCreators,
+    RegisterProgressWindowCreator, RegisterSaveImagesAsWindowCreator, RegisterDirectoryWindowCreator,
+    RegisterSettingsCreator,       RegisterAppWidgetCreators,
 };
 
 } // namespace
