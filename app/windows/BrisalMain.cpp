@@ -5,6 +5,7 @@
 #include "FIPManager.h"
 #include "FIUiApp.h"
 #include "FUiObjectFactory.h"
+#include "FUiReviewWindow.h"
 #include "FUiWidgets.h"
 
 FWideString g_usArg1;
@@ -21,6 +22,7 @@ using FRegistration = bool (*)(FIUiObjectFactory*);
 // DELETE_ALL_WIN_MGR, WHITE_BAL_WIN_MGR, SPLASH_SCREEN_MGR, the browser
 // widgets, AUTO_LAUNCH_MGR.
 const FRegistration kAppCreators[] = {
+    [](FIUiObjectFactory* factory) { return RegisterReviewWindowCreator(factory); },
     RegisterAppWidgetCreators,
 };
 
