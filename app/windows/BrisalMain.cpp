@@ -4,8 +4,10 @@
 #include "FCache.h"
 #include "FIPManager.h"
 #include "FIUiApp.h"
+#include "FUiAdjustment.h"
 #include "FUiObjectFactory.h"
 #include "FUiReviewWindow.h"
+#include "FUiWhiteBalance.h"
 #include "FUiWidgets.h"
 
 FWideString g_usArg1;
@@ -23,6 +25,8 @@ using FRegistration = bool (*)(FIUiObjectFactory*);
 // widgets, AUTO_LAUNCH_MGR.
 const FRegistration kAppCreators[] = {
     [](FIUiObjectFactory* factory) { return RegisterReviewWindowCreator(factory); },
+    RegisterAdjustmentCreator,
+    RegisterWhiteBalanceCreator,
     RegisterAppWidgetCreators,
 };
 

@@ -10,7 +10,9 @@
 
 #include "FUiIpObjectRequest.h"
 #include "FUiObject.h"
+#include "FUiSaveImageCmd.h"
 #include "FWideString.h"
+#include "ImageChangeQuery.h"
 #include "ProcessingSettings.h"
 
 class FIPManager;
@@ -19,26 +21,10 @@ class FIUiObjectFactory;
 class FImageFileListEntry;
 class FPropList;
 
-// The data of ON_IS_ROTATE_ALLOWED: a receiver clears `m_bAllowed` to refuse.
-struct ImageChangeQuery {
-    FWideString m_usURL;
-    bool m_bAllowed = true;
-};
-
 // The data of the neighbour probes: the receiver replaces the pointer with its own entry for
 // the neighbour, or with null.
 struct FImageNeighbourProbe {
     FImageFileListEntry* m_pEntry = nullptr;
-};
-
-// The data of ON_SAVE_IMAGE: one image for the single save dialog.
-struct FUiSaveImageCmd {
-    FWideString m_usSrcURL;
-    int32_t m_nSettingMode = Q7FSettingMode;
-    ProcessingSettings m_Settings;
-    FWideString m_usCustomName;
-    int32_t m_nWidth = 0;
-    int32_t m_nHeight = 0;
 };
 
 class FUiReviewWindow : public FUiObject
