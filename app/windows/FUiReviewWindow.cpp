@@ -282,6 +282,16 @@ bool FUiReviewWindow::IsQuiet() const
     return true;
 }
 
+bool FUiReviewWindow::IsIdle() const
+{
+    if (m_nEngineState != kIdle || m_pNextEntry || m_bWaitingForCancels)
+        return false;
+    for (const Slot& slot : m_slots)
+        if (slot.pending || slot.inFlight->m_Async.GetState() != kInitialized)
+            return false;
+    return true;
+}
+
 bool FUiReviewWindow::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* parent, FPropList* tag)
 {
     InitNonVisualUiObject(this, app, window, parent, tag);

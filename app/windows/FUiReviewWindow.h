@@ -67,6 +67,8 @@ public:
     // ticks the bridges between calls (they answer only in their own tick).
     bool CancelAll();
     bool IsQuiet() const;
+    // Nothing in flight and nothing waiting: the image on screen is the last one asked for.
+    bool IsIdle() const;
 
     int GetEngineState() const { return m_nEngineState; }
     int GetSettingMode() const { return m_nSettingMode; }

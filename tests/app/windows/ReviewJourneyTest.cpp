@@ -1,0 +1,214 @@
+// Reviewing end to end: the real program on the real script and the real pool, on the
+// sample raws, with the review window opened through its own messages.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FAppHarness.h"
+#include "FIPMImage.h"
+#include "FIPManager.h"
+#include "FImageFileListEntry.h"
+#include "FTempDiskFolder.h"
+#include "FUiImageView.h"
+#include "FUiReviewWindow.h"
+#include "SampleSet.h"
+
+namespace
+{
+
+struct Picture {
+    int cols = 0, rows = 0;
+    std::vector<uint8_t> bgra; // rows packed
+    uint32_t histogramCount = 0;
+
+    // Mean of red, green and blue over a box given in fractions of the picture.
+    void Mean(double x0, double y0, double x1, double y1, double rgb[3]) const
+    {
+        double sum[3] = {0, 0, 0};
+        int n = 0;
+        for (int y = static_cast<int>(rows * y0); y < static_cast<int>(rows * y1); ++y)
+            for (int x = static_cast<int>(cols * x0); x < static_cast<int>(cols * x1); ++x, ++n)
+                for (int c = 0; c < 3; ++c)
+                    sum[c] += bgra[(static_cast<size_t>(y) * cols + x) * 4 + 2 - c];
+        for (int c = 0; c < 3; ++c)
+            rgb[c] = n ? sum[c] / n : 0.0;
+    }
+    double Luminance() const
+    {
+        double rgb[3];
+        Mean(0, 0, 1, 1, rgb);
+        return 0.299 * rgb[0] + 0.587 * rgb[1] + 0.114 * rgb[2];
+    }
+};
+
+class ReviewJourneyTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_folder = new FTempDiskFolder();
+        SetIPManagerPoolSize(kDefaultIPManagerPoolSize);
+        samples::SampleReport report;
+        std::string error;
+        s_made = samples::MakeSamples(s_folder->GetPath(), report, error);
+        SetIPManagerPoolSize(0);
+        if (!s_made)
+            *s_error = error;
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_folder;
+        s_folder = nullptr;
+    }
+
+    // Opens a sample in the review window and waits until its processed image is shown.
+    void Open(FAppHarness& app, const std::string& name)
+    {
+        ASSERT_TRUE(app.Send("ReviewWin", "Show"));
+        m_window = dynamic_cast<FUiReviewWindow*>(app.Object("ReviewWin.WinMgr"));
+        m_view = dynamic_cast<FUiImageView*>(app.Object("ReviewWin.View"));
+        ASSERT_NE(m_window, nullptr);
+        ASSERT_NE(m_view, nullptr);
+        ASSERT_TRUE(app.Watch("ReviewWin.WinMgr", "ON_DISPLAY_HISTOGRAM"));
+        m_entry.SetURL(s_folder->GetUrl(name));
+        ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "ImageFileListEntry", &m_entry));
+        ASSERT_TRUE(WaitForImage(app))
+            << "state " << m_window->GetEngineState() << " entry "
+            << (m_window->GetEntry() ? m_window->GetEntry()->m_nCols : -1) << " fit "
+            << m_window->GetFittedWidth() << " shown " << Shown(app) << " idle " << m_window->IsIdle()
+            << " view " << m_view->GetInnerRect().Width() << "x" << m_view->GetInnerRect().Height();
+    }
+    int Shown(FAppHarness& app) const
+    {
+        int count = 0;
+        for (const std::string& line : app.Log())
+            count += line == "ON_DISPLAY_HISTOGRAM";
+        return count;
+    }
+    // Until a further processed image arrived and nothing else is waiting.
+    bool WaitForImage(FAppHarness& app)
+    {
+        const int before = m_nShown;
+        const bool done = app.RunUntil([&] { return Shown(app) > before && m_window->IsIdle(); }, 3000);
+        m_nShown = Shown(app);
+        return done;
+    }
+    Picture Take() const
+    {
+        Picture picture;
+        FIPMImage* image = m_view->GetImage();
+        FPixmap* pixmap = image ? image->GetPixmap() : nullptr;
+        if (!pixmap)
+            return picture;
+        picture.cols = pixmap->GetCols();
+        picture.rows = pixmap->GetRows();
+        for (int y = 0; y < picture.rows; ++y) {
+            const uint8_t* row = pixmap->GetBuffer() + static_cast<size_t>(y) * pixmap->GetStride();
+            picture.bgra.insert(picture.bgra.end(), row, row + picture.cols * 4);
+        }
+        if (FIHistogram* histogram = image->GetHistogramPtr())
+            picture.histogramCount = histogram->GetCount();
+        return picture;
+    }
+
+    static FTempDiskFolder* s_folder;
+    static bool s_made;
+    static std::string* s_error;
+    FImageFileListEntry m_entry;
+    FUiReviewWindow* m_window = nullptr;
+    FUiImageView* m_view = nullptr;
+    int m_nShown = 0;
+};
+
+FTempDiskFolder* ReviewJourneyTest::s_folder = nullptr;
+bool ReviewJourneyTest::s_made = false;
+std::string* ReviewJourneyTest::s_error = new std::string;
+
+TEST_F(ReviewJourneyTest, OpenAdjustAndGoBack)
+{
+    ASSERT_TRUE(s_made) << *s_error;
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) {
+        Open(app, "chart.q7f");
+        if (HasFatalFailure())
+            return;
+        Picture first = Take();
+        // The view shows the fitted size, and the histogram counts every pixel of it.
+        EXPECT_EQ(first.cols, m_window->GetFittedWidth());
+        EXPECT_EQ(first.rows, m_window->GetFittedHeight());
+        EXPECT_TRUE(first.cols == m_view->GetInnerRect().Width() ||
+                    first.rows == m_view->GetInnerRect().Height());
+        EXPECT_EQ(first.histogramCount, static_cast<uint32_t>(first.cols * first.rows));
+
+        FWideString automatic("Auto");
+        ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "SettingsModeText", &automatic));
+        ASSERT_TRUE(WaitForImage(app));
+        const Picture autoImage = Take();
+
+        ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "ManualAdjust"));
+        double exposure = m_window->GetCustomSettings().Exposure + 1.0;
+        ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "ExposureChange", &exposure));
+        ASSERT_TRUE(WaitForImage(app));
+        const Picture brighter = Take();
+        EXPECT_GT(brighter.Luminance(), autoImage.Luminance() + 5.0);
+
+        ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "SettingsModeText", &automatic));
+        ASSERT_TRUE(WaitForImage(app));
+        const Picture back = Take();
+        EXPECT_EQ(back.cols, autoImage.cols);
+        EXPECT_TRUE(back.bgra == autoImage.bgra) << "the automatic image did not come back byte for byte";
+        app.Send("MainWin", "Close");
+    });
+}
+
+TEST_F(ReviewJourneyTest, GrayPointNeutralisesTheCard)
+{
+    ASSERT_TRUE(s_made) << *s_error;
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) {
+        Open(app, "tungsten-cast.q7f");
+        if (HasFatalFailure())
+            return;
+        double rgb[3];
+        Take().Mean(0.4, 0.45, 0.6, 0.55, rgb);
+        EXPECT_GT(rgb[0], rgb[2] * 1.1) << "the sample should start with a warm cast";
+
+        bool on = true;
+        ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "EnableGrayBalance", &on));
+        double point[2] = {0.5, 0.5};
+        ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "GrayBalanceXY", point));
+        ASSERT_TRUE(WaitForImage(app));
+        Take().Mean(0.4, 0.45, 0.6, 0.55, rgb);
+        const double grey = (rgb[0] + rgb[1] + rgb[2]) / 3.0;
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(rgb[c], grey, grey * 0.025) << "channel " << c;
+        app.Send("MainWin", "Close");
+    });
+}
+
+TEST_F(ReviewJourneyTest, APresetWhiteBalanceIsWrittenIntoTheFile)
+{
+    ASSERT_TRUE(s_made) << *s_error;
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) {
+        Open(app, "chart.q7f");
+        if (HasFatalFailure())
+            return;
+        FWideString tungsten("Tungsten");
+        ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "Reply2", &tungsten));
+        ASSERT_TRUE(WaitForImage(app));
+        FImageFileListEntry reread;
+        reread.SetURL(m_entry.m_usURL);
+        FIPManager* pool = GetIPManagerPool();
+        ASSERT_TRUE(reread.GetProps(pool));
+        ReleaseIPManager(&pool);
+        EXPECT_EQ(std::string(reread.m_usWhiteBalance.GetNarrow()), "Tungsten");
+        app.Send("MainWin", "Close");
+    });
+}
+
+} // namespace
