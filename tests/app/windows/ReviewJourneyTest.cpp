@@ -9,9 +9,12 @@
 #include <vector>
 
 #include "FAppHarness.h"
+#include "FGenericUiApp.h"
 #include "FIPMImage.h"
 #include "FIPManager.h"
 #include "FImageFileListEntry.h"
+#include "FProbeObject.h"
+#include "FPropList.h"
 #include "FTempDiskFolder.h"
 #include "FUiImageView.h"
 #include "FUiReviewWindow.h"
@@ -207,6 +210,64 @@ TEST_F(ReviewJourneyTest, APresetWhiteBalanceIsWrittenIntoTheFile)
         ASSERT_TRUE(reread.GetProps(pool));
         ReleaseIPManager(&pool);
         EXPECT_EQ(std::string(reread.m_usWhiteBalance.GetNarrow()), "Tungsten");
+        app.Send("MainWin", "Close");
+    });
+}
+
+} // namespace
+
+namespace
+{
+
+TEST_F(ReviewJourneyTest, StateRoundTripsAndTheChooserAnswersInternalNames)
+{
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) {
+        auto* window = dynamic_cast<FUiReviewWindow*>(app.Object("ReviewWin.WinMgr"));
+        ASSERT_NE(window, nullptr);
+        FWideString custom("Custom");
+        ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "SettingsModeText", &custom));
+        double exposure = 0.75, contrast = -1.25;
+        app.Send("ReviewWin.WinMgr", "ExposureChange", &exposure);
+        app.Send("ReviewWin.WinMgr", "ContrastChange", &contrast);
+        app.Send("ReviewWin.WinMgr", "IncLoupeMag");
+        app.Send("ReviewWin.WinMgr", "we're goin' bye-bye");
+        FWideString fullName;
+        window->GetFullName(fullName);
+        FPropList* state = app.App()->GetPersistentData(fullName);
+        ASSERT_NE(state, nullptr);
+        EXPECT_EQ(state->GetInt(FWideString("Mode"), 0), CustomSettingMode);
+        EXPECT_EQ(std::string(state->GetString(FWideString("Exposure"), FWideString()).GetNarrow()),
+                  "0.7500");
+
+        // Another start reads them back.
+        state->SetInt(FWideString("Mode"), AutoSettingMode);
+        state->SetFloat(FWideString("Shadow"), 0.5);
+        app.Send("ReviewWin.WinMgr", "Post Creation Initialization");
+        EXPECT_EQ(window->GetSettingMode(), AutoSettingMode);
+        EXPECT_DOUBLE_EQ(window->GetCustomSettings().Exposure, 0.75);
+        EXPECT_DOUBLE_EQ(window->GetCustomSettings().Contrast, -1.25);
+        EXPECT_DOUBLE_EQ(window->GetCustomSettings().Blackness, 0.5);
+        EXPECT_NEAR(window->GetLoupeMag(), std::sqrt(3.0), 1e-4);
+
+        // The chooser shows the English texts and answers with the internal names.
+        ASSERT_TRUE(app.Watch("WhiteBalanceWin.WinMgr", "ON_SAVE"));
+        ASSERT_NE(app.Probe(), nullptr);
+        app.Probe()->SetDataKind("ON_SAVE", EProbeData::kString);
+        std::vector<FWideString> illuminants = {FWideString("Daylight"), FWideString("Tungsten")};
+        app.Send("WhiteBalanceWin.WinMgr", "Illuminants", &illuminants);
+        for (const char* shown : {"Cloudy", "As Shot", "Candlelight"}) {
+            FWideString choice(shown);
+            app.Send("WhiteBalanceWin.WinMgr", "Choice", &choice);
+            app.Send("WhiteBalanceWin.WinMgr", "Save");
+        }
+        auto* probe = app.Probe();
+        ASSERT_NE(probe, nullptr);
+        std::vector<std::string> saved;
+        for (const FProbeRecord& record : probe->GetRecords())
+            if (record.message == "ON_SAVE")
+                saved.push_back(record.data);
+        EXPECT_EQ(saved, (std::vector<std::string>{"Cloudy", "Original", "Candlelight"}));
         app.Send("MainWin", "Close");
     });
 }

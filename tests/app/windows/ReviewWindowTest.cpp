@@ -14,6 +14,7 @@
 #include "FIPMImage.h"
 #include "FIUiRelay.h"
 #include "FImageFileListEntry.h"
+#include "FMemStorageClass.h"
 #include "FPropList.h"
 #include "FUiImageView.h"
 #include "FUiIpObject.h"
@@ -633,6 +634,57 @@ TEST_F(ReviewWindowTest, WhiteAndGrayBalance)
     EXPECT_EQ(Last(kReqGetGrayBalance)->grayY, 75);
     EXPECT_DOUBLE_EQ(m_log.gray[0], 1.25);
     EXPECT_DOUBLE_EQ(m_log.gray[2], 0.75);
+}
+
+} // namespace
+
+namespace
+{
+
+TEST_F(ReviewWindowTest, AnUnpluggedCameraIsOneNoCameraErrorAndClosesTheWindow)
+{
+    // A memory card standing in for a camera: what makes a camera file is its URL.
+    static FMemStorageClass* camera = RegisterMemStorageClass(FWideString("camera"));
+    camera->PutFile(FWideString("card/cam.q7f"), std::string(64, 'x'));
+    auto cameraEntry = std::make_unique<FImageFileListEntry>();
+    cameraEntry->SetURL(FWideString("camera://card/cam.q7f"));
+    ASSERT_TRUE(cameraEntry->m_bCamera);
+    m_files.push_back(std::move(cameraEntry));
+    bool reachable = true;
+    auto previous = m_log.answer;
+    m_log.answer = [&, previous](const std::string& name, void* data) {
+        if (name == "ON_GET_CAMERA_STATUS")
+            *static_cast<bool*>(data) = reachable;
+        previous(name, data);
+    };
+    OpenAndSettle();
+    EXPECT_FALSE(m_log.Has("ON_NO_CAMERA_ERROR"));
+    reachable = false;
+    Run(5);
+    EXPECT_EQ(m_log.Count("ON_NO_CAMERA_ERROR"), 1);
+    EXPECT_EQ(m_log.Count("ON_SET_ERROR_REPLY"), 1);
+    SendText("Reply", "ErrorAcknowleged");
+    EXPECT_TRUE(m_log.Has("ON_CLOSE_WINDOW"));
+    Run();
+    EXPECT_EQ(m_window->GetEntry(), nullptr);
+    EXPECT_EQ(m_log.Count("ON_NO_CAMERA_ERROR"), 1);
+}
+
+TEST_F(ReviewWindowTest, ClosingMidDevelopmentLeavesNothingBusy)
+{
+    AddFile("a.q7f");
+    m_pool.SetPlan(kReqProcessed, WithImage(1000));
+    m_pool.SetPlan(kReqPreview, WithImage(1000));
+    Resize(400, 300);
+    Send("ImageFileListEntry", m_files[0].get());
+    Run(8);
+    ASSERT_FALSE(m_window->IsQuiet());
+    // The script's order: the bridges go first and answer their records as cancelled.
+    m_preview.reset();
+    m_engine.reset();
+    EXPECT_TRUE(m_window->IsQuiet());
+    m_window.reset();
+    EXPECT_EQ(m_pool.GetRunningCount(), 0);
 }
 
 } // namespace
