@@ -727,30 +727,6 @@ void FUiReviewWindow::priRunEngine()
                 return;
             }
             break;
-        case kRunIlluminants:
-            if (!priRunSlot(kIlluminants, true))
-                return;
-            break;
-        case kRunAutoSet:
-            if (!priRunSlot(kAutoSet, true))
-                return;
-            break;
-        case kRunProcessed:
-            if (!priRunSlot(kProcessed, true))
-                return;
-            break;
-        case kRunLoupe:
-            if (!priRunSlot(kLoupe, false))
-                return;
-            break;
-        case kRunGrayBalance:
-            if (!priRunSlot(kGrayBalance, false))
-                return;
-            break;
-        case kRunWhiteBalance:
-            if (!priRunSlot(kWhiteBalance, false))
-                return;
-            break;
         case kClosing:
             priStartClosing();
             return;
@@ -767,9 +743,19 @@ void FUiReviewWindow::priRunEngine()
             priFire("ON_END_PROCESSING");
             m_nEngineState = kIdle;
             break;
-        default:
-            m_nEngineState = kIdle;
+        default: {
+            // States 2 to 7 each run one purpose; the first three show the busy marks.
+            static const int kPurposeOfState[] = {kIlluminants, kAutoSet,     kProcessed,
+                                                  kLoupe,       kGrayBalance, kWhiteBalance};
+            if (m_nEngineState < kRunIlluminants || m_nEngineState > kRunWhiteBalance) {
+                m_nEngineState = kIdle;
+                break;
+            }
+            if (!priRunSlot(kPurposeOfState[m_nEngineState - kRunIlluminants],
+                            m_nEngineState <= kRunProcessed))
+                return;
             break;
+        }
         }
     }
 }
