@@ -1403,6 +1403,12 @@ void FUiReviewWindow::priRotate(const FWideString& direction)
         return;
     if (!m_pEntry || !m_pEntry->m_bRaw || !priAskChangeAllowed())
         return;
+    // The entry refuses to rotate without a thumbnail size (it makes a new thumbnail);
+    // an image opened without one from the browser gets the small one.
+    if (m_pEntry->m_nThumbReqWidth < 1 || m_pEntry->m_nThumbReqHeight < 1) {
+        m_pEntry->m_nThumbReqWidth = 160;
+        m_pEntry->m_nThumbReqHeight = 120;
+    }
     m_pEntry->RotateImage(m_pPool, clockwise);
     m_pEntry->GetProps(m_pPool);
     priFireUpdateImage(m_pEntry.get());

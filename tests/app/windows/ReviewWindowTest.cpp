@@ -688,3 +688,30 @@ TEST_F(ReviewWindowTest, ClosingMidDevelopmentLeavesNothingBusy)
 }
 
 } // namespace
+
+namespace
+{
+
+TEST_F(ReviewWindowTest, RotateAsksFirstThenRewritesAndRequeues)
+{
+    AddFile("a.q7f");
+    OpenAndSettle();
+    const size_t before = Kinds().size();
+    m_bAllowChanges = false;
+    SendText("Rotate", "+90");
+    SendText("Rotate", "180"); // not a rotation
+    m_bAllowChanges = true;
+    EXPECT_EQ(Last(kReqModify), nullptr);
+    m_log.lines.clear();
+    SendText("Rotate", "+90");
+    const FFakeIpSubmission* modify = Last(kReqModify);
+    ASSERT_NE(modify, nullptr);
+    EXPECT_EQ(modify->props.at(0), (std::pair<std::string, std::string>{"ROTATION", "+90"}));
+    EXPECT_TRUE(m_log.Has("ON_UPDATE_IMAGE"));
+    Run();
+    // The processed image of the new orientation; the others were received already.
+    EXPECT_EQ(Kinds().back(), kReqProcessed);
+    EXPECT_GT(Kinds().size(), before);
+}
+
+} // namespace
