@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -268,6 +269,51 @@ TEST_F(ReviewJourneyTest, StateRoundTripsAndTheChooserAnswersInternalNames)
             if (record.message == "ON_SAVE")
                 saved.push_back(record.data);
         EXPECT_EQ(saved, (std::vector<std::string>{"Cloudy", "Original", "Candlelight"}));
+        app.Send("MainWin", "Close");
+    });
+}
+
+} // namespace
+
+namespace
+{
+
+TEST_F(ReviewJourneyTest, AFileDamagedWhileReviewedSettlesAndIsNotWritten)
+{
+    ASSERT_TRUE(s_made) << *s_error;
+    std::string bytes;
+    ASSERT_TRUE(s_folder->ReadFile("chart.q7f", bytes));
+    ASSERT_TRUE(s_folder->WriteFile("damaged.q7f", bytes));
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) {
+        Open(app, "damaged.q7f");
+        if (HasFatalFailure())
+            return;
+        ASSERT_TRUE(app.Watch("ReviewWin.WinMgr", "ON_FILE_ERROR"));
+        ASSERT_TRUE(app.Watch("ReviewWin.WinMgr", "ON_IMAGE_ERROR"));
+        // Cut short behind the window's back, then a change that needs the file again.
+        const std::string damaged = bytes.substr(0, bytes.size() / 3);
+        ASSERT_TRUE(s_folder->WriteFile("damaged.q7f", damaged));
+        ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "ManualAdjust"));
+        double exposure = 0.5;
+        const int shown = Shown(app);
+        ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "ExposureChange", &exposure));
+        auto errors = [&] {
+            const std::vector<std::string> log = app.Log();
+            return std::count(log.begin(), log.end(), "ON_FILE_ERROR") +
+                   std::count(log.begin(), log.end(), "ON_IMAGE_ERROR");
+        };
+        // The engine may still hold the decoded capture and show the change; if it goes
+        // back to the file, the damage is one error. Either way the window settles.
+        EXPECT_TRUE(
+            app.RunUntil([&] { return (errors() > 0 || Shown(app) > shown) && m_window->IsIdle(); }, 3000));
+        EXPECT_LE(errors(), 1);
+        FWideString acknowledged("ErrorAcknowleged");
+        app.Send("ReviewWin.WinMgr", "Reply", &acknowledged);
+        app.RunUntil([&] { return m_window->IsIdle(); }, 3000);
+        std::string after;
+        ASSERT_TRUE(s_folder->ReadFile("damaged.q7f", after));
+        EXPECT_TRUE(after == damaged) << "the window wrote into a file nobody asked it to change";
         app.Send("MainWin", "Close");
     });
 }
