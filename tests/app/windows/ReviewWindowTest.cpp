@@ -715,3 +715,32 @@ TEST_F(ReviewWindowTest, RotateAsksFirstThenRewritesAndRequeues)
 }
 
 } // namespace
+
+namespace
+{
+
+TEST_F(ReviewWindowTest, ASavedSettingIsAskedForAndComesBackAsCustom)
+{
+    AddFile("a.q7f");
+    OpenAndSettle();
+    // The saved-settings manager answers the name with its values.
+    auto previous = m_log.answer;
+    m_log.answer = [&, previous](const std::string& name, void* data) {
+        if (name == "ON_GET_SAVED_SETTING" && *static_cast<FWideString*>(data) == FWideString("Portrait")) {
+            ProcessingSettings saved;
+            saved.Saturation = -0.5;
+            m_window->UiRelayMessage(FWideString("CustomSetting"), &saved);
+        }
+        previous(name, data);
+    };
+    m_log.lines.clear();
+    SendText("SelectedSetting", "Portrait");
+    EXPECT_EQ(m_window->GetSettingMode(), CustomSettingMode);
+    EXPECT_DOUBLE_EQ(m_window->GetCustomSettings().Saturation, -0.5);
+    EXPECT_TRUE(m_log.Has("ON_CHECK_MENU_CUSTOM=1"));
+    Run();
+    EXPECT_DOUBLE_EQ(Last(kReqProcessed)->adjustments[4], -0.5);
+    EXPECT_TRUE(m_window->CanStoreSettings());
+}
+
+} // namespace
