@@ -183,6 +183,11 @@ TEST_F(ReviewJourneyTest, GrayPointNeutralisesTheCard)
 
         bool on = true;
         ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "EnableGrayBalance", &on));
+        // The script routes the mode and the loupe to the view (not to the menu of that name).
+        EXPECT_TRUE(m_view->IsGrayBalanceMode());
+        ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "ToggleLoupe"));
+        EXPECT_TRUE(m_view->IsLoupeEnabled());
+        ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "ToggleLoupe"));
         double point[2] = {0.5, 0.5};
         ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "GrayBalanceXY", point));
         ASSERT_TRUE(WaitForImage(app));
