@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -16,14 +17,18 @@
 #include "FGenericUiApp.h"
 #include "FGenericUiWindow.h"
 #include "FIUiPixmap.h"
+#include "FImageFileListEntry.h"
 #include "FOsBackend.h"
 #include "FPropList.h"
 #include "FScopedTempFolder.h"
 #include "FSdlUiWindow.h"
 #include "FUiFont.h"
+#include "FUiImageView.h"
 #include "FUiMultiLangString.h"
+#include "FUiReviewWindow.h"
 #include "RawbenchStart.h"
 #include "ScreenshotSupport.h"
+#include "StorageClassRegistry.h"
 
 namespace
 {
@@ -103,6 +108,31 @@ bool TitleHasRealGlyphs(FGenericUiApp* app)
     return real;
 }
 
+// Shows the review window and the palette on a raw file and waits until its processed
+// image is on screen; false when that does not happen.
+bool OpenReview(FGenericUiApp* app, const std::string& rawPath)
+{
+    auto* manager = dynamic_cast<FUiReviewWindow*>(app->GetUiRelay(FWideString("ReviewWin.WinMgr")));
+    auto* view = dynamic_cast<FUiImageView*>(app->GetUiRelay(FWideString("ReviewWin.View")));
+    FIUiRelay* review = app->GetUiRelay(FWideString("ReviewWin"));
+    FIUiRelay* palette = app->GetUiRelay(FWideString("PaletteWin"));
+    if (!manager || !view || !review || !palette)
+        return false;
+    review->UiRelayMessage(FWideString("Show"), nullptr);
+    palette->UiRelayMessage(FWideString("Show"), nullptr);
+    FWideString url;
+    NativePathToURL(WideFromUtf8(rawPath), url);
+    FImageFileListEntry entry;
+    entry.SetURL(url);
+    manager->UiRelayMessage(FWideString("ImageFileListEntry"), &entry);
+    for (int i = 0; i < 3000; ++i) {
+        if (manager->GetEntry() && manager->IsIdle() && view->GetImage())
+            return true;
+        SdlPumpEvents(10);
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -127,6 +157,11 @@ int main(int argc, char** argv)
     FRawbenchExtras extras;
     extras.running = [&](FGenericUiApp* app) {
         Pump();
+        // RB_SCREENSHOT_REVIEW names a raw file to show in the review window first.
+        if (const char* raw = std::getenv("RB_SCREENSHOT_REVIEW")) {
+            saved = OpenReview(app, raw) && saved;
+            Pump();
+        }
         FGenericUiWindow* main = nullptr;
         for (FPropList* tag = app->GetScriptRoot()->GetFirstChild(); tag; tag = tag->GetNext()) {
             if (!(tag->GetName() == "WINDOW"))

@@ -4,11 +4,14 @@
 #include "FCache.h"
 #include "FIPManager.h"
 #include "FIUiApp.h"
+#include "FUiAdjustment.h"
 #include "FUiDirectoryWindow.h"
 #include "FUiObjectFactory.h"
 #include "FUiProgressWindow.h"
+#include "FUiReviewWindow.h"
 #include "FUiSaveImagesAsWindow.h"
 #include "FUiSettings.h"
+#include "FUiWhiteBalance.h"
 #include "FUiWidgets.h"
 
 FWideString g_usArg1;
@@ -25,8 +28,14 @@ using FRegistration = bool (*)(FIUiObjectFactory*);
 // DELETE_ALL_WIN_MGR, WHITE_BAL_WIN_MGR, SPLASH_SCREEN_MGR, the browser
 // widgets, AUTO_LAUNCH_MGR.
 const FRegistration kAppCreators[] = {
-    RegisterProgressWindowCreator, RegisterSaveImagesAsWindowCreator, RegisterDirectoryWindowCreator,
-    RegisterSettingsCreator,       RegisterAppWidgetCreators,
+    [](FIUiObjectFactory* factory) { return RegisterReviewWindowCreator(factory); },
+    RegisterProgressWindowCreator,
+    RegisterSaveImagesAsWindowCreator,
+    RegisterDirectoryWindowCreator,
+    RegisterSettingsCreator,
+    RegisterAdjustmentCreator,
+    RegisterWhiteBalanceCreator,
+    RegisterAppWidgetCreators,
 };
 
 } // namespace

@@ -312,9 +312,9 @@ void Icon(const std::string& name, const Shape& art, Rgba ink = kInk, int size =
     Canvas c(name, size, size);
     c.Fill(size == 20 ? art : Scaled(art, size / 20.0), ink);
     Emit(c);
-    static const char* const kToolbar[] = {"computer", "camera", "rotate_ccw", "rotate_cw",
-                                           "mark",     "lock",   "trash",      "review",
-                                           "wb",       "save",   "download",   "info"};
+    static const char* const kToolbar[] = {
+        "computer", "camera",   "rotate_ccw", "rotate_cw", "mark", "lock",  "trash",      "review", "wb",
+        "save",     "download", "info",       "prev",      "next", "loupe", "eyedropper", "palette"};
     for (const char* tool : kToolbar) {
         if (name == std::string("ic_") + tool + ".png")
             ToolbarButtons(tool, art, ink);
