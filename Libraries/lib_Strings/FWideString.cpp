@@ -468,6 +468,11 @@ int CompareLocale(const FWideString& a, const FWideString& b)
                            std::u16string_view(b.GetBuffer(), b.GetLength()));
 }
 
+std::string LocaleSortKey(const FWideString& text)
+{
+    return OsCollationKeyNoCase(std::u16string_view(text.GetBuffer(), text.GetLength()));
+}
+
 char16_t* WideStrCopy(char16_t* dest, const char16_t* src)
 {
     int i = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "FCodePage.h"
 
@@ -94,6 +95,9 @@ private:
 int CompareNoCase(const char16_t* wide, const char* narrow);
 // Locale order for sorting names, ignoring case: -1, 0, 1, or -2 on failure.
 int CompareLocale(const FWideString& a, const FWideString& b);
+// Bytes whose plain order (strcmp) is the order of CompareLocale: a sort transforms each
+// text once. Safe on any thread, as CompareLocale is.
+std::string LocaleSortKey(const FWideString& text);
 
 char16_t* WideStrCopy(char16_t* dest, const char16_t* src);
 int WideStrLen(const char16_t* text);

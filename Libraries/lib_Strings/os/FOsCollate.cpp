@@ -68,3 +68,16 @@ int OsCollateNoCase(std::u16string_view a, std::u16string_view b)
         return Sign(std::strcmp(fa.c_str(), fb.c_str()));
     return Sign(strcoll_l(fa.c_str(), fb.c_str(), locale));
 }
+
+std::string OsCollationKeyNoCase(std::u16string_view text)
+{
+    const locale_t locale = UserLocale();
+    std::string folded = FoldedUtf8(text, locale);
+    if (!locale)
+        return folded;
+    const size_t length = strxfrm_l(nullptr, folded.c_str(), 0, locale);
+    std::string key(length + 1, '\0');
+    strxfrm_l(key.data(), folded.c_str(), length + 1, locale);
+    key.resize(length);
+    return key;
+}

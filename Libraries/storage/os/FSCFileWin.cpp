@@ -301,8 +301,10 @@ void FSCFileWin::SetAttributes(const FFileInfo& info)
     if (fstat(m_hFile, &st) != 0)
         return;
     mode_t mode = st.st_mode & 07777;
+    // Read-only is the owner's write bit alone, so locking and unlocking give back the
+    // group's and others' bits as they were.
     if (info.m_iFlags & kFileAttrReadOnly)
-        mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+        mode &= ~static_cast<mode_t>(S_IWUSR);
     else
         mode |= S_IWUSR;
     if (mode == (st.st_mode & 07777))

@@ -1,0 +1,614 @@
+#include "FImageFileList.h"
+
+#include <vector>
+
+#include "FDebugTrace.h"
+#include "FException.h"
+#include "FIPManager.h"
+#include "FIPManagerRequest.h"
+#include "FIStorageClass.h"
+#include "FImageFileListEntry.h"
+#include "FIpPoolGate.h"
+#include "FWinThread.h"
+#include "StorageClassRegistry.h"
+
+namespace
+{
+
+bool IsCameraURL(const FWideString& url)
+{
+    return url.GetLength() >= 7 &&
+           EqualsNoCase(FWideString(url.GetBuffer(), url.GetBuffer() + 6), FWideString("camera:"));
+}
+
+// The folder's URL with one more part: the name, escaped as URL parts are.
+FWideString ChildURL(const std::vector<FWideString>& folderParts, const FWideString& name)
+{
+    std::vector<FWideString> parts = folderParts;
+    FWideString escaped;
+    EscapeURLChars(name, escaped);
+    parts.push_back(escaped);
+    FWideString url;
+    JoinURL(parts, url, false);
+    return url;
+}
+
+void SetKindFromName(FImageFileListEntry& entry, const FWideString& name)
+{
+    FWideString extension;
+    GetFileExtension(name, extension);
+    if (extension.CompareNoCase(".tif") == 0 || extension.CompareNoCase(".tiff") == 0)
+        entry.m_bTiff = true;
+    else if (extension.CompareNoCase(".jpg") == 0 || extension.CompareNoCase(".jpeg") == 0)
+        entry.m_bJpeg = true;
+    else if (extension.CompareNoCase(".q7f") == 0)
+        entry.m_bRaw = true;
+}
+
+} // namespace
+
+bool IsImageFileName(const FWideString& name)
+{
+    FWideString extension;
+    if (!GetFileExtension(name, extension))
+        return false;
+    for (const char* known : {".q7f", ".tif", ".tiff", ".jpg", ".jpeg"})
+        if (extension.CompareNoCase(known) == 0)
+            return true;
+    return false;
+}
+
+bool CountImageFilesInFolder(const FWideString& folderURL, int* count, int64_t* bytes)
+{
+    if (count != nullptr)
+        *count = 0;
+    if (bytes != nullptr)
+        *bytes = 0;
+    FWideString fileName;
+    FIFolder* folder = OpenFolderURL(folderURL, fileName, false);
+    if (folder == nullptr)
+        return false;
+    std::vector<FWideString> names;
+    std::vector<FWideString> parts;
+    try {
+        folder->ListFiles(names);
+        SplitURL(folder->GetURL(), parts);
+    } catch (...) {
+        folder->Release();
+        throw;
+    }
+    folder->Release();
+    for (const FWideString& name : names) {
+        if (!IsImageFileName(name))
+            continue;
+        FIFile* file = OpenFileURL(ChildURL(parts, name), kFileRead);
+        if (file == nullptr)
+            continue;
+        const uint64_t size = file->GetSize();
+        file->Release();
+        if (size == 0)
+            continue;
+        if (count != nullptr)
+            ++*count;
+        if (bytes != nullptr)
+            *bytes += int64_t(size & 0x7FFFFFFFFFFFFFFFULL);
+    }
+    return true;
+}
+
+FImageFileList::FImageFileList() : FImageFileList(GetIPManagerPool()) {}
+
+FImageFileList::FImageFileList(FIPManager* pool) : m_pIpMgr(pool) {}
+
+FImageFileList::~FImageFileList()
+{
+    priStopScan();
+    Clear();
+    while (m_pFirstRequest != nullptr) {
+        ThumbnailRequest* node = m_pFirstRequest;
+        m_pFirstRequest = node->m_pNext;
+        AbandonGatedRequest(m_pIpMgr, node->m_pRequest);
+        delete node;
+    }
+    ReleaseIPManager(&m_pIpMgr);
+}
+
+void FImageFileList::priStopScan()
+{
+    if (m_pScanThread == nullptr)
+        return;
+    m_bStopScan.store(true);
+    while (!m_pScanThread->IsDone())
+        SleepMilliseconds(1);
+    DeleteThread(m_pScanThread);
+    m_bStopScan.store(false);
+}
+
+// The readers gather every entry first and sort once: placing each file by walking the
+// chain would cost the square of the folder's size.
+bool FImageFileList::priRead(FIPManager* pool, const FWideString& folderURL, bool scan)
+{
+    Clear();
+    FWideString fileName;
+    FIFolder* folder = OpenFolderURL(folderURL, fileName, false);
+    if (folder == nullptr)
+        return false;
+    m_usFolderURL = folderURL;
+    const bool camera = IsCameraURL(folderURL);
+    std::vector<FWideString> names;
+    try {
+        folder->ListFiles(names);
+    } catch (...) {
+        folder->Release();
+        throw;
+    }
+    folder->Release();
+    std::vector<FWideString> parts;
+    SplitURL(folderURL, parts);
+    int placed = 0;
+    for (const FWideString& name : names) {
+        if (scan && m_bStopScan.load())
+            break;
+        if (!IsImageFileName(name))
+            continue;
+        auto entry = std::make_unique<FImageFileListEntry>();
+        SetKindFromName(*entry, name);
+        if (camera && !scan && !entry->m_bRaw)
+            continue;
+        const FWideString url = ChildURL(parts, name);
+        if (GetFileSizeURL(url) <= 0)
+            continue;
+        entry->m_usURL = url;
+        entry->m_usFileName = name;
+        entry->m_bCamera = camera;
+        bool loaded = false;
+        try {
+            loaded = entry->GetProps(pool);
+        } catch (const FException& e) {
+            // A file that went away or broke between the listing and now.
+            DebugTrace("FImageFileList: skipped '%s': %s (%s)\n", url.GetNarrow(), e.GetDescription(),
+                       e.GetMessage());
+            continue;
+        }
+        if (!loaded && !scan)
+            continue;
+        Append(entry.release());
+        ++placed;
+        if (scan && m_pfnScanProgress != nullptr)
+            m_pfnScanProgress(m_pScanProgressContext, placed);
+    }
+    Resort();
+    return true;
+}
+
+bool FImageFileList::ReadFolder(FIPManager* pool, const FWideString& folderURL)
+{
+    return priRead(pool, folderURL, false);
+}
+
+int ScanThreadMain(void* argument)
+{
+    auto* list = static_cast<FImageFileList*>(argument);
+    try {
+        return list->priRead(list->m_pScanMgr, list->m_usScanURL, true) ? 1 : 0;
+    } catch (...) {
+        DebugTrace("FImageFileList: the folder scan ended with an exception\n");
+        return 0;
+    }
+}
+
+bool FImageFileList::StartScan(FIPManager* pool, const FWideString& folderURL)
+{
+    if (m_pScanThread != nullptr)
+        return false;
+    m_pScanMgr = pool;
+    m_usScanURL = folderURL;
+    m_bStopScan.store(false);
+    m_pScanThread = CreateWinThread(ScanThreadMain, this, 2);
+    return m_pScanThread != nullptr;
+}
+
+bool FImageFileList::IsScanDone()
+{
+    if (m_pScanThread == nullptr)
+        return true;
+    if (!m_pScanThread->IsDone())
+        return false;
+    DeleteThread(m_pScanThread);
+    return true;
+}
+
+void FImageFileList::Append(FImageFileListEntry* entry)
+{
+    entry->m_pPrev = m_pTail;
+    entry->m_pNext = nullptr;
+    if (m_pTail != nullptr)
+        m_pTail->m_pNext = entry;
+    else
+        m_pHead = entry;
+    m_pTail = entry;
+    m_aCounts[kCountAll].m_nCount++;
+    m_aCounts[kCountAll].m_nBytes += entry->m_nFileSize;
+    auto add = [&](int index, bool yes) {
+        if (!yes)
+            return;
+        m_aCounts[index].m_nCount++;
+        m_aCounts[index].m_nBytes += entry->m_nFileSize;
+    };
+    add(kCountMarked, entry->m_bMarked);
+    add(kCountLocked, entry->m_bLocked);
+    add(kCountTransferred, entry->m_bTransferred);
+    add(kCountSelected, entry->m_bSelected);
+    add(kCountRaw, entry->m_bRaw);
+}
+
+void FImageFileList::InsertBefore(FImageFileListEntry* entry, FImageFileListEntry* next)
+{
+    if (next == nullptr || (next != m_pHead && next->m_pPrev == nullptr)) {
+        Append(entry);
+        return;
+    }
+    entry->m_pNext = next;
+    entry->m_pPrev = next->m_pPrev;
+    if (next->m_pPrev != nullptr)
+        next->m_pPrev->m_pNext = entry;
+    else
+        m_pHead = entry;
+    next->m_pPrev = entry;
+}
+
+void FImageFileList::InsertAfter(FImageFileListEntry* entry, FImageFileListEntry* prev)
+{
+    if (prev == nullptr) {
+        if (m_pHead == nullptr) {
+            Append(entry);
+            return;
+        }
+        InsertBefore(entry, m_pHead);
+        return;
+    }
+    if (prev != m_pTail && prev->m_pNext == nullptr) {
+        Append(entry);
+        return;
+    }
+    entry->m_pPrev = prev;
+    entry->m_pNext = prev->m_pNext;
+    if (prev->m_pNext != nullptr)
+        prev->m_pNext->m_pPrev = entry;
+    else
+        m_pTail = entry;
+    prev->m_pNext = entry;
+}
+
+void FImageFileList::priUnlink(FImageFileListEntry* entry)
+{
+    if (entry->m_pPrev != nullptr)
+        entry->m_pPrev->m_pNext = entry->m_pNext;
+    else if (m_pHead == entry)
+        m_pHead = entry->m_pNext;
+    if (entry->m_pNext != nullptr)
+        entry->m_pNext->m_pPrev = entry->m_pPrev;
+    else if (m_pTail == entry)
+        m_pTail = entry->m_pPrev;
+    entry->m_pPrev = entry->m_pNext = nullptr;
+}
+
+void FImageFileList::Remove(FImageFileListEntry* entry)
+{
+    if (entry == nullptr)
+        return;
+    priDropRequestsOf(entry);
+    if (m_pBatchEntry == entry)
+        m_pBatchEntry = entry->m_pNext;
+    priUnlink(entry);
+    delete entry;
+    ++m_uRemovals;
+    Refilter();
+}
+
+void FImageFileList::Clear()
+{
+    priResetBatch();
+    for (ThumbnailRequest* node = m_pFirstRequest; node != nullptr;) {
+        ThumbnailRequest* next = node->m_pNext;
+        if (node->m_pEntry != nullptr)
+            priDetachRequest(node);
+        node = next;
+    }
+    FImageFileListEntry* entry = m_pHead;
+    m_pHead = m_pTail = nullptr;
+    ++m_uRemovals;
+    while (entry != nullptr) {
+        FImageFileListEntry* next = entry->m_pNext;
+        delete entry;
+        entry = next;
+    }
+    Refilter();
+}
+
+bool FImageFileList::Add(FImageFileListEntry* entry)
+{
+    if (entry == nullptr)
+        return false;
+    Append(entry);
+    SetSort(m_nSortMethod, m_bReverse);
+    return true;
+}
+
+void FImageFileList::AddCopies(const FImageFileListEntry* first)
+{
+    // One sort at the end: sorting after every copy would cost the square of the count.
+    for (const FImageFileListEntry* e = first; e != nullptr; e = e->m_pNext)
+        Append(new FImageFileListEntry(*e));
+    SetSort(m_nSortMethod, m_bReverse);
+}
+
+FImageFileListEntry* FImageFileList::AddFile(FIPManager* pool, const FWideString& fileURL)
+{
+    if (FindByURL(fileURL) != nullptr)
+        return nullptr;
+    std::vector<FWideString> parts;
+    SplitURL(fileURL, parts);
+    if (parts.size() < 2)
+        return nullptr;
+    parts.pop_back();
+    FWideString folder;
+    JoinURL(parts, folder, true);
+    if (!(folder == m_usFolderURL))
+        return nullptr;
+    auto entry = std::make_unique<FImageFileListEntry>();
+    if (entry->SetURL(fileURL))
+        return nullptr;
+    if (!entry->LoadPropsAndThumbnail(pool, m_nThumbWidth, m_nThumbWidth))
+        return nullptr;
+    FImageFileListEntry* placed = entry.release();
+    InsertSorted(placed);
+    Refilter();
+    return placed;
+}
+
+void FImageFileList::StoreSortMethod(int method)
+{
+    if (method == m_nSortMethod)
+        return;
+    m_nSortMethod = method;
+    Refilter();
+}
+
+void FImageFileList::StoreReverseSort(bool reverse)
+{
+    if (reverse == m_bReverse)
+        return;
+    m_bReverse = reverse;
+    Refilter();
+}
+
+void FImageFileList::SetFilterMethod(int method)
+{
+    if (method == m_nFilterMethod)
+        return;
+    m_nFilterMethod = method;
+    Refilter();
+}
+
+void FImageFileList::SetBriOnly(bool rawOnly)
+{
+    if (rawOnly == m_bRawOnly)
+        return;
+    m_bRawOnly = rawOnly;
+    Refilter();
+}
+
+bool FImageFileList::priPasses(const FImageFileListEntry* e) const
+{
+    if (!e->m_bRaw && m_bRawOnly)
+        return false;
+    switch (m_nFilterMethod) {
+    case 1:
+        return true;
+    case 2:
+        return e->m_bMarked;
+    case 3:
+        return !e->m_bMarked;
+    case 4:
+        return e->m_bLocked;
+    case 5:
+        return !e->m_bLocked;
+    default:
+        return false;
+    }
+}
+
+void FImageFileList::priCountEntry(const FImageFileListEntry* e)
+{
+    const bool counted[kCountKinds] = {
+        true, false, e->m_bMarked, e->m_bLocked, e->m_bTransferred, e->m_bSelected, e->m_bRaw};
+    for (int i = 0; i < kCountKinds; ++i) {
+        if (i == kCountVisible || !counted[i])
+            continue;
+        m_aCounts[i].m_nCount++;
+        m_aCounts[i].m_nBytes += e->m_nFileSize;
+    }
+}
+
+void FImageFileList::Refilter()
+{
+    for (ImageCount& count : m_aCounts)
+        count = ImageCount{};
+    const bool known = m_nFilterMethod >= 1 && m_nFilterMethod <= 5;
+    for (FImageFileListEntry* e = m_pHead; e != nullptr; e = e->m_pNext) {
+        if (!e->m_bRaw && m_bRawOnly) {
+            e->m_bVisible = false;
+            e->m_nVisibleIndex = -1;
+        } else if (known) {
+            if (priPasses(e)) {
+                e->m_bVisible = true;
+                e->m_nVisibleIndex = m_aCounts[kCountVisible].m_nCount;
+                m_aCounts[kCountVisible].m_nCount++;
+                m_aCounts[kCountVisible].m_nBytes += e->m_nFileSize;
+            } else {
+                e->m_bVisible = false;
+                e->m_nVisibleIndex = -1;
+            }
+        }
+        priCountEntry(e);
+    }
+    for (FImageFileListEntry* e = m_pHead; e != nullptr; e = e->m_pNext)
+        e->m_nVisibleCount = m_aCounts[kCountVisible].m_nCount;
+}
+
+void FImageFileList::DeselectHidden()
+{
+    for (FImageFileListEntry* e = m_pHead; e != nullptr; e = e->m_pNext)
+        if (!e->m_bVisible)
+            e->m_bSelected = false;
+    Refilter();
+}
+
+FImageFileListEntry* FImageFileList::FindByURL(const FWideString& url) const
+{
+    for (FImageFileListEntry* e = m_pHead; e != nullptr; e = e->m_pNext)
+        if (EqualsNoCase(e->m_usURL, url))
+            return e;
+    return nullptr;
+}
+
+bool FImageFileList::SelectByURL(const FWideString& url, bool select)
+{
+    FImageFileListEntry* e = FindByURL(url);
+    if (e == nullptr)
+        return false;
+    e->m_bSelected = select;
+    return true;
+}
+
+FImageFileListEntry* FImageFileList::FirstSelected() const
+{
+    for (FImageFileListEntry* e = m_pHead; e != nullptr; e = e->m_pNext)
+        if (e->m_bSelected)
+            return e;
+    return nullptr;
+}
+
+FImageFileListEntry* FImageFileList::FirstVisible() const
+{
+    for (FImageFileListEntry* e = m_pHead; e != nullptr; e = e->m_pNext)
+        if (e->m_bVisible)
+            return e;
+    return nullptr;
+}
+
+FImageFileListEntry* FImageFileList::FirstSelectedRaw() const
+{
+    for (FImageFileListEntry* e = m_pHead; e != nullptr; e = e->m_pNext)
+        if (e->m_bSelected && e->m_bRaw)
+            return e;
+    return nullptr;
+}
+
+FImageFileListEntry* FImageFileList::FirstRawSelectedOf(const FImageFileListEntry* entry) const
+{
+    if (entry == nullptr)
+        return nullptr;
+    for (FImageFileListEntry* e = entry->m_pNext; e != nullptr; e = e->m_pNext)
+        if (e->m_bSelected && e->m_bRaw)
+            return e;
+    return nullptr;
+}
+
+bool FImageFileList::AnyMatching(int flags) const
+{
+    for (const FImageFileListEntry* e = m_pHead; e != nullptr; e = e->m_pNext) {
+        const bool tests[][2] = {
+            {e->m_bSelected, !e->m_bSelected}, {e->m_bRaw, !e->m_bRaw},
+            {e->m_bCamera, !e->m_bCamera},     {e->m_bTransferred, !e->m_bTransferred},
+            {e->m_bMarked, !e->m_bMarked},     {e->m_bLocked, !e->m_bLocked},
+            {e->m_bVisible, !e->m_bVisible},
+        };
+        bool all = true;
+        for (int i = 0; i < 7 && all; ++i) {
+            if ((flags & (1 << (2 * i))) && !tests[i][0])
+                all = false;
+            if ((flags & (2 << (2 * i))) && !tests[i][1])
+                all = false;
+        }
+        if (all)
+            return true;
+    }
+    return false;
+}
+
+int FImageFileList::GetCount() const
+{
+    int n = 0;
+    for (const FImageFileListEntry* e = m_pHead; e != nullptr; e = e->m_pNext)
+        ++n;
+    return n;
+}
+
+int FImageFileList::GetSelectedCount() const
+{
+    int n = 0;
+    for (const FImageFileListEntry* e = m_pHead; e != nullptr; e = e->m_pNext)
+        n += e->m_bSelected ? 1 : 0;
+    return n;
+}
+
+bool FImageFileList::AllSelectedRawMarked() const
+{
+    for (const FImageFileListEntry* e = m_pHead; e != nullptr; e = e->m_pNext)
+        if (e->m_bSelected && e->m_bRaw && !e->m_bMarked)
+            return false;
+    return true;
+}
+
+bool FImageFileList::AllSelectedLocked() const
+{
+    for (const FImageFileListEntry* e = m_pHead; e != nullptr; e = e->m_pNext)
+        if (e->m_bSelected && !e->m_bLocked)
+            return false;
+    return true;
+}
+
+int FImageFileList::ForEach(void* context, int (*callback)(void*, FImageFileListEntry*))
+{
+    int result = 0;
+    for (FImageFileListEntry* e = m_pHead; e != nullptr;) {
+        FImageFileListEntry* next = e->m_pNext;
+        result = callback(context, e);
+        e = next;
+    }
+    return result;
+}
+
+void FImageFileList::ForEachVisible(void* context, void (*callback)(void*, FImageFileListEntry*))
+{
+    for (FImageFileListEntry* e = m_pHead; e != nullptr;) {
+        FImageFileListEntry* next = e->m_pNext;
+        if (priPasses(e))
+            callback(context, e);
+        e = next;
+    }
+}
+
+FImageFileListEntry* FImageFileList::GetPrevVisible(const FImageFileListEntry* entry) const
+{
+    const FImageFileListEntry* own = entry != nullptr ? FindByURL(entry->m_usURL) : nullptr;
+    if (own == nullptr)
+        return nullptr;
+    for (FImageFileListEntry* e = own->m_pPrev; e != nullptr; e = e->m_pPrev)
+        if (priPasses(e))
+            return e;
+    return nullptr;
+}
+
+FImageFileListEntry* FImageFileList::GetNextVisible(const FImageFileListEntry* entry) const
+{
+    const FImageFileListEntry* own = entry != nullptr ? FindByURL(entry->m_usURL) : nullptr;
+    if (own == nullptr)
+        return nullptr;
+    for (FImageFileListEntry* e = own->m_pNext; e != nullptr; e = e->m_pNext)
+        if (priPasses(e))
+            return e;
+    return nullptr;
+}
