@@ -4,7 +4,10 @@
 #include "FCache.h"
 #include "FIPManager.h"
 #include "FIUiApp.h"
+#include "FUiAutoLaunchManagerWin.h"
+#include "FUiCameraObject.h"
 #include "FUiObjectFactory.h"
+#include "FUiSplashScreen.h"
 #include "FUiWidgets.h"
 
 FWideString g_usArg1;
@@ -21,7 +24,10 @@ using FRegistration = bool (*)(FIUiObjectFactory*);
 // DELETE_ALL_WIN_MGR, WHITE_BAL_WIN_MGR, SPLASH_SCREEN_MGR, the browser
 // widgets, AUTO_LAUNCH_MGR.
 const FRegistration kAppCreators[] = {
+    RegisterCameraObject,
+    RegisterSplashScreenManager,
     RegisterAppWidgetCreators,
+    RegisterAutoLaunchManager,
 };
 
 } // namespace
