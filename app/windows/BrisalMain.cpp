@@ -6,6 +6,7 @@
 #include "FIUiApp.h"
 #include "FUiAutoLaunchManagerWin.h"
 #include "FUiCameraObject.h"
+#include "FUiCopyCameraWindow.h"
 #include "FUiDeleteAllWindow.h"
 #include "FUiInfoWindow.h"
 #include "FUiObjectFactory.h"
@@ -26,8 +27,9 @@ using FRegistration = bool (*)(FIUiObjectFactory*);
 // DELETE_ALL_WIN_MGR, WHITE_BAL_WIN_MGR, SPLASH_SCREEN_MGR, the browser
 // widgets, AUTO_LAUNCH_MGR.
 const FRegistration kAppCreators[] = {
-    RegisterCameraObject,        RegisterInfoWindowManager, RegisterDeleteAllWindowManager,
-    RegisterSplashScreenManager, RegisterAppWidgetCreators, RegisterAutoLaunchManager,
+    RegisterCameraObject,           RegisterInfoWindowManager,   RegisterCopyCameraWindowManager,
+    RegisterDeleteAllWindowManager, RegisterSplashScreenManager, RegisterAppWidgetCreators,
+    RegisterAutoLaunchManager,
 };
 
 } // namespace
