@@ -110,7 +110,9 @@ FImageFileList::~FImageFileList()
         AbandonGatedRequest(m_pIpMgr, node->m_pRequest);
         delete node;
     }
-    ReleaseIPManager(&m_pIpMgr);
+    // The list never owns its pool; releasing a manager that is not the process-wide
+    // pool would delete one that the caller still holds.
+    m_pIpMgr = nullptr;
 }
 
 void FImageFileList::priStopScan()

@@ -105,6 +105,11 @@ protected:
     }
 };
 
+void CountDone(void* context, FImageFileListEntry*)
+{
+    ++*static_cast<int*>(context);
+}
+
 bool DrainQueue(FImageFileList& list)
 {
     for (int i = 0; i < 200000 && (list.HasQueuedThumbnails() || list.IsBatchRunning()); ++i)
@@ -287,6 +292,20 @@ TEST(ListChain, InsertionFallbacksLookupAndNeighbours)
     ExpectConsistentChain(list);
 }
 
+TEST(ListChain, TheListNeverDeletesTheManagerItWasGiven)
+{
+    auto log = std::make_shared<FFakeManagerLog>();
+    FFakeManager fake("A", log, 1);
+    {
+        FImageFileList list(&fake);
+        list.Append(Make({.name = "a.q7f"}));
+        ASSERT_TRUE(list.RequestThumbnails(8, 8, nullptr, nullptr));
+        list.Idle(); // handed to the fake, which holds it until the list goes
+    }
+    EXPECT_EQ(log->m_iDeleted, 0);
+    EXPECT_EQ(fake.GetCurrent(), nullptr);
+}
+
 TEST_F(ListTest, AddFileOnlyForTheListsOwnFolder)
 {
     PutRaw("a.q7f");
@@ -432,6 +451,32 @@ TEST_F(ListTest, CaseTwinsAreBothListedButLookupsFindTheFirst)
     EXPECT_EQ(list.GetNextVisible(list.m_pTail), list.m_pTail);
 }
 
+// Files whose reads fail past their first bytes: listed with blank texts by the reader
+// and the scan, their thumbnails dropped silently, nothing hangs.
+TEST_F(ListTest, UnreadableFilesAreListedBlankAndGetNoThumbnail)
+{
+    static FMemStorageClass* flaky = RegisterMemStorageClass(FWideString("flaky"));
+    RawOptions o;
+    o.props = {{"ISO", "100"}};
+    const rawtest::Bytes raw = MakeRaw(o);
+    for (const char* path : {"card/a.q7f", "card/b.q7f"})
+        flaky->PutFile(FWideString(path), std::string(raw.begin(), raw.end()));
+    flaky->SetReadFault(64);
+    FImageFileList list;
+    ASSERT_TRUE(list.ReadFolder(GetIPManagerPool(), FWideString("flaky://card/")));
+    ASSERT_EQ(list.GetCount(), 2);
+    EXPECT_EQ(N(list.m_pHead->m_usIso), " ");
+    int done = 0;
+    ASSERT_TRUE(list.RequestThumbnails(16, 16, &done, CountDone));
+    ASSERT_TRUE(DrainQueue(list));
+    EXPECT_EQ(done, 0);
+    ASSERT_TRUE(list.StartScan(GetIPManagerPool(), FWideString("flaky://card/")));
+    while (!list.IsScanDone())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(list.GetCount(), 2);
+    flaky->SetReadFault(-1);
+}
+
 TEST_F(ListTest, NamesWithAnyByteLinuxAllows)
 {
     const std::vector<std::string> names = {"new\nline.q7f",        "100%.q7f",  "50%0041.q7f",
@@ -456,11 +501,6 @@ TEST_F(ListTest, NamesWithAnyByteLinuxAllows)
     ASSERT_TRUE(DrainQueue(list));
     for (const std::string& name : names)
         EXPECT_EQ((Permissions(m_pFolder->NativePath(name)) & 0200) == 0, name == "100%.q7f") << name;
-}
-
-void CountDone(void* context, FImageFileListEntry*)
-{
-    ++*static_cast<int*>(context);
 }
 
 TEST_F(ListTest, ThumbnailQueueStatesFilterAndCancel)
