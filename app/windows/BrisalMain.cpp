@@ -8,8 +8,12 @@
 #include "FUiCameraObject.h"
 #include "FUiCopyCameraWindow.h"
 #include "FUiDeleteAllWindow.h"
+#include "FUiDirectoryWindow.h"
 #include "FUiInfoWindow.h"
 #include "FUiObjectFactory.h"
+#include "FUiProgressWindow.h"
+#include "FUiSaveImagesAsWindow.h"
+#include "FUiSettings.h"
 #include "FUiSplashScreen.h"
 #include "FUiWidgets.h"
 
@@ -27,8 +31,16 @@ using FRegistration = bool (*)(FIUiObjectFactory*);
 // DELETE_ALL_WIN_MGR, WHITE_BAL_WIN_MGR, SPLASH_SCREEN_MGR, the browser
 // widgets, AUTO_LAUNCH_MGR.
 const FRegistration kAppCreators[] = {
-    RegisterCameraObject,           RegisterInfoWindowManager,   RegisterCopyCameraWindowManager,
-    RegisterDeleteAllWindowManager, RegisterSplashScreenManager, RegisterAppWidgetCreators,
+    RegisterCameraObject,
+    RegisterInfoWindowManager,
+    RegisterProgressWindowCreator,
+    RegisterSaveImagesAsWindowCreator,
+    RegisterDirectoryWindowCreator,
+    RegisterSettingsCreator,
+    RegisterCopyCameraWindowManager,
+    RegisterDeleteAllWindowManager,
+    RegisterSplashScreenManager,
+    RegisterAppWidgetCreators,
     RegisterAutoLaunchManager,
 };
 

@@ -1,0 +1,191 @@
+// The batch save from the dialog's messages to files on disk: the dialog, the progress
+// window and the bridge on the real pool, ticked as the window ticks them. The files are
+// checked with the system's own tools and LittleCMS.
+
+#include <gtest/gtest.h>
+
+#include <lcms2.h>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DevelopableRaw.h"
+#include "EngineTestSupport.h"
+#include "FCodePage.h"
+#include "FIPManager.h"
+#include "FImageFileListEntry.h"
+#include "FUiIpObject.h"
+#include "FUiProgressWindow.h"
+#include "FUiSaveImagesAsWindow.h"
+#include "FUiScriptFixture.h"
+#include "RawTestFolder.h"
+
+namespace
+{
+
+std::string Shell(const std::string& command)
+{
+    std::string out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[4096];
+        size_t got;
+        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            out.append(buffer, got);
+        pclose(pipe);
+    }
+    return out;
+}
+
+// The red colorant's X of the embedded profile, read by LittleCMS; -1 without a profile.
+double RedColorantX(const std::string& file)
+{
+    const std::string profile = Shell("exiftool -b -ICC_Profile '" + file + "'");
+    if (profile.empty())
+        return -1.0;
+    cmsHPROFILE handle = cmsOpenProfileFromMem(profile.data(), static_cast<cmsUInt32Number>(profile.size()));
+    if (!handle)
+        return -1.0;
+    double x = -1.0;
+    if (auto* red = static_cast<cmsCIEXYZ*>(cmsReadTag(handle, cmsSigRedColorantTag)))
+        x = red->X;
+    cmsCloseProfile(handle);
+    return x;
+}
+
+class Answers : public FUiObject
+{
+public:
+    Answers() : FUiObject("ANSWERS") {}
+    bool UiRelayMessage(const FWideString& message, void* data) override
+    {
+        if (message == "ON_GET_FILETYPE")
+            *static_cast<FWideString*>(data) = FWideString(fileType.c_str());
+        else if (message == "ON_GET_OUTPUTSIZE")
+            *static_cast<FWideString*>(data) = FWideString("Half");
+        else if (message == "ON_GET_COLORSPACE")
+            *static_cast<FWideString*>(data) = FWideString(colorSpace.c_str());
+        else if (message == "ON_GET_JPEG_VALUE")
+            *static_cast<double*>(data) = 9.0;
+        else if (message == "ON_GET_NATIVE_DST_DIR")
+            *static_cast<FWideString*>(data) = WideFromUtf8(destination);
+        else if (message == "ON_IMAGE_QUEUE_EMPTY")
+            ended = true;
+        else if (message == "ON_IMAGE_ERROR")
+            ++errors;
+        return true;
+    }
+    std::string fileType, colorSpace, destination;
+    bool ended = false;
+    int errors = 0;
+};
+
+class SaveEndToEndTest : public FEngineTest
+{
+protected:
+    void SetUp() override
+    {
+        FEngineTest::SetUp();
+        rawtest::EnsureDiskStorageClass();
+        EnsureDiskStorageClass();
+        m_pRaws = std::make_unique<rawtest::RawTestFolder>();
+        for (int i = 0; i < 3; ++i) {
+            developtest::DevelopableRawOptions options;
+            options.cols = 320;
+            options.rows = 240;
+            options.seed = 52 + i;
+            const FWideString url = m_pRaws->Write("IMG_00" + std::to_string(i) + ".q7f",
+                                                   developtest::MakeDevelopableRaw(options));
+            auto entry = std::make_unique<FImageFileListEntry>();
+            entry->SetURL(url);
+            ASSERT_TRUE(entry->GetProps(GetIPManagerPool()));
+            ASSERT_TRUE(entry->m_bRaw);
+            entry->m_bMarked = i != 1;
+            if (!m_entries.empty())
+                m_entries.back()->m_pNext = entry.get();
+            m_entries.push_back(std::move(entry));
+        }
+    }
+    void TearDown() override
+    {
+        m_entries.clear();
+        m_pRaws.reset();
+        FEngineTest::TearDown();
+    }
+
+    // The dialog, the worker and the bridge wired as the script wires them.
+    void SaveMarked(Answers& answers)
+    {
+        FUiSaveImagesAsWindow dialog("SAVE_IMAGES_AS_WIN_MGR");
+        FUiProgressWindow progress("PROGRESS_WIN_MGR");
+        FUiIpObject bridge("IP_OBJECT2");
+        for (const char* event : {"ON_GET_FILETYPE", "ON_GET_OUTPUTSIZE", "ON_GET_COLORSPACE",
+                                  "ON_GET_JPEG_VALUE", "ON_GET_NATIVE_DST_DIR"})
+            dialog.FindEvent(FWideString(event))->AddTarget(FWideString(event), &answers);
+        dialog.FindEvent(FWideString("ON_START_SAVE_BATCH"))
+            ->AddTarget(FWideString("StartOfBatch"), &progress);
+        dialog.FindEvent(FWideString("ON_PERFORM_SAVE"))->AddTarget(FWideString("ProcAndSave"), &progress);
+        progress.FindEvent(FWideString("ON_DO_IMAGE_PROC"))->AddTarget(FWideString("IpRequest"), &bridge);
+        for (const char* event : {"ON_IMAGE_QUEUE_EMPTY", "ON_IMAGE_ERROR"})
+            progress.FindEvent(FWideString(event))->AddTarget(FWideString(event), &answers);
+        dialog.UiRelayMessage(FWideString("ImageFileList"), m_entries[0].get());
+        dialog.UiRelayMessage(FWideString("MarkedImages"), nullptr);
+        dialog.UiRelayMessage(FWideString("AutoMode"), nullptr);
+        dialog.UiRelayMessage(FWideString("PerformSave"), nullptr);
+        ASSERT_TRUE(TickUntil([&] { return answers.ended; },
+                              [&] {
+                                  progress.Tick(10);
+                                  bridge.Tick(10);
+                              },
+                              std::chrono::seconds(240)));
+    }
+
+    std::unique_ptr<rawtest::RawTestFolder> m_pRaws;
+    std::vector<std::unique_ptr<FImageFileListEntry>> m_entries;
+};
+
+TEST_F(SaveEndToEndTest, MarkedImagesAreWrittenAtTheChosenSizeWithProfileAndExif)
+{
+    struct Case {
+        const char* fileType;
+        const char* colorSpace;
+        const char* extension;
+        bool adobe;
+    };
+    const Case cases[] = {{"JPEG_EXIF", "Adobe", ".jpg", true}, {"TIFF16", "PC", ".tif", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fileType);
+        FScopedTempFolder out;
+        Answers answers;
+        answers.fileType = c.fileType;
+        answers.colorSpace = c.colorSpace;
+        answers.destination = out.GetPath();
+        SaveMarked(answers);
+        EXPECT_EQ(answers.errors, 0);
+        const std::string listing = Shell("ls '" + out.GetPath() + "'");
+        EXPECT_EQ(listing, std::string("IMG_000") + c.extension + "\nIMG_002" + c.extension + "\n");
+        for (const char* name : {"IMG_000", "IMG_002"}) {
+            const std::string file = out.Join(std::string(name) + c.extension);
+            if (c.extension == std::string(".jpg")) {
+                const std::string header = Shell("djpeg -pnm '" + file + "' | head -c 15");
+                EXPECT_NE(header.find("160 120"), std::string::npos) << header;
+            } else {
+                const std::string info = Shell("tiffinfo '" + file + "' 2>/dev/null");
+                EXPECT_NE(info.find("Image Width: 160 Image Length: 120"), std::string::npos) << info;
+                EXPECT_NE(info.find("Bits/Sample: 16"), std::string::npos);
+            }
+            const double redX = RedColorantX(file);
+            if (c.adobe) {
+                EXPECT_NEAR(redX, 0.6097, 0.01);
+            } else {
+                EXPECT_NEAR(redX, 0.4361, 0.01);
+            }
+            EXPECT_NE(Shell("exiftool -s -ISO '" + file + "'").find("ISO"), std::string::npos)
+                << "EXIF present";
+        }
+    }
+}
+
+} // namespace
