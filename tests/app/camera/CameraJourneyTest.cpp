@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -180,4 +182,46 @@ TEST_F(CameraJourneyTest, ListDownloadCompareAndDeleteAllKeepsTheLockedImages)
         const rawtest::Bytes raw = browsertest::MakeRaw(options);
         EXPECT_EQ(copied, std::string(raw.begin(), raw.end()));
     }
+}
+
+TEST_F(CameraJourneyTest, AnUnplugMidDownloadLeavesNoPartialFile)
+{
+    SimCamera::Bytes big(3 * 1024 * 1024);
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = uint8_t(i * 31 + (i >> 9));
+    m_camera.AddFile("/cf/images/BIG_0001.q7f", big);
+    FScopedTempFolder destination;
+    FAppHarness harness;
+    int state = -1;
+    bool stillConnected = true;
+    const int status = harness.Start([&](FAppHarness& app) {
+        auto* camera = dynamic_cast<FUiCameraObject*>(app.Object("Camera"));
+        ASSERT_NE(camera, nullptr);
+        ASSERT_TRUE(app.RunUntil([&] { return camera->IsConnected(); }, 100));
+        FUiIpObject bridge("IP_OBJECT2", GetIPManagerPool());
+        bridge.SetCopyBudget(std::chrono::microseconds(1), 1);
+        FUiIpObjectCopyReq request;
+        request.m_usFileURL = camera->GetRootURL();
+        request.m_usFileURL += "/cf/images/BIG_0001.q7f";
+        FWideString url;
+        NativePathToURL(WideFromUtf8(destination.Join("BIG_0001.q7f")), url);
+        request.m_usDstURL = url;
+        request.m_pReturnRelay = app.Probe();
+        bridge.UiRelayMessage(FWideString("IpRequest"), &request);
+        bridge.Tick(10);
+        bridge.Tick(10);
+        m_camera.Unplug();
+        for (int i = 0; i < 100000 && !bridge.IsIdle(); ++i)
+            bridge.Tick(10);
+        state = request.m_Async.m_eState.load();
+        // The status object notices within its polling interval.
+        app.RunUntil([&] { return !camera->IsConnected(); }, 200);
+        stillConnected = camera->IsConnected();
+        app.Send("MainWin", "Close");
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(state, kError);
+    EXPECT_FALSE(stillConnected);
+    // Neither the copy nor its temporary file is left behind.
+    EXPECT_TRUE(std::filesystem::is_empty(destination.GetPath()));
 }
