@@ -177,6 +177,9 @@ bool FUiCopyCameraWindow::UiRelayMessage(const FWideString& message, void* data)
         priCounts();
         priFreeSpace();
         priResolutionCheck();
+        // A list handed over is complete at once; the dialog may start.
+        bool ready = true;
+        m_pOnIsReady->Fire(&ready);
         return true;
     }
     if (message == "DownloadDir" && data) {
