@@ -231,12 +231,11 @@ TEST_F(CopyCameraScanTest, ReadyOnTheFirstTickAfterTheScan)
     JoinURL(parts, folder, true);
 
     CopyRig rig;
+    rig.probe.SetDataKind("ON_IS_READY", EProbeData::kBool);
     rig.Send("DownloadDir", &folder);
     EXPECT_EQ(rig.probe.GetMessages(), "ON_IS_READY,ON_SIZEOF_ALL_IMAGES,ON_SIZEOF_MARKED_IMAGES,ON_SIZEOF_"
                                        "SELECTED_IMAGES,ON_BLANK_RESOLUTION");
-    EXPECT_EQ(rig.probe.GetRecords()[0].pointer != nullptr &&
-                  *static_cast<bool*>(rig.probe.GetRecords()[0].pointer),
-              false);
+    EXPECT_EQ(rig.probe.GetRecords()[0].data, "false");
     // Messages that need the list wait while the scan owns it.
     rig.Send("PerformDownload");
     EXPECT_TRUE(rig.sent.empty());
@@ -244,7 +243,6 @@ TEST_F(CopyCameraScanTest, ReadyOnTheFirstTickAfterTheScan)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     rig.probe.Clear();
     rig.texts.clear();
-    rig.probe.SetDataKind("ON_IS_READY", EProbeData::kBool);
     rig.window->Tick(10);
     ASSERT_FALSE(rig.probe.GetRecords().empty());
     EXPECT_EQ(rig.probe.GetRecords()[0].message, "ON_IS_READY");
