@@ -120,7 +120,7 @@ FWideString SavedFileName(const FWideString& sourceURL, bool jpeg)
     std::vector<FWideString> parts;
     FWideString name;
     if (SplitURL(sourceURL, parts) && !parts.empty())
-        name = parts.back();
+        UnescapeURLChars(parts.back(), name);
     RemoveFileExtension(name);
     name += jpeg ? ".jpg" : ".tif";
     return name;

@@ -25,7 +25,7 @@ bool ApplySaveFileType(const FWideString& name, FUiIpObjectProcAndSaveReq& reque
 double OutputScaleOf(const FWideString& name);
 // x + 0.5 with the fraction dropped.
 int RoundHalfUp(double value);
-// The source's last URL part without its extension, with ".jpg" or ".tif".
+// The source's file name (unescaped) without its extension, with ".jpg" or ".tif".
 FWideString SavedFileName(const FWideString& sourceURL, bool jpeg);
 
 class FUiSaveImagesAsWindow : public FUiObject

@@ -275,6 +275,12 @@ TEST_F(BatchSaveTest, ASaveSendsOneRequestPerImageInScope)
     Send("PerformSave");
     ASSERT_EQ(m_dialog.saves.size(), 3u);
     EXPECT_EQ(m_dialog.saves[1].dst.substr(m_dialog.saves[1].dst.rfind('/') + 1), "a.b.jpg");
+
+    // Names are taken unescaped, so a name the URL escapes is not escaped twice.
+    FWideString escaped, url(u"disk:///photos/");
+    EscapeURLChars(FWideString(u"my %photo.x.Q7F"), escaped);
+    url += escaped;
+    EXPECT_EQ(Utf8FromWide(SavedFileName(url, true)), "my %photo.x.jpg");
 }
 
 TEST_F(BatchSaveTest, ModesAndTheOkButton)

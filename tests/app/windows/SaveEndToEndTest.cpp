@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -75,11 +76,14 @@ public:
             ended = true;
         else if (message == "ON_IMAGE_ERROR")
             ++errors;
+        else if (message == "ON_UPDATE_IMAGE" && onWritten)
+            onWritten();
         return true;
     }
     std::string fileType, colorSpace, destination;
     bool ended = false;
     int errors = 0;
+    std::function<void()> onWritten;
 };
 
 class SaveEndToEndTest : public FEngineTest
@@ -128,7 +132,7 @@ protected:
             ->AddTarget(FWideString("StartOfBatch"), &progress);
         dialog.FindEvent(FWideString("ON_PERFORM_SAVE"))->AddTarget(FWideString("ProcAndSave"), &progress);
         progress.FindEvent(FWideString("ON_DO_IMAGE_PROC"))->AddTarget(FWideString("IpRequest"), &bridge);
-        for (const char* event : {"ON_IMAGE_QUEUE_EMPTY", "ON_IMAGE_ERROR"})
+        for (const char* event : {"ON_IMAGE_QUEUE_EMPTY", "ON_IMAGE_ERROR", "ON_UPDATE_IMAGE"})
             progress.FindEvent(FWideString(event))->AddTarget(FWideString(event), &answers);
         dialog.UiRelayMessage(FWideString("ImageFileList"), m_entries[0].get());
         dialog.UiRelayMessage(FWideString("MarkedImages"), nullptr);
@@ -186,6 +190,21 @@ TEST_F(SaveEndToEndTest, MarkedImagesAreWrittenAtTheChosenSizeWithProfileAndExif
                 << "EXIF present";
         }
     }
+}
+
+TEST_F(SaveEndToEndTest, ADestinationThatVanishesMidBatchFailsTheRestAndLeavesNothing)
+{
+    FScopedTempFolder out;
+    const std::string destination = out.Join("gone");
+    ASSERT_EQ(Shell("mkdir '" + destination + "' && echo ok"), "ok\n");
+    Answers answers;
+    answers.fileType = "JPEG_EXIF";
+    answers.colorSpace = "PC";
+    answers.destination = destination;
+    answers.onWritten = [&] { Shell("rm -rf '" + destination + "'"); };
+    SaveMarked(answers);
+    EXPECT_EQ(answers.errors, 1) << "the second image fails, the batch still ends";
+    EXPECT_EQ(Shell("ls -A '" + out.GetPath() + "'"), "") << "nothing was made again, no partial file";
 }
 
 } // namespace
