@@ -225,3 +225,37 @@ TEST_F(CameraJourneyTest, AnUnplugMidDownloadLeavesNoPartialFile)
     // Neither the copy nor its temporary file is left behind.
     EXPECT_TRUE(std::filesystem::is_empty(destination.GetPath()));
 }
+
+TEST_F(CameraJourneyTest, ACameraAnsweringGarbageLosesNothingAndHangsNothing)
+{
+    FAppHarness harness;
+    int listed = -1;
+    std::string status;
+    const int exitStatus = harness.Start([&](FAppHarness& app) {
+        auto* camera = dynamic_cast<FUiCameraObject*>(app.Object("Camera"));
+        ASSERT_NE(camera, nullptr);
+        ASSERT_TRUE(app.RunUntil([&] { return camera->IsConnected(); }, 100));
+        FWideString folder = camera->GetRootURL();
+        folder += "/cf/images/";
+        // From now on every transfer answers a status the wire does not know.
+        m_driver.m_iGarbageStatus = 1 << 30;
+        auto* download = dynamic_cast<FUiCopyCameraWindow*>(app.Object("DownloadWin.WinMgr"));
+        ASSERT_NE(download, nullptr);
+        app.Send("DownloadWin.WinMgr", "DownloadDir", &folder);
+        ASSERT_TRUE(app.RunUntil([&] { return !download->IsScanning(); }, 60000));
+        listed = download->GetList().GetCount();
+        FWideString del = folder;
+        app.Send("DeleteAllWin.WinMgr", "DelDir", &del);
+        app.Send("DeleteAllWin.WinMgr", "OK");
+        status = Shown(app, "DeleteAllWin.Status");
+        app.RunUntil([&] { return !camera->IsConnected(); }, 200);
+        app.Send("MainWin", "Close");
+    });
+    m_driver.m_iGarbageStatus = 0;
+    EXPECT_EQ(exitStatus, 0);
+    // Nothing readable was listed, so nothing could be offered or deleted.
+    EXPECT_EQ(listed, 0);
+    EXPECT_EQ(status, "There are no images on the camera.");
+    for (int i = 1; i <= kImages; ++i)
+        EXPECT_TRUE(m_camera.HasFile(ImagePath(i))) << i;
+}
