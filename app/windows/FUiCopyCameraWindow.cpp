@@ -81,15 +81,10 @@ FWideString FormatFreeSpace(int64_t bytes)
     return FWideString(text);
 }
 
-FUiCopyCameraWindow::FUiCopyCameraWindow(const char* typeName, FIPManager* pool) : FUiObject(typeName)
+FUiCopyCameraWindow::FUiCopyCameraWindow(const char* typeName, FIPManager* pool)
+    : FUiObject(typeName), m_pool(pool)
 {
-    if (pool) {
-        m_pIpMgr = pool;
-    } else {
-        m_pIpMgr = GetIPManagerPool();
-        m_bHoldsPool = m_pIpMgr != nullptr;
-    }
-    m_pList = std::make_unique<FImageFileList>(m_pIpMgr);
+    m_pList = std::make_unique<FImageFileList>(m_pool.Get());
     m_pOnInit = AddEvent(FWideString("ON_INIT"));
     m_pOnSelectDir = AddEvent(FWideString("ON_SELECT_DIR"));
     m_pOnSendRelay = AddEvent(FWideString("ON_SEND_RELAY"));
@@ -125,8 +120,6 @@ FUiCopyCameraWindow::~FUiCopyCameraWindow()
 {
     // The list's destructor stops and joins a running scan before the pool goes.
     m_pList.reset();
-    if (m_bHoldsPool)
-        ReleaseIPManager(&m_pIpMgr);
 }
 
 bool FUiCopyCameraWindow::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* parent, FPropList* tag)
@@ -186,7 +179,7 @@ bool FUiCopyCameraWindow::UiRelayMessage(const FWideString& message, void* data)
         priReset();
         // The old scan, if any, is stopped and joined with its list before the new one starts.
         priNewList();
-        m_bScanning = m_pList->StartScan(m_pIpMgr, *static_cast<const FWideString*>(data));
+        m_bScanning = m_pList->StartScan(m_pool.Get(), *static_cast<const FWideString*>(data));
         if (!m_bScanning) {
             bool ready = true;
             m_pOnIsReady->Fire(&ready);
@@ -260,7 +253,7 @@ void FUiCopyCameraWindow::Tick(int /*elapsedMs*/)
 
 void FUiCopyCameraWindow::priNewList()
 {
-    m_pList = std::make_unique<FImageFileList>(m_pIpMgr);
+    m_pList = std::make_unique<FImageFileList>(m_pool.Get());
 }
 
 void FUiCopyCameraWindow::priReset()

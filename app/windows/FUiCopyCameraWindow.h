@@ -10,6 +10,7 @@
 
 #include "FUiIpObjectRequest.h"
 #include "FUiObject.h"
+#include "FUiPoolHolder.h"
 #include "FWideString.h"
 
 class FIPManager;
@@ -51,8 +52,7 @@ private:
 
     FIUiMultiLangString* m_pSingular = nullptr;
     FIUiMultiLangString* m_pPlural = nullptr;
-    FIPManager* m_pIpMgr = nullptr;
-    bool m_bHoldsPool = false;
+    FUiPoolHolder m_pool;
     std::unique_ptr<FImageFileList> m_pList;
     bool m_bScanning = false;
     FWideString m_usDestURL;

@@ -10,15 +10,10 @@
 #include "FUiManagerCreator.h"
 #include "RelayEvent.h"
 
-FUiDeleteAllWindow::FUiDeleteAllWindow(const char* typeName, FIPManager* pool) : FUiObject(typeName)
+FUiDeleteAllWindow::FUiDeleteAllWindow(const char* typeName, FIPManager* pool)
+    : FUiObject(typeName), m_pool(pool)
 {
-    if (pool) {
-        m_pIpMgr = pool;
-    } else {
-        m_pIpMgr = GetIPManagerPool();
-        m_bHoldsPool = m_pIpMgr != nullptr;
-    }
-    m_pList = std::make_unique<FImageFileList>(m_pIpMgr);
+    m_pList = std::make_unique<FImageFileList>(m_pool.Get());
     m_pOnReading = AddEvent(FWideString("ON_READING_CAMERA_DIR"));
     m_pOnSomething = AddEvent(FWideString("ON_SOMETHING_TO_DELETE"));
     m_pOnNothing = AddEvent(FWideString("ON_NOTHING_TO_DELETE"));
@@ -33,8 +28,6 @@ FUiDeleteAllWindow::FUiDeleteAllWindow(const char* typeName, FIPManager* pool) :
 FUiDeleteAllWindow::~FUiDeleteAllWindow()
 {
     m_pList.reset();
-    if (m_bHoldsPool)
-        ReleaseIPManager(&m_pIpMgr);
 }
 
 bool FUiDeleteAllWindow::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* parent, FPropList* tag)
@@ -58,7 +51,7 @@ void FUiDeleteAllWindow::priRead(const FWideString& folderURL)
     m_pOnReading->Fire(nullptr);
     m_usFolderURL = folderURL;
     try {
-        if (!m_pList->ReadFolder(m_pIpMgr, folderURL))
+        if (!m_pList->ReadFolder(m_pool.Get(), folderURL))
             m_pList->Clear();
     } catch (const FException&) {
         // A card that stops answering while it is read offers nothing to delete.

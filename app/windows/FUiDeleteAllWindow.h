@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "FUiObject.h"
+#include "FUiPoolHolder.h"
 #include "FWideString.h"
 
 class FIPManager;
@@ -38,8 +39,7 @@ private:
     void priRead(const FWideString& folderURL);
     void priDelete();
 
-    FIPManager* m_pIpMgr = nullptr;
-    bool m_bHoldsPool = false;
+    FUiPoolHolder m_pool;
     std::unique_ptr<FImageFileList> m_pList;
     FWideString m_usFolderURL;
     FWideString m_usPendingURL;

@@ -291,23 +291,15 @@ FWideString Join(std::initializer_list<const FWideString*> parts)
 
 } // namespace
 
-FUiInfoWindow::FUiInfoWindow(const char* typeName, FIPManager* pool) : FUiObject(typeName)
+FUiInfoWindow::FUiInfoWindow(const char* typeName, FIPManager* pool) : FUiObject(typeName), m_pool(pool)
 {
     for (size_t i = 0; i < std::size(kEventNames); ++i)
         m_events[i] = AddEvent(FWideString(kEventNames[i]));
-    if (pool) {
-        m_pIpMgr = pool;
-    } else {
-        m_pIpMgr = GetIPManagerPool();
-        m_bHoldsPool = m_pIpMgr != nullptr;
-    }
 }
 
 FUiInfoWindow::~FUiInfoWindow()
 {
     delete m_pEntry;
-    if (m_bHoldsPool)
-        ReleaseIPManager(&m_pIpMgr);
 }
 
 bool FUiInfoWindow::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* parent, FPropList* tag)
@@ -477,10 +469,10 @@ void FUiInfoWindow::priShowEntry(const FImageFileListEntry* entry)
         m_pEntry = copy;
     }
     m_pEntry->m_bSelected = false;
-    if (m_nThumbSize > 0 && m_pIpMgr &&
+    if (m_nThumbSize > 0 && m_pool.Get() &&
         (m_pEntry->m_nThumbReqWidth != m_nThumbSize || m_pEntry->m_nThumbReqHeight != m_nThumbSize)) {
         try {
-            m_pEntry->GetIFLEThumbnail(m_pIpMgr, m_nThumbSize, m_nThumbSize);
+            m_pEntry->GetIFLEThumbnail(m_pool.Get(), m_nThumbSize, m_nThumbSize);
         } catch (const FException&) {
             DebugTrace("Information window: thumbnail of the image could not be read.\n");
         }

@@ -7,6 +7,7 @@
 #include <array>
 
 #include "FUiObject.h"
+#include "FUiPoolHolder.h"
 #include "FWideString.h"
 
 class FIPManager;
@@ -102,8 +103,7 @@ private:
     bool priUnrecognised(const FWideString& message);
 
     int m_nState = 3;
-    FIPManager* m_pIpMgr = nullptr;
-    bool m_bHoldsPool = false;
+    FUiPoolHolder m_pool;
     int m_nThumbSize = 0;
     FImageFileListEntry* m_pEntry = nullptr;
     FWideString m_usClipboard;
