@@ -133,6 +133,81 @@ bool OpenReview(FGenericUiApp* app, const std::string& rawPath)
     return false;
 }
 
+// A raw image as the list would describe it, for the dialogs to show.
+void FillSample(FImageFileListEntry& e, int index)
+{
+    char name[64];
+    std::snprintf(name, sizeof(name), "IMG_%04d.q7f", index);
+    e.m_usFileName = FWideString(name);
+    e.m_usURL = FWideString("camera://sim0/cf/images/");
+    e.m_usURL += e.m_usFileName;
+    e.m_bRaw = true;
+    e.m_bCamera = true;
+    e.m_nCols = 2268;
+    e.m_nRows = 1512;
+    e.m_nFileSize = 10485760;
+    e.m_nThumbReqWidth = e.m_nThumbReqHeight = 160;
+    e.m_usDate = FWideString("2026-12-11");
+    e.m_usTime = FWideString("09:41:00");
+    e.m_usProgramMode = FWideString("A");
+    e.m_usExposureComp = FWideString("+0.3");
+    e.m_usBracket = FWideString(" ");
+    e.m_usIso = FWideString("200");
+    e.m_usWhiteBalance = FWideString("Daylight");
+    e.m_usOrigWhiteBalance = FWideString("Auto");
+    e.m_usFlash = FWideString("OFF");
+    e.m_usShutter = FWideString("1/125");
+    e.m_usAperture = FWideString("5.6");
+    e.m_usAEMode = FWideString("8");
+    e.m_usAFMode = FWideString("AF-S");
+    e.m_usFocalLength = FWideString("35mm");
+    e.m_usResolution = FWideString("HI");
+    e.m_usDriveMode = FWideString("SINGLE");
+    e.m_usCameraName = FWideString("Q7");
+    e.m_usCameraSerial = FWideString("000421");
+    e.m_usFirmware = FWideString("1.02");
+    e.m_usUniqueID = FWideString("5F3A-0001");
+    e.m_Settings.Exposure = 0.5;
+}
+
+// The dialogs that start hidden, shown with sample content: the splash as the
+// about box, the information window and the download dialog.
+bool ShootDialogs(FGenericUiApp* app, const std::string& out)
+{
+    bool saved = true;
+    auto shoot = [&](const char* window, const char* file) {
+        auto* w = dynamic_cast<FGenericUiWindow*>(app->FindUiWindow(FWideString(window)));
+        if (!w)
+            return false;
+        w->UiRelayMessage(FWideString("Show"), nullptr);
+        w->UiRelayMessage(FWideString("Enable Window Display & Redraw All."), nullptr);
+        Pump();
+        const bool ok = Save(w, out + "/" + file);
+        w->UiRelayMessage(FWideString("Hide"), nullptr);
+        return ok;
+    };
+    if (FIUiRelay* splash = app->GetUiRelay(FWideString("SplashWin.WinMgr")))
+        splash->UiRelayMessage(FWideString("ShowSplash"), nullptr);
+    saved = shoot("SplashWin", "SplashWin_about.png") && saved;
+
+    FImageFileListEntry samples[3];
+    for (int i = 0; i < 3; ++i) {
+        FillSample(samples[i], i + 1);
+        samples[i].m_pNext = i < 2 ? &samples[i + 1] : nullptr;
+        samples[i].m_pPrev = i > 0 ? &samples[i - 1] : nullptr;
+    }
+    samples[1].m_bMarked = true;
+    if (FIUiRelay* info = app->GetUiRelay(FWideString("InformationWin.WinMgr")))
+        info->UiRelayMessage(FWideString("ShowImageInfo"), &samples[0]);
+    saved = shoot("InformationWin", "InformationWin.png") && saved;
+    if (FIUiRelay* download = app->GetUiRelay(FWideString("DownloadWin.WinMgr")))
+        download->UiRelayMessage(FWideString("ImageFileList"), &samples[0]);
+    saved = shoot("DownloadWin", "DownloadWin.png") && saved;
+    for (FImageFileListEntry& sample : samples)
+        sample.m_pNext = sample.m_pPrev = nullptr;
+    return saved;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -182,6 +257,7 @@ int main(int argc, char** argv)
             saved = false;
         }
         saved = TitleHasRealGlyphs(app) && saved;
+        saved = ShootDialogs(app, out) && saved;
         if (main)
             main->UiRelayMessage(FWideString("InternalClose"), nullptr);
     };

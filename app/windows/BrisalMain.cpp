@@ -5,12 +5,18 @@
 #include "FIPManager.h"
 #include "FIUiApp.h"
 #include "FUiAdjustment.h"
+#include "FUiAutoLaunchManagerWin.h"
+#include "FUiCameraObject.h"
+#include "FUiCopyCameraWindow.h"
+#include "FUiDeleteAllWindow.h"
 #include "FUiDirectoryWindow.h"
+#include "FUiInfoWindow.h"
 #include "FUiObjectFactory.h"
 #include "FUiProgressWindow.h"
 #include "FUiReviewWindow.h"
 #include "FUiSaveImagesAsWindow.h"
 #include "FUiSettings.h"
+#include "FUiSplashScreen.h"
 #include "FUiWhiteBalance.h"
 #include "FUiWidgets.h"
 
@@ -28,14 +34,20 @@ using FRegistration = bool (*)(FIUiObjectFactory*);
 // DELETE_ALL_WIN_MGR, WHITE_BAL_WIN_MGR, SPLASH_SCREEN_MGR, the browser
 // widgets, AUTO_LAUNCH_MGR.
 const FRegistration kAppCreators[] = {
+    RegisterCameraObject,
     [](FIUiObjectFactory* factory) { return RegisterReviewWindowCreator(factory); },
+    RegisterInfoWindowManager,
     RegisterProgressWindowCreator,
     RegisterSaveImagesAsWindowCreator,
     RegisterDirectoryWindowCreator,
     RegisterSettingsCreator,
     RegisterAdjustmentCreator,
+    RegisterCopyCameraWindowManager,
+    RegisterDeleteAllWindowManager,
     RegisterWhiteBalanceCreator,
+    RegisterSplashScreenManager,
     RegisterAppWidgetCreators,
+    RegisterAutoLaunchManager,
 };
 
 } // namespace

@@ -25,3 +25,13 @@ void SetHeadlessCalendarTime(int64_t seconds)
 {
     g_headlessBaseMs.store(seconds * 1000 - static_cast<int64_t>(GetHeadlessDesktop().clockMs));
 }
+
+int64_t GetOsLocalTimeOffset(int64_t utcSeconds)
+{
+    const time_t when = static_cast<time_t>(utcSeconds);
+    struct tm local {
+    };
+    if (!localtime_r(&when, &local))
+        return 0;
+    return local.tm_gmtoff;
+}

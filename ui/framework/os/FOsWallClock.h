@@ -11,3 +11,7 @@ int64_t GetOsCalendarTime();
 // Headless backend only: the calendar time at the desktop's current virtual
 // clock; later readings add the virtual milliseconds that pass.
 void SetHeadlessCalendarTime(int64_t seconds);
+
+// Seconds that local wall-clock time is ahead of UTC at `utcSeconds`
+// (daylight saving included).
+int64_t GetOsLocalTimeOffset(int64_t utcSeconds);

@@ -1,0 +1,58 @@
+#pragma once
+
+// DELETE_ALL_WIN_MGR: removes every unlocked raw image from one folder (the
+// camera card's), telling the dialog first what there is, and reporting each
+// image as it goes. Locked images are always kept.
+
+#include <memory>
+
+#include "FUiObject.h"
+#include "FUiPoolHolder.h"
+#include "FWideString.h"
+
+class FIPManager;
+class FIUiObjectFactory;
+class FImageFileList;
+class FImageFileListEntry;
+
+// The record of ON_IS_DELETE_ALLOWED: a receiver may clear m_bAllowed.
+struct FDeleteAllowedRecord {
+    FWideString m_usURL;
+    bool m_bAllowed = true;
+};
+
+class FUiDeleteAllWindow : public FUiObject
+{
+public:
+    // `pool` (kept, not owned) stands in for the process pool in tests.
+    explicit FUiDeleteAllWindow(const char* typeName, FIPManager* pool = nullptr);
+    ~FUiDeleteAllWindow() override;
+
+    bool UiRelayMessage(const FWideString& message, void* data) override;
+    bool InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* parent, FPropList* tag) override;
+
+    FImageFileList& GetList() { return *m_pList; }
+
+private:
+    static bool ApproveEach(void* context, FImageFileListEntry* entry);
+    static bool AfterEach(void* context, FImageFileListEntry* kept);
+    void priRead(const FWideString& folderURL);
+    void priDelete();
+
+    FUiPoolHolder m_pool;
+    std::unique_ptr<FImageFileList> m_pList;
+    FWideString m_usFolderURL;
+    FWideString m_usPendingURL;
+
+    RelayEvent* m_pOnReading = nullptr;
+    RelayEvent* m_pOnSomething = nullptr;
+    RelayEvent* m_pOnNothing = nullptr;
+    RelayEvent* m_pOnNothingUnlocked = nullptr;
+    RelayEvent* m_pOnSomeLocked = nullptr;
+    RelayEvent* m_pOnIsAllowed = nullptr;
+    RelayEvent* m_pOnBegin = nullptr;
+    RelayEvent* m_pOnDeleting = nullptr;
+    RelayEvent* m_pOnEnd = nullptr;
+};
+
+bool RegisterDeleteAllWindowManager(FIUiObjectFactory* factory);
