@@ -61,6 +61,21 @@ TEST(BuiltSetup, InstallsWithItsOwnScriptAndRemovesItAllOnTheNextStart)
     EXPECT_NE(ReadWholeFile(h.MakerFolder() + "/Registry.tsv").find("Language\tREG_SZ\tGerman"),
               std::string::npos);
     EXPECT_NE(record.find("SubKey_Value=Language"), std::string::npos) << record;
+    // A build with the application installs it beside its packed script, where its start looks.
+    if (std::filesystem::exists(h.Destination() + "/Rawbench")) {
+        const auto perms = std::filesystem::status(h.Destination() + "/Rawbench").permissions();
+        EXPECT_NE(perms & std::filesystem::perms::owner_exec, std::filesystem::perms::none);
+        FBundleFolder script(UrlOf(h.Destination() + "/ui.btb"));
+        for (const char* member : {"ui.xml", "win_main.xml", "strings.xml"}) {
+            FIFile* file = script.OpenFile(FWideString(member), kFileRead);
+            EXPECT_NE(file, nullptr) << member;
+            if (file) {
+                EXPECT_GT(file->GetSize(), 0) << member;
+                file->Release();
+            }
+        }
+        EXPECT_NE(record.find("ui.btb"), std::string::npos) << record;
+    }
 
     ASSERT_TRUE(h.Launch());
     ASSERT_NE(h.Main()->GetPreviousUninstallTree(), nullptr);
@@ -107,7 +122,8 @@ TEST(BuiltSetup, InstallsTheApplicationWithShortcutsAndLeavesTheHomeAsItWasAfter
                                     {"prog_bg.png", ArchiveMemberBytes("prog_bg.png")},
                                     {"prog_fg.png", ArchiveMemberBytes("prog_fg.png")},
                                     {"README.md", "read me"},
-                                    {"Rawbench", "#!/bin/sh\nexit 0\n"}}));
+                                    {"Rawbench", "#!/bin/sh\nexit 0\n"},
+                                    {"ui.btb", "packed script"}}));
     before = h.ListTree(h.Home());
     ASSERT_TRUE(h.Launch());
     Send(h, "JapaneseInstall");
