@@ -14,7 +14,7 @@ set(RB_FLOORS
   "rb_imageproc"
   "rb_uiframework_os"
   "rb_uiframework"
-  "rb_uiwidgets rb_camera rb_autolaunch"
+  "rb_uiwidgets rb_camera rb_autolaunch rb_dirchooser"
   "rb_appsettings"
   "rb_browser"
   "rb_windows rb_installer"

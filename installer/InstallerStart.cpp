@@ -1,6 +1,8 @@
 #include "InstallerStart.h"
 
 #include "FGenericUiApp.h"
+#include "FUiAutoLaunchManagerWin.h"
+#include "FUiDirectoryWindow.h"
 #include "FUiInstallCopyControl.h"
 #include "FUiInstallReboot.h"
 #include "FUiInstallRegistry.h"
@@ -39,9 +41,9 @@ bool RegisterInstallerTypes(FIUiObjectFactory* factory)
 {
     bool ok = RegisterInstallerMain(factory);
     ok = RegisterInstallerMainWin(factory) && ok;
-    // The folder chooser registers here once built.
+    ok = RegisterDirectoryWindowCreator(factory) && ok;
     ok = RegisterInstallControlCreators(factory) && ok;
-    // So does the auto-launch manager, after the controls.
+    ok = RegisterAutoLaunchManager(factory) && ok;
     return ok;
 }
 

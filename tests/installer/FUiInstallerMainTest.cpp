@@ -109,8 +109,9 @@ TEST(InstallerStart, RegistersTheBuiltTypesInOrderAndGoesOnPastARefusal)
 {
     RecordingFactory all;
     EXPECT_TRUE(installer::RegisterInstallerTypes(&all));
-    EXPECT_EQ(all.names, (std::vector<std::string>{"INSTALLER_MAIN", "INSTALLER_MAIN_WIN", "REBOOT",
-                                                   "REGISTRY", "SHELL_LINK", "COPY_CONTROL"}));
+    EXPECT_EQ(all.names,
+              (std::vector<std::string>{"INSTALLER_MAIN", "INSTALLER_MAIN_WIN", "DIRECTORY_WIN_MGR", "REBOOT",
+                                        "REGISTRY", "SHELL_LINK", "COPY_CONTROL", "AUTO_LAUNCH_MGR"}));
 
     RecordingFactory refusing("INSTALLER_MAIN");
     EXPECT_FALSE(installer::RegisterInstallerTypes(&refusing));
