@@ -132,6 +132,8 @@ CamDevice* CreateLocked(LinkState& link, const char* name)
     return record;
 }
 
+// A directory quadlet as the transport assembles it, least significant byte first from the
+// bytes in wire order. The device's word swap is for the file registers, not for this.
 bool ReadDirectoryWord(CamDevice* device, uint32_t offset, uint32_t space, uint32_t& value)
 {
     if (device->m_pOps && device->m_pOps->HasQuadletRead()) {
@@ -140,10 +142,14 @@ bool ReadDirectoryWord(CamDevice* device, uint32_t offset, uint32_t space, uint3
             device->m_pHandle && device->m_pOps->ReadQuadlet(device->m_pHandle, offset, space, word);
         CamSetLastStatus(device, ok ? 1 : 0);
         if (ok)
-            value = CamIsByteSwapped(device) ? __builtin_bswap32(word) : word;
+            value = word;
         return ok;
     }
-    return CamReadQuadlet(device, offset, space, value) != 0;
+    uint8_t bytes[4];
+    if (!CamReadRaw(device, offset, space, bytes, 4))
+        return false;
+    value = LoadLE32(bytes);
+    return true;
 }
 
 void ReadDirectory(CamDevice* device)
@@ -154,8 +160,12 @@ void ReadDirectory(CamDevice* device)
         w[kCamCfgMagic] = magic;
         w[kCamCfgRead] = 1;
     }
-    if (w[kCamCfgMagic] == __builtin_bswap32(kCamDirectoryMagic)) {
+    // The bytes "BCVB" in wire order read forward; in reverse order they invert the swap.
+    const uint8_t forward[4] = {'B', 'C', 'V', 'B'};
+    if (w[kCamCfgMagic] == __builtin_bswap32(LoadLE32(forward))) {
         w[kCamCfgSwap] = w[kCamCfgSwap] ? 0 : 1;
+        w[kCamCfgMagic] = kCamDirectoryMagic;
+    } else if (w[kCamCfgMagic] == LoadLE32(forward)) {
         w[kCamCfgMagic] = kCamDirectoryMagic;
     }
     if (w[kCamCfgMagic] != kCamDirectoryMagic)

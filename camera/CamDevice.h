@@ -30,7 +30,8 @@ constexpr int kCamMaxNameLength = 511;
 constexpr int kCamMaxTransportTextLength = 15;
 constexpr int kCamMaxDeviceRecords = 60;
 
-// "BCVB" read as one word.
+// "BCVB" read as one word, most significant byte first (bus order); the forward form kept
+// in the configuration block.
 constexpr uint32_t kCamDirectoryMagic = 0x42435642;
 constexpr int kCamMaxDirectoryEntries = 50;
 constexpr uint32_t kCamCapFileService = 0x40000; // word 1: file-service version

@@ -72,6 +72,9 @@ int CamProtoListCameras(char* buffer, uint32_t& length)
     if (!buffer && length)
         return 0;
     CallGuard guard;
+    // A buffer of no bytes only asks for the size: nothing is written to it.
+    if (length == 0)
+        buffer = nullptr;
     if (buffer)
         buffer[0] = 0;
     int count = 0;

@@ -30,6 +30,9 @@ function(rb_library target)
   target_link_libraries(${target} PUBLIC ${ARG_DEPS} Threads::Threads)
   set_property(GLOBAL APPEND PROPERTY RB_LIBRARIES ${target})
   set_property(GLOBAL PROPERTY RB_LIBRARY_DEPS_${target} ${ARG_DEPS})
+  # The base libraries need one another (strings, foundation, storage, threading); an
+  # optimised build can pull a member in on the last pass, so the cycle is repeated more.
+  set_property(TARGET ${target} PROPERTY LINK_INTERFACE_MULTIPLICITY 4)
 endfunction()
 
 # rb_test(<target> [DEPS <libs>...])

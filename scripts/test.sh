@@ -18,6 +18,10 @@ cmake -S . -B build/test -G Ninja -DRB_WERROR=ON -DRB_SANITIZE=OFF \
 cmake --build build/test -j "$jobs"
 ctest --test-dir build/test -j "$jobs" -LE xvfb --output-on-failure --no-tests=error
 
+echo "== release build (-O3, warnings are errors), as the run command and packagers build"
+cmake -S . -B build/release-check -G Ninja -DRB_WERROR=ON -DCMAKE_BUILD_TYPE=Release
+cmake --build build/release-check -j "$jobs"
+
 echo "== tests on a real display (Xvfb): windows, menus, input, clipboard, screenshot"
 xvfb-run -a ctest --test-dir build/test -j "$jobs" -L xvfb --output-on-failure --no-tests=error
 

@@ -30,7 +30,7 @@ constinit FMemoryAllocator* gpAllocator = nullptr;
 // tens of MiB took longer than loading or computing it; a development allocates the same
 // sizes again and again. Reachable from here, so never reported as leaked.
 constexpr size_t kRetainMinBytes = size_t(1) << 20;
-constexpr size_t kRetainMaxBytes = size_t(160) << 20;
+constexpr size_t kRetainDefaultBytes = size_t(160) << 20;
 constexpr int kRetainMaxBlocks = 16;
 
 struct FRetained {
@@ -42,6 +42,8 @@ constinit std::mutex gRetainLock;
 constinit FRetained gRetained[kRetainMaxBlocks] = {};
 constinit int giRetained = 0;
 constinit size_t guiRetainedBytes = 0;
+// Raised for images whose blocks would not fit the default (guarded by gRetainLock).
+constinit size_t guiRetainLimit = kRetainDefaultBytes;
 
 // The index of the smallest kept block that holds `bytes` without wasting more than a
 // quarter of it, or -1.
@@ -105,17 +107,22 @@ void FMemoryAllocator::Free(void* block)
     if (block == nullptr)
         return;
     const size_t bytes = malloc_usable_size(block);
-    if (bytes < kRetainMinBytes || bytes > kRetainMaxBytes) {
+    if (bytes < kRetainMinBytes) {
         std::free(block);
         return;
     }
     void* dropped[kRetainMaxBlocks + 1] = {};
     int droppedCount = 0;
     {
-        std::lock_guard<std::mutex> lock(gRetainLock);
+        std::unique_lock<std::mutex> lock(gRetainLock);
+        if (bytes > guiRetainLimit) {
+            lock.unlock();
+            std::free(block);
+            return;
+        }
         // The oldest kept blocks make room.
         while (giRetained > 0 &&
-               (giRetained == kRetainMaxBlocks || guiRetainedBytes + bytes > kRetainMaxBytes)) {
+               (giRetained == kRetainMaxBlocks || guiRetainedBytes + bytes > guiRetainLimit)) {
             const FRetained oldest = priTakeRetained(0);
             RB_UNPOISON(oldest.m_pBlock, oldest.m_uiBytes);
             dropped[droppedCount++] = oldest.m_pBlock;
@@ -137,6 +144,29 @@ size_t GetRetainedMemoryBytes()
 {
     std::lock_guard<std::mutex> lock(gRetainLock);
     return guiRetainedBytes;
+}
+
+void SetRetainedMemoryLimit(size_t bytes)
+{
+    void* dropped[kRetainMaxBlocks] = {};
+    int droppedCount = 0;
+    {
+        std::lock_guard<std::mutex> lock(gRetainLock);
+        guiRetainLimit = bytes;
+        while (giRetained > 0 && guiRetainedBytes > guiRetainLimit) {
+            const FRetained oldest = priTakeRetained(0);
+            RB_UNPOISON(oldest.m_pBlock, oldest.m_uiBytes);
+            dropped[droppedCount++] = oldest.m_pBlock;
+        }
+    }
+    for (int i = 0; i < droppedCount; ++i)
+        std::free(dropped[i]);
+}
+
+size_t GetRetainedMemoryLimit()
+{
+    std::lock_guard<std::mutex> lock(gRetainLock);
+    return guiRetainLimit;
 }
 
 FMemoryAllocator* GetMemoryAllocator(FLowMemoryHook /*hook*/)

@@ -17,7 +17,7 @@ public:
 
 // The process-wide allocator behind images and cache blocks: a plain heap whose blocks
 // never move and which never reports low memory. Freed blocks of 1 MiB and more are kept
-// (at most 160 MiB, oldest given back first) and handed out again for a block of about
+// (at most GetRetainedMemoryLimit(), oldest given back first) and handed out again for a block of about
 // their size; their contents are then whatever was there before, as with any heap block.
 class FMemoryAllocator : public FIMemoryAllocator
 {
@@ -40,3 +40,7 @@ unsigned GetMemoryAllocatorRefCount();
 void FreeRetainedMemory();
 // What the kept freed blocks hold, in bytes.
 size_t GetRetainedMemoryBytes();
+// The most the kept freed blocks may hold (160 MiB unless set); a block larger than it is
+// never kept. Lowering it gives back what no longer fits.
+void SetRetainedMemoryLimit(size_t bytes);
+size_t GetRetainedMemoryLimit();

@@ -1,6 +1,7 @@
 #include "CamTestSupport.h"
 
 #include "CamFileDevice.h"
+#include "FByteOrder.h"
 #include "FScopedTempFolder.h"
 
 #include <algorithm>
@@ -145,8 +146,9 @@ TEST_F(CamLinkTest, ProbeOfASilentDeviceCostsTwoSleepsAndTwoReconnects)
     CamDevRelease(device);
 }
 
-// A USB device whose directory is laid out in the fake; words are stored most
-// significant byte first unless the case says otherwise.
+// A USB device whose directory is laid out in the fake: numbers least significant byte
+// first, as the USB quadlet read assembles them, and the magic as the bytes "BCVB" (reversed
+// when the case says so).
 struct DirectoryCase {
     const char* what;
     bool readable;
@@ -162,7 +164,7 @@ TEST_F(CamLinkTest, CapabilityDirectory)
     const DirectoryCase cases[] = {
         {"forward", true, false, 3, -1, 1, 3},           {"reversed magic", true, true, 3, -1, 0, 3},
         {"unreadable magic", false, false, 3, -1, 1, 0}, {"count above the cap", true, false, 60, -1, 1, 50},
-        {"failed entry stops", true, false, 5, 2, 1, 2},
+        {"failed entry stops", true, false, 5, 2, 1, 2}, {"one entry", true, false, 1, -1, 1, 1},
     };
     for (const DirectoryCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -170,12 +172,12 @@ TEST_F(CamLinkTest, CapabilityDirectory)
         FakeTransport usb;
         usb.AnswerProbe();
         auto word = [&](uint32_t offset, uint32_t value) {
-            if (c.reversed)
-                value = __builtin_bswap32(value);
-            usb.PutWordBE(offset, kCamSpaceConfig, value);
+            uint8_t bytes[4];
+            StoreLE32(bytes, value);
+            usb.Put(offset, kCamSpaceConfig, bytes, 4);
         };
         if (c.readable)
-            word(0xF0010000, kCamDirectoryMagic);
+            usb.Put(0xF0010000, kCamSpaceConfig, c.reversed ? "BVCB" : "BCVB", 4);
         else
             usb.m_failReadAt[FakeTransport::Address(0xF0010000, kCamSpaceConfig)] = true;
         word(0xF0010004, c.count);
@@ -367,6 +369,54 @@ TEST(CamRandom, SeededSequenceRepeatsAndStaysInRange)
         EXPECT_LE(r, 8u);
     }
     EXPECT_EQ(CamRandomBelow(1), 0u);
+}
+
+// The generator written out again from its description, word by word, to hold the
+// library's first values for fixed seeds.
+class ReferenceGenerator
+{
+public:
+    explicit ReferenceGenerator(uint32_t seed)
+    {
+        uint32_t x = 34221, c = 12345, z = 12345, w = 65435;
+        for (uint32_t& word : m_table) {
+            x ^= x << 17;
+            x ^= x >> 13;
+            z = 36969u * (z & 0xFFFFu) + (z >> 16);
+            w = 18000u * (w & 0xFFFFu) + (w >> 16);
+            c = 69069u * c + 1234567u;
+            x ^= x << 5;
+            word = ((((z << 16) + w) ^ c) + x) ^ seed;
+        }
+    }
+    uint32_t Below(uint32_t n)
+    {
+        m_index = (m_index + 1) % 256;
+        const uint32_t borrow = m_first < m_second ? 1 : 0;
+        m_second = m_table[(m_index + 19) % 256] + borrow;
+        m_first = m_table[(m_index + 34) % 256];
+        const uint32_t t = m_first - m_second;
+        m_table[m_index] = t;
+        const uint64_t v = uint64_t(t) * n / 0xFFFFFFFFull;
+        return v == n ? n - 1 : uint32_t(v);
+    }
+
+private:
+    uint32_t m_table[256] = {};
+    uint32_t m_index = 0, m_first = 0, m_second = 0;
+};
+
+TEST(CamRandom, FirstValuesOfFixedSeedsMatchTheDescription)
+{
+    for (const uint32_t seed : {0u, 7u, 1201230u, 0xFFFFFFFFu}) {
+        for (const uint32_t n : {20u, 1000u, 0xFFFFFFFFu}) {
+            CamRandomSeed(seed);
+            ReferenceGenerator reference(seed);
+            for (int i = 0; i < 600; ++i)
+                ASSERT_EQ(CamRandomBelow(n), reference.Below(n))
+                    << "seed " << seed << ", n " << n << ", draw " << i;
+        }
+    }
 }
 
 TEST(CamLockTest, ExcludesAnotherThread)

@@ -67,6 +67,14 @@ TEST_F(FileApiTest, CameraList)
     EXPECT_EQ(List(buffer, static_cast<uint32_t>(full.size()), count), "USB@cam0\nUSB@cam1");
     EXPECT_EQ(m_iLength, full.size() + 1);
     EXPECT_EQ(List(buffer, 12, count), "USB@cam0");
+    // A buffer of length 0 is only a size query: not even its first byte is written.
+    for (auto* list : {&CamListCameras, &CamProtoListCameras}) {
+        buffer[0] = 'x';
+        uint32_t length = 0;
+        EXPECT_GT(list(buffer, length), 0);
+        EXPECT_EQ(buffer[0], 'x');
+        EXPECT_GT(length, 1u);
+    }
 
     EXPECT_EQ(U8(CamListNameAt(2)), kVirtualCameraName);
     EXPECT_EQ(U8(CamListNameAt(0)), "USB@cam0");

@@ -339,3 +339,42 @@ TEST_F(UsbTest, EndToEndReadWriteTimeAndUnplug)
 }
 
 } // namespace
+
+namespace
+{
+
+// The directory of a camera behind the real USB transport: the entry count and ids are
+// taken as the quadlet read assembles them, so only the entries that exist are asked for
+// and the file-service version and the fast read are found.
+TEST_F(CamLinkTest, UsbCapabilityDirectoryOfACamera)
+{
+    VirtualClock clock;
+    for (const bool little : {false, true}) {
+        SCOPED_TRACE(little ? "little-endian registers" : "big-endian registers");
+        CamLinkResetForTests();
+        SimCamera::Options options;
+        options.m_bFastRead = true;
+        options.m_bLittleEndianRegisters = little;
+        SimCamera camera(options);
+        SimUsbDriver driver(camera);
+        driver.Install();
+        CamDevice* device = CamOpen("USB@camera0");
+        ASSERT_NE(device, nullptr);
+        const uint32_t* w = device->m_config.m_words;
+        EXPECT_EQ(w[kCamCfgEntryCount], 2u);
+        EXPECT_EQ(w[kCamCfgSwap], little ? 0u : 1u);
+        EXPECT_TRUE(CamHasCapability(device, kCamCapFastRead));
+        uint32_t version = 0;
+        EXPECT_TRUE(CamCapabilityWord(device, kCamCapFileService, 1, version));
+        EXPECT_EQ(version, 0x20000u);
+        const auto controls = driver.Controls();
+        const auto quadlets =
+            std::count_if(controls.begin(), controls.end(), [](const auto& c) { return c.m_request == 8; });
+        EXPECT_EQ(quadlets, 2 + 4 * 2) << "the magic, the count and two entries of four words";
+        CamDevRelease(device);
+        CamLinkShutdown();
+        UsbSetDriverFactory({});
+    }
+}
+
+} // namespace

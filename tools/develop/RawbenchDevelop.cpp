@@ -85,6 +85,9 @@ int main(int argc, char** argv)
     options.cols = cols;
     options.rows = rows;
     options.seed = seed;
+    // The scene is lit at the camera's daylight neutral, and the automatic estimate would
+    // tint a capture this bright warm on purpose: record the light it was made under.
+    options.whiteBalance = "Daylight";
     options.previewCols = {cols / 2, std::max(64, cols / 8)};
     const rawtest::Bytes bytes = developtest::MakeDevelopableRaw(options);
     {

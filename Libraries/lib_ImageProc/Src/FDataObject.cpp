@@ -1,4 +1,5 @@
 #include "FDataObject.h"
+#include "FIPMemoryBudget.h"
 
 #include "FCache.h"
 #include "FPixmap.h"
@@ -62,6 +63,9 @@ FCacheObject* NewFrameBlock(FCache& cache, const FWideString& label, int imageKi
 {
     if (cols <= 0 || rows <= 0)
         return nullptr;
+    // The first block of every development is the whole frame: room for the rest is made
+    // now, before the stages ask.
+    FitMemoryToImage(cols, rows);
     int headerSize = 0;
     int rowBytes = 0;
     GetFPixmapSizes(pixelType, cols, rows, headerSize, rowBytes);

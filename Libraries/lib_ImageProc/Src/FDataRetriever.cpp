@@ -334,7 +334,7 @@ FDataObject* FDataRetriever::priGetCacheDataImage(FDataRetrieverRequest* req, FI
         block = NewFrameBlock(*m_pCache, label, info.m_iImageKind, info.m_iPixelType, info.m_iColumns,
                               int(info.m_iRows));
         if (!block) {
-            req->m_Async.Fail(kErrOutOfMemory, "");
+            req->m_Async.Fail(kErrOutOfMemory, "FDataRetriever: no cache memory for the image.");
             return nullptr;
         }
     }
@@ -360,7 +360,7 @@ FDataObject* FDataRetriever::priGetCacheDataCamfile(FDataRetrieverRequest* req, 
             return nullptr;
         block = NewCamfileBlock(*m_pCache, label, info.m_iColumns, int(info.m_iArg));
         if (!block) {
-            req->m_Async.Fail(kErrOutOfMemory, "");
+            req->m_Async.Fail(kErrOutOfMemory, "FDataRetriever: no cache memory for the camera data.");
             return nullptr;
         }
     }

@@ -330,16 +330,16 @@ void DarkGainsAndPost(const FIPERequestStage2& request, FStage2Params& p)
         if (!std::isfinite(v))
             v = 0.0f;
     if (p.m_bBulb) {
-        FDoubleRGB o = CamFloatRGB("BulbCurvatureOffset", cam, FDoubleRGB(0, 0, 0));
+        double o = CamFloat("BulbCurvatureOffset", cam);
         FDoubleRGB cf = CamFloatRGB("BulbCurvatureFactor", cam, FDoubleRGB(0, 0, 0));
-        if (o.r == 0.0 && o.g == 0.0 && o.b == 0.0) {
+        if (o == 0.0) {
             cf = {1.0, 1.0, 1.0};
-            o = {1.0, 1.0, 1.0};
+            o = 1.0;
         }
-        const double gain[3] = {g.r, g.g, g.b}, factor[3] = {cf.r, cf.g, cf.b}, offset[3] = {o.r, o.g, o.b};
+        const double gain[3] = {g.r, g.g, g.b}, factor[3] = {cf.r, cf.g, cf.b};
         for (int r = 0; r < 3; ++r)
-            if (n - offset[r] != 0.0)
-                p.m_Post.m[r * 9 + r] = static_cast<float>(gain[r] * factor[r] / (n - offset[r]));
+            if (n - o != 0.0)
+                p.m_Post.m[r * 9 + r] = static_cast<float>(gain[r] * factor[r] / (n - o));
     }
 }
 

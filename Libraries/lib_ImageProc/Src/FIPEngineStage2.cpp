@@ -15,6 +15,7 @@
 #include "FException.h"
 #include "FGlobalLUTsClass.h"
 #include "FIPERequest.h"
+#include "FIPEStage2Calls.h"
 #include "FIPEStage2Setup.h"
 #include "FIPEngineStages.h"
 #include "FIRNoiseReduction.h"
@@ -120,12 +121,8 @@ void StepCorrection(Stage2Context& c)
     const int cols = c.image.GetCols();
     FDoubleRGB flare;
     EstimateFlare(flare, c.image, Stage2Setup::CamFloatRGB("FlareFactor", cam, FDoubleRGB(0, 0, 0)));
-    const double cfAll = Stage2Setup::CamFloat("ColumnFilter", cam);
-    FDoubleRGB cf = Stage2Setup::CamFloatRGB("ColumnFilterRGB", cam, FDoubleRGB(cfAll, cfAll, cfAll));
-    if (p.m_bMV60 && cf.g == cf.r)
-        cf.g *= 0.94;
-    const FDoubleRGB csq =
-        p.m_bBulb ? Stage2Setup::CamFloatRGB("ColumnFilterSquareRGB", cam, FDoubleRGB(0, 0, 0)) : cf;
+    const FStage2ColumnFilters filters = Stage2ColumnFilters(p, cam);
+    const FDoubleRGB cf = filters.filter;
 
     // The gains are the engine's own table: the camera data stays as it was read.
     std::unique_ptr<FCamdataGainTable> spatial(GetCamdataGainTable("SpatialGain", cam));
@@ -176,7 +173,7 @@ void StepCorrection(Stage2Context& c)
 
     FRowTransformSettings settings;
     settings.columnFilter = cf;
-    settings.columnFilterSquare = csq;
+    settings.columnFilterSquare = filters.square;
     settings.segmentCapacitance = FDoubleRGB(capacitance, capacitance, capacitance);
     settings.segmentFeedThrough = FDoubleRGB(feedThrough, feedThrough, feedThrough);
     settings.segmentInterval = GetCamdataInt("SegmentBoundaryInterval", cam);
@@ -260,62 +257,22 @@ bool StepDespeckle(Stage2Context& c)
     return true;
 }
 
-// The chroma amplitude of steps 5, 6 and 9 before their own last factors.
-FDoubleRGB ChromaAmplitude(const Stage2Context& c, int& spatial)
-{
-    const FStage2Params& p = c.p;
-    spatial = Trunc(Trunc(Stage2Setup::CamFloat("SpatialDQ", c.cam)) * p.m_dNoiseScale);
-    FDoubleRGB q = Stage2Setup::CamFloatRGB("ChromaDQ", c.cam, FDoubleRGB(0, 0, 0));
-    return Times(Scale(q, p.m_dNoiseScale), p.m_W);
-}
-
 bool StepChromaSmall(Stage2Context& c)
 {
-    const FStage2Params& p = c.p;
-    const int cb = Trunc(Stage2Setup::CamFloat("ChromaBlur", c.cam));
-    if (cb == 0 || (p.m_uSkipFlags & kSkipChromaSmall) != 0)
+    const FStage2ChromaArgs a = Stage2SmallChromaArgs(c.p, c.cam);
+    if (!a.run)
         return false;
-    int spatial = 0;
-    FDoubleRGB q = ChromaAmplitude(c, spatial);
-    if (p.m_bMonochrome)
-        q = Scale(q, 2.0);
-    q = Scale(q, p.m_iIsoGain * 2.0);
-    const double m = (q.r + q.g + q.b) / 3.0;
-    BinomialChromaDQImage(c.image, TanhOrZero(FDoubleRGB(m, m, m)), ChromaSumShift(c.cam), c.threads);
+    BinomialChromaDQImage(c.image, TanhOrZero(a.amplitude), a.sumShift, c.threads);
     return true;
 }
 
 bool StepChroma(Stage2Context& c)
 {
-    const FStage2Params& p = c.p;
-    const int cb = Trunc(Stage2Setup::CamFloat("ChromaBlur", c.cam));
-    if (cb == 0 || p.m_bMonochrome || (p.m_uSkipFlags & kSkipChroma) != 0)
+    const FStage2ChromaArgs a = Stage2ChromaArgs(c.p, c.cam);
+    if (!a.run)
         return false;
-    int spatial = 0;
-    const FDoubleRGB q = Scale(ChromaAmplitude(c, spatial), p.m_iIsoGain);
-    const int strength = Trunc(p.m_iIsoGain * 10.0) * spatial;
-    const double m = (q.r + q.g + q.b) / 3.0;
-    SpatialChromaDQImage(c.image, strength, TanhOrZero(FDoubleRGB(m, m, m)), ChromaSumShift(c.cam),
-                         c.threads);
+    SpatialChromaDQImage(c.image, a.strength, TanhOrZero(a.amplitude), a.sumShift, c.threads);
     return true;
-}
-
-// Step 7's matrix and its green-row sum g, which step 8 needs again.
-FColorMatrix ColorTransformMatrix(const FStage2Params& p, double& g)
-{
-    FColorMatrix M = p.m_U;
-    const bool fir = !p.m_bFIRDisabled && !p.m_bMonochrome;
-    if (p.m_bOlderModel)
-        ComputeWorkingColorMatrix(M, p.m_U, p.m_V, fir ? 1.0 : p.m_dReducedRatio, -1.0 / 30.0);
-    g = 1.0;
-    if (fir) {
-        g = M.m[1][0] + M.m[1][1] + M.m[1][2];
-        if (g != 0.0 && std::isfinite(g))
-            M = M.ScaledCopy(1.0 / g);
-        else
-            g = 1.0;
-    }
-    return M;
 }
 
 bool StepColorTransform(Stage2Context& c)
@@ -323,16 +280,9 @@ bool StepColorTransform(Stage2Context& c)
     const FStage2Params& p = c.p;
     if ((p.m_uSkipFlags & kSkipColorTransform) != 0)
         return false;
-    double g = 1.0;
-    const FColorMatrixFixed Q = ColorTransformMatrix(p, g).ToFixed();
-    FDoubleRGB q = Stage2Setup::CamFloatRGB("ColorDQCamRGB", c.cam, FDoubleRGB(0, 0, 0));
-    if (q.r == 0.0 && q.g == 0.0 && q.b == 0.0) {
-        const double v = 4.0 / std::pow(std::min(p.m_dIsoRatio, 8.0), 0.25);
-        q = FDoubleRGB(v, v, v);
-    }
-    q = Times(Scale(q, p.m_dNoiseScale), Scale(p.m_W, p.m_iIsoGain));
-    if ((p.m_uSkipFlags & kSkipColorNoise) != 0)
-        q = FDoubleRGB(0, 0, 0);
+    const FStage2ColorArgs a = Stage2ColorArgs(p, c.cam);
+    const FColorMatrixFixed Q = a.matrix.ToFixed();
+    const FDoubleRGB& q = a.noise;
     const FColorLUT& t = TanhOrZero(q);
     FIntRGB b;
     AverageDarkestPixels(b, c.image, q.r, q.g, q.b, 0, 0, 0);
@@ -357,56 +307,22 @@ bool StepColorTransform(Stage2Context& c)
 
 bool StepFIR(Stage2Context& c)
 {
-    const FStage2Params& p = c.p;
-    if (p.m_bFIRDisabled || p.m_bMonochrome || c.request.m_pStage2PreMatImage == nullptr)
+    const FStage2FIRArgs a = Stage2FIRArgs(c.p, c.cam);
+    if (!a.run || c.request.m_pStage2PreMatImage == nullptr)
         return false;
-    const FCamdata& cam = c.cam;
-    const double I = p.m_dCaptureISO;
-    double ref, edgeRef, imgEdgeRef, locality;
-    if (p.m_bMV3 || p.m_bMV60) {
-        ref = I > 1200 ? 0.000846 : 0.00093;
-        edgeRef = I > 600 ? 0.000846 : 0.001606;
-        imgEdgeRef = I > 1200 ? 0.008455 : (I > 600 ? 0.012682 : 0.016064);
-        locality = I > 1200 ? 2 : (I > 600 ? 1.5 : 1);
-    } else {
-        auto orDefault = [&](const char* key, double fallback) {
-            const double v = Stage2Setup::CamFloat(key, cam);
-            return v != 0.0 ? v : fallback;
-        };
-        ref = orDefault("FIR_ProportionLocalMeanRef", I > 2400 ? 0.008 : (I > 1200 ? 0.001 : 0.0011));
-        edgeRef = orDefault("FIR_ProportionLocalMeanEdgeRef", I > 600 ? 0.001 : 0.0019);
-        imgEdgeRef = orDefault("FIR_ProportionLocalMeanImgWithEdgeRef",
-                               I > 2400 ? 0.015 : (I > 1200 ? 0.01 : (I > 600 ? 0.015 : 0.019)));
-        locality = orDefault("FIR_Locality", I > 2400 ? 3 : (I > 1200 ? 2 : (I > 600 ? 1.5 : 1)));
-    }
-    auto orDefault = [&](const char* key, double fallback) {
-        const double v = Stage2Setup::CamFloat(key, cam);
-        return v != 0.0 ? v : fallback;
-    };
-    const double edgeScale = orDefault("FIR_ScaleFactorEdgeRef", 5.0);
-    const double meanScale = orDefault("FIR_ScaleFactorLocalMeanEdgeRef", 7.0);
-    const double sigmoid = orDefault("FIR_SigmoidOffset", 0.55);
-    const double exponent = orDefault("FIR_EdgeMapExponent", 0.7);
-    double g = 1.0;
-    ColorTransformMatrix(p, g);
-    FIRNoiseReduction(
-        c.image, *c.request.m_pStage2PreMatImage, static_cast<float>(ref), static_cast<float>(edgeRef),
-        static_cast<float>(imgEdgeRef), static_cast<float>(locality), static_cast<float>(sigmoid),
-        static_cast<float>(edgeScale), static_cast<float>(meanScale), static_cast<float>(exponent),
-        static_cast<float>(p.m_dReducedRatio), static_cast<float>(g), Scratch().noiseFilter, c.threads);
+    FIRNoiseReduction(c.image, *c.request.m_pStage2PreMatImage, a.ref, a.edgeRef, a.imgEdgeRef, a.locality,
+                      a.sigmoid, a.edgeScale, a.meanScale, a.exponent, a.m, a.g, Scratch().noiseFilter,
+                      c.threads);
     return true;
 }
 
 bool StepChromaBlur(Stage2Context& c)
 {
-    const FStage2Params& p = c.p;
-    const int cb = Trunc(Stage2Setup::CamFloat("ChromaBlur", c.cam));
-    if (cb <= 100 || p.m_bMonochrome || (p.m_uSkipFlags & kSkipChromaBlur) != 0)
+    const FStage2ChromaArgs a = Stage2ChromaBlurArgs(c.p, c.cam);
+    if (!a.run)
         return false;
-    int spatial = 0;
-    const FDoubleRGB q = Scale(ChromaAmplitude(c, spatial), p.m_dIsoRatio * 2.0 / 3.0 / 2.0);
-    const int strength = static_cast<int>(static_cast<unsigned>(Trunc(p.m_dIsoRatio * 10.0) * spatial) >> 1);
-    ChromaBlurImage(c.image, 5.0, 5.0, 5.0, strength, TanhOrZero(q), static_cast<int>(ChromaSumShift(c.cam)));
+    ChromaBlurImage(c.image, 5.0, 5.0, 5.0, a.strength, TanhOrZero(a.amplitude),
+                    static_cast<int>(a.sumShift));
     return true;
 }
 
@@ -460,6 +376,137 @@ void StepAutoSettings(Stage2Context& c)
     c.request.m_adOutputNeutral[1] = out.g;
     c.request.m_adOutputNeutral[2] = out.b;
 }
+
+// The chroma amplitude of steps 5, 6 and 9 before their own last factors.
+FDoubleRGB ChromaAmplitude(const FStage2Params& p, const FCamdata& cam, int& spatial)
+{
+    spatial = Trunc(Trunc(Stage2Setup::CamFloat("SpatialDQ", cam)) * p.m_dNoiseScale);
+    const FDoubleRGB q = Stage2Setup::CamFloatRGB("ChromaDQ", cam, FDoubleRGB(0, 0, 0));
+    return Times(Scale(q, p.m_dNoiseScale), p.m_W);
+}
+
+double FIRValue(const FCamdata& cam, const char* key, double fallback)
+{
+    const double v = Stage2Setup::CamFloat(key, cam);
+    return v != 0.0 ? v : fallback;
+}
+
+} // namespace
+
+FStage2ColumnFilters Stage2ColumnFilters(const FStage2Params& p, const FCamdata& cam)
+{
+    const double all = Stage2Setup::CamFloat("ColumnFilter", cam);
+    FDoubleRGB cf = Stage2Setup::CamFloatRGB("ColumnFilterRGB", cam, FDoubleRGB(all, all, all));
+    if (p.m_bMV60 && cf.g == cf.r)
+        cf.g *= 0.94;
+    // Read whether or not the frames are accumulated; only the default differs.
+    const FDoubleRGB square =
+        Stage2Setup::CamFloatRGB("ColumnFilterSquareRGB", cam, p.m_bBulb ? FDoubleRGB(0, 0, 0) : cf);
+    return {cf, square};
+}
+
+FStage2ChromaArgs Stage2SmallChromaArgs(const FStage2Params& p, const FCamdata& cam)
+{
+    FStage2ChromaArgs a;
+    const int cb = Trunc(Stage2Setup::CamFloat("ChromaBlur", cam));
+    a.run = cb != 0 && (p.m_uSkipFlags & kSkipChromaSmall) == 0;
+    a.sumShift = ChromaSumShift(cam);
+    int spatial = 0;
+    FDoubleRGB q = ChromaAmplitude(p, cam, spatial);
+    if (p.m_bMonochrome)
+        q = Scale(q, 2.0);
+    q = Scale(q, p.m_iIsoGain * 2.0);
+    const double m = (q.r + q.g + q.b) / 3.0;
+    a.amplitude = FDoubleRGB(m, m, m);
+    return a;
+}
+
+FStage2ChromaArgs Stage2ChromaArgs(const FStage2Params& p, const FCamdata& cam)
+{
+    FStage2ChromaArgs a;
+    const int cb = Trunc(Stage2Setup::CamFloat("ChromaBlur", cam));
+    a.run = cb != 0 && !p.m_bMonochrome && (p.m_uSkipFlags & kSkipChroma) == 0;
+    a.sumShift = ChromaSumShift(cam);
+    int spatial = 0;
+    const FDoubleRGB q = Scale(ChromaAmplitude(p, cam, spatial), p.m_iIsoGain);
+    const double m = (q.r + q.g + q.b) / 3.0;
+    a.amplitude = FDoubleRGB(m, m, m);
+    a.strength = Trunc(p.m_iIsoGain * 10.0) * spatial;
+    return a;
+}
+
+FStage2ChromaArgs Stage2ChromaBlurArgs(const FStage2Params& p, const FCamdata& cam)
+{
+    FStage2ChromaArgs a;
+    const int cb = Trunc(Stage2Setup::CamFloat("ChromaBlur", cam));
+    a.run = cb > 100 && !p.m_bMonochrome && (p.m_uSkipFlags & kSkipChromaBlur) == 0;
+    a.sumShift = ChromaSumShift(cam);
+    int spatial = 0;
+    a.amplitude = Scale(ChromaAmplitude(p, cam, spatial), p.m_dIsoRatio * 2.0 / 3.0 / 2.0);
+    a.strength = static_cast<int>(static_cast<unsigned>(Trunc(p.m_dIsoRatio * 10.0) * spatial) >> 1);
+    return a;
+}
+
+FStage2ColorArgs Stage2ColorArgs(const FStage2Params& p, const FCamdata& cam)
+{
+    FStage2ColorArgs a;
+    a.matrix = p.m_U;
+    const bool fir = !p.m_bFIRDisabled && !p.m_bMonochrome;
+    if (p.m_bOlderModel)
+        ComputeWorkingColorMatrix(a.matrix, p.m_U, p.m_V, fir ? 1.0 : p.m_dReducedRatio, -1.0 / 30.0);
+    if (fir) {
+        const double g = a.matrix.m[1][0] + a.matrix.m[1][1] + a.matrix.m[1][2];
+        if (g != 0.0 && std::isfinite(g)) {
+            a.matrix = a.matrix.ScaledCopy(1.0 / g);
+            a.greenSum = g;
+        }
+    }
+    FDoubleRGB q = Stage2Setup::CamFloatRGB("ColorDQCamRGB", cam, FDoubleRGB(0, 0, 0));
+    if (q.r == 0.0 && q.g == 0.0 && q.b == 0.0) {
+        const double v = 4.0 / std::pow(std::min(p.m_dIsoRatio, 8.0), 0.25);
+        q = FDoubleRGB(v, v, v);
+    }
+    q = Times(Scale(q, p.m_dNoiseScale), Scale(p.m_W, p.m_iIsoGain));
+    if ((p.m_uSkipFlags & kSkipColorNoise) != 0)
+        q = FDoubleRGB(0, 0, 0);
+    a.noise = q;
+    return a;
+}
+
+FStage2FIRArgs Stage2FIRArgs(const FStage2Params& p, const FCamdata& cam)
+{
+    FStage2FIRArgs a;
+    a.run = !p.m_bFIRDisabled && !p.m_bMonochrome;
+    const double I = p.m_dCaptureISO;
+    double ref, edgeRef, imgEdgeRef, locality;
+    if (p.m_bMV3 || p.m_bMV60) {
+        ref = I > 1200 ? 0.000846 : 0.00093;
+        edgeRef = I > 600 ? 0.000846 : 0.001606;
+        imgEdgeRef = I > 1200 ? 0.008455 : (I > 600 ? 0.012682 : 0.016064);
+        locality = I > 1200 ? 2 : (I > 600 ? 1.5 : 1);
+    } else {
+        ref = FIRValue(cam, "FIR_ProportionLocalMeanRef", I > 2400 ? 0.008 : (I > 1200 ? 0.001 : 0.0011));
+        edgeRef = FIRValue(cam, "FIR_ProportionLocalMeanEdgeRef", I > 600 ? 0.001 : 0.0019);
+        imgEdgeRef = FIRValue(cam, "FIR_ProportionLocalMeanImgWithEdgeRef",
+                              I > 2400 ? 0.015 : (I > 1200 ? 0.01 : (I > 600 ? 0.015 : 0.019)));
+        locality = FIRValue(cam, "FIR_Locality", I > 2400 ? 3 : (I > 1200 ? 2 : (I > 600 ? 1.5 : 1)));
+    }
+    a.ref = static_cast<float>(ref);
+    a.edgeRef = static_cast<float>(edgeRef);
+    a.imgEdgeRef = static_cast<float>(imgEdgeRef);
+    a.locality = static_cast<float>(locality);
+    a.edgeScale = static_cast<float>(FIRValue(cam, "FIR_ScaleFactorEdgeRef", 5.0));
+    a.meanScale = static_cast<float>(FIRValue(cam, "FIR_ScaleFactorLocalMeanEdgeRef", 7.0));
+    a.sigmoid = static_cast<float>(FIRValue(cam, "FIR_SigmoidOffset", 0.55));
+    a.exponent = static_cast<float>(FIRValue(cam, "FIR_EdgeMapExponent", 0.7));
+    // The filter scales its output by min(m, 7) x g and sizes its tables by g.
+    a.m = static_cast<float>(Stage2ColorArgs(p, cam).greenSum);
+    a.g = static_cast<float>(p.m_dReducedRatio);
+    return a;
+}
+
+namespace
+{
 
 void Dump(Stage2Context& c, const char* name)
 {

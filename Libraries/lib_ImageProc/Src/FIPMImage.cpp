@@ -272,4 +272,17 @@ void RotateRect(FRect& rect, int& cols, int& rows, double degrees)
     rows = bounds.Height();
 }
 
+void TurnRect(FRect& rect, int& cols, int& rows, double degrees)
+{
+    // The common rotation maps the two corners as points, which moves an exclusive edge
+    // one pixel off.
+    if (rect.Width() <= 0 || rect.Height() <= 0) {
+        RotateRect(rect, cols, rows, degrees);
+        return;
+    }
+    FRect inside(rect.left, rect.top, rect.right - 1, rect.bottom - 1);
+    RotateRect(inside, cols, rows, degrees);
+    rect = FRect(inside.left, inside.top, inside.right + 1, inside.bottom + 1);
+}
+
 } // namespace FIPMCommon

@@ -142,5 +142,8 @@ FIPMStageLUTRecord* GetStageLUTRecord(FCacheObject* object);
 // point, truncating) and replaces the size by the rotated image's size. An angle that is
 // not finite changes nothing.
 void RotateRect(FRect& rect, int& cols, int& rows, double degrees);
+// RotateRect for a rectangle of whole pixels (right and bottom exclusive): the last pixel
+// inside is turned instead of the exclusive corner, so the result covers the same pixels.
+void TurnRect(FRect& rect, int& cols, int& rows, double degrees);
 
 } // namespace FIPMCommon

@@ -1860,7 +1860,7 @@ void IPManager2::priCompleteGetGrayBalance()
     }
     int cols = capCols;
     int rows = capRows;
-    FIPMCommon::RotateRect(box, cols, rows, -static_cast<double>(rotation));
+    FIPMCommon::TurnRect(box, cols, rows, -static_cast<double>(rotation));
     FRect keep, active;
     GetCamdataRect(keep, "KeepImageArea", *m_pCambData);
     GetCamdataRect(active, "ActiveImageArea", *m_pCambData);

@@ -44,20 +44,6 @@ constexpr int kDisplayRowAlignment = 4;
 constexpr int kFilterAmplitude = 1200;
 constexpr int kFilterShift = 12;
 
-// Turns a rectangle of whole pixels (right and bottom exclusive) with the image. The
-// common rotation maps the two corners as points, which moves an exclusive edge one pixel
-// off; mapping the last pixel inside instead keeps the rectangle on the same pixels.
-void TurnRect(FRect& rect, int& cols, int& rows, int degrees)
-{
-    if (rect.Width() <= 0 || rect.Height() <= 0) {
-        FIPMCommon::RotateRect(rect, cols, rows, double(degrees));
-        return;
-    }
-    FRect inside(rect.left, rect.top, rect.right - 1, rect.bottom - 1);
-    FIPMCommon::RotateRect(inside, cols, rows, double(degrees));
-    rect = FRect(inside.left, inside.top, inside.right + 1, inside.bottom + 1);
-}
-
 FPixmap* CachePixmap(FCacheObject* object)
 {
     return FIPMCommon::GetStageImageRecord(object)->m_pPixmap;
@@ -278,7 +264,7 @@ void IPPreviewManager::priHandlePreviewAllocate()
     m_iBoxCols = req.m_iOutCols;
     m_iBoxRows = req.m_iOutRows;
     if (m_iRotation != 0)
-        TurnRect(m_rCrop, m_iBoxCols, m_iBoxRows, -m_iRotation);
+        FIPMCommon::TurnRect(m_rCrop, m_iBoxCols, m_iBoxRows, -m_iRotation);
     m_Large = Candidate();
     m_Small = Candidate();
     m_iState = kRequestImageInfo;
@@ -443,7 +429,7 @@ void IPPreviewManager::priPreviewRotateDone()
     ReleaseReference(m_pImage);
     m_pImage = m_pRotImage;
     m_pRotImage = nullptr;
-    TurnRect(m_rCrop, m_iFittedCols, m_iFittedRows, m_iRotation);
+    FIPMCommon::TurnRect(m_rCrop, m_iFittedCols, m_iFittedRows, m_iRotation);
     m_iState = kResize;
 }
 

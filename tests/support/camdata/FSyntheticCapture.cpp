@@ -1,6 +1,7 @@
 #include "FSyntheticCapture.h"
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 
 namespace
@@ -17,7 +18,8 @@ constexpr int kPatchColours[6][3] = {{2400, 300, 250},  {350, 2200, 400},  {300,
 
 } // namespace
 
-FSyntheticCapture MakeSyntheticCapture(int width, int height, uint32_t seed)
+FSyntheticCapture MakeSyntheticCapture(int width, int height, uint32_t seed,
+                                       const std::array<double, 3>& light)
 {
     FSyntheticCapture c;
     c.width = std::max(width, 64);
@@ -70,7 +72,8 @@ FSyntheticCapture MakeSyntheticCapture(int width, int height, uint32_t seed)
             for (int ch = 0; ch < 3; ++ch) {
                 const int d = FSyntheticCapture::kDarkLevel + static_cast<int>(rng() % 5) - 2;
                 dark[3 * x + ch] = static_cast<uint16_t>(d);
-                const int v = clipped ? FSyntheticCapture::kClipLevel : d + scene[ch];
+                const int lit = static_cast<int>(std::lround(scene[ch] * light[ch]));
+                const int v = clipped ? FSyntheticCapture::kClipLevel : d + lit;
                 raw[3 * x + ch] = static_cast<uint16_t>(std::clamp(v, 0, FSyntheticCapture::kClipLevel));
             }
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -32,5 +33,8 @@ struct FSyntheticCapture {
     int Stride() const { return 3 * width * static_cast<int>(sizeof(uint16_t)); }
 };
 
-// At least 64 x 48; 256 x 192 suits unit tests, 2640 x 1760 benchmarks.
-FSyntheticCapture MakeSyntheticCapture(int width, int height, uint32_t seed = 1);
+// At least 64 x 48; 256 x 192 suits unit tests, 2640 x 1760 benchmarks. `light` scales
+// the scene per channel: the camera's response to the light it was taken under (grey
+// surfaces then read as that triple); white light by default.
+FSyntheticCapture MakeSyntheticCapture(int width, int height, uint32_t seed = 1,
+                                       const std::array<double, 3>& light = {1.0, 1.0, 1.0});

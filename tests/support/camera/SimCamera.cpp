@@ -28,13 +28,18 @@ SimCamera::SimCamera(const Options& options) : m_options(options), m_configSpace
 {
     std::memcpy(m_configSpace.data() + (kCamProbeOffset - kConfigBase), kCamProbeBytes, 4);
     const uint32_t dir = kDirectoryAt;
-    priPutWord(m_configSpace, dir, kCamDirectoryMagic);
+    // The directory goes out least significant byte first whatever the registers' order;
+    // its magic is the bytes "BCVB", reversed when the registers are little-endian.
+    const uint8_t magic[4] = {'B', 'C', 'V', 'B'};
+    const uint32_t forward = LoadLE32(magic);
+    auto put = [&](uint32_t at, uint32_t value) { StoreLE32(m_configSpace.data() + at, value); };
+    put(dir, m_options.m_bLittleEndianRegisters ? __builtin_bswap32(forward) : forward);
     const uint32_t entries = m_options.m_bFastRead ? 2 : 1;
-    priPutWord(m_configSpace, dir + 4, entries);
-    priPutWord(m_configSpace, dir + 0x10, kCamCapFileService);
-    priPutWord(m_configSpace, dir + 0x14, m_options.m_bCrc ? 0x20000 : 0x10000);
+    put(dir + 4, entries);
+    put(dir + 0x10, kCamCapFileService);
+    put(dir + 0x14, m_options.m_bCrc ? 0x20000 : 0x10000);
     if (m_options.m_bFastRead)
-        priPutWord(m_configSpace, dir + 0x20, kCamCapFastRead);
+        put(dir + 0x20, kCamCapFastRead);
     m_folders.insert("");
 }
 

@@ -87,7 +87,7 @@ std::string DevelopableUniqueId(uint32_t seed)
 
 rawtest::Bytes MakeDevelopableRaw(const DevelopableRawOptions& options)
 {
-    FSyntheticCapture capture = MakeSyntheticCapture(options.cols, options.rows, options.seed);
+    FSyntheticCapture capture = MakeSyntheticCapture(options.cols, options.rows, options.seed, options.light);
     rawtest::BribFileBuilder file(rawtest::kVersion22);
     rawtest::BribHeader& header = file.GetHeader();
     header.columns = uint32_t(options.cols);
@@ -96,15 +96,15 @@ rawtest::Bytes MakeDevelopableRaw(const DevelopableRawOptions& options)
     header.uniqueId = UniqueId(options.seed);
     header.SetLabel(options.whiteBalance);
 
-    file.Top().AddProperties({{"CAMMANUF", "Rawbench Test"},
-                              {"CAMMODEL", "Synthetic 3"},
-                              {"ISO", "200"},
-                              {"EXPTIME", "8000"},
-                              {"SHUTTER", "0.008"},
-                              {"APERTURE", "8.0"},
-                              {"EXPCOMP", "0"},
-                              {"FLASH", "0"},
-                              {"WB_DESC", options.whiteBalance}});
+    std::vector<std::pair<std::string, std::string>> properties = {
+        {"CAMMANUF", "Rawbench Test"}, {"CAMMODEL", "Synthetic 3"}, {"ISO", "200"}, {"EXPTIME", "8000"}};
+    if (!options.shutter.empty())
+        properties.emplace_back("SHUTTER", options.shutter);
+    if (!options.aperture.empty())
+        properties.emplace_back("APERTURE", options.aperture);
+    properties.insert(properties.end(),
+                      {{"EXPCOMP", "0"}, {"FLASH", "0"}, {"WB_DESC", options.whiteBalance}});
+    file.Top().AddProperties(properties);
 
     FCamdataBuilder camdata;
     AddPlausibleCalibration(camdata, options.cols, options.rows);

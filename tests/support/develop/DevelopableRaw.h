@@ -5,6 +5,7 @@
 // properties, and embedded preview images made from the same scene. Every file built with
 // another seed carries another unique id, so that cached results never mix.
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -21,6 +22,12 @@ struct DevelopableRawOptions {
     uint32_t seed = 1;
     int rotation = 0;
     std::string whiteBalance = "Auto";
+    // Exposure data of the capture properties ("SHUTTER" in seconds, "APERTURE"); an empty
+    // text leaves the property out.
+    std::string shutter = "0.008";
+    std::string aperture = "8.0";
+    // The camera's response to the scene's light (see MakeSyntheticCapture).
+    std::array<double, 3> light = {1.0, 1.0, 1.0};
     // Columns of the embedded previews (rows follow the aspect ratio); none when empty.
     std::vector<int> previewCols = {160, 64};
     // Added to every byte of the embedded previews (a file that differs only there).

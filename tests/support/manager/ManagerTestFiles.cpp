@@ -60,7 +60,7 @@ rawtest::Bytes MakeRawFile(const RawFileOptions& o)
     header.SetLabel(o.wbLabel);
     const uint32_t version = file.Top().version;
     file.Top().AddProperties({{"CAMMANUF", "Rawbench Test"},
-                              {"CAMMODEL", "Synthetic 3"},
+                              {"CAMMODEL", o.model},
                               {"ISO", "100"},
                               {"EXPTIME", "8000"},
                               {"SHUTTER", "0.008"},

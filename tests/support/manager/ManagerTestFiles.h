@@ -33,6 +33,7 @@ struct RawFileOptions {
     uint32_t skipFlags = kFastSkipFlags;
     // Renames the "CustomRGBNeutral" matrix so that the camera has none.
     bool noCustomNeutral = false;
+    std::string model = "Synthetic 3";
 };
 
 rawtest::Bytes MakeRawFile(const RawFileOptions& options);

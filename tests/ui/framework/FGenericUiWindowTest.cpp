@@ -506,6 +506,51 @@ TEST(GenericUiWindowTest, DisabledChildrenShowTheTintAndRunTheBusyAnimation)
     EXPECT_EQ(window->GetUiRelay(FWideString("W.Busy")), nullptr);
 }
 
+TEST(GenericUiWindowTest, TitleEnablingAndCursorCommands)
+{
+    FUiTestApp run(Script(R"(<WINDOW Name="W" BgColor="#FFFFFF" DX="100" DY="60" WindowTitle="Browser">
+          <BLOCK Name="Work" X="0" Y="0" W="10" H="10" Color="#FFFFFF"/></WINDOW>)",
+                          R"(File_WaitCursor="cursor_yes.png" WaitCursor_X="3" WaitCursor_Y="4")"),
+                   false);
+    WriteTestPng(run.GetScriptFolder().Join("cursor_yes.png"), 16, 16, FUiColor(255, 255, 255, 255),
+                 FUiColor(255, 255, 255, 255));
+    ASSERT_TRUE(run.Init());
+    HeadlessPumpUntilIdle();
+    FGenericUiWindow* window = Window(run, "W");
+    FHeadlessUiWindow* os = Os(window);
+    ASSERT_NE(os, nullptr);
+    auto command = [&](const char* message, void* data) {
+        return window->UiRelayMessage(FWideString(message), data);
+    };
+
+    FWideString postfix(" - IMG_0001");
+    EXPECT_TRUE(command("SetTitlePostfix", &postfix));
+    EXPECT_EQ(os->GetTitle(), "Browser - IMG_0001");
+    FWideString none;
+    EXPECT_TRUE(command("SetTitlePostfix", &none));
+    EXPECT_EQ(os->GetTitle(), "Browser");
+
+    bool no = false, yes = true;
+    EXPECT_TRUE(command("EnableWindow", &no));
+    EXPECT_FALSE(os->IsEnabled());
+    EXPECT_TRUE(command("EnableWindow", &yes));
+    EXPECT_TRUE(os->IsEnabled());
+    // "DisableWindowsChildren" true disables the tree, false enables it again.
+    EXPECT_TRUE(command("DisableWindowsChildren", &yes));
+    EXPECT_FALSE(window->AreChildrenEnabled());
+    EXPECT_TRUE(command("DisableWindowsChildren", &no));
+    EXPECT_TRUE(window->AreChildrenEnabled());
+
+    EXPECT_TRUE(command("SetWaitCursor", nullptr));
+    EXPECT_EQ(os->GetCursor(), std::string(256, 'W'));
+    EXPECT_TRUE(command("ResetCursor", nullptr));
+    EXPECT_EQ(os->GetCursor(), "arrow");
+
+    // Commands that carry data are not handled without it.
+    for (const char* message : {"SetTitlePostfix", "EnableWindow", "DisableWindowsChildren"})
+        EXPECT_FALSE(command(message, nullptr)) << message;
+}
+
 TEST(GenericUiWindowTest, EscapedExceptionIsReportedAndTheLoopGoesOn)
 {
     GetHeadlessDesktop().Reset();

@@ -117,6 +117,7 @@ TEST(MenuAcceleratorTest, KeyTextsParse)
         {"o", false, false, false, 'O'},    {"7", false, false, false, '7'},
         {"QX-5", false, false, false, '5'}, {"F10", false, false, false, 42},
         {"Home", false, false, false, 42},  {"C-", true, false, false, 42},
+        {"f1", false, false, false, 42},    {"C-f9", true, false, false, 42}, // case folds for letters only
     };
     for (const Case& c : cases) {
         const FOsAccelerator a = ParseOsAccelerator(FWideString(c.text));

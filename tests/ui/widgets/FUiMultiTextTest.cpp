@@ -109,6 +109,39 @@ TEST(MultiTextTest, LongTextsWrapAndScroll)
     EXPECT_FALSE(r.text->UiRelayMessage(FWideString("Scroll"), nullptr));
 }
 
+TEST(MultiTextTest, WidthChangesBreakTheLinesAgain)
+{
+    MultiRun r;
+    ASSERT_NE(r.text, nullptr);
+    r.SetText(u"aaaa bbbb cccc dddd eeee ffff gggg hhhh iiii jjjj kkkk");
+    ASSERT_EQ(r.text->GetLineCount(), 6);
+    // 50 pixels wider: 18 units a line.
+    r.text->SetRect(0, 0, 151, 70);
+    r.text->EnsureLaidOut();
+    EXPECT_EQ(r.Lines(), (std::vector<std::u16string>{u"aaaa bbbb cccc", u"dddd eeee ffff", u"gggg hhhh iiii",
+                                                      u"jjjj kkkk"}));
+    r.text->SetRect(0, 0, 101, 70);
+    r.text->EnsureLaidOut();
+    EXPECT_EQ(r.text->GetLineCount(), 6);
+}
+
+TEST(MultiTextTest, AddToListNamesTheSourceForTheNextLayout)
+{
+    MultiRun r;
+    ASSERT_NE(r.text, nullptr);
+    r.text->EnsureLaidOut();
+    ASSERT_EQ(r.Lines(), (std::vector<std::u16string>{u"Main"}));
+    FWideString name("Ok");
+    EXPECT_TRUE(r.text->UiRelayMessage(FWideString("AddToList"), &name));
+    EXPECT_FALSE(r.text->UiRelayMessage(FWideString("AddToList"), nullptr));
+    r.text->EnsureLaidOut();
+    EXPECT_EQ(r.Lines(), (std::vector<std::u16string>{u"Main"})) << "laid-out lines stay";
+    FWideString language("English");
+    r.text->UiRelayMessage(FWideString("Set Language"), &language);
+    r.text->EnsureLaidOut();
+    EXPECT_EQ(r.Lines(), (std::vector<std::u16string>{u"OK"}));
+}
+
 TEST(MultiTextTest, TagsLongWordsAndBlankLines)
 {
     MultiRun r;

@@ -283,6 +283,40 @@ TEST(PullDownTest, DisplayStringsFollowTheLanguage)
     EXPECT_FALSE(p.pull->UiRelayMessage(FWideString("Nonsense"), nullptr));
 }
 
+TEST(PullDownTest, StartFromADisplayStringThenNotifyTheDefault)
+{
+    PullRun p(PullDownScript());
+    ASSERT_NE(p.pull, nullptr);
+    p.probe->Clear();
+    // Nothing restored: the display string's text shows and the identifier is taken.
+    p.Send("InitPulldownString", u"Title", u"t1");
+    FWideString text;
+    p.pull->UiRelayMessage(FWideString("GetText"), &text);
+    EXPECT_EQ(text, "Main");
+    FWideString id;
+    EXPECT_TRUE(p.pull->UiRelayMessage(FWideString("GetID"), &id));
+    EXPECT_EQ(id, "t1");
+    EXPECT_FALSE(p.pull->UiRelayMessage(FWideString("GetID"), nullptr));
+    EXPECT_EQ(p.Events(), "") << "starting values fire nothing";
+    // The default named is the string shown: it is shown as the default and selected.
+    p.Send("NotifyDefaultString", u"Title");
+    EXPECT_EQ(p.Events(), "Sel=Main;");
+    EXPECT_EQ(p.pull->GetDisplayText(), "Main");
+    // Another default is only remembered while something else shows.
+    p.Send("SetText", u"Picked");
+    p.probe->Clear();
+    p.Send("NotifyDefaultString", u"Ok");
+    p.Send("NotifyDefaultString", u"NoSuchString");
+    EXPECT_EQ(p.pull->GetDisplayText(), "Picked");
+    EXPECT_EQ(p.Events(), "");
+    EXPECT_FALSE(p.pull->UiRelayMessage(FWideString("NotifyDefaultString"), nullptr));
+    // A name the application does not know shows as it is.
+    p.Send("InitPulldownString", u"Plain words", u"t2");
+    EXPECT_EQ(p.pull->GetDisplayText(), "Plain words");
+    p.pull->UiRelayMessage(FWideString("GetID"), &id);
+    EXPECT_EQ(id, "t2");
+}
+
 TEST(PullDownTest, BadSkinsOrNoBoxFail)
 {
     std::string script = PullDownScript();

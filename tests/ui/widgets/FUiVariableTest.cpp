@@ -19,6 +19,8 @@ const char* kVariables = R"(<PROBE Name="Probe"/>
     <ON_INIT_INT Relay="Probe" Message="InitInt"/><ON_INIT_BOOL Relay="Probe" Message="InitBool"/>
     <ON_SET_STRING Relay="Probe" Message="SetString"/><ON_SET_INT Relay="Probe" Message="SetInt"/>
     <ON_SET_BOOL Relay="Probe" Message="SetBool"/><ON_SEND_FLOAT Relay="Probe" Message="SendFloat"/>
+    <ON_SEND_STRING Relay="Probe" Message="SendString"/><ON_SEND_INT Relay="Probe" Message="SendInt"/>
+    <ON_SEND_BOOL Relay="Probe" Message="SendBool"/>
     <ON_TRUE Relay="Probe" Message="True"/><ON_FALSE Relay="Probe" Message="False"/>
     <ON_EQUAL Relay="Probe" Message="Equal"/>
   </VARIABLE>
@@ -37,11 +39,11 @@ struct VariableRun {
         run = MakeWidgetRun(WidgetScript(kVariables), {RegisterUiVariable, RegisterUiStrCmp});
         v = dynamic_cast<FUiVariable*>(FindWidget(*run, "V"));
         probe = FProbeObject::FindLive("Probe");
-        for (const char* m : {"InitString", "SetString"})
+        for (const char* m : {"InitString", "SetString", "SendString"})
             probe->SetDataKind(m, EProbeData::kString);
-        for (const char* m : {"InitInt", "SetInt"})
+        for (const char* m : {"InitInt", "SetInt", "SendInt"})
             probe->SetDataKind(m, EProbeData::kInt);
-        for (const char* m : {"InitBool", "SetBool", "Compare"})
+        for (const char* m : {"InitBool", "SetBool", "SendBool", "Compare"})
             probe->SetDataKind(m, EProbeData::kBool);
         probe->SetDataKind("InitFloat", EProbeData::kDouble);
     }
@@ -82,6 +84,31 @@ TEST(VariableTest, StartSequenceAndTypedEvents)
     EXPECT_FALSE(r.Send("Unknown"));
     EXPECT_TRUE(r.Send("EmptyString"));
     EXPECT_EQ(r.v->GetString(), "");
+}
+
+TEST(VariableTest, TypedGettersAndSends)
+{
+    VariableRun r;
+    ASSERT_NE(r.v, nullptr);
+    r.probe->Clear();
+    int i = 0;
+    bool b = true;
+    EXPECT_TRUE(r.Send("GetInt", &i));
+    EXPECT_EQ(i, 7);
+    EXPECT_TRUE(r.Send("GetBool", &b));
+    EXPECT_FALSE(b);
+    EXPECT_FALSE(r.Send("GetInt"));
+    EXPECT_FALSE(r.Send("GetBool"));
+    EXPECT_EQ(r.probe->GetMessages(), "") << "getters fire nothing";
+    // A send fires the value as it is, with no data needed; the boolean one adds its verdict.
+    EXPECT_TRUE(r.Send("SendString"));
+    EXPECT_TRUE(r.Send("SendInt"));
+    EXPECT_TRUE(r.Send("SendBool"));
+    ASSERT_EQ(r.probe->GetMessages(), "SendString,SendInt,SendBool,False");
+    EXPECT_EQ(r.probe->GetRecords()[0].data, "s");
+    EXPECT_EQ(r.probe->GetRecords()[1].data, "7");
+    EXPECT_EQ(r.probe->GetRecords()[2].data, "false");
+    EXPECT_EQ(r.v->GetInt(), 7) << "sending changes nothing";
 }
 
 TEST(VariableTest, ATargetSettingTheVariableAgainCannotLoop)

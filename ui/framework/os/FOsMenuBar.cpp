@@ -133,7 +133,7 @@ FOsAccelerator ParseOsAccelerator(const FWideString& keyText)
     const char16_t* k = key.GetBuffer();
     if (key == "Del") {
         entry.key = 127;
-    } else if (length == 2 && (k[0] == u'F' || k[0] == u'f') && k[1] >= u'1' && k[1] <= u'9') {
+    } else if (length == 2 && k[0] == u'F' && k[1] >= u'1' && k[1] <= u'9') {
         entry.key = static_cast<uint16_t>(112 + (k[1] - u'1'));
     } else if (length == 1 && k[0] >= u'A' && k[0] <= u'Z') {
         entry.key = k[0];

@@ -11,6 +11,7 @@
 #include "FCamdata.h"
 #include "FCamdataBuilder.h"
 #include "FIPERequest.h"
+#include "FIPEStage2Calls.h"
 #include "FIPEStage2Setup.h"
 #include "FPixelProc2.h"
 #include "FPropList.h"
@@ -374,6 +375,144 @@ TEST_F(FEngineTest, Stage2SetupLeavesCameraDataAloneAndNaNsOut)
 
     EXPECT_EQ(Stage2Setup::ScratchRowsNeeded(2640, 1760), 112);
     EXPECT_EQ(Stage2Setup::ScratchRowsNeeded(4, 4), 3);
+}
+
+// What reaches the pixel library from the set-up, across ISO, accumulated frames, the
+// older models, monochrome and calibration without the optional keys.
+TEST_F(FEngineTest, Stage2LibraryCallArguments)
+{
+    using namespace IPEngineStages;
+    struct Case {
+        float iso;
+        uint32_t frames;
+        const char* model;
+        double reduced;
+        float ref, edgeRef, imgEdgeRef, locality;
+    };
+    const Case cases[] = {
+        {100, 0, "", 1, 0.0011f, 0.0019f, 0.019f, 1},
+        {400, 0, "", 2, 0.0011f, 0.0019f, 0.019f, 1},
+        {1600, 0, "", 8, 0.001f, 0.001f, 0.01f, 2},
+        {6400, 0, "", 32, 0.008f, 0.001f, 0.015f, 3},
+        {1600, 3, "", 16, 0.001f, 0.001f, 0.01f, 2},
+        {1600, 0, "TALVO MV3", 8, 0.000846f, 0.000846f, 0.008455f, 2},
+        {400, 0, "TALVO MV60", 2, 0.00093f, 0.001606f, 0.016064f, 1},
+    };
+    for (const Case& c : cases) {
+        SetupFixture f([&](FCamdataBuilder& b) {
+            b.AddFloat("CaptureISO", c.iso);
+            b.AddFloat("SensorISO", 100);
+            if (c.frames != 0)
+                b.AddUInt32("BulbFrameCount", c.frames);
+        });
+        f.props.AddProp("CAMMODEL", c.model);
+        const FStage2Params p = f.Run();
+        const std::string label = std::to_string(c.iso) + "/" + std::to_string(c.frames) + "/" + c.model;
+        ASSERT_DOUBLE_EQ(p.m_dReducedRatio, c.reduced) << label;
+
+        const FStage2FIRArgs fir = Stage2FIRArgs(p, *f.cam);
+        EXPECT_TRUE(fir.run) << label;
+        EXPECT_FLOAT_EQ(fir.ref, c.ref) << label;
+        EXPECT_FLOAT_EQ(fir.edgeRef, c.edgeRef) << label;
+        EXPECT_FLOAT_EQ(fir.imgEdgeRef, c.imgEdgeRef) << label;
+        EXPECT_FLOAT_EQ(fir.locality, c.locality) << label;
+        EXPECT_FLOAT_EQ(fir.edgeScale, 5.0f) << label;
+        EXPECT_FLOAT_EQ(fir.meanScale, 7.0f) << label;
+        EXPECT_FLOAT_EQ(fir.sigmoid, 0.55f) << label;
+        EXPECT_FLOAT_EQ(fir.exponent, 0.7f) << label;
+        // The gain is the reduced ratio; the output factor is the green-row sum of the
+        // matrix step 7 starts from (the working matrix at ratio 1 for the older models).
+        EXPECT_FLOAT_EQ(fir.g, static_cast<float>(c.reduced)) << label;
+        FColorMatrix start = p.m_U;
+        if (p.m_bOlderModel)
+            ComputeWorkingColorMatrix(start, p.m_U, p.m_V, 1.0, -1.0 / 30.0);
+        const double rowSum = start.m[1][0] + start.m[1][1] + start.m[1][2];
+        EXPECT_FLOAT_EQ(fir.m, static_cast<float>(rowSum)) << label;
+
+        const FStage2ColorArgs color = Stage2ColorArgs(p, *f.cam);
+        EXPECT_DOUBLE_EQ(color.greenSum, rowSum) << label;
+        EXPECT_NEAR(color.matrix.m[1][0] + color.matrix.m[1][1] + color.matrix.m[1][2], 1.0, 1e-12) << label;
+        // No "ColorDQCamRGB": 4 / fourth root of min(ISO ratio, 8), then the noise scale,
+        // the inverse gains and the ISO gain.
+        const double q = 4.0 / std::pow(std::min(p.m_dIsoRatio, 8.0), 0.25) * p.m_dNoiseScale * p.m_iIsoGain;
+        EXPECT_NEAR(color.noise.r, q * p.m_W.r, 1e-9) << label;
+        EXPECT_NEAR(color.noise.b, q * p.m_W.b, 1e-9) << label;
+
+        EXPECT_EQ(Stage2ChromaArgs(p, *f.cam).sumShift, 3u) << label;
+        EXPECT_FALSE(Stage2ChromaArgs(p, *f.cam).run) << label; // no "ChromaBlur"
+    }
+}
+
+TEST_F(FEngineTest, Stage2LibraryCallArgumentsFromCalibration)
+{
+    using namespace IPEngineStages;
+    auto keys = [](uint32_t frames, bool square) {
+        return [=](FCamdataBuilder& b) {
+            b.AddFloat("CaptureISO", 1600);
+            b.AddFloat("SensorISO", 100);
+            b.AddFloat("ColumnFilter", 0.5f);
+            b.AddFloat("ChromaBlur", 150);
+            b.AddFloat("SpatialDQ", 3);
+            b.AddFloatRGB("ChromaDQ", 2, 2, 2);
+            b.AddUInt16("ChromaSumShift", 0);
+            b.AddFloat("FIR_ScaleFactorEdgeRef", 4.5f);
+            b.AddFloat("BulbCurvatureOffset", 2.0f);
+            b.AddFloatRGB("BulbCurvatureFactor", 1.0f, 2.0f, 3.0f);
+            if (square)
+                b.AddFloatRGB("ColumnFilterSquareRGB", 0.1f, 0.2f, 0.3f);
+            if (frames != 0)
+                b.AddUInt32("BulbFrameCount", frames);
+        };
+    };
+    // The square column filter is read whether or not frames are accumulated; without it,
+    // accumulated frames take zeros and a single frame the column filter.
+    for (uint32_t frames : {0u, 5u})
+        for (bool square : {false, true}) {
+            SetupFixture f(keys(frames, square));
+            const FStage2Params p = f.Run();
+            const FStage2ColumnFilters cf = Stage2ColumnFilters(p, *f.cam);
+            EXPECT_DOUBLE_EQ(cf.filter.g, 0.5);
+            const double expected = square ? 0.2f : (frames != 0 ? 0.0 : 0.5);
+            EXPECT_DOUBLE_EQ(cf.square.g, expected) << frames << "/" << square;
+        }
+    {
+        // One curvature offset for all three channels: diagonal g x factor / (N - offset).
+        SetupFixture f(keys(5, false));
+        const FStage2Params p = f.Run();
+        EXPECT_FLOAT_EQ(p.m_Post.m[0], static_cast<float>(p.m_DarkGain.r * 1.0 / 3.0));
+        EXPECT_FLOAT_EQ(p.m_Post.m[10], static_cast<float>(p.m_DarkGain.g * 2.0 / 3.0));
+        EXPECT_FLOAT_EQ(p.m_Post.m[20], static_cast<float>(p.m_DarkGain.b * 3.0 / 3.0));
+    }
+    {
+        SetupFixture f(keys(0, false));
+        const FStage2Params p = f.Run();
+        EXPECT_FLOAT_EQ(Stage2FIRArgs(p, *f.cam).edgeScale, 4.5f);
+        // Spatial 3, ISO gain 2: strength trunc(2 x 10) x 3; the blur uses the full ratio 16.
+        const FStage2ChromaArgs chroma = Stage2ChromaArgs(p, *f.cam);
+        EXPECT_TRUE(chroma.run);
+        EXPECT_EQ(chroma.sumShift, 0u);
+        EXPECT_EQ(chroma.strength, 60);
+        EXPECT_NEAR(chroma.amplitude.r, 2.0 * (p.m_W.r + p.m_W.g + p.m_W.b) / 3.0 * 2.0, 1e-9);
+        const FStage2ChromaArgs blur = Stage2ChromaBlurArgs(p, *f.cam);
+        EXPECT_TRUE(blur.run);
+        EXPECT_EQ(blur.strength, 240);
+        EXPECT_NEAR(blur.amplitude.g, 2.0 * p.m_W.g * 16.0 / 3.0, 1e-9);
+        EXPECT_TRUE(Stage2SmallChromaArgs(p, *f.cam).run);
+    }
+    {
+        SetupFixture f([&](FCamdataBuilder& b) {
+            keys(0, false)(b);
+            b.AddPropertyList("WhiteBalanceIlluminants", {{"Daylight", "CamToXYZ"}});
+        });
+        f.request.m_usWhiteBalance = "Monochrome";
+        const FStage2Params p = f.Run();
+        ASSERT_TRUE(p.m_bMonochrome);
+        EXPECT_FALSE(Stage2FIRArgs(p, *f.cam).run);
+        EXPECT_FALSE(Stage2ChromaArgs(p, *f.cam).run);
+        EXPECT_FALSE(Stage2ChromaBlurArgs(p, *f.cam).run);
+        EXPECT_TRUE(Stage2SmallChromaArgs(p, *f.cam).run);
+        EXPECT_DOUBLE_EQ(Stage2ColorArgs(p, *f.cam).greenSum, 1.0);
+    }
 }
 
 } // namespace

@@ -170,6 +170,34 @@ TEST_F(OutputImageTest, BadSizesGiveNoObject)
     EXPECT_EQ(GetGlobalCache()->GetEntryCount(), 0);
 }
 
+// Boxes of whole pixels, as the gray balance and the preview's crop use them, worked out by
+// hand for a 256 x 192 image: a pixel (x, y) goes to (y, 255 - x) at -90 degrees, to
+// (191 - y, x) at 90 and to (255 - x, 191 - y) at 180.
+TEST_F(OutputImageTest, TurnRectKeepsTheSamePixels)
+{
+    struct Case {
+        double degrees;
+        FRect expected;
+        int cols, rows;
+    };
+    const FRect box(10, 20, 18, 28);
+    const Case cases[] = {
+        {-90, {20, 238, 28, 246}, 192, 256}, {270, {20, 238, 28, 246}, 192, 256},
+        {90, {164, 10, 172, 18}, 192, 256},  {180, {238, 164, 246, 172}, 256, 192},
+        {0, {10, 20, 18, 28}, 256, 192},
+    };
+    for (const Case& c : cases) {
+        FRect r = box;
+        int cols = 256, rows = 192;
+        FIPMCommon::TurnRect(r, cols, rows, c.degrees);
+        EXPECT_EQ(r, c.expected) << c.degrees;
+        EXPECT_EQ(cols, c.cols) << c.degrees;
+        EXPECT_EQ(rows, c.rows) << c.degrees;
+        FIPMCommon::TurnRect(r, cols, rows, -c.degrees);
+        EXPECT_EQ(r, box) << "and back, " << c.degrees;
+    }
+}
+
 TEST_F(OutputImageTest, RotateRect)
 {
     struct Case {

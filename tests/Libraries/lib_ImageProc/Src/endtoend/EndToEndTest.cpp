@@ -19,6 +19,7 @@
 
 #include "DevelopDriver.h"
 #include "DevelopableRaw.h"
+#include "DiskEngineTest.h"
 #include "EngineTestSupport.h"
 #include "FCache.h"
 #include "FDataRetriever.h"
@@ -117,21 +118,9 @@ double MeanLuminance(FPixmap& pixmap)
     return sum / (double(pixmap.GetCols()) * pixmap.GetRows());
 }
 
-class EndToEnd : public FEngineTest
+class EndToEnd : public DiskEngineTest
 {
 protected:
-    void SetUp() override
-    {
-        FEngineTest::SetUp();
-        rawtest::EnsureDiskStorageClass();
-        m_pFolder = std::make_unique<rawtest::RawTestFolder>();
-    }
-    void TearDown() override
-    {
-        m_pFolder.reset();
-        FEngineTest::TearDown();
-    }
-
     FWideString MakeFile(const std::string& name, const DevelopableRawOptions& options)
     {
         return m_pFolder->Write(name, MakeDevelopableRaw(options));
@@ -160,8 +149,6 @@ protected:
         ASSERT_EQ(req.m_Async.GetState(), kCompleted)
             << "error " << req.m_Async.GetErrorCode() << ": " << req.m_Async.m_usErrorText.GetNarrow();
     }
-
-    std::unique_ptr<rawtest::RawTestFolder> m_pFolder;
 };
 
 #define SKIP_UNLESS_PROCESSING(file)                                                                         \

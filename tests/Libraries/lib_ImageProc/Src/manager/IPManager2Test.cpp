@@ -984,6 +984,61 @@ TEST_F(ManagerTest, CacheTransparency)
     }
 }
 
+// An older model whose camera data skips the colour matrix: a stage 3 taken from the cache
+// by a manager that has not read the camera data still gives the output of an empty cache.
+TEST_F(ManagerTest, CachedStage3OfAnOlderModelKeepsItsMatrixSkip)
+{
+    const FWideString url = Put("older.bri", With([](mgrtest::RawFileOptions& o) {
+                                    o.idByte = 111;
+                                    o.model = "TALVO MV90";
+                                    o.skipFlags = mgrtest::kFastSkipFlags | 0x40000;
+                                }));
+    using Fill = std::function<void(FIPManagerRequest&)>;
+    const Fill base = [&](FIPManagerRequest& q) { Processed(q, url); };
+    const Fill saturated = [&](FIPManagerRequest& q) {
+        base(q);
+        q.m_dSaturation = 0.5;
+    };
+    std::vector<std::vector<uint8_t>> warm;
+    for (const Fill& fill : {base, saturated, base}) {
+        IPManager2& m = NewManager();
+        FIPManagerRequest r;
+        fill(r);
+        ASSERT_TRUE(Run(m, r));
+        ASSERT_EQ(r.m_Async.GetState(), kCompleted) << Narrow(r.m_Async.m_usErrorText);
+        warm.push_back(OutputBytes(r));
+    }
+    EXPECT_EQ(warm[1], ColdBytes(saturated));
+    EXPECT_EQ(warm[2], ColdBytes(base));
+    EXPECT_NE(warm[0], warm[1]);
+}
+
+// A frame that cannot be read when it is loaded (the file was cut after the images were
+// found) fails in the loader with its exception code; the request reports a file error with
+// the loader's text.
+TEST_F(ManagerTest, LoaderExceptionReachesTheRequestAsAFileError)
+{
+    const FWideString url = Put("cut.bri", With([](mgrtest::RawFileOptions& o) { o.idByte = 112; }));
+    const std::string path = m_pFolder->NativePath("cut.bri");
+    IPManager2& m = NewManager();
+    bool cut = false;
+    m.SetStateObserver([&](int state) {
+        if (state == kMgrLoadRaw && !cut) {
+            cut = true;
+            std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2);
+        }
+    });
+    FIPManagerRequest r;
+    Processed(r, url);
+    ASSERT_TRUE(Run(m, r));
+    m.SetStateObserver(nullptr);
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(r.m_Async.GetState(), kError);
+    EXPECT_EQ(r.m_Async.GetErrorCode(), kErrFileIO) << Narrow(r.m_Async.m_usErrorText);
+    EXPECT_NE(Narrow(r.m_Async.m_usErrorText).find("BRIbLoader"), std::string::npos)
+        << Narrow(r.m_Async.m_usErrorText);
+}
+
 // A fresh record's gains are zero; it renders with neutral gains instead of failing in the tone table.
 TEST_F(ManagerTest, UnsetColourGainsRenderAsNeutralGains)
 {

@@ -1,0 +1,108 @@
+// Images larger than the cache's default limit holds develop and save with the program's
+// defaults: the cache and the allocator's kept blocks grow with the image.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "DevelopDriver.h"
+#include "DevelopableRaw.h"
+#include "DiskEngineTest.h"
+#include "EngineTestSupport.h"
+#include "FCache.h"
+#include "FIPManager.h"
+#include "FIPManagerRequest.h"
+#include "FIPMemoryBudget.h"
+#include "FJPEGImageReader.h"
+#include "FMemoryAllocator.h"
+#include "FPixmap.h"
+#include "RawTestFolder.h"
+
+namespace
+{
+
+constexpr uint64_t kMiB = uint64_t(1) << 20;
+constexpr uint64_t kGiB = uint64_t(1) << 30;
+
+TEST(MemoryBudget, GrowsWithTheImageWithinTheMachine)
+{
+    struct Case {
+        int64_t pixels;
+        uint64_t physical;
+        uint64_t cacheAtLeast, cacheAtMost, retainedAtLeast, retainedAtMost;
+    };
+    const Case cases[] = {
+        // Small images keep the defaults.
+        {320 * 240, 24 * kGiB, 120 * kMiB, 120 * kMiB, 160 * kMiB, 160 * kMiB},
+        // 12 and 24 megapixels: room for every stage image, two frames kept.
+        {4000 * 3000, 24 * kGiB, 12000000ull * 44, 12000000ull * 64, 160 * kMiB, 160 * kMiB},
+        {6000 * 4000, 24 * kGiB, 24000000ull * 44, 24000000ull * 64, 24000000ull * 12, 24000000ull * 12},
+        // A small machine caps both, never below the defaults.
+        {6000 * 4000, 1 * kGiB, 512 * kMiB, 512 * kMiB, 160 * kMiB, 160 * kMiB},
+        {6000 * 4000, 128 * kMiB, 120 * kMiB, 120 * kMiB, 160 * kMiB, 160 * kMiB},
+        // An unknown machine: the cache's 32-bit ceiling.
+        {30000 * 30000, 0, 3 * kGiB, 4 * kGiB - 1, 160 * kMiB, 160 * kMiB},
+    };
+    for (const Case& c : cases) {
+        const FIPMemoryBudget b = MemoryBudgetForImage(c.pixels, c.physical);
+        EXPECT_GE(b.cacheLimit, c.cacheAtLeast) << c.pixels << " on " << c.physical;
+        EXPECT_LE(b.cacheLimit, c.cacheAtMost) << c.pixels << " on " << c.physical;
+        EXPECT_GE(b.retainedLimit, c.retainedAtLeast) << c.pixels << " on " << c.physical;
+        EXPECT_LE(b.retainedLimit, c.retainedAtMost) << c.pixels << " on " << c.physical;
+    }
+}
+
+class LargeImage : public DiskEngineTest
+{
+protected:
+    void SetUp() override
+    {
+        DiskEngineTest::SetUp();
+        m_uRetained = GetRetainedMemoryLimit();
+    }
+    void TearDown() override
+    {
+        SetRetainedMemoryLimit(m_uRetained);
+        DiskEngineTest::TearDown();
+    }
+    size_t m_uRetained = 0;
+};
+
+TEST_F(LargeImage, FittingKeepsADeliberatelySmallCacheAndNeverShrinks)
+{
+    GetGlobalCache()->SetSize(750000);
+    FitMemoryToImage(6000, 4000);
+    EXPECT_EQ(GetGlobalCache()->GetSize(), 750000u);
+    GetGlobalCache()->SetSize(FCache::kDefaultLimit);
+    FitMemoryToImage(4000, 3000);
+    const uint32_t grown = GetGlobalCache()->GetSize();
+    EXPECT_GE(grown, 12000000u * 44);
+    FitMemoryToImage(640, 480);
+    EXPECT_EQ(GetGlobalCache()->GetSize(), grown);
+}
+
+// A raw image of more than nine megapixels, where the default cache held about 7.7, saves
+// at full size with the defaults.
+TEST_F(LargeImage, NineMegapixelRawSavesWithTheDefaults)
+{
+    constexpr int kCols = 3680, kRows = 2480;
+    developtest::DevelopableRawOptions options;
+    options.cols = kCols;
+    options.rows = kRows;
+    options.seed = 77;
+    options.previewCols = {};
+    const FWideString input = m_pFolder->Write("large.xxx", developtest::MakeDevelopableRaw(options));
+    ASSERT_EQ(GetGlobalCache()->GetSize(), FCache::kDefaultLimit);
+    FIPManagerRequest save;
+    developtest::PrepareSave(save, input, m_pFolder->URL("out.jpg"), kSaveJPEG, kRGB24, 2, kCols, kRows);
+    ASSERT_TRUE(developtest::RunThroughPool(save, nullptr, std::chrono::seconds(300)));
+    ASSERT_EQ(save.m_Async.GetState(), kCompleted)
+        << "error " << save.m_Async.GetErrorCode() << ": " << save.m_Async.m_usErrorText.GetNarrow();
+    int cols = 0, rows = 0, type = 0;
+    FJPEGImageReader reader(save.m_usOutputFile);
+    reader.GetDimensions(cols, rows, type);
+    EXPECT_EQ(cols, kCols);
+    EXPECT_EQ(rows, kRows);
+}
+
+} // namespace
