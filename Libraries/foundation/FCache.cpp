@@ -29,6 +29,8 @@ void FCacheObject::AddRef()
                 m_pfnMoved(this);
         }
     }
+    if (m_iRefCount == 0)
+        m_pOwner->priUnmarkEvictable(this);
     ++m_iRefCount;
 }
 
@@ -47,6 +49,8 @@ int FCacheObject::Release()
         if (m_iRefCount > 0)
             --m_iRefCount;
         left = m_iRefCount;
+        if (left == 0)
+            owner->priMarkIfEvictable(this);
     }
     if (left != 0)
         return left;
@@ -74,7 +78,9 @@ int FCacheObject::GetSize()
 void FCacheObject::SetPriority(unsigned priority)
 {
     FCriticalSectionLock lock(*m_pLock);
+    m_pOwner->priUnmarkEvictable(this);
     m_uPriority = priority;
+    m_pOwner->priMarkIfEvictable(this);
 }
 
 unsigned FCacheObject::GetPriority()
@@ -281,6 +287,7 @@ int64_t FCache::priUsedBytes()
 void FCache::priAddEntry(FCacheObject* entry)
 {
     entry->m_uSequence = m_uNextSequence++;
+    entry->m_bListed = true;
     m_entries.push_back(entry);
     m_iUsedBytes += static_cast<int64_t>(entry->m_iSize) + kEntryOverhead;
     priIndexAdd(entry);
@@ -291,6 +298,8 @@ std::vector<FCacheObject*>::iterator FCache::priEraseEntry(std::vector<FCacheObj
 {
     FCacheObject* entry = *it;
     priIndexRemove(entry);
+    priUnmarkEvictable(entry);
+    entry->m_bListed = false;
     m_iUsedBytes -= static_cast<int64_t>(entry->m_iSize) + kEntryOverhead;
     return m_entries.erase(it);
 }
@@ -342,15 +351,27 @@ bool FCache::priTrim(int64_t target)
 // referenced entries and kPriorityKeep never go. -1 when none can.
 int FCache::priFindEvictable()
 {
-    int best = -1;
-    for (size_t i = 0; i < m_entries.size(); ++i) {
-        const FCacheObject* entry = m_entries[i];
-        if (entry->m_iRefCount != 0 || entry->m_uPriority == FCacheObject::kPriorityKeep)
-            continue;
-        if (best < 0 || entry->m_uPriority < m_entries[static_cast<size_t>(best)]->m_uPriority)
-            best = static_cast<int>(i);
-    }
-    return best;
+    if (m_evictable.empty())
+        return -1;
+    const uint64_t sequence = m_evictable.begin()->first.second;
+    // The list is in sequence order.
+    const auto it = std::lower_bound(
+        m_entries.begin(), m_entries.end(), sequence,
+        [](const FCacheObject* entry, uint64_t value) { return entry->m_uSequence < value; });
+    return static_cast<int>(it - m_entries.begin());
+}
+
+// Caller holds m_listLock.
+void FCache::priMarkIfEvictable(FCacheObject* entry)
+{
+    if (entry->m_bListed && entry->m_iRefCount == 0 && entry->m_uPriority != FCacheObject::kPriorityKeep)
+        m_evictable.emplace(std::make_pair(entry->m_uPriority, entry->m_uSequence), entry);
+}
+
+// Caller holds m_listLock.
+void FCache::priUnmarkEvictable(FCacheObject* entry)
+{
+    m_evictable.erase(std::make_pair(entry->m_uPriority, entry->m_uSequence));
 }
 
 // Caller holds m_cacheLock.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -65,6 +66,7 @@ private:
     unsigned m_uPriority = 0;
     // Order of insertion into the cache's list, which keeps that order.
     uint64_t m_uSequence = 0;
+    bool m_bListed = false;
     int m_iSize;
     void* m_pData = nullptr;
     FWideString m_label;
@@ -137,6 +139,8 @@ private:
     std::vector<FCacheObject*>::iterator priEraseEntry(std::vector<FCacheObject*>::iterator it);
     void priIndexAdd(FCacheObject* entry);
     bool priIndexRemove(FCacheObject* entry);
+    void priMarkIfEvictable(FCacheObject* entry);
+    void priUnmarkEvictable(FCacheObject* entry);
 
     struct LabelHash {
         using is_transparent = void;
@@ -148,6 +152,8 @@ private:
     // Entries by label, each list in the order of m_entries: lookups need not walk every
     // entry, which a folder of thousands of files would otherwise make quadratic.
     std::unordered_map<std::u16string, std::vector<FCacheObject*>, LabelHash, std::equal_to<>> m_byLabel;
+    // Unreferenced entries that may go, in eviction order (priority, then sequence).
+    std::map<std::pair<unsigned, uint64_t>, FCacheObject*> m_evictable;
     int64_t m_iUsedBytes = 0;
     uint64_t m_uNextSequence = 0;
     FCriticalSection m_listLock;
