@@ -40,6 +40,9 @@ struct FLoaderRequest {
     int m_iImageKind = 0;
     int m_iPixelType = 0;
     FPixmap* m_pTarget = nullptr;
+    // Image: each side divided by 2^m_iReduction (0..3) where the image's format can
+    // decode so (an embedded JPEG); the columns and rows reported are the delivered ones.
+    int m_iReduction = 0;
 
     FPropList* GetList() const { return reinterpret_cast<FPropList*>(m_iArg); }
     void SetList(FPropList* list) { m_iArg = reinterpret_cast<intptr_t>(list); }
