@@ -29,6 +29,8 @@ void FCacheObject::AddRef()
                 m_pfnMoved(this);
         }
     }
+    if (m_iRefCount == 0)
+        m_pOwner->priUnmarkEvictable(this);
     ++m_iRefCount;
 }
 
@@ -47,6 +49,8 @@ int FCacheObject::Release()
         if (m_iRefCount > 0)
             --m_iRefCount;
         left = m_iRefCount;
+        if (left == 0)
+            owner->priMarkIfEvictable(this);
     }
     if (left != 0)
         return left;
@@ -74,7 +78,9 @@ int FCacheObject::GetSize()
 void FCacheObject::SetPriority(unsigned priority)
 {
     FCriticalSectionLock lock(*m_pLock);
+    m_pOwner->priUnmarkEvictable(this);
     m_uPriority = priority;
+    m_pOwner->priMarkIfEvictable(this);
 }
 
 unsigned FCacheObject::GetPriority()
@@ -98,7 +104,11 @@ FWideString FCacheObject::GetLabel()
 void FCacheObject::SetLabel(const char16_t* label)
 {
     FCriticalSectionLock lock(*m_pLock);
+    // Re-indexed only while listed: a free callback may rename an entry already taken out.
+    const bool listed = m_pOwner->priIndexRemove(this);
     m_label = label != nullptr ? label : u"";
+    if (listed)
+        m_pOwner->priIndexAdd(this);
 }
 
 void FCacheObject::SetFreeCallback(FCacheCallback fn)
@@ -128,7 +138,7 @@ FCache::~FCache()
         for (auto it = m_entries.begin(); it != m_entries.end();) {
             if ((*it)->m_iRefCount == 0) {
                 unreferenced.push_back(*it);
-                it = m_entries.erase(it);
+                it = priEraseEntry(it);
             } else {
                 ++it;
             }
@@ -192,7 +202,7 @@ FCacheObject* FCache::Get(const char16_t* label, int size)
             if (entry->m_pData == nullptr)
                 throw std::bad_alloc();
             FCriticalSectionLock lock(m_listLock);
-            m_entries.push_back(entry);
+            priAddEntry(entry);
             return entry;
         } catch (const std::bad_alloc&) {
             if (entry != nullptr) {
@@ -257,14 +267,11 @@ bool FCache::EvictOne()
 // Caller holds m_listLock.
 FCacheObject* FCache::priFindEntry(const char16_t* label, int size)
 {
-    // The label's length once, then lengths before units: labels share long prefixes.
-    const int length = FWideString::StrLen(label);
-    for (FCacheObject* entry : m_entries) {
-        if (size != 0 && entry->m_iSize != size)
-            continue;
-        if (entry->m_label.GetLength() == length &&
-            std::memcmp(entry->m_label.GetBuffer(), label, static_cast<size_t>(length) * sizeof(char16_t)) ==
-                0)
+    const auto bucket = m_byLabel.find(std::u16string_view(label));
+    if (bucket == m_byLabel.end())
+        return nullptr;
+    for (FCacheObject* entry : bucket->second) {
+        if (size == 0 || entry->m_iSize == size)
             return entry;
     }
     return nullptr;
@@ -273,10 +280,57 @@ FCacheObject* FCache::priFindEntry(const char16_t* label, int size)
 // Caller holds m_listLock.
 int64_t FCache::priUsedBytes()
 {
-    int64_t used = 0;
-    for (const FCacheObject* entry : m_entries)
-        used += static_cast<int64_t>(entry->m_iSize) + kEntryOverhead;
-    return used;
+    return m_iUsedBytes;
+}
+
+// Caller holds m_listLock.
+void FCache::priAddEntry(FCacheObject* entry)
+{
+    entry->m_uSequence = m_uNextSequence++;
+    entry->m_bListed = true;
+    m_entries.push_back(entry);
+    m_iUsedBytes += static_cast<int64_t>(entry->m_iSize) + kEntryOverhead;
+    priIndexAdd(entry);
+}
+
+// Caller holds m_listLock.
+std::vector<FCacheObject*>::iterator FCache::priEraseEntry(std::vector<FCacheObject*>::iterator it)
+{
+    FCacheObject* entry = *it;
+    priIndexRemove(entry);
+    priUnmarkEvictable(entry);
+    entry->m_bListed = false;
+    m_iUsedBytes -= static_cast<int64_t>(entry->m_iSize) + kEntryOverhead;
+    return m_entries.erase(it);
+}
+
+// Caller holds m_listLock. Kept in list order, so the first match is the one a walk of
+// the list would find.
+void FCache::priIndexAdd(FCacheObject* entry)
+{
+    const FWideString& label = entry->m_label;
+    auto& bucket = m_byLabel[std::u16string(label.GetBuffer(), static_cast<size_t>(label.GetLength()))];
+    const auto at = std::upper_bound(
+        bucket.begin(), bucket.end(), entry->m_uSequence,
+        [](uint64_t sequence, const FCacheObject* other) { return sequence < other->m_uSequence; });
+    bucket.insert(at, entry);
+}
+
+// Caller holds m_listLock. False when the entry is not indexed.
+bool FCache::priIndexRemove(FCacheObject* entry)
+{
+    const FWideString& label = entry->m_label;
+    const auto bucket =
+        m_byLabel.find(std::u16string_view(label.GetBuffer(), static_cast<size_t>(label.GetLength())));
+    if (bucket == m_byLabel.end())
+        return false;
+    const auto it = std::find(bucket->second.begin(), bucket->second.end(), entry);
+    if (it == bucket->second.end())
+        return false;
+    bucket->second.erase(it);
+    if (bucket->second.empty())
+        m_byLabel.erase(bucket);
+    return true;
 }
 
 // Caller holds m_cacheLock.
@@ -297,15 +351,27 @@ bool FCache::priTrim(int64_t target)
 // referenced entries and kPriorityKeep never go. -1 when none can.
 int FCache::priFindEvictable()
 {
-    int best = -1;
-    for (size_t i = 0; i < m_entries.size(); ++i) {
-        const FCacheObject* entry = m_entries[i];
-        if (entry->m_iRefCount != 0 || entry->m_uPriority == FCacheObject::kPriorityKeep)
-            continue;
-        if (best < 0 || entry->m_uPriority < m_entries[static_cast<size_t>(best)]->m_uPriority)
-            best = static_cast<int>(i);
-    }
-    return best;
+    if (m_evictable.empty())
+        return -1;
+    const uint64_t sequence = m_evictable.begin()->first.second;
+    // The list is in sequence order.
+    const auto it = std::lower_bound(
+        m_entries.begin(), m_entries.end(), sequence,
+        [](const FCacheObject* entry, uint64_t value) { return entry->m_uSequence < value; });
+    return static_cast<int>(it - m_entries.begin());
+}
+
+// Caller holds m_listLock.
+void FCache::priMarkIfEvictable(FCacheObject* entry)
+{
+    if (entry->m_bListed && entry->m_iRefCount == 0 && entry->m_uPriority != FCacheObject::kPriorityKeep)
+        m_evictable.emplace(std::make_pair(entry->m_uPriority, entry->m_uSequence), entry);
+}
+
+// Caller holds m_listLock.
+void FCache::priUnmarkEvictable(FCacheObject* entry)
+{
+    m_evictable.erase(std::make_pair(entry->m_uPriority, entry->m_uSequence));
 }
 
 // Caller holds m_cacheLock.
@@ -318,7 +384,7 @@ bool FCache::priEvictOne()
         if (index < 0)
             return false;
         victim = m_entries[static_cast<size_t>(index)];
-        m_entries.erase(m_entries.begin() + index);
+        priEraseEntry(m_entries.begin() + index);
     }
     priFreeEntry(victim);
     return true;
@@ -351,7 +417,7 @@ void FCache::priRemoveIfUnreferenced(FCacheObject* entry)
         auto it = std::find(m_entries.begin(), m_entries.end(), entry);
         if (it == m_entries.end() || entry->m_iRefCount != 0)
             return;
-        m_entries.erase(it);
+        priEraseEntry(it);
     }
     priFreeEntry(entry);
 }

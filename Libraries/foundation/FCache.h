@@ -1,6 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "FCriticalSection.h"
@@ -60,6 +64,9 @@ private:
 
     int m_iRefCount = 1;
     unsigned m_uPriority = 0;
+    // Order of insertion into the cache's list, which keeps that order.
+    uint64_t m_uSequence = 0;
+    bool m_bListed = false;
     int m_iSize;
     void* m_pData = nullptr;
     FWideString m_label;
@@ -128,9 +135,27 @@ private:
     bool priEvictOne();
     void priFreeEntry(FCacheObject* entry);
     void priRemoveIfUnreferenced(FCacheObject* entry);
+    void priAddEntry(FCacheObject* entry);
+    std::vector<FCacheObject*>::iterator priEraseEntry(std::vector<FCacheObject*>::iterator it);
+    void priIndexAdd(FCacheObject* entry);
+    bool priIndexRemove(FCacheObject* entry);
+    void priMarkIfEvictable(FCacheObject* entry);
+    void priUnmarkEvictable(FCacheObject* entry);
+
+    struct LabelHash {
+        using is_transparent = void;
+        size_t operator()(std::u16string_view label) const { return std::hash<std::u16string_view>{}(label); }
+    };
 
     uint32_t m_uLimit = kDefaultLimit;
     std::vector<FCacheObject*> m_entries;
+    // Entries by label, each list in the order of m_entries: lookups need not walk every
+    // entry, which a folder of thousands of files would otherwise make quadratic.
+    std::unordered_map<std::u16string, std::vector<FCacheObject*>, LabelHash, std::equal_to<>> m_byLabel;
+    // Unreferenced entries that may go, in eviction order (priority, then sequence).
+    std::map<std::pair<unsigned, uint64_t>, FCacheObject*> m_evictable;
+    int64_t m_iUsedBytes = 0;
+    uint64_t m_uNextSequence = 0;
     FCriticalSection m_listLock;
     FCriticalSection m_cacheLock;
 };

@@ -6,7 +6,7 @@
 #include <new>
 #include <vector>
 
-bool DecodeEmbeddedJPEG(FBribPayload& payload, FPixmap& pixmap)
+bool DecodeEmbeddedJPEG(FBribPayload& payload, FPixmap& pixmap, int reduction)
 {
     // Decoded from memory: no temporary file to name, clean up or have replaced.
     const uint64_t size = payload.GetSize();
@@ -22,7 +22,7 @@ bool DecodeEmbeddedJPEG(FBribPayload& payload, FPixmap& pixmap)
     payload.Seek(0);
     payload.Read(bytes.data(), bytes.size());
     FJPEGImageReader reader(bytes.data(), bytes.size());
-    reader.SetScale(0);
+    reader.SetScale(reduction);
     int cols = 0, rows = 0, type = 0;
     reader.GetDimensions(cols, rows, type);
     reader.ReadImage(pixmap);

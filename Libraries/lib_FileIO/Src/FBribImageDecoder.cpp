@@ -447,7 +447,7 @@ private:
 // Decoders
 
 bool FBribImageDecoder::Decode(FBribPayload& payload, const BribImageHead& head, FPixmap& pixmap,
-                               double* progress, const char* cancel, int threads)
+                               double* progress, const char* cancel, int threads, int reduction)
 {
     const int format = head.m_iPixelFormat;
     if (head.m_iCols < 0 || head.m_iRows < 0 || uint32_t(head.m_iCols) > kMaxBribImageDimension ||
@@ -456,6 +456,9 @@ bool FBribImageDecoder::Decode(FBribPayload& payload, const BribImageHead& head,
     }
     int dims[2] = {0, 0};
     FBribImageReaderImpl::priGetDeliveredDimensions(format, head.m_iCols, head.m_iRows, dims);
+    reduction = format == kBribPixelJPEG ? std::clamp(reduction, 0, 3) : 0;
+    dims[0] = ReducedJPEGSide(dims[0], reduction);
+    dims[1] = ReducedJPEGSide(dims[1], reduction);
     const int64_t rowBytes = int64_t(dims[0]) * GetPixelTypeBytesPerPixel(pixmap.GetPixelType());
     if (pixmap.GetCols() < dims[0] || pixmap.GetRows() < dims[1] || int64_t(pixmap.GetStride()) < rowBytes) {
         throw FExceptionBribReader("GetImage() : pixmap too small to receive image");
@@ -465,7 +468,7 @@ bool FBribImageDecoder::Decode(FBribPayload& payload, const BribImageHead& head,
         throw FExceptionBribReader("GetImage() : pixmap has incompatible pixel type");
     }
     if (format == kBribPixelJPEG) {
-        return DecodeEmbeddedJPEG(payload, pixmap);
+        return DecodeEmbeddedJPEG(payload, pixmap, reduction);
     }
     if (format == kBribPixelHuffmanM4) {
         return priReadImageHuffmanM4(payload, head, pixmap, progress, cancel, threads);
@@ -1018,7 +1021,7 @@ bool FBribImageDecoder::priReadImageHuffmanM4(FBribPayload& payload, const BribI
 // ---------------------------------------------------------------------------
 // The reader's entry point
 
-bool FBribImageReader::GetImage(int n, FPixmap& pixmap, double* progress, const char* cancel)
+bool FBribImageReader::GetImage(int n, FPixmap& pixmap, double* progress, const char* cancel, int reduction)
 {
     const int index = m_pImpl->FindImageSection(n);
     BribImageHead head{};
@@ -1026,5 +1029,5 @@ bool FBribImageReader::GetImage(int n, FPixmap& pixmap, double* progress, const 
     m_pImpl->priReadImageHead(index, head, payloadSize);
     FIFile* file = m_pImpl->GetFile();
     FBribPayload payload(file, file->Tell(), payloadSize);
-    return FBribImageDecoder::Decode(payload, head, pixmap, progress, cancel);
+    return FBribImageDecoder::Decode(payload, head, pixmap, progress, cancel, 0, reduction);
 }

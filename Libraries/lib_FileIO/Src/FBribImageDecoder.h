@@ -48,8 +48,10 @@ public:
     // of the head's pixel format; false when cancelled. `progress` and `cancel`
     // may be null. The Huffman formats spread their rows or planes over `threads`
     // threads (0: one per processor) with a result that does not depend on the count.
+    // A JPEG section is decoded with each side divided by 2^reduction (0..3); other
+    // formats ignore it.
     static bool Decode(FBribPayload& payload, const BribImageHead& head, FPixmap& pixmap, double* progress,
-                       const char* cancel, int threads = 0);
+                       const char* cancel, int threads = 0, int reduction = 0);
 
     static bool ReadImageFixedLineLength(FBribPayload& payload, const BribImageHead& head, FPixmap& pixmap,
                                          double* progress, const char* cancel);

@@ -1,6 +1,8 @@
 #include "FBribImageReader.h"
 
 #include "BribFormat.h"
+#include "EmbeddedJPEG.h"
+#include "FBribImageDecoder.h"
 #include "FBribImageReaderImpl.h"
 #include "FException.h"
 #include "FIStorageClass.h"
@@ -130,7 +132,7 @@ int FBribImageReader::GetImageCount()
     return m_pImpl->priCountSections(kBribTypeImage) + m_pImpl->priCountSections(kBribTypeImage2);
 }
 
-void FBribImageReader::GetImageInfo(int n, int dims[2], int& pixmapType, int& imageType)
+void FBribImageReader::GetImageInfo(int n, int dims[2], int& pixmapType, int& imageType, int reduction)
 {
     BribImageHead head;
     uint32_t payloadSize = 0;
@@ -138,6 +140,11 @@ void FBribImageReader::GetImageInfo(int n, int dims[2], int& pixmapType, int& im
     if (uint32_t(head.m_iCols) > kMaxBribImageDimension || uint32_t(head.m_iRows) > kMaxBribImageDimension)
         throw FExceptionBribReader("Image section dimensions are too large.");
     FBribImageReaderImpl::priGetDeliveredDimensions(head.m_iPixelFormat, head.m_iCols, head.m_iRows, dims);
+    if (head.m_iPixelFormat == kBribPixelJPEG) {
+        reduction = std::clamp(reduction, 0, 3);
+        dims[0] = ReducedJPEGSide(dims[0], reduction);
+        dims[1] = ReducedJPEGSide(dims[1], reduction);
+    }
     pixmapType = FBribImageReaderImpl::priGetPixmapType(head.m_iPixelFormat);
     imageType = head.m_iType;
 }

@@ -47,9 +47,11 @@ public:
     // "IMAG" sections are numbered before "IMA2" sections.
     int GetImageCount();
     // Delivered columns and rows, pixmap type (0 when the format is not supported) and image type.
-    void GetImageInfo(int n, int dims[2], int& pixmapType, int& imageType);
+    // `reduction` (0..3) divides each side of a JPEG section by 2^reduction, as GetImage
+    // delivers it then; other formats ignore it.
+    void GetImageInfo(int n, int dims[2], int& pixmapType, int& imageType, int reduction = 0);
     // Decodes image n into the pixmap; false when cancelled. Defined with the image decoders.
-    bool GetImage(int n, FPixmap& pixmap, double* progress, const char* cancel);
+    bool GetImage(int n, FPixmap& pixmap, double* progress, const char* cancel, int reduction = 0);
 
 private:
     FBribImageReaderImpl* m_pImpl;

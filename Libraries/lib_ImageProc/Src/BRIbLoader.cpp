@@ -112,7 +112,7 @@ void LoadImage(FBribImageReader& reader, FLoaderRequest& req)
         int dims[2] = {0, 0};
         int pixelType = 0;
         int imageType = 0;
-        reader.GetImageInfo(index, dims, pixelType, imageType);
+        reader.GetImageInfo(index, dims, pixelType, imageType, req.m_iReduction);
         const int kind = ImageKindOfSection(imageType);
         req.m_iColumns = dims[0];
         req.m_iRows = dims[1];
@@ -127,7 +127,8 @@ void LoadImage(FBribImageReader& reader, FLoaderRequest& req)
             Refuse(req, ":LoadImage - this image section cannot be read");
             return;
         }
-        if (reader.GetImage(index, *req.m_pTarget, ProgressField(req.m_Async), CancelByte(req.m_Async))) {
+        if (reader.GetImage(index, *req.m_pTarget, ProgressField(req.m_Async), CancelByte(req.m_Async),
+                            req.m_iReduction)) {
             req.m_Async.Complete();
             return;
         }

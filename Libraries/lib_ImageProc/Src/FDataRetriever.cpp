@@ -261,6 +261,7 @@ void FDataRetriever::HandleDataRequest(FDataRetrieverRequest* req)
     m_pHandle = handle;
     if (subKind == kDataImage) {
         m_pLoaderReq->m_iArg = req->m_iArg;
+        m_pLoaderReq->m_iReduction = req->m_iReduction;
         m_pLoaderReq->m_pTarget = handle->GetImagePixmapPtr();
     } else {
         m_pLoaderReq->SetBuffer(handle->GetCamfileData());
@@ -322,6 +323,11 @@ FDataObject* FDataRetriever::priGetCacheDataImage(FDataRetrieverRequest* req, FI
         return nullptr;
     FWideString frame;
     frame.Format("-FileImage-%d", int(req->m_iArg));
+    if (req->m_iReduction > 0) {
+        FWideString reduced;
+        reduced.Format("-Reduced-%d", req->m_iReduction);
+        frame += reduced;
+    }
     const FWideString label = priLabel(req->m_usFileName, id, frame);
     FCacheObject* block = m_pCache->Get(label.GetBuffer(), 0);
     if (!block) {
@@ -329,6 +335,7 @@ FDataObject* FDataRetriever::priGetCacheDataImage(FDataRetrieverRequest* req, FI
         info.m_usFileURL = req->m_usFileName;
         info.m_eType = kLoaderImage;
         info.m_iArg = req->m_iArg;
+        info.m_iReduction = req->m_iReduction;
         if (!priRunToEnd(req, loader, info))
             return nullptr;
         block = NewFrameBlock(*m_pCache, label, info.m_iImageKind, info.m_iPixelType, info.m_iColumns,

@@ -69,6 +69,9 @@ struct FDataRetrieverRequest {
     // Data: the handle first. Image information: columns, rows, image kind, pixel type.
     // Camera-data information: the kind code first.
     intptr_t m_aiResult[4] = {};
+    // Image data: decoded with each side divided by 2^m_iReduction (0..3) where the
+    // loader can (see FLoaderRequest), cached apart from the full-size image.
+    int m_iReduction = 0;
 
     FIDataObject* GetDataObject() const { return reinterpret_cast<FIDataObject*>(m_aiResult[0]); }
     void SetList(FPropList* list) { m_iArg = reinterpret_cast<intptr_t>(list); }

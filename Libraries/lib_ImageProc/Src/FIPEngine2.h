@@ -15,7 +15,7 @@ public:
     // Posts the request, or answers it at once (busy slot, unknown type). Waits at most
     // about 200 ms.
     virtual void Request(FIPERequest* request) = 0;
-    // Waits at most about 100 ms for a posted request; returns at once when none is.
+    // Waits at most kIdleWaitMs for a posted request; returns at once when none is.
     virtual void Idle() = 0;
 };
 
@@ -44,7 +44,8 @@ public:
     // Only while no request runs.
     void SetHook(FIPEngineHook hook);
 
-    static constexpr int kIdleWaitMs = 100;
+    // Longest wait of one Idle: short, so that a window ticking the engine keeps drawing.
+    static constexpr int kIdleWaitMs = 4;
     static constexpr int kShutdownPollMs = 10;
     static constexpr int kShutdownLimitMs = 5000;
 

@@ -40,6 +40,9 @@ struct FLoaderRequest {
     int m_iImageKind = 0;
     int m_iPixelType = 0;
     FPixmap* m_pTarget = nullptr;
+    // Image: each side divided by 2^m_iReduction (0..3) where the image's format can
+    // decode so (an embedded JPEG); the columns and rows reported are the delivered ones.
+    int m_iReduction = 0;
 
     FPropList* GetList() const { return reinterpret_cast<FPropList*>(m_iArg); }
     void SetList(FPropList* list) { m_iArg = reinterpret_cast<intptr_t>(list); }
@@ -52,7 +55,7 @@ class FILoader
 public:
     // The only way to release a loader.
     virtual void Destroy() = 0;
-    // Waits at most 100 ms for the posted request; the outcome is the request's state.
+    // Waits a few milliseconds at most for the posted request; the outcome is the request's state.
     virtual void Idle() = 0;
     virtual void Request(FLoaderRequest* req) = 0;
     // The owner deletes a request only once its state is final and the loader no

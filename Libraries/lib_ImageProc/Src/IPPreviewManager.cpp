@@ -359,6 +359,15 @@ void IPPreviewManager::priPreviewLoadImage()
     m_DataReq.m_eKind = kRetrieveData;
     m_DataReq.m_iSubKind = kDataImage;
     m_DataReq.m_iArg = m_Chosen.m_iIndex;
+    // A preview shown smaller is decoded smaller, as long as the decoded image still
+    // covers the fitted size on both sides; one shown at full size is read as before.
+    int reduction = 0;
+    while (reduction < 3 &&
+           ((int64_t(m_Chosen.m_iCols) + (int64_t(2) << reduction) - 1) >> (reduction + 1)) >=
+               m_iFittedCols &&
+           ((int64_t(m_Chosen.m_iRows) + (int64_t(2) << reduction) - 1) >> (reduction + 1)) >= m_iFittedRows)
+        ++reduction;
+    m_DataReq.m_iReduction = reduction;
     m_iState = kConvertImage;
     m_pDataRetriever->Request(&m_DataReq);
 }
@@ -389,7 +398,8 @@ void IPPreviewManager::priPreviewConvertImage()
     ReleaseReference(m_pImage);
     m_pImage = new FImage(source->GetCols(), source->GetRows(), FPixmap::PIXEL_32_BGRA, kDisplayRowAlignment);
     ConvertColorPixmap(*source, m_pImage->GetPixmap(), nullptr);
-    const int64_t pixels = int64_t(source->GetCols()) * source->GetRows();
+    // Decided on the image's own size, so a reduced decode is filtered as the full one is.
+    const int64_t pixels = int64_t(m_Chosen.m_iCols) * m_Chosen.m_iRows;
     if (m_pImageProps->GetInt("PROCESSABLE", 0) != 0 && pixels < kChromaFilterPixels) {
         ChromaFilterDisplayImage(*static_cast<FPixmap_Display*>(m_pImage->GetPixmap()), kFilterAmplitude,
                                  kFilterAmplitude, kFilterAmplitude, kFilterShift);

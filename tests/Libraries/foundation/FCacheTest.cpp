@@ -89,6 +89,45 @@ TEST(FCacheTest, LookupBySizeAndLabel)
     EXPECT_EQ(other->Release(), 0);
 }
 
+// Lookups follow a label change, and among equal labels the entry made first still wins,
+// wherever the label came from; used bytes follow every removal.
+TEST(FCacheTest, RelabelledEntriesAreFoundInTheOrderTheyWereMade)
+{
+    FCache cache;
+    FCacheObject* first = cache.Get(u"a", 100);
+    FCacheObject* second = cache.Get(u"b", 100);
+    FCacheObject* third = cache.Get(u"c", 100);
+    ASSERT_TRUE(first != nullptr && second != nullptr && third != nullptr);
+    third->SetLabel(u"b");
+    EXPECT_EQ(cache.Get(u"b", 0), second);
+    second->SetLabel(u"x");
+    EXPECT_EQ(cache.Get(u"b", 0), third);
+    first->SetLabel(u"b");
+    EXPECT_EQ(cache.Get(u"b", 0), first);
+    EXPECT_FALSE(cache.Exists(u"a", 0));
+    EXPECT_FALSE(cache.Exists(u"c", 0));
+    EXPECT_TRUE(cache.Exists(u"x", 100));
+    second->SetLabel(nullptr);
+    EXPECT_EQ(cache.Get(u"", 100), second);
+    EXPECT_EQ(Labels(cache), (std::vector<std::string>{"b", "", "b"}));
+
+    // References held: first 2, third 2, second 3 (4 after the next lookup).
+    for (int i = 0; i < 2; ++i) {
+        first->Release();
+        third->Release();
+    }
+    EXPECT_EQ(cache.GetUsedBytes(), 3 * kCost100);
+    cache.SetSize(static_cast<uint32_t>(kCost100 + 1)); // both unreferenced entries go
+    EXPECT_EQ(cache.GetUsedBytes(), kCost100);
+    EXPECT_FALSE(cache.Exists(u"b", 0));
+    EXPECT_EQ(cache.Get(u"", 0), second);
+    while (second->Release() > 0) {
+    }
+    cache.SetSize(0);
+    EXPECT_EQ(cache.GetEntryCount(), 0);
+    EXPECT_EQ(cache.GetUsedBytes(), 0);
+}
+
 // Entries made in order, each 100 bytes; then the limit is lowered. The survivors show
 // which went first.
 TEST(FCacheTest, EvictionOrderTable)

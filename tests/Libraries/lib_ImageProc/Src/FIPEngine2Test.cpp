@@ -171,7 +171,7 @@ TEST_F(EngineTest, HandshakesWaitBoundedTimes)
     engine.SetHook([&](FIPERequest&) { gate.Wait(); });
     QuickRequest quick;
     const milliseconds post = elapsed([&] { engine.Request(&quick.request); });
-    // The second of the two bounded waits ran its full 100 ms: the worker is held.
+    // The second of the two bounded waits ran its full time: the worker is held.
     EXPECT_GE(post, milliseconds(FIPEngine2::kIdleWaitMs));
     EXPECT_LT(post, milliseconds(2 * FIPEngine2::kIdleWaitMs + 400));
     const milliseconds idle = elapsed([&] { engine.Idle(); });

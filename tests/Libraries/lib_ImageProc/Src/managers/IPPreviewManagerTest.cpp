@@ -13,6 +13,8 @@
 #include "FDataRetriever.h"
 #include "FIPEngine2.h"
 #include "FIPMImage.h"
+#include "FImage.h"
+#include "FJPEGImageReader.h"
 #include "FPixmap.h"
 #include "FPropList.h"
 #include "FakeParentManager.h"
@@ -403,4 +405,83 @@ TEST_F(IPPreviewManagerTest, LoadCancelledOnTheWayEndsWithoutAPreview)
     EXPECT_EQ(req.m_pOutputImage, nullptr);
     for (const FWideString& label : GetGlobalCache()->GetLabels())
         EXPECT_EQ(label.Find(FWideString("IPManagerPreview")), nullptr) << label.GetNarrow();
+}
+
+namespace
+{
+
+rawtest::Bytes JpegPreviewRaw(const rawtest::Bytes& jpeg, int cols, int rows)
+{
+    rawtest::BribFileBuilder file(rawtest::kVersion22);
+    file.GetHeader().columns = 1536;
+    file.GetHeader().rows = 1024;
+    rawtest::ImageSection section;
+    section.imageType = 2;
+    section.pixelFormat = 18;
+    section.columns = uint32_t(cols);
+    section.rows = uint32_t(rows);
+    section.payload = jpeg;
+    file.Top().AddImage(section);
+    return file.Build();
+}
+
+} // namespace
+
+// An embedded JPEG is decoded at the smallest scale that still covers the fitted size;
+// shown at full size it is decoded and delivered exactly as before.
+TEST_F(IPPreviewManagerTest, EmbeddedJpegDecodedAtTheSmallestScaleThatCoversTheBox)
+{
+    const rawtest::Bytes jpeg = loadertest::MakeJPEG(800, 600, false);
+    struct Case {
+        int box;
+        int fittedRows;
+        const char* frame; // the decoded frame's label ending
+    } cases[] = {
+        {800, 600, "-FileImage-0"},           {401, 300, "-FileImage-0"},
+        {400, 300, "-FileImage-0-Reduced-1"}, {399, 299, "-FileImage-0-Reduced-1"},
+        {200, 150, "-FileImage-0-Reduced-2"}, {100, 75, "-FileImage-0-Reduced-3"},
+        {40, 30, "-FileImage-0-Reduced-3"},   {1000, 750, "-FileImage-0"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.box);
+        GetGlobalCache()->SetSize(0);
+        GetGlobalCache()->SetSize(FCache::kDefaultLimit);
+        const std::string name = "jpeg" + std::to_string(n++) + ".xxx";
+        const FWideString url = loadertest::PutFile(name, JpegPreviewRaw(jpeg, 800, 600));
+        Props(name, 0, false);
+        FIPManagerRequest req;
+        Prepare(req, url, c.box, c.box, FRect(0, 0, c.box, c.box));
+        ASSERT_TRUE(Run(req));
+        ASSERT_EQ(req.m_Async.GetState(), kCompleted) << req.m_Async.m_usErrorText.GetNarrow();
+        EXPECT_EQ(req.m_iOutRows, c.fittedRows);
+        int frames = 0;
+        for (const FWideString& label : GetGlobalCache()->GetLabels()) {
+            const std::string text = label.GetNarrow();
+            if (text.find("-FileImage-") == std::string::npos)
+                continue;
+            ++frames;
+            EXPECT_EQ(text.substr(text.size() - std::strlen(c.frame)), c.frame) << text;
+        }
+        EXPECT_EQ(frames, 1);
+    }
+
+    // At full size every pixel is the full decode's.
+    const FWideString url = loadertest::PutFile("jpegfull.xxx", JpegPreviewRaw(jpeg, 800, 600));
+    Props("jpegfull.xxx", 0, false);
+    FIPManagerRequest req;
+    Prepare(req, url, 800, 600, FRect(0, 0, 800, 600));
+    ASSERT_TRUE(Run(req));
+    ASSERT_EQ(req.m_Async.GetState(), kCompleted) << req.m_Async.m_usErrorText.GetNarrow();
+    FJPEGImageReader reader(jpeg.data(), jpeg.size());
+    FImage decoded(800, 600, FPixmap::PIXEL_24_RGB, 4);
+    reader.ReadImage(*decoded.GetPixmap());
+    int differing = 0;
+    for (int y = 0; y < 600; ++y)
+        for (int x = 0; x < 800; ++x) {
+            const uint8_t* rgb = decoded.GetPixmap()->GetRowAddress(y) + 3 * x;
+            const uint8_t* bgra = Pixel(req, x, y);
+            differing += rgb[0] != bgra[2] || rgb[1] != bgra[1] || rgb[2] != bgra[0];
+        }
+    EXPECT_EQ(differing, 0);
 }
