@@ -4,6 +4,7 @@
 #include "FCache.h"
 #include "FIPManager.h"
 #include "FIUiApp.h"
+#include "FUiMainWindow.h"
 #include "FUiObjectFactory.h"
 #include "FUiWidgets.h"
 
@@ -21,6 +22,7 @@ using FRegistration = bool (*)(FIUiObjectFactory*);
 // DELETE_ALL_WIN_MGR, WHITE_BAL_WIN_MGR, SPLASH_SCREEN_MGR, the browser
 // widgets, AUTO_LAUNCH_MGR.
 const FRegistration kAppCreators[] = {
+    [](FIUiObjectFactory* factory) { return RegisterMainWindowCreator(factory); },
     RegisterAppWidgetCreators,
 };
 

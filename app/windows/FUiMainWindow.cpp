@@ -1,0 +1,766 @@
+#include "FUiMainWindow.h"
+
+#include <exception>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "FCache.h"
+#include "FDebugTrace.h"
+#include "FException.h"
+#include "FIPManager.h"
+#include "FIStorageClass.h"
+#include "FIUiApp.h"
+#include "FImageFileListEntry.h"
+#include "FPropList.h"
+#include "FUiMultiLangString.h"
+#include "FUiObjectFactory.h"
+#include "StorageClassRegistry.h"
+
+namespace
+{
+
+const char* const kEventNames[] = {
+#define RB_MAIN_EVENT(name) #name,
+#include "FUiMainWindowEvents.inc"
+#undef RB_MAIN_EVENT
+};
+
+class FUiMainWindowCreator final : public FIUiObjectCreator
+{
+public:
+    explicit FUiMainWindowCreator(FIPManager* manager) : m_pManager(manager) {}
+    FIUiObject* CreateUiObject(const char* typeName) override
+    {
+        return new FUiMainWindow(typeName, m_pManager);
+    }
+
+private:
+    FIPManager* m_pManager;
+};
+
+// "True" and "False"; another word keeps the current value.
+bool ReadTrueFalse(const FWideString& word, bool current)
+{
+    if (word == "True")
+        return true;
+    if (word == "False")
+        return false;
+    return current;
+}
+
+// 1-based index of the word in the list, or `current` when it is not there.
+int ReadChoice(const FWideString& word, const char* const* words, int count, int current)
+{
+    for (int i = 0; i < count; ++i)
+        if (word == words[i])
+            return i + 1;
+    return current;
+}
+
+const char* const kFilterWords[] = {"ShowAll", "ShowMarked", "ShowUnmarked", "ShowLocked", "ShowUnlocked"};
+const char* const kSortWords[] = {"Name", "Date", "Size", "Filetype", "Resolution"};
+
+struct PanelFamily {
+    const char* name; // the part between Show/Hide/Toggle and the end, and after Request
+    bool FUiMainWindow::*flag;
+};
+
+int64_t SelectedBytes(FImageFileList& list)
+{
+    return list.m_aCounts[kCountSelected].m_nBytes;
+}
+
+} // namespace
+
+bool RegisterMainWindowCreator(FIUiObjectFactory* factory, FIPManager* manager)
+{
+    if (!factory)
+        return false;
+    auto* creator = new FUiMainWindowCreator(manager);
+    if (factory->Register("MAIN_WIN_MGR", creator))
+        return true;
+    delete creator;
+    return false;
+}
+
+const char* FUiMainWindow::EventName(Event event)
+{
+    return event >= 0 && event < kEventCount ? kEventNames[event] : "";
+}
+
+FUiMainWindow::FUiMainWindow(const char* typeName, FIPManager* manager)
+    : FUiObject(typeName), m_ImageFileList(manager ? manager : GetIPManagerPool())
+{
+    if (manager) {
+        m_pIpMgr = manager;
+    } else {
+        m_pIpMgr = GetIPManagerPool();
+        m_bHoldsPool = m_pIpMgr != nullptr;
+    }
+    for (int i = 0; i < kEventCount; ++i)
+        m_apEvents[i] = AddEvent(FWideString(kEventNames[i]));
+}
+
+FUiMainWindow::~FUiMainWindow()
+{
+    m_ImageFileList.Clear();
+    if (m_bLanguageListener && GetApp())
+        GetApp()->RemoveLanguageListener(this);
+    if (m_bHoldsPool)
+        ReleaseIPManager(&m_pIpMgr);
+}
+
+bool FUiMainWindow::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* parent, FPropList* tag)
+{
+    if (!InitNonVisualUiObject(this, app, window, parent, tag))
+        return false;
+    if (app) {
+        FWideString language;
+        m_bLanguageListener = app->AddLanguageListener(this, language);
+    }
+    priReadDisplayString(tag, "FStopPrefixString", m_pFStopPrefix);
+    priReadDisplayString(tag, "SecondsSuffixString", m_pSecondsSuffix);
+    priReadDisplayString(tag, "BulbModeFixString", m_pBulbText);
+    priReadDisplayString(tag, "SpacerString", m_pSpacer);
+    return true;
+}
+
+void FUiMainWindow::priReadDisplayString(FPropList* tag, const char* key, FIUiMultiLangString*& target)
+{
+    target = nullptr;
+    if (!tag || !GetApp())
+        return;
+    const FWideString name = tag->GetString(FWideString(key), FWideString());
+    if (!name.IsEmpty())
+        target = GetApp()->GetDisplayString(name);
+}
+
+bool FUiMainWindow::priFire(Event event, void* data)
+{
+    return m_apEvents[event] ? m_apEvents[event]->Fire(data) : true;
+}
+
+void FUiMainWindow::priFireBool(Event event, bool value)
+{
+    priFire(event, &value);
+}
+
+void FUiMainWindow::priFireText(Event event, const FWideString& text)
+{
+    FWideString copy = text;
+    priFire(event, &copy);
+}
+
+void FUiMainWindow::priFireInt(Event event, int value)
+{
+    priFire(event, &value);
+}
+
+bool FUiMainWindow::UiRelayMessage(const FWideString& message, void* data)
+{
+    DebugTrace("FUiMainWindow::UiRelayMessage('%s')\n", message.GetNarrow());
+    try {
+        return priDispatch(message, data);
+    } catch (const FException& e) {
+        DebugTrace("FUiMainWindow::UiRelayMessage unhandled FException: %s (%s)\n", e.GetDescription(),
+                   e.GetMessage());
+        DebugTrace("Msg = %s\n", message.GetNarrow());
+        throw;
+    } catch (const std::bad_alloc&) {
+        DebugTrace("FUiMainWindow::UiRelayMessage caught bad_alloc\n");
+        DebugTrace("Msg = %s\n", message.GetNarrow());
+        throw;
+    } catch (const std::exception&) {
+        DebugTrace("FUiMainWindow::UiRelayMessage caught std::exception\n");
+        DebugTrace("Msg = %s\n", message.GetNarrow());
+        throw;
+    } catch (int code) {
+        DebugTrace("FUiMainWindow::UiRelayMessage unhandled integer exception: %d\n", code);
+        DebugTrace("Msg = %s\n", message.GetNarrow());
+        throw;
+    } catch (const char* text) {
+        DebugTrace("FUiMainWindow::UiRelayMessage unhandled string exception: %s\n", text);
+        DebugTrace("Msg = %s\n", message.GetNarrow());
+        throw;
+    } catch (...) {
+        DebugTrace("FUiMainWindow::UiRelayMessage unknown unhandled exception\n");
+        DebugTrace("Msg = %s\n", message.GetNarrow());
+        throw;
+    }
+}
+
+bool FUiMainWindow::priDispatch(const FWideString& message, void* data)
+{
+    if (message == "we're goin' bye-bye") {
+        if (m_bLanguageListener && GetApp())
+            GetApp()->RemoveLanguageListener(this);
+        m_bLanguageListener = false;
+        return true;
+    }
+    if (message == "Set Language") {
+        if (!data)
+            return false;
+        priUpdateImageInfo();
+        return true;
+    }
+    if (message == "VolumesChanged")
+        return priFire(ON_VOLUMES_CHANGED), true;
+    if (message == "RefreshList") {
+        if (!m_bCameraMode) {
+            m_ImageFileList.Clear();
+            priFillList();
+            priUpdateImageInfo();
+            priUpdateState();
+            priFire(ON_NEW_VISIBLE_LIST);
+        }
+        return true;
+    }
+    if (message == "DirSelected") {
+        if (!data)
+            return false;
+        priShowFolder(*static_cast<FWideString*>(data));
+        return true;
+    }
+    if (priSettingsCommand(message, data) || priSelectionCommand(message, data) ||
+        priBatchCommand(message, data))
+        return true;
+    if (message == "ReviewImages") {
+        if (m_ImageFileList.AnyMatching(kMatchVisible)) {
+            m_ImageFileList.Refilter();
+            FImageFileListEntry* entry = m_ImageFileList.FirstSelected();
+            if (!entry)
+                entry = m_ImageFileList.FirstVisible();
+            priFire(ON_REVIEW_IMAGES, entry);
+        }
+        return true;
+    }
+    if (message == "GetPrevVisibleImage" || message == "GetNextVisibleImage") {
+        if (!data)
+            return false;
+        auto** entry = static_cast<FImageFileListEntry**>(data);
+        if (*entry)
+            *entry = message == "GetPrevVisibleImage" ? m_ImageFileList.GetPrevVisible(*entry)
+                                                      : m_ImageFileList.GetNextVisible(*entry);
+        return true;
+    }
+    if (message == "GetImageListPos") {
+        if (!data)
+            return false;
+        auto* given = static_cast<FImageFileListEntry*>(data);
+        FImageFileListEntry* own = m_ImageFileList.FindByURL(given->m_usURL);
+        if (own && own->m_bVisible) {
+            given->m_nVisibleIndex = own->m_nVisibleIndex;
+            given->m_nVisibleCount = own->m_nVisibleCount;
+        } else {
+            given->m_nVisibleIndex = 0;
+            given->m_nVisibleCount = 1;
+        }
+        return true;
+    }
+    if (message == "DeletingImage") {
+        if (!data)
+            return false;
+        FImageFileListEntry* entry = m_ImageFileList.FindByURL(*static_cast<FWideString*>(data));
+        if (entry) {
+            priFire(ON_REMOVE_THUMBNAIL, entry);
+            m_ImageFileList.Remove(entry);
+            m_ImageFileList.Refilter();
+            priUpdateState();
+            priFire(ON_NEW_VISIBLE_LIST);
+        }
+        return true;
+    }
+    if (message == "UpdateImage") {
+        if (!data)
+            return false;
+        priUpdateImage(static_cast<FImageFileListEntry*>(data));
+        return true;
+    }
+    if (message == "FlushImageCache") {
+        FCache* cache = GetGlobalCache();
+        const auto limit = cache->GetSize();
+        cache->SetSize(0);
+        cache->SetSize(limit);
+        return true;
+    }
+    if (message == "SelectLanguage")
+        return priFire(ON_LANG_DIALOG), true;
+    return priPanelCommand(message);
+}
+
+void FUiMainWindow::priShowFolder(const FWideString& url)
+{
+    if (url.IsEmpty() || (!m_bCameraMode && url.CompareNoCase(m_usDirectoryURL.GetBuffer()) == 0))
+        return;
+    m_bCameraMode = false;
+    priFireBool(ON_CAMERA_SELECTED, false);
+    priFire(ON_DESELECTED_CAMERA);
+    priFire(ON_DISPLAY_COMPUTER_IMAGES);
+    m_usDirectoryURL = url;
+    priFireText(ON_DOWNLOAD_DST_DIR, m_usDirectoryURL);
+    m_ImageFileList.Clear();
+    priFillList();
+    priUpdateImageInfo();
+    priUpdateState();
+    priFire(ON_NEW_VISIBLE_LIST);
+}
+
+void FUiMainWindow::priFillList()
+{
+    FWideString folder = m_usDirectoryURL;
+    if (m_bCameraMode) {
+        folder = m_usCameraURL;
+        folder += "/cf/images";
+    }
+    if (m_pIpMgr)
+        while (m_pIpMgr->IsBusy())
+            m_pIpMgr->Idle();
+    // A folder that cannot be read leaves the list empty; the counts say so.
+    m_ImageFileList.ReadFolder(m_pIpMgr, folder);
+    priUpdateFolderTexts();
+    priFire(ON_NEW_THUMBNAIL_LIST, &m_ImageFileList);
+    priRequestThumbnails(true);
+}
+
+void FUiMainWindow::priRequestThumbnails(bool afterRead)
+{
+    m_ImageFileList.CancelPending();
+    // Before the view told its size there is nothing sensible to ask for; the size
+    // command asks when it comes.
+    if (m_nThumbnailSize < 1)
+        return;
+    m_ImageFileList.RequestThumbnails(m_nThumbnailSize, m_nThumbnailSize, this,
+                                      afterRead ? priThumbnailAfterRead : priThumbnailArrived);
+}
+
+void FUiMainWindow::priThumbnailArrived(void* context, FImageFileListEntry* entry)
+{
+    static_cast<FUiMainWindow*>(context)->priFire(ON_NEW_THUMBNAIL, entry);
+}
+
+void FUiMainWindow::priThumbnailAfterRead(void* context, FImageFileListEntry* entry)
+{
+    auto* self = static_cast<FUiMainWindow*>(context);
+    self->priFire(ON_NEW_THUMBNAIL, entry);
+    self->priUpdateState();
+    self->priFire(ON_NEW_VISIBLE_LIST);
+}
+
+void FUiMainWindow::priUpdateState()
+{
+    FImageFileList& list = m_ImageFileList;
+    priFireBool(ON_IMAGES_ARE_PRESENT, list.m_pHead != nullptr);
+    priFireBool(ON_BRISAL_IMAGES_ARE_SELECTED, list.AnyMatching(kMatchSelected | kMatchRaw));
+    const int selected = list.GetSelectedCount();
+    if (selected == 0) {
+        priFire(ON_NO_IMAGES_SELECTED);
+    } else if (selected == 1) {
+        priFire(ON_ONE_IMAGE_SELECTED);
+        FImageFileListEntry* first = list.FirstSelected();
+        if (first && m_pInfoWinMgr)
+            m_pInfoWinMgr->UiRelayMessage(FWideString("ShowImageInfo"), first);
+    } else {
+        priFire(ON_MULTI_IMAGES_SELECTED);
+    }
+    priFireBool(ON_IMAGES_ARE_LOCKED, list.AnyMatching(kMatchLocked));
+    priFireBool(ON_IMAGES_ARE_MARKED, list.AnyMatching(kMatchMarked));
+    priFireBool(ON_VISIBLE_IMAGES, list.AnyMatching(kMatchVisible));
+    const bool anySelected = list.AnyMatching(kMatchSelected);
+    priFireBool(ON_IMAGES_ARE_SELECTED, anySelected);
+    priFireBool(ON_NO_IMAGES_ARE_SELECTED, !anySelected);
+    priFireBool(ON_UNLOCKED_IMAGES_ARE_SELECTED, list.AnyMatching(kMatchSelected | kMatchNotLocked));
+    priFireBool(ON_BRISAL_CAMERA_IMAGES_ARE_PRESENT, list.AnyMatching(kMatchRaw | kMatchCamera));
+    priFireBool(ON_BRISAL_IMAGES_ARE_PRESENT, list.AnyMatching(kMatchRaw));
+    priFireBool(ON_CAMERA_WITH_IMAGES, m_bCameraConnected && m_bCameraHasImages);
+    if (!m_bCameraMode && !m_usDirectoryURL.IsEmpty()) {
+        FWideString fileName;
+        FIFolder* folder = OpenFolderURL(m_usDirectoryURL, fileName, false);
+        if (folder) {
+            if (folder->IsReadOnly())
+                priFireBool(ON_DIRECTORY_READ_ONLY, false);
+            folder->Release();
+        }
+    }
+    priUpdateFolderTexts();
+    priUpdateImageInfo();
+}
+
+void FUiMainWindow::priUpdateFolderTexts()
+{
+    const ImageCount& all = m_ImageFileList.m_aCounts[kCountAll];
+    FWideString count;
+    FWideString size;
+    if (all.m_nCount > 0) {
+        count.Format("%d", all.m_nCount);
+        FWideString bytes;
+        bytes.SetByteSize(all.m_nBytes);
+        size = "(";
+        size += bytes;
+        size += ")";
+    }
+    const int kind = all.m_nCount == 0 ? 0 : (all.m_nCount == 1 ? 1 : 2);
+    const FWideString blank(" ");
+    if (!m_bCameraMode) {
+        priFireText(ON_COMPUTER_DIR_IMAGE_COUNT, count);
+        priFireText(ON_COMPUTER_DIR_STORAGE_USED, size);
+        priFireInt(ON_SET_COMPUTER_IMAGES_TEXT, kind);
+        priFireInt(ON_SET_CAMERA_IMAGES_TEXT, 0);
+        priFireText(ON_CAMERA_IMAGE_COUNT, blank);
+        priFireText(ON_CAMERA_STORAGE_USED, blank);
+    } else {
+        priFireInt(ON_SET_CAMERA_IMAGES_TEXT, kind);
+        priFireText(ON_CAMERA_IMAGE_COUNT, count);
+        priFireText(ON_CAMERA_STORAGE_USED, size);
+        priFireText(ON_COMPUTER_DIR_IMAGE_COUNT, blank);
+        priFireText(ON_COMPUTER_DIR_STORAGE_USED, blank);
+        priFireInt(ON_SET_COMPUTER_IMAGES_TEXT, 0);
+    }
+}
+
+void FUiMainWindow::priPiece(FIUiMultiLangString* string, const char* fallback, FWideString& out) const
+{
+    out = FWideString(fallback);
+    if (string && string->GetText())
+        out = *string->GetText();
+}
+
+void FUiMainWindow::priUpdateImageInfo()
+{
+    FWideString line;
+    FWideString number;
+    FWideString size;
+    int kind = 0;
+    const int selected = m_ImageFileList.GetSelectedCount();
+    if (selected >= 1) {
+        FWideString bytes;
+        bytes.SetByteSize(SelectedBytes(m_ImageFileList));
+        size = "(";
+        size += bytes;
+        size += ")";
+    }
+    if (selected == 1) {
+        kind = 1;
+        FWideString fstop, seconds, bulb, spacer;
+        priPiece(m_pFStopPrefix, "f/", fstop);
+        priPiece(m_pSecondsSuffix, "s", seconds);
+        priPiece(m_pBulbText, "BULB", bulb);
+        priPiece(m_pSpacer, "  ", spacer);
+        if (FImageFileListEntry* first = m_ImageFileList.FirstSelected())
+            first->GetInfoLine(line, fstop, seconds, bulb, spacer);
+        number = "1";
+    } else if (selected > 1) {
+        kind = 2;
+        number.Format("%d", selected);
+    }
+    priFireText(ON_IMAGE_INFO, line);
+    priFireText(ON_SET_IMAGE_INFO_NUM, number);
+    priFireInt(ON_SEL_IMAGE_INFO, kind);
+    priFireText(ON_SET_IMAGE_INFO_SIZE, size);
+}
+
+void FUiMainWindow::priMenuState()
+{
+    priFire(m_ImageFileList.AllSelectedRawMarked() ? ON_SET_MENU_UNMARK : ON_SET_MENU_MARK);
+    priFire(m_ImageFileList.AllSelectedLocked() ? ON_SET_MENU_UNLOCK : ON_SET_MENU_LOCK);
+}
+
+bool FUiMainWindow::priSelectionCommand(const FWideString& message, void* data)
+{
+    const bool one =
+        message == "SelectImage" || message == "DeselectImage" || message == "DeselectImageNoUpdate";
+    const bool many = message == "SelectImageList" || message == "DeselectImageList";
+    if (!one && !many)
+        return false;
+    if (!data)
+        return false;
+    const bool select = message == "SelectImage" || message == "SelectImageList";
+    if (one) {
+        const FWideString& url = *static_cast<FWideString*>(data);
+        const bool found = m_ImageFileList.SelectByURL(url, select);
+        if (!select && found)
+            priFireText(ON_DESELECT_IMAGE, url);
+    } else {
+        for (const FWideString& url : *static_cast<std::vector<FWideString>*>(data))
+            m_ImageFileList.SelectByURL(url, select);
+    }
+    m_ImageFileList.Refilter();
+    priMenuState();
+    if (!(message == "DeselectImageNoUpdate"))
+        priUpdateState();
+    return true;
+}
+
+bool FUiMainWindow::priSettingsCommand(const FWideString& message, void* data)
+{
+    FImageFileList& list = m_ImageFileList;
+    if (message == "Filter") {
+        if (!data)
+            return false;
+        const int method =
+            ReadChoice(*static_cast<FWideString*>(data), kFilterWords, 5, list.m_nFilterMethod);
+        if (method == list.m_nFilterMethod)
+            return true;
+        list.SetFilterMethod(method);
+        list.DeselectHidden();
+        priFireInt(ON_SHOW_FILTER, method + (list.m_bRawOnly ? 5 : 0));
+        priRefreshVisible();
+        priRequestThumbnails(false);
+        return true;
+    }
+    if (message == "Sort") {
+        if (!data)
+            return false;
+        const int method = ReadChoice(*static_cast<FWideString*>(data), kSortWords, 5, list.m_nSortMethod);
+        if (method == list.m_nSortMethod)
+            return true;
+        list.SetSortMethod(method);
+        priRefreshVisible();
+        return true;
+    }
+    if (message == "ReverseState") {
+        if (!data)
+            return false;
+        const bool reverse = ReadTrueFalse(*static_cast<FWideString*>(data), list.m_bReverse);
+        if (reverse == list.m_bReverse)
+            return true;
+        list.SetReverseSort(reverse);
+        priRefreshVisible();
+        return true;
+    }
+    if (message == "ShowBriOnly") {
+        if (!data)
+            return false;
+        const bool rawOnly = ReadTrueFalse(*static_cast<FWideString*>(data), list.m_bRawOnly);
+        if (rawOnly == list.m_bRawOnly)
+            return true;
+        list.SetBriOnly(rawOnly);
+        list.DeselectHidden();
+        priFire(ON_REMOVE_ALL_THUMBNAILS);
+        if (list.IsBatchRunning()) {
+            list.Clear();
+            priFillList();
+        }
+        m_bUpdateImages = false;
+        list.ForEachVisible(this, priVisibleRefreshOne);
+        priFireInt(ON_SHOW_FILTER, list.m_nFilterMethod + (rawOnly ? 5 : 0));
+        priUpdateState();
+        priFire(ON_NEW_VISIBLE_LIST);
+        priRequestThumbnails(false);
+        return true;
+    }
+    if (message == "ThumbnailSize") {
+        if (!data)
+            return false;
+        m_nThumbnailSize = *static_cast<int*>(data);
+        list.ReleaseThumbnails();
+        priRequestThumbnails(false);
+        return true;
+    }
+    return false;
+}
+
+void FUiMainWindow::priRefreshVisible()
+{
+    priFire(ON_REMOVE_ALL_THUMBNAILS);
+    m_bUpdateImages = false;
+    m_ImageFileList.ForEachVisible(this, priVisibleRefreshOne);
+    priUpdateState();
+    priFire(ON_NEW_VISIBLE_LIST);
+}
+
+bool FUiMainWindow::priPerImageRefresh(void* context, FImageFileListEntry* entry)
+{
+    auto* self = static_cast<FUiMainWindow*>(context);
+    if (entry) {
+        self->priFire(ON_NEW_THUMBNAIL, entry);
+        if (self->m_bUpdateImages)
+            self->priFire(ON_UPDATE_IMAGE, entry);
+    }
+    self->priUpdateState();
+    self->priFire(ON_NEW_VISIBLE_LIST);
+    return true;
+}
+
+void FUiMainWindow::priVisibleRefreshOne(void* context, FImageFileListEntry* entry)
+{
+    priPerImageRefresh(context, entry);
+}
+
+bool FUiMainWindow::priRotateAllowed(void* context, FImageFileListEntry* entry)
+{
+    ImageChangeQuery query;
+    query.m_usURL = entry->m_usURL;
+    static_cast<FUiMainWindow*>(context)->priFire(ON_IS_ROTATE_ALLOWED, &query);
+    return query.m_bAllowed;
+}
+
+bool FUiMainWindow::priDeletedFile(void* context, FImageFileListEntry* entry)
+{
+    auto* self = static_cast<FUiMainWindow*>(context);
+    if (!priRotateAllowed(context, entry))
+        return false;
+    FWideString url = entry->m_usURL;
+    self->priFire(ON_DELETING_IMAGE, &url);
+    self->priFire(ON_REMOVE_THUMBNAIL, entry);
+    return true;
+}
+
+bool FUiMainWindow::priAfterDelete(void* context, FImageFileListEntry*)
+{
+    auto* self = static_cast<FUiMainWindow*>(context);
+    self->m_ImageFileList.Refilter();
+    self->priUpdateState();
+    self->priFire(ON_NEW_VISIBLE_LIST);
+    return true;
+}
+
+bool FUiMainWindow::priBatchCommand(const FWideString& message, void* data)
+{
+    FImageFileList& list = m_ImageFileList;
+    const bool rotate = message == "RotateCW" || message == "RotateCCW";
+    const bool batch = rotate || message == "Mark" || message == "Lock" || message == "ProcAndSave";
+    if (batch && list.IsBatchRunning())
+        return true;
+    if (rotate) {
+        m_bUpdateImages = true;
+        list.RotateSelected(m_pIpMgr, message == "RotateCW", this, priRotateAllowed, this,
+                            priPerImageRefresh);
+        return true;
+    }
+    if (message == "Mark") {
+        const bool mark = !list.AllSelectedRawMarked();
+        m_bUpdateImages = true;
+        list.MarkSelected(m_pIpMgr, mark, this, priPerImageRefresh);
+        priFire(mark ? ON_SET_MENU_UNMARK : ON_SET_MENU_MARK);
+        return true;
+    }
+    if (message == "Lock") {
+        const bool lock = !list.AllSelectedLocked();
+        m_bUpdateImages = true;
+        list.LockSelected(lock, this, priPerImageRefresh);
+        priFire(lock ? ON_SET_MENU_UNLOCK : ON_SET_MENU_LOCK);
+        return true;
+    }
+    if (message == "ProcAndSave") {
+        priFire(ON_PROC_AND_SAVE, list.m_pHead);
+        return true;
+    }
+    if (message == "DeletePressed") {
+        if (list.IsBatchRunning())
+            return true;
+        priFire(ON_SET_REPLY, static_cast<FIUiRelay*>(this));
+        int text = 0;
+        if (list.GetSelectedCount() != 1)
+            text = list.AnyMatching(kMatchSelected | kMatchLocked) ? 2 : 1;
+        priFireInt(ON_SET_DELETE_TEXT, text);
+        return true;
+    }
+    if (message == "Reply") {
+        if (!data)
+            return false;
+        if (*static_cast<FWideString*>(data) == "Delete" && !list.IsBatchRunning())
+            list.DeleteSelected(this, priDeletedFile, this, priAfterDelete);
+        return true;
+    }
+    return false;
+}
+
+void FUiMainWindow::priUpdateImage(FImageFileListEntry* given)
+{
+    FImageFileList& list = m_ImageFileList;
+    // The list keeps URLs escaped, so the lookup uses the URL as stored: undoing the
+    // escapes would miss names with '%', '#' or quotes and add a twin entry.
+    FImageFileListEntry* entry = list.FindByURL(given->m_usURL);
+    if (entry) {
+        entry->LoadPropsAndThumbnail(m_pIpMgr, m_nThumbnailSize, m_nThumbnailSize);
+        list.Refilter();
+        priUpdateState();
+        if (entry->m_bVisible) {
+            priFire(ON_NEW_THUMBNAIL, entry);
+        } else {
+            priFire(ON_REMOVE_THUMBNAIL, entry);
+            entry->m_bSelected = false;
+            list.Refilter();
+            priUpdateState();
+        }
+        priFire(ON_NEW_VISIBLE_LIST);
+        return;
+    }
+    FImageFileListEntry* added = list.AddFile(m_pIpMgr, given->m_usURL);
+    if (added && added->m_bVisible) {
+        added->LoadPropsAndThumbnail(m_pIpMgr, m_nThumbnailSize, m_nThumbnailSize);
+        priFire(ON_NEW_THUMBNAIL, added);
+        m_bUpdateImages = false;
+        list.ForEachVisible(this, priVisibleRefreshOne);
+        priUpdateState();
+        priFire(ON_NEW_VISIBLE_LIST);
+    }
+}
+
+bool FUiMainWindow::priPanelCommand(const FWideString& message)
+{
+    static const PanelFamily kFamilies[] = {
+        {"InfoWindow", &FUiMainWindow::m_bInfoWindowVisible},
+        {"AdjustmentPalette", &FUiMainWindow::m_bAdjustmentPaletteVisible},
+        {"AdjustmentPaletteModeSection", &FUiMainWindow::m_bModeSectionVisible},
+        {"AdjustmentPaletteSlidersSection", &FUiMainWindow::m_bSlidersSectionVisible},
+        {"AdjustmentPaletteWheelSection", &FUiMainWindow::m_bWheelSectionVisible},
+        {"AdjustmentPaletteHistogramSection", &FUiMainWindow::m_bHistogramSectionVisible},
+    };
+    static const std::pair<Event, Event> kEvents[] = {
+        {ON_SHOW_INFO_WINDOW, ON_HIDE_INFO_WINDOW},
+        {ON_SHOW_ADJUSTMENT_PALETTE, ON_HIDE_ADJUSTMENT_PALETTE},
+        {ON_SHOW_ADJUSTMENT_PALETTE_MODE, ON_HIDE_ADJUSTMENT_PALETTE_MODE},
+        {ON_SHOW_ADJUSTMENT_PALETTE_SLIDERS, ON_HIDE_ADJUSTMENT_PALETTE_SLIDERS},
+        {ON_SHOW_ADJUSTMENT_PALETTE_WHEEL, ON_HIDE_ADJUSTMENT_PALETTE_WHEEL},
+        {ON_SHOW_ADJUSTMENT_PALETTE_HISTOGRAM, ON_HIDE_ADJUSTMENT_PALETTE_HISTOGRAM},
+    };
+    for (int i = 0; i < 6; ++i) {
+        bool& flag = this->*kFamilies[i].flag;
+        const FWideString name(kFamilies[i].name);
+        auto is = [&](const char* prefix, const char* suffix) {
+            FWideString whole(prefix);
+            whole += name;
+            whole += suffix;
+            return message == whole;
+        };
+        if (is("Show", ""))
+            flag = true;
+        else if (is("Hide", ""))
+            flag = false;
+        else if (is("Toggle", ""))
+            flag = !flag;
+        else if (!is("Request", "Visibility"))
+            continue;
+        priFire(flag ? kEvents[i].first : kEvents[i].second);
+        return true;
+    }
+    return false;
+}
+
+bool FUiMainWindow::AddEventTarget(const FWideString& eventName, const FWideString& message,
+                                   FIUiRelay* target)
+{
+    RelayEvent* event = FindEvent(eventName);
+    if (!event || !target)
+        return false;
+    event->AddTarget(message, target);
+    return true;
+}
+
+void FUiMainWindow::Tick(int /*elapsedMs*/)
+{
+    if (m_ImageFileList.IsBatchRunning() || m_ImageFileList.HasQueuedThumbnails()) {
+        m_ImageFileList.Idle();
+        return;
+    }
+    if (m_usPendingReviewURL.IsEmpty())
+        return;
+    FImageFileListEntry* entry = m_ImageFileList.FindByURL(m_usPendingReviewURL);
+    m_usPendingReviewURL = FWideString();
+    if (entry) {
+        priFire(ON_KICK_OFF_REVIEW);
+        priFire(ON_REVIEW_IMAGES, entry);
+    }
+}
