@@ -4,9 +4,11 @@
 
 #include "FUiColorAdjust.h"
 #include "FUiHistogram.h"
+#include "FUiImageFileList.h"
 #include "FUiImageView.h"
 #include "FUiIpObject.h"
 #include "FUiObjectFactory.h"
+#include "FUiThumbnails.h"
 
 namespace
 {
@@ -19,13 +21,10 @@ bool RegisterProcessPoolIpObject(FIUiObjectFactory* factory)
 }
 
 // The browser widgets in their fixed order: IP_OBJECT2, COLOR_ADJUST, HISTOGRAM,
-// THUMBNAIL_LIST and THUMBNAIL, IMAGE_VIEW, IMAGE_FILE_LIST; the thumbnail view and the
-// image file list join as they are built.
-constexpr std::array<FRegistration, 4> kBrowserWidgets{
-    RegisterProcessPoolIpObject,
-    RegisterColorAdjustCreator,
-    RegisterHistogramCreator,
-    RegisterImageViewCreator,
+// THUMBNAIL_LIST and THUMBNAIL, IMAGE_VIEW, IMAGE_FILE_LIST.
+constexpr std::array<FRegistration, 6> kBrowserWidgets{
+    RegisterProcessPoolIpObject, RegisterColorAdjustCreator, RegisterHistogramCreator,
+    RegisterThumbnailsCreators,  RegisterImageViewCreator,   RegisterImageFileListCreator,
 };
 
 } // namespace
