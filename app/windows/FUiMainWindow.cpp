@@ -5,9 +5,11 @@
 #include <utility>
 #include <vector>
 
+#include "BrisalMain.h"
 #include "FCache.h"
 #include "FDebugTrace.h"
 #include "FException.h"
+#include "FGenericUiWindow.h"
 #include "FIPManager.h"
 #include "FIStorageClass.h"
 #include "FIUiApp.h"
@@ -123,7 +125,117 @@ bool FUiMainWindow::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* p
     priReadDisplayString(tag, "SecondsSuffixString", m_pSecondsSuffix);
     priReadDisplayString(tag, "BulbModeFixString", m_pBulbText);
     priReadDisplayString(tag, "SpacerString", m_pSpacer);
+    priReadState();
     return true;
+}
+
+namespace
+{
+
+const char* const kPanelKeys[] = {"InfoWindowVisible",
+                                  "AdjustmentPaletteVisible",
+                                  "AdjustmentPaletteModeSectionVisible",
+                                  "AdjustmentPaletteSlidersSectionVisible",
+                                  "AdjustmentPaletteWheelSectionVisible",
+                                  "AdjustmentPaletteHistogramSectionVisible"};
+
+// A stored method outside 1..5 (a hand-edited or damaged state file) gives the first.
+int SaneMethod(int method)
+{
+    return method >= 1 && method <= 5 ? method : 1;
+}
+
+} // namespace
+
+void FUiMainWindow::priReadState()
+{
+    FPropList* state = GetApp() ? GetApp()->GetPersistentData(m_usFullName) : nullptr;
+    if (!state)
+        return;
+    m_usStartURL = state->GetString(FWideString("DirectoryURL"), FWideString());
+    m_ImageFileList.StoreSortMethod(SaneMethod(state->GetInt(FWideString("SortMethod"), 1)));
+    m_ImageFileList.StoreReverseSort(state->GetBool(FWideString("ReverseSort"), false));
+    m_ImageFileList.SetFilterMethod(SaneMethod(state->GetInt(FWideString("FilterMethod"), 1)));
+    m_ImageFileList.SetBriOnly(state->GetBool(FWideString("BriOnly"), false));
+    bool* flags[] = {&m_bInfoWindowVisible,     &m_bAdjustmentPaletteVisible, &m_bModeSectionVisible,
+                     &m_bSlidersSectionVisible, &m_bWheelSectionVisible,      &m_bHistogramSectionVisible};
+    for (int i = 0; i < 6; ++i)
+        *flags[i] = state->GetBool(FWideString(kPanelKeys[i]), i >= 2);
+}
+
+void FUiMainWindow::priWriteState()
+{
+    FPropList* state = GetApp() ? GetApp()->GetPersistentData(m_usFullName) : nullptr;
+    if (!state)
+        return;
+    state->SetInt(FWideString("SortMethod"), m_ImageFileList.m_nSortMethod);
+    state->SetBool(FWideString("ReverseSort"), m_ImageFileList.m_bReverse);
+    state->SetInt(FWideString("FilterMethod"), m_ImageFileList.m_nFilterMethod);
+    state->SetBool(FWideString("BriOnly"), m_ImageFileList.m_bRawOnly);
+    state->SetString(FWideString("DirectoryURL"), m_usDirectoryURL);
+    const bool flags[] = {m_bInfoWindowVisible,     m_bAdjustmentPaletteVisible, m_bModeSectionVisible,
+                          m_bSlidersSectionVisible, m_bWheelSectionVisible,      m_bHistogramSectionVisible};
+    for (int i = 0; i < 6; ++i)
+        state->SetBool(FWideString(kPanelKeys[i]), flags[i]);
+}
+
+void FUiMainWindow::priStartUp()
+{
+    FWideString folder = m_usStartURL;
+    FUiChildWindowQuery query;
+    query.name = FWideString("InformationWin");
+    priFire(ON_GET_INFO_WINDOW_PTR, &query);
+    m_pInfoWinMgr = query.window ? query.window->GetUiRelay(FWideString("InformationWin.WinMgr")) : nullptr;
+    priFireBool(ON_CAMERA_CONNECTED, m_bCameraConnected);
+    bool argumentUsed = false;
+    FWideString argumentURL;
+    if (!g_usArg1.IsEmpty() && NativePathToURL(g_usArg1, argumentURL)) {
+        FWideString fileName;
+        if (FIFolder* opened = OpenFolderURL(argumentURL, fileName, false)) {
+            opened->Release();
+            bool isFolder = false;
+            if (!fileName.IsEmpty() && ExistsURL(argumentURL, isFolder) && !isFolder) {
+                m_usPendingReviewURL = argumentURL;
+                std::vector<FWideString> parts;
+                SplitURL(argumentURL, parts);
+                parts.pop_back();
+                JoinURL(parts, folder, true);
+            } else {
+                folder = argumentURL;
+            }
+            argumentUsed = true;
+        }
+        // A path that names nothing the storage can open is dropped; the stored folder shows.
+        g_usArg1 = FWideString();
+    }
+    priFireText(ON_SET_URL, folder);
+    // Without a folder tree to bounce it back, the folder is shown directly.
+    if (!m_bCameraMode && !folder.IsEmpty() && folder.CompareNoCase(m_usDirectoryURL.GetBuffer()) != 0)
+        priShowFolder(folder);
+    if (argumentUsed && !m_usPendingReviewURL.IsEmpty()) {
+        if (m_ImageFileList.SelectByURL(m_usPendingReviewURL, true) && m_pInfoWinMgr)
+            if (FImageFileListEntry* entry = m_ImageFileList.FindByURL(m_usPendingReviewURL))
+                m_pInfoWinMgr->UiRelayMessage(FWideString("ShowImageInfo"), entry);
+        m_ImageFileList.Refilter();
+    }
+    priFire(ON_QUERY_AUTO_LAUNCH_STATE, &m_bAutoLaunch);
+    static const Event kFilterEvents[] = {ON_SET_FILTER_TO_ALL, ON_SET_FILTER_TO_MARKED,
+                                          ON_SET_FILTER_TO_UNMARKED, ON_SET_FILTER_TO_LOCKED,
+                                          ON_SET_FILTER_TO_UNLOCKED};
+    static const Event kSortEvents[] = {ON_SET_SORT_BY_NAME, ON_SET_SORT_BY_DATE, ON_SET_SORT_BY_FILE_SIZE,
+                                        ON_SET_SORT_BY_FILE_TYPE, ON_SET_SORT_BY_RES};
+    if (SaneMethod(m_ImageFileList.m_nFilterMethod) != m_ImageFileList.m_nFilterMethod)
+        m_ImageFileList.SetFilterMethod(1);
+    priFire(kFilterEvents[m_ImageFileList.m_nFilterMethod - 1]);
+    if (SaneMethod(m_ImageFileList.m_nSortMethod) != m_ImageFileList.m_nSortMethod)
+        m_ImageFileList.StoreSortMethod(1);
+    priFire(kSortEvents[m_ImageFileList.m_nSortMethod - 1]);
+    if (m_ImageFileList.m_bReverse)
+        priFire(ON_SET_REVERSE_ORDER);
+    if (m_ImageFileList.m_bRawOnly)
+        priFire(ON_SET_SHOW_BRI_ONLY);
+    priFireInt(ON_SHOW_FILTER, m_ImageFileList.m_nFilterMethod + (m_ImageFileList.m_bRawOnly ? 5 : 0));
+    priUpdateState();
 }
 
 void FUiMainWindow::priReadDisplayString(FPropList* tag, const char* key, FIUiMultiLangString*& target)
@@ -192,10 +304,26 @@ bool FUiMainWindow::UiRelayMessage(const FWideString& message, void* data)
 
 bool FUiMainWindow::priDispatch(const FWideString& message, void* data)
 {
+    if (message == "Post Creation Initialization") {
+        if (GetApp()) {
+            const FUiVersion version = GetApp()->GetVersion();
+            FWideString text;
+            text.Format("v%d.%d %s (%d)", version.major, version.minor, "Release", version.build);
+            priFireText(ON_DISPLAY_VERSION, text);
+        }
+        priFire(ON_INIT);
+        priStartUp();
+        return true;
+    }
+    if (message == "LanguageChosen") {
+        priStartUp();
+        return true;
+    }
     if (message == "we're goin' bye-bye") {
         if (m_bLanguageListener && GetApp())
             GetApp()->RemoveLanguageListener(this);
         m_bLanguageListener = false;
+        priWriteState();
         return true;
     }
     if (message == "Set Language") {

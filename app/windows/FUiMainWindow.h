@@ -86,6 +86,9 @@ private:
     bool priSettingsCommand(const FWideString& message, void* data);
     bool priBatchCommand(const FWideString& message, void* data);
     void priUpdateImage(FImageFileListEntry* given);
+    void priStartUp();
+    void priReadState();
+    void priWriteState();
     void priReadDisplayString(FPropList* tag, const char* key, FIUiMultiLangString*& target);
     void priPiece(FIUiMultiLangString* string, const char* fallback, FWideString& out) const;
 

@@ -128,4 +128,40 @@ TEST(BrowsingJourney, FolderToDeleteThroughTheRealScript)
     EXPECT_TRUE(harness.BodyRan());
 }
 
+// A file as the program's argument: its folder is shown, the file selected, and review
+// is asked for at the first idle tick; a folder that does not exist shows nothing.
+TEST(BrowsingJourney, StartWithAFileOrAMissingFolder)
+{
+    FTempDiskFolder folder;
+    ASSERT_TRUE(folder.WriteFile("a.q7f", Bytes(MakeRaw(RawOptions{}))));
+    ASSERT_TRUE(folder.WriteFile("b.q7f", Bytes(MakeRaw(RawOptions{}))));
+    FAppHarness harness;
+    harness.Start(
+        [&](FAppHarness& app) {
+            auto* mgr = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
+            ASSERT_NE(mgr, nullptr);
+            EXPECT_EQ(mgr->GetList().GetCount(), 2);
+            EXPECT_EQ(mgr->GetList().GetSelectedCount(), 1);
+            EXPECT_FALSE(mgr->IsCameraMode());
+            ASSERT_TRUE(app.Watch("MainWin.WinMgr", "ON_KICK_OFF_REVIEW"));
+            ASSERT_TRUE(app.Watch("MainWin.WinMgr", "ON_REVIEW_IMAGES"));
+            ASSERT_TRUE(app.RunUntil([&] { return app.Log().size() >= 2; }, 3000));
+            EXPECT_EQ(app.Log(), (std::vector<std::string>{"ON_KICK_OFF_REVIEW", "ON_REVIEW_IMAGES"}));
+        },
+        folder.GetPath() + "/b.q7f");
+    EXPECT_TRUE(harness.BodyRan());
+
+    FAppHarness second;
+    second.Start(
+        [&](FAppHarness& app) {
+            auto* mgr = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
+            ASSERT_NE(mgr, nullptr);
+            EXPECT_EQ(mgr->GetList().GetCount(), 0);
+            EXPECT_EQ(Text(app, "MainWin.FolderCount"), "");
+        },
+        folder.GetPath() + "/no such folder/");
+    EXPECT_TRUE(second.BodyRan());
+    EXPECT_TRUE(second.MessageBoxes().empty());
+}
+
 } // namespace
