@@ -130,6 +130,15 @@ TEST(ImageFileListWidget, DeleteTextAndMenuToggles)
         t.Send("Reply", "Keep");
         EXPECT_EQ(t.widget->GetList().GetCount(), 2);
     }
+    // Mark toggles by whether every selected raw image is marked.
+    for (auto [flags, event] : {std::pair{"srm", "ON_SET_MENU_MARK"}, {"sr", "ON_SET_MENU_UNMARK"}}) {
+        ListRun m;
+        m.Add("a.q7f", "srm");
+        m.Add("b.q7f", flags);
+        m.Add("c.jpg", "s");
+        m.widget->UiRelayMessage(FWideString("Mark"), nullptr);
+        EXPECT_EQ(m.Events(), event) << flags;
+    }
     // Lock toggles by whether every selected image is locked; a running batch ignores a second command.
     ListRun t;
     t.Add("a.q7f", "srl");

@@ -632,4 +632,30 @@ TEST(ThumbnailsDraw, DetailedCaptureLines)
     ExpectText(t, size.GetNarrow(), 130, 61, kFill);
 }
 
+TEST(ThumbnailsDraw, SingleCellAndVisibility)
+{
+    {
+        // A single cell lies at the view's corner, with no border or fill of its own.
+        ThumbRun single(SingleTag("ThumbnailSize=\"Large\""), 300, 60);
+        FImageFileListEntry e = ThumbRun::Entry("a");
+        single.Send("NewThumbnail", &e);
+        EXPECT_EQ(RectText(single.view->GetCell(0)->rect), "0,0,30,30");
+        EXPECT_EQ(single.Pixel(0, 0), kLargeFrame);
+        EXPECT_EQ(single.Pixel(31, 10), "255,255,255");
+        EXPECT_EQ(single.Pixel(15, 15), kInvalid);
+    }
+    // Hidden: nothing drawn, no hit, clicks not taken.
+    ListRun t(2);
+    bool shown = false;
+    EXPECT_TRUE(t.Send("Visibility", &shown));
+    EXPECT_EQ(t.Pixel(4, 4), "255,255,255");
+    EXPECT_EQ(t.view->HitTest(4, 4), nullptr);
+    EXPECT_FALSE(t.view->MouseDown(4, 4, false, false));
+    shown = true;
+    t.Send("Visibility", &shown);
+    EXPECT_EQ(t.Pixel(4, 4), kLargeFrame);
+    EXPECT_EQ(t.view->HitTest(4, 4), t.view);
+    EXPECT_EQ(t.view->HitTest(kDx - 5, 10), t.view->GetScrollbar());
+}
+
 } // namespace
