@@ -1,5 +1,6 @@
 #include "FUiMainWindow.h"
 
+#include <cstdint>
 #include <exception>
 #include <new>
 #include <utility>
@@ -219,6 +220,8 @@ void FUiMainWindow::priStartUp()
         m_ImageFileList.Refilter();
     }
     priFire(ON_QUERY_AUTO_LAUNCH_STATE, &m_bAutoLaunch);
+    if (!argumentUsed && m_bCameraConnected && m_bCameraHasImages)
+        priSelectCamera();
     static const Event kFilterEvents[] = {ON_SET_FILTER_TO_ALL, ON_SET_FILTER_TO_MARKED,
                                           ON_SET_FILTER_TO_UNMARKED, ON_SET_FILTER_TO_LOCKED,
                                           ON_SET_FILTER_TO_UNLOCKED};
@@ -335,13 +338,10 @@ bool FUiMainWindow::priDispatch(const FWideString& message, void* data)
     if (message == "VolumesChanged")
         return priFire(ON_VOLUMES_CHANGED), true;
     if (message == "RefreshList") {
-        if (!m_bCameraMode) {
-            m_ImageFileList.Clear();
-            priFillList();
-            priUpdateImageInfo();
-            priUpdateState();
-            priFire(ON_NEW_VISIBLE_LIST);
-        }
+        if (m_bCameraMode)
+            priSelectCamera();
+        else
+            priShowComputerImages();
         return true;
     }
     if (message == "DirSelected") {
@@ -350,8 +350,8 @@ bool FUiMainWindow::priDispatch(const FWideString& message, void* data)
         priShowFolder(*static_cast<FWideString*>(data));
         return true;
     }
-    if (priSettingsCommand(message, data) || priSelectionCommand(message, data) ||
-        priBatchCommand(message, data))
+    if (priCameraCommand(message, data) || priSettingsCommand(message, data) ||
+        priSelectionCommand(message, data) || priBatchCommand(message, data))
         return true;
     if (message == "ReviewImages") {
         if (m_ImageFileList.AnyMatching(kMatchVisible)) {
@@ -434,13 +434,118 @@ void FUiMainWindow::priShowFolder(const FWideString& url)
     priFire(ON_NEW_VISIBLE_LIST);
 }
 
+FWideString FUiMainWindow::priCameraFolder() const
+{
+    FWideString folder = m_usCameraURL;
+    folder += "/cf/images";
+    return folder;
+}
+
+void FUiMainWindow::priShowComputerImages()
+{
+    m_ImageFileList.Clear();
+    m_bCameraMode = false;
+    priFireBool(ON_CAMERA_SELECTED, false);
+    priFire(ON_DESELECTED_CAMERA);
+    priFillList();
+    priFireText(ON_SET_URL, m_usDirectoryURL);
+    priUpdateImageInfo();
+    priUpdateState();
+    priFire(ON_NEW_VISIBLE_LIST);
+    priFire(ON_DISPLAY_COMPUTER_IMAGES);
+}
+
+void FUiMainWindow::priSelectCamera()
+{
+    if (!m_bCameraConnected || !m_bCardPresent || !m_bCameraHasImages)
+        return;
+    m_bCameraMode = true;
+    priFireBool(ON_CAMERA_SELECTED, true);
+    priFire(ON_SELECTED_CAMERA);
+    m_ImageFileList.Clear();
+    priFillList();
+    priFire(ON_DISPLAY_CAMERA_IMAGES);
+    priFire(ON_NEW_VISIBLE_LIST);
+}
+
+void FUiMainWindow::priCheckCameraImages()
+{
+    int count = 0;
+    int64_t bytes = 0;
+    m_bCameraHasImages = CountImageFilesInFolder(priCameraFolder(), &count, &bytes) && count != 0;
+}
+
+bool FUiMainWindow::priCameraCommand(const FWideString& message, void* data)
+{
+    if (message == "SelectCamera") {
+        if (!m_bCameraMode)
+            priSelectCamera();
+        return true;
+    }
+    if (message == "SelectComputer") {
+        if (m_bCameraMode)
+            priShowComputerImages();
+        return true;
+    }
+    if (message == "CameraConnected") {
+        if (data) {
+            m_usCameraURL = *static_cast<FWideString*>(data);
+            m_bCameraConnected = true;
+            priFireBool(ON_CAMERA_CONNECTED, true);
+        } else {
+            m_usCameraURL = FWideString();
+            m_bCameraConnected = false;
+            priFireText(ON_CAMERA_IMAGE_COUNT, m_usCameraURL);
+            m_bCameraHasImages = false;
+            priFireBool(ON_CAMERA_CONNECTED, false);
+        }
+        priUpdateState();
+        return true;
+    }
+    if (message == "CFCardPresent") {
+        if (data) {
+            m_bCardPresent = true;
+            FWideString capacity;
+            capacity.SetByteSize(int64_t(*static_cast<int*>(data)) * 1024);
+            priFireText(ON_CFCARD_CAPACITY, capacity);
+            priFireInt(ON_CFCARD_INSTALLED, 1);
+        } else {
+            m_bCardPresent = false;
+            const FWideString empty;
+            priFireText(ON_CAMERA_STORAGE_USED, empty);
+            priFireText(ON_CAMERA_IMAGE_COUNT, empty);
+            priFireText(ON_CFCARD_CAPACITY, empty);
+            priFireInt(ON_CFCARD_INSTALLED, 0);
+            m_bCameraHasImages = false;
+            priShowComputerImages();
+        }
+        priUpdateState();
+        return true;
+    }
+    if (message == "CameraStorageChange") {
+        if (!data)
+            return false;
+        const unsigned used = *static_cast<unsigned*>(data);
+        if (m_bCardPresent)
+            priCheckCameraImages();
+        if (m_bCameraMode) {
+            if (used > m_uLastCardUsed) {
+                m_ImageFileList.Clear();
+                priFillList();
+            }
+            if (!m_bCameraHasImages)
+                priShowComputerImages();
+        }
+        m_uLastCardUsed = used;
+        priUpdateState();
+        return true;
+    }
+    return false;
+}
+
 void FUiMainWindow::priFillList()
 {
-    FWideString folder = m_usDirectoryURL;
-    if (m_bCameraMode) {
-        folder = m_usCameraURL;
-        folder += "/cf/images";
-    }
+    const FWideString folder = m_bCameraMode ? priCameraFolder() : m_usDirectoryURL;
     if (m_pIpMgr)
         while (m_pIpMgr->IsBusy())
             m_pIpMgr->Idle();

@@ -87,6 +87,11 @@ private:
     bool priBatchCommand(const FWideString& message, void* data);
     void priUpdateImage(FImageFileListEntry* given);
     void priStartUp();
+    bool priCameraCommand(const FWideString& message, void* data);
+    void priShowComputerImages();
+    void priSelectCamera();
+    void priCheckCameraImages();
+    FWideString priCameraFolder() const;
     void priReadState();
     void priWriteState();
     void priReadDisplayString(FPropList* tag, const char* key, FIUiMultiLangString*& target);

@@ -48,17 +48,19 @@ public:
     {
         return n.find("COUNT") != std::string::npos || n.find("STORAGE_USED") != std::string::npos ||
                n == "ON_IMAGE_INFO" || n == "ON_SET_IMAGE_INFO_NUM" || n == "ON_SET_IMAGE_INFO_SIZE" ||
-               n == "ON_DESELECT_IMAGE" || n == "ON_DOWNLOAD_DST_DIR" || n == "ON_DELETING_IMAGE";
+               n == "ON_DESELECT_IMAGE" || n == "ON_DOWNLOAD_DST_DIR" || n == "ON_DELETING_IMAGE" ||
+               n == "ON_CFCARD_CAPACITY";
     }
     static bool IsBoolEvent(const std::string& n)
     {
         return n.find("_ARE_") != std::string::npos || n == "ON_VISIBLE_IMAGES" ||
-               n == "ON_CAMERA_WITH_IMAGES" || n == "ON_CAMERA_SELECTED" || n == "ON_DIRECTORY_READ_ONLY";
+               n == "ON_CAMERA_WITH_IMAGES" || n == "ON_CAMERA_SELECTED" || n == "ON_DIRECTORY_READ_ONLY" ||
+               n == "ON_CAMERA_CONNECTED";
     }
     static bool IsIntEvent(const std::string& n)
     {
         return n.find("IMAGES_TEXT") != std::string::npos || n == "ON_SEL_IMAGE_INFO" ||
-               n == "ON_SHOW_FILTER" || n == "ON_SET_DELETE_TEXT";
+               n == "ON_SHOW_FILTER" || n == "ON_SET_DELETE_TEXT" || n == "ON_CFCARD_INSTALLED";
     }
     // The lines that are one of the names, in order.
     std::vector<std::string> Only(std::initializer_list<const char*> names) const
@@ -467,6 +469,55 @@ TEST_F(MainWindowTest, PanelFlagsAndReviewNavigation)
     m_pWin->Tick(10);
     m_pWin->Tick(10);
     EXPECT_EQ(m_Log.lines, (std::vector<std::string>{"ON_KICK_OFF_REVIEW", "ON_REVIEW_IMAGES"}));
+}
+
+TEST_F(MainWindowTest, CameraNoticesModesAndCounts)
+{
+    PutRaw("computer.q7f");
+    std::filesystem::create_directories(m_pFolder->NativePath("cam/cf/images"));
+    PutRaw("cam/cf/images/c1.q7f");
+    Open(0);
+    FWideString camera = Folder();
+    camera += "cam";
+
+    m_Log.lines.clear();
+    ASSERT_TRUE(SendText("CameraConnected", camera));
+    int capacity = 4 * 1024 * 1024;
+    ASSERT_TRUE(Send("CFCardPresent", &capacity));
+    EXPECT_EQ(m_Log.Only({"ON_CAMERA_CONNECTED", "ON_CFCARD_CAPACITY", "ON_CFCARD_INSTALLED"}),
+              (std::vector<std::string>{"ON_CAMERA_CONNECTED=1", "ON_CFCARD_CAPACITY=4.00 GB",
+                                        "ON_CFCARD_INSTALLED=1"}));
+    // No images known yet: selecting the camera does nothing until the card reports use.
+    ASSERT_TRUE(Send("SelectCamera"));
+    EXPECT_FALSE(m_pWin->IsCameraMode());
+    unsigned used = 100;
+    ASSERT_TRUE(Send("CameraStorageChange", &used));
+    ASSERT_TRUE(Send("SelectCamera"));
+    ASSERT_TRUE(m_pWin->IsCameraMode());
+    EXPECT_EQ(Order(), (std::vector<std::string>{"c1.q7f"}));
+    // Camera counts first, the computer's blanked.
+    m_Log.lines.clear();
+    ASSERT_TRUE(Send("RefreshList"));
+    const auto counts = m_Log.Only({"ON_CAMERA_IMAGE_COUNT", "ON_COMPUTER_DIR_IMAGE_COUNT"});
+    ASSERT_GE(counts.size(), 2u);
+    EXPECT_EQ(counts[0], "ON_CAMERA_IMAGE_COUNT=1");
+    EXPECT_EQ(counts[1], "ON_COMPUTER_DIR_IMAGE_COUNT= ");
+
+    // Only growth reads the card again.
+    PutRaw("cam/cf/images/c2.q7f");
+    used = 50;
+    ASSERT_TRUE(Send("CameraStorageChange", &used));
+    EXPECT_EQ(m_pWin->GetList().GetCount(), 1);
+    used = 200;
+    ASSERT_TRUE(Send("CameraStorageChange", &used));
+    EXPECT_EQ(m_pWin->GetList().GetCount(), 2);
+
+    // The card leaves: back to the computer folder.
+    ASSERT_TRUE(Send("CFCardPresent"));
+    EXPECT_FALSE(m_pWin->IsCameraMode());
+    EXPECT_EQ(Order(), (std::vector<std::string>{"computer.q7f"}));
+    ASSERT_TRUE(Send("CameraConnected"));
+    EXPECT_FALSE(Send("CameraStorageChange"));
 }
 
 } // namespace
