@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <new>
 #include <utility>
 #include <vector>
@@ -12,9 +13,11 @@
 #include "FException.h"
 #include "FGenericUiWindow.h"
 #include "FIPManager.h"
+#include "FIPManagerRequest.h"
 #include "FIStorageClass.h"
 #include "FIUiApp.h"
 #include "FImageFileListEntry.h"
+#include "FIpPoolGate.h"
 #include "FPropList.h"
 #include "FUiMultiLangString.h"
 #include "FUiObjectFactory.h"
@@ -410,6 +413,49 @@ bool FUiMainWindow::priDispatch(const FWideString& message, void* data)
         const auto limit = cache->GetSize();
         cache->SetSize(0);
         cache->SetSize(limit);
+        return true;
+    }
+    if (message == "Reply2") {
+        if (!data)
+            return false;
+        const FWideString name = *static_cast<FWideString*>(data);
+        for (FImageFileListEntry* entry = m_ImageFileList.FirstSelectedRaw(); entry;
+             entry = m_ImageFileList.FirstRawSelectedOf(entry))
+            if (!priReply2(entry, name))
+                return false;
+        return true;
+    }
+    if (message == "WhiteBalanceChanged") {
+        if (!data)
+            return false;
+        auto* entry = static_cast<FImageFileListEntry*>(data);
+        return priReply2(entry, entry->m_usWhiteBalance);
+    }
+    if (message == "WhiteBalPressed") {
+        if (m_ImageFileList.IsBatchRunning())
+            return false;
+        FImageFileListEntry* entry = m_ImageFileList.FirstSelectedRaw();
+        if (!entry)
+            return true;
+        auto request = std::make_unique<FIPManagerRequest>();
+        request->m_eKind = kReqIlluminants;
+        request->m_usFileName = entry->m_usURL;
+        if (RunGatedRequest(m_pIpMgr, request) != kCompleted || !request)
+            return false;
+        std::vector<FWideString> names;
+        if (request->m_pImageProps) {
+            for (FPropPair* pair = request->m_pImageProps->GetFirstProp(); pair; pair = pair->GetNext())
+                names.push_back(pair->GetName());
+            for (FPropList* item = request->m_pImageProps->GetFirstChild(); item; item = item->GetNext())
+                names.push_back(item->GetName());
+        }
+        priFire(ON_SHOW_WHITEBAL_DLG);
+        FWideString fileName =
+            m_ImageFileList.FirstRawSelectedOf(entry) ? FWideString("> 1") : entry->m_usFileName;
+        priFireText(ON_SET_WHITEBAL_FILENAME, fileName);
+        priFire(ON_SET_WHITEBAL_REPLY, static_cast<FIUiRelay*>(this));
+        priFire(ON_SET_WHITEBAL, &names);
+        priFireText(ON_SET_WHITEBAL_NAME, entry->m_usWhiteBalance);
         return true;
     }
     if (message == "SelectLanguage")
@@ -846,6 +892,47 @@ bool FUiMainWindow::priAfterDelete(void* context, FImageFileListEntry*)
     self->priUpdateState();
     self->priFire(ON_NEW_VISIBLE_LIST);
     return true;
+}
+
+bool FUiMainWindow::priReply2(FImageFileListEntry* entry, const FWideString& name)
+{
+    try {
+        auto request = std::make_unique<FIPManagerRequest>();
+        request->m_eKind = kReqModify;
+        request->m_usFileName = entry->m_usURL;
+        FWideString value = name;
+        if (name == "Original") {
+            // A file without a recorded original has a blank one; writing that blank into
+            // the header would lose the setting, so it falls back to automatic.
+            value = entry->m_usOrigWhiteBalance;
+            bool blank = true;
+            for (int i = 0; i < value.GetLength(); ++i)
+                blank = blank && value.GetBuffer()[i] == u' ';
+            if (blank)
+                value = FWideString("Auto");
+        }
+        if (!request->m_pImageProps)
+            request->m_pImageProps = new FPropList(nullptr, "ImageProps");
+        request->m_pImageProps->AddProp(FWideString("WB_DESC"), value);
+        // The file is unlocked for the write only; its lock comes back whatever happens.
+        const bool wasLocked = entry->m_bLocked;
+        if (wasLocked)
+            entry->SetLock(false);
+        const int state = RunGatedRequest(m_pIpMgr, request);
+        if (state == kError && request)
+            DebugTrace("FUiMainWindow::UiRelayMessage(Msg == \"Reply2\") IPManager returned %d (%s)\n",
+                       request->m_Async.m_iErrorCode.load(), "");
+        if (wasLocked)
+            entry->SetLock(true);
+        entry->GetProps(m_pIpMgr);
+        priFire(ON_UPDATE_IMAGE, entry);
+        priFire(ON_UPDATE_IMAGE_INFO, entry);
+        return state == kCompleted;
+    } catch (...) {
+        DebugTrace("FUiMainWindow::UiRelayMessage(Msg == \"Reply2\") unknown exception after call to "
+                   "m_pIpMgr->Request\n");
+        return false;
+    }
 }
 
 bool FUiMainWindow::priBatchCommand(const FWideString& message, void* data)

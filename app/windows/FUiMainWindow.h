@@ -87,6 +87,7 @@ private:
     bool priBatchCommand(const FWideString& message, void* data);
     void priUpdateImage(FImageFileListEntry* given);
     void priStartUp();
+    bool priReply2(FImageFileListEntry* entry, const FWideString& name);
     bool priCameraCommand(const FWideString& message, void* data);
     void priShowComputerImages();
     void priSelectCamera();

@@ -471,6 +471,43 @@ TEST_F(MainWindowTest, PanelFlagsAndReviewNavigation)
     EXPECT_EQ(m_Log.lines, (std::vector<std::string>{"ON_KICK_OFF_REVIEW", "ON_REVIEW_IMAGES"}));
 }
 
+TEST_F(MainWindowTest, WhiteBalanceIsWrittenAroundTheLock)
+{
+    FScopedEnv dataHome("XDG_DATA_HOME", m_pFolder->NativePath("data"));
+    PutRaw("a.q7f");
+    PutRaw("b.q7f");
+    m_pFolder->Write("c.jpg", MakeJpeg(40, 30));
+    Open(0);
+    std::vector<FWideString> all = {m_pFolder->URL("a.q7f"), m_pFolder->URL("b.q7f"),
+                                    m_pFolder->URL("c.jpg")};
+    ASSERT_TRUE(Send("SelectImageList", &all));
+    ASSERT_TRUE(m_pWin->GetList().FindByURL(all[0])->SetLock(true));
+
+    m_Log.lines.clear();
+    ASSERT_TRUE(SendText("Reply2", FWideString("Daylight")));
+    EXPECT_EQ(m_Log.Count("ON_UPDATE_IMAGE"), 2);
+    EXPECT_EQ(Permissions(m_pFolder->NativePath("a.q7f")) & 0200, 0);
+    EXPECT_EQ(Permissions(m_pFolder->NativePath("b.q7f")) & 0200, 0200);
+    for (int i = 0; i < 2; ++i) {
+        FImageFileListEntry reread;
+        reread.SetURL(all[size_t(i)]);
+        ASSERT_TRUE(reread.GetProps(GetIPManagerPool()));
+        EXPECT_STREQ(reread.m_usWhiteBalance.GetNarrow(), "Daylight");
+    }
+    // "Original" on a file that recorded none gives automatic, never a blank name.
+    ASSERT_TRUE(SendText("Reply2", FWideString("Original")));
+    FImageFileListEntry reread;
+    reread.SetURL(all[1]);
+    ASSERT_TRUE(reread.GetProps(GetIPManagerPool()));
+    EXPECT_STREQ(reread.m_usWhiteBalance.GetNarrow(), "Auto");
+
+    // A running batch refuses the chooser.
+    ASSERT_TRUE(Send("Lock"));
+    ASSERT_TRUE(m_pWin->GetList().IsBatchRunning());
+    EXPECT_FALSE(Send("WhiteBalPressed"));
+    Drain();
+}
+
 TEST_F(MainWindowTest, CameraNoticesModesAndCounts)
 {
     PutRaw("computer.q7f");
