@@ -458,6 +458,84 @@ bool FUiMainWindow::priDispatch(const FWideString& message, void* data)
         priFireText(ON_SET_WHITEBAL_NAME, entry->m_usWhiteBalance);
         return true;
     }
+    if (message == "SetLang") {
+        if (!data)
+            return false;
+        if (GetApp())
+            GetApp()->SetLanguage(*static_cast<FWideString*>(data));
+        return true;
+    }
+    if (message == "ChangeLangDialog") {
+        static size_t s_nextLanguage = 0;
+        if (!GetApp())
+            return true;
+        const std::vector<FWideString>& languages = GetApp()->GetLanguages();
+        if (++s_nextLanguage >= languages.size())
+            s_nextLanguage = 0;
+        if (languages.empty())
+            throw FArrayException("Index out of range.");
+        GetApp()->SetLanguage(languages[s_nextLanguage]);
+        return true;
+    }
+    if (message == "AutoLaunchWindow") {
+        priFire(ON_QUERY_AUTO_LAUNCH_STATE, &m_bAutoLaunch);
+        priFire(ON_SHOW_AUTO_LAUNCH);
+        priFire(ON_SET_AUTO_LAUNCH_CHECK, &m_bAutoLaunch);
+        return true;
+    }
+    if (message == "ToggleAutoLaunch") {
+        m_bAutoLaunch = !m_bAutoLaunch;
+        return true;
+    }
+    if (message == "UpdateAutoLaunchState") {
+        priFire(ON_SET_AUTO_LAUNCH_STATE, &m_bAutoLaunch);
+        return true;
+    }
+    if (message == "Download") {
+        if (!m_bCameraMode) {
+            if (m_bCardPresent) {
+                if (!m_usDirectoryURL.IsEmpty())
+                    priFireText(ON_DOWNLOAD_DST_DIR, m_usDirectoryURL);
+                priFireText(ON_DOWNLOAD_NEW, priCameraFolder());
+            }
+        } else if (!m_ImageFileList.IsBatchRunning()) {
+            priFire(ON_DOWNLOAD, m_ImageFileList.m_pHead);
+        }
+        return true;
+    }
+    if (message == "DeleteAllCameraImages") {
+        if (m_bCameraConnected) {
+            priFire(ON_SHOW_DELETE_ALL_DIALOG);
+            priFireText(ON_DELETE_ALL_CAMERA_IMAGES, priCameraFolder());
+        }
+        return true;
+    }
+    if (message == "OpenPath") {
+        if (!data)
+            return false;
+        FWideString url;
+        if (!NativePathToURL(*static_cast<FWideString*>(data), url))
+            return true;
+        std::vector<FWideString> parts;
+        SplitURL(url, parts);
+        if (parts.empty())
+            return true;
+        parts.pop_back();
+        FWideString folder;
+        JoinURL(parts, folder, true);
+        priFireText(ON_SET_URL, folder);
+        if (folder.CompareNoCase(m_usDirectoryURL.GetBuffer()) != 0 || m_bCameraMode) {
+            m_usDirectoryURL = folder;
+        }
+        priShowComputerImages();
+        if (FImageFileListEntry* entry = m_ImageFileList.FindByURL(url)) {
+            UiRelayMessage(FWideString("SelectImage"), &url);
+            entry = m_ImageFileList.FindByURL(url);
+            priFire(ON_KICK_OFF_REVIEW);
+            priFire(ON_REVIEW_IMAGES, entry);
+        }
+        return true;
+    }
     if (message == "SelectLanguage")
         return priFire(ON_LANG_DIALOG), true;
     return priPanelCommand(message);

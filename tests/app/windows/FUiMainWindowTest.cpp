@@ -508,6 +508,24 @@ TEST_F(MainWindowTest, WhiteBalanceIsWrittenAroundTheLock)
     Drain();
 }
 
+TEST_F(MainWindowTest, OpenPathShowsTheFolderAndReviewsTheFile)
+{
+    PutRaw("a.q7f");
+    PutRaw("b.q7f");
+    FWideString native(m_pFolder->NativePath("b.q7f").c_str());
+    ASSERT_TRUE(Send("OpenPath", &native));
+    EXPECT_EQ(m_pWin->GetList().GetCount(), 2);
+    EXPECT_EQ(m_pWin->GetList().GetSelectedCount(), 1);
+    const auto review = m_Log.Only({"ON_KICK_OFF_REVIEW", "ON_REVIEW_IMAGES"});
+    EXPECT_EQ(review, (std::vector<std::string>{"ON_KICK_OFF_REVIEW", "ON_REVIEW_IMAGES"}));
+
+    // A download from the computer needs a card; camera hand-overs need a camera.
+    m_Log.lines.clear();
+    ASSERT_TRUE(Send("Download"));
+    ASSERT_TRUE(Send("DeleteAllCameraImages"));
+    EXPECT_TRUE(m_Log.lines.empty());
+}
+
 TEST_F(MainWindowTest, CameraNoticesModesAndCounts)
 {
     PutRaw("computer.q7f");
