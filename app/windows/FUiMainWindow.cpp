@@ -4,6 +4,7 @@
 #include <exception>
 #include <memory>
 #include <new>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -533,6 +534,43 @@ bool FUiMainWindow::priDispatch(const FWideString& message, void* data)
             entry = m_ImageFileList.FindByURL(url);
             priFire(ON_KICK_OFF_REVIEW);
             priFire(ON_REVIEW_IMAGES, entry);
+        }
+        return true;
+    }
+    if (message == "TalvoWWW" || message == "OnlineSupportWWW" || message == "Q7FWWW") {
+        const char* file = message == "TalvoWWW" ? "talvo.url"
+                           : message == "Q7FWWW" ? "q7f.url"
+                                                 : "corvanta.url";
+        FIUiMultiLangString* link = GetApp() ? GetApp()->GetDisplayString(message) : nullptr;
+        if (!link || !link->GetText())
+            return true;
+        std::string text = "[InternetShortcut]\nURL=";
+        const FWideString& address = *link->GetText();
+        for (int i = 0; i < address.GetLength(); ++i) {
+            const char16_t unit = address.GetBuffer()[i];
+            text += unit > 126 ? '?' : char(unit);
+        }
+        text += "\n";
+        try {
+            FWideString url = GetSpecialPathURL(2);
+            url += file;
+            bool isFolder = false;
+            if (ExistsURL(url, isFolder)) {
+                FFileInfo info;
+                GetFileInfoURL(url, info);
+                info.m_iFlags &= ~kFileAttrReadOnly;
+                SetFileAttributesURL(url, info);
+            }
+            FIFile* shortcut = OpenFileURL(url, 2);
+            if (!shortcut) {
+                DebugTrace("Could not launch %s\n", text.c_str());
+                return true;
+            }
+            shortcut->Write(text.data(), int(text.size()));
+            shortcut->Release();
+            LaunchFileURL(url, nullptr);
+        } catch (...) {
+            DebugTrace("Could not launch %s\n", text.c_str());
         }
         return true;
     }

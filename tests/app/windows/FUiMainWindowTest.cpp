@@ -7,8 +7,11 @@
 #include "BrowserFixtures.h"
 #include "FIPManager.h"
 #include "FImageFileListEntry.h"
+#include "FPropList.h"
+#include "FSCDiskWin.h"
 #include "FScopedTempFolder.h"
 #include "FUiMainWindow.h"
+#include "FUiTestApp.h"
 #include "StorageClassRegistry.h"
 
 using namespace browsertest;
@@ -524,6 +527,32 @@ TEST_F(MainWindowTest, OpenPathShowsTheFolderAndReviewsTheFile)
     ASSERT_TRUE(Send("Download"));
     ASSERT_TRUE(Send("DeleteAllCameraImages"));
     EXPECT_TRUE(m_Log.lines.empty());
+}
+
+TEST_F(MainWindowTest, WebLinksGoThroughAShortcutToTheDesktopOpener)
+{
+    FScopedEnv tmp("TMPDIR", m_pFolder->NativePath(""));
+    std::vector<FLaunchRequest> launched;
+    SetDiskLauncher([&](const FLaunchRequest& request) {
+        launched.push_back(request);
+        return true;
+    });
+    FUiTestApp app(R"(<UI_SCRIPT Name="T"><LANGUAGES><LANGUAGE Name="English" Default="true"/></LANGUAGES>
+        <FONTS><APPFONT Name="Body" Height="10"><MSWFONT><English Fontname="DejaVu Sans"/></MSWFONT></APPFONT></FONTS>
+        <DISPLAY_STRING Name="Q7FWWW" AppFont="Body"><English Text="https://example.invalid/q7f?a=1#x"/></DISPLAY_STRING>
+        <WINDOW Name="W" DX="60" DY="40"><VBOX/></WINDOW></UI_SCRIPT>)");
+    ASSERT_TRUE(app.GetInitResult());
+    FPropList tag(nullptr, "MAIN_WIN_MGR");
+    tag.SetString(FWideString("Name"), FWideString("WinMgr"));
+    ASSERT_TRUE(m_pWin->InitUiObject(app.GetApp(), nullptr, nullptr, &tag));
+    ASSERT_TRUE(Send("Q7FWWW"));
+    ASSERT_TRUE(Send("TalvoWWW")); // no display string: nothing happens
+    SetDiskLauncher(nullptr);
+    ASSERT_TRUE(Send("we're goin' bye-bye"));
+    m_pWin.reset(); // before the application it belongs to
+    ASSERT_EQ(launched.size(), 1u);
+    EXPECT_EQ(launched[0].m_argv,
+              (std::vector<std::string>{"xdg-open", "https://example.invalid/q7f?a=1#x"}));
 }
 
 TEST_F(MainWindowTest, CameraNoticesModesAndCounts)
