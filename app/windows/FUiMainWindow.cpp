@@ -574,6 +574,15 @@ bool FUiMainWindow::priDispatch(const FWideString& message, void* data)
         }
         return true;
     }
+    if (message == "CopyFile") {
+        if (!data)
+            return false;
+        const auto& pair = *static_cast<std::vector<FWideString>*>(data);
+        if (pair.size() < 2)
+            throw FArrayException("Index out of range.");
+        priCopyFile(pair[0], pair[1]);
+        return true;
+    }
     if (message == "SelectLanguage")
         return priFire(ON_LANG_DIALOG), true;
     return priPanelCommand(message);
@@ -1008,6 +1017,57 @@ bool FUiMainWindow::priAfterDelete(void* context, FImageFileListEntry*)
     self->priUpdateState();
     self->priFire(ON_NEW_VISIBLE_LIST);
     return true;
+}
+
+void FUiMainWindow::priCopyFile(const FWideString& source, const FWideString& destination)
+{
+    DebugTrace("Copy File '%s' to '%s'.\n", source.GetNarrow(), destination.GetNarrow());
+    FWideString ignored;
+    FIFolder* folder = OpenFolderURL(destination, ignored, false);
+    if (!folder) {
+        priFire(ON_SHOW_INVALID);
+        return;
+    }
+    int flags = 0;
+    folder->GetAttributes(flags);
+    std::vector<FWideString> parts, sourceParts;
+    SplitURL(destination, parts);
+    SplitURL(source, sourceParts);
+    FWideString target;
+    if (!sourceParts.empty())
+        parts.push_back(sourceParts.back());
+    JoinURL(parts, target, false);
+    FWideString name;
+    UnescapeURLChars(sourceParts.empty() ? FWideString() : sourceParts.back(), name);
+    bool writable = true;
+    bool isFolder = false;
+    if (!ExistsURL(target, isFolder)) {
+        FIFile* probe = folder->OpenFile(name, 2);
+        writable = probe != nullptr;
+        if (probe) {
+            probe->Release();
+            folder->DeleteFile(name);
+        }
+    } else {
+        writable = !folder->IsReadOnly();
+    }
+    if (!writable || (flags & kFileAttrReadOnly)) {
+        priFire(ON_SHOW_INVALID);
+    } else {
+        const int64_t free = folder->GetFreeSpace();
+        if (free < 0 || int64_t(GetFileSizeURL(source)) >= free) {
+            priFire(ON_SHOW_INSUFFICIENT);
+        } else {
+            m_CopyReq.m_usFileURL = source;
+            m_CopyReq.m_usDstURL = target;
+            m_CopyReq.m_bDeleteSrc = false;
+            if (source.CompareNoCase(target.GetBuffer()) != 0) {
+                priFire(ON_START_COPY_BATCH);
+                priFire(ON_COPY_REQUEST, &m_CopyReq);
+            }
+        }
+    }
+    folder->Release();
 }
 
 bool FUiMainWindow::priReply2(FImageFileListEntry* entry, const FWideString& name)

@@ -5,6 +5,7 @@
 // events that keep thumbnails, menus, counters and texts current.
 
 #include "FImageFileList.h"
+#include "FUiIpObjectRequest.h"
 #include "FUiObject.h"
 #include "FWideString.h"
 
@@ -87,6 +88,7 @@ private:
     bool priBatchCommand(const FWideString& message, void* data);
     void priUpdateImage(FImageFileListEntry* given);
     void priStartUp();
+    void priCopyFile(const FWideString& source, const FWideString& destination);
     bool priReply2(FImageFileListEntry* entry, const FWideString& name);
     bool priCameraCommand(const FWideString& message, void* data);
     void priShowComputerImages();
@@ -108,6 +110,7 @@ private:
 
     FIPManager* m_pIpMgr = nullptr;
     bool m_bHoldsPool = false;
+    FUiIpObjectCopyReq m_CopyReq;
     FImageFileList m_ImageFileList;
     FIUiMultiLangString* m_pFStopPrefix = nullptr;
     FIUiMultiLangString* m_pSecondsSuffix = nullptr;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "BrowserFixtures.h"
+#include "FException.h"
 #include "FIPManager.h"
 #include "FImageFileListEntry.h"
 #include "FPropList.h"
@@ -553,6 +554,35 @@ TEST_F(MainWindowTest, WebLinksGoThroughAShortcutToTheDesktopOpener)
     ASSERT_EQ(launched.size(), 1u);
     EXPECT_EQ(launched[0].m_argv,
               (std::vector<std::string>{"xdg-open", "https://example.invalid/q7f?a=1#x"}));
+}
+
+TEST_F(MainWindowTest, CopyingADroppedFile)
+{
+    const FWideString source = PutRaw("a.q7f");
+    std::filesystem::create_directory(m_pFolder->NativePath("dst"));
+    FWideString dst = Folder();
+    dst += "dst/";
+    FWideString gone = Folder();
+    gone += "gone/";
+    struct Case {
+        FWideString to;
+        std::vector<std::string> events;
+    };
+    const Case cases[] = {
+        {gone, {"ON_SHOW_INVALID"}},
+        {Folder(), {}}, // onto itself
+        {dst, {"ON_START_COPY_BATCH", "ON_COPY_REQUEST"}},
+    };
+    for (const Case& c : cases) {
+        m_Log.lines.clear();
+        std::vector<FWideString> pair = {source, c.to};
+        ASSERT_TRUE(Send("CopyFile", &pair));
+        EXPECT_EQ(m_Log.lines, c.events) << c.to.GetNarrow();
+    }
+    // The probe file that tested the folder is gone again.
+    EXPECT_FALSE(m_pFolder->Exists("dst/a.q7f"));
+    std::vector<FWideString> one = {source};
+    EXPECT_THROW(Send("CopyFile", &one), FArrayException);
 }
 
 TEST_F(MainWindowTest, CameraNoticesModesAndCounts)
