@@ -164,4 +164,38 @@ TEST(BrowsingJourney, StartWithAFileOrAMissingFolder)
     EXPECT_TRUE(second.MessageBoxes().empty());
 }
 
+// A damaged state file: absurd methods, words for flags, a name with "%", quotes and "#"
+// in the stored folder. The browser starts on sane settings and writes them back.
+TEST(BrowsingJourney, StateFileWithWrongTypesAndAbsurdValues)
+{
+    FTempDiskFolder folder;
+    ASSERT_TRUE(folder.MakeFolder("100% \"q\" #1"));
+    ASSERT_TRUE(folder.WriteFile("100% \"q\" #1/a.q7f", Bytes(MakeRaw(RawOptions{}))));
+    const std::string url = folder.GetUrl("100% \"q\" #1").GetNarrow();
+    std::string escaped;
+    for (char c : url)
+        escaped += c == '"' ? std::string("&quot;") : c == '&' ? std::string("&amp;") : std::string(1, c);
+    FAppHarness harness;
+    ASSERT_TRUE(harness.WriteStateFile(
+        "<STATE><PERDATA Name=\"Rawbench.MainWin.WinMgr\" SortMethod=\"99\" ReverseSort=\"maybe\" "
+        "FilterMethod=\"-4\" BriOnly=\"17\" DirectoryURL=\"" +
+        escaped + "/\" InfoWindowVisible=\"[]\"/></STATE>"));
+    harness.Start([&](FAppHarness& app) {
+        auto* mgr = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
+        ASSERT_NE(mgr, nullptr);
+        EXPECT_EQ(mgr->GetList().m_nSortMethod, 1);
+        EXPECT_EQ(mgr->GetList().m_nFilterMethod, 1);
+        EXPECT_EQ(mgr->GetList().GetCount(), 1);
+        EXPECT_EQ(Text(app, "MainWin.FolderCount"), "1");
+        app.Send("MainWin", "Close");
+    });
+    EXPECT_TRUE(harness.BodyRan());
+    std::string state;
+    ASSERT_TRUE(harness.ReadStateFile(state));
+    // Written as UTF-16: the ASCII keys are found once the zero bytes are gone.
+    std::erase(state, '\0');
+    EXPECT_NE(state.find("SortMethod=\"1\""), std::string::npos) << state;
+    EXPECT_NE(state.find("FilterMethod=\"1\""), std::string::npos) << state;
+}
+
 } // namespace
