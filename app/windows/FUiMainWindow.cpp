@@ -574,6 +574,32 @@ bool FUiMainWindow::priDispatch(const FWideString& message, void* data)
         }
         return true;
     }
+    if (message == "UserGuide") {
+        FIUiMultiLangString* guide =
+            GetApp() ? GetApp()->GetDisplayString(FWideString("UserGuidePDF")) : nullptr;
+        const FWideString name =
+            guide && guide->GetText() ? *guide->GetText() : FWideString("User Manual.pdf");
+        std::vector<FWideString> parts;
+        SplitURL(GetSpecialPathURL(0), parts);
+        FWideString escaped;
+        EscapeURLChars(name, escaped);
+        parts.push_back(escaped);
+        FWideString url;
+        JoinURL(parts, url, false);
+        try {
+            LaunchFileURL(url, nullptr);
+        } catch (const FExceptionLaunchFailed& e) {
+            priFire(ON_SHOW_NO_ACROBAT);
+            DebugTrace("Launch failed opening %s, (%s)\n", name.GetNarrow(), e.GetMessage());
+        } catch (const FExceptionFileNotFound& e) {
+            priFire(ON_SHOW_NO_USERMANUAL);
+            DebugTrace("%s not found, (%s)\n", name.GetNarrow(), e.GetMessage());
+        } catch (...) {
+            priFire(ON_SHOW_NO_ACROBAT);
+            DebugTrace("Couldn't open %s\n", name.GetNarrow());
+        }
+        return true;
+    }
     if (message == "CopyFile") {
         if (!data)
             return false;

@@ -548,6 +548,10 @@ TEST_F(MainWindowTest, WebLinksGoThroughAShortcutToTheDesktopOpener)
     ASSERT_TRUE(m_pWin->InitUiObject(app.GetApp(), nullptr, nullptr, &tag));
     ASSERT_TRUE(Send("Q7FWWW"));
     ASSERT_TRUE(Send("TalvoWWW")); // no display string: nothing happens
+    // No manual beside the executable: the user is told, nothing is launched.
+    m_Log.lines.clear();
+    ASSERT_TRUE(Send("UserGuide"));
+    EXPECT_EQ(m_Log.lines, (std::vector<std::string>{"ON_SHOW_NO_USERMANUAL"}));
     SetDiskLauncher(nullptr);
     ASSERT_TRUE(Send("we're goin' bye-bye"));
     m_pWin.reset(); // before the application it belongs to
