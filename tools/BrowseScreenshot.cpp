@@ -26,22 +26,6 @@
 namespace
 {
 
-bool WritePng(const std::string& path, int width, int height, const std::vector<uint32_t>& pixels)
-{
-    std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3);
-    for (size_t i = 0; i < pixels.size() && i * 3 + 2 < rgb.size(); ++i) {
-        rgb[i * 3] = static_cast<uint8_t>(pixels[i] >> 16);
-        rgb[i * 3 + 1] = static_cast<uint8_t>(pixels[i] >> 8);
-        rgb[i * 3 + 2] = static_cast<uint8_t>(pixels[i]);
-    }
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    image.width = static_cast<png_uint_32>(width);
-    image.height = static_cast<png_uint_32>(height);
-    image.format = PNG_FORMAT_RGB;
-    return png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr) != 0;
-}
-
 bool AllShown(FUiThumbnails* view)
 {
     for (ThumbnailCell* cell = view->GetFirstCell(); cell; cell = cell->next)
@@ -98,7 +82,7 @@ int main(int argc, char** argv)
         int width = 0, height = 0;
         std::vector<uint32_t> pixels;
         saved = AllShown(view) && ReadSdlWindowPixels(main->GetOsWindow(), width, height, pixels) &&
-                WritePng(out, width, height, pixels);
+                WriteScreenshotPng(out, width, height, pixels);
         std::printf("%s: %d x %d, %d cells\n", out.c_str(), width, height, view->GetCellCount());
         main->UiRelayMessage(FWideString("Close"), nullptr);
     };
