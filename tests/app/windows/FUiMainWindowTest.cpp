@@ -1,4 +1,5 @@
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -383,8 +384,24 @@ TEST_F(MainWindowTest, ChangesMadeElsewhereWithAwkwardNames)
 {
     const FWideString odd = PutRaw("100% \"best\" #1.q7f");
     PutRaw("plain.q7f");
+    // A name that is not UTF-8 is listed and found again by its stored URL.
+    const rawtest::Bytes raw = MakeRaw(RawOptions{});
+    std::ofstream(m_pFolder->NativePath("bad \xff\xfe.q7f"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(raw.data()), std::streamsize(raw.size()));
     Open();
+    ASSERT_EQ(m_pWin->GetList().GetCount(), 3);
+    FImageFileListEntry* bad = nullptr;
+    for (auto* e = m_pWin->GetList().m_pHead; e; e = e->m_pNext)
+        if (std::string(e->m_usFileName.GetNarrow()).rfind("bad", 0) == 0)
+            bad = e;
+    ASSERT_NE(bad, nullptr);
+    FImageFileListEntry badCopy;
+    badCopy.SetURL(bad->m_usURL);
+    ASSERT_TRUE(Send("UpdateImage", &badCopy));
+    ASSERT_EQ(m_pWin->GetList().GetCount(), 3);
+    ASSERT_TRUE(SendText("DeletingImage", bad->m_usURL));
     ASSERT_EQ(m_pWin->GetList().GetCount(), 2);
+    EXPECT_TRUE(std::filesystem::exists(m_pFolder->NativePath("bad \xff\xfe.q7f")));
     // A present entry is read again, not added twice.
     FImageFileListEntry given;
     given.SetURL(odd);
