@@ -144,6 +144,9 @@ const char* const kPanelKeys[] = {"InfoWindowVisible",
                                   "AdjustmentPaletteWheelSectionVisible",
                                   "AdjustmentPaletteHistogramSectionVisible"};
 
+// Placeholder address of the raw format's help page; a state file may name another.
+constexpr const char* kDefaultHelpURL = "https://example.invalid/q7f/help";
+
 // A stored method outside 1..5 (a hand-edited or damaged state file) gives the first.
 int SaneMethod(int method)
 {
@@ -157,6 +160,7 @@ void FUiMainWindow::priReadState()
     FPropList* state = GetApp() ? GetApp()->GetPersistentData(m_usFullName) : nullptr;
     if (!state)
         return;
+    GetApp()->SetHelpURL(state->GetString(FWideString("HelpURL"), FWideString(kDefaultHelpURL)));
     m_usStartURL = state->GetString(FWideString("DirectoryURL"), FWideString());
     m_ImageFileList.StoreSortMethod(SaneMethod(state->GetInt(FWideString("SortMethod"), 1)));
     m_ImageFileList.StoreReverseSort(state->GetBool(FWideString("ReverseSort"), false));

@@ -7,6 +7,7 @@
 
 #include "BrowserFixtures.h"
 #include "FAppHarness.h"
+#include "FGenericUiApp.h"
 #include "FImageFileListEntry.h"
 #include "FTempDiskFolder.h"
 #include "FUiMainWindow.h"
@@ -187,6 +188,7 @@ TEST(BrowsingJourney, StateFileWithWrongTypesAndAbsurdValues)
         EXPECT_EQ(mgr->GetList().m_nFilterMethod, 1);
         EXPECT_EQ(mgr->GetList().GetCount(), 1);
         EXPECT_EQ(Text(app, "MainWin.FolderCount"), "1");
+        EXPECT_STREQ(app.App()->GetHelpURL().GetNarrow(), "https://example.invalid/q7f/help");
         app.Send("MainWin", "Close");
     });
     EXPECT_TRUE(harness.BodyRan());
