@@ -33,22 +33,6 @@
 namespace
 {
 
-bool WritePng(const std::string& path, int width, int height, const std::vector<uint32_t>& pixels)
-{
-    std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3);
-    for (size_t i = 0; i < pixels.size() && i * 3 + 2 < rgb.size(); ++i) {
-        rgb[i * 3] = static_cast<uint8_t>(pixels[i] >> 16);
-        rgb[i * 3 + 1] = static_cast<uint8_t>(pixels[i] >> 8);
-        rgb[i * 3 + 2] = static_cast<uint8_t>(pixels[i]);
-    }
-    png_image image{};
-    image.version = PNG_IMAGE_VERSION;
-    image.width = static_cast<png_uint_32>(width);
-    image.height = static_cast<png_uint_32>(height);
-    image.format = PNG_FORMAT_RGB;
-    return png_image_write_to_file(&image, path.c_str(), 0, rgb.data(), 0, nullptr) != 0;
-}
-
 void Pump()
 {
     for (int i = 0; i < 15; ++i)
@@ -60,7 +44,7 @@ bool Save(FGenericUiWindow* window, const std::string& path)
     int width = 0, height = 0;
     std::vector<uint32_t> pixels;
     if (!ReadSdlWindowPixels(window->GetOsWindow(), width, height, pixels) ||
-        !WritePng(path, width, height, pixels)) {
+        !WriteScreenshotPng(path, width, height, pixels)) {
         std::fprintf(stderr, "rb_app_screenshot: could not save %s\n", path.c_str());
         return false;
     }

@@ -11,6 +11,7 @@
 #include "FUiDeleteAllWindow.h"
 #include "FUiDirectoryWindow.h"
 #include "FUiInfoWindow.h"
+#include "FUiMainWindow.h"
 #include "FUiObjectFactory.h"
 #include "FUiProgressWindow.h"
 #include "FUiReviewWindow.h"
@@ -35,6 +36,7 @@ using FRegistration = bool (*)(FIUiObjectFactory*);
 // widgets, AUTO_LAUNCH_MGR.
 const FRegistration kAppCreators[] = {
     RegisterCameraObject,
+    [](FIUiObjectFactory* factory) { return RegisterMainWindowCreator(factory); },
     [](FIUiObjectFactory* factory) { return RegisterReviewWindowCreator(factory); },
     RegisterInfoWindowManager,
     RegisterProgressWindowCreator,

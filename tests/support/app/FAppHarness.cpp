@@ -117,6 +117,16 @@ void FAppHarness::SetStartLanguage(const std::string& language)
                          "\"/></STATE>");
 }
 
+bool FAppHarness::WriteStateFile(const std::string& xml) const
+{
+    return m_root.WriteFile("config/Rawbench/Rawbench.state.xml", xml);
+}
+
+bool FAppHarness::ReadStateFile(std::string& xml) const
+{
+    return m_root.ReadFile("config/Rawbench/Rawbench.state.xml", xml);
+}
+
 int FAppHarness::Start(const std::function<void(FAppHarness&)>& body, const std::string& argument)
 {
     m_bBodyRan = false;

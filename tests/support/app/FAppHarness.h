@@ -39,6 +39,9 @@ public:
     bool RemoveScriptFile(const std::string& name) const;
     // Starts in this language, as the installer records it.
     void SetStartLanguage(const std::string& language);
+    // The state file the program reads at start and writes at exit, as a whole.
+    bool WriteStateFile(const std::string& xml) const;
+    bool ReadStateFile(std::string& xml) const;
 
     // Registers further object types after the application's own.
     void OnStartup(std::function<bool(FGenericUiApp*)> registration) { m_startup = std::move(registration); }

@@ -1,0 +1,203 @@
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "BrowserFixtures.h"
+#include "FAppHarness.h"
+#include "FGenericUiApp.h"
+#include "FImageFileListEntry.h"
+#include "FTempDiskFolder.h"
+#include "FUiMainWindow.h"
+#include "FUiTextBox.h"
+#include "FUiThumbnails.h"
+
+using namespace browsertest;
+
+namespace
+{
+
+std::string Bytes(const rawtest::Bytes& bytes)
+{
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::string Text(const FAppHarness& app, const std::string& path)
+{
+    auto* box = dynamic_cast<FUiTextBox*>(app.Object(path));
+    return box ? box->GetText().GetNarrow() : "<none>";
+}
+
+// Names of the cells in view order.
+std::vector<std::string> Cells(FUiThumbnails* view)
+{
+    std::vector<std::string> names;
+    for (ThumbnailCell* cell = view->GetFirstCell(); cell; cell = cell->next)
+        names.push_back(cell->entry ? cell->entry->m_usFileName.GetNarrow() : "?");
+    return names;
+}
+
+bool AllThumbnailsShown(FUiThumbnails* view)
+{
+    for (ThumbnailCell* cell = view->GetFirstCell(); cell; cell = cell->next)
+        if (!cell->entry || !cell->entry->m_pThumbnail)
+            return false;
+    return view->GetCellCount() > 0;
+}
+
+int Mode(const std::string& path)
+{
+    struct stat st {
+    };
+    return stat(path.c_str(), &st) == 0 ? int(st.st_mode & 0777) : -1;
+}
+
+// Open a folder through the folder tree, then sort, filter, select, mark, lock, rotate and
+// delete by mouse, keys and menus, through the real script and the real pool.
+TEST(BrowsingJourney, FolderToDeleteThroughTheRealScript)
+{
+    FTempDiskFolder folder;
+    ASSERT_TRUE(folder.WriteFile("c.q7f", Bytes(MakeRaw(RawOptions{.cols = 800, .rows = 600}))));
+    ASSERT_TRUE(folder.WriteFile("a.q7f", Bytes(MakeRaw(RawOptions{.cols = 320, .rows = 240}))));
+    ASSERT_TRUE(folder.WriteFile("b 100% #1.q7f", Bytes(MakeRaw(RawOptions{.cols = 640, .rows = 480}))));
+    ASSERT_TRUE(folder.WriteFile("d.jpg", Bytes(MakeJpeg(40, 30))));
+
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) {
+        auto* view = dynamic_cast<FUiThumbnails*>(app.Object("MainWin.Thumbs"));
+        auto* mgr = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
+        ASSERT_NE(view, nullptr);
+        ASSERT_NE(mgr, nullptr);
+
+        FWideString url = folder.GetUrl();
+        ASSERT_TRUE(app.Send("MainWin.Folders", "SelectDir", &url));
+        ASSERT_TRUE(app.RunUntil([&] { return AllThumbnailsShown(view); }, 3000));
+        EXPECT_EQ(view->GetCellCount(), 4);
+        EXPECT_EQ(Cells(view), (std::vector<std::string>{"a.q7f", "b 100% #1.q7f", "c.q7f", "d.jpg"}));
+        EXPECT_EQ(Text(app, "MainWin.FolderCount"), "4");
+        EXPECT_EQ(Text(app, "MainWin.FolderUsed").front(), '(');
+
+        // Sort by type and reverse it, from the View menu's commands.
+        FWideString reverse("True");
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "ReverseState", &reverse));
+        EXPECT_EQ(Cells(view), (std::vector<std::string>{"d.jpg", "c.q7f", "b 100% #1.q7f", "a.q7f"}));
+        reverse = FWideString("False");
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "ReverseState", &reverse));
+
+        // Select a.q7f by mouse, then mark it by key, lock it by the toolbar button.
+        ASSERT_TRUE(app.RunUntil([&] { return AllThumbnailsShown(view); }, 3000));
+        ThumbnailCell* first = view->GetFirstCell();
+        ASSERT_TRUE(first && first->entry);
+        FWideString aURL = first->entry->m_usURL;
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &aURL));
+        EXPECT_EQ(Text(app, "MainWin.SelNum"), "1");
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'M'));
+        ASSERT_TRUE(app.RunUntil([&] { return !mgr->GetList().IsBatchRunning(); }, 1000));
+        EXPECT_TRUE(mgr->GetList().FindByURL(aURL)->m_bMarked);
+        ASSERT_TRUE(app.Click("MainWin.Lock"));
+        ASSERT_TRUE(app.RunUntil([&] { return !mgr->GetList().IsBatchRunning(); }, 1000));
+        EXPECT_EQ(Mode(folder.GetPath() + "/a.q7f") & 0200, 0);
+        EXPECT_TRUE(view->GetFirstCell()->entry->m_bLocked);
+
+        // Rotate by the menu's key; the lock stays on disk.
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kCloseBracket, ']', true));
+        ASSERT_TRUE(app.RunUntil([&] { return !mgr->GetList().IsBatchRunning(); }, 1000));
+        EXPECT_EQ(mgr->GetList().FindByURL(aURL)->m_nRotation, 90);
+        EXPECT_EQ(Mode(folder.GetPath() + "/a.q7f") & 0200, 0);
+
+        // Show marked only (Ctrl+2): one cell.
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kDigit, '2', true));
+        ASSERT_TRUE(app.RunUntil([&] { return !mgr->GetList().HasQueuedThumbnails(); }, 1000));
+        EXPECT_EQ(Cells(view), (std::vector<std::string>{"a.q7f"}));
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kDigit, '1', true));
+        EXPECT_EQ(view->GetCellCount(), 4);
+
+        // Delete c.q7f: the Delete key asks, the answer deletes it.
+        FWideString cURL = folder.GetUrl("c.q7f");
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "DeselectImage", &aURL));
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &cURL));
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kDelete));
+        FWideString answer("Delete");
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "Reply", &answer));
+        ASSERT_TRUE(app.RunUntil([&] { return !mgr->GetList().IsBatchRunning(); }, 1000));
+        EXPECT_FALSE(folder.Exists("c.q7f"));
+        EXPECT_EQ(view->GetCellCount(), 3);
+        EXPECT_EQ(Text(app, "MainWin.FolderCount"), "3");
+    });
+    EXPECT_TRUE(harness.BodyRan());
+}
+
+// A file as the program's argument: its folder is shown, the file selected, and review
+// is asked for at the first idle tick; a folder that does not exist shows nothing.
+TEST(BrowsingJourney, StartWithAFileOrAMissingFolder)
+{
+    FTempDiskFolder folder;
+    ASSERT_TRUE(folder.WriteFile("a.q7f", Bytes(MakeRaw(RawOptions{}))));
+    ASSERT_TRUE(folder.WriteFile("b.q7f", Bytes(MakeRaw(RawOptions{}))));
+    FAppHarness harness;
+    harness.Start(
+        [&](FAppHarness& app) {
+            auto* mgr = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
+            ASSERT_NE(mgr, nullptr);
+            EXPECT_EQ(mgr->GetList().GetCount(), 2);
+            EXPECT_EQ(mgr->GetList().GetSelectedCount(), 1);
+            EXPECT_FALSE(mgr->IsCameraMode());
+            ASSERT_TRUE(app.Watch("MainWin.WinMgr", "ON_KICK_OFF_REVIEW"));
+            ASSERT_TRUE(app.Watch("MainWin.WinMgr", "ON_REVIEW_IMAGES"));
+            ASSERT_TRUE(app.RunUntil([&] { return app.Log().size() >= 2; }, 3000));
+            EXPECT_EQ(app.Log(), (std::vector<std::string>{"ON_KICK_OFF_REVIEW", "ON_REVIEW_IMAGES"}));
+        },
+        folder.GetPath() + "/b.q7f");
+    EXPECT_TRUE(harness.BodyRan());
+
+    FAppHarness second;
+    second.Start(
+        [&](FAppHarness& app) {
+            auto* mgr = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
+            ASSERT_NE(mgr, nullptr);
+            EXPECT_EQ(mgr->GetList().GetCount(), 0);
+            EXPECT_EQ(Text(app, "MainWin.FolderCount"), "");
+        },
+        folder.GetPath() + "/no such folder/");
+    EXPECT_TRUE(second.BodyRan());
+    EXPECT_TRUE(second.MessageBoxes().empty());
+}
+
+// A damaged state file: absurd methods, words for flags, a name with "%", quotes and "#"
+// in the stored folder. The browser starts on sane settings and writes them back.
+TEST(BrowsingJourney, StateFileWithWrongTypesAndAbsurdValues)
+{
+    FTempDiskFolder folder;
+    ASSERT_TRUE(folder.MakeFolder("100% \"q\" #1"));
+    ASSERT_TRUE(folder.WriteFile("100% \"q\" #1/a.q7f", Bytes(MakeRaw(RawOptions{}))));
+    const std::string url = folder.GetUrl("100% \"q\" #1").GetNarrow();
+    std::string escaped;
+    for (char c : url)
+        escaped += c == '"' ? std::string("&quot;") : c == '&' ? std::string("&amp;") : std::string(1, c);
+    FAppHarness harness;
+    ASSERT_TRUE(harness.WriteStateFile(
+        "<STATE><PERDATA Name=\"Rawbench.MainWin.WinMgr\" SortMethod=\"99\" ReverseSort=\"maybe\" "
+        "FilterMethod=\"-4\" BriOnly=\"17\" DirectoryURL=\"" +
+        escaped + "/\" InfoWindowVisible=\"[]\"/></STATE>"));
+    harness.Start([&](FAppHarness& app) {
+        auto* mgr = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
+        ASSERT_NE(mgr, nullptr);
+        EXPECT_EQ(mgr->GetList().m_nSortMethod, 1);
+        EXPECT_EQ(mgr->GetList().m_nFilterMethod, 1);
+        EXPECT_EQ(mgr->GetList().GetCount(), 1);
+        EXPECT_EQ(Text(app, "MainWin.FolderCount"), "1");
+        EXPECT_STREQ(app.App()->GetHelpURL().GetNarrow(), "https://example.invalid/q7f/help");
+        app.Send("MainWin", "Close");
+    });
+    EXPECT_TRUE(harness.BodyRan());
+    std::string state;
+    ASSERT_TRUE(harness.ReadStateFile(state));
+    // Written as UTF-16: the ASCII keys are found once the zero bytes are gone.
+    std::erase(state, '\0');
+    EXPECT_NE(state.find("SortMethod=\"1\""), std::string::npos) << state;
+    EXPECT_NE(state.find("FilterMethod=\"1\""), std::string::npos) << state;
+}
+
+} // namespace
