@@ -19,6 +19,7 @@
 #include "FIUiPixmap.h"
 #include "FPixmap.h"
 #include "FReviewDisplayWidgets.h"
+#include "FTestDisplayImage.h"
 #include "FUiImageView.h"
 #include "FUiObjectFactory.h"
 #include "FUiScriptFixture.h"
@@ -32,53 +33,31 @@ constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
 constexpr int kLoupe = 192;
 
-// A produced image over its own pixels, as the engine hands them out.
-class BenchImage : public FIPMImage
+// A produced image: smooth tones, with the near-black and near-white ones in patches as in
+// a photograph. `clipped` is the share of pixels near either end of the scale (half dark,
+// half bright); the rest are mid-tones that no warning level of the defaults marks.
+FTestDisplayImage* MakeBenchImage(int cols, int rows, double clipped = 0.05)
 {
-public:
-    // `clipped`: the share of pixels near either end of the scale (half dark, half bright);
-    // the rest are mid-tones that no warning level of the defaults marks.
-    BenchImage(int cols, int rows, double clipped = 0.05)
-        : m_pixels(size_t(cols) * rows * 4), m_pixmap(m_pixels.data(), cols, rows, cols * 4)
-    {
-        // Smooth tones, with the near-black and near-white ones in patches as in a photograph.
-        const int dark = int(clipped * 50);
-        for (int y = 0; y < rows; ++y) {
-            uint8_t* p = m_pixmap.GetRowAddress(y);
-            for (int x = 0; x < cols; ++x, p += 4) {
-                const int cell = (x / 40 * 7 + y / 30 * 13) % 100;
-                const int shade = (x * 3 + y * 2) % 160;
-                int v = 50 + shade;
-                if (cell < dark)
-                    v = shade % 12;
-                else if (cell >= 100 - dark)
-                    v = 250 + shade % 6;
-                p[0] = uint8_t(std::clamp(v - 10, 0, 255));
-                p[1] = uint8_t(v);
-                p[2] = uint8_t(std::clamp(v + 5, 0, 255));
-                p[3] = 255;
-            }
+    auto* image = new FTestDisplayImage(cols, rows);
+    const int dark = int(clipped * 50);
+    for (int y = 0; y < rows; ++y) {
+        uint8_t* p = image->Pixels() + size_t(y) * size_t(cols) * 4;
+        for (int x = 0; x < cols; ++x, p += 4) {
+            const int cell = (x / 40 * 7 + y / 30 * 13) % 100;
+            const int shade = (x * 3 + y * 2) % 160;
+            int v = 50 + shade;
+            if (cell < dark)
+                v = shade % 12;
+            else if (cell >= 100 - dark)
+                v = 250 + shade % 6;
+            p[0] = uint8_t(std::clamp(v - 10, 0, 255));
+            p[1] = uint8_t(v);
+            p[2] = uint8_t(std::clamp(v + 5, 0, 255));
+            p[3] = 255;
         }
     }
-    FPixmap* GetPixmap() override { return &m_pixmap; }
-    FPropList* GetProperties() override { return nullptr; }
-    void SetProperties(FPropList*) override {}
-    FIHistogram* GetHistogramPtr() override { return nullptr; }
-    FIHistogram* GetHistogram() override { return nullptr; }
-    uint32_t AddRef() override { return ++m_refs; }
-    uint32_t Release() override
-    {
-        const uint32_t left = --m_refs;
-        if (left == 0)
-            delete this;
-        return left;
-    }
-
-private:
-    std::vector<uint8_t> m_pixels;
-    FPixmap_Display m_pixmap;
-    uint32_t m_refs = 1;
-};
+    return image;
+}
 
 struct ViewFixture {
     explicit ViewFixture(double clipped = 0.05)
@@ -100,8 +79,8 @@ struct ViewFixture {
         view = dynamic_cast<FUiImageView*>(run->GetApp()->GetUiRelay(FWideString("W.V")));
         target = CreateUiPixmap(1924, 1084, true);
         blitTarget = CreateUiPixmap(kWidth, kHeight, true);
-        image = new BenchImage(kWidth, kHeight, clipped);
-        loupeImage = new BenchImage(kLoupe, kLoupe);
+        image = MakeBenchImage(kWidth, kHeight, clipped);
+        loupeImage = MakeBenchImage(kLoupe, kLoupe);
         if (view)
             view->UiRelayMessage(FWideString("NewImage"), image);
     }
@@ -130,8 +109,8 @@ struct ViewFixture {
     FUiImageView* view = nullptr;
     FIUiPixmap* target = nullptr;
     FIUiPixmap* blitTarget = nullptr;
-    BenchImage* image = nullptr;
-    BenchImage* loupeImage = nullptr;
+    FTestDisplayImage* image = nullptr;
+    FTestDisplayImage* loupeImage = nullptr;
 };
 
 void PaintView(benchmark::State& state, bool warnings, double clipped = 0.05)

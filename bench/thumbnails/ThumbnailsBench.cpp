@@ -16,6 +16,7 @@
 #include "FIUiPixmap.h"
 #include "FImageFileListEntry.h"
 #include "FPixmap.h"
+#include "FTestDisplayImage.h"
 #include "FUiObjectFactory.h"
 #include "FUiScriptFixture.h"
 #include "FUiTestApp.h"
@@ -29,39 +30,19 @@ constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
 constexpr int kCells = 10000;
 
-// A landscape thumbnail over its own pixels.
-class BenchThumbnail : public FIPMImage
+// A thumbnail of its own colours, so cells differ.
+FTestDisplayImage* MakeBenchThumbnail(int cols, int rows, int seed)
 {
-public:
-    BenchThumbnail(int cols, int rows, int seed)
-        : m_pixels(size_t(cols) * rows * 4), m_pixmap(m_pixels.data(), cols, rows, cols * 4)
-    {
-        for (size_t i = 0; i < m_pixels.size(); i += 4) {
-            m_pixels[i] = uint8_t(i / 4 * 7 + seed);
-            m_pixels[i + 1] = uint8_t(i / 4 / cols * 3 + seed);
-            m_pixels[i + 2] = uint8_t(seed * 11);
-            m_pixels[i + 3] = 255;
-        }
+    auto* image = new FTestDisplayImage(cols, rows);
+    uint8_t* pixels = image->Pixels();
+    for (size_t i = 0; i < image->ByteCount(); i += 4) {
+        pixels[i] = uint8_t(i / 4 * 7 + seed);
+        pixels[i + 1] = uint8_t(i / 4 / cols * 3 + seed);
+        pixels[i + 2] = uint8_t(seed * 11);
+        pixels[i + 3] = 255;
     }
-    FPixmap* GetPixmap() override { return &m_pixmap; }
-    FPropList* GetProperties() override { return nullptr; }
-    void SetProperties(FPropList*) override {}
-    FIHistogram* GetHistogramPtr() override { return nullptr; }
-    FIHistogram* GetHistogram() override { return nullptr; }
-    uint32_t AddRef() override { return ++m_refs; }
-    uint32_t Release() override
-    {
-        const uint32_t left = --m_refs;
-        if (left == 0)
-            delete this;
-        return left;
-    }
-
-private:
-    std::vector<uint8_t> m_pixels;
-    FPixmap_Display m_pixmap;
-    uint32_t m_refs = 1;
-};
+    return image;
+}
 
 struct Skin {
     const char* key;
@@ -122,7 +103,7 @@ struct ViewFixture {
         view->UiRelayMessage(FWideString("ThumbnailSize"), &size);
         const int edge = view->GetThumbSize();
         for (int i = 0; i < 64; ++i)
-            thumbnails.push_back(new BenchThumbnail(edge, edge * 2 / 3, i));
+            thumbnails.push_back(MakeBenchThumbnail(edge, edge * 2 / 3, i));
         for (int i = 0; i < kCells; ++i) {
             FImageFileListEntry entry;
             entry.SetURL(FWideString(("file:///bench/IMG_" + std::to_string(10000 + i) + ".q7f").c_str()));
@@ -137,7 +118,7 @@ struct ViewFixture {
     ~ViewFixture()
     {
         run.reset();
-        for (BenchThumbnail* t : thumbnails)
+        for (FTestDisplayImage* t : thumbnails)
             t->Release();
         ReleaseUiPixmap(target);
         ReleaseUiPixmap(copyTarget);
@@ -171,7 +152,7 @@ struct ViewFixture {
     FUiThumbnails* view = nullptr;
     FIUiPixmap* target = nullptr;
     FIUiPixmap* copyTarget = nullptr;
-    std::vector<BenchThumbnail*> thumbnails;
+    std::vector<FTestDisplayImage*> thumbnails;
     int row = 0;
 };
 

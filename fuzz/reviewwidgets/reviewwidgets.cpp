@@ -21,6 +21,7 @@
 #include "FMemStorageClass.h"
 #include "FPixmap.h"
 #include "FReviewDisplayWidgets.h"
+#include "FTestDisplayImage.h"
 #include "FUiImageView.h"
 #include "FUiScriptFixture.h"
 #include "FUiWidgets.h"
@@ -58,35 +59,6 @@ FMemStorageClass& Storage()
     }();
     return *storage;
 }
-
-// An image with its own pixels, as the engine hands them out.
-class FuzzImage : public FIPMImage
-{
-public:
-    FuzzImage(int cols, int rows, uint8_t value)
-        : m_pixels(size_t(cols) * size_t(rows) * 4 + 4, value),
-          m_pixmap(m_pixels.data(), cols, rows, cols * 4)
-    {
-    }
-    FPixmap* GetPixmap() override { return &m_pixmap; }
-    FPropList* GetProperties() override { return nullptr; }
-    void SetProperties(FPropList*) override {}
-    FIHistogram* GetHistogramPtr() override { return nullptr; }
-    FIHistogram* GetHistogram() override { return nullptr; }
-    uint32_t AddRef() override { return ++m_refs; }
-    uint32_t Release() override
-    {
-        const uint32_t left = --m_refs;
-        if (left == 0)
-            delete this;
-        return left;
-    }
-
-private:
-    std::vector<uint8_t> m_pixels;
-    FPixmap_Display m_pixmap;
-    uint32_t m_refs = 1;
-};
 
 void Collect(FIUiObject* first, std::vector<FIUiObject*>& all)
 {
@@ -144,7 +116,7 @@ void Exercise(FGenericUiWindow* window)
             Send(objects, "CropTransparency", &x);
         for (const auto& image :
              {std::pair<int, int>{0, 0}, {1, 1}, {size[0], size[1]}, {size[0] + 1, 2}, {30, 20}}) {
-            auto* made = new FuzzImage(image.first, image.second, uint8_t(image.first * 7));
+            auto* made = new FTestDisplayImage(image.first, image.second, uint8_t(image.first * 7));
             Send(objects, "NewImage", made);
             FLoupeImageMessage loupe{made, -50, 9};
             Send(objects, "NewLoupeImage", &loupe);

@@ -21,6 +21,7 @@
 #include "FImageFileListEntry.h"
 #include "FMemStorageClass.h"
 #include "FPixmap.h"
+#include "FTestDisplayImage.h"
 #include "FUiImageFileList.h"
 #include "FUiScriptFixture.h"
 #include "FUiThumbnails.h"
@@ -61,33 +62,6 @@ FMemStorageClass& Storage()
     }();
     return *storage;
 }
-
-class FuzzImage : public FIPMImage
-{
-public:
-    FuzzImage(int cols, int rows)
-        : m_pixels(size_t(cols) * size_t(rows) * 4 + 4, 77), m_pixmap(m_pixels.data(), cols, rows, cols * 4)
-    {
-    }
-    FPixmap* GetPixmap() override { return &m_pixmap; }
-    FPropList* GetProperties() override { return nullptr; }
-    void SetProperties(FPropList*) override {}
-    FIHistogram* GetHistogramPtr() override { return nullptr; }
-    FIHistogram* GetHistogram() override { return nullptr; }
-    uint32_t AddRef() override { return ++m_refs; }
-    uint32_t Release() override
-    {
-        const uint32_t left = --m_refs;
-        if (left == 0)
-            delete this;
-        return left;
-    }
-
-private:
-    std::vector<uint8_t> m_pixels;
-    FPixmap_Display m_pixmap;
-    uint32_t m_refs = 1;
-};
 
 void Collect(FIUiObject* first, std::vector<FIUiObject*>& all)
 {
@@ -148,7 +122,7 @@ void Exercise(FGenericUiWindow* window)
         for (const auto& [w, h] : {std::pair{0, 0}, {1, 1}, {30, 20}, {400, 2}, {size[0], size[1]}}) {
             FImageFileListEntry entry;
             entry.SetURL(FWideString(("file:///f/t" + std::to_string(w) + ".q7f").c_str()));
-            entry.m_pThumbnail = new FuzzImage(w, h);
+            entry.m_pThumbnail = new FTestDisplayImage(w, h, 77);
             entry.m_nVisibleIndex = w % 7 - 1;
             entry.m_usFileName = "a very long file name that never fits any cell.q7f";
             entry.m_usShutter = "BULB";
