@@ -147,8 +147,10 @@ bool FUiInstallShellLinks::IsUsableName(const FWideString& description)
 std::string FUiInstallShellLinks::ExecLine(const FWideString& target, const FWideString& arguments)
 {
     std::string line = QuoteExecArgument(Utf8FromWide(target));
-    for (const std::string& arg : SplitArguments(Utf8FromWide(arguments)))
-        line += " " + QuoteExecArgument(arg);
+    for (const std::string& arg : SplitArguments(Utf8FromWide(arguments))) {
+        line += ' ';
+        line += QuoteExecArgument(arg);
+    }
     return EscapeValue(line);
 }
 

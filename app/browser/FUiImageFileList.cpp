@@ -1,5 +1,7 @@
 #include "FUiImageFileList.h"
 
+#include "ImageChangeQuery.h"
+
 #include <vector>
 
 #include "FDebugTrace.h"
@@ -599,7 +601,7 @@ bool FUiImageFileList::ApproveRotate(void* context, FImageFileListEntry* entry)
 {
     ImageChangeQuery query{entry->m_usURL, true};
     static_cast<FUiImageFileList*>(context)->priFire("ON_IS_ROTATE_ALLOWED", &query);
-    return query.allowed;
+    return query.m_bAllowed;
 }
 
 bool FUiImageFileList::ApproveDelete(void* context, FImageFileListEntry* entry)

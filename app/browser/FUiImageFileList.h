@@ -26,11 +26,6 @@ public:
     // The program's first argument, which start-up opens; set by the start hook.
     static void SetStartArgument(const FWideString& argument);
 
-    // The query of ON_IS_ROTATE_ALLOWED.
-    struct ImageChangeQuery {
-        FWideString url;
-        bool allowed = true;
-    };
 
 private:
     RelayEvent* priEvent(const char* name) const;

@@ -8,17 +8,12 @@
 #include "FUiIpObjectRequest.h"
 #include "FUiObject.h"
 #include "FWideString.h"
+#include "ImageChangeQuery.h"
 
 class FIPManager;
 class FIUiMultiLangString;
 class FIUiObjectFactory;
 class FImageFileListEntry;
-
-// Passed with ON_IS_ROTATE_ALLOWED; a target that must refuse the change clears m_bAllowed.
-struct ImageChangeQuery {
-    FWideString m_usURL;
-    bool m_bAllowed = true;
-};
 
 class FUiMainWindow : public FUiObject
 {
