@@ -26,7 +26,6 @@ public:
     // The program's first argument, which start-up opens; set by the start hook.
     static void SetStartArgument(const FWideString& argument);
 
-
 private:
     RelayEvent* priEvent(const char* name) const;
     void priFire(const char* name, void* data = nullptr) const;

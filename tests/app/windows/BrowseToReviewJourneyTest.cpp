@@ -1,0 +1,122 @@
+// From the browser to the review window and back, through the script's routes alone:
+// the real program, the real script and pool, on the sample raws.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "FAppHarness.h"
+#include "FGenericUiWindow.h"
+#include "FHeadlessDesktop.h"
+#include "FHeadlessUiWindow.h"
+#include "FIPMImage.h"
+#include "FIPManager.h"
+#include "FImageFileListEntry.h"
+#include "FTempDiskFolder.h"
+#include "FUiImageView.h"
+#include "FUiMainWindow.h"
+#include "FUiReviewWindow.h"
+#include "FUiThumbnails.h"
+#include "SampleSet.h"
+
+namespace
+{
+
+bool AllThumbnailsShown(FUiThumbnails* view)
+{
+    for (ThumbnailCell* cell = view->GetFirstCell(); cell; cell = cell->next)
+        if (!cell->entry || !cell->entry->m_pThumbnail)
+            return false;
+    return view->GetCellCount() > 1;
+}
+
+// A click then a double click in the middle of the cell, as the display delivers them.
+bool DoubleClick(FAppHarness& app, const ThumbnailCell& cell)
+{
+    FGenericUiWindow* window = app.Window("MainWin");
+    auto* os = window ? dynamic_cast<FHeadlessUiWindow*>(window->GetOsWindow()) : nullptr;
+    if (!os)
+        return false;
+    const int x = (cell.rect.left + cell.rect.right) / 2;
+    const int y = (cell.rect.top + cell.rect.bottom) / 2;
+    os->InjectMouseDown(x, y, 1);
+    os->InjectMouseUp(x, y);
+    os->InjectMouseDown(x, y, 2);
+    os->InjectMouseUp(x, y);
+    HeadlessPumpUntilIdle();
+    return true;
+}
+
+std::string Name(const FImageFileListEntry* entry)
+{
+    return entry ? entry->m_usFileName.GetNarrow() : "<none>";
+}
+
+TEST(BrowseToReviewJourney, DoubleClickReviewsTheCellAndNextMovesToItsNeighbour)
+{
+    FTempDiskFolder folder;
+    SetIPManagerPoolSize(kDefaultIPManagerPoolSize);
+    samples::SampleReport report;
+    std::string error;
+    const bool made = samples::MakeSamples(folder.GetPath(), report, error);
+    SetIPManagerPoolSize(0);
+    ASSERT_TRUE(made) << error;
+
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) {
+        auto* thumbs = dynamic_cast<FUiThumbnails*>(app.Object("MainWin.Thumbs"));
+        auto* review = dynamic_cast<FUiReviewWindow*>(app.Object("ReviewWin.WinMgr"));
+        auto* view = dynamic_cast<FUiImageView*>(app.Object("ReviewWin.View"));
+        FGenericUiWindow* reviewWin = app.Window("ReviewWin");
+        ASSERT_TRUE(thumbs && review && view && reviewWin);
+        EXPECT_FALSE(reviewWin->IsVisible());
+
+        FWideString url = folder.GetUrl();
+        ASSERT_TRUE(app.Send("MainWin.Folders", "SelectDir", &url));
+        ASSERT_TRUE(app.RunUntil([&] { return AllThumbnailsShown(thumbs); }, 3000));
+
+        // The second cell, so that both neighbours exist.
+        ThumbnailCell* cell = thumbs->GetFirstCell()->next;
+        ASSERT_NE(cell, nullptr);
+        const std::string chosen = Name(cell->entry);
+        const std::string previous = Name(thumbs->GetFirstCell()->entry);
+        const std::string following = Name(cell->next ? cell->next->entry : nullptr);
+        ASSERT_TRUE(DoubleClick(app, *cell));
+
+        EXPECT_TRUE(reviewWin->IsVisible());
+        // The review window takes the entry on its next tick.
+        auto reviewing = [&](const std::string& name) {
+            return app.RunUntil(
+                [&] {
+                    FIPMImage* image = view->GetImage();
+                    return Name(review->GetEntry()) == name && image && image->GetPixmap() &&
+                           review->IsIdle();
+                },
+                3000);
+        };
+        ASSERT_TRUE(reviewing(chosen)) << Name(review->GetEntry());
+        FPixmap* pixmap = view->GetImage()->GetPixmap();
+        EXPECT_EQ(pixmap->GetCols(), review->GetFittedWidth());
+        EXPECT_EQ(pixmap->GetRows(), review->GetFittedHeight());
+        EXPECT_GT(review->GetFittedWidth(), 0);
+
+        // The list position came from the browser: both arrows are live.
+        EXPECT_EQ(review->GetEntry()->m_nVisibleIndex, 1);
+        EXPECT_EQ(review->GetEntry()->m_nVisibleCount, thumbs->GetCellCount());
+        ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "GotoNextImage"));
+        ASSERT_TRUE(reviewing(following)) << Name(review->GetEntry());
+        EXPECT_EQ(review->GetEntry()->m_nVisibleIndex, 2);
+        ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "GotoPrevImage"));
+        ASSERT_TRUE(reviewing(chosen)) << Name(review->GetEntry());
+        ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "GotoPrevImage"));
+        ASSERT_TRUE(reviewing(previous)) << Name(review->GetEntry());
+        EXPECT_EQ(review->GetEntry()->m_nVisibleIndex, 0);
+        // At the start of the list there is nothing before.
+        ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "GotoPrevImage"));
+        ASSERT_TRUE(reviewing(previous));
+        app.Send("MainWin", "Close");
+    });
+    EXPECT_TRUE(harness.BodyRan());
+}
+
+} // namespace
