@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "FAppHarness.h"
 #include "FGenericUiWindow.h"
@@ -52,15 +53,35 @@ std::string Name(const FImageFileListEntry* entry)
     return entry ? entry->m_usFileName.GetNarrow() : "<none>";
 }
 
-TEST(BrowseToReviewJourney, DoubleClickReviewsTheCellAndNextMovesToItsNeighbour)
+class BrowseToReviewJourney : public ::testing::Test
 {
-    FTempDiskFolder folder;
-    SetIPManagerPoolSize(kDefaultIPManagerPoolSize);
-    samples::SampleReport report;
-    std::string error;
-    const bool made = samples::MakeSamples(folder.GetPath(), report, error);
-    SetIPManagerPoolSize(0);
-    ASSERT_TRUE(made) << error;
+protected:
+    static void SetUpTestSuite()
+    {
+        s_folder = new FTempDiskFolder();
+        SetIPManagerPoolSize(kDefaultIPManagerPoolSize);
+        samples::SampleReport report;
+        s_made = samples::MakeSamples(s_folder->GetPath(), report, *s_error);
+        SetIPManagerPoolSize(0);
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_folder;
+        s_folder = nullptr;
+    }
+    static FTempDiskFolder* s_folder;
+    static bool s_made;
+    static std::string* s_error;
+};
+
+FTempDiskFolder* BrowseToReviewJourney::s_folder = nullptr;
+bool BrowseToReviewJourney::s_made = false;
+std::string* BrowseToReviewJourney::s_error = new std::string;
+
+TEST_F(BrowseToReviewJourney, DoubleClickReviewsTheCellAndNextMovesToItsNeighbour)
+{
+    ASSERT_TRUE(s_made) << *s_error;
+    FTempDiskFolder& folder = *s_folder;
 
     FAppHarness harness;
     harness.Start([&](FAppHarness& app) {
@@ -114,6 +135,46 @@ TEST(BrowseToReviewJourney, DoubleClickReviewsTheCellAndNextMovesToItsNeighbour)
         // At the start of the list there is nothing before.
         ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "GotoPrevImage"));
         ASSERT_TRUE(reviewing(previous));
+        app.Send("MainWin", "Close");
+    });
+    EXPECT_TRUE(harness.BodyRan());
+}
+
+// The E key reviews the selected image; a saved setting chosen there comes back from the
+// settings manager as the review window's custom values.
+TEST_F(BrowseToReviewJourney, ReviewKeyAndASavedSettingRoundTrip)
+{
+    ASSERT_TRUE(s_made) << *s_error;
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) {
+        auto* thumbs = dynamic_cast<FUiThumbnails*>(app.Object("MainWin.Thumbs"));
+        auto* review = dynamic_cast<FUiReviewWindow*>(app.Object("ReviewWin.WinMgr"));
+        ASSERT_TRUE(thumbs && review);
+        FWideString url = s_folder->GetUrl();
+        ASSERT_TRUE(app.Send("MainWin.Folders", "SelectDir", &url));
+        ASSERT_TRUE(app.RunUntil([&] { return AllThumbnailsShown(thumbs); }, 3000));
+        const std::string first = Name(thumbs->GetFirstCell()->entry);
+        // The menu item is live once something is selected.
+        FWideString firstURL = thumbs->GetFirstCell()->entry->m_usURL;
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &firstURL));
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'E'));
+        EXPECT_TRUE(app.Window("ReviewWin")->IsVisible());
+        ASSERT_TRUE(app.RunUntil([&] { return Name(review->GetEntry()) == first && review->IsIdle(); }, 3000))
+            << Name(review->GetEntry());
+
+        ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "ManualAdjust"));
+        double exposure = 1.0;
+        ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "ExposureChange", &exposure));
+        ASSERT_NE(review->GetCustomSettings().Exposure, 0.0);
+
+        // The zero setting is always first in the manager's list.
+        std::vector<FWideString> names;
+        ASSERT_TRUE(app.Send("Settings", "GetList", &names));
+        ASSERT_FALSE(names.empty());
+        ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "SelectedSetting", &names.front()));
+        EXPECT_EQ(review->GetCustomSettings().Exposure, 0.0);
+        EXPECT_EQ(review->GetSettingMode(), CustomSettingMode);
+        ASSERT_TRUE(app.RunUntil([&] { return review->IsIdle(); }, 3000));
         app.Send("MainWin", "Close");
     });
     EXPECT_TRUE(harness.BodyRan());
