@@ -180,4 +180,24 @@ TEST_F(BrowseToReviewJourney, ReviewKeyAndASavedSettingRoundTrip)
     EXPECT_TRUE(harness.BodyRan());
 }
 
+// The I key and the toolbar button show and hide the information window through the
+// browser, which keeps the choice.
+TEST(BrowseToInformationJourney, TheKeyAndTheButtonToggleTheWindow)
+{
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) {
+        FGenericUiWindow* info = app.Window("InformationWin");
+        ASSERT_NE(info, nullptr);
+        EXPECT_FALSE(info->IsVisible());
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'I'));
+        EXPECT_TRUE(info->IsVisible());
+        ASSERT_TRUE(app.Click("MainWin.Info"));
+        EXPECT_FALSE(info->IsVisible());
+        ASSERT_TRUE(app.Click("MainWin.Info"));
+        EXPECT_TRUE(info->IsVisible());
+        app.Send("MainWin", "Close");
+    });
+    EXPECT_TRUE(harness.BodyRan());
+}
+
 } // namespace
