@@ -18,6 +18,7 @@
 #include "FUiMainWindow.h"
 #include "FUiReviewWindow.h"
 #include "FUiThumbnails.h"
+#include "FUiWhiteBalance.h"
 #include "SampleSet.h"
 
 namespace
@@ -175,6 +176,49 @@ TEST_F(BrowseToReviewJourney, ReviewKeyAndASavedSettingRoundTrip)
         EXPECT_EQ(review->GetCustomSettings().Exposure, 0.0);
         EXPECT_EQ(review->GetSettingMode(), CustomSettingMode);
         ASSERT_TRUE(app.RunUntil([&] { return review->IsIdle(); }, 3000));
+        app.Send("MainWin", "Close");
+    });
+    EXPECT_TRUE(harness.BodyRan());
+}
+
+// The W key opens the white-balance chooser for the selected raw; its OK writes the
+// choice into the file through the browser.
+TEST_F(BrowseToReviewJourney, TheBrowsersWhiteBalanceChoiceReachesTheFile)
+{
+    ASSERT_TRUE(s_made) << *s_error;
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) {
+        auto* thumbs = dynamic_cast<FUiThumbnails*>(app.Object("MainWin.Thumbs"));
+        auto* browser = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
+        auto* chooser = dynamic_cast<FUiWhiteBalance*>(app.Object("WhiteBalanceWin.WinMgr"));
+        ASSERT_TRUE(thumbs && browser && chooser);
+        FWideString url = s_folder->GetUrl();
+        ASSERT_TRUE(app.Send("MainWin.Folders", "SelectDir", &url));
+        ASSERT_TRUE(app.RunUntil([&] { return AllThumbnailsShown(thumbs); }, 3000));
+        ThumbnailCell* cell = thumbs->GetFirstCell();
+        while (cell && !(cell->entry && cell->entry->m_bRaw))
+            cell = cell->next;
+        ASSERT_NE(cell, nullptr);
+        FImageFileListEntry* entry = cell->entry;
+        const FWideString imageURL = entry->m_usURL;
+        FWideString selected = imageURL;
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &selected));
+
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'W'));
+        ASSERT_TRUE(app.Window("WhiteBalanceWin")->IsVisible());
+        FWideString wanted;
+        // A preset whose English text is its own name, other than the file's.
+        for (const FWideString& name : chooser->GetShownList())
+            for (const char* preset : {"Tungsten", "Shade", "Cloudy", "Flash", "Daylight"})
+                if (wanted.IsEmpty() && name == FWideString(preset) && name != entry->m_usWhiteBalance)
+                    wanted = name;
+        ASSERT_FALSE(wanted.IsEmpty());
+        ASSERT_TRUE(app.Send("WhiteBalanceWin.WinMgr", "WBName", &wanted));
+        ASSERT_TRUE(app.Click("WhiteBalanceWin.OK"));
+        EXPECT_FALSE(app.Window("WhiteBalanceWin")->IsVisible());
+        FImageFileListEntry* after = browser->GetList().FindByURL(imageURL);
+        ASSERT_NE(after, nullptr);
+        EXPECT_EQ(std::string(after->m_usWhiteBalance.GetNarrow()), std::string(wanted.GetNarrow()));
         app.Send("MainWin", "Close");
     });
     EXPECT_TRUE(harness.BodyRan());
