@@ -70,6 +70,16 @@ protected:
         delete s_folder;
         s_folder = nullptr;
     }
+    // Shows the sample folder through the folder tree; null unless every thumbnail came.
+    static FUiThumbnails* ShowSamples(FAppHarness& app)
+    {
+        auto* thumbs = dynamic_cast<FUiThumbnails*>(app.Object("MainWin.Thumbs"));
+        FWideString url = s_folder->GetUrl();
+        if (!thumbs || !app.Send("MainWin.Folders", "SelectDir", &url) ||
+            !app.RunUntil([&] { return AllThumbnailsShown(thumbs); }, 3000))
+            return nullptr;
+        return thumbs;
+    }
     static FTempDiskFolder* s_folder;
     static bool s_made;
     static std::string* s_error;
@@ -82,20 +92,15 @@ std::string* BrowseToReviewJourney::s_error = new std::string;
 TEST_F(BrowseToReviewJourney, DoubleClickReviewsTheCellAndNextMovesToItsNeighbour)
 {
     ASSERT_TRUE(s_made) << *s_error;
-    FTempDiskFolder& folder = *s_folder;
-
     FAppHarness harness;
     harness.Start([&](FAppHarness& app) {
-        auto* thumbs = dynamic_cast<FUiThumbnails*>(app.Object("MainWin.Thumbs"));
         auto* review = dynamic_cast<FUiReviewWindow*>(app.Object("ReviewWin.WinMgr"));
         auto* view = dynamic_cast<FUiImageView*>(app.Object("ReviewWin.View"));
         FGenericUiWindow* reviewWin = app.Window("ReviewWin");
-        ASSERT_TRUE(thumbs && review && view && reviewWin);
+        ASSERT_TRUE(review && view && reviewWin);
         EXPECT_FALSE(reviewWin->IsVisible());
-
-        FWideString url = folder.GetUrl();
-        ASSERT_TRUE(app.Send("MainWin.Folders", "SelectDir", &url));
-        ASSERT_TRUE(app.RunUntil([&] { return AllThumbnailsShown(thumbs); }, 3000));
+        FUiThumbnails* thumbs = ShowSamples(app);
+        ASSERT_NE(thumbs, nullptr);
 
         // The second cell, so that both neighbours exist.
         ThumbnailCell* cell = thumbs->GetFirstCell()->next;
@@ -148,12 +153,10 @@ TEST_F(BrowseToReviewJourney, ReviewKeyAndASavedSettingRoundTrip)
     ASSERT_TRUE(s_made) << *s_error;
     FAppHarness harness;
     harness.Start([&](FAppHarness& app) {
-        auto* thumbs = dynamic_cast<FUiThumbnails*>(app.Object("MainWin.Thumbs"));
         auto* review = dynamic_cast<FUiReviewWindow*>(app.Object("ReviewWin.WinMgr"));
-        ASSERT_TRUE(thumbs && review);
-        FWideString url = s_folder->GetUrl();
-        ASSERT_TRUE(app.Send("MainWin.Folders", "SelectDir", &url));
-        ASSERT_TRUE(app.RunUntil([&] { return AllThumbnailsShown(thumbs); }, 3000));
+        ASSERT_NE(review, nullptr);
+        FUiThumbnails* thumbs = ShowSamples(app);
+        ASSERT_NE(thumbs, nullptr);
         const std::string first = Name(thumbs->GetFirstCell()->entry);
         // The menu item is live once something is selected.
         FWideString firstURL = thumbs->GetFirstCell()->entry->m_usURL;
@@ -188,13 +191,11 @@ TEST_F(BrowseToReviewJourney, TheBrowsersWhiteBalanceChoiceReachesTheFile)
     ASSERT_TRUE(s_made) << *s_error;
     FAppHarness harness;
     harness.Start([&](FAppHarness& app) {
-        auto* thumbs = dynamic_cast<FUiThumbnails*>(app.Object("MainWin.Thumbs"));
         auto* browser = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
         auto* chooser = dynamic_cast<FUiWhiteBalance*>(app.Object("WhiteBalanceWin.WinMgr"));
-        ASSERT_TRUE(thumbs && browser && chooser);
-        FWideString url = s_folder->GetUrl();
-        ASSERT_TRUE(app.Send("MainWin.Folders", "SelectDir", &url));
-        ASSERT_TRUE(app.RunUntil([&] { return AllThumbnailsShown(thumbs); }, 3000));
+        ASSERT_TRUE(browser && chooser);
+        FUiThumbnails* thumbs = ShowSamples(app);
+        ASSERT_NE(thumbs, nullptr);
         ThumbnailCell* cell = thumbs->GetFirstCell();
         while (cell && !(cell->entry && cell->entry->m_bRaw))
             cell = cell->next;
