@@ -22,6 +22,7 @@
 #include "FAppHarness.h"
 #include "FCodePage.h"
 #include "FGenericUiApp.h"
+#include "FGenericUiWindow.h"
 #include "FIPManager.h"
 #include "FImageFileList.h"
 #include "FProbeObject.h"
@@ -182,6 +183,33 @@ TEST_F(CameraJourneyTest, ListDownloadCompareAndDeleteAllKeepsTheLockedImages)
         const rawtest::Bytes raw = browsertest::MakeRaw(options);
         EXPECT_EQ(copied, std::string(raw.begin(), raw.end()));
     }
+}
+
+// The browser hears of the camera from the camera object and opens both camera dialogs
+// on the card's image folder.
+TEST_F(CameraJourneyTest, TheBrowserOpensTheCameraDialogsOnTheCard)
+{
+    FAppHarness harness;
+    const int status = harness.Start([&](FAppHarness& app) {
+        auto* camera = dynamic_cast<FUiCameraObject*>(app.Object("Camera"));
+        auto* download = dynamic_cast<FUiCopyCameraWindow*>(app.Object("DownloadWin.WinMgr"));
+        ASSERT_TRUE(camera && download);
+        ASSERT_TRUE(app.RunUntil([&] { return camera->IsConnected() && camera->GetCardUsed() > 0; }, 100));
+
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "DeleteAllCameraImages"));
+        EXPECT_TRUE(app.Window("DeleteAllWin")->IsVisible());
+        EXPECT_EQ(Shown(app, "DeleteAllWin.Status"), "Some images are locked and will be kept.");
+        ASSERT_TRUE(app.Send("DeleteAllWin", "Hide"));
+
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "Download"));
+        EXPECT_TRUE(app.Window("DownloadWin")->IsVisible());
+        ASSERT_TRUE(app.RunUntil([&] { return !download->IsScanning(); }, 60000));
+        EXPECT_EQ(download->GetList().GetCount(), kImages);
+        app.Send("DownloadWin", "Hide");
+        app.Send("MainWin", "Close");
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(harness.BodyRan());
 }
 
 TEST_F(CameraJourneyTest, AnUnplugMidDownloadLeavesNoPartialFile)
