@@ -26,6 +26,7 @@
 #include "FUiImageView.h"
 #include "FUiMultiLangString.h"
 #include "FUiReviewWindow.h"
+#include "FUiSaveImageCmd.h"
 #include "RawbenchStart.h"
 #include "ScreenshotSupport.h"
 #include "StorageClassRegistry.h"
@@ -155,7 +156,8 @@ void FillSample(FImageFileListEntry& e, int index)
 }
 
 // The dialogs that start hidden, shown with sample content: the splash as the
-// about box, the information window and the download dialog.
+// about box, the information window, the download dialog, the single save
+// dialog, the progress window and the notice and overwrite windows.
 bool ShootDialogs(FGenericUiApp* app, const std::string& out)
 {
     bool saved = true;
@@ -189,6 +191,31 @@ bool ShootDialogs(FGenericUiApp* app, const std::string& out)
     saved = shoot("DownloadWin", "DownloadWin.png") && saved;
     for (FImageFileListEntry& sample : samples)
         sample.m_pNext = sample.m_pPrev = nullptr;
+
+    FUiSaveImageCmd cmd;
+    cmd.m_usSrcURL = FWideString("disk:///home/me/Pictures/IMG_0001.Q7F");
+    cmd.m_nWidth = 2268;
+    cmd.m_nHeight = 1512;
+    if (FIUiRelay* single = app->GetUiRelay(FWideString("SaveImageWin.WinMgr")))
+        single->UiRelayMessage(FWideString("SaveCmd"), &cmd);
+    if (FIUiRelay* folder = app->GetUiRelay(FWideString("SaveImageWin.DstDir"))) {
+        FWideString text("/home/me/Pictures/converted");
+        folder->UiRelayMessage(FWideString("SetText"), &text);
+    }
+    saved = shoot("SaveImageWin", "SaveImageWin.png") && saved;
+    for (const char* part : {"X", "Y"}) {
+        if (FIUiRelay* label = app->GetUiRelay(WideFromUtf8(std::string("ProgressWin.") + part))) {
+            FWideString text(part[0] == 'X' ? "2" : "5");
+            label->UiRelayMessage(FWideString("SetText"), &text);
+        }
+    }
+    saved = shoot("ProgressWin", "ProgressWin.png") && saved;
+    saved = shoot("MessageWin", "MessageWin.png") && saved;
+    if (FIUiRelay* name = app->GetUiRelay(FWideString("MultiOverwriteWin.Name"))) {
+        FWideString text("/home/me/Pictures/converted/IMG_0001.jpg");
+        name->UiRelayMessage(FWideString("SetText"), &text);
+    }
+    saved = shoot("MultiOverwriteWin", "MultiOverwriteWin.png") && saved;
     return saved;
 }
 
