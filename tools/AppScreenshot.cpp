@@ -157,7 +157,8 @@ void FillSample(FImageFileListEntry& e, int index)
 
 // The dialogs that start hidden, shown with sample content: the splash as the
 // about box, the information window, the download dialog, the single save
-// dialog, the progress window and the notice and overwrite windows.
+// dialog, the folder chooser, the progress window and the notice and
+// overwrite windows.
 bool ShootDialogs(FGenericUiApp* app, const std::string& out)
 {
     bool saved = true;
@@ -203,6 +204,11 @@ bool ShootDialogs(FGenericUiApp* app, const std::string& out)
         folder->UiRelayMessage(FWideString("SetText"), &text);
     }
     saved = shoot("SaveImageWin", "SaveImageWin.png") && saved;
+    if (FIUiRelay* chooser = app->GetUiRelay(FWideString("DirectoryWin.WinMgr"))) {
+        FWideString home("/tmp");
+        chooser->UiRelayMessage(FWideString("InitDirNative"), &home);
+    }
+    saved = shoot("DirectoryWin", "DirectoryWin.png") && saved;
     for (const char* part : {"X", "Y"}) {
         if (FIUiRelay* label = app->GetUiRelay(WideFromUtf8(std::string("ProgressWin.") + part))) {
             FWideString text(part[0] == 'X' ? "2" : "5");
