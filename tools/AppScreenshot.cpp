@@ -157,7 +157,7 @@ void FillSample(FImageFileListEntry& e, int index)
 
 // The dialogs that start hidden, shown with sample content: the splash as the
 // about box, the information window, the download dialog, the single save
-// dialog, the folder chooser, the progress window and the notice and
+// dialog, the batch save dialog, the folder chooser, the progress window and the notice and
 // overwrite windows.
 bool ShootDialogs(FGenericUiApp* app, const std::string& out)
 {
@@ -190,6 +190,9 @@ bool ShootDialogs(FGenericUiApp* app, const std::string& out)
     if (FIUiRelay* download = app->GetUiRelay(FWideString("DownloadWin.WinMgr")))
         download->UiRelayMessage(FWideString("ImageFileList"), &samples[0]);
     saved = shoot("DownloadWin", "DownloadWin.png") && saved;
+    if (FIUiRelay* batch = app->GetUiRelay(FWideString("SaveImagesWin.WinMgr")))
+        batch->UiRelayMessage(FWideString("ImageFileList"), &samples[0]);
+    saved = shoot("SaveImagesWin", "SaveImagesWin.png") && saved;
     for (FImageFileListEntry& sample : samples)
         sample.m_pNext = sample.m_pPrev = nullptr;
 
