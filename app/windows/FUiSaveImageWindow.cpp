@@ -245,22 +245,7 @@ void FUiSaveImageWindow::priPerformSave()
         }
         return;
     }
-    std::vector<FWideString> parts;
-    FIFolder* root = nullptr;
-    if (SplitURL(url, parts) && parts.size() >= 2) {
-        parts.resize(2);
-        FWideString rootURL;
-        if (JoinURL(parts, rootURL, true))
-            root = priOpen(rootURL, leaf);
-    }
-    int drive = kDriveUnknown;
-    try {
-        drive = root ? root->GetDriveType() : kDriveUnknown;
-    } catch (const FException&) {
-    }
-    ReleaseFolder(root);
-    priFire(drive == kDriveRemovable || drive == kDriveCdRom ? "ON_SHOW_INVALID_READ_ONLY_FILE"
-                                                             : "ON_SHOW_INVALID",
+    priFire(OnRemovableVolume(url, m_openFolder) ? "ON_SHOW_INVALID_READ_ONLY_FILE" : "ON_SHOW_INVALID",
             nullptr);
 }
 
@@ -290,14 +275,7 @@ void FUiSaveImageWindow::priSave()
     EscapeURLChars(m_usFileName, escaped);
     parts.push_back(escaped);
     JoinURL(parts, m_Request.m_usDstURL, false);
-    if (m_pApp) {
-        const FUiVersion version = m_pApp->GetVersion();
-        m_Request.m_anParams[0] = version.major;
-        m_Request.m_anParams[1] = version.minor;
-        m_Request.m_anParams[2] = version.revision;
-        m_Request.m_anParams[3] = version.build;
-        m_Request.m_usSoftware = m_pApp->GetAppName();
-    }
+    StampSaveRequest(m_pApp, m_Request);
     m_Request.m_nSettingMode = m_Cmd.m_nSettingMode;
     m_Request.m_usCustomName = m_Cmd.m_nSettingMode == CustomSettingMode ? m_usCustomName : FWideString();
     m_Request.m_bStoreSettings = m_bStoreSettings;
