@@ -89,6 +89,21 @@ public:
     std::function<void()> onWritten;
 };
 
+// The dialog, the worker and the bridge wired as the script wires them; a query
+// the dialog does not have is skipped.
+void Wire(FUiObject& dialog, FUiProgressWindow& progress, FUiIpObject& bridge, Answers& answers)
+{
+    for (const char* event : {"ON_GET_FILETYPE", "ON_GET_OUTPUTSIZE", "ON_GET_COLORSPACE",
+                              "ON_GET_JPEG_VALUE", "ON_GET_NATIVE_DST_DIR", "ON_GET_DST_FILENAME"})
+        if (RelayEvent* found = dialog.FindEvent(FWideString(event)))
+            found->AddTarget(FWideString(event), &answers);
+    dialog.FindEvent(FWideString("ON_START_SAVE_BATCH"))->AddTarget(FWideString("StartOfBatch"), &progress);
+    dialog.FindEvent(FWideString("ON_PERFORM_SAVE"))->AddTarget(FWideString("ProcAndSave"), &progress);
+    progress.FindEvent(FWideString("ON_DO_IMAGE_PROC"))->AddTarget(FWideString("IpRequest"), &bridge);
+    for (const char* event : {"ON_IMAGE_QUEUE_EMPTY", "ON_IMAGE_ERROR", "ON_UPDATE_IMAGE"})
+        progress.FindEvent(FWideString(event))->AddTarget(FWideString(event), &answers);
+}
+
 class SaveEndToEndTest : public FEngineTest
 {
 protected:
@@ -122,21 +137,12 @@ protected:
         FEngineTest::TearDown();
     }
 
-    // The dialog, the worker and the bridge wired as the script wires them.
     void SaveMarked(Answers& answers)
     {
         FUiSaveImagesAsWindow dialog("SAVE_IMAGES_AS_WIN_MGR");
         FUiProgressWindow progress("PROGRESS_WIN_MGR");
         FUiIpObject bridge("IP_OBJECT2");
-        for (const char* event : {"ON_GET_FILETYPE", "ON_GET_OUTPUTSIZE", "ON_GET_COLORSPACE",
-                                  "ON_GET_JPEG_VALUE", "ON_GET_NATIVE_DST_DIR"})
-            dialog.FindEvent(FWideString(event))->AddTarget(FWideString(event), &answers);
-        dialog.FindEvent(FWideString("ON_START_SAVE_BATCH"))
-            ->AddTarget(FWideString("StartOfBatch"), &progress);
-        dialog.FindEvent(FWideString("ON_PERFORM_SAVE"))->AddTarget(FWideString("ProcAndSave"), &progress);
-        progress.FindEvent(FWideString("ON_DO_IMAGE_PROC"))->AddTarget(FWideString("IpRequest"), &bridge);
-        for (const char* event : {"ON_IMAGE_QUEUE_EMPTY", "ON_IMAGE_ERROR", "ON_UPDATE_IMAGE"})
-            progress.FindEvent(FWideString(event))->AddTarget(FWideString(event), &answers);
+        Wire(dialog, progress, bridge, answers);
         dialog.UiRelayMessage(FWideString("ImageFileList"), m_entries[0].get());
         dialog.UiRelayMessage(FWideString("MarkedImages"), nullptr);
         dialog.UiRelayMessage(FWideString("AutoMode"), nullptr);
@@ -238,15 +244,7 @@ TEST_F(SaveEndToEndTest, ASingleSaveThatFailsOrIsCancelledKeepsTheOldFile)
         FUiSaveImageWindow dialog("SAVE_IMAGE_WIN_MGR");
         FUiProgressWindow progress("PROGRESS_WIN_MGR");
         FUiIpObject bridge("IP_OBJECT2");
-        for (const char* event : {"ON_GET_FILETYPE", "ON_GET_OUTPUTSIZE", "ON_GET_COLORSPACE",
-                                  "ON_GET_JPEG_VALUE", "ON_GET_NATIVE_DST_DIR", "ON_GET_DST_FILENAME"})
-            dialog.FindEvent(FWideString(event))->AddTarget(FWideString(event), &answers);
-        dialog.FindEvent(FWideString("ON_START_SAVE_BATCH"))
-            ->AddTarget(FWideString("StartOfBatch"), &progress);
-        dialog.FindEvent(FWideString("ON_PERFORM_SAVE"))->AddTarget(FWideString("ProcAndSave"), &progress);
-        progress.FindEvent(FWideString("ON_DO_IMAGE_PROC"))->AddTarget(FWideString("IpRequest"), &bridge);
-        for (const char* event : {"ON_IMAGE_QUEUE_EMPTY", "ON_IMAGE_ERROR", "ON_UPDATE_IMAGE"})
-            progress.FindEvent(FWideString(event))->AddTarget(FWideString(event), &answers);
+        Wire(dialog, progress, bridge, answers);
         FUiSaveImageCmd cmd;
         cmd.m_usSrcURL = c.source;
         cmd.m_nSettingMode = Q7FSettingMode;
