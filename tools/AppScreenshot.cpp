@@ -26,6 +26,7 @@
 #include "FUiImageView.h"
 #include "FUiMultiLangString.h"
 #include "FUiReviewWindow.h"
+#include "FUiSaveImageCmd.h"
 #include "RawbenchStart.h"
 #include "ScreenshotSupport.h"
 #include "StorageClassRegistry.h"
@@ -155,7 +156,9 @@ void FillSample(FImageFileListEntry& e, int index)
 }
 
 // The dialogs that start hidden, shown with sample content: the splash as the
-// about box, the information window and the download dialog.
+// about box, the information window, the download dialog, the single save
+// dialog, the batch save dialog, the folder chooser, the progress window and the notice and
+// overwrite windows.
 bool ShootDialogs(FGenericUiApp* app, const std::string& out)
 {
     bool saved = true;
@@ -187,8 +190,41 @@ bool ShootDialogs(FGenericUiApp* app, const std::string& out)
     if (FIUiRelay* download = app->GetUiRelay(FWideString("DownloadWin.WinMgr")))
         download->UiRelayMessage(FWideString("ImageFileList"), &samples[0]);
     saved = shoot("DownloadWin", "DownloadWin.png") && saved;
+    if (FIUiRelay* batch = app->GetUiRelay(FWideString("SaveImagesWin.WinMgr")))
+        batch->UiRelayMessage(FWideString("ImageFileList"), &samples[0]);
+    saved = shoot("SaveImagesWin", "SaveImagesWin.png") && saved;
     for (FImageFileListEntry& sample : samples)
         sample.m_pNext = sample.m_pPrev = nullptr;
+
+    FUiSaveImageCmd cmd;
+    cmd.m_usSrcURL = FWideString("disk:///home/me/Pictures/IMG_0001.Q7F");
+    cmd.m_nWidth = 2268;
+    cmd.m_nHeight = 1512;
+    if (FIUiRelay* single = app->GetUiRelay(FWideString("SaveImageWin.WinMgr")))
+        single->UiRelayMessage(FWideString("SaveCmd"), &cmd);
+    if (FIUiRelay* folder = app->GetUiRelay(FWideString("SaveImageWin.DstDir"))) {
+        FWideString text("/home/me/Pictures/converted");
+        folder->UiRelayMessage(FWideString("SetText"), &text);
+    }
+    saved = shoot("SaveImageWin", "SaveImageWin.png") && saved;
+    if (FIUiRelay* chooser = app->GetUiRelay(FWideString("DirectoryWin.WinMgr"))) {
+        FWideString home("/tmp");
+        chooser->UiRelayMessage(FWideString("InitDirNative"), &home);
+    }
+    saved = shoot("DirectoryWin", "DirectoryWin.png") && saved;
+    for (const char* part : {"X", "Y"}) {
+        if (FIUiRelay* label = app->GetUiRelay(WideFromUtf8(std::string("ProgressWin.") + part))) {
+            FWideString text(part[0] == 'X' ? "2" : "5");
+            label->UiRelayMessage(FWideString("SetText"), &text);
+        }
+    }
+    saved = shoot("ProgressWin", "ProgressWin.png") && saved;
+    saved = shoot("MessageWin", "MessageWin.png") && saved;
+    if (FIUiRelay* name = app->GetUiRelay(FWideString("MultiOverwriteWin.Name"))) {
+        FWideString text("/home/me/Pictures/converted/IMG_0001.jpg");
+        name->UiRelayMessage(FWideString("SetText"), &text);
+    }
+    saved = shoot("MultiOverwriteWin", "MultiOverwriteWin.png") && saved;
     return saved;
 }
 

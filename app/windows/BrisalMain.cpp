@@ -15,6 +15,7 @@
 #include "FUiObjectFactory.h"
 #include "FUiProgressWindow.h"
 #include "FUiReviewWindow.h"
+#include "FUiSaveImageWindow.h"
 #include "FUiSaveImagesAsWindow.h"
 #include "FUiSettings.h"
 #include "FUiSplashScreen.h"
@@ -40,6 +41,7 @@ const FRegistration kAppCreators[] = {
     [](FIUiObjectFactory* factory) { return RegisterReviewWindowCreator(factory); },
     RegisterInfoWindowManager,
     RegisterProgressWindowCreator,
+    RegisterSaveImageWindowCreator,
     RegisterSaveImagesAsWindowCreator,
     RegisterDirectoryWindowCreator,
     RegisterSettingsCreator,

@@ -126,6 +126,39 @@ FWideString SavedFileName(const FWideString& sourceURL, bool jpeg)
     return name;
 }
 
+void StampSaveRequest(FIUiApp* app, FUiIpObjectProcAndSaveReq& request)
+{
+    if (!app)
+        return;
+    const FUiVersion version = app->GetVersion();
+    request.m_anParams[0] = version.major;
+    request.m_anParams[1] = version.minor;
+    request.m_anParams[2] = version.revision;
+    request.m_anParams[3] = version.build;
+    request.m_usSoftware = app->GetAppName();
+}
+
+bool OnRemovableVolume(
+    const FWideString& folderURL,
+    const std::function<FIFolder*(const FWideString& url, FWideString& fileName)>& openFolder)
+{
+    std::vector<FWideString> parts;
+    FIFolder* root = nullptr;
+    int drive = kDriveUnknown;
+    try {
+        FWideString rootURL, fileName;
+        if (SplitURL(folderURL, parts) && parts.size() >= 2) {
+            parts.resize(2);
+            if (JoinURL(parts, rootURL, true))
+                root = openFolder(rootURL, fileName);
+        }
+        drive = root ? root->GetDriveType() : kDriveUnknown;
+    } catch (const FException&) {
+    }
+    ReleaseFolder(root);
+    return drive == kDriveRemovable || drive == kDriveCdRom;
+}
+
 bool RegisterSaveImagesAsWindowCreator(FIUiObjectFactory* factory)
 {
     if (!factory)
@@ -425,23 +458,7 @@ void FUiSaveImagesAsWindow::priPerformSave()
         }
         return;
     }
-    std::vector<FWideString> parts;
-    FIFolder* root = nullptr;
-    if (SplitURL(url, parts) && parts.size() >= 2) {
-        parts.resize(2);
-        FWideString rootURL;
-        try {
-            if (JoinURL(parts, rootURL, true))
-                root = m_openFolder(rootURL, fileName);
-        } catch (const FException&) {
-            root = nullptr;
-        }
-    }
-    const int drive = root ? root->GetDriveType() : kDriveUnknown;
-    ReleaseFolder(root);
-    priFire(drive == kDriveRemovable || drive == kDriveCdRom ? "ON_SHOW_INVALID_READ_ONLY"
-                                                             : "ON_SHOW_INVALID",
-            nullptr);
+    priFire(OnRemovableVolume(url, m_openFolder) ? "ON_SHOW_INVALID_READ_ONLY" : "ON_SHOW_INVALID", nullptr);
 }
 
 void FUiSaveImagesAsWindow::priStartSaveBatch(const FWideString& folderURL)
@@ -453,14 +470,7 @@ void FUiSaveImagesAsWindow::priStartSaveBatch(const FWideString& folderURL)
     for (const auto& entry : m_Entries) {
         if (!priInScope(*entry))
             continue;
-        if (m_pApp) {
-            const FUiVersion version = m_pApp->GetVersion();
-            m_Request.m_anParams[0] = version.major;
-            m_Request.m_anParams[1] = version.minor;
-            m_Request.m_anParams[2] = version.revision;
-            m_Request.m_anParams[3] = version.build;
-            m_Request.m_usSoftware = m_pApp->GetAppName();
-        }
+        StampSaveRequest(m_pApp, m_Request);
         m_Request.m_nOutCols = RoundHalfUp(entry->m_nCols * m_dScale);
         m_Request.m_nOutRows = RoundHalfUp(entry->m_nRows * m_dScale);
         m_Request.m_rCrop = FRect(0, 0, m_Request.m_nOutCols, m_Request.m_nOutRows);

@@ -27,6 +27,12 @@ double OutputScaleOf(const FWideString& name);
 int RoundHalfUp(double value);
 // The source's file name (unescaped) without its extension, with ".jpg" or ".tif".
 FWideString SavedFileName(const FWideString& sourceURL, bool jpeg);
+// The application's version and name, as a saved file records them.
+void StampSaveRequest(FIUiApp* app, FUiIpObjectProcAndSaveReq& request);
+// A destination folder that does not open: its volume is removable or a CD-ROM drive.
+bool OnRemovableVolume(
+    const FWideString& folderURL,
+    const std::function<FIFolder*(const FWideString& url, FWideString& fileName)>& openFolder);
 
 class FUiSaveImagesAsWindow : public FUiObject
 {

@@ -20,6 +20,7 @@
 #include "FImageFileListEntry.h"
 #include "FUiIpObject.h"
 #include "FUiProgressWindow.h"
+#include "FUiSaveImageWindow.h"
 #include "FUiSaveImagesAsWindow.h"
 #include "FUiScriptFixture.h"
 #include "RawTestFolder.h"
@@ -72,6 +73,8 @@ public:
             *static_cast<double*>(data) = 9.0;
         else if (message == "ON_GET_NATIVE_DST_DIR")
             *static_cast<FWideString*>(data) = WideFromUtf8(destination);
+        else if (message == "ON_GET_DST_FILENAME")
+            *static_cast<FWideString*>(data) = WideFromUtf8(fileName);
         else if (message == "ON_IMAGE_QUEUE_EMPTY")
             ended = true;
         else if (message == "ON_IMAGE_ERROR")
@@ -80,11 +83,26 @@ public:
             onWritten();
         return true;
     }
-    std::string fileType, colorSpace, destination;
+    std::string fileType, colorSpace, destination, fileName;
     bool ended = false;
     int errors = 0;
     std::function<void()> onWritten;
 };
+
+// The dialog, the worker and the bridge wired as the script wires them; a query
+// the dialog does not have is skipped.
+void Wire(FUiObject& dialog, FUiProgressWindow& progress, FUiIpObject& bridge, Answers& answers)
+{
+    for (const char* event : {"ON_GET_FILETYPE", "ON_GET_OUTPUTSIZE", "ON_GET_COLORSPACE",
+                              "ON_GET_JPEG_VALUE", "ON_GET_NATIVE_DST_DIR", "ON_GET_DST_FILENAME"})
+        if (RelayEvent* found = dialog.FindEvent(FWideString(event)))
+            found->AddTarget(FWideString(event), &answers);
+    dialog.FindEvent(FWideString("ON_START_SAVE_BATCH"))->AddTarget(FWideString("StartOfBatch"), &progress);
+    dialog.FindEvent(FWideString("ON_PERFORM_SAVE"))->AddTarget(FWideString("ProcAndSave"), &progress);
+    progress.FindEvent(FWideString("ON_DO_IMAGE_PROC"))->AddTarget(FWideString("IpRequest"), &bridge);
+    for (const char* event : {"ON_IMAGE_QUEUE_EMPTY", "ON_IMAGE_ERROR", "ON_UPDATE_IMAGE"})
+        progress.FindEvent(FWideString(event))->AddTarget(FWideString(event), &answers);
+}
 
 class SaveEndToEndTest : public FEngineTest
 {
@@ -119,21 +137,12 @@ protected:
         FEngineTest::TearDown();
     }
 
-    // The dialog, the worker and the bridge wired as the script wires them.
     void SaveMarked(Answers& answers)
     {
         FUiSaveImagesAsWindow dialog("SAVE_IMAGES_AS_WIN_MGR");
         FUiProgressWindow progress("PROGRESS_WIN_MGR");
         FUiIpObject bridge("IP_OBJECT2");
-        for (const char* event : {"ON_GET_FILETYPE", "ON_GET_OUTPUTSIZE", "ON_GET_COLORSPACE",
-                                  "ON_GET_JPEG_VALUE", "ON_GET_NATIVE_DST_DIR"})
-            dialog.FindEvent(FWideString(event))->AddTarget(FWideString(event), &answers);
-        dialog.FindEvent(FWideString("ON_START_SAVE_BATCH"))
-            ->AddTarget(FWideString("StartOfBatch"), &progress);
-        dialog.FindEvent(FWideString("ON_PERFORM_SAVE"))->AddTarget(FWideString("ProcAndSave"), &progress);
-        progress.FindEvent(FWideString("ON_DO_IMAGE_PROC"))->AddTarget(FWideString("IpRequest"), &bridge);
-        for (const char* event : {"ON_IMAGE_QUEUE_EMPTY", "ON_IMAGE_ERROR", "ON_UPDATE_IMAGE"})
-            progress.FindEvent(FWideString(event))->AddTarget(FWideString(event), &answers);
+        Wire(dialog, progress, bridge, answers);
         dialog.UiRelayMessage(FWideString("ImageFileList"), m_entries[0].get());
         dialog.UiRelayMessage(FWideString("MarkedImages"), nullptr);
         dialog.UiRelayMessage(FWideString("AutoMode"), nullptr);
@@ -205,6 +214,61 @@ TEST_F(SaveEndToEndTest, ADestinationThatVanishesMidBatchFailsTheRestAndLeavesNo
     SaveMarked(answers);
     EXPECT_EQ(answers.errors, 1) << "the second image fails, the batch still ends";
     EXPECT_EQ(Shell("ls -A '" + out.GetPath() + "'"), "") << "nothing was made again, no partial file";
+}
+
+// The single dialog replacing a file the user confirmed: a conversion that fails, or one
+// cancelled while it runs, leaves the old file as it was and no new or partial file.
+TEST_F(SaveEndToEndTest, ASingleSaveThatFailsOrIsCancelledKeepsTheOldFile)
+{
+    const FWideString broken = m_pRaws->Write("BROKEN.q7f", rawtest::Bytes(4096, 0x5a));
+    struct Case {
+        const char* what;
+        FWideString source;
+        bool cancel;
+        int errors;
+        bool replaced;
+    };
+    // The confirmed replacement shows that the chain really reaches the file.
+    const Case cases[] = {{"failed", broken, false, 1, false},
+                          {"cancelled", m_entries[0]->m_usURL, true, 0, false},
+                          {"confirmed", m_entries[0]->m_usURL, false, 0, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FScopedTempFolder out;
+        ASSERT_TRUE(out.WriteFile("kept.jpg", "old bytes"));
+        Answers answers;
+        answers.fileType = "JPEG_EXIF";
+        answers.colorSpace = "PC";
+        answers.destination = out.GetPath();
+        answers.fileName = "kept.jpg";
+        FUiSaveImageWindow dialog("SAVE_IMAGE_WIN_MGR");
+        FUiProgressWindow progress("PROGRESS_WIN_MGR");
+        FUiIpObject bridge("IP_OBJECT2");
+        Wire(dialog, progress, bridge, answers);
+        FUiSaveImageCmd cmd;
+        cmd.m_usSrcURL = c.source;
+        cmd.m_nSettingMode = Q7FSettingMode;
+        cmd.m_nWidth = 320;
+        cmd.m_nHeight = 240;
+        dialog.UiRelayMessage(FWideString("SaveCmd"), &cmd);
+        dialog.UiRelayMessage(FWideString("PerformSave"), nullptr);
+        FWideString overwrite("OverWrite");
+        dialog.UiRelayMessage(FWideString("Reply"), &overwrite);
+        int ticks = 0;
+        ASSERT_TRUE(TickUntil([&] { return answers.ended; },
+                              [&] {
+                                  progress.Tick(10);
+                                  bridge.Tick(10);
+                                  if (c.cancel && ++ticks == 2)
+                                      progress.UiRelayMessage(FWideString("OKCancel"), nullptr);
+                              },
+                              std::chrono::seconds(240)));
+        std::string bytes;
+        ASSERT_TRUE(out.ReadFile("kept.jpg", bytes));
+        EXPECT_EQ(bytes == "old bytes", !c.replaced);
+        EXPECT_EQ(answers.errors, c.errors);
+        EXPECT_EQ(Shell("ls -A '" + out.GetPath() + "'"), "kept.jpg\n") << "no new or partial file";
+    }
 }
 
 } // namespace
