@@ -16,6 +16,8 @@ class FUiWindowClass;
 // The largest client side a script or a saved state can ask for: a window's
 // pixmaps then stay within 256 MiB each.
 inline constexpr int kMaxUiWindowSide = 8192;
+// Windows and window classes one script may declare; each costs buffers once shown.
+inline constexpr int kMaxUiScriptWindows = 256;
 
 // The data of "GetChildWindow": the name asked for, and the answer.
 struct FUiChildWindowQuery {
