@@ -154,6 +154,8 @@ bool FGenericUiWindow::InitRelay(FPropList* tag)
 void FGenericUiWindow::priMakeDefaultLook(FPropList* tag)
 {
     m_bResizable = false;
+    // The drawn caption cannot be made again later, so this look keeps its buffers from the start.
+    m_bBuffersWanted = true;
     const int width = std::clamp(tag->GetInt("Width", 200), 1, kMaxUiWindowSide);
     const int height = std::clamp(tag->GetInt("Height", 100), 1, kMaxUiWindowSide);
     m_rect.SetWidth(width);
@@ -473,6 +475,12 @@ bool FGenericUiWindow::SetVisible(bool visible)
     if (visible) {
         priFire("ON_BEING_SHOWN");
         if (m_pOsWindow && !m_bHeldHidden) {
+            if (!m_bBuffersWanted) {
+                m_bBuffersWanted = true;
+                FRect client;
+                m_pOsWindow->GetWindowRect(client);
+                SetClientSize(client.Width(), client.Height());
+            }
             m_pOsWindow->Show(true, m_bCentreOnParent);
             m_pOsWindow->GetWindowRect(m_rect);
             Invalidate(nullptr);
@@ -610,6 +618,12 @@ void FGenericUiWindow::SetClientSize(int width, int height)
     if (width <= 0 || height <= 0)
         return;
     ReleaseUiPixmap(m_pBackground);
+    if (!m_bBuffersWanted) {
+        // A window never shown holds no pixels; the first showing makes them at the size then.
+        ReleaseUiPixmap(m_pWindowPixmap);
+        Invalidate(nullptr);
+        return;
+    }
     m_pBackground = CreateUiPixmap(width, height, true);
     if (m_pBackground) {
         const FRect all(0, 0, width, height);
@@ -981,6 +995,16 @@ bool FGenericUiWindow::UiRelayMessage(const FWideString& message, void* data)
 void FGenericUiWindow::OnOsClose()
 {
     UiRelayMessage(FWideString("InternalClose"), nullptr);
+}
+
+size_t FGenericUiWindow::GetBufferBytes() const
+{
+    size_t bytes = 0;
+    for (FIUiPixmap* pixmap : {m_pBackground, m_pWindowPixmap}) {
+        if (pixmap)
+            bytes += static_cast<size_t>(pixmap->GetWidth()) * static_cast<size_t>(pixmap->GetHeight()) * 4;
+    }
+    return bytes;
 }
 
 void FGenericUiWindow::OnOsResize(int width, int height)

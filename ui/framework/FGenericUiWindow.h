@@ -142,6 +142,8 @@ public:
     FIUiObject* GetKeyboardObject() const { return m_pKeyboard; }
     FIOsUiWindow* GetOsWindow() const { return m_pOsWindow; }
     FIUiPixmap* GetWindowPixmap() const { return m_pWindowPixmap; }
+    // Bytes of the background and back buffer; none until the window is first shown.
+    size_t GetBufferBytes() const;
     const std::vector<FRect>& GetDirtyList() const { return m_dirty; }
     RelayEvent* FindEvent(const char* name);
 
@@ -183,6 +185,7 @@ private:
     bool m_bResizable = true;
     bool m_bSkinned = false;
     bool m_bDefaultLook = false;
+    bool m_bBuffersWanted = false;
     bool m_bHideOnClose = false;
     bool m_bMessageOnClose = false;
     bool m_bQuitOnDestroy = true;
