@@ -154,12 +154,17 @@ bool FGenericUiWindow::InitRelay(FPropList* tag)
 void FGenericUiWindow::priMakeDefaultLook(FPropList* tag)
 {
     m_bResizable = false;
-    // The drawn caption cannot be made again later, so this look keeps its buffers from the start.
-    m_bBuffersWanted = true;
     const int width = std::clamp(tag->GetInt("Width", 200), 1, kMaxUiWindowSide);
     const int height = std::clamp(tag->GetInt("Height", 100), 1, kMaxUiWindowSide);
     m_rect.SetWidth(width);
     m_rect.SetHeight(height);
+    m_usDefaultText = tag->GetString("Text", FWideString());
+    m_usDefaultFont = tag->GetString("Font", FWideString("Courier"));
+    m_iDefaultFontHeight = tag->GetInt("FontHeight", 14);
+}
+
+void FGenericUiWindow::priPaintDefaultLook(int width, int height)
+{
     ReleaseUiPixmap(m_pBackground);
     m_pBackground = CreateUiPixmap(width, height, true);
     if (!m_pBackground)
@@ -170,13 +175,10 @@ void FGenericUiWindow::priMakeDefaultLook(FPropList* tag)
         if (r.Width() > 0 && r.Height() > 0)
             m_pBackground->FillRectRGBA(r, greys[inset], greys[inset], greys[inset], 255);
     }
-    bool hasText = false;
-    const FWideString text = tag->GetString("Text", FWideString(), &hasText);
-    if (hasText && !text.IsEmpty()) {
-        const FWideString face = tag->GetString("Font", FWideString("Courier"));
-        const int fontHeight = tag->GetInt("FontHeight", 14);
-        FIUiPixmap* caption = CreateTextUiPixmap(text.GetBuffer(), face.GetBuffer(), fontHeight, false, false,
-                                                 false, FUiColor(0, 0, 0, 255), nullptr, false);
+    if (!m_usDefaultText.IsEmpty()) {
+        FIUiPixmap* caption =
+            CreateTextUiPixmap(m_usDefaultText.GetBuffer(), m_usDefaultFont.GetBuffer(), m_iDefaultFontHeight,
+                               false, false, false, FUiColor(0, 0, 0, 255), nullptr, false);
         if (caption) {
             const FRect source(0, 0, caption->GetWidth(), caption->GetHeight());
             const FRect destination(20, 20, 20 + caption->GetWidth(), 20 + caption->GetHeight());
@@ -479,7 +481,10 @@ bool FGenericUiWindow::SetVisible(bool visible)
                 m_bBuffersWanted = true;
                 FRect client;
                 m_pOsWindow->GetWindowRect(client);
-                SetClientSize(client.Width(), client.Height());
+                if (m_bDefaultLook)
+                    priPaintDefaultLook(client.Width(), client.Height());
+                else
+                    SetClientSize(client.Width(), client.Height());
             }
             m_pOsWindow->Show(true, m_bCentreOnParent);
             m_pOsWindow->GetWindowRect(m_rect);

@@ -153,6 +153,7 @@ private:
     void priSaveState();
     void priReadLook(FPropList* tag);
     void priMakeDefaultLook(FPropList* tag);
+    void priPaintDefaultLook(int width, int height);
     void priCentreBusyAnimation();
     void priPresentWhole(bool tinted);
     void priPresentClipped(const FRect& rect);
@@ -186,6 +187,9 @@ private:
     bool m_bSkinned = false;
     bool m_bDefaultLook = false;
     bool m_bBuffersWanted = false;
+    FWideString m_usDefaultText;
+    FWideString m_usDefaultFont;
+    int m_iDefaultFontHeight = 14;
     bool m_bHideOnClose = false;
     bool m_bMessageOnClose = false;
     bool m_bQuitOnDestroy = true;
