@@ -592,6 +592,10 @@ TEST(WindowClassTest, CascadingInstancesFollowTheTopOne)
     dynamic_cast<FGenericUiWindow*>(dialog->GetInstances()[0])->GetWindowRect(newer);
     EXPECT_EQ(older, FRect(100, 50, 400, 250));
     EXPECT_EQ(newer, FRect(115, 65, 415, 265));
+    for (int i = 0; i < kMaxUiScriptWindows; ++i)
+        run.GetApp()->UiRelayMessage(FWideString("CreateWindow"), names);
+    EXPECT_EQ(dialog->GetInstances().size(),
+              static_cast<size_t>(kMaxUiScriptWindows)); // no more than the cap
 }
 
 TEST(WindowClassTest, DynamicRelaysReachTheInstancesOfTheMoment)
