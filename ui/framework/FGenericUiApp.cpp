@@ -139,6 +139,16 @@ bool FGenericUiApp::InitFromScript(FIFolder* scriptFolder, const FWideString& fi
             return true;
     }
 
+    int windowTags = 0;
+    for (FPropList* tag = root->GetFirstChild(); tag; tag = tag->GetNext()) {
+        if (tag->GetName() == "WINDOW" || tag->GetName() == "WINDOWCLASS")
+            ++windowTags;
+    }
+    if (windowTags > kMaxUiScriptWindows) {
+        throw FExceptionUiScript(FNarrowString("the script declares %d windows; at most %d are allowed",
+                                               windowTags, kMaxUiScriptWindows)
+                                     .GetCString());
+    }
     for (FPropList* tag = root->GetFirstChild(); tag; tag = tag->GetNext()) {
         const FWideString& name = tag->GetName();
         if (name == "ON_SHOW_MAIN_WINDOW") {

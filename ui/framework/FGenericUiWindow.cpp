@@ -158,6 +158,13 @@ void FGenericUiWindow::priMakeDefaultLook(FPropList* tag)
     const int height = std::clamp(tag->GetInt("Height", 100), 1, kMaxUiWindowSide);
     m_rect.SetWidth(width);
     m_rect.SetHeight(height);
+    m_usDefaultText = tag->GetString("Text", FWideString());
+    m_usDefaultFont = tag->GetString("Font", FWideString("Courier"));
+    m_iDefaultFontHeight = tag->GetInt("FontHeight", 14);
+}
+
+void FGenericUiWindow::priPaintDefaultLook(int width, int height)
+{
     ReleaseUiPixmap(m_pBackground);
     m_pBackground = CreateUiPixmap(width, height, true);
     if (!m_pBackground)
@@ -168,13 +175,10 @@ void FGenericUiWindow::priMakeDefaultLook(FPropList* tag)
         if (r.Width() > 0 && r.Height() > 0)
             m_pBackground->FillRectRGBA(r, greys[inset], greys[inset], greys[inset], 255);
     }
-    bool hasText = false;
-    const FWideString text = tag->GetString("Text", FWideString(), &hasText);
-    if (hasText && !text.IsEmpty()) {
-        const FWideString face = tag->GetString("Font", FWideString("Courier"));
-        const int fontHeight = tag->GetInt("FontHeight", 14);
-        FIUiPixmap* caption = CreateTextUiPixmap(text.GetBuffer(), face.GetBuffer(), fontHeight, false, false,
-                                                 false, FUiColor(0, 0, 0, 255), nullptr, false);
+    if (!m_usDefaultText.IsEmpty()) {
+        FIUiPixmap* caption =
+            CreateTextUiPixmap(m_usDefaultText.GetBuffer(), m_usDefaultFont.GetBuffer(), m_iDefaultFontHeight,
+                               false, false, false, FUiColor(0, 0, 0, 255), nullptr, false);
         if (caption) {
             const FRect source(0, 0, caption->GetWidth(), caption->GetHeight());
             const FRect destination(20, 20, 20 + caption->GetWidth(), 20 + caption->GetHeight());
@@ -473,6 +477,15 @@ bool FGenericUiWindow::SetVisible(bool visible)
     if (visible) {
         priFire("ON_BEING_SHOWN");
         if (m_pOsWindow && !m_bHeldHidden) {
+            if (!m_bBuffersWanted) {
+                m_bBuffersWanted = true;
+                FRect client;
+                m_pOsWindow->GetWindowRect(client);
+                if (m_bDefaultLook)
+                    priPaintDefaultLook(client.Width(), client.Height());
+                else
+                    SetClientSize(client.Width(), client.Height());
+            }
             m_pOsWindow->Show(true, m_bCentreOnParent);
             m_pOsWindow->GetWindowRect(m_rect);
             Invalidate(nullptr);
@@ -610,6 +623,12 @@ void FGenericUiWindow::SetClientSize(int width, int height)
     if (width <= 0 || height <= 0)
         return;
     ReleaseUiPixmap(m_pBackground);
+    if (!m_bBuffersWanted) {
+        // A window never shown holds no pixels; the first showing makes them at the size then.
+        ReleaseUiPixmap(m_pWindowPixmap);
+        Invalidate(nullptr);
+        return;
+    }
     m_pBackground = CreateUiPixmap(width, height, true);
     if (m_pBackground) {
         const FRect all(0, 0, width, height);
@@ -981,6 +1000,16 @@ bool FGenericUiWindow::UiRelayMessage(const FWideString& message, void* data)
 void FGenericUiWindow::OnOsClose()
 {
     UiRelayMessage(FWideString("InternalClose"), nullptr);
+}
+
+size_t FGenericUiWindow::GetBufferBytes() const
+{
+    size_t bytes = 0;
+    for (FIUiPixmap* pixmap : {m_pBackground, m_pWindowPixmap}) {
+        if (pixmap)
+            bytes += static_cast<size_t>(pixmap->GetWidth()) * static_cast<size_t>(pixmap->GetHeight()) * 4;
+    }
+    return bytes;
 }
 
 void FGenericUiWindow::OnOsResize(int width, int height)

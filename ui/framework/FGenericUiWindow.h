@@ -16,6 +16,8 @@ class FUiWindowClass;
 // The largest client side a script or a saved state can ask for: a window's
 // pixmaps then stay within 256 MiB each.
 inline constexpr int kMaxUiWindowSide = 8192;
+// Windows and window classes one script may declare; each costs buffers once shown.
+inline constexpr int kMaxUiScriptWindows = 256;
 
 // The data of "GetChildWindow": the name asked for, and the answer.
 struct FUiChildWindowQuery {
@@ -140,6 +142,8 @@ public:
     FIUiObject* GetKeyboardObject() const { return m_pKeyboard; }
     FIOsUiWindow* GetOsWindow() const { return m_pOsWindow; }
     FIUiPixmap* GetWindowPixmap() const { return m_pWindowPixmap; }
+    // Bytes of the background and back buffer; none until the window is first shown.
+    size_t GetBufferBytes() const;
     const std::vector<FRect>& GetDirtyList() const { return m_dirty; }
     RelayEvent* FindEvent(const char* name);
 
@@ -149,6 +153,7 @@ private:
     void priSaveState();
     void priReadLook(FPropList* tag);
     void priMakeDefaultLook(FPropList* tag);
+    void priPaintDefaultLook(int width, int height);
     void priCentreBusyAnimation();
     void priPresentWhole(bool tinted);
     void priPresentClipped(const FRect& rect);
@@ -181,6 +186,10 @@ private:
     bool m_bResizable = true;
     bool m_bSkinned = false;
     bool m_bDefaultLook = false;
+    bool m_bBuffersWanted = false;
+    FWideString m_usDefaultText;
+    FWideString m_usDefaultFont;
+    int m_iDefaultFontHeight = 14;
     bool m_bHideOnClose = false;
     bool m_bMessageOnClose = false;
     bool m_bQuitOnDestroy = true;

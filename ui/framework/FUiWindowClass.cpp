@@ -57,6 +57,9 @@ FIUiWindow* FUiWindowClass::CreateInstance(const FWideString& name, FIUiWindow* 
 {
     if (!m_pTag || !IsNamed(name))
         return nullptr;
+    // A relay loop in a script must not make windows without end.
+    if (m_instances.size() >= static_cast<size_t>(kMaxUiScriptWindows))
+        return nullptr;
     FIUiWindow* window = CreateUiWindow(m_pApp, m_pTag.get(), this, parent);
     if (!window)
         return nullptr;

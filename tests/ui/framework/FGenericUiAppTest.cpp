@@ -35,7 +35,11 @@ TEST(GenericUiAppTest, InitFailsWithoutNameOrWindowAndSucceedsOtherwise)
         bool ok;
         const char* exception;
     };
+    std::string manyWindows;
+    for (int i = 0; i <= kMaxUiScriptWindows; ++i)
+        manyWindows += "<WINDOW Name=\"W" + std::to_string(i) + "\" DX=\"2147483647\" DY=\"2147483647\"/>";
     const Case cases[] = {
+        {"more windows than allowed", Script(manyWindows), false, "User Interface Script Error"},
         {"no Name", Script(kOneWindow, "AppName=\"X\""), false, ""},
         {"no WINDOW", Script("<PROBE Name=\"P\"/>"), false, ""},
         {"not a script at all", "this is not XML", false, "XML Parser Error"},

@@ -592,6 +592,10 @@ TEST(WindowClassTest, CascadingInstancesFollowTheTopOne)
     dynamic_cast<FGenericUiWindow*>(dialog->GetInstances()[0])->GetWindowRect(newer);
     EXPECT_EQ(older, FRect(100, 50, 400, 250));
     EXPECT_EQ(newer, FRect(115, 65, 415, 265));
+    for (int i = 0; i < kMaxUiScriptWindows; ++i)
+        run.GetApp()->UiRelayMessage(FWideString("CreateWindow"), names);
+    EXPECT_EQ(dialog->GetInstances().size(),
+              static_cast<size_t>(kMaxUiScriptWindows)); // no more than the cap
 }
 
 TEST(WindowClassTest, DynamicRelaysReachTheInstancesOfTheMoment)
@@ -757,3 +761,49 @@ TEST(GenericUiWindowTest, ScriptedWindowDrivenByInputShowsExpectedPixels)
 }
 
 } // namespace
+
+TEST(GenericUiWindowTest, HiddenWindowsHoldNoPixelsUntilFirstShown)
+{
+    std::string body = R"(<WINDOW Name="Main" BgColor="#FFFFFF" DX="20" DY="20"/>
+        <WINDOW Name="Later" BgColor="#102030" DX="300" DY="200" _Visible="false">
+          <BLOCK Name="B" X="10" Y="10" W="5" H="5" Color="#00FF00"/></WINDOW>)";
+    // Default looks and sized plain looks alike.
+    for (int i = 0; i < 200; ++i) {
+        body += "<WINDOW Name=\"Huge" + std::to_string(i) + "\" _Visible=\"false\"";
+        body +=
+            i % 2
+                ? " BgColor=\"#000000\" DX=\"2147483647\" DY=\"2147483647\"><BLOCK W=\"1\" H=\"1\"/></WINDOW>"
+                : " Text=\"Hidden\"/>";
+    }
+    FUiTestApp run(Script(body));
+    ASSERT_TRUE(run.GetInitResult()) << run.GetInitException();
+    HeadlessPumpUntilIdle();
+    size_t hiddenBytes = 0;
+    for (int i = 0; i < 200; ++i) {
+        FGenericUiWindow* huge = Window(run, ("Huge" + std::to_string(i)).c_str());
+        ASSERT_TRUE(huge);
+        huge->UpdateIfInvalid();
+        hiddenBytes += huge->GetBufferBytes() + Os(huge)->GetFrameBytes();
+    }
+    EXPECT_EQ(hiddenBytes, 0u);
+    FRect rect;
+    Window(run, "Huge1")->GetWindowRect(rect);
+    EXPECT_EQ(rect.Width(), kMaxUiWindowSide); // the size is kept, only the pixels wait
+
+    FGenericUiWindow* later = Window(run, "Later");
+    FHeadlessUiWindow* os = Os(later);
+    later->UiRelayMessage(FWideString("Resize"), std::vector<int>{40, 30}.data());
+    HeadlessPumpUntilIdle();
+    later->UpdateIfInvalid();
+    EXPECT_EQ(later->GetBufferBytes() + os->GetFrameBytes(), 0u);
+
+    later->SetVisible(true);
+    HeadlessPumpUntilIdle();
+    later->UpdateIfInvalid();
+    ASSERT_TRUE(os->IsShown());
+    EXPECT_EQ(later->GetBufferBytes(), 2u * 40 * 30 * 4);
+    EXPECT_EQ(os->GetFrameBytes(), 40u * 30 * 4);
+    EXPECT_EQ(Pixel(os, 2, 2), "16,32,48,255");
+    EXPECT_EQ(Pixel(os, 12, 12), "0,255,0,255");
+    EXPECT_EQ(Pixel(os, 39, 29), "16,32,48,255");
+}

@@ -53,9 +53,6 @@ bool FHeadlessUiWindow::Create(FIOsUiWindow* ownerWindow, const FWideString& tit
     desktop.windows.push_back(this);
     m_lastTick = desktop.clockMs;
     m_nextTick = desktop.clockMs + kTimerMs;
-    m_frame.assign(static_cast<size_t>(m_rect.Width()) * static_cast<size_t>(m_rect.Height()), 0);
-    m_iFrameWidth = m_rect.Width();
-    m_iFrameHeight = m_rect.Height();
     return true;
 }
 
@@ -95,6 +92,10 @@ void FHeadlessUiWindow::Show(bool show, bool centre)
             m_rect.Offset(left - m_rect.left, top - m_rect.top);
         }
         m_bShown = true;
+        if (!m_bHasFrame) {
+            m_bHasFrame = true;
+            priResizeFrame(m_rect.Width(), m_rect.Height());
+        }
         Activate();
     } else {
         m_bShown = false;
@@ -116,11 +117,19 @@ void FHeadlessUiWindow::SetClientSize(int width, int height)
 {
     width = std::max(width, 0);
     height = std::max(height, 0);
-    if (width == m_rect.Width() && height == m_rect.Height() && width == m_iFrameWidth &&
-        height == m_iFrameHeight)
+    if (width == m_rect.Width() && height == m_rect.Height() &&
+        (!m_bHasFrame || (width == m_iFrameWidth && height == m_iFrameHeight)))
         return;
     m_rect.SetWidth(width);
     m_rect.SetHeight(height);
+    if (m_bHasFrame)
+        priResizeFrame(width, height);
+    if (m_bCreated && m_pOwner)
+        m_pOwner->OnOsResize(width, height);
+}
+
+void FHeadlessUiWindow::priResizeFrame(int width, int height)
+{
     std::vector<uint32_t> frame(static_cast<size_t>(width) * static_cast<size_t>(height), 0);
     for (int y = 0; y < std::min(height, m_iFrameHeight); ++y) {
         for (int x = 0; x < std::min(width, m_iFrameWidth); ++x)
@@ -129,8 +138,6 @@ void FHeadlessUiWindow::SetClientSize(int width, int height)
     m_frame.swap(frame);
     m_iFrameWidth = width;
     m_iFrameHeight = height;
-    if (m_bCreated && m_pOwner)
-        m_pOwner->OnOsResize(width, height);
 }
 
 void FHeadlessUiWindow::Present(const FRect& destination, const FRect& source, FIUiPixmap* pixmap)

@@ -61,6 +61,8 @@ public:
     FHeadlessUiWindow* GetOwnerWindow() const { return m_pOwnerWindow; }
     // Blue, green, red, alpha of a client pixel as last presented; 0 outside.
     uint32_t GetPixel(int x, int y) const;
+    // Bytes of the client pixels; none until the window is first shown.
+    size_t GetFrameBytes() const { return m_frame.size() * sizeof(uint32_t); }
     // Every presented rectangle since the log was last cleared.
     const std::vector<FRect>& GetPresented() const { return m_presented; }
     void ClearPresented() { m_presented.clear(); }
@@ -74,6 +76,7 @@ public:
 
 private:
     void priQueue(std::function<void()> event);
+    void priResizeFrame(int width, int height);
 
     FIOsUiWindowOwner* m_pOwner;
     FHeadlessUiWindow* m_pOwnerWindow = nullptr;
@@ -83,6 +86,7 @@ private:
     bool m_bQuitOnDestroy = true;
     bool m_bCursorShown = true;
     bool m_bButtonDown = false;
+    bool m_bHasFrame = false;
     FWideString m_usTitle;
     FRect m_rect{40, 40, 240, 140};
     int m_iFrameWidth = 0;

@@ -202,8 +202,6 @@ public:
         SDL_SetWindowMinimumSize(m_pWindow, std::max(1, style.minWidth),
                                  std::max(1, style.minHeight + m_iBar));
         m_iId = SDL_GetWindowID(m_pWindow);
-        m_client.assign(static_cast<size_t>(m_rect.Width()) * static_cast<size_t>(m_rect.Height()),
-                        0xFF000000);
         Loop().windows.push_back(this);
         m_lastTick = NowMs();
         m_nextTick = m_lastTick + kTimerMs;
@@ -252,6 +250,12 @@ public:
             top = std::max(0, std::min(top, screen.y + screen.h - m_rect.Height()));
             Move(left, top);
         }
+        if (!m_bHasClient) {
+            // Hidden windows hold no pixels; the owner repaints all of it once shown.
+            m_client.assign(static_cast<size_t>(m_rect.Width()) * static_cast<size_t>(m_rect.Height()),
+                            0xFF000000);
+            m_bHasClient = true;
+        }
         if (SDL_GetWindowFlags(m_pWindow) & SDL_WINDOW_MINIMIZED)
             SDL_RestoreWindow(m_pWindow);
         SDL_ShowWindow(m_pWindow);
@@ -292,6 +296,12 @@ public:
 
     void priResizeClient(int width, int height)
     {
+        if (!m_bHasClient) {
+            m_rect.SetWidth(width);
+            m_rect.SetHeight(height);
+            m_menuBar.SetWindowWidth(width);
+            return;
+        }
         std::vector<uint32_t> client(static_cast<size_t>(width) * static_cast<size_t>(height), 0xFF000000);
         for (int y = 0; y < std::min(height, m_rect.Height()); ++y) {
             for (int x = 0; x < std::min(width, m_rect.Width()); ++x)
@@ -308,7 +318,7 @@ public:
 
     void Present(const FRect& destination, const FRect& source, FIUiPixmap* pixmap) override
     {
-        if (!pixmap)
+        if (!pixmap || !m_bHasClient)
             return;
         const int width = std::min(destination.Width(), source.Width());
         const int height = std::min(destination.Height(), source.Height());
@@ -459,7 +469,7 @@ private:
     // The client pixels below the bar, then the bar and any open pull-down over them.
     void priCompose()
     {
-        if (!m_pWindow)
+        if (!m_pWindow || !m_bHasClient)
             return;
         SDL_Surface* surface = SDL_GetWindowSurface(m_pWindow);
         if (!surface)
@@ -493,6 +503,7 @@ private:
     FRect m_rect{40, 40, 240, 140};
     int m_iBar = 0;
     std::vector<uint32_t> m_client;
+    bool m_bHasClient = false;
     std::vector<uint32_t> m_frame;
     FOsMenuBar m_menuBar;
     FOsKeyInput m_keys;
