@@ -14,6 +14,7 @@
 #include "FIPManager.h"
 #include "FImageFileListEntry.h"
 #include "FTempDiskFolder.h"
+#include "FUiButton.h"
 #include "FUiImageView.h"
 #include "FUiMainWindow.h"
 #include "FUiReviewWindow.h"
@@ -220,6 +221,27 @@ TEST_F(BrowseToReviewJourney, TheBrowsersWhiteBalanceChoiceReachesTheFile)
         FImageFileListEntry* after = browser->GetList().FindByURL(imageURL);
         ASSERT_NE(after, nullptr);
         EXPECT_EQ(std::string(after->m_usWhiteBalance.GetNarrow()), std::string(wanted.GetNarrow()));
+        app.Send("MainWin", "Close");
+    });
+    EXPECT_TRUE(harness.BodyRan());
+}
+
+// "Save All" waits for images, then opens the batch save dialog on the browsed folder.
+TEST_F(BrowseToReviewJourney, SaveAllOpensTheBatchDialogOnTheFolder)
+{
+    ASSERT_TRUE(s_made) << *s_error;
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) {
+        FGenericUiWindow* dialog = app.Window("SaveImagesWin");
+        auto* saveAll = dynamic_cast<FUiButton*>(app.Object("MainWin.SaveAll"));
+        ASSERT_TRUE(dialog && saveAll);
+        EXPECT_EQ(saveAll->GetState(), FUiButton::kDisabled);
+        FUiThumbnails* thumbs = ShowSamples(app);
+        ASSERT_NE(thumbs, nullptr);
+        EXPECT_NE(saveAll->GetState(), FUiButton::kDisabled);
+        EXPECT_FALSE(dialog->IsVisible());
+        ASSERT_TRUE(app.Click("MainWin.SaveAll"));
+        EXPECT_TRUE(dialog->IsVisible());
         app.Send("MainWin", "Close");
     });
     EXPECT_TRUE(harness.BodyRan());
