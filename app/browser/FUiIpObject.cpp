@@ -486,16 +486,7 @@ void FUiIpObject::priStoreSettings(const FWideString& url, const ProcessingSetti
         modify.m_eKind = kReqModify;
         modify.m_usFileName = url;
         FPropList& props = *modify.m_pImageProps;
-        props.SetFloat(FWideString("rpExposureCompensation"), settings.Exposure);
-        props.SetFloat(FWideString("rpContrast"), settings.Contrast);
-        props.SetFloat(FWideString("rpShadow"), settings.Blackness);
-        props.SetFloat(FWideString("rpHighlight"), settings.Highlight);
-        props.SetFloat(FWideString("rpSharpness"), settings.Sharpness);
-        props.SetFloat(FWideString("rpSaturation"), settings.Saturation);
-        props.SetFloat(FWideString("rpFillFlash"), settings.Retinex);
-        const std::string cc =
-            RGBGainsToCCString(settings.ColorAdjustR, settings.ColorAdjustG, settings.ColorAdjustB);
-        props.SetString(FWideString("rpColorAdjust"), FWideString(cc.c_str()));
+        SetStoredSettingProps(props, settings);
         priRunBlocking(modify);
         if (modify.m_Async.GetState() == kError)
             DebugTrace("FUiIpObject: settings not stored in '%s': error %d\n", url.GetNarrow(),
@@ -871,4 +862,18 @@ void FUiIpObject::priStopCopy()
     m_usDstURL.Clear();
     ReleaseHeld(m_pSrcFile);
     m_pDstFile.reset();
+}
+
+void SetStoredSettingProps(FPropList& props, const ProcessingSettings& settings)
+{
+    props.SetFloat(FWideString("rpExposureCompensation"), settings.Exposure);
+    props.SetFloat(FWideString("rpContrast"), settings.Contrast);
+    props.SetFloat(FWideString("rpShadow"), settings.Blackness);
+    props.SetFloat(FWideString("rpHighlight"), settings.Highlight);
+    props.SetFloat(FWideString("rpSharpness"), settings.Sharpness);
+    props.SetFloat(FWideString("rpSaturation"), settings.Saturation);
+    props.SetFloat(FWideString("rpFillFlash"), settings.Retinex);
+    const std::string cc =
+        RGBGainsToCCString(settings.ColorAdjustR, settings.ColorAdjustG, settings.ColorAdjustB);
+    props.SetString(FWideString("rpColorAdjust"), FWideString(cc.c_str()));
 }

@@ -15,6 +15,7 @@
 #include "FWideString.h"
 #include "ProcessingSettings.h"
 
+class FPropList;
 class FIFile;
 class FIPManager;
 class FIUiObjectFactory;
@@ -105,6 +106,9 @@ private:
 // Registers IP_OBJECT2. Objects it makes use `manager` (kept, not owned) in place of the
 // process-wide pool when it is not null.
 bool RegisterIpObjectCreator(FIUiObjectFactory* factory, FIPManager* manager = nullptr);
+
+// The raw-file header properties that keep the user's adjustments, in their written order.
+void SetStoredSettingProps(FPropList& props, const ProcessingSettings& settings);
 
 // After a bridge stored adjustment settings in a raw file it fires ON_UPDATE_IMAGE through
 // this sender, which builds the browser's view of the file (with fresh properties) and fires

@@ -6,7 +6,6 @@
 #include <string>
 #include <utility>
 
-#include "ColorCompensation.h"
 #include "FDebugTrace.h"
 #include "FException.h"
 #include "FIPMImage.h"
@@ -17,6 +16,7 @@
 #include "FImageFileListEntry.h"
 #include "FPropList.h"
 #include "FUiImageView.h"
+#include "FUiIpObject.h"
 #include "FUiMultiLangString.h"
 #include "FUiObjectFactory.h"
 #include "StorageClassRegistry.h"
@@ -1585,16 +1585,7 @@ void FUiReviewWindow::priStoreSettingsInFile()
         modify.m_eKind = kReqModify;
         modify.m_usFileName = entry.m_usURL;
         FPropList& props = *modify.m_pImageProps;
-        props.SetFloat(FWideString("rpExposureCompensation"), settings.Exposure);
-        props.SetFloat(FWideString("rpContrast"), settings.Contrast);
-        props.SetFloat(FWideString("rpShadow"), settings.Blackness);
-        props.SetFloat(FWideString("rpHighlight"), settings.Highlight);
-        props.SetFloat(FWideString("rpSharpness"), settings.Sharpness);
-        props.SetFloat(FWideString("rpSaturation"), settings.Saturation);
-        props.SetFloat(FWideString("rpFillFlash"), settings.Retinex);
-        const std::string cc =
-            RGBGainsToCCString(settings.ColorAdjustR, settings.ColorAdjustG, settings.ColorAdjustB);
-        props.SetString(FWideString("rpColorAdjust"), FWideString(cc.c_str()));
+        SetStoredSettingProps(props, settings);
         m_pPool->Request(&modify);
         while (modify.m_Async.GetState() == kInProgress)
             m_pPool->Idle();
