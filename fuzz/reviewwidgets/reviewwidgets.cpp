@@ -30,31 +30,15 @@
 namespace
 {
 
-std::string PngBytes(int width, int height, const FUiColor& fill)
-{
-    char path[] = "/tmp/reviewwidgets-fuzz-XXXXXX";
-    const int fd = mkstemp(path);
-    if (fd < 0)
-        return std::string();
-    close(fd);
-    std::string bytes;
-    if (WriteTestPng(path, width, height, fill, fill)) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream all;
-        all << in.rdbuf();
-        bytes = all.str();
-    }
-    std::remove(path);
-    return bytes;
-}
-
 FMemStorageClass& Storage()
 {
     static FMemStorageClass* storage = [] {
         FMemStorageClass* made = RegisterMemStorageClass(FWideString("fuzzreview"));
         made->MakeFolder(FWideString("f"));
-        made->PutFile(FWideString("f/icon16.png"), PngBytes(16, 16, FUiColor(0, 0, 0, 255)));
-        made->PutFile(FWideString("f/icon7.png"), PngBytes(7, 3, FUiColor(255, 255, 255, 128)));
+        made->PutFile(FWideString("f/icon16.png"),
+                      TestPngBytes(16, 16, FUiColor(0, 0, 0, 255), FUiColor(0, 0, 0, 255)));
+        made->PutFile(FWideString("f/icon7.png"),
+                      TestPngBytes(7, 3, FUiColor(255, 255, 255, 128), FUiColor(255, 255, 255, 128)));
         return made;
     }();
     return *storage;

@@ -31,24 +31,6 @@
 namespace
 {
 
-std::string PngBytes(int width, int height, const FUiColor& fill)
-{
-    char path[] = "/tmp/thumbnails-fuzz-XXXXXX";
-    const int fd = mkstemp(path);
-    if (fd < 0)
-        return std::string();
-    close(fd);
-    std::string bytes;
-    if (WriteTestPng(path, width, height, fill, fill)) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream all;
-        all << in.rdbuf();
-        bytes = all.str();
-    }
-    std::remove(path);
-    return bytes;
-}
-
 FMemStorageClass& Storage()
 {
     static FMemStorageClass* storage = [] {
@@ -56,8 +38,9 @@ FMemStorageClass& Storage()
         made->MakeFolder(FWideString("f"));
         for (int size : {1, 4, 8, 30, 40})
             made->PutFile(FWideString(("f/p" + std::to_string(size) + ".png").c_str()),
-                          PngBytes(size, size, FUiColor(90, 20, 20, 200)));
-        made->PutFile(FWideString("f/wide.png"), PngBytes(200, 40, FUiColor(20, 90, 20, 255)));
+                          TestPngBytes(size, size, FUiColor(90, 20, 20, 200), FUiColor(90, 20, 20, 200)));
+        made->PutFile(FWideString("f/wide.png"),
+                      TestPngBytes(200, 40, FUiColor(20, 90, 20, 255), FUiColor(20, 90, 20, 255)));
         return made;
     }();
     return *storage;

@@ -24,33 +24,15 @@
 namespace
 {
 
-std::string PngBytes(int width, int height, const FUiColor& fill, const FUiColor& mark)
-{
-    char path[] = "/tmp/uiwidgets-fuzz-XXXXXX";
-    const int fd = mkstemp(path);
-    if (fd < 0)
-        return std::string();
-    close(fd);
-    std::string bytes;
-    if (WriteTestPng(path, width, height, fill, mark)) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream all;
-        all << in.rdbuf();
-        bytes = all.str();
-    }
-    std::remove(path);
-    return bytes;
-}
-
 FMemStorageClass& Storage()
 {
     static FMemStorageClass* storage = [] {
         FMemStorageClass* made = RegisterMemStorageClass(FWideString("fuzzwidgets"));
         made->MakeFolder(FWideString("f"));
         made->PutFile(FWideString("f/img.png"),
-                      PngBytes(40, 20, FUiColor(0, 0, 255, 129), FUiColor(0, 0, 255, 128)));
+                      TestPngBytes(40, 20, FUiColor(0, 0, 255, 129), FUiColor(0, 0, 255, 128)));
         made->PutFile(FWideString("f/skin.png"),
-                      PngBytes(30, 30, FUiColor(40, 80, 120, 255), FUiColor(255, 0, 0, 255)));
+                      TestPngBytes(30, 30, FUiColor(40, 80, 120, 255), FUiColor(255, 0, 0, 255)));
         return made;
     }();
     return *storage;

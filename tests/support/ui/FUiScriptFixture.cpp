@@ -3,6 +3,9 @@
 #include <png.h>
 
 #include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
 #include <vector>
 
 #include "FCodePage.h"
@@ -205,4 +208,22 @@ std::unique_ptr<FPropList> FUiScriptFolder::Parse(const std::string& text, const
     }
     folder->Release();
     return root;
+}
+
+std::string TestPngBytes(int width, int height, const FUiColor& fill, const FUiColor& mark)
+{
+    char path[] = "/tmp/rb-test-png-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0)
+        return std::string();
+    close(fd);
+    std::string bytes;
+    if (WriteTestPng(path, width, height, fill, mark)) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream all;
+        all << in.rdbuf();
+        bytes = all.str();
+    }
+    std::remove(path);
+    return bytes;
 }

@@ -27,6 +27,8 @@ std::string UiBaseScript(EUiScriptVariant variant = EUiScriptVariant::kBase);
 
 // Writes an 8-bit RGBA PNG filled with `fill`, whose pixel (0, 0) is `mark`.
 bool WriteTestPng(const std::string& path, int width, int height, const FUiColor& fill, const FUiColor& mark);
+// The bytes of the same picture, for storage classes that keep files in memory; empty on failure.
+std::string TestPngBytes(int width, int height, const FUiColor& fill, const FUiColor& mark);
 
 // Makes sure the disk storage class is registered.
 void EnsureDiskStorageClass();
