@@ -248,6 +248,12 @@ int ProcessStage1(FIPERequestStage1* request, int threads)
 
 int ProcessStage3(FIPERequestStage3* request, int threads)
 {
+    FResampleKernelCache kernels;
+    return ProcessStage3(request, threads, kernels);
+}
+
+int ProcessStage3(FIPERequestStage3* request, int threads, FResampleKernelCache& kernels)
+{
     IPE_CHECK(request != nullptr, "pReq != NULL");
     IPE_CHECK(request->m_pCambData != nullptr, "pReq->m_pCambData != NULL");
     IPE_CHECK(request->m_pOutImage != nullptr, "pReq->m_pOutImage != NULL");
@@ -295,13 +301,14 @@ int ProcessStage3(FIPERequestStage3* request, int threads)
         FPixmap48SRGB colorView = RowView(out, first, end);
         FPixmap16SMono lView = RowView(outL, first, end);
         FPixmap16SMono rtnxView = RowView(outRtnx, first, end);
-        const double s = CropSizeRotateMore(
-            *request->m_pStage2Image, active, request->m_iRawCols, request->m_iRawRows, request->m_iOutCols,
-            request->m_iOutRows, band, rotation, *cube, colorView, lView, greenWeight, greenHigh, greenLow);
+        const double s =
+            CropSizeRotateMore(*request->m_pStage2Image, active, request->m_iRawCols, request->m_iRawRows,
+                               request->m_iOutCols, request->m_iOutRows, band, rotation, *cube, colorView,
+                               lView, greenWeight, greenHigh, greenLow, &kernels);
         if (first == 0)
             scales[0] = s;
         CropSizeRotateMono(*request->m_pStage2ImageRtnx, active, request->m_iRawCols, request->m_iRawRows,
-                           request->m_iOutCols, request->m_iOutRows, band, rotation, rtnxView);
+                           request->m_iOutCols, request->m_iOutRows, band, rotation, rtnxView, &kernels);
     });
     FPixmap16SMono lProduced(outL.GetBuffer(), crop.Width(), crop.Height(), outL.GetStride());
     HighPassInBands(lProduced, scales[0], threads);

@@ -13,6 +13,7 @@
 #include "FPixmap.h"
 #include "FWideString.h"
 
+class FResampleKernelCache;
 class FIPERequestStage1;
 class FIPERequestStage2;
 class FIPERequestStage3;
@@ -27,6 +28,8 @@ namespace IPEngineStages
 int ProcessStage1(FIPERequestStage1* request, int threads);
 int ProcessStage2(FIPERequestStage2* request, int threads);
 int ProcessStage3(FIPERequestStage3* request, int threads);
+// With filter tables kept by the caller across several calls of one request.
+int ProcessStage3(FIPERequestStage3* request, int threads, FResampleKernelCache& kernels);
 int GenerateToneLUT(FIPERequestGenerateToneLUT* request);
 int ProcessStage4(FIPERequestStage4* request, int threads);
 // Stage 4's output matrix: the output space's own for older models unless the skip flags
