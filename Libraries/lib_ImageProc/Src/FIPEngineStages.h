@@ -21,6 +21,7 @@ class FIPERequestStage4;
 class FIPERequestGenerateToneLUT;
 class FIPERequestCropSizeRotate;
 class FIPERequestRotate;
+class FIPERequestStreamOutput;
 
 namespace IPEngineStages
 {
@@ -35,6 +36,8 @@ int ProcessStage4(FIPERequestStage4* request, int threads);
 // Stage 4's output matrix: the output space's own for older models unless the skip flags
 // switch it off (bit 0x40000); otherwise only the saturation.
 FColorMatrix Stage4OutputMatrix(int colorSpace, double saturation, bool olderModel, uint32_t skipFlags);
+// Strips rendered on up to `threads` threads at once, written in order as they complete.
+int StreamOutput(FIPERequestStreamOutput* request, int threads);
 int CropSizeRotateRequest(FIPERequestCropSizeRotate* request);
 int RotateRequest(FIPERequestRotate* request);
 

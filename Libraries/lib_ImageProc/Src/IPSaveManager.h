@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "FIPManager.h"
 #include "FIPManagerRequest.h"
@@ -27,8 +28,9 @@ public:
     // Seconds of work one Idle call may do.
     static constexpr double kIdleSlice = 0.02;
 
-    // The parent answers the properties and processed-image requests; not owned.
-    explicit IPSaveManager(FIPManager* parent);
+    // The parent answers the properties and processed-image requests; not owned. A parent
+    // that streams is asked once for every row, handed to the writer as strips complete.
+    explicit IPSaveManager(FIPManager* parent, bool parentStreams = false);
     // A request still current ends as cancelled (3), without a file.
     ~IPSaveManager() override;
     IPSaveManager(const IPSaveManager&) = delete;
@@ -50,6 +52,8 @@ private:
     void priSaveWriteProperties();
     void priSaveRequestStrip();
     void priSaveWriteStrip();
+    void priSaveRequestStream();
+    void priSaveWaitStream();
     void priSaveFinish();
     void priCleanup();
     // Ends the current request with the sub-request's status.
@@ -60,7 +64,18 @@ private:
     bool priFitToImage();
     void priWriteSettings(FPropList& list) const;
 
+    // The writer as the streaming parent's engine thread reaches it: closed before the
+    // writer goes, so that a late strip finds no writer instead of a freed one.
+    struct RowSink {
+        std::mutex lock;
+        FImageLineWriter* writer = nullptr;
+        int pixelType = 0;
+        int32_t rows = 0;
+    };
+
     FIPManager* m_pParent;
+    bool m_bParentStreams;
+    std::shared_ptr<RowSink> m_pSink;
     int m_iState = 0;
     FIPManagerRequest* m_pCurReq = nullptr;
     FIPManagerRequest m_PropsReq;
