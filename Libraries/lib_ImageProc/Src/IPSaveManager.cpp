@@ -235,6 +235,20 @@ void IPSaveManager::priFailWithSubRequest()
         m_pCurReq->m_Async.Fail(kErrException);
 }
 
+bool IPSaveManager::priStartImageRequest(const char* busyText)
+{
+    if (m_PropsReq.m_Async.IsInProgress()) {
+        priFail(kErrException, busyText);
+        return false;
+    }
+    if (priCancelledBeforeSend())
+        return false;
+    m_PropsReq.Reset();
+    CopyRequestParameters(m_PropsReq, *m_pCurReq);
+    m_PropsReq.m_eKind = kReqProcessed;
+    return true;
+}
+
 bool IPSaveManager::priCancelledBeforeSend()
 {
     if (!m_pCurReq->m_Async.IsCancelRequested())
@@ -333,20 +347,13 @@ void IPSaveManager::priSaveWaitProperties()
 
 void IPSaveManager::priSaveCreateThumbnail()
 {
-    if (m_PropsReq.m_Async.IsInProgress()) {
-        priFail(kErrException, "IPSaveManager::priSaveCreateThumbnail: IP Manager is busy!");
+    if (!priStartImageRequest("IPSaveManager::priSaveCreateThumbnail: IP Manager is busy!"))
         return;
-    }
-    if (priCancelledBeforeSend())
-        return;
-    m_PropsReq.Reset();
-    CopyRequestParameters(m_PropsReq, *m_pCurReq);
     m_PropsReq.m_iColorSpace = kDefaultColorSpace;
     m_PropsReq.m_eOutputFormat = kRGB24;
     m_PropsReq.m_iOutCols = kThumbnailSize;
     m_PropsReq.m_iOutRows = kThumbnailSize;
     m_PropsReq.m_rCrop = FRect(0, 0, kThumbnailSize, kThumbnailSize);
-    m_PropsReq.m_eKind = kReqProcessed;
     m_iState = kWriteProperties;
     m_pParent->Request(&m_PropsReq);
 }
@@ -415,15 +422,8 @@ void IPSaveManager::priSaveWriteProperties()
 
 void IPSaveManager::priSaveRequestStrip()
 {
-    if (m_PropsReq.m_Async.IsInProgress()) {
-        priFail(kErrException, "IPSaveManager::priSaveRequestStrip: IP Manager is busy!");
+    if (!priStartImageRequest("IPSaveManager::priSaveRequestStrip: IP Manager is busy!"))
         return;
-    }
-    if (priCancelledBeforeSend())
-        return;
-    m_PropsReq.Reset();
-    CopyRequestParameters(m_PropsReq, *m_pCurReq);
-    m_PropsReq.m_eKind = kReqProcessed;
     m_PropsReq.m_eOutputFormat = m_eStripFormat;
     m_iStripHeight = std::min(m_iRowsToWrite - m_iRowsWritten, int32_t(kStripRows));
     const int32_t stripTop = m_rFittedCrop.top + m_iRowsWritten;
@@ -464,15 +464,8 @@ void IPSaveManager::priSaveWriteStrip()
 
 void IPSaveManager::priSaveRequestStream()
 {
-    if (m_PropsReq.m_Async.IsInProgress()) {
-        priFail(kErrException, "IPSaveManager::priSaveRequestStrip: IP Manager is busy!");
+    if (!priStartImageRequest("IPSaveManager::priSaveRequestStrip: IP Manager is busy!"))
         return;
-    }
-    if (priCancelledBeforeSend())
-        return;
-    m_PropsReq.Reset();
-    CopyRequestParameters(m_PropsReq, *m_pCurReq);
-    m_PropsReq.m_eKind = kReqProcessed;
     m_PropsReq.m_eOutputFormat = m_eStripFormat;
     m_PropsReq.m_rCrop = m_rFittedCrop;
     m_pSink = std::make_shared<RowSink>();

@@ -1,9 +1,10 @@
 #pragma once
 
-// Renders a file through the parent manager's stages, strip by strip, and writes the result
-// as a JPEG or TIFF file with a thumbnail, the file's properties, the adjustments used and
-// the output colour space's ICC profile. The file takes the place of one of the same name
-// only once it is complete: a save that fails or is cancelled leaves nothing behind.
+// Renders a file through the parent manager's stages, strip by strip (streamed by the
+// parent in one request when it can), and writes the result as a JPEG or TIFF file with a
+// thumbnail, the file's properties, the adjustments used and the output colour space's ICC
+// profile. The file takes the place of one of the same name only once it is complete: a
+// save that fails or is cancelled leaves nothing behind.
 
 #include <cstdint>
 #include <memory>
@@ -61,6 +62,9 @@ private:
     void priFail(int errorCode, const char* text);
     // A cancel of the current request ends it before another sub-request is sent.
     bool priCancelledBeforeSend();
+    // Readies the sub-request as a processed request with the save's parameters; false when
+    // the save ended instead (busy record or cancel).
+    bool priStartImageRequest(const char* busyText);
     bool priFitToImage();
     void priWriteSettings(FPropList& list) const;
 
