@@ -545,13 +545,13 @@ int StreamOutput(FIPERequestStreamOutput* request, int threads)
                 try {
                     int top, height, first, end;
                     plan.Bounds(w, top, height, first, end);
-                    const StripSlot& slot = slots[static_cast<size_t>(w % window)];
+                    StripSlot& slot = slots[static_cast<size_t>(w % window)];
                     const int bytes = GetPixelTypeBytesPerPixel(type);
-                    const std::unique_ptr<FPixmap> rows(NewFPixmap(
-                        type,
-                        const_cast<uint8_t*>(slot.rows.data()) +
-                            static_cast<size_t>(top - first) * static_cast<size_t>(crop.Width()) * bytes,
-                        crop.Width(), height, crop.Width() * bytes));
+                    const size_t skipped =
+                        static_cast<size_t>(top - first) * static_cast<size_t>(crop.Width());
+                    const std::unique_ptr<FPixmap> rows(NewFPixmap(type, slot.rows.data() + skipped * bytes,
+                                                                   crop.Width(), height,
+                                                                   crop.Width() * bytes));
                     request->m_WriteRows(*rows);
                 } catch (...) {
                     hold.lock();

@@ -1830,13 +1830,13 @@ void IPManager2::priStreamOutput()
     IPM_ASSERT(m_pStage2OutRtnxImageObj != nullptr);
     if (priCancelled())
         return;
-    FIPManagerRequest& r = *m_pCurrentRequest;
-    const uint8_t older = Rec(m_pStage2OutImageObj)->m_bOlderModel;
     if (m_pCambData == nullptr) {
         m_eAfterCamfileState = kMgrStage4;
         m_eMgrState = kMgrLoadCamfile;
         return;
     }
+    FIPManagerRequest& r = *m_pCurrentRequest;
+    const uint8_t older = Rec(m_pStage2OutImageObj)->m_bOlderModel;
     const int rotation = m_pCapturePropList->GetInt(FWideString("ROTATION"), 0);
     const int capCols = m_pCapturePropList->GetInt(FWideString("COLS"), 0);
     const int capRows = m_pCapturePropList->GetInt(FWideString("ROWS"), 0);
