@@ -4,10 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <lcms2.h>
-
 #include <chrono>
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -24,38 +21,13 @@
 #include "FUiSaveImagesAsWindow.h"
 #include "FUiScriptFixture.h"
 #include "RawTestFolder.h"
+#include "SavedFileChecks.h"
 
 namespace
 {
 
-std::string Shell(const std::string& command)
-{
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t got;
-        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            out.append(buffer, got);
-        pclose(pipe);
-    }
-    return out;
-}
-
-// The red colorant's X of the embedded profile, read by LittleCMS; -1 without a profile.
-double RedColorantX(const std::string& file)
-{
-    const std::string profile = Shell("exiftool -b -ICC_Profile '" + file + "'");
-    if (profile.empty())
-        return -1.0;
-    cmsHPROFILE handle = cmsOpenProfileFromMem(profile.data(), static_cast<cmsUInt32Number>(profile.size()));
-    if (!handle)
-        return -1.0;
-    double x = -1.0;
-    if (auto* red = static_cast<cmsCIEXYZ*>(cmsReadTag(handle, cmsSigRedColorantTag)))
-        x = red->X;
-    cmsCloseProfile(handle);
-    return x;
-}
+using savedfile::RedColorantX;
+using savedfile::Shell;
 
 class Answers : public FUiObject
 {

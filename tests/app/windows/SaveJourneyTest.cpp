@@ -1,0 +1,266 @@
+// Saving as a user does it, through the real program, script and pool: the menus and keys
+// open the dialogs, the choices are clicked, OK hands the work to the progress window, and
+// the files on disk are checked with the system's tools. A named setting survives a restart.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "DevelopableRaw.h"
+#include "FAppHarness.h"
+#include "FCodePage.h"
+#include "FGenericUiWindow.h"
+#include "FHeadlessDesktop.h"
+#include "FHeadlessUiWindow.h"
+#include "FIPManager.h"
+#include "FImageFileListEntry.h"
+#include "FTempDiskFolder.h"
+#include "FUiMainWindow.h"
+#include "FUiReviewWindow.h"
+#include "FUiSettings.h"
+#include "FUiThumbnails.h"
+#include "SavedFileChecks.h"
+
+namespace
+{
+
+using savedfile::Shell;
+
+const char* const kRaws[] = {"IMG_000.q7f", "IMG_001.q7f", "IMG_002.q7f"};
+
+class SaveJourney : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_folder = new FTempDiskFolder();
+        uint32_t seed = 520;
+        for (const char* name : kRaws) {
+            developtest::DevelopableRawOptions options;
+            options.cols = 320;
+            options.rows = 240;
+            options.seed = seed++;
+            const rawtest::Bytes bytes = developtest::MakeDevelopableRaw(options);
+            s_folder->WriteFile(name, std::string(bytes.begin(), bytes.end()));
+        }
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_folder;
+        s_folder = nullptr;
+    }
+    void SetUp() override
+    {
+        const std::string missing = savedfile::MissingTools();
+        if (!missing.empty())
+            GTEST_SKIP() << "not installed: " << missing;
+    }
+
+    // Browses the raw folder; null unless every thumbnail came.
+    static FUiMainWindow* ShowRaws(FAppHarness& app)
+    {
+        auto* thumbs = dynamic_cast<FUiThumbnails*>(app.Object("MainWin.Thumbs"));
+        auto* browser = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
+        FWideString url = s_folder->GetUrl();
+        if (!thumbs || !browser || !app.Send("MainWin.Folders", "SelectDir", &url) ||
+            !app.RunUntil(
+                [&] {
+                    int shown = 0;
+                    for (ThumbnailCell* cell = thumbs->GetFirstCell(); cell; cell = cell->next)
+                        shown += cell->entry && cell->entry->m_pThumbnail ? 1 : 0;
+                    return shown == 3;
+                },
+                3000))
+            return nullptr;
+        return browser;
+    }
+    // Opens a pull-down and clicks one of its items, as the user picks a choice.
+    static bool Pick(FAppHarness& app, const std::string& pulldown, const std::string& item)
+    {
+        return app.Click(pulldown) && app.Click(pulldown + "." + item);
+    }
+    // Browse, then the chooser's OK on `folder`, which fills the dialog's folder field.
+    static bool ChooseFolder(FAppHarness& app, const std::string& dialog, const FTempDiskFolder& folder)
+    {
+        FWideString url = folder.GetUrl();
+        return app.Click(dialog + ".Browse") && app.Window("DirectoryWin")->IsVisible() &&
+               app.Send("DirectoryWin.WinMgr", "DirSelected", &url) && app.Click("DirectoryWin.OK") &&
+               !app.Window("DirectoryWin")->IsVisible();
+    }
+    // OK, then the progress window shows until the batch is done.
+    static bool SaveAndWait(FAppHarness& app, const std::string& dialog)
+    {
+        FGenericUiWindow* progress = app.Window("ProgressWin");
+        return app.Click(dialog + ".OK") && !app.Window(dialog)->IsVisible() && progress->IsVisible() &&
+               app.RunUntil([&] { return !progress->IsVisible(); }, 30000);
+    }
+    static std::string Text(FAppHarness& app, const std::string& path)
+    {
+        FWideString text;
+        app.Send(path, "GetText", &text);
+        return Utf8FromWide(text);
+    }
+
+    static FTempDiskFolder* s_folder;
+};
+
+FTempDiskFolder* SaveJourney::s_folder = nullptr;
+
+// The batch: two images marked, a third selected; the dialog opened by Ctrl+S saves
+// exactly the marked ones as half-size JPEG in Adobe RGB with automatic adjustments.
+TEST_F(SaveJourney, TheBatchDialogSavesExactlyTheMarkedImages)
+{
+    FTempDiskFolder out;
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) {
+        FUiMainWindow* browser = ShowRaws(app);
+        ASSERT_NE(browser, nullptr);
+        std::vector<FWideString> urls;
+        for (const char* name : kRaws)
+            urls.push_back(s_folder->GetUrl(name));
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &urls[0]));
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &urls[2]));
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'M'));
+        ASSERT_TRUE(app.RunUntil(
+            [&] {
+                const FImageFileListEntry* a = browser->GetList().FindByURL(urls[0]);
+                const FImageFileListEntry* b = browser->GetList().FindByURL(urls[2]);
+                return a && b && a->m_bMarked && b->m_bMarked;
+            },
+            1000));
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "DeselectImage", &urls[0]));
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "DeselectImage", &urls[2]));
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &urls[1]));
+
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'S', true));
+        ASSERT_TRUE(app.Window("SaveImagesWin")->IsVisible());
+        EXPECT_NE(Text(app, "SaveImagesWin.CountMarked").find("2 "), std::string::npos)
+            << Text(app, "SaveImagesWin.CountMarked");
+        ASSERT_TRUE(Pick(app, "SaveImagesWin.Scope", "ScopeMarked"));
+        ASSERT_TRUE(Pick(app, "SaveImagesWin.Mode", "ModeAuto"));
+        ASSERT_TRUE(Pick(app, "SaveImagesWin.FileType", "FileTypeJPEG_EXIF"));
+        ASSERT_TRUE(Pick(app, "SaveImagesWin.OutSize", "OutSizeHalf"));
+        ASSERT_TRUE(Pick(app, "SaveImagesWin.ColorSpace", "ColorSpaceAdobe"));
+        ASSERT_TRUE(ChooseFolder(app, "SaveImagesWin", out));
+        EXPECT_EQ(Text(app, "SaveImagesWin.DstDir").rfind(out.GetPath(), 0), 0u)
+            << Text(app, "SaveImagesWin.DstDir");
+        ASSERT_TRUE(SaveAndWait(app, "SaveImagesWin"));
+        EXPECT_EQ(Text(app, "ProgressWin.Y"), "2");
+        EXPECT_FALSE(app.Window("MessageWin")->IsVisible()) << "no error notice";
+        app.Send("MainWin", "Close");
+    });
+    ASSERT_TRUE(harness.BodyRan());
+
+    EXPECT_EQ(Shell("ls -A '" + out.GetPath() + "'"), "IMG_000.jpg\nIMG_002.jpg\n");
+    for (const char* name : {"IMG_000.jpg", "IMG_002.jpg"}) {
+        SCOPED_TRACE(name);
+        const std::string file = out.GetPath() + "/" + name;
+        EXPECT_EQ(savedfile::JpegSize(file), "160 120");
+        EXPECT_NEAR(savedfile::RedColorantX(file), savedfile::kAdobeRedX, 0.01);
+        EXPECT_TRUE(savedfile::HasExif(file));
+    }
+}
+
+// The single save: Ctrl+S in the review window proposes the image's name, the choice of
+// 16-bit TIFF renames it, and OK writes it through the progress window.
+TEST_F(SaveJourney, TheReviewWindowsSaveCommandWritesTheShownImage)
+{
+    FTempDiskFolder out;
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) {
+        ASSERT_NE(ShowRaws(app), nullptr);
+        auto* review = dynamic_cast<FUiReviewWindow*>(app.Object("ReviewWin.WinMgr"));
+        ASSERT_NE(review, nullptr);
+        FWideString url = s_folder->GetUrl(kRaws[1]);
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &url));
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'E'));
+        ASSERT_TRUE(app.RunUntil([&] { return review->GetEntry() && review->IsIdle(); }, 3000));
+
+        ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kLetter, 'S', true));
+        ASSERT_TRUE(app.Window("SaveImageWin")->IsVisible());
+        EXPECT_EQ(Text(app, "SaveImageWin.SrcName"), "IMG_001.q7f");
+        EXPECT_EQ(Text(app, "SaveImageWin.SrcRes"), "0.2 MP (320 x 240 x 3)");
+        EXPECT_EQ(Text(app, "SaveImageWin.DstName"), "IMG_001.jpg");
+        ASSERT_TRUE(Pick(app, "SaveImageWin.FileType", "FileTypeTIFF16"));
+        EXPECT_EQ(Text(app, "SaveImageWin.DstName"), "IMG_001.tif");
+        ASSERT_TRUE(Pick(app, "SaveImageWin.OutSize", "OutSizeHalf"));
+        ASSERT_TRUE(ChooseFolder(app, "SaveImageWin", out));
+        ASSERT_TRUE(SaveAndWait(app, "SaveImageWin"));
+        EXPECT_FALSE(app.Window("MessageWin")->IsVisible()) << "no error notice";
+        app.Send("MainWin", "Close");
+    });
+    ASSERT_TRUE(harness.BodyRan());
+
+    EXPECT_EQ(Shell("ls -A '" + out.GetPath() + "'"), "IMG_001.tif\n");
+    const std::string file = out.GetPath() + "/IMG_001.tif";
+    const std::string info = Shell("tiffinfo '" + file + "' 2>/dev/null");
+    EXPECT_NE(info.find("Image Width: 160 Image Length: 120"), std::string::npos) << info;
+    EXPECT_NE(info.find("Bits/Sample: 16"), std::string::npos) << info;
+    EXPECT_NEAR(savedfile::RedColorantX(file), savedfile::kSrgbRedX, 0.01);
+    EXPECT_TRUE(savedfile::HasExif(file));
+}
+
+// A setting named in the review window's dialog is in the file, in the list after a
+// restart, and is the name the save dialog carries once it is chosen again.
+TEST_F(SaveJourney, ANamedSettingSurvivesARestartAndNamesTheSave)
+{
+    const std::string name = "Soft & \"warm\" <1/2>";
+    const std::string file = "../config/Rawbench/settings.xml";
+    std::string saved;
+    {
+        FAppHarness harness;
+        harness.Start([&](FAppHarness& app) {
+            ASSERT_NE(ShowRaws(app), nullptr);
+            auto* review = dynamic_cast<FUiReviewWindow*>(app.Object("ReviewWin.WinMgr"));
+            FWideString url = s_folder->GetUrl(kRaws[0]);
+            ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &url));
+            ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'E'));
+            ASSERT_TRUE(app.RunUntil([&] { return review->GetEntry() && review->IsIdle(); }, 3000));
+            // What the palette's exposure slider sends.
+            ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "ManualAdjust"));
+            double exposure = 0.75;
+            ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "ExposureChange", &exposure));
+
+            ASSERT_TRUE(app.Send("ReviewWin.Image.SaveSetting", "Select"));
+            FGenericUiWindow* dialog = app.Window("SaveSettingWin");
+            ASSERT_TRUE(dialog->IsVisible());
+            ASSERT_TRUE(app.Click("SaveSettingWin.Name"));
+            dynamic_cast<FHeadlessUiWindow*>(dialog->GetOsWindow())->InjectText(name);
+            HeadlessPumpUntilIdle();
+            ASSERT_TRUE(app.Click("SaveSettingWin.OK"));
+            EXPECT_FALSE(dialog->IsVisible());
+            EXPECT_FALSE(app.Window("MessageWin")->IsVisible()) << "no error notice";
+            app.Send("MainWin", "Close");
+        });
+        ASSERT_TRUE(harness.BodyRan());
+        ASSERT_TRUE(harness.ReadScriptFile(file, saved));
+    }
+
+    FAppHarness restarted;
+    ASSERT_TRUE(restarted.WriteScriptFile(file, saved));
+    restarted.Start([&](FAppHarness& app) {
+        auto* settings = dynamic_cast<FUiSettings*>(app.Object("Settings"));
+        ASSERT_NE(settings, nullptr);
+        ASSERT_EQ(settings->GetEntries().size(), 2u);
+        EXPECT_EQ(Utf8FromWide(settings->GetEntries()[1].m_usName), name);
+        EXPECT_DOUBLE_EQ(settings->GetEntries()[1].m_Settings.Exposure, 0.75);
+
+        ASSERT_NE(ShowRaws(app), nullptr);
+        auto* review = dynamic_cast<FUiReviewWindow*>(app.Object("ReviewWin.WinMgr"));
+        FWideString url = s_folder->GetUrl(kRaws[0]);
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &url));
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'E'));
+        ASSERT_TRUE(app.RunUntil([&] { return review->GetEntry() && review->IsIdle(); }, 3000));
+        FWideString chosen = WideFromUtf8(name);
+        ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "SelectedSetting", &chosen));
+        EXPECT_DOUBLE_EQ(review->GetCustomSettings().Exposure, 0.75);
+        ASSERT_TRUE(app.Click("ReviewWin.SaveImage"));
+        ASSERT_TRUE(app.Window("SaveImageWin")->IsVisible());
+        EXPECT_EQ(Text(app, "SaveImageWin.SettingName"), name) << "the save carries the setting's name";
+        app.Send("MainWin", "Close");
+    });
+    EXPECT_TRUE(restarted.BodyRan());
+}
+
+} // namespace
