@@ -16,8 +16,10 @@
 #include "FIPManager.h"
 #include "FImageFileListEntry.h"
 #include "FTempDiskFolder.h"
+#include "FUiCheckbox.h"
 #include "FUiMainWindow.h"
 #include "FUiReviewWindow.h"
+#include "FUiScrollList.h"
 #include "FUiSettings.h"
 #include "FUiThumbnails.h"
 #include "SavedFileChecks.h"
@@ -80,6 +82,26 @@ protected:
     {
         return app.Click(pulldown) && app.Click(pulldown + "." + item);
     }
+    // Opens a pull-down that holds a list and clicks the item of this identifier, or of
+    // this display-string name; answers the item's text.
+    static std::string PickListed(FAppHarness& app, const std::string& pulldown, const std::string& key)
+    {
+        auto* list = dynamic_cast<FUiScrollList*>(app.Object(pulldown + ".List"));
+        FGenericUiWindow* window = app.Window(pulldown.substr(0, pulldown.find('.')));
+        if (!list || !window || !app.Click(pulldown))
+            return "<no list>";
+        for (FUiScrollListItem* item = list->GetFirstItem(); item; item = item->next) {
+            if (Utf8FromWide(item->identifier) != key && Utf8FromWide(item->displayStringName) != key)
+                continue;
+            const FRect& r = item->hitRect;
+            auto* os = dynamic_cast<FHeadlessUiWindow*>(window->GetOsWindow());
+            os->InjectMouseDown((r.left + r.right) / 2, (r.top + r.bottom) / 2, 1);
+            os->InjectMouseUp((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+            HeadlessPumpUntilIdle();
+            return Utf8FromWide(item->text);
+        }
+        return "<no item>";
+    }
     // Browse, then the chooser's OK on `folder`, which fills the dialog's folder field.
     static bool ChooseFolder(FAppHarness& app, const std::string& dialog, const FTempDiskFolder& folder)
     {
@@ -137,10 +159,19 @@ TEST_F(SaveJourney, TheBatchDialogSavesExactlyTheMarkedImages)
         ASSERT_TRUE(app.Window("SaveImagesWin")->IsVisible());
         EXPECT_NE(Text(app, "SaveImagesWin.CountMarked").find("2 "), std::string::npos)
             << Text(app, "SaveImagesWin.CountMarked");
-        ASSERT_TRUE(Pick(app, "SaveImagesWin.Scope", "ScopeMarked"));
-        ASSERT_TRUE(Pick(app, "SaveImagesWin.Mode", "ModeAuto"));
+        // The selection decides the scope at first; the marked images are clicked.
+        auto radio = [&](const char* name) { return dynamic_cast<FUiCheckbox*>(app.Object(name)); };
+        ASSERT_TRUE(radio("SaveImagesWin.RadioSelected")->GetState());
+        ASSERT_TRUE(app.Click("SaveImagesWin.RadioMarked"));
+        ASSERT_TRUE(app.Click("SaveImagesWin.RadioAuto"));
+        EXPECT_FALSE(radio("SaveImagesWin.RadioSelected")->GetState());
+        ASSERT_TRUE(radio("SaveImagesWin.RadioMarked")->GetState());
+        ASSERT_TRUE(radio("SaveImagesWin.RadioAuto")->GetState());
         ASSERT_TRUE(Pick(app, "SaveImagesWin.FileType", "FileTypeJPEG_EXIF"));
-        ASSERT_TRUE(Pick(app, "SaveImagesWin.OutSize", "OutSizeHalf"));
+        // Each size shows the pixels it makes of the marked images (320 x 240).
+        EXPECT_EQ(PickListed(app, "SaveImagesWin.OutSize", "Double"), "Double size 0.3 MP");
+        EXPECT_EQ(PickListed(app, "SaveImagesWin.OutSize", "Half"), "Half size 0.0 MP");
+        EXPECT_EQ(Text(app, "SaveImagesWin.OutSize"), "Half size 0.0 MP");
         ASSERT_TRUE(Pick(app, "SaveImagesWin.ColorSpace", "ColorSpaceAdobe"));
         ASSERT_TRUE(ChooseFolder(app, "SaveImagesWin", out));
         EXPECT_EQ(Text(app, "SaveImagesWin.DstDir").rfind(out.GetPath(), 0), 0u)
@@ -160,6 +191,21 @@ TEST_F(SaveJourney, TheBatchDialogSavesExactlyTheMarkedImages)
         EXPECT_NEAR(savedfile::RedColorantX(file), savedfile::kAdobeRedX, 0.01);
         EXPECT_TRUE(savedfile::HasExif(file));
     }
+
+    // The next start offers the same output choices.
+    std::string state;
+    ASSERT_TRUE(harness.ReadStateFile(state));
+    FAppHarness restarted;
+    ASSERT_TRUE(restarted.WriteStateFile(state));
+    restarted.Start([&](FAppHarness& app) {
+        for (const auto& [pulldown, id] :
+             {std::pair{"FileType", "JPEG_EXIF"}, {"OutSize", "Half"}, {"ColorSpace", "Adobe"}}) {
+            FWideString chosen;
+            ASSERT_TRUE(app.Send(std::string("SaveImagesWin.") + pulldown, "GetID", &chosen));
+            EXPECT_EQ(Utf8FromWide(chosen), id) << pulldown;
+        }
+    });
+    EXPECT_TRUE(restarted.BodyRan());
 }
 
 // The single save: Ctrl+S in the review window proposes the image's name, the choice of
@@ -184,7 +230,7 @@ TEST_F(SaveJourney, TheReviewWindowsSaveCommandWritesTheShownImage)
         EXPECT_EQ(Text(app, "SaveImageWin.DstName"), "IMG_001.jpg");
         ASSERT_TRUE(Pick(app, "SaveImageWin.FileType", "FileTypeTIFF16"));
         EXPECT_EQ(Text(app, "SaveImageWin.DstName"), "IMG_001.tif");
-        ASSERT_TRUE(Pick(app, "SaveImageWin.OutSize", "OutSizeHalf"));
+        EXPECT_EQ(PickListed(app, "SaveImageWin.OutSize", "Half"), "Half size 0.0 MP");
         ASSERT_TRUE(ChooseFolder(app, "SaveImageWin", out));
         ASSERT_TRUE(SaveAndWait(app, "SaveImageWin"));
         EXPECT_FALSE(app.Window("MessageWin")->IsVisible()) << "no error notice";
