@@ -15,6 +15,7 @@
 #include "FCodePage.h"
 #include "FIPManager.h"
 #include "FImageFileListEntry.h"
+#include "FMemStorageClass.h"
 #include "FUiIpObject.h"
 #include "FUiProgressWindow.h"
 #include "FUiSaveImageWindow.h"
@@ -22,6 +23,7 @@
 #include "FUiScriptFixture.h"
 #include "RawTestFolder.h"
 #include "SavedFileChecks.h"
+#include "StorageClassRegistry.h"
 
 namespace
 {
@@ -51,26 +53,37 @@ public:
             ended = true;
         else if (message == "ON_IMAGE_ERROR")
             ++errors;
-        else if (message == "ON_UPDATE_IMAGE" && onWritten)
+        else if (message == "Notice") {
+            // A refused save starts no batch: nothing more will come.
+            ++notices;
+            ended = true;
+        } else if (message == "ON_UPDATE_IMAGE" && onWritten)
             onWritten();
         return true;
     }
     std::string fileType, colorSpace, destination, fileName;
     bool ended = false;
     int errors = 0;
+    int notices = 0;
     std::function<void()> onWritten;
 };
 
 // The dialog, the worker and the bridge wired as the script wires them; a query
-// the dialog does not have is skipped.
-void Wire(FUiObject& dialog, FUiProgressWindow& progress, FUiIpObject& bridge, Answers& answers)
+// the dialog does not have is skipped. `sender` takes the requests in the worker's place.
+void Wire(FUiObject& dialog, FUiProgressWindow& progress, FUiIpObject& bridge, Answers& answers,
+          FUiObject* sender = nullptr)
 {
     for (const char* event : {"ON_GET_FILETYPE", "ON_GET_OUTPUTSIZE", "ON_GET_COLORSPACE",
                               "ON_GET_JPEG_VALUE", "ON_GET_NATIVE_DST_DIR", "ON_GET_DST_FILENAME"})
         if (RelayEvent* found = dialog.FindEvent(FWideString(event)))
             found->AddTarget(FWideString(event), &answers);
+    for (const char* event : {"ON_SHOW_INVALID", "ON_SHOW_INSUFFICIENT", "ON_SHOW_INVALID_READ_ONLY",
+                              "ON_SHOW_INVALID_READ_ONLY_FILE", "ON_SHOW_INVALID_CHAR"})
+        if (RelayEvent* found = dialog.FindEvent(FWideString(event)))
+            found->AddTarget(FWideString("Notice"), &answers);
     dialog.FindEvent(FWideString("ON_START_SAVE_BATCH"))->AddTarget(FWideString("StartOfBatch"), &progress);
-    dialog.FindEvent(FWideString("ON_PERFORM_SAVE"))->AddTarget(FWideString("ProcAndSave"), &progress);
+    dialog.FindEvent(FWideString("ON_PERFORM_SAVE"))
+        ->AddTarget(FWideString("ProcAndSave"), sender ? sender : static_cast<FUiObject*>(&progress));
     progress.FindEvent(FWideString("ON_DO_IMAGE_PROC"))->AddTarget(FWideString("IpRequest"), &bridge);
     for (const char* event : {"ON_IMAGE_QUEUE_EMPTY", "ON_IMAGE_ERROR", "ON_UPDATE_IMAGE"})
         progress.FindEvent(FWideString(event))->AddTarget(FWideString(event), &answers);
@@ -186,6 +199,92 @@ TEST_F(SaveEndToEndTest, ADestinationThatVanishesMidBatchFailsTheRestAndLeavesNo
     SaveMarked(answers);
     EXPECT_EQ(answers.errors, 1) << "the second image fails, the batch still ends";
     EXPECT_EQ(Shell("ls -A '" + out.GetPath() + "'"), "") << "nothing was made again, no partial file";
+}
+
+// Sends each save request on to the worker with its destination moved into the
+// in-memory disk, whose writes a test makes fail.
+class FRedirect : public FUiObject
+{
+public:
+    FRedirect(FMemStorageClass* disk, FUiProgressWindow& progress, std::string folder)
+        : FUiObject("REDIRECT"), m_pDisk(disk), m_progress(progress), m_folder(std::move(folder))
+    {
+    }
+    bool UiRelayMessage(const FWideString&, void* data) override
+    {
+        // The dialog fills the request afresh for each image.
+        auto& request = *static_cast<FUiIpObjectProcAndSaveReq*>(data);
+        std::vector<FWideString> parts;
+        SplitURL(request.m_usDstURL, parts);
+        FWideString native = WideFromUtf8(m_folder + "/"), path;
+        native += parts.back();
+        m_pDisk->FromNativePath(native, path);
+        request.m_usDstURL = FWideString(u"fulldisk://");
+        request.m_usDstURL += path;
+        return m_progress.UiRelayMessage(FWideString("ProcAndSave"), data);
+    }
+
+private:
+    FMemStorageClass* m_pDisk;
+    FUiProgressWindow& m_progress;
+    std::string m_folder;
+};
+
+// A destination that fills up while a file is written: with room again for the next one
+// the batch goes on, with the disk full to the end every image fails; either way no
+// partial or temporary file stays.
+TEST_F(SaveEndToEndTest, AFullDestinationFailsThoseImagesAndLeavesNoPartialFile)
+{
+    static FMemStorageClass* disk = RegisterMemStorageClass(FWideString("fulldisk"));
+    struct Case {
+        const char* what;
+        bool lasting;
+        int errors;
+        std::vector<std::string> kept;
+    };
+    const Case cases[] = {{"full for one write", false, 1, {"IMG_002.jpg"}},
+                          {"full from then on", true, 2, {}}};
+    int run = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string folder = "run" + std::to_string(run++);
+        disk->MakeFolder(WideFromUtf8("/" + folder));
+        FScopedTempFolder out;
+        Answers answers;
+        answers.fileType = "JPEG_EXIF";
+        answers.colorSpace = "PC";
+        answers.destination = out.GetPath();
+        FUiSaveImagesAsWindow dialog("SAVE_IMAGES_AS_WIN_MGR");
+        FUiProgressWindow progress("PROGRESS_WIN_MGR");
+        FUiIpObject bridge("IP_OBJECT2");
+        FRedirect redirect(disk, progress, "fulldisk:/" + folder);
+        Wire(dialog, progress, bridge, answers, &redirect);
+        disk->SetWriteFailure(0, c.lasting);
+        dialog.UiRelayMessage(FWideString("ImageFileList"), m_entries[0].get());
+        dialog.UiRelayMessage(FWideString("MarkedImages"), nullptr);
+        dialog.UiRelayMessage(FWideString("DefaultMode"), nullptr);
+        dialog.UiRelayMessage(FWideString("PerformSave"), nullptr);
+        ASSERT_TRUE(TickUntil([&] { return answers.ended; },
+                              [&] {
+                                  progress.Tick(10);
+                                  bridge.Tick(10);
+                              },
+                              std::chrono::seconds(240)));
+        disk->SetWriteFailure(-1);
+        EXPECT_EQ(answers.notices, 0);
+        EXPECT_EQ(answers.errors, c.errors);
+        FWideString name;
+        FIFolder* written = disk->OpenFolder(WideFromUtf8("/" + folder), name, false);
+        ASSERT_NE(written, nullptr);
+        std::vector<FWideString> listed;
+        written->ListFiles(listed);
+        written->Release();
+        std::vector<std::string> files;
+        for (const FWideString& file : listed)
+            files.push_back(Utf8FromWide(file));
+        EXPECT_EQ(files, c.kept);
+        EXPECT_EQ(Shell("ls -A '" + out.GetPath() + "'"), "");
+    }
 }
 
 // The single dialog replacing a file the user confirmed: a conversion that fails, or one
