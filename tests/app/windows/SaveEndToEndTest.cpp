@@ -89,6 +89,27 @@ void Wire(FUiObject& dialog, FUiProgressWindow& progress, FUiIpObject& bridge, A
         progress.FindEvent(FWideString(event))->AddTarget(FWideString(event), &answers);
 }
 
+// Hands the dialog's requests to the worker, changed on the way when asked.
+class FForward : public FUiObject
+{
+public:
+    FForward(FUiProgressWindow& progress, std::function<void(FUiIpObjectProcAndSaveReq&)> change)
+        : FUiObject("FORWARD"), m_progress(progress), m_change(std::move(change))
+    {
+    }
+    bool UiRelayMessage(const FWideString&, void* data) override
+    {
+        // The dialog fills the request afresh for each image.
+        if (m_change)
+            m_change(*static_cast<FUiIpObjectProcAndSaveReq*>(data));
+        return m_progress.UiRelayMessage(FWideString("ProcAndSave"), data);
+    }
+
+private:
+    FUiProgressWindow& m_progress;
+    std::function<void(FUiIpObjectProcAndSaveReq&)> m_change;
+};
+
 class SaveEndToEndTest : public FEngineTest
 {
 protected:
@@ -122,15 +143,18 @@ protected:
         FEngineTest::TearDown();
     }
 
-    void SaveMarked(Answers& answers)
+    // `change`, when given, alters each request on its way to the worker.
+    void SaveMarked(Answers& answers, const char* mode = "AutoMode",
+                    std::function<void(FUiIpObjectProcAndSaveReq&)> change = nullptr)
     {
         FUiSaveImagesAsWindow dialog("SAVE_IMAGES_AS_WIN_MGR");
         FUiProgressWindow progress("PROGRESS_WIN_MGR");
         FUiIpObject bridge("IP_OBJECT2");
-        Wire(dialog, progress, bridge, answers);
+        FForward forward(progress, std::move(change));
+        Wire(dialog, progress, bridge, answers, &forward);
         dialog.UiRelayMessage(FWideString("ImageFileList"), m_entries[0].get());
         dialog.UiRelayMessage(FWideString("MarkedImages"), nullptr);
-        dialog.UiRelayMessage(FWideString("AutoMode"), nullptr);
+        dialog.UiRelayMessage(FWideString(mode), nullptr);
         dialog.UiRelayMessage(FWideString("PerformSave"), nullptr);
         ASSERT_TRUE(TickUntil([&] { return answers.ended; },
                               [&] {
@@ -201,35 +225,6 @@ TEST_F(SaveEndToEndTest, ADestinationThatVanishesMidBatchFailsTheRestAndLeavesNo
     EXPECT_EQ(Shell("ls -A '" + out.GetPath() + "'"), "") << "nothing was made again, no partial file";
 }
 
-// Sends each save request on to the worker with its destination moved into the
-// in-memory disk, whose writes a test makes fail.
-class FRedirect : public FUiObject
-{
-public:
-    FRedirect(FMemStorageClass* disk, FUiProgressWindow& progress, std::string folder)
-        : FUiObject("REDIRECT"), m_pDisk(disk), m_progress(progress), m_folder(std::move(folder))
-    {
-    }
-    bool UiRelayMessage(const FWideString&, void* data) override
-    {
-        // The dialog fills the request afresh for each image.
-        auto& request = *static_cast<FUiIpObjectProcAndSaveReq*>(data);
-        std::vector<FWideString> parts;
-        SplitURL(request.m_usDstURL, parts);
-        FWideString native = WideFromUtf8(m_folder + "/"), path;
-        native += parts.back();
-        m_pDisk->FromNativePath(native, path);
-        request.m_usDstURL = FWideString(u"fulldisk://");
-        request.m_usDstURL += path;
-        return m_progress.UiRelayMessage(FWideString("ProcAndSave"), data);
-    }
-
-private:
-    FMemStorageClass* m_pDisk;
-    FUiProgressWindow& m_progress;
-    std::string m_folder;
-};
-
 // A destination that fills up while a file is written: with room again for the next one
 // the batch goes on, with the disk full to the end every image fails; either way no
 // partial or temporary file stays.
@@ -254,22 +249,17 @@ TEST_F(SaveEndToEndTest, AFullDestinationFailsThoseImagesAndLeavesNoPartialFile)
         answers.fileType = "JPEG_EXIF";
         answers.colorSpace = "PC";
         answers.destination = out.GetPath();
-        FUiSaveImagesAsWindow dialog("SAVE_IMAGES_AS_WIN_MGR");
-        FUiProgressWindow progress("PROGRESS_WIN_MGR");
-        FUiIpObject bridge("IP_OBJECT2");
-        FRedirect redirect(disk, progress, "fulldisk:/" + folder);
-        Wire(dialog, progress, bridge, answers, &redirect);
         disk->SetWriteFailure(0, c.lasting);
-        dialog.UiRelayMessage(FWideString("ImageFileList"), m_entries[0].get());
-        dialog.UiRelayMessage(FWideString("MarkedImages"), nullptr);
-        dialog.UiRelayMessage(FWideString("DefaultMode"), nullptr);
-        dialog.UiRelayMessage(FWideString("PerformSave"), nullptr);
-        ASSERT_TRUE(TickUntil([&] { return answers.ended; },
-                              [&] {
-                                  progress.Tick(10);
-                                  bridge.Tick(10);
-                              },
-                              std::chrono::seconds(240)));
+        // Into the in-memory disk, whose writes fail as asked.
+        SaveMarked(answers, "DefaultMode", [&](FUiIpObjectProcAndSaveReq& request) {
+            std::vector<FWideString> parts;
+            SplitURL(request.m_usDstURL, parts);
+            FWideString native = WideFromUtf8("fulldisk:/" + folder + "/"), path;
+            native += parts.back();
+            disk->FromNativePath(native, path);
+            request.m_usDstURL = FWideString(u"fulldisk://");
+            request.m_usDstURL += path;
+        });
         disk->SetWriteFailure(-1);
         EXPECT_EQ(answers.notices, 0);
         EXPECT_EQ(answers.errors, c.errors);

@@ -77,6 +77,17 @@ protected:
             return nullptr;
         return browser;
     }
+    // Reviews one of the raws by the E key on its selection; null unless it shows.
+    static FUiReviewWindow* Review(FAppHarness& app, const char* name)
+    {
+        auto* review = dynamic_cast<FUiReviewWindow*>(app.Object("ReviewWin.WinMgr"));
+        FWideString url = s_folder->GetUrl(name);
+        if (!review || !app.Send("MainWin.WinMgr", "SelectImage", &url) ||
+            !app.Key("MainWin", EOsKey::kLetter, 'E') ||
+            !app.RunUntil([&] { return review->GetEntry() && review->IsIdle(); }, 3000))
+            return nullptr;
+        return review;
+    }
     // Opens a pull-down and clicks one of its items, as the user picks a choice.
     static bool Pick(FAppHarness& app, const std::string& pulldown, const std::string& item)
     {
@@ -216,12 +227,7 @@ TEST_F(SaveJourney, TheReviewWindowsSaveCommandWritesTheShownImage)
     FAppHarness harness;
     harness.Start([&](FAppHarness& app) {
         ASSERT_NE(ShowRaws(app), nullptr);
-        auto* review = dynamic_cast<FUiReviewWindow*>(app.Object("ReviewWin.WinMgr"));
-        ASSERT_NE(review, nullptr);
-        FWideString url = s_folder->GetUrl(kRaws[1]);
-        ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &url));
-        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'E'));
-        ASSERT_TRUE(app.RunUntil([&] { return review->GetEntry() && review->IsIdle(); }, 3000));
+        ASSERT_NE(Review(app, kRaws[1]), nullptr);
 
         ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kLetter, 'S', true));
         ASSERT_TRUE(app.Window("SaveImageWin")->IsVisible());
@@ -258,11 +264,7 @@ TEST_F(SaveJourney, ANamedSettingSurvivesARestartAndNamesTheSave)
         FAppHarness harness;
         harness.Start([&](FAppHarness& app) {
             ASSERT_NE(ShowRaws(app), nullptr);
-            auto* review = dynamic_cast<FUiReviewWindow*>(app.Object("ReviewWin.WinMgr"));
-            FWideString url = s_folder->GetUrl(kRaws[0]);
-            ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &url));
-            ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'E'));
-            ASSERT_TRUE(app.RunUntil([&] { return review->GetEntry() && review->IsIdle(); }, 3000));
+            ASSERT_NE(Review(app, kRaws[0]), nullptr);
             // What the palette's exposure slider sends.
             ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "ManualAdjust"));
             double exposure = 0.75;
@@ -293,11 +295,8 @@ TEST_F(SaveJourney, ANamedSettingSurvivesARestartAndNamesTheSave)
         EXPECT_DOUBLE_EQ(settings->GetEntries()[1].m_Settings.Exposure, 0.75);
 
         ASSERT_NE(ShowRaws(app), nullptr);
-        auto* review = dynamic_cast<FUiReviewWindow*>(app.Object("ReviewWin.WinMgr"));
-        FWideString url = s_folder->GetUrl(kRaws[0]);
-        ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &url));
-        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'E'));
-        ASSERT_TRUE(app.RunUntil([&] { return review->GetEntry() && review->IsIdle(); }, 3000));
+        FUiReviewWindow* review = Review(app, kRaws[0]);
+        ASSERT_NE(review, nullptr);
         FWideString chosen = WideFromUtf8(name);
         ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "SelectedSetting", &chosen));
         EXPECT_DOUBLE_EQ(review->GetCustomSettings().Exposure, 0.75);
