@@ -93,8 +93,8 @@ protected:
     {
         return app.Click(pulldown) && app.Click(pulldown + "." + item);
     }
-    // Opens a pull-down that holds a list and clicks the item of this identifier, or of
-    // this display-string name; answers the item's text.
+    // Opens a pull-down that holds a list and clicks the item of this identifier, text or
+    // display-string name; answers the item's text.
     static std::string PickListed(FAppHarness& app, const std::string& pulldown, const std::string& key)
     {
         auto* list = dynamic_cast<FUiScrollList*>(app.Object(pulldown + ".List"));
@@ -102,7 +102,8 @@ protected:
         if (!list || !window || !app.Click(pulldown))
             return "<no list>";
         for (FUiScrollListItem* item = list->GetFirstItem(); item; item = item->next) {
-            if (Utf8FromWide(item->identifier) != key && Utf8FromWide(item->displayStringName) != key)
+            if (Utf8FromWide(item->identifier) != key && Utf8FromWide(item->displayStringName) != key &&
+                Utf8FromWide(item->text) != key)
                 continue;
             const FRect& r = item->hitRect;
             auto* os = dynamic_cast<FHeadlessUiWindow*>(window->GetOsWindow());
@@ -297,9 +298,13 @@ TEST_F(SaveJourney, ANamedSettingSurvivesARestartAndNamesTheSave)
         ASSERT_NE(ShowRaws(app), nullptr);
         FUiReviewWindow* review = Review(app, kRaws[0]);
         ASSERT_NE(review, nullptr);
-        FWideString chosen = WideFromUtf8(name);
-        ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "SelectedSetting", &chosen));
+        // Chosen in the palette's list of saved settings.
+        ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kLetter, 'P'));
+        ASSERT_TRUE(app.Window("PaletteWin")->IsVisible());
+        EXPECT_EQ(PickListed(app, "PaletteWin.SavedSet", name), name);
+        EXPECT_EQ(review->GetSettingMode(), CustomSettingMode);
         EXPECT_DOUBLE_EQ(review->GetCustomSettings().Exposure, 0.75);
+        EXPECT_EQ(Text(app, "PaletteWin.SavedSet"), name);
         ASSERT_TRUE(app.Click("ReviewWin.SaveImage"));
         ASSERT_TRUE(app.Window("SaveImageWin")->IsVisible());
         EXPECT_EQ(Text(app, "SaveImageWin.SettingName"), name) << "the save carries the setting's name";
