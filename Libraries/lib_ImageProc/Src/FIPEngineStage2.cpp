@@ -18,6 +18,7 @@
 #include "FIPEStage2Calls.h"
 #include "FIPEStage2Setup.h"
 #include "FIPEngineStages.h"
+#include "FIPWorkerPool.h"
 #include "FIRNoiseReduction.h"
 #include "FImage.h"
 #include "FPixelProc2.h"
@@ -565,6 +566,7 @@ void DumpImage(const FPixmap48SRGB& image, const FWideString& path)
 
 int ProcessStage2(FIPERequestStage2* request, int threads)
 {
+    StartIPWorkerPool();
     IPE_CHECK(request != nullptr, "pReq != NULL");
     IPE_CHECK(request->m_pCambData != nullptr, "pReq->m_pCambData != NULL");
     IPE_CHECK(request->m_pStage1Image != nullptr, "pReq->m_pStage1Image != NULL");
