@@ -322,8 +322,8 @@ bool StepChromaBlur(Stage2Context& c)
     const FStage2ChromaArgs a = Stage2ChromaBlurArgs(c.p, c.cam);
     if (!a.run)
         return false;
-    ChromaBlurImage(c.image, 5.0, 5.0, 5.0, a.strength, TanhOrZero(a.amplitude),
-                    static_cast<int>(a.sumShift));
+    ChromaBlurImage(c.image, 5.0, 5.0, 5.0, a.strength, TanhOrZero(a.amplitude), static_cast<int>(a.sumShift),
+                    c.threads);
     return true;
 }
 
