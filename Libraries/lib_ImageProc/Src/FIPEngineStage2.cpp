@@ -254,7 +254,7 @@ bool StepDespeckle(Stage2Context& c)
 {
     if ((c.p.m_uSkipFlags & kSkipDespeckle) != 0)
         return false;
-    DespeckleImage(c.image, c.p.m_bDespecklePerChannel);
+    DespeckleImage(c.image, c.p.m_bDespecklePerChannel, c.threads);
     return true;
 }
 
