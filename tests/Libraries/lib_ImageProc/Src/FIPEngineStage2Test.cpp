@@ -13,6 +13,7 @@
 #include "EngineTestSupport.h"
 #include "FCamdata.h"
 #include "FCamdataBuilder.h"
+#include "FException.h"
 #include "FGlobalLUTsClass.h"
 #include "FIPERequest.h"
 #include "FIPEStage2Setup.h"
@@ -428,6 +429,37 @@ TEST_F(Stage2Test, EveryStepPinnedToTheBitAtEveryThreadCount)
             EXPECT_EQ(digests[static_cast<size_t>(step)], pinned[step])
                 << "step " << step << ", " << threads << " threads";
         }
+    }
+}
+
+} // namespace
+
+namespace
+{
+
+// The smallest and the widest images: at many threads (bands of no or one row, halos
+// beyond both edges) the outcome is the one thread's, error or image.
+TEST_F(Stage2Test, TinyAndVeryWideImagesEndAsOnOneThread)
+{
+    auto run = [](int w, int h, int threads, Outputs& out) {
+        auto f = std::make_unique<Stage2Fixture>(w, h, WithRedSharpen);
+        std::string outcome;
+        try {
+            outcome = std::to_string(IPEngineStages::ProcessStage2(&f->request, threads));
+        } catch (const IPEngineStages::FIPEStatusError& e) {
+            outcome = "status " + std::to_string(e.m_iCode) + " " + e.m_pText;
+        } catch (const FException& e) {
+            outcome = e.GetMessage();
+        }
+        out = Collect(*f);
+        return outcome;
+    };
+    for (const auto& [w, h] :
+         {std::pair{1, 1}, std::pair{2, 3}, std::pair{7, 1}, std::pair{65000, 3}, std::pair{65000, 11}}) {
+        Outputs one, many;
+        const std::string first = run(w, h, 1, one);
+        EXPECT_EQ(run(w, h, 8, many), first) << w << "x" << h;
+        EXPECT_TRUE(many == one) << w << "x" << h << ": " << first;
     }
 }
 
