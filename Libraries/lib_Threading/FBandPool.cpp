@@ -1,8 +1,11 @@
 #include "FBandPool.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <exception>
+
+#include <immintrin.h>
 
 #include "FDebugTrace.h"
 #include "FWinThread.h"
@@ -77,6 +80,7 @@ bool FBandPool::TakeQueued(FBandSet*& set, int& band)
         if (Claim(*set, band))
             return true;
         m_queue.pop_front();
+        m_iQueued.store(static_cast<int>(m_queue.size()), std::memory_order_relaxed);
     }
     return false;
 }
@@ -96,6 +100,7 @@ void FBandPool::Run(int count, const std::function<void(int band)>& band)
     {
         std::lock_guard<std::mutex> hold(m_lock);
         m_queue.push_back(&set);
+        m_iQueued.store(static_cast<int>(m_queue.size()), std::memory_order_relaxed);
     }
     for (int i = 1; i < count && i <= GetWorkerCount(); ++i)
         m_wake.notify_one();
@@ -111,6 +116,7 @@ void FBandPool::Run(int count, const std::function<void(int band)>& band)
     }
     // Workers may still hold bands of this set; no one may take another.
     m_queue.erase(std::remove(m_queue.begin(), m_queue.end(), &set), m_queue.end());
+    m_iQueued.store(static_cast<int>(m_queue.size()), std::memory_order_relaxed);
     set.allEnded.wait(hold, [&] { return set.ended == set.count; });
     if (set.failure)
         std::rethrow_exception(set.failure);
@@ -138,6 +144,16 @@ void FBandPool::WorkerLoop()
 {
     std::unique_lock<std::mutex> hold(m_lock);
     for (;;) {
+        if (m_queue.empty() && !m_bStopping) {
+            // Band sets come in runs with short gaps: a worker that looks for a while before
+            // it sleeps is there at once, where a woken one may wait for the system.
+            hold.unlock();
+            const auto until =
+                std::chrono::steady_clock::now() + std::chrono::microseconds(kSpinMicroseconds);
+            while (m_iQueued.load(std::memory_order_relaxed) == 0 && std::chrono::steady_clock::now() < until)
+                _mm_pause();
+            hold.lock();
+        }
         m_wake.wait(hold, [&] { return m_bStopping || !m_queue.empty(); });
         if (m_bStopping)
             return;

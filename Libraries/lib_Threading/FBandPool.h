@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -39,7 +40,11 @@ private:
     bool TakeQueued(FBandSet*& set, int& band);
     void RunBand(FBandSet& set, int band);
 
+    // How long an idle worker looks for sets before it sleeps.
+    static constexpr int kSpinMicroseconds = 200;
+
     std::mutex m_lock;
+    std::atomic<int> m_iQueued{0}; // sets in the queue, read without the lock
     std::condition_variable m_wake;
     std::deque<FBandSet*> m_queue;
     bool m_bStopping = false;

@@ -245,7 +245,7 @@ bool StepNeutralizeHighlight(Stage2Context& c)
     }
     FIntRGB low, clip, chroma;
     NeighborizeThresholds(FDoubleRGB(1, 1, 1), s, low, clip, chroma);
-    const int count = NeighborizeImage(c.image, p.m_bBulb, low, clip, chroma);
+    const int count = NeighborizeImage(c.image, p.m_bBulb, low, clip, chroma, c.threads);
     DebugTrace("----------> %d pixels neighborized.\n", count);
     return true;
 }

@@ -1,12 +1,11 @@
 #include "Despeckle.h"
 
 #include <algorithm>
-#include <cstring>
 #include <emmintrin.h>
-#include <utility>
 #include <vector>
 
 #include "FException.h"
+#include "RowUndo.h"
 #include "RunInRowBands.h"
 
 namespace
@@ -298,9 +297,6 @@ void DespeckleRowLuma(const int16_t* previous, int16_t* current, const int16_t* 
 namespace
 {
 
-// The samples of a row a sweep changed, with their values before.
-using RowUndo = std::vector<std::pair<uint32_t, int16_t>>;
-
 // Despeckles rows in order from the top. Each row comes with the row above as it ended
 // and the row below as it was.
 class DespeckleSweep
@@ -328,18 +324,8 @@ public:
             DespeckleLuma(previous, current, next, m_iColumns, m_lumas);
             m_lumas.Advance();
         }
-        if (undo == nullptr)
-            return;
-        // Few samples change: blocks that compare equal as memory are passed over whole.
-        constexpr size_t kBlock = 64;
-        for (size_t at = 0; at < m_before.size(); at += kBlock) {
-            const size_t end = std::min(at + kBlock, m_before.size());
-            if (std::memcmp(current + at, &m_before[at], (end - at) * sizeof(int16_t)) == 0)
-                continue;
-            for (size_t i = at; i < end; ++i)
-                if (current[i] != m_before[i])
-                    undo->emplace_back(static_cast<uint32_t>(i), m_before[i]);
-        }
+        if (undo != nullptr)
+            AppendRowChanges(current, m_before.data(), m_before.size(), *undo);
     }
 
 private:
@@ -423,8 +409,7 @@ void DespeckleImage(const FPixmapTemplate<FPixelClass48SRGB>& image, bool perCha
     });
     auto original = [&](int y, std::vector<int16_t>& out) {
         out.assign(image.GetRow(y), image.GetRow(y) + rowSamples);
-        for (const auto& [i, value] : undo[static_cast<size_t>(y)])
-            out[i] = value;
+        UndoRowChanges(out.data(), undo[static_cast<size_t>(y)]);
     };
     int repairedThrough = 0;
     std::vector<int16_t> current, next;
