@@ -359,8 +359,8 @@ int NeighborizeImage(const FPixmapTemplate<FPixelClass48SRGB>& image, bool multi
             if (y - 4 >= first)
                 AppendRowChanges(image.GetRow(y - 4), originals[(y - 4) % 5].data(), rowSamples, undo[y - 4]);
             if (b > 0 && y == first + 3)
-                band.aboveFinal.assign(&halos[b][rowSamples * (first - 4 - top)],
-                                       &halos[b][rowSamples * (first - top)]);
+                band.aboveFinal.assign(halos[b].data() + rowSamples * (first - 4 - top),
+                                       halos[b].data() + rowSamples * (first - top));
         }
         if (b + 1 == threads)
             sweep.Finish();
