@@ -70,6 +70,8 @@ int Dispatch(FIPEngineShared& shared, FIPERequest& request)
             return IPEngineStages::CropSizeRotateRequest(dynamic_cast<FIPERequestCropSizeRotate*>(&request));
         case kIPERotate:
             return IPEngineStages::RotateRequest(dynamic_cast<FIPERequestRotate*>(&request));
+        case kIPEStreamOutput:
+            return IPEngineStages::StreamOutput(dynamic_cast<FIPERequestStreamOutput*>(&request), threads);
         default:
             return RecordError(request, kErrUnsupported, "FIPEngine2: Request not supported.");
         }

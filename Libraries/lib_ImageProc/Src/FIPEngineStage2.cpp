@@ -294,14 +294,10 @@ bool StepColorTransform(Stage2Context& c)
     if (pair && (preMat->GetCols() < c.image.GetCols() || preMat->GetRows() < c.image.GetRows()))
         throw FExceptionPixelProc2("Stage 2: pre-matrix image smaller than the working image.");
     const int cols = c.image.GetCols();
+    const FStage2ColorTransform transform(Q, t, b.r, b.g, b.b, -500, 24000);
     RunBands(c.image.GetRows(), c.threads, [&](int first, int end) {
-        for (int y = first; y < end; ++y) {
-            if (pair)
-                TransformStage2RowPair(c.image.GetRow(y), preMat->GetRow(y), cols, Q, t, b.r, b.g, b.b, -500,
-                                       24000);
-            else
-                TransformStage2Row(c.image.GetRow(y), cols, Q, t, b.r, b.g, b.b);
-        }
+        for (int y = first; y < end; ++y)
+            transform.Apply(c.image.GetRow(y), pair ? preMat->GetRow(y) : nullptr, cols);
     });
     return true;
 }

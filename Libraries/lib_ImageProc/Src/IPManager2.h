@@ -182,6 +182,10 @@ private:
     void priMakeRetinexLUT();
     void priStage4Process();
     void priCompleteStage4();
+    // A processed request with a row sink: stages 3 and 4 in strips straight to the sink.
+    bool priStreams() const;
+    void priStreamOutput();
+    void priCompleteStreamOutput();
     void priCompleteOutputImage();
     void priCompleteAutoSettings();
     void priCompleteGetGrayBalance();
