@@ -13,6 +13,7 @@
 #include "FGlobalLUTsClass.h"
 #include "FIPERequest.h"
 #include "FIPEngineStages.h"
+#include "FIPWorkerPool.h"
 #include "FWinThread.h"
 
 struct FIPEngineShared {
@@ -123,6 +124,7 @@ FIPEngine2::FIPEngine2() : m_pShared(std::make_shared<FIPEngineShared>())
     } catch (const FException&) {
         // The stages ask again and report the failure in their request.
     }
+    StartIPWorkerPool();
     auto* argument = new std::shared_ptr<FIPEngineShared>(m_pShared);
     m_pThread = CreateWinThread(ThreadMain, argument, 2);
     // A thread that could not start reports done at once; its loop only ends on quit.

@@ -16,6 +16,7 @@
 #include "FException.h"
 #include "FGlobalLUTsClass.h"
 #include "FIPERequest.h"
+#include "FIPWorkerPool.h"
 #include "FPixelProc2.h"
 #include "LinearizeAndDarkSubtract.h"
 #include "RotatePixmap.h"
@@ -33,27 +34,8 @@ void Check(bool test, int line, const char* text)
 
 void RunBands(int rows, int threads, const std::function<void(int first, int end)>& band)
 {
-    if (rows <= 0)
-        return;
-    threads = std::clamp(threads, 1, rows);
-    if (threads == 1) {
-        band(0, rows);
-        return;
-    }
-    std::vector<std::exception_ptr> failures(static_cast<size_t>(threads));
-    RunInRowBands(rows, threads, [&](int first, int end) {
-        int index = 0;
-        while (index + 1 < threads && RowBandStart(rows, threads, index + 1) <= first)
-            ++index;
-        try {
-            band(first, end);
-        } catch (...) {
-            failures[static_cast<size_t>(index)] = std::current_exception();
-        }
-    });
-    for (const std::exception_ptr& failure : failures)
-        if (failure)
-            std::rethrow_exception(failure);
+    StartIPWorkerPool();
+    RunInRowBands(rows, threads, band);
 }
 
 namespace
@@ -178,6 +160,7 @@ void HighPassInBands(FPixmap16SMono& image, double strength, int threads)
 
 int ProcessStage1(FIPERequestStage1* request, int threads)
 {
+    StartIPWorkerPool();
     IPE_CHECK(request != nullptr, "pReq != NULL");
     IPE_CHECK(request->m_pCambData != nullptr, "pReq->m_pCambData != NULL");
     IPE_CHECK(request->m_pDarkImage != nullptr, "pReq->m_pDarkImage != NULL");
@@ -256,6 +239,7 @@ int ProcessStage3(FIPERequestStage3* request, int threads)
 
 int ProcessStage3(FIPERequestStage3* request, int threads, FResampleKernelCache& kernels)
 {
+    StartIPWorkerPool();
     IPE_CHECK(request != nullptr, "pReq != NULL");
     IPE_CHECK(request->m_pCambData != nullptr, "pReq->m_pCambData != NULL");
     IPE_CHECK(request->m_pOutImage != nullptr, "pReq->m_pOutImage != NULL");
@@ -342,6 +326,7 @@ FColorMatrix Stage4OutputMatrix(int colorSpace, double saturation, bool olderMod
 
 int ProcessStage4(FIPERequestStage4* request, int threads)
 {
+    StartIPWorkerPool();
     IPE_CHECK(request != nullptr, "pReq != NULL");
     IPE_CHECK(request->m_pOutImage != nullptr, "pReq->m_pOutImage != NULL");
     IPE_CHECK(request->m_pStage3Image != nullptr, "pReq->m_pStage3Image != NULL");
