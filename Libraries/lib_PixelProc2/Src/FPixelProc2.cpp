@@ -574,11 +574,11 @@ using Lanes = int32_t __attribute__((vector_size(kRun * sizeof(int32_t))));
 
 // One run of up to kRun pixels; lanes past `n` carry zeros and are not stored. Vectors stay
 // inside this function: passed between functions they would change the calling convention
-// of the clone without wide registers.
-__attribute__((target_clones("avx2", "default"))) void
-ColorTransformRun(int16_t* row, int16_t* cored, int n, const int32_t* first, const FColorLUT& t,
-                  int32_t limit, const FColorMatrixFixed& matrix, int64_t largestEntry, int32_t low,
-                  int32_t high)
+// of the copy without wide registers.
+[[gnu::always_inline]] inline void ColorTransformRunBody(int16_t* row, int16_t* cored, int n,
+                                                         const int32_t* first, const FColorLUT& t,
+                                                         int32_t limit, const FColorMatrixFixed& matrix,
+                                                         int64_t largestEntry, int32_t low, int32_t high)
 {
     alignas(32) int32_t x1[3][kRun] = {};
     alignas(32) int32_t x2[3][kRun];
@@ -639,6 +639,33 @@ ColorTransformRun(int16_t* row, int16_t* cored, int n, const int32_t* first, con
         const int32_t px[3] = {x2[0][i], x2[1][i], x2[2][i]};
         StoreClamped(row + 3 * i, matrix, px, low, high);
     }
+}
+
+// Chosen by hand rather than by resolver-dispatched clones: those resolve before the thread
+// checker starts and crash every program that links this library under it.
+[[gnu::target("avx2")]] void ColorTransformRunWide(int16_t* row, int16_t* cored, int n, const int32_t* first,
+                                                   const FColorLUT& t, int32_t limit,
+                                                   const FColorMatrixFixed& matrix, int64_t largestEntry,
+                                                   int32_t low, int32_t high)
+{
+    ColorTransformRunBody(row, cored, n, first, t, limit, matrix, largestEntry, low, high);
+}
+
+void ColorTransformRunPlain(int16_t* row, int16_t* cored, int n, const int32_t* first, const FColorLUT& t,
+                            int32_t limit, const FColorMatrixFixed& matrix, int64_t largestEntry, int32_t low,
+                            int32_t high)
+{
+    ColorTransformRunBody(row, cored, n, first, t, limit, matrix, largestEntry, low, high);
+}
+
+void ColorTransformRun(int16_t* row, int16_t* cored, int n, const int32_t* first, const FColorLUT& t,
+                       int32_t limit, const FColorMatrixFixed& matrix, int64_t largestEntry, int32_t low,
+                       int32_t high)
+{
+    if (HasAvx2())
+        ColorTransformRunWide(row, cored, n, first, t, limit, matrix, largestEntry, low, high);
+    else
+        ColorTransformRunPlain(row, cored, n, first, t, limit, matrix, largestEntry, low, high);
 }
 
 } // namespace
