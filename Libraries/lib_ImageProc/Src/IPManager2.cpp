@@ -15,6 +15,7 @@
 #include "FIPEngine2.h"
 #include "FIPMImage.h"
 #include "FIPManagerRequest.h"
+#include "FIPNonRawRender.h"
 #include "FIPSubManagers.h"
 #include "FIStorageClass.h"
 #include "FImage.h"
@@ -195,6 +196,12 @@ void IPManager2::priRunHandler(int state)
         return;
     case 23:
         priCompleteGetIlluminants();
+        return;
+    case 24:
+        priNonRawLoad();
+        return;
+    case 25:
+        priNonRawRender();
         return;
     default:
         return;
@@ -739,6 +746,7 @@ void IPManager2::priCleanup()
         return;
     }
     priUnlockHeld();
+    priCleanupNonRaw();
     ReleaseData(m_pRawImageObj);
     ReleaseData(m_pDarkImageObj);
     delete m_pCambData;
@@ -847,6 +855,10 @@ void IPManager2::priInitRequest()
     priCleanup();
     if (r.m_Async.IsFinal())
         return;
+    if (IsNonRawImageFile(r.m_usFileName)) {
+        priInitNonRawRequest(uniqueId);
+        return;
+    }
     if (r.m_eKind == kReqGetGrayBalance) {
         r.m_iOutCols = 100;
         r.m_iOutRows = 100;
