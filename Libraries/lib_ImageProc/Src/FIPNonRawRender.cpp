@@ -84,26 +84,25 @@ constexpr int kBytes = Type == FPixmap::PIXEL_8_MONO    ? 1
                        : Type == FPixmap::PIXEL_24_RGB  ? 3
                                                         : 6;
 
-void Store(FPixmap& out, int x, int y, const uint16_t code[3])
+// One row of codes (three a pixel) into the output's own layout.
+void StoreRow(FPixmap& out, int y, const uint16_t* codes, int width)
 {
     uint8_t* row = out.GetRowAddress(y);
     switch (out.GetPixelType()) {
-    case FPixmap::PIXEL_32_BGRA: {
-        uint8_t* p = row + 4 * static_cast<ptrdiff_t>(x);
-        p[0] = static_cast<uint8_t>(code[2]);
-        p[1] = static_cast<uint8_t>(code[1]);
-        p[2] = static_cast<uint8_t>(code[0]);
-        p[3] = 255;
+    case FPixmap::PIXEL_32_BGRA:
+        for (int x = 0; x < width; ++x, row += 4, codes += 3) {
+            row[0] = static_cast<uint8_t>(codes[2]);
+            row[1] = static_cast<uint8_t>(codes[1]);
+            row[2] = static_cast<uint8_t>(codes[0]);
+            row[3] = 255;
+        }
         return;
-    }
-    case FPixmap::PIXEL_24_RGB: {
-        uint8_t* p = row + 3 * static_cast<ptrdiff_t>(x);
-        for (int c = 0; c < 3; ++c)
-            p[c] = static_cast<uint8_t>(code[c]);
+    case FPixmap::PIXEL_24_RGB:
+        for (int i = 0; i < 3 * width; ++i)
+            row[i] = static_cast<uint8_t>(codes[i]);
         return;
-    }
     default:
-        std::memcpy(row + 6 * static_cast<ptrdiff_t>(x), code, 6);
+        std::memcpy(row, codes, size_t(width) * 6);
         return;
     }
 }
@@ -191,6 +190,7 @@ FNonRawRenderer::FNonRawRenderer(int cols, int rows, const FNonRawGeometry& geom
     const bool turned = m_iRotation == 90 || m_iRotation == 270;
     m_Across.Build(turned ? rows : cols, geometry.m_iOutCols, c.left, c.right);
     m_Down.Build(turned ? cols : rows, geometry.m_iOutRows, c.top, c.bottom);
+    m_bOneToOne = m_iRotation == 0 && geometry.m_iOutCols == cols && geometry.m_iOutRows == rows;
 }
 
 bool FNonRawRenderer::CanRead(int pixelType)
@@ -213,6 +213,7 @@ struct RenderJob {
     const std::vector<float>& downWeight;
     const FNonRawColor& color;
     int rotation;
+    bool oneToOne;
 };
 
 template <int Type>
@@ -242,9 +243,21 @@ void RenderRowsOf(const RenderJob& job, int first, int end)
         }
         return job.source.GetRowAddress(y) + static_cast<ptrdiff_t>(x) * kBytes<Type>;
     };
+    std::vector<uint16_t> codes(size_t(width) * 3);
     for (int r = first; r < end; ++r) {
         const int v0 = job.downFirst[static_cast<size_t>(r)];
         const int v1 = job.downFirst[static_cast<size_t>(r) + 1];
+        if (job.oneToOne) {
+            // Same size, no turn: each output pixel is one source pixel.
+            const uint8_t* source = at(job.acrossIndex[0], job.downIndex[static_cast<size_t>(v0)]);
+            for (int k = 0; k < width; ++k) {
+                float value[3];
+                Fetch<Type>(source + static_cast<ptrdiff_t>(k) * kBytes<Type>, value);
+                job.color.Convert(value, &codes[size_t(k) * 3]);
+            }
+            StoreRow(job.out, r, codes.data(), width);
+            continue;
+        }
         for (int k = 0; k < width; ++k) {
             const int u0 = job.acrossFirst[static_cast<size_t>(k)];
             const int u1 = job.acrossFirst[static_cast<size_t>(k) + 1];
@@ -260,10 +273,9 @@ void RenderRowsOf(const RenderJob& job, int first, int end)
                         sum[c] += w * value[c];
                 }
             }
-            uint16_t code[3];
-            job.color.Convert(sum, code);
-            Store(job.out, k, r, code);
+            job.color.Convert(sum, &codes[size_t(k) * 3]);
         }
+        StoreRow(job.out, r, codes.data(), width);
     }
 }
 
@@ -284,8 +296,9 @@ void FNonRawRenderer::RenderRows(const FPixmap& source, FPixmap& out, int first,
         return;
     if (out.GetCols() < m_rCrop.right - m_rCrop.left || out.GetRows() < end)
         throw FException("FNonRawRenderer: the output is smaller than the crop.");
-    const RenderJob job{source,       out,          m_Across.first, m_Across.index, m_Across.weight,
-                        m_Down.first, m_Down.index, m_Down.weight,  *m_pColor,      m_iRotation};
+    const RenderJob job{source,          out,          m_Across.first, m_Across.index,
+                        m_Across.weight, m_Down.first, m_Down.index,   m_Down.weight,
+                        *m_pColor,       m_iRotation,  m_bOneToOne};
     switch (source.GetPixelType()) {
     case FPixmap::PIXEL_8_MONO:
         RenderRowsOf<FPixmap::PIXEL_8_MONO>(job, first, end);

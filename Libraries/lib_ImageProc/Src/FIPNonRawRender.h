@@ -81,6 +81,7 @@ private:
     int m_iCols;
     int m_iRows;
     int m_iRotation;
+    bool m_bOneToOne = false;
     FRect m_rCrop;
     Taps m_Across;
     Taps m_Down;

@@ -10,6 +10,8 @@
 #include "ConvertColorPixmap.h"
 #include "FCache.h"
 #include "FDebugTrace.h"
+#include "FIPEngine2.h"
+#include "FIPEngineStages.h"
 #include "FIPMImage.h"
 #include "FIPManagerRequest.h"
 #include "FIPNonRawRender.h"
@@ -22,7 +24,7 @@
 namespace
 {
 
-// Rows rendered between looks at the clock, and the share of a pass they may take.
+// Rows a thread renders between looks at the clock, and the share of a pass they may take.
 constexpr int kRowsPerCheck = 8;
 constexpr double kRenderSlice = 0.008;
 // Progress reached once the picture is loaded; rendering fills the rest.
@@ -207,9 +209,14 @@ void IPManager2::priNonRawRender()
         const int total = m_pNonRawRenderer->GetCropRows();
         FStopwatch watch;
         watch.Start();
+        const int threads = GetIPEngineThreadCount();
+        FPixmap& out = *record->m_pPixmap;
         while (m_iNonRawRow < total) {
-            const int end = std::min(total, m_iNonRawRow + kRowsPerCheck);
-            m_pNonRawRenderer->RenderRows(source, *record->m_pPixmap, m_iNonRawRow, end);
+            const int start = m_iNonRawRow;
+            const int end = std::min(total, start + kRowsPerCheck * threads);
+            IPEngineStages::RunBands(end - start, threads, [&](int first, int last) {
+                m_pNonRawRenderer->RenderRows(source, out, start + first, start + last);
+            });
             m_iNonRawRow = end;
             if (watch.GetElapsed() >= kRenderSlice)
                 break;
