@@ -165,18 +165,22 @@ TEST_F(IpObjectPoolTest, APictureFromAnotherCameraIsShownAndSaved)
     save.m_nOutCols = 400;
     save.m_nOutRows = 300;
     save.m_rCrop = FRect(0, 0, 400, 300);
-    save.m_bAutoSetFirst = true;
     save.m_nSettingMode = 962000;
     save.m_Settings.Exposure = save.m_Settings.Contrast = -999.9;
     save.m_Settings.ColorAdjustR = save.m_Settings.ColorAdjustG = save.m_Settings.ColorAdjustB = -999.9;
-    ASSERT_TRUE(Run(save));
-    ASSERT_EQ(save.m_Async.GetState(), kCompleted) << save.m_Async.GetErrorCode();
-    FTiffImageReader reader(save.m_usDstURL);
-    int savedCols = 0, savedRows = 0, type = 0;
-    reader.GetDimensions(savedCols, savedRows, type);
-    EXPECT_EQ(savedCols, 400);
-    EXPECT_EQ(savedRows, 300);
-    EXPECT_EQ(type, FPixmap::PIXEL_48_RGB);
+    // With the automatic pass first, and straight with the entry's own (absent) values.
+    for (bool automatic : {true, false}) {
+        save.m_bAutoSetFirst = automatic;
+        save.m_bSecondPass = false;
+        ASSERT_TRUE(Run(save));
+        ASSERT_EQ(save.m_Async.GetState(), kCompleted) << save.m_Async.GetErrorCode();
+        FTiffImageReader reader(save.m_usDstURL);
+        int savedCols = 0, savedRows = 0, type = 0;
+        reader.GetDimensions(savedCols, savedRows, type);
+        EXPECT_EQ(savedCols, 400);
+        EXPECT_EQ(savedRows, 300);
+        EXPECT_EQ(type, FPixmap::PIXEL_48_RGB);
+    }
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 #include "FCache.h"
 #include "FColorMatrix.h"
 #include "FIPMImage.h"
+#include "FIPManager.h"
 #include "FIPManagerRequest.h"
 #include "FJPEGImageReader.h"
 #include "FJPEGLineWriter.h"
@@ -332,6 +333,100 @@ TEST_F(PictureDevelop, ReviewRequestsOnAPicture)
             EXPECT_EQ(request.m_dExposure, 0.0);
         }
     }
+}
+
+// Grey pictures and RGB with an extra sample: the layouts the readers deliver besides RGB.
+TEST_F(PictureDevelop, EveryLayoutTheReadersDeliverDevelops)
+{
+    constexpr int kW = 90, kH = 60;
+    struct Case {
+        const char* name;
+        int fileType; // written as
+        int pixelType;
+    };
+    const Case cases[] = {
+        {"grey.jpg", kSaveJPEG, FPixmap::PIXEL_8_MONO},
+        {"grey8.tif", kSaveTIFF, FPixmap::PIXEL_8_MONO},
+        {"grey16.tif", kSaveTIFF, FPixmap::PIXEL_16_MONO},
+        {"extra.tif", kSaveTIFF, FPixmap::PIXEL_30_RGBL},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const FWideString input = m_pFolder->URL(c.name);
+        const bool mono = c.pixelType != FPixmap::PIXEL_30_RGBL;
+        {
+            std::unique_ptr<FImageLineWriter> writer;
+            if (c.fileType == kSaveJPEG)
+                writer = std::make_unique<FJPEGLineWriter>(input, 12, false);
+            else
+                writer = std::make_unique<FTiffLineWriter>(input, false);
+            writer->SetDimensions(kW, kH, c.pixelType);
+            std::vector<uint16_t> wide(kW);
+            std::vector<uint8_t> narrow(kW * 3);
+            for (int y = 0; y < kH; ++y) {
+                for (int x = 0; x < kW; ++x) {
+                    wide[size_t(x)] = uint16_t(Value8(x, y, 0, kW, kH) * 257);
+                    if (mono)
+                        narrow[size_t(x)] = Value8(x, y, 0, kW, kH);
+                    else
+                        for (int ch = 0; ch < 3; ++ch)
+                            narrow[size_t(x) * 3 + ch] = Value8(x, y, ch, kW, kH);
+                }
+                if (c.pixelType == FPixmap::PIXEL_16_MONO)
+                    writer->WriteLine(wide.data(), c.pixelType);
+                else
+                    writer->WriteLine(narrow.data(), mono ? FPixmap::PIXEL_8_MONO : FPixmap::PIXEL_24_RGB);
+            }
+            writer->Finish();
+        }
+        FIPManagerRequest processed;
+        developtest::PrepareProcessed(processed, input, kW, kH, kRGB24);
+        Run(processed);
+        ASSERT_EQ(processed.m_Async.GetState(), kCompleted) << processed.m_Async.m_usErrorText.GetNarrow();
+        const FPixmap* out = processed.m_pOutputImage->GetPixmap();
+        ASSERT_EQ(out->GetCols(), kW);
+        ASSERT_EQ(out->GetRows(), kH);
+        // A JPEG's own loss, a few levels; the TIFF files come through exactly.
+        const int tolerance = c.fileType == kSaveJPEG ? 3 : 0;
+        for (int y = 0; y < kH; ++y)
+            for (int x = 0; x < kW; ++x)
+                for (int ch = 0; ch < 3; ++ch)
+                    ASSERT_NEAR(out->GetRowAddress(y)[x * 3 + ch], Value8(x, y, mono ? 0 : ch, kW, kH),
+                                tolerance)
+                        << x << "," << y;
+    }
+}
+
+// A render cancelled between its slices leaves nothing half made behind: the next request
+// renders the whole picture again.
+TEST_F(PictureDevelop, ACancelledRenderIsNotReused)
+{
+    const FWideString input = m_pFolder->URL("cancel.tif");
+    WritePicture(input, Source::kTiff8, 2400, 1600);
+    std::unique_ptr<FIPManager> manager(CreateIPManager2());
+    FIPManagerRequest first;
+    developtest::PrepareProcessed(first, input, 2400, 1600, kRGB24);
+    manager->Request(&first);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (first.m_Async.IsInProgress() && first.m_Async.GetProgress() <= 0.1 &&
+           std::chrono::steady_clock::now() < deadline)
+        manager->Idle();
+    ASSERT_TRUE(first.m_Async.IsInProgress()) << "rendered within one pass";
+    first.m_Async.RequestCancel();
+    while (first.m_Async.IsInProgress() && std::chrono::steady_clock::now() < deadline)
+        manager->Idle();
+    EXPECT_EQ(first.m_Async.GetState(), kCancelled);
+
+    FIPManagerRequest again;
+    developtest::PrepareProcessed(again, input, 2400, 1600, kRGB24);
+    manager->Request(&again);
+    while (again.m_Async.IsInProgress() && std::chrono::steady_clock::now() < deadline)
+        manager->Idle();
+    ASSERT_EQ(again.m_Async.GetState(), kCompleted) << again.m_Async.m_usErrorText.GetNarrow();
+    const FPixmap* out = again.m_pOutputImage->GetPixmap();
+    for (int y = 0; y < 1600; y += 13)
+        for (int x = 0; x < 2400; x += 17)
+            ASSERT_EQ(out->GetRowAddress(y)[x * 3 + 1], Value8(x, y, 1, 2400, 1600)) << x << "," << y;
 }
 
 } // namespace
