@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "DevelopDriver.h"
 #include "FCache.h"
 #include "FIPManager.h"
 #include "FIPManagerRequest.h"
@@ -73,15 +74,8 @@ void SaveDirect(const FWideString& output)
 bool SaveThroughManager(const FWideString& output)
 {
     FIPManagerRequest request;
-    request.m_eKind = kReqProcAndSave;
-    request.m_usFileName = Shared().source;
-    request.m_usOutputFile = output;
-    request.m_eFileType = kSaveJPEG;
-    request.m_eOutputFormat = kRGB24;
-    request.m_iOutCols = kCols;
-    request.m_iOutRows = kRows;
-    request.m_rCrop = FRect(0, 0, kCols, kRows);
-    request.m_usSoftwareName = "Rawbench";
+    developtest::PrepareSave(request, Shared().source, output, kSaveJPEG, kRGB24, kDefaultColorSpace, kCols,
+                             kRows);
     FIPManagerPool* pool = GetIPManagerPool();
     pool->Request(&request);
     while (request.m_Async.IsInProgress())

@@ -164,6 +164,9 @@ private:
 
     // Labels, priorities and reuse.
     void priInitRequest();
+    // The output format checked, a partial view noted, the capture properties loaded;
+    // false when the request ended.
+    bool priPrepareOutputRequest();
     void priBuildLabels(const FWideString& uniqueId, const FWideString& wbDesc, int rotation);
     void priRenameLabel(FWideString& label, FWideString& previous, unsigned priority);
 

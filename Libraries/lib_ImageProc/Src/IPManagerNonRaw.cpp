@@ -75,18 +75,7 @@ void IPManager2::priInitNonRawRequest(const FWideString& uniqueId)
     default:
         break;
     }
-    const int type = OutputPixelType(r.m_eOutputFormat);
-    if (type == 0) {
-        FWideString text;
-        text.Format("IPManager2::priInitNonRawRequest: output format %d has no pixel type.",
-                    r.m_eOutputFormat);
-        r.m_Async.Fail(kErrException, text);
-        return;
-    }
-    m_bPartialView =
-        r.m_rCrop.right - r.m_rCrop.left < r.m_iOutCols || r.m_rCrop.bottom - r.m_rCrop.top < r.m_iOutRows;
-    priGetCaptureProps(&r);
-    if (r.m_Async.IsFinal())
+    if (!priPrepareOutputRequest())
         return;
     m_iNonRawRotation = QuarterTurn(m_pCapturePropList->GetInt(FWideString("ROTATION"), 0));
     if (!priFitGeometry())

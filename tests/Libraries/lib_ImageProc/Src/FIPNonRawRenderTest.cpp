@@ -44,14 +44,20 @@ std::shared_ptr<const FNonRawColor> SameSpace()
     return std::make_shared<const FNonRawColor>(2, 2, 8);
 }
 
-Output Render(const Picture& source, int outCols, int outRows, FRect crop, int rotation)
+FNonRawGeometry Geometry(int outCols, int outRows, FRect crop, int rotation)
 {
     FNonRawGeometry g;
     g.m_iOutCols = outCols;
     g.m_iOutRows = outRows;
     g.m_rCrop = crop;
     g.m_iRotation = rotation;
-    FNonRawRenderer renderer(source.cols, source.rows, g, SameSpace());
+    return g;
+}
+
+Output Render(const Picture& source, int outCols, int outRows, FRect crop, int rotation)
+{
+    FNonRawRenderer renderer(source.cols, source.rows, Geometry(outCols, outRows, crop, rotation),
+                             SameSpace());
     Output out(crop.Width(), crop.Height());
     renderer.RenderRows(*source.pixmap, *out.pixmap, 0, crop.Height());
     return out;
@@ -116,12 +122,8 @@ TEST(NonRawRender, RefusesWhatItCannotRender)
 {
     const Picture source(4, 4);
     auto make = [&](int outCols, int outRows, FRect crop, int rotation) {
-        FNonRawGeometry g;
-        g.m_iOutCols = outCols;
-        g.m_iOutRows = outRows;
-        g.m_rCrop = crop;
-        g.m_iRotation = rotation;
-        FNonRawRenderer renderer(source.cols, source.rows, g, SameSpace());
+        FNonRawRenderer renderer(source.cols, source.rows, Geometry(outCols, outRows, crop, rotation),
+                                 SameSpace());
     };
     EXPECT_THROW(make(4, 4, FRect(0, 0, 4, 4), 45), FException);
     EXPECT_THROW(make(4, 4, FRect(0, 0, 5, 4), 0), FException);
@@ -130,10 +132,7 @@ TEST(NonRawRender, RefusesWhatItCannotRender)
     EXPECT_THROW(FNonRawColor(2, 12, 8), FException);
     EXPECT_THROW(FNonRawColor(2, 3, 12), FException);
 
-    FNonRawGeometry g;
-    g.m_iOutCols = g.m_iOutRows = 4;
-    g.m_rCrop = FRect(0, 0, 4, 4);
-    FNonRawRenderer renderer(4, 4, g, SameSpace());
+    FNonRawRenderer renderer(4, 4, Geometry(4, 4, FRect(0, 0, 4, 4), 0), SameSpace());
     const Picture other(5, 4);
     Output out(4, 4);
     EXPECT_THROW(renderer.RenderRows(*other.pixmap, *out.pixmap, 0, 4), FException);
