@@ -121,16 +121,10 @@ bool IPManager2::priNonRawPrepare()
 {
     FIPManagerRequest& r = *m_pCurrentRequest;
     if (m_pRawImageObj == nullptr) {
-        const int state = m_DataReq.m_Async.GetState();
+        const int outcome = priCompleteRetriever(kMgrNonRawLoad, kMgrNonRawRender);
         priSetProgress(kLoadedProgress * std::clamp(m_DataReq.m_Async.GetProgress(), 0.0, 1.0));
-        if (state == kInProgress)
+        if (outcome <= 0)
             return false;
-        if (state != kCompleted) {
-            FAsyncStatus& status = r.m_Async;
-            const int code = m_DataReq.m_Async.GetErrorCode();
-            status.Fail(code == kErrException ? kErrFileIO : code, m_DataReq.m_Async.m_usErrorText);
-            return false;
-        }
         m_pRawImageObj = priTakeDataResult();
         if (m_pRawImageObj == nullptr || m_pRawImageObj->GetImagePixmapPtr() == nullptr) {
             priFailRequest(kErrMissingImage, "IPManager2::priNonRawRender: no image came back.");
@@ -191,8 +185,8 @@ void IPManager2::priNonRawRender()
         return;
     FIPManagerRequest& r = *m_pCurrentRequest;
     FIPMStageImageRecord* record = Record(m_pStage4OutImageObj);
+    // Valid already when another manager finished it while this one waited for the lock.
     if (record->m_bValid.load() == 0) {
-        // Another manager may have finished it while this one waited for the lock.
         const FPixmap& source =
             m_pNonRawSource != nullptr ? *m_pNonRawSource->GetPixmap() : *m_pRawImageObj->GetImagePixmapPtr();
         const int total = m_pNonRawRenderer->GetCropRows();
