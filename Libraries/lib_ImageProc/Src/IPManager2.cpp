@@ -15,6 +15,7 @@
 #include "FIPEngine2.h"
 #include "FIPMImage.h"
 #include "FIPManagerRequest.h"
+#include "FIPNonRawRender.h"
 #include "FIPSubManagers.h"
 #include "FIStorageClass.h"
 #include "FImage.h"
@@ -195,6 +196,12 @@ void IPManager2::priRunHandler(int state)
         return;
     case 23:
         priCompleteGetIlluminants();
+        return;
+    case 24:
+        priNonRawLoad();
+        return;
+    case 25:
+        priNonRawRender();
         return;
     default:
         return;
@@ -739,6 +746,7 @@ void IPManager2::priCleanup()
         return;
     }
     priUnlockHeld();
+    priCleanupNonRaw();
     ReleaseData(m_pRawImageObj);
     ReleaseData(m_pDarkImageObj);
     delete m_pCambData;
@@ -839,6 +847,22 @@ void IPManager2::priBuildLabels(const FWideString& uniqueId, const FWideString& 
     m_usLabels[kLabelStage4] = make(ke, "-Stage4-", tail);
 }
 
+// Checked before anything is loaded: no pixel type fits another format.
+bool IPManager2::priPrepareOutputRequest()
+{
+    FIPManagerRequest& r = *m_pCurrentRequest;
+    if (r.m_eKind == kReqProcessed && (r.m_eOutputFormat < kDisplay || r.m_eOutputFormat > kRGB48)) {
+        FWideString text;
+        text.Format("IPManager2::priStage4Process: output format %d has no pixel type.", r.m_eOutputFormat);
+        r.m_Async.Fail(kErrException, text);
+        return false;
+    }
+    m_bPartialView =
+        r.m_rCrop.right - r.m_rCrop.left < r.m_iOutCols || r.m_rCrop.bottom - r.m_rCrop.top < r.m_iOutRows;
+    priGetCaptureProps(&r);
+    return !r.m_Async.IsFinal();
+}
+
 void IPManager2::priInitRequest()
 {
     FIPManagerRequest& r = *m_pCurrentRequest;
@@ -847,6 +871,10 @@ void IPManager2::priInitRequest()
     priCleanup();
     if (r.m_Async.IsFinal())
         return;
+    if (IsNonRawImageFile(r.m_usFileName)) {
+        priInitNonRawRequest(uniqueId);
+        return;
+    }
     if (r.m_eKind == kReqGetGrayBalance) {
         r.m_iOutCols = 100;
         r.m_iOutRows = 100;
@@ -858,17 +886,7 @@ void IPManager2::priInitRequest()
         m_eAfterCamfileState = kMgrCompleteIlluminants;
         return;
     }
-    // Checked before anything is loaded: no pixel type fits another format.
-    if (r.m_eKind == kReqProcessed && (r.m_eOutputFormat < kDisplay || r.m_eOutputFormat > kRGB48)) {
-        FWideString text;
-        text.Format("IPManager2::priStage4Process: output format %d has no pixel type.", r.m_eOutputFormat);
-        r.m_Async.Fail(kErrException, text);
-        return;
-    }
-    m_bPartialView =
-        r.m_rCrop.right - r.m_rCrop.left < r.m_iOutCols || r.m_rCrop.bottom - r.m_rCrop.top < r.m_iOutRows;
-    priGetCaptureProps(&r);
-    if (r.m_Async.IsFinal())
+    if (!priPrepareOutputRequest())
         return;
     const int rotation = m_pCapturePropList->GetInt(FWideString("ROTATION"), 0);
     const FWideString wbDesc = m_pCapturePropList->GetString(FWideString("WB_DESC"), FWideString());
