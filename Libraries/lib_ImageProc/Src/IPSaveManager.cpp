@@ -7,6 +7,7 @@
 #include <new>
 
 #include "ColorCompensation.h"
+#include "FDataRetriever.h"
 #include "FDebugTrace.h"
 #include "FException.h"
 #include "FIPMImage.h"
@@ -199,13 +200,13 @@ void IPSaveManager::priRunState()
         priSaveWriteProperties();
         return;
     case kRequestStrip:
-        if (m_bParentStreams)
+        if (priStreams())
             priSaveRequestStream();
         else
             priSaveRequestStrip();
         return;
     case kWriteStrip:
-        if (m_bParentStreams)
+        if (priStreams())
             priSaveWaitStream();
         else
             priSaveWriteStrip();
@@ -221,6 +222,13 @@ void IPSaveManager::priRunState()
     }
     DebugTrace("IPSaveManager: IPSaveManager in an invalid state.\n");
     m_pCurReq->m_Async.Fail(kErrException);
+}
+
+// A picture from another camera is rendered whole per request, not streamed by the engine:
+// it keeps the strips, which also keep each tick short.
+bool IPSaveManager::priStreams() const
+{
+    return m_bParentStreams && !IsNonRawImageFile(m_pCurReq->m_usFileName);
 }
 
 void IPSaveManager::priFail(int errorCode, const char* text)

@@ -59,6 +59,7 @@ private:
     void priCleanup();
     // Ends the current request with the sub-request's status.
     void priFailWithSubRequest();
+    bool priStreams() const;
     void priFail(int errorCode, const char* text);
     // A cancel of the current request ends it before another sub-request is sent.
     bool priCancelledBeforeSend();
