@@ -1,7 +1,7 @@
 // The camera journey through the real program and script: a simulated camera on
-// the simulated USB wire, its card listed by the download dialog, the dialog's
-// requests copied by the bridge and compared byte for byte, then "delete all"
-// leaving only the locked images.
+// the simulated USB wire, its card listed by the download dialog, copied by the
+// progress window and compared byte for byte, then "delete all" leaving only the
+// locked images.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -32,6 +32,7 @@
 #include "FUiDynaString.h"
 #include "FUiIpObject.h"
 #include "FUiIpObjectRequest.h"
+#include "FUiProgressWindow.h"
 #include "SimCamera.h"
 #include "SimUsbDriver.h"
 #include "StorageClassRegistry.h"
@@ -41,6 +42,9 @@ namespace
 
 constexpr int kImages = 200;
 constexpr int kLocked[] = {7, 77, 177};
+// Card attributes: bit 0 locked, bit 1 not yet transferred.
+constexpr uint32_t kLockedNew = 3;
+constexpr uint32_t kLockedTransferred = 1;
 
 SimCamera::Bytes Words(uint32_t a, uint32_t b)
 {
@@ -60,10 +64,14 @@ bool IsLocked(int i)
     return std::find(std::begin(kLocked), std::end(kLocked), i) != std::end(kLocked);
 }
 
-struct Copy {
-    FWideString from, to;
-    bool deleteSource;
-};
+rawtest::Bytes CardImage(int i)
+{
+    browsertest::RawOptions options;
+    options.idByte = uint8_t(i);
+    options.previewCols = 16;
+    options.previewRows = 12;
+    return browsertest::MakeRaw(options);
+}
 
 // The camera's clock runs on the test's time: its polls never sleep for real.
 class CameraJourneyTest : public ::testing::Test
@@ -77,14 +85,10 @@ protected:
         m_camera.AddFile("/dev/Battery", SimCamera::Bytes{0x08, 0, 0, 0},
                          SimCamera::kDefaultFlags | kCamStatusWholeFile);
         for (int i = 1; i <= kImages; ++i) {
-            browsertest::RawOptions options;
-            options.idByte = uint8_t(i);
-            options.previewCols = 16;
-            options.previewRows = 12;
-            const rawtest::Bytes raw = browsertest::MakeRaw(options);
+            const rawtest::Bytes raw = CardImage(i);
             m_camera.AddFile(ImagePath(i), SimCamera::Bytes(raw.begin(), raw.end()));
             if (IsLocked(i))
-                m_camera.SetAttributes(ImagePath(i), 1);
+                m_camera.SetAttributes(ImagePath(i), kLockedNew);
         }
         m_driver.Install();
     }
@@ -101,6 +105,12 @@ protected:
     SimUsbDriver m_driver{m_camera};
 };
 
+bool BatchDone(const FUiProgressWindow& progress)
+{
+    return progress.GetWaitingCount() == 0 && !progress.IsBatchRunning() &&
+           progress.GetState() == FUiProgressWindow::kIdle;
+}
+
 std::string Shown(FAppHarness& app, const std::string& path)
 {
     auto* text = dynamic_cast<FUiDynaString*>(app.Object(path));
@@ -109,22 +119,22 @@ std::string Shown(FAppHarness& app, const std::string& path)
 
 } // namespace
 
+// Everything is clicked: the toolbar's Download, the dialog's Download, the delete-all
+// dialog's Delete; the progress window and its bridge do the copying.
 TEST_F(CameraJourneyTest, ListDownloadCompareAndDeleteAllKeepsTheLockedImages)
 {
     FScopedTempFolder destination;
     FAppHarness harness;
-    std::vector<Copy> copies;
+    std::string deleteStatus;
     const int status = harness.Start([&](FAppHarness& app) {
         auto* camera = dynamic_cast<FUiCameraObject*>(app.Object("Camera"));
-        ASSERT_NE(camera, nullptr);
-        ASSERT_TRUE(app.RunUntil([&] { return camera->IsConnected(); }, 100));
-        FWideString folder = camera->GetRootURL();
-        folder += "/cf/images/";
-
-        // The dialog scans the card on the list's thread; it is ready on a later tick.
         auto* download = dynamic_cast<FUiCopyCameraWindow*>(app.Object("DownloadWin.WinMgr"));
-        ASSERT_NE(download, nullptr);
-        EXPECT_TRUE(app.Send("DownloadWin.WinMgr", "DownloadDir", &folder));
+        auto* progress = dynamic_cast<FUiProgressWindow*>(app.Object("ProgressWin.WinMgr"));
+        ASSERT_TRUE(camera && download && progress);
+        ASSERT_TRUE(app.RunUntil([&] { return camera->IsConnected() && camera->GetCardUsed() > 0; }, 100));
+
+        ASSERT_TRUE(app.Click("MainWin.Download"));
+        ASSERT_TRUE(app.Window("DownloadWin")->IsVisible());
         ASSERT_TRUE(app.RunUntil([&] { return !download->IsScanning(); }, 60000));
         EXPECT_EQ(download->GetList().GetCount(), kImages);
         EXPECT_EQ(Shown(app, "DownloadWin.AllCount").rfind("(200 images, ", 0), 0u)
@@ -132,55 +142,34 @@ TEST_F(CameraJourneyTest, ListDownloadCompareAndDeleteAllKeepsTheLockedImages)
 
         FWideString native = WideFromUtf8(destination.GetPath());
         app.Send("DownloadWin.DstDir", "SetText", &native);
-        ASSERT_TRUE(app.Watch("DownloadWin.WinMgr", "ON_PERFORM_SAVE"));
-        app.Probe()->SetOnMessage([&](const FProbeRecord& record) {
-            if (record.message != "ON_PERFORM_SAVE")
-                return;
-            auto* request = static_cast<FUiIpObjectCopyReq*>(record.pointer);
-            copies.push_back({request->m_usFileURL, request->m_usDstURL, request->m_bDeleteSrc});
-        });
-        EXPECT_TRUE(app.Send("DownloadWin.WinMgr", "PerformDownload"));
-        app.Probe()->SetOnMessage({});
-        ASSERT_EQ(copies.size(), size_t(kImages));
+        ASSERT_TRUE(app.Watch("ProgressWin.WinMgr", "ON_IMAGE_ERROR"));
+        ASSERT_TRUE(app.Click("DownloadWin.OK"));
+        EXPECT_FALSE(app.Window("DownloadWin")->IsVisible());
+        EXPECT_TRUE(app.Window("ProgressWin")->IsVisible());
+        EXPECT_TRUE(app.RunUntil([&] { return BatchDone(*progress); }, 20000));
+        EXPECT_FALSE(app.Window("ProgressWin")->IsVisible());
+        EXPECT_TRUE(app.Log().empty());
 
-        // The bridge copies each one, as the progress window would have it do.
-        FUiIpObject bridge("IP_OBJECT2", GetIPManagerPool());
-        for (const Copy& copy : copies) {
-            FUiIpObjectCopyReq request;
-            request.m_usFileURL = copy.from;
-            request.m_usDstURL = copy.to;
-            request.m_bDeleteSrc = copy.deleteSource;
-            request.m_pReturnRelay = app.Probe();
-            // The bridge answers every request false; its state tells the outcome.
-            bridge.UiRelayMessage(FWideString("IpRequest"), &request);
-            for (int i = 0; i < 100000 && !bridge.IsIdle(); ++i)
-                bridge.Tick(10);
-            ASSERT_TRUE(bridge.IsIdle());
-            EXPECT_EQ(request.m_Async.m_eState.load(), kCompleted) << Utf8FromWide(copy.from);
-        }
-
-        FWideString del = folder;
-        EXPECT_FALSE(app.Send("DeleteAllWin.WinMgr", "DelDir", &del));
-        EXPECT_EQ(Shown(app, "DeleteAllWin.Status"), "Some images are locked and will be kept.");
-        app.Send("DeleteAllWin.WinMgr", "OK");
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "DeleteAllCameraImages"));
+        deleteStatus = Shown(app, "DeleteAllWin.Status");
+        ASSERT_TRUE(app.Click("DeleteAllWin.OK"));
+        EXPECT_FALSE(app.Window("DeleteAllWin")->IsVisible());
         app.Send("MainWin", "Close");
     });
     EXPECT_EQ(status, 0);
-    ASSERT_EQ(copies.size(), size_t(kImages));
+    EXPECT_EQ(deleteStatus, "Some images are locked and will be kept.");
 
     for (int i = 1; i <= kImages; ++i) {
         SCOPED_TRACE(i);
-        SimCamera::Bytes card;
-        const bool onCard = m_camera.GetFile(ImagePath(i), card);
-        EXPECT_EQ(onCard, IsLocked(i));
+        EXPECT_EQ(m_camera.HasFile(ImagePath(i)), IsLocked(i));
+        // The download marked what it took, without touching the image itself.
+        if (IsLocked(i)) {
+            EXPECT_EQ(m_camera.GetAttributes(ImagePath(i)), kLockedTransferred);
+        }
         std::string name = ImagePath(i).substr(ImagePath(i).rfind('/') + 1);
         std::string copied;
         ASSERT_TRUE(destination.ReadFile(name, copied));
-        browsertest::RawOptions options;
-        options.idByte = uint8_t(i);
-        options.previewCols = 16;
-        options.previewRows = 12;
-        const rawtest::Bytes raw = browsertest::MakeRaw(options);
+        const rawtest::Bytes raw = CardImage(i);
         EXPECT_EQ(copied, std::string(raw.begin(), raw.end()));
     }
 }
@@ -212,46 +201,67 @@ TEST_F(CameraJourneyTest, TheBrowserOpensTheCameraDialogsOnTheCard)
     EXPECT_TRUE(harness.BodyRan());
 }
 
-TEST_F(CameraJourneyTest, AnUnplugMidDownloadLeavesNoPartialFile)
+// The first image is large and copied one piece per tick, so the unplug falls inside it.
+TEST_F(CameraJourneyTest, AnUnplugMidDownloadLeavesNoPartialFileAndTellsTheUser)
 {
     SimCamera::Bytes big(3 * 1024 * 1024);
     for (size_t i = 0; i < big.size(); ++i)
         big[i] = uint8_t(i * 31 + (i >> 9));
+    const rawtest::Bytes head = CardImage(1);
+    std::copy(head.begin(), head.end(), big.begin());
     m_camera.AddFile("/cf/images/BIG_0001.q7f", big);
     FScopedTempFolder destination;
     FAppHarness harness;
-    int state = -1;
     bool stillConnected = true;
+    std::string line1, line2;
     const int status = harness.Start([&](FAppHarness& app) {
         auto* camera = dynamic_cast<FUiCameraObject*>(app.Object("Camera"));
-        ASSERT_NE(camera, nullptr);
-        ASSERT_TRUE(app.RunUntil([&] { return camera->IsConnected(); }, 100));
-        FUiIpObject bridge("IP_OBJECT2", GetIPManagerPool());
-        bridge.SetCopyBudget(std::chrono::microseconds(1), 1);
-        FUiIpObjectCopyReq request;
-        request.m_usFileURL = camera->GetRootURL();
-        request.m_usFileURL += "/cf/images/BIG_0001.q7f";
-        FWideString url;
-        NativePathToURL(WideFromUtf8(destination.Join("BIG_0001.q7f")), url);
-        request.m_usDstURL = url;
-        request.m_pReturnRelay = app.Probe();
-        bridge.UiRelayMessage(FWideString("IpRequest"), &request);
-        bridge.Tick(10);
-        bridge.Tick(10);
+        auto* download = dynamic_cast<FUiCopyCameraWindow*>(app.Object("DownloadWin.WinMgr"));
+        auto* progress = dynamic_cast<FUiProgressWindow*>(app.Object("ProgressWin.WinMgr"));
+        auto* bridge = dynamic_cast<FUiIpObject*>(app.Object("ProgressWin.Bridge"));
+        ASSERT_TRUE(camera && download && progress && bridge);
+        ASSERT_TRUE(app.RunUntil([&] { return camera->IsConnected() && camera->GetCardUsed() > 0; }, 100));
+        bridge->SetCopyBudget(std::chrono::microseconds(1), 1);
+
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "Download"));
+        ASSERT_TRUE(app.RunUntil([&] { return !download->IsScanning(); }, 60000));
+        ASSERT_EQ(download->GetList().GetCount(), kImages + 1);
+        FWideString native = WideFromUtf8(destination.GetPath());
+        app.Send("DownloadWin.DstDir", "SetText", &native);
+        ASSERT_TRUE(app.Click("DownloadWin.OK"));
+        ASSERT_TRUE(
+            app.RunUntil([&] { return progress->GetCopyRequest().m_Async.GetProgress() > 0.1; }, 1000));
         m_camera.Unplug();
-        for (int i = 0; i < 100000 && !bridge.IsIdle(); ++i)
-            bridge.Tick(10);
-        state = request.m_Async.m_eState.load();
-        // The status object notices within its polling interval.
+        EXPECT_TRUE(app.RunUntil([&] { return BatchDone(*progress); }, 20000));
+        line1 = Shown(app, "MessageWin.Line1");
+        line2 = Shown(app, "MessageWin.Line2");
+        EXPECT_TRUE(app.Window("MessageWin")->IsVisible());
         app.RunUntil([&] { return !camera->IsConnected(); }, 200);
         stillConnected = camera->IsConnected();
+        app.Send("MessageWin", "Hide");
         app.Send("MainWin", "Close");
     });
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(state, kError);
     EXPECT_FALSE(stillConnected);
-    // Neither the copy nor its temporary file is left behind.
-    EXPECT_TRUE(std::filesystem::is_empty(destination.GetPath()));
+    EXPECT_EQ(line1, "The image could not be saved.");
+    EXPECT_NE(line2.find("could not be read or written"), std::string::npos) << line2;
+    // What was copied before the unplug is whole; neither the broken copy nor a temporary
+    // file is left behind, and the card keeps everything.
+    int whole = 0;
+    for (const auto& file : std::filesystem::directory_iterator(destination.GetPath())) {
+        const std::string name = file.path().filename().string();
+        ASSERT_EQ(name.rfind("IMG_", 0), 0u) << name;
+        const int i = std::stoi(name.substr(4, 4));
+        std::string copied;
+        ASSERT_TRUE(destination.ReadFile(name, copied));
+        const rawtest::Bytes raw = CardImage(i);
+        EXPECT_EQ(copied, std::string(raw.begin(), raw.end())) << name;
+        ++whole;
+    }
+    EXPECT_LT(whole, kImages);
+    EXPECT_TRUE(m_camera.HasFile("/cf/images/BIG_0001.q7f"));
+    for (int i = 1; i <= kImages; ++i)
+        EXPECT_TRUE(m_camera.HasFile(ImagePath(i))) << i;
 }
 
 TEST_F(CameraJourneyTest, ACameraAnsweringGarbageLosesNothingAndHangsNothing)
