@@ -351,7 +351,15 @@ FIFile* FSCCameraFolder::OpenFile(const FWideString& name, int mode)
     bool isFolder = false;
     if (!CamFileIsFolder(m_camera, isFolder) && !(mode & kFileWrite))
         return nullptr;
-    return new FSCCameraFile(m_pOwner, m_camera, Narrow(m_path) + "/" + Narrow(name), mode);
+    const std::string path = Narrow(m_path) + "/" + Narrow(name);
+    // A file to read must answer now: one that a silent camera cannot describe would read
+    // as empty, and a copy of it would replace a good file with nothing.
+    if (!(mode & kFileWrite)) {
+        CameraLock lock(m_pOwner);
+        if (!lock.IsLocked() || !CamFileStat(m_camera.c_str(), path.c_str(), nullptr, nullptr, nullptr))
+            return nullptr;
+    }
+    return new FSCCameraFile(m_pOwner, m_camera, path, mode);
 }
 
 void FSCCameraFolder::priList(std::vector<FWideString>& names, bool folders)

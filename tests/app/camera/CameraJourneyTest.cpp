@@ -4,6 +4,10 @@
 // locked images.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -15,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "BribFileBuilder.h"
 #include "BrowserFixtures.h"
 #include "CamDevice.h"
 #include "CamProtocol.h"
@@ -104,6 +109,60 @@ protected:
     SimCamera m_camera;
     SimUsbDriver m_driver{m_camera};
 };
+
+// A raw image of a few megabytes, copied in many pieces.
+rawtest::Bytes BigCardImage()
+{
+    rawtest::BribFileBuilder file;
+    file.GetHeader().columns = 640;
+    file.GetHeader().rows = 480;
+    file.GetHeader().uniqueId.fill(0xB1);
+    rawtest::ImageSection preview;
+    preview.imageType = 2;
+    preview.pixelFormat = 18;
+    preview.columns = 16;
+    preview.rows = 12;
+    preview.payload = browsertest::PreviewJPEG(16, 12);
+    file.Top().AddImage(preview);
+    // A section the readers pass over, standing for the sensor data.
+    rawtest::Bytes bulk(3 << 20);
+    for (size_t i = 0; i < bulk.size(); ++i)
+        bulk[i] = uint8_t(i * 31 + (i >> 9));
+    file.Top().AddSection("BULK", bulk);
+    return file.Build();
+}
+
+// Lowers the largest file this process may write; writes past it fail as on a full disk.
+class FFileSizeLimit
+{
+public:
+    explicit FFileSizeLimit(rlim_t bytes)
+    {
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FFileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    FFileSizeLimit(const FFileSizeLimit&) = delete;
+    FFileSizeLimit& operator=(const FFileSizeLimit&) = delete;
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+};
+
+bool CopyingBigImage(const FUiProgressWindow& progress)
+{
+    const FUiIpObjectCopyReq& request = progress.GetCopyRequest();
+    return Utf8FromWide(request.m_usFileURL).find("BIG_0001") != std::string::npos &&
+           request.m_Async.GetProgress() > 0.1;
+}
 
 bool BatchDone(const FUiProgressWindow& progress)
 {
@@ -204,12 +263,9 @@ TEST_F(CameraJourneyTest, TheBrowserOpensTheCameraDialogsOnTheCard)
 // The first image is large and copied one piece per tick, so the unplug falls inside it.
 TEST_F(CameraJourneyTest, AnUnplugMidDownloadLeavesNoPartialFileAndTellsTheUser)
 {
-    SimCamera::Bytes big(3 * 1024 * 1024);
-    for (size_t i = 0; i < big.size(); ++i)
-        big[i] = uint8_t(i * 31 + (i >> 9));
-    const rawtest::Bytes head = CardImage(1);
-    std::copy(head.begin(), head.end(), big.begin());
-    m_camera.AddFile("/cf/images/BIG_0001.q7f", big);
+    const rawtest::Bytes big = BigCardImage();
+    ASSERT_GT(big.size(), 2u << 20);
+    m_camera.AddFile("/cf/images/BIG_0001.q7f", SimCamera::Bytes(big.begin(), big.end()));
     FScopedTempFolder destination;
     FAppHarness harness;
     bool stillConnected = true;
@@ -296,4 +352,106 @@ TEST_F(CameraJourneyTest, ACameraAnsweringGarbageLosesNothingAndHangsNothing)
     EXPECT_EQ(status, "There are no images on the camera.");
     for (int i = 1; i <= kImages; ++i)
         EXPECT_TRUE(m_camera.HasFile(ImagePath(i))) << i;
+}
+
+// A destination that runs out of room in the middle of a large image, with "delete from
+// camera" chosen: the image that did not fit stays on the card and leaves nothing behind,
+// the user is told, and the others are copied whole (and only then deleted).
+TEST_F(CameraJourneyTest, ADestinationOutOfRoomKeepsTheImageOnTheCard)
+{
+    const rawtest::Bytes big = BigCardImage();
+    ASSERT_GT(big.size(), 2u << 20);
+    m_camera.AddFile("/cf/images/BIG_0001.q7f", SimCamera::Bytes(big.begin(), big.end()));
+    FScopedTempFolder destination;
+    FAppHarness harness;
+    bool told = false;
+    const int status = harness.Start([&](FAppHarness& app) {
+        auto* camera = dynamic_cast<FUiCameraObject*>(app.Object("Camera"));
+        auto* download = dynamic_cast<FUiCopyCameraWindow*>(app.Object("DownloadWin.WinMgr"));
+        auto* progress = dynamic_cast<FUiProgressWindow*>(app.Object("ProgressWin.WinMgr"));
+        ASSERT_TRUE(camera && download && progress);
+        ASSERT_TRUE(app.RunUntil([&] { return camera->IsConnected() && camera->GetCardUsed() > 0; }, 100));
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "Download"));
+        ASSERT_TRUE(app.RunUntil([&] { return !download->IsScanning(); }, 60000));
+        ASSERT_EQ(download->GetList().GetCount(), kImages + 1);
+        FWideString native = WideFromUtf8(destination.GetPath());
+        app.Send("DownloadWin.DstDir", "SetText", &native);
+        ASSERT_TRUE(app.Click("DownloadWin.Delete"));
+        {
+            // No file may grow past 1 MB: the large image's writes fail part way, as on a full disk.
+            FFileSizeLimit limit(1024 * 1024);
+            ASSERT_TRUE(app.Click("DownloadWin.OK"));
+            EXPECT_TRUE(app.RunUntil([&] { return BatchDone(*progress); }, 20000));
+        }
+        told = app.Window("MessageWin")->IsVisible();
+        app.Send("MessageWin", "Hide");
+        app.Send("MainWin", "Close");
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(told);
+    EXPECT_TRUE(m_camera.HasFile("/cf/images/BIG_0001.q7f"));
+    size_t files = 0;
+    for (const auto& file : std::filesystem::directory_iterator(destination.GetPath())) {
+        const std::string name = file.path().filename().string();
+        ASSERT_EQ(name.rfind("IMG_", 0), 0u) << name;
+        ++files;
+    }
+    EXPECT_EQ(files, size_t(kImages));
+    for (int i = 1; i <= kImages; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(m_camera.HasFile(ImagePath(i)), IsLocked(i));
+        std::string copied;
+        ASSERT_TRUE(destination.ReadFile(ImagePath(i).substr(ImagePath(i).rfind('/') + 1), copied));
+        const rawtest::Bytes raw = CardImage(i);
+        EXPECT_EQ(copied, std::string(raw.begin(), raw.end()));
+    }
+}
+
+// A camera that stops answering in the middle of a large image: the windows keep ticking,
+// Cancel in the progress window ends the batch, the user is told, and nothing half
+// copied is left.
+TEST_F(CameraJourneyTest, AStallingCameraCanBeCancelled)
+{
+    const rawtest::Bytes big = BigCardImage();
+    ASSERT_GT(big.size(), 2u << 20);
+    m_camera.AddFile("/cf/images/BIG_0001.q7f", SimCamera::Bytes(big.begin(), big.end()));
+    FScopedTempFolder destination;
+    FAppHarness harness;
+    bool told = false, ended = false;
+    const int status = harness.Start([&](FAppHarness& app) {
+        auto* camera = dynamic_cast<FUiCameraObject*>(app.Object("Camera"));
+        auto* download = dynamic_cast<FUiCopyCameraWindow*>(app.Object("DownloadWin.WinMgr"));
+        auto* progress = dynamic_cast<FUiProgressWindow*>(app.Object("ProgressWin.WinMgr"));
+        auto* bridge = dynamic_cast<FUiIpObject*>(app.Object("ProgressWin.Bridge"));
+        ASSERT_TRUE(camera && download && progress && bridge);
+        ASSERT_TRUE(app.RunUntil([&] { return camera->IsConnected() && camera->GetCardUsed() > 0; }, 100));
+        bridge->SetCopyBudget(std::chrono::microseconds(1), 1);
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "Download"));
+        ASSERT_TRUE(app.RunUntil([&] { return !download->IsScanning(); }, 60000));
+        FWideString native = WideFromUtf8(destination.GetPath());
+        app.Send("DownloadWin.DstDir", "SetText", &native);
+        ASSERT_TRUE(app.Click("DownloadWin.OK"));
+        ASSERT_TRUE(app.RunUntil([&] { return CopyingBigImage(*progress); }, 5000));
+        m_camera.SetCommandStuck(true);
+        // Ticks go on while the camera says nothing.
+        EXPECT_TRUE(app.RunUntil([&] { return app.Window("MessageWin")->IsVisible(); }, 2000));
+        ASSERT_TRUE(app.Click("ProgressWin.Cancel"));
+        ended = app.RunUntil([&] { return BatchDone(*progress); }, 2000);
+        told = app.Window("MessageWin")->IsVisible();
+        app.Send("MessageWin", "Hide");
+        app.Send("MainWin", "Close");
+    });
+    m_camera.SetCommandStuck(false);
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(told);
+    for (const auto& file : std::filesystem::directory_iterator(destination.GetPath())) {
+        const std::string name = file.path().filename().string();
+        ASSERT_EQ(name.rfind("IMG_", 0), 0u) << name;
+        std::string copied;
+        ASSERT_TRUE(destination.ReadFile(name, copied));
+        const rawtest::Bytes raw = CardImage(std::stoi(name.substr(4, 4)));
+        EXPECT_EQ(copied, std::string(raw.begin(), raw.end())) << name;
+    }
+    EXPECT_TRUE(m_camera.HasFile("/cf/images/BIG_0001.q7f"));
 }
