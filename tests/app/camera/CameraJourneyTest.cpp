@@ -455,3 +455,47 @@ TEST_F(CameraJourneyTest, AStallingCameraCanBeCancelled)
     }
     EXPECT_TRUE(m_camera.HasFile("/cf/images/BIG_0001.q7f"));
 }
+
+// A card of 100,000 images: the dialog reads them on the scan thread while the windows
+// keep ticking, each image costs the camera a few questions of its own (never a listing
+// of the whole card), and closing in the middle stops the scan.
+TEST_F(CameraJourneyTest, AHundredThousandImagesAreReadWithoutListingTheCardForEach)
+{
+    constexpr int kMany = 100000;
+    const rawtest::Bytes raw = CardImage(1);
+    auto shared = std::make_shared<const SimCamera::Bytes>(raw.begin(), raw.end());
+    for (int i = 1; i <= kMany; ++i) {
+        char name[64];
+        std::snprintf(name, sizeof(name), "/cf/many/IMG_%06d.q7f", i);
+        m_camera.AddSharedFile(name, shared);
+    }
+    FAppHarness harness;
+    int listingsBefore = 0, listings = -1, ticks = 0;
+    bool scanning = false;
+    const int status = harness.Start([&](FAppHarness& app) {
+        auto* camera = dynamic_cast<FUiCameraObject*>(app.Object("Camera"));
+        auto* download = dynamic_cast<FUiCopyCameraWindow*>(app.Object("DownloadWin.WinMgr"));
+        ASSERT_TRUE(camera && download);
+        ASSERT_TRUE(app.RunUntil([&] { return camera->IsConnected(); }, 100));
+        FWideString folder = camera->GetRootURL();
+        folder += "/cf/many/";
+        listingsBefore = m_camera.Listings();
+        const int questionsBefore = m_camera.NameWrites();
+        ASSERT_TRUE(app.Send("DownloadWin.WinMgr", "DownloadDir", &folder));
+        // A few thousand images read, with the windows ticking all along.
+        EXPECT_TRUE(app.RunUntil(
+            [&] {
+                ++ticks;
+                return m_camera.NameWrites() - questionsBefore > 20000;
+            },
+            10000000));
+        listings = m_camera.Listings() - listingsBefore;
+        scanning = download->IsScanning();
+        app.Send("MainWin", "Close");
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(scanning);
+    EXPECT_GT(ticks, 100);
+    // The card's listing, and now and then its subfolders: not one listing per image.
+    EXPECT_LT(listings, 100);
+}
