@@ -176,6 +176,29 @@ std::string Shown(FAppHarness& app, const std::string& path)
     return text ? Utf8FromWide(text->GetShownText()) : std::string("<none>");
 }
 
+struct Download {
+    FUiCameraObject* camera = nullptr;
+    FUiCopyCameraWindow* dialog = nullptr;
+    FUiProgressWindow* progress = nullptr;
+    FUiIpObject* bridge = nullptr;
+};
+
+// As the user does once the camera is there: the main window opens the dialog on the
+// card, the dialog scans it, and the destination is typed in.
+void OpenDownload(FAppHarness& app, const std::string& destination, Download& d)
+{
+    d.camera = dynamic_cast<FUiCameraObject*>(app.Object("Camera"));
+    d.dialog = dynamic_cast<FUiCopyCameraWindow*>(app.Object("DownloadWin.WinMgr"));
+    d.progress = dynamic_cast<FUiProgressWindow*>(app.Object("ProgressWin.WinMgr"));
+    d.bridge = dynamic_cast<FUiIpObject*>(app.Object("ProgressWin.Bridge"));
+    ASSERT_TRUE(d.camera && d.dialog && d.progress && d.bridge);
+    ASSERT_TRUE(app.RunUntil([&] { return d.camera->IsConnected() && d.camera->GetCardUsed() > 0; }, 100));
+    ASSERT_TRUE(app.Send("MainWin.WinMgr", "Download"));
+    ASSERT_TRUE(app.RunUntil([&] { return !d.dialog->IsScanning(); }, 60000));
+    FWideString native = WideFromUtf8(destination);
+    app.Send("DownloadWin.DstDir", "SetText", &native);
+}
+
 } // namespace
 
 // Everything is clicked: the toolbar's Download, the dialog's Download, the delete-all
@@ -271,29 +294,19 @@ TEST_F(CameraJourneyTest, AnUnplugMidDownloadLeavesNoPartialFileAndTellsTheUser)
     bool stillConnected = true;
     std::string line1, line2;
     const int status = harness.Start([&](FAppHarness& app) {
-        auto* camera = dynamic_cast<FUiCameraObject*>(app.Object("Camera"));
-        auto* download = dynamic_cast<FUiCopyCameraWindow*>(app.Object("DownloadWin.WinMgr"));
-        auto* progress = dynamic_cast<FUiProgressWindow*>(app.Object("ProgressWin.WinMgr"));
-        auto* bridge = dynamic_cast<FUiIpObject*>(app.Object("ProgressWin.Bridge"));
-        ASSERT_TRUE(camera && download && progress && bridge);
-        ASSERT_TRUE(app.RunUntil([&] { return camera->IsConnected() && camera->GetCardUsed() > 0; }, 100));
-        bridge->SetCopyBudget(std::chrono::microseconds(1), 1);
-
-        ASSERT_TRUE(app.Send("MainWin.WinMgr", "Download"));
-        ASSERT_TRUE(app.RunUntil([&] { return !download->IsScanning(); }, 60000));
-        ASSERT_EQ(download->GetList().GetCount(), kImages + 1);
-        FWideString native = WideFromUtf8(destination.GetPath());
-        app.Send("DownloadWin.DstDir", "SetText", &native);
+        Download d;
+        ASSERT_NO_FATAL_FAILURE(OpenDownload(app, destination.GetPath(), d));
+        ASSERT_EQ(d.dialog->GetList().GetCount(), kImages + 1);
+        d.bridge->SetCopyBudget(std::chrono::microseconds(1), 1);
         ASSERT_TRUE(app.Click("DownloadWin.OK"));
-        ASSERT_TRUE(
-            app.RunUntil([&] { return progress->GetCopyRequest().m_Async.GetProgress() > 0.1; }, 1000));
+        ASSERT_TRUE(app.RunUntil([&] { return CopyingBigImage(*d.progress); }, 5000));
         m_camera.Unplug();
-        EXPECT_TRUE(app.RunUntil([&] { return BatchDone(*progress); }, 20000));
+        EXPECT_TRUE(app.RunUntil([&] { return BatchDone(*d.progress); }, 20000));
         line1 = Shown(app, "MessageWin.Line1");
         line2 = Shown(app, "MessageWin.Line2");
         EXPECT_TRUE(app.Window("MessageWin")->IsVisible());
-        app.RunUntil([&] { return !camera->IsConnected(); }, 200);
-        stillConnected = camera->IsConnected();
+        app.RunUntil([&] { return !d.camera->IsConnected(); }, 200);
+        stillConnected = d.camera->IsConnected();
         app.Send("MessageWin", "Hide");
         app.Send("MainWin", "Close");
     });
@@ -366,22 +379,15 @@ TEST_F(CameraJourneyTest, ADestinationOutOfRoomKeepsTheImageOnTheCard)
     FAppHarness harness;
     bool told = false;
     const int status = harness.Start([&](FAppHarness& app) {
-        auto* camera = dynamic_cast<FUiCameraObject*>(app.Object("Camera"));
-        auto* download = dynamic_cast<FUiCopyCameraWindow*>(app.Object("DownloadWin.WinMgr"));
-        auto* progress = dynamic_cast<FUiProgressWindow*>(app.Object("ProgressWin.WinMgr"));
-        ASSERT_TRUE(camera && download && progress);
-        ASSERT_TRUE(app.RunUntil([&] { return camera->IsConnected() && camera->GetCardUsed() > 0; }, 100));
-        ASSERT_TRUE(app.Send("MainWin.WinMgr", "Download"));
-        ASSERT_TRUE(app.RunUntil([&] { return !download->IsScanning(); }, 60000));
-        ASSERT_EQ(download->GetList().GetCount(), kImages + 1);
-        FWideString native = WideFromUtf8(destination.GetPath());
-        app.Send("DownloadWin.DstDir", "SetText", &native);
+        Download d;
+        ASSERT_NO_FATAL_FAILURE(OpenDownload(app, destination.GetPath(), d));
+        ASSERT_EQ(d.dialog->GetList().GetCount(), kImages + 1);
         ASSERT_TRUE(app.Click("DownloadWin.Delete"));
         {
             // No file may grow past 1 MB: the large image's writes fail part way, as on a full disk.
             FFileSizeLimit limit(1024 * 1024);
             ASSERT_TRUE(app.Click("DownloadWin.OK"));
-            EXPECT_TRUE(app.RunUntil([&] { return BatchDone(*progress); }, 20000));
+            EXPECT_TRUE(app.RunUntil([&] { return BatchDone(*d.progress); }, 20000));
         }
         told = app.Window("MessageWin")->IsVisible();
         app.Send("MessageWin", "Hide");
@@ -419,24 +425,16 @@ TEST_F(CameraJourneyTest, AStallingCameraCanBeCancelled)
     FAppHarness harness;
     bool told = false, ended = false;
     const int status = harness.Start([&](FAppHarness& app) {
-        auto* camera = dynamic_cast<FUiCameraObject*>(app.Object("Camera"));
-        auto* download = dynamic_cast<FUiCopyCameraWindow*>(app.Object("DownloadWin.WinMgr"));
-        auto* progress = dynamic_cast<FUiProgressWindow*>(app.Object("ProgressWin.WinMgr"));
-        auto* bridge = dynamic_cast<FUiIpObject*>(app.Object("ProgressWin.Bridge"));
-        ASSERT_TRUE(camera && download && progress && bridge);
-        ASSERT_TRUE(app.RunUntil([&] { return camera->IsConnected() && camera->GetCardUsed() > 0; }, 100));
-        bridge->SetCopyBudget(std::chrono::microseconds(1), 1);
-        ASSERT_TRUE(app.Send("MainWin.WinMgr", "Download"));
-        ASSERT_TRUE(app.RunUntil([&] { return !download->IsScanning(); }, 60000));
-        FWideString native = WideFromUtf8(destination.GetPath());
-        app.Send("DownloadWin.DstDir", "SetText", &native);
+        Download d;
+        ASSERT_NO_FATAL_FAILURE(OpenDownload(app, destination.GetPath(), d));
+        d.bridge->SetCopyBudget(std::chrono::microseconds(1), 1);
         ASSERT_TRUE(app.Click("DownloadWin.OK"));
-        ASSERT_TRUE(app.RunUntil([&] { return CopyingBigImage(*progress); }, 5000));
+        ASSERT_TRUE(app.RunUntil([&] { return CopyingBigImage(*d.progress); }, 5000));
         m_camera.SetCommandStuck(true);
         // Ticks go on while the camera says nothing.
         EXPECT_TRUE(app.RunUntil([&] { return app.Window("MessageWin")->IsVisible(); }, 2000));
         ASSERT_TRUE(app.Click("ProgressWin.Cancel"));
-        ended = app.RunUntil([&] { return BatchDone(*progress); }, 2000);
+        ended = app.RunUntil([&] { return BatchDone(*d.progress); }, 2000);
         told = app.Window("MessageWin")->IsVisible();
         app.Send("MessageWin", "Hide");
         app.Send("MainWin", "Close");
