@@ -193,6 +193,7 @@ bool ShootDialogs(FGenericUiApp* app, const std::string& out)
     if (FIUiRelay* download = app->GetUiRelay(FWideString("DownloadWin.WinMgr")))
         download->UiRelayMessage(FWideString("ImageFileList"), &samples[0]);
     saved = shoot("DownloadWin", "DownloadWin.png") && saved;
+    saved = shoot("AutoLaunchWin", "AutoLaunchWin.png") && saved;
     if (FIUiRelay* batch = app->GetUiRelay(FWideString("SaveImagesWin.WinMgr")))
         batch->UiRelayMessage(FWideString("ImageFileList"), &samples[0]);
     saved = shoot("SaveImagesWin", "SaveImagesWin.png") && saved;
