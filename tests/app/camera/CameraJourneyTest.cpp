@@ -283,6 +283,31 @@ TEST_F(CameraJourneyTest, TheBrowserOpensTheCameraDialogsOnTheCard)
     EXPECT_TRUE(harness.BodyRan());
 }
 
+// "Delete all" asks the progress window before each image: one waiting to be converted
+// stays on the card with the locked ones.
+TEST_F(CameraJourneyTest, DeleteAllKeepsAnImageQueuedForConversion)
+{
+    FScopedTempFolder output;
+    FAppHarness harness;
+    const int status = harness.Start([&](FAppHarness& app) {
+        auto* camera = dynamic_cast<FUiCameraObject*>(app.Object("Camera"));
+        ASSERT_NE(camera, nullptr);
+        ASSERT_TRUE(app.RunUntil([&] { return camera->IsConnected() && camera->GetCardUsed() > 0; }, 100));
+        FUiIpObjectProcAndSaveReq save;
+        save.m_usFileURL = camera->GetRootURL();
+        save.m_usFileURL += FWideString(ImagePath(5).c_str());
+        NativePathToURL(WideFromUtf8(output.Join("IMG_0005.jpg")), save.m_usDstURL);
+        ASSERT_TRUE(app.Send("ProgressWin.WinMgr", "ProcAndSave", &save));
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "DeleteAllCameraImages"));
+        ASSERT_TRUE(app.Click("DeleteAllWin.OK"));
+        app.Send("ProgressWin.WinMgr", "OKCancel");
+        app.Send("MainWin", "Close");
+    });
+    EXPECT_EQ(status, 0);
+    for (int i = 1; i <= kImages; ++i)
+        EXPECT_EQ(m_camera.HasFile(ImagePath(i)), IsLocked(i) || i == 5) << i;
+}
+
 // The first image is large and copied one piece per tick, so the unplug falls inside it.
 TEST_F(CameraJourneyTest, AnUnplugMidDownloadLeavesNoPartialFileAndTellsTheUser)
 {
