@@ -201,6 +201,6 @@ void BM_CameraDownload200x10MB(benchmark::State& state)
     state.counters["x_direct"] = bestDialog / bestDirect;
     state.SetBytesProcessed(state.iterations() * kFiles * static_cast<int64_t>(kFileBytes));
 }
-BENCHMARK(BM_CameraDownload200x10MB)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CameraDownload200x10MB)->UseManualTime()->Iterations(4)->Unit(benchmark::kMillisecond);
 
 } // namespace

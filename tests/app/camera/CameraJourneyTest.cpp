@@ -4,10 +4,6 @@
 // locked images.
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
-#include <csignal>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -31,6 +27,7 @@
 #include "FIPManager.h"
 #include "FImageFileList.h"
 #include "FProbeObject.h"
+#include "FScopedFileSizeLimit.h"
 #include "FScopedTempFolder.h"
 #include "FUiCameraObject.h"
 #include "FUiCopyCameraWindow.h"
@@ -131,31 +128,6 @@ rawtest::Bytes BigCardImage()
     file.Top().AddSection("BULK", bulk);
     return file.Build();
 }
-
-// Lowers the largest file this process may write; writes past it fail as on a full disk.
-class FFileSizeLimit
-{
-public:
-    explicit FFileSizeLimit(rlim_t bytes)
-    {
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        rlimit limit = m_old;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FFileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-    FFileSizeLimit(const FFileSizeLimit&) = delete;
-    FFileSizeLimit& operator=(const FFileSizeLimit&) = delete;
-
-private:
-    rlimit m_old{};
-    void (*m_oldHandler)(int) = nullptr;
-};
 
 bool CopyingBigImage(const FUiProgressWindow& progress)
 {
@@ -410,7 +382,7 @@ TEST_F(CameraJourneyTest, ADestinationOutOfRoomKeepsTheImageOnTheCard)
         ASSERT_TRUE(app.Click("DownloadWin.Delete"));
         {
             // No file may grow past 1 MB: the large image's writes fail part way, as on a full disk.
-            FFileSizeLimit limit(1024 * 1024);
+            FScopedFileSizeLimit limit(1024 * 1024);
             ASSERT_TRUE(app.Click("DownloadWin.OK"));
             EXPECT_TRUE(app.RunUntil([&] { return BatchDone(*d.progress); }, 20000));
         }
