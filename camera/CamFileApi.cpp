@@ -180,6 +180,18 @@ bool CamFileStat(const char* camera, const char* path, uint32_t* size, uint32_t*
     return CamIsVirtual(camera) && VirtualCamStat(path, size, time, attributes);
 }
 
+bool CamFileIsReadable(const char* camera, const char* path, bool& readable)
+{
+    readable = false;
+    CallGuard guard;
+    OpenCamera device(camera);
+    uint32_t status = 0;
+    if (!device.Get() || !CamProtoStat(device.Get(), path, nullptr, nullptr, nullptr, &status))
+        return false;
+    readable = (status & kCamStatusReadable) != 0;
+    return true;
+}
+
 uint32_t CamFileRead(const char* camera, const char* path, uint32_t offset, void* buffer, uint32_t length)
 {
     CallGuard guard;

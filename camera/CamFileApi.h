@@ -26,6 +26,9 @@ bool CamIsAvailable(const char* name);
 bool CamIsVirtual(const char* name);
 
 bool CamFileStat(const char* camera, const char* path, uint32_t* size, uint32_t* time, uint32_t* attributes);
+// Asks a connected camera about one path: false when it does not answer (or is the virtual
+// camera); otherwise `readable` tells whether the path is a file that can be read.
+bool CamFileIsReadable(const char* camera, const char* path, bool& readable);
 uint32_t CamFileRead(const char* camera, const char* path, uint32_t offset, void* buffer, uint32_t length);
 bool CamFileWrite(const char* camera, const char* path, uint32_t offset, const void* data, uint32_t length);
 bool CamFileDelete(const char* camera, const char* path);

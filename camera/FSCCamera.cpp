@@ -244,15 +244,25 @@ bool FSCCamera::Exists(const FWideString& path, bool& isFolder)
         return false;
     if (cameraPath.IsEmpty())
         return CamFileIsFolder(camera, isFolder);
-    // An entry exists when its folder's listing names it; the listing says whether it is a folder.
     const std::string native = Narrow(cameraPath);
     const size_t slash = native.rfind('/');
-    FSCCameraFolder parent(this, camera, WideFromUtf8(native.substr(0, slash)));
     const FWideString name = WideFromUtf8(native.substr(slash + 1));
-    std::vector<FWideString> names;
-    parent.ListFolders(names);
     FWideString asFolder = u"/";
     asFolder += name;
+    // The camera is asked about the entry itself: listing a card of many thousand images for
+    // each of them would make reading the card quadratic. Folders come from a recent listing.
+    bool readable = false;
+    if (CamFileIsReadable(camera.c_str(), native.c_str(), readable)) {
+        if (readable)
+            return true;
+        const std::vector<FWideString> folders = priFolderNames(camera, native.substr(0, slash));
+        isFolder = std::find(folders.begin(), folders.end(), asFolder) != folders.end();
+        return isFolder;
+    }
+    // An entry exists when its folder's listing names it; the listing says whether it is a folder.
+    FSCCameraFolder parent(this, camera, WideFromUtf8(native.substr(0, slash)));
+    std::vector<FWideString> names;
+    parent.ListFolders(names);
     if (std::find(names.begin(), names.end(), asFolder) != names.end()) {
         isFolder = true;
         return true;
@@ -260,6 +270,26 @@ bool FSCCamera::Exists(const FWideString& path, bool& isFolder)
     names.clear();
     parent.ListFiles(names);
     return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+std::vector<FWideString> FSCCamera::priFolderNames(const std::string& camera, const std::string& parent)
+{
+    const std::string key = camera + "\n" + parent;
+    const auto now = std::chrono::steady_clock::now();
+    {
+        std::lock_guard guard(m_folderNamesLock);
+        auto it = m_folderNames.find(key);
+        if (it != m_folderNames.end() && now - it->second.time < kFolderNamesMaxAge)
+            return it->second.names;
+    }
+    FSCCameraFolder folder(this, camera, WideFromUtf8(parent));
+    std::vector<FWideString> names;
+    folder.ListFolders(names);
+    std::lock_guard guard(m_folderNamesLock);
+    if (m_folderNames.size() >= kFolderNamesKept)
+        m_folderNames.clear();
+    m_folderNames[key] = FolderNames{names, now};
+    return names;
 }
 
 void FSCCamera::MoveToTrash(const FWideString& path)
@@ -351,7 +381,15 @@ FIFile* FSCCameraFolder::OpenFile(const FWideString& name, int mode)
     bool isFolder = false;
     if (!CamFileIsFolder(m_camera, isFolder) && !(mode & kFileWrite))
         return nullptr;
-    return new FSCCameraFile(m_pOwner, m_camera, Narrow(m_path) + "/" + Narrow(name), mode);
+    const std::string path = Narrow(m_path) + "/" + Narrow(name);
+    // A file to read must answer now: one that a silent camera cannot describe would read
+    // as empty, and a copy of it would replace a good file with nothing.
+    if (!(mode & kFileWrite)) {
+        CameraLock lock(m_pOwner);
+        if (!lock.IsLocked() || !CamFileStat(m_camera.c_str(), path.c_str(), nullptr, nullptr, nullptr))
+            return nullptr;
+    }
+    return new FSCCameraFile(m_pOwner, m_camera, path, mode);
 }
 
 void FSCCameraFolder::priList(std::vector<FWideString>& names, bool folders)

@@ -11,12 +11,20 @@
 #include "FMutex.h"
 #include "FNullFolder.h"
 
+#include <chrono>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 inline constexpr const char* kCameraMutexName = "QuillCameraMutex";
 constexpr int kCameraLockTimeoutMs = 5000;
+// How long a listing of a folder's subfolders answers existence questions: only the camera
+// itself makes folders, and a card being read is asked about every image.
+constexpr std::chrono::seconds kFolderNamesMaxAge{2};
+constexpr size_t kFolderNamesKept = 16;
 constexpr int kCameraReadAheadBytes = 65536;
 constexpr int kCameraReadAttempts = 50;
 // Reads are tried again only while a camera has answered within this long: one that
@@ -54,8 +62,19 @@ public:
     const FWideString& GetRedirectURL() const { return m_redirectURL; }
 
 private:
+    // The parent's folder names, from a listing at most kFolderNamesSeconds old.
+    std::vector<FWideString> priFolderNames(const std::string& camera, const std::string& parent);
+
     bool m_bRedirect = false;
     std::unique_ptr<FMutex> m_pMutex;
+    struct FolderNames {
+        std::vector<FWideString> names;
+        std::chrono::steady_clock::time_point time;
+    };
+    std::mutex m_folderNamesLock;
+    // By camera and parent folder; a handful at most, since the status polls ask about
+    // another folder than the card's images.
+    std::map<std::string, FolderNames> m_folderNames;
     FWideString m_name;
     FWideString m_redirectURL;
     int m_iLockTimeoutMs = kCameraLockTimeoutMs;

@@ -184,12 +184,16 @@ bool ShootDialogs(FGenericUiApp* app, const std::string& out)
         samples[i].m_pPrev = i > 0 ? &samples[i - 1] : nullptr;
     }
     samples[1].m_bMarked = true;
+    // The information window shows its state icons for the first.
+    samples[0].m_bLocked = true;
+    samples[0].m_bTransferred = true;
     if (FIUiRelay* info = app->GetUiRelay(FWideString("InformationWin.WinMgr")))
         info->UiRelayMessage(FWideString("ShowImageInfo"), &samples[0]);
     saved = shoot("InformationWin", "InformationWin.png") && saved;
     if (FIUiRelay* download = app->GetUiRelay(FWideString("DownloadWin.WinMgr")))
         download->UiRelayMessage(FWideString("ImageFileList"), &samples[0]);
     saved = shoot("DownloadWin", "DownloadWin.png") && saved;
+    saved = shoot("AutoLaunchWin", "AutoLaunchWin.png") && saved;
     if (FIUiRelay* batch = app->GetUiRelay(FWideString("SaveImagesWin.WinMgr")))
         batch->UiRelayMessage(FWideString("ImageFileList"), &samples[0]);
     saved = shoot("SaveImagesWin", "SaveImagesWin.png") && saved;

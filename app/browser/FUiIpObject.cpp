@@ -177,6 +177,8 @@ void FUiIpObject::SetCopyBudget(std::chrono::microseconds budget, int maxPieces)
 {
     m_CopyBudget = budget;
     m_nCopyMaxPieces = maxPieces;
+    // What is left of a tick spent under the old budget does not carry over.
+    m_bChainOpen = false;
 }
 
 // Also busy while a finished request waits for its answer: someone else may tick the pool.
@@ -214,8 +216,13 @@ bool FUiIpObject::UiRelayMessage(const FWideString& message, void* data)
         SetStatus(request->m_Async, kError, kErrInvalid);
         return false;
     }
-    if (priDispatch(request))
+    const bool chain = m_bChainOpen && request->m_eKind == kUiReqCopy;
+    m_bChainOpen = false;
+    if (priDispatch(request)) {
         priAfterIntake(request);
+        if (chain && m_bCopying && m_pCurReq == request && priBudgetLeft())
+            priCopyWithinTick();
+    }
     return false;
 }
 
@@ -513,6 +520,9 @@ void FUiIpObject::priStoreSettings(const FWideString& url, const ProcessingSetti
 
 void FUiIpObject::Tick(int)
 {
+    m_bChainOpen = false;
+    m_tickDeadline = std::chrono::steady_clock::now() + m_CopyBudget;
+    m_nTickPieces = 0;
     FUiIpObjectRequest* request = m_pCurReq;
     if (!request)
         return;
@@ -539,15 +549,11 @@ void FUiIpObject::Tick(int)
             "FUiIpObject::Tick() PANIC!!! m_IpMgrReq.m_Async.m_eState = kInitialized after a request!");
     case kInProgress:
         if (m_bCopying) {
-            m_bEndCopyNow = false;
-            if (!priCopyPieces())
-                return;
-        } else {
-            m_pIpMgr->Idle();
+            priCopyWithinTick();
+            return;
         }
+        m_pIpMgr->Idle();
         priReportProgress();
-        if (m_bCopying && m_bEndCopyNow && m_IpMgrReq.m_Async.GetState() == kCompleted)
-            priEndCopy();
         return;
     case kCompleted:
         priComplete();
@@ -775,32 +781,49 @@ bool FUiIpObject::priInitiateCopyReq(FUiIpObjectRequest* request)
     return true;
 }
 
+bool FUiIpObject::priBudgetLeft() const
+{
+    return (m_nCopyMaxPieces <= 0 || m_nTickPieces < m_nCopyMaxPieces) &&
+           std::chrono::steady_clock::now() < m_tickDeadline;
+}
+
+// Copies what this tick's budget allows; a copy that ends with budget to spare is put
+// in place at once, and opens the chain for the next one.
+void FUiIpObject::priCopyWithinTick()
+{
+    m_bEndCopyNow = false;
+    if (!priCopyPieces())
+        return;
+    priReportProgress();
+    if (m_bCopying && m_bEndCopyNow && m_IpMgrReq.m_Async.GetState() == kCompleted) {
+        priEndCopy();
+        m_bChainOpen = m_pCurReq == nullptr && priBudgetLeft();
+    }
+}
+
 bool FUiIpObject::priCopyPieces()
 {
     try {
         if (!m_pCopyBuf)
             m_pCopyBuf = std::make_unique<uint8_t[]>(kCopyChunk);
-        const auto start = std::chrono::steady_clock::now();
-        for (int pieces = 1;; ++pieces) {
+        for (;;) {
             const int n = static_cast<int>(std::min<int64_t>(m_nCopyLeft, kCopyChunk));
             if (n > 0) {
                 m_pSrcFile->Read(m_pCopyBuf.get(), n);
                 m_pDstFile->GetFile()->Write(m_pCopyBuf.get(), n);
             }
+            ++m_nTickPieces;
             m_nCopyLeft -= n;
             if (m_nCopyLeft == 0) {
                 m_IpMgrReq.m_Async.SetProgress(1.0);
                 m_IpMgrReq.m_Async.SetState(kCompleted);
                 // Putting the copy in place is one more step of the budget.
-                m_bEndCopyNow = (m_nCopyMaxPieces <= 0 || pieces < m_nCopyMaxPieces) &&
-                                std::chrono::steady_clock::now() - start < m_CopyBudget;
+                m_bEndCopyNow = priBudgetLeft();
                 return true;
             }
             m_IpMgrReq.m_Async.SetProgress(static_cast<double>(m_nCopySize - m_nCopyLeft) /
                                            static_cast<double>(m_nCopySize));
-            if (m_nCopyMaxPieces > 0 && pieces >= m_nCopyMaxPieces)
-                return true;
-            if (std::chrono::steady_clock::now() - start >= m_CopyBudget)
+            if (!priBudgetLeft())
                 return true;
         }
     } catch (...) {

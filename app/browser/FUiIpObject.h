@@ -76,6 +76,8 @@ private:
 
     // The copy.
     bool priCopyPieces();
+    bool priBudgetLeft() const;
+    void priCopyWithinTick();
     void priEndCopy();
     void priStopCopy();
 
@@ -99,6 +101,12 @@ private:
     int m_nCopyMaxPieces = 0;
     // The last piece left time in the tick to put the copy in place.
     bool m_bEndCopyNow = false;
+    // This tick's copy budget: when it ends, and the pieces it has taken.
+    std::chrono::steady_clock::time_point m_tickDeadline{};
+    int m_nTickPieces = 0;
+    // A copy ended in this tick with budget to spare: the next copy handed in before the
+    // next tick may start at once, so that small files do not take a tick each.
+    bool m_bChainOpen = false;
 
     RelayEvent* m_pOnUpdateImage = nullptr;
 };

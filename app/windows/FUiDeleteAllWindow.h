@@ -9,17 +9,16 @@
 #include "FUiObject.h"
 #include "FUiPoolHolder.h"
 #include "FWideString.h"
+#include "ImageChangeQuery.h"
 
 class FIPManager;
 class FIUiObjectFactory;
 class FImageFileList;
 class FImageFileListEntry;
 
-// The record of ON_IS_DELETE_ALLOWED: a receiver may clear m_bAllowed.
-struct FDeleteAllowedRecord {
-    FWideString m_usURL;
-    bool m_bAllowed = true;
-};
+// The record of ON_IS_DELETE_ALLOWED: a receiver may clear m_bAllowed. It is the
+// change query itself, so the progress window's "IsRotateAllowed" can answer it.
+using FDeleteAllowedRecord = ImageChangeQuery;
 
 class FUiDeleteAllWindow : public FUiObject
 {

@@ -128,7 +128,9 @@ struct Card {
                 request->m_bProgressReplies = true;
                 request->m_pReturnRelay = &relay;
                 bridge.UiRelayMessage(FWideString("IpRequest"), request.get());
-                if (request->m_Async.GetState() != kInProgress)
+                // Handed in with time left in the tick, a copy may already be done.
+                const int accepted = request->m_Async.GetState();
+                if (accepted != kInProgress && accepted != kCompleted)
                     throw std::runtime_error("copy refused");
                 requests.push_back(std::move(request));
                 ++next;

@@ -297,6 +297,9 @@ TEST_F(StorageTest, FileCallsGiveUpWhenTheCameraMutexIsHeld)
     std::condition_variable changed;
     bool held = false;
     bool done = false;
+    FWideString path = WideFromUtf8(m_camera + "/f");
+    Released<FIFile> file(camera.OpenFile(path, kFileRead));
+    ASSERT_TRUE(file);
     std::thread holder([&] {
         FMutex other(mutexName.c_str());
         other.Lock();
@@ -310,9 +313,8 @@ TEST_F(StorageTest, FileCallsGiveUpWhenTheCameraMutexIsHeld)
         std::unique_lock guard(lock);
         changed.wait_for(guard, std::chrono::seconds(30), [&] { return held; });
     }
-    FWideString path = WideFromUtf8(m_camera + "/f");
-    Released<FIFile> file(camera.OpenFile(path, kFileRead));
-    ASSERT_TRUE(file);
+    // A file the camera cannot describe now is not opened for reading at all.
+    EXPECT_FALSE(Released<FIFile>(camera.OpenFile(path, kFileRead)));
     char bytes[8];
     EXPECT_EQ(file->ReadSome(bytes, 8), 0);
     EXPECT_EQ(file->GetSize(), 0u);
@@ -431,23 +433,36 @@ TEST_F(StorageTest, BusyCameraFailsTheCopySoonAndKeepsTheEarlierFile)
         EXPECT_EQ(FolderEntries(destination.GetPath()), std::vector<std::string>{"big.q7f"});
     };
 
-    // Busy from the start: the size query fails, and so does the copy, instead of
-    // making an empty file and calling it done.
+    // Busy from the start: the camera cannot describe the file, so it is not opened.
     SimCamera::Options busy;
     busy.m_iSelectBusyPolls = 1 << 30;
     Attach(busy);
+    m_pSim->AddFile("/cf/images/big.q7f", Pattern(300000, 3));
+    {
+        const double start = m_pClock->m_dNow;
+        EXPECT_FALSE(Released<FIFile>(OpenFileURL(Url("/cf/images/big.q7f"), kFileRead)));
+        EXPECT_LT(m_pClock->m_dNow - start, 10.0);
+        expectEarlierFileOnly();
+    }
+    m_pSim.reset();
+
+    // Silent once opened: the size query fails, and so does the copy, instead of making
+    // an empty file and calling it done.
+    Attach();
     m_pSim->AddFile("/cf/images/big.q7f", Pattern(300000, 3));
     {
         Released<FIFile> file(OpenFileURL(Url("/cf/images/big.q7f"), kFileRead));
         ASSERT_TRUE(file);
         auto* copyable = dynamic_cast<FCopyableFile*>(file.p);
         ASSERT_NE(copyable, nullptr);
+        m_pSim->SetCommandStuck(true);
         int total = -1;
         const double start = m_pClock->m_dNow;
         EXPECT_FALSE(copyable->BeginCopy(target, &total, 65536));
         EXPECT_EQ(total, 0);
         EXPECT_LT(m_pClock->m_dNow - start, 10.0);
         expectEarlierFileOnly();
+        m_pSim->SetCommandStuck(false);
     }
     m_pSim.reset();
 

@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +12,7 @@
 #include "FCodePage.h"
 #include "FProbeObject.h"
 #include "FPropList.h"
+#include "FScopedFileSizeLimit.h"
 #include "FUiInstallCopyControl.h"
 #include "InstallerHarness.h"
 
@@ -372,29 +371,6 @@ bool PatchMemberSize(const std::string& path, const std::string& member, uint64_
     return false;
 }
 
-// Lets files grow to `limit` bytes only, as a full disk would, for one scope.
-class FileSizeLimit
-{
-public:
-    explicit FileSizeLimit(rlim_t limit)
-    {
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit next = m_old;
-        next.rlim_cur = limit;
-        setrlimit(RLIMIT_FSIZE, &next);
-    }
-    ~FileSizeLimit()
-    {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-
-private:
-    rlimit m_old{};
-    void (*m_oldHandler)(int) = nullptr;
-};
-
 } // namespace
 
 TEST(InstallCopyControl, ACopyThatCannotFinishEndsWithItsErrorAndStaysRemovable)
@@ -425,9 +401,9 @@ TEST(InstallCopyControl, ACopyThatCannotFinishEndsWithItsErrorAndStaysRemovable)
         }
         ASSERT_TRUE(StartCopy(h, "", {}, "English", true));
         {
-            std::unique_ptr<FileSizeLimit> limit;
+            std::unique_ptr<FScopedFileSizeLimit> limit;
             if (std::string(c.name) == "disk full")
-                limit = std::make_unique<FileSizeLimit>(300000);
+                limit = std::make_unique<FScopedFileSizeLimit>(300000);
             EXPECT_GT(h.TickCopy(), 0);
         }
         const std::vector<std::string> errors = Messages(h.CopyProbe(), "ON_SEND_ERROR");

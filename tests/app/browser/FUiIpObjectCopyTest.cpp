@@ -186,6 +186,41 @@ TEST_F(IpCopyTest, PiecesPerTickFollowTheBudget)
     }
 }
 
+// As the progress window does: the next copy is handed in right after the tick in which
+// the last one ended. With budget left it starts at once, within what the tick allows;
+// after a tick that ended nothing, it waits for the next tick.
+TEST_F(IpCopyTest, TheNextCopyUsesWhatIsLeftOfTheTick)
+{
+    Mem().PutFile(Path("src/IMG_0002.q7f"), m_source);
+    m_pBridge->SetCopyBudget(std::chrono::seconds(10), 5);
+    FUiIpObjectCopyReq first;
+    Prepare(first);
+    Send(first);
+    m_pBridge->Tick(10);
+    ASSERT_TRUE(m_pBridge->IsIdle());
+    // Four pieces went into the first copy; one is left for the second.
+    FUiIpObjectCopyReq second;
+    Prepare(second);
+    second.m_usFileURL = Url("src/IMG_0002.q7f");
+    second.m_usDstURL = Url("dst/IMG_0002.q7f");
+    Send(second);
+    EXPECT_FALSE(m_pBridge->IsIdle());
+    EXPECT_DOUBLE_EQ(second.m_Async.GetProgress(), 0.32768);
+    m_pBridge->Tick(10);
+    ASSERT_TRUE(m_pBridge->IsIdle());
+    EXPECT_EQ(Bytes("dst/IMG_0002.q7f"), m_source);
+
+    // A tick that ended nothing leaves nothing to go on with.
+    m_pBridge->Tick(10);
+    FUiIpObjectCopyReq third;
+    Prepare(third);
+    third.m_usDstURL = Url("dst/IMG_0003.q7f");
+    Send(third);
+    EXPECT_DOUBLE_EQ(third.m_Async.GetProgress(), 0.0);
+    TickUntilIdle();
+    EXPECT_EQ(Bytes("dst/IMG_0003.q7f"), m_source);
+}
+
 TEST_F(IpCopyTest, NewDestinationIsRenamedIntoPlace)
 {
     for (bool deleteSource : {false, true}) {

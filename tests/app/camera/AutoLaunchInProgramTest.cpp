@@ -1,13 +1,25 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "FAppHarness.h"
+#include "FGenericUiWindow.h"
+#include "FOsAutoLaunchLink.h"
+#include "FScopedTempFolder.h"
+#include "FUiCheckbox.h"
+
+extern char** environ;
 
 // A damaged auto-launch preference file stops the start with a clear box; the
 // file itself is left as it was for the user (or the installer) to mend.
@@ -28,4 +40,52 @@ TEST(AutoLaunchInProgramTest, ADamagedPreferenceFileEndsTheStartWithABox)
     std::ifstream in(folder + "/AutoLaunchPreferences.xml");
     std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(kept, damaged);
+}
+
+// File ▸ Start When Camera Connects: the dialog shows the running program's state, a click
+// on the box and OK switch it on, and Cancel leaves it as it was.
+TEST(AutoLaunchInProgramTest, TheDialogShowsAndSwitchesTheState)
+{
+    FScopedTempFolder run;
+    FScopedEnv runtime("XDG_RUNTIME_DIR", run.GetPath());
+    const std::string socket = GetOsAutoLaunchSocketPath("AutoLauncher", "AutoLaunchApp");
+    const std::string log = run.Join("stub.log");
+    std::vector<std::string> args = {RB_AUTOLAUNCH_STUB, socket, log, "0", "plain"};
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t stub = 0;
+    ASSERT_EQ(posix_spawn(&stub, RB_AUTOLAUNCH_STUB, nullptr, nullptr, argv.data(), environ), 0);
+    for (int i = 0; i < 500 && !OsAutoLaunchWindowExists(socket); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(OsAutoLaunchWindowExists(socket));
+
+    FAppHarness harness;
+    bool shownOff = true, shownOn = false, afterCancel = false;
+    const int status = harness.Start([&](FAppHarness& app) {
+        auto* check = dynamic_cast<FUiCheckbox*>(app.Object("AutoLaunchWin.Check"));
+        ASSERT_NE(check, nullptr);
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "AutoLaunchWindow"));
+        ASSERT_TRUE(app.Window("AutoLaunchWin")->IsVisible());
+        shownOff = !check->GetState();
+        ASSERT_TRUE(app.Click("AutoLaunchWin.Check"));
+        ASSERT_TRUE(app.Click("AutoLaunchWin.OK"));
+        EXPECT_FALSE(app.Window("AutoLaunchWin")->IsVisible());
+
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "AutoLaunchWindow"));
+        shownOn = check->GetState();
+        ASSERT_TRUE(app.Click("AutoLaunchWin.Check"));
+        ASSERT_TRUE(app.Click("AutoLaunchWin.Cancel"));
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "AutoLaunchWindow"));
+        afterCancel = check->GetState();
+        app.Send("AutoLaunchWin", "Hide");
+        app.Send("MainWin", "Close");
+    });
+    kill(stub, SIGTERM);
+    waitpid(stub, nullptr, 0);
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(shownOff);
+    EXPECT_TRUE(shownOn);
+    EXPECT_TRUE(afterCancel);
 }

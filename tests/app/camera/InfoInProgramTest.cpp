@@ -1,13 +1,20 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
+#include "BrowserFixtures.h"
 #include "FAppHarness.h"
 #include "FCodePage.h"
 #include "FGenericUiWindow.h"
+#include "FIPManager.h"
 #include "FImageFileListEntry.h"
+#include "FScopedTempFolder.h"
 #include "FUiDynaString.h"
+#include "FUiImage.h"
 #include "FUiInfoWindow.h"
+#include "FUiThumbnails.h"
+#include "StorageClassRegistry.h"
 
 // The information window through the real script: labels come from the window's
 // own texts in the current language, and white-balance names are translated.
@@ -45,4 +52,52 @@ TEST(InfoInProgramTest, LinesFollowTheLanguage)
     EXPECT_NE(clipboard.find("Réglages Q7F enregistrés:\t \r\n"), std::string::npos) << clipboard;
     EXPECT_EQ(shown, "Lumière du jour (ex-Auto)");
     EXPECT_EQ(title, "Informations sur l'image - IMG_0001.q7f");
+}
+
+// The head of the window: the thumbnail read at the window's own size into its one cell,
+// and the lock, mark and transfer icons following the image's flags.
+TEST(InfoInProgramTest, TheThumbnailAndStateIconsFollowTheImage)
+{
+    FScopedTempFolder folder;
+    browsertest::RawOptions options;
+    options.previewCols = 320;
+    options.previewRows = 240;
+    const rawtest::Bytes raw = browsertest::MakeRaw(options);
+    ASSERT_TRUE(folder.WriteFile("IMG_0001.q7f", std::string(raw.begin(), raw.end())));
+    FAppHarness harness;
+    const int status = harness.Start([&](FAppHarness& app) {
+        auto* thumb = dynamic_cast<FUiThumbnails*>(app.Object("InformationWin.Thumb"));
+        ASSERT_NE(thumb, nullptr);
+        EXPECT_EQ(thumb->GetThumbSize(), 160);
+        auto icon = [&](const char* name) {
+            auto* image = dynamic_cast<FUiImage*>(app.Object(std::string("InformationWin.") + name));
+            return image && image->IsVisible();
+        };
+        EXPECT_FALSE(icon("LockIc") || icon("MarkIc") || icon("XferIc"));
+
+        FImageFileListEntry e;
+        NativePathToURL(WideFromUtf8(folder.Join("IMG_0001.q7f")), e.m_usURL);
+        ASSERT_TRUE(e.GetProps(GetIPManagerPool()));
+        e.m_bLocked = true;
+        e.m_bTransferred = true;
+        ASSERT_TRUE(app.Send("InformationWin.WinMgr", "ShowImageInfo", &e));
+        ThumbnailCell* cell = thumb->GetFirstCell();
+        ASSERT_NE(cell, nullptr);
+        ASSERT_NE(cell->entry, nullptr);
+        EXPECT_EQ(Utf8FromWide(cell->entry->m_usFileName), "IMG_0001.q7f");
+        ASSERT_NE(cell->entry->m_pThumbnail, nullptr);
+        EXPECT_EQ(std::max(cell->entry->m_nThumbCols, cell->entry->m_nThumbRows), 160);
+        EXPECT_TRUE(icon("LockIc"));
+        EXPECT_FALSE(icon("MarkIc"));
+        EXPECT_TRUE(icon("XferIc"));
+
+        e.m_bLocked = false;
+        e.m_bMarked = true;
+        ASSERT_TRUE(app.Send("InformationWin.WinMgr", "ShowImageInfo", &e));
+        EXPECT_FALSE(icon("LockIc"));
+        EXPECT_TRUE(icon("MarkIc"));
+        EXPECT_EQ(thumb->GetCellCount(), 1);
+        app.Send("MainWin", "Close");
+    });
+    EXPECT_EQ(status, 0);
 }

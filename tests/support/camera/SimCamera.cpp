@@ -206,6 +206,12 @@ int SimCamera::NameWrites() const
     return m_iNameWrites;
 }
 
+int SimCamera::Listings() const
+{
+    std::lock_guard lock(m_lock);
+    return m_iListings;
+}
+
 uint32_t SimCamera::LastCommandOffset() const
 {
     std::lock_guard lock(m_lock);
@@ -540,6 +546,7 @@ void SimCamera::priSelect(const std::string& path)
     m_bSelectedIsListing = false;
     m_pListing.reset();
     if (std::strpbrk(path.c_str(), "*?")) {
+        ++m_iListings;
         m_bSelectedIsListing = true;
         m_pListing = std::make_shared<const Bytes>(Bytes());
         const std::string text = priListing(path);

@@ -68,6 +68,8 @@ public:
     int CommandCount(uint32_t command) const;
     int TransfersOpen() const;
     int NameWrites() const;
+    // Selections of a pattern: each makes the camera list a folder.
+    int Listings() const;
     uint32_t LastCommandOffset() const;
     uint32_t LastCommandLength() const;
     uint32_t LastCrc() const;
@@ -139,6 +141,7 @@ private:
     std::map<uint32_t, int> m_commands;
     int m_iTransfersOpen = 0;
     int m_iNameWrites = 0;
+    int m_iListings = 0;
     uint8_t m_nameBlock[124] = {};
 
     // Console.
