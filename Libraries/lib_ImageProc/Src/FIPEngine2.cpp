@@ -109,6 +109,12 @@ int ThreadMain(void* argument)
         request->m_Async.SetState(finalState);
         shared.m_doneEvent.Set();
     }
+    // A request handed over as the engine closed, before this loop took it, is answered
+    // rather than left in progress for ever.
+    if (FIPERequest* left = shared.m_pSlot.exchange(nullptr, std::memory_order_acq_rel)) {
+        left->m_Async.SetState(kCancelled);
+        shared.m_doneEvent.Set();
+    }
     return 0;
 }
 

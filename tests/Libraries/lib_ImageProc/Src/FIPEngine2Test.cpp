@@ -210,13 +210,18 @@ TEST_F(EngineTest, AWorkerThatWillNotStopIsLeftRunning)
 {
     auto quick = std::make_shared<QuickRequest>();
     auto release = std::make_shared<std::atomic<bool>>(false);
+    auto entered = std::make_shared<std::atomic<bool>>(false);
     {
         FIPEngine2 stubborn;
-        stubborn.SetHook([release](FIPERequest&) {
+        stubborn.SetHook([release, entered](FIPERequest&) {
+            entered->store(true);
             TickUntil([&] { return release->load(); }, [] { std::this_thread::sleep_for(milliseconds(1)); },
                       std::chrono::seconds(30));
         });
         stubborn.Request(&quick->request);
+        // On a busy machine the worker may not have taken the request yet.
+        ASSERT_TRUE(
+            TickUntil([&] { return entered->load(); }, [] { std::this_thread::sleep_for(milliseconds(1)); }));
     }
     EXPECT_TRUE(Trace().Contains("FIPEngine2::~FIPEngine2: processing thread failed to exit!\n"));
     EXPECT_FALSE(quick->request.m_Async.IsFinal());
