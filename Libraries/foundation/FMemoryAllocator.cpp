@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "FException.h"
+#include "os/FOsMemory.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
@@ -99,6 +100,8 @@ void* FMemoryAllocator::Alloc(size_t bytes)
         priFreeAllRetained();
         block = std::malloc(bytes);
     }
+    if (block != nullptr && bytes >= kRetainMinBytes)
+        OsAdviseLargePages(block, bytes);
     return block;
 }
 

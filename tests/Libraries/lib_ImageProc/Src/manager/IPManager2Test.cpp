@@ -702,6 +702,53 @@ TEST_F(ManagerTest, PrioritiesAfterRunsAndDemotion)
     EXPECT_EQ(PriorityOf(m.GetLabel(L::kLabelStage4)), 0u);
 }
 
+// Once the cache is half full, a new white balance takes the blocks of the result two
+// changes back; those hold another image's pixels, and every stage must write all of its own.
+TEST_F(ManagerTest, RecycledBlocksRenderAsFreshOnes)
+{
+    const FWideString url = Put("recycle.bri", With([](mgrtest::RawFileOptions& o) { o.idByte = 71; }));
+    auto neutral = [&](double red) {
+        return [&url, red](FIPManagerRequest& q) {
+            Processed(q, url);
+            q.m_adNeutral[0] = red;
+            q.m_adNeutral[1] = q.m_adNeutral[2] = 1.0;
+        };
+    };
+    const double reds[] = {1.0, 1.3, 0.8, 1.3, 1.6};
+    std::vector<std::vector<uint8_t>> cold;
+    for (double red : reds)
+        cold.push_back(ColdBytes(neutral(red)));
+    ASSERT_NE(cold[1], cold[2]);
+
+    GetGlobalCache()->SetSize(0);
+    GetGlobalCache()->SetSize(FCache::kDefaultLimit);
+    StateLog log;
+    IPManager2& m = NewManager(&log);
+    using L = IPManager2;
+    std::vector<FWideString> stage4;
+    States backOne;
+    for (size_t i = 0; i < std::size(reds); ++i) {
+        SCOPED_TRACE(i);
+        FIPManagerRequest r;
+        neutral(reds[i])(r);
+        log.states.clear();
+        ASSERT_TRUE(Run(m, r));
+        ASSERT_EQ(r.m_Async.GetState(), kCompleted) << Narrow(r.m_Async.m_usErrorText);
+        EXPECT_EQ(OutputBytes(r), cold[i]);
+        stage4.push_back(m.GetLabel(L::kLabelStage4));
+        if (i == 3)
+            backOne = log.states;
+        if (i == 0) // from here on the cache counts as half full
+            GetGlobalCache()->SetSize(static_cast<uint32_t>(GetGlobalCache()->GetUsedBytes() * 2));
+    }
+    // Going back one change is still answered from the cache.
+    EXPECT_EQ(backOne, (States{1, 20}));
+    EXPECT_FALSE(GetGlobalCache()->Exists(stage4[0].GetBuffer(), 0));
+    EXPECT_FALSE(GetGlobalCache()->Exists(stage4[2].GetBuffer(), 0));
+    EXPECT_TRUE(GetGlobalCache()->Exists(stage4[3].GetBuffer(), 0));
+    EXPECT_TRUE(GetGlobalCache()->Exists(stage4[4].GetBuffer(), 0));
+}
+
 TEST_F(ManagerTest, GrayBalanceBetweenTwoRequestsKeepsTheFirstResult)
 {
     const FWideString url = Put("between.bri", With([](mgrtest::RawFileOptions& o) { o.idByte = 61; }));
