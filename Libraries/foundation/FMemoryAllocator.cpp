@@ -141,6 +141,8 @@ void FMemoryAllocator::Free(void* block)
 void FreeRetainedMemory()
 {
     priFreeAllRetained();
+    // Freed blocks the heap kept for itself go back too.
+    malloc_trim(0);
 }
 
 size_t GetRetainedMemoryBytes()

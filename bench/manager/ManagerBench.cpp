@@ -28,12 +28,14 @@
 #include "FIPMImage.h"
 #include "FIPManagerRequest.h"
 #include "FLUT.h"
+#include "FMemoryAllocator.h"
 #include "FPixmap.h"
 #include "FPropList.h"
 #include "IPManager2.h"
 #include "ManagerTestFiles.h"
 #include "RawTestFolder.h"
 #include "Retinex.h"
+#include "os/FOsMemory.h"
 
 namespace
 {
@@ -92,8 +94,10 @@ struct Fixture {
     }
 
     // Runs to the end; seconds spent in each state and the peak cache use.
-    bool Run(FIPManagerRequest& r, std::map<int, double>* perState = nullptr, int64_t* peak = nullptr)
+    bool Run(FIPManagerRequest& r, std::map<int, double>* perState = nullptr, int64_t* peak = nullptr,
+             IPManager2* on = nullptr)
     {
+        IPManager2* manager = on != nullptr ? on : this->manager.get();
         int current = -1;
         Clock::time_point since = Clock::now();
         manager->SetStateObserver([&](int state) {
@@ -263,7 +267,7 @@ const char* const kAloneNames[9] = {"load_raw", "load_dark", "camdata",  "stage1
                                     "stage3",   "tone",      "rtnx_lut", "stage4"};
 
 // Manager states grouped as the stages of Alone (a start and its completion together).
-void ReportStates(benchmark::State& state, std::map<int, double>& perState)
+void ReportStates(benchmark::State& state, std::map<int, double>& perState, const char* prefix = "")
 {
     const std::pair<const char*, std::vector<int>> groups[] = {
         {"init", {1}},       {"find", {2}},       {"load_raw", {3, 4}}, {"load_dark", {5, 6}},
@@ -274,7 +278,7 @@ void ReportStates(benchmark::State& state, std::map<int, double>& perState)
         double s = 0.0;
         for (int st : states)
             s += perState[st];
-        state.counters[std::string("mgr_") + name + "_ms"] = s * 1e3;
+        state.counters[std::string(prefix) + "mgr_" + name + "_ms"] = s * 1e3;
     }
 }
 
@@ -402,7 +406,121 @@ void BM_Rerender(benchmark::State& state)
     ReportStates(state, bestStates);
 }
 
+// The first development of a process meets no kept blocks, no mapped heap and no engine
+// working planes: every block is fresh from the system. Each iteration gives everything
+// back (cache emptied, kept blocks and free heap returned to the system) and develops with
+// a new manager, so a new engine ("fresh"); then empties the cache only and develops again
+// with the same manager ("warm", what every later cold request meets).
+void BM_FirstDevelopment(benchmark::State& state)
+{
+    Fixture& fx = GetFixture();
+    double bestFresh = 1e9, bestWarm = 1e9;
+    std::map<int, double> bestStates[2];
+    for (auto _ : state) {
+        double seconds[2] = {};
+        std::map<int, double> perState[2];
+        std::unique_ptr<IPManager2> manager;
+        for (int pass = 0; pass < 2; ++pass) {
+            GetGlobalCache()->SetSize(0);
+            if (pass == 0) {
+                manager.reset();
+                FreeRetainedMemory();
+                manager = std::make_unique<IPManager2>();
+            }
+            GetGlobalCache()->SetSize(kCacheLimit);
+            FIPManagerRequest r;
+            fx.Base(r);
+            const auto t = Clock::now();
+            if (!fx.Run(r, &perState[pass], nullptr, manager.get()))
+                state.SkipWithError("request failed");
+            seconds[pass] = Since(t);
+        }
+        state.SetIterationTime(seconds[0]);
+        if (seconds[0] < bestFresh) {
+            bestFresh = seconds[0];
+            bestStates[0] = perState[0];
+        }
+        if (seconds[1] < bestWarm) {
+            bestWarm = seconds[1];
+            bestStates[1] = perState[1];
+        }
+    }
+    ReportStates(state, bestStates[0]);
+    ReportStates(state, bestStates[1], "warm_");
+    state.counters["fresh_ms"] = bestFresh * 1e3;
+    state.counters["warm_ms"] = bestWarm * 1e3;
+    state.counters["x_warm"] = bestFresh / bestWarm;
+}
+
+// A full-size development of a 4.6 MP and of a 24 MP file with the program's memory
+// defaults (the cache and kept blocks sized from the image), each after everything was
+// given back to the system: time per megapixel, and the process's peak resident memory
+// during the development beside the resident memory it started from.
+void BM_FullSizeDevelopment(benchmark::State& state)
+{
+    const bool large = state.range(0) != 0;
+    const int cols = large ? 6000 : kW;
+    const int rows = large ? 4000 : kH;
+    state.SetLabel(large ? "24MP" : "4.6MP");
+    rawtest::EnsureDiskStorageClass();
+    rawtest::RawTestFolder folder;
+    mgrtest::RawFileOptions options;
+    options.width = cols;
+    options.height = rows;
+    options.skipFlags = 0;
+    options.idByte = large ? 92 : 91;
+    const FWideString url = folder.Write("full.bri", mgrtest::MakeRawFile(options));
+    double best = 1e9;
+    uint64_t peak = 0, start = 0;
+    for (auto _ : state) {
+        GetGlobalCache()->SetSize(0);
+        FreeRetainedMemory();
+        GetGlobalCache()->SetSize(FCache::kDefaultLimit);
+        OsResetPeakResident();
+        const uint64_t before = OsResidentBytes();
+        double seconds = 0.0;
+        {
+            IPManager2 manager;
+            FIPManagerRequest r;
+            r.m_usFileName = url;
+            r.m_eKind = kReqProcessed;
+            r.m_eOutputFormat = kDisplay;
+            r.m_iOutCols = cols;
+            r.m_iOutRows = rows;
+            r.m_rCrop.Set(0, 0, cols, rows);
+            r.m_adColorAdjust[0] = r.m_adColorAdjust[1] = r.m_adColorAdjust[2] = 1.0;
+            const auto t = Clock::now();
+            manager.Request(&r);
+            while (r.m_Async.IsInProgress())
+                manager.Idle();
+            seconds = Since(t);
+            if (r.m_Async.GetState() != kCompleted)
+                state.SkipWithError(r.m_Async.m_usErrorText.GetNarrow());
+        }
+        state.SetIterationTime(seconds);
+        best = std::min(best, seconds);
+        peak = std::max(peak, OsPeakResidentBytes());
+        start = std::max(start, before);
+    }
+    const double megapixels = double(cols) * rows / 1e6;
+    state.counters["best_ms"] = best * 1e3;
+    state.counters["ms_per_MP"] = best * 1e3 / megapixels;
+    state.counters["peak_rss_MB"] = double(peak) / (1 << 20);
+    state.counters["dev_peak_MB"] = double(peak - std::min(peak, start)) / (1 << 20);
+    state.counters["start_rss_MB"] = double(start) / (1 << 20);
+    state.counters["cache_limit_MB"] = double(GetGlobalCache()->GetSize()) / (1 << 20);
+    state.counters["kept_limit_MB"] = double(GetRetainedMemoryLimit()) / (1 << 20);
+    GetGlobalCache()->SetSize(0);
+    GetGlobalCache()->SetSize(kCacheLimit);
+}
+
 BENCHMARK(BM_ColdRequest)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Rerender)->DenseRange(0, 5)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_FirstDevelopment)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_FullSizeDevelopment)
+    ->DenseRange(0, 1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2);
 
 } // namespace
