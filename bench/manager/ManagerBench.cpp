@@ -53,6 +53,19 @@ double Since(Clock::time_point t)
     return std::chrono::duration<double>(Clock::now() - t).count();
 }
 
+// A display image of cols x rows of the whole file, neutral gains.
+void Processed(FIPManagerRequest& r, const FWideString& url, int cols, int rows)
+{
+    r.Reset();
+    r.m_usFileName = url;
+    r.m_eKind = kReqProcessed;
+    r.m_eOutputFormat = kDisplay;
+    r.m_iOutCols = cols;
+    r.m_iOutRows = rows;
+    r.m_rCrop.Set(0, 0, cols, rows);
+    r.m_adColorAdjust[0] = r.m_adColorAdjust[1] = r.m_adColorAdjust[2] = 1.0;
+}
+
 struct Fixture {
     rawtest::RawTestFolder folder;
     FWideString url;
@@ -81,17 +94,7 @@ struct Fixture {
         props.reset(r.m_pImageProps->Clone());
     }
 
-    void Base(FIPManagerRequest& r) const
-    {
-        r.Reset();
-        r.m_usFileName = url;
-        r.m_eKind = kReqProcessed;
-        r.m_eOutputFormat = kDisplay;
-        r.m_iOutCols = kOutW;
-        r.m_iOutRows = kOutH;
-        r.m_rCrop.Set(0, 0, kOutW, kOutH);
-        r.m_adColorAdjust[0] = r.m_adColorAdjust[1] = r.m_adColorAdjust[2] = 1.0;
-    }
+    void Base(FIPManagerRequest& r) const { Processed(r, url, kOutW, kOutH); }
 
     // Runs to the end; seconds spent in each state and the peak cache use.
     bool Run(FIPManagerRequest& r, std::map<int, double>* perState = nullptr, int64_t* peak = nullptr,
@@ -482,13 +485,7 @@ void BM_FullSizeDevelopment(benchmark::State& state)
         {
             IPManager2 manager;
             FIPManagerRequest r;
-            r.m_usFileName = url;
-            r.m_eKind = kReqProcessed;
-            r.m_eOutputFormat = kDisplay;
-            r.m_iOutCols = cols;
-            r.m_iOutRows = rows;
-            r.m_rCrop.Set(0, 0, cols, rows);
-            r.m_adColorAdjust[0] = r.m_adColorAdjust[1] = r.m_adColorAdjust[2] = 1.0;
+            Processed(r, url, cols, rows);
             const auto t = Clock::now();
             manager.Request(&r);
             while (r.m_Async.IsInProgress())
