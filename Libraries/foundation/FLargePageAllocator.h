@@ -6,8 +6,23 @@
 
 #include "os/FOsMemory.h"
 
-// Working planes of whole images: their first touch costs a page fault per page, so blocks
-// of a megabyte and more ask for large pages before anything is written to them.
+// A heap block (given back with std::free) whose first touch costs few page faults: from
+// 2 MiB on it starts and ends on a large page and asks for large pages before anything is
+// written to it, so that no page of it is left to small ones. Null when the heap refuses.
+inline void* AllocLargePageBlock(size_t bytes)
+{
+    constexpr size_t kLargePage = size_t(2) << 20;
+    if (bytes < kLargePage)
+        return std::malloc(bytes != 0 ? bytes : 1);
+    if (bytes > static_cast<size_t>(-1) - kLargePage)
+        return nullptr;
+    void* block = std::aligned_alloc(kLargePage, (bytes + kLargePage - 1) & ~(kLargePage - 1));
+    if (block != nullptr)
+        OsAdviseLargePages(block, bytes);
+    return block;
+}
+
+// Working planes of whole images, from AllocLargePageBlock.
 template <class T>
 class FLargePageAllocator
 {
@@ -24,12 +39,9 @@ public:
     {
         if (count > static_cast<size_t>(-1) / sizeof(T))
             throw std::bad_alloc();
-        const size_t bytes = count * sizeof(T);
-        void* block = std::malloc(bytes != 0 ? bytes : 1);
+        void* block = AllocLargePageBlock(count * sizeof(T));
         if (block == nullptr)
             throw std::bad_alloc();
-        if (bytes >= kLargeBytes)
-            OsAdviseLargePages(block, bytes);
         return static_cast<T*>(block);
     }
     void deallocate(T* block, size_t) noexcept { std::free(block); }
@@ -39,7 +51,4 @@ public:
     {
         return true;
     }
-
-private:
-    static constexpr size_t kLargeBytes = size_t(1) << 20;
 };

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "FException.h"
-#include "os/FOsMemory.h"
+#include "FLargePageAllocator.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
@@ -94,14 +94,12 @@ void* FMemoryAllocator::Alloc(size_t bytes)
             return reused.m_pBlock;
         }
     }
-    void* block = std::malloc(bytes != 0 ? bytes : 1);
+    void* block = AllocLargePageBlock(bytes);
     if (block == nullptr && bytes >= kRetainMinBytes) {
         // What is kept must never make an allocation fail.
         priFreeAllRetained();
-        block = std::malloc(bytes);
+        block = AllocLargePageBlock(bytes);
     }
-    if (block != nullptr && bytes >= kRetainMinBytes)
-        OsAdviseLargePages(block, bytes);
     return block;
 }
 
