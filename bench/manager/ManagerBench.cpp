@@ -513,7 +513,7 @@ void BM_FullSizeDevelopment(benchmark::State& state)
 
 BENCHMARK(BM_ColdRequest)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Rerender)->DenseRange(0, 5)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
-BENCHMARK(BM_FirstDevelopment)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_FirstDevelopment)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_FullSizeDevelopment)
     ->DenseRange(0, 1)
     ->UseManualTime()
