@@ -200,13 +200,18 @@ bool ShootDialogs(FGenericUiApp* app, const std::string& out)
     cmd.m_usSrcURL = FWideString("disk:///home/me/Pictures/IMG_0001.Q7F");
     cmd.m_nWidth = 2268;
     cmd.m_nHeight = 1512;
-    if (FIUiRelay* single = app->GetUiRelay(FWideString("SaveImageWin.WinMgr")))
+    cmd.m_nSettingMode = CustomSettingMode;
+    if (FIUiRelay* single = app->GetUiRelay(FWideString("SaveImageWin.WinMgr"))) {
         single->UiRelayMessage(FWideString("SaveCmd"), &cmd);
+        FWideString setting("Portrait, warm");
+        single->UiRelayMessage(FWideString("CustomSettingName"), &setting);
+    }
     if (FIUiRelay* folder = app->GetUiRelay(FWideString("SaveImageWin.DstDir"))) {
         FWideString text("/home/me/Pictures/converted");
         folder->UiRelayMessage(FWideString("SetText"), &text);
     }
     saved = shoot("SaveImageWin", "SaveImageWin.png") && saved;
+    saved = shoot("SaveSettingWin", "SaveSettingWin.png") && saved;
     if (FIUiRelay* chooser = app->GetUiRelay(FWideString("DirectoryWin.WinMgr"))) {
         FWideString home("/tmp");
         chooser->UiRelayMessage(FWideString("InitDirNative"), &home);

@@ -133,6 +133,11 @@ void DeleteThread(FIThread*& holder)
     holder = nullptr;
 }
 
+long GetStartedThreadCount()
+{
+    return OsStartedThreadCount();
+}
+
 int GetProcessorCount()
 {
     return int(std::max(1u, std::thread::hardware_concurrency()));

@@ -53,6 +53,9 @@ FIThread* CreateWinThread(FThreadFunction function, void* argument, int level);
 // Deletes the thread object, if any, and clears the holder.
 void DeleteThread(FIThread*& holder);
 
+// Threads started in this process so far.
+long GetStartedThreadCount();
+
 // How many threads the machine runs at once; at least 1.
 int GetProcessorCount();
 

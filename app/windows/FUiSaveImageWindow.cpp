@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "FCodePage.h"
 #include "FException.h"
 #include "FIStorageClass.h"
 #include "FIUiApp.h"
@@ -61,6 +62,15 @@ bool HasForbiddenChar(const FWideString& name)
             return true;
     }
     return false;
+}
+
+// The longest file name the disk takes, in UTF-8 bytes; a longer one would only fail
+// once the conversion is done.
+constexpr size_t kMaxFileNameBytes = 255;
+
+bool TooLongForTheDisk(const FWideString& name)
+{
+    return Utf8FromWide(name).size() > kMaxFileNameBytes;
 }
 
 } // namespace
@@ -215,9 +225,12 @@ void FUiSaveImageWindow::priPerformSave()
             static_cast<int64_t>(double(m_Request.m_nOutCols) * m_Request.m_nOutRows * m_dBytesPerPixel);
         bool readOnly = true, exists = false, isFolder = false;
         int64_t freeSpace = 0;
-        const bool badName = HasForbiddenChar(m_usFileName);
+        bool badName = HasForbiddenChar(m_usFileName);
         if (!badName) {
             m_usFileName = WithExtension(m_usFileName, m_Request.m_bJpeg == 1);
+            badName = TooLongForTheDisk(m_usFileName);
+        }
+        if (!badName) {
             try {
                 readOnly = folder->IsReadOnly();
                 freeSpace = folder->GetFreeSpace();

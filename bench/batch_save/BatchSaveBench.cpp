@@ -136,24 +136,34 @@ void BM_BatchSave20Jpeg(benchmark::State& state)
 {
     Shared();
     double bestWindows = 1e9, bestDirect = 1e9;
+    std::vector<std::unique_ptr<FUiIpObjectProcAndSaveReq>> requests;
+    // The two paths take turns going first, so neither is always the one that finds the
+    // files and the pool's caches as the other left them.
+    bool directFirst = false;
     for (auto _ : state) {
         FScopedTempFolder windowsOut, directOut;
-        auto start = std::chrono::steady_clock::now();
-        auto requests = SaveThroughWindows(windowsOut.GetPath());
+        const auto timeDirect = [&] {
+            // The reference writes into its own folder.
+            FWideString folderURL;
+            NativePathToURL(WideFromUtf8(directOut.GetPath()), folderURL);
+            for (auto& request : requests) {
+                FWideString name = SavedFileName(request->m_usFileURL, true);
+                request->m_usDstURL = folderURL;
+                request->m_usDstURL += "/";
+                request->m_usDstURL += name;
+            }
+            const auto start = std::chrono::steady_clock::now();
+            SaveDirect(requests);
+            return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        };
+        double direct = directFirst ? timeDirect() : 0.0;
+        const auto start = std::chrono::steady_clock::now();
+        requests = SaveThroughWindows(windowsOut.GetPath());
         const double windows =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        // The reference writes into its own folder.
-        FWideString folderURL;
-        NativePathToURL(WideFromUtf8(directOut.GetPath()), folderURL);
-        for (auto& request : requests) {
-            FWideString name = SavedFileName(request->m_usFileURL, true);
-            request->m_usDstURL = folderURL;
-            request->m_usDstURL += "/";
-            request->m_usDstURL += name;
-        }
-        start = std::chrono::steady_clock::now();
-        SaveDirect(requests);
-        const double direct = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (!directFirst)
+            direct = timeDirect();
+        directFirst = !directFirst;
         bestWindows = std::min(bestWindows, windows);
         bestDirect = std::min(bestDirect, direct);
         state.SetIterationTime(windows);
@@ -168,4 +178,4 @@ void BM_BatchSave20Jpeg(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(BM_BatchSave20Jpeg)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BatchSave20Jpeg)->UseManualTime()->Iterations(4)->Unit(benchmark::kMillisecond);

@@ -7,6 +7,8 @@
 
 #include "BesideCopy.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -130,6 +132,31 @@ void BM_Stage2Whole(benchmark::State& state)
     state.counters["identical"] = same;
 }
 
+// The whole stage on the engine's thread count beside the same on one thread, alternating
+// in every iteration: "x_threads" is the best single-threaded time over the best threaded.
+void BM_Stage2ThreadsBesideOne(benchmark::State& state)
+{
+    Stage2Inputs& in = GetInputs();
+    const int threads = GetIPEngineThreadCount();
+    double bestOne = 1e9, bestThreads = 1e9;
+    for (auto _ : state) {
+        in.Restore();
+        auto start = std::chrono::steady_clock::now();
+        in.RunWhole(1);
+        bestOne = std::min(bestOne, bench::SecondsSince(start));
+        in.Restore();
+        start = std::chrono::steady_clock::now();
+        in.RunWhole(threads);
+        const double seconds = bench::SecondsSince(start);
+        bestThreads = std::min(bestThreads, seconds);
+        state.SetIterationTime(seconds);
+    }
+    state.counters["threads"] = threads;
+    state.counters["one_ms"] = bestOne * 1e3;
+    state.counters["threads_ms"] = bestThreads * 1e3;
+    state.counters["x_threads"] = bestOne / bestThreads;
+}
+
 void BM_Stage2Step(benchmark::State& state)
 {
     Stage2Inputs& in = GetInputs();
@@ -156,5 +183,6 @@ void StepArgs(benchmark::internal::Benchmark* b)
 
 BENCHMARK(BM_Stage2Whole)->Apply(WholeArgs);
 BENCHMARK(BM_Stage2Step)->Apply(StepArgs);
+BENCHMARK(BM_Stage2ThreadsBesideOne)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 
 } // namespace

@@ -31,6 +31,7 @@
 #include "FMemoryAllocator.h"
 #include "FPixmap.h"
 #include "FPropList.h"
+#include "FWinThread.h"
 #include "IPManager2.h"
 #include "ManagerTestFiles.h"
 #include "RawTestFolder.h"
@@ -295,6 +296,7 @@ void BM_ColdRequest(benchmark::State& state)
     int64_t peak = 0;
     double longestCall = 0.0;
     int longestCallState = 0;
+    long threadsStarted = 0;
     for (auto _ : state) {
         alone.Run(fx);
         if (alone.Total() < bestAlone) {
@@ -307,9 +309,11 @@ void BM_ColdRequest(benchmark::State& state)
         fx.Base(r);
         std::map<int, double> perState;
         int64_t runPeak = 0;
+        const long threadsBefore = GetStartedThreadCount();
         const auto t = Clock::now();
         const bool ok = fx.Run(r, &perState, &runPeak);
         const double seconds = Since(t);
+        threadsStarted = std::max(threadsStarted, GetStartedThreadCount() - threadsBefore);
         if (fx.longestCall > longestCall) {
             longestCall = fx.longestCall;
             longestCallState = fx.longestCallState;
@@ -331,6 +335,9 @@ void BM_ColdRequest(benchmark::State& state)
     state.counters["longest_call_ms"] = longestCall * 1e3;
     state.counters["longest_call_state"] = longestCallState;
     state.counters["cache_limit_MB"] = double(kCacheLimit) / (1 << 20);
+    // Threads started by the most a development started (the band pool is up by then:
+    // the stages run alone first).
+    state.counters["threads_started"] = static_cast<double>(threadsStarted);
     for (int i = 0; i < 9; ++i)
         state.counters[std::string("alone_") + kAloneNames[i] + "_ms"] = bestAloneStages[i] * 1e3;
     ReportStates(state, bestStates);

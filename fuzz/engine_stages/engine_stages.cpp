@@ -93,6 +93,29 @@ void Develop(const FCamdata& cam)
     q4.m_pOutImage = &outPixmap;
     q4.m_bOlderModel = s2.m_bOlderModel;
     IPEngineStages::ProcessStage4(&q4, 2);
+
+    // The same stages in strips of 10 rows, as a save streams them.
+    FIPERequestStreamOutput stream;
+    FIPERequestStage3& t3 = stream.m_Stage3;
+    t3.m_pStage2Image = &imagePixmap;
+    t3.m_pStage2ImageRtnx = &rtnxPixmap;
+    t3.m_iOutCols = 48;
+    t3.m_iOutRows = 36;
+    t3.m_rCrop = FRect(0, 3, 48, 36);
+    t3.m_iRawCols = kW;
+    t3.m_iRawRows = kH;
+    t3.m_pCambData = &cam;
+    t3.m_bGreenWeighting = s2.m_bOlderModel;
+    FIPERequestStage4& t4 = stream.m_Stage4;
+    t4.m_pCambData = &cam;
+    t4.m_pToneLUT = tone.data();
+    t4.m_pRtnxLUT = rtnxLUT.data();
+    t4.m_bOlderModel = s2.m_bOlderModel;
+    stream.m_iOutputType = FPixmap::PIXEL_24_RGB;
+    stream.m_iStripRows = 10;
+    int rows = 0;
+    stream.m_WriteRows = [&rows](const FPixmap& strip) { rows += strip.GetRows(); };
+    IPEngineStages::StreamOutput(&stream, 2);
 }
 
 } // namespace

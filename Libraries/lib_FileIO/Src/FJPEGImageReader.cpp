@@ -282,3 +282,8 @@ void FJPEGImageReader::ReadImage(FPixmap& image)
     }
     s.finished = true;
 }
+
+bool FJPEGImageReader::EndedEarly() const
+{
+    return m_pState->err.endedEarly;
+}

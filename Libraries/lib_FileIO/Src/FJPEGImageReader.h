@@ -30,6 +30,8 @@ public:
     void GetProperties(FPropList* list);
     // Decodes the image once, converting rows to the pixmap's own type.
     void ReadImage(FPixmap& image);
+    // The file ended before the image read last did: its missing rows came out gray.
+    bool EndedEarly() const;
 
 private:
     struct State;

@@ -96,6 +96,7 @@ boolean FillInputBuffer(j_decompress_ptr cinfo)
         if (src->startOfFile) {
             ERREXIT(cinfo, JERR_INPUT_EMPTY);
         }
+        ManagerOf(reinterpret_cast<j_common_ptr>(cinfo)).endedEarly = true;
         WARNMS(cinfo, JWRN_JPEG_EOF);
         src->buffer[0] = 0xFF;
         src->buffer[1] = JPEG_EOI;
@@ -217,6 +218,7 @@ jpeg_error_mgr* InitJPEGErrorManager(FJPEGErrorManager& manager)
     manager.progress.progress_monitor = &ScanLimit;
     manager.message[0] = 0;
     manager.hasMessage = false;
+    manager.endedEarly = false;
     return err;
 }
 

@@ -41,6 +41,8 @@ struct FJPEGErrorManager {
     // A message set by our own callbacks before they raise an error.
     char message[JMSG_LENGTH_MAX + 256];
     bool hasMessage;
+    // The file source ran out before the image did (the rest is decoded as gray).
+    bool endedEarly;
 };
 
 // Installs the error manager (and the scan limit for decompressors) on a

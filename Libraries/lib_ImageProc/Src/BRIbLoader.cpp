@@ -7,6 +7,7 @@
 #include "FBribImageReader.h"
 #include "FBribImageWriter.h"
 #include "FException.h"
+#include "FIPWorkerPool.h"
 #include "FPixmap.h"
 #include "FPropList.h"
 
@@ -127,6 +128,7 @@ void LoadImage(FBribImageReader& reader, FLoaderRequest& req)
             Refuse(req, ":LoadImage - this image section cannot be read");
             return;
         }
+        StartIPWorkerPool();
         if (reader.GetImage(index, *req.m_pTarget, ProgressField(req.m_Async), CancelByte(req.m_Async),
                             req.m_iReduction)) {
             req.m_Async.Complete();

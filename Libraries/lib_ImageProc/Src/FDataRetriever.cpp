@@ -491,6 +491,18 @@ std::vector<FLoaderTableEntry> GetDefaultLoaderTable()
     };
 }
 
+bool IsNonRawImageFile(const FWideString& url)
+{
+    for (const FLoaderTableEntry& entry : GetDefaultLoaderTable()) {
+        if (entry.m_pfnFactory != &CreateJPEGLoader && entry.m_pfnFactory != &CreateTiffLoader)
+            continue;
+        for (const FWideString& extension : entry.m_extensions)
+            if (EndsWithNoCase(url, extension))
+                return true;
+    }
+    return false;
+}
+
 FIDataRetriever* CreateDataRetriever()
 {
     return CreateDataRetriever(GetDefaultLoaderTable());

@@ -95,6 +95,9 @@ struct FLoaderTableEntry {
 // ".xxx", ".bri", ".q7f" raw; ".tif"; ".tiff"; ".jpg"; ".jpeg", each row its own loader.
 std::vector<FLoaderTableEntry> GetDefaultLoaderTable();
 
+// A file the default table reads with the JPEG or TIFF loader: a picture, not a capture.
+bool IsNonRawImageFile(const FWideString& url);
+
 FIDataRetriever* CreateDataRetriever();
 FIDataRetriever* CreateDataRetriever(std::vector<FLoaderTableEntry> table);
 // Deletes the held retriever and nulls the holder.

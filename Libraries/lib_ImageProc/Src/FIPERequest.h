@@ -18,7 +18,8 @@ enum FIPERequestType : int {
     kIPEGenerateToneLUT = 4,
     kIPECropSizeRotate = 5,
     kIPERotate = 6,
-    kIPELastType = kIPERotate,
+    kIPEStreamOutput = 7,
+    kIPELastType = kIPEStreamOutput,
 };
 
 // Tags of the resume state's first word.
@@ -105,6 +106,26 @@ public:
     // Pixel type 7, 13 or 15.
     FPixmap* m_pOutImage = nullptr;
     uint8_t m_bOlderModel = 0;
+};
+
+// Stages 3 and 4 of the output rectangle m_Stage3.m_rCrop in strips, whose rows go to
+// m_WriteRows in order from the top; no image of the whole rectangle is made. Each strip is
+// rendered with up to m_iStripMargin rows of neighbours above and below (none above output
+// row m_iStripMargin, none below when fewer remain in the rectangle), exactly as a request
+// for that strip alone would be. The output pointers of both records are unused.
+class FIPERequestStreamOutput : public FIPERequest
+{
+public:
+    int GetRequestType() const override { return kIPEStreamOutput; }
+
+    FIPERequestStage3 m_Stage3;
+    FIPERequestStage4 m_Stage4;
+    // Pixel type of the rows: 7, 13 or 15.
+    int32_t m_iOutputType = 0;
+    int32_t m_iStripRows = 100;
+    int32_t m_iStripMargin = 2;
+    // Called on an engine thread, one strip at a time; may throw to end the request.
+    std::function<void(const FPixmap& rows)> m_WriteRows;
 };
 
 class FIPERequestGenerateToneLUT : public FIPERequest

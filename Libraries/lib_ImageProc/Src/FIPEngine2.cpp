@@ -13,6 +13,7 @@
 #include "FGlobalLUTsClass.h"
 #include "FIPERequest.h"
 #include "FIPEngineStages.h"
+#include "FIPWorkerPool.h"
 #include "FWinThread.h"
 
 struct FIPEngineShared {
@@ -69,6 +70,8 @@ int Dispatch(FIPEngineShared& shared, FIPERequest& request)
             return IPEngineStages::CropSizeRotateRequest(dynamic_cast<FIPERequestCropSizeRotate*>(&request));
         case kIPERotate:
             return IPEngineStages::RotateRequest(dynamic_cast<FIPERequestRotate*>(&request));
+        case kIPEStreamOutput:
+            return IPEngineStages::StreamOutput(dynamic_cast<FIPERequestStreamOutput*>(&request), threads);
         default:
             return RecordError(request, kErrUnsupported, "FIPEngine2: Request not supported.");
         }
@@ -121,6 +124,7 @@ FIPEngine2::FIPEngine2() : m_pShared(std::make_shared<FIPEngineShared>())
     } catch (const FException&) {
         // The stages ask again and report the failure in their request.
     }
+    StartIPWorkerPool();
     auto* argument = new std::shared_ptr<FIPEngineShared>(m_pShared);
     m_pThread = CreateWinThread(ThreadMain, argument, 2);
     // A thread that could not start reports done at once; its loop only ends on quit.

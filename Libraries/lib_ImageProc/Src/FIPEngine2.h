@@ -58,7 +58,8 @@ private:
 FIIPEngine2* CreateIPEngine2();
 void ReleaseIPEngine2(FIIPEngine2** holder);
 
-// Worker threads a stage may split its rows over (at least 1). Process-wide; the default
-// is the machine's hardware threads, at most 8. Output never depends on it.
+// Bands a stage splits its rows into (at least 1), run on the process's band pool
+// (FIPWorkerPool.h). Process-wide; the default is the machine's hardware threads, at most
+// 8. Output never depends on it.
 void SetIPEngineThreadCount(int threads);
 int GetIPEngineThreadCount();

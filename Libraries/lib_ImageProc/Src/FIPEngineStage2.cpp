@@ -18,6 +18,7 @@
 #include "FIPEStage2Calls.h"
 #include "FIPEStage2Setup.h"
 #include "FIPEngineStages.h"
+#include "FIPWorkerPool.h"
 #include "FIRNoiseReduction.h"
 #include "FImage.h"
 #include "FPixelProc2.h"
@@ -255,7 +256,7 @@ bool StepNeutralizeHighlight(Stage2Context& c)
     }
     FIntRGB low, clip, chroma;
     NeighborizeThresholds(FDoubleRGB(1, 1, 1), s, low, clip, chroma);
-    const int count = NeighborizeImage(c.image, p.m_bBulb, low, clip, chroma);
+    const int count = NeighborizeImage(c.image, p.m_bBulb, low, clip, chroma, c.threads);
     DebugTrace("----------> %d pixels neighborized.\n", count);
     return true;
 }
@@ -264,7 +265,7 @@ bool StepDespeckle(Stage2Context& c)
 {
     if ((c.p.m_uSkipFlags & kSkipDespeckle) != 0)
         return false;
-    DespeckleImage(c.image, c.p.m_bDespecklePerChannel);
+    DespeckleImage(c.image, c.p.m_bDespecklePerChannel, c.threads);
     return true;
 }
 
@@ -304,14 +305,10 @@ bool StepColorTransform(Stage2Context& c)
     if (pair && (preMat->GetCols() < c.image.GetCols() || preMat->GetRows() < c.image.GetRows()))
         throw FExceptionPixelProc2("Stage 2: pre-matrix image smaller than the working image.");
     const int cols = c.image.GetCols();
+    const FStage2ColorTransform transform(Q, t, b.r, b.g, b.b, -500, 24000);
     RunBands(c.image.GetRows(), c.threads, [&](int first, int end) {
-        for (int y = first; y < end; ++y) {
-            if (pair)
-                TransformStage2RowPair(c.image.GetRow(y), preMat->GetRow(y), cols, Q, t, b.r, b.g, b.b, -500,
-                                       24000);
-            else
-                TransformStage2Row(c.image.GetRow(y), cols, Q, t, b.r, b.g, b.b);
-        }
+        for (int y = first; y < end; ++y)
+            transform.Apply(c.image.GetRow(y), pair ? preMat->GetRow(y) : nullptr, cols);
     });
     return true;
 }
@@ -333,8 +330,8 @@ bool StepChromaBlur(Stage2Context& c)
     const FStage2ChromaArgs a = Stage2ChromaBlurArgs(c.p, c.cam);
     if (!a.run)
         return false;
-    ChromaBlurImage(c.image, 5.0, 5.0, 5.0, a.strength, TanhOrZero(a.amplitude),
-                    static_cast<int>(a.sumShift));
+    ChromaBlurImage(c.image, 5.0, 5.0, 5.0, a.strength, TanhOrZero(a.amplitude), static_cast<int>(a.sumShift),
+                    c.threads);
     return true;
 }
 
@@ -578,6 +575,7 @@ void DumpImage(const FPixmap48SRGB& image, const FWideString& path)
 
 int ProcessStage2(FIPERequestStage2* request, int threads)
 {
+    StartIPWorkerPool();
     IPE_CHECK(request != nullptr, "pReq != NULL");
     IPE_CHECK(request->m_pCambData != nullptr, "pReq->m_pCambData != NULL");
     IPE_CHECK(request->m_pStage1Image != nullptr, "pReq->m_pStage1Image != NULL");

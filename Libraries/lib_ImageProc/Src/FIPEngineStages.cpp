@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "CropSizeRotate.h"
@@ -14,6 +16,7 @@
 #include "FException.h"
 #include "FGlobalLUTsClass.h"
 #include "FIPERequest.h"
+#include "FIPWorkerPool.h"
 #include "FPixelProc2.h"
 #include "LinearizeAndDarkSubtract.h"
 #include "RotatePixmap.h"
@@ -31,27 +34,8 @@ void Check(bool test, int line, const char* text)
 
 void RunBands(int rows, int threads, const std::function<void(int first, int end)>& band)
 {
-    if (rows <= 0)
-        return;
-    threads = std::clamp(threads, 1, rows);
-    if (threads == 1) {
-        band(0, rows);
-        return;
-    }
-    std::vector<std::exception_ptr> failures(static_cast<size_t>(threads));
-    RunInRowBands(rows, threads, [&](int first, int end) {
-        int index = 0;
-        while (index + 1 < threads && RowBandStart(rows, threads, index + 1) <= first)
-            ++index;
-        try {
-            band(first, end);
-        } catch (...) {
-            failures[static_cast<size_t>(index)] = std::current_exception();
-        }
-    });
-    for (const std::exception_ptr& failure : failures)
-        if (failure)
-            std::rethrow_exception(failure);
+    StartIPWorkerPool();
+    RunInRowBands(rows, threads, band);
 }
 
 namespace
@@ -176,6 +160,7 @@ void HighPassInBands(FPixmap16SMono& image, double strength, int threads)
 
 int ProcessStage1(FIPERequestStage1* request, int threads)
 {
+    StartIPWorkerPool();
     IPE_CHECK(request != nullptr, "pReq != NULL");
     IPE_CHECK(request->m_pCambData != nullptr, "pReq->m_pCambData != NULL");
     IPE_CHECK(request->m_pDarkImage != nullptr, "pReq->m_pDarkImage != NULL");
@@ -248,6 +233,13 @@ int ProcessStage1(FIPERequestStage1* request, int threads)
 
 int ProcessStage3(FIPERequestStage3* request, int threads)
 {
+    FResampleKernelCache kernels;
+    return ProcessStage3(request, threads, kernels);
+}
+
+int ProcessStage3(FIPERequestStage3* request, int threads, FResampleKernelCache& kernels)
+{
+    StartIPWorkerPool();
     IPE_CHECK(request != nullptr, "pReq != NULL");
     IPE_CHECK(request->m_pCambData != nullptr, "pReq->m_pCambData != NULL");
     IPE_CHECK(request->m_pOutImage != nullptr, "pReq->m_pOutImage != NULL");
@@ -295,13 +287,14 @@ int ProcessStage3(FIPERequestStage3* request, int threads)
         FPixmap48SRGB colorView = RowView(out, first, end);
         FPixmap16SMono lView = RowView(outL, first, end);
         FPixmap16SMono rtnxView = RowView(outRtnx, first, end);
-        const double s = CropSizeRotateMore(
-            *request->m_pStage2Image, active, request->m_iRawCols, request->m_iRawRows, request->m_iOutCols,
-            request->m_iOutRows, band, rotation, *cube, colorView, lView, greenWeight, greenHigh, greenLow);
+        const double s =
+            CropSizeRotateMore(*request->m_pStage2Image, active, request->m_iRawCols, request->m_iRawRows,
+                               request->m_iOutCols, request->m_iOutRows, band, rotation, *cube, colorView,
+                               lView, greenWeight, greenHigh, greenLow, &kernels);
         if (first == 0)
             scales[0] = s;
         CropSizeRotateMono(*request->m_pStage2ImageRtnx, active, request->m_iRawCols, request->m_iRawRows,
-                           request->m_iOutCols, request->m_iOutRows, band, rotation, rtnxView);
+                           request->m_iOutCols, request->m_iOutRows, band, rotation, rtnxView, &kernels);
     });
     FPixmap16SMono lProduced(outL.GetBuffer(), crop.Width(), crop.Height(), outL.GetStride());
     HighPassInBands(lProduced, scales[0], threads);
@@ -333,6 +326,7 @@ FColorMatrix Stage4OutputMatrix(int colorSpace, double saturation, bool olderMod
 
 int ProcessStage4(FIPERequestStage4* request, int threads)
 {
+    StartIPWorkerPool();
     IPE_CHECK(request != nullptr, "pReq != NULL");
     IPE_CHECK(request->m_pOutImage != nullptr, "pReq->m_pOutImage != NULL");
     IPE_CHECK(request->m_pStage3Image != nullptr, "pReq->m_pStage3Image != NULL");
@@ -378,6 +372,193 @@ int ProcessStage4(FIPERequestStage4* request, int threads)
         FPixelProc2::ProcessToOutput(s3View, lView, &rView, request->m_dSharpness, toneView, &rtnxView,
                                      matrix, *transfer, request->m_bOlderModel != 0, *outView);
     });
+    return kCompleted;
+}
+
+namespace
+{
+
+// The buffers of one strip in flight: stage 3's three planes and stage 4's rows.
+struct StripSlot {
+    std::vector<int16_t> colour, lightness, retinex;
+    std::vector<uint8_t> rows;
+};
+
+struct StripPlan {
+    FRect crop;
+    int strips;
+    int stripRows;
+    int margin;
+
+    // Rows [top, top + height) are written; [first, end) are rendered.
+    void Bounds(int index, int& top, int& height, int& first, int& end) const
+    {
+        top = crop.top + index * stripRows;
+        height = std::min(stripRows, crop.bottom - top);
+        first = top < margin ? top : top - margin;
+        end = crop.bottom - (top + height) < margin ? top + height : top + height + margin;
+    }
+};
+
+void RenderStrip(const FIPERequestStreamOutput& request, const StripPlan& plan, int index, StripSlot& slot,
+                 FResampleKernelCache& kernels)
+{
+    int top, height, first, end;
+    plan.Bounds(index, top, height, first, end);
+    const int cols = plan.crop.Width();
+    const int rows = end - first;
+    const size_t pixels = static_cast<size_t>(cols) * static_cast<size_t>(rows);
+    slot.colour.resize(3 * pixels);
+    slot.lightness.resize(pixels);
+    slot.retinex.resize(pixels);
+    const int bytes = GetPixelTypeBytesPerPixel(request.m_iOutputType);
+    slot.rows.resize(static_cast<size_t>(bytes) * pixels);
+    FPixmap48SRGB colour(slot.colour.data(), cols, rows, 0);
+    FPixmap16SMono lightness(slot.lightness.data(), cols, rows, 0);
+    FPixmap16SMono retinex(slot.retinex.data(), cols, rows, 0);
+    const std::unique_ptr<FPixmap> out(
+        NewFPixmap(request.m_iOutputType, slot.rows.data(), cols, rows, cols * bytes));
+
+    const FIPERequestStage3& from3 = request.m_Stage3;
+    FIPERequestStage3 stage3;
+    stage3.m_pStage2Image = from3.m_pStage2Image;
+    stage3.m_pStage2ImageRtnx = from3.m_pStage2ImageRtnx;
+    stage3.m_iOutCols = from3.m_iOutCols;
+    stage3.m_iOutRows = from3.m_iOutRows;
+    stage3.m_rCrop = FRect(plan.crop.left, first, plan.crop.right, end);
+    stage3.m_iRotation = from3.m_iRotation;
+    stage3.m_iRawCols = from3.m_iRawCols;
+    stage3.m_iRawRows = from3.m_iRawRows;
+    stage3.m_pCambData = from3.m_pCambData;
+    stage3.m_pTempData = &slot;
+    stage3.m_pOutImage = &colour;
+    stage3.m_pOutImageL = &lightness;
+    stage3.m_pOutImageRtnx = &retinex;
+    stage3.m_bGreenWeighting = from3.m_bGreenWeighting;
+    ProcessStage3(&stage3, 1, kernels);
+
+    const FIPERequestStage4& from4 = request.m_Stage4;
+    FIPERequestStage4 stage4;
+    stage4.m_pStage3Image = &colour;
+    stage4.m_pStage3ImageL = &lightness;
+    stage4.m_pStage3ImageRtnx = &retinex;
+    stage4.m_pCambData = from4.m_pCambData;
+    stage4.m_pToneLUT = from4.m_pToneLUT;
+    stage4.m_pRtnxLUT = from4.m_pRtnxLUT;
+    stage4.m_iColorSpace = from4.m_iColorSpace;
+    stage4.m_dSharpness = from4.m_dSharpness;
+    stage4.m_dSaturation = from4.m_dSaturation;
+    stage4.m_pOutImage = out.get();
+    stage4.m_bOlderModel = from4.m_bOlderModel;
+    ProcessStage4(&stage4, 1);
+}
+
+} // namespace
+
+int StreamOutput(FIPERequestStreamOutput* request, int threads)
+{
+    IPE_CHECK(request != nullptr, "pReq != NULL");
+    IPE_CHECK(static_cast<bool>(request->m_WriteRows), "pReq->m_WriteRows");
+    const int type = request->m_iOutputType;
+    if (type != FPixmap::PIXEL_24_RGB && type != FPixmap::PIXEL_32_BGRA && type != FPixmap::PIXEL_48_RGB)
+        throw FExceptionPixelProc2("Stream output: unknown pixel type of the rows.");
+    const FIPERequestStage3& s3 = request->m_Stage3;
+    const FRect crop = s3.m_rCrop;
+    if (crop.left < 0 || crop.top < 0 || crop.right <= crop.left || crop.bottom <= crop.top ||
+        crop.right > s3.m_iOutCols || crop.bottom > s3.m_iOutRows)
+        throw FExceptionPixelProc2("Stream output: output rectangle outside the output image.");
+    if (request->m_iStripRows <= 0 || request->m_iStripMargin < 0 ||
+        request->m_iStripMargin > request->m_iStripRows)
+        throw FExceptionPixelProc2("Stream output: strip height or margin out of range.");
+    FAsyncStatus& status = request->m_Async;
+    StripPlan plan{crop, 0, request->m_iStripRows, request->m_iStripMargin};
+    plan.strips =
+        static_cast<int>((static_cast<int64_t>(crop.Height()) + plan.stripRows - 1) / plan.stripRows);
+    threads = std::clamp(threads, 1, plan.strips);
+    // A few strips more than threads, so that a thread finishing early finds work while the
+    // strip to write next is still being made; no more, or memory grows with the threads.
+    const int window = threads + 2;
+    std::vector<StripSlot> slots(static_cast<size_t>(window));
+    FResampleKernelCache kernels;
+
+    std::mutex lock;
+    std::condition_variable changed;
+    int next = 0;
+    int written = 0;
+    bool writing = false;
+    bool stop = false;
+    std::exception_ptr failure;
+    std::vector<char> done(static_cast<size_t>(plan.strips), 0);
+    auto fail = [&](std::exception_ptr e) {
+        std::lock_guard<std::mutex> hold(lock);
+        if (!failure)
+            failure = e;
+        stop = true;
+        changed.notify_all();
+    };
+    // Each worker takes the next strip while the window has room; whoever finishes the strip
+    // due next writes every finished strip in order. One worker alone does all of it.
+    auto worker = [&](int, int) {
+        for (;;) {
+            int index;
+            {
+                std::unique_lock<std::mutex> hold(lock);
+                changed.wait(hold, [&] { return stop || next >= plan.strips || next < written + window; });
+                if (stop || next >= plan.strips)
+                    return;
+                if (status.IsCancelRequested()) {
+                    stop = true;
+                    changed.notify_all();
+                    return;
+                }
+                index = next++;
+            }
+            try {
+                RenderStrip(*request, plan, index, slots[static_cast<size_t>(index % window)], kernels);
+            } catch (...) {
+                fail(std::current_exception());
+                return;
+            }
+            std::unique_lock<std::mutex> hold(lock);
+            done[static_cast<size_t>(index)] = 1;
+            if (writing)
+                continue;
+            writing = true;
+            while (!stop && written < plan.strips && done[static_cast<size_t>(written)] != 0) {
+                const int w = written;
+                hold.unlock();
+                try {
+                    int top, height, first, end;
+                    plan.Bounds(w, top, height, first, end);
+                    StripSlot& slot = slots[static_cast<size_t>(w % window)];
+                    const int bytes = GetPixelTypeBytesPerPixel(type);
+                    const size_t skipped =
+                        static_cast<size_t>(top - first) * static_cast<size_t>(crop.Width());
+                    const std::unique_ptr<FPixmap> rows(NewFPixmap(type, slot.rows.data() + skipped * bytes,
+                                                                   crop.Width(), height,
+                                                                   crop.Width() * bytes));
+                    request->m_WriteRows(*rows);
+                } catch (...) {
+                    hold.lock();
+                    writing = false;
+                    hold.unlock();
+                    fail(std::current_exception());
+                    return;
+                }
+                hold.lock();
+                written = w + 1;
+                RaiseProgress(status, static_cast<double>(written) / plan.strips);
+                changed.notify_all();
+            }
+            writing = false;
+        }
+    };
+    RunBands(threads, threads, worker);
+    if (failure)
+        std::rethrow_exception(failure);
+    if (written < plan.strips)
+        return kCancelled;
+    status.SetProgress(1.0);
     return kCompleted;
 }
 

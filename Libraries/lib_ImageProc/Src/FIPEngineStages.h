@@ -13,6 +13,7 @@
 #include "FPixmap.h"
 #include "FWideString.h"
 
+class FResampleKernelCache;
 class FIPERequestStage1;
 class FIPERequestStage2;
 class FIPERequestStage3;
@@ -20,6 +21,7 @@ class FIPERequestStage4;
 class FIPERequestGenerateToneLUT;
 class FIPERequestCropSizeRotate;
 class FIPERequestRotate;
+class FIPERequestStreamOutput;
 
 namespace IPEngineStages
 {
@@ -27,11 +29,15 @@ namespace IPEngineStages
 int ProcessStage1(FIPERequestStage1* request, int threads);
 int ProcessStage2(FIPERequestStage2* request, int threads);
 int ProcessStage3(FIPERequestStage3* request, int threads);
+// With filter tables kept by the caller across several calls of one request.
+int ProcessStage3(FIPERequestStage3* request, int threads, FResampleKernelCache& kernels);
 int GenerateToneLUT(FIPERequestGenerateToneLUT* request);
 int ProcessStage4(FIPERequestStage4* request, int threads);
 // Stage 4's output matrix: the output space's own for older models unless the skip flags
 // switch it off (bit 0x40000); otherwise only the saturation.
 FColorMatrix Stage4OutputMatrix(int colorSpace, double saturation, bool olderModel, uint32_t skipFlags);
+// Strips rendered on up to `threads` threads at once, written in order as they complete.
+int StreamOutput(FIPERequestStreamOutput* request, int threads);
 int CropSizeRotateRequest(FIPERequestCropSizeRotate* request);
 int RotateRequest(FIPERequestRotate* request);
 

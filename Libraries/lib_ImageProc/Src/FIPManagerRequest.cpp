@@ -55,6 +55,7 @@ void FIPManagerRequest::priResetSettings()
     m_bProfileOptional = 1;
     m_usCamfile.Clear();
     m_usOutputFile.Clear();
+    m_WriteRows = nullptr;
 }
 
 void FIPManagerRequest::Reset()

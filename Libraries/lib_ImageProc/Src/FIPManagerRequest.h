@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "FAsyncStatus.h"
 #include "FRect.h"
 #include "FWideString.h"
 
+class FPixmap;
 class FPropList;
 class FIPMImage;
 class FIPManager;
@@ -104,6 +106,9 @@ public:
     FIPMPoint m_ptGray;
     FWideString m_usCamfile;
     FIPMImage* m_pOutputImage = nullptr; // one reference held
+    // Set on a processed request, the rows go here in order from the top (on an engine
+    // thread) instead of into an output image; the request then ends without one.
+    std::function<void(const FPixmap& rows)> m_WriteRows;
     FIPManager* m_pHandlingManager = nullptr;
     FPropList* m_pIPManagerData = nullptr; // "IPManagerData", owned
 

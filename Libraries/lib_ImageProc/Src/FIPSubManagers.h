@@ -9,4 +9,6 @@ class FIDataRetriever;
 class FIIPEngine2;
 
 FIPManager* CreateIPPreviewManager(FIPManager* parent, FIDataRetriever* retriever, FIIPEngine2* engine);
-FIPManager* CreateIPSaveManager(FIPManager* parent);
+// A parent that streams takes one processed request with a row sink for the whole file
+// instead of one request per strip.
+FIPManager* CreateIPSaveManager(FIPManager* parent, bool parentStreams = false);

@@ -15,6 +15,7 @@
 #include "FIPEngine2.h"
 #include "FIPMImage.h"
 #include "FIPManagerRequest.h"
+#include "FIPNonRawRender.h"
 #include "FIPSubManagers.h"
 #include "FIStorageClass.h"
 #include "FImage.h"
@@ -195,6 +196,12 @@ void IPManager2::priRunHandler(int state)
         return;
     case 23:
         priCompleteGetIlluminants();
+        return;
+    case 24:
+        priNonRawLoad();
+        return;
+    case 25:
+        priNonRawRender();
         return;
     default:
         return;
@@ -413,7 +420,7 @@ void IPManager2::priHandleSaveRequest(FIPManagerRequest* request)
     if (m_pPrivate == nullptr)
         m_pPrivate = new (std::nothrow) FIPManagerPrivate(this);
     if (m_pPrivate != nullptr && m_pSaveManager == nullptr)
-        m_pSaveManager = CreateIPSaveManager(m_pPrivate);
+        m_pSaveManager = CreateIPSaveManager(m_pPrivate, true);
     if (m_pSaveManager == nullptr) {
         request->m_Async.Fail(kErrException,
                               "IPManager2::priHandleSaveRequest: Unable to create FIPSaveManager!");
@@ -739,6 +746,7 @@ void IPManager2::priCleanup()
         return;
     }
     priUnlockHeld();
+    priCleanupNonRaw();
     ReleaseData(m_pRawImageObj);
     ReleaseData(m_pDarkImageObj);
     delete m_pCambData;
@@ -859,6 +867,22 @@ void IPManager2::priBuildLabels(const FWideString& uniqueId, const FWideString& 
     m_usLabels[kLabelStage4] = make(ke, "-Stage4-", tail);
 }
 
+// Checked before anything is loaded: no pixel type fits another format.
+bool IPManager2::priPrepareOutputRequest()
+{
+    FIPManagerRequest& r = *m_pCurrentRequest;
+    if (r.m_eKind == kReqProcessed && (r.m_eOutputFormat < kDisplay || r.m_eOutputFormat > kRGB48)) {
+        FWideString text;
+        text.Format("IPManager2::priStage4Process: output format %d has no pixel type.", r.m_eOutputFormat);
+        r.m_Async.Fail(kErrException, text);
+        return false;
+    }
+    m_bPartialView =
+        r.m_rCrop.right - r.m_rCrop.left < r.m_iOutCols || r.m_rCrop.bottom - r.m_rCrop.top < r.m_iOutRows;
+    priGetCaptureProps(&r);
+    return !r.m_Async.IsFinal();
+}
+
 void IPManager2::priInitRequest()
 {
     FIPManagerRequest& r = *m_pCurrentRequest;
@@ -867,6 +891,10 @@ void IPManager2::priInitRequest()
     priCleanup();
     if (r.m_Async.IsFinal())
         return;
+    if (IsNonRawImageFile(r.m_usFileName)) {
+        priInitNonRawRequest(uniqueId);
+        return;
+    }
     if (r.m_eKind == kReqGetGrayBalance) {
         r.m_iOutCols = 100;
         r.m_iOutRows = 100;
@@ -878,17 +906,7 @@ void IPManager2::priInitRequest()
         m_eAfterCamfileState = kMgrCompleteIlluminants;
         return;
     }
-    // Checked before anything is loaded: no pixel type fits another format.
-    if (r.m_eKind == kReqProcessed && (r.m_eOutputFormat < kDisplay || r.m_eOutputFormat > kRGB48)) {
-        FWideString text;
-        text.Format("IPManager2::priStage4Process: output format %d has no pixel type.", r.m_eOutputFormat);
-        r.m_Async.Fail(kErrException, text);
-        return;
-    }
-    m_bPartialView =
-        r.m_rCrop.right - r.m_rCrop.left < r.m_iOutCols || r.m_rCrop.bottom - r.m_rCrop.top < r.m_iOutRows;
-    priGetCaptureProps(&r);
-    if (r.m_Async.IsFinal())
+    if (!priPrepareOutputRequest())
         return;
     const int rotation = m_pCapturePropList->GetInt(FWideString("ROTATION"), 0);
     const FWideString wbDesc = m_pCapturePropList->GetString(FWideString("WB_DESC"), FWideString());
@@ -911,7 +929,9 @@ void IPManager2::priInitRequest()
         priRenameLabel(kLabelToneLUT, kPrioTableDemoted);
         priRenameLabel(kLabelGammaLUT, kPrioTableDemoted);
         priRenameLabel(kLabelRtnxLUT, kPrioTableDemoted);
-
+    }
+    // Streamed rows are made afresh from stage 2: no stage-3 or stage-4 image stands for them.
+    if (r.m_eKind != kReqAutoSet && !priStreams()) {
         m_pStage4OutImageObj = m_pCache->Get(l[kLabelStage4].GetBuffer(), 0);
         if (m_pStage4OutImageObj != nullptr) {
             m_pStage4OutImageObj->SetPriority(partial ? kPrioPartialView : kPrioStage4);
@@ -1553,6 +1573,10 @@ void IPManager2::priStage3Process()
     const int capRows = m_pCapturePropList->GetInt(FWideString("ROWS"), 0);
     if (!priFitGeometry())
         return;
+    if (priStreams()) {
+        m_eMgrState = kMgrToneLUT;
+        return;
+    }
     const int w = r.m_rCrop.Width();
     const int h = r.m_rCrop.Height();
     struct Want {
@@ -1736,6 +1760,10 @@ void IPManager2::priMakeRetinexLUT()
 
 void IPManager2::priStage4Process()
 {
+    if (priStreams()) {
+        priStreamOutput();
+        return;
+    }
     IPM_ASSERT(m_pStage3OutImageObj != nullptr);
     IPM_ASSERT(m_pStage3OutLImageObj != nullptr);
     if (priCancelled())
@@ -1806,6 +1834,10 @@ void IPManager2::priStage4Process()
 
 void IPManager2::priCompleteStage4()
 {
+    if (priStreams()) {
+        priCompleteStreamOutput();
+        return;
+    }
     const int outcome = priCompleteEngine(kMgrCompleteStage4, kMgrCompleteOutputImage);
     if (outcome == 0)
         return;
@@ -1825,6 +1857,77 @@ void IPManager2::priCompleteStage4()
                 sizeof(m_pIPEngineReq->m_ResumeState));
     SetValid(m_pStage4OutImageObj, false);
     priUnlockObject(m_pStage4OutImageObj);
+    EndAs(m_pCurrentRequest->m_Async, m_pIPEngineReq->m_Async);
+    priDropEngineRequest();
+}
+
+bool IPManager2::priStreams() const
+{
+    return m_pCurrentRequest != nullptr && m_pCurrentRequest->m_eKind == kReqProcessed &&
+           static_cast<bool>(m_pCurrentRequest->m_WriteRows);
+}
+
+void IPManager2::priStreamOutput()
+{
+    IPM_ASSERT(m_pStage2OutImageObj != nullptr);
+    IPM_ASSERT(m_pStage2OutRtnxImageObj != nullptr);
+    if (priCancelled())
+        return;
+    if (m_pCambData == nullptr) {
+        m_eAfterCamfileState = kMgrStage4;
+        m_eMgrState = kMgrLoadCamfile;
+        return;
+    }
+    FIPManagerRequest& r = *m_pCurrentRequest;
+    const uint8_t older = Rec(m_pStage2OutImageObj)->m_bOlderModel;
+    const int rotation = m_pCapturePropList->GetInt(FWideString("ROTATION"), 0);
+    const int capCols = m_pCapturePropList->GetInt(FWideString("COLS"), 0);
+    const int capRows = m_pCapturePropList->GetInt(FWideString("ROWS"), 0);
+    const bool swap = rotation != 0 && rotation != 180;
+    IPM_ASSERT(m_pToneLUTObj != nullptr && Lut(m_pToneLUTObj)->m_bColorLUT);
+    IPM_ASSERT(m_pRtnxLUTObj != nullptr && !Lut(m_pRtnxLUTObj)->m_bColorLUT);
+    auto* request = new FIPERequestStreamOutput();
+    FIPERequestStage3& s3 = request->m_Stage3;
+    s3.m_pStage2Image = PixmapAs<FPixmap48SRGB>(m_pStage2OutImageObj);
+    s3.m_pStage2ImageRtnx = PixmapAs<FPixmap16SMono>(m_pStage2OutRtnxImageObj);
+    s3.m_iOutCols = r.m_iOutCols;
+    s3.m_iOutRows = r.m_iOutRows;
+    s3.m_rCrop = r.m_rCrop;
+    s3.m_iRotation = rotation;
+    s3.m_iRawCols = swap ? capRows : capCols;
+    s3.m_iRawRows = swap ? capCols : capRows;
+    s3.m_pCambData = m_pCambData;
+    s3.m_bGreenWeighting = older;
+    FIPERequestStage4& s4 = request->m_Stage4;
+    s4.m_pToneLUT = Lut(m_pToneLUTObj)->m_pData;
+    s4.m_pRtnxLUT = Lut(m_pRtnxLUTObj)->m_pData;
+    s4.m_dSharpness = r.m_dSharpness;
+    s4.m_dSaturation = r.m_dSaturation;
+    s4.m_iColorSpace = r.m_iColorSpace;
+    s4.m_bOlderModel = older;
+    s4.m_pCambData = m_pCambData;
+    request->m_iOutputType = r.m_eOutputFormat == kDisplay ? FPixmap::PIXEL_32_BGRA
+                             : r.m_eOutputFormat == kRGB24 ? FPixmap::PIXEL_24_RGB
+                                                           : FPixmap::PIXEL_48_RGB;
+    request->m_WriteRows = r.m_WriteRows;
+    priPostEngine(request, kMgrCompleteStage4);
+}
+
+void IPManager2::priCompleteStreamOutput()
+{
+    const int outcome = priCompleteEngine(kMgrCompleteStage4, kMgrCompleteOutputImage);
+    if (outcome == 0)
+        return;
+    ReleaseObject(m_pStage2OutImageObj);
+    ReleaseObject(m_pStage2OutRtnxImageObj);
+    ReleaseObject(m_pToneLUTObj);
+    ReleaseObject(m_pRtnxLUTObj);
+    if (outcome == 1) {
+        priDropEngineRequest();
+        m_pCurrentRequest->m_Async.Complete();
+        m_eMgrState = kMgrIdle;
+        return;
+    }
     EndAs(m_pCurrentRequest->m_Async, m_pIPEngineReq->m_Async);
     priDropEngineRequest();
 }

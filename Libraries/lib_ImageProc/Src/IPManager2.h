@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "FDataRetriever.h"
 #include "FIPManager.h"
@@ -12,6 +13,9 @@
 class FCache;
 class FCacheObject;
 class FCamdata;
+class FImage;
+class FNonRawColor;
+class FNonRawRenderer;
 class FIIPEngine2;
 class FIPERequest;
 class FPropList;
@@ -44,7 +48,10 @@ enum FIPMgrState : int {
     kMgrCompleteAutoSettings = 21,
     kMgrCompleteGrayBalance = 22,
     kMgrCompleteIlluminants = 23,
-    kMgrStateCount = 24,
+    // A picture that is not a raw capture: loaded, then rendered in time slices.
+    kMgrNonRawLoad = 24,
+    kMgrNonRawRender = 25,
+    kMgrStateCount = 26,
 };
 
 // Cache priorities of the stage objects.
@@ -157,6 +164,9 @@ private:
 
     // Labels, priorities and reuse.
     void priInitRequest();
+    // The output format checked, a partial view noted, the capture properties loaded;
+    // false when the request ended.
+    bool priPrepareOutputRequest();
     void priBuildLabels(const FWideString& uniqueId, const FWideString& wbDesc, int rotation);
     void priRenameLabel(int index, unsigned priority);
     // The superseded block a new block of the stage under `index` may take over.
@@ -184,6 +194,10 @@ private:
     void priMakeRetinexLUT();
     void priStage4Process();
     void priCompleteStage4();
+    // A processed request with a row sink: stages 3 and 4 in strips straight to the sink.
+    bool priStreams() const;
+    void priStreamOutput();
+    void priCompleteStreamOutput();
     void priCompleteOutputImage();
     void priCompleteAutoSettings();
     void priCompleteGetGrayBalance();
@@ -212,7 +226,14 @@ private:
     void priFinishRequest();
     bool priFitGeometry();
 
-    // The handler of a state from 1 to 23.
+    // JPEG and TIFF files: no frames to develop, only the output steps.
+    void priInitNonRawRequest(const FWideString& uniqueId);
+    void priNonRawLoad();
+    void priNonRawRender();
+    bool priNonRawPrepare();
+    void priCleanupNonRaw();
+
+    // The handler of a state from 1 to 25.
     void priRunHandler(int state);
 
     FIPManager* m_pSaveManager = nullptr;
@@ -263,4 +284,10 @@ private:
     bool m_bPartialView = false;
     bool m_bInIdle = false;
     FStateObserver m_StateObserver;
+    FWideString m_usNonRawLabel;
+    int m_iNonRawRotation = 0;
+    int m_iNonRawRow = 0;
+    FImage* m_pNonRawSource = nullptr;
+    std::shared_ptr<const FNonRawColor> m_pNonRawColor;
+    std::unique_ptr<FNonRawRenderer> m_pNonRawRenderer;
 };

@@ -95,7 +95,10 @@ void CopyRequestParameters(FIPManagerRequest& to, const FIPManagerRequest& from)
     to.m_usCamfile = from.m_usCamfile;
 }
 
-IPSaveManager::IPSaveManager(FIPManager* parent) : m_pParent(parent) {}
+IPSaveManager::IPSaveManager(FIPManager* parent, bool parentStreams)
+    : m_pParent(parent), m_bParentStreams(parentStreams)
+{
+}
 
 IPSaveManager::~IPSaveManager()
 {
@@ -196,10 +199,16 @@ void IPSaveManager::priRunState()
         priSaveWriteProperties();
         return;
     case kRequestStrip:
-        priSaveRequestStrip();
+        if (m_bParentStreams)
+            priSaveRequestStream();
+        else
+            priSaveRequestStrip();
         return;
     case kWriteStrip:
-        priSaveWriteStrip();
+        if (m_bParentStreams)
+            priSaveWaitStream();
+        else
+            priSaveWriteStrip();
         return;
     case kFinish:
         priSaveFinish();
@@ -224,6 +233,20 @@ void IPSaveManager::priFailWithSubRequest()
     m_pCurReq->m_Async = m_PropsReq.m_Async;
     if (m_pCurReq->m_Async.IsInProgress())
         m_pCurReq->m_Async.Fail(kErrException);
+}
+
+bool IPSaveManager::priStartImageRequest(const char* busyText)
+{
+    if (m_PropsReq.m_Async.IsInProgress()) {
+        priFail(kErrException, busyText);
+        return false;
+    }
+    if (priCancelledBeforeSend())
+        return false;
+    m_PropsReq.Reset();
+    CopyRequestParameters(m_PropsReq, *m_pCurReq);
+    m_PropsReq.m_eKind = kReqProcessed;
+    return true;
 }
 
 bool IPSaveManager::priCancelledBeforeSend()
@@ -324,20 +347,13 @@ void IPSaveManager::priSaveWaitProperties()
 
 void IPSaveManager::priSaveCreateThumbnail()
 {
-    if (m_PropsReq.m_Async.IsInProgress()) {
-        priFail(kErrException, "IPSaveManager::priSaveCreateThumbnail: IP Manager is busy!");
+    if (!priStartImageRequest("IPSaveManager::priSaveCreateThumbnail: IP Manager is busy!"))
         return;
-    }
-    if (priCancelledBeforeSend())
-        return;
-    m_PropsReq.Reset();
-    CopyRequestParameters(m_PropsReq, *m_pCurReq);
     m_PropsReq.m_iColorSpace = kDefaultColorSpace;
     m_PropsReq.m_eOutputFormat = kRGB24;
     m_PropsReq.m_iOutCols = kThumbnailSize;
     m_PropsReq.m_iOutRows = kThumbnailSize;
     m_PropsReq.m_rCrop = FRect(0, 0, kThumbnailSize, kThumbnailSize);
-    m_PropsReq.m_eKind = kReqProcessed;
     m_iState = kWriteProperties;
     m_pParent->Request(&m_PropsReq);
 }
@@ -406,15 +422,8 @@ void IPSaveManager::priSaveWriteProperties()
 
 void IPSaveManager::priSaveRequestStrip()
 {
-    if (m_PropsReq.m_Async.IsInProgress()) {
-        priFail(kErrException, "IPSaveManager::priSaveRequestStrip: IP Manager is busy!");
+    if (!priStartImageRequest("IPSaveManager::priSaveRequestStrip: IP Manager is busy!"))
         return;
-    }
-    if (priCancelledBeforeSend())
-        return;
-    m_PropsReq.Reset();
-    CopyRequestParameters(m_PropsReq, *m_pCurReq);
-    m_PropsReq.m_eKind = kReqProcessed;
     m_PropsReq.m_eOutputFormat = m_eStripFormat;
     m_iStripHeight = std::min(m_iRowsToWrite - m_iRowsWritten, int32_t(kStripRows));
     const int32_t stripTop = m_rFittedCrop.top + m_iRowsWritten;
@@ -453,6 +462,60 @@ void IPSaveManager::priSaveWriteStrip()
     m_iState = m_iRowsWritten < m_iRowsToWrite ? kRequestStrip : kFinish;
 }
 
+void IPSaveManager::priSaveRequestStream()
+{
+    if (!priStartImageRequest("IPSaveManager::priSaveRequestStrip: IP Manager is busy!"))
+        return;
+    m_PropsReq.m_eOutputFormat = m_eStripFormat;
+    m_PropsReq.m_rCrop = m_rFittedCrop;
+    m_pSink = std::make_shared<RowSink>();
+    m_pSink->writer = m_pWriter.get();
+    m_pSink->pixelType = m_iWriterPixelType;
+    const int32_t cols = m_rFittedCrop.right - m_rFittedCrop.left;
+    const int32_t total = m_iRowsToWrite;
+    m_PropsReq.m_WriteRows = [sink = m_pSink, cols, total](const FPixmap& rows) {
+        const std::lock_guard<std::mutex> hold(sink->lock);
+        // Rows are taken only in the file's width and pixel type, and never past its end.
+        if (sink->writer == nullptr)
+            throw FExceptionPixelProc2("IPSaveManager: the save ended before its rows.");
+        if (rows.GetPixelType() != sink->pixelType || rows.GetCols() != cols ||
+            rows.GetRows() > total - sink->rows)
+            throw FExceptionPixelProc2("IPSaveManager: the rows do not match the image.");
+        for (int row = 0; row < rows.GetRows(); ++row)
+            sink->writer->WriteLine(rows.GetRowAddress(row), sink->pixelType);
+        sink->rows += rows.GetRows();
+    };
+    m_iState = kWriteStrip;
+    m_pParent->Request(&m_PropsReq);
+}
+
+void IPSaveManager::priSaveWaitStream()
+{
+    int32_t rows = 0;
+    {
+        const std::lock_guard<std::mutex> hold(m_pSink->lock);
+        rows = m_pSink->rows;
+    }
+    m_pCurReq->m_Async.SetProgress(0.5 + 0.48 * double(rows) / double(m_iRowsToWrite));
+    if (m_PropsReq.m_Async.IsInProgress())
+        return;
+    if (m_PropsReq.m_Async.GetState() != kCompleted) {
+        priFailWithSubRequest();
+        return;
+    }
+    if (rows != m_iRowsToWrite) {
+        priFail(kErrException, "IPSaveManager::priSaveWriteStrip: the strip does not match the image.");
+        return;
+    }
+    m_iRowsWritten = rows;
+    m_PropsReq.m_WriteRows = nullptr;
+    {
+        const std::lock_guard<std::mutex> hold(m_pSink->lock);
+        m_pSink->writer = nullptr;
+    }
+    m_iState = kFinish;
+}
+
 void IPSaveManager::priSaveFinish()
 {
     m_pWriter->Finish();
@@ -471,6 +534,11 @@ void IPSaveManager::priCleanup()
     else
         m_PropsReq.Reset();
     DeletePropList(m_pWriteProps);
+    if (m_pSink != nullptr) {
+        const std::lock_guard<std::mutex> hold(m_pSink->lock);
+        m_pSink->writer = nullptr;
+    }
+    m_pSink.reset();
     // A writer that was not finished discards its temporary file: the destination keeps
     // whatever it held before.
     if (m_pWriter != nullptr) {
@@ -480,7 +548,7 @@ void IPSaveManager::priCleanup()
     m_usOutputFile.Clear();
 }
 
-FIPManager* CreateIPSaveManager(FIPManager* parent)
+FIPManager* CreateIPSaveManager(FIPManager* parent, bool parentStreams)
 {
-    return new (std::nothrow) IPSaveManager(parent);
+    return new (std::nothrow) IPSaveManager(parent, parentStreams);
 }

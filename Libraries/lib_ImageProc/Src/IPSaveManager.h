@@ -1,12 +1,14 @@
 #pragma once
 
-// Renders a file through the parent manager's stages, strip by strip, and writes the result
-// as a JPEG or TIFF file with a thumbnail, the file's properties, the adjustments used and
-// the output colour space's ICC profile. The file takes the place of one of the same name
-// only once it is complete: a save that fails or is cancelled leaves nothing behind.
+// Renders a file through the parent manager's stages, strip by strip (streamed by the
+// parent in one request when it can), and writes the result as a JPEG or TIFF file with a
+// thumbnail, the file's properties, the adjustments used and the output colour space's ICC
+// profile. The file takes the place of one of the same name only once it is complete: a
+// save that fails or is cancelled leaves nothing behind.
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "FIPManager.h"
 #include "FIPManagerRequest.h"
@@ -27,8 +29,9 @@ public:
     // Seconds of work one Idle call may do.
     static constexpr double kIdleSlice = 0.02;
 
-    // The parent answers the properties and processed-image requests; not owned.
-    explicit IPSaveManager(FIPManager* parent);
+    // The parent answers the properties and processed-image requests; not owned. A parent
+    // that streams is asked once for every row, handed to the writer as strips complete.
+    explicit IPSaveManager(FIPManager* parent, bool parentStreams = false);
     // A request still current ends as cancelled (3), without a file.
     ~IPSaveManager() override;
     IPSaveManager(const IPSaveManager&) = delete;
@@ -50,6 +53,8 @@ private:
     void priSaveWriteProperties();
     void priSaveRequestStrip();
     void priSaveWriteStrip();
+    void priSaveRequestStream();
+    void priSaveWaitStream();
     void priSaveFinish();
     void priCleanup();
     // Ends the current request with the sub-request's status.
@@ -57,10 +62,24 @@ private:
     void priFail(int errorCode, const char* text);
     // A cancel of the current request ends it before another sub-request is sent.
     bool priCancelledBeforeSend();
+    // Readies the sub-request as a processed request with the save's parameters; false when
+    // the save ended instead (busy record or cancel).
+    bool priStartImageRequest(const char* busyText);
     bool priFitToImage();
     void priWriteSettings(FPropList& list) const;
 
+    // The writer as the streaming parent's engine thread reaches it: closed before the
+    // writer goes, so that a late strip finds no writer instead of a freed one.
+    struct RowSink {
+        std::mutex lock;
+        FImageLineWriter* writer = nullptr;
+        int pixelType = 0;
+        int32_t rows = 0;
+    };
+
     FIPManager* m_pParent;
+    bool m_bParentStreams;
+    std::shared_ptr<RowSink> m_pSink;
     int m_iState = 0;
     FIPManagerRequest* m_pCurReq = nullptr;
     FIPManagerRequest m_PropsReq;

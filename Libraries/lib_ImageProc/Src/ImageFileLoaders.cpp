@@ -126,8 +126,13 @@ private:
             req.m_iRows = rows;
             req.m_iPixelType = type;
             req.m_iImageKind = kImageKindPreview;
-            if (req.m_pTarget)
+            if (req.m_pTarget) {
                 reader.ReadImage(*req.m_pTarget);
+                // A picture with gray where its end is missing must not pass for the picture.
+                if constexpr (Traits::kIsJPEG)
+                    if (reader.EndedEarly())
+                        throw FExceptionJPEG("the file ends before its image does");
+            }
             req.m_Async.Complete();
         } catch (const typename Traits::IndexOutOfRange&) {
             char text[64];

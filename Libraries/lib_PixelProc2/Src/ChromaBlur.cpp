@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <type_traits>
 #include <vector>
 
@@ -385,57 +386,53 @@ void BuildChromaBlurImage(const FPixmapTemplate<FPixelClass48SRGB>& source, doub
     }
 }
 
-void ChromaBlurRow(int16_t* row, int y, double horizontalTime, double verticalTime, int offset,
-                   const int16_t* blocks, int16_t* work, int columns, const FColorLUT& table, int sumShift)
+namespace
 {
-    if (columns <= 0)
-        return;
-    int16_t* state = work;
-    int16_t* buffer = work + 3 * static_cast<size_t>(columns);
-    if (y % 4 == 0) {
-        if (y == 0)
-            std::fill(state, state + 3 * static_cast<size_t>(columns), int16_t{0});
-        const int64_t u = RoundedWeight(1.0 - Decay(1.0, horizontalTime));
-        const int64_t w = 256 - u;
-        const int qcols = (columns + 3) / 4;
-        const int16_t* blockRow = blocks + 3 * static_cast<size_t>(y / 4) * qcols;
-        // Weights summing to 256 keep the sums within the 16-bit inputs' range, so 32 bits
-        // hold them; one variable per channel keeps each recursion in a register.
-        const int32_t u32 = static_cast<int32_t>(u);
-        const int32_t w32 = static_cast<int32_t>(w);
-        int32_t s0 = 0, s1 = 0, s2 = 0;
-        for (int bx = qcols - 1; bx >= 0; --bx) {
-            const int16_t* v = blockRow + 3 * static_cast<size_t>(bx);
-            for (int k = 3; k >= 0; --k) {
-                s0 = (u32 * v[0] + w32 * s0) >> 8;
-                s1 = (u32 * v[1] + w32 * s1) >> 8;
-                s2 = (u32 * v[2] + w32 * s2) >> 8;
-                int16_t* out = buffer + 3 * static_cast<size_t>(std::min(4 * bx + k, columns - 1));
-                out[0] = Store16(s0);
-                out[1] = Store16(s1);
-                out[2] = Store16(s2);
-            }
-        }
-        s0 = s1 = s2 = 0;
-        for (size_t x = 0; x < static_cast<size_t>(columns); ++x) {
-            int16_t* b = buffer + 3 * x;
-            s0 = (u32 * b[0] + w32 * s0) >> 8;
-            s1 = (u32 * b[1] + w32 * s1) >> 8;
-            s2 = (u32 * b[2] + w32 * s2) >> 8;
-            b[0] = Store16(s0);
-            b[1] = Store16(s1);
-            b[2] = Store16(s2);
+
+// Block row `blockRow` of the block image, smoothed along the row both ways and spread
+// to one triple per column.
+void SmoothBlockRow(int blockRow, double horizontalTime, const int16_t* blocks, int16_t* buffer, int columns)
+{
+    const int64_t u = RoundedWeight(1.0 - Decay(1.0, horizontalTime));
+    const int64_t w = 256 - u;
+    const int qcols = (columns + 3) / 4;
+    const int16_t* blockRowStart = blocks + 3 * static_cast<size_t>(blockRow) * qcols;
+    // Weights summing to 256 keep the sums within the 16-bit inputs' range, so 32 bits
+    // hold them; one variable per channel keeps each recursion in a register.
+    const int32_t u32 = static_cast<int32_t>(u);
+    const int32_t w32 = static_cast<int32_t>(w);
+    int32_t s0 = 0, s1 = 0, s2 = 0;
+    for (int bx = qcols - 1; bx >= 0; --bx) {
+        const int16_t* v = blockRowStart + 3 * static_cast<size_t>(bx);
+        for (int k = 3; k >= 0; --k) {
+            s0 = (u32 * v[0] + w32 * s0) >> 8;
+            s1 = (u32 * v[1] + w32 * s1) >> 8;
+            s2 = (u32 * v[2] + w32 * s2) >> 8;
+            int16_t* out = buffer + 3 * static_cast<size_t>(std::min(4 * bx + k, columns - 1));
+            out[0] = Store16(s0);
+            out[1] = Store16(s1);
+            out[2] = Store16(s2);
         }
     }
+    s0 = s1 = s2 = 0;
+    for (size_t x = 0; x < static_cast<size_t>(columns); ++x) {
+        int16_t* b = buffer + 3 * x;
+        s0 = (u32 * b[0] + w32 * s0) >> 8;
+        s1 = (u32 * b[1] + w32 * s1) >> 8;
+        s2 = (u32 * b[2] + w32 * s2) >> 8;
+        b[0] = Store16(s0);
+        b[1] = Store16(s1);
+        b[2] = Store16(s2);
+    }
+}
+
+// The vertical recursion of the state toward the smoothed block row of the current row.
+void AdvanceState(const int16_t* buffer, int16_t* state, double verticalTime, int columns)
+{
     const double ev = Decay(1.0, verticalTime);
     const int64_t yv = RoundedWeight(1.0 - ev);
     const int64_t zv = RoundedWeight(ev);
-    const int64_t o = BoundedOffset(offset);
-    // The state's smoothing, then the pull of every pixel toward it.
     const size_t n = static_cast<size_t>(columns);
-    thread_local std::vector<int32_t> scratch;
-    scratch.resize(3 * n);
-    int32_t* const index[3] = {&scratch[0], &scratch[n], &scratch[2 * n]};
     // Weights of at most 256 on 16-bit values: one 16-bit multiply-add per sample pair, the
     // result wrapped to 16 bits.
     const int32_t yv32 = static_cast<int32_t>(yv);
@@ -453,8 +450,37 @@ void ChromaBlurRow(int16_t* row, int y, double horizontalTime, double verticalTi
     }
     for (; i < 3 * n; ++i)
         state[i] = static_cast<int16_t>(static_cast<uint16_t>((yv32 * buffer[i] + zv32 * state[i]) >> 8));
+}
+
+// A row's pull toward the state.
+void PullRow(int16_t* row, const int16_t* state, int offset, int columns, const FColorLUT& table,
+             int sumShift)
+{
+    const size_t n = static_cast<size_t>(columns);
+    const int64_t o = BoundedOffset(offset);
+    thread_local std::vector<int32_t> scratch;
+    scratch.resize(3 * n);
+    int32_t* const index[3] = {&scratch[0], &scratch[n], &scratch[2 * n]};
     PullIndices(TripleSource{row, state}, n, PullRanges{o, o, table.m_iSize / 2 - 1, table.m_iMask}, index);
     ApplyPull(row, n, table, static_cast<uint32_t>(sumShift), index);
+}
+
+} // namespace
+
+void ChromaBlurRow(int16_t* row, int y, double horizontalTime, double verticalTime, int offset,
+                   const int16_t* blocks, int16_t* work, int columns, const FColorLUT& table, int sumShift)
+{
+    if (columns <= 0)
+        return;
+    int16_t* state = work;
+    int16_t* buffer = work + 3 * static_cast<size_t>(columns);
+    if (y % 4 == 0) {
+        if (y == 0)
+            std::fill(state, state + 3 * static_cast<size_t>(columns), int16_t{0});
+        SmoothBlockRow(y / 4, horizontalTime, blocks, buffer, columns);
+    }
+    AdvanceState(buffer, state, verticalTime, columns);
+    PullRow(row, state, offset, columns, table, sumShift);
 }
 
 namespace
@@ -812,18 +838,53 @@ void ChromaFilterDisplayImage(const FPixmapTemplate<FPixelClass32BGRA>& image, i
 }
 
 void ChromaBlurImage(const FPixmapTemplate<FPixelClass48SRGB>& image, double radius, double horizontalTime,
-                     double verticalTime, int offset, const FColorLUT& table, int sumShift)
+                     double verticalTime, int offset, const FColorLUT& table, int sumShift, int threads)
 {
     const int cols = image.GetCols();
     const int rows = image.GetRows();
     if (cols <= 0 || rows <= 0)
         return;
-    std::vector<int16_t> blocks(3 * static_cast<size_t>((cols + 3) / 4) * ((rows + 3) / 4));
-    std::vector<int16_t> work(6 * static_cast<size_t>(cols));
-    BuildChromaBlurImage(image, radius, blocks.data());
-    for (int y = 0; y < rows; ++y)
-        ChromaBlurRow(image.GetRow(y), y, horizontalTime, verticalTime, offset, blocks.data(), work.data(),
-                      cols, table, sumShift);
+    // Every sample is written before it is read; not clearing them spares touching fresh pages twice.
+    const auto blocks =
+        std::make_unique_for_overwrite<int16_t[]>(3 * static_cast<size_t>((cols + 3) / 4) * ((rows + 3) / 4));
+    BuildChromaBlurImage(image, radius, blocks.get());
+    threads = std::clamp(threads, 1, rows);
+    const size_t rowSamples = 3 * static_cast<size_t>(cols);
+    if (threads == 1) {
+        std::vector<int16_t> work(2 * rowSamples);
+        for (int y = 0; y < rows; ++y)
+            ChromaBlurRow(image.GetRow(y), y, horizontalTime, verticalTime, offset, blocks.get(), work.data(),
+                          cols, table, sumShift);
+        return;
+    }
+    // A row reads only itself and the state, a recursion down the smoothed block rows that
+    // needs no pixel: the block rows are smoothed in bands, the cheap recursion is run once
+    // to every band's first row, and the bands correct their rows from there.
+    const int blockRows = (rows + 3) / 4;
+    const auto smoothed =
+        std::make_unique_for_overwrite<int16_t[]>(rowSamples * static_cast<size_t>(blockRows));
+    auto smoothedRow = [&](int y) { return &smoothed[rowSamples * static_cast<size_t>(y / 4)]; };
+    RunInRowBands(blockRows, threads, [&](int first, int end) {
+        for (int k = first; k < end; ++k)
+            SmoothBlockRow(k, horizontalTime, blocks.get(), smoothedRow(4 * k), cols);
+    });
+    std::vector<int16_t> starts(rowSamples * static_cast<size_t>(threads), 0);
+    for (int b = 1, y = 0; b < threads; ++b) {
+        int16_t* state = &starts[rowSamples * static_cast<size_t>(b)];
+        std::copy(state - rowSamples, state, state);
+        for (const int first = RowBandStart(rows, threads, b); y < first; ++y)
+            AdvanceState(smoothedRow(y), state, verticalTime, cols);
+    }
+    RunInRowBands(rows, threads, [&](int first, int end) {
+        size_t band = 0;
+        while (RowBandStart(rows, threads, static_cast<int>(band)) < first)
+            ++band;
+        std::vector<int16_t> state(&starts[rowSamples * band], &starts[rowSamples * band] + rowSamples);
+        for (int y = first; y < end; ++y) {
+            AdvanceState(smoothedRow(y), state.data(), verticalTime, cols);
+            PullRow(image.GetRow(y), state.data(), offset, cols, table, sumShift);
+        }
+    });
 }
 
 namespace

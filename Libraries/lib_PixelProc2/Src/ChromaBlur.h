@@ -28,10 +28,10 @@ void SpatialChromaDQRow(const int16_t* input, int16_t* output, int offset, int16
 void BinomialChromaDQRow(const int16_t* input, int16_t* output, int16_t* ring[3], uint32_t count,
                          const FColorLUT& table, uint32_t sumShift);
 
-// Whole images in place. The chroma blur runs its rows in order; the DQ filters split the
-// rows over `threads` threads with a result that does not depend on the thread count.
+// Whole images in place, their rows split into `threads` bands with a result that does not
+// depend on the thread count.
 void ChromaBlurImage(const FPixmapTemplate<FPixelClass48SRGB>& image, double radius, double horizontalTime,
-                     double verticalTime, int offset, const FColorLUT& table, int sumShift);
+                     double verticalTime, int offset, const FColorLUT& table, int sumShift, int threads = 1);
 void SpatialChromaDQImage(const FPixmapTemplate<FPixelClass48SRGB>& image, int offset, const FColorLUT& table,
                           uint32_t sumShift, int threads);
 void BinomialChromaDQImage(const FPixmapTemplate<FPixelClass48SRGB>& image, const FColorLUT& table,

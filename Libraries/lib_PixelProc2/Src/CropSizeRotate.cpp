@@ -690,6 +690,37 @@ inline void ScaledMono(const Walk& w, const FRect& outRect, const FPixmap& image
 
 } // namespace
 
+struct FResampleKernelCache::Entry {
+    double sx;
+    double sy;
+    Kernel table;
+    std::unique_ptr<FSplitKernel> split;
+};
+
+FResampleKernelCache::FResampleKernelCache() = default;
+FResampleKernelCache::~FResampleKernelCache() = default;
+
+const FResampleKernelCache::Entry& FResampleKernelCache::For(double sx, double sy)
+{
+    const std::lock_guard<std::mutex> lock(m_Mutex);
+    for (const std::unique_ptr<Entry>& entry : m_Entries)
+        if (entry->sx == sx && entry->sy == sy)
+            return *entry;
+    auto entry = std::make_unique<Entry>();
+    entry->sx = sx;
+    entry->sy = sy;
+    entry->table = KernelFor(sx, sy);
+    entry->split = SplitKernel(*entry->table);
+    m_Entries.push_back(std::move(entry));
+    return *m_Entries.back();
+}
+
+int FResampleKernelCache::GetBuildCount()
+{
+    const std::lock_guard<std::mutex> lock(m_Mutex);
+    return int(m_Entries.size());
+}
+
 std::unique_ptr<FResampleKernel> BuildResampleKernel(double sx, double sy)
 {
     CheckScales(sx, sy, "BuildResampleKernel");
@@ -781,7 +812,8 @@ void ResamplePixel32(const FPixmap& source, FIntRGB& out, int x, int y, const FR
 
 double CropSizeRotateMore(const FPixmap& source, const FRect& crop, int refWidth, int /*refHeight*/,
                           int outCols, int outRows, const FRect& outRect, unsigned rotation, const FLUT& lut,
-                          FPixmap& colorOut, FPixmap& lOut, double greenWeight, int greenHigh, int greenLow)
+                          FPixmap& colorOut, FPixmap& lOut, double greenWeight, int greenHigh, int greenLow,
+                          FResampleKernelCache* kernels)
 {
     static const char kWhere[] = "CropSizeRotateMore";
     const unsigned rot = CheckRotation(rotation, kWhere);
@@ -837,8 +869,10 @@ double CropSizeRotateMore(const FPixmap& source, const FRect& crop, int refWidth
         });
         return result;
     }
-    const Kernel table = KernelFor(plan.sx, plan.sy);
-    const std::unique_ptr<FSplitKernel> split = SplitKernel(*table);
+    FResampleKernelCache local;
+    const FResampleKernelCache::Entry& kernel = (kernels != nullptr ? *kernels : local).For(plan.sx, plan.sy);
+    const FResampleKernel* table = kernel.table.get();
+    const FSplitKernel* split = kernel.split.get();
     if (split->m_bUsable && HasAvx2() && GreenFits32(greenLow, greenHigh, k)) {
         const wide::MoreStore store{lutData, lutMask, low, high, k, colorBase, colorStride, lBase, lStride};
         wide::ScaledMore(plan.walk, outRect, source, *split, store);
@@ -865,7 +899,8 @@ double CropSizeRotateMore(const FPixmap& source, const FRect& crop, int refWidth
 }
 
 void CropSizeRotateMono(const FPixmap& source, const FRect& crop, int /*refWidth*/, int /*refHeight*/,
-                        int outCols, int outRows, const FRect& outRect, unsigned rotation, FPixmap& out)
+                        int outCols, int outRows, const FRect& outRect, unsigned rotation, FPixmap& out,
+                        FResampleKernelCache* kernels)
 {
     static const char kWhere[] = "CropSizeRotateMono";
     const unsigned rot = CheckRotation(rotation, kWhere);
@@ -898,8 +933,10 @@ void CropSizeRotateMono(const FPixmap& source, const FRect& crop, int /*refWidth
         });
         return;
     }
-    const Kernel table = KernelFor(plan.sx, plan.sy);
-    const std::unique_ptr<FSplitKernel> split = SplitKernel(*table);
+    FResampleKernelCache local;
+    const FResampleKernelCache::Entry& kernel = (kernels != nullptr ? *kernels : local).For(plan.sx, plan.sy);
+    const FResampleKernel* table = kernel.table.get();
+    const FSplitKernel* split = kernel.split.get();
     if (split->m_bUsable && HasAvx2()) {
         wide::ScaledMono(plan.walk, outRect, source, *split, out.GetBuffer(), out.GetStride());
         return;

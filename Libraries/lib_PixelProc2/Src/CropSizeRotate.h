@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "FIntRGB.h"
 #include "FLUT.h"
@@ -40,6 +42,26 @@ std::unique_ptr<FResampleKernel> BuildResampleKernel(double sx, double sy);
 // The separable table, for scales that differ by more than 10 % between the axes.
 std::unique_ptr<FResampleKernel> BuildResampleKernelSeparable(double sx, double sy);
 
+// Filter tables built once for the scales of one request and shared by every band and
+// strip of it, from any thread. Each distinct pair of scales is built at most once.
+class FResampleKernelCache
+{
+public:
+    struct Entry;
+    FResampleKernelCache();
+    ~FResampleKernelCache();
+    FResampleKernelCache(const FResampleKernelCache&) = delete;
+    FResampleKernelCache& operator=(const FResampleKernelCache&) = delete;
+
+    const Entry& For(double sx, double sy);
+    // Tables built so far (tests).
+    int GetBuildCount();
+
+private:
+    std::mutex m_Mutex;
+    std::vector<std::unique_ptr<Entry>> m_Entries;
+};
+
 // One filtered output sample at positions in 1/16 pixels (per channel for the 48-bit
 // source). Positions must lie at least 2 pixels inside every edge of the source, else
 // FExceptionPixelProc2. 48-bit and mono sources are read as signed 16-bit; results are
@@ -60,12 +82,14 @@ void ResamplePixel32(const FPixmap& source, FIntRGB& out, int x, int y, const FR
 // `refHeight` is not used.
 double CropSizeRotateMore(const FPixmap& source, const FRect& crop, int refWidth, int refHeight, int outCols,
                           int outRows, const FRect& outRect, unsigned rotation, const FLUT& lut,
-                          FPixmap& colorOut, FPixmap& lOut, double greenWeight, int greenHigh, int greenLow);
+                          FPixmap& colorOut, FPixmap& lOut, double greenWeight, int greenHigh, int greenLow,
+                          FResampleKernelCache* kernels = nullptr);
 
 // A signed 16-bit mono image with the same geometry; the fill is 8000, and filtered samples
 // saturate at the 16-bit range. The reference sizes are not used.
 void CropSizeRotateMono(const FPixmap& source, const FRect& crop, int refWidth, int refHeight, int outCols,
-                        int outRows, const FRect& outRect, unsigned rotation, FPixmap& out);
+                        int outRows, const FRect& outRect, unsigned rotation, FPixmap& out,
+                        FResampleKernelCache* kernels = nullptr);
 
 // A whole 4-byte-per-pixel image into a 4-byte-per-pixel image with one scale. At scale
 // 1.0 the pixels are copied whole; when scaling, bytes 0 to 2 are filtered and byte 3 is

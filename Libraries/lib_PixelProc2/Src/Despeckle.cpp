@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "FException.h"
+#include "RowUndo.h"
+#include "RunInRowBands.h"
 
 namespace
 {
@@ -292,26 +294,141 @@ void DespeckleRowLuma(const int16_t* previous, int16_t* current, const int16_t* 
     DespeckleLuma(previous, current, next, columns, lumas);
 }
 
-void DespeckleImage(const FPixmapTemplate<FPixelClass48SRGB>& image, bool perChannel)
+namespace
+{
+
+// Despeckles rows in order from the top. Each row comes with the row above as it ended
+// and the row below as it was.
+class DespeckleSweep
+{
+public:
+    DespeckleSweep(uint32_t columns, bool perChannel)
+        : m_iColumns(columns), m_bPerChannel(perChannel), m_before(3 * static_cast<size_t>(columns)),
+          m_lumas(perChannel ? 0 : columns)
+    {
+    }
+
+    void Row(const int16_t* previous, int16_t* current, const int16_t* next, RowUndo* undo = nullptr)
+    {
+        if (m_bPerChannel || undo != nullptr)
+            std::copy(current, current + m_before.size(), m_before.begin());
+        if (m_bPerChannel) {
+            DespeckleChannels(previous, m_before.data(), current, next, m_iColumns);
+        } else {
+            if (!m_bStarted) {
+                RowLuma(previous, m_iColumns, m_lumas.Up());
+                LumaAndBrightest(current, m_iColumns, m_lumas.Row(), m_lumas.Brightest());
+                m_bStarted = true;
+            }
+            LumaAndBrightest(next, m_iColumns, m_lumas.Down(), m_lumas.BrightestDown());
+            DespeckleLuma(previous, current, next, m_iColumns, m_lumas);
+            m_lumas.Advance();
+        }
+        if (undo != nullptr)
+            AppendRowChanges(current, m_before.data(), m_before.size(), *undo);
+    }
+
+private:
+    uint32_t m_iColumns;
+    bool m_bPerChannel;
+    bool m_bStarted = false;
+    std::vector<int16_t> m_before;
+    LumaRows m_lumas;
+};
+
+// Rows a band sweeps above its first row to guess the row above it as it will end: the
+// filter forgets within a few rows, so its guesses are almost never wrong.
+constexpr int kDespeckleHalo = 16;
+
+} // namespace
+
+void DespeckleImage(const FPixmapTemplate<FPixelClass48SRGB>& image, bool perChannel, int threads)
+{
+    DespeckleImage(image, perChannel, threads, kDespeckleHalo);
+}
+
+void DespeckleImage(const FPixmapTemplate<FPixelClass48SRGB>& image, bool perChannel, int threads,
+                    int haloRows)
 {
     if (image.GetRows() < 3 || image.GetCols() < 3)
         throw FExceptionPixelProc2("Despeckle: input image too small");
     const uint32_t cols = static_cast<uint32_t>(image.GetCols());
-    std::vector<int16_t> original(perChannel ? 3 * static_cast<size_t>(cols) : 0);
-    LumaRows lumas(perChannel ? 0 : cols);
-    if (!perChannel) {
-        RowLuma(image.GetRow(0), cols, lumas.Up());
-        LumaAndBrightest(image.GetRow(1), cols, lumas.Row(), lumas.Brightest());
+    const int rows = image.GetRows();
+    const int inner = rows - 2; // rows 1 ... rows - 2 change
+    threads = std::clamp(threads, 1, inner);
+    if (threads == 1) {
+        DespeckleSweep sweep(cols, perChannel);
+        for (int y = 1; y + 1 < rows; ++y)
+            sweep.Row(image.GetRow(y - 1), image.GetRow(y), image.GetRow(y + 1));
+        return;
     }
-    for (int y = 1; y + 1 < image.GetRows(); ++y) {
-        if (perChannel) {
-            std::copy(image.GetRow(y), image.GetRow(y) + original.size(), original.begin());
-            DespeckleChannels(image.GetRow(y - 1), original.data(), image.GetRow(y), image.GetRow(y + 1),
-                              cols);
-        } else {
-            LumaAndBrightest(image.GetRow(y + 1), cols, lumas.Down(), lumas.BrightestDown());
-            DespeckleLuma(image.GetRow(y - 1), image.GetRow(y), image.GetRow(y + 1), cols, lumas);
-            lumas.Advance();
+    // A row depends on the row above as it ended, so on every row before it. Each band
+    // guesses its row above by sweeping a halo of original rows, keeps what it changed,
+    // and afterwards, from the top, a band whose guess was wrong is swept again from its
+    // originals until its rows agree with what the band made: the result is the one sweep's.
+    const size_t rowSamples = 3 * static_cast<size_t>(cols);
+    auto bandStart = [&](int band) { return 1 + RowBandStart(inner, threads, band); };
+    std::vector<std::vector<int16_t>> halos(static_cast<size_t>(threads));
+    std::vector<int> haloTop(static_cast<size_t>(threads), 0);
+    for (int b = 1; b < threads; ++b) {
+        const int first = bandStart(b);
+        const int top = std::max(0, first - 1 - std::max(haloRows, 0));
+        haloTop[b] = top;
+        halos[b].resize(rowSamples * static_cast<size_t>(first - top + 1));
+        for (int y = top; y <= first; ++y)
+            std::copy(image.GetRow(y), image.GetRow(y) + rowSamples, &halos[b][rowSamples * (y - top)]);
+    }
+    std::vector<std::vector<int16_t>> guesses(static_cast<size_t>(threads));
+    std::vector<RowUndo> undo(static_cast<size_t>(rows));
+    RunInRowBands(inner, threads, [&](int innerFirst, int innerEnd) {
+        const int first = 1 + innerFirst;
+        const int end = 1 + innerEnd;
+        int band = 0;
+        while (bandStart(band) < first)
+            ++band;
+        const int16_t* above = image.GetRow(first - 1);
+        if (band > 0) {
+            // Row top of the halo stands for itself as it will end.
+            std::vector<int16_t>& halo = halos[static_cast<size_t>(band)];
+            const int top = haloTop[static_cast<size_t>(band)];
+            DespeckleSweep guess(cols, perChannel);
+            for (int y = top + 1; y < first; ++y)
+                guess.Row(&halo[rowSamples * (y - 1 - top)], &halo[rowSamples * (y - top)],
+                          &halo[rowSamples * (y + 1 - top)]);
+            above = &halo[rowSamples * (first - 1 - top)];
+            guesses[static_cast<size_t>(band)].assign(above, above + rowSamples);
+        }
+        DespeckleSweep sweep(cols, perChannel);
+        for (int y = first; y < end; ++y) {
+            // The band below changes its first row: its original is in that band's halo.
+            const int16_t* below = image.GetRow(y + 1);
+            if (y + 1 == end && band + 1 < threads)
+                below = &halos[static_cast<size_t>(band) + 1][rowSamples * (end - haloTop[band + 1])];
+            sweep.Row(y == first ? above : image.GetRow(y - 1), image.GetRow(y), below, &undo[y]);
+        }
+    });
+    auto original = [&](int y, std::vector<int16_t>& out) {
+        out.assign(image.GetRow(y), image.GetRow(y) + rowSamples);
+        UndoRowChanges(out.data(), undo[static_cast<size_t>(y)]);
+    };
+    int repairedThrough = 0;
+    std::vector<int16_t> current, next;
+    for (int b = 1; b < threads; ++b) {
+        const int first = bandStart(b);
+        const int16_t* above = image.GetRow(first - 1);
+        if (first <= repairedThrough || std::equal(above, above + rowSamples, guesses[b].begin()))
+            continue;
+        DespeckleSweep sweep(cols, perChannel);
+        original(first, current);
+        for (int y = first; y + 1 < rows; ++y) {
+            original(y + 1, next);
+            sweep.Row(image.GetRow(y - 1), current.data(), next.data());
+            repairedThrough = y;
+            int16_t* row = image.GetRow(y);
+            if (std::equal(current.begin(), current.end(), row))
+                break;
+            std::copy(current.begin(), current.end(), row);
+            current.swap(next);
         }
     }
 }

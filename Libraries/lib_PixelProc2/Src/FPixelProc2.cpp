@@ -566,6 +566,140 @@ void AverageDarkestPixels(FIntRGB& out, const FPixmapTemplate<FPixelClass48SRGB>
             static_cast<int32_t>(sum[2] / (n + 200)));
 }
 
+namespace
+{
+
+constexpr int kRun = 8;
+using Lanes = int32_t __attribute__((vector_size(kRun * sizeof(int32_t))));
+
+// One run of up to kRun pixels; lanes past `n` carry zeros and are not stored. Vectors stay
+// inside this function: passed between functions they would change the calling convention
+// of the copy without wide registers.
+[[gnu::always_inline]] inline void ColorTransformRunBody(int16_t* row, int16_t* cored, int n,
+                                                         const int32_t* first, const FColorLUT& t,
+                                                         int32_t limit, const FColorMatrixFixed& matrix,
+                                                         int64_t largestEntry, int32_t low, int32_t high)
+{
+    alignas(32) int32_t x1[3][kRun] = {};
+    alignas(32) int32_t x2[3][kRun];
+    alignas(32) int32_t index[3][kRun];
+    for (int i = 0; i < n; ++i)
+        for (int c = 0; c < 3; ++c)
+            x1[c][i] = first[c * 65536 + static_cast<uint16_t>(row[3 * i + c])];
+    Lanes v1[3];
+    std::memcpy(v1, x1, sizeof(v1));
+    const Lanes y = (v1[0] + 2 * v1[1] + v1[2]) >> 2;
+    const Lanes lowest = Lanes{} - limit;
+    const Lanes highest = Lanes{} + limit;
+    for (int c = 0; c < 3; ++c) {
+        Lanes d = v1[c] - y;
+        d = d < lowest ? lowest : d;
+        d = d > highest ? highest : d;
+        d &= t.m_iMask;
+        std::memcpy(index[c], &d, sizeof(d));
+    }
+    const int16_t* tables[3] = {t.m_pRedData, t.m_pGreenData, t.m_pBlueData};
+    for (int c = 0; c < 3; ++c)
+        for (int i = 0; i < kRun; ++i)
+            x2[c][i] = x1[c][i] - tables[c][index[c][i]];
+    Lanes v2[3];
+    std::memcpy(v2, x2, sizeof(v2));
+    if (cored != nullptr) {
+        const Lanes low16 = Lanes{} + INT16_MIN;
+        const Lanes high16 = Lanes{} + INT16_MAX;
+        for (int c = 0; c < 3; ++c) {
+            Lanes v = v2[c] < low16 ? low16 : v2[c];
+            v = v > high16 ? high16 : v;
+            for (int i = 0; i < n; ++i)
+                cored[3 * i + c] = static_cast<int16_t>(v[i]);
+        }
+    }
+    // Samples stay far inside 32 bits (a 16-bit sample less two 16-bit table entries and
+    // an offset), so their magnitudes cannot overflow; the OR is at least the largest. The
+    // Q13 dot then fits 32 bits when that times the largest entry does.
+    const Lanes magnitude =
+        (v2[0] < 0 ? -v2[0] : v2[0]) | (v2[1] < 0 ? -v2[1] : v2[1]) | (v2[2] < 0 ? -v2[2] : v2[2]);
+    int32_t widest = 0;
+    for (int i = 0; i < kRun; ++i)
+        widest |= magnitude[i];
+    if (3 * largestEntry * int64_t(widest) + 4096 < (int64_t(1) << 31)) {
+        const Lanes lo = Lanes{} + low;
+        const Lanes hi = Lanes{} + high;
+        for (int k = 0; k < 3; ++k) {
+            const int32_t* m = matrix.m[k];
+            Lanes v = (m[0] * v2[0] + m[1] * v2[1] + m[2] * v2[2] + 4096) >> 13;
+            v = v < lo ? lo : v;
+            v = v > hi ? hi : v;
+            for (int i = 0; i < n; ++i)
+                row[3 * i + k] = static_cast<int16_t>(v[i]);
+        }
+        return;
+    }
+    for (int i = 0; i < n; ++i) {
+        const int32_t px[3] = {x2[0][i], x2[1][i], x2[2][i]};
+        StoreClamped(row + 3 * i, matrix, px, low, high);
+    }
+}
+
+// Chosen by hand rather than by resolver-dispatched clones: those resolve before the thread
+// checker starts and crash every program that links this library under it.
+[[gnu::target("avx2")]] void ColorTransformRunWide(int16_t* row, int16_t* cored, int n, const int32_t* first,
+                                                   const FColorLUT& t, int32_t limit,
+                                                   const FColorMatrixFixed& matrix, int64_t largestEntry,
+                                                   int32_t low, int32_t high)
+{
+    ColorTransformRunBody(row, cored, n, first, t, limit, matrix, largestEntry, low, high);
+}
+
+void ColorTransformRunPlain(int16_t* row, int16_t* cored, int n, const int32_t* first, const FColorLUT& t,
+                            int32_t limit, const FColorMatrixFixed& matrix, int64_t largestEntry, int32_t low,
+                            int32_t high)
+{
+    ColorTransformRunBody(row, cored, n, first, t, limit, matrix, largestEntry, low, high);
+}
+
+void ColorTransformRun(int16_t* row, int16_t* cored, int n, const int32_t* first, const FColorLUT& t,
+                       int32_t limit, const FColorMatrixFixed& matrix, int64_t largestEntry, int32_t low,
+                       int32_t high)
+{
+    if (HasAvx2())
+        ColorTransformRunWide(row, cored, n, first, t, limit, matrix, largestEntry, low, high);
+    else
+        ColorTransformRunPlain(row, cored, n, first, t, limit, matrix, largestEntry, low, high);
+}
+
+} // namespace
+
+FStage2ColorTransform::FStage2ColorTransform(const FColorMatrixFixed& matrix, const FColorLUT& coring, int oR,
+                                             int oG, int oB, int low, int high)
+    : m_aFirst(3 * 65536), m_Coring(coring), m_Matrix(matrix), m_iLimit(CoringLimit(coring)),
+      m_iLow(std::clamp(low, INT16_MIN, INT16_MAX)), m_iHigh(std::clamp(high, m_iLow, int(INT16_MAX))),
+      m_iLargestEntry(0)
+{
+    const int offsets[3] = {oR, oG, oB};
+    for (int c = 0; c < 3; ++c) {
+        const int16_t* table = coring.GetChannel(c);
+        for (int u = 0; u < 65536; ++u) {
+            const int32_t x = static_cast<int16_t>(u) - offsets[c];
+            m_aFirst[static_cast<size_t>(c) * 65536 + u] =
+                x - table[CoringClamp(x, m_iLimit) & coring.m_iMask];
+        }
+    }
+    for (const auto& matrixRow : matrix.m)
+        for (int32_t entry : matrixRow)
+            m_iLargestEntry = std::max(m_iLargestEntry, std::abs(int64_t(entry)));
+}
+
+void FStage2ColorTransform::Apply(int16_t* row, int16_t* cored, int count) const
+{
+    for (int i = 0; i < count; i += kRun) {
+        const int n = std::min(kRun, count - i);
+        ColorTransformRun(row + 3 * static_cast<ptrdiff_t>(i),
+                          cored != nullptr ? cored + 3 * static_cast<ptrdiff_t>(i) : nullptr, n,
+                          m_aFirst.data(), m_Coring, m_iLimit, m_Matrix, m_iLargestEntry, m_iLow, m_iHigh);
+    }
+}
+
 void TransformStage2Row(int16_t* row, int count, const FColorMatrixFixed& matrix, const FColorLUT& coring,
                         int oR, int oG, int oB)
 {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "FColorMatrix.h"
 #include "FIntRGB.h"
@@ -27,6 +28,29 @@ void ComputeOutputMatrix(FColorMatrix& out, int colorSpace, double saturation);
 // qualify. a, b and c set the width of the brightness histogram.
 void AverageDarkestPixels(FIntRGB& out, const FPixmapTemplate<FPixelClass48SRGB>& image, double a, double b,
                           double c, int oR, int oG, int oB);
+
+// The stage-2 colour transform prepared once for an image. The first coring step of a
+// channel depends on that channel's sample alone, so it is kept as an exact table per
+// channel; the rest runs on short runs of pixels in vector arithmetic. Results equal
+// TransformStage2Row / TransformStage2RowPair with the same arguments.
+class FStage2ColorTransform
+{
+public:
+    // `coring` must outlive the transform; low and high as TransformStage2RowPair takes them.
+    FStage2ColorTransform(const FColorMatrixFixed& matrix, const FColorLUT& coring, int oR, int oG, int oB,
+                          int low, int high);
+    // In place; with `cored`, also the cored camera values.
+    void Apply(int16_t* row, int16_t* cored, int count) const;
+
+private:
+    std::vector<int32_t> m_aFirst; // 3 x 65536, by the sample read as unsigned
+    const FColorLUT& m_Coring;
+    FColorMatrixFixed m_Matrix;
+    int32_t m_iLimit;
+    int32_t m_iLow;
+    int32_t m_iHigh;
+    int64_t m_iLargestEntry;
+};
 
 // Stage-2 colour transform of one row of signed 48-bit pixels, in place: black offsets,
 // two-step noise coring through `coring`, then the Q13 matrix, clamped to [-500, 24000].

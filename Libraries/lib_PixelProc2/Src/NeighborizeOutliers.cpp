@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
+
+#include "RowUndo.h"
+#include "RunInRowBands.h"
 
 namespace
 {
@@ -248,16 +252,161 @@ void FNeighborizeSweep::Finish()
         WriteBack(m_pRows[3], m_rings.pixels[1], m_iColumns);
 }
 
-int NeighborizeImage(const FPixmapTemplate<FPixelClass48SRGB>& image, bool multiFrame, const FIntRGB& low,
-                     const FIntRGB& clip, const FIntRGB& chroma)
+void FNeighborizeSweep::AppendState(std::vector<int16_t>& out) const
 {
-    if (image.GetCols() <= 0)
-        return 0;
+    // What the next steps read: the newest rings (the oldest are cleared or overwritten
+    // first) and the rows, within the columns the filter changes.
+    const size_t from = 2;
+    const size_t to = m_iColumns > 4 ? m_iColumns - 2 : from;
+    out.push_back(m_bActive ? 1 : 0);
+    for (const int16_t* row : m_pRows) {
+        out.push_back(row != nullptr ? 1 : 0);
+        if (row != nullptr)
+            out.insert(out.end(), row + 3 * from, row + 3 * to);
+    }
+    for (int i = 1; i < 3; ++i)
+        out.insert(out.end(), m_rings.pixels[i] + 3 * from, m_rings.pixels[i] + 3 * to);
+    for (int i = 1; i < 3; ++i)
+        out.insert(out.end(), m_rings.flags3[i] + from, m_rings.flags3[i] + to);
+    for (int i = 1; i < 5; ++i)
+        out.insert(out.end(), m_rings.flags5[i] + from, m_rings.flags5[i] + to);
+}
+
+namespace
+{
+
+// Rows a band sweeps above its first row to guess the sweep's state there: a wrong pixel
+// weighs 1/21 in its neighbours' means, so a difference dies out within a few rows.
+constexpr int kNeighborizeHalo = 16;
+// A band's first steps whose states are kept, for a sweep again to stop at.
+constexpr int kNeighborizeCheckpoints = 8;
+// A band at least this tall finishes the rows its halo copies stand for.
+constexpr int kNeighborizeBandRows = 8;
+
+int NeighborizeSerially(const FPixmapTemplate<FPixelClass48SRGB>& image, bool multiFrame, const FIntRGB& low,
+                        const FIntRGB& clip, const FIntRGB& chroma)
+{
     FNeighborizeSweep sweep(static_cast<uint32_t>(image.GetCols()), multiFrame, low, clip, chroma);
     int count = 0;
     for (int y = 0; y < image.GetRows(); ++y)
         count += sweep.AddRow(image.GetRow(y));
     sweep.Finish();
+    return count;
+}
+
+struct NeighborizeBand {
+    std::unique_ptr<FNeighborizeSweep> sweep;
+    std::vector<std::vector<int16_t>> checkpoints; // states entering the first steps
+    std::vector<int16_t> aboveFinal;               // the four rows above, as the band ended them
+};
+
+} // namespace
+
+int NeighborizeImage(const FPixmapTemplate<FPixelClass48SRGB>& image, bool multiFrame, const FIntRGB& low,
+                     const FIntRGB& clip, const FIntRGB& chroma, int threads)
+{
+    return NeighborizeImage(image, multiFrame, low, clip, chroma, threads, kNeighborizeHalo);
+}
+
+int NeighborizeImage(const FPixmapTemplate<FPixelClass48SRGB>& image, bool multiFrame, const FIntRGB& low,
+                     const FIntRGB& clip, const FIntRGB& chroma, int threads, int haloRows)
+{
+    const int rows = image.GetRows();
+    const int cols = image.GetCols();
+    if (cols <= 0)
+        return 0;
+    threads = std::clamp(threads, 1, std::max(1, rows / kNeighborizeBandRows));
+    // A sweep that changes nothing needs no bands.
+    if (threads == 1 || cols < 5 || Range(low, clip) < 100)
+        return NeighborizeSerially(image, multiFrame, low, clip, chroma);
+
+    const uint32_t columns = static_cast<uint32_t>(cols);
+    const size_t rowSamples = 3 * static_cast<size_t>(cols);
+    auto bandStart = [&](int band) { return RowBandStart(rows, threads, band); };
+    // The halo holds at least the four rows a band's first steps write back.
+    std::vector<std::vector<int16_t>> halos(static_cast<size_t>(threads));
+    std::vector<int> haloTop(static_cast<size_t>(threads), 0);
+    for (int b = 1; b < threads; ++b) {
+        const int first = bandStart(b);
+        const int top = std::max(0, first - std::max(haloRows, 4));
+        haloTop[b] = top;
+        halos[b].resize(rowSamples * static_cast<size_t>(first - top));
+        for (int y = top; y < first; ++y)
+            std::copy(image.GetRow(y), image.GetRow(y) + rowSamples, &halos[b][rowSamples * (y - top)]);
+    }
+    std::vector<NeighborizeBand> bands(static_cast<size_t>(threads));
+    std::vector<int> counts(static_cast<size_t>(rows), 0);
+    std::vector<RowUndo> undo(static_cast<size_t>(rows));
+    RunInRowBands(rows, threads, [&](int first, int end) {
+        int b = 0;
+        while (bandStart(b) < first)
+            ++b;
+        NeighborizeBand& band = bands[static_cast<size_t>(b)];
+        band.sweep = std::make_unique<FNeighborizeSweep>(columns, multiFrame, low, clip, chroma);
+        FNeighborizeSweep& sweep = *band.sweep;
+        const int top = haloTop[static_cast<size_t>(b)];
+        for (int y = top; b > 0 && y < first; ++y)
+            sweep.AddRow(&halos[b][rowSamples * (y - top)]);
+        std::vector<int16_t> originals[5];
+        for (int y = first; y < end; ++y) {
+            if (y - first < kNeighborizeCheckpoints) {
+                band.checkpoints.emplace_back();
+                sweep.AppendState(band.checkpoints.back());
+            }
+            int16_t* row = image.GetRow(y);
+            originals[y % 5].assign(row, row + rowSamples);
+            counts[y] = sweep.AddRow(row);
+            if (y - 4 >= first)
+                AppendRowChanges(image.GetRow(y - 4), originals[(y - 4) % 5].data(), rowSamples, undo[y - 4]);
+            if (b > 0 && y == first + 3)
+                band.aboveFinal.assign(halos[b].data() + rowSamples * (first - 4 - top),
+                                       halos[b].data() + rowSamples * (first - top));
+        }
+        if (b + 1 == threads)
+            sweep.Finish();
+        for (int y = std::max(first, end - 4); y < end; ++y)
+            AppendRowChanges(image.GetRow(y), originals[y % 5].data(), rowSamples, undo[y]);
+    });
+
+    // From the top: each band's first state against the true one, the end of the band above.
+    std::vector<int16_t> state;
+    std::vector<int16_t> kept[5];
+    for (int b = 1; b < threads; ++b) {
+        const int first = bandStart(b);
+        const int end = bandStart(b + 1);
+        NeighborizeBand& band = bands[static_cast<size_t>(b)];
+        FNeighborizeSweep& truth = *bands[static_cast<size_t>(b) - 1].sweep;
+        int y = first;
+        for (; y < end; ++y) {
+            if (y - first < kNeighborizeCheckpoints) {
+                state.clear();
+                truth.AppendState(state);
+                if (state == band.checkpoints[static_cast<size_t>(y - first)])
+                    break;
+            }
+            // Swept again from the original; the band's row is kept in case the sweeps meet.
+            int16_t* row = image.GetRow(y);
+            kept[y % 5].assign(row, row + rowSamples);
+            UndoRowChanges(row, undo[y]);
+            counts[y] = truth.AddRow(row);
+        }
+        if (y < end) {
+            // The sweeps met: the band's own results stand for the four rows above.
+            for (int r = y - 4; r < y; ++r) {
+                const int16_t* from =
+                    r < first ? &band.aboveFinal[rowSamples * (r - (first - 4))] : kept[r % 5].data();
+                std::copy(from, from + rowSamples, image.GetRow(r));
+            }
+            continue;
+        }
+        // The whole band swept again: its end is the true one now.
+        band.sweep = std::move(bands[static_cast<size_t>(b) - 1].sweep);
+        if (b + 1 == threads)
+            band.sweep->Finish();
+    }
+    int count = 0;
+    for (int c : counts)
+        count += c;
     return count;
 }
 

@@ -46,6 +46,10 @@ public:
     int AddRow(int16_t* row);
     void Finish();
 
+    // Everything the next row's result depends on: the rings in their order and the last
+    // four rows as they stand. Two sweeps with equal states go on alike.
+    void AppendState(std::vector<int16_t>& out) const;
+
 private:
     uint32_t m_iColumns;
     bool m_bMultiFrame;
@@ -58,9 +62,16 @@ private:
     bool m_bFinished = false;
 };
 
-// The whole sweep over an image, in place; returns the pixels replaced.
+// The whole sweep over an image, in place; returns the pixels replaced. In up to
+// `threads` bands with the result of one sweep: each band guesses the sweep's state at its
+// first row from a halo of rows above it, and a band whose guess was wrong is swept again
+// from its original rows until the sweeps agree.
 int NeighborizeImage(const FPixmapTemplate<FPixelClass48SRGB>& image, bool multiFrame, const FIntRGB& low,
-                     const FIntRGB& clip, const FIntRGB& chroma);
+                     const FIntRGB& clip, const FIntRGB& chroma, int threads = 1);
+// The same with the halo's rows given: fewer guess wrong more often, which changes only
+// the time.
+int NeighborizeImage(const FPixmapTemplate<FPixelClass48SRGB>& image, bool multiFrame, const FIntRGB& low,
+                     const FIntRGB& clip, const FIntRGB& chroma, int threads, int haloRows);
 
 // Fringe removal on the current row's saturated pixels: reddish neighbours in the 3 x 3
 // (Extended: 5 x 5 without corners, over the previous and next rows' centres) become, or

@@ -2,37 +2,29 @@
 
 #include <algorithm>
 #include <atomic>
-#include <memory>
-#include <vector>
 
-#include "FEvent.h"
-#include "FWinThread.h"
+#include "FBandPool.h"
 
 namespace
 {
 
-struct BandJob {
-    const std::function<void(int, int)>* band = nullptr;
-    int first = 0;
-    int end = 0;
-    std::atomic<bool> started{false};
-    FEvent finished;
-};
-
-int RunBand(void* argument)
-{
-    auto* job = static_cast<BandJob*>(argument);
-    job->started.store(true);
-    (*job->band)(job->first, job->end);
-    job->finished.Set();
-    return 0;
-}
+std::atomic<FBandPool*> g_pool{nullptr};
 
 } // namespace
 
 int RowBandStart(int rows, int threads, int band)
 {
     return static_cast<int>(static_cast<long long>(rows) * band / threads);
+}
+
+void SetRowBandPool(FBandPool* pool)
+{
+    g_pool.store(pool, std::memory_order_release);
+}
+
+FBandPool* GetRowBandPool()
+{
+    return g_pool.load(std::memory_order_acquire);
 }
 
 void RunInRowBands(int rows, int threads, const std::function<void(int first, int end)>& band)
@@ -44,31 +36,11 @@ void RunInRowBands(int rows, int threads, const std::function<void(int first, in
         band(0, rows);
         return;
     }
-    std::vector<std::unique_ptr<BandJob>> jobs;
-    std::vector<std::unique_ptr<FWinThread>> workers;
-    for (int i = 1; i < threads; ++i) {
-        auto job = std::make_unique<BandJob>();
-        job->band = &band;
-        job->first = RowBandStart(rows, threads, i);
-        job->end = RowBandStart(rows, threads, i + 1);
-        workers.push_back(std::make_unique<FWinThread>(RunBand, job.get(), 2));
-        jobs.push_back(std::move(job));
+    auto run = [&](int i) { band(RowBandStart(rows, threads, i), RowBandStart(rows, threads, i + 1)); };
+    if (FBandPool* pool = GetRowBandPool()) {
+        pool->Run(threads, run);
+        return;
     }
-    band(0, RowBandStart(rows, threads, 1));
-    for (size_t i = 0; i < jobs.size(); ++i) {
-        BandJob& job = *jobs[i];
-        // A thread that never started reports done at once; its band runs here instead.
-        while (!job.finished.Wait(100)) {
-            if (!workers[i]->IsDone())
-                continue;
-            if (!job.started.load())
-                band(job.first, job.end);
-            break;
-        }
-    }
-    // A worker that has signalled is about to return: let it, so that no thread object is
-    // destroyed while its thread still runs (which is traced as a forced end).
-    for (auto& worker : workers)
-        while (!worker->IsDone())
-            SleepMilliseconds(0);
+    for (int i = 0; i < threads; ++i)
+        run(i);
 }

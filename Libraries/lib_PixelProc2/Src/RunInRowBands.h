@@ -2,11 +2,20 @@
 
 #include <functional>
 
+class FBandPool;
+
 // Splits rows [0, rows) into `threads` consecutive bands and runs band(first, end) for
-// each, on worker threads, returning when all are done. One thread (or fewer rows than
-// threads) runs on the caller's thread. A band whose thread cannot start runs on the
-// caller's thread, so every band runs exactly once. The band function must not throw.
+// each on the process's band pool, the caller's thread taking bands too, and returns when
+// all have ended. One band, or no pool, runs the bands on the caller's thread in order.
+// The split depends only on rows and threads, never on the pool. A band that throws ends
+// the call with its exception once every other band has ended (the lowest such band's,
+// when several throw).
 void RunInRowBands(int rows, int threads, const std::function<void(int first, int end)>& band);
 
 // The bands RunInRowBands uses: band i covers [BandStart(i), BandStart(i + 1)).
 int RowBandStart(int rows, int threads, int band);
+
+// The pool the bands run on. The image-processing layer owns it and installs it once;
+// null (the start) runs every band on the caller's thread.
+void SetRowBandPool(FBandPool* pool);
+FBandPool* GetRowBandPool();

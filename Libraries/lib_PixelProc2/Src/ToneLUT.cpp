@@ -149,7 +149,7 @@ double GammaSegmentDecode(const FGammaSegment& s, double y)
     return y / s.S1;
 }
 
-std::unique_ptr<FLUT> MakeOutputTransferLUT(int colorSpace, int bits)
+bool MakeOutputGammaSegment(int colorSpace, FGammaSegment& segment)
 {
     double g = 0.0;
     double x0 = 0.0;
@@ -176,13 +176,20 @@ std::unique_ptr<FLUT> MakeOutputTransferLUT(int colorSpace, int bits)
         g = 1.0 / 1.8;
         break;
     default:
-        throw FExceptionPixelProc2("Unknown Color Space");
+        return false;
     }
+    MakeGammaSegment(segment, g, x0);
+    return true;
+}
+
+std::unique_ptr<FLUT> MakeOutputTransferLUT(int colorSpace, int bits)
+{
+    FGammaSegment s;
+    if (!MakeOutputGammaSegment(colorSpace, s))
+        throw FExceptionPixelProc2("Unknown Color Space");
     if (bits != 8 && bits != 16)
         throw FExceptionPixelProc2("MakeOutputTransferLUT: bits must be 8 or 16.");
 
-    FGammaSegment s;
-    MakeGammaSegment(s, g, x0);
     const long maxCode = (1L << bits) - 1;
     const double max = static_cast<double>(maxCode);
     auto lut = std::make_unique<FLUT>(kOutputTransferLUTSize);

@@ -25,6 +25,10 @@ void MakeGammaSegment(FGammaSegment& segment, double g, double x0);
 double GammaSegmentEncode(const FGammaSegment& segment, double x);
 double GammaSegmentDecode(const FGammaSegment& segment, double y);
 
+// The encoding curve of colour space 0 to 11, without the output table's highlight
+// shoulder; false for another index.
+bool MakeOutputGammaSegment(int colorSpace, FGammaSegment& segment);
+
 // Linear light in Q12 (index, signed) to 8- or 16-bit output codes (entries, unsigned)
 // with the tone curve of colour space 0 to 11. Throws FExceptionPixelProc2 "Unknown Color
 // Space" for another index, and for bits other than 8 or 16.

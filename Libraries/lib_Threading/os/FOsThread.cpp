@@ -11,6 +11,7 @@ namespace
 {
 
 std::atomic<int> g_failingStarts{0};
+std::atomic<long> g_startedThreads{0};
 
 struct StartRecord {
     void (*entry)(void*);
@@ -65,6 +66,7 @@ bool OsStartThread(void (*entry)(void*), void* argument)
         delete record;
         return false;
     }
+    g_startedThreads.fetch_add(1, std::memory_order_relaxed);
     return true;
 }
 
@@ -86,6 +88,11 @@ bool OsSetThreadPriority(long threadId, int priority)
     if (errno == 0 && current == nice)
         return true;
     return setpriority(PRIO_PROCESS, static_cast<id_t>(threadId), nice) == 0;
+}
+
+long OsStartedThreadCount()
+{
+    return g_startedThreads.load(std::memory_order_relaxed);
 }
 
 void OsFailNextThreadStarts(int count)

@@ -15,5 +15,8 @@ long OsCurrentThreadId();
 // when the system refused.
 bool OsSetThreadPriority(long threadId, int priority);
 
+// Threads started since the process began (a measure: the pool's aim is that this stays put).
+long OsStartedThreadCount();
+
 // Test seam: the next `count` starts fail as if the system had refused them.
 void OsFailNextThreadStarts(int count);

@@ -6,11 +6,14 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "DevelopableRaw.h"
 #include "EngineTestSupport.h"
 #include "FIPMImage.h"
+#include "FJPEGLineWriter.h"
 #include "FPixmap.h"
+#include "FTiffImageReader.h"
 #include "FUiIpObject.h"
 #include "FUiIpObjectRequest.h"
 #include "FakeIpPool.h"
@@ -122,6 +125,62 @@ TEST_F(IpObjectPoolTest, StoredSettingsAreReadBackAfterTheSave)
     EXPECT_EQ(value("rpExposureCompensation"), "0.5000");
     EXPECT_EQ(value("rpContrast"), "0.2500");
     EXPECT_EQ(value("rpSharpness"), "-0.7500");
+}
+
+// A JPEG from another camera: shown and saved through the bridge like a raw file, with the
+// adjustments a picture's entry carries (none apply) and an automatic pass first.
+TEST_F(IpObjectPoolTest, APictureFromAnotherCameraIsShownAndSaved)
+{
+    const FWideString picture = m_pFolder->URL("DSC_0001.jpg");
+    {
+        FJPEGLineWriter writer(picture, 11, false);
+        writer.SetDimensions(400, 300, FPixmap::PIXEL_24_RGB);
+        std::vector<uint8_t> row(400 * 3);
+        for (int y = 0; y < 300; ++y) {
+            for (size_t i = 0; i < row.size(); ++i)
+                row[i] = uint8_t(i / 5 + size_t(y) / 2);
+            writer.WriteLine(row.data(), FPixmap::PIXEL_24_RGB);
+        }
+        writer.Finish();
+    }
+    FUiIpObjectProcessedReq processed;
+    processed.m_usFileURL = picture;
+    processed.m_nOutCols = 200;
+    processed.m_nOutRows = 150;
+    processed.m_rCrop = FRect(0, 0, 200, 150);
+    int cols = 0;
+    m_relay.SetOnMessage([&](const FIpReplyRecord&, void* data) {
+        auto* reply = dynamic_cast<FUiIpObjectProcessedReply*>(static_cast<FUiIpObjectReply*>(data));
+        if (reply && reply->m_pImage && reply->m_pImage->GetPixmap())
+            cols = reply->m_pImage->GetPixmap()->GetCols();
+    });
+    ASSERT_TRUE(Run(processed));
+    ASSERT_EQ(processed.m_Async.GetState(), kCompleted) << processed.m_Async.GetErrorCode();
+    EXPECT_EQ(cols, 200);
+
+    FUiIpObjectProcAndSaveReq save;
+    save.m_usFileURL = picture;
+    save.m_usDstURL = m_pFolder->URL("DSC_0001.tif");
+    save.m_nTiffBits = 16;
+    save.m_nOutCols = 400;
+    save.m_nOutRows = 300;
+    save.m_rCrop = FRect(0, 0, 400, 300);
+    save.m_nSettingMode = 962000;
+    save.m_Settings.Exposure = save.m_Settings.Contrast = -999.9;
+    save.m_Settings.ColorAdjustR = save.m_Settings.ColorAdjustG = save.m_Settings.ColorAdjustB = -999.9;
+    // With the automatic pass first, and straight with the entry's own (absent) values.
+    for (bool automatic : {true, false}) {
+        save.m_bAutoSetFirst = automatic;
+        save.m_bSecondPass = false;
+        ASSERT_TRUE(Run(save));
+        ASSERT_EQ(save.m_Async.GetState(), kCompleted) << save.m_Async.GetErrorCode();
+        FTiffImageReader reader(save.m_usDstURL);
+        int savedCols = 0, savedRows = 0, type = 0;
+        reader.GetDimensions(savedCols, savedRows, type);
+        EXPECT_EQ(savedCols, 400);
+        EXPECT_EQ(savedRows, 300);
+        EXPECT_EQ(type, FPixmap::PIXEL_48_RGB);
+    }
 }
 
 } // namespace

@@ -237,12 +237,23 @@ TEST_F(SingleSaveTest, TheChecksComeInOrderAndStopTheSave)
         const char* notice;
     };
     const std::string here = m_temp.GetPath();
+    // 126 two-byte letters and ".tif" make 256 bytes.
+    std::string eAcute126;
+    for (int i = 0; i < 126; ++i)
+        eAcute126 += "\xC3\xA9";
     const Case cases[] = {
         {"exactly enough", "ok", here, needed, false, nullptr},
         {"one byte short", "ok", here, needed - 1, false, "ON_SHOW_INSUFFICIENT"},
         {"read-only", "ok", here, needed, true, "ON_SHOW_INVALID_READ_ONLY_FILE"},
         {"a colon comes before write protection", "a:b", here, needed, true, "ON_SHOW_INVALID_CHAR"},
         {"a slash", "a/b", here, needed, false, "ON_SHOW_INVALID_CHAR"},
+        {"a quote", "say \"cheese\"", here, needed, false, "ON_SHOW_INVALID_CHAR"},
+        {"a less-than sign", "a<b", here, needed, false, "ON_SHOW_INVALID_CHAR"},
+        {"an ampersand is a letter like any other", "salt & pepper", here, needed, false, nullptr},
+        {"longest name the disk takes", std::string(251, 'x'), here, needed, false, nullptr},
+        {"one byte longer", std::string(252, 'x'), here, needed, false, "ON_SHOW_INVALID_CHAR"},
+        {"4,000 characters", std::string(4000, 'x'), here, needed, false, "ON_SHOW_INVALID_CHAR"},
+        {"long in UTF-8 though short in characters", eAcute126, here, needed, false, "ON_SHOW_INVALID_CHAR"},
         {"empty name", "", here, needed, false, "ON_SHOW_INVALID"},
         {"empty folder", "ok", "", needed, false, "ON_SHOW_INVALID"},
         {"missing folder", "ok", here + "/gone", needed, false, "ON_SHOW_INVALID"},

@@ -4,10 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <lcms2.h>
-
 #include <chrono>
-#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,44 +15,21 @@
 #include "FCodePage.h"
 #include "FIPManager.h"
 #include "FImageFileListEntry.h"
+#include "FMemStorageClass.h"
 #include "FUiIpObject.h"
 #include "FUiProgressWindow.h"
 #include "FUiSaveImageWindow.h"
 #include "FUiSaveImagesAsWindow.h"
 #include "FUiScriptFixture.h"
 #include "RawTestFolder.h"
+#include "SavedFileChecks.h"
+#include "StorageClassRegistry.h"
 
 namespace
 {
 
-std::string Shell(const std::string& command)
-{
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t got;
-        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            out.append(buffer, got);
-        pclose(pipe);
-    }
-    return out;
-}
-
-// The red colorant's X of the embedded profile, read by LittleCMS; -1 without a profile.
-double RedColorantX(const std::string& file)
-{
-    const std::string profile = Shell("exiftool -b -ICC_Profile '" + file + "'");
-    if (profile.empty())
-        return -1.0;
-    cmsHPROFILE handle = cmsOpenProfileFromMem(profile.data(), static_cast<cmsUInt32Number>(profile.size()));
-    if (!handle)
-        return -1.0;
-    double x = -1.0;
-    if (auto* red = static_cast<cmsCIEXYZ*>(cmsReadTag(handle, cmsSigRedColorantTag)))
-        x = red->X;
-    cmsCloseProfile(handle);
-    return x;
-}
+using savedfile::RedColorantX;
+using savedfile::Shell;
 
 class Answers : public FUiObject
 {
@@ -79,30 +53,62 @@ public:
             ended = true;
         else if (message == "ON_IMAGE_ERROR")
             ++errors;
-        else if (message == "ON_UPDATE_IMAGE" && onWritten)
+        else if (message == "Notice") {
+            // A refused save starts no batch: nothing more will come.
+            ++notices;
+            ended = true;
+        } else if (message == "ON_UPDATE_IMAGE" && onWritten)
             onWritten();
         return true;
     }
     std::string fileType, colorSpace, destination, fileName;
     bool ended = false;
     int errors = 0;
+    int notices = 0;
     std::function<void()> onWritten;
 };
 
 // The dialog, the worker and the bridge wired as the script wires them; a query
-// the dialog does not have is skipped.
-void Wire(FUiObject& dialog, FUiProgressWindow& progress, FUiIpObject& bridge, Answers& answers)
+// the dialog does not have is skipped. `sender` takes the requests in the worker's place.
+void Wire(FUiObject& dialog, FUiProgressWindow& progress, FUiIpObject& bridge, Answers& answers,
+          FUiObject* sender = nullptr)
 {
     for (const char* event : {"ON_GET_FILETYPE", "ON_GET_OUTPUTSIZE", "ON_GET_COLORSPACE",
                               "ON_GET_JPEG_VALUE", "ON_GET_NATIVE_DST_DIR", "ON_GET_DST_FILENAME"})
         if (RelayEvent* found = dialog.FindEvent(FWideString(event)))
             found->AddTarget(FWideString(event), &answers);
+    for (const char* event : {"ON_SHOW_INVALID", "ON_SHOW_INSUFFICIENT", "ON_SHOW_INVALID_READ_ONLY",
+                              "ON_SHOW_INVALID_READ_ONLY_FILE", "ON_SHOW_INVALID_CHAR"})
+        if (RelayEvent* found = dialog.FindEvent(FWideString(event)))
+            found->AddTarget(FWideString("Notice"), &answers);
     dialog.FindEvent(FWideString("ON_START_SAVE_BATCH"))->AddTarget(FWideString("StartOfBatch"), &progress);
-    dialog.FindEvent(FWideString("ON_PERFORM_SAVE"))->AddTarget(FWideString("ProcAndSave"), &progress);
+    dialog.FindEvent(FWideString("ON_PERFORM_SAVE"))
+        ->AddTarget(FWideString("ProcAndSave"), sender ? sender : static_cast<FUiObject*>(&progress));
     progress.FindEvent(FWideString("ON_DO_IMAGE_PROC"))->AddTarget(FWideString("IpRequest"), &bridge);
     for (const char* event : {"ON_IMAGE_QUEUE_EMPTY", "ON_IMAGE_ERROR", "ON_UPDATE_IMAGE"})
         progress.FindEvent(FWideString(event))->AddTarget(FWideString(event), &answers);
 }
+
+// Hands the dialog's requests to the worker, changed on the way when asked.
+class FForward : public FUiObject
+{
+public:
+    FForward(FUiProgressWindow& progress, std::function<void(FUiIpObjectProcAndSaveReq&)> change)
+        : FUiObject("FORWARD"), m_progress(progress), m_change(std::move(change))
+    {
+    }
+    bool UiRelayMessage(const FWideString&, void* data) override
+    {
+        // The dialog fills the request afresh for each image.
+        if (m_change)
+            m_change(*static_cast<FUiIpObjectProcAndSaveReq*>(data));
+        return m_progress.UiRelayMessage(FWideString("ProcAndSave"), data);
+    }
+
+private:
+    FUiProgressWindow& m_progress;
+    std::function<void(FUiIpObjectProcAndSaveReq&)> m_change;
+};
 
 class SaveEndToEndTest : public FEngineTest
 {
@@ -137,15 +143,18 @@ protected:
         FEngineTest::TearDown();
     }
 
-    void SaveMarked(Answers& answers)
+    // `change`, when given, alters each request on its way to the worker.
+    void SaveMarked(Answers& answers, const char* mode = "AutoMode",
+                    std::function<void(FUiIpObjectProcAndSaveReq&)> change = nullptr)
     {
         FUiSaveImagesAsWindow dialog("SAVE_IMAGES_AS_WIN_MGR");
         FUiProgressWindow progress("PROGRESS_WIN_MGR");
         FUiIpObject bridge("IP_OBJECT2");
-        Wire(dialog, progress, bridge, answers);
+        FForward forward(progress, std::move(change));
+        Wire(dialog, progress, bridge, answers, &forward);
         dialog.UiRelayMessage(FWideString("ImageFileList"), m_entries[0].get());
         dialog.UiRelayMessage(FWideString("MarkedImages"), nullptr);
-        dialog.UiRelayMessage(FWideString("AutoMode"), nullptr);
+        dialog.UiRelayMessage(FWideString(mode), nullptr);
         dialog.UiRelayMessage(FWideString("PerformSave"), nullptr);
         ASSERT_TRUE(TickUntil([&] { return answers.ended; },
                               [&] {
@@ -214,6 +223,58 @@ TEST_F(SaveEndToEndTest, ADestinationThatVanishesMidBatchFailsTheRestAndLeavesNo
     SaveMarked(answers);
     EXPECT_EQ(answers.errors, 1) << "the second image fails, the batch still ends";
     EXPECT_EQ(Shell("ls -A '" + out.GetPath() + "'"), "") << "nothing was made again, no partial file";
+}
+
+// A destination that fills up while a file is written: with room again for the next one
+// the batch goes on, with the disk full to the end every image fails; either way no
+// partial or temporary file stays.
+TEST_F(SaveEndToEndTest, AFullDestinationFailsThoseImagesAndLeavesNoPartialFile)
+{
+    static FMemStorageClass* disk = RegisterMemStorageClass(FWideString("fulldisk"));
+    struct Case {
+        const char* what;
+        bool lasting;
+        int errors;
+        std::vector<std::string> kept;
+    };
+    const Case cases[] = {{"full for one write", false, 1, {"IMG_002.jpg"}},
+                          {"full from then on", true, 2, {}}};
+    int run = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string folder = "run" + std::to_string(run++);
+        disk->MakeFolder(WideFromUtf8("/" + folder));
+        FScopedTempFolder out;
+        Answers answers;
+        answers.fileType = "JPEG_EXIF";
+        answers.colorSpace = "PC";
+        answers.destination = out.GetPath();
+        disk->SetWriteFailure(0, c.lasting);
+        // Into the in-memory disk, whose writes fail as asked.
+        SaveMarked(answers, "DefaultMode", [&](FUiIpObjectProcAndSaveReq& request) {
+            std::vector<FWideString> parts;
+            SplitURL(request.m_usDstURL, parts);
+            FWideString native = WideFromUtf8("fulldisk:/" + folder + "/"), path;
+            native += parts.back();
+            disk->FromNativePath(native, path);
+            request.m_usDstURL = FWideString(u"fulldisk://");
+            request.m_usDstURL += path;
+        });
+        disk->SetWriteFailure(-1);
+        EXPECT_EQ(answers.notices, 0);
+        EXPECT_EQ(answers.errors, c.errors);
+        FWideString name;
+        FIFolder* written = disk->OpenFolder(WideFromUtf8("/" + folder), name, false);
+        ASSERT_NE(written, nullptr);
+        std::vector<FWideString> listed;
+        written->ListFiles(listed);
+        written->Release();
+        std::vector<std::string> files;
+        for (const FWideString& file : listed)
+            files.push_back(Utf8FromWide(file));
+        EXPECT_EQ(files, c.kept);
+        EXPECT_EQ(Shell("ls -A '" + out.GetPath() + "'"), "");
+    }
 }
 
 // The single dialog replacing a file the user confirmed: a conversion that fails, or one

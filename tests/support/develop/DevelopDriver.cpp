@@ -89,7 +89,8 @@ const char* ManagerStateName(int state)
         "load dark",      "wait dark",     "load camfile",   "wait camfile", "stage 1",
         "stage 1 (wait)", "stage 2",       "stage 2 (wait)", "stage 3",      "stage 3 (wait)",
         "tone table",     "tone (wait)",   "retinex table",  "stage 4",      "stage 4 (wait)",
-        "output image",   "auto settings", "gray balance",   "illuminants",
+        "output image",   "auto settings", "gray balance",   "illuminants",  "picture load",
+        "picture render",
     };
     if (state < 0 || state >= int(sizeof(kNames) / sizeof(kNames[0])))
         return "";

@@ -194,6 +194,13 @@ TEST(FJPEGImageReader, DamagedAndForeignFiles)
         Picture out(FPixmap::PIXEL_24_RGB, 64, 64);
         reader.ReadImage(*out);
         EXPECT_TRUE(trace.Contains("JPEGLib message: Premature end of JPEG file"));
+        EXPECT_TRUE(reader.EndedEarly());
+    }
+    {
+        FJPEGImageReader reader(PutFile("whole.jpg", whole));
+        Picture out(FPixmap::PIXEL_24_RGB, 64, 64);
+        reader.ReadImage(*out);
+        EXPECT_FALSE(reader.EndedEarly());
     }
     const Bytes text = {'n', 'o', 't', ' ', 'a', ' ', 'j', 'p', 'e', 'g'};
     EXPECT_THROW(FJPEGImageReader r(PutFile("text.jpg", text)), FExceptionJPEG);

@@ -97,7 +97,7 @@ TEST_F(EngineTest, BusySlotAndUnknownTypesAreRefused)
     EXPECT_EQ(running.request.m_Async.GetState(), kInProgress);
     EXPECT_EQ(running.request.m_Async.GetErrorCode(), kErrNone);
 
-    for (int type : {7, -1, 1000}) {
+    for (int type : {kIPELastType + 1, -1, 1000}) {
         TypedRequest odd(type);
         engine.Request(&odd);
         EXPECT_EQ(odd.m_Async.GetState(), kError) << type;

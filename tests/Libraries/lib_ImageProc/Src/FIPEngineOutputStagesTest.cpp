@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -340,3 +341,97 @@ TEST_F(OutputStageTest, NonFiniteSettingsAreRefused)
 }
 
 } // namespace
+
+namespace
+{
+
+// A streamed render of the fixture's stage 2; rows as the sink received them, in order.
+struct Streamed {
+    std::vector<uint8_t> bytes;
+    std::vector<int> heights;
+    int state = 0;
+    std::string error;
+};
+
+Streamed Stream(Stage4Fixture& s, int outCols, int outRows, const FRect& crop, int stripRows, int threads,
+                const std::function<void(FIPERequestStreamOutput&, int call)>& onRows = {})
+{
+    FIPERequestStreamOutput r;
+    FIPERequestStage3& s3 = r.m_Stage3;
+    s3.m_pStage2Image = &s.f.stage2Pixmap;
+    s3.m_pStage2ImageRtnx = &s.f.rtnxPixmap;
+    s3.m_iOutCols = outCols;
+    s3.m_iOutRows = outRows;
+    s3.m_rCrop = crop;
+    s3.m_iRawCols = kW;
+    s3.m_iRawRows = kH;
+    s3.m_pCambData = s.f.cam.get();
+    s3.m_bGreenWeighting = 1;
+    s.Fill(r.m_Stage4, nullptr, s.f.cam.get());
+    r.m_iOutputType = FPixmap::PIXEL_48_RGB;
+    r.m_iStripRows = stripRows;
+    Streamed out;
+    r.m_WriteRows = [&](const FPixmap& rows) {
+        if (onRows)
+            onRows(r, int(out.heights.size()));
+        out.heights.push_back(rows.GetRows());
+        for (int y = 0; y < rows.GetRows(); ++y)
+            out.bytes.insert(out.bytes.end(), rows.GetRowAddress(y),
+                             rows.GetRowAddress(y) + 6 * rows.GetCols());
+    };
+    try {
+        out.state = IPEngineStages::StreamOutput(&r, threads);
+    } catch (const FException& e) {
+        out.error = e.GetMessage();
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(OutputStageTest, StreamedStripsEqualTheWholeRenderOnEveryThreadCount)
+{
+    Stage4Fixture s;
+    std::vector<uint8_t> whole(200 * 150 * 6);
+    std::unique_ptr<FPixmap> pixmap(NewFPixmap(FPixmap::PIXEL_48_RGB, whole.data(), 200, 150, 0));
+    FIPERequestStage4 r;
+    s.Fill(r, pixmap.get(), s.f.cam.get());
+    ASSERT_EQ(IPEngineStages::ProcessStage4(&r, 1), kCompleted);
+    for (int threads : {1, 3, 8}) {
+        const Streamed out = Stream(s, 200, 150, FRect(0, 0, 200, 150), 40, threads);
+        EXPECT_EQ(out.state, kCompleted) << out.error;
+        EXPECT_EQ(out.heights, (std::vector<int>{40, 40, 40, 30})) << threads;
+        EXPECT_EQ(out.bytes, whole) << threads;
+    }
+    // One pixel, one strip.
+    const Streamed tiny = Stream(s, 1, 1, FRect(0, 0, 1, 1), 100, 4);
+    EXPECT_EQ(tiny.state, kCompleted) << tiny.error;
+    EXPECT_EQ(tiny.heights, std::vector<int>{1});
+}
+
+TEST_F(OutputStageTest, StreamEndsOnASinkErrorOrACancelAfterWholeStrips)
+{
+    Stage4Fixture s;
+    for (int threads : {1, 4}) {
+        SCOPED_TRACE(threads);
+        const Streamed failed = Stream(s, 200, 150, FRect(0, 0, 200, 150), 10, threads, [](auto&, int call) {
+            if (call == 2)
+                throw FExceptionFileIO("disk full");
+        });
+        EXPECT_NE(failed.error.find("disk full"), std::string::npos) << failed.error;
+        EXPECT_EQ(failed.heights.size(), 2u);
+
+        const Streamed cancelled =
+            Stream(s, 200, 150, FRect(0, 0, 200, 150), 10, threads, [](FIPERequestStreamOutput& r, int call) {
+                if (call == 3)
+                    r.m_Async.RequestCancel();
+            });
+        EXPECT_EQ(cancelled.state, kCancelled) << cancelled.error;
+        EXPECT_GE(cancelled.heights.size(), 4u);
+        EXPECT_LT(cancelled.heights.size(), 15u);
+        EXPECT_EQ(cancelled.bytes.size(), cancelled.heights.size() * 10 * 200 * 6);
+    }
+    for (const FRect& crop : {FRect(0, 0, 201, 150), FRect(0, 10, 200, 10), FRect(-1, 0, 20, 20)})
+        EXPECT_FALSE(Stream(s, 200, 150, crop, 10, 2).error.empty()) << crop.left << "," << crop.bottom;
+    EXPECT_FALSE(Stream(s, 200, 150, FRect(0, 0, 200, 150), 0, 2).error.empty());
+}

@@ -13,6 +13,7 @@
 #include "EngineTestSupport.h"
 #include "FCamdata.h"
 #include "FCamdataBuilder.h"
+#include "FException.h"
 #include "FGlobalLUTsClass.h"
 #include "FIPERequest.h"
 #include "FIPEStage2Setup.h"
@@ -391,6 +392,74 @@ TEST_F(Stage2Test, KeptWorkingStorageGivesTheResultsOfFreshStorage)
         auto f = std::make_unique<Stage2Fixture>(128, 96, WithRedSharpen);
         ASSERT_EQ(IPEngineStages::ProcessStage2(&f->request, threads), kCompleted);
         EXPECT_TRUE(Collect(*f) == fresh) << threads << " threads";
+    }
+}
+
+} // namespace
+
+namespace
+{
+
+uint64_t Fnv1a(const std::vector<int16_t>& samples)
+{
+    uint64_t h = 1469598103934665603ull;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(samples.data());
+    for (size_t i = 0; i < samples.size() * sizeof(int16_t); ++i)
+        h = (h ^ bytes[i]) * 1099511628211ull;
+    return h;
+}
+
+// Digests of the image after every step, taken on one thread before the steps were
+// scheduled in bands: any schedule at any thread count must give these bits.
+TEST_F(Stage2Test, EveryStepPinnedToTheBitAtEveryThreadCount)
+{
+    const uint64_t pinned[14] = {0x03ed048b45fc3294ull, 0x03ed048b45fc3294ull, 0xbe486bb72c3203abull,
+                                 0xaf6810dee050edc9ull, 0x07b674500b609d39ull, 0x38d09b0a43ad93e1ull,
+                                 0x6ad220b928518c1cull, 0xfc72ee7f09f08941ull, 0x6272899fb2658869ull,
+                                 0x4aa10f89430a1209ull, 0x4aa10f89430a1209ull, 0x4aa10f89430a1209ull,
+                                 0x4aa10f89430a1209ull, 0x4aa10f89430a1209ull};
+    for (int threads : {1, 2, 3, 8, 13}) {
+        Stage2Fixture f(301, 203, WithRedSharpen);
+        std::vector<uint64_t> digests(14, 0);
+        f.request.m_StepObserver = [&](int step, bool) {
+            digests[static_cast<size_t>(step)] = Fnv1a(f.image);
+        };
+        ASSERT_EQ(IPEngineStages::ProcessStage2(&f.request, threads), kCompleted);
+        for (int step = 0; step < 14; ++step) {
+            EXPECT_EQ(digests[static_cast<size_t>(step)], pinned[step])
+                << "step " << step << ", " << threads << " threads";
+        }
+    }
+}
+
+} // namespace
+
+namespace
+{
+
+// The smallest and the widest images: at many threads (bands of no or one row, halos
+// beyond both edges) the outcome is the one thread's, error or image.
+TEST_F(Stage2Test, TinyAndVeryWideImagesEndAsOnOneThread)
+{
+    auto run = [](int w, int h, int threads, Outputs& out) {
+        auto f = std::make_unique<Stage2Fixture>(w, h, WithRedSharpen);
+        std::string outcome;
+        try {
+            outcome = std::to_string(IPEngineStages::ProcessStage2(&f->request, threads));
+        } catch (const IPEngineStages::FIPEStatusError& e) {
+            outcome = "status " + std::to_string(e.m_iCode) + " " + e.m_pText;
+        } catch (const FException& e) {
+            outcome = e.GetMessage();
+        }
+        out = Collect(*f);
+        return outcome;
+    };
+    for (const auto& [w, h] :
+         {std::pair{1, 1}, std::pair{2, 3}, std::pair{7, 1}, std::pair{65000, 3}, std::pair{65000, 11}}) {
+        Outputs one, many;
+        const std::string first = run(w, h, 1, one);
+        EXPECT_EQ(run(w, h, 8, many), first) << w << "x" << h;
+        EXPECT_TRUE(many == one) << w << "x" << h << ": " << first;
     }
 }
 

@@ -671,3 +671,47 @@ TEST(CropSizeRotate, BrightEdgesSaturate)
 }
 
 } // namespace
+
+// Bands of one request share one table per scale pair; what they produce is what a call
+// that builds its own table gives.
+TEST(CropSizeRotate, KeptKernelsAreBuiltOncePerScaleAndChangeNothing)
+{
+    TestPixmap colour(16, 60, 44);
+    FillRandom(colour, 21, 30000);
+    TestPixmap mono(4, 60, 44);
+    FillRandom(mono, 22, 30000);
+    IdentityLUT table;
+    const FRect crop(2, 3, 58, 41);
+    struct Size {
+        int cols, rows, builds;
+    } sizes[] = {{56, 38, 0}, {71, 49, 1}, {40, 20, 1}};
+    for (const Size& size : sizes) {
+        SCOPED_TRACE(std::to_string(size.cols) + " x " + std::to_string(size.rows));
+        const FRect whole(0, 0, size.cols, size.rows);
+        MoreOut alone(size.cols, size.rows);
+        RunMore(colour, crop, size.cols, size.rows, whole, 0, table.lut, alone, 0.001, 200, -120);
+        TestPixmap monoAlone(4, size.cols, size.rows);
+        CropSizeRotateMono(*mono.pixmap, crop, 0, 0, size.cols, size.rows, whole, 0, *monoAlone.pixmap);
+
+        FResampleKernelCache kernels;
+        MoreOut banded(size.cols, size.rows);
+        TestPixmap monoBanded(4, size.cols, size.rows);
+        for (int top = 0; top < size.rows; top += 7) {
+            const int bottom = std::min(size.rows, top + 7);
+            const FRect band(0, top, size.cols, bottom);
+            std::unique_ptr<FPixmap> c(NewFPixmap(16, banded.color.At(0, top), size.cols, bottom - top,
+                                                  banded.color.pixmap->GetStride()));
+            std::unique_ptr<FPixmap> l(
+                NewFPixmap(4, banded.l.At(0, top), size.cols, bottom - top, banded.l.pixmap->GetStride()));
+            std::unique_ptr<FPixmap> m(NewFPixmap(4, monoBanded.At(0, top), size.cols, bottom - top,
+                                                  monoBanded.pixmap->GetStride()));
+            CropSizeRotateMore(*colour.pixmap, crop, 1000, 800, size.cols, size.rows, band, 0, table.lut, *c,
+                               *l, 0.001, 200, -120, &kernels);
+            CropSizeRotateMono(*mono.pixmap, crop, 0, 0, size.cols, size.rows, band, 0, *m, &kernels);
+        }
+        EXPECT_EQ(kernels.GetBuildCount(), size.builds);
+        EXPECT_EQ(banded.color.bytes, alone.color.bytes);
+        EXPECT_EQ(banded.l.bytes, alone.l.bytes);
+        EXPECT_EQ(monoBanded.bytes, monoAlone.bytes);
+    }
+}

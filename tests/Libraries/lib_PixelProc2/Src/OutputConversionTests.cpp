@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -317,6 +318,60 @@ TEST(Stage2Transform, CoringAndClamping)
     int16_t large[3] = {3000, 1000, 1000};
     TransformStage2Row(large, 1, identity, soft, 0, 0, 0);
     EXPECT_GT(large[0] - large[1], 1900);
+}
+
+// The prepared transform against the per-row reference: every sample value, runs that do
+// not fill a vector, offsets at the ends of the range, and matrices whose dot needs more
+// than 32 bits.
+TEST(Stage2Transform, PreparedTransformEqualsTheRowReference)
+{
+    std::mt19937 rng(77);
+    FColorLUT soft(4096);
+    for (int j = 0; j < 4096; ++j)
+        for (int c = 0; c < 3; ++c)
+            soft.GetChannel(c)[j] = static_cast<int16_t>(int(rng() % 20001) - 10000);
+    FColorLUT zero(512);
+    FColorMatrix typical;
+    typical.Set(1.7, -0.5, -0.2, -0.3, 1.6, -0.3, 0.1, -0.6, 1.5);
+    FColorMatrixFixed huge = typical.ToFixed();
+    huge.m[0][0] = 2000000000;
+    huge.m[2][1] = -1500000000;
+    struct Case {
+        const FColorLUT* table;
+        FColorMatrixFixed matrix;
+        int offsets[3];
+        int low, high;
+    } cases[] = {
+        {&soft, typical.ToFixed(), {12, -40, 7}, -500, 24000},
+        {&zero, FColorMatrix::Identity().ToFixed(), {0, 0, 0}, INT16_MIN, INT16_MAX},
+        {&soft, huge, {-32768, 32767, 0}, -500, 24000},
+        {&soft, typical.ToFixed(), {65535, -65535, 100}, 0, 1150},
+    };
+    for (const Case& c : cases) {
+        const FStage2ColorTransform prepared(c.matrix, *c.table, c.offsets[0], c.offsets[1], c.offsets[2],
+                                             c.low, c.high);
+        for (int count : {1, 7, 8, 9, 131}) {
+            std::vector<int16_t> samples(3 * static_cast<size_t>(count));
+            for (int16_t& v : samples)
+                v = static_cast<int16_t>(rng());
+            samples[0] = INT16_MIN;
+            samples.back() = INT16_MAX;
+            std::vector<int16_t> expected = samples, expectedCored(samples.size());
+            std::vector<int16_t> got = samples, gotCored(samples.size());
+            TransformStage2RowPair(expected.data(), expectedCored.data(), count, c.matrix, *c.table,
+                                   c.offsets[0], c.offsets[1], c.offsets[2], c.low, c.high);
+            prepared.Apply(got.data(), gotCored.data(), count);
+            EXPECT_EQ(got, expected) << count;
+            EXPECT_EQ(gotCored, expectedCored) << count;
+            if (c.low == -500 && c.high == 24000) {
+                std::vector<int16_t> plain = samples, reference = samples;
+                TransformStage2Row(reference.data(), count, c.matrix, *c.table, c.offsets[0], c.offsets[1],
+                                   c.offsets[2]);
+                prepared.Apply(plain.data(), nullptr, count);
+                EXPECT_EQ(plain, reference) << count;
+            }
+        }
+    }
 }
 
 namespace

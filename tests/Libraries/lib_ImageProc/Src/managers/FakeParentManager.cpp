@@ -1,9 +1,12 @@
 #include "FakeParentManager.h"
 
+#include <algorithm>
 #include <atomic>
+#include <memory>
 
 #include "EngineTestSupport.h"
 #include "FCache.h"
+#include "FException.h"
 #include "FIPMImage.h"
 #include "FPixmap.h"
 #include "FPropList.h"
@@ -81,6 +84,25 @@ void FFakeParentManager::priAnswer(FIPManagerRequest* request)
             if (type == FPixmap::PIXEL_32_BGRA)
                 row[4 * x + 3] = 255;
         }
+    }
+    if (request->m_WriteRows) {
+        // A streaming parent: the rows in uneven chunks, no image.
+        const int bytes = GetPixelTypeBytesPerPixel(type);
+        try {
+            for (int y = 0; y < rows; y += kStreamChunk) {
+                const int n = std::min(kStreamChunk, rows - y);
+                const std::unique_ptr<FPixmap> chunk(
+                    NewFPixmap(type, pixmap->GetRowAddress(y), crop.Width(), n, crop.Width() * bytes));
+                request->m_WriteRows(*chunk);
+            }
+        } catch (const FException& e) {
+            object->Release();
+            request->m_Async.Fail(kErrException, e.GetMessage());
+            return;
+        }
+        object->Release();
+        request->m_Async.Complete();
+        return;
     }
     request->ReleaseOutputImage();
     request->m_pOutputImage = new FIPMCommon::Image(object);

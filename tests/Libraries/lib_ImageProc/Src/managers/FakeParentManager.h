@@ -43,6 +43,8 @@ public:
     void Idle() override;
     void Request(FIPManagerRequest* request) override;
 
+    // Rows per call of a streamed request's sink.
+    static constexpr int kStreamChunk = 37;
     // The pattern value of a channel at an output position, for 8 and 16 bits.
     static uint8_t Value8(int x, int y, int c) { return uint8_t(x + 2 * y + 60 * c); }
     static uint16_t Value16(int x, int y, int c) { return uint16_t(x * 7 + y * 131 + c * 5000); }

@@ -401,3 +401,53 @@ TEST_F(IPSaveManagerTest, DestroyedWhileSavingEndsCancelledWithoutAFile)
     EXPECT_EQ(req.m_Async.GetState(), kCancelled);
     EXPECT_FALSE(m_pFolder->Exists("destroyed.tif"));
 }
+
+// A parent that streams is asked once for the fitted crop and its rows make the file; rows
+// that fall short of the image, or a failed stream, leave no file.
+TEST_F(IPSaveManagerTest, StreamingParentIsAskedOnceAndItsRowsMakeTheFile)
+{
+    m_pManager = std::make_unique<IPSaveManager>(&m_parent, true);
+    m_parent.m_props = {{"COLS", "300"}, {"ROWS", "250"}};
+    FIPManagerRequest req;
+    Prepare(req, "streamed.tif", kSaveTIFF, kRGB48);
+    req.m_iOutCols = 300;
+    req.m_iOutRows = 250;
+    req.m_rCrop = FRect(10, 20, 290, 245);
+    ASSERT_TRUE(Run(req));
+    ASSERT_EQ(req.m_Async.GetState(), kCompleted) << req.m_Async.m_usErrorText.GetNarrow();
+    const std::vector<FSubRequestRecord> strips = Strips();
+    ASSERT_EQ(strips.size(), 1u);
+    EXPECT_EQ(strips[0].m_rCrop, FRect(10, 20, 290, 245));
+    FTiffImageReader reader(req.m_usOutputFile);
+    int cols = 0, rows = 0, type = 0;
+    reader.GetDimensions(cols, rows, type);
+    ASSERT_EQ(cols, 280);
+    ASSERT_EQ(rows, 225);
+    loadertest::OwnedPixmap image(type, cols, rows);
+    reader.ReadImage(*image.m_pPixmap);
+    int mismatches = 0;
+    for (int y = 0; y < rows; ++y) {
+        const auto* row = reinterpret_cast<const uint16_t*>(image.m_pPixmap->GetRowAddress(y));
+        for (int x = 0; x < cols; ++x)
+            for (int c = 0; c < 3; ++c)
+                mismatches += row[3 * x + c] != FFakeParentManager::Value16(10 + x, 20 + y, c);
+    }
+    EXPECT_EQ(mismatches, 0);
+
+    struct Fault {
+        bool shortStrips;
+        int failAfter;
+    } faults[] = {{true, -1}, {false, 1}};
+    for (const Fault& fault : faults) {
+        m_parent.m_bShortStrips = fault.shortStrips;
+        m_parent.m_iFailAfter = fault.failAfter;
+        FIPManagerRequest bad;
+        Prepare(bad, "bad.tif", kSaveTIFF, kRGB24);
+        bad.m_iOutCols = 300;
+        bad.m_iOutRows = 250;
+        bad.m_rCrop = FRect(0, 0, 300, 250);
+        ASSERT_TRUE(Run(bad));
+        EXPECT_EQ(bad.m_Async.GetState(), kError);
+        EXPECT_FALSE(m_pFolder->Exists("bad.tif"));
+    }
+}
