@@ -221,6 +221,30 @@ FCacheObject* FCache::Get(const char16_t* label, int size)
     return nullptr;
 }
 
+FCacheObject* FCache::Reclaim(const char16_t* oldLabel, const char16_t* label, int size)
+{
+    if (oldLabel == nullptr || size <= 0)
+        return nullptr;
+    // Under the cache lock no Get or eviction runs between the test and the reference.
+    FCriticalSectionLock cacheLock(m_cacheLock);
+    FCacheObject* entry = nullptr;
+    {
+        FCriticalSectionLock lock(m_listLock);
+        entry = priFindEntry(oldLabel, size);
+        if (entry == nullptr || entry->m_iRefCount != 0 || entry->m_uPriority == FCacheObject::kPriorityKeep)
+            return nullptr;
+        const auto it = std::lower_bound(
+            m_entries.begin(), m_entries.end(), entry->m_uSequence,
+            [](const FCacheObject* other, uint64_t value) { return other->m_uSequence < value; });
+        priEraseEntry(it);
+        entry->m_label = label != nullptr ? label : u"";
+        entry->m_uPriority = 0;
+        priAddEntry(entry);
+    }
+    entry->AddRef();
+    return entry;
+}
+
 std::vector<FWideString> FCache::GetLabels()
 {
     FCriticalSectionLock lock(m_listLock);

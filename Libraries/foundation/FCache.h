@@ -119,6 +119,12 @@ public:
     std::vector<FWideString> GetLabels() override;
     void DebugDump() override;
 
+    // Takes over the unreferenced entry under `oldLabel` of exactly `size` bytes: it gets
+    // `label`, one reference for the caller and the place of a new entry in the eviction
+    // order; its contents stay. Null when there is none, or it is referenced or kept.
+    // Memory that results no longer wanted already hold is cheaper than fresh memory.
+    FCacheObject* Reclaim(const char16_t* oldLabel, const char16_t* label, int size);
+
     // Bytes used by all entries, referenced or not, overhead included.
     int64_t GetUsedBytes();
     int GetEntryCount();

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "FException.h"
+#include "FLargePageAllocator.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
@@ -93,11 +94,11 @@ void* FMemoryAllocator::Alloc(size_t bytes)
             return reused.m_pBlock;
         }
     }
-    void* block = std::malloc(bytes != 0 ? bytes : 1);
+    void* block = AllocLargePageBlock(bytes);
     if (block == nullptr && bytes >= kRetainMinBytes) {
         // What is kept must never make an allocation fail.
         priFreeAllRetained();
-        block = std::malloc(bytes);
+        block = AllocLargePageBlock(bytes);
     }
     return block;
 }
@@ -138,6 +139,8 @@ void FMemoryAllocator::Free(void* block)
 void FreeRetainedMemory()
 {
     priFreeAllRetained();
+    // Freed blocks the heap kept for itself go back too.
+    malloc_trim(0);
 }
 
 size_t GetRetainedMemoryBytes()

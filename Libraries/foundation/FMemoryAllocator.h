@@ -36,7 +36,7 @@ FMemoryAllocator* GetMemoryAllocator(FLowMemoryHook hook);
 void ReleaseMemoryAllocator(FMemoryAllocator*& holder);
 // The counts currently held (staulMemoryAllocatorRefCount).
 unsigned GetMemoryAllocatorRefCount();
-// Gives every kept freed block back to the heap.
+// Gives every kept freed block, and what the heap keeps free, back to the system.
 void FreeRetainedMemory();
 // What the kept freed blocks hold, in bytes.
 size_t GetRetainedMemoryBytes();

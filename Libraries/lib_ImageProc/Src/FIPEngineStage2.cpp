@@ -68,6 +68,17 @@ Stage2Scratch& Scratch()
     return scratch;
 }
 
+// Planes larger than this go after their step: a large image's would otherwise stay
+// resident beside its stage images (the noise filter's alone are 21 bytes a pixel).
+constexpr size_t kKeptScratchBytes = size_t(128) << 20;
+
+template <class S>
+void TrimScratch(S& scratch)
+{
+    if (scratch.Bytes() > kKeptScratchBytes)
+        scratch.Release();
+}
+
 // A coring or filter table of zero amplitude: values pass unchanged. Used where the
 // calibration gives no positive amplitude, which the shared tanh tables refuse.
 const FColorLUT& ZeroTable()
@@ -310,6 +321,7 @@ bool StepFIR(Stage2Context& c)
     FIRNoiseReduction(c.image, *c.request.m_pStage2PreMatImage, a.ref, a.edgeRef, a.imgEdgeRef, a.locality,
                       a.sigmoid, a.edgeScale, a.meanScale, a.exponent, a.m, a.g, Scratch().noiseFilter,
                       c.threads);
+    TrimScratch(Scratch().noiseFilter);
     return true;
 }
 
@@ -343,6 +355,7 @@ void StepRetinex(Stage2Context& c)
     FRetinexImage out(rtnx.GetPixel(a.left, a.top), a.Width(), a.Height(), rtnx.GetStride());
     c.request.m_dRetinex = MultiScaleRetinex(in, out, c.p.m_dExposureSeconds, c.request.m_dAperture,
                                              Trunc(c.request.m_dISO), nullptr, Scratch().retinex, c.threads);
+    TrimScratch(Scratch().retinex);
     for (int x = a.left; x < a.right; ++x) {
         for (int y = 0; y < a.top; ++y)
             *rtnx.GetPixel(x, y) = *rtnx.GetPixel(x, a.top);

@@ -126,6 +126,26 @@ FCacheObject* NewBlock(const char16_t* label, int64_t bytes, FMutex*& mutex)
     return object;
 }
 
+// Starts the record of a reclaimed stage image afresh when its pixmap has the type and
+// size wanted; its header, mutex and working image stay, as they fit the same size.
+bool Recycled(FCacheObject* object, int pixelType, int cols, int rows)
+{
+    auto* record = static_cast<FIPMStageImageRecord*>(object->GetData());
+    const FPixmap* pixmap = record->m_pPixmap;
+    if (pixmap == nullptr || pixmap->GetPixelType() != pixelType || pixmap->GetCols() != cols ||
+        pixmap->GetRows() != rows)
+        return false;
+    FPixmap* const kept = record->m_pPixmap;
+    FImage* const scratch = record->m_pScratch;
+    FMutex* const mutex = record->m_pMutex;
+    record->~FIPMStageImageRecord();
+    record = new (object->GetData()) FIPMStageImageRecord{};
+    record->m_pPixmap = kept;
+    record->m_pScratch = scratch;
+    record->m_pMutex = mutex;
+    return true;
+}
+
 } // namespace
 
 FIPMStageImageRecord* GetStageImageRecord(FCacheObject* object)
@@ -138,7 +158,8 @@ FIPMStageLUTRecord* GetStageLUTRecord(FCacheObject* object)
     return object != nullptr ? static_cast<FIPMStageLUTRecord*>(object->GetData()) : nullptr;
 }
 
-FCacheObject* AllocCacheImage(const char16_t* label, int pixelType, int cols, int rows)
+FCacheObject* AllocCacheImage(const char16_t* label, int pixelType, int cols, int rows,
+                              const char16_t* recycle)
 {
     FCache* cache = GetGlobalCache();
     if (FCacheObject* found = cache->Get(label, 0))
@@ -153,6 +174,13 @@ FCacheObject* AllocCacheImage(const char16_t* label, int pixelType, int cols, in
                           static_cast<int64_t>(rowBytes) * static_cast<int64_t>(rows);
     if (rowBytes <= 0 || bytes > kMaxStageBlockBytes)
         return nullptr;
+    if (recycle != nullptr && recycle[0] != 0) {
+        if (FCacheObject* reused = cache->Reclaim(recycle, label, static_cast<int>(bytes))) {
+            if (Recycled(reused, pixelType, cols, rows))
+                return reused;
+            Abandon(reused);
+        }
+    }
     FMutex* mutex = nullptr;
     FCacheObject* object = NewBlock(label, bytes, mutex);
     if (object == nullptr)

@@ -127,10 +127,13 @@ private:
 inline constexpr int64_t kMaxStageBlockBytes = 0x7FFFFFFF;
 
 // The stage object under the label: an existing one as it is, whatever its type and size;
-// else a new block of record, header and rows. Null when the sizes are not positive, the
-// block would exceed kMaxStageBlockBytes, or the cache refuses. An unknown pixel type
-// throws FException.
-FCacheObject* AllocCacheImage(const char16_t* label, int pixelType, int cols, int rows);
+// else the unreferenced stage image under `recycle` (a result no longer wanted) when it has
+// the same type and size, relabelled and made invalid with its pixels as they were; else a
+// new block of record, header and rows. Null when the sizes are not positive, the block
+// would exceed kMaxStageBlockBytes, or the cache refuses. An unknown pixel type throws
+// FException.
+FCacheObject* AllocCacheImage(const char16_t* label, int pixelType, int cols, int rows,
+                              const char16_t* recycle = nullptr);
 // The same for a table of 65536 signed 16-bit entries, three of them when colour.
 FCacheObject* AllocCacheLUT(const char16_t* label, bool color);
 

@@ -772,8 +772,10 @@ void IPManager2::priCleanup()
 // ---------------------------------------------------------------------------------------
 // Labels, priorities and reuse
 
-void IPManager2::priRenameLabel(FWideString& label, FWideString& previous, unsigned priority)
+void IPManager2::priRenameLabel(int index, unsigned priority)
 {
+    const FWideString& label = m_usLabels[index];
+    FWideString& previous = m_usPrevLabels[index];
     if (label == previous)
         return;
     // An empty label would match the blocks whose labels were cleared.
@@ -782,8 +784,26 @@ void IPManager2::priRenameLabel(FWideString& label, FWideString& previous, unsig
             old->SetPriority(priority);
             old->Release();
         }
+        m_usRecycleLabels[index] = m_usSupersededLabels[index];
+        m_usSupersededLabels[index] = previous;
     }
     previous = label;
+}
+
+const char16_t* IPManager2::priRecycleLabel(int index) const
+{
+    // While the cache is less than half full, old results cost nothing and make going back
+    // instant. Past that they would soon be evicted anyway, and their blocks are already
+    // mapped: memory fresh from the system costs a page fault per page on first touch.
+    if (m_pCache->GetUsedBytes() * 2 < static_cast<int64_t>(m_pCache->GetSize()))
+        return nullptr;
+    const FWideString& label = m_usRecycleLabels[index];
+    // Going back to earlier settings makes the recycled label current again.
+    for (const FWideString& current : m_usLabels) {
+        if (label == current)
+            return nullptr;
+    }
+    return label.IsEmpty() ? nullptr : label.GetBuffer();
 }
 
 void IPManager2::priBuildLabels(const FWideString& uniqueId, const FWideString& wbDesc, int rotation)
@@ -895,21 +915,20 @@ void IPManager2::priInitRequest()
     m_eAfterCamfileState = kMgrStage1;
 
     FWideString* l = m_usLabels;
-    FWideString* p = m_usPrevLabels;
-    priRenameLabel(l[kLabelStage2], p[kLabelStage2], kPrioStage2Demoted);
-    priRenameLabel(l[kLabelStage2Rtnx], p[kLabelStage2Rtnx], kPrioStage2Demoted);
-    priRenameLabel(l[kLabelStage2RefQ7], p[kLabelStage2RefQ7], kPrioStage2Demoted);
-    priRenameLabel(l[kLabelStage1], p[kLabelStage1], 0);
+    priRenameLabel(kLabelStage2, kPrioStage2Demoted);
+    priRenameLabel(kLabelStage2Rtnx, kPrioStage2Demoted);
+    priRenameLabel(kLabelStage2RefQ7, kPrioStage2Demoted);
+    priRenameLabel(kLabelStage1, 0);
     const bool partial = m_bPartialView;
     if (r.m_eKind != kReqAutoSet) {
-        priRenameLabel(l[kLabelStage4], p[kLabelStage4], partial ? kPrioPartialView : kPrioStage4Demoted);
+        priRenameLabel(kLabelStage4, partial ? kPrioPartialView : kPrioStage4Demoted);
         const unsigned s3 = partial ? kPrioPartialView : kPrioStage3Demoted;
-        priRenameLabel(l[kLabelStage3], p[kLabelStage3], s3);
-        priRenameLabel(l[kLabelStage3L], p[kLabelStage3L], s3);
-        priRenameLabel(l[kLabelStage3Rtnx], p[kLabelStage3Rtnx], s3);
-        priRenameLabel(l[kLabelToneLUT], p[kLabelToneLUT], kPrioTableDemoted);
-        priRenameLabel(l[kLabelGammaLUT], p[kLabelGammaLUT], kPrioTableDemoted);
-        priRenameLabel(l[kLabelRtnxLUT], p[kLabelRtnxLUT], kPrioTableDemoted);
+        priRenameLabel(kLabelStage3, s3);
+        priRenameLabel(kLabelStage3L, s3);
+        priRenameLabel(kLabelStage3Rtnx, s3);
+        priRenameLabel(kLabelToneLUT, kPrioTableDemoted);
+        priRenameLabel(kLabelGammaLUT, kPrioTableDemoted);
+        priRenameLabel(kLabelRtnxLUT, kPrioTableDemoted);
     }
     // Streamed rows are made afresh from stage 2: no stage-3 or stage-4 image stands for them.
     if (r.m_eKind != kReqAutoSet && !priStreams()) {
@@ -1221,8 +1240,10 @@ void IPManager2::priStage1Process()
     FPixmap* raw = m_pRawImageObj->GetImagePixmapPtr();
     IPM_ASSERT(raw != nullptr);
     if (m_pStage1OutImageObj == nullptr) {
-        m_pStage1OutImageObj = FIPMCommon::AllocCacheImage(
-            m_usLabels[kLabelStage1].GetBuffer(), FPixmap::PIXEL_48S_RGB, raw->GetCols(), raw->GetRows());
+        // Stage 2 turns this block into its result, so a superseded stage-2 result fits.
+        m_pStage1OutImageObj =
+            FIPMCommon::AllocCacheImage(m_usLabels[kLabelStage1].GetBuffer(), FPixmap::PIXEL_48S_RGB,
+                                        raw->GetCols(), raw->GetRows(), priRecycleLabel(kLabelStage2));
         if (m_pStage1OutImageObj == nullptr) {
             priFailRequest(kErrOutOfMemory, "IPManager2::priStage1Process:Cache allocation failed.");
             return;
@@ -1380,8 +1401,9 @@ void IPManager2::priStage2Process()
     const int cols = image->GetCols();
     const int rows = image->GetRows();
     if (m_pStage2OutRtnxImageObj == nullptr) {
-        m_pStage2OutRtnxImageObj = FIPMCommon::AllocCacheImage(m_usLabels[kLabelStage2Rtnx].GetBuffer(),
-                                                               FPixmap::PIXEL_16S_MONO, cols, rows);
+        m_pStage2OutRtnxImageObj =
+            FIPMCommon::AllocCacheImage(m_usLabels[kLabelStage2Rtnx].GetBuffer(), FPixmap::PIXEL_16S_MONO,
+                                        cols, rows, priRecycleLabel(kLabelStage2Rtnx));
         if (m_pStage2OutRtnxImageObj == nullptr) {
             priFailRequest(kErrOutOfMemory,
                            "IPManager2::priStage2Process:Cache allocation failed on rtnx image.");
@@ -1389,8 +1411,9 @@ void IPManager2::priStage2Process()
         }
     }
     if (m_pStage2OutRefQ7ImageObj == nullptr) {
-        m_pStage2OutRefQ7ImageObj = FIPMCommon::AllocCacheImage(m_usLabels[kLabelStage2RefQ7].GetBuffer(),
-                                                                FPixmap::PIXEL_48S_RGB, cols, rows);
+        m_pStage2OutRefQ7ImageObj =
+            FIPMCommon::AllocCacheImage(m_usLabels[kLabelStage2RefQ7].GetBuffer(), FPixmap::PIXEL_48S_RGB,
+                                        cols, rows, priRecycleLabel(kLabelStage2RefQ7));
         if (m_pStage2OutRefQ7ImageObj == nullptr) {
             priFailRequest(kErrOutOfMemory,
                            "IPManager2::priStage2Process:Cache allocation failed on refQ7 image.");
@@ -1572,7 +1595,8 @@ void IPManager2::priStage3Process()
     };
     for (const Want& want : wants) {
         if (*want.object == nullptr) {
-            *want.object = FIPMCommon::AllocCacheImage(m_usLabels[want.label].GetBuffer(), want.type, w, h);
+            *want.object = FIPMCommon::AllocCacheImage(m_usLabels[want.label].GetBuffer(), want.type, w, h,
+                                                       priRecycleLabel(want.label));
             if (*want.object == nullptr) {
                 priFailRequest(kErrOutOfMemory, want.text);
                 return;
@@ -1762,8 +1786,9 @@ void IPManager2::priStage4Process()
                      : r.m_eOutputFormat == kRGB48 ? FPixmap::PIXEL_48_RGB
                                                    : 0;
     if (m_pStage4OutImageObj == nullptr) {
-        m_pStage4OutImageObj = FIPMCommon::AllocCacheImage(m_usLabels[kLabelStage4].GetBuffer(), type,
-                                                           r.m_rCrop.Width(), r.m_rCrop.Height());
+        m_pStage4OutImageObj =
+            FIPMCommon::AllocCacheImage(m_usLabels[kLabelStage4].GetBuffer(), type, r.m_rCrop.Width(),
+                                        r.m_rCrop.Height(), priRecycleLabel(kLabelStage4));
         if (m_pStage4OutImageObj == nullptr) {
             priFailRequest(kErrOutOfMemory, "IPManager2::priStage4Process:Cache allocation failed.");
             return;

@@ -168,7 +168,9 @@ private:
     // false when the request ended.
     bool priPrepareOutputRequest();
     void priBuildLabels(const FWideString& uniqueId, const FWideString& wbDesc, int rotation);
-    void priRenameLabel(FWideString& label, FWideString& previous, unsigned priority);
+    void priRenameLabel(int index, unsigned priority);
+    // The superseded block a new block of the stage under `index` may take over.
+    const char16_t* priRecycleLabel(int index) const;
 
     // Handlers: loading, stages 1 and 2.
     void priFindImages();
@@ -271,6 +273,10 @@ private:
     FPropList* m_pCapturePropList = nullptr;
     FWideString m_usLabels[kLabelCount];
     FWideString m_usPrevLabels[kLabelCount];
+    // Per stage, the result the last change of settings replaced (kept, so that going back
+    // is cheap) and the one before it, whose block the next new result of the stage takes.
+    FWideString m_usSupersededLabels[kLabelCount];
+    FWideString m_usRecycleLabels[kLabelCount];
     FCamdata* m_pCambData = nullptr;
     int32_t m_aiStage1Results[6] = {};
     // Stage objects whose mutex this manager holds, so that no ending leaves one locked.

@@ -665,7 +665,7 @@ void FIRScratch::Release()
 // Grows the storage of one call, or says it cannot.
 struct FIRScratchAccess {
     template <class T>
-    static bool Grow(std::vector<T>& v, size_t n)
+    static bool Grow(FIRScratch::Planes<T>& v, size_t n)
     {
         if (v.size() >= n)
             return true;

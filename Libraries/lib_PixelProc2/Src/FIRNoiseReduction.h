@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "FLargePageAllocator.h"
 #include "FPixmap.h"
 
 // Noise reduction in the logarithmic domain: the log ratio of the image to a reference is
@@ -83,8 +84,10 @@ public:
 
 private:
     friend struct FIRScratchAccess;
-    std::vector<float> m_image, m_weights, m_edges, m_sums, m_logs, m_powers, m_sigmoid;
-    std::vector<uint16_t> m_exponentials;
+    template <class T>
+    using Planes = std::vector<T, FLargePageAllocator<T>>;
+    Planes<float> m_image, m_weights, m_edges, m_sums, m_logs, m_powers, m_sigmoid;
+    Planes<uint16_t> m_exponentials;
     // What the kept tables were made for: the value range of the log, luma-power and
     // exponential tables, and the range and exponent bits of the edge-power table (0: none).
     int m_tablesRange = 0;

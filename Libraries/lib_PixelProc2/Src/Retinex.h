@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "FLUT.h"
+#include "FLargePageAllocator.h"
 #include "FPixmap.h"
 
 // Fill light: a signed 16-bit image of how far the local log luminance lies from its
@@ -69,7 +70,7 @@ public:
 
 private:
     friend struct FRetinexScratchAccess;
-    std::vector<int16_t> m_planes, m_pyramid, m_logs, m_roots;
+    std::vector<int16_t, FLargePageAllocator<int16_t>> m_planes, m_pyramid, m_logs, m_roots;
 };
 
 // The same with kept storage and the row passes split over `threads` threads (the result

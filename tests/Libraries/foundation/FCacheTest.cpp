@@ -181,6 +181,55 @@ TEST(FCacheTest, EvictionOrderTable)
     }
 }
 
+// Entries "old" (100 bytes, unreferenced, priority 7), "held" (referenced), "kept"
+// (kPriorityKeep) and "other"; then one reclaim.
+TEST(FCacheTest, ReclaimTakesOverOnlyAnUnreferencedEntryOfExactlyItsSize)
+{
+    struct Case {
+        const char16_t* oldLabel;
+        int size;
+        bool taken;
+    };
+    const Case cases[] = {{u"old", 100, true},   {u"old", 99, false},   {u"old", 0, false},
+                          {u"held", 100, false}, {u"kept", 100, false}, {u"none", 100, false}};
+    for (const Case& c : cases) {
+        const std::string name =
+            std::string(FWideString(c.oldLabel).GetNarrow()) + "/" + std::to_string(c.size);
+        FCache cache;
+        FCacheObject* old = cache.Get(u"old", 100);
+        FCacheObject* held = cache.Get(u"held", 100);
+        FCacheObject* kept = cache.Get(u"kept", 100);
+        FCacheObject* other = cache.Get(u"other", 100);
+        ASSERT_TRUE(old && held && kept && other);
+        std::memset(old->GetData(), 0x5A, 100);
+        old->SetPriority(7);
+        kept->SetPriority(FCacheObject::kPriorityKeep);
+        old->Release();
+        kept->Release();
+        other->Release();
+        FCacheObject* got = cache.Reclaim(c.oldLabel, u"new", c.size);
+        EXPECT_EQ(got != nullptr, c.taken) << name;
+        EXPECT_EQ(cache.GetUsedBytes(), 4 * kCost100) << name;
+        if (got == nullptr) {
+            EXPECT_FALSE(cache.Exists(u"new", 0)) << name;
+            held->Release();
+            continue;
+        }
+        EXPECT_EQ(got, old);
+        EXPECT_EQ(cache.Get(u"new", 100), old);
+        EXPECT_FALSE(cache.Exists(u"old", 0));
+        EXPECT_EQ(old->GetRefCount(), 2);
+        EXPECT_EQ(old->GetPriority(), 0u);
+        EXPECT_EQ(static_cast<uint8_t*>(old->GetData())[99], 0x5A);
+        // Made again as far as eviction goes: after "other", which is older.
+        old->Release();
+        old->Release();
+        cache.SetSize(static_cast<uint32_t>(3 * kCost100));
+        EXPECT_EQ(Labels(cache), (std::vector<std::string>{"held", "kept", "new"}));
+        held->Release();
+    }
+}
+
 TEST(FCacheTest, NewEntryMakesRoomByEvictingAndFailsWhenAllAreReferenced)
 {
     FCache cache;

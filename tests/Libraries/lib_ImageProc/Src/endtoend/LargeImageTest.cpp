@@ -34,9 +34,14 @@ TEST(MemoryBudget, GrowsWithTheImageWithinTheMachine)
     const Case cases[] = {
         // Small images keep the defaults.
         {320 * 240, 24 * kGiB, 120 * kMiB, 120 * kMiB, 160 * kMiB, 160 * kMiB},
-        // 12 and 24 megapixels: room for every stage image, two frames kept.
-        {4000 * 3000, 24 * kGiB, 12000000ull * 44, 12000000ull * 64, 160 * kMiB, 160 * kMiB},
-        {6000 * 4000, 24 * kGiB, 24000000ull * 44, 24000000ull * 64, 24000000ull * 12, 24000000ull * 12},
+        // 4.6 megapixels: room for every stage image of several developments.
+        {2640 * 1760, 24 * kGiB, 4646400ull * 44, 4646400ull * 64, 160 * kMiB, 160 * kMiB},
+        // 12 and 24 megapixels: at most 512 MiB, unless what one development holds at once
+        // (18 bytes a pixel) needs more.
+        {4000 * 3000, 24 * kGiB, 512 * kMiB, 512 * kMiB, 160 * kMiB, 160 * kMiB},
+        {6000 * 4000, 24 * kGiB, 24000000ull * 18 + 32 * kMiB, 24000000ull * 24, 160 * kMiB, 160 * kMiB},
+        {8000 * 6000, 24 * kGiB, 48000000ull * 18 + 32 * kMiB, 48000000ull * 24, 48000000ull * 6,
+         48000000ull * 6},
         // A small machine caps both, never below the defaults.
         {6000 * 4000, 1 * kGiB, 512 * kMiB, 512 * kMiB, 160 * kMiB, 160 * kMiB},
         {6000 * 4000, 128 * kMiB, 120 * kMiB, 120 * kMiB, 160 * kMiB, 160 * kMiB},
