@@ -8,9 +8,12 @@
 #include "BrowserFixtures.h"
 #include "FAppHarness.h"
 #include "FGenericUiApp.h"
+#include "FGenericUiWindow.h"
 #include "FImageFileListEntry.h"
 #include "FTempDiskFolder.h"
 #include "FUiMainWindow.h"
+#include "FUiReviewWindow.h"
+#include "FUiTextArray.h"
 #include "FUiTextBox.h"
 #include "FUiThumbnails.h"
 
@@ -114,17 +117,69 @@ TEST(BrowsingJourney, FolderToDeleteThroughTheRealScript)
         ASSERT_TRUE(app.Key("MainWin", EOsKey::kDigit, '1', true));
         EXPECT_EQ(view->GetCellCount(), 4);
 
-        // Delete c.q7f: the Delete key asks, the answer deletes it.
+        // Delete c.q7f: the toolbar button asks, Cancel keeps the file; the Delete key asks
+        // again, the question's Delete button moves it away.
         FWideString cURL = folder.GetUrl("c.q7f");
         ASSERT_TRUE(app.Send("MainWin.WinMgr", "DeselectImage", &aURL));
         ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &cURL));
+        FGenericUiWindow* question = app.Window("ConfirmDeleteWin");
+        ASSERT_NE(question, nullptr);
+        EXPECT_FALSE(question->IsVisible());
+        ASSERT_TRUE(app.Click("MainWin.Delete"));
+        ASSERT_TRUE(question->IsVisible());
+        auto* text = dynamic_cast<FUiTextArray*>(app.Object("ConfirmDeleteWin.Question"));
+        ASSERT_NE(text, nullptr);
+        EXPECT_EQ(text->GetTextAt(text->GetIndex()).GetNarrow(), std::string("QDeleteOne"));
+        ASSERT_TRUE(app.Click("ConfirmDeleteWin.Cancel"));
+        EXPECT_FALSE(question->IsVisible());
+        app.RunUntil([&] { return mgr->GetList().IsBatchRunning(); }, 20);
+        EXPECT_TRUE(folder.Exists("c.q7f"));
+        EXPECT_EQ(view->GetCellCount(), 4);
+
         ASSERT_TRUE(app.Key("MainWin", EOsKey::kDelete));
-        FWideString answer("Delete");
-        ASSERT_TRUE(app.Send("MainWin.WinMgr", "Reply", &answer));
+        ASSERT_TRUE(question->IsVisible());
+        ASSERT_TRUE(app.Click("ConfirmDeleteWin.Delete"));
+        EXPECT_FALSE(question->IsVisible());
         ASSERT_TRUE(app.RunUntil([&] { return !mgr->GetList().IsBatchRunning(); }, 1000));
         EXPECT_FALSE(folder.Exists("c.q7f"));
         EXPECT_EQ(view->GetCellCount(), 3);
         EXPECT_EQ(Text(app, "MainWin.FolderCount"), "3");
+    });
+    EXPECT_TRUE(harness.BodyRan());
+}
+
+// The review window asks the same question about the image it shows; its answer moves the
+// file away and the browser drops the cell.
+TEST(BrowsingJourney, ReviewWindowDeletesThroughTheQuestion)
+{
+    FTempDiskFolder folder;
+    ASSERT_TRUE(folder.WriteFile("a.q7f", Bytes(MakeRaw(RawOptions{}))));
+    ASSERT_TRUE(folder.WriteFile("b.q7f", Bytes(MakeRaw(RawOptions{}))));
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) {
+        auto* view = dynamic_cast<FUiThumbnails*>(app.Object("MainWin.Thumbs"));
+        ASSERT_NE(view, nullptr);
+        FWideString url = folder.GetUrl();
+        ASSERT_TRUE(app.Send("MainWin.Folders", "SelectDir", &url));
+        ASSERT_TRUE(app.RunUntil([&] { return AllThumbnailsShown(view); }, 3000));
+        FWideString aURL = folder.GetUrl("a.q7f");
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &aURL));
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'E'));
+        FGenericUiWindow* review = app.Window("ReviewWin");
+        auto* reviewer = dynamic_cast<FUiReviewWindow*>(app.Object("ReviewWin.WinMgr"));
+        ASSERT_TRUE(review && review->IsVisible() && reviewer);
+        ASSERT_TRUE(app.RunUntil([&] { return reviewer->GetEntry() && reviewer->IsIdle(); }, 3000));
+
+        FGenericUiWindow* question = app.Window("ConfirmDeleteWin");
+        ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kDelete));
+        ASSERT_TRUE(question && question->IsVisible());
+        auto* text = dynamic_cast<FUiTextArray*>(app.Object("ConfirmDeleteWin.Question"));
+        ASSERT_NE(text, nullptr);
+        EXPECT_EQ(text->GetTextAt(text->GetIndex()).GetNarrow(), std::string("QDeleteReview"));
+        ASSERT_TRUE(app.Click("ConfirmDeleteWin.Delete"));
+        ASSERT_TRUE(app.RunUntil([&] { return view->GetCellCount() == 1; }, 1000));
+        EXPECT_FALSE(folder.Exists("a.q7f"));
+        EXPECT_TRUE(folder.Exists("b.q7f"));
     });
     EXPECT_TRUE(harness.BodyRan());
 }
