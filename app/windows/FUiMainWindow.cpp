@@ -153,6 +153,17 @@ int SaneMethod(int method)
     return method >= 1 && method <= 5 ? method : 1;
 }
 
+// The whole size: the storage registry's int helper stops near 2 GB, and a larger file
+// would pass the free-space test of a smaller disk. A file that does not open counts as 0.
+uint64_t FileSize(const FWideString& url)
+{
+    std::unique_ptr<FIFile, void (*)(FIFile*)> file(OpenFileURL(url, kFileRead), [](FIFile* f) {
+        if (f)
+            f->Release();
+    });
+    return file ? file->GetSize() : 0;
+}
+
 } // namespace
 
 void FUiMainWindow::priReadState()
@@ -1085,7 +1096,7 @@ void FUiMainWindow::priCopyFile(const FWideString& source, const FWideString& de
         priFire(ON_SHOW_INVALID);
     } else {
         const int64_t free = folder->GetFreeSpace();
-        if (free < 0 || int64_t(GetFileSizeURL(source)) >= free) {
+        if (free < 0 || FileSize(source) >= uint64_t(free)) {
             priFire(ON_SHOW_INSUFFICIENT);
         } else {
             m_CopyReq.m_usFileURL = source;

@@ -655,6 +655,31 @@ TEST_F(MainWindowTest, CopyingADroppedFile)
     EXPECT_THROW(Send("CopyFile", &one), FArrayException);
 }
 
+// A file larger than the disk's free space, and far past 32 bits, is refused (sparse, so it
+// takes no room itself).
+TEST_F(MainWindowTest, CopyingAFileLargerThanTheFreeSpace)
+{
+    std::filesystem::create_directory(m_pFolder->NativePath("dst"));
+    FWideString dst = Folder();
+    dst += "dst/";
+    FWideString ignored;
+    FIFolder* folder = OpenFolderURL(dst, ignored, false);
+    ASSERT_NE(folder, nullptr);
+    const int64_t free = folder->GetFreeSpace();
+    folder->Release();
+    ASSERT_GT(free, 0);
+    const std::string big = m_pFolder->NativePath("big.q7f");
+    std::ofstream(big).close();
+    std::error_code error;
+    std::filesystem::resize_file(big, uint64_t(free) + (4ULL << 30), error);
+    if (error)
+        GTEST_SKIP() << "no sparse file of " << free << " bytes here: " << error.message();
+    m_Log.lines.clear();
+    std::vector<FWideString> pair = {m_pFolder->URL("big.q7f"), dst};
+    ASSERT_TRUE(Send("CopyFile", &pair));
+    EXPECT_EQ(m_Log.lines, (std::vector<std::string>{"ON_SHOW_INSUFFICIENT"}));
+}
+
 TEST_F(MainWindowTest, CameraNoticesModesAndCounts)
 {
     PutRaw("computer.q7f");
