@@ -763,6 +763,7 @@ void FUiMainWindow::priFillList()
             m_pIpMgr->Idle();
     // A folder that cannot be read leaves the list empty; the counts say so.
     m_ImageFileList.ReadFolder(m_pIpMgr, folder);
+    m_usReadOnlyTestedURL = FWideString();
     priUpdateFolderTexts();
     priFire(ON_NEW_THUMBNAIL_LIST, &m_ImageFileList);
     priRequestThumbnails(true);
@@ -819,13 +820,16 @@ void FUiMainWindow::priUpdateState()
     priFireBool(ON_BRISAL_IMAGES_ARE_PRESENT, list.AnyMatching(kMatchRaw));
     priFireBool(ON_CAMERA_WITH_IMAGES, m_bCameraConnected && m_bCameraHasImages);
     if (!m_bCameraMode && !m_usDirectoryURL.IsEmpty()) {
-        FWideString fileName;
-        FIFolder* folder = OpenFolderURL(m_usDirectoryURL, fileName, false);
-        if (folder) {
-            if (folder->IsReadOnly())
-                priFireBool(ON_DIRECTORY_READ_ONLY, false);
-            folder->Release();
+        if (m_usReadOnlyTestedURL != m_usDirectoryURL) {
+            m_usReadOnlyTestedURL = m_usDirectoryURL;
+            FWideString fileName;
+            FIFolder* folder = OpenFolderURL(m_usDirectoryURL, fileName, false);
+            m_bDirReadOnly = folder && folder->IsReadOnly();
+            if (folder)
+                folder->Release();
         }
+        if (m_bDirReadOnly)
+            priFireBool(ON_DIRECTORY_READ_ONLY, false);
     }
     priUpdateFolderTexts();
     priUpdateImageInfo();

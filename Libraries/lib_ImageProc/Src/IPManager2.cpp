@@ -333,7 +333,8 @@ void IPManager2::priStartRequest(FIPManagerRequest* request)
     request->m_Async.SetProgress(0.0);
     m_Stopwatch.Reset();
     m_Stopwatch.Start();
-    priProcessIdle();
+    // The work starts at the next Idle: a caller on the user-interface thread must not
+    // wait for the first stages here.
 }
 
 // ---------------------------------------------------------------------------------------

@@ -275,6 +275,52 @@ TEST_F(ManagerTest, CachedPropertiesAreAnsweredWithoutReadingThem)
     EXPECT_LT(reads[1], reads[0]);
 }
 
+// Handing a development or a preview over reads nothing: the caller (the window's thread)
+// never waits for the file; the first Idle starts the work.
+TEST_F(ManagerTest, HandingOverARequestReadsNothingUntilIdle)
+{
+    Put("handover.bri");
+    FWideString prefix = m_pFolder->URL("x");
+    prefix.DropRight(1);
+    FLatchStorageClass& latch = GetLatchStorageClass();
+    latch.SetTarget(prefix);
+    const FWideString url("latch://handover.bri");
+    IPManager2& m = NewManager();
+    struct Case {
+        const char* what;
+        int end;
+        std::function<void(FIPManagerRequest&)> fill;
+    };
+    // This file holds no preview: that request ends in its error, after reading.
+    const Case cases[] = {
+        {"processed", kCompleted, [&](FIPManagerRequest& r) { Processed(r, url); }},
+        {"preview", kError,
+         [&](FIPManagerRequest& r) {
+             r.m_eKind = kReqPreview;
+             r.m_usFileName = url;
+             r.m_iOutCols = r.m_iOutRows = 64;
+             r.m_rCrop.Set(0, 0, 64, 64);
+             r.m_eOutputFormat = kDisplay;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FIPManagerRequest r;
+        c.fill(r);
+        latch.CloseLatch();
+        const int64_t before = latch.GetReadCount();
+        m.Request(&r);
+        EXPECT_TRUE(r.m_Async.IsInProgress());
+        EXPECT_TRUE(m.IsBusy());
+        EXPECT_EQ(latch.GetReadCount(), before);
+        EXPECT_EQ(latch.GetWaitingReads(), 0);
+        latch.OpenLatch();
+        ASSERT_TRUE(TickUntil([&] { return r.m_Async.IsFinal(); }, [&] { m.Idle(); }));
+        EXPECT_EQ(r.m_Async.GetState(), c.end) << Narrow(r.m_Async.m_usErrorText);
+        EXPECT_GT(latch.GetReadCount(), before);
+    }
+}
+
 TEST_F(ManagerTest, ColdAndWarmRequestsRunTheExpectedStates)
 {
     const FWideString url = Put("trace.bri");
