@@ -1266,6 +1266,12 @@ bool FUiMainWindow::priPanelCommand(const FWideString& message)
             whole += suffix;
             return message == whole;
         };
+        // The window's own notices when the user shows or closes it some other way (its
+        // title bar): the flag follows, nothing is fired back at the window.
+        if (is("", "Shown") || is("", "Hidden")) {
+            flag = is("", "Shown");
+            return true;
+        }
         if (is("Show", ""))
             flag = true;
         else if (is("Hide", ""))
