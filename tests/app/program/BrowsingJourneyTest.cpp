@@ -220,6 +220,70 @@ TEST(BrowsingJourney, StartWithAFileOrAMissingFolder)
     EXPECT_TRUE(second.MessageBoxes().empty());
 }
 
+// Folder arguments with awkward names show their image; stored folders that cannot be
+// reached (a camera that is gone, an unknown scheme, a broken escape, a name past any path
+// limit) start on an empty list without a box.
+TEST(BrowsingJourney, AwkwardAndUnreachableStartFolders)
+{
+    FTempDiskFolder folder;
+    struct Case {
+        const char* what;
+        std::string argument; // a folder under `folder`, made with one raw in it
+        std::string stored;   // DirectoryURL of the state file
+        int count;
+        std::string file = ""; // a text file in the argument's folder, named as the argument
+    };
+    const Case cases[] = {
+        {"percent, quotes, hash", "100% \"q\" #1", "", 1},
+        {"not UTF-8", "caf\xE9 \xFF", "", 1},
+        {"a file that is no image", "plain", "", 1, "notes.txt"},
+        {"camera gone", "", "camera://1/cf/images/", 0},
+        {"unknown scheme", "", "nosuch://x/", 0},
+        {"broken escape", "", "disk:///tmp/%zz%/", 0},
+        {"too long", "", "disk:///" + std::string(5000, 'a') + "/", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string argument;
+        if (!c.argument.empty()) {
+            ASSERT_TRUE(folder.MakeFolder(c.argument));
+            ASSERT_TRUE(folder.WriteFile(c.argument + "/a.q7f", Bytes(MakeRaw(RawOptions{}))));
+            argument = folder.GetPath() + "/" + c.argument + "/" + c.file;
+            if (!c.file.empty()) {
+                ASSERT_TRUE(folder.WriteFile(c.argument + "/" + c.file, "not an image"));
+            }
+        }
+        FAppHarness harness;
+        if (!c.stored.empty()) {
+            ASSERT_TRUE(
+                harness.WriteStateFile("<STATE><PERDATA Name=\"Rawbench.MainWin.WinMgr\" DirectoryURL=\"" +
+                                       c.stored + "\"/></STATE>"));
+        }
+        harness.Start(
+            [&](FAppHarness& app) {
+                auto* mgr = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
+                ASSERT_NE(mgr, nullptr);
+                EXPECT_EQ(mgr->GetList().GetCount(), c.count);
+                if (c.count == 1) {
+                    // The listed name reaches the file: marking it writes to disk.
+                    FWideString url = mgr->GetList().m_pHead->m_usURL;
+                    ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &url));
+                    ASSERT_TRUE(app.Send("MainWin.WinMgr", "Mark"));
+                    ASSERT_TRUE(app.RunUntil([&] { return !mgr->GetList().IsBatchRunning(); }, 1000));
+                    EXPECT_TRUE(mgr->GetList().m_pHead->m_bMarked);
+                    EXPECT_EQ(Text(app, "MainWin.FolderCount"), "1");
+                }
+                EXPECT_FALSE(mgr->IsCameraMode());
+                // Nothing to review: the review window stays closed.
+                app.RunUntil([] { return false; }, 10);
+                EXPECT_FALSE(app.Window("ReviewWin")->IsVisible());
+            },
+            argument);
+        EXPECT_TRUE(harness.BodyRan());
+        EXPECT_TRUE(harness.MessageBoxes().empty());
+    }
+}
+
 // A damaged state file: absurd methods, words for flags, a name with "%", quotes and "#"
 // in the stored folder. The browser starts on sane settings and writes them back.
 TEST(BrowsingJourney, StateFileWithWrongTypesAndAbsurdValues)
