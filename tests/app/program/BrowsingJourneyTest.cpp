@@ -220,6 +220,41 @@ TEST(BrowsingJourney, StartWithAFileOrAMissingFolder)
     EXPECT_TRUE(second.MessageBoxes().empty());
 }
 
+// File > Language opens the language dialog; a choice applies at once, OK starts the
+// browser over in it (the folder stays shown), and the next start keeps it.
+TEST(BrowsingJourney, LanguageDialogChangesTheLanguage)
+{
+    FTempDiskFolder folder;
+    ASSERT_TRUE(folder.WriteFile("a.q7f", Bytes(MakeRaw(RawOptions{}))));
+    auto language = [](FAppHarness& app) {
+        FWideString name;
+        app.App()->AddLanguageListener(nullptr, name);
+        return std::string(name.GetNarrow());
+    };
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) {
+        auto* mgr = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
+        FGenericUiWindow* dialog = app.Window("LanguageWin");
+        ASSERT_TRUE(mgr && dialog);
+        FWideString url = folder.GetUrl();
+        ASSERT_TRUE(app.Send("MainWin.Folders", "SelectDir", &url));
+        EXPECT_EQ(language(app), "English");
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectLanguage"));
+        ASSERT_TRUE(dialog->IsVisible());
+        FWideString german("German");
+        app.Send("LanguageWin.Languages", "SelectID", &german);
+        EXPECT_EQ(language(app), "German");
+        ASSERT_TRUE(app.Click("LanguageWin.OK"));
+        EXPECT_FALSE(dialog->IsVisible());
+        EXPECT_EQ(language(app), "German");
+        EXPECT_EQ(mgr->GetList().GetCount(), 1);
+        app.Send("MainWin", "Close");
+    });
+    EXPECT_TRUE(harness.BodyRan());
+    harness.Start([&](FAppHarness& app) { EXPECT_EQ(language(app), "German"); });
+    EXPECT_TRUE(harness.BodyRan());
+}
+
 // Folder arguments with awkward names show their image; stored folders that cannot be
 // reached (a camera that is gone, an unknown scheme, a broken escape, a name past any path
 // limit) start on an empty list without a box.
