@@ -82,12 +82,20 @@ TEST(BrowsingJourney, FolderToDeleteThroughTheRealScript)
         EXPECT_EQ(Text(app, "MainWin.FolderCount"), "4");
         EXPECT_EQ(Text(app, "MainWin.FolderUsed").front(), '(');
 
-        // Sort by type and reverse it, from the View menu's commands.
-        FWideString reverse("True");
-        ASSERT_TRUE(app.Send("MainWin.WinMgr", "ReverseState", &reverse));
+        // Reverse the order and back by the View menu's key (Ctrl+Shift+R).
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'R', true, true));
         EXPECT_EQ(Cells(view), (std::vector<std::string>{"d.jpg", "c.q7f", "b 100% #1.q7f", "a.q7f"}));
-        reverse = FWideString("False");
-        ASSERT_TRUE(app.Send("MainWin.WinMgr", "ReverseState", &reverse));
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'R', true, true));
+        EXPECT_EQ(Cells(view).front(), "a.q7f");
+
+        // Edit's selection keys and View's size keys reach the view.
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'A', true));
+        EXPECT_EQ(Text(app, "MainWin.SelNum"), "4");
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'A', true, true));
+        EXPECT_EQ(mgr->GetList().GetSelectedCount(), 0);
+        const int medium = mgr->GetThumbnailSize();
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kDigit, '1'));
+        EXPECT_LT(mgr->GetThumbnailSize(), medium);
 
         // Select a.q7f by mouse, then mark it by key, lock it by the toolbar button.
         ASSERT_TRUE(app.RunUntil([&] { return AllThumbnailsShown(view); }, 3000));

@@ -111,14 +111,15 @@ TEST(ScriptLoadsTest, CompleteInEveryLanguage)
             const auto& menus = os->GetMenuBar().GetMenus();
             ASSERT_EQ(menus.size(), 6u);
             EXPECT_EQ(Text(menus[0]->GetTitle()), c.fileMenu);
-            // Before a folder is shown: Refresh, Language, Quit, the information window, and
-            // the view's filter and sort choices.
+            // Before a folder is shown: Refresh, Language, Quit, the five selection commands,
+            // the view's sizes, filter, sort, order and raw-only choices, the information
+            // window and About.
             std::vector<std::string> enabled;
             for (const auto& menu : menus)
                 for (const FOsMenu::Item& item : menu->GetItems())
                     if (!item.separator && item.enabled)
                         enabled.push_back(Text(item.label));
-            ASSERT_EQ(enabled.size(), 14u);
+            ASSERT_EQ(enabled.size(), 26u);
             EXPECT_EQ(enabled[2], c.quit);
         });
         EXPECT_EQ(status, 0);
