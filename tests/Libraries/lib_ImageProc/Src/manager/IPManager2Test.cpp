@@ -100,6 +100,18 @@ protected:
         return m_pFolder->Write(name, mgrtest::MakeRawFile(options));
     }
 
+    // The file as the latch class reaches it, so that a test can count or hold its reads.
+    FWideString PutBehindLatch(const std::string& name, const mgrtest::RawFileOptions& options = {})
+    {
+        Put(name, options);
+        FWideString prefix = m_pFolder->URL("x");
+        prefix.DropRight(1);
+        GetLatchStorageClass().SetTarget(prefix);
+        FWideString url("latch://");
+        url += name.c_str();
+        return url;
+    }
+
     IPManager2& NewManager(StateLog* log = nullptr)
     {
         m_managers.push_back(std::make_unique<IPManager2>());
@@ -253,12 +265,9 @@ TEST_F(ManagerTest, PropertiesAreAnsweredAndAModifiedLabelIsReadAgain)
 
 TEST_F(ManagerTest, CachedPropertiesAreAnsweredWithoutReadingThem)
 {
-    Put("cached.bri", With([](mgrtest::RawFileOptions& o) { o.idByte = 5; }));
-    FWideString prefix = m_pFolder->URL("x");
-    prefix.DropRight(1);
+    const FWideString url =
+        PutBehindLatch("cached.bri", With([](mgrtest::RawFileOptions& o) { o.idByte = 5; }));
     FLatchStorageClass& latch = GetLatchStorageClass();
-    latch.SetTarget(prefix);
-    const FWideString url("latch://cached.bri");
     IPManager2& m = NewManager();
     int64_t reads[2] = {};
     for (int64_t& count : reads) {
@@ -279,12 +288,8 @@ TEST_F(ManagerTest, CachedPropertiesAreAnsweredWithoutReadingThem)
 // never waits for the file; the first Idle starts the work.
 TEST_F(ManagerTest, HandingOverARequestReadsNothingUntilIdle)
 {
-    Put("handover.bri");
-    FWideString prefix = m_pFolder->URL("x");
-    prefix.DropRight(1);
+    const FWideString url = PutBehindLatch("handover.bri");
     FLatchStorageClass& latch = GetLatchStorageClass();
-    latch.SetTarget(prefix);
-    const FWideString url("latch://handover.bri");
     IPManager2& m = NewManager();
     struct Case {
         const char* what;
