@@ -152,6 +152,13 @@ TEST(BrowsingJourney, FolderToDeleteThroughTheRealScript)
         EXPECT_FALSE(folder.Exists("c.q7f"));
         EXPECT_EQ(view->GetCellCount(), 3);
         EXPECT_EQ(Text(app, "MainWin.FolderCount"), "3");
+
+        // A file that arrived behind the browser's back shows after File > Refresh (F5).
+        ASSERT_TRUE(folder.WriteFile("e.q7f", Bytes(MakeRaw(RawOptions{}))));
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kFunction, 5));
+        EXPECT_EQ(Text(app, "MainWin.FolderCount"), "4");
+        EXPECT_TRUE(
+            app.RunUntil([&] { return AllThumbnailsShown(view) && view->GetCellCount() == 4; }, 3000));
     });
     EXPECT_TRUE(harness.BodyRan());
 }
