@@ -11,6 +11,7 @@
 #include "FGenericUiWindow.h"
 #include "FImageFileListEntry.h"
 #include "FTempDiskFolder.h"
+#include "FUiDynaString.h"
 #include "FUiMainWindow.h"
 #include "FUiReviewWindow.h"
 #include "FUiTextArray.h"
@@ -267,6 +268,26 @@ TEST(BrowsingJourney, LanguageDialogChangesTheLanguage)
     });
     EXPECT_TRUE(harness.BodyRan());
     harness.Start([&](FAppHarness& app) { EXPECT_EQ(language(app), "German"); });
+    EXPECT_TRUE(harness.BodyRan());
+}
+
+// Help > User Guide (F1) without a guide installed beside the program tells the user so.
+TEST(BrowsingJourney, UserGuideThatIsNotInstalledIsANotice)
+{
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) {
+        FGenericUiWindow* notice = app.Window("MessageWin");
+        ASSERT_NE(notice, nullptr);
+        EXPECT_FALSE(notice->IsVisible());
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kFunction, 1));
+        ASSERT_TRUE(notice->IsVisible());
+        auto* line = dynamic_cast<FUiDynaString*>(app.Object("MessageWin.Line2"));
+        ASSERT_NE(line, nullptr);
+        EXPECT_EQ(std::string(line->GetShownText().GetNarrow()),
+                  "The user guide is not installed beside Rawbench.");
+        ASSERT_TRUE(app.Click("MessageWin.OK"));
+        EXPECT_FALSE(notice->IsVisible());
+    });
     EXPECT_TRUE(harness.BodyRan());
 }
 
