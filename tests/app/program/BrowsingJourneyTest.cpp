@@ -271,22 +271,32 @@ TEST(BrowsingJourney, LanguageDialogChangesTheLanguage)
     EXPECT_TRUE(harness.BodyRan());
 }
 
-// Help > User Guide (F1) without a guide installed beside the program tells the user so.
-TEST(BrowsingJourney, UserGuideThatIsNotInstalledIsANotice)
+// Help > User Guide (F1) without a guide installed beside the program, and a file dropped
+// on a folder that is gone, each tell the user so.
+TEST(BrowsingJourney, UserGuideAndCopyRefusalsAreNotices)
 {
+    FTempDiskFolder folder;
+    ASSERT_TRUE(folder.WriteFile("a.q7f", Bytes(MakeRaw(RawOptions{}))));
     FAppHarness harness;
     harness.Start([&](FAppHarness& app) {
         FGenericUiWindow* notice = app.Window("MessageWin");
-        ASSERT_NE(notice, nullptr);
+        auto* line = dynamic_cast<FUiDynaString*>(app.Object("MessageWin.Line2"));
+        ASSERT_TRUE(notice && line);
         EXPECT_FALSE(notice->IsVisible());
         ASSERT_TRUE(app.Key("MainWin", EOsKey::kFunction, 1));
         ASSERT_TRUE(notice->IsVisible());
-        auto* line = dynamic_cast<FUiDynaString*>(app.Object("MessageWin.Line2"));
-        ASSERT_NE(line, nullptr);
         EXPECT_EQ(std::string(line->GetShownText().GetNarrow()),
                   "The user guide is not installed beside Rawbench.");
         ASSERT_TRUE(app.Click("MessageWin.OK"));
         EXPECT_FALSE(notice->IsVisible());
+
+        std::vector<FWideString> drop = {folder.GetUrl("a.q7f"), folder.GetUrl("gone/")};
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "CopyFile", &drop));
+        ASSERT_TRUE(notice->IsVisible());
+        EXPECT_EQ(std::string(line->GetShownText().GetNarrow()),
+                  "The folder does not exist or cannot be written to.");
+        ASSERT_TRUE(app.Click("MessageWin.OK"));
+        EXPECT_TRUE(folder.Exists("a.q7f"));
     });
     EXPECT_TRUE(harness.BodyRan());
 }
