@@ -51,6 +51,15 @@ bool AllThumbnailsShown(FUiThumbnails* view)
     return view->GetCellCount() > 0;
 }
 
+// Small raws of the given names in the folder.
+bool WriteRaws(const FTempDiskFolder& folder, std::initializer_list<const char*> names)
+{
+    for (const char* name : names)
+        if (!folder.WriteFile(name, Bytes(MakeRaw(RawOptions{}))))
+            return false;
+    return true;
+}
+
 int Mode(const std::string& path)
 {
     struct stat st {
@@ -169,8 +178,7 @@ TEST(BrowsingJourney, FolderToDeleteThroughTheRealScript)
 TEST(BrowsingJourney, ReviewWindowDeletesThroughTheQuestion)
 {
     FTempDiskFolder folder;
-    ASSERT_TRUE(folder.WriteFile("a.q7f", Bytes(MakeRaw(RawOptions{}))));
-    ASSERT_TRUE(folder.WriteFile("b.q7f", Bytes(MakeRaw(RawOptions{}))));
+    ASSERT_TRUE(WriteRaws(folder, {"a.q7f", "b.q7f"}));
     FAppHarness harness;
     harness.Start([&](FAppHarness& app) {
         auto* view = dynamic_cast<FUiThumbnails*>(app.Object("MainWin.Thumbs"));
@@ -205,8 +213,7 @@ TEST(BrowsingJourney, ReviewWindowDeletesThroughTheQuestion)
 TEST(BrowsingJourney, StartWithAFileOrAMissingFolder)
 {
     FTempDiskFolder folder;
-    ASSERT_TRUE(folder.WriteFile("a.q7f", Bytes(MakeRaw(RawOptions{}))));
-    ASSERT_TRUE(folder.WriteFile("b.q7f", Bytes(MakeRaw(RawOptions{}))));
+    ASSERT_TRUE(WriteRaws(folder, {"a.q7f", "b.q7f"}));
     FAppHarness harness;
     harness.Start(
         [&](FAppHarness& app) {
@@ -241,7 +248,7 @@ TEST(BrowsingJourney, StartWithAFileOrAMissingFolder)
 TEST(BrowsingJourney, LanguageDialogChangesTheLanguage)
 {
     FTempDiskFolder folder;
-    ASSERT_TRUE(folder.WriteFile("a.q7f", Bytes(MakeRaw(RawOptions{}))));
+    ASSERT_TRUE(WriteRaws(folder, {"a.q7f"}));
     auto language = [](FAppHarness& app) {
         FWideString name;
         app.App()->AddLanguageListener(nullptr, name);
@@ -276,7 +283,7 @@ TEST(BrowsingJourney, LanguageDialogChangesTheLanguage)
 TEST(BrowsingJourney, UserGuideAndCopyRefusalsAreNotices)
 {
     FTempDiskFolder folder;
-    ASSERT_TRUE(folder.WriteFile("a.q7f", Bytes(MakeRaw(RawOptions{}))));
+    ASSERT_TRUE(WriteRaws(folder, {"a.q7f"}));
     FAppHarness harness;
     harness.Start([&](FAppHarness& app) {
         FGenericUiWindow* notice = app.Window("MessageWin");
