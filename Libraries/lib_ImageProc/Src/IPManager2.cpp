@@ -282,10 +282,11 @@ void IPManager2::Request(FIPManagerRequest* request)
         request->m_Async.Fail(kErrBusy, "IPManager2 is busy.");
         return;
     }
-    priRequest(request);
+    // The caller may be the window's thread: nothing is read or worked out here.
+    priRequest(request, false);
 }
 
-void IPManager2::priRequest(FIPManagerRequest* request)
+void IPManager2::priRequest(FIPManagerRequest* request, bool startNow)
 {
     if (request == nullptr)
         return;
@@ -306,7 +307,7 @@ void IPManager2::priRequest(FIPManagerRequest* request)
         priHandlePropertiesRequest(request);
         return;
     case kReqPreview:
-        priHandlePreviewRequest(request);
+        priHandlePreviewRequest(request, startNow);
         return;
     case kReqProcAndSave:
         priHandleSaveRequest(request);
@@ -315,7 +316,7 @@ void IPManager2::priRequest(FIPManagerRequest* request)
         priHandleModifyRequest(request);
         return;
     default:
-        priStartRequest(request);
+        priStartRequest(request, startNow);
         return;
     }
 }
@@ -325,7 +326,7 @@ const FWideString& IPManager2::GetLabel(int index) const
     return m_usLabels[index >= 0 && index < kLabelCount ? index : 0];
 }
 
-void IPManager2::priStartRequest(FIPManagerRequest* request)
+void IPManager2::priStartRequest(FIPManagerRequest* request, bool startNow)
 {
     m_eMgrState = kMgrInitRequest;
     m_pCurrentRequest = request;
@@ -333,8 +334,8 @@ void IPManager2::priStartRequest(FIPManagerRequest* request)
     request->m_Async.SetProgress(0.0);
     m_Stopwatch.Reset();
     m_Stopwatch.Start();
-    // The work starts at the next Idle: a caller on the user-interface thread must not
-    // wait for the first stages here.
+    if (startNow)
+        priProcessIdle();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -393,7 +394,7 @@ void IPManager2::priHandleModifyRequest(FIPManagerRequest* request)
     }
 }
 
-void IPManager2::priHandlePreviewRequest(FIPManagerRequest* request)
+void IPManager2::priHandlePreviewRequest(FIPManagerRequest* request, bool startNow)
 {
     if (m_pPrivate == nullptr)
         m_pPrivate = new (std::nothrow) FIPManagerPrivate(this);
@@ -405,6 +406,8 @@ void IPManager2::priHandlePreviewRequest(FIPManagerRequest* request)
         return;
     }
     m_pPreviewManager->Request(request);
+    if (startNow && request->m_Async.IsInProgress())
+        m_pPreviewManager->Idle();
     if (request->m_Async.IsInProgress())
         m_pPreviewRequest = request;
 }
