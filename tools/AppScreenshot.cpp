@@ -234,6 +234,13 @@ bool ShootDialogs(FGenericUiApp* app, const std::string& out)
         name->UiRelayMessage(FWideString("SetText"), &text);
     }
     saved = shoot("MultiOverwriteWin", "MultiOverwriteWin.png") && saved;
+    // The longest delete question: several images, some of them locked.
+    if (FIUiRelay* question = app->GetUiRelay(FWideString("ConfirmDeleteWin.Question"))) {
+        int kind = 2;
+        question->UiRelayMessage(FWideString("StringNum"), &kind);
+    }
+    saved = shoot("ConfirmDeleteWin", "ConfirmDeleteWin.png") && saved;
+    saved = shoot("LanguageWin", "LanguageWin.png") && saved;
     return saved;
 }
 

@@ -162,7 +162,7 @@ public:
 
     // Seconds of batch work per Idle call, and of the queue pass's ticking.
     static constexpr double kBatchBudget = 0.008;
-    static constexpr double kQueueBudget = 0.02;
+    static constexpr double kQueueBudget = 0.004;
 
     FIPManager* m_pIpMgr = nullptr;
     FWideString m_usFolderURL;

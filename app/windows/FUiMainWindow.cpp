@@ -153,6 +153,17 @@ int SaneMethod(int method)
     return method >= 1 && method <= 5 ? method : 1;
 }
 
+// The whole size: the storage registry's int helper stops near 2 GB, and a larger file
+// would pass the free-space test of a smaller disk. A file that does not open counts as 0.
+uint64_t FileSize(const FWideString& url)
+{
+    std::unique_ptr<FIFile, void (*)(FIFile*)> file(OpenFileURL(url, kFileRead), [](FIFile* f) {
+        if (f)
+            f->Release();
+    });
+    return file ? file->GetSize() : 0;
+}
+
 } // namespace
 
 void FUiMainWindow::priReadState()
@@ -752,6 +763,7 @@ void FUiMainWindow::priFillList()
             m_pIpMgr->Idle();
     // A folder that cannot be read leaves the list empty; the counts say so.
     m_ImageFileList.ReadFolder(m_pIpMgr, folder);
+    m_usReadOnlyTestedURL = FWideString();
     priUpdateFolderTexts();
     priFire(ON_NEW_THUMBNAIL_LIST, &m_ImageFileList);
     priRequestThumbnails(true);
@@ -808,13 +820,16 @@ void FUiMainWindow::priUpdateState()
     priFireBool(ON_BRISAL_IMAGES_ARE_PRESENT, list.AnyMatching(kMatchRaw));
     priFireBool(ON_CAMERA_WITH_IMAGES, m_bCameraConnected && m_bCameraHasImages);
     if (!m_bCameraMode && !m_usDirectoryURL.IsEmpty()) {
-        FWideString fileName;
-        FIFolder* folder = OpenFolderURL(m_usDirectoryURL, fileName, false);
-        if (folder) {
-            if (folder->IsReadOnly())
-                priFireBool(ON_DIRECTORY_READ_ONLY, false);
-            folder->Release();
+        if (m_usReadOnlyTestedURL != m_usDirectoryURL) {
+            m_usReadOnlyTestedURL = m_usDirectoryURL;
+            FWideString fileName;
+            FIFolder* folder = OpenFolderURL(m_usDirectoryURL, fileName, false);
+            m_bDirReadOnly = folder && folder->IsReadOnly();
+            if (folder)
+                folder->Release();
         }
+        if (m_bDirReadOnly)
+            priFireBool(ON_DIRECTORY_READ_ONLY, false);
     }
     priUpdateFolderTexts();
     priUpdateImageInfo();
@@ -1085,7 +1100,7 @@ void FUiMainWindow::priCopyFile(const FWideString& source, const FWideString& de
         priFire(ON_SHOW_INVALID);
     } else {
         const int64_t free = folder->GetFreeSpace();
-        if (free < 0 || int64_t(GetFileSizeURL(source)) >= free) {
+        if (free < 0 || FileSize(source) >= uint64_t(free)) {
             priFire(ON_SHOW_INSUFFICIENT);
         } else {
             m_CopyReq.m_usFileURL = source;
@@ -1251,6 +1266,12 @@ bool FUiMainWindow::priPanelCommand(const FWideString& message)
             whole += suffix;
             return message == whole;
         };
+        // The window's own notices when the user shows or closes it some other way (its
+        // title bar): the flag follows, nothing is fired back at the window.
+        if (is("", "Shown") || is("", "Hidden")) {
+            flag = is("", "Shown");
+            return true;
+        }
         if (is("Show", ""))
             flag = true;
         else if (is("Hide", ""))

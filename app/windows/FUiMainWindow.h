@@ -131,6 +131,10 @@ private:
     bool m_bUpdateImages = false;
     FIUiRelay* m_pInfoWinMgr = nullptr;
     bool m_bLanguageListener = false;
+    // The shown folder's write test, made once per folder read: it creates a file, far too
+    // slow for the state update that every arriving thumbnail runs.
+    FWideString m_usReadOnlyTestedURL;
+    bool m_bDirReadOnly = false;
 
     RelayEvent* m_apEvents[kEventCount] = {};
 };

@@ -289,10 +289,11 @@ void IPManager2::Request(FIPManagerRequest* request)
         request->m_Async.Fail(kErrBusy, "IPManager2 is busy.");
         return;
     }
-    priRequest(request);
+    // The caller may be the window's thread: nothing is read or worked out here.
+    priRequest(request, false);
 }
 
-void IPManager2::priRequest(FIPManagerRequest* request)
+void IPManager2::priRequest(FIPManagerRequest* request, bool startNow)
 {
     if (request == nullptr)
         return;
@@ -313,7 +314,7 @@ void IPManager2::priRequest(FIPManagerRequest* request)
         priHandlePropertiesRequest(request);
         return;
     case kReqPreview:
-        priHandlePreviewRequest(request);
+        priHandlePreviewRequest(request, startNow);
         return;
     case kReqProcAndSave:
         priHandleSaveRequest(request);
@@ -322,7 +323,7 @@ void IPManager2::priRequest(FIPManagerRequest* request)
         priHandleModifyRequest(request);
         return;
     default:
-        priStartRequest(request);
+        priStartRequest(request, startNow);
         return;
     }
 }
@@ -332,7 +333,7 @@ const FWideString& IPManager2::GetLabel(int index) const
     return m_usLabels[index >= 0 && index < kLabelCount ? index : 0];
 }
 
-void IPManager2::priStartRequest(FIPManagerRequest* request)
+void IPManager2::priStartRequest(FIPManagerRequest* request, bool startNow)
 {
     m_eMgrState = kMgrInitRequest;
     m_pCurrentRequest = request;
@@ -340,7 +341,8 @@ void IPManager2::priStartRequest(FIPManagerRequest* request)
     request->m_Async.SetProgress(0.0);
     m_Stopwatch.Reset();
     m_Stopwatch.Start();
-    priProcessIdle();
+    if (startNow)
+        priProcessIdle();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -399,7 +401,7 @@ void IPManager2::priHandleModifyRequest(FIPManagerRequest* request)
     }
 }
 
-void IPManager2::priHandlePreviewRequest(FIPManagerRequest* request)
+void IPManager2::priHandlePreviewRequest(FIPManagerRequest* request, bool startNow)
 {
     if (m_pPrivate == nullptr)
         m_pPrivate = new (std::nothrow) FIPManagerPrivate(this);
@@ -411,6 +413,8 @@ void IPManager2::priHandlePreviewRequest(FIPManagerRequest* request)
         return;
     }
     m_pPreviewManager->Request(request);
+    if (startNow && request->m_Async.IsInProgress())
+        m_pPreviewManager->Idle();
     if (request->m_Async.IsInProgress())
         m_pPreviewRequest = request;
 }

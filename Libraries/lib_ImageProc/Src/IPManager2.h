@@ -105,8 +105,10 @@ public:
     void Idle() override;
     void Request(FIPManagerRequest* request) override;
 
-    // As Request, without the test for pending preview and save requests.
-    void priRequest(FIPManagerRequest* request);
+    // As Request, without the test for pending preview and save requests. A request from
+    // outside (`startNow` false) only waits for the next Idle; a sub-manager's own request
+    // starts at once, as the sub-managers expect.
+    void priRequest(FIPManagerRequest* request, bool startNow = true);
 
     // Progress of the current request between two states: the weighted fraction done,
     // counted from the entry state and kept within [0, 1].
@@ -147,9 +149,9 @@ private:
     // Requests answered at once or handed on.
     void priHandlePropertiesRequest(FIPManagerRequest* request);
     void priHandleModifyRequest(FIPManagerRequest* request);
-    void priHandlePreviewRequest(FIPManagerRequest* request);
+    void priHandlePreviewRequest(FIPManagerRequest* request, bool startNow);
     void priHandleSaveRequest(FIPManagerRequest* request);
-    void priStartRequest(FIPManagerRequest* request);
+    void priStartRequest(FIPManagerRequest* request, bool startNow);
 
     // Blocking retriever calls.
     void priGetUniqueID(FIPManagerRequest* request, FWideString& uniqueId);

@@ -85,8 +85,8 @@ void IPPreviewManager::Request(FIPManagerRequest* request)
     status.m_iErrorCode.store(kErrNone, std::memory_order_release);
     m_iState = kRequestProperties;
     m_pCurReq = request;
+    // Read and decoded from the next Idle on, so that handing a request over never blocks.
     status.SetState(kInProgress);
-    Idle();
 }
 
 void IPPreviewManager::Idle()

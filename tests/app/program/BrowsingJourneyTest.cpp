@@ -8,9 +8,13 @@
 #include "BrowserFixtures.h"
 #include "FAppHarness.h"
 #include "FGenericUiApp.h"
+#include "FGenericUiWindow.h"
 #include "FImageFileListEntry.h"
 #include "FTempDiskFolder.h"
+#include "FUiDynaString.h"
 #include "FUiMainWindow.h"
+#include "FUiReviewWindow.h"
+#include "FUiTextArray.h"
 #include "FUiTextBox.h"
 #include "FUiThumbnails.h"
 
@@ -47,6 +51,15 @@ bool AllThumbnailsShown(FUiThumbnails* view)
     return view->GetCellCount() > 0;
 }
 
+// Small raws of the given names in the folder.
+bool WriteRaws(const FTempDiskFolder& folder, std::initializer_list<const char*> names)
+{
+    for (const char* name : names)
+        if (!folder.WriteFile(name, Bytes(MakeRaw(RawOptions{}))))
+            return false;
+    return true;
+}
+
 int Mode(const std::string& path)
 {
     struct stat st {
@@ -79,12 +92,20 @@ TEST(BrowsingJourney, FolderToDeleteThroughTheRealScript)
         EXPECT_EQ(Text(app, "MainWin.FolderCount"), "4");
         EXPECT_EQ(Text(app, "MainWin.FolderUsed").front(), '(');
 
-        // Sort by type and reverse it, from the View menu's commands.
-        FWideString reverse("True");
-        ASSERT_TRUE(app.Send("MainWin.WinMgr", "ReverseState", &reverse));
+        // Reverse the order and back by the View menu's key (Ctrl+Shift+R).
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'R', true, true));
         EXPECT_EQ(Cells(view), (std::vector<std::string>{"d.jpg", "c.q7f", "b 100% #1.q7f", "a.q7f"}));
-        reverse = FWideString("False");
-        ASSERT_TRUE(app.Send("MainWin.WinMgr", "ReverseState", &reverse));
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'R', true, true));
+        EXPECT_EQ(Cells(view).front(), "a.q7f");
+
+        // Edit's selection keys and View's size keys reach the view.
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'A', true));
+        EXPECT_EQ(Text(app, "MainWin.SelNum"), "4");
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'A', true, true));
+        EXPECT_EQ(mgr->GetList().GetSelectedCount(), 0);
+        const int medium = mgr->GetThumbnailSize();
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kDigit, '1'));
+        EXPECT_LT(mgr->GetThumbnailSize(), medium);
 
         // Select a.q7f by mouse, then mark it by key, lock it by the toolbar button.
         ASSERT_TRUE(app.RunUntil([&] { return AllThumbnailsShown(view); }, 3000));
@@ -114,17 +135,75 @@ TEST(BrowsingJourney, FolderToDeleteThroughTheRealScript)
         ASSERT_TRUE(app.Key("MainWin", EOsKey::kDigit, '1', true));
         EXPECT_EQ(view->GetCellCount(), 4);
 
-        // Delete c.q7f: the Delete key asks, the answer deletes it.
+        // Delete c.q7f: the toolbar button asks, Cancel keeps the file; the Delete key asks
+        // again, the question's Delete button moves it away.
         FWideString cURL = folder.GetUrl("c.q7f");
         ASSERT_TRUE(app.Send("MainWin.WinMgr", "DeselectImage", &aURL));
         ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &cURL));
+        FGenericUiWindow* question = app.Window("ConfirmDeleteWin");
+        ASSERT_NE(question, nullptr);
+        EXPECT_FALSE(question->IsVisible());
+        ASSERT_TRUE(app.Click("MainWin.Delete"));
+        ASSERT_TRUE(question->IsVisible());
+        auto* text = dynamic_cast<FUiTextArray*>(app.Object("ConfirmDeleteWin.Question"));
+        ASSERT_NE(text, nullptr);
+        EXPECT_EQ(text->GetTextAt(text->GetIndex()).GetNarrow(), std::string("QDeleteOne"));
+        ASSERT_TRUE(app.Click("ConfirmDeleteWin.Cancel"));
+        EXPECT_FALSE(question->IsVisible());
+        app.RunUntil([&] { return mgr->GetList().IsBatchRunning(); }, 20);
+        EXPECT_TRUE(folder.Exists("c.q7f"));
+        EXPECT_EQ(view->GetCellCount(), 4);
+
         ASSERT_TRUE(app.Key("MainWin", EOsKey::kDelete));
-        FWideString answer("Delete");
-        ASSERT_TRUE(app.Send("MainWin.WinMgr", "Reply", &answer));
+        ASSERT_TRUE(question->IsVisible());
+        ASSERT_TRUE(app.Click("ConfirmDeleteWin.Delete"));
+        EXPECT_FALSE(question->IsVisible());
         ASSERT_TRUE(app.RunUntil([&] { return !mgr->GetList().IsBatchRunning(); }, 1000));
         EXPECT_FALSE(folder.Exists("c.q7f"));
         EXPECT_EQ(view->GetCellCount(), 3);
         EXPECT_EQ(Text(app, "MainWin.FolderCount"), "3");
+
+        // A file that arrived behind the browser's back shows after File > Refresh (F5).
+        ASSERT_TRUE(folder.WriteFile("e.q7f", Bytes(MakeRaw(RawOptions{}))));
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kFunction, 5));
+        EXPECT_EQ(Text(app, "MainWin.FolderCount"), "4");
+        EXPECT_TRUE(
+            app.RunUntil([&] { return AllThumbnailsShown(view) && view->GetCellCount() == 4; }, 3000));
+    });
+    EXPECT_TRUE(harness.BodyRan());
+}
+
+// The review window asks the same question about the image it shows; its answer moves the
+// file away and the browser drops the cell.
+TEST(BrowsingJourney, ReviewWindowDeletesThroughTheQuestion)
+{
+    FTempDiskFolder folder;
+    ASSERT_TRUE(WriteRaws(folder, {"a.q7f", "b.q7f"}));
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) {
+        auto* view = dynamic_cast<FUiThumbnails*>(app.Object("MainWin.Thumbs"));
+        ASSERT_NE(view, nullptr);
+        FWideString url = folder.GetUrl();
+        ASSERT_TRUE(app.Send("MainWin.Folders", "SelectDir", &url));
+        ASSERT_TRUE(app.RunUntil([&] { return AllThumbnailsShown(view); }, 3000));
+        FWideString aURL = folder.GetUrl("a.q7f");
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &aURL));
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'E'));
+        FGenericUiWindow* review = app.Window("ReviewWin");
+        auto* reviewer = dynamic_cast<FUiReviewWindow*>(app.Object("ReviewWin.WinMgr"));
+        ASSERT_TRUE(review && review->IsVisible() && reviewer);
+        ASSERT_TRUE(app.RunUntil([&] { return reviewer->GetEntry() && reviewer->IsIdle(); }, 3000));
+
+        FGenericUiWindow* question = app.Window("ConfirmDeleteWin");
+        ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kDelete));
+        ASSERT_TRUE(question && question->IsVisible());
+        auto* text = dynamic_cast<FUiTextArray*>(app.Object("ConfirmDeleteWin.Question"));
+        ASSERT_NE(text, nullptr);
+        EXPECT_EQ(text->GetTextAt(text->GetIndex()).GetNarrow(), std::string("QDeleteReview"));
+        ASSERT_TRUE(app.Click("ConfirmDeleteWin.Delete"));
+        ASSERT_TRUE(app.RunUntil([&] { return view->GetCellCount() == 1; }, 1000));
+        EXPECT_FALSE(folder.Exists("a.q7f"));
+        EXPECT_TRUE(folder.Exists("b.q7f"));
     });
     EXPECT_TRUE(harness.BodyRan());
 }
@@ -134,8 +213,7 @@ TEST(BrowsingJourney, FolderToDeleteThroughTheRealScript)
 TEST(BrowsingJourney, StartWithAFileOrAMissingFolder)
 {
     FTempDiskFolder folder;
-    ASSERT_TRUE(folder.WriteFile("a.q7f", Bytes(MakeRaw(RawOptions{}))));
-    ASSERT_TRUE(folder.WriteFile("b.q7f", Bytes(MakeRaw(RawOptions{}))));
+    ASSERT_TRUE(WriteRaws(folder, {"a.q7f", "b.q7f"}));
     FAppHarness harness;
     harness.Start(
         [&](FAppHarness& app) {
@@ -163,6 +241,135 @@ TEST(BrowsingJourney, StartWithAFileOrAMissingFolder)
         folder.GetPath() + "/no such folder/");
     EXPECT_TRUE(second.BodyRan());
     EXPECT_TRUE(second.MessageBoxes().empty());
+}
+
+// File > Language opens the language dialog; a choice applies at once, OK starts the
+// browser over in it (the folder stays shown), and the next start keeps it.
+TEST(BrowsingJourney, LanguageDialogChangesTheLanguage)
+{
+    FTempDiskFolder folder;
+    ASSERT_TRUE(WriteRaws(folder, {"a.q7f"}));
+    auto language = [](FAppHarness& app) {
+        FWideString name;
+        app.App()->AddLanguageListener(nullptr, name);
+        return std::string(name.GetNarrow());
+    };
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) {
+        auto* mgr = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
+        FGenericUiWindow* dialog = app.Window("LanguageWin");
+        ASSERT_TRUE(mgr && dialog);
+        FWideString url = folder.GetUrl();
+        ASSERT_TRUE(app.Send("MainWin.Folders", "SelectDir", &url));
+        EXPECT_EQ(language(app), "English");
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectLanguage"));
+        ASSERT_TRUE(dialog->IsVisible());
+        FWideString german("German");
+        app.Send("LanguageWin.Languages", "SelectID", &german);
+        EXPECT_EQ(language(app), "German");
+        ASSERT_TRUE(app.Click("LanguageWin.OK"));
+        EXPECT_FALSE(dialog->IsVisible());
+        EXPECT_EQ(language(app), "German");
+        EXPECT_EQ(mgr->GetList().GetCount(), 1);
+        app.Send("MainWin", "Close");
+    });
+    EXPECT_TRUE(harness.BodyRan());
+    harness.Start([&](FAppHarness& app) { EXPECT_EQ(language(app), "German"); });
+    EXPECT_TRUE(harness.BodyRan());
+}
+
+// Help > User Guide (F1) without a guide installed beside the program, and a file dropped
+// on a folder that is gone, each tell the user so.
+TEST(BrowsingJourney, UserGuideAndCopyRefusalsAreNotices)
+{
+    FTempDiskFolder folder;
+    ASSERT_TRUE(WriteRaws(folder, {"a.q7f"}));
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) {
+        FGenericUiWindow* notice = app.Window("MessageWin");
+        auto* line = dynamic_cast<FUiDynaString*>(app.Object("MessageWin.Line2"));
+        ASSERT_TRUE(notice && line);
+        EXPECT_FALSE(notice->IsVisible());
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kFunction, 1));
+        ASSERT_TRUE(notice->IsVisible());
+        EXPECT_EQ(std::string(line->GetShownText().GetNarrow()),
+                  "The user guide is not installed beside Rawbench.");
+        ASSERT_TRUE(app.Click("MessageWin.OK"));
+        EXPECT_FALSE(notice->IsVisible());
+
+        std::vector<FWideString> drop = {folder.GetUrl("a.q7f"), folder.GetUrl("gone/")};
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "CopyFile", &drop));
+        ASSERT_TRUE(notice->IsVisible());
+        EXPECT_EQ(std::string(line->GetShownText().GetNarrow()),
+                  "The folder does not exist or cannot be written to.");
+        ASSERT_TRUE(app.Click("MessageWin.OK"));
+        EXPECT_TRUE(folder.Exists("a.q7f"));
+    });
+    EXPECT_TRUE(harness.BodyRan());
+}
+
+// Folder arguments with awkward names show their image; stored folders that cannot be
+// reached (a camera that is gone, an unknown scheme, a broken escape, a name past any path
+// limit) start on an empty list without a box.
+TEST(BrowsingJourney, AwkwardAndUnreachableStartFolders)
+{
+    FTempDiskFolder folder;
+    struct Case {
+        const char* what;
+        std::string argument; // a folder under `folder`, made with one raw in it
+        std::string stored;   // DirectoryURL of the state file
+        int count;
+        std::string file = ""; // a text file in the argument's folder, named as the argument
+    };
+    const Case cases[] = {
+        {"percent, quotes, hash", "100% \"q\" #1", "", 1},
+        {"not UTF-8", "caf\xE9 \xFF", "", 1},
+        {"a file that is no image", "plain", "", 1, "notes.txt"},
+        {"camera gone", "", "camera://1/cf/images/", 0},
+        {"unknown scheme", "", "nosuch://x/", 0},
+        {"broken escape", "", "disk:///tmp/%zz%/", 0},
+        {"too long", "", "disk:///" + std::string(5000, 'a') + "/", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string argument;
+        if (!c.argument.empty()) {
+            ASSERT_TRUE(folder.MakeFolder(c.argument));
+            ASSERT_TRUE(folder.WriteFile(c.argument + "/a.q7f", Bytes(MakeRaw(RawOptions{}))));
+            argument = folder.GetPath() + "/" + c.argument + "/" + c.file;
+            if (!c.file.empty()) {
+                ASSERT_TRUE(folder.WriteFile(c.argument + "/" + c.file, "not an image"));
+            }
+        }
+        FAppHarness harness;
+        if (!c.stored.empty()) {
+            ASSERT_TRUE(
+                harness.WriteStateFile("<STATE><PERDATA Name=\"Rawbench.MainWin.WinMgr\" DirectoryURL=\"" +
+                                       c.stored + "\"/></STATE>"));
+        }
+        harness.Start(
+            [&](FAppHarness& app) {
+                auto* mgr = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
+                ASSERT_NE(mgr, nullptr);
+                EXPECT_EQ(mgr->GetList().GetCount(), c.count);
+                if (c.count == 1) {
+                    // The listed name reaches the file: marking it writes to disk.
+                    FWideString url = mgr->GetList().m_pHead->m_usURL;
+                    ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &url));
+                    ASSERT_TRUE(app.Send("MainWin.WinMgr", "Mark"));
+                    ASSERT_TRUE(app.RunUntil([&] { return !mgr->GetList().IsBatchRunning(); }, 1000));
+                    EXPECT_TRUE(mgr->GetList().m_pHead->m_bMarked);
+                    EXPECT_EQ(Text(app, "MainWin.FolderCount"), "1");
+                }
+                EXPECT_FALSE(mgr->IsCameraMode());
+                // Nothing to review: the review window stays closed.
+                app.RunUntil([] { return false; }, 10);
+                EXPECT_FALSE(app.Window("ReviewWin")->IsVisible());
+            },
+            argument);
+        EXPECT_TRUE(harness.BodyRan());
+        EXPECT_TRUE(harness.MessageBoxes().empty());
+    }
 }
 
 // A damaged state file: absurd methods, words for flags, a name with "%", quotes and "#"

@@ -111,15 +111,16 @@ TEST(ScriptLoadsTest, CompleteInEveryLanguage)
             const auto& menus = os->GetMenuBar().GetMenus();
             ASSERT_EQ(menus.size(), 6u);
             EXPECT_EQ(Text(menus[0]->GetTitle()), c.fileMenu);
-            // Before a folder is shown: auto-launch, Quit, the information window, and the
-            // view's filter and sort choices.
+            // Before a folder is shown: Refresh, auto-launch, Language, Quit, the five selection
+            // commands, the view's sizes, filter, sort, order and raw-only choices, the
+            // information window and the Help menu.
             std::vector<std::string> enabled;
             for (const auto& menu : menus)
                 for (const FOsMenu::Item& item : menu->GetItems())
                     if (!item.separator && item.enabled)
                         enabled.push_back(Text(item.label));
-            ASSERT_EQ(enabled.size(), 13u);
-            EXPECT_EQ(enabled[1], c.quit);
+            ASSERT_EQ(enabled.size(), 31u);
+            EXPECT_EQ(enabled[3], c.quit);
         });
         EXPECT_EQ(status, 0);
         EXPECT_TRUE(harness.MessageBoxes().empty());

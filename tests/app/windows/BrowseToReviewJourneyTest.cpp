@@ -262,9 +262,22 @@ TEST(BrowseToInformationJourney, TheKeyAndTheButtonToggleTheWindow)
         EXPECT_FALSE(info->IsVisible());
         ASSERT_TRUE(app.Click("MainWin.Info"));
         EXPECT_TRUE(info->IsVisible());
+        // Closed by its title bar: the next press shows it again.
+        auto* os = dynamic_cast<FHeadlessUiWindow*>(info->GetOsWindow());
+        ASSERT_NE(os, nullptr);
+        os->InjectClose();
+        HeadlessPumpUntilIdle();
+        EXPECT_FALSE(info->IsVisible());
+        ASSERT_TRUE(app.Click("MainWin.Info"));
+        EXPECT_TRUE(info->IsVisible());
         app.Send("MainWin", "Close");
     });
     EXPECT_TRUE(harness.BodyRan());
+    // Shown when the program ended: shown at the next start.
+    std::string state;
+    ASSERT_TRUE(harness.ReadStateFile(state));
+    std::erase(state, '\0');
+    EXPECT_NE(state.find("InfoWindowVisible=\"T\""), std::string::npos) << state;
 }
 
 } // namespace

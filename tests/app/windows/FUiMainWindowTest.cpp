@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -47,6 +48,8 @@ public:
             query->m_bAllowed = std::string(query->m_usURL.GetNarrow()).find(allow) == std::string::npos;
         }
         lines.push_back(line);
+        if (data && name == "ON_SET_URL" && treeTarget)
+            treeTarget->UiRelayMessage(FWideString("DirSelected"), data);
         return true;
     }
     static bool IsTextEvent(const std::string& n)
@@ -54,7 +57,7 @@ public:
         return n.find("COUNT") != std::string::npos || n.find("STORAGE_USED") != std::string::npos ||
                n == "ON_IMAGE_INFO" || n == "ON_SET_IMAGE_INFO_NUM" || n == "ON_SET_IMAGE_INFO_SIZE" ||
                n == "ON_DESELECT_IMAGE" || n == "ON_DOWNLOAD_DST_DIR" || n == "ON_DELETING_IMAGE" ||
-               n == "ON_CFCARD_CAPACITY";
+               n == "ON_CFCARD_CAPACITY" || n == "ON_DISPLAY_VERSION";
     }
     static bool IsBoolEvent(const std::string& n)
     {
@@ -80,7 +83,8 @@ public:
     int Count(const char* name) const { return int(Only({name}).size()); }
 
     std::vector<std::string> lines;
-    std::string allow; // rotations and deletes of URLs holding this are refused
+    std::string allow;               // rotations and deletes of URLs holding this are refused
+    FIUiRelay* treeTarget = nullptr; // answers ON_SET_URL with "DirSelected", as the folder tree does
 };
 
 FWideString FolderOf(const FWideString& fileURL)
@@ -547,6 +551,51 @@ TEST_F(MainWindowTest, OpenPathShowsTheFolderAndReviewsTheFile)
     EXPECT_TRUE(m_Log.lines.empty());
 }
 
+// Start-up from a stored state: version, init, the information window lookup, the camera
+// state, the stored folder read inside ON_SET_URL (the tree answers with "DirSelected"), the
+// auto-launch query, the stored settings' events, the filter, then the state update.
+TEST_F(MainWindowTest, StartUpFiresItsEventsInOrder)
+{
+    PutRaw("a.q7f");
+    FUiTestApp app(R"(<UI_SCRIPT Name="TestApp" HasPersistantDataStore="true">
+        <LANGUAGES><LANGUAGE Name="English" Default="true"/></LANGUAGES>
+        <FONTS><APPFONT Name="Body" Height="10"><MSWFONT><English Fontname="DejaVu Sans"/></MSWFONT></APPFONT></FONTS>
+        <WINDOW Name="W" DX="60" DY="40"><VBOX/></WINDOW></UI_SCRIPT>)",
+                   false);
+    ASSERT_TRUE(app.WriteAppDataFile("TestApp.state.xml",
+                                     "<STATE><PERDATA Name=\"TestApp.WinMgr\" DirectoryURL=\"" +
+                                         std::string(Folder().GetNarrow()) +
+                                         "\" SortMethod=\"3\" ReverseSort=\"T\" FilterMethod=\"2\" "
+                                         "BriOnly=\"T\"/></STATE>"));
+    ASSERT_TRUE(app.Init());
+    app.GetApp()->SetVersion(2, 3, 0, 3152);
+    FPropList tag(nullptr, "MAIN_WIN_MGR");
+    tag.SetString(FWideString("Name"), FWideString("WinMgr"));
+    ASSERT_TRUE(m_pWin->InitUiObject(app.GetApp(), nullptr, nullptr, &tag));
+    m_Log.treeTarget = m_pWin.get();
+    m_Log.lines.clear();
+    ASSERT_TRUE(Send("Post Creation Initialization"));
+    EXPECT_EQ(m_Log.Only({"ON_DISPLAY_VERSION", "ON_INIT", "ON_GET_INFO_WINDOW_PTR", "ON_CAMERA_CONNECTED",
+                          "ON_SET_URL", "ON_NEW_THUMBNAIL_LIST", "ON_QUERY_AUTO_LAUNCH_STATE",
+                          "ON_SET_FILTER_TO_ALL", "ON_SET_FILTER_TO_MARKED", "ON_SET_SORT_BY_NAME",
+                          "ON_SET_SORT_BY_FILE_SIZE", "ON_SET_REVERSE_ORDER", "ON_SET_SHOW_BRI_ONLY",
+                          "ON_SHOW_FILTER"}),
+              (std::vector<std::string>{"ON_DISPLAY_VERSION=v2.3 Release (3152)", "ON_INIT",
+                                        "ON_GET_INFO_WINDOW_PTR", "ON_CAMERA_CONNECTED=0", "ON_SET_URL",
+                                        "ON_NEW_THUMBNAIL_LIST", "ON_QUERY_AUTO_LAUNCH_STATE",
+                                        "ON_SET_FILTER_TO_MARKED", "ON_SET_SORT_BY_FILE_SIZE",
+                                        "ON_SET_REVERSE_ORDER", "ON_SET_SHOW_BRI_ONLY", "ON_SHOW_FILTER=7"}));
+    // The state update closes the sequence, after the filter.
+    const auto filter = std::find(m_Log.lines.begin(), m_Log.lines.end(), "ON_SHOW_FILTER=7");
+    ASSERT_NE(filter, m_Log.lines.end());
+    EXPECT_NE(std::find(filter, m_Log.lines.end(), "ON_IMAGES_ARE_PRESENT=1"), m_Log.lines.end());
+    EXPECT_EQ(m_Log.lines.back(), "ON_SET_IMAGE_INFO_SIZE=");
+    EXPECT_EQ(m_pWin->GetDirectoryURL(), Folder());
+    EXPECT_EQ(m_pWin->GetList().GetCount(), 1);
+    ASSERT_TRUE(Send("we're goin' bye-bye"));
+    m_pWin.reset(); // before the application it belongs to
+}
+
 TEST_F(MainWindowTest, WebLinksGoThroughAShortcutToTheDesktopOpener)
 {
     FScopedEnv tmp("TMPDIR", m_pFolder->NativePath(""));
@@ -604,6 +653,31 @@ TEST_F(MainWindowTest, CopyingADroppedFile)
     EXPECT_FALSE(m_pFolder->Exists("dst/a.q7f"));
     std::vector<FWideString> one = {source};
     EXPECT_THROW(Send("CopyFile", &one), FArrayException);
+}
+
+// A file larger than the disk's free space, and far past 32 bits, is refused (sparse, so it
+// takes no room itself).
+TEST_F(MainWindowTest, CopyingAFileLargerThanTheFreeSpace)
+{
+    std::filesystem::create_directory(m_pFolder->NativePath("dst"));
+    FWideString dst = Folder();
+    dst += "dst/";
+    FWideString ignored;
+    FIFolder* folder = OpenFolderURL(dst, ignored, false);
+    ASSERT_NE(folder, nullptr);
+    const int64_t free = folder->GetFreeSpace();
+    folder->Release();
+    ASSERT_GT(free, 0);
+    const std::string big = m_pFolder->NativePath("big.q7f");
+    std::ofstream(big).close();
+    std::error_code error;
+    std::filesystem::resize_file(big, uint64_t(free) + (4ULL << 30), error);
+    if (error)
+        GTEST_SKIP() << "no sparse file of " << free << " bytes here: " << error.message();
+    m_Log.lines.clear();
+    std::vector<FWideString> pair = {m_pFolder->URL("big.q7f"), dst};
+    ASSERT_TRUE(Send("CopyFile", &pair));
+    EXPECT_EQ(m_Log.lines, (std::vector<std::string>{"ON_SHOW_INSUFFICIENT"}));
 }
 
 TEST_F(MainWindowTest, CameraNoticesModesAndCounts)

@@ -206,10 +206,15 @@ void FLatchStorageClass::ResetControls()
 
 FLatchStorageClass& GetLatchStorageClass()
 {
-    static FLatchStorageClass* s_pClass = [] {
-        auto* latch = new FLatchStorageClass(u"latch", u"");
-        RegisterStorageClass(u"latch", latch);
-        return latch;
-    }();
+    static FLatchStorageClass* s_pClass = nullptr;
+    // A program start run earlier in the same process shuts the registry down and deletes
+    // every class in it, this one included: then a new one is registered.
+    bool registered = false;
+    for (const FStorageClassEntry& entry : GetStorageClassEntries())
+        registered = registered || (s_pClass && entry.m_pClass == s_pClass && entry.m_name == u"latch");
+    if (!registered) {
+        s_pClass = new FLatchStorageClass(u"latch", u"");
+        RegisterStorageClass(u"latch", s_pClass);
+    }
     return *s_pClass;
 }

@@ -100,6 +100,18 @@ protected:
         return m_pFolder->Write(name, mgrtest::MakeRawFile(options));
     }
 
+    // The file as the latch class reaches it, so that a test can count or hold its reads.
+    FWideString PutBehindLatch(const std::string& name, const mgrtest::RawFileOptions& options = {})
+    {
+        Put(name, options);
+        FWideString prefix = m_pFolder->URL("x");
+        prefix.DropRight(1);
+        GetLatchStorageClass().SetTarget(prefix);
+        FWideString url("latch://");
+        url += name.c_str();
+        return url;
+    }
+
     IPManager2& NewManager(StateLog* log = nullptr)
     {
         m_managers.push_back(std::make_unique<IPManager2>());
@@ -253,12 +265,9 @@ TEST_F(ManagerTest, PropertiesAreAnsweredAndAModifiedLabelIsReadAgain)
 
 TEST_F(ManagerTest, CachedPropertiesAreAnsweredWithoutReadingThem)
 {
-    Put("cached.bri", With([](mgrtest::RawFileOptions& o) { o.idByte = 5; }));
-    FWideString prefix = m_pFolder->URL("x");
-    prefix.DropRight(1);
+    const FWideString url =
+        PutBehindLatch("cached.bri", With([](mgrtest::RawFileOptions& o) { o.idByte = 5; }));
     FLatchStorageClass& latch = GetLatchStorageClass();
-    latch.SetTarget(prefix);
-    const FWideString url("latch://cached.bri");
     IPManager2& m = NewManager();
     int64_t reads[2] = {};
     for (int64_t& count : reads) {
@@ -273,6 +282,48 @@ TEST_F(ManagerTest, CachedPropertiesAreAnsweredWithoutReadingThem)
     }
     // The second answer costs only the unique id's header read.
     EXPECT_LT(reads[1], reads[0]);
+}
+
+// Handing a development or a preview over reads nothing: the caller (the window's thread)
+// never waits for the file; the first Idle starts the work.
+TEST_F(ManagerTest, HandingOverARequestReadsNothingUntilIdle)
+{
+    const FWideString url = PutBehindLatch("handover.bri");
+    FLatchStorageClass& latch = GetLatchStorageClass();
+    IPManager2& m = NewManager();
+    struct Case {
+        const char* what;
+        int end;
+        std::function<void(FIPManagerRequest&)> fill;
+    };
+    // This file holds no preview: that request ends in its error, after reading.
+    const Case cases[] = {
+        {"processed", kCompleted, [&](FIPManagerRequest& r) { Processed(r, url); }},
+        {"preview", kError,
+         [&](FIPManagerRequest& r) {
+             r.m_eKind = kReqPreview;
+             r.m_usFileName = url;
+             r.m_iOutCols = r.m_iOutRows = 64;
+             r.m_rCrop.Set(0, 0, 64, 64);
+             r.m_eOutputFormat = kDisplay;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FIPManagerRequest r;
+        c.fill(r);
+        latch.CloseLatch();
+        const int64_t before = latch.GetReadCount();
+        m.Request(&r);
+        EXPECT_TRUE(r.m_Async.IsInProgress());
+        EXPECT_TRUE(m.IsBusy());
+        EXPECT_EQ(latch.GetReadCount(), before);
+        EXPECT_EQ(latch.GetWaitingReads(), 0);
+        latch.OpenLatch();
+        ASSERT_TRUE(TickUntil([&] { return r.m_Async.IsFinal(); }, [&] { m.Idle(); }));
+        EXPECT_EQ(r.m_Async.GetState(), c.end) << Narrow(r.m_Async.m_usErrorText);
+        EXPECT_GT(latch.GetReadCount(), before);
+    }
 }
 
 TEST_F(ManagerTest, ColdAndWarmRequestsRunTheExpectedStates)
