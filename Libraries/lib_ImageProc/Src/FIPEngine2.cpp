@@ -13,6 +13,7 @@
 #include "FGlobalLUTsClass.h"
 #include "FIPERequest.h"
 #include "FIPEngineStages.h"
+#include "FIPWorkSignal.h"
 #include "FWinThread.h"
 
 struct FIPEngineShared {
@@ -105,6 +106,7 @@ int ThreadMain(void* argument)
         shared.m_pSlot.store(nullptr, std::memory_order_release);
         request->m_Async.SetState(finalState);
         shared.m_doneEvent.Set();
+        SignalIPWorkDone();
     }
     return 0;
 }
@@ -180,7 +182,7 @@ void FIPEngine2::Request(FIPERequest* request)
 
 void FIPEngine2::Idle()
 {
-    if (m_pShared->m_pSlot.load(std::memory_order_acquire) == nullptr)
+    if (m_pShared->m_pSlot.load(std::memory_order_acquire) == nullptr || !IPIdleMayWait())
         return;
     m_pShared->m_doneEvent.Wait(kIdleWaitMs);
 }

@@ -3,6 +3,7 @@
 #include "FDebugTrace.h"
 #include "FEvent.h"
 #include "FException.h"
+#include "FIPWorkSignal.h"
 #include "FIStorageClass.h"
 #include "FPropList.h"
 #include "FWinThread.h"
@@ -92,6 +93,7 @@ int priThreadMain(void* argument)
         core.m_pfnHandler(*req);
         std::function<void()> release = core.priFinish(req);
         core.m_doneEvent.Set();
+        SignalIPWorkDone();
         if (release)
             release();
     }
@@ -148,7 +150,7 @@ void FLoaderMailbox::Idle()
         std::lock_guard<std::mutex> lock(core.m_lock);
         pending = core.m_pPending != nullptr;
     }
-    if (pending)
+    if (pending && IPIdleMayWait())
         core.m_doneEvent.Wait(kIdleWaitMs);
 }
 
