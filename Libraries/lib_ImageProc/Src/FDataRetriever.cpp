@@ -453,9 +453,13 @@ void FDataRetriever::priDeleteLoaderRequest()
 {
     if (!m_pLoaderReq)
         return;
-    // The thread may still be letting go of a finished request.
-    while (m_pLoader && m_pLoader->IsHolding(*m_pLoaderReq))
-        m_pLoader->Idle();
+    // The thread may still be letting go of a finished request: it deletes the record then,
+    // so that nobody waits for it here.
+    if (m_pLoader && m_pLoader->IsHolding(*m_pLoaderReq)) {
+        FLoaderRequest* held = m_pLoaderReq.release();
+        m_pLoader->Abandon(*held, [held] { delete held; });
+        return;
+    }
     m_pLoaderReq.reset();
 }
 
