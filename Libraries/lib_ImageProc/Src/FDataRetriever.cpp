@@ -383,19 +383,21 @@ void FDataRetriever::priOwnIdle()
     if (!m_pLoaderReq)
         throw FException("FDataRetriever::Idle() current request has no load request.");
     FLoaderRequest& loaderReq = *m_pLoaderReq;
+    // The other side may finish between two reads: each decision rests on one read of the
+    // state, taken before the outcome is copied, so nothing ends with a copy still in progress.
     if (m_bWaitingForBlock) {
         const FAsyncStatus& block = *m_pHandle->GetLoadStatus();
-        CopyOutcome(loaderReq.m_Async, block);
         if (block.IsInProgress()) {
             m_pCurrent->m_Async.SetProgress(block.GetProgress());
             return;
         }
+        CopyOutcome(loaderReq.m_Async, block);
         m_bWaitingForBlock = false;
     }
     if (m_pCurrent->m_Async.IsCancelRequested())
         loaderReq.m_Async.RequestCancel();
-    CopyOutcome(m_pCurrent->m_Async, loaderReq.m_Async);
     const int state = loaderReq.m_Async.GetState();
+    CopyOutcome(m_pCurrent->m_Async, loaderReq.m_Async);
     if (m_pCurrent->m_eKind == kRetrieveData) {
         FAsyncStatus& block = *m_pHandle->GetLoadStatus();
         CopyOutcome(block, loaderReq.m_Async);
