@@ -3,7 +3,8 @@
 //   folder through the storage class alone ("x_copy" is the ratio);
 // - the thumbnails of 500 raw files with embedded JPEG previews through the list's queue
 //   and the real manager pool, beside decoding the same JPEG streams with libjpeg on
-//   every core. The argument is the pool size (0: the default of 4; 1: one per core).
+//   every core at the scale the thumbnails need (1/8). The argument is the pool size
+//   (0: the default of 4; 1: one per core).
 
 #include <cstdio>
 #include <jpeglib.h>
@@ -30,6 +31,8 @@ namespace
 constexpr int kListedFiles = 10000;
 constexpr int kThumbnailFiles = 500;
 constexpr int kThumbnailEdge = 128;
+constexpr int kPreviewCols = 1616;
+constexpr int kPreviewRows = 1077;
 
 rawtest::Bytes PreviewJPEG(int cols, int rows, int seed)
 {
@@ -113,8 +116,9 @@ PreviewFolder& Previews()
     static PreviewFolder* made = [] {
         auto* f = new PreviewFolder();
         for (int i = 0; i < kThumbnailFiles; ++i) {
-            f->jpegs.push_back(PreviewJPEG(640, 480, i));
-            f->folder.Write("P" + std::to_string(i) + ".q7f", RawFile(&f->jpegs.back(), 640, 480, i));
+            f->jpegs.push_back(PreviewJPEG(kPreviewCols, kPreviewRows, i));
+            f->folder.Write("P" + std::to_string(i) + ".q7f",
+                            RawFile(&f->jpegs.back(), kPreviewCols, kPreviewRows, i));
         }
         f->url = FolderOf(f->folder);
         return f;
@@ -162,6 +166,8 @@ void DecodeJPEG(const rawtest::Bytes& bytes, std::vector<uint8_t>& pixels)
     jpeg_create_decompress(&d);
     jpeg_mem_src(&d, bytes.data(), static_cast<unsigned long>(bytes.size()));
     jpeg_read_header(&d, TRUE);
+    d.scale_num = 1;
+    d.scale_denom = 8;
     jpeg_start_decompress(&d);
     pixels.resize(size_t(d.output_width) * d.output_components * d.output_height);
     while (d.output_scanline < d.output_height) {

@@ -383,19 +383,21 @@ void FDataRetriever::priOwnIdle()
     if (!m_pLoaderReq)
         throw FException("FDataRetriever::Idle() current request has no load request.");
     FLoaderRequest& loaderReq = *m_pLoaderReq;
+    // The other side may finish between two reads: each decision rests on one read of the
+    // state, taken before the outcome is copied, so nothing ends with a copy still in progress.
     if (m_bWaitingForBlock) {
         const FAsyncStatus& block = *m_pHandle->GetLoadStatus();
-        CopyOutcome(loaderReq.m_Async, block);
         if (block.IsInProgress()) {
             m_pCurrent->m_Async.SetProgress(block.GetProgress());
             return;
         }
+        CopyOutcome(loaderReq.m_Async, block);
         m_bWaitingForBlock = false;
     }
     if (m_pCurrent->m_Async.IsCancelRequested())
         loaderReq.m_Async.RequestCancel();
-    CopyOutcome(m_pCurrent->m_Async, loaderReq.m_Async);
     const int state = loaderReq.m_Async.GetState();
+    CopyOutcome(m_pCurrent->m_Async, loaderReq.m_Async);
     if (m_pCurrent->m_eKind == kRetrieveData) {
         FAsyncStatus& block = *m_pHandle->GetLoadStatus();
         CopyOutcome(block, loaderReq.m_Async);
@@ -453,9 +455,13 @@ void FDataRetriever::priDeleteLoaderRequest()
 {
     if (!m_pLoaderReq)
         return;
-    // The thread may still be letting go of a finished request.
-    while (m_pLoader && m_pLoader->IsHolding(*m_pLoaderReq))
-        m_pLoader->Idle();
+    // The thread may still be letting go of a finished request: it deletes the record then,
+    // so that nobody waits for it here.
+    if (m_pLoader && m_pLoader->IsHolding(*m_pLoaderReq)) {
+        FLoaderRequest* held = m_pLoaderReq.release();
+        m_pLoader->Abandon(*held, [held] { delete held; });
+        return;
+    }
     m_pLoaderReq.reset();
 }
 

@@ -13,6 +13,7 @@
 #include "FGlobalLUTsClass.h"
 #include "FIPERequest.h"
 #include "FIPEngineStages.h"
+#include "FIPWorkSignal.h"
 #include "FIPWorkerPool.h"
 #include "FWinThread.h"
 
@@ -108,12 +109,14 @@ int ThreadMain(void* argument)
         shared.m_pSlot.store(nullptr, std::memory_order_release);
         request->m_Async.SetState(finalState);
         shared.m_doneEvent.Set();
+        SignalIPWorkDone();
     }
     // A request handed over as the engine closed, before this loop took it, is answered
     // rather than left in progress for ever.
     if (FIPERequest* left = shared.m_pSlot.exchange(nullptr, std::memory_order_acq_rel)) {
         left->m_Async.SetState(kCancelled);
         shared.m_doneEvent.Set();
+        SignalIPWorkDone();
     }
     return 0;
 }
@@ -190,7 +193,7 @@ void FIPEngine2::Request(FIPERequest* request)
 
 void FIPEngine2::Idle()
 {
-    if (m_pShared->m_pSlot.load(std::memory_order_acquire) == nullptr)
+    if (m_pShared->m_pSlot.load(std::memory_order_acquire) == nullptr || !IPIdleMayWait())
         return;
     m_pShared->m_doneEvent.Wait(kIdleWaitMs);
 }

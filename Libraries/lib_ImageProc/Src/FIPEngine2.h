@@ -15,7 +15,8 @@ public:
     // Posts the request, or answers it at once (busy slot, unknown type). Waits at most
     // about 200 ms.
     virtual void Request(FIPERequest* request) = 0;
-    // Waits at most kIdleWaitMs for a posted request; returns at once when none is.
+    // Waits at most kIdleWaitMs for a posted request; returns at once when none is, and
+    // inside an FIPNoWaitScope.
     virtual void Idle() = 0;
 };
 

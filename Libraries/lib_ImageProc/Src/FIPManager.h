@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
 class FIPManagerRequest;
@@ -30,12 +31,14 @@ public:
 
     // Always false: the pool never refuses.
     bool IsBusy() override;
-    // Ticks at most one busy manager, in turn; free managers passed on the way take the
-    // oldest waiting requests.
+    // Ticks at most one busy manager, in turn, without letting it wait; free managers passed
+    // on the way take the oldest waiting requests. Waits at most kIdleWaitMs, only when a
+    // whole round saw no request finish.
     void Idle() override;
     void Request(FIPManagerRequest* request) override;
 
     int GetManagerCount() const { return m_iManagerCount; }
+    static constexpr int kIdleWaitMs = 4;
     int GetQueueLength() const;
     // The i-th manager in creation order, null when out of range.
     FIPManager* GetManager(int index) const;
@@ -57,6 +60,10 @@ private:
     ManagerNode* m_pCursor = nullptr;
     WaitingNode* m_pWaiting = nullptr;
     int m_iManagerCount = 0;
+    // Finished-request count when the current round began, and whether the last round
+    // ended with it unchanged.
+    uint64_t m_uRoundStart = 0;
+    bool m_bQuietRound = false;
 };
 
 inline constexpr int kDefaultIPManagerPoolSize = 4;

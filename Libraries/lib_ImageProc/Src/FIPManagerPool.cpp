@@ -4,6 +4,7 @@
 #include "FDebugTrace.h"
 #include "FIPManager.h"
 #include "FIPManagerRequest.h"
+#include "FIPWorkSignal.h"
 
 namespace
 {
@@ -80,6 +81,8 @@ void FIPManagerPool::Request(FIPManagerRequest* request)
 {
     if (request == nullptr)
         return;
+    // A manager starting a load must not wait for it: the caller has others to hand out.
+    FIPNoWaitScope noWait;
     request->m_Async.m_iErrorCode.store(kErrNone, std::memory_order_release);
     request->m_Async.SetState(kInitialized);
 
@@ -130,6 +133,15 @@ void FIPManagerPool::Idle()
 {
     if (m_pCursor == nullptr)
         return;
+    // Managers are ticked without waiting, so that one whose load is still running never
+    // holds up another whose load has finished; the pool waits instead, once a round has
+    // passed without any request finishing, for the first that does.
+    if (m_pCursor == m_pManagers) {
+        if (m_bQuietRound && IPIdleMayWait())
+            WaitForIPWork(m_uRoundStart, kIdleWaitMs);
+        m_uRoundStart = GetIPWorkCount();
+    }
+    FIPNoWaitScope noWait;
     while (m_pCursor != nullptr) {
         FIPManager* manager = m_pCursor->m_pManager;
         bool ticked = false;
@@ -148,8 +160,10 @@ void FIPManagerPool::Idle()
         if (ticked)
             break;
     }
-    if (m_pCursor == nullptr)
+    if (m_pCursor == nullptr) {
         m_pCursor = m_pManagers;
+        m_bQuietRound = GetIPWorkCount() == m_uRoundStart;
+    }
 }
 
 FIPManagerPool* GetIPManagerPool()

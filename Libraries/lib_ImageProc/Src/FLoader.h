@@ -55,7 +55,8 @@ class FILoader
 public:
     // The only way to release a loader.
     virtual void Destroy() = 0;
-    // Waits a few milliseconds at most for the posted request; the outcome is the request's state.
+    // Waits a few milliseconds at most for the posted request (not at all inside an
+    // FIPNoWaitScope); the outcome is the request's state.
     virtual void Idle() = 0;
     virtual void Request(FLoaderRequest* req) = 0;
     // The owner deletes a request only once its state is final and the loader no

@@ -3,6 +3,7 @@
 #include "FDebugTrace.h"
 #include "FEvent.h"
 #include "FException.h"
+#include "FIPWorkSignal.h"
 #include "FIStorageClass.h"
 #include "FPropList.h"
 #include "FWinThread.h"
@@ -12,6 +13,8 @@
 #include <cstdio>
 #include <mutex>
 #include <new>
+#include <utility>
+#include <vector>
 
 namespace
 {
@@ -48,26 +51,36 @@ struct FLoaderCore {
     FEvent m_requestEvent;
     FEvent m_doneEvent;
     std::mutex m_lock;
+    // Posted and not yet taken by the thread.
     FLoaderRequest* m_pPending = nullptr;
+    // Taken by the thread, until it has let go of it (a little after its final state).
+    FLoaderRequest* m_pRunning = nullptr;
     std::atomic<bool> m_bStop{false};
-    FLoaderRequest* m_pAbandoned = nullptr;
-    std::function<void()> m_release;
+    // Requests given up while held (the running one and a posted one at most), each with
+    // what runs once the thread lets go of it.
+    std::vector<std::pair<FLoaderRequest*, std::function<void()>>> m_abandoned;
     FIThread* m_pThread = nullptr;
     // The thread's reference to the core; deleted by the thread, or by the mailbox when
     // the thread never ran.
     std::shared_ptr<FLoaderCore>* m_pThreadRef = nullptr;
     std::atomic<bool> m_bThreadRan{false};
 
-    // Empties the mailbox; returns what an abandoned request asked to run.
+    // Lets go of the request; returns what an abandoned request asked to run.
     std::function<void()> priFinish(FLoaderRequest* req)
     {
         std::lock_guard<std::mutex> lock(m_lock);
+        if (m_pRunning == req)
+            m_pRunning = nullptr;
         if (m_pPending == req)
             m_pPending = nullptr;
-        if (m_pAbandoned != req)
-            return {};
-        m_pAbandoned = nullptr;
-        return std::move(m_release);
+        for (auto it = m_abandoned.begin(); it != m_abandoned.end(); ++it) {
+            if (it->first != req)
+                continue;
+            std::function<void()> release = std::move(it->second);
+            m_abandoned.erase(it);
+            return release;
+        }
+        return {};
     }
 };
 
@@ -86,12 +99,15 @@ int priThreadMain(void* argument)
         {
             std::lock_guard<std::mutex> lock(core.m_lock);
             req = core.m_pPending;
+            core.m_pPending = nullptr;
+            core.m_pRunning = req;
         }
         if (!req)
             continue;
         core.m_pfnHandler(*req);
         std::function<void()> release = core.priFinish(req);
         core.m_doneEvent.Set();
+        SignalIPWorkDone();
         if (release)
             release();
     }
@@ -146,9 +162,9 @@ void FLoaderMailbox::Idle()
     bool pending = false;
     {
         std::lock_guard<std::mutex> lock(core.m_lock);
-        pending = core.m_pPending != nullptr;
+        pending = core.m_pPending != nullptr || core.m_pRunning != nullptr;
     }
-    if (pending)
+    if (pending && IPIdleMayWait())
         core.m_doneEvent.Wait(kIdleWaitMs);
 }
 
@@ -161,16 +177,12 @@ void FLoaderMailbox::Post(FLoaderRequest& req)
         return;
     }
     std::unique_lock<std::mutex> lock(core.m_lock);
-    if (core.m_pPending && core.m_pPending->m_Async.IsInProgress()) {
+    // One request at a time; a finished one the thread has not let go of yet does not hold
+    // up the next, which the thread takes once it has.
+    if (core.m_pPending || (core.m_pRunning && core.m_pRunning->m_Async.IsInProgress())) {
         lock.unlock();
         req.m_Async.Fail(kErrBusy, FWideString(core.m_pszName));
         return;
-    }
-    // A finished request the thread has not let go of yet.
-    while (core.m_pPending) {
-        lock.unlock();
-        core.m_doneEvent.Wait(10);
-        lock.lock();
     }
     StartRequest(req.m_Async);
     core.m_pPending = &req;
@@ -183,16 +195,15 @@ void FLoaderMailbox::Post(FLoaderRequest& req)
 bool FLoaderMailbox::IsPending(const FLoaderRequest& req) const
 {
     std::lock_guard<std::mutex> lock(m_pCore->m_lock);
-    return m_pCore->m_pPending == &req;
+    return m_pCore->m_pPending == &req || m_pCore->m_pRunning == &req;
 }
 
 void FLoaderMailbox::Abandon(FLoaderRequest& req, std::function<void()> release)
 {
     {
         std::lock_guard<std::mutex> lock(m_pCore->m_lock);
-        if (m_pCore->m_pPending == &req) {
-            m_pCore->m_pAbandoned = &req;
-            m_pCore->m_release = std::move(release);
+        if (m_pCore->m_pPending == &req || m_pCore->m_pRunning == &req) {
+            m_pCore->m_abandoned.emplace_back(&req, std::move(release));
             return;
         }
     }

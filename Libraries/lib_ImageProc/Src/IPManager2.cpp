@@ -17,6 +17,7 @@
 #include "FIPManagerRequest.h"
 #include "FIPNonRawRender.h"
 #include "FIPSubManagers.h"
+#include "FIPWorkSignal.h"
 #include "FIStorageClass.h"
 #include "FImage.h"
 #include "FLUT.h"
@@ -253,6 +254,9 @@ bool IPManager2::IsBusy()
 
 void IPManager2::Idle()
 {
+    // The engine and the loaders work on their own threads; a pass only looks at them. A
+    // wait here would be stretched by every busy core before the caller got its thread back.
+    FIPNoWaitScope noWait;
     // A sub-manager that ticks its parent from its own Idle gets the machine's pass only,
     // not a second round of the sub-managers.
     if (m_bInIdle) {
@@ -285,6 +289,7 @@ void IPManager2::Request(FIPManagerRequest* request)
 {
     if (request == nullptr)
         return;
+    FIPNoWaitScope noWait;
     if (m_pSaveRequest != nullptr || m_pPreviewRequest != nullptr) {
         request->m_Async.Fail(kErrBusy, "IPManager2 is busy.");
         return;

@@ -90,7 +90,9 @@ private:
 // The working manager: answers properties, modify and kind-0 requests at once, hands
 // preview and save requests to its sub-managers, and runs the processing kinds (3, 5, 7,
 // 8) on a stage machine that advances in time slices of about 10 ms per Idle, starting at
-// the last stage whose result the process-wide cache already holds.
+// the last stage whose result the process-wide cache already holds. Neither Idle nor
+// Request waits for the engine or the loaders: a caller with nothing else to do waits with
+// WaitForIPWork.
 class IPManager2 : public FIPManager
 {
 public:

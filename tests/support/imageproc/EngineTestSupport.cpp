@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "FCache.h"
+#include "FIPWorkSignal.h"
 #include "FLatchStorageClass.h"
 
 bool TickUntil(const std::function<bool()>& done, const std::function<void()>& tick,
@@ -12,7 +13,11 @@ bool TickUntil(const std::function<bool()>& done, const std::function<void()>& t
     while (!done()) {
         if (std::chrono::steady_clock::now() >= end)
             return false;
+        const uint64_t finished = GetIPWorkCount();
         tick();
+        // Managers never wait; like a window, the test does not spin while their threads work.
+        if (!done())
+            WaitForIPWork(finished, 1);
     }
     return true;
 }

@@ -3,6 +3,7 @@
 // stages, priorities, geometry, errors, cancellation, progress and cache transparency.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -22,6 +23,7 @@
 #include "FIPMImage.h"
 #include "FIPManager.h"
 #include "FIPManagerRequest.h"
+#include "FIPWorkSignal.h"
 #include "FLatchStorageClass.h"
 #include "FPixmap.h"
 #include "FPropList.h"
@@ -944,6 +946,42 @@ TEST_F(ManagerTest, CancelAtAStageStartAndContinueAfterACancelledStage2)
     const std::vector<uint8_t> continued = OutputBytes(r);
     r.Reset();
     EXPECT_EQ(continued, ColdBytes([&](FIPManagerRequest& q) { Processed(q, url); }));
+}
+
+// A window ticking the manager gets its thread back at once while the engine works; it
+// waits, if it wants to, for the engine's finish itself.
+TEST_F(ManagerTest, IdleNeverWaitsForTheEngine)
+{
+    const FWideString url = Put("nowait.bri", With([](mgrtest::RawFileOptions& o) { o.idByte = 87; }));
+    IPManager2& m = NewManager();
+    auto* engine = dynamic_cast<FIPEngine2*>(m.GetEngine());
+    ASSERT_NE(engine, nullptr);
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    engine->SetHook([release](FIPERequest& q) {
+        if (q.GetRequestType() == kIPEStage2)
+            TickUntil([&] { return release->load(); },
+                      [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); },
+                      std::chrono::seconds(10));
+    });
+    FIPManagerRequest r;
+    Processed(r, url);
+    m.Request(&r);
+    ASSERT_TRUE(TickUntil([&] { return m.GetMgrState() == kMgrCompleteStage2 || r.m_Async.IsFinal(); },
+                          [&] { m.Idle(); }));
+    ASSERT_EQ(m.GetMgrState(), kMgrCompleteStage2);
+    // Waiting passes would take at least 200 x the engine's wait (800 ms).
+    constexpr int kPasses = 200;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kPasses; ++i)
+        m.Idle();
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              std::chrono::milliseconds(kPasses * FIPEngine2::kIdleWaitMs / 2));
+    const uint64_t finished = GetIPWorkCount();
+    *release = true;
+    EXPECT_TRUE(WaitForIPWork(finished, 10000));
+    ASSERT_TRUE(TickUntil([&] { return r.m_Async.IsFinal(); }, [&] { m.Idle(); }));
+    EXPECT_EQ(r.m_Async.GetState(), kCompleted) << Narrow(r.m_Async.m_usErrorText);
+    engine->SetHook(nullptr);
 }
 
 TEST_F(ManagerTest, DestroyingAManagerMidStage2CancelsItsRequestAndLeavesNothingLocked)
