@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 
@@ -14,7 +15,8 @@ inline void* AllocLargePageBlock(size_t bytes)
     constexpr size_t kLargePage = size_t(2) << 20;
     if (bytes < kLargePage)
         return std::malloc(bytes != 0 ? bytes : 1);
-    if (bytes > static_cast<size_t>(-1) - kLargePage)
+    // No object may be larger than the largest pointer difference.
+    if (bytes > static_cast<size_t>(PTRDIFF_MAX) - kLargePage)
         return nullptr;
     void* block = std::aligned_alloc(kLargePage, (bytes + kLargePage - 1) & ~(kLargePage - 1));
     if (block != nullptr)
@@ -37,7 +39,7 @@ public:
 
     T* allocate(size_t count)
     {
-        if (count > static_cast<size_t>(-1) / sizeof(T))
+        if (count > static_cast<size_t>(PTRDIFF_MAX) / sizeof(T))
             throw std::bad_alloc();
         void* block = AllocLargePageBlock(count * sizeof(T));
         if (block == nullptr)
