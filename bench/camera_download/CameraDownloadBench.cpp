@@ -41,8 +41,8 @@ constexpr int kFiles = 200;
 constexpr size_t kFileBytes = 10u << 20;
 constexpr auto kWindowTick = std::chrono::milliseconds(10);
 
-// Stands for the dialog's window: answers the destination; counts what the progress
-// window could not copy.
+// Stands for the dialog's window (and takes a bare bridge's replies): answers the destination; counts what
+// the progress window could not copy.
 class DialogSide : public FIUiRelay
 {
 public:
@@ -205,31 +205,13 @@ void BM_CameraDownload200x10MB(benchmark::State& state)
 }
 BENCHMARK(BM_CameraDownload200x10MB)->UseManualTime()->Iterations(4)->Unit(benchmark::kMillisecond);
 
-// Takes the bridge's replies and counts them.
-class ReplySink : public FIUiRelay
-{
-public:
-    bool InitRelay(FPropList*) override { return true; }
-    void GetName(FWideString& name) override { name = FWideString("SINK"); }
-    void GetFullName(FWideString& name) override { name = FWideString("SINK"); }
-    bool ConnectRelays() override { return true; }
-    FIUiRelay* GetUiRelay(const FWideString&) override { return nullptr; }
-    bool AddEventTarget(const FWideString&, const FWideString&, FIUiRelay*) override { return false; }
-    bool UiRelayMessage(const FWideString&, void*) override
-    {
-        ++m_iReplies;
-        return true;
-    }
-    int m_iReplies = 0;
-};
-
 // One copy through the bridge, ticked every 10 ms; answers its longest tick and whether it
 // completed. A stalling camera goes silent right after the copy was taken in.
 double LongestCopyTick(Card& card, bool stall, bool& completed)
 {
     FScopedTempFolder into;
     FUiIpObject bridge("IP_OBJECT2");
-    ReplySink sink;
+    DialogSide sink;
     FUiIpObjectCopyReq copy;
     copy.m_usFileURL = card.m_entries.front()->m_usURL;
     copy.m_usDstURL = Card::Url(into, "IMG_1000.q7f");
