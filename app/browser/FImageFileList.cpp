@@ -1,5 +1,6 @@
 #include "FImageFileList.h"
 
+#include <chrono>
 #include <vector>
 
 #include "FDebugTrace.h"
@@ -96,6 +97,16 @@ bool CountImageFilesInFolder(const FWideString& folderURL, int* count, int64_t* 
     return true;
 }
 
+struct FImageFileList::FolderRead {
+    FIPManager* pool = nullptr;
+    bool camera = false;
+    bool scan = false;
+    std::vector<FWideString> names;
+    std::vector<FWideString> parts;
+    size_t next = 0;
+    std::vector<std::unique_ptr<FImageFileListEntry>> found;
+};
+
 FImageFileList::FImageFileList() : FImageFileList(GetIPManagerPool()) {}
 
 FImageFileList::FImageFileList(FIPManager* pool) : m_pIpMgr(pool) {}
@@ -126,53 +137,73 @@ void FImageFileList::priStopScan()
     m_bStopScan.store(false);
 }
 
-// The readers gather every entry first and sort once: placing each file by walking the
-// chain would cost the square of the folder's size.
-bool FImageFileList::priRead(FIPManager* pool, const FWideString& folderURL, bool scan)
+std::unique_ptr<FImageFileList::FolderRead>
+FImageFileList::priOpenRead(FIPManager* pool, const FWideString& folderURL, bool scan)
 {
     Clear();
     FWideString fileName;
     FIFolder* folder = OpenFolderURL(folderURL, fileName, false);
     if (folder == nullptr)
-        return false;
+        return nullptr;
     m_usFolderURL = folderURL;
-    const bool camera = IsCameraURL(folderURL);
-    std::vector<FWideString> names;
+    auto read = std::make_unique<FolderRead>();
+    read->pool = pool;
+    read->camera = IsCameraURL(folderURL);
+    read->scan = scan;
     try {
-        folder->ListFiles(names);
+        folder->ListFiles(read->names);
     } catch (...) {
         folder->Release();
         throw;
     }
     folder->Release();
-    std::vector<FWideString> parts;
-    SplitURL(folderURL, parts);
+    SplitURL(folderURL, read->parts);
+    return read;
+}
+
+// Null for a file the list leaves out.
+std::unique_ptr<FImageFileListEntry> FImageFileList::priReadOne(const FolderRead& read,
+                                                                const FWideString& name)
+{
+    if (!IsImageFileName(name))
+        return nullptr;
+    auto entry = std::make_unique<FImageFileListEntry>();
+    SetKindFromName(*entry, name);
+    if (read.camera && !read.scan && !entry->m_bRaw)
+        return nullptr;
+    const FWideString url = ChildURL(read.parts, name);
+    if (GetFileSizeURL(url) <= 0)
+        return nullptr;
+    entry->m_usURL = url;
+    entry->m_usFileName = name;
+    entry->m_bCamera = read.camera;
+    bool loaded = false;
+    try {
+        loaded = entry->GetProps(read.pool);
+    } catch (const FException& e) {
+        // A file that went away or broke between the listing and now.
+        DebugTrace("FImageFileList: skipped '%s': %s (%s)\n", url.GetNarrow(), e.GetDescription(),
+                   e.GetMessage());
+        return nullptr;
+    }
+    if (!loaded && !read.scan)
+        return nullptr;
+    return entry;
+}
+
+// The readers gather every entry first and sort once: placing each file by walking the
+// chain would cost the square of the folder's size.
+bool FImageFileList::priRead(FIPManager* pool, const FWideString& folderURL, bool scan)
+{
+    std::unique_ptr<FolderRead> read = priOpenRead(pool, folderURL, scan);
+    if (!read)
+        return false;
     int placed = 0;
-    for (const FWideString& name : names) {
+    for (const FWideString& name : read->names) {
         if (scan && m_bStopScan.load())
             break;
-        if (!IsImageFileName(name))
-            continue;
-        auto entry = std::make_unique<FImageFileListEntry>();
-        SetKindFromName(*entry, name);
-        if (camera && !scan && !entry->m_bRaw)
-            continue;
-        const FWideString url = ChildURL(parts, name);
-        if (GetFileSizeURL(url) <= 0)
-            continue;
-        entry->m_usURL = url;
-        entry->m_usFileName = name;
-        entry->m_bCamera = camera;
-        bool loaded = false;
-        try {
-            loaded = entry->GetProps(pool);
-        } catch (const FException& e) {
-            // A file that went away or broke between the listing and now.
-            DebugTrace("FImageFileList: skipped '%s': %s (%s)\n", url.GetNarrow(), e.GetDescription(),
-                       e.GetMessage());
-            continue;
-        }
-        if (!loaded && !scan)
+        std::unique_ptr<FImageFileListEntry> entry = priReadOne(*read, name);
+        if (!entry)
             continue;
         Append(entry.release());
         ++placed;
@@ -186,6 +217,46 @@ bool FImageFileList::priRead(FIPManager* pool, const FWideString& folderURL, boo
 bool FImageFileList::ReadFolder(FIPManager* pool, const FWideString& folderURL)
 {
     return priRead(pool, folderURL, false);
+}
+
+bool FImageFileList::BeginRead(FIPManager* pool, const FWideString& folderURL)
+{
+    m_pRead = priOpenRead(pool, folderURL, false);
+    return m_pRead != nullptr;
+}
+
+bool FImageFileList::ContinueRead(double budgetSeconds)
+{
+    if (!m_pRead)
+        return true;
+    const auto start = std::chrono::steady_clock::now();
+    FolderRead& read = *m_pRead;
+    int images = 0;
+    while (read.next < read.names.size()) {
+        const FWideString& name = read.names[read.next++];
+        if (!IsImageFileName(name))
+            continue;
+        if (std::unique_ptr<FImageFileListEntry> entry = priReadOne(read, name))
+            read.found.push_back(std::move(entry));
+        if (++images >= kReadSliceFiles &&
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >=
+                budgetSeconds &&
+            read.next < read.names.size())
+            return false;
+    }
+    priFinishRead();
+    return true;
+}
+
+void FImageFileList::priFinishRead()
+{
+    std::unique_ptr<FolderRead> read = std::move(m_pRead);
+    // Files added while the read ran are already in the list.
+    const bool fresh = m_pHead == nullptr;
+    for (std::unique_ptr<FImageFileListEntry>& entry : read->found)
+        if (fresh || FindByURL(entry->m_usURL) == nullptr)
+            Append(entry.release());
+    Resort();
 }
 
 int ScanThreadMain(void* argument)
@@ -310,6 +381,7 @@ void FImageFileList::Remove(FImageFileListEntry* entry)
 
 void FImageFileList::Clear()
 {
+    m_pRead.reset();
     priResetBatch();
     for (ThumbnailRequest* node = m_pFirstRequest; node != nullptr;) {
         ThumbnailRequest* next = node->m_pNext;

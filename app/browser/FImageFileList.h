@@ -97,6 +97,14 @@ public:
     // true the list belongs to the scan: call nothing else on it.
     bool StartScan(FIPManager* pool, const FWideString& folderURL);
     bool IsScanDone();
+    // ReadFolder in slices, for the user-interface thread: BeginRead empties the list and
+    // lists the folder (false, and nothing to continue, when it cannot be opened). Each
+    // ContinueRead reads files for about the budget, at least kReadSliceFiles images, and
+    // answers true once the list holds them all, sorted; until then the list stays empty.
+    // Clear, ReadFolder and another BeginRead drop a read under way.
+    bool BeginRead(FIPManager* pool, const FWideString& folderURL);
+    bool ContinueRead(double budgetSeconds);
+    bool IsReading() const { return m_pRead != nullptr; }
 
     void Append(FImageFileListEntry* entry);
     void InsertBefore(FImageFileListEntry* entry, FImageFileListEntry* next);
@@ -163,6 +171,8 @@ public:
     // Seconds of batch work per Idle call, and of the queue pass's ticking.
     static constexpr double kBatchBudget = 0.008;
     static constexpr double kQueueBudget = 0.004;
+    // So a small folder is read in the command that asked for it.
+    static constexpr int kReadSliceFiles = 16;
 
     FIPManager* m_pIpMgr = nullptr;
     FWideString m_usFolderURL;
@@ -196,6 +206,11 @@ public:
 
 private:
     friend int ScanThreadMain(void* list);
+    struct FolderRead;
+
+    std::unique_ptr<FolderRead> priOpenRead(FIPManager* pool, const FWideString& folderURL, bool scan);
+    std::unique_ptr<FImageFileListEntry> priReadOne(const FolderRead& read, const FWideString& name);
+    void priFinishRead();
 
     bool priPasses(const FImageFileListEntry* entry) const;
     void priCountEntry(const FImageFileListEntry* entry);
@@ -216,6 +231,7 @@ private:
     bool priContains(const FImageFileListEntry* entry) const;
 
     std::atomic<bool> m_bStopScan{false};
+    std::unique_ptr<FolderRead> m_pRead;
     // Changes whenever a batch starts or ends, so a step can tell that a callback
     // replaced or ended the batch it runs in.
     unsigned m_uBatchGeneration = 0;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <limits>
 #include <memory>
 #include <new>
 #include <string>
@@ -515,6 +516,8 @@ bool FUiMainWindow::priDispatch(const FWideString& message, void* data)
                 priFireText(ON_DOWNLOAD_NEW, priCameraFolder());
             }
         } else if (!m_ImageFileList.IsBatchRunning()) {
+            // The dialog copies the list it is handed: it must be the whole card.
+            priReadSlice(std::numeric_limits<double>::infinity());
             priFire(ON_DOWNLOAD, m_ImageFileList.m_pHead);
         }
         return true;
@@ -762,8 +765,33 @@ void FUiMainWindow::priFillList()
         while (m_pIpMgr->IsBusy())
             m_pIpMgr->Idle();
     // A folder that cannot be read leaves the list empty; the counts say so.
-    m_ImageFileList.ReadFolder(m_pIpMgr, folder);
+    m_ImageFileList.BeginRead(m_pIpMgr, folder);
     m_usReadOnlyTestedURL = FWideString();
+    if (m_ImageFileList.ContinueRead(m_dReadBudget)) {
+        priListRead();
+        return;
+    }
+    // A large folder is read on the ticks; meanwhile the view shows the empty list, never
+    // the entries that Clear deleted.
+    priUpdateFolderTexts();
+    priFire(ON_NEW_THUMBNAIL_LIST, &m_ImageFileList);
+}
+
+bool FUiMainWindow::priReadSlice(double budgetSeconds)
+{
+    if (!m_ImageFileList.IsReading())
+        return false;
+    if (m_ImageFileList.ContinueRead(budgetSeconds)) {
+        priListRead();
+        priUpdateImageInfo();
+        priUpdateState();
+        priFire(ON_NEW_VISIBLE_LIST);
+    }
+    return true;
+}
+
+void FUiMainWindow::priListRead()
+{
     priUpdateFolderTexts();
     priFire(ON_NEW_THUMBNAIL_LIST, &m_ImageFileList);
     priRequestThumbnails(true);
@@ -1298,6 +1326,8 @@ bool FUiMainWindow::AddEventTarget(const FWideString& eventName, const FWideStri
 
 void FUiMainWindow::Tick(int /*elapsedMs*/)
 {
+    if (priReadSlice(m_dReadBudget))
+        return;
     if (m_ImageFileList.IsBatchRunning() || m_ImageFileList.HasQueuedThumbnails()) {
         m_ImageFileList.Idle();
         return;

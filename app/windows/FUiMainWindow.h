@@ -62,6 +62,10 @@ public:
 
     static const char* EventName(Event event);
 
+    // Seconds of folder reading per command or tick: a large folder is read across ticks.
+    static constexpr double kReadBudget = 0.004;
+    double m_dReadBudget = kReadBudget;
+
 private:
     bool priDispatch(const FWideString& message, void* data);
     bool priPanelCommand(const FWideString& message);
@@ -77,6 +81,9 @@ private:
     void priRefreshVisible();
     void priRequestThumbnails(bool afterRead);
     void priFillList();
+    void priListRead();
+    // False when no read is under way.
+    bool priReadSlice(double budgetSeconds);
     void priShowFolder(const FWideString& url);
     bool priSelectionCommand(const FWideString& message, void* data);
     bool priSettingsCommand(const FWideString& message, void* data);

@@ -3,6 +3,8 @@
 // window, which hands them one at a time to the bridge; both ticked every 10 ms in the
 // order of the script's window. Beside it, the camera storage class copies the same
 // files directly.
+// Also the longest tick of the bridge while the camera stops answering mid-copy, beside the
+// longest tick of the same copy from a camera that answers.
 
 #include "../support/BesideCopy.h"
 
@@ -39,8 +41,8 @@ constexpr int kFiles = 200;
 constexpr size_t kFileBytes = 10u << 20;
 constexpr auto kWindowTick = std::chrono::milliseconds(10);
 
-// Stands for the dialog's window: answers the destination; counts what the progress
-// window could not copy.
+// Stands for the dialog's window (and takes a bare bridge's replies): answers the destination; counts what
+// the progress window could not copy.
 class DialogSide : public FIUiRelay
 {
 public:
@@ -202,5 +204,59 @@ void BM_CameraDownload200x10MB(benchmark::State& state)
     state.SetBytesProcessed(state.iterations() * kFiles * static_cast<int64_t>(kFileBytes));
 }
 BENCHMARK(BM_CameraDownload200x10MB)->UseManualTime()->Iterations(4)->Unit(benchmark::kMillisecond);
+
+// One copy through the bridge, ticked every 10 ms; answers its longest tick and whether it
+// completed. A stalling camera goes silent right after the copy was taken in.
+double LongestCopyTick(Card& card, bool stall, bool& completed)
+{
+    FScopedTempFolder into;
+    FUiIpObject bridge("IP_OBJECT2");
+    DialogSide sink;
+    FUiIpObjectCopyReq copy;
+    copy.m_usFileURL = card.m_entries.front()->m_usURL;
+    copy.m_usDstURL = Card::Url(into, "IMG_1000.q7f");
+    copy.m_pReturnRelay = &sink;
+    copy.m_bProgressReplies = true;
+    bridge.UiRelayMessage(FWideString("IpRequest"), &copy);
+    if (stall)
+        card.m_pSim->SetCommandStuck(true);
+    double longest = 0;
+    auto tickStart = std::chrono::steady_clock::now();
+    while (!bridge.IsIdle()) {
+        const auto start = std::chrono::steady_clock::now();
+        bridge.Tick(10);
+        longest = std::max(longest, bench::SecondsSince(start));
+        tickStart += kWindowTick;
+        std::this_thread::sleep_until(tickStart);
+        tickStart = std::max(tickStart, std::chrono::steady_clock::now() - kWindowTick);
+    }
+    card.m_pSim->SetCommandStuck(false);
+    completed = copy.m_Async.GetState() == kCompleted;
+    return longest;
+}
+
+// The bridge reads the camera on the window's thread: a camera that stalls holds one tick
+// until the camera storage gives up on it.
+void BM_BridgeTickWhileTheCameraStalls(benchmark::State& state)
+{
+    const std::string base = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "";
+    FScopedEnv env("TMPDIR", base.empty() ? std::string("/tmp") : base);
+    Card card;
+    double answering = 0;
+    double stalled = 0;
+    bool answeredCompleted = false;
+    bool stalledCompleted = true;
+    for (auto _ : state) {
+        answering = std::max(answering, LongestCopyTick(card, false, answeredCompleted));
+        stalled = std::max(stalled, LongestCopyTick(card, true, stalledCompleted));
+        state.SetIterationTime(stalled);
+    }
+    state.counters["stalled_max_tick_ms"] = stalled * 1e3;
+    state.counters["answering_max_tick_ms"] = answering * 1e3;
+    state.counters["x_answering"] = stalled / std::max(answering, 1e-9);
+    state.counters["answering_completed"] = answeredCompleted ? 1 : 0;
+    state.counters["stalled_completed"] = stalledCompleted ? 1 : 0;
+}
+BENCHMARK(BM_BridgeTickWhileTheCameraStalls)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace

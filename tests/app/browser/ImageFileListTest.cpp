@@ -148,6 +148,56 @@ TEST_F(ListTest, WhichFilesCountAsImages)
     EXPECT_EQ(count, 0);
 }
 
+TEST_F(ListTest, ASlicedReadEndsAsTheWholeReadAndCanBeDropped)
+{
+    RawOptions o;
+    o.previewCols = 0;
+    for (int i = 0; i < 40; ++i)
+        Write("r" + std::to_string(100 + i) + ".q7f", MakeRaw(o));
+    Write("notes.txt", MakeRaw(o));
+    Write("empty.q7f", {});
+
+    FImageFileList whole;
+    whole.StoreReverseSort(true);
+    ASSERT_TRUE(whole.ReadFolder(GetIPManagerPool(), Folder()));
+
+    FImageFileList sliced;
+    sliced.StoreReverseSort(true);
+    ASSERT_TRUE(sliced.BeginRead(GetIPManagerPool(), Folder()));
+    int slices = 0;
+    bool done = false;
+    while (!done) {
+        done = sliced.ContinueRead(0);
+        ++slices;
+        if (!done) {
+            EXPECT_TRUE(sliced.IsReading());
+            EXPECT_EQ(sliced.m_pHead, nullptr);
+            EXPECT_EQ(sliced.m_aCounts[kCountAll].m_nCount, 0);
+        }
+    }
+    // 41 image names (the empty one included) at 16 a slice.
+    EXPECT_EQ(slices, 3);
+    EXPECT_FALSE(sliced.IsReading());
+    EXPECT_EQ(Names(sliced), Names(whole));
+    EXPECT_EQ(Names(sliced).front(), "r139.q7f");
+    EXPECT_EQ(sliced.m_aCounts[kCountAll].m_nCount, 40);
+    EXPECT_EQ(sliced.m_aCounts[kCountAll].m_nBytes, whole.m_aCounts[kCountAll].m_nBytes);
+    ExpectConsistentChain(sliced);
+
+    // Dropped by Clear or by a folder that cannot be opened; nothing of it appears later.
+    ASSERT_TRUE(sliced.BeginRead(GetIPManagerPool(), Folder()));
+    EXPECT_FALSE(sliced.ContinueRead(0));
+    sliced.Clear();
+    EXPECT_FALSE(sliced.IsReading());
+    EXPECT_TRUE(sliced.ContinueRead(0));
+    EXPECT_EQ(sliced.GetCount(), 0);
+    ASSERT_TRUE(sliced.BeginRead(GetIPManagerPool(), Folder()));
+    EXPECT_FALSE(sliced.ContinueRead(0));
+    EXPECT_FALSE(sliced.BeginRead(GetIPManagerPool(), Gone()));
+    EXPECT_FALSE(sliced.IsReading());
+    EXPECT_EQ(sliced.GetCount(), 0);
+}
+
 TEST_F(ListTest, CameraFoldersListRawFilesOnlyButTheScanListsAll)
 {
     static FMemStorageClass* camera = RegisterMemStorageClass(FWideString("camera"));

@@ -126,8 +126,8 @@ protected:
     }
     void Drain()
     {
-        for (int i = 0;
-             i < 100000 && (m_pWin->GetList().IsBatchRunning() || m_pWin->GetList().HasQueuedThumbnails());
+        for (int i = 0; i < 100000 && (m_pWin->GetList().IsReading() || m_pWin->GetList().IsBatchRunning() ||
+                                       m_pWin->GetList().HasQueuedThumbnails());
              ++i)
             m_pWin->Tick(10);
     }
@@ -183,6 +183,50 @@ TEST_F(MainWindowTest, OpeningAFolderCountsItAndIgnoresTheSameFolderInOtherCase)
     ASSERT_TRUE(Send("ThumbnailSize", &size));
     Drain();
     EXPECT_EQ(m_Log.Count("ON_NEW_THUMBNAIL"), 2);
+}
+
+TEST_F(MainWindowTest, ALargeFolderIsReadAcrossTicks)
+{
+    for (int i = 0; i < 40; ++i)
+        PutRaw("r" + std::to_string(100 + i) + ".q7f");
+    std::filesystem::create_directory(m_pFolder->NativePath("other"));
+    PutRaw("other/z.q7f");
+    m_pWin->m_dReadBudget = 0;
+    int size = 32;
+    ASSERT_TRUE(Send("ThumbnailSize", &size));
+
+    // Another folder chosen mid-read replaces the read; none of its files show.
+    ASSERT_TRUE(SendText("DirSelected", FolderOf(m_pFolder->URL("other/z.q7f"))));
+    ASSERT_TRUE(SendText("DirSelected", Folder()));
+    EXPECT_TRUE(m_pWin->GetList().IsReading());
+    m_pWin->Tick(10);
+    ASSERT_TRUE(m_pWin->GetList().IsReading());
+    m_Log.lines.clear();
+    // The view is told of the empty list at once, so it never draws deleted entries.
+    ASSERT_TRUE(SendText("DirSelected", FolderOf(m_pFolder->URL("other/z.q7f"))));
+    ASSERT_TRUE(SendText("DirSelected", Folder()));
+    EXPECT_EQ(m_Log.Count("ON_NEW_THUMBNAIL_LIST"), 2);
+    EXPECT_EQ(m_pWin->GetList().m_pHead, nullptr);
+    ASSERT_TRUE(m_pWin->GetList().IsReading());
+    // Settings given meanwhile hold for the list that arrives.
+    ASSERT_TRUE(SendText("ReverseState", FWideString("True")));
+
+    m_Log.lines.clear();
+    int ticks = 0;
+    while (m_pWin->GetList().IsReading() && ticks < 100) {
+        m_pWin->Tick(10);
+        ++ticks;
+    }
+    EXPECT_EQ(ticks, 2);
+    EXPECT_EQ(m_Log.Count("ON_NEW_THUMBNAIL_LIST"), 1);
+    EXPECT_EQ(m_Log.Only({"ON_COMPUTER_DIR_IMAGE_COUNT"}).back(), "ON_COMPUTER_DIR_IMAGE_COUNT=40");
+    EXPECT_EQ(m_Log.Only({"ON_NEW_VISIBLE_LIST"}).size(), 1u);
+    const std::vector<std::string> order = Order();
+    ASSERT_EQ(order.size(), 40u);
+    EXPECT_EQ(order.front(), "r139.q7f");
+    EXPECT_EQ(order.back(), "r100.q7f");
+    Drain();
+    EXPECT_EQ(m_Log.Count("ON_NEW_THUMBNAIL"), 40);
 }
 
 TEST_F(MainWindowTest, BadFoldersShowAnEmptyListAndAFileShowsItsFolder)
