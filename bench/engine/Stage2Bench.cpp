@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <iterator>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "FCamdata.h"
@@ -91,10 +93,18 @@ struct Stage2Inputs {
         std::memcpy(r.m_aiSaturationLevel, saturation, sizeof(saturation));
         std::memcpy(r.m_aiDarkShieldLevel, shield, sizeof(shield));
     }
-    void RunWhole(int threads)
+    // `stepSeconds`, when given, gets each step's time (the set-up's in the first step).
+    void RunWhole(int threads, double* stepSeconds = nullptr)
     {
         FIPERequestStage2 r;
         Fill(r);
+        auto last = std::chrono::steady_clock::now();
+        if (stepSeconds != nullptr)
+            r.m_StepObserver = [&](int step, bool) {
+                const auto now = std::chrono::steady_clock::now();
+                stepSeconds[step] = std::chrono::duration<double>(now - last).count();
+                last = now;
+            };
         IPEngineStages::ProcessStage2(&r, threads);
     }
     void RunStep(int step, int threads)
@@ -133,28 +143,43 @@ void BM_Stage2Whole(benchmark::State& state)
 }
 
 // The whole stage on the engine's thread count beside the same on one thread, alternating
-// in every iteration: "x_threads" is the best single-threaded time over the best threaded.
+// in every iteration: "x_threads" is the best single-threaded time over the best threaded;
+// "sN_x" the same ratio for step N alone, taken from the whole runs.
 void BM_Stage2ThreadsBesideOne(benchmark::State& state)
 {
     Stage2Inputs& in = GetInputs();
     const int threads = GetIPEngineThreadCount();
     double bestOne = 1e9, bestThreads = 1e9;
+    double stepOne[14], stepThreads[14], step[14] = {};
+    std::fill(std::begin(stepOne), std::end(stepOne), 1e9);
+    std::fill(std::begin(stepThreads), std::end(stepThreads), 1e9);
     for (auto _ : state) {
         in.Restore();
         auto start = std::chrono::steady_clock::now();
-        in.RunWhole(1);
+        in.RunWhole(1, step);
         bestOne = std::min(bestOne, bench::SecondsSince(start));
+        for (int s = 0; s < 14; ++s)
+            stepOne[s] = std::min(stepOne[s], step[s]);
         in.Restore();
         start = std::chrono::steady_clock::now();
-        in.RunWhole(threads);
+        in.RunWhole(threads, step);
         const double seconds = bench::SecondsSince(start);
         bestThreads = std::min(bestThreads, seconds);
+        for (int s = 0; s < 14; ++s)
+            stepThreads[s] = std::min(stepThreads[s], step[s]);
         state.SetIterationTime(seconds);
     }
     state.counters["threads"] = threads;
     state.counters["one_ms"] = bestOne * 1e3;
     state.counters["threads_ms"] = bestThreads * 1e3;
     state.counters["x_threads"] = bestOne / bestThreads;
+    for (int s = 0; s < 14; ++s) {
+        if (stepOne[s] < 1e-3)
+            continue;
+        const std::string name = "s" + std::to_string(s);
+        state.counters[name + "_1_ms"] = stepOne[s] * 1e3;
+        state.counters[name + "_n_ms"] = stepThreads[s] * 1e3;
+    }
 }
 
 void BM_Stage2Step(benchmark::State& state)

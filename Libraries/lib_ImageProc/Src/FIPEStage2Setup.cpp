@@ -373,7 +373,7 @@ void SelectNeutral(const FIPERequestStage2& request, FStage2Params& p)
     p.m_bPreset = false;
 }
 
-void ImageItems(FIPERequestStage2& request, FStage2Params& p)
+void ImageItems(FIPERequestStage2& request, FStage2Params& p, int threads)
 {
     const FCamdata& cam = *request.m_pCambData;
     FPixmap48SRGB& image = *request.m_pStage1Image;
@@ -471,9 +471,9 @@ void ImageItems(FIPERequestStage2& request, FStage2Params& p)
                 const double* d = carry.m_adDrift;
                 const FDoubleRGB offsets{flare.r + 0.5 * (d[3] + d[9]), flare.g + 0.5 * (d[4] + d[10]),
                                          flare.b + 0.5 * (d[5] + d[11])};
-                neutral =
-                    AutoWhiteBalanceChromaWt(&image, p.m_Saturation, p.m_Post, aperture, p.m_dExposureSeconds,
-                                             compensation, flash, p.m_U, p.m_dIsoRatio, offsets, constrain);
+                neutral = AutoWhiteBalanceChromaWt(&image, p.m_Saturation, p.m_Post, aperture,
+                                                   p.m_dExposureSeconds, compensation, flash, p.m_U,
+                                                   p.m_dIsoRatio, offsets, constrain, threads);
             }
             watch.Stop();
             DebugTrace("AWB Time %gs\n", watch.GetLastInterval());
@@ -514,13 +514,13 @@ void Normalise(const FIPERequestStage2& request, FStage2Params& p)
                       static_cast<int32_t>(p.m_Saturation.b * p.m_W.b * gain)};
 }
 
-void Run(FIPERequestStage2& request, FStage2Params& p)
+void Run(FIPERequestStage2& request, FStage2Params& p, int threads)
 {
     ReadSensor(request, p);
     SelectMatrix(request, p);
     DarkGainsAndPost(request, p);
     SelectNeutral(request, p);
-    ImageItems(request, p);
+    ImageItems(request, p, threads);
     Normalise(request, p);
 }
 

@@ -88,13 +88,14 @@ void DarkGainsAndPost(const FIPERequestStage2& request, FStage2Params& p);
 void SelectNeutral(const FIPERequestStage2& request, FStage2Params& p);
 // Items that read or change the image: the linearisation reduction, the drift table and
 // the automatic white balance. They run once per image; a continued request finds their
-// values in the request's carry record and leaves the image alone.
-void ImageItems(FIPERequestStage2& request, FStage2Params& p);
+// values in the request's carry record and leaves the image alone. The same at any
+// thread count.
+void ImageItems(FIPERequestStage2& request, FStage2Params& p, int threads = 1);
 // Neutral into gains, the working and output matrices, and the saturation in gain units.
 void Normalise(const FIPERequestStage2& request, FStage2Params& p);
 
 // All of the above, in the set-up's order.
-void Run(FIPERequestStage2& request, FStage2Params& p);
+void Run(FIPERequestStage2& request, FStage2Params& p, int threads = 1);
 
 // Helpers shared with the steps: a non-finite value reads as 0 (absent).
 double CamFloat(const char* name, const FCamdata& camdata);

@@ -602,7 +602,7 @@ int ProcessStage2(FIPERequestStage2* request, int threads)
     }
 
     FStage2Params p;
-    Stage2Setup::Run(*request, p);
+    Stage2Setup::Run(*request, p, threads);
     request->m_bOlderModel = p.m_bOlderModel ? 1 : 0;
     Stage2Context c{*request, *request->m_pCambData, p, image, threads};
 

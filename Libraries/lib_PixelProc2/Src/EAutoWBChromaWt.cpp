@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
+#include <mutex>
 #include <new>
 
 #include "CalculateAutoAdjustSettings.h"
@@ -13,6 +13,7 @@
 #include "FPixelProc2.h"
 #include "FPolygon.h"
 #include "FStopwatch.h"
+#include "RunInRowBands.h"
 #include "ToneLUT.h"
 
 const FDoubleRGB kChromaCandidateWhites[kChromaCandidates] = {
@@ -46,6 +47,30 @@ double LabF(double t, const double* cubeRoot)
     if (t < 15.0)
         return cubeRoot[static_cast<int>((t + 1.0) * 625.0)];
     return std::pow(t, 1.0 / 3.0);
+}
+
+// Kept by each calling thread from one image to the next: fresh buffers would cost every
+// image their first touch again.
+struct FChromaWtScratch {
+    std::vector<float> subsample;
+    std::vector<int16_t> tone;
+    std::vector<float> chroma;
+    std::vector<int32_t> bins;
+    std::vector<double> values;
+    size_t Bytes() const
+    {
+        return subsample.size() * sizeof(float) + tone.size() * sizeof(int16_t) +
+               chroma.size() * sizeof(float) + bins.size() * sizeof(int32_t) + values.size() * sizeof(double);
+    }
+};
+
+// Buffers larger than this go after their image.
+constexpr size_t kKeptScratchBytes = size_t(32) << 20;
+
+FChromaWtScratch& Scratch()
+{
+    thread_local FChromaWtScratch scratch;
+    return scratch;
 }
 
 // The margin of a side: trunc(0.01 n) rounded up to a multiple of 4.
@@ -120,11 +145,11 @@ int ChooseChromaCandidate(const double means[kChromaCandidates])
 EAutoWBChromaWt::EAutoWBChromaWt(const FPixmap* image, const FDoubleRGB& saturation,
                                  const FPostPolyMatrix& postCoefficients, double fNumber, double exposureTime,
                                  double compensation, bool flash, const FColorMatrix& camToXYZ,
-                                 double isoGain, const FDoubleRGB& offset, bool constrain)
+                                 double isoGain, const FDoubleRGB& offset, bool constrain, int threads)
     : m_pImage(static_cast<const FPixmapTemplate<FPixelClass48SRGB>*>(image)), m_iCols(image->GetCols()),
       m_iRows(image->GetRows()), m_Saturation(saturation), m_dFNumber(fNumber), m_dExposureTime(exposureTime),
       m_dCompensation(compensation), m_bFlash(flash), m_CamToXYZ(camToXYZ), m_dIsoGain(isoGain),
-      m_bConstrain(constrain), m_Offset(offset), m_PostCoefficients(postCoefficients)
+      m_bConstrain(constrain), m_iThreads(threads), m_Offset(offset), m_PostCoefficients(postCoefficients)
 {
     m_bHasPostCorrection = std::any_of(std::begin(postCoefficients.m), std::end(postCoefficients.m),
                                        [](float c) { return c != 0.0f; });
@@ -160,28 +185,39 @@ void EAutoWBChromaWt::priComputeWhitePoint(double whiteX, double whiteY, double 
     const float limit2 = limit * limit;
     double hi[3] = {0.0, 0.0, 0.0};
     double lo[3] = {10000.0, 10000.0, 10000.0};
-    int k = 0;
-    for (int y = 0; y < m_iSubRows; ++y) {
-        const float* row = m_pSubsample->GetRow(y);
-        const int16_t* tone = m_pToneImage->GetRow(y);
-        for (int x = 0; x < m_iSubCols; ++x, ++k) {
-            m_cfChroma[k] = 2.0f * limit2;
-            const FDoubleRGB v = SubsamplePixel(row + 3 * x);
-            if (!(v.r < m_Ceiling.r && v.g < m_Ceiling.g && v.b < m_Ceiling.b))
-                continue;
-            const FDoubleRGB xyz = m.Apply(v);
-            double L = 0.0, a = 0.0, b = 0.0;
-            XYZToLab(xyz.r, xyz.g, xyz.b, whiteX, whiteY, whiteZ, m_CubeRoot.data(), L, a, b);
-            const float c2 = static_cast<float>(a * a + b * b);
-            if (!(L > 15.0) || !(c2 < limit2))
-                continue;
-            m_cfChroma[k] = c2;
-            for (int c = 0; c < 3; ++c) {
-                hi[c] = std::max<double>(hi[c], tone[3 * x + c]);
-                lo[c] = std::min<double>(lo[c], tone[3 * x + c]);
+    std::mutex merge;
+    // Pixels are independent and extremes do not depend on order: any split gives the same.
+    RunInRowBands(m_iSubRows, m_iThreads, [&](int first, int end) {
+        double bandHi[3] = {0.0, 0.0, 0.0};
+        double bandLo[3] = {10000.0, 10000.0, 10000.0};
+        for (int y = first; y < end; ++y) {
+            const float* row = m_pSubsample->GetRow(y);
+            const int16_t* tone = m_pToneImage->GetRow(y);
+            float* chroma = m_cfChroma + static_cast<size_t>(y) * m_iSubCols;
+            for (int x = 0; x < m_iSubCols; ++x) {
+                chroma[x] = 2.0f * limit2;
+                const FDoubleRGB v = SubsamplePixel(row + 3 * x);
+                if (!(v.r < m_Ceiling.r && v.g < m_Ceiling.g && v.b < m_Ceiling.b))
+                    continue;
+                const FDoubleRGB xyz = m.Apply(v);
+                double L = 0.0, a = 0.0, b = 0.0;
+                XYZToLab(xyz.r, xyz.g, xyz.b, whiteX, whiteY, whiteZ, m_CubeRoot.data(), L, a, b);
+                const float c2 = static_cast<float>(a * a + b * b);
+                if (!(L > 15.0) || !(c2 < limit2))
+                    continue;
+                chroma[x] = c2;
+                for (int c = 0; c < 3; ++c) {
+                    bandHi[c] = std::max<double>(bandHi[c], tone[3 * x + c]);
+                    bandLo[c] = std::min<double>(bandLo[c], tone[3 * x + c]);
+                }
             }
         }
-    }
+        std::lock_guard<std::mutex> hold(merge);
+        for (int c = 0; c < 3; ++c) {
+            hi[c] = std::max(hi[c], bandHi[c]);
+            lo[c] = std::min(lo[c], bandLo[c]);
+        }
+    });
     double range[3];
     for (int c = 0; c < 3; ++c)
         range[c] = hi[c] - lo[c] + 1.0;
@@ -192,22 +228,38 @@ void EAutoWBChromaWt::priComputeWhitePoint(double whiteX, double whiteY, double 
             bins[c] = std::clamp(TruncToInt(32.0 * (t[c] - lo[c]) / range[c]), 0, 31);
         return 1024 * bins[0] + 32 * bins[1] + bins[2];
     };
+    // Bins and weights in bands; only the counting and the sum, whose order matters, run
+    // in one sweep.
+    int32_t* bins = m_pBins;
+    RunInRowBands(m_iSubRows, m_iThreads, [&](int first, int end) {
+        for (int y = first; y < end; ++y)
+            for (int x = 0, i = y * m_iSubCols; x < m_iSubCols; ++x, ++i)
+                bins[i] = m_cfChroma[i] < limit2 ? binOf(m_pToneImage->GetPixel(x, y)) : -1;
+    });
     m_Histogram.fill(0);
     const int count = m_iSubCols * m_iSubRows;
     for (int i = 0; i < count; ++i)
-        if (m_cfChroma[i] < limit2)
-            ++m_Histogram[binOf(m_pToneImage->GetPixel(i % m_iSubCols, i / m_iSubCols))];
+        if (bins[i] >= 0)
+            ++m_Histogram[bins[i]];
 
+    double* weights = m_pValues;
+    RunInRowBands(m_iSubRows, m_iThreads, [&](int first, int end) {
+        for (int i = first * m_iSubCols; i < end * m_iSubCols; ++i) {
+            if (bins[i] < 0)
+                continue;
+            const int32_t crowd = m_Histogram[bins[i]];
+            const int index = std::clamp(TruncToInt(std::sqrt(static_cast<double>(m_cfChroma[i])) + 0.5), 0,
+                                         static_cast<int>(m_Tricube.size()) - 1);
+            weights[i] = (1.0 / std::sqrt(static_cast<double>(crowd))) * m_Tricube[index];
+        }
+    });
     FDoubleRGB sum;
     int64_t n = 0;
     for (int i = 0; i < count; ++i) {
-        if (!(m_cfChroma[i] < limit2))
+        if (bins[i] < 0)
             continue;
-        const int32_t crowd = m_Histogram[binOf(m_pToneImage->GetPixel(i % m_iSubCols, i / m_iSubCols))];
-        const int index = std::clamp(TruncToInt(std::sqrt(static_cast<double>(m_cfChroma[i])) + 0.5), 0,
-                                     static_cast<int>(m_Tricube.size()) - 1);
-        const double w = (1.0 / std::sqrt(static_cast<double>(crowd))) * m_Tricube[index];
-        sum.AddInPlace(SubsamplePixel(m_pSubsample->GetPixel(i % m_iSubCols, i / m_iSubCols)).ScaledCopy(w));
+        sum.AddInPlace(
+            SubsamplePixel(m_pSubsample->GetPixel(i % m_iSubCols, i / m_iSubCols)).ScaledCopy(weights[i]));
         ++n;
     }
     if (n == 0) {
@@ -285,21 +337,37 @@ int EAutoWBChromaWt::priInitialCandidate()
     for (int i = 0; i < kChromaCandidates; ++i) {
         const FDoubleRGB& white = kChromaCandidateWhites[i];
         float cmax = 0.0f;
-        int k = 0;
-        for (int y = 0; y < m_iSubRows; ++y) {
-            const float* row = m_pSubsample->GetRow(y);
-            for (int x = 0; x < m_iSubCols; ++x, ++k) {
-                const FDoubleRGB xyz = m.Apply(SubsamplePixel(row + 3 * x));
-                double L = 0.0, a = 0.0, b = 0.0;
-                XYZToLab(xyz.r, xyz.g, xyz.b, white.r, white.g, white.b, m_CubeRoot.data(), L, a, b);
-                m_cfChroma[k] = static_cast<float>(a * a + b * b);
-                cmax = std::max(cmax, m_cfChroma[k]);
+        std::mutex merge;
+        // NaN chromas never become the largest, in a band or across bands: any split agrees.
+        RunInRowBands(m_iSubRows, m_iThreads, [&](int first, int end) {
+            float bandMax = 0.0f;
+            for (int y = first; y < end; ++y) {
+                const float* row = m_pSubsample->GetRow(y);
+                float* chroma = m_cfChroma + static_cast<size_t>(y) * m_iSubCols;
+                for (int x = 0; x < m_iSubCols; ++x) {
+                    const FDoubleRGB xyz = m.Apply(SubsamplePixel(row + 3 * x));
+                    double L = 0.0, a = 0.0, b = 0.0;
+                    XYZToLab(xyz.r, xyz.g, xyz.b, white.r, white.g, white.b, m_CubeRoot.data(), L, a, b);
+                    chroma[x] = static_cast<float>(a * a + b * b);
+                    bandMax = std::max(bandMax, chroma[x]);
+                }
             }
-        }
+            std::lock_guard<std::mutex> hold(merge);
+            cmax = std::max(cmax, bandMax);
+        });
         std::vector<int64_t> histogram(kQuantileBins, 0);
         const double q = 0.001 * cmax;
-        for (int j = 0; j < count; ++j)
-            ++histogram[std::clamp(TruncToInt(m_cfChroma[j] / (q + 1.0) + 0.5), 0, kQuantileBins - 1)];
+        double* roots = m_pValues;
+        RunInRowBands(m_iSubRows, m_iThreads, [&](int first, int end) {
+            std::vector<int64_t> band(kQuantileBins, 0);
+            for (int j = first * m_iSubCols; j < end * m_iSubCols; ++j) {
+                ++band[std::clamp(TruncToInt(m_cfChroma[j] / (q + 1.0) + 0.5), 0, kQuantileBins - 1)];
+                roots[j] = std::sqrt(static_cast<double>(m_cfChroma[j]));
+            }
+            std::lock_guard<std::mutex> hold(merge);
+            for (int b = 0; b < kQuantileBins; ++b)
+                histogram[b] += band[b];
+        });
         const double target = 0.25 * m_iSubCols * m_iSubRows;
         double running = 0.0;
         double quantile = 0.0;
@@ -315,7 +383,7 @@ int EAutoWBChromaWt::priInitialCandidate()
         int64_t n = 0;
         for (int j = 0; j < count; ++j) {
             if (m_cfChroma[j] < quantile) {
-                sum += std::sqrt(static_cast<double>(m_cfChroma[j]));
+                sum += roots[j];
                 ++n;
             }
         }
@@ -324,46 +392,13 @@ int EAutoWBChromaWt::priInitialCandidate()
     return ChooseChromaCandidate(means);
 }
 
-void EAutoWBChromaWt::CalculateNeutral()
+void EAutoWBChromaWt::priSubsampleRows(int first, int end, FPixmapTemplate<FPixelClassFlt32RGB>& subsample,
+                                       FPixmapTemplate<FPixelClass48SRGB>& toneImage, float* sums,
+                                       double maxima[3]) const
 {
-    FStopwatch watch;
-    watch.Start();
-    auto lap = [&watch] {
-        const double t = watch.GetElapsed();
-        watch.Start();
-        return t;
-    };
-    const size_t count = static_cast<size_t>(m_iSubCols) * static_cast<size_t>(m_iSubRows);
-    std::unique_ptr<float[]> pcBuf(new (std::nothrow) float[3 * count + 1]());
-    if (!pcBuf)
-        ReportAssertion(kFile, 425, "pcBuf != NULL", 0, 0);
-    std::unique_ptr<int16_t[]> pcBufTA(new (std::nothrow) int16_t[3 * count + 1]());
-    if (!pcBufTA)
-        ReportAssertion(kFile, 429, "pcBufTA != NULL", 0, 0);
-    std::unique_ptr<float[]> chroma(new (std::nothrow) float[count + 1]());
-    if (!chroma)
-        ReportAssertion(kFile, 433, "m_cfChroma != NULL", 0, 0);
-    FPixmapTemplate<FPixelClassFlt32RGB> subsample(pcBuf.get(), m_iSubCols, m_iSubRows, 12 * m_iSubCols);
-    FPixmapTemplate<FPixelClass48SRGB> toneImage(pcBufTA.get(), m_iSubCols, m_iSubRows, 6 * m_iSubCols);
-    m_pSubsample = &subsample;
-    m_pToneImage = &toneImage;
-    m_cfChroma = chroma.get();
-    struct Detach {
-        EAutoWBChromaWt* self;
-        ~Detach()
-        {
-            self->m_pSubsample = nullptr;
-            self->m_pToneImage = nullptr;
-            self->m_cfChroma = nullptr;
-        }
-    } detach{this};
-
-    // Subsample: one pixel per 4 columns x 8 rows.
-    double maxima[3] = {0.0, 0.0, 0.0};
-    std::vector<float> sums(3 * static_cast<size_t>(m_iSubCols));
-    int32_t r = m_iRowMargin;
-    for (int j = 0; j < m_iSubRows; ++j) {
-        std::fill(sums.begin(), sums.end(), 0.0f);
+    int32_t r = m_iRowMargin + 8 * first;
+    for (int j = first; j < end; ++j) {
+        std::fill(sums, sums + 3 * static_cast<size_t>(m_iSubCols), 0.0f);
         for (int i = 0; i < 8; ++i, ++r) {
             const int16_t* row = m_pImage->GetRow(r);
             int k = 0;
@@ -396,6 +431,72 @@ void EAutoWBChromaWt::CalculateNeutral()
             tone[3 * k + 2] = Low16(TruncToInt(w.b));
         }
     }
+}
+
+void EAutoWBChromaWt::CalculateNeutral()
+{
+    FStopwatch watch;
+    watch.Start();
+    auto lap = [&watch] {
+        const double t = watch.GetElapsed();
+        watch.Start();
+        return t;
+    };
+    const size_t count = static_cast<size_t>(m_iSubCols) * static_cast<size_t>(m_iSubRows);
+    FChromaWtScratch& scratch = Scratch();
+    // Every element read below is written first, so kept buffers need no clearing.
+    auto reserve = [&](auto& buffer, size_t n, int line, const char* test) {
+        try {
+            if (buffer.size() < n)
+                buffer.resize(n);
+        } catch (const std::bad_alloc&) {
+            ReportAssertion(kFile, line, test, 0, 0);
+        }
+    };
+    reserve(scratch.subsample, 3 * count + 1, 425, "pcBuf != NULL");
+    reserve(scratch.tone, 3 * count + 1, 429, "pcBufTA != NULL");
+    reserve(scratch.chroma, count + 1, 433, "m_cfChroma != NULL");
+    reserve(scratch.bins, count, 433, "m_cfChroma != NULL");
+    reserve(scratch.values, count, 433, "m_cfChroma != NULL");
+    struct Trim {
+        FChromaWtScratch& scratch;
+        ~Trim()
+        {
+            if (scratch.Bytes() > kKeptScratchBytes)
+                scratch = FChromaWtScratch();
+        }
+    } trim{scratch};
+    FPixmapTemplate<FPixelClassFlt32RGB> subsample(scratch.subsample.data(), m_iSubCols, m_iSubRows,
+                                                   12 * m_iSubCols);
+    FPixmapTemplate<FPixelClass48SRGB> toneImage(scratch.tone.data(), m_iSubCols, m_iSubRows, 6 * m_iSubCols);
+    m_pSubsample = &subsample;
+    m_pToneImage = &toneImage;
+    m_cfChroma = scratch.chroma.data();
+    m_pBins = scratch.bins.data();
+    m_pValues = scratch.values.data();
+    struct Detach {
+        EAutoWBChromaWt* self;
+        ~Detach()
+        {
+            self->m_pSubsample = nullptr;
+            self->m_pToneImage = nullptr;
+            self->m_cfChroma = nullptr;
+            self->m_pBins = nullptr;
+            self->m_pValues = nullptr;
+        }
+    } detach{this};
+
+    // Subsample: one pixel per 4 columns x 8 rows.
+    double maxima[3] = {0.0, 0.0, 0.0};
+    std::mutex merge;
+    RunInRowBands(m_iSubRows, m_iThreads, [&](int first, int end) {
+        std::vector<float> sums(3 * static_cast<size_t>(m_iSubCols));
+        double bandMaxima[3] = {0.0, 0.0, 0.0};
+        priSubsampleRows(first, end, subsample, toneImage, sums.data(), bandMaxima);
+        std::lock_guard<std::mutex> hold(merge);
+        for (int c = 0; c < 3; ++c)
+            maxima[c] = std::max(maxima[c], bandMaxima[c]);
+    });
     DebugTrace("-- Subsample time        %gs\n", lap());
     m_Ceiling = {std::min(m_Saturation.r, maxima[0]), std::min(m_Saturation.g, maxima[1]),
                  std::min(m_Saturation.b, maxima[2])};
@@ -455,14 +556,14 @@ FDoubleRGB AutoWhiteBalanceChromaWt(const FPixmap* image, const FIntRGB& saturat
                                     const FPostPolyMatrix& postCoefficients, double fNumber,
                                     double exposureTime, double compensation, bool flash,
                                     const FColorMatrix& camToXYZ, double isoGain, const FDoubleRGB& offset,
-                                    bool constrain)
+                                    bool constrain, int threads)
 {
     if (image == nullptr || image->GetPixelType() != FPixmap::PIXEL_48S_RGB)
         throw FExceptionPixelProc2("AutoWhiteBalanceChromaWt: the image must be signed 48-bit RGB");
     FDoubleRGB level;
     level.FromIntRGB(saturation);
     EAutoWBChromaWt estimator(image, level, postCoefficients, fNumber, exposureTime, compensation, flash,
-                              camToXYZ, isoGain, offset, constrain);
+                              camToXYZ, isoGain, offset, constrain, threads);
     estimator.CalculateNeutral();
     return estimator.GetNeutral();
 }

@@ -41,7 +41,7 @@ public:
     EAutoWBChromaWt(const FPixmap* image, const FDoubleRGB& saturation,
                     const FPostPolyMatrix& postCoefficients, double fNumber, double exposureTime,
                     double compensation, bool flash, const FColorMatrix& camToXYZ, double isoGain,
-                    const FDoubleRGB& offset, bool constrain);
+                    const FDoubleRGB& offset, bool constrain, int threads = 1);
     EAutoWBChromaWt(const EAutoWBChromaWt&) = delete;
     EAutoWBChromaWt& operator=(const EAutoWBChromaWt&) = delete;
 
@@ -57,6 +57,10 @@ public:
     double GetBrightness() const { return m_dBrightness; }
 
 private:
+    // Sub-rows [first, end): one pixel per 4 columns x 8 rows, its tone-matrix copy, and
+    // the largest of each channel.
+    void priSubsampleRows(int first, int end, FPixmapTemplate<FPixelClassFlt32RGB>& subsample,
+                          FPixmapTemplate<FPixelClass48SRGB>& toneImage, float* sums, double maxima[3]) const;
     void priToneAdjust();
     void priComputeWhitePoint(double whiteX, double whiteY, double whiteZ, float limit);
     FDoubleRGB priConstrainNeutral();
@@ -66,6 +70,9 @@ private:
     FPixmapTemplate<FPixelClassFlt32RGB>* m_pSubsample = nullptr;
     FPixmapTemplate<FPixelClass48SRGB>* m_pToneImage = nullptr;
     float* m_cfChroma = nullptr;
+    // Per subsample pixel: its crowding bin (-1: not counted); its weight or chroma root.
+    int32_t* m_pBins = nullptr;
+    double* m_pValues = nullptr;
     int32_t m_iCols = 0;
     int32_t m_iRows = 0;
     int32_t m_iSubCols = 0;
@@ -84,6 +91,7 @@ private:
     FColorMatrix m_WorkingMatrix;
     double m_dIsoGain = 0.0;
     bool m_bConstrain = false;
+    int m_iThreads = 1;
     std::array<int32_t, 32768> m_Histogram{};
     FDoubleRGB m_Offset;
     FPostPolyMatrix m_PostCoefficients;
@@ -93,9 +101,9 @@ private:
 };
 
 // Runs one EAutoWBChromaWt over the image (pixel type 16; another type throws
-// FExceptionPixelProc2) and returns its neutral.
+// FExceptionPixelProc2) and returns its neutral, the same at any thread count.
 FDoubleRGB AutoWhiteBalanceChromaWt(const FPixmap* image, const FIntRGB& saturation,
                                     const FPostPolyMatrix& postCoefficients, double fNumber,
                                     double exposureTime, double compensation, bool flash,
                                     const FColorMatrix& camToXYZ, double isoGain, const FDoubleRGB& offset,
-                                    bool constrain);
+                                    bool constrain, int threads = 1);

@@ -434,3 +434,24 @@ TEST(AutoWhiteBalanceTest, SameResultFromRunToRunAndAcrossThreads)
         EXPECT_EQ(chromas[i], chroma);
     }
 }
+
+// The chroma-weighted estimate runs its per-pixel work in bands: any band count must give
+// the one-band neutral to the bit, with and without the flash candidate, on sizes whose
+// subsample rows do not split evenly.
+TEST(ChromaWeightedTest, BandsGiveTheOneBandNeutral)
+{
+    for (const uint32_t seed : {3u, 9u}) {
+        Scene s = MakeScene(CameraNeutralOfRimmPoint(10600, 9000), seed);
+        auto p = s.Pixmap();
+        for (const bool flash : {false, true}) {
+            auto run = [&](int threads) {
+                return AutoWhiteBalanceChromaWt(&p, kSaturation, FPostPolyMatrix(), kF, kT, 0.0, flash,
+                                                CamToXYZ(), 1.0, FDoubleRGB(), true, threads);
+            };
+            const FDoubleRGB one = run(1);
+            for (const int threads : {2, 3, 8, 13, 500})
+                EXPECT_EQ(run(threads), one)
+                    << "seed " << seed << " flash " << flash << " threads " << threads;
+        }
+    }
+}
