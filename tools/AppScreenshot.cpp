@@ -227,6 +227,12 @@ bool ShootDialogs(FGenericUiApp* app, const std::string& out)
             label->UiRelayMessage(FWideString("SetText"), &text);
         }
     }
+    if (FIUiRelay* thumb = app->GetUiRelay(FWideString("ProgressWin.Thumb")))
+        thumb->UiRelayMessage(FWideString("NewThumbnail"), &samples[1]);
+    if (FIUiRelay* name = app->GetUiRelay(FWideString("ProgressWin.FileName"))) {
+        FWideString text("IMG_0002.jpg");
+        name->UiRelayMessage(FWideString("SetText"), &text);
+    }
     saved = shoot("ProgressWin", "ProgressWin.png") && saved;
     saved = shoot("MessageWin", "MessageWin.png") && saved;
     if (FIUiRelay* name = app->GetUiRelay(FWideString("MultiOverwriteWin.Name"))) {
