@@ -1,6 +1,7 @@
 // The progress window shows which image it works on, through the real program and script:
 // the thumbnail and the name of the file being written follow the queue, and both are
 // cleared when the batch ends. Existing destinations hold each image on its question.
+// Each kind of batch names its work and its failure in its own words.
 
 #include <gtest/gtest.h>
 
@@ -79,6 +80,44 @@ TEST(ProgressShowsTheImage, TheThumbnailAndNameFollowTheQueueAndClearAtTheEnd)
         EXPECT_EQ(Utf8FromWide(name->GetShownText()), " ");
         std::string old;
         EXPECT_TRUE(folder.ReadFile("first copy.q7f", old) && old == "old");
+    });
+    EXPECT_TRUE(harness.BodyRan());
+}
+
+// Whoever starts a batch sets the heading and the failure notice, so a save after a
+// download speaks of saving again.
+TEST(ProgressShowsTheImage, EachKindOfBatchUsesItsOwnWords)
+{
+    const struct {
+        const char* starter;
+        const char* event;
+        const char* heading;
+        const char* failure;
+    } kBatches[] = {
+        {"DownloadWin.WinMgr", "ON_START_DOWNLOAD_BATCH", "Downloading images…",
+         "The image could not be downloaded."},
+        {"SaveImagesWin.WinMgr", "ON_START_SAVE_BATCH", "Saving converted images…",
+         "The image could not be saved."},
+        {"MainWin.WinMgr", "ON_START_COPY_BATCH", "Copying images…", "The image could not be copied."},
+        {"SaveImageWin.WinMgr", "ON_START_SAVE_BATCH", "Saving converted images…",
+         "The image could not be saved."},
+    };
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) {
+        auto shown = [&](const std::string& path) {
+            auto* text = dynamic_cast<FUiDynaString*>(app.Object(path));
+            return text ? Utf8FromWide(text->GetShownText()) : std::string("<none>");
+        };
+        for (const auto& batch : kBatches) {
+            SCOPED_TRACE(batch.starter);
+            FUiObject* starter = app.Object(batch.starter);
+            ASSERT_NE(starter, nullptr);
+            starter->FindEvent(FWideString(batch.event))->Fire(nullptr);
+            EXPECT_TRUE(app.Window("ProgressWin")->IsVisible());
+            EXPECT_EQ(shown("ProgressWin.Heading"), batch.heading);
+            EXPECT_EQ(shown("ProgressErrWin.Line1"), batch.failure);
+            app.Send("ProgressWin", "Hide");
+        }
     });
     EXPECT_TRUE(harness.BodyRan());
 }
