@@ -227,8 +227,22 @@ bool ShootDialogs(FGenericUiApp* app, const std::string& out)
             label->UiRelayMessage(FWideString("SetText"), &text);
         }
     }
+    if (FIUiRelay* thumb = app->GetUiRelay(FWideString("ProgressWin.Thumb")))
+        thumb->UiRelayMessage(FWideString("NewThumbnail"), &samples[1]);
+    if (FIUiRelay* name = app->GetUiRelay(FWideString("ProgressWin.FileName"))) {
+        FWideString text("IMG_0002.jpg");
+        name->UiRelayMessage(FWideString("SetText"), &text);
+    }
     saved = shoot("ProgressWin", "ProgressWin.png") && saved;
     saved = shoot("MessageWin", "MessageWin.png") && saved;
+    // The download's failure, the longest of the progress window's notices.
+    for (const char* line : {"Line1", "Line2"}) {
+        if (FIUiRelay* text = app->GetUiRelay(WideFromUtf8(std::string("ProgressErrWin.") + line))) {
+            FWideString name(line[4] == '1' ? "MsgDlErrTitle" : "MsgSourceKept");
+            text->UiRelayMessage(FWideString("SetDisplayString"), &name);
+        }
+    }
+    saved = shoot("ProgressErrWin", "ProgressErrWin.png") && saved;
     if (FIUiRelay* name = app->GetUiRelay(FWideString("MultiOverwriteWin.Name"))) {
         FWideString text("/home/me/Pictures/converted/IMG_0001.jpg");
         name->UiRelayMessage(FWideString("SetText"), &text);

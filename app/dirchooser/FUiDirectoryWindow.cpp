@@ -93,9 +93,11 @@ void FUiDirectoryWindow::priFireBool(RelayEvent* event, bool value)
     event->Fire(&value);
 }
 
+// An empty name clears the target: the application would answer to it as its own name, and
+// an opener that replies another way must not leave an earlier opener's target behind.
 FIUiRelay* FUiDirectoryWindow::priFindRelay(const FWideString& name)
 {
-    return m_pApp ? m_pApp->GetUiRelay(name) : nullptr;
+    return m_pApp && !name.IsEmpty() ? m_pApp->GetUiRelay(name) : nullptr;
 }
 
 void FUiDirectoryWindow::Tick(int /*elapsedMs*/)

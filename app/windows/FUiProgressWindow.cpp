@@ -1,6 +1,7 @@
 #include "FUiProgressWindow.h"
 
 #include <utility>
+#include <vector>
 
 #include "FDebugTrace.h"
 #include "FException.h"
@@ -38,6 +39,16 @@ bool Exists(const FWideString& url, bool& isFolder)
     } catch (const FException&) {
         return false;
     }
+}
+
+// The name the user knows the file by: the URL's last part, unescaped.
+FWideString FileNameOf(const FWideString& url)
+{
+    std::vector<FWideString> parts;
+    FWideString name;
+    if (SplitURL(url, parts) && !parts.empty())
+        UnescapeURLChars(parts.back(), name);
+    return name;
 }
 
 } // namespace
@@ -95,7 +106,7 @@ FUiProgressWindow::FUiProgressWindow(const char* typeName, FIPManager* pool) : F
     m_pOnImageInQueue = AddEvent(FWideString("ON_IMAGE_IN_QUEUE"));
     m_pOnImageInfo = AddEvent(FWideString("ON_IMAGE_INFO"));
     m_pOnNoImage = AddEvent(FWideString("ON_NO_IMAGE"));
-    AddEvent(FWideString("ON_DST_IMAGE_NAME"));
+    m_pOnDstImageName = AddEvent(FWideString("ON_DST_IMAGE_NAME"));
     AddEvent(FWideString("ON_BEGIN_PROC"));
     m_pOnDoImageProc = AddEvent(FWideString("ON_DO_IMAGE_PROC"));
     m_pOnProgress = AddEvent(FWideString("ON_PROGRESS"));
@@ -363,6 +374,7 @@ bool FUiProgressWindow::priTakeNext()
     priFireProgress();
     text.Format("%i", m_nBatchTotal);
     priFireText(m_pOnSetFileY, text);
+    priFireText(m_pOnDstImageName, FileNameOf(m_nCurKind == 0 ? m_SaveReq.m_usDstURL : m_CopyReq.m_usDstURL));
 
     bool readable = false;
     try {

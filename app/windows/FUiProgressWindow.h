@@ -95,6 +95,7 @@ private:
     RelayEvent* m_pOnImageInQueue = nullptr;
     RelayEvent* m_pOnImageInfo = nullptr;
     RelayEvent* m_pOnNoImage = nullptr;
+    RelayEvent* m_pOnDstImageName = nullptr;
     RelayEvent* m_pOnDoImageProc = nullptr;
     RelayEvent* m_pOnProgress = nullptr;
     RelayEvent* m_pOnQueueEmpty = nullptr;

@@ -28,6 +28,8 @@ public:
 
     // The typed name with its extension (from the last ".") replaced by the request's.
     static FWideString WithExtension(FWideString name, bool jpeg);
+    // Whether the next request asks to store the adjustments in the raw file.
+    bool GetStoreSettings() const { return m_bStoreSettings; }
 
 private:
     void priSaveCmd(const FUiSaveImageCmd& cmd);

@@ -299,17 +299,17 @@ TEST_F(CameraJourneyTest, AnUnplugMidDownloadLeavesNoPartialFileAndTellsTheUser)
         ASSERT_TRUE(app.RunUntil([&] { return CopyingBigImage(*d.progress); }, 5000));
         m_camera.Unplug();
         EXPECT_TRUE(app.RunUntil([&] { return BatchDone(*d.progress); }, 20000));
-        line1 = Shown(app, "MessageWin.Line1");
-        line2 = Shown(app, "MessageWin.Line2");
-        EXPECT_TRUE(app.Window("MessageWin")->IsVisible());
+        line1 = Shown(app, "ProgressErrWin.Line1");
+        line2 = Shown(app, "ProgressErrWin.Line2");
+        EXPECT_TRUE(app.Window("ProgressErrWin")->IsVisible());
         app.RunUntil([&] { return !d.camera->IsConnected(); }, 200);
         stillConnected = d.camera->IsConnected();
-        app.Send("MessageWin", "Hide");
+        app.Send("ProgressErrWin", "Hide");
         app.Send("MainWin", "Close");
     });
     EXPECT_EQ(status, 0);
     EXPECT_FALSE(stillConnected);
-    EXPECT_EQ(line1, "The image could not be saved.");
+    EXPECT_EQ(line1, "The image could not be downloaded.");
     EXPECT_NE(line2.find("could not be read or written"), std::string::npos) << line2;
     // What was copied before the unplug is whole; neither the broken copy nor a temporary
     // file is left behind, and the card keeps everything.
@@ -386,8 +386,8 @@ TEST_F(CameraJourneyTest, ADestinationOutOfRoomKeepsTheImageOnTheCard)
             ASSERT_TRUE(app.Click("DownloadWin.OK"));
             EXPECT_TRUE(app.RunUntil([&] { return BatchDone(*d.progress); }, 20000));
         }
-        told = app.Window("MessageWin")->IsVisible();
-        app.Send("MessageWin", "Hide");
+        told = app.Window("ProgressErrWin")->IsVisible();
+        app.Send("ProgressErrWin", "Hide");
         app.Send("MainWin", "Close");
     });
     EXPECT_EQ(status, 0);
@@ -429,11 +429,11 @@ TEST_F(CameraJourneyTest, AStallingCameraCanBeCancelled)
         ASSERT_TRUE(app.RunUntil([&] { return CopyingBigImage(*d.progress); }, 5000));
         m_camera.SetCommandStuck(true);
         // Ticks go on while the camera says nothing.
-        EXPECT_TRUE(app.RunUntil([&] { return app.Window("MessageWin")->IsVisible(); }, 2000));
+        EXPECT_TRUE(app.RunUntil([&] { return app.Window("ProgressErrWin")->IsVisible(); }, 2000));
         ASSERT_TRUE(app.Click("ProgressWin.Cancel"));
         ended = app.RunUntil([&] { return BatchDone(*d.progress); }, 2000);
-        told = app.Window("MessageWin")->IsVisible();
-        app.Send("MessageWin", "Hide");
+        told = app.Window("ProgressErrWin")->IsVisible();
+        app.Send("ProgressErrWin", "Hide");
         app.Send("MainWin", "Close");
     });
     m_camera.SetCommandStuck(false);

@@ -57,7 +57,7 @@ public:
     {
         std::string line = message.GetNarrow();
         if (line == "ON_SET_FILE_X" || line == "ON_SET_FILE_Y" || line == "ON_SET_OVERWRITE_NAME" ||
-            line == "ON_SET_MULTI_OVERWRITE_NAME")
+            line == "ON_SET_MULTI_OVERWRITE_NAME" || line == "ON_DST_IMAGE_NAME")
             line += "=" + Utf8FromWide(*static_cast<FWideString*>(data));
         else if (line == "ON_PROGRESS")
             line += "=" + std::to_string(*static_cast<double*>(data)).substr(0, 4);
@@ -350,6 +350,32 @@ TEST_F(ProgressTest, ErrorsAndUnreadableImagesLetTheBatchGoOn)
     EXPECT_EQ(errors, 3u);
     EXPECT_FALSE(m_window->IsBatchRunning());
     EXPECT_EQ(events.find("ON_UPDATE_IMAGE"), std::string::npos);
+}
+
+// The window shows the name of the file being written, as the user typed or the camera
+// gave it: a save's output name, a copy's name, unescaped; an unreadable image is named too.
+TEST_F(ProgressTest, EachRequestTakenNamesTheFileItWrites)
+{
+    m_window->FindEvent(FWideString("ON_DST_IMAGE_NAME"))
+        ->AddTarget(FWideString("ON_DST_IMAGE_NAME"), &m_log);
+    m_window->UiRelayMessage(FWideString("StartOfBatch"), nullptr);
+    Queue("a.q7f", "My trip 100% é.jpg");
+    FUiIpObjectCopyReq copy;
+    copy.m_usFileURL = Url("b.q7f");
+    copy.m_usDstURL = Url("IMG #2.q7f");
+    m_window->UiRelayMessage(FWideString("CopyFile"), &copy);
+    Queue("missing.q7f", "gone.tif");
+    m_window->Tick(10);
+    Complete();
+    m_window->Tick(10);
+    m_bridge.End(kCompleted);
+    m_window->Tick(10);
+    std::vector<std::string> names;
+    for (const std::string& line : m_log.log) {
+        if (line.rfind("ON_DST_IMAGE_NAME=", 0) == 0)
+            names.push_back(line.substr(18));
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"My trip 100% é.jpg", "IMG #2.q7f", "gone.tif"}));
 }
 
 TEST_F(ProgressTest, RotationIsRefusedOnlyForImagesWaitingToBeSaved)

@@ -190,7 +190,7 @@ TEST_F(SaveJourney, TheBatchDialogSavesExactlyTheMarkedImages)
             << Text(app, "SaveImagesWin.DstDir");
         ASSERT_TRUE(SaveAndWait(app, "SaveImagesWin"));
         EXPECT_EQ(Text(app, "ProgressWin.Y"), "2");
-        EXPECT_FALSE(app.Window("MessageWin")->IsVisible()) << "no error notice";
+        EXPECT_FALSE(app.Window("ProgressErrWin")->IsVisible()) << "no error notice";
         app.Send("MainWin", "Close");
     });
     ASSERT_TRUE(harness.BodyRan());
@@ -240,7 +240,7 @@ TEST_F(SaveJourney, TheReviewWindowsSaveCommandWritesTheShownImage)
         EXPECT_EQ(PickListed(app, "SaveImageWin.OutSize", "Half"), "Half size 0.0 MP");
         ASSERT_TRUE(ChooseFolder(app, "SaveImageWin", out));
         ASSERT_TRUE(SaveAndWait(app, "SaveImageWin"));
-        EXPECT_FALSE(app.Window("MessageWin")->IsVisible()) << "no error notice";
+        EXPECT_FALSE(app.Window("ProgressErrWin")->IsVisible()) << "no error notice";
         app.Send("MainWin", "Close");
     });
     ASSERT_TRUE(harness.BodyRan());
@@ -279,7 +279,7 @@ TEST_F(SaveJourney, ANamedSettingSurvivesARestartAndNamesTheSave)
             HeadlessPumpUntilIdle();
             ASSERT_TRUE(app.Click("SaveSettingWin.OK"));
             EXPECT_FALSE(dialog->IsVisible());
-            EXPECT_FALSE(app.Window("MessageWin")->IsVisible()) << "no error notice";
+            EXPECT_FALSE(app.Window("ProgressErrWin")->IsVisible()) << "no error notice";
             app.Send("MainWin", "Close");
         });
         ASSERT_TRUE(harness.BodyRan());
