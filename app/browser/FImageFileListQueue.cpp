@@ -56,6 +56,9 @@ void FImageFileList::priRemoveRequest(ThumbnailRequest* node)
     // A record still with a manager must outlive this node.
     if (node->m_pRequest && node->m_pRequest->m_Async.IsInProgress())
         AbandonGatedRequest(m_pIpMgr, node->m_pRequest);
+    // A finished record may still be looked at by the pass that finished it on the scan thread.
+    else if (node->m_pRequest && node->m_pRequest->m_Async.GetState() != kInitialized)
+        FreeGatedRequest(node->m_pRequest);
     delete node;
 }
 

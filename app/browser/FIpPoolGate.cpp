@@ -76,6 +76,12 @@ void GatedIdle(FIPManager* manager)
     manager->Idle();
 }
 
+void FreeGatedRequest(std::unique_ptr<FIPManagerRequest>& request)
+{
+    std::lock_guard<std::recursive_mutex> hold(PoolMutex());
+    request.reset();
+}
+
 int RunGatedRequest(FIPManager* manager, std::unique_ptr<FIPManagerRequest>& request)
 {
     FreeFinishedParked();

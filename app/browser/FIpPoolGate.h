@@ -29,3 +29,7 @@ double GetGatedWaitLimit();
 // progress for a short grace, then frees it, or parks it as above when a manager still
 // holds it. The holder is null afterwards.
 void AbandonGatedRequest(FIPManager* manager, std::unique_ptr<FIPManagerRequest>& request);
+
+// Frees a record a manager has finished with. The manager may still be inside the pass that
+// finished it, on the thread that holds the gate, so the record goes only once that pass ends.
+void FreeGatedRequest(std::unique_ptr<FIPManagerRequest>& request);
