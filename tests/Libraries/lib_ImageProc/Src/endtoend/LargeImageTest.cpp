@@ -57,20 +57,8 @@ TEST(MemoryBudget, GrowsWithTheImageWithinTheMachine)
     }
 }
 
-class LargeImage : public DiskEngineTest
+class LargeImage : public KeptMemoryEngineTest
 {
-protected:
-    void SetUp() override
-    {
-        DiskEngineTest::SetUp();
-        m_uRetained = GetRetainedMemoryLimit();
-    }
-    void TearDown() override
-    {
-        SetRetainedMemoryLimit(m_uRetained);
-        DiskEngineTest::TearDown();
-    }
-    size_t m_uRetained = 0;
 };
 
 TEST_F(LargeImage, FittingKeepsADeliberatelySmallCacheAndNeverShrinks)

@@ -123,26 +123,13 @@ double DecodeSRGB(double v)
     return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
 }
 
-class PictureDevelop : public DiskEngineTest
+class PictureDevelop : public KeptMemoryEngineTest
 {
 protected:
-    void SetUp() override
-    {
-        DiskEngineTest::SetUp();
-        m_uRetained = GetRetainedMemoryLimit();
-    }
-    void TearDown() override
-    {
-        SetRetainedMemoryLimit(m_uRetained);
-        DiskEngineTest::TearDown();
-    }
-
     void Run(FIPManagerRequest& request)
     {
         ASSERT_TRUE(developtest::RunThroughPool(request, nullptr, std::chrono::seconds(300)));
     }
-
-    size_t m_uRetained = 0;
 };
 
 TEST_F(PictureDevelop, TwentyFourMegapixelPicturesSaveWithTheDefaults)
