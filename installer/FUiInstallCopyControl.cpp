@@ -503,7 +503,8 @@ void FUiInstallCopyControl::priStartCopy()
             event->Fire(nullptr);
     }
     m_iTotal = m_iRemaining = static_cast<int>(m_entries.size());
-    if (m_entries.empty()) {
+    // An empty update list has nothing to announce; an empty install list still reports its start.
+    if (m_bUpdateMode && m_entries.empty()) {
         priFinishCopy();
         return;
     }
@@ -517,6 +518,8 @@ void FUiInstallCopyControl::priStartCopy()
         event->Fire(&sys);
     if (RelayEvent* event = FindEvent(FWideString("ON_SEND_DEBUG_TAR")))
         event->Fire(&tar);
+    if (m_entries.empty())
+        priFinishCopy();
 }
 
 void FUiInstallCopyControl::Tick(int)

@@ -255,8 +255,12 @@ TEST(InstallCopyControl, ListWithEveryTargetFilteredOutFinishesAtOnce)
 {
     InstallerHarness h;
     ASSERT_TRUE(StartCopy(h, FileList({{"a.bin", R"(DestDir="<TARGETDIR>")"}}), {{"a.bin", "A"}}));
+    // The start is announced in full, with a progress of 0, before the copy finishes.
     EXPECT_EQ(h.CopyProbe()->GetMessages(),
-              "ON_START_COPY,ON_SEND_PROP_TREE,ON_SEND_PROP_TREE,ON_SEND_PROP_TREE,ON_COPY_COMPLETE");
+              "ON_START_COPY,ON_PROGRESS,ON_SEND_DEBUG_OS,ON_SEND_DEBUG_SYS,ON_SEND_DEBUG_TAR,"
+              "ON_SEND_PROP_TREE,ON_SEND_PROP_TREE,ON_SEND_PROP_TREE,ON_COPY_COMPLETE");
+    EXPECT_EQ(Messages(h.CopyProbe(), "ON_PROGRESS"), std::vector<std::string>{"0"});
+    EXPECT_EQ(Messages(h.CopyProbe(), "ON_SEND_DEBUG_OS"), std::vector<std::string>{"Linux"});
     EXPECT_EQ(h.TickCopy(), 0);
 }
 
