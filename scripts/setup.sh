@@ -18,6 +18,8 @@ packages=(
   fonts-dejavu-core fonts-wqy-microhei
   # independent readers that tests run on our output files
   libjpeg-turbo-progs libtiff-tools libimage-exiftool-perl liblcms2-utils
+  # checks the desktop entries the installer writes
+  desktop-file-utils
   # public-domain and CC0 photographs the sample folder's raw files are made from
   python3-skimage
 )

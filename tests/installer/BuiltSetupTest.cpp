@@ -2,7 +2,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -92,18 +94,6 @@ TEST(BuiltSetup, InstallsWithItsOwnScriptAndRemovesItAllOnTheNextStart)
 namespace
 {
 
-std::string ArchiveMemberBytes(const char* name)
-{
-    FBundleFolder archive(UrlOf(RB_SETUP_EXECUTABLE));
-    FIFile* file = archive.OpenFile(FWideString(name), kFileRead);
-    if (!file)
-        return std::string();
-    std::string bytes(static_cast<size_t>(file->GetSize()), '\0');
-    file->Read(bytes.data(), static_cast<int>(bytes.size()));
-    file->Release();
-    return bytes;
-}
-
 int Mode(const std::string& path)
 {
     struct stat st;
@@ -113,18 +103,14 @@ int Mode(const std::string& path)
 } // namespace
 
 // The built script and the list a build with the application packs, around a stand-in program.
-TEST(BuiltSetup, InstallsTheApplicationWithShortcutsAndLeavesTheHomeAsItWasAfterRemoval)
+TEST(BuiltSetup, InstallsTheApplicationWithDesktopEntriesThatOpenRawFiles)
 {
     InstallerHarness h;
-    std::vector<std::string> before = h.ListTree(h.Home());
-    ASSERT_TRUE(h.WriteInstallerOf({{"ui.xml", ArchiveMemberBytes("ui.xml")},
-                                    {"InstallList.xml", ReadWholeFile(RB_SETUP_LIST_WITH_APP)},
-                                    {"prog_bg.png", ArchiveMemberBytes("prog_bg.png")},
-                                    {"prog_fg.png", ArchiveMemberBytes("prog_fg.png")},
-                                    {"README.md", "read me"},
-                                    {"Rawbench", "#!/bin/sh\nexit 0\n"},
-                                    {"ui.btb", "packed script"}}));
-    before = h.ListTree(h.Home());
+    // Another program's entry of the same name is kept, and not recorded as ours.
+    std::filesystem::create_directories(h.Home() + "/Desktop");
+    const std::string theirs = "[Desktop Entry]\nType=Application\nName=Theirs\nExec=theirs\n";
+    std::ofstream(h.Home() + "/Desktop/Rawbench.desktop") << theirs;
+    ASSERT_TRUE(h.WriteBuiltInstaller());
     ASSERT_TRUE(h.Launch());
     Send(h, "JapaneseInstall");
     Send(h, "ShowWelcome");
@@ -134,25 +120,23 @@ TEST(BuiltSetup, InstallsTheApplicationWithShortcutsAndLeavesTheHomeAsItWasAfter
     EXPECT_GT(h.TickCopy(), 0);
 
     const std::string menuEntry = h.DataHome() + "/applications/Rawbench.desktop";
-    const std::string desktopEntry = h.Home() + "/Desktop/Rawbench.desktop";
     EXPECT_EQ(Mode(h.Destination() + "/Rawbench") & 0111, 0111);
-    EXPECT_NE(ReadWholeFile(menuEntry).find("Exec=" + h.Destination() + "/Rawbench\n"), std::string::npos);
-    EXPECT_EQ(Mode(desktopEntry) & 0111, 0111);
+    const std::string entry = ReadWholeFile(menuEntry);
+    for (const std::string& line :
+         {"Exec=" + h.Destination() + "/Rawbench %F\n", std::string("Icon=rawbench\n"),
+          std::string("Categories=Graphics;Photography;\n"), std::string("MimeType=image/x-rawbench-raw;\n")})
+        EXPECT_NE(entry.find(line), std::string::npos) << line << entry;
+    EXPECT_EQ(ValidateDesktopEntry(menuEntry), "");
+    EXPECT_EQ(ReadWholeFile(h.Home() + "/Desktop/Rawbench.desktop"), theirs);
     EXPECT_NE(ReadWholeFile(h.MakerFolder() + "/Registry.tsv").find("Japanese"), std::string::npos);
     const std::string record = DumpTree(ReadXmlFile(h.MakerFolder() + "/Uninstall.xml").get());
     EXPECT_NE(record.find("SHELL_LINK Link_Name=" + menuEntry + " Folder=F"), std::string::npos) << record;
-    EXPECT_NE(record.find("SHELL_LINK Link_Name=" + desktopEntry + " Folder=F"), std::string::npos) << record;
+    EXPECT_EQ(record.find("Desktop/Rawbench.desktop"), std::string::npos) << record;
 
     ASSERT_TRUE(h.Launch());
     EXPECT_EQ(Utf8FromWide(h.App()->GetCurrentLanguage()), "Japanese");
     Send(h, "Uninstall");
     h.Stop();
-    std::set<std::string> expected(before.begin(), before.end());
-    // Folders the storage classes make on demand, and what the application keeps of its maker.
-    for (const char* leftover :
-         {".config/Rawbench/", ".config/Rawbench/Talvo/", ".config/Rawbench/Talvo/AutoLaunchPreferences.xml",
-          ".config/autostart/", ".local/share/applications/", "Desktop/"})
-        expected.insert(leftover);
-    const std::vector<std::string> after = h.ListTree(h.Home());
-    EXPECT_EQ(std::set<std::string>(after.begin(), after.end()), expected);
+    EXPECT_FALSE(PathExists(menuEntry));
+    EXPECT_EQ(ReadWholeFile(h.Home() + "/Desktop/Rawbench.desktop"), theirs);
 }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -16,6 +17,7 @@
 #include "FHeadlessDesktop.h"
 #include "FProbeObject.h"
 #include "FPropList.h"
+#include "FSha256.h"
 #include "FUiInstallCopyControl.h"
 #include "FUiInstallerMain.h"
 #include "FUiScriptFixture.h"
@@ -132,8 +134,10 @@ std::string HarnessScript(const std::string& extra)
 
 } // namespace
 
-InstallerHarness::InstallerHarness()
+InstallerHarness::InstallerHarness(const std::string& homeName)
+    : m_homePath(homeName.empty() ? m_home.GetPath() : m_home.Join(homeName))
 {
+    fs::create_directories(m_homePath);
     EnsureDiskStorageClass();
     m_envHome = std::make_unique<FScopedEnv>("HOME", Home());
     m_envConfig = std::make_unique<FScopedEnv>("XDG_CONFIG_HOME", ConfigHome());
@@ -180,6 +184,30 @@ bool InstallerHarness::WriteInstallerOf(const std::vector<ArchiveMember>& member
     std::ofstream out(InstallerPath(), std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
     return static_cast<bool>(out);
+}
+
+std::string BuiltArchiveMember(const char* name)
+{
+    FBundleFolder archive(UrlOf(RB_SETUP_EXECUTABLE));
+    FIFile* file = archive.OpenFile(FWideString(name), kFileRead);
+    if (!file)
+        return std::string();
+    std::string bytes(static_cast<size_t>(file->GetSize()), '\0');
+    if (!bytes.empty())
+        file->Read(bytes.data(), static_cast<int>(bytes.size()));
+    file->Release();
+    return bytes;
+}
+
+bool InstallerHarness::WriteBuiltInstaller(const std::string& readMe)
+{
+    return WriteInstallerOf({{"ui.xml", BuiltArchiveMember("ui.xml")},
+                             {"InstallList.xml", ReadWholeFile(RB_SETUP_LIST_WITH_APP)},
+                             {"prog_bg.png", BuiltArchiveMember("prog_bg.png")},
+                             {"prog_fg.png", BuiltArchiveMember("prog_fg.png")},
+                             {"README.md", readMe},
+                             {"Rawbench", "#!/bin/sh\nexit 0\n"},
+                             {"ui.btb", "packed script"}});
 }
 
 bool InstallerHarness::Start(const std::string& installList, const std::vector<ArchiveMember>& payload,
@@ -288,6 +316,28 @@ bool PathExists(const std::string& path)
     return lstat(path.c_str(), &st) == 0;
 }
 
+std::map<std::string, std::string> SnapshotTree(const std::string& folder)
+{
+    std::map<std::string, std::string> entries;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(folder, error); it != fs::recursive_directory_iterator();
+         it.increment(error)) {
+        const fs::path& path = it->path();
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0)
+            continue;
+        std::string value = std::to_string(st.st_mode);
+        if (S_ISREG(st.st_mode)) {
+            FSha256 digest;
+            const std::string bytes = ReadWholeFile(path.string());
+            digest.Add(bytes.data(), bytes.size());
+            value += " " + digest.FinishHex();
+        }
+        entries[fs::relative(path, folder).generic_string()] = value;
+    }
+    return entries;
+}
+
 std::unique_ptr<FPropList> ReadXmlFile(const std::string& path)
 {
     const fs::path p(path);
@@ -308,16 +358,34 @@ std::unique_ptr<FPropList> ReadXmlFile(const std::string& path)
     return root;
 }
 
-std::string DumpTree(const FPropList* node, int depth)
+std::string DumpTree(const FPropList* node, int depth, bool identities)
 {
     if (!node)
         return std::string();
     std::string text(static_cast<size_t>(depth) * 2, ' ');
     text += Utf8FromWide(node->GetName());
-    for (FPropPair* pair = node->GetFirstProp(); pair; pair = pair->GetNext())
-        text += " " + Utf8FromWide(pair->GetName()) + "=" + Utf8FromWide(pair->GetValue());
+    for (FPropPair* pair = node->GetFirstProp(); pair; pair = pair->GetNext()) {
+        const std::string name = Utf8FromWide(pair->GetName());
+        if (!identities && (name == "Size" || name == "Sha256" || name == "Identity" || name == "InstallId"))
+            continue;
+        text += " " + name + "=" + Utf8FromWide(pair->GetValue());
+    }
     text += "\n";
     for (FPropList* child = node->GetFirstChild(); child; child = child->GetNext())
-        text += DumpTree(child, depth + 1);
+        text += DumpTree(child, depth + 1, identities);
     return text;
+}
+
+// What desktop-file-validate says about an entry: empty when it has nothing to say.
+std::string ValidateDesktopEntry(const std::string& path)
+{
+    const std::string command = "desktop-file-validate '" + path + "' 2>&1; echo \"exit $?\"";
+    std::string output;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[512];
+        while (fgets(buffer, sizeof buffer, pipe))
+            output += buffer;
+        pclose(pipe);
+    }
+    return output == "exit 0\n" ? std::string() : output;
 }
