@@ -196,7 +196,15 @@ bool FUiInstallerMain::UiRelayMessage(const FWideString& message, void* data)
     if (message == "ShowDirSelect") {
         priFire("ON_SHOW_DIR_SELECT", nullptr);
         priFire("ON_SEND_RELAY", static_cast<FIUiRelay*>(this));
+        // The chooser can show only a folder that exists: the deepest one on the way.
         FWideString destination = m_usDestination;
+        for (FUrlParts parts = UrlParts(m_usDestination); parts.size() > 2; parts.pop_back()) {
+            if (FIFolder* folder = OpenExistingFolder(JoinParts(parts, true))) {
+                destination = folder->GetURL();
+                folder->Release();
+                break;
+            }
+        }
         priFire("ON_SET_DIR_SELECT_PATH", &destination);
         bool usable = CheckDestination(m_usDestination);
         priFire("ON_ENABLE_DIR_SELECT_OK", &usable);

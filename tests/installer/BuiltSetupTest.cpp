@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -12,6 +13,8 @@
 #include "FBundleFolder.h"
 #include "FCodePage.h"
 #include "FGenericUiApp.h"
+#include "FGenericUiWindow.h"
+#include "FHeadlessDesktop.h"
 #include "FIStorageClass.h"
 #include "FPropList.h"
 #include "FUiInstallCopyControl.h"
@@ -139,4 +142,106 @@ TEST(BuiltSetup, InstallsTheApplicationWithDesktopEntriesThatOpenRawFiles)
     h.Stop();
     EXPECT_FALSE(PathExists(menuEntry));
     EXPECT_EQ(ReadWholeFile(h.Home() + "/Desktop/Rawbench.desktop"), theirs);
+}
+
+namespace
+{
+
+FRect WindowRect(InstallerHarness& h, const char* name)
+{
+    FRect rect;
+    if (auto* window = dynamic_cast<FGenericUiWindow*>(h.App()->FindUiWindow(FWideString(name))))
+        window->GetWindowRect(rect);
+    return rect;
+}
+
+bool IsShown(InstallerHarness& h, const char* name)
+{
+    auto* window = dynamic_cast<FGenericUiWindow*>(h.App()->FindUiWindow(FWideString(name)));
+    return window && window->IsVisible();
+}
+
+} // namespace
+
+// The pages as a user walks them: one window size throughout, a way out on every page,
+// and a destination chosen in the folder chooser (a folder made there goes at removal).
+TEST(BuiltSetup, ThePagesKeepTheWindowsSizeOfferCancelAndLetTheUserChooseTheFolder)
+{
+    InstallerHarness h;
+    std::filesystem::create_directories(h.Home() + "/Programs");
+    ASSERT_TRUE(h.WriteBuiltInstaller());
+    const std::map<std::string, std::string> before = SnapshotTree(h.Home());
+    ASSERT_TRUE(h.Launch());
+    const FRect first = WindowRect(h, "SetupWin");
+    ASSERT_GT(first.Width(), 0);
+    auto sameSize = [&](const char* page) {
+        const FRect now = WindowRect(h, "SetupWin");
+        EXPECT_EQ(now.Width(), first.Width()) << page;
+        EXPECT_EQ(now.Height(), first.Height()) << page;
+    };
+    EXPECT_NE(h.App()->GetUiRelay(FWideString("SetupWin.LanguagePage.Cancel")), nullptr);
+    EXPECT_TRUE(h.Click("SetupWin.LanguagePage.LangEnglish"));
+    EXPECT_TRUE(h.Click("SetupWin.LanguagePage.LanguageNext"));
+    sameSize("welcome");
+    EXPECT_NE(h.App()->GetUiRelay(FWideString("SetupWin.WelcomePage.Cancel")), nullptr);
+    EXPECT_TRUE(h.Click("SetupWin.WelcomePage.WelcomeNext"));
+    sameSize("destination");
+    EXPECT_EQ(h.ShownText("SetupWin.ChoosePage.ChoosePath"), h.Destination());
+
+    // Change... opens the chooser; a folder made in it and then chosen becomes the destination.
+    ASSERT_TRUE(h.Click("SetupWin.ChoosePage.ChangeButton"));
+    EXPECT_TRUE(IsShown(h, "DirectoryWin"));
+    FIUiRelay* chooser = h.App()->GetUiRelay(FWideString("DirectoryWin.WinMgr"));
+    ASSERT_NE(chooser, nullptr);
+    FWideString programs = UrlOf(h.Home() + "/Programs/");
+    chooser->UiRelayMessage(FWideString("DirSelected"), &programs);
+    FWideString name("Rawbench Studio");
+    chooser->UiRelayMessage(FWideString("NewFolderName"), &name);
+    chooser->UiRelayMessage(FWideString("CreateNewFolder"), nullptr);
+    ASSERT_TRUE(h.Click("DirectoryWin.OK"));
+    EXPECT_FALSE(IsShown(h, "DirectoryWin"));
+    const std::string chosen = h.Home() + "/Programs/Rawbench Studio";
+    EXPECT_EQ(h.ShownText("SetupWin.ChoosePage.ChoosePath"), chosen);
+    sameSize("destination after choosing");
+
+    EXPECT_TRUE(h.Click("SetupWin.ChoosePage.InstallButton"));
+    sameSize("progress");
+    EXPECT_NE(h.App()->GetUiRelay(FWideString("SetupWin.ProgressPage.CancelButton")), nullptr);
+    EXPECT_GT(h.TickCopy(), 0);
+    sameSize("installed");
+    EXPECT_TRUE(PathExists(chosen + "/Rawbench"));
+
+    ASSERT_TRUE(h.Launch());
+    EXPECT_NE(h.App()->GetUiRelay(FWideString("SetupWin.UninstallPage.CancelUninstall")), nullptr);
+    EXPECT_TRUE(h.Click("SetupWin.UninstallPage.UninstallButton"));
+    EXPECT_EQ(WindowRect(h, "SetupWin").Height(), first.Height());
+    h.Stop();
+    EXPECT_EQ(SnapshotTree(h.Home()), before);
+}
+
+TEST(BuiltSetup, CancelOnTheFirstPagesEndsTheInstallerWithoutWritingAnything)
+{
+    for (const char* page : {"LanguagePage", "WelcomePage", "ChoosePage"}) {
+        SCOPED_TRACE(page);
+        InstallerHarness h;
+        ASSERT_TRUE(h.WriteBuiltInstaller());
+        const std::map<std::string, std::string> before = SnapshotTree(h.Home());
+        ASSERT_TRUE(h.Launch());
+        h.Click("SetupWin.LanguagePage.LangGerman");
+        if (std::string(page) != "LanguagePage")
+            h.Click("SetupWin.LanguagePage.LanguageNext");
+        if (std::string(page) == "ChoosePage")
+            h.Click("SetupWin.WelcomePage.WelcomeNext");
+        GetHeadlessDesktop().quit = false;
+        ASSERT_TRUE(h.Click((std::string("SetupWin.") + page + ".Cancel").c_str()));
+        auto& queue = GetHeadlessDesktop().queue;
+        for (int i = 0; i < 100 && !queue.empty(); ++i) {
+            auto event = queue.front();
+            queue.pop_front();
+            event();
+        }
+        EXPECT_TRUE(GetHeadlessDesktop().quit);
+        h.Stop();
+        EXPECT_EQ(SnapshotTree(h.Home()), before);
+    }
 }

@@ -19,8 +19,6 @@
 #include "FPropList.h"
 #include "FScopedFileSizeLimit.h"
 #include "FScopedTempFolder.h"
-#include "FUiButton.h"
-#include "FUiDynaString.h"
 #include "FUiInstallCopyControl.h"
 #include "FUiInstallerMain.h"
 #include "FXmlWriter.h"
@@ -80,22 +78,6 @@ void Uninstall(InstallerHarness& h)
 std::string InstanceFolder(const InstallerHarness& h)
 {
     return h.Home() + "/.cache/rawbench-instances-" + std::to_string(geteuid());
-}
-
-void ClickIn(InstallerHarness& h, const char* button)
-{
-    auto* object = dynamic_cast<FUiButton*>(h.App()->GetUiRelay(FWideString(button)));
-    ASSERT_NE(object, nullptr) << button;
-    const FRect rect = object->GetRect();
-    const int x = (rect.left + rect.right) / 2, y = (rect.top + rect.bottom) / 2;
-    object->MouseDown(x, y, false, false);
-    object->MouseUp(x, y, false, false);
-}
-
-std::string ShownText(InstallerHarness& h, const char* name)
-{
-    auto* text = dynamic_cast<FUiDynaString*>(h.App()->GetUiRelay(FWideString(name)));
-    return text ? Utf8FromWide(text->GetShownText()) : std::string("(no ") + name + ")";
 }
 
 std::string Url(const std::string& path)
@@ -166,7 +148,7 @@ TEST(InstallRemoval, AFailedOrCancelledInstallationIsTakenBackWhole)
             for (int i = 0; i < 4; ++i)
                 h.Copy()->Tick(10);
             ASSERT_TRUE(PathExists(h.Destination() + "/Rawbench"));
-            ClickIn(h, "SetupWin.ProgressPage.CancelButton");
+            ASSERT_TRUE(h.Click("SetupWin.ProgressPage.CancelButton"));
             // The window closes once the loop takes the close it was sent.
             auto& queue = GetHeadlessDesktop().queue;
             for (int i = 0; i < 100 && !queue.empty(); ++i) {
@@ -178,7 +160,7 @@ TEST(InstallRemoval, AFailedOrCancelledInstallationIsTakenBackWhole)
         } else {
             FScopedFileSizeLimit limit(300000);
             h.TickCopy();
-            EXPECT_NE(ShownText(h, "SetupWin.ErrorPage.ErrorText").find("disk"), std::string::npos);
+            EXPECT_NE(h.ShownText("SetupWin.ErrorPage.ErrorText").find("disk"), std::string::npos);
         }
         h.Stop();
         EXPECT_EQ(SnapshotTree(h.Home()), before);
@@ -207,7 +189,7 @@ TEST(InstallRemoval, AReadOnlyDestinationIsRefusedWithAClearErrorAndNothingIsWri
     Send(h, "CopyFiles");
     h.TickCopy();
     fs::permissions(h.Home() + "/Apps/locked", fs::perms::owner_write, fs::perm_options::add);
-    const std::string error = ShownText(h, "SetupWin.ErrorPage.ErrorText");
+    const std::string error = h.ShownText("SetupWin.ErrorPage.ErrorText");
     EXPECT_NE(error.find(h.Home() + "/Apps/locked/Rawbench cannot be written"), std::string::npos) << error;
     h.Stop();
     EXPECT_EQ(SnapshotTree(h.Home()), before);

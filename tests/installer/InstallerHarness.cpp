@@ -18,9 +18,13 @@
 #include "FProbeObject.h"
 #include "FPropList.h"
 #include "FSha256.h"
+#include "FUiButton.h"
+#include "FUiDynaString.h"
 #include "FUiInstallCopyControl.h"
 #include "FUiInstallerMain.h"
+#include "FUiMultiText.h"
 #include "FUiScriptFixture.h"
+#include "FUiTextBox.h"
 #include "FUiWidgets.h"
 #include "FXmlParser.h"
 #include "InstallerStart.h"
@@ -201,13 +205,20 @@ std::string BuiltArchiveMember(const char* name)
 
 bool InstallerHarness::WriteBuiltInstaller(const std::string& readMe)
 {
-    return WriteInstallerOf({{"ui.xml", BuiltArchiveMember("ui.xml")},
-                             {"InstallList.xml", ReadWholeFile(RB_SETUP_LIST_WITH_APP)},
-                             {"prog_bg.png", BuiltArchiveMember("prog_bg.png")},
-                             {"prog_fg.png", BuiltArchiveMember("prog_fg.png")},
-                             {"README.md", readMe},
-                             {"Rawbench", "#!/bin/sh\nexit 0\n"},
-                             {"ui.btb", "packed script"}});
+    std::vector<ArchiveMember> members = {{"InstallList.xml", ReadWholeFile(RB_SETUP_LIST_WITH_APP)},
+                                          {"README.md", readMe},
+                                          {"Rawbench", "#!/bin/sh\nexit 0\n"},
+                                          {"ui.btb", "packed script"}};
+    // The built installer's script and skins as they are.
+    FBundleFolder archive(UrlOf(RB_SETUP_EXECUTABLE));
+    std::vector<FWideString> names;
+    archive.ListFiles(names);
+    for (const FWideString& name : names) {
+        const std::string member = Utf8FromWide(name);
+        if (member == "ui.xml" || (member.size() > 4 && member.compare(member.size() - 4, 4, ".png") == 0))
+            members.push_back({member, BuiltArchiveMember(member.c_str())});
+    }
+    return WriteInstallerOf(members);
 }
 
 bool InstallerHarness::Start(const std::string& installList, const std::vector<ArchiveMember>& payload,
@@ -261,6 +272,30 @@ FProbeObject* InstallerHarness::CopyProbe() const
 FProbeObject* InstallerHarness::MainProbe() const
 {
     return FProbeObject::FindLive("MainProbe");
+}
+
+bool InstallerHarness::Click(const char* button) const
+{
+    auto* object = m_pApp ? dynamic_cast<FUiButton*>(m_pApp->GetUiRelay(FWideString(button))) : nullptr;
+    if (!object)
+        return false;
+    const FRect rect = object->GetRect();
+    const int x = (rect.left + rect.right) / 2, y = (rect.top + rect.bottom) / 2;
+    object->MouseDown(x, y, false, false);
+    object->MouseUp(x, y, false, false);
+    return true;
+}
+
+std::string InstallerHarness::ShownText(const char* name) const
+{
+    FIUiRelay* relay = m_pApp ? m_pApp->GetUiRelay(FWideString(name)) : nullptr;
+    if (auto* multi = dynamic_cast<FUiMultiText*>(relay))
+        return Utf8FromWide(multi->GetSourceText());
+    if (auto* box = dynamic_cast<FUiTextBox*>(relay))
+        return Utf8FromWide(box->GetText());
+    if (auto* dyna = dynamic_cast<FUiDynaString*>(relay))
+        return Utf8FromWide(dyna->GetShownText());
+    return std::string("(no ") + name + ")";
 }
 
 int InstallerHarness::TickCopy(int limit)

@@ -69,6 +69,11 @@ public:
     // Ticks the copy control until it has nothing left; the number of ticks, or -1 past the limit.
     int TickCopy(int limit = 10000);
 
+    // Presses and releases the mouse in the middle of a button; false when there is none.
+    bool Click(const char* button) const;
+    // The text a DYNA_STRING, TEXT_BOX or MULTITEXT holds.
+    std::string ShownText(const char* name) const;
+
     // Files below a folder (relative names), for "nothing written elsewhere" checks.
     std::vector<std::string> ListTree(const std::string& folder) const;
 
