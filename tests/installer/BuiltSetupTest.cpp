@@ -52,11 +52,7 @@ TEST(BuiltSetup, InstallsWithItsOwnScriptAndRemovesItAllOnTheNextStart)
     ASSERT_TRUE(h.Launch());
     ASSERT_NE(h.Main(), nullptr);
     ASSERT_NE(h.Copy(), nullptr);
-    Send(h, "GermanInstall");
-    Send(h, "ShowWelcome");
-    Send(h, "ShowChoose");
-    Send(h, "ShowProgress");
-    Send(h, "CopyFiles");
+    h.StartInstall("GermanInstall");
     EXPECT_GT(h.TickCopy(), 0);
     EXPECT_EQ(ReadWholeFile(h.Destination() + "/README.md"), ReadWholeFile(RB_SOURCE_README));
     const std::string record = DumpTree(ReadXmlFile(h.MakerFolder() + "/Uninstall.xml").get());
@@ -115,11 +111,7 @@ TEST(BuiltSetup, InstallsTheApplicationWithDesktopEntriesThatOpenRawFiles)
     std::ofstream(h.Home() + "/Desktop/Rawbench.desktop") << theirs;
     ASSERT_TRUE(h.WriteBuiltInstaller());
     ASSERT_TRUE(h.Launch());
-    Send(h, "JapaneseInstall");
-    Send(h, "ShowWelcome");
-    Send(h, "ShowChoose");
-    Send(h, "ShowProgress");
-    Send(h, "CopyFiles");
+    h.StartInstall("JapaneseInstall");
     EXPECT_GT(h.TickCopy(), 0);
 
     const std::string menuEntry = h.DataHome() + "/applications/Rawbench.desktop";
@@ -234,13 +226,7 @@ TEST(BuiltSetup, CancelOnTheFirstPagesEndsTheInstallerWithoutWritingAnything)
             h.Click("SetupWin.WelcomePage.WelcomeNext");
         GetHeadlessDesktop().quit = false;
         ASSERT_TRUE(h.Click((std::string("SetupWin.") + page + ".Cancel").c_str()));
-        auto& queue = GetHeadlessDesktop().queue;
-        for (int i = 0; i < 100 && !queue.empty(); ++i) {
-            auto event = queue.front();
-            queue.pop_front();
-            event();
-        }
-        EXPECT_TRUE(GetHeadlessDesktop().quit);
+        EXPECT_TRUE(h.RunQueuedEvents());
         h.Stop();
         EXPECT_EQ(SnapshotTree(h.Home()), before);
     }

@@ -14,7 +14,6 @@
 
 #include "FCodePage.h"
 #include "FGenericUiApp.h"
-#include "FHeadlessDesktop.h"
 #include "FIStorageClass.h"
 #include "FPropList.h"
 #include "FScopedFileSizeLimit.h"
@@ -58,11 +57,7 @@ void InstallBuilt(InstallerHarness& h)
 {
     ASSERT_TRUE(h.WriteBuiltInstaller());
     ASSERT_TRUE(h.Launch());
-    Send(h, "JapaneseInstall");
-    Send(h, "ShowWelcome");
-    Send(h, "ShowChoose");
-    Send(h, "ShowProgress");
-    Send(h, "CopyFiles");
+    h.StartInstall("JapaneseInstall");
     ASSERT_GT(h.TickCopy(), 0);
 }
 
@@ -139,24 +134,14 @@ TEST(InstallRemoval, AFailedOrCancelledInstallationIsTakenBackWhole)
         ASSERT_TRUE(h.WriteBuiltInstaller(std::string(400000, 'r')));
         const std::map<std::string, std::string> before = SnapshotTree(h.Home());
         ASSERT_TRUE(h.Launch());
-        Send(h, "EnglishInstall");
-        Send(h, "ShowWelcome");
-        Send(h, "ShowChoose");
-        Send(h, "ShowProgress");
-        Send(h, "CopyFiles");
+        h.StartInstall("EnglishInstall");
         if (cancel) {
             for (int i = 0; i < 4; ++i)
                 h.Copy()->Tick(10);
             ASSERT_TRUE(PathExists(h.Destination() + "/Rawbench"));
             ASSERT_TRUE(h.Click("SetupWin.ProgressPage.CancelButton"));
             // The window closes once the loop takes the close it was sent.
-            auto& queue = GetHeadlessDesktop().queue;
-            for (int i = 0; i < 100 && !queue.empty(); ++i) {
-                auto event = queue.front();
-                queue.pop_front();
-                event();
-            }
-            EXPECT_TRUE(GetHeadlessDesktop().quit);
+            EXPECT_TRUE(h.RunQueuedEvents());
         } else {
             FScopedFileSizeLimit limit(300000);
             h.TickCopy();

@@ -274,6 +274,23 @@ FProbeObject* InstallerHarness::MainProbe() const
     return FProbeObject::FindLive("MainProbe");
 }
 
+void InstallerHarness::StartInstall(const char* languageMessage)
+{
+    for (const char* message : {languageMessage, "ShowWelcome", "ShowChoose", "ShowProgress", "CopyFiles"})
+        Main()->UiRelayMessage(FWideString(message), nullptr);
+}
+
+bool InstallerHarness::RunQueuedEvents()
+{
+    auto& queue = GetHeadlessDesktop().queue;
+    for (int i = 0; i < 100 && !queue.empty(); ++i) {
+        auto event = queue.front();
+        queue.pop_front();
+        event();
+    }
+    return GetHeadlessDesktop().quit;
+}
+
 bool InstallerHarness::Click(const char* button) const
 {
     auto* object = m_pApp ? dynamic_cast<FUiButton*>(m_pApp->GetUiRelay(FWideString(button))) : nullptr;

@@ -69,6 +69,11 @@ public:
     // Ticks the copy control until it has nothing left; the number of ticks, or -1 past the limit.
     int TickCopy(int limit = 10000);
 
+    // Walks the pages to a started copy: a language button's message, then the welcome,
+    // destination and progress pages.
+    void StartInstall(const char* languageMessage);
+    // Runs what the desktop queued (a window's close among them); true when the loop would end.
+    bool RunQueuedEvents();
     // Presses and releases the mouse in the middle of a button; false when there is none.
     bool Click(const char* button) const;
     // The text a DYNA_STRING, TEXT_BOX or MULTITEXT holds.

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "FOsSingleInstance.h"
@@ -21,32 +20,13 @@ bool IsOwnFolder(const std::string& path)
            (info.st_mode & 077) == 0;
 }
 
-// The folder the instance check uses, found the same way but never made.
-std::string InstanceFolder(bool& fallback)
-{
-    fallback = false;
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-        runtime && *runtime == '/' && IsOwnFolder(runtime))
-        return runtime;
-    std::string base;
-    if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache && *cache == '/')
-        base = cache;
-    else if (const char* home = std::getenv("HOME"); home && *home == '/')
-        base = std::string(home) + "/.cache";
-    else
-        base = "/tmp";
-    fallback = true;
-    const std::string folder = base + "/rawbench-instances-" + std::to_string(geteuid());
-    return IsOwnFolder(folder) ? folder : std::string();
-}
-
 } // namespace
 
 void RemoveOsInstanceLeftovers(const char* appName)
 {
     bool fallback = false;
-    const std::string folder = InstanceFolder(fallback);
-    if (folder.empty())
+    const std::string folder = GetOsInstanceFolderPath(fallback);
+    if (!IsOwnFolder(folder))
         return;
     const std::string name = SanitiseOsInstanceName(appName);
     const std::string lock = folder + "/" + name + ".lock";
