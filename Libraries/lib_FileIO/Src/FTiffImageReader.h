@@ -1,9 +1,10 @@
 #pragma once
 
 // Reader of TIFF files into pixmaps, at 1 / 2^n of their size, for thumbnails,
-// previews and the capture properties of TIFF files. Strip-organised files of
-// 8-bit and 16-bit gray (one sample), 8-bit and 16-bit RGB (three samples) and
-// 8-bit RGB with one extra sample are read; other layouts report pixel type 0.
+// previews and the capture properties of TIFF files. Files in strips or tiles,
+// uncompressed or compressed, of 8-bit and 16-bit gray (one sample), 8-bit and
+// 16-bit RGB (three samples, JPEG-compressed YCbCr included) and 8-bit RGB with
+// one extra sample are read; other layouts report pixel type 0.
 
 #include <memory>
 
@@ -13,6 +14,11 @@ class FPropList;
 
 // Files wider or taller than this report pixel type 0 and a size of 0 x 0.
 inline constexpr unsigned kMaxTiffDimension = 1u << 18;
+// Larger tiles report pixel type 0.
+inline constexpr uint64_t kMaxTiffTileBytes = uint64_t(64) << 20;
+// The wanted rows of one band of tiles are held at full width; a read that would
+// need more than this fails.
+inline constexpr uint64_t kMaxTiffBandBytes = uint64_t(256) << 20;
 // Bytes of an EXIF directory and what follows it that are read for properties.
 inline constexpr unsigned kMaxTiffExifBytes = 65535;
 

@@ -4,6 +4,10 @@
 #include "FLatchStorageClass.h"
 #include "FTiffLineWriter.h"
 #include "StorageClassRegistry.h"
+#include "TiffStoragePort.h"
+
+#include <cstring>
+#include <stdexcept>
 
 namespace loadertest
 {
@@ -74,6 +78,70 @@ rawtest::Bytes MakeTiff(int cols, int rows)
         }
         writer.Finish();
     }
+    return GetFile(name);
+}
+
+uint32_t TiffSample(int x, int y, int s)
+{
+    return uint32_t((x * 997 + y * 1499 + s * 7919) ^ (x * y * 13)) & 0xFFFF;
+}
+
+rawtest::Bytes MakeTiffWith(int cols, int rows, const TiffOptions& o)
+{
+    static int serial = 0;
+    const std::string name = "with-" + std::to_string(++serial) + ".tif";
+    MemStorage();
+    TIFF* tif = TIFFOpenURL(MemURL(name), "w");
+    if (!tif)
+        throw std::runtime_error("cannot create " + name);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(cols));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(rows));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(o.bits));
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(3));
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, uint16_t(o.photometric));
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG));
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, uint16_t(o.compression));
+    if (o.compression == COMPRESSION_JPEG && o.photometric == PHOTOMETRIC_YCBCR)
+        TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    if (o.orientation != 0)
+        TIFFSetField(tif, TIFFTAG_ORIENTATION, uint16_t(o.orientation));
+    if (o.rowsPerStrip > 0)
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, uint32_t(o.rowsPerStrip));
+    const size_t bytes = size_t(o.bits / 8);
+    auto put = [&](uint8_t* p, int x, int y, int s) {
+        const uint32_t v = TiffSample(x, y, s);
+        if (bytes == 2) {
+            const uint16_t w = uint16_t(v);
+            std::memcpy(p, &w, 2);
+        } else {
+            *p = uint8_t(v);
+        }
+    };
+    bool ok = true;
+    if (o.tile > 0) {
+        TIFFSetField(tif, TIFFTAG_TILEWIDTH, uint32_t(o.tile));
+        TIFFSetField(tif, TIFFTAG_TILELENGTH, uint32_t(o.tile));
+        std::vector<uint8_t> tile(size_t(TIFFTileSize(tif)));
+        for (int ty = 0; ty < rows; ty += o.tile)
+            for (int tx = 0; tx < cols; tx += o.tile) {
+                for (int y = 0; y < o.tile; ++y)
+                    for (int x = 0; x < o.tile; ++x)
+                        for (int s = 0; s < 3; ++s)
+                            put(&tile[(size_t(y * o.tile + x) * 3 + size_t(s)) * bytes], tx + x, ty + y, s);
+                ok = ok && TIFFWriteTile(tif, tile.data(), uint32_t(tx), uint32_t(ty), 0, 0) >= 0;
+            }
+    } else {
+        std::vector<uint8_t> row(size_t(cols) * 3 * bytes);
+        for (int y = 0; y < rows; ++y) {
+            for (int x = 0; x < cols; ++x)
+                for (int s = 0; s < 3; ++s)
+                    put(&row[(size_t(x) * 3 + size_t(s)) * bytes], x, y, s);
+            ok = ok && TIFFWriteScanline(tif, row.data(), uint32_t(y), 0) >= 0;
+        }
+    }
+    TIFFClose(tif);
+    if (!ok)
+        throw std::runtime_error("cannot write " + name);
     return GetFile(name);
 }
 

@@ -27,6 +27,19 @@ void UseLatchForMemFiles();
 rawtest::Bytes MakeJPEG(int cols, int rows, bool gray);
 rawtest::Bytes MakeTiff(int cols, int rows);
 
+// A TIFF written by libtiff itself in a layout the program's writer never makes.
+struct TiffOptions {
+    int compression = 1;  // libtiff's codes: 1 none, 5 LZW, 7 JPEG, 8 Deflate
+    int photometric = 2;  // 2 RGB, 6 YCbCr (JPEG only)
+    int bits = 8;         // 8 or 16 a sample
+    int rowsPerStrip = 0; // 0: the library's default
+    int tile = 0;         // square tiles of this side instead of strips
+    int orientation = 0;  // written when not 0
+};
+// Sample s of pixel (x, y) is TiffSample(x, y, s), kept to the file's bits.
+rawtest::Bytes MakeTiffWith(int cols, int rows, const TiffOptions& options);
+uint32_t TiffSample(int x, int y, int s);
+
 struct RawOptions {
     uint32_t version = rawtest::kVersion22;
     uint32_t columns = 2268;
