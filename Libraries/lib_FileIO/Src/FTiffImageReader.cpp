@@ -5,6 +5,7 @@
 #include "FException.h"
 #include "FPixmap.h"
 #include "FPropList.h"
+#include "FReadSignals.h"
 #include "FRowFormatConverters.h"
 #include "FWideString.h"
 #include "PixelRowConverters.h"
@@ -283,6 +284,16 @@ struct FTiffImageReader::State {
     int nativeType = 0;
     std::vector<uint8_t> buffer; // one file row, made on the first row that needs it
     int scale = 1;
+    const char* cancel = nullptr;
+    bool cancelled = false;
+
+    void CheckCancel()
+    {
+        if (!ReadCancelled(cancel))
+            return;
+        cancelled = true;
+        throw FExceptionFileRead("TiffImageReader: the read was cancelled");
+    }
 
     // Output row i from one file row in the native type (full width).
     void EmitRow(int i, uint8_t* fileRow, FPixmap& image, FRowConverter converter) const;
@@ -384,6 +395,7 @@ void FTiffImageReader::State::ReadStrips(FPixmap& image, bool straight, FRowConv
     uint32_t next = 0; // the row the library reads next without going back
     for (int i = 0; i < rows; ++i) {
         const uint32_t fileRow = uint32_t(i) * uint32_t(scale);
+        CheckCancel();
         uint8_t* target = straight ? image.GetRowAddress(i) : buffer.data();
         if (!randomAccess) {
             const uint32_t stripStart = fileRow - fileRow % strip;
@@ -423,6 +435,7 @@ void FTiffImageReader::State::ReadTiles(FPixmap& image, FRowConverter converter)
         if (end == first)
             continue;
         for (uint32_t left = 0; left < width; left += tileWidth) {
+            CheckCancel();
             // Bounded by our buffer, whatever size the library computes for a tile.
             if (TIFFReadEncodedTile(tif, TIFFComputeTile(tif, left, top, 0, 0), tile.data(),
                                     tmsize_t(tile.size())) < 0)
@@ -445,6 +458,7 @@ void FTiffImageReader::State::ReadTiles(FPixmap& image, FRowConverter converter)
 void FTiffImageReader::ReadImage(FPixmap& image)
 {
     State& s = *m_pState;
+    s.cancelled = false;
     if (image.GetCols() < s.cols || image.GetRows() < s.rows)
         throw FExceptionPixmapTooSmall("");
     const int destination = image.GetPixelType();
@@ -474,6 +488,16 @@ void FTiffImageReader::ReadImage(FPixmap& image)
     if (!straight && s.buffer.empty())
         s.buffer.resize(size_t(s.scanlineSize));
     s.ReadStrips(image, straight, converter);
+}
+
+void FTiffImageReader::SetCancel(const char* cancel)
+{
+    m_pState->cancel = cancel;
+}
+
+bool FTiffImageReader::Cancelled() const
+{
+    return m_pState->cancelled;
 }
 
 void FTiffImageReader::GetProperties(FPropList* list)

@@ -39,8 +39,12 @@ public:
     // Adds the EXIF properties and ROWS, COLS, CAMMANUF, CAMMODEL, rpSoftware and
     // EXIF_DATETIME; never throws.
     void GetProperties(FPropList* list);
+    // A byte that ends ReadImage once set (may be null): it then throws
+    // FExceptionFileRead and Cancelled() answers true.
+    void SetCancel(const char* cancel);
     // Fills rows 0 to rows - 1 of the pixmap, converting to its pixel type.
     void ReadImage(FPixmap& image);
+    bool Cancelled() const;
 
 private:
     struct State;

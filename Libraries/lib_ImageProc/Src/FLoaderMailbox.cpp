@@ -142,6 +142,13 @@ FLoaderMailbox::~FLoaderMailbox()
 {
     FLoaderCore& core = *m_pCore;
     core.m_bStop.store(true);
+    {
+        // Nobody will collect what runs now: a reader that watches the cancel byte
+        // ends at once instead of holding up the program's exit.
+        std::lock_guard<std::mutex> lock(core.m_lock);
+        if (core.m_pRunning)
+            core.m_pRunning->m_Async.RequestCancel();
+    }
     core.m_requestEvent.Set();
     bool done = !core.m_pThread || core.m_pThread->IsDone();
     for (int waited = 0; !done && waited < kStopWaitMs; ++waited) {

@@ -359,6 +359,7 @@ void IPPreviewManager::priPreviewLoadImage()
     m_DataReq.m_eKind = kRetrieveData;
     m_DataReq.m_iSubKind = kDataImage;
     m_DataReq.m_iArg = m_Chosen.m_iIndex;
+    m_DataReq.m_bPreview = true;
     // A preview shown smaller is decoded smaller, as long as the decoded image still
     // covers the fitted size on both sides; one shown at full size is read as before.
     int reduction = 0;

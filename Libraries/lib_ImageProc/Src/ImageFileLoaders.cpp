@@ -2,6 +2,7 @@
 
 #include "FLoaderMailbox.h"
 
+#include "FDebugTrace.h"
 #include "FException.h"
 #include "FJPEGImageReader.h"
 #include "FPixmap.h"
@@ -127,7 +128,23 @@ private:
             req.m_iPixelType = type;
             req.m_iImageKind = kImageKindPreview;
             if (req.m_pTarget) {
-                reader.ReadImage(*req.m_pTarget);
+                if constexpr (Traits::kIsJPEG)
+                    reader.SetBudget(req.m_bPreview ? kJPEGPreviewBudget : kJPEGPictureBudget,
+                                     CancelByte(req.m_Async));
+                else
+                    reader.SetCancel(CancelByte(req.m_Async));
+                try {
+                    reader.ReadImage(*req.m_pTarget);
+                } catch (const FException& e) {
+                    if (reader.Cancelled()) {
+                        req.m_Async.Cancel();
+                        return;
+                    }
+                    if (req.m_bPreview)
+                        DebugTrace("%s: no preview of '%s': %s\n", Traits::kName, req.m_usFileURL.GetNarrow(),
+                                   e.GetMessage());
+                    throw;
+                }
                 // A picture with gray where its end is missing must not pass for the picture.
                 if constexpr (Traits::kIsJPEG)
                     if (reader.EndedEarly())

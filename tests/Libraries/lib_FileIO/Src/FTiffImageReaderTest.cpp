@@ -440,6 +440,28 @@ TEST_F(TiffReaderTest, CompressedAndTiledFilesReadAtEveryScaleAsTheirFullReadSca
     }
 }
 
+TEST_F(TiffReaderTest, SetCancelByteEndsTheReadOfStripsAndTiles)
+{
+    for (uint32_t tile : {0u, 16u}) {
+        TiffLayout layout;
+        layout.width = 40;
+        layout.height = 30;
+        layout.tile = tile;
+        layout.compression = COMPRESSION_LZW;
+        const std::string name = tile ? "cancel-tiles.tif" : "cancel-strips.tif";
+        WriteTiff(Path(name), layout, [](uint32_t x, uint32_t y, uint32_t) { return x + y; });
+        FTiffImageReader reader(URL(name));
+        const char cancel = 1;
+        reader.SetCancel(&cancel);
+        TestPixmap pixmap(7, 40, 30);
+        EXPECT_THROW(reader.ReadImage(pixmap.Get()), FExceptionFileRead) << name;
+        EXPECT_TRUE(reader.Cancelled()) << name;
+        reader.SetCancel(nullptr);
+        EXPECT_NO_THROW(reader.ReadImage(pixmap.Get())) << name;
+        EXPECT_FALSE(reader.Cancelled()) << name;
+    }
+}
+
 TEST_F(TiffReaderTest, BigEndianSixteenBitFilesComeOutInHostOrder)
 {
     TiffLayout layout;

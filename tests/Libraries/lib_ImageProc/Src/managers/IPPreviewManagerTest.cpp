@@ -11,6 +11,7 @@
 #include "EngineTestSupport.h"
 #include "FCache.h"
 #include "FDataRetriever.h"
+#include "FDebugTrace.h"
 #include "FIPEngine2.h"
 #include "FIPMImage.h"
 #include "FImage.h"
@@ -18,6 +19,7 @@
 #include "FPixmap.h"
 #include "FPropList.h"
 #include "FakeParentManager.h"
+#include "HostileJPEG.h"
 #include "IPPreviewManager.h"
 #include "LoaderTestFiles.h"
 
@@ -531,4 +533,34 @@ TEST_F(IPPreviewManagerTest, EmbeddedJpegDecodedAtTheSmallestScaleThatCoversTheB
             differing += rgb[0] != bgra[2] || rgb[1] != bgra[1] || rgb[2] != bgra[0];
         }
     EXPECT_EQ(differing, 0);
+}
+
+// A preview that would cost seconds and hundreds of megabytes is given up at once: the
+// request fails, so the browser shows the file-type icon, and the log says why.
+TEST_F(IPPreviewManagerTest, HostilePreviewsFailAtOnceWithANote)
+{
+    const rawtest::Bytes scans = jpegfixture::ManyScanJPEG(320, 240, 1000);
+    const rawtest::Bytes huge =
+        jpegfixture::WithDeclaredSize(jpegfixture::ManyScanJPEG(320, 240, 10), 12000, 9000);
+    const struct {
+        const char* name;
+        rawtest::Bytes file;
+        const char* note;
+    } cases[] = {
+        {"scans.xxx", JpegPreviewRaw(scans, 320, 240), "more than 100 scans"},
+        {"huge.xxx", JpegPreviewRaw(huge, 12000, 9000), "MB of memory, more than the 160 MB allowed"},
+        {"scans.jpg", scans, "more than 100 scans"},
+        {"huge.jpg", huge, "MB of memory, more than the 160 MB allowed"},
+    };
+    for (const auto& c : cases) {
+        FDebugTraceCapture capture;
+        Props(c.name, 0, false);
+        FIPManagerRequest req;
+        Prepare(req, loadertest::PutFile(c.name, c.file), 160, 160, FRect(0, 0, 160, 160));
+        ASSERT_TRUE(Run(req)) << c.name;
+        EXPECT_EQ(req.m_Async.GetState(), kError) << c.name;
+        EXPECT_EQ(req.m_pOutputImage, nullptr) << c.name;
+        EXPECT_TRUE(capture.Contains("no preview of") && capture.Contains(c.note))
+            << c.name << capture.GetText();
+    }
 }
