@@ -42,7 +42,8 @@ public:
     void SetScale(int n);
     // Size at the current scale; pixel type 1 (gray) or 7 (RGB).
     void GetDimensions(int& cols, int& rows, int& pixelType);
-    // Adds the capture properties of the first APP1 marker when it holds EXIF.
+    // Adds the capture properties of the first APP1 marker when it holds EXIF,
+    // ORIENTATION (1 to 8) among them.
     void GetProperties(FPropList* list);
     // Limits the decode of ReadImage, and gives it a byte that ends it once set (may be
     // null). A limit reached throws FExceptionJPEG naming it.

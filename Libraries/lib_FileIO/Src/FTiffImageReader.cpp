@@ -557,6 +557,9 @@ void FTiffImageReader::GetProperties(FPropList* list)
             if (TIFFGetField(s.tif, t.tag, &value) && value)
                 list->AddProp(t.name, value);
         }
+        uint16_t orientation = 0;
+        if (TIFFGetField(s.tif, TIFFTAG_ORIENTATION, &orientation) && orientation >= 1 && orientation <= 8)
+            list->SetInt(FWideString("ORIENTATION"), int(orientation));
         char* date = nullptr;
         if (TIFFGetField(s.tif, TIFFTAG_DATETIME, &date) && date) {
             if (const unsigned time = ParseExifDateTime(date))

@@ -36,8 +36,8 @@ public:
     void SetScale(int n);
     // Size at the current scale and the file's native pixel type (0: unreadable).
     void GetDimensions(int& cols, int& rows, int& pixelType);
-    // Adds the EXIF properties and ROWS, COLS, CAMMANUF, CAMMODEL, rpSoftware and
-    // EXIF_DATETIME; never throws.
+    // Adds the EXIF properties and ROWS, COLS, CAMMANUF, CAMMODEL, rpSoftware,
+    // ORIENTATION (1 to 8, when the file has it) and EXIF_DATETIME; never throws.
     void GetProperties(FPropList* list);
     // A byte that ends ReadImage once set (may be null): it then throws
     // FExceptionFileRead and Cancelled() answers true.

@@ -241,13 +241,8 @@ void HandleGuarded(FLoaderRequest& req, const char* name, bool (*isFamily)(const
     }
 }
 
-void AddFileUniqueID(FLoaderRequest& req, const char* name)
+bool GetFileUniqueID(FLoaderRequest& req, const char* name, FWideString& id)
 {
-    FPropList* list = req.GetList();
-    if (!list) {
-        FailNamed(req.m_Async, kErrInvalid, name, ": Property list pointer is NULL");
-        return;
-    }
     FIFile* file = nullptr;
     try {
         file = OpenFileURL(req.m_usFileURL, kFileRead);
@@ -256,7 +251,7 @@ void AddFileUniqueID(FLoaderRequest& req, const char* name)
     }
     if (!file) {
         FailNamed(req.m_Async, kErrInvalid, name, "::priGetUniqueID: unable to open file");
-        return;
+        return false;
     }
     FFileInfo info;
     uint64_t size = 0;
@@ -271,6 +266,20 @@ void AddFileUniqueID(FLoaderRequest& req, const char* name)
     char text[48];
     std::snprintf(text, sizeof(text), "%X-%llX", unsigned(size & 0xFFFFFFFFu),
                   static_cast<unsigned long long>(info.m_iModified));
-    list->AddProp("UNIQUEID", text);
+    id = FWideString(text);
+    return true;
+}
+
+void AddFileUniqueID(FLoaderRequest& req, const char* name)
+{
+    FPropList* list = req.GetList();
+    if (!list) {
+        FailNamed(req.m_Async, kErrInvalid, name, ": Property list pointer is NULL");
+        return;
+    }
+    FWideString id;
+    if (!GetFileUniqueID(req, name, id))
+        return;
+    list->AddProp(FWideString("UNIQUEID"), id);
     req.m_Async.Complete();
 }

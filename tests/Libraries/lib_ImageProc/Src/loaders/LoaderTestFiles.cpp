@@ -81,6 +81,99 @@ rawtest::Bytes MakeTiff(int cols, int rows)
     return GetFile(name);
 }
 
+const uint8_t* CornerColour(Corner corner)
+{
+    static const uint8_t kColours[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 0}};
+    return kColours[corner];
+}
+
+Corner NearestCorner(int r, int g, int b)
+{
+    Corner best = kTopLeft;
+    int bestDistance = 1 << 30;
+    for (Corner c : {kTopLeft, kTopRight, kBottomLeft, kBottomRight}) {
+        const uint8_t* k = CornerColour(c);
+        const int d = (r - k[0]) * (r - k[0]) + (g - k[1]) * (g - k[1]) + (b - k[2]) * (b - k[2]);
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = c;
+        }
+    }
+    return best;
+}
+
+namespace
+{
+
+uint32_t CornerSample(int x, int y, int s, int cols, int rows)
+{
+    const bool right = x >= cols / 2;
+    const bool bottom = y >= rows / 2;
+    const Corner corner = bottom ? (right ? kBottomRight : kBottomLeft) : (right ? kTopRight : kTopLeft);
+    return CornerColour(corner)[s];
+}
+
+} // namespace
+
+rawtest::Bytes MakeCornerJPEG(int cols, int rows, int orientation)
+{
+    std::vector<uint8_t> memory;
+    FJPEGLineWriter writer(&memory, 11, false);
+    writer.SetDimensions(cols, rows, FPixmap::PIXEL_24_RGB);
+    std::vector<uint8_t> row(size_t(cols) * 3);
+    for (int y = 0; y < rows; ++y) {
+        for (int x = 0; x < cols; ++x)
+            for (int s = 0; s < 3; ++s)
+                row[size_t(x) * 3 + size_t(s)] = uint8_t(CornerSample(x, y, s, cols, rows));
+        writer.WriteLine(row.data(), FPixmap::PIXEL_24_RGB);
+    }
+    writer.Finish();
+    if (orientation == 0)
+        return rawtest::Bytes(memory.begin(), memory.end());
+    // APP1: "Exif", a little-endian TIFF header and a first directory of one entry,
+    // the orientation (tag 274, SHORT, one value).
+    const uint8_t app1[] = {0xFF,
+                            0xE1,
+                            0,
+                            34,
+                            'E',
+                            'x',
+                            'i',
+                            'f',
+                            0,
+                            0,
+                            'I',
+                            'I',
+                            42,
+                            0,
+                            8,
+                            0,
+                            0,
+                            0,
+                            1,
+                            0,
+                            0x12,
+                            0x01,
+                            3,
+                            0,
+                            1,
+                            0,
+                            0,
+                            0,
+                            uint8_t(orientation),
+                            0,
+                            0,
+                            0,
+                            0,
+                            0,
+                            0,
+                            0};
+    rawtest::Bytes bytes(memory.begin(), memory.begin() + 2);
+    bytes.insert(bytes.end(), std::begin(app1), std::end(app1));
+    bytes.insert(bytes.end(), memory.begin() + 2, memory.end());
+    return bytes;
+}
+
 uint32_t TiffSample(int x, int y, int s)
 {
     return uint32_t((x * 997 + y * 1499 + s * 7919) ^ (x * y * 13)) & 0xFFFF;
@@ -109,7 +202,8 @@ rawtest::Bytes MakeTiffWith(int cols, int rows, const TiffOptions& o)
         TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, uint32_t(o.rowsPerStrip));
     const size_t bytes = size_t(o.bits / 8);
     auto put = [&](uint8_t* p, int x, int y, int s) {
-        const uint32_t v = TiffSample(x, y, s);
+        const uint32_t v =
+            o.corners ? CornerSample(x, y, s, cols, rows) * (bytes == 2 ? 257u : 1u) : TiffSample(x, y, s);
         if (bytes == 2) {
             const uint16_t w = uint16_t(v);
             std::memcpy(p, &w, 2);

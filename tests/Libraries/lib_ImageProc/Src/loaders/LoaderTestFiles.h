@@ -35,10 +35,20 @@ struct TiffOptions {
     int rowsPerStrip = 0; // 0: the library's default
     int tile = 0;         // square tiles of this side instead of strips
     int orientation = 0;  // written when not 0
+    bool corners = false; // the four-quadrant picture of CornerColour instead of TiffSample
 };
 // Sample s of pixel (x, y) is TiffSample(x, y, s), kept to the file's bits.
 rawtest::Bytes MakeTiffWith(int cols, int rows, const TiffOptions& options);
 uint32_t TiffSample(int x, int y, int s);
+
+// Pictures whose four quadrants differ, to see which way a picture is shown.
+enum Corner { kTopLeft, kTopRight, kBottomLeft, kBottomRight };
+// Red, green, blue and yellow, 8 bits a channel.
+const uint8_t* CornerColour(Corner corner);
+// The quadrant whose colour is nearest to these 8-bit channels.
+Corner NearestCorner(int r, int g, int b);
+// The four-quadrant picture as a JPEG with an EXIF orientation tag (none when 0).
+rawtest::Bytes MakeCornerJPEG(int cols, int rows, int orientation);
 
 struct RawOptions {
     uint32_t version = rawtest::kVersion22;
