@@ -168,9 +168,8 @@ rawtest::Bytes MakeCornerJPEG(int cols, int rows, int orientation)
                             0,
                             0,
                             0};
-    rawtest::Bytes bytes(memory.begin(), memory.begin() + 2);
-    bytes.insert(bytes.end(), std::begin(app1), std::end(app1));
-    bytes.insert(bytes.end(), memory.begin() + 2, memory.end());
+    rawtest::Bytes bytes(memory.begin(), memory.end());
+    bytes.insert(bytes.begin() + 2, std::begin(app1), std::end(app1));
     return bytes;
 }
 
