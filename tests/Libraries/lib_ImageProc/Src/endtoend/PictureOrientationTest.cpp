@@ -16,6 +16,7 @@
 #include "FJPEGImageReader.h"
 #include "FPixmap.h"
 #include "FPropList.h"
+#include "FTiffImageReader.h"
 #include "LoaderTestFiles.h"
 
 using loadertest::Corner;
@@ -112,11 +113,23 @@ protected:
         EXPECT_EQ(image.GetCols(), shownCols);
         EXPECT_EQ(LookAtDisplay(image), expected) << "processed";
 
-        const FWideString saved = m_pFolder->URL("saved-" + name + ".jpg");
+        SaveAndLook<FJPEGImageReader>(url, "saved-" + name + ".jpg", kSaveJPEG, expected, shownCols,
+                                      shownRows);
+        SaveAndLook<FTiffImageReader>(url, "saved-" + name + ".tif", kSaveTIFF, expected, shownCols,
+                                      shownRows);
+    }
+
+    // A saved file is upright: its pixels as shown, its orientation 1 (a TIFF: no tag).
+    template <class Reader>
+    void SaveAndLook(const FWideString& url, const std::string& name, int fileType, const Seen& expected,
+                     int shownCols, int shownRows)
+    {
+        SCOPED_TRACE(name);
+        const FWideString saved = m_pFolder->URL(name);
         FIPManagerRequest save;
-        developtest::PrepareSave(save, url, saved, kSaveJPEG, kRGB24, 2, shownCols, shownRows);
+        developtest::PrepareSave(save, url, saved, fileType, kRGB24, 2, shownCols, shownRows);
         Run(save);
-        FJPEGImageReader reader(saved);
+        Reader reader(saved);
         int cols = 0, rows = 0, type = 0;
         reader.GetDimensions(cols, rows, type);
         ASSERT_EQ(cols, shownCols);
@@ -127,14 +140,13 @@ protected:
         reader.ReadImage(*pixmap);
         FPropList savedProps(nullptr, "saved");
         reader.GetProperties(&savedProps);
-        EXPECT_EQ(savedProps.GetInt(FWideString("ORIENTATION"), 0), 1);
+        EXPECT_EQ(savedProps.GetInt(FWideString("ORIENTATION"), 1), 1);
         EXPECT_EQ(Look(cols, rows,
                        [&](int x, int y, int c[3]) {
                            const uint8_t* p = pixmap->GetRowAddress(y) + 3 * x;
                            c[0] = p[0], c[1] = p[1], c[2] = p[2];
                        }),
-                  expected)
-            << "saved";
+                  expected);
     }
 };
 
