@@ -502,7 +502,8 @@ bool FImageFileListEntry::RotateImage(FIPManager* pool, bool clockwise)
     if (pool == nullptr || m_usURL.IsEmpty() || m_nThumbReqWidth < 1 || m_nThumbReqHeight < 1)
         return false;
     const bool wasTransferred = m_bTransferred;
-    const bool wasLocked = m_bLocked;
+    // Only a raw file is written; a picture's turn is kept apart from it.
+    const bool wasLocked = m_bLocked && m_bRaw;
     if (wasLocked)
         SetLock(false);
     bool done = priModify(pool, "ROTATION", clockwise ? "+90" : "-90", "RotateImage");
@@ -514,7 +515,8 @@ bool FImageFileListEntry::RotateImage(FIPManager* pool, bool clockwise)
             done = false;
     }
     m_bTransferred = wasTransferred;
-    SetLock(wasLocked);
+    if (m_bRaw)
+        SetLock(wasLocked);
     return done;
 }
 

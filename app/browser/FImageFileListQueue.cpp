@@ -314,8 +314,9 @@ bool FImageFileList::RotateSelected(FIPManager* pool, bool clockwise, void* appr
     if (pool == nullptr || FirstSelected() == nullptr)
         return false;
     ClearPendingFlags();
+    // Pictures from other cameras turn too: their turns are kept beside them.
     for (FImageFileListEntry* e = FirstSelected(); e != nullptr; e = e->m_pNext)
-        e->m_bPending = e->m_bSelected && e->m_bRaw;
+        e->m_bPending = e->m_bSelected;
     return priStartBatch(clockwise ? kBatchRotateCW : kBatchRotateCCW, pool, approvalContext, approval, true,
                          stepContext, step);
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -699,9 +700,12 @@ TEST(ListBatch, BudgetPerIdleAndARefusingStep)
 TEST_F(ListTest, MarkRotateAndDeleteBatchesOnFiles)
 {
     FScopedEnv dataHome("XDG_DATA_HOME", m_pFolder->NativePath("data"));
+    // A picture's turn is kept in the configuration folder.
+    FScopedEnv configHome("XDG_CONFIG_HOME", m_pFolder->NativePath("config"));
     for (const char* name : {"a.q7f", "b.q7f", "c.q7f", "d.q7f"})
         PutRaw(name);
-    Write("e.jpg", MakeJpeg(40, 30));
+    const rawtest::Bytes picture = MakeJpeg(40, 30);
+    Write("e.jpg", picture);
     FImageFileList list;
     ASSERT_TRUE(list.ReadFolder(GetIPManagerPool(), Folder()));
     for (FImageFileListEntry* e = list.m_pHead; e != nullptr; e = e->m_pNext)
@@ -722,10 +726,18 @@ TEST_F(ListTest, MarkRotateAndDeleteBatchesOnFiles)
     rotations.refuseName = "b.q7f";
     ASSERT_TRUE(list.RotateSelected(GetIPManagerPool(), true, &rotations, Approve, &rotations, Step));
     ASSERT_TRUE(DrainQueue(list));
-    EXPECT_EQ(rotations.steps, (std::vector<std::string>{"ask a.q7f", "a.q7f", "ask b.q7f", "ask c.q7f",
-                                                         "c.q7f", "ask d.q7f", "d.q7f"}));
+    EXPECT_EQ(rotations.steps,
+              (std::vector<std::string>{"ask a.q7f", "a.q7f", "ask b.q7f", "ask c.q7f", "c.q7f", "ask d.q7f",
+                                        "d.q7f", "ask e.jpg", "e.jpg"}));
     EXPECT_EQ(list.FindByURL(m_pFolder->URL("a.q7f"))->m_nRotation, 90);
     EXPECT_EQ(list.FindByURL(m_pFolder->URL("b.q7f"))->m_nRotation, 0);
+    // The picture turns without being written.
+    const FImageFileListEntry* turned = list.FindByURL(m_pFolder->URL("e.jpg"));
+    EXPECT_EQ(turned->m_nRotation, 90);
+    EXPECT_EQ(turned->m_nCols, 30);
+    EXPECT_EQ(turned->m_nThumbCols, 24);
+    std::ifstream stored(m_pFolder->NativePath("e.jpg"), std::ios::binary);
+    EXPECT_EQ(rawtest::Bytes(std::istreambuf_iterator<char>(stored), {}), picture);
 
     // Delete: asked before the file is touched; a refusal keeps file and entry; a locked
     // entry is not even a candidate.
