@@ -197,7 +197,8 @@ std::string Shell(const std::string& command)
 // characters in them, and sees the same values our reader does.
 TEST(XmlWriterDisk, StandardReadersAcceptTheFile)
 {
-    ASSERT_EQ(Shell("command -v xmllint >/dev/null && echo y"), "y\n") << "xmllint missing: run scripts/setup.sh";
+    ASSERT_EQ(Shell("command -v xmllint >/dev/null && echo y"), "y\n")
+        << "xmllint missing: run scripts/setup.sh";
     FWideString path;
     if (FindStorageClass(FWideString("disk"), path) == nullptr)
         RegisterDiskStorageClass();
@@ -209,7 +210,14 @@ TEST(XmlWriterDisk, StandardReadersAcceptTheFile)
     ASSERT_NE(folder, nullptr);
 
     const char* const names[] = {
-        "R&D", "<b>old</b>", "a > b", "say \"hi\"", "it's", "&amp; as typed", "&#38;", "tab\tand\r\nbreak",
+        "R&D",
+        "<b>old</b>",
+        "a > b",
+        "say \"hi\"",
+        "it's",
+        "&amp; as typed",
+        "&#38;",
+        "tab\tand\r\nbreak",
         "caf\u00e9 \u65e5\u672c",
     };
     FPropList root(nullptr, "SETTINGS");
