@@ -3,7 +3,7 @@
 #include "FScopedTempFolder.h"
 #include "XmlTestSupport.h"
 
-#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -146,16 +146,36 @@ TEST_F(XmlWriterTest, LeftoversOfAnInterruptedWriteAreHandled)
     EXPECT_EQ(Dump(Parse("state.xml").m_root.get()), "New[]");
 }
 
-TEST(XmlWriterDisk, ReplacesAFileOnDisk)
+namespace
+{
+
+// The temporary folder through the disk storage class; the caller releases it.
+FIFolder* OpenDiskFolder(const FScopedTempFolder& temp)
 {
     FWideString path;
     if (FindStorageClass(FWideString("disk"), path) == nullptr)
         RegisterDiskStorageClass();
-    FScopedTempFolder temp;
     FWideString url;
-    ASSERT_TRUE(NativePathToURL(WideFromUtf8(temp.GetPath()), url));
     FWideString fileName;
-    FIFolder* folder = OpenFolderURL(url, fileName, false);
+    return NativePathToURL(WideFromUtf8(temp.GetPath()), url) ? OpenFolderURL(url, fileName, false) : nullptr;
+}
+
+// What a shell command prints, both streams, through a file of the folder.
+std::string CommandOutput(const FScopedTempFolder& temp, const std::string& command)
+{
+    const std::string out = temp.Join("command.out");
+    std::string text;
+    if (std::system((command + " >'" + out + "' 2>&1").c_str()) == -1 || !temp.ReadFile("command.out", text))
+        return "<not run>";
+    return text;
+}
+
+} // namespace
+
+TEST(XmlWriterDisk, ReplacesAFileOnDisk)
+{
+    FScopedTempFolder temp;
+    FIFolder* folder = OpenDiskFolder(temp);
     ASSERT_NE(folder, nullptr);
     FPropList first(nullptr, "State");
     first.AddProp("v", "first \"one\"");
@@ -175,38 +195,14 @@ TEST(XmlWriterDisk, ReplacesAFileOnDisk)
     folder->Release();
 }
 
-namespace
-{
-
-std::string Shell(const std::string& command)
-{
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t got;
-        while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            out.append(buffer, got);
-        pclose(pipe);
-    }
-    return out;
-}
-
-} // namespace
-
 // A standard XML reader accepts what the writer makes of names with markup
 // characters in them, and sees the same values our reader does.
 TEST(XmlWriterDisk, StandardReadersAcceptTheFile)
 {
-    ASSERT_EQ(Shell("command -v xmllint >/dev/null && echo y"), "y\n")
-        << "xmllint missing: run scripts/setup.sh";
-    FWideString path;
-    if (FindStorageClass(FWideString("disk"), path) == nullptr)
-        RegisterDiskStorageClass();
     FScopedTempFolder temp;
-    FWideString url;
-    ASSERT_TRUE(NativePathToURL(WideFromUtf8(temp.GetPath()), url));
-    FWideString fileName;
-    FIFolder* folder = OpenFolderURL(url, fileName, false);
+    ASSERT_EQ(CommandOutput(temp, "command -v xmllint >/dev/null && echo y"), "y\n")
+        << "xmllint missing: run scripts/setup.sh";
+    FIFolder* folder = OpenDiskFolder(temp);
     ASSERT_NE(folder, nullptr);
 
     const char* const names[] = {
@@ -229,11 +225,12 @@ TEST(XmlWriterDisk, StandardReadersAcceptTheFile)
     folder->Release();
 
     const std::string file = temp.GetPath() + "/settings.xml";
-    EXPECT_EQ(Shell("xmllint --noout '" + file + "' 2>&1 && echo accepted"), "accepted\n");
+    EXPECT_EQ(CommandOutput(temp, "xmllint --noout '" + file + "' && echo accepted"), "accepted\n");
     for (int i = 0; i < static_cast<int>(std::size(names)); ++i) {
         SCOPED_TRACE(names[i]);
         const std::string query = "string(/SETTINGS/SETTING[" + std::to_string(i + 1) + "]/@Name)";
         // xmllint ends what it prints with a line feed.
-        EXPECT_EQ(Shell("xmllint --xpath '" + query + "' '" + file + "' 2>&1"), std::string(names[i]) + "\n");
+        EXPECT_EQ(CommandOutput(temp, "xmllint --xpath '" + query + "' '" + file + "'"),
+                  std::string(names[i]) + "\n");
     }
 }

@@ -289,6 +289,25 @@ TEST(FBribImageWriter, InterruptedUpdatesLeaveEachFieldOldOrNew)
     }
 }
 
+namespace
+{
+
+// The file with the record of a rotation to 0 left beside it: the record is
+// written (write 0), the field is not (write 1 on), and the writer cannot undo.
+void LeaveUndoRecord(FMemStorageClass& storage, const FWideString& path, const FWideString& url,
+                     const Bytes& original)
+{
+    storage.PutFile(path, std::string(original.begin(), original.end()));
+    storage.SetWriteFailure(1, true);
+    {
+        FBribImageWriter writer(url.GetBuffer(), nullptr, true);
+        EXPECT_THROW(writer.SetRotation(0), FExceptionFileWrite);
+    }
+    storage.SetWriteFailure(-1);
+}
+
+} // namespace
+
 // A record left for one file is never applied to another that took its name.
 TEST(FBribImageWriter, UndoRecordOfAnotherFileIsDropped)
 {
@@ -296,15 +315,7 @@ TEST(FBribImageWriter, UndoRecordOfAnotherFileIsDropped)
     const FWideString path("f/u.q7f");
     const FWideString url("rawundo2://f/u.q7f");
     const Bytes original = SampleFile();
-    storage->PutFile(path, std::string(original.begin(), original.end()));
-    // The record is written (write 0), the field is not (write 1 on), and the
-    // writer cannot undo: the record stays.
-    storage->SetWriteFailure(1, true);
-    {
-        FBribImageWriter writer(url.GetBuffer(), nullptr, true);
-        EXPECT_THROW(writer.SetRotation(0), FExceptionFileWrite);
-    }
-    storage->SetWriteFailure(-1);
+    LeaveUndoRecord(*storage, path, url, original);
     bool isFolder = false;
     ASSERT_TRUE(ExistsURL(BribUndoURL(url), isFolder));
 
@@ -371,13 +382,7 @@ TEST(FBribImageWriter, RecordUnderTheOlderNameIsRolledBack)
     const FWideString path("f/u.q7f");
     const FWideString url("rawundo3://f/u.q7f");
     const Bytes original = SampleFile();
-    storage->PutFile(path, std::string(original.begin(), original.end()));
-    storage->SetWriteFailure(1, true);
-    {
-        FBribImageWriter writer(url.GetBuffer(), nullptr, true);
-        EXPECT_THROW(writer.SetRotation(0), FExceptionFileWrite);
-    }
-    storage->SetWriteFailure(-1);
+    LeaveUndoRecord(*storage, path, url, original);
     std::string record;
     const std::string recordPath = Utf8FromWide(BribUndoURL(url)).substr(std::string("rawundo3://").size());
     ASSERT_TRUE(storage->GetFileBytes(FWideString(recordPath.c_str()), record));
