@@ -480,11 +480,13 @@ bool FImageFileListEntry::priModify(FIPManager* pool, const char* name, const ch
     request->m_pImageProps->AddProp(name, value);
     const int state = RunGatedRequest(pool, request);
     TraceFailure(caller, request.get(), state);
+    m_bChangeUnwritten = state != kCompleted;
     return state == kCompleted;
 }
 
 bool FImageFileListEntry::MarkImage(FIPManager* pool, bool mark)
 {
+    m_bChangeUnwritten = false;
     if (pool == nullptr || m_usURL.IsEmpty())
         return false;
     const bool wasLocked = m_bLocked;
@@ -499,6 +501,7 @@ bool FImageFileListEntry::MarkImage(FIPManager* pool, bool mark)
 
 bool FImageFileListEntry::RotateImage(FIPManager* pool, bool clockwise)
 {
+    m_bChangeUnwritten = false;
     if (pool == nullptr || m_usURL.IsEmpty() || m_nThumbReqWidth < 1 || m_nThumbReqHeight < 1)
         return false;
     const bool wasTransferred = m_bTransferred;

@@ -207,6 +207,13 @@ void FImageFileList::priResetBatch()
     ++m_uBatchGeneration;
 }
 
+std::vector<FWideString> FImageFileList::TakeUnwrittenChanges()
+{
+    std::vector<FWideString> taken;
+    taken.swap(m_unwrittenChanges);
+    return taken;
+}
+
 void FImageFileList::ClearPendingFlags()
 {
     for (FImageFileListEntry* e = m_pHead; e != nullptr; e = e->m_pNext)
@@ -236,12 +243,13 @@ void FImageFileList::priBatchStep()
             case kBatchRotateCCW:
                 if (m_pfnBeforeEach != nullptr && !m_pfnBeforeEach(m_pBeforeEachContext, e))
                     report = false;
-                else
-                    e->RotateImage(m_pBatchMgr, m_eBatch == kBatchRotateCW);
+                else if (!e->RotateImage(m_pBatchMgr, m_eBatch == kBatchRotateCW) && e->m_bChangeUnwritten)
+                    m_unwrittenChanges.push_back(e->m_usURL);
                 break;
             case kBatchMark:
             case kBatchUnmark:
-                e->MarkImage(m_pBatchMgr, m_eBatch == kBatchMark);
+                if (!e->MarkImage(m_pBatchMgr, m_eBatch == kBatchMark) && e->m_bChangeUnwritten)
+                    m_unwrittenChanges.push_back(e->m_usURL);
                 break;
             case kBatchLock:
             case kBatchUnlock:

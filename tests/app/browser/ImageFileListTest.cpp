@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "BrowserFixtures.h"
+#include "FBribImageWriter.h"
 #include "FIPMImage.h"
 #include "FIPManager.h"
 #include "FIPManagerRequest.h"
@@ -695,6 +696,43 @@ TEST(ListBatch, BudgetPerIdleAndARefusingStep)
     EXPECT_FALSE(list.DeleteSelected(nullptr, nullptr, &log, Step));
     for (const FImageFileListEntry* e = list.m_pHead; e != nullptr; e = e->m_pNext)
         EXPECT_FALSE(e->m_bPending);
+}
+
+// A name at the file system's 255-byte limit is marked and rotated like any
+// other; a file whose change cannot be written is handed to the caller once.
+TEST_F(ListTest, BatchChangesReachLongNamesAndReportWhatWasNotWritten)
+{
+    const std::string longName = std::string(255 - 4, 'n') + ".q7f";
+    for (const std::string& name : {std::string("a.q7f"), longName, std::string("blocked.q7f")})
+        PutRaw(name);
+    // A folder where the file's change record would go: nothing can write it.
+    FWideString recordPath;
+    ASSERT_TRUE(URLToNativePath(BribUndoURL(m_pFolder->URL("blocked.q7f")), recordPath));
+    ASSERT_TRUE(std::filesystem::create_directory(N(recordPath)));
+    FImageFileList list;
+    ASSERT_TRUE(list.ReadFolder(GetIPManagerPool(), Folder()));
+    ASSERT_TRUE(list.RequestThumbnails(32, 32, nullptr, nullptr));
+    ASSERT_TRUE(DrainQueue(list));
+    for (FImageFileListEntry* e = list.m_pHead; e != nullptr; e = e->m_pNext)
+        e->m_bSelected = true;
+
+    ASSERT_TRUE(list.MarkSelected(GetIPManagerPool(), true, nullptr, nullptr));
+    ASSERT_TRUE(DrainQueue(list));
+    ASSERT_TRUE(list.RotateSelected(GetIPManagerPool(), true, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(DrainQueue(list));
+    const std::vector<FWideString> blocked = {m_pFolder->URL("blocked.q7f")};
+    EXPECT_EQ(list.TakeUnwrittenChanges(), (std::vector<FWideString>{blocked[0], blocked[0]}));
+    EXPECT_TRUE(list.TakeUnwrittenChanges().empty());
+
+    for (const std::string& name : {std::string("a.q7f"), longName, std::string("blocked.q7f")}) {
+        SCOPED_TRACE(name.size());
+        FImageFileListEntry reread;
+        reread.SetURL(m_pFolder->URL(name));
+        ASSERT_TRUE(reread.GetProps(GetIPManagerPool()));
+        const bool written = name != "blocked.q7f";
+        EXPECT_EQ(reread.m_bMarked, written);
+        EXPECT_EQ(reread.m_nRotation, written ? 90 : 0);
+    }
 }
 
 TEST_F(ListTest, MarkRotateAndDeleteBatchesOnFiles)
