@@ -110,6 +110,7 @@ struct Capture {
     const char* focal = "50";
     const char* whiteBalance = "Daylight";
     int64_t time = 1717236000; // seconds since 1970, the camera's clock read as UTC
+    std::string idTag;         // makes the unique id differ from other files of the same stem
 };
 
 // A scene given as camera counts above the dark level, three per pixel.
@@ -157,6 +158,20 @@ std::vector<uint8_t> FloatBytes(const std::vector<float>& v)
         std::memcpy(&bits, &v[i], 4);
         for (int k = 0; k < 4; ++k)
             out[4 * i + k] = uint8_t(bits >> (8 * k));
+    }
+    return out;
+}
+
+Triple FloatTriple(const std::vector<uint8_t>& bytes)
+{
+    Triple out{0, 0, 0};
+    for (size_t k = 0; k < 3 && 4 * k + 4 <= bytes.size(); ++k) {
+        uint32_t bits = 0;
+        for (int b = 0; b < 4; ++b)
+            bits |= uint32_t(bytes[4 * k + b]) << (8 * b);
+        float v;
+        std::memcpy(&v, &bits, 4);
+        out[k] = v;
     }
     return out;
 }
@@ -275,7 +290,7 @@ rawtest::Bytes BuildRaw(const Capture& capture, const Scene& scene)
     rawtest::BribHeader& header = file.GetHeader();
     header.columns = uint32_t(width);
     header.rows = uint32_t(height);
-    header.uniqueId = UniqueId(capture.stem);
+    header.uniqueId = UniqueId(capture.stem + capture.idTag);
     header.SetLabel(capture.whiteBalance);
     file.Top().AddProperties(Properties(capture));
     const std::vector<uint8_t> cam = Camdata(width, height, scene.shading, capture.iso);
@@ -321,7 +336,70 @@ void ForRows(int rows, const std::function<void(int, int)>& body)
         t.join();
 }
 
-Scene SceneFromLook(const DevelopInverse& inverse, const RgbImage& look)
+// The camera's flare factor: the engine takes that fraction of the mean over every fourth
+// pixel of every fourth row of the whole sensor off every pixel, before the spatial gain.
+Triple FlareFactor()
+{
+    FCamdataBuilder builder;
+    AddPlausibleCalibration(builder, 64, 64);
+    for (const FCamdataBuilder::Block& block : builder.CurrentSection().blocks)
+        if (block.name == "FlareFactor")
+            return FloatTriple(block.elements);
+    return {0, 0, 0};
+}
+
+// The flare estimate of a scene whose counts get `flare` x shading - `chartFlare` added
+// everywhere. The samples outside the scene, in the dark shields, read as nothing.
+Triple SceneFlare(const Scene& scene, const Triple& flare, const Triple& chartFlare)
+{
+    const int width = scene.cols + 2 * kMarginCols;
+    const int height = scene.rows + 2 * kMarginRows;
+    const Triple factor = FlareFactor();
+    Triple sum{0, 0, 0};
+    double samples = 0.0;
+    for (int y = 2; y < height; y += 4) {
+        for (int x = 2; x < width; x += 4, samples += 1.0) {
+            const int sx = x - kMarginCols, sy = y - kMarginRows;
+            if (sx < 0 || sx >= scene.cols || sy < 0 || sy >= scene.rows)
+                continue;
+            for (int c = 0; c < 3; ++c) {
+                const double shading = scene.shading ? ShadingAt(x, y, width, height, c) : 1.0;
+                sum[c] += (scene.counts[(size_t(sy) * scene.cols + sx) * 3 + c] - chartFlare[c]) / shading +
+                          flare[c];
+            }
+        }
+    }
+    Triple estimate;
+    for (int c = 0; c < 3; ++c)
+        estimate[c] = samples > 0.0 ? factor[c] * sum[c] / samples : 0.0;
+    return estimate;
+}
+
+// The inverse holds the calibration chart's flare; a scene of another mean loses another
+// amount, so the difference goes into its counts (where the spatial gain scales it back).
+void MatchFlare(Scene& scene, const Triple& chartFlare)
+{
+    const int width = scene.cols + 2 * kMarginCols;
+    const int height = scene.rows + 2 * kMarginRows;
+    // The added offset raises the scene's own estimate a little; a few rounds settle it.
+    Triple flare = SceneFlare(scene, {0, 0, 0}, {0, 0, 0});
+    for (int round = 0; round < 3; ++round)
+        flare = SceneFlare(scene, flare, chartFlare);
+    ForRows(scene.rows, [&](int first, int end) {
+        for (int y = first; y < end; ++y)
+            for (int x = 0; x < scene.cols; ++x)
+                for (int c = 0; c < 3; ++c) {
+                    const double shading =
+                        scene.shading ? ShadingAt(x + kMarginCols, y + kMarginRows, width, height, c) : 1.0;
+                    float& v = scene.counts[(size_t(y) * scene.cols + x) * 3 + c];
+                    v = float(v + flare[c] * shading - chartFlare[c]);
+                }
+    });
+}
+
+// Counts for wanted sRGB colours in [0, 1], three per pixel of `look`.
+Scene SceneFromTargets(const DevelopInverse& inverse, const RgbImage& look,
+                       const std::vector<double>& targets)
 {
     Scene scene;
     scene.cols = look.cols;
@@ -330,13 +408,137 @@ Scene SceneFromLook(const DevelopInverse& inverse, const RgbImage& look)
     scene.counts.resize(size_t(look.cols) * look.rows * 3);
     ForRows(look.rows, [&](int first, int end) {
         for (size_t i = size_t(first) * look.cols; i < size_t(end) * look.cols; ++i) {
-            const Triple c = inverse.Counts(look.rgb[3 * i] / 255.0, look.rgb[3 * i + 1] / 255.0,
-                                            look.rgb[3 * i + 2] / 255.0);
+            const Triple c = inverse.Counts(targets[3 * i], targets[3 * i + 1], targets[3 * i + 2]);
             for (int k = 0; k < 3; ++k)
                 scene.counts[3 * i + k] = float(c[k]);
         }
     });
     return scene;
+}
+
+std::vector<double> LookTargets(const RgbImage& look)
+{
+    std::vector<double> targets(look.rgb.size());
+    for (size_t i = 0; i < targets.size(); ++i)
+        targets[i] = look.rgb[i] / 255.0;
+    return targets;
+}
+
+Scene SceneFromLook(const DevelopInverse& inverse, const RgbImage& look)
+{
+    return SceneFromTargets(inverse, look, LookTargets(look));
+}
+
+// Box blur of radius r over a three-channel image, edges repeated, in place.
+void BoxBlur(std::vector<double>& image, int cols, int rows, int r)
+{
+    // One pass along `count` samples `step` apart, for `lines` lines `stride` apart, with a
+    // running sum.
+    auto pass = [&](int count, int lines, size_t step, size_t stride) {
+        ForRows(lines, [&](int first, int end) {
+            std::vector<double> line(size_t(count) * 3);
+            for (int l = first; l < end; ++l) {
+                double* base = image.data() + size_t(l) * stride;
+                for (int i = 0; i < count; ++i)
+                    for (int c = 0; c < 3; ++c)
+                        line[size_t(i) * 3 + c] = base[size_t(i) * step + c];
+                for (int c = 0; c < 3; ++c) {
+                    auto at = [&](int i) { return line[size_t(std::clamp(i, 0, count - 1)) * 3 + c]; };
+                    double sum = 0.0;
+                    for (int k = -r; k <= r; ++k)
+                        sum += at(k);
+                    for (int i = 0; i < count; ++i) {
+                        base[size_t(i) * step + c] = sum / (2 * r + 1);
+                        sum += at(i + r + 1) - at(i - r);
+                    }
+                }
+            }
+        });
+    };
+    pass(cols, rows, 3, size_t(cols) * 3);
+    pass(rows, cols, size_t(cols) * 3, 3);
+}
+
+// The inverse is measured on flat patches, but some of the engine's steps look at more
+// than one pixel: the chroma filters pull colour across edges, the colour transform takes
+// the colour of the image's darkest pixels for a cast, highlights near clipping are
+// neutralised where they stand out. So the scene is developed, the smoothed difference
+// between what came out and the look is taken off the wanted colours, and the counts are
+// made again; each round removes most of what is left.
+bool RefineScene(const DevelopInverse& inverse, const Capture& capture, Scene& scene, const fs::path& scratch,
+                 std::string& error)
+{
+    // Three rounds: the darkest-pixel cast flips back and forth a little between rounds.
+    constexpr int kRounds = 3;
+    constexpr int kRadius = 4; // two box passes: about 17 pixels across
+    const RgbImage& look = scene.look;
+    std::vector<double> targets = LookTargets(look);
+    for (int round = 0; round < kRounds; ++round) {
+        const fs::path path = scratch / (".refine-" + capture.stem + "-" + std::to_string(round) + ".q7f");
+        // The engine keeps developments by file and unique id: each round's counts get an
+        // id of their own. The stem, which seeds the noise, stays.
+        Capture trial = capture;
+        std::string countBytes(reinterpret_cast<const char*>(scene.counts.data()),
+                               scene.counts.size() * sizeof(float));
+        trial.idTag = " refine " + std::to_string(round) + " " + std::to_string(Hash(countBytes));
+        const rawtest::Bytes bytes = BuildRaw(trial, scene);
+        if (!WriteFile(path, std::vector<uint8_t>(bytes.begin(), bytes.end()), error))
+            return false;
+        int cols = 0, rows = 0;
+        std::vector<uint16_t> rgb;
+        const bool developed = DevelopAsShot(path.string(), cols, rows, rgb, error);
+        std::error_code ec;
+        fs::remove(path, ec);
+        if (!developed)
+            return false;
+        // The development spreads the scene over the whole sensor; sample it back at the
+        // centres of the look's pixels.
+        std::vector<double> difference(targets.size());
+        const double sx = double(cols) / look.cols, sy = double(rows) / look.rows;
+        ForRows(look.rows, [&](int first, int end) {
+            for (int y = first; y < end; ++y) {
+                const double fy = std::clamp((y + 0.5) * sy - 0.5, 0.0, rows - 1.0);
+                const int y0 = std::min(int(fy), rows - 2);
+                const double ty = fy - y0;
+                for (int x = 0; x < look.cols; ++x) {
+                    const double fx = std::clamp((x + 0.5) * sx - 0.5, 0.0, cols - 1.0);
+                    const int x0 = std::min(int(fx), cols - 2);
+                    const double tx = fx - x0;
+                    for (int c = 0; c < 3; ++c) {
+                        auto at = [&](int px, int py) {
+                            return rgb[(size_t(py) * cols + px) * 3 + c] / 65535.0;
+                        };
+                        const double got = (at(x0, y0) * (1 - tx) + at(x0 + 1, y0) * tx) * (1 - ty) +
+                                           (at(x0, y0 + 1) * (1 - tx) + at(x0 + 1, y0 + 1) * tx) * ty;
+                        const size_t i = (size_t(y) * look.cols + x) * 3 + c;
+                        difference[i] = got - look.rgb[i] / 255.0;
+                    }
+                }
+            }
+        });
+        // Colours out of the development's reach (black below its floor, highlights past
+        // clipping) keep their error; it must not leak into their neighbours.
+        std::vector<double> weight(targets.size());
+        for (size_t i = 0; i < targets.size(); ++i) {
+            const bool stuck =
+                (targets[i] <= 0.0 && difference[i] > 0.0) || (targets[i] >= 1.0 && difference[i] < 0.0);
+            weight[i] = stuck ? 0.0 : 1.0;
+            difference[i] *= weight[i];
+        }
+        for (int pass = 0; pass < 2; ++pass) {
+            BoxBlur(difference, look.cols, look.rows, kRadius);
+            BoxBlur(weight, look.cols, look.rows, kRadius);
+        }
+        for (size_t i = 0; i < targets.size(); ++i)
+            if (weight[i] > 1e-3)
+                targets[i] = std::clamp(targets[i] - difference[i] / weight[i], 0.0, 1.0);
+        const bool noise = scene.noise, shading = scene.shading;
+        scene = SceneFromTargets(inverse, look, targets);
+        scene.noise = noise;
+        scene.shading = shading;
+        MatchFlare(scene, inverse.ChartFlare());
+    }
+    return true;
 }
 
 void Fill(RgbImage& image, int x0, int y0, int x1, int y1, const std::array<uint8_t, 3>& rgb)
@@ -391,6 +593,7 @@ struct SampleJob {
     std::string name;
     Capture capture;
     Scene scene;
+    bool refine = true; // false where the development should not give back the look
 };
 
 } // namespace
@@ -463,12 +666,17 @@ bool DevelopInverse::Measure(const std::string& scratchFolder, std::string& erro
     // The nodes along a path on which neighbours differ by one step, laid out in rows that
     // turn at each end: the chroma and noise filters then see smooth surroundings, as in a
     // photograph. The chart is about as wide as the photographs.
+    // Above the nodes lies a black band: the colour transform takes the colour of the
+    // darkest pixels for a cast and removes it from the whole image, and among the darkest
+    // nodes blue dominates (blue counts half in the engine's darkness measure). A neutral
+    // black band keeps the chart's darkest pixels neutral, as a photograph's usually are.
     const int nodes = kGrid * kGrid * kGrid;
     const int across = 2 * kGrid;
     const int down = (nodes + across - 1) / across;
+    const int black = down / 5; // patch rows; the engine's darkest-pixel search skips the top 5 %
     Scene chart;
     chart.cols = across * kPatch;
-    chart.rows = down * kPatch;
+    chart.rows = (black + down) * kPatch;
     chart.shading = false;
     chart.noise = false;
     chart.counts.resize(size_t(chart.cols) * chart.rows * 3);
@@ -483,13 +691,14 @@ bool DevelopInverse::Measure(const std::string& scratchFolder, std::string& erro
         const int pc = pr % 2 == 0 ? s % across : across - 1 - s % across;
         const std::array<int, 3> node = {i, j, k};
         nodeAt[size_t(pr) * across + pc] = node;
-        for (int y = pr * kPatch; y < (pr + 1) * kPatch; ++y)
+        for (int y = (black + pr) * kPatch; y < (black + pr + 1) * kPatch; ++y)
             for (int x = pc * kPatch; x < (pc + 1) * kPatch; ++x)
                 for (int c = 0; c < 3; ++c) {
                     const double u = double(node[c]) / (kGrid - 1);
                     chart.counts[(size_t(y) * chart.cols + x) * 3 + c] = float(kMaxCounts * u * u * u);
                 }
     }
+    m_chartFlare = SceneFlare(chart, {0, 0, 0}, {0, 0, 0});
     Capture capture;
     capture.stem = "calibration chart";
     const fs::path path = fs::path(scratchFolder) / ".calibration.q7f";
@@ -515,7 +724,7 @@ bool DevelopInverse::Measure(const std::string& scratchFolder, std::string& erro
             // The development spreads the active area over the whole output.
             const double sx = double(cols) / chart.cols, sy = double(rows) / chart.rows;
             const int x0 = int(std::lround((pc + 0.5) * kPatch * sx)) - kProbe / 2;
-            const int y0 = int(std::lround((pr + 0.5) * kPatch * sy)) - kProbe / 2;
+            const int y0 = int(std::lround((black + pr + 0.5) * kPatch * sy)) - kProbe / 2;
             for (int y = y0; y < y0 + kProbe; ++y)
                 for (int x = x0; x < x0 + kProbe; ++x)
                     for (int k = 0; k < 3; ++k)
@@ -694,7 +903,13 @@ bool MakeSamples(const std::string& folder, SampleReport& report, std::string& e
     for (size_t i = 0; i < cast.scene.look.rgb.size(); ++i)
         cast.scene.look.rgb[i] = uint8_t(std::lround(
             255.0 * LinearToSrgb(SrgbToLinear(cast.scene.look.rgb[i] / 255.0) * kCast[i % 3] / kCast[0])));
+    cast.refine = false;
     jobs.push_back(std::move(cast));
+    for (SampleJob& job : jobs) {
+        MatchFlare(job.scene, inverse.ChartFlare());
+        if (job.refine && !RefineScene(inverse, job.capture, job.scene, root, error))
+            return false;
+    }
 
     std::vector<std::string> errors(jobs.size());
     {
