@@ -336,6 +336,18 @@ void ForRows(int rows, const std::function<void(int, int)>& body)
         t.join();
 }
 
+// Writes the scene's raw file at `path`, develops it as shot and removes the file.
+bool DevelopOnce(const fs::path& path, const Capture& capture, const Scene& scene, int& cols, int& rows,
+                 std::vector<uint16_t>& rgb, std::string& error)
+{
+    if (!WriteFile(path, BuildRaw(capture, scene), error))
+        return false;
+    const bool developed = DevelopAsShot(path.string(), cols, rows, rgb, error);
+    std::error_code ec;
+    fs::remove(path, ec);
+    return developed;
+}
+
 // The camera's flare factor: the engine takes that fraction of the mean over every fourth
 // pixel of every fourth row of the whole sensor off every pixel, before the spatial gain.
 Triple FlareFactor()
@@ -481,15 +493,9 @@ bool RefineScene(const DevelopInverse& inverse, const Capture& capture, Scene& s
         std::string countBytes(reinterpret_cast<const char*>(scene.counts.data()),
                                scene.counts.size() * sizeof(float));
         trial.idTag = " refine " + std::to_string(round) + " " + std::to_string(Hash(countBytes));
-        const rawtest::Bytes bytes = BuildRaw(trial, scene);
-        if (!WriteFile(path, std::vector<uint8_t>(bytes.begin(), bytes.end()), error))
-            return false;
         int cols = 0, rows = 0;
         std::vector<uint16_t> rgb;
-        const bool developed = DevelopAsShot(path.string(), cols, rows, rgb, error);
-        std::error_code ec;
-        fs::remove(path, ec);
-        if (!developed)
+        if (!DevelopOnce(path, trial, scene, cols, rows, rgb, error))
             return false;
         // The development spreads the scene over the whole sensor; sample it back at the
         // centres of the look's pixels.
@@ -701,15 +707,9 @@ bool DevelopInverse::Measure(const std::string& scratchFolder, std::string& erro
     m_chartFlare = SceneFlare(chart, {0, 0, 0}, {0, 0, 0});
     Capture capture;
     capture.stem = "calibration chart";
-    const fs::path path = fs::path(scratchFolder) / ".calibration.q7f";
-    if (!WriteFile(path, BuildRaw(capture, chart), error))
-        return false;
     int cols = 0, rows = 0;
     std::vector<uint16_t> rgb;
-    const bool developed = DevelopAsShot(path.string(), cols, rows, rgb, error);
-    std::error_code ec;
-    fs::remove(path, ec);
-    if (!developed)
+    if (!DevelopOnce(fs::path(scratchFolder) / ".calibration.q7f", capture, chart, cols, rows, rgb, error))
         return false;
     if (cols != chart.cols + 2 * kMarginCols || rows != chart.rows + 2 * kMarginRows) {
         error = "the calibration chart developed to " + std::to_string(cols) + " x " + std::to_string(rows) +
