@@ -441,34 +441,48 @@ Scene SceneFromLook(const DevelopInverse& inverse, const RgbImage& look)
     return SceneFromTargets(inverse, look, LookTargets(look));
 }
 
-// Box blur of radius r over a three-channel image, edges repeated, in place.
+// Box blur of radius r over a three-channel image, edges repeated, in place: running sums
+// along each row, then down the columns a whole row at a time.
 void BoxBlur(std::vector<double>& image, int cols, int rows, int r)
 {
-    // One pass along `count` samples `step` apart, for `lines` lines `stride` apart, with a
-    // running sum.
-    auto pass = [&](int count, int lines, size_t step, size_t stride) {
-        ForRows(lines, [&](int first, int end) {
-            std::vector<double> line(size_t(count) * 3);
-            for (int l = first; l < end; ++l) {
-                double* base = image.data() + size_t(l) * stride;
-                for (int i = 0; i < count; ++i)
-                    for (int c = 0; c < 3; ++c)
-                        line[size_t(i) * 3 + c] = base[size_t(i) * step + c];
-                for (int c = 0; c < 3; ++c) {
-                    auto at = [&](int i) { return line[size_t(std::clamp(i, 0, count - 1)) * 3 + c]; };
-                    double sum = 0.0;
-                    for (int k = -r; k <= r; ++k)
-                        sum += at(k);
-                    for (int i = 0; i < count; ++i) {
-                        base[size_t(i) * step + c] = sum / (2 * r + 1);
-                        sum += at(i + r + 1) - at(i - r);
-                    }
+    const size_t width = size_t(cols) * 3;
+    const double scale = 1.0 / (2 * r + 1);
+    ForRows(rows, [&](int first, int end) {
+        std::vector<double> line(width);
+        for (int y = first; y < end; ++y) {
+            double* row = image.data() + size_t(y) * width;
+            std::copy(row, row + width, line.begin());
+            for (int c = 0; c < 3; ++c) {
+                auto at = [&](int x) { return line[size_t(std::clamp(x, 0, cols - 1)) * 3 + c]; };
+                double sum = 0.0;
+                for (int k = -r; k <= r; ++k)
+                    sum += at(k);
+                for (int x = 0; x < cols; ++x) {
+                    row[size_t(x) * 3 + c] = sum * scale;
+                    sum += at(x + r + 1) - at(x - r);
                 }
             }
-        });
-    };
-    pass(cols, rows, 3, size_t(cols) * 3);
-    pass(rows, cols, size_t(cols) * 3, 3);
+        }
+    });
+    const std::vector<double> source = image;
+    auto sourceRow = [&](int y) { return source.data() + size_t(std::clamp(y, 0, rows - 1)) * width; };
+    ForRows(rows, [&](int first, int end) {
+        std::vector<double> sum(width, 0.0);
+        for (int k = first - r; k <= first + r; ++k) {
+            const double* s = sourceRow(k);
+            for (size_t i = 0; i < width; ++i)
+                sum[i] += s[i];
+        }
+        for (int y = first; y < end; ++y) {
+            double* out = image.data() + size_t(y) * width;
+            const double* enter = sourceRow(y + r + 1);
+            const double* leave = sourceRow(y - r);
+            for (size_t i = 0; i < width; ++i) {
+                out[i] = sum[i] * scale;
+                sum[i] += enter[i] - leave[i];
+            }
+        }
+    });
 }
 
 // The inverse is measured on flat patches, but some of the engine's steps look at more
@@ -482,8 +496,8 @@ bool RefineScene(const DevelopInverse& inverse, const Capture& capture, Scene& s
 {
     // Three rounds: the darkest-pixel cast flips back and forth a little between rounds.
     constexpr int kRounds = 3;
-    constexpr int kRadius = 4; // two box passes: about 17 pixels across
-    const RgbImage& look = scene.look;
+    constexpr int kRadius = 4;        // two box passes: about 17 pixels across
+    const RgbImage look = scene.look; // a copy: the scene is replaced below
     std::vector<double> targets = LookTargets(look);
     for (int round = 0; round < kRounds; ++round) {
         const fs::path path = scratch / (".refine-" + capture.stem + "-" + std::to_string(round) + ".q7f");
