@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -485,78 +486,170 @@ void BoxBlur(std::vector<double>& image, int cols, int rows, int r)
     });
 }
 
+// Copies a finished 48-bit development of `cols` x `rows` out of its request.
+bool TakeDevelopment(FIPManagerRequest& request, const std::string& name, int cols, int rows,
+                     std::vector<uint16_t>& rgb, std::string& error)
+{
+    if (request.m_Async.GetState() != kCompleted || request.m_pOutputImage == nullptr) {
+        error = name + ": the development failed: " + request.m_Async.m_usErrorText.GetNarrow();
+        return false;
+    }
+    FPixmap* pixmap = request.m_pOutputImage->GetPixmap();
+    if (pixmap == nullptr || pixmap->GetCols() != cols || pixmap->GetRows() != rows ||
+        pixmap->GetPixelType() != FPixmap::PIXEL_48_RGB) {
+        error = name + ": the development gave an unexpected image";
+        return false;
+    }
+    rgb.resize(size_t(cols) * rows * 3);
+    for (int y = 0; y < rows; ++y)
+        std::memcpy(rgb.data() + size_t(y) * cols * 3, pixmap->GetRowAddress(y), size_t(cols) * 6);
+    return true;
+}
+
+// One scene that the refinement works on.
+struct Trial {
+    const Capture* capture;
+    Scene* scene;
+    RgbImage look; // a copy: the scene is replaced every round
+    std::vector<double> targets;
+    std::vector<uint16_t> developed;
+};
+
+// Develops every trial's raw file as shot at the sensor's size, all at once through the
+// pool so that its managers work side by side.
+bool DevelopTogether(std::vector<Trial>& trials, const std::vector<fs::path>& paths, std::string& error)
+{
+    FIPManagerPool* pool = GetIPManagerPool();
+    if (pool == nullptr) {
+        error = "the development engine could not be started";
+        return false;
+    }
+    std::deque<FIPManagerRequest> requests(trials.size());
+    for (size_t i = 0; i < trials.size(); ++i) {
+        const Scene& scene = *trials[i].scene;
+        developtest::PrepareProcessed(requests[i], developtest::DiskURL(paths[i].string()),
+                                      scene.cols + 2 * kMarginCols, scene.rows + 2 * kMarginRows, kRGB48);
+        requests[i].m_iSettingMode = kSettingModeAsShot;
+        pool->Request(&requests[i]);
+    }
+    const auto busy = [&] {
+        return std::any_of(requests.begin(), requests.end(),
+                           [](const FIPManagerRequest& r) { return r.m_Async.IsInProgress(); });
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+    while (busy() && std::chrono::steady_clock::now() < deadline)
+        pool->Idle();
+    for (size_t i = 0; i < trials.size(); ++i) {
+        const Scene& scene = *trials[i].scene;
+        if (!TakeDevelopment(requests[i], paths[i].string(), scene.cols + 2 * kMarginCols,
+                             scene.rows + 2 * kMarginRows, trials[i].developed, error))
+            return false;
+    }
+    return true;
+}
+
+// Takes the smoothed difference between the trial's development and its look off its
+// wanted colours.
+void TakeOffDifference(Trial& trial)
+{
+    constexpr int kRadius = 4; // two box passes: about 17 pixels across
+    const RgbImage& look = trial.look;
+    const std::vector<uint16_t>& rgb = trial.developed;
+    std::vector<double>& targets = trial.targets;
+    const int cols = trial.scene->cols + 2 * kMarginCols;
+    const int rows = trial.scene->rows + 2 * kMarginRows;
+    // The development spreads the scene over the whole sensor; sample it back at the
+    // centres of the look's pixels.
+    std::vector<double> difference(targets.size());
+    const double sx = double(cols) / look.cols, sy = double(rows) / look.rows;
+    ForRows(look.rows, [&](int first, int end) {
+        for (int y = first; y < end; ++y) {
+            const double fy = std::clamp((y + 0.5) * sy - 0.5, 0.0, rows - 1.0);
+            const int y0 = std::min(int(fy), rows - 2);
+            const double ty = fy - y0;
+            for (int x = 0; x < look.cols; ++x) {
+                const double fx = std::clamp((x + 0.5) * sx - 0.5, 0.0, cols - 1.0);
+                const int x0 = std::min(int(fx), cols - 2);
+                const double tx = fx - x0;
+                for (int c = 0; c < 3; ++c) {
+                    auto at = [&](int px, int py) { return rgb[(size_t(py) * cols + px) * 3 + c] / 65535.0; };
+                    const double got = (at(x0, y0) * (1 - tx) + at(x0 + 1, y0) * tx) * (1 - ty) +
+                                       (at(x0, y0 + 1) * (1 - tx) + at(x0 + 1, y0 + 1) * tx) * ty;
+                    const size_t i = (size_t(y) * look.cols + x) * 3 + c;
+                    difference[i] = got - look.rgb[i] / 255.0;
+                }
+            }
+        }
+    });
+    // Colours out of the development's reach (black below its floor, highlights past
+    // clipping) keep their error; it must not leak into their neighbours.
+    std::vector<double> weight(targets.size());
+    for (size_t i = 0; i < targets.size(); ++i) {
+        const bool stuck =
+            (targets[i] <= 0.0 && difference[i] > 0.0) || (targets[i] >= 1.0 && difference[i] < 0.0);
+        weight[i] = stuck ? 0.0 : 1.0;
+        difference[i] *= weight[i];
+    }
+    for (int pass = 0; pass < 2; ++pass) {
+        BoxBlur(difference, look.cols, look.rows, kRadius);
+        BoxBlur(weight, look.cols, look.rows, kRadius);
+    }
+    for (size_t i = 0; i < targets.size(); ++i)
+        if (weight[i] > 1e-3)
+            targets[i] = std::clamp(targets[i] - difference[i] / weight[i], 0.0, 1.0);
+}
+
 // The inverse is measured on flat patches, but some of the engine's steps look at more
 // than one pixel: the chroma filters pull colour across edges, the colour transform takes
 // the colour of the image's darkest pixels for a cast, highlights near clipping are
-// neutralised where they stand out. So the scene is developed, the smoothed difference
+// neutralised where they stand out. So each scene is developed, the smoothed difference
 // between what came out and the look is taken off the wanted colours, and the counts are
 // made again; each round removes most of what is left.
-bool RefineScene(const DevelopInverse& inverse, const Capture& capture, Scene& scene, const fs::path& scratch,
-                 std::string& error)
+bool RefineScenes(const DevelopInverse& inverse, std::vector<Trial>& trials, const fs::path& scratch,
+                  std::string& error)
 {
     // Three rounds: the darkest-pixel cast flips back and forth a little between rounds.
     constexpr int kRounds = 3;
-    constexpr int kRadius = 4;        // two box passes: about 17 pixels across
-    const RgbImage look = scene.look; // a copy: the scene is replaced below
-    std::vector<double> targets = LookTargets(look);
-    for (int round = 0; round < kRounds; ++round) {
-        const fs::path path = scratch / (".refine-" + capture.stem + "-" + std::to_string(round) + ".q7f");
-        // The engine keeps developments by file and unique id: each round's counts get an
-        // id of their own. The stem, which seeds the noise, stays.
-        Capture trial = capture;
-        std::string countBytes(reinterpret_cast<const char*>(scene.counts.data()),
-                               scene.counts.size() * sizeof(float));
-        trial.idTag = " refine " + std::to_string(round) + " " + std::to_string(Hash(countBytes));
-        int cols = 0, rows = 0;
-        std::vector<uint16_t> rgb;
-        if (!DevelopOnce(path, trial, scene, cols, rows, rgb, error))
+    for (int round = 0; round < kRounds && !trials.empty(); ++round) {
+        std::vector<fs::path> paths(trials.size());
+        std::vector<std::string> errors(trials.size());
+        {
+            std::vector<std::thread> threads;
+            for (size_t i = 0; i < trials.size(); ++i)
+                threads.emplace_back([&, i] {
+                    const Scene& scene = *trials[i].scene;
+                    // The engine keeps developments by file and unique id: each round's counts
+                    // get an id of their own. The stem, which seeds the noise, stays.
+                    Capture capture = *trials[i].capture;
+                    const std::string counts(reinterpret_cast<const char*>(scene.counts.data()),
+                                             scene.counts.size() * sizeof(float));
+                    capture.idTag = " refine " + std::to_string(round) + " " + std::to_string(Hash(counts));
+                    paths[i] = scratch / (".refine-" + capture.stem + "-" + std::to_string(round) + ".q7f");
+                    WriteFile(paths[i], BuildRaw(capture, scene), errors[i]);
+                });
+            for (std::thread& t : threads)
+                t.join();
+        }
+        const auto written =
+            std::find_if(errors.begin(), errors.end(), [](const std::string& e) { return !e.empty(); });
+        const bool developed = written == errors.end() && DevelopTogether(trials, paths, error);
+        if (written != errors.end())
+            error = *written;
+        for (const fs::path& path : paths) {
+            std::error_code ec;
+            fs::remove(path, ec);
+        }
+        if (!developed)
             return false;
-        // The development spreads the scene over the whole sensor; sample it back at the
-        // centres of the look's pixels.
-        std::vector<double> difference(targets.size());
-        const double sx = double(cols) / look.cols, sy = double(rows) / look.rows;
-        ForRows(look.rows, [&](int first, int end) {
-            for (int y = first; y < end; ++y) {
-                const double fy = std::clamp((y + 0.5) * sy - 0.5, 0.0, rows - 1.0);
-                const int y0 = std::min(int(fy), rows - 2);
-                const double ty = fy - y0;
-                for (int x = 0; x < look.cols; ++x) {
-                    const double fx = std::clamp((x + 0.5) * sx - 0.5, 0.0, cols - 1.0);
-                    const int x0 = std::min(int(fx), cols - 2);
-                    const double tx = fx - x0;
-                    for (int c = 0; c < 3; ++c) {
-                        auto at = [&](int px, int py) {
-                            return rgb[(size_t(py) * cols + px) * 3 + c] / 65535.0;
-                        };
-                        const double got = (at(x0, y0) * (1 - tx) + at(x0 + 1, y0) * tx) * (1 - ty) +
-                                           (at(x0, y0 + 1) * (1 - tx) + at(x0 + 1, y0 + 1) * tx) * ty;
-                        const size_t i = (size_t(y) * look.cols + x) * 3 + c;
-                        difference[i] = got - look.rgb[i] / 255.0;
-                    }
-                }
-            }
-        });
-        // Colours out of the development's reach (black below its floor, highlights past
-        // clipping) keep their error; it must not leak into their neighbours.
-        std::vector<double> weight(targets.size());
-        for (size_t i = 0; i < targets.size(); ++i) {
-            const bool stuck =
-                (targets[i] <= 0.0 && difference[i] > 0.0) || (targets[i] >= 1.0 && difference[i] < 0.0);
-            weight[i] = stuck ? 0.0 : 1.0;
-            difference[i] *= weight[i];
+        for (Trial& trial : trials) {
+            TakeOffDifference(trial);
+            Scene& scene = *trial.scene;
+            const bool noise = scene.noise, shading = scene.shading;
+            scene = SceneFromTargets(inverse, trial.look, trial.targets);
+            scene.noise = noise;
+            scene.shading = shading;
+            MatchFlare(scene, inverse.ChartFlare());
         }
-        for (int pass = 0; pass < 2; ++pass) {
-            BoxBlur(difference, look.cols, look.rows, kRadius);
-            BoxBlur(weight, look.cols, look.rows, kRadius);
-        }
-        for (size_t i = 0; i < targets.size(); ++i)
-            if (weight[i] > 1e-3)
-                targets[i] = std::clamp(targets[i] - difference[i] / weight[i], 0.0, 1.0);
-        const bool noise = scene.noise, shading = scene.shading;
-        scene = SceneFromTargets(inverse, look, targets);
-        scene.noise = noise;
-        scene.shading = shading;
-        MatchFlare(scene, inverse.ChartFlare());
     }
     return true;
 }
@@ -839,21 +932,11 @@ bool DevelopAsShot(const std::string& rawPath, int& cols, int& rows, std::vector
     FIPManagerRequest request;
     developtest::PrepareProcessed(request, url, cols, rows, kRGB48);
     request.m_iSettingMode = kSettingModeAsShot;
-    if (!developtest::RunThroughPool(request) || request.m_Async.GetState() != kCompleted ||
-        request.m_pOutputImage == nullptr) {
-        error = rawPath + ": the development failed: " + request.m_Async.m_usErrorText.GetNarrow();
+    if (!developtest::RunThroughPool(request)) {
+        error = rawPath + ": the development did not finish in time";
         return false;
     }
-    FPixmap* pixmap = request.m_pOutputImage->GetPixmap();
-    if (pixmap == nullptr || pixmap->GetCols() != cols || pixmap->GetRows() != rows ||
-        pixmap->GetPixelType() != FPixmap::PIXEL_48_RGB) {
-        error = rawPath + ": the development gave an unexpected image";
-        return false;
-    }
-    rgb.resize(size_t(cols) * rows * 3);
-    for (int y = 0; y < rows; ++y)
-        std::memcpy(rgb.data() + size_t(y) * cols * 3, pixmap->GetRowAddress(y), size_t(cols) * 6);
-    return true;
+    return TakeDevelopment(request, rawPath, cols, rows, rgb, error);
 }
 
 bool MakeSamples(const std::string& folder, SampleReport& report, std::string& error)
@@ -919,11 +1002,14 @@ bool MakeSamples(const std::string& folder, SampleReport& report, std::string& e
             255.0 * LinearToSrgb(SrgbToLinear(cast.scene.look.rgb[i] / 255.0) * kCast[i % 3] / kCast[0])));
     cast.refine = false;
     jobs.push_back(std::move(cast));
+    std::vector<Trial> trials;
     for (SampleJob& job : jobs) {
         MatchFlare(job.scene, inverse.ChartFlare());
-        if (job.refine && !RefineScene(inverse, job.capture, job.scene, root, error))
-            return false;
+        if (job.refine)
+            trials.push_back({&job.capture, &job.scene, job.scene.look, LookTargets(job.scene.look), {}});
     }
+    if (!RefineScenes(inverse, trials, root, error))
+        return false;
 
     std::vector<std::string> errors(jobs.size());
     {
