@@ -882,22 +882,40 @@ void FUiReviewWindow::priRunPreview()
         if (slot.pending)
             record.m_Async.RequestCancel();
         break;
-    case kCompleted:
+    case kCompleted: {
+        // A preview that finished while its image was being closed belongs to no image.
+        const bool current = priIsCurrent(record);
+        const bool shown = m_pPreviewImage != nullptr;
         if (m_pPreviewImage) {
-            if (!m_bProcessedShown)
+            if (!m_bProcessedShown && current)
                 priFire("ON_DISPLAY_IMAGE", m_pPreviewImage);
             ReleaseHeld(m_pPreviewImage);
         }
+        const bool failed = current && !shown && !m_pEntry->m_bRaw;
         priReset(record);
+        // Other files have no picture but their preview.
+        if (failed)
+            priProcError(kErrReaderFailed);
         break;
+    }
     case kCancelled:
         priReset(record);
         break;
     default: {
         const int code = record.m_Async.GetErrorCode();
-        // A file without a preview, or a preview the manager could not make: the processed
-        // image follows anyway, so neither is worth a dialog.
+        if (!priIsCurrent(record)) {
+            priReset(record);
+            break;
+        }
+        // A raw file without a preview, or a preview the manager could not make: the
+        // processed image follows anyway, so neither is worth a dialog. For any other file
+        // the preview is the picture itself.
         if (code == kErrNoPreview || code == kErrMissingImage) {
+            if (!m_pEntry->m_bRaw) {
+                priReset(record);
+                priProcError(kErrReaderFailed);
+                break;
+            }
             record.m_Async.m_iErrorCode.store(kErrNone);
             record.m_Async.SetState(kCompleted);
             break;
@@ -907,6 +925,11 @@ void FUiReviewWindow::priRunPreview()
         break;
     }
     }
+}
+
+bool FUiReviewWindow::priIsCurrent(const FUiIpObjectFileReq& record) const
+{
+    return m_pEntry && !m_pNextEntry && record.m_usFileURL == m_pEntry->m_usURL;
 }
 
 void FUiReviewWindow::priStartClosing()
@@ -1086,7 +1109,16 @@ void FUiReviewWindow::priQueueWhiteBalance(const FWideString& name)
 void FUiReviewWindow::priShowEntry()
 {
     FImageFileListEntry& entry = *m_pEntry;
-    if (!entry.GetProps(m_pPool)) {
+    bool read = false;
+    try {
+        read = entry.GetProps(m_pPool);
+    } catch (const FException& e) {
+        DebugTrace("FUiReviewWindow: properties of '%s' not read: %s\n", entry.m_usURL.GetNarrow(),
+                   e.GetMessage());
+    }
+    // The entry answers a file it could not read with blank properties; without a size
+    // there is nothing to show, and the user must hear why.
+    if (!read || entry.m_nCols <= 0 || entry.m_nRows <= 0) {
         m_nImageW = m_nImageH = 0;
         priProcError(kErrFileIO);
         return;
@@ -1467,6 +1499,11 @@ void FUiReviewWindow::priDelete()
 
 void FUiReviewWindow::priErrorAcknowledged()
 {
+    // The notice acknowledges whenever it goes away; without an error there is nothing to
+    // answer, and moving on would skip an image the user is looking at.
+    if (!m_bErrorPending && !m_bNoCameraError)
+        return;
+    bool nothingLeft = true;
     if (m_pEntry) {
         FImageFileListEntry* neighbour = priProbe(true);
         if (!neighbour)
@@ -1474,12 +1511,14 @@ void FUiReviewWindow::priErrorAcknowledged()
         FWideString url = m_pEntry->m_usURL;
         priFire("ON_DELETING_IMAGE", &url);
         m_bErrorPending = false;
+        nothingLeft = !neighbour;
         if (neighbour)
             priSwitchTo(*neighbour);
         else
             m_nEngineState = kClosing;
     }
-    if (m_bNoCameraError)
+    // A window left without an image to show closes rather than stay empty.
+    if (m_bNoCameraError || nothingLeft)
         priFire("ON_CLOSE_WINDOW");
     m_bNoCameraError = false;
     m_bErrorPending = false;

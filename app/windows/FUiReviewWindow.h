@@ -100,6 +100,8 @@ private:
     void priRunEngine();
     bool priRunSlot(int purpose, bool processing);
     void priRunPreview();
+    // The record was made for the image on screen, and no other is waiting to replace it.
+    bool priIsCurrent(const FUiIpObjectFileReq& record) const;
     void priStartClosing();
     void priOpenNext();
     bool priComplete(int purpose);
