@@ -405,6 +405,8 @@ bool FUiReviewWindow::UiRelayMessage(const FWideString& message, void* data)
         if (m_nSettingMode == CustomSettingMode) {
             m_Custom.Exposure = m_Custom.Blackness = m_Custom.Contrast = m_Custom.Highlight = 0.0;
             m_Custom.Saturation = m_Custom.Sharpness = m_Custom.Retinex = 0.0;
+            // The controls show what the picture is made with.
+            priFire("ON_SEND_CUSTOM", &m_Custom);
             priQueueProcessed();
             priEvaluatePermission();
         }
@@ -433,8 +435,8 @@ bool FUiReviewWindow::UiRelayMessage(const FWideString& message, void* data)
         priToggleLock();
         return true;
     }
-    if (name == "ToggleWarning") {
-        m_bWarningOn = !m_bWarningOn;
+    if (name == "ToggleWarning" || name == "ShowWarning" || name == "HideWarning") {
+        m_bWarningOn = name == "ToggleWarning" ? !m_bWarningOn : name == "ShowWarning";
         priFire(m_bWarningOn ? "ON_SHOW_EXPOSURE_WARNING" : "ON_HIDE_EXPOSURE_WARNING");
         return true;
     }
@@ -579,6 +581,12 @@ bool FUiReviewWindow::UiRelayMessage(const FWideString& message, void* data)
         m_Custom = given;
         m_nSettingMode = CustomSettingMode;
         priFireDouble("ON_SELECT_CUSTOM", 1.0);
+        // The controls and the mode follow the setting the picture is now made with.
+        priFire("ON_SEND_CUSTOM", &m_Custom);
+        priFireDouble("ON_TELL_SLIDER", 1.0);
+        m_bDefaultChecked = m_bAutoChecked = false;
+        m_bCustomChecked = true;
+        priSendCheckedMenus();
         priQueueProcessed();
         priEvaluatePermission();
     } else if (name == "ExposureChange") {

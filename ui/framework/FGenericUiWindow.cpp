@@ -328,8 +328,10 @@ bool FGenericUiWindow::InitUiWindow(FPropList* tag, FIUiWindow* parent)
         if (hasParent)
             owner = dynamic_cast<FGenericUiWindow*>(m_pApp->FindUiWindow(parentName));
     }
-    if (owner)
+    if (owner) {
         owner->AddChildWindow(this);
+        m_bHeldHidden = m_bToolWindow && !m_bModal && !(owner->m_bVisible && !owner->m_bHeldHidden);
+    }
     FWideString title;
     GetTitle(title);
     const FRect wanted = m_rect;
@@ -490,11 +492,38 @@ bool FGenericUiWindow::SetVisible(bool visible)
             m_pOsWindow->GetWindowRect(m_rect);
             Invalidate(nullptr);
         }
+        priToolWindowsFollow();
         return m_bVisible;
     }
     if (m_pOsWindow)
         m_pOsWindow->Show(false, false);
+    priToolWindowsFollow();
     return priFire("ON_BEEN_HIDDEN");
+}
+
+// A palette belongs to the window it serves: it leaves the screen with it and comes back
+// with it, keeping whether it was wanted.
+void FGenericUiWindow::priToolWindowsFollow()
+{
+    const bool onScreen = m_bVisible && !m_bHeldHidden;
+    for (FGenericUiWindow* child : m_childWindows)
+        if (child->m_bToolWindow && !child->m_bModal)
+            child->priFollowOwner(onScreen);
+}
+
+void FGenericUiWindow::priFollowOwner(bool ownerOnScreen)
+{
+    if (m_bHeldHidden == !ownerOnScreen)
+        return;
+    m_bHeldHidden = !ownerOnScreen;
+    if (!ownerOnScreen) {
+        if (m_pOsWindow)
+            m_pOsWindow->Show(false, false);
+        priToolWindowsFollow();
+        return;
+    }
+    if (m_bVisible)
+        SetVisible(true);
 }
 
 void FGenericUiWindow::HoldHidden()

@@ -35,6 +35,8 @@ public:
     double ComputeValue() const;
     // The label text the knob shows for the current position.
     FWideString GetLabelText() const;
+    // The value as ON_VALUE_TEXT sends it: two decimals with a sign, or a whole number.
+    FWideString GetValueText() const;
 
 private:
     bool priReadLimits(FPropList* tag);
@@ -54,6 +56,7 @@ private:
     bool priIsSnapMode() const;
     void priFire(const char* eventName, void* data = nullptr);
     void priInvalidate();
+    void priValueText(bool always);
 
     bool m_bVisible = true;
     bool m_bDisplayIntegers = false;
@@ -85,5 +88,9 @@ private:
     bool m_bDisabled = false;
     bool m_bDisplayValue = true;
     bool m_bDontScaleKnob = false;
+    // "_LiveUpdate": a drag sends its values as it goes and the last one on release.
+    bool m_bLiveUpdate = false;
+    double m_dReported = 0;
+    FWideString m_usValueText;
     FUiInlineFont m_font;
 };

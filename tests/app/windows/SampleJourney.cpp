@@ -6,8 +6,11 @@
 #include "FAppHarness.h"
 #include "FCache.h"
 #include "FGenericUiWindow.h"
+#include "FHeadlessDesktop.h"
+#include "FHeadlessUiWindow.h"
 #include "FIPManager.h"
 #include "FImageFileListEntry.h"
+#include "FProbeObject.h"
 #include "FSCDiskWin.h"
 #include "FTempDiskFolder.h"
 #include "FUiReviewWindow.h"
@@ -71,6 +74,60 @@ std::string Reviewing(FAppHarness& app)
     auto* review = dynamic_cast<FUiReviewWindow*>(app.Object("ReviewWin.WinMgr"));
     const FImageFileListEntry* entry = review ? review->GetEntry() : nullptr;
     return entry ? entry->m_usFileName.GetNarrow() : "<none>";
+}
+
+namespace
+{
+
+int PicturesShown(FAppHarness& app)
+{
+    int count = 0;
+    for (const std::string& line : app.Log())
+        count += line == "ON_DISPLAY_HISTOGRAM";
+    return count;
+}
+
+// The count seen at the last wait, per program run (the probe's log starts empty).
+int g_seen = 0;
+
+} // namespace
+
+bool ReviewAndWait(FAppHarness& app, const FWideString& url)
+{
+    if (!app.Watch("ReviewWin.WinMgr", "ON_DISPLAY_HISTOGRAM"))
+        return false;
+    g_seen = 0;
+    return ReviewThroughBrowser(app, url) && WaitForNewPicture(app);
+}
+
+bool WaitForNewPicture(FAppHarness& app)
+{
+    auto* review = dynamic_cast<FUiReviewWindow*>(app.Object("ReviewWin.WinMgr"));
+    const int before = g_seen;
+    const bool done =
+        review && app.RunUntil([&] { return PicturesShown(app) > before && review->IsIdle(); }, 3000);
+    g_seen = PicturesShown(app);
+    return done;
+}
+
+bool Drag(FAppHarness& app, const std::string& window, int x, int y, int dx, int dy, int steps,
+          const std::function<void()>& during)
+{
+    FGenericUiWindow* target = app.Window(window);
+    auto* os = target ? dynamic_cast<FHeadlessUiWindow*>(target->GetOsWindow()) : nullptr;
+    if (!os || steps < 1)
+        return false;
+    os->InjectMouseDown(x, y);
+    HeadlessPumpUntilIdle();
+    for (int i = 1; i <= steps; ++i) {
+        os->InjectMouseMove(x + dx * i / steps, y + dy * i / steps);
+        HeadlessPumpUntilIdle();
+        if (during)
+            during();
+    }
+    os->InjectMouseUp(x + dx, y + dy);
+    HeadlessPumpUntilIdle();
+    return true;
 }
 
 } // namespace journey

@@ -301,10 +301,10 @@ TEST_F(SaveJourney, ANamedSettingSurvivesARestartAndNamesTheSave)
         // Chosen in the palette's list of saved settings.
         ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kLetter, 'P'));
         ASSERT_TRUE(app.Window("PaletteWin")->IsVisible());
-        EXPECT_EQ(PickListed(app, "PaletteWin.SavedSet", name), name);
+        EXPECT_EQ(PickListed(app, "PaletteWin.ModeSec.SavedSet", name), name);
         EXPECT_EQ(review->GetSettingMode(), CustomSettingMode);
         EXPECT_DOUBLE_EQ(review->GetCustomSettings().Exposure, 0.75);
-        EXPECT_EQ(Text(app, "PaletteWin.SavedSet"), name);
+        EXPECT_EQ(Text(app, "PaletteWin.ModeSec.SavedSet"), name);
         ASSERT_TRUE(app.Click("ReviewWin.SaveImage"));
         ASSERT_TRUE(app.Window("SaveImageWin")->IsVisible());
         EXPECT_EQ(Text(app, "SaveImageWin.SettingName"), name) << "the save carries the setting's name";
