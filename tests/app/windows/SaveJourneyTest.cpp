@@ -254,6 +254,39 @@ TEST_F(SaveJourney, TheReviewWindowsSaveCommandWritesTheShownImage)
     EXPECT_TRUE(savedfile::HasExif(file));
 }
 
+// A save that also stores the adjustments in the raw file: the browser and the review
+// window read the file again and show the stored values as the file's own.
+TEST_F(SaveJourney, StoringTheAdjustmentsInTheRawShowsInTheWindows)
+{
+    FTempDiskFolder out;
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) {
+        FUiMainWindow* browser = ShowRaws(app);
+        ASSERT_NE(browser, nullptr);
+        FUiReviewWindow* review = Review(app, kRaws[2]);
+        ASSERT_NE(review, nullptr);
+        ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "ManualAdjust"));
+        double exposure = 0.75;
+        ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "ExposureChange", &exposure));
+        ASSERT_TRUE(app.RunUntil([&] { return review->IsIdle(); }, 3000));
+
+        ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kLetter, 'S', true));
+        ASSERT_TRUE(app.Window("SaveImageWin")->IsVisible());
+        auto* store = dynamic_cast<FUiCheckbox*>(app.Object("SaveImageWin.StoreInRaw"));
+        ASSERT_NE(store, nullptr);
+        ASSERT_TRUE(app.Click("SaveImageWin.StoreInRaw"));
+        ASSERT_TRUE(store->GetState());
+        ASSERT_TRUE(ChooseFolder(app, "SaveImageWin", out));
+        ASSERT_TRUE(SaveAndWait(app, "SaveImageWin"));
+        const FImageFileListEntry* listed = browser->GetList().FindByURL(s_folder->GetUrl(kRaws[2]));
+        ASSERT_NE(listed, nullptr);
+        EXPECT_NEAR(listed->m_Settings.Exposure, 0.75, 1e-3);
+        EXPECT_NEAR(review->GetFileSettings().Exposure, 0.75, 1e-3);
+        app.Send("MainWin", "Close");
+    });
+    ASSERT_TRUE(harness.BodyRan());
+}
+
 // A setting named in the review window's dialog is in the file, in the list after a
 // restart, and is the name the save dialog carries once it is chosen again.
 TEST_F(SaveJourney, ANamedSettingSurvivesARestartAndNamesTheSave)
