@@ -181,6 +181,11 @@ void FUiSaveImageWindow::priSizeMenuItem(const FWideString* pair, bool withSize)
         item[0] += size;
     }
     priFire("ON_SET_IMAGESIZE_MENU_ITEM", item);
+    // The remembered size shows in the words of this language and this image.
+    FWideString chosen;
+    priFire("ON_IMAGESIZE_GET_MENU_ID", &chosen);
+    if (chosen == item[1])
+        priFire("ON_IMAGESIZE_MENU_SET_TEXT", item);
 }
 
 void FUiSaveImageWindow::priOutputSize()

@@ -287,6 +287,50 @@ TEST_F(SaveJourney, StoringTheAdjustmentsInTheRawShowsInTheWindows)
     ASSERT_TRUE(harness.BodyRan());
 }
 
+// Choices made in French come back in the words of the next start's language.
+TEST_F(SaveJourney, RememberedChoicesSpeakTheLanguageOfTheNextStart)
+{
+    std::string state;
+    {
+        FAppHarness harness;
+        harness.SetStartLanguage("French");
+        harness.Start([&](FAppHarness& app) {
+            ASSERT_NE(ShowRaws(app), nullptr);
+            ASSERT_NE(Review(app, kRaws[0]), nullptr);
+            ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kLetter, 'S', true));
+            ASSERT_TRUE(Pick(app, "SaveImageWin.FileType", "FileTypeTIFF16"));
+            EXPECT_EQ(PickListed(app, "SaveImageWin.OutSize", "Full").rfind("Pleine taille", 0), 0u);
+            ASSERT_TRUE(app.Click("SaveImageWin.Cancel"));
+            app.Send("MainWin", "Close");
+        });
+        ASSERT_TRUE(harness.BodyRan());
+        ASSERT_TRUE(harness.ReadStateFile(state));
+    }
+    // The same choices, now in German; the state file is UTF-16.
+    auto wide = [](const std::string& ascii) {
+        std::string bytes;
+        for (char c : ascii)
+            bytes += std::string{c, '\0'};
+        return bytes;
+    };
+    const std::string french = wide("CurrentLanguage=\"French\"");
+    const size_t at = state.find(french);
+    ASSERT_NE(at, std::string::npos);
+    state.replace(at, french.size(), wide("CurrentLanguage=\"German\""));
+    FAppHarness restarted;
+    ASSERT_TRUE(restarted.WriteStateFile(state));
+    restarted.Start([&](FAppHarness& app) {
+        ASSERT_NE(ShowRaws(app), nullptr);
+        ASSERT_NE(Review(app, kRaws[0]), nullptr);
+        ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kLetter, 'S', true));
+        EXPECT_EQ(Text(app, "SaveImageWin.FileType"), "TIFF, 16 Bit");
+        EXPECT_EQ(Text(app, "SaveImageWin.OutSize").rfind("Volle Größe", 0), 0u)
+            << Text(app, "SaveImageWin.OutSize");
+        app.Send("MainWin", "Close");
+    });
+    EXPECT_TRUE(restarted.BodyRan());
+}
+
 // A setting named in the review window's dialog is in the file, in the list after a
 // restart, and is the name the save dialog carries once it is chosen again.
 TEST_F(SaveJourney, ANamedSettingSurvivesARestartAndNamesTheSave)
