@@ -1207,12 +1207,14 @@ void FUiReviewWindow::priSwitchTo(const FImageFileListEntry& entry)
 
 FImageFileListEntry* FUiReviewWindow::priProbe(bool next)
 {
-    if (!m_pEntry)
+    // From the image last chosen, so that quick presses of an arrow each move one further.
+    const FImageFileListEntry* from = m_pNextEntry ? m_pNextEntry.get() : m_pEntry.get();
+    if (!from)
         return nullptr;
-    const int index = m_pEntry->m_nVisibleIndex;
-    if (next ? index >= m_pEntry->m_nVisibleCount - 1 : index <= 0)
+    const int index = from->m_nVisibleIndex;
+    if (next ? index >= from->m_nVisibleCount - 1 : index <= 0)
         return nullptr;
-    FImageFileListEntry temporary(*m_pEntry);
+    FImageFileListEntry temporary(*from);
     FImageNeighbourProbe probe{&temporary};
     priFire(next ? "ON_GET_NEXT_VISIBLE_IMAGE" : "ON_GET_PREV_VISIBLE_IMAGE", &probe);
     return probe.m_pEntry == &temporary ? nullptr : probe.m_pEntry;

@@ -6,7 +6,9 @@
 #include <string>
 
 #include "FAppHarness.h"
+#include "FCodePage.h"
 #include "FGenericUiWindow.h"
+#include "FHeadlessUiWindow.h"
 #include "FImageFileListEntry.h"
 #include "FTempDiskFolder.h"
 #include "FUiReviewWindow.h"
@@ -49,6 +51,48 @@ TEST_F(ReviewCommandsJourney, TheChooserMarksTheImagesWhiteBalance)
         ASSERT_TRUE(app.Click("WhiteBalanceWin.OK"));
         ASSERT_TRUE(journey::WaitForNewPicture(app));
         EXPECT_EQ(review->GetEntry()->m_usWhiteBalance.GetNarrow(), own);
+        app.Send("MainWin", "Close");
+    });
+    EXPECT_TRUE(harness.BodyRan());
+}
+
+// The arrow keys go from image to image and Ctrl+= and Ctrl+- change the loupe, as the
+// menus say; the menu shows the arrows themselves, whatever the language.
+TEST_F(ReviewCommandsJourney, ArrowAndLoupeKeysDoWhatTheMenusShow)
+{
+    for (const char* name : {"a.q7f", "b.q7f", "c.q7f"})
+        ASSERT_TRUE(journey::CopySample(m_folder, "chart.q7f", name));
+    FAppHarness harness;
+    harness.SetStartLanguage("German");
+    harness.Start([&](FAppHarness& app) {
+        auto* review = dynamic_cast<FUiReviewWindow*>(app.Object("ReviewWin.WinMgr"));
+        ASSERT_NE(review, nullptr);
+        ASSERT_NE(journey::ShowFolder(app, m_folder.GetUrl(), 3), nullptr);
+        ASSERT_TRUE(journey::ReviewThroughBrowser(app, m_folder.GetUrl("b.q7f")));
+        auto reviewing = [&](const char* name) {
+            return app.RunUntil([&] { return journey::Reviewing(app) == name && review->IsIdle(); }, 3000);
+        };
+        ASSERT_TRUE(reviewing("b.q7f"));
+        ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kRight));
+        EXPECT_TRUE(reviewing("c.q7f")) << journey::Reviewing(app);
+        ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kLeft));
+        ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kLeft));
+        EXPECT_TRUE(reviewing("a.q7f")) << journey::Reviewing(app);
+
+        const double before = review->GetLoupeMag();
+        ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kEquals, 0, true));
+        EXPECT_GT(review->GetLoupeMag(), before);
+        ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kMinus, 0, true));
+        EXPECT_DOUBLE_EQ(review->GetLoupeMag(), before);
+
+        auto* os = dynamic_cast<FHeadlessUiWindow*>(app.Window("ReviewWin")->GetOsWindow());
+        ASSERT_NE(os, nullptr);
+        std::string shortcuts;
+        for (const auto& item : os->GetMenuBar().GetMenus().front()->GetItems())
+            shortcuts += "[" + Utf8FromWide(item.shortcut) + "]";
+        EXPECT_EQ(shortcuts.find("Left"), std::string::npos) << shortcuts;
+        EXPECT_EQ(shortcuts.find("Right"), std::string::npos) << shortcuts;
+        EXPECT_NE(shortcuts.find("[\u2190][\u2192]"), std::string::npos) << shortcuts;
         app.Send("MainWin", "Close");
     });
     EXPECT_TRUE(harness.BodyRan());

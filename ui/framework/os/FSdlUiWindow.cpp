@@ -116,7 +116,13 @@ FOsKeyPress KeyPressOf(const SDL_Keysym& keysym, bool repeat)
         press.key = EOsKey::kBackslash;
         return press;
     case SDLK_MINUS:
+    case SDLK_KP_MINUS:
         press.key = EOsKey::kMinus;
+        return press;
+    case SDLK_EQUALS:
+    case SDLK_PLUS:
+    case SDLK_KP_PLUS:
+        press.key = EOsKey::kEquals;
         return press;
     default:
         break;
