@@ -25,6 +25,8 @@ constexpr int kSpecialPathDesktop = 4;
 constexpr int kSpecialPathPrograms = 5;
 constexpr int kSpecialPathStartup = 6;
 constexpr int kSpecialPathDocuments = 8;
+// The user's pictures folder; unlike the others it is not made when missing.
+constexpr int kSpecialPathPictures = 9;
 
 // Attribute flags.
 constexpr int kFileAttrReadOnly = 1;

@@ -40,6 +40,7 @@ const char* const kEvents[] = {
     "ON_GET_COLORSPACE",
     "ON_GET_JPEG_VALUE",
     "ON_GET_NATIVE_DST_DIR",
+    "ON_SET_NATIVE_DST_DIR",
     "ON_START_SAVE_BATCH",
     "ON_SHOW_INVALID_READ_ONLY_FILE",
     "ON_SET_IMAGESIZE_MENU",
@@ -137,6 +138,11 @@ void FUiSaveImageWindow::priSaveCmd(const FUiSaveImageCmd& cmd)
 {
     m_Cmd = cmd;
     m_bAsking = false;
+    FWideString shown;
+    priFire("ON_GET_NATIVE_DST_DIR", &shown);
+    FWideString proposed = shown.IsEmpty() ? ProposedSaveFolder(m_pApp) : FWideString();
+    if (!proposed.IsEmpty())
+        priFire("ON_SET_NATIVE_DST_DIR", &proposed);
     int mode = 0;
     if (cmd.m_nSettingMode == AutoSettingMode)
         mode = 1;
@@ -217,6 +223,7 @@ void FUiSaveImageWindow::priPerformSave()
         priFire("ON_SHOW_INVALID", nullptr);
         return;
     }
+    MakePicturesFolderFor(url);
     FWideString leaf;
     FIFolder* folder = priOpen(url, leaf);
     if (folder && !leaf.IsEmpty()) {
@@ -293,6 +300,7 @@ void FUiSaveImageWindow::priSave()
     EscapeURLChars(m_usFileName, escaped);
     parts.push_back(escaped);
     JoinURL(parts, m_Request.m_usDstURL, false);
+    RememberSaveFolder(m_pApp, m_usNativeDir);
     StampSaveRequest(m_pApp, m_Request);
     m_Request.m_nSettingMode = m_Cmd.m_nSettingMode;
     m_Request.m_usCustomName = m_Cmd.m_nSettingMode == CustomSettingMode ? m_usCustomName : FWideString();

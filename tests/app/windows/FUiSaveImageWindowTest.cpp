@@ -142,8 +142,10 @@ TEST_F(SingleSaveTest, TheImageIsTakenWithItsProposedNameAndResolution)
     m_dialog.log.clear();
     m_window.UiRelayMessage(FWideString("AddImageSizeMenuItem"), const_cast<FWideString*>(half));
     m_window.UiRelayMessage(FWideString("AddImageSizeMenuItemNoSize"), const_cast<FWideString*>(half));
-    EXPECT_EQ(m_dialog.log, (std::vector<std::string>{"ON_SET_IMAGESIZE_MENU_ITEM=Half 0.9 MP",
-                                                      "ON_SET_IMAGESIZE_MENU_ITEM=Half"}));
+    // Each item asks for the chosen size, so that the chosen one shows in this image's words.
+    EXPECT_EQ(m_dialog.log,
+              (std::vector<std::string>{"ON_SET_IMAGESIZE_MENU_ITEM=Half 0.9 MP", "ON_IMAGESIZE_GET_MENU_ID=",
+                                        "ON_SET_IMAGESIZE_MENU_ITEM=Half", "ON_IMAGESIZE_GET_MENU_ID="}));
 }
 
 TEST_F(SingleSaveTest, TheTypedNameTakesTheExtensionOfTheChosenType)

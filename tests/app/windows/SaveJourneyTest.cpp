@@ -287,6 +287,44 @@ TEST_F(SaveJourney, StoringTheAdjustmentsInTheRawShowsInTheWindows)
     ASSERT_TRUE(harness.BodyRan());
 }
 
+// The first save needs no folder chosen: the user's pictures folder is proposed, made only
+// when the save goes there, and the folder saved into is proposed from then on.
+TEST_F(SaveJourney, TheFirstSaveGoesToThePicturesFolderAndTheNextToTheLast)
+{
+    FTempDiskFolder home;
+    const std::string pictures = home.GetPath() + "/Bilder";
+    std::string state;
+    {
+        FAppHarness harness;
+        ASSERT_TRUE(
+            harness.WriteScriptFile("../config/user-dirs.dirs", "XDG_PICTURES_DIR=\"" + pictures + "\"\n"));
+        harness.Start([&](FAppHarness& app) {
+            ASSERT_NE(ShowRaws(app), nullptr);
+            ASSERT_NE(Review(app, kRaws[1]), nullptr);
+            ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kLetter, 'S', true));
+            EXPECT_EQ(Text(app, "SaveImageWin.DstDir"), pictures);
+            EXPECT_FALSE(home.Exists("Bilder")) << "made before anything was saved";
+            ASSERT_TRUE(SaveAndWait(app, "SaveImageWin"));
+            EXPECT_FALSE(app.Window("MessageWin")->IsVisible()) << "no notice";
+            EXPECT_TRUE(home.Exists("Bilder/IMG_001.jpg"));
+            app.Send("MainWin", "Close");
+        });
+        ASSERT_TRUE(harness.BodyRan());
+        ASSERT_TRUE(harness.ReadStateFile(state));
+    }
+    FTempDiskFolder elsewhere;
+    FAppHarness restarted;
+    ASSERT_TRUE(restarted.WriteStateFile(state));
+    restarted.Start([&](FAppHarness& app) {
+        ASSERT_NE(ShowRaws(app), nullptr);
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'S', true));
+        ASSERT_TRUE(app.Window("SaveImagesWin")->IsVisible());
+        EXPECT_EQ(Text(app, "SaveImagesWin.DstDir"), pictures);
+        app.Send("MainWin", "Close");
+    });
+    EXPECT_TRUE(restarted.BodyRan());
+}
+
 // Choices made in French come back in the words of the next start's language.
 TEST_F(SaveJourney, RememberedChoicesSpeakTheLanguageOfTheNextStart)
 {
