@@ -190,6 +190,18 @@ TEST_F(SaveJourney, TheBatchDialogSavesExactlyTheMarkedImages)
             << Text(app, "SaveImagesWin.DstDir");
         ASSERT_TRUE(SaveAndWait(app, "SaveImagesWin"));
         EXPECT_EQ(Text(app, "ProgressWin.Y"), "2");
+        // "Image 2 of 2" reads as one line: the number keeps no room for more digits.
+        FUiObject* x = app.Object("ProgressWin.X");
+        ASSERT_NE(x, nullptr);
+        EXPECT_LE(x->GetRect().Width(), 12);
+        // The dialogs are as tall as what they hold.
+        for (const char* dialog : {"SaveImagesWin", "SaveImageWin"}) {
+            FRect rect;
+            int w = 0, h = 0;
+            app.Window(dialog)->GetWindowRect(rect);
+            app.Window(dialog)->GetMinSize(w, h);
+            EXPECT_EQ(rect.Height(), h) << dialog;
+        }
         EXPECT_FALSE(app.Window("ProgressErrWin")->IsVisible()) << "no error notice";
         app.Send("MainWin", "Close");
     });
