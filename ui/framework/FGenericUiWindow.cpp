@@ -805,7 +805,7 @@ void FGenericUiWindow::Redraw()
                     object->Display(m_pWindowPixmap, 0, 0, meet);
             }
             if (m_pPopup)
-                m_pPopup->Display(m_pWindowPixmap, 0, 0, clip);
+                priDisplayPopup(clip);
         }
         for (const FRect& d : dirty) {
             const FRect clip = Intersection(d, bounds);
@@ -821,10 +821,20 @@ void FGenericUiWindow::Redraw()
         for (FIUiObject* object = m_pFirstObject; object; object = object->GetNext())
             object->Display(m_pWindowPixmap, 0, 0, object->GetRect());
         if (m_pPopup)
-            m_pPopup->Display(m_pWindowPixmap, 0, 0, m_pPopup->GetRect());
+            priDisplayPopup(m_pPopup->GetRect());
         m_bStale = false;
     }
     priPresentClipped(bounds);
+}
+
+// A popup lies on the window's own background, not over the controls it covers, whose
+// pixels would show between its items.
+void FGenericUiWindow::priDisplayPopup(const FRect& clip)
+{
+    const FRect area = Intersection(m_pPopup->GetRect(), clip);
+    if (area.Width() > 0 && area.Height() > 0 && m_pBackground)
+        m_pBackground->Blit(m_pWindowPixmap, area, area);
+    m_pPopup->Display(m_pWindowPixmap, 0, 0, clip);
 }
 
 void FGenericUiWindow::priPresentClipped(const FRect& rect)

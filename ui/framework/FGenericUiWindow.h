@@ -160,6 +160,7 @@ private:
     void priPaintDefaultLook(int width, int height);
     void priCentreBusyAnimation();
     void priPresentWhole(bool tinted);
+    void priDisplayPopup(const FRect& clip);
     void priPresentClipped(const FRect& rect);
     bool priUpdateDragCursor(FIUiObject* target, int x, int y);
     void priEndDrag();
