@@ -41,6 +41,7 @@ const char* const kEvents[] = {
     "ON_GET_JPEG_VALUE",
     "ON_GET_NATIVE_DST_DIR",
     "ON_SET_NATIVE_DST_DIR",
+    "ON_ENABLE_JPEG_QUALITY",
     "ON_START_SAVE_BATCH",
     "ON_SHOW_INVALID_READ_ONLY_FILE",
     "ON_SET_IMAGESIZE_MENU",
@@ -166,8 +167,12 @@ void FUiSaveImageWindow::priSaveCmd(const FUiSaveImageCmd& cmd)
 void FUiSaveImageWindow::priFileType(const FWideString& type)
 {
     priFire("ON_GET_DST_FILENAME", &m_usFileName);
-    if (ApplySaveFileType(type, m_Request, m_dBytesPerPixel))
+    if (ApplySaveFileType(type, m_Request, m_dBytesPerPixel)) {
         m_usFileName = WithExtension(m_usFileName, m_Request.m_bJpeg == 1);
+        // The quality means something for JPEG only.
+        bool jpeg = m_Request.m_bJpeg == 1;
+        priFire("ON_ENABLE_JPEG_QUALITY", &jpeg);
+    }
     priFireText("ON_SET_DST_FILENAME", m_usFileName);
 }
 

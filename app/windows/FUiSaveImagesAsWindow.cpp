@@ -60,6 +60,7 @@ const char* const kEvents[] = {
     "ON_MULTIPLE_RESOLUTIONS",
     "ON_GET_NATIVE_DST_DIR",
     "ON_SET_NATIVE_DST_DIR",
+    "ON_ENABLE_JPEG_QUALITY",
     "ON_SHOW_INVALID_READ_ONLY",
     "ON_ENABLE_OK_BUTTON",
     "ON_CLEAR_ADJ_MODE",
@@ -625,6 +626,12 @@ bool FUiSaveImagesAsWindow::UiRelayMessage(const FWideString& message, void* dat
         return false;
     } else if (message == "SetSaveSettings") {
         m_bStoreSettings = *static_cast<const bool*>(data);
+    } else if (message == "FileType") {
+        // The quality means something for JPEG only.
+        FUiIpObjectProcAndSaveReq chosen;
+        double bytes = 0.0;
+        if (ApplySaveFileType(*static_cast<const FWideString*>(data), chosen, bytes))
+            priFireBool("ON_ENABLE_JPEG_QUALITY", chosen.m_bJpeg == 1);
     } else if (message == "SetProcMode") {
         const FWideString& mode = *static_cast<const FWideString*>(data);
         if (mode == "Q7F")

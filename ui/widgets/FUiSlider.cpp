@@ -105,7 +105,10 @@ bool FUiSlider::UiRelayMessage(const FWideString& message, void* data)
     if (message == "SetEnabled") {
         if (!data)
             return false;
-        m_bDisabled = !*static_cast<const bool*>(data);
+        const bool disabled = !*static_cast<const bool*>(data);
+        if (disabled != m_bDisabled)
+            InvalidateWidgetRect(m_pWindow, m_rect, false);
+        m_bDisabled = disabled;
         return true;
     }
     // The script name has always been spelt with one g; the library's spelling works too.
@@ -421,6 +424,9 @@ void FUiSlider::Display(FIUiPixmap* target, int xOffset, int yOffset, const FRec
                                backgroundY + m_pBackground->GetHeight()),
                          xOffset, yOffset),
         clip);
+    // A disabled slider stands for no value: its track shows, its knob does not.
+    if (m_bDisabled)
+        return;
     FIUiPixmap* knob = m_bPressed && m_pKnobDown ? m_pKnobDown : m_pKnob;
     DrawWidgetPicture(knob, target, OffsetWidgetRect(m_knob, xOffset, yOffset), clip);
     if (!m_bDisplayValue)

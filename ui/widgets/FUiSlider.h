@@ -27,6 +27,7 @@ public:
     void MouseMove(int x, int y) override;
 
     double GetFraction() const { return m_dFraction; }
+    bool IsDisabled() const { return m_bDisabled; }
     double GetValue() const { return m_dValue; }
     int GetOffset() const { return m_iOffset; }
     int GetTrack() const { return m_iTrack; }

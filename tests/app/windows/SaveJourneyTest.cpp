@@ -21,6 +21,7 @@
 #include "FUiReviewWindow.h"
 #include "FUiScrollList.h"
 #include "FUiSettings.h"
+#include "FUiSlider.h"
 #include "FUiThumbnails.h"
 #include "SavedFileChecks.h"
 
@@ -179,7 +180,12 @@ TEST_F(SaveJourney, TheBatchDialogSavesExactlyTheMarkedImages)
         EXPECT_FALSE(radio("SaveImagesWin.RadioSelected")->GetState());
         ASSERT_TRUE(radio("SaveImagesWin.RadioMarked")->GetState());
         ASSERT_TRUE(radio("SaveImagesWin.RadioAuto")->GetState());
+        ASSERT_TRUE(Pick(app, "SaveImagesWin.FileType", "FileTypeTIFF8"));
+        auto* quality = dynamic_cast<FUiSlider*>(app.Object("SaveImagesWin.JpegQ"));
+        ASSERT_NE(quality, nullptr);
+        EXPECT_TRUE(quality->IsDisabled()) << "a JPEG quality for a TIFF";
         ASSERT_TRUE(Pick(app, "SaveImagesWin.FileType", "FileTypeJPEG_EXIF"));
+        EXPECT_FALSE(quality->IsDisabled());
         // Each size shows the pixels it makes of the marked images (320 x 240).
         EXPECT_EQ(PickListed(app, "SaveImagesWin.OutSize", "Double"), "Double size 0.3 MP");
         EXPECT_EQ(PickListed(app, "SaveImagesWin.OutSize", "Half"), "Half size 0.0 MP");
@@ -247,8 +253,12 @@ TEST_F(SaveJourney, TheReviewWindowsSaveCommandWritesTheShownImage)
         EXPECT_EQ(Text(app, "SaveImageWin.SrcName"), "IMG_001.q7f");
         EXPECT_EQ(Text(app, "SaveImageWin.SrcRes"), "0.2 MP (320 x 240 x 3)");
         EXPECT_EQ(Text(app, "SaveImageWin.DstName"), "IMG_001.jpg");
+        auto* quality = dynamic_cast<FUiSlider*>(app.Object("SaveImageWin.JpegQ"));
+        ASSERT_NE(quality, nullptr);
+        EXPECT_FALSE(quality->IsDisabled());
         ASSERT_TRUE(Pick(app, "SaveImageWin.FileType", "FileTypeTIFF16"));
         EXPECT_EQ(Text(app, "SaveImageWin.DstName"), "IMG_001.tif");
+        EXPECT_TRUE(quality->IsDisabled()) << "a JPEG quality for a TIFF";
         EXPECT_EQ(PickListed(app, "SaveImageWin.OutSize", "Half"), "Half size 0.0 MP");
         ASSERT_TRUE(ChooseFolder(app, "SaveImageWin", out));
         ASSERT_TRUE(SaveAndWait(app, "SaveImageWin"));
