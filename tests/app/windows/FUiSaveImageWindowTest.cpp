@@ -170,7 +170,10 @@ TEST_F(SingleSaveTest, TheTypedNameTakesTheExtensionOfTheChosenType)
         m_dialog.log.clear();
         FWideString type(c.type);
         EXPECT_TRUE(m_window.UiRelayMessage(FWideString("FileType"), &type));
-        EXPECT_EQ(m_dialog.log, std::vector<std::string>{std::string("ON_SET_DST_FILENAME=") + c.shown});
+        ASSERT_FALSE(m_dialog.log.empty());
+        EXPECT_EQ(m_dialog.log.back(), std::string("ON_SET_DST_FILENAME=") + c.shown);
+        // A known type also sets whether the JPEG quality applies.
+        EXPECT_EQ(m_dialog.log.size(), std::string(c.type) == "PNG" ? 1u : 2u);
     }
     // The type persists: the next image is proposed with it.
     FWideString tiff("TIFF8");
