@@ -1176,6 +1176,8 @@ void FUiReviewWindow::priShowEntry()
     const bool can = entry.m_bRaw && !m_bFolderReadOnly;
     priFireBool("ON_CAN_ROTATE", can);
     priFireBool("ON_CAN_MARK", can);
+    // Again, for controls that took no state while they were off.
+    priFireBool("ON_IMAGE_MARKED_STATE", entry.m_bMarked);
 }
 
 void FUiReviewWindow::priPositionEvents()

@@ -11,6 +11,7 @@
 #include "FHeadlessUiWindow.h"
 #include "FImageFileListEntry.h"
 #include "FTempDiskFolder.h"
+#include "FUiCheckbox.h"
 #include "FUiReviewWindow.h"
 #include "FUiScrollList.h"
 #include "FUiWhiteBalance.h"
@@ -93,6 +94,47 @@ TEST_F(ReviewCommandsJourney, ArrowAndLoupeKeysDoWhatTheMenusShow)
         EXPECT_EQ(shortcuts.find("Left"), std::string::npos) << shortcuts;
         EXPECT_EQ(shortcuts.find("Right"), std::string::npos) << shortcuts;
         EXPECT_NE(shortcuts.find("[\u2190][\u2192]"), std::string::npos) << shortcuts;
+        app.Send("MainWin", "Close");
+    });
+    EXPECT_TRUE(harness.BodyRan());
+}
+
+// The toolbar's mark and lock show the state of the image on screen and change it.
+TEST_F(ReviewCommandsJourney, TheToolbarShowsMarkAndLock)
+{
+    for (const char* name : {"a.q7f", "b.q7f"})
+        ASSERT_TRUE(journey::CopySample(m_folder, "chart.q7f", name));
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) {
+        auto* review = dynamic_cast<FUiReviewWindow*>(app.Object("ReviewWin.WinMgr"));
+        auto* mark = dynamic_cast<FUiCheckbox*>(app.Object("ReviewWin.Mark"));
+        auto* lock = dynamic_cast<FUiCheckbox*>(app.Object("ReviewWin.Lock"));
+        ASSERT_TRUE(review && mark && lock);
+        ASSERT_NE(journey::ShowFolder(app, m_folder.GetUrl(), 2), nullptr);
+        // b is marked in the browser before it is reviewed.
+        FWideString b = m_folder.GetUrl("b.q7f");
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &b));
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'M'));
+        ASSERT_TRUE(journey::ReviewThroughBrowser(app, m_folder.GetUrl("a.q7f")));
+        auto reviewing = [&](const char* name) {
+            return app.RunUntil([&] { return journey::Reviewing(app) == name && review->IsIdle(); }, 3000);
+        };
+        ASSERT_TRUE(reviewing("a.q7f"));
+        EXPECT_FALSE(mark->GetState());
+        EXPECT_FALSE(lock->GetState());
+        ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kRight));
+        ASSERT_TRUE(reviewing("b.q7f"));
+        EXPECT_TRUE(mark->GetState());
+
+        ASSERT_TRUE(app.Click("ReviewWin.Mark"));
+        EXPECT_FALSE(review->GetEntry()->m_bMarked);
+        EXPECT_FALSE(mark->GetState());
+        ASSERT_TRUE(app.Click("ReviewWin.Lock"));
+        EXPECT_TRUE(review->GetEntry()->m_bLocked);
+        EXPECT_TRUE(lock->GetState());
+        ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kLetter, 'L'));
+        EXPECT_FALSE(review->GetEntry()->m_bLocked);
+        EXPECT_FALSE(lock->GetState()) << "the menu's lock shows on the toolbar";
         app.Send("MainWin", "Close");
     });
     EXPECT_TRUE(harness.BodyRan());
