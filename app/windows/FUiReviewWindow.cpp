@@ -120,6 +120,8 @@ const char* const kWbKeys[12] = {"AutoWBString",         "SunlightWBString", "Da
 
 const double kLoupeSmall = std::sqrt(1.0 / 3.0);
 const double kLoupeLarge = std::sqrt(3.0);
+// The loupe's smallest step enlarges what the view shows by at least this much.
+constexpr double kLoupeFirstOverView = 1.5;
 
 // How long shutdown waits for the bridges to answer cancelled requests.
 constexpr auto kShutdownBound = std::chrono::seconds(2);
@@ -1036,6 +1038,10 @@ void FUiReviewWindow::priFit()
     }
     m_nFitW = std::max(1, m_nFitW);
     m_nFitH = std::max(1, m_nFitH);
+    if (m_nFitW != m_nShownFitW) {
+        m_nShownFitW = m_nFitW;
+        priLoupeText();
+    }
 }
 
 void FUiReviewWindow::priQueuePreview()
@@ -1669,13 +1675,21 @@ void FUiReviewWindow::priNormaliseLoupe()
     }
 }
 
+double FUiReviewWindow::GetLoupeScale() const
+{
+    if (m_nImageW <= 0 || m_nFitW <= 0)
+        return m_dLoupeMag;
+    // On an image the view enlarges, the steps scale up with it: the smallest still shows
+    // the photograph larger than the view does.
+    const double view = static_cast<double>(m_nFitW) / m_nImageW;
+    const double first = m_nLoupeType == 2 ? kLoupeSmall : std::max(m_dLoupeMin, kLoupeSmall);
+    return m_dLoupeMag * std::max(1.0, kLoupeFirstOverView * view / first);
+}
+
 void FUiReviewWindow::priLoupeText()
 {
-    FWideString text;
-    if (m_nLoupeType == 2)
-        text = FWideString(m_dLoupeMag < 1.0 ? "+" : m_dLoupeMag > 1.0 ? "+++" : "++");
-    else
-        text = FWideString((std::to_string(static_cast<int>(m_dLoupeMag * 100.0)) + "%").c_str());
+    // The magnification the loupe shows, in per cent of the photograph's own pixels.
+    FWideString text((std::to_string(static_cast<int>(std::lround(GetLoupeScale() * 100.0))) + "%").c_str());
     priFire("ON_LOUPE_MAG_CHANGE", &text);
 }
 
@@ -1686,7 +1700,7 @@ void FUiReviewWindow::priNeedLoupe(const double* v)
     for (int i = 0; i < 6; ++i)
         if (!Finite(v[i]))
             return;
-    const double m = m_dLoupeMag;
+    const double m = GetLoupeScale();
     const double W = m_nImageW, H = m_nImageH;
     const int left = static_cast<int>(W * v[0] * m - v[2] * 0.5);
     const int top = static_cast<int>(m * (H * v[1]) - v[3] * 0.5);

@@ -3,17 +3,24 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
 #include "FAppHarness.h"
 #include "FCodePage.h"
 #include "FGenericUiWindow.h"
+#include "FHeadlessDesktop.h"
 #include "FHeadlessUiWindow.h"
+#include "FIPMImage.h"
+#include "FIUiPixmap.h"
 #include "FImageFileListEntry.h"
+#include "FPixmap.h"
 #include "FTempDiskFolder.h"
 #include "FUiCheckbox.h"
+#include "FUiImageView.h"
 #include "FUiReviewWindow.h"
 #include "FUiScrollList.h"
+#include "FUiTextBox.h"
 #include "FUiWhiteBalance.h"
 #include "SampleJourney.h"
 
@@ -135,6 +142,66 @@ TEST_F(ReviewCommandsJourney, TheToolbarShowsMarkAndLock)
         ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kLetter, 'L'));
         EXPECT_FALSE(review->GetEntry()->m_bLocked);
         EXPECT_FALSE(lock->GetState()) << "the menu's lock shows on the toolbar";
+        app.Send("MainWin", "Close");
+    });
+    EXPECT_TRUE(harness.BodyRan());
+}
+
+// The loupe on a photograph the view enlarges: every step shows it larger than the view
+// does, the text says by how much, the loupe comes as the pointer enters, and where the
+// pointer leaves, the loupe leaves too, after a click as well.
+TEST_F(ReviewCommandsJourney, TheLoupeMagnifiesAndLeavesNothingBehind)
+{
+    ASSERT_TRUE(journey::CopySample(m_folder, "chart.q7f", "a.q7f"));
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) {
+        auto* review = dynamic_cast<FUiReviewWindow*>(app.Object("ReviewWin.WinMgr"));
+        auto* view = dynamic_cast<FUiImageView*>(app.Object("ReviewWin.View"));
+        auto* text = dynamic_cast<FUiTextBox*>(app.Object("ReviewWin.LoupeMag"));
+        FGenericUiWindow* window = app.Window("ReviewWin");
+        ASSERT_TRUE(review && view && text && window);
+        ASSERT_NE(journey::ShowFolder(app, m_folder.GetUrl(), 1), nullptr);
+        ASSERT_TRUE(journey::ReviewAndWait(app, m_folder.GetUrl("a.q7f")));
+        const double viewScale = double(review->GetFittedWidth()) / review->GetEntry()->m_nCols;
+        ASSERT_GT(viewScale, 1.0) << "the sample should be enlarged by the view";
+        ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kLetter, 'Z'));
+        ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kMinus, 0, true));
+        ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kMinus, 0, true));
+        double last = 0.0;
+        for (int step = 0; step < 3; ++step) {
+            const double scale = review->GetLoupeScale();
+            EXPECT_GE(scale, viewScale * 1.5 - 1e-9) << "step " << step;
+            EXPECT_GT(scale, last) << "step " << step;
+            last = scale;
+            EXPECT_EQ(text->GetText().GetNarrow(), std::to_string(std::lround(scale * 100)) + "%");
+            ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kEquals, 0, true));
+        }
+
+        auto* os = dynamic_cast<FHeadlessUiWindow*>(window->GetOsWindow());
+        const FRect image = view->GetImageRect();
+        const int cx = (image.left + image.right) / 2, cy = (image.top + image.bottom) / 2;
+        os->InjectMouseMove(cx, cy);
+        HeadlessPumpUntilIdle();
+        ASSERT_TRUE(app.RunUntil([&] { return view->IsLoupeDrawn() && review->IsIdle(); }, 300))
+            << "the loupe waits for a second move";
+        // Where the loupe was, the photograph shows once the pointer left, after a click too.
+        auto photographShowsAt = [&](int x, int y) {
+            window->UpdateIfInvalid();
+            FUiColor shown;
+            window->GetWindowPixmap()->GetPixel(x, y, shown);
+            FPixmap* pixmap = view->GetImage()->GetPixmap();
+            const uint8_t* p = pixmap->GetRowAddress(y - image.top) + ptrdiff_t(x - image.left) * 4;
+            return shown.red == p[2] && shown.green == p[1] && shown.blue == p[0];
+        };
+        const FRect was = view->GetLoupeRect();
+        EXPECT_FALSE(photographShowsAt(was.left, was.top)) << "the loupe's frame should be drawn there";
+        os->InjectMouseDown(cx, cy);
+        os->InjectMouseUp(cx, cy);
+        HeadlessPumpUntilIdle();
+        os->InjectMouseMove(image.left + 20, image.bottom - 20);
+        HeadlessPumpUntilIdle();
+        app.RunUntil([&] { return review->IsIdle(); }, 300);
+        EXPECT_TRUE(photographShowsAt(was.left, was.top)) << "the loupe stayed behind";
         app.Send("MainWin", "Close");
     });
     EXPECT_TRUE(harness.BodyRan());
