@@ -21,6 +21,7 @@
 #include "FUiReviewWindow.h"
 #include "FUiScrollList.h"
 #include "FUiTextBox.h"
+#include "FUiThumbnails.h"
 #include "FUiWhiteBalance.h"
 #include "SampleJourney.h"
 
@@ -202,6 +203,38 @@ TEST_F(ReviewCommandsJourney, TheLoupeMagnifiesAndLeavesNothingBehind)
         HeadlessPumpUntilIdle();
         app.RunUntil([&] { return review->IsIdle(); }, 300);
         EXPECT_TRUE(photographShowsAt(was.left, was.top)) << "the loupe stayed behind";
+        app.Send("MainWin", "Close");
+    });
+    EXPECT_TRUE(harness.BodyRan());
+}
+
+// Names whose bytes are not UTF-8 (a Latin-1 "é", a stray byte) are reviewed like any other.
+TEST_F(ReviewCommandsJourney, NamesThatAreNotUtf8AreReviewed)
+{
+    ASSERT_TRUE(journey::CopySample(m_folder, "chart.q7f", "a.q7f"));
+    ASSERT_TRUE(journey::CopySample(m_folder, "tungsten-cast.q7f", "caf\xe9.q7f"));
+    ASSERT_TRUE(journey::CopySample(m_folder, "astronaut.jpg", "d\xff\xfe.jpg"));
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) {
+        auto* review = dynamic_cast<FUiReviewWindow*>(app.Object("ReviewWin.WinMgr"));
+        auto* view = dynamic_cast<FUiImageView*>(app.Object("ReviewWin.View"));
+        FUiThumbnails* thumbs = journey::ShowFolder(app, m_folder.GetUrl(), 3);
+        ASSERT_TRUE(review && view && thumbs);
+        ASSERT_TRUE(journey::ReviewAndWait(app, m_folder.GetUrl("a.q7f")));
+        for (ThumbnailCell* cell = thumbs->GetFirstCell(); cell; cell = cell->next) {
+            const FWideString url = cell->entry->m_usURL;
+            if (cell->entry->m_usFileName == FWideString("a.q7f"))
+                continue;
+            ASSERT_TRUE(journey::ReviewThroughBrowser(app, url));
+            EXPECT_TRUE(app.RunUntil(
+                [&] {
+                    return review->GetEntry() && review->GetEntry()->m_usURL == url && review->IsIdle() &&
+                           view->GetImage();
+                },
+                3000))
+                << "reviewing " << journey::Reviewing(app) << " instead of " << url.GetNarrow();
+            EXPECT_FALSE(app.Window("ReviewErrWin")->IsVisible()) << url.GetNarrow();
+        }
         app.Send("MainWin", "Close");
     });
     EXPECT_TRUE(harness.BodyRan());

@@ -1,6 +1,7 @@
 #include "SampleJourney.h"
 
 #include <memory>
+#include <vector>
 
 #include "BrisalMain.h"
 #include "FAppHarness.h"
@@ -13,6 +14,7 @@
 #include "FProbeObject.h"
 #include "FSCDiskWin.h"
 #include "FTempDiskFolder.h"
+#include "FUiMainWindow.h"
 #include "FUiReviewWindow.h"
 #include "FUiThumbnails.h"
 #include "SampleSet.h"
@@ -64,9 +66,19 @@ FUiThumbnails* ShowFolder(FAppHarness& app, const FWideString& url, int count)
 
 bool ReviewThroughBrowser(FAppHarness& app, const FWideString& url)
 {
-    FWideString selected = url;
-    app.Send("MainWin.Thumbs", "DeselectAll");
-    return app.Send("MainWin.WinMgr", "SelectImage", &selected) && app.Key("MainWin", EOsKey::kLetter, 'E');
+    // Only this image selected: the browser reviews the first selected one.
+    auto* browser = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
+    if (!browser)
+        return false;
+    std::vector<FWideString> selected;
+    browser->GetList().ForEach(&selected, [](void* context, FImageFileListEntry* entry) {
+        if (entry->m_bSelected)
+            static_cast<std::vector<FWideString>*>(context)->push_back(entry->m_usURL);
+        return 1;
+    });
+    app.Send("MainWin.WinMgr", "DeselectImageList", &selected);
+    FWideString wanted = url;
+    return app.Send("MainWin.WinMgr", "SelectImage", &wanted) && app.Key("MainWin", EOsKey::kLetter, 'E');
 }
 
 std::string Reviewing(FAppHarness& app)
