@@ -316,13 +316,19 @@ double FUiSlider::ComputeValue() const
 
 FWideString FUiSlider::GetLabelText() const
 {
+    return priFormatValue("%.01f", "%.01f");
+}
+
+// The computed value as text: whole numbers when the script asks for them, else the formats.
+FWideString FUiSlider::priFormatValue(const char* positive, const char* other) const
+{
     char text[64];
     const double value = ComputeValue();
     if (m_bDisplayIntegers)
         std::snprintf(text, sizeof text, "%lld",
                       static_cast<long long>(std::clamp(std::trunc(value), -9e18, 9e18)));
     else
-        std::snprintf(text, sizeof text, "%.01f", value);
+        std::snprintf(text, sizeof text, value > 0 ? positive : other, value);
     return FWideString(text);
 }
 
@@ -540,14 +546,7 @@ void FUiSlider::priInvalidate()
 
 FWideString FUiSlider::GetValueText() const
 {
-    char text[64];
-    const double value = ComputeValue();
-    if (m_bDisplayIntegers)
-        std::snprintf(text, sizeof text, "%lld",
-                      static_cast<long long>(std::clamp(std::trunc(value), -9e18, 9e18)));
-    else
-        std::snprintf(text, sizeof text, value > 0 ? "+%.2f" : "%.2f", value);
-    return FWideString(text);
+    return priFormatValue("+%.2f", "%.2f");
 }
 
 // A text beside the slider shows the value with the precision of its steps; it is sent only

@@ -58,6 +58,7 @@ private:
     void priFire(const char* eventName, void* data = nullptr);
     void priInvalidate();
     void priValueText(bool always);
+    FWideString priFormatValue(const char* positive, const char* other) const;
 
     bool m_bVisible = true;
     bool m_bDisplayIntegers = false;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,18 @@ protected:
             ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kLetter, 'P'));
         }
         ASSERT_TRUE(app.Window("PaletteWin")->IsOnScreen());
+    }
+    // Starts the program, reviews the chart with the palette on screen, then runs `body`.
+    void RunOpened(const std::function<void(FAppHarness&)>& body)
+    {
+        FAppHarness harness;
+        harness.Start([&](FAppHarness& app) {
+            Open(app);
+            if (!HasFatalFailure())
+                body(app);
+            app.Send("MainWin", "Close");
+        });
+        EXPECT_TRUE(harness.BodyRan());
     }
     static FUiSlider* Slider(FAppHarness& app, const std::string& name)
     {
@@ -105,11 +118,7 @@ TEST_F(PaletteJourney, ComesAndGoesWithTheReviewWindow)
 // value where the knob comes to rest; the number beside the track follows the knob.
 TEST_F(PaletteJourney, DraggingASliderChangesThePictureLive)
 {
-    FAppHarness harness;
-    harness.Start([&](FAppHarness& app) {
-        Open(app);
-        if (HasFatalFailure())
-            return;
+    RunOpened([&](FAppHarness& app) {
         auto* review = dynamic_cast<FUiReviewWindow*>(app.Object("ReviewWin.WinMgr"));
         FUiSlider* exposure = Slider(app, "S_Exposure");
         ASSERT_TRUE(review && exposure);
@@ -127,19 +136,13 @@ TEST_F(PaletteJourney, DraggingASliderChangesThePictureLive)
         EXPECT_EQ(Text(app, "PaletteWin.SlidersSec.V_Exposure"), exposure->GetValueText().GetNarrow());
         EXPECT_EQ(Text(app, "PaletteWin.SlidersSec.V_Exposure").front(), '+');
         EXPECT_TRUE(journey::WaitForNewPicture(app));
-        app.Send("MainWin", "Close");
     });
-    EXPECT_TRUE(harness.BodyRan());
 }
 
 // Reset, a saved setting and the file's own values move the knobs, the numbers and the mode.
 TEST_F(PaletteJourney, TheControlsFollowWhatThePictureIsMadeWith)
 {
-    FAppHarness harness;
-    harness.Start([&](FAppHarness& app) {
-        Open(app);
-        if (HasFatalFailure())
-            return;
+    RunOpened([&](FAppHarness& app) {
         auto* review = dynamic_cast<FUiReviewWindow*>(app.Object("ReviewWin.WinMgr"));
         FUiSlider* exposure = Slider(app, "S_Exposure");
         FUiSlider* mode = Slider(app, "ModeSlider");
@@ -173,9 +176,7 @@ TEST_F(PaletteJourney, TheControlsFollowWhatThePictureIsMadeWith)
         EXPECT_EQ(review->GetSettingMode(), Q7FSettingMode);
         EXPECT_NEAR(exposure->GetValue(), asShot, 0.03);
         EXPECT_NEAR(mode->GetFraction(), 0.0, 0.01);
-        app.Send("MainWin", "Close");
     });
-    EXPECT_TRUE(harness.BodyRan());
 }
 
 // The tracks start at one x whatever the labels are in the language shown.
@@ -206,11 +207,7 @@ TEST_F(PaletteJourney, TheTracksLineUpInEveryLanguage)
 
 TEST_F(PaletteJourney, TheWarningLevelsStep)
 {
-    FAppHarness harness;
-    harness.Start([&](FAppHarness& app) {
-        Open(app);
-        if (HasFatalFailure())
-            return;
+    RunOpened([&](FAppHarness& app) {
         auto* hist = dynamic_cast<FUiHistogram*>(app.Object("PaletteWin.HistSec.Hist"));
         ASSERT_NE(hist, nullptr);
         const int shadow = hist->GetShadowLevel();
@@ -229,19 +226,13 @@ TEST_F(PaletteJourney, TheWarningLevelsStep)
         ASSERT_TRUE(app.Click("PaletteWin.HistSec.Warn"));
         ASSERT_TRUE(app.Send("PaletteWin.HistSec.Warn", "StateQuery", &shown));
         EXPECT_FALSE(shown);
-        app.Send("MainWin", "Close");
     });
-    EXPECT_TRUE(harness.BodyRan());
 }
 
 // Delete…, a choice, and a confirmation: the setting leaves the list and the file.
 TEST_F(PaletteJourney, ASavedSettingIsDeletedAfterAConfirmation)
 {
-    FAppHarness harness;
-    harness.Start([&](FAppHarness& app) {
-        Open(app);
-        if (HasFatalFailure())
-            return;
+    RunOpened([&](FAppHarness& app) {
         auto* settings = dynamic_cast<FUiSettings*>(app.Object("Settings"));
         ASSERT_NE(settings, nullptr);
         FWideString name("Warm");
@@ -269,9 +260,7 @@ TEST_F(PaletteJourney, ASavedSettingIsDeletedAfterAConfirmation)
         EXPECT_EQ(settings->GetEntries().size(), 1u);
         // Nothing left to delete.
         ASSERT_FALSE(app.Click("PaletteWin.ModeSec.DelSet") && chooser->IsVisible());
-        app.Send("MainWin", "Close");
     });
-    EXPECT_TRUE(harness.BodyRan());
 }
 
 } // namespace
