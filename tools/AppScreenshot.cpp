@@ -255,6 +255,35 @@ bool ShootDialogs(FGenericUiApp* app, const std::string& out)
     }
     saved = shoot("ConfirmDeleteWin", "ConfirmDeleteWin.png") && saved;
     saved = shoot("LanguageWin", "LanguageWin.png") && saved;
+    // The review window's notice, with its longest text.
+    if (FIUiRelay* line = app->GetUiRelay(FWideString("ReviewErrWin.Line2"))) {
+        FWideString name("RvErrFile");
+        line->UiRelayMessage(FWideString("SetDisplayString"), &name);
+    }
+    saved = shoot("ReviewErrWin", "ReviewErrWin.png") && saved;
+    // Deleting a saved setting: the list to choose from, then the question.
+    if (FIUiRelay* list = app->GetUiRelay(FWideString("DeleteSettingWin.Names"))) {
+        std::vector<FWideString> names = {FWideString("Portrait, warm"), FWideString("Night street"),
+                                          FWideString("Custom0"), FWideString("Custom1")};
+        list->UiRelayMessage(FWideString("NewListWithIDs"), &names);
+    }
+    saved = shoot("DeleteSettingWin", "DeleteSettingWin.png") && saved;
+    if (FIUiRelay* name = app->GetUiRelay(FWideString("ConfirmSettingWin.Name"))) {
+        FWideString text("Portrait, warm");
+        name->UiRelayMessage(FWideString("SetText"), &text);
+    }
+    saved = shoot("ConfirmSettingWin", "ConfirmSettingWin.png") && saved;
+    // The white-balance chooser with the image's own choice marked.
+    if (FIUiRelay* chooser = app->GetUiRelay(FWideString("WhiteBalanceWin.WinMgr"))) {
+        std::vector<FWideString> illuminants = {FWideString("Daylight"), FWideString("Cloudy"),
+                                                FWideString("Tungsten"), FWideString("Fluorescent")};
+        chooser->UiRelayMessage(FWideString("Illuminants"), &illuminants);
+        FWideString current("Tungsten");
+        chooser->UiRelayMessage(FWideString("WBName"), &current);
+        FWideString file("IMG_0001.q7f");
+        chooser->UiRelayMessage(FWideString("Filename"), &file);
+    }
+    saved = shoot("WhiteBalanceWin", "WhiteBalanceWin.png") && saved;
     return saved;
 }
 

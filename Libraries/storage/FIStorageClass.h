@@ -27,6 +27,8 @@ constexpr int kSpecialPathStartup = 6;
 constexpr int kSpecialPathDocuments = 8;
 // Added to a kind: the folder's URL without making the folder when it is missing.
 constexpr int kSpecialPathNoCreate = 0x100;
+// The user's pictures folder; unlike the others it is not made when missing.
+constexpr int kSpecialPathPictures = 9;
 
 // Attribute flags.
 constexpr int kFileAttrReadOnly = 1;

@@ -597,7 +597,10 @@ void FUiImageView::priTrackLoupe(int x, int y)
         const int w = m_loupeRect.Width();
         const int h = m_loupeRect.Height();
         m_loupeRect = FRect(x - w / 2, y - h / 2, x - w / 2 + w, y - h / 2 + h);
-        priDropLoupeImage();
+        // The held picture follows the pointer until the new one comes, and its last place is
+        // cleared now: a loupe never stays behind where the pointer left it.
+        priRepaintLastLoupe();
+        priRepaint(m_loupeRect);
         priRequestLoupeImage();
         return;
     }
@@ -682,6 +685,9 @@ void FUiImageView::MouseEnter(int x, int y)
         SetWidgetMouseCapture(m_pWindow, this, true);
         m_bLoupeCapture = true;
         m_bOverImage = m_bImagePlaced && WidgetRectContains(m_imageRect, x, y);
+        // The loupe comes at once, not with the next move.
+        if (m_bOverImage)
+            priTrackLoupe(x, y);
     } else if (m_bGrayMode && m_pCursor) {
         SetWidgetCursor(m_pWindow, m_pCursor, m_iCursorX, m_iCursorY);
         m_bCursorSet = true;

@@ -4,6 +4,7 @@
 #include "FCache.h"
 #include "FIPManager.h"
 #include "FIUiApp.h"
+#include "FImageFileListEntry.h"
 #include "FUiAdjustment.h"
 #include "FUiAutoLaunchManagerWin.h"
 #include "FUiCameraObject.h"
@@ -11,6 +12,7 @@
 #include "FUiDeleteAllWindow.h"
 #include "FUiDirectoryWindow.h"
 #include "FUiInfoWindow.h"
+#include "FUiIpObject.h"
 #include "FUiMainWindow.h"
 #include "FUiObjectFactory.h"
 #include "FUiProgressWindow.h"
@@ -57,6 +59,19 @@ const FRegistration kAppCreators[] = {
     RegisterAutoLaunchManager,
 };
 
+// A bridge that stored adjustments in a raw file tells the windows showing it, with the
+// file as the browser reads it.
+void SendUpdatedImage(const FWideString& url, RelayEvent& event)
+{
+    FImageFileListEntry entry;
+    entry.SetURL(url);
+    if (FIPManager* pool = GetIPManagerPool()) {
+        entry.GetProps(pool);
+        ReleaseIPManager(&pool);
+    }
+    event.Fire(&entry);
+}
+
 } // namespace
 
 bool RegisterAppCreators(FIUiObjectFactory* factory)
@@ -77,11 +92,13 @@ bool BrisalMain(FIUiApp* app, const FWideString& /*exeName*/, const FWideString&
     GetGlobalCache()->SetSize(kRawbenchCacheLimit);
     FIUiObjectFactory* factory = app->GetUiObjectFactory();
     g_usArg1 = argument;
+    SetIpUpdateImageSender(SendUpdatedImage);
     return RegisterAppCreators(factory);
 }
 
 bool AppShutdownHook()
 {
+    SetIpUpdateImageSender(nullptr);
     // A zero limit empties the cache; the old limit comes back, since the process may
     // go on (a program run inside tests) and a cache of no bytes refuses every request.
     GetGlobalCache()->SetSize(0);

@@ -120,6 +120,8 @@ const char* const kWbKeys[12] = {"AutoWBString",         "SunlightWBString", "Da
 
 const double kLoupeSmall = std::sqrt(1.0 / 3.0);
 const double kLoupeLarge = std::sqrt(3.0);
+// The loupe's smallest step enlarges what the view shows by at least this much.
+constexpr double kLoupeFirstOverView = 1.5;
 
 // How long shutdown waits for the bridges to answer cancelled requests.
 constexpr auto kShutdownBound = std::chrono::seconds(2);
@@ -405,6 +407,8 @@ bool FUiReviewWindow::UiRelayMessage(const FWideString& message, void* data)
         if (m_nSettingMode == CustomSettingMode) {
             m_Custom.Exposure = m_Custom.Blackness = m_Custom.Contrast = m_Custom.Highlight = 0.0;
             m_Custom.Saturation = m_Custom.Sharpness = m_Custom.Retinex = 0.0;
+            // The controls show what the picture is made with.
+            priFire("ON_SEND_CUSTOM", &m_Custom);
             priQueueProcessed();
             priEvaluatePermission();
         }
@@ -433,8 +437,8 @@ bool FUiReviewWindow::UiRelayMessage(const FWideString& message, void* data)
         priToggleLock();
         return true;
     }
-    if (name == "ToggleWarning") {
-        m_bWarningOn = !m_bWarningOn;
+    if (name == "ToggleWarning" || name == "ShowWarning" || name == "HideWarning") {
+        m_bWarningOn = name == "ToggleWarning" ? !m_bWarningOn : name == "ShowWarning";
         priFire(m_bWarningOn ? "ON_SHOW_EXPOSURE_WARNING" : "ON_HIDE_EXPOSURE_WARNING");
         return true;
     }
@@ -579,6 +583,12 @@ bool FUiReviewWindow::UiRelayMessage(const FWideString& message, void* data)
         m_Custom = given;
         m_nSettingMode = CustomSettingMode;
         priFireDouble("ON_SELECT_CUSTOM", 1.0);
+        // The controls and the mode follow the setting the picture is now made with.
+        priFire("ON_SEND_CUSTOM", &m_Custom);
+        priFireDouble("ON_TELL_SLIDER", 1.0);
+        m_bDefaultChecked = m_bAutoChecked = false;
+        m_bCustomChecked = true;
+        priSendCheckedMenus();
         priQueueProcessed();
         priEvaluatePermission();
     } else if (name == "ExposureChange") {
@@ -882,22 +892,40 @@ void FUiReviewWindow::priRunPreview()
         if (slot.pending)
             record.m_Async.RequestCancel();
         break;
-    case kCompleted:
+    case kCompleted: {
+        // A preview that finished while its image was being closed belongs to no image.
+        const bool current = priIsCurrent(record);
+        const bool shown = m_pPreviewImage != nullptr;
         if (m_pPreviewImage) {
-            if (!m_bProcessedShown)
+            if (!m_bProcessedShown && current)
                 priFire("ON_DISPLAY_IMAGE", m_pPreviewImage);
             ReleaseHeld(m_pPreviewImage);
         }
+        const bool failed = current && !shown && !m_pEntry->m_bRaw;
         priReset(record);
+        // Other files have no picture but their preview.
+        if (failed)
+            priProcError(kErrReaderFailed);
         break;
+    }
     case kCancelled:
         priReset(record);
         break;
     default: {
         const int code = record.m_Async.GetErrorCode();
-        // A file without a preview, or a preview the manager could not make: the processed
-        // image follows anyway, so neither is worth a dialog.
+        if (!priIsCurrent(record)) {
+            priReset(record);
+            break;
+        }
+        // A raw file without a preview, or a preview the manager could not make: the
+        // processed image follows anyway, so neither is worth a dialog. For any other file
+        // the preview is the picture itself.
         if (code == kErrNoPreview || code == kErrMissingImage) {
+            if (!m_pEntry->m_bRaw) {
+                priReset(record);
+                priProcError(kErrReaderFailed);
+                break;
+            }
             record.m_Async.m_iErrorCode.store(kErrNone);
             record.m_Async.SetState(kCompleted);
             break;
@@ -907,6 +935,11 @@ void FUiReviewWindow::priRunPreview()
         break;
     }
     }
+}
+
+bool FUiReviewWindow::priIsCurrent(const FUiIpObjectFileReq& record) const
+{
+    return m_pEntry && !m_pNextEntry && record.m_usFileURL == m_pEntry->m_usURL;
 }
 
 void FUiReviewWindow::priStartClosing()
@@ -1005,6 +1038,10 @@ void FUiReviewWindow::priFit()
     }
     m_nFitW = std::max(1, m_nFitW);
     m_nFitH = std::max(1, m_nFitH);
+    if (m_nFitW != m_nShownFitW) {
+        m_nShownFitW = m_nFitW;
+        priLoupeText();
+    }
 }
 
 void FUiReviewWindow::priQueuePreview()
@@ -1086,7 +1123,16 @@ void FUiReviewWindow::priQueueWhiteBalance(const FWideString& name)
 void FUiReviewWindow::priShowEntry()
 {
     FImageFileListEntry& entry = *m_pEntry;
-    if (!entry.GetProps(m_pPool)) {
+    bool read = false;
+    try {
+        read = entry.GetProps(m_pPool);
+    } catch (const FException& e) {
+        DebugTrace("FUiReviewWindow: properties of '%s' not read: %s\n", entry.m_usURL.GetNarrow(),
+                   e.GetMessage());
+    }
+    // The entry answers a file it could not read with blank properties; without a size
+    // there is nothing to show, and the user must hear why.
+    if (!read || entry.m_nCols <= 0 || entry.m_nRows <= 0) {
         m_nImageW = m_nImageH = 0;
         priProcError(kErrFileIO);
         return;
@@ -1137,6 +1183,8 @@ void FUiReviewWindow::priShowEntry()
     // A picture's turn is not written into it: a read-only folder does not stop it.
     priFireBool("ON_CAN_ROTATE", can || !entry.m_bRaw);
     priFireBool("ON_CAN_MARK", can);
+    // Again, for controls that took no state while they were off.
+    priFireBool("ON_IMAGE_MARKED_STATE", entry.m_bMarked);
 }
 
 void FUiReviewWindow::priPositionEvents()
@@ -1168,12 +1216,14 @@ void FUiReviewWindow::priSwitchTo(const FImageFileListEntry& entry)
 
 FImageFileListEntry* FUiReviewWindow::priProbe(bool next)
 {
-    if (!m_pEntry)
+    // From the image last chosen, so that quick presses of an arrow each move one further.
+    const FImageFileListEntry* from = m_pNextEntry ? m_pNextEntry.get() : m_pEntry.get();
+    if (!from)
         return nullptr;
-    const int index = m_pEntry->m_nVisibleIndex;
-    if (next ? index >= m_pEntry->m_nVisibleCount - 1 : index <= 0)
+    const int index = from->m_nVisibleIndex;
+    if (next ? index >= from->m_nVisibleCount - 1 : index <= 0)
         return nullptr;
-    FImageFileListEntry temporary(*m_pEntry);
+    FImageFileListEntry temporary(*from);
     FImageNeighbourProbe probe{&temporary};
     priFire(next ? "ON_GET_NEXT_VISIBLE_IMAGE" : "ON_GET_PREV_VISIBLE_IMAGE", &probe);
     return probe.m_pEntry == &temporary ? nullptr : probe.m_pEntry;
@@ -1468,6 +1518,11 @@ void FUiReviewWindow::priDelete()
 
 void FUiReviewWindow::priErrorAcknowledged()
 {
+    // The notice acknowledges whenever it goes away; without an error there is nothing to
+    // answer, and moving on would skip an image the user is looking at.
+    if (!m_bErrorPending && !m_bNoCameraError)
+        return;
+    bool nothingLeft = true;
     if (m_pEntry) {
         FImageFileListEntry* neighbour = priProbe(true);
         if (!neighbour)
@@ -1475,12 +1530,14 @@ void FUiReviewWindow::priErrorAcknowledged()
         FWideString url = m_pEntry->m_usURL;
         priFire("ON_DELETING_IMAGE", &url);
         m_bErrorPending = false;
+        nothingLeft = !neighbour;
         if (neighbour)
             priSwitchTo(*neighbour);
         else
             m_nEngineState = kClosing;
     }
-    if (m_bNoCameraError)
+    // A window left without an image to show closes rather than stay empty.
+    if (m_bNoCameraError || nothingLeft)
         priFire("ON_CLOSE_WINDOW");
     m_bNoCameraError = false;
     m_bErrorPending = false;
@@ -1619,13 +1676,21 @@ void FUiReviewWindow::priNormaliseLoupe()
     }
 }
 
+double FUiReviewWindow::GetLoupeScale() const
+{
+    if (m_nImageW <= 0 || m_nFitW <= 0)
+        return m_dLoupeMag;
+    // On an image the view enlarges, the steps scale up with it: the smallest still shows
+    // the photograph larger than the view does.
+    const double view = static_cast<double>(m_nFitW) / m_nImageW;
+    const double first = m_nLoupeType == 2 ? kLoupeSmall : std::max(m_dLoupeMin, kLoupeSmall);
+    return m_dLoupeMag * std::max(1.0, kLoupeFirstOverView * view / first);
+}
+
 void FUiReviewWindow::priLoupeText()
 {
-    FWideString text;
-    if (m_nLoupeType == 2)
-        text = FWideString(m_dLoupeMag < 1.0 ? "+" : m_dLoupeMag > 1.0 ? "+++" : "++");
-    else
-        text = FWideString((std::to_string(static_cast<int>(m_dLoupeMag * 100.0)) + "%").c_str());
+    // The magnification the loupe shows, in per cent of the photograph's own pixels.
+    FWideString text((std::to_string(static_cast<int>(std::lround(GetLoupeScale() * 100.0))) + "%").c_str());
     priFire("ON_LOUPE_MAG_CHANGE", &text);
 }
 
@@ -1636,7 +1701,7 @@ void FUiReviewWindow::priNeedLoupe(const double* v)
     for (int i = 0; i < 6; ++i)
         if (!Finite(v[i]))
             return;
-    const double m = m_dLoupeMag;
+    const double m = GetLoupeScale();
     const double W = m_nImageW, H = m_nImageH;
     const int left = static_cast<int>(W * v[0] * m - v[2] * 0.5);
     const int top = static_cast<int>(m * (H * v[1]) - v[3] * 0.5);

@@ -77,6 +77,9 @@ public:
     const ProcessingSettings& GetFileSettings() const { return m_File; }
     const FImageFileListEntry* GetEntry() const { return m_pEntry.get(); }
     double GetLoupeMag() const { return m_dLoupeMag; }
+    // The magnification the loupe applies to the photograph's pixels: the step, raised on an
+    // image the view already enlarges.
+    double GetLoupeScale() const;
     int GetFittedWidth() const { return m_nFitW; }
     int GetFittedHeight() const { return m_nFitH; }
     // The store-settings permission, evaluated now.
@@ -100,6 +103,8 @@ private:
     void priRunEngine();
     bool priRunSlot(int purpose, bool processing);
     void priRunPreview();
+    // The record was made for the image on screen, and no other is waiting to replace it.
+    bool priIsCurrent(const FUiIpObjectFileReq& record) const;
     void priStartClosing();
     void priOpenNext();
     bool priComplete(int purpose);
@@ -168,6 +173,7 @@ private:
     int m_nImageW = 0, m_nImageH = 0;
     int m_nViewW = 0, m_nViewH = 0;
     int m_nFitW = 0, m_nFitH = 0;
+    int m_nShownFitW = 0; // the fit the loupe's text was last made for
 
     ProcessingSettings m_Defaults, m_File, m_Auto, m_Custom;
     int32_t m_nSettingMode = Q7FSettingMode;

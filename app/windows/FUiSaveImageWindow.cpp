@@ -40,6 +40,8 @@ const char* const kEvents[] = {
     "ON_GET_COLORSPACE",
     "ON_GET_JPEG_VALUE",
     "ON_GET_NATIVE_DST_DIR",
+    "ON_SET_NATIVE_DST_DIR",
+    "ON_ENABLE_JPEG_QUALITY",
     "ON_START_SAVE_BATCH",
     "ON_SHOW_INVALID_READ_ONLY_FILE",
     "ON_SET_IMAGESIZE_MENU",
@@ -137,6 +139,11 @@ void FUiSaveImageWindow::priSaveCmd(const FUiSaveImageCmd& cmd)
 {
     m_Cmd = cmd;
     m_bAsking = false;
+    FWideString shown;
+    priFire("ON_GET_NATIVE_DST_DIR", &shown);
+    FWideString proposed = shown.IsEmpty() ? ProposedSaveFolder(m_pApp) : FWideString();
+    if (!proposed.IsEmpty())
+        priFire("ON_SET_NATIVE_DST_DIR", &proposed);
     int mode = 0;
     if (cmd.m_nSettingMode == AutoSettingMode)
         mode = 1;
@@ -160,8 +167,12 @@ void FUiSaveImageWindow::priSaveCmd(const FUiSaveImageCmd& cmd)
 void FUiSaveImageWindow::priFileType(const FWideString& type)
 {
     priFire("ON_GET_DST_FILENAME", &m_usFileName);
-    if (ApplySaveFileType(type, m_Request, m_dBytesPerPixel))
+    if (ApplySaveFileType(type, m_Request, m_dBytesPerPixel)) {
         m_usFileName = WithExtension(m_usFileName, m_Request.m_bJpeg == 1);
+        // The quality means something for JPEG only.
+        bool jpeg = m_Request.m_bJpeg == 1;
+        priFire("ON_ENABLE_JPEG_QUALITY", &jpeg);
+    }
     priFireText("ON_SET_DST_FILENAME", m_usFileName);
 }
 
@@ -181,6 +192,11 @@ void FUiSaveImageWindow::priSizeMenuItem(const FWideString* pair, bool withSize)
         item[0] += size;
     }
     priFire("ON_SET_IMAGESIZE_MENU_ITEM", item);
+    // The remembered size shows in the words of this language and this image.
+    FWideString chosen;
+    priFire("ON_IMAGESIZE_GET_MENU_ID", &chosen);
+    if (chosen == item[1])
+        priFire("ON_IMAGESIZE_MENU_SET_TEXT", item);
 }
 
 void FUiSaveImageWindow::priOutputSize()
@@ -212,6 +228,7 @@ void FUiSaveImageWindow::priPerformSave()
         priFire("ON_SHOW_INVALID", nullptr);
         return;
     }
+    MakePicturesFolderFor(url);
     FWideString leaf;
     FIFolder* folder = priOpen(url, leaf);
     if (folder && !leaf.IsEmpty()) {
@@ -288,6 +305,7 @@ void FUiSaveImageWindow::priSave()
     EscapeURLChars(m_usFileName, escaped);
     parts.push_back(escaped);
     JoinURL(parts, m_Request.m_usDstURL, false);
+    RememberSaveFolder(m_pApp, m_usNativeDir);
     StampSaveRequest(m_pApp, m_Request);
     m_Request.m_nSettingMode = m_Cmd.m_nSettingMode;
     m_Request.m_usCustomName = m_Cmd.m_nSettingMode == CustomSettingMode ? m_usCustomName : FWideString();

@@ -1,6 +1,7 @@
 #include "FUiSaveImagesAsWindow.h"
 
 #include <cmath>
+#include <string>
 
 #include "FDebugTrace.h"
 #include "FException.h"
@@ -58,6 +59,8 @@ const char* const kEvents[] = {
     "ON_SAME_RESOLUTIONS",
     "ON_MULTIPLE_RESOLUTIONS",
     "ON_GET_NATIVE_DST_DIR",
+    "ON_SET_NATIVE_DST_DIR",
+    "ON_ENABLE_JPEG_QUALITY",
     "ON_SHOW_INVALID_READ_ONLY",
     "ON_ENABLE_OK_BUTTON",
     "ON_CLEAR_ADJ_MODE",
@@ -136,6 +139,57 @@ void StampSaveRequest(FIUiApp* app, FUiIpObjectProcAndSaveReq& request)
     request.m_anParams[2] = version.revision;
     request.m_anParams[3] = version.build;
     request.m_usSoftware = app->GetAppName();
+}
+
+namespace
+{
+
+const char kSaveFolderEntry[] = "SaveDestination";
+const char kSaveFolderKey[] = "Folder";
+
+FWideString PicturesFolder()
+{
+    FWideString native;
+    const FWideString url = GetSpecialPathURL(kSpecialPathPictures);
+    return !url.IsEmpty() && URLToNativePath(url, native) ? native : FWideString();
+}
+
+} // namespace
+
+FWideString ProposedSaveFolder(FIUiApp* app)
+{
+    if (FPropList* entry = app ? app->GetPersistentData(FWideString(kSaveFolderEntry)) : nullptr) {
+        const FWideString last = entry->GetString(FWideString(kSaveFolderKey), FWideString());
+        if (!last.IsEmpty())
+            return last;
+    }
+    return PicturesFolder();
+}
+
+void RememberSaveFolder(FIUiApp* app, const FWideString& nativeFolder)
+{
+    if (FPropList* entry = app ? app->GetPersistentData(FWideString(kSaveFolderEntry)) : nullptr)
+        entry->SetString(FWideString(kSaveFolderKey), nativeFolder);
+}
+
+void MakePicturesFolderFor(const FWideString& folderURL)
+{
+    auto withoutSlash = [](const FWideString& url) {
+        std::u16string text(url.GetBuffer(), static_cast<size_t>(url.GetLength()));
+        while (!text.empty() && text.back() == u'/')
+            text.pop_back();
+        return text;
+    };
+    const std::u16string pictures = withoutSlash(GetSpecialPathURL(kSpecialPathPictures));
+    if (pictures.empty() || pictures != withoutSlash(folderURL))
+        return;
+    try {
+        FWideString fileName;
+        if (FIFolder* folder = OpenFolderURL(folderURL, fileName, true))
+            folder->Release();
+    } catch (const FException& e) {
+        DebugTrace("The pictures folder was not made: %s\n", e.GetMessage());
+    }
 }
 
 bool OnRemovableVolume(
@@ -427,6 +481,8 @@ void FUiSaveImagesAsWindow::priPerformSave()
         priFire("ON_SHOW_INVALID", nullptr);
         return;
     }
+    MakePicturesFolderFor(url);
+    m_usNativeDir = nativeDir;
     FIFolder* folder = nullptr;
     FWideString fileName;
     try {
@@ -461,8 +517,20 @@ void FUiSaveImagesAsWindow::priPerformSave()
     priFire(OnRemovableVolume(url, m_openFolder) ? "ON_SHOW_INVALID_READ_ONLY" : "ON_SHOW_INVALID", nullptr);
 }
 
+void FUiSaveImagesAsWindow::priProposeFolder()
+{
+    FWideString shown;
+    priFire("ON_GET_NATIVE_DST_DIR", &shown);
+    if (!shown.IsEmpty())
+        return;
+    FWideString proposed = ProposedSaveFolder(m_pApp);
+    if (!proposed.IsEmpty())
+        priFire("ON_SET_NATIVE_DST_DIR", &proposed);
+}
+
 void FUiSaveImagesAsWindow::priStartSaveBatch(const FWideString& folderURL)
 {
+    RememberSaveFolder(m_pApp, m_usNativeDir);
     std::vector<FWideString> folderParts;
     SplitURL(folderURL, folderParts);
     bool first = true;
@@ -558,6 +626,12 @@ bool FUiSaveImagesAsWindow::UiRelayMessage(const FWideString& message, void* dat
         return false;
     } else if (message == "SetSaveSettings") {
         m_bStoreSettings = *static_cast<const bool*>(data);
+    } else if (message == "FileType") {
+        // The quality means something for JPEG only.
+        FUiIpObjectProcAndSaveReq chosen;
+        double bytes = 0.0;
+        if (ApplySaveFileType(*static_cast<const FWideString*>(data), chosen, bytes))
+            priFireBool("ON_ENABLE_JPEG_QUALITY", chosen.m_bJpeg == 1);
     } else if (message == "SetProcMode") {
         const FWideString& mode = *static_cast<const FWideString*>(data);
         if (mode == "Q7F")
@@ -567,6 +641,7 @@ bool FUiSaveImagesAsWindow::UiRelayMessage(const FWideString& message, void* dat
         else if (mode == "Custom")
             priFire("ON_SELECT_CUSTOM", nullptr);
     } else if (message == "ImageFileList") {
+        priProposeFolder();
         m_Entries.clear();
         for (auto* entry = static_cast<const FImageFileListEntry*>(data); entry; entry = entry->m_pNext)
             m_Entries.push_back(std::make_unique<FImageFileListEntry>(*entry));

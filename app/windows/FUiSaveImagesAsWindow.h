@@ -29,6 +29,12 @@ int RoundHalfUp(double value);
 FWideString SavedFileName(const FWideString& sourceURL, bool jpeg);
 // The application's version and name, as a saved file records them.
 void StampSaveRequest(FIUiApp* app, FUiIpObjectProcAndSaveReq& request);
+// The folder a save dialog proposes: the last one saved into, else the user's pictures
+// folder, which need not exist yet; empty when neither is known.
+FWideString ProposedSaveFolder(FIUiApp* app);
+void RememberSaveFolder(FIUiApp* app, const FWideString& nativeFolder);
+// The pictures folder is made when a save goes there for the first time.
+void MakePicturesFolderFor(const FWideString& folderURL);
 // A destination folder that does not open: its volume is removable or a CD-ROM drive.
 bool OnRemovableVolume(
     const FWideString& folderURL,
@@ -69,6 +75,7 @@ private:
     void priSizeMenuItem(const FWideString* pair, bool withSize);
     void priPerformSave();
     void priStartSaveBatch(const FWideString& folderURL);
+    void priProposeFolder();
     FWideString priLabel(int count, int64_t bytes) const;
     void priFire(const char* eventName, void* data);
     void priFireText(const char* eventName, const FWideString& text);
@@ -85,6 +92,7 @@ private:
     FWideString m_usCustomName;
     double m_dScale = 1.0;
     double m_dJpegValue = 10.0;
+    FWideString m_usNativeDir; // the destination as the user gave it
     // Until the dialog names a type the save is a JPEG with EXIF.
     double m_dBytesPerPixel = 0.33;
     int m_nInScope = 0;

@@ -338,8 +338,10 @@ bool FGenericUiWindow::InitUiWindow(FPropList* tag, FIUiWindow* parent)
         if (hasParent)
             owner = dynamic_cast<FGenericUiWindow*>(m_pApp->FindUiWindow(parentName));
     }
-    if (owner)
+    if (owner) {
         owner->AddChildWindow(this);
+        m_bHeldHidden = m_bToolWindow && !m_bModal && !(owner->m_bVisible && !owner->m_bHeldHidden);
+    }
     FWideString title;
     GetTitle(title);
     const FRect wanted = m_rect;
@@ -500,11 +502,38 @@ bool FGenericUiWindow::SetVisible(bool visible)
             m_pOsWindow->GetWindowRect(m_rect);
             Invalidate(nullptr);
         }
+        priToolWindowsFollow();
         return m_bVisible;
     }
     if (m_pOsWindow)
         m_pOsWindow->Show(false, false);
+    priToolWindowsFollow();
     return priFire("ON_BEEN_HIDDEN");
+}
+
+// A palette belongs to the window it serves: it leaves the screen with it and comes back
+// with it, keeping whether it was wanted.
+void FGenericUiWindow::priToolWindowsFollow()
+{
+    const bool onScreen = m_bVisible && !m_bHeldHidden;
+    for (FGenericUiWindow* child : m_childWindows)
+        if (child->m_bToolWindow && !child->m_bModal)
+            child->priFollowOwner(onScreen);
+}
+
+void FGenericUiWindow::priFollowOwner(bool ownerOnScreen)
+{
+    if (m_bHeldHidden == !ownerOnScreen)
+        return;
+    m_bHeldHidden = !ownerOnScreen;
+    if (!ownerOnScreen) {
+        if (m_pOsWindow)
+            m_pOsWindow->Show(false, false);
+        priToolWindowsFollow();
+        return;
+    }
+    if (m_bVisible)
+        SetVisible(true);
 }
 
 void FGenericUiWindow::HoldHidden()
@@ -786,7 +815,7 @@ void FGenericUiWindow::Redraw()
                     object->Display(m_pWindowPixmap, 0, 0, meet);
             }
             if (m_pPopup)
-                m_pPopup->Display(m_pWindowPixmap, 0, 0, clip);
+                priDisplayPopup(clip);
         }
         for (const FRect& d : dirty) {
             const FRect clip = Intersection(d, bounds);
@@ -802,10 +831,20 @@ void FGenericUiWindow::Redraw()
         for (FIUiObject* object = m_pFirstObject; object; object = object->GetNext())
             object->Display(m_pWindowPixmap, 0, 0, object->GetRect());
         if (m_pPopup)
-            m_pPopup->Display(m_pWindowPixmap, 0, 0, m_pPopup->GetRect());
+            priDisplayPopup(m_pPopup->GetRect());
         m_bStale = false;
     }
     priPresentClipped(bounds);
+}
+
+// A popup lies on the window's own background, not over the controls it covers, whose
+// pixels would show between its items.
+void FGenericUiWindow::priDisplayPopup(const FRect& clip)
+{
+    const FRect area = Intersection(m_pPopup->GetRect(), clip);
+    if (area.Width() > 0 && area.Height() > 0 && m_pBackground)
+        m_pBackground->Blit(m_pWindowPixmap, area, area);
+    m_pPopup->Display(m_pWindowPixmap, 0, 0, clip);
 }
 
 void FGenericUiWindow::priPresentClipped(const FRect& rect)

@@ -134,6 +134,8 @@ public:
     bool AreChildrenEnabled() const { return m_bChildrenEnabled; }
     bool IsDisplayDisabled() const { return m_bDisplayDisabled; }
     bool IsHeldHidden() const { return m_bHeldHidden; }
+    // Visible and not held off the screen (a tool window of a hidden owner is held).
+    bool IsOnScreen() const { return m_bVisible && !m_bHeldHidden; }
     bool IsResizable() const { return m_bResizable; }
     FUiWindowClass* GetWindowClass() const { return m_pClass; }
     FIUiObject* GetFirstObject() const { return m_pFirstObject; }
@@ -151,11 +153,14 @@ private:
     bool priFire(const char* eventName, void* data = nullptr);
     bool priCloseRequested(bool internal);
     void priSaveState();
+    void priToolWindowsFollow();
+    void priFollowOwner(bool ownerOnScreen);
     void priReadLook(FPropList* tag);
     void priMakeDefaultLook(FPropList* tag);
     void priPaintDefaultLook(int width, int height);
     void priCentreBusyAnimation();
     void priPresentWhole(bool tinted);
+    void priDisplayPopup(const FRect& clip);
     void priPresentClipped(const FRect& rect);
     bool priUpdateDragCursor(FIUiObject* target, int x, int y);
     void priEndDrag();

@@ -297,7 +297,17 @@ void FUiPullDownList::priRestore()
         return;
     bool textFound = false;
     FWideString stored = entry->GetString("DisplayText", m_usDisplayText, &textFound);
-    if (textFound) {
+    // A choice named by a display string comes back in the language of this start.
+    const FWideString name = entry->GetString("DisplayString", FWideString());
+    FIUiMultiLangString* named = name.IsEmpty() ? nullptr : m_pApp->GetDisplayString(name);
+    if (named && named->GetText()) {
+        FWideString language;
+        m_pApp->AddLanguageListener(nullptr, language);
+        named->SelectLanguage(language);
+        m_pCurrentString = named;
+        m_usCurrentName = name;
+        m_usDisplayText = *named->GetText();
+    } else if (textFound) {
         if (m_pDefaultString && m_pDefaultString->GetText() && m_pDefaultString->HasText(stored)) {
             m_bDefaultShown = true;
             m_usDefaultText = *m_pDefaultString->GetText();
@@ -328,6 +338,7 @@ void FUiPullDownList::priSave()
     if (!entry)
         return;
     entry->SetString(FWideString("DisplayText"), priShownText());
+    entry->SetString(FWideString("DisplayString"), m_pCurrentString ? m_usCurrentName : FWideString());
     entry->SetString(FWideString("IDText"), m_usIdentifier);
 }
 
@@ -418,6 +429,7 @@ bool FUiPullDownList::UiRelayMessage(const FWideString& message, void* data)
         m_usDisplayText = strings[0];
         if (lookUp(strings[0])) {
             m_pCurrentString = named;
+            m_usCurrentName = strings[0];
             if (const FWideString* text = named->GetText())
                 m_usDisplayText = *text;
         }
@@ -432,6 +444,7 @@ bool FUiPullDownList::UiRelayMessage(const FWideString& message, void* data)
             if (m_bDefaultShown)
                 m_pDefaultString = named;
             m_pCurrentString = named;
+            m_usCurrentName = strings[0];
             if (const FWideString* text = named->GetText()) {
                 m_usDisplayText = *text;
                 priFireText();
@@ -479,6 +492,7 @@ bool FUiPullDownList::UiRelayMessage(const FWideString& message, void* data)
                 priInvalidate();
             } else if (lookUp(text)) {
                 m_pCurrentString = named;
+                m_usCurrentName = text;
                 priInvalidate();
             }
         }

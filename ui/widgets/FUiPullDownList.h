@@ -76,6 +76,7 @@ private:
     RelayEvent* m_pOnSelectID = nullptr;
     RelayEvent* m_pOnSendID = nullptr;
     FIUiMultiLangString* m_pCurrentString = nullptr;
+    FWideString m_usCurrentName; // the display-string name of m_pCurrentString
     FIUiMultiLangString* m_pDefaultString = nullptr;
     FIUiMultiLangString* m_pZeroString = nullptr;
 };

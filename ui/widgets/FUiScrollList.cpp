@@ -224,6 +224,27 @@ bool FUiScrollList::UiRelayMessage(const FWideString& message, void* data)
         priInvalidate();
         return true;
     }
+    if (message == "SelectText") {
+        // Marks the entry that stands for a choice made elsewhere; nothing is sent back.
+        const FWideString& wanted = *static_cast<const FWideString*>(data);
+        int line = 0;
+        for (FUiScrollListItem* item = m_pFirstItem; item; item = item->next, ++line) {
+            if (!(item->text == wanted) && !(item->isDisplayString && item->displayStringName == wanted))
+                continue;
+            if (m_pSelected)
+                m_pSelected->selected = false;
+            m_pSelected = item;
+            item->selected = true;
+            const int visible = std::max(1, m_rect.Height() / std::max(1, m_iLineHeight));
+            if (line < m_iFirstVisible || line >= m_iFirstVisible + visible) {
+                m_iFirstVisible = std::max(0, line - visible / 2);
+                priUpdateScrollInfo();
+            }
+            priInvalidate();
+            return true;
+        }
+        return true;
+    }
     if (message == "SelectID") {
         if (FUiScrollListItem* item = priFindItem(*static_cast<const FWideString*>(data)))
             priFireSelection(item);

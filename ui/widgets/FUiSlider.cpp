@@ -40,6 +40,7 @@ FUiSlider::FUiSlider(const char* typeName) : FUiObject(typeName)
     AddEvent(FWideString("ON_UPDATE"));
     AddEvent(FWideString("ON_SNAP"));
     AddEvent(FWideString("ON_MANUAL"));
+    AddEvent(FWideString("ON_VALUE_TEXT"));
 }
 
 FUiSlider::~FUiSlider()
@@ -55,6 +56,7 @@ bool FUiSlider::UiRelayMessage(const FWideString& message, void* data)
 {
     if (message == "Post Creation Initialization") {
         priFire("ON_INIT");
+        priValueText(true);
         return true;
     }
     if (message == "we're goin' bye-bye")
@@ -103,7 +105,10 @@ bool FUiSlider::UiRelayMessage(const FWideString& message, void* data)
     if (message == "SetEnabled") {
         if (!data)
             return false;
-        m_bDisabled = !*static_cast<const bool*>(data);
+        const bool disabled = !*static_cast<const bool*>(data);
+        if (disabled != m_bDisabled)
+            InvalidateWidgetRect(m_pWindow, m_rect, false);
+        m_bDisabled = disabled;
         return true;
     }
     // The script name has always been spelt with one g; the library's spelling works too.
@@ -152,6 +157,7 @@ bool FUiSlider::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* paren
     m_label = tag->GetRect("LabelRect", FRect());
     m_bVisible = tag->GetBool("_Visible", true);
     m_bDisplayIntegers = tag->GetBool("_DisplayIntegers", false);
+    m_bLiveUpdate = tag->GetBool("_LiveUpdate", false);
     if (m_bDisplayValue && !m_bDontScaleKnob && m_pKnob)
         priEnlargeKnob();
     if (!m_pBackground || !m_pKnob) {
@@ -310,13 +316,19 @@ double FUiSlider::ComputeValue() const
 
 FWideString FUiSlider::GetLabelText() const
 {
+    return priFormatValue("%.01f", "%.01f");
+}
+
+// The computed value as text: whole numbers when the script asks for them, else the formats.
+FWideString FUiSlider::priFormatValue(const char* positive, const char* other) const
+{
     char text[64];
     const double value = ComputeValue();
     if (m_bDisplayIntegers)
         std::snprintf(text, sizeof text, "%lld",
                       static_cast<long long>(std::clamp(std::trunc(value), -9e18, 9e18)));
     else
-        std::snprintf(text, sizeof text, "%.01f", value);
+        std::snprintf(text, sizeof text, value > 0 ? positive : other, value);
     return FWideString(text);
 }
 
@@ -418,6 +430,9 @@ void FUiSlider::Display(FIUiPixmap* target, int xOffset, int yOffset, const FRec
                                backgroundY + m_pBackground->GetHeight()),
                          xOffset, yOffset),
         clip);
+    // A disabled slider stands for no value: its track shows, its knob does not.
+    if (m_bDisabled)
+        return;
     FIUiPixmap* knob = m_bPressed && m_pKnobDown ? m_pKnobDown : m_pKnob;
     DrawWidgetPicture(knob, target, OffsetWidgetRect(m_knob, xOffset, yOffset), clip);
     if (!m_bDisplayValue)
@@ -451,6 +466,7 @@ bool FUiSlider::MouseDown(int x, int y, bool, bool)
         priFire("ON_MANUAL");
         m_iDragStart = m_iOffset;
         m_iDownPosition = priAxisCoordinate(x, y);
+        m_dReported = ComputeValue();
         priInvalidate();
         return true;
     }
@@ -484,9 +500,10 @@ void FUiSlider::MouseMove(int x, int y)
         m_iOffset = c;
         m_dFraction = priFractionOf(c);
         priFire("ON_SLIDE", &m_dFraction);
-        if (m_bDisplayValue) {
+        if (m_bDisplayValue || m_bLiveUpdate) {
             m_dValue = ComputeValue();
             priFire("ON_UPDATE", &m_dValue);
+            m_dReported = m_dValue;
         }
     }
     priInvalidate();
@@ -505,6 +522,12 @@ void FUiSlider::MouseUp(int, int, bool, bool)
         priFire("ON_SNAP", &m_dFraction);
     } else {
         priFire("ON_RELEASE", &m_dFraction);
+        // The value where the knob came to rest, unless the drag already sent it.
+        m_dValue = ComputeValue();
+        if (m_bLiveUpdate && m_dValue != m_dReported) {
+            m_dReported = m_dValue;
+            priFire("ON_UPDATE", &m_dValue);
+        }
     }
     priInvalidate();
 }
@@ -518,4 +541,21 @@ void FUiSlider::priFire(const char* eventName, void* data)
 void FUiSlider::priInvalidate()
 {
     InvalidateWidgetRect(m_pWindow, m_rect, false);
+    priValueText(false);
+}
+
+FWideString FUiSlider::GetValueText() const
+{
+    return priFormatValue("+%.2f", "%.2f");
+}
+
+// A text beside the slider shows the value with the precision of its steps; it is sent only
+// when it changes, since a drag moves the knob pixel by pixel.
+void FUiSlider::priValueText(bool always)
+{
+    FWideString text = GetValueText();
+    if (!always && text == m_usValueText)
+        return;
+    m_usValueText = text;
+    priFire("ON_VALUE_TEXT", &text);
 }

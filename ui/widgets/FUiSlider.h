@@ -27,6 +27,7 @@ public:
     void MouseMove(int x, int y) override;
 
     double GetFraction() const { return m_dFraction; }
+    bool IsDisabled() const { return m_bDisabled; }
     double GetValue() const { return m_dValue; }
     int GetOffset() const { return m_iOffset; }
     int GetTrack() const { return m_iTrack; }
@@ -35,6 +36,8 @@ public:
     double ComputeValue() const;
     // The label text the knob shows for the current position.
     FWideString GetLabelText() const;
+    // The value as ON_VALUE_TEXT sends it: two decimals with a sign, or a whole number.
+    FWideString GetValueText() const;
 
 private:
     bool priReadLimits(FPropList* tag);
@@ -54,6 +57,8 @@ private:
     bool priIsSnapMode() const;
     void priFire(const char* eventName, void* data = nullptr);
     void priInvalidate();
+    void priValueText(bool always);
+    FWideString priFormatValue(const char* positive, const char* other) const;
 
     bool m_bVisible = true;
     bool m_bDisplayIntegers = false;
@@ -85,5 +90,9 @@ private:
     bool m_bDisabled = false;
     bool m_bDisplayValue = true;
     bool m_bDontScaleKnob = false;
+    // "_LiveUpdate": a drag sends its values as it goes and the last one on release.
+    bool m_bLiveUpdate = false;
+    double m_dReported = 0;
+    FWideString m_usValueText;
     FUiInlineFont m_font;
 };

@@ -314,6 +314,9 @@ bool FSCDiskWin::GetSpecialPath(int kind, FWideString& url)
     case kSpecialPathDocuments:
         folder = made(UserDir("XDG_DOCUMENTS_DIR", "Documents"));
         break;
+    case kSpecialPathPictures:
+        folder = UserDir("XDG_PICTURES_DIR", "Pictures");
+        break;
     default:
         // The Windows folder and unknown kinds have no answer here.
         return false;

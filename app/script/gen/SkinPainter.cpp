@@ -305,6 +305,18 @@ void ToolbarButtons(const std::string& icon, const Shape& art, Rgba ink)
     }
 }
 
+// The lit look of a state button: the accent's face and border, the icon in its own colour.
+void ToolbarStateOn(const std::string& icon, const Shape& art, Rgba ink)
+{
+    const Shape placed = Shifted(art, 6, 6);
+    Canvas c("tb_" + icon + "_on.png", 32, 32);
+    c.Fill(RoundRect(0, 0, 32, 32, 0), kPanel);
+    c.Fill(RoundRect(0, 0, 32, 32, 4), kDefaultFace);
+    c.Fill(Ring(0, 0, 32, 32, 4, 1), kAccent);
+    c.Fill(placed, ink);
+    Emit(c);
+}
+
 // Icons on a 20 px grid; line art 1.5 px wide. Those named in the toolbar
 // also get their button skins.
 void Icon(const std::string& name, const Shape& art, Rgba ink = kInk, int size = 20)
@@ -315,9 +327,18 @@ void Icon(const std::string& name, const Shape& art, Rgba ink = kInk, int size =
     static const char* const kToolbar[] = {
         "computer", "camera",   "rotate_ccw", "rotate_cw", "mark", "lock",  "trash",      "review", "wb",
         "save",     "download", "info",       "prev",      "next", "loupe", "eyedropper", "palette"};
+    // Buttons that show a state of the image: grey while it is off, lit while it is on.
+    static const char* const kStateTools[] = {"mark", "lock"};
     for (const char* tool : kToolbar) {
-        if (name == std::string("ic_") + tool + ".png")
-            ToolbarButtons(tool, art, ink);
+        if (name != std::string("ic_") + tool + ".png")
+            continue;
+        const bool state = std::find_if(std::begin(kStateTools), std::end(kStateTools), [&](const char* s) {
+                               return std::string(s) == tool;
+                           }) != std::end(kStateTools);
+        ToolbarButtons(tool, art, state ? kInk : ink);
+        // The flag lights in its own amber; the padlock in white.
+        if (state)
+            ToolbarStateOn(tool, art, std::string(tool) == "mark" ? ink : Grey(0xFF));
     }
 }
 

@@ -104,7 +104,12 @@ TEST_F(DiskDesktop, SpecialPaths)
         EXPECT_EQ(Native(url), c.native) << c.kind;
         EXPECT_TRUE(IsFolder(c.native)) << c.native;
     }
-    for (int kind : {kSpecialPathSystemRoot, 7, -1, 9}) {
+    // The pictures folder is named, not made: a save makes it when it goes there.
+    FWideString pictures;
+    ASSERT_TRUE(m_disk.GetSpecialPath(kSpecialPathPictures, pictures));
+    EXPECT_EQ(Native(pictures), m_home.Join("Pictures"));
+    EXPECT_FALSE(IsFolder(m_home.Join("Pictures")));
+    for (int kind : {kSpecialPathSystemRoot, 7, -1, 10}) {
         FWideString url{u"untouched"};
         EXPECT_FALSE(m_disk.GetSpecialPath(kind, url)) << kind;
     }

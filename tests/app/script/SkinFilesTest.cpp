@@ -116,6 +116,8 @@ TEST(SkinFilesTest, BuiltFilesMatchThePainterAndTheirSizes)
         {"btn_n.png", 24, 24},
         {"btn_default_p.png", 24, 24},
         {"tbtn_d.png", 32, 32},
+        {"tb_mark_on.png", 32, 32},
+        {"tb_lock_on.png", 32, 32},
         {"hdr_o.png", 24, 24},
         {"ic_camera.png", 20, 20},
         {"dlg_warn.png", 32, 32},

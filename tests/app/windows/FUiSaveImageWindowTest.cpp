@@ -47,6 +47,8 @@ public:
             reply = static_cast<FIUiRelay*>(data);
         else if (name == "ON_SET_ADJUSTMENT_MODE")
             log.push_back(name + "=" + std::to_string(*static_cast<int*>(data)));
+        else if (name == "ON_ENABLE_JPEG_QUALITY")
+            log.push_back(name + "=" + (*static_cast<bool*>(data) ? "true" : "false"));
         else if (name == "ON_SET_IMAGESIZE_MENU_ITEM")
             log.push_back(name + "=" + Utf8FromWide(static_cast<FWideString*>(data)[0]));
         else if (data && name != "ON_START_SAVE_BATCH")
@@ -142,8 +144,10 @@ TEST_F(SingleSaveTest, TheImageIsTakenWithItsProposedNameAndResolution)
     m_dialog.log.clear();
     m_window.UiRelayMessage(FWideString("AddImageSizeMenuItem"), const_cast<FWideString*>(half));
     m_window.UiRelayMessage(FWideString("AddImageSizeMenuItemNoSize"), const_cast<FWideString*>(half));
-    EXPECT_EQ(m_dialog.log, (std::vector<std::string>{"ON_SET_IMAGESIZE_MENU_ITEM=Half 0.9 MP",
-                                                      "ON_SET_IMAGESIZE_MENU_ITEM=Half"}));
+    // Each item asks for the chosen size, so that the chosen one shows in this image's words.
+    EXPECT_EQ(m_dialog.log,
+              (std::vector<std::string>{"ON_SET_IMAGESIZE_MENU_ITEM=Half 0.9 MP", "ON_IMAGESIZE_GET_MENU_ID=",
+                                        "ON_SET_IMAGESIZE_MENU_ITEM=Half", "ON_IMAGESIZE_GET_MENU_ID="}));
 }
 
 TEST_F(SingleSaveTest, TheTypedNameTakesTheExtensionOfTheChosenType)
@@ -168,7 +172,14 @@ TEST_F(SingleSaveTest, TheTypedNameTakesTheExtensionOfTheChosenType)
         m_dialog.log.clear();
         FWideString type(c.type);
         EXPECT_TRUE(m_window.UiRelayMessage(FWideString("FileType"), &type));
-        EXPECT_EQ(m_dialog.log, std::vector<std::string>{std::string("ON_SET_DST_FILENAME=") + c.shown});
+        ASSERT_FALSE(m_dialog.log.empty());
+        EXPECT_EQ(m_dialog.log.back(), std::string("ON_SET_DST_FILENAME=") + c.shown);
+        // A known type also sets whether the JPEG quality applies.
+        const std::string kind = c.type;
+        const std::string quality = kind == "PNG"                ? ""
+                                    : kind.rfind("JPEG", 0) == 0 ? "ON_ENABLE_JPEG_QUALITY=true"
+                                                                 : "ON_ENABLE_JPEG_QUALITY=false";
+        EXPECT_EQ(m_dialog.log.size() == 2 ? m_dialog.log.front() : "", quality);
     }
     // The type persists: the next image is proposed with it.
     FWideString tiff("TIFF8");

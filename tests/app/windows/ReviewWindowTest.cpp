@@ -471,15 +471,16 @@ TEST_F(ReviewWindowTest, DeleteAnnouncesOnlyAFileThatIsGone)
 
 TEST_F(ReviewWindowTest, LoupeStepsAndGeometry)
 {
+    // Without an image the steps are the photograph's own scale, shown in per cent.
     Send("Post Creation Initialization");
-    EXPECT_TRUE(m_log.Has("ON_LOUPE_MAG_CHANGE=++"));
+    EXPECT_TRUE(m_log.Has("ON_LOUPE_MAG_CHANGE=100%"));
     m_log.lines.clear();
     for (const char* message : {"IncLoupeMag", "IncLoupeMag", "DecLoupeMag", "DecLoupeMag", "DecLoupeMag"})
         Send(message);
     EXPECT_EQ(m_log.Only({"ON_LOUPE_MAG_CHANGE"}),
-              (std::vector<std::string>{"ON_LOUPE_MAG_CHANGE=+++", "ON_LOUPE_MAG_CHANGE=+++",
-                                        "ON_LOUPE_MAG_CHANGE=++", "ON_LOUPE_MAG_CHANGE=+",
-                                        "ON_LOUPE_MAG_CHANGE=+"}));
+              (std::vector<std::string>{"ON_LOUPE_MAG_CHANGE=173%", "ON_LOUPE_MAG_CHANGE=173%",
+                                        "ON_LOUPE_MAG_CHANGE=100%", "ON_LOUPE_MAG_CHANGE=58%",
+                                        "ON_LOUPE_MAG_CHANGE=58%"}));
     Send("IncLoupeMag");
     EXPECT_DOUBLE_EQ(m_window->GetLoupeMag(), 1.0);
 
@@ -493,8 +494,11 @@ TEST_F(ReviewWindowTest, LoupeStepsAndGeometry)
     const FFakeIpSubmission* loupe = Last(kReqProcessed);
     // The window asks for (-50, -50, 50, 50); the bridge holds crops to the image.
     EXPECT_EQ(loupe->crop, FRect(0, 0, 50, 50));
-    EXPECT_EQ(loupe->outCols, 600);
-    EXPECT_EQ(loupe->outRows, 300);
+    // The view enlarges this small image, so the loupe's step is raised to enlarge it more.
+    const double viewScale = double(m_window->GetFittedWidth()) / 600;
+    EXPECT_NEAR(m_window->GetLoupeScale(), 1.5 * viewScale / std::sqrt(1.0 / 3.0), 1e-9);
+    EXPECT_EQ(loupe->outCols, static_cast<int>(600 * m_window->GetLoupeScale()));
+    EXPECT_EQ(loupe->outRows, static_cast<int>(m_window->GetLoupeScale() * 300));
     ASSERT_TRUE(m_log.Has("ON_DISPLAY_LOUPE_IMAGE"));
     EXPECT_EQ(m_log.loupe.left, 7);
     EXPECT_EQ(m_log.loupe.top, 9);

@@ -21,6 +21,7 @@
 #include "FUiReviewWindow.h"
 #include "FUiScrollList.h"
 #include "FUiSettings.h"
+#include "FUiSlider.h"
 #include "FUiThumbnails.h"
 #include "SavedFileChecks.h"
 
@@ -179,7 +180,12 @@ TEST_F(SaveJourney, TheBatchDialogSavesExactlyTheMarkedImages)
         EXPECT_FALSE(radio("SaveImagesWin.RadioSelected")->GetState());
         ASSERT_TRUE(radio("SaveImagesWin.RadioMarked")->GetState());
         ASSERT_TRUE(radio("SaveImagesWin.RadioAuto")->GetState());
+        ASSERT_TRUE(Pick(app, "SaveImagesWin.FileType", "FileTypeTIFF8"));
+        auto* quality = dynamic_cast<FUiSlider*>(app.Object("SaveImagesWin.JpegQ"));
+        ASSERT_NE(quality, nullptr);
+        EXPECT_TRUE(quality->IsDisabled()) << "a JPEG quality for a TIFF";
         ASSERT_TRUE(Pick(app, "SaveImagesWin.FileType", "FileTypeJPEG_EXIF"));
+        EXPECT_FALSE(quality->IsDisabled());
         // Each size shows the pixels it makes of the marked images (320 x 240).
         EXPECT_EQ(PickListed(app, "SaveImagesWin.OutSize", "Double"), "Double size 0.3 MP");
         EXPECT_EQ(PickListed(app, "SaveImagesWin.OutSize", "Half"), "Half size 0.0 MP");
@@ -190,6 +196,18 @@ TEST_F(SaveJourney, TheBatchDialogSavesExactlyTheMarkedImages)
             << Text(app, "SaveImagesWin.DstDir");
         ASSERT_TRUE(SaveAndWait(app, "SaveImagesWin"));
         EXPECT_EQ(Text(app, "ProgressWin.Y"), "2");
+        // "Image 2 of 2" reads as one line: the number keeps no room for more digits.
+        FUiObject* x = app.Object("ProgressWin.X");
+        ASSERT_NE(x, nullptr);
+        EXPECT_LE(x->GetRect().Width(), 12);
+        // The dialogs are as tall as what they hold.
+        for (const char* dialog : {"SaveImagesWin", "SaveImageWin"}) {
+            FRect rect;
+            int w = 0, h = 0;
+            app.Window(dialog)->GetWindowRect(rect);
+            app.Window(dialog)->GetMinSize(w, h);
+            EXPECT_EQ(rect.Height(), h) << dialog;
+        }
         EXPECT_FALSE(app.Window("ProgressErrWin")->IsVisible()) << "no error notice";
         app.Send("MainWin", "Close");
     });
@@ -235,8 +253,12 @@ TEST_F(SaveJourney, TheReviewWindowsSaveCommandWritesTheShownImage)
         EXPECT_EQ(Text(app, "SaveImageWin.SrcName"), "IMG_001.q7f");
         EXPECT_EQ(Text(app, "SaveImageWin.SrcRes"), "0.2 MP (320 x 240 x 3)");
         EXPECT_EQ(Text(app, "SaveImageWin.DstName"), "IMG_001.jpg");
+        auto* quality = dynamic_cast<FUiSlider*>(app.Object("SaveImageWin.JpegQ"));
+        ASSERT_NE(quality, nullptr);
+        EXPECT_FALSE(quality->IsDisabled());
         ASSERT_TRUE(Pick(app, "SaveImageWin.FileType", "FileTypeTIFF16"));
         EXPECT_EQ(Text(app, "SaveImageWin.DstName"), "IMG_001.tif");
+        EXPECT_TRUE(quality->IsDisabled()) << "a JPEG quality for a TIFF";
         EXPECT_EQ(PickListed(app, "SaveImageWin.OutSize", "Half"), "Half size 0.0 MP");
         ASSERT_TRUE(ChooseFolder(app, "SaveImageWin", out));
         ASSERT_TRUE(SaveAndWait(app, "SaveImageWin"));
@@ -252,6 +274,121 @@ TEST_F(SaveJourney, TheReviewWindowsSaveCommandWritesTheShownImage)
     EXPECT_NE(info.find("Bits/Sample: 16"), std::string::npos) << info;
     EXPECT_NEAR(savedfile::RedColorantX(file), savedfile::kSrgbRedX, 0.01);
     EXPECT_TRUE(savedfile::HasExif(file));
+}
+
+// A save that also stores the adjustments in the raw file: the browser and the review
+// window read the file again and show the stored values as the file's own.
+TEST_F(SaveJourney, StoringTheAdjustmentsInTheRawShowsInTheWindows)
+{
+    FTempDiskFolder out;
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) {
+        FUiMainWindow* browser = ShowRaws(app);
+        ASSERT_NE(browser, nullptr);
+        FUiReviewWindow* review = Review(app, kRaws[2]);
+        ASSERT_NE(review, nullptr);
+        ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "ManualAdjust"));
+        double exposure = 0.75;
+        ASSERT_TRUE(app.Send("ReviewWin.WinMgr", "ExposureChange", &exposure));
+        ASSERT_TRUE(app.RunUntil([&] { return review->IsIdle(); }, 3000));
+
+        ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kLetter, 'S', true));
+        ASSERT_TRUE(app.Window("SaveImageWin")->IsVisible());
+        auto* store = dynamic_cast<FUiCheckbox*>(app.Object("SaveImageWin.StoreInRaw"));
+        ASSERT_NE(store, nullptr);
+        ASSERT_TRUE(app.Click("SaveImageWin.StoreInRaw"));
+        ASSERT_TRUE(store->GetState());
+        ASSERT_TRUE(ChooseFolder(app, "SaveImageWin", out));
+        ASSERT_TRUE(SaveAndWait(app, "SaveImageWin"));
+        const FImageFileListEntry* listed = browser->GetList().FindByURL(s_folder->GetUrl(kRaws[2]));
+        ASSERT_NE(listed, nullptr);
+        EXPECT_NEAR(listed->m_Settings.Exposure, 0.75, 1e-3);
+        EXPECT_NEAR(review->GetFileSettings().Exposure, 0.75, 1e-3);
+        app.Send("MainWin", "Close");
+    });
+    ASSERT_TRUE(harness.BodyRan());
+}
+
+// The first save needs no folder chosen: the user's pictures folder is proposed, made only
+// when the save goes there, and the folder saved into is proposed from then on.
+TEST_F(SaveJourney, TheFirstSaveGoesToThePicturesFolderAndTheNextToTheLast)
+{
+    FTempDiskFolder home;
+    const std::string pictures = home.GetPath() + "/Bilder";
+    std::string state;
+    {
+        FAppHarness harness;
+        ASSERT_TRUE(
+            harness.WriteScriptFile("../config/user-dirs.dirs", "XDG_PICTURES_DIR=\"" + pictures + "\"\n"));
+        harness.Start([&](FAppHarness& app) {
+            ASSERT_NE(ShowRaws(app), nullptr);
+            ASSERT_NE(Review(app, kRaws[1]), nullptr);
+            ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kLetter, 'S', true));
+            EXPECT_EQ(Text(app, "SaveImageWin.DstDir"), pictures);
+            EXPECT_FALSE(home.Exists("Bilder")) << "made before anything was saved";
+            ASSERT_TRUE(SaveAndWait(app, "SaveImageWin"));
+            EXPECT_FALSE(app.Window("MessageWin")->IsVisible()) << "no notice";
+            EXPECT_TRUE(home.Exists("Bilder/IMG_001.jpg"));
+            app.Send("MainWin", "Close");
+        });
+        ASSERT_TRUE(harness.BodyRan());
+        ASSERT_TRUE(harness.ReadStateFile(state));
+    }
+    FTempDiskFolder elsewhere;
+    FAppHarness restarted;
+    ASSERT_TRUE(restarted.WriteStateFile(state));
+    restarted.Start([&](FAppHarness& app) {
+        ASSERT_NE(ShowRaws(app), nullptr);
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'S', true));
+        ASSERT_TRUE(app.Window("SaveImagesWin")->IsVisible());
+        EXPECT_EQ(Text(app, "SaveImagesWin.DstDir"), pictures);
+        app.Send("MainWin", "Close");
+    });
+    EXPECT_TRUE(restarted.BodyRan());
+}
+
+// Choices made in French come back in the words of the next start's language.
+TEST_F(SaveJourney, RememberedChoicesSpeakTheLanguageOfTheNextStart)
+{
+    std::string state;
+    {
+        FAppHarness harness;
+        harness.SetStartLanguage("French");
+        harness.Start([&](FAppHarness& app) {
+            ASSERT_NE(ShowRaws(app), nullptr);
+            ASSERT_NE(Review(app, kRaws[0]), nullptr);
+            ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kLetter, 'S', true));
+            ASSERT_TRUE(Pick(app, "SaveImageWin.FileType", "FileTypeTIFF16"));
+            EXPECT_EQ(PickListed(app, "SaveImageWin.OutSize", "Full").rfind("Pleine taille", 0), 0u);
+            ASSERT_TRUE(app.Click("SaveImageWin.Cancel"));
+            app.Send("MainWin", "Close");
+        });
+        ASSERT_TRUE(harness.BodyRan());
+        ASSERT_TRUE(harness.ReadStateFile(state));
+    }
+    // The same choices, now in German; the state file is UTF-16.
+    auto wide = [](const std::string& ascii) {
+        std::string bytes;
+        for (char c : ascii)
+            bytes += std::string{c, '\0'};
+        return bytes;
+    };
+    const std::string french = wide("CurrentLanguage=\"French\"");
+    const size_t at = state.find(french);
+    ASSERT_NE(at, std::string::npos);
+    state.replace(at, french.size(), wide("CurrentLanguage=\"German\""));
+    FAppHarness restarted;
+    ASSERT_TRUE(restarted.WriteStateFile(state));
+    restarted.Start([&](FAppHarness& app) {
+        ASSERT_NE(ShowRaws(app), nullptr);
+        ASSERT_NE(Review(app, kRaws[0]), nullptr);
+        ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kLetter, 'S', true));
+        EXPECT_EQ(Text(app, "SaveImageWin.FileType"), "TIFF, 16 Bit");
+        EXPECT_EQ(Text(app, "SaveImageWin.OutSize").rfind("Volle Größe", 0), 0u)
+            << Text(app, "SaveImageWin.OutSize");
+        app.Send("MainWin", "Close");
+    });
+    EXPECT_TRUE(restarted.BodyRan());
 }
 
 // A setting named in the review window's dialog is in the file, in the list after a
@@ -301,10 +438,10 @@ TEST_F(SaveJourney, ANamedSettingSurvivesARestartAndNamesTheSave)
         // Chosen in the palette's list of saved settings.
         ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kLetter, 'P'));
         ASSERT_TRUE(app.Window("PaletteWin")->IsVisible());
-        EXPECT_EQ(PickListed(app, "PaletteWin.SavedSet", name), name);
+        EXPECT_EQ(PickListed(app, "PaletteWin.ModeSec.SavedSet", name), name);
         EXPECT_EQ(review->GetSettingMode(), CustomSettingMode);
         EXPECT_DOUBLE_EQ(review->GetCustomSettings().Exposure, 0.75);
-        EXPECT_EQ(Text(app, "PaletteWin.SavedSet"), name);
+        EXPECT_EQ(Text(app, "PaletteWin.ModeSec.SavedSet"), name);
         ASSERT_TRUE(app.Click("ReviewWin.SaveImage"));
         ASSERT_TRUE(app.Window("SaveImageWin")->IsVisible());
         EXPECT_EQ(Text(app, "SaveImageWin.SettingName"), name) << "the save carries the setting's name";

@@ -170,6 +170,34 @@ TEST(GenericUiWindowTest, SavedStateIsReadCorrectedAndWritten)
     EXPECT_EQ(saved->GetInt("X", 0), 300);
 }
 
+// A tool window leaves the screen with its owner and comes back with it, still wanted;
+// shown while its owner is away, it waits for it. Other owned windows stay as they are.
+TEST(GenericUiWindowTest, ToolWindowsFollowTheirOwner)
+{
+    FUiTestApp run(Script(R"(<WINDOW Name="Owner" _Visible="false"/>
+        <WINDOW Name="Tool" _Parent="Owner" _ToolWindow="true" _Visible="false"/>
+        <WINDOW Name="Plain" _Parent="Owner" _Visible="true"/>)"));
+    ASSERT_TRUE(run.GetInitResult());
+    FGenericUiWindow* owner = Window(run, "Owner");
+    FGenericUiWindow* tool = Window(run, "Tool");
+    FGenericUiWindow* plain = Window(run, "Plain");
+    ASSERT_TRUE(owner && tool && plain);
+    tool->SetVisible(true);
+    EXPECT_TRUE(tool->IsVisible());
+    EXPECT_FALSE(tool->IsOnScreen());
+    EXPECT_FALSE(Os(tool)->IsShown());
+    owner->SetVisible(true);
+    EXPECT_TRUE(tool->IsOnScreen());
+    EXPECT_TRUE(Os(tool)->IsShown());
+    owner->SetVisible(false);
+    EXPECT_TRUE(tool->IsVisible());
+    EXPECT_FALSE(Os(tool)->IsShown());
+    EXPECT_TRUE(Os(plain)->IsShown());
+    tool->SetVisible(false);
+    owner->SetVisible(true);
+    EXPECT_FALSE(Os(tool)->IsShown());
+}
+
 TEST(GenericUiWindowTest, DirtyListMergesAndOnlyDirtyAreasArePresented)
 {
     FUiTestApp run(Script(R"(<WINDOW Name="W" BgColor="#FFFFFF" DX="100" DY="100"/>)"));

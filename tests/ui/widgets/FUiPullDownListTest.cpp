@@ -220,6 +220,45 @@ TEST(PullDownTest, OpensClosesAndRecoversFromOutsideClose)
     EXPECT_EQ(FindWidget(*p.run, "W.P."), nullptr);
 }
 
+// The open box covers what lies beneath it with the window's background.
+TEST(PullDownTest, TheOpenBoxHidesTheControlsBeneath)
+{
+    UseBoxFont();
+    FUiTestApp run(WidgetScript(R"(<WINDOW Name="W" BgColor="#FFFFFF" DX="200" DY="150"><VBOX>
+    <PULLDOWN Name="P" MinHSize="60" HStretch="1" File_Normal="button_normal.png" File_MouseOver="button_normal.png"
+        File_Pressed="button_normal.png" File_Disabled="button_normal.png" File_Frame="frame.png" FrameRect="3,3,36,16"
+        Font="DejaVu Sans" FontSize="12" _DisplayText="Start">
+      <VBOX><LEAF Name="x" MinHSize="80" MinVSize="50"/></VBOX>
+    </PULLDOWN>
+    <RECT Name="Under" Color="#FF0000" MinHSize="100" MinVSize="80" HStretch="100" VStretch="100"/></VBOX></WINDOW>)"),
+                   false);
+    FIUiObjectFactory* factory = run.GetApp()->GetUiObjectFactory();
+    RegisterTestLeaf(factory);
+    RegisterUiHVBox(factory);
+    RegisterUiRect(factory);
+    RegisterUiPullDownList(factory);
+    ASSERT_TRUE(run.Init());
+    HeadlessPumpUntilIdle();
+    auto* pull = dynamic_cast<FUiPullDownList*>(FindWidget(run, "W.P"));
+    FGenericUiWindow* window = FindWidgetWindow(run, "W");
+    ASSERT_TRUE(pull && window);
+    const FRect box = pull->GetBox()->GetRect();
+    const int x = box.left + 5, y = box.bottom - 5;
+    window->UpdateIfInvalid();
+    FUiColor under;
+    window->GetWindowPixmap()->GetPixel(x, y, under);
+    ASSERT_EQ(under.red, 255);
+    ASSERT_EQ(under.green, 0) << "the rectangle lies under the box";
+    const FRect r = pull->GetRect();
+    pull->MouseDown(r.left + 2, r.top + 2, false, false);
+    pull->MouseUp(r.left + 2, r.top + 2, false, false);
+    ASSERT_TRUE(pull->IsOpen());
+    window->UpdateIfInvalid();
+    FUiColor shown;
+    window->GetWindowPixmap()->GetPixel(x, y, shown);
+    EXPECT_EQ(shown.green, 255) << "the rectangle shows through the open box";
+}
+
 TEST(PullDownTest, ButtonScaledUpNeverDownAndDisabledLook)
 {
     PullRun small(PullDownScript());

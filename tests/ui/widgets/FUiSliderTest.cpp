@@ -222,6 +222,41 @@ TEST(SliderTest, ClicksBesideTheKnobStepAndDraggingSlides)
     }
 }
 
+// A live slider sends its values while dragged without showing them on the knob, and on
+// release only a value the drag has not sent yet; a text beside it follows every change.
+TEST(SliderTest, LiveUpdatesAndTheValueText)
+{
+    auto run = SliderRun(Plain(R"(Init="5" _DisplayValue="false" _LiveUpdate="true")"),
+                         R"(<ON_VALUE_TEXT Relay="Probe" Message="Text"/>)");
+    FUiSlider* slider = FindControl<FUiSlider>(*run, "W.S");
+    ASSERT_NE(slider, nullptr);
+    FProbeObject* probe = Probe();
+    probe->SetDataKind("Text", EProbeData::kString);
+    probe->Clear();
+    Press(*run, 55, 8);
+    MoveTo(*run, 75, 8);
+    EXPECT_EQ(TakeProbeMessages(probe), "Manual,Slide=0.7,Update=7,Text=+7.00");
+    Release(*run, 75, 8);
+    EXPECT_EQ(TakeProbeMessages(probe), "Release=0.7");
+    // A press and release without a move: nothing changed, nothing more to send.
+    Press(*run, 75, 8);
+    Release(*run, 75, 8);
+    EXPECT_EQ(TakeProbeMessages(probe), "Manual,Release=0.7");
+    double fraction = 0.25;
+    Send(slider, "SetWithNoUpdate", &fraction);
+    EXPECT_EQ(TakeProbeMessages(probe), "Text=+2.00");
+
+    auto decimals = SliderRun(R"(File_Image_Bg="sl_bg.png" File_Image_Knob="sl_knob.png" Lower="-2" Upper="2"
+        Step="0.05" DontScaleKnob="true" _DisplayValue="false")");
+    FUiSlider* fine = FindControl<FUiSlider>(*decimals, "W.S");
+    ASSERT_NE(fine, nullptr);
+    for (const auto& [at, text] : {std::pair{0.0, "-2.00"}, {0.5, "0.00"}, {0.7, "+0.80"}}) {
+        double where = at;
+        Send(fine, "SetWithNoUpdate", &where);
+        EXPECT_EQ(fine->GetValueText().GetNarrow(), std::string(text)) << at;
+    }
+}
+
 TEST(SliderTest, SnapModeGoesToTheNearestTick)
 {
     auto run =

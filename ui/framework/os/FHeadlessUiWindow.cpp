@@ -5,6 +5,7 @@
 #include "FHeadlessDesktop.h"
 #include "FIUiPixmap.h"
 #include "FOsBackend.h"
+#include "FOsWindowPlacement.h"
 #include "FSdlUiWindow.h"
 #include "FUiDispatcher.h"
 
@@ -70,6 +71,8 @@ void FHeadlessUiWindow::Destroy()
     for (FHeadlessUiWindow* other : desktop.windows) {
         if (other->m_pOwnerWindow == this)
             other->m_pOwnerWindow = nullptr;
+        if (other->m_pActivatedFrom == this)
+            other->m_pActivatedFrom = nullptr;
     }
     if (m_bQuitOnDestroy)
         desktop.quit = true;
@@ -83,14 +86,22 @@ void FHeadlessUiWindow::Show(bool show, bool centre)
         return;
     FHeadlessDesktop& desktop = GetHeadlessDesktop();
     if (show) {
-        if (centre) {
-            FRect around(0, 0, desktop.screenWidth, desktop.screenHeight);
-            if (m_pOwnerWindow)
-                m_pOwnerWindow->GetWindowRect(around);
-            const int left = std::max(0, around.left + (around.Width() - m_rect.Width()) / 2);
-            const int top = std::max(0, around.top + (around.Height() - m_rect.Height()) / 2);
-            m_rect.Offset(left - m_rect.left, top - m_rect.top);
+        const FRect screen(0, 0, desktop.screenWidth, desktop.screenHeight);
+        FHeadlessUiWindow* owner = m_pOwnerWindow;
+        // A dialog without an owner of its own belongs to the window it was opened from (a
+        // palette's owner when a palette had the focus).
+        if (!owner) {
+            owner = desktop.activeWindow == this ? m_pActivatedFrom : desktop.activeWindow;
+            while (owner && owner->m_pOwnerWindow && owner->m_pOwner->GetOsWindowStyle().toolWindow)
+                owner = owner->m_pOwnerWindow;
+            if (owner && (owner == this || !owner->m_bShown))
+                owner = nullptr;
         }
+        FRect around = screen;
+        if (centre && owner)
+            owner->GetWindowRect(around);
+        const FRect placed = PlaceOsWindow(m_rect, centre ? &around : nullptr, screen);
+        m_rect.Offset(placed.left - m_rect.left, placed.top - m_rect.top);
         m_bShown = true;
         if (!m_bHasFrame) {
             m_bHasFrame = true;
@@ -185,6 +196,7 @@ void FHeadlessUiWindow::Activate()
         return;
     FHeadlessUiWindow* previous = desktop.activeWindow;
     desktop.activeWindow = this;
+    m_pActivatedFrom = previous;
     if (previous && previous->m_pOwner)
         previous->priQueue([previous] { previous->m_pOwner->OnDeactivate(); });
     priQueue([this] {

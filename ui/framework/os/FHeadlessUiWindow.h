@@ -82,6 +82,7 @@ private:
     FHeadlessUiWindow* m_pOwnerWindow = nullptr;
     bool m_bCreated = false;
     bool m_bShown = false;
+    FHeadlessUiWindow* m_pActivatedFrom = nullptr; // the window that had the focus before
     bool m_bEnabled = true;
     bool m_bQuitOnDestroy = true;
     bool m_bCursorShown = true;

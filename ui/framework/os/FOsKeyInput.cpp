@@ -47,6 +47,10 @@ uint16_t AcceleratorCode(const FOsKeyPress& press)
         return 91;
     case EOsKey::kCloseBracket:
         return 93;
+    case EOsKey::kMinus:
+        return '-';
+    case EOsKey::kEquals:
+        return '=';
     default:
         return 0;
     }

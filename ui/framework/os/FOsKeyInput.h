@@ -39,6 +39,7 @@ enum class EOsKey {
     kCloseBracket,
     kBackslash,
     kMinus,
+    kEquals, // '=' (with Shift '+' on most layouts)
 };
 
 struct FOsKeyPress {

@@ -141,7 +141,7 @@ FOsAccelerator ParseOsAccelerator(const FWideString& keyText)
         entry.key = static_cast<uint16_t>(k[0] - u'a' + u'A');
     } else if (length == 1 && k[0] >= u'0' && k[0] <= u'9') {
         entry.key = k[0];
-    } else if (length == 1 && (k[0] == u'[' || k[0] == u']')) {
+    } else if (length == 1 && (k[0] == u'[' || k[0] == u']' || k[0] == u'-' || k[0] == u'=')) {
         entry.key = k[0];
     }
     return entry;
@@ -157,6 +157,11 @@ FWideString OsMenuShortcutText(FIUiApp* app, const FWideString& keyText)
         shown = del ? *del : FWideString("Del");
         return shown;
     }
+    // Arrows read the same in every language.
+    if (keyText == "Left")
+        return FWideString(u"\u2190");
+    if (keyText == "Right")
+        return FWideString(u"\u2192");
     FWideString modifiers, key;
     if (!keyText.Split(u"-", modifiers, key))
         return keyText;

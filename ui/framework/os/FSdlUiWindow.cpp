@@ -12,6 +12,7 @@
 #include "FOsKeyInput.h"
 #include "FOsMenuBar.h"
 #include "FOsPointerInput.h"
+#include "FOsWindowPlacement.h"
 #include "FUiDispatcher.h"
 
 namespace
@@ -116,7 +117,13 @@ FOsKeyPress KeyPressOf(const SDL_Keysym& keysym, bool repeat)
         press.key = EOsKey::kBackslash;
         return press;
     case SDLK_MINUS:
+    case SDLK_KP_MINUS:
         press.key = EOsKey::kMinus;
+        return press;
+    case SDLK_EQUALS:
+    case SDLK_PLUS:
+    case SDLK_KP_PLUS:
+        press.key = EOsKey::kEquals;
         return press;
     default:
         break;
@@ -238,18 +245,18 @@ public:
                 SDL_RaiseWindow(m_pOwnerWindow->m_pWindow);
             return;
         }
-        if (centre) {
-            SDL_Rect screen{0, 0, 1024, 768};
-            SDL_GetDisplayUsableBounds(std::max(0, SDL_GetWindowDisplayIndex(m_pWindow)), &screen);
-            FRect around(screen.x, screen.y, screen.x + screen.w, screen.y + screen.h);
-            if (m_pOwnerWindow)
-                m_pOwnerWindow->GetWindowRect(around);
-            int left = around.left + (around.Width() - m_rect.Width()) / 2;
-            int top = around.top + (around.Height() - m_rect.Height()) / 2;
-            left = std::max(0, std::min(left, screen.x + screen.w - m_rect.Width()));
-            top = std::max(0, std::min(top, screen.y + screen.h - m_rect.Height()));
-            Move(left, top);
-        }
+        SDL_Rect usable{0, 0, 1024, 768};
+        SDL_GetDisplayUsableBounds(std::max(0, SDL_GetWindowDisplayIndex(m_pWindow)), &usable);
+        const FRect screen(usable.x, usable.y, usable.x + usable.w, usable.y + usable.h);
+        // A dialog without an owner of its own belongs to the window it was opened from.
+        FSdlUiWindow* owner = m_pOwnerWindow ? m_pOwnerWindow : priFocusedWindow();
+        FRect around = screen;
+        if (centre && owner)
+            owner->GetWindowRect(around);
+        // The menu bar is part of the window on screen.
+        FRect whole(m_rect.left, m_rect.top, m_rect.right, m_rect.bottom + m_iBar);
+        const FRect placed = PlaceOsWindow(whole, centre ? &around : nullptr, screen);
+        Move(placed.left, placed.top);
         if (!m_bHasClient) {
             // Hidden windows hold no pixels; the owner repaints all of it once shown.
             m_client.assign(static_cast<size_t>(m_rect.Width()) * static_cast<size_t>(m_rect.Height()),
@@ -259,8 +266,23 @@ public:
         if (SDL_GetWindowFlags(m_pWindow) & SDL_WINDOW_MINIMIZED)
             SDL_RestoreWindow(m_pWindow);
         SDL_ShowWindow(m_pWindow);
+        // Window managers may place a window where they like when it is mapped.
+        SDL_SetWindowPosition(m_pWindow, m_rect.left, m_rect.top);
         SDL_RaiseWindow(m_pWindow);
         priCompose();
+    }
+
+    FSdlUiWindow* priFocusedWindow() const
+    {
+        SDL_Window* focused = SDL_GetKeyboardFocus();
+        FSdlUiWindow* found = nullptr;
+        for (FSdlUiWindow* window : Loop().windows)
+            if (window != this && window->m_pWindow == focused)
+                found = window;
+        // A palette stands for the window it belongs to.
+        while (found && found->m_style.toolWindow && found->m_pOwnerWindow)
+            found = found->m_pOwnerWindow;
+        return found == this ? nullptr : found;
     }
 
     void Move(int left, int top) override
