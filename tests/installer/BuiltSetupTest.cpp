@@ -148,10 +148,10 @@ TEST(BuiltSetup, InstallsTheApplicationWithShortcutsAndLeavesTheHomeAsItWasAfter
     Send(h, "Uninstall");
     h.Stop();
     std::set<std::string> expected(before.begin(), before.end());
-    // Folders the storage classes make on demand, and what the application keeps of its maker.
+    // Folders the shortcuts were written into, and what the application keeps of its maker.
     for (const char* leftover :
          {".config/Rawbench/", ".config/Rawbench/Talvo/", ".config/Rawbench/Talvo/AutoLaunchPreferences.xml",
-          ".config/autostart/", ".local/share/applications/", "Desktop/"})
+          ".local/share/applications/", "Desktop/"})
         expected.insert(leftover);
     const std::vector<std::string> after = h.ListTree(h.Home());
     EXPECT_EQ(std::set<std::string>(after.begin(), after.end()), expected);

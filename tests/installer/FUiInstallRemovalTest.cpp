@@ -71,10 +71,9 @@ TEST(InstallRemoval, UninstallLeavesTheHomeAsItWasApartFromTheMakersLeftovers)
     EXPECT_EQ(ReadWholeFile(h.Destination() + "/share/skins/dark/b.png"), "b");
     Uninstall(h);
     std::set<std::string> expected(before.begin(), before.end());
-    // Made on demand by the storage classes, and what the application keeps of its maker.
+    // What the application keeps of its maker.
     for (const char* leftover :
-         {".config/Rawbench/", ".config/Rawbench/Talvo/", ".config/Rawbench/Talvo/AutoLaunchPreferences.xml",
-          ".local/share/applications/"})
+         {".config/Rawbench/", ".config/Rawbench/Talvo/", ".config/Rawbench/Talvo/AutoLaunchPreferences.xml"})
         expected.insert(leftover);
     const std::vector<std::string> after = HomeTree(h);
     EXPECT_EQ(std::set<std::string>(after.begin(), after.end()), expected);

@@ -118,14 +118,6 @@ std::string TempFolder()
     return "/tmp";
 }
 
-// Folders the user's desktop expects to exist are made on demand.
-std::string MadeFolder(const std::string& path)
-{
-    if (path.empty() || !MakeFolderPath(path, 0777))
-        return std::string();
-    return path;
-}
-
 std::vector<std::string> SplitParameters(const char16_t* parameters)
 {
     std::vector<std::string> args;
@@ -287,29 +279,30 @@ bool FSCDiskWin::GetSpecialPath(int kind, FWideString& url)
     case kSpecialPathExeFolder:
         folder = ExecutableFolder();
         break;
+    // Named, never made: a folder is created by whoever first writes into it.
     case kSpecialPathAppData: {
         std::string config = ConfigHome();
-        folder = MadeFolder(config.empty() ? config : config + "/Rawbench");
+        folder = config.empty() ? config : config + "/Rawbench";
         break;
     }
     case kSpecialPathTemp:
         folder = TempFolder();
         break;
     case kSpecialPathDesktop:
-        folder = MadeFolder(UserDir("XDG_DESKTOP_DIR", "Desktop"));
+        folder = UserDir("XDG_DESKTOP_DIR", "Desktop");
         break;
     case kSpecialPathPrograms: {
         std::string data = DataHome();
-        folder = MadeFolder(data.empty() ? data : data + "/applications");
+        folder = data.empty() ? data : data + "/applications";
         break;
     }
     case kSpecialPathStartup: {
         std::string config = ConfigHome();
-        folder = MadeFolder(config.empty() ? config : config + "/autostart");
+        folder = config.empty() ? config : config + "/autostart";
         break;
     }
     case kSpecialPathDocuments:
-        folder = MadeFolder(UserDir("XDG_DOCUMENTS_DIR", "Documents"));
+        folder = UserDir("XDG_DOCUMENTS_DIR", "Documents");
         break;
     default:
         // The Windows folder and unknown kinds have no answer here.
