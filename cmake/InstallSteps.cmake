@@ -10,12 +10,18 @@ function(rb_install_absolute relative out)
   endif()
 endfunction()
 
+# Says why on one unwrapped line, then ends the install.
+function(rb_install_refuse)
+  string(JOIN "" why ${ARGV})
+  message(NOTICE "Rawbench cannot be installed: ${why} Nothing was installed.")
+  message(FATAL_ERROR "Rawbench was not installed.")
+endfunction()
+
 # Every destination, or the nearest folder above it that exists, must be a folder
 # that can be written; and the prefix must be one a menu entry can name.
 function(rb_install_check_destinations)
   if(CMAKE_INSTALL_PREFIX MATCHES "[\n\r\t]")
-    message(FATAL_ERROR "Rawbench cannot be installed under \"${CMAKE_INSTALL_PREFIX}\": a menu entry "
-                        "cannot name a path with a line break or a tab. Nothing was installed.")
+    rb_install_refuse("a menu entry cannot name the prefix \"${CMAKE_INSTALL_PREFIX}\": it holds a line break or a tab.")
   endif()
   foreach(dir IN LISTS RB_INSTALL_DIRS)
     rb_install_absolute("${dir}" absolute)
@@ -28,15 +34,13 @@ function(rb_install_check_destinations)
       set(probe "${parent}")
     endwhile()
     if(NOT IS_DIRECTORY "${probe}")
-      message(FATAL_ERROR "Rawbench cannot be installed: \"${probe}\" is in the way of the folder "
-                          "\"$ENV{DESTDIR}${absolute}\" and is not a folder. Nothing was installed.")
+      rb_install_refuse("\"${probe}\" is in the way of the folder \"$ENV{DESTDIR}${absolute}\" and is not a folder.")
     endif()
     execute_process(COMMAND test -w "${probe}" RESULT_VARIABLE denied)
     if(denied)
-      message(FATAL_ERROR "Rawbench cannot be installed: the folder \"${probe}\" cannot be written "
-                          "(needed for \"$ENV{DESTDIR}${absolute}\"). Choose another prefix "
-                          "(cmake --install <build> --prefix <folder>) or install as a user who may "
-                          "write there. Nothing was installed.")
+      rb_install_refuse("the folder \"${probe}\" cannot be written (needed for \"$ENV{DESTDIR}${absolute}\"). "
+                        "Choose another prefix (cmake --install <build> --prefix <folder>) or install as a "
+                        "user who may write there.")
     endif()
   endforeach()
 endfunction()
@@ -62,7 +66,7 @@ function(rb_install_own_file path content mark installed)
     file(READ "${path}" existing LIMIT 65536)
     string(FIND "${existing}" "${mark}" at)
     if(at EQUAL -1)
-      message(WARNING "\"${path}\" belongs to another program and is kept; Rawbench's was not written.")
+      message(NOTICE "Kept: \"${path}\" belongs to another program; Rawbench's was not written.")
       return()
     endif()
   endif()
@@ -87,29 +91,36 @@ function(rb_install_finish)
   set(link "${root}${bindir}/rawbench")
   file(RELATIVE_PATH target "${bindir}" "${program}")
   if((EXISTS "${link}" OR IS_SYMLINK "${link}") AND NOT IS_SYMLINK "${link}")
-    message(WARNING "\"${link}\" belongs to another program and is kept; start Rawbench as \"${program}\".")
+    message(NOTICE "Kept: \"${link}\" belongs to another program; start Rawbench as \"${program}\".")
   else()
     message(STATUS "Installing: ${link} -> ${target}")
     file(CREATE_LINK "${target}" "${link}" SYMBOLIC)
-    list(APPEND manifest "${link}")
+    list(APPEND manifest "${bindir}/rawbench")
   endif()
 
-  # The menu entry names the program itself, so it works whatever PATH holds.
+  # The menu entry names the program itself, so it works whatever PATH holds. A "%"
+  # in its path is written "%%", which some launchers do not undo before they look
+  # for the program: then a shell, which every launcher finds, starts it.
   rb_desktop_exec_argument("${program}" RB_DESKTOP_EXEC)
+  string(FIND "${program}" "%" percent)
+  if(NOT percent EQUAL -1)
+    rb_desktop_exec_argument("exec \"$0\" \"$@\"" script)
+    set(RB_DESKTOP_EXEC "/bin/sh -c ${script} ${RB_DESKTOP_EXEC}")
+  endif()
   string(REPLACE "\\" "\\\\" RB_DESKTOP_TRYEXEC "${program}")
   file(READ "${RB_DESKTOP_SOURCE}/rawbench.desktop.in" template)
   string(CONFIGURE "${template}" entry @ONLY)
   set(desktop "${root}${datadir}/applications/rawbench.desktop")
   rb_install_own_file("${desktop}" "${entry}" "X-Rawbench-Entry=true" written)
   if(written)
-    list(APPEND manifest "${desktop}")
+    list(APPEND manifest "${datadir}/applications/rawbench.desktop")
   endif()
 
   file(READ "${RB_DESKTOP_SOURCE}/rawbench-mime.xml" types)
   set(mime "${root}${datadir}/mime/packages/rawbench.xml")
   rb_install_own_file("${mime}" "${types}" "type=\"image/x-rawbench-raw\"" written)
   if(written)
-    list(APPEND manifest "${mime}")
+    list(APPEND manifest "${datadir}/mime/packages/rawbench.xml")
   endif()
 
   # The desktop's caches, when installing for real; packagers' tools (DESTDIR) do

@@ -17,6 +17,8 @@ packages=(
   # install checks: the menu entry's validator, the type database and the desktop's
   # own file-type query (xdg-mime, which asks gio)
   desktop-file-utils shared-mime-info xdg-utils libglib2.0-bin
+  # ... and the installed program quit with its own key, as a user would
+  xdotool
   # fonts the text tests pin: a Latin face and a small Japanese and Korean fallback
   fonts-dejavu-core fonts-wqy-microhei
   # independent readers that tests run on our output files
