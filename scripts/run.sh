@@ -53,11 +53,12 @@ if [ ${#given[@]} -eq 0 ]; then
 fi
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  shown=$(printf ' %q' "${given[@]}")
   cat >&2 <<MSG
 Rawbench is built ($build/app/Rawbench) but there is no display to show it on.
 On a machine without a screen, run it under a virtual one:
 
-  xvfb-run -a -s "-screen 0 1920x1080x24" $repo/scripts/run.sh ${*:-}
+  xvfb-run -a -s "-screen 0 1920x1080x24" $repo/scripts/run.sh$shown
 
 MSG
   exit 1
