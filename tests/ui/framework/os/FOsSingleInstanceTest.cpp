@@ -114,14 +114,27 @@ int ConnectSilently(const std::string& socketPath)
     return fd;
 }
 
+// A running side in a folder of its own that records the paths it opens.
+struct RunningSide {
+    FScopedTempFolder folder;
+    FOsSingleInstance instance{folder.GetPath()};
+    std::vector<std::string> opened;
+    bool listening = false;
+    explicit RunningSide(int connectionMs)
+    {
+        listening = instance.Listen("Wnd");
+        instance.SetConnectionTimeout(connectionMs);
+        instance.onOpenPath = [this](const FWideString& p) { opened.push_back(Utf8FromWide(p)); };
+    }
+};
+
 TEST(SingleInstanceTest, SilentClientsTimeOutAndTheSenderLearnsTheOutcome)
 {
-    FScopedTempFolder folder;
-    FOsSingleInstance running(folder.GetPath());
-    ASSERT_TRUE(running.Listen("Wnd"));
-    running.SetConnectionTimeout(300);
-    std::vector<std::string> opened;
-    running.onOpenPath = [&](const FWideString& p) { opened.push_back(Utf8FromWide(p)); };
+    RunningSide side(300);
+    ASSERT_TRUE(side.listening);
+    FScopedTempFolder& folder = side.folder;
+    FOsSingleInstance& running = side.instance;
+    std::vector<std::string>& opened = side.opened;
 
     // Eight connections that never say anything fill every place.
     std::vector<int> silent;
@@ -195,12 +208,9 @@ TEST(SingleInstanceTest, OnePollDoesBoundedWorkForAFloodingClient)
 // time is up, and a real second start that arrives among them still gets through.
 TEST(SingleInstanceTest, FloodingClientsCannotHoldAPollOrKeepASecondStartWaiting)
 {
-    FScopedTempFolder folder;
-    FOsSingleInstance running(folder.GetPath());
-    ASSERT_TRUE(running.Listen("Wnd"));
-    running.SetConnectionTimeout(20000);
-    std::vector<std::string> opened;
-    running.onOpenPath = [&](const FWideString& p) { opened.push_back(Utf8FromWide(p)); };
+    RunningSide side(20000);
+    ASSERT_TRUE(side.listening);
+    FOsSingleInstance& running = side.instance;
     running.onShow = [] { std::this_thread::sleep_for(std::chrono::microseconds(50)); };
     std::vector<int> fds;
     std::vector<std::thread> floods;
@@ -223,7 +233,7 @@ TEST(SingleInstanceTest, FloodingClientsCannotHoldAPollOrKeepASecondStartWaiting
     std::chrono::steady_clock::duration longest{};
     std::atomic<bool> finished{false};
     bool handedOver = false;
-    FOsSingleInstance sender(folder.GetPath());
+    FOsSingleInstance sender(side.folder.GetPath());
     std::thread client([&] {
         // Retried as a user would start again: the first try may find every place taken.
         for (int attempt = 0; attempt < 20 && !handedOver; ++attempt)
@@ -245,7 +255,7 @@ TEST(SingleInstanceTest, FloodingClientsCannotHoldAPollOrKeepASecondStartWaiting
     for (int fd : fds)
         close(fd);
     EXPECT_TRUE(handedOver);
-    EXPECT_EQ(opened, std::vector<std::string>{"/pics"});
+    EXPECT_EQ(side.opened, std::vector<std::string>{"/pics"});
     EXPECT_GE(running.GetRefusedCount(), 8) << "every flood was refused";
     // The cap is a few milliseconds; the margin is for a loaded machine under the sanitizers.
     EXPECT_LT(longest, std::chrono::milliseconds(250))
