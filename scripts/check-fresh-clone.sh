@@ -14,9 +14,14 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 clone="$work/rawbench"
 mkdir -p "$clone"
-git ls-files -z --cached --others --exclude-standard | while IFS= read -r -d '' f; do
-  [ -e "$f" ] && printf '%s\0' "$f"
-done | tar --null -T - -cf - | tar -C "$clone" -xf -
+if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+  git ls-files -z --cached --others --exclude-standard | while IFS= read -r -d '' f; do
+    [ -e "$f" ] && printf '%s\0' "$f"
+  done | tar --null -T - -cf - | tar -C "$clone" -xf -
+else
+  # A tree outside git: everything but what builds make.
+  tar --exclude=./build --exclude='./build-*' --exclude=./.cache -cf - . | tar -C "$clone" -xf -
+fi
 
 # Compiler cache entries are shared with earlier fresh copies, wherever they lay.
 export CCACHE_BASEDIR=$clone CCACHE_NOHASHDIR=true RB_JOBS=$jobs RB_WERROR=ON
