@@ -12,8 +12,13 @@ packages=(
   # libraries the program calls
   zlib1g-dev libpng-dev libjpeg62-turbo-dev libtiff-dev liblcms2-dev
   libsdl2-dev libfreetype-dev libfontconfig-dev libusb-1.0-0-dev
-  # window tests
-  xvfb xauth
+  # window tests (libx11-dev: a window's icon is read back as the window manager sees it)
+  xvfb xauth libx11-dev
+  # install checks: the menu entry's validator, the type database and the desktop's
+  # own file-type query (xdg-mime, which asks gio)
+  desktop-file-utils shared-mime-info xdg-utils libglib2.0-bin
+  # ... and the installed program quit with its own key, as a user would
+  xdotool
   # fonts the text tests pin: a Latin face and a small Japanese and Korean fallback
   fonts-dejavu-core fonts-wqy-microhei
   # independent readers that tests run on our output files

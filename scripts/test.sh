@@ -18,9 +18,8 @@ cmake -S . -B build/test -G Ninja -DRB_WERROR=ON -DRB_SANITIZE=OFF \
 cmake --build build/test -j "$jobs"
 ctest --test-dir build/test -j "$jobs" -LE xvfb --output-on-failure --no-tests=error
 
-echo "== release build (-O3, warnings are errors) of what the run command and packagers build"
-cmake -S . -B build/release-check -G Ninja -DRB_WERROR=ON -DCMAKE_BUILD_TYPE=Release -DRB_TESTS=ON -DRB_BENCH=OFF >/dev/null
-cmake --build build/release-check -j "$jobs" --target Rawbench RawbenchSetup rb_make_samples
+echo "== the run command in a fresh copy (Release, -O3, warnings are errors), RawbenchSetup, and the install"
+./scripts/check-fresh-clone.sh "$jobs"
 # A packager builds without the tests: that configuration must stand on its own.
 cmake -S . -B build/release-package -G Ninja -DRB_WERROR=ON -DCMAKE_BUILD_TYPE=Release -DRB_TESTS=OFF -DRB_BENCH=OFF >/dev/null
 

@@ -97,7 +97,8 @@ void FUiAutoLaunchManagerWin::priReadPreferences()
 {
     FWideString fileName;
     FFolderHold hold;
-    hold.folder = OpenFolderURL(GetAutoLaunchPreferenceFolderURL(), fileName, true);
+    // Only read here: an empty folder would be left in the user's settings for nothing.
+    hold.folder = OpenFolderURL(GetAutoLaunchPreferenceFolderURL(), fileName, false);
     if (!hold.folder)
         return;
     const FWideString name(kAutoLaunchPreferencesName);

@@ -8,9 +8,11 @@
 #include "FGenericUiApp.h"
 #include "FIOsUiApp.h"
 #include "FIUiPixmap.h"
+#include "FOsWindowIcon.h"
 #include "FProgramStart.h"
 #include "FPropList.h"
 #include "FUiMultiLangString.h"
+#include "IconPainter.h"
 
 namespace
 {
@@ -106,6 +108,10 @@ int RunRawbench(const FWideString& exePath, const FWideString& argument, const F
             extras->running(app);
     };
     hooks.shutdown = [] { AppShutdownHook(); };
+    if (GetOsWindowIcon().size == 0) {
+        FIconImage icon = PaintRawbenchIcon(kRawbenchWindowIconSize);
+        SetOsWindowIcon(icon.size, std::move(icon.rgba));
+    }
     const int status = RunProgram(exePath, argument, hooks);
     if (status != 0)
         return status;

@@ -55,6 +55,28 @@ FWideString NativeOf(const FWideString& url)
     return native;
 }
 
+// The documents folder is offered before it exists (nothing is made at start), so the
+// first download into it makes it; any other missing destination stays refused.
+FIFolder* OpenDestinationFolder(const FWideString& url, const FWideString& native)
+{
+    if (FIFolder* folder = OpenExistingFolder(url))
+        return folder;
+    FWideString documents = NativeOf(GetSpecialPathURL(kSpecialPathDocuments));
+    FWideString given = native;
+    while (documents.GetLength() > 1 && documents.GetBuffer()[documents.GetLength() - 1] == u'/')
+        documents.DropRight(1);
+    while (given.GetLength() > 1 && given.GetBuffer()[given.GetLength() - 1] == u'/')
+        given.DropRight(1);
+    if (documents.IsEmpty() || !(given == documents))
+        return nullptr;
+    try {
+        FWideString fileName;
+        return OpenFolderURL(url, fileName, true);
+    } catch (const FException&) {
+        return nullptr;
+    }
+}
+
 // A name the camera gave that would place the copy outside the destination.
 bool IsUnsafeFileName(const FWideString& name)
 {
@@ -385,7 +407,7 @@ void FUiCopyCameraWindow::priPerformDownload()
         m_pOnShowInvalid->Fire(nullptr);
         return;
     }
-    FFolderHold hold{OpenExistingFolder(url)};
+    FFolderHold hold{OpenDestinationFolder(url, native)};
     if (!hold.folder) {
         m_pOnShowInvalid->Fire(nullptr);
         return;

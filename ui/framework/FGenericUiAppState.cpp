@@ -22,9 +22,27 @@ FIFolder* OpenSpecialFolder(int kind, bool create)
         return nullptr;
     FWideString fileName;
     try {
-        return OpenFolderURL(url, fileName, create);
+        FIFolder* folder = OpenFolderURL(url, fileName, create);
+        // A file standing where the folder belongs opens its parent: not the folder asked for.
+        if (folder && !fileName.IsEmpty()) {
+            folder->Release();
+            return nullptr;
+        }
+        return folder;
     } catch (const FException&) {
         return nullptr;
+    }
+}
+
+// Nothing at all stands where the folder belongs, so the first write can make it.
+bool SpecialFolderIsMissing(int kind)
+{
+    const FWideString url = GetSpecialPathURL(kind);
+    bool isFolder = false;
+    try {
+        return !url.IsEmpty() && !ExistsURL(url, isFolder);
+    } catch (const FException&) {
+        return false;
     }
 }
 
@@ -54,18 +72,20 @@ void FGenericUiApp::priLoadState(FPropList* root)
     m_usStateName = root->GetString("Name", FWideString("BrisalApp"));
     m_usStateFileName = m_usStateName;
     m_usStateFileName += ".state.xml";
-    FIFolder* folder = OpenSpecialFolder(kSpecialPathAppData, false);
-    if (!folder)
+    // A first start has no folder yet: its state begins empty and makes the folder at exit.
+    if (FIFolder* folder = OpenSpecialFolder(kSpecialPathAppData, false)) {
+        bool unreadable = false;
+        m_pStateRoot = ParseOptional(folder, m_usStateFileName, unreadable);
+        // A damaged file is replaced by a fresh state at exit.
+        if (unreadable)
+            DebugTrace("The state file %s cannot be read; starting with an empty state.\n",
+                       m_usStateFileName.GetNarrow());
+        folder->Release();
+    } else if (!SpecialFolderIsMissing(kSpecialPathAppData)) {
         return;
-    bool unreadable = false;
-    m_pStateRoot = ParseOptional(folder, m_usStateFileName, unreadable);
-    // A damaged file is replaced by a fresh state at exit.
-    if (unreadable)
-        DebugTrace("The state file %s cannot be read; starting with an empty state.\n",
-                   m_usStateFileName.GetNarrow());
+    }
     if (!m_pStateRoot)
         m_pStateRoot = new FPropList(nullptr, "STATE");
-    folder->Release();
 }
 
 void FGenericUiApp::priSaveState()
@@ -76,7 +96,8 @@ void FGenericUiApp::priSaveState()
     }
     if (!m_bHasPersistentStore || !m_pStateRoot)
         return;
-    FIFolder* folder = OpenSpecialFolder(kSpecialPathAppData, false);
+    // The first write makes the folder; nothing else does.
+    FIFolder* folder = OpenSpecialFolder(kSpecialPathAppData, true);
     if (!folder) {
         DebugTrace("No application-data folder: the state is not saved.\n");
         return;

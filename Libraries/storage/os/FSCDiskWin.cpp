@@ -118,14 +118,6 @@ std::string TempFolder()
     return "/tmp";
 }
 
-// Folders the user's desktop expects to exist are made on demand.
-std::string MadeFolder(const std::string& path)
-{
-    if (path.empty() || !MakeFolderPath(path, 0777))
-        return std::string();
-    return path;
-}
-
 std::vector<std::string> SplitParameters(const char16_t* parameters)
 {
     std::vector<std::string> args;
@@ -282,37 +274,37 @@ bool FSCDiskWin::FromNativePath(const FWideString& native, FWideString& path)
 
 bool FSCDiskWin::GetSpecialPath(int kind, FWideString& url)
 {
-    const bool create = (kind & kSpecialPathNoCreate) == 0;
+    // Every folder is named, never made, so asking not to make one changes nothing.
     kind &= ~kSpecialPathNoCreate;
-    const auto made = [create](const std::string& path) { return create ? MadeFolder(path) : path; };
     std::string folder;
     switch (kind) {
     case kSpecialPathExeFolder:
         folder = ExecutableFolder();
         break;
+    // Named, never made: a folder is created by whoever first writes into it.
     case kSpecialPathAppData: {
         std::string config = ConfigHome();
-        folder = made(config.empty() ? config : config + "/Rawbench");
+        folder = config.empty() ? config : config + "/Rawbench";
         break;
     }
     case kSpecialPathTemp:
         folder = TempFolder();
         break;
     case kSpecialPathDesktop:
-        folder = made(UserDir("XDG_DESKTOP_DIR", "Desktop"));
+        folder = UserDir("XDG_DESKTOP_DIR", "Desktop");
         break;
     case kSpecialPathPrograms: {
         std::string data = DataHome();
-        folder = made(data.empty() ? data : data + "/applications");
+        folder = data.empty() ? data : data + "/applications";
         break;
     }
     case kSpecialPathStartup: {
         std::string config = ConfigHome();
-        folder = made(config.empty() ? config : config + "/autostart");
+        folder = config.empty() ? config : config + "/autostart";
         break;
     }
     case kSpecialPathDocuments:
-        folder = made(UserDir("XDG_DOCUMENTS_DIR", "Documents"));
+        folder = UserDir("XDG_DOCUMENTS_DIR", "Documents");
         break;
     case kSpecialPathPictures:
         folder = UserDir("XDG_PICTURES_DIR", "Pictures");

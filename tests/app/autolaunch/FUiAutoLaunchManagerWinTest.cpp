@@ -115,14 +115,14 @@ protected:
 
 } // namespace
 
-TEST_F(AutoLaunchTest, StartCreatesThePreferenceFolderAndReadsTheProgramsPlace)
+TEST_F(AutoLaunchTest, StartLeavesAMissingPreferenceFolderUnmadeAndReadsTheProgramsPlace)
 {
     FUiAutoLaunchManagerWin bare(nullptr);
     EXPECT_EQ(bare.GetTypeName(), "AUTO_LAUNCH_MGR");
     EXPECT_TRUE(bare.UiRelayMessage(FWideString("Post Creation Initialization"), nullptr));
     struct stat info {
     };
-    EXPECT_EQ(stat(PrefFolder().c_str(), &info), 0);
+    EXPECT_NE(stat(PrefFolder().c_str(), &info), 0) << "reading makes no folder";
     EXPECT_TRUE(bare.GetAutoLaunchName().IsEmpty());
 
     WritePrefs(Prefs());

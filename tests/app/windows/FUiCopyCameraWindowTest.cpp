@@ -215,6 +215,31 @@ TEST(CopyCameraTest, BadDestinationsAndNamesSendNothing)
     EXPECT_EQ(rig.sent[0].to, FolderURL(temp.GetPath()) + "IMG_0001.q7f");
 }
 
+// The documents folder is the default destination, yet a start does not make it: the
+// first download into it does. Another missing folder is still refused, and not made.
+TEST(CopyCameraTest, TheMissingDocumentsFolderIsMadeByTheFirstDownload)
+{
+    FScopedTempFolder home;
+    FScopedEnv homeEnv("HOME", home.GetPath());
+    FScopedEnv config("XDG_CONFIG_HOME", home.Join("config"));
+    CopyRig rig;
+    Chain chain;
+    chain.Add("camera://MyCam/DCIM/IMG_0001.q7f", 10, 10);
+    rig.Send("ImageFileList", chain.Head());
+
+    rig.path = home.Join("Other");
+    rig.Send("PerformDownload");
+    EXPECT_TRUE(rig.sent.empty());
+    EXPECT_FALSE(std::filesystem::exists(home.Join("Other")));
+
+    rig.path = home.Join("Documents");
+    ASSERT_FALSE(std::filesystem::exists(rig.path));
+    rig.Send("PerformDownload");
+    EXPECT_TRUE(std::filesystem::is_directory(rig.path));
+    ASSERT_EQ(rig.sent.size(), 1u);
+    EXPECT_EQ(rig.sent[0].to, FolderURL(rig.path) + "IMG_0001.q7f");
+}
+
 class CopyCameraScanTest : public BrowserTest
 {
 };

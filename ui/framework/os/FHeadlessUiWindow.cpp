@@ -5,6 +5,7 @@
 #include "FHeadlessDesktop.h"
 #include "FIUiPixmap.h"
 #include "FOsBackend.h"
+#include "FOsWindowIcon.h"
 #include "FOsWindowPlacement.h"
 #include "FSdlUiWindow.h"
 #include "FUiDispatcher.h"
@@ -50,6 +51,7 @@ bool FHeadlessUiWindow::Create(FIOsUiWindow* ownerWindow, const FWideString& tit
     m_pOwnerWindow = dynamic_cast<FHeadlessUiWindow*>(ownerWindow);
     m_usTitle = title;
     m_bCreated = true;
+    m_iIconSize = GetOsWindowIcon().size;
     FHeadlessDesktop& desktop = GetHeadlessDesktop();
     desktop.windows.push_back(this);
     m_lastTick = desktop.clockMs;

@@ -53,6 +53,8 @@ public:
     // A choice from the menu bar, as a click on the item would make it.
     void ChooseMenuItem(int menuIndex, int position);
     FOsMenuBar& GetMenuBar() { return m_menuBar; }
+    // The size of the icon the window was made with; 0 for none.
+    int GetIconSize() const { return m_iIconSize; }
 
     bool IsShown() const { return m_bShown; }
     bool IsEnabled() const { return m_bEnabled; }
@@ -81,6 +83,7 @@ private:
     FIOsUiWindowOwner* m_pOwner;
     FHeadlessUiWindow* m_pOwnerWindow = nullptr;
     bool m_bCreated = false;
+    int m_iIconSize = 0;
     bool m_bShown = false;
     FHeadlessUiWindow* m_pActivatedFrom = nullptr; // the window that had the focus before
     bool m_bEnabled = true;

@@ -19,19 +19,29 @@ FWideString AbsoluteProgramArgument(const std::string& argument, const std::stri
     return WideFromUtf8(joined);
 }
 
-void GetOsProgramArgs(int argc, char** argv, FWideString& exePath, FWideString& argument)
+FWideString GetOsExecutablePath(const char* argv0)
 {
     std::vector<char> buffer(PATH_MAX + 1, 0);
     const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
     if (n > 0)
-        exePath = WideFromUtf8(std::string(buffer.data(), static_cast<size_t>(n)));
-    else
-        exePath = argc > 0 && argv[0] ? WideFromUtf8(argv[0]) : FWideString();
-    argument.Clear();
-    if (argc < 2 || !argv[1])
-        return;
+        return WideFromUtf8(std::string(buffer.data(), static_cast<size_t>(n)));
+    return argv0 ? WideFromUtf8(argv0) : FWideString();
+}
+
+FWideString AbsoluteOsProgramArgument(const std::string& argument)
+{
+    std::vector<char> buffer(PATH_MAX + 1, 0);
     std::string cwd;
     if (getcwd(buffer.data(), buffer.size()))
         cwd = buffer.data();
-    argument = AbsoluteProgramArgument(argv[1], cwd);
+    return AbsoluteProgramArgument(argument, cwd);
+}
+
+void GetOsProgramArgs(int argc, char** argv, FWideString& exePath, FWideString& argument)
+{
+    exePath = GetOsExecutablePath(argc > 0 ? argv[0] : nullptr);
+    argument.Clear();
+    if (argc < 2 || !argv[1])
+        return;
+    argument = AbsoluteOsProgramArgument(argv[1]);
 }

@@ -44,10 +44,13 @@ bool WriteAll(int fd, const uint8_t* bytes, size_t size)
     return true;
 }
 
-void SendAnswer(int fd, bool accepted)
+constexpr uint8_t kAnswerRefused = 0;
+constexpr uint8_t kAnswerTaken = 1;
+constexpr uint8_t kAnswerBusy = 2;
+
+void SendAnswer(int fd, uint8_t answer)
 {
-    const uint8_t bytes[4] = {kHandOverAnswer & 0xFF, kHandOverAnswer >> 8,
-                              accepted ? uint8_t{1} : uint8_t{0}, 0};
+    const uint8_t bytes[4] = {kHandOverAnswer & 0xFF, kHandOverAnswer >> 8, answer, 0};
     WriteAll(fd, bytes, sizeof bytes);
 }
 
@@ -128,30 +131,38 @@ bool FOsHandOverReceiver::Feed(const FOsHandOverRecord& record)
         return false;
     switch (record.message) {
     case 0x1094:
-        if (onShow)
+        if (!m_bShown && onShow) {
+            m_bShown = true;
             onShow();
+        }
         break;
     case 0x1091:
-        m_usArgument.Clear();
+        m_argument.clear();
         m_bEnded = false;
         break;
     case 0x1092:
         if (record.parameter == 0) {
             m_bEnded = true;
         } else if (!m_bEnded) {
-            if (m_usArgument.GetLength() >= kMaxHandOverUnits) {
+            if (m_argument.size() >= size_t(kMaxHandOverUnits)) {
                 m_bRefused = true;
-                m_usArgument.Clear();
+                m_argument.clear();
                 return false;
             }
-            m_usArgument.Append(static_cast<char16_t>(record.parameter));
+            m_argument.push_back(static_cast<char16_t>(record.parameter));
         }
         break;
     case 0x1093:
+        // A start hands over one argument: a stream of opens would have the folder
+        // read again and again.
+        if (m_iOpens > 0) {
+            m_bRefused = true;
+            return false;
+        }
         ++m_iOpens;
-        if (onOpenPath && !m_usArgument.IsEmpty())
-            onOpenPath(m_usArgument);
-        m_usArgument.Clear();
+        if (onOpenPath && !m_argument.empty())
+            onOpenPath(FWideString(m_argument.c_str()));
+        m_argument.clear();
         m_bEnded = false;
         break;
     default:
@@ -180,6 +191,7 @@ struct FOsSingleInstance::Connection {
     FOsHandOverStream stream;
     std::chrono::steady_clock::time_point deadline;
     int answered = 0;
+    size_t total = 0;
 };
 
 FOsSingleInstance::FOsSingleInstance(std::string folder)
@@ -258,15 +270,21 @@ void FOsSingleInstance::Poll()
     if (m_iListen < 0)
         return;
     const auto now = std::chrono::steady_clock::now();
+    const auto budgetEnd = now + std::chrono::microseconds(kHandOverPollMicroseconds);
     for (int accepted = 0; accepted < kAcceptsPerPoll; ++accepted) {
         const int fd = accept4(m_iListen, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0)
             break;
         ucred peer{};
         socklen_t size = sizeof(peer);
-        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != m_expectedUid ||
-            m_connections.size() >= kMaxConnections) {
+        if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || peer.uid != m_expectedUid) {
             ++m_iRefused;
+            close(fd);
+            continue;
+        }
+        if (m_connections.size() >= kMaxConnections) {
+            ++m_iRefused;
+            SendAnswer(fd, kAnswerBusy);
             close(fd);
             continue;
         }
@@ -283,9 +301,15 @@ void FOsSingleInstance::Poll()
         };
         m_connections.push_back(std::move(connection));
     }
-    for (size_t i = m_connections.size(); i-- > 0;) {
+    // Round robin from where the last Poll stopped: a connection read late is read first next time.
+    const size_t count = m_connections.size();
+    std::vector<bool> done(count, false);
+    size_t visited = 0;
+    for (; visited < count; ++visited) {
+        if (visited > 0 && std::chrono::steady_clock::now() >= budgetEnd)
+            break;
+        const size_t i = (m_next + visited) % count;
         Connection& c = *m_connections[i];
-        bool done = false;
         size_t taken = 0;
         uint8_t buffer[4096];
         while (taken < kHandOverPollBytes) {
@@ -293,34 +317,45 @@ void FOsSingleInstance::Poll()
             if (n < 0 && errno == EINTR)
                 continue;
             if (n < 0) {
-                done = errno != EAGAIN && errno != EWOULDBLOCK;
+                done[i] = errno != EAGAIN && errno != EWOULDBLOCK;
                 break;
             }
             if (n == 0) {
                 // A stream that ends without an open still wants to know it was taken.
                 if (c.answered == 0)
-                    SendAnswer(c.fd, true);
-                done = true;
+                    SendAnswer(c.fd, kAnswerTaken);
+                done[i] = true;
                 break;
             }
             taken += static_cast<size_t>(n);
-            if (!c.stream.Feed(buffer, static_cast<size_t>(n))) {
+            c.total += static_cast<size_t>(n);
+            if (c.total > kHandOverConnectionBytes || !c.stream.Feed(buffer, static_cast<size_t>(n))) {
                 ++m_iRefused;
-                SendAnswer(c.fd, false);
-                done = true;
+                SendAnswer(c.fd, kAnswerRefused);
+                done[i] = true;
                 break;
             }
             for (; c.answered < c.stream.receiver.GetOpenCount(); ++c.answered)
-                SendAnswer(c.fd, true);
+                SendAnswer(c.fd, kAnswerTaken);
+            if (std::chrono::steady_clock::now() >= budgetEnd)
+                break;
         }
-        // A silent or endless client would otherwise keep its place for good.
-        if (!done && now >= c.deadline) {
-            ++m_iRefused;
-            done = true;
-        }
-        if (done)
-            priClose(i);
     }
+    m_next = count == 0 ? 0 : (m_next + visited) % count;
+    // A silent or endless client would otherwise keep its place for good.
+    for (size_t i = count; i-- > 0;) {
+        if (!done[i] && now >= m_connections[i]->deadline) {
+            ++m_iRefused;
+            done[i] = true;
+        }
+        if (done[i]) {
+            priClose(i);
+            if (i < m_next && m_next > 0)
+                --m_next;
+        }
+    }
+    if (m_next >= m_connections.size())
+        m_next = 0;
 }
 
 bool FOsSingleInstance::HandOver(const std::string& appName, const std::vector<FOsHandOverRecord>& records,
@@ -329,33 +364,37 @@ bool FOsSingleInstance::HandOver(const std::string& appName, const std::vector<F
     sockaddr_un address{};
     if (!FillAddress(SocketPath(appName), address))
         return false;
+    std::vector<uint8_t> bytes;
+    bytes.reserve(records.size() * 4);
+    for (const FOsHandOverRecord& r : records) {
+        bytes.push_back(static_cast<uint8_t>(r.message & 0xFF));
+        bytes.push_back(static_cast<uint8_t>(r.message >> 8));
+        bytes.push_back(static_cast<uint8_t>(r.parameter & 0xFF));
+        bytes.push_back(static_cast<uint8_t>(r.parameter >> 8));
+    }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
         const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0)
             return false;
         if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
-            std::vector<uint8_t> bytes;
-            bytes.reserve(records.size() * 4);
-            for (const FOsHandOverRecord& r : records) {
-                bytes.push_back(static_cast<uint8_t>(r.message & 0xFF));
-                bytes.push_back(static_cast<uint8_t>(r.message >> 8));
-                bytes.push_back(static_cast<uint8_t>(r.parameter & 0xFF));
-                bytes.push_back(static_cast<uint8_t>(r.parameter >> 8));
-            }
-            bool ok = WriteAll(fd, bytes.data(), bytes.size()) && shutdown(fd, SHUT_WR) == 0;
-            ok = ok && priAwaitAnswer(fd, deadline);
+            int answer = kAnswerRefused;
+            if (WriteAll(fd, bytes.data(), bytes.size()) && shutdown(fd, SHUT_WR) == 0)
+                answer = priAwaitAnswer(fd, deadline);
             close(fd);
-            return ok;
+            // Every place was taken: places free up within a connection's time, so try again.
+            if (answer != kAnswerBusy)
+                return answer == kAnswerTaken;
+        } else {
+            close(fd);
         }
-        close(fd);
         if (std::chrono::steady_clock::now() >= deadline)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }
 
-bool FOsSingleInstance::priAwaitAnswer(int fd, std::chrono::steady_clock::time_point deadline)
+int FOsSingleInstance::priAwaitAnswer(int fd, std::chrono::steady_clock::time_point deadline)
 {
     // Only the running side's own word counts: a refusal, a closed connection or
     // silence until the deadline is a failed hand-over.
@@ -365,19 +404,21 @@ bool FOsSingleInstance::priAwaitAnswer(int fd, std::chrono::steady_clock::time_p
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
-            return false;
+            return kAnswerRefused;
         pollfd waiting{fd, POLLIN, 0};
         const int ready = poll(&waiting, 1, static_cast<int>(left.count()));
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready <= 0)
-            return false;
+            return kAnswerRefused;
         const ssize_t n = recv(fd, answer + got, sizeof answer - got, 0);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return false;
+            return kAnswerRefused;
         got += static_cast<size_t>(n);
     }
-    return (answer[0] | answer[1] << 8) == kHandOverAnswer && answer[2] == 1 && answer[3] == 0;
+    if ((answer[0] | answer[1] << 8) != kHandOverAnswer || answer[3] != 0)
+        return kAnswerRefused;
+    return answer[2] == kAnswerTaken || answer[2] == kAnswerBusy ? answer[2] : kAnswerRefused;
 }

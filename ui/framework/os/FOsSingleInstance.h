@@ -5,9 +5,10 @@
 // listens on a per-user Unix socket named after the application. A second start
 // finds the lock held, connects and hands its argument over as 4-byte records
 // {message, parameter}: 0x1094 show, 0x1091 begin, 0x1092 one UTF-16 unit (0
-// ends), 0x1093 open. The running side answers each open, and the end of a
-// stream without one, with {0x1095, 1}, or {0x1095, 0} when it refused the
-// stream, so that the second start can tell what became of its argument. Locks
+// ends), 0x1093 open, at most once. The running side answers the open, and the end
+// of a stream without one, with {0x1095, 1}, {0x1095, 0} when it refused the
+// stream, or {0x1095, 2} when every place was taken and the start may try again, so
+// that the second start can tell what became of its argument. Locks
 // go with the process, so a killed instance leaves none behind; its socket file
 // is replaced by the next first start.
 
@@ -32,9 +33,14 @@ struct FOsHandOverRecord {
 inline constexpr int kMaxHandOverUnits = 32768;
 inline constexpr uint16_t kHandOverAnswer = 0x1095;
 // A connection still open this long after it was accepted is closed.
-inline constexpr int kHandOverConnectionMs = 2000;
+inline constexpr int kHandOverConnectionMs = 500;
 // Bytes read from one connection in one Poll, so that a flooding client cannot hold it.
 inline constexpr size_t kHandOverPollBytes = 65536;
+// The time one Poll may take, whatever its clients send; the rest waits for the next.
+inline constexpr int kHandOverPollMicroseconds = 4000;
+// The most one connection may send: a whole hand-over of the longest argument, with room
+// to spare. More is a flood and is refused, so it cannot keep its place for its full time.
+inline constexpr size_t kHandOverConnectionBytes = 4 * (size_t(kMaxHandOverUnits) + 64);
 
 // The folder of locks and sockets: $XDG_RUNTIME_DIR when it is ours, else a
 // 0700 folder of this user; empty when none can be made.
@@ -54,16 +60,19 @@ class FOsHandOverReceiver
 public:
     std::function<void()> onShow;
     std::function<void(const FWideString&)> onOpenPath;
-    // False once the stream was refused (an argument beyond the cap).
+    // False once the stream was refused (an argument beyond the cap, a second open).
     bool Feed(const FOsHandOverRecord& record);
     // Open records taken so far.
     int GetOpenCount() const { return m_iOpens; }
 
 private:
     int m_iOpens = 0;
-    FWideString m_usArgument;
+    // Grown unit by unit: a plain buffer keeps that linear.
+    std::u16string m_argument;
     bool m_bEnded = false;
     bool m_bRefused = false;
+    // One start shows the window once, however often it asks.
+    bool m_bShown = false;
 };
 
 // The bytes of one connection, records split anywhere between reads.
@@ -92,8 +101,8 @@ public:
 
     // The first instance listens; a stale socket file is replaced.
     bool Listen(const std::string& appName);
-    // Accepts and reads what has arrived, without waiting and within a bounded amount of
-    // work; closes connections past their time.
+    // Accepts and reads what has arrived, without waiting and within a few milliseconds;
+    // closes connections past their time or their size.
     void Poll();
     void SetConnectionTimeout(int milliseconds) { m_iConnectionMs = milliseconds; }
     std::function<void()> onShow;
@@ -105,17 +114,18 @@ public:
     int GetListenDescriptor() const { return m_iListen; }
 
     // The second start: connects (retrying up to `timeoutMs` while the first one
-    // is not listening yet), sends the records and waits, within the same time, for
-    // the running side to take them. False unless it did.
+    // is not listening yet or has no place free), sends the records and waits, within
+    // the same time, for the running side to take them. False unless it did.
     bool HandOver(const std::string& appName, const std::vector<FOsHandOverRecord>& records,
-                  int timeoutMs = 1000);
+                  int timeoutMs = 2000);
 
     std::string SocketPath(const std::string& appName) const;
 
 private:
     struct Connection;
     void priClose(size_t index);
-    static bool priAwaitAnswer(int fd, std::chrono::steady_clock::time_point deadline);
+    // 1 taken, 2 busy (every place held), 0 anything else.
+    static int priAwaitAnswer(int fd, std::chrono::steady_clock::time_point deadline);
 
     std::string m_folder;
     std::vector<int> m_locks;
@@ -125,4 +135,6 @@ private:
     int m_iRefused = 0;
     int m_iConnectionMs = kHandOverConnectionMs;
     std::vector<std::unique_ptr<Connection>> m_connections;
+    // Where the next Poll starts reading, so that every connection gets its turn.
+    size_t m_next = 0;
 };

@@ -12,6 +12,7 @@
 #include "FOsKeyInput.h"
 #include "FOsMenuBar.h"
 #include "FOsPointerInput.h"
+#include "FOsWindowIcon.h"
 #include "FOsWindowPlacement.h"
 #include "FUiDispatcher.h"
 
@@ -204,6 +205,7 @@ public:
             m_rect = FRect(m_rect.left, m_rect.top, m_rect.left, m_rect.top);
             return false;
         }
+        priApplyIcon();
         if (m_pOwnerWindow && m_pOwnerWindow->m_pWindow)
             SDL_SetWindowModalFor(m_pWindow, m_pOwnerWindow->m_pWindow);
         SDL_SetWindowMinimumSize(m_pWindow, std::max(1, style.minWidth),
@@ -213,6 +215,21 @@ public:
         m_lastTick = NowMs();
         m_nextTick = m_lastTick + kTimerMs;
         return true;
+    }
+
+    void priApplyIcon()
+    {
+        const FOsWindowIcon& icon = GetOsWindowIcon();
+        if (icon.size == 0)
+            return;
+        // The surface only borrows the pixels; SDL copies them into the window's icon.
+        SDL_Surface* surface =
+            SDL_CreateRGBSurfaceWithFormatFrom(const_cast<uint8_t*>(icon.rgba.data()), icon.size, icon.size,
+                                               32, icon.size * 4, SDL_PIXELFORMAT_RGBA32);
+        if (!surface)
+            return;
+        SDL_SetWindowIcon(m_pWindow, surface);
+        SDL_FreeSurface(surface);
     }
 
     void Destroy() override
