@@ -282,6 +282,10 @@ int main(int argc, char** argv)
     FRawbenchExtras extras;
     extras.running = [&](FGenericUiApp* app) {
         Pump();
+        // The folder's thumbnails arrive over the ticks.
+        if (std::getenv("RB_SCREENSHOT_FOLDER"))
+            for (int i = 0; i < 300; ++i)
+                SdlPumpEvents(10);
         // RB_SCREENSHOT_REVIEW names a raw file to show in the review window first.
         if (const char* raw = std::getenv("RB_SCREENSHOT_REVIEW")) {
             saved = OpenReview(app, raw) && saved;
@@ -312,7 +316,9 @@ int main(int argc, char** argv)
             main->UiRelayMessage(FWideString("InternalClose"), nullptr);
     };
     // The real executable's folder, so that the real script is found.
-    const int status =
-        RunRawbench(WideFromUtf8(std::string(RB_APP_DIR) + "/Rawbench"), FWideString(), &extras);
+    // RB_SCREENSHOT_FOLDER names a folder (or an image) to open, as the command line does.
+    const char* folder = std::getenv("RB_SCREENSHOT_FOLDER");
+    const int status = RunRawbench(WideFromUtf8(std::string(RB_APP_DIR) + "/Rawbench"),
+                                   folder ? WideFromUtf8(folder) : FWideString(), &extras);
     return status != 0 ? status : (saved ? 0 : 1);
 }

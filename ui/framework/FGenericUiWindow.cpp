@@ -901,6 +901,13 @@ bool FGenericUiWindow::UiRelayMessage(const FWideString& message, void* data)
         SetVisible(false);
         return true;
     }
+    if (message == "Raise") {
+        // Shown, restored and brought in front of the user's other windows.
+        SetVisible(true);
+        if (m_pOsWindow && m_pOsWindow->IsCreated())
+            m_pOsWindow->Activate();
+        return true;
+    }
     if (message == "ToggleVisibility") {
         SetVisible(!m_bVisible);
         return true;

@@ -37,7 +37,7 @@ TEST(InfoInProgramTest, LinesFollowTheLanguage)
         auto* info = dynamic_cast<FUiInfoWindow*>(app.Object("InformationWin.WinMgr"));
         ASSERT_NE(info, nullptr);
         clipboard = Utf8FromWide(info->GetClipboardText());
-        auto* value = dynamic_cast<FUiDynaString*>(app.Object("InformationWin.Val10"));
+        auto* value = dynamic_cast<FUiDynaString*>(app.Object("InformationWin.Rows.Val10"));
         ASSERT_NE(value, nullptr);
         shown = Utf8FromWide(value->GetShownText());
         FWideString text;
