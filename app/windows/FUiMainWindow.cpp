@@ -268,10 +268,8 @@ bool FUiMainWindow::priOpenPath(const FWideString& nativePath, bool reviewAtOnce
     std::vector<FWideString> parts;
     SplitURL(url, parts);
     if (isFolder) {
-        FWideString folder;
-        JoinURL(parts, folder, true);
-        priFireText(ON_SET_URL, folder);
-        priShowFolder(folder);
+        priFireText(ON_SET_URL, url);
+        priShowFolder(url);
         return true;
     }
     FWideString name;
@@ -285,8 +283,9 @@ bool FUiMainWindow::priOpenPath(const FWideString& nativePath, bool reviewAtOnce
         return false;
     }
     parts.pop_back();
+    // The folder as the folder tree names it, so that choosing it there reads nothing again.
     FWideString folder;
-    JoinURL(parts, folder, true);
+    JoinURL(parts, folder, false);
     priFireText(ON_SET_URL, folder);
     if (m_bCameraMode || folder.CompareNoCase(m_usDirectoryURL.GetBuffer()) != 0) {
         m_usDirectoryURL = folder;

@@ -1,0 +1,319 @@
+// Journeys of the browser window through the real program and script: the View menu's
+// ticks, Mark and Lock's words, the information window's one / none / several states, a
+// path handed over by a second start, the status bar and its words.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "BrowserFixtures.h"
+#include "FAppHarness.h"
+#include "FCodePage.h"
+#include "FGenericUiApp.h"
+#include "FGenericUiWindow.h"
+#include "FHeadlessDesktop.h"
+#include "FHeadlessUiWindow.h"
+#include "FImageFileListEntry.h"
+#include "FOsMenuBar.h"
+#include "FTempDiskFolder.h"
+#include "FUiDynaString.h"
+#include "FUiFrame.h"
+#include "FUiMainWindow.h"
+#include "FUiMenu.h"
+#include "FUiReviewWindow.h"
+#include "FUiTextBox.h"
+#include "FUiThumbnails.h"
+
+using namespace browsertest;
+
+namespace
+{
+
+std::string Bytes(const rawtest::Bytes& bytes)
+{
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::string Shown(const FAppHarness& app, const std::string& path)
+{
+    if (auto* line = dynamic_cast<FUiDynaString*>(app.Object(path)))
+        return Utf8FromWide(line->GetShownText());
+    auto* box = dynamic_cast<FUiTextBox*>(app.Object(path));
+    return box ? Utf8FromWide(box->GetText()) : "<none>";
+}
+
+FUiMenuItem* Item(const FAppHarness& app, const std::string& path)
+{
+    return dynamic_cast<FUiMenuItem*>(app.App()->GetUiRelay(WideFromUtf8(path)));
+}
+
+// The item as the menu bar draws it.
+const FOsMenu::Item* Drawn(const FAppHarness& app, const std::string& path)
+{
+    FUiMenuItem* wanted = Item(app, path);
+    auto* os = dynamic_cast<FHeadlessUiWindow*>(app.Window(path.substr(0, path.find('.')))->GetOsWindow());
+    if (!wanted || !os)
+        return nullptr;
+    for (const auto& menu : os->GetMenuBar().GetMenus()) {
+        auto* portable = dynamic_cast<FUiMenu*>(menu->GetMenu());
+        for (FUiMenuItem* item = portable ? portable->GetFirstItem() : nullptr; item; item = item->GetNext())
+            if (item == wanted)
+                return &menu->GetItems()[size_t(item->GetPosition())];
+    }
+    return nullptr;
+}
+
+// The ticked items among the given ones.
+std::vector<std::string> Ticked(const FAppHarness& app, const std::vector<std::string>& paths)
+{
+    std::vector<std::string> ticked;
+    for (const std::string& path : paths) {
+        const FOsMenu::Item* item = Drawn(app, path);
+        if (item && item->checked)
+            ticked.push_back(path.substr(path.rfind('.') + 1));
+    }
+    return ticked;
+}
+
+bool AllThumbnailsShown(FUiThumbnails* view)
+{
+    for (ThumbnailCell* cell = view->GetFirstCell(); cell; cell = cell->next)
+        if (!cell->entry || !cell->entry->m_pThumbnail)
+            return false;
+    return view->GetCellCount() > 0;
+}
+
+// Three raws (one marked) and a JPEG.
+void WriteFolder(const FTempDiskFolder& folder)
+{
+    ASSERT_TRUE(folder.WriteFile("a.q7f", Bytes(MakeRaw(RawOptions{.cols = 800, .rows = 600}))));
+    ASSERT_TRUE(folder.WriteFile("b.q7f", Bytes(MakeRaw(RawOptions{.markBits = 1}))));
+    ASSERT_TRUE(folder.WriteFile("c.q7f", Bytes(MakeRaw(RawOptions{}))));
+    ASSERT_TRUE(folder.WriteFile("d.jpg", Bytes(MakeJpeg(40, 30))));
+}
+
+// A folder's URL with or without its final slash.
+std::string Folder(const FWideString& url)
+{
+    std::string text = Utf8FromWide(url);
+    if (!text.empty() && text.back() == '/')
+        text.pop_back();
+    return text;
+}
+
+const std::vector<std::string> kFilters = {"MainWin.View.ShowAll", "MainWin.View.ShowMarked",
+                                           "MainWin.View.ShowUnmarked", "MainWin.View.ShowLocked",
+                                           "MainWin.View.ShowUnlocked"};
+const std::vector<std::string> kSorts = {"MainWin.View.SortName", "MainWin.View.SortDate",
+                                         "MainWin.View.SortSize", "MainWin.View.SortType",
+                                         "MainWin.View.SortResolution"};
+const std::vector<std::string> kSizes = {"MainWin.View.Small", "MainWin.View.Medium", "MainWin.View.Large",
+                                         "MainWin.View.Detailed"};
+const std::vector<std::string> kModes = {"MainWin.View.Computer", "MainWin.View.Camera"};
+
+} // namespace
+
+// Each group of the View menu ticks the one choice in force, whether it was chosen by the
+// menu, by its key or stored from the last run; choosing it again keeps it ticked.
+TEST(MainWindowJourneys, TheViewMenuTicksWhatIsInForce)
+{
+    FTempDiskFolder folder;
+    WriteFolder(folder);
+    FAppHarness harness;
+    ASSERT_TRUE(harness.WriteStateFile("<STATE><PERDATA Name=\"Rawbench.MainWin.WinMgr\" SortMethod=\"2\" "
+                                       "FilterMethod=\"3\"/></STATE>"));
+    harness.Start(
+        [&](FAppHarness& app) {
+            auto* view = dynamic_cast<FUiThumbnails*>(app.Object("MainWin.Thumbs"));
+            ASSERT_NE(view, nullptr);
+            EXPECT_EQ(Ticked(app, kFilters), std::vector<std::string>{"ShowUnmarked"});
+            EXPECT_EQ(Ticked(app, kSorts), std::vector<std::string>{"SortDate"});
+            EXPECT_EQ(Ticked(app, kSizes), std::vector<std::string>{"Medium"});
+            EXPECT_EQ(Ticked(app, kModes), std::vector<std::string>{"Computer"});
+
+            struct Step {
+                const char* what;
+                EOsKey key;
+                int value;
+                bool ctrl;
+                std::vector<std::string> group;
+                std::vector<std::string> ticked;
+            };
+            const Step steps[] = {
+                {"Ctrl+2 shows the marked", EOsKey::kDigit, '2', true, kFilters, {"ShowMarked"}},
+                {"Ctrl+2 again keeps it", EOsKey::kDigit, '2', true, kFilters, {"ShowMarked"}},
+                {"Ctrl+1 shows all", EOsKey::kDigit, '1', true, kFilters, {"ShowAll"}},
+                {"1 makes them small", EOsKey::kDigit, '1', false, kSizes, {"Small"}},
+                {"4 gives details", EOsKey::kDigit, '4', false, kSizes, {"Detailed"}},
+                {"F3 keeps the computer", EOsKey::kFunction, 3, false, kModes, {"Computer"}},
+            };
+            for (const Step& step : steps) {
+                SCOPED_TRACE(step.what);
+                ASSERT_TRUE(app.Key("MainWin", step.key, step.value, step.ctrl));
+                EXPECT_EQ(Ticked(app, step.group), step.ticked);
+            }
+            ASSERT_TRUE(app.Send("MainWin.View.SortSize", "Select"));
+            EXPECT_EQ(Ticked(app, kSorts), std::vector<std::string>{"SortSize"});
+            ASSERT_TRUE(app.Send("MainWin.View.SortSize", "Select"));
+            EXPECT_EQ(Ticked(app, kSorts), std::vector<std::string>{"SortSize"});
+            auto* browser = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
+            EXPECT_EQ(browser->GetList().m_nSortMethod, 3);
+            EXPECT_EQ(browser->GetList().m_nFilterMethod, 1);
+            app.Send("MainWin", "Close");
+        },
+        folder.GetPath());
+    EXPECT_TRUE(harness.BodyRan());
+}
+
+// Mark and Lock say what choosing them would do to the selected images, in the browser and
+// in the review window, and follow the language.
+TEST(MainWindowJourneys, MarkAndLockOfferTheirOpposite)
+{
+    FTempDiskFolder folder;
+    WriteFolder(folder);
+    FAppHarness harness;
+    harness.Start(
+        [&](FAppHarness& app) {
+            auto* browser = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
+            ASSERT_NE(browser, nullptr);
+            auto label = [&](const char* path) {
+                const FOsMenu::Item* item = Drawn(app, path);
+                return item ? Utf8FromWide(item->label) : std::string("<none>");
+            };
+            FWideString marked = folder.GetUrl("b.q7f");
+            FWideString plain = folder.GetUrl("a.q7f");
+            ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &marked));
+            EXPECT_EQ(label("MainWin.Image.Mark"), "Unmark");
+            EXPECT_EQ(label("MainWin.Image.Lock"), "Lock");
+            ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &plain));
+            EXPECT_EQ(label("MainWin.Image.Mark"), "Mark");
+            ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'L'));
+            ASSERT_TRUE(app.RunUntil([&] { return !browser->GetList().IsBatchRunning(); }, 1000));
+            EXPECT_EQ(label("MainWin.Image.Lock"), "Unlock");
+            ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'M'));
+            ASSERT_TRUE(app.RunUntil([&] { return !browser->GetList().IsBatchRunning(); }, 1000));
+            EXPECT_EQ(label("MainWin.Image.Mark"), "Unmark");
+
+            FWideString french("French");
+            ASSERT_TRUE(app.Send("MainWin.WinMgr", "SetLang", &french));
+            EXPECT_EQ(label("MainWin.Image.Mark"), "Retirer la marque");
+            FWideString english("English");
+            ASSERT_TRUE(app.Send("MainWin.WinMgr", "SetLang", &english));
+
+            // The review window's Image menu follows its own image.
+            ASSERT_TRUE(app.Send("MainWin.Thumbs", "DeselectAll"));
+            ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &marked));
+            ASSERT_TRUE(app.Send("MainWin.WinMgr", "ReviewImages"));
+            ASSERT_TRUE(app.Window("ReviewWin")->IsVisible());
+            EXPECT_TRUE(app.RunUntil([&] { return label("ReviewWin.Image.Mark") == "Unmark"; }, 300));
+            ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kLetter, 'M'));
+            EXPECT_EQ(label("ReviewWin.Image.Mark"), "Mark");
+            app.Send("MainWin", "Close");
+        },
+        folder.GetPath());
+    EXPECT_TRUE(harness.BodyRan());
+}
+
+// The information window shows the one selected image; with none or several it says so
+// and keeps nothing of the last image.
+TEST(MainWindowJourneys, TheInformationWindowFollowsTheSelection)
+{
+    FTempDiskFolder folder;
+    WriteFolder(folder);
+    FAppHarness harness;
+    harness.Start(
+        [&](FAppHarness& app) {
+            auto* rows = dynamic_cast<FUiFrame*>(app.Object("InformationWin.Rows"));
+            ASSERT_NE(rows, nullptr);
+            ASSERT_TRUE(app.Send("MainWin.WinMgr", "ShowInfoWindow"));
+            FWideString a = folder.GetUrl("a.q7f");
+            FWideString b = folder.GetUrl("b.q7f");
+            ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &a));
+            EXPECT_EQ(Shown(app, "InformationWin.HeadName"), "a.q7f");
+            EXPECT_TRUE(rows->IsVisible());
+
+            // The view's selection keys: all, then none.
+            ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'A', true));
+            EXPECT_EQ(Shown(app, "InformationWin.HeadName"), "Several images selected");
+            EXPECT_FALSE(rows->IsVisible());
+            ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'A', true, true));
+            EXPECT_EQ(Shown(app, "InformationWin.HeadName"), "No image selected");
+            EXPECT_FALSE(rows->IsVisible());
+
+            ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &b));
+            EXPECT_EQ(Shown(app, "InformationWin.HeadName"), "b.q7f");
+            EXPECT_TRUE(rows->IsVisible());
+            app.Send("MainWin", "Close");
+        },
+        folder.GetPath());
+    EXPECT_TRUE(harness.BodyRan());
+}
+
+// A second start hands over its path: the running browser opens that folder, selects and
+// reviews the image, and comes to the front. A path that names nothing it shows is said so,
+// and the browser stays as it was.
+TEST(MainWindowJourneys, ASecondStartHandsOverItsPath)
+{
+    FTempDiskFolder first, other;
+    WriteFolder(first);
+    ASSERT_TRUE(other.WriteFile("x.q7f", Bytes(MakeRaw(RawOptions{}))));
+    ASSERT_TRUE(other.WriteFile("y.q7f", Bytes(MakeRaw(RawOptions{}))));
+    ASSERT_TRUE(other.WriteFile("notes.txt", "no image"));
+    FAppHarness harness;
+    harness.Start(
+        [&](FAppHarness& app) {
+            auto* browser = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
+            auto* review = dynamic_cast<FUiReviewWindow*>(app.Object("ReviewWin.WinMgr"));
+            ASSERT_TRUE(browser && review);
+            auto handOver = [&](const std::string& path) {
+                FWideString native = WideFromUtf8(path);
+                app.App()->FireOpenPathEvent(&native);
+                app.App()->UiRelayMessage(FWideString("ShowMainWindow"), nullptr);
+            };
+            ASSERT_EQ(browser->GetDirectoryURL(), first.GetUrl());
+
+            struct Bad {
+                const char* what;
+                std::string path;
+            };
+            const Bad bad[] = {{"nothing there", other.GetPath() + "/gone.q7f"},
+                               {"a file of another kind", other.GetPath() + "/notes.txt"},
+                               {"an empty path", ""}};
+            for (const Bad& b : bad) {
+                SCOPED_TRACE(b.what);
+                handOver(b.path);
+                EXPECT_TRUE(app.Window("MessageWin")->IsVisible());
+                EXPECT_EQ(Shown(app, "MessageWin.Line1"), "This cannot be opened.");
+                EXPECT_EQ(browser->GetDirectoryURL(), first.GetUrl());
+                EXPECT_EQ(browser->GetList().GetCount(), 4);
+                EXPECT_FALSE(app.Window("ReviewWin")->IsVisible());
+                app.Send("MessageWin", "Hide");
+            }
+
+            app.Send("MainWin", "Hide");
+            handOver(other.GetPath() + "/y.q7f");
+            EXPECT_FALSE(app.Window("MessageWin")->IsVisible());
+            EXPECT_TRUE(app.Window("MainWin")->IsVisible());
+            EXPECT_EQ(Folder(browser->GetDirectoryURL()), Folder(other.GetUrl()));
+            EXPECT_EQ(browser->GetList().GetSelectedCount(), 1);
+            ASSERT_NE(browser->GetList().FirstSelected(), nullptr);
+            EXPECT_EQ(browser->GetList().FirstSelected()->m_usFileName, FWideString("y.q7f"));
+            EXPECT_TRUE(app.Window("ReviewWin")->IsVisible());
+            ASSERT_TRUE(app.RunUntil([&] { return review->GetEntry() != nullptr; }, 300));
+            EXPECT_EQ(review->GetEntry()->m_usFileName, FWideString("y.q7f"));
+
+            // A folder opens as the folder tree would open it.
+            app.Send("ReviewWin", "Hide");
+            handOver(first.GetPath());
+            EXPECT_EQ(browser->GetDirectoryURL(), first.GetUrl());
+            auto* view = dynamic_cast<FUiThumbnails*>(app.Object("MainWin.Thumbs"));
+            EXPECT_TRUE(app.RunUntil([&] { return AllThumbnailsShown(view); }, 3000));
+            EXPECT_EQ(view->GetCellCount(), 4);
+            EXPECT_FALSE(app.Window("ReviewWin")->IsVisible());
+            app.Send("MainWin", "Close");
+        },
+        first.GetPath());
+    EXPECT_TRUE(harness.BodyRan());
+    EXPECT_TRUE(harness.MessageBoxes().empty());
+}
