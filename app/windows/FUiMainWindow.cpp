@@ -968,6 +968,7 @@ void FUiMainWindow::priUpdateFolderTexts()
         priFireText(ON_COMPUTER_DIR_STORAGE_USED, blank);
         priFireInt(ON_SET_COMPUTER_IMAGES_TEXT, 0);
     }
+    priStatusTexts();
 }
 
 void FUiMainWindow::priPiece(FIUiMultiLangString* string, const char* fallback, FWideString& out) const
