@@ -12,8 +12,10 @@ packages=(
   # libraries the program calls
   zlib1g-dev libpng-dev libjpeg62-turbo-dev libtiff-dev liblcms2-dev
   libsdl2-dev libfreetype-dev libfontconfig-dev libusb-1.0-0-dev
-  # window tests
-  xvfb xauth
+  # window tests; xwininfo tells when a window is up
+  xvfb xauth x11-utils
+  # the desktop opener the program hands its user guide to
+  xdg-utils
   # fonts the text tests pin: a Latin face and a small Japanese and Korean fallback
   fonts-dejavu-core fonts-wqy-microhei
   # independent readers that tests run on our output files
