@@ -667,8 +667,10 @@ bool FUiMainWindow::priDispatch(const FWideString& message, void* data)
             GetApp() ? GetApp()->GetDisplayString(FWideString("UserGuidePDF")) : nullptr;
         const FWideString name =
             guide && guide->GetText() ? *guide->GetText() : FWideString("User Manual.pdf");
+        // Beside the program's script, where the install and the build put the guide.
+        const FWideString programFolder = GetApp() ? GetApp()->GetExecutableFolderURL() : FWideString();
         std::vector<FWideString> parts;
-        SplitURL(GetSpecialPathURL(0), parts);
+        SplitURL(programFolder.IsEmpty() ? GetSpecialPathURL(0) : programFolder, parts);
         FWideString escaped;
         EscapeURLChars(name, escaped);
         parts.push_back(escaped);

@@ -293,6 +293,7 @@ TEST(BrowsingJourney, UserGuideAndCopyRefusalsAreNotices)
     FTempDiskFolder folder;
     ASSERT_TRUE(WriteRaws(folder, {"a.q7f"}));
     FAppHarness harness;
+    ASSERT_TRUE(harness.RemoveScriptFile("Rawbench-User-Guide.html"));
     harness.Start([&](FAppHarness& app) {
         FGenericUiWindow* notice = app.Window("MessageWin");
         auto* line = dynamic_cast<FUiDynaString*>(app.Object("MessageWin.Line2"));

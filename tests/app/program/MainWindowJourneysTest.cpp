@@ -16,6 +16,7 @@
 #include "FHeadlessUiWindow.h"
 #include "FImageFileListEntry.h"
 #include "FOsMenuBar.h"
+#include "FSCDiskWin.h"
 #include "FTempDiskFolder.h"
 #include "FUiDynaString.h"
 #include "FUiFrame.h"
@@ -316,4 +317,49 @@ TEST(MainWindowJourneys, ASecondStartHandsOverItsPath)
         first.GetPath());
     EXPECT_TRUE(harness.BodyRan());
     EXPECT_TRUE(harness.MessageBoxes().empty());
+}
+
+// Help > User Guide (F1) hands the guide installed beside the program to the desktop's
+// opener; without an opener, or one that cannot show it, the user is told.
+TEST(MainWindowJourneys, HelpOpensTheGuideBesideTheProgram)
+{
+    struct Case {
+        const char* what;
+        int opener; // the launcher's result
+        const char* notice;
+    };
+    const Case cases[] = {
+        {"opened", 0, nullptr},
+        {"no program for the file", 3, "No program to open the guide was found (xdg-open)."},
+        {"no opener installed", -1, "No program to open the guide was found (xdg-open)."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> launched;
+        SetDiskLauncher([&](const FLaunchRequest& request) {
+            for (const std::string& arg : request.m_argv)
+                launched.push_back(arg);
+            return c.opener;
+        });
+        FAppHarness harness;
+        harness.Start([&](FAppHarness& app) {
+            ASSERT_TRUE(app.Key("MainWin", EOsKey::kFunction, 1));
+            ASSERT_EQ(launched.size(), 2u);
+            EXPECT_EQ(launched[0], "xdg-open");
+            EXPECT_EQ(launched[1], harness.ScriptPath("Rawbench-User-Guide.html"));
+            EXPECT_EQ(app.Window("MessageWin")->IsVisible(), c.notice != nullptr);
+            if (c.notice) {
+                EXPECT_EQ(Shown(app, "MessageWin.Line2"), c.notice);
+            }
+        });
+        SetDiskLauncher(nullptr);
+        EXPECT_TRUE(harness.BodyRan());
+    }
+    // The guide itself is written: what a user needs is in it.
+    std::string guide;
+    FAppHarness harness;
+    ASSERT_TRUE(harness.ReadScriptFile("Rawbench-User-Guide.html", guide));
+    for (const char* topic :
+         {"Browsing", "Reviewing", "Adjusting", "Saving", "Downloading", "Keyboard shortcuts"})
+        EXPECT_NE(guide.find(topic), std::string::npos) << topic;
 }
