@@ -18,11 +18,13 @@
 #include "FOsMenuBar.h"
 #include "FSCDiskWin.h"
 #include "FTempDiskFolder.h"
+#include "FUiCheckbox.h"
 #include "FUiDynaString.h"
 #include "FUiFrame.h"
 #include "FUiMainWindow.h"
 #include "FUiMenu.h"
 #include "FUiReviewWindow.h"
+#include "FUiScrollList.h"
 #include "FUiTextBox.h"
 #include "FUiThumbnails.h"
 
@@ -362,4 +364,61 @@ TEST(MainWindowJourneys, HelpOpensTheGuideBesideTheProgram)
     for (const char* topic :
          {"Browsing", "Reviewing", "Adjusting", "Saving", "Downloading", "Keyboard shortcuts"})
         EXPECT_NE(guide.find(topic), std::string::npos) << topic;
+}
+
+// The download dialog shows its chosen scope and what happens after the copy; the language
+// dialog shows the language in force.
+TEST(MainWindowJourneys, DialogsShowTheChoiceInForce)
+{
+    FTempDiskFolder folder;
+    WriteFolder(folder);
+    FAppHarness harness;
+    harness.Start(
+        [&](FAppHarness& app) {
+            auto* browser = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
+            ASSERT_NE(browser, nullptr);
+            auto on = [&](const char* path) {
+                auto* radio = dynamic_cast<FUiCheckbox*>(app.Object(path));
+                return radio && radio->GetState();
+            };
+            auto chosen = [&](std::initializer_list<const char*> paths) {
+                std::vector<std::string> names;
+                for (const char* path : paths)
+                    if (on(path))
+                        names.push_back(std::string(path).substr(std::string(path).rfind('.') + 1));
+                return names;
+            };
+            const auto scope = {"DownloadWin.All", "DownloadWin.Marked", "DownloadWin.Selected"};
+            const auto after = {"DownloadWin.Keep", "DownloadWin.Delete"};
+            app.Send("DownloadWin.WinMgr", "ImageFileList", browser->GetList().m_pHead);
+            ASSERT_TRUE(app.Send("DownloadWin", "Show"));
+            EXPECT_EQ(chosen(scope), std::vector<std::string>{"All"});
+            EXPECT_EQ(chosen(after), std::vector<std::string>{"Keep"});
+            ASSERT_TRUE(app.Click("DownloadWin.Marked"));
+            EXPECT_EQ(chosen(scope), std::vector<std::string>{"Marked"});
+            ASSERT_TRUE(app.Click("DownloadWin.Delete"));
+            EXPECT_EQ(chosen(after), std::vector<std::string>{"Delete"});
+            ASSERT_TRUE(app.Click("DownloadWin.Keep"));
+            EXPECT_EQ(chosen(after), std::vector<std::string>{"Keep"});
+            ASSERT_TRUE(app.Click("DownloadWin.Cancel"));
+
+            auto highlighted = [&] {
+                auto* list = dynamic_cast<FUiScrollList*>(app.Object("LanguageWin.Languages"));
+                for (FUiScrollListItem* item = list ? list->GetFirstItem() : nullptr; item; item = item->next)
+                    if (item->selected)
+                        return Utf8FromWide(item->identifier);
+                return std::string("<none>");
+            };
+            ASSERT_TRUE(app.Send("MainWin.File.Language", "Select"));
+            ASSERT_TRUE(app.Window("LanguageWin")->IsVisible());
+            EXPECT_EQ(highlighted(), "English");
+            ASSERT_TRUE(app.Click("LanguageWin.OK"));
+            FWideString german("German");
+            ASSERT_TRUE(app.Send("MainWin.WinMgr", "SetLang", &german));
+            ASSERT_TRUE(app.Send("MainWin.File.Language", "Select"));
+            EXPECT_EQ(highlighted(), "German");
+            app.Send("MainWin", "Close");
+        },
+        folder.GetPath());
+    EXPECT_TRUE(harness.BodyRan());
 }
