@@ -1351,7 +1351,10 @@ void FGenericUiWindow::SetChildrenEnabled(bool enable)
 void FGenericUiWindow::KeyEvent(uint16_t code, bool ctrl, bool shift)
 {
     if (code == 27) {
-        UiRelayMessage(FWideString("Close"), nullptr);
+        // Escape closes what can be closed without losing anything: a dialog or a window that
+        // hides. A window whose closing ends the program is never one stray key from quitting.
+        if (m_bHideOnClose || m_bMessageOnClose || !m_bQuitOnDestroy)
+            UiRelayMessage(FWideString("Close"), nullptr);
         return;
     }
     if (ctrl && shift && code == 6) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "FDebugTrace.h"
+#include "FGenericUiWindow.h"
 #include "FIUiApp.h"
 #include "FIUiPixmap.h"
 #include "FImageFileList.h"
@@ -528,6 +529,26 @@ TEST(ThumbnailsDraw, BackgroundFrameAndImage)
     EXPECT_EQ(t.Pixel(27, 27), "1,200,1");
     EXPECT_EQ(t.Pixel(7, 8), kLargeFrame);
     EXPECT_EQ(t.Pixel(28, 27), kLargeFrame);
+}
+
+// Only what changed is redrawn after a removal: the place the last cell left must be among
+// it, or a ghost of that cell stays until the whole window is drawn again.
+TEST(ThumbnailsDraw, ARemovalRedrawsThePlaceTheLastCellLeft)
+{
+    ListRun t(3);
+    const FRect last = t.view->GetCell(2)->rect;
+    const int x = last.left + 4, y = last.top + 4;
+    EXPECT_EQ(t.Pixel(x, y), kLargeFrame);
+    FImageFileListEntry a = ThumbRun::Entry("a");
+    t.Send("RemoveThumbnail", &a);
+    auto* window = dynamic_cast<FGenericUiWindow*>(t.run->GetApp()->FindUiWindow(FWideString("W")));
+    ASSERT_NE(window, nullptr);
+    window->UpdateIfInvalid();
+    FUiColor colour;
+    window->GetWindowPixmap()->GetPixel(x, y, colour);
+    EXPECT_EQ(std::to_string(colour.red) + "," + std::to_string(colour.green) + "," +
+                  std::to_string(colour.blue),
+              kFill);
 }
 
 TEST(ThumbnailsDraw, StateIconsAndHighlight)

@@ -19,6 +19,7 @@
 #include "FSCDiskWin.h"
 #include "FTempDiskFolder.h"
 #include "FUiCheckbox.h"
+#include "FUiDirectoryWindow.h"
 #include "FUiDynaString.h"
 #include "FUiFrame.h"
 #include "FUiMainWindow.h"
@@ -417,6 +418,62 @@ TEST(MainWindowJourneys, DialogsShowTheChoiceInForce)
             ASSERT_TRUE(app.Send("MainWin.WinMgr", "SetLang", &german));
             ASSERT_TRUE(app.Send("MainWin.File.Language", "Select"));
             EXPECT_EQ(highlighted(), "German");
+            app.Send("MainWin", "Close");
+        },
+        folder.GetPath());
+    EXPECT_TRUE(harness.BodyRan());
+}
+
+// Escape closes menus and dialogs; in the browser itself it does nothing, so that Quit is
+// never one stray key away.
+TEST(MainWindowJourneys, EscapeClosesDialogsButNeverQuits)
+{
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) {
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kEscape));
+        app.RunUntil([] { return GetHeadlessDesktop().quit; }, 20);
+        EXPECT_FALSE(GetHeadlessDesktop().quit);
+        EXPECT_TRUE(app.Window("MainWin")->IsVisible());
+
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectLanguage"));
+        ASSERT_TRUE(app.Window("LanguageWin")->IsVisible());
+        ASSERT_TRUE(app.Key("LanguageWin", EOsKey::kEscape));
+        EXPECT_FALSE(app.Window("LanguageWin")->IsVisible());
+        EXPECT_FALSE(GetHeadlessDesktop().quit);
+
+        // Quit itself still asks nothing.
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'Q', true));
+        EXPECT_TRUE(app.RunUntil([] { return GetHeadlessDesktop().quit; }, 20));
+    });
+    EXPECT_TRUE(harness.BodyRan());
+}
+
+// The folder chooser opens where the user is: the save dialog's folder when it has one, the
+// browsed folder otherwise; never at the top of the file system.
+TEST(MainWindowJourneys, TheFolderChooserStartsAtTheImagesFolder)
+{
+    FTempDiskFolder folder, elsewhere;
+    WriteFolder(folder);
+    FAppHarness harness;
+    harness.Start(
+        [&](FAppHarness& app) {
+            auto* chooser = dynamic_cast<FUiDirectoryWindow*>(app.Object("DirectoryWin.WinMgr"));
+            ASSERT_NE(chooser, nullptr);
+            ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'S', true));
+            ASSERT_TRUE(app.Window("SaveImagesWin")->IsVisible());
+            FWideString empty;
+            ASSERT_TRUE(app.Send("SaveImagesWin.DstDir", "SetText", &empty));
+            ASSERT_TRUE(app.Click("SaveImagesWin.Browse"));
+            ASSERT_TRUE(app.Window("DirectoryWin")->IsVisible());
+            EXPECT_EQ(Folder(chooser->GetURL()), Folder(folder.GetUrl()));
+            ASSERT_TRUE(app.Click("DirectoryWin.Cancel"));
+
+            FWideString native = WideFromUtf8(elsewhere.GetPath());
+            ASSERT_TRUE(app.Send("SaveImagesWin.DstDir", "SetText", &native));
+            ASSERT_TRUE(app.Click("SaveImagesWin.Browse"));
+            EXPECT_EQ(Folder(chooser->GetURL()), Folder(elsewhere.GetUrl()));
+            ASSERT_TRUE(app.Click("DirectoryWin.Cancel"));
+            app.Send("SaveImagesWin", "Hide");
             app.Send("MainWin", "Close");
         },
         folder.GetPath());
