@@ -479,3 +479,32 @@ TEST(MainWindowJourneys, TheFolderChooserStartsAtTheImagesFolder)
         folder.GetPath());
     EXPECT_TRUE(harness.BodyRan());
 }
+
+// Home and End in the grid choose the first and the last image.
+TEST(MainWindowJourneys, HomeAndEndChooseTheFirstAndLastImage)
+{
+    FTempDiskFolder folder;
+    WriteFolder(folder);
+    FAppHarness harness;
+    harness.Start(
+        [&](FAppHarness& app) {
+            auto* view = dynamic_cast<FUiThumbnails*>(app.Object("MainWin.Thumbs"));
+            auto* browser = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
+            ASSERT_TRUE(view && browser);
+            ASSERT_TRUE(app.RunUntil([&] { return view->GetCellCount() == 4; }, 3000));
+            ASSERT_TRUE(app.Click("MainWin.Thumbs"));
+            auto chosen = [&] {
+                const FImageFileListEntry* entry = browser->GetList().FirstSelected();
+                return browser->GetList().GetSelectedCount() == 1 && entry ? Utf8FromWide(entry->m_usFileName)
+                                                                           : std::string("<not one>");
+            };
+            ASSERT_TRUE(app.Key("MainWin", EOsKey::kEnd));
+            EXPECT_EQ(chosen(), "d.jpg");
+            ASSERT_TRUE(app.Key("MainWin", EOsKey::kHome));
+            EXPECT_EQ(chosen(), "a.q7f");
+            EXPECT_EQ(Shown(app, "InformationWin.HeadName"), "a.q7f");
+            app.Send("MainWin", "Close");
+        },
+        folder.GetPath());
+    EXPECT_TRUE(harness.BodyRan());
+}
