@@ -508,3 +508,41 @@ TEST(MainWindowJourneys, HomeAndEndChooseTheFirstAndLastImage)
         folder.GetPath());
     EXPECT_TRUE(harness.BodyRan());
 }
+
+// The status bar names its numbers, counts what the filter shows and what is selected, in
+// the words and decimal mark of the language.
+TEST(MainWindowJourneys, TheStatusBarNamesItsNumbers)
+{
+    FTempDiskFolder folder;
+    WriteFolder(folder);
+    FAppHarness harness;
+    harness.Start(
+        [&](FAppHarness& app) {
+            const std::string images = Shown(app, "MainWin.StatusImages");
+            EXPECT_EQ(images.rfind("4 images (", 0), 0u) << images;
+            EXPECT_EQ(images.find("shown"), std::string::npos) << images;
+            EXPECT_EQ(Shown(app, "MainWin.StatusSelection"), "");
+            ASSERT_TRUE(app.Key("MainWin", EOsKey::kDigit, '2', true));
+            EXPECT_NE(Shown(app, "MainWin.StatusImages").find("), 1 shown"), std::string::npos)
+                << Shown(app, "MainWin.StatusImages");
+            ASSERT_TRUE(app.Key("MainWin", EOsKey::kDigit, '1', true));
+            ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'A', true));
+            EXPECT_EQ(Shown(app, "MainWin.StatusSelection").rfind("4 selected (", 0), 0u)
+                << Shown(app, "MainWin.StatusSelection");
+
+            FWideString german("German");
+            ASSERT_TRUE(app.Send("MainWin.WinMgr", "SetLang", &german));
+            const std::string bilder = Shown(app, "MainWin.StatusImages");
+            EXPECT_EQ(bilder.rfind("4 Bilder (", 0), 0u) << bilder;
+            // "12.3 KB" reads "12,3 KB" in German.
+            std::string decimal = images;
+            for (size_t i = 1; i + 1 < decimal.size(); ++i)
+                if (decimal[i] == '.' && isdigit(decimal[i - 1]) && isdigit(decimal[i + 1]))
+                    decimal[i] = ',';
+            ASSERT_NE(decimal, images) << "the size has no decimals to show";
+            EXPECT_EQ(bilder.substr(bilder.find('(')), decimal.substr(decimal.find('(')));
+            app.Send("MainWin", "Close");
+        },
+        folder.GetPath());
+    EXPECT_TRUE(harness.BodyRan());
+}
