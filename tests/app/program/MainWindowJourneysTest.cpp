@@ -546,3 +546,42 @@ TEST(MainWindowJourneys, TheStatusBarNamesItsNumbers)
         folder.GetPath());
     EXPECT_TRUE(harness.BodyRan());
 }
+
+// Choosing another language keeps the folder, the selection and the view as they were.
+TEST(MainWindowJourneys, ALanguageSwitchKeepsTheSelection)
+{
+    FTempDiskFolder folder, other;
+    WriteFolder(folder);
+    ASSERT_TRUE(other.WriteFile("z.q7f", Bytes(MakeRaw(RawOptions{}))));
+    FAppHarness harness;
+    // The last run browsed another folder: the switch must not go back to it.
+    ASSERT_TRUE(harness.WriteStateFile("<STATE><PERDATA Name=\"Rawbench.MainWin.WinMgr\" DirectoryURL=\"" +
+                                       Utf8FromWide(other.GetUrl()) + "\"/></STATE>"));
+    harness.Start([&](FAppHarness& app) {
+        auto* view = dynamic_cast<FUiThumbnails*>(app.Object("MainWin.Thumbs"));
+        auto* browser = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
+        ASSERT_TRUE(view && browser);
+        FWideString url = folder.GetUrl();
+        ASSERT_TRUE(app.Send("MainWin.Folders", "SelectDir", &url));
+        ASSERT_TRUE(
+            app.RunUntil([&] { return AllThumbnailsShown(view) && view->GetCellCount() == 4; }, 3000));
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'A', true));
+        ASSERT_EQ(browser->GetList().GetSelectedCount(), 4);
+
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectLanguage"));
+        FWideString french("French");
+        app.Send("LanguageWin.Languages", "SelectID", &french);
+        ASSERT_TRUE(app.Click("LanguageWin.OK"));
+        app.RunUntil([] { return false; }, 20);
+        EXPECT_EQ(Folder(browser->GetDirectoryURL()), Folder(folder.GetUrl()));
+        EXPECT_EQ(browser->GetList().GetSelectedCount(), 4);
+        int selectedCells = 0;
+        for (ThumbnailCell* cell = view->GetFirstCell(); cell; cell = cell->next)
+            selectedCells += cell->entry->m_bSelected ? 1 : 0;
+        EXPECT_EQ(selectedCells, 4);
+        EXPECT_EQ(Shown(app, "MainWin.StatusSelection").rfind("4 sélectionnées", 0), 0u)
+            << Shown(app, "MainWin.StatusSelection");
+        app.Send("MainWin", "Close");
+    });
+    EXPECT_TRUE(harness.BodyRan());
+}
