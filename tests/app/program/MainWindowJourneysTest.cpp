@@ -18,6 +18,7 @@
 #include "FOsMenuBar.h"
 #include "FSCDiskWin.h"
 #include "FTempDiskFolder.h"
+#include "FUiButton.h"
 #include "FUiCheckbox.h"
 #include "FUiDirectoryWindow.h"
 #include "FUiDynaString.h"
@@ -581,6 +582,49 @@ TEST(MainWindowJourneys, ALanguageSwitchKeepsTheSelection)
         EXPECT_EQ(selectedCells, 4);
         EXPECT_EQ(Shown(app, "MainWin.StatusSelection").rfind("4 sélectionnées", 0), 0u)
             << Shown(app, "MainWin.StatusSelection");
+        app.Send("MainWin", "Close");
+    });
+    EXPECT_TRUE(harness.BodyRan());
+}
+
+// A pointer resting on a toolbar button shows what it does, in the language in force, in the
+// browser and in the review window; moving on or pressing takes the tip away.
+TEST(MainWindowJourneys, ToolbarButtonsExplainThemselves)
+{
+    FAppHarness harness;
+    harness.SetStartLanguage("German");
+    harness.Start([&](FAppHarness& app) {
+        struct Case {
+            const char* window;
+            const char* button;
+            const char* tip;
+        };
+        const Case cases[] = {{"MainWin", "Download", "Von der Kamera laden..."},
+                              {"MainWin", "Info", "Informationen"},
+                              {"ReviewWin", "Palette", "Korrekturpalette"}};
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.button);
+            FGenericUiWindow* window = app.Window(c.window);
+            app.Send(c.window, "Show");
+            auto* os = dynamic_cast<FHeadlessUiWindow*>(window->GetOsWindow());
+            auto* button = dynamic_cast<FUiButton*>(app.Object(std::string(c.window) + "." + c.button));
+            ASSERT_TRUE(os && button);
+            FWideString tip;
+            ASSERT_TRUE(button->GetToolTip(tip));
+            EXPECT_EQ(Utf8FromWide(tip), c.tip);
+            const FRect r = button->GetRect();
+            os->InjectMouseMove((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+            HeadlessPumpUntilIdle();
+            app.RunUntil([] { return false; }, 20);
+            EXPECT_EQ(window->GetToolTipRect().Width(), 0) << "not at once";
+            ASSERT_TRUE(app.RunUntil([&] { return window->GetToolTipRect().Width() > 0; }, 100));
+            const FRect shown = window->GetToolTipRect();
+            EXPECT_GE(shown.top, r.bottom) << "below the pointer, clear of the button";
+            EXPECT_EQ(os->GetPixel(shown.left + 2, shown.top + 2), 0xFF3C3C3Cu);
+            os->InjectMouseMove(r.left + 400, r.bottom + 300);
+            HeadlessPumpUntilIdle();
+            EXPECT_TRUE(app.RunUntil([&] { return window->GetToolTipRect().Width() == 0; }, 10));
+        }
         app.Send("MainWin", "Close");
     });
     EXPECT_TRUE(harness.BodyRan());
