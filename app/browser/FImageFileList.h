@@ -206,9 +206,14 @@ public:
 
 private:
     friend int ScanThreadMain(void* list);
+
+public:
+    // A folder read under way (defined with the list's code).
     struct FolderRead;
 
-    std::unique_ptr<FolderRead> priOpenRead(FIPManager* pool, const FWideString& folderURL, bool scan);
+private:
+    std::unique_ptr<FolderRead> priOpenRead(FIPManager* pool, const FWideString& folderURL, bool scan,
+                                            bool listOnThread);
     std::unique_ptr<FImageFileListEntry> priReadOne(const FolderRead& read, const FWideString& name);
     void priFinishRead();
 

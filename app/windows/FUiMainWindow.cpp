@@ -166,6 +166,23 @@ const char* const kPanelKeys[] = {"InfoWindowVisible",
 // Placeholder address of the raw format's help page; a state file may name another.
 constexpr const char* kDefaultHelpURL = "https://example.invalid/q7f/help";
 
+// The folder tree names a folder with a final "/", a path given on the command line without:
+// one folder either way, read once.
+bool SameFolder(const FWideString& a, const FWideString& b)
+{
+    auto length = [](const FWideString& url) {
+        int n = url.GetLength();
+        return n > 0 && url.GetBuffer()[n - 1] == u'/' ? n - 1 : n;
+    };
+    const int n = length(a);
+    if (n != length(b))
+        return false;
+    // The range is inclusive: its last unit is at n - 1.
+    const FWideString left(a.GetBuffer(), a.GetBuffer() + n - 1);
+    const FWideString right(b.GetBuffer(), b.GetBuffer() + n - 1);
+    return left.CompareNoCase(right.GetBuffer()) == 0;
+}
+
 // A stored method outside 1..5 (a hand-edited or damaged state file) gives the first.
 int SaneMethod(int method)
 {
@@ -237,7 +254,7 @@ void FUiMainWindow::priStartUp()
     if (!argumentUsed) {
         priFireText(ON_SET_URL, folder);
         // Without a folder tree to bounce it back, the folder is shown directly.
-        if (!m_bCameraMode && !folder.IsEmpty() && folder.CompareNoCase(m_usDirectoryURL.GetBuffer()) != 0)
+        if (!m_bCameraMode && !folder.IsEmpty() && !SameFolder(folder, m_usDirectoryURL))
             priShowFolder(folder);
     }
     priFire(ON_QUERY_AUTO_LAUNCH_STATE, &m_bAutoLaunch);
@@ -287,7 +304,7 @@ bool FUiMainWindow::priOpenPath(const FWideString& nativePath, bool reviewAtOnce
     FWideString folder;
     JoinURL(parts, folder, false);
     priFireText(ON_SET_URL, folder);
-    if (m_bCameraMode || folder.CompareNoCase(m_usDirectoryURL.GetBuffer()) != 0) {
+    if (m_bCameraMode || !SameFolder(folder, m_usDirectoryURL)) {
         m_usDirectoryURL = folder;
         priShowComputerImages();
     }
@@ -706,7 +723,7 @@ bool FUiMainWindow::priDispatch(const FWideString& message, void* data)
 
 void FUiMainWindow::priShowFolder(const FWideString& url)
 {
-    if (url.IsEmpty() || (!m_bCameraMode && url.CompareNoCase(m_usDirectoryURL.GetBuffer()) == 0))
+    if (url.IsEmpty() || (!m_bCameraMode && SameFolder(url, m_usDirectoryURL)))
         return;
     m_bCameraMode = false;
     priFireBool(ON_CAMERA_SELECTED, false);

@@ -29,6 +29,7 @@
 #include "FUiScrollList.h"
 #include "FUiTextBox.h"
 #include "FUiThumbnails.h"
+#include "StorageClassRegistry.h"
 
 using namespace browsertest;
 
@@ -276,7 +277,7 @@ TEST(MainWindowJourneys, ASecondStartHandsOverItsPath)
                 app.App()->FireOpenPathEvent(&native);
                 app.App()->UiRelayMessage(FWideString("ShowMainWindow"), nullptr);
             };
-            ASSERT_EQ(browser->GetDirectoryURL(), first.GetUrl());
+            ASSERT_EQ(Folder(browser->GetDirectoryURL()), Folder(first.GetUrl()));
 
             struct Bad {
                 const char* what;
@@ -290,7 +291,7 @@ TEST(MainWindowJourneys, ASecondStartHandsOverItsPath)
                 handOver(b.path);
                 EXPECT_TRUE(app.Window("MessageWin")->IsVisible());
                 EXPECT_EQ(Shown(app, "MessageWin.Line1"), "This cannot be opened.");
-                EXPECT_EQ(browser->GetDirectoryURL(), first.GetUrl());
+                EXPECT_EQ(Folder(browser->GetDirectoryURL()), Folder(first.GetUrl()));
                 EXPECT_EQ(browser->GetList().GetCount(), 4);
                 EXPECT_FALSE(app.Window("ReviewWin")->IsVisible());
                 app.Send("MessageWin", "Hide");
@@ -311,7 +312,7 @@ TEST(MainWindowJourneys, ASecondStartHandsOverItsPath)
             // A folder opens as the folder tree would open it.
             app.Send("ReviewWin", "Hide");
             handOver(first.GetPath());
-            EXPECT_EQ(browser->GetDirectoryURL(), first.GetUrl());
+            EXPECT_EQ(Folder(browser->GetDirectoryURL()), Folder(first.GetUrl()));
             auto* view = dynamic_cast<FUiThumbnails*>(app.Object("MainWin.Thumbs"));
             EXPECT_TRUE(app.RunUntil([&] { return AllThumbnailsShown(view); }, 3000));
             EXPECT_EQ(view->GetCellCount(), 4);
@@ -627,5 +628,27 @@ TEST(MainWindowJourneys, ToolbarButtonsExplainThemselves)
         }
         app.Send("MainWin", "Close");
     });
+    EXPECT_TRUE(harness.BodyRan());
+}
+
+// A folder given with or without its final "/" is one folder: choosing it again in the tree
+// reads nothing again.
+TEST(MainWindowJourneys, AFolderIsReadOnceWhateverItsSpelling)
+{
+    FTempDiskFolder folder;
+    WriteFolder(folder);
+    FAppHarness harness;
+    harness.Start(
+        [&](FAppHarness& app) {
+            ASSERT_TRUE(app.Watch("MainWin.WinMgr", "ON_NEW_THUMBNAIL_LIST"));
+            for (const std::string& spelling : {folder.GetPath(), folder.GetPath() + "/"}) {
+                FWideString url;
+                ASSERT_TRUE(NativePathToURL(WideFromUtf8(spelling), url));
+                ASSERT_TRUE(app.Send("MainWin.WinMgr", "DirSelected", &url));
+            }
+            EXPECT_TRUE(app.Log().empty());
+            app.Send("MainWin", "Close");
+        },
+        folder.GetPath());
     EXPECT_TRUE(harness.BodyRan());
 }
