@@ -520,6 +520,13 @@ TEST(MainWindowJourneys, TheStatusBarNamesItsNumbers)
     FAppHarness harness;
     harness.Start(
         [&](FAppHarness& app) {
+            // Each text has its own place: the image's line stretches between the counts.
+            const FRect left = app.Object("MainWin.StatusImages")->GetRect();
+            const FRect line = app.Object("MainWin.ImageInfo")->GetRect();
+            const FRect right = app.Object("MainWin.StatusSelection")->GetRect();
+            EXPECT_LE(left.right, line.left);
+            EXPECT_LE(line.right, right.left);
+            EXPECT_GT(line.Width(), 400);
             const std::string images = Shown(app, "MainWin.StatusImages");
             EXPECT_EQ(images.rfind("4 images (", 0), 0u) << images;
             EXPECT_EQ(images.find("shown"), std::string::npos) << images;
