@@ -760,3 +760,13 @@ FImageFileListEntry* FImageFileList::GetNextVisible(const FImageFileListEntry* e
             return e;
     return nullptr;
 }
+
+FWideString ByteSizeInParentheses(int64_t bytes)
+{
+    FWideString size;
+    size.SetByteSize(bytes);
+    FWideString text("(");
+    text += size;
+    text += ")";
+    return text;
+}

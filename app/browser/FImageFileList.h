@@ -78,6 +78,8 @@ bool IsImageFileName(const FWideString& name);
 // Files of a folder that count as images and are not empty; false when the folder cannot
 // be opened.
 bool CountImageFilesInFolder(const FWideString& folderURL, int* count, int64_t* bytes);
+// A byte total as the counts show it: "(12.3 MB)".
+FWideString ByteSizeInParentheses(int64_t bytes);
 
 class FImageFileList
 {

@@ -1056,11 +1056,8 @@ void FUiMainWindow::priStatusTexts()
             images += " ";
             images += priWord(m_pOnCameraWord, "on the camera");
         }
-        FWideString bytes;
-        bytes.SetByteSize(all.m_nBytes);
-        images += " (";
-        images += bytes;
-        images += ")";
+        images += " ";
+        images += ByteSizeInParentheses(all.m_nBytes);
         if (visible.m_nCount != all.m_nCount) {
             FWideString shown;
             shown.Format(", %d ", visible.m_nCount);
@@ -1072,11 +1069,8 @@ void FUiMainWindow::priStatusTexts()
     if (selected.m_nCount > 0) {
         selection.Format("%d ", selected.m_nCount);
         selection += priWord(m_pSelectedWord, "selected");
-        FWideString bytes;
-        bytes.SetByteSize(selected.m_nBytes);
-        selection += " (";
-        selection += bytes;
-        selection += ")";
+        selection += " ";
+        selection += ByteSizeInParentheses(selected.m_nBytes);
     }
     UseLocalDecimalMark(GetApp(), images);
     UseLocalDecimalMark(GetApp(), selection);

@@ -53,6 +53,17 @@ struct Folder {
     FWideString url;
 };
 
+// The test folder's URL, with its final slash.
+FWideString FolderURL(rawtest::RawTestFolder& files)
+{
+    std::vector<FWideString> parts;
+    SplitURL(files.URL("x"), parts);
+    parts.pop_back();
+    FWideString url;
+    JoinURL(parts, url, true);
+    return url;
+}
+
 Folder& Samples()
 {
     static Folder* made = [] {
@@ -73,10 +84,7 @@ Folder& Samples()
             file.Top().AddImage(section);
             f->files.Write("R" + std::to_string(i) + ".q7f", file.Build());
         }
-        std::vector<FWideString> parts;
-        SplitURL(f->files.URL("x"), parts);
-        parts.pop_back();
-        JoinURL(parts, f->url, true);
+        f->url = FolderURL(f->files);
         return f;
     }();
     return *made;
@@ -198,10 +206,7 @@ Folder& ManyFiles()
             else
                 f->files.Write("S" + std::to_string(i) + ".xmp", rawtest::Bytes{'x'});
         }
-        std::vector<FWideString> parts;
-        SplitURL(f->files.URL("x"), parts);
-        parts.pop_back();
-        JoinURL(parts, f->url, true);
+        f->url = FolderURL(f->files);
         return f;
     }();
     return *made;

@@ -40,6 +40,7 @@
 #include "FUiIpObjectRequest.h"
 #include "FUiProgressWindow.h"
 #include "SimCamera.h"
+#include "SimCameraTest.h"
 #include "SimUsbDriver.h"
 #include "StorageClassRegistry.h"
 
@@ -51,12 +52,6 @@ constexpr int kLocked[] = {7, 77, 177};
 // Card attributes: bit 0 locked, bit 1 not yet transferred.
 constexpr uint32_t kLockedNew = 3;
 constexpr uint32_t kLockedTransferred = 1;
-
-SimCamera::Bytes Words(uint32_t a, uint32_t b)
-{
-    return {uint8_t(a), uint8_t(a >> 8), uint8_t(a >> 16), uint8_t(a >> 24),
-            uint8_t(b), uint8_t(b >> 8), uint8_t(b >> 16), uint8_t(b >> 24)};
-}
 
 std::string ImagePath(int i)
 {
@@ -79,36 +74,20 @@ rawtest::Bytes CardImage(int i)
     return browsertest::MakeRaw(options);
 }
 
-// The camera's clock runs on the test's time: its polls never sleep for real.
-class CameraJourneyTest : public ::testing::Test
+class CameraJourneyTest : public SimCameraTest
 {
 protected:
     void SetUp() override
     {
-        CamLinkResetForTests();
-        CamSetClockHooks({[this] { return m_dNow; }, [this](int ms) { m_dNow += ms / 1000.0; }});
-        m_camera.AddFile("/dev/CF", Words(1000000, 400000), SimCamera::kDefaultFlags | kCamStatusWholeFile);
-        m_camera.AddFile("/dev/Battery", SimCamera::Bytes{0x08, 0, 0, 0},
-                         SimCamera::kDefaultFlags | kCamStatusWholeFile);
+        SimCameraTest::SetUp();
         for (int i = 1; i <= kImages; ++i) {
             const rawtest::Bytes raw = CardImage(i);
             m_camera.AddFile(ImagePath(i), SimCamera::Bytes(raw.begin(), raw.end()));
             if (IsLocked(i))
                 m_camera.SetAttributes(ImagePath(i), kLockedNew);
         }
-        m_driver.Install();
+        Plug();
     }
-    void TearDown() override
-    {
-        CamLinkShutdown();
-        UsbSetDriverFactory({});
-        CamSetClockHooks({});
-        CamLinkResetForTests();
-    }
-
-    double m_dNow = 1000;
-    SimCamera m_camera;
-    SimUsbDriver m_driver{m_camera};
 };
 
 // A raw image of a few megabytes, copied in many pieces.

@@ -27,22 +27,12 @@
 #include "FUiMultiLangString.h"
 #include "FUiTextArray.h"
 #include "FUiTextBox.h"
-#include "SimCamera.h"
-#include "SimUsbDriver.h"
+#include "SimCameraTest.h"
 
 namespace
 {
 
 constexpr uint32_t kCameraClock = 1700000000;
-
-SimCamera::Bytes Words(std::initializer_list<uint32_t> words)
-{
-    SimCamera::Bytes bytes;
-    for (uint32_t w : words)
-        for (int shift = 0; shift < 32; shift += 8)
-            bytes.push_back(uint8_t(w >> shift));
-    return bytes;
-}
 
 uint32_t Word(const SimCamera::Bytes& bytes)
 {
@@ -82,33 +72,19 @@ bool Enabled(FAppHarness& app, const char* path)
     return button && button->GetState() != FUiButton::kDisabled;
 }
 
-class CameraModesJourney : public ::testing::Test
+class CameraModesJourney : public SimCameraTest
 {
 protected:
     void SetUp() override
     {
-        CamLinkResetForTests();
-        CamSetClockHooks({[this] { return m_dNow; }, [this](int ms) { m_dNow += ms / 1000.0; }});
-        m_camera.AddFile("/dev/CF", Words({1000000, 400000}), SimCamera::kDefaultFlags | kCamStatusWholeFile);
-        m_camera.AddFile("/dev/Battery", Words({0x08}), SimCamera::kDefaultFlags | kCamStatusWholeFile);
+        SimCameraTest::SetUp();
         m_camera.AddFile("/dev/Time", Words({kCameraClock}), SimCamera::kDefaultFlags | kCamStatusWholeFile);
         const std::string raw = Raw();
         for (const char* name :
              {"/cf/images/IMG_0001.q7f", "/cf/images/IMG_0002.q7f", "/cf/images/IMG_0003.q7f"})
             m_camera.AddFile(name, SimCamera::Bytes(raw.begin(), raw.end()));
-        m_driver.Install();
+        Plug();
     }
-    void TearDown() override
-    {
-        CamLinkShutdown();
-        UsbSetDriverFactory({});
-        CamSetClockHooks({});
-        CamLinkResetForTests();
-    }
-
-    double m_dNow = 1000;
-    SimCamera m_camera;
-    SimUsbDriver m_driver{m_camera};
 };
 
 } // namespace
