@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,16 @@ std::string Folder(const FWideString& url)
     return text;
 }
 
+// Starts the program on a folder of WriteFolder's images and runs the body inside it.
+void RunOnFolder(const std::function<void(FAppHarness&, const FTempDiskFolder&)>& body)
+{
+    FTempDiskFolder folder;
+    WriteFolder(folder);
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) { body(app, folder); }, folder.GetPath());
+    EXPECT_TRUE(harness.BodyRan());
+}
+
 const std::vector<std::string> kFilters = {"MainWin.View.ShowAll", "MainWin.View.ShowMarked",
                                            "MainWin.View.ShowUnmarked", "MainWin.View.ShowLocked",
                                            "MainWin.View.ShowUnlocked"};
@@ -176,84 +187,72 @@ TEST(MainWindowJourneys, TheViewMenuTicksWhatIsInForce)
 // in the review window, and follow the language.
 TEST(MainWindowJourneys, MarkAndLockOfferTheirOpposite)
 {
-    FTempDiskFolder folder;
-    WriteFolder(folder);
-    FAppHarness harness;
-    harness.Start(
-        [&](FAppHarness& app) {
-            auto* browser = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
-            ASSERT_NE(browser, nullptr);
-            auto label = [&](const char* path) {
-                const FOsMenu::Item* item = Drawn(app, path);
-                return item ? Utf8FromWide(item->label) : std::string("<none>");
-            };
-            FWideString marked = folder.GetUrl("b.q7f");
-            FWideString plain = folder.GetUrl("a.q7f");
-            ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &marked));
-            EXPECT_EQ(label("MainWin.Image.Mark"), "Unmark");
-            EXPECT_EQ(label("MainWin.Image.Lock"), "Lock");
-            ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &plain));
-            EXPECT_EQ(label("MainWin.Image.Mark"), "Mark");
-            ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'L'));
-            ASSERT_TRUE(app.RunUntil([&] { return !browser->GetList().IsBatchRunning(); }, 1000));
-            EXPECT_EQ(label("MainWin.Image.Lock"), "Unlock");
-            ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'M'));
-            ASSERT_TRUE(app.RunUntil([&] { return !browser->GetList().IsBatchRunning(); }, 1000));
-            EXPECT_EQ(label("MainWin.Image.Mark"), "Unmark");
+    RunOnFolder([&](FAppHarness& app, const FTempDiskFolder& folder) {
+        auto* browser = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
+        ASSERT_NE(browser, nullptr);
+        auto label = [&](const char* path) {
+            const FOsMenu::Item* item = Drawn(app, path);
+            return item ? Utf8FromWide(item->label) : std::string("<none>");
+        };
+        FWideString marked = folder.GetUrl("b.q7f");
+        FWideString plain = folder.GetUrl("a.q7f");
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &marked));
+        EXPECT_EQ(label("MainWin.Image.Mark"), "Unmark");
+        EXPECT_EQ(label("MainWin.Image.Lock"), "Lock");
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &plain));
+        EXPECT_EQ(label("MainWin.Image.Mark"), "Mark");
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'L'));
+        ASSERT_TRUE(app.RunUntil([&] { return !browser->GetList().IsBatchRunning(); }, 1000));
+        EXPECT_EQ(label("MainWin.Image.Lock"), "Unlock");
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'M'));
+        ASSERT_TRUE(app.RunUntil([&] { return !browser->GetList().IsBatchRunning(); }, 1000));
+        EXPECT_EQ(label("MainWin.Image.Mark"), "Unmark");
 
-            FWideString french("French");
-            ASSERT_TRUE(app.Send("MainWin.WinMgr", "SetLang", &french));
-            EXPECT_EQ(label("MainWin.Image.Mark"), "Retirer la marque");
-            FWideString english("English");
-            ASSERT_TRUE(app.Send("MainWin.WinMgr", "SetLang", &english));
+        FWideString french("French");
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "SetLang", &french));
+        EXPECT_EQ(label("MainWin.Image.Mark"), "Retirer la marque");
+        FWideString english("English");
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "SetLang", &english));
 
-            // The review window's Image menu follows its own image.
-            ASSERT_TRUE(app.Send("MainWin.Thumbs", "DeselectAll"));
-            ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &marked));
-            ASSERT_TRUE(app.Send("MainWin.WinMgr", "ReviewImages"));
-            ASSERT_TRUE(app.Window("ReviewWin")->IsVisible());
-            EXPECT_TRUE(app.RunUntil([&] { return label("ReviewWin.Image.Mark") == "Unmark"; }, 300));
-            ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kLetter, 'M'));
-            EXPECT_EQ(label("ReviewWin.Image.Mark"), "Mark");
-            app.Send("MainWin", "Close");
-        },
-        folder.GetPath());
-    EXPECT_TRUE(harness.BodyRan());
+        // The review window's Image menu follows its own image.
+        ASSERT_TRUE(app.Send("MainWin.Thumbs", "DeselectAll"));
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &marked));
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "ReviewImages"));
+        ASSERT_TRUE(app.Window("ReviewWin")->IsVisible());
+        EXPECT_TRUE(app.RunUntil([&] { return label("ReviewWin.Image.Mark") == "Unmark"; }, 300));
+        ASSERT_TRUE(app.Key("ReviewWin", EOsKey::kLetter, 'M'));
+        EXPECT_EQ(label("ReviewWin.Image.Mark"), "Mark");
+        app.Send("MainWin", "Close");
+    });
 }
 
 // The information window shows the one selected image; with none or several it says so
 // and keeps nothing of the last image.
 TEST(MainWindowJourneys, TheInformationWindowFollowsTheSelection)
 {
-    FTempDiskFolder folder;
-    WriteFolder(folder);
-    FAppHarness harness;
-    harness.Start(
-        [&](FAppHarness& app) {
-            auto* rows = dynamic_cast<FUiFrame*>(app.Object("InformationWin.Rows"));
-            ASSERT_NE(rows, nullptr);
-            ASSERT_TRUE(app.Send("MainWin.WinMgr", "ShowInfoWindow"));
-            FWideString a = folder.GetUrl("a.q7f");
-            FWideString b = folder.GetUrl("b.q7f");
-            ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &a));
-            EXPECT_EQ(Shown(app, "InformationWin.HeadName"), "a.q7f");
-            EXPECT_TRUE(rows->IsVisible());
+    RunOnFolder([&](FAppHarness& app, const FTempDiskFolder& folder) {
+        auto* rows = dynamic_cast<FUiFrame*>(app.Object("InformationWin.Rows"));
+        ASSERT_NE(rows, nullptr);
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "ShowInfoWindow"));
+        FWideString a = folder.GetUrl("a.q7f");
+        FWideString b = folder.GetUrl("b.q7f");
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &a));
+        EXPECT_EQ(Shown(app, "InformationWin.HeadName"), "a.q7f");
+        EXPECT_TRUE(rows->IsVisible());
 
-            // The view's selection keys: all, then none.
-            ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'A', true));
-            EXPECT_EQ(Shown(app, "InformationWin.HeadName"), "Several images selected");
-            EXPECT_FALSE(rows->IsVisible());
-            ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'A', true, true));
-            EXPECT_EQ(Shown(app, "InformationWin.HeadName"), "No image selected");
-            EXPECT_FALSE(rows->IsVisible());
+        // The view's selection keys: all, then none.
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'A', true));
+        EXPECT_EQ(Shown(app, "InformationWin.HeadName"), "Several images selected");
+        EXPECT_FALSE(rows->IsVisible());
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'A', true, true));
+        EXPECT_EQ(Shown(app, "InformationWin.HeadName"), "No image selected");
+        EXPECT_FALSE(rows->IsVisible());
 
-            ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &b));
-            EXPECT_EQ(Shown(app, "InformationWin.HeadName"), "b.q7f");
-            EXPECT_TRUE(rows->IsVisible());
-            app.Send("MainWin", "Close");
-        },
-        folder.GetPath());
-    EXPECT_TRUE(harness.BodyRan());
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "SelectImage", &b));
+        EXPECT_EQ(Shown(app, "InformationWin.HeadName"), "b.q7f");
+        EXPECT_TRUE(rows->IsVisible());
+        app.Send("MainWin", "Close");
+    });
 }
 
 // A second start hands over its path: the running browser opens that folder, selects and
@@ -373,57 +372,51 @@ TEST(MainWindowJourneys, HelpOpensTheGuideBesideTheProgram)
 // dialog shows the language in force.
 TEST(MainWindowJourneys, DialogsShowTheChoiceInForce)
 {
-    FTempDiskFolder folder;
-    WriteFolder(folder);
-    FAppHarness harness;
-    harness.Start(
-        [&](FAppHarness& app) {
-            auto* browser = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
-            ASSERT_NE(browser, nullptr);
-            auto on = [&](const char* path) {
-                auto* radio = dynamic_cast<FUiCheckbox*>(app.Object(path));
-                return radio && radio->GetState();
-            };
-            auto chosen = [&](std::initializer_list<const char*> paths) {
-                std::vector<std::string> names;
-                for (const char* path : paths)
-                    if (on(path))
-                        names.push_back(std::string(path).substr(std::string(path).rfind('.') + 1));
-                return names;
-            };
-            const auto scope = {"DownloadWin.All", "DownloadWin.Marked", "DownloadWin.Selected"};
-            const auto after = {"DownloadWin.Keep", "DownloadWin.Delete"};
-            app.Send("DownloadWin.WinMgr", "ImageFileList", browser->GetList().m_pHead);
-            ASSERT_TRUE(app.Send("DownloadWin", "Show"));
-            EXPECT_EQ(chosen(scope), std::vector<std::string>{"All"});
-            EXPECT_EQ(chosen(after), std::vector<std::string>{"Keep"});
-            ASSERT_TRUE(app.Click("DownloadWin.Marked"));
-            EXPECT_EQ(chosen(scope), std::vector<std::string>{"Marked"});
-            ASSERT_TRUE(app.Click("DownloadWin.Delete"));
-            EXPECT_EQ(chosen(after), std::vector<std::string>{"Delete"});
-            ASSERT_TRUE(app.Click("DownloadWin.Keep"));
-            EXPECT_EQ(chosen(after), std::vector<std::string>{"Keep"});
-            ASSERT_TRUE(app.Click("DownloadWin.Cancel"));
+    RunOnFolder([&](FAppHarness& app, const FTempDiskFolder&) {
+        auto* browser = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
+        ASSERT_NE(browser, nullptr);
+        auto on = [&](const char* path) {
+            auto* radio = dynamic_cast<FUiCheckbox*>(app.Object(path));
+            return radio && radio->GetState();
+        };
+        auto chosen = [&](std::initializer_list<const char*> paths) {
+            std::vector<std::string> names;
+            for (const char* path : paths)
+                if (on(path))
+                    names.push_back(std::string(path).substr(std::string(path).rfind('.') + 1));
+            return names;
+        };
+        const auto scope = {"DownloadWin.All", "DownloadWin.Marked", "DownloadWin.Selected"};
+        const auto after = {"DownloadWin.Keep", "DownloadWin.Delete"};
+        app.Send("DownloadWin.WinMgr", "ImageFileList", browser->GetList().m_pHead);
+        ASSERT_TRUE(app.Send("DownloadWin", "Show"));
+        EXPECT_EQ(chosen(scope), std::vector<std::string>{"All"});
+        EXPECT_EQ(chosen(after), std::vector<std::string>{"Keep"});
+        ASSERT_TRUE(app.Click("DownloadWin.Marked"));
+        EXPECT_EQ(chosen(scope), std::vector<std::string>{"Marked"});
+        ASSERT_TRUE(app.Click("DownloadWin.Delete"));
+        EXPECT_EQ(chosen(after), std::vector<std::string>{"Delete"});
+        ASSERT_TRUE(app.Click("DownloadWin.Keep"));
+        EXPECT_EQ(chosen(after), std::vector<std::string>{"Keep"});
+        ASSERT_TRUE(app.Click("DownloadWin.Cancel"));
 
-            auto highlighted = [&] {
-                auto* list = dynamic_cast<FUiScrollList*>(app.Object("LanguageWin.Languages"));
-                for (FUiScrollListItem* item = list ? list->GetFirstItem() : nullptr; item; item = item->next)
-                    if (item->selected)
-                        return Utf8FromWide(item->identifier);
-                return std::string("<none>");
-            };
-            ASSERT_TRUE(app.Send("MainWin.File.Language", "Select"));
-            ASSERT_TRUE(app.Window("LanguageWin")->IsVisible());
-            EXPECT_EQ(highlighted(), "English");
-            ASSERT_TRUE(app.Click("LanguageWin.OK"));
-            FWideString german("German");
-            ASSERT_TRUE(app.Send("MainWin.WinMgr", "SetLang", &german));
-            ASSERT_TRUE(app.Send("MainWin.File.Language", "Select"));
-            EXPECT_EQ(highlighted(), "German");
-            app.Send("MainWin", "Close");
-        },
-        folder.GetPath());
-    EXPECT_TRUE(harness.BodyRan());
+        auto highlighted = [&] {
+            auto* list = dynamic_cast<FUiScrollList*>(app.Object("LanguageWin.Languages"));
+            for (FUiScrollListItem* item = list ? list->GetFirstItem() : nullptr; item; item = item->next)
+                if (item->selected)
+                    return Utf8FromWide(item->identifier);
+            return std::string("<none>");
+        };
+        ASSERT_TRUE(app.Send("MainWin.File.Language", "Select"));
+        ASSERT_TRUE(app.Window("LanguageWin")->IsVisible());
+        EXPECT_EQ(highlighted(), "English");
+        ASSERT_TRUE(app.Click("LanguageWin.OK"));
+        FWideString german("German");
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "SetLang", &german));
+        ASSERT_TRUE(app.Send("MainWin.File.Language", "Select"));
+        EXPECT_EQ(highlighted(), "German");
+        app.Send("MainWin", "Close");
+    });
 }
 
 // Escape closes menus and dialogs; in the browser itself it does nothing, so that Quit is
@@ -485,75 +478,63 @@ TEST(MainWindowJourneys, TheFolderChooserStartsAtTheImagesFolder)
 // Home and End in the grid choose the first and the last image.
 TEST(MainWindowJourneys, HomeAndEndChooseTheFirstAndLastImage)
 {
-    FTempDiskFolder folder;
-    WriteFolder(folder);
-    FAppHarness harness;
-    harness.Start(
-        [&](FAppHarness& app) {
-            auto* view = dynamic_cast<FUiThumbnails*>(app.Object("MainWin.Thumbs"));
-            auto* browser = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
-            ASSERT_TRUE(view && browser);
-            ASSERT_TRUE(app.RunUntil([&] { return view->GetCellCount() == 4; }, 3000));
-            ASSERT_TRUE(app.Click("MainWin.Thumbs"));
-            auto chosen = [&] {
-                const FImageFileListEntry* entry = browser->GetList().FirstSelected();
-                return browser->GetList().GetSelectedCount() == 1 && entry ? Utf8FromWide(entry->m_usFileName)
-                                                                           : std::string("<not one>");
-            };
-            ASSERT_TRUE(app.Key("MainWin", EOsKey::kEnd));
-            EXPECT_EQ(chosen(), "d.jpg");
-            ASSERT_TRUE(app.Key("MainWin", EOsKey::kHome));
-            EXPECT_EQ(chosen(), "a.q7f");
-            EXPECT_EQ(Shown(app, "InformationWin.HeadName"), "a.q7f");
-            app.Send("MainWin", "Close");
-        },
-        folder.GetPath());
-    EXPECT_TRUE(harness.BodyRan());
+    RunOnFolder([&](FAppHarness& app, const FTempDiskFolder&) {
+        auto* view = dynamic_cast<FUiThumbnails*>(app.Object("MainWin.Thumbs"));
+        auto* browser = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
+        ASSERT_TRUE(view && browser);
+        ASSERT_TRUE(app.RunUntil([&] { return view->GetCellCount() == 4; }, 3000));
+        ASSERT_TRUE(app.Click("MainWin.Thumbs"));
+        auto chosen = [&] {
+            const FImageFileListEntry* entry = browser->GetList().FirstSelected();
+            return browser->GetList().GetSelectedCount() == 1 && entry ? Utf8FromWide(entry->m_usFileName)
+                                                                       : std::string("<not one>");
+        };
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kEnd));
+        EXPECT_EQ(chosen(), "d.jpg");
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kHome));
+        EXPECT_EQ(chosen(), "a.q7f");
+        EXPECT_EQ(Shown(app, "InformationWin.HeadName"), "a.q7f");
+        app.Send("MainWin", "Close");
+    });
 }
 
 // The status bar names its numbers, counts what the filter shows and what is selected, in
 // the words and decimal mark of the language.
 TEST(MainWindowJourneys, TheStatusBarNamesItsNumbers)
 {
-    FTempDiskFolder folder;
-    WriteFolder(folder);
-    FAppHarness harness;
-    harness.Start(
-        [&](FAppHarness& app) {
-            // Each text has its own place: the image's line stretches between the counts.
-            const FRect left = app.Object("MainWin.StatusImages")->GetRect();
-            const FRect line = app.Object("MainWin.ImageInfo")->GetRect();
-            const FRect right = app.Object("MainWin.StatusSelection")->GetRect();
-            EXPECT_LE(left.right, line.left);
-            EXPECT_LE(line.right, right.left);
-            EXPECT_GT(line.Width(), 400);
-            const std::string images = Shown(app, "MainWin.StatusImages");
-            EXPECT_EQ(images.rfind("4 images (", 0), 0u) << images;
-            EXPECT_EQ(images.find("shown"), std::string::npos) << images;
-            EXPECT_EQ(Shown(app, "MainWin.StatusSelection"), "");
-            ASSERT_TRUE(app.Key("MainWin", EOsKey::kDigit, '2', true));
-            EXPECT_NE(Shown(app, "MainWin.StatusImages").find("), 1 shown"), std::string::npos)
-                << Shown(app, "MainWin.StatusImages");
-            ASSERT_TRUE(app.Key("MainWin", EOsKey::kDigit, '1', true));
-            ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'A', true));
-            EXPECT_EQ(Shown(app, "MainWin.StatusSelection").rfind("4 selected (", 0), 0u)
-                << Shown(app, "MainWin.StatusSelection");
+    RunOnFolder([&](FAppHarness& app, const FTempDiskFolder&) {
+        // Each text has its own place: the image's line stretches between the counts.
+        const FRect left = app.Object("MainWin.StatusImages")->GetRect();
+        const FRect line = app.Object("MainWin.ImageInfo")->GetRect();
+        const FRect right = app.Object("MainWin.StatusSelection")->GetRect();
+        EXPECT_LE(left.right, line.left);
+        EXPECT_LE(line.right, right.left);
+        EXPECT_GT(line.Width(), 400);
+        const std::string images = Shown(app, "MainWin.StatusImages");
+        EXPECT_EQ(images.rfind("4 images (", 0), 0u) << images;
+        EXPECT_EQ(images.find("shown"), std::string::npos) << images;
+        EXPECT_EQ(Shown(app, "MainWin.StatusSelection"), "");
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kDigit, '2', true));
+        EXPECT_NE(Shown(app, "MainWin.StatusImages").find("), 1 shown"), std::string::npos)
+            << Shown(app, "MainWin.StatusImages");
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kDigit, '1', true));
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'A', true));
+        EXPECT_EQ(Shown(app, "MainWin.StatusSelection").rfind("4 selected (", 0), 0u)
+            << Shown(app, "MainWin.StatusSelection");
 
-            FWideString german("German");
-            ASSERT_TRUE(app.Send("MainWin.WinMgr", "SetLang", &german));
-            const std::string bilder = Shown(app, "MainWin.StatusImages");
-            EXPECT_EQ(bilder.rfind("4 Bilder (", 0), 0u) << bilder;
-            // "12.3 KB" reads "12,3 KB" in German.
-            std::string decimal = images;
-            for (size_t i = 1; i + 1 < decimal.size(); ++i)
-                if (decimal[i] == '.' && isdigit(decimal[i - 1]) && isdigit(decimal[i + 1]))
-                    decimal[i] = ',';
-            ASSERT_NE(decimal, images) << "the size has no decimals to show";
-            EXPECT_EQ(bilder.substr(bilder.find('(')), decimal.substr(decimal.find('(')));
-            app.Send("MainWin", "Close");
-        },
-        folder.GetPath());
-    EXPECT_TRUE(harness.BodyRan());
+        FWideString german("German");
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "SetLang", &german));
+        const std::string bilder = Shown(app, "MainWin.StatusImages");
+        EXPECT_EQ(bilder.rfind("4 Bilder (", 0), 0u) << bilder;
+        // "12.3 KB" reads "12,3 KB" in German.
+        std::string decimal = images;
+        for (size_t i = 1; i + 1 < decimal.size(); ++i)
+            if (decimal[i] == '.' && isdigit(decimal[i - 1]) && isdigit(decimal[i + 1]))
+                decimal[i] = ',';
+        ASSERT_NE(decimal, images) << "the size has no decimals to show";
+        EXPECT_EQ(bilder.substr(bilder.find('(')), decimal.substr(decimal.find('(')));
+        app.Send("MainWin", "Close");
+    });
 }
 
 // Choosing another language keeps the folder, the selection and the view as they were.
@@ -642,20 +623,14 @@ TEST(MainWindowJourneys, ToolbarButtonsExplainThemselves)
 // reads nothing again.
 TEST(MainWindowJourneys, AFolderIsReadOnceWhateverItsSpelling)
 {
-    FTempDiskFolder folder;
-    WriteFolder(folder);
-    FAppHarness harness;
-    harness.Start(
-        [&](FAppHarness& app) {
-            ASSERT_TRUE(app.Watch("MainWin.WinMgr", "ON_NEW_THUMBNAIL_LIST"));
-            for (const std::string& spelling : {folder.GetPath(), folder.GetPath() + "/"}) {
-                FWideString url;
-                ASSERT_TRUE(NativePathToURL(WideFromUtf8(spelling), url));
-                ASSERT_TRUE(app.Send("MainWin.WinMgr", "DirSelected", &url));
-            }
-            EXPECT_TRUE(app.Log().empty());
-            app.Send("MainWin", "Close");
-        },
-        folder.GetPath());
-    EXPECT_TRUE(harness.BodyRan());
+    RunOnFolder([&](FAppHarness& app, const FTempDiskFolder& folder) {
+        ASSERT_TRUE(app.Watch("MainWin.WinMgr", "ON_NEW_THUMBNAIL_LIST"));
+        for (const std::string& spelling : {folder.GetPath(), folder.GetPath() + "/"}) {
+            FWideString url;
+            ASSERT_TRUE(NativePathToURL(WideFromUtf8(spelling), url));
+            ASSERT_TRUE(app.Send("MainWin.WinMgr", "DirSelected", &url));
+        }
+        EXPECT_TRUE(app.Log().empty());
+        app.Send("MainWin", "Close");
+    });
 }
