@@ -14,8 +14,10 @@ packages=(
   libsdl2-dev libfreetype-dev libfontconfig-dev libusb-1.0-0-dev
   # window tests (libx11-dev: a window's icon is read back as the window manager sees it)
   xvfb xauth libx11-dev
+  # xwininfo tells when a window is up
+  x11-utils
   # install checks: the menu entry's validator, the type database and the desktop's
-  # own file-type query (xdg-mime, which asks gio)
+  # own file-type query (xdg-mime, which asks gio); xdg-open also opens the user guide
   desktop-file-utils shared-mime-info xdg-utils libglib2.0-bin
   # ... and the installed program quit with its own key, as a user would
   xdotool

@@ -24,6 +24,7 @@
 #include "FSdlUiWindow.h"
 #include "FUiFont.h"
 #include "FUiImageView.h"
+#include "FUiMainWindow.h"
 #include "FUiMultiLangString.h"
 #include "FUiReviewWindow.h"
 #include "FUiSaveImageCmd.h"
@@ -190,6 +191,11 @@ bool ShootDialogs(FGenericUiApp* app, const std::string& out)
     if (FIUiRelay* info = app->GetUiRelay(FWideString("InformationWin.WinMgr")))
         info->UiRelayMessage(FWideString("ShowImageInfo"), &samples[0]);
     saved = shoot("InformationWin", "InformationWin.png") && saved;
+    if (FIUiRelay* info = app->GetUiRelay(FWideString("InformationWin.WinMgr"))) {
+        info->UiRelayMessage(FWideString("ObeyMultiImagesMsgs"), nullptr);
+        info->UiRelayMessage(FWideString("MultipleImages"), nullptr);
+    }
+    saved = shoot("InformationWin", "InformationWin_several.png") && saved;
     if (FIUiRelay* download = app->GetUiRelay(FWideString("DownloadWin.WinMgr")))
         download->UiRelayMessage(FWideString("ImageFileList"), &samples[0]);
     saved = shoot("DownloadWin", "DownloadWin.png") && saved;
@@ -311,6 +317,19 @@ int main(int argc, char** argv)
     FRawbenchExtras extras;
     extras.running = [&](FGenericUiApp* app) {
         Pump();
+        // The folder's thumbnails arrive over the ticks; then the first raw is selected, so
+        // that the status bar and the information window speak of it.
+        if (std::getenv("RB_SCREENSHOT_FOLDER")) {
+            for (int i = 0; i < 300; ++i)
+                SdlPumpEvents(10);
+            auto* browser = dynamic_cast<FUiMainWindow*>(app->GetUiRelay(FWideString("MainWin.WinMgr")));
+            if (FImageFileListEntry* first = browser ? browser->GetList().FirstVisible() : nullptr) {
+                FWideString url = first->m_usURL;
+                browser->UiRelayMessage(FWideString("SelectImage"), &url);
+                browser->UiRelayMessage(FWideString("ShowInfoWindow"), nullptr);
+            }
+            Pump();
+        }
         // RB_SCREENSHOT_REVIEW names a raw file to show in the review window first.
         if (const char* raw = std::getenv("RB_SCREENSHOT_REVIEW")) {
             saved = OpenReview(app, raw) && saved;
@@ -341,7 +360,9 @@ int main(int argc, char** argv)
             main->UiRelayMessage(FWideString("InternalClose"), nullptr);
     };
     // The real executable's folder, so that the real script is found.
-    const int status =
-        RunRawbench(WideFromUtf8(std::string(RB_APP_DIR) + "/Rawbench"), FWideString(), &extras);
+    // RB_SCREENSHOT_FOLDER names a folder (or an image) to open, as the command line does.
+    const char* folder = std::getenv("RB_SCREENSHOT_FOLDER");
+    const int status = RunRawbench(WideFromUtf8(std::string(RB_APP_DIR) + "/Rawbench"),
+                                   folder ? WideFromUtf8(folder) : FWideString(), &extras);
     return status != 0 ? status : (saved ? 0 : 1);
 }

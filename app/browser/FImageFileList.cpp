@@ -1,6 +1,8 @@
 #include "FImageFileList.h"
 
+#include <algorithm>
 #include <chrono>
+#include <limits>
 #include <vector>
 
 #include "FDebugTrace.h"
@@ -105,7 +107,50 @@ struct FImageFileList::FolderRead {
     std::vector<FWideString> parts;
     size_t next = 0;
     std::vector<std::unique_ptr<FImageFileListEntry>> found;
+    // A sliced read lists the folder on a thread of its own: a folder of a hundred thousand
+    // files takes longer to list than a window may wait. The names are the lister's until
+    // it is done.
+    FIFolder* folder = nullptr;
+    FIThread* lister = nullptr;
+    bool waited = false;
+
+    ~FolderRead()
+    {
+        WaitForLister();
+        if (folder)
+            folder->Release();
+    }
+    void WaitForLister()
+    {
+        if (!lister)
+            return;
+        while (!lister->IsDone())
+            SleepMilliseconds(1);
+        DeleteThread(lister);
+    }
 };
+
+namespace
+{
+
+// Seconds the first slice waits for the listing of a folder.
+constexpr double kFirstListingWait = 0.05;
+// Names looked at between two looks at the clock.
+constexpr int kReadSliceNames = 512;
+
+int ListThreadMain(void* argument)
+{
+    auto* read = static_cast<FImageFileList::FolderRead*>(argument);
+    try {
+        read->folder->ListFiles(read->names);
+    } catch (...) {
+        read->names.clear();
+        DebugTrace("FImageFileList: listing the folder ended with an exception\n");
+    }
+    return 0;
+}
+
+} // namespace
 
 FImageFileList::FImageFileList() : FImageFileList(GetIPManagerPool()) {}
 
@@ -138,7 +183,7 @@ void FImageFileList::priStopScan()
 }
 
 std::unique_ptr<FImageFileList::FolderRead>
-FImageFileList::priOpenRead(FIPManager* pool, const FWideString& folderURL, bool scan)
+FImageFileList::priOpenRead(FIPManager* pool, const FWideString& folderURL, bool scan, bool listOnThread)
 {
     Clear();
     FWideString fileName;
@@ -150,6 +195,17 @@ FImageFileList::priOpenRead(FIPManager* pool, const FWideString& folderURL, bool
     read->pool = pool;
     read->camera = IsCameraURL(folderURL);
     read->scan = scan;
+    SplitURL(folderURL, read->parts);
+    read->folder = folder;
+    if (listOnThread) {
+        read->lister = CreateWinThread(ListThreadMain, read.get(), 2);
+        // No thread to be had: the folder is listed here after all.
+        if (read->lister && read->lister->IsDone() && read->lister->GetResult() == kThreadResultFailed)
+            DeleteThread(read->lister);
+        if (read->lister)
+            return read;
+    }
+    read->folder = nullptr;
     try {
         folder->ListFiles(read->names);
     } catch (...) {
@@ -157,7 +213,6 @@ FImageFileList::priOpenRead(FIPManager* pool, const FWideString& folderURL, bool
         throw;
     }
     folder->Release();
-    SplitURL(folderURL, read->parts);
     return read;
 }
 
@@ -195,7 +250,7 @@ std::unique_ptr<FImageFileListEntry> FImageFileList::priReadOne(const FolderRead
 // chain would cost the square of the folder's size.
 bool FImageFileList::priRead(FIPManager* pool, const FWideString& folderURL, bool scan)
 {
-    std::unique_ptr<FolderRead> read = priOpenRead(pool, folderURL, scan);
+    std::unique_ptr<FolderRead> read = priOpenRead(pool, folderURL, scan, false);
     if (!read)
         return false;
     int placed = 0;
@@ -221,7 +276,7 @@ bool FImageFileList::ReadFolder(FIPManager* pool, const FWideString& folderURL)
 
 bool FImageFileList::BeginRead(FIPManager* pool, const FWideString& folderURL)
 {
-    m_pRead = priOpenRead(pool, folderURL, false);
+    m_pRead = priOpenRead(pool, folderURL, false, true);
     return m_pRead != nullptr;
 }
 
@@ -231,17 +286,36 @@ bool FImageFileList::ContinueRead(double budgetSeconds)
         return true;
     const auto start = std::chrono::steady_clock::now();
     FolderRead& read = *m_pRead;
+    if (read.lister) {
+        // A small folder is listed at once, as if here; a large one is waited for across
+        // calls. An unbounded budget (a caller that needs the whole list now) waits for it.
+        const double wait = budgetSeconds == std::numeric_limits<double>::infinity() ? budgetSeconds
+                            : read.waited                                            ? budgetSeconds
+                                          : std::max(budgetSeconds, kFirstListingWait);
+        read.waited = true;
+        while (!read.lister->IsDone() &&
+               std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() < wait)
+            SleepMilliseconds(1);
+        if (!read.lister->IsDone())
+            return false;
+        read.WaitForLister();
+        read.folder->Release();
+        read.folder = nullptr;
+    }
     int images = 0;
+    int visited = 0;
     while (read.next < read.names.size()) {
         const FWideString& name = read.names[read.next++];
-        if (!IsImageFileName(name))
-            continue;
-        if (std::unique_ptr<FImageFileListEntry> entry = priReadOne(read, name))
-            read.found.push_back(std::move(entry));
-        if (++images >= kReadSliceFiles &&
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >=
-                budgetSeconds &&
-            read.next < read.names.size())
+        // Names of other files cost little each, but a folder may hold a hundred thousand.
+        const bool image = IsImageFileName(name);
+        if (image) {
+            if (std::unique_ptr<FImageFileListEntry> entry = priReadOne(read, name))
+                read.found.push_back(std::move(entry));
+            ++images;
+        }
+        const bool enough = images >= kReadSliceFiles || (++visited % kReadSliceNames == 0 && !image);
+        if (enough && read.next < read.names.size() &&
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >= budgetSeconds)
             return false;
     }
     priFinishRead();
@@ -685,4 +759,14 @@ FImageFileListEntry* FImageFileList::GetNextVisible(const FImageFileListEntry* e
         if (priPasses(e))
             return e;
     return nullptr;
+}
+
+FWideString ByteSizeInParentheses(int64_t bytes)
+{
+    FWideString size;
+    size.SetByteSize(bytes);
+    FWideString text("(");
+    text += size;
+    text += ")";
+    return text;
 }

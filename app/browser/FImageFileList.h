@@ -79,6 +79,8 @@ bool IsImageFileName(const FWideString& name);
 // Files of a folder that count as images and are not empty; false when the folder cannot
 // be opened.
 bool CountImageFilesInFolder(const FWideString& folderURL, int* count, int64_t* bytes);
+// A byte total as the counts show it: "(12.3 MB)".
+FWideString ByteSizeInParentheses(int64_t bytes);
 
 class FImageFileList
 {
@@ -210,9 +212,14 @@ public:
 
 private:
     friend int ScanThreadMain(void* list);
+
+public:
+    // A folder read under way (defined with the list's code).
     struct FolderRead;
 
-    std::unique_ptr<FolderRead> priOpenRead(FIPManager* pool, const FWideString& folderURL, bool scan);
+private:
+    std::unique_ptr<FolderRead> priOpenRead(FIPManager* pool, const FWideString& folderURL, bool scan,
+                                            bool listOnThread);
     std::unique_ptr<FImageFileListEntry> priReadOne(const FolderRead& read, const FWideString& name);
     void priFinishRead();
 

@@ -112,16 +112,6 @@ FWideString FolderOf(const FWideString& url)
     return FWideString(units, units + end);
 }
 
-FWideString Bytes(int64_t bytes)
-{
-    FWideString size;
-    size.SetByteSize(bytes);
-    FWideString text("(");
-    text += size;
-    text += ")";
-    return text;
-}
-
 } // namespace
 
 bool RegisterImageFileListCreator(FIUiObjectFactory* factory)
@@ -551,7 +541,7 @@ void FUiImageFileList::priUpdateFolderInfo()
     FWideString size;
     if (all.m_nCount != 0) {
         count.Format("%d", all.m_nCount);
-        size = Bytes(all.m_nBytes);
+        size = ByteSizeInParentheses(all.m_nBytes);
     }
     priFireText("ON_COMPUTER_DIR_IMAGE_COUNT", count);
     priFireText("ON_COMPUTER_DIR_STORAGE_USED", size);
@@ -575,7 +565,7 @@ void FUiImageFileList::priUpdateSelectionInfo()
         number.Format("%d", n);
     }
     if (n > 0)
-        size = Bytes(m_List.m_aCounts[kCountSelected].m_nBytes);
+        size = ByteSizeInParentheses(m_List.m_aCounts[kCountSelected].m_nBytes);
     priFireText("ON_IMAGE_INFO", info);
     priFireText("ON_SET_IMAGE_INFO_NUM", number);
     priFire("ON_SEL_IMAGE_INFO", &mode);

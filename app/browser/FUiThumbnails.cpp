@@ -344,19 +344,30 @@ void FUiThumbnails::priRelayout(bool redraw)
     }
     if (!redraw)
         return;
+    // A cell that moved leaves its old place as well: drawn there again, or as empty
+    // background where the last cell was.
     for (ThumbnailCell* cell = m_pFirstCell; cell; cell = cell->next) {
-        if (!SameRect(cell->rect, cell->prevRect))
+        if (!SameRect(cell->rect, cell->prevRect)) {
+            priInvalidatePlace(cell->prevRect, false);
             priInvalidateCell(cell, cell->next == nullptr);
+        }
     }
 }
 
 void FUiThumbnails::priInvalidateCell(ThumbnailCell* cell, bool now)
 {
+    priInvalidatePlace(cell->rect, now);
+}
+
+void FUiThumbnails::priInvalidatePlace(const FRect& rect, bool now)
+{
+    if (IsWidgetRectEmpty(rect))
+        return;
     const FThumbnailSkin& skin = priSkin();
     const int w = skin.highlight ? skin.highlight->GetWidth() : priCellW();
     const int h = skin.highlight ? skin.highlight->GetHeight() : priCellH();
-    const int left = cell->rect.left + skin.highlightX;
-    const int top = cell->rect.top + skin.highlightY;
+    const int left = rect.left + skin.highlightX;
+    const int top = rect.top + skin.highlightY;
     const FRect area = IntersectWidgetRects(FRect(left, top, left + w, top + h), m_rect);
     if (!IsWidgetRectEmpty(area))
         InvalidateWidgetRect(m_pWindow, area, now);
@@ -526,6 +537,7 @@ void FUiThumbnails::priRemoveThumbnail(const FImageFileListEntry& entry)
         m_pCurrentCell = nullptr;
     (cell->prev ? cell->prev->next : m_pFirstCell) = cell->next;
     (cell->next ? cell->next->prev : m_pLastCell) = cell->prev;
+    priInvalidatePlace(cell->rect, false);
     delete cell->entry;
     delete cell;
     --m_nCellCount;

@@ -88,6 +88,7 @@ private:
     void priLayoutCell(ThumbnailCell* cell);
     void priRelayout(bool redraw);
     void priInvalidateCell(ThumbnailCell* cell, bool now);
+    void priInvalidatePlace(const FRect& rect, bool now);
     void priUpdateScrollbar();
     void priUpdateWindow();
     void priNewThumbnail(const FImageFileListEntry& entry);

@@ -219,7 +219,9 @@ void FUiThumbnails::priDrawIcons(FIUiPixmap* target, const FRect& clip, const FR
         FIUiPixmap* icon;
     } icons[3] = {{entry.m_bLocked, m_pLockIcon},
                   {entry.m_bMarked, m_pMarkIcon},
-                  {entry.m_bTransferred, m_pTransferIcon}};
+                  // Downloaded or not matters on the card only: on a computer every
+                  // image the camera gave is, and the mark would explain nothing.
+                  {entry.m_bTransferred && entry.m_bCamera, m_pTransferIcon}};
     for (const auto& icon : icons) {
         if (!icon.on)
             continue;

@@ -12,6 +12,8 @@ namespace
 constexpr uint16_t kReturnKey = 13;
 constexpr uint16_t kRightArrow = 145;
 constexpr uint16_t kLeftArrow = 146;
+constexpr uint16_t kHome = 20;
+constexpr uint16_t kEnd = 2;
 } // namespace
 
 ThumbnailCell* FUiThumbnails::priCellAt(int x, int y) const
@@ -180,6 +182,18 @@ void FUiThumbnails::KeyEvent(uint16_t code, bool ctrl, bool shift)
     }
     if ((code == kRightArrow || code == kLeftArrow) && m_pCurrentCell) {
         priArrow(code == kRightArrow);
+        return;
+    }
+    // Home and End choose the first or last image, as a click on it would, and show it.
+    if ((code == kHome || code == kEnd) && !ctrl && !shift && m_bList && m_pFirstCell) {
+        ThumbnailCell* cell = code == kHome ? m_pFirstCell : m_pLastCell;
+        priPlainClick(cell);
+        const int columns = GetColumns();
+        const int rows = static_cast<int>((static_cast<long long>(m_nCellCount) + columns - 1) / columns);
+        m_nFirstRow = code == kHome ? 0 : std::max(0, rows - GetVisibleRows());
+        priUpdateScrollbar();
+        priRelayout(false);
+        InvalidateWidgetRect(m_pWindow, m_rect, false);
         return;
     }
     if (m_pScrollbar)

@@ -216,14 +216,22 @@ bool FUiDirectoryWindow::UiRelayMessage(const FWideString& message, void* data)
         priFireBool(m_pOnEnableOK, true);
         return true;
     }
+    if (message == "DefaultDirURL") {
+        m_usDefaultURL = text;
+        return true;
+    }
+    // A dialog without a folder of its own yet starts at the default: the folder the user
+    // browses, not the top of the file system.
     if (message == "InitDir" || message == "InitDirURL") {
-        m_usURL = text;
+        m_usURL = text.IsEmpty() ? m_usDefaultURL : text;
         priFireText(m_pOnSendDirectoryURL, m_usURL);
         return true;
     }
     if (message == "InitDirNative") {
         FWideString url;
-        if (!NativePathToURL(text, url))
+        if (text.IsEmpty())
+            url = m_usDefaultURL;
+        else if (!NativePathToURL(text, url))
             url.Clear();
         m_usURL = url;
         priFireText(m_pOnSendDirectoryURL, m_usURL);

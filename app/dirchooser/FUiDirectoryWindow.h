@@ -50,6 +50,7 @@ private:
     FIUiRelay* m_pURLReplyTarget = nullptr;
     FWideString m_usURLReplyMsg;
     FWideString m_usURL;
+    FWideString m_usDefaultURL;
     FWideString m_usNewFolderName;
     bool m_bFolderExists = false;
     bool m_bInvalidFolder = false;

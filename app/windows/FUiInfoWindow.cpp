@@ -15,6 +15,7 @@
 #include "FPropList.h"
 #include "FUiManagerCreator.h"
 #include "FUiMultiLangString.h"
+#include "LocalNumbers.h"
 #include "RelayEvent.h"
 #include "StorageClassRegistry.h"
 
@@ -539,12 +540,14 @@ void FUiInfoWindow::priFormat()
         }
         value = FWideString(text);
     }
+    UseLocalDecimalMark(GetApp(), value);
     priAddLine(m_usLabel, value);
     priFire(eRes, &value);
     priAskLabel(eSizeLabel);
 
     // 4 file size
     value.SetByteSize(e.m_nFileSize);
+    UseLocalDecimalMark(GetApp(), value);
     priAddLine(m_usLabel, value);
     priFire(eSize, &value);
     priAskLabel(eDirLabel);
@@ -579,6 +582,9 @@ void FUiInfoWindow::priFormat()
     if (IsBlank(e.m_usDate)) {
         value = m_usUnavailable;
         priFire(eCaptureDate, &value);
+        // The time shown beside the date is the last image's no longer.
+        FWideString none;
+        priFire(eCaptureTime, &none);
     } else {
         FWideString date = e.m_usDate;
         FWideString time = e.m_usTime;
@@ -606,6 +612,7 @@ void FUiInfoWindow::priFormat()
         value += e.m_usBracket;
         value += ")";
     }
+    UseLocalDecimalMark(GetApp(), value);
     priAddLine(m_usLabel, value);
     priFire(eExposureComp, &value);
     priAskLabel(eIsoLabel);
@@ -648,6 +655,7 @@ void FUiInfoWindow::priFormat()
         value = e.m_usShutter;
         value += priTextOr(S::kSecondsPostfix, "s");
     }
+    UseLocalDecimalMark(GetApp(), value);
     priAddLine(m_usLabel, value);
     priFire(eShutter, &value);
     priAskLabel(eFStopLabel);
@@ -659,6 +667,7 @@ void FUiInfoWindow::priFormat()
         value = priTextOr(S::kFStopPrefix, "f/");
         value += e.m_usAperture;
     }
+    UseLocalDecimalMark(GetApp(), value);
     priAddLine(m_usLabel, value);
     priFire(eAperture, &value);
     priAskLabel(eMeteringLabel);
@@ -687,6 +696,7 @@ void FUiInfoWindow::priFormat()
 
     // 16 focal length
     value = priOrUnavailable(e.m_usFocalLength);
+    UseLocalDecimalMark(GetApp(), value);
     priAddLine(m_usLabel, value);
     priFire(eFocalLen, &value);
     priAskLabel(eCaptureResLabel);
@@ -801,6 +811,7 @@ void FUiInfoWindow::priProcessingSection()
     FWideString value;
     for (size_t i = 0; i < std::size(adjustments); ++i) {
         value = adjustments[i] == kAbsentAdjustment ? m_usUnavailable : Printf("%+1.1f", adjustments[i]);
+        UseLocalDecimalMark(GetApp(), value);
         if (withLines)
             priAddLine(m_usLabel, value);
         priFire(valueEvents[i], &value);

@@ -21,8 +21,10 @@
 #include "FImageFileListEntry.h"
 #include "FIpPoolGate.h"
 #include "FPropList.h"
+#include "FUiDateText.h"
 #include "FUiMultiLangString.h"
 #include "FUiObjectFactory.h"
+#include "LocalNumbers.h"
 #include "StorageClassRegistry.h"
 
 namespace
@@ -68,6 +70,17 @@ int ReadChoice(const FWideString& word, const char* const* words, int count, int
 
 const char* const kFilterWords[] = {"ShowAll", "ShowMarked", "ShowUnmarked", "ShowLocked", "ShowUnlocked"};
 const char* const kSortWords[] = {"Name", "Date", "Size", "Filetype", "Resolution"};
+
+// The event of each filter and sort method, fired at start and on every change so that the
+// menus tick the one in force.
+const FUiMainWindow::Event kFilterEvents[] = {
+    FUiMainWindow::ON_SET_FILTER_TO_ALL, FUiMainWindow::ON_SET_FILTER_TO_MARKED,
+    FUiMainWindow::ON_SET_FILTER_TO_UNMARKED, FUiMainWindow::ON_SET_FILTER_TO_LOCKED,
+    FUiMainWindow::ON_SET_FILTER_TO_UNLOCKED};
+const FUiMainWindow::Event kSortEvents[] = {
+    FUiMainWindow::ON_SET_SORT_BY_NAME, FUiMainWindow::ON_SET_SORT_BY_DATE,
+    FUiMainWindow::ON_SET_SORT_BY_FILE_SIZE, FUiMainWindow::ON_SET_SORT_BY_FILE_TYPE,
+    FUiMainWindow::ON_SET_SORT_BY_RES};
 
 struct PanelFamily {
     const char* name; // the part between Show/Hide/Toggle and the end, and after Request
@@ -131,6 +144,11 @@ bool FUiMainWindow::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* p
     priReadDisplayString(tag, "SecondsSuffixString", m_pSecondsSuffix);
     priReadDisplayString(tag, "BulbModeFixString", m_pBulbText);
     priReadDisplayString(tag, "SpacerString", m_pSpacer);
+    priReadDisplayString(tag, "ImageSingularString", m_pImageWord);
+    priReadDisplayString(tag, "ImagePluralString", m_pImagesWord);
+    priReadDisplayString(tag, "OnCameraString", m_pOnCameraWord);
+    priReadDisplayString(tag, "ShownString", m_pShownWord);
+    priReadDisplayString(tag, "SelectedString", m_pSelectedWord);
     priReadState();
     return true;
 }
@@ -147,6 +165,23 @@ const char* const kPanelKeys[] = {"InfoWindowVisible",
 
 // Placeholder address of the raw format's help page; a state file may name another.
 constexpr const char* kDefaultHelpURL = "https://example.invalid/q7f/help";
+
+// The folder tree names a folder with a final "/", a path given on the command line without:
+// one folder either way, read once.
+bool SameFolder(const FWideString& a, const FWideString& b)
+{
+    auto length = [](const FWideString& url) {
+        int n = url.GetLength();
+        return n > 0 && url.GetBuffer()[n - 1] == u'/' ? n - 1 : n;
+    };
+    const int n = length(a);
+    if (n != length(b))
+        return false;
+    // The range is inclusive: its last unit is at n - 1.
+    const FWideString left(a.GetBuffer(), a.GetBuffer() + n - 1);
+    const FWideString right(b.GetBuffer(), b.GetBuffer() + n - 1);
+    return left.CompareNoCase(right.GetBuffer()) == 0;
+}
 
 // A stored method outside 1..5 (a hand-edited or damaged state file) gives the first.
 int SaneMethod(int method)
@@ -202,51 +237,29 @@ void FUiMainWindow::priWriteState()
 
 void FUiMainWindow::priStartUp()
 {
-    FWideString folder = m_usStartURL;
+    // Again after a language change: the folder the user is in, not the one of the last run.
+    FWideString folder = m_usDirectoryURL.IsEmpty() ? m_usStartURL : m_usDirectoryURL;
     FUiChildWindowQuery query;
     query.name = FWideString("InformationWin");
     priFire(ON_GET_INFO_WINDOW_PTR, &query);
     m_pInfoWinMgr = query.window ? query.window->GetUiRelay(FWideString("InformationWin.WinMgr")) : nullptr;
     priFireBool(ON_CAMERA_CONNECTED, m_bCameraConnected);
     bool argumentUsed = false;
-    FWideString argumentURL;
-    if (!g_usArg1.IsEmpty() && NativePathToURL(g_usArg1, argumentURL)) {
-        FWideString fileName;
-        if (FIFolder* opened = OpenFolderURL(argumentURL, fileName, false)) {
-            opened->Release();
-            bool isFolder = false;
-            if (!fileName.IsEmpty() && ExistsURL(argumentURL, isFolder) && !isFolder) {
-                m_usPendingReviewURL = argumentURL;
-                std::vector<FWideString> parts;
-                SplitURL(argumentURL, parts);
-                parts.pop_back();
-                JoinURL(parts, folder, true);
-            } else {
-                folder = argumentURL;
-            }
-            argumentUsed = true;
-        }
-        // A path that names nothing the storage can open is dropped; the stored folder shows.
+    if (!g_usArg1.IsEmpty()) {
+        const FWideString argument = g_usArg1;
         g_usArg1 = FWideString();
+        // A path that names nothing the browser shows is said so; the stored folder shows.
+        argumentUsed = priOpenPath(argument, false);
     }
-    priFireText(ON_SET_URL, folder);
-    // Without a folder tree to bounce it back, the folder is shown directly.
-    if (!m_bCameraMode && !folder.IsEmpty() && folder.CompareNoCase(m_usDirectoryURL.GetBuffer()) != 0)
-        priShowFolder(folder);
-    if (argumentUsed && !m_usPendingReviewURL.IsEmpty()) {
-        if (m_ImageFileList.SelectByURL(m_usPendingReviewURL, true) && m_pInfoWinMgr)
-            if (FImageFileListEntry* entry = m_ImageFileList.FindByURL(m_usPendingReviewURL))
-                m_pInfoWinMgr->UiRelayMessage(FWideString("ShowImageInfo"), entry);
-        m_ImageFileList.Refilter();
+    if (!argumentUsed) {
+        priFireText(ON_SET_URL, folder);
+        // Without a folder tree to bounce it back, the folder is shown directly.
+        if (!m_bCameraMode && !folder.IsEmpty() && !SameFolder(folder, m_usDirectoryURL))
+            priShowFolder(folder);
     }
     priFire(ON_QUERY_AUTO_LAUNCH_STATE, &m_bAutoLaunch);
-    if (!argumentUsed && m_bCameraConnected && m_bCameraHasImages)
+    if (!argumentUsed && m_bCameraConnected && m_bCameraHasImages && !m_bCameraMode)
         priSelectCamera();
-    static const Event kFilterEvents[] = {ON_SET_FILTER_TO_ALL, ON_SET_FILTER_TO_MARKED,
-                                          ON_SET_FILTER_TO_UNMARKED, ON_SET_FILTER_TO_LOCKED,
-                                          ON_SET_FILTER_TO_UNLOCKED};
-    static const Event kSortEvents[] = {ON_SET_SORT_BY_NAME, ON_SET_SORT_BY_DATE, ON_SET_SORT_BY_FILE_SIZE,
-                                        ON_SET_SORT_BY_FILE_TYPE, ON_SET_SORT_BY_RES};
     if (SaneMethod(m_ImageFileList.m_nFilterMethod) != m_ImageFileList.m_nFilterMethod)
         m_ImageFileList.SetFilterMethod(1);
     priFire(kFilterEvents[m_ImageFileList.m_nFilterMethod - 1]);
@@ -259,6 +272,87 @@ void FUiMainWindow::priStartUp()
         priFire(ON_SET_SHOW_BRI_ONLY);
     priFireInt(ON_SHOW_FILTER, m_ImageFileList.m_nFilterMethod + (m_ImageFileList.m_bRawOnly ? 5 : 0));
     priUpdateState();
+}
+
+bool FUiMainWindow::priOpenPath(const FWideString& nativePath, bool reviewAtOnce)
+{
+    FWideString url;
+    bool isFolder = false;
+    if (!NativePathToURL(nativePath, url) || !ExistsURL(url, isFolder)) {
+        priFire(ON_SHOW_CANNOT_OPEN_PATH);
+        return false;
+    }
+    std::vector<FWideString> parts;
+    SplitURL(url, parts);
+    if (isFolder) {
+        priFireText(ON_SET_URL, url);
+        priShowFolder(url);
+        return true;
+    }
+    FWideString name;
+    if (!parts.empty())
+        UnescapeURLChars(parts.back(), name);
+    const bool image = !parts.empty() && IsImageFileName(name);
+    // Handed over while the user browses, another kind of file changes nothing; on the
+    // command line it still opens its folder.
+    if (!image && (reviewAtOnce || parts.empty())) {
+        priFire(ON_SHOW_CANNOT_OPEN_PATH);
+        return false;
+    }
+    parts.pop_back();
+    // The folder as the folder tree names it, so that choosing it there reads nothing again.
+    FWideString folder;
+    JoinURL(parts, folder, false);
+    priFireText(ON_SET_URL, folder);
+    if (m_bCameraMode || !SameFolder(folder, m_usDirectoryURL)) {
+        m_usDirectoryURL = folder;
+        priShowComputerImages();
+    }
+    if (image)
+        priSelectWhenRead(url, reviewAtOnce);
+    return true;
+}
+
+void FUiMainWindow::priSelectWhenRead(const FWideString& url, bool reviewAtOnce)
+{
+    m_usPendingSelectURL = url;
+    m_bReviewWhenRead = reviewAtOnce;
+    if (!m_ImageFileList.IsReading())
+        priSelectPending();
+}
+
+void FUiMainWindow::priSelectPending()
+{
+    if (m_usPendingSelectURL.IsEmpty())
+        return;
+    const FWideString url = m_usPendingSelectURL;
+    m_usPendingSelectURL = FWideString();
+    FImageFileListEntry* entry = m_ImageFileList.FindByURL(url);
+    if (!entry)
+        return;
+    // The handed image alone is selected, so the information window shows it; the view's
+    // cells are copies and are handed each changed entry.
+    for (FImageFileListEntry* other = m_ImageFileList.m_pHead; other; other = other->m_pNext) {
+        if (other->m_bSelected && other != entry) {
+            other->m_bSelected = false;
+            priFire(ON_NEW_THUMBNAIL, other);
+        }
+    }
+    m_ImageFileList.SelectByURL(url, true);
+    m_ImageFileList.Refilter();
+    priFire(ON_NEW_THUMBNAIL, entry);
+    priFire(ON_NEW_VISIBLE_LIST);
+    priMenuState();
+    priUpdateState();
+    entry = m_ImageFileList.FindByURL(url);
+    if (!entry)
+        return;
+    if (m_bReviewWhenRead) {
+        priFire(ON_KICK_OFF_REVIEW);
+        priFire(ON_REVIEW_IMAGES, entry);
+    } else {
+        m_usPendingReviewURL = url;
+    }
 }
 
 void FUiMainWindow::priReadDisplayString(FPropList* tag, const char* key, FIUiMultiLangString*& target)
@@ -532,27 +626,20 @@ bool FUiMainWindow::priDispatch(const FWideString& message, void* data)
     if (message == "OpenPath") {
         if (!data)
             return false;
-        FWideString url;
-        if (!NativePathToURL(*static_cast<FWideString*>(data), url))
-            return true;
-        std::vector<FWideString> parts;
-        SplitURL(url, parts);
-        if (parts.empty())
-            return true;
-        parts.pop_back();
-        FWideString folder;
-        JoinURL(parts, folder, true);
-        priFireText(ON_SET_URL, folder);
-        if (folder.CompareNoCase(m_usDirectoryURL.GetBuffer()) != 0 || m_bCameraMode) {
-            m_usDirectoryURL = folder;
-        }
-        priShowComputerImages();
-        if (FImageFileListEntry* entry = m_ImageFileList.FindByURL(url)) {
-            UiRelayMessage(FWideString("SelectImage"), &url);
-            entry = m_ImageFileList.FindByURL(url);
-            priFire(ON_KICK_OFF_REVIEW);
-            priFire(ON_REVIEW_IMAGES, entry);
-        }
+        priOpenPath(*static_cast<FWideString*>(data), true);
+        return true;
+    }
+    if (message == "CameraTime") {
+        if (!data)
+            return false;
+        // The camera counts its clock in local time as if it were UTC: shown without a shift.
+        const auto seconds = static_cast<uint32_t>(*static_cast<int*>(data));
+        FWideString date, time;
+        FormatDateString(date, seconds);
+        FormatTimeString(time, seconds);
+        date += "  ";
+        date += time;
+        priFireText(ON_CAMERA_CLOCK, date);
         return true;
     }
     if (message == "TalvoWWW" || message == "OnlineSupportWWW" || message == "Q7FWWW") {
@@ -597,8 +684,10 @@ bool FUiMainWindow::priDispatch(const FWideString& message, void* data)
             GetApp() ? GetApp()->GetDisplayString(FWideString("UserGuidePDF")) : nullptr;
         const FWideString name =
             guide && guide->GetText() ? *guide->GetText() : FWideString("User Manual.pdf");
+        // Beside the program's script, where the install and the build put the guide.
+        const FWideString programFolder = GetApp() ? GetApp()->GetExecutableFolderURL() : FWideString();
         std::vector<FWideString> parts;
-        SplitURL(GetSpecialPathURL(0), parts);
+        SplitURL(programFolder.IsEmpty() ? GetSpecialPathURL(0) : programFolder, parts);
         FWideString escaped;
         EscapeURLChars(name, escaped);
         parts.push_back(escaped);
@@ -634,7 +723,7 @@ bool FUiMainWindow::priDispatch(const FWideString& message, void* data)
 
 void FUiMainWindow::priShowFolder(const FWideString& url)
 {
-    if (url.IsEmpty() || (!m_bCameraMode && url.CompareNoCase(m_usDirectoryURL.GetBuffer()) == 0))
+    if (url.IsEmpty() || (!m_bCameraMode && SameFolder(url, m_usDirectoryURL)))
         return;
     m_bCameraMode = false;
     priFireBool(ON_CAMERA_SELECTED, false);
@@ -741,8 +830,12 @@ bool FUiMainWindow::priCameraCommand(const FWideString& message, void* data)
         if (!data)
             return false;
         const unsigned used = *static_cast<unsigned*>(data);
-        if (m_bCardPresent)
+        FWideString usedText;
+        if (m_bCardPresent) {
             priCheckCameraImages();
+            usedText.SetByteSize(int64_t(used) * 1024);
+        }
+        priFireText(ON_CFCARD_USED, usedText);
         if (m_bCameraMode) {
             if (used > m_uLastCardUsed) {
                 m_ImageFileList.Clear();
@@ -786,6 +879,7 @@ bool FUiMainWindow::priReadSlice(double budgetSeconds)
         priUpdateImageInfo();
         priUpdateState();
         priFire(ON_NEW_VISIBLE_LIST);
+        priSelectPending();
     }
     return true;
 }
@@ -893,6 +987,7 @@ void FUiMainWindow::priUpdateFolderTexts()
         priFireText(ON_COMPUTER_DIR_STORAGE_USED, blank);
         priFireInt(ON_SET_COMPUTER_IMAGES_TEXT, 0);
     }
+    priStatusTexts();
 }
 
 void FUiMainWindow::priPiece(FIUiMultiLangString* string, const char* fallback, FWideString& out) const
@@ -930,10 +1025,57 @@ void FUiMainWindow::priUpdateImageInfo()
         kind = 2;
         number.Format("%d", selected);
     }
+    UseLocalDecimalMark(GetApp(), line);
+    UseLocalDecimalMark(GetApp(), size);
     priFireText(ON_IMAGE_INFO, line);
     priFireText(ON_SET_IMAGE_INFO_NUM, number);
     priFireInt(ON_SEL_IMAGE_INFO, kind);
     priFireText(ON_SET_IMAGE_INFO_SIZE, size);
+    priStatusTexts();
+}
+
+FWideString FUiMainWindow::priWord(FIUiMultiLangString* string, const char* fallback) const
+{
+    FWideString word;
+    priPiece(string, fallback, word);
+    return word;
+}
+
+// "40 images (120 MB), 12 shown" and "3 selected (30 MB)": the shown list and the
+// selection with their words, in the current language.
+void FUiMainWindow::priStatusTexts()
+{
+    const ImageCount& all = m_ImageFileList.m_aCounts[kCountAll];
+    const ImageCount& visible = m_ImageFileList.m_aCounts[kCountVisible];
+    const ImageCount& selected = m_ImageFileList.m_aCounts[kCountSelected];
+    FWideString images;
+    if (all.m_nCount > 0) {
+        images.Format("%d ", all.m_nCount);
+        images += all.m_nCount == 1 ? priWord(m_pImageWord, "image") : priWord(m_pImagesWord, "images");
+        if (m_bCameraMode) {
+            images += " ";
+            images += priWord(m_pOnCameraWord, "on the camera");
+        }
+        images += " ";
+        images += ByteSizeInParentheses(all.m_nBytes);
+        if (visible.m_nCount != all.m_nCount) {
+            FWideString shown;
+            shown.Format(", %d ", visible.m_nCount);
+            images += shown;
+            images += priWord(m_pShownWord, "shown");
+        }
+    }
+    FWideString selection;
+    if (selected.m_nCount > 0) {
+        selection.Format("%d ", selected.m_nCount);
+        selection += priWord(m_pSelectedWord, "selected");
+        selection += " ";
+        selection += ByteSizeInParentheses(selected.m_nBytes);
+    }
+    UseLocalDecimalMark(GetApp(), images);
+    UseLocalDecimalMark(GetApp(), selection);
+    priFireText(ON_STATUS_IMAGES, images);
+    priFireText(ON_STATUS_SELECTION, selection);
 }
 
 void FUiMainWindow::priMenuState()
@@ -980,6 +1122,7 @@ bool FUiMainWindow::priSettingsCommand(const FWideString& message, void* data)
             return true;
         list.SetFilterMethod(method);
         list.DeselectHidden();
+        priFire(kFilterEvents[method - 1]);
         priFireInt(ON_SHOW_FILTER, method + (list.m_bRawOnly ? 5 : 0));
         priRefreshVisible();
         priRequestThumbnails(false);
@@ -992,6 +1135,7 @@ bool FUiMainWindow::priSettingsCommand(const FWideString& message, void* data)
         if (method == list.m_nSortMethod)
             return true;
         list.SetSortMethod(method);
+        priFire(kSortEvents[method - 1]);
         priRefreshVisible();
         return true;
     }

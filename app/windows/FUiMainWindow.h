@@ -77,6 +77,8 @@ private:
     void priUpdateState();
     void priUpdateFolderTexts();
     void priUpdateImageInfo();
+    void priStatusTexts();
+    FWideString priWord(FIUiMultiLangString* string, const char* fallback) const;
     void priMenuState();
     void priRefreshVisible();
     void priRequestThumbnails(bool afterRead);
@@ -90,6 +92,13 @@ private:
     bool priBatchCommand(const FWideString& message, void* data);
     void priUpdateImage(FImageFileListEntry* given);
     void priStartUp();
+    // Opens a path given to a start of the program: a folder, or an image (selected, then
+    // reviewed at once when a second start handed it over). False, with a notice, for a path
+    // that names nothing, and for another kind of file when handed over.
+    bool priOpenPath(const FWideString& nativePath, bool reviewAtOnce);
+    // Selects the image once its folder is read, then reviews it at once or when idle.
+    void priSelectWhenRead(const FWideString& url, bool reviewAtOnce);
+    void priSelectPending();
     void priCopyFile(const FWideString& source, const FWideString& destination);
     bool priReply2(FImageFileListEntry* entry, const FWideString& name);
     bool priCameraCommand(const FWideString& message, void* data);
@@ -118,6 +127,12 @@ private:
     FIUiMultiLangString* m_pSecondsSuffix = nullptr;
     FIUiMultiLangString* m_pBulbText = nullptr;
     FIUiMultiLangString* m_pSpacer = nullptr;
+    // Words of the status bar's texts.
+    FIUiMultiLangString* m_pImageWord = nullptr;
+    FIUiMultiLangString* m_pImagesWord = nullptr;
+    FIUiMultiLangString* m_pOnCameraWord = nullptr;
+    FIUiMultiLangString* m_pShownWord = nullptr;
+    FIUiMultiLangString* m_pSelectedWord = nullptr;
     bool m_bInfoWindowVisible = false;
     bool m_bAdjustmentPaletteVisible = false;
     bool m_bModeSectionVisible = false;
@@ -132,6 +147,8 @@ private:
     FWideString m_usDirectoryURL;
     FWideString m_usStartURL;
     FWideString m_usPendingReviewURL;
+    FWideString m_usPendingSelectURL;
+    bool m_bReviewWhenRead = false;
     bool m_bCameraConnected = false;
     bool m_bCardPresent = false;
     FWideString m_usCameraURL;

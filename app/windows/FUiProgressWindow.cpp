@@ -127,6 +127,16 @@ FUiProgressWindow::FUiProgressWindow(const char* typeName, FIPManager* pool) : F
 // The wait is bounded: a bridge that is never ticked again must not hang the exit.
 FUiProgressWindow::~FUiProgressWindow()
 {
+    // Windows before this one are gone at exit (the browser first): settling the batch
+    // here tells nobody.
+    for (RelayEvent** event :
+         {&m_pOnImageInQueue, &m_pOnImageInfo, &m_pOnNoImage, &m_pOnDstImageName, &m_pOnDoImageProc,
+          &m_pOnProgress, &m_pOnQueueEmpty, &m_pOnImageError, &m_pOnCancel, &m_pOnShowMultiOverwrite,
+          &m_pOnShowOverwrite, &m_pOnSetReply, &m_pOnUpdateImage, &m_pOnSetFileX, &m_pOnSetFileY,
+          &m_pOnSetMultiOverwriteName, &m_pOnSetOverwriteName})
+        *event = &m_silent;
+    if (m_SaveReq.m_Async.IsInProgress())
+        m_bCancelPending = true;
     priEmptyQueue();
     m_nState = kCancelling;
     for (int pass = 0; m_nState != kIdle && pass < kDestructorPasses; ++pass) {

@@ -109,6 +109,8 @@ private:
     RelayEvent* m_pOnSetFileY = nullptr;
     RelayEvent* m_pOnSetMultiOverwriteName = nullptr;
     RelayEvent* m_pOnSetOverwriteName = nullptr;
+    // Stands for every event while the manager is destroyed.
+    RelayEvent m_silent{FWideString("")};
 };
 
 // Copies every field of a save request, the status block included.

@@ -324,6 +324,12 @@ bool FGenericUiApp::UiRelayMessage(const FWideString& message, void* data)
         SetLanguage(*static_cast<FWideString*>(data));
         return true;
     }
+    if (message == "QuitRequested") {
+        // As the user's Quit: the first window closes, and with it the program.
+        if (m_pFirstWindow)
+            m_pFirstWindow->UiRelayMessage(FWideString("Close"), nullptr);
+        return true;
+    }
     if (message == "ShowMainWindow") {
         m_showMainWindowEvent.Fire(nullptr);
         return true;

@@ -93,6 +93,7 @@ public:
 
     // Where "Preferences.xml" is looked for; the executable's folder unless set.
     void SetExecutableFolderURL(const FWideString& url) { m_usExeFolderURL = url; }
+    FWideString GetExecutableFolderURL() override { return m_usExeFolderURL; }
     FIOsUiApp* GetOsUiApp() { return m_pOsApp; }
     FIUiObject* GetFirstTopLevelObject() { return m_pFirstObject; }
     FIUiWindow* GetFirstWindow() { return m_pFirstWindow; }

@@ -11,6 +11,7 @@
 #include "FIUiPixmap.h"
 #include "FNarrowString.h"
 #include "FPropList.h"
+#include "FUiFont.h"
 #include "FUiMenu.h"
 #include "FUiMultiLangString.h"
 #include "FUiObject.h"
@@ -79,6 +80,7 @@ FGenericUiWindow::FGenericUiWindow(FIUiApp* app, FUiWindowClass* windowClass)
 FGenericUiWindow::~FGenericUiWindow()
 {
     m_bDestroying = true;
+    ReleaseUiPixmap(m_pTipText);
     if (m_pOsWindow)
         m_pOsWindow->Destroy();
     while (m_pFirstMenu) {
@@ -816,6 +818,7 @@ void FGenericUiWindow::Redraw()
             }
             if (m_pPopup)
                 priDisplayPopup(clip);
+            priDrawTip(clip);
         }
         for (const FRect& d : dirty) {
             const FRect clip = Intersection(d, bounds);
@@ -832,6 +835,7 @@ void FGenericUiWindow::Redraw()
             object->Display(m_pWindowPixmap, 0, 0, object->GetRect());
         if (m_pPopup)
             priDisplayPopup(m_pPopup->GetRect());
+        priDrawTip(bounds);
         m_bStale = false;
     }
     priPresentClipped(bounds);
@@ -948,6 +952,13 @@ bool FGenericUiWindow::UiRelayMessage(const FWideString& message, void* data)
     }
     if (message == "Hide") {
         SetVisible(false);
+        return true;
+    }
+    if (message == "Raise") {
+        // Shown, restored and brought in front of the user's other windows.
+        SetVisible(true);
+        if (m_pOsWindow && m_pOsWindow->IsCreated())
+            m_pOsWindow->Activate();
         return true;
     }
     if (message == "ToggleVisibility") {
@@ -1230,6 +1241,8 @@ void FGenericUiWindow::priEndDrag()
 
 void FGenericUiWindow::MouseMove(int x, int y)
 {
+    m_iPointerX = x;
+    m_iPointerY = y;
     if (!m_bChildrenEnabled)
         return;
     if (m_bDragArmed && !m_bDragging && (std::abs(x - m_iDragX) > 3 || std::abs(y - m_iDragY) > 3)) {
@@ -1286,6 +1299,9 @@ void FGenericUiWindow::MouseMove(int x, int y)
 
 bool FGenericUiWindow::MouseDown(int button, int x, int y, bool ctrl, bool shift)
 {
+    // A press means the user knows what the object is: its tip goes until the pointer moves on.
+    priHideTip();
+    m_iTipWaitMs = -1;
     MouseMove(x, y);
     if (m_pPopup && !m_pPopup->HitTest(x, y)) {
         const FRect r = m_pPopup->GetRect();
@@ -1393,7 +1409,10 @@ void FGenericUiWindow::SetChildrenEnabled(bool enable)
 void FGenericUiWindow::KeyEvent(uint16_t code, bool ctrl, bool shift)
 {
     if (code == 27) {
-        UiRelayMessage(FWideString("Close"), nullptr);
+        // Escape closes what can be closed without losing anything: a dialog or a window that
+        // hides. A window whose closing ends the program is never one stray key from quitting.
+        if (m_bHideOnClose || m_bMessageOnClose || !m_bQuitOnDestroy)
+            UiRelayMessage(FWideString("Close"), nullptr);
         return;
     }
     if (ctrl && shift && code == 6) {
@@ -1448,6 +1467,90 @@ void FGenericUiWindow::Tick(double seconds)
         object->Tick(ms);
     if (!m_bChildrenEnabled && m_pBusyAnimation)
         m_pBusyAnimation->Tick(ms);
+    priTipTick(ms);
+}
+
+// ---- Tool tips ----
+
+namespace
+{
+// A pointer resting this long on an object shows its tip.
+constexpr int kToolTipDelayMs = 600;
+const FUiColor kTipFill{60, 60, 60, 255};
+const FUiColor kTipBorder{20, 20, 20, 255};
+} // namespace
+
+void FGenericUiWindow::priTipTick(int elapsedMs)
+{
+    FIUiObject* hover = m_bChildrenEnabled && m_bVisible ? m_pHover : nullptr;
+    if (hover != m_pTipObject) {
+        priHideTip();
+        m_pTipObject = hover;
+        m_iTipWaitMs = 0;
+        return;
+    }
+    if (!hover || m_iTipWaitMs < 0 || m_pTipText)
+        return;
+    m_iTipWaitMs += elapsedMs;
+    if (m_iTipWaitMs < kToolTipDelayMs)
+        return;
+    FWideString text;
+    if (hover->GetToolTip(text))
+        priShowTip(text);
+    else
+        m_iTipWaitMs = -1;
+}
+
+void FGenericUiWindow::priShowTip(const FWideString& text)
+{
+    // The script names the font of tips on its root ("TipFont"); without one there are none.
+    FPropList* root = m_pApp ? m_pApp->GetScriptRoot() : nullptr;
+    const FWideString fontName = root ? root->GetString("TipFont", FWideString()) : FWideString();
+    FIUiFont* font = fontName.IsEmpty() ? nullptr : m_pApp->GetAppFont(fontName);
+    m_pTipText = font ? font->RenderText(nullptr, text, false) : nullptr;
+    if (!m_pTipText)
+        return;
+    const int width = m_pTipText->GetWidth() + 12;
+    const int height = m_pTipText->GetHeight() + 6;
+    const int windowWidth = m_pWindowPixmap ? m_pWindowPixmap->GetWidth() : m_rect.Width();
+    const int windowHeight = m_pWindowPixmap ? m_pWindowPixmap->GetHeight() : m_rect.Height();
+    // Below and right of the pointer, kept inside the window.
+    int left = std::clamp(m_iPointerX + 8, 0, std::max(0, windowWidth - width));
+    int top = m_iPointerY + 20;
+    if (top + height > windowHeight)
+        top = std::max(0, m_iPointerY - height - 4);
+    m_tipRect = FRect(left, top, left + width, top + height);
+    Invalidate(&m_tipRect);
+}
+
+void FGenericUiWindow::priHideTip()
+{
+    if (!m_pTipText)
+        return;
+    ReleaseUiPixmap(m_pTipText);
+    m_pTipText = nullptr;
+    const FRect was = m_tipRect;
+    m_tipRect = FRect();
+    Invalidate(&was);
+}
+
+void FGenericUiWindow::priDrawTip(const FRect& clip)
+{
+    if (!m_pTipText || !m_pWindowPixmap)
+        return;
+    const FRect area = Intersection(m_tipRect, clip);
+    if (area.Width() <= 0 || area.Height() <= 0)
+        return;
+    m_pWindowPixmap->FillRect(area, kTipFill);
+    m_pWindowPixmap->DrawFrame(m_tipRect, kTipBorder, &area);
+    const FRect text(m_tipRect.left + 6, m_tipRect.top + 3, m_tipRect.left + 6 + m_pTipText->GetWidth(),
+                     m_tipRect.top + 3 + m_pTipText->GetHeight());
+    const FRect shown = Intersection(text, area);
+    if (shown.Width() <= 0 || shown.Height() <= 0)
+        return;
+    const FRect source(shown.left - text.left, shown.top - text.top, shown.right - text.left,
+                       shown.bottom - text.top);
+    m_pTipText->BlendBlit(m_pWindowPixmap, shown, source);
 }
 
 FIUiWindow* CreateUiWindow(FIUiApp* app, FPropList* tag, FUiWindowClass* windowClass, FIUiWindow* parent)

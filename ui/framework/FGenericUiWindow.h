@@ -140,6 +140,8 @@ public:
     FUiWindowClass* GetWindowClass() const { return m_pClass; }
     FIUiObject* GetFirstObject() const { return m_pFirstObject; }
     FIUiObject* GetHoverObject() const { return m_pHover; }
+    // Where the shown tool tip lies; empty while none shows.
+    const FRect& GetToolTipRect() const { return m_tipRect; }
     FIUiObject* GetPopupObject() const { return m_pPopup; }
     FIUiObject* GetKeyboardObject() const { return m_pKeyboard; }
     FIOsUiWindow* GetOsWindow() const { return m_pOsWindow; }
@@ -159,6 +161,10 @@ private:
     void priMakeDefaultLook(FPropList* tag);
     void priPaintDefaultLook(int width, int height);
     void priCentreBusyAnimation();
+    void priTipTick(int elapsedMs);
+    void priShowTip(const FWideString& text);
+    void priHideTip();
+    void priDrawTip(const FRect& clip);
     void priPresentWhole(bool tinted);
     void priDisplayPopup(const FRect& clip);
     void priPresentClipped(const FRect& rect);
@@ -231,6 +237,13 @@ private:
     FIUiObject* m_pPressed[2] = {nullptr, nullptr};
     FIUiObject* m_pHover = nullptr;
     FIUiObject* m_pPopup = nullptr;
+    // The tool tip of the object the pointer rests on.
+    FIUiObject* m_pTipObject = nullptr;
+    int m_iTipWaitMs = 0;
+    int m_iPointerX = 0;
+    int m_iPointerY = 0;
+    FRect m_tipRect;
+    FIUiPixmap* m_pTipText = nullptr;
     bool m_bDragArmed = false;
     bool m_bDragging = false;
     int m_iDragX = 0;

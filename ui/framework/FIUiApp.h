@@ -65,6 +65,8 @@ public:
     // The script's fonts and display strings by name, or null.
     virtual FIUiFont* GetAppFont(const FWideString& /*name*/) { return nullptr; }
     virtual FIUiMultiLangString* GetDisplayString(const FWideString& /*name*/) { return nullptr; }
+    // The folder of the program's executable, where its script and guide lie; empty when unknown.
+    virtual FWideString GetExecutableFolderURL() { return FWideString(); }
     // Null when no display string has the name the script gave for the key.
     virtual const FWideString* GetCtrlMenuText() = 0;
     virtual const FWideString* GetShiftMenuText() = 0;

@@ -54,4 +54,6 @@ public:
     virtual void PopupClosed() = 0;
     virtual void PopupOpened() = 0;
     virtual void DebugDump() = 0;
+    // The short help a pointer resting on the object shows; false when it has none.
+    virtual bool GetToolTip(FWideString& /*text*/) { return false; }
 };

@@ -34,6 +34,7 @@ void FUiMenuItem::Init(FPropList* tag)
     InitRelay(tag);
     m_usKey = tag->GetString("Key", FWideString());
     m_bCheckable = tag->GetBool("_UseCheck", false);
+    m_usGroup = tag->GetString("_CheckGroup", FWideString());
     for (FPropList* child = tag->GetFirstChild(); child; child = child->GetNext()) {
         for (RelayEvent* event : {&m_onSelect, &m_onCheck, &m_onUncheck, &m_onCheckState}) {
             if (child->GetName() == event->GetName())
@@ -70,8 +71,19 @@ FIOsUiMenu* FUiMenuItem::priOs() const
     return m_pMenu ? m_pMenu->GetOsMenu() : nullptr;
 }
 
+void FUiMenuItem::priUncheckGroup()
+{
+    if (m_usGroup.IsEmpty() || !m_pMenu)
+        return;
+    for (FUiMenuItem* item = m_pMenu->GetFirstItem(); item; item = item->GetNext())
+        if (item != this && item->m_bChecked && item->m_usGroup == m_usGroup)
+            item->priSetChecked(false);
+}
+
 void FUiMenuItem::priSetChecked(bool checked)
 {
+    if (checked)
+        priUncheckGroup();
     m_bChecked = checked;
     if (FIOsUiMenu* os = priOs())
         os->CheckItem(m_iPosition, checked);
@@ -106,8 +118,9 @@ bool FUiMenuItem::UiRelayMessage(const FWideString& message, void* data)
         }
     };
     if (message == "Select") {
+        // A group always keeps one choice: choosing the ticked item again leaves it ticked.
         if (m_bCheckable)
-            priSetChecked(!m_bChecked);
+            priSetChecked(m_usGroup.IsEmpty() ? !m_bChecked : true);
         m_onSelect.Fire(nullptr);
         return true;
     }

@@ -42,6 +42,7 @@ public:
 
 private:
     void priSetChecked(bool checked);
+    void priUncheckGroup();
     void priRelabel();
     FIOsUiMenu* priOs() const;
 
@@ -56,6 +57,8 @@ private:
     FWideString m_usKey;
     bool m_bListening = false;
     bool m_bCheckable = false;
+    // Items of one group in a pull-down are ticked one at a time, like radio buttons.
+    FWideString m_usGroup;
     bool m_bEnabled = true;
     bool m_bChecked = false;
     RelayEvent m_onSelect{FWideString("ON_SELECT")};

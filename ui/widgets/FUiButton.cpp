@@ -6,6 +6,7 @@
 #include "FIUiApp.h"
 #include "FIUiPixmap.h"
 #include "FPropList.h"
+#include "FUiMultiLangString.h"
 #include "FUiWidgetFrame.h"
 #include "FUiWidgets.h"
 
@@ -121,6 +122,24 @@ bool FUiButton::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* paren
         }
     }
     priComputeMinimums();
+    const FWideString tip = tag ? tag->GetString("TipString", FWideString()) : FWideString();
+    if (!tip.IsEmpty() && app)
+        m_pTip = app->GetDisplayString(tip);
+    return true;
+}
+
+bool FUiButton::GetToolTip(FWideString& text)
+{
+    if (!m_pTip || m_bHidden)
+        return false;
+    FWideString language;
+    if (m_pApp)
+        m_pApp->AddLanguageListener(nullptr, language);
+    m_pTip->SelectLanguage(language);
+    const FWideString* current = m_pTip->GetText();
+    if (!current || current->IsEmpty())
+        return false;
+    text = *current;
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "FUiObject.h"
 
+class FIUiMultiLangString;
 class FIUiPixmap;
 
 // BUTTON: the push button, drawn per state from a plain colour or from skin
@@ -35,6 +36,7 @@ public:
     void MouseEnter(int x, int y) override;
     void MouseLeave(int x, int y) override;
     void KeyEvent(uint16_t code, bool ctrl, bool shift) override;
+    bool GetToolTip(FWideString& text) override;
 
     int GetState() const { return m_iState; }
     bool HasSkin() const { return m_bHasSkin; }
@@ -50,6 +52,8 @@ private:
     void priFire(const char* eventName, void* data = nullptr);
 
     int m_iState = kNormal;
+    // "TipString": the display string a resting pointer shows.
+    FIUiMultiLangString* m_pTip = nullptr;
     bool m_bHidden = false;
     bool m_bHeld = false;
     bool m_bRepeat = false;

@@ -215,12 +215,11 @@ bool FUiFrame::UiRelayMessage(const FWideString& message, void* data)
         }
         return true;
     }
-    if (message == "Show" || message == "Hide") {
-        const bool show = message == "Show";
-        if (m_bVisible != show) {
-            m_bVisible = show;
+    bool changed = false;
+    if (HandleWidgetVisibility(message, data, m_bVisible, changed)) {
+        if (changed)
             InvalidateWidgetRect(m_pWindow, m_rect, false);
-        }
+        return true;
     }
     return true;
 }

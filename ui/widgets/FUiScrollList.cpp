@@ -246,9 +246,25 @@ bool FUiScrollList::UiRelayMessage(const FWideString& message, void* data)
         return true;
     }
     if (message == "SelectID") {
+        if (!data)
+            return false;
         if (FUiScrollListItem* item = priFindItem(*static_cast<const FWideString*>(data)))
             priFireSelection(item);
         return false;
+    }
+    if (message == "HighlightID") {
+        // Shows which line is in force without choosing it again: no event fires.
+        if (!data)
+            return false;
+        FUiScrollListItem* item = priFindItem(*static_cast<const FWideString*>(data));
+        if (!item)
+            return true;
+        if (m_pSelected)
+            m_pSelected->selected = false;
+        m_pSelected = item;
+        item->selected = true;
+        priInvalidate();
+        return true;
     }
     return false;
 }

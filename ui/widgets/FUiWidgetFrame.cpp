@@ -125,7 +125,11 @@ void DrawWidgetTextLine(FIUiPixmap* text, const FRect& rect, bool centred, FIUiP
     if (centred && textWidth < rect.Width())
         left += (rect.Width() - textWidth) / 2;
     const FRect destination(left, rect.top, left + textWidth, rect.top + text->GetHeight());
-    DrawWidgetPicture(text, target, OffsetWidgetRect(destination, xOffset, yOffset), clip);
+    // A line longer than its place is cut at the place's sides, never drawn over a neighbour.
+    const FRect place = OffsetWidgetRect(rect, xOffset, yOffset);
+    const FRect within(std::max(clip.left, place.left), clip.top, std::min(clip.right, place.right),
+                       clip.bottom);
+    DrawWidgetPicture(text, target, OffsetWidgetRect(destination, xOffset, yOffset), within);
 }
 
 void FillWidgetRect(FIUiPixmap* target, const FRect& rect, const FRect& clip, const FUiColor& colour)

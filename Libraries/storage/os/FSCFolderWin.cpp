@@ -54,8 +54,9 @@ void RemoveIfLeftOver(int dirFd, const char* name)
     close(fd);
 }
 
-// Calls visit(folder descriptor, name) for each entry but "." and "..". A save's temporary
-// file is never one of them; one left by a save that died is removed on the way.
+// Calls visit(folder descriptor, name, kind) for each entry but "." and "..", with the kind
+// the folder itself records (DT_UNKNOWN where the file system records none). A save's
+// temporary file is never one of them; one left by a save that died is removed on the way.
 template <typename Visit>
 void VisitEntries(const std::string& folder, Visit visit)
 {
@@ -74,7 +75,7 @@ void VisitEntries(const std::string& folder, Visit visit)
         if (IsReplacingTempName(name))
             RemoveIfLeftOver(dirFd, name);
         else
-            visit(dirFd, name);
+            visit(dirFd, name, entry->d_type);
     }
     closedir(dir);
 }
@@ -182,11 +183,19 @@ FIFile* FSCFolderWin::OpenFile(const FWideString& name, int mode)
 void FSCFolderWin::priList(std::vector<FWideString>& names, bool folders)
 {
     std::vector<FWideString> found;
-    VisitEntries(NativeBytes(m_nativePath), [&](int dirFd, const char* name) {
-        // Links count as what they point to; FIFOs, sockets and devices are
+    VisitEntries(NativeBytes(m_nativePath), [&](int dirFd, const char* name, unsigned char kind) {
+        // The folder's own record of the kind spares a look at each of many thousand
+        // entries. Links count as what they point to; FIFOs, sockets and devices are
         // neither files nor folders (opening a FIFO to read it would block).
-        struct stat st;
-        if (fstatat(dirFd, name, &st, 0) == 0 && (folders ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode)))
+        bool wanted = false;
+        if (kind == DT_REG || kind == DT_DIR) {
+            wanted = folders == (kind == DT_DIR);
+        } else if (kind == DT_LNK || kind == DT_UNKNOWN) {
+            struct stat st;
+            wanted =
+                fstatat(dirFd, name, &st, 0) == 0 && (folders ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode));
+        }
+        if (wanted)
             found.push_back(NativeFromBytes(name));
     });
     // The system's order is arbitrary; sorted lists make every listing repeatable.
@@ -339,7 +348,7 @@ FIFile* FSCFolderWin::CreateTempFile(const FWideString& prefix, FWideString& nam
     if (!IsPlainName(prefix))
         return nullptr;
     if (prefix == kReplacingTempPrefix)
-        VisitEntries(NativeBytes(m_nativePath), [](int, const char*) {});
+        VisitEntries(NativeBytes(m_nativePath), [](int, const char*, unsigned char) {});
     static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     for (int attempt = 0; attempt < 64; ++attempt) {
         unsigned char random[8] = {};

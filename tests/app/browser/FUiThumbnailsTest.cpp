@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "FDebugTrace.h"
+#include "FGenericUiWindow.h"
 #include "FIUiApp.h"
 #include "FIUiPixmap.h"
 #include "FImageFileList.h"
@@ -459,6 +460,21 @@ TEST(ThumbnailsSelection, Keys)
     EXPECT_EQ(empty.Events(), "");
 }
 
+// Home and End choose the first and last image as a click would, and scroll to it.
+TEST(ThumbnailsSelection, HomeAndEnd)
+{
+    ListRun t(20);
+    t.Click(3);
+    t.Events();
+    t.view->KeyEvent(2, false, false);
+    EXPECT_EQ(t.Selected(), "t");
+    EXPECT_GT(t.view->GetFirstRow(), 0);
+    t.view->KeyEvent(20, false, false);
+    EXPECT_EQ(t.Selected(), "a");
+    EXPECT_EQ(t.view->GetFirstRow(), 0);
+    EXPECT_NE(t.Events().find("SEL=a"), std::string::npos);
+}
+
 TEST(ThumbnailsSelection, Commands)
 {
     ListRun t(4);
@@ -530,18 +546,42 @@ TEST(ThumbnailsDraw, BackgroundFrameAndImage)
     EXPECT_EQ(t.Pixel(28, 27), kLargeFrame);
 }
 
+// Only what changed is redrawn after a removal: the place the last cell left must be among
+// it, or a ghost of that cell stays until the whole window is drawn again.
+TEST(ThumbnailsDraw, ARemovalRedrawsThePlaceTheLastCellLeft)
+{
+    ListRun t(3);
+    const FRect last = t.view->GetCell(2)->rect;
+    const int x = last.left + 4, y = last.top + 4;
+    EXPECT_EQ(t.Pixel(x, y), kLargeFrame);
+    FImageFileListEntry a = ThumbRun::Entry("a");
+    t.Send("RemoveThumbnail", &a);
+    auto* window = dynamic_cast<FGenericUiWindow*>(t.run->GetApp()->FindUiWindow(FWideString("W")));
+    ASSERT_NE(window, nullptr);
+    window->UpdateIfInvalid();
+    FUiColor colour;
+    window->GetWindowPixmap()->GetPixel(x, y, colour);
+    EXPECT_EQ(std::to_string(colour.red) + "," + std::to_string(colour.green) + "," +
+                  std::to_string(colour.blue),
+              kFill);
+}
+
 TEST(ThumbnailsDraw, StateIconsAndHighlight)
 {
     ListRun t;
     // Landscape 20 x 10 at 8,13: icons along the band above, 4 + 4 / 4 apart, lock first.
     FImageFileListEntry e = WithThumbnail("a", 20, 10);
-    e.m_bLocked = e.m_bMarked = e.m_bTransferred = true;
+    e.m_bLocked = e.m_bMarked = e.m_bTransferred = e.m_bCamera = true;
     t.Send("NewThumbnail", &e);
     EXPECT_EQ(t.Pixel(8, 6), kLock);
     EXPECT_EQ(t.Pixel(11, 9), kLock);
     EXPECT_EQ(t.Pixel(12, 6), kLargeFrame);
     EXPECT_EQ(t.Pixel(13, 6), kMark);
     EXPECT_EQ(t.Pixel(18, 6), kTransfer);
+    // On a computer "downloaded" says nothing: no mark for it.
+    e.m_bCamera = false;
+    t.Send("NewThumbnail", &e);
+    EXPECT_EQ(t.Pixel(18, 6), kLargeFrame);
     // Without the lock the mark takes its place.
     FImageFileListEntry unlocked = WithThumbnail("a", 20, 10);
     unlocked.m_bMarked = true;

@@ -4,6 +4,8 @@
 // locked images.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -24,8 +26,10 @@
 #include "FCodePage.h"
 #include "FGenericUiApp.h"
 #include "FGenericUiWindow.h"
+#include "FHeadlessDesktop.h"
 #include "FIPManager.h"
 #include "FImageFileList.h"
+#include "FOsQuitSignal.h"
 #include "FProbeObject.h"
 #include "FScopedFileSizeLimit.h"
 #include "FScopedTempFolder.h"
@@ -36,6 +40,7 @@
 #include "FUiIpObjectRequest.h"
 #include "FUiProgressWindow.h"
 #include "SimCamera.h"
+#include "SimCameraTest.h"
 #include "SimUsbDriver.h"
 #include "StorageClassRegistry.h"
 
@@ -47,12 +52,6 @@ constexpr int kLocked[] = {7, 77, 177};
 // Card attributes: bit 0 locked, bit 1 not yet transferred.
 constexpr uint32_t kLockedNew = 3;
 constexpr uint32_t kLockedTransferred = 1;
-
-SimCamera::Bytes Words(uint32_t a, uint32_t b)
-{
-    return {uint8_t(a), uint8_t(a >> 8), uint8_t(a >> 16), uint8_t(a >> 24),
-            uint8_t(b), uint8_t(b >> 8), uint8_t(b >> 16), uint8_t(b >> 24)};
-}
 
 std::string ImagePath(int i)
 {
@@ -75,36 +74,20 @@ rawtest::Bytes CardImage(int i)
     return browsertest::MakeRaw(options);
 }
 
-// The camera's clock runs on the test's time: its polls never sleep for real.
-class CameraJourneyTest : public ::testing::Test
+class CameraJourneyTest : public SimCameraTest
 {
 protected:
     void SetUp() override
     {
-        CamLinkResetForTests();
-        CamSetClockHooks({[this] { return m_dNow; }, [this](int ms) { m_dNow += ms / 1000.0; }});
-        m_camera.AddFile("/dev/CF", Words(1000000, 400000), SimCamera::kDefaultFlags | kCamStatusWholeFile);
-        m_camera.AddFile("/dev/Battery", SimCamera::Bytes{0x08, 0, 0, 0},
-                         SimCamera::kDefaultFlags | kCamStatusWholeFile);
+        SimCameraTest::SetUp();
         for (int i = 1; i <= kImages; ++i) {
             const rawtest::Bytes raw = CardImage(i);
             m_camera.AddFile(ImagePath(i), SimCamera::Bytes(raw.begin(), raw.end()));
             if (IsLocked(i))
                 m_camera.SetAttributes(ImagePath(i), kLockedNew);
         }
-        m_driver.Install();
+        Plug();
     }
-    void TearDown() override
-    {
-        CamLinkShutdown();
-        UsbSetDriverFactory({});
-        CamSetClockHooks({});
-        CamLinkResetForTests();
-    }
-
-    double m_dNow = 1000;
-    SimCamera m_camera;
-    SimUsbDriver m_driver{m_camera};
 };
 
 // A raw image of a few megabytes, copied in many pieces.
@@ -407,6 +390,44 @@ TEST_F(CameraJourneyTest, ADestinationOutOfRoomKeepsTheImageOnTheCard)
         ASSERT_TRUE(destination.ReadFile(ImagePath(i).substr(ImagePath(i).rfind('/') + 1), copied));
         const rawtest::Bytes raw = CardImage(i);
         EXPECT_EQ(copied, std::string(raw.begin(), raw.end()));
+    }
+}
+
+// Logout's SIGTERM in the middle of a large image, with "delete from camera" chosen: the
+// program ends as Quit does, the image stays on the card and nothing half copied is left.
+TEST_F(CameraJourneyTest, AQuitSignalMidCopyKeepsTheImageOnTheCard)
+{
+    const rawtest::Bytes big = BigCardImage();
+    m_camera.AddFile("/cf/images/BIG_0001.q7f", SimCamera::Bytes(big.begin(), big.end()));
+    FScopedTempFolder destination;
+    InstallOsQuitSignals();
+    FAppHarness harness;
+    bool signalled = false;
+    const int status = harness.Start([&](FAppHarness& app) {
+        Download d;
+        ASSERT_NO_FATAL_FAILURE(OpenDownload(app, destination.GetPath(), d));
+        // Small pieces, so that the signal finds the large image half copied.
+        d.bridge->SetCopyBudget(std::chrono::microseconds(1), 1);
+        ASSERT_TRUE(app.Click("DownloadWin.Delete"));
+        ASSERT_TRUE(app.Click("DownloadWin.OK"));
+        ASSERT_TRUE(app.RunUntil([&] { return CopyingBigImage(*d.progress); }, 5000));
+        signalled = true;
+        raise(SIGTERM);
+        EXPECT_TRUE(app.RunUntil([] { return GetHeadlessDesktop().quit; }, 200));
+    });
+    RestoreOsQuitSignals();
+    EXPECT_EQ(status, 0);
+    ASSERT_TRUE(signalled);
+    EXPECT_TRUE(m_camera.HasFile("/cf/images/BIG_0001.q7f"));
+    for (const auto& file : std::filesystem::directory_iterator(destination.GetPath())) {
+        const std::string name = file.path().filename().string();
+        ASSERT_EQ(name.rfind("IMG_", 0), 0u) << "left behind: " << name;
+        // A copy that is there is whole, and only then gone from the card.
+        const int i = std::stoi(name.substr(4, 4));
+        std::string copied;
+        ASSERT_TRUE(destination.ReadFile(name, copied));
+        const rawtest::Bytes raw = CardImage(i);
+        EXPECT_EQ(copied, std::string(raw.begin(), raw.end())) << name;
     }
 }
 

@@ -37,7 +37,7 @@ TEST(InfoInProgramTest, LinesFollowTheLanguage)
         auto* info = dynamic_cast<FUiInfoWindow*>(app.Object("InformationWin.WinMgr"));
         ASSERT_NE(info, nullptr);
         clipboard = Utf8FromWide(info->GetClipboardText());
-        auto* value = dynamic_cast<FUiDynaString*>(app.Object("InformationWin.Val10"));
+        auto* value = dynamic_cast<FUiDynaString*>(app.Object("InformationWin.Rows.Val10"));
         ASSERT_NE(value, nullptr);
         shown = Utf8FromWide(value->GetShownText());
         FWideString text;
@@ -100,4 +100,56 @@ TEST(InfoInProgramTest, TheThumbnailAndStateIconsFollowTheImage)
         app.Send("MainWin", "Close");
     });
     EXPECT_EQ(status, 0);
+}
+
+// The capture line shows the time beside the date, and numbers take the language's decimal
+// mark: "0,92 MP" and "f/5,6" in German, "0.92 MP" in English. An image without a date leaves
+// no time of the last one behind.
+TEST(InfoInProgramTest, DateWithTimeAndTheLanguagesDecimalMark)
+{
+    struct Case {
+        const char* language;
+        const char* resolution;
+        const char* aperture;
+    };
+    const Case cases[] = {{"English", "0.92 MP (640 x 480 x 3)", "f/5.6"},
+                          {"German", "0,92 MP (640 x 480 x 3)", "f/5,6"},
+                          {"French", "0,92 MP (640 x 480 x 3)", "f/5,6"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.language);
+        FAppHarness harness;
+        harness.SetStartLanguage(c.language);
+        harness.Start([&](FAppHarness& app) {
+            auto shown = [&](const char* path) {
+                auto* value = dynamic_cast<FUiDynaString*>(app.Object(path));
+                return value ? Utf8FromWide(value->GetShownText()) : std::string("<none>");
+            };
+            FImageFileListEntry e;
+            e.m_usURL = FWideString("camera://sim0/cf/images/IMG_0001.q7f");
+            e.m_usFileName = FWideString("IMG_0001.q7f");
+            e.m_bRaw = true;
+            e.m_nCols = 640;
+            e.m_nRows = 480;
+            e.m_nThumbReqWidth = e.m_nThumbReqHeight = 160;
+            e.m_usDate = FWideString("2026-12-11");
+            e.m_usTime = FWideString("09:41:00");
+            e.m_usAperture = FWideString("5.6");
+            e.m_usFirmware = FWideString("1.02");
+            ASSERT_TRUE(app.Send("InformationWin.WinMgr", "ShowImageInfo", &e));
+            EXPECT_EQ(shown("InformationWin.Rows.Val3"), c.resolution);
+            EXPECT_EQ(shown("InformationWin.Rows.Val6"), "2026-12-11");
+            EXPECT_EQ(shown("InformationWin.Rows.Val6Time"), "09:41:00");
+            EXPECT_EQ(shown("InformationWin.Rows.Val13"), c.aperture);
+            // A version number is not a decimal.
+            EXPECT_EQ(shown("InformationWin.Rows.Val20"), "1.02");
+
+            FImageFileListEntry undated = e;
+            undated.m_usURL = FWideString("camera://sim0/cf/images/IMG_0002.q7f");
+            undated.m_usDate = undated.m_usTime = FWideString(" ");
+            ASSERT_TRUE(app.Send("InformationWin.WinMgr", "ShowImageInfo", &undated));
+            EXPECT_EQ(shown("InformationWin.Rows.Val6Time"), "");
+            app.Send("MainWin", "Close");
+        });
+        EXPECT_TRUE(harness.BodyRan());
+    }
 }

@@ -113,7 +113,7 @@ TEST(ScriptLoadsTest, CompleteInEveryLanguage)
             EXPECT_EQ(Text(menus[0]->GetTitle()), c.fileMenu);
             // Before a folder is shown: Refresh, auto-launch, Language, Quit, the five selection
             // commands, the view's sizes, filter, sort, order and raw-only choices, the
-            // information window, the palette and the Help menu.
+            // computer mode, the information window, the palette, the user guide and About.
             std::vector<std::string> enabled;
             for (const auto& menu : menus)
                 for (const FOsMenu::Item& item : menu->GetItems())
@@ -140,21 +140,21 @@ TEST(ScriptLoadsTest, ToolbarButtonsStartDisabledAndFollowTheirState)
 {
     FAppHarness harness;
     harness.Start([](FAppHarness& app) {
-        ASSERT_TRUE(app.Watch("MainWin.Computer", "ON_PRESS"));
-        ASSERT_TRUE(app.Watch("MainWin.Computer", "ON_ENABLED_STATE"));
-        ASSERT_TRUE(app.Click("MainWin.Computer"));
+        ASSERT_TRUE(app.Watch("MainWin.Camera", "ON_PRESS"));
+        ASSERT_TRUE(app.Watch("MainWin.Camera", "ON_ENABLED_STATE"));
+        ASSERT_TRUE(app.Click("MainWin.Camera"));
         EXPECT_TRUE(app.Log().empty());
-        EXPECT_TRUE(app.Send("MainWin.Computer", "Enable"));
-        ASSERT_TRUE(app.Click("MainWin.Computer"));
+        EXPECT_TRUE(app.Send("MainWin.Camera", "Enable"));
+        ASSERT_TRUE(app.Click("MainWin.Camera"));
         EXPECT_EQ(app.Log(), (std::vector<std::string>{"ON_ENABLED_STATE", "ON_PRESS"}));
         FHeadlessUiWindow* os = OsWindow(app, "MainWin");
         ASSERT_NE(os, nullptr);
-        bool computerEnabled = false;
+        bool cameraEnabled = false;
         for (const auto& menu : os->GetMenuBar().GetMenus()) {
             for (const FOsMenu::Item& item : menu->GetItems())
-                computerEnabled = computerEnabled || (item.enabled && Text(item.label) == "Computer");
+                cameraEnabled = cameraEnabled || (item.enabled && Text(item.label) == "Camera");
         }
-        EXPECT_TRUE(computerEnabled);
+        EXPECT_TRUE(cameraEnabled);
     });
 }
 

@@ -45,7 +45,7 @@ bool IsScriptPart(const std::string& name)
         const std::string t(tail);
         return name.size() > t.size() && name.compare(name.size() - t.size(), t.size(), t) == 0;
     };
-    return endsWith(".xml") || endsWith(".png");
+    return endsWith(".xml") || endsWith(".png") || endsWith(".html");
 }
 
 } // namespace

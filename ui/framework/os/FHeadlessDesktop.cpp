@@ -1,6 +1,7 @@
 #include "FHeadlessDesktop.h"
 
 #include "FHeadlessUiWindow.h"
+#include "FOsQuitSignal.h"
 #include "FUiDispatcher.h"
 
 FHeadlessDesktop& GetHeadlessDesktop()
@@ -30,6 +31,8 @@ void HeadlessPumpUntilIdle()
 void HeadlessAdvanceTime(uint64_t ms)
 {
     FHeadlessDesktop& desktop = GetHeadlessDesktop();
+    if (TakeOsQuitSignal() && desktop.onQuitSignal)
+        desktop.onQuitSignal();
     desktop.clockMs += ms;
     const uint64_t now = desktop.clockMs;
     // A tick may close windows: take the list first and check each is still there.

@@ -34,6 +34,8 @@ struct FHeadlessDesktop {
     std::deque<std::function<void()>> queue;
     // A window that ends the loop was destroyed.
     bool quit = false;
+    // What the loop does with a quit signal: the application asks to end as Quit does.
+    std::function<void()> onQuitSignal;
     // Live OS windows in creation order (not owned).
     std::vector<class FHeadlessUiWindow*> windows;
     class FHeadlessUiWindow* activeWindow = nullptr;

@@ -21,7 +21,13 @@ bool Holds(const FHeadlessDesktop& desktop, const std::string& name)
 class FHeadlessUiApp : public FOsUiAppBase
 {
 public:
-    explicit FHeadlessUiApp(FIOsUiAppOwner* owner) : m_pOwner(owner) {}
+    explicit FHeadlessUiApp(FIOsUiAppOwner* owner) : m_pOwner(owner)
+    {
+        GetHeadlessDesktop().onQuitSignal = [owner] {
+            owner->UiRelayMessage(FWideString("QuitRequested"), nullptr);
+        };
+    }
+    ~FHeadlessUiApp() override { GetHeadlessDesktop().onQuitSignal = nullptr; }
 
     bool Run(bool handOver) override
     {

@@ -11,6 +11,7 @@
 
 #include "FCodePage.h"
 #include "FIOsUiApp.h"
+#include "FOsQuitSignal.h"
 #include "FOsSingleInstance.h"
 #include "FOsUiAppCommon.h"
 #include "FSCDiskWin.h"
@@ -41,6 +42,8 @@ public:
     explicit FSdlUiApp(FIOsUiAppOwner* owner) : m_pOwner(owner)
     {
         ResetSdlQuit();
+        // From the start: a signal while the script loads is acted on once the loop runs.
+        InstallOsQuitSignals();
         m_instance.onShow = [this] { m_pOwner->UiRelayMessage(FWideString("ShowMainWindow"), nullptr); };
         m_instance.onOpenPath = [this](const FWideString& path) {
             FWideString copy = path;
@@ -79,6 +82,7 @@ public:
             SdlPumpEvents(10);
         SetSdlLoopHook(nullptr);
         g_running = nullptr;
+        // From here the exit runs on its own; a signal now ends the program at once.
         return true;
     }
 
@@ -125,6 +129,8 @@ public:
 
     void priLoopPass()
     {
+        if (TakeOsQuitSignal())
+            m_pOwner->UiRelayMessage(FWideString("QuitRequested"), nullptr);
         m_instance.Poll();
         if (m_iMounts >= 0) {
             pollfd watch{m_iMounts, POLLPRI, 0};

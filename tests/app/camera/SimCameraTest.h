@@ -1,0 +1,50 @@
+#pragma once
+
+// A simulated camera on the simulated USB wire, with a card of 1,000,000 KiB (400,000 free)
+// and mains power. Its clock runs on the test's time: the camera's polls never sleep for
+// real. Fixtures add their files, then Plug() the driver in.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <initializer_list>
+
+#include "CamDevice.h"
+#include "CamProtocol.h"
+#include "CamSupport.h"
+#include "SimCamera.h"
+#include "SimUsbDriver.h"
+
+class SimCameraTest : public ::testing::Test
+{
+protected:
+    // Little-endian 32-bit words, as the camera's device files hold them.
+    static SimCamera::Bytes Words(std::initializer_list<uint32_t> words)
+    {
+        SimCamera::Bytes bytes;
+        for (uint32_t w : words)
+            for (int shift = 0; shift < 32; shift += 8)
+                bytes.push_back(uint8_t(w >> shift));
+        return bytes;
+    }
+
+    void SetUp() override
+    {
+        CamLinkResetForTests();
+        CamSetClockHooks({[this] { return m_dNow; }, [this](int ms) { m_dNow += ms / 1000.0; }});
+        m_camera.AddFile("/dev/CF", Words({1000000, 400000}), SimCamera::kDefaultFlags | kCamStatusWholeFile);
+        m_camera.AddFile("/dev/Battery", Words({0x08}), SimCamera::kDefaultFlags | kCamStatusWholeFile);
+    }
+    void Plug() { m_driver.Install(); }
+    void TearDown() override
+    {
+        CamLinkShutdown();
+        UsbSetDriverFactory({});
+        CamSetClockHooks({});
+        CamLinkResetForTests();
+    }
+
+    double m_dNow = 1000;
+    SimCamera m_camera;
+    SimUsbDriver m_driver{m_camera};
+};
