@@ -2,6 +2,7 @@
 #include "FIPMemoryBudget.h"
 
 #include "FCache.h"
+#include "FLargePageAllocator.h"
 #include "FPixmap.h"
 
 #include <climits>
@@ -75,6 +76,9 @@ FCacheObject* NewFrameBlock(FCache& cache, const FWideString& label, int imageKi
     FCacheObject* block = cache.Get(label.GetBuffer(), int(total));
     if (!block)
         return nullptr;
+    // The loader fills the frame row by row on one thread: its first touch is paid here,
+    // on the pool, outside the cache's lock.
+    TouchFreshPages(block->GetData());
     block->SetPriority(kFramePriority);
     FImageFrameRecord& record = FrameRecord(*block);
     std::memcpy(record.m_acTag, "MIDC", 4);

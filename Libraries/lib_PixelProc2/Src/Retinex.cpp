@@ -10,6 +10,7 @@
 
 #include "FException.h"
 #include "FImage.h"
+#include "FLargePageAllocator.h"
 #include "RunInRowBands.h"
 
 namespace
@@ -418,8 +419,7 @@ double RetinexSuggestedFillLight(const FRetinexStatistics& statistics, double ex
 
 size_t FRetinexScratch::Bytes() const
 {
-    return (m_planes.capacity() + m_pyramid.capacity() + m_logs.capacity() + m_roots.capacity()) *
-           sizeof(int16_t);
+    return (m_logs.capacity() + m_roots.capacity()) * sizeof(int16_t);
 }
 
 void FRetinexScratch::Release()
@@ -427,26 +427,21 @@ void FRetinexScratch::Release()
     *this = FRetinexScratch();
 }
 
-// Sizes the storage of one call; the tables are made once.
+// The tables, made once and kept.
 struct FRetinexScratchAccess {
-    static void Reserve(FRetinexScratch& s, size_t planeSamples, size_t pyramidSamples)
+    static void MakeTables(FRetinexScratch& s)
     {
-        if (s.m_planes.size() < 3 * planeSamples)
-            s.m_planes.resize(3 * planeSamples);
-        if (s.m_pyramid.size() < pyramidSamples)
-            s.m_pyramid.resize(pyramidSamples);
-        if (s.m_logs.empty()) {
-            // Log luminance; u is at most 32767, so one table covers it.
-            s.m_logs.resize(32768);
-            for (int u = 0; u < 32768; ++u)
-                s.m_logs[u] = static_cast<int16_t>(std::trunc(1024.0 * std::log(u + 30.0)));
-            s.m_roots.resize(32768);
-            for (int v = 0; v < 32768; ++v)
-                s.m_roots[v] = static_cast<int16_t>(std::trunc(std::sqrt(1024.0 * (v + 64.0))));
-        }
+        if (!s.m_roots.empty())
+            return;
+        // Log luminance; u is at most 32767, so one table covers it.
+        std::vector<int16_t> logs(32768), roots(32768);
+        for (int u = 0; u < 32768; ++u)
+            logs[u] = static_cast<int16_t>(std::trunc(1024.0 * std::log(u + 30.0)));
+        for (int v = 0; v < 32768; ++v)
+            roots[v] = static_cast<int16_t>(std::trunc(std::sqrt(1024.0 * (v + 64.0))));
+        s.m_logs.swap(logs);
+        s.m_roots.swap(roots);
     }
-    static int16_t* Planes(FRetinexScratch& s) { return s.m_planes.data(); }
-    static int16_t* Pyramid(FRetinexScratch& s) { return s.m_pyramid.data(); }
     static const int16_t* Logs(const FRetinexScratch& s) { return s.m_logs.data(); }
     static const int16_t* Roots(const FRetinexScratch& s) { return s.m_roots.data(); }
 };
@@ -462,11 +457,20 @@ double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexI
                          double exposureTime, double fNumber, int iso, const std::atomic<bool>* cancel,
                          FRetinexScratch& storage, int threads)
 {
+    return MultiScaleRetinex(in, out, exposureTime, fNumber, iso, storage, threads,
+                             [cancel] { return Cancelled(cancel); });
+}
+
+double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexImage& out,
+                         double exposureTime, double fNumber, int iso, FRetinexScratch& storage, int threads,
+                         const std::function<bool()>& cancelled)
+{
     const int cols = in.GetCols();
     const int rows = in.GetRows();
     if (cols < 3 || rows < 3 || out.GetCols() < cols || out.GetRows() < rows)
         throw FExceptionPixelProc2("Retinexing: input image too small");
-    if (Cancelled(cancel))
+    auto isCancelled = [&] { return cancelled && cancelled(); };
+    if (isCancelled())
         return 0.0;
 
     const int64_t pixels = static_cast<int64_t>(cols) * rows;
@@ -476,9 +480,13 @@ double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexI
     // Each working plane is an image of its own, under the same cap as any image.
     if (pixels > kMaxImageBytes / static_cast<int64_t>(sizeof(int16_t)))
         throw std::bad_alloc();
-    FRetinexScratchAccess::Reserve(storage, static_cast<size_t>(pixels), static_cast<size_t>(scratchCount));
-    int16_t* planes = FRetinexScratchAccess::Planes(storage);
-    int16_t* scratch = FRetinexScratchAccess::Pyramid(storage);
+    FRetinexScratchAccess::MakeTables(storage);
+    // The planes come from the page store and go back to it when the call ends.
+    FLargeBlock<int16_t> block;
+    if (!block.Reserve(3 * static_cast<size_t>(pixels) + static_cast<size_t>(scratchCount)))
+        throw std::bad_alloc();
+    int16_t* planes = block.Data();
+    int16_t* scratch = planes + 3 * pixels;
     const int16_t* logTable = FRetinexScratchAccess::Logs(storage);
     const int16_t* rootTable = FRetinexScratchAccess::Roots(storage);
     FRetinexImage P(planes, cols, rows, 0);
@@ -489,10 +497,10 @@ double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexI
     // flag is set.
     auto rowPass = [&](auto body) {
         RunInRowBands(rows, threads, [&](int first, int end) {
-            for (int y = first; y < end && !Cancelled(cancel); ++y)
+            for (int y = first; y < end && !isCancelled(); ++y)
                 body(y);
         });
-        return Cancelled(cancel);
+        return isCancelled();
     };
 
     if (rowPass([&](int y) {
@@ -516,7 +524,7 @@ double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexI
 
     const FRetinexStatistics statistics =
         RetinexPyramidSmooth(&P, &Q, scratch, static_cast<uint32_t>(scratchCount), threads);
-    if (Cancelled(cancel))
+    if (isCancelled())
         return 0.0;
 
     if (rowPass([&](int y) {
@@ -530,7 +538,7 @@ double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexI
         }))
         return 0.0;
     RetinexPyramidSmooth(&D, &D, scratch, static_cast<uint32_t>(scratchCount), threads);
-    if (Cancelled(cancel))
+    if (isCancelled())
         return 0.0;
 
     if (rowPass([&](int y) {

@@ -1,16 +1,8 @@
 #include "RunInRowBands.h"
 
 #include <algorithm>
-#include <atomic>
 
 #include "FBandPool.h"
-
-namespace
-{
-
-std::atomic<FBandPool*> g_pool{nullptr};
-
-} // namespace
 
 int RowBandStart(int rows, int threads, int band)
 {
@@ -19,12 +11,12 @@ int RowBandStart(int rows, int threads, int band)
 
 void SetRowBandPool(FBandPool* pool)
 {
-    g_pool.store(pool, std::memory_order_release);
+    FBandPool::SetProcessPool(pool);
 }
 
 FBandPool* GetRowBandPool()
 {
-    return g_pool.load(std::memory_order_acquire);
+    return FBandPool::GetProcessPool();
 }
 
 void RunInRowBands(int rows, int threads, const std::function<void(int first, int end)>& band)
