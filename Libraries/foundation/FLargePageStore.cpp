@@ -67,7 +67,8 @@ int priBestFit(const FStore& s, size_t bytes)
 {
     int best = -1;
     for (size_t i = 0; i < s.m_kept.size(); ++i)
-        if (s.m_kept[i].m_uBytes >= bytes && (best < 0 || s.m_kept[i].m_uBytes < s.m_kept[size_t(best)].m_uBytes))
+        if (s.m_kept[i].m_uBytes >= bytes &&
+            (best < 0 || s.m_kept[i].m_uBytes < s.m_kept[size_t(best)].m_uBytes))
             best = int(i);
     return best;
 }

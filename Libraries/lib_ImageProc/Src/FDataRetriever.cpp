@@ -341,7 +341,8 @@ FDataObject* FDataRetriever::priGetCacheDataImage(FDataRetrieverRequest* req, FI
             return nullptr;
         // Refused before the frame is read rather than after minutes of work.
         if (!ImageFitsMemory(info.m_iColumns, int(info.m_iRows))) {
-            req->m_Async.Fail(kErrOutOfMemory, "FDataRetriever: the image is too large for this computer's memory.");
+            req->m_Async.Fail(kErrOutOfMemory,
+                              "FDataRetriever: the image is too large for this computer's memory.");
             return nullptr;
         }
         block = NewFrameBlock(*m_pCache, label, info.m_iImageKind, info.m_iPixelType, info.m_iColumns,

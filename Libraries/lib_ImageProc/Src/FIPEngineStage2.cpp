@@ -312,9 +312,9 @@ bool StepFIR(Stage2Context& c, bool& ran)
         return true;
     const FAsyncStatus& status = c.request.m_Async;
     const FIRResult result =
-        FIRNoiseReduction(c.image, *c.request.m_pStage2PreMatImage, a.ref, a.edgeRef, a.imgEdgeRef, a.locality,
-                          a.sigmoid, a.edgeScale, a.meanScale, a.exponent, a.m, a.g, Scratch().noiseFilter,
-                          c.threads, [&status] { return status.IsCancelRequested(); });
+        FIRNoiseReduction(c.image, *c.request.m_pStage2PreMatImage, a.ref, a.edgeRef, a.imgEdgeRef,
+                          a.locality, a.sigmoid, a.edgeScale, a.meanScale, a.exponent, a.m, a.g,
+                          Scratch().noiseFilter, c.threads, [&status] { return status.IsCancelRequested(); });
     switch (result) {
     case FIRResult::kFiltered:
     case FIRResult::kLeftAsIs:

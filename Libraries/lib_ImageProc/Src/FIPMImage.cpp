@@ -6,8 +6,8 @@
 #include <new>
 
 #include "FCache.h"
-#include "FLargePageAllocator.h"
 #include "FImage.h"
+#include "FLargePageAllocator.h"
 #include "FMutex.h"
 #include "FPixmap.h"
 #include "FPropList.h"

@@ -12,9 +12,9 @@
 
 #include <immintrin.h>
 
+#include "FBandPool.h"
 #include "FDebugTrace.h"
 #include "FLargePageAllocator.h"
-#include "FBandPool.h"
 #include "RunInRowBands.h"
 
 namespace
@@ -965,8 +965,8 @@ FIRResult Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanR
         // mean. Tables that depend only on M and the exponent are kept with the storage.
         if (!FIRScratchAccess::EdgePowersKept(scratch, M, edgeExponent)) {
             for (int i = 0; i < M; ++i)
-                powTable[i] =
-                    static_cast<float>(std::pow(static_cast<double>(i) / M, static_cast<double>(edgeExponent)));
+                powTable[i] = static_cast<float>(
+                    std::pow(static_cast<double>(i) / M, static_cast<double>(edgeExponent)));
             FIRScratchAccess::EdgePowersMade(scratch, M, edgeExponent);
         }
         bands.Run(rows, [&](int first, int end, float*) {

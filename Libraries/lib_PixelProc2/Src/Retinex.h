@@ -1,9 +1,9 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "FLUT.h"

@@ -1,7 +1,7 @@
 #include "FOsMemory.h"
 
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include <sys/mman.h>

@@ -48,7 +48,8 @@ TEST(MemoryBudget, GrowsWithTheImageWithinTheMachine)
         {6000 * 4000, 1 * kGiB, 512 * kMiB, 512 * kMiB, 512 * kMiB, 512 * kMiB},
         {6000 * 4000, 128 * kMiB, 120 * kMiB, 120 * kMiB, 160 * kMiB, 160 * kMiB},
         // An unknown machine: the cache's 32-bit ceiling.
-        {30000 * 30000, 0, 3 * kGiB, 4 * kGiB - 1, 900000000ull * 20 + 3 * kGiB, 900000000ull * 34 + 64 * kMiB},
+        {30000 * 30000, 0, 3 * kGiB, 4 * kGiB - 1, 900000000ull * 20 + 3 * kGiB,
+         900000000ull * 34 + 64 * kMiB},
     };
     for (const Case& c : cases) {
         const FIPMemoryBudget b = MemoryBudgetForImage(c.pixels, c.physical);
@@ -69,10 +70,11 @@ TEST(MemoryBudget, ImagesThatCannotFitAreRefused)
         bool fits;
     };
     const Case cases[] = {
-        {6000, 4000, 24 * kGiB, true},     {6000, 4000, 1 * kGiB, false},   {2640, 1760, 1 * kGiB, true},
-        {640, 480, 128 * kMiB, true},      {2640, 1760, 128 * kMiB, false}, {20000, 20000, 64 * kGiB, false},
-        {100000, 100000, 0, false},        {10000, 10000, 0, true},         {0, 0, 128 * kMiB, true},
-        {int64_t(1) << 31, 1 << 20, 0, false},
+        {6000, 4000, 24 * kGiB, true},   {6000, 4000, 1 * kGiB, false},
+        {2640, 1760, 1 * kGiB, true},    {640, 480, 128 * kMiB, true},
+        {2640, 1760, 128 * kMiB, false}, {20000, 20000, 64 * kGiB, false},
+        {100000, 100000, 0, false},      {10000, 10000, 0, true},
+        {0, 0, 128 * kMiB, true},        {int64_t(1) << 31, 1 << 20, 0, false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(ImageFitsMemory(c.cols, c.rows, c.physical), c.fits)
