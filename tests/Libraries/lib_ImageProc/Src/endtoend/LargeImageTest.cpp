@@ -122,4 +122,42 @@ TEST_F(LargeImage, NineMegapixelRawSavesWithTheDefaults)
     EXPECT_EQ(rows, kRows);
 }
 
+// An image whose development cannot have its memory fails at once with its text: no frame
+// is read into the cache and no stage runs. The same file develops once the machine may
+// hold it.
+TEST_F(LargeImage, AnImageTooLargeForTheMemoryFailsBeforeAnyWork)
+{
+    developtest::DevelopableRawOptions options;
+    options.cols = 1024;
+    options.rows = 768;
+    options.seed = 78;
+    options.previewCols = {};
+    const FWideString input = m_pFolder->Write("toolarge.xxx", developtest::MakeDevelopableRaw(options));
+    struct Ceiling {
+        Ceiling() { SetImageMemoryCeiling(16 * kMiB); }
+        ~Ceiling() { SetImageMemoryCeiling(0); }
+    };
+    {
+        Ceiling small;
+        FIPManagerRequest save;
+        developtest::PrepareSave(save, input, m_pFolder->URL("toolarge.jpg"), kSaveJPEG, kRGB24, 2, 1024,
+                                 768);
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_TRUE(developtest::RunThroughPool(save, nullptr, std::chrono::seconds(60)));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        EXPECT_EQ(save.m_Async.GetState(), kError);
+        EXPECT_EQ(save.m_Async.GetErrorCode(), kErrOutOfMemory);
+        EXPECT_NE(std::string(save.m_Async.m_usErrorText.GetNarrow()).find("too large"), std::string::npos)
+            << save.m_Async.m_usErrorText.GetNarrow();
+        for (const FWideString& label : GetGlobalCache()->GetLabels())
+            EXPECT_EQ(std::string(label.GetNarrow()).find("FileImage"), std::string::npos)
+                << label.GetNarrow();
+        EXPECT_FALSE(m_pFolder->Exists("toolarge.jpg"));
+    }
+    FIPManagerRequest save;
+    developtest::PrepareSave(save, input, m_pFolder->URL("toolarge.jpg"), kSaveJPEG, kRGB24, 2, 1024, 768);
+    ASSERT_TRUE(developtest::RunThroughPool(save, nullptr, std::chrono::seconds(120)));
+    EXPECT_EQ(save.m_Async.GetState(), kCompleted) << save.m_Async.m_usErrorText.GetNarrow();
+}
+
 } // namespace
