@@ -36,7 +36,7 @@ void Check(bool test, int line, const char* text)
 void RunBands(int rows, int threads, const std::function<void(int first, int end)>& band)
 {
     StartIPWorkerPool();
-    RunInRowBands(rows, threads, band);
+    RunInRowBands(rows, BalancedBands(rows, threads, 16), band);
 }
 
 namespace

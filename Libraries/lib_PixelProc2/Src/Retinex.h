@@ -28,11 +28,11 @@ struct FRetinexStatistics {
 
 // The integer mean of the per-row integer means, and the extremes. The pixmap must have at
 // least one row and one column.
-int RetinexMinMaxMean(const FRetinexImage& pixmap, int& min, int& max);
+int RetinexMinMaxMean(const FRetinexImage& pixmap, int& min, int& max, int threads = 1);
 
 // Halves a level: 2 x 2 means, the last column of an odd width averaged with its left
 // neighbour. `mean` (may be null) receives the mean of the written values.
-void RetinexDownsample2x(const FRetinexImage* in, FRetinexImage* out, double* mean);
+void RetinexDownsample2x(const FRetinexImage* in, FRetinexImage* out, double* mean, int threads = 1);
 
 // out = coarse upsampled x a + fine x b, weights in Q8; out may be fine. scratch holds
 // RetinexUpsampleScratch(coarse columns) samples.

@@ -9,6 +9,14 @@ int RowBandStart(int rows, int threads, int band)
     return static_cast<int>(static_cast<long long>(rows) * band / threads);
 }
 
+int BalancedBands(int rows, int threads, int minRows)
+{
+    if (threads <= 1 || rows <= 1)
+        return 1;
+    const int wanted = std::clamp(rows / std::max(minRows, 1), threads, 4 * threads);
+    return std::clamp(wanted, 1, rows);
+}
+
 void SetRowBandPool(FBandPool* pool)
 {
     FBandPool::SetProcessPool(pool);

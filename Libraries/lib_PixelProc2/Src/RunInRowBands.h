@@ -12,6 +12,12 @@ class FBandPool;
 // when several throw).
 void RunInRowBands(int rows, int threads, const std::function<void(int first, int end)>& band);
 
+// How many bands to split `rows` into for `threads` threads: as many as threads (rows
+// allowing), and up to four a thread while each keeps at least `minRows` rows, so that a
+// thread the system holds up leaves the rest of its share to the others. A band's fixed
+// cost (a halo swept or copied) sets `minRows`. One thread: one band.
+int BalancedBands(int rows, int threads, int minRows);
+
 // The bands RunInRowBands uses: band i covers [BandStart(i), BandStart(i + 1)).
 int RowBandStart(int rows, int threads, int band);
 

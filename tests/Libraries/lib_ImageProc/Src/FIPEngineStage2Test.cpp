@@ -477,8 +477,8 @@ TEST_F(Stage2Test, EveryStepPinnedToTheBitAtEveryThreadCount)
 namespace
 {
 
-// The smallest and the widest images: at many threads (bands of no or one row, halos
-// beyond both edges) the outcome is the one thread's, error or image.
+// The smallest, the widest and a tall image: at many threads (bands of no or one row, halos
+// beyond both edges, several bands a thread) the outcome is the one thread's, error or image.
 TEST_F(Stage2Test, TinyAndVeryWideImagesEndAsOnOneThread)
 {
     auto run = [](int w, int h, int threads, Outputs& out) {
@@ -495,7 +495,9 @@ TEST_F(Stage2Test, TinyAndVeryWideImagesEndAsOnOneThread)
         return outcome;
     };
     for (const auto& [w, h] :
-         {std::pair{1, 1}, std::pair{2, 3}, std::pair{7, 1}, std::pair{65000, 3}, std::pair{65000, 11}}) {
+         {std::pair{1, 1}, std::pair{2, 3}, std::pair{7, 1}, std::pair{65000, 3}, std::pair{65000, 11},
+          // Tall enough for several bands a thread in every banded step.
+          std::pair{96, 2600}}) {
         Outputs one, many;
         const std::string first = run(w, h, 1, one);
         EXPECT_EQ(run(w, h, 8, many), first) << w << "x" << h;
