@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "FSyntheticCapture.h"
 
@@ -15,6 +16,10 @@ namespace bench
 
 // False with the reason when the photographs cannot be read (the package is missing).
 bool MakePhotoCapture(int width, int height, uint32_t seed, FSyntheticCapture& capture, std::string& why);
+
+// An 8-bit sRGB picture of the same mosaic, as a camera's embedded preview shows a scene;
+// the seed moves the mosaic, so that pictures of other seeds differ. Rows packed.
+bool MakePhotoPicture(int cols, int rows, uint32_t seed, std::vector<uint8_t>& rgb, std::string& why);
 
 // The linear scene (raw less dark, 12 bits) scaled to 16 bits: what a reference pipeline
 // reads as the development's input.
