@@ -1,5 +1,6 @@
 #include "FDataObject.h"
 #include "FIPMemoryBudget.h"
+#include "FIPWorkerPool.h"
 
 #include "FCache.h"
 #include "FLargePageAllocator.h"
@@ -77,7 +78,8 @@ FCacheObject* NewFrameBlock(FCache& cache, const FWideString& label, int imageKi
     if (!block)
         return nullptr;
     // The loader fills the frame row by row on one thread: its first touch is paid here,
-    // on the pool, outside the cache's lock.
+    // on the pool (started now for the first frame of the process), outside the cache's lock.
+    StartIPWorkerPool();
     TouchFreshPages(block->GetData());
     block->SetPriority(kFramePriority);
     FImageFrameRecord& record = FrameRecord(*block);

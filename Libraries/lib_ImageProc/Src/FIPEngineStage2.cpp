@@ -28,6 +28,7 @@
 #include "NeighborizeOutliers.h"
 #include "RedSharpenRow.h"
 #include "Retinex.h"
+#include "RunInRowBands.h"
 
 namespace IPEngineStages
 {
@@ -295,7 +296,8 @@ bool StepColorTransform(Stage2Context& c)
         throw FExceptionPixelProc2("Stage 2: pre-matrix image smaller than the working image.");
     const int cols = c.image.GetCols();
     const FStage2ColorTransform transform(Q, t, b.r, b.g, b.b, -500, 24000);
-    RunBands(c.image.GetRows(), c.threads, [&](int first, int end) {
+    StartIPWorkerPool();
+    RunRowChunks(c.image.GetRows(), c.threads, 16, [&](int first, int end) {
         for (int y = first; y < end; ++y)
             transform.Apply(c.image.GetRow(y), pair ? preMat->GetRow(y) : nullptr, cols);
     });

@@ -84,41 +84,33 @@ int SlotCount(const FBandPool* pool)
     return pool != nullptr ? pool->GetSlotCount() : 1;
 }
 
-// Bands of a pass: several per thread, so that a thread the system holds up leaves its
-// share to the others instead of holding up the pass.
-int PassBands(int count, int threads)
-{
-    return threads <= 1 ? 1 : std::clamp(count, 1, 4 * threads);
-}
-
-// Running-sum slots for the bands of one pass; a band uses the slot of the thread that
-// runs it.
+// Running-sum slots for the passes; the work of a pass goes in chunks to whichever thread
+// is free, each using its own thread's slot.
 struct FIRBands {
     int threads = 1;
     FBandPool* pool = nullptr;
     float* scratch = nullptr; // aligned, SlotCount(pool) slots
     size_t slotFloats = 0;
-    // Asked at the start of every band; null: never.
+    // Asked at the start of every chunk; null: never.
     const std::function<bool()>* cancelled = nullptr;
 
+    // f(first, end, slot) over [0, count) in chunks of `grain`.
     template <class F>
-    void Run(int count, F&& f) const
+    void Run(int count, F&& f, int grain = 8) const
     {
         if (count <= 0)
             return;
-        const int bands = pool != nullptr ? PassBands(count, threads) : 1;
-        auto band = [&](int b) {
+        auto chunk = [&](int first, int end) {
             if (cancelled != nullptr && (*cancelled)())
                 throw FIRCancelled{};
             const int slot = pool != nullptr ? pool->SlotOfThisThread() : 0;
-            f(RowBandStart(count, bands, b), RowBandStart(count, bands, b + 1),
-              scratch + static_cast<size_t>(slot) * slotFloats);
+            f(first, end, scratch + static_cast<size_t>(slot) * slotFloats);
         };
-        if (bands == 1) {
-            band(0);
+        if (pool == nullptr || threads <= 1) {
+            chunk(0, count);
             return;
         }
-        pool->Run(bands, band);
+        RunRowChunks(count, threads, grain, chunk);
     }
 };
 
@@ -358,11 +350,14 @@ void ColumnPass(Pixmap& image, const MonoPixmap* t, float d, const FIRBands& ban
         MakeDenominators(den, image.GetRows(), d);
     const int cols = image.GetCols();
     const int strips = (cols + kStripPixels - 1) / kStripPixels;
-    bands.Run(strips, [&](int first, int end, float* slot) {
-        for (int s = first; s < end; ++s)
-            ColumnStrip<C, kWeighted>(image, t, s * kStripPixels, std::min(cols, (s + 1) * kStripPixels), d,
-                                      den.data(), slot);
-    });
+    bands.Run(
+        strips,
+        [&](int first, int end, float* slot) {
+            for (int s = first; s < end; ++s)
+                ColumnStrip<C, kWeighted>(image, t, s * kStripPixels, std::min(cols, (s + 1) * kStripPixels),
+                                          d, den.data(), slot);
+        },
+        1);
 }
 
 template <int C, class Pixmap>
@@ -547,10 +542,13 @@ void EdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, flo
         const float steepest = *std::max_element(maxima.begin(), maxima.end());
         const int used = tableIndex(steepest) + 1;
         const double step = 1.0 / (kIndexPerLn * h);
-        bands.Run(used, [&](int first, int end, float*) {
-            for (int i = first; i < end; ++i)
-                table[i] = SigmoidWeight(i * step, scale, sigmoidOffset);
-        });
+        bands.Run(
+            used,
+            [&](int first, int end, float*) {
+                for (int i = first; i < end; ++i)
+                    table[i] = SigmoidWeight(i * step, scale, sigmoidOffset);
+            },
+            2048);
     }
     bands.Run(rows, [&](int first, int end, float*) {
         std::vector<int32_t> indices(flat ? 0 : static_cast<size_t>(cols));
@@ -988,10 +986,13 @@ FIRResult Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanR
                 logTable[i] = static_cast<float>(std::log(static_cast<double>(i) / M + 1e-12));
                 lumaTable[i] = static_cast<float>(std::pow(static_cast<double>(i) / M, 0.2));
             }
-            bands.Run(kFIRTableSize, [&](int first, int end, float*) {
-                for (int j = first; j < end; ++j)
-                    expTable[j] = static_cast<uint16_t>(std::trunc(2.0 * M * std::exp2(-j / kLogSteps)));
-            });
+            bands.Run(
+                kFIRTableSize,
+                [&](int first, int end, float*) {
+                    for (int j = first; j < end; ++j)
+                        expTable[j] = static_cast<uint16_t>(std::trunc(2.0 * M * std::exp2(-j / kLogSteps)));
+                },
+                4096);
             FIRScratchAccess::RangeTablesMade(scratch, M);
         }
         // Made row by row as the edge-aware row filter takes them, never stored whole.

@@ -541,7 +541,7 @@ double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexI
     // Row passes split over the threads; each band stops after its current row once the
     // flag is set.
     auto rowPass = [&](auto body) {
-        RunInRowBands(rows, BalancedBands(rows, threads, 16), [&](int first, int end) {
+        RunRowChunks(rows, threads, 16, [&](int first, int end) {
             for (int y = first; y < end && !isCancelled(); ++y)
                 body(y);
         });

@@ -1,12 +1,33 @@
 #include "RunInRowBands.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "FBandPool.h"
 
 int RowBandStart(int rows, int threads, int band)
 {
     return static_cast<int>(static_cast<long long>(rows) * band / threads);
+}
+
+void RunRowChunks(int rows, int threads, int grain, const std::function<void(int first, int end)>& body)
+{
+    if (rows <= 0)
+        return;
+    FBandPool* pool = GetRowBandPool();
+    grain = std::max(grain, 1);
+    const int chunks = (rows + grain - 1) / grain;
+    const int takers = pool != nullptr ? std::min({threads, pool->GetSlotCount(), chunks}) : 1;
+    if (takers <= 1) {
+        body(0, rows);
+        return;
+    }
+    std::atomic<int> next{0};
+    pool->Run(takers, [&](int) {
+        for (int c = next.fetch_add(1, std::memory_order_relaxed); c < chunks;
+             c = next.fetch_add(1, std::memory_order_relaxed))
+            body(c * grain, std::min(rows, (c + 1) * grain));
+    });
 }
 
 int BalancedBands(int rows, int threads, int minRows)
