@@ -23,10 +23,12 @@ inline constexpr size_t kLargePageBlockMin = size_t(2) << 20;
 void* AllocLargePageBlock(size_t bytes);
 // Gives back any block AllocLargePageBlock made; null is ignored.
 void FreeLargePageBlock(void* block);
-// Faults in, on the process's band pool, the pages of the block that came fresh from the
-// system, so that the work that fills it does not stop on each; pages kept from earlier
-// blocks are already in. Cheap when there are none.
-void TouchFreshPages(void* block);
+// Faults in, on the process's band pool, the pages that came fresh from the system of the
+// block that holds `inside` (any address in it; others are ignored), so that the work that
+// fills it does not stop on each; pages kept from earlier blocks are already in. Cheap when
+// there are none. Call it on the thread that will fill the block, not on one that must
+// stay responsive.
+void TouchFreshPages(const void* inside);
 
 // The budget of mapped page-store memory, in use and kept (160 MiB until set). Lowering
 // it gives back kept pages that no longer fit.

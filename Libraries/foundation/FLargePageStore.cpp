@@ -151,8 +151,9 @@ void Unmap(const std::vector<FPiece>& pieces)
         OsUnmapPages(AsPointer(piece.m_uAddress), piece.m_uBytes);
 }
 
-// One write per small page, of what is there: each page is faulted in, none changes.
-void TouchRange(uintptr_t address, size_t bytes)
+// One write per small page, of what is there: each page is faulted in, none changes. The
+// slack past a block's asked size is the store's own and poisoned for the sanitizer.
+__attribute__((no_sanitize_address)) void TouchRange(uintptr_t address, size_t bytes)
 {
     volatile char* p = static_cast<volatile char*>(AsPointer(address));
     for (size_t i = 0; i < bytes; i += kSmallPage)
@@ -232,17 +233,21 @@ void FreeLargePageBlock(void* block)
     Unmap(dropped);
 }
 
-void TouchFreshPages(void* block)
+void TouchFreshPages(const void* inside)
 {
-    if (block == nullptr)
+    if (inside == nullptr)
         return;
     std::vector<FPiece> fresh;
     size_t total = 0;
     {
         FStore& s = Store();
         std::lock_guard<std::mutex> hold(s.m_lock);
-        const auto it = s.m_live.find(reinterpret_cast<uintptr_t>(block));
-        if (it == s.m_live.end())
+        const uintptr_t address = reinterpret_cast<uintptr_t>(inside);
+        auto it = s.m_live.upper_bound(address);
+        if (it == s.m_live.begin())
+            return;
+        --it;
+        if (address >= it->first + it->second.m_uBytes)
             return;
         for (FPiece& piece : it->second.m_pieces) {
             if (!piece.m_bFresh)

@@ -1,9 +1,7 @@
 #include "FDataObject.h"
 #include "FIPMemoryBudget.h"
-#include "FIPWorkerPool.h"
 
 #include "FCache.h"
-#include "FLargePageAllocator.h"
 #include "FPixmap.h"
 
 #include <climits>
@@ -77,10 +75,6 @@ FCacheObject* NewFrameBlock(FCache& cache, const FWideString& label, int imageKi
     FCacheObject* block = cache.Get(label.GetBuffer(), int(total));
     if (!block)
         return nullptr;
-    // The loader fills the frame row by row on one thread: its first touch is paid here,
-    // on the pool (started now for the first frame of the process), outside the cache's lock.
-    StartIPWorkerPool();
-    TouchFreshPages(block->GetData());
     block->SetPriority(kFramePriority);
     FImageFrameRecord& record = FrameRecord(*block);
     std::memcpy(record.m_acTag, "MIDC", 4);

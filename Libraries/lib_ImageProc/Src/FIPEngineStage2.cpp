@@ -591,6 +591,8 @@ int ProcessStage2(FIPERequestStage2* request, int threads)
     FPixmap48SRGB& image = *request->m_pStage1Image;
     // Stage 2's working planes are the largest a development has: kept for the next.
     FitPageBudgetToImage(image.GetCols(), image.GetRows());
+    TouchStageOutput(request->m_pStage2PreMatImage);
+    TouchStageOutput(request->m_pRtnxImage);
     const FPixmap48SRGB& scratch = *request->m_pTempData;
     if (scratch.GetCols() < image.GetCols() ||
         scratch.GetRows() < Stage2Setup::ScratchRowsNeeded(image.GetCols(), image.GetRows()))

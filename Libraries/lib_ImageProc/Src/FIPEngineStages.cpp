@@ -33,6 +33,12 @@ void Check(bool test, int line, const char* text)
         ReportAssertion("FIPEngine2", line, text, 0, 0);
 }
 
+void TouchStageOutput(const FPixmap* pixmap)
+{
+    if (pixmap != nullptr && pixmap->GetRows() > 0)
+        TouchFreshPages(pixmap->GetRowAddress(0));
+}
+
 void RunBands(int rows, int threads, const std::function<void(int first, int end)>& band)
 {
     StartIPWorkerPool();
@@ -167,6 +173,7 @@ int ProcessStage1(FIPERequestStage1* request, int threads)
     IPE_CHECK(request->m_pDarkImage != nullptr, "pReq->m_pDarkImage != NULL");
     IPE_CHECK(request->m_pOutImage != nullptr, "pReq->m_pOutImage != NULL");
     IPE_CHECK(request->m_pRawImage != nullptr, "pReq->m_pRawImage != NULL");
+    TouchStageOutput(request->m_pOutImage);
     FAsyncStatus& status = request->m_Async;
     status.SetProgress(0.0);
     uint32_t* resume = request->m_ResumeState;
@@ -249,6 +256,9 @@ int ProcessStage3(FIPERequestStage3* request, int threads, FResampleKernelCache&
     IPE_CHECK(request->m_pStage2ImageRtnx != nullptr, "pReq->m_pStage2ImageRtnx != NULL");
     IPE_CHECK(request->m_pStage2Image != nullptr, "pReq->m_pStage2Image != NULL");
     IPE_CHECK(request->m_pTempData != nullptr, "pReq->m_pTempData != NULL");
+    TouchStageOutput(request->m_pOutImage);
+    TouchStageOutput(request->m_pOutImageL);
+    TouchStageOutput(request->m_pOutImageRtnx);
     const FLUT* cube = FGlobalLUTsClass::GetCubeRootLUT();
     const FCamdata& camdata = *request->m_pCambData;
     FRect keep, active;
@@ -335,6 +345,7 @@ int ProcessStage4(FIPERequestStage4* request, int threads)
     IPE_CHECK(request->m_pStage3ImageRtnx != nullptr, "pReq->m_pStage3ImageRtnx != NULL");
     IPE_CHECK(request->m_pToneLUT != nullptr, "pReq->m_pToneLUT != NULL");
     IPE_CHECK(request->m_pRtnxLUT != nullptr, "pReq->m_pRtnxLUT != NULL");
+    TouchStageOutput(request->m_pOutImage);
     const uint32_t flags =
         request->m_pCambData != nullptr ? GetCamdataUInt("SkipStepFlags", *request->m_pCambData) : 0u;
     FPixmap& out = *request->m_pOutImage;

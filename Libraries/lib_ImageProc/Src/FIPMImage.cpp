@@ -7,7 +7,6 @@
 
 #include "FCache.h"
 #include "FImage.h"
-#include "FLargePageAllocator.h"
 #include "FMutex.h"
 #include "FPixmap.h"
 #include "FPropList.h"
@@ -186,8 +185,6 @@ FCacheObject* AllocCacheImage(const char16_t* label, int pixelType, int cols, in
     FCacheObject* object = NewBlock(label, bytes, mutex);
     if (object == nullptr)
         return nullptr;
-    // Outside the cache's lock: the stage that fills it finds its pages in.
-    TouchFreshPages(object->GetData());
     auto* record = new (object->GetData()) FIPMStageImageRecord{};
     record->m_pMutex = mutex;
     uint8_t* header = HeaderRoom(object);
