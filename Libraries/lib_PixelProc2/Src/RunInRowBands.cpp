@@ -34,8 +34,9 @@ int BalancedBands(int rows, int threads, int minRows)
 {
     if (threads <= 1 || rows <= 1)
         return 1;
-    const int wanted = std::clamp(rows / std::max(minRows, 1), threads, 4 * threads);
-    return std::clamp(wanted, 1, rows);
+    // A whole number of bands a thread, so that equal bands end together.
+    const int perThread = std::clamp(rows / (std::max(minRows, 1) * threads), 1, 4);
+    return std::clamp(perThread * threads, 1, rows);
 }
 
 void SetRowBandPool(FBandPool* pool)

@@ -18,9 +18,9 @@ void RunInRowBands(int rows, int threads, const std::function<void(int first, in
 // rows do not depend on one another. One thread, or no pool: one call for all rows.
 void RunRowChunks(int rows, int threads, int grain, const std::function<void(int first, int end)>& body);
 
-// How many bands to split `rows` into for `threads` threads: as many as threads (rows
-// allowing), and up to four a thread while each keeps at least `minRows` rows, so that a
-// thread the system holds up leaves the rest of its share to the others. A band's fixed
+// How many bands to split `rows` into for `threads` threads: one a thread (rows allowing),
+// and up to four a thread while each keeps at least `minRows` rows, so that a thread the
+// system holds up leaves the rest of its share to the others. A band's fixed
 // cost (a halo swept or copied) sets `minRows`. One thread: one band.
 int BalancedBands(int rows, int threads, int minRows);
 
