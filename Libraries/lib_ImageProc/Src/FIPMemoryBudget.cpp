@@ -21,8 +21,8 @@ constexpr int64_t kCacheHeadroom = int64_t(64) << 20;
 // engine's working planes.
 constexpr uint64_t kGenerousCacheBytes = uint64_t(512) << 20;
 constexpr int64_t kHeldBytesPerPixel = 20;
-// The engine's largest working planes: the noise filter's float planes.
-constexpr int64_t kEngineBytesPerPixel = 20;
+// The engine's largest working planes: the noise filter's float colour and weight planes.
+constexpr int64_t kEngineBytesPerPixel = 16;
 // A development's peak: the stage-2 image, its pre-matrix copy and the retinex plane,
 // beside the noise filter's planes.
 constexpr int64_t kPeakBytesPerPixel = 14 + kEngineBytesPerPixel;

@@ -450,16 +450,17 @@ void RowStats4(const float* const out[4], int cols, double* sums, double* square
 #pragma GCC pop_options
 #endif
 
-// The gradient into output, with each row's sum and sum of squares (in double, in column
-// order) for the deviation.
-void GradientMagnitude(MonoPixmap& output, const RGBPixmap& input, double* sums, double* squares,
+// The gradient into output (or, with a null output, only measured), with each row's sum
+// and sum of squares (in double, in column order) for the deviation.
+void GradientMagnitude(MonoPixmap* output, const RGBPixmap& input, double* sums, double* squares,
                        float* maxima, const FIRBands& bands)
 {
     const int cols = input.GetCols();
     const int rows = input.GetRows();
     if (cols < 3 || rows < 3) {
         for (int y = 0; y < rows; ++y) {
-            std::fill_n(output.GetRow(y), cols, 0.0f);
+            if (output != nullptr)
+                std::fill_n(output->GetRow(y), cols, 0.0f);
             sums[y] = squares[y] = 0.0;
             maxima[y] = 0.0f;
         }
@@ -467,19 +468,22 @@ void GradientMagnitude(MonoPixmap& output, const RGBPixmap& input, double* sums,
     }
     bands.Run(rows - 2, [&](int first, int end, float* slot) {
         const bool useWide = HasAvx2();
+        // Rows that are only measured go to the slot, after GradientRow's working space.
+        auto target = [&](int y, int k) {
+            return output != nullptr ? output->GetRow(y) : slot + static_cast<size_t>(3 + k) * cols;
+        };
         for (int y = first + 1; y < end + 1;) {
             // Rows four at a time where they fit, so that the four rows' serial sums run
             // side by side; each row's sums still take its samples in column order.
             const int group = useWide && y + 4 <= end + 1 ? 4 : 1;
             for (int k = 0; k < group; ++k)
-                GradientRow(output.GetRow(y + k), input.GetRow(y + k - 1), input.GetRow(y + k),
+                GradientRow(target(y + k, k), input.GetRow(y + k - 1), input.GetRow(y + k),
                             input.GetRow(y + k + 1), cols, slot);
             if (group == 4) {
-                const float* out[4] = {output.GetRow(y), output.GetRow(y + 1), output.GetRow(y + 2),
-                                       output.GetRow(y + 3)};
+                const float* out[4] = {target(y, 0), target(y + 1, 1), target(y + 2, 2), target(y + 3, 3)};
                 RowStats4(out, cols, sums + y, squares + y, maxima + y);
             } else {
-                const float* out = output.GetRow(y);
+                const float* out = target(y, 0);
                 double sum = 0.0, sum2 = 0.0;
                 float largest = 0.0f;
                 for (int x = 0; x < cols; ++x) {
@@ -494,8 +498,10 @@ void GradientMagnitude(MonoPixmap& output, const RGBPixmap& input, double* sums,
             y += group;
         }
     });
-    std::copy_n(output.GetRow(1), cols, output.GetRow(0));
-    std::copy_n(output.GetRow(rows - 2), cols, output.GetRow(rows - 1));
+    if (output != nullptr) {
+        std::copy_n(output->GetRow(1), cols, output->GetRow(0));
+        std::copy_n(output->GetRow(rows - 2), cols, output->GetRow(rows - 1));
+    }
     sums[0] = sums[1];
     squares[0] = squares[1];
     maxima[0] = maxima[1];
@@ -512,7 +518,9 @@ float SigmoidWeight(double x, float scale, float sigmoidOffset)
 }
 
 // Gradient into output, then each gradient replaced by its weight (or by the larger of
-// its weight and `floor`'s pixel); `table` holds kFIRTableSize floats.
+// its weight and `floor`'s pixel); `table` holds kFIRTableSize floats. `floor` may be the
+// output itself: the gradient is then measured first and made again row by row for the
+// weights, so that no plane holds it.
 void EdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, float scale, float sigmoidOffset,
                  float* table, const FIRBands& bands, const MonoPixmap* floor = nullptr)
 {
@@ -521,7 +529,8 @@ void EdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, flo
     // Per-row partial sums added in row order, so the deviation is the same for any split.
     std::vector<double> sums(static_cast<size_t>(rows)), squares(static_cast<size_t>(rows));
     std::vector<float> maxima(static_cast<size_t>(std::max(rows, 1)));
-    GradientMagnitude(output, input, sums.data(), squares.data(), maxima.data(), bands);
+    const bool inPlace = floor == &output;
+    GradientMagnitude(inPlace ? nullptr : &output, input, sums.data(), squares.data(), maxima.data(), bands);
     double sum = 0.0, sumSquares = 0.0;
     for (int y = 0; y < rows; ++y) {
         sum += sums[y];
@@ -550,7 +559,7 @@ void EdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, flo
             },
             2048);
     }
-    bands.Run(rows, [&](int first, int end, float*) {
+    bands.Run(rows, [&](int first, int end, float* slot) {
         std::vector<int32_t> indices(flat ? 0 : static_cast<size_t>(cols));
         const __m128d perLn = _mm_set1_pd(kIndexPerLn);
         const __m128d half = _mm_set1_pd(0.5);
@@ -564,9 +573,16 @@ void EdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, flo
         for (int y = first; y < end; ++y) {
             float* g = output.GetRow(y);
             const float* low = floor != nullptr ? floor->GetRow(y) : nullptr;
+            if (inPlace && !flat) {
+                // The edge rows and columns take their neighbours' gradients, as measured.
+                const int yy = std::clamp(y, 1, rows - 2);
+                g = slot + 3 * static_cast<size_t>(cols);
+                GradientRow(g, input.GetRow(yy - 1), input.GetRow(yy), input.GetRow(yy + 1), cols, slot);
+            }
+            float* const out = output.GetRow(y);
             if (flat) {
                 for (int x = 0; x < cols; ++x)
-                    g[x] = low != nullptr ? std::max(low[x], flatWeight) : flatWeight;
+                    out[x] = low != nullptr ? std::max(low[x], flatWeight) : flatWeight;
                 continue;
             }
             int x = 0;
@@ -580,7 +596,7 @@ void EdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, flo
                 indices[x] = tableIndex(g[x]);
             for (x = 0; x < cols; ++x) {
                 const float w = table[indices[x]];
-                g[x] = low != nullptr ? std::max(low[x], w) : w;
+                out[x] = low != nullptr ? std::max(low[x], w) : w;
             }
         }
     });
@@ -667,7 +683,7 @@ void FIRGradientMagnitude(MonoPixmap& output, const RGBPixmap& input, int thread
     const size_t rows = static_cast<size_t>(std::max(input.GetRows(), 0));
     std::vector<double> sums(2 * rows);
     std::vector<float> maxima(rows);
-    GradientMagnitude(output, input, sums.data(), sums.data() + rows, maxima.data(), own.bands);
+    GradientMagnitude(&output, input, sums.data(), sums.data() + rows, maxima.data(), own.bands);
 }
 
 void FIREdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, float scale,
@@ -934,13 +950,13 @@ FIRResult Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanR
     const size_t sumFloats = callerSums ? 0 : bands.slotFloats * slots + kAlignFloats;
     FLargeBlock<float> planes;
     FIRScratchAccess::Tables t{};
-    if (pixels > static_cast<size_t>(kFIRMaxPixels) || !planes.Reserve(5 * pixels + sumFloats) ||
+    if (pixels > static_cast<size_t>(kFIRMaxPixels) || !planes.Reserve(4 * pixels + sumFloats) ||
         !FIRScratchAccess::Reserve(scratch, M, t)) {
         DebugTrace("FIRNoiseReduction: not enough memory for %d x %d, image left as it is\n", cols, rows);
         return FIRResult::kNoMemory;
     }
     float* const x = planes.Data();
-    bands.scratch = AlignUp(callerSums ? sums : x + 5 * pixels);
+    bands.scratch = AlignUp(callerSums ? sums : x + 4 * pixels);
     float* logTable = t.logTable;
     float* powTable = t.powTable;
     float* edgeTable = t.edgeTable;
@@ -948,8 +964,9 @@ FIRResult Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanR
     // At most 2 M = 48000: 16 bits hold every entry, and the table stays in the core's cache.
     uint16_t* expTable = t.expTable;
     RGBPixmap X(x, cols, rows, 0);
-    MonoPixmap W1(x + 3 * pixels, cols, rows, 0);
-    MonoPixmap W2(x + 4 * pixels, cols, rows, 0);
+    // One weight plane: the edge weights, then the larger of them and those of the local
+    // mean, then their smoothing.
+    MonoPixmap W(x + 3 * pixels, cols, rows, 0);
     const double k = std::min(static_cast<double>(m), 7.0) * g;
     const int64_t Z = static_cast<int64_t>(std::clamp(std::trunc(k * 4096.0), -2147483648.0, 2147483647.0));
 
@@ -976,9 +993,9 @@ FIRResult Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanR
                     o[i] = powTable[r[i]];
             }
         });
-        EdgeWeights(W1, X, locality, scaleEdgeRef, sigmoidOffset, edgeTable, bands);
+        EdgeWeights(W, X, locality, scaleEdgeRef, sigmoidOffset, edgeTable, bands);
         Smooth2D<3>(X, X, dRef, bands);
-        EdgeWeights(W2, X, locality, scaleLocalMeanEdgeRef, sigmoidOffset, edgeTable, bands, &W1);
+        EdgeWeights(W, X, locality, scaleLocalMeanEdgeRef, sigmoidOffset, edgeTable, bands, &W);
 
         // The log ratio, smoothed where the reference has no edges.
         if (!FIRScratchAccess::RangeTablesKept(scratch, M)) {
@@ -1004,9 +1021,9 @@ FIRResult Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanR
                 o[i] = logTable[v[i]] - logTable[r[i]];
             return o;
         };
-        RowPassFrom<3>(logRatio, &W2, X, dImage, bands);
-        ColumnPass<3, true>(X, &W2, dImage, bands);
-        Smooth2D<1>(W1, W2, dEdgeRef, bands);
+        RowPassFrom<3>(logRatio, &W, X, dImage, bands);
+        ColumnPass<3, true>(X, &W, dImage, bands);
+        Smooth2D<1>(W, W, dEdgeRef, bands);
         // Past this point the image changes: the mix runs to its end.
         if (bands.cancelled != nullptr && cancelled())
             return FIRResult::kCancelled;
@@ -1022,7 +1039,7 @@ FIRResult Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanR
         for (int y = first; y < end; ++y) {
             int16_t* v = image.GetRow(y);
             const int16_t* r = reference.GetRow(y);
-            const float* weight = W1.GetRow(y);
+            const float* weight = W.GetRow(y);
             ExponentIndices(X.GetRow(y), r, logTable, 3 * cols, indices.data());
             for (int i = 0; i < 3 * cols; ++i)
                 indices[i] = expTable[indices[i]];

@@ -39,17 +39,17 @@ TEST(MemoryBudget, GrowsWithTheImageWithinTheMachine)
         {2640 * 1760, 24 * kGiB, 4646400ull * 44, 4646400ull * 64, 4646400ull * 80, 4646400ull * 100},
         // 12 and 24 megapixels: at most 512 MiB, unless what one development holds at once
         // (18 bytes a pixel) needs more; the store holds a development's peak.
-        {4000 * 3000, 24 * kGiB, 512 * kMiB, 512 * kMiB, 768 * kMiB, 768 * kMiB},
-        {6000 * 4000, 24 * kGiB, 24000000ull * 18 + 32 * kMiB, 24000000ull * 24, 24000000ull * 34,
-         24000000ull * 34 + 64 * kMiB},
-        {8000 * 6000, 24 * kGiB, 48000000ull * 18 + 32 * kMiB, 48000000ull * 24, 48000000ull * 34,
-         48000000ull * 34 + 64 * kMiB},
+        {4000 * 3000, 24 * kGiB, 512 * kMiB, 512 * kMiB, 12000000ull * 16 + 512 * kMiB, 768 * kMiB},
+        {6000 * 4000, 24 * kGiB, 24000000ull * 18 + 32 * kMiB, 24000000ull * 24, 24000000ull * 30,
+         768 * kMiB},
+        {8000 * 6000, 24 * kGiB, 48000000ull * 18 + 32 * kMiB, 48000000ull * 24, 48000000ull * 30,
+         48000000ull * 30 + 64 * kMiB},
         // A small machine caps both, never below the defaults.
         {6000 * 4000, 1 * kGiB, 512 * kMiB, 512 * kMiB, 512 * kMiB, 512 * kMiB},
         {6000 * 4000, 128 * kMiB, 120 * kMiB, 120 * kMiB, 160 * kMiB, 160 * kMiB},
         // An unknown machine: the cache's 32-bit ceiling.
-        {30000 * 30000, 0, 3 * kGiB, 4 * kGiB - 1, 900000000ull * 20 + 3 * kGiB,
-         900000000ull * 34 + 64 * kMiB},
+        {30000 * 30000, 0, 3 * kGiB, 4 * kGiB - 1, 900000000ull * 16 + 3 * kGiB,
+         900000000ull * 30 + 64 * kMiB},
     };
     for (const Case& c : cases) {
         const FIPMemoryBudget b = MemoryBudgetForImage(c.pixels, c.physical);
@@ -60,7 +60,7 @@ TEST(MemoryBudget, GrowsWithTheImageWithinTheMachine)
     }
 }
 
-// A development holds about 34 bytes a pixel at its peak: an image that cannot have that
+// A development holds about 30 bytes a pixel at its peak: an image that cannot have that
 // on the machine, or whose stages the cache cannot hold, is refused.
 TEST(MemoryBudget, ImagesThatCannotFitAreRefused)
 {
@@ -70,11 +70,17 @@ TEST(MemoryBudget, ImagesThatCannotFitAreRefused)
         bool fits;
     };
     const Case cases[] = {
-        {6000, 4000, 24 * kGiB, true},   {6000, 4000, 1 * kGiB, false},
-        {2640, 1760, 1 * kGiB, true},    {640, 480, 128 * kMiB, true},
-        {2640, 1760, 128 * kMiB, false}, {20000, 20000, 64 * kGiB, false},
-        {100000, 100000, 0, false},      {10000, 10000, 0, true},
-        {0, 0, 128 * kMiB, true},        {int64_t(1) << 31, 1 << 20, 0, false},
+        {6000, 4000, 24 * kGiB, true},
+        {6000, 4000, 1 * kGiB, true},
+        {8000, 6000, 3 * kGiB / 2, false},
+        {2640, 1760, 1 * kGiB, true},
+        {640, 480, 128 * kMiB, true},
+        {2640, 1760, 128 * kMiB, false},
+        {20000, 20000, 64 * kGiB, false},
+        {100000, 100000, 0, false},
+        {10000, 10000, 0, true},
+        {0, 0, 128 * kMiB, true},
+        {int64_t(1) << 31, 1 << 20, 0, false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(ImageFitsMemory(c.cols, c.rows, c.physical), c.fits)
