@@ -442,11 +442,12 @@ TEST(FIRNoiseReductionTest, CancelledAtAnyBandThenRepeatedEqualsOneRun)
                                  p.scaleMeanEdge, p.exponent, p.m, p.g, scratch, 4, cancel);
     };
     Samples one = base, oneRef = ref;
-    int polls = 0;
+    std::atomic<int> asked{0};
     {
         FIRScratch fresh;
-        ASSERT_EQ(run(one, oneRef, fresh, [&] { return ++polls < 0; }), FIRResult::kFiltered);
+        ASSERT_EQ(run(one, oneRef, fresh, [&] { return ++asked < 0; }), FIRResult::kFiltered);
     }
+    const int polls = asked.load();
     ASSERT_GT(polls, 20);
     for (int k = 1; k <= polls; k += std::max(1, polls / 25)) {
         Samples image = base, reference = ref;
