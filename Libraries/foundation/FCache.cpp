@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "FDebugTrace.h"
+#include "FLargePageAllocator.h"
 
 // ---- FCacheObject ---------------------------------------------------------------------------
 
@@ -448,10 +449,27 @@ void FCache::priRemoveIfUnreferenced(FCacheObject* entry)
 
 // ---- the process-wide cache -----------------------------------------------------------------
 
+namespace
+{
+
+bool EvictFromGlobalCache()
+{
+    return GetGlobalCache()->EvictOne();
+}
+
+// The global cache while it exists; the page store asks it for room.
+struct FGlobalCache {
+    FCache cache;
+    FGlobalCache() { SetLargePageRoomHook(&EvictFromGlobalCache); }
+    ~FGlobalCache() { SetLargePageRoomHook(nullptr); }
+};
+
+} // namespace
+
 FCache* GetGlobalCache()
 {
-    static FCache cache;
-    return &cache;
+    static FGlobalCache global;
+    return &global.cache;
 }
 
 namespace

@@ -15,10 +15,10 @@ public:
     virtual ~FIMemoryAllocator() = default;
 };
 
-// The process-wide allocator behind images and cache blocks: a plain heap whose blocks
-// never move and which never reports low memory. Freed blocks of 1 MiB and more are kept
-// (at most GetRetainedMemoryLimit(), oldest given back first) and handed out again for a block of about
-// their size; their contents are then whatever was there before, as with any heap block.
+// The process-wide allocator behind images and cache blocks: blocks never move and it
+// never reports low memory. Large blocks come from the page store (FLargePageAllocator.h),
+// whose freed pages are kept within its budget and serve later blocks of any size; their
+// contents are then whatever was there before, as with any heap block.
 class FMemoryAllocator : public FIMemoryAllocator
 {
 public:
@@ -36,11 +36,5 @@ FMemoryAllocator* GetMemoryAllocator(FLowMemoryHook hook);
 void ReleaseMemoryAllocator(FMemoryAllocator*& holder);
 // The counts currently held (staulMemoryAllocatorRefCount).
 unsigned GetMemoryAllocatorRefCount();
-// Gives every kept freed block, and what the heap keeps free, back to the system.
+// Gives every kept page, and what the heap keeps free, back to the system.
 void FreeRetainedMemory();
-// What the kept freed blocks hold, in bytes.
-size_t GetRetainedMemoryBytes();
-// The most the kept freed blocks may hold (160 MiB unless set); a block larger than it is
-// never kept. Lowering it gives back what no longer fits.
-void SetRetainedMemoryLimit(size_t bytes);
-size_t GetRetainedMemoryLimit();

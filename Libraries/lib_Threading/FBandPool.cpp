@@ -1,11 +1,9 @@
 #include "FBandPool.h"
 
 #include <algorithm>
-#include <chrono>
+#include <atomic>
 #include <climits>
 #include <exception>
-
-#include <immintrin.h>
 
 #include "FDebugTrace.h"
 #include "FWinThread.h"
@@ -25,6 +23,12 @@ struct FBandSet {
 namespace
 {
 
+std::atomic<FBandPool*> g_processPool{nullptr};
+
+// The pool whose worker this thread is, and its slot there.
+thread_local const FBandPool* t_pPool = nullptr;
+thread_local int t_iSlot = 0;
+
 // Bands above a failed one are ended unrun: their work would be thrown away.
 bool Claim(FBandSet& set, int& band)
 {
@@ -42,15 +46,32 @@ bool Claim(FBandSet& set, int& band)
 
 } // namespace
 
+void FBandPool::SetProcessPool(FBandPool* pool)
+{
+    g_processPool.store(pool, std::memory_order_release);
+}
+
+FBandPool* FBandPool::GetProcessPool()
+{
+    return g_processPool.load(std::memory_order_acquire);
+}
+
+int FBandPool::SlotOfThisThread() const
+{
+    return t_pPool == this ? t_iSlot : 0;
+}
+
 FBandPool::FBandPool(int workers)
 {
     for (int i = 0; i < workers; ++i) {
-        auto worker = std::make_unique<FWinThread>(WorkerMain, this, 2);
+        auto start = std::make_unique<WorkerStart>(WorkerStart{this, GetWorkerCount() + 1});
+        auto worker = std::make_unique<FWinThread>(WorkerMain, start.get(), 2);
         // A thread that could not start reports done at once; the pool goes on without it.
         if (worker->IsDone() && worker->GetResult() == kThreadResultFailed) {
             DebugTrace("FBandPool: worker %d of %d did not start\n", i + 1, workers);
             continue;
         }
+        m_starts.push_back(std::move(start));
         m_workers.push_back(std::move(worker));
     }
 }
@@ -69,7 +90,8 @@ FBandPool::~FBandPool()
 
 int FBandPool::WorkerMain(void* argument)
 {
-    static_cast<FBandPool*>(argument)->WorkerLoop();
+    const WorkerStart start = *static_cast<WorkerStart*>(argument);
+    start.pool->WorkerLoop(start.slot);
     return 0;
 }
 
@@ -80,7 +102,6 @@ bool FBandPool::TakeQueued(FBandSet*& set, int& band)
         if (Claim(*set, band))
             return true;
         m_queue.pop_front();
-        m_iQueued.store(static_cast<int>(m_queue.size()), std::memory_order_relaxed);
     }
     return false;
 }
@@ -100,7 +121,6 @@ void FBandPool::Run(int count, const std::function<void(int band)>& band)
     {
         std::lock_guard<std::mutex> hold(m_lock);
         m_queue.push_back(&set);
-        m_iQueued.store(static_cast<int>(m_queue.size()), std::memory_order_relaxed);
     }
     for (int i = 1; i < count && i <= GetWorkerCount(); ++i)
         m_wake.notify_one();
@@ -116,7 +136,6 @@ void FBandPool::Run(int count, const std::function<void(int band)>& band)
     }
     // Workers may still hold bands of this set; no one may take another.
     m_queue.erase(std::remove(m_queue.begin(), m_queue.end(), &set), m_queue.end());
-    m_iQueued.store(static_cast<int>(m_queue.size()), std::memory_order_relaxed);
     set.allEnded.wait(hold, [&] { return set.ended == set.count; });
     if (set.failure)
         std::rethrow_exception(set.failure);
@@ -140,20 +159,14 @@ void FBandPool::RunBand(FBandSet& set, int index)
         set.allEnded.notify_all();
 }
 
-void FBandPool::WorkerLoop()
+void FBandPool::WorkerLoop(int slot)
 {
+    t_pPool = this;
+    t_iSlot = slot;
     std::unique_lock<std::mutex> hold(m_lock);
     for (;;) {
-        if (m_queue.empty() && !m_bStopping) {
-            // Band sets come in runs with short gaps: a worker that looks for a while before
-            // it sleeps is there at once, where a woken one may wait for the system.
-            hold.unlock();
-            const auto until =
-                std::chrono::steady_clock::now() + std::chrono::microseconds(kSpinMicroseconds);
-            while (m_iQueued.load(std::memory_order_relaxed) == 0 && std::chrono::steady_clock::now() < until)
-                _mm_pause();
-            hold.lock();
-        }
+        // Once every band of the queued sets is taken, a worker sleeps: looking for work it
+        // cannot get would take a core from the threads still running bands.
         m_wake.wait(hold, [&] { return m_bStopping || !m_queue.empty(); });
         if (m_bStopping)
             return;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -29,24 +28,34 @@ public:
     // The threads that started.
     int GetWorkerCount() const { return static_cast<int>(m_workers.size()); }
 
+    // Working-storage slots for the bands of one set: the caller's and each worker's. A
+    // band's slot is SlotOfThisThread(), never used by two of the set's bands at once.
+    int GetSlotCount() const { return GetWorkerCount() + 1; }
+    int SlotOfThisThread() const;
+
+    // The process's pool, installed once by the layer that owns it; null until then.
+    static void SetProcessPool(FBandPool* pool);
+    static FBandPool* GetProcessPool();
+
     // When bands throw, the exception of the lowest such band reaches the caller once
     // every band has ended; bands above it that had not begun are skipped.
     void Run(int count, const std::function<void(int band)>& band);
 
 private:
+    struct WorkerStart {
+        FBandPool* pool;
+        int slot;
+    };
     static int WorkerMain(void* argument);
-    void WorkerLoop();
+    void WorkerLoop(int slot);
     // Takes the next band of the oldest set that has one; false when there is none.
     bool TakeQueued(FBandSet*& set, int& band);
     void RunBand(FBandSet& set, int band);
 
-    // How long an idle worker looks for sets before it sleeps.
-    static constexpr int kSpinMicroseconds = 200;
-
     std::mutex m_lock;
-    std::atomic<int> m_iQueued{0}; // sets in the queue, read without the lock
     std::condition_variable m_wake;
     std::deque<FBandSet*> m_queue;
     bool m_bStopping = false;
+    std::vector<std::unique_ptr<WorkerStart>> m_starts;
     std::vector<std::unique_ptr<FWinThread>> m_workers;
 };

@@ -1,13 +1,15 @@
 // The browser's image file list, each beside a reference measured in the same run:
 // - reading and sorting a folder of 10,000 small raw files, beside listing the same
 //   folder through the storage class alone ("x_copy" is the ratio);
-// - the thumbnails of 500 raw files with embedded JPEG previews through the list's queue
+// - the thumbnails of 500 raw files with embedded JPEG previews of photographs (see
+//   PhotoCapture.h) through the list's queue
 //   and the real manager pool, beside decoding the same JPEG streams with libjpeg on
 //   every core at the scale the thumbnails need (1/8). The argument is the pool size
 //   (0: the default of 4; 1: one per core).
 
 #include <cstdio>
 #include <jpeglib.h>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -20,6 +22,10 @@
 #include "FJPEGLineWriter.h"
 #include "FPixmap.h"
 #include "FWinThread.h"
+#include "JpegPreviewSection.h"
+#ifdef RB_WITH_PHOTOS
+#include "PhotoCapture.h"
+#endif
 #include "RawTestFolder.h"
 #include "StorageClassRegistry.h"
 
@@ -34,19 +40,25 @@ constexpr int kThumbnailEdge = 128;
 constexpr int kPreviewCols = 1616;
 constexpr int kPreviewRows = 1077;
 
+// A photo-like preview (the sample maker's photographs, each file showing another part of
+// their mosaic) where the photographs are installed; a generated pattern otherwise.
 rawtest::Bytes PreviewJPEG(int cols, int rows, int seed)
 {
-    std::vector<uint8_t> memory;
-    FJPEGLineWriter writer(&memory, 9, false);
-    writer.SetDimensions(cols, rows, FPixmap::PIXEL_24_RGB);
-    std::vector<uint8_t> row(size_t(cols) * 3);
-    for (int y = 0; y < rows; ++y) {
-        for (size_t i = 0; i < row.size(); ++i)
-            row[i] = uint8_t((i * 3 + size_t(y) * 2 + size_t(seed)) ^ (i >> 5));
-        writer.WriteLine(row.data(), FPixmap::PIXEL_24_RGB);
+    std::vector<uint8_t> rgb;
+    std::string why;
+#ifdef RB_WITH_PHOTOS
+    const bool photo = bench::MakePhotoPicture(cols, rows, uint32_t(seed), rgb, why);
+#else
+    const bool photo = false;
+#endif
+    if (!photo) {
+        rgb.resize(size_t(cols) * rows * 3);
+        for (int y = 0; y < rows; ++y)
+            for (size_t i = 0; i < size_t(cols) * 3; ++i)
+                rgb[size_t(y) * cols * 3 + i] = uint8_t((i * 3 + size_t(y) * 2 + size_t(seed)) ^ (i >> 5));
     }
-    writer.Finish();
-    return rawtest::Bytes(memory.begin(), memory.end());
+    const rawtest::ImageSection section = rawtest::JpegPreviewSection(rgb.data(), cols, rows);
+    return section.payload;
 }
 
 rawtest::Bytes RawFile(const rawtest::Bytes* preview, int previewCols, int previewRows, int id)
@@ -68,7 +80,7 @@ rawtest::Bytes RawFile(const rawtest::Bytes* preview, int previewCols, int previ
     if (preview != nullptr) {
         rawtest::ImageSection section;
         section.imageType = 2;
-        section.pixelFormat = 18;
+        section.pixelFormat = rawtest::kPreviewFormatJPEG;
         section.columns = uint32_t(previewCols);
         section.rows = uint32_t(previewRows);
         section.payload = *preview;

@@ -1,6 +1,6 @@
-// Stage 2 on a 2640 x 1760 synthetic capture with every step on: the whole stage, and each
-// step alone (the set-up's image measurements carried in, as a continued request has
-// them), each beside a plain copy of the image made in the same iteration. The argument
+// Stage 2 on a 2640 x 1760 photo-like capture (a synthetic one without the photographs)
+// with every step on: the whole stage, and each step alone (the set-up's image measurements carried in, as a
+// continued request has them), each beside a plain copy of the image made in the same iteration. The argument
 // is the thread count (1, and the engine's own); "identical" is 1 when the threaded whole
 // stage equals the single-threaded one byte for byte.
 #include <benchmark/benchmark.h>
@@ -23,6 +23,9 @@
 #include "FIPEngineStages.h"
 #include "FPropList.h"
 #include "FSyntheticCapture.h"
+#ifdef RB_WITH_PHOTOS
+#include "PhotoCapture.h"
+#endif
 
 namespace
 {
@@ -47,6 +50,7 @@ struct Stage2Inputs {
     std::unique_ptr<FPixmap48SRGB> scratchPixmap;
     int32_t saturation[3] = {}, shield[3] = {};
     FIPEStage2Carry carry;
+    bool photo = false;
 
     Stage2Inputs()
     {
@@ -55,7 +59,14 @@ struct Stage2Inputs {
         AddPlausibleCalibration(b, kW, kH);
         camBytes = b.Build();
         cam = std::make_unique<FCamdata>(camBytes.data(), camBytes.size());
-        FSyntheticCapture capture = MakeSyntheticCapture(kW, kH);
+        // Photo-like frames where the photographs are installed.
+        FSyntheticCapture capture;
+#ifdef RB_WITH_PHOTOS
+        std::string why;
+        photo = bench::MakePhotoCapture(kW, kH, 1, capture, why);
+#endif
+        if (!photo)
+            capture = MakeSyntheticCapture(kW, kH);
         FPixmap48RGB raw(capture.raw.data(), kW, kH, 0), dark(capture.dark.data(), kW, kH, 0);
         FPixmap48SRGB out(stage1.data(), kW, kH, 0);
         FIPERequestStage1 s1;
@@ -79,7 +90,10 @@ struct Stage2Inputs {
         IPEngineStages::ProcessStage2(&r, GetIPEngineThreadCount());
         carry = r.m_Carry;
     }
-    void Restore() { std::memcpy(work.data(), stage1.data(), kSamples * sizeof(int16_t)); }
+    void Restore()
+    {
+        std::memcpy(work.data(), stage1.data(), kSamples * sizeof(int16_t));
+    }
     void Fill(FIPERequestStage2& r)
     {
         r.m_pStage1Image = &workPixmap;
@@ -170,6 +184,7 @@ void BM_Stage2ThreadsBesideOne(benchmark::State& state)
         state.SetIterationTime(seconds);
     }
     state.counters["threads"] = threads;
+    state.counters["photo"] = in.photo ? 1.0 : 0.0;
     state.counters["one_ms"] = bestOne * 1e3;
     state.counters["threads_ms"] = bestThreads * 1e3;
     state.counters["x_threads"] = bestOne / bestThreads;

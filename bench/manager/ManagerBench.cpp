@@ -29,6 +29,7 @@
 #include "FIPManagerRequest.h"
 #include "FIPWorkSignal.h"
 #include "FLUT.h"
+#include "FLargePageAllocator.h"
 #include "FMemoryAllocator.h"
 #include "FPixmap.h"
 #include "FPropList.h"
@@ -520,7 +521,7 @@ void BM_FullSizeDevelopment(benchmark::State& state)
     state.counters["dev_peak_MB"] = double(peak - std::min(peak, start)) / (1 << 20);
     state.counters["start_rss_MB"] = double(start) / (1 << 20);
     state.counters["cache_limit_MB"] = double(GetGlobalCache()->GetSize()) / (1 << 20);
-    state.counters["kept_limit_MB"] = double(GetRetainedMemoryLimit()) / (1 << 20);
+    state.counters["page_budget_MB"] = double(GetLargePageBudget()) / (1 << 20);
     GetGlobalCache()->SetSize(0);
     GetGlobalCache()->SetSize(kCacheLimit);
 }

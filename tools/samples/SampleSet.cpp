@@ -21,6 +21,7 @@
 #include "FIPManagerRequest.h"
 #include "FPixmap.h"
 #include "FPropList.h"
+#include "JpegPreviewSection.h"
 #include "RawCodec.h"
 
 namespace samples
@@ -199,34 +200,12 @@ std::vector<uint8_t> Camdata(int width, int height, bool shading, int iso)
     return builder.Build();
 }
 
-// A box-filtered copy as a 24-bit preview section.
+// A box-filtered copy, JPEG-coded as a camera embeds its previews.
 rawtest::ImageSection Preview(const RgbImage& look, int cols)
 {
-    cols = std::clamp(cols, 1, look.cols);
-    const int rows = std::max(1, int(int64_t(cols) * look.rows / look.cols));
-    rawtest::ImageSection section;
-    section.imageType = 2;
-    section.pixelFormat = 3;
-    section.columns = uint32_t(cols);
-    section.rows = uint32_t(rows);
-    section.rowSize = uint32_t(cols * 3);
-    section.payload.reserve(size_t(cols) * rows * 3);
-    for (int y = 0; y < rows; ++y) {
-        const int y0 = int(int64_t(y) * look.rows / rows);
-        const int y1 = std::max(y0 + 1, int(int64_t(y + 1) * look.rows / rows));
-        for (int x = 0; x < cols; ++x) {
-            const int x0 = int(int64_t(x) * look.cols / cols);
-            const int x1 = std::max(x0 + 1, int(int64_t(x + 1) * look.cols / cols));
-            for (int c = 0; c < 3; ++c) {
-                int sum = 0;
-                for (int sy = y0; sy < y1; ++sy)
-                    for (int sx = x0; sx < x1; ++sx)
-                        sum += look.rgb[(size_t(sy) * look.cols + sx) * 3 + c];
-                section.payload.push_back(uint8_t(sum / ((y1 - y0) * (x1 - x0))));
-            }
-        }
-    }
-    return section;
+    int rows = 0;
+    const std::vector<uint8_t> small = rawtest::BoxShrink(look.rgb.data(), look.cols, look.rows, cols, rows);
+    return rawtest::JpegPreviewSection(small.data(), std::clamp(cols, 1, look.cols), rows);
 }
 
 std::vector<std::pair<std::string, std::string>> Properties(const Capture& capture)

@@ -9,6 +9,7 @@
 #include "FDebugTrace.h"
 #include "FException.h"
 #include "FIPWorkerPool.h"
+#include "FLargePageAllocator.h"
 #include "FPixmap.h"
 #include "FPropList.h"
 
@@ -130,6 +131,8 @@ void LoadImage(FBribImageReader& reader, FLoaderRequest& req)
             return;
         }
         StartIPWorkerPool();
+        // The decoder fills rows one by one: fresh pages are faulted in beforehand, on the pool.
+        TouchFreshPages(req.m_pTarget->GetRowAddress(0));
         if (reader.GetImage(index, *req.m_pTarget, ProgressField(req.m_Async), CancelByte(req.m_Async),
                             req.m_iReduction)) {
             req.m_Async.Complete();

@@ -1,6 +1,7 @@
 #include "FDataRetriever.h"
 
 #include "FDataObject.h"
+#include "FIPMemoryBudget.h"
 #include "FLoaderMailbox.h"
 
 #include "FCache.h"
@@ -339,6 +340,12 @@ FDataObject* FDataRetriever::priGetCacheDataImage(FDataRetrieverRequest* req, FI
         info.m_iReduction = req->m_iReduction;
         if (!priRunToEnd(req, loader, info))
             return nullptr;
+        // Refused before the frame is read rather than after minutes of work.
+        if (!ImageFitsMemory(info.m_iColumns, int(info.m_iRows))) {
+            req->m_Async.Fail(kErrOutOfMemory,
+                              "FDataRetriever: the image is too large for this computer's memory.");
+            return nullptr;
+        }
         block = NewFrameBlock(*m_pCache, label, info.m_iImageKind, info.m_iPixelType, info.m_iColumns,
                               int(info.m_iRows));
         if (!block) {

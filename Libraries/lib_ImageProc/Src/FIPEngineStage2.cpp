@@ -18,6 +18,7 @@
 #include "FIPEStage2Calls.h"
 #include "FIPEStage2Setup.h"
 #include "FIPEngineStages.h"
+#include "FIPMemoryBudget.h"
 #include "FIPWorkerPool.h"
 #include "FIRNoiseReduction.h"
 #include "FImage.h"
@@ -27,6 +28,7 @@
 #include "NeighborizeOutliers.h"
 #include "RedSharpenRow.h"
 #include "Retinex.h"
+#include "RunInRowBands.h"
 
 namespace IPEngineStages
 {
@@ -52,9 +54,8 @@ constexpr const char* kDumpNames[kSteps] = {"CorrectionProcess",
                                             nullptr,
                                             nullptr};
 
-// Working memory the steps share, kept by each worker thread from one image to the next.
-// The noise filter's and the retinex's planes are the largest: fresh ones would cost every
-// image their first touch again.
+// Tables and small buffers the steps keep from one image to the next, per engine thread.
+// The large working planes come from the page store, which keeps their pages mapped.
 struct Stage2Scratch {
     std::vector<FDoubleRGB> rowOffsets;
     std::vector<float> gainProduct;
@@ -66,17 +67,6 @@ Stage2Scratch& Scratch()
 {
     thread_local Stage2Scratch scratch;
     return scratch;
-}
-
-// Planes larger than this go after their step: a large image's would otherwise stay
-// resident beside its stage images (the noise filter's alone are 21 bytes a pixel).
-constexpr size_t kKeptScratchBytes = size_t(128) << 20;
-
-template <class S>
-void TrimScratch(S& scratch)
-{
-    if (scratch.Bytes() > kKeptScratchBytes)
-        scratch.Release();
 }
 
 // A coring or filter table of zero amplitude: values pass unchanged. Used where the
@@ -306,22 +296,37 @@ bool StepColorTransform(Stage2Context& c)
         throw FExceptionPixelProc2("Stage 2: pre-matrix image smaller than the working image.");
     const int cols = c.image.GetCols();
     const FStage2ColorTransform transform(Q, t, b.r, b.g, b.b, -500, 24000);
-    RunBands(c.image.GetRows(), c.threads, [&](int first, int end) {
+    StartIPWorkerPool();
+    RunRowChunks(c.image.GetRows(), c.threads, 16, [&](int first, int end) {
         for (int y = first; y < end; ++y)
             transform.Apply(c.image.GetRow(y), pair ? preMat->GetRow(y) : nullptr, cols);
     });
     return true;
 }
 
-bool StepFIR(Stage2Context& c)
+// False when the request was cancelled before the filter changed the image: the step
+// runs again whole when the request is continued.
+bool StepFIR(Stage2Context& c, bool& ran)
 {
     const FStage2FIRArgs a = Stage2FIRArgs(c.p, c.cam);
-    if (!a.run || c.request.m_pStage2PreMatImage == nullptr)
+    ran = a.run && c.request.m_pStage2PreMatImage != nullptr;
+    if (!ran)
+        return true;
+    const FAsyncStatus& status = c.request.m_Async;
+    const FIRResult result =
+        FIRNoiseReduction(c.image, *c.request.m_pStage2PreMatImage, a.ref, a.edgeRef, a.imgEdgeRef,
+                          a.locality, a.sigmoid, a.edgeScale, a.meanScale, a.exponent, a.m, a.g,
+                          Scratch().noiseFilter, c.threads, [&status] { return status.IsCancelRequested(); });
+    switch (result) {
+    case FIRResult::kFiltered:
+    case FIRResult::kLeftAsIs:
+        return true;
+    case FIRResult::kCancelled:
         return false;
-    FIRNoiseReduction(c.image, *c.request.m_pStage2PreMatImage, a.ref, a.edgeRef, a.imgEdgeRef, a.locality,
-                      a.sigmoid, a.edgeScale, a.meanScale, a.exponent, a.m, a.g, Scratch().noiseFilter,
-                      c.threads);
-    TrimScratch(Scratch().noiseFilter);
+    case FIRResult::kNoMemory:
+        // An image left unfiltered would pass for a finished one.
+        throw FIPEStatusError{kErrOutOfMemory, "Stage 2: not enough memory for the noise filter."};
+    }
     return true;
 }
 
@@ -353,9 +358,10 @@ void StepRetinex(Stage2Context& c)
         a = FRect(0, 0, cols, rows);
     const FPixmap48SRGB in(image.GetPixel(a.left, a.top), a.Width(), a.Height(), image.GetStride());
     FRetinexImage out(rtnx.GetPixel(a.left, a.top), a.Width(), a.Height(), rtnx.GetStride());
-    c.request.m_dRetinex = MultiScaleRetinex(in, out, c.p.m_dExposureSeconds, c.request.m_dAperture,
-                                             Trunc(c.request.m_dISO), nullptr, Scratch().retinex, c.threads);
-    TrimScratch(Scratch().retinex);
+    const FAsyncStatus& status = c.request.m_Async;
+    c.request.m_dRetinex =
+        MultiScaleRetinex(in, out, c.p.m_dExposureSeconds, c.request.m_dAperture, Trunc(c.request.m_dISO),
+                          Scratch().retinex, c.threads, [&status] { return status.IsCancelRequested(); });
     for (int x = a.left; x < a.right; ++x) {
         for (int y = 0; y < a.top; ++y)
             *rtnx.GetPixel(x, y) = *rtnx.GetPixel(x, a.top);
@@ -583,6 +589,10 @@ int ProcessStage2(FIPERequestStage2* request, int threads)
     IPE_CHECK(request->m_pTempData != nullptr, "pReq->m_pTempData != NULL");
     IPE_CHECK(request->m_pCaptureProps != nullptr, "pReq->m_pCaptureProps != NULL");
     FPixmap48SRGB& image = *request->m_pStage1Image;
+    // Stage 2's working planes are the largest a development has: kept for the next.
+    FitPageBudgetToImage(image.GetCols(), image.GetRows());
+    TouchStageOutput(request->m_pStage2PreMatImage);
+    TouchStageOutput(request->m_pRtnxImage);
     const FPixmap48SRGB& scratch = *request->m_pTempData;
     if (scratch.GetCols() < image.GetCols() ||
         scratch.GetRows() < Stage2Setup::ScratchRowsNeeded(image.GetCols(), image.GetRows()))
@@ -653,7 +663,8 @@ int ProcessStage2(FIPERequestStage2* request, int threads)
             ran = StepColorTransform(c);
             break;
         case 8:
-            ran = StepFIR(c);
+            if (!StepFIR(c, ran))
+                return kCancelled;
             break;
         case 10:
             ran = false;

@@ -17,6 +17,7 @@
 #include "FGlobalLUTsClass.h"
 #include "FIPERequest.h"
 #include "FIPWorkerPool.h"
+#include "FLargePageAllocator.h"
 #include "FPixelProc2.h"
 #include "LinearizeAndDarkSubtract.h"
 #include "RotatePixmap.h"
@@ -32,10 +33,16 @@ void Check(bool test, int line, const char* text)
         ReportAssertion("FIPEngine2", line, text, 0, 0);
 }
 
+void TouchStageOutput(const FPixmap* pixmap)
+{
+    if (pixmap != nullptr && pixmap->GetRows() > 0)
+        TouchFreshPages(pixmap->GetRowAddress(0));
+}
+
 void RunBands(int rows, int threads, const std::function<void(int first, int end)>& band)
 {
     StartIPWorkerPool();
-    RunInRowBands(rows, threads, band);
+    RunInRowBands(rows, BalancedBands(rows, threads, 16), band);
 }
 
 namespace
@@ -166,6 +173,7 @@ int ProcessStage1(FIPERequestStage1* request, int threads)
     IPE_CHECK(request->m_pDarkImage != nullptr, "pReq->m_pDarkImage != NULL");
     IPE_CHECK(request->m_pOutImage != nullptr, "pReq->m_pOutImage != NULL");
     IPE_CHECK(request->m_pRawImage != nullptr, "pReq->m_pRawImage != NULL");
+    TouchStageOutput(request->m_pOutImage);
     FAsyncStatus& status = request->m_Async;
     status.SetProgress(0.0);
     uint32_t* resume = request->m_ResumeState;
@@ -248,6 +256,9 @@ int ProcessStage3(FIPERequestStage3* request, int threads, FResampleKernelCache&
     IPE_CHECK(request->m_pStage2ImageRtnx != nullptr, "pReq->m_pStage2ImageRtnx != NULL");
     IPE_CHECK(request->m_pStage2Image != nullptr, "pReq->m_pStage2Image != NULL");
     IPE_CHECK(request->m_pTempData != nullptr, "pReq->m_pTempData != NULL");
+    TouchStageOutput(request->m_pOutImage);
+    TouchStageOutput(request->m_pOutImageL);
+    TouchStageOutput(request->m_pOutImageRtnx);
     const FLUT* cube = FGlobalLUTsClass::GetCubeRootLUT();
     const FCamdata& camdata = *request->m_pCambData;
     FRect keep, active;
@@ -334,6 +345,7 @@ int ProcessStage4(FIPERequestStage4* request, int threads)
     IPE_CHECK(request->m_pStage3ImageRtnx != nullptr, "pReq->m_pStage3ImageRtnx != NULL");
     IPE_CHECK(request->m_pToneLUT != nullptr, "pReq->m_pToneLUT != NULL");
     IPE_CHECK(request->m_pRtnxLUT != nullptr, "pReq->m_pRtnxLUT != NULL");
+    TouchStageOutput(request->m_pOutImage);
     const uint32_t flags =
         request->m_pCambData != nullptr ? GetCamdataUInt("SkipStepFlags", *request->m_pCambData) : 0u;
     FPixmap& out = *request->m_pOutImage;
@@ -378,10 +390,15 @@ int ProcessStage4(FIPERequestStage4* request, int threads)
 namespace
 {
 
-// The buffers of one strip in flight: stage 3's three planes and stage 4's rows.
+// The buffers of one strip in flight: stage 3's three planes and stage 4's rows, in one
+// block from the page store, whose pages outlast the save (a heap would keep them in
+// pieces no later block fits).
 struct StripSlot {
-    std::vector<int16_t> colour, lightness, retinex;
-    std::vector<uint8_t> rows;
+    FLargeBlock<int16_t> block;
+    int16_t* colour = nullptr;
+    int16_t* lightness = nullptr;
+    int16_t* retinex = nullptr;
+    uint8_t* rows = nullptr;
 };
 
 struct StripPlan {
@@ -408,16 +425,19 @@ void RenderStrip(const FIPERequestStreamOutput& request, const StripPlan& plan, 
     const int cols = plan.crop.Width();
     const int rows = end - first;
     const size_t pixels = static_cast<size_t>(cols) * static_cast<size_t>(rows);
-    slot.colour.resize(3 * pixels);
-    slot.lightness.resize(pixels);
-    slot.retinex.resize(pixels);
     const int bytes = GetPixelTypeBytesPerPixel(request.m_iOutputType);
-    slot.rows.resize(static_cast<size_t>(bytes) * pixels);
-    FPixmap48SRGB colour(slot.colour.data(), cols, rows, 0);
-    FPixmap16SMono lightness(slot.lightness.data(), cols, rows, 0);
-    FPixmap16SMono retinex(slot.retinex.data(), cols, rows, 0);
+    const size_t rowSamples = (static_cast<size_t>(bytes) * pixels + 1) / 2;
+    if (!slot.block.Reserve(5 * pixels + rowSamples))
+        throw std::bad_alloc();
+    slot.colour = slot.block.Data();
+    slot.lightness = slot.colour + 3 * pixels;
+    slot.retinex = slot.lightness + pixels;
+    slot.rows = reinterpret_cast<uint8_t*>(slot.retinex + pixels);
+    FPixmap48SRGB colour(slot.colour, cols, rows, 0);
+    FPixmap16SMono lightness(slot.lightness, cols, rows, 0);
+    FPixmap16SMono retinex(slot.retinex, cols, rows, 0);
     const std::unique_ptr<FPixmap> out(
-        NewFPixmap(request.m_iOutputType, slot.rows.data(), cols, rows, cols * bytes));
+        NewFPixmap(request.m_iOutputType, slot.rows, cols, rows, cols * bytes));
 
     const FIPERequestStage3& from3 = request.m_Stage3;
     FIPERequestStage3 stage3;
@@ -534,9 +554,8 @@ int StreamOutput(FIPERequestStreamOutput* request, int threads)
                     const int bytes = GetPixelTypeBytesPerPixel(type);
                     const size_t skipped =
                         static_cast<size_t>(top - first) * static_cast<size_t>(crop.Width());
-                    const std::unique_ptr<FPixmap> rows(NewFPixmap(type, slot.rows.data() + skipped * bytes,
-                                                                   crop.Width(), height,
-                                                                   crop.Width() * bytes));
+                    const std::unique_ptr<FPixmap> rows(NewFPixmap(
+                        type, slot.rows + skipped * bytes, crop.Width(), height, crop.Width() * bytes));
                     request->m_WriteRows(*rows);
                 } catch (...) {
                     hold.lock();

@@ -45,6 +45,10 @@ int RotateRequest(FIPERequestRotate* request);
 // on the caller's thread once every band has ended (the lowest band's first).
 void RunBands(int rows, int threads, const std::function<void(int first, int end)>& band);
 
+// Faults in, on the pool, the fresh pages of an image a stage is about to write: on the
+// engine's thread, which waits for the stage anyway, not on the one that posted it.
+void TouchStageOutput(const FPixmap* pixmap);
+
 // Ends a request with an error code other than the exceptions' own (the worker reports
 // it as given).
 struct FIPEStatusError {

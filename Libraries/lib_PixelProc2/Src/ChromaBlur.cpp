@@ -848,7 +848,7 @@ void ChromaBlurImage(const FPixmapTemplate<FPixelClass48SRGB>& image, double rad
     const auto blocks =
         std::make_unique_for_overwrite<int16_t[]>(3 * static_cast<size_t>((cols + 3) / 4) * ((rows + 3) / 4));
     BuildChromaBlurImage(image, radius, blocks.get());
-    threads = std::clamp(threads, 1, rows);
+    threads = std::clamp(BalancedBands(rows, threads, 32), 1, rows);
     const size_t rowSamples = 3 * static_cast<size_t>(cols);
     if (threads == 1) {
         std::vector<int16_t> work(2 * rowSamples);
@@ -901,7 +901,7 @@ void RingFilterImage(const FPixmapTemplate<FPixelClass48SRGB>& image, int thread
     const int cols = image.GetCols();
     if (rows <= 0 || cols <= 0)
         return;
-    threads = std::clamp(threads, 1, rows);
+    threads = std::clamp(BalancedBands(rows, threads, 64), 1, rows);
     const size_t rowSamples = 3 * static_cast<size_t>(cols);
     std::vector<std::vector<int16_t>> halos(static_cast<size_t>(threads));
     for (int b = 0; b < threads; ++b) {

@@ -682,7 +682,7 @@ void TransformImageFixed(const FPixmapTemplate<FPixelClass48SRGB>& image, const 
     const uint32_t nodes = st.gainTable != nullptr && st.gainTable->m_pData != nullptr
                                ? static_cast<uint32_t>(std::max(st.gainTable->m_iColumns, 0))
                                : 0;
-    RunInRowBands(rows, threads, [&](int first, int end) {
+    RunInRowBands(rows, BalancedBands(rows, threads, 16), [&](int first, int end) {
         std::vector<float> gainRow(3 * static_cast<size_t>(nodes));
         RowPlanes planes;
         for (int y = first; y < end; ++y) {

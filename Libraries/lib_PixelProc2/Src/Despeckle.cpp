@@ -355,7 +355,7 @@ void DespeckleImage(const FPixmapTemplate<FPixelClass48SRGB>& image, bool perCha
     const uint32_t cols = static_cast<uint32_t>(image.GetCols());
     const int rows = image.GetRows();
     const int inner = rows - 2; // rows 1 ... rows - 2 change
-    threads = std::clamp(threads, 1, inner);
+    threads = std::clamp(BalancedBands(inner, threads, 10 * kDespeckleHalo), 1, inner);
     if (threads == 1) {
         DespeckleSweep sweep(cols, perChannel);
         for (int y = 1; y + 1 < rows; ++y)

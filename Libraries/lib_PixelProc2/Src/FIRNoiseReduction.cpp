@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <new>
@@ -11,7 +12,9 @@
 
 #include <immintrin.h>
 
+#include "FBandPool.h"
 #include "FDebugTrace.h"
+#include "FLargePageAllocator.h"
 #include "RunInRowBands.h"
 
 namespace
@@ -66,20 +69,48 @@ float* AlignUp(float* p)
     return reinterpret_cast<float*>((a + mask) & ~mask);
 }
 
-// Running-sum slots for the bands of one pass; each band takes its own slot.
+// A pass given up at a band's start because the caller cancelled.
+struct FIRCancelled {
+};
+
+// The pool the passes run on, fixed for a whole call: its slots size the scratch.
+FBandPool* PassPool()
+{
+    return GetRowBandPool();
+}
+
+int SlotCount(const FBandPool* pool)
+{
+    return pool != nullptr ? pool->GetSlotCount() : 1;
+}
+
+// Running-sum slots for the passes; the work of a pass goes in chunks to whichever thread
+// is free, each using its own thread's slot.
 struct FIRBands {
     int threads = 1;
-    float* scratch = nullptr; // aligned
+    FBandPool* pool = nullptr;
+    float* scratch = nullptr; // aligned, SlotCount(pool) slots
     size_t slotFloats = 0;
+    // Asked at the start of every chunk; null: never.
+    const std::function<bool()>* cancelled = nullptr;
 
+    // f(first, end, slot) over [0, count) in chunks of `grain`.
     template <class F>
-    void Run(int count, F&& f) const
+    void Run(int count, F&& f, int grain = 8) const
     {
-        std::atomic<int> next{0};
-        RunInRowBands(count, threads, [&](int first, int end) {
-            float* slot = scratch + static_cast<size_t>(next.fetch_add(1)) * slotFloats;
-            f(first, end, slot);
-        });
+        if (count <= 0)
+            return;
+        auto chunk = [&](int first, int end) {
+            if (cancelled != nullptr && (*cancelled)())
+                throw FIRCancelled{};
+            const int slot = pool != nullptr ? pool->SlotOfThisThread() : 0;
+            f(first, end, scratch + static_cast<size_t>(slot) * slotFloats);
+        };
+        if (pool == nullptr || threads <= 1) {
+            chunk(0, count);
+            return;
+        }
+        RunRowChunks(count, threads, grain, chunk);
     }
 };
 
@@ -319,11 +350,14 @@ void ColumnPass(Pixmap& image, const MonoPixmap* t, float d, const FIRBands& ban
         MakeDenominators(den, image.GetRows(), d);
     const int cols = image.GetCols();
     const int strips = (cols + kStripPixels - 1) / kStripPixels;
-    bands.Run(strips, [&](int first, int end, float* slot) {
-        for (int s = first; s < end; ++s)
-            ColumnStrip<C, kWeighted>(image, t, s * kStripPixels, std::min(cols, (s + 1) * kStripPixels), d,
-                                      den.data(), slot);
-    });
+    bands.Run(
+        strips,
+        [&](int first, int end, float* slot) {
+            for (int s = first; s < end; ++s)
+                ColumnStrip<C, kWeighted>(image, t, s * kStripPixels, std::min(cols, (s + 1) * kStripPixels),
+                                          d, den.data(), slot);
+        },
+        1);
 }
 
 template <int C, class Pixmap>
@@ -416,16 +450,17 @@ void RowStats4(const float* const out[4], int cols, double* sums, double* square
 #pragma GCC pop_options
 #endif
 
-// The gradient into output, with each row's sum and sum of squares (in double, in column
-// order) for the deviation.
-void GradientMagnitude(MonoPixmap& output, const RGBPixmap& input, double* sums, double* squares,
+// The gradient into output (or, with a null output, only measured), with each row's sum
+// and sum of squares (in double, in column order) for the deviation.
+void GradientMagnitude(MonoPixmap* output, const RGBPixmap& input, double* sums, double* squares,
                        float* maxima, const FIRBands& bands)
 {
     const int cols = input.GetCols();
     const int rows = input.GetRows();
     if (cols < 3 || rows < 3) {
         for (int y = 0; y < rows; ++y) {
-            std::fill_n(output.GetRow(y), cols, 0.0f);
+            if (output != nullptr)
+                std::fill_n(output->GetRow(y), cols, 0.0f);
             sums[y] = squares[y] = 0.0;
             maxima[y] = 0.0f;
         }
@@ -433,19 +468,22 @@ void GradientMagnitude(MonoPixmap& output, const RGBPixmap& input, double* sums,
     }
     bands.Run(rows - 2, [&](int first, int end, float* slot) {
         const bool useWide = HasAvx2();
+        // Rows that are only measured go to the slot, after GradientRow's working space.
+        auto target = [&](int y, int k) {
+            return output != nullptr ? output->GetRow(y) : slot + static_cast<size_t>(3 + k) * cols;
+        };
         for (int y = first + 1; y < end + 1;) {
             // Rows four at a time where they fit, so that the four rows' serial sums run
             // side by side; each row's sums still take its samples in column order.
             const int group = useWide && y + 4 <= end + 1 ? 4 : 1;
             for (int k = 0; k < group; ++k)
-                GradientRow(output.GetRow(y + k), input.GetRow(y + k - 1), input.GetRow(y + k),
+                GradientRow(target(y + k, k), input.GetRow(y + k - 1), input.GetRow(y + k),
                             input.GetRow(y + k + 1), cols, slot);
             if (group == 4) {
-                const float* out[4] = {output.GetRow(y), output.GetRow(y + 1), output.GetRow(y + 2),
-                                       output.GetRow(y + 3)};
+                const float* out[4] = {target(y, 0), target(y + 1, 1), target(y + 2, 2), target(y + 3, 3)};
                 RowStats4(out, cols, sums + y, squares + y, maxima + y);
             } else {
-                const float* out = output.GetRow(y);
+                const float* out = target(y, 0);
                 double sum = 0.0, sum2 = 0.0;
                 float largest = 0.0f;
                 for (int x = 0; x < cols; ++x) {
@@ -460,8 +498,10 @@ void GradientMagnitude(MonoPixmap& output, const RGBPixmap& input, double* sums,
             y += group;
         }
     });
-    std::copy_n(output.GetRow(1), cols, output.GetRow(0));
-    std::copy_n(output.GetRow(rows - 2), cols, output.GetRow(rows - 1));
+    if (output != nullptr) {
+        std::copy_n(output->GetRow(1), cols, output->GetRow(0));
+        std::copy_n(output->GetRow(rows - 2), cols, output->GetRow(rows - 1));
+    }
     sums[0] = sums[1];
     squares[0] = squares[1];
     maxima[0] = maxima[1];
@@ -478,7 +518,9 @@ float SigmoidWeight(double x, float scale, float sigmoidOffset)
 }
 
 // Gradient into output, then each gradient replaced by its weight (or by the larger of
-// its weight and `floor`'s pixel); `table` holds kFIRTableSize floats.
+// its weight and `floor`'s pixel); `table` holds kFIRTableSize floats. `floor` may be the
+// output itself: the gradient is then measured first and made again row by row for the
+// weights, so that no plane holds it.
 void EdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, float scale, float sigmoidOffset,
                  float* table, const FIRBands& bands, const MonoPixmap* floor = nullptr)
 {
@@ -487,7 +529,8 @@ void EdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, flo
     // Per-row partial sums added in row order, so the deviation is the same for any split.
     std::vector<double> sums(static_cast<size_t>(rows)), squares(static_cast<size_t>(rows));
     std::vector<float> maxima(static_cast<size_t>(std::max(rows, 1)));
-    GradientMagnitude(output, input, sums.data(), squares.data(), maxima.data(), bands);
+    const bool inPlace = floor == &output;
+    GradientMagnitude(inPlace ? nullptr : &output, input, sums.data(), squares.data(), maxima.data(), bands);
     double sum = 0.0, sumSquares = 0.0;
     for (int y = 0; y < rows; ++y) {
         sum += sums[y];
@@ -508,12 +551,15 @@ void EdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, flo
         const float steepest = *std::max_element(maxima.begin(), maxima.end());
         const int used = tableIndex(steepest) + 1;
         const double step = 1.0 / (kIndexPerLn * h);
-        RunInRowBands(used, bands.threads, [&](int first, int end) {
-            for (int i = first; i < end; ++i)
-                table[i] = SigmoidWeight(i * step, scale, sigmoidOffset);
-        });
+        bands.Run(
+            used,
+            [&](int first, int end, float*) {
+                for (int i = first; i < end; ++i)
+                    table[i] = SigmoidWeight(i * step, scale, sigmoidOffset);
+            },
+            2048);
     }
-    bands.Run(rows, [&](int first, int end, float*) {
+    bands.Run(rows, [&](int first, int end, float* slot) {
         std::vector<int32_t> indices(flat ? 0 : static_cast<size_t>(cols));
         const __m128d perLn = _mm_set1_pd(kIndexPerLn);
         const __m128d half = _mm_set1_pd(0.5);
@@ -527,9 +573,16 @@ void EdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, flo
         for (int y = first; y < end; ++y) {
             float* g = output.GetRow(y);
             const float* low = floor != nullptr ? floor->GetRow(y) : nullptr;
+            if (inPlace && !flat) {
+                // The edge rows and columns take their neighbours' gradients, as measured.
+                const int yy = std::clamp(y, 1, rows - 2);
+                g = slot + 3 * static_cast<size_t>(cols);
+                GradientRow(g, input.GetRow(yy - 1), input.GetRow(yy), input.GetRow(yy + 1), cols, slot);
+            }
+            float* const out = output.GetRow(y);
             if (flat) {
                 for (int x = 0; x < cols; ++x)
-                    g[x] = low != nullptr ? std::max(low[x], flatWeight) : flatWeight;
+                    out[x] = low != nullptr ? std::max(low[x], flatWeight) : flatWeight;
                 continue;
             }
             int x = 0;
@@ -543,7 +596,7 @@ void EdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, flo
                 indices[x] = tableIndex(g[x]);
             for (x = 0; x < cols; ++x) {
                 const float w = table[indices[x]];
-                g[x] = low != nullptr ? std::max(low[x], w) : w;
+                out[x] = low != nullptr ? std::max(low[x], w) : w;
             }
         }
     });
@@ -556,10 +609,10 @@ struct OwnBands {
 
     OwnBands(int cols, int rows, int threads)
     {
-        const int slots = std::max(1, threads);
-        bands.threads = slots;
+        bands.threads = std::max(1, threads);
+        bands.pool = PassPool();
         bands.slotFloats = SlotFloats(cols, rows);
-        scratch.resize(bands.slotFloats * slots + kAlignFloats);
+        scratch.resize(bands.slotFloats * static_cast<size_t>(SlotCount(bands.pool)) + kAlignFloats);
         bands.scratch = AlignUp(scratch.data());
     }
 };
@@ -630,7 +683,7 @@ void FIRGradientMagnitude(MonoPixmap& output, const RGBPixmap& input, int thread
     const size_t rows = static_cast<size_t>(std::max(input.GetRows(), 0));
     std::vector<double> sums(2 * rows);
     std::vector<float> maxima(rows);
-    GradientMagnitude(output, input, sums.data(), sums.data() + rows, maxima.data(), own.bands);
+    GradientMagnitude(&output, input, sums.data(), sums.data() + rows, maxima.data(), own.bands);
 }
 
 void FIREdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, float scale,
@@ -645,15 +698,13 @@ void FIREdgeWeights(MonoPixmap& output, const RGBPixmap& input, float locality, 
 
 size_t FIRScratchBytes(int cols, int rows, int threads)
 {
-    return (static_cast<size_t>(std::max(1, threads)) * SlotFloats(cols, rows) + kAlignFloats) *
-           sizeof(float);
+    const size_t slots = static_cast<size_t>(std::max(std::max(1, threads), SlotCount(PassPool())));
+    return (slots * SlotFloats(cols, rows) + kAlignFloats) * sizeof(float);
 }
 
 size_t FIRScratch::Bytes() const
 {
-    return (m_image.capacity() + m_weights.capacity() + m_edges.capacity() + m_sums.capacity() +
-            m_logs.capacity() + m_powers.capacity() + m_sigmoid.capacity()) *
-               sizeof(float) +
+    return (m_logs.capacity() + m_powers.capacity() + m_sigmoid.capacity()) * sizeof(float) +
            m_exponentials.capacity() * sizeof(uint16_t);
 }
 
@@ -662,28 +713,11 @@ void FIRScratch::Release()
     *this = FIRScratch();
 }
 
-// Grows the storage of one call, or says it cannot.
+// The tables of one call, kept by the caller's scratch. A table is marked as made for its
+// value range only once it is whole, so a call cut short leaves nothing half made that a
+// later call would take for ready.
 struct FIRScratchAccess {
-    template <class T>
-    static bool Grow(FIRScratch::Planes<T>& v, size_t n)
-    {
-        if (v.size() >= n)
-            return true;
-        try {
-            v.resize(n);
-        } catch (const std::bad_alloc&) {
-            return false;
-        } catch (const std::length_error&) {
-            return false;
-        }
-        return true;
-    }
-
-    struct Storage {
-        float* x;
-        float* w1;
-        float* w2;
-        float* sums;
+    struct Tables {
         float* logTable;
         float* powTable;
         float* lumaTable;
@@ -691,35 +725,47 @@ struct FIRScratchAccess {
         uint16_t* expTable;
     };
 
-    // Whether the tables that depend only on the value range M (and the edge exponent) are
-    // already there from an earlier call; marks them as about to be made otherwise.
+    static bool Reserve(FIRScratch& s, int M, Tables& out)
+    {
+        try {
+            s.m_logs.resize(std::max(s.m_logs.size(), static_cast<size_t>(M)));
+            s.m_powers.resize(2 * 65536);
+            s.m_sigmoid.resize(kFIRTableSize);
+            s.m_exponentials.resize(kFIRTableSize);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        out = {s.m_logs.data(), s.m_powers.data(), s.m_powers.data() + 65536, s.m_sigmoid.data(),
+               s.m_exponentials.data()};
+        return true;
+    }
+    // Whether the log, luma-power and exponential tables of range M are whole; if not,
+    // they are marked as not made until RangeTablesMade.
     static bool RangeTablesKept(FIRScratch& s, int M)
     {
-        const bool kept = s.m_tablesRange == M;
-        s.m_tablesRange = M;
-        return kept;
+        if (s.m_tablesRange == M)
+            return true;
+        s.m_tablesRange = 0;
+        return false;
     }
+    static void RangeTablesMade(FIRScratch& s, int M) { s.m_tablesRange = M; }
     static bool EdgePowersKept(FIRScratch& s, int M, float exponent)
     {
-        uint32_t bits;
-        std::memcpy(&bits, &exponent, sizeof(bits));
-        const bool kept = s.m_edgePowersRange == M && s.m_edgePowersExponent == bits;
-        s.m_edgePowersRange = M;
-        s.m_edgePowersExponent = bits;
-        return kept;
+        if (s.m_edgePowersRange == M && s.m_edgePowersExponent == Bits(exponent))
+            return true;
+        s.m_edgePowersRange = 0;
+        return false;
     }
-
-    static bool Reserve(FIRScratch& s, size_t pixels, int M, size_t sumFloats, Storage& out)
+    static void EdgePowersMade(FIRScratch& s, int M, float exponent)
     {
-        if (!(Grow(s.m_image, 3 * pixels) && Grow(s.m_weights, pixels) && Grow(s.m_edges, pixels) &&
-              Grow(s.m_sums, sumFloats) && Grow(s.m_logs, static_cast<size_t>(M)) &&
-              Grow(s.m_powers, 2 * 65536) && Grow(s.m_sigmoid, kFIRTableSize) &&
-              Grow(s.m_exponentials, kFIRTableSize)))
-            return false;
-        out = {s.m_image.data(),          s.m_weights.data(), s.m_edges.data(),
-               s.m_sums.data(),           s.m_logs.data(),    s.m_powers.data(),
-               s.m_powers.data() + 65536, s.m_sigmoid.data(), s.m_exponentials.data()};
-        return true;
+        s.m_edgePowersRange = M;
+        s.m_edgePowersExponent = Bits(exponent);
+    }
+    static uint32_t Bits(float v)
+    {
+        uint32_t bits;
+        std::memcpy(&bits, &v, sizeof(bits));
+        return bits;
     }
 };
 
@@ -731,10 +777,10 @@ bool AllFinite(std::initializer_list<float> values)
     return std::all_of(values.begin(), values.end(), [](float v) { return std::isfinite(v); });
 }
 
-void Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, float pLocalMeanEdgeRef,
-            float pLocalMeanImgWithEdgeRef, float locality, float sigmoidOffset, float scaleEdgeRef,
-            float scaleLocalMeanEdgeRef, float edgeExponent, float m, float g, FIRScratch& scratch,
-            float* sums, size_t sumBytes, int threads);
+FIRResult Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, float pLocalMeanEdgeRef,
+                 float pLocalMeanImgWithEdgeRef, float locality, float sigmoidOffset, float scaleEdgeRef,
+                 float scaleLocalMeanEdgeRef, float edgeExponent, float m, float g, FIRScratch& scratch,
+                 float* sums, size_t sumBytes, int threads, const std::function<bool()>& cancelled);
 
 // Samples clamped to [1, high] in place, eight at a time: data-dependent branches in the
 // table passes cost more than the lookups on noisy dark images.
@@ -852,26 +898,27 @@ void FIRNoiseReduction(SamplePixmap& image, SamplePixmap& reference, float pLoca
     Filter(image, reference, pLocalMeanRef, pLocalMeanEdgeRef, pLocalMeanImgWithEdgeRef, locality,
            sigmoidOffset, scaleEdgeRef, scaleLocalMeanEdgeRef, edgeExponent, m, g, own,
            static_cast<float*>(scratch),
-           reinterpret_cast<uintptr_t>(scratch) % alignof(float) == 0 ? scratchBytes : 0, threads);
+           reinterpret_cast<uintptr_t>(scratch) % alignof(float) == 0 ? scratchBytes : 0, threads, {});
 }
 
-void FIRNoiseReduction(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef,
-                       float pLocalMeanEdgeRef, float pLocalMeanImgWithEdgeRef, float locality,
-                       float sigmoidOffset, float scaleEdgeRef, float scaleLocalMeanEdgeRef,
-                       float edgeExponent, float m, float g, FIRScratch& scratch, int threads)
+FIRResult FIRNoiseReduction(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef,
+                            float pLocalMeanEdgeRef, float pLocalMeanImgWithEdgeRef, float locality,
+                            float sigmoidOffset, float scaleEdgeRef, float scaleLocalMeanEdgeRef,
+                            float edgeExponent, float m, float g, FIRScratch& scratch, int threads,
+                            const std::function<bool()>& cancelled)
 {
-    Filter(image, reference, pLocalMeanRef, pLocalMeanEdgeRef, pLocalMeanImgWithEdgeRef, locality,
-           sigmoidOffset, scaleEdgeRef, scaleLocalMeanEdgeRef, edgeExponent, m, g, scratch, nullptr, 0,
-           threads);
+    return Filter(image, reference, pLocalMeanRef, pLocalMeanEdgeRef, pLocalMeanImgWithEdgeRef, locality,
+                  sigmoidOffset, scaleEdgeRef, scaleLocalMeanEdgeRef, edgeExponent, m, g, scratch, nullptr, 0,
+                  threads, cancelled);
 }
 
 namespace
 {
 
-void Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, float pLocalMeanEdgeRef,
-            float pLocalMeanImgWithEdgeRef, float locality, float sigmoidOffset, float scaleEdgeRef,
-            float scaleLocalMeanEdgeRef, float edgeExponent, float m, float g, FIRScratch& scratch,
-            float* sums, size_t sumBytes, int threads)
+FIRResult Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, float pLocalMeanEdgeRef,
+                 float pLocalMeanImgWithEdgeRef, float locality, float sigmoidOffset, float scaleEdgeRef,
+                 float scaleLocalMeanEdgeRef, float edgeExponent, float m, float g, FIRScratch& scratch,
+                 float* sums, size_t sumBytes, int threads, const std::function<bool()>& cancelled)
 {
     const int cols = reference.GetCols();
     const int rows = reference.GetRows();
@@ -881,87 +928,108 @@ void Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, f
     const float dImage = FIRDecay(pLocalMeanImgWithEdgeRef, cols, rows);
     if (cols < 1 || rows < 1 || image.GetCols() < cols || image.GetRows() < rows) {
         DebugTrace("FIRNoiseReduction: image and reference sizes do not fit\n");
-        return;
+        return FIRResult::kLeftAsIs;
     }
     if (M < 2 || dRef <= 0.0f || dEdgeRef <= 0.0f || dImage <= 0.0f ||
         !AllFinite({locality, sigmoidOffset, scaleEdgeRef, scaleLocalMeanEdgeRef, edgeExponent, m})) {
         DebugTrace("FIRNoiseReduction: unusable parameters, image left as it is\n");
-        return;
+        return FIRResult::kLeftAsIs;
     }
-    const int64_t pixels = static_cast<int64_t>(cols) * rows;
+    const size_t pixels = static_cast<size_t>(cols) * static_cast<size_t>(rows);
     threads = std::max(1, threads);
 
-    // Working storage; nothing is touched unless all of it is there.
+    // Working storage; nothing is touched unless all of it is there. The planes go back to
+    // the page store when the call ends, for the next stage's images to take.
     FIRBands bands;
     bands.threads = threads;
+    bands.pool = threads > 1 ? PassPool() : nullptr;
     bands.slotFloats = SlotFloats(cols, rows);
-    const bool callerSums = sums != nullptr && sumBytes >= FIRScratchBytes(cols, rows, threads);
-    const size_t sumFloats = callerSums ? 0 : bands.slotFloats * threads + kAlignFloats;
-    FIRScratchAccess::Storage st{};
-    if (pixels > kFIRMaxPixels ||
-        !FIRScratchAccess::Reserve(scratch, static_cast<size_t>(pixels), M, sumFloats, st)) {
+    const size_t slots = static_cast<size_t>(SlotCount(bands.pool));
+    const bool callerSums =
+        sums != nullptr && sumBytes >= (slots * bands.slotFloats + kAlignFloats) * sizeof(float);
+    const size_t sumFloats = callerSums ? 0 : bands.slotFloats * slots + kAlignFloats;
+    FLargeBlock<float> planes;
+    FIRScratchAccess::Tables t{};
+    if (pixels > static_cast<size_t>(kFIRMaxPixels) || !planes.Reserve(4 * pixels + sumFloats) ||
+        !FIRScratchAccess::Reserve(scratch, M, t)) {
         DebugTrace("FIRNoiseReduction: not enough memory for %d x %d, image left as it is\n", cols, rows);
-        return;
+        return FIRResult::kNoMemory;
     }
-    bands.scratch = AlignUp(callerSums ? sums : st.sums);
-    float* logTable = st.logTable;
-    float* powTable = st.powTable;
-    float* edgeTable = st.edgeTable;
+    float* const x = planes.Data();
+    bands.scratch = AlignUp(callerSums ? sums : x + 4 * pixels);
+    float* logTable = t.logTable;
+    float* powTable = t.powTable;
+    float* edgeTable = t.edgeTable;
+    float* lumaTable = t.lumaTable;
     // At most 2 M = 48000: 16 bits hold every entry, and the table stays in the core's cache.
-    uint16_t* expTable = st.expTable;
-    RGBPixmap X(st.x, cols, rows, 0);
-    MonoPixmap W1(st.w1, cols, rows, 0);
-    MonoPixmap W2(st.w2, cols, rows, 0);
-
-    // Both images are clamped to [1, M - 1] in the passes that first read them.
-    const int high = M - 1;
-    // The reference mapped through a power, and its edges before and after a local mean.
-    // Tables that depend only on M and the exponent are kept with the storage.
-    const bool rangeTablesKept = FIRScratchAccess::RangeTablesKept(scratch, M);
-    if (!FIRScratchAccess::EdgePowersKept(scratch, M, edgeExponent))
-        for (int i = 0; i < M; ++i)
-            powTable[i] =
-                static_cast<float>(std::pow(static_cast<double>(i) / M, static_cast<double>(edgeExponent)));
-    bands.Run(rows, [&](int first, int end, float*) {
-        for (int y = first; y < end; ++y) {
-            int16_t* r = reference.GetRow(y);
-            float* o = X.GetRow(y);
-            ClampSamples(r, 3 * cols, high);
-            for (int i = 0; i < 3 * cols; ++i)
-                o[i] = powTable[r[i]];
-        }
-    });
-    EdgeWeights(W1, X, locality, scaleEdgeRef, sigmoidOffset, edgeTable, bands);
-    Smooth2D<3>(X, X, dRef, bands);
-    EdgeWeights(W2, X, locality, scaleLocalMeanEdgeRef, sigmoidOffset, edgeTable, bands, &W1);
-
-    // The log ratio, smoothed where the reference has no edges.
-    if (!rangeTablesKept)
-        for (int i = 0; i < M; ++i)
-            logTable[i] = static_cast<float>(std::log(static_cast<double>(i) / M + 1e-12));
-    // Made row by row as the edge-aware row filter takes them, never stored whole.
-    auto logRatio = [&](int y, float* o) -> const float* {
-        int16_t* v = image.GetRow(y);
-        const int16_t* r = reference.GetRow(y);
-        ClampSamples(v, 3 * cols, high);
-        for (int i = 0; i < 3 * cols; ++i)
-            o[i] = logTable[v[i]] - logTable[r[i]];
-        return o;
-    };
-    RowPassFrom<3>(logRatio, &W2, X, dImage, bands);
-    ColumnPass<3, true>(X, &W2, dImage, bands);
-    Smooth2D<1>(W1, W2, dEdgeRef, bands);
-
+    uint16_t* expTable = t.expTable;
+    RGBPixmap X(x, cols, rows, 0);
+    // One weight plane: the edge weights, then the larger of them and those of the local
+    // mean, then their smoothing.
+    MonoPixmap W(x + 3 * pixels, cols, rows, 0);
     const double k = std::min(static_cast<double>(m), 7.0) * g;
     const int64_t Z = static_cast<int64_t>(std::clamp(std::trunc(k * 4096.0), -2147483648.0, 2147483647.0));
-    float* lumaTable = st.lumaTable;
-    if (!rangeTablesKept) {
-        for (int i = 0; i < M; ++i)
-            lumaTable[i] = static_cast<float>(std::pow(static_cast<double>(i) / M, 0.2));
-        RunInRowBands(kFIRTableSize, threads, [&](int first, int end) {
-            for (int j = first; j < end; ++j)
-                expTable[j] = static_cast<uint16_t>(std::trunc(2.0 * M * std::exp2(-j / kLogSteps)));
+
+    // Both images are clamped to [1, M - 1] in the passes that first read them; clamping
+    // again changes nothing, so a call cancelled before the mix leaves a repeat the same
+    // result.
+    const int high = M - 1;
+    try {
+        bands.cancelled = cancelled ? &cancelled : nullptr;
+        // The reference mapped through a power, and its edges before and after a local
+        // mean. Tables that depend only on M and the exponent are kept with the storage.
+        if (!FIRScratchAccess::EdgePowersKept(scratch, M, edgeExponent)) {
+            for (int i = 0; i < M; ++i)
+                powTable[i] = static_cast<float>(
+                    std::pow(static_cast<double>(i) / M, static_cast<double>(edgeExponent)));
+            FIRScratchAccess::EdgePowersMade(scratch, M, edgeExponent);
+        }
+        bands.Run(rows, [&](int first, int end, float*) {
+            for (int y = first; y < end; ++y) {
+                int16_t* r = reference.GetRow(y);
+                float* o = X.GetRow(y);
+                ClampSamples(r, 3 * cols, high);
+                for (int i = 0; i < 3 * cols; ++i)
+                    o[i] = powTable[r[i]];
+            }
         });
+        EdgeWeights(W, X, locality, scaleEdgeRef, sigmoidOffset, edgeTable, bands);
+        Smooth2D<3>(X, X, dRef, bands);
+        EdgeWeights(W, X, locality, scaleLocalMeanEdgeRef, sigmoidOffset, edgeTable, bands, &W);
+
+        // The log ratio, smoothed where the reference has no edges.
+        if (!FIRScratchAccess::RangeTablesKept(scratch, M)) {
+            for (int i = 0; i < M; ++i) {
+                logTable[i] = static_cast<float>(std::log(static_cast<double>(i) / M + 1e-12));
+                lumaTable[i] = static_cast<float>(std::pow(static_cast<double>(i) / M, 0.2));
+            }
+            bands.Run(
+                kFIRTableSize,
+                [&](int first, int end, float*) {
+                    for (int j = first; j < end; ++j)
+                        expTable[j] = static_cast<uint16_t>(std::trunc(2.0 * M * std::exp2(-j / kLogSteps)));
+                },
+                4096);
+            FIRScratchAccess::RangeTablesMade(scratch, M);
+        }
+        // Made row by row as the edge-aware row filter takes them, never stored whole.
+        auto logRatio = [&](int y, float* o) -> const float* {
+            int16_t* v = image.GetRow(y);
+            const int16_t* r = reference.GetRow(y);
+            ClampSamples(v, 3 * cols, high);
+            for (int i = 0; i < 3 * cols; ++i)
+                o[i] = logTable[v[i]] - logTable[r[i]];
+            return o;
+        };
+        RowPassFrom<3>(logRatio, &W, X, dImage, bands);
+        ColumnPass<3, true>(X, &W, dImage, bands);
+        Smooth2D<1>(W, W, dEdgeRef, bands);
+        // Past this point the image changes: the mix runs to its end.
+        if (bands.cancelled != nullptr && cancelled())
+            return FIRResult::kCancelled;
+        bands.cancelled = nullptr;
+    } catch (const FIRCancelled&) {
+        return FIRResult::kCancelled;
     }
 
     bands.Run(rows, [&](int first, int end, float*) {
@@ -971,7 +1039,7 @@ void Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, f
         for (int y = first; y < end; ++y) {
             int16_t* v = image.GetRow(y);
             const int16_t* r = reference.GetRow(y);
-            const float* weight = W1.GetRow(y);
+            const float* weight = W.GetRow(y);
             ExponentIndices(X.GetRow(y), r, logTable, 3 * cols, indices.data());
             for (int i = 0; i < 3 * cols; ++i)
                 indices[i] = expTable[indices[i]];
@@ -997,6 +1065,7 @@ void Filter(SamplePixmap& image, SamplePixmap& reference, float pLocalMeanRef, f
             }
         }
     });
+    return FIRResult::kFiltered;
 }
 
 } // namespace

@@ -2,9 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
-#include "FLargePageAllocator.h"
 #include "FPixmap.h"
 
 // Noise reduction in the logarithmic domain: the log ratio of the image to a reference is
@@ -72,9 +72,9 @@ void FIRNoiseReduction(FPixmapTemplate<FPixelClass48SRGB>& image,
 // Bytes of running-sum scratch one call uses.
 size_t FIRScratchBytes(int cols, int rows, int threads);
 
-// All the working storage of FIRNoiseReduction, kept by a caller that filters image after
-// image: the first call of a size allocates it, later calls of that size or smaller find
-// it ready, so no call but the first pays for fresh pages.
+// The tables of FIRNoiseReduction, kept by a caller that filters image after image; the
+// planes of a call come from the page store and go back to it (FLargePageAllocator.h), so
+// that only the first call of a size pays for fresh pages.
 class FIRScratch
 {
 public:
@@ -84,10 +84,8 @@ public:
 
 private:
     friend struct FIRScratchAccess;
-    template <class T>
-    using Planes = std::vector<T, FLargePageAllocator<T>>;
-    Planes<float> m_image, m_weights, m_edges, m_sums, m_logs, m_powers, m_sigmoid;
-    Planes<uint16_t> m_exponentials;
+    std::vector<float> m_logs, m_powers, m_sigmoid;
+    std::vector<uint16_t> m_exponentials;
     // What the kept tables were made for: the value range of the log, luma-power and
     // exponential tables, and the range and exponent bits of the edge-power table (0: none).
     int m_tablesRange = 0;
@@ -95,9 +93,19 @@ private:
     uint32_t m_edgePowersExponent = 0;
 };
 
-// The whole filter with working storage from `scratch`; otherwise as above.
-void FIRNoiseReduction(FPixmapTemplate<FPixelClass48SRGB>& image,
-                       FPixmapTemplate<FPixelClass48SRGB>& reference, float pLocalMeanRef,
-                       float pLocalMeanEdgeRef, float pLocalMeanImgWithEdgeRef, float locality,
-                       float sigmoidOffset, float scaleEdgeRef, float scaleLocalMeanEdgeRef,
-                       float edgeExponent, float m, float g, FIRScratch& scratch, int threads = 1);
+enum class FIRResult {
+    kFiltered,
+    kLeftAsIs,  // sizes or parameters the filter cannot use; nothing changed
+    kNoMemory,  // working storage could not be had; nothing changed
+    kCancelled, // given up before the image changed: the images are only clamped, and
+                // a repeat gives what an uncancelled call would have
+};
+
+// The whole filter with tables from `scratch`; otherwise as above. `cancelled`, when
+// given, is asked as each band of the passes before the mix starts.
+FIRResult FIRNoiseReduction(FPixmapTemplate<FPixelClass48SRGB>& image,
+                            FPixmapTemplate<FPixelClass48SRGB>& reference, float pLocalMeanRef,
+                            float pLocalMeanEdgeRef, float pLocalMeanImgWithEdgeRef, float locality,
+                            float sigmoidOffset, float scaleEdgeRef, float scaleLocalMeanEdgeRef,
+                            float edgeExponent, float m, float g, FIRScratch& scratch, int threads = 1,
+                            const std::function<bool()>& cancelled = {});

@@ -315,7 +315,8 @@ int NeighborizeImage(const FPixmapTemplate<FPixelClass48SRGB>& image, bool multi
     const int cols = image.GetCols();
     if (cols <= 0)
         return 0;
-    threads = std::clamp(threads, 1, std::max(1, rows / kNeighborizeBandRows));
+    threads = std::clamp(BalancedBands(rows, threads, 10 * kNeighborizeHalo), 1,
+                         std::max(1, rows / kNeighborizeBandRows));
     // A sweep that changes nothing needs no bands.
     if (threads == 1 || cols < 5 || Range(low, clip) < 100)
         return NeighborizeSerially(image, multiFrame, low, clip, chroma);

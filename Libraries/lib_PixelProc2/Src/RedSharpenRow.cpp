@@ -85,7 +85,7 @@ void RedSharpenImage(const FPixmapTemplate<FPixelClass48SRGB>& image, int32_t am
     if (rows <= 0 || cols == 0)
         return;
     const size_t rowSamples = 3 * static_cast<size_t>(cols);
-    threads = std::clamp(threads, 1, rows);
+    threads = std::clamp(BalancedBands(rows, threads, 64), 1, rows);
 
     // A band reads two rows on each side that neighbouring bands sharpen: they are copied
     // before any band starts, so every band sees the original red.

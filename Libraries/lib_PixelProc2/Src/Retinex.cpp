@@ -10,6 +10,7 @@
 
 #include "FException.h"
 #include "FImage.h"
+#include "FLargePageAllocator.h"
 #include "RunInRowBands.h"
 
 namespace
@@ -124,18 +125,23 @@ struct Level {
 
 } // namespace
 
-int RetinexMinMaxMean(const FRetinexImage& pixmap, int& min, int& max)
+namespace
 {
-    min = 2000000000;
-    max = -2000000000;
-    const int cols = pixmap.GetCols();
-    const int rows = pixmap.GetRows();
-    if (cols < 1 || rows < 1)
-        return 0;
+
+// Rows [first, end): the sum of their integer means, and their extremes.
+struct FRowStatistics {
     int64_t sumOfMeans = 0;
+    int min = 2000000000;
+    int max = -2000000000;
+};
+
+FRowStatistics RowStatistics(const FRetinexImage& pixmap, int first, int end)
+{
+    FRowStatistics r;
+    const int cols = pixmap.GetCols();
     __m128i low = _mm_set1_epi16(32767), high = _mm_set1_epi16(-32768);
     const __m128i ones = _mm_set1_epi16(1);
-    for (int y = 0; y < rows; ++y) {
+    for (int y = first; y < end; ++y) {
         const int16_t* s = pixmap.GetRow(y);
         int64_t sum = 0;
         int x = 0;
@@ -154,50 +160,89 @@ int RetinexMinMaxMean(const FRetinexImage& pixmap, int& min, int& max)
         }
         for (; x < cols; ++x) {
             sum += s[x];
-            min = std::min<int>(min, s[x]);
-            max = std::max<int>(max, s[x]);
+            r.min = std::min<int>(r.min, s[x]);
+            r.max = std::max<int>(r.max, s[x]);
         }
-        sumOfMeans += sum / cols;
+        r.sumOfMeans += sum / cols;
     }
     alignas(16) int16_t lows[8], highs[8];
     _mm_store_si128(reinterpret_cast<__m128i*>(lows), low);
     _mm_store_si128(reinterpret_cast<__m128i*>(highs), high);
-    if (cols >= 8) {
-        min = std::min<int>(min, *std::min_element(lows, lows + 8));
-        max = std::max<int>(max, *std::max_element(highs, highs + 8));
+    if (cols >= 8 && end > first) {
+        r.min = std::min<int>(r.min, *std::min_element(lows, lows + 8));
+        r.max = std::max<int>(r.max, *std::max_element(highs, highs + 8));
+    }
+    return r;
+}
+
+} // namespace
+
+int RetinexMinMaxMean(const FRetinexImage& pixmap, int& min, int& max, int threads)
+{
+    min = 2000000000;
+    max = -2000000000;
+    const int cols = pixmap.GetCols();
+    const int rows = pixmap.GetRows();
+    if (cols < 1 || rows < 1)
+        return 0;
+    // Integer sums and extremes: any split of the rows gives the same.
+    const int bands = BalancedBands(rows, threads, 16);
+    std::vector<FRowStatistics> parts(static_cast<size_t>(bands));
+    RunInRowBands(rows, bands, [&](int first, int end) {
+        int band = 0;
+        while (band + 1 < bands && RowBandStart(rows, bands, band + 1) <= first)
+            ++band;
+        parts[static_cast<size_t>(band)] = RowStatistics(pixmap, first, end);
+    });
+    int64_t sumOfMeans = 0;
+    for (const FRowStatistics& part : parts) {
+        sumOfMeans += part.sumOfMeans;
+        min = std::min(min, part.min);
+        max = std::max(max, part.max);
     }
     return static_cast<int>(sumOfMeans / rows);
 }
 
-void RetinexDownsample2x(const FRetinexImage* in, FRetinexImage* out, double* mean)
+void RetinexDownsample2x(const FRetinexImage* in, FRetinexImage* out, double* mean, int threads)
 {
     Check(in != nullptr, 332, "pInImage != NULL");
     Check(out != nullptr, 333, "pOutImage != NULL");
     Check(out->GetCols() >= in->GetCols() / 2, 334, "pOutImage->GetCols() >= pInImage->GetCols()/2");
     Check(out->GetRows() >= in->GetRows() / 2, 335, "pOutImage->GetRows() >= pInImage->GetRows()/2");
     const int inRows = in->GetRows();
+    const int outRows = inRows > 0 ? out->GetRows() : 0;
     const int outCols = out->GetCols();
     const int n = std::min(outCols, in->GetCols() / 2);
+    // Integer sums per band, added afterwards: any split gives the same mean.
+    const int bands = BalancedBands(outRows, threads, 16);
+    std::vector<int64_t> sums(static_cast<size_t>(std::max(bands, 1)), 0);
+    RunInRowBands(outRows, bands, [&](int first, int end) {
+        int band = 0;
+        while (band + 1 < bands && RowBandStart(outRows, bands, band + 1) <= first)
+            ++band;
+        int64_t sum = 0;
+        for (int i = first; i < end; ++i) {
+            const int16_t* a = in->GetRow(std::min(2 * i, inRows - 1));
+            const int16_t* b = in->GetRow(std::min(2 * i + 1, inRows - 1));
+            int16_t* o = out->GetRow(i);
+            for (int j = 0; j < n; ++j) {
+                o[j] = static_cast<int16_t>((a[2 * j] + a[2 * j + 1] + b[2 * j] + b[2 * j + 1]) >> 2);
+                sum += o[j];
+            }
+            if (n < outCols && in->GetCols() > 0) {
+                // An odd width: the last column with its left neighbour.
+                const int left = std::max(2 * n - 1, 0);
+                const int last = std::min(2 * n, in->GetCols() - 1);
+                o[n] = static_cast<int16_t>((a[left] + a[last] + b[left] + b[last]) >> 2);
+                sum += o[n];
+            }
+        }
+        sums[static_cast<size_t>(band)] = sum;
+    });
     int64_t sum = 0;
-    int64_t count = 0;
-    for (int i = 0; i < out->GetRows() && inRows > 0; ++i) {
-        const int16_t* a = in->GetRow(std::min(2 * i, inRows - 1));
-        const int16_t* b = in->GetRow(std::min(2 * i + 1, inRows - 1));
-        int16_t* o = out->GetRow(i);
-        for (int j = 0; j < n; ++j) {
-            o[j] = static_cast<int16_t>((a[2 * j] + a[2 * j + 1] + b[2 * j] + b[2 * j + 1]) >> 2);
-            sum += o[j];
-        }
-        count += n;
-        if (n < outCols && in->GetCols() > 0) {
-            // An odd width: the last column with its left neighbour.
-            const int left = std::max(2 * n - 1, 0);
-            const int last = std::min(2 * n, in->GetCols() - 1);
-            o[n] = static_cast<int16_t>((a[left] + a[last] + b[left] + b[last]) >> 2);
-            sum += o[n];
-            ++count;
-        }
-    }
+    for (int64_t part : sums)
+        sum += part;
+    const int64_t count = static_cast<int64_t>(outRows) * (n + (n < outCols && in->GetCols() > 0 ? 1 : 0));
     if (mean != nullptr)
         *mean = count > 0 ? static_cast<double>(sum) / static_cast<double>(count) : 0.0;
 }
@@ -288,6 +333,7 @@ void BlendInBands(const FRetinexImage* coarse, const FRetinexImage* fine, FRetin
                   double coarseWeight, double fineWeight, int16_t* scratch, int threads)
 {
     const int rows = std::min(out->GetRows(), fine->GetRows());
+    threads = BalancedBands(rows, threads, 32);
     if (threads <= 1 || rows < 2 * threads) {
         BlendRows(coarse, fine, out, coarseWeight, fineWeight, scratch, 0, rows);
         return;
@@ -340,7 +386,7 @@ FRetinexStatistics RetinexPyramidSmooth(const FRetinexImage* in, FRetinexImage* 
     Check(need <= static_cast<int64_t>(scratchCount) && (need == 0 || scratch != nullptr), 443,
           "uiNeedSize <= uiTmpSize");
     int lo = 0, hi = 0;
-    const double m0 = RetinexMinMaxMean(*in, lo, hi);
+    const double m0 = RetinexMinMaxMean(*in, lo, hi, threads);
 
     FRetinexStatistics statistics;
     bool haveStatistics = false;
@@ -354,7 +400,7 @@ FRetinexStatistics RetinexPyramidSmooth(const FRetinexImage* in, FRetinexImage* 
         levels.push_back({FRetinexImage(scratch + used, cols, rows, 0), 0.0});
         used += static_cast<int64_t>(cols) * rows;
         Level& level = levels.back();
-        RetinexDownsample2x(current, &level.pixmap, &level.mean);
+        RetinexDownsample2x(current, &level.pixmap, &level.mean, threads);
         if (!haveStatistics && cols <= kRetinexStatisticsWidth) {
             statistics.mean = RetinexMinMaxMean(level.pixmap, statistics.min, statistics.max);
             haveStatistics = true;
@@ -418,8 +464,7 @@ double RetinexSuggestedFillLight(const FRetinexStatistics& statistics, double ex
 
 size_t FRetinexScratch::Bytes() const
 {
-    return (m_planes.capacity() + m_pyramid.capacity() + m_logs.capacity() + m_roots.capacity()) *
-           sizeof(int16_t);
+    return (m_logs.capacity() + m_roots.capacity()) * sizeof(int16_t);
 }
 
 void FRetinexScratch::Release()
@@ -427,26 +472,21 @@ void FRetinexScratch::Release()
     *this = FRetinexScratch();
 }
 
-// Sizes the storage of one call; the tables are made once.
+// The tables, made once and kept.
 struct FRetinexScratchAccess {
-    static void Reserve(FRetinexScratch& s, size_t planeSamples, size_t pyramidSamples)
+    static void MakeTables(FRetinexScratch& s)
     {
-        if (s.m_planes.size() < 3 * planeSamples)
-            s.m_planes.resize(3 * planeSamples);
-        if (s.m_pyramid.size() < pyramidSamples)
-            s.m_pyramid.resize(pyramidSamples);
-        if (s.m_logs.empty()) {
-            // Log luminance; u is at most 32767, so one table covers it.
-            s.m_logs.resize(32768);
-            for (int u = 0; u < 32768; ++u)
-                s.m_logs[u] = static_cast<int16_t>(std::trunc(1024.0 * std::log(u + 30.0)));
-            s.m_roots.resize(32768);
-            for (int v = 0; v < 32768; ++v)
-                s.m_roots[v] = static_cast<int16_t>(std::trunc(std::sqrt(1024.0 * (v + 64.0))));
-        }
+        if (!s.m_roots.empty())
+            return;
+        // Log luminance; u is at most 32767, so one table covers it.
+        std::vector<int16_t> logs(32768), roots(32768);
+        for (int u = 0; u < 32768; ++u)
+            logs[u] = static_cast<int16_t>(std::trunc(1024.0 * std::log(u + 30.0)));
+        for (int v = 0; v < 32768; ++v)
+            roots[v] = static_cast<int16_t>(std::trunc(std::sqrt(1024.0 * (v + 64.0))));
+        s.m_logs.swap(logs);
+        s.m_roots.swap(roots);
     }
-    static int16_t* Planes(FRetinexScratch& s) { return s.m_planes.data(); }
-    static int16_t* Pyramid(FRetinexScratch& s) { return s.m_pyramid.data(); }
     static const int16_t* Logs(const FRetinexScratch& s) { return s.m_logs.data(); }
     static const int16_t* Roots(const FRetinexScratch& s) { return s.m_roots.data(); }
 };
@@ -462,11 +502,20 @@ double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexI
                          double exposureTime, double fNumber, int iso, const std::atomic<bool>* cancel,
                          FRetinexScratch& storage, int threads)
 {
+    return MultiScaleRetinex(in, out, exposureTime, fNumber, iso, storage, threads,
+                             [cancel] { return Cancelled(cancel); });
+}
+
+double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexImage& out,
+                         double exposureTime, double fNumber, int iso, FRetinexScratch& storage, int threads,
+                         const std::function<bool()>& cancelled)
+{
     const int cols = in.GetCols();
     const int rows = in.GetRows();
     if (cols < 3 || rows < 3 || out.GetCols() < cols || out.GetRows() < rows)
         throw FExceptionPixelProc2("Retinexing: input image too small");
-    if (Cancelled(cancel))
+    auto isCancelled = [&] { return cancelled && cancelled(); };
+    if (isCancelled())
         return 0.0;
 
     const int64_t pixels = static_cast<int64_t>(cols) * rows;
@@ -476,9 +525,13 @@ double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexI
     // Each working plane is an image of its own, under the same cap as any image.
     if (pixels > kMaxImageBytes / static_cast<int64_t>(sizeof(int16_t)))
         throw std::bad_alloc();
-    FRetinexScratchAccess::Reserve(storage, static_cast<size_t>(pixels), static_cast<size_t>(scratchCount));
-    int16_t* planes = FRetinexScratchAccess::Planes(storage);
-    int16_t* scratch = FRetinexScratchAccess::Pyramid(storage);
+    FRetinexScratchAccess::MakeTables(storage);
+    // The planes come from the page store and go back to it when the call ends.
+    FLargeBlock<int16_t> block;
+    if (!block.Reserve(3 * static_cast<size_t>(pixels) + static_cast<size_t>(scratchCount)))
+        throw std::bad_alloc();
+    int16_t* planes = block.Data();
+    int16_t* scratch = planes + 3 * pixels;
     const int16_t* logTable = FRetinexScratchAccess::Logs(storage);
     const int16_t* rootTable = FRetinexScratchAccess::Roots(storage);
     FRetinexImage P(planes, cols, rows, 0);
@@ -488,11 +541,11 @@ double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexI
     // Row passes split over the threads; each band stops after its current row once the
     // flag is set.
     auto rowPass = [&](auto body) {
-        RunInRowBands(rows, threads, [&](int first, int end) {
-            for (int y = first; y < end && !Cancelled(cancel); ++y)
+        RunRowChunks(rows, threads, 16, [&](int first, int end) {
+            for (int y = first; y < end && !isCancelled(); ++y)
                 body(y);
         });
-        return Cancelled(cancel);
+        return isCancelled();
     };
 
     if (rowPass([&](int y) {
@@ -505,7 +558,7 @@ double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexI
         }))
         return 0.0;
     int lo = 0, hi = 0;
-    const int m = RetinexMinMaxMean(P, lo, hi);
+    const int m = RetinexMinMaxMean(P, lo, hi, threads);
     const int J = m + static_cast<int>(std::trunc((1024.0 * std::log(737.28) - m + 1024.0) * 0.5));
     if (rowPass([&](int y) {
             int16_t* p = P.GetRow(y);
@@ -516,7 +569,7 @@ double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexI
 
     const FRetinexStatistics statistics =
         RetinexPyramidSmooth(&P, &Q, scratch, static_cast<uint32_t>(scratchCount), threads);
-    if (Cancelled(cancel))
+    if (isCancelled())
         return 0.0;
 
     if (rowPass([&](int y) {
@@ -530,7 +583,7 @@ double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexI
         }))
         return 0.0;
     RetinexPyramidSmooth(&D, &D, scratch, static_cast<uint32_t>(scratchCount), threads);
-    if (Cancelled(cancel))
+    if (isCancelled())
         return 0.0;
 
     if (rowPass([&](int y) {
@@ -539,7 +592,7 @@ double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexI
                 d[x] = rootTable[std::max<int>(d[x], 0)];
         }))
         return 0.0;
-    const int k = RetinexMinMaxMean(D, lo, hi);
+    const int k = RetinexMinMaxMean(D, lo, hi, threads);
     const int64_t E = static_cast<int64_t>(std::trunc(std::sqrt(k / 1024.0) * 1024.0));
     // The root table keeps every deviation at 256 or more, so the quotient stays far from
     // the precision of a double whenever E is a plausible size.

@@ -3,10 +3,10 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "FLUT.h"
-#include "FLargePageAllocator.h"
 #include "FPixmap.h"
 
 // Fill light: a signed 16-bit image of how far the local log luminance lies from its
@@ -28,11 +28,11 @@ struct FRetinexStatistics {
 
 // The integer mean of the per-row integer means, and the extremes. The pixmap must have at
 // least one row and one column.
-int RetinexMinMaxMean(const FRetinexImage& pixmap, int& min, int& max);
+int RetinexMinMaxMean(const FRetinexImage& pixmap, int& min, int& max, int threads = 1);
 
 // Halves a level: 2 x 2 means, the last column of an odd width averaged with its left
 // neighbour. `mean` (may be null) receives the mean of the written values.
-void RetinexDownsample2x(const FRetinexImage* in, FRetinexImage* out, double* mean);
+void RetinexDownsample2x(const FRetinexImage* in, FRetinexImage* out, double* mean, int threads = 1);
 
 // out = coarse upsampled x a + fine x b, weights in Q8; out may be fine. scratch holds
 // RetinexUpsampleScratch(coarse columns) samples.
@@ -60,8 +60,8 @@ int64_t RetinexPyramidScratch(int cols, int rows);
 double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexImage& out,
                          double exposureTime, double fNumber, int iso, const std::atomic<bool>* cancel);
 
-// The working storage of MultiScaleRetinex, kept by a caller that develops image after
-// image so that only its first call pays for fresh pages.
+// The tables of MultiScaleRetinex, kept by a caller that develops image after image; the
+// working planes of a call come from the page store and go back to it.
 class FRetinexScratch
 {
 public:
@@ -70,7 +70,7 @@ public:
 
 private:
     friend struct FRetinexScratchAccess;
-    std::vector<int16_t, FLargePageAllocator<int16_t>> m_planes, m_pyramid, m_logs, m_roots;
+    std::vector<int16_t> m_logs, m_roots;
 };
 
 // The same with kept storage and the row passes split over `threads` threads (the result
@@ -79,6 +79,10 @@ private:
 double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexImage& out,
                          double exposureTime, double fNumber, int iso, const std::atomic<bool>* cancel,
                          FRetinexScratch& scratch, int threads = 1);
+// The same, asking `cancelled` (when given) in place of the flag.
+double MultiScaleRetinex(const FPixmapTemplate<FPixelClass48SRGB>& in, FRetinexImage& out,
+                         double exposureTime, double fNumber, int iso, FRetinexScratch& scratch, int threads,
+                         const std::function<bool()>& cancelled);
 
 // The fill-light suggestion of MultiScaleRetinex from the surround's statistics.
 double RetinexSuggestedFillLight(const FRetinexStatistics& statistics, double exposureTime, double fNumber,

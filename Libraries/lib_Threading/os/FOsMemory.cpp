@@ -1,5 +1,6 @@
 #include "FOsMemory.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -22,6 +23,40 @@ void OsAdviseLargePages(void* block, size_t bytes)
     const uintptr_t end = (reinterpret_cast<uintptr_t>(block) + bytes) & ~(kLarge - 1);
     if (end > begin)
         madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+void* OsMapPages(size_t bytes)
+{
+    if (bytes == 0 || bytes % kOsLargePageBytes != 0 || bytes > SIZE_MAX - kOsLargePageBytes)
+        return nullptr;
+    // Mapped a large page longer, then trimmed to start on one.
+    const size_t span = bytes + kOsLargePageBytes;
+    void* raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED)
+        return nullptr;
+    const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
+    const uintptr_t aligned = (start + kOsLargePageBytes - 1) & ~(uintptr_t(kOsLargePageBytes) - 1);
+    if (aligned > start)
+        munmap(raw, aligned - start);
+    const uintptr_t end = aligned + bytes;
+    if (start + span > end)
+        munmap(reinterpret_cast<void*>(end), start + span - end);
+    void* block = reinterpret_cast<void*>(aligned);
+    madvise(block, bytes, MADV_HUGEPAGE);
+    return block;
+}
+
+void OsUnmapPages(void* block, size_t bytes)
+{
+    if (block != nullptr && bytes != 0)
+        munmap(block, bytes);
+}
+
+bool OsMovePages(void* from, size_t bytes, void* to)
+{
+    if (from == to)
+        return true;
+    return mremap(from, bytes, bytes, MREMAP_MAYMOVE | MREMAP_FIXED, to) == to;
 }
 
 namespace

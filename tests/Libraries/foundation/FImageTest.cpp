@@ -220,46 +220,6 @@ TEST(FMemoryAllocatorTest, CountedInstanceAndSurplusReleaseAssertion)
     EXPECT_EQ(GetMemoryAllocatorRefCount(), 0u);
 }
 
-// Freed large blocks come back for a block of about their size; small ones, much smaller
-// requests and anything beyond the cap go to the heap.
-TEST(FMemoryAllocatorTest, KeepsFreedLargeBlocksForReuse)
-{
-    FreeRetainedMemory();
-    FMemoryAllocator* a = GetMemoryAllocator(nullptr);
-    const size_t mib = size_t(1) << 20;
-    void* large = a->Alloc(8 * mib);
-    ASSERT_NE(large, nullptr);
-    std::memset(large, 0x5A, 8 * mib);
-    a->Free(large);
-    EXPECT_GE(GetRetainedMemoryBytes(), 8 * mib);
-    // Far smaller: not worth the kept block.
-    void* other = a->Alloc(2 * mib);
-    ASSERT_NE(other, nullptr);
-    EXPECT_NE(other, large);
-    // About the same size: the kept block, writable in full.
-    void* again = a->Alloc(8 * mib - 4096);
-    EXPECT_EQ(again, large);
-    EXPECT_EQ(GetRetainedMemoryBytes(), 0u);
-    std::memset(again, 0, 8 * mib - 4096);
-    a->Free(again);
-    a->Free(other);
-    // Small blocks are never kept.
-    const size_t kept = GetRetainedMemoryBytes();
-    a->Free(a->Alloc(64));
-    EXPECT_EQ(GetRetainedMemoryBytes(), kept);
-    // The cap holds however much is freed.
-    std::vector<void*> blocks;
-    for (int i = 0; i < 24; ++i)
-        blocks.push_back(a->Alloc(12 * mib));
-    for (void* block : blocks)
-        a->Free(block);
-    EXPECT_LE(GetRetainedMemoryBytes(), size_t(160) * mib);
-    EXPECT_GT(GetRetainedMemoryBytes(), 0u);
-    FreeRetainedMemory();
-    EXPECT_EQ(GetRetainedMemoryBytes(), 0u);
-    ReleaseMemoryAllocator(a);
-}
-
 TEST(FImageTest, RowsArePaddedToTheAlignment)
 {
     struct Case {

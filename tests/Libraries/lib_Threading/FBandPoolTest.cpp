@@ -41,6 +41,38 @@ TEST(FBandPool, EveryBandRunsExactlyOnceWhateverThePoolAndTheCount)
     }
 }
 
+// Bands that run at once never share a working-storage slot: the caller's is 0 and each
+// worker has its own below GetSlotCount(); a thread outside the pool has slot 0.
+TEST(FBandPool, BandsRunningAtOnceHaveSlotsOfTheirOwn)
+{
+    FBandPool pool(3);
+    ASSERT_EQ(pool.GetSlotCount(), 4);
+    EXPECT_EQ(pool.SlotOfThisThread(), 0);
+    std::vector<std::atomic<bool>> busy(4);
+    std::atomic<int> clashes{0}, outOfRange{0}, onCaller{0};
+    const auto caller = std::this_thread::get_id();
+    pool.Run(200, [&](int) {
+        const int slot = pool.SlotOfThisThread();
+        if (slot < 0 || slot >= pool.GetSlotCount()) {
+            ++outOfRange;
+            return;
+        }
+        if (std::this_thread::get_id() == caller && slot != 0)
+            ++onCaller;
+        if (busy[size_t(slot)].exchange(true))
+            ++clashes;
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+        busy[size_t(slot)].store(false);
+    });
+    EXPECT_EQ(clashes.load(), 0);
+    EXPECT_EQ(outOfRange.load(), 0);
+    EXPECT_EQ(onCaller.load(), 0);
+    FBandPool other(2);
+    int seen = -1;
+    other.Run(1, [&](int) { seen = pool.SlotOfThisThread(); });
+    EXPECT_EQ(seen, 0);
+}
+
 TEST(FBandPool, TheCallerAndAWorkerRunBandsAtOnce)
 {
     FBandPool pool(1);

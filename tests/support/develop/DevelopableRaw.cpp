@@ -8,6 +8,7 @@
 #include "FCamdataBuilder.h"
 #include "FPixmap.h"
 #include "FSyntheticCapture.h"
+#include "JpegPreviewSection.h"
 #include "RawCodec.h"
 
 namespace developtest
@@ -29,8 +30,8 @@ std::array<uint8_t, 16> UniqueId(uint32_t seed)
     return id;
 }
 
-// A gamma-encoded, box-filtered copy of the scene as a 24-bit preview section.
-rawtest::ImageSection Preview(const FSyntheticCapture& capture, int cols, int offset)
+// A gamma-encoded, subsampled copy of the scene as a preview section.
+rawtest::ImageSection Preview(const FSyntheticCapture& capture, int cols, int offset, bool jpeg)
 {
     const int rows = std::max(1, int(int64_t(cols) * capture.height / capture.width));
     rawtest::ImageSection section;
@@ -53,15 +54,18 @@ rawtest::ImageSection Preview(const FSyntheticCapture& capture, int cols, int of
             }
         }
     }
+    if (jpeg)
+        return rawtest::JpegPreviewSection(section.payload.data(), cols, rows);
     return section;
 }
 
 } // namespace
 
 rawtest::ImageSection FrameSection(int imageType, int format, int cols, int rows,
-                                   std::vector<uint16_t>& samples, int pixelType)
+                                   const std::vector<uint16_t>& samples, int pixelType)
 {
-    FPixmap* pixmap = NewFPixmap(pixelType, samples.data(), cols, rows, cols * 6);
+    // The encoder only reads the samples.
+    FPixmap* pixmap = NewFPixmap(pixelType, const_cast<uint16_t*>(samples.data()), cols, rows, cols * 6);
     const rawcodec::EncodedImage encoded = rawcodec::EncodeImage(format, *pixmap);
     delete pixmap;
     rawtest::ImageSection section;
@@ -87,7 +91,10 @@ std::string DevelopableUniqueId(uint32_t seed)
 
 rawtest::Bytes MakeDevelopableRaw(const DevelopableRawOptions& options)
 {
-    FSyntheticCapture capture = MakeSyntheticCapture(options.cols, options.rows, options.seed, options.light);
+    FSyntheticCapture synthetic;
+    if (options.capture == nullptr)
+        synthetic = MakeSyntheticCapture(options.cols, options.rows, options.seed, options.light);
+    const FSyntheticCapture& capture = options.capture != nullptr ? *options.capture : synthetic;
     rawtest::BribFileBuilder file(rawtest::kVersion22);
     rawtest::BribHeader& header = file.GetHeader();
     header.columns = uint32_t(options.cols);
@@ -124,7 +131,7 @@ rawtest::Bytes MakeDevelopableRaw(const DevelopableRawOptions& options)
             FrameSection(0, 0, options.cols, options.rows, capture.dark, FPixmap::PIXEL_48_RGB));
     }
     for (int cols : options.previewCols)
-        file.Top().AddImage(Preview(capture, cols, options.previewOffset));
+        file.Top().AddImage(Preview(capture, cols, options.previewOffset, options.jpegPreviews));
     return file.Build();
 }
 

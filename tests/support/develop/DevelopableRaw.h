@@ -13,6 +13,8 @@
 #include "BribFileBuilder.h"
 #include "ByteWriter.h"
 
+struct FSyntheticCapture;
+
 namespace developtest
 {
 
@@ -34,6 +36,10 @@ struct DevelopableRawOptions {
     int previewOffset = 0;
     // A dark-subtracted frame in place of the raw and dark frames.
     bool darkSubtracted = false;
+    // JPEG-coded previews, as cameras embed them, in place of plain 24-bit rows.
+    bool jpegPreviews = false;
+    // Frames of the same size to use in place of the synthetic capture (not owned).
+    const FSyntheticCapture* capture = nullptr;
 };
 
 rawtest::Bytes MakeDevelopableRaw(const DevelopableRawOptions& options);
@@ -41,7 +47,7 @@ rawtest::Bytes MakeDevelopableRaw(const DevelopableRawOptions& options);
 // A sensor frame section (`imageType` 1 raw, 0 dark, 3 dark-subtracted) of three samples a
 // pixel in `pixelType`, encoded in `format`.
 rawtest::ImageSection FrameSection(int imageType, int format, int cols, int rows,
-                                   std::vector<uint16_t>& samples, int pixelType);
+                                   const std::vector<uint16_t>& samples, int pixelType);
 
 // The unique id MakeDevelopableRaw gives a file of this seed, as the loader reports it:
 // 32 upper-case hexadecimal digits.

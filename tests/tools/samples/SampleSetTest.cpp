@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "DevelopDriver.h"
+#include "FBribImageReader.h"
 #include "FCache.h"
 #include "FIPMImage.h"
 #include "FIPManager.h"
@@ -289,6 +290,53 @@ TEST_F(SampleSetTest, PhotoRawsDevelopBackToThePhotograph)
         // No cast: each channel keeps the photograph's mean.
         for (int ch = 0; ch < 3; ++ch)
             EXPECT_LT(std::abs(c.meanLevels[ch]), kMaxChannelMeanLevels) << "channel " << ch;
+    }
+}
+
+// Cameras embed JPEG-coded previews; the sample raws do too, so that browsing the sample
+// folder goes through the preview decoder, and what it decodes shows the photograph.
+TEST_F(SampleSetTest, PhotoRawPreviewsAreJpegCodedAndShowThePhotograph)
+{
+    if (!s_report->skipped.empty())
+        GTEST_SKIP() << "photographs not installed: " << s_report->skipped;
+    for (const samples::PhotoSource& photo : samples::Photographs()) {
+        SCOPED_TRACE(photo.file);
+        const fs::path path = *s_folder / (std::string(photo.stem) + ".q7f");
+        const std::vector<uint8_t> bytes = FileBytes(path);
+        int streams = 0;
+        for (size_t i = 0; i + 3 < bytes.size(); ++i)
+            streams += bytes[i] == 0xFF && bytes[i + 1] == 0xD8 && bytes[i + 2] == 0xFF ? 1 : 0;
+        EXPECT_GE(streams, 2);
+
+        samples::RgbImage source;
+        std::string error;
+        ASSERT_TRUE(samples::ReadPhoto(samples::PhotoFolder() + "/" + photo.file, source, error)) << error;
+        const FWideString url = developtest::DiskURL(path.string());
+        FBribImageReader reader(url.GetBuffer());
+        int previews = 0;
+        for (int n = 0; n < reader.GetImageCount(); ++n) {
+            int dims[2] = {0, 0}, pixmapType = 0, imageType = 0;
+            reader.GetImageInfo(n, dims, pixmapType, imageType);
+            if (imageType != 2)
+                continue;
+            ++previews;
+            ASSERT_EQ(pixmapType, FPixmap::PIXEL_24_RGB);
+            std::vector<uint8_t> pixels(size_t(dims[0]) * dims[1] * 3);
+            FPixmap* pixmap = NewFPixmap(pixmapType, pixels.data(), dims[0], dims[1], dims[0] * 3);
+            ASSERT_TRUE(reader.GetImage(n, *pixmap, nullptr, nullptr));
+            delete pixmap;
+            double sum = 0.0;
+            for (int y = 0; y < dims[1]; ++y)
+                for (int x = 0; x < dims[0]; ++x)
+                    for (int c = 0; c < 3; ++c) {
+                        const int sx = int(int64_t(x) * source.cols / dims[0]);
+                        const int sy = int(int64_t(y) * source.rows / dims[1]);
+                        sum += std::abs(int(pixels[(size_t(y) * dims[0] + x) * 3 + c]) -
+                                        int(source.rgb[(size_t(sy) * source.cols + sx) * 3 + c]));
+                    }
+            EXPECT_LT(sum / double(pixels.size()), 12.0) << dims[0] << " x " << dims[1];
+        }
+        EXPECT_EQ(previews, 2);
     }
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -395,6 +396,45 @@ TEST_F(Stage2Test, KeptWorkingStorageGivesTheResultsOfFreshStorage)
     }
 }
 
+// A development cancelled while its noise filter runs on the bands leaves the worker's kept
+// tables and the page store fit for the next: that development, and the cancelled one
+// continued, give the bits of fresh runs. Cancels land at several points of the filter.
+TEST_F(Stage2Test, CancelledInTheNoiseFilterLeavesTheNextDevelopmentAsFresh)
+{
+    Outputs freshA, freshB;
+    std::thread([&] {
+        Stage2Fixture a(256, 180, WithRedSharpen), b(160, 120, WithRedSharpen);
+        ASSERT_EQ(IPEngineStages::ProcessStage2(&a.request, 4), kCompleted);
+        ASSERT_EQ(IPEngineStages::ProcessStage2(&b.request, 4), kCompleted);
+        freshA = Collect(a);
+        freshB = Collect(b);
+    }).join();
+    ASSERT_FALSE(freshB.image.empty());
+    std::thread([&] {
+        for (int delayMicroseconds : {0, 100, 300, 700, 1500, 3000}) {
+            auto a = std::make_unique<Stage2Fixture>(256, 180, WithRedSharpen);
+            std::thread canceller;
+            a->request.m_StepObserver = [&](int step, bool) {
+                if (step == 7)
+                    canceller = std::thread([&, delayMicroseconds] {
+                        std::this_thread::sleep_for(std::chrono::microseconds(delayMicroseconds));
+                        a->request.m_Async.RequestCancel();
+                    });
+            };
+            const int state = IPEngineStages::ProcessStage2(&a->request, 4);
+            canceller.join();
+            EXPECT_TRUE(state == kCancelled || state == kCompleted) << state;
+            Stage2Fixture b(160, 120, WithRedSharpen);
+            ASSERT_EQ(IPEngineStages::ProcessStage2(&b.request, 4), kCompleted);
+            EXPECT_TRUE(Collect(b) == freshB) << "after a cancel " << delayMicroseconds << " us into step 8";
+            a->request.m_StepObserver = nullptr;
+            a->request.m_Async.m_bCancel.store(0);
+            ASSERT_EQ(IPEngineStages::ProcessStage2(&a->request, 4), kCompleted);
+            EXPECT_TRUE(Collect(*a) == freshA) << "continued after " << delayMicroseconds << " us";
+        }
+    }).join();
+}
+
 } // namespace
 
 namespace
@@ -437,8 +477,8 @@ TEST_F(Stage2Test, EveryStepPinnedToTheBitAtEveryThreadCount)
 namespace
 {
 
-// The smallest and the widest images: at many threads (bands of no or one row, halos
-// beyond both edges) the outcome is the one thread's, error or image.
+// The smallest, the widest and a tall image: at many threads (bands of no or one row, halos
+// beyond both edges, several bands a thread) the outcome is the one thread's, error or image.
 TEST_F(Stage2Test, TinyAndVeryWideImagesEndAsOnOneThread)
 {
     auto run = [](int w, int h, int threads, Outputs& out) {
@@ -455,7 +495,9 @@ TEST_F(Stage2Test, TinyAndVeryWideImagesEndAsOnOneThread)
         return outcome;
     };
     for (const auto& [w, h] :
-         {std::pair{1, 1}, std::pair{2, 3}, std::pair{7, 1}, std::pair{65000, 3}, std::pair{65000, 11}}) {
+         {std::pair{1, 1}, std::pair{2, 3}, std::pair{7, 1}, std::pair{65000, 3}, std::pair{65000, 11},
+          // Tall enough for several bands a thread in every banded step.
+          std::pair{96, 2600}}) {
         Outputs one, many;
         const std::string first = run(w, h, 1, one);
         EXPECT_EQ(run(w, h, 8, many), first) << w << "x" << h;

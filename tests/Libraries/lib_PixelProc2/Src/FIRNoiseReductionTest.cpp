@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <tuple>
 #include <vector>
 
+#include "FBandPool.h"
 #include "FIRNoiseReduction.h"
+#include "RunInRowBands.h"
 
 namespace
 {
@@ -418,6 +422,43 @@ TEST(FIRNoiseReductionTest, KeptStorageServesLargerAndSmallerImages)
     EXPECT_GT(scratch.Bytes(), 97u * 61u * 5u * sizeof(float));
     scratch.Release();
     EXPECT_EQ(scratch.Bytes(), 0u);
+}
+
+// A call cancelled at any band before the mix leaves the images only clamped and its kept
+// tables whole or marked unmade: the repeat, on the same storage, gives the one run's bits.
+TEST(FIRNoiseReductionTest, CancelledAtAnyBandThenRepeatedEqualsOneRun)
+{
+    FBandPool pool(3);
+    FBandPool* const before = GetRowBandPool();
+    SetRowBandPool(&pool);
+    Params p;
+    p.g = 1.5f;
+    Samples base(211, 97), ref(211, 97);
+    MakeNoisyScene(base, ref, 4);
+    auto run = [&](Samples& image, Samples& reference, FIRScratch& scratch,
+                   const std::function<bool()>& cancel) {
+        Image i = image.Pixmap(), r = reference.Pixmap();
+        return FIRNoiseReduction(i, r, p.pRef, p.pEdgeRef, p.pImage, p.locality, p.offset, p.scaleEdge,
+                                 p.scaleMeanEdge, p.exponent, p.m, p.g, scratch, 4, cancel);
+    };
+    Samples one = base, oneRef = ref;
+    std::atomic<int> asked{0};
+    {
+        FIRScratch fresh;
+        ASSERT_EQ(run(one, oneRef, fresh, [&] { return ++asked < 0; }), FIRResult::kFiltered);
+    }
+    const int polls = asked.load();
+    ASSERT_GT(polls, 20);
+    for (int k = 1; k <= polls; k += std::max(1, polls / 25)) {
+        Samples image = base, reference = ref;
+        FIRScratch kept;
+        std::atomic<int> asked{0};
+        EXPECT_EQ(run(image, reference, kept, [&] { return ++asked >= k; }), FIRResult::kCancelled) << k;
+        EXPECT_EQ(run(image, reference, kept, {}), FIRResult::kFiltered);
+        EXPECT_EQ(image.data, one.data) << "cancelled at poll " << k << " of " << polls;
+        EXPECT_EQ(reference.data, oneRef.data) << "cancelled at poll " << k << " of " << polls;
+    }
+    SetRowBandPool(before);
 }
 
 TEST(FIRNoiseReductionTest, GradientAndEdgeWeightsMatchBruteForce)

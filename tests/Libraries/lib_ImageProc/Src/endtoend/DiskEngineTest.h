@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "EngineTestSupport.h"
-#include "FMemoryAllocator.h"
+#include "FLargePageAllocator.h"
 #include "RawTestFolder.h"
 
 class DiskEngineTest : public FEngineTest
@@ -27,7 +27,7 @@ protected:
     std::unique_ptr<rawtest::RawTestFolder> m_pFolder;
 };
 
-// For tests that let developments size the allocator's kept memory: the limit is put back
+// For tests that let developments size the page store's budget: it is put back
 // afterwards, so that later tests start from the program's default.
 class KeptMemoryEngineTest : public DiskEngineTest
 {
@@ -35,14 +35,14 @@ protected:
     void SetUp() override
     {
         DiskEngineTest::SetUp();
-        m_uRetained = GetRetainedMemoryLimit();
+        m_uBudget = GetLargePageBudget();
     }
     void TearDown() override
     {
-        SetRetainedMemoryLimit(m_uRetained);
+        SetLargePageBudget(m_uBudget);
         DiskEngineTest::TearDown();
     }
 
 private:
-    size_t m_uRetained = 0;
+    size_t m_uBudget = 0;
 };
