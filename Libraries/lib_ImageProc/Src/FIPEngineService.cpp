@@ -253,8 +253,8 @@ void FIPEngineService::priHandOver(const JobPtr& job)
         if (cancelled)
             raw->m_Async.RequestCancel();
     } catch (...) {
-        DebugTrace("FIPEngineService: exception while handing '%s' (kind %d) over\n", job->job.file.GetNarrow(),
-                   job->job.kind);
+        DebugTrace("FIPEngineService: exception while handing '%s' (kind %d) over\n",
+                   job->job.file.GetNarrow(), job->job.kind);
         if (!raw->m_Async.IsFinal())
             raw->m_Async.Fail(kErrException, "FIPEngineService: the manager refused the job.");
     }
@@ -322,11 +322,13 @@ void FIPEngineService::priCollect(std::vector<JobPtr>& ended)
         if (record) {
             result.errorText = record->m_Async.m_usErrorText;
             result.image = FIPImageRef::Adopt(std::exchange(record->m_pOutputImage, nullptr));
-            result.props = std::shared_ptr<FPropList>(std::exchange(record->m_pImageProps, nullptr), DropPropList);
+            result.props =
+                std::shared_ptr<FPropList>(std::exchange(record->m_pImageProps, nullptr), DropPropList);
             ReadBackSettings(*record, result.job.settings);
             result.job.outCols = record->m_iOutCols;
             result.job.outRows = record->m_iOutRows;
-            std::copy(std::begin(record->m_adNeutral), std::end(record->m_adNeutral), std::begin(result.job.neutral));
+            std::copy(std::begin(record->m_adNeutral), std::end(record->m_adNeutral),
+                      std::begin(result.job.neutral));
         }
         const int error = lost ? kErrBusy : (record ? record->m_Async.GetErrorCode() : kErrException);
         if (lost)

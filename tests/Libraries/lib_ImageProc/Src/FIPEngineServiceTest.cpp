@@ -176,7 +176,8 @@ TEST(EngineService, FailuresEndInTheirErrorWithText)
         const char* file;
         int error;
     };
-    for (const Case& c : {Case{"fail", kErrReaderFailed}, Case{"throw", kErrException}, Case{"lost", kErrBusy}}) {
+    for (const Case& c :
+         {Case{"fail", kErrReaderFailed}, Case{"throw", kErrException}, Case{"lost", kErrBusy}}) {
         ScriptedPool pool;
         FIPEngineService service(&pool, FIPEngineService::Mode::kPumped);
         Recorder rec;
