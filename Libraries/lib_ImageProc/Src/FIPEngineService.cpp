@@ -25,6 +25,8 @@ struct FIPEngineService::Job {
     bool ended = false;
     double share = -1.0;
     bool progressPending = false;
+    // A caller of Run waits for this job: its result goes to the caller, not to Deliver.
+    bool waited = false;
     FIPJobResult result;
 };
 
@@ -143,6 +145,45 @@ uint64_t FIPEngineService::Submit(const Key& key, FIPJob job, Done done, Progres
     return entry->ticket;
 }
 
+FIPJobResult FIPEngineService::Run(FIPJob job, std::chrono::milliseconds wait)
+{
+    auto entry = std::make_shared<Job>();
+    entry->key = Key{entry.get(), 0};
+    entry->job = std::move(job);
+    entry->waited = true;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        entry->ticket = m_uNextTicket++;
+        if (m_bStopping || m_bStopped)
+            priFinishLocked(entry, FIPJobEnd::kStopped, kCancelled, kErrNone);
+        else
+            m_queued.push_back(entry);
+        m_wake.notify_all();
+    }
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    bool cancelled = false;
+    std::unique_lock<std::mutex> lock(m_lock);
+    while (!entry->ended) {
+        if (!cancelled && std::chrono::steady_clock::now() >= deadline) {
+            cancelled = true;
+            lock.unlock();
+            Cancel(entry->key);
+            lock.lock();
+            continue;
+        }
+        if (m_eMode == Mode::kPumped) {
+            lock.unlock();
+            Pump();
+            lock.lock();
+        } else {
+            m_ran.wait_until(lock, cancelled
+                                       ? std::chrono::steady_clock::now() + std::chrono::milliseconds(50)
+                                       : deadline);
+        }
+    }
+    return std::move(entry->result);
+}
+
 void FIPEngineService::Cancel(const Key& key)
 {
     std::lock_guard<std::mutex> lock(m_lock);
@@ -225,7 +266,9 @@ void FIPEngineService::priFinishLocked(const JobPtr& job, FIPJobEnd end, int sta
         result.image.Reset();
         result.props.reset();
     }
-    if (!job->forgotten)
+    if (job->waited)
+        m_ran.notify_all();
+    else if (!job->forgotten)
         m_finished.push_back(job);
 }
 

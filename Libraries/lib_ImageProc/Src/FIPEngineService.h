@@ -54,6 +54,11 @@ public:
     // later Deliver, unless its owner was forgotten first. Answers the job's ticket.
     uint64_t Submit(const Key& key, FIPJob job, Done done, Progress progress = {},
                     Supersede policy = Supersede::kCancelRunning);
+    // For threads other than the window's (a folder scan, a tool): runs the job and waits for
+    // it, at most `wait`, after which it is cancelled and the call still waits for its end.
+    // The result comes back here and never through Deliver. In kPumped mode the caller pumps.
+    FIPJobResult Run(FIPJob job, std::chrono::milliseconds wait = std::chrono::minutes(10));
+
     // The key's job, queued or running, ends cancelled.
     void Cancel(const Key& key);
     // Every job of the owner ends cancelled.
@@ -101,6 +106,8 @@ private:
     mutable std::mutex m_lock;
     std::condition_variable m_wake;
     std::condition_variable m_drained;
+    // Wakes the callers of Run.
+    std::condition_variable m_ran;
     uint64_t m_uNextTicket = 1;
     // Not yet handed to a manager, oldest first.
     std::deque<std::shared_ptr<Job>> m_queued;

@@ -290,6 +290,28 @@ TEST(EngineService, StoppingEndsEveryJobOnceAndKeepsRecordsAManagerStillHolds)
     EXPECT_EQ(rec.outcomes.size(), 7u);
 }
 
+TEST(EngineService, AThreadThatRunsAJobWaitsForItsResultAlone)
+{
+    ScriptedPool pool;
+    FIPEngineService service(&pool, FIPEngineService::Mode::kThread);
+    Recorder rec;
+    service.Submit(kLane, Job("window"), rec.Take());
+    FIPJobResult quick, slow;
+    std::thread scan([&] {
+        quick = service.Run(Job("scan"));
+        slow = service.Run(Job("slow"), std::chrono::milliseconds(30));
+    });
+    scan.join();
+    EXPECT_TRUE(quick.Completed());
+    ASSERT_TRUE(quick.props);
+    EXPECT_EQ(std::string(quick.props->GetString(FWideString("SEEN"), FWideString()).GetNarrow()), "scan");
+    EXPECT_EQ(slow.end, FIPJobEnd::kCancelled);
+    // Only the window's own job comes through Deliver.
+    ASSERT_TRUE(DeliverUntil(service, [&] { return service.IsIdle(); }));
+    ASSERT_EQ(rec.outcomes.size(), 1u);
+    EXPECT_EQ(rec.outcomes[0].seen, "window");
+}
+
 TEST(EngineService, ManyThreadsSubmitWhileTheWindowDelivers)
 {
     ScriptedPool pool;
