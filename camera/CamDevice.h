@@ -70,8 +70,10 @@ public:
     {
         return Read(handle, offset, space, buffer, count);
     }
-    // A transport with a quadlet request of its own reads the capability directory with it;
-    // the device layer's word swap applies to the value as to any raw quadlet.
+    // A transport with a quadlet request of its own reads the capability directory with it.
+    // Directory words are taken as the transport assembles them: the device layer's word
+    // swap is not applied to them, since the directory's magic, read forward or reversed, is
+    // what sets that swap for the file registers.
     virtual bool HasQuadletRead() { return false; }
     virtual bool ReadQuadlet(void* /*handle*/, uint32_t /*offset*/, uint32_t /*space*/, uint32_t& /*value*/)
     {

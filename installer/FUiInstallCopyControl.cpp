@@ -14,6 +14,7 @@
 #include "FUiStyles.h"
 #include "FXmlParser.h"
 #include "InstallerPaths.h"
+#include "InstallerRecord.h"
 #include "StorageClassRegistry.h"
 
 namespace
@@ -38,6 +39,8 @@ const char* const kEvents[] = {
     "ON_SEND_AUTO_LAUNCH_EXE_NAME",
     // Ours: the copy ended early; the lists of what was done have been sent.
     "ON_COPY_FAILED",
+    // Ours: the user stopped the copy; the lists of what was done have been sent.
+    "ON_COPY_CANCELLED",
 };
 
 const char* const kListKeys[] = {"Bundle", "Folder", "Name", "Style", "SwitchedStyle"};
@@ -184,9 +187,9 @@ void FUiInstallCopyControl::priTakeSpecialFolders()
 {
     if (m_bSystemForced)
         return;
-    m_usSystemURL = GetSpecialPathURL(kSpecialPathSystemRoot);
-    m_usTempURL = GetSpecialPathURL(kSpecialPathTemp);
-    m_usExtensionsURL = GetSpecialPathURL(7);
+    m_usSystemURL = SpecialFolderUrl(kSpecialPathSystemRoot);
+    m_usTempURL = SpecialFolderUrl(kSpecialPathTemp);
+    m_usExtensionsURL = SpecialFolderUrl(7);
 }
 
 void FUiInstallCopyControl::priCreateRoots()
@@ -275,6 +278,16 @@ bool FUiInstallCopyControl::UiRelayMessage(const FWideString& message, void* dat
     if (message == "UninstallTree") {
         if (data)
             priUninstall(static_cast<FPropList*>(data));
+        return true;
+    }
+    if (message == "CancelCopy") {
+        if (m_iRemaining <= 0)
+            return true;
+        priReleaseCurrent(true);
+        m_iRemaining = 0;
+        priSendLists();
+        if (RelayEvent* event = FindEvent(FWideString("ON_COPY_CANCELLED")))
+            event->Fire(nullptr);
         return true;
     }
     return true;
@@ -503,7 +516,8 @@ void FUiInstallCopyControl::priStartCopy()
             event->Fire(nullptr);
     }
     m_iTotal = m_iRemaining = static_cast<int>(m_entries.size());
-    if (m_entries.empty()) {
+    // An empty update list has nothing to announce; an empty install list still reports its start.
+    if (m_bUpdateMode && m_entries.empty()) {
         priFinishCopy();
         return;
     }
@@ -517,6 +531,8 @@ void FUiInstallCopyControl::priStartCopy()
         event->Fire(&sys);
     if (RelayEvent* event = FindEvent(FWideString("ON_SEND_DEBUG_TAR")))
         event->Fire(&tar);
+    if (m_entries.empty())
+        priFinishCopy();
 }
 
 void FUiInstallCopyControl::Tick(int)
@@ -614,6 +630,14 @@ void FUiInstallCopyControl::priStartEntry()
     }
     m_iStartAttempts = 0;
 
+    // A folder the owner may not write is refused even where the system would let us.
+    if (!IsWritableFolderPath(destFolderURL)) {
+        FWideString text("The folder ");
+        text += NativeOf(destFolderURL);
+        text += " cannot be written: choose another destination.";
+        priFailCopy(text);
+        return;
+    }
     // The copy goes to a temporary file beside its place and is put there only when whole.
     m_pDestFolder = OpenOrCreateFolder(destFolderURL);
     if (m_pDestFolder)
@@ -628,6 +652,8 @@ void FUiInstallCopyControl::priStartEntry()
         return;
     }
     m_iBytesLeft = m_pSourceFile->GetSize();
+    m_iBytesDone = 0;
+    m_digest = FSha256();
     if (m_iBytesLeft == 0)
         priFinishEntry();
 }
@@ -662,6 +688,8 @@ void FUiInstallCopyControl::priCopyChunk()
         fail(": the file could not be written (is the disk full?).");
         return;
     }
+    m_digest.Add(m_buffer.data(), static_cast<size_t>(n));
+    m_iBytesDone += static_cast<uint64_t>(n);
     m_iBytesLeft -= static_cast<uint64_t>(n);
     if (m_iBytesLeft == 0)
         priFinishEntry();
@@ -709,6 +737,7 @@ void FUiInstallCopyControl::priFinishEntry()
     if (entry.m_bUninstall) {
         FPropList* file = new FPropList(m_pFilesRoot, "FILE");
         file->AddProp(FWideString("FileName"), entry.m_destURL);
+        AddDigest(file, m_iBytesDone, m_digest.FinishHex());
     }
     if (!(entry.m_runTime == "Never")) {
         FPropList* launch = new FPropList(m_pLaunchRoot, "LAUNCH");
@@ -769,6 +798,8 @@ void FUiInstallCopyControl::priSendLists()
     for (const FWideString& url : m_missingFolders) {
         FPropList* folder = new FPropList(m_pFoldersRoot, "FOLDER");
         folder->AddProp(FWideString("FolderName"), url);
+        // A folder noted but never made (the copy stopped first) has no identity and is never removed.
+        AddFolderIdentity(folder, url);
     }
     m_missingFolders.clear();
     if (RelayEvent* event = FindEvent(FWideString("ON_SEND_PROP_TREE"))) {
@@ -806,124 +837,13 @@ void FUiInstallCopyControl::priFailCopy(const FWideString& text)
         event->Fire(&copy);
 }
 
-namespace
-{
-
-// The folder that holds an entry and the entry's own name.
-FIFolder* OpenParentOf(const FWideString& url, FWideString& name)
-{
-    FUrlParts parts = UrlParts(url);
-    if (parts.size() < 3)
-        return nullptr;
-    UnescapeURLChars(parts.back(), name);
-    parts.pop_back();
-    return OpenExistingFolder(JoinParts(parts, true));
-}
-
-} // namespace
-
 void FUiInstallCopyControl::priUninstall(FPropList* root)
 {
-    // The record is a file anyone on the account can edit: only what lies below the
-    // recorded destination, in the maker folder, or is the state file, is removed.
-    FWideString destination;
-    if (FPropList* installRoot = root->FindChild("INSTALL_ROOT"))
-        destination = FolderKey(installRoot->GetString(FWideString("FolderName"), FWideString()));
-    const bool destinationOk = !destination.IsEmpty() && !IsProtectedFolderUrl(destination) &&
-                               IsLinkFreePathBelow(destination, destination);
-    const FWideString maker = MakerFolderUrl();
-    const FWideString stateFile = ChildUrl(AppDataFolderUrl(), FWideString(kStateFileName));
-
-    std::vector<std::pair<FWideString, bool>> files;
-    m_missingFolders.clear();
-    for (FPropList* list = root->GetFirstChild(); list; list = list->GetNext()) {
-        for (FPropList* child = list->GetFirstChild(); child; child = child->GetNext()) {
-            if (list->GetName() == "UNINSTALL_FILES")
-                files.emplace_back(child->GetString(FWideString("FileName"), FWideString("URL to file")),
-                                   child->GetBool(FWideString("Folder"), false));
-            else if (list->GetName() == "UNINSTALL_FOLDERS")
-                m_missingFolders.push_back(
-                    FolderKey(child->GetString(FWideString("FolderName"), FWideString("URL to folder"))));
-        }
-    }
-
-    auto belowDestination = [&](const FWideString& url) {
-        return destinationOk && IsUrlInside(url, destination) && IsLinkFreePathBelow(destination, url);
-    };
-    for (const auto& [url, isFolder] : files) {
-        if (isFolder) {
-            // A whole tree only inside the destination, never the destination itself.
-            if (!belowDestination(url) || FolderKey(url) == destination) {
-                DebugTrace("FUiInstallCopyControl: not removing the folder %s\n", url.GetNarrow());
-                continue;
-            }
-            if (FIFolder* folder = OpenExistingFolder(url)) {
-                folder->DeleteFolder(url, 1);
-                folder->Release();
-            }
-            continue;
-        }
-        const bool allowed = belowDestination(url) ||
-                             (IsUrlInside(url, maker) && IsLinkFreePathBelow(maker, url)) ||
-                             (url == stateFile && IsLinkFreePathBelow(AppDataFolderUrl(), url));
-        if (!allowed) {
-            DebugTrace("FUiInstallCopyControl: not removing %s\n", url.GetNarrow());
-            continue;
-        }
-        FWideString name;
-        FIFolder* folder = OpenParentOf(url, name);
-        if (!folder)
-            continue;
-        if (FIFile* file = folder->OpenFile(name, kFileRead)) {
-            file->Release();
-            folder->DeleteFile(name);
-        }
-        folder->Release();
-    }
-
-    for (const FWideString& url : m_missingFolders) {
-        // Folders below the destination, or the folders made on the way to it.
-        const bool allowed =
-            destinationOk &&
-            (IsUrlInside(url, destination) ? IsLinkFreePathBelow(destination, url)
-                                           : IsUrlInside(destination, url) && !IsProtectedFolderUrl(url) &&
-                                                 IsLinkFreePathBelow(url, destination));
-        if (allowed)
-            priRemoveFolder(url, 0);
-        else
-            DebugTrace("FUiInstallCopyControl: not removing the folder %s\n", url.GetNarrow());
-    }
-    m_missingFolders.clear();
-}
-
-void FUiInstallCopyControl::priRemoveFolder(const FWideString& url, int depth)
-{
-    if (depth > kMaxFolderDepth)
-        return;
-    FIFolder* folder = OpenExistingFolder(url);
-    if (!folder)
-        return;
-    std::vector<FWideString> names;
-    folder->ListFiles(names);
-    if (!names.empty()) {
-        folder->Release();
-        return;
-    }
-    names.clear();
-    folder->ListFolders(names);
-    const FUrlParts parts = UrlParts(url);
-    for (const FWideString& name : names) {
-        FUrlParts child = parts;
-        FWideString escaped;
-        EscapeURLChars(name, escaped);
-        child.push_back(escaped);
-        const FWideString childUrl = JoinParts(child, true);
-        if (std::find(m_missingFolders.begin(), m_missingFolders.end(), childUrl) != m_missingFolders.end())
-            priRemoveFolder(childUrl, depth + 1);
-    }
-    // Not recursive: the system refuses a folder that still holds anything.
-    folder->DeleteFolder(url, 0);
-    folder->Release();
+    // The record is a file anyone on the account can edit: only files inside the destination
+    // it was stamped for, still as they were written, and folders the installation made go.
+    const FWideString destination = TrustedInstallRoot(root);
+    RemoveRecordedFiles(root, destination);
+    RemoveRecordedFolders(root, destination);
 }
 
 bool RegisterInstallCopyControl(FIUiObjectFactory* factory)

@@ -4,6 +4,7 @@
 #include <functional>
 #include <vector>
 
+#include "FSha256.h"
 #include "FUiObject.h"
 
 class FIFile;
@@ -90,7 +91,6 @@ private:
     void priFailCopy(const FWideString& text);
     void priSendError(const FWideString& text);
     void priUninstall(FPropList* root);
-    void priRemoveFolder(const FWideString& url, int depth);
     FWideString priSourceName(const InstallFileRecord& entry) const;
 
     FWideString m_usContainerURL;
@@ -114,6 +114,8 @@ private:
     int m_iTotal = 0;
     int m_iStartAttempts = 0;
     uint64_t m_iBytesLeft = 0;
+    uint64_t m_iBytesDone = 0;
+    FSha256 m_digest;
     FIFolder* m_pArchive = nullptr;
     FIFolder* m_pSourceFolder = nullptr;
     FIFile* m_pSourceFile = nullptr;

@@ -57,8 +57,8 @@ bool FUiInstallRegistry::UiRelayMessage(const FWideString& message, void* data)
     FWideString* text = static_cast<FWideString*>(data);
     FIRegistryStore& store = GetRegistryStore();
     if (message == "Post Creation Initialization") {
-        m_usTempURL = GetSpecialPathURL(kSpecialPathTemp);
-        m_usSystemURL = GetSpecialPathURL(kSpecialPathSystemRoot);
+        m_usTempURL = SpecialFolderUrl(kSpecialPathTemp);
+        m_usSystemURL = SpecialFolderUrl(kSpecialPathSystemRoot);
     } else if (message == "TargetDirectory" && text) {
         m_usTargetDirectory = *text;
     } else if (message == "ExecutableName" && text) {

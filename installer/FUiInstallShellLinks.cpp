@@ -11,9 +11,11 @@
 #include "FIUiApp.h"
 #include "FLinkFreePath.h"
 #include "FPropList.h"
+#include "FSha256.h"
 #include "FUiInstallCopyControl.h"
 #include "FXmlParser.h"
 #include "InstallerPaths.h"
+#include "InstallerRecord.h"
 #include "StorageClassRegistry.h"
 
 namespace
@@ -99,32 +101,6 @@ FWideString UrlOfNative(const FWideString& native)
     return url;
 }
 
-bool WriteWholeFile(FIFolder* folder, const FWideString& name, const std::string& bytes, bool executable)
-{
-    FWideString tempName;
-    FIFile* temp = folder->CreateTempFile(FWideString(".rbentry-"), tempName);
-    if (!temp)
-        return false;
-    try {
-        temp->Write(bytes.data(), static_cast<int>(bytes.size()));
-        if (executable) {
-            FFileInfo info;
-            temp->GetInfo(info);
-            info.m_iFlags |= kFileAttrExecutable;
-            temp->SetAttributes(info);
-        }
-        temp->Release();
-        temp = nullptr;
-        folder->ReplaceFile(tempName, name);
-        return true;
-    } catch (const FException&) {
-        if (temp)
-            temp->Release();
-        folder->DeleteFile(tempName);
-        return false;
-    }
-}
-
 } // namespace
 
 void FUiInstallShellLinks::SetPause(std::function<void(int ms)> pause)
@@ -152,6 +128,26 @@ std::string FUiInstallShellLinks::ExecLine(const FWideString& target, const FWid
         line += QuoteExecArgument(arg);
     }
     return EscapeValue(line);
+}
+
+std::string FUiInstallShellLinks::EntryText(const ShortcutRecord& record)
+{
+    std::string text =
+        "[Desktop Entry]\nType=Application\nName=" + EscapeValue(Utf8FromWide(record.description)) + "\n";
+    if (!record.comment.IsEmpty())
+        text += "Comment=" + EscapeValue(Utf8FromWide(record.comment)) + "\n";
+    if (!record.icon.IsEmpty())
+        text += "Icon=" + EscapeValue(Utf8FromWide(record.icon)) + "\n";
+    text += "Exec=" + ExecLine(record.target, record.arguments);
+    // The file manager hands the chosen files and folders over in place of the field code.
+    if (!record.mimeType.IsEmpty())
+        text += " %F";
+    text += "\nTerminal=false\n";
+    if (!record.categories.IsEmpty())
+        text += "Categories=" + EscapeValue(Utf8FromWide(record.categories)) + "\n";
+    if (!record.mimeType.IsEmpty())
+        text += "MimeType=" + EscapeValue(Utf8FromWide(record.mimeType)) + "\n";
+    return text;
 }
 
 FUiInstallShellLinks::FUiInstallShellLinks(const char* typeName)
@@ -182,11 +178,11 @@ bool FUiInstallShellLinks::UiRelayMessage(const FWideString& message, void* data
     // Every message is answered false, also those acted on.
     FWideString* text = static_cast<FWideString*>(data);
     if (message == "Post Creation Initialization") {
-        m_usDesktopURL = GetSpecialPathURL(kSpecialPathDesktop);
-        m_usProgramsURL = GetSpecialPathURL(kSpecialPathPrograms);
-        m_usTempURL = GetSpecialPathURL(kSpecialPathTemp);
-        m_usStartupURL = GetSpecialPathURL(kSpecialPathStartup);
-        m_usSystemURL = GetSpecialPathURL(kSpecialPathSystemRoot);
+        m_usDesktopURL = SpecialFolderUrl(kSpecialPathDesktop);
+        m_usProgramsURL = SpecialFolderUrl(kSpecialPathPrograms);
+        m_usTempURL = SpecialFolderUrl(kSpecialPathTemp);
+        m_usStartupURL = SpecialFolderUrl(kSpecialPathStartup);
+        m_usSystemURL = SpecialFolderUrl(kSpecialPathSystemRoot);
     } else if ((message == "TargetExeName" || message == "ExecutableName") && text) {
         m_usTargetExeName = *text;
     } else if (message == "CreateLinks") {
@@ -238,6 +234,10 @@ void FUiInstallShellLinks::priReadInstallList(const FWideString* pair)
             record.description = entry->GetString(FWideString("Desc"), FWideString("Description for .lnk"));
             record.arguments = entry->GetString(FWideString("Arguments"), FWideString());
             record.folder = entry->GetBool(FWideString("Folder"), false);
+            record.icon = entry->GetString(FWideString("Icon"), FWideString());
+            record.categories = entry->GetString(FWideString("Categories"), FWideString());
+            record.mimeType = entry->GetString(FWideString("MimeType"), FWideString());
+            record.comment = entry->GetString(FWideString("Comment"), FWideString());
             priExpand(record.target);
             priExpand(link);
             priExpand(record.arguments);
@@ -267,7 +267,7 @@ bool FUiInstallShellLinks::priIsInShortcutFolder(const FWideString& url) const
     return false;
 }
 
-bool FUiInstallShellLinks::priWriteEntry(const ShortcutRecord& record)
+bool FUiInstallShellLinks::priWriteEntry(ShortcutRecord& record)
 {
     const FWideString url = UrlOfNative(record.linkPath);
     FUrlParts parts = UrlParts(url);
@@ -280,14 +280,24 @@ bool FUiInstallShellLinks::priWriteEntry(const ShortcutRecord& record)
     FIFolder* folder = OpenOrCreateFolder(folderUrl);
     if (!folder)
         return false;
-    const std::string description = EscapeValue(Utf8FromWide(record.description));
-    const std::string bytes = "[Desktop Entry]\nType=Application\nName=" + description +
-                              "\nComment=" + description +
-                              "\nExec=" + ExecLine(record.target, record.arguments) + "\nTerminal=false\n";
+    // An entry of that name is another program's, or the user's: it stays as it is.
+    bool isFolder = false;
+    if (folder->Exists(name, &isFolder)) {
+        DebugTrace("FUiInstallShellLinks: keeping the existing %s\n", record.linkPath.GetNarrow());
+        folder->Release();
+        return false;
+    }
+    const std::string bytes = EntryText(record);
     // Desktops trust a launcher on the desktop only when it may be run.
     const bool executable = IsUrlInside(folderUrl, m_usDesktopURL);
     const bool written = WriteWholeFile(folder, name, bytes, executable);
     folder->Release();
+    if (written) {
+        FSha256 digest;
+        digest.Add(bytes.data(), bytes.size());
+        record.sha = digest.FinishHex();
+        record.size = bytes.size();
+    }
     return written;
 }
 
@@ -322,6 +332,11 @@ void FUiInstallShellLinks::priCreateLinks()
         FPropList* node = new FPropList(m_pUninstallList, "SHELL_LINK");
         node->AddProp(FWideString("Link_Name"), record.linkPath);
         node->SetBool(FWideString("Folder"), record.folder);
+        // What removal checks before it takes an entry or a folder away.
+        if (record.folder)
+            AddFolderIdentity(node, UrlOfNative(record.linkPath));
+        else
+            AddDigest(node, record.size, record.sha);
     }
     if (RelayEvent* event = FindEvent(FWideString("ON_SEND_UNINSTALL_TREE")))
         event->Fire(m_pUninstallList);
@@ -331,11 +346,9 @@ void FUiInstallShellLinks::priStartStage()
 {
     if (!m_pLaunchTree)
         return;
-    // Only programs of this installation are started: below its destination, reached without links.
-    FWideString root = m_usTargetDirectory;
-    if (FPropList* installRoot = m_pLaunchTree->FindChild("INSTALL_ROOT"))
-        root = installRoot->GetString(FWideString("FolderName"), root);
-    root = FolderKey(root);
+    // Only programs of this installation are started: below the destination stamped for it,
+    // reached without links.
+    const FWideString root = TrustedInstallRoot(m_pLaunchTree);
     bool first = true;
     for (FPropList* list = m_pLaunchTree->GetFirstChild(); list; list = list->GetNext()) {
         if (!(list->GetName() == "LAUNCH_LIST"))
@@ -348,8 +361,7 @@ void FUiInstallShellLinks::priStartStage()
                 entry->GetString(FWideString("FileName"), FWideString("URL to Launch File"));
             const FWideString commandLine =
                 entry->GetString(FWideString("CommandLine"), FWideString("command line parameters"));
-            if (root.IsEmpty() || IsProtectedFolderUrl(root) || !IsUrlInside(file, root) ||
-                !IsLinkFreePathBelow(root, file)) {
+            if (root.IsEmpty() || !IsUrlInside(file, root) || !IsLinkFreePathBelow(root, file)) {
                 DebugTrace("FUiInstallShellLinks: not starting %s\n", file.GetNarrow());
                 continue;
             }
@@ -368,42 +380,50 @@ void FUiInstallShellLinks::priStartStage()
 
 void FUiInstallShellLinks::priUninstall(FPropList* tree)
 {
-    m_links.clear();
+    // Entries first, then their folders, each only when it is still what was made:
+    // an entry with its recorded content, a folder with its recorded identity and empty.
+    std::vector<const FPropList*> entries, folders;
     for (FPropList* list = tree->GetFirstChild(); list; list = list->GetNext()) {
         if (!(list->GetName() == "UNINSTALL_SHELL_LINKS"))
             continue;
-        for (FPropList* entry = list->GetFirstChild(); entry; entry = entry->GetNext()) {
-            ShortcutRecord record;
-            record.linkPath = entry->GetString(FWideString("Link_Name"), FWideString("Native Path to Link"));
-            record.folder = entry->GetBool(FWideString("Folder"), false);
-            m_links.push_back(record);
-        }
+        for (FPropList* entry = list->GetFirstChild(); entry; entry = entry->GetNext())
+            (entry->GetBool(FWideString("Folder"), false) ? folders : entries).push_back(entry);
     }
-    // Entries first, then their folders, each only when it is ours to touch.
-    for (const ShortcutRecord& record : m_links) {
-        const FWideString url = UrlOfNative(record.linkPath);
+    m_links.clear();
+    auto urlOf = [](const FPropList* entry) {
+        return UrlOfNative(entry->GetString(FWideString("Link_Name"), FWideString("Native Path to Link")));
+    };
+    for (const FPropList* entry : entries) {
+        const FWideString url = urlOf(entry);
         FUrlParts parts = UrlParts(url);
-        if (record.folder || parts.size() < 3 || !priIsInShortcutFolder(url))
+        if (parts.size() < 3 || !priIsInShortcutFolder(url))
             continue;
         FWideString name;
         UnescapeURLChars(parts.back(), name);
         const int n = name.GetLength();
-        if (n < 8 || !(FWideString(name.GetBuffer() + n - 8) == ".desktop"))
+        if (n < 8 || !(FWideString(name.GetBuffer() + n - 8) == ".desktop") ||
+            !MatchesRecordedDigest(entry, url)) {
+            DebugTrace("FUiInstallShellLinks: keeping %s\n", url.GetNarrow());
             continue;
+        }
         parts.pop_back();
         if (FIFolder* folder = OpenExistingFolder(JoinParts(parts, true))) {
             folder->DeleteFile(name);
             folder->Release();
         }
     }
-    for (const ShortcutRecord& record : m_links) {
-        const FWideString url = FolderKey(UrlOfNative(record.linkPath));
-        if (!record.folder || !priIsInShortcutFolder(url) || url == FolderKey(m_usDesktopURL) ||
-            url == FolderKey(m_usProgramsURL) || url == FolderKey(m_usStartupURL))
+    for (const FPropList* entry : folders) {
+        const FWideString url = FolderKey(urlOf(entry));
+        if (!priIsInShortcutFolder(url) || url == FolderKey(m_usDesktopURL) ||
+            url == FolderKey(m_usProgramsURL) || url == FolderKey(m_usStartupURL) ||
+            !MatchesRecordedIdentity(entry, url))
             continue;
         if (FIFolder* folder = OpenExistingFolder(url)) {
             // Not recursive: a folder that still holds anything stays.
-            folder->DeleteFolder(url, 0);
+            try {
+                folder->DeleteFolder(url, 0);
+            } catch (const FException&) {
+            }
             folder->Release();
         }
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,8 +16,16 @@ struct ShortcutRecord {
     FWideString linkPath; // native
     FWideString description;
     FWideString arguments;
+    // Optional keys of the desktop entry; a MIME type lets the entry take files (%F).
+    FWideString icon;
+    FWideString categories;
+    FWideString mimeType;
+    FWideString comment;
     bool folder = false;
     bool created = false;
+    // What was written, for the uninstall record.
+    std::string sha;
+    uint64_t size = 0;
 };
 
 // SHELL_LINK: makes the install list's shortcuts as desktop entries in the
@@ -37,6 +46,8 @@ public:
     static void SetPause(std::function<void(int ms)> pause);
     // The desktop entry's Exec value for a program and its arguments.
     static std::string ExecLine(const FWideString& target, const FWideString& arguments);
+    // The whole desktop entry of a shortcut.
+    static std::string EntryText(const ShortcutRecord& record);
     // A description usable as a file name: no "/", no control characters, not "." or "..", no leading ".".
     static bool IsUsableName(const FWideString& description);
 
@@ -44,7 +55,7 @@ private:
     void priReadInstallList(const FWideString* pair);
     void priExpand(FWideString& text) const;
     void priCreateLinks();
-    bool priWriteEntry(const ShortcutRecord& record);
+    bool priWriteEntry(ShortcutRecord& record);
     void priStartStage();
     void priUninstall(FPropList* tree);
     bool priIsInShortcutFolder(const FWideString& url) const;

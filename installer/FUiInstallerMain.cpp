@@ -6,11 +6,13 @@
 #include "FIStorageClass.h"
 #include "FIUiApp.h"
 #include "FIUiWindow.h"
+#include "FOsInstanceLeftovers.h"
 #include "FPropList.h"
 #include "FUiMultiLangString.h"
 #include "FXmlParser.h"
 #include "FXmlWriter.h"
 #include "InstallerPaths.h"
+#include "InstallerRecord.h"
 #include "StorageClassRegistry.h"
 
 namespace
@@ -194,7 +196,15 @@ bool FUiInstallerMain::UiRelayMessage(const FWideString& message, void* data)
     if (message == "ShowDirSelect") {
         priFire("ON_SHOW_DIR_SELECT", nullptr);
         priFire("ON_SEND_RELAY", static_cast<FIUiRelay*>(this));
+        // The chooser can show only a folder that exists: the deepest one on the way.
         FWideString destination = m_usDestination;
+        for (FUrlParts parts = UrlParts(m_usDestination); parts.size() > 2; parts.pop_back()) {
+            if (FIFolder* folder = OpenExistingFolder(JoinParts(parts, true))) {
+                destination = folder->GetURL();
+                folder->Release();
+                break;
+            }
+        }
         priFire("ON_SET_DIR_SELECT_PATH", &destination);
         bool usable = CheckDestination(m_usDestination);
         priFire("ON_ENABLE_DIR_SELECT_OK", &usable);
@@ -245,6 +255,7 @@ bool FUiInstallerMain::UiRelayMessage(const FWideString& message, void* data)
         return true;
     }
     if (message == "CopyFiles") {
+        priBeginInstall();
         FWideString language = m_usLanguage;
         priFire("ON_SEND_LANGUAGE", &language);
         FWideString destination = m_usDestination;
@@ -257,11 +268,22 @@ bool FUiInstallerMain::UiRelayMessage(const FWideString& message, void* data)
         return true;
     }
     if (message == "InstallFailed") {
-        // What the copy put in place must stay removable, whatever went wrong.
-        MergeIntoUninstallTree(m_pUninstallTree, m_pOwnFolders);
-        priWriteUninstallRecord();
+        // Nothing stays half installed: what the copy put in place is taken away again.
+        priRollBack();
         FWideString text = data ? *static_cast<FWideString*>(data) : FWideString();
         priShowError(FWideString("ErrorCopyFailed"), text);
+        return true;
+    }
+    if (message == "InstallCancelled") {
+        priRollBack();
+        if (m_pWindow)
+            m_pWindow->UiRelayMessage(FWideString("Close"), nullptr);
+        return true;
+    }
+    if (message == "FolderCreated") {
+        // A folder the folder chooser made for this installation is ours to remove later.
+        if (data)
+            priRecordOwnFolder(*static_cast<FWideString*>(data));
         return true;
     }
     if (message == "ShowInstallComplete") {
@@ -328,6 +350,12 @@ bool FUiInstallerMain::priDefaultFreeSpace(const FWideString& url, int64_t& free
     return false;
 }
 
+bool FUiInstallerMain::IsWritableDestination(const FWideString& url)
+{
+    // A folder the removal would never touch cannot take an installation either.
+    return !IsProtectedFolderUrl(FolderKey(url)) && IsWritableFolderPath(url);
+}
+
 bool FUiInstallerMain::CheckDestination(const FWideString& url)
 {
     const FWideString& checked = url.IsEmpty() ? m_usDestination : url;
@@ -344,7 +372,7 @@ bool FUiInstallerMain::CheckDestination(const FWideString& url)
     }
     text.SetByteSize(freeBytes > 0 ? freeBytes : 0);
     priFire("ON_SET_SPACE_FREE", &text);
-    return freeBytes >= kMinFreeBytes;
+    return freeBytes >= kMinFreeBytes && IsWritableDestination(checked);
 }
 
 bool FUiInstallerMain::FindPreviousInstall()
@@ -397,10 +425,19 @@ void FUiInstallerMain::priCreateNewFolder()
     FWideString destination = m_usDestination;
     priFire("ON_SEND_PATH_TO_TREE", &destination);
     // Only a folder made here is ours to remove later.
-    if (!existing) {
-        FPropList* record = new FPropList(m_pOwnFolders, "FOLDER");
-        record->AddProp(FWideString("FolderName"), m_usDestination);
-    }
+    if (!existing)
+        priRecordOwnFolder(m_usDestination);
+}
+
+void FUiInstallerMain::priRecordOwnFolder(const FWideString& url)
+{
+    const FWideString key = FolderKey(url);
+    if (key.IsEmpty())
+        return;
+    FPropList* record = new FPropList(m_pOwnFolders, "FOLDER");
+    record->AddProp(FWideString("FolderName"), key);
+    if (!AddFolderIdentity(record, key))
+        delete record;
 }
 
 void FUiInstallerMain::MergeIntoUninstallTree(FPropList* root, FPropList* tree)
@@ -414,20 +451,70 @@ void FUiInstallerMain::MergeIntoUninstallTree(FPropList* root, FPropList* tree)
         target->AppendChild(*child);
 }
 
+void FUiInstallerMain::priBeginInstall()
+{
+    // Taken before anything is written: every folder missing now that exists at the end was made here.
+    std::vector<FWideString> places = InstallPlaces();
+    places.push_back(FolderKey(m_usDestination));
+    m_wayFolders = MissingFoldersOnTheWay(places);
+    FPropList* root = m_pUninstallTree->FindChild("INSTALL_ROOT");
+    if (!root)
+        root = new FPropList(m_pUninstallTree, "INSTALL_ROOT");
+    root->SetString(FWideString("FolderName"), FolderKey(m_usDestination));
+    root->SetString(FWideString("InstallId"), NewInstallId());
+}
+
+void FUiInstallerMain::priWriteStamp()
+{
+    const FPropList* root = m_pUninstallTree->FindChild("INSTALL_ROOT");
+    if (!root)
+        return;
+    const FWideString folder = root->GetString(FWideString("FolderName"), FWideString());
+    if (FIFolder* existing = OpenExistingFolder(folder)) {
+        existing->Release();
+        WriteInstallStamp(folder, root->GetString(FWideString("InstallId"), FWideString()));
+    }
+}
+
+void FUiInstallerMain::priRecordWayFolders()
+{
+    FPropList* list = m_pUninstallTree->FindChild("UNINSTALL_FOLDERS");
+    auto recorded = [&](const FWideString& url) {
+        for (FPropList* node = list ? list->GetFirstChild() : nullptr; node; node = node->GetNext()) {
+            if (FolderKey(node->GetString(FWideString("FolderName"), FWideString())) == url)
+                return node;
+        }
+        return static_cast<FPropList*>(nullptr);
+    };
+    for (const FWideString& url : m_wayFolders) {
+        if (FPropList* node = recorded(url)) {
+            AddFolderIdentity(node, url);
+            continue;
+        }
+        FPropList record(nullptr, "FOLDER");
+        record.AddProp(FWideString("FolderName"), url);
+        if (!AddFolderIdentity(&record, url))
+            continue;
+        if (!list)
+            list = new FPropList(m_pUninstallTree, "UNINSTALL_FOLDERS");
+        list->AppendChild(record);
+    }
+}
+
 bool FUiInstallerMain::priWriteUninstallRecord()
 {
+    priWriteStamp();
+    MergeIntoUninstallTree(m_pUninstallTree, m_pOwnFolders);
+    while (FPropList* child = m_pOwnFolders->GetFirstChild())
+        delete child;
     FIFolder* maker = OpenOrCreateFolder(MakerFolderUrl());
+    priRecordWayFolders();
     if (!maker)
         return false;
     const FWideString name(kUninstallFileName);
     FPropList* record = new FPropList(m_pOwnFiles, "FILE");
     record->AddProp(FWideString("FileName"), ChildUrl(maker->GetURL(), name));
     MergeIntoUninstallTree(m_pUninstallTree, m_pOwnFiles);
-    // Only the destination's own files may be removed later; readers skip this child.
-    if (!m_pUninstallTree->FindChild("INSTALL_ROOT")) {
-        FPropList* root = new FPropList(m_pUninstallTree, "INSTALL_ROOT");
-        root->AddProp(FWideString("FolderName"), m_usDestination);
-    }
     // Each list is merged once: a second write must not record the files twice.
     while (FPropList* child = m_pOwnFiles->GetFirstChild())
         delete child;
@@ -455,6 +542,8 @@ void FUiInstallerMain::priFinishInstall()
         delete child;
     FWideString destination = m_usDestination;
     priFire("ON_INSTALL_AUTO_LAUNCH", &destination);
+    // The programs of the launch list are started only from a stamped destination.
+    priWriteStamp();
     priFire("ON_SEND_LAUNCH_TREE", m_pUninstallTree);
     if (!priWriteUninstallRecord())
         throw FException("The Target Directory doesn't exist!  Can't write uninstall file\n");
@@ -462,17 +551,71 @@ void FUiInstallerMain::priFinishInstall()
         throw FException(Utf8FromWide(failure).c_str());
 }
 
-void FUiInstallerMain::priUninstall()
+void FUiInstallerMain::priRunRemoval(FPropList* tree, bool withLaunches)
 {
-    priFire("ON_INIT_UNINSTALL", m_pPreviousTree);
-    m_usUninstallStage = "PreDeletion";
-    priFire("ON_SEND_UNINSTALL_STAGE", &m_usUninstallStage);
-    priFire("ON_REMOVE_AUTO_LAUNCH", nullptr);
+    priFire("ON_INIT_UNINSTALL", tree);
+    if (withLaunches) {
+        m_usUninstallStage = "PreDeletion";
+        priFire("ON_SEND_UNINSTALL_STAGE", &m_usUninstallStage);
+        priFire("ON_REMOVE_AUTO_LAUNCH", nullptr);
+    }
     m_usUninstallStage = "Deletion";
     priFire("ON_SEND_UNINSTALL_STAGE", &m_usUninstallStage);
-    priFire("ON_SEND_UNINSTALL_TREE", m_pPreviousTree);
-    m_usUninstallStage = "PostUninstall";
-    priFire("ON_SEND_UNINSTALL_STAGE", &m_usUninstallStage);
+    priFire("ON_SEND_UNINSTALL_TREE", tree);
+    if (withLaunches) {
+        m_usUninstallStage = "PostUninstall";
+        priFire("ON_SEND_UNINSTALL_STAGE", &m_usUninstallStage);
+    }
+    if (tree)
+        priRemoveLeftovers(tree);
+}
+
+void FUiInstallerMain::priRemoveLeftovers(FPropList* tree)
+{
+    const FWideString root = TrustedInstallRoot(tree);
+    FIFolder* maker = OpenExistingFolder(MakerFolderUrl());
+    if (maker) {
+        // The auto-launch preference goes with the program it names.
+        const FWideString prefs(kAutoLaunchPrefsName);
+        bool isFolder = false;
+        if (!root.IsEmpty() && maker->Exists(prefs, &isFolder) && !isFolder) {
+            FPropList* prefsTree = nullptr;
+            try {
+                FXmlParser parser;
+                prefsTree = parser.ParseFile(maker, prefs);
+            } catch (const FException&) {
+                prefsTree = nullptr;
+            }
+            const FWideString program =
+                prefsTree ? prefsTree->GetString(FWideString("Application_Name"), FWideString())
+                          : FWideString();
+            if (!program.IsEmpty() && IsUrlInside(program, root))
+                maker->DeleteFile(prefs);
+            DeletePropList(prefsTree);
+        }
+        maker->DeleteFile(FWideString(kUninstallFileName));
+        maker->Release();
+    }
+    RemoveInstallStamp(root);
+    RemoveOsInstanceLeftovers(kProgramName);
+    RemoveRecordedFolders(tree, root);
+}
+
+void FUiInstallerMain::priRollBack()
+{
+    MergeIntoUninstallTree(m_pUninstallTree, m_pOwnFolders);
+    while (FPropList* child = m_pOwnFolders->GetFirstChild())
+        delete child;
+    priWriteUninstallRecord();
+    priRunRemoval(m_pUninstallTree, false);
+    // A later run starts afresh.
+    DeletePropList(m_pUninstallTree);
+    m_pUninstallTree = new FPropList(nullptr, "UNINSTALL");
+}
+
+void FUiInstallerMain::priUninstall()
+{
+    priRunRemoval(m_pPreviousTree, true);
     priFire("ON_SHOW_UNINSTALL_REBOOT", nullptr);
 }
 

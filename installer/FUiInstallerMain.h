@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "FUiObject.h"
 
@@ -26,6 +27,9 @@ public:
     bool InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* parent, FPropList* tag) override;
 
     bool CheckDestination(const FWideString& url);
+    // A folder that can take the installation: not one of the user's own base folders,
+    // and the deepest folder on the way to it exists and may be written.
+    static bool IsWritableDestination(const FWideString& url);
     bool FindPreviousInstall();
     void ReadCurrentLanguage();
     void WriteTargetAppFiles();
@@ -51,6 +55,13 @@ private:
     void priCreateNewFolder();
     void priShowError(const FWideString& displayString, const FWideString& fallback);
     bool priWriteUninstallRecord();
+    void priBeginInstall();
+    void priWriteStamp();
+    void priRecordWayFolders();
+    void priRecordOwnFolder(const FWideString& url);
+    void priRunRemoval(FPropList* tree, bool withLaunches);
+    void priRemoveLeftovers(FPropList* tree);
+    void priRollBack();
     bool priDefaultFreeSpace(const FWideString& url, int64_t& freeBytes);
 
     FWideString m_usDestination;
@@ -71,6 +82,9 @@ private:
     // An earlier record that does not read: the error page is shown instead of either road.
     bool m_bRecordDamaged = false;
     FreeSpaceProbe m_freeSpaceProbe;
+    // Folders on the way to the destination and the install places that were missing
+    // when the copy began.
+    std::vector<FWideString> m_wayFolders;
 };
 
 bool RegisterInstallerMain(FIUiObjectFactory* factory);

@@ -8,6 +8,7 @@
 #include "FXmlParser.h"
 #include "FXmlWriter.h"
 #include "InstallerPaths.h"
+#include "InstallerRecord.h"
 #include "StorageClassRegistry.h"
 
 namespace
@@ -53,10 +54,12 @@ FPropList* NewLanguageTree(const FWideString& language)
     return root;
 }
 
+// The file as it was written, so that removal can tell whether it is still ours.
 void AddFileRecord(FPropList* list, const FWideString& url)
 {
     FPropList* record = new FPropList(list, "FILE");
     record->AddProp(FWideString("FileName"), url);
+    AddDigestOfFile(record, url);
 }
 
 } // namespace
@@ -117,7 +120,7 @@ void FUiInstallerMain::WriteTargetAppFiles()
 
 void FUiInstallerMain::ReadCurrentLanguage()
 {
-    FIFolder* folder = OpenOrCreateFolder(AppDataFolderUrl());
+    FIFolder* folder = OpenExistingFolder(AppDataFolderUrl());
     if (!folder)
         return;
     bool present = false;

@@ -48,9 +48,14 @@ FWideString NativeOf(const FWideString& url)
     return native;
 }
 
+FWideString SpecialFolderUrl(int kind)
+{
+    return GetSpecialPathURL(kind | kSpecialPathNoCreate);
+}
+
 FWideString AppDataFolderUrl()
 {
-    return GetSpecialPathURL(kSpecialPathAppData);
+    return SpecialFolderUrl(kSpecialPathAppData);
 }
 
 FWideString MakerFolderUrl()
@@ -65,7 +70,7 @@ FWideString MakerFolderUrl()
 FWideString UserDataFolderUrl()
 {
     // The applications folder lies in the user's data folder; its parent is that folder.
-    FUrlParts parts = UrlParts(GetSpecialPathURL(kSpecialPathPrograms));
+    FUrlParts parts = UrlParts(SpecialFolderUrl(kSpecialPathPrograms));
     if (parts.size() < 3)
         return FWideString();
     parts.pop_back();
@@ -175,6 +180,23 @@ FIFolder* OpenFolderOnly(const FWideString& url, bool create)
 }
 
 } // namespace
+
+bool IsWritableFolderPath(const FWideString& url)
+{
+    FUrlParts parts = UrlParts(url);
+    while (parts.size() >= 2) {
+        if (FIFolder* folder = OpenExistingFolder(JoinParts(parts, true))) {
+            // The owner's write bit counts too: the administrator could write there, the user not.
+            int flags = 0;
+            const bool readOnly =
+                folder->IsReadOnly() || (folder->GetAttributes(flags) && (flags & kFileAttrReadOnly) != 0);
+            folder->Release();
+            return !readOnly;
+        }
+        parts.pop_back();
+    }
+    return false;
+}
 
 FIFolder* OpenExistingFolder(const FWideString& url)
 {

@@ -33,6 +33,9 @@ FWideString ChildUrl(const FWideString& folderUrl, const FWideString& name);
 // The native path of a URL, empty when it has none.
 FWideString NativeOf(const FWideString& url);
 
+// A special folder's URL; the folder is not made when it is missing (the installer
+// makes only what it writes to, and records it).
+FWideString SpecialFolderUrl(int kind);
 // The user's application-data folder (special folder 1) and the maker folder in it.
 FWideString AppDataFolderUrl();
 FWideString MakerFolderUrl();
@@ -56,6 +59,10 @@ bool IsUrlInside(const FWideString& url, const FWideString& root);
 bool IsProtectedFolderUrl(const FWideString& url);
 // The same URL with a trailing "/", for comparing folder URLs.
 FWideString FolderKey(const FWideString& url);
+
+// True when the deepest folder on the way to `url` that exists may be written, so
+// that the folders still missing can be made and filled.
+bool IsWritableFolderPath(const FWideString& url);
 
 // Opens a folder by URL without creating it; null when it does not open or the
 // URL names a file. Storage exceptions are swallowed.

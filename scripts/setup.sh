@@ -17,7 +17,9 @@ packages=(
   # fonts the text tests pin: a Latin face and a small Japanese and Korean fallback
   fonts-dejavu-core fonts-wqy-microhei
   # independent readers that tests run on our output files
-  libjpeg-turbo-progs libtiff-tools libimage-exiftool-perl liblcms2-utils
+  libjpeg-turbo-progs libtiff-tools libimage-exiftool-perl liblcms2-utils libxml2-utils
+  # checks the desktop entries the installer writes
+  desktop-file-utils
   # public-domain and CC0 photographs the sample folder's raw files are made from
   python3-skimage
 )

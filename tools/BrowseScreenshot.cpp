@@ -1,6 +1,6 @@
 // Starts Rawbench on a display with a folder of sample raw files written by the fixture
-// writer, lets the main window show their thumbnails and saves it as a PNG, so that a
-// person can look at the browser as a user sees it.
+// writer and two pictures from other cameras, lets the main window show their thumbnails and saves it as a
+// PNG, so that a person can look at the browser as a user sees it.
 //
 //   rb_browse_screenshot <out.png>
 #include <png.h>
@@ -19,6 +19,7 @@
 #include "FSdlUiWindow.h"
 #include "FUiMainWindow.h"
 #include "FUiThumbnails.h"
+#include "LoaderTestFiles.h"
 #include "RawbenchStart.h"
 #include "ScreenshotSupport.h"
 #include "StorageClassRegistry.h"
@@ -56,6 +57,12 @@ int main(int argc, char** argv)
         const rawtest::Bytes bytes = browsertest::MakeRaw(options);
         char name[32];
         std::snprintf(name, sizeof name, "sample_%02d.q7f", i + 1);
+        samples.WriteFile(name, std::string(bytes.begin(), bytes.end()));
+    }
+    // Pictures from other cameras beside them: a phone's portrait (stored on its side,
+    // turned by its orientation tag) and a landscape.
+    for (const auto& [name, orientation] : {std::pair{"phone.jpg", 6}, std::pair{"landscape.jpg", 1}}) {
+        const rawtest::Bytes bytes = loadertest::MakeCornerJPEG(120, 80, orientation);
         samples.WriteFile(name, std::string(bytes.begin(), bytes.end()));
     }
     SetOsBackend(EOsBackend::kDisplay);

@@ -14,6 +14,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 
 namespace
 {
@@ -61,24 +62,86 @@ bool MatchesAt(const std::u16string_view text, std::size_t at, std::u16string_vi
     return text.substr(at, piece.size()) == piece;
 }
 
-// The two references the writer emits; everything else stands as written.
+// The longest reference decoded: "&#x10FFFF;" and "&#1114111;".
+constexpr std::size_t kMaxReferenceLength = 10;
+
+int DigitValue(char16_t c, bool hex)
+{
+    if (c >= u'0' && c <= u'9')
+        return c - u'0';
+    if (hex && c >= u'a' && c <= u'f')
+        return c - u'a' + 10;
+    if (hex && c >= u'A' && c <= u'F')
+        return c - u'A' + 10;
+    return -1;
+}
+
+// The code point of a numeric reference's body ("#65", "#x41"), or -1.
+long NumericReference(std::u16string_view body)
+{
+    if (body.size() < 2 || body[0] != u'#')
+        return -1;
+    const bool hex = body[1] == u'x';
+    const std::u16string_view digits = body.substr(hex ? 2 : 1);
+    if (digits.empty())
+        return -1;
+    long value = 0;
+    for (const char16_t c : digits) {
+        const int digit = DigitValue(c, hex);
+        if (digit < 0)
+            return -1;
+        value = value * (hex ? 16 : 10) + digit;
+        if (value > 0x10FFFF)
+            return -1;
+    }
+    return value;
+}
+
+// Appends what the reference at `at` stands for and returns its length, or 0
+// when no reference starts there.
+std::size_t DecodeReference(std::u16string_view text, std::size_t at, std::u16string& out)
+{
+    const std::size_t end = text.find(u';', at);
+    if (end == std::u16string_view::npos || end - at > kMaxReferenceLength)
+        return 0;
+    const std::u16string_view body = text.substr(at + 1, end - at - 1);
+    static const struct {
+        std::u16string_view name;
+        char16_t unit;
+    } kEntities[] = {{u"amp", u'&'}, {u"lt", u'<'}, {u"gt", u'>'}, {u"quot", u'"'}, {u"apos", u'\''}};
+    for (const auto& entity : kEntities) {
+        if (body == entity.name) {
+            out += entity.unit;
+            return end - at + 1;
+        }
+    }
+    const long code = NumericReference(body);
+    if (code < 0)
+        return 0;
+    if (code > 0xFFFF) {
+        out += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+        out += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+    } else {
+        out += static_cast<char16_t>(code);
+    }
+    return end - at + 1;
+}
+
+// References are decoded; an ampersand that starts none stands as written,
+// as files saved before values were escaped hold it bare.
 FWideString DecodeValue(const char16_t* units, std::size_t count)
 {
     const std::u16string_view text(units, count);
-    if (text.find(u"&#3") == std::u16string_view::npos)
+    if (text.find(u'&') == std::u16string_view::npos)
         return MakeString(units, count);
     std::u16string decoded;
     decoded.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
-        if (MatchesAt(text, i, u"&#34;")) {
-            decoded += u'"';
-            i += 4;
-        } else if (MatchesAt(text, i, u"&#38;")) {
-            decoded += u'&';
-            i += 4;
-        } else {
+        const std::size_t length = text[i] == u'&' ? DecodeReference(text, i, decoded) : 0;
+        if (length == 0)
             decoded += text[i];
-        }
+        else
+            i += length - 1;
     }
     return MakeString(decoded.data(), decoded.size());
 }

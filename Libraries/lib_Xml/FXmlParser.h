@@ -10,9 +10,9 @@ class FIFolder;
 class FPropList;
 
 // Reader of the system's own restricted XML dialect: elements, attributes in
-// double quotes, text and comments; no declarations, no entities. The only
-// escapes are the two character references the writer emits, "&#34;" and
-// "&#38;", decoded in attribute values. Files are reached through the storage
+// double quotes, text and comments; no declarations. Attribute values decode
+// character references and the five predefined entities; any other ampersand
+// stands as written. Files are reached through the storage
 // classes; while reading, the URL of every file the script refers to is
 // collected in the file list.
 class FXmlParser

@@ -19,21 +19,20 @@ void AppendUnits(std::u16string& line, const FWideString& text)
     line.append(text.GetBuffer(), static_cast<std::size_t>(text.GetLength()));
 }
 
-// The reader has no escapes but the two references it decodes; a double quote
-// would end the value early, and an ampersand only needs care where it would
-// read back as one of the references.
+// Every character a standard reader would refuse or change is written as a
+// numeric reference, which our reader decodes as well: markup characters,
+// and control characters, which other readers fold into blanks. Numeric
+// forms for the ampersand and the quote also read back right in builds that
+// knew only those two.
 void AppendValue(std::u16string& line, const FWideString& value)
 {
     const std::u16string_view text(value.GetBuffer(), static_cast<std::size_t>(value.GetLength()));
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i];
-        if (c == u'"') {
-            line += u"&#34;";
-            continue;
-        }
-        const std::u16string_view rest = text.substr(i);
-        if (c == u'&' && (rest.starts_with(u"&#34;") || rest.starts_with(u"&#38;"))) {
-            line += u"&#38;";
+    for (const char16_t c : text) {
+        if (c == u'&' || c == u'<' || c == u'>' || c == u'"' || c < 0x20) {
+            line += u"&#";
+            for (const char digit : std::to_string(static_cast<unsigned>(c)))
+                line += static_cast<char16_t>(digit);
+            line += u';';
             continue;
         }
         line += c;
@@ -68,6 +67,9 @@ void WriteNode(FIFile& file, const FPropList& node, int depth)
         line += u"\" ";
     }
     if (node.GetFirstChild() == nullptr) {
+        // "</>" would read back as the end tag of an unnamed parent.
+        if (node.GetName().IsEmpty() && node.GetFirstProp() == nullptr)
+            line += u' ';
         line += u"/>";
         WriteLine(file, line);
         return;

@@ -11,7 +11,7 @@ class FWideString;
 // A "<name>.bak" left by an interrupted save of the older two-rename kind (the
 // reader falls back to it) is removed only once the new file is in place.
 // False when the file was not saved (the reason is traced).
-// A value holding a double quote, or an ampersand that would read back as a
-// character reference, is written with the references "&#34;" and "&#38;",
-// so every value reads back unchanged.
+// Attribute values write "&", "<", ">", the double quote and control
+// characters as numeric references, so standard XML readers accept the file
+// and every value reads back unchanged.
 bool WritePropListXml(FPropList* root, FIFolder* folder, const FWideString& name);

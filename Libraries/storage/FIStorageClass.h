@@ -25,6 +25,8 @@ constexpr int kSpecialPathDesktop = 4;
 constexpr int kSpecialPathPrograms = 5;
 constexpr int kSpecialPathStartup = 6;
 constexpr int kSpecialPathDocuments = 8;
+// Added to a kind: the folder's URL without making the folder when it is missing.
+constexpr int kSpecialPathNoCreate = 0x100;
 
 // Attribute flags.
 constexpr int kFileAttrReadOnly = 1;

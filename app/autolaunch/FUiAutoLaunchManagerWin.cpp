@@ -2,9 +2,14 @@
 
 #include <vector>
 
+#include "FDebugTrace.h"
+#include "FException.h"
+#include "FIOsUiApp.h"
 #include "FIStorageClass.h"
+#include "FIUiApp.h"
 #include "FOsAutoLaunchLink.h"
 #include "FPropList.h"
+#include "FUiMultiLangString.h"
 #include "FUiObjectFactory.h"
 #include "FXmlParser.h"
 #include "StorageClassRegistry.h"
@@ -95,19 +100,59 @@ void FUiAutoLaunchManagerWin::priReadPreferences()
     hold.folder = OpenFolderURL(GetAutoLaunchPreferenceFolderURL(), fileName, true);
     if (!hold.folder)
         return;
-    const FWideString name("AutoLaunchPreferences.xml");
+    const FWideString name(kAutoLaunchPreferencesName);
     FIFile* file = hold.folder->OpenFile(name, 1);
     if (!file)
         return;
     file->Release();
-    // A damaged file throws out of here on purpose: the start reports it.
-    FXmlParser parser;
-    FPropList* root = parser.ParseFile(hold.folder, name);
+    FPropList* root = nullptr;
+    try {
+        FXmlParser parser;
+        root = parser.ParseFile(hold.folder, name);
+    } catch (const FException& error) {
+        // A damaged preference must never keep the program from starting: it is set aside,
+        // automatic launching stays off, and the user is told once.
+        DebugTrace("FUiAutoLaunchManagerWin: %s does not read (%s)\n", name.GetNarrow(), error.GetMessage());
+        priSetAside(hold.folder, name);
+        priTellDamaged();
+        return;
+    }
     if (!root)
         return;
     m_usAutoLaunchName = root->GetString(FWideString("AutoLaunchApplication_Name"), FWideString());
     m_usAutoLaunchPath = root->GetString(FWideString("AutoLaunchApplication_Path"), FWideString());
     DeletePropList(root);
+}
+
+void FUiAutoLaunchManagerWin::priSetAside(FIFolder* folder, const FWideString& name)
+{
+    for (int n = 0; n < 100; ++n) {
+        FWideString aside;
+        aside.Format("AutoLaunchPreferences.unreadable-%d.xml", n);
+        bool isFolder = false;
+        if (folder->Exists(aside, &isFolder))
+            continue;
+        try {
+            folder->Rename(name, aside);
+        } catch (const FException& error) {
+            DebugTrace("FUiAutoLaunchManagerWin: the file could not be set aside (%s)\n", error.GetMessage());
+        }
+        return;
+    }
+}
+
+void FUiAutoLaunchManagerWin::priTellDamaged()
+{
+    auto text = [this](const char* name, const char* fallback) {
+        FIUiMultiLangString* string = m_pApp ? m_pApp->GetDisplayString(FWideString(name)) : nullptr;
+        const FWideString* current = string ? string->GetText() : nullptr;
+        return current ? *current : FWideString(fallback);
+    };
+    ShowOsMessageBox(text("MsgAutoLaunchDamagedTitle", "Rawbench"),
+                     text("MsgAutoLaunchDamagedText",
+                          "The settings for starting Rawbench when the camera connects could not be read. "
+                          "They have been set aside, and Rawbench will not start on its own until you "
+                          "switch this on again."));
 }
 
 bool FUiAutoLaunchManagerWin::priQuery()

@@ -8,7 +8,10 @@
 #include "FUiObject.h"
 #include "FWideString.h"
 
+class FIFolder;
 class FIUiObjectFactory;
+
+inline constexpr const char* kAutoLaunchPreferencesName = "AutoLaunchPreferences.xml";
 
 class FUiAutoLaunchManagerWin : public FUiObject
 {
@@ -25,6 +28,8 @@ public:
 
 private:
     void priReadPreferences();
+    void priSetAside(FIFolder* folder, const FWideString& name);
+    void priTellDamaged();
     bool priQuery();
     void priEnable();
     void priDisable();

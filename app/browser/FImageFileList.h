@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "FWideString.h"
 
@@ -165,6 +166,9 @@ public:
                            FEntryStep step);
     void ClearPendingFlags();
     bool IsBatchRunning() const { return m_eBatch != kBatchNone; }
+    // URLs of the files whose mark or rotation a batch could not write, oldest
+    // first, handed over once: the window that started the batch tells the user.
+    std::vector<FWideString> TakeUnwrittenChanges();
     bool HasQueuedThumbnails() const { return m_pFirstRequest != nullptr; }
     int GetQueuedThumbnailCount() const;
 
@@ -237,4 +241,5 @@ private:
     unsigned m_uBatchGeneration = 0;
     // Counts entries deleted, so a report can tell whether its entry may have gone.
     unsigned m_uRemovals = 0;
+    std::vector<FWideString> m_unwrittenChanges;
 };

@@ -480,11 +480,13 @@ bool FImageFileListEntry::priModify(FIPManager* pool, const char* name, const ch
     request->m_pImageProps->AddProp(name, value);
     const int state = RunGatedRequest(pool, request);
     TraceFailure(caller, request.get(), state);
+    m_bChangeUnwritten = state != kCompleted;
     return state == kCompleted;
 }
 
 bool FImageFileListEntry::MarkImage(FIPManager* pool, bool mark)
 {
+    m_bChangeUnwritten = false;
     if (pool == nullptr || m_usURL.IsEmpty())
         return false;
     const bool wasLocked = m_bLocked;
@@ -499,10 +501,12 @@ bool FImageFileListEntry::MarkImage(FIPManager* pool, bool mark)
 
 bool FImageFileListEntry::RotateImage(FIPManager* pool, bool clockwise)
 {
+    m_bChangeUnwritten = false;
     if (pool == nullptr || m_usURL.IsEmpty() || m_nThumbReqWidth < 1 || m_nThumbReqHeight < 1)
         return false;
     const bool wasTransferred = m_bTransferred;
-    const bool wasLocked = m_bLocked;
+    // Only a raw file is written; a picture's turn is kept apart from it.
+    const bool wasLocked = m_bLocked && m_bRaw;
     if (wasLocked)
         SetLock(false);
     bool done = priModify(pool, "ROTATION", clockwise ? "+90" : "-90", "RotateImage");
@@ -514,7 +518,8 @@ bool FImageFileListEntry::RotateImage(FIPManager* pool, bool clockwise)
             done = false;
     }
     m_bTransferred = wasTransferred;
-    SetLock(wasLocked);
+    if (m_bRaw)
+        SetLock(wasLocked);
     return done;
 }
 

@@ -81,6 +81,8 @@ public:
     bool m_bMarked = false;
     bool m_bLocked = false;
     bool m_bTransferred = false;
+    // The last mark or rotation could not be written to the file.
+    bool m_bChangeUnwritten = false;
     bool m_bSelected = false;
     bool m_bRaw = false;
     bool m_bTiff = false;

@@ -207,6 +207,13 @@ void FImageFileList::priResetBatch()
     ++m_uBatchGeneration;
 }
 
+std::vector<FWideString> FImageFileList::TakeUnwrittenChanges()
+{
+    std::vector<FWideString> taken;
+    taken.swap(m_unwrittenChanges);
+    return taken;
+}
+
 void FImageFileList::ClearPendingFlags()
 {
     for (FImageFileListEntry* e = m_pHead; e != nullptr; e = e->m_pNext)
@@ -236,12 +243,13 @@ void FImageFileList::priBatchStep()
             case kBatchRotateCCW:
                 if (m_pfnBeforeEach != nullptr && !m_pfnBeforeEach(m_pBeforeEachContext, e))
                     report = false;
-                else
-                    e->RotateImage(m_pBatchMgr, m_eBatch == kBatchRotateCW);
+                else if (!e->RotateImage(m_pBatchMgr, m_eBatch == kBatchRotateCW) && e->m_bChangeUnwritten)
+                    m_unwrittenChanges.push_back(e->m_usURL);
                 break;
             case kBatchMark:
             case kBatchUnmark:
-                e->MarkImage(m_pBatchMgr, m_eBatch == kBatchMark);
+                if (!e->MarkImage(m_pBatchMgr, m_eBatch == kBatchMark) && e->m_bChangeUnwritten)
+                    m_unwrittenChanges.push_back(e->m_usURL);
                 break;
             case kBatchLock:
             case kBatchUnlock:
@@ -314,8 +322,9 @@ bool FImageFileList::RotateSelected(FIPManager* pool, bool clockwise, void* appr
     if (pool == nullptr || FirstSelected() == nullptr)
         return false;
     ClearPendingFlags();
+    // Pictures from other cameras turn too: their turns are kept beside them.
     for (FImageFileListEntry* e = FirstSelected(); e != nullptr; e = e->m_pNext)
-        e->m_bPending = e->m_bSelected && e->m_bRaw;
+        e->m_bPending = e->m_bSelected;
     return priStartBatch(clockwise ? kBatchRotateCW : kBatchRotateCCW, pool, approvalContext, approval, true,
                          stepContext, step);
 }

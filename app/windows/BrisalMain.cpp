@@ -27,6 +27,9 @@ FWideString g_usArg1;
 namespace
 {
 
+// The cache limit the program found at its start, put back when it ends.
+uint32_t s_uCacheLimitBefore = FCache::kDefaultLimit;
+
 using FRegistration = bool (*)(FIUiObjectFactory*);
 
 // The application's creators in their fixed order; each window manager takes
@@ -70,6 +73,7 @@ bool BrisalMain(FIUiApp* app, const FWideString& /*exeName*/, const FWideString&
     if (!app)
         return false;
     app->SetVersion(kRawbenchVersionMajor, kRawbenchVersionMinor, kRawbenchVersionThird, kRawbenchBuild);
+    s_uCacheLimitBefore = GetGlobalCache()->GetSize();
     GetGlobalCache()->SetSize(kRawbenchCacheLimit);
     FIUiObjectFactory* factory = app->GetUiObjectFactory();
     g_usArg1 = argument;
@@ -78,7 +82,10 @@ bool BrisalMain(FIUiApp* app, const FWideString& /*exeName*/, const FWideString&
 
 bool AppShutdownHook()
 {
+    // A zero limit empties the cache; the old limit comes back, since the process may
+    // go on (a program run inside tests) and a cache of no bytes refuses every request.
     GetGlobalCache()->SetSize(0);
     SetIPManagerPoolSize(0);
+    GetGlobalCache()->SetSize(s_uCacheLimitBefore);
     return true;
 }

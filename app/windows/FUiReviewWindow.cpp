@@ -1134,7 +1134,8 @@ void FUiReviewWindow::priShowEntry()
         }
     }
     const bool can = entry.m_bRaw && !m_bFolderReadOnly;
-    priFireBool("ON_CAN_ROTATE", can);
+    // A picture's turn is not written into it: a read-only folder does not stop it.
+    priFireBool("ON_CAN_ROTATE", can || !entry.m_bRaw);
     priFireBool("ON_CAN_MARK", can);
 }
 
@@ -1401,7 +1402,7 @@ void FUiReviewWindow::priRotate(const FWideString& direction)
     const bool clockwise = direction == FWideString("+90");
     if (!clockwise && direction != FWideString("-90"))
         return;
-    if (!m_pEntry || !m_pEntry->m_bRaw || !priAskChangeAllowed())
+    if (!m_pEntry || !priAskChangeAllowed())
         return;
     // The entry refuses to rotate without a thumbnail size (it makes a new thumbnail);
     // an image opened without one from the browser gets the small one.

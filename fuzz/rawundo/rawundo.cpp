@@ -3,6 +3,7 @@
 // record is gone afterwards unless rolling back failed.
 
 #include "FBribImageWriter.h"
+#include "FCodePage.h"
 #include "RawTestFolder.h"
 #include "StorageClassRegistry.h"
 
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace
 {
@@ -31,21 +33,28 @@ rawtest::Bytes RawFile()
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const rawtest::Bytes original = RawFile();
-    const FWideString url = rawtest::PutMemoryFile("undo/f.q7f", original);
-    rawtest::PutMemoryFile("undo/f.q7f.undo", rawtest::Bytes(data, data + size));
-    const bool recovered = RecoverBribHeaderUpdate(url);
+    // The record under this build's name, then under the older "<name>.undo".
+    for (const bool older : {false, true}) {
+        const FWideString url = rawtest::PutMemoryFile("undo/f.q7f", original);
+        const FWideString undo = older ? BribLegacyUndoURL(url) : BribUndoURL(url);
+        const std::string undoText = Utf8FromWide(undo);
+        const std::string undoName = undoText.substr(undoText.rfind('/') + 1);
+        rawtest::PutMemoryFile("undo/" + undoName, rawtest::Bytes(data, data + size));
+        const bool recovered = RecoverBribHeaderUpdate(url);
 
-    FIFile* file = OpenFileURL(url, kFileRead);
-    if (!file)
-        abort();
-    rawtest::Bytes now(file->GetSize());
-    file->Read(now.data(), int(now.size()));
-    file->Release();
-    if (now.size() != original.size() ||
-        std::memcmp(now.data() + kHeader, original.data() + kHeader, 100) != 0)
-        abort();
-    bool isFolder = false;
-    if (recovered && ExistsURL(BribUndoURL(url), isFolder))
-        abort();
+        FIFile* file = OpenFileURL(url, kFileRead);
+        if (!file)
+            abort();
+        rawtest::Bytes now(file->GetSize());
+        file->Read(now.data(), int(now.size()));
+        file->Release();
+        if (now.size() != original.size() ||
+            std::memcmp(now.data() + kHeader, original.data() + kHeader, 100) != 0)
+            abort();
+        bool isFolder = false;
+        if (recovered &&
+            (ExistsURL(BribUndoURL(url), isFolder) || ExistsURL(BribLegacyUndoURL(url), isFolder)))
+            abort();
+    }
     return 0;
 }

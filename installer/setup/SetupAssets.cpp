@@ -1,5 +1,6 @@
 // Makes the installer's assets in a folder: the skin pictures (the progress
-// bar's track and fill, in the application's dark theme) and the script, kept
+// bar's track and fill, in the application's dark theme, and the folder tree's
+// icons and scroll bar, the application's own) and the script, kept
 // in the tree as UTF-8 and stored as the UTF-16 with byte-order mark that the
 // script reader takes for text beyond ASCII.
 
@@ -7,6 +8,7 @@
 
 #include "FCodePage.h"
 #include "FWideString.h"
+#include "SkinPainter.h"
 
 #include <cstdio>
 #include <fstream>
@@ -75,6 +77,28 @@ bool WriteUtf16Script(const std::string& source, const std::string& target)
     return static_cast<bool>(out);
 }
 
+// The folder chooser's pictures, as the application draws them.
+const char* const kChooserSkins[] = {
+    "tree_disk.png",   "tree_removable.png", "tree_cd.png",  "tree_folder.png", "tree_folder_open.png",
+    "tree_closed.png", "tree_open.png",      "sb_a_n.png",   "sb_a_p.png",      "sb_b_n.png",
+    "sb_b_p.png",      "sb_thumb.png",       "sb_knurl.png",
+};
+
+bool WriteChooserSkins(const std::string& folder)
+{
+    int written = 0;
+    for (const FSkinImage& image : PaintAllSkins()) {
+        for (const char* name : kChooserSkins) {
+            if (image.name != name)
+                continue;
+            if (!WriteSkinPng(folder + "/" + name, image))
+                return false;
+            ++written;
+        }
+    }
+    return written == static_cast<int>(std::size(kChooserSkins));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -89,7 +113,7 @@ int main(int argc, char** argv)
     const Rgba accent{0x3D, 0x8F, 0xD6, 0xFF};
     const bool ok = WritePanel(folder + "/prog_bg.png", 460, 10, track, hairline) &&
                     WritePanel(folder + "/prog_fg.png", 460, 10, accent, accent) &&
-                    WriteUtf16Script(argv[2], folder + "/ui.xml");
+                    WriteChooserSkins(folder) && WriteUtf16Script(argv[2], folder + "/ui.xml");
     if (!ok)
         std::fprintf(stderr, "rb_setup_assets: cannot write into %s\n", folder.c_str());
     return ok ? 0 : 1;

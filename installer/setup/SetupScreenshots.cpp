@@ -1,7 +1,8 @@
 // Opens the installer built by this tree on the display, walks its pages as a
 // user would (installing into a temporary home, then starting again and
-// removing it), and saves each page as a PNG so that a person can look at the
-// real rendering. Fails when a page comes out blank.
+// removing it), in English and in Japanese, and saves each page and the folder
+// chooser as a PNG so that a person can look at the real rendering. Fails when
+// a page comes out blank or the window changes its size between pages.
 //
 //   rb_setup_screenshots <RawbenchSetup> <out-folder>
 
@@ -31,11 +32,11 @@ namespace
 {
 
 // Saves the window's pixels; the number of distinct colours, or -1 when not saved.
-int SavePage(FGenericUiWindow* window, const std::string& path)
+int SavePage(FGenericUiWindow* window, const std::string& path, int& width, int& height)
 {
     for (int i = 0; i < 10; ++i)
         SdlPumpEvents(10);
-    int width = 0, height = 0;
+    width = height = 0;
     std::vector<uint32_t> pixels;
     if (!ReadSdlWindowPixels(window->GetOsWindow(), width, height, pixels))
         return -1;
@@ -77,6 +78,16 @@ struct Run {
         if (FIUiRelay* main = app->GetUiRelay(FWideString("SetupWin.Main")))
             main->UiRelayMessage(FWideString(message), nullptr);
     }
+    FGenericUiWindow* Find(const char* name)
+    {
+        return dynamic_cast<FGenericUiWindow*>(app->FindUiWindow(FWideString(name)));
+    }
+    void Tick(int ticks)
+    {
+        auto* copy = dynamic_cast<FUiInstallCopyControl*>(app->GetUiRelay(FWideString("SetupWin.Copy")));
+        for (int i = 0; copy && i < ticks; ++i)
+            copy->Tick(10);
+    }
     void FinishCopy()
     {
         auto* copy = dynamic_cast<FUiInstallCopyControl*>(app->GetUiRelay(FWideString("SetupWin.Copy")));
@@ -115,34 +126,72 @@ int main(int argc, char** argv)
     std::filesystem::create_directories(out);
 
     int status = 0;
-    auto shoot = [&](Run& run, const char* page) {
-        const std::string path = out + "/" + page + ".png";
-        const int colours = run.window ? SavePage(run.window, path) : -1;
-        std::printf("%s: %d colours\n", path.c_str(), colours);
-        if (colours < 4) {
-            std::fprintf(stderr, "rb_setup_screenshots: %s is blank or missing\n", page);
-            status = 1;
+    for (const char* language : {"English", "Japanese"}) {
+        std::filesystem::remove_all(home.Join(".config"));
+        std::filesystem::remove_all(home.Join(".local"));
+        std::filesystem::remove_all(home.Join("Desktop"));
+        std::filesystem::create_directories(home.Join(".config"));
+        std::filesystem::create_directories(home.Join(".local/share"));
+        const std::string prefix = out + "/" + language + "-";
+        int width = -1, height = -1;
+        auto shoot = [&](Run& run, FGenericUiWindow* window, const char* page, bool pageOfSetup) {
+            const std::string path = prefix + page + ".png";
+            int w = 0, h = 0;
+            const int colours = window ? SavePage(window, path, w, h) : -1;
+            std::printf("%s: %d colours, %dx%d\n", path.c_str(), colours, w, h);
+            if (colours < 4) {
+                std::fprintf(stderr, "rb_setup_screenshots: %s is blank or missing\n", page);
+                status = 1;
+            }
+            if (!pageOfSetup)
+                return;
+            if (width < 0) {
+                width = w;
+                height = h;
+            } else if (w != width || h != height) {
+                std::fprintf(stderr, "rb_setup_screenshots: %s is %dx%d, the first page %dx%d\n", page, w, h,
+                             width, height);
+                status = 1;
+            }
+            (void)run;
+        };
+        {
+            Run run(url);
+            shoot(run, run.window, "1-language", true);
+            run.Send(std::string(language) == "Japanese" ? "JapaneseInstall" : "EnglishInstall");
+            run.Send("ShowWelcome");
+            shoot(run, run.window, "2-welcome", true);
+            run.Send("ShowChoose");
+            shoot(run, run.window, "3-destination", true);
+            run.Send("ShowDirSelect");
+            shoot(run, run.Find("DirectoryWin"), "4-folder-chooser", false);
+            if (FGenericUiWindow* chooser = run.Find("DirectoryWin"))
+                chooser->UiRelayMessage(FWideString("Hide"), nullptr);
+            run.Send("ShowProgress");
+            run.Send("CopyFiles");
+            run.Tick(2);
+            shoot(run, run.window, "5-progress", true);
+            run.FinishCopy();
+            shoot(run, run.window, "6-installed", true);
         }
-    };
-    {
-        Run run(url);
-        shoot(run, "1-language");
-        run.Send("FrenchInstall");
-        run.Send("ShowWelcome");
-        shoot(run, "2-welcome-french");
-        run.Send("ShowChoose");
-        shoot(run, "3-destination");
-        run.Send("ShowProgress");
-        run.Send("CopyFiles");
-        shoot(run, "4-progress");
-        run.FinishCopy();
-        shoot(run, "5-installed");
-    }
-    {
-        Run run(url);
-        shoot(run, "6-uninstall");
-        run.Send("Uninstall");
-        shoot(run, "7-removed");
+        {
+            Run run(url);
+            shoot(run, run.window, "7-uninstall", true);
+            run.Send("Uninstall");
+            shoot(run, run.window, "8-removed", true);
+        }
+        {
+            // A copy that fails: the error page with the copy's own words.
+            Run run(url);
+            run.Send(std::string(language) == "Japanese" ? "JapaneseInstall" : "EnglishInstall");
+            run.Send("ShowWelcome");
+            FWideString failure(
+                "Error copying from README.md to /home/user/Programs/Rawbench/README.md: the file "
+                "could not be written (is the disk full?).");
+            if (FIUiRelay* main = run.app->GetUiRelay(FWideString("SetupWin.Main")))
+                main->UiRelayMessage(FWideString("InstallFailed"), &failure);
+            shoot(run, run.window, "9-error", true);
+        }
     }
     return status;
 }

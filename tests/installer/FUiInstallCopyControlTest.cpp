@@ -14,6 +14,7 @@
 #include "FPropList.h"
 #include "FScopedFileSizeLimit.h"
 #include "FUiInstallCopyControl.h"
+#include "FUiInstallerMain.h"
 #include "InstallerHarness.h"
 
 namespace
@@ -255,8 +256,12 @@ TEST(InstallCopyControl, ListWithEveryTargetFilteredOutFinishesAtOnce)
 {
     InstallerHarness h;
     ASSERT_TRUE(StartCopy(h, FileList({{"a.bin", R"(DestDir="<TARGETDIR>")"}}), {{"a.bin", "A"}}));
+    // The start is announced in full, with a progress of 0, before the copy finishes.
     EXPECT_EQ(h.CopyProbe()->GetMessages(),
-              "ON_START_COPY,ON_SEND_PROP_TREE,ON_SEND_PROP_TREE,ON_SEND_PROP_TREE,ON_COPY_COMPLETE");
+              "ON_START_COPY,ON_PROGRESS,ON_SEND_DEBUG_OS,ON_SEND_DEBUG_SYS,ON_SEND_DEBUG_TAR,"
+              "ON_SEND_PROP_TREE,ON_SEND_PROP_TREE,ON_SEND_PROP_TREE,ON_COPY_COMPLETE");
+    EXPECT_EQ(Messages(h.CopyProbe(), "ON_PROGRESS"), std::vector<std::string>{"0"});
+    EXPECT_EQ(Messages(h.CopyProbe(), "ON_SEND_DEBUG_OS"), std::vector<std::string>{"Linux"});
     EXPECT_EQ(h.TickCopy(), 0);
 }
 
@@ -373,7 +378,7 @@ bool PatchMemberSize(const std::string& path, const std::string& member, uint64_
 
 } // namespace
 
-TEST(InstallCopyControl, ACopyThatCannotFinishEndsWithItsErrorAndStaysRemovable)
+TEST(InstallCopyControl, ACopyThatCannotFinishEndsWithItsErrorAndIsTakenBack)
 {
     const std::string big(600000, 'b');
     struct Case {
@@ -399,7 +404,10 @@ TEST(InstallCopyControl, ACopyThatCannotFinishEndsWithItsErrorAndStaysRemovable)
             std::filesystem::create_directories(h.Destination());
             std::ofstream(h.Destination() + "/b") << "in the way";
         }
-        ASSERT_TRUE(StartCopy(h, "", {}, "English", true));
+        // Through the controller, which takes back whatever a failed copy put in place.
+        ASSERT_TRUE(h.Launch());
+        DeclareKinds(h.CopyProbe());
+        h.Main()->UiRelayMessage(FWideString("CopyFiles"), nullptr);
         {
             std::unique_ptr<FScopedFileSizeLimit> limit;
             if (std::string(c.name) == "disk full")
@@ -413,11 +421,13 @@ TEST(InstallCopyControl, ACopyThatCannotFinishEndsWithItsErrorAndStaysRemovable)
         EXPECT_TRUE(Messages(h.CopyProbe(), "ON_COPY_COMPLETE").empty());
         EXPECT_FALSE(PathExists(h.Destination() + "/b/big.bin"));
         EXPECT_EQ(TempFilesIn(h, h.DataHome()), 0);
-        // The controller records what is in place, so that the uninstaller can remove it.
-        std::unique_ptr<FPropList> record = ReadXmlFile(h.MakerFolder() + "/Uninstall.xml");
-        ASSERT_NE(record, nullptr);
-        EXPECT_NE(DumpTree(record.get()).find(Utf8FromWide(UrlOf(h.Destination())) + "/a/a.bin"),
-                  std::string::npos);
+        // The controller takes back what was put in place; nothing is left to uninstall.
+        EXPECT_FALSE(PathExists(h.MakerFolder() + "/Uninstall.xml"));
+        EXPECT_FALSE(PathExists(h.Destination() + "/a"));
+        if (std::string(c.name) == "destination in the way")
+            EXPECT_EQ(ReadWholeFile(h.Destination() + "/b"), "in the way");
+        else
+            EXPECT_FALSE(PathExists(h.Destination()));
     }
 }
 

@@ -12,6 +12,7 @@
 #include "FSCDiskWin.h"
 #include "FUiInstallShellLinks.h"
 #include "InstallerHarness.h"
+#include "InstallerRecord.h"
 
 namespace fs = std::filesystem;
 
@@ -84,8 +85,8 @@ TEST(InstallShellLinks, MakesDesktopEntriesInTheUsersFoldersAndRemovesOnlyThose)
     EXPECT_FALSE(links.UiRelayMessage(FWideString("CreateLinks"), nullptr));
 
     const std::string entry = ReadWholeFile(menu + "/Rawbench/Rawbench.desktop");
-    EXPECT_EQ(entry, "[Desktop Entry]\nType=Application\nName=Rawbench\nComment=Rawbench\nExec=" +
-                         h.Destination() + "/Rawbench --open \"My Pictures\"\nTerminal=false\n");
+    EXPECT_EQ(entry, "[Desktop Entry]\nType=Application\nName=Rawbench\nExec=" + h.Destination() +
+                         "/Rawbench --open \"My Pictures\"\nTerminal=false\n");
     EXPECT_NE(ReadWholeFile(desktop + "/Rawbench 100%.desktop").find("Name=Rawbench 100%\n"),
               std::string::npos);
     EXPECT_EQ(Mode(desktop + "/Rawbench 100%.desktop") & 0111, 0111);
@@ -161,7 +162,16 @@ TEST(InstallShellLinks, StartsTheProgramsOfAStageWithoutAShellAndOnlyFromTheDest
         node->AddProp(FWideString("CommandLine"), FWideString(launch.commandLine));
         node->AddProp(FWideString("RunTime"), FWideString(launch.runTime));
     }
-    (new FPropList(&tree, "INSTALL_ROOT"))->AddProp(FWideString("FolderName"), WideFromUtf8(dest + "/"));
+    FPropList* root = new FPropList(&tree, "INSTALL_ROOT");
+    root->AddProp(FWideString("FolderName"), WideFromUtf8(dest + "/"));
+    root->AddProp(FWideString("InstallId"), FWideString("00112233445566778899aabbccddeeff"));
+    // Only a destination that holds the stamp of the record's installation is trusted.
+    FUiInstallShellLinks unstamped("SHELL_LINK");
+    FWideString early("PreReboot");
+    unstamped.UiRelayMessage(FWideString("LaunchTree"), &tree);
+    unstamped.UiRelayMessage(FWideString("InstallStage"), &early);
+    EXPECT_TRUE(started.empty());
+    ASSERT_TRUE(WriteInstallStamp(UrlOf(h.Destination()), FWideString("00112233445566778899aabbccddeeff")));
 
     FUiInstallShellLinks links("SHELL_LINK");
     FWideString stage("PreReboot");

@@ -13,11 +13,20 @@
 #include "FUiInstallerMain.h"
 #include "FUiObjectFactory.h"
 #include "InstallerHarness.h"
+#include "InstallerPaths.h"
 #include "InstallerStart.h"
 #include "StorageClassRegistry.h"
 
 namespace
 {
+
+int Count(const std::string& text, const std::string& what)
+{
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
 
 const char* const kAppList = R"(<INSTALL_LIST><FILELIST>
   <GROUP Filename="rawbench.bin"><TARGET Install_OS="Linux" DestDir="<TARGETDIR>" DestFileName="Rawbench" TargetExe="T"/></GROUP>
@@ -213,7 +222,11 @@ TEST(InstallerMain, CreateNewFolderRecordsOnlyAFolderItMade)
     InstallerHarness h;
     ASSERT_TRUE(h.Start(kAppList, kAppFiles));
     DeclareKinds(h.MainProbe());
+    // The home itself takes no installation; a folder in it does.
     Send(h, "DirectoryChanged", UrlOf(h.Home()));
+    EXPECT_FALSE(h.Main()->GetDestination() == FolderKey(UrlOf(h.Home())));
+    std::filesystem::create_directories(h.Home() + "/Apps");
+    Send(h, "DirectoryChanged", UrlOf(h.Home() + "/Apps"));
     h.MainProbe()->Clear();
     Send(h, "CreateNewFolder");
     EXPECT_EQ(Events(h.MainProbe()), "");
@@ -224,17 +237,19 @@ TEST(InstallerMain, CreateNewFolderRecordsOnlyAFolderItMade)
     }
     EXPECT_EQ(Events(h.MainProbe()), "");
 
-    std::filesystem::create_directories(h.Home() + "/Existing");
+    std::filesystem::create_directories(h.Home() + "/Apps/Existing");
     Send(h, "NewFolderName", FWideString("Existing"));
     Send(h, "CreateNewFolder");
     Send(h, "NewFolderName", FWideString("Mine"));
     Send(h, "CreateNewFolder");
-    EXPECT_TRUE(std::filesystem::is_directory(h.Home() + "/Existing/Mine"));
-    const std::string mine = Utf8FromWide(UrlOf(h.Home())) + "/Existing/Mine/";
+    EXPECT_TRUE(std::filesystem::is_directory(h.Home() + "/Apps/Existing/Mine"));
+    const std::string mine = Utf8FromWide(UrlOf(h.Home() + "/Apps")) + "/Existing/Mine/";
     EXPECT_EQ(Data(h.MainProbe(), "ON_SEND_PATH_TO_TREE"),
-              (std::vector<std::string>{Utf8FromWide(UrlOf(h.Home())) + "/Existing/", mine}));
+              (std::vector<std::string>{Utf8FromWide(UrlOf(h.Home() + "/Apps")) + "/Existing/", mine}));
     EXPECT_EQ(DumpTree(h.Main()->GetOwnFolderList()),
               "UNINSTALL_FOLDERS\n  FOLDER FolderName=" + mine + "\n");
+    // Recorded with the identity that removal checks before it takes the folder away.
+    EXPECT_NE(DumpTree(h.Main()->GetOwnFolderList(), 0, true).find(" Identity="), std::string::npos);
 }
 
 TEST(InstallerMain, ExitIsSkippedOnceAfterMotionFlag)
@@ -313,6 +328,9 @@ TEST(InstallerMain, FinishWritesTheUninstallRecordAndTheApplicationsPreferences)
     const std::string dest = data + "/Talvo/Rawbench";
     const std::string appData = Utf8FromWide(UrlOf(h.AppData()));
     const std::string expected = "UNINSTALL\n"
+                                 "  INSTALL_ROOT FolderName=" +
+                                 dest +
+                                 "/\n"
                                  "  UNINSTALL_FOLDERS\n"
                                  "    FOLDER FolderName=" +
                                  data +
@@ -320,6 +338,12 @@ TEST(InstallerMain, FinishWritesTheUninstallRecordAndTheApplicationsPreferences)
                                  "    FOLDER FolderName=" +
                                  dest +
                                  "/\n"
+                                 "    FOLDER FolderName=" +
+                                 appData +
+                                 "/\n"
+                                 "    FOLDER FolderName=" +
+                                 appData +
+                                 "/Talvo/\n"
                                  "  UNINSTALL_FILES\n"
                                  "    FILE FileName=" +
                                  dest +
@@ -336,11 +360,20 @@ TEST(InstallerMain, FinishWritesTheUninstallRecordAndTheApplicationsPreferences)
                                  "    FILE FileName=" +
                                  appData +
                                  "/Talvo/Uninstall.xml\n"
-                                 "  LAUNCH_LIST\n"
-                                 "  INSTALL_ROOT FolderName=" +
-                                 dest + "/\n";
+                                 "  LAUNCH_LIST\n";
     std::unique_ptr<FPropList> record = ReadXmlFile(h.MakerFolder() + "/Uninstall.xml");
     EXPECT_EQ(DumpTree(record.get()), expected);
+    // Every folder carries its identity and every file but the record itself its size and
+    // digest; the destination holds the stamp the record's id names.
+    const std::string full = DumpTree(record.get(), 0, true);
+    EXPECT_EQ(Count(full, " Identity="), 4);
+    EXPECT_EQ(Count(full, " Sha256="), 4);
+    EXPECT_NE(full.find("Rawbench/Preferences.xml Size="), std::string::npos) << full;
+    const FPropList* root = record ? record->FindChild("INSTALL_ROOT") : nullptr;
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(ReadWholeFile(h.Destination() + "/.rawbench-install"),
+              "Rawbench installation " +
+                  Utf8FromWide(root->GetString(FWideString("InstallId"), FWideString())) + "\n");
 
     const std::string language = "STATE\n  PERDATA Name=BrisalLanguageSelector CurrentLanguage=French\n";
     EXPECT_EQ(DumpTree(ReadXmlFile(h.Destination() + "/Preferences.xml").get()), language);

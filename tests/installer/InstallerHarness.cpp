@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -16,9 +17,14 @@
 #include "FHeadlessDesktop.h"
 #include "FProbeObject.h"
 #include "FPropList.h"
+#include "FSha256.h"
+#include "FUiButton.h"
+#include "FUiDynaString.h"
 #include "FUiInstallCopyControl.h"
 #include "FUiInstallerMain.h"
+#include "FUiMultiText.h"
 #include "FUiScriptFixture.h"
+#include "FUiTextBox.h"
 #include "FUiWidgets.h"
 #include "FXmlParser.h"
 #include "InstallerStart.h"
@@ -132,8 +138,10 @@ std::string HarnessScript(const std::string& extra)
 
 } // namespace
 
-InstallerHarness::InstallerHarness()
+InstallerHarness::InstallerHarness(const std::string& homeName)
+    : m_homePath(homeName.empty() ? m_home.GetPath() : m_home.Join(homeName))
 {
+    fs::create_directories(m_homePath);
     EnsureDiskStorageClass();
     m_envHome = std::make_unique<FScopedEnv>("HOME", Home());
     m_envConfig = std::make_unique<FScopedEnv>("XDG_CONFIG_HOME", ConfigHome());
@@ -180,6 +188,37 @@ bool InstallerHarness::WriteInstallerOf(const std::vector<ArchiveMember>& member
     std::ofstream out(InstallerPath(), std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
     return static_cast<bool>(out);
+}
+
+std::string BuiltArchiveMember(const char* name)
+{
+    FBundleFolder archive(UrlOf(RB_SETUP_EXECUTABLE));
+    FIFile* file = archive.OpenFile(FWideString(name), kFileRead);
+    if (!file)
+        return std::string();
+    std::string bytes(static_cast<size_t>(file->GetSize()), '\0');
+    if (!bytes.empty())
+        file->Read(bytes.data(), static_cast<int>(bytes.size()));
+    file->Release();
+    return bytes;
+}
+
+bool InstallerHarness::WriteBuiltInstaller(const std::string& readMe)
+{
+    std::vector<ArchiveMember> members = {{"InstallList.xml", ReadWholeFile(RB_SETUP_LIST_WITH_APP)},
+                                          {"README.md", readMe},
+                                          {"Rawbench", "#!/bin/sh\nexit 0\n"},
+                                          {"ui.btb", "packed script"}};
+    // The built installer's script and skins as they are.
+    FBundleFolder archive(UrlOf(RB_SETUP_EXECUTABLE));
+    std::vector<FWideString> names;
+    archive.ListFiles(names);
+    for (const FWideString& name : names) {
+        const std::string member = Utf8FromWide(name);
+        if (member == "ui.xml" || (member.size() > 4 && member.compare(member.size() - 4, 4, ".png") == 0))
+            members.push_back({member, BuiltArchiveMember(member.c_str())});
+    }
+    return WriteInstallerOf(members);
 }
 
 bool InstallerHarness::Start(const std::string& installList, const std::vector<ArchiveMember>& payload,
@@ -235,6 +274,47 @@ FProbeObject* InstallerHarness::MainProbe() const
     return FProbeObject::FindLive("MainProbe");
 }
 
+void InstallerHarness::StartInstall(const char* languageMessage)
+{
+    for (const char* message : {languageMessage, "ShowWelcome", "ShowChoose", "ShowProgress", "CopyFiles"})
+        Main()->UiRelayMessage(FWideString(message), nullptr);
+}
+
+bool InstallerHarness::RunQueuedEvents()
+{
+    auto& queue = GetHeadlessDesktop().queue;
+    for (int i = 0; i < 100 && !queue.empty(); ++i) {
+        auto event = queue.front();
+        queue.pop_front();
+        event();
+    }
+    return GetHeadlessDesktop().quit;
+}
+
+bool InstallerHarness::Click(const char* button) const
+{
+    auto* object = m_pApp ? dynamic_cast<FUiButton*>(m_pApp->GetUiRelay(FWideString(button))) : nullptr;
+    if (!object)
+        return false;
+    const FRect rect = object->GetRect();
+    const int x = (rect.left + rect.right) / 2, y = (rect.top + rect.bottom) / 2;
+    object->MouseDown(x, y, false, false);
+    object->MouseUp(x, y, false, false);
+    return true;
+}
+
+std::string InstallerHarness::ShownText(const char* name) const
+{
+    FIUiRelay* relay = m_pApp ? m_pApp->GetUiRelay(FWideString(name)) : nullptr;
+    if (auto* multi = dynamic_cast<FUiMultiText*>(relay))
+        return Utf8FromWide(multi->GetSourceText());
+    if (auto* box = dynamic_cast<FUiTextBox*>(relay))
+        return Utf8FromWide(box->GetText());
+    if (auto* dyna = dynamic_cast<FUiDynaString*>(relay))
+        return Utf8FromWide(dyna->GetShownText());
+    return std::string("(no ") + name + ")";
+}
+
 int InstallerHarness::TickCopy(int limit)
 {
     FUiInstallCopyControl* copy = Copy();
@@ -288,6 +368,28 @@ bool PathExists(const std::string& path)
     return lstat(path.c_str(), &st) == 0;
 }
 
+std::map<std::string, std::string> SnapshotTree(const std::string& folder)
+{
+    std::map<std::string, std::string> entries;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(folder, error); it != fs::recursive_directory_iterator();
+         it.increment(error)) {
+        const fs::path& path = it->path();
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0)
+            continue;
+        std::string value = std::to_string(st.st_mode);
+        if (S_ISREG(st.st_mode)) {
+            FSha256 digest;
+            const std::string bytes = ReadWholeFile(path.string());
+            digest.Add(bytes.data(), bytes.size());
+            value += " " + digest.FinishHex();
+        }
+        entries[fs::relative(path, folder).generic_string()] = value;
+    }
+    return entries;
+}
+
 std::unique_ptr<FPropList> ReadXmlFile(const std::string& path)
 {
     const fs::path p(path);
@@ -308,16 +410,34 @@ std::unique_ptr<FPropList> ReadXmlFile(const std::string& path)
     return root;
 }
 
-std::string DumpTree(const FPropList* node, int depth)
+std::string DumpTree(const FPropList* node, int depth, bool identities)
 {
     if (!node)
         return std::string();
     std::string text(static_cast<size_t>(depth) * 2, ' ');
     text += Utf8FromWide(node->GetName());
-    for (FPropPair* pair = node->GetFirstProp(); pair; pair = pair->GetNext())
-        text += " " + Utf8FromWide(pair->GetName()) + "=" + Utf8FromWide(pair->GetValue());
+    for (FPropPair* pair = node->GetFirstProp(); pair; pair = pair->GetNext()) {
+        const std::string name = Utf8FromWide(pair->GetName());
+        if (!identities && (name == "Size" || name == "Sha256" || name == "Identity" || name == "InstallId"))
+            continue;
+        text += " " + name + "=" + Utf8FromWide(pair->GetValue());
+    }
     text += "\n";
     for (FPropList* child = node->GetFirstChild(); child; child = child->GetNext())
-        text += DumpTree(child, depth + 1);
+        text += DumpTree(child, depth + 1, identities);
     return text;
+}
+
+// What desktop-file-validate says about an entry: empty when it has nothing to say.
+std::string ValidateDesktopEntry(const std::string& path)
+{
+    const std::string command = "desktop-file-validate '" + path + "' 2>&1; echo \"exit $?\"";
+    std::string output;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[512];
+        while (fgets(buffer, sizeof buffer, pipe))
+            output += buffer;
+        pclose(pipe);
+    }
+    return output == "exit 0\n" ? std::string() : output;
 }

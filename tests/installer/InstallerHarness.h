@@ -4,6 +4,7 @@
 // executable with a real archive appended (script, install list, payload), and
 // the application runs headless from that archive with the installer's objects.
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,12 +30,13 @@ extern const std::vector<std::string> kMainEvents;
 class InstallerHarness
 {
 public:
-    InstallerHarness();
+    // The home is a fresh temporary folder, or a folder of that name inside one.
+    explicit InstallerHarness(const std::string& homeName = std::string());
     ~InstallerHarness();
     InstallerHarness(const InstallerHarness&) = delete;
     InstallerHarness& operator=(const InstallerHarness&) = delete;
 
-    const std::string& Home() const { return m_home.GetPath(); }
+    const std::string& Home() const { return m_homePath; }
     std::string ConfigHome() const { return Home() + "/.config"; }
     std::string DataHome() const { return Home() + "/.local/share"; }
     std::string AppData() const { return ConfigHome() + "/Rawbench"; }
@@ -48,6 +50,9 @@ public:
                         const std::string& extraScript = std::string());
     // An installer of exactly these members (its own script among them).
     bool WriteInstallerOf(const std::vector<ArchiveMember>& members);
+    // The built installer's script, skins and the list a build with the application packs,
+    // around a stand-in program and packed script.
+    bool WriteBuiltInstaller(const std::string& readMe = "read me");
     // Writes the installer and starts the application from its archive; false when it did not start.
     bool Start(const std::string& installList, const std::vector<ArchiveMember>& payload = {},
                const std::string& extraScript = std::string());
@@ -64,11 +69,22 @@ public:
     // Ticks the copy control until it has nothing left; the number of ticks, or -1 past the limit.
     int TickCopy(int limit = 10000);
 
+    // Walks the pages to a started copy: a language button's message, then the welcome,
+    // destination and progress pages.
+    void StartInstall(const char* languageMessage);
+    // Runs what the desktop queued (a window's close among them); true when the loop would end.
+    bool RunQueuedEvents();
+    // Presses and releases the mouse in the middle of a button; false when there is none.
+    bool Click(const char* button) const;
+    // The text a DYNA_STRING, TEXT_BOX or MULTITEXT holds.
+    std::string ShownText(const char* name) const;
+
     // Files below a folder (relative names), for "nothing written elsewhere" checks.
     std::vector<std::string> ListTree(const std::string& folder) const;
 
 private:
     FScopedTempFolder m_home;
+    std::string m_homePath;
     std::unique_ptr<FScopedEnv> m_envHome;
     std::unique_ptr<FScopedEnv> m_envConfig;
     std::unique_ptr<FScopedEnv> m_envData;
@@ -83,7 +99,15 @@ FWideString UrlOf(const std::string& path);
 // Reads a whole file; empty when it does not read.
 std::string ReadWholeFile(const std::string& path);
 bool PathExists(const std::string& path);
+// Every entry below a folder with its kind, mode and, for a file, its bytes' digest.
+std::map<std::string, std::string> SnapshotTree(const std::string& folder);
+// A member of the built installer's archive; empty when it has none.
+std::string BuiltArchiveMember(const char* name);
+// What desktop-file-validate says about an entry: empty when it has nothing to say.
+std::string ValidateDesktopEntry(const std::string& path);
 // Parses an XML file of ours; null when it does not read.
 std::unique_ptr<FPropList> ReadXmlFile(const std::string& path);
-// "NAME a=1 b=2" per node, children indented by two blanks, one line each.
-std::string DumpTree(const FPropList* node, int depth = 0);
+// "NAME a=1 b=2" per node, children indented by two blanks, one line each. The
+// identities the installer records (Size, Sha256, Identity, InstallId) are left
+// out unless asked for: they differ from run to run.
+std::string DumpTree(const FPropList* node, int depth = 0, bool identities = false);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -110,6 +111,7 @@ struct Capture {
     const char* focal = "50";
     const char* whiteBalance = "Daylight";
     int64_t time = 1717236000; // seconds since 1970, the camera's clock read as UTC
+    std::string idTag;         // makes the unique id differ from other files of the same stem
 };
 
 // A scene given as camera counts above the dark level, three per pixel.
@@ -157,6 +159,20 @@ std::vector<uint8_t> FloatBytes(const std::vector<float>& v)
         std::memcpy(&bits, &v[i], 4);
         for (int k = 0; k < 4; ++k)
             out[4 * i + k] = uint8_t(bits >> (8 * k));
+    }
+    return out;
+}
+
+Triple FloatTriple(const std::vector<uint8_t>& bytes)
+{
+    Triple out{0, 0, 0};
+    for (size_t k = 0; k < 3 && 4 * k + 4 <= bytes.size(); ++k) {
+        uint32_t bits = 0;
+        for (int b = 0; b < 4; ++b)
+            bits |= uint32_t(bytes[4 * k + b]) << (8 * b);
+        float v;
+        std::memcpy(&v, &bits, 4);
+        out[k] = v;
     }
     return out;
 }
@@ -275,7 +291,7 @@ rawtest::Bytes BuildRaw(const Capture& capture, const Scene& scene)
     rawtest::BribHeader& header = file.GetHeader();
     header.columns = uint32_t(width);
     header.rows = uint32_t(height);
-    header.uniqueId = UniqueId(capture.stem);
+    header.uniqueId = UniqueId(capture.stem + capture.idTag);
     header.SetLabel(capture.whiteBalance);
     file.Top().AddProperties(Properties(capture));
     const std::vector<uint8_t> cam = Camdata(width, height, scene.shading, capture.iso);
@@ -321,7 +337,82 @@ void ForRows(int rows, const std::function<void(int, int)>& body)
         t.join();
 }
 
-Scene SceneFromLook(const DevelopInverse& inverse, const RgbImage& look)
+// Writes the scene's raw file at `path`, develops it as shot and removes the file.
+bool DevelopOnce(const fs::path& path, const Capture& capture, const Scene& scene, int& cols, int& rows,
+                 std::vector<uint16_t>& rgb, std::string& error)
+{
+    if (!WriteFile(path, BuildRaw(capture, scene), error))
+        return false;
+    const bool developed = DevelopAsShot(path.string(), cols, rows, rgb, error);
+    std::error_code ec;
+    fs::remove(path, ec);
+    return developed;
+}
+
+// The camera's flare factor: the engine takes that fraction of the mean over every fourth
+// pixel of every fourth row of the whole sensor off every pixel, before the spatial gain.
+Triple FlareFactor()
+{
+    FCamdataBuilder builder;
+    AddPlausibleCalibration(builder, 64, 64);
+    for (const FCamdataBuilder::Block& block : builder.CurrentSection().blocks)
+        if (block.name == "FlareFactor")
+            return FloatTriple(block.elements);
+    return {0, 0, 0};
+}
+
+// The flare estimate of a scene whose counts get `flare` x shading - `chartFlare` added
+// everywhere. The samples outside the scene, in the dark shields, read as nothing.
+Triple SceneFlare(const Scene& scene, const Triple& flare, const Triple& chartFlare)
+{
+    const int width = scene.cols + 2 * kMarginCols;
+    const int height = scene.rows + 2 * kMarginRows;
+    const Triple factor = FlareFactor();
+    Triple sum{0, 0, 0};
+    double samples = 0.0;
+    for (int y = 2; y < height; y += 4) {
+        for (int x = 2; x < width; x += 4, samples += 1.0) {
+            const int sx = x - kMarginCols, sy = y - kMarginRows;
+            if (sx < 0 || sx >= scene.cols || sy < 0 || sy >= scene.rows)
+                continue;
+            for (int c = 0; c < 3; ++c) {
+                const double shading = scene.shading ? ShadingAt(x, y, width, height, c) : 1.0;
+                sum[c] += (scene.counts[(size_t(sy) * scene.cols + sx) * 3 + c] - chartFlare[c]) / shading +
+                          flare[c];
+            }
+        }
+    }
+    Triple estimate;
+    for (int c = 0; c < 3; ++c)
+        estimate[c] = samples > 0.0 ? factor[c] * sum[c] / samples : 0.0;
+    return estimate;
+}
+
+// The inverse holds the calibration chart's flare; a scene of another mean loses another
+// amount, so the difference goes into its counts (where the spatial gain scales it back).
+void MatchFlare(Scene& scene, const Triple& chartFlare)
+{
+    const int width = scene.cols + 2 * kMarginCols;
+    const int height = scene.rows + 2 * kMarginRows;
+    // The added offset raises the scene's own estimate a little; a few rounds settle it.
+    Triple flare = SceneFlare(scene, {0, 0, 0}, {0, 0, 0});
+    for (int round = 0; round < 3; ++round)
+        flare = SceneFlare(scene, flare, chartFlare);
+    ForRows(scene.rows, [&](int first, int end) {
+        for (int y = first; y < end; ++y)
+            for (int x = 0; x < scene.cols; ++x)
+                for (int c = 0; c < 3; ++c) {
+                    const double shading =
+                        scene.shading ? ShadingAt(x + kMarginCols, y + kMarginRows, width, height, c) : 1.0;
+                    float& v = scene.counts[(size_t(y) * scene.cols + x) * 3 + c];
+                    v = float(v + flare[c] * shading - chartFlare[c]);
+                }
+    });
+}
+
+// Counts for wanted sRGB colours in [0, 1], three per pixel of `look`.
+Scene SceneFromTargets(const DevelopInverse& inverse, const RgbImage& look,
+                       const std::vector<double>& targets)
 {
     Scene scene;
     scene.cols = look.cols;
@@ -330,13 +421,237 @@ Scene SceneFromLook(const DevelopInverse& inverse, const RgbImage& look)
     scene.counts.resize(size_t(look.cols) * look.rows * 3);
     ForRows(look.rows, [&](int first, int end) {
         for (size_t i = size_t(first) * look.cols; i < size_t(end) * look.cols; ++i) {
-            const Triple c = inverse.Counts(look.rgb[3 * i] / 255.0, look.rgb[3 * i + 1] / 255.0,
-                                            look.rgb[3 * i + 2] / 255.0);
+            const Triple c = inverse.Counts(targets[3 * i], targets[3 * i + 1], targets[3 * i + 2]);
             for (int k = 0; k < 3; ++k)
                 scene.counts[3 * i + k] = float(c[k]);
         }
     });
     return scene;
+}
+
+std::vector<double> LookTargets(const RgbImage& look)
+{
+    std::vector<double> targets(look.rgb.size());
+    for (size_t i = 0; i < targets.size(); ++i)
+        targets[i] = look.rgb[i] / 255.0;
+    return targets;
+}
+
+Scene SceneFromLook(const DevelopInverse& inverse, const RgbImage& look)
+{
+    return SceneFromTargets(inverse, look, LookTargets(look));
+}
+
+// Box blur of radius r over a three-channel image, edges repeated, in place: running sums
+// along each row, then down the columns a whole row at a time.
+void BoxBlur(std::vector<double>& image, int cols, int rows, int r)
+{
+    const size_t width = size_t(cols) * 3;
+    const double scale = 1.0 / (2 * r + 1);
+    ForRows(rows, [&](int first, int end) {
+        std::vector<double> line(width);
+        for (int y = first; y < end; ++y) {
+            double* row = image.data() + size_t(y) * width;
+            std::copy(row, row + width, line.begin());
+            for (int c = 0; c < 3; ++c) {
+                auto at = [&](int x) { return line[size_t(std::clamp(x, 0, cols - 1)) * 3 + c]; };
+                double sum = 0.0;
+                for (int k = -r; k <= r; ++k)
+                    sum += at(k);
+                for (int x = 0; x < cols; ++x) {
+                    row[size_t(x) * 3 + c] = sum * scale;
+                    sum += at(x + r + 1) - at(x - r);
+                }
+            }
+        }
+    });
+    const std::vector<double> source = image;
+    auto sourceRow = [&](int y) { return source.data() + size_t(std::clamp(y, 0, rows - 1)) * width; };
+    ForRows(rows, [&](int first, int end) {
+        std::vector<double> sum(width, 0.0);
+        for (int k = first - r; k <= first + r; ++k) {
+            const double* s = sourceRow(k);
+            for (size_t i = 0; i < width; ++i)
+                sum[i] += s[i];
+        }
+        for (int y = first; y < end; ++y) {
+            double* out = image.data() + size_t(y) * width;
+            const double* enter = sourceRow(y + r + 1);
+            const double* leave = sourceRow(y - r);
+            for (size_t i = 0; i < width; ++i) {
+                out[i] = sum[i] * scale;
+                sum[i] += enter[i] - leave[i];
+            }
+        }
+    });
+}
+
+// Copies a finished 48-bit development of `cols` x `rows` out of its request.
+bool TakeDevelopment(FIPManagerRequest& request, const std::string& name, int cols, int rows,
+                     std::vector<uint16_t>& rgb, std::string& error)
+{
+    if (request.m_Async.GetState() != kCompleted || request.m_pOutputImage == nullptr) {
+        error = name + ": the development failed: " + request.m_Async.m_usErrorText.GetNarrow();
+        return false;
+    }
+    FPixmap* pixmap = request.m_pOutputImage->GetPixmap();
+    if (pixmap == nullptr || pixmap->GetCols() != cols || pixmap->GetRows() != rows ||
+        pixmap->GetPixelType() != FPixmap::PIXEL_48_RGB) {
+        error = name + ": the development gave an unexpected image";
+        return false;
+    }
+    rgb.resize(size_t(cols) * rows * 3);
+    for (int y = 0; y < rows; ++y)
+        std::memcpy(rgb.data() + size_t(y) * cols * 3, pixmap->GetRowAddress(y), size_t(cols) * 6);
+    return true;
+}
+
+// One scene that the refinement works on.
+struct Trial {
+    const Capture* capture;
+    Scene* scene;
+    RgbImage look; // a copy: the scene is replaced every round
+    std::vector<double> targets;
+    std::vector<uint16_t> developed;
+};
+
+// Develops every trial's raw file as shot at the sensor's size, all at once through the
+// pool so that its managers work side by side.
+bool DevelopTogether(std::vector<Trial>& trials, const std::vector<fs::path>& paths, std::string& error)
+{
+    FIPManagerPool* pool = GetIPManagerPool();
+    if (pool == nullptr) {
+        error = "the development engine could not be started";
+        return false;
+    }
+    std::deque<FIPManagerRequest> requests(trials.size());
+    for (size_t i = 0; i < trials.size(); ++i) {
+        const Scene& scene = *trials[i].scene;
+        developtest::PrepareProcessed(requests[i], developtest::DiskURL(paths[i].string()),
+                                      scene.cols + 2 * kMarginCols, scene.rows + 2 * kMarginRows, kRGB48);
+        requests[i].m_iSettingMode = kSettingModeAsShot;
+        pool->Request(&requests[i]);
+    }
+    const auto busy = [&] {
+        return std::any_of(requests.begin(), requests.end(),
+                           [](const FIPManagerRequest& r) { return r.m_Async.IsInProgress(); });
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+    while (busy() && std::chrono::steady_clock::now() < deadline)
+        pool->Idle();
+    for (size_t i = 0; i < trials.size(); ++i) {
+        const Scene& scene = *trials[i].scene;
+        if (!TakeDevelopment(requests[i], paths[i].string(), scene.cols + 2 * kMarginCols,
+                             scene.rows + 2 * kMarginRows, trials[i].developed, error))
+            return false;
+    }
+    return true;
+}
+
+// Takes the smoothed difference between the trial's development and its look off its
+// wanted colours.
+void TakeOffDifference(Trial& trial)
+{
+    constexpr int kRadius = 4; // two box passes: about 17 pixels across
+    const RgbImage& look = trial.look;
+    const std::vector<uint16_t>& rgb = trial.developed;
+    std::vector<double>& targets = trial.targets;
+    const int cols = trial.scene->cols + 2 * kMarginCols;
+    const int rows = trial.scene->rows + 2 * kMarginRows;
+    // The development spreads the scene over the whole sensor; sample it back at the
+    // centres of the look's pixels.
+    std::vector<double> difference(targets.size());
+    const double sx = double(cols) / look.cols, sy = double(rows) / look.rows;
+    ForRows(look.rows, [&](int first, int end) {
+        for (int y = first; y < end; ++y) {
+            const double fy = std::clamp((y + 0.5) * sy - 0.5, 0.0, rows - 1.0);
+            const int y0 = std::min(int(fy), rows - 2);
+            const double ty = fy - y0;
+            for (int x = 0; x < look.cols; ++x) {
+                const double fx = std::clamp((x + 0.5) * sx - 0.5, 0.0, cols - 1.0);
+                const int x0 = std::min(int(fx), cols - 2);
+                const double tx = fx - x0;
+                for (int c = 0; c < 3; ++c) {
+                    auto at = [&](int px, int py) { return rgb[(size_t(py) * cols + px) * 3 + c] / 65535.0; };
+                    const double got = (at(x0, y0) * (1 - tx) + at(x0 + 1, y0) * tx) * (1 - ty) +
+                                       (at(x0, y0 + 1) * (1 - tx) + at(x0 + 1, y0 + 1) * tx) * ty;
+                    const size_t i = (size_t(y) * look.cols + x) * 3 + c;
+                    difference[i] = got - look.rgb[i] / 255.0;
+                }
+            }
+        }
+    });
+    // Colours out of the development's reach (black below its floor, highlights past
+    // clipping) keep their error; it must not leak into their neighbours.
+    std::vector<double> weight(targets.size());
+    for (size_t i = 0; i < targets.size(); ++i) {
+        const bool stuck =
+            (targets[i] <= 0.0 && difference[i] > 0.0) || (targets[i] >= 1.0 && difference[i] < 0.0);
+        weight[i] = stuck ? 0.0 : 1.0;
+        difference[i] *= weight[i];
+    }
+    for (int pass = 0; pass < 2; ++pass) {
+        BoxBlur(difference, look.cols, look.rows, kRadius);
+        BoxBlur(weight, look.cols, look.rows, kRadius);
+    }
+    for (size_t i = 0; i < targets.size(); ++i)
+        if (weight[i] > 1e-3)
+            targets[i] = std::clamp(targets[i] - difference[i] / weight[i], 0.0, 1.0);
+}
+
+// The inverse is measured on flat patches, but some of the engine's steps look at more
+// than one pixel: the chroma filters pull colour across edges, the colour transform takes
+// the colour of the image's darkest pixels for a cast, highlights near clipping are
+// neutralised where they stand out. So each scene is developed, the smoothed difference
+// between what came out and the look is taken off the wanted colours, and the counts are
+// made again; each round removes most of what is left.
+bool RefineScenes(const DevelopInverse& inverse, std::vector<Trial>& trials, const fs::path& scratch,
+                  std::string& error)
+{
+    // Three rounds: the darkest-pixel cast flips back and forth a little between rounds.
+    constexpr int kRounds = 3;
+    for (int round = 0; round < kRounds && !trials.empty(); ++round) {
+        std::vector<fs::path> paths(trials.size());
+        std::vector<std::string> errors(trials.size());
+        {
+            std::vector<std::thread> threads;
+            for (size_t i = 0; i < trials.size(); ++i)
+                threads.emplace_back([&, i] {
+                    const Scene& scene = *trials[i].scene;
+                    // The engine keeps developments by file and unique id: each round's counts
+                    // get an id of their own. The stem, which seeds the noise, stays.
+                    Capture capture = *trials[i].capture;
+                    const std::string counts(reinterpret_cast<const char*>(scene.counts.data()),
+                                             scene.counts.size() * sizeof(float));
+                    capture.idTag = " refine " + std::to_string(round) + " " + std::to_string(Hash(counts));
+                    paths[i] = scratch / (".refine-" + capture.stem + "-" + std::to_string(round) + ".q7f");
+                    WriteFile(paths[i], BuildRaw(capture, scene), errors[i]);
+                });
+            for (std::thread& t : threads)
+                t.join();
+        }
+        const auto written =
+            std::find_if(errors.begin(), errors.end(), [](const std::string& e) { return !e.empty(); });
+        const bool developed = written == errors.end() && DevelopTogether(trials, paths, error);
+        if (written != errors.end())
+            error = *written;
+        for (const fs::path& path : paths) {
+            std::error_code ec;
+            fs::remove(path, ec);
+        }
+        if (!developed)
+            return false;
+        for (Trial& trial : trials) {
+            TakeOffDifference(trial);
+            Scene& scene = *trial.scene;
+            const bool noise = scene.noise, shading = scene.shading;
+            scene = SceneFromTargets(inverse, trial.look, trial.targets);
+            scene.noise = noise;
+            scene.shading = shading;
+            MatchFlare(scene, inverse.ChartFlare());
+        }
+    }
+    return true;
 }
 
 void Fill(RgbImage& image, int x0, int y0, int x1, int y1, const std::array<uint8_t, 3>& rgb)
@@ -391,6 +706,7 @@ struct SampleJob {
     std::string name;
     Capture capture;
     Scene scene;
+    bool refine = true; // false where the development should not give back the look
 };
 
 } // namespace
@@ -463,12 +779,17 @@ bool DevelopInverse::Measure(const std::string& scratchFolder, std::string& erro
     // The nodes along a path on which neighbours differ by one step, laid out in rows that
     // turn at each end: the chroma and noise filters then see smooth surroundings, as in a
     // photograph. The chart is about as wide as the photographs.
+    // Above the nodes lies a black band: the colour transform takes the colour of the
+    // darkest pixels for a cast and removes it from the whole image, and among the darkest
+    // nodes blue dominates (blue counts half in the engine's darkness measure). A neutral
+    // black band keeps the chart's darkest pixels neutral, as a photograph's usually are.
     const int nodes = kGrid * kGrid * kGrid;
     const int across = 2 * kGrid;
     const int down = (nodes + across - 1) / across;
+    const int black = down / 5; // patch rows; the engine's darkest-pixel search skips the top 5 %
     Scene chart;
     chart.cols = across * kPatch;
-    chart.rows = down * kPatch;
+    chart.rows = (black + down) * kPatch;
     chart.shading = false;
     chart.noise = false;
     chart.counts.resize(size_t(chart.cols) * chart.rows * 3);
@@ -483,24 +804,19 @@ bool DevelopInverse::Measure(const std::string& scratchFolder, std::string& erro
         const int pc = pr % 2 == 0 ? s % across : across - 1 - s % across;
         const std::array<int, 3> node = {i, j, k};
         nodeAt[size_t(pr) * across + pc] = node;
-        for (int y = pr * kPatch; y < (pr + 1) * kPatch; ++y)
+        for (int y = (black + pr) * kPatch; y < (black + pr + 1) * kPatch; ++y)
             for (int x = pc * kPatch; x < (pc + 1) * kPatch; ++x)
                 for (int c = 0; c < 3; ++c) {
                     const double u = double(node[c]) / (kGrid - 1);
                     chart.counts[(size_t(y) * chart.cols + x) * 3 + c] = float(kMaxCounts * u * u * u);
                 }
     }
+    m_chartFlare = SceneFlare(chart, {0, 0, 0}, {0, 0, 0});
     Capture capture;
     capture.stem = "calibration chart";
-    const fs::path path = fs::path(scratchFolder) / ".calibration.q7f";
-    if (!WriteFile(path, BuildRaw(capture, chart), error))
-        return false;
     int cols = 0, rows = 0;
     std::vector<uint16_t> rgb;
-    const bool developed = DevelopAsShot(path.string(), cols, rows, rgb, error);
-    std::error_code ec;
-    fs::remove(path, ec);
-    if (!developed)
+    if (!DevelopOnce(fs::path(scratchFolder) / ".calibration.q7f", capture, chart, cols, rows, rgb, error))
         return false;
     if (cols != chart.cols + 2 * kMarginCols || rows != chart.rows + 2 * kMarginRows) {
         error = "the calibration chart developed to " + std::to_string(cols) + " x " + std::to_string(rows) +
@@ -515,7 +831,7 @@ bool DevelopInverse::Measure(const std::string& scratchFolder, std::string& erro
             // The development spreads the active area over the whole output.
             const double sx = double(cols) / chart.cols, sy = double(rows) / chart.rows;
             const int x0 = int(std::lround((pc + 0.5) * kPatch * sx)) - kProbe / 2;
-            const int y0 = int(std::lround((pr + 0.5) * kPatch * sy)) - kProbe / 2;
+            const int y0 = int(std::lround((black + pr + 0.5) * kPatch * sy)) - kProbe / 2;
             for (int y = y0; y < y0 + kProbe; ++y)
                 for (int x = x0; x < x0 + kProbe; ++x)
                     for (int k = 0; k < 3; ++k)
@@ -616,21 +932,11 @@ bool DevelopAsShot(const std::string& rawPath, int& cols, int& rows, std::vector
     FIPManagerRequest request;
     developtest::PrepareProcessed(request, url, cols, rows, kRGB48);
     request.m_iSettingMode = kSettingModeAsShot;
-    if (!developtest::RunThroughPool(request) || request.m_Async.GetState() != kCompleted ||
-        request.m_pOutputImage == nullptr) {
-        error = rawPath + ": the development failed: " + request.m_Async.m_usErrorText.GetNarrow();
+    if (!developtest::RunThroughPool(request)) {
+        error = rawPath + ": the development did not finish in time";
         return false;
     }
-    FPixmap* pixmap = request.m_pOutputImage->GetPixmap();
-    if (pixmap == nullptr || pixmap->GetCols() != cols || pixmap->GetRows() != rows ||
-        pixmap->GetPixelType() != FPixmap::PIXEL_48_RGB) {
-        error = rawPath + ": the development gave an unexpected image";
-        return false;
-    }
-    rgb.resize(size_t(cols) * rows * 3);
-    for (int y = 0; y < rows; ++y)
-        std::memcpy(rgb.data() + size_t(y) * cols * 3, pixmap->GetRowAddress(y), size_t(cols) * 6);
-    return true;
+    return TakeDevelopment(request, rawPath, cols, rows, rgb, error);
 }
 
 bool MakeSamples(const std::string& folder, SampleReport& report, std::string& error)
@@ -694,7 +1000,16 @@ bool MakeSamples(const std::string& folder, SampleReport& report, std::string& e
     for (size_t i = 0; i < cast.scene.look.rgb.size(); ++i)
         cast.scene.look.rgb[i] = uint8_t(std::lround(
             255.0 * LinearToSrgb(SrgbToLinear(cast.scene.look.rgb[i] / 255.0) * kCast[i % 3] / kCast[0])));
+    cast.refine = false;
     jobs.push_back(std::move(cast));
+    std::vector<Trial> trials;
+    for (SampleJob& job : jobs) {
+        MatchFlare(job.scene, inverse.ChartFlare());
+        if (job.refine)
+            trials.push_back({&job.capture, &job.scene, job.scene.look, LookTargets(job.scene.look), {}});
+    }
+    if (!RefineScenes(inverse, trials, root, error))
+        return false;
 
     std::vector<std::string> errors(jobs.size());
     {

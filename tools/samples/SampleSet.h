@@ -37,8 +37,9 @@ std::string PhotoFolder();
 bool ReadPhoto(const std::string& path, RgbImage& out, std::string& error);
 
 // Camera counts above the dark level, per channel, that develop with the as-shot settings
-// to the wanted sRGB colour. Built from a measurement of the engine: a chart of camera
-// colours on a grid is developed once and the measured response is inverted.
+// to the wanted sRGB colour in a flat area. Built from a measurement of the engine: a chart
+// of camera colours on a grid is developed once and the measured response is inverted. The
+// sample maker then develops each scene and corrects what depends on more than one pixel.
 class DevelopInverse
 {
 public:
@@ -50,12 +51,16 @@ public:
     bool Measure(const std::string& scratchFolder, std::string& error);
     // sRGB in [0, 1] per channel to counts above the dark level.
     std::array<double, 3> Counts(double r, double g, double b) const;
+    // What the engine's flare estimate took off the chart, in counts; other scenes lose
+    // their own amount.
+    std::array<double, 3> ChartFlare() const { return m_chartFlare; }
 
 private:
     std::array<double, 3> Forward(const std::array<double, 3>& u) const;
 
     std::vector<std::array<double, 3>> m_forward; // kGrid^3, sRGB 0..1 at u = node / (kGrid - 1)
     std::vector<std::array<double, 3>> m_inverse; // kInverse^3, u for sRGB = node / (kInverse - 1)
+    std::array<double, 3> m_chartFlare{0, 0, 0};
 };
 
 // The generated chart ("chart.q7f"): a grey ramp over the top, a step wedge, and colour

@@ -12,6 +12,7 @@
 #include "FUiDispatcher.h"
 #include "FUiObject.h"
 #include "FUiObjectFactory.h"
+#include "FUiScriptLimits.h"
 #include "FUiStyles.h"
 #include "FUiWindowClass.h"
 #include "FXmlParser.h"
@@ -114,6 +115,7 @@ bool FGenericUiApp::InitFromScript(FIFolder* scriptFolder, const FWideString& fi
     FPropList::ProcessDefines(root, {});
     ApplyPlatformSections(root, IsMacOS(), IsWindowsOS());
     ApplyStyles(root);
+    CheckScriptExtents(root);
 
     m_bHasPersistentStore = root->GetBool("HasPersistantDataStore", false);
     if (m_bHasPersistentStore)

@@ -9,11 +9,13 @@
 #include "FIUiApp.h"
 #include "FIUiObject.h"
 #include "FIUiPixmap.h"
+#include "FNarrowString.h"
 #include "FPropList.h"
 #include "FUiMenu.h"
 #include "FUiMultiLangString.h"
 #include "FUiObject.h"
 #include "FUiObjectFactory.h"
+#include "FUiScriptLimits.h"
 #include "FUiWindowClass.h"
 
 namespace
@@ -304,6 +306,14 @@ bool FGenericUiWindow::InitUiWindow(FPropList* tag, FIUiWindow* parent)
         if (m_pFirstObject) {
             int minW = 0, minH = 0;
             GetMinSize(minW, minH);
+            // Each key is within its limit, but rows and columns of them add up.
+            if (minW > kMaxScriptSize || minH > kMaxScriptSize) {
+                throw FExceptionUiScript(FNarrowString("window %s needs at least %d x %d pixels; at most %d "
+                                                       "x %d are allowed",
+                                                       m_usName.GetNarrow(), minW, minH, kMaxScriptSize,
+                                                       kMaxScriptSize)
+                                             .GetCString());
+            }
             const int w = std::clamp(std::max(tag->GetInt("DX", 0), minW), 0, kMaxUiWindowSide);
             const int h = std::clamp(std::max(tag->GetInt("DY", 0), minH), 0, kMaxUiWindowSide);
             m_rect.SetWidth(w);

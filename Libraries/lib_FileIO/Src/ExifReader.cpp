@@ -159,9 +159,9 @@ void AddText(FPropList* list, const char* name, const std::string& text)
 
 bool IsPassedOver(unsigned tag)
 {
-    static constexpr unsigned kSilent[] = {274,   282,   283,   296,   513,   514,   531,   36864, 37121,
-                                           37122, 37381, 37382, 37384, 37510, 40960, 40961, 41486, 41488,
-                                           41495, 41728, 41985, 41986, 41987, 41989, 41990};
+    static constexpr unsigned kSilent[] = {282,   283,   296,   513,   514,   531,   36864, 37121,
+                                           37122, 37381, 37382, 37384, 37510, 40960, 40961, 41486,
+                                           41488, 41495, 41728, 41985, 41986, 41987, 41989, 41990};
     for (unsigned t : kSilent) {
         if (t == tag) {
             return true;
@@ -364,6 +364,12 @@ bool ReadDirectory(const ExifBytes& bytes, uint64_t directory, FPropList* list, 
         case 40963:
             if (Plausible(number)) {
                 AddText(list, tag == 40962 ? "COLS" : "ROWS", std::to_string(int(number)));
+            }
+            break;
+        case 274:
+            // The picture's own orientation; a thumbnail directory's does not count.
+            if (depth == 0 && !isText && number >= 1 && number <= 8) {
+                list->SetInt("ORIENTATION", int(number));
             }
             break;
         case 34665:

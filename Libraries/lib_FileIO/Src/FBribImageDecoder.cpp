@@ -468,7 +468,7 @@ bool FBribImageDecoder::Decode(FBribPayload& payload, const BribImageHead& head,
         throw FExceptionBribReader("GetImage() : pixmap has incompatible pixel type");
     }
     if (format == kBribPixelJPEG) {
-        return DecodeEmbeddedJPEG(payload, pixmap, reduction);
+        return DecodeEmbeddedJPEG(payload, pixmap, reduction, cancel);
     }
     if (format == kBribPixelHuffmanM4) {
         return priReadImageHuffmanM4(payload, head, pixmap, progress, cancel, threads);

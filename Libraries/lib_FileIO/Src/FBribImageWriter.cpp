@@ -9,8 +9,10 @@
 #include "StorageClassRegistry.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 namespace
@@ -87,39 +89,75 @@ void WriteAt(FIFile& file, int offset, const void* bytes, int count)
 
 FWideString BribUndoURL(const FWideString& url)
 {
+    const std::u16string_view text(url.GetBuffer(), size_t(url.GetLength()));
+    const size_t slash = text.rfind(u'/');
+    const size_t nameStart = slash == std::u16string_view::npos ? 0 : slash + 1;
+    // The name as the file system has it, so that every spelling of the URL finds one record.
+    FWideString name;
+    if (nameStart < text.size())
+        UnescapeURLChars(FWideString(text.data() + nameStart, text.data() + text.size() - 1), name);
+    uint64_t hash = 14695981039346656037u;
+    for (int i = 0; i < name.GetLength(); ++i) {
+        const char16_t unit = name.GetBuffer()[i];
+        for (const uint8_t byte : {uint8_t(unit & 0xFF), uint8_t(unit >> 8)})
+            hash = (hash ^ byte) * 1099511628211u;
+    }
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+    FWideString undo = nameStart == 0 ? FWideString() : FWideString(text.data(), text.data() + nameStart - 1);
+    undo += ".";
+    undo += hex;
+    undo += ".undo";
+    return undo;
+}
+
+FWideString BribLegacyUndoURL(const FWideString& url)
+{
     FWideString undo = url;
     undo += ".undo";
     return undo;
 }
 
+namespace
+{
+
+// Rolls back the record at undoURL; false when it is left because it could not be applied.
+bool RollBackRecord(const FWideString& url, const FWideString& undoURL)
+{
+    bool isFolder = false;
+    if (!ExistsURL(undoURL, isFolder) || isFolder)
+        return true;
+    std::vector<uint8_t> record(size_t(kUndoHead) + kBribHeaderSizeV2 + 4);
+    int size = 0;
+    if (FilePtr undo = OpenOrNull(undoURL, kFileRead))
+        size = undo->ReadSome(record.data(), int(record.size()));
+    const int count = size >= kUndoHead + 4 ? int(LoadLE32(record.data() + 8)) : -1;
+    const int offset = size >= kUndoHead + 4 ? int(LoadLE32(record.data() + 4)) : -1;
+    const bool whole =
+        count > 0 && offset >= 0 && int64_t{offset} + count <= int64_t{kBribHeaderSizeV2} &&
+        size == kUndoHead + count + 4 && LoadLE32(record.data()) == kUndoMagic &&
+        LoadLE32(record.data() + kUndoHead + count) == Checksum(record.data(), size_t(kUndoHead + count));
+    if (whole) {
+        FilePtr file = OpenOrNull(url, kFileRead | kFileWrite | kFileAppend);
+        uint8_t ident[kUndoIdentBytes] = {};
+        if (!file || file->GetSize() < kBribHeaderSizeV2)
+            return false;
+        file->Seek(0);
+        file->Read(ident, kUndoIdentBytes);
+        if (std::memcmp(ident, record.data() + 12, kUndoIdentBytes) == 0)
+            WriteAt(*file, offset, record.data() + kUndoHead, count);
+    }
+    DeleteFileURL(undoURL);
+    return true;
+}
+
+} // namespace
+
 bool RecoverBribHeaderUpdate(const FWideString& url)
 {
     try {
-        bool isFolder = false;
-        if (!ExistsURL(BribUndoURL(url), isFolder) || isFolder)
-            return true;
-        std::vector<uint8_t> record(size_t(kUndoHead) + kBribHeaderSizeV2 + 4);
-        int size = 0;
-        if (FilePtr undo = OpenOrNull(BribUndoURL(url), kFileRead))
-            size = undo->ReadSome(record.data(), int(record.size()));
-        const int count = size >= kUndoHead + 4 ? int(LoadLE32(record.data() + 8)) : -1;
-        const int offset = size >= kUndoHead + 4 ? int(LoadLE32(record.data() + 4)) : -1;
-        const bool whole =
-            count > 0 && offset >= 0 && int64_t{offset} + count <= int64_t{kBribHeaderSizeV2} &&
-            size == kUndoHead + count + 4 && LoadLE32(record.data()) == kUndoMagic &&
-            LoadLE32(record.data() + kUndoHead + count) == Checksum(record.data(), size_t(kUndoHead + count));
-        if (whole) {
-            FilePtr file = OpenOrNull(url, kFileRead | kFileWrite | kFileAppend);
-            uint8_t ident[kUndoIdentBytes] = {};
-            if (!file || file->GetSize() < kBribHeaderSizeV2)
-                return false;
-            file->Seek(0);
-            file->Read(ident, kUndoIdentBytes);
-            if (std::memcmp(ident, record.data() + 12, kUndoIdentBytes) == 0)
-                WriteAt(*file, offset, record.data() + kUndoHead, count);
-        }
-        DeleteUndoRecord(url);
-        return true;
+        // Newest first: a record under the older name was rolled back before any later update.
+        return RollBackRecord(url, BribUndoURL(url)) && RollBackRecord(url, BribLegacyUndoURL(url));
     } catch (const FException& e) {
         DebugTrace("RecoverBribHeaderUpdate: %s\n", e.GetMessage());
         return false;

@@ -6,9 +6,8 @@
 // leaves the file position as it was.
 //
 // A field's update is all or nothing: its old bytes are kept in an undo record
-// ("<name>.undo" beside the file) from before the field is written until it is
-// synced. A record left by an interrupted update is rolled back when the file
-// is next opened by this writer or by the reader. The file's length never
+// beside the file from before the field is written until it is synced. A record left by an interrupted update
+// is rolled back when the file is next opened by this writer or by the reader. The file's length never
 // changes.
 
 #include <cstdint>
@@ -46,8 +45,12 @@ private:
     std::unique_ptr<FBribImageWriterImpl> m_pImpl;
 };
 
-// The undo record of the file at url.
+// The undo record of the file at url: a hidden name of fixed length made from
+// a hash of the file's name, so a name at the file system's length limit still
+// has one.
 FWideString BribUndoURL(const FWideString& url);
+// "<url>.undo", where older builds kept the record; still rolled back.
+FWideString BribLegacyUndoURL(const FWideString& url);
 // Rolls back an interrupted field update of the file at url, if one was left;
 // false when a record is left that could not be applied. Never throws.
 bool RecoverBribHeaderUpdate(const FWideString& url);

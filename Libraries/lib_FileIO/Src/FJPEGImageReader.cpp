@@ -9,6 +9,8 @@
 #include "JPEGStorageManagers.h"
 #include "StorageClassRegistry.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -19,6 +21,7 @@ namespace
 constexpr int kApp1 = JPEG_APP0 + 1;
 constexpr size_t kExifHeader = 6;
 constexpr size_t kTiffHeader = 8;
+constexpr uint64_t kMiB = uint64_t(1) << 20;
 
 std::string CannotOpen(const FWideString& url)
 {
@@ -115,6 +118,8 @@ struct FJPEGImageReader::State {
     bool created = false;
     jpeg_decompress_struct cinfo{};
     FJPEGErrorManager err{};
+    FJPEGDecodeBudget budget = kJPEGPictureBudget;
+    const char* cancel = nullptr;
 
     ~State()
     {
@@ -262,6 +267,24 @@ void FJPEGImageReader::ReadImage(FPixmap& image)
         throw FExceptionJPEGPixmapTooSmall("");
     }
     CheckConversion(native, dest);
+    // A file that declares a huge image in a few bytes would make the library hold all
+    // of its coefficients: refused before anything is allocated for them.
+    const uint64_t limit = s.budget.maxMemory != 0
+                               ? std::min<uint64_t>(s.budget.maxMemory, GetJPEGMemoryLimit())
+                               : GetJPEGMemoryLimit();
+    const uint64_t needed = JPEGCoefficientBytes(&s.cinfo);
+    if (needed > limit) {
+        throw FExceptionJPEG(("JPEGImageReader: decoding needs " +
+                              std::to_string((needed + kMiB - 1) / kMiB) + " MB of memory, more than the " +
+                              std::to_string(limit / kMiB) + " MB allowed")
+                                 .c_str());
+    }
+    s.cinfo.mem->max_memory_to_use = long(limit);
+    s.err.maxScans = s.budget.maxScans;
+    s.err.maxSeconds = s.budget.maxSeconds;
+    s.err.cancel = s.cancel;
+    s.err.cancelled = false;
+    s.err.started = std::chrono::steady_clock::now();
     s.started = true;
     JPEGCall(s.err, [&s] { jpeg_start_decompress(&s.cinfo); });
     // The output size is fixed from here on; it was checked against the pixmap above.
@@ -281,6 +304,17 @@ void FJPEGImageReader::ReadImage(FPixmap& image)
         }
     }
     s.finished = true;
+}
+
+void FJPEGImageReader::SetBudget(const FJPEGDecodeBudget& budget, const char* cancel)
+{
+    m_pState->budget = budget;
+    m_pState->cancel = cancel;
+}
+
+bool FJPEGImageReader::Cancelled() const
+{
+    return m_pState->err.cancelled;
 }
 
 bool FJPEGImageReader::EndedEarly() const

@@ -5,6 +5,7 @@
 #include "FException.h"
 #include "FPixmap.h"
 #include "FPropList.h"
+#include "FReadSignals.h"
 #include "FRowFormatConverters.h"
 #include "FWideString.h"
 #include "PixelRowConverters.h"
@@ -274,11 +275,30 @@ struct FTiffImageReader::State {
     uint32_t height = 0;
     uint32_t readableWidth = 0; // 0 x 0 for files over the size cap
     uint32_t readableHeight = 0;
+    uint32_t rowsPerStrip = 0;
+    bool tiled = false;
+    uint32_t tileWidth = 0;
+    uint32_t tileLength = 0;
     int cols = 0;
     int rows = 0;
     int nativeType = 0;
     std::vector<uint8_t> buffer; // one file row, made on the first row that needs it
     int scale = 1;
+    const char* cancel = nullptr;
+    bool cancelled = false;
+
+    void CheckCancel()
+    {
+        if (!ReadCancelled(cancel))
+            return;
+        cancelled = true;
+        throw FExceptionFileRead("TiffImageReader: the read was cancelled");
+    }
+
+    // Output row i from one file row in the native type (full width).
+    void EmitRow(int i, uint8_t* fileRow, FPixmap& image, FRowConverter converter) const;
+    void ReadStrips(FPixmap& image, bool straight, FRowConverter converter);
+    void ReadTiles(FPixmap& image, FRowConverter converter);
 };
 
 FTiffImageReader::FTiffImageReader(const FWideString& url) : m_pState(std::make_unique<State>())
@@ -290,7 +310,6 @@ FTiffImageReader::FTiffImageReader(const FWideString& url) : m_pState(std::make_
         throw FExceptionFileNotFound(
             FNarrowString("TiffImageReader: Cannot open file '%s'", url.GetNarrow()).GetCString());
 
-    s.scanlineSize = uint64_t(TIFFScanlineSize64(s.tif));
     TIFFGetField(s.tif, TIFFTAG_IMAGELENGTH, &s.height);
     TIFFGetField(s.tif, TIFFTAG_IMAGEWIDTH, &s.width);
     TIFFGetFieldDefaulted(s.tif, TIFFTAG_BITSPERSAMPLE, &s.bitsPerSample);
@@ -301,14 +320,31 @@ FTiffImageReader::FTiffImageReader(const FWideString& url) : m_pState(std::make_
     TIFFGetFieldDefaulted(s.tif, TIFFTAG_COMPRESSION, &s.compression);
     TIFFGetField(s.tif, TIFFTAG_PHOTOMETRIC, &s.photometric);
     TIFFGetFieldDefaulted(s.tif, TIFFTAG_PLANARCONFIG, &s.planarConfig);
+    // JPEG-compressed colour is usually stored as YCbCr; the codec hands it out as RGB.
+    if (s.compression == COMPRESSION_JPEG && s.photometric == PHOTOMETRIC_YCBCR &&
+        TIFFSetField(s.tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB))
+        s.photometric = PHOTOMETRIC_RGB;
+    s.scanlineSize = uint64_t(TIFFScanlineSize64(s.tif));
+    s.tiled = TIFFIsTiled(s.tif) != 0;
+    if (s.tiled) {
+        TIFFGetField(s.tif, TIFFTAG_TILEWIDTH, &s.tileWidth);
+        TIFFGetField(s.tif, TIFFTAG_TILELENGTH, &s.tileLength);
+    } else {
+        TIFFGetFieldDefaulted(s.tif, TIFFTAG_ROWSPERSTRIP, &s.rowsPerStrip);
+    }
 
     s.nativeType = NativeType(s.photometric, s.samplesPerPixel, s.bitsPerSample, s.extraSamples);
+    const uint64_t pixelBytes = uint64_t(NativeBytesPerPixel(s.nativeType));
     const bool sizeOk =
         s.width > 0 && s.height > 0 && s.width <= kMaxTiffDimension && s.height <= kMaxTiffDimension;
-    if (!sizeOk || TIFFIsTiled(s.tif)) {
+    if (!sizeOk) {
         s.nativeType = 0;
-    } else if (s.planarConfig == PLANARCONFIG_CONTIG &&
-               s.scanlineSize != uint64_t(s.width) * uint64_t(NativeBytesPerPixel(s.nativeType))) {
+    } else if (s.planarConfig == PLANARCONFIG_CONTIG && s.scanlineSize != uint64_t(s.width) * pixelBytes) {
+        s.nativeType = 0;
+    } else if (s.tiled && s.planarConfig == PLANARCONFIG_CONTIG &&
+               (s.tileWidth == 0 || s.tileLength == 0 ||
+                uint64_t(s.tileWidth) * s.tileLength * pixelBytes > kMaxTiffTileBytes ||
+                uint64_t(TIFFTileRowSize64(s.tif)) != uint64_t(s.tileWidth) * pixelBytes)) {
         s.nativeType = 0;
     }
     if (sizeOk) {
@@ -339,9 +375,90 @@ void FTiffImageReader::GetDimensions(int& cols, int& rows, int& pixelType)
     pixelType = m_pState->nativeType;
 }
 
+void FTiffImageReader::State::EmitRow(int i, uint8_t* fileRow, FPixmap& image, FRowConverter converter) const
+{
+    uint8_t* out = image.GetRowAddress(i);
+    if (scale > 1)
+        AverageRow(nativeType, fileRow, cols, scale);
+    if (converter)
+        converter(unsigned(cols), fileRow, out);
+    else
+        std::memcpy(out, fileRow, size_t(cols) * size_t(NativeBytesPerPixel(nativeType)));
+}
+
+void FTiffImageReader::State::ReadStrips(FPixmap& image, bool straight, FRowConverter converter)
+{
+    // A compressed strip decodes from its first row on: rows inside it are read in order,
+    // never skipped. Strips holding no wanted row are not decoded at all.
+    const bool randomAccess = compression == COMPRESSION_NONE;
+    const uint32_t strip = rowsPerStrip == 0 ? height : std::min(rowsPerStrip, height);
+    uint32_t next = 0; // the row the library reads next without going back
+    for (int i = 0; i < rows; ++i) {
+        const uint32_t fileRow = uint32_t(i) * uint32_t(scale);
+        CheckCancel();
+        uint8_t* target = straight ? image.GetRowAddress(i) : buffer.data();
+        if (!randomAccess) {
+            const uint32_t stripStart = fileRow - fileRow % strip;
+            for (uint32_t r = std::max(next, stripStart); r < fileRow; ++r) {
+                if (TIFFReadScanline(tif, target, r, 0) < 0)
+                    throw FExceptionFileRead(
+                        FNarrowString("TIFFReadScanline failed at row %d", int(r)).GetCString());
+            }
+        }
+        if (TIFFReadScanline(tif, target, fileRow, 0) < 0)
+            throw FExceptionFileRead(
+                FNarrowString("TIFFReadScanline failed at row %d", int(fileRow)).GetCString());
+        next = fileRow + 1;
+        if (!straight)
+            EmitRow(i, target, image, converter);
+    }
+}
+
+void FTiffImageReader::State::ReadTiles(FPixmap& image, FRowConverter converter)
+{
+    const size_t pixelBytes = size_t(NativeBytesPerPixel(nativeType));
+    const size_t rowBytes = size_t(width) * pixelBytes;
+    const size_t tileRowBytes = size_t(tileWidth) * pixelBytes;
+    // The wanted rows of one band of tiles, at full width.
+    const uint64_t bandRows = std::min<uint64_t>(uint64_t(tileLength) / uint64_t(scale) + 1, uint64_t(rows));
+    if (bandRows * rowBytes > kMaxTiffBandBytes)
+        throw FExceptionTIFF("TiffImageReader: the tiles are too large to read");
+    std::vector<uint8_t> band(size_t(bandRows) * rowBytes);
+    std::vector<uint8_t> tile(size_t(uint64_t(tileWidth) * tileLength * pixelBytes));
+    int i = 0;
+    for (uint32_t top = 0; top < height && i < rows; top += tileLength) {
+        const uint32_t bottom = std::min(height, top + tileLength);
+        const int first = i;
+        int end = first;
+        while (end < rows && uint32_t(end) * uint32_t(scale) < bottom)
+            ++end;
+        if (end == first)
+            continue;
+        for (uint32_t left = 0; left < width; left += tileWidth) {
+            CheckCancel();
+            // Bounded by our buffer, whatever size the library computes for a tile.
+            if (TIFFReadEncodedTile(tif, TIFFComputeTile(tif, left, top, 0, 0), tile.data(),
+                                    tmsize_t(tile.size())) < 0)
+                throw FExceptionFileRead(
+                    FNarrowString("TIFFReadTile failed at row %d, column %d", int(top), int(left))
+                        .GetCString());
+            const size_t bytes = size_t(std::min(tileWidth, width - left)) * pixelBytes;
+            for (int k = first; k < end; ++k) {
+                const uint32_t inTile = uint32_t(k) * uint32_t(scale) - top;
+                std::memcpy(band.data() + size_t(k - first) * rowBytes + size_t(left) * pixelBytes,
+                            tile.data() + size_t(inTile) * tileRowBytes, bytes);
+            }
+        }
+        for (int k = first; k < end; ++k)
+            EmitRow(k, band.data() + size_t(k - first) * rowBytes, image, converter);
+        i = end;
+    }
+}
+
 void FTiffImageReader::ReadImage(FPixmap& image)
 {
     State& s = *m_pState;
+    s.cancelled = false;
     if (image.GetCols() < s.cols || image.GetRows() < s.rows)
         throw FExceptionPixmapTooSmall("");
     const int destination = image.GetPixelType();
@@ -362,26 +479,25 @@ void FTiffImageReader::ReadImage(FPixmap& image)
             throw FExceptionUnknownPixelType("TiffReader: Unknown destination pixel type");
         converter = destination == s.nativeType ? nullptr : ReaderConverter(s.nativeType, destination);
     }
+    if (s.tiled) {
+        if (s.nativeType == 0)
+            throw FExceptionUnknownPixelType("TiffReader: Unknown destination pixel type");
+        s.ReadTiles(image, converter);
+        return;
+    }
     if (!straight && s.buffer.empty())
         s.buffer.resize(size_t(s.scanlineSize));
+    s.ReadStrips(image, straight, converter);
+}
 
-    const size_t nativeRow = size_t(s.cols) * size_t(NativeBytesPerPixel(s.nativeType));
-    for (int i = 0; i < s.rows; ++i) {
-        const uint32_t fileRow = uint32_t(i) * uint32_t(s.scale);
-        uint8_t* out = image.GetRowAddress(i);
-        uint8_t* target = straight ? out : s.buffer.data();
-        if (TIFFReadScanline(s.tif, target, fileRow, 0) < 0)
-            throw FExceptionFileRead(
-                FNarrowString("TIFFReadScanline failed at row %d", int(fileRow)).GetCString());
-        if (straight)
-            continue;
-        if (s.scale > 1)
-            AverageRow(s.nativeType, target, s.cols, s.scale);
-        if (converter)
-            converter(unsigned(s.cols), target, out);
-        else
-            std::memcpy(out, target, nativeRow);
-    }
+void FTiffImageReader::SetCancel(const char* cancel)
+{
+    m_pState->cancel = cancel;
+}
+
+bool FTiffImageReader::Cancelled() const
+{
+    return m_pState->cancelled;
 }
 
 void FTiffImageReader::GetProperties(FPropList* list)
@@ -441,6 +557,9 @@ void FTiffImageReader::GetProperties(FPropList* list)
             if (TIFFGetField(s.tif, t.tag, &value) && value)
                 list->AddProp(t.name, value);
         }
+        uint16_t orientation = 0;
+        if (TIFFGetField(s.tif, TIFFTAG_ORIENTATION, &orientation) && orientation >= 1 && orientation <= 8)
+            list->SetInt(FWideString("ORIENTATION"), int(orientation));
         char* date = nullptr;
         if (TIFFGetField(s.tif, TIFFTAG_DATETIME, &date) && date) {
             if (const unsigned time = ParseExifDateTime(date))

@@ -3,6 +3,7 @@
 #include "FDebugTrace.h"
 #include "FException.h"
 #include "FIStorageClass.h"
+#include "FReadSignals.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -39,14 +40,34 @@ void OutputMessage(j_common_ptr cinfo)
     DebugTrace("JPEGLib message: %s\n", text);
 }
 
-void ScanLimit(j_common_ptr cinfo)
+// Called between rows and scans of a decode: the place to stop one that costs too much
+// or that nobody waits for any more.
+void WatchDecode(j_common_ptr cinfo)
 {
     if (!cinfo->is_decompressor) {
         return;
     }
+    FJPEGErrorManager& manager = ManagerOf(cinfo);
+    if (ReadCancelled(manager.cancel)) {
+        manager.cancelled = true;
+        RaiseJPEGError(cinfo, "JPEGImageReader: the decode was cancelled");
+    }
     const auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
-    if (d->input_scan_number > kMaxJPEGScans) {
-        RaiseJPEGError(cinfo, "JPEGImageReader: too many scans in a progressive image");
+    if (d->input_scan_number > manager.maxScans) {
+        char text[96];
+        std::snprintf(text, sizeof(text), "JPEGImageReader: more than %d scans in a progressive image",
+                      manager.maxScans);
+        RaiseJPEGError(cinfo, text);
+    }
+    if (manager.maxSeconds > 0 && manager.started != std::chrono::steady_clock::time_point{}) {
+        const double spent =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - manager.started).count();
+        if (spent > manager.maxSeconds) {
+            char text[96];
+            std::snprintf(text, sizeof(text), "JPEGImageReader: the decode took more than %g s",
+                          manager.maxSeconds);
+            RaiseJPEGError(cinfo, text);
+        }
     }
 }
 
@@ -215,16 +236,39 @@ jpeg_error_mgr* InitJPEGErrorManager(FJPEGErrorManager& manager)
     err->error_exit = &ErrorExit;
     err->output_message = &OutputMessage;
     manager.progress = jpeg_progress_mgr{};
-    manager.progress.progress_monitor = &ScanLimit;
+    manager.progress.progress_monitor = &WatchDecode;
     manager.message[0] = 0;
     manager.hasMessage = false;
     manager.endedEarly = false;
+    manager.maxScans = kMaxJPEGScans;
+    manager.maxSeconds = 0;
+    manager.started = {};
+    manager.cancel = nullptr;
+    manager.cancelled = false;
     return err;
 }
 
 void InstallJPEGScanLimit(j_decompress_ptr cinfo, FJPEGErrorManager& manager)
 {
     cinfo->progress = &manager.progress;
+}
+
+uint64_t JPEGCoefficientBytes(j_decompress_ptr cinfo)
+{
+    if (!jpeg_has_multiple_scans(cinfo) && !cinfo->buffered_image) {
+        return 0;
+    }
+    // The library keeps every block of every component, rounded up to whole MCUs.
+    uint64_t bytes = 0;
+    for (int c = 0; c < cinfo->num_components; ++c) {
+        const jpeg_component_info& comp = cinfo->comp_info[c];
+        const uint64_t h = uint64_t(comp.h_samp_factor > 0 ? comp.h_samp_factor : 1);
+        const uint64_t v = uint64_t(comp.v_samp_factor > 0 ? comp.v_samp_factor : 1);
+        const uint64_t across = (uint64_t(comp.width_in_blocks) + h - 1) / h * h;
+        const uint64_t down = (uint64_t(comp.height_in_blocks) + v - 1) / v * v;
+        bytes += across * down * sizeof(JBLOCK);
+    }
+    return bytes;
 }
 
 void RaiseJPEGError(j_common_ptr cinfo, const char* message)

@@ -7,6 +7,7 @@
 //
 // Only for the JPEG sources of this folder: includes the library's header.
 
+#include <chrono>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdint>
@@ -21,8 +22,9 @@ class FIFile;
 // hard limit: generous enough for large progressive files, bounded against
 // hostile ones.
 inline constexpr size_t kJPEGMemoryLimit = size_t(512) << 20;
-// Scans a progressive file may have; more is treated as a hostile file.
-inline constexpr int kMaxJPEGScans = 1000;
+// Scans a progressive file may have; more is treated as a hostile file. Encoders
+// write about ten; each scan costs a pass over the whole image.
+inline constexpr int kMaxJPEGScans = 100;
 // Largest width or height, and the largest pixel count we decode.
 inline constexpr unsigned kMaxJPEGDimension = 65500;
 inline constexpr uint64_t kMaxJPEGPixels = uint64_t(1) << 28;
@@ -43,12 +45,25 @@ struct FJPEGErrorManager {
     bool hasMessage;
     // The file source ran out before the image did (the rest is decoded as gray).
     bool endedEarly;
+    // What the decode may spend, watched by the progress monitor: scans, and from
+    // the moment the clock is started, seconds (0: no limit). A set cancel byte
+    // (may be null) ends the decode with `cancelled` set.
+    int maxScans;
+    double maxSeconds;
+    std::chrono::steady_clock::time_point started;
+    const char* cancel;
+    bool cancelled;
 };
 
 // Installs the error manager (and the scan limit for decompressors) on a
 // library object that is about to be created.
 jpeg_error_mgr* InitJPEGErrorManager(FJPEGErrorManager& manager);
 void InstallJPEGScanLimit(j_decompress_ptr cinfo, FJPEGErrorManager& manager);
+
+// Bytes the library will hold for the whole image's coefficients while it decodes
+// (a progressive or multi-scan file); 0 for a single-scan file, decoded row by row.
+// Valid once the header was read.
+uint64_t JPEGCoefficientBytes(j_decompress_ptr cinfo);
 
 // Raises a library error with our own message from inside a callback; does not return.
 [[noreturn]] void RaiseJPEGError(j_common_ptr cinfo, const char* message);

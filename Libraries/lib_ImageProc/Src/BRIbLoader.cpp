@@ -6,6 +6,7 @@
 
 #include "FBribImageReader.h"
 #include "FBribImageWriter.h"
+#include "FDebugTrace.h"
 #include "FException.h"
 #include "FIPWorkerPool.h"
 #include "FPixmap.h"
@@ -139,6 +140,11 @@ void LoadImage(FBribImageReader& reader, FLoaderRequest& req)
             return;
         }
         FailNamed(req.m_Async, kErrReaderFailed, kName, ":LoadImage - error while reading image data");
+    } catch (const FExceptionJPEG& e) {
+        // An embedded preview that would cost too much, or that is damaged: the file shows
+        // as its icon until its developed image comes.
+        DebugTrace("BRIbLoader: no preview of '%s': %s\n", req.m_usFileURL.GetNarrow(), e.GetMessage());
+        throw;
     } catch (const FExceptionIndexOutOfRange&) {
         char text[64];
         std::snprintf(text, sizeof(text), ":LoadImage index %d", index);

@@ -262,6 +262,7 @@ void FDataRetriever::HandleDataRequest(FDataRetrieverRequest* req)
     if (subKind == kDataImage) {
         m_pLoaderReq->m_iArg = req->m_iArg;
         m_pLoaderReq->m_iReduction = req->m_iReduction;
+        m_pLoaderReq->m_bPreview = req->m_bPreview;
         m_pLoaderReq->m_pTarget = handle->GetImagePixmapPtr();
     } else {
         m_pLoaderReq->SetBuffer(handle->GetCamfileData());

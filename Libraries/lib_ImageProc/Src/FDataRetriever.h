@@ -72,6 +72,8 @@ struct FDataRetrieverRequest {
     // Image data: decoded with each side divided by 2^m_iReduction (0..3) where the
     // loader can (see FLoaderRequest), cached apart from the full-size image.
     int m_iReduction = 0;
+    // Image data for a preview: decoded within the preview budget (see FLoaderRequest).
+    bool m_bPreview = false;
 
     FIDataObject* GetDataObject() const { return reinterpret_cast<FIDataObject*>(m_aiResult[0]); }
     void SetList(FPropList* list) { m_iArg = reinterpret_cast<intptr_t>(list); }

@@ -5,6 +5,7 @@
 #include "FIPManager.h"
 #include "FIPManagerRequest.h"
 #include "FIPWorkSignal.h"
+#include "FPictureTurns.h"
 
 namespace
 {
@@ -181,6 +182,9 @@ void SetIPManagerPoolSize(int n)
         s_pPool = nullptr;
         delete pool;
     }
+    // Closing the pool ends a run: the next one reads the pictures' turns afresh.
+    if (s_iPoolSize == 0)
+        ForgetPictureTurns();
 }
 
 int GetIPManagerPoolSize()

@@ -177,8 +177,8 @@ void FNonRawRenderer::Taps::Build(int sourceLength, int outputLength, int from, 
 
 FNonRawRenderer::FNonRawRenderer(int cols, int rows, const FNonRawGeometry& geometry,
                                  std::shared_ptr<const FNonRawColor> color)
-    : m_iCols(cols), m_iRows(rows), m_iRotation(geometry.m_iRotation), m_rCrop(geometry.m_rCrop),
-      m_pColor(std::move(color))
+    : m_iCols(cols), m_iRows(rows), m_iRotation(geometry.m_iRotation), m_bMirror(geometry.m_bMirror),
+      m_rCrop(geometry.m_rCrop), m_pColor(std::move(color))
 {
     if (m_iRotation != 0 && m_iRotation != 90 && m_iRotation != 180 && m_iRotation != 270)
         throw FException("FNonRawRenderer: the rotation is not a quarter turn.");
@@ -190,7 +190,8 @@ FNonRawRenderer::FNonRawRenderer(int cols, int rows, const FNonRawGeometry& geom
     const bool turned = m_iRotation == 90 || m_iRotation == 270;
     m_Across.Build(turned ? rows : cols, geometry.m_iOutCols, c.left, c.right);
     m_Down.Build(turned ? cols : rows, geometry.m_iOutRows, c.top, c.bottom);
-    m_bOneToOne = m_iRotation == 0 && geometry.m_iOutCols == cols && geometry.m_iOutRows == rows;
+    m_bOneToOne =
+        m_iRotation == 0 && !m_bMirror && geometry.m_iOutCols == cols && geometry.m_iOutRows == rows;
 }
 
 bool FNonRawRenderer::CanRead(int pixelType)
@@ -213,6 +214,7 @@ struct RenderJob {
     const std::vector<float>& downWeight;
     const FNonRawColor& color;
     int rotation;
+    bool mirror;
     bool oneToOne;
 };
 
@@ -222,7 +224,8 @@ void RenderRowsOf(const RenderJob& job, int first, int end)
     const int cols = job.source.GetCols();
     const int rows = job.source.GetRows();
     const int width = static_cast<int>(job.acrossFirst.size()) - 1;
-    // An oriented position (u across, v down) read from the source as it lies.
+    // An oriented position (u across, v down) read from the source as it lies: turned
+    // back, then mirrored back.
     auto at = [&](int u, int v) {
         int x = u, y = v;
         switch (job.rotation) {
@@ -241,6 +244,8 @@ void RenderRowsOf(const RenderJob& job, int first, int end)
         default:
             break;
         }
+        if (job.mirror)
+            x = cols - 1 - x;
         return job.source.GetRowAddress(y) + static_cast<ptrdiff_t>(x) * kBytes<Type>;
     };
     std::vector<uint16_t> codes(size_t(width) * 3);
@@ -298,7 +303,7 @@ void FNonRawRenderer::RenderRows(const FPixmap& source, FPixmap& out, int first,
         throw FException("FNonRawRenderer: the output is smaller than the crop.");
     const RenderJob job{source,          out,          m_Across.first, m_Across.index,
                         m_Across.weight, m_Down.first, m_Down.index,   m_Down.weight,
-                        *m_pColor,       m_iRotation,  m_bOneToOne};
+                        *m_pColor,       m_iRotation,  m_bMirror,      m_bOneToOne};
     switch (source.GetPixelType()) {
     case FPixmap::PIXEL_8_MONO:
         RenderRowsOf<FPixmap::PIXEL_8_MONO>(job, first, end);

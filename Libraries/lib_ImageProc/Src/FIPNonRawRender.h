@@ -1,8 +1,8 @@
 #pragma once
 
 // Output of pictures that are not raw captures (JPEG and TIFF files): the decoded image
-// taken through the steps a developed raw image ends with (size, crop, quarter turn,
-// output colour space). The raw adjustments have nothing to work on here and are not
+// taken through the steps a developed raw image ends with (size, crop, mirror and
+// quarter turn, output colour space). The raw adjustments have nothing to work on here and are not
 // applied.
 
 #include <cstdint>
@@ -48,6 +48,8 @@ struct FNonRawGeometry {
     FRect m_rCrop;
     // Clockwise degrees: 0, 90, 180 or 270.
     int m_iRotation = 0;
+    // Left and right exchanged before the turn.
+    bool m_bMirror = false;
 };
 
 class FNonRawRenderer
@@ -81,6 +83,7 @@ private:
     int m_iCols;
     int m_iRows;
     int m_iRotation;
+    bool m_bMirror;
     bool m_bOneToOne = false;
     FRect m_rCrop;
     Taps m_Across;

@@ -43,6 +43,9 @@ struct FLoaderRequest {
     // Image: each side divided by 2^m_iReduction (0..3) where the image's format can
     // decode so (an embedded JPEG); the columns and rows reported are the delivered ones.
     int m_iReduction = 0;
+    // Image: decoded for a preview or thumbnail, within the preview budget; a file that
+    // would cost more fails its load (and shows as its file-type icon).
+    bool m_bPreview = false;
 
     FPropList* GetList() const { return reinterpret_cast<FPropList*>(m_iArg); }
     void SetList(FPropList* list) { m_iArg = reinterpret_cast<intptr_t>(list); }

@@ -142,6 +142,13 @@ FLoaderMailbox::~FLoaderMailbox()
 {
     FLoaderCore& core = *m_pCore;
     core.m_bStop.store(true);
+    {
+        // Nobody will collect what runs now: a reader that watches the cancel byte
+        // ends at once instead of holding up the program's exit.
+        std::lock_guard<std::mutex> lock(core.m_lock);
+        if (core.m_pRunning)
+            core.m_pRunning->m_Async.RequestCancel();
+    }
     core.m_requestEvent.Set();
     bool done = !core.m_pThread || core.m_pThread->IsDone();
     for (int waited = 0; !done && waited < kStopWaitMs; ++waited) {
@@ -234,13 +241,8 @@ void HandleGuarded(FLoaderRequest& req, const char* name, bool (*isFamily)(const
     }
 }
 
-void AddFileUniqueID(FLoaderRequest& req, const char* name)
+bool GetFileUniqueID(FLoaderRequest& req, const char* name, FWideString& id)
 {
-    FPropList* list = req.GetList();
-    if (!list) {
-        FailNamed(req.m_Async, kErrInvalid, name, ": Property list pointer is NULL");
-        return;
-    }
     FIFile* file = nullptr;
     try {
         file = OpenFileURL(req.m_usFileURL, kFileRead);
@@ -249,7 +251,7 @@ void AddFileUniqueID(FLoaderRequest& req, const char* name)
     }
     if (!file) {
         FailNamed(req.m_Async, kErrInvalid, name, "::priGetUniqueID: unable to open file");
-        return;
+        return false;
     }
     FFileInfo info;
     uint64_t size = 0;
@@ -264,6 +266,20 @@ void AddFileUniqueID(FLoaderRequest& req, const char* name)
     char text[48];
     std::snprintf(text, sizeof(text), "%X-%llX", unsigned(size & 0xFFFFFFFFu),
                   static_cast<unsigned long long>(info.m_iModified));
-    list->AddProp("UNIQUEID", text);
+    id = FWideString(text);
+    return true;
+}
+
+void AddFileUniqueID(FLoaderRequest& req, const char* name)
+{
+    FPropList* list = req.GetList();
+    if (!list) {
+        FailNamed(req.m_Async, kErrInvalid, name, ": Property list pointer is NULL");
+        return;
+    }
+    FWideString id;
+    if (!GetFileUniqueID(req, name, id))
+        return;
+    list->AddProp(FWideString("UNIQUEID"), id);
     req.m_Async.Complete();
 }

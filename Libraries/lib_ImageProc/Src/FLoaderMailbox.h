@@ -78,6 +78,8 @@ void HandleGuarded(FLoaderRequest& req, const char* name, bool (*isFamily)(const
 // Appends "UNIQUEID" as "<size low 32 bits>-<modification seconds>" in upper-case hex,
 // from the file itself; the JPEG and TIFF loaders' identity.
 void AddFileUniqueID(FLoaderRequest& req, const char* name);
+// That identity alone; false (the request failed) when the file does not open.
+bool GetFileUniqueID(FLoaderRequest& req, const char* name, FWideString& id);
 
 // A new loader, or null when it cannot be made (memory, events, thread).
 template <class Loader>

@@ -290,6 +290,7 @@ private:
     FStateObserver m_StateObserver;
     FWideString m_usNonRawLabel;
     int m_iNonRawRotation = 0;
+    bool m_bNonRawMirror = false;
     int m_iNonRawRow = 0;
     FImage* m_pNonRawSource = nullptr;
     std::shared_ptr<const FNonRawColor> m_pNonRawColor;

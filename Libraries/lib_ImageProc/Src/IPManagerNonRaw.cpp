@@ -20,6 +20,7 @@
 #include "FPixmap.h"
 #include "FPropList.h"
 #include "FStopwatch.h"
+#include "PictureOrientation.h"
 
 namespace
 {
@@ -41,12 +42,6 @@ int OutputPixelType(int format)
         return FPixmap::PIXEL_48_RGB;
     }
     return 0;
-}
-
-int QuarterTurn(int degrees)
-{
-    const int turn = ((degrees % 360) + 360) % 360;
-    return turn % 90 == 0 ? turn : 0;
 }
 
 FIPMStageImageRecord* Record(FCacheObject* object)
@@ -77,13 +72,14 @@ void IPManager2::priInitNonRawRequest(const FWideString& uniqueId)
     }
     if (!priPrepareOutputRequest())
         return;
-    m_iNonRawRotation = QuarterTurn(m_pCapturePropList->GetInt(FWideString("ROTATION"), 0));
+    m_iNonRawRotation = QuarterTurnOf(m_pCapturePropList->GetInt(FWideString("ROTATION"), 0));
+    m_bNonRawMirror = m_pCapturePropList->GetInt(FWideString("MIRROR"), 0) != 0;
     if (!priFitGeometry())
         return;
     const FRect& c = r.m_rCrop;
     FWideString part;
-    part.Format("-Picture-%d-%d-%d-%d-%d-%d-%d-%d-%d", r.m_iOutCols, r.m_iOutRows, c.left, c.top, c.right,
-                c.bottom, m_iNonRawRotation, r.m_iColorSpace, r.m_eOutputFormat);
+    part.Format("-Picture-%d-%d-%d-%d-%d-%d-%d-%d-%d-%d", r.m_iOutCols, r.m_iOutRows, c.left, c.top, c.right,
+                c.bottom, m_iNonRawRotation, m_bNonRawMirror ? 1 : 0, r.m_iColorSpace, r.m_eOutputFormat);
     m_usNonRawLabel = r.m_usFileName;
     m_usNonRawLabel += "-";
     m_usNonRawLabel += uniqueId;
@@ -104,10 +100,11 @@ void IPManager2::priNonRawLoad()
     if (priCancelled())
         return;
     const FIPManagerRequest& r = *m_pCurrentRequest;
+    // Sizes as shown, the turn already applied.
     const int cols = m_pCapturePropList->GetInt(FWideString("COLS"), 0);
     const int rows = m_pCapturePropList->GetInt(FWideString("ROWS"), 0);
     // For these loaders the image index is the reduction.
-    const int reduction = NonRawReduction(cols, rows, r.m_iOutCols, r.m_iOutRows, m_iNonRawRotation);
+    const int reduction = NonRawReduction(cols, rows, r.m_iOutCols, r.m_iOutRows, 0);
     m_DataReq.m_iReduction = 0;
     if (!priStartRetriever("IPManager2::priNonRawLoad: data retriever is busy!", kRetrieveData, kDataImage,
                            reduction))
@@ -152,6 +149,7 @@ bool IPManager2::priNonRawPrepare()
     geometry.m_iOutRows = r.m_iOutRows;
     geometry.m_rCrop = r.m_rCrop;
     geometry.m_iRotation = m_iNonRawRotation;
+    geometry.m_bMirror = m_bNonRawMirror;
     if (m_pStage4OutImageObj == nullptr) {
         m_pStage4OutImageObj = FIPMCommon::AllocCacheImage(m_usNonRawLabel.GetBuffer(), type,
                                                            r.m_rCrop.Width(), r.m_rCrop.Height());

@@ -230,9 +230,12 @@ void IPPreviewManager::priHandlePreviewAllocate()
     FIPManagerRequest& req = *m_pCurReq;
     const FWideString uniqueId = m_pImageProps->GetString("UNIQUEID", "NO-UNIQUEID");
     m_iRotation = m_pImageProps->GetInt("ROTATION", 0);
+    m_bMirror = m_pImageProps->GetInt("MIRROR", 0) != 0;
     FWideString tail;
     tail.Format("-IPManagerPreview-%dx%d-%dx%dx%dx%d,%d", req.m_iOutCols, req.m_iOutRows, req.m_rCrop.left,
                 req.m_rCrop.top, req.m_rCrop.right, req.m_rCrop.bottom, m_iRotation);
+    if (m_bMirror)
+        tail += ",mirrored";
     m_usPreviewLabel = req.m_usFileName;
     m_usPreviewLabel += "-";
     m_usPreviewLabel += uniqueId;
@@ -359,6 +362,7 @@ void IPPreviewManager::priPreviewLoadImage()
     m_DataReq.m_eKind = kRetrieveData;
     m_DataReq.m_iSubKind = kDataImage;
     m_DataReq.m_iArg = m_Chosen.m_iIndex;
+    m_DataReq.m_bPreview = true;
     // A preview shown smaller is decoded smaller, as long as the decoded image still
     // covers the fitted size on both sides; one shown at full size is read as before.
     int reduction = 0;
@@ -371,6 +375,21 @@ void IPPreviewManager::priPreviewLoadImage()
     m_iState = kConvertImage;
     m_pDataRetriever->Request(&m_DataReq);
 }
+
+namespace
+{
+
+// Left and right exchanged, in place, for 32-bit pixels.
+void MirrorRows(FPixmap& image)
+{
+    const int cols = image.GetCols();
+    for (int y = 0; y < image.GetRows(); ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(image.GetRowAddress(y));
+        std::reverse(row, row + cols);
+    }
+}
+
+} // namespace
 
 void IPPreviewManager::priPreviewConvertImage()
 {
@@ -398,6 +417,9 @@ void IPPreviewManager::priPreviewConvertImage()
     ReleaseReference(m_pImage);
     m_pImage = new FImage(source->GetCols(), source->GetRows(), FPixmap::PIXEL_32_BGRA, kDisplayRowAlignment);
     ConvertColorPixmap(*source, m_pImage->GetPixmap(), nullptr);
+    // Mirrored before it is turned, so the crop (turned back already) falls where it should.
+    if (m_bMirror)
+        MirrorRows(*m_pImage->GetPixmap());
     // Decided on the image's own size, so a reduced decode is filtered as the full one is.
     const int64_t pixels = int64_t(m_Chosen.m_iCols) * m_Chosen.m_iRows;
     if (m_pImageProps->GetInt("PROCESSABLE", 0) != 0 && pixels < kChromaFilterPixels) {

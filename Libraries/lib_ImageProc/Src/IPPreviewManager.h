@@ -86,6 +86,8 @@ private:
     FPropList* m_pImageProps = nullptr;
     FCacheObject* m_pCacheObj = nullptr;
     int m_iRotation = 0;
+    // Pictures whose EXIF orientation mirrors them ("MIRROR").
+    bool m_bMirror = false;
     int m_iImageIndex = 0;
     Candidate m_Large;
     Candidate m_Small;

@@ -2,6 +2,11 @@
 
 #include "FLoaderMailbox.h"
 
+#include "BribHeaderEdits.h"
+#include "FPictureTurns.h"
+#include "PictureOrientation.h"
+
+#include "FDebugTrace.h"
 #include "FException.h"
 #include "FJPEGImageReader.h"
 #include "FPixmap.h"
@@ -103,6 +108,9 @@ private:
             case kLoaderProperties:
                 priGetProperties(reader, req);
                 return;
+            case kLoaderModify:
+                priTurn(reader, req);
+                return;
             case kLoaderUniqueID:
                 AddFileUniqueID(req, Traits::kName);
                 return;
@@ -127,7 +135,23 @@ private:
             req.m_iPixelType = type;
             req.m_iImageKind = kImageKindPreview;
             if (req.m_pTarget) {
-                reader.ReadImage(*req.m_pTarget);
+                if constexpr (Traits::kIsJPEG)
+                    reader.SetBudget(req.m_bPreview ? kJPEGPreviewBudget : kJPEGPictureBudget,
+                                     CancelByte(req.m_Async));
+                else
+                    reader.SetCancel(CancelByte(req.m_Async));
+                try {
+                    reader.ReadImage(*req.m_pTarget);
+                } catch (const FException& e) {
+                    if (reader.Cancelled()) {
+                        req.m_Async.Cancel();
+                        return;
+                    }
+                    if (req.m_bPreview)
+                        DebugTrace("%s: no preview of '%s': %s\n", Traits::kName, req.m_usFileURL.GetNarrow(),
+                                   e.GetMessage());
+                    throw;
+                }
                 // A picture with gray where its end is missing must not pass for the picture.
                 if constexpr (Traits::kIsJPEG)
                     if (reader.EndedEarly())
@@ -164,7 +188,58 @@ private:
             list->AddProp("ROWS", number);
         }
         list->AddProp("PROCESSABLE", "0");
-        AddFileUniqueID(req, Traits::kName);
+        FWideString id;
+        if (!GetFileUniqueID(req, Traits::kName, id))
+            return;
+        // Shown as the camera held it and as the user turned it since: sizes as shown.
+        const FPictureOrientation shown = priShownOrientation(*list, req.m_usFileURL, id);
+        list->SetInt(FWideString("ROTATION"), shown.m_iRotation);
+        list->SetInt(FWideString("MIRROR"), shown.m_bMirror ? 1 : 0);
+        if (shown.m_iRotation == 90 || shown.m_iRotation == 270) {
+            list->SetInt(FWideString("COLS"), rows);
+            list->SetInt(FWideString("ROWS"), cols);
+        }
+        list->AddProp(FWideString("UNIQUEID"), id);
+        req.m_Async.Complete();
+    }
+
+    static FPictureOrientation priShownOrientation(const FPropList& props, const FWideString& url,
+                                                   const FWideString& id)
+    {
+        FPictureOrientation shown = OrientationOfExif(props.GetInt(FWideString("ORIENTATION"), 1));
+        shown.m_iRotation = QuarterTurnOf(shown.m_iRotation + GetPictureTurn(url, id));
+        return shown;
+    }
+
+    // The user's rotate commands: "ROTATION" as for a raw file ("+90", "-90" or degrees),
+    // kept beside the picture, never written into it.
+    static void priTurn(typename Traits::Reader& reader, FLoaderRequest& req)
+    {
+        const FPropList* changes = req.GetList();
+        bool found = false;
+        const FWideString change =
+            changes ? changes->GetString(FWideString("ROTATION"), FWideString(), &found) : FWideString();
+        if (!found) {
+            priRefuse(req, ":HandleRequest - invalid request.");
+            return;
+        }
+        FWideString id;
+        if (!GetFileUniqueID(req, Traits::kName, id))
+            return;
+        FPropList props(nullptr, "Props");
+        reader.GetProperties(&props);
+        const int camera = OrientationOfExif(props.GetInt(FWideString("ORIENTATION"), 1)).m_iRotation;
+        const unsigned shown = unsigned(QuarterTurnOf(camera + GetPictureTurn(req.m_usFileURL, id)));
+        const int wanted = int(ResolveRotationChange(change.GetNarrow(), shown));
+        if (!SetPictureTurn(req.m_usFileURL, id, wanted - camera)) {
+            FWideString text(Traits::kName);
+            text += "::Modify: the turn of ";
+            text += req.m_usFileURL;
+            text += " could not be kept";
+            req.m_Async.Fail(kErrHeaderNotWritten, text);
+            return;
+        }
+        req.m_Async.Complete();
     }
 };
 

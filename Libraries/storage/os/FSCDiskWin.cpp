@@ -282,6 +282,9 @@ bool FSCDiskWin::FromNativePath(const FWideString& native, FWideString& path)
 
 bool FSCDiskWin::GetSpecialPath(int kind, FWideString& url)
 {
+    const bool create = (kind & kSpecialPathNoCreate) == 0;
+    kind &= ~kSpecialPathNoCreate;
+    const auto made = [create](const std::string& path) { return create ? MadeFolder(path) : path; };
     std::string folder;
     switch (kind) {
     case kSpecialPathExeFolder:
@@ -289,27 +292,27 @@ bool FSCDiskWin::GetSpecialPath(int kind, FWideString& url)
         break;
     case kSpecialPathAppData: {
         std::string config = ConfigHome();
-        folder = MadeFolder(config.empty() ? config : config + "/Rawbench");
+        folder = made(config.empty() ? config : config + "/Rawbench");
         break;
     }
     case kSpecialPathTemp:
         folder = TempFolder();
         break;
     case kSpecialPathDesktop:
-        folder = MadeFolder(UserDir("XDG_DESKTOP_DIR", "Desktop"));
+        folder = made(UserDir("XDG_DESKTOP_DIR", "Desktop"));
         break;
     case kSpecialPathPrograms: {
         std::string data = DataHome();
-        folder = MadeFolder(data.empty() ? data : data + "/applications");
+        folder = made(data.empty() ? data : data + "/applications");
         break;
     }
     case kSpecialPathStartup: {
         std::string config = ConfigHome();
-        folder = MadeFolder(config.empty() ? config : config + "/autostart");
+        folder = made(config.empty() ? config : config + "/autostart");
         break;
     }
     case kSpecialPathDocuments:
-        folder = MadeFolder(UserDir("XDG_DOCUMENTS_DIR", "Documents"));
+        folder = made(UserDir("XDG_DOCUMENTS_DIR", "Documents"));
         break;
     default:
         // The Windows folder and unknown kinds have no answer here.

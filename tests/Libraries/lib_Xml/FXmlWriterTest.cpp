@@ -3,6 +3,8 @@
 #include "FScopedTempFolder.h"
 #include "XmlTestSupport.h"
 
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 using XmlWriterTest = XmlFolderTest;
@@ -44,6 +46,8 @@ TEST_F(XmlWriterTest, EveryTypedValueReadsBack)
         u"tab\there",
         u"line\r\nbreak",
         u"50% %HOME%",
+        u"bell\u0007 and escape\u001b",
+        u"&#x41; &#65; &#1114112; &bogus; &",
     };
     FPropList root(nullptr, "Settings");
     int i = 0;
@@ -63,6 +67,22 @@ TEST_F(XmlWriterTest, EveryTypedValueReadsBack)
         EXPECT_TRUE(pair->GetValue() == value.c_str()) << Narrow(FWideString(value.c_str()));
         pair = pair->GetNext();
     }
+}
+
+// "</>" would close an unnamed parent early and drop its children.
+TEST_F(XmlWriterTest, UnnamedElementsReadBack)
+{
+    FPropList root(nullptr, "");
+    new FPropList(&root, "");
+    auto* named = new FPropList(&root, "");
+    named->AddProp("", "v");
+    auto* inner = new FPropList(&root, "");
+    new FPropList(inner, "");
+    new FPropList(&root, "A");
+    ASSERT_TRUE(WritePropListXml(&root, m_pFolder, FWideString("out.xml")));
+    const XmlParse parse = Parse("out.xml");
+    ASSERT_TRUE(parse.m_root) << parse.m_errors << parse.m_exception;
+    EXPECT_EQ(Dump(parse.m_root.get()), Dump(&root));
 }
 
 // A failure at any write or at the final flush leaves the old file byte for
@@ -126,16 +146,36 @@ TEST_F(XmlWriterTest, LeftoversOfAnInterruptedWriteAreHandled)
     EXPECT_EQ(Dump(Parse("state.xml").m_root.get()), "New[]");
 }
 
-TEST(XmlWriterDisk, ReplacesAFileOnDisk)
+namespace
+{
+
+// The temporary folder through the disk storage class; the caller releases it.
+FIFolder* OpenDiskFolder(const FScopedTempFolder& temp)
 {
     FWideString path;
     if (FindStorageClass(FWideString("disk"), path) == nullptr)
         RegisterDiskStorageClass();
-    FScopedTempFolder temp;
     FWideString url;
-    ASSERT_TRUE(NativePathToURL(WideFromUtf8(temp.GetPath()), url));
     FWideString fileName;
-    FIFolder* folder = OpenFolderURL(url, fileName, false);
+    return NativePathToURL(WideFromUtf8(temp.GetPath()), url) ? OpenFolderURL(url, fileName, false) : nullptr;
+}
+
+// What a shell command prints, both streams, through a file of the folder.
+std::string CommandOutput(const FScopedTempFolder& temp, const std::string& command)
+{
+    const std::string out = temp.Join("command.out");
+    std::string text;
+    if (std::system((command + " >'" + out + "' 2>&1").c_str()) == -1 || !temp.ReadFile("command.out", text))
+        return "<not run>";
+    return text;
+}
+
+} // namespace
+
+TEST(XmlWriterDisk, ReplacesAFileOnDisk)
+{
+    FScopedTempFolder temp;
+    FIFolder* folder = OpenDiskFolder(temp);
     ASSERT_NE(folder, nullptr);
     FPropList first(nullptr, "State");
     first.AddProp("v", "first \"one\"");
@@ -153,4 +193,44 @@ TEST(XmlWriterDisk, ReplacesAFileOnDisk)
     ASSERT_EQ(names.size(), 1u);
     EXPECT_TRUE(names[0] == "state.xml");
     folder->Release();
+}
+
+// A standard XML reader accepts what the writer makes of names with markup
+// characters in them, and sees the same values our reader does.
+TEST(XmlWriterDisk, StandardReadersAcceptTheFile)
+{
+    FScopedTempFolder temp;
+    ASSERT_EQ(CommandOutput(temp, "command -v xmllint >/dev/null && echo y"), "y\n")
+        << "xmllint missing: run scripts/setup.sh";
+    FIFolder* folder = OpenDiskFolder(temp);
+    ASSERT_NE(folder, nullptr);
+
+    const char* const names[] = {
+        "R&D",
+        "<b>old</b>",
+        "a > b",
+        "say \"hi\"",
+        "it's",
+        "&amp; as typed",
+        "&#38;",
+        "tab\tand\r\nbreak",
+        "caf\u00e9 \u65e5\u672c",
+    };
+    FPropList root(nullptr, "SETTINGS");
+    for (const char* name : names) {
+        auto* entry = new FPropList(&root, "SETTING");
+        entry->AddProp(FWideString("Name"), WideFromUtf8(name));
+    }
+    ASSERT_TRUE(WritePropListXml(&root, folder, FWideString("settings.xml")));
+    folder->Release();
+
+    const std::string file = temp.GetPath() + "/settings.xml";
+    EXPECT_EQ(CommandOutput(temp, "xmllint --noout '" + file + "' && echo accepted"), "accepted\n");
+    for (int i = 0; i < static_cast<int>(std::size(names)); ++i) {
+        SCOPED_TRACE(names[i]);
+        const std::string query = "string(/SETTINGS/SETTING[" + std::to_string(i + 1) + "]/@Name)";
+        // xmllint ends what it prints with a line feed.
+        EXPECT_EQ(CommandOutput(temp, "xmllint --xpath '" + query + "' '" + file + "'"),
+                  std::string(names[i]) + "\n");
+    }
 }

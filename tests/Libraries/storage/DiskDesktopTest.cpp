@@ -90,6 +90,12 @@ TEST_F(DiskDesktop, SpecialPaths)
         {kSpecialPathDocuments, m_home.Join("Documents")},
     };
     for (const Case& c : kCases) {
+        // Asking without making the folder names the same place and leaves the disk as it was.
+        const bool existed = IsFolder(c.native);
+        FWideString asked;
+        ASSERT_TRUE(m_disk.GetSpecialPath(c.kind | kSpecialPathNoCreate, asked)) << c.kind;
+        EXPECT_EQ(Native(asked), c.native) << c.kind;
+        EXPECT_EQ(IsFolder(c.native), existed) << c.native;
         FWideString url;
         ASSERT_TRUE(m_disk.GetSpecialPath(c.kind, url)) << c.kind;
         std::string text = U8(url);

@@ -14,6 +14,7 @@
 
 #include "FCodePage.h"
 #include "FException.h"
+#include "FHeadlessDesktop.h"
 #include "FOsAutoLaunchLink.h"
 #include "FSCDiskWin.h"
 #include "FScopedTempFolder.h"
@@ -67,6 +68,13 @@ protected:
         url += u"/";
         return "<AUTO_LAUNCH_PREFS AutoLaunchApplication_Name=\"launcher\" AutoLaunchApplication_Path=\"" +
                Utf8FromWide(url) + "\" Application_Name=\"file:///opt/rawbench/Rawbench\" State=\"True\"/>";
+    }
+    static std::string ReadFile(const std::string& path)
+    {
+        std::ifstream in(path);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
     }
     std::string Socket() const { return GetOsAutoLaunchSocketPath("AutoLauncher", "AutoLaunchApp"); }
 
@@ -125,12 +133,34 @@ TEST_F(AutoLaunchTest, StartCreatesThePreferenceFolderAndReadsTheProgramsPlace)
     EXPECT_EQ(Utf8FromWide(manager.GetAutoLaunchPath()).back(), '/');
 }
 
-TEST_F(AutoLaunchTest, ADamagedPreferenceFileStopsTheStartWithAnException)
+TEST_F(AutoLaunchTest, ADamagedPreferenceFileIsSetAsideLeavesAutoLaunchOffAndIsReportedOnce)
 {
-    WritePrefs("<AUTO_LAUNCH_PREFS AutoLaunchApplication_Name=\"launcher");
-    FUiAutoLaunchManagerWin manager(nullptr);
-    EXPECT_THROW(manager.UiRelayMessage(FWideString("Post Creation Initialization"), nullptr), FException);
-    EXPECT_TRUE(manager.GetAutoLaunchName().IsEmpty());
+    const std::string damaged = "<AUTO_LAUNCH_PREFS AutoLaunchApplication_Name=\"launcher";
+    WritePrefs(damaged);
+    // A file set aside at an earlier start is not overwritten.
+    std::ofstream(PrefFolder() + "/AutoLaunchPreferences.unreadable-0.xml") << "older";
+    GetHeadlessDesktop().messageBoxes.clear();
+    {
+        FUiAutoLaunchManagerWin manager(nullptr);
+        EXPECT_NO_THROW(manager.UiRelayMessage(FWideString("Post Creation Initialization"), nullptr));
+        EXPECT_TRUE(manager.GetAutoLaunchName().IsEmpty());
+        EXPECT_TRUE(manager.GetAutoLaunchPath().IsEmpty());
+        bool on = true;
+        manager.UiRelayMessage(FWideString("SetAutoLaunchState"), &on);
+        EXPECT_TRUE(launches.empty());
+    }
+    EXPECT_EQ(ReadFile(PrefFolder() + "/AutoLaunchPreferences.unreadable-1.xml"), damaged);
+    EXPECT_EQ(ReadFile(PrefFolder() + "/AutoLaunchPreferences.unreadable-0.xml"), "older");
+    struct stat info {
+    };
+    EXPECT_NE(stat((PrefFolder() + "/AutoLaunchPreferences.xml").c_str(), &info), 0);
+    ASSERT_EQ(GetHeadlessDesktop().messageBoxes.size(), 1u);
+    EXPECT_NE(GetHeadlessDesktop().messageBoxes[0].second.find("set aside"), std::string::npos);
+
+    // The next start finds no damaged file and says nothing.
+    FUiAutoLaunchManagerWin again(nullptr);
+    again.UiRelayMessage(FWideString("Post Creation Initialization"), nullptr);
+    EXPECT_EQ(GetHeadlessDesktop().messageBoxes.size(), 1u);
 }
 
 TEST_F(AutoLaunchTest, WithTheProgramAbsentQueryIsFalseAndEnableStartsItOnlyWhenNamed)

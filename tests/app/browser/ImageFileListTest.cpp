@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "BrowserFixtures.h"
+#include "FBribImageWriter.h"
 #include "FIPMImage.h"
 #include "FIPManager.h"
 #include "FIPManagerRequest.h"
@@ -696,12 +698,52 @@ TEST(ListBatch, BudgetPerIdleAndARefusingStep)
         EXPECT_FALSE(e->m_bPending);
 }
 
+// A name at the file system's 255-byte limit is marked and rotated like any
+// other; a file whose change cannot be written is handed to the caller once.
+TEST_F(ListTest, BatchChangesReachLongNamesAndReportWhatWasNotWritten)
+{
+    const std::string longName = std::string(255 - 4, 'n') + ".q7f";
+    for (const std::string& name : {std::string("a.q7f"), longName, std::string("blocked.q7f")})
+        PutRaw(name);
+    // A folder where the file's change record would go: nothing can write it.
+    FWideString recordPath;
+    ASSERT_TRUE(URLToNativePath(BribUndoURL(m_pFolder->URL("blocked.q7f")), recordPath));
+    ASSERT_TRUE(std::filesystem::create_directory(N(recordPath)));
+    FImageFileList list;
+    ASSERT_TRUE(list.ReadFolder(GetIPManagerPool(), Folder()));
+    ASSERT_TRUE(list.RequestThumbnails(32, 32, nullptr, nullptr));
+    ASSERT_TRUE(DrainQueue(list));
+    for (FImageFileListEntry* e = list.m_pHead; e != nullptr; e = e->m_pNext)
+        e->m_bSelected = true;
+
+    ASSERT_TRUE(list.MarkSelected(GetIPManagerPool(), true, nullptr, nullptr));
+    ASSERT_TRUE(DrainQueue(list));
+    ASSERT_TRUE(list.RotateSelected(GetIPManagerPool(), true, nullptr, nullptr, nullptr, nullptr));
+    ASSERT_TRUE(DrainQueue(list));
+    const std::vector<FWideString> blocked = {m_pFolder->URL("blocked.q7f")};
+    EXPECT_EQ(list.TakeUnwrittenChanges(), (std::vector<FWideString>{blocked[0], blocked[0]}));
+    EXPECT_TRUE(list.TakeUnwrittenChanges().empty());
+
+    for (const std::string& name : {std::string("a.q7f"), longName, std::string("blocked.q7f")}) {
+        SCOPED_TRACE(name.size());
+        FImageFileListEntry reread;
+        reread.SetURL(m_pFolder->URL(name));
+        ASSERT_TRUE(reread.GetProps(GetIPManagerPool()));
+        const bool written = name != "blocked.q7f";
+        EXPECT_EQ(reread.m_bMarked, written);
+        EXPECT_EQ(reread.m_nRotation, written ? 90 : 0);
+    }
+}
+
 TEST_F(ListTest, MarkRotateAndDeleteBatchesOnFiles)
 {
     FScopedEnv dataHome("XDG_DATA_HOME", m_pFolder->NativePath("data"));
+    // A picture's turn is kept in the configuration folder.
+    FScopedEnv configHome("XDG_CONFIG_HOME", m_pFolder->NativePath("config"));
     for (const char* name : {"a.q7f", "b.q7f", "c.q7f", "d.q7f"})
         PutRaw(name);
-    Write("e.jpg", MakeJpeg(40, 30));
+    const rawtest::Bytes picture = MakeJpeg(40, 30);
+    Write("e.jpg", picture);
     FImageFileList list;
     ASSERT_TRUE(list.ReadFolder(GetIPManagerPool(), Folder()));
     for (FImageFileListEntry* e = list.m_pHead; e != nullptr; e = e->m_pNext)
@@ -722,10 +764,18 @@ TEST_F(ListTest, MarkRotateAndDeleteBatchesOnFiles)
     rotations.refuseName = "b.q7f";
     ASSERT_TRUE(list.RotateSelected(GetIPManagerPool(), true, &rotations, Approve, &rotations, Step));
     ASSERT_TRUE(DrainQueue(list));
-    EXPECT_EQ(rotations.steps, (std::vector<std::string>{"ask a.q7f", "a.q7f", "ask b.q7f", "ask c.q7f",
-                                                         "c.q7f", "ask d.q7f", "d.q7f"}));
+    EXPECT_EQ(rotations.steps,
+              (std::vector<std::string>{"ask a.q7f", "a.q7f", "ask b.q7f", "ask c.q7f", "c.q7f", "ask d.q7f",
+                                        "d.q7f", "ask e.jpg", "e.jpg"}));
     EXPECT_EQ(list.FindByURL(m_pFolder->URL("a.q7f"))->m_nRotation, 90);
     EXPECT_EQ(list.FindByURL(m_pFolder->URL("b.q7f"))->m_nRotation, 0);
+    // The picture turns without being written.
+    const FImageFileListEntry* turned = list.FindByURL(m_pFolder->URL("e.jpg"));
+    EXPECT_EQ(turned->m_nRotation, 90);
+    EXPECT_EQ(turned->m_nCols, 30);
+    EXPECT_EQ(turned->m_nThumbCols, 24);
+    std::ifstream stored(m_pFolder->NativePath("e.jpg"), std::ios::binary);
+    EXPECT_EQ(rawtest::Bytes(std::istreambuf_iterator<char>(stored), {}), picture);
 
     // Delete: asked before the file is touched; a refusal keeps file and entry; a locked
     // entry is not even a candidate.

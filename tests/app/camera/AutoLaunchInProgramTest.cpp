@@ -21,9 +21,9 @@
 
 extern char** environ;
 
-// A damaged auto-launch preference file stops the start with a clear box; the
-// file itself is left as it was for the user (or the installer) to mend.
-TEST(AutoLaunchInProgramTest, ADamagedPreferenceFileEndsTheStartWithABox)
+// A damaged auto-launch preference file never keeps the program from starting: it is
+// set aside for the user to inspect, automatic launching stays off, and one box says so.
+TEST(AutoLaunchInProgramTest, ADamagedPreferenceFileIsSetAsideAndTheProgramStarts)
 {
     FAppHarness harness;
     const char* config = std::getenv("XDG_CONFIG_HOME");
@@ -33,13 +33,19 @@ TEST(AutoLaunchInProgramTest, ADamagedPreferenceFileEndsTheStartWithABox)
     mkdir(folder.c_str(), 0700);
     const std::string damaged = "<AUTO_LAUNCH_PREFS AutoLaunchApplication_Name=\"launch";
     std::ofstream(folder + "/AutoLaunchPreferences.xml") << damaged;
-    const int status = harness.Start([](FAppHarness&) {});
-    EXPECT_NE(status, 0);
-    EXPECT_FALSE(harness.BodyRan());
-    ASSERT_FALSE(harness.MessageBoxes().empty());
-    std::ifstream in(folder + "/AutoLaunchPreferences.xml");
+    size_t boxes = 0;
+    const int status = harness.Start([&](FAppHarness& app) {
+        boxes = app.MessageBoxes().size();
+        app.Send("MainWin", "Close");
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(harness.BodyRan());
+    ASSERT_EQ(boxes, 1u);
+    EXPECT_EQ(harness.MessageBoxes()[0].first, "Start When Camera Connects");
+    std::ifstream in(folder + "/AutoLaunchPreferences.unreadable-0.xml");
     std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(kept, damaged);
+    EXPECT_FALSE(std::ifstream(folder + "/AutoLaunchPreferences.xml").good());
 }
 
 // File ▸ Start When Camera Connects: the dialog shows the running program's state, a click

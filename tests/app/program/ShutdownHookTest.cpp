@@ -48,6 +48,13 @@ TEST(ShutdownHookTest, RunsAfterTheManagersAreGoneWhileThePoolStillExists)
         return app->GetUiObjectFactory()->Register("POOL_WATCH", new FUiObjectCreatorOf<PoolWatch>);
     });
     g_seen = Seen();
+    // The program may run again in this process: it must find the cache as this run did.
+    FCache* cache = GetGlobalCache();
+    const uint32_t limitBefore = 7u << 20;
+    cache->SetSize(limitBefore);
+    FCacheObject* left = cache->Get(u"left before the start", 4096);
+    ASSERT_NE(left, nullptr);
+    left->Release();
     const int status = harness.Start([](FAppHarness& app) {
         EXPECT_NE(app.App()->GetUiRelay(FWideString("Watch")), nullptr);
         EXPECT_FALSE(g_seen.destroyed);
@@ -56,9 +63,10 @@ TEST(ShutdownHookTest, RunsAfterTheManagersAreGoneWhileThePoolStillExists)
     ASSERT_TRUE(g_seen.destroyed);
     EXPECT_EQ(g_seen.poolSize, kDefaultIPManagerPoolSize);
     EXPECT_EQ(g_seen.cacheLimit, kRawbenchCacheLimit);
-    // Then the hook emptied the cache and removed the pool.
+    // Then the hook emptied the cache, removed the pool and put the old limit back.
     EXPECT_EQ(GetIPManagerPoolSize(), 0);
-    EXPECT_EQ(GetGlobalCache()->GetSize(), 0u);
+    EXPECT_EQ(cache->GetEntryCount(), 0);
+    EXPECT_EQ(cache->GetSize(), limitBefore);
     EXPECT_TRUE(harness.MessageBoxes().empty());
-    GetGlobalCache()->SetSize(FCache::kDefaultLimit);
+    cache->SetSize(FCache::kDefaultLimit);
 }

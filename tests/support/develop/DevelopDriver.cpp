@@ -136,8 +136,15 @@ bool RunThroughPool(FIPManagerRequest& request, DevelopTimes* times, std::chrono
 
 FWideString DiskURL(const std::string& nativePath)
 {
-    static std::once_flag once;
-    std::call_once(once, [] { RegisterDiskStorageClass(); });
+    // Checked on every call, not once per process: a program run in the same process
+    // shuts every storage class down when it ends.
+    static std::mutex registering;
+    {
+        const std::lock_guard<std::mutex> lock(registering);
+        FWideString path;
+        if (FindStorageClass(FWideString("disk"), path) == nullptr)
+            RegisterDiskStorageClass();
+    }
     FWideString url;
     NativePathToURL(FWideString(nativePath.c_str()), url);
     return url;

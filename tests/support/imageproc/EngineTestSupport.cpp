@@ -118,6 +118,8 @@ void FEngineTest::ResetEngineState()
 
 void FEngineTest::SetUp()
 {
+    m_pConfig = std::make_unique<FScopedTempFolder>();
+    m_pConfigEnv = std::make_unique<FScopedEnv>("XDG_CONFIG_HOME", m_pConfig->GetPath());
     ResetEngineState();
     m_pTrace = std::make_unique<FDebugTraceCapture>();
 }
@@ -126,4 +128,11 @@ void FEngineTest::TearDown()
 {
     ResetEngineState();
     m_pTrace.reset();
+    m_pConfigEnv.reset();
+    m_pConfig.reset();
+}
+
+const std::string& FEngineTest::ConfigPath() const
+{
+    return m_pConfig->GetPath();
 }

@@ -15,6 +15,7 @@
 #include "FIPMImage.h"
 #include "FIPManager.h"
 #include "FIPManagerRequest.h"
+#include "FScopedTempFolder.h"
 
 // Calls tick until done answers true or the deadline passes; true when done. Every wait
 // of an engine test goes through here, so a hang fails the test instead of stalling CI.
@@ -101,7 +102,8 @@ private:
 
 // Puts the process-wide image-processing state back to its start around every test: the
 // pool destroyed and its size 4, the default manager factory, the cache emptied and at
-// its default limit, the latch storage class open, and a fresh trace capture.
+// its default limit, the latch storage class open, a fresh trace capture, and an empty
+// configuration folder of the test's own (the pictures' turns are kept there).
 class FEngineTest : public ::testing::Test
 {
 protected:
@@ -110,9 +112,13 @@ protected:
 
     // Everything traced during the test.
     FDebugTraceCapture& Trace() { return *m_pTrace; }
+    // Native path of the test's configuration folder ($XDG_CONFIG_HOME).
+    const std::string& ConfigPath() const;
 
     static void ResetEngineState();
 
 private:
     std::unique_ptr<FDebugTraceCapture> m_pTrace;
+    std::unique_ptr<FScopedTempFolder> m_pConfig;
+    std::unique_ptr<FScopedEnv> m_pConfigEnv;
 };

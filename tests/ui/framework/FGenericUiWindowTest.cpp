@@ -15,6 +15,7 @@
 #include "FPropList.h"
 #include "FTestBlock.h"
 #include "FUiObjectFactory.h"
+#include "FUiScriptLimits.h"
 #include "FUiTestApp.h"
 #include "FUiWindowClass.h"
 
@@ -770,10 +771,10 @@ TEST(GenericUiWindowTest, HiddenWindowsHoldNoPixelsUntilFirstShown)
     // Default looks and sized plain looks alike.
     for (int i = 0; i < 200; ++i) {
         body += "<WINDOW Name=\"Huge" + std::to_string(i) + "\" _Visible=\"false\"";
-        body +=
-            i % 2
-                ? " BgColor=\"#000000\" DX=\"2147483647\" DY=\"2147483647\"><BLOCK W=\"1\" H=\"1\"/></WINDOW>"
-                : " Text=\"Hidden\"/>";
+        const std::string side = std::to_string(kMaxScriptSize);
+        body += i % 2 ? " BgColor=\"#000000\" DX=\"" + side + "\" DY=\"" + side +
+                            "\"><BLOCK W=\"1\" H=\"1\"/></WINDOW>"
+                      : " Text=\"Hidden\"/>";
     }
     FUiTestApp run(Script(body));
     ASSERT_TRUE(run.GetInitResult()) << run.GetInitException();
@@ -788,7 +789,7 @@ TEST(GenericUiWindowTest, HiddenWindowsHoldNoPixelsUntilFirstShown)
     EXPECT_EQ(hiddenBytes, 0u);
     FRect rect;
     Window(run, "Huge1")->GetWindowRect(rect);
-    EXPECT_EQ(rect.Width(), kMaxUiWindowSide); // the size is kept, only the pixels wait
+    EXPECT_EQ(rect.Width(), kMaxScriptSize); // the size is kept, only the pixels wait
 
     FGenericUiWindow* later = Window(run, "Later");
     FHeadlessUiWindow* os = Os(later);

@@ -7,6 +7,7 @@
 #include "FHeadlessDesktop.h"
 #include "FUiObjectFactory.h"
 #include "FUiScriptFixture.h"
+#include "FUiScriptLimits.h"
 #include "FUiWidgets.h"
 #include "WidgetTestSupport.h"
 
@@ -99,6 +100,51 @@ TEST(WidgetLayoutTest, FixtureWindowFollowsItsSize)
         EXPECT_EQ(RectText(line->GetRect()), c.line) << c.width << "x" << c.height;
         EXPECT_EQ(RectText(row->GetRect()), c.row) << c.width << "x" << c.height;
         EXPECT_EQ(RectText(spacer->GetRect()), c.spacer) << c.width << "x" << c.height;
+    }
+}
+
+// A size or coordinate no screen could show ends the start as a script error
+// before any window asks for pixmaps of that size, whichever key or widget it
+// is on; sizes a real script uses still read.
+TEST(WidgetLayoutTest, ScriptSizesBeyondTheLimitAreScriptErrors)
+{
+    const std::string over = std::to_string(kMaxScriptSize + 1);
+    const std::string at = std::to_string(kMaxScriptSize);
+    struct Case {
+        std::string what;
+        std::string window;
+        std::string inside;
+        bool ok;
+    };
+    const Case cases[] = {
+        {"window width", R"(DX="2147483647" DY="20")", "", false},
+        {"window height past 32 bits", R"(DX="20" DY="2147483648")", "", false},
+        {"window position", R"(X="40000")", "", false},
+        {"negative window position", R"(X="-32767" Y="-5")", "", true},
+        {"leaf minimum", "", R"(<LEAF MinHSize="2147483647" MinVSize="1"/>)", false},
+        {"leaf minimum at the limit", "", "<LEAF MinHSize=\"" + at + "\" MinVSize=\"1\"/>", true},
+        {"spacer", "", "<HBOX><SPACER MinSize=\"" + over + "\"/></HBOX>", false},
+        {"underscored key", "", R"(<HBOX _MinHSize="-99999"/>)", false},
+        {"font size", "", R"(<TEXT DisplayString="Ok" FontSize="100000"/>)", false},
+        {"rectangle", "", R"(<BUTTON><BGIMAGES LabelRect="0,0,99999,5"/></BUTTON>)", false},
+        {"point", "", R"(<LEAF MinHSize="1" MediumThumbnailImageCenter="5,-70000"/>)", false},
+        {"hot spot", "", R"(<LEAF MinHSize="1" CursorY="70000"/>)", false},
+        {"words are left to their readers", "", R"(<LEAF MinHSize="1" ThumbnailSize="Medium"/>)", true},
+        {"a row that adds up past the limit", "",
+         "<HBOX><LEAF MinHSize=\"" + at + "\" HStretch=\"0\"/><LEAF MinHSize=\"" + at +
+             "\" HStretch=\"0\"/></HBOX>",
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto run = MakeWidgetRun(WidgetScript("<WINDOW Name=\"Main\" BgColor=\"#000000\" " + c.window + ">" +
+                                              c.inside + "</WINDOW>"),
+                                 {RegisterUiHVBox, RegisterUiSpacer, RegisterUiText, RegisterUiButton});
+        EXPECT_EQ(run->GetInitResult(), c.ok) << run->GetInitException();
+        if (!c.ok) {
+            EXPECT_EQ(run->GetInitException().rfind("User Interface Script Error (", 0), 0u)
+                << run->GetInitException();
+        }
     }
 }
 

@@ -63,12 +63,14 @@ bool FillAddress(const std::string& path, sockaddr_un& address)
 
 } // namespace
 
-std::string GetOsInstanceFolder()
+std::string GetOsInstanceFolderPath(bool& fallback)
 {
+    fallback = false;
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime == '/') {
         if (IsOwnPrivateFolder(runtime))
             return runtime;
     }
+    fallback = true;
     std::string base;
     if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache && *cache == '/')
         base = cache;
@@ -76,8 +78,16 @@ std::string GetOsInstanceFolder()
         base = std::string(home) + "/.cache";
     else
         base = "/tmp";
-    mkdir(base.c_str(), 0700);
-    const std::string folder = base + "/rawbench-instances-" + std::to_string(geteuid());
+    return base + "/rawbench-instances-" + std::to_string(geteuid());
+}
+
+std::string GetOsInstanceFolder()
+{
+    bool fallback = false;
+    const std::string folder = GetOsInstanceFolderPath(fallback);
+    if (!fallback)
+        return folder;
+    mkdir(folder.substr(0, folder.rfind('/')).c_str(), 0700);
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
         return std::string();
     return IsOwnPrivateFolder(folder) ? folder : std::string();

@@ -39,6 +39,9 @@ inline constexpr size_t kHandOverPollBytes = 65536;
 // The folder of locks and sockets: $XDG_RUNTIME_DIR when it is ours, else a
 // 0700 folder of this user; empty when none can be made.
 std::string GetOsInstanceFolder();
+// Where that folder is, without making it; `fallback` tells the per-user folder from
+// the session's runtime folder.
+std::string GetOsInstanceFolderPath(bool& fallback);
 // A name safe as one file name: letters, digits, '.', '_' and '-' kept, others '_', bounded.
 std::string SanitiseOsInstanceName(const std::string& name);
 

@@ -3,14 +3,20 @@
 #include "BribFileBuilder.h"
 #include "BribTestUtil.h"
 #include "FBribImageReader.h"
+#include "FCodePage.h"
 #include "FMemStorageClass.h"
+#include "FSCDiskWin.h"
+#include "FScopedTempFolder.h"
 #include "RawTestFolder.h"
 #include "StorageClassRegistry.h"
 
 #include <bit>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 using namespace rawtest;
 
@@ -283,6 +289,25 @@ TEST(FBribImageWriter, InterruptedUpdatesLeaveEachFieldOldOrNew)
     }
 }
 
+namespace
+{
+
+// The file with the record of a rotation to 0 left beside it: the record is
+// written (write 0), the field is not (write 1 on), and the writer cannot undo.
+void LeaveUndoRecord(FMemStorageClass& storage, const FWideString& path, const FWideString& url,
+                     const Bytes& original)
+{
+    storage.PutFile(path, std::string(original.begin(), original.end()));
+    storage.SetWriteFailure(1, true);
+    {
+        FBribImageWriter writer(url.GetBuffer(), nullptr, true);
+        EXPECT_THROW(writer.SetRotation(0), FExceptionFileWrite);
+    }
+    storage.SetWriteFailure(-1);
+}
+
+} // namespace
+
 // A record left for one file is never applied to another that took its name.
 TEST(FBribImageWriter, UndoRecordOfAnotherFileIsDropped)
 {
@@ -290,15 +315,7 @@ TEST(FBribImageWriter, UndoRecordOfAnotherFileIsDropped)
     const FWideString path("f/u.q7f");
     const FWideString url("rawundo2://f/u.q7f");
     const Bytes original = SampleFile();
-    storage->PutFile(path, std::string(original.begin(), original.end()));
-    // The record is written (write 0), the field is not (write 1 on), and the
-    // writer cannot undo: the record stays.
-    storage->SetWriteFailure(1, true);
-    {
-        FBribImageWriter writer(url.GetBuffer(), nullptr, true);
-        EXPECT_THROW(writer.SetRotation(0), FExceptionFileWrite);
-    }
-    storage->SetWriteFailure(-1);
+    LeaveUndoRecord(*storage, path, url, original);
     bool isFolder = false;
     ASSERT_TRUE(ExistsURL(BribUndoURL(url), isFolder));
 
@@ -311,4 +328,77 @@ TEST(FBribImageWriter, UndoRecordOfAnotherFileIsDropped)
     std::string now;
     ASSERT_TRUE(storage->GetFileBytes(path, now));
     EXPECT_EQ(Bytes(now.begin(), now.end()), other);
+}
+
+// Names up to the file system's 255-byte limit are written like any other, and
+// leave nothing beside the file.
+TEST(FBribImageWriter, NamesAtTheLengthLimitAreWritten)
+{
+    FWideString unused;
+    if (FindStorageClass(FWideString("disk"), unused) == nullptr)
+        RegisterDiskStorageClass();
+    FScopedTempFolder temp;
+    FWideString folderURL;
+    ASSERT_TRUE(NativePathToURL(WideFromUtf8(temp.GetPath()), folderURL));
+    const Bytes original = SampleFile();
+    // 255 bytes in UTF-8 but fewer units: "\u65e5" takes three bytes.
+    const std::string wide = std::string(3, 'w') + "\u65e5\u65e5" + std::string(242, 'x') + ".q7f";
+    for (const std::string& name :
+         {std::string(251 - 4, 'a') + ".q7f", std::string(255 - 4, 'b') + ".q7f", wide}) {
+        SCOPED_TRACE(name.size());
+        ASSERT_TRUE(temp.WriteFile(name, std::string(original.begin(), original.end())));
+        FWideString escaped;
+        EscapeURLChars(WideFromUtf8(name), escaped);
+        FWideString url = folderURL;
+        url += "/";
+        url += escaped;
+        {
+            FBribImageWriter writer(url.GetBuffer(), nullptr, true);
+            writer.SetMarkBits(1);
+            writer.SetRotation(180);
+            EXPECT_TRUE(writer.SetExtDataValue(2, 0x3F800000));
+        }
+        FBribImageReader reader(url.GetBuffer());
+        EXPECT_EQ(reader.GetMarkBits(), 1u);
+        EXPECT_EQ(reader.GetRotation(), 180u);
+        std::string bytes;
+        ASSERT_TRUE(temp.ReadFile(name, bytes));
+        EXPECT_EQ(bytes.size(), original.size());
+        FWideString fileName;
+        FIFolder* folder = OpenFolderURL(folderURL, fileName, false);
+        ASSERT_NE(folder, nullptr);
+        std::vector<FWideString> names;
+        folder->ListFiles(names);
+        folder->Release();
+        EXPECT_EQ(names.size(), 1u);
+        std::remove(temp.Join(name).c_str());
+    }
+}
+
+// A record an older build left under "<name>.undo" is still rolled back.
+TEST(FBribImageWriter, RecordUnderTheOlderNameIsRolledBack)
+{
+    static FMemStorageClass* storage = RegisterMemStorageClass(FWideString("rawundo3"));
+    const FWideString path("f/u.q7f");
+    const FWideString url("rawundo3://f/u.q7f");
+    const Bytes original = SampleFile();
+    LeaveUndoRecord(*storage, path, url, original);
+    std::string record;
+    const std::string recordPath = Utf8FromWide(BribUndoURL(url)).substr(std::string("rawundo3://").size());
+    ASSERT_TRUE(storage->GetFileBytes(FWideString(recordPath.c_str()), record));
+    DeleteFileURL(BribUndoURL(url));
+    storage->PutFile(FWideString("f/u.q7f.undo"), record);
+    Bytes torn = original;
+    PatchU32(torn, 36, 0); // the rotation as the interrupted update left it
+    storage->PutFile(path, std::string(torn.begin(), torn.end()));
+
+    {
+        FBribImageReader reader(url.GetBuffer());
+        EXPECT_EQ(reader.GetRotation(), 90u);
+    }
+    bool isFolder = false;
+    EXPECT_FALSE(ExistsURL(BribLegacyUndoURL(url), isFolder));
+    std::string now;
+    ASSERT_TRUE(storage->GetFileBytes(path, now));
+    EXPECT_EQ(Bytes(now.begin(), now.end()), original);
 }

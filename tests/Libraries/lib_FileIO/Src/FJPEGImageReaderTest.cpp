@@ -3,6 +3,7 @@
 #include "FDebugTrace.h"
 #include "FException.h"
 #include "FPropList.h"
+#include "HostileJPEG.h"
 #include "JPEGStorageManagers.h"
 #include "JPEGTestUtil.h"
 #include "RawTestFolder.h"
@@ -265,6 +266,49 @@ TEST(FJPEGImageReader, LargeProgressiveFilesDecodeOrFailClearly)
                 message.find("memory") != std::string::npos)
         << message;
     EXPECT_NE(message, "<decoded>") << "the lowered limit should have been reached";
+}
+
+// A few hundred kilobytes can ask a decoder for minutes and gigabytes: many progressive
+// scans, each a pass over the picture, or a huge declared size whose coefficients are all
+// held. Each limit stops the decode with a message that names it.
+TEST(FJPEGImageReader, DecodeBudgetsStopWhatWouldCostTooMuch)
+{
+    const Bytes fewScans = jpegfixture::ManyScanJPEG(64, 48, 60);
+    const Bytes manyScans = jpegfixture::ManyScanJPEG(64, 48, 1000);
+    ASSERT_EQ(jpegfixture::CountScans(manyScans), 1000);
+    const Bytes hugeDeclared = jpegfixture::WithDeclaredSize(fewScans, 12000, 9000);
+    const FJPEGDecodeBudget instant{100, 0, 1e-9};
+    const char set = 1;
+    struct Case {
+        const char* name;
+        const Bytes& file;
+        FJPEGDecodeBudget budget;
+        const char* cancel;
+        const char* failure; // empty: decodes
+    } cases[] = {
+        {"60 scans, preview", fewScans, kJPEGPreviewBudget, nullptr, ""},
+        {"1000 scans, picture", manyScans, kJPEGPictureBudget, nullptr, "more than 100 scans"},
+        {"1000 scans, preview", manyScans, kJPEGPreviewBudget, nullptr, "more than 100 scans"},
+        {"12000 x 9000 declared, preview", hugeDeclared, kJPEGPreviewBudget, nullptr,
+         "decoding needs 310 MB of memory, more than the 160 MB allowed"},
+        {"no time", fewScans, instant, nullptr, "the decode took more than"},
+        {"cancelled", fewScans, kJPEGPictureBudget, &set, "cancelled"},
+    };
+    for (const Case& c : cases) {
+        FJPEGImageReader reader(c.file.data(), c.file.size());
+        reader.SetScale(3);
+        int cols = 0, rows = 0, type = 0;
+        reader.GetDimensions(cols, rows, type);
+        reader.SetBudget(c.budget, c.cancel);
+        Picture out(FPixmap::PIXEL_24_RGB, cols, rows);
+        const std::string message = MessageOf<FExceptionJPEG>([&] { reader.ReadImage(*out); });
+        if (*c.failure == 0) {
+            EXPECT_EQ(message, "<nothing thrown>") << c.name;
+        } else {
+            EXPECT_NE(message.find(c.failure), std::string::npos) << c.name << ": " << message;
+        }
+        EXPECT_EQ(reader.Cancelled(), c.cancel != nullptr) << c.name;
+    }
 }
 
 TEST(FJPEGImageReader, PropertiesComeFromTheFirstApp1Only)

@@ -29,6 +29,8 @@ struct TiffLayout {
     std::vector<uint16_t> extra; // kinds of the extra samples
     uint32_t tile = 0;           // tile size; 0 for strips
     uint32_t rowsPerStrip = 0;   // 0: the library's default
+    uint16_t compression = COMPRESSION_NONE;
+    uint16_t predictor = 0; // 0: none written
     const char* mode = "w";
     const char* make = nullptr;
     const char* model = nullptr;
@@ -52,7 +54,12 @@ inline void WriteTiff(const std::string& path, const TiffLayout& l, const Sample
         TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, uint16_t(l.extra.size()), l.extra.data());
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, l.photometric);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, l.planar);
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_NONE);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, l.compression);
+    if (l.predictor)
+        TIFFSetField(tif, TIFFTAG_PREDICTOR, l.predictor);
+    // YCbCr JPEG is written from RGB rows, as cameras and editors store it.
+    if (l.compression == COMPRESSION_JPEG && l.photometric == PHOTOMETRIC_YCBCR)
+        TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
     if (l.rowsPerStrip)
         TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, l.rowsPerStrip);
     if (l.make)

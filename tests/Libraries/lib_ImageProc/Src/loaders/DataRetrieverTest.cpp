@@ -179,7 +179,8 @@ TEST_F(DataRetrieverTest, RequestsItCannotTakeAreRefusedWithTheirTexts)
     };
     PutFile("r.tif", MakeTiff(8, 8));
     FPropList changes(nullptr, "changes");
-    changes.AddProp("ROTATION", "90");
+    // A picture takes no mark (its turn is kept beside it).
+    changes.AddProp("MARKBITS", "1");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.m_pszText);
         FDataRetrieverRequest req = Make(FWideString(c.m_pszURL), c.m_iKind, c.m_iSubKind);

@@ -258,6 +258,32 @@ TEST_F(LoaderTest, SecondPostedLoadIsBusyAndTheFirstGoesOn)
     }
 }
 
+// At exit the loaders are destroyed while a slow decode may run: it ends at its next row
+// instead of outliving its loader and holding up the exit.
+TEST_F(LoaderTest, DestroyingALoaderEndsTheDecodeUnderWay)
+{
+    // About 1,000 blocks of 4096 bytes, each read held back a while.
+    PutFile("slow.jpg", MakeJPEG(2400, 1600, false));
+    FLatchStorageClass& latch = GetLatchStorageClass();
+    const int threadsBefore = FLoaderMailbox::GetRunningThreadCount();
+    LoaderPtr loader(CreateJPEGLoader());
+    OwnedPixmap target(FPixmap::PIXEL_24_RGB, 2400, 1600);
+    FLoaderRequest req;
+    req.m_usFileURL = LatchURL("slow.jpg");
+    req.m_eType = kLoaderImage;
+    req.m_pTarget = target.m_pPixmap.get();
+    latch.SetReadDelay(std::chrono::milliseconds(20));
+    loader->Request(&req);
+    ASSERT_TRUE(TickUntil([&] { return latch.GetReadCount() >= 3; }, [] {}));
+    loader.reset();
+    EXPECT_EQ(FLoaderMailbox::GetRunningThreadCount(), threadsBefore);
+    EXPECT_EQ(req.m_Async.GetState(), kCancelled);
+    // A decode that went on must be done with the request before it goes.
+    latch.ResetControls();
+    TickUntil([&] { return FLoaderMailbox::GetRunningThreadCount() <= threadsBefore; }, [] {},
+              std::chrono::seconds(60));
+}
+
 TEST_F(LoaderTest, NullPropertyListIsRefusedForPropertiesAndIdentity)
 {
     for (const LoaderKind* kind : {&kJPEG, &kTiff, &kRaw}) {

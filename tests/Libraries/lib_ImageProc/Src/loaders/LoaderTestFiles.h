@@ -27,6 +27,29 @@ void UseLatchForMemFiles();
 rawtest::Bytes MakeJPEG(int cols, int rows, bool gray);
 rawtest::Bytes MakeTiff(int cols, int rows);
 
+// A TIFF written by libtiff itself in a layout the program's writer never makes.
+struct TiffOptions {
+    int compression = 1;  // libtiff's codes: 1 none, 5 LZW, 7 JPEG, 8 Deflate
+    int photometric = 2;  // 2 RGB, 6 YCbCr (JPEG only)
+    int bits = 8;         // 8 or 16 a sample
+    int rowsPerStrip = 0; // 0: the library's default
+    int tile = 0;         // square tiles of this side instead of strips
+    int orientation = 0;  // written when not 0
+    bool corners = false; // the four-quadrant picture of CornerColour instead of TiffSample
+};
+// Sample s of pixel (x, y) is TiffSample(x, y, s), kept to the file's bits.
+rawtest::Bytes MakeTiffWith(int cols, int rows, const TiffOptions& options);
+uint32_t TiffSample(int x, int y, int s);
+
+// Pictures whose four quadrants differ, to see which way a picture is shown.
+enum Corner { kTopLeft, kTopRight, kBottomLeft, kBottomRight };
+// Red, green, blue and yellow, 8 bits a channel.
+const uint8_t* CornerColour(Corner corner);
+// The quadrant whose colour is nearest to these 8-bit channels.
+Corner NearestCorner(int r, int g, int b);
+// The four-quadrant picture as a JPEG with an EXIF orientation tag (none when 0).
+rawtest::Bytes MakeCornerJPEG(int cols, int rows, int orientation);
+
 struct RawOptions {
     uint32_t version = rawtest::kVersion22;
     uint32_t columns = 2268;

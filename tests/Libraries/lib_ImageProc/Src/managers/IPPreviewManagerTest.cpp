@@ -11,6 +11,7 @@
 #include "EngineTestSupport.h"
 #include "FCache.h"
 #include "FDataRetriever.h"
+#include "FDebugTrace.h"
 #include "FIPEngine2.h"
 #include "FIPMImage.h"
 #include "FImage.h"
@@ -18,8 +19,11 @@
 #include "FPixmap.h"
 #include "FPropList.h"
 #include "FakeParentManager.h"
+#include "HostileJPEG.h"
 #include "IPPreviewManager.h"
 #include "LoaderTestFiles.h"
+
+#include <tiffio.h>
 
 namespace
 {
@@ -348,6 +352,51 @@ TEST_F(IPPreviewManagerTest, JpegFilesArePreviewedAtAReducedScale)
     EXPECT_EQ(req.m_iOutRows, 106);
 }
 
+// A compressed strip decodes only from its first row and a tile only as a whole; the
+// thumbnail must not care how the file was stored.
+TEST_F(IPPreviewManagerTest, CompressedAndTiledTiffsGiveTheThumbnailOfTheirPlainCopy)
+{
+    const struct {
+        const char* name;
+        loadertest::TiffOptions options;
+        bool lossless;
+    } cases[] = {
+        {"lzw8.tif", {COMPRESSION_LZW, PHOTOMETRIC_RGB, 8, 5, 0, 0}, true},
+        {"lzw16.tif", {COMPRESSION_LZW, PHOTOMETRIC_RGB, 16, 7, 0, 0}, true},
+        {"deflate8t.tif", {COMPRESSION_ADOBE_DEFLATE, PHOTOMETRIC_RGB, 8, 0, 16, 0}, true},
+        {"deflate16.tif", {COMPRESSION_ADOBE_DEFLATE, PHOTOMETRIC_RGB, 16, 3, 0, 0}, true},
+        {"jpeg8.tif", {COMPRESSION_JPEG, PHOTOMETRIC_YCBCR, 8, 16, 0, 0}, false},
+        {"jpeg8t.tif", {COMPRESSION_JPEG, PHOTOMETRIC_YCBCR, 8, 0, 32, 0}, false},
+    };
+    Props("", 0, false);
+    auto preview = [&](const FWideString& url, std::vector<uint8_t>& pixels) {
+        FIPManagerRequest req;
+        Prepare(req, url, 160, 160, FRect(0, 0, 160, 160));
+        if (!Run(req) || req.m_Async.GetState() != kCompleted)
+            return std::string(req.m_Async.m_usErrorText.GetNarrow()) + " (not completed)";
+        if (req.m_iOutCols != 160 || req.m_iOutRows != 106)
+            return std::string("fitted to the wrong size");
+        const FPixmap& p = *req.m_pOutputImage->GetPixmap();
+        for (int y = 0; y < p.GetRows(); ++y)
+            pixels.insert(pixels.end(), p.GetRowAddress(y), p.GetRowAddress(y) + 4 * p.GetCols());
+        return std::string();
+    };
+    for (const auto& c : cases) {
+        loadertest::TiffOptions plain;
+        plain.bits = c.options.bits;
+        const std::string plainName = std::string("plain-") + c.name;
+        std::vector<uint8_t> expected, got;
+        ASSERT_EQ(
+            preview(loadertest::PutFile(plainName, loadertest::MakeTiffWith(600, 400, plain)), expected), "");
+        EXPECT_EQ(preview(loadertest::PutFile(c.name, loadertest::MakeTiffWith(600, 400, c.options)), got),
+                  "")
+            << c.name;
+        if (c.lossless) {
+            EXPECT_EQ(got, expected) << c.name;
+        }
+    }
+}
+
 namespace
 {
 
@@ -484,4 +533,34 @@ TEST_F(IPPreviewManagerTest, EmbeddedJpegDecodedAtTheSmallestScaleThatCoversTheB
             differing += rgb[0] != bgra[2] || rgb[1] != bgra[1] || rgb[2] != bgra[0];
         }
     EXPECT_EQ(differing, 0);
+}
+
+// A preview that would cost seconds and hundreds of megabytes is given up at once: the
+// request fails, so the browser shows the file-type icon, and the log says why.
+TEST_F(IPPreviewManagerTest, HostilePreviewsFailAtOnceWithANote)
+{
+    const rawtest::Bytes scans = jpegfixture::ManyScanJPEG(320, 240, 1000);
+    const rawtest::Bytes huge =
+        jpegfixture::WithDeclaredSize(jpegfixture::ManyScanJPEG(320, 240, 10), 12000, 9000);
+    const struct {
+        const char* name;
+        rawtest::Bytes file;
+        const char* note;
+    } cases[] = {
+        {"scans.xxx", JpegPreviewRaw(scans, 320, 240), "more than 100 scans"},
+        {"huge.xxx", JpegPreviewRaw(huge, 12000, 9000), "MB of memory, more than the 160 MB allowed"},
+        {"scans.jpg", scans, "more than 100 scans"},
+        {"huge.jpg", huge, "MB of memory, more than the 160 MB allowed"},
+    };
+    for (const auto& c : cases) {
+        FDebugTraceCapture capture;
+        Props(c.name, 0, false);
+        FIPManagerRequest req;
+        Prepare(req, loadertest::PutFile(c.name, c.file), 160, 160, FRect(0, 0, 160, 160));
+        ASSERT_TRUE(Run(req)) << c.name;
+        EXPECT_EQ(req.m_Async.GetState(), kError) << c.name;
+        EXPECT_EQ(req.m_pOutputImage, nullptr) << c.name;
+        EXPECT_TRUE(capture.Contains("no preview of") && capture.Contains(c.note))
+            << c.name << capture.GetText();
+    }
 }
