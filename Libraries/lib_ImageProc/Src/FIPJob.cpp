@@ -55,6 +55,8 @@ void FillManagerRequest(const FIPJob& job, FIPManagerRequest& r)
     std::copy(std::begin(job.neutral), std::end(job.neutral), std::begin(r.m_adNeutral));
     r.m_usWhiteBalance = job.whiteBalance;
     r.m_ptGray = job.gray;
+    r.m_usCamfile = job.camfile;
+    r.m_bDumpStages = job.dumpStages ? 1 : 0;
 
     if (!job.changes.empty()) {
         if (r.m_pImageProps == nullptr)
@@ -63,6 +65,34 @@ void FillManagerRequest(const FIPJob& job, FIPManagerRequest& r)
             r.m_pImageProps->AddProp(name, value);
     }
     r.m_WriteRows = job.writeRows;
+}
+
+FIPJob JobOfRequest(const FIPManagerRequest& r)
+{
+    FIPJob job;
+    job.kind = r.m_eKind;
+    job.file = r.m_usFileName;
+    job.outCols = r.m_iOutCols;
+    job.outRows = r.m_iOutRows;
+    job.crop = r.m_rCrop;
+    job.outputFormat = r.m_eOutputFormat;
+    job.outputFile = r.m_usOutputFile;
+    job.fileType = r.m_eFileType;
+    job.quality = r.m_iJPEGQuality;
+    job.exif = r.m_bJPEGFlag != 0;
+    job.profileOptional = r.m_bProfileOptional != 0;
+    std::copy(std::begin(r.m_aiVersion), std::end(r.m_aiVersion), std::begin(job.version));
+    job.software = r.m_usSoftwareName;
+    ReadBackSettings(r, job.settings);
+    job.settings.ColorSpace = r.m_iColorSpace;
+    job.settingMode = r.m_iSettingMode;
+    job.settingName = r.m_usSettingName;
+    std::copy(std::begin(r.m_adNeutral), std::end(r.m_adNeutral), std::begin(job.neutral));
+    job.whiteBalance = r.m_usWhiteBalance;
+    job.gray = r.m_ptGray;
+    job.camfile = r.m_usCamfile;
+    job.dumpStages = r.m_bDumpStages != 0;
+    return job;
 }
 
 void ReadBackSettings(const FIPManagerRequest& r, ProcessingSettings& s)

@@ -44,6 +44,8 @@ struct FIPJob {
     double neutral[3] = {-1.0, -1.0, -1.0};
     FWideString whiteBalance;
     FIPMPoint gray;
+    FWideString camfile;
+    bool dumpStages = false;
 
     // Header properties that a modify job writes, in order.
     std::vector<std::pair<FWideString, FWideString>> changes;
@@ -57,6 +59,9 @@ struct FIPJob {
 // Fills a fresh or reset manager record from the job; the one place where a job's fields meet
 // the record's.
 void FillManagerRequest(const FIPJob& job, FIPManagerRequest& request);
+// The job a record describes (its header changes and row sink aside): copying a record is
+// FillManagerRequest(JobOfRequest(from), to).
+FIPJob JobOfRequest(const FIPManagerRequest& request);
 // The adjustments a finished automatic or gray-balance request wrote back; the colour space
 // is left as it was.
 void ReadBackSettings(const FIPManagerRequest& request, ProcessingSettings& settings);
