@@ -17,6 +17,7 @@
 #include "FPixmap.h"
 #include "FPropList.h"
 #include "FUiDateText.h"
+#include "ImagePropKeys.h"
 #include "StorageClassRegistry.h"
 
 namespace
@@ -342,7 +343,7 @@ bool FImageFileListEntry::BuildDisplayProps(const FPropList* list)
     m_usResolution = Text(props, "RESOLUTION");
     m_nResolutionCode = ResolutionCode(m_usResolution);
     m_usCameraName = CameraName(Text(props, "CAMMANUF"), Text(props, "CAMMODEL"));
-    m_usUniqueID = Text(props, "rpUniqueID");
+    m_usUniqueID = Text(props, propkey::kUniqueID);
     m_usExposureComp = Text(props, "EXPNET");
     RoundExposureText(m_usExposureComp);
     m_usProgramMode = Text(props, "PMODE");
@@ -379,15 +380,15 @@ bool FImageFileListEntry::BuildDisplayProps(const FPropList* list)
         m_usCameraSerial = kBlank;
 
     const double none = m_bRaw ? 0.0 : kNoAdjustment;
-    m_Settings.Exposure = props.GetFloat(FWideString("rpExposureCompensation"), none);
-    m_Settings.Contrast = props.GetFloat(FWideString("rpContrast"), none);
-    m_Settings.Blackness = props.GetFloat(FWideString("rpShadow"), none);
-    m_Settings.Highlight = props.GetFloat(FWideString("rpHighlight"), none);
-    m_Settings.Sharpness = props.GetFloat(FWideString("rpSharpness"), none);
-    m_Settings.Saturation = props.GetFloat(FWideString("rpSaturation"), none);
-    m_Settings.Retinex = props.GetFloat(FWideString("rpFillFlash"), none);
+    m_Settings.Exposure = props.GetFloat(FWideString(propkey::kExposure), none);
+    m_Settings.Contrast = props.GetFloat(FWideString(propkey::kContrast), none);
+    m_Settings.Blackness = props.GetFloat(FWideString(propkey::kShadow), none);
+    m_Settings.Highlight = props.GetFloat(FWideString(propkey::kHighlight), none);
+    m_Settings.Sharpness = props.GetFloat(FWideString(propkey::kSharpness), none);
+    m_Settings.Saturation = props.GetFloat(FWideString(propkey::kSaturation), none);
+    m_Settings.Retinex = props.GetFloat(FWideString(propkey::kFillLight), none);
 
-    const FWideString colorAdjust = Text(props, "rpColorAdjust", &found);
+    const FWideString colorAdjust = Text(props, propkey::kColorAdjust, &found);
     if (found) {
         FDoubleRGB gains;
         CCStringToRGBGains(gains, colorAdjust.GetNarrow());
@@ -399,11 +400,11 @@ bool FImageFileListEntry::BuildDisplayProps(const FPropList* list)
         m_Settings.ColorAdjustR = m_Settings.ColorAdjustG = m_Settings.ColorAdjustB = gain;
     }
 
-    m_usSettingMode = SettingModeShownText(Text(props, "rpSettingMode"));
-    m_nColorSpace = props.GetInt(FWideString("rpColorSpace"), -1);
-    m_usSoftware = Text(props, "rpSoftware");
-    m_usMakerNoteSoftware = Text(props, "rpMNSoftware");
-    m_usQuality = Text(props, "rpQuality");
+    m_usSettingMode = SettingModeShownText(Text(props, propkey::kSettingMode));
+    m_nColorSpace = props.GetInt(FWideString(propkey::kColorSpace), -1);
+    m_usSoftware = Text(props, propkey::kSoftware);
+    m_usMakerNoteSoftware = Text(props, propkey::kMakerNoteSoftware);
+    m_usQuality = Text(props, propkey::kQuality);
 
     const int digitized = props.GetInt(FWideString("EXIF_DATETIME_DIGITIZED"), 0, &found);
     if (found) {

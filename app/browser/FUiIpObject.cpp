@@ -14,6 +14,7 @@
 #include "FPropList.h"
 #include "FUiIpObjectRequest.h"
 #include "FUiObjectFactory.h"
+#include "ImagePropKeys.h"
 #include "StorageClassRegistry.h"
 
 namespace
@@ -889,14 +890,14 @@ void FUiIpObject::priStopCopy()
 
 void SetStoredSettingProps(FPropList& props, const ProcessingSettings& settings)
 {
-    props.SetFloat(FWideString("rpExposureCompensation"), settings.Exposure);
-    props.SetFloat(FWideString("rpContrast"), settings.Contrast);
-    props.SetFloat(FWideString("rpShadow"), settings.Blackness);
-    props.SetFloat(FWideString("rpHighlight"), settings.Highlight);
-    props.SetFloat(FWideString("rpSharpness"), settings.Sharpness);
-    props.SetFloat(FWideString("rpSaturation"), settings.Saturation);
-    props.SetFloat(FWideString("rpFillFlash"), settings.Retinex);
+    props.SetFloat(FWideString(propkey::kExposure), settings.Exposure);
+    props.SetFloat(FWideString(propkey::kContrast), settings.Contrast);
+    props.SetFloat(FWideString(propkey::kShadow), settings.Blackness);
+    props.SetFloat(FWideString(propkey::kHighlight), settings.Highlight);
+    props.SetFloat(FWideString(propkey::kSharpness), settings.Sharpness);
+    props.SetFloat(FWideString(propkey::kSaturation), settings.Saturation);
+    props.SetFloat(FWideString(propkey::kFillLight), settings.Retinex);
     const std::string cc =
         RGBGainsToCCString(settings.ColorAdjustR, settings.ColorAdjustG, settings.ColorAdjustB);
-    props.SetString(FWideString("rpColorAdjust"), FWideString(cc.c_str()));
+    props.SetString(FWideString(propkey::kColorAdjust), FWideString(cc.c_str()));
 }

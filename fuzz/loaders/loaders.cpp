@@ -7,6 +7,7 @@
 #include "FDataRetriever.h"
 #include "FMemStorageClass.h"
 #include "FPropList.h"
+#include "ImagePropKeys.h"
 
 #include <cstdint>
 #include <cstring>
@@ -60,8 +61,8 @@ void Exercise(FIDataRetriever& retriever, const std::string& name, bool raw)
         return;
     FPropList changes(nullptr, "changes");
     changes.AddProp("ROTATION", "+90");
-    changes.AddProp("rpContrast", "0.5");
-    changes.AddProp("rpColorAdjust", "10C");
+    changes.AddProp(propkey::kContrast, "0.5");
+    changes.AddProp(propkey::kColorAdjust, "10C");
     FDataRetrieverRequest modify;
     modify.m_usFileName = url;
     modify.m_eKind = kRetrieveModify;

@@ -4,6 +4,7 @@
 #include "FException.h"
 #include "FHasProperties.h"
 #include "FPropList.h"
+#include "ImagePropKeys.h"
 
 #include <charconv>
 #include <cmath>
@@ -273,8 +274,8 @@ bool ReadDirectory(const ExifBytes& bytes, uint64_t directory, FPropList* list, 
                 AddText(list,
                         tag == 271   ? "CAMMANUF"
                         : tag == 272 ? "CAMMODEL"
-                        : tag == 305 ? "rpSoftware"
-                                     : "rpUniqueID",
+                        : tag == 305 ? propkey::kSoftware
+                                     : propkey::kUniqueID,
                         text);
             }
             break;
@@ -429,8 +430,8 @@ void ApplyMakerNoteText(FPropList* list, unsigned tag, const std::string& text)
                                                  "RESOLUTION", "AFMODE", "FOCUS",     "WB_DESC",
                                                  "PMODE",      "AEMODE", "LENSFRANGE"};
     static constexpr const char* kFloatNames[] = {
-        "rpExposureCompensation", "rpContrast",  "rpShadow",   "rpHighlight",
-        "rpSaturation",           "rpSharpness", "rpFillFlash"};
+        propkey::kExposure,   propkey::kContrast,  propkey::kShadow,   propkey::kHighlight,
+        propkey::kSaturation, propkey::kSharpness, propkey::kFillLight};
     static constexpr const char* kFloatPrefixes[] = {
         "Expo:", "Cont:", "Shad:", "High:", "Satu:", "Shar:", "Fill:"};
     if (tag >= 2 && tag <= 10) {
@@ -443,7 +444,7 @@ void ApplyMakerNoteText(FPropList* list, unsigned tag, const std::string& text)
     }
     switch (tag) {
     case 11:
-        list->SetInt("rpColorSpace", ColorSpaceOfName(text));
+        list->SetInt(propkey::kColorSpace, ColorSpaceOfName(text));
         return;
     case 20: {
         std::string word;
@@ -458,22 +459,22 @@ void ApplyMakerNoteText(FPropList* list, unsigned tag, const std::string& text)
             }
             word = text.substr(i, j - i);
         }
-        list->SetString("rpColorAdjust", word.c_str());
+        list->SetString(propkey::kColorAdjust, word.c_str());
         return;
     }
     case 21:
-        list->SetString("rpSettingMode", text.c_str());
+        list->SetString(propkey::kSettingMode, text.c_str());
         return;
     case 22: {
         const double q = NumberAfter(text, "Qual:");
-        list->SetInt("rpQuality", Plausible(q) ? int(q) : 0);
+        list->SetInt(propkey::kQuality, Plausible(q) ? int(q) : 0);
         return;
     }
     case 23:
         list->SetString("FIRMVERS", text.c_str());
         return;
     case 24:
-        list->SetString("rpMNSoftware", text.c_str());
+        list->SetString(propkey::kMakerNoteSoftware, text.c_str());
         return;
     case 25:
         list->SetString("BRACKET", text.c_str());

@@ -5,6 +5,7 @@
 #include "FException.h"
 #include "FHasProperties.h"
 #include "FPropList.h"
+#include "ImagePropKeys.h"
 
 #include <charconv>
 #include <cmath>
@@ -166,18 +167,18 @@ void WriteMakerNote(uint8_t* base, unsigned at, FPropList* properties, int color
         {9, Narrow(properties, "AEMODE")},
         {10, Narrow(properties, "LENSFRANGE")},
         {11, ColorSpaceName(colorSpace)},
-        {12, Signed41("Expo:", properties->GetFloat("rpExposureCompensation", 0))},
-        {13, Signed41("Cont:", properties->GetFloat("rpContrast", 0))},
-        {14, Signed41("Shad:", properties->GetFloat("rpShadow", 0))},
-        {15, Signed41("High:", properties->GetFloat("rpHighlight", 0))},
-        {16, Signed41("Satu:", properties->GetFloat("rpSaturation", 0))},
-        {17, Signed41("Shar:", properties->GetFloat("rpSharpness", 0))},
-        {18, Signed41("Fill:", properties->GetFloat("rpFillFlash", 0))},
-        {20, "CC:" + Narrow(properties, "rpColorAdjust")},
-        {21, Narrow(properties, "rpSettingMode")},
-        {22, Quality(properties->GetInt("rpQuality", 0))},
+        {12, Signed41("Expo:", properties->GetFloat(propkey::kExposure, 0))},
+        {13, Signed41("Cont:", properties->GetFloat(propkey::kContrast, 0))},
+        {14, Signed41("Shad:", properties->GetFloat(propkey::kShadow, 0))},
+        {15, Signed41("High:", properties->GetFloat(propkey::kHighlight, 0))},
+        {16, Signed41("Satu:", properties->GetFloat(propkey::kSaturation, 0))},
+        {17, Signed41("Shar:", properties->GetFloat(propkey::kSharpness, 0))},
+        {18, Signed41("Fill:", properties->GetFloat(propkey::kFillLight, 0))},
+        {20, "CC:" + Narrow(properties, propkey::kColorAdjust)},
+        {21, Narrow(properties, propkey::kSettingMode)},
+        {22, Quality(properties->GetInt(propkey::kQuality, 0))},
         {23, Narrow(properties, "FIRMVERS")},
-        {24, Narrow(properties, "rpMNSoftware")},
+        {24, Narrow(properties, propkey::kMakerNoteSoftware)},
         {25, Narrow(properties, "BRACKET")},
     };
     for (const Item& item : items) {
@@ -266,7 +267,7 @@ unsigned WriteExif(uint8_t* base, unsigned offset, FPropList* properties, unsign
     if (base == nullptr || properties == nullptr || needed > limit) {
         throw FException("WriteExif: no room for the EXIF directory");
     }
-    const int colorSpace = properties->GetInt("rpColorSpace", 0);
+    const int colorSpace = properties->GetInt(propkey::kColorSpace, 0);
     FExifDirectoryBuilder exif(base, offset, kExifEntries, offset + kDirectoryBytes);
 
     int32_t num = 0;
@@ -337,7 +338,7 @@ unsigned WriteExif(uint8_t* base, unsigned offset, FPropList* properties, unsign
     }
     exif.Short(41990, 0);
 
-    std::string id = Narrow(properties, "rpUniqueID");
+    std::string id = Narrow(properties, propkey::kUniqueID);
     id.resize(kUniqueIdLength, '0');
     exif.Ascii(42016, id);
     exif.NextDirectory(0);

@@ -10,6 +10,7 @@
 #include "FPropList.h"
 #include "FReplacingFile.h"
 #include "FWideString.h"
+#include "ImagePropKeys.h"
 #include "JPEGStorageManagers.h"
 #include "StorageClassRegistry.h"
 
@@ -365,7 +366,7 @@ void FJPEGLineWriter::priWriteProperties(FPropList* properties)
 
     const std::string make = Ifd0Text(props, "CAMMANUF");
     const std::string model = Ifd0Text(props, "CAMMODEL");
-    const std::string software = Ifd0Text(props, "rpSoftware");
+    const std::string software = Ifd0Text(props, propkey::kSoftware);
     const unsigned ifd0Data = DataBytes(make) + DataBytes(model) + 16 + DataBytes(software) + 20;
     unsigned thumbSize = unsigned(s.thumbnail.size());
     if (thumbSize != 0 && uint64_t(kIfd1End) + ifd0Data + thumbSize + 16 + kExifFixedBytes > kTiffLimit) {

@@ -8,6 +8,7 @@
 #include "FReadSignals.h"
 #include "FRowFormatConverters.h"
 #include "FWideString.h"
+#include "ImagePropKeys.h"
 #include "PixelRowConverters.h"
 #include "TiffPixelRows.h"
 #include "TiffStoragePort.h"
@@ -551,7 +552,7 @@ void FTiffImageReader::GetProperties(FPropList* list)
             ttag_t tag;
             const char* name;
         } texts[] = {
-            {TIFFTAG_MAKE, "CAMMANUF"}, {TIFFTAG_MODEL, "CAMMODEL"}, {TIFFTAG_SOFTWARE, "rpSoftware"}};
+            {TIFFTAG_MAKE, "CAMMANUF"}, {TIFFTAG_MODEL, "CAMMODEL"}, {TIFFTAG_SOFTWARE, propkey::kSoftware}};
         for (const auto& t : texts) {
             char* value = nullptr;
             if (TIFFGetField(s.tif, t.tag, &value) && value)

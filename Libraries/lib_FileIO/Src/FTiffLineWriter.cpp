@@ -11,6 +11,7 @@
 #include "FReplacingFile.h"
 #include "FRowFormatConverters.h"
 #include "FWideString.h"
+#include "ImagePropKeys.h"
 #include "PixelRowConverters.h"
 #include "TiffPixelRows.h"
 #include "TiffStoragePort.h"
@@ -531,7 +532,7 @@ void FTiffLineWriter::WriteTags(FPropList* properties)
     } tiffTexts[] = {
         {"CAMMANUF", "", TIFFTAG_MAKE, "FTiffLineWriter: while writing CAMMANUF tag."},
         {"CAMMODEL", "", TIFFTAG_MODEL, "FTiffLineWriter: while writing CAMMODEL tag."},
-        {"rpSoftware", " ", TIFFTAG_SOFTWARE, "FTiffLineWriter: while writing TIFFTAG_SOFTWARE tag."},
+        {propkey::kSoftware, " ", TIFFTAG_SOFTWARE, "FTiffLineWriter: while writing TIFFTAG_SOFTWARE tag."},
     };
     for (const auto& t : tiffTexts) {
         const FWideString value = props->GetString(t.name, t.fallback);

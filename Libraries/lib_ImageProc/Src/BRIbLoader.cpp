@@ -12,6 +12,7 @@
 #include "FLargePageAllocator.h"
 #include "FPixmap.h"
 #include "FPropList.h"
+#include "ImagePropKeys.h"
 
 #include <cstdio>
 #include <map>
@@ -199,7 +200,7 @@ void GetUniqueID(FBribImageReader& reader, FLoaderRequest& req)
     }
     const std::string id = FormatBribUniqueID(reader.GetUniqueID());
     list->AddProp("UNIQUEID", id.c_str());
-    list->AddProp("rpUniqueID", id.c_str());
+    list->AddProp(propkey::kUniqueID, id.c_str());
     req.m_Async.Complete();
 }
 

@@ -5,6 +5,7 @@
 #include "FBribImageWriter.h"
 #include "FDebugTrace.h"
 #include "FPropList.h"
+#include "ImagePropKeys.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -21,13 +22,10 @@ struct FStoredAdjustment {
 
 // In the order a modification applies them.
 constexpr FStoredAdjustment kAdjustments[] = {
-    {1, "rpExposureCompensation", "EXPOSURE"},
-    {2, "rpContrast", "CONTRAST"},
-    {3, "rpShadow", "SHADOW"},
-    {4, "rpHighlight", "HIGHLIGHT"},
-    {5, "rpSaturation", "SATURATION"},
-    {6, "rpSharpness", "SHARPNESS"},
-    {10, "rpFillFlash", "FILLFLASH"},
+    {1, propkey::kExposure, "EXPOSURE"},     {2, propkey::kContrast, "CONTRAST"},
+    {3, propkey::kShadow, "SHADOW"},         {4, propkey::kHighlight, "HIGHLIGHT"},
+    {5, propkey::kSaturation, "SATURATION"}, {6, propkey::kSharpness, "SHARPNESS"},
+    {10, propkey::kFillLight, "FILLFLASH"},
 };
 
 constexpr int kSlotRed = 7;
@@ -99,7 +97,7 @@ void AddStoredAdjustments(FBribImageReader& reader, FPropList& list)
         gains[0] = gains[1] = gains[2] = 1.0;
     if (gains[0] == kGainAbsent || gains[1] == kGainAbsent || gains[2] == kGainAbsent)
         return;
-    list.SetString(FWideString("rpColorAdjust"),
+    list.SetString(FWideString(propkey::kColorAdjust),
                    FWideString(RGBGainsToCCString(gains[0], gains[1], gains[2]).c_str()));
 }
 
@@ -176,7 +174,7 @@ bool SetBribExtData(FBribImageWriter& writer, int type, double value)
 
 bool HasBribHeaderChanges(const FPropList& changes)
 {
-    for (const char* name : {"ROTATION", "MARKBITS", "WB_DESC", "rpColorAdjust"}) {
+    for (const char* name : {"ROTATION", "MARKBITS", "WB_DESC", propkey::kColorAdjust}) {
         if (changes.FindProp(name))
             return true;
     }
@@ -208,7 +206,8 @@ bool ApplyBribHeaderChanges(FBribImageWriter& writer, const FPropList& changes, 
             return false;
         }
     }
-    const FWideString colorAdjust = changes.GetString(FWideString("rpColorAdjust"), FWideString(), &found);
+    const FWideString colorAdjust =
+        changes.GetString(FWideString(propkey::kColorAdjust), FWideString(), &found);
     if (!found)
         return true;
     FDoubleRGB gains;

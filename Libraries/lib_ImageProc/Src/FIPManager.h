@@ -5,8 +5,8 @@
 
 class FIPManagerRequest;
 
-// The one interface through which all image-processing work is requested. Every call
-// belongs to the user-interface thread; answers come only through the request's status.
+// The one interface through which all image-processing work is requested. Calls come from one
+// thread at a time (the engine service's); answers come only through the request's status.
 class FIPManager
 {
 public:
@@ -19,7 +19,7 @@ public:
 };
 
 // Hands each request to a free manager, creates managers up to the pool size, and queues
-// the rest oldest first. Nothing here locks: pool and managers live on one thread.
+// the rest oldest first. Nothing here locks: pool and managers live on the engine service's thread.
 class FIPManagerPool : public FIPManager
 {
 public:

@@ -20,6 +20,7 @@
 #include "FPixmap.h"
 #include "FPropList.h"
 #include "FStopwatch.h"
+#include "ImagePropKeys.h"
 #include "PictureOrientation.h"
 
 namespace
@@ -139,7 +140,7 @@ bool IPManager2::priNonRawPrepare()
     const int bits = type == FPixmap::PIXEL_48_RGB ? 16 : 8;
     // A file this program wrote names its space (0 when the name was not known); other
     // pictures are sRGB.
-    int sourceSpace = m_pCapturePropList->GetInt(FWideString("rpColorSpace"), kDefaultColorSpace);
+    int sourceSpace = m_pCapturePropList->GetInt(FWideString(propkey::kColorSpace), kDefaultColorSpace);
     if (sourceSpace < 1 || sourceSpace > 11)
         sourceSpace = kDefaultColorSpace;
     if (m_pNonRawColor == nullptr || !m_pNonRawColor->Matches(sourceSpace, r.m_iColorSpace, bits))

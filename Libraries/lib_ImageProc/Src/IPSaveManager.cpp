@@ -10,12 +10,14 @@
 #include "FDataRetriever.h"
 #include "FDebugTrace.h"
 #include "FException.h"
+#include "FIPJob.h"
 #include "FIPMImage.h"
 #include "FJPEGLineWriter.h"
 #include "FPixmap.h"
 #include "FPropList.h"
 #include "FTiffLineWriter.h"
 #include "IPOutputProfiles.h"
+#include "ImagePropKeys.h"
 
 namespace
 {
@@ -62,38 +64,7 @@ FWideString SettingModeText(int settingMode, const FWideString& settingName)
 
 void CopyRequestParameters(FIPManagerRequest& to, const FIPManagerRequest& from)
 {
-    to.m_usFileName = from.m_usFileName;
-    to.m_eKind = from.m_eKind;
-    for (int i = 0; i < 4; ++i)
-        to.m_aiVersion[i] = from.m_aiVersion[i];
-    to.m_usSoftwareName = from.m_usSoftwareName;
-    to.m_iSettingMode = from.m_iSettingMode;
-    to.m_usSettingName = from.m_usSettingName;
-    to.m_iOutCols = from.m_iOutCols;
-    to.m_iOutRows = from.m_iOutRows;
-    to.m_rCrop = from.m_rCrop;
-    to.m_eOutputFormat = from.m_eOutputFormat;
-    to.m_dExposure = from.m_dExposure;
-    to.m_dShadow = from.m_dShadow;
-    to.m_dContrast = from.m_dContrast;
-    to.m_dHighlight = from.m_dHighlight;
-    to.m_dSaturation = from.m_dSaturation;
-    to.m_dSharpness = from.m_dSharpness;
-    to.m_dFillLight = from.m_dFillLight;
-    for (int i = 0; i < 3; ++i) {
-        to.m_adColorAdjust[i] = from.m_adColorAdjust[i];
-        to.m_adNeutral[i] = from.m_adNeutral[i];
-    }
-    to.m_iColorSpace = from.m_iColorSpace;
-    to.m_usWhiteBalance = from.m_usWhiteBalance;
-    to.m_bDumpStages = from.m_bDumpStages;
-    to.m_usOutputFile = from.m_usOutputFile;
-    to.m_eFileType = from.m_eFileType;
-    to.m_iJPEGQuality = from.m_iJPEGQuality;
-    to.m_bJPEGFlag = from.m_bJPEGFlag;
-    to.m_bProfileOptional = from.m_bProfileOptional;
-    to.m_ptGray = from.m_ptGray;
-    to.m_usCamfile = from.m_usCamfile;
+    FillManagerRequest(JobOfRequest(from), to);
 }
 
 IPSaveManager::IPSaveManager(FIPManager* parent, bool parentStreams)
@@ -374,21 +345,21 @@ void IPSaveManager::priWriteSettings(FPropList& list) const
     version.Format(" %d.%d.%d.%04d", req.m_aiVersion[0], req.m_aiVersion[1], req.m_aiVersion[2],
                    req.m_aiVersion[3]);
     software += version;
-    list.SetString("rpSoftware", software);
-    list.SetString("rpMNSoftware", software);
-    list.SetInt("rpColorSpace", req.m_iColorSpace);
-    list.SetFloat("rpExposureCompensation", req.m_dExposure);
-    list.SetFloat("rpContrast", req.m_dContrast);
-    list.SetFloat("rpShadow", req.m_dShadow);
-    list.SetFloat("rpHighlight", req.m_dHighlight);
-    list.SetFloat("rpSaturation", req.m_dSaturation);
-    list.SetFloat("rpSharpness", req.m_dSharpness);
-    list.SetFloat("rpFillFlash", req.m_dFillLight);
+    list.SetString(propkey::kSoftware, software);
+    list.SetString(propkey::kMakerNoteSoftware, software);
+    list.SetInt(propkey::kColorSpace, req.m_iColorSpace);
+    list.SetFloat(propkey::kExposure, req.m_dExposure);
+    list.SetFloat(propkey::kContrast, req.m_dContrast);
+    list.SetFloat(propkey::kShadow, req.m_dShadow);
+    list.SetFloat(propkey::kHighlight, req.m_dHighlight);
+    list.SetFloat(propkey::kSaturation, req.m_dSaturation);
+    list.SetFloat(propkey::kSharpness, req.m_dSharpness);
+    list.SetFloat(propkey::kFillLight, req.m_dFillLight);
     const std::string gains =
         RGBGainsToCCString(req.m_adColorAdjust[0], req.m_adColorAdjust[1], req.m_adColorAdjust[2]);
-    list.SetString("rpColorAdjust", FWideString(gains.c_str()));
-    list.SetString("rpSettingMode", SettingModeText(req.m_iSettingMode, req.m_usSettingName));
-    list.SetInt("rpQuality", req.m_iJPEGQuality);
+    list.SetString(propkey::kColorAdjust, FWideString(gains.c_str()));
+    list.SetString(propkey::kSettingMode, SettingModeText(req.m_iSettingMode, req.m_usSettingName));
+    list.SetInt(propkey::kQuality, req.m_iJPEGQuality);
 }
 
 void IPSaveManager::priSaveWriteProperties()
