@@ -4,10 +4,13 @@
 #include <chrono>
 #include <cmath>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "FDebugTrace.h"
+#include "FEngineAccess.h"
 #include "FException.h"
+#include "FIPEngineService.h"
 #include "FIPMImage.h"
 #include "FIPManager.h"
 #include "FIPManagerRequest.h"
@@ -254,10 +257,12 @@ FUiReviewWindow::~FUiReviewWindow()
     // hold as cancelled), so normally nothing is busy here; the wait is bounded in any case.
     const auto deadline = std::chrono::steady_clock::now() + kShutdownBound;
     int pass = 0;
+    FEngineAccess engine(m_pPool);
     while (!CancelAll() && std::chrono::steady_clock::now() < deadline) {
         DebugTrace("---FUiReviewWindow::~FUiReviewWindow() looping until idle. [%d]\n", pass++);
-        if (m_pPool)
-            m_pPool->Idle();
+        if (FIPEngineService* service = engine.Get())
+            service->Deliver();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ReleaseHeld(m_pPreviewImage);
     ReleaseHeld(m_pProcessedImage);
@@ -1644,9 +1649,7 @@ void FUiReviewWindow::priStoreSettingsInFile()
         modify.m_usFileName = entry.m_usURL;
         FPropList& props = *modify.m_pImageProps;
         SetStoredSettingProps(props, settings);
-        m_pPool->Request(&modify);
-        while (modify.m_Async.GetState() == kInProgress)
-            m_pPool->Idle();
+        RunEngineRequest(m_pPool, modify);
         if (modify.m_Async.GetState() == kError)
             DebugTrace("FUiReviewWindow: settings not stored in '%s': error %d\n", entry.m_usURL.GetNarrow(),
                        modify.m_Async.GetErrorCode());
