@@ -337,7 +337,8 @@ TEST(EngineService, PostedJobsWaitInTheirBoxesAndAWaitEndsEvenWithADeafManager)
         ASSERT_EQ(std::count(taken.begin(), taken.end(), true), 4);
         EXPECT_TRUE(results[0].Completed());
         ASSERT_TRUE(results[1].props);
-        EXPECT_EQ(std::string(results[1].props->GetString(FWideString("SEEN"), FWideString()).GetNarrow()), "b");
+        EXPECT_EQ(std::string(results[1].props->GetString(FWideString("SEEN"), FWideString()).GetNarrow()),
+                  "b");
         EXPECT_EQ(results[2].end, FIPJobEnd::kCancelled);
         EXPECT_EQ(results[3].state, kError);
         EXPECT_EQ(results[3].error, kErrReaderFailed);
