@@ -71,6 +71,11 @@ FIPEngineService* FEngineAccess::Get()
     return m_pOwn ? m_pOwn.get() : GetIPEngineService();
 }
 
+FIPEngineService* FEngineAccess::Peek()
+{
+    return m_pOwn ? m_pOwn.get() : PeekIPEngineService();
+}
+
 int RunEngineRequest(FIPManager* manager, FIPManagerRequest& request)
 {
     FEngineAccess access(manager);

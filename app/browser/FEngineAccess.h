@@ -21,6 +21,8 @@ public:
 
     // Null when there is no pool to serve.
     FIPEngineService* Get();
+    // The service if there is one, never making the process's own: for leaving.
+    FIPEngineService* Peek();
 
 private:
     std::shared_ptr<FIPEngineService> m_pOwn;

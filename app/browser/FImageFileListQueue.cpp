@@ -61,7 +61,7 @@ void FImageFileList::priCancelPosted(ThumbnailRequest* node)
 {
     if (!node->m_pPosted || !node->m_pRequest->m_Async.IsInProgress())
         return;
-    if (FIPEngineService* service = m_engine.Get())
+    if (FIPEngineService* service = m_engine.Peek())
         service->Cancel(FIPEngineService::PostedKey(node->m_pPosted));
     node->m_pPosted.reset();
 }

@@ -103,7 +103,7 @@ FUiIpObject::~FUiIpObject()
             m_pCurReq = nullptr;
         }
     }
-    FIPEngineService* service = m_engine.Get();
+    FIPEngineService* service = m_engine.Peek();
     // The engine keeps a job's record for as long as a manager holds it; the sender is
     // answered now.
     if (service)

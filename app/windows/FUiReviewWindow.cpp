@@ -257,7 +257,7 @@ FUiReviewWindow::~FUiReviewWindow()
     FEngineAccess engine(m_pPool);
     while (!CancelAll() && std::chrono::steady_clock::now() < deadline) {
         DebugTrace("---FUiReviewWindow::~FUiReviewWindow() looping until idle. [%d]\n", pass++);
-        if (FIPEngineService* service = engine.Get())
+        if (FIPEngineService* service = engine.Peek())
             service->Deliver();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
