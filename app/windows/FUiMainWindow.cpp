@@ -1465,14 +1465,28 @@ bool FUiMainWindow::AddEventTarget(const FWideString& eventName, const FWideStri
     return true;
 }
 
+// Changes a batch could not write into their files are told once, when the batch ends.
+void FUiMainWindow::priTellUnwritten()
+{
+    const std::vector<FWideString> unwritten = m_ImageFileList.TakeUnwrittenChanges();
+    if (unwritten.empty())
+        return;
+    for (const FWideString& url : unwritten)
+        DebugTrace("FUiMainWindow: the change to '%s' was not written\n", url.GetNarrow());
+    priFire(ON_SHOW_CHANGES_NOT_WRITTEN);
+}
+
 void FUiMainWindow::Tick(int /*elapsedMs*/)
 {
     if (priReadSlice(m_dReadBudget))
         return;
     if (m_ImageFileList.IsBatchRunning() || m_ImageFileList.HasQueuedThumbnails()) {
         m_ImageFileList.Idle();
+        if (!m_ImageFileList.IsBatchRunning())
+            priTellUnwritten();
         return;
     }
+    priTellUnwritten();
     if (m_usPendingReviewURL.IsEmpty())
         return;
     FImageFileListEntry* entry = m_ImageFileList.FindByURL(m_usPendingReviewURL);
