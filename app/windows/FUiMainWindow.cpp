@@ -1,5 +1,6 @@
 #include "FUiMainWindow.h"
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <limits>
@@ -854,9 +855,12 @@ bool FUiMainWindow::priCameraCommand(const FWideString& message, void* data)
 void FUiMainWindow::priFillList()
 {
     const FWideString folder = m_bCameraMode ? priCameraFolder() : m_usDirectoryURL;
-    if (m_pIpMgr)
-        while (m_pIpMgr->IsBusy())
-            m_pIpMgr->Idle();
+    // The pool's earlier work gets a slice of its ticks, no more: a pool busy for another
+    // window (a development, a batch save) must not stop this one.
+    const auto start = std::chrono::steady_clock::now();
+    while (m_pIpMgr && m_pIpMgr->IsBusy() &&
+           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() < m_dReadBudget)
+        m_pIpMgr->Idle();
     // A folder that cannot be read leaves the list empty; the counts say so.
     m_ImageFileList.BeginRead(m_pIpMgr, folder);
     m_usReadOnlyTestedURL = FWideString();
