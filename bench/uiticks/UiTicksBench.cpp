@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "BribFileBuilder.h"
@@ -225,6 +226,23 @@ constexpr int kCols = 2640;
 constexpr int kRows = 1760;
 constexpr int kReviewImages = 6;
 
+// A developable raw of the photograph capture at the camera's size, its sensor data and
+// JPEG previews of the given widths, written into the folder.
+void WritePhotoRaw(FTempDiskFolder& folder, const char* name, uint32_t seed, const FSyntheticCapture& capture,
+                   std::vector<int> previewCols)
+{
+    developtest::DevelopableRawOptions options;
+    options.cols = kCols;
+    options.rows = kRows;
+    // Another seed gives another unique id, so no result of another file is reused.
+    options.seed = seed;
+    options.capture = &capture;
+    options.jpegPreviews = true;
+    options.previewCols = std::move(previewCols);
+    const rawtest::Bytes bytes = developtest::MakeDevelopableRaw(options);
+    folder.WriteFile(name, std::string(bytes.begin(), bytes.end()));
+}
+
 // Developable raws of photographs at the camera's size, written once.
 const FTempDiskFolder* ReviewRaws(int count, std::string& why)
 {
@@ -243,17 +261,9 @@ const FTempDiskFolder* ReviewRaws(int count, std::string& why)
             why = failure;
             return nullptr;
         }
-        developtest::DevelopableRawOptions options;
-        options.cols = kCols;
-        options.rows = kRows;
-        options.seed = uint32_t(100 + i);
-        options.capture = &capture;
-        options.jpegPreviews = true;
-        options.previewCols = {kCols / 2, kCols / 8};
-        const rawtest::Bytes bytes = developtest::MakeDevelopableRaw(options);
         char name[32];
         std::snprintf(name, sizeof(name), "DSC_%04d.q7f", i);
-        made->WriteFile(name, std::string(bytes.begin(), bytes.end()));
+        WritePhotoRaw(*made, name, uint32_t(100 + i), capture, {kCols / 2, kCols / 8});
     }
     madeCount = count;
     return made;
@@ -476,18 +486,9 @@ const FTempDiskFolder* BatchRaws(std::string& why)
     }
     made = new FTempDiskFolder();
     for (int i = 0; i < kBatch; ++i) {
-        developtest::DevelopableRawOptions options;
-        options.cols = kCols;
-        options.rows = kRows;
-        // Another seed gives another unique id, so no saved result is reused.
-        options.seed = uint32_t(300 + i);
-        options.capture = &capture;
-        options.jpegPreviews = true;
-        options.previewCols = {kCols / 8};
-        const rawtest::Bytes bytes = developtest::MakeDevelopableRaw(options);
         char name[32];
         std::snprintf(name, sizeof(name), "BAT_%04d.q7f", i);
-        made->WriteFile(name, std::string(bytes.begin(), bytes.end()));
+        WritePhotoRaw(*made, name, uint32_t(300 + i), capture, {kCols / 8});
     }
     return made;
 }

@@ -248,11 +248,7 @@ TEST(ImageFileListWidget, AFolderOfThousandsIsListedInSlices)
         if (i % 5 == 0)
             files.Write(std::string(name) + ".xmp", {'x'});
     }
-    std::vector<FWideString> parts;
-    SplitURL(files.URL("x"), parts);
-    parts.pop_back();
-    FWideString folder;
-    JoinURL(parts, folder, true);
+    FWideString folder = files.FolderURL();
 
     ListRun t;
     FImageFileList& list = t.widget->GetList();

@@ -349,8 +349,9 @@ TEST_F(CameraJourneyTest, ACameraAnsweringGarbageLosesNothingAndHangsNothing)
         listed = download->GetList().GetCount();
         FWideString del = folder;
         app.Send("DeleteAllWin.WinMgr", "DelDir", &del);
-        app.Send("DeleteAllWin.WinMgr", "OK");
+        ASSERT_TRUE(DeleteAllSettles(app));
         status = Shown(app, "DeleteAllWin.Status");
+        app.Send("DeleteAllWin.WinMgr", "OK");
         app.RunUntil([&] { return !camera->IsConnected(); }, 200);
         app.Send("MainWin", "Close");
     });

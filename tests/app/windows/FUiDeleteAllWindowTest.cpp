@@ -83,20 +83,15 @@ protected:
         RawOptions o;
         o.previewCols = 0;
         const rawtest::Bytes raw = MakeRaw(o);
-        FWideString url;
         for (int i = 0; i < count; ++i) {
-            url = m_pFolder->Write(BigName(i), raw);
+            const FWideString url = m_pFolder->Write(BigName(i), raw);
             if (i % lockEvery == 0) {
                 FFileInfo info;
                 info.m_iFlags = kFileAttrReadOnly;
                 SetFileAttributesURL(url, info);
             }
         }
-        std::vector<FWideString> parts;
-        SplitURL(url, parts);
-        parts.pop_back();
-        JoinURL(parts, url, true);
-        return url;
+        return m_pFolder->FolderURL();
     }
     static std::string BigName(int i)
     {
