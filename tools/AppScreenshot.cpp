@@ -261,6 +261,16 @@ bool ShootDialogs(FGenericUiApp* app, const std::string& out)
     }
     saved = shoot("ConfirmDeleteWin", "ConfirmDeleteWin.png") && saved;
     saved = shoot("LanguageWin", "LanguageWin.png") && saved;
+    // Delete all, part way through a full card.
+    if (FIUiRelay* status = app->GetUiRelay(FWideString("DeleteAllWin.Status"))) {
+        FWideString name("DaDeleting");
+        status->UiRelayMessage(FWideString("SetDisplayString"), &name);
+    }
+    if (FIUiRelay* count = app->GetUiRelay(FWideString("DeleteAllWin.Count"))) {
+        FWideString text("1234 / 3000");
+        count->UiRelayMessage(FWideString("SetText"), &text);
+    }
+    saved = shoot("DeleteAllWin", "DeleteAllWin.png") && saved;
     // The review window's notice, with its longest text.
     if (FIUiRelay* line = app->GetUiRelay(FWideString("ReviewErrWin.Line2"))) {
         FWideString name("RvErrFile");

@@ -163,6 +163,15 @@ bool FUiImageFileList::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject
 
 void FUiImageFileList::Tick(int)
 {
+    if (m_List.IsReading()) {
+        if (m_List.ContinueRead(kReadBudget)) {
+            priListRead();
+            priUpdateSelectionInfo();
+            priUpdateEnableEvents();
+            priFire("ON_NEW_VISIBLE_LIST");
+        }
+        return;
+    }
     if (m_List.IsBatchRunning() || m_List.HasQueuedThumbnails())
         m_List.Idle();
 }
@@ -398,9 +407,9 @@ void FUiImageFileList::priStart()
     }
     priFireText("ON_SET_URL", folder);
     if (opened) {
-        m_List.SelectByURL(argumentURL, true);
-        if (FImageFileListEntry* entry = m_List.FindByURL(argumentURL))
-            priFire("ON_SELECT_IMAGE", entry);
+        m_usPendingSelectURL = argumentURL;
+        if (!m_List.IsReading())
+            priSelectPending();
     }
     if (m_List.m_nFilterMethod < 1 || m_List.m_nFilterMethod > 5)
         m_List.SetFilterMethod(1);
@@ -444,9 +453,32 @@ void FUiImageFileList::priReread()
 
 void FUiImageFileList::priReadFolder()
 {
-    m_List.ReadFolder(m_pIpMgr, m_usCurrentFolder);
+    // A folder that cannot be opened leaves the list empty, with nothing to continue.
+    m_List.BeginRead(m_pIpMgr, m_usCurrentFolder);
+    if (!m_List.IsReading() || m_List.ContinueRead(kReadBudget)) {
+        priListRead();
+        return;
+    }
+    // Meanwhile the view shows the empty list, never entries that Clear deleted.
+    priFire("ON_NEW_THUMBNAIL_LIST", &m_List);
+}
+
+void FUiImageFileList::priListRead()
+{
     priFire("ON_NEW_THUMBNAIL_LIST", &m_List);
     priRequestThumbnails(ThumbnailReadyAfterRead);
+    priSelectPending();
+}
+
+void FUiImageFileList::priSelectPending()
+{
+    if (m_usPendingSelectURL.IsEmpty())
+        return;
+    const FWideString url = m_usPendingSelectURL;
+    m_usPendingSelectURL = FWideString();
+    m_List.SelectByURL(url, true);
+    if (FImageFileListEntry* entry = m_List.FindByURL(url))
+        priFire("ON_SELECT_IMAGE", entry);
 }
 
 void FUiImageFileList::priRequestThumbnails(FThumbnailDone callback)

@@ -23,6 +23,9 @@ public:
     FImageFileList& GetList() { return m_List; }
     int GetThumbSize() const { return m_nThumbSize; }
     const FWideString& GetCurrentFolder() const { return m_usCurrentFolder; }
+    // Seconds of folder reading per command or tick: a folder of thousands of files is
+    // read over many ticks, never in one.
+    static constexpr double kReadBudget = 0.004;
     // The program's first argument, which start-up opens; set by the start hook.
     static void SetStartArgument(const FWideString& argument);
 
@@ -35,6 +38,8 @@ private:
     void priShowFolder(const FWideString& url);
     void priReread();
     void priReadFolder();
+    void priListRead();
+    void priSelectPending();
     void priRequestThumbnails(FThumbnailDone callback);
     void priReannounce();
     void priUpdateEnableEvents();
@@ -62,6 +67,8 @@ private:
     int m_nThumbSize = -1;
     FWideString m_usCurrentFolder;
     FWideString m_usSavedFolder;
+    // The start argument's image, selected once the read under way has listed it.
+    FWideString m_usPendingSelectURL;
     bool m_bUpdateImageEvents = false;
 };
 

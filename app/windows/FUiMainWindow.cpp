@@ -1,5 +1,6 @@
 #include "FUiMainWindow.h"
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <limits>

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
+#include "BrowserFixtures.h"
 #include "FGenericUiApp.h"
 #include "FHeadlessDesktop.h"
 #include "FImageFileList.h"
@@ -13,6 +15,8 @@
 #include "FUiObjectFactory.h"
 #include "FUiTestApp.h"
 #include "FUiWidgets.h"
+#include "RawTestFolder.h"
+#include "StorageClassRegistry.h"
 
 namespace
 {
@@ -225,6 +229,53 @@ TEST(ImageFileListWidget, ChoicesAreKeptBetweenRuns)
     again.widget->UiRelayMessage(FWideString("Post Creation Initialization"), nullptr);
     EXPECT_EQ(again.Events(), "ON_SET_FILTER_TO_LOCKED,ON_SET_SORT_BY_FILE_SIZE,ON_SET_REVERSE_ORDER,"
                               "ON_SET_SHOW_BRI_ONLY,ON_SHOW_FILTER=9");
+}
+
+// A folder of thousands of files is listed over many ticks, never in the command that
+// chose it; the view hears of the list once, whole and in order, and a refresh under way
+// starts again without doubling any entry.
+TEST(ImageFileListWidget, AFolderOfThousandsIsListedInSlices)
+{
+    constexpr int kRaws = 2500;
+    rawtest::RawTestFolder files;
+    browsertest::RawOptions o;
+    o.previewCols = 0;
+    const rawtest::Bytes raw = browsertest::MakeRaw(o);
+    for (int i = 0; i < kRaws; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof(name), "P%04d.q7f", i);
+        files.Write(name, raw);
+        if (i % 5 == 0)
+            files.Write(std::string(name) + ".xmp", {'x'});
+    }
+    FWideString folder = files.FolderURL();
+
+    ListRun t;
+    FImageFileList& list = t.widget->GetList();
+    t.Events();
+    ASSERT_TRUE(t.widget->UiRelayMessage(FWideString("DirSelected"), &folder));
+    ASSERT_TRUE(list.IsReading());
+    for (int i = 0; i < 2; ++i)
+        t.widget->Tick(10);
+    ASSERT_TRUE(list.IsReading());
+    ASSERT_TRUE(t.widget->UiRelayMessage(FWideString("RefreshList"), nullptr));
+    t.Events();
+    int ticks = 0;
+    for (; list.IsReading() && ticks < 100000; ++ticks) {
+        EXPECT_EQ(list.GetCount(), 0);
+        t.widget->Tick(10);
+    }
+    EXPECT_GT(ticks, 1);
+    EXPECT_EQ(t.Events(), "ON_NEW_VISIBLE_LIST");
+    ASSERT_EQ(list.GetCount(), kRaws);
+    int i = 0;
+    for (const FImageFileListEntry* e = list.m_pHead; e; e = e->m_pNext, ++i) {
+        char name[32];
+        std::snprintf(name, sizeof(name), "P%04d.q7f", i);
+        const std::string url = e->m_usURL.GetNarrow();
+        ASSERT_GE(url.size(), std::strlen(name));
+        EXPECT_EQ(url.substr(url.size() - std::strlen(name)), name);
+    }
 }
 
 } // namespace

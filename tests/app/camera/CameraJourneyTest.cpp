@@ -35,6 +35,7 @@
 #include "FScopedTempFolder.h"
 #include "FUiCameraObject.h"
 #include "FUiCopyCameraWindow.h"
+#include "FUiDeleteAllWindow.h"
 #include "FUiDynaString.h"
 #include "FUiIpObject.h"
 #include "FUiIpObjectRequest.h"
@@ -110,6 +111,13 @@ rawtest::Bytes BigCardImage()
         bulk[i] = uint8_t(i * 31 + (i >> 9));
     file.Top().AddSection("BULK", bulk);
     return file.Build();
+}
+
+// The delete-all dialog reads the card and deletes over the ticks.
+bool DeleteAllSettles(FAppHarness& app)
+{
+    auto* manager = dynamic_cast<FUiDeleteAllWindow*>(app.Object("DeleteAllWin.WinMgr"));
+    return manager && app.RunUntil([&] { return !manager->IsReading() && !manager->IsDeleting(); }, 60000);
 }
 
 bool CopyingBigImage(const FUiProgressWindow& progress)
@@ -188,8 +196,10 @@ TEST_F(CameraJourneyTest, ListDownloadCompareAndDeleteAllKeepsTheLockedImages)
         EXPECT_TRUE(app.Log().empty());
 
         ASSERT_TRUE(app.Send("MainWin.WinMgr", "DeleteAllCameraImages"));
+        ASSERT_TRUE(DeleteAllSettles(app));
         deleteStatus = Shown(app, "DeleteAllWin.Status");
         ASSERT_TRUE(app.Click("DeleteAllWin.OK"));
+        ASSERT_TRUE(DeleteAllSettles(app));
         EXPECT_FALSE(app.Window("DeleteAllWin")->IsVisible());
         app.Send("MainWin", "Close");
     });
@@ -224,6 +234,7 @@ TEST_F(CameraJourneyTest, TheBrowserOpensTheCameraDialogsOnTheCard)
 
         ASSERT_TRUE(app.Send("MainWin.WinMgr", "DeleteAllCameraImages"));
         EXPECT_TRUE(app.Window("DeleteAllWin")->IsVisible());
+        ASSERT_TRUE(DeleteAllSettles(app));
         EXPECT_EQ(Shown(app, "DeleteAllWin.Status"), "Some images are locked and will be kept.");
         ASSERT_TRUE(app.Send("DeleteAllWin", "Hide"));
 
@@ -251,10 +262,15 @@ TEST_F(CameraJourneyTest, DeleteAllKeepsAnImageQueuedForConversion)
         FUiIpObjectProcAndSaveReq save;
         save.m_usFileURL = camera->GetRootURL();
         save.m_usFileURL += FWideString(ImagePath(5).c_str());
+        // The conversion waits on the question whether to replace its output, so it stays
+        // queued however long the dialog takes to read the card.
+        ASSERT_TRUE(output.WriteFile("IMG_0005.jpg", "older"));
         NativePathToURL(WideFromUtf8(output.Join("IMG_0005.jpg")), save.m_usDstURL);
         ASSERT_TRUE(app.Send("ProgressWin.WinMgr", "ProcAndSave", &save));
         ASSERT_TRUE(app.Send("MainWin.WinMgr", "DeleteAllCameraImages"));
-        ASSERT_TRUE(app.Click("DeleteAllWin.OK"));
+        ASSERT_TRUE(DeleteAllSettles(app));
+        app.Send("DeleteAllWin.WinMgr", "OK");
+        ASSERT_TRUE(DeleteAllSettles(app));
         app.Send("ProgressWin.WinMgr", "OKCancel");
         app.Send("MainWin", "Close");
     });
@@ -333,8 +349,9 @@ TEST_F(CameraJourneyTest, ACameraAnsweringGarbageLosesNothingAndHangsNothing)
         listed = download->GetList().GetCount();
         FWideString del = folder;
         app.Send("DeleteAllWin.WinMgr", "DelDir", &del);
-        app.Send("DeleteAllWin.WinMgr", "OK");
+        ASSERT_TRUE(DeleteAllSettles(app));
         status = Shown(app, "DeleteAllWin.Status");
+        app.Send("DeleteAllWin.WinMgr", "OK");
         app.RunUntil([&] { return !camera->IsConnected(); }, 200);
         app.Send("MainWin", "Close");
     });

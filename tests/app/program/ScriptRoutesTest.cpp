@@ -37,7 +37,7 @@ const std::map<std::string, std::set<std::string>> kSilentTypes = {
      {"SetSaveSettings", "SetProcMode", "SaveProcMode", "Reset", "ImageFileList", "DefaultMode", "AutoMode",
       "CustomMode", "AddImageSizeMenuItem", "AddImageSizeMenuItemNoSize", "SelectedSetting", "DeletedSetting",
       "RequestedSetting", "PerformSave", "AllImages", "MarkedImages", "SelectedImages"}},
-    {"DELETE_ALL_WIN_MGR", {"DelDir", "OK"}},
+    {"DELETE_ALL_WIN_MGR", {"DelDir", "OK", "Cancel"}},
     {"AUTO_LAUNCH_MGR", {"QueryState", "SetAutoLaunchState", "Remove"}},
     {"REPLY_REQUEST", {"Relay", "Reply", "Reply2"}},
 };

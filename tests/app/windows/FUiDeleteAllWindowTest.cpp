@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -65,9 +68,36 @@ protected:
         JoinURL(parts, folder, true);
         return folder;
     }
-    void Send(const char* message, void* data = nullptr)
+    // The message, then the window's ticks until its read or deletion ends; answers the ticks.
+    int Send(const char* message, void* data = nullptr)
     {
         EXPECT_FALSE(m_pWindow->UiRelayMessage(FWideString(message), data));
+        int ticks = 0;
+        for (; m_pWindow->IsReading() || m_pWindow->IsDeleting(); ++ticks)
+            m_pWindow->Tick(10);
+        return ticks;
+    }
+    // `count` small raw files "C0000.q7f".., every `lockEvery`-th locked; answers the folder.
+    FWideString BigCard(int count, int lockEvery)
+    {
+        RawOptions o;
+        o.previewCols = 0;
+        const rawtest::Bytes raw = MakeRaw(o);
+        for (int i = 0; i < count; ++i) {
+            const FWideString url = m_pFolder->Write(BigName(i), raw);
+            if (i % lockEvery == 0) {
+                FFileInfo info;
+                info.m_iFlags = kFileAttrReadOnly;
+                SetFileAttributesURL(url, info);
+            }
+        }
+        return m_pFolder->FolderURL();
+    }
+    static std::string BigName(int i)
+    {
+        char name[32];
+        std::snprintf(name, sizeof(name), "C%04d.q7f", i);
+        return name;
     }
     bool Exists(int i)
     {
@@ -131,4 +161,94 @@ TEST_F(DeleteAllTest, TellsWhenNothingCanBeDeleted)
     Send("DelDir");
     Send("Cancel");
     EXPECT_EQ(m_probe.GetMessages(), "");
+}
+
+// A card of thousands of images is read and deleted over many ticks, never in the message
+// that asked; the dialog hears the outcome only once the whole card is read, and the
+// deletion takes exactly the unlocked images it listed, reporting each once.
+TEST_F(DeleteAllTest, AFullCardIsReadAndDeletedInSlices)
+{
+    constexpr int kCount = 3000;
+    constexpr int kLockEvery = 100;
+    FWideString folder = BigCard(kCount, kLockEvery);
+    std::vector<std::string> progress;
+    m_probe.SetOnMessage([&](const FProbeRecord& record) {
+        if (record.message == "ON_DELETING_IMAGE")
+            m_deleted.push_back(Utf8FromWide(*static_cast<FWideString*>(record.pointer)));
+        if (record.message == "ON_DELETE_PROGRESS")
+            progress.push_back(Utf8FromWide(*static_cast<FWideString*>(record.pointer)));
+    });
+
+    EXPECT_FALSE(m_pWindow->UiRelayMessage(FWideString("DelDir"), &folder));
+    ASSERT_TRUE(m_pWindow->IsReading());
+    EXPECT_EQ(m_probe.GetMessages(), "ON_READING_CAMERA_DIR");
+    // Pressed before the card is read, OK has nothing to act on.
+    EXPECT_FALSE(m_pWindow->UiRelayMessage(FWideString("OK"), nullptr));
+    EXPECT_EQ(m_probe.GetMessages(), "ON_READING_CAMERA_DIR");
+    int ticks = 0;
+    for (; m_pWindow->IsReading(); ++ticks) {
+        EXPECT_EQ(m_pWindow->GetList().GetCount(), 0);
+        m_pWindow->Tick(10);
+    }
+    EXPECT_GT(ticks, 1);
+    EXPECT_EQ(m_probe.GetMessages(), "ON_READING_CAMERA_DIR,ON_SOMETHING_TO_DELETE,ON_SOME_FILES_LOCKED");
+    EXPECT_EQ(m_pWindow->GetList().GetCount(), kCount);
+
+    m_probe.Clear();
+    EXPECT_FALSE(m_pWindow->UiRelayMessage(FWideString("OK"), nullptr));
+    ASSERT_TRUE(m_pWindow->IsDeleting());
+    // Another folder offered meanwhile leaves the deletion's list alone.
+    FWideString other = folder;
+    other += "other/";
+    EXPECT_FALSE(m_pWindow->UiRelayMessage(FWideString("DelDir"), &other));
+    EXPECT_FALSE(m_pWindow->IsReading());
+    EXPECT_GT(Send("Nothing"), 1);
+    constexpr int kUnlocked = kCount - kCount / kLockEvery;
+    ASSERT_EQ(int(m_deleted.size()), kUnlocked);
+    EXPECT_EQ(int(std::set<std::string>(m_deleted.begin(), m_deleted.end()).size()), kUnlocked);
+    for (int i = 0; i < kCount; ++i)
+        EXPECT_EQ(std::filesystem::exists(m_pFolder->NativePath(BigName(i))), i % kLockEvery == 0) << i;
+    EXPECT_EQ(m_pWindow->GetList().GetCount(), kCount / kLockEvery);
+    ASSERT_GT(progress.size(), 1u);
+    EXPECT_EQ(progress.back(), std::to_string(kUnlocked) + " / " + std::to_string(kUnlocked));
+    const std::string messages = m_probe.GetMessages();
+    EXPECT_EQ(messages.find("ON_READING_CAMERA_DIR"), std::string::npos);
+    EXPECT_EQ(messages.substr(messages.size() - 13), "ON_END_DELETE");
+}
+
+// Cancel drops a read under way, and stops a deletion: what was deleted was reported, the
+// rest stays on the card and in the list.
+TEST_F(DeleteAllTest, CancelStopsAReadOrADeletion)
+{
+    constexpr int kCount = 2000;
+    FWideString folder = BigCard(kCount, kCount);
+    EXPECT_FALSE(m_pWindow->UiRelayMessage(FWideString("DelDir"), &folder));
+    ASSERT_TRUE(m_pWindow->IsReading());
+    Send("Cancel");
+    EXPECT_FALSE(m_pWindow->IsReading());
+    EXPECT_EQ(m_probe.GetMessages(), "ON_READING_CAMERA_DIR");
+    Send("OK");
+    EXPECT_EQ(m_probe.GetMessages(), "ON_READING_CAMERA_DIR,ON_BEGIN_DELETE,ON_END_DELETE");
+    EXPECT_TRUE(m_deleted.empty());
+
+    Send("DelDir", &folder);
+    m_probe.Clear();
+    EXPECT_FALSE(m_pWindow->UiRelayMessage(FWideString("OK"), nullptr));
+    ASSERT_TRUE(m_pWindow->IsDeleting());
+    Send("Cancel");
+    EXPECT_FALSE(m_pWindow->IsDeleting());
+    const std::string messages = m_probe.GetMessages();
+    EXPECT_EQ(messages.substr(messages.size() - 13), "ON_END_DELETE");
+    ASSERT_LT(int(m_deleted.size()), kCount - 1);
+    const std::set<std::string> deleted(m_deleted.begin(), m_deleted.end());
+    int kept = 0;
+    for (int i = 0; i < kCount; ++i) {
+        const bool there = std::filesystem::exists(m_pFolder->NativePath(BigName(i)));
+        kept += there ? 1 : 0;
+        const bool reported = std::any_of(deleted.begin(), deleted.end(), [&](const std::string& url) {
+            return url.size() >= 9 && url.compare(url.size() - 9, 9, BigName(i)) == 0;
+        });
+        EXPECT_NE(there, reported) << i;
+    }
+    EXPECT_EQ(m_pWindow->GetList().GetCount(), kept);
 }

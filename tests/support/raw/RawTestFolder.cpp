@@ -10,6 +10,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <stdlib.h>
+#include <vector>
 
 namespace rawtest
 {
@@ -61,6 +62,16 @@ FWideString RawTestFolder::URL(const std::string& name) const
     FWideString url;
     if (!NativePathToURL(FWideString(NativePath(name).c_str()), url))
         throw std::runtime_error("no URL for " + NativePath(name));
+    return url;
+}
+
+FWideString RawTestFolder::FolderURL() const
+{
+    std::vector<FWideString> parts;
+    SplitURL(URL("x"), parts);
+    parts.pop_back();
+    FWideString url;
+    JoinURL(parts, url, true);
     return url;
 }
 

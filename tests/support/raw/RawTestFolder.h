@@ -27,6 +27,8 @@ public:
 
     std::string NativePath(const std::string& name) const;
     FWideString URL(const std::string& name) const;
+    // The folder's own URL, with its final "/", as a folder reader takes it.
+    FWideString FolderURL() const;
     // Written and read through the storage class.
     FWideString Write(const std::string& name, const Bytes& bytes) const;
     Bytes Read(const std::string& name) const;
