@@ -14,6 +14,7 @@
 #include "DevelopableRaw.h"
 #include "FAppHarness.h"
 #include "FHeadlessDesktop.h"
+#include "FIPEngineService.h"
 #include "FIPManager.h"
 #include "FIPManagerRequest.h"
 #include "FImageFileListEntry.h"
@@ -76,16 +77,15 @@ void ExposureChange(benchmark::State& state)
             }
             return false;
         };
-        if (!waitForImage(0, false)) {
+        if (!waitForImage(0, false) || GetIPEngineService() == nullptr) {
             state.SkipWithError("the first image never came");
             return;
         }
         app.Send("ReviewWin.WinMgr", "ManualAdjust");
-        FIPManager* pool = GetIPManagerPool();
+        FIPEngineService* service = GetIPEngineService();
         const int fitW = window->GetFittedWidth(), fitH = window->GetFittedHeight();
         double exposure = 0.0;
         double bestEngine = 1e9, bestWindow = 1e9;
-        double longestEngineCall = 0.0, longestSubmit = 0.0;
         for (auto _ : state) {
             // A value not seen before, so that neither side finds it cached.
             exposure += 0.01;
@@ -93,27 +93,13 @@ void ExposureChange(benchmark::State& state)
             settings.Exposure = exposure;
             FIPManagerRequest request;
             developtest::PrepareProcessed(request, entry.m_usURL, fitW, fitH, kDisplay);
-            request.m_dExposure = settings.Exposure;
-            request.m_dShadow = settings.Blackness;
-            request.m_dContrast = settings.Contrast;
-            request.m_dHighlight = settings.Highlight;
-            request.m_dSaturation = settings.Saturation;
-            request.m_dSharpness = settings.Sharpness;
-            request.m_dFillLight = settings.Retinex;
-            request.m_adColorAdjust[0] = settings.ColorAdjustR;
-            request.m_adColorAdjust[1] = settings.ColorAdjustG;
-            request.m_adColorAdjust[2] = settings.ColorAdjustB;
-            // Submitted and idled as a bridge does, timing the longest single call: whatever
-            // the pool does inside a call lands on the user-interface thread too.
+            FIPJob job = JobOfRecord(request);
+            const int space = job.settings.ColorSpace;
+            job.settings = settings;
+            job.settings.ColorSpace = space;
+            // The engine alone, as the window's service runs it.
             auto start = std::chrono::steady_clock::now();
-            auto call = start;
-            pool->Request(&request);
-            longestSubmit = std::max(longestSubmit, bench::SecondsSince(call));
-            while (request.m_Async.GetState() == kInProgress) {
-                call = std::chrono::steady_clock::now();
-                pool->Idle();
-                longestEngineCall = std::max(longestEngineCall, bench::SecondsSince(call));
-            }
+            service->Run(std::move(job));
             bestEngine = std::min(bestEngine, bench::SecondsSince(start));
 
             exposure += 0.01;
@@ -128,15 +114,12 @@ void ExposureChange(benchmark::State& state)
             bestWindow = std::min(bestWindow, seconds);
             state.SetIterationTime(seconds);
         }
-        ReleaseIPManager(&pool);
         state.counters["window_ms"] = bestWindow * 1e3;
         state.counters["engine_ms"] = bestEngine * 1e3;
         state.counters["ratio"] = bestWindow / bestEngine;
         state.counters["longest_tick_ms"] = longestTick * 1e3;
         state.counters["longest_show_tick_ms"] = longestShowTick * 1e3;
         state.counters["ticks_over_16ms"] = longTicks;
-        state.counters["engine_longest_idle_ms"] = longestEngineCall * 1e3;
-        state.counters["engine_longest_submit_ms"] = longestSubmit * 1e3;
         state.counters["view_w"] = fitW;
         state.counters["view_h"] = fitH;
         app.Send("MainWin", "Close");

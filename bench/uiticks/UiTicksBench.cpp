@@ -25,6 +25,7 @@
 #include "FCodePage.h"
 #include "FGenericUiWindow.h"
 #include "FHeadlessDesktop.h"
+#include "FIPEngineService.h"
 #include "FIPManager.h"
 #include "FIPManagerRequest.h"
 #include "FImageFileList.h"
@@ -362,26 +363,19 @@ BENCHMARK(BM_ReviewStepThroughImages)->UseManualTime()->Iterations(1)->Unit(benc
 double EngineDevelops(const FWideString& file, int cols, int rows, double exposure,
                       const ProcessingSettings& s)
 {
-    FIPManager* pool = GetIPManagerPool();
     FIPManagerRequest request;
     developtest::PrepareProcessed(request, file, cols, rows, kDisplay);
-    request.m_dExposure = exposure;
-    request.m_dShadow = s.Blackness;
-    request.m_dContrast = s.Contrast;
-    request.m_dHighlight = s.Highlight;
-    request.m_dSaturation = s.Saturation;
-    request.m_dSharpness = s.Sharpness;
-    request.m_dFillLight = s.Retinex;
-    request.m_adColorAdjust[0] = s.ColorAdjustR;
-    request.m_adColorAdjust[1] = s.ColorAdjustG;
-    request.m_adColorAdjust[2] = s.ColorAdjustB;
+    FIPJob job = JobOfRecord(request);
+    const int space = job.settings.ColorSpace;
+    job.settings = s;
+    job.settings.Exposure = exposure;
+    job.settings.ColorSpace = space;
+    FIPEngineService* service = GetIPEngineService();
+    if (service == nullptr)
+        return 0.0;
     const auto start = Clock::now();
-    pool->Request(&request);
-    while (request.m_Async.GetState() == kInProgress)
-        pool->Idle();
-    const double seconds = bench::SecondsSince(start);
-    ReleaseIPManager(&pool);
-    return seconds;
+    service->Run(std::move(job));
+    return bench::SecondsSince(start);
 }
 
 void BM_ReviewDragExposureSlider(benchmark::State& state)
