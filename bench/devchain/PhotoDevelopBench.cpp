@@ -7,9 +7,11 @@
 //   sRGB and writing JPEG at the same quality, on as many threads. Counters: the best of
 //   each, "x_vips", "ms_per_MP", and the time of each manager state of the best save
 //   ("stage 2 (wait)_ms" is stage 2 on the engine).
-// - BM_RepeatedSaveRSS: six 24 MP saves in a row, two files taking turns, and the process's
+// - BM_RepeatedSaveRSS: six 24 MP saves in a row, two files taking turns, in a fresh process
+//   (bench_devchain_first), so that nothing this one ran before counts, and that process's
 //   peak resident memory during each ("first_MiB", "later_max_MiB"), beside the bytes of
-//   one 48-bit frame of that size ("x_frame"), and the page store's mapped memory ("store_MiB").
+//   one 48-bit frame of that size ("x_frame"), and its resident memory before the first
+//   ("resident_before_MiB").
 // - BM_FirstSave/<MP>: a fresh process (bench_devchain_first) saving once and then again
 //   three times: "x_steady" is its first save over its best later one. Once right after
 //   the previous process ended and once after 15 s of idling ("after_idle").
@@ -36,10 +38,8 @@
 #include "FIPEngine2.h"
 #include "FIPManager.h"
 #include "FJPEGLineWriter.h"
-#include "FLargePageAllocator.h"
 #include "PhotoCapture.h"
 #include "VipsReference.h"
-#include "os/FOsMemory.h"
 
 extern char** environ;
 
@@ -167,6 +167,37 @@ void BM_PhotoSave(benchmark::State& state)
     state.counters["vips_ms_per_MP"] = bestVips * 1e3 / megapixels;
 }
 
+// The first and best later save of a fresh process, in seconds; false when it failed. With
+// a second file, six saves take turns between the two and `peaks` gets the process's
+// resident MiB before them, then its peak during each.
+bool RunFresh(const PhotoFile& f, double& first, double& steady, const PhotoFile* second = nullptr,
+              std::vector<double>* peaks = nullptr)
+{
+    const std::string program =
+        (fs::path(fs::read_symlink("/proc/self/exe")).parent_path() / "bench_devchain_first").string();
+    const std::string report = (Folder() / "first.txt").string();
+    fs::remove(report);
+    std::vector<std::string> args = {
+        program, f.path, (Folder() / "first.jpg").string(), "8", second != nullptr ? "6" : "4", report};
+    if (second != nullptr)
+        args.push_back(second->path);
+    std::vector<char*> argv;
+    for (std::string& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
+        return false;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    std::ifstream in(report);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !(in >> first >> steady))
+        return false;
+    for (double v = 0.0; peaks != nullptr && in >> v;)
+        peaks->push_back(v);
+    return true;
+}
+
 void BM_RepeatedSaveRSS(benchmark::State& state)
 {
     std::string why;
@@ -178,55 +209,25 @@ void BM_RepeatedSaveRSS(benchmark::State& state)
     // The reference pipelines' inputs are not the development's memory.
     for (PhotoFile* f : files)
         f->vips.reset();
-    SetIPManagerPoolSize(kDefaultIPManagerPoolSize);
     const double frameMiB = 6.0 * files[0]->cols * files[0]->rows / 1048576.0;
-    double first = 0.0, laterMax = 0.0, storeMax = 0.0;
-    const double start = double(OsResidentBytes()) / 1048576.0;
-    int saves = 0;
+    double first = 0.0, laterMax = 0.0, before = 0.0;
     for (auto _ : state) {
-        for (int i = 0; i < 6; ++i) {
-            OsResetPeakResident();
-            developtest::DevelopTimes times;
-            if (!Save(state, *files[i % 2], times))
-                return;
-            const double peak = double(OsPeakResidentBytes()) / 1048576.0;
-            storeMax =
-                std::max(storeMax, double(GetUsedLargePageBytes() + GetKeptLargePageBytes()) / 1048576.0);
-            if (saves++ == 0)
-                first = peak;
-            else
-                laterMax = std::max(laterMax, peak);
-            state.SetIterationTime(times.totalSeconds);
+        double seconds = 0.0, ignored = 0.0;
+        std::vector<double> peaks;
+        if (!RunFresh(*files[0], seconds, ignored, files[1], &peaks) || peaks.size() < 3) {
+            state.SkipWithError("bench_devchain_first failed");
+            return;
         }
+        before = peaks[0];
+        first = peaks[1];
+        laterMax = *std::max_element(peaks.begin() + 2, peaks.end());
+        state.SetIterationTime(seconds);
     }
     state.counters["first_MiB"] = first;
     state.counters["later_max_MiB"] = laterMax;
     state.counters["frame_MiB"] = frameMiB;
     state.counters["x_frame"] = std::max(first, laterMax) / frameMiB;
-    state.counters["resident_after_MiB"] = double(OsResidentBytes()) / 1048576.0;
-    state.counters["resident_before_MiB"] = start;
-    state.counters["store_MiB"] = storeMax;
-}
-
-// The first and best later save of a fresh process, in seconds; false when it failed.
-bool RunFresh(const PhotoFile& f, double& first, double& steady)
-{
-    const std::string program =
-        (fs::path(fs::read_symlink("/proc/self/exe")).parent_path() / "bench_devchain_first").string();
-    const std::string report = (Folder() / "first.txt").string();
-    fs::remove(report);
-    std::vector<std::string> args = {program, f.path, (Folder() / "first.jpg").string(), "8", "4", report};
-    std::vector<char*> argv;
-    for (std::string& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
-        return false;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    std::ifstream in(report);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 && (in >> first >> steady);
+    state.counters["resident_before_MiB"] = before;
 }
 
 void BM_FirstSave(benchmark::State& state)

@@ -342,7 +342,8 @@ void PullIndices(const Source& from, size_t n, const PullRanges& r, int32_t* con
 
 } // namespace
 
-void BuildChromaBlurImage(const FPixmapTemplate<FPixelClass48SRGB>& source, double radius, int16_t* blocks)
+void BuildChromaBlurImage(const FPixmapTemplate<FPixelClass48SRGB>& source, double radius, int16_t* blocks,
+                          int threads)
 {
     const int cols = source.GetCols();
     const int rows = source.GetRows();
@@ -353,37 +354,49 @@ void BuildChromaBlurImage(const FPixmapTemplate<FPixelClass48SRGB>& source, doub
     const int64_t b = RoundedWeight(e);
     const int qcols = (cols + 3) / 4;
     const int qrows = (rows + 3) / 4;
-    // Block sums of one block row, summed along the source rows; past the last column and
-    // row the edge pixel counts again.
-    std::vector<int32_t> sums(3 * static_cast<size_t>(qcols));
+    const size_t rowTriples = 3 * static_cast<size_t>(qcols);
+    // Capped block sums: each block row stands alone, so they are summed in bands; past the
+    // last column and row the edge pixel counts again.
+    const auto capped = std::make_unique_for_overwrite<int32_t[]>(rowTriples * static_cast<size_t>(qrows));
     const int wholeBlocks = cols / 4;
-    for (int by = qrows - 1; by >= 0; --by) {
-        std::fill(sums.begin(), sums.end(), 0);
-        for (int dy = 0; dy < 4; ++dy) {
-            const int16_t* row = source.GetRow(std::min(4 * by + dy, rows - 1));
-            for (int bx = 0; bx < wholeBlocks; ++bx) {
-                const int16_t* p = row + 12 * static_cast<size_t>(bx);
-                int32_t* s = &sums[3 * static_cast<size_t>(bx)];
-                s[0] += p[0] + p[3] + p[6] + p[9];
-                s[1] += p[1] + p[4] + p[7] + p[10];
-                s[2] += p[2] + p[5] + p[8] + p[11];
-            }
-            for (int bx = wholeBlocks; bx < qcols; ++bx)
-                for (int dx = 0; dx < 4; ++dx) {
-                    const int16_t* p = row + 3 * static_cast<size_t>(std::min(4 * bx + dx, cols - 1));
-                    for (int c = 0; c < 3; ++c)
-                        sums[3 * static_cast<size_t>(bx) + c] += p[c];
+    RunInRowBands(qrows, std::clamp(BalancedBands(qrows, threads, 8), 1, qrows), [&](int first, int end) {
+        std::vector<int32_t> sums(rowTriples);
+        for (int by = first; by < end; ++by) {
+            std::fill(sums.begin(), sums.end(), 0);
+            for (int dy = 0; dy < 4; ++dy) {
+                const int16_t* row = source.GetRow(std::min(4 * by + dy, rows - 1));
+                for (int bx = 0; bx < wholeBlocks; ++bx) {
+                    const int16_t* p = row + 12 * static_cast<size_t>(bx);
+                    int32_t* s = &sums[3 * static_cast<size_t>(bx)];
+                    s[0] += p[0] + p[3] + p[6] + p[9];
+                    s[1] += p[1] + p[4] + p[7] + p[10];
+                    s[2] += p[2] + p[5] + p[8] + p[11];
                 }
+                for (int bx = wholeBlocks; bx < qcols; ++bx)
+                    for (int dx = 0; dx < 4; ++dx) {
+                        const int16_t* p = row + 3 * static_cast<size_t>(std::min(4 * bx + dx, cols - 1));
+                        for (int c = 0; c < 3; ++c)
+                            sums[3 * static_cast<size_t>(bx) + c] += p[c];
+                    }
+            }
+            int32_t* out = &capped[rowTriples * static_cast<size_t>(by)];
+            for (size_t i = 0; i < rowTriples; ++i)
+                out[i] = std::min(sums[i], 32767);
         }
-        for (int bx = qcols - 1; bx >= 0; --bx) {
-            int16_t* out = blocks + 3 * (static_cast<size_t>(by) * qcols + bx);
-            const int16_t* below = out + 3 * static_cast<size_t>(qcols);
-            for (int c = 0; c < 3; ++c) {
-                const int64_t s = std::min<int64_t>(sums[3 * static_cast<size_t>(bx) + c], 32767) * a;
-                out[c] = Saturate16(by == qrows - 1 ? s >> 8 : (s + below[c] * b) >> 8);
+    });
+    // The smoothing from the bottom up runs down each column of blocks on its own.
+    RunInRowBands(qcols, std::clamp(BalancedBands(qcols, threads, 64), 1, qcols), [&](int first, int end) {
+        const size_t from = 3 * static_cast<size_t>(first);
+        const size_t to = 3 * static_cast<size_t>(end);
+        for (int by = qrows - 1; by >= 0; --by) {
+            const size_t at = rowTriples * static_cast<size_t>(by);
+            for (size_t i = from; i < to; ++i) {
+                const int64_t s = capped[at + i] * a;
+                blocks[at + i] =
+                    Saturate16(by == qrows - 1 ? s >> 8 : (s + blocks[at + rowTriples + i] * b) >> 8);
             }
         }
-    }
+    });
 }
 
 namespace
@@ -847,7 +860,7 @@ void ChromaBlurImage(const FPixmapTemplate<FPixelClass48SRGB>& image, double rad
     // Every sample is written before it is read; not clearing them spares touching fresh pages twice.
     const auto blocks =
         std::make_unique_for_overwrite<int16_t[]>(3 * static_cast<size_t>((cols + 3) / 4) * ((rows + 3) / 4));
-    BuildChromaBlurImage(image, radius, blocks.get());
+    BuildChromaBlurImage(image, radius, blocks.get(), threads);
     threads = std::clamp(BalancedBands(rows, threads, 32), 1, rows);
     const size_t rowSamples = 3 * static_cast<size_t>(cols);
     if (threads == 1) {
@@ -868,13 +881,18 @@ void ChromaBlurImage(const FPixmapTemplate<FPixelClass48SRGB>& image, double rad
         for (int k = first; k < end; ++k)
             SmoothBlockRow(k, horizontalTime, blocks.get(), smoothedRow(4 * k), cols);
     });
+    // Each sample's recursion stands alone, so the run to the bands' first rows is split by
+    // columns.
     std::vector<int16_t> starts(rowSamples * static_cast<size_t>(threads), 0);
-    for (int b = 1, y = 0; b < threads; ++b) {
-        int16_t* state = &starts[rowSamples * static_cast<size_t>(b)];
-        std::copy(state - rowSamples, state, state);
-        for (const int first = RowBandStart(rows, threads, b); y < first; ++y)
-            AdvanceState(smoothedRow(y), state, verticalTime, cols);
-    }
+    RunInRowBands(cols, std::clamp(BalancedBands(cols, threads, 256), 1, cols), [&](int x0, int x1) {
+        const size_t from = 3 * static_cast<size_t>(x0);
+        for (int b = 1, y = 0; b < threads; ++b) {
+            int16_t* state = &starts[rowSamples * static_cast<size_t>(b)] + from;
+            std::copy(state - rowSamples, state - rowSamples + 3 * static_cast<size_t>(x1 - x0), state);
+            for (const int first = RowBandStart(rows, threads, b); y < first; ++y)
+                AdvanceState(smoothedRow(y) + from, state, verticalTime, x1 - x0);
+        }
+    });
     RunInRowBands(rows, threads, [&](int first, int end) {
         size_t band = 0;
         while (RowBandStart(rows, threads, static_cast<int>(band)) < first)

@@ -12,7 +12,9 @@
 
 // Sums the image in 4 x 4 blocks (capped at 32767 per channel) and smooths the block
 // image from the bottom up. blocks: ((cols + 3) / 4) x ((rows + 3) / 4) triples, row-major.
-void BuildChromaBlurImage(const FPixmapTemplate<FPixelClass48SRGB>& source, double radius, int16_t* blocks);
+// Any thread count gives the same blocks.
+void BuildChromaBlurImage(const FPixmapTemplate<FPixelClass48SRGB>& source, double radius, int16_t* blocks,
+                          int threads = 1);
 
 // Corrects row y (called for rows 0, 1, 2, ... in order) against a recursive smoothing of
 // the block image. work: 2 x columns triples kept between the calls of one image. An

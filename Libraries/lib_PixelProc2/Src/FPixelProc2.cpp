@@ -641,31 +641,38 @@ using Lanes = int32_t __attribute__((vector_size(kRun * sizeof(int32_t))));
     }
 }
 
+// A whole row per call, full runs with a constant count so that their loops unroll.
+[[gnu::always_inline]] inline void ColorTransformRowBody(int16_t* row, int16_t* cored, int count,
+                                                         const int32_t* first, const FColorLUT& t,
+                                                         int32_t limit, const FColorMatrixFixed& matrix,
+                                                         int64_t largestEntry, int32_t low, int32_t high)
+{
+    int i = 0;
+    for (; i + kRun <= count; i += kRun)
+        ColorTransformRunBody(row + 3 * static_cast<ptrdiff_t>(i),
+                              cored != nullptr ? cored + 3 * static_cast<ptrdiff_t>(i) : nullptr, kRun, first,
+                              t, limit, matrix, largestEntry, low, high);
+    if (i < count)
+        ColorTransformRunBody(row + 3 * static_cast<ptrdiff_t>(i),
+                              cored != nullptr ? cored + 3 * static_cast<ptrdiff_t>(i) : nullptr, count - i,
+                              first, t, limit, matrix, largestEntry, low, high);
+}
+
 // Chosen by hand rather than by resolver-dispatched clones: those resolve before the thread
 // checker starts and crash every program that links this library under it.
-[[gnu::target("avx2")]] void ColorTransformRunWide(int16_t* row, int16_t* cored, int n, const int32_t* first,
-                                                   const FColorLUT& t, int32_t limit,
+[[gnu::target("avx2")]] void ColorTransformRowWide(int16_t* row, int16_t* cored, int count,
+                                                   const int32_t* first, const FColorLUT& t, int32_t limit,
                                                    const FColorMatrixFixed& matrix, int64_t largestEntry,
                                                    int32_t low, int32_t high)
 {
-    ColorTransformRunBody(row, cored, n, first, t, limit, matrix, largestEntry, low, high);
+    ColorTransformRowBody(row, cored, count, first, t, limit, matrix, largestEntry, low, high);
 }
 
-void ColorTransformRunPlain(int16_t* row, int16_t* cored, int n, const int32_t* first, const FColorLUT& t,
+void ColorTransformRowPlain(int16_t* row, int16_t* cored, int count, const int32_t* first, const FColorLUT& t,
                             int32_t limit, const FColorMatrixFixed& matrix, int64_t largestEntry, int32_t low,
                             int32_t high)
 {
-    ColorTransformRunBody(row, cored, n, first, t, limit, matrix, largestEntry, low, high);
-}
-
-void ColorTransformRun(int16_t* row, int16_t* cored, int n, const int32_t* first, const FColorLUT& t,
-                       int32_t limit, const FColorMatrixFixed& matrix, int64_t largestEntry, int32_t low,
-                       int32_t high)
-{
-    if (HasAvx2())
-        ColorTransformRunWide(row, cored, n, first, t, limit, matrix, largestEntry, low, high);
-    else
-        ColorTransformRunPlain(row, cored, n, first, t, limit, matrix, largestEntry, low, high);
+    ColorTransformRowBody(row, cored, count, first, t, limit, matrix, largestEntry, low, high);
 }
 
 } // namespace
@@ -692,12 +699,12 @@ FStage2ColorTransform::FStage2ColorTransform(const FColorMatrixFixed& matrix, co
 
 void FStage2ColorTransform::Apply(int16_t* row, int16_t* cored, int count) const
 {
-    for (int i = 0; i < count; i += kRun) {
-        const int n = std::min(kRun, count - i);
-        ColorTransformRun(row + 3 * static_cast<ptrdiff_t>(i),
-                          cored != nullptr ? cored + 3 * static_cast<ptrdiff_t>(i) : nullptr, n,
-                          m_aFirst.data(), m_Coring, m_iLimit, m_Matrix, m_iLargestEntry, m_iLow, m_iHigh);
-    }
+    if (HasAvx2())
+        ColorTransformRowWide(row, cored, count, m_aFirst.data(), m_Coring, m_iLimit, m_Matrix,
+                              m_iLargestEntry, m_iLow, m_iHigh);
+    else
+        ColorTransformRowPlain(row, cored, count, m_aFirst.data(), m_Coring, m_iLimit, m_Matrix,
+                               m_iLargestEntry, m_iLow, m_iHigh);
 }
 
 void TransformStage2Row(int16_t* row, int count, const FColorMatrixFixed& matrix, const FColorLUT& coring,

@@ -146,7 +146,9 @@ TEST(ChromaBlur, RowsEqualTheWholeImageReference)
     };
     const IdentityTable id;
     // In bands at any thread count, band edges off and on the blocks' rows of 4.
-    for (Size s : {Size{1, 1}, Size{5, 5}, Size{13, 9}, Size{64, 48}, Size{65000, 6}}) {
+    // 600 x 140 also splits the block sums by block rows, their smoothing and the run to
+    // each band's start by columns.
+    for (Size s : {Size{1, 1}, Size{5, 5}, Size{13, 9}, Size{64, 48}, Size{600, 140}, Size{65000, 6}}) {
         for (const FColorLUT* t : {&id.lut, &Tanh()}) {
             const TestImage48 in = RandomImage48(s.cols, s.rows, 40 + s.cols);
             const std::vector<int16_t> expected = ReferenceChromaBlur(in, 5.0, 5.0, 5.0, 100, *t, 3).pixels;
