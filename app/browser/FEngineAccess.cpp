@@ -1,5 +1,6 @@
 #include "FEngineAccess.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <map>
@@ -87,4 +88,38 @@ int RunEngineRequest(FIPManager* manager, FIPManagerRequest& request)
     const auto wait = std::chrono::milliseconds(static_cast<int64_t>(GetEngineWaitLimit() * 1000.0));
     PutResultInRecord(service->Run(JobOfRecord(request), wait), request);
     return request.m_Async.GetState();
+}
+
+void RunEngineRequests(FIPManager* manager, const std::vector<FIPManagerRequest*>& requests)
+{
+    FEngineAccess access(manager);
+    FIPEngineService* service = access.Get();
+    if (service == nullptr) {
+        for (FIPManagerRequest* request : requests)
+            request->m_Async.Fail(kErrInvalid, "No image-processing manager.");
+        return;
+    }
+    std::vector<std::shared_ptr<FIPEngineService::Posted>> boxes;
+    boxes.reserve(requests.size());
+    for (FIPManagerRequest* request : requests)
+        boxes.push_back(service->Post(JobOfRecord(*request)));
+    const auto wait = std::chrono::milliseconds(static_cast<int64_t>(GetEngineWaitLimit() * 1000.0));
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (size_t i = 0; i < requests.size(); ++i) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(std::max(
+            deadline - std::chrono::steady_clock::now(), std::chrono::steady_clock::duration::zero()));
+        if (!service->WaitForPosted(boxes[i], left)) {
+            // Past the wait: cancelled, and given as long again as Run gives.
+            service->Cancel(FIPEngineService::PostedKey(boxes[i]));
+            service->WaitForPosted(boxes[i],
+                                   std::min<std::chrono::milliseconds>(wait, std::chrono::seconds(2)));
+        }
+        FIPJobResult result;
+        if (service->TakePosted(boxes[i], result)) {
+            PutResultInRecord(std::move(result), *requests[i]);
+        } else {
+            requests[i]->m_Async.m_iErrorCode.store(kErrNone, std::memory_order_release);
+            requests[i]->m_Async.SetState(kCancelled);
+        }
+    }
 }

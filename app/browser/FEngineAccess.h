@@ -5,6 +5,7 @@
 // of its own, shared by all its users, that runs it on the ticks of whoever delivers or pumps.
 
 #include <memory>
+#include <vector>
 
 class FIPEngineService;
 class FIPManager;
@@ -32,6 +33,9 @@ private:
 // into the record; answers its final state. The caller waits, so this is for threads other
 // than the window's and for the few steps that cannot go on without the answer.
 int RunEngineRequest(FIPManager* manager, FIPManagerRequest& request);
+
+// RunEngineRequest for many records at once: the managers work on them side by side.
+void RunEngineRequests(FIPManager* manager, const std::vector<FIPManagerRequest*>& requests);
 
 // Seconds RunEngineRequest waits before it cancels; 600 unless changed.
 void SetEngineWaitLimit(double seconds);

@@ -1,5 +1,7 @@
 #include "FImageFileList.h"
 
+#include "FEngineAccess.h"
+
 #include <algorithm>
 #include <chrono>
 #include <limits>
@@ -304,21 +306,84 @@ bool FImageFileList::ContinueRead(double budgetSeconds)
     int images = 0;
     int visited = 0;
     while (read.next < read.names.size()) {
-        const FWideString& name = read.names[read.next++];
-        // Names of other files cost little each, but a folder may hold a hundred thousand.
-        const bool image = IsImageFileName(name);
-        if (image) {
-            if (std::unique_ptr<FImageFileListEntry> entry = priReadOne(read, name))
-                read.found.push_back(std::move(entry));
-            ++images;
+        // The images of a slice go to the engine together, so its managers read them side
+        // by side; names of other files cost little each, but a folder may hold a hundred
+        // thousand.
+        std::vector<std::unique_ptr<FImageFileListEntry>> batch;
+        std::vector<bool> begun;
+        bool enough = false;
+        while (read.next < read.names.size() && !enough) {
+            const FWideString& name = read.names[read.next++];
+            const bool image = IsImageFileName(name);
+            if (image) {
+                bool asked = false;
+                if (std::unique_ptr<FImageFileListEntry> entry = priPrepareOne(read, name, asked)) {
+                    batch.push_back(std::move(entry));
+                    begun.push_back(asked);
+                }
+                ++images;
+            }
+            enough = images >= kReadSliceFiles || (++visited % kReadSliceNames == 0 && !image) ||
+                     static_cast<int>(batch.size()) >= kReadSliceFiles;
         }
-        const bool enough = images >= kReadSliceFiles || (++visited % kReadSliceNames == 0 && !image);
-        if (enough && read.next < read.names.size() &&
+        priAskBatch(read, batch, begun);
+        for (std::unique_ptr<FImageFileListEntry>& entry : batch)
+            read.found.push_back(std::move(entry));
+        if (read.next < read.names.size() &&
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >= budgetSeconds)
             return false;
     }
     priFinishRead();
     return true;
+}
+
+std::unique_ptr<FImageFileListEntry> FImageFileList::priPrepareOne(const FolderRead& read,
+                                                                   const FWideString& name, bool& asked)
+{
+    asked = false;
+    auto entry = std::make_unique<FImageFileListEntry>();
+    SetKindFromName(*entry, name);
+    if (read.camera && !read.scan && !entry->m_bRaw)
+        return nullptr;
+    const FWideString url = ChildURL(read.parts, name);
+    if (GetFileSizeURL(url) <= 0)
+        return nullptr;
+    entry->m_usURL = url;
+    entry->m_usFileName = name;
+    entry->m_bCamera = read.camera;
+    try {
+        asked = entry->BeginProps(read.pool);
+    } catch (const FException& e) {
+        // A file that went away or broke between the listing and now.
+        DebugTrace("FImageFileList: skipped '%s': %s (%s)\n", url.GetNarrow(), e.GetDescription(),
+                   e.GetMessage());
+        return nullptr;
+    }
+    if (!asked && !read.scan)
+        return nullptr;
+    return entry;
+}
+
+void FImageFileList::priAskBatch(const FolderRead& read,
+                                 std::vector<std::unique_ptr<FImageFileListEntry>>& batch,
+                                 const std::vector<bool>& begun)
+{
+    std::vector<std::unique_ptr<FIPManagerRequest>> records;
+    std::vector<FIPManagerRequest*> asked;
+    for (size_t i = 0; i < batch.size(); ++i) {
+        if (!begun[i])
+            continue;
+        records.push_back(std::make_unique<FIPManagerRequest>());
+        batch[i]->MakePropsRequest(*records.back());
+        asked.push_back(records.back().get());
+    }
+    if (asked.empty())
+        return;
+    RunEngineRequests(read.pool, asked);
+    size_t next = 0;
+    for (size_t i = 0; i < batch.size(); ++i)
+        if (begun[i])
+            batch[i]->EndProps(*records[next++]);
 }
 
 void FImageFileList::priFinishRead()

@@ -183,6 +183,8 @@ public:
     // Seconds of batch work per Idle call, and of the queue pass's ticking.
     static constexpr double kBatchBudget = 0.008;
     static constexpr double kQueueBudget = 0.004;
+    // Thumbnail jobs at the engine at once.
+    static constexpr int kPostedAtOnce = 32;
     // So a small folder is read in the command that asked for it.
     static constexpr int kReadSliceFiles = 16;
 
@@ -241,6 +243,10 @@ private:
     ThumbnailRequest* priQueueThumbnail(FImageFileListEntry* entry, int width, int height,
                                         ThumbnailRequest* tail);
     ThumbnailRequest* priNewThumbnailRequest(ThumbnailRequest* tail);
+    std::unique_ptr<FImageFileListEntry> priPrepareOne(const FolderRead& read, const FWideString& name,
+                                                       bool& asked);
+    void priAskBatch(const FolderRead& read, std::vector<std::unique_ptr<FImageFileListEntry>>& batch,
+                     const std::vector<bool>& begun);
     void priRemoveRequest(ThumbnailRequest* node);
     // A posted job still running is cancelled; its result is dropped when it ends.
     void priCancelPosted(ThumbnailRequest* node);

@@ -268,6 +268,17 @@ bool FImageFileListEntry::priSetFileKind()
 
 bool FImageFileListEntry::GetProps(FIPManager* pool)
 {
+    if (!BeginProps(pool))
+        return false;
+    FIPManagerRequest request;
+    MakePropsRequest(request);
+    RunEngineRequest(pool, request);
+    EndProps(request);
+    return true;
+}
+
+bool FImageFileListEntry::BeginProps(FIPManager* pool)
+{
     if (pool == nullptr || m_usURL.IsEmpty())
         return false;
     priSetFileKind();
@@ -290,21 +301,27 @@ bool FImageFileListEntry::GetProps(FIPManager* pool)
         throw;
     }
     file->Release();
+    return true;
+}
 
-    auto request = std::make_unique<FIPManagerRequest>();
-    request->m_eKind = kReqProperties;
-    request->m_usFileName = m_usURL;
-    const int state = RunEngineRequest(pool, *request);
-    TraceFailure("GetProps", request.get(), state);
-    if (request && state == kCompleted && request->m_pImageProps != nullptr) {
-        BuildDisplayProps(request->m_pImageProps);
+void FImageFileListEntry::MakePropsRequest(FIPManagerRequest& request) const
+{
+    request.m_eKind = kReqProperties;
+    request.m_usFileName = m_usURL;
+}
+
+void FImageFileListEntry::EndProps(const FIPManagerRequest& request)
+{
+    const int state = request.m_Async.GetState();
+    TraceFailure("GetProps", &request, state);
+    if (state == kCompleted && request.m_pImageProps != nullptr) {
+        BuildDisplayProps(request.m_pImageProps);
     } else {
         // A failed, cancelled or lost request still gives an entry, with blank texts.
         FPropList none(nullptr, "ImageProps");
         BuildDisplayProps(&none);
     }
     m_bPropsLoaded = true;
-    return true;
 }
 
 bool FImageFileListEntry::BuildDisplayProps(const FPropList* list)

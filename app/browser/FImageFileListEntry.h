@@ -30,6 +30,11 @@ public:
     // False for a null pool, an empty URL or a file that cannot be opened; a request that
     // fails still answers true, with every text blank.
     bool GetProps(FIPManager* pool);
+    // GetProps in three steps, so that a reader can ask the engine for many files at once:
+    // the file's own facts (false when it cannot be opened), the request, and its answer.
+    bool BeginProps(FIPManager* pool);
+    void MakePropsRequest(FIPManagerRequest& request) const;
+    void EndProps(const FIPManagerRequest& request);
     // False (old thumbnail kept) unless a display image of that size came back.
     bool GetIFLEThumbnail(FIPManager* pool, int width, int height);
     bool LoadPropsAndThumbnail(FIPManager* pool, int width, int height);

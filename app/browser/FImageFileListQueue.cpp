@@ -148,6 +148,11 @@ void FImageFileList::priQueuePass()
     if (service != nullptr)
         service->Pump();
     std::vector<FImageFileListEntry*> done;
+    // A window of jobs at the engine at a time, in the queue's order: enough to keep every
+    // manager busy, few enough that a long queue costs the engine and this pass little.
+    int posted = 0;
+    for (ThumbnailRequest* node = m_pFirstRequest; node != nullptr; node = node->m_pNext)
+        posted += node->m_pRequest->m_Async.IsInProgress() ? 1 : 0;
     for (ThumbnailRequest* node = m_pFirstRequest; node != nullptr;) {
         ThumbnailRequest* next = node->m_pNext;
         FIPManagerRequest& r = *node->m_pRequest;
@@ -160,6 +165,7 @@ void FImageFileList::priQueuePass()
             if (service->TakePosted(node->m_pPosted, result)) {
                 node->m_pPosted.reset();
                 PutResultInRecord(std::move(result), r);
+                --posted;
             }
         }
         switch (r.m_Async.GetState()) {
@@ -168,9 +174,10 @@ void FImageFileList::priQueuePass()
                 priRemoveRequest(node);
             } else if (service == nullptr) {
                 r.m_Async.Fail(kErrInvalid, "No image-processing manager.");
-            } else {
+            } else if (posted < kPostedAtOnce) {
                 node->m_pPosted = service->Post(JobOfRecord(r));
                 r.m_Async.SetState(kInProgress);
+                ++posted;
             }
             break;
         case kCompleted:

@@ -1,16 +1,20 @@
 #include "FIPEngineService.h"
 
 #include <algorithm>
+#include <atomic>
+#include <set>
 #include <utility>
 
 #include "FDebugTrace.h"
 #include "FIPMImage.h"
 #include "FIPManager.h"
+#include "FIPWorkSignal.h"
 #include "FPropList.h"
 #include "FWinThread.h"
 
 struct FIPEngineService::Posted {
-    bool ended = false;
+    // Set under the service's lock, read without it first so that a look costs no lock.
+    std::atomic<bool> ended{false};
     bool taken = false;
     FIPJobResult result;
 };
@@ -97,17 +101,29 @@ void FIPEngineService::priEngineLoop()
                 break;
         }
         bool moved = false;
+        const uint64_t seen = GetIPWorkCount();
         {
             std::lock_guard<std::mutex> step(m_stepLock);
             moved = priStep();
         }
         if (!moved) {
-            // The pool waits for its managers itself; this only keeps a pool that never
-            // waits from taking a whole core.
-            std::unique_lock<std::mutex> lock(m_lock);
-            m_wake.wait_for(lock, std::chrono::milliseconds(1));
-            if (m_bStopped)
-                break;
+            // Nothing moved: wait for a manager to finish something (its threads signal it),
+            // so that a finished job is collected at once, not at the next poll.
+            bool running = false;
+            {
+                std::lock_guard<std::mutex> lock(m_lock);
+                if (m_bStopped)
+                    break;
+                running = !m_running.empty();
+            }
+            if (running) {
+                WaitForIPWork(seen, 1);
+            } else {
+                std::unique_lock<std::mutex> lock(m_lock);
+                m_wake.wait_for(lock, std::chrono::milliseconds(1));
+                if (m_bStopped)
+                    break;
+            }
         }
     }
     // Notified under the lock: once the flag is seen the service may go at any moment.
@@ -234,16 +250,28 @@ std::shared_ptr<FIPEngineService::Posted> FIPEngineService::Post(FIPJob job)
 
 bool FIPEngineService::TakePosted(const std::shared_ptr<Posted>& box, FIPJobResult& result)
 {
-    if (!box)
+    if (!box || !box->ended.load(std::memory_order_acquire))
         return false;
     std::lock_guard<std::mutex> lock(m_lock);
-    if (!box->ended)
-        return false;
     if (!box->taken) {
         box->taken = true;
         result = std::move(box->result);
     }
     return true;
+}
+
+bool FIPEngineService::WaitForPosted(const std::shared_ptr<Posted>& box, std::chrono::milliseconds wait)
+{
+    if (!box)
+        return false;
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    if (m_eMode == Mode::kPumped) {
+        while (!box->ended.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < deadline)
+            Pump();
+        return box->ended.load(std::memory_order_acquire);
+    }
+    std::unique_lock<std::mutex> lock(m_lock);
+    return m_ran.wait_until(lock, deadline, [&] { return box->ended.load(std::memory_order_acquire); });
 }
 
 void FIPEngineService::Cancel(const Key& key)
@@ -330,7 +358,7 @@ void FIPEngineService::priFinishLocked(const JobPtr& job, FIPJobEnd end, int sta
     }
     if (job->box) {
         job->box->result = std::move(job->result);
-        job->box->ended = true;
+        job->box->ended.store(true, std::memory_order_release);
         // The box holds the result now; nothing of it may stay behind with the job.
         job->box.reset();
     } else if (!job->waited && !job->forgotten) {
@@ -376,20 +404,21 @@ bool FIPEngineService::priStep()
     bool anyRunning = false;
     {
         std::lock_guard<std::mutex> lock(m_lock);
-        for (auto it = m_queued.begin(); it != m_queued.end();) {
-            const JobPtr& job = *it;
-            // A job whose older sibling was allowed to end waits for it.
-            const bool sibling = std::any_of(m_running.begin(), m_running.end(), [&](const JobPtr& r) {
-                return r->key == job->key && !r->cancel;
-            });
-            if (sibling) {
-                ++it;
+        // A job whose older sibling was allowed to end waits for it.
+        std::set<std::pair<const void*, uintptr_t>> busy;
+        for (const JobPtr& r : m_running)
+            if (!r->cancel)
+                busy.emplace(r->key.owner, r->key.lane);
+        std::deque<JobPtr> waiting;
+        for (JobPtr& job : m_queued) {
+            if (!busy.emplace(job->key.owner, job->key.lane).second) {
+                waiting.push_back(std::move(job));
                 continue;
             }
             starting.push_back(job);
-            m_running.push_back(job);
-            it = m_queued.erase(it);
+            m_running.push_back(std::move(job));
         }
+        m_queued.swap(waiting);
         anyRunning = !m_running.empty();
     }
     for (const JobPtr& job : starting)

@@ -69,6 +69,8 @@ public:
     static Key PostedKey(const std::shared_ptr<Posted>& box) { return Key{box.get(), 0}; }
     // True once the posted job has ended; its result is moved into `result` once.
     bool TakePosted(const std::shared_ptr<Posted>& box, FIPJobResult& result);
+    // Waits at most `wait` for the posted job to end (in kPumped mode, pumping); true if it has.
+    bool WaitForPosted(const std::shared_ptr<Posted>& box, std::chrono::milliseconds wait);
 
     // The key's job, queued or running, ends cancelled.
     void Cancel(const Key& key);
