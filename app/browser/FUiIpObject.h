@@ -3,7 +3,7 @@
 // IP_OBJECT2: the bridge between the request records of FUiIpObjectRequest.h and the
 // image-processing manager pool. It serves one request at a time: "IpRequest" takes a
 // record in, the tick follows it, and "IpReply" goes to the record's return relay. File
-// copies it performs itself, in 64 KiB pieces spread over the ticks.
+// copies it performs itself: a worker reads 64 KiB pieces, the ticks write them.
 
 #include <chrono>
 #include <cstdint>
@@ -16,10 +16,9 @@
 #include "ProcessingSettings.h"
 
 class FPropList;
-class FIFile;
 class FIPManager;
 class FIUiObjectFactory;
-class FIpCopyTarget;
+class FIpFileCopy;
 class FUiIpObjectRequest;
 class FUiIpObjectReply;
 class FUiIpObjectProcAndSaveReq;
@@ -29,6 +28,8 @@ class FUiIpObject : public FUiObject
 public:
     // Bytes copied per piece.
     static constexpr int kCopyChunk = 0x10000;
+    // The budget also bounds how long a tick waits for the copy's worker, so a stalling
+    // source never holds the window beyond it.
     // Share of a tick that copying may take: leaves the window most of each 10 ms tick.
     static constexpr std::chrono::microseconds kDefaultCopyBudget{8000};
 
@@ -49,6 +50,8 @@ public:
     void SetCopyBudget(std::chrono::microseconds budget, int maxPieces);
     // No request in service.
     bool IsIdle() const { return m_pCurReq == nullptr; }
+    // No copy worker is left running, not even one still ending a cancelled copy.
+    bool IsCopyQuiet();
 
 private:
     bool priIsBusy() const;
@@ -89,14 +92,7 @@ private:
     bool m_bCancelPending = false;
 
     bool m_bCopying = false;
-    bool m_bDeleteSrc = false;
-    FWideString m_usSrcURL;
-    FWideString m_usDstURL;
-    FIFile* m_pSrcFile = nullptr;
-    std::unique_ptr<FIpCopyTarget> m_pDstFile;
-    int64_t m_nCopySize = 0;
-    int64_t m_nCopyLeft = 0;
-    std::unique_ptr<uint8_t[]> m_pCopyBuf;
+    std::unique_ptr<FIpFileCopy> m_pCopy;
     std::chrono::microseconds m_CopyBudget = kDefaultCopyBudget;
     int m_nCopyMaxPieces = 0;
     // The last piece left time in the tick to put the copy in place.
