@@ -121,6 +121,22 @@ bool ReadAhead(Job& job)
     return true;
 }
 
+// An image copied off the camera is marked as taken, on the card itself.
+void MarkCameraSourceTransferred(const FWideString& url)
+{
+    std::vector<FWideString> parts;
+    if (!SplitURL(url, parts) || parts.empty() || !(parts[0] == "camera"))
+        return;
+    try {
+        FFileInfo info;
+        GetFileInfoURL(url, info);
+        info.m_iFlags |= 2;
+        SetFileAttributesURL(url, info);
+    } catch (const FException&) {
+        DebugTrace("FIpFileCopy: the transfer mark was not set on %s\n", url.GetNarrow());
+    }
+}
+
 // The copy replaces the destination only once complete, and the source is trashed only
 // once the destination holds every byte.
 bool PutInPlace(Job& job)
@@ -151,6 +167,8 @@ bool PutInPlace(Job& job)
             DebugTrace("FIpFileCopy: copied, but the source '%s' was not trashed: %s\n", job.source.GetNarrow(),
                        e.GetMessage());
         }
+    } else if (placed) {
+        MarkCameraSourceTransferred(job.source);
     }
     return placed;
 }

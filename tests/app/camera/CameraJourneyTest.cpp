@@ -313,6 +313,84 @@ TEST_F(CameraJourneyTest, AnUnplugMidDownloadLeavesNoPartialFileAndTellsTheUser)
         EXPECT_TRUE(m_camera.HasFile(ImagePath(i))) << i;
 }
 
+// Ticks the windows `ticks` times; answers the longest tick, in milliseconds.
+double LongestTick(FAppHarness& app, int ticks)
+{
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point last = Clock::now();
+    double longest = 0;
+    bool first = true;
+    app.RunUntil(
+        [&] {
+            const Clock::time_point now = Clock::now();
+            if (!first)
+                longest = std::max(longest, std::chrono::duration<double, std::milli>(now - last).count());
+            first = false;
+            last = now;
+            return false;
+        },
+        ticks);
+    return longest;
+}
+
+// The camera stops answering in the middle of a large image. The windows keep their
+// pace; once it answers again the download ends whole, and a download cancelled during
+// the stall leaves no partial file and the card untouched.
+TEST_F(CameraJourneyTest, AStallingCameraNeverHoldsTheWindows)
+{
+    const rawtest::Bytes big = BigCardImage();
+    m_camera.AddFile("/cf/images/BIG_0001.q7f", SimCamera::Bytes(big.begin(), big.end()));
+    for (const bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "cancelled" : "completed");
+        FScopedTempFolder destination;
+        FAppHarness harness;
+        double longest = -1;
+        int stalled = 0;
+        const int status = harness.Start([&](FAppHarness& app) {
+            Download d;
+            ASSERT_NO_FATAL_FAILURE(OpenDownload(app, destination.GetPath(), d));
+            d.bridge->SetCopyBudget(FUiIpObject::kDefaultCopyBudget, 1);
+            ASSERT_TRUE(app.Click("DownloadWin.OK"));
+            ASSERT_TRUE(app.RunUntil([&] { return CopyingBigImage(*d.progress); }, 5000));
+            m_camera.Stall();
+            // Long enough for the camera object's polls to meet the stall too.
+            longest = LongestTick(app, 100);
+            stalled = m_camera.StalledCalls();
+            if (cancel) {
+                ASSERT_TRUE(app.Click("ProgressWin.Cancel"));
+            }
+            const double whileCancelling = LongestTick(app, 20);
+            longest = std::max(longest, whileCancelling);
+            m_camera.Release();
+            EXPECT_TRUE(app.RunUntil([&] { return BatchDone(*d.progress) && d.bridge->IsCopyQuiet(); }, 20000));
+            EXPECT_TRUE(d.camera->IsConnected());
+            app.Send("MainWin", "Close");
+        });
+        EXPECT_EQ(status, 0);
+        std::printf("longest tick while the camera stalled (%s): %.1f ms\n", cancel ? "cancel" : "complete",
+                    longest);
+        EXPECT_GT(stalled, 0);
+        EXPECT_GE(longest, 0.0);
+        EXPECT_LT(longest, 50.0);
+        // Whole copies only, the large one whole unless cancelled; the card keeps everything.
+        std::string copied;
+        EXPECT_EQ(destination.ReadFile("BIG_0001.q7f", copied), !cancel);
+        if (!cancel) {
+            EXPECT_EQ(copied, std::string(big.begin(), big.end()));
+        }
+        for (const auto& file : std::filesystem::directory_iterator(destination.GetPath())) {
+            const std::string name = file.path().filename().string();
+            if (name == "BIG_0001.q7f")
+                continue;
+            ASSERT_EQ(name.rfind("IMG_", 0), 0u) << name;
+            ASSERT_TRUE(destination.ReadFile(name, copied));
+            const rawtest::Bytes raw = CardImage(std::stoi(name.substr(4, 4)));
+            EXPECT_EQ(copied, std::string(raw.begin(), raw.end())) << name;
+        }
+        EXPECT_TRUE(m_camera.HasFile("/cf/images/BIG_0001.q7f"));
+    }
+}
+
 TEST_F(CameraJourneyTest, ACameraAnsweringGarbageLosesNothingAndHangsNothing)
 {
     FAppHarness harness;

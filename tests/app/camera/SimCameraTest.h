@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <mutex>
 
 #include "CamDevice.h"
 #include "CamProtocol.h"
@@ -31,7 +32,15 @@ protected:
     void SetUp() override
     {
         CamLinkResetForTests();
-        CamSetClockHooks({[this] { return m_dNow; }, [this](int ms) { m_dNow += ms / 1000.0; }});
+        // Downloads read the camera from a worker while the windows poll it.
+        CamSetClockHooks({[this] {
+                              std::lock_guard lock(m_clockLock);
+                              return m_dNow;
+                          },
+                          [this](int ms) {
+                              std::lock_guard lock(m_clockLock);
+                              m_dNow += ms / 1000.0;
+                          }});
         m_camera.AddFile("/dev/CF", Words({1000000, 400000}), SimCamera::kDefaultFlags | kCamStatusWholeFile);
         m_camera.AddFile("/dev/Battery", Words({0x08}), SimCamera::kDefaultFlags | kCamStatusWholeFile);
     }
@@ -44,6 +53,7 @@ protected:
         CamLinkResetForTests();
     }
 
+    std::mutex m_clockLock;
     double m_dNow = 1000;
     SimCamera m_camera;
     SimUsbDriver m_driver{m_camera};
