@@ -164,8 +164,8 @@ bool PutInPlace(Job& job)
         try {
             MoveToTrashURL(job.source);
         } catch (const FException& e) {
-            DebugTrace("FIpFileCopy: copied, but the source '%s' was not trashed: %s\n", job.source.GetNarrow(),
-                       e.GetMessage());
+            DebugTrace("FIpFileCopy: copied, but the source '%s' was not trashed: %s\n",
+                       job.source.GetNarrow(), e.GetMessage());
         }
     } else if (placed) {
         MarkCameraSourceTransferred(job.source);

@@ -735,7 +735,8 @@ bool FUiIpObject::priInitiateCopyReq(FUiIpObjectRequest* request)
     m_pCopy->Start(copy->m_usFileURL, copy->m_usDstURL, copy->m_bDeleteSrc);
     // Files that open within the budget are refused here; a source that stalls longer is
     // refused by a later tick, with the same error.
-    if (m_pCopy->WaitOpened(std::chrono::steady_clock::now() + m_CopyBudget) == FIpFileCopy::Opening::kRefused) {
+    if (m_pCopy->WaitOpened(std::chrono::steady_clock::now() + m_CopyBudget) ==
+        FIpFileCopy::Opening::kRefused) {
         DebugTrace("FUiIpObject::priInitiateCopyReq() the copy's files could not be opened\n");
         m_pCopy->Cancel(std::chrono::steady_clock::now() + m_CopyBudget);
         SetStatus(request->m_Async, kError, kErrInvalid);
@@ -814,8 +815,8 @@ bool FUiIpObject::priCopyPieces()
 void FUiIpObject::priEndCopy()
 {
     FUiIpObjectRequest* request = m_pCurReq;
-    const bool placed =
-        m_pCopy && m_pCopy->WaitEnded(std::chrono::steady_clock::time_point{}) == FIpFileCopy::Ending::kPlaced;
+    const bool placed = m_pCopy && m_pCopy->WaitEnded(std::chrono::steady_clock::time_point{}) ==
+                                       FIpFileCopy::Ending::kPlaced;
     priStopCopy();
     if (!placed) {
         request->m_Async.m_iErrorCode.store(kErrNone, std::memory_order_release);

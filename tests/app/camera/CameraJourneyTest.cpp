@@ -362,7 +362,8 @@ TEST_F(CameraJourneyTest, AStallingCameraNeverHoldsTheWindows)
             const double whileCancelling = LongestTick(app, 20);
             longest = std::max(longest, whileCancelling);
             m_camera.Release();
-            EXPECT_TRUE(app.RunUntil([&] { return BatchDone(*d.progress) && d.bridge->IsCopyQuiet(); }, 20000));
+            EXPECT_TRUE(
+                app.RunUntil([&] { return BatchDone(*d.progress) && d.bridge->IsCopyQuiet(); }, 20000));
             EXPECT_TRUE(d.camera->IsConnected());
             app.Send("MainWin", "Close");
         });
