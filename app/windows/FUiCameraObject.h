@@ -31,7 +31,7 @@ public:
     int32_t GetCardUsed() const { return m_iCardUsed; }
     // How long a tick or a message waits for the camera's answer before going on without it.
     void SetDeviceWait(std::chrono::milliseconds wait) { m_DeviceWait = wait; }
-    static constexpr std::chrono::milliseconds kDefaultDeviceWait{20};
+    static constexpr std::chrono::milliseconds kDefaultDeviceWait{10};
 
     struct Link;
     struct Reading;

@@ -147,7 +147,8 @@ void OpenDownload(FAppHarness& app, const std::string& destination, Download& d)
     d.progress = dynamic_cast<FUiProgressWindow*>(app.Object("ProgressWin.WinMgr"));
     d.bridge = dynamic_cast<FUiIpObject*>(app.Object("ProgressWin.Bridge"));
     ASSERT_TRUE(d.camera && d.dialog && d.progress && d.bridge);
-    ASSERT_TRUE(app.RunUntil([&] { return d.camera->IsConnected() && d.camera->GetCardUsed() > 0; }, 100));
+    ASSERT_TRUE(RunUntilCamera(
+        app, d.camera, [&] { return d.camera->IsConnected() && d.camera->GetCardUsed() > 0; }, 100));
     ASSERT_TRUE(app.Send("MainWin.WinMgr", "Download"));
     ASSERT_TRUE(app.RunUntil([&] { return !d.dialog->IsScanning(); }, 60000));
     FWideString native = WideFromUtf8(destination);
@@ -168,7 +169,8 @@ TEST_F(CameraJourneyTest, ListDownloadCompareAndDeleteAllKeepsTheLockedImages)
         auto* download = dynamic_cast<FUiCopyCameraWindow*>(app.Object("DownloadWin.WinMgr"));
         auto* progress = dynamic_cast<FUiProgressWindow*>(app.Object("ProgressWin.WinMgr"));
         ASSERT_TRUE(camera && download && progress);
-        ASSERT_TRUE(app.RunUntil([&] { return camera->IsConnected() && camera->GetCardUsed() > 0; }, 100));
+        ASSERT_TRUE(RunUntilCamera(
+            app, camera, [&] { return camera->IsConnected() && camera->GetCardUsed() > 0; }, 100));
 
         ASSERT_TRUE(app.Click("MainWin.Download"));
         ASSERT_TRUE(app.Window("DownloadWin")->IsVisible());
@@ -220,7 +222,8 @@ TEST_F(CameraJourneyTest, TheBrowserOpensTheCameraDialogsOnTheCard)
         auto* camera = dynamic_cast<FUiCameraObject*>(app.Object("Camera"));
         auto* download = dynamic_cast<FUiCopyCameraWindow*>(app.Object("DownloadWin.WinMgr"));
         ASSERT_TRUE(camera && download);
-        ASSERT_TRUE(app.RunUntil([&] { return camera->IsConnected() && camera->GetCardUsed() > 0; }, 100));
+        ASSERT_TRUE(RunUntilCamera(
+            app, camera, [&] { return camera->IsConnected() && camera->GetCardUsed() > 0; }, 100));
 
         ASSERT_TRUE(app.Send("MainWin.WinMgr", "DeleteAllCameraImages"));
         EXPECT_TRUE(app.Window("DeleteAllWin")->IsVisible());
@@ -247,7 +250,8 @@ TEST_F(CameraJourneyTest, DeleteAllKeepsAnImageQueuedForConversion)
     const int status = harness.Start([&](FAppHarness& app) {
         auto* camera = dynamic_cast<FUiCameraObject*>(app.Object("Camera"));
         ASSERT_NE(camera, nullptr);
-        ASSERT_TRUE(app.RunUntil([&] { return camera->IsConnected() && camera->GetCardUsed() > 0; }, 100));
+        ASSERT_TRUE(RunUntilCamera(
+            app, camera, [&] { return camera->IsConnected() && camera->GetCardUsed() > 0; }, 100));
         FUiIpObjectProcAndSaveReq save;
         save.m_usFileURL = camera->GetRootURL();
         save.m_usFileURL += FWideString(ImagePath(5).c_str());
@@ -285,7 +289,8 @@ TEST_F(CameraJourneyTest, AnUnplugMidDownloadLeavesNoPartialFileAndTellsTheUser)
         line1 = Shown(app, "ProgressErrWin.Line1");
         line2 = Shown(app, "ProgressErrWin.Line2");
         EXPECT_TRUE(app.Window("ProgressErrWin")->IsVisible());
-        app.RunUntil([&] { return !d.camera->IsConnected(); }, 200);
+        RunUntilCamera(
+            app, d.camera, [&] { return !d.camera->IsConnected(); }, 200);
         stillConnected = d.camera->IsConnected();
         app.Send("ProgressErrWin", "Hide");
         app.Send("MainWin", "Close");
@@ -400,7 +405,8 @@ TEST_F(CameraJourneyTest, ACameraAnsweringGarbageLosesNothingAndHangsNothing)
     const int exitStatus = harness.Start([&](FAppHarness& app) {
         auto* camera = dynamic_cast<FUiCameraObject*>(app.Object("Camera"));
         ASSERT_NE(camera, nullptr);
-        ASSERT_TRUE(app.RunUntil([&] { return camera->IsConnected(); }, 100));
+        ASSERT_TRUE(RunUntilCamera(
+            app, camera, [&] { return camera->IsConnected(); }, 100));
         FWideString folder = camera->GetRootURL();
         folder += "/cf/images/";
         // From now on every transfer answers a status the wire does not know.
@@ -414,7 +420,8 @@ TEST_F(CameraJourneyTest, ACameraAnsweringGarbageLosesNothingAndHangsNothing)
         app.Send("DeleteAllWin.WinMgr", "DelDir", &del);
         app.Send("DeleteAllWin.WinMgr", "OK");
         status = Shown(app, "DeleteAllWin.Status");
-        app.RunUntil([&] { return !camera->IsConnected(); }, 200);
+        RunUntilCamera(
+            app, camera, [&] { return !camera->IsConnected(); }, 200);
         app.Send("MainWin", "Close");
     });
     m_driver.m_iGarbageStatus = 0;
@@ -571,7 +578,8 @@ TEST_F(CameraJourneyTest, AHundredThousandImagesAreReadWithoutListingTheCardForE
         auto* camera = dynamic_cast<FUiCameraObject*>(app.Object("Camera"));
         auto* download = dynamic_cast<FUiCopyCameraWindow*>(app.Object("DownloadWin.WinMgr"));
         ASSERT_TRUE(camera && download);
-        ASSERT_TRUE(app.RunUntil([&] { return camera->IsConnected(); }, 100));
+        ASSERT_TRUE(RunUntilCamera(
+            app, camera, [&] { return camera->IsConnected(); }, 100));
         FWideString folder = camera->GetRootURL();
         folder += "/cf/many/";
         listingsBefore = m_camera.Listings();

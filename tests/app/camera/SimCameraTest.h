@@ -6,15 +6,30 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <mutex>
 
 #include "CamDevice.h"
 #include "CamProtocol.h"
 #include "CamSupport.h"
+#include "FAppHarness.h"
+#include "FUiCameraObject.h"
 #include "SimCamera.h"
 #include "SimUsbDriver.h"
+
+// The harness's ticks take no real time, the camera answers in real time: while looking
+// for a change of the camera, every tick waits for its answer in full.
+inline bool RunUntilCamera(FAppHarness& app, FUiCameraObject* camera, const std::function<bool()>& until,
+                           int ticks)
+{
+    camera->SetDeviceWait(std::chrono::seconds(10));
+    const bool met = app.RunUntil(until, ticks);
+    camera->SetDeviceWait(FUiCameraObject::kDefaultDeviceWait);
+    return met;
+}
 
 class SimCameraTest : public ::testing::Test
 {
