@@ -11,7 +11,6 @@
 #include "FIPManagerRequest.h"
 #include "FIStorageClass.h"
 #include "FImageFileListEntry.h"
-#include "FIpPoolGate.h"
 #include "FWinThread.h"
 #include "StorageClassRegistry.h"
 
@@ -154,7 +153,7 @@ int ListThreadMain(void* argument)
 
 FImageFileList::FImageFileList() : FImageFileList(GetIPManagerPool()) {}
 
-FImageFileList::FImageFileList(FIPManager* pool) : m_pIpMgr(pool) {}
+FImageFileList::FImageFileList(FIPManager* pool) : m_pIpMgr(pool), m_engine(pool) {}
 
 FImageFileList::~FImageFileList()
 {
@@ -163,7 +162,7 @@ FImageFileList::~FImageFileList()
     while (m_pFirstRequest != nullptr) {
         ThumbnailRequest* node = m_pFirstRequest;
         m_pFirstRequest = node->m_pNext;
-        AbandonGatedRequest(m_pIpMgr, node->m_pRequest);
+        priCancelPosted(node);
         delete node;
     }
     // The list never owns its pool; releasing a manager that is not the process-wide

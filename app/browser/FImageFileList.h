@@ -11,6 +11,9 @@
 
 #include "FWideString.h"
 
+#include "FEngineAccess.h"
+#include "FIPEngineService.h"
+
 class FIPManager;
 class FIPManagerRequest;
 class FIThread;
@@ -71,7 +74,10 @@ struct ThumbnailRequest {
     ThumbnailRequest* m_pPrev = nullptr;
     ThumbnailRequest* m_pNext = nullptr;
     FImageFileListEntry* m_pEntry = nullptr;
+    // What is asked, and how far it got: in progress once posted to the engine.
     std::unique_ptr<FIPManagerRequest> m_pRequest;
+    std::shared_ptr<FIPEngineService::Posted> m_pPosted;
+    bool m_bCancelSent = false;
 };
 
 // Image files by name: ".q7f", ".tif", ".tiff", ".jpg", ".jpeg", without regard to case.
@@ -181,6 +187,8 @@ public:
     static constexpr int kReadSliceFiles = 16;
 
     FIPManager* m_pIpMgr = nullptr;
+    // The thumbnail queue's way to the engine.
+    FEngineAccess m_engine;
     FWideString m_usFolderURL;
     bool m_bInIdle = false;
     int m_nSortMethod = 1;
@@ -234,6 +242,8 @@ private:
                                         ThumbnailRequest* tail);
     ThumbnailRequest* priNewThumbnailRequest(ThumbnailRequest* tail);
     void priRemoveRequest(ThumbnailRequest* node);
+    // A posted job still running is cancelled; its result is dropped when it ends.
+    void priCancelPosted(ThumbnailRequest* node);
     void priDropRequestsOf(const FImageFileListEntry* entry);
     void priDetachRequest(ThumbnailRequest* node);
     void priQueuePass();

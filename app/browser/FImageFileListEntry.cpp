@@ -8,12 +8,12 @@
 
 #include "ColorCompensation.h"
 #include "FDebugTrace.h"
+#include "FEngineAccess.h"
 #include "FException.h"
 #include "FIPMImage.h"
 #include "FIPManager.h"
 #include "FIPManagerRequest.h"
 #include "FIStorageClass.h"
-#include "FIpPoolGate.h"
 #include "FPixmap.h"
 #include "FPropList.h"
 #include "FUiDateText.h"
@@ -294,7 +294,7 @@ bool FImageFileListEntry::GetProps(FIPManager* pool)
     auto request = std::make_unique<FIPManagerRequest>();
     request->m_eKind = kReqProperties;
     request->m_usFileName = m_usURL;
-    const int state = RunGatedRequest(pool, request);
+    const int state = RunEngineRequest(pool, *request);
     TraceFailure("GetProps", request.get(), state);
     if (request && state == kCompleted && request->m_pImageProps != nullptr) {
         BuildDisplayProps(request->m_pImageProps);
@@ -457,11 +457,7 @@ bool FImageFileListEntry::GetIFLEThumbnail(FIPManager* pool, int width, int heig
         return false;
     auto request = std::make_unique<FIPManagerRequest>();
     SetPreviewRequest(*request, m_usURL, width, height);
-    const int state = RunGatedRequest(pool, request);
-    if (state == -1 && request) {
-        DebugTrace("FImageFileList::GetIFLEThumbnail: unknown exception after call to pIpMgr->Request\n");
-        return false;
-    }
+    const int state = RunEngineRequest(pool, *request);
     TraceFailure("GetIFLEThumbnail", request.get(), state);
     if (state != kCompleted || !request)
         return false;
@@ -479,7 +475,7 @@ bool FImageFileListEntry::priModify(FIPManager* pool, const char* name, const ch
     request->m_eKind = kReqModify;
     request->m_usFileName = m_usURL;
     request->m_pImageProps->AddProp(name, value);
-    const int state = RunGatedRequest(pool, request);
+    const int state = RunEngineRequest(pool, *request);
     TraceFailure(caller, request.get(), state);
     m_bChangeUnwritten = state != kCompleted;
     return state == kCompleted;

@@ -3,12 +3,12 @@
 #include <chrono>
 #include <vector>
 
+#include "FIPEngineService.h"
 #include "FIPMImage.h"
 #include "FIPManager.h"
 #include "FIPManagerRequest.h"
 #include "FImageFileList.h"
 #include "FImageFileListEntry.h"
-#include "FIpPoolGate.h"
 
 namespace
 {
@@ -53,13 +53,17 @@ void FImageFileList::priRemoveRequest(ThumbnailRequest* node)
         m_pFirstRequest = node->m_pNext;
     if (node->m_pNext != nullptr)
         node->m_pNext->m_pPrev = node->m_pPrev;
-    // A record still with a manager must outlive this node.
-    if (node->m_pRequest && node->m_pRequest->m_Async.IsInProgress())
-        AbandonGatedRequest(m_pIpMgr, node->m_pRequest);
-    // A finished record may still be looked at by the pass that finished it on the scan thread.
-    else if (node->m_pRequest && node->m_pRequest->m_Async.GetState() != kInitialized)
-        FreeGatedRequest(node->m_pRequest);
+    priCancelPosted(node);
     delete node;
+}
+
+void FImageFileList::priCancelPosted(ThumbnailRequest* node)
+{
+    if (!node->m_pPosted || !node->m_pRequest->m_Async.IsInProgress())
+        return;
+    if (FIPEngineService* service = m_engine.Peek())
+        service->Cancel(FIPEngineService::PostedKey(node->m_pPosted));
+    node->m_pPosted.reset();
 }
 
 void FImageFileList::priDetachRequest(ThumbnailRequest* node)
@@ -133,30 +137,40 @@ void FImageFileList::Idle()
     priBatchStep();
 }
 
-// Waiting requests are handed over in one go (the pool queues what its managers cannot
-// take); finished nodes are collected; in-progress ones share a time budget of ticks, at
-// least one tick per pass, so a long queue never freezes the window.
+// Waiting requests are posted to the engine in one go (the pool queues what its managers
+// cannot take); ended ones are collected. The engine runs them on its own thread; a pool
+// handed in is pumped here, once a pass, so a long queue never freezes the window.
 void FImageFileList::priQueuePass()
 {
     if (m_pFirstRequest == nullptr || m_pIpMgr == nullptr)
         return;
-    const auto start = std::chrono::steady_clock::now();
-    bool ticked = false;
+    FIPEngineService* service = m_engine.Get();
+    if (service != nullptr)
+        service->Pump();
     std::vector<FImageFileListEntry*> done;
     for (ThumbnailRequest* node = m_pFirstRequest; node != nullptr;) {
         ThumbnailRequest* next = node->m_pNext;
         FIPManagerRequest& r = *node->m_pRequest;
+        if (r.m_Async.GetState() == kInProgress && service != nullptr) {
+            if (r.m_Async.IsCancelRequested() && !node->m_bCancelSent) {
+                node->m_bCancelSent = true;
+                service->Cancel(FIPEngineService::PostedKey(node->m_pPosted));
+            }
+            FIPJobResult result;
+            if (service->TakePosted(node->m_pPosted, result)) {
+                node->m_pPosted.reset();
+                PutResultInRecord(std::move(result), r);
+            }
+        }
         switch (r.m_Async.GetState()) {
         case kInitialized:
-            if (node->m_pEntry == nullptr || r.m_Async.IsCancelRequested())
+            if (node->m_pEntry == nullptr || r.m_Async.IsCancelRequested()) {
                 priRemoveRequest(node);
-            else
-                GatedRequest(m_pIpMgr, &r);
-            break;
-        case kInProgress:
-            if (!ticked || SecondsSince(start) < kQueueBudget) {
-                GatedIdle(m_pIpMgr);
-                ticked = true;
+            } else if (service == nullptr) {
+                r.m_Async.Fail(kErrInvalid, "No image-processing manager.");
+            } else {
+                node->m_pPosted = service->Post(JobOfRecord(r));
+                r.m_Async.SetState(kInProgress);
             }
             break;
         case kCompleted:

@@ -6,6 +6,7 @@
 #include "ColorCompensation.h"
 #include "FDebugTrace.h"
 #include "FException.h"
+#include "FIPEngineService.h"
 #include "FIPMImage.h"
 #include "FIPManager.h"
 #include "FIStorageClass.h"
@@ -25,9 +26,6 @@ FIpUpdateImageSender& UpdateImageSender()
     static FIpUpdateImageSender sender;
     return sender;
 }
-
-// The destructor waits this long for a cancelled manager request to end.
-constexpr std::chrono::seconds kDestructorWait{60};
 
 class FUiIpObjectCreator final : public FIUiObjectCreator
 {
@@ -51,42 +49,6 @@ void SetStatus(FAsyncStatus& status, int state, int errorCode)
 {
     status.m_iErrorCode.store(errorCode, std::memory_order_release);
     status.SetState(state);
-}
-
-void SettingsToManager(const ProcessingSettings& settings, FIPManagerRequest& request)
-{
-    request.m_dExposure = settings.Exposure;
-    request.m_dShadow = settings.Blackness;
-    request.m_dContrast = settings.Contrast;
-    request.m_dHighlight = settings.Highlight;
-    request.m_dSaturation = settings.Saturation;
-    request.m_dSharpness = settings.Sharpness;
-    request.m_dFillLight = settings.Retinex;
-    request.m_adColorAdjust[0] = settings.ColorAdjustR;
-    request.m_adColorAdjust[1] = settings.ColorAdjustG;
-    request.m_adColorAdjust[2] = settings.ColorAdjustB;
-}
-
-// The colour space stays as it was.
-void SettingsFromManager(const FIPManagerRequest& request, ProcessingSettings& settings)
-{
-    settings.Exposure = request.m_dExposure;
-    settings.Blackness = request.m_dShadow;
-    settings.Contrast = request.m_dContrast;
-    settings.Highlight = request.m_dHighlight;
-    settings.Saturation = request.m_dSaturation;
-    settings.Sharpness = request.m_dSharpness;
-    settings.Retinex = request.m_dFillLight;
-    settings.ColorAdjustR = request.m_adColorAdjust[0];
-    settings.ColorAdjustG = request.m_adColorAdjust[1];
-    settings.ColorAdjustB = request.m_adColorAdjust[2];
-}
-
-void AddImageProp(FIPManagerRequest& request, const char* name, const FWideString& value)
-{
-    if (!request.m_pImageProps)
-        request.m_pImageProps = new FPropList(nullptr, "ImageProps");
-    request.m_pImageProps->AddProp(FWideString(name), value);
 }
 
 bool IsAutoSetFirst(const FUiIpObjectRequest* request)
@@ -113,14 +75,8 @@ FIpUpdateImageSender SetIpUpdateImageSender(FIpUpdateImageSender sender)
     return std::exchange(UpdateImageSender(), std::move(sender));
 }
 
-FUiIpObject::FUiIpObject(const char* typeName, FIPManager* manager) : FUiObject(typeName)
+FUiIpObject::FUiIpObject(const char* typeName, FIPManager* manager) : FUiObject(typeName), m_engine(manager)
 {
-    if (manager) {
-        m_pIpMgr = manager;
-    } else {
-        m_pIpMgr = GetIPManagerPool();
-        m_bHoldsPool = m_pIpMgr != nullptr;
-    }
     m_pOnUpdateImage = AddEvent(FWideString("ON_UPDATE_IMAGE"));
     AddEvent(FWideString("ON_PANIC"));
 }
@@ -135,26 +91,19 @@ FUiIpObject::~FUiIpObject()
             m_pCurReq = nullptr;
         }
     }
+    FIPEngineService* service = m_engine.Peek();
+    // The engine keeps a job's record for as long as a manager holds it; the sender is
+    // answered now.
+    if (service)
+        service->Forget(this);
     if (m_pCurReq) {
-        m_IpMgrReq.m_Async.RequestCancel();
-        m_bCancelPending = true;
-        const auto deadline = std::chrono::steady_clock::now() + kDestructorWait;
-        for (int count = 0; m_pCurReq; ++count) {
-            DebugTrace("---FUiIpObject::~FUiIpObject() looping until idle. [%d]\n", count);
-            try {
-                Tick(0);
-            } catch (...) {
-                break;
-            }
-            if (std::chrono::steady_clock::now() > deadline) {
-                DebugTrace("FUiIpObject::~FUiIpObject() gave up waiting for the manager\n");
-                break;
-            }
+        try {
+            priFinishPlain(kCancelled);
+        } catch (...) {
+            m_pCurReq = nullptr;
         }
     }
     priStopCopy();
-    if (m_bHoldsPool)
-        ReleaseIPManager(&m_pIpMgr);
 }
 
 bool FUiIpObject::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject* parent, FPropList* tag)
@@ -170,10 +119,9 @@ void FUiIpObject::SetCopyBudget(std::chrono::microseconds budget, int maxPieces)
     m_bChainOpen = false;
 }
 
-// Also busy while a finished request waits for its answer: someone else may tick the pool.
 bool FUiIpObject::priIsBusy() const
 {
-    return m_pCurReq || m_bCopying || m_IpMgrReq.m_Async.GetState() == kInProgress;
+    return m_pCurReq || m_bCopying;
 }
 
 bool FUiIpObject::UiRelayMessage(const FWideString& message, void* data)
@@ -200,7 +148,7 @@ bool FUiIpObject::UiRelayMessage(const FWideString& message, void* data)
         SetStatus(request->m_Async, kError, kErrUnsupported);
         return false;
     }
-    if (!m_pIpMgr && request->m_eKind != kUiReqCopy) {
+    if (!m_engine.Get() && request->m_eKind != kUiReqCopy) {
         DebugTrace("FUiIpObject::UiRelayMessage(IpRequest) no image-processing manager\n");
         SetStatus(request->m_Async, kError, kErrInvalid);
         return false;
@@ -217,6 +165,7 @@ bool FUiIpObject::UiRelayMessage(const FWideString& message, void* data)
 
 bool FUiIpObject::priDispatch(FUiIpObjectRequest* request)
 {
+    m_eStep = Step::kMain;
     switch (static_cast<FUiIpRequestKind>(request->m_eKind)) {
     case kUiReqProps:
         return priBeginFileRequest(request, "FUiIpObject::priInitiatePropsReq() given an empty filename\n",
@@ -227,11 +176,11 @@ bool FUiIpObject::priDispatch(FUiIpObjectRequest* request)
                                  kReqPreview))
             return false;
         const auto* preview = static_cast<FUiIpObjectPreviewReq*>(request);
-        m_IpMgrReq.m_eOutputFormat = kDisplay;
-        m_IpMgrReq.m_iOutCols = preview->m_nOutCols;
-        m_IpMgrReq.m_iOutRows = preview->m_nOutRows;
-        m_IpMgrReq.m_rCrop = preview->m_rCrop;
-        m_IpMgrReq.m_iColorSpace = preview->m_nColorSpace;
+        m_job.outputFormat = kDisplay;
+        m_job.outCols = preview->m_nOutCols;
+        m_job.outRows = preview->m_nOutRows;
+        m_job.crop = preview->m_rCrop;
+        m_job.settings.ColorSpace = preview->m_nColorSpace;
         return priSubmit(request);
     }
     case kUiReqMark:
@@ -247,10 +196,10 @@ bool FUiIpObject::priDispatch(FUiIpObjectRequest* request)
             return false;
         const bool flag = static_cast<FUiIpObjectFlagReq*>(request)->m_bFlag;
         if (request->m_eKind == kUiReqRotate)
-            AddImageProp(m_IpMgrReq, "ROTATION", FWideString(flag ? "+90" : "-90"));
+            m_job.changes.emplace_back(FWideString("ROTATION"), FWideString(flag ? "+90" : "-90"));
         else
-            AddImageProp(m_IpMgrReq, request->m_eKind == kUiReqMark ? "MARKBITS" : "LOCK",
-                         FWideString(flag ? "1" : "0"));
+            m_job.changes.emplace_back(FWideString(request->m_eKind == kUiReqMark ? "MARKBITS" : "LOCK"),
+                                       FWideString(flag ? "1" : "0"));
         return priSubmit(request);
     }
     case kUiReqWhiteBal:
@@ -264,17 +213,16 @@ bool FUiIpObject::priDispatch(FUiIpObjectRequest* request)
                                  kReqProcessed))
             return false;
         const auto* processed = static_cast<FUiIpObjectProcessedReq*>(request);
-        m_IpMgrReq.m_eOutputFormat = kDisplay;
-        m_IpMgrReq.m_iOutCols = processed->m_nOutCols;
-        m_IpMgrReq.m_iOutRows = processed->m_nOutRows;
+        m_job.outputFormat = kDisplay;
+        m_job.outCols = processed->m_nOutCols;
+        m_job.outRows = processed->m_nOutRows;
         FRect crop = processed->m_rCrop;
         crop.left = std::max(crop.left, 0);
         crop.top = std::max(crop.top, 0);
         crop.right = std::min(crop.right, processed->m_nOutCols);
         crop.bottom = std::min(crop.bottom, processed->m_nOutRows);
-        m_IpMgrReq.m_rCrop = crop;
-        SettingsToManager(processed->m_Settings, m_IpMgrReq);
-        m_IpMgrReq.m_iColorSpace = processed->m_Settings.ColorSpace;
+        m_job.crop = crop;
+        m_job.settings = processed->m_Settings;
         return priSubmit(request);
     }
     case kUiReqProcAndSave:
@@ -287,8 +235,8 @@ bool FUiIpObject::priDispatch(FUiIpObjectRequest* request)
                                  kReqGetGrayBalance))
             return false;
         const auto* gray = static_cast<FUiIpObjectGetGrayBalanceReq*>(request);
-        m_IpMgrReq.m_ptGray.x = gray->m_nX;
-        m_IpMgrReq.m_ptGray.y = gray->m_nY;
+        m_job.gray.x = gray->m_nX;
+        m_job.gray.y = gray->m_nY;
         return priSubmit(request);
     }
     case kUiReqIlluminants:
@@ -308,23 +256,28 @@ bool FUiIpObject::priBeginFileRequest(FUiIpObjectRequest* request, const char* e
         SetStatus(request->m_Async, kError, kErrInvalid);
         return false;
     }
-    m_IpMgrReq.m_Async.SetState(kInitialized);
-    m_IpMgrReq.m_eKind = managerKind;
-    m_IpMgrReq.m_usFileName = url;
+    m_job = FIPJob();
+    m_job.kind = managerKind;
+    m_job.file = url;
     return true;
 }
 
-// A submission that throws ends the request at once, so that its sender never waits for a
-// reply that cannot come.
+// The job goes to the engine; its end comes back through priJobEnded on a later tick.
 bool FUiIpObject::priSubmit(FUiIpObjectRequest* request)
 {
+    FIPEngineService* service = m_engine.Get();
+    if (!service) {
+        priFail(request, kErrInvalid, true);
+        return false;
+    }
     try {
-        m_pIpMgr->Request(&m_IpMgrReq);
+        service->Submit(
+            FIPEngineService::Key{this, 0}, m_job, [this](FIPJobResult& result) { priJobEnded(result); },
+            [this](double share) { priReportProgress(share); });
         return true;
     } catch (...) {
-        DebugTrace("FUiIpObject: exception after call to m_pIpMgr->Request (kind %d)\n", request->m_eKind);
+        DebugTrace("FUiIpObject: exception while submitting a job (kind %d)\n", request->m_eKind);
     }
-    m_IpMgrReq.Reset();
     priFail(request, kErrException, true);
     return false;
 }
@@ -340,21 +293,8 @@ void FUiIpObject::priFail(FUiIpObjectRequest* request, int errorCode, bool reply
 
 void FUiIpObject::priAfterIntake(FUiIpObjectRequest* request)
 {
-    const int state = m_IpMgrReq.m_Async.GetState();
-    if (state == kError) {
-        const int code = m_IpMgrReq.m_Async.GetErrorCode();
-        DebugTrace("FUiIpObject::UiRelayMessage(IpRequest)  IPManager immediately returned error %d (%s)\n",
-                   code, m_IpMgrReq.m_Async.m_usErrorText.GetNarrow());
-        // Code 3 too ends the request: a sender left without a reply would wait for ever.
-        m_IpMgrReq.Reset();
-        priFail(request, code, true);
-        return;
-    }
     m_pCurReq = request;
-    if (state == kCompleted) {
-        priComplete();
-        return;
-    }
+    m_bCancelPending = false;
     if (request->m_bProgressReplies)
         m_dLastProgress = 0.0;
     request->m_Async.SetState(kInProgress);
@@ -368,51 +308,55 @@ bool FUiIpObject::priInitiateWhiteBalReq(FUiIpObjectRequest* request)
         SetStatus(request->m_Async, kError, kErrInvalid);
         return false;
     }
-    FWideString value = whiteBal->m_usWhiteBal;
+    // The original balance is read from the file first; the change follows once it is known.
     if (whiteBal->m_usWhiteBal == "Original") {
-        try {
-            priLookUpOriginalWhiteBalance(whiteBal->m_usFileURL, value);
-        } catch (...) {
-            DebugTrace("FUiIpObject::priInitiateWhiteBalReq() caught an exception while reading the original "
-                       "white balance\n");
-            m_IpMgrReq.Reset();
-            priFail(request, kErrException, true);
-            return false;
-        }
+        m_job = FIPJob::Properties(whiteBal->m_usFileURL);
+        m_eStep = Step::kLookUpWhiteBalance;
+        return priSubmit(request);
     }
-    m_IpMgrReq.Reset();
-    AddImageProp(m_IpMgrReq, "WB_DESC", value);
-    m_IpMgrReq.m_Async.SetState(kInitialized);
-    m_IpMgrReq.m_eKind = kReqModify;
-    m_IpMgrReq.m_usFileName = whiteBal->m_usFileURL;
+    priFillWhiteBalance(whiteBal->m_usFileURL, whiteBal->m_usWhiteBal);
     return priSubmit(request);
 }
 
-void FUiIpObject::priLookUpOriginalWhiteBalance(const FWideString& url, FWideString& value)
+void FUiIpObject::priFillWhiteBalance(const FWideString& url, const FWideString& value)
 {
-    m_IpMgrReq.m_Async.SetState(kInitialized);
-    m_IpMgrReq.m_eKind = kReqProperties;
-    m_IpMgrReq.m_usFileName = url;
-    priRunBlocking(m_IpMgrReq);
-    if (m_IpMgrReq.m_Async.GetState() == kError)
-        DebugTrace("FUiIpObject: original white balance not read: error %d (%s)\n",
-                   m_IpMgrReq.m_Async.GetErrorCode(), m_IpMgrReq.m_Async.m_usErrorText.GetNarrow());
-    value = FWideString("Auto");
-    if (m_IpMgrReq.m_pImageProps) {
+    m_job = FIPJob::Modify(url, "WB_DESC", value);
+    m_eStep = Step::kMain;
+}
+
+void FUiIpObject::priLookedUpWhiteBalance(const FIPJobResult& result)
+{
+    if (result.state == kError)
+        DebugTrace("FUiIpObject: original white balance not read: error %d (%s)\n", result.error,
+                   result.errorText.GetNarrow());
+    FWideString value("Auto");
+    if (result.props) {
         bool found = false;
-        FWideString original =
-            m_IpMgrReq.m_pImageProps->GetString(FWideString("WB_DESC_ORIG"), value, &found);
+        FWideString original = result.props->GetString(FWideString("WB_DESC_ORIG"), value, &found);
         if (found)
             value = original;
     }
+    priFillWhiteBalance(FileReq(m_pCurReq)->m_usFileURL, value);
+    priResubmit();
 }
 
-// Blocks the user-interface thread, as the few synchronous steps of the bridge must.
-void FUiIpObject::priRunBlocking(FIPManagerRequest& request)
+// The next job of a request that takes several: the request stays in service.
+void FUiIpObject::priResubmit()
 {
-    m_pIpMgr->Request(&request);
-    while (request.m_Async.GetState() == kInProgress)
-        m_pIpMgr->Idle();
+    FUiIpObjectRequest* request = m_pCurReq;
+    FIPEngineService* service = m_engine.Get();
+    try {
+        if (service) {
+            service->Submit(
+                FIPEngineService::Key{this, 0}, m_job, [this](FIPJobResult& result) { priJobEnded(result); },
+                [this](double share) { priReportProgress(share); });
+            return;
+        }
+    } catch (...) {
+        DebugTrace("FUiIpObject: exception while submitting the next job (kind %d)\n", request->m_eKind);
+    }
+    request->m_Async.m_iErrorCode.store(kErrException, std::memory_order_release);
+    priFinishPlain(kError);
 }
 
 bool FUiIpObject::priInitiateProcAndSaveReq(FUiIpObjectProcAndSaveReq* request)
@@ -420,91 +364,108 @@ bool FUiIpObject::priInitiateProcAndSaveReq(FUiIpObjectProcAndSaveReq* request)
     if (!priBeginFileRequest(request, "FUiIpObject::priInitiateProcAndSaveReq() given an empty filename\n",
                              request->m_bAutoSetFirst ? kReqAutoSet : kReqProcAndSave))
         return false;
-    m_IpMgrReq.m_iSettingMode = request->m_nSettingMode;
-    m_IpMgrReq.m_usSettingName = request->m_usCustomName;
+    m_job.settingMode = request->m_nSettingMode;
+    m_job.settingName = request->m_usCustomName;
     if (request->m_bAutoSetFirst) {
         request->m_bSecondPass = false;
         return priSubmit(request);
     }
-    if (request->m_bStoreSettings)
-        priStoreSettings(request->m_usFileURL, request->m_Settings);
-    priFillSavePass(*request);
-    SettingsToManager(request->m_Settings, m_IpMgrReq);
-    m_IpMgrReq.m_iColorSpace = request->m_Settings.ColorSpace;
+    if (request->m_bStoreSettings) {
+        // The settings are written into the raw file first; the save follows.
+        priFillStoreSettings(request->m_usFileURL, request->m_Settings);
+        return priSubmit(request);
+    }
+    priFillSavePass(*request, request->m_Settings);
     return priSubmit(request);
 }
 
-void FUiIpObject::priFillSavePass(const FUiIpObjectProcAndSaveReq& request)
+void FUiIpObject::priFillSavePass(const FUiIpObjectProcAndSaveReq& request,
+                                  const ProcessingSettings& settings)
 {
-    m_IpMgrReq.m_Async.SetState(kInitialized);
-    m_IpMgrReq.m_eKind = kReqProcAndSave;
-    m_IpMgrReq.m_usFileName = request.m_usFileURL;
-    m_IpMgrReq.m_usOutputFile = request.m_usDstURL;
-    m_IpMgrReq.m_iColorSpace = request.m_Settings.ColorSpace;
-    std::copy(std::begin(request.m_anParams), std::end(request.m_anParams),
-              std::begin(m_IpMgrReq.m_aiVersion));
-    m_IpMgrReq.m_usSoftwareName = request.m_usSoftware;
+    m_eStep = Step::kMain;
+    m_job = FIPJob();
+    m_job.kind = kReqProcAndSave;
+    m_job.file = request.m_usFileURL;
+    m_job.outputFile = request.m_usDstURL;
+    m_job.settingMode = request.m_nSettingMode;
+    m_job.settingName = request.m_usCustomName;
+    m_job.settings = settings;
+    m_job.settings.ColorSpace = request.m_Settings.ColorSpace;
+    std::copy(std::begin(request.m_anParams), std::end(request.m_anParams), std::begin(m_job.version));
+    m_job.software = request.m_usSoftware;
     if (request.m_bJpeg) {
-        m_IpMgrReq.m_eFileType = kSaveJPEG;
-        m_IpMgrReq.m_eOutputFormat = kRGB24;
-        m_IpMgrReq.m_iJPEGQuality = request.m_nJpegQuality;
-        m_IpMgrReq.m_bJPEGFlag = request.m_bExif ? 1 : 0;
+        m_job.fileType = kSaveJPEG;
+        m_job.outputFormat = kRGB24;
+        m_job.quality = request.m_nJpegQuality;
+        m_job.exif = request.m_bExif;
     } else {
         // The quality field carries bits per pixel for TIFF.
-        m_IpMgrReq.m_eFileType = kSaveTIFF;
+        m_job.fileType = kSaveTIFF;
         const bool sixteen = request.m_nTiffBits == 16;
-        m_IpMgrReq.m_eOutputFormat = sixteen ? kRGB48 : kRGB24;
-        m_IpMgrReq.m_iJPEGQuality = sixteen ? 48 : 24;
+        m_job.outputFormat = sixteen ? kRGB48 : kRGB24;
+        m_job.quality = sixteen ? 48 : 24;
     }
-    m_IpMgrReq.m_iOutCols = request.m_nOutCols;
-    m_IpMgrReq.m_iOutRows = request.m_nOutRows;
-    m_IpMgrReq.m_rCrop = request.m_rCrop;
+    m_job.outCols = request.m_nOutCols;
+    m_job.outRows = request.m_nOutRows;
+    m_job.crop = request.m_rCrop;
 }
 
-void FUiIpObject::priStoreSettings(const FWideString& url, const ProcessingSettings& settings)
+void FUiIpObject::priFillStoreSettings(const FWideString& url, const ProcessingSettings& settings)
 {
     // A locked image is a read-only file: the lock is lifted for the write only.
-    FFileInfo info;
-    bool locked = false;
+    m_bRelock = false;
     try {
-        GetFileInfoURL(url, info);
-        locked = (info.m_iFlags & kFileAttrReadOnly) != 0;
-        if (locked) {
-            FFileInfo unlocked = info;
+        GetFileInfoURL(url, m_LockedInfo);
+        m_bRelock = (m_LockedInfo.m_iFlags & kFileAttrReadOnly) != 0;
+        if (m_bRelock) {
+            FFileInfo unlocked = m_LockedInfo;
             unlocked.m_iFlags &= ~kFileAttrReadOnly;
             SetFileAttributesURL(url, unlocked);
         }
     } catch (const FException& e) {
         DebugTrace("FUiIpObject: lock of '%s' not read or lifted: %s\n", url.GetNarrow(), e.GetMessage());
     }
-    try {
-        FIPManagerRequest modify;
-        modify.m_eKind = kReqModify;
-        modify.m_usFileName = url;
-        FPropList& props = *modify.m_pImageProps;
-        SetStoredSettingProps(props, settings);
-        priRunBlocking(modify);
-        if (modify.m_Async.GetState() == kError)
-            DebugTrace("FUiIpObject: settings not stored in '%s': error %d\n", url.GetNarrow(),
-                       modify.m_Async.GetErrorCode());
-    } catch (...) {
-        DebugTrace("FUiIpObject: caught an exception while storing settings in '%s'\n", url.GetNarrow());
-    }
-    if (locked) {
+    FPropList props(nullptr, "ImageProps");
+    SetStoredSettingProps(props, settings);
+    m_job = FIPJob();
+    m_job.kind = kReqModify;
+    m_job.file = url;
+    for (FPropPair* pair = props.GetFirstProp(); pair; pair = pair->GetNext())
+        m_job.changes.emplace_back(pair->GetName(), pair->GetValue());
+    m_eStep = Step::kStoreSettings;
+}
+
+void FUiIpObject::priStoredSettings(const FIPJobResult& result)
+{
+    auto* request = static_cast<FUiIpObjectProcAndSaveReq*>(m_pCurReq);
+    const FWideString& url = request->m_usFileURL;
+    if (!result.Completed())
+        DebugTrace("FUiIpObject: settings not stored in '%s': error %d\n", url.GetNarrow(), result.error);
+    if (m_bRelock) {
+        m_bRelock = false;
         try {
-            SetFileAttributesURL(url, info);
+            SetFileAttributesURL(url, m_LockedInfo);
         } catch (const FException& e) {
             DebugTrace("FUiIpObject: lock of '%s' not restored: %s\n", url.GetNarrow(), e.GetMessage());
         }
     }
-    if (!UpdateImageSender() || !m_pOnUpdateImage)
-        return;
-    // The save goes on whatever the receivers of the update make of it.
-    try {
-        UpdateImageSender()(url, *m_pOnUpdateImage);
-    } catch (const FException& e) {
-        DebugTrace("FUiIpObject: ON_UPDATE_IMAGE for '%s' failed: %s\n", url.GetNarrow(), e.GetMessage());
+    if (UpdateImageSender() && m_pOnUpdateImage) {
+        // The save goes on whatever the receivers of the update make of it.
+        try {
+            UpdateImageSender()(url, *m_pOnUpdateImage);
+        } catch (const FException& e) {
+            DebugTrace("FUiIpObject: ON_UPDATE_IMAGE for '%s' failed: %s\n", url.GetNarrow(), e.GetMessage());
+        }
     }
+    if (!m_pCurReq)
+        return;
+    if (m_bCancelPending) {
+        m_bCancelPending = false;
+        priFinishPlain(kCancelled);
+        return;
+    }
+    priFillSavePass(*request, request->m_Settings);
+    priResubmit();
 }
 
 void FUiIpObject::Tick(int)
@@ -513,64 +474,71 @@ void FUiIpObject::Tick(int)
     m_tickDeadline = std::chrono::steady_clock::now() + m_CopyBudget;
     m_nTickPieces = 0;
     FUiIpObjectRequest* request = m_pCurReq;
-    if (!request)
-        return;
-    if (!m_bCancelPending && request->m_Async.IsCancelRequested()) {
-        if (m_bCopying) {
+    if (request && m_bCopying) {
+        if (request->m_Async.IsCancelRequested()) {
             priStopCopy();
             priFinishPlain(kCancelled);
             return;
         }
-        m_IpMgrReq.m_Async.RequestCancel();
-        m_pIpMgr->Idle();
-        m_bCancelPending = true;
-    }
-    const int state = m_IpMgrReq.m_Async.GetState();
-    if (m_bCancelPending && state != kInProgress) {
-        // Whatever the manager ended with, the sender asked to cancel.
-        m_bCancelPending = false;
-        priFinishPlain(kCancelled);
-        return;
-    }
-    switch (state) {
-    case kInitialized:
-        throw FExceptionUiScript(
-            "FUiIpObject::Tick() PANIC!!! m_IpMgrReq.m_Async.m_eState = kInitialized after a request!");
-    case kInProgress:
-        if (m_bCopying) {
+        switch (m_CopyStatus.GetState()) {
+        case kInProgress:
             priCopyWithinTick();
             return;
+        case kCompleted:
+            priEndCopy();
+            return;
+        default:
+            DebugTrace("FUiIpObject::Tick() the copy failed\n");
+            priStopCopy();
+            request->m_Async.m_iErrorCode.store(m_CopyStatus.GetErrorCode(), std::memory_order_release);
+            priFinishPlain(kError);
+            return;
         }
-        m_pIpMgr->Idle();
-        priReportProgress();
+    }
+    FIPEngineService* service = m_engine.Get();
+    if (request && !m_bCancelPending && request->m_Async.IsCancelRequested()) {
+        m_bCancelPending = true;
+        if (service)
+            service->Cancel(FIPEngineService::Key{this, 0});
+    }
+    // Finished jobs come back here, on the window's thread, within a share of the tick.
+    if (service)
+        service->Deliver();
+}
+
+void FUiIpObject::priJobEnded(FIPJobResult& result)
+{
+    if (!m_pCurReq)
         return;
-    case kCompleted:
-        priComplete();
+    const Step step = m_eStep;
+    if (step == Step::kStoreSettings) {
+        priStoredSettings(result);
         return;
-    case kCancelled:
+    }
+    if (m_bCancelPending || result.end != FIPJobEnd::kDone || result.state == kCancelled) {
+        // Whatever the manager ended with, the sender asked to cancel, or the engine stopped.
         m_bCancelPending = false;
-        priStopCopy();
         priFinishPlain(kCancelled);
         return;
-    case kError: {
-        const int code = m_IpMgrReq.m_Async.GetErrorCode();
-        DebugTrace("FUiIpObject::Tick() IPManager returned error %d (%s)\n", code,
-                   m_IpMgrReq.m_Async.m_usErrorText.GetNarrow());
-        priStopCopy();
-        request->m_Async.m_iErrorCode.store(code, std::memory_order_release);
+    }
+    if (result.state == kError) {
+        DebugTrace("FUiIpObject: the engine ended a job with error %d (%s)\n", result.error,
+                   result.errorText.GetNarrow());
+        m_pCurReq->m_Async.m_iErrorCode.store(result.error, std::memory_order_release);
         priFinishPlain(kError);
         return;
     }
-    default:
-        throw FExceptionUiScript("FUiIpObject::Tick() PANIC!!! m_IpMgrReq.m_Async.m_eState = UNKNOWN!");
+    if (step == Step::kLookUpWhiteBalance) {
+        priLookedUpWhiteBalance(result);
+        return;
     }
+    priComplete(result);
 }
 
-void FUiIpObject::priReportProgress()
+void FUiIpObject::priReportProgress(double progress)
 {
     FUiIpObjectRequest* request = m_pCurReq;
-    const double progress = m_IpMgrReq.m_Async.GetProgress();
-    if (!request->m_bProgressReplies || progress == m_dLastProgress)
+    if (!request || !request->m_bProgressReplies || progress == m_dLastProgress || m_eStep != Step::kMain)
         return;
     m_dLastProgress = progress;
     double shown = progress;
@@ -590,7 +558,9 @@ void FUiIpObject::priSendFinal(FUiIpObjectReply& reply)
         ~Cleanup()
         {
             self->m_pCurReq = nullptr;
-            self->m_IpMgrReq.Reset();
+            self->m_eStep = Step::kMain;
+            self->m_CopyStatus.SetProgress(0.0);
+            SetStatus(self->m_CopyStatus, kInitialized, kErrNone);
         }
     } cleanup{this};
     request->m_pReturnRelay->UiRelayMessage(FWideString("IpReply"), &reply);
@@ -603,20 +573,23 @@ void FUiIpObject::priFinishPlain(int state)
     priSendFinal(plain);
 }
 
-void FUiIpObject::priComplete()
+void FUiIpObject::priComplete(FIPJobResult& result)
 {
     FUiIpObjectRequest* request = m_pCurReq;
-    const FIPManagerRequest& m = m_IpMgrReq;
+    if (request->m_bProgressReplies && !IsAutoSetFirst(request))
+        request->m_Async.SetProgress(1.0);
+    FPropList* props = result.props.get();
+    FIPMImage* image = result.image.Get();
     switch (static_cast<FUiIpRequestKind>(request->m_eKind)) {
     case kUiReqProps: {
         request->m_Async.SetState(kCompleted);
-        FUiIpObjectPropsReply reply(request, m.m_pImageProps);
+        FUiIpObjectPropsReply reply(request, props);
         priSendFinal(reply);
         return;
     }
     case kUiReqPreview: {
         request->m_Async.SetState(kCompleted);
-        FUiIpObjectPreviewReply reply(request, m.m_pOutputImage);
+        FUiIpObjectPreviewReply reply(request, image);
         priSendFinal(reply);
         return;
     }
@@ -648,72 +621,64 @@ void FUiIpObject::priComplete()
     case kUiReqAutoSet: {
         request->m_Async.SetState(kCompleted);
         FUiIpObjectAutoSetReply reply(request);
-        SettingsFromManager(m, reply.m_Settings);
+        reply.m_Settings = result.job.settings;
         reply.m_Settings.ColorSpace = kColorSpaceSRGB;
         priSendFinal(reply);
         return;
     }
     case kUiReqProcessed: {
-        if (m.m_pOutputImage)
-            m.m_pOutputImage->GetHistogram();
+        if (image)
+            image->GetHistogram();
         request->m_Async.SetState(kCompleted);
-        FUiIpObjectProcessedReply reply(request, m.m_pOutputImage);
+        FUiIpObjectProcessedReply reply(request, image);
         priSendFinal(reply);
         return;
     }
     case kUiReqProcAndSave:
-        priCompleteProcAndSave();
+        priCompleteProcAndSave(result);
         return;
     case kUiReqCopy:
-        priEndCopy();
         return;
     case kUiReqGetGrayBalance: {
         request->m_Async.SetState(kCompleted);
         FUiIpObjectGetGrayBalanceReply reply(request);
-        std::copy(std::begin(m.m_adColorAdjust), std::end(m.m_adColorAdjust), std::begin(reply.m_adGains));
+        reply.m_adGains[0] = result.job.settings.ColorAdjustR;
+        reply.m_adGains[1] = result.job.settings.ColorAdjustG;
+        reply.m_adGains[2] = result.job.settings.ColorAdjustB;
         priSendFinal(reply);
         return;
     }
     case kUiReqIlluminants: {
         request->m_Async.SetState(kCompleted);
-        FUiIpObjectIlluminantsReply reply(request, m.m_pImageProps);
+        FUiIpObjectIlluminantsReply reply(request, props);
         priSendFinal(reply);
         return;
     }
     }
 }
 
-void FUiIpObject::priCompleteProcAndSave()
+void FUiIpObject::priCompleteProcAndSave(FIPJobResult& result)
 {
     auto* request = static_cast<FUiIpObjectProcAndSaveReq*>(m_pCurReq);
     if (!request->m_bAutoSetFirst || request->m_bSecondPass) {
         request->m_Async.SetState(kCompleted);
-        FUiIpObjectProcAndSaveReply reply(request, m_IpMgrReq.m_usOutputFile);
+        FUiIpObjectProcAndSaveReply reply(request, result.job.outputFile);
         priSendFinal(reply);
         return;
     }
     // The automatic pass ended: the save pass keeps its adjustment values, not the sender's.
     request->m_bSecondPass = true;
-    if (request->m_bStoreSettings) {
-        SettingsFromManager(m_IpMgrReq, request->m_Settings);
-        priStoreSettings(request->m_usFileURL, request->m_Settings);
-    }
-    m_IpMgrReq.m_Async.SetProgress(0.0);
-    SetStatus(m_IpMgrReq.m_Async, kInitialized, kErrNone);
-    m_IpMgrReq.m_Async.m_usErrorText.Clear();
-    m_IpMgrReq.m_Async.m_bCancel.store(0, std::memory_order_release);
-    priFillSavePass(*request);
-    try {
-        m_pIpMgr->Request(&m_IpMgrReq);
-    } catch (...) {
-        DebugTrace("FUiIpObject: exception after submitting the save pass\n");
-        request->m_Async.m_iErrorCode.store(kErrException, std::memory_order_release);
-        priFinishPlain(kError);
-        return;
-    }
     if (request->m_bProgressReplies)
         m_dLastProgress = 0.0;
-    request->m_Async.SetState(kInProgress);
+    ProcessingSettings automatic = result.job.settings;
+    automatic.ColorSpace = request->m_Settings.ColorSpace;
+    if (request->m_bStoreSettings) {
+        request->m_Settings = automatic;
+        priFillStoreSettings(request->m_usFileURL, request->m_Settings);
+    } else {
+        priFillSavePass(*request, automatic);
+    }
+    priResubmit();
 }
 
 bool FUiIpObject::priInitiateCopyReq(FUiIpObjectRequest* request)
@@ -743,7 +708,8 @@ bool FUiIpObject::priInitiateCopyReq(FUiIpObjectRequest* request)
         return false;
     }
     m_dLastProgress = 0.0;
-    m_IpMgrReq.m_Async.SetState(kInProgress);
+    m_CopyStatus.SetProgress(0.0);
+    SetStatus(m_CopyStatus, kInProgress, kErrNone);
     m_bCopying = true;
     return true;
 }
@@ -767,7 +733,7 @@ void FUiIpObject::priCopyWithinTick()
     if (!m_pCopy->IsAllWritten()) {
         if (!priCopyPieces())
             return;
-        priReportProgress();
+        priReportProgress(m_CopyStatus.GetProgress());
         if (!m_bEndCopyNow)
             return;
     }
@@ -788,24 +754,24 @@ bool FUiIpObject::priCopyPieces()
             return true;
         case FIpFileCopy::Piece::kRefused:
             DebugTrace("FUiIpObject::Tick: the copy's files could not be opened\n");
-            SetStatus(m_IpMgrReq.m_Async, kError, kErrInvalid);
+            SetStatus(m_CopyStatus, kError, kErrInvalid);
             return false;
         case FIpFileCopy::Piece::kFailed:
             DebugTrace("FUiIpObject::Tick: caught exception while copying\n");
-            m_IpMgrReq.m_Async.SetState(kError);
+            m_CopyStatus.SetState(kError);
             return false;
         case FIpFileCopy::Piece::kWritten:
             break;
         }
         ++m_nTickPieces;
         if (m_pCopy->IsAllWritten()) {
-            m_IpMgrReq.m_Async.SetProgress(1.0);
+            m_CopyStatus.SetProgress(1.0);
             // Putting the copy in place is one more step of the budget.
             m_bEndCopyNow = priBudgetLeft();
             return true;
         }
-        m_IpMgrReq.m_Async.SetProgress(static_cast<double>(m_pCopy->GetWritten()) /
-                                       static_cast<double>(m_pCopy->GetSize()));
+        m_CopyStatus.SetProgress(static_cast<double>(m_pCopy->GetWritten()) /
+                                 static_cast<double>(m_pCopy->GetSize()));
         if (!priBudgetLeft())
             return true;
     }

@@ -1,16 +1,20 @@
 #pragma once
 
-// IP_OBJECT2: the bridge between the request records of FUiIpObjectRequest.h and the
-// image-processing manager pool. It serves one request at a time: "IpRequest" takes a
-// record in, the tick follows it, and "IpReply" goes to the record's return relay. File
-// copies it performs itself: a worker reads 64 KiB pieces, the ticks write them.
+// IP_OBJECT2: the bridge between the request records of FUiIpObjectRequest.h and the engine
+// service. It serves one request at a time: "IpRequest" takes a record in and hands the
+// engine a job, and when the job ends the tick sends "IpReply" to the record's return relay.
+// File copies it performs itself: a worker reads 64 KiB pieces, the ticks write them.
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 
+#include "FAsyncStatus.h"
+#include "FEngineAccess.h"
+#include "FIPJob.h"
 #include "FIPManagerRequest.h"
+#include "FIStorageClass.h"
 #include "FUiObject.h"
 #include "FWideString.h"
 #include "ProcessingSettings.h"
@@ -54,6 +58,9 @@ public:
     bool IsCopyQuiet();
 
 private:
+    // Which job of a request is with the engine.
+    enum class Step { kMain, kLookUpWhiteBalance, kStoreSettings };
+
     bool priIsBusy() const;
     bool priDispatch(FUiIpObjectRequest* request);
     void priAfterIntake(FUiIpObjectRequest* request);
@@ -61,18 +68,21 @@ private:
     // Kind intakes: false refuses, with the request's status saying why.
     bool priBeginFileRequest(FUiIpObjectRequest* request, const char* emptyNameLog, int managerKind);
     bool priSubmit(FUiIpObjectRequest* request);
+    void priResubmit();
     bool priInitiateWhiteBalReq(FUiIpObjectRequest* request);
+    void priFillWhiteBalance(const FWideString& url, const FWideString& value);
+    void priLookedUpWhiteBalance(const FIPJobResult& result);
     bool priInitiateProcAndSaveReq(FUiIpObjectProcAndSaveReq* request);
     bool priInitiateCopyReq(FUiIpObjectRequest* request);
-    void priFillSavePass(const FUiIpObjectProcAndSaveReq& request);
-    void priLookUpOriginalWhiteBalance(const FWideString& url, FWideString& value);
-    void priStoreSettings(const FWideString& url, const ProcessingSettings& settings);
-    void priRunBlocking(FIPManagerRequest& request);
+    void priFillSavePass(const FUiIpObjectProcAndSaveReq& request, const ProcessingSettings& settings);
+    void priFillStoreSettings(const FWideString& url, const ProcessingSettings& settings);
+    void priStoredSettings(const FIPJobResult& result);
 
-    void priComplete();
-    void priCompleteProcAndSave();
-    void priReportProgress();
-    // Sends a final reply, then clears the request in service and resets the manager request.
+    void priJobEnded(FIPJobResult& result);
+    void priComplete(FIPJobResult& result);
+    void priCompleteProcAndSave(FIPJobResult& result);
+    void priReportProgress(double progress);
+    // Sends a final reply, then clears the request in service.
     void priSendFinal(FUiIpObjectReply& reply);
     void priFinishPlain(int state);
     void priFail(FUiIpObjectRequest* request, int errorCode, bool reply);
@@ -84,13 +94,18 @@ private:
     void priEndCopy();
     void priStopCopy();
 
-    FIPManager* m_pIpMgr = nullptr;
-    bool m_bHoldsPool = false;
-    FIPManagerRequest m_IpMgrReq;
+    FEngineAccess m_engine;
+    // The job being made, and which step of its request it serves.
+    FIPJob m_job;
+    Step m_eStep = Step::kMain;
     FUiIpObjectRequest* m_pCurReq = nullptr;
+    // The lock a settings store lifted, put back once the store ends.
+    bool m_bRelock = false;
+    FFileInfo m_LockedInfo;
     double m_dLastProgress = 0.0;
     bool m_bCancelPending = false;
 
+    FAsyncStatus m_CopyStatus;
     bool m_bCopying = false;
     std::unique_ptr<FIpFileCopy> m_pCopy;
     std::chrono::microseconds m_CopyBudget = kDefaultCopyBudget;

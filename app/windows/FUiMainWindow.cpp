@@ -12,6 +12,7 @@
 #include "BrisalMain.h"
 #include "FCache.h"
 #include "FDebugTrace.h"
+#include "FEngineAccess.h"
 #include "FException.h"
 #include "FGenericUiWindow.h"
 #include "FIPManager.h"
@@ -19,7 +20,6 @@
 #include "FIStorageClass.h"
 #include "FIUiApp.h"
 #include "FImageFileListEntry.h"
-#include "FIpPoolGate.h"
 #include "FPropList.h"
 #include "FUiDateText.h"
 #include "FUiMultiLangString.h"
@@ -551,7 +551,7 @@ bool FUiMainWindow::priDispatch(const FWideString& message, void* data)
         auto request = std::make_unique<FIPManagerRequest>();
         request->m_eKind = kReqIlluminants;
         request->m_usFileName = entry->m_usURL;
-        if (RunGatedRequest(m_pIpMgr, request) != kCompleted || !request)
+        if (RunEngineRequest(m_pIpMgr, *request) != kCompleted)
             return false;
         std::vector<FWideString> names;
         if (request->m_pImageProps) {
@@ -854,9 +854,6 @@ bool FUiMainWindow::priCameraCommand(const FWideString& message, void* data)
 void FUiMainWindow::priFillList()
 {
     const FWideString folder = m_bCameraMode ? priCameraFolder() : m_usDirectoryURL;
-    if (m_pIpMgr)
-        while (m_pIpMgr->IsBusy())
-            m_pIpMgr->Idle();
     // A folder that cannot be read leaves the list empty; the counts say so.
     m_ImageFileList.BeginRead(m_pIpMgr, folder);
     m_usReadOnlyTestedURL = FWideString();
@@ -1311,7 +1308,7 @@ bool FUiMainWindow::priReply2(FImageFileListEntry* entry, const FWideString& nam
         const bool wasLocked = entry->m_bLocked;
         if (wasLocked)
             entry->SetLock(false);
-        const int state = RunGatedRequest(m_pIpMgr, request);
+        const int state = RunEngineRequest(m_pIpMgr, *request);
         if (state == kError && request)
             DebugTrace("FUiMainWindow::UiRelayMessage(Msg == \"Reply2\") IPManager returned %d (%s)\n",
                        request->m_Async.m_iErrorCode.load(), "");
@@ -1468,14 +1465,28 @@ bool FUiMainWindow::AddEventTarget(const FWideString& eventName, const FWideStri
     return true;
 }
 
+// Changes a batch could not write into their files are told once, when the batch ends.
+void FUiMainWindow::priTellUnwritten()
+{
+    const std::vector<FWideString> unwritten = m_ImageFileList.TakeUnwrittenChanges();
+    if (unwritten.empty())
+        return;
+    for (const FWideString& url : unwritten)
+        DebugTrace("FUiMainWindow: the change to '%s' was not written\n", url.GetNarrow());
+    priFire(ON_SHOW_CHANGES_NOT_WRITTEN);
+}
+
 void FUiMainWindow::Tick(int /*elapsedMs*/)
 {
     if (priReadSlice(m_dReadBudget))
         return;
     if (m_ImageFileList.IsBatchRunning() || m_ImageFileList.HasQueuedThumbnails()) {
         m_ImageFileList.Idle();
+        if (!m_ImageFileList.IsBatchRunning())
+            priTellUnwritten();
         return;
     }
+    priTellUnwritten();
     if (m_usPendingReviewURL.IsEmpty())
         return;
     FImageFileListEntry* entry = m_ImageFileList.FindByURL(m_usPendingReviewURL);

@@ -98,6 +98,7 @@ private:
     bool priOpenPath(const FWideString& nativePath, bool reviewAtOnce);
     // Selects the image once its folder is read, then reviews it at once or when idle.
     void priSelectWhenRead(const FWideString& url, bool reviewAtOnce);
+    void priTellUnwritten();
     void priSelectPending();
     void priCopyFile(const FWideString& source, const FWideString& destination);
     bool priReply2(FImageFileListEntry* entry, const FWideString& name);

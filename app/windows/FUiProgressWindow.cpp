@@ -55,33 +55,12 @@ FWideString FileNameOf(const FWideString& url)
 
 void CopyProcAndSaveRequest(FUiIpObjectProcAndSaveReq& to, const FUiIpObjectProcAndSaveReq& from)
 {
-    static_cast<FUiIpObjectRequest&>(to) = from;
-    to.m_usFileURL = from.m_usFileURL;
-    to.m_nOutCols = from.m_nOutCols;
-    to.m_nOutRows = from.m_nOutRows;
-    to.m_rCrop = from.m_rCrop;
-    to.m_Settings = from.m_Settings;
-    to.m_usDstURL = from.m_usDstURL;
-    to.m_nSettingMode = from.m_nSettingMode;
-    to.m_usCustomName = from.m_usCustomName;
-    to.m_bAutoSetFirst = from.m_bAutoSetFirst;
-    to.m_bSecondPass = from.m_bSecondPass;
-    to.m_bExif = from.m_bExif;
-    to.m_bStoreSettings = from.m_bStoreSettings;
-    for (int i = 0; i < 4; ++i)
-        to.m_anParams[i] = from.m_anParams[i];
-    to.m_usSoftware = from.m_usSoftware;
-    to.m_bJpeg = from.m_bJpeg;
-    to.m_nTiffBits = from.m_nTiffBits;
-    to.m_nJpegQuality = from.m_nJpegQuality;
+    to = from;
 }
 
 void CopyCopyRequest(FUiIpObjectCopyReq& to, const FUiIpObjectCopyReq& from)
 {
-    static_cast<FUiIpObjectRequest&>(to) = from;
-    to.m_usFileURL = from.m_usFileURL;
-    to.m_usDstURL = from.m_usDstURL;
-    to.m_bDeleteSrc = from.m_bDeleteSrc;
+    to = from;
 }
 
 bool RegisterProgressWindowCreator(FIUiObjectFactory* factory)

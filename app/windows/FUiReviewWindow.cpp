@@ -4,10 +4,13 @@
 #include <chrono>
 #include <cmath>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "FDebugTrace.h"
+#include "FEngineAccess.h"
 #include "FException.h"
+#include "FIPEngineService.h"
 #include "FIPMImage.h"
 #include "FIPManager.h"
 #include "FIPManagerRequest.h"
@@ -161,41 +164,38 @@ std::unique_ptr<FUiIpObjectFileReq> MakeRecord(int purpose)
     }
 }
 
-// Base fields, URL and the kind's own fields; the status block is left as it is.
+// A value copy of what is asked; the record keeps its own status block and sender fields.
+template <typename T>
+void CopyAsked(FUiIpObjectFileReq& to, const FUiIpObjectFileReq& from)
+{
+    const FAsyncStatus status = to.m_Async;
+    const int userData = to.m_nUserData;
+    const bool progress = to.m_bProgressReplies;
+    FIUiRelay* const relay = to.m_pReturnRelay;
+    static_cast<T&>(to) = static_cast<const T&>(from);
+    to.m_Async = status;
+    to.m_nUserData = userData;
+    to.m_bProgressReplies = progress;
+    to.m_pReturnRelay = relay;
+}
+
 void CopyRecord(FUiIpObjectFileReq& to, const FUiIpObjectFileReq& from)
 {
-    to.m_usFileURL = from.m_usFileURL;
     switch (to.m_eKind) {
-    case kUiReqPreview: {
-        auto& t = static_cast<FUiIpObjectPreviewReq&>(to);
-        const auto& f = static_cast<const FUiIpObjectPreviewReq&>(from);
-        t.m_nOutCols = f.m_nOutCols;
-        t.m_nOutRows = f.m_nOutRows;
-        t.m_rCrop = f.m_rCrop;
-        t.m_nColorSpace = f.m_nColorSpace;
+    case kUiReqPreview:
+        CopyAsked<FUiIpObjectPreviewReq>(to, from);
         break;
-    }
-    case kUiReqProcessed: {
-        auto& t = static_cast<FUiIpObjectProcessedReq&>(to);
-        const auto& f = static_cast<const FUiIpObjectProcessedReq&>(from);
-        t.m_nOutCols = f.m_nOutCols;
-        t.m_nOutRows = f.m_nOutRows;
-        t.m_rCrop = f.m_rCrop;
-        t.m_Settings = f.m_Settings;
+    case kUiReqProcessed:
+        CopyAsked<FUiIpObjectProcessedReq>(to, from);
         break;
-    }
-    case kUiReqGetGrayBalance: {
-        auto& t = static_cast<FUiIpObjectGetGrayBalanceReq&>(to);
-        const auto& f = static_cast<const FUiIpObjectGetGrayBalanceReq&>(from);
-        t.m_nX = f.m_nX;
-        t.m_nY = f.m_nY;
+    case kUiReqGetGrayBalance:
+        CopyAsked<FUiIpObjectGetGrayBalanceReq>(to, from);
         break;
-    }
     case kUiReqWhiteBal:
-        static_cast<FUiIpObjectWhiteBalReq&>(to).m_usWhiteBal =
-            static_cast<const FUiIpObjectWhiteBalReq&>(from).m_usWhiteBal;
+        CopyAsked<FUiIpObjectWhiteBalReq>(to, from);
         break;
     default:
+        to.m_usFileURL = from.m_usFileURL;
         break;
     }
 }
@@ -254,10 +254,12 @@ FUiReviewWindow::~FUiReviewWindow()
     // hold as cancelled), so normally nothing is busy here; the wait is bounded in any case.
     const auto deadline = std::chrono::steady_clock::now() + kShutdownBound;
     int pass = 0;
+    FEngineAccess engine(m_pPool);
     while (!CancelAll() && std::chrono::steady_clock::now() < deadline) {
         DebugTrace("---FUiReviewWindow::~FUiReviewWindow() looping until idle. [%d]\n", pass++);
-        if (m_pPool)
-            m_pPool->Idle();
+        if (FIPEngineService* service = engine.Peek())
+            service->Deliver();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ReleaseHeld(m_pPreviewImage);
     ReleaseHeld(m_pProcessedImage);
@@ -1644,9 +1646,7 @@ void FUiReviewWindow::priStoreSettingsInFile()
         modify.m_usFileName = entry.m_usURL;
         FPropList& props = *modify.m_pImageProps;
         SetStoredSettingProps(props, settings);
-        m_pPool->Request(&modify);
-        while (modify.m_Async.GetState() == kInProgress)
-            m_pPool->Idle();
+        RunEngineRequest(m_pPool, modify);
         if (modify.m_Async.GetState() == kError)
             DebugTrace("FUiReviewWindow: settings not stored in '%s': error %d\n", entry.m_usURL.GetNarrow(),
                        modify.m_Async.GetErrorCode());

@@ -9,6 +9,12 @@
 #include "FPropList.h"
 #include "FWinThread.h"
 
+struct FIPEngineService::Posted {
+    bool ended = false;
+    bool taken = false;
+    FIPJobResult result;
+};
+
 struct FIPEngineService::Job {
     uint64_t ticket = 0;
     Key key;
@@ -27,6 +33,8 @@ struct FIPEngineService::Job {
     bool progressPending = false;
     // A caller of Run waits for this job: its result goes to the caller, not to Deliver.
     bool waited = false;
+    // A posted job: its result goes to this box.
+    std::shared_ptr<Posted> box;
     FIPJobResult result;
 };
 
@@ -160,14 +168,22 @@ FIPJobResult FIPEngineService::Run(FIPJob job, std::chrono::milliseconds wait)
             m_queued.push_back(entry);
         m_wake.notify_all();
     }
-    const auto deadline = std::chrono::steady_clock::now() + wait;
+    // After the wait the job is cancelled; a manager deaf to that gets as long again, and then
+    // keeps the record for good while the caller goes on.
+    const auto grace = std::min<std::chrono::milliseconds>(wait, std::chrono::seconds(2));
+    auto deadline = std::chrono::steady_clock::now() + wait;
     bool cancelled = false;
     std::unique_lock<std::mutex> lock(m_lock);
     while (!entry->ended) {
-        if (!cancelled && std::chrono::steady_clock::now() >= deadline) {
-            cancelled = true;
+        if (std::chrono::steady_clock::now() >= deadline) {
             lock.unlock();
-            Cancel(entry->key);
+            if (!cancelled) {
+                cancelled = true;
+                Cancel(entry->key);
+                deadline = std::chrono::steady_clock::now() + grace;
+            } else {
+                priAbandon(entry);
+            }
             lock.lock();
             continue;
         }
@@ -176,12 +192,58 @@ FIPJobResult FIPEngineService::Run(FIPJob job, std::chrono::milliseconds wait)
             Pump();
             lock.lock();
         } else {
-            m_ran.wait_until(lock, cancelled
-                                       ? std::chrono::steady_clock::now() + std::chrono::milliseconds(50)
-                                       : deadline);
+            m_ran.wait_until(lock, deadline);
         }
     }
     return std::move(entry->result);
+}
+
+void FIPEngineService::priAbandon(const std::shared_ptr<Job>& job)
+{
+    std::lock_guard<std::mutex> step(m_stepLock);
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (job->ended)
+        return;
+    auto it = std::find(m_running.begin(), m_running.end(), job);
+    if (it == m_running.end())
+        return;
+    DebugTrace("FIPEngineService: a manager kept ticket %llu past its cancel; its record stays with it\n",
+               static_cast<unsigned long long>(job->ticket));
+    if (job->record)
+        m_abandoned.push_back(std::move(job->record));
+    m_running.erase(it);
+    priFinishLocked(job, FIPJobEnd::kCancelled, kCancelled, kErrNone);
+}
+
+std::shared_ptr<FIPEngineService::Posted> FIPEngineService::Post(FIPJob job)
+{
+    auto box = std::make_shared<Posted>();
+    auto entry = std::make_shared<Job>();
+    entry->key = PostedKey(box);
+    entry->job = std::move(job);
+    entry->box = box;
+    std::lock_guard<std::mutex> lock(m_lock);
+    entry->ticket = m_uNextTicket++;
+    if (m_bStopping || m_bStopped)
+        priFinishLocked(entry, FIPJobEnd::kStopped, kCancelled, kErrNone);
+    else
+        m_queued.push_back(entry);
+    m_wake.notify_all();
+    return box;
+}
+
+bool FIPEngineService::TakePosted(const std::shared_ptr<Posted>& box, FIPJobResult& result)
+{
+    if (!box)
+        return false;
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!box->ended)
+        return false;
+    if (!box->taken) {
+        box->taken = true;
+        result = std::move(box->result);
+    }
+    return true;
 }
 
 void FIPEngineService::Cancel(const Key& key)
@@ -266,10 +328,15 @@ void FIPEngineService::priFinishLocked(const JobPtr& job, FIPJobEnd end, int sta
         result.image.Reset();
         result.props.reset();
     }
-    if (job->waited)
-        m_ran.notify_all();
-    else if (!job->forgotten)
+    if (job->box) {
+        job->box->result = std::move(job->result);
+        job->box->ended = true;
+        // The box holds the result now; nothing of it may stay behind with the job.
+        job->box.reset();
+    } else if (!job->waited && !job->forgotten) {
         m_finished.push_back(job);
+    }
+    m_ran.notify_all();
 }
 
 void FIPEngineService::priHandOver(const JobPtr& job)
@@ -368,6 +435,7 @@ void FIPEngineService::priCollect(std::vector<JobPtr>& ended)
             result.props =
                 std::shared_ptr<FPropList>(std::exchange(record->m_pImageProps, nullptr), DropPropList);
             ReadBackSettings(*record, result.job.settings);
+            result.job.outputFile = record->m_usOutputFile;
             result.job.outCols = record->m_iOutCols;
             result.job.outRows = record->m_iOutRows;
             std::copy(std::begin(record->m_adNeutral), std::end(record->m_adNeutral),
@@ -441,6 +509,17 @@ int FIPEngineService::Deliver(std::chrono::microseconds budget)
             break;
     }
     return delivered;
+}
+
+void FIPEngineService::WaitForDelivery(std::chrono::milliseconds wait)
+{
+    if (m_eMode == Mode::kPumped)
+        return;
+    std::unique_lock<std::mutex> lock(m_lock);
+    m_ran.wait_for(lock, wait, [this] {
+        return !m_finished.empty() || !m_progressed.empty() || (m_queued.empty() && m_running.empty()) ||
+               m_bStopped;
+    });
 }
 
 bool FIPEngineService::IsIdle() const
@@ -559,6 +638,11 @@ FIPEngineService* GetIPEngineService()
         own = std::make_unique<FIPEngineService>(pool, FIPEngineService::Mode::kThread);
     }
     return own.get();
+}
+
+FIPEngineService* PeekIPEngineService()
+{
+    return GivenService() != nullptr ? GivenService() : OwnService().get();
 }
 
 FIPEngineService* SetIPEngineService(FIPEngineService* service)

@@ -55,9 +55,20 @@ public:
     uint64_t Submit(const Key& key, FIPJob job, Done done, Progress progress = {},
                     Supersede policy = Supersede::kCancelRunning);
     // For threads other than the window's (a folder scan, a tool): runs the job and waits for
-    // it, at most `wait`, after which it is cancelled and the call still waits for its end.
+    // it, at most `wait`, after which it is cancelled and the call waits for its end as long
+    // again (at most 2 s); a manager that still holds it then keeps its record, never freed.
     // The result comes back here and never through Deliver. In kPumped mode the caller pumps.
     FIPJobResult Run(FIPJob job, std::chrono::milliseconds wait = std::chrono::minutes(10));
+
+    // For threads other than the window's that follow many jobs at once (a folder scan): the job
+    // runs like any other and its result waits in the answered box, for TakePosted, instead
+    // of going to Deliver. Cancel(PostedKey(box)) cancels it; a box dropped unread frees the
+    // result when the job ends.
+    struct Posted;
+    std::shared_ptr<Posted> Post(FIPJob job);
+    static Key PostedKey(const std::shared_ptr<Posted>& box) { return Key{box.get(), 0}; }
+    // True once the posted job has ended; its result is moved into `result` once.
+    bool TakePosted(const std::shared_ptr<Posted>& box, FIPJobResult& result);
 
     // The key's job, queued or running, ends cancelled.
     void Cancel(const Key& key);
@@ -72,6 +83,10 @@ public:
     int Deliver(std::chrono::microseconds budget = std::chrono::microseconds{4000});
     // One engine step on the caller's thread (kPumped only; ignored otherwise).
     void Pump();
+
+    // Waits at most `wait` until a job has something to deliver or nothing is left to run; for
+    // tests that run the windows on a simulated clock.
+    void WaitForDelivery(std::chrono::milliseconds wait);
 
     // Nothing queued, running or waiting for delivery.
     bool IsIdle() const;
@@ -99,6 +114,7 @@ private:
     void priCollect(std::vector<std::shared_ptr<Job>>& ended);
     void priFinishLocked(const std::shared_ptr<Job>& job, FIPJobEnd end, int state, int error);
     bool priWorkLocked() const;
+    void priAbandon(const std::shared_ptr<Job>& job);
 
     FIPManager* m_pPool;
     Mode m_eMode;
@@ -129,6 +145,8 @@ private:
 // The process's service over the manager pool, made on first use with its own thread; null
 // only when it cannot be made.
 FIPEngineService* GetIPEngineService();
+// The process's service if there is one; never makes one.
+FIPEngineService* PeekIPEngineService();
 // Puts `service` (kept, not owned; null restores the process's own) in the place of the
 // process's service; answers the one it replaces.
 FIPEngineService* SetIPEngineService(FIPEngineService* service);

@@ -95,6 +95,49 @@ FIPJob JobOfRequest(const FIPManagerRequest& r)
     return job;
 }
 
+FIPJob JobOfRecord(const FIPManagerRequest& r)
+{
+    FIPJob job = JobOfRequest(r);
+    if (r.m_eKind == kReqModify && r.m_pImageProps != nullptr)
+        for (FPropPair* pair = r.m_pImageProps->GetFirstProp(); pair != nullptr; pair = pair->GetNext())
+            job.changes.emplace_back(pair->GetName(), pair->GetValue());
+    job.writeRows = r.m_WriteRows;
+    return job;
+}
+
+void PutResultInRecord(FIPJobResult&& result, FIPManagerRequest& r)
+{
+    const FIPJob& job = result.job;
+    if (result.end == FIPJobEnd::kDone) {
+        r.m_dExposure = job.settings.Exposure;
+        r.m_dShadow = job.settings.Blackness;
+        r.m_dContrast = job.settings.Contrast;
+        r.m_dHighlight = job.settings.Highlight;
+        r.m_dSaturation = job.settings.Saturation;
+        r.m_dSharpness = job.settings.Sharpness;
+        r.m_dFillLight = job.settings.Retinex;
+        r.m_adColorAdjust[0] = job.settings.ColorAdjustR;
+        r.m_adColorAdjust[1] = job.settings.ColorAdjustG;
+        r.m_adColorAdjust[2] = job.settings.ColorAdjustB;
+        r.m_iOutCols = job.outCols;
+        r.m_iOutRows = job.outRows;
+        std::copy(std::begin(job.neutral), std::end(job.neutral), std::begin(r.m_adNeutral));
+    }
+    if (result.props) {
+        DeletePropList(r.m_pImageProps);
+        r.m_pImageProps = result.props->Clone();
+    }
+    if (result.image) {
+        if (r.m_pOutputImage != nullptr)
+            r.m_pOutputImage->Release();
+        r.m_pOutputImage = result.image.Get();
+        r.m_pOutputImage->AddRef();
+    }
+    r.m_Async.m_usErrorText = result.errorText;
+    r.m_Async.m_iErrorCode.store(result.error, std::memory_order_release);
+    r.m_Async.SetState(result.state);
+}
+
 void ReadBackSettings(const FIPManagerRequest& r, ProcessingSettings& s)
 {
     s.Exposure = r.m_dExposure;

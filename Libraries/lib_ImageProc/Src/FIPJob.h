@@ -62,6 +62,9 @@ void FillManagerRequest(const FIPJob& job, FIPManagerRequest& request);
 // The job a record describes (its header changes and row sink aside): copying a record is
 // FillManagerRequest(JobOfRequest(from), to).
 FIPJob JobOfRequest(const FIPManagerRequest& request);
+// The whole job a record describes, its header changes and row sink included, for callers
+// that still describe their work as a record.
+FIPJob JobOfRecord(const FIPManagerRequest& request);
 // The adjustments a finished automatic or gray-balance request wrote back; the colour space
 // is left as it was.
 void ReadBackSettings(const FIPManagerRequest& request, ProcessingSettings& settings);
@@ -113,3 +116,7 @@ struct FIPJobResult {
 
     bool Completed() const { return end == FIPJobEnd::kDone && state == kCompleted; }
 };
+
+// Writes a result back into the record it came from: state, error, properties, image and the
+// values the manager left; for callers that still keep their work as a record.
+void PutResultInRecord(FIPJobResult&& result, FIPManagerRequest& request);

@@ -2,6 +2,7 @@
 #include <new>
 
 #include "FDebugTrace.h"
+#include "FIPEngineService.h"
 #include "FIPManager.h"
 #include "FIPManagerRequest.h"
 #include "FIPWorkSignal.h"
@@ -177,6 +178,9 @@ FIPManagerPool* GetIPManagerPool()
 void SetIPManagerPoolSize(int n)
 {
     s_iPoolSize = n > 0 ? n : 0;
+    // The process's engine service drives the pool: it stops before the pool goes.
+    if (s_iPoolSize == 0)
+        ShutDownIPEngineService();
     if (s_iPoolSize == 0 && s_pPool != nullptr) {
         FIPManagerPool* pool = s_pPool;
         s_pPool = nullptr;

@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 
 #include "BribFileBuilder.h"
-#include "FIpPoolGate.h"
+#include "FEngineAccess.h"
 #include "FJPEGLineWriter.h"
 #include "FPixmap.h"
 
@@ -71,7 +71,7 @@ void BrowserTest::SetUp()
 
 void BrowserTest::TearDown()
 {
-    SetGatedWaitLimit(600.0);
+    SetEngineWaitLimit(600.0);
     FEngineTest::TearDown();
     m_pFolder.reset();
 }

@@ -8,11 +8,11 @@
 #include <string>
 
 #include "BrowserFixtures.h"
+#include "FEngineAccess.h"
 #include "FIPMImage.h"
 #include "FIPManager.h"
 #include "FIPManagerRequest.h"
 #include "FImageFileListEntry.h"
-#include "FIpPoolGate.h"
 #include "FPropList.h"
 #include "FScopedTempFolder.h"
 #include "FUiDateText.h"
@@ -296,7 +296,7 @@ public:
 TEST_F(EntryTest, FailedCancelledStalledAndLostRequestsStillGiveBlankProperties)
 {
     const FWideString url = PutRaw("a.q7f", RawOptions{{{"ISO", "100"}}});
-    SetGatedWaitLimit(0.05);
+    SetEngineWaitLimit(0.05);
     // kError, kCancelled, a manager that never takes the request (stays kInitialized), and
     // one that keeps it in progress for ever.
     for (int state : {int(kError), int(kCancelled), -1, int(kInProgress)}) {

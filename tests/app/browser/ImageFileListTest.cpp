@@ -13,12 +13,12 @@
 
 #include "BrowserFixtures.h"
 #include "FBribImageWriter.h"
+#include "FEngineAccess.h"
 #include "FIPMImage.h"
 #include "FIPManager.h"
 #include "FIPManagerRequest.h"
 #include "FImageFileList.h"
 #include "FImageFileListEntry.h"
-#include "FIpPoolGate.h"
 #include "FMemStorageClass.h"
 #include "FScopedTempFolder.h"
 #include "StorageClassRegistry.h"

@@ -320,6 +320,38 @@ TEST(BrowsingJourney, UserGuideAndCopyRefusalsAreNotices)
     EXPECT_TRUE(harness.BodyRan());
 }
 
+// A mark that cannot be written into a damaged file is told once the batch ends; the
+// images that took it keep it.
+TEST(BrowsingJourney, AChangeThatCouldNotBeWrittenIsANotice)
+{
+    FTempDiskFolder folder;
+    ASSERT_TRUE(WriteRaws(folder, {"a.q7f", "b.q7f"}));
+    FAppHarness harness;
+    harness.Start([&](FAppHarness& app) {
+        auto* mgr = dynamic_cast<FUiMainWindow*>(app.Object("MainWin.WinMgr"));
+        FGenericUiWindow* notice = app.Window("MessageWin");
+        auto* line = dynamic_cast<FUiDynaString*>(app.Object("MessageWin.Line2"));
+        ASSERT_TRUE(mgr && notice && line);
+        FWideString url = folder.GetUrl();
+        ASSERT_TRUE(app.Send("MainWin.Folders", "SelectDir", &url));
+        ASSERT_TRUE(app.RunUntil([&] { return mgr->GetList().GetCount() == 2; }, 1000));
+        // Damaged after it was listed.
+        ASSERT_TRUE(folder.WriteFile("b.q7f", std::string(300, 'Z')));
+        ASSERT_TRUE(app.Key("MainWin", EOsKey::kLetter, 'A', true));
+        ASSERT_TRUE(app.Send("MainWin.WinMgr", "Mark"));
+        ASSERT_TRUE(
+            app.RunUntil([&] { return !mgr->GetList().IsBatchRunning() && notice->IsVisible(); }, 1000));
+        EXPECT_EQ(std::string(line->GetShownText().GetNarrow()),
+                  "Some images could not be marked, locked or turned: the file may be damaged or cannot be "
+                  "written.");
+        EXPECT_TRUE(mgr->GetList().FindByURL(folder.GetUrl("a.q7f"))->m_bMarked);
+        ASSERT_TRUE(app.Click("MessageWin.OK"));
+        app.RunUntil([] { return false; }, 10);
+        EXPECT_FALSE(notice->IsVisible());
+    });
+    EXPECT_TRUE(harness.BodyRan());
+}
+
 // Folder arguments with awkward names show their image; stored folders that cannot be
 // reached (a camera that is gone, an unknown scheme, a broken escape, a name past any path
 // limit) start on an empty list without a box.

@@ -1,5 +1,7 @@
 #include "FAppHarness.h"
 
+#include "FIPEngineService.h"
+
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -10,6 +12,7 @@
 #include "FGenericUiWindow.h"
 #include "FHeadlessDesktop.h"
 #include "FHeadlessUiWindow.h"
+#include "FIPEngineService.h"
 #include "FIPManager.h"
 #include "FOsBackend.h"
 #include "FProbeObject.h"
@@ -62,6 +65,11 @@ FAppHarness::FAppHarness(bool testDefine)
     // An earlier run's exit hook removed the pool; a program starts with the default.
     SetIPManagerPoolSize(kDefaultIPManagerPoolSize);
     GetHeadlessDesktop().Reset();
+    // The engine works in real time on its own thread: each simulated tick gives it a moment.
+    GetHeadlessDesktop().beforeTicks = [] {
+        if (FIPEngineService* service = PeekIPEngineService())
+            service->WaitForDelivery(std::chrono::milliseconds(20));
+    };
     FProbeObject::SharedLog().clear();
     mkdir(m_root.Join("bin").c_str(), 0700);
     mkdir(m_root.Join("config").c_str(), 0700);

@@ -33,6 +33,8 @@ void HeadlessAdvanceTime(uint64_t ms)
     FHeadlessDesktop& desktop = GetHeadlessDesktop();
     if (TakeOsQuitSignal() && desktop.onQuitSignal)
         desktop.onQuitSignal();
+    if (desktop.beforeTicks)
+        desktop.beforeTicks();
     desktop.clockMs += ms;
     const uint64_t now = desktop.clockMs;
     // A tick may close windows: take the list first and check each is still there.

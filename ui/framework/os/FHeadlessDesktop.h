@@ -36,6 +36,9 @@ struct FHeadlessDesktop {
     bool quit = false;
     // What the loop does with a quit signal: the application asks to end as Quit does.
     std::function<void()> onQuitSignal;
+    // Runs before the clock moves: a test lets work on other threads catch up with the
+    // simulated time, as it would in real time.
+    std::function<void()> beforeTicks;
     // Live OS windows in creation order (not owned).
     std::vector<class FHeadlessUiWindow*> windows;
     class FHeadlessUiWindow* activeWindow = nullptr;

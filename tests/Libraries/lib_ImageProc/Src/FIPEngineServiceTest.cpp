@@ -312,6 +312,50 @@ TEST(EngineService, AThreadThatRunsAJobWaitsForItsResultAlone)
     EXPECT_EQ(rec.outcomes[0].seen, "window");
 }
 
+// A folder scan posts many jobs and collects them itself; a manager deaf to cancel keeps the
+// record of a waited job and lets its caller go.
+TEST(EngineService, PostedJobsWaitInTheirBoxesAndAWaitEndsEvenWithADeafManager)
+{
+    for (const auto mode : {FIPEngineService::Mode::kThread, FIPEngineService::Mode::kPumped}) {
+        SCOPED_TRACE(mode == FIPEngineService::Mode::kThread ? "thread" : "pumped");
+        ScriptedPool pool;
+        FIPEngineService service(&pool, mode);
+        Recorder rec;
+        std::vector<std::shared_ptr<FIPEngineService::Posted>> boxes;
+        for (const char* file : {"a", "b", "slow", "fail"})
+            boxes.push_back(service.Post(Job(file)));
+        service.Cancel(FIPEngineService::PostedKey(boxes[2]));
+        std::vector<FIPJobResult> results(boxes.size());
+        std::vector<bool> taken(boxes.size(), false);
+        const auto deadline = Clock::now() + std::chrono::seconds(20);
+        while (std::find(taken.begin(), taken.end(), false) != taken.end() && Clock::now() < deadline) {
+            service.Pump();
+            for (size_t i = 0; i < boxes.size(); ++i)
+                if (!taken[i])
+                    taken[i] = service.TakePosted(boxes[i], results[i]);
+        }
+        ASSERT_EQ(std::count(taken.begin(), taken.end(), true), 4);
+        EXPECT_TRUE(results[0].Completed());
+        ASSERT_TRUE(results[1].props);
+        EXPECT_EQ(std::string(results[1].props->GetString(FWideString("SEEN"), FWideString()).GetNarrow()),
+                  "b");
+        EXPECT_EQ(results[2].end, FIPJobEnd::kCancelled);
+        EXPECT_EQ(results[3].state, kError);
+        EXPECT_EQ(results[3].error, kErrReaderFailed);
+        // A box gives its result once; nothing went to Deliver.
+        FIPJobResult again;
+        EXPECT_TRUE(service.TakePosted(boxes[1], again));
+        EXPECT_FALSE(again.props);
+        EXPECT_EQ(service.Deliver(), 0);
+
+        const auto start = Clock::now();
+        FIPJobResult deaf = service.Run(Job("deaf"), std::chrono::milliseconds(20));
+        EXPECT_EQ(deaf.end, FIPJobEnd::kCancelled);
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+        EXPECT_EQ(service.GetAbandonedCount(), 1);
+    }
+}
+
 TEST(EngineService, ManyThreadsSubmitWhileTheWindowDelivers)
 {
     ScriptedPool pool;
