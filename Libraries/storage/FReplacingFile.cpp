@@ -141,15 +141,23 @@ void FReplacingFile::priDiscard() noexcept
     m_tempName.Clear();
 }
 
-void FReplacingFile::Commit()
+void FReplacingFile::Commit(bool durable)
 {
     if (!m_pFile)
         throw FExceptionFileWrite(FNarrowString("'%s': already finished", m_name.GetNarrow()).GetCString());
     try {
-        m_pFile->Flush();
+        if (durable)
+            m_pFile->Flush();
         // Put in place while still open: the open file is what tells a save in progress
-        // from a leftover that may be removed.
-        m_pFolder->ReplaceFile(m_tempName, m_name);
+        // from a leftover that may be removed. Renaming never replaces, so a file that
+        // appears meanwhile is not overwritten unseen.
+        bool placed = false;
+        if (!durable && !m_pFolder->Exists(m_name, nullptr)) {
+            m_pFolder->Rename(m_tempName, m_name);
+            placed = !m_pFolder->Exists(m_tempName, nullptr);
+        }
+        if (!placed)
+            m_pFolder->ReplaceFile(m_tempName, m_name);
         FIFile* file = m_pFile;
         m_pFile = nullptr;
         file->Release();

@@ -30,9 +30,11 @@ public:
     // The temporary file; null after Commit.
     FIFile* GetFile() const { return m_pFile; }
     const FWideString& GetTempName() const { return m_tempName; }
-    // Syncs and closes the file and puts it in place of the destination.
-    // Throws FExceptionFileWrite; the temporary file is gone either way.
-    void Commit();
+    // Puts the file in place of the destination and closes it. Durable, the data and
+    // the new name reach the disk before it returns; otherwise a new name is only
+    // renamed into place, sparing the wait for the disk. Throws FExceptionFileWrite;
+    // the temporary file is gone either way.
+    void Commit(bool durable = true);
     bool IsCommitted() const { return m_bCommitted; }
 
 private:

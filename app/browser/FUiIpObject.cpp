@@ -10,7 +10,7 @@
 #include "FIPMImage.h"
 #include "FIPManager.h"
 #include "FIStorageClass.h"
-#include "FIpCopyTarget.h"
+#include "FIpFileCopy.h"
 #include "FNarrowString.h"
 #include "FPropList.h"
 #include "FUiIpObjectRequest.h"
@@ -55,18 +55,6 @@ bool IsAutoSetFirst(const FUiIpObjectRequest* request)
 {
     return request->m_eKind == kUiReqProcAndSave &&
            static_cast<const FUiIpObjectProcAndSaveReq*>(request)->m_bAutoSetFirst;
-}
-
-template <typename T>
-void ReleaseHeld(T*& object) noexcept
-{
-    T* held = std::exchange(object, nullptr);
-    if (!held)
-        return;
-    try {
-        held->Release();
-    } catch (...) {
-    }
 }
 
 } // namespace
@@ -707,44 +695,28 @@ bool FUiIpObject::priInitiateCopyReq(FUiIpObjectRequest* request)
         SetStatus(request->m_Async, kError, kErrInvalid);
         return false;
     }
-    try {
-        m_pSrcFile = OpenFileURL(copy->m_usFileURL, kFileRead);
-        if (!m_pSrcFile) {
-            DebugTrace("FUiIpObject::priInitiateCopyReq() error openning source file\n");
-            SetStatus(request->m_Async, kError, kErrInvalid);
-            return false;
-        }
-        // The destination stays untouched until the complete copy replaces it.
-        try {
-            m_pDstFile = std::make_unique<FIpCopyTarget>(copy->m_usDstURL);
-        } catch (const FException&) {
-            DebugTrace("FUiIpObject::priInitiateCopyReq() error openning destination file\n");
-            ReleaseHeld(m_pSrcFile);
-            SetStatus(request->m_Async, kError, kErrInvalid);
-            return false;
-        }
-        FFileInfo info;
-        m_pSrcFile->GetInfo(info);
-        info.m_iFlags &= ~kFileAttrReadOnly;
-        m_pDstFile->GetFile()->SetAttributes(info);
-        m_nCopySize = static_cast<int64_t>(m_pSrcFile->GetSize());
-        if (m_nCopySize < 0)
-            throw FExceptionFileRead("source size out of range");
-    } catch (...) {
-        ReleaseHeld(m_pSrcFile);
-        m_pDstFile.reset();
-        DebugTrace("FUiIpObject::priInitiateCopyReq() caught an exception while setting up copy\n");
+    if (!m_pCopy)
+        m_pCopy = std::make_unique<FIpFileCopy>();
+    m_pCopy->Start(copy->m_usFileURL, copy->m_usDstURL, copy->m_bDeleteSrc);
+    // Files that open within the budget are refused here; a source that stalls longer is
+    // refused by a later tick, with the same error.
+    if (m_pCopy->WaitOpened(std::chrono::steady_clock::now() + m_CopyBudget) ==
+        FIpFileCopy::Opening::kRefused) {
+        DebugTrace("FUiIpObject::priInitiateCopyReq() the copy's files could not be opened\n");
+        m_pCopy->Cancel(std::chrono::steady_clock::now() + m_CopyBudget);
         SetStatus(request->m_Async, kError, kErrInvalid);
         return false;
     }
-    m_nCopyLeft = m_nCopySize;
     m_dLastProgress = 0.0;
-    m_CopyStatus.SetState(kInProgress);
+    m_CopyStatus.SetProgress(0.0);
+    SetStatus(m_CopyStatus, kInProgress, kErrNone);
     m_bCopying = true;
-    m_bDeleteSrc = copy->m_bDeleteSrc;
-    m_usSrcURL = copy->m_usFileURL;
-    m_usDstURL = copy->m_usDstURL;
     return true;
+}
+
+bool FUiIpObject::IsCopyQuiet()
+{
+    return !m_pCopy || m_pCopy->IsQuiet();
 }
 
 bool FUiIpObject::priBudgetLeft() const
@@ -758,99 +730,77 @@ bool FUiIpObject::priBudgetLeft() const
 void FUiIpObject::priCopyWithinTick()
 {
     m_bEndCopyNow = false;
-    if (!priCopyPieces())
-        return;
-    priReportProgress(m_CopyStatus.GetProgress());
-    if (m_bCopying && m_bEndCopyNow && m_CopyStatus.GetState() == kCompleted) {
-        priEndCopy();
-        m_bChainOpen = m_pCurReq == nullptr && priBudgetLeft();
+    if (!m_pCopy->IsAllWritten()) {
+        if (!priCopyPieces())
+            return;
+        priReportProgress(m_CopyStatus.GetProgress());
+        if (!m_bEndCopyNow)
+            return;
     }
+    // The worker puts the copy in place; the tick waits for it only within its budget.
+    m_pCopy->RequestEnd();
+    if (m_pCopy->WaitEnded(m_tickDeadline) == FIpFileCopy::Ending::kPending)
+        return;
+    priEndCopy();
+    // Only a tick that also wrote the copy's last pieces hands its rest to the next copy.
+    m_bChainOpen = m_bEndCopyNow && m_pCurReq == nullptr && priBudgetLeft();
 }
 
 bool FUiIpObject::priCopyPieces()
 {
-    try {
-        if (!m_pCopyBuf)
-            m_pCopyBuf = std::make_unique<uint8_t[]>(kCopyChunk);
-        for (;;) {
-            const int n = static_cast<int>(std::min<int64_t>(m_nCopyLeft, kCopyChunk));
-            if (n > 0) {
-                m_pSrcFile->Read(m_pCopyBuf.get(), n);
-                m_pDstFile->GetFile()->Write(m_pCopyBuf.get(), n);
-            }
-            ++m_nTickPieces;
-            m_nCopyLeft -= n;
-            if (m_nCopyLeft == 0) {
-                m_CopyStatus.SetProgress(1.0);
-                m_CopyStatus.SetState(kCompleted);
-                // Putting the copy in place is one more step of the budget.
-                m_bEndCopyNow = priBudgetLeft();
-                return true;
-            }
-            m_CopyStatus.SetProgress(static_cast<double>(m_nCopySize - m_nCopyLeft) /
-                                     static_cast<double>(m_nCopySize));
-            if (!priBudgetLeft())
-                return true;
+    for (;;) {
+        switch (m_pCopy->WriteNext(m_tickDeadline)) {
+        case FIpFileCopy::Piece::kNotReady:
+            return true;
+        case FIpFileCopy::Piece::kRefused:
+            DebugTrace("FUiIpObject::Tick: the copy's files could not be opened\n");
+            SetStatus(m_CopyStatus, kError, kErrInvalid);
+            return false;
+        case FIpFileCopy::Piece::kFailed:
+            DebugTrace("FUiIpObject::Tick: caught exception while copying\n");
+            m_CopyStatus.SetState(kError);
+            return false;
+        case FIpFileCopy::Piece::kWritten:
+            break;
         }
-    } catch (...) {
-        DebugTrace("FUiIpObject::Tick: caught exception while copying\n");
-        m_CopyStatus.SetState(kError);
-        return false;
+        ++m_nTickPieces;
+        if (m_pCopy->IsAllWritten()) {
+            m_CopyStatus.SetProgress(1.0);
+            // Putting the copy in place is one more step of the budget.
+            m_bEndCopyNow = priBudgetLeft();
+            return true;
+        }
+        m_CopyStatus.SetProgress(static_cast<double>(m_pCopy->GetWritten()) /
+                                 static_cast<double>(m_pCopy->GetSize()));
+        if (!priBudgetLeft())
+            return true;
     }
 }
 
-// The copy replaces the destination only once it is complete, and the source is trashed
-// only once the destination holds every byte.
+// The worker has put the copy in place, and trashed the source when asked, or failed.
 void FUiIpObject::priEndCopy()
 {
     FUiIpObjectRequest* request = m_pCurReq;
-    const FWideString source = m_usSrcURL;
-    const bool deleteSource = m_bDeleteSrc;
-    const int64_t size = m_nCopySize;
-    bool placed = false;
-    try {
-        ReleaseHeld(m_pSrcFile);
-        // A source about to be deleted waits for its copy to be on the disk.
-        m_pDstFile->Commit(deleteSource);
-        FIFile* written = OpenFileURL(m_usDstURL, kFileRead);
-        if (written) {
-            placed = static_cast<int64_t>(written->GetSize()) == size;
-            written->Release();
-        }
-        if (!placed)
-            DebugTrace("FUiIpObject: the copy at '%s' does not have the source's size\n",
-                       m_usDstURL.GetNarrow());
-    } catch (const FException& e) {
-        DebugTrace("FUiIpObject: the copy was not put in place: %s\n", e.GetMessage());
-    }
+    const bool placed = m_pCopy && m_pCopy->WaitEnded(std::chrono::steady_clock::time_point{}) ==
+                                       FIpFileCopy::Ending::kPlaced;
     priStopCopy();
     if (!placed) {
         request->m_Async.m_iErrorCode.store(kErrNone, std::memory_order_release);
         priFinishPlain(kError);
         return;
     }
-    if (deleteSource) {
-        try {
-            MoveToTrashURL(source);
-        } catch (const FException& e) {
-            DebugTrace("FUiIpObject: copied, but the source '%s' was not trashed: %s\n", source.GetNarrow(),
-                       e.GetMessage());
-        }
-    }
     request->m_Async.SetState(kCompleted);
     FUiIpObjectCopyReply reply(request, static_cast<FUiIpObjectCopyReq*>(request)->m_usDstURL);
     priSendFinal(reply);
 }
 
-// Ends a copy that did not finish: the temporary file goes, the destination stays as it was.
+// Ends a copy that did not finish: its worker removes the temporary file, the destination
+// stays as it was.
 void FUiIpObject::priStopCopy()
 {
     m_bCopying = false;
-    m_bDeleteSrc = false;
-    m_usSrcURL.Clear();
-    m_usDstURL.Clear();
-    ReleaseHeld(m_pSrcFile);
-    m_pDstFile.reset();
+    if (m_pCopy)
+        m_pCopy->Cancel(std::chrono::steady_clock::now() + m_CopyBudget);
 }
 
 void SetStoredSettingProps(FPropList& props, const ProcessingSettings& settings)

@@ -3,7 +3,7 @@
 // IP_OBJECT2: the bridge between the request records of FUiIpObjectRequest.h and the engine
 // service. It serves one request at a time: "IpRequest" takes a record in and hands the
 // engine a job, and when the job ends the tick sends "IpReply" to the record's return relay.
-// File copies it performs itself, in 64 KiB pieces spread over the ticks.
+// File copies it performs itself: a worker reads 64 KiB pieces, the ticks write them.
 
 #include <chrono>
 #include <cstdint>
@@ -20,10 +20,9 @@
 #include "ProcessingSettings.h"
 
 class FPropList;
-class FIFile;
 class FIPManager;
 class FIUiObjectFactory;
-class FIpCopyTarget;
+class FIpFileCopy;
 class FUiIpObjectRequest;
 class FUiIpObjectReply;
 class FUiIpObjectProcAndSaveReq;
@@ -33,6 +32,8 @@ class FUiIpObject : public FUiObject
 public:
     // Bytes copied per piece.
     static constexpr int kCopyChunk = 0x10000;
+    // The budget also bounds how long a tick waits for the copy's worker, so a stalling
+    // source never holds the window beyond it.
     // Share of a tick that copying may take: leaves the window most of each 10 ms tick.
     static constexpr std::chrono::microseconds kDefaultCopyBudget{8000};
 
@@ -53,6 +54,8 @@ public:
     void SetCopyBudget(std::chrono::microseconds budget, int maxPieces);
     // No request in service.
     bool IsIdle() const { return m_pCurReq == nullptr; }
+    // No copy worker is left running, not even one still ending a cancelled copy.
+    bool IsCopyQuiet();
 
 private:
     // Which job of a request is with the engine.
@@ -104,14 +107,7 @@ private:
 
     FAsyncStatus m_CopyStatus;
     bool m_bCopying = false;
-    bool m_bDeleteSrc = false;
-    FWideString m_usSrcURL;
-    FWideString m_usDstURL;
-    FIFile* m_pSrcFile = nullptr;
-    std::unique_ptr<FIpCopyTarget> m_pDstFile;
-    int64_t m_nCopySize = 0;
-    int64_t m_nCopyLeft = 0;
-    std::unique_ptr<uint8_t[]> m_pCopyBuf;
+    std::unique_ptr<FIpFileCopy> m_pCopy;
     std::chrono::microseconds m_CopyBudget = kDefaultCopyBudget;
     int m_nCopyMaxPieces = 0;
     // The last piece left time in the tick to put the copy in place.

@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <climits>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <iterator>
+#include <mutex>
+#include <utility>
 #include <vector>
 
 #include "CamDevice.h"
@@ -13,6 +17,7 @@
 #include "FOsWallClock.h"
 #include "FSCCamera.h"
 #include "FUiManagerCreator.h"
+#include "FWinThread.h"
 #include "RelayEvent.h"
 #include "StorageClassRegistry.h"
 
@@ -82,6 +87,140 @@ uint32_t NominalCardCapacity(uint32_t kib)
     return (distBelow <= distAbove ? below : above) * 1024;
 }
 
+// The worker's queue: tasks talk to the camera and answer with what the window does next.
+struct FUiCameraObject::Link {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<std::function<std::function<void()>()>> tasks;
+    std::deque<std::function<void()>> answers;
+    bool stop = false;
+    bool finished = false;
+    // Tasks queued and ended so far; each task's id is its place in the queue.
+    uint64_t queued = 0;
+    uint64_t ended = 0;
+};
+
+// What one poll read from the camera.
+struct FUiCameraObject::Reading {
+    bool connected = false;
+    FWideString rootURL;
+    bool powerRead = false;
+    uint32_t powerWord = 0;
+    bool cardOpened = false;
+    int cardGot = 0;
+    uint8_t card[8] = {};
+};
+
+namespace
+{
+
+using Link = FUiCameraObject::Link;
+using Reading = FUiCameraObject::Reading;
+
+FWideString DeviceURL(const FWideString& root, const char* name)
+{
+    FWideString url = root;
+    url += name;
+    return url;
+}
+
+uint32_t LittleEndianWord(const uint8_t* bytes)
+{
+    return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+// Runs on the worker.
+Reading ReadCamera(bool wasConnected, const FWideString& root, bool connectionOnly)
+{
+    Reading r;
+    if (wasConnected) {
+        FHeld<FIFolder> folder(OpenFolderQuietly(root));
+        r.connected = folder.object != nullptr;
+        if (r.connected)
+            r.rootURL = root;
+    } else {
+        FHeld<FIFolder> list(OpenFolderQuietly(FWideString("camera://")));
+        std::vector<FWideString> names;
+        if (list.object) {
+            try {
+                list.object->ListFolders(names);
+            } catch (const FException&) {
+                names.clear();
+            }
+        }
+        if (!names.empty()) {
+            FWideString url("camera://");
+            url += names.front();
+            FHeld<FIFolder> camera(OpenFolderQuietly(url));
+            r.connected = camera.object != nullptr;
+            if (r.connected)
+                r.rootURL = url;
+        }
+    }
+    if (!r.connected || connectionOnly)
+        return r;
+    {
+        uint8_t bytes[4] = {};
+        FHeld<FIFile> file(OpenQuietly(DeviceURL(r.rootURL, "/dev/Battery"), kFileRead));
+        if (file.object) {
+            try {
+                file.object->Read(bytes, 4);
+                r.powerRead = true;
+                r.powerWord = LittleEndianWord(bytes);
+            } catch (const FException&) {
+                DebugTrace("Read camera battery failed.\n");
+            }
+        }
+    }
+    FHeld<FIFile> file(OpenQuietly(DeviceURL(r.rootURL, "/dev/CF"), kFileRead));
+    r.cardOpened = file.object != nullptr;
+    if (!r.cardOpened)
+        return r;
+    try {
+        while (r.cardGot < 8) {
+            const int n = file.object->ReadSome(r.card + r.cardGot, 8 - r.cardGot);
+            if (n <= 0)
+                break;
+            r.cardGot += n;
+        }
+    } catch (const FException&) {
+        DebugTrace("Read CFCard status failed.\n");
+        r.cardGot = 0;
+    }
+    return r;
+}
+
+int CameraThreadMain(void* argument)
+{
+    std::unique_ptr<std::shared_ptr<Link>> held(static_cast<std::shared_ptr<Link>*>(argument));
+    std::shared_ptr<Link> link = std::move(*held);
+    std::unique_lock lock(link->lock);
+    for (;;) {
+        link->changed.wait(lock, [&] { return link->stop || !link->tasks.empty(); });
+        if (link->stop)
+            break;
+        auto task = std::move(link->tasks.front());
+        link->tasks.pop_front();
+        lock.unlock();
+        std::function<void()> answer;
+        try {
+            answer = task();
+        } catch (...) {
+            DebugTrace("FUiCameraObject: a camera call failed\n");
+        }
+        lock.lock();
+        if (answer)
+            link->answers.push_back(std::move(answer));
+        ++link->ended;
+        link->changed.notify_all();
+    }
+    link->finished = true;
+    link->changed.notify_all();
+    return 0;
+}
+
+} // namespace
+
 FUiCameraObject::FUiCameraObject(const char* typeName) : FUiObject(typeName)
 {
     m_pOnConnected = AddEvent(FWideString("ON_CONNECTED"));
@@ -95,6 +234,18 @@ FUiCameraObject::FUiCameraObject(const char* typeName) : FUiObject(typeName)
 
 FUiCameraObject::~FUiCameraObject()
 {
+    if (m_pLink) {
+        std::unique_lock lock(m_pLink->lock);
+        m_pLink->stop = true;
+        m_pLink->changed.notify_all();
+        // Only a camera call already under way can hold this up.
+        m_pLink->changed.wait(lock, [&] { return m_pLink->finished; });
+    }
+    if (m_pThread) {
+        while (!m_pThread->IsDone())
+            SleepMilliseconds(1);
+        DeleteThread(m_pThread);
+    }
     try {
         CamLinkShutdown();
     } catch (...) {
@@ -109,13 +260,10 @@ bool FUiCameraObject::InitUiObject(FIUiApp* app, FIUiWindow* window, FIUiObject*
 bool FUiCameraObject::UiRelayMessage(const FWideString& message, void* data)
 {
     if (message == FWideString("Post Creation Initialization")) {
-        // A class already registered (a second object, or a test's stand-in) is kept.
         FWideString path;
         if (!FindStorageClass(FWideString("camera://"), path))
             RegisterCameraStorageClass();
-        priCheckConnection();
-        priCheckCard();
-        priCheckPower();
+        priPoll(false, false);
         return true;
     }
     if (message == FWideString("SetTime")) {
@@ -131,7 +279,9 @@ bool FUiCameraObject::UiRelayMessage(const FWideString& message, void* data)
     if (message == FWideString("IsCameraConnected")) {
         if (!data)
             return false;
-        *static_cast<bool*>(data) = priCheckConnection();
+        // A camera that does not answer in time counts as it was last seen.
+        priPoll(false, true);
+        *static_cast<bool*>(data) = m_bConnected;
         return true;
     }
     return false;
@@ -139,72 +289,111 @@ bool FUiCameraObject::UiRelayMessage(const FWideString& message, void* data)
 
 void FUiCameraObject::Tick(int /*elapsedMs*/)
 {
+    priTakeAnswers();
     ++m_iTickCount;
     if (m_iTickCount % kPollTicks != 0)
         return;
-    priCheckConnection();
-    priCheckPower();
-    priCheckCard();
+    priPoll(true, false);
 }
 
-FWideString FUiCameraObject::priDeviceURL(const char* name) const
+uint64_t FUiCameraObject::priQueue(std::function<std::function<void()>()> task)
 {
-    FWideString url = m_usRootURL;
-    url += name;
-    return url;
+    if (!m_pLink) {
+        m_pLink = std::make_shared<Link>();
+        auto* handover = new std::shared_ptr<Link>(m_pLink);
+        m_pThread = CreateWinThread(CameraThreadMain, handover, 2);
+        if (!m_pThread || (m_pThread->IsDone() && m_pThread->GetResult() == kThreadResultFailed)) {
+            delete handover;
+            DeleteThread(m_pThread);
+            m_pLink.reset();
+            DebugTrace("FUiCameraObject: no thread to talk to the camera\n");
+            return 0;
+        }
+    }
+    std::lock_guard lock(m_pLink->lock);
+    m_pLink->tasks.push_back(std::move(task));
+    m_pLink->changed.notify_all();
+    return ++m_pLink->queued;
 }
 
-bool FUiCameraObject::priCheckConnection()
+void FUiCameraObject::priWaitFor(uint64_t id)
 {
-    if (m_bConnected) {
-        FHeld<FIFolder> root(OpenFolderQuietly(m_usRootURL));
-        if (root.object)
-            return true;
+    if (!m_pLink || id == 0)
+        return;
+    {
+        const auto deadline = std::chrono::steady_clock::now() + m_DeviceWait;
+        std::unique_lock lock(m_pLink->lock);
+        m_pLink->changed.wait_until(lock, deadline, [&] { return m_pLink->ended >= id; });
+    }
+    priTakeAnswers();
+}
+
+void FUiCameraObject::priTakeAnswers()
+{
+    if (!m_pLink)
+        return;
+    for (;;) {
+        std::function<void()> answer;
+        {
+            std::lock_guard lock(m_pLink->lock);
+            if (m_pLink->answers.empty())
+                return;
+            answer = std::move(m_pLink->answers.front());
+            m_pLink->answers.pop_front();
+        }
+        answer();
+    }
+}
+
+// Connection, then power and card; at start the card comes before the power.
+void FUiCameraObject::priPoll(bool powerFirst, bool connectionOnly)
+{
+    // A camera still busy with the last poll is not asked again.
+    if (m_bPollPending) {
+        priWaitFor(m_nPollTask);
+        return;
+    }
+    const bool wasConnected = m_bConnected;
+    const FWideString root = m_usRootURL;
+    m_nPollTask = priQueue([this, wasConnected, root, powerFirst, connectionOnly]() -> std::function<void()> {
+        auto reading = std::make_shared<Reading>(ReadCamera(wasConnected, root, connectionOnly));
+        return [this, reading, powerFirst, connectionOnly] {
+            m_bPollPending = false;
+            priApplyConnection(*reading);
+            if (connectionOnly)
+                return;
+            if (powerFirst) {
+                priApplyPower(*reading);
+                priApplyCard(*reading);
+            } else {
+                priApplyCard(*reading);
+                priApplyPower(*reading);
+            }
+        };
+    });
+    m_bPollPending = m_nPollTask != 0;
+    priWaitFor(m_nPollTask);
+}
+
+void FUiCameraObject::priApplyConnection(const Reading& reading)
+{
+    if (m_bConnected && !reading.connected) {
         m_bConnected = false;
         m_usRootURL = FWideString();
         m_pOnConnected->Fire(nullptr);
         m_pOnCardPresent->Fire(nullptr);
-        return false;
-    }
-    FHeld<FIFolder> list(OpenFolderQuietly(FWideString("camera://")));
-    if (!list.object)
-        return false;
-    std::vector<FWideString> names;
-    try {
-        list.object->ListFolders(names);
-    } catch (const FException&) {
-        return false;
-    }
-    if (names.empty())
-        return false;
-    FWideString url("camera://");
-    url += names.front();
-    FHeld<FIFolder> camera(OpenFolderQuietly(url));
-    if (camera.object) {
+    } else if (!m_bConnected && reading.connected) {
         m_bConnected = true;
-        m_usRootURL = url;
+        m_usRootURL = reading.rootURL;
         m_pOnConnected->Fire(&m_usRootURL);
     }
-    return m_bConnected;
 }
 
-void FUiCameraObject::priCheckPower()
+void FUiCameraObject::priApplyPower(const Reading& reading)
 {
-    if (!m_bConnected)
+    if (!m_bConnected || !reading.powerRead)
         return;
-    uint8_t bytes[4] = {};
-    {
-        FHeld<FIFile> file(OpenQuietly(priDeviceURL("/dev/Battery"), kFileRead));
-        if (!file.object)
-            return;
-        try {
-            file.object->Read(bytes, 4);
-        } catch (const FException&) {
-            DebugTrace("Read camera battery failed.\n");
-            return;
-        }
-    }
-    const uint32_t word = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+    const uint32_t word = reading.powerWord;
     if (word == 0)
         return;
     const int type = (word & 0x88) ? 1 : 0;
@@ -218,7 +407,7 @@ void FUiCameraObject::priCheckPower()
     }
 }
 
-void FUiCameraObject::priCheckCard()
+void FUiCameraObject::priApplyCard(const Reading& reading)
 {
     if (!m_bConnected) {
         if (m_bCardKnown) {
@@ -230,36 +419,16 @@ void FUiCameraObject::priCheckCard()
         }
         return;
     }
-    uint8_t bytes[8] = {};
-    int got = 0;
-    {
-        FHeld<FIFile> file(OpenQuietly(priDeviceURL("/dev/CF"), kFileRead));
-        if (!file.object)
-            return;
-        try {
-            while (got < 8) {
-                const int n = file.object->ReadSome(bytes + got, 8 - got);
-                if (n <= 0)
-                    break;
-                got += n;
-            }
-        } catch (const FException&) {
-            DebugTrace("Read CFCard status failed.\n");
-            got = 0;
-        }
-    }
-    if (got < 8)
+    if (!reading.cardOpened || reading.cardGot < 8)
         return;
-    const uint32_t capacity =
-        bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-    const uint32_t free = bytes[4] | bytes[5] << 8 | bytes[6] << 16 | static_cast<uint32_t>(bytes[7]) << 24;
+    const uint32_t capacity = LittleEndianWord(reading.card);
+    const uint32_t free = LittleEndianWord(reading.card + 4);
     if (capacity > 0 && (!m_bCardKnown || free != m_uCardFree)) {
         m_uCardCapacity = capacity;
         if (!m_bCardKnown) {
             int nominal = static_cast<int>(std::min<uint32_t>(NominalCardCapacity(capacity), INT32_MAX));
             m_pOnCardPresent->Fire(&nominal);
         }
-        // A camera that claims more free than room counts as full, never negative.
         const uint32_t used = capacity > free ? capacity - free : 0;
         m_iCardUsed = static_cast<int32_t>(std::min<uint32_t>(used, INT32_MAX));
         m_bCardKnown = true;
@@ -268,7 +437,6 @@ void FUiCameraObject::priCheckCard()
         return;
     }
     if (m_bCardKnown && capacity == 0) {
-        // A removed card holds nothing: used is 0, not minus the free space.
         m_uCardFree = free;
         m_bCardKnown = false;
         m_uCardCapacity = 0;
@@ -283,36 +451,44 @@ void FUiCameraObject::priSetTime()
     const int64_t now = GetOsCalendarTime();
     const int64_t local = now + GetOsLocalTimeOffset(now);
     const uint32_t word = static_cast<uint32_t>(local);
-    const uint8_t bytes[4] = {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8),
-                              static_cast<uint8_t>(word >> 16), static_cast<uint8_t>(word >> 24)};
-    FHeld<FIFile> file(OpenQuietly(priDeviceURL("/dev/Time"), kFileWrite));
-    if (!file.object)
-        return;
-    try {
-        file.object->Write(bytes, 4);
-    } catch (const FException&) {
-        DebugTrace("Write camera time failed.\n");
-    }
+    const FWideString url = DeviceURL(m_usRootURL, "/dev/Time");
+    priWaitFor(priQueue([url, word]() -> std::function<void()> {
+        const uint8_t bytes[4] = {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8),
+                                  static_cast<uint8_t>(word >> 16), static_cast<uint8_t>(word >> 24)};
+        FHeld<FIFile> file(OpenQuietly(url, kFileWrite));
+        if (!file.object)
+            return {};
+        try {
+            file.object->Write(bytes, 4);
+        } catch (const FException&) {
+            DebugTrace("Write camera time failed.\n");
+        }
+        return {};
+    }));
 }
 
 void FUiCameraObject::priGetTime()
 {
-    uint8_t bytes[4] = {};
-    {
-        FHeld<FIFile> file(OpenQuietly(priDeviceURL("/dev/Time"), kFileRead));
-        if (!file.object)
-            return;
-        // A short answer is no time: nothing is reported, and nothing escapes to the script.
-        try {
-            file.object->Read(bytes, 4);
-        } catch (const FException&) {
-            DebugTrace("Read camera time failed.\n");
-            return;
+    const FWideString url = DeviceURL(m_usRootURL, "/dev/Time");
+    priWaitFor(priQueue([this, url]() -> std::function<void()> {
+        uint8_t bytes[4] = {};
+        {
+            FHeld<FIFile> file(OpenQuietly(url, kFileRead));
+            if (!file.object)
+                return {};
+            try {
+                file.object->Read(bytes, 4);
+            } catch (const FException&) {
+                DebugTrace("Read camera time failed.\n");
+                return {};
+            }
         }
-    }
-    m_iCameraTime = static_cast<int32_t>(bytes[0] | bytes[1] << 8 | bytes[2] << 16 |
-                                         static_cast<uint32_t>(bytes[3]) << 24);
-    m_pOnGetCameraTime->Fire(&m_iCameraTime);
+        const int32_t time = static_cast<int32_t>(LittleEndianWord(bytes));
+        return [this, time] {
+            m_iCameraTime = time;
+            m_pOnGetCameraTime->Fire(&m_iCameraTime);
+        };
+    }));
 }
 
 bool RegisterCameraObject(FIUiObjectFactory* factory)

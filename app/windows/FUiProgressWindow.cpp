@@ -448,8 +448,7 @@ bool FUiProgressWindow::priFollow(FUiIpObjectRequest& request, const FWideString
         }
         return false;
     case kCompleted:
-        if (!saving)
-            priMarkCameraSource(m_CopyReq.m_usFileURL);
+        // The copy's own worker has marked a camera source as taken.
         priReportWritten(dstURL);
         return priFinish(saving);
     case kCancelled:
@@ -482,21 +481,6 @@ void FUiProgressWindow::priReportWritten(const FWideString& url)
 
 // The transfer mark is set through the file information, which opens for reading: opening
 // the source for writing would truncate a disk-backed camera file.
-void FUiProgressWindow::priMarkCameraSource(const FWideString& url)
-{
-    std::vector<FWideString> parts;
-    if (!SplitURL(url, parts) || parts.empty() || !(parts[0] == "camera"))
-        return;
-    try {
-        FFileInfo info;
-        GetFileInfoURL(url, info);
-        info.m_iFlags |= 2;
-        SetFileAttributesURL(url, info);
-    } catch (const FException&) {
-        DebugTrace("FUiProgressWindow: the transfer mark was not set on %s\n", url.GetNarrow());
-    }
-}
-
 bool FUiProgressWindow::priCancelling()
 {
     priEmptyQueue();

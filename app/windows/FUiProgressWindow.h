@@ -58,7 +58,6 @@ private:
     bool priCancelling();
     void priSend(FUiIpObjectRequest& request);
     void priReportWritten(const FWideString& url);
-    void priMarkCameraSource(const FWideString& url);
     void priFireProgress();
     void priFireText(RelayEvent* event, const FWideString& text);
 

@@ -300,6 +300,26 @@ TEST_F(DiskFolder, KilledSavesLeaveNothingTheNextSaveKeeps)
     EXPECT_EQ(Entries(m_temp.GetPath()), expected);
 }
 
+// Quick (rename only) or durable (synced), a new name and a replaced file both end whole,
+// with no temporary file left beside them.
+TEST_F(DiskFolder, QuickAndDurableCommitsBothPutTheFileInPlace)
+{
+    ASSERT_TRUE(m_temp.WriteFile("old.jpg", "old"));
+    for (const bool durable : {false, true}) {
+        for (const std::string name : {"old.jpg", durable ? "new2.jpg" : "new1.jpg"}) {
+            SCOPED_TRACE(name + (durable ? " durable" : " quick"));
+            FReplacingFile save{W(URLOf(m_temp.Join(name)))};
+            save.GetFile()->Write(name.c_str(), static_cast<int>(name.size()));
+            save.Commit(durable);
+            EXPECT_TRUE(save.IsCommitted());
+            std::string bytes;
+            ASSERT_TRUE(m_temp.ReadFile(name, bytes));
+            EXPECT_EQ(bytes, name);
+        }
+    }
+    EXPECT_EQ(Entries(m_temp.GetPath()), (std::vector<std::string>{"new1.jpg", "new2.jpg", "old.jpg"}));
+}
+
 TEST_F(DiskFolder, SavingOverALinkWritesItsTarget)
 {
     Make("real");

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DevelopDriver.h"
@@ -35,6 +37,14 @@ FMemStorageClass& Mem()
     return *mem;
 }
 
+void WaitForQuiet(FUiIpObject& bridge)
+{
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!bridge.IsCopyQuiet() && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(bridge.IsCopyQuiet());
+}
+
 std::string Pattern(size_t size, int seed)
 {
     std::string bytes(size, '\0');
@@ -54,7 +64,8 @@ protected:
         m_folder = "f" + std::to_string(++s_iCase);
         Mem().PutFile(Path("src/IMG_0001.q7f"), m_source);
         Mem().PutFile(Path("dst/IMG_0001.q7f"), m_old);
-        m_pBridge->SetCopyBudget(FUiIpObject::kDefaultCopyBudget, 1);
+        // Pieces, not time, pace these copies: the long budget only bounds the wait for the worker.
+        m_pBridge->SetCopyBudget(std::chrono::seconds(10), 1);
         m_trashedBefore = Mem().GetTrashed().size();
     }
 
@@ -105,6 +116,9 @@ protected:
     // The destination exactly as it was, nothing beside it, the source untouched.
     void ExpectNothingLost()
     {
+        // A cancelled copy's worker removes its temporary file as it ends.
+        if (m_pBridge)
+            WaitForQuiet(*m_pBridge);
         EXPECT_EQ(Bytes("dst/IMG_0001.q7f"), m_old);
         EXPECT_EQ(DestinationFolder(), std::vector<std::string>{"IMG_0001.q7f"});
         EXPECT_EQ(Bytes("src/IMG_0001.q7f"), m_source);
@@ -406,8 +420,9 @@ TEST(IpCopyDiskTest, ShrinkingSourceFailsAndHugeSourcesCountIn64Bits)
     FakeIpPool pool;
     FRecordingRelay relay;
     FUiIpObject bridge("IP_OBJECT2", &pool);
-    bridge.SetCopyBudget(FUiIpObject::kDefaultCopyBudget, 1);
+    bridge.SetCopyBudget(std::chrono::seconds(10), 1);
     auto folderNames = [&] {
+        WaitForQuiet(bridge);
         std::vector<std::string> names;
         for (const auto& entry : std::filesystem::directory_iterator(temp.GetPath()))
             names.push_back(entry.path().filename().string());

@@ -155,7 +155,8 @@ void OpenDownload(FAppHarness& app, const std::string& destination, Download& d)
     d.progress = dynamic_cast<FUiProgressWindow*>(app.Object("ProgressWin.WinMgr"));
     d.bridge = dynamic_cast<FUiIpObject*>(app.Object("ProgressWin.Bridge"));
     ASSERT_TRUE(d.camera && d.dialog && d.progress && d.bridge);
-    ASSERT_TRUE(app.RunUntil([&] { return d.camera->IsConnected() && d.camera->GetCardUsed() > 0; }, 100));
+    ASSERT_TRUE(RunUntilCamera(
+        app, d.camera, [&] { return d.camera->IsConnected() && d.camera->GetCardUsed() > 0; }, 100));
     ASSERT_TRUE(app.Send("MainWin.WinMgr", "Download"));
     ASSERT_TRUE(app.RunUntil([&] { return !d.dialog->IsScanning(); }, 60000));
     FWideString native = WideFromUtf8(destination);
@@ -176,7 +177,8 @@ TEST_F(CameraJourneyTest, ListDownloadCompareAndDeleteAllKeepsTheLockedImages)
         auto* download = dynamic_cast<FUiCopyCameraWindow*>(app.Object("DownloadWin.WinMgr"));
         auto* progress = dynamic_cast<FUiProgressWindow*>(app.Object("ProgressWin.WinMgr"));
         ASSERT_TRUE(camera && download && progress);
-        ASSERT_TRUE(app.RunUntil([&] { return camera->IsConnected() && camera->GetCardUsed() > 0; }, 100));
+        ASSERT_TRUE(RunUntilCamera(
+            app, camera, [&] { return camera->IsConnected() && camera->GetCardUsed() > 0; }, 100));
 
         ASSERT_TRUE(app.Click("MainWin.Download"));
         ASSERT_TRUE(app.Window("DownloadWin")->IsVisible());
@@ -230,7 +232,8 @@ TEST_F(CameraJourneyTest, TheBrowserOpensTheCameraDialogsOnTheCard)
         auto* camera = dynamic_cast<FUiCameraObject*>(app.Object("Camera"));
         auto* download = dynamic_cast<FUiCopyCameraWindow*>(app.Object("DownloadWin.WinMgr"));
         ASSERT_TRUE(camera && download);
-        ASSERT_TRUE(app.RunUntil([&] { return camera->IsConnected() && camera->GetCardUsed() > 0; }, 100));
+        ASSERT_TRUE(RunUntilCamera(
+            app, camera, [&] { return camera->IsConnected() && camera->GetCardUsed() > 0; }, 100));
 
         ASSERT_TRUE(app.Send("MainWin.WinMgr", "DeleteAllCameraImages"));
         EXPECT_TRUE(app.Window("DeleteAllWin")->IsVisible());
@@ -258,7 +261,8 @@ TEST_F(CameraJourneyTest, DeleteAllKeepsAnImageQueuedForConversion)
     const int status = harness.Start([&](FAppHarness& app) {
         auto* camera = dynamic_cast<FUiCameraObject*>(app.Object("Camera"));
         ASSERT_NE(camera, nullptr);
-        ASSERT_TRUE(app.RunUntil([&] { return camera->IsConnected() && camera->GetCardUsed() > 0; }, 100));
+        ASSERT_TRUE(RunUntilCamera(
+            app, camera, [&] { return camera->IsConnected() && camera->GetCardUsed() > 0; }, 100));
         FUiIpObjectProcAndSaveReq save;
         save.m_usFileURL = camera->GetRootURL();
         save.m_usFileURL += FWideString(ImagePath(5).c_str());
@@ -301,7 +305,8 @@ TEST_F(CameraJourneyTest, AnUnplugMidDownloadLeavesNoPartialFileAndTellsTheUser)
         line1 = Shown(app, "ProgressErrWin.Line1");
         line2 = Shown(app, "ProgressErrWin.Line2");
         EXPECT_TRUE(app.Window("ProgressErrWin")->IsVisible());
-        app.RunUntil([&] { return !d.camera->IsConnected(); }, 200);
+        RunUntilCamera(
+            app, d.camera, [&] { return !d.camera->IsConnected(); }, 200);
         stillConnected = d.camera->IsConnected();
         app.Send("ProgressErrWin", "Hide");
         app.Send("MainWin", "Close");
@@ -329,6 +334,85 @@ TEST_F(CameraJourneyTest, AnUnplugMidDownloadLeavesNoPartialFileAndTellsTheUser)
         EXPECT_TRUE(m_camera.HasFile(ImagePath(i))) << i;
 }
 
+// Ticks the windows `ticks` times; answers the longest tick, in milliseconds.
+double LongestTick(FAppHarness& app, int ticks)
+{
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point last = Clock::now();
+    double longest = 0;
+    bool first = true;
+    app.RunUntil(
+        [&] {
+            const Clock::time_point now = Clock::now();
+            if (!first)
+                longest = std::max(longest, std::chrono::duration<double, std::milli>(now - last).count());
+            first = false;
+            last = now;
+            return false;
+        },
+        ticks);
+    return longest;
+}
+
+// The camera stops answering in the middle of a large image. The windows keep their
+// pace; once it answers again the download ends whole, and a download cancelled during
+// the stall leaves no partial file and the card untouched.
+TEST_F(CameraJourneyTest, AStallingCameraNeverHoldsTheWindows)
+{
+    const rawtest::Bytes big = BigCardImage();
+    m_camera.AddFile("/cf/images/BIG_0001.q7f", SimCamera::Bytes(big.begin(), big.end()));
+    for (const bool cancel : {false, true}) {
+        SCOPED_TRACE(cancel ? "cancelled" : "completed");
+        FScopedTempFolder destination;
+        FAppHarness harness;
+        double longest = -1;
+        int stalled = 0;
+        const int status = harness.Start([&](FAppHarness& app) {
+            Download d;
+            ASSERT_NO_FATAL_FAILURE(OpenDownload(app, destination.GetPath(), d));
+            d.bridge->SetCopyBudget(FUiIpObject::kDefaultCopyBudget, 1);
+            ASSERT_TRUE(app.Click("DownloadWin.OK"));
+            ASSERT_TRUE(app.RunUntil([&] { return CopyingBigImage(*d.progress); }, 5000));
+            m_camera.Stall();
+            // Long enough for the camera object's polls to meet the stall too.
+            longest = LongestTick(app, 100);
+            stalled = m_camera.StalledCalls();
+            if (cancel) {
+                ASSERT_TRUE(app.Click("ProgressWin.Cancel"));
+            }
+            const double whileCancelling = LongestTick(app, 20);
+            longest = std::max(longest, whileCancelling);
+            m_camera.Release();
+            EXPECT_TRUE(
+                app.RunUntil([&] { return BatchDone(*d.progress) && d.bridge->IsCopyQuiet(); }, 20000));
+            EXPECT_TRUE(d.camera->IsConnected());
+            app.Send("MainWin", "Close");
+        });
+        EXPECT_EQ(status, 0);
+        std::printf("longest tick while the camera stalled (%s): %.1f ms\n", cancel ? "cancel" : "complete",
+                    longest);
+        EXPECT_GT(stalled, 0);
+        EXPECT_GE(longest, 0.0);
+        EXPECT_LT(longest, 50.0);
+        // Whole copies only, the large one whole unless cancelled; the card keeps everything.
+        std::string copied;
+        EXPECT_EQ(destination.ReadFile("BIG_0001.q7f", copied), !cancel);
+        if (!cancel) {
+            EXPECT_EQ(copied, std::string(big.begin(), big.end()));
+        }
+        for (const auto& file : std::filesystem::directory_iterator(destination.GetPath())) {
+            const std::string name = file.path().filename().string();
+            if (name == "BIG_0001.q7f")
+                continue;
+            ASSERT_EQ(name.rfind("IMG_", 0), 0u) << name;
+            ASSERT_TRUE(destination.ReadFile(name, copied));
+            const rawtest::Bytes raw = CardImage(std::stoi(name.substr(4, 4)));
+            EXPECT_EQ(copied, std::string(raw.begin(), raw.end())) << name;
+        }
+        EXPECT_TRUE(m_camera.HasFile("/cf/images/BIG_0001.q7f"));
+    }
+}
+
 TEST_F(CameraJourneyTest, ACameraAnsweringGarbageLosesNothingAndHangsNothing)
 {
     FAppHarness harness;
@@ -337,7 +421,8 @@ TEST_F(CameraJourneyTest, ACameraAnsweringGarbageLosesNothingAndHangsNothing)
     const int exitStatus = harness.Start([&](FAppHarness& app) {
         auto* camera = dynamic_cast<FUiCameraObject*>(app.Object("Camera"));
         ASSERT_NE(camera, nullptr);
-        ASSERT_TRUE(app.RunUntil([&] { return camera->IsConnected(); }, 100));
+        ASSERT_TRUE(RunUntilCamera(
+            app, camera, [&] { return camera->IsConnected(); }, 100));
         FWideString folder = camera->GetRootURL();
         folder += "/cf/images/";
         // From now on every transfer answers a status the wire does not know.
@@ -352,7 +437,8 @@ TEST_F(CameraJourneyTest, ACameraAnsweringGarbageLosesNothingAndHangsNothing)
         ASSERT_TRUE(DeleteAllSettles(app));
         status = Shown(app, "DeleteAllWin.Status");
         app.Send("DeleteAllWin.WinMgr", "OK");
-        app.RunUntil([&] { return !camera->IsConnected(); }, 200);
+        RunUntilCamera(
+            app, camera, [&] { return !camera->IsConnected(); }, 200);
         app.Send("MainWin", "Close");
     });
     m_driver.m_iGarbageStatus = 0;
@@ -509,7 +595,8 @@ TEST_F(CameraJourneyTest, AHundredThousandImagesAreReadWithoutListingTheCardForE
         auto* camera = dynamic_cast<FUiCameraObject*>(app.Object("Camera"));
         auto* download = dynamic_cast<FUiCopyCameraWindow*>(app.Object("DownloadWin.WinMgr"));
         ASSERT_TRUE(camera && download);
-        ASSERT_TRUE(app.RunUntil([&] { return camera->IsConnected(); }, 100));
+        ASSERT_TRUE(RunUntilCamera(
+            app, camera, [&] { return camera->IsConnected(); }, 100));
         FWideString folder = camera->GetRootURL();
         folder += "/cf/many/";
         listingsBefore = m_camera.Listings();

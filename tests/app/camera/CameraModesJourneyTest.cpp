@@ -107,8 +107,8 @@ TEST_F(CameraModesJourney, TheCameraArrivesIsBrowsedHasItsClockSetAndLeaves)
             EXPECT_EQ(browser->GetList().GetCount(), 1);
 
             m_camera.Plug();
-            ASSERT_TRUE(
-                app.RunUntil([&] { return camera->IsConnected() && camera->GetCardUsed() > 0; }, 200));
+            ASSERT_TRUE(RunUntilCamera(
+                app, camera, [&] { return camera->IsConnected() && camera->GetCardUsed() > 0; }, 200));
             EXPECT_EQ(Text(app, "MainWin.CameraBox.CamState"), "Camera connected");
             EXPECT_TRUE(details->IsVisible());
             EXPECT_EQ(Text(app, "MainWin.CameraBox.CamDetails.Power"), "Mains");
@@ -151,7 +151,8 @@ TEST_F(CameraModesJourney, TheCameraArrivesIsBrowsedHasItsClockSetAndLeaves)
 
             // The camera leaves: the card goes with it and the browser is back on the computer.
             m_camera.Unplug();
-            ASSERT_TRUE(app.RunUntil([&] { return !camera->IsConnected(); }, 200));
+            ASSERT_TRUE(RunUntilCamera(
+                app, camera, [&] { return !camera->IsConnected(); }, 200));
             EXPECT_EQ(Text(app, "MainWin.CameraBox.CamState"), "No camera connected");
             EXPECT_FALSE(details->IsVisible());
             EXPECT_FALSE(browser->IsCameraMode());

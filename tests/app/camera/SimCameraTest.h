@@ -6,14 +6,30 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
+#include <mutex>
 
 #include "CamDevice.h"
 #include "CamProtocol.h"
 #include "CamSupport.h"
+#include "FAppHarness.h"
+#include "FUiCameraObject.h"
 #include "SimCamera.h"
 #include "SimUsbDriver.h"
+
+// The harness's ticks take no real time, the camera answers in real time: while looking
+// for a change of the camera, every tick waits for its answer in full.
+inline bool RunUntilCamera(FAppHarness& app, FUiCameraObject* camera, const std::function<bool()>& until,
+                           int ticks)
+{
+    camera->SetDeviceWait(std::chrono::seconds(10));
+    const bool met = app.RunUntil(until, ticks);
+    camera->SetDeviceWait(FUiCameraObject::kDefaultDeviceWait);
+    return met;
+}
 
 class SimCameraTest : public ::testing::Test
 {
@@ -31,7 +47,15 @@ protected:
     void SetUp() override
     {
         CamLinkResetForTests();
-        CamSetClockHooks({[this] { return m_dNow; }, [this](int ms) { m_dNow += ms / 1000.0; }});
+        // Downloads read the camera from a worker while the windows poll it.
+        CamSetClockHooks({[this] {
+                              std::lock_guard lock(m_clockLock);
+                              return m_dNow;
+                          },
+                          [this](int ms) {
+                              std::lock_guard lock(m_clockLock);
+                              m_dNow += ms / 1000.0;
+                          }});
         m_camera.AddFile("/dev/CF", Words({1000000, 400000}), SimCamera::kDefaultFlags | kCamStatusWholeFile);
         m_camera.AddFile("/dev/Battery", Words({0x08}), SimCamera::kDefaultFlags | kCamStatusWholeFile);
     }
@@ -44,6 +68,7 @@ protected:
         CamLinkResetForTests();
     }
 
+    std::mutex m_clockLock;
     double m_dNow = 1000;
     SimCamera m_camera;
     SimUsbDriver m_driver{m_camera};

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "FCodePage.h"
@@ -52,6 +53,8 @@ struct CameraRig {
     FProbeObject probe{"PROBE"};
     CameraRig()
     {
+        // Every answer is waited for, so the events follow each message and poll in order.
+        camera.SetDeviceWait(std::chrono::seconds(10));
         Unplug();
         for (const char* event : {"ON_CONNECTED", "ON_POWER_TYPE", "ON_AC_POWER", "ON_BATTERY_POWER",
                                   "ON_CFCARD_PRESENT", "ON_GET_CAMERA_TIME", "ON_STORAGE_CHANGE"})

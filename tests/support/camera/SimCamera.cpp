@@ -300,8 +300,38 @@ bool SimCamera::ReadConfig(void*, CamConfig& config)
     return true;
 }
 
+void SimCamera::Stall(std::chrono::milliseconds hold)
+{
+    std::lock_guard lock(m_stallLock);
+    m_bStalled = true;
+    m_stallHold = hold;
+}
+
+void SimCamera::Release()
+{
+    std::lock_guard lock(m_stallLock);
+    m_bStalled = false;
+    m_stallChanged.notify_all();
+}
+
+int SimCamera::StalledCalls() const
+{
+    std::lock_guard lock(m_stallLock);
+    return m_iStalledCalls;
+}
+
+void SimCamera::priWaitWhileStalled()
+{
+    std::unique_lock lock(m_stallLock);
+    if (!m_bStalled)
+        return;
+    ++m_iStalledCalls;
+    m_stallChanged.wait_for(lock, m_stallHold, [&] { return !m_bStalled; });
+}
+
 bool SimCamera::Read(void*, uint32_t offset, uint32_t space, void* buffer, uint32_t count)
 {
+    priWaitWhileStalled();
     std::lock_guard lock(m_lock);
     if (m_bUnplugged)
         return false;
@@ -310,6 +340,7 @@ bool SimCamera::Read(void*, uint32_t offset, uint32_t space, void* buffer, uint3
 
 bool SimCamera::Write(void*, uint32_t offset, uint32_t space, const void* data, uint32_t count)
 {
+    priWaitWhileStalled();
     std::lock_guard lock(m_lock);
     if (m_bUnplugged)
         return false;

@@ -6,6 +6,8 @@
 
 #include "CamDevice.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -63,6 +65,12 @@ public:
     void SetStatusUnreadable(bool unreadable);
     // Every pattern path answers this text, as a camera that lists what it likes.
     void SetListingOverride(const std::string& text);
+    // A camera that stops answering: every transport read and write from now on waits
+    // until Release, or for `hold` at most.
+    void Stall(std::chrono::milliseconds hold = std::chrono::minutes(2));
+    void Release();
+    // Transport calls that have waited in a stall.
+    int StalledCalls() const;
 
     // What the host did.
     int CommandCount(uint32_t command) const;
@@ -104,7 +112,15 @@ private:
     bool priReadLocked(uint32_t offset, uint32_t space, uint8_t* out, uint32_t count);
     bool priWriteLocked(uint32_t offset, uint32_t space, const uint8_t* in, uint32_t count);
 
+    void priWaitWhileStalled();
+
     mutable std::mutex m_lock;
+    // Apart from m_lock, so that a stalled call holds nothing the test needs.
+    mutable std::mutex m_stallLock;
+    std::condition_variable m_stallChanged;
+    bool m_bStalled = false;
+    std::chrono::milliseconds m_stallHold{0};
+    int m_iStalledCalls = 0;
     Options m_options;
     int m_iInstalledAs = kCamTransportNone;
     int m_iWire = kCamTransportNone;
