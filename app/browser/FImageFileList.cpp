@@ -223,27 +223,14 @@ std::unique_ptr<FImageFileListEntry> FImageFileList::priReadOne(const FolderRead
 {
     if (!IsImageFileName(name))
         return nullptr;
-    auto entry = std::make_unique<FImageFileListEntry>();
-    SetKindFromName(*entry, name);
-    if (read.camera && !read.scan && !entry->m_bRaw)
-        return nullptr;
-    const FWideString url = ChildURL(read.parts, name);
-    if (GetFileSizeURL(url) <= 0)
-        return nullptr;
-    entry->m_usURL = url;
-    entry->m_usFileName = name;
-    entry->m_bCamera = read.camera;
-    bool loaded = false;
-    try {
-        loaded = entry->GetProps(read.pool);
-    } catch (const FException& e) {
-        // A file that went away or broke between the listing and now.
-        DebugTrace("FImageFileList: skipped '%s': %s (%s)\n", url.GetNarrow(), e.GetDescription(),
-                   e.GetMessage());
-        return nullptr;
+    bool asked = false;
+    std::unique_ptr<FImageFileListEntry> entry = priPrepareOne(read, name, asked);
+    if (entry && asked) {
+        FIPManagerRequest request;
+        entry->MakePropsRequest(request);
+        RunEngineRequest(read.pool, request);
+        entry->EndProps(request);
     }
-    if (!loaded && !read.scan)
-        return nullptr;
     return entry;
 }
 

@@ -175,15 +175,7 @@ FIPJobResult FIPEngineService::Run(FIPJob job, std::chrono::milliseconds wait)
     entry->key = Key{entry.get(), 0};
     entry->job = std::move(job);
     entry->waited = true;
-    {
-        std::lock_guard<std::mutex> lock(m_lock);
-        entry->ticket = m_uNextTicket++;
-        if (m_bStopping || m_bStopped)
-            priFinishLocked(entry, FIPJobEnd::kStopped, kCancelled, kErrNone);
-        else
-            m_queued.push_back(entry);
-        m_wake.notify_all();
-    }
+    priEnqueue(entry);
     // After the wait the job is cancelled; a manager deaf to that gets as long again, and then
     // keeps the record for good while the caller goes on.
     const auto grace = std::min<std::chrono::milliseconds>(wait, std::chrono::seconds(2));
@@ -238,6 +230,13 @@ std::shared_ptr<FIPEngineService::Posted> FIPEngineService::Post(FIPJob job)
     entry->key = PostedKey(box);
     entry->job = std::move(job);
     entry->box = box;
+    priEnqueue(entry);
+    return box;
+}
+
+// A job with no older sibling to supersede: queued, or ended at once once the service stops.
+void FIPEngineService::priEnqueue(const std::shared_ptr<Job>& entry)
+{
     std::lock_guard<std::mutex> lock(m_lock);
     entry->ticket = m_uNextTicket++;
     if (m_bStopping || m_bStopped)
@@ -245,7 +244,6 @@ std::shared_ptr<FIPEngineService::Posted> FIPEngineService::Post(FIPJob job)
     else
         m_queued.push_back(entry);
     m_wake.notify_all();
-    return box;
 }
 
 bool FIPEngineService::TakePosted(const std::shared_ptr<Posted>& box, FIPJobResult& result)

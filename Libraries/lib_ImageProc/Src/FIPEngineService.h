@@ -117,6 +117,7 @@ private:
     void priFinishLocked(const std::shared_ptr<Job>& job, FIPJobEnd end, int state, int error);
     bool priWorkLocked() const;
     void priAbandon(const std::shared_ptr<Job>& job);
+    void priEnqueue(const std::shared_ptr<Job>& entry);
 
     FIPManager* m_pPool;
     Mode m_eMode;

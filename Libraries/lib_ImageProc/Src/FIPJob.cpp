@@ -22,6 +22,26 @@ FIPJob FIPJob::Modify(const FWideString& file, const char* name, const FWideStri
     return job;
 }
 
+namespace
+{
+
+// The adjustments into the record's fields; the colour space stays as it is.
+void WriteSettings(const ProcessingSettings& s, FIPManagerRequest& r)
+{
+    r.m_dExposure = s.Exposure;
+    r.m_dShadow = s.Blackness;
+    r.m_dContrast = s.Contrast;
+    r.m_dHighlight = s.Highlight;
+    r.m_dSaturation = s.Saturation;
+    r.m_dSharpness = s.Sharpness;
+    r.m_dFillLight = s.Retinex;
+    r.m_adColorAdjust[0] = s.ColorAdjustR;
+    r.m_adColorAdjust[1] = s.ColorAdjustG;
+    r.m_adColorAdjust[2] = s.ColorAdjustB;
+}
+
+} // namespace
+
 void FillManagerRequest(const FIPJob& job, FIPManagerRequest& r)
 {
     r.m_eKind = job.kind;
@@ -38,18 +58,8 @@ void FillManagerRequest(const FIPJob& job, FIPManagerRequest& r)
     std::copy(std::begin(job.version), std::end(job.version), std::begin(r.m_aiVersion));
     r.m_usSoftwareName = job.software;
 
-    const ProcessingSettings& s = job.settings;
-    r.m_dExposure = s.Exposure;
-    r.m_dShadow = s.Blackness;
-    r.m_dContrast = s.Contrast;
-    r.m_dHighlight = s.Highlight;
-    r.m_dSaturation = s.Saturation;
-    r.m_dSharpness = s.Sharpness;
-    r.m_dFillLight = s.Retinex;
-    r.m_adColorAdjust[0] = s.ColorAdjustR;
-    r.m_adColorAdjust[1] = s.ColorAdjustG;
-    r.m_adColorAdjust[2] = s.ColorAdjustB;
-    r.m_iColorSpace = s.ColorSpace;
+    WriteSettings(job.settings, r);
+    r.m_iColorSpace = job.settings.ColorSpace;
     r.m_iSettingMode = job.settingMode;
     r.m_usSettingName = job.settingName;
     std::copy(std::begin(job.neutral), std::end(job.neutral), std::begin(r.m_adNeutral));
@@ -109,16 +119,7 @@ void PutResultInRecord(FIPJobResult&& result, FIPManagerRequest& r)
 {
     const FIPJob& job = result.job;
     if (result.end == FIPJobEnd::kDone) {
-        r.m_dExposure = job.settings.Exposure;
-        r.m_dShadow = job.settings.Blackness;
-        r.m_dContrast = job.settings.Contrast;
-        r.m_dHighlight = job.settings.Highlight;
-        r.m_dSaturation = job.settings.Saturation;
-        r.m_dSharpness = job.settings.Sharpness;
-        r.m_dFillLight = job.settings.Retinex;
-        r.m_adColorAdjust[0] = job.settings.ColorAdjustR;
-        r.m_adColorAdjust[1] = job.settings.ColorAdjustG;
-        r.m_adColorAdjust[2] = job.settings.ColorAdjustB;
+        WriteSettings(job.settings, r);
         r.m_iOutCols = job.outCols;
         r.m_iOutRows = job.outRows;
         std::copy(std::begin(job.neutral), std::end(job.neutral), std::begin(r.m_adNeutral));
