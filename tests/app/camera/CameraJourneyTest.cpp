@@ -393,7 +393,9 @@ TEST_F(CameraJourneyTest, AStallingCameraNeverHoldsTheWindows)
                     longest);
         EXPECT_GT(stalled, 0);
         EXPECT_GE(longest, 0.0);
-        EXPECT_LT(longest, 50.0);
+        // A tick that waited for the stalled camera would last until its release or the
+        // device's timeout, seconds; the pace itself is the camera download benchmark's.
+        EXPECT_LT(longest, 1000.0);
         // Whole copies only, the large one whole unless cancelled; the card keeps everything.
         std::string copied;
         EXPECT_EQ(destination.ReadFile("BIG_0001.q7f", copied), !cancel);
