@@ -240,6 +240,13 @@ bool ShootDialogs(FGenericUiApp* app, const std::string& out)
         name->UiRelayMessage(FWideString("SetText"), &text);
     }
     saved = shoot("ProgressWin", "ProgressWin.png") && saved;
+    // The browser's notice of changes not written, one of its longest.
+    for (const char* line : {"Line1", "Line2"}) {
+        if (FIUiRelay* text = app->GetUiRelay(WideFromUtf8(std::string("MessageWin.") + line))) {
+            FWideString name(line[4] == '1' ? "MsgChangeTitle" : "MsgChangeText");
+            text->UiRelayMessage(FWideString("SetDisplayString"), &name);
+        }
+    }
     saved = shoot("MessageWin", "MessageWin.png") && saved;
     // The download's failure, the longest of the progress window's notices.
     for (const char* line : {"Line1", "Line2"}) {

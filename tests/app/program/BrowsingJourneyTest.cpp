@@ -342,8 +342,7 @@ TEST(BrowsingJourney, AChangeThatCouldNotBeWrittenIsANotice)
         ASSERT_TRUE(
             app.RunUntil([&] { return !mgr->GetList().IsBatchRunning() && notice->IsVisible(); }, 1000));
         EXPECT_EQ(std::string(line->GetShownText().GetNarrow()),
-                  "Some images could not be marked, locked or turned: the file may be damaged or cannot be "
-                  "written.");
+                  "Some images were not changed. Their files may be damaged or locked.");
         EXPECT_TRUE(mgr->GetList().FindByURL(folder.GetUrl("a.q7f"))->m_bMarked);
         ASSERT_TRUE(app.Click("MessageWin.OK"));
         app.RunUntil([] { return false; }, 10);
