@@ -180,9 +180,8 @@ public:
     bool HasQueuedThumbnails() const { return m_pFirstRequest != nullptr; }
     int GetQueuedThumbnailCount() const;
 
-    // Seconds of batch work per Idle call, and of the queue pass's ticking.
+    // Seconds of batch work per Idle call.
     static constexpr double kBatchBudget = 0.008;
-    static constexpr double kQueueBudget = 0.004;
     // Thumbnail jobs at the engine at once.
     static constexpr int kPostedAtOnce = 32;
     // So a small folder is read in the command that asked for it.
