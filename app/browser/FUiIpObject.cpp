@@ -474,29 +474,12 @@ void FUiIpObject::Tick(int)
     m_tickDeadline = std::chrono::steady_clock::now() + m_CopyBudget;
     m_nTickPieces = 0;
     FUiIpObjectRequest* request = m_pCurReq;
-    if (request && m_bCopying) {
-        if (request->m_Async.IsCancelRequested()) {
-            priStopCopy();
-            priFinishPlain(kCancelled);
-            return;
-        }
-        switch (m_CopyStatus.GetState()) {
-        case kInProgress:
-            priCopyWithinTick();
-            return;
-        case kCompleted:
-            priEndCopy();
-            return;
-        default:
-            DebugTrace("FUiIpObject::Tick() the copy failed\n");
-            priStopCopy();
-            request->m_Async.m_iErrorCode.store(m_CopyStatus.GetErrorCode(), std::memory_order_release);
-            priFinishPlain(kError);
-            return;
-        }
-    }
-    FIPEngineService* service = m_engine.Get();
-    if (request && !m_bCancelPending && request->m_Async.IsCancelRequested()) {
+    if (request && m_bCopying)
+        priTickCopy(*request);
+    // Only a service that exists can have work to hand back; a tick never makes one.
+    FIPEngineService* service = m_engine.Peek();
+    if (request && request == m_pCurReq && !m_bCopying && !m_bCancelPending &&
+        request->m_Async.IsCancelRequested()) {
         m_bCancelPending = true;
         if (service)
             service->Cancel(FIPEngineService::Key{this, 0});
@@ -504,6 +487,29 @@ void FUiIpObject::Tick(int)
     // Finished jobs come back here, on the window's thread, within a share of the tick.
     if (service)
         service->Deliver();
+}
+
+void FUiIpObject::priTickCopy(FUiIpObjectRequest& request)
+{
+    if (request.m_Async.IsCancelRequested()) {
+        priStopCopy();
+        priFinishPlain(kCancelled);
+        return;
+    }
+    switch (m_CopyStatus.GetState()) {
+    case kInProgress:
+        priCopyWithinTick();
+        return;
+    case kCompleted:
+        priEndCopy();
+        return;
+    default:
+        DebugTrace("FUiIpObject::Tick() the copy failed\n");
+        priStopCopy();
+        request.m_Async.m_iErrorCode.store(m_CopyStatus.GetErrorCode(), std::memory_order_release);
+        priFinishPlain(kError);
+        return;
+    }
 }
 
 void FUiIpObject::priJobEnded(FIPJobResult& result)

@@ -78,6 +78,7 @@ private:
     void priFillStoreSettings(const FWideString& url, const ProcessingSettings& settings);
     void priStoredSettings(const FIPJobResult& result);
 
+    void priTickCopy(FUiIpObjectRequest& request);
     void priJobEnded(FIPJobResult& result);
     void priComplete(FIPJobResult& result);
     void priCompleteProcAndSave(FIPJobResult& result);
