@@ -241,7 +241,11 @@ TEST(EngineService, CancelledAndForgottenJobs)
     Recorder gone;
     service.Submit(otherLane, Job("quick"), gone.Take());
     service.Submit(FIPEngineService::Key{&other, 2}, Job("slow"), gone.Take());
-    ASSERT_TRUE(DeliverUntil(service, [&] { return pool.Requests() == 3; }));
+    // Waited for without delivering: the quick one may end meanwhile, and must not be heard.
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    while (pool.Requests() < 3 && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    ASSERT_EQ(pool.Requests(), 3);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     service.Forget(&other);
     EXPECT_EQ(service.Outstanding(&other), 0);
