@@ -4,6 +4,7 @@
 // longest single tick of the user-interface thread while the image develops.
 
 #include "../support/BesideCopy.h"
+#include "../support/HarnessTick.h"
 
 #include <algorithm>
 #include <chrono>
@@ -66,15 +67,7 @@ void ExposureChange(benchmark::State& state)
                 if (Shown(app) > before && window->IsIdle())
                     return true;
                 const int shownBefore = Shown(app);
-                // The harness's wait for the engine's thread is the test's, not the window's.
-                FHeadlessDesktop& desktop = GetHeadlessDesktop();
-                std::function<void()> catchUp = std::move(desktop.beforeTicks);
-                if (catchUp)
-                    catchUp();
-                const auto start = std::chrono::steady_clock::now();
-                HeadlessAdvanceTime(10);
-                const double tick = bench::SecondsSince(start);
-                desktop.beforeTicks = std::move(catchUp);
+                const double tick = bench::TimedHarnessTick();
                 if (timeTicks) {
                     longestTick = std::max(longestTick, tick);
                     longTicks += tick > 0.016;

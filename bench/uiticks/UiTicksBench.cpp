@@ -8,6 +8,7 @@
 // beside the engine developing that value alone (goal: 1.3 times).
 
 #include "../support/BesideCopy.h"
+#include "../support/HarnessTick.h"
 
 #include <algorithm>
 #include <chrono>
@@ -65,24 +66,9 @@ struct Ticks {
     }
 };
 
-// One tick of the program, timed. The harness first lets the engine's thread catch up with
-// the simulated clock; that wait is the test's, not the window's, so it is left out.
-double TimedTick()
-{
-    FHeadlessDesktop& desktop = GetHeadlessDesktop();
-    std::function<void()> catchUp = std::move(desktop.beforeTicks);
-    if (catchUp)
-        catchUp();
-    const auto start = Clock::now();
-    HeadlessAdvanceTime(10);
-    const double seconds = bench::SecondsSince(start);
-    desktop.beforeTicks = std::move(catchUp);
-    return seconds;
-}
-
 void Tick(Ticks& ticks)
 {
-    ticks.seconds.push_back(TimedTick());
+    ticks.seconds.push_back(bench::TimedHarnessTick());
 }
 
 bool TickUntil(Ticks& ticks, const std::function<bool()>& done, int limit)
@@ -428,7 +414,7 @@ void BM_ReviewDragExposureSlider(benchmark::State& state)
                     const auto start = Clock::now();
                     app.Send("ReviewWin.WinMgr", "ExposureChange", &exposure);
                     const double sent = bench::SecondsSince(start);
-                    drag.seconds.push_back(sent + TimedTick());
+                    drag.seconds.push_back(sent + bench::TimedHarnessTick());
                 }
                 // The last value to the screen, from the pointer's release.
                 const int developed = Count(app, "ON_DISPLAY_HISTOGRAM");
